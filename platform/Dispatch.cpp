@@ -1,0 +1,804 @@
+#include "Dispatch.h"
+
+#include <QCoreApplication>
+#include <QHash>
+#include <QMetaObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+void cpuRelax()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
+
+// Spinning this long before sleeping keeps a sync round trip off the futex path.
+constexpr int SpinIterations = 4000;
+
+// The thread that runs static initialisation is the process's main thread.
+const std::thread::id mainThreadId = std::this_thread::get_id();
+
+bool isMainThread() { return std::this_thread::get_id() == mainThreadId; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Queues
+
+struct DispatchQueue::State {
+    enum class Kind { Serial, Main, Global };
+
+    QString label;
+    Kind kind = Kind::Serial;
+
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<DispatchBlock> blocks;
+    bool sleeping = false;
+    bool stopping = false;
+    std::thread worker;
+    std::atomic<int> outstanding {0}; // queued or running
+    std::atomic<bool> drainPosted {false};
+    QHash<const void*, std::shared_ptr<void>> specifics;
+
+    void runWorker(const std::shared_ptr<State>& self);
+    void enqueue(DispatchBlock block, const std::shared_ptr<State>& self);
+    int drainOnce();
+};
+
+namespace {
+
+thread_local DispatchQueue::State* currentState = nullptr;
+
+struct CurrentScope {
+    DispatchQueue::State* saved;
+    explicit CurrentScope(DispatchQueue::State* state) : saved(currentState) { currentState = state; }
+    ~CurrentScope() { currentState = saved; }
+};
+
+// Every live queue, for Dispatch::waitUntilIdle().
+std::mutex registryMutex;
+std::vector<std::weak_ptr<DispatchQueue::State>> registry;
+
+void registerState(const std::shared_ptr<DispatchQueue::State>& state)
+{
+    std::lock_guard lock(registryMutex);
+    std::erase_if(registry, [](const auto& weak) { return weak.expired(); });
+    registry.push_back(state);
+}
+
+std::shared_ptr<DispatchQueue::State> makeState(const QString& label, DispatchQueue::State::Kind kind)
+{
+    auto state = std::make_shared<DispatchQueue::State>();
+    state->label = label;
+    state->kind = kind;
+    registerState(state);
+    return state;
+}
+
+// Global (concurrent) work runs on a small pool of plain threads.
+class GlobalPool {
+public:
+    explicit GlobalPool(std::shared_ptr<DispatchQueue::State> state) : state_(std::move(state))
+    {
+        const unsigned count = std::max(4u, std::thread::hardware_concurrency());
+        for (unsigned i = 0; i < count; ++i)
+            std::thread([this] { run(); }).detach();
+    }
+
+    void enqueue(DispatchBlock block)
+    {
+        state_->outstanding.fetch_add(1);
+        {
+            std::lock_guard lock(state_->mutex);
+            state_->blocks.push_back(std::move(block));
+        }
+        state_->wake.notify_one();
+    }
+
+private:
+    void run()
+    {
+        CurrentScope scope(state_.get());
+        for (;;) {
+            DispatchBlock block;
+            {
+                std::unique_lock lock(state_->mutex);
+                state_->wake.wait(lock, [&] { return !state_->blocks.empty(); });
+                block = std::move(state_->blocks.front());
+                state_->blocks.pop_front();
+            }
+            block();
+            state_->outstanding.fetch_sub(1);
+        }
+    }
+
+    std::shared_ptr<DispatchQueue::State> state_;
+};
+
+GlobalPool& globalPool();
+
+} // namespace
+
+void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
+{
+    CurrentScope scope(self.get());
+    std::deque<DispatchBlock> batch;
+    for (;;) {
+        {
+            std::unique_lock lock(mutex);
+            if (blocks.empty()) {
+                lock.unlock();
+                for (int i = 0; i < SpinIterations && outstanding.load(std::memory_order_acquire) == 0; ++i)
+                    cpuRelax();
+                lock.lock();
+                sleeping = true;
+                wake.wait(lock, [&] { return !blocks.empty() || stopping; });
+                sleeping = false;
+                if (blocks.empty())
+                    return;
+            }
+            batch.swap(blocks);
+        }
+        while (!batch.empty()) {
+            DispatchBlock block = std::move(batch.front());
+            batch.pop_front();
+            block();
+            block = nullptr; // captured state is released before the block counts as done
+            outstanding.fetch_sub(1, std::memory_order_acq_rel);
+        }
+    }
+}
+
+void DispatchQueue::State::enqueue(DispatchBlock block, const std::shared_ptr<State>& self)
+{
+    outstanding.fetch_add(1, std::memory_order_acq_rel);
+    bool notify = false;
+    {
+        std::lock_guard lock(mutex);
+        blocks.push_back(std::move(block));
+        if (kind == Kind::Serial && !worker.joinable())
+            worker = std::thread([self] { self->runWorker(self); });
+        notify = sleeping;
+    }
+    if (notify)
+        wake.notify_one();
+    if (kind == Kind::Main)
+        wake.notify_all(); // runMainUntil() waits on it
+    if (kind == Kind::Main && !drainPosted.exchange(true)) {
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QMetaObject::invokeMethod(app, [] { DispatchQueue::drainMain(); }, Qt::QueuedConnection);
+        else
+            drainPosted = false;
+    }
+}
+
+int DispatchQueue::State::drainOnce()
+{
+    drainPosted = false;
+    CurrentScope scope(this);
+    int ran = 0;
+    for (;;) {
+        DispatchBlock block;
+        {
+            std::lock_guard lock(mutex);
+            if (blocks.empty())
+                return ran;
+            block = std::move(blocks.front());
+            blocks.pop_front();
+        }
+        block();
+        block = nullptr;
+        outstanding.fetch_sub(1, std::memory_order_acq_rel);
+        ++ran;
+    }
+}
+
+namespace {
+
+std::shared_ptr<DispatchQueue::State> mainState()
+{
+    static const auto state = makeState(DispatchQueue::mainLabel(), DispatchQueue::State::Kind::Main);
+    return state;
+}
+
+std::shared_ptr<DispatchQueue::State> globalState()
+{
+    static const auto state = makeState(QStringLiteral("global"), DispatchQueue::State::Kind::Global);
+    return state;
+}
+
+GlobalPool& globalPool()
+{
+    static GlobalPool* pool = new GlobalPool(globalState()); // its threads live as long as the process
+    return *pool;
+}
+
+} // namespace
+
+DispatchQueue::DispatchQueue(std::shared_ptr<State> state) : state_(std::move(state)) {}
+
+DispatchQueue::~DispatchQueue()
+{
+    if (state_->kind != State::Kind::Serial)
+        return;
+    std::thread worker;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->stopping = true;
+        worker = std::move(state_->worker);
+    }
+    state_->wake.notify_all();
+    if (!worker.joinable())
+        return;
+    // The last reference can drop inside one of the queue's own blocks: the worker
+    // then finishes what is queued on its own, holding the state alive.
+    if (worker.get_id() == std::this_thread::get_id())
+        worker.detach();
+    else
+        worker.join();
+}
+
+DispatchQueuePtr DispatchQueue::createSerial(const QString& label)
+{
+    return DispatchQueuePtr(new DispatchQueue(makeState(label, State::Kind::Serial)));
+}
+
+DispatchQueuePtr DispatchQueue::main()
+{
+    static const DispatchQueuePtr queue(new DispatchQueue(mainState()));
+    return queue;
+}
+
+DispatchQueuePtr DispatchQueue::global()
+{
+    static const DispatchQueuePtr queue(new DispatchQueue(globalState()));
+    return queue;
+}
+
+const QString& DispatchQueue::mainLabel()
+{
+    static const QString label = QStringLiteral("main-thread");
+    return label;
+}
+
+QString DispatchQueue::currentLabel()
+{
+    if (currentState)
+        return currentState->label;
+    return isMainThread() ? mainLabel() : QString();
+}
+
+const QString& DispatchQueue::label() const { return state_->label; }
+
+void DispatchQueue::async(DispatchBlock block)
+{
+    if (state_->kind == State::Kind::Global)
+        globalPool().enqueue(std::move(block));
+    else
+        state_->enqueue(std::move(block), state_);
+}
+
+bool DispatchQueue::isCurrent() const
+{
+    if (state_->kind == State::Kind::Main)
+        return isMainThread();
+    return currentState == state_.get();
+}
+
+void DispatchQueue::sync(const DispatchBlock& block)
+{
+    if (state_->kind == State::Kind::Global) {
+        block();
+        return;
+    }
+    if (isCurrent()) {
+        fprintf(stderr, "dispatch: sync onto queue \"%s\" from one of its own blocks would deadlock\n",
+                qPrintable(state_->label));
+        std::abort();
+    }
+    std::atomic<bool> done {false};
+    state_->enqueue([&] {
+        block();
+        done.store(true, std::memory_order_release);
+        done.notify_one();
+    }, state_);
+    if (state_->kind == State::Kind::Main) {
+        // Another thread waits for the main thread: keep it waiting, nothing to run here.
+        done.wait(false, std::memory_order_acquire);
+        return;
+    }
+    for (int i = 0; i < SpinIterations && !done.load(std::memory_order_acquire); ++i)
+        cpuRelax();
+    done.wait(false, std::memory_order_acquire);
+}
+
+void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->specifics.insert(key, std::move(value));
+}
+
+std::shared_ptr<void> DispatchQueue::currentSpecific(const void* key)
+{
+    State* state = currentState;
+    if (!state && isMainThread())
+        state = mainState().get();
+    if (!state)
+        return nullptr;
+    std::lock_guard lock(state->mutex);
+    return state->specifics.value(key);
+}
+
+int DispatchQueue::drainMain()
+{
+    if (!isMainThread())
+        return 0;
+    return mainState()->drainOnce();
+}
+
+bool DispatchQueue::runMainUntil(const std::function<bool()>& done, double timeoutSeconds)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double>(timeoutSeconds));
+    const auto state = mainState();
+    for (;;) {
+        drainMain();
+        if (done())
+            return true;
+        if (steady_clock::now() >= deadline)
+            return false;
+        // done() may depend on other threads, so look again every few milliseconds.
+        std::unique_lock lock(state->mutex);
+        state->wake.wait_for(lock, milliseconds(2), [&] { return !state->blocks.empty(); });
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Clock and scheduled firings
+
+namespace {
+
+std::atomic<bool> virtualMode {false};
+std::mutex virtualMutex;
+double virtualNow = 0;
+
+double realNow()
+{
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+double DispatchTime::now()
+{
+    if (virtualMode.load()) {
+        std::lock_guard lock(virtualMutex);
+        return virtualNow;
+    }
+    return realNow();
+}
+
+bool DispatchTime::isVirtual() { return virtualMode.load(); }
+
+class DispatchScheduler {
+public:
+    // `enqueue` hands the block to its queue; nothing runs once `cancelled` is set.
+    struct Firing {
+        std::function<void(DispatchBlock)> enqueue;
+        DispatchBlock block;
+        std::shared_ptr<std::atomic<bool>> cancelled;
+    };
+
+    static DispatchScheduler& shared()
+    {
+        static DispatchScheduler* scheduler = new DispatchScheduler; // lives with the process
+        return *scheduler;
+    }
+
+    static DispatchHandle handle(std::shared_ptr<std::atomic<bool>> flag) { return DispatchHandle(std::move(flag)); }
+
+    void schedule(double when, Firing firing)
+    {
+        {
+            std::lock_guard lock(mutex_);
+            firings_.emplace(std::make_pair(when, nextSequence_++), std::move(firing));
+        }
+        changed_.notify_all();
+    }
+
+    // Virtual mode: takes the earliest firing due at or before `limit`.
+    bool takeDue(double limit, double& when, Firing& firing)
+    {
+        std::lock_guard lock(mutex_);
+        if (firings_.empty() || firings_.begin()->first.first > limit)
+            return false;
+        auto it = firings_.begin();
+        when = it->first.first;
+        firing = std::move(it->second);
+        firings_.erase(it);
+        return true;
+    }
+
+    void wakeUp() { changed_.notify_all(); }
+
+    static void deliver(Firing firing)
+    {
+        if (firing.cancelled->load())
+            return;
+        firing.enqueue([flag = firing.cancelled, block = std::move(firing.block)] {
+            if (!flag->load())
+                block();
+        });
+    }
+
+private:
+    DispatchScheduler() { std::thread([this] { run(); }).detach(); }
+
+    void run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (virtualMode.load() || firings_.empty()) {
+                changed_.wait_for(lock, std::chrono::milliseconds(50));
+                continue;
+            }
+            const double when = firings_.begin()->first.first;
+            const double now = realNow();
+            if (when > now) {
+                changed_.wait_for(lock, std::chrono::duration<double>(when - now));
+                continue;
+            }
+            Firing firing = std::move(firings_.begin()->second);
+            firings_.erase(firings_.begin());
+            lock.unlock();
+            deliver(std::move(firing));
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::map<std::pair<double, uint64_t>, Firing> firings_;
+    uint64_t nextSequence_ = 0;
+};
+
+void DispatchTime::setVirtual(bool on)
+{
+    {
+        std::lock_guard lock(virtualMutex);
+        virtualNow = 0;
+    }
+    virtualMode = on;
+    DispatchScheduler::shared().wakeUp();
+}
+
+void DispatchTime::advance(double seconds)
+{
+    double target;
+    {
+        std::lock_guard lock(virtualMutex);
+        target = virtualNow + seconds;
+    }
+    Dispatch::waitUntilIdle();
+    double when = 0;
+    DispatchScheduler::Firing firing;
+    while (DispatchScheduler::shared().takeDue(target, when, firing)) {
+        {
+            std::lock_guard lock(virtualMutex);
+            virtualNow = std::max(virtualNow, when);
+        }
+        DispatchScheduler::deliver(std::move(firing));
+        Dispatch::waitUntilIdle();
+    }
+    std::lock_guard lock(virtualMutex);
+    virtualNow = target;
+}
+
+void DispatchHandle::cancel()
+{
+    if (flag_)
+        flag_->store(true);
+}
+
+bool DispatchHandle::isCancelled() const { return flag_ && flag_->load(); }
+
+DispatchHandle DispatchQueue::after(double seconds, DispatchBlock block)
+{
+    auto flag = std::make_shared<std::atomic<bool>>(false);
+    // The firing holds the queue weakly: a queue gone by then simply drops it.
+    std::weak_ptr<State> weak = state_;
+    const bool global = state_->kind == State::Kind::Global;
+    auto enqueue = [weak, global](DispatchBlock ready) {
+        if (global)
+            DispatchQueue::global()->async(std::move(ready));
+        else if (auto state = weak.lock())
+            state->enqueue(std::move(ready), state);
+    };
+    DispatchScheduler::shared().schedule(DispatchTime::now() + std::max(0.0, seconds),
+                                         {std::move(enqueue), std::move(block), flag});
+    return DispatchScheduler::handle(flag);
+}
+
+// ---------------------------------------------------------------------------
+// Groups
+
+struct DispatchGroup::State {
+    std::mutex mutex;
+    std::condition_variable emptied;
+    int count = 0;
+    std::vector<std::pair<DispatchQueuePtr, DispatchBlock>> notifications;
+};
+
+DispatchGroup::DispatchGroup() : state_(std::make_shared<State>()) {}
+
+std::shared_ptr<DispatchGroup> DispatchGroup::create() { return std::shared_ptr<DispatchGroup>(new DispatchGroup); }
+
+void DispatchGroup::enter()
+{
+    std::lock_guard lock(state_->mutex);
+    ++state_->count;
+}
+
+void DispatchGroup::leave()
+{
+    std::vector<std::pair<DispatchQueuePtr, DispatchBlock>> ready;
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->count == 0) {
+            fprintf(stderr, "dispatch: group left more often than entered\n");
+            std::abort();
+        }
+        if (--state_->count > 0)
+            return;
+        ready.swap(state_->notifications);
+    }
+    state_->emptied.notify_all();
+    for (auto& [queue, block] : ready)
+        queue->async(std::move(block));
+}
+
+void DispatchGroup::async(const DispatchQueuePtr& queue, DispatchBlock block)
+{
+    enter();
+    queue->async([self = shared_from_this(), block = std::move(block)] {
+        block();
+        self->leave();
+    });
+}
+
+void DispatchGroup::notify(const DispatchQueuePtr& queue, DispatchBlock block)
+{
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->count > 0) {
+            state_->notifications.emplace_back(queue, std::move(block));
+            return;
+        }
+    }
+    queue->async(std::move(block));
+}
+
+bool DispatchGroup::wait(double timeoutSeconds)
+{
+    std::unique_lock lock(state_->mutex);
+    const auto empty = [&] { return state_->count == 0; };
+    if (timeoutSeconds < 0) {
+        state_->emptied.wait(lock, empty);
+        return true;
+    }
+    return state_->emptied.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), empty);
+}
+
+// ---------------------------------------------------------------------------
+// Timer sources
+
+struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State> {
+    DispatchQueuePtr queue;
+    DispatchBlock handler;
+    DispatchBlock cancelHandler;
+    std::mutex mutex;
+    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<bool> firingPending {false};
+    std::atomic<uint64_t> generation {0};
+    std::atomic<double> interval {0};
+
+    void arm(double when, uint64_t forGeneration)
+    {
+        std::weak_ptr<State> weak = weak_from_this();
+        auto onPool = [](DispatchBlock ready) { DispatchQueue::global()->async(std::move(ready)); };
+        DispatchScheduler::shared().schedule(when, {onPool, [weak, when, forGeneration] {
+            if (auto self = weak.lock())
+                self->fire(when, forGeneration);
+        }, cancelled});
+    }
+
+    void fire(double when, uint64_t forGeneration)
+    {
+        if (cancelled->load() || generation.load() != forGeneration)
+            return;
+        if (!firingPending.exchange(true)) {
+            std::weak_ptr<State> weak = weak_from_this();
+            queue->async([weak] {
+                auto self = weak.lock();
+                if (!self)
+                    return;
+                self->firingPending = false;
+                if (!self->cancelled->load())
+                    self->handler();
+            });
+        }
+        if (interval > 0) {
+            // The next deadline follows the schedule; one already past fires once, not in a burst.
+            const double next = std::max(when + interval, DispatchTime::now());
+            arm(next, forGeneration);
+        }
+    }
+};
+
+DispatchTimer::DispatchTimer(DispatchQueuePtr queue, DispatchBlock handler) : state_(std::make_shared<State>())
+{
+    state_->queue = std::move(queue);
+    state_->handler = std::move(handler);
+}
+
+DispatchTimer::~DispatchTimer() { cancel(); }
+
+void DispatchTimer::start(double startAfter, double interval, double /*leeway*/)
+{
+    if (isCancelled())
+        return;
+    const uint64_t generation = ++state_->generation;
+    state_->interval = std::max(0.0, interval);
+    state_->arm(DispatchTime::now() + std::max(0.0, startAfter), generation);
+}
+
+void DispatchTimer::setCancelHandler(DispatchBlock handler)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->cancelHandler = std::move(handler);
+}
+
+void DispatchTimer::cancel()
+{
+    if (state_->cancelled->exchange(true))
+        return;
+    DispatchBlock handler;
+    {
+        std::lock_guard lock(state_->mutex);
+        handler = std::move(state_->cancelHandler);
+    }
+    if (handler)
+        state_->queue->async(std::move(handler));
+}
+
+bool DispatchTimer::isCancelled() const { return state_->cancelled->load(); }
+
+// ---------------------------------------------------------------------------
+// Read sources
+
+struct DispatchReadSource::State {
+    int fd = -1;
+    int stopFd = -1;
+    DispatchQueuePtr queue;
+    DispatchBlock handler;
+    DispatchBlock cancelHandler;
+    std::mutex mutex;
+    std::condition_variable handled;
+    bool handlerPending = false;
+    std::atomic<bool> cancelled {false};
+    std::thread watcher;
+
+    void watch(const std::shared_ptr<State>& self)
+    {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        while (!cancelled.load()) {
+            const int ready = ::poll(fds, 2, -1);
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready < 0 || cancelled.load() || (fds[1].revents & POLLIN))
+                break;
+            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+                std::unique_lock lock(mutex);
+                handlerPending = true;
+                queue->async([self] {
+                    if (!self->cancelled.load())
+                        self->handler();
+                    std::lock_guard done(self->mutex);
+                    self->handlerPending = false;
+                    self->handled.notify_all();
+                });
+                handled.wait(lock, [&] { return !handlerPending || cancelled.load(); });
+            }
+            if (fds[0].revents & POLLNVAL)
+                break;
+        }
+    }
+};
+
+DispatchReadSource::DispatchReadSource(int fd, DispatchQueuePtr queue, DispatchBlock handler)
+    : state_(std::make_shared<State>())
+{
+    state_->fd = fd;
+    state_->stopFd = eventfd(0, EFD_CLOEXEC);
+    state_->queue = std::move(queue);
+    state_->handler = std::move(handler);
+    auto state = state_;
+    state_->watcher = std::thread([state] { state->watch(state); });
+}
+
+DispatchReadSource::~DispatchReadSource()
+{
+    cancel();
+    if (state_->watcher.joinable())
+        state_->watcher.join();
+    ::close(state_->stopFd);
+}
+
+void DispatchReadSource::setCancelHandler(DispatchBlock handler)
+{
+    std::lock_guard lock(state_->mutex);
+    state_->cancelHandler = std::move(handler);
+}
+
+void DispatchReadSource::cancel()
+{
+    if (state_->cancelled.exchange(true))
+        return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(state_->stopFd, &one, sizeof one);
+    DispatchBlock handler;
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->handled.notify_all();
+        handler = std::move(state_->cancelHandler);
+    }
+    if (handler)
+        state_->queue->async(std::move(handler));
+}
+
+bool DispatchReadSource::isCancelled() const { return state_->cancelled.load(); }
+
+// ---------------------------------------------------------------------------
+
+void Dispatch::waitUntilIdle()
+{
+    const bool onMain = isMainThread();
+    int quietRounds = 0;
+    while (quietRounds < 2) {
+        int busy = onMain ? DispatchQueue::drainMain() : 0;
+        {
+            std::lock_guard lock(registryMutex);
+            for (const auto& weak : registry) {
+                const auto state = weak.lock();
+                // The caller's own queue counts its running block; that one is us.
+                if (state && state.get() != currentState && state->outstanding.load() > 0)
+                    ++busy;
+            }
+        }
+        if (busy == 0) {
+            ++quietRounds;
+        } else {
+            quietRounds = 0;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    }
+}

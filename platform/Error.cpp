@@ -1,0 +1,19 @@
+#include "Error.h"
+
+Error Error::make(const QString& domain, int code, const QString& description)
+{
+    Error error;
+    error.domain = domain;
+    error.code = code;
+    if (!description.isEmpty())
+        error.userInfo.insert(ErrorDescriptionKey, description);
+    return error;
+}
+
+QString Error::localizedDescription() const
+{
+    const QString text = userInfo.value(ErrorDescriptionKey).toString();
+    if (!text.isEmpty())
+        return text;
+    return QStringLiteral("The operation couldn't be completed. (%1 error %2.)").arg(domain).arg(code);
+}

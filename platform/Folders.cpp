@@ -1,0 +1,46 @@
+#include "Folders.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace Folders {
+
+static QString fromEnvironment(const char* variable, const QString& fallbackUnderHome)
+{
+    const QString value = qEnvironmentVariable(variable);
+    if (!value.isEmpty() && QDir::isAbsolutePath(value))
+        return QDir::cleanPath(value);
+    return QDir::cleanPath(home() + QLatin1Char('/') + fallbackUnderHome);
+}
+
+QString displayName() { return QStringLiteral("Brindlewick"); }
+QString bundleIdentifier() { return QStringLiteral("net.brindlewick.Brindlewick"); }
+QString productIdentifier() { return QStringLiteral("net.brindlewick.notes"); }
+QString queueLabel(const QString& suffix) { return productIdentifier() + suffix; }
+
+QString home()
+{
+    const QString value = qEnvironmentVariable("HOME");
+    return value.isEmpty() ? QDir::homePath() : QDir::cleanPath(value);
+}
+
+QString documents()
+{
+    return fromEnvironment("XDG_DOCUMENTS_DIR", QStringLiteral("Documents")) + QLatin1Char('/') + displayName();
+}
+
+QString caches() { return fromEnvironment("XDG_CACHE_HOME", QStringLiteral(".cache")) + QStringLiteral("/brindlewick"); }
+QString library() { return fromEnvironment("XDG_STATE_HOME", QStringLiteral(".local/state")); }
+QString config() { return fromEnvironment("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/brindlewick"); }
+QString temporary() { return caches() + QStringLiteral("/tmp"); }
+
+bool ensure(const QString& path) { return QDir().mkpath(path); }
+
+void applyApplicationIdentity()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("brindlewick"));
+    QCoreApplication::setOrganizationName(displayName());
+    QCoreApplication::setOrganizationDomain(QStringLiteral("brindlewick.net"));
+}
+
+} // namespace Folders

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// Where the application keeps its files, and the names it goes by. Every folder
+// follows the XDG variables, so a test redirects all of them with its own home.
+namespace Folders {
+
+QString displayName();         // "Brindlewick"
+QString bundleIdentifier();    // "net.brindlewick.Brindlewick"
+QString productIdentifier();   // "net.brindlewick.notes": queue labels and the record container
+QString queueLabel(const QString& suffix); // productIdentifier() + suffix, e.g. ".file"
+
+QString home();
+QString documents();           // $XDG_DOCUMENTS_DIR (else ~/Documents) + "/Brindlewick"
+QString caches();              // $XDG_CACHE_HOME (else ~/.cache) + "/brindlewick"
+QString library();             // $XDG_STATE_HOME (else ~/.local/state): holds "Logs"
+QString config();              // $XDG_CONFIG_HOME (else ~/.config) + "/brindlewick"
+QString temporary();           // on the home volume, so a rename out of it never crosses devices
+
+// Creates the folder and its parents; true when it exists afterwards.
+bool ensure(const QString& path);
+
+// Sets the Qt application and organisation names from the identity above.
+void applyApplicationIdentity();
+
+} // namespace Folders

@@ -1,0 +1,277 @@
+#include "Dispatch.h"
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// Collects strings from any thread.
+struct Trace {
+    std::mutex mutex;
+    QStringList items;
+    void add(const QString& item)
+    {
+        std::lock_guard lock(mutex);
+        items << item;
+    }
+    QStringList snapshot()
+    {
+        std::lock_guard lock(mutex);
+        return items;
+    }
+};
+
+} // namespace
+
+TEST(Dispatch, SerialQueueRunsBlocksInOrderOneAtATime)
+{
+    auto queue = DispatchQueue::createSerial("test.fifo");
+    std::vector<int> seen;
+    std::atomic<int> running {0};
+    bool overlapped = false;
+    std::vector<std::thread> producers;
+    // One producer keeps its own order; the queue must never run two blocks at once.
+    for (int i = 0; i < 10000; ++i) {
+        queue->async([&, i] {
+            if (running.fetch_add(1) != 0)
+                overlapped = true;
+            seen.push_back(i);
+            running.fetch_sub(1);
+        });
+    }
+    queue->sync([] {});
+    ASSERT_EQ(seen.size(), 10000u);
+    for (int i = 0; i < 10000; ++i)
+        ASSERT_EQ(seen[i], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(Dispatch, SyncReturnsAfterTheBlockRanOnTheQueue)
+{
+    auto queue = DispatchQueue::createSerial("test.sync");
+    QString labelInside;
+    bool currentInside = false;
+    queue->sync([&] {
+        labelInside = DispatchQueue::currentLabel();
+        currentInside = queue->isCurrent();
+    });
+    EXPECT_EQ(labelInside, "test.sync");
+    EXPECT_TRUE(currentInside);
+    EXPECT_FALSE(queue->isCurrent());
+    EXPECT_EQ(DispatchQueue::currentLabel(), DispatchQueue::mainLabel());
+}
+
+TEST(DispatchDeathTest, SyncOntoOwnQueueIsCaughtWithItsLabel)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto queue = DispatchQueue::createSerial("test.reentrant");
+            queue->sync([&] { queue->sync([] {}); });
+        },
+        "test.reentrant");
+}
+
+TEST(Dispatch, QueueSpecificValuesAreSeenOnlyByThatQueue)
+{
+    static const int key = 0;
+    auto marked = DispatchQueue::createSerial("test.marked");
+    auto plain = DispatchQueue::createSerial("test.plain");
+    marked->setSpecific(&key, std::make_shared<int>(42));
+    int seenOnMarked = 0;
+    bool seenOnPlain = true;
+    marked->sync([&] { seenOnMarked = *std::static_pointer_cast<int>(DispatchQueue::currentSpecific(&key)); });
+    plain->sync([&] { seenOnPlain = DispatchQueue::currentSpecific(&key) != nullptr; });
+    EXPECT_EQ(seenOnMarked, 42);
+    EXPECT_FALSE(seenOnPlain);
+    EXPECT_EQ(DispatchQueue::currentSpecific(&key), nullptr);
+}
+
+TEST(Dispatch, DestroyingAQueueFinishesItsWorkEvenFromItsOwnBlock)
+{
+    std::atomic<int> ran {0};
+    {
+        auto queue = DispatchQueue::createSerial("test.drop");
+        for (int i = 0; i < 100; ++i)
+            queue->async([&] { ran.fetch_add(1); });
+    }
+    EXPECT_EQ(ran.load(), 100);
+
+    auto holder = std::make_shared<DispatchQueuePtr>(DispatchQueue::createSerial("test.self-drop"));
+    std::atomic<bool> done {false};
+    (*holder)->async([holder, &done]() mutable {
+        holder->reset(); // the last reference drops inside the queue's own block
+        done = true;
+    });
+    holder.reset();
+    while (!done)
+        std::this_thread::yield();
+}
+
+TEST(Dispatch, MainQueueRunsOnTheMainThreadThroughTheEventLoop)
+{
+    std::thread::id ranOn;
+    std::thread([&] { DispatchQueue::main()->async([&] { ranOn = std::this_thread::get_id(); }); }).join();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return ranOn != std::thread::id(); }, 5));
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+    // A worker waiting on the main queue is served by the main run loop.
+    auto queue = DispatchQueue::createSerial("test.to-main");
+    std::atomic<bool> back {false};
+    queue->async([&] { DispatchQueue::main()->sync([&] { back = true; }); });
+    EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return back.load(); }, 5));
+}
+
+TEST(Dispatch, GroupNotifiesOnceAfterTheLastLeave)
+{
+    auto group = DispatchGroup::create();
+    auto queue = DispatchQueue::createSerial("test.group");
+    std::atomic<int> work {0};
+    std::atomic<int> notified {0};
+    int workSeenByNotify = -1;
+    group->enter();
+    for (int i = 0; i < 8; ++i)
+        group->async(DispatchQueue::global(), [&] { work.fetch_add(1); });
+    group->notify(queue, [&] {
+        workSeenByNotify = work.load();
+        notified.fetch_add(1);
+    });
+    EXPECT_FALSE(group->wait(0.05)); // the manual enter is still open
+    EXPECT_EQ(notified.load(), 0);
+    group->leave();
+    EXPECT_TRUE(group->wait(5));
+    queue->sync([] {});
+    EXPECT_EQ(notified.load(), 1);
+    EXPECT_EQ(workSeenByNotify, 8);
+
+    // Notify on an empty group runs at once.
+    group->notify(queue, [&] { notified.fetch_add(1); });
+    queue->sync([] {});
+    EXPECT_EQ(notified.load(), 2);
+}
+
+TEST(Dispatch, VirtualTimeFiresDelayedBlocksInTimeOrder)
+{
+    TestSupport::VirtualTime time;
+    Trace trace;
+    auto queue = DispatchQueue::createSerial("test.delays");
+    queue->after(60, [&] { trace.add("cloud 60"); });
+    DispatchQueue::main()->after(2, [&] { trace.add("local 2"); });
+    DispatchQueue::main()->after(1, [&] { trace.add("local 1"); });
+    queue->after(2, [&] { trace.add("queue 2"); });
+
+    time.advance(1.5);
+    EXPECT_EQ(trace.snapshot(), QStringList({"local 1"}));
+    time.advance(0.5);
+    EXPECT_EQ(trace.snapshot(), QStringList({"local 1", "local 2", "queue 2"}));
+    time.advance(86400);
+    EXPECT_EQ(trace.snapshot().last(), "cloud 60");
+    EXPECT_DOUBLE_EQ(DispatchTime::now(), 86402);
+}
+
+TEST(Dispatch, CancelledDelayedPerformNeverRuns)
+{
+    TestSupport::VirtualTime time;
+    int ran = 0;
+    DispatchHandle save = DispatchQueue::main()->after(2, [&] { ++ran; });
+    DispatchHandle other = DispatchQueue::main()->after(2, [&] { ran += 10; });
+    save.cancel();
+    time.advance(5);
+    EXPECT_EQ(ran, 10);
+    EXPECT_TRUE(save.isCancelled());
+    EXPECT_FALSE(other.isCancelled());
+}
+
+TEST(Dispatch, TimerSourceRepeatsUntilCancelled)
+{
+    TestSupport::VirtualTime time;
+    auto queue = DispatchQueue::createSerial("test.timer");
+    std::vector<double> firedAt;
+    bool cancelHandlerRan = false;
+    DispatchTimer timer(queue, [&] { firedAt.push_back(DispatchTime::now()); });
+    timer.setCancelHandler([&] { cancelHandlerRan = true; });
+    timer.start(10, 5);
+    time.advance(9);
+    EXPECT_TRUE(firedAt.empty());
+    time.advance(11); // now 20: fired at 10, 15, 20
+    EXPECT_EQ(firedAt, (std::vector<double> {10, 15, 20}));
+    timer.cancel();
+    time.advance(100);
+    EXPECT_EQ(firedAt.size(), 3u);
+    EXPECT_TRUE(cancelHandlerRan);
+}
+
+TEST(Dispatch, TimerSourceRestartReplacesTheSchedule)
+{
+    TestSupport::VirtualTime time;
+    auto queue = DispatchQueue::createSerial("test.timer-restart");
+    std::vector<double> firedAt;
+    DispatchTimer timer(queue, [&] { firedAt.push_back(DispatchTime::now()); });
+    timer.start(10, 0);
+    time.advance(5);
+    timer.start(20, 0); // the first deadline no longer counts
+    time.advance(100);
+    EXPECT_EQ(firedAt, (std::vector<double> {25}));
+}
+
+TEST(Dispatch, ReadSourceRunsHandlerWhenDataArrivesAndStopsOnCancel)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    auto queue = DispatchQueue::createSerial("test.read");
+    std::mutex mutex;
+    QByteArray received;
+    bool cancelled = false;
+    auto source = std::make_unique<DispatchReadSource>(fds[0], queue, [&] {
+        char buffer[64];
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        std::lock_guard lock(mutex);
+        if (n > 0)
+            received.append(buffer, n);
+    });
+    source->setCancelHandler([&] { cancelled = true; });
+    ASSERT_EQ(write(fds[1], "hello", 5), 5);
+    const auto has = [&](const QByteArray& text) {
+        for (int i = 0; i < 5000; ++i) {
+            {
+                std::lock_guard lock(mutex);
+                if (received == text)
+                    return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    };
+    EXPECT_TRUE(has("hello"));
+    source->cancel();
+    queue->sync([] {});
+    EXPECT_TRUE(cancelled);
+    ASSERT_EQ(write(fds[1], "more", 4), 4);
+    source.reset();
+    queue->sync([] {});
+    EXPECT_EQ(received, "hello");
+    close(fds[0]);
+    close(fds[1]);
+}
+
+TEST(Dispatch, WaitUntilIdleRunsChainedWorkAcrossQueues)
+{
+    auto file = DispatchQueue::createSerial("test.file");
+    auto db = DispatchQueue::createSerial("test.db");
+    QStringList steps;
+    file->async([&] {
+        db->sync([] {});
+        DispatchQueue::main()->async([&] {
+            steps << "main";
+            file->async([&] { DispatchQueue::main()->async([&] { steps << "main again"; }); });
+        });
+    });
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(steps, QStringList({"main", "main again"}));
+}

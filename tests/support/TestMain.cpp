@@ -1,0 +1,46 @@
+// Every test process gets its own temporary home before Qt starts, so no test
+// reads or writes the real user's files, and Qt runs on the offscreen platform.
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <sys/stat.h>
+
+namespace {
+
+void redirectHome(const QString& root)
+{
+    const auto set = [&](const char* variable, const QString& sub) {
+        const QString path = root + sub;
+        QDir().mkpath(path);
+        qputenv(variable, path.toLocal8Bit());
+    };
+    set("HOME", QString());
+    set("XDG_CONFIG_HOME", QStringLiteral("/.config"));
+    set("XDG_CACHE_HOME", QStringLiteral("/.cache"));
+    set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
+    set("XDG_DATA_HOME", QStringLiteral("/.local/share"));
+    set("XDG_DOCUMENTS_DIR", QStringLiteral("/Documents"));
+    set("XDG_RUNTIME_DIR", QStringLiteral("/.run"));
+    chmod(qPrintable(root + QStringLiteral("/.run")), 0700);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QTemporaryDir home(QDir::tempPath() + QStringLiteral("/brindlewick-test-XXXXXX"));
+    if (!home.isValid()) {
+        fprintf(stderr, "cannot create a temporary home\n");
+        return 2;
+    }
+    redirectHome(home.path());
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

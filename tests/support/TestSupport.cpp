@@ -1,0 +1,41 @@
+#include "TestSupport.h"
+
+#include "Dispatch.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace TestSupport {
+
+QString home() { return qEnvironmentVariable("HOME"); }
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << qPrintable(path);
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+VirtualTime::VirtualTime() { DispatchTime::setVirtual(true); }
+
+VirtualTime::~VirtualTime()
+{
+    Dispatch::waitUntilIdle();
+    DispatchTime::setVirtual(false);
+}
+
+void VirtualTime::advance(double seconds) { DispatchTime::advance(seconds); }
+
+} // namespace TestSupport

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+// Helpers shared by the test programs.
+namespace TestSupport {
+
+// The temporary home of this test process.
+QString home();
+
+// Writes bytes to a file, creating its folder; fails the test on error.
+void writeFile(const QString& path, const QByteArray& bytes);
+QByteArray readFile(const QString& path);
+
+// Switches the dispatch clock to virtual time for the life of the object.
+class VirtualTime {
+public:
+    VirtualTime();
+    ~VirtualTime();
+    void advance(double seconds);
+};
+
+} // namespace TestSupport
