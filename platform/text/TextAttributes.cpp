@@ -9,6 +9,12 @@ size_t hashOptional(const std::optional<T>& value, size_t seed)
 }
 
 template <typename T>
+bool agrees(const std::optional<T>& here, const std::optional<T>& wanted)
+{
+    return !wanted || here == wanted;
+}
+
+template <typename T>
 void take(std::optional<T>& into, const std::optional<T>& from)
 {
     if (from)
@@ -41,6 +47,13 @@ TextAttributes TextAttributes::merged(const TextAttributes& other) const
     take(result.toolTip, other.toolTip);
     take(result.paragraphStyle, other.paragraphStyle);
     return result;
+}
+
+bool TextAttributes::includes(const TextAttributes& other) const
+{
+    return agrees(font, other.font) && agrees(foregroundColor, other.foregroundColor) && agrees(link, other.link)
+        && agrees(underlineStyle, other.underlineStyle) && agrees(strikethroughStyle, other.strikethroughStyle)
+        && agrees(toolTip, other.toolTip) && agrees(paragraphStyle, other.paragraphStyle);
 }
 
 TextAttributes TextAttributes::without(Keys keys) const

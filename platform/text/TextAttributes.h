@@ -39,6 +39,8 @@ struct TextAttributes {
     TextAttributes merged(const TextAttributes& other) const;
     // This set without the attributes of the keys.
     TextAttributes without(Keys keys) const;
+    // Whether every attribute present in `other` has the same value here.
+    bool includes(const TextAttributes& other) const;
     // Whether both sets agree on every attribute of the keys.
     bool sameFor(const TextAttributes& other, Keys keys) const;
 

@@ -1,0 +1,217 @@
+#include "text/AttributedString.h"
+
+#include <gtest/gtest.h>
+
+#include <QSet>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+// The obvious model: one attribute set per UTF-16 unit.
+struct NaiveText {
+    QString text;
+    std::vector<TextAttributes> attributes;
+
+    void replace(TextRange range, const QString& string)
+    {
+        TextAttributes inherited;
+        if (!string.isEmpty() && !text.isEmpty())
+            inherited = attributes[size_t(range.length > 0 ? range.location : std::max<qsizetype>(range.location - 1, 0))];
+        text.replace(range.location, range.length, string);
+        attributes.erase(attributes.begin() + range.location, attributes.begin() + range.end());
+        attributes.insert(attributes.begin() + range.location, size_t(string.size()), inherited);
+    }
+    template <typename Change>
+    void change(TextRange range, Change change)
+    {
+        for (qsizetype i = range.location; i < range.end(); ++i)
+            attributes[size_t(i)] = change(attributes[size_t(i)]);
+    }
+    TextRange longestRun(qsizetype index) const
+    {
+        qsizetype start = index, end = index + 1;
+        while (start > 0 && attributes[size_t(start - 1)] == attributes[size_t(index)])
+            --start;
+        while (end < text.size() && attributes[size_t(end)] == attributes[size_t(index)])
+            ++end;
+        return {start, end - start};
+    }
+};
+
+TextAttributes randomAttributes(std::mt19937& random)
+{
+    static const Font fonts[] = {{"Lato-Regular", 20, 0}, {"Lato-Bold", 20, 0}, {"Mono", 18.4, 9.5}};
+    TextAttributes attributes;
+    switch (random() % 5) {
+    case 0:
+        attributes.font = fonts[random() % 3];
+        break;
+    case 1:
+        attributes.foregroundColor = Color::fromHex(random() % 2 ? 0x464646ff : 0x95a5a6ff);
+        break;
+    case 2:
+        attributes.link = QStringLiteral("brindlewick://hashtag/%1").arg(random() % 3);
+        attributes.toolTip = QStringLiteral("#%1").arg(random() % 3);
+        break;
+    case 3:
+        attributes.underlineStyle = 1;
+        attributes.strikethroughStyle = int64_t(random() % 2);
+        break;
+    default:
+        attributes.paragraphStyle = ParagraphStyle{0, double(random() % 3) * 12, 28, 28, 1.26};
+        break;
+    }
+    return attributes;
+}
+
+TextAttributes::Keys randomKeys(std::mt19937& random)
+{
+    return TextAttributes::Keys::fromInt(int(random() % 0x80));
+}
+
+TextRange randomRange(std::mt19937& random, qsizetype size, qsizetype maxLength)
+{
+    const qsizetype location = size == 0 ? 0 : qsizetype(random() % uint32_t(size + 1));
+    const qsizetype length = qsizetype(random() % uint32_t(std::min(size - location, maxLength) + 1));
+    return {location, length};
+}
+
+} // namespace
+
+TEST(Text, RandomEditsAgreeWithPerUnitModel)
+{
+    std::mt19937 random(20261206);
+    AttributedString text;
+    NaiveText naive;
+    const QString letters = QStringLiteral("ab \n#*é");
+
+    for (int step = 0; step < 10000; ++step) {
+        const qsizetype size = naive.text.size();
+        const uint32_t kind = random() % 10;
+        if (kind < 3 || size < 200) {
+            // Grow until about 3,000 units, then keep the size steady.
+            QString inserted;
+            const int count = int(random() % (size < 3000 ? 12 : 4));
+            for (int i = 0; i < count; ++i)
+                inserted += letters[qsizetype(random() % uint32_t(letters.size()))];
+            const TextRange range = randomRange(random, size, size < 3000 ? 3 : 12);
+            text.replaceCharacters(range, inserted);
+            naive.replace(range, inserted);
+        } else if (kind < 5) {
+            const TextRange range = randomRange(random, size, 40);
+            const TextAttributes attributes = random() % 4 ? randomAttributes(random) : TextAttributes();
+            text.setAttributes(attributes, range);
+            naive.change(range, [&](const TextAttributes&) { return attributes; });
+        } else if (kind < 8) {
+            const TextRange range = randomRange(random, size, 20);
+            const TextAttributes attributes = randomAttributes(random);
+            text.addAttributes(attributes, range);
+            naive.change(range, [&](const TextAttributes& old) { return old.merged(attributes); });
+        } else {
+            const TextRange range = randomRange(random, size, 30);
+            const TextAttributes::Keys keys = randomKeys(random);
+            text.removeAttributes(keys, range);
+            naive.change(range, [&](const TextAttributes& old) { return old.without(keys); });
+        }
+
+        ASSERT_EQ(text.string(), naive.text) << "step " << step;
+        // Every unit, through the runs: each run is a longest run of the model.
+        qsizetype covered = 0;
+        text.enumerateAttributes({0, text.length()}, [&](const TextAttributes& attributes, TextRange range) {
+            ASSERT_EQ(range.location, covered) << "step " << step;
+            ASSERT_EQ(naive.longestRun(range.location), range) << "step " << step;
+            for (qsizetype i = range.location; i < range.end(); ++i)
+                ASSERT_EQ(attributes, naive.attributes[size_t(i)]) << "step " << step << " index " << i;
+            covered = range.end();
+        });
+        ASSERT_EQ(covered, naive.text.size());
+
+        // Point queries at a few indexes.
+        for (int probe = 0; probe < 4 && size > 0; ++probe) {
+            const qsizetype index = qsizetype(random() % uint32_t(text.length()));
+            TextRange effective;
+            ASSERT_EQ(text.attributesAtIndex(index, &effective), naive.attributes[size_t(index)]);
+            ASSERT_EQ(effective, naive.longestRun(index)) << "step " << step << " index " << index;
+        }
+        // Only the sets still in use are kept.
+        QSet<TextAttributes> inUse;
+        for (const TextAttributes& attributes : naive.attributes) {
+            if (!attributes.isEmpty())
+                inUse.insert(attributes);
+        }
+        ASSERT_EQ(text.attributeSetCount() - 1, inUse.size()) << "step " << step;
+    }
+    EXPECT_GT(text.runCount(), 256) << "the test should span several chunks";
+}
+
+TEST(Text, LongestEffectiveRangeLooksAtTheGivenKeysOnly)
+{
+    AttributedString text(QStringLiteral("0123456789"));
+    TextAttributes red;
+    red.foregroundColor = Color::fromHex(0xff0000ff);
+    TextAttributes linked;
+    linked.link = QStringLiteral("mailto:a@b.c");
+    text.addAttributes(red, {2, 6});
+    text.addAttributes(linked, {4, 2});
+
+    TextRange run;
+    text.attributesAtIndex(3, &run);
+    EXPECT_EQ(run, (TextRange{2, 2}));
+    EXPECT_EQ(text.longestEffectiveRange(TextAttributes::ForegroundColorKey, 5, {0, 10}), (TextRange{2, 6}));
+    EXPECT_EQ(text.longestEffectiveRange(TextAttributes::ForegroundColorKey, 5, {3, 3}), (TextRange{3, 3}));
+    EXPECT_EQ(text.longestEffectiveRange(TextAttributes::LinkKey, 0, {0, 10}), (TextRange{0, 4}));
+}
+
+TEST(Text, ReplacedCharactersTakeTheirNeighboursAttributes)
+{
+    TextAttributes bold;
+    bold.font = Font{QStringLiteral("Lato-Bold"), 20, 0};
+    AttributedString text(QStringLiteral("abc"), bold);
+    text.setAttributes({}, {1, 2});
+
+    text.replaceCharacters({0, 0}, QStringLiteral("<"));     // at the start: the first character's
+    EXPECT_EQ(text.attributesAtIndex(0), bold);
+    text.replaceCharacters({4, 0}, QStringLiteral(">"));     // at the end: the last character's
+    EXPECT_TRUE(text.attributesAtIndex(4).isEmpty());
+    text.replaceCharacters({2, 1}, QStringLiteral("BBB"));   // a replacement: the first replaced one's
+    EXPECT_EQ(text.string(), QStringLiteral("<aBBBc>"));
+    EXPECT_TRUE(text.attributesAtIndex(3).isEmpty());
+    text.replaceCharacters({0, 7}, QString());
+    EXPECT_EQ(text.length(), 0);
+    EXPECT_EQ(text.runCount(), 0);
+    EXPECT_EQ(text.attributeSetCount(), 1);
+}
+
+TEST(Text, RangesOutsideTheTextAreClipped)
+{
+    AttributedString text(QStringLiteral("abc"));
+    TextAttributes linked;
+    linked.link = QStringLiteral("x");
+    text.addAttributes(linked, {2, 100});
+    text.replaceCharacters({5, 3}, QStringLiteral("d"));
+    text.removeAttributes(TextAttributes::LinkKey, {-4, 3});
+    EXPECT_EQ(text.string(), QStringLiteral("abcd"));
+    EXPECT_EQ(text.attributesAtIndex(3).link, QStringLiteral("x"));
+    TextRange effective{9, 9};
+    EXPECT_TRUE(text.attributesAtIndex(10, &effective).isEmpty());
+    EXPECT_EQ(effective, (TextRange{4, 0}));
+}
+
+TEST(Text, ParagraphRangeCoversWholeLinesWithTheirTerminators)
+{
+    const QString text = QStringLiteral("ab\r\ncd\ref\u2029gh\n\nij");
+    //                                    0 1 2 3 4 5 6 7 8 9 10 11 12 13 14 15
+    EXPECT_EQ(paragraphRangeForRange(text, {1, 0}), (TextRange{0, 4}));
+    EXPECT_EQ(paragraphRangeForRange(text, {3, 0}), (TextRange{0, 4})) << "inside a CR LF";
+    EXPECT_EQ(paragraphRangeForRange(text, {4, 0}), (TextRange{4, 3}));
+    EXPECT_EQ(paragraphRangeForRange(text, {2, 3}), (TextRange{0, 7}));
+    EXPECT_EQ(paragraphRangeForRange(text, {4, 3}), (TextRange{4, 3})) << "ends after a terminator";
+    EXPECT_EQ(paragraphRangeForRange(text, {8, 1}), (TextRange{7, 3}));
+    EXPECT_EQ(paragraphRangeForRange(text, {13, 0}), (TextRange{13, 1})) << "an empty line";
+    EXPECT_EQ(paragraphRangeForRange(text, {16, 0}), (TextRange{14, 2})) << "the end of the text";
+    EXPECT_EQ(paragraphRangeForRange(QString(), {0, 0}), (TextRange{0, 0}));
+    EXPECT_EQ(paragraphRangeForRange(QStringLiteral("a\n"), {2, 0}), (TextRange{2, 0}));
+    EXPECT_EQ(paragraphRangeForRange(text, {-3, 200}), (TextRange{0, 16}));
+}
