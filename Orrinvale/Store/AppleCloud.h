@@ -1,0 +1,36 @@
+#pragma once
+
+#include "CKCloud.h"
+#include "Note.h"
+
+#include "Error.h"
+
+#include <QDateTime>
+
+#include <functional>
+#include <memory>
+
+// The cloud-drive side of cloud sync as the note store calls it. Every handler
+// is called exactly once; a null error means success. While the drive is
+// unavailable each handler is called at once with empty values.
+class AppleCloud {
+public:
+    // The saved file's modification date (null when nothing was saved) and the error.
+    using CommitHandler = std::function<void(const QDateTime& fileModificationDate, const Error& error)>;
+    using Handler = std::function<void(const Error& error)>;
+
+    virtual ~AppleCloud() = default;
+
+    // The CloudKit object this one owns.
+    virtual std::shared_ptr<CKCloud> ckCloud() const = 0;
+
+    // Saves the note's text into the drive under its storage and key.
+    virtual void commitNote(const NotePtr& note, CommitHandler handler) = 0;
+    virtual void commitAndCloseNote(const NotePtr& note, CommitHandler handler) = 0;
+    // Renames the drive file from the old key to the new one; may change
+    // to's updatedOn, which the caller copies back into its note.
+    virtual void renameNote(const NotePtr& from, const NotePtr& to, Handler handler) = 0;
+    // Moves the drive file to the new storage and key.
+    virtual void moveNote(const NotePtr& from, const NotePtr& to, Handler handler) = 0;
+    virtual void deleteNote(const NotePtr& note, Handler handler) = 0;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "Note.h"
+
+#include <functional>
+
+// The CloudKit side of cloud sync as the note store calls it. Each write calls
+// its block exactly once (an empty block is allowed) with true only when the
+// record was written.
+class CKCloud {
+public:
+    using Completion = std::function<void(bool ok)>;
+
+    virtual ~CKCloud() = default;
+
+    // Saves the note's text as its record, asynchronously.
+    virtual void saveNote(const NotePtr& note, Completion block) = 0;
+    // Carries the note's record over to the new storage and key.
+    virtual void moveNote(const NotePtr& from, const NotePtr& to, Completion block) = 0;
+    // Marks the note's record as deleted.
+    virtual void deleteNote(const NotePtr& note, Completion block) = 0;
+};

@@ -1,0 +1,34 @@
+#include "OfflineAppleCloud.h"
+
+#include "OfflineCKCloud.h"
+
+OfflineAppleCloud::OfflineAppleCloud() : ckCloud_(std::make_shared<OfflineCKCloud>()) {}
+
+void OfflineAppleCloud::commitNote(const NotePtr&, CommitHandler handler)
+{
+    if (handler)
+        handler(QDateTime(), Error());
+}
+
+void OfflineAppleCloud::commitAndCloseNote(const NotePtr& note, CommitHandler handler)
+{
+    commitNote(note, std::move(handler));
+}
+
+void OfflineAppleCloud::renameNote(const NotePtr&, const NotePtr&, Handler handler)
+{
+    if (handler)
+        handler(Error());
+}
+
+void OfflineAppleCloud::moveNote(const NotePtr&, const NotePtr&, Handler handler)
+{
+    if (handler)
+        handler(Error());
+}
+
+void OfflineAppleCloud::deleteNote(const NotePtr&, Handler handler)
+{
+    if (handler)
+        handler(Error());
+}

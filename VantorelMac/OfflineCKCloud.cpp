@@ -1,0 +1,22 @@
+#include "OfflineCKCloud.h"
+
+#include "Log.h"
+
+void OfflineCKCloud::saveNote(const NotePtr&, Completion block)
+{
+    LogError("ckcloud:save error cloudkit disabled");
+    if (block)
+        block(false);
+}
+
+void OfflineCKCloud::moveNote(const NotePtr&, const NotePtr&, Completion block)
+{
+    if (block)
+        block(false);
+}
+
+void OfflineCKCloud::deleteNote(const NotePtr&, Completion block)
+{
+    if (block)
+        block(false);
+}
