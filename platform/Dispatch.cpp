@@ -213,16 +213,17 @@ int DispatchQueue::State::drainOnce()
 
 namespace {
 
+// The process-wide queues are never destroyed: exit handlers may still use them.
 std::shared_ptr<DispatchQueue::State> mainState()
 {
-    static const auto state = makeState(DispatchQueue::mainLabel(), DispatchQueue::State::Kind::Main);
-    return state;
+    static const auto* state = new std::shared_ptr(makeState(DispatchQueue::mainLabel(), DispatchQueue::State::Kind::Main));
+    return *state;
 }
 
 std::shared_ptr<DispatchQueue::State> globalState()
 {
-    static const auto state = makeState(QStringLiteral("global"), DispatchQueue::State::Kind::Global);
-    return state;
+    static const auto* state = new std::shared_ptr(makeState(QStringLiteral("global"), DispatchQueue::State::Kind::Global));
+    return *state;
 }
 
 GlobalPool& globalPool()
@@ -263,20 +264,20 @@ DispatchQueuePtr DispatchQueue::createSerial(const QString& label)
 
 DispatchQueuePtr DispatchQueue::main()
 {
-    static const DispatchQueuePtr queue(new DispatchQueue(mainState()));
-    return queue;
+    static const auto* queue = new DispatchQueuePtr(new DispatchQueue(mainState()));
+    return *queue;
 }
 
 DispatchQueuePtr DispatchQueue::global()
 {
-    static const DispatchQueuePtr queue(new DispatchQueue(globalState()));
-    return queue;
+    static const auto* queue = new DispatchQueuePtr(new DispatchQueue(globalState()));
+    return *queue;
 }
 
 const QString& DispatchQueue::mainLabel()
 {
-    static const QString label = QStringLiteral("main-thread");
-    return label;
+    static const QString* label = new QString(QStringLiteral("main-thread"));
+    return *label;
 }
 
 QString DispatchQueue::currentLabel()

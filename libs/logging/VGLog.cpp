@@ -1,0 +1,271 @@
+#include "VGLog.h"
+
+#include "VGLoggerNode.h"
+
+#include <QHash>
+#include <QStringList>
+
+#include <cstdlib>
+#include <mutex>
+#include <semaphore>
+#include <vector>
+
+namespace {
+
+// Marks the queues of installed loggers.
+const char loggerQueueKey = 0;
+
+struct RegisteredClass {
+    std::function<int32_t()> logLevel;
+    std::function<void(int32_t)> setLogLevel;
+};
+
+struct Hub {
+    DispatchQueuePtr loggingQueue = DispatchQueue::createSerial(QStringLiteral("vg.logging"));
+    std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {VGLog::MaximumOutstandingMessages};
+
+    // Routing takes this lock, so every logger sees messages in one order.
+    std::mutex mutex;
+    std::vector<std::shared_ptr<VGLoggerNode>> nodes;
+    // Removed nodes still delivering what was queued before their removal.
+    std::vector<std::weak_ptr<VGLoggerNode>> retired;
+    QHash<QString, RegisteredClass> registeredClasses;
+};
+
+Hub& hub()
+{
+    // Never destroyed: loggers may still run while the process exits.
+    static Hub* const instance = [] {
+        auto* created = new Hub;
+        // The exit flush uses the dispatch statics: made first, they are destroyed after it runs.
+        DispatchQueue::main();
+        DispatchQueue::currentSpecific(&loggerQueueKey);
+        std::atexit([] { VGLog::applicationWillTerminate(); });
+        return created;
+    }();
+    return *instance;
+}
+
+std::shared_ptr<VGLoggerNode> nodeFor(Hub& h, const VGLogger* logger)
+{
+    for (const auto& node : h.nodes) {
+        if (node->logger().get() == logger)
+            return node;
+    }
+    return nullptr;
+}
+
+void retire(Hub& h, std::shared_ptr<VGLoggerNode> node)
+{
+    std::erase_if(h.retired, [](const auto& weak) { return weak.expired(); });
+    h.retired.push_back(node);
+    node->postBlock([logger = node->logger()] { logger->willRemoveLogger(); });
+}
+
+// Waits for a flush block on every installed and retired node.
+void flush(double timeoutSeconds)
+{
+    Hub& h = hub();
+    auto group = DispatchGroup::create();
+    {
+        std::lock_guard lock(h.mutex);
+        for (const auto& node : h.nodes) {
+            group->enter();
+            node->postBlock([group, logger = node->logger()] {
+                logger->flush();
+                group->leave();
+            });
+        }
+        for (const auto& weak : h.retired) {
+            if (const auto node = weak.lock()) {
+                group->enter();
+                node->postBlock([group] { group->leave(); });
+            }
+        }
+    }
+    // On a logger's queue the wait could be for this very queue: the flush is only queued.
+    if (!VGLog::isOnLoggerQueue())
+        group->wait(timeoutSeconds);
+}
+
+} // namespace
+
+void VGLogDelivery::finishOne()
+{
+    if (remaining.fetch_sub(1, std::memory_order_acq_rel) != 1)
+        return;
+    if (holdsSlot)
+        hub().outstanding.release();
+    done.store(true, std::memory_order_release);
+    done.notify_all();
+}
+
+DispatchQueuePtr VGLog::loggingQueue() { return hub().loggingQueue; }
+
+void VGLog::addLogger(VGLoggerPtr logger, int32_t level)
+{
+    if (!logger)
+        return;
+    DispatchQueuePtr queue = logger->loggerQueue();
+    if (!queue)
+        queue = DispatchQueue::createSerial(logger->loggerName());
+    queue->setSpecific(&loggerQueueKey, std::make_shared<bool>(true));
+    auto node = VGLoggerNode::create(logger, queue, level);
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    h.nodes.push_back(node);
+    node->postBlock([logger] { logger->didAddLogger(); });
+}
+
+void VGLog::removeLogger(const VGLoggerPtr& logger)
+{
+    if (!logger)
+        return;
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    const auto it = std::find_if(h.nodes.begin(), h.nodes.end(),
+                                 [&](const auto& node) { return node->logger() == logger; });
+    if (it == h.nodes.end())
+        return;
+    auto node = *it;
+    h.nodes.erase(it);
+    retire(h, std::move(node));
+}
+
+void VGLog::removeAllLoggers()
+{
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    auto nodes = std::move(h.nodes);
+    h.nodes.clear();
+    for (auto& node : nodes)
+        retire(h, std::move(node));
+}
+
+QList<VGLoggerPtr> VGLog::allLoggers()
+{
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    QList<VGLoggerPtr> loggers;
+    loggers.reserve(qsizetype(h.nodes.size()));
+    for (const auto& node : h.nodes)
+        loggers << node->logger();
+    return loggers;
+}
+
+void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
+{
+    Hub& h = hub();
+    // A logger's queue never waits: the outstanding it would wait for may be freed only by itself.
+    const bool mayWait = !isOnLoggerQueue();
+    bool holdsSlot = true;
+    if (mayWait)
+        h.outstanding.acquire();
+    else
+        holdsSlot = h.outstanding.try_acquire();
+    auto delivery = std::make_shared<VGLogDelivery>(std::move(message), holdsSlot);
+    const int32_t flag = delivery->message.logFlag();
+    {
+        std::lock_guard lock(h.mutex);
+        for (const auto& node : h.nodes) {
+            if (node->logLevel() & flag)
+                node->postMessage(delivery);
+        }
+    }
+    delivery->finishOne();
+    if (!asynchronous && mayWait)
+        delivery->waitUntilDone();
+}
+
+void VGLog::flushLog() { flush(-1); }
+
+void VGLog::applicationWillTerminate() { flush(2.0); }
+
+void VGLog::registerClass(const QString& name, std::function<int32_t()> logLevel,
+                          std::function<void(int32_t)> setLogLevel)
+{
+    if (!logLevel || !setLogLevel)
+        return;
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    h.registeredClasses.insert(name, {std::move(logLevel), std::move(setLogLevel)});
+}
+
+bool VGLog::isRegisteredClass(const QString& name)
+{
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    return h.registeredClasses.contains(name);
+}
+
+QStringList VGLog::registeredClassNames()
+{
+    Hub& h = hub();
+    std::lock_guard lock(h.mutex);
+    QStringList names = h.registeredClasses.keys();
+    names.sort();
+    return names;
+}
+
+int32_t VGLog::logLevelForClassWithName(const QString& name)
+{
+    Hub& h = hub();
+    std::function<int32_t()> logLevel;
+    {
+        std::lock_guard lock(h.mutex);
+        logLevel = h.registeredClasses.value(name).logLevel;
+    }
+    return logLevel ? logLevel() : -1;
+}
+
+void VGLog::setLogLevelForClassWithName(int32_t level, const QString& name)
+{
+    Hub& h = hub();
+    std::function<void(int32_t)> setLogLevel;
+    {
+        std::lock_guard lock(h.mutex);
+        setLogLevel = h.registeredClasses.value(name).setLogLevel;
+    }
+    if (setLogLevel)
+        setLogLevel(level);
+}
+
+void VGLog::performOnLoggerQueue(VGLogger& logger, DispatchBlock block)
+{
+    Hub& h = hub();
+    {
+        std::lock_guard lock(h.mutex);
+        if (const auto node = nodeFor(h, &logger)) {
+            node->postBlock(std::move(block));
+            return;
+        }
+    }
+    if (const DispatchQueuePtr queue = logger.loggerQueue())
+        queue->async(std::move(block));
+    else
+        block();
+}
+
+void VGLog::performOnLoggerQueueAndWait(VGLogger& logger, const DispatchBlock& block)
+{
+    DispatchQueuePtr queue;
+    {
+        Hub& h = hub();
+        std::lock_guard lock(h.mutex);
+        const auto node = nodeFor(h, &logger);
+        queue = node ? node->loggerQueue() : logger.loggerQueue();
+    }
+    if (!queue || queue->isCurrent()) {
+        block();
+        return;
+    }
+    std::atomic<bool> done {false};
+    performOnLoggerQueue(logger, [&] {
+        block();
+        done.store(true, std::memory_order_release);
+        done.notify_all();
+    });
+    done.wait(false, std::memory_order_acquire);
+}
+
+bool VGLog::isOnLoggerQueue() { return DispatchQueue::currentSpecific(&loggerQueueKey) != nullptr; }

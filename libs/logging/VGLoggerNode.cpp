@@ -1,0 +1,71 @@
+#include "VGLoggerNode.h"
+
+std::shared_ptr<VGLoggerNode> VGLoggerNode::create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel)
+{
+    return std::shared_ptr<VGLoggerNode>(new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel));
+}
+
+VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel)
+    : logger_(std::move(logger)), loggerQueue_(std::move(loggerQueue)), logLevel_(logLevel)
+{
+}
+
+void VGLoggerNode::postMessage(const std::shared_ptr<VGLogDelivery>& delivery)
+{
+    delivery->retain();
+    post({delivery, {}});
+}
+
+void VGLoggerNode::postBlock(DispatchBlock block) { post({{}, std::move(block)}); }
+
+void VGLoggerNode::post(Item item)
+{
+    bool schedule = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(item));
+        schedule = !drainScheduled_;
+        drainScheduled_ = true;
+    }
+    // The drain holds the node, so a removed logger outlives what was queued for it.
+    if (schedule)
+        loggerQueue_->async([self = shared_from_this()] { self->drain(); });
+}
+
+void VGLoggerNode::drain()
+{
+    {
+        std::lock_guard lock(mutex_);
+        draining_.swap(pending_);
+    }
+    // Messages since the last control block end their run before the next one runs.
+    size_t runStart = 0;
+    const auto endRun = [&](size_t end) {
+        if (runStart == end)
+            return;
+        logger_->didLogBatch();
+        for (size_t i = runStart; i < end; ++i)
+            draining_[i].delivery->finishOne();
+    };
+    for (size_t i = 0; i < draining_.size(); ++i) {
+        Item& item = draining_[i];
+        if (item.delivery) {
+            logger_->logMessage(item.delivery->message);
+        } else {
+            endRun(i);
+            item.block();
+            runStart = i + 1;
+        }
+    }
+    endRun(draining_.size());
+    draining_.clear();
+    // One batch per queue turn, so the logger's timers and watchers get their turn.
+    bool again = false;
+    {
+        std::lock_guard lock(mutex_);
+        again = !pending_.empty();
+        drainScheduled_ = again;
+    }
+    if (again)
+        loggerQueue_->async([self = shared_from_this()] { self->drain(); });
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Dispatch.h"
+#include "VGLogMessage.h"
+#include "VGLogger.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// One message on its way to the loggers it was routed to. It is done when the
+// last of them has handled it; that frees its place in the engine's bound.
+struct VGLogDelivery {
+    explicit VGLogDelivery(VGLogMessage message, bool holdsSlot)
+        : message(std::move(message)), holdsSlot(holdsSlot) {}
+
+    void retain() { remaining.fetch_add(1, std::memory_order_relaxed); }
+    void finishOne();
+    void waitUntilDone() const { done.wait(false, std::memory_order_acquire); }
+
+    const VGLogMessage message;
+    const bool holdsSlot;
+    std::atomic<int> remaining {1}; // the router's own reference until routing ends
+    std::atomic<bool> done {false};
+};
+
+// One installed logger: the logger, the queue it is called on and its level.
+// Messages and control blocks (add, remove, flush, setting changes) wait in the
+// node's mailbox and run on the queue in the order posted, as many per queue
+// turn as are waiting, so a busy logger drains in batches.
+class VGLoggerNode : public std::enable_shared_from_this<VGLoggerNode> {
+public:
+    static std::shared_ptr<VGLoggerNode> create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel);
+
+    const VGLoggerPtr& logger() const { return logger_; }
+    const DispatchQueuePtr& loggerQueue() const { return loggerQueue_; }
+    int32_t logLevel() const { return logLevel_; }
+
+    void postMessage(const std::shared_ptr<VGLogDelivery>& delivery);
+    void postBlock(DispatchBlock block);
+
+private:
+    struct Item {
+        std::shared_ptr<VGLogDelivery> delivery;
+        DispatchBlock block;
+    };
+
+    VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel);
+    void post(Item item);
+    void drain();
+
+    const VGLoggerPtr logger_;
+    const DispatchQueuePtr loggerQueue_;
+    const int32_t logLevel_;
+
+    std::mutex mutex_;
+    std::vector<Item> pending_;
+    std::vector<Item> draining_; // touched only by the one drain running on the queue
+    bool drainScheduled_ = false;
+};
