@@ -1,0 +1,99 @@
+#include "AtomicFile.h"
+
+#include "FileDates.h"
+#include "Posix.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace AtomicFile {
+
+namespace {
+
+// A fresh name beside the target; short and fixed in shape so that a long
+// note name never makes it too long, hidden and not ending in ".txt" so that
+// listings of notes pass over it.
+int createTemporary(const QString& folder, mode_t mode, QString* temporaryPath)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString candidate = folder + QStringLiteral("/.save-%1.tmp")
+                                               .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            *temporaryPath = candidate;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+void flushFolderOf(const QString& folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+} // namespace
+
+bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
+{
+    if (path.isEmpty()) {
+        setError(error, posixError(EINVAL, QStringLiteral("Cannot save an unnamed file"), path));
+        return false;
+    }
+    const QFileInfo info(path);
+    const QString target = info.absoluteFilePath();
+    const QString folder = info.absolutePath();
+    const QByteArray nativeTarget = QFile::encodeName(target);
+
+    struct stat old {};
+    const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
+    if (hadFile && S_ISDIR(old.st_mode)) {
+        setError(error, posixError(EISDIR, QStringLiteral("Cannot save over the folder"), target));
+        return false;
+    }
+    const mode_t mode = hadFile ? (old.st_mode & 07777) : 0666;
+    const int64_t created = hadFile ? FileDates::creationDate(target) : 0;
+
+    QString temporary;
+    const int fd = createTemporary(folder, mode, &temporary);
+    if (fd < 0) {
+        setError(error, posixError(errno, QStringLiteral("Cannot create a temporary file for"), target));
+        return false;
+    }
+    const auto fail = [&](int code, const QString& what) {
+        ::unlink(QFile::encodeName(temporary).constData());
+        setError(error, posixError(code, what, target));
+        return false;
+    };
+    // The umask narrowed the new file's permissions; the old file's stand.
+    if (hadFile)
+        ::fchmod(fd, mode);
+    if (!writeAll(fd, data) || ::fsync(fd) != 0) {
+        const int code = errno;
+        ::close(fd);
+        return fail(code, QStringLiteral("Cannot write"));
+    }
+    if (::close(fd) != 0)
+        return fail(errno, QStringLiteral("Cannot write"));
+    // Renaming replaces the file with a new one: carry its creation date over.
+    if (hadFile)
+        FileDates::setCreationDate(temporary, created);
+    if (::rename(QFile::encodeName(temporary).constData(), nativeTarget.constData()) != 0)
+        return fail(errno, QStringLiteral("Cannot replace"));
+    if (flushFolder)
+        flushFolderOf(folder);
+    return true;
+}
+
+} // namespace AtomicFile

@@ -1,0 +1,68 @@
+#include "FileDates.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <charconv>
+#include <string>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace FileDates {
+
+namespace {
+
+// Truncated toward zero, like every time of the store.
+int64_t wholeSeconds(int64_t seconds, int64_t nanoseconds)
+{
+    return (seconds < 0 && nanoseconds > 0) ? seconds + 1 : seconds;
+}
+
+bool attributeDate(const QByteArray& path, int64_t* seconds)
+{
+    char buffer[32];
+    const ssize_t length = getxattr(path.constData(), CreationDateAttribute, buffer, sizeof buffer);
+    if (length <= 0)
+        return false;
+    const auto [end, status] = std::from_chars(buffer, buffer + length, *seconds);
+    return status == std::errc() && end == buffer + length;
+}
+
+} // namespace
+
+int64_t creationDate(const QString& path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    int64_t seconds = 0;
+    if (attributeDate(native, &seconds))
+        return seconds;
+    struct statx info {};
+    if (statx(AT_FDCWD, native.constData(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
+        return 0;
+    if (info.stx_mask & STATX_BTIME)
+        return wholeSeconds(info.stx_btime.tv_sec, info.stx_btime.tv_nsec);
+    return wholeSeconds(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+}
+
+bool setCreationDate(const QString& path, int64_t seconds)
+{
+    const std::string value = std::to_string(seconds);
+    return setxattr(QFile::encodeName(path).constData(), CreationDateAttribute, value.data(), value.size(), 0) == 0;
+}
+
+int64_t modificationDate(const QString& path)
+{
+    struct stat info {};
+    if (stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return wholeSeconds(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+}
+
+bool setModificationDate(const QString& path, int64_t seconds)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+} // namespace FileDates

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Reading text files of unknown encoding. Detection: a byte-order mark wins;
+// then UTF-32 or UTF-16 only where the bytes show the pattern of such text
+// (zero bytes in the high half of many code units, no control characters),
+// never just because the length is even; then strict UTF-8 (invalid and
+// overlong sequences and encoded surrogates are refused); then Windows-1252,
+// which refuses its five undefined bytes. Bytes no step accepts are an error.
+// The wide patterns come before UTF-8 only because "a\0b\0" is well-formed
+// UTF-8 as well; text without zero bytes never shows them.
+namespace TextDecoding {
+
+enum class Encoding { UTF8, UTF16LE, UTF16BE, UTF32LE, UTF32BE, Windows1252, ASCII };
+
+bool decode(const QByteArray& bytes, QString* text, Encoding* used = nullptr, Error* error = nullptr);
+
+// Strict decoding in one given encoding, for callers that try encodings in an
+// order of their own. A byte-order mark of that same encoding is skipped.
+bool decodeAs(const QByteArray& bytes, Encoding encoding, QString* text, Error* error = nullptr);
+
+} // namespace TextDecoding

@@ -1,0 +1,142 @@
+#include "files/AtomicFile.h"
+#include "files/FileDates.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+QString freshFolder(const QString& name)
+{
+    const QString folder = TestSupport::home() + "/atomic/" + name;
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    return folder;
+}
+
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+mode_t permissionsOf(const QString& path)
+{
+    struct stat info {};
+    stat(qPrintable(path), &info);
+    return info.st_mode & 07777;
+}
+
+} // namespace
+
+TEST(Files, AtomicWriteCreatesAndReplacesLeavingNoTemporary)
+{
+    const QString folder = freshFolder("replace");
+    const QString path = folder + "/Note.txt";
+    for (const bool flushFolder : {false, true}) {
+        ASSERT_TRUE(AtomicFile::write(path, "first version", nullptr, flushFolder));
+        EXPECT_EQ(TestSupport::readFile(path), "first version");
+        ASSERT_TRUE(AtomicFile::write(path, QByteArray(), nullptr, flushFolder));
+        EXPECT_TRUE(QFileInfo::exists(path));
+        EXPECT_EQ(TestSupport::readFile(path), QByteArray());
+    }
+    EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
+}
+
+TEST(Files, AtomicWriteKeepsPermissionsAndCreationDateOfTheFileItReplaces)
+{
+    const QString path = freshFolder("keep") + "/Note.txt";
+    TestSupport::writeFile(path, "old");
+    ASSERT_EQ(chmod(qPrintable(path), 0640), 0);
+    ASSERT_TRUE(FileDates::setCreationDate(path, 1000000000));
+    ASSERT_TRUE(FileDates::setModificationDate(path, 1000000500));
+
+    ASSERT_TRUE(AtomicFile::write(path, "new", nullptr, true));
+    ASSERT_TRUE(FileDates::setModificationDate(path, 1700000000));
+
+    EXPECT_EQ(TestSupport::readFile(path), "new");
+    EXPECT_EQ(permissionsOf(path), 0640u);
+    EXPECT_EQ(FileDates::creationDate(path), 1000000000);
+    EXPECT_EQ(FileDates::modificationDate(path), 1700000000);
+
+    // A file that never had the attribute keeps the date it had before.
+    const QString unmarked = QFileInfo(path).absolutePath() + "/Unmarked.txt";
+    TestSupport::writeFile(unmarked, "old");
+    ASSERT_TRUE(FileDates::setModificationDate(unmarked, 1000));
+    const int64_t created = FileDates::creationDate(unmarked);
+    ASSERT_TRUE(AtomicFile::write(unmarked, "new"));
+    EXPECT_EQ(FileDates::creationDate(unmarked), created);
+}
+
+TEST(Files, AtomicWriteRefusesEmptyPathsMissingFoldersAndFolders)
+{
+    Error error;
+    EXPECT_FALSE(AtomicFile::write(QString(), "x", &error));
+    EXPECT_EQ(error.code, EINVAL);
+
+    const QString root = freshFolder("missing");
+    EXPECT_FALSE(AtomicFile::write(root + "/absent/Note.txt", "x", &error));
+    EXPECT_EQ(error.code, ENOENT);
+    EXPECT_EQ(error.domain, "NSPOSIXErrorDomain");
+    EXPECT_TRUE(entriesOf(root).isEmpty());
+
+    QDir().mkpath(root + "/folder/inside");
+    EXPECT_FALSE(AtomicFile::write(root + "/folder", "x", &error));
+    EXPECT_TRUE(QFileInfo(root + "/folder/inside").isDir());
+    EXPECT_EQ(entriesOf(root), QStringList{"folder"});
+}
+
+// A write that fails half-way (here the file-size limit cuts it off) leaves
+// the old file whole and no temporary behind. Runs in a child process so the
+// limit touches nothing else.
+TEST(Files, AtomicWriteFailingMidwayLeavesOldFileIntact)
+{
+    const QString folder = freshFolder("midway");
+    const QString path = folder + "/Note.txt";
+    TestSupport::writeFile(path, "the old text");
+    const QByteArray large(64 * 1024, 'n');
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        Error error;
+        const bool written = AtomicFile::write(path, large, &error, true);
+        _exit(written ? 0 : (error.code == EFBIG ? 1 : 2));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(TestSupport::readFile(path), "the old text");
+    EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
+}
+
+TEST(Files, AtomicWriteIntoReadOnlyFolderFailsAndKeepsOldFile)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    const QString folder = freshFolder("readonly");
+    const QString path = folder + "/Note.txt";
+    TestSupport::writeFile(path, "kept");
+    ASSERT_EQ(chmod(qPrintable(folder), 0555), 0);
+    Error error;
+    EXPECT_FALSE(AtomicFile::write(path, "lost", &error));
+    chmod(qPrintable(folder), 0755);
+    EXPECT_EQ(error.code, EACCES);
+    EXPECT_EQ(TestSupport::readFile(path), "kept");
+    EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
+}

@@ -1,0 +1,69 @@
+#include "files/FileDates.h"
+
+#include "Clock.h"
+#include "TestSupport.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+namespace {
+
+QString fileNamed(const QString& name)
+{
+    const QString path = TestSupport::home() + "/dates/" + name;
+    QFile::remove(path);
+    TestSupport::writeFile(path, "text");
+    return path;
+}
+
+} // namespace
+
+TEST(Files, DatesRoundTripInWholeSecondsIncludingBefore1970)
+{
+    const QString path = fileNamed("round.txt");
+    for (const int64_t seconds : {int64_t(1710495012), int64_t(0), int64_t(-86400), int64_t(4102444800)}) {
+        ASSERT_TRUE(FileDates::setCreationDate(path, seconds));
+        ASSERT_TRUE(FileDates::setModificationDate(path, seconds + 7));
+        EXPECT_EQ(FileDates::creationDate(path), seconds);
+        EXPECT_EQ(FileDates::modificationDate(path), seconds + 7);
+    }
+}
+
+TEST(Files, DatesOfMissingFilesAreZeroAndCannotBeSet)
+{
+    const QString path = TestSupport::home() + "/dates/absent.txt";
+    EXPECT_EQ(FileDates::creationDate(path), 0);
+    EXPECT_EQ(FileDates::modificationDate(path), 0);
+    EXPECT_FALSE(FileDates::setCreationDate(path, 5));
+    EXPECT_FALSE(FileDates::setModificationDate(path, 5));
+}
+
+// Without the attribute (or with one that is not a number) the creation date
+// is the birth time where the file system keeps one, else the modification
+// time; never the old modification date given to a new file.
+TEST(Files, DatesFallBackToBirthTimeThenModificationTime)
+{
+    const int64_t before = Clock::now();
+    const QString path = fileNamed("fallback.txt");
+    ASSERT_TRUE(FileDates::setModificationDate(path, 1000));
+    struct statx info {};
+    ASSERT_EQ(statx(AT_FDCWD, qPrintable(path), 0, STATX_BTIME, &info), 0);
+    const bool hasBirth = info.stx_mask & STATX_BTIME;
+
+    const auto expectFallback = [&] {
+        if (hasBirth)
+            EXPECT_GE(FileDates::creationDate(path), before);
+        else
+            EXPECT_EQ(FileDates::creationDate(path), 1000);
+    };
+    expectFallback();
+    ASSERT_EQ(setxattr(qPrintable(path), FileDates::CreationDateAttribute, "12x", 3, 0), 0);
+    expectFallback();
+    ASSERT_EQ(setxattr(qPrintable(path), FileDates::CreationDateAttribute, "", 0, 0), 0);
+    expectFallback();
+}
