@@ -74,6 +74,7 @@ Core& Core::shared()
             Clock::setUUIDGenerator(configuration.uuidGenerator);
         auto* core = new Core(std::move(configuration));
         Note::setRootDirectories(core->documentDirectory(), core->cachesDirectory());
+        Note::setEventRelay(core);
         return core;
     }();
     return *instance;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Store/AppleCloud.h"
+#include "Store/NoteServices.h"
 #include "Store/NoteStorage.h"
 #include "Themes/Themeset.h"
 #include "Themes/Typeset.h"
@@ -19,8 +20,8 @@ class UserDefaults;
 
 // The one process-wide object: the store's two roots, the file and database
 // queues, the search database, the settings as loaded at start, the cloud
-// object and the relay of note events.
-class Core {
+// object and the relay of note events. Notes send their events through it.
+class Core : public NoteStorageListener, public NoteServices {
 public:
     // What the shared Core is built from; empty fields take the user's own.
     struct Configuration {
@@ -44,13 +45,13 @@ public:
 
     Core();
     explicit Core(Configuration configuration);
-    ~Core();
+    ~Core() override;
     Core(const Core&) = delete;
     Core& operator=(const Core&) = delete;
 
     // --- Settings: in memory only; a caller that keeps a change writes the
     // user default itself.
-    bool enabledAppleCloud() const { return enabledAppleCloud_; }
+    bool enabledAppleCloud() const override { return enabledAppleCloud_; }
     void setEnabledAppleCloud(bool on) { enabledAppleCloud_ = on; }
     bool enabledSoundEffect() const { return enabledSoundEffect_; }
     void setEnabledSoundEffect(bool on) { enabledSoundEffect_ = on; }
@@ -79,16 +80,16 @@ public:
     // --- Folders, queues, cloud
     const QString& documentDirectory() const { return documentDirectory_; }
     const QString& cachesDirectory() const { return cachesDirectory_; }
-    const DispatchQueuePtr& fileQueue() const { return fileQueue_; }
+    const DispatchQueuePtr& fileQueue() const override { return fileQueue_; }
     const DispatchQueuePtr& dbQueue() const { return dbQueue_; }
-    const std::shared_ptr<AppleCloud>& appleCloud() const { return appleCloud_; }
+    const std::shared_ptr<AppleCloud>& appleCloud() const override { return appleCloud_; }
     NoteStorage& noteStorage() { return noteStorage_; }
 
     // --- The search database. Blocks run on dbQueue and get the open database,
     // or an inert one (no effect, no rows) while it cannot be opened.
     // Called from a block of dbQueue, syncDatabase stops the process, naming the queue.
-    void syncDatabase(const DatabaseBlock& block);
-    void asyncDatabase(DatabaseBlock block);
+    void syncDatabase(const DatabaseBlock& block) override;
+    void asyncDatabase(DatabaseBlock block) override;
     // Closes it (through fileQueue); the next use opens it again.
     void closeDatabase();
     // Closes it and removes every index marker and the database files, so the
@@ -96,18 +97,21 @@ public:
     void dropDatabase();
     // Removes every tag and service link file and every tag's ".meta".
     void dropLinkFiles();
+    // Queues on fileQueue the indexing of every note without an index
+    // marker, a batch per block (CoreRebuild.cpp).
+    void buildTagLinkAndIndexFiles();
 
     // --- Note events, passed unchanged to noteStorage on the caller's thread.
     void addNoteStorageListener(const NoteStorageListenerPtr& listener);
     void removeNoteStorageListener(const NoteStorageListener* listener);
-    void noteDidUpdateFromRemoteServer(const NotePtr& note);
-    void noteDidDeleteFromRemoteServer(const NotePtr& note);
-    void noteDidAddToStorage(const NotePtr& note, int storage, const QString& tag);
-    void noteDidDeleteFromStorage(const NotePtr& note, int storage, const QString& tag);
-    void noteDidMoveTo(const NotePtr& before, const NotePtr& after);
-    void noteWillMoveTo(const NotePtr& before, const NotePtr& after);
-    void noteTagDidDeleteFromStorage(const QString& name, int tag);
-    void noteTagDidAddToStorage(const QString& name, int tag);
+    void noteDidUpdateFromRemoteServer(const NotePtr& note) override;
+    void noteDidDeleteFromRemoteServer(const NotePtr& note) override;
+    void noteDidAddToStorage(const NotePtr& note, int storage, const QString& tag) override;
+    void noteDidDeleteFromStorage(const NotePtr& note, int storage, const QString& tag) override;
+    void noteDidMoveTo(const NotePtr& before, const NotePtr& after) override;
+    void noteWillMoveTo(const NotePtr& before, const NotePtr& after) override;
+    void noteTagDidDeleteFromStorage(const QString& name, int tag) override;
+    void noteTagDidAddToStorage(const QString& name, int tag) override;
 
     // No sound is played.
     void playSound(int sound);

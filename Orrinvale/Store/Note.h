@@ -1,10 +1,21 @@
 #pragma once
 
-#include <QString>
+#include "Error.h"
 
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 class Note;
+class NoteStorageListener;
+class NoteSearchRow;
+class NoteServices;
+class QDateTime;
 using NotePtr = std::shared_ptr<Note>;
 
 // Where a note lives; 0 is none. Tag kinds share the numbering, because the
@@ -19,12 +30,162 @@ constexpr int NoteServiceCloud = 1;
 constexpr int NoteServiceCloudKit = 2;
 constexpr int NoteServiceTrash = 3;
 
-// One note. The path operations are the only place that builds the path of a
-// note's text file or side files. A key or tag name that could leave its
-// folder ("", ".", "..", a "/" or NUL, over 255 UTF-8 bytes) gives an empty
-// path, and every writer refuses an empty path.
-class Note {
+// One note: a UTF-8 text file in a storage, its dates, its saved caret and
+// scroll position, and the title and summary derived from its text. The main
+// thread and the file queue both use a note, so it guards its fields inside:
+// getters return copies. File work runs on the file queue. Events carry the
+// note itself, so notes that send them are held by a NotePtr.
+//
+// The path operations are the only place that builds the path of a note's
+// text file or side files. A key or tag name that could leave its folder ("",
+// ".", "..", a "/" or NUL, over 255 UTF-8 bytes) gives an empty path, and every
+// writer refuses an empty path.
+class Note : public std::enable_shared_from_this<Note> {
 public:
+    using Completion = std::function<void(bool ok)>;
+
+    // No key, the inbox, created and updated now.
+    Note();
+    // An existing text file; nothing is read, both dates 0 until restored.
+    Note(const QString& key, int storage);
+    // The file's name as key; the storage from its parent folder's name.
+    explicit Note(const QUrl& fileURL);
+    Note(const Note&) = delete;
+    Note& operator=(const Note&) = delete;
+
+    // --- Fields
+    QString folder() const;
+    void setFolder(const QString& folder);
+    // The text file's name inside its storage's folder; null before the first save.
+    QString key() const;
+    void setKey(const QString& key);
+    QString text() const;
+    void setText(const QString& text);
+    int64_t updatedOn() const;
+    void setUpdatedOn(int64_t seconds);
+    int64_t createdOn() const;
+    void setCreatedOn(int64_t seconds);
+    int storage() const;
+    void setStorage(int storage);
+    int64_t scrollCaret() const;
+    void setScrollCaret(int64_t caret);
+    double scrollCaretOffset() const;
+    void setScrollCaretOffset(double offset);
+    int64_t selectedCaret() const;
+    void setSelectedCaret(int64_t caret);
+    QString branchSignature() const;
+    void setBranchSignature(const QString& signature);
+    QString title() const;
+    void setTitle(const QString& title);
+    QString summary() const;
+    void setSummary(const QString& summary);
+
+    // Where notes send their events (Core installs itself); null sends nowhere.
+    static void setEventRelay(NoteStorageListener* relay);
+
+    // --- The text file
+    // Reads the file in whatever encoding it is in; on failure text is kept.
+    bool restoreTextFromURL(const QUrl& url, Error* error = nullptr);
+    // A coordinated read of the note's own file; on failure text becomes empty.
+    bool restoreText(Error* error = nullptr);
+    // The same read; on failure text is kept. The completion may be empty.
+    void _openLocalNote(const Completion& completion);
+    void _closeLocalNote(const Completion& completion);
+    // Writes text atomically with the note's dates; sends the add event when
+    // the file is new. The completion may be empty.
+    void writeText(const Completion& completion);
+    // True when nothing is at the path afterwards.
+    static bool removeItemIfExistsAtPath(const QString& path);
+
+    // --- Fork and file utilities
+    // Forgets the file name: the next commit writes a new file.
+    void forkNote();
+    // The file's text in whatever encoding it is in, or null.
+    static QString newTextFromURL(const QUrl& url, Error* error = nullptr);
+    // UTF-8, atomically, flushed with its folder.
+    static bool writeText(const QString& text, const QUrl& url, Error* error = nullptr);
+    static void createImmediateDirectoryForFilePath(const QString& path);
+
+    // --- Title, summary, hashtags and mentions
+    // Derives title and summary from text.
+    bool _reloadHeader(Error* error = nullptr);
+    // Appends the text's tags as first written, one per lower-case form; all
+    // of them when weak, else only strong ones.
+    static void fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak);
+    // All capitals, with at least one cased letter: "TODO", "A1".
+    static bool isStrongTag(const QString& tag);
+
+    // --- File names
+    // A name from the title that no entry of the folder uses, whatever the
+    // case or Unicode normalisation; a placeholder name when the title is short.
+    QString findUnusedReadableFileNameForDirectory(const QString& directory);
+    // The cleaned title, for shared and exported files.
+    QString shareBaseName();
+    // False for placeholder names: "Untitled Note ....txt".
+    static bool isReadableFileName(const QString& name);
+    // "Untitled Note <UTC stamp>-<UUID>.txt".
+    static QString uniqueClassicKeyFromURL(const QUrl& url = QUrl());
+    // The key when free in the storage, else a numbered variant ("Plan1.txt"),
+    // else a placeholder name; null when all of those are taken.
+    static QString findUnusedFileNameForKey(const QString& key, int storage);
+    // A new inbox note holding the file's text under a free name; null when
+    // the file cannot be read. Nothing is written.
+    static NotePtr noteWithRemoteURL(const QUrl& url);
+
+    // --- Side files
+    // Caret, offset, selection, dates and branch signature from the meta
+    // file; without one, the text file's dates (now when there is no file).
+    bool restoreMeta(Error* error = nullptr);
+    bool writeMetaFile(Error* error = nullptr);
+    bool removeMetaFile(Error* error = nullptr);
+    // Title and summary from the header file; without one, derived from the
+    // text (read first when null) and written.
+    bool restoreHeader(Error* error = nullptr);
+    bool writeHeaderFile(Error* error = nullptr);
+    bool removeHeaderFile(Error* error = nullptr);
+    bool writeIndexFile(Error* error = nullptr);
+    bool removeIndexFile(Error* error = nullptr);
+    // Brings the tag folders of the kind (hashtag or mention) in line with the
+    // note's tags; an empty list takes the note out of every tag of the kind.
+    // Only links of the given storage are touched.
+    bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, Error* error = nullptr);
+
+    // --- Commit (NoteCommit.cpp)
+    using CloudCompletion = std::function<void(const QDateTime& fileModificationDate)>;
+    using ErrorCompletion = std::function<void(const Error& error)>;
+    // Saves the note locally, then hands its text to the drive when the cloud
+    // is on. From the drive's handler (at once with the cloud off) the local
+    // completion gets the local outcome, then the cloud completion the drive
+    // file's date. Either may be empty.
+    void commitNote(Completion completion, CloudCompletion cloudCompletion = {});
+    void commitAndCloseNote(Completion completion, CloudCompletion cloudCompletion = {});
+    void _commitAndCloseLocalNote(const Completion& completion);
+    // Local only. A blank note about to overwrite a readable-named file first
+    // puts a copy of that file into the Trash.
+    void _commitLocalNote(const Completion& completion);
+    // Tag links, the search row, and the index marker once the row is in.
+    bool writeTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
+    // The same after reading text and header; false when the text cannot be read.
+    bool buildTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
+    // The tag links of the indexing step; answers the row the step writes.
+    NoteSearchRow writeTagLinkFiles(bool manifest, Error* error = nullptr);
+    // Core's queues, database and cloud; null before the shared Core exists.
+    static NoteServices* services();
+
+    // --- Move, trash, purge (NoteMove.cpp), rename (NoteRename.cpp)
+    // False, with the note still in its old place, when the file cannot move.
+    bool moveNoteToStorage(int storage, Error* error = nullptr);
+    void trashNote(const ErrorCompletion& completion = {});
+    void deleteNote(const ErrorCompletion& completion = {});
+    void _trashLocalNote(const ErrorCompletion& completion);
+    void _deleteLocalNote(const ErrorCompletion& completion);
+    // Moves the file to a private "Purged" folder instead of the Trash.
+    void purgeNote(const ErrorCompletion& completion = {});
+    void _purgeLocalNote(const ErrorCompletion& completion);
+    // Gives a placeholder-named note the name its title allows; nil when
+    // renamed or when the title allows none yet.
+    void makeReadableFileNameUsingBlock(const ErrorCompletion& completion);
+
     // The two roots every path hangs from; the shared Core sets them once.
     static void setRootDirectories(const QString& documentDirectory, const QString& cachesDirectory);
     static QString documentRoot();
@@ -64,4 +225,64 @@ public:
 
     // True for a name that can be one path component inside a store folder.
     static bool isSafePathComponent(const QString& name);
+
+private:
+    struct Fields {
+        QString folder;
+        QString key;
+        QString text;
+        int64_t updatedOn = 0;
+        int64_t createdOn = 0;
+        int storage = 0;
+        int64_t scrollCaret = 0;
+        double scrollCaretOffset = 0;
+        int64_t selectedCaret = 0;
+        QString branchSignature;
+        QString title;
+        QString summary;
+    };
+
+    Fields fields() const;
+    NotePtr self();
+    static NoteStorageListener* relay();
+    bool readText(const QString& path, Error* error);
+    // The file's text, in whatever encoding the decoding service finds.
+    static bool decodeTextFile(const QString& path, QString* text, Error* error);
+    QString cleanedTitle();
+    // Commit, move and rename helpers.
+    void commitLocalFiles(const Completion& completion);
+    void handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion);
+    // Side files, tag links and search row leave the old place; links first
+    // for a move, marker and side files first for trash and purge.
+    void detach(bool linksFirst);
+    void reattach();
+    Error trashLocal();
+    Error purgeLocal();
+    static bool moveTextFile(const QString& from, const QString& to, Error* error);
+    // Old and new place of a move or rename, as the events and the cloud see them.
+    struct MoveDescriptors {
+        NotePtr before;
+        NotePtr after;
+    };
+    MoveDescriptors moveDescriptors(const QString& newKey, int newStorage, int64_t created, int64_t updated);
+
+    mutable std::mutex mutex_;
+    Fields fields_;
+
+public:
+    // Search (NoteSearch.cpp): no state; each block runs once, on the calling
+    // thread, before the call returns. Rows are ListItem (Store/ListItem.h).
+    using ListItemList = QList<std::shared_ptr<class ListItem>>;
+    using SearchBlock = std::function<void(const ListItemList& notes, const ListItemList& archived)>;
+    using TagSearchBlock = std::function<void(const ListItemList& items)>;
+    // The full-text search, inside a syncDatabase block. Tag kinds 4 and 5
+    // keep notes carrying the whole tag; any other number searches both
+    // storages. Archived rows always come in the second list.
+    static void searchDatabase(class SLDatabase& database, const QString& query, int storage, const QString& tag,
+                               const SearchBlock& block);
+    static void searchDatabase(class SLDatabase& database, const QString& query, const SearchBlock& block);
+    // Tags of the kind (4 or 5) whose "#" or "@" name matches the query, best first.
+    static void searchTagWithQuery(const QString& query, int tag, const TagSearchBlock& block);
+    // "All" and "Archive" when they match the query, best first.
+    static void searchStorageWithQuery(const QString& query, const TagSearchBlock& block);
 };

@@ -1,0 +1,257 @@
+#include "Note.h"
+
+#include "NoteStorageListener.h"
+
+#include "Clock.h"
+#include "Log.h"
+#include "files/AtomicFile.h"
+#include "files/FileCoordinator.h"
+#include "files/FileDates.h"
+#include "files/TextDecoding.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <atomic>
+#include <type_traits>
+
+namespace {
+
+std::atomic<NoteStorageListener*> eventRelay{nullptr};
+
+const QString ErrorDomain = QStringLiteral("NSCocoaErrorDomain");
+constexpr int ReadNoSuchFileError = 260;
+constexpr int ReadUnknownError = 256;
+constexpr int ReadUnknownStringEncodingError = 264;
+constexpr int WriteUnknownError = 512;
+
+// The whole file, or false with an error naming why it cannot be read.
+bool readBytes(const QString& path, QByteArray* bytes, Error* error)
+{
+    QFile file(path);
+    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        const bool missing = path.isEmpty() || !QFileInfo::exists(path);
+        setError(error, Error::make(ErrorDomain, missing ? ReadNoSuchFileError : ReadUnknownError,
+                                    QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened.")
+                                        .arg(QFileInfo(path).fileName())));
+        return false;
+    }
+    *bytes = file.readAll();
+    return true;
+}
+
+} // namespace
+
+// Detection through the decoding service only: a fallback to UTF-16 for any
+// even-length bytes would turn a Latin-1 note into garbage.
+bool Note::decodeTextFile(const QString& path, QString* text, Error* error)
+{
+    QByteArray bytes;
+    if (!readBytes(path, &bytes, error))
+        return false;
+    if (TextDecoding::decode(bytes, text))
+        return true;
+    setError(error, Error::make(ErrorDomain, ReadUnknownStringEncodingError,
+                                QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened because the text "
+                                               "encoding of its contents can\u2019t be determined.")
+                                    .arg(QFileInfo(path).fileName())));
+    return false;
+}
+
+Note::Note()
+{
+    fields_.storage = NoteStorageInbox;
+    fields_.createdOn = fields_.updatedOn = Clock::now();
+}
+
+Note::Note(const QString& key, int storage)
+{
+    fields_.key = key;
+    fields_.storage = storage;
+}
+
+Note::Note(const QUrl& fileURL)
+{
+    const QFileInfo info(fileURL.toLocalFile());
+    fields_.key = info.fileName();
+    fields_.storage = storageKeyForResourceName(info.dir().dirName());
+}
+
+// --- Fields
+
+#define NOTE_FIELD(Type, getter, setter, member)                                                                  \
+    Type Note::getter() const                                                                                     \
+    {                                                                                                             \
+        std::lock_guard lock(mutex_);                                                                             \
+        return fields_.member;                                                                                    \
+    }                                                                                                             \
+    void Note::setter(std::conditional_t<std::is_same_v<Type, QString>, const QString&, Type> value)              \
+    {                                                                                                             \
+        std::lock_guard lock(mutex_);                                                                             \
+        fields_.member = value;                                                                                   \
+    }
+
+NOTE_FIELD(QString, folder, setFolder, folder)
+NOTE_FIELD(QString, key, setKey, key)
+NOTE_FIELD(QString, text, setText, text)
+NOTE_FIELD(int64_t, updatedOn, setUpdatedOn, updatedOn)
+NOTE_FIELD(int64_t, createdOn, setCreatedOn, createdOn)
+NOTE_FIELD(int, storage, setStorage, storage)
+NOTE_FIELD(int64_t, scrollCaret, setScrollCaret, scrollCaret)
+NOTE_FIELD(double, scrollCaretOffset, setScrollCaretOffset, scrollCaretOffset)
+NOTE_FIELD(int64_t, selectedCaret, setSelectedCaret, selectedCaret)
+NOTE_FIELD(QString, branchSignature, setBranchSignature, branchSignature)
+NOTE_FIELD(QString, title, setTitle, title)
+NOTE_FIELD(QString, summary, setSummary, summary)
+
+#undef NOTE_FIELD
+
+Note::Fields Note::fields() const
+{
+    std::lock_guard lock(mutex_);
+    return fields_;
+}
+
+NotePtr Note::self()
+{
+    return weak_from_this().lock();
+}
+
+void Note::setEventRelay(NoteStorageListener* relay)
+{
+    eventRelay = relay;
+}
+
+NoteStorageListener* Note::relay()
+{
+    return eventRelay;
+}
+
+// --- Reading the text
+
+bool Note::restoreTextFromURL(const QUrl& url, Error* error)
+{
+    const QString path = url.toLocalFile();
+    LogInfo("note:open %1 try open..", path);
+    QString text;
+    if (!decodeTextFile(path, &text, error)) {
+        LogError("note:open %1 failed.", path);
+        return false;
+    }
+    setText(text);
+    return true;
+}
+
+bool Note::readText(const QString& path, Error* error)
+{
+    FileCoordinator::Access access = FileCoordinator::coordinate(path);
+    return restoreTextFromURL(QUrl::fromLocalFile(path), error);
+}
+
+bool Note::restoreText(Error*)
+{
+    const Fields f = fields();
+    if (f.key.isNull())
+        return false;
+    if (readText(documentFileForKey(f.key, f.storage), nullptr))
+        return true;
+    setText(QStringLiteral(""));
+    LogError("note:read error");
+    return false;
+}
+
+void Note::_openLocalNote(const Completion& completion)
+{
+    const Fields f = fields();
+    Error error;
+    const bool ok = !f.key.isNull() && readText(documentFileForKey(f.key, f.storage), &error);
+    if (!ok)
+        LogError("note:read error %1", error.localizedDescription());
+    if (completion)
+        completion(ok);
+}
+
+void Note::_closeLocalNote(const Completion& completion)
+{
+    if (completion)
+        completion(true);
+}
+
+bool Note::removeItemIfExistsAtPath(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    if (info.isDir() && !info.isSymLink())
+        return QDir(path).removeRecursively();
+    return QFile::remove(path);
+}
+
+// --- Writing the text
+
+void Note::writeText(const Completion& completion)
+{
+    const Fields f = fields();
+    const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
+    const bool existed = QFileInfo::exists(path);
+
+    Error error;
+    bool ok = false;
+    if (!path.isEmpty() && !f.text.isNull()) {
+        FileCoordinator::Access access = FileCoordinator::coordinate(path);
+        createImmediateDirectoryForFilePath(path);
+        ok = writeText(f.text, QUrl::fromLocalFile(path), &error);
+        if (ok) {
+            FileDates::setModificationDate(path, f.updatedOn);
+            FileDates::setCreationDate(path, f.createdOn);
+        } else {
+            LogError("note:write error: %1", error.localizedDescription());
+        }
+    } else if (f.text.isNull()) {
+        // Nothing was ever read: writing would empty the file.
+    } else {
+        error = Error::make(ErrorDomain, WriteUnknownError, QStringLiteral("The note has no file name."));
+    }
+
+    if (ok) {
+        if (!existed) {
+            if (NoteStorageListener* r = relay())
+                r->noteDidAddToStorage(self(), f.storage, QString());
+        }
+    } else if (!error.isNull()) {
+        LogError("note:write local error %1 - %2", path, error.localizedDescription());
+    }
+    if (completion)
+        completion(ok);
+}
+
+// --- Fork and file utilities
+
+void Note::forkNote()
+{
+    setKey(QString());
+}
+
+QString Note::newTextFromURL(const QUrl& url, Error* error)
+{
+    const QString path = url.toLocalFile();
+    LogInfo("note:open guess %1..", path);
+    QString text;
+    if (decodeTextFile(path, &text, error))
+        return text;
+    LogError("note:open error %1", path);
+    return QString();
+}
+
+bool Note::writeText(const QString& text, const QUrl& url, Error* error)
+{
+    return AtomicFile::write(url.toLocalFile(), text.toUtf8(), error, true);
+}
+
+void Note::createImmediateDirectoryForFilePath(const QString& path)
+{
+    const QString folder = QFileInfo(path).path();
+    if (!QFileInfo::exists(folder))
+        QDir().mkpath(folder);
+}

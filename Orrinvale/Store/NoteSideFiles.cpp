@@ -1,0 +1,141 @@
+#include "Note.h"
+
+#include "NoteHeaderFile.h"
+#include "NoteMetaFile.h"
+
+#include "Clock.h"
+#include "files/AtomicFile.h"
+#include "files/FileDates.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeRecord(const QString& path, const QByteArray& data, Error* error)
+{
+    if (path.isEmpty())
+        return false;
+    Note::createImmediateDirectoryForFilePath(path);
+    return AtomicFile::write(path, data, error);
+}
+
+} // namespace
+
+// --- Meta file
+
+bool Note::restoreMeta(Error*)
+{
+    const Fields f = fields();
+    Q_ASSERT_X(!f.key.isNull(), "Note::restoreMeta", "self.key != nil");
+    if (f.key.isNull())
+        return false;
+    const QString path = metaFileForKey(f.key, f.storage);
+    NoteMetaFile meta{f.scrollCaret, f.scrollCaretOffset, f.selectedCaret, f.createdOn, f.updatedOn, f.branchSignature};
+    if (QFileInfo::exists(path)) {
+        if (!meta.read(contents(path)))
+            return true;
+    } else {
+        // Without a record the text file knows the dates best; "now" would be
+        // written into its creation date at the next commit.
+        const QString document = documentFileForKey(f.key, f.storage);
+        const bool hasFile = QFileInfo(document).isFile();
+        const int64_t now = Clock::now();
+        const int64_t created = hasFile ? FileDates::creationDate(document) : 0;
+        const int64_t updated = hasFile ? FileDates::modificationDate(document) : 0;
+        meta.scrollCaret = 0;
+        meta.scrollCaretOffset = 0;
+        meta.createdOn = created > 0 ? created : now;
+        meta.updatedOn = updated > 0 ? updated : now;
+    }
+    std::lock_guard lock(mutex_);
+    fields_.scrollCaret = meta.scrollCaret;
+    fields_.scrollCaretOffset = meta.scrollCaretOffset;
+    fields_.selectedCaret = meta.selectedCaret;
+    fields_.createdOn = meta.createdOn;
+    fields_.updatedOn = meta.updatedOn;
+    fields_.branchSignature = meta.branchSignature;
+    return true;
+}
+
+bool Note::writeMetaFile(Error* error)
+{
+    const Fields f = fields();
+    if (f.key.isNull())
+        return false;
+    const NoteMetaFile meta{f.scrollCaret, f.scrollCaretOffset, f.selectedCaret,
+                            f.createdOn,   f.updatedOn,         f.branchSignature};
+    return writeRecord(metaFileForKey(f.key, f.storage), meta.data(), error);
+}
+
+bool Note::removeMetaFile(Error*)
+{
+    const Fields f = fields();
+    return f.key.isNull() || removeItemIfExistsAtPath(metaFileForKey(f.key, f.storage));
+}
+
+// --- Header file
+
+bool Note::restoreHeader(Error* error)
+{
+    const Fields f = fields();
+    Q_ASSERT_X(!f.key.isNull(), "Note::restoreHeader", "self.key != nil");
+    if (f.key.isNull())
+        return false;
+    const QString path = headerFileForKey(f.key, f.storage);
+    if (QFileInfo::exists(path)) {
+        NoteHeaderFile header{f.title, f.summary};
+        if (header.read(contents(path))) {
+            std::lock_guard lock(mutex_);
+            fields_.title = header.title;
+            fields_.summary = header.summary;
+        }
+        return true;
+    }
+    if (f.text.isNull())
+        restoreText();
+    if (!text().isNull())
+        writeHeaderFile(error);
+    return true;
+}
+
+bool Note::writeHeaderFile(Error* error)
+{
+    _reloadHeader();
+    const Fields f = fields();
+    if (f.key.isNull())
+        return false;
+    const NoteHeaderFile header{f.title, f.summary};
+    return writeRecord(headerFileForKey(f.key, f.storage), header.data(), error);
+}
+
+bool Note::removeHeaderFile(Error*)
+{
+    const Fields f = fields();
+    return f.key.isNull() || removeItemIfExistsAtPath(headerFileForKey(f.key, f.storage));
+}
+
+// --- Index file
+
+bool Note::writeIndexFile(Error*)
+{
+    const Fields f = fields();
+    const QString path = f.key.isNull() ? QString() : indexFileForKey(f.key, f.storage);
+    if (path.isEmpty())
+        return false;
+    createImmediateDirectoryForFilePath(path);
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly);
+}
+
+bool Note::removeIndexFile(Error*)
+{
+    const Fields f = fields();
+    return f.key.isNull() || removeItemIfExistsAtPath(indexFileForKey(f.key, f.storage));
+}

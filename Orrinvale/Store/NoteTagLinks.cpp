@@ -1,0 +1,125 @@
+#include "Note.h"
+
+#include "NoteStorageListener.h"
+
+#include "files/FileDates.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace {
+
+// Removes the folder when it is empty (one call, no listing: a commit passes
+// every tag folder); true when a folder is still there afterwards.
+bool keepsFolder(const QString& folder)
+{
+    if (::rmdir(QFile::encodeName(folder).constData()) == 0)
+        return false;
+    return errno != ENOENT && errno != ENOTDIR;
+}
+
+void writeSpelling(const QString& path, const QString& spelling)
+{
+    Note::createImmediateDirectoryForFilePath(path);
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(spelling.toUtf8());
+}
+
+bool setDates(const QString& path, int64_t created, int64_t updated)
+{
+    const bool modified = FileDates::setModificationDate(path, updated);
+    return FileDates::setCreationDate(path, created) && modified;
+}
+
+} // namespace
+
+bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, Error* error)
+{
+    const Fields f = fields();
+    const NotePtr note = self();
+    NoteStorageListener* const events = relay();
+    const QString kindFolder = linkDirectoryForTag(tag);
+    if (f.key.isNull() || kindFolder.isEmpty() || !isSafePathComponent(f.key))
+        return true;
+
+    QSet<QString> lower;
+    for (const QString& name : linkFiles)
+        lower.insert(name.toLower());
+
+    // Keys are unique only within a storage: a link under the same key in the
+    // other storage belongs to another note and stays.
+    const QStringList tagFolders = QDir(kindFolder).entryList(QDir::Dirs | QDir::Files | QDir::Hidden
+                                                                   | QDir::NoDotAndDotDot | QDir::System,
+                                                               QDir::Name);
+    for (const QString& d : tagFolders) {
+        const QString tagFolder = kindFolder + QLatin1Char('/') + d;
+        bool removed = false;
+        bool kept = false;
+        for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
+            const QString storageFolder = tagFolder + QLatin1Char('/') + resourceNameForStorage(t);
+            if (t == storage && !lower.contains(d)) {
+                const QString link = storageFolder + QLatin1Char('/') + f.key;
+                if (QFile::exists(link) && QFile::remove(link))
+                    removed = true;
+            }
+            kept = keepsFolder(storageFolder) || kept;
+        }
+        if (!kept) {
+            QDir(tagFolder).removeRecursively();
+            QFile::remove(tagFolder);
+            if (events)
+                events->noteTagDidDeleteFromStorage(d, tag);
+        }
+        if (removed && events)
+            events->noteDidDeleteFromStorage(note, tag, d);
+    }
+
+    bool datesSet = true;
+    for (const QString& g : linkFiles) {
+        const QString gLower = g.toLower();
+        const QString folder = linkDirectoryForTag(tag, g, storage);
+        if (folder.isEmpty())
+            continue;
+        const bool strong = isStrongTag(g);
+        if (!QFileInfo::exists(folder) && events)
+            events->noteTagDidAddToStorage(strong ? gLower : g, tag);
+
+        const QString link = folder + QLatin1Char('/') + f.key;
+        if (QFileInfo::exists(link)) {
+            datesSet = setDates(link, f.createdOn, f.updatedOn) && datesSet;
+        } else {
+            QDir().mkpath(folder);
+            QFile file(link);
+            if (file.open(QIODevice::WriteOnly)) {
+                file.close();
+                setDates(link, f.createdOn, f.updatedOn);
+            }
+            if (events)
+                events->noteDidAddToStorage(note, tag, gLower);
+        }
+
+        // The spelling shown for the tag: a strong spelling never replaces
+        // another, and a weak one replaces it only when the caller says so.
+        const QString spelling = metaFileForTag(tag, g);
+        const bool exists = QFileInfo::exists(spelling);
+        if (strong) {
+            if (!exists)
+                writeSpelling(spelling, gLower);
+        } else if (manifest) {
+            QFile::remove(spelling);
+            writeSpelling(spelling, g);
+        } else if (!exists) {
+            writeSpelling(spelling, g);
+        }
+    }
+    if (!datesSet)
+        setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 512,
+                                    QStringLiteral("The dates of a tag link could not be set.")));
+    return true;
+}

@@ -1,0 +1,221 @@
+#include "Note.h"
+
+#include "Markdown/InlineParser.h"
+
+#include "files/UnicodeRegex.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+// The title pass reads no further than this into the cleaned text.
+constexpr qsizetype TitleScanLimit = 10000;
+constexpr qsizetype LongTitle = 100;
+constexpr qsizetype ShortTitle = 50;
+constexpr qsizetype SummaryLength = 300;
+
+const QRegularExpression& regex(int which)
+{
+    using namespace UnicodeRegex;
+    static const QRegularExpression expressions[] = {
+        expression(QStringLiteral("\\{\\-\\-.*\\-\\-\\}")),
+        expression(QStringLiteral("\\{\\~\\~.*\\~\\>(.*)\\~\\~\\}")),
+        expression(QStringLiteral("\\{\\>\\>.*\\<\\<\\}")),
+        expression(QStringLiteral("\\s*\\n+\\s*"), CaseInsensitive),
+        expression(QStringLiteral("[ \\t\\r]+"), CaseInsensitive),
+        expression(QStringLiteral("[\\.\\?](?=($|\\s))"), AnchorsMatchLines),
+        expression(QString::fromUtf8("\\s*\\n+\\s*(?!([\\-\\+\\*•‣⁃⁌⁍∙◦]|\\d+[\\.\\)]))"), AnchorsMatchLines),
+    };
+    return expressions[which];
+}
+
+enum { DeletionMark, SubstitutionMark, CommentMark, LineBreaks, Blanks, SentenceEnd, SummaryBreaks };
+
+// Whether the element is dropped from the title text: markup, not words.
+bool isMarkup(InlineElement element)
+{
+    switch (element) {
+    case InlineElementIndent:
+    case InlineElementRuleLine:
+    case InlineElementHeadingOpenSymbol:
+    case InlineElementHeadingCloseSymbol:
+    case InlineElementQuoteSymbol:
+    case InlineElementHTMLTag:
+    case InlineElementEntity:
+    case InlineElementStrikeSymbol:
+    case InlineElementStrikeText:
+    case InlineElementInlineLink:
+    case InlineElementInlineImage:
+    case InlineElementReferenceLink:
+    case InlineElementReferenceImage:
+    case InlineElementAsteriskSymbol:
+    case InlineElementUnderscoreSymbol:
+    case InlineElementCheckboxBracket:
+    case InlineElementCheckboxMarkUncompleted:
+    case InlineElementCheckboxMarkCompleted:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A cut at this index must not split a surrogate pair; it moves back one unit.
+qsizetype characterBoundary(const QString& text, qsizetype cut)
+{
+    if (cut > 0 && cut < text.size() && text.at(cut).isLowSurrogate() && text.at(cut - 1).isHighSurrogate())
+        return cut - 1;
+    return cut;
+}
+
+QString withoutEditorialMarks(const QString& text)
+{
+    QString result = UnicodeRegex::replace(text, regex(DeletionMark), QString());
+    result = UnicodeRegex::replace(result, regex(SubstitutionMark), QStringLiteral("$1"));
+    return UnicodeRegex::replace(result, regex(CommentMark), QString());
+}
+
+// The cleaned text T, as much of it as the title pass can read: the marks
+// never span a line, so lines are cleaned one at a time until a later line
+// holds words, past the line that the scan limit falls in.
+QString cleanedText(const QString& text)
+{
+    QString result;
+    bool pastLimit = false;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        end = end < 0 ? text.size() : end + 1;
+        const QString line = withoutEditorialMarks(text.mid(start, end - start));
+        start = end;
+        const bool blank = line.trimmed().isEmpty();
+        if (pastLimit && !blank)
+            return result;
+        if (!result.isEmpty())
+            result += line;
+        else if (!blank)
+            result = line.mid(std::find_if(line.begin(), line.end(), [](QChar c) { return !c.isSpace(); }) - line.begin());
+        pastLimit = result.size() > TitleScanLimit;
+    }
+    return result.trimmed();
+}
+
+} // namespace
+
+bool Note::_reloadHeader(Error*)
+{
+    const QString text = this->text();
+    const QString t = cleanedText(text);
+    const qsizetype limit = std::min(t.size(), TitleScanLimit);
+
+    QString body;
+    QString tail;
+    qsizetype p = 0;
+    InlineParser parser;
+    parser.enumerateParagraph(t, {0, limit}, [&](const InlineRange& paragraph, bool*) {
+        const qsizetype lineStart = body.size();
+        InlineElement checkbox = InlineElement(0);
+        parser.parseBlockAndInline(t, paragraph, [&](const InlineRange& r, InlineElement element) {
+            if (r.location > p) {
+                body += QStringView(t).mid(p, r.location - p);
+                p = r.location;
+            }
+            if (isMarkup(element)) {
+                p = std::max<qsizetype>(p, r.end());
+                if (element == InlineElementCheckboxMarkUncompleted || element == InlineElementCheckboxMarkCompleted)
+                    checkbox = element;
+            }
+        });
+        const qsizetype e = parser.lastParagraphRange().end();
+        if (e > p) {
+            body += QStringView(t).mid(p, e - p);
+            p = e;
+        }
+        if (parser.lastIndentAndPrefixRange().length == parser.lastParagraphRange().length) {
+            body.truncate(lineStart);
+        } else if (checkbox == InlineElementCheckboxMarkCompleted) {
+            // Completed to-do items go to the end, each marked with "~".
+            if (!tail.endsWith(QLatin1Char('\n')))
+                tail += QLatin1Char('\n');
+            tail += QStringView(body).mid(lineStart);
+            tail += QLatin1Char('~');
+            body.truncate(lineStart);
+        }
+    });
+    if (p < limit)
+        body += QStringView(t).mid(p, limit - p);
+    body += tail;
+
+    for (const char16_t quote : {u'\u201C', u'\u201D', u'"'})
+        body.replace(QChar(quote), QLatin1Char(' '));
+    for (const char* mark : {"{++", "++}", "{==", "==}"})
+        body.remove(QLatin1String(mark));
+    body = body.trimmed();
+    body = UnicodeRegex::replace(body, regex(LineBreaks), QStringLiteral("\n"));
+    const QString s = UnicodeRegex::replace(body, regex(Blanks), QStringLiteral(" "));
+
+    qsizetype n = s.indexOf(QLatin1Char('\n'));
+    if (n < 0)
+        n = s.size();
+    const qsizetype tilde = s.indexOf(QLatin1Char('~'));
+    qsizetype c;
+    if (tilde >= 0 && tilde < n) {
+        c = tilde;
+    } else {
+        const QRegularExpressionMatch match = regex(SentenceEnd).match(s.left(n));
+        c = match.hasMatch() ? match.capturedStart() : n;
+    }
+    if (c >= LongTitle) {
+        const qsizetype space = s.left(ShortTitle).lastIndexOf(QLatin1Char(' '));
+        c = space >= 0 ? space : ShortTitle;
+    }
+
+    QString title;
+    QString summary;
+    if (c + 1 < s.size()) {
+        const qsizetype cut = characterBoundary(s, c + 1);
+        title = s.left(cut).trimmed();
+        summary = UnicodeRegex::replace(s.mid(cut), regex(SummaryBreaks), QStringLiteral(" "));
+        if (summary.size() > SummaryLength)
+            summary.truncate(characterBoundary(summary, SummaryLength));
+        summary = summary.trimmed();
+    } else {
+        title = s;
+        summary = QStringLiteral("");
+    }
+    std::lock_guard lock(mutex_);
+    fields_.title = title;
+    fields_.summary = summary;
+    return true;
+}
+
+void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak)
+{
+    if (text.isNull())
+        return;
+    QSet<QString> seenHashtags;
+    QSet<QString> seenMentions;
+    InlineParser parser;
+    parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& paragraph, bool*) {
+        parser.parseBlockAndInline(text, paragraph, [&](const InlineRange& r, InlineElement element) {
+            if (element != InlineElementHashtag && element != InlineElementMention)
+                return;
+            const QString tag = text.mid(r.location + 1, r.length - 1);
+            if (!weak && !isStrongTag(tag))
+                return;
+            const bool hashtag = element == InlineElementHashtag;
+            QSet<QString>& seen = hashtag ? seenHashtags : seenMentions;
+            const QString lower = tag.toLower();
+            if (seen.contains(lower))
+                return;
+            seen.insert(lower);
+            (hashtag ? hashtags : mentions)->append(tag);
+        });
+    });
+}
+
+bool Note::isStrongTag(const QString& tag)
+{
+    const QString upper = tag.toUpper();
+    return upper != tag.toLower() && upper == tag;
+}

@@ -1,0 +1,122 @@
+#include "NoteTestSupport.h"
+
+namespace {
+
+using NoteStoreTitle = NoteStoreTest;
+
+struct Derived {
+    QString title;
+    QString summary;
+};
+
+Derived derive(const QString& text)
+{
+    Note note;
+    note.setText(text);
+    EXPECT_TRUE(note._reloadHeader());
+    return {note.title(), note.summary()};
+}
+
+TEST_F(NoteStoreTitle, ExamplesOfTitleAndSummary)
+{
+    const QString longLine = QStringLiteral("Alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu nu xi "
+                                            "omicron pi rho sigma tau upsilon phi chi psi omega");
+    ASSERT_GT(longLine.size(), 100);
+    const QString noSpaces(120, QLatin1Char('w'));
+    const struct {
+        QString text;
+        QString title;
+        QString summary;
+    } cases[] = {
+        {QStringLiteral("# Shopping list\nmilk\neggs"), QStringLiteral("Shopping list"), QStringLiteral("milk eggs")},
+        {QStringLiteral("Call Bob. Then lunch"), QStringLiteral("Call Bob."), QStringLiteral("Then lunch")},
+        {QStringLiteral("Version 1.2 is out"), QStringLiteral("Version 1.2 is out"), QString()},
+        {QStringLiteral("Is it done? Not yet\nmore"), QStringLiteral("Is it done?"), QStringLiteral("Not yet more")},
+        {longLine, longLine.left(longLine.left(50).lastIndexOf(QLatin1Char(' '))), longLine.mid(longLine.left(50).lastIndexOf(QLatin1Char(' ')) + 1)},
+        {noSpaces, noSpaces.left(51), noSpaces.mid(51)},
+        {QStringLiteral("- [x] done\nPlan\n- [ ] open"), QStringLiteral("Plan"), QStringLiteral("- open\n- done~")},
+        {QStringLiteral("- [x] bought milk\n- [X] paid rent"), QStringLiteral("- bought milk~"),
+         QStringLiteral("- paid rent~")},
+        {QStringLiteral("\n\n#\n- \n  Title here\n\nbody line"), QStringLiteral("Title here"),
+         QStringLiteral("body line")},
+        {QStringLiteral("Use **bold** and ~~gone~~ words\n> quoted line"), QStringLiteral("Use bold and words"),
+         QStringLiteral("quoted line")},
+        {QStringLiteral("Say \u201Chello\u201D {++added++} {--dropped--}now{>>note<<}\nrest"),
+         QStringLiteral("Say hello added now"), QStringLiteral("rest")},
+        {QStringLiteral("{~~old~>new~~} title\n1. first\n2) second\n- third\nfourth"), QStringLiteral("new title"),
+         QStringLiteral("1. first\n2) second\n- third fourth")},
+        {QString(), QString(), QString()},
+    };
+    for (const auto& c : cases) {
+        const Derived d = derive(c.text);
+        EXPECT_EQ(d.title, c.title) << qPrintable(c.text);
+        EXPECT_EQ(d.summary, c.summary) << qPrintable(c.text);
+        EXPECT_FALSE(d.summary.isNull()) << qPrintable(c.text);
+    }
+}
+
+TEST_F(NoteStoreTitle, KeepsEveryLetterOfOtherScripts)
+{
+    const Derived d = derive(QStringLiteral("Café 東京 plan notes\nПривет мир"));
+    EXPECT_EQ(d.title, QStringLiteral("Café 東京 plan notes"));
+    EXPECT_EQ(d.summary, QStringLiteral("Привет мир"));
+}
+
+TEST_F(NoteStoreTitle, CutsNeverSplitACharacter)
+{
+    // The title's cut after 51 units and the summary's at 300 both fall inside an emoji.
+    const QString emoji = QStringLiteral("\U0001F600");
+    const QString first = QString(50, QLatin1Char('a')) + emoji + QString(60, QLatin1Char('b'));
+    const QString rest = QString(236, QLatin1Char('c')) + emoji + QStringLiteral("tail");
+    const Derived d = derive(first + QLatin1Char('\n') + rest);
+    EXPECT_EQ(d.title, QString(50, QLatin1Char('a')));
+    EXPECT_EQ(d.summary, emoji + QString(60, QLatin1Char('b')) + QLatin1Char(' ') + QString(236, QLatin1Char('c')));
+}
+
+TEST_F(NoteStoreTitle, LongNotesReadOnlyTheirBeginning)
+{
+    QString text = QStringLiteral("Opening words. Then the rest\n");
+    while (text.size() < 200000)
+        text += QStringLiteral("A line of filler text with #tags and *emphasis*.\n");
+    const Derived d = derive(text);
+    EXPECT_EQ(d.title, QStringLiteral("Opening words."));
+    EXPECT_TRUE(d.summary.startsWith(QStringLiteral("Then the rest A line of filler text with #tags and emphasis.")));
+    EXPECT_LE(d.summary.size(), 300);
+    EXPECT_EQ(d.summary, derive(text.left(20000)).summary);
+
+    // Blank lines after the scan limit do not change what the limit cuts.
+    const QString padded = QString(10010, QLatin1Char('z')) + QStringLiteral("\n   \n\n  ");
+    EXPECT_EQ(derive(padded).title, derive(QString(10010, QLatin1Char('z'))).title);
+}
+
+TEST_F(NoteStoreTitle, HashtagsAndMentionsInOrderOfFirstSpelling)
+{
+    QStringList hashtags;
+    QStringList mentions;
+    Note::fillHashtags(&hashtags, &mentions, QStringLiteral("#Work #work #WORK"), true);
+    EXPECT_EQ(hashtags, QStringList{QStringLiteral("Work")});
+
+    hashtags.clear();
+    Note::fillHashtags(&hashtags, &mentions, QStringLiteral("#Work #work #WORK"), false);
+    EXPECT_EQ(hashtags, QStringList{QStringLiteral("WORK")});
+
+    hashtags.clear();
+    Note::fillHashtags(&hashtags, &mentions,
+                       QStringLiteral("Plan #home and @Ann\n- item #Café @ann @BOB\n#home again #東京"), true);
+    EXPECT_EQ(hashtags, (QStringList{QStringLiteral("home"), QStringLiteral("Café"), QStringLiteral("東京")}));
+    EXPECT_EQ(mentions, (QStringList{QStringLiteral("Ann"), QStringLiteral("BOB")}));
+
+    QStringList untouched{QStringLiteral("x")};
+    Note::fillHashtags(&untouched, &mentions, QString(), true);
+    EXPECT_EQ(untouched, QStringList{QStringLiteral("x")});
+}
+
+TEST_F(NoteStoreTitle, StrongTagsAreAllCapitals)
+{
+    for (const char* strong : {"TODO", "A1", "ÉTÉ", "ПЛАН"})
+        EXPECT_TRUE(Note::isStrongTag(QString::fromUtf8(strong))) << strong;
+    for (const char* weak : {"Todo", "todo", "2024", "東京", ""})
+        EXPECT_FALSE(Note::isStrongTag(QString::fromUtf8(weak))) << weak;
+}
+
+} // namespace
