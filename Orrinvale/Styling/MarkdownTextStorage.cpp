@@ -1,0 +1,376 @@
+#include "Styling/MarkdownTextStorage.h"
+
+#include <QCoreApplication>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QString TodoLink = QStringLiteral("brindlewick://todo");
+
+TextRange textRange(const InlineRange& range)
+{
+    return {qsizetype(range.location), qsizetype(range.length)};
+}
+
+bool hasEmphasis(int64_t emphasis, int64_t flags)
+{
+    return (emphasis & flags) != 0;
+}
+
+} // namespace
+
+MarkdownTextStorage::MarkdownTextStorage(const TextMetrics& metrics) : metrics_(metrics) {}
+
+void MarkdownTextStorage::reloadAttributes()
+{
+    const auto size = [this](const char* character, const std::optional<Font>& font) {
+        return font ? metrics_.sizeOfString(QString::fromLatin1(character), *font) : QSizeF();
+    };
+    const double x = size("x", symbolFont_).width();
+    fixedSymbolFont_.reset();
+    if (symbolFont_)
+        fixedSymbolFont_ = symbolFont_->withFixedAdvance(double(float(x)));
+
+    parser_.spaceWidth = size(" ", mainFont_).width();
+    parser_.tabWidth = size("\t", mainFont_).width();
+    parser_.numberWidth = size("1", codeFont_).width();
+    parser_.squaredBracketWidth = size("[", mainFont_).width();
+    parser_.otherCharacterWidth = x;
+
+    double height = std::max(size("L", mainFont_).height(), 0.0);
+    for (const std::optional<Font>* font : {&boldFont_, &italicFont_, &boldItalicFont_, &symbolFont_, &codeFont_})
+        height = std::max(height, size("L", *font).height());
+    const float lineHeight = float(std::max(lineHeightMultiple_ * double(0.8f), 1.0) * height);
+    lineSpacing_ = double(std::ceil(lineHeight));
+
+    // Equal minimum and maximum: every line has the same height whatever its fonts.
+    defaultParagraphStyle_ = ParagraphStyle{0, 0, lineSpacing_, lineSpacing_, lineHeightMultiple_};
+}
+
+void MarkdownTextStorage::setFont(const std::optional<Font>& font, TextRange range)
+{
+    if (!font) {
+        removeAttributes(TextAttributes::FontKey, range);
+        return;
+    }
+    TextAttributes attributes;
+    attributes.font = font;
+    addAttributes(attributes, range);
+}
+
+void MarkdownTextStorage::setFontWithEmphasis(int64_t emphasis, TextRange range)
+{
+    setFont(fontWithEmphasis(emphasis), range);
+}
+
+void MarkdownTextStorage::setForegroundColor(const std::optional<Color>& color, TextRange range)
+{
+    if (!color) {
+        removeAttributes(TextAttributes::ForegroundColorKey, range);
+        return;
+    }
+    TextAttributes attributes;
+    attributes.foregroundColor = color;
+    addAttributes(attributes, range);
+}
+
+void MarkdownTextStorage::setLink(const QString& link, TextRange range)
+{
+    TextAttributes attributes;
+    attributes.link = link;
+    addAttributes(attributes, range);
+}
+
+void MarkdownTextStorage::setUnderlineStyle(int64_t style, TextRange range)
+{
+    TextAttributes attributes;
+    attributes.underlineStyle = style;
+    addAttributes(attributes, range);
+}
+
+std::optional<Font> MarkdownTextStorage::fontWithEmphasis(int64_t emphasis) const
+{
+    if (hasEmphasis(emphasis, InlineEmphasisCodeSpan))
+        return codeFont_;
+    const bool bold = hasEmphasis(emphasis, InlineEmphasisAsteriskBold | InlineEmphasisUnderscoreBold |
+                                                InlineEmphasisHeading);
+    const bool italic = hasEmphasis(emphasis, InlineEmphasisAsteriskItalic | InlineEmphasisUnderscoreItalic);
+    if (bold && italic)
+        return boldItalicFont_;
+    if (bold)
+        return boldFont_;
+    if (italic)
+        return italicFont_;
+    return mainFont_;
+}
+
+Font MarkdownTextStorage::smallCapFontWithFont(const Font& font)
+{
+    return font.withPointSize(font.pointSize * double(0.9f));
+}
+
+bool MarkdownTextStorage::isStrongTag(const QString& tag)
+{
+    const QString upper = tag.toUpper();
+    if (upper == tag.toLower())
+        return false;
+    return upper == tag;
+}
+
+void MarkdownTextStorage::processEditing()
+{
+    const TextRange edited = editedRange();
+    const QString& text = string();
+    const qsizetype start = std::max<qsizetype>(edited.location - 2, 0);
+    const qsizetype end = std::max(start, std::min(edited.end() + 2, text.size()));
+    const TextRange lines = paragraphRangeForRange(text, {start, end - start});
+    parser_.enumerateParagraph(text, {lines.location, lines.length},
+                               [this](const InlineRange& line, bool*) { restyleLine(textRange(line)); });
+    // The parser holds on to the text it read last; an empty parse lets go of it, so the next edit
+    // changes the text in place instead of copying all of it.
+    parser_.parseBlock(QString(), {0, 0}, [](const InlineRange&, InlineElement) {});
+}
+
+void MarkdownTextStorage::restyleLine(TextRange line)
+{
+    // Every attribute of the line is decided afresh: the base style, then the elements in the order
+    // reported (a later one wins where they overlap), then the paragraph style.
+    TextAttributes base;
+    base.font = mainFont_;
+    base.foregroundColor = mainColor_;
+    line_.assign(1, LineRun{line.end(), base});
+    lineStart_ = line.location;
+
+    parser_.parseBlockAndInline(string(), {line.location, line.length},
+                                [this, line](const InlineRange& range, InlineElement element) {
+                                    styleElement(textRange(range), element, line);
+                                });
+
+    // List items and quotes hang their wrapped lines under the text after the prefix.
+    std::optional<ParagraphStyle> paragraph = defaultParagraphStyle_;
+    const double indent = parser_.lastIndentWidth();
+    if (paragraph && indent > 0) {
+        paragraph->firstLineHeadIndent = 0;
+        paragraph->headIndent = indent;
+    }
+    for (LineRun& run : line_)
+        run.attributes.paragraphStyle = paragraph;
+    writeLine(line);
+}
+
+void MarkdownTextStorage::change(TextRange range, const std::function<void(TextAttributes&)>& edit)
+{
+    const qsizetype from = std::max(range.location, lineStart_);
+    const qsizetype to = std::min(range.end(), line_.back().end);
+    if (from >= to)
+        return;
+    // Splits the run holding the position so that a run starts there; gives that run's index.
+    const auto split = [this](qsizetype position) {
+        size_t i = 0;
+        qsizetype start = lineStart_;
+        while (line_[i].end <= position) {
+            start = line_[i].end;
+            ++i;
+        }
+        if (start == position)
+            return i;
+        line_.insert(line_.begin() + i, LineRun{position, line_[i].attributes});
+        return i + 1;
+    };
+    const size_t first = split(from);
+    const size_t last = to < line_.back().end ? split(to) : line_.size();
+    for (size_t i = first; i < last; ++i)
+        edit(line_[i].attributes);
+}
+
+void MarkdownTextStorage::writeLine(TextRange line)
+{
+    qsizetype start = line.location;
+    for (size_t i = 0; i < line_.size(); ++i) {
+        // Neighbours that came out alike are written as one.
+        const TextAttributes& attributes = line_[i].attributes;
+        while (i + 1 < line_.size() && line_[i + 1].attributes == attributes)
+            ++i;
+        const qsizetype end = line_[i].end;
+        TextRange current;
+        if (attributesAtIndex(start, &current) != attributes || current.end() < end)
+            setAttributes(attributes, {start, end - start});
+        start = end;
+    }
+}
+
+void MarkdownTextStorage::styleElement(TextRange range, InlineElement element, TextRange line)
+{
+    const int64_t emphasis = parser_.emphasis();
+    const auto font = [this](const std::optional<Font>& value, TextRange over) {
+        change(over, [&](TextAttributes& attributes) { attributes.font = value; });
+    };
+    const auto emphasisFont = [&](int64_t flags, TextRange over) { font(fontWithEmphasis(flags), over); };
+    const auto color = [this](const std::optional<Color>& value, TextRange over) {
+        change(over, [&](TextAttributes& attributes) { attributes.foregroundColor = value; });
+    };
+    const auto linkAndToolTip = [this](const QString& link, const QString& toolTip, TextRange over) {
+        change(over, [&](TextAttributes& attributes) {
+            attributes.link = link;
+            attributes.toolTip = toolTip;
+        });
+    };
+    const auto underlinedLink = [&](const QString& link) {
+        change(range, [&](TextAttributes& attributes) {
+            attributes.underlineStyle = 1;
+            attributes.link = link;
+        });
+    };
+    const auto checkbox = [&](const char* toolTip) {
+        // The two brackets and the mark, clipped to the line.
+        const qsizetype from = std::max(range.location - 1, line.location);
+        const qsizetype to = std::min(range.location + 2, line.end());
+        linkAndToolTip(TodoLink, QCoreApplication::translate("Localizable", toolTip), {from, to - from});
+    };
+
+    switch (element) {
+    case InlineElementRuleSymbol:
+    case InlineElementHeadingOpenSymbol:
+    case InlineElementHeadingCloseSymbol:
+    case InlineElementStrikeSymbol:
+        font(fixedSymbolFont_, range);
+        color(symbolColor_, range);
+        break;
+    case InlineElementHeadingText:
+    case InlineElementAsteriskBoldText:
+    case InlineElementUnderscoreBoldText:
+        font(boldFont_, range);
+        break;
+    case InlineElementQuoteSymbol:
+    case InlineElementAsteriskSymbol:
+    case InlineElementUnderscoreSymbol:
+        font(fixedSymbolFont_, range);
+        break;
+    case InlineElementQuoteText:
+        emphasisFont(emphasis, range);
+        break;
+    case InlineElementHTMLTag:
+    case InlineElementIndentedCode:
+    case InlineElementCodeSpanText:
+        font(codeFont_, range);
+        color(codeColor_, range);
+        break;
+    case InlineElementEntity:
+        color(symbolColor_, range);
+        break;
+    case InlineElementCodeSpanSymbol:
+    case InlineElementCodeSpanLiteralSymbol:
+        font(fixedSymbolFont_, range);
+        color(codeColor_, range);
+        break;
+    case InlineElementStrikeText: {
+        emphasisFont(emphasis, range);
+        color(symbolColor_, range);
+        change(range, [](TextAttributes& attributes) { attributes.strikethroughStyle = 1; });
+        break;
+    }
+    case InlineElementStrikeLiteralSymbol:
+    case InlineElementAsteriskLiteralSymbol:
+    case InlineElementUnderscoreLiteralSymbol:
+        font(fixedSymbolFont_, range);
+        // Dimmed only in plain text, code and strike-through; bold, italic and headings keep their colour.
+        if (emphasis == 0 || hasEmphasis(emphasis, InlineEmphasisCodeSpan | InlineEmphasisStrike))
+            color(symbolColor_, range);
+        break;
+    case InlineElementAutolinkSymbol:
+    case InlineElementOrderedListDelimiter:
+        font(codeFont_, range);
+        color(symbolColor_, range);
+        break;
+    case InlineElementAutolinkURL:
+        font(codeFont_, range);
+        color(listColor_, range);
+        underlinedLink(string().mid(range.location, range.length));
+        break;
+    case InlineElementAutolinkEmail:
+        font(codeFont_, range);
+        color(listColor_, range);
+        underlinedLink(QStringLiteral("mailto:") + string().mid(range.location, range.length));
+        break;
+    case InlineElementInlineLink:
+    case InlineElementInlineImage:
+    case InlineElementReferenceLink:
+    case InlineElementReferenceImage:
+        emphasisFont(emphasis, range);
+        color(codeColor_, range);
+        break;
+    case InlineElementAsteriskItalicText:
+    case InlineElementUnderscoreItalicText:
+        font(italicFont_, range);
+        break;
+    case InlineElementAsteriskBoldItalicText:
+    case InlineElementUnderscoreBoldItalicText:
+        font(boldItalicFont_, range);
+        break;
+    case InlineElementUnorderedListBullet:
+        font(fixedSymbolFont_, range);
+        color(listColor_, range);
+        break;
+    case InlineElementOrderedListNumber:
+        font(codeFont_, range);
+        color(listColor_, range);
+        break;
+    case InlineElementCheckboxBracket:
+        color(listColor_, range);
+        break;
+    case InlineElementCheckboxMarkUncompleted:
+        font(fixedSymbolFont_, range);
+        checkbox("Tap to completed");
+        break;
+    case InlineElementCheckboxMarkCompleted:
+        font(fixedSymbolFont_, range);
+        color(listColor_, range);
+        checkbox("Tap to uncompleted");
+        break;
+    case InlineElementHashtag:
+        styleTag(range, QStringLiteral("hashtag"));
+        break;
+    case InlineElementMention:
+        styleTag(range, QStringLiteral("mention"));
+        break;
+    case InlineElementEmail:
+        emphasisFont(emphasis, range);
+        color(listColor_, range);
+        underlinedLink(QStringLiteral("mailto:") + string().mid(range.location, range.length));
+        break;
+    case InlineElementURL:
+        emphasisFont(emphasis, range);
+        color(listColor_, range);
+        underlinedLink(string().mid(range.location, range.length));
+        break;
+    default:
+        break;
+    }
+}
+
+void MarkdownTextStorage::styleTag(TextRange range, const QString& host)
+{
+    const QString tag = string().mid(range.location, range.length);
+    const QString link =
+        QStringLiteral("brindlewick://%1/%2").arg(host, QString::fromLatin1(QUrl::toPercentEncoding(tag.mid(1))));
+    change(range, [&](TextAttributes& attributes) {
+        attributes.link = link;
+        attributes.toolTip = tag;
+        attributes.foregroundColor = listColor_;
+    });
+
+    // An all-capitals tag reads as small capitals: the sign and the first character at full size (a
+    // surrogate pair is never cut), the rest smaller.
+    const std::optional<Font> font = fontWithEmphasis(parser_.emphasis());
+    qsizetype head = tag.size();
+    if (tag.size() >= 3 && isStrongTag(tag))
+        head = (tag[1].isHighSurrogate() && tag[2].isLowSurrogate()) ? 3 : 2;
+    change({range.location, head}, [&](TextAttributes& attributes) { attributes.font = font; });
+    if (head < tag.size()) {
+        const std::optional<Font> small = font ? std::optional<Font>(smallCapFontWithFont(*font)) : std::nullopt;
+        change({range.location + head, tag.size() - head}, [&](TextAttributes& attributes) { attributes.font = small; });
+    }
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "Markdown/InlineParser.h"
+#include "Themes/TextStorageColors.h"
+#include "text/FontFaces.h"
+#include "text/TextStorage.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+// The text store behind the note editor: live Markdown. After every edit it restyles the lines around
+// the edit in place (the Markdown symbols stay in the text, dimmed and in a fixed-advance symbol font)
+// and never changes a character. The owner sets the seven fonts, the line height and the colours, then
+// calls reloadAttributes() before the storage receives text. A font or colour the owner leaves unset
+// leaves that attribute unset on the text.
+class MarkdownTextStorage : public TextStorage, public TextStorageColors {
+public:
+    // Widths and heights come from the metrics (the font layer unless a test gives its own).
+    explicit MarkdownTextStorage(const TextMetrics& metrics = FontFaces::metrics());
+
+    // The line-height multiple of the paragraph style.
+    void setLineHeight(double lineHeightMultiple) { lineHeightMultiple_ = lineHeightMultiple; }
+    // Measures the fonts into the parser and builds the fixed-advance symbol font, the fixed line height
+    // and the default paragraph style. Text already styled keeps its attributes until it is edited.
+    void reloadAttributes();
+
+    const std::optional<Font>& mainFont() const { return mainFont_; }
+    const std::optional<Font>& boldFont() const { return boldFont_; }
+    const std::optional<Font>& italicFont() const { return italicFont_; }
+    const std::optional<Font>& boldItalicFont() const { return boldItalicFont_; }
+    const std::optional<Font>& codeFont() const { return codeFont_; }
+    const std::optional<Font>& smallCapFont() const { return smallCapFont_; }
+    const std::optional<Font>& symbolFont() const { return symbolFont_; }
+    const std::optional<Font>& fixedSymbolFont() const { return fixedSymbolFont_; }
+    void setMainFont(const std::optional<Font>& font) { mainFont_ = font; }
+    void setBoldFont(const std::optional<Font>& font) { boldFont_ = font; }
+    void setItalicFont(const std::optional<Font>& font) { italicFont_ = font; }
+    void setBoldItalicFont(const std::optional<Font>& font) { boldItalicFont_ = font; }
+    void setCodeFont(const std::optional<Font>& font) { codeFont_ = font; }
+    // Held for the owner; the styling derives its small fonts from each element's own font.
+    void setSmallCapFont(const std::optional<Font>& font) { smallCapFont_ = font; }
+    void setSymbolFont(const std::optional<Font>& font) { symbolFont_ = font; }
+
+    const std::optional<Color>& mainColor() const { return mainColor_; }
+    const std::optional<Color>& symbolColor() const { return symbolColor_; }
+    const std::optional<Color>& listColor() const { return listColor_; }
+    const std::optional<Color>& codeColor() const { return codeColor_; }
+    const std::optional<Color>& criticAddColor() const { return criticAddColor_; }
+    const std::optional<Color>& criticDeleteColor() const { return criticDeleteColor_; }
+    const std::optional<Color>& criticSubColor() const { return criticSubColor_; }
+    const std::optional<Color>& criticCommentColor() const { return criticCommentColor_; }
+    const std::optional<Color>& criticHighlightColor() const { return criticHighlightColor_; }
+    void setMainColor(const Color& color) override { mainColor_ = color; }
+    void setSymbolColor(const Color& color) override { symbolColor_ = color; }
+    void setListColor(const Color& color) override { listColor_ = color; }
+    void setCodeColor(const Color& color) override { codeColor_ = color; }
+    void setCriticAddColor(const Color& color) override { criticAddColor_ = color; }
+    void setCriticDeleteColor(const Color& color) override { criticDeleteColor_ = color; }
+    void setCriticSubColor(const Color& color) override { criticSubColor_ = color; }
+    void setCriticCommentColor(const Color& color) override { criticCommentColor_ = color; }
+    void setCriticHighlightColor(const Color& color) override { criticHighlightColor_ = color; }
+
+    // None until reloadAttributes().
+    const std::optional<ParagraphStyle>& defaultParagraphStyle() const { return defaultParagraphStyle_; }
+
+    // Each replaces its attribute over the range; a missing value removes it.
+    void setFont(const std::optional<Font>& font, TextRange range);
+    void setFontWithEmphasis(int64_t emphasis, TextRange range);
+    void setForegroundColor(const std::optional<Color>& color, TextRange range);
+    void setLink(const QString& link, TextRange range);
+    void setUnderlineStyle(int64_t style, TextRange range);
+
+    // The font for text under the InlineEmphasis flags.
+    std::optional<Font> fontWithEmphasis(int64_t emphasis) const;
+    // The same face at 0.9 times the size.
+    static Font smallCapFontWithFont(const Font& font);
+    // Whether a hashtag or mention (sign included) has a letter with case and is all upper case. The
+    // note store and the HTML renderer share this rule.
+    static bool isStrongTag(const QString& tag);
+
+protected:
+    void processEditing() override;
+
+private:
+    // A stretch of the line being restyled that has one set of attributes, up to `end`.
+    struct LineRun {
+        qsizetype end;
+        TextAttributes attributes;
+    };
+
+    void restyleLine(TextRange line);
+    void styleElement(TextRange range, InlineElement element, TextRange line);
+    void styleTag(TextRange range, const QString& host);
+    // Changes the attributes of the line being restyled over the range (clipped to the line).
+    void change(TextRange range, const std::function<void(TextAttributes&)>& edit);
+    // Writes the restyled line into the text where it differs from what the text has.
+    void writeLine(TextRange line);
+
+    const TextMetrics& metrics_;
+    double lineHeightMultiple_ = double(1.4f);
+    double lineSpacing_ = 24.0; // the fixed line height in points
+    std::optional<Font> mainFont_, boldFont_, italicFont_, boldItalicFont_, codeFont_, smallCapFont_, symbolFont_;
+    std::optional<Color> codeColor_, mainColor_, symbolColor_, listColor_;
+    std::optional<Color> criticAddColor_, criticDeleteColor_, criticSubColor_, criticCommentColor_,
+        criticHighlightColor_;
+    std::optional<ParagraphStyle> defaultParagraphStyle_;
+    std::optional<Font> fixedSymbolFont_;
+    InlineParser parser_;
+    // The line being restyled is built here, apart from the text, so that restyling a line that did
+    // not change costs no edits and reports no change.
+    std::vector<LineRun> line_;
+    qsizetype lineStart_ = 0;
+};

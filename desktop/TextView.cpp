@@ -1,0 +1,542 @@
+#include "TextView.h"
+
+#include "text/FontFaces.h"
+
+#include <QDragLeaveEvent>
+#include <QDropEvent>
+#include <QFontMetricsF>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QScopedValueRollback>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <functional>
+#include <numeric>
+
+namespace {
+
+constexpr QChar BlockSeparator = QChar::ParagraphSeparator;
+// Stands in for the CR of a CR LF, whose LF ends the block: the CR keeps its own position, unseen.
+constexpr QChar CarriageReturnHolder = QChar(0x200B);
+// The document takes these as frame marks; they are shown as the replacement character.
+constexpr QChar FrameStart = QChar(0xFDD0);
+constexpr QChar FrameEnd = QChar(0xFDD1);
+
+bool isSeparator(const QString& text, qsizetype index)
+{
+    const QChar c = text[index];
+    return c == u'\n' || c == u'\r' || c == BlockSeparator;
+}
+
+QTextCursor selecting(QTextDocument* document, qsizetype from, qsizetype to)
+{
+    QTextCursor cursor(document);
+    cursor.setPosition(int(from));
+    cursor.setPosition(int(to), QTextCursor::KeepAnchor);
+    return cursor;
+}
+
+} // namespace
+
+TextView::TextView(QWidget* parent) : QTextEdit(parent)
+{
+    setAcceptRichText(false);
+    document()->setUndoRedoEnabled(false);
+    document()->setDocumentMargin(0);
+    connect(document(), &QTextDocument::contentsChange, this,
+            [this](int position, int removed, int added) { documentContentsChanged(position, removed, added); });
+}
+
+TextView::~TextView()
+{
+    if (storage_)
+        storage_->removeObserver(this);
+}
+
+void TextView::setTextStorage(TextStorage* storage)
+{
+    if (storage_)
+        storage_->removeObserver(this);
+    storage_ = storage;
+    {
+        QScopedValueRollback guard(mirroring_, true);
+        document()->clear();
+    }
+    if (!storage_)
+        return;
+    storage_->addObserver(this);
+    mirror({0, storage_->length()}, 0);
+}
+
+void TextView::setDefaultParagraphStyle(const std::optional<ParagraphStyle>& style)
+{
+    defaultParagraphStyle_ = style;
+    if (storage_)
+        mirror({0, storage_->length()}, storage_->length());
+}
+
+void TextView::setDefaultFont(const std::optional<Font>& font)
+{
+    document()->setDefaultFont(font ? FontFaces::qfont(*font) : QFont());
+    formats_.clear();
+}
+
+TextRange TextView::selectedRange() const
+{
+    const QTextCursor cursor = textCursor();
+    return {cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart()};
+}
+
+void TextView::setSelectedRange(TextRange range)
+{
+    QTextCursor cursor = textCursor();
+    const int limit = document()->characterCount() - 1;
+    cursor.setPosition(std::clamp(int(range.location), 0, limit));
+    cursor.setPosition(std::clamp(int(range.end()), 0, limit), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
+}
+
+bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringList& replacementStrings)
+{
+    if (!storage_ || ranges.isEmpty() || ranges.size() != replacementStrings.size())
+        return false;
+    if (delegate_ && !delegate_->textViewShouldChangeTextInRanges(*this, ranges, replacementStrings))
+        return false;
+
+    // Replace from the last range to the first so the earlier ranges stay where they were.
+    QList<qsizetype> order(ranges.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](qsizetype a, qsizetype b) { return ranges[a].location > ranges[b].location; });
+    storage_->beginEditing();
+    for (qsizetype i : order)
+        storage_->replaceCharacters(ranges[i], replacementStrings[i]);
+    storage_->endEditing();
+
+    // Where the last replacement ended up once the ranges before it changed length.
+    const TextRange last = ranges.last();
+    qsizetype shift = 0;
+    for (qsizetype i = 0; i + 1 < ranges.size(); ++i) {
+        if (ranges[i].location < last.location)
+            shift += replacementStrings[i].size() - ranges[i].length;
+    }
+    setSelectedRange({last.location + shift + replacementStrings.last().size(), 0});
+    return true;
+}
+
+void TextView::keyPressEvent(QKeyEvent* event)
+{
+    if (!storage_ || isReadOnly()) {
+        QTextEdit::keyPressEvent(event);
+        return;
+    }
+    const TextRange selection = selectedRange();
+    const auto replaceSelection = [&](const QString& text) {
+        changeTextInRanges({selection}, {text});
+        event->accept();
+    };
+    if (event->matches(QKeySequence::Undo) || event->matches(QKeySequence::Redo)) {
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Cut)) {
+        if (selection.length > 0) {
+            copy();
+            replaceSelection(QString());
+        }
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::InsertParagraphSeparator) ||
+        event->matches(QKeySequence::InsertLineSeparator)) {
+        replaceSelection(QStringLiteral("\n"));
+        return;
+    }
+    const TextRange deletion = deletionRange(event);
+    if (deletion.location >= 0) {
+        if (selection.length > 0)
+            replaceSelection(QString());
+        else if (deletion.length > 0)
+            changeTextInRanges({deletion}, {QString()});
+        event->accept();
+        return;
+    }
+    const QString text = event->text();
+    if (!text.isEmpty() && (text.at(0).isPrint() || text.at(0) == u'\t')) {
+        replaceSelection(text);
+        return;
+    }
+    QTextEdit::keyPressEvent(event);
+}
+
+TextRange TextView::deletionRange(QKeyEvent* event) const
+{
+    const QString& text = storage_->string();
+    const qsizetype caret = textCursor().position();
+    QTextCursor cursor = textCursor();
+    cursor.clearSelection();
+    const auto cursorRange = [&]() -> TextRange {
+        return {cursor.selectionStart(), cursor.selectionEnd() - cursor.selectionStart()};
+    };
+
+    if (event->key() == Qt::Key_Backspace && !(event->modifiers() & ~Qt::ShiftModifier)) {
+        if (caret == 0)
+            return {caret, 0};
+        qsizetype start = caret - 1;
+        // A whole code point, and a whole CR LF: its CR has no place of its own on screen.
+        if (start > 0 && text[start].isLowSurrogate() && text[start - 1].isHighSurrogate())
+            --start;
+        else if (start > 0 && text[start] == u'\n' && text[start - 1] == u'\r')
+            --start;
+        return {start, caret - start};
+    }
+    if (event->matches(QKeySequence::Delete)) {
+        if (caret >= text.size())
+            return {caret, 0};
+        qsizetype end = caret + 1;
+        if (end < text.size() && ((text[caret].isHighSurrogate() && text[end].isLowSurrogate()) ||
+                                  (text[caret] == u'\r' && text[end] == u'\n')))
+            ++end;
+        return {caret, end - caret};
+    }
+    if (event->matches(QKeySequence::DeleteStartOfWord)) {
+        cursor.movePosition(QTextCursor::PreviousWord, QTextCursor::KeepAnchor);
+        return cursorRange();
+    }
+    if (event->matches(QKeySequence::DeleteEndOfWord)) {
+        cursor.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor);
+        return cursorRange();
+    }
+    if (event->matches(QKeySequence::DeleteEndOfLine)) {
+        cursor.movePosition(cursor.atBlockEnd() ? QTextCursor::NextCharacter : QTextCursor::EndOfBlock,
+                            QTextCursor::KeepAnchor);
+        return cursorRange();
+    }
+    if (event->matches(QKeySequence::DeleteCompleteLine)) {
+        cursor.movePosition(QTextCursor::StartOfBlock);
+        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
+        if (!cursor.hasSelection())
+            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
+        return cursorRange();
+    }
+    return {-1, 0};
+}
+
+void TextView::inputMethodEvent(QInputMethodEvent* event)
+{
+    if (!storage_ || isReadOnly()) {
+        QTextEdit::inputMethodEvent(event);
+        return;
+    }
+    if (!event->commitString().isEmpty() || event->replacementLength() > 0) {
+        TextRange range = selectedRange();
+        if (range.length == 0 && event->replacementLength() > 0) {
+            const qsizetype from = std::clamp<qsizetype>(range.location + event->replacementStart(), 0,
+                                                         storage_->length());
+            const qsizetype to = std::min<qsizetype>(from + event->replacementLength(), storage_->length());
+            range = {from, to - from};
+        }
+        changeTextInRanges({range}, {event->commitString()});
+    }
+    // The widget shows the composition; it never enters the text.
+    QInputMethodEvent composition(event->preeditString(), event->attributes());
+    QTextEdit::inputMethodEvent(&composition);
+    event->accept();
+}
+
+QMimeData* TextView::createMimeDataFromSelection() const
+{
+    if (!storage_)
+        return QTextEdit::createMimeDataFromSelection();
+    const TextRange selection = selectedRange();
+    auto* data = new QMimeData;
+    data->setText(storage_->string().mid(selection.location, selection.length));
+    return data;
+}
+
+bool TextView::canInsertFromMimeData(const QMimeData* source) const
+{
+    return storage_ ? source->hasText() : QTextEdit::canInsertFromMimeData(source);
+}
+
+void TextView::insertFromMimeData(const QMimeData* source)
+{
+    if (!storage_ || isReadOnly()) {
+        QTextEdit::insertFromMimeData(source);
+        return;
+    }
+    const QString text = source->text();
+    if (!text.isEmpty())
+        changeTextInRanges({selectedRange()}, {text});
+}
+
+void TextView::dropEvent(QDropEvent* event)
+{
+    if (!storage_ || isReadOnly() || !event->mimeData()->hasText()) {
+        QTextEdit::dropEvent(event);
+        return;
+    }
+    // Let the widget take down its drop caret; the drop itself is ours.
+    QDragLeaveEvent leave;
+    QTextEdit::dragLeaveEvent(&leave);
+
+    const qsizetype at = cursorForPosition(event->position().toPoint()).position();
+    const QString text = event->mimeData()->text();
+    const TextRange selection = selectedRange();
+    const bool moveWithin = (event->source() == viewport() || event->source() == this) &&
+                            event->dropAction() == Qt::MoveAction && selection.length > 0;
+    event->acceptProposedAction();
+    if (moveWithin && at >= selection.location && at <= selection.end())
+        return;
+    const bool changed = moveWithin ? changeTextInRanges({selection, {at, 0}}, {QString(), text})
+                                    : changeTextInRanges({{at, 0}}, {text});
+    if (changed) {
+        const qsizetype start = textCursor().position() - text.size();
+        setSelectedRange({start, text.size()});
+    }
+}
+
+void TextView::textStorageDidProcessEditing(TextStorage&, int, TextRange editedRange, qsizetype changeInLength)
+{
+    // After a change the widget made itself, the document already holds the new characters.
+    mirror(editedRange, documentAhead_ ? editedRange.length : editedRange.length - changeInLength);
+}
+
+void TextView::mirror(TextRange range, qsizetype oldLength)
+{
+    // A CR before the range shows differently once the unit after it is (or stops being) a LF.
+    if (range.location > 0 && storage_->string()[range.location - 1] == u'\r') {
+        --range.location;
+        ++range.length;
+        ++oldLength;
+    }
+    QScopedValueRollback guard(mirroring_, true);
+    QTextDocument* document = this->document();
+    if (range.location == 0 && range.length == storage_->length() && oldLength == document->characterCount() - 1) {
+        mirrorEverything();
+        return;
+    }
+    const QString wanted = mirroredText(range);
+    const QString current =
+        oldLength > 0 ? selecting(document, range.location, range.location + oldLength).selectedText() : QString();
+
+    // Only the characters that differ are replaced, so the caret and the layout of the rest stay.
+    const qsizetype common = std::min(wanted.size(), current.size());
+    qsizetype head = 0;
+    while (head < common && wanted[head] == current[head])
+        ++head;
+    qsizetype tail = 0;
+    while (tail < common - head && wanted[wanted.size() - 1 - tail] == current[current.size() - 1 - tail])
+        ++tail;
+
+    QTextCursor cursor(document);
+    cursor.beginEditBlock();
+    const TextRange inserted{range.location + head, wanted.size() - head - tail};
+    if (head + tail < current.size() || inserted.length > 0) {
+        cursor.setPosition(int(inserted.location));
+        cursor.setPosition(int(range.location + current.size() - tail), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+        insertMirrored(cursor, inserted);
+    }
+    mirrorFormats(cursor, {range.location, head});
+    mirrorFormats(cursor, {inserted.end(), range.end() - inserted.end()});
+    mirrorBlockFormats(cursor, range);
+    cursor.endEditBlock();
+}
+
+void TextView::mirrorEverything()
+{
+    // Rebuilt from nothing within one edit, the document is laid out lazily: the first screen at once,
+    // the rest in the background. The text goes in after a stand-in unit so that the widget's caret
+    // stays at the start instead of being dragged to the end, which would make the widget lay out
+    // everything to find where the caret was.
+    const TextRange selection = selectedRange();
+    QTextCursor cursor(document());
+    cursor.beginEditBlock();
+    document()->clear();
+    cursor.setBlockFormat(blockFormat(0));
+    cursor.insertText(QStringLiteral(" "));
+    setTextCursor(QTextCursor(document()));
+    insertMirrored(cursor, {0, storage_->length()});
+    cursor.setPosition(0);
+    cursor.deleteChar();
+    cursor.endEditBlock();
+    setSelectedRange(selection);
+}
+
+void TextView::insertMirrored(QTextCursor& cursor, TextRange range)
+{
+    // New text goes in run by run with its formats, each line break as a block in its paragraph's format.
+    const QString shown = mirroredText(range);
+    forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
+        qsizetype start = from;
+        for (qsizetype i = from; i < to; ++i) {
+            if (shown[i - range.location] != BlockSeparator)
+                continue;
+            if (i > start)
+                cursor.insertText(shown.mid(start - range.location, i - start), format);
+            cursor.insertBlock(blockFormat(i + 1), format);
+            start = i + 1;
+        }
+        if (to > start)
+            cursor.insertText(shown.mid(start - range.location, to - start), format);
+    });
+}
+
+QString TextView::mirroredText(TextRange range) const
+{
+    const QString& text = storage_->string();
+    QString result = text.mid(range.location, range.length);
+    for (qsizetype i = 0; i < result.size(); ++i) {
+        const qsizetype index = range.location + i;
+        const QChar c = result[i];
+        if (c == u'\r' && index + 1 < text.size() && text[index + 1] == u'\n')
+            result[i] = CarriageReturnHolder;
+        else if (isSeparator(text, index))
+            result[i] = BlockSeparator;
+        else if (c == FrameStart || c == FrameEnd)
+            result[i] = QChar::ReplacementCharacter;
+    }
+    return result;
+}
+
+void TextView::forEachFormat(TextRange range,
+                             const std::function<void(qsizetype, qsizetype, const QTextCharFormat&)>& block)
+{
+    const QString& text = storage_->string();
+    storage_->attributedString().enumerateAttributes(range, [&](const TextAttributes& attributes, TextRange run) {
+        if (!attributes.font || attributes.font->fixedAdvance <= 0) {
+            block(run.location, run.end(), charFormat(attributes));
+            return;
+        }
+        // Each character gets the spacing that makes its advance the fixed one.
+        qsizetype start = run.location;
+        while (start < run.end()) {
+            qsizetype end = start + 1;
+            while (end < run.end() && text[end] == text[start])
+                ++end;
+            block(start, end, charFormat(attributes, text[start]));
+            start = end;
+        }
+    });
+}
+
+void TextView::mirrorFormats(QTextCursor& cursor, TextRange range)
+{
+    if (range.length <= 0)
+        return;
+    forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
+        cursor.setPosition(int(from));
+        cursor.setPosition(int(to), QTextCursor::KeepAnchor);
+        cursor.setCharFormat(format);
+    });
+}
+
+void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
+{
+    for (QTextBlock block = document()->findBlock(int(range.location));
+         block.isValid() && block.position() <= range.end(); block = block.next()) {
+        QTextBlockFormat format = blockFormat(block.position());
+        // A stated direction spares the layout a look at the block's text each time it moves the block.
+        const QStringView text = QStringView(storage_->string()).mid(block.position(), block.length() - 1);
+        format.setLayoutDirection(text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+        if (block.blockFormat() == format)
+            continue;
+        cursor.setPosition(block.position());
+        cursor.setBlockFormat(format);
+    }
+}
+
+const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter)
+{
+    const QPair<TextAttributes, QChar> key(attributes, fixedAdvanceCharacter);
+    auto found = formats_.constFind(key);
+    if (found != formats_.cend())
+        return found.value();
+
+    QTextCharFormat format;
+    if (attributes.font) {
+        const Font& font = *attributes.font;
+        const QFont face = FontFaces::qfont(font);
+        format.setFont(face, QTextCharFormat::FontPropertiesAll);
+        if (font.fixedAdvance > 0) {
+            const double natural = QFontMetricsF(face).horizontalAdvance(fixedAdvanceCharacter);
+            format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+            format.setFontLetterSpacing(font.fixedAdvance - natural);
+        }
+    }
+    if (attributes.foregroundColor) {
+        const Color& color = *attributes.foregroundColor;
+        format.setForeground(QColor::fromRgbF(float(color.red), float(color.green), float(color.blue),
+                                              float(color.alpha)));
+    }
+    if (attributes.link) {
+        format.setAnchor(true);
+        format.setAnchorHref(*attributes.link);
+    }
+    if (attributes.underlineStyle && *attributes.underlineStyle != 0)
+        format.setFontUnderline(true);
+    if (attributes.strikethroughStyle && *attributes.strikethroughStyle != 0)
+        format.setFontStrikeOut(true);
+    if (attributes.toolTip)
+        format.setToolTip(*attributes.toolTip);
+    return formats_.insert(key, format).value();
+}
+
+QTextBlockFormat TextView::blockFormat(qsizetype position) const
+{
+    std::optional<ParagraphStyle> style = defaultParagraphStyle_;
+    if (position < storage_->length()) {
+        const TextAttributes& attributes = storage_->attributesAtIndex(position);
+        if (attributes.paragraphStyle)
+            style = attributes.paragraphStyle;
+    }
+    QTextBlockFormat format;
+    if (!style)
+        return format;
+    format.setLeftMargin(style->headIndent);
+    format.setTextIndent(style->firstLineHeadIndent - style->headIndent);
+    if (style->maximumLineHeight > 0 && style->minimumLineHeight == style->maximumLineHeight)
+        format.setLineHeight(style->maximumLineHeight, QTextBlockFormat::FixedHeight);
+    else if (style->minimumLineHeight > 0)
+        format.setLineHeight(style->minimumLineHeight, QTextBlockFormat::MinimumHeight);
+    else if (style->lineHeightMultiple > 0)
+        format.setLineHeight(style->lineHeightMultiple * 100, QTextBlockFormat::ProportionalHeight);
+    return format;
+}
+
+void TextView::documentContentsChanged(int position, int removed, int added)
+{
+    if (mirroring_ || !storage_)
+        return;
+    // The widget changed its document by itself: carry the change into the storage. The document's
+    // closing block separator has no unit in the storage.
+    const qsizetype oldLength = storage_->length();
+    const qsizetype newLength = document()->characterCount() - 1;
+    qsizetype from = position;
+    qsizetype oldSpan = std::min<qsizetype>(removed, oldLength - from);
+    qsizetype newSpan = std::min<qsizetype>(added, newLength - from);
+    if (from > oldLength || oldSpan < 0 || newSpan < 0 || oldLength - oldSpan + newSpan != newLength) {
+        from = 0;
+        oldSpan = oldLength;
+        newSpan = newLength;
+    }
+    QString text = selecting(document(), from, from + newSpan).selectedText();
+    if (text == mirroredText({from, oldSpan})) {
+        // Only formats changed: the storage's win.
+        QScopedValueRollback guard(mirroring_, true);
+        QTextCursor cursor(document());
+        cursor.beginEditBlock();
+        mirrorFormats(cursor, {from, oldSpan});
+        mirrorBlockFormats(cursor, {from, oldSpan});
+        cursor.endEditBlock();
+        return;
+    }
+    text.replace(BlockSeparator, u'\n');
+    QScopedValueRollback ahead(documentAhead_, true);
+    storage_->replaceCharacters({from, oldSpan}, text);
+}

@@ -1,0 +1,87 @@
+#pragma once
+
+#include "text/TextStorage.h"
+
+#include <QHash>
+#include <QList>
+#include <QStringList>
+#include <QTextCharFormat>
+#include <QTextEdit>
+
+#include <functional>
+#include <optional>
+
+class TextView;
+
+class TextViewDelegate {
+public:
+    virtual ~TextViewDelegate() = default;
+    // Asked before every user edit (keys, input methods, paste, drop); NO leaves the text as it is.
+    virtual bool textViewShouldChangeTextInRanges(TextView& view, const QList<TextRange>& ranges,
+                                                  const QStringList& replacementStrings) = 0;
+};
+
+// A text view on a Qt text widget that shows a TextStorage. The widget's document mirrors the storage
+// one UTF-16 unit for one position, with character formats for the runs, block formats for the
+// paragraph styles, anchors and tool tips for links. User edits never reach the document directly:
+// they go to the delegate and then to the storage, whose changes come back through the mirror.
+// Whatever the widget changes on its own is carried into the storage, so the two never diverge.
+// Undo is left to the owner: the widget keeps none.
+class TextView : public QTextEdit, private TextStorageObserver {
+public:
+    explicit TextView(QWidget* parent = nullptr);
+    ~TextView() override;
+
+    // Not owned; it must outlive the view or be replaced first.
+    void setTextStorage(TextStorage* storage);
+    TextStorage* textStorage() const { return storage_; }
+    void setDelegate(TextViewDelegate* delegate) { delegate_ = delegate; }
+
+    // What an empty line or a run without these attributes shows.
+    void setDefaultParagraphStyle(const std::optional<ParagraphStyle>& style);
+    void setDefaultFont(const std::optional<Font>& font);
+
+    TextRange selectedRange() const;
+    void setSelectedRange(TextRange range);
+
+    // Offers the change to the delegate and, when it agrees, makes it in the storage; the caret ends
+    // after the last replacement. The path of every user edit.
+    bool changeTextInRanges(const QList<TextRange>& ranges, const QStringList& replacementStrings);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void inputMethodEvent(QInputMethodEvent* event) override;
+    // Copies and drags carry the storage's own units, not the document's stand-ins for them.
+    QMimeData* createMimeDataFromSelection() const override;
+    bool canInsertFromMimeData(const QMimeData* source) const override;
+    void insertFromMimeData(const QMimeData* source) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void textStorageDidProcessEditing(TextStorage& storage, int editedMask, TextRange editedRange,
+                                      qsizetype changeInLength) override;
+    // Brings the document's span that held `oldLength` units at the range's start in line with the
+    // storage's range: the differing characters first, then every format over the range.
+    void mirror(TextRange range, qsizetype oldLength);
+    void mirrorEverything();
+    void insertMirrored(QTextCursor& cursor, TextRange range);
+    void mirrorFormats(QTextCursor& cursor, TextRange range);
+    // Calls the block for each stretch of the range that shows in one character format.
+    void forEachFormat(TextRange range,
+                       const std::function<void(qsizetype from, qsizetype to, const QTextCharFormat& format)>& block);
+    void mirrorBlockFormats(QTextCursor& cursor, TextRange range);
+    // The document's characters for the storage's range.
+    QString mirroredText(TextRange range) const;
+    const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {});
+    QTextBlockFormat blockFormat(qsizetype position) const;
+    void documentContentsChanged(int position, int removed, int added);
+    // The range a deletion key removes when nothing is selected.
+    TextRange deletionRange(QKeyEvent* event) const;
+
+    TextStorage* storage_ = nullptr;
+    TextViewDelegate* delegate_ = nullptr;
+    std::optional<ParagraphStyle> defaultParagraphStyle_;
+    bool mirroring_ = false;
+    bool documentAhead_ = false;
+    QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
+};

@@ -1,0 +1,430 @@
+#include "Styling/MarkdownTextStorage.h"
+#include "Themes/Themeset.h"
+
+#include <gtest/gtest.h>
+
+#include <QRandomGenerator>
+
+#include <ostream>
+
+void PrintTo(const TextRange& range, std::ostream* out)
+{
+    *out << "{" << range.location << ", " << range.length << "}";
+}
+
+void PrintTo(const Font& font, std::ostream* out)
+{
+    *out << qPrintable(font.postScriptName) << " " << font.pointSize << "/" << font.fixedAdvance;
+}
+
+namespace {
+
+// Measures without a display: every character is half an em wide (a tab two em, a space a quarter),
+// and a line is as high as a per-face factor of the size, so the tallest face can be told apart.
+struct FakeMetrics : TextMetrics {
+    QSizeF sizeOfString(const QString& text, const Font& font) const override
+    {
+        double width = 0;
+        for (QChar c : text)
+            width += font.pointSize * (c == u'\t' ? 2.0 : c == u' ' ? 0.25 : 0.5);
+        const double factor = font.postScriptName == "Bold" ? 1.5 : 1.2;
+        return {width, font.pointSize * factor};
+    }
+};
+
+const Color Main = Color::fromHex(0x111111ff);
+const Color Symbol = Color::fromHex(0x999999ff);
+const Color List = Color::fromHex(0x0000ccff);
+const Color Code = Color::fromHex(0xcc0000ff);
+
+// Records the range each editing pass reports: the edit and every line the restyle touched.
+struct PassRecorder : TextStorageObserver {
+    TextRange last{-1, -1};
+    void textStorageDidProcessEditing(TextStorage&, int, TextRange range, qsizetype) override { last = range; }
+};
+
+class Styling : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        storage.setMainFont(Font{"Main", 20});
+        storage.setBoldFont(Font{"Bold", 20});
+        storage.setItalicFont(Font{"Italic", 20});
+        storage.setBoldItalicFont(Font{"BoldItalic", 20});
+        storage.setCodeFont(Font{"Code", 18});
+        storage.setSmallCapFont(Font{"Main", 19});
+        storage.setSymbolFont(Font{"Symbol", 16});
+        storage.setLineHeight(1.26);
+        storage.setMainColor(Main);
+        storage.setSymbolColor(Symbol);
+        storage.setListColor(List);
+        storage.setCodeColor(Code);
+        storage.reloadAttributes();
+        storage.addObserver(&recorder);
+    }
+
+    void setText(const QString& text) { storage.replaceCharacters({0, storage.length()}, text); }
+    const TextAttributes& at(qsizetype index) const { return storage.attributesAtIndex(index); }
+    qsizetype indexOf(const QString& what, qsizetype from = 0) const { return storage.string().indexOf(what, from); }
+    // The range over which the attributes of the keys stay as they are at the index.
+    TextRange runAt(qsizetype index, TextAttributes::Keys keys) const
+    {
+        return storage.attributedString().longestEffectiveRange(keys, index, {0, storage.length()});
+    }
+    Font fixedSymbol() const { return *storage.fixedSymbolFont(); }
+
+    FakeMetrics metrics;
+    MarkdownTextStorage storage{metrics};
+    PassRecorder recorder;
+};
+
+} // namespace
+
+TEST_F(Styling, ReloadAttributesMeasuresTheFonts)
+{
+    // The symbol font's "x" is 8 points wide; every symbol advances by that much.
+    EXPECT_EQ(fixedSymbol(), (Font{"Symbol", 16, 8}));
+    // The tallest face is the bold one: 30 points, times max(1.26 × 0.8, 1) = 30.24, rounded up.
+    const ParagraphStyle& style = *storage.defaultParagraphStyle();
+    EXPECT_EQ(style.minimumLineHeight, 31);
+    EXPECT_EQ(style.maximumLineHeight, 31);
+    EXPECT_EQ(style.lineHeightMultiple, 1.26);
+    EXPECT_EQ(style.headIndent, 0);
+
+    // Below a multiple of 1.25 the factor is 1: the line is exactly as high as the tallest face.
+    storage.setLineHeight(1.0);
+    storage.setBoldFont(Font{"Bold", 18});
+    storage.reloadAttributes();
+    EXPECT_EQ(storage.defaultParagraphStyle()->minimumLineHeight, 27);
+
+    // A fresh storage has no paragraph style until it is measured, and text gets none.
+    MarkdownTextStorage fresh(metrics);
+    fresh.replaceCharacters({0, 0}, "plain\n- item");
+    EXPECT_FALSE(fresh.defaultParagraphStyle());
+    EXPECT_TRUE(fresh.attributesAtIndex(0).isEmpty());
+    EXPECT_TRUE(fresh.attributesAtIndex(8).isEmpty());
+}
+
+TEST_F(Styling, HangingIndentFollowsThePrefix)
+{
+    setText("plain\n- [ ] task\n> quoted");
+    const ParagraphStyle plain = *at(0).paragraphStyle;
+    EXPECT_EQ(plain, *storage.defaultParagraphStyle());
+    // Bullet and box mark are other characters (8 each), the blanks after them spaces (5 each), the
+    // brackets bracket widths (10 each).
+    const ParagraphStyle item = *at(indexOf("task")).paragraphStyle;
+    EXPECT_EQ(item.headIndent, 2 * 8 + 2 * 5 + 2 * 10);
+    EXPECT_EQ(item.firstLineHeadIndent, 0);
+    EXPECT_EQ(item.minimumLineHeight, plain.minimumLineHeight);
+    EXPECT_GT(at(indexOf("quoted")).paragraphStyle->headIndent, 0);
+    // The style covers the whole line, terminator included.
+    EXPECT_EQ(*at(indexOf("\n", 7)).paragraphStyle, item);
+}
+
+TEST_F(Styling, RestyleCoversTheEditedLinesOnly)
+{
+    // A main font set without a restyle shows which lines the next edit restyled.
+    int round = 0;
+    const auto edit = [&](TextRange range, const QString& text) {
+        storage.setMainFont(Font{QStringLiteral("Round%1").arg(++round), 20});
+        storage.replaceCharacters(range, text);
+        QList<int> restyled;
+        const QStringList lines = storage.string().split(u'\n');
+        qsizetype start = 0;
+        for (int i = 0; i < lines.size(); ++i) {
+            if (!lines[i].isEmpty() && at(start).font == storage.mainFont())
+                restyled << i;
+            start += lines[i].size() + 1;
+        }
+        return restyled;
+    };
+    setText("first line\nsecond line is long\nthird\n");
+
+    // Typing in the middle of a line restyles that line.
+    EXPECT_EQ(edit({18, 0}, "x"), QList<int>{1});
+    EXPECT_EQ(edit({18, 1}, ""), QList<int>{1});
+    // Within 2 units of a line feed the neighbouring line comes too.
+    EXPECT_EQ(edit({10, 0}, "x"), (QList<int>{0, 1}));
+    EXPECT_EQ(edit({10, 1}, ""), (QList<int>{0, 1}));
+    EXPECT_EQ(edit({12, 0}, "x"), (QList<int>{0, 1}));
+    EXPECT_EQ(edit({12, 1}, ""), (QList<int>{0, 1}));
+    // At either end of the text the range stops at the text.
+    EXPECT_EQ(edit({0, 0}, "x"), QList<int>{0});
+    EXPECT_EQ(edit({0, 1}, ""), QList<int>{0});
+    EXPECT_EQ(edit({storage.length(), 0}, "end"), (QList<int>{2, 3}));
+
+    // Deleting everything leaves no line to restyle.
+    setText("");
+    EXPECT_EQ(recorder.last, (TextRange{0, 0}));
+    EXPECT_EQ(storage.string(), QString());
+}
+
+TEST_F(Styling, AnUnchangedLineIsNotRewritten)
+{
+    setText("plain words\n**bold** and #tag\n");
+    // Typing plain text into plain text changes no attribute: the pass reports the new unit only.
+    storage.replaceCharacters({5, 0}, "y");
+    EXPECT_EQ(recorder.last, (TextRange{5, 1}));
+    // Making the line a heading changes the attributes of all its text, and the pass says so.
+    setText("Title words\n");
+    storage.replaceCharacters({0, 0}, "# ");
+    EXPECT_EQ(at(2).font, storage.boldFont());
+    EXPECT_EQ(recorder.last.location, 0);
+    EXPECT_GE(recorder.last.end(), 13);
+}
+
+TEST_F(Styling, AttributeEditOverEverythingRestylesEveryLine)
+{
+    setText("# Head\nplain\n**bold**\n");
+    TextAttributes plain;
+    plain.font = Font{"Other", 12};
+    storage.setAttributes(plain, {0, storage.length()});
+    EXPECT_EQ(recorder.last, (TextRange{0, storage.length()}));
+    EXPECT_EQ(at(indexOf("Head")).font, storage.boldFont());
+    EXPECT_EQ(at(indexOf("plain")).font, storage.mainFont());
+    EXPECT_EQ(at(indexOf("plain")).foregroundColor, Main);
+    EXPECT_EQ(at(indexOf("bold")).font, storage.boldFont());
+    EXPECT_EQ(at(indexOf("**")).font, fixedSymbol());
+    EXPECT_TRUE(at(0).paragraphStyle);
+}
+
+TEST_F(Styling, ElementsTakeTheirFontsAndColours)
+{
+    setText("# Title ##\n"
+            "a *it* and ~~gone~~ `code` &amp;\n"
+            "1. first <b>\n"
+            "see <http://a.b/c> and x@y.org\n"
+            "[link](u) https://e.com/p\n");
+    const qsizetype title = indexOf("Title");
+    EXPECT_EQ(at(0).font, fixedSymbol());
+    EXPECT_EQ(at(0).foregroundColor, Symbol);
+    EXPECT_EQ(runAt(title, TextAttributes::FontKey), (TextRange{title, 5}));
+    EXPECT_EQ(at(title).font, storage.boldFont());
+    EXPECT_EQ(at(indexOf("##")).foregroundColor, Symbol);
+
+    EXPECT_EQ(at(indexOf("*it") + 1).font, storage.italicFont());
+    EXPECT_EQ(at(indexOf("*it")).foregroundColor, Main);
+    EXPECT_EQ(at(indexOf("gone")).foregroundColor, Symbol);
+    EXPECT_EQ(at(indexOf("gone")).strikethroughStyle, 1);
+    EXPECT_FALSE(at(indexOf(" and ~")).strikethroughStyle);
+    EXPECT_EQ(at(indexOf("code")).font, storage.codeFont());
+    EXPECT_EQ(at(indexOf("code")).foregroundColor, Code);
+    EXPECT_EQ(at(indexOf("`")).font, fixedSymbol());
+    EXPECT_EQ(at(indexOf("&amp;")).foregroundColor, Symbol);
+
+    const qsizetype number = indexOf("1.");
+    EXPECT_EQ(at(number).foregroundColor, List);
+    EXPECT_EQ(at(number).font, storage.codeFont());
+    EXPECT_EQ(at(number + 1).foregroundColor, Symbol);
+    EXPECT_EQ(at(indexOf("<b>")).foregroundColor, Code);
+
+    const qsizetype autolink = indexOf("http://");
+    EXPECT_EQ(at(autolink - 1).foregroundColor, Symbol);
+    EXPECT_EQ(at(autolink).link, QStringLiteral("http://a.b/c"));
+    EXPECT_EQ(at(autolink).underlineStyle, 1);
+    EXPECT_EQ(runAt(autolink, TextAttributes::LinkKey), (TextRange{autolink, 12}));
+    EXPECT_EQ(at(indexOf("x@y")).link, QStringLiteral("mailto:x@y.org"));
+    EXPECT_EQ(at(indexOf("x@y")).foregroundColor, List);
+
+    EXPECT_EQ(at(indexOf("[link")).foregroundColor, Code);
+    EXPECT_FALSE(at(indexOf("[link")).link);
+    EXPECT_EQ(at(indexOf("https")).link, QStringLiteral("https://e.com/p"));
+    // Plain text between elements keeps the base style, with nothing left over from before.
+    EXPECT_EQ(at(indexOf(" and x")).font, storage.mainFont());
+    EXPECT_FALSE(at(indexOf(" and x")).link);
+}
+
+TEST_F(Styling, LiteralAsteriskIsDimmedOnlyOutsideEmphasis)
+{
+    setText("a * b\n**a * b**\n");
+    const qsizetype plain = indexOf("*");
+    EXPECT_EQ(at(plain).foregroundColor, Symbol);
+    EXPECT_EQ(at(plain).font, fixedSymbol());
+    const qsizetype inBold = indexOf(" * ", plain + 1) + 1;
+    EXPECT_EQ(at(inBold).foregroundColor, Main);
+    EXPECT_EQ(at(inBold).font, fixedSymbol());
+    EXPECT_EQ(at(inBold + 2).font, storage.boldFont());
+}
+
+TEST_F(Styling, CheckboxLinkCoversTheBox)
+{
+    setText("- [ ] task\n- [x] done\n");
+    const qsizetype open = indexOf("[ ]");
+    EXPECT_EQ(runAt(open, TextAttributes::LinkKey), (TextRange{open, 3}));
+    EXPECT_EQ(runAt(open, TextAttributes::ToolTipKey), (TextRange{open, 3}));
+    EXPECT_EQ(at(open).link, QStringLiteral("brindlewick://todo"));
+    EXPECT_EQ(at(open + 1).toolTip, QStringLiteral("Tap to completed"));
+    EXPECT_EQ(at(0).foregroundColor, List);
+    EXPECT_EQ(at(0).font, fixedSymbol());
+    EXPECT_EQ(at(open).foregroundColor, List);
+    EXPECT_EQ(at(open + 1).foregroundColor, Main);
+    EXPECT_EQ(at(open + 1).font, fixedSymbol());
+    EXPECT_FALSE(at(indexOf("task")).link);
+
+    const qsizetype done = indexOf("[x]");
+    EXPECT_EQ(at(done + 1).foregroundColor, List);
+    EXPECT_EQ(at(done + 1).toolTip, QStringLiteral("Tap to uncompleted"));
+    EXPECT_EQ(runAt(done, TextAttributes::LinkKey), (TextRange{done, 3}));
+}
+
+TEST_F(Styling, StrongTagsReadAsSmallCapitals)
+{
+    EXPECT_TRUE(MarkdownTextStorage::isStrongTag("#TODO"));
+    EXPECT_TRUE(MarkdownTextStorage::isStrongTag("#AB"));
+    EXPECT_TRUE(MarkdownTextStorage::isStrongTag("#A1"));
+    EXPECT_FALSE(MarkdownTextStorage::isStrongTag("#todo"));
+    EXPECT_FALSE(MarkdownTextStorage::isStrongTag("#Todo"));
+    EXPECT_FALSE(MarkdownTextStorage::isStrongTag("#123"));
+
+    const Font main = *storage.mainFont();
+    const Font small = MarkdownTextStorage::smallCapFontWithFont(main);
+    EXPECT_EQ(small.postScriptName, main.postScriptName);
+    EXPECT_EQ(small.pointSize, 20 * double(0.9f));
+
+    setText("#TODO #Todo #AB #A #123 #A1 @BOB #\U0001D400BC\n");
+    const auto fontsOf = [&](const QString& tag) {
+        const qsizetype at = indexOf(tag);
+        QList<Font> fonts;
+        for (qsizetype i = at; i < at + tag.size(); ++i)
+            fonts << *this->at(i).font;
+        return fonts;
+    };
+    EXPECT_EQ(fontsOf("#TODO"), (QList<Font>{main, main, small, small, small}));
+    EXPECT_EQ(fontsOf("#Todo"), QList<Font>(5, main));
+    EXPECT_EQ(fontsOf("#AB"), (QList<Font>{main, main, small}));
+    EXPECT_EQ(fontsOf("#A "), QList<Font>(3, main));
+    EXPECT_EQ(fontsOf("#123"), QList<Font>(4, main));
+    EXPECT_EQ(fontsOf("#A1"), (QList<Font>{main, main, small}));
+    EXPECT_EQ(fontsOf("@BOB"), (QList<Font>{main, main, small, small}));
+    // A first letter outside the basic plane stays whole.
+    EXPECT_EQ(fontsOf("#\U0001D400BC"), (QList<Font>{main, main, main, small, small}));
+
+    // On a heading line the tag is bold, and so is its small part.
+    setText("# Plan #TODO\n");
+    const Font bold = *storage.boldFont();
+    EXPECT_EQ(fontsOf("#TODO"), (QList<Font>{bold, bold, MarkdownTextStorage::smallCapFontWithFont(bold),
+                                             MarkdownTextStorage::smallCapFontWithFont(bold),
+                                             MarkdownTextStorage::smallCapFontWithFont(bold)}));
+}
+
+TEST_F(Styling, TagLinksArePercentEscapedUtf8)
+{
+    setText("#café and @bob\n");
+    const qsizetype tag = indexOf("#caf");
+    EXPECT_EQ(at(tag).link, QStringLiteral("brindlewick://hashtag/caf%C3%A9"));
+    EXPECT_EQ(at(tag).toolTip, QStringLiteral("#café"));
+    EXPECT_EQ(runAt(tag, TextAttributes::LinkKey), (TextRange{tag, 5}));
+    EXPECT_EQ(at(tag).foregroundColor, List);
+    EXPECT_EQ(at(indexOf("@bob")).link, QStringLiteral("brindlewick://mention/bob"));
+}
+
+TEST_F(Styling, EmphasisFonts)
+{
+    EXPECT_EQ(storage.fontWithEmphasis(0), storage.mainFont());
+    EXPECT_EQ(storage.fontWithEmphasis(2 | 8), storage.codeFont());
+    EXPECT_EQ(storage.fontWithEmphasis(8), storage.boldFont());
+    EXPECT_EQ(storage.fontWithEmphasis(32), storage.boldFont());
+    EXPECT_EQ(storage.fontWithEmphasis(128), storage.boldFont());
+    EXPECT_EQ(storage.fontWithEmphasis(16), storage.italicFont());
+    EXPECT_EQ(storage.fontWithEmphasis(64), storage.italicFont());
+    EXPECT_EQ(storage.fontWithEmphasis(128 | 16), storage.boldItalicFont());
+    EXPECT_EQ(storage.fontWithEmphasis(4), storage.mainFont());
+
+    // A heading's e-mail address and URL are bold, and bold-italic inside an italic run.
+    setText("# see x@y.org *and https://e.com*\n");
+    EXPECT_EQ(at(indexOf("x@y")).font, storage.boldFont());
+    EXPECT_EQ(at(indexOf("https")).font, storage.boldItalicFont());
+}
+
+TEST_F(Styling, MissingFontsAndColoursLeaveAttributesUnset)
+{
+    MarkdownTextStorage bare(metrics);
+    bare.setMainFont(Font{"Main", 20});
+    bare.reloadAttributes();
+    bare.replaceCharacters({0, 0}, "# **x** #TAG `c`\n- [ ] y");
+    EXPECT_FALSE(bare.fixedSymbolFont());
+    EXPECT_FALSE(bare.attributesAtIndex(0).font);
+    EXPECT_FALSE(bare.attributesAtIndex(0).foregroundColor);
+    const qsizetype tag = bare.string().indexOf("#TAG");
+    EXPECT_FALSE(bare.attributesAtIndex(tag + 3).font);
+    EXPECT_EQ(bare.attributesAtIndex(tag).link, QStringLiteral("brindlewick://hashtag/TAG"));
+    EXPECT_EQ(bare.attributesAtIndex(bare.string().indexOf("[ ]")).link, QStringLiteral("brindlewick://todo"));
+    EXPECT_TRUE(bare.defaultParagraphStyle());
+}
+
+TEST_F(Styling, ThemeColoursReachTheText)
+{
+    Themeset::textStorageSetTheme(storage, 16);
+    EXPECT_EQ(storage.mainColor()->name(), QStringLiteral("#fdfff5"));
+    EXPECT_EQ(storage.symbolColor()->name(), QStringLiteral("#b0c46a"));
+    EXPECT_EQ(storage.codeColor()->name(), QStringLiteral("#b0c46a"));
+    EXPECT_EQ(storage.listColor()->name(), QStringLiteral("#cee67c"));
+    EXPECT_EQ(storage.criticAddColor(), Themeset::criticAddColorForTheme(16));
+    setText("plain - #tag\n");
+    EXPECT_EQ(at(0).foregroundColor, Themeset::textColorForTheme(16));
+    EXPECT_EQ(at(indexOf("#tag")).foregroundColor, Themeset::listColorForTheme(16));
+    Themeset::textStorageSetTheme(storage, 7);
+    EXPECT_EQ(storage.mainColor()->name(), QStringLiteral("#fdfff5"));
+}
+
+TEST_F(Styling, RandomEditsKeepTheCharactersAndMatchAFreshStyle)
+{
+    const QStringList pieces = {"# ", "**", "*", "_", "~~", "`", "- ", "[ ] ", "#tag", "@who", "\n", "\r\n",
+                                "\r", "> ", "1. ", "word ", "é", "\U0001F600", "<a>", "http://x.y/z ", "&lt;"};
+    QRandomGenerator random(8);
+    QString reference;
+    for (int i = 0; i < 1500; ++i) {
+        const qsizetype at = random.bounded(int(reference.size() + 1));
+        if (random.bounded(3) == 0 && !reference.isEmpty()) {
+            const qsizetype length = std::min<qsizetype>(random.bounded(1, 6), reference.size() - at);
+            storage.replaceCharacters({at, length}, QString());
+            reference.remove(at, length);
+        } else {
+            const QString piece = pieces[random.bounded(int(pieces.size()))];
+            storage.replaceCharacters({at, 0}, piece);
+            reference.insert(at, piece);
+        }
+        ASSERT_EQ(storage.string(), reference) << i;
+    }
+    // Styling only the edited lines comes to the same attributes as styling the whole text at once.
+    MarkdownTextStorage fresh(metrics);
+    fresh.setMainFont(storage.mainFont());
+    fresh.setBoldFont(storage.boldFont());
+    fresh.setItalicFont(storage.italicFont());
+    fresh.setBoldItalicFont(storage.boldItalicFont());
+    fresh.setCodeFont(storage.codeFont());
+    fresh.setSymbolFont(storage.symbolFont());
+    fresh.setLineHeight(1.26);
+    Themeset::textStorageSetTheme(fresh, 0);
+    Themeset::textStorageSetTheme(storage, 0);
+    fresh.reloadAttributes();
+    fresh.replaceCharacters({0, 0}, reference);
+    storage.setAttributes({}, {0, storage.length()});
+    for (qsizetype i = 0; i < reference.size(); ++i)
+        ASSERT_EQ(storage.attributesAtIndex(i), fresh.attributesAtIndex(i)) << i;
+}
+
+TEST_F(Styling, StylingOperationsReplaceTheirAttribute)
+{
+    setText("plain words\n");
+    // The operation is an edit like any other: the line is restyled right after it.
+    EXPECT_EQ(at(0).foregroundColor, Main);
+    storage.beginEditing();
+    storage.setForegroundColor(Code, {0, 5});
+    storage.setFont(std::nullopt, {0, 5});
+    storage.setLink("x", {0, 5});
+    storage.setUnderlineStyle(1, {0, 5});
+    EXPECT_FALSE(at(0).font);
+    EXPECT_EQ(at(0).link, QStringLiteral("x"));
+    EXPECT_EQ(at(0).underlineStyle, 1);
+    storage.setFontWithEmphasis(16, {0, 5});
+    EXPECT_EQ(at(0).font, storage.italicFont());
+    storage.setForegroundColor(std::nullopt, {6, 5});
+    EXPECT_FALSE(at(6).foregroundColor);
+    storage.endEditing();
+    // Once the edits are processed, the Markdown styles are back.
+    EXPECT_EQ(at(0).font, storage.mainFont());
+    EXPECT_EQ(at(0).foregroundColor, Main);
+    EXPECT_FALSE(at(0).link);
+    EXPECT_EQ(at(6).foregroundColor, Main);
+}

@@ -1,0 +1,308 @@
+#include "TextView.h"
+#include "demo/EditorLook.h"
+
+#include "text/FontFaces.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontInfo>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QRandomGenerator>
+#include <QTextBlock>
+#include <QTextLayout>
+
+namespace {
+
+struct RecordingDelegate : TextViewDelegate {
+    bool answer = true;
+    QList<TextRange> ranges;
+    QStringList strings;
+    int asked = 0;
+    bool textViewShouldChangeTextInRanges(TextView&, const QList<TextRange>& r, const QStringList& s) override
+    {
+        ++asked;
+        ranges = r;
+        strings = s;
+        return answer;
+    }
+};
+
+QColor qcolor(const Color& c)
+{
+    return QColor::fromRgbF(float(c.red), float(c.green), float(c.blue), float(c.alpha));
+}
+
+// Drops arrive from the window system; the test hands one over directly.
+struct DroppingTextView : TextView {
+    using TextView::dropEvent;
+};
+
+class StylingView : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        view.setTextStorage(&storage);
+        view.setDelegate(&delegate);
+        applyEditorLook(storage, 0, 16, 0, &view);
+        view.resize(600, 400);
+    }
+
+    void setText(const QString& text) { storage.replaceCharacters({0, storage.length()}, text); }
+    void key(int code, Qt::KeyboardModifiers modifiers = Qt::NoModifier, const QString& text = {})
+    {
+        QKeyEvent event(QEvent::KeyPress, code, modifiers, text);
+        QApplication::sendEvent(&view, &event);
+    }
+    void type(const QString& text)
+    {
+        for (QChar c : text)
+            key(c == u'\n' ? Qt::Key_Return : Qt::Key_A, Qt::NoModifier, c == u'\n' ? "\r" : QString(c));
+    }
+    QTextCharFormat formatAt(qsizetype index) const
+    {
+        const QTextBlock block = view.document()->findBlock(int(index));
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (index >= fragment.position() && index < fragment.position() + fragment.length())
+                return fragment.charFormat();
+        }
+        return block.next().charFormat(); // the separator that ends the block
+    }
+
+    // The document shows every unit of the storage at its own position, blocks where the storage's
+    // lines break, and the storage's attributes at the sampled positions.
+    void expectMirrored(int samples, QRandomGenerator& random)
+    {
+        const QString& text = storage.string();
+        QTextDocument* document = view.document();
+        ASSERT_EQ(document->characterCount() - 1, text.size());
+        int breaks = 0;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar shown = document->characterAt(int(i));
+            const bool crOfCrLf = text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';
+            const bool breaksLine = !crOfCrLf && (text[i] == u'\n' || text[i] == u'\r' || text[i] == QChar(0x2029));
+            breaks += breaksLine;
+            if (breaksLine) {
+                ASSERT_EQ(shown, QChar::ParagraphSeparator) << i;
+            } else if (!crOfCrLf) {
+                ASSERT_EQ(shown, text[i]) << i;
+            }
+        }
+        ASSERT_EQ(document->blockCount(), breaks + 1);
+        for (int n = 0; n < samples && !text.isEmpty(); ++n) {
+            const qsizetype i = random.bounded(int(text.size()));
+            const TextAttributes& attributes = storage.attributesAtIndex(i);
+            const QTextCharFormat format = formatAt(i);
+            if (attributes.font) {
+                const QFont expected = FontFaces::qfont(*attributes.font);
+                ASSERT_EQ(format.font().family(), expected.family()) << i;
+                ASSERT_EQ(format.font().pointSizeF(), expected.pointSizeF()) << i;
+                ASSERT_EQ(format.font().bold(), expected.bold()) << i;
+            }
+            if (attributes.foregroundColor) {
+                ASSERT_EQ(format.foreground().color(), qcolor(*attributes.foregroundColor)) << i;
+            }
+            ASSERT_EQ(format.anchorHref(), attributes.link.value_or(QString())) << i;
+            ASSERT_EQ(format.toolTip(), attributes.toolTip.value_or(QString())) << i;
+            ASSERT_EQ(format.fontUnderline(), attributes.underlineStyle.value_or(0) != 0) << i;
+            ASSERT_EQ(format.fontStrikeOut(), attributes.strikethroughStyle.value_or(0) != 0) << i;
+            const QTextBlockFormat block = document->findBlock(int(i)).blockFormat();
+            const ParagraphStyle style = *storage.attributesAtIndex(document->findBlock(int(i)).position()).paragraphStyle;
+            ASSERT_EQ(block.leftMargin(), style.headIndent) << i;
+            ASSERT_EQ(block.textIndent(), style.firstLineHeadIndent - style.headIndent) << i;
+            ASSERT_EQ(block.lineHeight(), style.maximumLineHeight) << i;
+            ASSERT_EQ(block.lineHeightType(), int(QTextBlockFormat::FixedHeight)) << i;
+        }
+    }
+
+    MarkdownTextStorage storage;
+    DroppingTextView view;
+    RecordingDelegate delegate;
+};
+
+} // namespace
+
+TEST_F(StylingView, LineBreaksKeepOnePositionPerUnit)
+{
+    setText("a\r\nb\rc\u2029d\ne\r\n");
+    QRandomGenerator random(1);
+    expectMirrored(20, random);
+    EXPECT_EQ(view.document()->blockCount(), 6);
+    EXPECT_EQ(view.document()->findBlock(3).position(), 3); // "b" starts its block after CR LF
+    // Typing a LF after a lone CR turns the pair into one break, and deleting it splits it again.
+    storage.replaceCharacters({5, 0}, "\n");
+    expectMirrored(20, random);
+    storage.replaceCharacters({5, 1}, "");
+    expectMirrored(20, random);
+    EXPECT_TRUE(view.document()->isUndoRedoEnabled() == false);
+}
+
+TEST_F(StylingView, UserEditsGoThroughTheDelegateToTheStorage)
+{
+    setText("hello world");
+    view.setSelectedRange({6, 5});
+    type("x");
+    EXPECT_EQ(storage.string(), QStringLiteral("hello x"));
+    EXPECT_EQ(delegate.ranges, (QList<TextRange>{{6, 5}}));
+    EXPECT_EQ(delegate.strings, QStringList{"x"});
+    EXPECT_EQ(view.selectedRange(), (TextRange{7, 0}));
+
+    type("\n");
+    EXPECT_EQ(storage.string(), QStringLiteral("hello x\n"));
+    key(Qt::Key_Backspace);
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(storage.string(), QStringLiteral("hello "));
+    view.setSelectedRange({0, 0});
+    key(Qt::Key_Delete);
+    EXPECT_EQ(storage.string(), QStringLiteral("ello "));
+
+    // A refusal leaves everything as it was.
+    delegate.answer = false;
+    type("zz");
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(storage.string(), QStringLiteral("ello "));
+    delegate.answer = true;
+
+    // A surrogate pair goes in one backspace.
+    setText("a\U0001F600");
+    view.setSelectedRange({3, 0});
+    key(Qt::Key_Backspace);
+    EXPECT_EQ(storage.string(), QStringLiteral("a"));
+
+    // Paste goes the same way, as plain text.
+    QGuiApplication::clipboard()->setText("pasted");
+    view.setSelectedRange({0, 1});
+    view.paste();
+    EXPECT_EQ(storage.string(), QStringLiteral("pasted"));
+    EXPECT_EQ(delegate.ranges, (QList<TextRange>{{0, 1}}));
+
+    // A copy carries the storage's units, line breaks as they are.
+    setText("a\r\nb\rc");
+    view.setSelectedRange({0, 6});
+    view.copy();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("a\r\nb\rc"));
+    setText("pasted");
+
+    // Undo belongs to the editor: the widget's own does nothing.
+    key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(storage.string(), QStringLiteral("pasted"));
+}
+
+TEST_F(StylingView, InputMethodCommitsOnlyTheCommittedText)
+{
+    setText("ab");
+    view.setSelectedRange({1, 0});
+    QInputMethodEvent composing("ka", {});
+    QApplication::sendEvent(&view, &composing);
+    EXPECT_EQ(storage.string(), QStringLiteral("ab"));
+    EXPECT_EQ(view.document()->characterCount() - 1, 2);
+
+    QInputMethodEvent commit;
+    commit.setCommitString(QStringLiteral("\u304b"));
+    QApplication::sendEvent(&view, &commit);
+    EXPECT_EQ(storage.string(), QStringLiteral("a\u304bb"));
+    EXPECT_EQ(view.selectedRange(), (TextRange{2, 0}));
+
+    // A commit that replaces the unit before the caret.
+    QInputMethodEvent replace;
+    replace.setCommitString(QStringLiteral("K"), -1, 1);
+    QApplication::sendEvent(&view, &replace);
+    EXPECT_EQ(storage.string(), QStringLiteral("aKb"));
+}
+
+TEST_F(StylingView, DropInsertsOrMovesThroughTheDelegate)
+{
+    setText("one two");
+    view.show();
+    QMimeData data;
+    data.setText("X");
+    QTextCursor at(view.document());
+    at.setPosition(3);
+    const QPointF point = view.cursorRect(at).center();
+    QDropEvent drop(point, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    view.dropEvent(&drop);
+    EXPECT_EQ(storage.string(), QStringLiteral("oneX two"));
+    EXPECT_EQ(delegate.ranges, (QList<TextRange>{{3, 0}}));
+    EXPECT_EQ(view.selectedRange(), (TextRange{3, 1}));
+}
+
+TEST_F(StylingView, WidgetChangesAreCarriedIntoTheStorage)
+{
+    setText("# title\nbody text");
+    QTextCursor cursor(view.document());
+    cursor.setPosition(8);
+    cursor.insertText("more ");
+    EXPECT_EQ(storage.string(), QStringLiteral("# title\nmore body text"));
+    cursor.setPosition(0);
+    cursor.setPosition(2, QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    EXPECT_EQ(storage.string(), QStringLiteral("title\nmore body text"));
+    // The widget's own cut removes the selection from the storage too.
+    view.setSelectedRange({0, 6});
+    view.cut();
+    EXPECT_EQ(storage.string(), QStringLiteral("more body text"));
+    // A format the widget sets by itself gives way to the storage's.
+    cursor.setPosition(0);
+    cursor.setPosition(4, QTextCursor::KeepAnchor);
+    QTextCharFormat red;
+    red.setForeground(Qt::red);
+    cursor.mergeCharFormat(red);
+    EXPECT_EQ(formatAt(1).foreground().color(), qcolor(*storage.mainColor()));
+    QRandomGenerator random(2);
+    expectMirrored(20, random);
+}
+
+TEST_F(StylingView, SymbolsAdvanceByTheFixedWidth)
+{
+    // Typeface 4's symbol face is proportional; the spacing makes every symbol equally wide.
+    applyEditorLook(storage, 4, 20, 0, &view);
+    setText("> - [x] item");
+    view.show();
+    QTextLayout* layout = view.document()->firstBlock().layout();
+    ASSERT_GT(layout->lineCount(), 0);
+    const QTextLine line = layout->lineAt(0);
+    const double advance = storage.fixedSymbolFont()->fixedAdvance;
+    ASSERT_GT(advance, 0);
+    for (int i : {0, 2, 5})
+        EXPECT_NEAR(line.cursorToX(i + 1) - line.cursorToX(i), advance, 0.6) << i;
+}
+
+TEST_F(StylingView, RandomEditsKeepTheMirrorEqual)
+{
+    const QStringList pieces = {"# ", "**", "*", "_", "~~", "`", "- ", "[ ] ", "#tag ", "@who", "\n", "\r\n", "\r",
+                                "\u2029", "> ", "1. ", "word ", "é", "\U0001F600", "<a>", "http://x.y/z ", "&lt;"};
+    QRandomGenerator random(1000);
+    QString reference;
+    for (int i = 0; i < 1000; ++i) {
+        const qsizetype at = random.bounded(int(reference.size() + 1));
+        const QString piece = pieces[random.bounded(int(pieces.size()))];
+        const qsizetype length = std::min<qsizetype>(random.bounded(0, 3), reference.size() - at);
+        switch (random.bounded(4)) {
+        case 0: // the storage's owner
+            storage.replaceCharacters({at, length}, piece);
+            break;
+        case 1: // typing over a selection
+            view.setSelectedRange({at, length});
+            key(Qt::Key_A, Qt::NoModifier, piece);
+            break;
+        case 2: // deleting
+            view.setSelectedRange({at, length});
+            key(Qt::Key_Delete);
+            break;
+        default: { // the widget by itself
+            QTextCursor cursor(view.document());
+            cursor.setPosition(int(at));
+            cursor.setPosition(int(at + length), QTextCursor::KeepAnchor);
+            cursor.insertText(piece);
+            break;
+        }
+        }
+        reference = storage.string();
+        ASSERT_NO_FATAL_FAILURE(expectMirrored(3, random)) << i;
+    }
+    EXPECT_GT(reference.size(), 100);
+}
