@@ -1,0 +1,252 @@
+#include "Store/ListItem.h"
+#include "Store/MatchEntry.h"
+#include "Store/Note.h"
+
+#include "Search/Score.h"
+
+#include "SLDatabase.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+namespace {
+
+// The most rows one search gives, in both lists together. A one- or
+// two-letter query matches most of the table: the passes stop reading when
+// the lists are full, and a pass that would only add rows after a full list
+// is not run, so no snippet is built for a row that is not shown.
+constexpr int MaxRows = 200;
+// The most rows one pass reads. Each row read is a seek into the table; the
+// loose title pass may read thousands of titles of which few score.
+constexpr int MaxRowsReadPerPass = 1000;
+
+enum Pass { TitlePass, LooseTitlePass, ContentPass, LooseContentPass };
+
+const std::array<QString, 4> PassStatements = {
+    QStringLiteral("SELECT  key, title, folder, snippet(notes, '[', ']', '...', 1, 64) FROM notes WHERE title MATCH ?"),
+    QStringLiteral("SELECT  key, title, folder FROM notes WHERE title MATCH ?"),
+    QStringLiteral("SELECT  key, title, folder, snippet(notes, '[', ']', '...', -1) FROM notes WHERE content MATCH ?"),
+    QStringLiteral("SELECT  key, folder FROM notes WHERE content LIKE ?"),
+};
+
+// Notes carrying the whole tag. The tag column holds a note's tags in lower
+// case joined by single blanks, so the padded column contains " work " for
+// the tag "work" and not for "homework". The index finds the few notes with
+// the tag's words first; testing the column of every row the text matched
+// would read each row through its content. A tag with no letter or digit has
+// no words to look up.
+struct TagFilter {
+    QString sql;
+    QVariantList arguments;
+
+    TagFilter(int kind, const QString& tag)
+    {
+        if (kind != NoteTagHashtag && kind != NoteTagMention)
+            return;
+        const QString column = kind == NoteTagHashtag ? QStringLiteral("hashtag") : QStringLiteral("mention");
+        QString name = tag.toLower();
+        const bool hasWords = std::any_of(name.begin(), name.end(), [](QChar c) { return c.isLetterOrNumber(); });
+        sql = QStringLiteral(" AND docid IN (SELECT docid FROM notes WHERE ");
+        if (hasWords) {
+            sql += column + QStringLiteral(" MATCH ? AND ");
+            // Inside a phrase only the double quote has a meaning.
+            arguments.append(QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1Char(' ')) +
+                             QLatin1Char('"'));
+        }
+        sql += QStringLiteral("(' ' || ") + column + QStringLiteral(" || ' ') LIKE ? ESCAPE '\\')");
+        name.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+        name.replace(QLatin1Char('%'), QLatin1String("\\%"));
+        name.replace(QLatin1Char('_'), QLatin1String("\\_"));
+        arguments.append(QStringLiteral("% ") + name + QStringLiteral(" %"));
+    }
+};
+
+double fuzzyScore(const QString& text, const QString& query)
+{
+    return Score::scoreAgainst(text, query, std::nullopt, ScoreOptionDivideByStringLength);
+}
+
+double score(const ListItemPtr& item) { return item->score(); }
+double score(const MatchEntry& entry) { return entry.score; }
+
+// Highest score first; equal scores keep their order.
+template <typename T>
+void sortByScore(QList<T>& list)
+{
+    std::stable_sort(list.begin(), list.end(), [](const T& a, const T& b) { return score(a) > score(b); });
+}
+
+// The first character of the query as one whole code point, so that a query
+// starting outside the basic plane does not send half a surrogate pair.
+QString firstCharacter(const QString& query)
+{
+    const int length = query.size() > 1 && query.at(0).isHighSurrogate() && query.at(1).isLowSurrogate() ? 2 : 1;
+    return query.left(length);
+}
+
+class DatabaseSearch {
+public:
+    DatabaseSearch(SLDatabase& database, int kind, const QString& tag) : database_(database), filter_(kind, tag) {}
+
+    // Hands the block each row while the lists have room, up to the pass's
+    // reading limit; a failed statement has no rows.
+    template <typename Block>
+    void run(Pass pass, const QString& parameter, Block&& block)
+    {
+        if (full())
+            return;
+        SLResultSet rows = database_.executeQueryWithArgumentsInArray(PassStatements[pass] + filter_.sql,
+                                                                      QVariantList{parameter} + filter_.arguments);
+        for (int read = 0; read < MaxRowsReadPerPass && !full() && rows.next(); ++read)
+            block(rows);
+        rows.close();
+    }
+
+    bool full() const { return notes.size() + archived.size() >= MaxRows; }
+    bool isEmpty() const { return notes.isEmpty() && archived.isEmpty(); }
+
+    // The key column names the storage too; the row's key is the file name after it.
+    void add(int kind, const QString& keyColumn, const QString& title, const QString& snippet, const QString& folder,
+             double score = 0)
+    {
+        const int storage = Note::storageKeyForSearchName(folder);
+        const QString key = keyColumn.mid(keyColumn.lastIndexOf(QLatin1Char('/')) + 1);
+        (storage == NoteStorageArchive ? archived : notes)
+            .append(std::make_shared<ListItem>(kind, key, title, snippet, storage, score));
+    }
+
+    Note::ListItemList notes;
+    Note::ListItemList archived;
+    // Key column values of the title rows, so a note is listed once.
+    QSet<QString> seen;
+
+private:
+    SLDatabase& database_;
+    TagFilter filter_;
+};
+
+} // namespace
+
+void Note::searchDatabase(SLDatabase& database, const QString& query, const SearchBlock& block)
+{
+    searchDatabase(database, query, 0, QString(), block);
+}
+
+void Note::searchDatabase(SLDatabase& database, const QString& query, int storage, const QString& tag,
+                          const SearchBlock& block)
+{
+    if (query.isEmpty()) {
+        block({}, {});
+        return;
+    }
+    DatabaseSearch search(database, storage, tag);
+    const bool hasSyntax = query.contains(QLatin1Char('*')) || query.contains(QLatin1Char('"'));
+    const QString prefix = hasSyntax ? query : query + QLatin1Char('*');
+
+    search.run(TitlePass, prefix, [&](const SLResultSet& row) {
+        const QString key = row.stringForColumnIndex(0);
+        if (search.seen.contains(key))
+            return;
+        const QString snippet = row.stringForColumnIndex(3);
+        search.add(ListItemTitleMatch, key, row.stringForColumnIndex(1), snippet, row.stringForColumnIndex(2),
+                   fuzzyScore(snippet, query));
+        search.seen.insert(key);
+    });
+
+    // For a query of one letter or digit the loose expression is the title
+    // pass's own and finds nothing new.
+    const QString first = firstCharacter(query);
+    const bool looseIsTitle = first == query && !hasSyntax && first.at(0).isLetterOrNumber();
+    if (!looseIsTitle) {
+        search.run(LooseTitlePass, QLatin1Char('*') + first + QLatin1Char('*'), [&](const SLResultSet& row) {
+            const QString key = row.stringForColumnIndex(0);
+            if (search.seen.contains(key))
+                return;
+            const double score = fuzzyScore(row.stringForColumnIndex(1), query);
+            if (score <= 0)
+                return;
+            search.add(ListItemFuzzyMatch, key, query, QString(), row.stringForColumnIndex(2), score);
+            search.seen.insert(key);
+        });
+    }
+
+    sortByScore(search.notes);
+    sortByScore(search.archived);
+
+    search.run(ContentPass, prefix, [&](const SLResultSet& row) {
+        const QString key = row.stringForColumnIndex(0);
+        if (!search.seen.contains(key))
+            search.add(ListItemContentMatch, key, row.stringForColumnIndex(1), row.stringForColumnIndex(3),
+                       row.stringForColumnIndex(2));
+    });
+
+    // The full scan runs only when the indexed passes found nothing.
+    if (search.isEmpty()) {
+        QString pattern = query;
+        pattern.replace(QLatin1Char(' '), QLatin1Char('%'));
+        search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const SLResultSet& row) {
+            search.add(ListItemFuzzyMatch, row.stringForColumnIndex(0), query, QString(), row.stringForColumnIndex(1));
+        });
+    }
+
+    block(search.notes, search.archived);
+}
+
+void Note::searchTagWithQuery(const QString& query, int tag, const TagSearchBlock& block)
+{
+    const QString directory = linkDirectoryForTag(tag);
+    const QString sign = tag == NoteTagMention ? QStringLiteral("@") : QStringLiteral("#");
+    QList<MatchEntry> entries;
+    // A missing or unlistable folder lists nothing; without QDir::Hidden,
+    // names beginning with "." (the folder's own files) are left out.
+    const QStringList names = QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name);
+    for (const QString& name : names) {
+        const double score = fuzzyScore(sign + name, query);
+        if (score <= 0)
+            continue;
+        QString key = name;
+        const QString metaPath = metaFileForTag(tag, name);
+        if (QFileInfo::exists(metaPath)) {
+            QFile meta(metaPath);
+            if (!meta.open(QIODevice::ReadOnly))
+                continue;
+            const QString spelling = QString::fromUtf8(meta.readAll());
+            // A spelling of another tag is not shown under this one.
+            if (spelling.toLower() != name)
+                continue;
+            key = spelling;
+        }
+        entries.append({key, score, tag});
+    }
+    sortByScore(entries);
+
+    ListItemList items;
+    for (const MatchEntry& entry : entries)
+        items.append(std::make_shared<ListItem>(ListItemTagEntry, entry.key, sign + entry.key, query, entry.storage,
+                                                entry.score));
+    block(items);
+}
+
+void Note::searchStorageWithQuery(const QString& query, const TagSearchBlock& block)
+{
+    QList<MatchEntry> entries;
+    for (const auto& [name, storage] : {std::pair{QStringLiteral("All"), NoteStorageInbox},
+                                        std::pair{QStringLiteral("Archive"), NoteStorageArchive}}) {
+        const double score = fuzzyScore(name, query);
+        if (score > 0)
+            entries.append({name, score, storage});
+    }
+    sortByScore(entries);
+
+    ListItemList items;
+    for (const MatchEntry& entry : entries)
+        items.append(std::make_shared<ListItem>(ListItemTagEntry, QString(), entry.key, query, entry.storage,
+                                                entry.score));
+    block(items);
+}

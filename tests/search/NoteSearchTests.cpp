@@ -1,0 +1,215 @@
+#include "SearchTestSupport.h"
+
+namespace {
+
+using Search = SearchTest;
+
+TEST_F(Search, EmptyQueryGivesTwoEmptyListsOnce)
+{
+    addRow(QStringLiteral("Todo.txt"), QStringLiteral("Todo"), QStringLiteral("Todo"));
+    const Results results = search(QString());
+    EXPECT_EQ(results.calls, 1);
+    EXPECT_TRUE(results.notes.isEmpty());
+    EXPECT_TRUE(results.archived.isEmpty());
+}
+
+TEST_F(Search, NoDatabaseGivesNoRowsAndStillAnswers)
+{
+    int calls = 0;
+    Note::searchDatabase(*SLDatabase::nullDatabase(), QStringLiteral("todo"),
+                         [&](const Note::ListItemList& notes, const Note::ListItemList& archived) {
+                             EXPECT_TRUE(notes.isEmpty());
+                             EXPECT_TRUE(archived.isEmpty());
+                             ++calls;
+                         });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(Search, QueryIsMatchedAsPrefixUnlessItHasSyntax)
+{
+    addRow(QStringLiteral("Todo list.txt"), QStringLiteral("Todo list"), QStringLiteral("Todo list eggs"));
+    addRow(QStringLiteral("Tomorrow.txt"), QStringLiteral("Tomorrow"), QStringLiteral("Tomorrow"));
+
+    // «tod» is matched as «tod*».
+    const Results prefix = search(QStringLiteral("tod"));
+    ASSERT_EQ(rows(prefix.notes), QStringList{QStringLiteral("1:Todo list.txt")});
+    const ListItemPtr& hit = prefix.notes.first();
+    EXPECT_EQ(hit->title(), QStringLiteral("Todo list"));
+    EXPECT_EQ(hit->snippet(), QStringLiteral("[Todo] list"));
+    EXPECT_EQ(hit->storage(), NoteStorageInbox);
+    EXPECT_GT(hit->score(), 0.0);
+    EXPECT_EQ(hit->score(), Score::scoreAgainst(QStringLiteral("[Todo] list"), QStringLiteral("tod"), std::nullopt,
+                                                ScoreOptionDivideByStringLength));
+    EXPECT_FALSE(hit->attributedText());
+
+    // A star of the user's own is kept as it is, and a quoted query gets none:
+    // «"tod"» is the whole word "tod", which no note has.
+    EXPECT_EQ(rows(search(QStringLiteral("to*")).notes),
+              (QStringList{QStringLiteral("1:Todo list.txt"), QStringLiteral("1:Tomorrow.txt")}));
+    const Results quoted = search(QStringLiteral("\"tod\""));
+    for (const ListItemPtr& item : quoted.notes)
+        EXPECT_NE(item->tag(), ListItemTitleMatch) << qPrintable(item->key());
+    EXPECT_EQ(rows(search(QStringLiteral("\"todo list\"")).notes), QStringList{QStringLiteral("1:Todo list.txt")});
+}
+
+TEST_F(Search, NoteMatchingTitleAndContentIsListedOnceAsTitleMatch)
+{
+    addRow(QStringLiteral("Milk run.txt"), QStringLiteral("Milk run"), QStringLiteral("Milk run milk and eggs"));
+    addRow(QStringLiteral("Shop.txt"), QStringLiteral("Shop"), QStringLiteral("Shop oat milk"));
+    const Results results = search(QStringLiteral("milk"));
+    EXPECT_EQ(rows(results.notes), (QStringList{QStringLiteral("1:Milk run.txt"), QStringLiteral("2:Shop.txt")}));
+    const ListItemPtr& content = results.notes.at(1);
+    EXPECT_EQ(content->title(), QStringLiteral("Shop"));
+    EXPECT_EQ(content->snippet(), QStringLiteral("Shop oat [milk]"));
+    EXPECT_EQ(content->score(), 0.0);
+}
+
+TEST_F(Search, ArchivedHitsComeSecondWhateverTheStorageAsked)
+{
+    addRow(QStringLiteral("Plan.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("archive"));
+    addRow(QStringLiteral("Plan B.txt"), QStringLiteral("Plan B"), QStringLiteral("Plan B"));
+    for (int storage : {0, NoteStorageInbox, NoteStorageArchive}) {
+        const Results results = search(QStringLiteral("plan"), storage);
+        EXPECT_EQ(rows(results.notes), QStringList{QStringLiteral("1:Plan B.txt")}) << storage;
+        EXPECT_EQ(rows(results.archived), QStringList{QStringLiteral("1:Plan.txt")}) << storage;
+        ASSERT_EQ(results.archived.size(), 1);
+        EXPECT_EQ(results.archived.first()->storage(), NoteStorageArchive);
+    }
+}
+
+TEST_F(Search, CascadeOrdersTitlesByScoreThenFuzzyThenContentInTableOrder)
+{
+    // Equal titles score the same and keep the table's order.
+    addRow(QStringLiteral("Review B.txt"), QStringLiteral("Review notes"), QStringLiteral("Review notes"));
+    addRow(QStringLiteral("Review A.txt"), QStringLiteral("Review notes"), QStringLiteral("Review notes"));
+    addRow(QStringLiteral("Review.txt"), QStringLiteral("Review"), QStringLiteral("Review"));
+    // "Rough weekly view" has no word starting "rev" but holds r, e, v in order.
+    addRow(QStringLiteral("Weekly.txt"), QStringLiteral("Rough weekly view"), QStringLiteral("Rough weekly view"));
+    // Found by the loose pass's first letter but scoring nothing.
+    addRow(QStringLiteral("Radio.txt"), QStringLiteral("Radio"), QStringLiteral("Radio"));
+    addRow(QStringLiteral("Zeta.txt"), QStringLiteral("Zeta"), QStringLiteral("to review later"));
+    addRow(QStringLiteral("Alpha.txt"), QStringLiteral("Alpha"), QStringLiteral("reviewed twice"));
+
+    const Results results = search(QStringLiteral("rev"));
+    EXPECT_EQ(rows(results.notes), (QStringList{QStringLiteral("1:Review.txt"), QStringLiteral("1:Review B.txt"),
+                                                QStringLiteral("1:Review A.txt"), QStringLiteral("3:Weekly.txt"),
+                                                QStringLiteral("2:Zeta.txt"), QStringLiteral("2:Alpha.txt")}));
+    for (qsizetype i = 1; i < 4; ++i)
+        EXPECT_GE(results.notes.at(i - 1)->score(), results.notes.at(i)->score()) << i;
+    const ListItemPtr& fuzzy = results.notes.at(3);
+    EXPECT_EQ(fuzzy->title(), QStringLiteral("rev"));
+    EXPECT_TRUE(fuzzy->snippet().isNull());
+    EXPECT_EQ(fuzzy->score(), Score::scoreAgainst(QStringLiteral("Rough weekly view"), QStringLiteral("rev"),
+                                                  std::nullopt, ScoreOptionDivideByStringLength));
+}
+
+TEST_F(Search, NothingIndexedFallsBackToLikeAcrossWords)
+{
+    // Neither "buy" nor a word starting "milk" pair up for the index.
+    addRow(QStringLiteral("Groceries.txt"), QStringLiteral("Groceries"),
+           QStringLiteral("Groceries buyers of milkshakes"));
+    addRow(QStringLiteral("Old.txt"), QStringLiteral("Old"), QStringLiteral("Old milk then buyer"),
+           QStringLiteral("archive"));
+    const Results results = search(QStringLiteral("buy milk"));
+    ASSERT_EQ(rows(results.notes), QStringList{QStringLiteral("3:Groceries.txt")});
+    EXPECT_TRUE(results.archived.isEmpty());
+    const ListItemPtr& row = results.notes.first();
+    EXPECT_EQ(row->title(), QStringLiteral("buy milk"));
+    EXPECT_TRUE(row->snippet().isNull());
+    EXPECT_EQ(row->score(), 0.0);
+
+    // Once an indexed pass finds a note, the full scan is not run.
+    addRow(QStringLiteral("List.txt"), QStringLiteral("List"), QStringLiteral("List buy milk"));
+    EXPECT_EQ(rows(search(QStringLiteral("buy milk")).notes), QStringList{QStringLiteral("2:List.txt")});
+}
+
+TEST_F(Search, TagFilterMatchesWholeTags)
+{
+    addRow(QStringLiteral("Work.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QStringLiteral("urgent work"));
+    addRow(QStringLiteral("Homework.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QStringLiteral("homework"));
+    addRow(QStringLiteral("Workshop.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("archive"),
+           QStringLiteral("workshop work-life"));
+    addRow(QStringLiteral("Archived work.txt"), QStringLiteral("Notes"), QStringLiteral("plan"),
+           QStringLiteral("archive"), QStringLiteral("work"));
+    addRow(QStringLiteral("Mentions work.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"),
+           QStringLiteral("inbox"), QString(), QStringLiteral("work"));
+
+    const Results hashtag = search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("Work"));
+    EXPECT_EQ(rows(hashtag.notes), QStringList{QStringLiteral("1:Work.txt")});
+    EXPECT_EQ(rows(hashtag.archived), QStringList{QStringLiteral("2:Archived work.txt")});
+
+    const Results mention = search(QStringLiteral("plan"), NoteTagMention, QStringLiteral("work"));
+    EXPECT_EQ(rows(mention.notes), QStringList{QStringLiteral("1:Mentions work.txt")});
+    EXPECT_TRUE(mention.archived.isEmpty());
+
+    // A tag made of several words for the index is still one whole tag.
+    EXPECT_EQ(rows(search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("work-life")).archived),
+              QStringList{QStringLiteral("1:Workshop.txt")});
+    // The fallback keeps to the tag as well.
+    const Results loose = search(QStringLiteral("lan"), NoteTagHashtag, QStringLiteral("work"));
+    EXPECT_EQ(rows(loose.notes), QStringList{QStringLiteral("3:Work.txt")});
+    EXPECT_EQ(rows(loose.archived), QStringList{QStringLiteral("3:Archived work.txt")});
+}
+
+TEST_F(Search, TagWildcardsAreLiteral)
+{
+    addRow(QStringLiteral("A.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QStringLiteral("to_do"));
+    addRow(QStringLiteral("B.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QStringLiteral("toxdo"));
+    addRow(QStringLiteral("C.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QStringLiteral("__"));
+    addRow(QStringLiteral("D.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QStringLiteral("a_b"));
+    EXPECT_EQ(rows(search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("to_do")).notes),
+              QStringList{QStringLiteral("1:A.txt")});
+    // A tag with no letters or digits is found without the index.
+    EXPECT_EQ(rows(search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("__")).notes),
+              QStringList{QStringLiteral("1:C.txt")});
+    EXPECT_TRUE(search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("%")).notes.isEmpty());
+}
+
+TEST_F(Search, UnsafeQueryTextNeverBreaksASearch)
+{
+    addRow(QStringLiteral("Todo.txt"), QStringLiteral("Todo"), QStringLiteral("Todo 100% done a_b"));
+    const QStringList queries = {
+        QStringLiteral("\""),        QStringLiteral("tod\""),    QStringLiteral("\"todo"),
+        QStringLiteral("todo OR"),   QStringLiteral("NEAR"),     QStringLiteral("AND"),
+        QStringLiteral("-todo"),     QStringLiteral("(todo"),    QStringLiteral("todo)"),
+        QStringLiteral("*"),         QStringLiteral("title:x"),  QStringLiteral("'; DROP TABLE notes; --"),
+        QStringLiteral("%"),         QStringLiteral("\\"),       QStringLiteral("^todo"),
+        QStringLiteral(" "),         QString::fromUtf8("\xF0\x9F\x98\x80x"), QString(QChar(0xD83D)),
+    };
+    for (const QString& query : queries) {
+        const Results results = search(query);
+        EXPECT_EQ(results.calls, 1) << qPrintable(query);
+    }
+    // The LIKE fallback takes "%" as the table does: any text.
+    EXPECT_EQ(rows(search(QStringLiteral("%")).notes), QStringList{QStringLiteral("3:Todo.txt")});
+    Core::shared().syncDatabase([](SLDatabase& db) {
+        EXPECT_FALSE(db.hasOpenResultSets());
+        EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes")), 1);
+    });
+    EXPECT_EQ(rows(search(QStringLiteral("todo")).notes), QStringList{QStringLiteral("1:Todo.txt")});
+}
+
+TEST_F(Search, ResultsStopAtTwoHundredRows)
+{
+    Core::shared().syncDatabase([](SLDatabase& db) {
+        db.beginTransaction();
+        for (int i = 0; i < 250; ++i)
+            db.executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder) VALUES(?, ?, ?, ?)"),
+                             QStringLiteral("inbox/Todo %1.txt").arg(i), QStringLiteral("Todo %1").arg(i),
+                             QStringLiteral("todo"), QStringLiteral("inbox"));
+        db.commit();
+    });
+    addRow(QStringLiteral("Content.txt"), QStringLiteral("Other"), QStringLiteral("todo"));
+    const Results results = search(QStringLiteral("todo"));
+    EXPECT_EQ(results.notes.size(), 200);
+    for (const ListItemPtr& item : results.notes)
+        ASSERT_EQ(item->tag(), ListItemTitleMatch) << qPrintable(item->key());
+}
+
+} // namespace
