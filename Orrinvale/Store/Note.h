@@ -259,12 +259,13 @@ private:
     Error trashLocal();
     Error purgeLocal();
     static bool moveTextFile(const QString& from, const QString& to, Error* error);
-    // Old and new place of a move or rename, as the events and the cloud see them.
+    // Old and new place of a move or rename, as the events and the cloud see
+    // them; announceMove sends the will-move event with them.
     struct MoveDescriptors {
         NotePtr before;
         NotePtr after;
     };
-    MoveDescriptors moveDescriptors(const QString& newKey, int newStorage, int64_t created, int64_t updated);
+    MoveDescriptors announceMove(const QString& newKey, int newStorage, int64_t created, int64_t updated);
 
     mutable std::mutex mutex_;
     Fields fields_;

@@ -1,0 +1,172 @@
+#include "Note.h"
+
+#include "AppleCloud.h"
+#include "NoteSearchRow.h"
+#include "NoteServices.h"
+#include "NoteStorageListener.h"
+
+#include "Clock.h"
+#include "Folders.h"
+#include "Log.h"
+#include "files/Trash.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+constexpr qsizetype BlankNoteMaxLength = 20;
+
+// Before a blank text overwrites a readable-named file, a copy of that file
+// goes into the Trash, so an accidental select-all and delete can be undone.
+// It runs in place, before the commit, so no later file work of the same
+// note can run between the two.
+void backUpIntoTrash(const QString& key, const QString& document)
+{
+    QString path = QDir(Folders::temporary()).filePath(key);
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
+        path = QStringLiteral("%1-%2-%3").arg(path, now.toString(QStringLiteral("yyyyMMdd-HHmmsszzz")),
+                                              Clock::newUUID());
+    }
+    LogInfo("note:commitLocal backup trash/%1", QFileInfo(path).fileName());
+    Note::createImmediateDirectoryForFilePath(path);
+    QFile::copy(document, path);
+    Trash::moveToTrash(path);
+}
+
+} // namespace
+
+NoteServices* Note::services()
+{
+    return dynamic_cast<NoteServices*>(relay());
+}
+
+void Note::commitNote(Completion completion, CloudCompletion cloudCompletion)
+{
+    _commitLocalNote([&](bool ok) { handToCloud(false, ok, completion, cloudCompletion); });
+}
+
+void Note::commitAndCloseNote(Completion completion, CloudCompletion cloudCompletion)
+{
+    _commitAndCloseLocalNote([&](bool ok) { handToCloud(true, ok, completion, cloudCompletion); });
+}
+
+void Note::handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion)
+{
+    NoteServices* const core = services();
+    if (!core || !core->enabledAppleCloud()) {
+        if (completion)
+            completion(ok);
+        if (cloudCompletion)
+            cloudCompletion(QDateTime());
+        return;
+    }
+    // The drive's failure is its own to log; the local outcome stands.
+    AppleCloud::CommitHandler handler = [ok, completion, cloudCompletion](const QDateTime& date, const Error&) {
+        if (completion)
+            completion(ok);
+        if (cloudCompletion)
+            cloudCompletion(date);
+    };
+    if (close)
+        core->appleCloud()->commitAndCloseNote(self(), std::move(handler));
+    else
+        core->appleCloud()->commitNote(self(), std::move(handler));
+}
+
+void Note::_commitAndCloseLocalNote(const Completion& completion)
+{
+    _commitLocalNote([&](bool ok) {
+        _closeLocalNote([&](bool) {
+            if (completion)
+                completion(ok);
+        });
+    });
+}
+
+void Note::_commitLocalNote(const Completion& completion)
+{
+    const Fields f = fields();
+    if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
+        && f.text.trimmed().isEmpty()) {
+        const QString document = documentFileForKey(f.key, f.storage);
+        if (!document.isEmpty())
+            backUpIntoTrash(f.key, document);
+    }
+    commitLocalFiles(completion);
+}
+
+void Note::commitLocalFiles(const Completion& completion)
+{
+    if (storage() == 0)
+        setStorage(NoteStorageInbox);
+    if (key().isNull()) {
+        const QString key = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
+        setKey(key);
+        LogInfo("note:commit new %1", key);
+    }
+    const int64_t now = Clock::now();
+    {
+        std::lock_guard lock(mutex_);
+        if (fields_.updatedOn == 0)
+            fields_.updatedOn = now;
+        if (fields_.createdOn == 0)
+            fields_.createdOn = now;
+    }
+
+    bool written = false;
+    writeText([&](bool ok) { written = ok; });
+    if (written) {
+        writeMetaFile();
+        writeHeaderFile();
+        writeTagLinkAndIndexFiles(true);
+    }
+    if (completion)
+        completion(written);
+}
+
+NoteSearchRow Note::writeTagLinkFiles(bool manifest, Error* error)
+{
+    const Fields f = fields();
+    QStringList hashtags;
+    QStringList mentions;
+    fillHashtags(&hashtags, &mentions, f.text, true);
+    if (f.storage == NoteStorageInbox) {
+        writeTag(NoteTagHashtag, hashtags, f.storage, manifest, error);
+        writeTag(NoteTagMention, mentions, f.storage, manifest, error);
+    } else {
+        // Archived notes appear only under all-capital tags.
+        QStringList strongHashtags;
+        QStringList strongMentions;
+        fillHashtags(&strongHashtags, &strongMentions, f.text, false);
+        writeTag(NoteTagHashtag, strongHashtags, f.storage, manifest, error);
+        writeTag(NoteTagMention, strongMentions, f.storage, manifest, error);
+    }
+    return NoteSearchRow(f.storage, f.key, f.title, f.text, hashtags, mentions);
+}
+
+bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)
+{
+    if (key().isNull())
+        return true;
+    const NoteSearchRow row = writeTagLinkFiles(manifest, error);
+    // The marker says the row is in: written without it, the note would never
+    // be indexed again.
+    bool stored = false;
+    if (NoteServices* const core = services())
+        core->syncDatabase([&](SLDatabase& db) { stored = row.write(db); });
+    if (stored)
+        writeIndexFile(error);
+    return true;
+}
+
+bool Note::buildTagLinkAndIndexFiles(bool manifest, Error* error)
+{
+    if (!restoreText(error))
+        return false;
+    restoreHeader(error);
+    return writeTagLinkAndIndexFiles(manifest, error);
+}

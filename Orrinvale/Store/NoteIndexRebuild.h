@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+// Brings every note of the inbox, then of the archive, that has no index
+// marker into the tag folders and the search table, a batch at a time: the
+// rows of one batch go in as one transaction, and the markers of the rows
+// that went in follow. Between batches the caller's queue is free for other
+// work. A missing or unreadable document folder ends the whole run.
+class NoteIndexRebuild {
+public:
+    explicit NoteIndexRebuild(int batchSize = 250);
+
+    // Indexes the next batch; false once the run is over.
+    bool step();
+
+private:
+    bool openNextStorage();
+
+    int batchSize_;
+    int storage_ = 0;
+    bool done_ = false;
+    QStringList names_;
+    qsizetype next_ = 0;
+    QSet<QString> indexed_;
+};

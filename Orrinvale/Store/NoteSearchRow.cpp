@@ -1,0 +1,125 @@
+#include "NoteSearchRow.h"
+
+#include "Note.h"
+
+#include "SLDatabase.h"
+#include "SLResultSet.h"
+#include "files/UnicodeRegex.h"
+
+#include <QHash>
+
+namespace {
+
+QString lowerJoined(const QStringList& tags)
+{
+    return tags.join(QLatin1Char(' ')).toLower();
+}
+
+// The key as one full-text phrase. Everything the tokenizer splits on becomes
+// a space, so no character of a file name can act as query syntax.
+QString keyPhrase(const QString& searchKey)
+{
+    QString phrase;
+    phrase.reserve(searchKey.size() + 2);
+    phrase.append(QLatin1Char('"'));
+    for (const QChar c : searchKey)
+        phrase.append(c.isLetterOrNumber() || c.isMark() ? c : QLatin1Char(' '));
+    phrase.append(QLatin1Char('"'));
+    return phrase;
+}
+
+} // namespace
+
+NoteSearchRow::NoteSearchRow(int storage, const QString& key, const QString& title, const QString& text,
+                             const QStringList& hashtags, const QStringList& mentions)
+    : key(searchKey(storage, key))
+    , title(title)
+    , content(cleanedContent(text))
+    , folder(Note::searchNameForStorage(storage))
+    , hashtag(lowerJoined(hashtags))
+    , mention(lowerJoined(mentions))
+{
+}
+
+QString NoteSearchRow::searchKey(int storage, const QString& key)
+{
+    return Note::searchNameForStorage(storage) + QLatin1Char('/') + key;
+}
+
+QString NoteSearchRow::cleanedContent(const QString& text)
+{
+    static const QRegularExpression headings =
+        UnicodeRegex::expression(QStringLiteral("^(|>[> ]*)\\#( |\\#+)"), UnicodeRegex::AnchorsMatchLines);
+    static const QRegularExpression marks = UnicodeRegex::expression(QStringLiteral("[\\s\\*\\_\"\\[\\]\\(\\)\\{\\}\\n]+"));
+    static const QRegularExpression rules = UnicodeRegex::expression(QStringLiteral("[\\-\\=]{3,}"));
+    QString content = UnicodeRegex::replace(text, headings, QStringLiteral("$1 "));
+    content = UnicodeRegex::replace(content, marks, QStringLiteral(" "));
+    return UnicodeRegex::replace(content, rules, QString());
+}
+
+QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchKey)
+{
+    QList<qint64> ids;
+    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes WHERE key MATCH ?"),
+                                       keyPhrase(searchKey));
+    while (rows.next()) {
+        if (rows.stringForColumnIndex(1) == searchKey)
+            ids.append(rows.longForColumnIndex(0));
+    }
+    return ids;
+}
+
+bool NoteSearchRow::write(SLDatabase& db) const
+{
+    return write(db, rowIdsForKey(db, key));
+}
+
+bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
+{
+    if (ids.isEmpty()) {
+        return db.executeUpdate(
+            QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag, mention) VALUES(?, ?, ?, ?, ?, ?)"),
+            key, title, content, folder, hashtag, mention);
+    }
+    // One row per key: a second row, left by an older layout, would show the note twice.
+    for (qsizetype i = 1; i < ids.size(); ++i)
+        db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), ids[i]);
+    return db.executeUpdate(
+        QStringLiteral("UPDATE notes SET title=?, content=?, folder=?, hashtag=?, mention=? WHERE rowid=?"), title,
+        content, folder, hashtag, mention, ids.first());
+}
+
+QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows)
+{
+    // One pass over the keys serves the whole batch: a full-text query in a
+    // transaction would flush the pending rows to disk at every row.
+    QHash<QString, QList<qint64>> idsByKey;
+    SLResultSet existing = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes"));
+    while (existing.next())
+        idsByKey[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+
+    QList<bool> stored;
+    stored.reserve(rows.size());
+    const bool transaction = db.beginTransaction();
+    for (const NoteSearchRow& row : rows) {
+        QList<qint64>& ids = idsByKey[row.key];
+        const bool inserted = ids.isEmpty();
+        stored.append(row.write(db, ids));
+        // A second row of the same key in the batch updates the first.
+        if (inserted && stored.last())
+            ids.append(db.lastInsertRowId());
+    }
+    if (transaction && !db.commit()) {
+        db.rollback();
+        stored.fill(false);
+    }
+    return stored;
+}
+
+bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
+{
+    bool ok = true;
+    for (const qint64 id : rowIdsForKey(db, searchKey))
+        ok = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id) && ok;
+    return ok;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+class SLDatabase;
+
+// A note's row in the full-text table notes(key, title, content, folder,
+// hashtag, mention). The table has no index on key, so a row is found through
+// the key column's full-text index and the exact key, then written by row id:
+// "WHERE key=?" would read the whole table.
+class NoteSearchRow {
+public:
+    NoteSearchRow() = default;
+    // Every tag goes into the row in lower case, whatever the storage.
+    NoteSearchRow(int storage, const QString& key, const QString& title, const QString& text,
+                  const QStringList& hashtags, const QStringList& mentions);
+
+    // "inbox/Plan.txt": the storage's search name, a slash and the file name.
+    static QString searchKey(int storage, const QString& key);
+    // The text as the full-text table holds it: heading marks, emphasis and
+    // bracket characters and rules taken out.
+    static QString cleanedContent(const QString& text);
+
+    // Updates the key's row or inserts it; true when the row is in.
+    bool write(SLDatabase& db) const;
+    // The rows in one transaction, after one pass over the table's keys; each
+    // flag says whether that row is in.
+    static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // Deletes every row of the search key.
+    static bool remove(SLDatabase& db, const QString& searchKey);
+
+    QString key;
+    QString title;
+    QString content;
+    QString folder;
+    QString hashtag;
+    QString mention;
+
+private:
+    static QList<qint64> rowIdsForKey(SLDatabase& db, const QString& searchKey);
+    // Updates the first of the key's rows (deleting the others) or inserts one.
+    bool write(SLDatabase& db, const QList<qint64>& ids) const;
+};

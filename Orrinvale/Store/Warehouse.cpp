@@ -1,0 +1,475 @@
+#include "Warehouse.h"
+
+#include "NoteServices.h"
+
+#include "Clock.h"
+#include "Log.h"
+
+namespace {
+
+NoteServices& core()
+{
+    NoteServices* const services = Note::services();
+    if (!services)
+        qFatal("warehouse: used before the shared Core exists");
+    return *services;
+}
+
+const DispatchQueuePtr& fileQueue() { return core().fileQueue(); }
+
+bool enabledAppleCloud() { return core().enabledAppleCloud(); }
+
+// CloudKit takes a record only under a key, and keeps only readable names.
+bool hasReadableKey(const NotePtr& note)
+{
+    const QString key = note->key();
+    return !key.isEmpty() && Note::isReadableFileName(key);
+}
+
+// A placeholder name that the rename replaces once the title allows.
+bool hasPlaceholderKey(const NotePtr& note)
+{
+    const QString key = note->key();
+    return !key.isEmpty() && !Note::isReadableFileName(key);
+}
+
+// A save's date in whole seconds; now when the save brought none.
+int64_t secondsOrNow(const QDateTime& date)
+{
+    return date.isValid() ? date.toSecsSinceEpoch() : Clock::now();
+}
+
+// Every CloudKit save of the session: a note that lost its key (forked
+// meanwhile) is never sent.
+void saveToCloudKit(const NotePtr& note, const Warehouse::Block& block)
+{
+    if (note->key().isEmpty()) {
+        if (block)
+            block();
+        return;
+    }
+    CKCloud::Completion completion;
+    if (block)
+        completion = [block](bool) { block(); };
+    core().appleCloud()->ckCloud()->saveNote(note, std::move(completion));
+}
+
+} // namespace
+
+std::shared_ptr<Warehouse> Warehouse::create()
+{
+    return std::shared_ptr<Warehouse>(new Warehouse);
+}
+
+Warehouse::~Warehouse()
+{
+    autoSave_.cancel();
+    autoSaveCK_.cancel();
+}
+
+void Warehouse::startEditingNote(const NotePtr& note, Block completion)
+{
+    editingChanges_ = 0;
+    editingChangesCK_ = 0;
+    lastSaveDate_ = QDateTime();
+    editingNote_ = note;
+    // The start text of the previous note must not hide a remote change of this one.
+    textWhenStartEditing_ = QString();
+    const uint64_t session = ++session_;
+    if (!note || note->key().isEmpty()) {
+        completion();
+        return;
+    }
+    auto self = shared_from_this();
+    fileQueue()->async([self, note, session, completion = std::move(completion)] {
+        Error error;
+        if (!note->restoreMeta(&error))
+            LogError("note:meta error: %1", error.localizedDescription());
+        note->_openLocalNote([self, note, session, completion](bool) {
+            DispatchQueue::main()->async([self, session, text = note->text()] {
+                if (self->session_ == session)
+                    self->textWhenStartEditing_ = text;
+            });
+            completion();
+        });
+    });
+}
+
+void Warehouse::addEditingChanges(int64_t count)
+{
+    const NotePtr note = editingNote_;
+    if (!note)
+        return;
+    editingChanges_ += count;
+    editingChangesCK_ += count;
+    if (hasChangedInThisFrame_)
+        return;
+    hasChangedInThisFrame_ = true;
+    auto self = shared_from_this();
+    DispatchQueue::main()->async([self, note, count] {
+        self->hasChangedInThisFrame_ = false;
+        if (auto delegate = self->editingDelegate())
+            delegate->warehouseEditingNote(*self, note, count);
+    });
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    if (!note->key().isEmpty()) {
+        scheduleEditingAutoSaveCK(AutoSaveCKDelay);
+        scheduleEditingAutoSave(editingChanges_ < AutoSaveBusyChanges ? AutoSaveDelay : AutoSaveBusyDelay);
+        return;
+    }
+    // A note never saved (or just forked) gets its file at once.
+    editingChanges_ = 0;
+    DispatchQueue::main()->async([self, note] {
+        self->reloadForSave(note, Clock::now());
+        fileQueue()->async([note] { note->commitNote(Note::Completion()); });
+    });
+    scheduleEditingAutoSaveCK(AutoSaveCKDelay);
+}
+
+void Warehouse::resetEditingChanges()
+{
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    editingChanges_ = 0;
+    editingChangesCK_ = 0;
+}
+
+bool Warehouse::isEditingNote(const NotePtr& note) const
+{
+    if (!note || !editingNote_)
+        return false;
+    const QString key = note->key();
+    return !key.isEmpty() && note->storage() == editingNote_->storage() && key == editingNote_->key();
+}
+
+// --- Finishing pending work
+
+void Warehouse::endEditingNote(Block block)
+{
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    const NotePtr note = editingNote_;
+    if (!note) {
+        block();
+        return;
+    }
+    if (editingChanges_ > 0) {
+        LogInfo("warehouse:endEditing.. (save)");
+        auto self = shared_from_this();
+        const uint64_t session = session_;
+        editingChanges_ = 0;
+        editingChangesCK_ = 0;
+        reloadForSave(note, Clock::now());
+        fileQueue()->async([self, note, session, block = std::move(block)] {
+            // Decided once, when the local files are written, so the block runs exactly once.
+            auto renames = std::make_shared<bool>(false);
+            note->commitAndCloseNote(
+                [note, renames, block](bool) {
+                    *renames = hasPlaceholderKey(note);
+                    if (!*renames)
+                        block();
+                },
+                [self, note, session, renames, block](const QDateTime& date) {
+                    self->takeSaveDate(note, session, date);
+                    if (!*renames) {
+                        if (hasReadableKey(note))
+                            saveToCloudKit(note, Block());
+                        return;
+                    }
+                    fileQueue()->async([note, block] {
+                        note->makeReadableFileNameUsingBlock([note, block](const Error&) {
+                            block();
+                            saveToCloudKit(note, Block());
+                        });
+                    });
+                });
+        });
+        return;
+    }
+    if (editingChangesCK_ > 0 && enabledAppleCloud() && hasReadableKey(note)) {
+        LogInfo("warehouse:endEditing.. (cloudkit)");
+        editingChangesCK_ = 0;
+        saveRecordOnFileQueue(note, Block());
+    }
+    if (note->key().isEmpty()) {
+        block();
+        return;
+    }
+    if (auto delegate = editingDelegate())
+        delegate->warehouseReloadScrollPositionForNote(*this, note);
+    fileQueue()->async([note, block = std::move(block)] {
+        note->writeMetaFile();
+        block();
+    });
+}
+
+void Warehouse::endEditingNoteForMoveOrDelete(Block block)
+{
+    const int64_t now = Clock::now();
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    const NotePtr note = editingNote_;
+    if (!note) {
+        block();
+        return;
+    }
+    // No CloudKit save for a note about to move or go.
+    editingChangesCK_ = 0;
+    if (editingChanges_ < 1) {
+        block();
+        return;
+    }
+    LogInfo("warehouse:endEditingForMoveOrDelete.. (save)");
+    editingChanges_ = 0;
+    reloadForSave(note, now);
+    fileQueue()->async([note, block = std::move(block)] {
+        note->commitAndCloseNote(Note::Completion(), [block](const QDateTime&) { block(); });
+    });
+}
+
+void Warehouse::emergencyCommitEditingNote(Block block)
+{
+    const Block done = block ? std::move(block) : Block([] {});
+    const NotePtr note = editingNote_;
+    if (!note) {
+        done();
+        return;
+    }
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    if (editingChanges_ >= 1) {
+        editingChanges_ = 0;
+        editingChangesCK_ = 0;
+        LogInfo("warehouse:emergency commit..");
+        auto self = shared_from_this();
+        reloadForSave(note, Clock::now());
+        // On the file queue itself, after everything queued before it: work
+        // queued later cannot run beside it, and the files are written when
+        // this returns.
+        const uint64_t session = session_;
+        fileQueue()->sync([&] {
+            note->commitAndCloseNote(Note::Completion(), [self, note, session, done](const QDateTime& date) {
+                self->takeSaveDate(note, session, date);
+                if (!hasPlaceholderKey(note)) {
+                    saveToCloudKit(note, done);
+                    return;
+                }
+                fileQueue()->async([note, done] {
+                    note->makeReadableFileNameUsingBlock(
+                        [note, done](const Error&) { saveToCloudKit(note, done); });
+                });
+            });
+        });
+        return;
+    }
+    if (editingChangesCK_ > 0 && enabledAppleCloud() && hasReadableKey(note)) {
+        LogInfo("warehouse:emergency commit.. (cloudkit)");
+        editingChangesCK_ = 0;
+        saveRecordOnFileQueue(note, done);
+        return;
+    }
+    done();
+}
+
+void Warehouse::commitEditingNote(Block block)
+{
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    const NotePtr note = editingNote_;
+    if (!note || editingChanges_ < 1) {
+        block();
+        return;
+    }
+    editingChanges_ = 0;
+    LogInfo("warehouse:commitEditing.. (save)");
+    reloadForSave(note, Clock::now());
+    fileQueue()->async([note, block = std::move(block)] {
+        note->commitAndCloseNote([note, block](bool) {
+            if (!hasPlaceholderKey(note)) {
+                block();
+                return;
+            }
+            fileQueue()->async(
+                [note, block] { note->makeReadableFileNameUsingBlock([block](const Error&) { block(); }); });
+        });
+    });
+}
+
+// --- Changes from elsewhere
+
+void Warehouse::remoteServerDidUpdateNote(const NotePtr& note)
+{
+    // The counters, the timers and the delegate belong to the main thread.
+    DispatchQueue::main()->async([self = shared_from_this(), note] { self->handleRemoteUpdate(note); });
+}
+
+void Warehouse::remoteServerDidDeleteNote(const NotePtr& note)
+{
+    DispatchQueue::main()->async([self = shared_from_this(), note] { self->handleRemoteDelete(note); });
+}
+
+void Warehouse::handleRemoteUpdate(const NotePtr& remote)
+{
+    if (!isEditingNote(remote))
+        return;
+    const NotePtr note = editingNote_;
+    const QString text = remote->text();
+    const auto matchesNote = [&] {
+        const QString current = note->text();
+        return text == current || text == current + QStringLiteral("\n ");
+    };
+    if (matchesNote() || (!textWhenStartEditing_.isNull() && text == textWhenStartEditing_))
+        return;
+    if (editingChanges_ >= 1) {
+        LogInfo("note:update from apple cloud, but user is editing -> fork.");
+        fork(note);
+        return;
+    }
+    const auto delegate = editingDelegate();
+    if (delegate)
+        delegate->warehouseReloadTextForNote(*this, note);
+    if (matchesNote())
+        return;
+    if (delegate && delegate->warehouseUserIsEditingNote(*this, note)) {
+        LogInfo("note:update from apple cloud, but user is editing -> fork.");
+        fork(note);
+        return;
+    }
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    LogInfo("note:update from apple cloud, and keyboard is down -> live update.");
+    note->setStorage(remote->storage());
+    if (delegate)
+        delegate->warehouseRemoteServerDidUpdateEditingNote(*this, note, text);
+}
+
+void Warehouse::handleRemoteDelete(const NotePtr& remote)
+{
+    if (!isEditingNote(remote))
+        return;
+    cancelScheduleEditingAutoSave();
+    cancelScheduleEditingAutoSaveCK();
+    const NotePtr note = editingNote_;
+    const auto delegate = editingDelegate();
+    if (editingChanges_ >= 1 || (delegate && delegate->warehouseUserIsEditingNote(*this, note))) {
+        // The editor's text is saved as a new note.
+        LogInfo("note:delete from apple cloud, but user is editing -> fork.");
+        fork(note);
+        return;
+    }
+    LogInfo("note:delete from apple cloud, and keyboard is down -> back to list.");
+    if (delegate)
+        delegate->warehouseRemoteServerDidDeleteEditingNote(*this, note);
+}
+
+void Warehouse::fork(const NotePtr& note)
+{
+    note->forkNote();
+    addEditingChanges(1);
+}
+
+// --- Timers and helpers
+
+void Warehouse::scheduleEditingAutoSave(double delay)
+{
+    autoSave_.cancel();
+    autoSave_ = DispatchQueue::main()->after(delay, [weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->editingAutoSave();
+    });
+}
+
+void Warehouse::scheduleEditingAutoSaveCK(double delay)
+{
+    autoSaveCK_.cancel();
+    autoSaveCK_ = DispatchQueue::main()->after(delay, [weak = weak_from_this()] {
+        if (auto self = weak.lock())
+            self->editingAutoSaveCK();
+    });
+}
+
+void Warehouse::cancelScheduleEditingAutoSave()
+{
+    autoSave_.cancel();
+    autoSave_ = DispatchHandle();
+}
+
+void Warehouse::cancelScheduleEditingAutoSaveCK()
+{
+    autoSaveCK_.cancel();
+    autoSaveCK_ = DispatchHandle();
+}
+
+void Warehouse::editingAutoSave()
+{
+    const NotePtr note = editingNote_;
+    const auto delegate = editingDelegate();
+    if (!note || !delegate || !delegate->warehouseShouldAutoSaveEditingNote(*this, note))
+        return;
+    if (editingChanges_ < 1)
+        return;
+    LogInfo("warehouse:autosave");
+    if (!delegate->warehouseReloadTextForNote(*this, note))
+        return;
+    editingChanges_ = 0;
+    delegate->warehouseReloadScrollPositionForNote(*this, note);
+    note->setUpdatedOn(Clock::now());
+    auto self = shared_from_this();
+    const uint64_t session = session_;
+    fileQueue()->async([self, note, session] {
+        note->commitNote(Note::Completion(), [self, note, session](const QDateTime& date) {
+            self->takeSaveDate(note, session, date);
+            // The drive's answer comes on its own queue; the rename is file work.
+            if (hasPlaceholderKey(note))
+                fileQueue()->async(
+                    [note] { note->makeReadableFileNameUsingBlock([](const Error&) {}); });
+        });
+    });
+}
+
+void Warehouse::editingAutoSaveCK()
+{
+    const NotePtr note = editingNote_;
+    if (!note || editingChangesCK_ < 1 || !enabledAppleCloud())
+        return;
+    // Not before the first save of the session is in: the changes stay counted.
+    if (!hasReadableKey(note) || !lastSaveDate_.isValid())
+        return;
+    editingChangesCK_ = 0;
+    LogInfo("warehouse:autosaveck");
+    fileQueue()->async([note] { saveToCloudKit(note, Block()); });
+}
+
+void Warehouse::reloadForSave(const NotePtr& note, int64_t updatedOn)
+{
+    if (auto delegate = editingDelegate()) {
+        delegate->warehouseReloadTextForNote(*this, note);
+        delegate->warehouseReloadScrollPositionForNote(*this, note);
+    }
+    note->setUpdatedOn(updatedOn);
+}
+
+void Warehouse::takeSaveDate(const NotePtr& note, uint64_t session, const QDateTime& date)
+{
+    note->setUpdatedOn(secondsOrNow(date));
+    DispatchQueue::main()->async([self = shared_from_this(), session, date] {
+        if (self->session_ == session)
+            self->lastSaveDate_ = date;
+    });
+}
+
+void Warehouse::saveRecordOnFileQueue(const NotePtr& note, Block block)
+{
+    // The record is dated by the last save; the note's own carets stay as the
+    // editor left them.
+    auto record = std::make_shared<Note>(note->key(), note->storage());
+    record->setText(note->text());
+    const QDateTime date = lastSaveDate_;
+    fileQueue()->async([record, date, block = std::move(block)] {
+        record->restoreMeta();
+        record->setUpdatedOn(secondsOrNow(date));
+        saveToCloudKit(record, block);
+    });
+}
+

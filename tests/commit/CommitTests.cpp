@@ -1,0 +1,295 @@
+#include "CommitTestSupport.h"
+
+#include "Store/NoteSearchRow.h"
+
+#include <QDateTime>
+
+namespace {
+
+QString utc(int64_t seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(Qt::ISODate);
+}
+
+// Every file under the store's two roots as "path size created modified",
+// relative to the test home. Side records carry the time they were written,
+// so only text files and tag links show their dates; the database is left out.
+QStringList storeTree()
+{
+    QStringList lines;
+    for (const QString& root : {Core::shared().documentDirectory(), Core::shared().cachesDirectory()}) {
+        QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            const QString relative = QDir(TestSupport::home()).relativeFilePath(path);
+            if (relative.contains(QLatin1String("search.sqlite")))
+                continue;
+            const bool dated = relative.startsWith(QLatin1String("Documents/"))
+                               || (relative.contains(QLatin1String("/Link/")) && !relative.endsWith(QLatin1String("/.meta")));
+            const QString dates = dated ? utc(FileDates::creationDate(path)) + QLatin1Char(' ') + utc(FileDates::modificationDate(path))
+                                        : QStringLiteral("-");
+            lines.append(QStringLiteral("%1 %2 %3").arg(relative).arg(QFileInfo(path).size()).arg(dates));
+        }
+    }
+    lines.sort();
+    return lines;
+}
+
+} // namespace
+
+TEST_F(CommitTest, NoteStoreCommitThreeTaggedNotesLeaveTheGoldenTree)
+{
+    const auto meeting = newNote(QStringLiteral("Meeting notes\nAgenda for #work with @anna"));
+    meeting->setCreatedOn(1700000000);
+    const auto groceries = newNote(QStringLiteral("Groceries list\nmilk and #home #Work"));
+    const auto plan = newNote(QStringLiteral("Quarterly plan\n#URGENT review of #work"), NoteStorageArchive);
+    for (const auto& note : {meeting, groceries, plan})
+        ASSERT_TRUE(commit(note));
+
+    EXPECT_EQ(meeting->key(), QStringLiteral("Meeting notes.txt"));
+    EXPECT_EQ(meeting->createdOn(), 1700000000);
+    EXPECT_EQ(meeting->updatedOn(), int64_t(CommitNow));
+    EXPECT_EQ(groceries->createdOn(), int64_t(CommitNow));
+
+    const QByteArray expected = TestSupport::readFile(QStringLiteral(TEST_DATA_DIR "/three-notes.tree"));
+    EXPECT_EQ(storeTree().join(QLatin1Char('\n')).toStdString() + '\n', expected.toStdString());
+}
+
+TEST_F(CommitTest, NoteStoreCommitSearchRowHoldsTheCleanedNote)
+{
+    const auto note = newNote(QStringLiteral("# Meeting notes\n**Agenda**: plan (Q2) for #Work and @Anna\n"
+                                             "-----\n> ## Quoted {x} [link](y) #todo_list"));
+    ASSERT_TRUE(commit(note));
+
+    ASSERT_EQ(rows().size(), 1);
+    const QStringList row = rows().first().split(QLatin1Char('|'));
+    EXPECT_EQ(row[0], QStringLiteral("inbox/Meeting notes.txt"));
+    EXPECT_EQ(row[1], note->title());
+    // Heading marks go, a quote prefix stays; runs of spaces, line breaks,
+    // emphasis and brackets become one space; the rule disappears.
+    EXPECT_EQ(row[2], QStringLiteral(" Meeting notes Agenda : plan Q2 for #Work and @Anna  > Quoted x link y #todo list"));
+    EXPECT_EQ(row[3], QStringLiteral("inbox"));
+    QStringList hashtags;
+    QStringList mentions;
+    Note::fillHashtags(&hashtags, &mentions, note->text(), true);
+    EXPECT_EQ(row[4], hashtags.join(QLatin1Char(' ')).toLower());
+    EXPECT_TRUE(row[4].startsWith(QLatin1String("work"))) << row[4].toStdString();
+    EXPECT_EQ(row[5], QStringLiteral("anna"));
+}
+
+TEST_F(CommitTest, NoteStoreCommitTwiceUpdatesTheOneRow)
+{
+    const auto note = newNote(QStringLiteral("Meeting notes\nfirst"));
+    ASSERT_TRUE(commit(note));
+    // A note whose key shares every word with the first one must keep its own row.
+    const auto twin = newNote(QStringLiteral("Meeting notes.txt\nsecond"));
+    twin->setKey(QStringLiteral("Meeting-notes.txt"));
+    ASSERT_TRUE(commit(twin));
+    note->setText(QStringLiteral("Meeting notes\nrevised"));
+    ASSERT_TRUE(commit(note));
+
+    const QStringList all = rows();
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_TRUE(all[0].startsWith(QLatin1String("inbox/Meeting notes.txt|Meeting notes|Meeting notes revised|")))
+        << all[0].toStdString();
+    EXPECT_TRUE(all[1].startsWith(QLatin1String("inbox/Meeting-notes.txt|"))) << all[1].toStdString();
+}
+
+TEST_F(CommitTest, NoteStoreCommitArchivedNoteIsLinkedOnlyUnderStrongTags)
+{
+    const auto note = newNote(QStringLiteral("Archived plans\n#Work #URGENT"), NoteStorageArchive);
+    ASSERT_TRUE(commit(note));
+
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("work"))));
+    EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive)
+                                  + QStringLiteral("/Archived plans.txt")));
+    ASSERT_EQ(rows().size(), 1);
+    EXPECT_EQ(rows().first().section(QLatin1Char('|'), 3), QStringLiteral("archive|work urgent|"));
+}
+
+TEST_F(CommitTest, NoteStoreCommitEventsComeInOrder)
+{
+    const auto log = LogCapture::install();
+    const auto note = newNote(QStringLiteral("Meeting notes\n#work @anna"));
+    ASSERT_TRUE(commit(note));
+    note->setText(QStringLiteral("Meeting notes\n#home"));
+    ASSERT_TRUE(commit(note));
+    log->uninstall();
+
+    EXPECT_EQ(events->lines(), (QStringList{
+                                   QStringLiteral("add 1/Meeting notes.txt 1 -"),
+                                   QStringLiteral("tagAdd work 4"),
+                                   QStringLiteral("add 1/Meeting notes.txt 4 work"),
+                                   QStringLiteral("tagAdd anna 5"),
+                                   QStringLiteral("add 1/Meeting notes.txt 5 anna"),
+                                   QStringLiteral("tagDelete work 4"),
+                                   QStringLiteral("delete 1/Meeting notes.txt 4 work"),
+                                   QStringLiteral("tagAdd home 4"),
+                                   QStringLiteral("add 1/Meeting notes.txt 4 home"),
+                                   QStringLiteral("tagDelete anna 5"),
+                                   QStringLiteral("delete 1/Meeting notes.txt 5 anna"),
+                               }));
+    EXPECT_EQ(log->lines().filter(QStringLiteral("note:commit new")),
+              QStringList{QStringLiteral("note:commit new Meeting notes.txt")});
+}
+
+TEST_F(CommitTest, NoteStoreCommitFailedTextWriteTouchesNoSideFile)
+{
+    // A folder where the text file should be: the write cannot replace it.
+    QDir().mkpath(inbox(QStringLiteral("Meeting notes.txt")));
+    const auto note = newNote(QStringLiteral("Meeting notes\n#work"));
+    note->setKey(QStringLiteral("Meeting notes.txt"));
+    EXPECT_FALSE(commit(note));
+
+    EXPECT_FALSE(QFileInfo::exists(Note::metaFileForKey(note->key(), NoteStorageInbox)));
+    EXPECT_FALSE(QFileInfo::exists(Note::indexFileForKey(note->key(), NoteStorageInbox)));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag)));
+    EXPECT_TRUE(rows().isEmpty());
+}
+
+TEST_F(CommitTest, NoteStoreCommitIndexMarkerFollowsTheRow)
+{
+    // A folder in place of the database: no row can go in, so no marker.
+    Core::shared().closeDatabase();
+    Core::shared().fileQueue()->sync([] {});
+    QDir().mkpath(caches() + QStringLiteral("/search.sqlite"));
+    const auto note = newNote(QStringLiteral("Meeting notes\nbody"));
+    ASSERT_TRUE(commit(note));
+    EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(note->key(), NoteStorageInbox)));
+    EXPECT_FALSE(QFileInfo::exists(Note::indexFileForKey(note->key(), NoteStorageInbox)));
+
+    QDir(caches() + QStringLiteral("/search.sqlite")).removeRecursively();
+    ASSERT_TRUE(commit(note));
+    EXPECT_TRUE(QFileInfo::exists(Note::indexFileForKey(note->key(), NoteStorageInbox)));
+    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Meeting notes.txt")});
+}
+
+// --- The blank-note backup
+
+TEST_F(CommitTest, NoteStoreCommitBlankNoteBacksUpThePreviousFile)
+{
+    const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
+    ASSERT_TRUE(commit(note));
+    note->setText(QStringLiteral(" \n\t\n"));
+    ASSERT_TRUE(commit(note));
+
+    EXPECT_EQ(trashedNames(), QStringList{QStringLiteral("Meeting notes.txt")});
+    EXPECT_EQ(TestSupport::readFile(trash() + QStringLiteral("/files/Meeting notes.txt")),
+              QByteArray("Meeting notes\nkeep this"));
+    EXPECT_EQ(TestSupport::readFile(inbox(QStringLiteral("Meeting notes.txt"))), QByteArray(" \n\t\n"));
+    EXPECT_FALSE(QFileInfo::exists(Folders::temporary() + QStringLiteral("/Meeting notes.txt")));
+}
+
+TEST_F(CommitTest, NoteStoreCommitBlankBackupAvoidsATakenTemporaryName)
+{
+    const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
+    ASSERT_TRUE(commit(note));
+    TestSupport::writeFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt"), "someone else's");
+    const auto log = LogCapture::install();
+    note->setText(QString());
+    note->setText(QStringLiteral(""));
+    ASSERT_TRUE(commit(note));
+    log->uninstall();
+
+    const QString stamped = QStringLiteral("Meeting notes.txt-20240315-083012250-0A1B2C3D-0000-4000-8000-");
+    ASSERT_EQ(trashedNames().size(), 1);
+    EXPECT_TRUE(trashedNames().first().startsWith(stamped)) << trashedNames().first().toStdString();
+    EXPECT_EQ(log->lines().filter(QStringLiteral("backup")),
+              QStringList{QStringLiteral("note:commitLocal backup trash/") + trashedNames().first()});
+    EXPECT_EQ(TestSupport::readFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt")), QByteArray("someone else's"));
+}
+
+TEST_F(CommitTest, NoteStoreCommitNoBackupForPlaceholderNamesOrLongerBlanks)
+{
+    const auto placeholder = newNote(QStringLiteral("short"));
+    ASSERT_TRUE(commit(placeholder));
+    ASSERT_FALSE(Note::isReadableFileName(placeholder->key()));
+    placeholder->setText(QStringLiteral("  "));
+    ASSERT_TRUE(commit(placeholder));
+
+    const auto readable = newNote(QStringLiteral("Meeting notes\nkeep this"));
+    ASSERT_TRUE(commit(readable));
+    readable->setText(QString(21, QLatin1Char(' ')));
+    ASSERT_TRUE(commit(readable));
+
+    EXPECT_TRUE(trashedNames().isEmpty());
+}
+
+TEST_F(CommitTest, NoteStoreCommitBlankBackupRunsBeforeAQueuedMove)
+{
+    const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
+    ASSERT_TRUE(commit(note));
+    note->setText(QStringLiteral("\n"));
+    const DispatchQueuePtr queue = Core::shared().fileQueue();
+    bool committed = false;
+    bool moved = false;
+    queue->async([&] { note->_commitLocalNote([&](bool ok) { committed = ok; }); });
+    queue->async([&] { moved = note->moveNoteToStorage(NoteStorageArchive); });
+    queue->sync([] {});
+
+    EXPECT_TRUE(committed);
+    EXPECT_TRUE(moved);
+    EXPECT_FALSE(QFileInfo::exists(inbox(QStringLiteral("Meeting notes.txt"))));
+    EXPECT_TRUE(QFileInfo::exists(archive(note->key())));
+    EXPECT_EQ(trashedNames().size(), 1);
+}
+
+// --- The cloud hand-off
+
+TEST_F(CommitTest, NoteStoreCommitHandsTheNoteToTheDriveWhenTheCloudIsOn)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    cloud().commitDate = QDateTime::fromSecsSinceEpoch(1710491500, Qt::UTC);
+    cloud().error = Error::make(QStringLiteral("Drive"), 7, QStringLiteral("offline"));
+    QStringList order;
+    const auto note = newNote(QStringLiteral("Meeting notes\nbody"));
+    note->commitNote([&](bool ok) { order.append(QStringLiteral("local %1").arg(ok)); },
+                     [&](const QDateTime& date) { order.append(QStringLiteral("cloud %1").arg(date.toSecsSinceEpoch())); });
+    note->commitAndCloseNote([&](bool ok) { order.append(QStringLiteral("local %1").arg(ok)); });
+
+    EXPECT_EQ(order, (QStringList{QStringLiteral("local 1"), QStringLiteral("cloud 1710491500"), QStringLiteral("local 1")}));
+    EXPECT_EQ(driveCalls(), (QStringList{QStringLiteral("commit"), QStringLiteral("commitAndClose")}));
+}
+
+TEST_F(CommitTest, NoteStoreCommitWithTheCloudOffCompletesAtOnce)
+{
+    QStringList order;
+    QDir().mkpath(inbox(QStringLiteral("Meeting notes.txt")));
+    const auto note = newNote(QStringLiteral("Meeting notes\nbody"));
+    note->setKey(QStringLiteral("Meeting notes.txt"));
+    note->commitNote([&](bool ok) { order.append(QStringLiteral("local %1").arg(ok)); },
+                     [&](const QDateTime& date) { order.append(QStringLiteral("cloud %1").arg(date.isNull())); });
+
+    // The failed local write is still the local outcome; the drive is not asked.
+    EXPECT_EQ(order, (QStringList{QStringLiteral("local 0"), QStringLiteral("cloud 1")}));
+    EXPECT_TRUE(driveCalls().isEmpty());
+}
+
+TEST_F(CommitTest, NoteStoreCommitLeavesOneRowPerKey)
+{
+    // Two rows of one key, as an interrupted older write could leave them.
+    const auto insertStale = [](const QString& key) {
+        Core::shared().syncDatabase([&](SLDatabase& db) {
+            for (int i = 0; i < 2; ++i)
+                db.executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag, mention) "
+                                                "VALUES(?, 'stale', 'stale', 'inbox', '', '')"),
+                                 key);
+        });
+    };
+    insertStale(QStringLiteral("inbox/Meeting notes.txt"));
+    insertStale(QStringLiteral("inbox/Groceries list.txt"));
+    const auto note = newNote(QStringLiteral("Meeting notes\nfresh"));
+    ASSERT_TRUE(commit(note));
+    // The rebuild writes its rows in batches, through one pass over the keys.
+    TestSupport::writeFile(inbox(QStringLiteral("Groceries list.txt")), "Groceries list\nfresh too");
+    Core::shared().buildTagLinkAndIndexFiles();
+    Core::shared().fileQueue()->sync([] {});
+
+    QStringList all = rows();
+    all.sort();
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_TRUE(all[0].startsWith(QLatin1String("inbox/Groceries list.txt|Groceries list|Groceries list fresh too|")))
+        << all[0].toStdString();
+    EXPECT_TRUE(all[1].startsWith(QLatin1String("inbox/Meeting notes.txt|Meeting notes|Meeting notes fresh|")))
+        << all[1].toStdString();
+}

@@ -1,0 +1,309 @@
+#include "CommitTestSupport.h"
+
+namespace {
+
+bool hasSideFiles(const QString& key, int storage)
+{
+    return QFileInfo::exists(Note::metaFileForKey(key, storage)) && QFileInfo::exists(Note::headerFileForKey(key, storage))
+           && QFileInfo::exists(Note::indexFileForKey(key, storage));
+}
+
+bool hasAnySideFile(const QString& key, int storage)
+{
+    return QFileInfo::exists(Note::metaFileForKey(key, storage)) || QFileInfo::exists(Note::headerFileForKey(key, storage))
+           || QFileInfo::exists(Note::indexFileForKey(key, storage));
+}
+
+bool linked(int tag, const QString& name, int storage, const QString& key)
+{
+    return QFileInfo::exists(Note::linkDirectoryForTag(tag, name, storage) + QLatin1Char('/') + key);
+}
+
+// Runs the main queue until the events hold a line starting with the prefix.
+bool waitForEvent(const CommitEvents& events, const QString& prefix)
+{
+    return DispatchQueue::runMainUntil(
+        [&] {
+            const QStringList lines = events.lines();
+            return std::any_of(lines.cbegin(), lines.cend(), [&](const QString& line) { return line.startsWith(prefix); });
+        },
+        5);
+}
+
+} // namespace
+
+// --- Move
+
+TEST_F(CommitTest, NoteStoreMoveArchivesWithSideFilesRowAndEvents)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    const auto note = newNote(QStringLiteral("Plan for spring\n#work #URGENT"));
+    note->setCreatedOn(1700000000);
+    ASSERT_TRUE(commit(note));
+    ASSERT_EQ(note->key(), QStringLiteral("Plan for spring.txt"));
+    // The archive already has a note of that name.
+    TestSupport::writeFile(archive(QStringLiteral("Plan for spring.txt")), "other");
+    Clock::setWallClock([] { return CommitNow + 100; });
+    const int before = events->lines().size();
+
+    Error error;
+    ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive, &error));
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+
+    EXPECT_EQ(note->key(), QStringLiteral("Plan for spring1.txt"));
+    EXPECT_EQ(note->storage(), NoteStorageArchive);
+    EXPECT_EQ(note->createdOn(), int64_t(CommitNow) + 100);
+    EXPECT_EQ(note->updatedOn(), int64_t(CommitNow) + 100);
+    EXPECT_FALSE(QFileInfo::exists(inbox(QStringLiteral("Plan for spring.txt"))));
+    EXPECT_EQ(TestSupport::readFile(archive(QStringLiteral("Plan for spring1.txt"))), QByteArray("Plan for spring\n#work #URGENT"));
+    EXPECT_EQ(TestSupport::readFile(archive(QStringLiteral("Plan for spring.txt"))), QByteArray("other"));
+    EXPECT_FALSE(hasAnySideFile(QStringLiteral("Plan for spring.txt"), NoteStorageInbox));
+    EXPECT_TRUE(hasSideFiles(QStringLiteral("Plan for spring1.txt"), NoteStorageArchive));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageArchive, note->key()));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive, note->key()));
+    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("archive/Plan for spring1.txt")});
+
+    EXPECT_EQ(events->lines().mid(before),
+              (QStringList{
+                  QStringLiteral("willMove 1/Plan for spring.txt>2/Plan for spring1.txt"),
+                  QStringLiteral("tagDelete urgent 4"),
+                  QStringLiteral("delete 1/Plan for spring.txt 4 urgent"),
+                  QStringLiteral("tagDelete work 4"),
+                  QStringLiteral("delete 1/Plan for spring.txt 4 work"),
+                  QStringLiteral("tagAdd urgent 4"),
+                  QStringLiteral("add 2/Plan for spring1.txt 4 urgent"),
+                  QStringLiteral("didMove 1/Plan for spring.txt>2/Plan for spring1.txt on main"),
+              }));
+    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("move")});
+    EXPECT_EQ(recordCalls(), QStringList{QStringLiteral("move")});
+}
+
+TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOne)
+{
+    const auto note = newNote(QStringLiteral("Quarterly review of the budget"));
+    note->setKey(Note::uniqueClassicKeyFromURL());
+    ASSERT_TRUE(commit(note));
+    ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
+    EXPECT_EQ(note->key(), QStringLiteral("Quarterly review of the budget.txt"));
+    EXPECT_TRUE(QFileInfo::exists(archive(note->key())));
+}
+
+TEST_F(CommitTest, NoteStoreMoveToItsOwnStorageDoesNothing)
+{
+    const auto note = newNote(QStringLiteral("Plan for spring\n#work"));
+    ASSERT_TRUE(commit(note));
+    const int before = events->lines().size();
+    EXPECT_TRUE(note->moveNoteToStorage(NoteStorageInbox));
+    EXPECT_EQ(events->lines().size(), before);
+    EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
+}
+
+TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
+{
+    const auto note = newNote(QStringLiteral("Plan for spring\n#work"));
+    ASSERT_TRUE(commit(note));
+    // A plain file where the archive folder should be: the text file cannot go there.
+    TestSupport::writeFile(documents() + QStringLiteral("/Archive"), "in the way");
+
+    Error error;
+    EXPECT_FALSE(note->moveNoteToStorage(NoteStorageArchive, &error));
+    EXPECT_FALSE(error.isNull());
+    EXPECT_EQ(note->key(), QStringLiteral("Plan for spring.txt"));
+    EXPECT_EQ(note->storage(), NoteStorageInbox);
+    EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
+    EXPECT_FALSE(hasAnySideFile(note->key(), NoteStorageArchive));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, note->key()));
+    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Plan for spring.txt")});
+    EXPECT_TRUE(driveCalls().isEmpty());
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(events->lines().filter(QStringLiteral("didMove")).isEmpty());
+}
+
+TEST_F(CommitTest, NoteStoreMoveCloudFailureStillAnnouncesTheLocalMove)
+{
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto log = LogCapture::install();
+    const auto note = newNote(QStringLiteral("Plan for spring"));
+    ASSERT_TRUE(commit(note));
+    ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+    log->uninstall();
+
+    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("move")});
+    EXPECT_TRUE(recordCalls().isEmpty());
+    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{QStringLiteral("note:move error quota")});
+}
+
+// --- Trash and delete
+
+TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrash)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    const auto note = newNote(QStringLiteral("Plan for spring\n#work @anna"));
+    ASSERT_TRUE(commit(note));
+    const int before = events->lines().size();
+    QStringList completions;
+    note->deleteNote([&](const Error& error) { completions.append(error.isNull() ? QStringLiteral("nil") : error.domain); });
+
+    EXPECT_EQ(completions, QStringList{QStringLiteral("nil")});
+    EXPECT_EQ(trashedNames(), QStringList{QStringLiteral("Plan for spring.txt")});
+    EXPECT_FALSE(QFileInfo::exists(inbox(QStringLiteral("Plan for spring.txt"))));
+    EXPECT_FALSE(hasAnySideFile(note->key(), NoteStorageInbox));
+    EXPECT_TRUE(rowKeys().isEmpty());
+    EXPECT_EQ(events->lines().mid(before), (QStringList{
+                                               QStringLiteral("tagDelete work 4"),
+                                               QStringLiteral("delete 1/Plan for spring.txt 4 work"),
+                                               QStringLiteral("tagDelete anna 5"),
+                                               QStringLiteral("delete 1/Plan for spring.txt 5 anna"),
+                                               QStringLiteral("delete 1/Plan for spring.txt 1 -"),
+                                           }));
+    // The note object still describes what was deleted.
+    EXPECT_EQ(note->key(), QStringLiteral("Plan for spring.txt"));
+    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("delete")});
+    EXPECT_EQ(recordCalls(), QStringList{QStringLiteral("delete")});
+}
+
+TEST_F(CommitTest, NoteStoreTrashPassesTheDriveErrorOn)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto note = newNote(QStringLiteral("Plan for spring"));
+    ASSERT_TRUE(commit(note));
+    Error received;
+    note->trashNote([&](const Error& error) { received = error; });
+    EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
+    EXPECT_EQ(recordCalls(), QStringList{QStringLiteral("delete")});
+}
+
+TEST_F(CommitTest, NoteStoreTrashFailureKeepsTheFileAndSkipsTheCloud)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    const auto note = newNote(QStringLiteral("Plan for spring"));
+    ASSERT_TRUE(commit(note));
+    // A plain file where the Trash folder should be: nothing can go in.
+    QDir().mkpath(QFileInfo(trash()).path());
+    TestSupport::writeFile(trash(), "not a folder");
+    const int before = events->lines().size();
+    Error received;
+    note->trashNote([&](const Error& error) { received = error; });
+
+    EXPECT_FALSE(received.isNull());
+    EXPECT_TRUE(QFileInfo::exists(inbox(note->key())));
+    EXPECT_TRUE(events->lines().mid(before).filter(QStringLiteral("delete 1/Plan for spring.txt 1")).isEmpty());
+    EXPECT_TRUE(driveCalls().isEmpty());
+    QFile::remove(trash());
+}
+
+TEST_F(CommitTest, NoteStoreTrashOfAVanishedFileStillClearsItsTraces)
+{
+    const auto note = newNote(QStringLiteral("Plan for spring\n#work"));
+    ASSERT_TRUE(commit(note));
+    QFile::remove(inbox(note->key()));
+    const int before = events->lines().size();
+    bool called = false;
+    note->_trashLocalNote([&](const Error& error) {
+        called = true;
+        EXPECT_TRUE(error.isNull());
+    });
+    EXPECT_TRUE(called);
+    EXPECT_FALSE(hasAnySideFile(note->key(), NoteStorageInbox));
+    EXPECT_TRUE(rowKeys().isEmpty());
+    EXPECT_EQ(events->lines().mid(before), (QStringList{QStringLiteral("tagDelete work 4"),
+                                                        QStringLiteral("delete 1/Plan for spring.txt 4 work")}));
+}
+
+// --- Purge
+
+TEST_F(CommitTest, NoteStorePurgeMovesEachFileToItsOwnPurgedName)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    const auto first = newNote(QStringLiteral("Plan for spring"));
+    const auto second = newNote(QStringLiteral("Plan for summer"));
+    ASSERT_TRUE(commit(first));
+    ASSERT_TRUE(commit(second));
+    Clock::setWallClock([] { return CommitNow + 60; });
+    for (const auto& note : {first, second}) {
+        bool called = false;
+        note->purgeNote([&](const Error& error) {
+            called = true;
+            EXPECT_TRUE(error.isNull());
+        });
+        EXPECT_TRUE(called);
+    }
+
+    const QDir purged(Folders::temporary() + QStringLiteral("/Purged"));
+    const QStringList names = purged.entryList(QDir::Files, QDir::Name);
+    ASSERT_EQ(names.size(), 2);
+    for (const QString& name : names) {
+        EXPECT_FALSE(Note::isReadableFileName(name)) << name.toStdString();
+        EXPECT_EQ(FileDates::modificationDate(purged.filePath(name)), int64_t(CommitNow) + 60);
+    }
+    EXPECT_FALSE(QFileInfo::exists(inbox(first->key())));
+    EXPECT_TRUE(trashedNames().isEmpty());
+    EXPECT_TRUE(rowKeys().isEmpty());
+    EXPECT_EQ(events->lines().filter(QStringLiteral(" 1 -")),
+              (QStringList{QStringLiteral("add 1/Plan for spring.txt 1 -"), QStringLiteral("add 1/Plan for summer.txt 1 -"),
+                           QStringLiteral("delete 1/Plan for spring.txt 1 -"), QStringLiteral("delete 1/Plan for summer.txt 1 -")}));
+    EXPECT_EQ(driveCalls(), (QStringList{QStringLiteral("delete"), QStringLiteral("delete")}));
+    EXPECT_EQ(recordCalls(), (QStringList{QStringLiteral("delete"), QStringLiteral("delete")}));
+}
+
+// --- Placeholder rename
+
+TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableName)
+{
+    Core::shared().setEnabledAppleCloud(true);
+    const auto note = newNote(QStringLiteral("Weekly plan review\n#work"));
+    const QString placeholder = Note::uniqueClassicKeyFromURL();
+    note->setKey(placeholder);
+    ASSERT_TRUE(commit(note));
+    const int before = events->lines().size();
+    Error received = Error::make(QStringLiteral("unset"), 1, QString());
+    note->makeReadableFileNameUsingBlock([&](const Error& error) { received = error; });
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+
+    EXPECT_TRUE(received.isNull());
+    EXPECT_EQ(note->key(), QStringLiteral("Weekly plan review.txt"));
+    EXPECT_FALSE(QFileInfo::exists(inbox(placeholder)));
+    EXPECT_FALSE(hasAnySideFile(placeholder, NoteStorageInbox));
+    EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, note->key()));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, placeholder));
+    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Weekly plan review.txt")});
+    const QStringList lines = events->lines().mid(before);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_EQ(lines.first(), QStringLiteral("willMove 1/%1>1/Weekly plan review.txt").arg(placeholder));
+    EXPECT_EQ(lines.last(), QStringLiteral("didMove 1/%1>1/Weekly plan review.txt on main").arg(placeholder));
+    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("rename")});
+}
+
+TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
+{
+    const auto note = newNote(QStringLiteral("todo"));
+    ASSERT_TRUE(commit(note));
+    const QString placeholder = note->key();
+    const int before = events->lines().size();
+    bool called = false;
+    note->makeReadableFileNameUsingBlock([&](const Error& error) {
+        called = true;
+        EXPECT_TRUE(error.isNull());
+    });
+    DispatchQueue::drainMain();
+    EXPECT_TRUE(called);
+    EXPECT_EQ(note->key(), placeholder);
+    EXPECT_TRUE(QFileInfo::exists(inbox(placeholder)));
+    EXPECT_EQ(events->lines().size(), before);
+}
+
+TEST_F(CommitTest, NoteStoreRenameCloudErrorReachesTheCompletion)
+{
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto note = newNote(QStringLiteral("Weekly plan review"));
+    note->setKey(Note::uniqueClassicKeyFromURL());
+    ASSERT_TRUE(commit(note));
+    Error received;
+    note->makeReadableFileNameUsingBlock([&](const Error& error) { received = error; });
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+    EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
+    EXPECT_EQ(note->key(), QStringLiteral("Weekly plan review.txt"));
+}

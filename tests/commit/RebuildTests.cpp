@@ -1,0 +1,159 @@
+#include "CommitTestSupport.h"
+
+#include "Store/Migrator.h"
+#include "Store/NoteIndexRebuild.h"
+
+namespace {
+
+void writeNote(int storage, const QString& key, const QByteArray& text)
+{
+    TestSupport::writeFile(Note::documentFileForKey(key, storage), text);
+}
+
+bool indexed(int storage, const QString& key)
+{
+    return QFileInfo::exists(Note::indexFileForKey(key, storage));
+}
+
+} // namespace
+
+TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotes)
+{
+    writeNote(NoteStorageInbox, QStringLiteral("Groceries.txt"), "Groceries\nmilk #home @anna");
+    writeNote(NoteStorageInbox, QStringLiteral(".DS_Store"), "junk");
+    writeNote(NoteStorageArchive, QStringLiteral("Old plan.txt"), "Old plan\n#work #URGENT");
+    // Already indexed: its text must not be read, so no row appears for it.
+    writeNote(NoteStorageInbox, QStringLiteral("Done.txt"), "Done\n#skipped");
+    TestSupport::writeFile(Note::indexFileForKey(QStringLiteral("Done.txt"), NoteStorageInbox), "");
+
+    Migrator::build();
+
+    QStringList keys = rowKeys();
+    keys.sort();
+    EXPECT_EQ(keys, (QStringList{QStringLiteral("archive/Old plan.txt"), QStringLiteral("inbox/Groceries.txt")}));
+    EXPECT_TRUE(indexed(NoteStorageInbox, QStringLiteral("Groceries.txt")));
+    EXPECT_TRUE(indexed(NoteStorageArchive, QStringLiteral("Old plan.txt")));
+    EXPECT_FALSE(indexed(NoteStorageInbox, QStringLiteral(".DS_Store")));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("skipped"))));
+    EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagMention, QStringLiteral("anna"), NoteStorageInbox)
+                                  + QStringLiteral("/Groceries.txt")));
+    EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive)
+                                  + QStringLiteral("/Old plan.txt")));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("work"))));
+    // The header is written from the text when there was none.
+    EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(QStringLiteral("Groceries.txt"), NoteStorageInbox)));
+}
+
+TEST_F(CommitTest, NoteStoreRebuildAfterTheIndexIsGoneRebuildsEveryNote)
+{
+    const auto first = newNote(QStringLiteral("Groceries list\n#home"));
+    const auto second = newNote(QStringLiteral("Spring plans\n#work"), NoteStorageArchive);
+    ASSERT_TRUE(commit(first));
+    ASSERT_TRUE(commit(second));
+    first->setText(QStringLiteral("Groceries list\n#home changed on disk"));
+    // Written behind the store's back: only a rebuild brings it into the row.
+    TestSupport::writeFile(inbox(first->key()), first->text().toUtf8());
+
+    Core::shared().buildTagLinkAndIndexFiles();
+    Core::shared().fileQueue()->sync([] {});
+    EXPECT_FALSE(rows().first().contains(QLatin1String("changed")));
+
+    QDir(caches() + QStringLiteral("/Index")).removeRecursively();
+    Core::shared().buildTagLinkAndIndexFiles();
+    Core::shared().fileQueue()->sync([] {});
+
+    const QStringList all = rows();
+    ASSERT_EQ(all.size(), 2);
+    EXPECT_TRUE(all.first().contains(QLatin1String("changed on disk"))) << all.first().toStdString();
+    EXPECT_TRUE(indexed(NoteStorageInbox, first->key()));
+    EXPECT_TRUE(indexed(NoteStorageArchive, second->key()));
+}
+
+TEST_F(CommitTest, NoteStoreRebuildWithoutAnInboxFolderDoesNothing)
+{
+    writeNote(NoteStorageArchive, QStringLiteral("Old plan.txt"), "Old plan\n#work");
+    Migrator::build();
+    EXPECT_FALSE(indexed(NoteStorageArchive, QStringLiteral("Old plan.txt")));
+    EXPECT_TRUE(rows().isEmpty());
+}
+
+TEST_F(CommitTest, NoteStoreRebuildLeavesTheFileQueueFreeBetweenBatches)
+{
+    for (int i = 0; i < 600; ++i)
+        writeNote(NoteStorageInbox, QStringLiteral("Note number %1.txt").arg(i), QByteArray("Note number ") + QByteArray::number(i));
+    Core::shared().buildTagLinkAndIndexFiles();
+    int indexedWhenOtherWorkRan = -1;
+    Core::shared().fileQueue()->async([&] {
+        indexedWhenOtherWorkRan = int(QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size());
+    });
+    // Three batches: the run ends after the third block.
+    for (int i = 0; i < 3; ++i)
+        Core::shared().fileQueue()->sync([] {});
+
+    EXPECT_GT(indexedWhenOtherWorkRan, 0);
+    EXPECT_LT(indexedWhenOtherWorkRan, 600);
+    EXPECT_EQ(QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size(), 600);
+    EXPECT_EQ(rows().size(), 600);
+}
+
+TEST_F(CommitTest, NoteStoreRebuildSkipsUnreadableNotesUntilTheyCanBeRead)
+{
+    writeNote(NoteStorageInbox, QStringLiteral("Good.txt"), "Good note");
+    QDir().mkpath(inbox(QStringLiteral("A folder.txt")));
+    NoteIndexRebuild run;
+    while (run.step()) {
+    }
+    EXPECT_TRUE(indexed(NoteStorageInbox, QStringLiteral("Good.txt")));
+    EXPECT_FALSE(indexed(NoteStorageInbox, QStringLiteral("A folder.txt")));
+    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Good.txt")});
+}
+
+// --- Migration
+
+TEST_F(CommitTest, NoteStoreMigrationRaisesTheLevelOnlyUpwards)
+{
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.removeObject(QStringLiteral("migrate"));
+    Migrator::migrateInMainThread();
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), 9);
+
+    defaults.setInteger(12, QStringLiteral("migrate"));
+    Migrator::migrateInMainThread();
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), 12);
+
+    defaults.setInteger(4, QStringLiteral("migrate"));
+    Migrator::migrateInMainThread();
+    EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), 9);
+}
+
+TEST_F(CommitTest, NoteStoreMigrationForceMakeDirectoryKeepsAPlainFileAside)
+{
+    QDir(TestSupport::home() + QStringLiteral("/migrate")).removeRecursively();
+    const QString path = TestSupport::home() + QStringLiteral("/migrate/X");
+    TestSupport::writeFile(path, "old file");
+    Migrator::forceMakeDirectory(path);
+    EXPECT_TRUE(QFileInfo(path).isDir());
+    EXPECT_TRUE(QDir(path).isEmpty());
+    EXPECT_EQ(TestSupport::readFile(path + QStringLiteral(".backup")), QByteArray("old file"));
+
+    // An existing directory stays as it is.
+    TestSupport::writeFile(path + QStringLiteral("/inside"), "kept");
+    Migrator::forceMakeDirectory(path);
+    EXPECT_EQ(TestSupport::readFile(path + QStringLiteral("/inside")), QByteArray("kept"));
+}
+
+TEST_F(CommitTest, NoteStoreMigrationCopyFileNeverOverwrites)
+{
+    QDir(TestSupport::home() + QStringLiteral("/copy")).removeRecursively();
+    const QString from = TestSupport::home() + QStringLiteral("/copy/from");
+    const QString to = TestSupport::home() + QStringLiteral("/copy/deep/to");
+    TestSupport::writeFile(from + QStringLiteral("/a.txt"), "new a");
+    TestSupport::writeFile(from + QStringLiteral("/b.txt"), "new b");
+    TestSupport::writeFile(to + QStringLiteral("/b.txt"), "old b");
+    Migrator::copyFile(QStringLiteral("a.txt"), from, to);
+    Migrator::copyFile(QStringLiteral("b.txt"), from, to);
+    Migrator::copyFile(QStringLiteral("missing.txt"), from, to);
+    EXPECT_EQ(TestSupport::readFile(to + QStringLiteral("/a.txt")), QByteArray("new a"));
+    EXPECT_EQ(TestSupport::readFile(to + QStringLiteral("/b.txt")), QByteArray("old b"));
+    EXPECT_FALSE(QFileInfo::exists(to + QStringLiteral("/missing.txt")));
+}
