@@ -167,9 +167,18 @@ public:
     bool writeTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
     // The same after reading text and header; false when the text cannot be read.
     bool buildTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
+    // The tag folders (names as on disk) that held a note's links before it
+    // is indexed again, per kind.
+    struct LinkedTags {
+        QStringList hashtags;
+        QStringList mentions;
+    };
     // The tag links of the indexing step; answers the row the step writes.
-    NoteSearchRow writeTagLinkFiles(bool manifest, Error* error = nullptr);
-    // Core's queues, database and cloud; null before the shared Core exists.
+    // With linkedBefore covering every link the note has, only those folders
+    // and the new tags' are visited; without it, every tag folder.
+    NoteSearchRow writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error = nullptr);
+    // Core's queues, database and cloud; null until Core installs itself.
+    static void setServices(NoteServices* services);
     static NoteServices* services();
 
     // --- Move, trash, purge (NoteMove.cpp), rename (NoteRename.cpp)
@@ -245,6 +254,9 @@ private:
     Fields fields() const;
     NotePtr self();
     static NoteStorageListener* relay();
+    // writeTag visiting only linkedBefore and the new tags when given.
+    bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, const QStringList* linkedBefore,
+                  Error* error);
     bool readText(const QString& path, Error* error);
     // The file's text, in whatever encoding the decoding service finds.
     static bool decodeTextFile(const QString& path, QString* text, Error* error);

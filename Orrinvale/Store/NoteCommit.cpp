@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
+
 namespace {
 
 constexpr qsizetype BlankNoteMaxLength = 20;
@@ -37,11 +39,18 @@ void backUpIntoTrash(const QString& key, const QString& document)
     Trash::moveToTrash(path);
 }
 
+std::atomic<NoteServices*> installedServices{nullptr};
+
 } // namespace
+
+void Note::setServices(NoteServices* services)
+{
+    installedServices = services;
+}
 
 NoteServices* Note::services()
 {
-    return dynamic_cast<NoteServices*>(relay());
+    return installedServices;
 }
 
 void Note::commitNote(Completion completion, CloudCompletion cloudCompletion)
@@ -128,35 +137,49 @@ void Note::commitLocalFiles(const Completion& completion)
         completion(written);
 }
 
-NoteSearchRow Note::writeTagLinkFiles(bool manifest, Error* error)
+NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)
 {
     const Fields f = fields();
     QStringList hashtags;
     QStringList mentions;
     fillHashtags(&hashtags, &mentions, f.text, true);
+    const QStringList* hashtagsBefore = linkedBefore ? &linkedBefore->hashtags : nullptr;
+    const QStringList* mentionsBefore = linkedBefore ? &linkedBefore->mentions : nullptr;
     if (f.storage == NoteStorageInbox) {
-        writeTag(NoteTagHashtag, hashtags, f.storage, manifest, error);
-        writeTag(NoteTagMention, mentions, f.storage, manifest, error);
+        writeTag(NoteTagHashtag, hashtags, f.storage, manifest, hashtagsBefore, error);
+        writeTag(NoteTagMention, mentions, f.storage, manifest, mentionsBefore, error);
     } else {
         // Archived notes appear only under all-capital tags.
         QStringList strongHashtags;
         QStringList strongMentions;
         fillHashtags(&strongHashtags, &strongMentions, f.text, false);
-        writeTag(NoteTagHashtag, strongHashtags, f.storage, manifest, error);
-        writeTag(NoteTagMention, strongMentions, f.storage, manifest, error);
+        writeTag(NoteTagHashtag, strongHashtags, f.storage, manifest, hashtagsBefore, error);
+        writeTag(NoteTagMention, strongMentions, f.storage, manifest, mentionsBefore, error);
     }
     return NoteSearchRow(f.storage, f.key, f.title, f.text, hashtags, mentions);
 }
 
 bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)
 {
-    if (key().isNull())
+    const Fields f = fields();
+    if (f.key.isNull())
         return true;
-    const NoteSearchRow row = writeTagLinkFiles(manifest, error);
+    NoteServices* const core = services();
+    // The note's row names every tag it was linked under (a superset in the
+    // archive), so only those folders need a visit. Without a row, links
+    // could be left from anywhere: every folder is visited.
+    LinkedTags before;
+    bool hasRow = false;
+    if (core)
+        core->syncDatabase([&](SLDatabase& db) {
+            hasRow = NoteSearchRow::readTags(db, NoteSearchRow::searchKey(f.storage, f.key), &before.hashtags,
+                                             &before.mentions);
+        });
+    const NoteSearchRow row = writeTagLinkFiles(manifest, hasRow ? &before : nullptr, error);
     // The marker says the row is in: written without it, the note would never
     // be indexed again.
     bool stored = false;
-    if (NoteServices* const core = services())
+    if (core)
         core->syncDatabase([&](SLDatabase& db) { stored = row.write(db); });
     if (stored)
         writeIndexFile(error);

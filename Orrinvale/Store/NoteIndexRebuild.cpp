@@ -1,6 +1,5 @@
 #include "NoteIndexRebuild.h"
 
-#include "Note.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
 
@@ -11,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 #include <dirent.h>
 
 namespace {
@@ -61,6 +61,51 @@ bool NoteIndexRebuild::openNextStorage()
     return true;
 }
 
+void NoteIndexRebuild::readTagFolders()
+{
+    tagFoldersRead_ = true;
+    for (const int kind : {NoteTagHashtag, NoteTagMention}) {
+        const auto tagsOf = [kind](Note::LinkedTags& tags) -> QStringList& {
+            return kind == NoteTagHashtag ? tags.hashtags : tags.mentions;
+        };
+        const QString kindFolder = Note::linkDirectoryForTag(kind);
+        QStringList tagFolders;
+        listFolder(kindFolder, &tagFolders, nullptr);
+        for (const QString& d : std::as_const(tagFolders)) {
+            int holding = 0;
+            bool untidy = false;
+            for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+                const QString name = Note::resourceNameForStorage(storage);
+                QStringList keys;
+                Error error;
+                if (!listFolder(kindFolder + QLatin1Char('/') + d + QLatin1Char('/') + name, &keys, &error)) {
+                    untidy = untidy || error.code != ENOENT;
+                    continue;
+                }
+                if (keys.isEmpty())
+                    untidy = true;
+                else
+                    ++holding;
+                for (const QString& key : std::as_const(keys))
+                    tagsOf(linked_[name + QLatin1Char('/') + key]).append(d);
+            }
+            if (untidy || holding == 0)
+                tagsOf(untidy_).append(d);
+        }
+    }
+}
+
+Note::LinkedTags NoteIndexRebuild::linkedTags(const QString& name)
+{
+    if (!tagFoldersRead_)
+        readTagFolders();
+    Note::LinkedTags tags = linked_.take(Note::resourceNameForStorage(storage_) + QLatin1Char('/') + name);
+    // A full pass would tidy these away at the first note; so does this one.
+    tags.hashtags += std::exchange(untidy_.hashtags, {});
+    tags.mentions += std::exchange(untidy_.mentions, {});
+    return tags;
+}
+
 bool NoteIndexRebuild::step()
 {
     if (done_)
@@ -83,7 +128,8 @@ bool NoteIndexRebuild::step()
         if (!note->restoreText())
             continue;
         note->restoreHeader();
-        rows.append(note->writeTagLinkFiles(false));
+        const Note::LinkedTags before = linkedTags(name);
+        rows.append(note->writeTagLinkFiles(false, &before));
         notes.append(std::move(note));
     }
     NoteServices* const core = Note::services();

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Note.h"
+
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -9,6 +12,8 @@
 // rows of one batch go in as one transaction, and the markers of the rows
 // that went in follow. Between batches the caller's queue is free for other
 // work. A missing or unreadable document folder ends the whole run.
+// The tag folders are read once per run, so that each note visits only the
+// folders holding its links.
 class NoteIndexRebuild {
 public:
     explicit NoteIndexRebuild(int batchSize = 250);
@@ -18,6 +23,10 @@ public:
 
 private:
     bool openNextStorage();
+    // Which tag folders hold a link of each note, and which folders a full
+    // pass would tidy away (no links left, or an empty storage folder).
+    void readTagFolders();
+    Note::LinkedTags linkedTags(const QString& name);
 
     int batchSize_;
     int storage_ = 0;
@@ -25,4 +34,8 @@ private:
     QStringList names_;
     qsizetype next_ = 0;
     QSet<QString> indexed_;
+    bool tagFoldersRead_ = false;
+    // By storage folder name and key ("Inbox/Plan.txt").
+    QHash<QString, Note::LinkedTags> linked_;
+    Note::LinkedTags untidy_;
 };

@@ -116,6 +116,21 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
     return stored;
 }
 
+bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions)
+{
+    bool found = false;
+    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, hashtag, mention FROM notes WHERE key MATCH ?"),
+                                       keyPhrase(searchKey));
+    while (rows.next()) {
+        if (rows.stringForColumnIndex(0) != searchKey)
+            continue;
+        found = true;
+        hashtags->append(rows.stringForColumnIndex(1).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        mentions->append(rows.stringForColumnIndex(2).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+    }
+    return found;
+}
+
 bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
 {
     bool ok = true;

@@ -28,6 +28,8 @@ public:
     // The rows in one transaction, after one pass over the table's keys; each
     // flag says whether that row is in.
     static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // The lower-case tags in the key's rows; false when it has no row.
+    static bool readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions);
     // Deletes every row of the search key.
     static bool remove(SLDatabase& db, const QString& searchKey);
 

@@ -11,7 +11,7 @@ class SLDatabase;
 
 // What the note store needs of the process-wide Core, which lives a layer
 // above it: the file queue, the search database and the cloud. Core provides
-// them; notes find Core as their event relay (Note::services()).
+// them and installs itself with Note::setServices().
 class NoteServices {
 public:
     using DatabaseBlock = std::function<void(SLDatabase& db)>;

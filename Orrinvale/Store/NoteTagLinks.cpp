@@ -9,13 +9,14 @@
 #include <QFileInfo>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Removes the folder when it is empty (one call, no listing: a commit passes
-// every tag folder); true when a folder is still there afterwards.
+// Removes the folder when it is empty (one call, no listing); true when a folder is still there afterwards.
 bool keepsFolder(const QString& folder)
 {
     if (::rmdir(QFile::encodeName(folder).constData()) == 0)
@@ -41,6 +42,12 @@ bool setDates(const QString& path, int64_t created, int64_t updated)
 
 bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, Error* error)
 {
+    return writeTag(tag, linkFiles, storage, manifest, nullptr, error);
+}
+
+bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest,
+                    const QStringList* linkedBefore, Error* error)
+{
     const Fields f = fields();
     const NotePtr note = self();
     NoteStorageListener* const events = relay();
@@ -52,11 +59,28 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     for (const QString& name : linkFiles)
         lower.insert(name.toLower());
 
+    // Every folder of the kind, or only those that can hold the note's link:
+    // the same steps on fewer folders, in the same order, so the events come
+    // in the order a full pass sends them.
+    QStringList tagFolders;
+    if (linkedBefore) {
+        QSet<QString> names = lower;
+        for (const QString& name : *linkedBefore)
+            names.insert(name);
+        struct stat entry;
+        for (const QString& d : std::as_const(names)) {
+            if (isSafePathComponent(d)
+                && ::lstat(QFile::encodeName(kindFolder + QLatin1Char('/') + d).constData(), &entry) == 0)
+                tagFolders.append(d);
+        }
+        std::sort(tagFolders.begin(), tagFolders.end());
+    } else {
+        tagFolders = QDir(kindFolder).entryList(QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot
+                                                    | QDir::System,
+                                                QDir::Name);
+    }
     // Keys are unique only within a storage: a link under the same key in the
     // other storage belongs to another note and stays.
-    const QStringList tagFolders = QDir(kindFolder).entryList(QDir::Dirs | QDir::Files | QDir::Hidden
-                                                                   | QDir::NoDotAndDotDot | QDir::System,
-                                                               QDir::Name);
     for (const QString& d : tagFolders) {
         const QString tagFolder = kindFolder + QLatin1Char('/') + d;
         bool removed = false;

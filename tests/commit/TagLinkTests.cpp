@@ -1,0 +1,200 @@
+// A commit and the start-up rebuild visit only the tag folders that can hold
+// the note's links. Each case runs the same work twice, once that way and once
+// visiting every tag folder of the kind, and the tag trees and events must
+// come out the same.
+#include "CommitTestSupport.h"
+
+#include "Store/Migrator.h"
+#include "Store/NoteSearchRow.h"
+
+#include <QDirIterator>
+
+#include <random>
+
+namespace {
+
+// Every entry under the tag folders: path, then size and modification date
+// of a link, the text of a spelling file; folders end in "/".
+QStringList linkTree()
+{
+    const QString root = Core::shared().cachesDirectory() + QStringLiteral("/Link");
+    QStringList entries;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo info = it.fileInfo();
+        const QString path = info.filePath().mid(root.size());
+        if (info.isDir()) {
+            entries.append(path + QLatin1Char('/'));
+            continue;
+        }
+        // A spelling file carries no dates of its own.
+        entries.append(info.fileName() == QLatin1String(".meta")
+                           ? path + QLatin1Char(' ') + QString::fromUtf8(TestSupport::readFile(info.filePath()))
+                           : QStringLiteral("%1 %2 %3").arg(path).arg(info.size()).arg(FileDates::modificationDate(info.filePath())));
+    }
+    entries.sort();
+    return entries;
+}
+
+QString linkFile(int kind, const QString& tag, int storage, const QString& key)
+{
+    return Note::linkDirectoryForTag(kind, tag, storage) + QLatin1Char('/') + key;
+}
+
+// What one run leaves: the tree and the events after every step.
+struct Outcome {
+    QList<QStringList> trees;
+    QList<QStringList> events;
+};
+
+} // namespace
+
+class TagLinkTest : public CommitTest {
+protected:
+    // Starts an empty store with a fresh event log.
+    void restart()
+    {
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        Core::shared().removeNoteStorageListener(events.get());
+        events = std::make_shared<CommitEvents>();
+        Core::shared().addNoteStorageListener(events);
+    }
+
+    void record(Outcome& outcome) const
+    {
+        outcome.trees.append(linkTree());
+        outcome.events.append(events->lines());
+    }
+};
+
+TEST_F(TagLinkTest, NoteStoreCommitVisitingTheNotesTagsMatchesVisitingEveryTag)
+{
+    // Tags that differ only in case, strong and weak spellings, non-ASCII
+    // names and names on either side of upper and lower case in code order.
+    const QStringList pool{QStringLiteral("Plan"), QStringLiteral("PLAN"), QStringLiteral("plan"),
+                           QStringLiteral("TODO"), QStringLiteral("work"), QStringLiteral("Work"),
+                           QStringLiteral("Éclair"), QStringLiteral("東京"), QStringLiteral("a1"),
+                           QStringLiteral("Zed"), QStringLiteral("_x"), QStringLiteral("B2")};
+    // Two notes share a title in different storages, so their keys match.
+    const QList<QPair<QString, int>> notes{{QStringLiteral("Weekly review notes"), NoteStorageInbox},
+                                           {QStringLiteral("Shopping list for home"), NoteStorageInbox},
+                                           {QStringLiteral("Weekly review notes"), NoteStorageArchive},
+                                           {QStringLiteral("Travel ideas for spring"), NoteStorageInbox},
+                                           {QStringLiteral("Old project outline"), NoteStorageArchive}};
+
+    const auto run = [&](bool everyFolder) {
+        restart();
+        std::mt19937 random(20240315);
+        QList<NotePtr> live;
+        for (const auto& [title, storage] : notes)
+            live.append(newNote(title, storage));
+        Outcome outcome;
+        for (int step = 0; step < 80; ++step) {
+            const NotePtr& note = live[int(random() % live.size())];
+            QString text = note->text().section(QLatin1Char('\n'), 0, 0) + QLatin1Char('\n');
+            const int count = int(random() % 5);
+            for (int i = 0; i < count; ++i) {
+                text += (random() % 3 == 0 ? QStringLiteral("@") : QStringLiteral("#")) + pool[int(random() % pool.size())]
+                        + QLatin1Char(' ');
+            }
+            note->setText(text);
+            note->setUpdatedOn(1710491412 + step);
+            // Without its row a note's previous tags are unknown, and the
+            // commit visits every folder.
+            if (everyFolder && !note->key().isNull()) {
+                Core::shared().syncDatabase([&](SLDatabase& db) {
+                    NoteSearchRow::remove(db, NoteSearchRow::searchKey(note->storage(), note->key()));
+                });
+            }
+            EXPECT_TRUE(commit(note));
+            record(outcome);
+        }
+        return outcome;
+    };
+
+    const Outcome visitingTags = run(false);
+    const Outcome visitingEvery = run(true);
+    ASSERT_EQ(visitingTags.trees.size(), visitingEvery.trees.size());
+    for (qsizetype i = 0; i < visitingTags.trees.size(); ++i) {
+        ASSERT_EQ(visitingTags.trees[i], visitingEvery.trees[i]) << "after commit " << i;
+        ASSERT_EQ(visitingTags.events[i], visitingEvery.events[i]) << "after commit " << i;
+    }
+    // The sequence did change tags: links came and went.
+    EXPECT_FALSE(visitingTags.events.last().filter(QStringLiteral("tagDelete")).isEmpty());
+    EXPECT_FALSE(visitingTags.trees.last().isEmpty());
+}
+
+TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
+{
+    const QString kindFolder = Note::linkDirectoryForTag(NoteTagHashtag);
+    const QString beta = QStringLiteral("Beta notes.txt");
+    const QString alpha = QStringLiteral("Alpha notes.txt");
+    // Unindexed notes, and tag folders left from an earlier index: links the
+    // texts no longer carry, an emptied storage folder, a folder holding only
+    // its spelling, a stray file, and links of notes the run does not touch.
+    const auto seed = [&] {
+        restart();
+        const auto write = [](int storage, const QString& key, const QByteArray& text) {
+            TestSupport::writeFile(Note::documentFileForKey(key, storage), text);
+        };
+        write(NoteStorageInbox, alpha, "Alpha notes\n#plan #home @ann");
+        write(NoteStorageInbox, beta, "Beta notes\n#work");
+        write(NoteStorageInbox, QStringLiteral("Gamma notes.txt"), "Gamma notes\n#TODO #Plan");
+        write(NoteStorageArchive, alpha, "Alpha notes\n#URGENT #plan");
+        write(NoteStorageInbox, QStringLiteral("Indexed notes.txt"), "Indexed notes\n#old");
+        TestSupport::writeFile(Note::indexFileForKey(QStringLiteral("Indexed notes.txt"), NoteStorageInbox), "");
+        for (const QString& link : {linkFile(NoteTagHashtag, QStringLiteral("home"), NoteStorageInbox, beta),
+                                    linkFile(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, alpha),
+                                    linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox, alpha),
+                                    linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox,
+                                             QStringLiteral("Indexed notes.txt")),
+                                    linkFile(NoteTagHashtag, QStringLiteral("zed"), NoteStorageArchive,
+                                             QStringLiteral("Other.txt")),
+                                    linkFile(NoteTagMention, QStringLiteral("bob"), NoteStorageInbox,
+                                             QStringLiteral("Gamma notes.txt"))})
+            TestSupport::writeFile(link, "");
+        QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("zed"), NoteStorageInbox));
+        TestSupport::writeFile(Note::metaFileForTag(NoteTagHashtag, QStringLiteral("spelling")), "Spelling");
+        TestSupport::writeFile(kindFolder + QStringLiteral("/loose"), "");
+    };
+
+    seed();
+    Migrator::build();
+    Outcome visitingLinked;
+    record(visitingLinked);
+
+    // The same notes in the order the run takes them, each visiting every folder.
+    seed();
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        const QStringList names = QDir(Note::documentDirectoryForStorage(storage))
+                                      .entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Unsorted);
+        for (const QString& name : names) {
+            if (QFileInfo::exists(Note::indexFileForKey(name, storage)))
+                continue;
+            const auto note = std::make_shared<Note>(name, storage);
+            ASSERT_TRUE(note->restoreText());
+            note->restoreHeader();
+            note->writeTagLinkFiles(false, nullptr);
+        }
+    }
+    Outcome visitingEvery;
+    record(visitingEvery);
+
+    EXPECT_EQ(visitingLinked.trees, visitingEvery.trees);
+    EXPECT_EQ(visitingLinked.events, visitingEvery.events);
+    // The stale links and untidy folders went; links of untouched notes stayed.
+    EXPECT_FALSE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("home"), NoteStorageInbox, beta)));
+    EXPECT_FALSE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox, alpha)));
+    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox,
+                                           QStringLiteral("Indexed notes.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagMention, QStringLiteral("bob"))));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("zed"), NoteStorageInbox)));
+    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("zed"), NoteStorageArchive,
+                                           QStringLiteral("Other.txt"))));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("spelling"))));
+    EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
+}
