@@ -26,6 +26,18 @@ constexpr QChar CarriageReturnHolder = QChar(0x200B);
 constexpr QChar FrameStart = QChar(0xFDD0);
 constexpr QChar FrameEnd = QChar(0xFDD1);
 
+// The document looks every inserted format up by its hash, which a format works out once and keeps;
+// comparing it with another format works it out here, so the copies made for each insertion share it.
+void primeHash(const QTextFormat& format)
+{
+    static const QTextFormat other = [] {
+        QTextFormat any(QTextFormat::CharFormat);
+        any.setProperty(QTextFormat::UserProperty, true);
+        return any;
+    }();
+    (void)(format == other);
+}
+
 bool isSeparator(const QString& text, qsizetype index)
 {
     const QChar c = text[index];
@@ -372,18 +384,22 @@ void TextView::insertMirrored(QTextCursor& cursor, TextRange range)
 {
     // New text goes in run by run with its formats, each line break as a block in its paragraph's format.
     const QString shown = mirroredText(range);
+    // The document copies what it is given, so the pieces need no copies of their own.
+    const auto piece = [&](qsizetype from, qsizetype to) {
+        return QString::fromRawData(shown.constData() + (from - range.location), to - from);
+    };
     forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
         qsizetype start = from;
         for (qsizetype i = from; i < to; ++i) {
             if (shown[i - range.location] != BlockSeparator)
                 continue;
             if (i > start)
-                cursor.insertText(shown.mid(start - range.location, i - start), format);
+                cursor.insertText(piece(start, i), format);
             cursor.insertBlock(blockFormat(i + 1), format);
             start = i + 1;
         }
         if (to > start)
-            cursor.insertText(shown.mid(start - range.location, to - start), format);
+            cursor.insertText(piece(start, to), format);
     });
 }
 
@@ -408,9 +424,17 @@ void TextView::forEachFormat(TextRange range,
                              const std::function<void(qsizetype, qsizetype, const QTextCharFormat&)>& block)
 {
     const QString& text = storage_->string();
+    // While the runs are read, one attribute set is one object: its format is found once per call.
+    QHash<QPair<const TextAttributes*, QChar>, QTextCharFormat> seen;
+    const auto format = [&](const TextAttributes& attributes, QChar fixedAdvanceCharacter = {}) {
+        const QPair<const TextAttributes*, QChar> key(&attributes, fixedAdvanceCharacter);
+        const auto found = seen.constFind(key);
+        return found != seen.cend() ? found.value()
+                                    : seen.insert(key, charFormat(attributes, fixedAdvanceCharacter)).value();
+    };
     storage_->attributedString().enumerateAttributes(range, [&](const TextAttributes& attributes, TextRange run) {
         if (!attributes.font || attributes.font->fixedAdvance <= 0) {
-            block(run.location, run.end(), charFormat(attributes));
+            block(run.location, run.end(), format(attributes));
             return;
         }
         // Each character gets the spacing that makes its advance the fixed one.
@@ -419,7 +443,7 @@ void TextView::forEachFormat(TextRange range,
             qsizetype end = start + 1;
             while (end < run.end() && text[end] == text[start])
                 ++end;
-            block(start, end, charFormat(attributes, text[start]));
+            block(start, end, format(attributes, text[start]));
             start = end;
         }
     });
@@ -440,10 +464,7 @@ void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
 {
     for (QTextBlock block = document()->findBlock(int(range.location));
          block.isValid() && block.position() <= range.end(); block = block.next()) {
-        QTextBlockFormat format = blockFormat(block.position());
-        // A stated direction spares the layout a look at the block's text each time it moves the block.
-        const QStringView text = QStringView(storage_->string()).mid(block.position(), block.length() - 1);
-        format.setLayoutDirection(text.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+        const QTextBlockFormat format = blockFormat(block.position());
         if (block.blockFormat() == format)
             continue;
         cursor.setPosition(block.position());
@@ -484,6 +505,7 @@ const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QC
         format.setFontStrikeOut(true);
     if (attributes.toolTip)
         format.setToolTip(*attributes.toolTip);
+    primeHash(format);
     return formats_.insert(key, format).value();
 }
 
@@ -495,17 +517,35 @@ QTextBlockFormat TextView::blockFormat(qsizetype position) const
         if (attributes.paragraphStyle)
             style = attributes.paragraphStyle;
     }
+    // A stated direction spares the layout a look at the block's text each time it moves the block.
+    const QString& text = storage_->string();
+    qsizetype end = std::min(position, text.size());
+    while (end < text.size() && !(isSeparator(text, end) && !(text[end] == u'\r' && end + 1 < text.size() &&
+                                                              text[end + 1] == u'\n')))
+        ++end;
+    const bool rightToLeft = QStringView(text).mid(position, end - position).isRightToLeft();
+
+    // A note has few paragraph styles, so their formats are kept, each built and hashed once.
+    for (const BlockFormat& known : blockFormats_) {
+        if (known.style == style && known.rightToLeft == rightToLeft)
+            return known.format;
+    }
     QTextBlockFormat format;
-    if (!style)
-        return format;
-    format.setLeftMargin(style->headIndent);
-    format.setTextIndent(style->firstLineHeadIndent - style->headIndent);
-    if (style->maximumLineHeight > 0 && style->minimumLineHeight == style->maximumLineHeight)
-        format.setLineHeight(style->maximumLineHeight, QTextBlockFormat::FixedHeight);
-    else if (style->minimumLineHeight > 0)
-        format.setLineHeight(style->minimumLineHeight, QTextBlockFormat::MinimumHeight);
-    else if (style->lineHeightMultiple > 0)
-        format.setLineHeight(style->lineHeightMultiple * 100, QTextBlockFormat::ProportionalHeight);
+    if (style) {
+        format.setLeftMargin(style->headIndent);
+        format.setTextIndent(style->firstLineHeadIndent - style->headIndent);
+        if (style->maximumLineHeight > 0 && style->minimumLineHeight == style->maximumLineHeight)
+            format.setLineHeight(style->maximumLineHeight, QTextBlockFormat::FixedHeight);
+        else if (style->minimumLineHeight > 0)
+            format.setLineHeight(style->minimumLineHeight, QTextBlockFormat::MinimumHeight);
+        else if (style->lineHeightMultiple > 0)
+            format.setLineHeight(style->lineHeightMultiple * 100, QTextBlockFormat::ProportionalHeight);
+    }
+    format.setLayoutDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
+    primeHash(format);
+    if (blockFormats_.size() >= 64)
+        blockFormats_.clear();
+    blockFormats_.push_back({style, rightToLeft, format});
     return format;
 }
 

@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 class TextView;
 
@@ -84,4 +85,10 @@ private:
     bool mirroring_ = false;
     bool documentAhead_ = false;
     QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
+    struct BlockFormat {
+        std::optional<ParagraphStyle> style;
+        bool rightToLeft;
+        QTextBlockFormat format;
+    };
+    mutable std::vector<BlockFormat> blockFormats_;
 };

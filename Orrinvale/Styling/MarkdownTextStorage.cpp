@@ -9,6 +9,8 @@
 namespace {
 
 const QString TodoLink = QStringLiteral("brindlewick://todo");
+// Pieces of restyled lines written at a time: few changes for a whole note, little held in between.
+constexpr size_t PendingPieces = 1024;
 
 TextRange textRange(const InlineRange& range)
 {
@@ -129,6 +131,7 @@ void MarkdownTextStorage::processEditing()
     const TextRange lines = paragraphRangeForRange(text, {start, end - start});
     parser_.enumerateParagraph(text, {lines.location, lines.length},
                                [this](const InlineRange& line, bool*) { restyleLine(textRange(line)); });
+    writePending();
     // The parser holds on to the text it read last; an empty parse lets go of it, so the next edit
     // changes the text in place instead of copying all of it.
     parser_.parseBlock(QString(), {0, 0}, [](const InlineRange&, InlineElement) {});
@@ -188,18 +191,61 @@ void MarkdownTextStorage::change(TextRange range, const std::function<void(TextA
 
 void MarkdownTextStorage::writeLine(TextRange line)
 {
-    qsizetype start = line.location;
+    if (!pending_.empty() && (line.location != pending_.back().end || pending_.size() >= PendingPieces))
+        writePending();
+    if (pending_.empty())
+        pendingStart_ = line.location;
     for (size_t i = 0; i < line_.size(); ++i) {
         // Neighbours that came out alike are written as one.
-        const TextAttributes& attributes = line_[i].attributes;
-        while (i + 1 < line_.size() && line_[i + 1].attributes == attributes)
+        while (i + 1 < line_.size() && line_[i + 1].attributes == line_[i].attributes)
             ++i;
-        const qsizetype end = line_[i].end;
-        TextRange current;
-        if (attributesAtIndex(start, &current) != attributes || current.end() < end)
-            setAttributes(attributes, {start, end - start});
+        pending_.push_back(std::move(line_[i]));
+    }
+}
+
+void MarkdownTextStorage::writePending()
+{
+    if (pending_.empty())
+        return;
+    current_.clear();
+    const qsizetype pendingEnd = std::min(pending_.back().end, length());
+    attributedString().enumerateAttributes({pendingStart_, pendingEnd - pendingStart_},
+                                           [this](const TextAttributes& attributes, TextRange run) {
+                                               current_.emplace_back(run.end(), &attributes);
+                                           });
+    // A piece is written when a unit of it has other attributes (an empty piece: when the unit at its
+    // start has); the text keeps the pieces before the first and after the last such piece.
+    static const TextAttributes none;
+    size_t first = pending_.size();
+    size_t last = 0;
+    size_t run = 0;
+    qsizetype start = pendingStart_;
+    for (size_t i = 0; i < pending_.size(); ++i) {
+        const qsizetype end = pending_[i].end;
+        while (run < current_.size() && current_[run].first <= start)
+            ++run;
+        bool differs = false;
+        for (size_t j = run;; ++j) {
+            const TextAttributes& have = j < current_.size() ? *current_[j].second : none;
+            if (have != pending_[i].attributes) {
+                differs = true;
+                break;
+            }
+            if (j >= current_.size() || current_[j].first >= end)
+                break;
+        }
+        if (differs) {
+            first = std::min(first, i);
+            last = i;
+        }
         start = end;
     }
+    if (first < pending_.size()) {
+        const qsizetype from = first == 0 ? pendingStart_ : pending_[first - 1].end;
+        setAttributeRuns({from, pending_[last].end - from},
+                         std::span<const LineRun>(pending_).subspan(first, last - first + 1));
+    }
+    pending_.clear();
 }
 
 void MarkdownTextStorage::styleElement(TextRange range, InlineElement element, TextRange line)

@@ -87,18 +87,18 @@ protected:
 
 private:
     // A stretch of the line being restyled that has one set of attributes, up to `end`.
-    struct LineRun {
-        qsizetype end;
-        TextAttributes attributes;
-    };
+    using LineRun = AttributedString::AttributeRun;
 
     void restyleLine(TextRange line);
     void styleElement(TextRange range, InlineElement element, TextRange line);
     void styleTag(TextRange range, const QString& host);
     // Changes the attributes of the line being restyled over the range (clipped to the line).
     void change(TextRange range, const std::function<void(TextAttributes&)>& edit);
-    // Writes the restyled line into the text where it differs from what the text has.
+    // Queues the restyled line, its alike neighbours joined, for writePending().
     void writeLine(TextRange line);
+    // Writes the queued lines into the text, from the first piece that differs from what the text has
+    // to the last, in one change.
+    void writePending();
 
     const TextMetrics& metrics_;
     double lineHeightMultiple_ = double(1.4f);
@@ -114,4 +114,8 @@ private:
     // not change costs no edits and reports no change.
     std::vector<LineRun> line_;
     qsizetype lineStart_ = 0;
+    // Restyled lines waiting to be written, which follow each other from pendingStart_.
+    std::vector<LineRun> pending_;
+    qsizetype pendingStart_ = 0;
+    std::vector<std::pair<qsizetype, const TextAttributes*>> current_; // the text's runs, by end
 };

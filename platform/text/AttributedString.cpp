@@ -392,6 +392,26 @@ void AttributedString::setAttributes(const TextAttributes& attributes, TextRange
         splice(range.location, range.end(), {Run{uint32_t(range.length), intern(attributes)}});
 }
 
+void AttributedString::setAttributeRuns(TextRange range, std::span<const AttributeRun> runs)
+{
+    range = clipped(range);
+    std::vector<Run> pieces;
+    qsizetype start = range.location;
+    for (const AttributeRun& run : runs) {
+        const qsizetype end = std::min(run.end, range.end());
+        if (end <= start)
+            continue;
+        const uint32_t id = intern(run.attributes);
+        if (!pieces.empty() && pieces.back().id == id)
+            pieces.back().length += uint32_t(end - start);
+        else
+            pieces.push_back({uint32_t(end - start), id});
+        start = end;
+    }
+    if (start > range.location)
+        splice(range.location, start, pieces);
+}
+
 void AttributedString::addAttributes(const TextAttributes& attributes, TextRange range)
 {
     transform(range, [&](const TextAttributes& old) -> std::optional<TextAttributes> {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 // Characters with attributes, stored compactly: each distinct attribute set is
@@ -40,6 +41,15 @@ public:
     // Sets the attributes present in `attributes`, keeping the others.
     void addAttributes(const TextAttributes& attributes, TextRange range);
     void removeAttributes(TextAttributes::Keys keys, TextRange range);
+
+    // A stretch of attributes that ends at `end`, a text index.
+    struct AttributeRun {
+        qsizetype end;
+        TextAttributes attributes;
+    };
+    // Gives the range the attributes of the runs, which follow each other from the range's start (units
+    // past the last run keep theirs). One splice however many runs: styling a whole text is one pass.
+    void setAttributeRuns(TextRange range, std::span<const AttributeRun> runs);
 
     TextRange clipped(TextRange range) const;
     qsizetype runCount() const;

@@ -16,6 +16,13 @@ void TextStorage::setAttributes(const TextAttributes& attributes, TextRange rang
     edited(EditedAttributes, range, 0);
 }
 
+void TextStorage::setAttributeRuns(TextRange range, std::span<const AttributedString::AttributeRun> runs)
+{
+    range = text_.clipped(range);
+    text_.setAttributeRuns(range, runs);
+    edited(EditedAttributes, range, 0);
+}
+
 void TextStorage::addAttributes(const TextAttributes& attributes, TextRange range)
 {
     range = text_.clipped(range);

@@ -45,6 +45,7 @@ public:
     // Ranges past the end are clipped to the text.
     void replaceCharacters(TextRange range, const QString& string);
     void setAttributes(const TextAttributes& attributes, TextRange range);
+    void setAttributeRuns(TextRange range, std::span<const AttributedString::AttributeRun> runs);
     void addAttributes(const TextAttributes& attributes, TextRange range);
     void removeAttributes(TextAttributes::Keys keys, TextRange range);
 

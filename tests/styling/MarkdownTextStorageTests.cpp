@@ -404,6 +404,50 @@ TEST_F(Styling, RandomEditsKeepTheCharactersAndMatchAFreshStyle)
         ASSERT_EQ(storage.attributesAtIndex(i), fresh.attributesAtIndex(i)) << i;
 }
 
+TEST_F(Styling, StylingALongTextAtOnceMatchesStylingItLineByLine)
+{
+    // Long enough that one pass writes its lines in several batches.
+    const QStringList pieces = {"# ", "**", "*", "_", "~~", "`", "- ", "[ ] ", "#TAG", "@who", "> ", "1. ",
+                                "word ", "é", "\U0001F600", "http://x.y/z ", "&lt;", "\r\n", "\r"};
+    QRandomGenerator random(21);
+    QStringList lines;
+    for (int i = 0; i < 3000; ++i) {
+        QString line;
+        for (int n = random.bounded(0, 8); n > 0; --n)
+            line += pieces[random.bounded(int(pieces.size()))];
+        lines << line + u'\n';
+    }
+    setText(lines.join(QString()));
+    EXPECT_EQ(recorder.last, (TextRange{0, storage.length()}));
+    ASSERT_GT(storage.attributedString().runCount(), 4 * 1024);
+
+    MarkdownTextStorage byLine(metrics);
+    byLine.setMainFont(storage.mainFont());
+    byLine.setBoldFont(storage.boldFont());
+    byLine.setItalicFont(storage.italicFont());
+    byLine.setBoldItalicFont(storage.boldItalicFont());
+    byLine.setCodeFont(storage.codeFont());
+    byLine.setSymbolFont(storage.symbolFont());
+    byLine.setLineHeight(1.26);
+    byLine.setMainColor(Main);
+    byLine.setSymbolColor(Symbol);
+    byLine.setListColor(List);
+    byLine.setCodeColor(Code);
+    byLine.reloadAttributes();
+    for (const QString& line : lines)
+        byLine.replaceCharacters({byLine.length(), 0}, line);
+    ASSERT_EQ(byLine.string(), storage.string());
+    qsizetype covered = 0;
+    storage.attributedString().enumerateAttributes({0, storage.length()}, [&](const TextAttributes& attributes,
+                                                                              TextRange run) {
+        TextRange other;
+        ASSERT_EQ(byLine.attributesAtIndex(run.location, &other), attributes) << run.location;
+        ASSERT_EQ(other, run);
+        covered = run.end();
+    });
+    EXPECT_EQ(covered, storage.length());
+}
+
 TEST_F(Styling, StylingOperationsReplaceTheirAttribute)
 {
     setText("plain words\n");

@@ -306,3 +306,30 @@ TEST_F(StylingView, RandomEditsKeepTheMirrorEqual)
     }
     EXPECT_GT(reference.size(), 100);
 }
+
+TEST_F(StylingView, BlocksStateTheirDirectionFromTheStart)
+{
+    // Opened in one piece or edited line by line, every block states the direction of its text.
+    const QString text = QStringLiteral("left to right\n\u05E9\u05DC\u05D5\u05DD world\r\n- item\r\n\n\u0627\u0644\u0639\u0631\u0628\u064A\u0629");
+    MarkdownTextStorage opened;
+    applyEditorLook(opened, 0, 16, 0);
+    opened.replaceCharacters({0, 0}, text);
+    TextView other;
+    applyEditorLook(opened, 0, 16, 0, &other);
+    other.setTextStorage(&opened);
+    setText(text);
+    storage.replaceCharacters({0, 0}, "x");
+    storage.replaceCharacters({0, 1}, QString());
+
+    const QList<Qt::LayoutDirection> expected = {Qt::LeftToRight, Qt::RightToLeft, Qt::LeftToRight,
+                                                 Qt::LeftToRight, Qt::RightToLeft};
+    for (QTextDocument* document : {other.document(), view.document()}) {
+        ASSERT_EQ(document->blockCount(), expected.size());
+        int n = 0;
+        for (QTextBlock block = document->firstBlock(); block.isValid(); block = block.next(), ++n)
+            EXPECT_EQ(block.blockFormat().layoutDirection(), expected[n]) << n;
+    }
+    for (QTextBlock a = other.document()->firstBlock(), b = view.document()->firstBlock(); a.isValid();
+         a = a.next(), b = b.next())
+        EXPECT_EQ(a.blockFormat(), b.blockFormat());
+}

@@ -215,3 +215,55 @@ TEST(Text, ParagraphRangeCoversWholeLinesWithTheirTerminators)
     EXPECT_EQ(paragraphRangeForRange(QStringLiteral("a\n"), {2, 0}), (TextRange{2, 0}));
     EXPECT_EQ(paragraphRangeForRange(text, {-3, 200}), (TextRange{0, 16}));
 }
+
+TEST(Text, AttributeRunsAgreeWithPerUnitModel)
+{
+    std::mt19937 random(20261207);
+    AttributedString text;
+    NaiveText naive;
+    QString initial;
+    for (int i = 0; i < 4000; ++i)
+        initial += QChar(u'a' + char16_t(random() % 26));
+    text.replaceCharacters({0, 0}, initial);
+    naive.replace({0, 0}, initial);
+
+    for (int step = 0; step < 300; ++step) {
+        // Runs from the range's start, some alike side by side, some empty, the last often past the range.
+        const TextRange range = randomRange(random, text.length(), step % 10 == 0 ? 4000 : 300);
+        std::vector<AttributedString::AttributeRun> runs;
+        qsizetype end = range.location;
+        while (end < range.end() + 20) {
+            end += qsizetype(random() % 12);
+            const TextAttributes attributes = random() % 5 == 0 ? TextAttributes() : randomAttributes(random);
+            runs.push_back({end, attributes});
+            if (random() % 4 == 0)
+                runs.push_back({end + qsizetype(random() % 5), attributes});
+            end = runs.back().end;
+        }
+        text.setAttributeRuns(range, runs);
+        qsizetype start = range.location;
+        for (const AttributedString::AttributeRun& run : runs) {
+            const qsizetype to = std::min(run.end, range.end());
+            if (to > start)
+                naive.change({start, to - start}, [&](const TextAttributes&) { return run.attributes; });
+            start = std::max(start, to);
+        }
+
+        qsizetype covered = 0;
+        text.enumerateAttributes({0, text.length()}, [&](const TextAttributes& attributes, TextRange piece) {
+            ASSERT_EQ(piece.location, covered) << "step " << step;
+            ASSERT_EQ(naive.longestRun(piece.location), piece) << "step " << step;
+            for (qsizetype i = piece.location; i < piece.end(); ++i)
+                ASSERT_EQ(attributes, naive.attributes[size_t(i)]) << "step " << step << " index " << i;
+            covered = piece.end();
+        });
+        ASSERT_EQ(covered, naive.text.size());
+        QSet<TextAttributes> inUse;
+        for (const TextAttributes& attributes : naive.attributes) {
+            if (!attributes.isEmpty())
+                inUse.insert(attributes);
+        }
+        ASSERT_EQ(text.attributeSetCount() - 1, inUse.size()) << "step " << step;
+    }
+    EXPECT_GT(text.runCount(), 256) << "the test should span several chunks";
+}
