@@ -1,49 +1,27 @@
 #include "ConsoleCapture.h"
-#include "SLDatabase.h"
 #include "SLStatement.h"
-#include "TestSupport.h"
 
 #include <QDir>
 #include <QFileInfo>
-
-#include <gtest/gtest.h>
-
-#include <chrono>
-
-namespace {
-
-std::shared_ptr<SLDatabase> openMemory()
-{
-    auto db = SLDatabase::databaseWithPath();
-    EXPECT_TRUE(db->open());
-    return db;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point start)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-} // namespace
 
 TEST(Database, NullPathIsInMemoryEmptyPathIsTemporaryFile)
 {
     auto memory = SLDatabase::databaseWithPath(QString());
     EXPECT_EQ(memory->sqlitePath(), QByteArray(":memory:"));
     ASSERT_TRUE(memory->open());
-    EXPECT_EQ(memory->stringForQuery(QStringLiteral("pragma journal_mode")), QStringLiteral("memory"));
+    EXPECT_EQ(memory->stringForQuery("pragma journal_mode"), "memory");
 
-    auto temporary = SLDatabase::databaseWithPath(QStringLiteral(""));
+    auto temporary = SLDatabase::databaseWithPath("");
     EXPECT_EQ(temporary->sqlitePath(), QByteArray(""));
     ASSERT_TRUE(temporary->open());
-    EXPECT_EQ(temporary->stringForQuery(QStringLiteral("pragma journal_mode")), QStringLiteral("delete"));
-    EXPECT_TRUE(temporary->executeUpdate(QStringLiteral("create table t(a)")));
+    EXPECT_EQ(temporary->stringForQuery("pragma journal_mode"), "delete");
+    EXPECT_TRUE(temporary->executeUpdate("create table t(a)"));
 
-    const QString path = TestSupport::home() + QStringLiteral("/file.sqlite");
+    const QString path = TestSupport::home() + "/file.sqlite";
     auto file = SLDatabase::databaseWithPath(path);
     EXPECT_EQ(file->databasePath(), path);
     ASSERT_TRUE(file->open());
-    EXPECT_TRUE(file->executeUpdate(QStringLiteral("create table t(a)")));
+    EXPECT_TRUE(file->executeUpdate("create table t(a)"));
     EXPECT_TRUE(QFileInfo::exists(path));
     EXPECT_TRUE(file->close());
     EXPECT_EQ(file->sqliteHandle(), nullptr);
@@ -53,52 +31,52 @@ TEST(Database, ClosedConnectionRefusesStatements)
 {
     auto db = SLDatabase::databaseWithPath();
     ConsoleCapture console;
-    EXPECT_FALSE(db->executeUpdate(QStringLiteral("create table t(a)")));
-    SLResultSet rs = db->executeQuery(QStringLiteral("select 1"));
+    EXPECT_FALSE(db->executeUpdate("create table t(a)"));
+    SLResultSet rs = db->executeQuery("select 1");
     EXPECT_TRUE(rs.isNull());
     EXPECT_FALSE(rs.next());
     EXPECT_EQ(db->changes(), 0);
-    EXPECT_EQ(console.text().count(QStringLiteral("The SLDatabase %1 is not open.").arg(db->description())), 3);
+    EXPECT_EQ(console.text().count(QString("The SLDatabase %1 is not open.").arg(db->description())), 3);
 }
 
 TEST(Database, FailedOpenKeepsErrorAndRetriesNextTime)
 {
-    const QString folder = TestSupport::home() + QStringLiteral("/missing-folder");
-    auto db = SLDatabase::databaseWithPath(folder + QStringLiteral("/search.sqlite"));
+    const QString folder = TestSupport::home() + "/missing-folder";
+    auto db = SLDatabase::databaseWithPath(folder + "/search.sqlite");
     {
         ConsoleCapture console;
         EXPECT_FALSE(db->open());
-        EXPECT_TRUE(console.text().contains(QStringLiteral("error opening!: 14")));
+        EXPECT_TRUE(console.text().contains("error opening!: 14"));
     }
     EXPECT_EQ(db->sqliteHandle(), nullptr);
     EXPECT_EQ(db->lastErrorCode(), SQLITE_CANTOPEN);
-    EXPECT_EQ(db->lastErrorMessage(), QStringLiteral("unable to open database file"));
+    EXPECT_EQ(db->lastErrorMessage(), "unable to open database file");
     EXPECT_TRUE(db->hadError());
     EXPECT_EQ(db->lastError().code, SQLITE_CANTOPEN);
 
     ASSERT_TRUE(QDir().mkpath(folder));
     ASSERT_TRUE(db->open());
     EXPECT_FALSE(db->hadError());
-    EXPECT_TRUE(db->executeUpdate(QStringLiteral("create table t(a)")));
+    EXPECT_TRUE(db->executeUpdate("create table t(a)"));
     EXPECT_TRUE(db->open()) << "a second open of an open connection answers at once";
 }
 
 TEST(Database, CloseFinalizesLeakedStatementsAndOpenResultSets)
 {
     auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("create table t(a)")));
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("insert into t values(1)")));
+    ASSERT_TRUE(db->executeUpdate("create table t(a)"));
+    ASSERT_TRUE(db->executeUpdate("insert into t values(1)"));
     sqlite3_stmt* leaked = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db->sqliteHandle(), "select a from t", -1, &leaked, nullptr), SQLITE_OK);
-    SLResultSet rs = db->executeQuery(QStringLiteral("select a from t"));
+    SLResultSet rs = db->executeQuery("select a from t");
     ASSERT_TRUE(rs.next());
     EXPECT_TRUE(db->hasOpenResultSets());
 
     ConsoleCapture console;
     EXPECT_TRUE(db->close());
     const QString log = console.text();
-    EXPECT_EQ(log.count(QStringLiteral("Closing leaked statement")), 1) << qPrintable(log);
-    EXPECT_FALSE(log.contains(QStringLiteral("error closing!")));
+    EXPECT_EQ(log.count("Closing leaked statement"), 1) << qPrintable(log);
+    EXPECT_FALSE(log.contains("error closing!"));
     EXPECT_EQ(db->sqliteHandle(), nullptr);
     EXPECT_FALSE(db->hasOpenResultSets());
     EXPECT_FALSE(rs.next());
@@ -106,60 +84,60 @@ TEST(Database, CloseFinalizesLeakedStatementsAndOpenResultSets)
 
     // The connection opens again after a close.
     ASSERT_TRUE(db->open());
-    EXPECT_TRUE(db->executeUpdate(QStringLiteral("create table t(a)")));
+    EXPECT_TRUE(db->executeUpdate("create table t(a)"));
 }
 
 TEST(Database, HadErrorAndErrorObjects)
 {
     auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("create table t(a unique)")));
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("insert into t values(1)")));
+    ASSERT_TRUE(db->executeUpdate("create table t(a unique)"));
+    ASSERT_TRUE(db->executeUpdate("insert into t values(1)"));
     EXPECT_FALSE(db->hadError());
 
     ConsoleCapture console;
     Error error;
-    EXPECT_FALSE(db->executeUpdateWithErrorAndBindings(QStringLiteral("insert into t values(?)"), &error, 1));
+    EXPECT_FALSE(db->executeUpdateWithErrorAndBindings("insert into t values(?)", &error, 1));
     EXPECT_TRUE(db->hadError());
     EXPECT_EQ(db->lastErrorCode(), SQLITE_CONSTRAINT);
     const Error last = db->lastError();
-    EXPECT_EQ(last.domain, QStringLiteral("SLDatabase"));
+    EXPECT_EQ(last.domain, "SLDatabase");
     EXPECT_EQ(last.code, SQLITE_CONSTRAINT);
     EXPECT_EQ(last.localizedDescription(), db->lastErrorMessage());
 
     // A statement that cannot be prepared fills the error out-parameter.
-    EXPECT_FALSE(db->executeUpdateWithErrorAndBindings(QStringLiteral("insert into nowhere values(1)"), &error));
-    EXPECT_EQ(error.domain, QStringLiteral("SLDatabase"));
+    EXPECT_FALSE(db->executeUpdateWithErrorAndBindings("insert into nowhere values(1)", &error));
+    EXPECT_EQ(error.domain, "SLDatabase");
     EXPECT_EQ(error.code, SQLITE_ERROR);
-    EXPECT_EQ(error.localizedDescription(), QStringLiteral("no such table: nowhere"));
+    EXPECT_EQ(error.localizedDescription(), "no such table: nowhere");
     const QString log = console.text();
-    EXPECT_TRUE(log.contains(QStringLiteral("DB Error: 1 \"no such table: nowhere\"")));
-    EXPECT_TRUE(log.contains(QStringLiteral("DB Query: insert into nowhere values(1)")));
-    EXPECT_TRUE(log.contains(QStringLiteral("DB Path: ")));
-    EXPECT_TRUE(db->executeUpdate(QStringLiteral("insert into t values(2)")));
+    EXPECT_TRUE(log.contains("DB Error: 1 \"no such table: nowhere\""));
+    EXPECT_TRUE(log.contains("DB Query: insert into nowhere values(1)"));
+    EXPECT_TRUE(log.contains("DB Path: "));
+    EXPECT_TRUE(db->executeUpdate("insert into t values(2)"));
 }
 
 TEST(Database, BusyHandlerWaitsForItsIntervalOnly)
 {
-    const QString path = TestSupport::home() + QStringLiteral("/busy.sqlite");
+    const QString path = TestSupport::home() + "/busy.sqlite";
     auto holder = SLDatabase::databaseWithPath(path);
     auto waiter = SLDatabase::databaseWithPath(path);
     ASSERT_TRUE(holder->open());
     ASSERT_TRUE(waiter->open());
-    ASSERT_TRUE(holder->executeUpdate(QStringLiteral("create table t(a)")));
+    ASSERT_TRUE(holder->executeUpdate("create table t(a)"));
     ASSERT_TRUE(holder->beginTransaction());
     EXPECT_TRUE(holder->inTransaction());
-    ASSERT_TRUE(holder->executeUpdate(QStringLiteral("insert into t values(1)")));
+    ASSERT_TRUE(holder->executeUpdate("insert into t values(1)"));
 
     ConsoleCapture console;
     waiter->setMaxBusyRetryTimeInterval(0);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(waiter->executeUpdate(QStringLiteral("insert into t values(2)")));
+    EXPECT_FALSE(waiter->executeUpdate("insert into t values(2)"));
     EXPECT_LT(secondsSince(start), 0.25);
     EXPECT_EQ(waiter->lastErrorCode(), SQLITE_BUSY);
 
     waiter->setMaxBusyRetryTimeInterval(0.3);
     start = std::chrono::steady_clock::now();
-    EXPECT_FALSE(waiter->executeUpdate(QStringLiteral("insert into t values(3)")));
+    EXPECT_FALSE(waiter->executeUpdate("insert into t values(3)"));
     const double waited = secondsSince(start);
     EXPECT_GE(waited, 0.3);
     EXPECT_LT(waited, 2.0);
@@ -167,8 +145,8 @@ TEST(Database, BusyHandlerWaitsForItsIntervalOnly)
 
     ASSERT_TRUE(holder->commit());
     EXPECT_FALSE(holder->inTransaction());
-    EXPECT_TRUE(waiter->executeUpdate(QStringLiteral("insert into t values(4)")));
-    EXPECT_EQ(waiter->intForQuery(QStringLiteral("select count(*) from t")), 2);
+    EXPECT_TRUE(waiter->executeUpdate("insert into t values(4)"));
+    EXPECT_EQ(waiter->intForQuery("select count(*) from t"), 2);
 }
 
 TEST(Database, NullDatabaseDoesNothingQuietly)
@@ -176,16 +154,16 @@ TEST(Database, NullDatabaseDoesNothingQuietly)
     auto db = SLDatabase::nullDatabase();
     ConsoleCapture console;
     EXPECT_FALSE(db->open());
-    EXPECT_FALSE(db->executeUpdate(QStringLiteral("create table t(a)")));
-    SLResultSet rs = db->executeQuery(QStringLiteral("select ?"), QStringLiteral("x"));
+    EXPECT_FALSE(db->executeUpdate("create table t(a)"));
+    SLResultSet rs = db->executeQuery("select ?", "x");
     EXPECT_FALSE(rs.next());
     EXPECT_TRUE(rs.stringForColumnIndex(0).isNull());
     EXPECT_EQ(db->changes(), 0);
     EXPECT_EQ(db->lastInsertRowId(), 0);
-    EXPECT_TRUE(db->stringForQuery(QStringLiteral("select 1")).isNull());
-    EXPECT_FALSE(db->tableExists(QStringLiteral("t")));
+    EXPECT_TRUE(db->stringForQuery("select 1").isNull());
+    EXPECT_FALSE(db->tableExists("t"));
     EXPECT_FALSE(db->goodConnection());
-    EXPECT_FALSE(db->validateSQL(QStringLiteral("select 1")));
+    EXPECT_FALSE(db->validateSQL("select 1"));
     EXPECT_TRUE(db->close());
     EXPECT_TRUE(console.text().isEmpty());
 }
@@ -193,17 +171,17 @@ TEST(Database, NullDatabaseDoesNothingQuietly)
 TEST(Database, InUseGuardCatchesReentryFromAFunction)
 {
     auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("create table t(a)")));
+    ASSERT_TRUE(db->executeUpdate("create table t(a)"));
     bool innerResult = true;
-    db->makeFunctionNamed(QStringLiteral("twice"), 1, [&](sqlite3_context* context, int, sqlite3_value** argv) {
-        innerResult = db->executeUpdate(QStringLiteral("insert into t values(99)"));
+    db->makeFunctionNamed("twice", 1, [&](sqlite3_context* context, int, sqlite3_value** argv) {
+        innerResult = db->executeUpdate("insert into t values(99)");
         sqlite3_result_int64(context, 2 * sqlite3_value_int64(argv[0]));
     });
     ConsoleCapture console;
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("insert into t values(twice(?))"), 21));
+    ASSERT_TRUE(db->executeUpdate("insert into t values(twice(?))", 21));
     EXPECT_FALSE(innerResult);
-    EXPECT_TRUE(console.text().contains(QStringLiteral("The SLDatabase %1 is currently in use.").arg(db->description())));
-    EXPECT_EQ(db->intForQuery(QStringLiteral("select group_concat(a) from t")), 42);
+    EXPECT_TRUE(console.text().contains(QString("The SLDatabase %1 is currently in use.").arg(db->description())));
+    EXPECT_EQ(db->intForQuery("select group_concat(a) from t"), 42);
 }
 
 TEST(Database, VersionAndRetiredOperations)
@@ -215,8 +193,8 @@ TEST(Database, VersionAndRetiredOperations)
     EXPECT_EQ(db->busyRetryTimeout(), -1);
     db->setBusyRetryTimeout(5);
     EXPECT_EQ(db->maxBusyRetryTimeInterval(), 2.0);
-    EXPECT_FALSE(db->setKey(QStringLiteral("secret")));
+    EXPECT_FALSE(db->setKey("secret"));
     const QString log = console.text();
-    EXPECT_TRUE(log.contains(QStringLiteral("SLDB: busyRetryTimeout no longer works, please use maxBusyRetryTimeInterval")));
-    EXPECT_TRUE(log.contains(QStringLiteral("SLDB: setBusyRetryTimeout does nothing, please use setMaxBusyRetryTimeInterval:")));
+    EXPECT_TRUE(log.contains("SLDB: busyRetryTimeout no longer works, please use maxBusyRetryTimeInterval"));
+    EXPECT_TRUE(log.contains("SLDB: setBusyRetryTimeout does nothing, please use setMaxBusyRetryTimeInterval:"));
 }

@@ -2,33 +2,12 @@
 #include "Dispatch.h"
 #include "SLDatabasePool.h"
 #include "SLDatabasePoolDelegate.h"
-#include "TestSupport.h"
-
-#include <QFile>
-
-#include <gtest/gtest.h>
 
 #include <barrier>
 #include <stdexcept>
 #include <thread>
 
 namespace {
-
-std::shared_ptr<SLDatabasePool> poolWithTable(const char* name)
-{
-    const QString path = TestSupport::home() + QStringLiteral("/") + QLatin1String(name) + QStringLiteral(".sqlite");
-    QFile::remove(path);
-    auto pool = SLDatabasePool::databasePoolWithPath(path);
-    pool->inDatabase([](SLDatabase& db) { EXPECT_TRUE(db.executeUpdate(QStringLiteral("create table t(a)"))); });
-    return pool;
-}
-
-int rowCount(SLDatabasePool& pool)
-{
-    int count = -1;
-    pool.inDatabase([&](SLDatabase& db) { count = db.intForQuery(QStringLiteral("select count(*) from t")); });
-    return count;
-}
 
 struct Counts {
     uint64_t in, out, open;
@@ -108,18 +87,18 @@ TEST(Database, PoolStopsAtItsMaximum)
             EXPECT_EQ(counts(*pool), (Counts {0, 2, 2}));
             pool->inDatabase([&](SLDatabase& third) {
                 thirdHadHandle = third.sqliteHandle() != nullptr;
-                EXPECT_FALSE(third.executeUpdate(QStringLiteral("create table t(a)")));
+                EXPECT_FALSE(third.executeUpdate("create table t(a)"));
             });
         });
     });
     EXPECT_FALSE(thirdHadHandle);
-    EXPECT_TRUE(console.text().contains(QStringLiteral("Maximum number of databases (2) has already been reached!")));
+    EXPECT_TRUE(console.text().contains("Maximum number of databases (2) has already been reached!"));
     EXPECT_EQ(counts(*pool), (Counts {2, 0, 2}));
 }
 
 TEST(Database, PoolRunsBlocksOnDifferentConnectionsAtOnce)
 {
-    auto pool = poolWithTable("concurrent");
+    auto pool = withTable(SLDatabasePool::databasePoolWithPath, "concurrent");
     // Both blocks must be inside the pool at the same time to pass the barrier.
     std::barrier meet(2);
     uint64_t outWhileBothRan = 0;
@@ -129,7 +108,7 @@ TEST(Database, PoolRunsBlocksOnDifferentConnectionsAtOnce)
             if (value == 1)
                 outWhileBothRan = pool->countOfCheckedOutDatabases();
             meet.arrive_and_wait();
-            EXPECT_TRUE(db.executeUpdate(QStringLiteral("insert into t values (?)"), value));
+            EXPECT_TRUE(db.executeUpdate("insert into t values (?)", value));
         });
     };
     std::thread a(work, 1);
@@ -163,10 +142,7 @@ TEST(Database, PoolDelegateIsAskedEveryTimeAndRefusedConnectionsLeave)
     EXPECT_EQ(counts(*pool), (Counts {0, 0, 0}));
 
     delegate->refusals = 1000;
-    bool ranBlock = false;
-    EXPECT_FALSE(pool->inTransaction([&](SLDatabase&, bool&) { ranBlock = true; }));
-    EXPECT_TRUE(pool->inSavePoint([&](SLDatabase&, bool&) { ranBlock = true; }).has_value());
-    EXPECT_FALSE(ranBlock);
+    expectTransactionBlocksSkipped(*pool);
     EXPECT_EQ(counts(*pool), (Counts {0, 0, 0}));
 
     // Not retained: once its owner lets go, connections are handed out unasked.
@@ -178,7 +154,7 @@ TEST(Database, PoolDelegateIsAskedEveryTimeAndRefusedConnectionsLeave)
 
 TEST(Database, PoolThatCannotOpenHandsOutTheNullDatabase)
 {
-    const QString missing = TestSupport::home() + QStringLiteral("/no/such/folder/db.sqlite");
+    const QString missing = TestSupport::home() + "/no/such/folder/db.sqlite";
     auto pool = SLDatabasePool::databasePoolWithPath(missing, SQLITE_OPEN_READWRITE);
     EXPECT_EQ(pool->path(), missing);
     EXPECT_EQ(pool->openFlags(), SQLITE_OPEN_READWRITE);
@@ -187,29 +163,14 @@ TEST(Database, PoolThatCannotOpenHandsOutTheNullDatabase)
     bool hadHandle = true;
     pool->inDatabase([&](SLDatabase& db) { hadHandle = db.sqliteHandle() != nullptr; });
     EXPECT_FALSE(hadHandle);
-    EXPECT_TRUE(console.text().contains(QStringLiteral("Could not open up the database at path ") + missing));
+    EXPECT_TRUE(console.text().contains("Could not open up the database at path " + missing));
     EXPECT_EQ(counts(*pool), (Counts {0, 0, 0}));
 }
 
 TEST(Database, PoolTransactionsAndSavePoints)
 {
-    auto pool = poolWithTable("pool-transactions");
-    EXPECT_TRUE(pool->inTransaction(
-        [](SLDatabase& db, bool&) { db.executeUpdate(QStringLiteral("insert into t values (1)")); }));
-    EXPECT_TRUE(pool->inDeferredTransaction([](SLDatabase& db, bool& rollback) {
-        db.executeUpdate(QStringLiteral("insert into t values (2)"));
-        rollback = true;
-    }));
-    EXPECT_EQ(rowCount(*pool), 1);
-
-    EXPECT_FALSE(pool->inSavePoint([](SLDatabase& db, bool&) {
-        db.executeUpdate(QStringLiteral("insert into t values (3)"));
-    }).has_value());
-    EXPECT_FALSE(pool->inSavePoint([](SLDatabase& db, bool& rollback) {
-        db.executeUpdate(QStringLiteral("insert into t values (4)"));
-        rollback = true;
-    }).has_value());
-    EXPECT_EQ(rowCount(*pool), 2);
+    auto pool = withTable(SLDatabasePool::databasePoolWithPath, "pool-transactions");
+    expectTransactionsAndSavePoints(*pool);
 
     // A connection checked back in while still inside a transaction cannot
     // begin another: the block is skipped and the failure reported.

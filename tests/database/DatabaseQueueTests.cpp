@@ -1,36 +1,15 @@
 #include "ConsoleCapture.h"
 #include "Dispatch.h"
 #include "SLDatabaseQueue.h"
-#include "TestSupport.h"
-
-#include <QFile>
-
-#include <gtest/gtest.h>
 
 #include <thread>
 #include <vector>
 
 namespace {
 
-QString databaseFile(const char* name)
+std::shared_ptr<SLDatabaseQueue> queueWithTable(const QString& name)
 {
-    return TestSupport::home() + QStringLiteral("/") + QLatin1String(name) + QStringLiteral(".sqlite");
-}
-
-std::shared_ptr<SLDatabaseQueue> queueWithTable(const char* name)
-{
-    QFile::remove(databaseFile(name));
-    auto queue = SLDatabaseQueue::databaseQueueWithPath(databaseFile(name));
-    EXPECT_TRUE(queue);
-    queue->inDatabase([](SLDatabase& db) { EXPECT_TRUE(db.executeUpdate(QStringLiteral("create table t(a)"))); });
-    return queue;
-}
-
-int rowCount(SLDatabaseQueue& queue)
-{
-    int count = -1;
-    queue.inDatabase([&](SLDatabase& db) { count = db.intForQuery(QStringLiteral("select count(*) from t")); });
-    return count;
+    return withTable(SLDatabaseQueue::databaseQueueWithPath, name);
 }
 
 } // namespace
@@ -58,10 +37,10 @@ TEST(Database, QueueRunsBlocksOneAtATimeOnItsLabelledQueue)
     QString label;
     queue->inDatabase([&](SLDatabase& db) {
         label = DispatchQueue::currentLabel();
-        EXPECT_TRUE(db.executeUpdate(QStringLiteral("create table counter(n integer)")));
-        EXPECT_TRUE(db.executeUpdate(QStringLiteral("insert into counter values (0)")));
+        EXPECT_TRUE(db.executeUpdate("create table counter(n integer)"));
+        EXPECT_TRUE(db.executeUpdate("insert into counter values (0)"));
     });
-    EXPECT_EQ(label, QStringLiteral("sldb.") + queue->description());
+    EXPECT_EQ(label, "sldb." + queue->description());
     EXPECT_EQ(queue->openFlags(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
 
     // A read followed by a write loses increments unless blocks never overlap.
@@ -72,14 +51,14 @@ TEST(Database, QueueRunsBlocksOneAtATimeOnItsLabelledQueue)
         threads.emplace_back([&] {
             for (int i = 0; i < Increments; ++i)
                 queue->inDatabase([](SLDatabase& db) {
-                    const int n = db.intForQuery(QStringLiteral("select n from counter"));
-                    db.executeUpdate(QStringLiteral("update counter set n = ?"), n + 1);
+                    const int n = db.intForQuery("select n from counter");
+                    db.executeUpdate("update counter set n = ?", n + 1);
                 });
         });
     for (auto& thread : threads)
         thread.join();
     int total = 0;
-    queue->inDatabase([&](SLDatabase& db) { total = db.intForQuery(QStringLiteral("select n from counter")); });
+    queue->inDatabase([&](SLDatabase& db) { total = db.intForQuery("select n from counter"); });
     EXPECT_EQ(total, Threads * Increments);
 }
 
@@ -87,18 +66,18 @@ TEST(Database, QueueOpeningClosingAndReopening)
 {
     {
         ConsoleCapture console;
-        const QString missing = TestSupport::home() + QStringLiteral("/no/such/folder/db.sqlite");
+        const QString missing = TestSupport::home() + "/no/such/folder/db.sqlite";
         EXPECT_FALSE(SLDatabaseQueue::databaseQueueWithPath(missing));
-        EXPECT_TRUE(console.text().contains(QStringLiteral("Could not create database queue for path ") + missing));
+        EXPECT_TRUE(console.text().contains("Could not create database queue for path " + missing));
     }
 
     auto queue = queueWithTable("reopen");
-    queue->inDatabase([](SLDatabase& db) { db.executeUpdate(QStringLiteral("insert into t values (1)")); });
+    queue->inDatabase([](SLDatabase& db) { db.executeUpdate("insert into t values (1)"); });
     queue->close();
     EXPECT_EQ(rowCount(*queue), 1);
 
     // A connection that cannot be reopened leaves blocks a connection that does nothing.
-    const QString missing = TestSupport::home() + QStringLiteral("/gone/db.sqlite");
+    const QString missing = TestSupport::home() + "/gone/db.sqlite";
     queue->setPath(missing);
     EXPECT_EQ(queue->path(), missing);
     queue->close();
@@ -106,15 +85,11 @@ TEST(Database, QueueOpeningClosingAndReopening)
     bool sawHandle = true;
     queue->inDatabase([&](SLDatabase& db) {
         sawHandle = db.sqliteHandle() != nullptr;
-        EXPECT_FALSE(db.executeUpdate(QStringLiteral("insert into t values (2)")));
+        EXPECT_FALSE(db.executeUpdate("insert into t values (2)"));
     });
     EXPECT_FALSE(sawHandle);
-    bool ranBlock = false;
-    EXPECT_FALSE(queue->inTransaction([&](SLDatabase&, bool&) { ranBlock = true; }));
-    EXPECT_TRUE(queue->inSavePoint([&](SLDatabase&, bool&) { ranBlock = true; }).has_value());
-    EXPECT_FALSE(ranBlock);
-    EXPECT_TRUE(
-        console.text().contains(QStringLiteral("SLDatabaseQueue could not reopen database for path ") + missing));
+    expectTransactionBlocksSkipped(*queue);
+    EXPECT_TRUE(console.text().contains("SLDatabaseQueue could not reopen database for path " + missing));
 }
 
 TEST(Database, QueueWarnsAboutResultSetsLeftOpen)
@@ -123,7 +98,7 @@ TEST(Database, QueueWarnsAboutResultSetsLeftOpen)
     SLResultSet kept;
     {
         ConsoleCapture console;
-        queue->inDatabase([&](SLDatabase& db) { kept = db.executeQuery(QStringLiteral("select 1")); });
+        queue->inDatabase([&](SLDatabase& db) { kept = db.executeQuery("select 1"); });
         EXPECT_TRUE(console.text().contains(QStringLiteral(
             "Warning: there is at least one open result set around after performing [SLDatabaseQueue inDatabase:]")));
     }
@@ -134,23 +109,14 @@ TEST(Database, QueueWarnsAboutResultSetsLeftOpen)
         kept.close();
     });
     ConsoleCapture console;
-    queue->inDatabase([](SLDatabase& db) { db.intForQuery(QStringLiteral("select 1")); });
-    EXPECT_FALSE(console.text().contains(QStringLiteral("open result set")));
+    queue->inDatabase([](SLDatabase& db) { db.intForQuery("select 1"); });
+    EXPECT_FALSE(console.text().contains("open result set"));
 }
 
 TEST(Database, QueueTransactionsCommitOrRollBack)
 {
     auto queue = queueWithTable("transactions");
-    EXPECT_TRUE(queue->inTransaction([](SLDatabase& db, bool&) {
-        EXPECT_TRUE(db.inTransaction());
-        db.executeUpdate(QStringLiteral("insert into t values (1)"));
-    }));
-    EXPECT_EQ(rowCount(*queue), 1);
-    EXPECT_TRUE(queue->inDeferredTransaction([](SLDatabase& db, bool& rollback) {
-        db.executeUpdate(QStringLiteral("insert into t values (2)"));
-        rollback = true;
-    }));
-    EXPECT_EQ(rowCount(*queue), 1);
+    expectTransactionsAndSavePoints(*queue);
 
     // A transaction that cannot begin does not run its block.
     ConsoleCapture console;
@@ -168,21 +134,20 @@ TEST(Database, QueueTransactionsCommitOrRollBack)
                                             " deferrable initially deferred);"));
     });
     EXPECT_FALSE(queue->inTransaction([](SLDatabase& db, bool&) {
-        EXPECT_TRUE(db.executeUpdate(QStringLiteral("insert into child values (7)")));
+        EXPECT_TRUE(db.executeUpdate("insert into child values (7)"));
     }));
     queue->inDatabase([](SLDatabase& db) {
         EXPECT_FALSE(db.inTransaction());
-        EXPECT_EQ(db.intForQuery(QStringLiteral("select count(*) from child")), 0);
+        EXPECT_EQ(db.intForQuery("select count(*) from child"), 0);
     });
-    EXPECT_TRUE(queue->inTransaction(
-        [](SLDatabase& db, bool&) { db.executeUpdate(QStringLiteral("insert into t values (3)")); }));
-    EXPECT_EQ(rowCount(*queue), 2);
+    EXPECT_TRUE(queue->inTransaction([](SLDatabase& db, bool&) { db.executeUpdate("insert into t values (5)"); }));
+    EXPECT_EQ(rowCount(*queue), 3);
 }
 
 TEST(Database, QueueExclusiveAndDeferredTransactions)
 {
     auto queue = queueWithTable("locking");
-    auto other = SLDatabase::databaseWithPath(databaseFile("locking"));
+    auto other = SLDatabase::databaseWithPath(TestSupport::home() + "/locking.sqlite");
     ASSERT_TRUE(other->open());
     other->setMaxBusyRetryTimeInterval(0);
     ConsoleCapture console;
@@ -190,41 +155,29 @@ TEST(Database, QueueExclusiveAndDeferredTransactions)
     // An exclusive transaction locks the file from its start; a deferred one
     // takes no lock until it reads or writes.
     queue->inTransaction([&](SLDatabase&, bool&) {
-        EXPECT_FALSE(other->executeUpdate(QStringLiteral("insert into t values (1)")));
+        EXPECT_FALSE(other->executeUpdate("insert into t values (1)"));
         EXPECT_EQ(other->lastErrorCode(), SQLITE_BUSY);
     });
     queue->inDeferredTransaction([&](SLDatabase&, bool&) {
-        EXPECT_TRUE(other->executeUpdate(QStringLiteral("insert into t values (2)")));
+        EXPECT_TRUE(other->executeUpdate("insert into t values (2)"));
     });
     EXPECT_EQ(rowCount(*queue), 1);
 }
 
-TEST(Database, QueueSavePointsRollBackOrKeep)
+TEST(Database, QueueSavePointInsideATransactionUndoesOnlyItsOwnWork)
 {
     auto queue = queueWithTable("savepoints");
-    EXPECT_FALSE(queue->inSavePoint([](SLDatabase& db, bool&) {
-        db.executeUpdate(QStringLiteral("insert into t values (1)"));
-    }).has_value());
-    EXPECT_EQ(rowCount(*queue), 1);
-    EXPECT_FALSE(queue->inSavePoint([](SLDatabase& db, bool& rollback) {
-        db.executeUpdate(QStringLiteral("insert into t values (2)"));
-        rollback = true;
-    }).has_value());
-    EXPECT_EQ(rowCount(*queue), 1);
-
-    // Inside a transaction the savepoint's roll-back undoes only its own work.
-    EXPECT_TRUE(queue->inTransaction(
-        [](SLDatabase& db, bool&) { db.executeUpdate(QStringLiteral("insert into t values (3)")); }));
+    EXPECT_TRUE(queue->inTransaction([](SLDatabase& db, bool&) { db.executeUpdate("insert into t values (3)"); }));
     queue->inDatabase([](SLDatabase& db) {
         db.beginTransaction();
-        db.executeUpdate(QStringLiteral("insert into t values (4)"));
+        db.executeUpdate("insert into t values (4)");
     });
     queue->inSavePoint([](SLDatabase& db, bool& rollback) {
-        db.executeUpdate(QStringLiteral("insert into t values (5)"));
+        db.executeUpdate("insert into t values (5)");
         rollback = true;
     });
     queue->inDatabase([](SLDatabase& db) {
         EXPECT_TRUE(db.commit());
-        EXPECT_EQ(db.intForQuery(QStringLiteral("select sum(a) from t")), 1 + 3 + 4);
+        EXPECT_EQ(db.intForQuery("select sum(a) from t"), 3 + 4);
     });
 }

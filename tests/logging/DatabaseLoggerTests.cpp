@@ -1,6 +1,4 @@
 #include "LoggingTestSupport.h"
-
-#include "TestSupport.h"
 #include "VGAbstractDatabaseLogger.h"
 
 namespace {
@@ -21,17 +19,9 @@ protected:
         ++pending_;
         return true;
     }
-    void db_save() override
-    {
-        ++saves;
-        saved += std::exchange(pending_, 0);
-    }
+    void db_save() override { saved += std::exchange(pending_, (++saves, 0)); }
     void db_delete() override { ++deletes; }
-    void db_saveAndDelete() override
-    {
-        ++saveAndDeletes;
-        saved += std::exchange(pending_, 0);
-    }
+    void db_saveAndDelete() override { saved += std::exchange(pending_, (++saveAndDeletes, 0)); }
 
 private:
     int pending_ = 0;
@@ -43,12 +33,12 @@ protected:
     {
         LoggingTest::SetUp();
         logger = std::make_shared<CountingDatabaseLogger>();
+        VGLog::addLogger(logger);
     }
-    void install() { VGLog::addLogger(logger); }
     static void log(int count, int32_t context = 0)
     {
         for (int i = 0; i < count; ++i)
-            VGLog::log(true, VGLogMessage("entry", 31, LogFlagInfo, context, "f", "g", 1));
+            VGLog::log(true, makeMessage("entry", LogFlagInfo, context));
         Dispatch::waitUntilIdle();
     }
 
@@ -60,7 +50,6 @@ protected:
 
 TEST_F(LoggingDatabaseLogger, SavesAtTheThresholdOrAfterTheInterval)
 {
-    install();
     log(499);
     EXPECT_EQ(logger->saves, 0);
     log(1);
@@ -88,7 +77,6 @@ TEST_F(LoggingDatabaseLogger, SavesAtTheThresholdOrAfterTheInterval)
 
 TEST_F(LoggingDatabaseLogger, RefusedEntriesChangeNothing)
 {
-    install();
     log(600, 9);
     time.advance(120);
     EXPECT_EQ(logger->saves, 0);
@@ -100,7 +88,6 @@ TEST_F(LoggingDatabaseLogger, RefusedEntriesChangeNothing)
 
 TEST_F(LoggingDatabaseLogger, LoweringTheThresholdSavesAtOnce)
 {
-    install();
     logger->setSaveThreshold(0);
     log(600);
     EXPECT_EQ(logger->saves, 0);
@@ -113,7 +100,6 @@ TEST_F(LoggingDatabaseLogger, LoweringTheThresholdSavesAtOnce)
 
 TEST_F(LoggingDatabaseLogger, DeletesPeriodicallyAndWhenMaxAgeShrinks)
 {
-    install();
     log(1);
     time.advance(300);
     EXPECT_EQ(logger->deletes, 1);
@@ -142,7 +128,6 @@ TEST_F(LoggingDatabaseLogger, DeletesPeriodicallyAndWhenMaxAgeShrinks)
 
 TEST_F(LoggingDatabaseLogger, DeleteOnEverySaveAndRemoval)
 {
-    install();
     logger->setDeleteOnEverySave(true);
     log(3);
     time.advance(60);
@@ -162,7 +147,6 @@ TEST_F(LoggingDatabaseLogger, DeleteOnEverySaveAndRemoval)
 
 TEST_F(LoggingDatabaseLogger, SaveIntervalOffStopsTheTimer)
 {
-    install();
     logger->setSaveInterval(0);
     log(1);
     time.advance(3600);

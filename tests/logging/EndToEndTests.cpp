@@ -1,16 +1,10 @@
 #include "LoggingTestSupport.h"
-
-#include "Clock.h"
-#include "Log.h"
-#include "TestSupport.h"
 #include "VGFileLogger.h"
 #include "VGLogFileManagerDefault.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
 #include <QSet>
-
-#include <thread>
 
 using LoggingEndToEnd = LoggingTest;
 
@@ -30,21 +24,9 @@ TEST_F(LoggingEndToEnd, FourThreadsThroughTerminalAndRollingFiles)
     VGLog::addLogger(file);
     constexpr int threads = 4;
     constexpr int perThread = 5000;
-    std::vector<std::thread> workers;
-    for (int t = 0; t < threads; ++t)
-        workers.emplace_back([t] {
-            for (int i = 0; i < perThread; ++i) {
-                if (i % 100 == 0)
-                    LogError("test:line t%1 n%2 error", t, i);
-                else
-                    LogInfo("test:line t%1 n%2", t, i);
-            }
-        });
-    for (auto& worker : workers)
-        worker.join();
+    logFromThreads(threads, perThread);
     VGLog::flushLog();
     const QByteArray terminalText = terminal.text();
-    Clock::setWallClock({});
 
     EXPECT_EQ(terminalText.count('\n'), threads * perThread);
 

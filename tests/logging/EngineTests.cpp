@@ -1,31 +1,15 @@
-#include "Log.h"
 #include "LoggingTestSupport.h"
-
-#include <QThread>
 
 #include <atomic>
 #include <future>
-#include <thread>
-
-#include <unistd.h>
-
-namespace {
-
-class UpperFormatter : public VGLogFormatter {
-public:
-    std::optional<QString> formatLogMessage(const VGLogMessage& message) override { return message.logMsg().toUpper(); }
-};
-
-} // namespace
 
 using LoggingEngine = LoggingTest;
 
 TEST_F(LoggingEngine, RoutesByFlagAndLevel)
 {
-    auto all = std::make_shared<RecordingLogger>();
+    auto all = addRecordingLogger();
     auto errorsOnly = std::make_shared<RecordingLogger>();
     auto nothing = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(all);
     VGLog::addLogger(errorsOnly, LogFlagError);
     VGLog::addLogger(nothing, 0);
 
@@ -33,6 +17,7 @@ TEST_F(LoggingEngine, RoutesByFlagAndLevel)
     LogError("core:error");
     VGLog::log(true, LogLevelAll, 0, 0, __FILE__, __func__, __LINE__, QVariant(), QStringLiteral("no flag"));
     VGLog::log(true, LogLevelAll, LogFlagVerbose, 0, __FILE__, __func__, __LINE__, QVariant(), QStringLiteral("v"));
+    VGLog::log(false, 31, 1, 0, __FILE__, __func__, __LINE__, QVariant(), QString()); // a null format logs nothing
     VGLog::flushLog();
 
     EXPECT_EQ(all->snapshot(), (QStringList {"core:info", "core:error", "v"}));
@@ -46,8 +31,7 @@ TEST_F(LoggingEngine, RoutesByFlagAndLevel)
 
 TEST_F(LoggingEngine, CallSiteAndArgumentsReachTheMessage)
 {
-    auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
+    auto logger = addRecordingLogger();
     const QString key = QStringLiteral("Groceries %1.md");
     const int line = __LINE__ + 1;
     LogInfo("note:open %1 failed.", key);
@@ -71,15 +55,15 @@ TEST_F(LoggingEngine, CallSiteAndArgumentsReachTheMessage)
 TEST_F(LoggingEngine, MessageFieldsDerivedOnDemand)
 {
     const auto make = [](const char* file) { return VGLogMessage("x", 31, 4, 0, file, nullptr, 1); };
-    EXPECT_EQ(make("/src/Engine.log").fileName(), "Engine");
-    EXPECT_EQ(make("Makefile").fileName(), "Makefile");
-    EXPECT_EQ(make("/src/lib.d/README").fileName(), "README");
-    EXPECT_EQ(make("/src/archive.tar.gz").fileName(), "archive.tar");
+    const std::pair<const char*, const char*> names[] = {
+        {"/src/Engine.log", "Engine"}, {"Makefile", "Makefile"}, {"/src/lib.d/README", "README"},
+        {"/src/archive.tar.gz", "archive.tar"}};
+    for (const auto& [file, name] : names)
+        EXPECT_EQ(make(file).fileName(), name) << file;
     EXPECT_TRUE(make(nullptr).fileName().isNull());
     EXPECT_TRUE(make(nullptr).methodName().isNull());
-
-    const VGLogMessage message("x", 31, 4, 0, "f", "g", 1);
-    EXPECT_EQ(message.threadID(), QString::asprintf("%x", message.machThreadID()));
+    const VGLogMessage plain = makeMessage("x");
+    EXPECT_EQ(plain.threadID(), QString::asprintf("%x", plain.machThreadID()));
 
     // Owned copies survive the caller's buffer; borrowed ones are the caller's pointer.
     char buffer[] = "/tmp/Owned.cpp";
@@ -92,60 +76,37 @@ TEST_F(LoggingEngine, MessageFieldsDerivedOnDemand)
     EXPECT_EQ(copy.fileName(), "Owned");
     EXPECT_EQ(copy.methodName(), "ownedFunction");
     EXPECT_EQ(borrowed.file(), buffer);
-}
 
-TEST_F(LoggingEngine, QueueLabelAndThreadNameOfTheCreator)
-{
-    auto queue = DispatchQueue::createSerial("test.label");
-    std::optional<VGLogMessage> onQueue;
-    queue->sync([&] { onQueue.emplace("x", 31, 4, 0, "f", "g", 1); });
+    // The creator's queue label, else its thread name.
+    std::optional<VGLogMessage> onQueue, named, unnamed;
+    DispatchQueue::createSerial("test.label")->sync([&] { onQueue = makeMessage("x"); });
     EXPECT_EQ(onQueue->queueLabel(), "test.label");
-
-    std::optional<VGLogMessage> named;
-    std::optional<VGLogMessage> plain;
     std::thread([&] {
         pthread_setname_np(pthread_self(), "worker-7");
-        named.emplace("x", 31, 4, 0, "f", "g", 1);
+        named = makeMessage("x");
     }).join();
-    std::thread([&] { plain.emplace("x", 31, 4, 0, "f", "g", 1); }).join();
+    std::thread([&] { unnamed = makeMessage("x"); }).join();
     EXPECT_EQ(named->threadName(), "worker-7");
     EXPECT_TRUE(named->queueLabel().isEmpty());
-    EXPECT_TRUE(plain->threadName().isEmpty());
+    EXPECT_TRUE(unnamed->threadName().isEmpty());
 }
 
-TEST_F(LoggingEngine, NullFormatLogsNothing)
+TEST_F(LoggingEngine, SynchronousCallsWaitForEveryLoggerAsynchronousOnesDoNot)
 {
-    auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
-    VGLog::log(false, 31, 1, 0, __FILE__, __func__, __LINE__, QVariant(), QString());
-    VGLog::flushLog();
-    EXPECT_EQ(logger->count(), 0u);
-}
-
-TEST_F(LoggingEngine, SynchronousCallReturnsAfterEveryLoggerWrote)
-{
-    auto first = std::make_shared<RecordingLogger>();
-    auto second = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(first);
-    VGLog::addLogger(second);
+    auto first = addRecordingLogger();
+    auto second = addRecordingLogger();
     for (int i = 0; i < 200; ++i) {
         LogError("core:error %1", i);
         ASSERT_EQ(first->count(), size_t(i + 1));
         ASSERT_EQ(second->count(), size_t(i + 1));
     }
-}
-
-TEST_F(LoggingEngine, AsynchronousCallDoesNotWaitForALogger)
-{
-    auto logger = std::make_shared<RecordingLogger>();
-    logger->hold();
-    VGLog::addLogger(logger);
+    first->hold();
     for (int i = 0; i < 10; ++i)
         LogInfo("core:info %1", i);
-    EXPECT_LE(logger->count(), 0u);
-    logger->release();
+    EXPECT_EQ(first->count(), 200u);
+    first->release();
     VGLog::flushLog();
-    EXPECT_EQ(logger->count(), 10u);
+    EXPECT_EQ(first->count(), 210u);
 }
 
 TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
@@ -157,13 +118,8 @@ TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
         LogInfo("core:info %1", i);
     logger->waitUntilEntered(1);
 
-    std::atomic<bool> returned {false};
-    auto next = std::async(std::launch::async, [&] {
-        LogInfo("core:one too many");
-        returned = true;
-    });
+    auto next = std::async(std::launch::async, [] { LogInfo("core:one too many"); });
     EXPECT_EQ(next.wait_for(std::chrono::milliseconds(200)), std::future_status::timeout);
-    EXPECT_FALSE(returned);
     logger->release();
     next.get();
     VGLog::flushLog();
@@ -171,28 +127,18 @@ TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
     EXPECT_EQ(logger->texts.last(), "core:one too many");
 }
 
-TEST_F(LoggingEngine, SameLoggerTwiceGetsEachMessageTwice)
+TEST_F(LoggingEngine, LoggerListInOrderOfAdditionAndTwiceGetsEachMessageTwice)
 {
-    auto logger = std::make_shared<RecordingLogger>();
+    auto logger = addRecordingLogger();
     VGLog::addLogger(logger);
-    VGLog::addLogger(logger);
+    auto other = addRecordingLogger();
+    EXPECT_EQ(VGLog::allLoggers(), (QList<VGLoggerPtr> {logger, logger, other}));
     LogError("twice");
     VGLog::removeLogger(logger);
+    EXPECT_EQ(VGLog::allLoggers(), (QList<VGLoggerPtr> {logger, other}));
     LogError("once");
     VGLog::flushLog();
     EXPECT_EQ(logger->snapshot(), (QStringList {"twice", "twice", "once"}));
-    EXPECT_EQ(VGLog::allLoggers().size(), 1);
-}
-
-TEST_F(LoggingEngine, AllLoggersInOrderOfAddition)
-{
-    auto a = std::make_shared<RecordingLogger>();
-    auto b = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(a);
-    VGLog::addLogger(b);
-    EXPECT_EQ(VGLog::allLoggers(), (QList<VGLoggerPtr> {a, b}));
-    VGLog::removeLogger(a);
-    EXPECT_EQ(VGLog::allLoggers(), QList<VGLoggerPtr> {b});
     VGLog::removeAllLoggers();
     EXPECT_TRUE(VGLog::allLoggers().isEmpty());
 }
@@ -200,8 +146,7 @@ TEST_F(LoggingEngine, AllLoggersInOrderOfAddition)
 TEST_F(LoggingEngine, FlushWritesEverythingQueuedBefore)
 {
     VGLog::flushLog(); // with no logger it just returns
-    auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
+    auto logger = addRecordingLogger();
     for (int i = 0; i < 5000; ++i)
         LogInfo("n %1", i);
     VGLog::flushLog();
@@ -236,11 +181,10 @@ TEST_F(LoggingEngine, RemovedLoggerStillHandlesWhatWasQueuedForIt)
 
 TEST_F(LoggingEngine, FormatterChangeAppliesToLaterMessages)
 {
-    auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
+    auto logger = addRecordingLogger();
     logger->hold();
     LogInfo("before");
-    auto formatter = std::make_shared<UpperFormatter>();
+    auto formatter = std::make_shared<FunctionFormatter>([](const VGLogMessage& m) { return m.logMsg().toUpper(); });
     logger->setLogFormatter(formatter);
     LogInfo("after");
     // Read back at once from another thread: the new one.
@@ -255,8 +199,7 @@ TEST_F(LoggingEngine, FormatterChangeAppliesToLaterMessages)
 
 TEST_F(LoggingEngine, WaitingCallsFromALoggersOwnQueueDoNotHang)
 {
-    auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
+    auto logger = addRecordingLogger();
     VGLog::flushLog();
     bool done = false;
     logger->loggerQueue()->sync([&] {
@@ -290,30 +233,10 @@ TEST_F(LoggingEngine, RegisteredClassesByName)
 
 TEST_F(LoggingEngine, EveryLoggerSeesOneOrderAcrossThreads)
 {
-    auto first = std::make_shared<RecordingLogger>();
-    auto second = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(first);
-    VGLog::addLogger(second);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t)
-        threads.emplace_back([t] {
-            for (int i = 0; i < 2000; ++i) {
-                if (i % 100 == 0)
-                    LogError("t%1 %2", t, i);
-                else
-                    LogInfo("t%1 %2", t, i);
-            }
-        });
-    for (auto& thread : threads)
-        thread.join();
+    auto first = addRecordingLogger();
+    auto second = addRecordingLogger();
+    logFromThreads(4, 2000);
     VGLog::flushLog();
     ASSERT_EQ(first->count(), 8000u);
     EXPECT_EQ(first->snapshot(), second->snapshot());
-    std::vector<int> last(4, -1);
-    for (const QString& text : first->snapshot()) {
-        const int t = text.mid(1, 1).toInt();
-        const int i = text.section(' ', 1).toInt();
-        ASSERT_EQ(i, last[t] + 1) << qPrintable(text);
-        last[t] = i;
-    }
 }

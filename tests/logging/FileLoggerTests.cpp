@@ -1,34 +1,13 @@
 #include "LoggingTestSupport.h"
-
-#include "Clock.h"
-#include "Log.h"
-#include "TestSupport.h"
 #include "VGFileLogger.h"
 #include "VGLogFileManagerDefault.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRegularExpression>
-
-#include <chrono>
-#include <thread>
 
 namespace {
 
 class LoggingFileLogger : public LoggingTest {
 protected:
-    void SetUp() override
-    {
-        LoggingTest::SetUp();
-        directory = TestSupport::home() + "/filelogger-" + QString::number(++counter);
-        manager = std::make_shared<VGLogFileManagerDefault>(directory);
-    }
-    void TearDown() override
-    {
-        LoggingTest::TearDown();
-        Clock::setWallClock({});
-    }
-
     // A logger writing bare lines (text and a line feed), installed.
     std::shared_ptr<VGFileLogger> install(uint64_t maximumFileSize = VGFileLogger::DefaultMaximumFileSize,
                                           bool doNotReuse = false)
@@ -40,7 +19,7 @@ protected:
         VGLog::addLogger(logger);
         return logger;
     }
-    static void line(const QString& text) { VGLog::log(false, VGLogMessage(text, 31, LogFlagError, 0, "f", "g", 1)); }
+    static void line(const QString& text) { VGLog::log(false, makeMessage(text, LogFlagError)); }
 
     // Oldest first.
     QList<VGLogFileInfo> files() const
@@ -49,26 +28,23 @@ protected:
         std::reverse(infos.begin(), infos.end());
         return infos;
     }
-    QByteArray contents(const VGLogFileInfo& info) const { return TestSupport::readFile(info.filePath()); }
+    static QByteArray contents(const VGLogFileInfo& info) { return TestSupport::readFile(info.filePath()); }
 
     // Logs until a line lands in a log file: the old one is gone from the listing.
     bool logUntilNewFile()
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (std::chrono::steady_clock::now() < deadline) {
+        return eventually([&] {
             line("probe");
             for (const VGLogFileInfo& info : manager->sortedLogFileInfos()) {
                 if (contents(info).contains("probe"))
                     return true;
             }
-            std::this_thread::yield();
-        }
-        return false;
+            return false;
+        });
     }
 
-    static inline int counter = 0;
-    QString directory;
-    std::shared_ptr<VGLogFileManagerDefault> manager;
+    QString directory = freshDirectory("filelogger");
+    std::shared_ptr<VGLogFileManagerDefault> manager = std::make_shared<VGLogFileManagerDefault>(directory);
 };
 
 } // namespace
@@ -253,10 +229,7 @@ TEST_F(LoggingFileLogger, OnlyTheFirstTenWriteFailuresAreReported)
     for (int i = 0; i < 15; ++i)
         line("lost");
     VGLog::flushLog();
-    const QList<QByteArray> lines = capture.text().split('\n');
-    int reported = 0;
-    for (const QByteArray& reportLine : lines)
-        reported += reportLine.contains("VGFileLogger.logMessage: ") ? 1 : 0;
-    EXPECT_EQ(reported, 11);
-    EXPECT_TRUE(capture.text().contains("VGFileLogger.logMessage: Too many exceptions -- will not log any more of them."));
+    const QByteArray reported = capture.text();
+    EXPECT_EQ(reported.count("VGFileLogger.logMessage: "), 11);
+    EXPECT_TRUE(reported.contains("VGFileLogger.logMessage: Too many exceptions -- will not log any more of them."));
 }

@@ -1,5 +1,4 @@
 #include "LoggingTestSupport.h"
-
 #include "VGContextBlacklistFilterLogFormatter.h"
 #include "VGContextWhitelistFilterLogFormatter.h"
 #include "VGDispatchQueueLogFormatter.h"
@@ -7,14 +6,9 @@
 
 #include <QDateTime>
 
-#include <thread>
-
 namespace {
 
-VGLogMessage messageWithContext(int32_t context, const QString& text = QStringLiteral("core:open db"))
-{
-    return VGLogMessage(text, 31, LogFlagInfo, context, "f", "g", 1);
-}
+VGLogMessage messageWithContext(int32_t context) { return makeMessage("core:open db", LogFlagInfo, context); }
 
 // A message made on the given queue (or on a plain thread when there is none).
 VGLogMessage messageOn(const DispatchQueuePtr& queue)
@@ -22,10 +16,10 @@ VGLogMessage messageOn(const DispatchQueuePtr& queue)
     std::optional<VGLogMessage> made;
     if (queue) {
         auto group = DispatchGroup::create();
-        group->async(queue, [&] { made.emplace("text", 31, LogFlagInfo, 0, "f", "g", 1); });
+        group->async(queue, [&] { made = makeMessage("text"); });
         group->wait();
     } else
-        std::thread([&] { made.emplace("text", 31, LogFlagInfo, 0, "f", "g", 1); }).join();
+        std::thread([&] { made = makeMessage("text"); }).join();
     return *made;
 }
 

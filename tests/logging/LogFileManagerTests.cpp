@@ -1,15 +1,10 @@
 #include "LoggingTestSupport.h"
-
-#include "Clock.h"
-#include "TestSupport.h"
 #include "VGLogFileFormatterDefault.h"
 #include "VGLogFileInfo.h"
 #include "VGLogFileManagerDefault.h"
 
 #include <QDateTime>
 #include <QDir>
-#include <QFile>
-#include <QTimeZone>
 
 #include <sys/xattr.h>
 
@@ -20,17 +15,6 @@ const double march2 = QDateTime(QDate(2015, 3, 2), QTime(14, 5, 30), Qt::UTC).to
 
 class LoggingFileManager : public LoggingTest {
 protected:
-    void SetUp() override
-    {
-        LoggingTest::SetUp();
-        directory = TestSupport::home() + "/logs-" + QString::number(++counter);
-        app = VGLogFileManagerDefault::applicationName();
-    }
-    void TearDown() override
-    {
-        Clock::setWallClock({});
-        LoggingTest::TearDown();
-    }
     // A file of the given size; the files made later are the newer ones.
     QString make(const QString& name, int size = 0)
     {
@@ -45,22 +29,18 @@ protected:
         return names;
     }
 
-    static inline int counter = 0;
-    QString directory;
-    QString app;
+    QString directory = freshDirectory("logs");
+    QString app = VGLogFileManagerDefault::applicationName();
 };
 
 } // namespace
 
 TEST_F(LoggingFileManager, ListsOnlyLogFilesOfThisApplication)
 {
-    make(app + " 2015-03-02 14-05.log");
-    make(app + " 2015-03-02 14-05 2.log");
-    make(app + ".log");
-    make("Other 2015-03-02 14-05.log");
-    make(app + " abcd-ef-gh ij-kl.log");
-    make(app + " 2015-03-02 14-05 2 3.log");
-    make(app + " 2015-03-02 14-05.txt");
+    for (const QString& name : QStringList {app + " 2015-03-02 14-05.log", app + " 2015-03-02 14-05 2.log",
+                                            app + ".log", "Other 2015-03-02 14-05.log", app + " abcd-ef-gh ij-kl.log",
+                                            app + " 2015-03-02 14-05 2 3.log", app + " 2015-03-02 14-05.txt"})
+        make(name);
     VGLogFileManagerDefault manager(directory);
     QStringList names = manager.unsortedLogFileNames();
     names.sort();

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "Clock.h"
+#include "Log.h"
+#include "TestSupport.h"
 #include "VGAbstractLogger.h"
 #include "VGLog.h"
 #include "VGLogMessage.h"
+#include "VGTTYLogger.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -11,9 +15,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <condition_variable>
-#include <ostream>
 #include <mutex>
+#include <ostream>
+#include <thread>
 #include <vector>
 
 #include <unistd.h>
@@ -86,11 +92,23 @@ public:
     QStringList texts;
 };
 
-// Every test starts and ends with no logger installed and nothing in flight.
+// Installs a fresh recording logger for every level.
+inline std::shared_ptr<RecordingLogger> addRecordingLogger()
+{
+    auto logger = std::make_shared<RecordingLogger>();
+    VGLog::addLogger(logger);
+    return logger;
+}
+
+// Every test starts and ends with no logger installed, nothing in flight and the real wall clock.
 class LoggingTest : public ::testing::Test {
 protected:
     void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
+    void TearDown() override
+    {
+        reset();
+        Clock::setWallClock({});
+    }
     static void reset()
     {
         VGLog::flushLog();
@@ -98,6 +116,26 @@ protected:
         Dispatch::waitUntilIdle();
     }
 };
+
+// A folder of the temporary home that no earlier test used.
+inline QString freshDirectory(const QString& prefix)
+{
+    static int counter = 0;
+    return TestSupport::home() + "/" + prefix + "-" + QString::number(++counter);
+}
+
+// Waits (in real time, for an event, not a timer) until the condition holds.
+inline bool eventually(const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        Dispatch::waitUntilIdle();
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
 
 // Sends standard error to a file while it lives.
 class StderrCapture {
@@ -132,11 +170,43 @@ private:
     int saved_ = -1;
 };
 
-#include "VGTTYLogger.h"
-
 // The shared terminal logger, made with a 256-colour terminal type.
 inline std::shared_ptr<VGTTYLogger> sharedTTYLogger()
 {
     qputenv("TERM", "xterm-256color");
     return VGTTYLogger::sharedInstance();
+}
+
+// A message of the given flag and context with a throwaway call site.
+inline VGLogMessage makeMessage(const QString& text, int32_t flag = LogFlagInfo, int32_t context = 0)
+{
+    return VGLogMessage(text, 31, flag, context, "f", "g", 1);
+}
+
+// A formatter made of a function.
+class FunctionFormatter : public VGLogFormatter {
+public:
+    using Function = std::function<std::optional<QString>(const VGLogMessage&)>;
+    explicit FunctionFormatter(Function function) : function_(std::move(function)) {}
+    std::optional<QString> formatLogMessage(const VGLogMessage& message) override { return function_(message); }
+
+private:
+    Function function_;
+};
+
+// Logs "test:line t<thread> n<number>" lines from several threads at once, an error every 100th.
+inline void logFromThreads(int threads, int perThread)
+{
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t)
+        workers.emplace_back([t, perThread] {
+            for (int i = 0; i < perThread; ++i) {
+                if (i % 100 == 0)
+                    LogError("test:line t%1 n%2 error", t, i);
+                else
+                    LogInfo("test:line t%1 n%2", t, i);
+            }
+        });
+    for (auto& worker : workers)
+        worker.join();
 }

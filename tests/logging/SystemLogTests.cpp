@@ -1,20 +1,13 @@
 #include "LoggingTestSupport.h"
-
-#include "Clock.h"
-#include "Log.h"
-#include "TestSupport.h"
 #include "VGASLLogCapture.h"
 #include "VGASLLogger.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QScopeGuard>
 #include <QProcess>
+#include <QScopeGuard>
 
-#include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include <sys/mount.h>
 #include <syslog.h>
@@ -24,19 +17,6 @@
 namespace {
 
 const char journalRemote[] = "/usr/lib/systemd/systemd-journal-remote";
-
-// Waits (in real time, for an event, not a timer) until the condition holds.
-bool eventually(const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        Dispatch::waitUntilIdle();
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-}
 
 // One journal record in export form.
 struct Record {
@@ -51,14 +31,11 @@ protected:
         if (!QFile::exists(journalRemote))
             GTEST_SKIP() << "systemd-journal-remote is not installed";
         LoggingTest::SetUp();
-        directory = TestSupport::home() + "/journal-" + QString::number(++counter);
         QDir().mkpath(directory);
-        start = 1800000000;
         Clock::setWallClock([this] { return double(start); });
         VGASLLogCapture::setJournalDirectory(directory);
         VGASLLogCapture::setCaptureLogLevel(LogLevelAll);
-        logger = std::make_shared<RecordingLogger>();
-        VGLog::addLogger(logger);
+        logger = addRecordingLogger();
     }
     void TearDown() override
     {
@@ -66,7 +43,6 @@ protected:
         Dispatch::waitUntilIdle();
         VGASLLogCapture::setJournalDirectory(QString());
         VGASLLogCapture::setCaptureLogLevel(LogLevelAll);
-        Clock::setWallClock({});
         LoggingTest::TearDown();
     }
 
@@ -98,10 +74,9 @@ protected:
         ASSERT_TRUE(QFile::rename(staging, directory + "/" + name + ".journal"));
     }
 
-    static inline int counter = 0;
     int files = 0;
-    qint64 start = 0;
-    QString directory;
+    qint64 start = 1800000000;
+    QString directory = freshDirectory("journal");
     std::shared_ptr<RecordingLogger> logger;
 };
 
@@ -109,11 +84,9 @@ protected:
 
 TEST(LoggingSystemLog, LevelTables)
 {
-    EXPECT_EQ(VGASLLogger::levelForFlag(1), 2);
-    EXPECT_EQ(VGASLLogger::levelForFlag(2), 3);
-    EXPECT_EQ(VGASLLogger::levelForFlag(4), 4);
-    for (int32_t flag : {0, 3, 5, 8, 16, 31})
-        EXPECT_EQ(VGASLLogger::levelForFlag(flag), 5) << flag;
+    const std::pair<int32_t, int> levels[] = {{1, 2}, {2, 3}, {4, 4}, {0, 5}, {3, 5}, {5, 5}, {8, 5}, {16, 5}, {31, 5}};
+    for (const auto& [flag, level] : levels)
+        EXPECT_EQ(VGASLLogger::levelForFlag(flag), level) << flag;
 
     const int32_t flags[] = {1, 1, 1, 2, 4, 8, 16, 16};
     for (int level = 0; level <= 7; ++level) {

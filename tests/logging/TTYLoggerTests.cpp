@@ -1,29 +1,10 @@
 #include "LoggingTestSupport.h"
-
 #include "VGTTYColorPalette.h"
 #include "VGTTYLoggerColorProfile.h"
 
 #include <QDateTime>
 
-#include <unistd.h>
-
 namespace {
-
-class ReturningFormatter : public VGLogFormatter {
-public:
-    enum Mode { Drop, Same, Bracketed };
-    explicit ReturningFormatter(Mode mode) : mode(mode) {}
-    std::optional<QString> formatLogMessage(const VGLogMessage& message) override
-    {
-        switch (mode) {
-        case Drop: return std::nullopt;
-        case Same: return message.logMsg();
-        case Bracketed: return "[" + message.logMsg() + "]";
-        }
-        return std::nullopt;
-    }
-    Mode mode;
-};
 
 const QByteArray esc = "\033[";
 
@@ -41,11 +22,8 @@ protected:
     void TearDown() override
     {
         tty->setLogFormatter(nullptr);
+        tty->setColorsEnabled(false); // loads the default profiles when there are none: clear after
         tty->clearAllColors();
-        if (tty->colorsEnabled()) {
-            tty->setColorsEnabled(false);
-            tty->clearAllColors();
-        }
         LoggingTest::TearDown();
     }
 
@@ -78,35 +56,37 @@ TEST_F(LoggingTTY, PlainLineFormat)
     EXPECT_EQ(line, expected);
 }
 
-TEST_F(LoggingTTY, NewlineAddedOnlyWhenMissing)
+TEST_F(LoggingTTY, TextWrittenWholeWithOneNewline)
 {
-    EXPECT_TRUE(write("ends with newline\n").endsWith("] ends with newline\n"));
-    EXPECT_FALSE(write("ends with newline\n").endsWith("\n\n"));
-    const QByteArray multiByte = write("caf\u00e9 \u2713");
-    EXPECT_TRUE(multiByte.endsWith("] caf\xc3\xa9 \xe2\x9c\x93\n"));
-}
-
-TEST_F(LoggingTTY, LongTextWrittenWhole)
-{
-    for (int length : {4095, 4096, 20000}) {
-        const QString text(length, QLatin1Char('x'));
+    const std::pair<QString, QByteArray> cases[] = {
+        {"ends with newline\n", "] ends with newline\n"},
+        {"caf\u00e9 \u2713", "] caf\xc3\xa9 \xe2\x9c\x93\n"},
+        {QString(4095, 'x'), "] " + QByteArray(4095, 'x') + "\n"},
+        {QString(4096, 'x'), "] " + QByteArray(4096, 'x') + "\n"},
+        {QString(20000, 'x'), "] " + QByteArray(20000, 'x') + "\n"},
+    };
+    for (const auto& [text, ending] : cases) {
         const QByteArray line = write(text);
-        EXPECT_TRUE(line.endsWith("] " + text.toUtf8() + "\n")) << length;
+        EXPECT_TRUE(line.endsWith(ending)) << text.size();
+        EXPECT_FALSE(line.endsWith("\n\n")) << text.size();
     }
 }
 
 TEST_F(LoggingTTY, FormatterDecidesTheLine)
 {
-    tty->setLogFormatter(std::make_shared<ReturningFormatter>(ReturningFormatter::Drop));
+    const auto use = [&](FunctionFormatter::Function function) {
+        tty->setLogFormatter(std::make_shared<FunctionFormatter>(std::move(function)));
+    };
+    use([](const VGLogMessage&) { return std::nullopt; });
     EXPECT_TRUE(write("dropped").isEmpty());
 
     // Handing back the message's own text keeps the full line with its time stamp.
-    tty->setLogFormatter(std::make_shared<ReturningFormatter>(ReturningFormatter::Same));
+    use([](const VGLogMessage& m) { return m.logMsg(); });
     const QByteArray same = write("same");
     EXPECT_TRUE(same.endsWith("] same\n"));
     EXPECT_TRUE(same.contains(program_invocation_short_name));
 
-    tty->setLogFormatter(std::make_shared<ReturningFormatter>(ReturningFormatter::Bracketed));
+    use([](const VGLogMessage& m) { return "[" + m.logMsg() + "]"; });
     EXPECT_EQ(write("own"), "[own]\n");
     tty->setAutomaticallyAppendNewlineForCustomFormatters(false);
     EXPECT_EQ(write("own"), "[own]");
@@ -120,10 +100,11 @@ TEST_F(LoggingTTY, PaletteChosenByTerminalType)
         return VGTTYColorPalette::fromEnvironment();
     };
     const VGTTYColor red {1, 0, 0};
-    EXPECT_EQ(code(paletteFor("xterm-256color"), red), esc + "38;5;196m");
-    EXPECT_EQ(code(paletteFor("xterm-color"), red), esc + "1;31m");
-    EXPECT_EQ(code(paletteFor("XTERM-COLOR"), red), esc + "1;31m");
-    EXPECT_TRUE(code(paletteFor("dumb"), red).isEmpty());
+    const std::pair<const char*, QByteArray> codes[] = {
+        {"xterm-256color", esc + "38;5;196m"}, {"xterm-color", esc + "1;31m"}, {"XTERM-COLOR", esc + "1;31m"},
+        {"dumb", ""}};
+    for (const auto& [term, expected] : codes)
+        EXPECT_EQ(code(paletteFor(term), red), expected) << term;
     const auto none = VGTTYLoggerColorProfile::create(red, red, 1, 0, paletteFor("dumb"));
     EXPECT_TRUE(none->bgCode().isEmpty());
     EXPECT_TRUE(none->resetCode().isEmpty());
