@@ -1,19 +1,18 @@
 #pragma once
 
+#include "../store/EventJournal.h"
 #include "../store/LogCapture.h"
 #include "../store/ScriptedCloud.h"
+#include "../store/StoreTestSupport.h"
 
 #include "Core.h"
 #include "Store/Note.h"
-#include "Store/NoteStorageListener.h"
 
 #include "Clock.h"
 #include "Dispatch.h"
 #include "Folders.h"
 #include "SLDatabase.h"
 #include "SLResultSet.h"
-#include "TestSupport.h"
-#include "UserDefaults.h"
 #include "files/FileDates.h"
 
 #include <QDir>
@@ -25,70 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <ostream>
-#include <mutex>
-
-// Failures show texts, not bytes.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 // 2024-03-15 08:30:12.250 UTC.
 inline constexpr double CommitNow = 1710491412.25;
-
-// One line per note event, in the order they came; a tag event names the tag.
-class CommitEvents : public NoteStorageListener {
-public:
-    QStringList lines() const
-    {
-        std::lock_guard lock(mutex_);
-        return lines_;
-    }
-
-    void noteDidUpdateFromRemoteServer(const NotePtr&) override { add(QStringLiteral("update")); }
-    void noteDidDeleteFromRemoteServer(const NotePtr&) override { add(QStringLiteral("remoteDelete")); }
-    void noteDidAddToStorage(const NotePtr& note, int storage, const QString& tag) override
-    {
-        add(QStringLiteral("add %1 %2 %3").arg(key(note)).arg(storage).arg(tag.isNull() ? QStringLiteral("-") : tag));
-    }
-    void noteDidDeleteFromStorage(const NotePtr& note, int storage, const QString& tag) override
-    {
-        add(QStringLiteral("delete %1 %2 %3").arg(key(note)).arg(storage).arg(tag.isNull() ? QStringLiteral("-") : tag));
-    }
-    void noteDidMoveTo(const NotePtr& before, const NotePtr& after) override
-    {
-        add(QStringLiteral("didMove %1>%2 on %3")
-                .arg(key(before), key(after), DispatchQueue::main()->isCurrent() ? QStringLiteral("main")
-                                                                                 : QStringLiteral("other")));
-    }
-    void noteWillMoveTo(const NotePtr& before, const NotePtr& after) override
-    {
-        add(QStringLiteral("willMove %1>%2").arg(key(before), key(after)));
-    }
-    void noteTagDidDeleteFromStorage(const QString& name, int tag) override
-    {
-        add(QStringLiteral("tagDelete %1 %2").arg(name).arg(tag));
-    }
-    void noteTagDidAddToStorage(const QString& name, int tag) override
-    {
-        add(QStringLiteral("tagAdd %1 %2").arg(name).arg(tag));
-    }
-
-private:
-    static QString key(const NotePtr& note)
-    {
-        return note ? QString::number(note->storage()) + QLatin1Char('/') + note->key() : QStringLiteral("<none>");
-    }
-    void add(const QString& line)
-    {
-        std::lock_guard lock(mutex_);
-        lines_.append(line);
-    }
-
-    mutable std::mutex mutex_;
-    QStringList lines_;
-};
 
 // Every test runs on the shared Core, with a scripted cloud, a fixed clock and
 // counting UUIDs, in empty store folders and an empty Trash.
@@ -102,21 +40,10 @@ protected:
 
     static void SetUpTestSuite()
     {
-        static std::once_flag once;
-        std::call_once(once, [] {
-            static UserDefaults defaults(TestSupport::home() + QStringLiteral("/commit-defaults.ini"));
-            Core::Configuration configuration;
-            configuration.documentDirectory = TestSupport::home() + QStringLiteral("/Documents/Brindlewick");
-            configuration.cachesDirectory = TestSupport::home() + QStringLiteral("/Caches/V5");
-            configuration.defaults = &defaults;
-            configuration.makeAppleCloud = [] {
-                // The scripted cloud outlives Core: Core is never released.
-                static std::shared_ptr<ScriptedAppleCloud> shared(&cloud(), [](ScriptedAppleCloud*) {});
-                return shared;
-            };
-            ASSERT_TRUE(Core::configure(configuration));
-            Core::shared();
-        });
+        Core::Configuration configuration;
+        // The scripted cloud outlives Core: Core is never released.
+        configuration.makeAppleCloud = [] { return std::shared_ptr<ScriptedAppleCloud>(&cloud(), [](auto*) {}); };
+        sharedTestCore(configuration);
     }
 
     void SetUp() override
@@ -136,7 +63,7 @@ protected:
         driveCallsBefore = cloud().calls().size();
         recordCallsBefore = cloud().scriptedCKCloud->calls().size();
         core.setEnabledAppleCloud(false);
-        events = std::make_shared<CommitEvents>();
+        events = std::make_shared<EventJournal>();
         core.addNoteStorageListener(events);
     }
 
@@ -167,6 +94,13 @@ protected:
         bool outcome = false;
         note->_commitLocalNote([&](bool ok) { outcome = ok; });
         return outcome;
+    }
+    // A new note, committed.
+    static NotePtr committed(const QString& text, int storage = NoteStorageInbox)
+    {
+        const NotePtr note = newNote(text, storage);
+        EXPECT_TRUE(commit(note)) << qPrintable(text);
+        return note;
     }
 
     // Every row of the search table as "key|title|content|folder|hashtag|mention".
@@ -203,7 +137,7 @@ protected:
     QStringList driveCalls() const { return cloud().calls().mid(driveCallsBefore); }
     QStringList recordCalls() const { return cloud().scriptedCKCloud->calls().mid(recordCallsBefore); }
 
-    std::shared_ptr<CommitEvents> events;
+    std::shared_ptr<EventJournal> events;
     qsizetype driveCallsBefore = 0;
     qsizetype recordCallsBefore = 0;
 };

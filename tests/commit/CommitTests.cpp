@@ -79,8 +79,7 @@ TEST_F(CommitTest, NoteStoreCommitSearchRowHoldsTheCleanedNote)
 
 TEST_F(CommitTest, NoteStoreCommitTwiceUpdatesTheOneRow)
 {
-    const auto note = newNote(QStringLiteral("Meeting notes\nfirst"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\nfirst"));
     // A note whose key shares every word with the first one must keep its own row.
     const auto twin = newNote(QStringLiteral("Meeting notes.txt\nsecond"));
     twin->setKey(QStringLiteral("Meeting-notes.txt"));
@@ -97,8 +96,7 @@ TEST_F(CommitTest, NoteStoreCommitTwiceUpdatesTheOneRow)
 
 TEST_F(CommitTest, NoteStoreCommitArchivedNoteIsLinkedOnlyUnderStrongTags)
 {
-    const auto note = newNote(QStringLiteral("Archived plans\n#Work #URGENT"), NoteStorageArchive);
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Archived plans\n#Work #URGENT"), NoteStorageArchive);
 
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("work"))));
     EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive)
@@ -110,27 +108,16 @@ TEST_F(CommitTest, NoteStoreCommitArchivedNoteIsLinkedOnlyUnderStrongTags)
 TEST_F(CommitTest, NoteStoreCommitEventsComeInOrder)
 {
     const auto log = LogCapture::install();
-    const auto note = newNote(QStringLiteral("Meeting notes\n#work @anna"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\n#work @anna"));
     note->setText(QStringLiteral("Meeting notes\n#home"));
     ASSERT_TRUE(commit(note));
     log->uninstall();
 
-    EXPECT_EQ(events->lines(), (QStringList{
-                                   QStringLiteral("add 1/Meeting notes.txt 1 -"),
-                                   QStringLiteral("tagAdd work 4"),
-                                   QStringLiteral("add 1/Meeting notes.txt 4 work"),
-                                   QStringLiteral("tagAdd anna 5"),
-                                   QStringLiteral("add 1/Meeting notes.txt 5 anna"),
-                                   QStringLiteral("tagDelete work 4"),
-                                   QStringLiteral("delete 1/Meeting notes.txt 4 work"),
-                                   QStringLiteral("tagAdd home 4"),
-                                   QStringLiteral("add 1/Meeting notes.txt 4 home"),
-                                   QStringLiteral("tagDelete anna 5"),
-                                   QStringLiteral("delete 1/Meeting notes.txt 5 anna"),
-                               }));
-    EXPECT_EQ(log->lines().filter(QStringLiteral("note:commit new")),
-              QStringList{QStringLiteral("note:commit new Meeting notes.txt")});
+    EXPECT_EQ(events->lines(), (QStringList{"add 1/Meeting notes.txt 1 -", "tagAdd work 4",
+        "add 1/Meeting notes.txt 4 work", "tagAdd anna 5", "add 1/Meeting notes.txt 5 anna", "tagDelete work 4",
+        "delete 1/Meeting notes.txt 4 work", "tagAdd home 4", "add 1/Meeting notes.txt 4 home", "tagDelete anna 5",
+        "delete 1/Meeting notes.txt 5 anna"}));
+    EXPECT_EQ(log->lines().filter(QStringLiteral("note:commit new")), QStringList{"note:commit new Meeting notes.txt"});
 }
 
 TEST_F(CommitTest, NoteStoreCommitFailedTextWriteTouchesNoSideFile)
@@ -153,27 +140,25 @@ TEST_F(CommitTest, NoteStoreCommitIndexMarkerFollowsTheRow)
     Core::shared().closeDatabase();
     Core::shared().fileQueue()->sync([] {});
     QDir().mkpath(caches() + QStringLiteral("/search.sqlite"));
-    const auto note = newNote(QStringLiteral("Meeting notes\nbody"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\nbody"));
     EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(note->key(), NoteStorageInbox)));
     EXPECT_FALSE(QFileInfo::exists(Note::indexFileForKey(note->key(), NoteStorageInbox)));
 
     QDir(caches() + QStringLiteral("/search.sqlite")).removeRecursively();
     ASSERT_TRUE(commit(note));
     EXPECT_TRUE(QFileInfo::exists(Note::indexFileForKey(note->key(), NoteStorageInbox)));
-    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Meeting notes.txt")});
+    EXPECT_EQ(rowKeys(), QStringList{"inbox/Meeting notes.txt"});
 }
 
 // --- The blank-note backup
 
 TEST_F(CommitTest, NoteStoreCommitBlankNoteBacksUpThePreviousFile)
 {
-    const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\nkeep this"));
     note->setText(QStringLiteral(" \n\t\n"));
     ASSERT_TRUE(commit(note));
 
-    EXPECT_EQ(trashedNames(), QStringList{QStringLiteral("Meeting notes.txt")});
+    EXPECT_EQ(trashedNames(), QStringList{"Meeting notes.txt"});
     EXPECT_EQ(TestSupport::readFile(trash() + QStringLiteral("/files/Meeting notes.txt")),
               QByteArray("Meeting notes\nkeep this"));
     EXPECT_EQ(TestSupport::readFile(inbox(QStringLiteral("Meeting notes.txt"))), QByteArray(" \n\t\n"));
@@ -182,8 +167,7 @@ TEST_F(CommitTest, NoteStoreCommitBlankNoteBacksUpThePreviousFile)
 
 TEST_F(CommitTest, NoteStoreCommitBlankBackupAvoidsATakenTemporaryName)
 {
-    const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\nkeep this"));
     TestSupport::writeFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt"), "someone else's");
     const auto log = LogCapture::install();
     note->setText(QString());
@@ -195,20 +179,18 @@ TEST_F(CommitTest, NoteStoreCommitBlankBackupAvoidsATakenTemporaryName)
     ASSERT_EQ(trashedNames().size(), 1);
     EXPECT_TRUE(trashedNames().first().startsWith(stamped)) << trashedNames().first().toStdString();
     EXPECT_EQ(log->lines().filter(QStringLiteral("backup")),
-              QStringList{QStringLiteral("note:commitLocal backup trash/") + trashedNames().first()});
+              QStringList{"note:commitLocal backup trash/" + trashedNames().first()});
     EXPECT_EQ(TestSupport::readFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt")), QByteArray("someone else's"));
 }
 
 TEST_F(CommitTest, NoteStoreCommitNoBackupForPlaceholderNamesOrLongerBlanks)
 {
-    const auto placeholder = newNote(QStringLiteral("short"));
-    ASSERT_TRUE(commit(placeholder));
+    const auto placeholder = committed(QStringLiteral("short"));
     ASSERT_FALSE(Note::isReadableFileName(placeholder->key()));
     placeholder->setText(QStringLiteral("  "));
     ASSERT_TRUE(commit(placeholder));
 
-    const auto readable = newNote(QStringLiteral("Meeting notes\nkeep this"));
-    ASSERT_TRUE(commit(readable));
+    const auto readable = committed(QStringLiteral("Meeting notes\nkeep this"));
     readable->setText(QString(21, QLatin1Char(' ')));
     ASSERT_TRUE(commit(readable));
 
@@ -217,8 +199,7 @@ TEST_F(CommitTest, NoteStoreCommitNoBackupForPlaceholderNamesOrLongerBlanks)
 
 TEST_F(CommitTest, NoteStoreCommitBlankBackupRunsBeforeAQueuedMove)
 {
-    const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\nkeep this"));
     note->setText(QStringLiteral("\n"));
     const DispatchQueuePtr queue = Core::shared().fileQueue();
     bool committed = false;
@@ -247,8 +228,8 @@ TEST_F(CommitTest, NoteStoreCommitHandsTheNoteToTheDriveWhenTheCloudIsOn)
                      [&](const QDateTime& date) { order.append(QStringLiteral("cloud %1").arg(date.toSecsSinceEpoch())); });
     note->commitAndCloseNote([&](bool ok) { order.append(QStringLiteral("local %1").arg(ok)); });
 
-    EXPECT_EQ(order, (QStringList{QStringLiteral("local 1"), QStringLiteral("cloud 1710491500"), QStringLiteral("local 1")}));
-    EXPECT_EQ(driveCalls(), (QStringList{QStringLiteral("commit"), QStringLiteral("commitAndClose")}));
+    EXPECT_EQ(order, (QStringList{"local 1", "cloud 1710491500", "local 1"}));
+    EXPECT_EQ(driveCalls(), (QStringList{"commit", "commitAndClose"}));
 }
 
 TEST_F(CommitTest, NoteStoreCommitWithTheCloudOffCompletesAtOnce)
@@ -261,7 +242,7 @@ TEST_F(CommitTest, NoteStoreCommitWithTheCloudOffCompletesAtOnce)
                      [&](const QDateTime& date) { order.append(QStringLiteral("cloud %1").arg(date.isNull())); });
 
     // The failed local write is still the local outcome; the drive is not asked.
-    EXPECT_EQ(order, (QStringList{QStringLiteral("local 0"), QStringLiteral("cloud 1")}));
+    EXPECT_EQ(order, (QStringList{"local 0", "cloud 1"}));
     EXPECT_TRUE(driveCalls().isEmpty());
 }
 
@@ -278,8 +259,7 @@ TEST_F(CommitTest, NoteStoreCommitLeavesOneRowPerKey)
     };
     insertStale(QStringLiteral("inbox/Meeting notes.txt"));
     insertStale(QStringLiteral("inbox/Groceries list.txt"));
-    const auto note = newNote(QStringLiteral("Meeting notes\nfresh"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Meeting notes\nfresh"));
     // The rebuild writes its rows in batches, through one pass over the keys.
     TestSupport::writeFile(inbox(QStringLiteral("Groceries list.txt")), "Groceries list\nfresh too");
     Core::shared().buildTagLinkAndIndexFiles();

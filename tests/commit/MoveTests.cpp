@@ -20,7 +20,7 @@ bool linked(int tag, const QString& name, int storage, const QString& key)
 }
 
 // Runs the main queue until the events hold a line starting with the prefix.
-bool waitForEvent(const CommitEvents& events, const QString& prefix)
+bool waitForEvent(const EventJournal& events, const QString& prefix)
 {
     return DispatchQueue::runMainUntil(
         [&] {
@@ -61,21 +61,15 @@ TEST_F(CommitTest, NoteStoreMoveArchivesWithSideFilesRowAndEvents)
     EXPECT_TRUE(hasSideFiles(QStringLiteral("Plan for spring1.txt"), NoteStorageArchive));
     EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageArchive, note->key()));
     EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive, note->key()));
-    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("archive/Plan for spring1.txt")});
+    EXPECT_EQ(rowKeys(), QStringList{"archive/Plan for spring1.txt"});
 
     EXPECT_EQ(events->lines().mid(before),
-              (QStringList{
-                  QStringLiteral("willMove 1/Plan for spring.txt>2/Plan for spring1.txt"),
-                  QStringLiteral("tagDelete urgent 4"),
-                  QStringLiteral("delete 1/Plan for spring.txt 4 urgent"),
-                  QStringLiteral("tagDelete work 4"),
-                  QStringLiteral("delete 1/Plan for spring.txt 4 work"),
-                  QStringLiteral("tagAdd urgent 4"),
-                  QStringLiteral("add 2/Plan for spring1.txt 4 urgent"),
-                  QStringLiteral("didMove 1/Plan for spring.txt>2/Plan for spring1.txt on main"),
-              }));
-    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("move")});
-    EXPECT_EQ(recordCalls(), QStringList{QStringLiteral("move")});
+              (QStringList{"willMove 1/Plan for spring.txt>2/Plan for spring1.txt", "tagDelete urgent 4",
+                  "delete 1/Plan for spring.txt 4 urgent", "tagDelete work 4", "delete 1/Plan for spring.txt 4 work",
+                  "tagAdd urgent 4", "add 2/Plan for spring1.txt 4 urgent",
+                  "didMove 1/Plan for spring.txt>2/Plan for spring1.txt on main"}));
+    EXPECT_EQ(driveCalls(), QStringList{"move"});
+    EXPECT_EQ(recordCalls(), QStringList{"move"});
 }
 
 TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOne)
@@ -90,8 +84,7 @@ TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOne)
 
 TEST_F(CommitTest, NoteStoreMoveToItsOwnStorageDoesNothing)
 {
-    const auto note = newNote(QStringLiteral("Plan for spring\n#work"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring\n#work"));
     const int before = events->lines().size();
     EXPECT_TRUE(note->moveNoteToStorage(NoteStorageInbox));
     EXPECT_EQ(events->lines().size(), before);
@@ -100,8 +93,7 @@ TEST_F(CommitTest, NoteStoreMoveToItsOwnStorageDoesNothing)
 
 TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
 {
-    const auto note = newNote(QStringLiteral("Plan for spring\n#work"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring\n#work"));
     // A plain file where the archive folder should be: the text file cannot go there.
     TestSupport::writeFile(documents() + QStringLiteral("/Archive"), "in the way");
 
@@ -113,7 +105,7 @@ TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
     EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
     EXPECT_FALSE(hasAnySideFile(note->key(), NoteStorageArchive));
     EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, note->key()));
-    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Plan for spring.txt")});
+    EXPECT_EQ(rowKeys(), QStringList{"inbox/Plan for spring.txt"});
     EXPECT_TRUE(driveCalls().isEmpty());
     DispatchQueue::drainMain();
     EXPECT_TRUE(events->lines().filter(QStringLiteral("didMove")).isEmpty());
@@ -123,15 +115,14 @@ TEST_F(CommitTest, NoteStoreMoveCloudFailureStillAnnouncesTheLocalMove)
 {
     cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
     const auto log = LogCapture::install();
-    const auto note = newNote(QStringLiteral("Plan for spring"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring"));
     ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
     ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
     log->uninstall();
 
-    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("move")});
+    EXPECT_EQ(driveCalls(), QStringList{"move"});
     EXPECT_TRUE(recordCalls().isEmpty());
-    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{QStringLiteral("note:move error quota")});
+    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{"note:move error quota"});
 }
 
 // --- Trash and delete
@@ -139,47 +130,39 @@ TEST_F(CommitTest, NoteStoreMoveCloudFailureStillAnnouncesTheLocalMove)
 TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrash)
 {
     Core::shared().setEnabledAppleCloud(true);
-    const auto note = newNote(QStringLiteral("Plan for spring\n#work @anna"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring\n#work @anna"));
     const int before = events->lines().size();
     QStringList completions;
     note->deleteNote([&](const Error& error) { completions.append(error.isNull() ? QStringLiteral("nil") : error.domain); });
 
-    EXPECT_EQ(completions, QStringList{QStringLiteral("nil")});
-    EXPECT_EQ(trashedNames(), QStringList{QStringLiteral("Plan for spring.txt")});
+    EXPECT_EQ(completions, QStringList{"nil"});
+    EXPECT_EQ(trashedNames(), QStringList{"Plan for spring.txt"});
     EXPECT_FALSE(QFileInfo::exists(inbox(QStringLiteral("Plan for spring.txt"))));
     EXPECT_FALSE(hasAnySideFile(note->key(), NoteStorageInbox));
     EXPECT_TRUE(rowKeys().isEmpty());
-    EXPECT_EQ(events->lines().mid(before), (QStringList{
-                                               QStringLiteral("tagDelete work 4"),
-                                               QStringLiteral("delete 1/Plan for spring.txt 4 work"),
-                                               QStringLiteral("tagDelete anna 5"),
-                                               QStringLiteral("delete 1/Plan for spring.txt 5 anna"),
-                                               QStringLiteral("delete 1/Plan for spring.txt 1 -"),
-                                           }));
+    EXPECT_EQ(events->lines().mid(before), (QStringList{"tagDelete work 4", "delete 1/Plan for spring.txt 4 work",
+        "tagDelete anna 5", "delete 1/Plan for spring.txt 5 anna", "delete 1/Plan for spring.txt 1 -"}));
     // The note object still describes what was deleted.
     EXPECT_EQ(note->key(), QStringLiteral("Plan for spring.txt"));
-    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("delete")});
-    EXPECT_EQ(recordCalls(), QStringList{QStringLiteral("delete")});
+    EXPECT_EQ(driveCalls(), QStringList{"delete"});
+    EXPECT_EQ(recordCalls(), QStringList{"delete"});
 }
 
 TEST_F(CommitTest, NoteStoreTrashPassesTheDriveErrorOn)
 {
     Core::shared().setEnabledAppleCloud(true);
     cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto note = newNote(QStringLiteral("Plan for spring"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring"));
     Error received;
     note->trashNote([&](const Error& error) { received = error; });
     EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
-    EXPECT_EQ(recordCalls(), QStringList{QStringLiteral("delete")});
+    EXPECT_EQ(recordCalls(), QStringList{"delete"});
 }
 
 TEST_F(CommitTest, NoteStoreTrashFailureKeepsTheFileAndSkipsTheCloud)
 {
     Core::shared().setEnabledAppleCloud(true);
-    const auto note = newNote(QStringLiteral("Plan for spring"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring"));
     // A plain file where the Trash folder should be: nothing can go in.
     QDir().mkpath(QFileInfo(trash()).path());
     TestSupport::writeFile(trash(), "not a folder");
@@ -196,8 +179,7 @@ TEST_F(CommitTest, NoteStoreTrashFailureKeepsTheFileAndSkipsTheCloud)
 
 TEST_F(CommitTest, NoteStoreTrashOfAVanishedFileStillClearsItsTraces)
 {
-    const auto note = newNote(QStringLiteral("Plan for spring\n#work"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("Plan for spring\n#work"));
     QFile::remove(inbox(note->key()));
     const int before = events->lines().size();
     bool called = false;
@@ -208,8 +190,7 @@ TEST_F(CommitTest, NoteStoreTrashOfAVanishedFileStillClearsItsTraces)
     EXPECT_TRUE(called);
     EXPECT_FALSE(hasAnySideFile(note->key(), NoteStorageInbox));
     EXPECT_TRUE(rowKeys().isEmpty());
-    EXPECT_EQ(events->lines().mid(before), (QStringList{QStringLiteral("tagDelete work 4"),
-                                                        QStringLiteral("delete 1/Plan for spring.txt 4 work")}));
+    EXPECT_EQ(events->lines().mid(before), (QStringList{"tagDelete work 4", "delete 1/Plan for spring.txt 4 work"}));
 }
 
 // --- Purge
@@ -242,10 +223,10 @@ TEST_F(CommitTest, NoteStorePurgeMovesEachFileToItsOwnPurgedName)
     EXPECT_TRUE(trashedNames().isEmpty());
     EXPECT_TRUE(rowKeys().isEmpty());
     EXPECT_EQ(events->lines().filter(QStringLiteral(" 1 -")),
-              (QStringList{QStringLiteral("add 1/Plan for spring.txt 1 -"), QStringLiteral("add 1/Plan for summer.txt 1 -"),
-                           QStringLiteral("delete 1/Plan for spring.txt 1 -"), QStringLiteral("delete 1/Plan for summer.txt 1 -")}));
-    EXPECT_EQ(driveCalls(), (QStringList{QStringLiteral("delete"), QStringLiteral("delete")}));
-    EXPECT_EQ(recordCalls(), (QStringList{QStringLiteral("delete"), QStringLiteral("delete")}));
+              (QStringList{"add 1/Plan for spring.txt 1 -", "add 1/Plan for summer.txt 1 -",
+                  "delete 1/Plan for spring.txt 1 -", "delete 1/Plan for summer.txt 1 -"}));
+    EXPECT_EQ(driveCalls(), (QStringList{"delete", "delete"}));
+    EXPECT_EQ(recordCalls(), (QStringList{"delete", "delete"}));
 }
 
 // --- Placeholder rename
@@ -269,18 +250,17 @@ TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableName)
     EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
     EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, note->key()));
     EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, placeholder));
-    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Weekly plan review.txt")});
+    EXPECT_EQ(rowKeys(), QStringList{"inbox/Weekly plan review.txt"});
     const QStringList lines = events->lines().mid(before);
     ASSERT_FALSE(lines.isEmpty());
     EXPECT_EQ(lines.first(), QStringLiteral("willMove 1/%1>1/Weekly plan review.txt").arg(placeholder));
     EXPECT_EQ(lines.last(), QStringLiteral("didMove 1/%1>1/Weekly plan review.txt on main").arg(placeholder));
-    EXPECT_EQ(driveCalls(), QStringList{QStringLiteral("rename")});
+    EXPECT_EQ(driveCalls(), QStringList{"rename"});
 }
 
 TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
 {
-    const auto note = newNote(QStringLiteral("todo"));
-    ASSERT_TRUE(commit(note));
+    const auto note = committed(QStringLiteral("todo"));
     const QString placeholder = note->key();
     const int before = events->lines().size();
     bool called = false;

@@ -30,7 +30,7 @@ TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotes)
 
     QStringList keys = rowKeys();
     keys.sort();
-    EXPECT_EQ(keys, (QStringList{QStringLiteral("archive/Old plan.txt"), QStringLiteral("inbox/Groceries.txt")}));
+    EXPECT_EQ(keys, (QStringList{"archive/Old plan.txt", "inbox/Groceries.txt"}));
     EXPECT_TRUE(indexed(NoteStorageInbox, QStringLiteral("Groceries.txt")));
     EXPECT_TRUE(indexed(NoteStorageArchive, QStringLiteral("Old plan.txt")));
     EXPECT_FALSE(indexed(NoteStorageInbox, QStringLiteral(".DS_Store")));
@@ -105,7 +105,7 @@ TEST_F(CommitTest, NoteStoreRebuildSkipsUnreadableNotesUntilTheyCanBeRead)
     }
     EXPECT_TRUE(indexed(NoteStorageInbox, QStringLiteral("Good.txt")));
     EXPECT_FALSE(indexed(NoteStorageInbox, QStringLiteral("A folder.txt")));
-    EXPECT_EQ(rowKeys(), QStringList{QStringLiteral("inbox/Good.txt")});
+    EXPECT_EQ(rowKeys(), QStringList{"inbox/Good.txt"});
 }
 
 // --- Migration

@@ -7,35 +7,16 @@
 #include "Store/Migrator.h"
 #include "Store/NoteSearchRow.h"
 
-#include <QDirIterator>
+#include <QRegularExpression>
 
 #include <random>
 
 namespace {
 
-// Every entry under the tag folders: path, then size and modification date
-// of a link, the text of a spelling file; folders end in "/".
+// Every entry under the tag folders, with a link's dates and a spelling's text.
 QStringList linkTree()
 {
-    const QString root = Core::shared().cachesDirectory() + QStringLiteral("/Link");
-    QStringList entries;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString path = info.filePath().mid(root.size());
-        if (info.isDir()) {
-            entries.append(path + QLatin1Char('/'));
-            continue;
-        }
-        // A spelling file carries no dates of its own.
-        entries.append(info.fileName() == QLatin1String(".meta")
-                           ? path + QLatin1Char(' ') + QString::fromUtf8(TestSupport::readFile(info.filePath()))
-                           : QStringLiteral("%1 %2 %3").arg(path).arg(info.size()).arg(FileDates::modificationDate(info.filePath())));
-    }
-    entries.sort();
-    return entries;
+    return cacheTree(Core::shared().cachesDirectory()).filter(QRegularExpression(QStringLiteral("^Link/")));
 }
 
 QString linkFile(int kind, const QString& tag, int storage, const QString& key)
@@ -60,7 +41,7 @@ protected:
         for (const QString& folder : {documents(), caches()})
             QDir(folder).removeRecursively();
         Core::shared().removeNoteStorageListener(events.get());
-        events = std::make_shared<CommitEvents>();
+        events = std::make_shared<EventJournal>();
         Core::shared().addNoteStorageListener(events);
     }
 

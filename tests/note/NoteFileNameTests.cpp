@@ -99,12 +99,10 @@ TEST_F(NoteStoreFileName, PlaceholderNamesAreClassic)
 {
     const QString classic = Note::uniqueClassicKeyFromURL();
     EXPECT_EQ(classic, QStringLiteral("Untitled Note 20240315-083012250-0A1B2C3D-0000-4000-8000-00000000CAFE.txt"));
-    EXPECT_FALSE(Note::isReadableFileName(classic));
-    EXPECT_FALSE(Note::isReadableFileName(QStringLiteral("Untitled Note 2024-03-15 at 09-30-12 CET.txt")));
-    EXPECT_TRUE(Note::isReadableFileName(QStringLiteral("Untitled Note.txt")));
-    EXPECT_TRUE(Note::isReadableFileName(QStringLiteral("Untitled Notes 1.txt")));
-    EXPECT_TRUE(Note::isReadableFileName(QStringLiteral("Untitled Note 1.md")));
-    EXPECT_TRUE(Note::isReadableFileName(QStringLiteral("Shopping list.txt")));
+    for (const QString& name : {classic, QStringLiteral("Untitled Note 2024-03-15 at 09-30-12 CET.txt")})
+        EXPECT_FALSE(Note::isReadableFileName(name)) << qPrintable(name);
+    for (const char* name : {"Untitled Note.txt", "Untitled Notes 1.txt", "Untitled Note 1.md", "Shopping list.txt"})
+        EXPECT_TRUE(Note::isReadableFileName(QString::fromUtf8(name))) << name;
 }
 
 TEST_F(NoteStoreFileName, FreeNamesForAKeyInAStorage)

@@ -2,7 +2,6 @@
 
 #include "files/FileDates.h"
 
-#include <QDirIterator>
 #include <QFileInfo>
 
 #include <cstring>
@@ -167,22 +166,11 @@ TEST_F(NoteStoreSideFiles, HeaderFileBytesRestoreAndRebuild)
     EXPECT_EQ(shortRecord.summary(), QStringLiteral("before"));
 }
 
-TEST_F(NoteStoreSideFiles, IndexMarker)
-{
-    const NotePtr note = makeNote(QStringLiteral("Indexed.txt"), QStringLiteral("x"), NoteStorageArchive);
-    const QString path = Note::indexFileForKey(QStringLiteral("Indexed.txt"), NoteStorageArchive);
-    ASSERT_TRUE(note->writeIndexFile());
-    EXPECT_TRUE(QFileInfo(path).isFile());
-    EXPECT_EQ(QFileInfo(path).size(), 0);
-    ASSERT_TRUE(note->removeIndexFile());
-    EXPECT_FALSE(QFile::exists(path));
-}
-
 TEST_F(NoteStoreSideFiles, TagEventsInOrder)
 {
     const NotePtr note = makeNote(QStringLiteral("A.txt"), QStringLiteral("x"));
     ASSERT_TRUE(note->writeTag(NoteTagHashtag, {QStringLiteral("Plan"), QStringLiteral("home")}, NoteStorageInbox, true));
-    EXPECT_EQ(events->lines(), (QStringList{"tagAdd Plan 4", "add A.txt 4 plan", "tagAdd home 4", "add A.txt 4 home"}));
+    EXPECT_EQ(events->lines(), (QStringList{"tagAdd Plan 4", "add 1/A.txt 4 plan", "tagAdd home 4", "add 1/A.txt 4 home"}));
     const QString link = Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox) +
                          QStringLiteral("/A.txt");
     EXPECT_EQ(FileDates::creationDate(link), 1700000000);
@@ -197,12 +185,12 @@ TEST_F(NoteStoreSideFiles, TagEventsInOrder)
 
     // Losing its only note removes the tag: the folder goes before the note's event.
     ASSERT_TRUE(note->writeTag(NoteTagHashtag, {QStringLiteral("home")}, NoteStorageInbox, false));
-    EXPECT_EQ(events->lines(), (QStringList{"tagDelete plan 4", "delete A.txt 4 plan"}));
+    EXPECT_EQ(events->lines(), (QStringList{"tagDelete plan 4", "delete 1/A.txt 4 plan"}));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("plan"))));
 
     events->clear();
     ASSERT_TRUE(note->writeTag(NoteTagHashtag, {}, NoteStorageInbox, false));
-    EXPECT_EQ(events->lines(), (QStringList{"tagDelete home 4", "delete A.txt 4 home"}));
+    EXPECT_EQ(events->lines(), (QStringList{"tagDelete home 4", "delete 1/A.txt 4 home"}));
     EXPECT_TRUE(QDir(Note::linkDirectoryForTag(NoteTagHashtag)).isEmpty());
 
     // A note without a key has no links to write.
@@ -249,39 +237,11 @@ TEST_F(NoteStoreSideFiles, CleanUpStaysInTheNotesOwnStorage)
     events->clear();
 
     inboxNote->writeTag(NoteTagHashtag, {}, NoteStorageInbox, false);
-    EXPECT_EQ(events->lines(), QStringList{QStringLiteral("delete Same.txt 4 work")});
+    EXPECT_EQ(events->lines(), QStringList{"delete 1/Same.txt 4 work"});
     const QString work = Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("work"));
     EXPECT_FALSE(QFileInfo::exists(work + QStringLiteral("/Inbox")));
     EXPECT_TRUE(QFileInfo::exists(work + QStringLiteral("/Archive/Same.txt")));
     EXPECT_TRUE(QFileInfo::exists(work + QStringLiteral("/.meta")));
-}
-
-// Every file under the caches folder: its path and size, the text of a tag's
-// spelling, and the dates a tag link carries.
-QStringList cachesTree(const QString& root)
-{
-    QStringList lines;
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo info(it.next());
-        const QString path = QDir(root).relativeFilePath(info.filePath());
-        if (info.isDir()) {
-            lines << path + QLatin1Char('/');
-        } else if (info.fileName() == QLatin1String(".meta")) {
-            lines << QStringLiteral("%1 %2 \"%3\"").arg(path).arg(info.size()).arg(
-                         QString::fromUtf8(TestSupport::readFile(info.filePath())));
-        } else if (path.startsWith(QLatin1String("Link/"))) {
-            lines << QStringLiteral("%1 %2 %3 %4")
-                         .arg(path)
-                         .arg(info.size())
-                         .arg(FileDates::creationDate(info.filePath()))
-                         .arg(FileDates::modificationDate(info.filePath()));
-        } else {
-            lines << QStringLiteral("%1 %2").arg(path).arg(info.size());
-        }
-    }
-    lines.sort();
-    return lines;
 }
 
 TEST_F(NoteStoreSideFiles, TreeOfSideFilesForNotesWithTags)
@@ -309,7 +269,7 @@ TEST_F(NoteStoreSideFiles, TreeOfSideFilesForNotesWithTags)
     QStringList expected =
         QString::fromUtf8(TestSupport::readFile(data("tree.txt"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     expected.sort();
-    EXPECT_EQ(cachesTree(caches()).join(QLatin1Char('\n')), expected.join(QLatin1Char('\n')));
+    EXPECT_EQ(cacheTree(caches()).join(QLatin1Char('\n')), expected.join(QLatin1Char('\n')));
 }
 
 } // namespace

@@ -23,6 +23,10 @@ TEST_F(NoteStoreTitle, ExamplesOfTitleAndSummary)
                                             "omicron pi rho sigma tau upsilon phi chi psi omega");
     ASSERT_GT(longLine.size(), 100);
     const QString noSpaces(120, QLatin1Char('w'));
+    // The title's cut after 51 units and the summary's at 300 both fall inside an emoji.
+    const QString emoji = QStringLiteral("\U0001F600");
+    const QString cutFirst = QString(50, QLatin1Char('a')) + emoji + QString(60, QLatin1Char('b'));
+    const QString cutRest = QString(236, QLatin1Char('c')) + emoji + QStringLiteral("tail");
     const struct {
         QString text;
         QString title;
@@ -45,6 +49,10 @@ TEST_F(NoteStoreTitle, ExamplesOfTitleAndSummary)
          QStringLiteral("Say hello added now"), QStringLiteral("rest")},
         {QStringLiteral("{~~old~>new~~} title\n1. first\n2) second\n- third\nfourth"), QStringLiteral("new title"),
          QStringLiteral("1. first\n2) second\n- third fourth")},
+        {QStringLiteral("Café 東京 plan notes\nПривет мир"), QStringLiteral("Café 東京 plan notes"),
+         QStringLiteral("Привет мир")},
+        {cutFirst + QLatin1Char('\n') + cutRest, QString(50, QLatin1Char('a')),
+         emoji + QString(60, QLatin1Char('b')) + QLatin1Char(' ') + QString(236, QLatin1Char('c'))},
         {QString(), QString(), QString()},
     };
     for (const auto& c : cases) {
@@ -53,24 +61,6 @@ TEST_F(NoteStoreTitle, ExamplesOfTitleAndSummary)
         EXPECT_EQ(d.summary, c.summary) << qPrintable(c.text);
         EXPECT_FALSE(d.summary.isNull()) << qPrintable(c.text);
     }
-}
-
-TEST_F(NoteStoreTitle, KeepsEveryLetterOfOtherScripts)
-{
-    const Derived d = derive(QStringLiteral("Café 東京 plan notes\nПривет мир"));
-    EXPECT_EQ(d.title, QStringLiteral("Café 東京 plan notes"));
-    EXPECT_EQ(d.summary, QStringLiteral("Привет мир"));
-}
-
-TEST_F(NoteStoreTitle, CutsNeverSplitACharacter)
-{
-    // The title's cut after 51 units and the summary's at 300 both fall inside an emoji.
-    const QString emoji = QStringLiteral("\U0001F600");
-    const QString first = QString(50, QLatin1Char('a')) + emoji + QString(60, QLatin1Char('b'));
-    const QString rest = QString(236, QLatin1Char('c')) + emoji + QStringLiteral("tail");
-    const Derived d = derive(first + QLatin1Char('\n') + rest);
-    EXPECT_EQ(d.title, QString(50, QLatin1Char('a')));
-    EXPECT_EQ(d.summary, emoji + QString(60, QLatin1Char('b')) + QLatin1Char(' ') + QString(236, QLatin1Char('c')));
 }
 
 TEST_F(NoteStoreTitle, LongNotesReadOnlyTheirBeginning)
@@ -94,21 +84,21 @@ TEST_F(NoteStoreTitle, HashtagsAndMentionsInOrderOfFirstSpelling)
     QStringList hashtags;
     QStringList mentions;
     Note::fillHashtags(&hashtags, &mentions, QStringLiteral("#Work #work #WORK"), true);
-    EXPECT_EQ(hashtags, QStringList{QStringLiteral("Work")});
+    EXPECT_EQ(hashtags, QStringList{"Work"});
 
     hashtags.clear();
     Note::fillHashtags(&hashtags, &mentions, QStringLiteral("#Work #work #WORK"), false);
-    EXPECT_EQ(hashtags, QStringList{QStringLiteral("WORK")});
+    EXPECT_EQ(hashtags, QStringList{"WORK"});
 
     hashtags.clear();
     Note::fillHashtags(&hashtags, &mentions,
                        QStringLiteral("Plan #home and @Ann\n- item #Café @ann @BOB\n#home again #東京"), true);
-    EXPECT_EQ(hashtags, (QStringList{QStringLiteral("home"), QStringLiteral("Café"), QStringLiteral("東京")}));
-    EXPECT_EQ(mentions, (QStringList{QStringLiteral("Ann"), QStringLiteral("BOB")}));
+    EXPECT_EQ(hashtags, (QStringList{"home", "Café", "東京"}));
+    EXPECT_EQ(mentions, (QStringList{"Ann", "BOB"}));
 
     QStringList untouched{QStringLiteral("x")};
     Note::fillHashtags(&untouched, &mentions, QString(), true);
-    EXPECT_EQ(untouched, QStringList{QStringLiteral("x")});
+    EXPECT_EQ(untouched, QStringList{"x"});
 }
 
 TEST_F(NoteStoreTitle, StrongTagsAreAllCapitals)

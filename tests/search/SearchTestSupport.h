@@ -1,38 +1,24 @@
 #pragma once
 
+#include "../store/StoreTestSupport.h"
+
 #include "Core.h"
 #include "Store/ListItem.h"
 #include "Store/Note.h"
 #include "Search/Score.h"
 
 #include "SLDatabase.h"
-#include "TestSupport.h"
-#include "UserDefaults.h"
 
 #include <QDir>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
-#include <mutex>
-
 // Every search test runs on the shared Core, pointed at folders under the test
 // home; each test starts with an empty search table and no tag folders.
 class SearchTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static std::once_flag once;
-        std::call_once(once, [] {
-            static UserDefaults defaults(TestSupport::home() + QStringLiteral("/search-defaults.ini"));
-            Core::Configuration configuration;
-            configuration.documentDirectory = TestSupport::home() + QStringLiteral("/Documents/Brindlewick");
-            configuration.cachesDirectory = TestSupport::home() + QStringLiteral("/Caches/V5");
-            configuration.defaults = &defaults;
-            ASSERT_TRUE(Core::configure(configuration));
-            Core::shared();
-        });
-    }
+    static void SetUpTestSuite() { sharedTestCore(); }
 
     void SetUp() override
     {

@@ -64,7 +64,7 @@ TEST_F(Search, TagSearchRanksBestFirstAndKeepsKindsApart)
     makeTag(NoteTagHashtag, QStringLiteral("annual"));
 
     const Note::ListItemList found = searchTags(QStringLiteral("@ann"), NoteTagMention);
-    EXPECT_EQ(titles(found), (QStringList{QStringLiteral("@Anna"), QStringLiteral("@annabel-smith-jones")}));
+    EXPECT_EQ(titles(found), (QStringList{"@Anna", "@annabel-smith-jones"}));
     ASSERT_EQ(found.size(), 2);
     EXPECT_GT(found.at(0)->score(), found.at(1)->score());
     EXPECT_EQ(found.at(0)->storage(), NoteTagMention);
@@ -79,7 +79,7 @@ TEST_F(Search, TagSearchSkipsUnreadableSpellingsAndMissingFolders)
     // A ".meta" that cannot be read as a file drops the tag.
     QDir().mkpath(Note::metaFileForTag(NoteTagHashtag, QStringLiteral("alpha")));
     makeTag(NoteTagHashtag, QStringLiteral("avocado"), QStringLiteral("AVOCADO"));
-    EXPECT_EQ(titles(searchTags(QStringLiteral("#a"), NoteTagHashtag)), QStringList{QStringLiteral("#AVOCADO")});
+    EXPECT_EQ(titles(searchTags(QStringLiteral("#a"), NoteTagHashtag)), QStringList{"#AVOCADO"});
     EXPECT_TRUE(searchTags(QString(), NoteTagHashtag).isEmpty());
 }
 

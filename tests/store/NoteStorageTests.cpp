@@ -26,8 +26,8 @@ TEST(NoteStoreRelay, EveryEventReachesListenersInRegistrationOrder)
     storage.noteDidAddToStorage(nullptr, NoteStorageInbox, QString()); // nobody listens yet
     for (const char* name : {"A", "B", "C"})
         storage.addNoteStorageListener(std::make_shared<EventJournal>(QString::fromLatin1(name), &lines));
-    const NotePtr note = std::make_shared<Note>();
-    const NotePtr moved = std::make_shared<Note>();
+    const NotePtr note = std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox);
+    const NotePtr moved = std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageArchive);
 
     storage.noteDidUpdateFromRemoteServer(note);
     storage.noteDidDeleteFromRemoteServer(note);
@@ -39,8 +39,9 @@ TEST(NoteStoreRelay, EveryEventReachesListenersInRegistrationOrder)
     storage.noteTagDidAddToStorage(QStringLiteral("ann"), NoteTagMention);
 
     QStringList expected;
-    for (const char* event : {"update", "remoteDelete", "add 2 null", "delete 5 ann", "didMove 1", "willMove 0",
-                              "tagDelete todo 4", "tagAdd ann 5"})
+    for (const char* event : {"update", "remoteDelete", "add 1/a.txt 2 -", "delete 1/a.txt 5 ann",
+                              "didMove 1/a.txt>2/a.txt on main", "willMove 1/a.txt>1/a.txt", "tagDelete todo 4",
+                              "tagAdd ann 5"})
         for (const char* name : {"A", "B", "C"})
             expected.append(QStringLiteral("%1 %2").arg(QLatin1String(name), QLatin1String(event)));
     // Each call returned only after C had returned: every line is there.

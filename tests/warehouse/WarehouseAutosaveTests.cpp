@@ -6,8 +6,7 @@ using WarehouseAutosave = WarehouseTest;
 
 TEST_F(WarehouseAutosave, ChangesOfOnePassCountButReportAndArmOnce)
 {
-    const NotePtr note = savedNote(QStringLiteral("Five changes.txt"), QStringLiteral("Five changes\nbody"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Five changes.txt"), QStringLiteral("Five changes\nbody"));
     EXPECT_EQ(warehouse->textWhenStartEditing(), QStringLiteral("Five changes\nbody"));
 
     for (int i = 0; i < 5; ++i)
@@ -39,8 +38,7 @@ TEST_F(WarehouseAutosave, ChangesOfOnePassCountButReportAndArmOnce)
 
 TEST_F(WarehouseAutosave, ManyPendingChangesShortenTheLocalDelay)
 {
-    const NotePtr note = savedNote(QStringLiteral("Pending changes.txt"), QStringLiteral("Pending changes"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Pending changes.txt"), QStringLiteral("Pending changes"));
 
     type(QStringLiteral("a"), 512);
     advance(1.9);
@@ -84,8 +82,7 @@ TEST_F(WarehouseAutosave, ANoteWithoutAFileIsCommittedAtOnceWithOnlyTheCloudKitT
 
 TEST_F(WarehouseAutosave, TheCloudKitTimerWaitsForAFirstCompletedSave)
 {
-    const NotePtr note = savedNote(QStringLiteral("Refused autosave.txt"), QStringLiteral("Refused autosave"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Refused autosave.txt"), QStringLiteral("Refused autosave"));
     editor->allowAutoSave = false;
     type(QStringLiteral("!"));
     advance(60.0);
@@ -105,8 +102,7 @@ TEST_F(WarehouseAutosave, TheCloudKitTimerWaitsForAFirstCompletedSave)
 
 TEST_F(WarehouseAutosave, ANoteWithoutAKeyIsNeverSentToCloudKit)
 {
-    const NotePtr note = savedNote(QStringLiteral("Forked soon.txt"), QStringLiteral("Forked soon"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Forked soon.txt"), QStringLiteral("Forked soon"));
     type(QStringLiteral("!"));
     advance(2.0);
     ASSERT_TRUE(warehouse->lastSaveDate().isValid());
@@ -126,8 +122,7 @@ TEST_F(WarehouseAutosave, ANoteWithoutAKeyIsNeverSentToCloudKit)
 TEST_F(WarehouseAutosave, NothingGoesToTheCloudWhileItIsOff)
 {
     Core::shared().setEnabledAppleCloud(false);
-    const NotePtr note = savedNote(QStringLiteral("Cloud off.txt"), QStringLiteral("Cloud off"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Cloud off.txt"), QStringLiteral("Cloud off"));
     type(QStringLiteral("."));
     advance(60.0);
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Cloud off."));
@@ -140,8 +135,7 @@ TEST_F(WarehouseAutosave, NothingGoesToTheCloudWhileItIsOff)
 
 TEST_F(WarehouseAutosave, ARefusingEditorPostponesTheSave)
 {
-    const NotePtr note = savedNote(QStringLiteral("No text yet.txt"), QStringLiteral("No text yet"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("No text yet.txt"), QStringLiteral("No text yet"));
     editor->textAvailable = false;
     type(QStringLiteral("+"));
     advance(2.0);
@@ -151,24 +145,9 @@ TEST_F(WarehouseAutosave, ARefusingEditorPostponesTheSave)
     EXPECT_TRUE(newDriveCalls().isEmpty());
 }
 
-TEST_F(WarehouseAutosave, APlaceholderNameIsReplacedAfterTheSave)
-{
-    const NotePtr note = savedNote(QStringLiteral("Untitled Note 2024-03-15 at 09-30-12 CET.txt"), QStringLiteral("Hi"));
-    start(note);
-    editor->text = QStringLiteral("Holiday packing list\nsocks");
-    warehouse->addEditingChanges(1);
-    advance(2.0);
-    EXPECT_EQ(note->key(), QStringLiteral("Holiday packing list.txt"));
-    EXPECT_EQ(textOnDisk(note), QStringLiteral("Holiday packing list\nsocks"));
-    EXPECT_FALSE(QFileInfo::exists(
-        Note::documentFileForKey(QStringLiteral("Untitled Note 2024-03-15 at 09-30-12 CET.txt"), NoteStorageInbox)));
-    EXPECT_EQ(newDriveCalls(), (QStringList{"commit", "rename"}));
-}
-
 TEST_F(WarehouseAutosave, ResetCancelsTimersAndCounts)
 {
-    const NotePtr note = savedNote(QStringLiteral("Reset note.txt"), QStringLiteral("Reset note"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Reset note.txt"), QStringLiteral("Reset note"));
     type(QStringLiteral("z"), 4);
     warehouse->resetEditingChanges();
     EXPECT_EQ(warehouse->editingChanges(), 0);

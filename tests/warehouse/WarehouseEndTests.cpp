@@ -14,10 +14,7 @@ TEST_F(WarehouseEnd, NothingPendingWritesOnlyTheMetaFile)
     start(note);
     editor->caret = 5;
 
-    int ended = 0;
-    warehouse->endEditingNote([&] { ++ended; });
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(ended, 1);
+    finishAndWait(Ending::End);
     EXPECT_EQ(TestSupport::readFile(path), QByteArray("Quiet note\nunchanged"));
     EXPECT_EQ(QFileInfo(path).lastModified(), modified);
     EXPECT_FALSE(QFileInfo::exists(Note::headerFileForKey(note->key(), NoteStorageInbox)));
@@ -34,8 +31,7 @@ TEST_F(WarehouseEnd, NothingPendingWritesOnlyTheMetaFile)
 
 TEST_F(WarehouseEnd, PendingChangesAreCommittedThenSentToCloudKit)
 {
-    const NotePtr note = savedNote(QStringLiteral("Ending note.txt"), QStringLiteral("Ending note"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Ending note.txt"), QStringLiteral("Ending note"));
     type(QStringLiteral(" with more"));
 
     int ended = 0;
@@ -58,18 +54,14 @@ TEST_F(WarehouseEnd, PendingChangesAreCommittedThenSentToCloudKit)
 
 TEST_F(WarehouseEnd, OnlyCloudKitPendingSendsTheRecordAndKeepsTheEditorsCaret)
 {
-    const NotePtr note = savedNote(QStringLiteral("Record only.txt"), QStringLiteral("Record only"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Record only.txt"), QStringLiteral("Record only"));
     type(QStringLiteral("!"));
     advance(2.0);
     ASSERT_EQ(warehouse->editingChanges(), 0);
     ASSERT_EQ(warehouse->editingChangesCK(), 1);
 
     editor->caret = 9;
-    int ended = 0;
-    warehouse->endEditingNote([&] { ++ended; });
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(ended, 1);
+    finishAndWait(Ending::End);
     EXPECT_EQ(newDriveCalls(), QStringList{"commit"});
     EXPECT_EQ(newCKCalls(), QStringList{"save"});
     const auto reread = std::make_shared<Note>(note->key(), NoteStorageInbox);
@@ -102,14 +94,10 @@ TEST_F(WarehouseEnd, LateAnswersOfAnEndedSessionLeaveTheNextOneAlone)
 
 TEST_F(WarehouseEnd, MoveOrDeleteNeverSavesToCloudKit)
 {
-    const NotePtr note = savedNote(QStringLiteral("Leaving note.txt"), QStringLiteral("Leaving note"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Leaving note.txt"), QStringLiteral("Leaving note"));
     type(QStringLiteral(" soon"));
 
-    int ended = 0;
-    warehouse->endEditingNoteForMoveOrDelete([&] { ++ended; });
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(ended, 1);
+    finishAndWait(Ending::MoveOrDelete);
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Leaving note soon"));
     EXPECT_EQ(note->updatedOn(), WarehouseNowSeconds);
     EXPECT_EQ(newDriveCalls(), QStringList{"commitAndClose"});
@@ -118,17 +106,17 @@ TEST_F(WarehouseEnd, MoveOrDeleteNeverSavesToCloudKit)
     type(QStringLiteral("."));
     advance(2.0);
     ASSERT_EQ(warehouse->editingChangesCK(), 1);
+    int ended = 0;
     warehouse->endEditingNoteForMoveOrDelete([&] { ++ended; });
     EXPECT_EQ(warehouse->editingChangesCK(), 0);
     advance(120.0);
-    EXPECT_EQ(ended, 2);
+    EXPECT_EQ(ended, 1);
     EXPECT_TRUE(newCKCalls().isEmpty());
 }
 
 TEST_F(WarehouseEnd, TheEmergencyCommitHasWrittenTheFilesWhenItReturns)
 {
-    const NotePtr note = savedNote(QStringLiteral("Quitting note.txt"), QStringLiteral("Quitting note"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Quitting note.txt"), QStringLiteral("Quitting note"));
     type(QStringLiteral(" last words"));
     // Work queued before runs first.
     const QString path = Note::documentFileForKey(note->key(), NoteStorageInbox);
@@ -146,20 +134,14 @@ TEST_F(WarehouseEnd, TheEmergencyCommitHasWrittenTheFilesWhenItReturns)
 
     // With nothing at all pending, and with no block.
     warehouse->emergencyCommitEditingNote({});
-    warehouse->emergencyCommitEditingNote([&] { ++done; });
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(done, 2);
+    finishAndWait(Ending::Emergency);
 }
 
 TEST_F(WarehouseEnd, CommitEditingKeepsTheCloudKitCount)
 {
-    const NotePtr note = savedNote(QStringLiteral("Committed note.txt"), QStringLiteral("Committed note"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Committed note.txt"), QStringLiteral("Committed note"));
     type(QStringLiteral("?"), 2);
-    int done = 0;
-    warehouse->commitEditingNote([&] { ++done; });
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(done, 1);
+    finishAndWait(Ending::Commit);
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Committed note?"));
     EXPECT_EQ(warehouse->editingChanges(), 0);
     EXPECT_EQ(warehouse->editingChangesCK(), 2);
@@ -168,18 +150,6 @@ TEST_F(WarehouseEnd, CommitEditingKeepsTheCloudKitCount)
 
 // Each way to end, in each state, with the cloud answering or failing: the
 // block runs once, and never again later.
-enum class Ending { End, MoveOrDelete, Emergency, Commit };
-
-void finish(Warehouse& warehouse, Ending ending, const Warehouse::Block& block)
-{
-    switch (ending) {
-    case Ending::End: warehouse.endEditingNote(block); break;
-    case Ending::MoveOrDelete: warehouse.endEditingNoteForMoveOrDelete(block); break;
-    case Ending::Emergency: warehouse.emergencyCommitEditingNote(block); break;
-    case Ending::Commit: warehouse.commitEditingNote(block); break;
-    }
-}
-
 TEST_F(WarehouseEnd, EveryBlockRunsExactlyOnceAlsoWhenTheCloudFails)
 {
     const Ending endings[] = {Ending::End, Ending::MoveOrDelete, Ending::Emergency, Ending::Commit};

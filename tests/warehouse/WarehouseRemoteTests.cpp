@@ -26,8 +26,7 @@ protected:
 
 TEST_F(WarehouseRemote, TextsTheSessionAlreadyHasAreIgnored)
 {
-    const NotePtr note = savedNote(QStringLiteral("Shared list.txt"), QStringLiteral("Shared list\nv1"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Shared list.txt"), QStringLiteral("Shared list\nv1"));
     type(QStringLiteral(" more"));
     advance(2.0);
     ASSERT_EQ(note->text(), QStringLiteral("Shared list\nv1 more"));
@@ -52,8 +51,7 @@ TEST_F(WarehouseRemote, TextsTheSessionAlreadyHasAreIgnored)
 
 TEST_F(WarehouseRemote, WithNothingPendingTheRemoteTextIsTakenLive)
 {
-    const NotePtr note = savedNote(QStringLiteral("Live note.txt"), QStringLiteral("Live note\nv1"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Live note.txt"), QStringLiteral("Live note\nv1"));
     type(QStringLiteral("!"));
     advance(2.0); // saved; the CloudKit timer is still armed
     ASSERT_EQ(warehouse->editingChangesCK(), 1);
@@ -70,8 +68,7 @@ TEST_F(WarehouseRemote, WithNothingPendingTheRemoteTextIsTakenLive)
 
 TEST_F(WarehouseRemote, PendingChangesForkTheNoteUnderANumberedName)
 {
-    const NotePtr note = savedNote(QStringLiteral("Weekly plan.txt"), QStringLiteral("Weekly plan\nmonday"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Weekly plan.txt"), QStringLiteral("Weekly plan\nmonday"));
     type(QStringLiteral(" tuesday"));
 
     remoteUpdate(note, QStringLiteral("Weekly plan\nmonday wednesday"));
@@ -87,8 +84,7 @@ TEST_F(WarehouseRemote, PendingChangesForkTheNoteUnderANumberedName)
 
 TEST_F(WarehouseRemote, TheUserTypingForksToo)
 {
-    const NotePtr note = savedNote(QStringLiteral("Typing note.txt"), QStringLiteral("Typing note\nv1"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Typing note.txt"), QStringLiteral("Typing note\nv1"));
     editor->userIsEditing = true;
     editor->text = QStringLiteral("Typing note\nv1 unsaved");
 
@@ -100,8 +96,7 @@ TEST_F(WarehouseRemote, TheUserTypingForksToo)
 
 TEST_F(WarehouseRemote, AnEditorAlreadyHoldingTheRemoteTextIsLeftAlone)
 {
-    const NotePtr note = savedNote(QStringLiteral("Caught up.txt"), QStringLiteral("Caught up\nv1"));
-    start(note);
+    const NotePtr note = startSaved(QStringLiteral("Caught up.txt"), QStringLiteral("Caught up\nv1"));
     editor->text = QStringLiteral("Caught up\nv2");
 
     remoteUpdate(note, QStringLiteral("Caught up\nv2"));
@@ -113,15 +108,13 @@ TEST_F(WarehouseRemote, AnEditorAlreadyHoldingTheRemoteTextIsLeftAlone)
 
 TEST_F(WarehouseRemote, ADeleteLeavesTheEditorOrSavesItsTextAsANewNote)
 {
-    const NotePtr quiet = savedNote(QStringLiteral("Deleted quietly.txt"), QStringLiteral("Deleted quietly"));
-    start(quiet);
+    const NotePtr quiet = startSaved(QStringLiteral("Deleted quietly.txt"), QStringLiteral("Deleted quietly"));
     remoteDelete(quiet);
     EXPECT_EQ(editor->count(QStringLiteral("remoteDelete")), 1);
     EXPECT_EQ(quiet->key(), QStringLiteral("Deleted quietly.txt"));
     EXPECT_FALSE(QFileInfo::exists(Note::documentFileForKey(quiet->key(), NoteStorageInbox)));
 
-    const NotePtr busy = savedNote(QStringLiteral("Deleted while typing.txt"), QStringLiteral("Deleted while typing"));
-    start(busy);
+    const NotePtr busy = startSaved(QStringLiteral("Deleted while typing.txt"), QStringLiteral("Deleted while typing"));
     type(QStringLiteral("\nkeep this"));
     remoteDelete(busy);
     EXPECT_EQ(editor->count(QStringLiteral("remoteDelete")), 1);

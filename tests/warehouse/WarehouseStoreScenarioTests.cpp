@@ -61,10 +61,7 @@ TEST_F(WarehouseStoreScenario, CreateTypeArchiveSearchRenameForkAndQuit)
     EXPECT_EQ(idea->key(), QStringLiteral("Hi there a longer idea.txt"));
     EXPECT_FALSE(QFileInfo::exists(Note::documentFileForKey(placeholder, NoteStorageInbox)));
     EXPECT_EQ(searchKeys(QStringLiteral("zeppelin"), false), QStringList{"Hi there a longer idea.txt"});
-    int finished = 0;
-    warehouse->endEditingNote([&] { ++finished; });
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(finished, 1);
+    finishAndWait(Ending::End);
 
     // Back to the archived trip; the laptop changes it while the user types.
     start(trip);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "../store/ScriptedCloud.h"
+#include "../store/StoreTestSupport.h"
 
 #include "Core.h"
 #include "Store/Note.h"
@@ -19,10 +20,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-
 // 2024-03-15 08:30:12 UTC: every stamp the session writes in these tests.
 inline constexpr double WarehouseNow = 1710491412.25;
 inline constexpr int64_t WarehouseNowSeconds = 1710491412;
@@ -34,11 +31,8 @@ inline ScriptedAppleCloud& scriptedCloud()
     static const std::shared_ptr<ScriptedAppleCloud> cloud = [] {
         auto made = std::make_shared<ScriptedAppleCloud>();
         Core::Configuration configuration;
-        configuration.documentDirectory = TestSupport::home() + QStringLiteral("/Documents/Brindlewick");
-        configuration.cachesDirectory = TestSupport::home() + QStringLiteral("/Caches/V5");
         configuration.makeAppleCloud = [made] { return made; };
-        Core::configure(configuration);
-        Core::shared();
+        sharedTestCore(configuration);
         return made;
     }();
     return *cloud;
@@ -111,6 +105,19 @@ private:
     }
 };
 
+// The ways a session ends.
+enum class Ending { End, MoveOrDelete, Emergency, Commit };
+
+inline void finish(Warehouse& warehouse, Ending ending, const Warehouse::Block& block)
+{
+    switch (ending) {
+    case Ending::End: warehouse.endEditingNote(block); break;
+    case Ending::MoveOrDelete: warehouse.endEditingNoteForMoveOrDelete(block); break;
+    case Ending::Emergency: warehouse.emergencyCommitEditingNote(block); break;
+    case Ending::Commit: warehouse.commitEditingNote(block); break;
+    }
+}
+
 // One session on virtual time, with the editor as its delegate.
 class WarehouseTest : public ::testing::Test {
 protected:
@@ -152,6 +159,23 @@ protected:
         Dispatch::waitUntilIdle();
         ASSERT_EQ(started, 1);
         editor->text = note->text();
+    }
+
+    // A saved note with a session started on it.
+    NotePtr startSaved(const QString& key, const QString& text)
+    {
+        const NotePtr note = savedNote(key, text);
+        start(note);
+        return note;
+    }
+
+    // Ends the session and waits for the file work; the block ran once.
+    void finishAndWait(Ending ending)
+    {
+        int calls = 0;
+        finish(*warehouse, ending, [&] { ++calls; });
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(calls, 1);
     }
 
     // The user types: the editor's text changes and the session hears of it.
