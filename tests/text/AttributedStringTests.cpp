@@ -78,6 +78,28 @@ TextRange randomRange(std::mt19937& random, qsizetype size, qsizetype maxLength)
     return {location, length};
 }
 
+// The text agrees with the model at every unit, each run is a longest run of
+// the model, and only the attribute sets still in use are kept.
+void expectMatchesModel(const AttributedString& text, const NaiveText& naive, int step)
+{
+    ASSERT_EQ(text.string(), naive.text) << "step " << step;
+    qsizetype covered = 0;
+    text.enumerateAttributes({0, text.length()}, [&](const TextAttributes& attributes, TextRange range) {
+        ASSERT_EQ(range.location, covered) << "step " << step;
+        ASSERT_EQ(naive.longestRun(range.location), range) << "step " << step;
+        for (qsizetype i = range.location; i < range.end(); ++i)
+            ASSERT_EQ(attributes, naive.attributes[size_t(i)]) << "step " << step << " index " << i;
+        covered = range.end();
+    });
+    ASSERT_EQ(covered, naive.text.size());
+    QSet<TextAttributes> inUse;
+    for (const TextAttributes& attributes : naive.attributes) {
+        if (!attributes.isEmpty())
+            inUse.insert(attributes);
+    }
+    ASSERT_EQ(text.attributeSetCount() - 1, inUse.size()) << "step " << step;
+}
+
 } // namespace
 
 TEST(Text, RandomEditsAgreeWithPerUnitModel)
@@ -116,18 +138,7 @@ TEST(Text, RandomEditsAgreeWithPerUnitModel)
             naive.change(range, [&](const TextAttributes& old) { return old.without(keys); });
         }
 
-        ASSERT_EQ(text.string(), naive.text) << "step " << step;
-        // Every unit, through the runs: each run is a longest run of the model.
-        qsizetype covered = 0;
-        text.enumerateAttributes({0, text.length()}, [&](const TextAttributes& attributes, TextRange range) {
-            ASSERT_EQ(range.location, covered) << "step " << step;
-            ASSERT_EQ(naive.longestRun(range.location), range) << "step " << step;
-            for (qsizetype i = range.location; i < range.end(); ++i)
-                ASSERT_EQ(attributes, naive.attributes[size_t(i)]) << "step " << step << " index " << i;
-            covered = range.end();
-        });
-        ASSERT_EQ(covered, naive.text.size());
-
+        ASSERT_NO_FATAL_FAILURE(expectMatchesModel(text, naive, step));
         // Point queries at a few indexes.
         for (int probe = 0; probe < 4 && size > 0; ++probe) {
             const qsizetype index = qsizetype(random() % uint32_t(text.length()));
@@ -135,13 +146,6 @@ TEST(Text, RandomEditsAgreeWithPerUnitModel)
             ASSERT_EQ(text.attributesAtIndex(index, &effective), naive.attributes[size_t(index)]);
             ASSERT_EQ(effective, naive.longestRun(index)) << "step " << step << " index " << index;
         }
-        // Only the sets still in use are kept.
-        QSet<TextAttributes> inUse;
-        for (const TextAttributes& attributes : naive.attributes) {
-            if (!attributes.isEmpty())
-                inUse.insert(attributes);
-        }
-        ASSERT_EQ(text.attributeSetCount() - 1, inUse.size()) << "step " << step;
     }
     EXPECT_GT(text.runCount(), 256) << "the test should span several chunks";
 }
@@ -249,21 +253,7 @@ TEST(Text, AttributeRunsAgreeWithPerUnitModel)
             start = std::max(start, to);
         }
 
-        qsizetype covered = 0;
-        text.enumerateAttributes({0, text.length()}, [&](const TextAttributes& attributes, TextRange piece) {
-            ASSERT_EQ(piece.location, covered) << "step " << step;
-            ASSERT_EQ(naive.longestRun(piece.location), piece) << "step " << step;
-            for (qsizetype i = piece.location; i < piece.end(); ++i)
-                ASSERT_EQ(attributes, naive.attributes[size_t(i)]) << "step " << step << " index " << i;
-            covered = piece.end();
-        });
-        ASSERT_EQ(covered, naive.text.size());
-        QSet<TextAttributes> inUse;
-        for (const TextAttributes& attributes : naive.attributes) {
-            if (!attributes.isEmpty())
-                inUse.insert(attributes);
-        }
-        ASSERT_EQ(text.attributeSetCount() - 1, inUse.size()) << "step " << step;
+        ASSERT_NO_FATAL_FAILURE(expectMatchesModel(text, naive, step));
     }
     EXPECT_GT(text.runCount(), 256) << "the test should span several chunks";
 }
