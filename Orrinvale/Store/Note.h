@@ -112,7 +112,7 @@ public:
     // Appends the text's tags as first written, one per lower-case form; all
     // of them when weak, else only strong ones.
     static void fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak);
-    // All capitals, with at least one cased letter: "TODO", "A1".
+    // All capitals, with at least one cased letter: "TODO", "A1" (the styling's rule).
     static bool isStrongTag(const QString& tag);
 
     // --- File names

@@ -1,6 +1,7 @@
 #include "Note.h"
 
 #include "Markdown/InlineParser.h"
+#include "Styling/MarkdownTextStorage.h"
 
 #include "files/UnicodeRegex.h"
 
@@ -216,6 +217,5 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
 
 bool Note::isStrongTag(const QString& tag)
 {
-    const QString upper = tag.toUpper();
-    return upper != tag.toLower() && upper == tag;
+    return MarkdownTextStorage::isStrongTag(tag);
 }

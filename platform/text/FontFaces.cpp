@@ -126,13 +126,27 @@ Face faceFor(const QString& postScriptName)
     return found.value();
 }
 
+constexpr bool isBold(int weight)
+{
+    return weight >= QFont::DemiBold;
+}
+
+double screenDpi()
+{
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? qRound(screen->logicalDotsPerInchY()) : 96.0;
+}
+
 // Qt sizes fonts in typographic points at the screen's logical resolution;
 // ours are logical pixels. The one place the two meet.
 double qtPointSize(double logicalPixels)
 {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const double dpi = screen ? qRound(screen->logicalDotsPerInchY()) : 96.0;
-    return logicalPixels * 72.0 / dpi;
+    return logicalPixels * 72.0 / screenDpi();
+}
+
+double logicalPixels(double qtPointSize)
+{
+    return qtPointSize * screenDpi() / 72.0;
 }
 
 } // namespace
@@ -151,6 +165,24 @@ QFont FontFaces::qfont(const Font& font)
 double FontFaces::lineHeight(const Font& font)
 {
     return font.pointSize * NormalLineBox;
+}
+
+QString FontFaces::familyForPostScriptName(const QString& postScriptName)
+{
+    return faceFor(postScriptName).family;
+}
+
+Font FontFaces::font(const QFont& qfont)
+{
+    const double size = qfont.pixelSize() > 0 ? qfont.pixelSize() : logicalPixels(qfont.pointSizeF());
+    const bool bold = isBold(qfont.weight());
+    for (const Substitute& substitute : Substitutes) {
+        const QString name = QString::fromLatin1(substitute.postScriptName);
+        const Face face = faceFor(name);
+        if (face.family == qfont.family() && isBold(face.weight) == bold && face.italic == qfont.italic())
+            return {name, size};
+    }
+    return bold ? Font::boldSystemFont(size) : Font::systemFont(size);
 }
 
 const FontFaces& FontFaces::metrics()

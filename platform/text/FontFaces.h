@@ -18,6 +18,12 @@ public:
     static QFont qfont(const Font& font);
     // The line height of a font, normalised across faces.
     static double lineHeight(const Font& font);
+    // The installed family that stands in for the name, as a style sheet names it.
+    static QString familyForPostScriptName(const QString& postScriptName);
+    // The inverse of qfont(): the first name whose stand-in has the family, the
+    // boldness and the slant, sized in logical pixels; the interface font when
+    // no name stands in for the family.
+    static Font font(const QFont& qfont);
 
     static const FontFaces& metrics();
     QSizeF sizeOfString(const QString& text, const Font& font) const override;

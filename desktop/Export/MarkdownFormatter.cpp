@@ -1,0 +1,259 @@
+#include "Export/MarkdownFormatter.h"
+
+#include "Core.h"
+#include "Log.h"
+#include "Styling/MarkdownTextStorage.h"
+#include "Themes/Themeset.h"
+#include "text/FontFaces.h"
+#include "text/HtmlImport.h"
+#include "BundleInfo.h"
+
+#include <QFile>
+
+#include <cmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+// Backslash-escapes the ASCII punctuation of a visible text, so that cmark shows it as written
+// ("__init__" in a URL stays, instead of turning bold).
+QString escaped(QStringView text)
+{
+    static constexpr std::string_view Punctuation = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
+    QString out;
+    out.reserve(text.size() * 2);
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80 && Punctuation.find(char(c.unicode())) != std::string_view::npos)
+            out += QLatin1Char('\\');
+        out += c;
+    }
+    return out;
+}
+
+QString tagAnchor(const QString& kind, QStringView tag)
+{
+    const QString strong = MarkdownFormatter::isStrongTag(tag.toString()) ? QStringLiteral(" strong") : QString();
+    return QStringLiteral("<a href=\"brindlewick://%1/%2\" class=\"%1 tag%3\">%4</a>")
+        .arg(kind, tag.mid(1), strong, escaped(tag));
+}
+
+bool isCommonMarkBullet(QChar c)
+{
+    return c == QLatin1Char('*') || c == QLatin1Char('+') || c == QLatin1Char('-');
+}
+
+// Each lone surrogate becomes U+FFFD, so the UTF-8 cmark gets is valid.
+QString withoutLoneSurrogates(const QString& text)
+{
+    if (QStringView(text).isValidUtf16())
+        return text;
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate())
+            ++i;
+        else if (out[i].isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
+void logCmarkVersionOnce()
+{
+    static const bool logged = [] {
+        LogInfo("html:cmark %1", cmark_version_string());
+        return true;
+    }();
+    (void)logged;
+}
+
+// What the settings make of a page: the typeface, the size S and the typeface's line height at S.
+struct PageLook {
+    TypefaceID typeface;
+    int64_t size;
+    double lineHeight;
+};
+
+PageLook currentLook()
+{
+    const Core& core = Core::shared();
+    const TypefaceID typeface = core.typeFace();
+    const auto size = int64_t(MarkdownFormatter::fontSizeForSizePreset(core.typeSize(), core.typeSizeOffset()));
+    return {typeface, size, Typeset::lineHeightForTypeface(typeface, size)};
+}
+
+QString lineHeight(double multiple, float factor)
+{
+    return QString::asprintf("line-height: %.1fem;", multiple * double(factor));
+}
+
+QString fontFamily(const QString& postScriptName)
+{
+    return QStringLiteral("font-family: \"%1\";").arg(FontFaces::familyForPostScriptName(postScriptName));
+}
+
+QString strikeColorRule()
+{
+    return QStringLiteral(".strike, .strike-text { color: %1 }")
+        .arg(MarkdownFormatter::colorToHex(Themeset::symbolColorForTheme(0)));
+}
+
+QString printStyleSheet()
+{
+    QFile file(QStringLiteral(":/print.css"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        LogError("html:print style sheet unreadable");
+        return {};
+    }
+    return QString::fromUtf8(file.readAll());
+}
+
+} // namespace
+
+QString MarkdownFormatter::htmlWithMarkdownText(const QString& text)
+{
+    MarkdownFormatter formatter;
+    return formatter.htmlWithMarkdown(formatter.markdownForPrintingWithText(text));
+}
+
+QString MarkdownFormatter::htmlForPrintingWithMarkdownText(const QString& text)
+{
+    const PageLook look = currentLook();
+    QString page = QStringLiteral("<html><head><meta charset=\"UTF-8\">");
+    page += QStringLiteral("<meta name=\"generator\" content=\"Brindlewick %1 (%2)\">")
+                .arg(BundleInfo::shortVersion(), BundleInfo::buildNumber());
+    page += QStringLiteral("<style type=\"text/css\">body {") + lineHeight(look.lineHeight, 1.1f) +
+            fontFamily(Typeset::regularFontNameForTypeface(look.typeface)) + QStringLiteral("font-size: 16px;}");
+    page += QStringLiteral("code {") + fontFamily(Typeset::codeFontNameForTypeface(look.typeface)) +
+            lineHeight(look.lineHeight, 1.07f) + QStringLiteral("}");
+    page += QStringLiteral(".tag, a {color: #0099ff}") + strikeColorRule() + printStyleSheet();
+    page += QStringLiteral("</style></head><body>") + htmlWithMarkdownText(text) + QStringLiteral("</body></html>");
+    return page;
+}
+
+AttributedString MarkdownFormatter::attributedStringWithMarkdownText(const QString& text)
+{
+    const PageLook look = currentLook();
+    const auto rule = [](const QString& selector, const QString& postScriptName) {
+        return selector + QStringLiteral(" { ") + fontFamily(postScriptName) + QStringLiteral("}\n");
+    };
+    QString page = QStringLiteral("<html><head><style>body {") + lineHeight(look.lineHeight, 1.1f) +
+                   QStringLiteral("\n") + fontFamily(Typeset::regularFontNameForTypeface(look.typeface)) +
+                   QStringLiteral("\nfont-size: %1px;\n}").arg(look.size);
+    page += QStringLiteral("code {") + fontFamily(Typeset::codeFontNameForTypeface(look.typeface)) +
+            QStringLiteral("\n") + lineHeight(look.lineHeight, 1.07f) + QStringLiteral("\n}");
+    page += QStringLiteral("h1,h2,h3,h4 {font-weight: 500}");
+    page += rule(QStringLiteral("strong"), Typeset::boldFontNameForTypeface(look.typeface));
+    page += rule(QStringLiteral("em"), Typeset::italicFontNameForTypeface(look.typeface));
+    page += rule(QStringLiteral("strong em, em strong"), Typeset::boldItalicFontNameForTypeface(look.typeface));
+    page += QStringLiteral(".strike { text-decoration:line-through; }") + strikeColorRule();
+    page += QStringLiteral("</style></head><body>") + htmlWithMarkdownText(text) + QStringLiteral("</body></html>");
+    return HtmlImport::attributedStringWithHTML(page);
+}
+
+QString MarkdownFormatter::colorToHex(const std::optional<Color>& color)
+{
+    if (!color)
+        return {};
+    const auto byte = [](double component) {
+        return std::clamp(int(std::lround(float(component) * 255.0f)), 0, 255);
+    };
+    return QString::asprintf("#%02x%02x%02x", byte(color->red), byte(color->green), byte(color->blue));
+}
+
+double MarkdownFormatter::fontSizeForSizePreset(SizePreset preset, int64_t offset)
+{
+    const int64_t size = Typeset::fontSizeForSizePreset(preset) + offset - 4;
+    return double(size >= 9 ? size : 8);
+}
+
+bool MarkdownFormatter::isStrongTag(const QString& tag)
+{
+    return MarkdownTextStorage::isStrongTag(tag);
+}
+
+QString MarkdownFormatter::markdownForPrintingWithText(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 4);
+    int64_t cursor = 0;
+    // An element left as it is copies nothing yet: the reader reports the underscores inside an
+    // address before the address, whose text would otherwise be copied twice.
+    const InlineCallback element = [&](const InlineRange& range, InlineElement type) {
+        const std::optional<QString> written = writtenElement(text, range, type);
+        if (!written)
+            return;
+        if (range.location > cursor) {
+            out += QStringView(text).mid(cursor, range.location - cursor);
+            cursor = range.location;
+        }
+        out += *written;
+        cursor = std::max(cursor, range.end());
+    };
+    parser_.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& line, bool*) {
+        parser_.parseBlockAndInline(text, line, element);
+    });
+    if (cursor < text.size())
+        out += QStringView(text).mid(cursor);
+    return out;
+}
+
+// What replaces the element: none leaves it to be copied with the next gap, an empty text drops it.
+std::optional<QString> MarkdownFormatter::writtenElement(const QString& text, const InlineRange& range, InlineElement element)
+{
+    const QStringView content = QStringView(text).mid(range.location, range.length);
+    switch (element) {
+    case InlineElementHTMLTag:
+        return content.toString().replace(QChar(0x201C), QLatin1Char('"')).replace(QChar(0x201D), QLatin1Char('"'));
+    case InlineElementStrikeSymbol:
+    case InlineElementAsteriskSymbol:
+    case InlineElementUnderscoreSymbol:
+    case InlineElementCheckboxBracket:
+        return QString();
+    case InlineElementStrikeText:
+        return QStringLiteral("<span class=\"strike\"><span class=\"strike-text\">%1</span></span>").arg(content);
+    case InlineElementAsteriskItalicText:
+    case InlineElementUnderscoreItalicText:
+        return QStringLiteral("<em>%1</em>").arg(content);
+    case InlineElementAsteriskBoldText:
+    case InlineElementUnderscoreBoldText:
+        return QStringLiteral("<strong>%1</strong>").arg(content);
+    case InlineElementAsteriskBoldItalicText:
+    case InlineElementUnderscoreBoldItalicText:
+        return QStringLiteral("<strong><em>%1</em></strong>").arg(content);
+    case InlineElementUnorderedListBullet:
+        if (content.isEmpty() || isCommonMarkBullet(content.front()))
+            return std::nullopt;
+        return QStringLiteral("*");
+    case InlineElementCheckboxMarkUncompleted:
+        return QStringLiteral(" <span class=\"checkbox uncompleted\">&#x2610;</span> ");
+    case InlineElementCheckboxMarkCompleted:
+        return QStringLiteral(" <span class=\"checkbox completed\">&#x2612;</span> ");
+    case InlineElementHashtag:
+        return tagAnchor(QStringLiteral("hashtag"), content);
+    case InlineElementMention:
+        return tagAnchor(QStringLiteral("mention"), content);
+    case InlineElementEmail:
+        return QStringLiteral("<a href=\"mailto:%1\">%2</a>").arg(content, escaped(content));
+    case InlineElementURL:
+        return QStringLiteral("<a href=\"%1\">%2</a>").arg(content, escaped(content));
+    default:
+        return std::nullopt;
+    }
+}
+
+QString MarkdownFormatter::htmlWithMarkdown(const QString& markdown)
+{
+    logCmarkVersionOnce();
+    const QByteArray bytes = withoutLoneSurrogates(markdown).toUtf8();
+    const qsizetype nul = bytes.indexOf('\0');
+    const size_t length = size_t(nul < 0 ? bytes.size() : nul);
+    char* html = cmark_markdown_to_html(bytes.constData(), length, CMARK_OPT_UNSAFE);
+    QString fragment = QString::fromUtf8(html);
+    std::free(html);
+    return fragment.replace(QStringLiteral("<li><span class=\"checkbox"),
+                            QStringLiteral("<li class=\"task\"><span class=\"checkbox"));
+}

@@ -1,0 +1,173 @@
+#include "Export/MarkdownFormatter.h"
+
+#include "BundleInfo.h"
+#include "Core.h"
+#include "text/FontFaces.h"
+
+#include <QFontDatabase>
+#include <QRegularExpression>
+
+#include <gtest/gtest.h>
+
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+struct Case {
+    const char* name;
+    QString input;
+    QString expected;
+};
+
+// Sets the settings' typeface for one test and restores it.
+class Typeface {
+public:
+    explicit Typeface(TypefaceID typeface) : saved_(Core::shared().typeFace()) { Core::shared().setTypeFace(typeface); }
+    ~Typeface() { Core::shared().setTypeFace(saved_); }
+
+private:
+    TypefaceID saved_;
+};
+
+QString html(const QString& text)
+{
+    return MarkdownFormatter::htmlWithMarkdownText(text);
+}
+
+} // namespace
+
+TEST(MarkdownFormatter, PrePassRewritesOnlyTheExtensions)
+{
+    const Case cases[] = {
+        {"emphasis and strike", "**bold** and ~~gone~~",
+         "<strong>bold</strong> and <span class=\"strike\"><span class=\"strike-text\">gone</span></span>"},
+        {"italic and bold italic", "*a* _b_ ***c***", "<em>a</em> <em>b</em> <strong><em>c</em></strong>"},
+        {"other bullet becomes *", "\u2022 one\n\u2022 two", "* one\n* two"},
+        {"* bullet stays", "* one", "* one"},
+        {"+ bullet stays", "+ one", "+ one"},
+        {"- bullet stays", "- one", "- one"},
+        {"typographic quotes in a tag", "<a href=\u201Chttp://x\u201D>x</a>", "<a href=\"http://x\">x</a>"},
+        {"headings, code and links untouched", "# T\n\n`a*b*`\n\n[l](http://x)", "# T\n\n`a*b*`\n\n[l](http://x)"},
+        {"empty", "", ""},
+    };
+    MarkdownFormatter formatter;
+    for (const Case& c : cases)
+        EXPECT_EQ(formatter.markdownForPrintingWithText(c.input), c.expected) << c.name;
+}
+
+TEST(MarkdownFormatter, FragmentGoldens)
+{
+    const Case cases[] = {
+        {"strong hashtag", "#TODO", "<p><a href=\"brindlewick://hashtag/TODO\" class=\"hashtag tag strong\">#TODO</a></p>\n"},
+        {"lower-case hashtag", "#todo", "<p><a href=\"brindlewick://hashtag/todo\" class=\"hashtag tag\">#todo</a></p>\n"},
+        {"mixed-case hashtag", "#ToDo", "<p><a href=\"brindlewick://hashtag/ToDo\" class=\"hashtag tag\">#ToDo</a></p>\n"},
+        {"digits are no tag", "#2015", "<p>#2015</p>\n"},
+        {"mention", "@team", "<p><a href=\"brindlewick://mention/team\" class=\"mention tag\">@team</a></p>\n"},
+        {"e-mail", "write to a_b@x.org", "<p>write to <a href=\"mailto:a_b@x.org\">a_b@x.org</a></p>\n"},
+        {"underscores in an address", "a_b_c@x.org", "<p><a href=\"mailto:a_b_c@x.org\">a_b_c@x.org</a></p>\n"},
+        {"URL", "see https://x.org/a?b=1", "<p>see <a href=\"https://x.org/a?b=1\">https://x.org/a?b=1</a></p>\n"},
+        {"URL text is not emphasis", "http://x/__init__", "<p><a href=\"http://x/__init__\">http://x/__init__</a></p>\n"},
+        {"text after NUL is dropped", QStringLiteral("a\n%1**b**").arg(QChar(0)), "<p>a</p>\n"},
+        {"lone surrogate", QStringLiteral("x%1y").arg(QChar(0xD800)), "<p>x\uFFFDy</p>\n"},
+        {"raw HTML passes", "<script>alert(1)</script>", "<script>alert(1)</script>\n"},
+        {"empty note", "", ""},
+        // Four blanks before the box become five, which is indented code: a known limit.
+        {"deep check box is code", "-    [ ] x",
+         "<ul>\n<li>\n<pre><code>&lt;span class=&quot;checkbox uncompleted&quot;&gt;&amp;#x2610;&lt;/span&gt;  x\n"
+         "</code></pre>\n</li>\n</ul>\n"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(html(c.input), c.expected) << c.name;
+}
+
+TEST(MarkdownFormatter, TaskItemsOnlyInTightLists)
+{
+    const QString tight = html("- [ ] buy milk\n- [x] call\n");
+    EXPECT_TRUE(tight.contains("<li class=\"task\"><span class=\"checkbox uncompleted\">\u2610</span>")) << tight.toStdString();
+    EXPECT_TRUE(tight.contains("<li class=\"task\"><span class=\"checkbox completed\">\u2612</span>")) << tight.toStdString();
+
+    const QString loose = html("- [ ] buy milk\n\n- [x] call\n");
+    EXPECT_TRUE(loose.contains("<li>\n<p><span class=\"checkbox uncompleted\">")) << loose.toStdString();
+    EXPECT_FALSE(loose.contains("task")) << loose.toStdString();
+}
+
+TEST(MarkdownFormatter, HugeAndDeepNotesFinish)
+{
+    const QString line = QStringLiteral("word **b** #tag http://x/y ").repeated(40 * 1024);
+    EXPECT_GT(html(line).size(), line.size());
+
+    const QString deep = QStringLiteral("> ").repeated(10000) + QStringLiteral("x");
+    EXPECT_TRUE(html(deep).contains("<p>x</p>"));
+}
+
+TEST(MarkdownFormatter, FontSizeForSizePreset)
+{
+    const struct {
+        SizePreset preset;
+        int64_t offset;
+        double size;
+    } cases[] = {{0, 0, 16}, {3, 0, 12}, {3, -3, 9}, {3, -4, 8}, {0, -30, 8}, {6, 2, 26}, {42, 0, 16}};
+    for (const auto& c : cases)
+        EXPECT_EQ(MarkdownFormatter::fontSizeForSizePreset(c.preset, c.offset), c.size) << c.preset << " " << c.offset;
+}
+
+TEST(MarkdownFormatter, ColorToHex)
+{
+    EXPECT_EQ(MarkdownFormatter::colorToHex(Color{1, 0.6, 0}), "#ff9900");
+    EXPECT_EQ(MarkdownFormatter::colorToHex(Color{0.5, 0.25, 1, 0.1}), "#8040ff");
+    EXPECT_EQ(MarkdownFormatter::colorToHex(Color{1.5, -0.2, 0}), "#ff0000");
+    EXPECT_TRUE(MarkdownFormatter::colorToHex(std::nullopt).isNull());
+}
+
+TEST(MarkdownFormatter, PrintingPageLineHeightsFollowTheTypeface)
+{
+    const struct {
+        TypefaceID typeface;
+        const char* body;
+        const char* code;
+    } cases[] = {{0, "1.5em", "1.5em"}, {1, "1.8em", "1.7em"}, {2, "2.0em", "1.9em"}};
+    const QRegularExpression rules(R"(body \{line-height: ([0-9.]+em);.*code \{[^}]*line-height: ([0-9.]+em);)");
+    for (const auto& c : cases) {
+        Typeface typeface(c.typeface);
+        const QRegularExpressionMatch match = rules.match(MarkdownFormatter::htmlForPrintingWithMarkdownText("x"));
+        ASSERT_TRUE(match.hasMatch()) << c.typeface;
+        EXPECT_EQ(match.captured(1), c.body) << c.typeface;
+        EXPECT_EQ(match.captured(2), c.code) << c.typeface;
+    }
+}
+
+TEST(MarkdownFormatter, PrintingPageNamesInstalledFamiliesAndTheBuild)
+{
+    Typeface typeface(0);
+    const QString page = MarkdownFormatter::htmlForPrintingWithMarkdownText("");
+    EXPECT_TRUE(page.startsWith("<html><head><meta charset=\"UTF-8\">"));
+    EXPECT_TRUE(page.contains(QStringLiteral("<meta name=\"generator\" content=\"Brindlewick %1 (%2)\">")
+                                  .arg(BundleInfo::shortVersion(), BundleInfo::buildNumber())));
+    EXPECT_FALSE(BundleInfo::shortVersion().isEmpty());
+    EXPECT_TRUE(page.contains("li.task")) << "the print style sheet is missing";
+    EXPECT_TRUE(page.endsWith("</style></head><body></body></html>"));
+
+    const QRegularExpression family(R"re(font-family: "([^"]+)";)re");
+    int families = 0;
+    for (auto it = family.globalMatch(page); it.hasNext(); ++families) {
+        const QString name = it.next().captured(1);
+        EXPECT_TRUE(QFontDatabase::hasFamily(name)) << name.toStdString();
+    }
+    EXPECT_EQ(families, 2);
+}
+
+TEST(MarkdownFormatter, AttributedStringIsStyledByThePage)
+{
+    Typeface typeface(0);
+    const AttributedString text = MarkdownFormatter::attributedStringWithMarkdownText("**b** c");
+    ASSERT_EQ(text.string(), "b c");
+    const TextAttributes& bold = text.attributesAtIndex(0);
+    ASSERT_TRUE(bold.font && bold.paragraphStyle);
+    EXPECT_EQ(bold.font->postScriptName, Typeset::boldFontNameForTypeface(0));
+    EXPECT_EQ(bold.font->pointSize, 16);
+    EXPECT_DOUBLE_EQ(bold.paragraphStyle->lineHeightMultiple, 1.5);
+    EXPECT_EQ(text.attributesAtIndex(2).font->postScriptName, Typeset::regularFontNameForTypeface(0));
+}
