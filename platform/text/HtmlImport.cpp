@@ -9,18 +9,12 @@
 
 namespace {
 
-// A document that loads nothing a page names: no images, style sheets or files, local or remote.
-class ClosedDocument : public QTextDocument {
-protected:
-    QVariant loadResource(int, const QUrl&) override { return {}; }
-};
-
 std::optional<Color> colorOf(const QBrush& brush)
 {
     if (brush.style() == Qt::NoBrush)
         return std::nullopt;
     const QColor c = brush.color().toRgb();
-    return Color{c.redF(), c.greenF(), c.blueF(), c.alphaF()};
+    return Color::fromRGBA8(c.red(), c.green(), c.blue(), c.alpha());
 }
 
 std::optional<ParagraphStyle> paragraphStyleOf(const QTextBlockFormat& format)
@@ -65,6 +59,11 @@ QString listMarker(const QTextBlock& block)
 } // namespace
 
 namespace HtmlImport {
+
+QVariant ClosedDocument::loadResource(int, const QUrl&)
+{
+    return {};
+}
 
 QString withPercentLineHeights(const QString& html)
 {
