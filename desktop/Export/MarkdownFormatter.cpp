@@ -19,26 +19,41 @@
 
 namespace {
 
-// Backslash-escapes the ASCII punctuation of a visible text, so that cmark shows it as written
-// ("__init__" in a URL stays, instead of turning bold).
-QString escaped(QStringView text)
+// Appends a visible text with its ASCII punctuation backslash-escaped, so that cmark shows it as
+// written ("__init__" in a URL stays, instead of turning bold). Only the characters that can open or
+// close CommonMark inline syntax are escaped: the rest render the same, and every escape costs cmark a
+// text node of its own.
+void appendEscaped(QString& out, QStringView text)
 {
-    static constexpr std::string_view Punctuation = "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~";
-    QString out;
-    out.reserve(text.size() * 2);
+    static constexpr std::string_view Punctuation = "\\`*_[]<&";
     for (const QChar c : text) {
         if (c.unicode() < 0x80 && Punctuation.find(char(c.unicode())) != std::string_view::npos)
             out += QLatin1Char('\\');
         out += c;
     }
-    return out;
 }
 
-QString tagAnchor(const QString& kind, QStringView tag)
+template <typename... Parts>
+void append(QString& out, const Parts&... parts)
 {
-    const QString strong = MarkdownFormatter::isStrongTag(tag.toString()) ? QStringLiteral(" strong") : QString();
-    return QStringLiteral("<a href=\"brindlewick://%1/%2\" class=\"%1 tag%3\">%4</a>")
-        .arg(kind, tag.mid(1), strong, escaped(tag));
+    ((out += parts), ...);
+}
+
+// <a href="brindlewick://KIND/TAG" class="KIND tag[ strong]">#TAG</a>, the sign dropped from the href.
+void appendTagAnchor(QString& out, QStringView kind, QStringView tag)
+{
+    append(out, u"<a href=\"brindlewick://", kind, u"/", tag.mid(1), u"\" class=\"", kind);
+    out += MarkdownFormatter::isStrongTag(tag.toString()) ? u" tag strong\">" : u" tag\">";
+    appendEscaped(out, tag);
+    out += u"</a>";
+}
+
+// <a href="HREF">TEXT</a>
+void appendAnchor(QString& out, QStringView scheme, QStringView text)
+{
+    append(out, u"<a href=\"", scheme, text, u"\">");
+    appendEscaped(out, text);
+    out += u"</a>";
 }
 
 bool isCommonMarkBullet(QChar c)
@@ -178,19 +193,20 @@ bool MarkdownFormatter::isStrongTag(const QString& tag)
 QString MarkdownFormatter::markdownForPrintingWithText(const QString& text)
 {
     QString out;
-    out.reserve(text.size() + text.size() / 4);
+    out.reserve(text.size() * 2);
+    QString written;
     int64_t cursor = 0;
     // An element left as it is copies nothing yet: the reader reports the underscores inside an
     // address before the address, whose text would otherwise be copied twice.
     const InlineCallback element = [&](const InlineRange& range, InlineElement type) {
-        const std::optional<QString> written = writtenElement(text, range, type);
-        if (!written)
+        written.truncate(0);
+        if (!writeElement(written, QStringView(text).mid(range.location, range.length), type))
             return;
         if (range.location > cursor) {
             out += QStringView(text).mid(cursor, range.location - cursor);
             cursor = range.location;
         }
-        out += *written;
+        out += written;
         cursor = std::max(cursor, range.end());
     };
     parser_.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& line, bool*) {
@@ -201,47 +217,59 @@ QString MarkdownFormatter::markdownForPrintingWithText(const QString& text)
     return out;
 }
 
-// What replaces the element: none leaves it to be copied with the next gap, an empty text drops it.
-std::optional<QString> MarkdownFormatter::writtenElement(const QString& text, const InlineRange& range, InlineElement element)
+// Writes what replaces the element (nothing drops it); false leaves it to be copied with the next gap.
+bool MarkdownFormatter::writeElement(QString& out, QStringView content, InlineElement element)
 {
-    const QStringView content = QStringView(text).mid(range.location, range.length);
     switch (element) {
     case InlineElementHTMLTag:
-        return content.toString().replace(QChar(0x201C), QLatin1Char('"')).replace(QChar(0x201D), QLatin1Char('"'));
+        for (const QChar c : content)
+            out += c == QChar(0x201C) || c == QChar(0x201D) ? QChar(u'"') : c;
+        return true;
     case InlineElementStrikeSymbol:
     case InlineElementAsteriskSymbol:
     case InlineElementUnderscoreSymbol:
     case InlineElementCheckboxBracket:
-        return QString();
+        return true;
     case InlineElementStrikeText:
-        return QStringLiteral("<span class=\"strike\"><span class=\"strike-text\">%1</span></span>").arg(content);
+        append(out, u"<span class=\"strike\"><span class=\"strike-text\">", content, u"</span></span>");
+        return true;
     case InlineElementAsteriskItalicText:
     case InlineElementUnderscoreItalicText:
-        return QStringLiteral("<em>%1</em>").arg(content);
+        append(out, u"<em>", content, u"</em>");
+        return true;
     case InlineElementAsteriskBoldText:
     case InlineElementUnderscoreBoldText:
-        return QStringLiteral("<strong>%1</strong>").arg(content);
+        append(out, u"<strong>", content, u"</strong>");
+        return true;
     case InlineElementAsteriskBoldItalicText:
     case InlineElementUnderscoreBoldItalicText:
-        return QStringLiteral("<strong><em>%1</em></strong>").arg(content);
+        append(out, u"<strong><em>", content, u"</em></strong>");
+        return true;
     case InlineElementUnorderedListBullet:
         if (content.isEmpty() || isCommonMarkBullet(content.front()))
-            return std::nullopt;
-        return QStringLiteral("*");
+            return false;
+        out += QLatin1Char('*');
+        return true;
     case InlineElementCheckboxMarkUncompleted:
-        return QStringLiteral(" <span class=\"checkbox uncompleted\">&#x2610;</span> ");
+        out += u" <span class=\"checkbox uncompleted\">&#x2610;</span> ";
+        return true;
     case InlineElementCheckboxMarkCompleted:
-        return QStringLiteral(" <span class=\"checkbox completed\">&#x2612;</span> ");
+        out += u" <span class=\"checkbox completed\">&#x2612;</span> ";
+        return true;
     case InlineElementHashtag:
-        return tagAnchor(QStringLiteral("hashtag"), content);
+        appendTagAnchor(out, u"hashtag", content);
+        return true;
     case InlineElementMention:
-        return tagAnchor(QStringLiteral("mention"), content);
+        appendTagAnchor(out, u"mention", content);
+        return true;
     case InlineElementEmail:
-        return QStringLiteral("<a href=\"mailto:%1\">%2</a>").arg(content, escaped(content));
+        appendAnchor(out, u"mailto:", content);
+        return true;
     case InlineElementURL:
-        return QStringLiteral("<a href=\"%1\">%2</a>").arg(content, escaped(content));
+        appendAnchor(out, u"", content);
+        return true;
     default:
-        return std::nullopt;
+        return false;
     }
 }
 

@@ -35,7 +35,7 @@ public:
     QString htmlWithMarkdown(const QString& markdown);
 
 private:
-    std::optional<QString> writtenElement(const QString& text, const InlineRange& range, InlineElement element);
+    bool writeElement(QString& out, QStringView content, InlineElement element);
 
     InlineParser parser_;
 };
