@@ -157,6 +157,11 @@ TEST(MarkdownFormatter, PrintingPageNamesInstalledFamiliesAndTheBuild)
         EXPECT_TRUE(QFontDatabase::hasFamily(name)) << name.toStdString();
     }
     EXPECT_EQ(families, 2);
+
+    // Built on the file queue by the export and print commands: the same page as on the main thread.
+    QString onFileQueue;
+    Core::shared().fileQueue()->sync([&] { onFileQueue = MarkdownFormatter::htmlForPrintingWithMarkdownText("x"); });
+    EXPECT_EQ(onFileQueue, MarkdownFormatter::htmlForPrintingWithMarkdownText("x"));
 }
 
 TEST(MarkdownFormatter, AttributedStringIsStyledByThePage)
