@@ -68,9 +68,11 @@ QVariant ClosedDocument::loadResource(int, const QUrl&)
 QString withPercentLineHeights(const QString& html)
 {
     static const QRegularExpression em(QStringLiteral(R"(line-height:\s*([0-9]*\.?[0-9]+)em)"));
+    // The head only: the same words in the note's own text stay as written.
+    const qsizetype body = html.indexOf(QLatin1String("<body"), 0, Qt::CaseInsensitive);
     QString out;
     qsizetype copied = 0;
-    for (auto it = em.globalMatch(html); it.hasNext();) {
+    for (auto it = em.globalMatch(QStringView(html).left(body < 0 ? html.size() : body)); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
         out += QStringView(html).mid(copied, match.capturedStart() - copied);
         out += QStringLiteral("line-height: %1%").arg(qRound(match.captured(1).toDouble() * 100));

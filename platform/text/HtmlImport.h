@@ -20,7 +20,8 @@ protected:
 
 AttributedString attributedStringWithHTML(const QString& html);
 
-// Qt's rich text ignores line heights in em: "line-height: 1.5em" becomes "line-height: 150%".
+// Qt's rich text ignores line heights in em: "line-height: 1.5em" before the body becomes
+// "line-height: 150%".
 QString withPercentLineHeights(const QString& html);
 
 } // namespace HtmlImport

@@ -25,6 +25,7 @@ TEST(HtmlImport, EmLineHeightsBecomePercentages)
         {"p{line-height:2em}", "p{line-height: 200%}"},
         {"a {line-height: .95em;} b {line-height: 1.07em;}", "a {line-height: 95%;} b {line-height: 107%;}"},
         {"p {font-size: 1.5em; line-height: 120%}", "p {font-size: 1.5em; line-height: 120%}"},
+        {"<style>p{line-height:2em}</style><BODY>line-height: 2em", "<style>p{line-height: 200%}</style><BODY>line-height: 2em"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(HtmlImport::withPercentLineHeights(c.in).toStdString(), c.out);
