@@ -108,8 +108,8 @@ private:
     int64_t expandRangeWithEnclosingEmphasis(TextRange* range, int flags);
     bool removeEmphasis(TypewriterAction action, TextRange range, TextRange* selection);
     void addEmphasis(const QString& marker, TextRange range, TextRange* selection);
-    bool handleActionUnorderedList(TextRange* selection);
-    bool handleActionOrderedList(TextRange* selection);
+    // The bullet and the numbered list commands.
+    bool toggleListMarkers(bool numbered, TextRange* selection);
     bool handleActionTodoList(TextRange* selection);
     bool handleActionTodoListComplete(TextRange* selection);
     void addTodoBoxes(TextRange paragraphs, TextRange* selection);

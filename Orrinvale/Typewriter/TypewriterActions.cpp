@@ -71,9 +71,9 @@ bool Typewriter::runAction(TypewriterAction action, TextRange* selection)
     case TypewriterActionStrikethrough:
         return handleActionEmphasis(action, selection);
     case TypewriterActionUnorderedList:
-        return handleActionUnorderedList(selection);
+        return toggleListMarkers(false, selection);
     case TypewriterActionOrderedList:
-        return handleActionOrderedList(selection);
+        return toggleListMarkers(true, selection);
     case TypewriterActionTodoList:
         return handleActionTodoList(selection);
     case TypewriterActionTodoListComplete:
@@ -261,20 +261,25 @@ ListPrefix scanListPrefix(LineParser& parser, const QString& text, TextRange lin
 
 } // namespace
 
-bool Typewriter::handleActionUnorderedList(TextRange* selection)
+bool Typewriter::toggleListMarkers(bool numbered, TextRange* selection)
 {
     const std::vector<Line> all = lines(paragraphRangeForRange(currentText(), *selection));
     bool removed = false;
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
         const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
-        if (found.bullet.location < 0 || found.box.location >= 0)
-            continue;
-        replaceRangeBeforeCursor({found.bullet.location, parser_.indentAndPrefixRange().end() - found.bullet.location}, {}, selection);
+        const TextRange marker = numbered ? found.number : found.bullet;
+        if (marker.location < 0 || found.box.location >= 0)
+            continue;  // to-do items belong to the to-do command
+        replaceRangeBeforeCursor({marker.location, parser_.indentAndPrefixRange().end() - marker.location}, {}, selection);
         removed = true;
     }
     if (removed)
         return true;
     const bool content = hasContent(all);
+    // Numbered from the top, blank lines left out while there is content; the walk runs upwards.
+    qsizetype number = std::count_if(all.begin(), all.end(), [](const Line& line) { return line.content.length > 0; });
+    if (number < 1)
+        number = qsizetype(all.size());
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
         if (content && line->content.length == 0)
             continue;
@@ -283,37 +288,8 @@ bool Typewriter::handleActionUnorderedList(TextRange* selection)
         if (found.headingClose.location >= 0)
             replaceRangeAfterCursor(found.headingClose, {}, selection);
         const qsizetype prefixEnd = found.box.location >= 0 ? found.box.location : prefix.end();
-        replaceRangeBeforeCursor({prefix.location, prefixEnd - prefix.location}, QStringLiteral("- "), selection);
-    }
-    return true;
-}
-
-bool Typewriter::handleActionOrderedList(TextRange* selection)
-{
-    const std::vector<Line> all = lines(paragraphRangeForRange(currentText(), *selection));
-    bool removed = false;
-    for (auto line = all.rbegin(); line != all.rend(); ++line) {
-        const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
-        if (found.number.location < 0 || found.box.location >= 0)
-            continue;
-        replaceRangeBeforeCursor({found.number.location, parser_.indentAndPrefixRange().end() - found.number.location}, {}, selection);
-        removed = true;
-    }
-    if (removed)
-        return true;
-    const bool content = hasContent(all);
-    qsizetype counter = std::count_if(all.begin(), all.end(), [](const Line& line) { return line.content.length > 0; });
-    if (counter < 1)
-        counter = qsizetype(all.size());
-    for (auto line = all.rbegin(); line != all.rend(); ++line) {
-        if (content && line->content.length == 0)
-            continue;
-        const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
-        const TextRange prefix = parser_.prefixRange();
-        if (found.headingClose.location >= 0)
-            replaceRangeAfterCursor(found.headingClose, {}, selection);
-        const qsizetype prefixEnd = found.box.location >= 0 ? found.box.location : prefix.end();
-        replaceRangeBeforeCursor({prefix.location, prefixEnd - prefix.location}, QStringLiteral("%1. ").arg(counter--), selection);
+        const QString marker = numbered ? QStringLiteral("%1. ").arg(number--) : QStringLiteral("- ");
+        replaceRangeBeforeCursor({prefix.location, prefixEnd - prefix.location}, marker, selection);
     }
     return true;
 }
