@@ -58,7 +58,8 @@ void Typewriter::resetState()
 bool Typewriter::typeStateIsCurrent()
 {
     const QString& text = currentText();
-    const bool current = text.size() == typeStateTextLength_ && typeStateRange_.end() <= text.size() &&
+    const bool current = text.size() == typeStateTextLength_ && typeStateRange_.location >= 0 &&
+                         typeStateRange_.end() <= text.size() &&
                          QStringView(text).sliced(typeStateRange_.location, typeStateRange_.length) == typeStateText_;
     if (!current)
         resetState();
