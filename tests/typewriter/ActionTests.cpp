@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 class TypewriterActions : public testing::TestWithParam<Mode> {};
@@ -70,6 +72,49 @@ TEST_P(TypewriterActions, ActionsToggleMarkdown)
             EXPECT_TRUE(h.action(row.action));
             EXPECT_EQ(h.typewriter().text(), unmark(row.before).text);
         }
+    }
+}
+
+// CR LF and lone-CR notes take the same edits as LF notes.
+TEST_P(TypewriterActions, OtherLineEndsGiveTheSameResult)
+{
+    for (const ActionRow& row : actionRows) {
+        const QString before(row.before);
+        if (!before.contains(u'\n') || before.contains(u'\r'))
+            continue;
+        for (const QString& ending : {QStringLiteral("\r\n"), QStringLiteral("\r")}) {
+            SCOPED_TRACE(QStringLiteral("%1 on %2").arg(row.action).arg(before).toStdString());
+            Harness h(GetParam());
+            h.load(QString(before).replace(u'\n', ending));
+            EXPECT_TRUE(h.action(row.action));
+            EXPECT_EQ(h.typewriter().text().replace(ending, "\n"), unmark(row.after).text);
+        }
+    }
+}
+
+// Seeded notes and commands: the engine on its own string and on a view must agree on text and selection.
+TEST(TypewriterModes, StoreAndViewAgree)
+{
+    const QStringList pieces{"- ", "1. ", "- [ ] ", "> ", "## ", "  ", "\t", "word", "**b**", "*i*", "~~s~~", " ", "\n", "\r\n", "x"};
+    std::mt19937 random(20261206);
+    for (int round = 0; round < 300; ++round) {
+        QString text;
+        for (int i = std::uniform_int_distribution(1, 24)(random); i > 0; --i)
+            text += pieces[std::uniform_int_distribution<qsizetype>(0, pieces.size() - 1)(random)];
+        const qsizetype a = std::uniform_int_distribution<qsizetype>(0, text.size())(random);
+        const qsizetype b = std::uniform_int_distribution<qsizetype>(0, text.size())(random);
+        const TextRange selection{std::min(a, b), std::abs(a - b)};
+        const auto action = TypewriterAction(std::uniform_int_distribution(0, 16)(random));
+        QString results[2];
+        for (const Mode mode : {Mode::Store, Mode::View}) {
+            Harness h(mode);
+            h.typewriter().setText(text);
+            h.select(selection);
+            h.action(action);
+            results[mode == Mode::View] = h.marked();
+            EXPECT_LE(h.selection().end(), h.typewriter().text().size());
+        }
+        EXPECT_EQ(results[0], results[1]) << action << " on " << mark(text, selection).toStdString();
     }
 }
 
