@@ -30,6 +30,7 @@ const KeyRow keyRows[] = {
     {"# Heading|", "\n", "# Heading\n|", false, TypewriterStateIdle, ""},
     {"  two|", "\n", "  two\n  |", true, TypewriterStateIdle, ""},
     {"- |item", "\n", "- \n- |item", true, TypewriterStateListPrefix, "- "},
+    {"- |x", "\n", "- \n- |x", true, TypewriterStateListPrefix, "- "},  // one character left is not an empty item
     {"3. |", "\t", "\t1. |", true, TypewriterStateIdle, ""},
     {"- a|", "\t", "\t- a|", true, TypewriterStateIdle, ""},
     {"plain|", "\t", "plain\t|", false, TypewriterStateIdle, ""},
