@@ -153,7 +153,8 @@ void NumberedTextIntoView(benchmark::State& state)
     QApplication::processEvents();
     int next = 1;
     for (auto _ : state) {
-        state.SetIterationTime(seconds([&] { styled.view.changeTextInRanges({{0, styled.storage.length()}}, {texts[next]}); }));
+        const TextRange all{0, styled.storage.length()};
+        state.SetIterationTime(seconds([&] { styled.view.changeTextInRanges({all}, {texts[next]}); }));
         next = 1 - next;
     }
 }

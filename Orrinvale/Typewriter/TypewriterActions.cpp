@@ -162,7 +162,8 @@ bool Typewriter::handleActionEmphasis(TypewriterAction action, TextRange* select
 {
     const bool strike = action == TypewriterActionStrikethrough;
     TextRange range = *selection;
-    if (!expandRangeWithEnclosingEmphasis(&range, strike ? InlineEmphasisStrike : InlineEmphasisAsteriskBold | InlineEmphasisAsteriskItalic))
+    const int flags = strike ? InlineEmphasisStrike : InlineEmphasisAsteriskBold | InlineEmphasisAsteriskItalic;
+    if (!expandRangeWithEnclosingEmphasis(&range, flags))
         parser_.expandText(currentText(), &range, strike ? u'~' : u'*');
 
     const QStringView held = QStringView(currentText()).sliced(range.location, range.length);
@@ -173,9 +174,11 @@ bool Typewriter::handleActionEmphasis(TypewriterAction action, TextRange* select
             return true;
         }
     }
-    if (!removeEmphasis(action, range, selection))
-        addEmphasis(strike ? QStringLiteral("~~") : action == TypewriterActionBold ? QStringLiteral("**") : QStringLiteral("*"),
-                    range, selection);
+    if (!removeEmphasis(action, range, selection)) {
+        const QString marker = strike ? QStringLiteral("~~") : action == TypewriterActionBold ? QStringLiteral("**")
+                                                                                              : QStringLiteral("*");
+        addEmphasis(marker, range, selection);
+    }
     return true;
 }
 
@@ -205,7 +208,8 @@ bool Typewriter::removeEmphasis(TypewriterAction action, TextRange range, TextRa
 void Typewriter::addEmphasis(const QString& marker, TextRange range, TextRange* selection)
 {
     const qsizetype start = range.location, end = range.end();
-    reverseEnumerateLineContent(paragraphRangeForRange(currentText(), range), [&](TextRange line, TextRange content, bool*) {
+    const TextRange paragraphs = paragraphRangeForRange(currentText(), range);
+    reverseEnumerateLineContent(paragraphs, [&](TextRange line, TextRange content, bool*) {
         if (content.length == 0)
             return;
         parser_.parseBlock(textBefore(line.end()), line, [](TextRange, InlineElement) {});
@@ -270,7 +274,8 @@ bool Typewriter::toggleListMarkers(bool numbered, TextRange* selection)
         const TextRange marker = numbered ? found.number : found.bullet;
         if (marker.location < 0 || found.box.location >= 0)
             continue;  // to-do items belong to the to-do command
-        replaceRangeBeforeCursor({marker.location, parser_.indentAndPrefixRange().end() - marker.location}, {}, selection);
+        const qsizetype prefixEnd = parser_.indentAndPrefixRange().end();
+        replaceRangeBeforeCursor({marker.location, prefixEnd - marker.location}, {}, selection);
         removed = true;
     }
     if (removed)

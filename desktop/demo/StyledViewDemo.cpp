@@ -101,9 +101,11 @@ int main(int argc, char* argv[])
     if (edit || !keys.isEmpty()) {
         typing = std::make_unique<TypingTextView>(view);
         typing->typewriter().setPasteboardReader([] { return QGuiApplication::clipboard()->text(); });
-        for (const auto& shortcut : shortcuts)
-            QObject::connect(new QShortcut(QKeySequence(QString::fromLatin1(shortcut.keys)), &view), &QShortcut::activated,
-                             &view, [&typing, action = shortcut.action] { typing->runAction(action); });
+        for (const auto& shortcut : shortcuts) {
+            auto* key = new QShortcut(QKeySequence(QString::fromLatin1(shortcut.keys)), &view);
+            QObject::connect(key, &QShortcut::activated, &view,
+                             [&typing, action = shortcut.action] { typing->runAction(action); });
+        }
         view.setSelectedRange({storage.length(), 0});
         typeKeys(view, keys);
     }
