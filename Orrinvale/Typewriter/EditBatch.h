@@ -14,8 +14,11 @@ public:
     bool isEmpty() const { return edits_.empty(); }
     // Where the held edits begin; the text's end when none is held.
     qsizetype lowest(qsizetype textLength) const { return edits_.empty() ? textLength : edits_.back().range.location; }
-    bool accepts(TextRange range) const { return edits_.empty() || range.end() <= edits_.back().range.location; }
-    void add(TextRange range, const QString& text) { edits_.push_back({range, text}); }
+    void add(TextRange range, const QString& text)
+    {
+        Q_ASSERT(edits_.empty() || range.end() <= edits_.back().range.location);
+        edits_.push_back({range, text});
+    }
     void clear() { edits_.clear(); }
 
     // The stretch of the unedited text that the edits touch, and what it reads once they are made.

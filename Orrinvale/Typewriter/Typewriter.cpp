@@ -83,20 +83,24 @@ void Typewriter::write(TextRange range, const QString& text)
     editingText_ = false;
 }
 
+TextRange Typewriter::editRange(TextRange range)
+{
+    // The edits held are made first unless this one lies wholly before them.
+    return clipped(range, textBefore(range.location + std::max<qsizetype>(range.length, 0)).size());
+}
+
 void Typewriter::replaceRange(TextRange range, const QString& text)
 {
     EditSession session(*this);
-    range = clipped(range, base().size());
-    if (range.length == 0 && text.isEmpty())
-        return;
-    if (!batch_.accepts(range))
-        flush();
-    batch_.add(range, text);
+    range = editRange(range);
+    if (range.length > 0 || !text.isEmpty())
+        batch_.add(range, text);
 }
 
 void Typewriter::replace(TextRange range, const QString& text, TextRange* selection, bool beforeCursor)
 {
-    range = clipped(range, base().size());
+    EditSession session(*this);
+    range = editRange(range);
     const qsizetype start = moved(selection->location, range, text.size(), beforeCursor);
     const qsizetype end = moved(selection->end(), range, text.size(), beforeCursor);
     replaceRange(range, text);
@@ -115,7 +119,8 @@ void Typewriter::replaceRangeBeforeCursor(TextRange range, const QString& text, 
 
 void Typewriter::type(const QString& text, TextRange* range)
 {
-    const TextRange replaced = clipped(*range, base().size());
+    EditSession session(*this);
+    const TextRange replaced = editRange(*range);
     replaceRange(replaced, text);
     *range = {replaced.location + text.size(), 0};
 }

@@ -88,6 +88,8 @@ private:
     const QString& textBefore(qsizetype end);
     const QString& currentText() { return textBefore(base().size() + 1); }
     void flush();
+    // The range clipped to the text as it will be when the edit joins the batch.
+    TextRange editRange(TextRange range);
     void write(TextRange range, const QString& text);
     void replace(TextRange range, const QString& text, TextRange* selection, bool beforeCursor);
     std::vector<Line> lines(TextRange range);
