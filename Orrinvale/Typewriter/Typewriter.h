@@ -1,0 +1,140 @@
+#pragma once
+
+#include "Typewriter/EditBatch.h"
+#include "Typewriter/LineParser.h"
+#include "Typewriter/TypewriterAction.h"
+#include "Typewriter/TypewriterDelegate.h"
+#include "Typewriter/TypewriterState.h"
+#include "Typewriter/TypewriterTextView.h"
+
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+// The editing engine behind the editor. It takes over the keystrokes that continue Markdown structure
+// (Return on list and quote lines, Tab on list items, Backspace right after a prefix it inserted, "["
+// then "]"), answers link clicks, and carries out the formatting commands as Markdown text edits.
+// It edits a text view when it has one, else a string of its own. The edits of one keystroke or
+// command reach the text as one replacement inside one undo group. Positions are UTF-16 indices; a
+// selection is passed by pointer and left holding the selection to show. Main thread only.
+class Typewriter {
+public:
+    Typewriter();
+    // The view is not owned and must outlive the engine.
+    explicit Typewriter(TypewriterTextView* textView);
+
+    void setDelegate(TypewriterDelegate* delegate) { delegate_ = delegate; }
+    TypewriterDelegate* delegate() const { return delegate_; }
+    TypewriterTextView* textView() const { return textView_; }
+    // What Add link reads as the pasteboard's text; without one the pasteboard reads empty.
+    void setPasteboardReader(std::function<QString()> reader) { pasteboard_ = std::move(reader); }
+
+    QString text() const { return base(); }
+    QString textForSaving() const { return base(); }
+    // Replaces the whole text and forgets the typing state.
+    void setText(const QString& text);
+    // True while the engine writes into the view: the view's owner lets those changes pass unasked.
+    bool isEditingText() const { return editingText_; }
+    TypewriterState state() const { return state_; }
+    TextRange typeStateRange() const { return typeStateRange_; }
+
+    // Editing primitives. Ranges past the end are clipped to the text. The cursor forms move both ends
+    // of the selection as the text moves; at the edit's own position afterCursor leaves a caret in front
+    // of the new text, beforeCursor puts it after.
+    void replaceRange(TextRange range, const QString& text);
+    void replaceRangeAfterCursor(TextRange range, const QString& text, TextRange* selection);
+    void replaceRangeBeforeCursor(TextRange range, const QString& text, TextRange* selection);
+    // Replaces the range and leaves a caret after the new text.
+    void type(const QString& text, TextRange* range);
+    // The lines of the range from the last to the first, each without its terminator, with its content
+    // (the line without leading and trailing blanks and tabs). Edits to the visited line keep the lines
+    // still to come where they were.
+    using LineContentBlock = std::function<void(TextRange line, TextRange content, bool* stop)>;
+    void reverseEnumerateLineContent(TextRange range, const LineContentBlock& block);
+    // Line 1 (and anything below) is the first line; past the last line, an empty range at the end.
+    TextRange lineRangeForLineNumber(qsizetype number) const;
+
+    // A user's change about to be made to the view. True: the engine made a change itself (perhaps
+    // another one) and the range holds the selection to show. False: the view makes the user's change.
+    bool handleChangeTextInRange(TextRange* range, const QString& text);
+    // Completes (or reopens) every check box of the range's lines, of the caret's line for a caret.
+    bool setCheckboxCompleted(bool completed, TextRange range);
+    bool handleLink(const QString& link, qsizetype index);
+
+    // Runs one formatting command on the selection; false, changing nothing, for a command it lacks.
+    bool handleAction(TypewriterAction action, TextRange* selection);
+
+private:
+    struct Line {
+        TextRange line;
+        TextRange content;
+    };
+    // Keeps the edits made while it lives in one batch; the outermost one makes them and closes the
+    // undo group.
+    class EditSession {
+    public:
+        explicit EditSession(Typewriter& typewriter);
+        ~EditSession();
+        EditSession(const EditSession&) = delete;
+        EditSession& operator=(const EditSession&) = delete;
+
+    private:
+        Typewriter& typewriter_;
+    };
+
+    const QString& base() const { return textView_ ? textView_->string() : store_; }
+    // The text, current at least up to `end`.
+    const QString& textBefore(qsizetype end);
+    const QString& currentText() { return textBefore(base().size() + 1); }
+    void flush();
+    // The range clipped to the text as it will be when the edit joins the batch.
+    TextRange editRange(TextRange range);
+    void write(TextRange range, const QString& text);
+    void replace(TextRange range, const QString& text, TextRange* selection, bool beforeCursor);
+    std::vector<Line> lines(TextRange range);
+    static bool hasContent(const std::vector<Line>& lines);
+
+    void enterState(TypewriterState state, TextRange range);
+    void resetState();
+    bool typeStateIsCurrent();
+    bool handleDeleteTextInRange(TextRange* range);
+    bool handleEnterNewLineInRange(TextRange* range);
+    bool handleEnterTabInRange(TextRange* range);
+    bool handleCloseSquaredBracketInRange(TextRange* range);
+    void caretDidChangeLine();
+
+    bool runAction(TypewriterAction action, TextRange* selection);
+    bool handleActionHeading(int level, TextRange* selection);
+    bool handleActionEmphasis(TypewriterAction action, TextRange* selection);
+    int64_t expandRangeWithEnclosingEmphasis(TextRange* range, int flags);
+    bool removeEmphasis(TypewriterAction action, TextRange range, TextRange* selection);
+    void addEmphasis(const QString& marker, TextRange range, TextRange* selection);
+    // The bullet and the numbered list commands.
+    bool toggleListMarkers(bool numbered, TextRange* selection);
+    bool handleActionTodoList(TextRange* selection);
+    bool handleActionTodoListComplete(TextRange* selection);
+    void addTodoBoxes(TextRange paragraphs, TextRange* selection);
+    bool replaceCheckboxMarks(TextRange paragraphs, InlineElement mark, const QString& with);
+    bool handleActionAddLink(TextRange* selection);
+    bool handleActionShiftLeft(TextRange* selection);
+    bool handleActionShiftRight(TextRange* selection);
+
+    TypewriterTextView* textView_ = nullptr;
+    TypewriterDelegate* delegate_ = nullptr;
+    std::function<QString()> pasteboard_;
+    QString store_;
+    LineParser parser_;
+    EditBatch batch_;
+    int sessionDepth_ = 0;
+    bool undoGroupOpen_ = false;
+    bool editingText_ = false;
+    bool caretLineChanged_ = false;
+
+    TypewriterState state_ = TypewriterStateIdle;
+    TextRange typeStateRange_;
+    // What the state's range held and the text's length when the state was entered: a state whose text
+    // has changed since (another note, a remote update, an undo) is stale.
+    QString typeStateText_;
+    qsizetype typeStateTextLength_ = 0;
+};

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "text/TextRange.h"
+
+#include <QString>
+
+// The text view the engine edits: the editor implements it on its view. Every engine edit arrives through
+// insertText() while the engine's isEditingText() is true, so the view's owner lets it pass its change
+// hook unasked; the edits of one keystroke or command come between beginUndoGroup() and endUndoGroup().
+class TypewriterTextView {
+public:
+    virtual ~TypewriterTextView() = default;
+
+    // Valid until the next change of the text.
+    virtual const QString& string() const = 0;
+    // Replaces the whole text (another note, a remote update).
+    virtual void setString(const QString& string) = 0;
+    // Replaces the range as an ordinary edit that passes the owner's change hook.
+    virtual void insertText(const QString& text, TextRange replacementRange) = 0;
+    virtual void beginUndoGroup() = 0;
+    virtual void endUndoGroup() = 0;
+};
