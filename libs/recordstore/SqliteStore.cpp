@@ -6,7 +6,7 @@
 #include "RecordStoreError.h"
 #include "RecordStoreSchema.h"
 #include "SLDatabase.h"
-#include "WalWatcher.h"
+#include "StoreWatcher.h"
 
 #include <QFileInfo>
 #include <QSet>
@@ -254,6 +254,7 @@ Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs
         if (auto error = Record(QStringLiteral("-"), id).validate())
             return *error;
     QList<Record> written = saves;
+    pushesAdded_ = false;
     const Error error = inTransaction([&] {
         Error failure;
         const QList<Subscription> subscribed = subscriptions(&failure);
@@ -266,9 +267,12 @@ Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs
                 failure = deleteOne(id, now, subscribed);
         return failure;
     });
-    if (error.isNull())
-        saves = written;
-    return error;
+    if (!error.isNull())
+        return error;
+    saves = written;
+    if (pushesAdded_)
+        StoreWatcher::signalChange(path_);
+    return {};
 }
 
 Error SqliteStore::saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed)
@@ -337,6 +341,7 @@ Error SqliteStore::notify(const Record& record, int reason, int64_t now, const Q
             return lastError();
         added = true;
     }
+    pushesAdded_ = pushesAdded_ || added;
     if (added && !db_->executeUpdate(QStringLiteral("DELETE FROM notifications WHERE created < ?"),
                                      qlonglong(now - NotificationLifetimeMSecs)))
         return lastError();
@@ -471,7 +476,7 @@ Error SqliteStore::startPush(const DispatchQueuePtr& queue, PushSource::Deliver 
     if (!error.isNull())
         return error;
     deliver_ = std::move(deliver);
-    watcher_ = std::make_unique<WalWatcher>(path_, queue, [this] { deliverPending(); });
+    watcher_ = std::make_unique<StoreWatcher>(path_, queue, [this] { deliverPending(); });
     return {};
 }
 

@@ -13,7 +13,7 @@
 #include <optional>
 
 class SLDatabase;
-class WalWatcher;
+class StoreWatcher;
 
 // The SQLite side of one client of a store file. Not thread-safe: every call
 // but open() comes from the client's serial queue. Each change is one
@@ -60,6 +60,7 @@ private:
     QString clientID_;
     QString containerID_;
     int64_t lastSeq_ = 0;
+    bool pushesAdded_ = false; // by the transaction running now
     PushSource::Deliver deliver_;
-    std::unique_ptr<WalWatcher> watcher_;
+    std::unique_ptr<StoreWatcher> watcher_;
 };
