@@ -113,26 +113,28 @@ void FaultInjector::saveRecord(const Record& record, RecordCompletion completion
 void FaultInjector::addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit,
                                       RecordFetched recordFetched, QueryCompletion completion)
 {
-    auto fetched = gate(Operation::Query, std::move(recordFetched));
-    auto done = gate(Operation::Query, std::move(completion));
-    perform(
-        Operation::Query,
-        [db = database_, query, desiredKeys, limit, fetched, done] {
-            db->addQueryOperation(query, desiredKeys, limit, fetched, done);
-        },
-        [db = database_, done](const Error& error) { done(std::nullopt, db->serverTime(), error); });
+    runQuery(std::move(recordFetched), std::move(completion),
+             [db = database_, query, desiredKeys, limit](RecordFetched fetched, QueryCompletion done) {
+                 db->addQueryOperation(query, desiredKeys, limit, fetched, done);
+             });
 }
 
 void FaultInjector::continueQuery(const QueryCursor& cursor, const DesiredKeys& desiredKeys, int limit,
                                   RecordFetched recordFetched, QueryCompletion completion)
 {
+    runQuery(std::move(recordFetched), std::move(completion),
+             [db = database_, cursor, desiredKeys, limit](RecordFetched fetched, QueryCompletion done) {
+                 db->continueQuery(cursor, desiredKeys, limit, fetched, done);
+             });
+}
+
+void FaultInjector::runQuery(RecordFetched recordFetched, QueryCompletion completion,
+                             std::function<void(RecordFetched, QueryCompletion)> start)
+{
     auto fetched = gate(Operation::Query, std::move(recordFetched));
     auto done = gate(Operation::Query, std::move(completion));
     perform(
-        Operation::Query,
-        [db = database_, cursor, desiredKeys, limit, fetched, done] {
-            db->continueQuery(cursor, desiredKeys, limit, fetched, done);
-        },
+        Operation::Query, [start = std::move(start), fetched, done] { start(fetched, done); },
         [db = database_, done](const Error& error) { done(std::nullopt, db->serverTime(), error); });
 }
 

@@ -68,6 +68,8 @@ private:
     std::function<void(Args...)> gate(Operation operation, std::function<void(Args...)> callback) const;
     // Starts the call, after the delay if one is set, or fails it instead when a failure is due.
     void perform(Operation operation, DispatchBlock start, std::function<void(const Error& error)> fail);
+    void runQuery(RecordFetched recordFetched, QueryCompletion completion,
+                  std::function<void(RecordFetched, QueryCompletion)> start);
 
     std::shared_ptr<Database> database_;
     std::shared_ptr<State> state_ = std::make_shared<State>();

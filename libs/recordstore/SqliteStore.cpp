@@ -355,17 +355,32 @@ Error SqliteStore::query(const Query& query, const QueryCursor* after, const Des
         return *error;
     QString sql = QStringLiteral("SELECT zone, name, type, change_tag, created, modified FROM records WHERE type = ?");
     QVariantList arguments {query.recordType};
+    // Conditions on one field share one indexed subquery, so a window
+    // "from <= date < to" reads only the fields inside it.
+    QList<std::pair<QString, size_t>> fields;
+    QHash<QString, QStringList> comparisons;
+    QHash<QString, QVariantList> values;
     for (const Predicate::Condition& condition : query.predicate.conditions()) {
-        const char* op = sqlOperator(condition.comparison);
-        if (condition.key == Predicate::modificationDateKey()) {
-            sql += QStringLiteral(" AND modified %1 ?").arg(QLatin1String(op));
+        const QString key = condition.key + QLatin1Char('\n') + QString::number(condition.value.index());
+        const QString column = condition.key == Predicate::modificationDateKey()
+                                   ? QStringLiteral("modified")
+                                   : QString(columnForKind(condition.value.index()));
+        if (!comparisons.contains(key))
+            fields.append({condition.key, condition.value.index()});
+        comparisons[key].append(QStringLiteral("%1 %2 ?").arg(column, QLatin1String(sqlOperator(condition.comparison))));
+        values[key].append(argument(condition.value));
+    }
+    for (const auto& [field, kind] : fields) {
+        const QString key = field + QLatin1Char('\n') + QString::number(kind);
+        const QString tests = comparisons[key].join(QStringLiteral(" AND "));
+        if (field == Predicate::modificationDateKey()) {
+            sql += QStringLiteral(" AND ") + tests;
         } else {
-            sql += QStringLiteral(" AND (zone, name) IN (SELECT zone, name FROM fields WHERE key = ? AND kind = ?"
-                                  " AND %1 %2 ?)")
-                       .arg(columnForKind(condition.value.index()), QLatin1String(op));
-            arguments << condition.key << int(condition.value.index());
+            sql += QStringLiteral(" AND (zone, name) IN (SELECT zone, name FROM fields WHERE key = ? AND kind = ? AND %1)")
+                       .arg(tests);
+            arguments << field << int(kind);
         }
-        arguments << argument(condition.value);
+        arguments += values[key];
     }
     if (after) {
         sql += QStringLiteral(" AND (modified, zone, name) > (?, ?, ?)");

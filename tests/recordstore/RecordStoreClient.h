@@ -7,6 +7,8 @@
 #include "Database.h"
 #include "PushCenter.h"
 
+#include <QScopeGuard>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -38,6 +40,16 @@ auto completing(const std::shared_ptr<std::promise<std::tuple<std::decay_t<Args>
     };
 }
 
+// Starts one operation with a completion and waits for its arguments.
+template <typename... Args, typename Start>
+std::tuple<std::decay_t<Args>...> call(Database& db, Start start)
+{
+    auto promise = std::make_shared<std::promise<std::tuple<std::decay_t<Args>...>>>();
+    auto future = promise->get_future();
+    start(completing<Args...>(promise, db.queue()));
+    return await(future);
+}
+
 struct Fetched {
     std::optional<Record> record;
     Error error;
@@ -45,19 +57,13 @@ struct Fetched {
 
 inline Fetched fetch(Database& db, const RecordID& id)
 {
-    auto promise = std::make_shared<std::promise<std::tuple<std::optional<Record>, Error>>>();
-    auto future = promise->get_future();
-    db.fetchRecord(id, completing<std::optional<Record>, Error>(promise, db.queue()));
-    auto [record, error] = await(future);
+    auto [record, error] = call<std::optional<Record>, Error>(db, [&](auto done) { db.fetchRecord(id, done); });
     return {record, error};
 }
 
 inline Fetched save(Database& db, const Record& record)
 {
-    auto promise = std::make_shared<std::promise<std::tuple<std::optional<Record>, Error>>>();
-    auto future = promise->get_future();
-    db.saveRecord(record, completing<std::optional<Record>, Error>(promise, db.queue()));
-    auto [saved, error] = await(future);
+    auto [saved, error] = call<std::optional<Record>, Error>(db, [&](auto done) { db.saveRecord(record, done); });
     return {saved, error};
 }
 
@@ -69,10 +75,8 @@ struct Modified {
 
 inline Modified modify(Database& db, const QList<Record>& saves, const QList<RecordID>& deletes)
 {
-    auto promise = std::make_shared<std::promise<std::tuple<QList<Record>, QList<RecordID>, Error>>>();
-    auto future = promise->get_future();
-    db.modifyRecords(saves, deletes, completing<QList<Record>, QList<RecordID>, Error>(promise, db.queue()));
-    auto [saved, deleted, error] = await(future);
+    auto [saved, deleted, error] = call<QList<Record>, QList<RecordID>, Error>(
+        db, [&](auto done) { db.modifyRecords(saves, deletes, done); });
     return {saved, deleted, error};
 }
 
@@ -88,15 +92,13 @@ inline Page query(Database& db, const Query& q, const DesiredKeys& keys = std::n
                   const std::optional<QueryCursor>& after = std::nullopt)
 {
     auto records = std::make_shared<QList<Record>>();
-    auto promise = std::make_shared<std::promise<std::tuple<std::optional<QueryCursor>, QDateTime, Error>>>();
-    auto future = promise->get_future();
     const auto fetched = [records](const Record& record) { records->append(record); };
-    const auto done = completing<std::optional<QueryCursor>, QDateTime, Error>(promise, db.queue());
-    if (after)
-        db.continueQuery(*after, keys, limit, fetched, done);
-    else
-        db.addQueryOperation(q, keys, limit, fetched, done);
-    auto [cursor, time, error] = await(future);
+    auto [cursor, time, error] = call<std::optional<QueryCursor>, QDateTime, Error>(db, [&](auto done) {
+        if (after)
+            db.continueQuery(*after, keys, limit, fetched, done);
+        else
+            db.addQueryOperation(q, keys, limit, fetched, done);
+    });
     return {*records, cursor, time, error};
 }
 
@@ -110,28 +112,20 @@ inline QStringList names(const QList<Record>& records)
 
 inline std::pair<QList<Subscription>, Error> subscriptions(Database& db)
 {
-    auto promise = std::make_shared<std::promise<std::tuple<QList<Subscription>, Error>>>();
-    auto future = promise->get_future();
-    db.fetchAllSubscriptions(completing<QList<Subscription>, Error>(promise, db.queue()));
-    auto [list, error] = await(future);
+    auto [list, error] = call<QList<Subscription>, Error>(db, [&](auto done) { db.fetchAllSubscriptions(done); });
     return {list, error};
 }
 
 inline std::pair<std::optional<Subscription>, Error> subscribe(Database& db, const Subscription& subscription)
 {
-    auto promise = std::make_shared<std::promise<std::tuple<std::optional<Subscription>, Error>>>();
-    auto future = promise->get_future();
-    db.saveSubscription(subscription, completing<std::optional<Subscription>, Error>(promise, db.queue()));
-    auto [saved, error] = await(future);
+    auto [saved, error] = call<std::optional<Subscription>, Error>(
+        db, [&](auto done) { db.saveSubscription(subscription, done); });
     return {saved, error};
 }
 
 inline Error unsubscribe(Database& db, const QString& id)
 {
-    auto promise = std::make_shared<std::promise<std::tuple<QString, Error>>>();
-    auto future = promise->get_future();
-    db.deleteSubscription(id, completing<QString, Error>(promise, db.queue()));
-    return std::get<1>(await(future));
+    return std::get<1>(call<QString, Error>(db, [&](auto done) { db.deleteSubscription(id, done); }));
 }
 
 // Records what a push center tells the application.

@@ -10,6 +10,7 @@
 //   Error openDamaged();       // the store holds something that is no store
 //   Error openNewerSchema();   // a newer program wrote the store
 
+#include "Clock.h"
 #include "Notification.h"
 #include "RecordStoreClient.h"
 #include "RecordStoreError.h"
@@ -461,4 +462,27 @@ TYPED_TEST(RecordStore, OpenErrorsMapToStoreCodes)
         EXPECT_EQ(error.code, c.code) << c.what;
         EXPECT_FALSE(error.localizedDescription().isEmpty()) << c.what;
     }
+}
+
+TYPED_TEST(RecordStore, PushesOlderThanAWeekArePruned)
+{
+    auto a = this->client("A");
+    auto b = this->client("B");
+    subscribe(a->db(), this->allNotes(Subscription::FiresOnRecordCreation));
+    this->registerPush(*b);
+    b->container.reset();
+    Dispatch::waitUntilIdle();
+
+    double now = Clock::nowPrecise();
+    Clock::setWallClock([&now] { return now; });
+    const auto restore = qScopeGuard([] { Clock::setWallClock({}); });
+    this->saved(a->db(), this->note("old"));
+    now += 7 * 86400 + 1;
+    this->saved(a->db(), this->note("new"));
+
+    this->open(*b);
+    ASSERT_TRUE(waitUntil([&] { return !b->recorder->received.isEmpty(); }));
+    this->syncPushes(*a, *b);
+    using Pushes = QList<std::pair<QString, int>>;
+    EXPECT_EQ(this->pushes(*b), (Pushes {{"new", Notification::RecordCreated}}));
 }
