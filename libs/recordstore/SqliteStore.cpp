@@ -250,9 +250,13 @@ Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs
     for (const Record& record : saves)
         if (auto error = record.validate())
             return *error;
-    for (const RecordID& id : deleteIDs)
-        if (auto error = Record(QStringLiteral("-"), id).validate())
+    for (const RecordID& id : deleteIDs) {
+        auto error = RecordValidation::checkName(id.recordName, "record name");
+        if (!error)
+            error = RecordValidation::checkName(id.zoneName, "zone name");
+        if (error)
             return *error;
+    }
     QList<Record> written = saves;
     pushesAdded_ = false;
     const Error error = inTransaction([&] {
@@ -437,6 +441,11 @@ Error SqliteStore::saveSubscription(Subscription& subscription)
         return *error;
     if (auto error = subscription.predicate.validate())
         return *error;
+    constexpr int allOptions = Subscription::FiresOnRecordCreation | Subscription::FiresOnRecordUpdate
+                               | Subscription::FiresOnRecordDeletion;
+    if (subscription.options <= 0 || (subscription.options & ~allOptions))
+        return RecordStoreError::make(RecordStoreError::InvalidArguments,
+                                      QStringLiteral("invalid subscription options %1").arg(subscription.options));
     Subscription saved = subscription;
     if (saved.subscriptionID.isEmpty())
         saved.subscriptionID = Clock::newUUID();

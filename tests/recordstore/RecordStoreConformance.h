@@ -323,6 +323,7 @@ TYPED_TEST(RecordStore, BadInputIsRefusedAndNothingWritten)
             << c.what;
     }
     EXPECT_EQ(fetch(a->db(), RecordID {"side"}).error.code, RecordStoreError::UnknownItem);
+    EXPECT_EQ(modify(a->db(), {}, {RecordID {"x", ""}}).error.code, RecordStoreError::InvalidArguments);
     EXPECT_TRUE(save(a->db(), named(QString(127, QChar(0xe9)) + "x")).error.isNull()) << "255 bytes is allowed";
 }
 
@@ -353,6 +354,9 @@ TYPED_TEST(RecordStore, SubscriptionsCreateFetchReplaceDelete)
     EXPECT_TRUE(unsubscribe(a->db(), created->subscriptionID).isNull());
     EXPECT_EQ(unsubscribe(a->db(), created->subscriptionID).code, RecordStoreError::UnknownItem);
     EXPECT_TRUE(subscriptions(a->db()).first.isEmpty());
+    for (int options : {0, 8})
+        EXPECT_EQ(subscribe(a->db(), this->allNotes(options)).second.code, RecordStoreError::InvalidArguments)
+            << "options " << options;
 }
 
 TYPED_TEST(RecordStore, PushReachesOtherClientsOnly)
