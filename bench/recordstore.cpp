@@ -171,11 +171,12 @@ struct Raw {
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     }
 
-    // Reads the row and the fields into Qt values, as the store hands them over.
+    // Reads the row and the fields into Qt values in one snapshot, as the store does.
     int fetch(int i)
     {
         const QByteArray zone = "_defaultZone";
         const QByteArray name = QStringLiteral("Inbox/note %1.md").arg(i).toUtf8();
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         text(selectRecord, 1, zone);
         text(selectRecord, 2, name);
         QString type;
@@ -191,6 +192,7 @@ struct Raw {
             bytes += int(blob.size()) + int(type.size());
         }
         sqlite3_reset(selectFields);
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
         return bytes;
     }
 };

@@ -176,7 +176,7 @@ Error SqliteStore::prepare()
     }
     if (db_->stringForQuery(QStringLiteral("PRAGMA journal_mode = WAL")) != QLatin1String("wal"))
         return lastError();
-    const Error error = inTransaction([this] {
+    const Error error = inTransaction(Write, [this] {
         const bool ok = db_->executeStatements(ddl(sqlite()))
                         && db_->executeUpdate(QStringLiteral("INSERT INTO meta (key, value) VALUES (?, ?), (?, ?)"
                                                              " ON CONFLICT (key) DO NOTHING"),
@@ -198,9 +198,10 @@ Error SqliteStore::lastError() const
                                         QStringLiteral("%1: %2").arg(path_, db_->lastErrorMessage()));
 }
 
-Error SqliteStore::inTransaction(const std::function<Error()>& body)
+Error SqliteStore::inTransaction(TransactionKind kind, const std::function<Error()>& body)
 {
-    if (!db_->executeUpdate(QStringLiteral("BEGIN IMMEDIATE")))
+    // A read sees one snapshot: a record's row and its fields always belong together.
+    if (!db_->executeUpdate(kind == Write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return lastError();
     Error error = body();
     if (error.isNull() && !db_->executeUpdate(QStringLiteral("COMMIT")))
@@ -227,6 +228,18 @@ bool SqliteStore::readFields(Record& record, const DesiredKeys& desiredKeys)
 }
 
 std::optional<Record> SqliteStore::fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error)
+{
+    std::optional<Record> record;
+    const Error failure = inTransaction(Read, [&] {
+        Error missing;
+        record = readRecord(id, desiredKeys, &missing);
+        return missing;
+    });
+    setError(error, failure);
+    return record;
+}
+
+std::optional<Record> SqliteStore::readRecord(const RecordID& id, const DesiredKeys& desiredKeys, Error* error)
 {
     SLResultSet row = db_->executeQuery(QString::fromLatin1(SelectRecord), id.zoneName, id.recordName);
     if (!row.next()) {
@@ -259,7 +272,7 @@ Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs
     }
     QList<Record> written = saves;
     pushesAdded_ = false;
-    const Error error = inTransaction([&] {
+    const Error error = inTransaction(Write, [&] {
         Error failure;
         const QList<Subscription> subscribed = subscriptions(&failure);
         const int64_t now = nowMSecs();
@@ -318,7 +331,7 @@ Error SqliteStore::deleteOne(const RecordID& id, int64_t now, const QList<Subscr
         return s.options & Subscription::FiresOnRecordDeletion;
     });
     Error missing;
-    const std::optional<Record> old = watched ? fetch(id, std::nullopt, &missing) : std::nullopt;
+    const std::optional<Record> old = watched ? readRecord(id, std::nullopt, &missing) : std::nullopt;
     if (!missing.isNull() && missing.code != RecordStoreError::UnknownItem)
         return missing;
     const bool ok = db_->executeUpdate(QString::fromLatin1(DeleteFields), id.zoneName, id.recordName)
@@ -397,22 +410,29 @@ Error SqliteStore::query(const Query& query, const QueryCursor* after, const Des
     }
 
     QList<Record> page;
-    SLResultSet rows = db_->executeQueryWithArgumentsInArray(sql, arguments);
-    while (rows.next())
-        page.append(recordFromRow(rows));
-    if (rows.isNull() || db_->hadError())
-        return lastError();
-    rows.close();
-    next.reset();
-    if (limit > 0 && page.size() > limit) {
-        page.removeLast();
-        next = QueryCursor {query, page.last().modificationDate().toMSecsSinceEpoch(), page.last().recordID()};
-    }
-    for (Record& record : page) {
-        if (!readFields(record, desiredKeys))
+    bool more = false;
+    const Error error = inTransaction(Read, [&] {
+        SLResultSet rows = db_->executeQueryWithArgumentsInArray(sql, arguments);
+        while (rows.next())
+            page.append(recordFromRow(rows));
+        if (rows.isNull() || db_->hadError())
             return lastError();
+        rows.close();
+        more = limit > 0 && page.size() > limit;
+        if (more)
+            page.removeLast();
+        for (Record& record : page)
+            if (!readFields(record, desiredKeys))
+                return lastError();
+        return Error();
+    });
+    if (!error.isNull())
+        return error;
+    next.reset();
+    if (more)
+        next = QueryCursor {query, page.last().modificationDate().toMSecsSinceEpoch(), page.last().recordID()};
+    for (const Record& record : page)
         fetched(record);
-    }
     return {};
 }
 
@@ -449,7 +469,7 @@ Error SqliteStore::saveSubscription(Subscription& subscription)
     Subscription saved = subscription;
     if (saved.subscriptionID.isEmpty())
         saved.subscriptionID = Clock::newUUID();
-    const Error error = inTransaction([&] {
+    const Error error = inTransaction(Write, [&] {
         const bool ok = db_->executeUpdate(
             QStringLiteral("INSERT INTO subscriptions (id, record_type, predicate, options, content_available,"
                            " alert_body) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET"
@@ -467,7 +487,7 @@ Error SqliteStore::saveSubscription(Subscription& subscription)
 
 Error SqliteStore::deleteSubscription(const QString& subscriptionID)
 {
-    return inTransaction([&] {
+    return inTransaction(Write, [&] {
         if (!db_->executeUpdate(QStringLiteral("DELETE FROM subscriptions WHERE id = ?"), subscriptionID))
             return lastError();
         if (db_->changes() == 0)
@@ -481,7 +501,7 @@ Error SqliteStore::deleteSubscription(const QString& subscriptionID)
 
 Error SqliteStore::startPush(const DispatchQueuePtr& queue, PushSource::Deliver deliver)
 {
-    const Error error = inTransaction([&] {
+    const Error error = inTransaction(Write, [&] {
         SLResultSet row = db_->executeQuery(
             QStringLiteral("SELECT last_seq FROM clients WHERE client_id = ? AND registered > 0"), clientID_);
         if (row.next()) {

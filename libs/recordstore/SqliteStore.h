@@ -49,7 +49,9 @@ private:
     SqliteStore(std::shared_ptr<SLDatabase> db, QString path, QString clientID);
     Error prepare();
     Error lastError() const;
-    Error inTransaction(const std::function<Error()>& body);
+    enum TransactionKind { Read, Write };
+    Error inTransaction(TransactionKind kind, const std::function<Error()>& body);
+    std::optional<Record> readRecord(const RecordID& id, const DesiredKeys& desiredKeys, Error* error);
     Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscriptions);
     Error deleteOne(const RecordID& id, int64_t now, const QList<Subscription>& subscriptions);
     Error notify(const Record& record, int reason, int64_t now, const QList<Subscription>& subscriptions);
