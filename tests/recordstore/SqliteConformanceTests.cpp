@@ -1,4 +1,7 @@
+#include "Clock.h"
 #include "Container.h"
+#include "Notification.h"
+#include "RecordStoreClient.h"
 #include "PushCenter.h"
 #include "RecordStoreError.h"
 #include "SLDatabase.h"
@@ -74,3 +77,38 @@ struct SqliteBackend {
 
 using RecordStoreBackends = ::testing::Types<SqliteBackend>;
 #include "RecordStoreConformance.h"
+
+namespace {
+
+// Another machine writing to a shared file sends no inotify event here: the
+// two-second poll on the dispatch clock picks its pushes up.
+TEST(RecordStoreSqlite, PollDeliversPushesNoSignalAnnounced)
+{
+    TestSupport::VirtualTime time;
+    SqliteBackend backend;
+    const auto center = PushCenter::create();
+    const auto recorder = std::make_shared<RecordStoreTest::PushRecorder>();
+    center->setDelegate(recorder);
+    const auto container = Container::open("net.brindlewick.notes", backend.config("B", center));
+    ASSERT_TRUE(container);
+    Subscription subscription;
+    subscription.recordType = "Notes";
+    subscription.options = Subscription::FiresOnRecordCreation;
+    const QString sid = RecordStoreTest::subscribe(*container->privateDatabase(), subscription).first->subscriptionID;
+    center->registerForRemoteNotifications();
+    ASSERT_TRUE(RecordStoreTest::waitUntil([&] { return !recorder->tokens.isEmpty(); }));
+
+    auto remote = SLDatabase::databaseWithPath(backend.path);
+    ASSERT_TRUE(remote->open());
+    ASSERT_TRUE(remote->executeUpdate("INSERT INTO notifications (sub_id, zone, name, reason, origin, created)"
+                                      " VALUES (?, '_defaultZone', 'far', 1, 'Z', ?)",
+                                      sid, qlonglong(Clock::nowPrecise() * 1000)));
+    remote->close();
+    time.advance(1.9);
+    EXPECT_TRUE(recorder->received.isEmpty());
+    time.advance(0.1);
+    ASSERT_EQ(recorder->received.size(), 1);
+    EXPECT_EQ(Notification::fromRemoteNotificationDictionary(recorder->received[0]).recordID().recordName, "far");
+}
+
+} // namespace
