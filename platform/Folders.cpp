@@ -32,6 +32,7 @@ QString documents()
 QString caches() { return fromEnvironment("XDG_CACHE_HOME", QStringLiteral(".cache")) + QStringLiteral("/brindlewick"); }
 QString library() { return fromEnvironment("XDG_STATE_HOME", QStringLiteral(".local/state")); }
 QString config() { return fromEnvironment("XDG_CONFIG_HOME", QStringLiteral(".config")) + QStringLiteral("/brindlewick"); }
+QString data() { return fromEnvironment("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/brindlewick"); }
 QString temporary() { return caches() + QStringLiteral("/tmp"); }
 
 bool ensure(const QString& path) { return QDir().mkpath(path); }

@@ -16,6 +16,7 @@ QString documents();           // $XDG_DOCUMENTS_DIR (else ~/Documents) + "/Brin
 QString caches();              // $XDG_CACHE_HOME (else ~/.cache) + "/brindlewick"
 QString library();             // $XDG_STATE_HOME (else ~/.local/state): holds "Logs"
 QString config();              // $XDG_CONFIG_HOME (else ~/.config) + "/brindlewick"
+QString data();                // $XDG_DATA_HOME (else ~/.local/share) + "/brindlewick"
 QString temporary();           // on the home volume, so a rename out of it never crosses devices
 
 // Creates the folder and its parents; true when it exists afterwards.

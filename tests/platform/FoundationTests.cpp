@@ -17,6 +17,7 @@ TEST(Platform, FoldersFollowTheRedirectedHome)
     EXPECT_EQ(Folders::documents(), home + "/Documents/Brindlewick");
     EXPECT_EQ(Folders::caches(), home + "/.cache/brindlewick");
     EXPECT_EQ(Folders::library(), home + "/.local/state");
+    EXPECT_EQ(Folders::data(), home + "/.local/share/brindlewick");
     EXPECT_TRUE(Folders::temporary().startsWith(home));
     EXPECT_EQ(Folders::queueLabel(".file"), "net.brindlewick.notes.file");
 

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "Database.h"
+#include "PushSource.h"
+
+#include <memory>
+
+class SqliteStore;
+
+// The database of a container kept in one SQLite file: the default backend, for
+// one machine with no set-up. SQL runs on the database's serial queue; several
+// clients (processes, or containers in one process) may share the file.
+class SqliteDatabase final : public Database, public PushSource {
+public:
+    static std::shared_ptr<SqliteDatabase> open(const QString& path, const QString& clientID, Error* error);
+    ~SqliteDatabase() override;
+
+    QString containerID() const { return containerID_; }
+
+    void fetchRecord(const RecordID& id, RecordCompletion completion) override;
+    void fetchRecords(const QList<RecordID>& ids, RecordsCompletion completion) override;
+    void saveRecord(const Record& record, RecordCompletion completion) override;
+    void addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit, RecordFetched recordFetched,
+                           QueryCompletion completion) override;
+    void continueQuery(const QueryCursor& cursor, const DesiredKeys& desiredKeys, int limit,
+                       RecordFetched recordFetched, QueryCompletion completion) override;
+    void modifyRecords(const QList<Record>& saves, const QList<RecordID>& deleteIDs,
+                       ModifyCompletion completion) override;
+    void fetchAllSubscriptions(SubscriptionsCompletion completion) override;
+    void saveSubscription(const Subscription& subscription, SubscriptionCompletion completion) override;
+    void deleteSubscription(const QString& subscriptionID, DeleteSubscriptionCompletion completion) override;
+    QDateTime serverTime() const override;
+    DispatchQueuePtr queue() const override { return queue_; }
+
+    void startPush(Deliver deliver, Registered registered) override;
+    void stopPush(bool unregister) override;
+
+private:
+    SqliteDatabase(std::shared_ptr<SqliteStore> store, const QString& label);
+    // Runs the work on the queue with the store, which lives until it is done.
+    void onQueue(std::function<void(SqliteStore& store)> work);
+    void runQuery(const Query& query, std::optional<QueryCursor> after, const DesiredKeys& desiredKeys, int limit,
+                  RecordFetched recordFetched, QueryCompletion completion);
+
+    std::shared_ptr<SqliteStore> store_;
+    DispatchQueuePtr queue_;
+    QString containerID_;
+    QString clientID_;
+};

@@ -1,0 +1,565 @@
+#include "SqliteStore.h"
+
+#include "Clock.h"
+#include "Folders.h"
+#include "Notification.h"
+#include "RecordStoreError.h"
+#include "RecordStoreSchema.h"
+#include "SLDatabase.h"
+#include "StoreWatcher.h"
+
+#include <QFileInfo>
+#include <QSet>
+
+#include <linux/magic.h>
+#include <sys/vfs.h>
+
+using namespace RecordStoreSchema;
+
+namespace {
+
+constexpr int64_t NotificationLifetimeMSecs = int64_t(7) * 24 * 3600 * 1000;
+
+QDateTime fromMSecs(int64_t msecs) { return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC); }
+
+int64_t nowMSecs() { return int64_t(Clock::nowPrecise() * 1000.0); }
+
+// SQLite's locking cannot be trusted on these (its documentation warns of
+// network file systems; FUSE passes locks on to whatever lies behind it).
+bool isUnsafeFileSystem(const QString& folder)
+{
+    struct statfs info {};
+    if (statfs(QFile::encodeName(folder).constData(), &info) != 0)
+        return false;
+    constexpr long fuse = 0x65735546, cifs = 0xFF534D42, smb2 = 0xFE534D42;
+    switch (static_cast<long>(info.f_type)) {
+    case NFS_SUPER_MAGIC:
+    case SMB_SUPER_MAGIC:
+    case cifs:
+    case smb2:
+    case fuse:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The value of a field as a bound argument, in the column its kind uses.
+QVariant argument(const FieldValue& value)
+{
+    return std::visit(
+        [](const auto& v) -> QVariant {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, int64_t>)
+                return QVariant::fromValue<qlonglong>(v);
+            else if constexpr (std::is_same_v<T, QDateTime>)
+                return QVariant::fromValue<qlonglong>(v.toMSecsSinceEpoch());
+            else
+                return QVariant::fromValue(v);
+        },
+        value);
+}
+
+// Which of the value columns int, real, text, blob (0 to 3) holds a kind.
+int valueColumn(size_t kind)
+{
+    switch (kind) {
+    case KindReal: return 1;
+    case KindString: return 2;
+    case KindData: return 3;
+    default: return 0; // integers and dates
+    }
+}
+
+QLatin1String columnForKind(size_t kind)
+{
+    static const char* const names[] = {"int", "real", "text", "blob"};
+    return QLatin1String(names[valueColumn(kind)]);
+}
+
+const char* sqlOperator(Predicate::Comparison comparison)
+{
+    using C = Predicate::Comparison;
+    switch (comparison) {
+    case C::Equal: return "=";
+    case C::NotEqual: return "<>";
+    case C::Less: return "<";
+    case C::LessOrEqual: return "<=";
+    case C::Greater: return ">";
+    case C::GreaterOrEqual: return ">=";
+    }
+    return "=";
+}
+
+std::optional<FieldValue> fieldFromRow(const SLResultSet& row)
+{
+    switch (row.intForColumnIndex(1)) {
+    case KindInteger: return FieldValue(int64_t(row.longForColumnIndex(2)));
+    case KindReal: return FieldValue(row.doubleForColumnIndex(3));
+    case KindData: return FieldValue(row.dataForColumnIndex(5));
+    case KindString: return FieldValue(row.stringForColumnIndex(4));
+    case KindDate: return FieldValue(fromMSecs(row.longForColumnIndex(2)));
+    default: return std::nullopt;
+    }
+}
+
+Record recordFromRow(const SLResultSet& row)
+{
+    Record record(row.stringForColumnIndex(2), RecordID {row.stringForColumnIndex(1), row.stringForColumnIndex(0)});
+    record.setSystemFields(row.stringForColumnIndex(3), fromMSecs(row.longForColumnIndex(4)),
+                           fromMSecs(row.longForColumnIndex(5)));
+    return record;
+}
+
+} // namespace
+
+SqliteStore::SqliteStore(std::shared_ptr<SLDatabase> db, QString path, QString clientID)
+    : db_(std::move(db))
+    , path_(std::move(path))
+    , clientID_(std::move(clientID))
+{
+}
+
+SqliteStore::~SqliteStore()
+{
+    watcher_.reset();
+    db_->close();
+}
+
+std::shared_ptr<SqliteStore> SqliteStore::open(const QString& path, const QString& clientID, Error* error)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    if (!Folders::ensure(folder)) {
+        setError(error, RecordStoreError::make(RecordStoreError::BadContainer,
+                                               QStringLiteral("cannot create the folder %1").arg(folder)));
+        return nullptr;
+    }
+    if (isUnsafeFileSystem(folder)) {
+        setError(error, RecordStoreError::make(RecordStoreError::BadContainer,
+                                               QStringLiteral("%1 is on a network or FUSE file system, where "
+                                                              "SQLite locking is unsafe")
+                                                   .arg(path)));
+        return nullptr;
+    }
+    auto db = SLDatabase::databaseWithPath(path);
+    db->setLogsErrors(false);
+    if (!db->open()) {
+        setError(error, RecordStoreError::fromSqlite(db->lastErrorCode(),
+                                                     QStringLiteral("%1: %2").arg(path, db->lastErrorMessage())));
+        return nullptr;
+    }
+    db->setMaxBusyRetryTimeInterval(5.0);
+    db->setShouldCacheStatements(true);
+    std::shared_ptr<SqliteStore> store(new SqliteStore(std::move(db), path, clientID));
+    const Error failure = store->prepare();
+    if (!failure.isNull()) {
+        setError(error, failure);
+        return nullptr;
+    }
+    return store;
+}
+
+Error SqliteStore::prepare()
+{
+    // Read before anything writes, so a damaged file is refused untouched.
+    db_->longForQuery(QStringLiteral("SELECT count(*) FROM sqlite_master"));
+    if (db_->hadError())
+        return lastError();
+    if (db_->tableExists(QStringLiteral("meta"))) {
+        const int version = db_->intForQuery(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'"));
+        if (version > Version)
+            return RecordStoreError::make(RecordStoreError::IncompatibleVersion,
+                                          QStringLiteral("%1 has schema version %2; this program reads up to %3")
+                                              .arg(path_)
+                                              .arg(version)
+                                              .arg(Version));
+    }
+    if (db_->stringForQuery(QStringLiteral("PRAGMA journal_mode = WAL")) != QLatin1String("wal"))
+        return lastError();
+    const Error error = inTransaction(Write, [this] {
+        const bool ok = db_->executeStatements(ddl(sqlite()))
+                        && db_->executeUpdate(QStringLiteral("INSERT INTO meta (key, value) VALUES (?, ?), (?, ?)"
+                                                             " ON CONFLICT (key) DO NOTHING"),
+                                              "schema_version", QString::number(Version), "container_id",
+                                              Clock::newUUID());
+        return ok ? Error() : lastError();
+    });
+    if (error.isNull())
+        containerID_ = db_->stringForQuery(QStringLiteral("SELECT value FROM meta WHERE key = 'container_id'"));
+    return error;
+}
+
+QDateTime SqliteStore::serverTime() { return fromMSecs(nowMSecs()); }
+
+Error SqliteStore::lastError() const
+{
+    const int code = db_->lastErrorCode();
+    return RecordStoreError::fromSqlite(code == SQLITE_OK ? SQLITE_ERROR : code,
+                                        QStringLiteral("%1: %2").arg(path_, db_->lastErrorMessage()));
+}
+
+Error SqliteStore::inTransaction(TransactionKind kind, const std::function<Error()>& body)
+{
+    // A read sees one snapshot: a record's row and its fields always belong together.
+    if (!db_->executeUpdate(kind == Write ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
+        return lastError();
+    Error error = body();
+    if (error.isNull() && !db_->executeUpdate(QStringLiteral("COMMIT")))
+        error = lastError();
+    if (!error.isNull())
+        db_->executeUpdate(QStringLiteral("ROLLBACK"));
+    return error;
+}
+
+// --- Records
+
+bool SqliteStore::readFields(Record& record, const DesiredKeys& desiredKeys)
+{
+    SLResultSet rows = db_->executeQuery(QString::fromLatin1(SelectFields), record.recordID().zoneName,
+                                         record.recordID().recordName);
+    while (rows.next()) {
+        const QString key = rows.stringForColumnIndex(0);
+        if (desiredKeys && !desiredKeys->contains(key))
+            continue;
+        if (auto value = fieldFromRow(rows))
+            record.setValue(key, std::move(*value));
+    }
+    return !db_->hadError() && !rows.isNull();
+}
+
+std::optional<Record> SqliteStore::fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error)
+{
+    std::optional<Record> record;
+    const Error failure = inTransaction(Read, [&] {
+        Error missing;
+        record = readRecord(id, desiredKeys, &missing);
+        return missing;
+    });
+    setError(error, failure);
+    return record;
+}
+
+std::optional<Record> SqliteStore::readRecord(const RecordID& id, const DesiredKeys& desiredKeys, Error* error)
+{
+    SLResultSet row = db_->executeQuery(QString::fromLatin1(SelectRecord), id.zoneName, id.recordName);
+    if (!row.next()) {
+        setError(error, db_->hadError() || row.isNull()
+                            ? lastError()
+                            : RecordStoreError::make(RecordStoreError::UnknownItem,
+                                                     QStringLiteral("no record %1").arg(id.recordName)));
+        return std::nullopt;
+    }
+    Record record = recordFromRow(row);
+    row.close();
+    if (!readFields(record, desiredKeys)) {
+        setError(error, lastError());
+        return std::nullopt;
+    }
+    return record;
+}
+
+Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs)
+{
+    for (const Record& record : saves)
+        if (auto error = record.validate())
+            return *error;
+    for (const RecordID& id : deleteIDs) {
+        auto error = RecordValidation::checkName(id.recordName, "record name");
+        if (!error)
+            error = RecordValidation::checkName(id.zoneName, "zone name");
+        if (error)
+            return *error;
+    }
+    QList<Record> written = saves;
+    pushesAdded_ = false;
+    const Error error = inTransaction(Write, [&] {
+        Error failure;
+        const QList<Subscription> subscribed = subscriptions(&failure);
+        const int64_t now = nowMSecs();
+        for (Record& record : written)
+            if (failure.isNull())
+                failure = saveOne(record, now, subscribed);
+        for (const RecordID& id : deleteIDs)
+            if (failure.isNull())
+                failure = deleteOne(id, now, subscribed);
+        return failure;
+    });
+    if (!error.isNull())
+        return error;
+    saves = written;
+    if (pushesAdded_)
+        StoreWatcher::signalChange(path_);
+    return {};
+}
+
+Error SqliteStore::saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed)
+{
+    const RecordID& id = record.recordID();
+    SLResultSet current = db_->executeQuery(QString::fromLatin1(SelectTag), id.zoneName, id.recordName);
+    const bool exists = current.next();
+    const QString storedTag = current.stringForColumnIndex(0);
+    const int64_t created = exists ? current.longForColumnIndex(1) : now;
+    current.close();
+    if (db_->hadError())
+        return lastError();
+    if (exists && storedTag != record.recordChangeTag())
+        return RecordStoreError::make(RecordStoreError::ServerRecordChanged,
+                                      QStringLiteral("record %1 was changed by another client").arg(id.recordName));
+    if (!exists && !record.recordChangeTag().isEmpty())
+        return RecordStoreError::make(RecordStoreError::UnknownItem,
+                                      QStringLiteral("record %1 no longer exists").arg(id.recordName));
+
+    record.setSystemFields(Clock::newUUID().left(13), fromMSecs(created), fromMSecs(now));
+    bool ok = db_->executeUpdate(QString::fromLatin1(UpsertRecord), id.zoneName, id.recordName, record.recordType(),
+                                 record.recordChangeTag(), qlonglong(created), qlonglong(now), clientID_)
+              && db_->executeUpdate(QString::fromLatin1(DeleteFields), id.zoneName, id.recordName);
+    for (const auto& [key, value] : record.fields()) {
+        if (!ok)
+            break;
+        QVariantList arguments {id.zoneName, id.recordName, key, int(value.index()), {}, {}, {}, {}};
+        arguments[4 + valueColumn(value.index())] = argument(value);
+        ok = db_->executeUpdateWithArgumentsInArray(QString::fromLatin1(InsertField), arguments);
+    }
+    if (!ok)
+        return lastError();
+    return notify(record, exists ? 2 : 1, now, subscribed);
+}
+
+Error SqliteStore::deleteOne(const RecordID& id, int64_t now, const QList<Subscription>& subscribed)
+{
+    const bool watched = std::any_of(subscribed.begin(), subscribed.end(), [](const Subscription& s) {
+        return s.options & Subscription::FiresOnRecordDeletion;
+    });
+    Error missing;
+    const std::optional<Record> old = watched ? readRecord(id, std::nullopt, &missing) : std::nullopt;
+    if (!missing.isNull() && missing.code != RecordStoreError::UnknownItem)
+        return missing;
+    const bool ok = db_->executeUpdate(QString::fromLatin1(DeleteFields), id.zoneName, id.recordName)
+                    && db_->executeUpdate(QStringLiteral("DELETE FROM records WHERE zone = ? AND name = ?"),
+                                          id.zoneName, id.recordName);
+    if (!ok)
+        return lastError();
+    return old ? notify(*old, 3, now, subscribed) : Error();
+}
+
+Error SqliteStore::notify(const Record& record, int reason, int64_t now, const QList<Subscription>& subscribed)
+{
+    static constexpr int optionForReason[] = {0, Subscription::FiresOnRecordCreation,
+                                              Subscription::FiresOnRecordUpdate, Subscription::FiresOnRecordDeletion};
+    bool added = false;
+    for (const Subscription& subscription : subscribed) {
+        if (!(subscription.options & optionForReason[reason]) || subscription.recordType != record.recordType()
+            || !subscription.predicate.matches(record))
+            continue;
+        if (!db_->executeUpdate(QStringLiteral("INSERT INTO notifications (sub_id, zone, name, reason, origin, created)"
+                                               " VALUES (?, ?, ?, ?, ?, ?)"),
+                                subscription.subscriptionID, record.recordID().zoneName,
+                                record.recordID().recordName, reason, clientID_, qlonglong(now)))
+            return lastError();
+        added = true;
+    }
+    pushesAdded_ = pushesAdded_ || added;
+    if (added && !db_->executeUpdate(QStringLiteral("DELETE FROM notifications WHERE created < ?"),
+                                     qlonglong(now - NotificationLifetimeMSecs)))
+        return lastError();
+    return {};
+}
+
+Error SqliteStore::query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
+                         const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next)
+{
+    if (auto error = query.predicate.validate())
+        return *error;
+    QString sql = QStringLiteral("SELECT zone, name, type, change_tag, created, modified FROM records WHERE type = ?");
+    QVariantList arguments {query.recordType};
+    // Conditions on one field share one indexed subquery, so a window
+    // "from <= date < to" reads only the fields inside it.
+    QList<std::pair<QString, size_t>> fields;
+    QHash<QString, QStringList> comparisons;
+    QHash<QString, QVariantList> values;
+    for (const Predicate::Condition& condition : query.predicate.conditions()) {
+        const QString key = condition.key + QLatin1Char('\n') + QString::number(condition.value.index());
+        const QString column = condition.key == Predicate::modificationDateKey()
+                                   ? QStringLiteral("modified")
+                                   : QString(columnForKind(condition.value.index()));
+        if (!comparisons.contains(key))
+            fields.append({condition.key, condition.value.index()});
+        comparisons[key].append(QStringLiteral("%1 %2 ?").arg(column, QLatin1String(sqlOperator(condition.comparison))));
+        values[key].append(argument(condition.value));
+    }
+    for (const auto& [field, kind] : fields) {
+        const QString key = field + QLatin1Char('\n') + QString::number(kind);
+        const QString tests = comparisons[key].join(QStringLiteral(" AND "));
+        if (field == Predicate::modificationDateKey()) {
+            sql += QStringLiteral(" AND ") + tests;
+        } else {
+            sql += QStringLiteral(" AND (zone, name) IN (SELECT zone, name FROM fields WHERE key = ? AND kind = ? AND %1)")
+                       .arg(tests);
+            arguments << field << int(kind);
+        }
+        arguments += values[key];
+    }
+    if (after) {
+        sql += QStringLiteral(" AND (modified, zone, name) > (?, ?, ?)");
+        arguments << qlonglong(after->modifiedMSecs) << after->after.zoneName << after->after.recordName;
+    }
+    sql += QStringLiteral(" ORDER BY modified, zone, name");
+    if (limit > 0) {
+        sql += QStringLiteral(" LIMIT ?");
+        arguments << limit + 1; // one more tells whether a cursor is needed
+    }
+
+    QList<Record> page;
+    bool more = false;
+    const Error error = inTransaction(Read, [&] {
+        SLResultSet rows = db_->executeQueryWithArgumentsInArray(sql, arguments);
+        while (rows.next())
+            page.append(recordFromRow(rows));
+        if (rows.isNull() || db_->hadError())
+            return lastError();
+        rows.close();
+        more = limit > 0 && page.size() > limit;
+        if (more)
+            page.removeLast();
+        for (Record& record : page)
+            if (!readFields(record, desiredKeys))
+                return lastError();
+        return Error();
+    });
+    if (!error.isNull())
+        return error;
+    next.reset();
+    if (more)
+        next = QueryCursor {query, page.last().modificationDate().toMSecsSinceEpoch(), page.last().recordID()};
+    for (const Record& record : page)
+        fetched(record);
+    return {};
+}
+
+// --- Subscriptions
+
+QList<Subscription> SqliteStore::subscriptions(Error* error)
+{
+    QList<Subscription> result;
+    SLResultSet rows = db_->executeQuery(QStringLiteral(
+        "SELECT id, record_type, predicate, options, content_available, alert_body FROM subscriptions ORDER BY id"));
+    while (rows.next()) {
+        const auto predicate = Predicate::fromJson(rows.dataForColumnIndex(2));
+        if (!predicate)
+            continue; // written by a newer program: it cannot fire here
+        result.append({rows.stringForColumnIndex(0), rows.stringForColumnIndex(1), *predicate,
+                       rows.intForColumnIndex(3), {rows.boolForColumnIndex(4), rows.stringForColumnIndex(5)}});
+    }
+    if (rows.isNull() || db_->hadError())
+        setError(error, lastError());
+    return result;
+}
+
+Error SqliteStore::saveSubscription(Subscription& subscription)
+{
+    if (auto error = RecordValidation::checkKey(subscription.recordType, "record type"))
+        return *error;
+    if (auto error = subscription.predicate.validate())
+        return *error;
+    constexpr int allOptions = Subscription::FiresOnRecordCreation | Subscription::FiresOnRecordUpdate
+                               | Subscription::FiresOnRecordDeletion;
+    if (subscription.options <= 0 || (subscription.options & ~allOptions))
+        return RecordStoreError::make(RecordStoreError::InvalidArguments,
+                                      QStringLiteral("invalid subscription options %1").arg(subscription.options));
+    Subscription saved = subscription;
+    if (saved.subscriptionID.isEmpty())
+        saved.subscriptionID = Clock::newUUID();
+    const Error error = inTransaction(Write, [&] {
+        const bool ok = db_->executeUpdate(
+            QStringLiteral("INSERT INTO subscriptions (id, record_type, predicate, options, content_available,"
+                           " alert_body) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET"
+                           " record_type = excluded.record_type, predicate = excluded.predicate,"
+                           " options = excluded.options, content_available = excluded.content_available,"
+                           " alert_body = excluded.alert_body"),
+            saved.subscriptionID, saved.recordType, QString::fromUtf8(saved.predicate.toJson()), saved.options,
+            int(saved.notificationInfo.shouldSendContentAvailable), saved.notificationInfo.alertBody);
+        return ok ? Error() : lastError();
+    });
+    if (error.isNull())
+        subscription = saved;
+    return error;
+}
+
+Error SqliteStore::deleteSubscription(const QString& subscriptionID)
+{
+    return inTransaction(Write, [&] {
+        if (!db_->executeUpdate(QStringLiteral("DELETE FROM subscriptions WHERE id = ?"), subscriptionID))
+            return lastError();
+        if (db_->changes() == 0)
+            return RecordStoreError::make(RecordStoreError::UnknownItem,
+                                          QStringLiteral("no subscription %1").arg(subscriptionID));
+        return Error();
+    });
+}
+
+// --- Push
+
+Error SqliteStore::startPush(const DispatchQueuePtr& queue, PushSource::Deliver deliver)
+{
+    const Error error = inTransaction(Write, [&] {
+        SLResultSet row = db_->executeQuery(
+            QStringLiteral("SELECT last_seq FROM clients WHERE client_id = ? AND registered > 0"), clientID_);
+        if (row.next()) {
+            lastSeq_ = row.longForColumnIndex(0);
+            return Error();
+        }
+        row.close();
+        lastSeq_ = db_->longForQuery(QStringLiteral("SELECT COALESCE(MAX(seq), 0) FROM notifications"));
+        const bool ok = db_->executeUpdate(
+            QStringLiteral("INSERT INTO clients (client_id, registered, last_seq) VALUES (?, ?, ?)"
+                           " ON CONFLICT (client_id) DO UPDATE SET registered = excluded.registered,"
+                           " last_seq = excluded.last_seq"),
+            clientID_, qlonglong(nowMSecs()), qlonglong(lastSeq_));
+        return ok ? Error() : lastError();
+    });
+    if (!error.isNull())
+        return error;
+    deliver_ = std::move(deliver);
+    watcher_ = std::make_unique<StoreWatcher>(path_, queue, [this] { deliverPending(); });
+    return {};
+}
+
+void SqliteStore::stopPush(bool unregister)
+{
+    watcher_.reset();
+    deliver_ = nullptr;
+    if (unregister)
+        db_->executeUpdate(QStringLiteral("UPDATE clients SET registered = 0 WHERE client_id = ?"), clientID_);
+}
+
+void SqliteStore::deliverPending()
+{
+    if (!deliver_)
+        return;
+    SLResultSet rows = db_->executeQuery(
+        QStringLiteral("SELECT n.seq, n.sub_id, n.zone, n.name, n.reason, n.origin, s.content_available,"
+                       " s.alert_body FROM notifications n JOIN subscriptions s ON s.id = n.sub_id"
+                       " WHERE n.seq > ? ORDER BY n.seq"),
+        qlonglong(lastSeq_));
+    QList<QVariantMap> pushes;
+    int64_t seen = lastSeq_;
+    while (rows.next()) {
+        seen = rows.longForColumnIndex(0);
+        if (rows.stringForColumnIndex(5) == clientID_)
+            continue;
+        const RecordID id {rows.stringForColumnIndex(3), rows.stringForColumnIndex(2)};
+        pushes.append(Notification::remoteNotificationDictionary(
+            rows.stringForColumnIndex(1), id, Notification::Reason(rows.intForColumnIndex(4)),
+            {rows.boolForColumnIndex(6), rows.stringForColumnIndex(7)}));
+    }
+    rows.close();
+    if (seen == lastSeq_)
+        return;
+    // Remember the place first: a push given twice is harmless, one lost is not.
+    if (!db_->executeUpdate(QStringLiteral("UPDATE clients SET last_seq = ? WHERE client_id = ?"), qlonglong(seen),
+                            clientID_))
+        return; // busy: the next change or poll tries again
+    lastSeq_ = seen;
+    for (const QVariantMap& push : pushes)
+        deliver_(push);
+}
