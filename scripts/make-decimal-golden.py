@@ -216,6 +216,9 @@ def function_cases():
                                               "1E-128", "99E127", "0.25", "1E-127", "3E-128"]]
                  + [uniform(0, 1000) for _ in range(30)] + [random_decimal().copy_abs() for _ in range(40)],
                  "1E-34", "1E-200"),
+        "factorial": (lambda n: mpmath.factorial(n) if n < 104 else None,
+                      [D(n) for n in list(range(0, 30)) + [33, 34, 35, 45, 50, 60, 80, 100, 103, 104, 105, 150, 200]],
+                      "1E-35", "1"),
         "asinh": (mpmath.asinh, values(-100, 100, ["2", "1", "-1", "0.5", "1E-10", "1E100"]), "1E-15", "1E-300"),
         "acosh": (mpmath.acosh, values(1, 100, ["1", "2", "1E100"]), "1E-15", "1E-300"),
         "atanh": (mpmath.atanh, values(-0.999, 0.999, ["0.5", "-0.99", "1E-10"]), "1E-15", "1E-300"),

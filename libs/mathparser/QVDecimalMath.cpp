@@ -1,5 +1,6 @@
 #include "QVDecimalMath.h"
 
+#include <array>
 #include <cmath>
 
 namespace {
@@ -346,19 +347,18 @@ Decimal QVDecimalPower(Decimal base, Decimal exponent)
 
 Decimal QVDecimalFactorial(Decimal a)
 {
-    static const Decimal largest = QVDecimalFromInteger(200); // 104! already overflows
+    constexpr int64_t largest = 200; // 104! already overflows
+    static const auto table = [] {
+        std::array<Decimal, largest + 1> t;
+        t[0] = QVDecimalOne();
+        for (int64_t n = 1; n <= largest; ++n)
+            t[n] = QVDecimalMultiply(t[n - 1], QVDecimalFromInteger(n)); // NaN from the first overflow on
+        return t;
+    }();
     if (!QVDecimalIsInteger(a))
         return QVDecimalFromDouble(std::tgamma(QVDoubleFromDecimal(a) + 1.0));
     a = QVDecimalAbsoluteValue(a);
-    if (greater(a, largest))
-        return QVDecimalNaN();
-    Decimal r = QVDecimalOne();
-    while (greater(a, QVDecimalOne())) {
-        if (DecimalMultiply(&r, r, a, bankers) == CalculationError::Overflow)
-            return QVDecimalNaN();
-        a = QVDecimalSubtract(a, QVDecimalOne());
-    }
-    return r;
+    return greater(a, QVDecimalFromInteger(largest)) ? QVDecimalNaN() : table[a.toUInt64()];
 }
 
 Decimal QVDecimalLeftShift(Decimal a, Decimal n) { return shift(a, n, true); }

@@ -13,6 +13,7 @@
 // decides the rounding and the reported CalculationError.
 
 using Narrow = unsigned __int128;
+using Middle = boost::multiprecision::uint256_t; // any product of two coefficients
 using Wide = boost::multiprecision::uint512_t;
 
 struct DecimalAccess {
@@ -37,6 +38,7 @@ namespace {
 // The largest n with 10^n inside the integer type.
 template <class UInt> constexpr int maxPower = 0;
 template <> constexpr int maxPower<Narrow> = 38;
+template <> constexpr int maxPower<Middle> = 77;
 template <> constexpr int maxPower<Wide> = 154;
 
 template <class UInt> const std::array<UInt, maxPower<UInt> + 1>& powersOfTen()
@@ -60,16 +62,25 @@ template <class UInt> int digitCount(const UInt& x)
     return static_cast<int>(std::upper_bound(t.begin(), t.end(), x) - t.begin());
 }
 
-Narrow toNarrow(const Wide& x)
+template <class UInt> Narrow toNarrow(const UInt& x)
 {
-    const Wide low = x & Wide(std::numeric_limits<uint64_t>::max());
-    return (Narrow(static_cast<uint64_t>(x >> 64)) << 64) | static_cast<uint64_t>(low);
+    if constexpr (std::is_same_v<UInt, Narrow>) {
+        return x;
+    } else {
+        const UInt low = x & UInt(std::numeric_limits<uint64_t>::max());
+        return (Narrow(static_cast<uint64_t>(x >> 64)) << 64) | static_cast<uint64_t>(low);
+    }
 }
 
-Wide toWide(Narrow x)
+template <class UInt> UInt widen(Narrow x)
 {
-    return (Wide(static_cast<uint64_t>(x >> 64)) << 64) | Wide(static_cast<uint64_t>(x));
+    if constexpr (std::is_same_v<UInt, Narrow>)
+        return x;
+    else
+        return (UInt(static_cast<uint64_t>(x >> 64)) << 64) | UInt(static_cast<uint64_t>(x));
 }
+
+Wide toWide(Narrow x) { return widen<Wide>(x); }
 
 template <class UInt> struct Exact {
     UInt coefficient = 0;
@@ -122,11 +133,7 @@ CalculationError finish(Decimal* result, Exact<UInt> x, RoundingMode mode,
         x.coefficient = kept;
         x.exponent += drop;
     }
-    Narrow coefficient;
-    if constexpr (std::is_same_v<UInt, Wide>)
-        coefficient = toNarrow(x.coefficient);
-    else
-        coefficient = x.coefficient;
+    Narrow coefficient = toNarrow(x.coefficient);
     if (coefficient == pow10<Narrow>(Decimal::maxDigits)) { // a carry into a 39th digit
         coefficient = pow10<Narrow>(Decimal::maxDigits - 1);
         x.exponent += 1;
@@ -148,9 +155,9 @@ CalculationError finish(Decimal* result, Exact<UInt> x, RoundingMode mode,
     return inexact ? CalculationError::LossOfPrecision : CalculationError::NoError;
 }
 
-Exact<Wide> wide(const Decimal& d)
+template <class UInt> Exact<UInt> exact(const Decimal& d)
 {
-    return {toWide(d.mantissa()), d.exponent(), d.isNegative(), false};
+    return {widen<UInt>(d.mantissa()), d.exponent(), d.isNegative(), false};
 }
 
 // Exponent of the leading digit; the value lies in [10^a, 10^(a+1)).
@@ -175,6 +182,22 @@ int compareMagnitudes(const Decimal& left, const Decimal& right)
 constexpr int alignLimit = 100;
 constexpr int guardDigits = 40;
 
+// big + small with small.exponent <= big.exponent <= small.exponent + alignLimit.
+template <class UInt> Exact<UInt> alignedSum(Exact<UInt> big, const Exact<UInt>& small)
+{
+    big.coefficient *= pow10<UInt>(big.exponent - small.exponent);
+    big.exponent = small.exponent;
+    if (big.negative == small.negative) {
+        big.coefficient += small.coefficient;
+    } else if (big.coefficient >= small.coefficient) {
+        big.coefficient -= small.coefficient;
+    } else {
+        big.coefficient = small.coefficient - big.coefficient;
+        big.negative = small.negative;
+    }
+    return big;
+}
+
 CalculationError addSigned(Decimal* result, const Decimal& left, const Decimal& right, bool negateRight,
                            RoundingMode mode)
 {
@@ -182,40 +205,33 @@ CalculationError addSigned(Decimal* result, const Decimal& left, const Decimal& 
         *result = Decimal::notANumber();
         return CalculationError::NoError;
     }
-    const bool rightNegative = right.isNegative() != negateRight && !right.isZero();
     if (right.isZero()) {
         *result = left;
         return CalculationError::NoError;
     }
+    const Decimal signedRight = DecimalAccess::make(right.mantissa(), right.exponent(), right.isNegative() != negateRight);
     if (left.isZero()) {
-        *result = DecimalAccess::make(right.mantissa(), right.exponent(), rightNegative);
+        *result = signedRight;
         return CalculationError::NoError;
     }
-    Exact<Wide> big = wide(left), small = wide(right);
-    small.negative = rightNegative;
-    if (big.exponent < small.exponent)
-        std::swap(big, small);
-    const int64_t distance = big.exponent - small.exponent;
-    if (distance <= alignLimit) {
-        const int64_t shift = distance;
-        big.coefficient *= pow10<Wide>(shift);
-        big.exponent = small.exponent;
-        if (big.negative == small.negative) {
-            big.coefficient += small.coefficient;
-        } else if (big.coefficient >= small.coefficient) {
-            big.coefficient -= small.coefficient;
-        } else {
-            big.coefficient = small.coefficient - big.coefficient;
-            big.negative = small.negative;
-        }
-        return finish(result, big, mode);
-    }
-    big.coefficient *= pow10<Wide>(guardDigits);
-    big.exponent -= guardDigits;
-    if (big.negative != small.negative)
-        big.coefficient -= 1u; // big − tiny = (big − 1 unit) + (1 unit − tiny)
-    big.sticky = true;
-    return finish(result, big, mode);
+    const bool leftBigger = left.exponent() >= right.exponent();
+    const Decimal& big = leftBigger ? left : signedRight;
+    const Decimal& small = leftBigger ? signedRight : left;
+    const int distance = big.exponent() - small.exponent();
+    constexpr Narrow narrowLimit = (Narrow(1) << 127) - 1; // two such still add up in 128 bits
+    if (distance <= maxPower<Narrow> && big.mantissa() <= narrowLimit / pow10<Narrow>(distance))
+        return finish(result, alignedSum(exact<Narrow>(big), exact<Narrow>(small)), mode);
+    if (distance <= maxPower<Narrow>)
+        return finish(result, alignedSum(exact<Middle>(big), exact<Middle>(small)), mode);
+    if (distance <= alignLimit)
+        return finish(result, alignedSum(exact<Wide>(big), exact<Wide>(small)), mode);
+    Exact<Wide> x = exact<Wide>(big);
+    x.coefficient *= pow10<Wide>(guardDigits);
+    x.exponent -= guardDigits;
+    if (big.isNegative() != small.isNegative())
+        x.coefficient -= 1u; // big − tiny = (big − 1 unit) + (1 unit − tiny)
+    x.sticky = true;
+    return finish(result, x, mode);
 }
 
 // Keeps at most this many digits of each partial product of a power.
@@ -434,7 +450,8 @@ CalculationError DecimalMultiply(Decimal* result, const Decimal& left, const Dec
     constexpr Narrow half = Narrow(1) << 64;
     if (left.mantissa() < half && right.mantissa() < half)
         return finish(result, Exact<Narrow>{left.mantissa() * right.mantissa(), exponent, negative, false}, mode);
-    return finish(result, Exact<Wide>{toWide(left.mantissa()) * toWide(right.mantissa()), exponent, negative, false},
+    return finish(result, Exact<Middle>{widen<Middle>(left.mantissa()) * widen<Middle>(right.mantissa()), exponent,
+                                        negative, false},
                   mode);
 }
 
@@ -478,7 +495,7 @@ CalculationError DecimalPower(Decimal* result, const Decimal& base, uint64_t pow
         return CalculationError::NoError;
     }
     // Left to right over the bits of power: only the factors the result needs.
-    const Exact<Wide> b = wide(base);
+    const Exact<Wide> b = exact<Wide>(base);
     Exact<Wide> x = b;
     bool cut = false;
     for (int bit = 62 - __builtin_clzll(power); bit >= 0; --bit) {

@@ -155,7 +155,7 @@ TEST(MathDecimalGolden, FunctionsAgreeWithTheReference)
     const std::map<QString, Function> functions{
         {"sin", QVDecimalSin},   {"cos", QVDecimalCos},     {"tan", QVDecimalTan},     {"atan", QVDecimalAtan},
         {"asin", QVDecimalAsin}, {"acos", QVDecimalAcos},   {"sinh", QVDecimalSinh},   {"cosh", QVDecimalCosh},
-        {"sqrt", QVDecimalSqrt}, {"asinh", QVDecimalAsinh}, {"acosh", QVDecimalAcosh}, {"atanh", QVDecimalAtanh},
+        {"sqrt", QVDecimalSqrt}, {"factorial", QVDecimalFactorial}, {"asinh", QVDecimalAsinh}, {"acosh", QVDecimalAcosh}, {"atanh", QVDecimalAtanh},
     };
     const QJsonObject table = golden().value("functions").toObject();
     EXPECT_EQ(table.size(), static_cast<qsizetype>(functions.size()));
