@@ -10,6 +10,40 @@ constexpr int newtonSteps = 50;
 
 Decimal constant(const char* text) { return Decimal::parse(text).value_or(Decimal()); }
 
+// The constants' texts; the type keeps the first 38 digits.
+namespace texts {
+constexpr char Epsilon[] = "1E-64";
+constexpr char NegativeOne[] = "-1";
+constexpr char One[] = "1";
+constexpr char Two[] = "2";
+constexpr char Phi[] = "1.61803398874989484820458683436563811772030917980576286213544862270526046281890";
+constexpr char Pi[] =
+    "3.1415926535897932384626433832795028841971693993751058209749445923078164062862089986280348253421170679";
+constexpr char Pi_2[] =
+    "1.5707963267948966192313216916397514420985846996875529104874722961539082031431044993140174126710585340";
+constexpr char Pi_4[] =
+    "0.7853981633974483096156608458198757210492923498437764552437361480769541015715522496570087063355292670";
+constexpr char Sqrt2[] =
+    "1.414213562373095048801688724209698078569671875376948073176679737990732478462107038850387534327641572";
+constexpr char E[] =
+    "2.7182818284590452353602874713526624977572470936999595749669676277240766303535475945713821785251664274";
+constexpr char Log2e[] =
+    "1.4426950408889634073599246810018921374266459541529859341354494069311092191811850798855266228935063445";
+constexpr char Log10e[] =
+    "0.4342944819032518276511289189166050822943970058036665661144537831658646492088707747292249493384317483";
+constexpr char Ln2[] =
+    "0.693147180559945309417232121458176568075500134360255254120680009493393621969694715605863326996418687";
+constexpr char Ln10[] =
+    "2.30258509299404568401799145468436420760110148862877297603332790096757260967735248023599720508959830";
+} // namespace texts
+
+// One process-wide value per text, made on first use (safe from any thread).
+template <const char* source> Decimal cached()
+{
+    static const Decimal value = constant(source);
+    return value;
+}
+
 bool less(const Decimal& a, const Decimal& b) { return DecimalCompare(a, b) == ComparisonResult::Ascending; }
 bool greater(const Decimal& a, const Decimal& b) { return DecimalCompare(a, b) == ComparisonResult::Descending; }
 bool same(const Decimal& a, const Decimal& b) { return DecimalCompare(a, b) == ComparisonResult::Same; }
@@ -66,15 +100,18 @@ Decimal shift(Decimal a, Decimal n, bool left)
 }
 
 // Taylor series of sine (first power 3) or cosine (first power 2) after angle
-// reduction, 22 terms, ended early by a failing power or division.
+// reduction, 22 terms, ended early by a failing power or division. Each power
+// is the one before times x².
 Decimal circularSeries(Decimal x, bool sine)
 {
     x = QVDecimalReduceAngle(x);
-    Decimal sum = sine ? x : QVDecimalOne();
+    const Decimal square = QVDecimalMultiply(x, x);
+    Decimal power = sine ? x : QVDecimalOne();
+    Decimal sum = power;
     bool subtracting = true;
     for (int n = sine ? 3 : 2; n < 46; n += 2) {
-        Decimal power, term;
-        if (failed(DecimalPower(&power, x, static_cast<uint64_t>(n), bankers)))
+        Decimal term;
+        if (failed(DecimalMultiply(&power, power, square, bankers)))
             break;
         if (failed(DecimalDivide(&term, power, QVDecimalFactorial(QVDecimalFromInteger(n)), bankers)))
             break;
@@ -105,12 +142,14 @@ Decimal hyperbolicSeries(const Decimal& x, Decimal term, int64_t n)
 // x − x³/3 + x⁵/5 − … to x^149/149; an underflowing power ends it.
 Decimal atanSeries(const Decimal& x)
 {
-    Decimal sum = x;
+    const Decimal square = QVDecimalMultiply(x, x);
+    Decimal power = x, sum = x;
     bool subtracting = true;
     for (int n = 3; n < 150; n += 2) {
-        Decimal power, term;
-        const bool powerUnderflow = DecimalPower(&power, x, static_cast<uint64_t>(n), bankers) == CalculationError::Underflow;
-        const bool termUnderflow = DecimalDivide(&term, power, QVDecimalFromInteger(n), bankers) == CalculationError::Underflow;
+        Decimal term;
+        const bool powerUnderflow = DecimalMultiply(&power, power, square, bankers) == CalculationError::Underflow;
+        const bool termUnderflow =
+            DecimalDivide(&term, power, QVDecimalFromInteger(n), bankers) == CalculationError::Underflow;
         if (powerUnderflow || termUnderflow)
             break; // the term is 0
         sum = subtracting ? QVDecimalSubtract(sum, term) : QVDecimalAdd(sum, term);
@@ -139,45 +178,7 @@ Decimal QVDecimalNaN()
     return value;
 }
 
-Decimal QVDecimalEpsilon()
-{
-    static const Decimal value = Decimal::fromMantissa(1, -64, false);
-    return value;
-}
-
-Decimal QVDecimalNegativeOne()
-{
-    static const Decimal value = Decimal::fromInteger(-1);
-    return value;
-}
-
 Decimal QVDecimalZero() { return Decimal(); }
-
-Decimal QVDecimalOne()
-{
-    static const Decimal value = Decimal::fromInteger(1);
-    return value;
-}
-
-Decimal QVDecimalTwo()
-{
-    static const Decimal value = Decimal::fromInteger(2);
-    return value;
-}
-
-Decimal QVDecimalPhi()
-{
-    static const Decimal value =
-        constant("1.61803398874989484820458683436563811772030917980576286213544862270526046281890");
-    return value;
-}
-
-Decimal QVDecimalPi()
-{
-    static const Decimal value = constant(
-        "3.1415926535897932384626433832795028841971693993751058209749445923078164062862089986280348253421170679");
-    return value;
-}
 
 Decimal QVDecimalTau()
 {
@@ -185,61 +186,33 @@ Decimal QVDecimalTau()
     return value;
 }
 
-Decimal QVDecimalPi_2()
-{
-    static const Decimal value = constant(
-        "1.5707963267948966192313216916397514420985846996875529104874722961539082031431044993140174126710585340");
-    return value;
-}
+Decimal QVDecimalEpsilon() { return cached<texts::Epsilon>(); }
 
-Decimal QVDecimalPi_4()
-{
-    static const Decimal value = constant(
-        "0.7853981633974483096156608458198757210492923498437764552437361480769541015715522496570087063355292670");
-    return value;
-}
+Decimal QVDecimalNegativeOne() { return cached<texts::NegativeOne>(); }
 
-Decimal QVDecimalSqrt2()
-{
-    static const Decimal value = constant(
-        "1.414213562373095048801688724209698078569671875376948073176679737990732478462107038850387534327641572");
-    return value;
-}
+Decimal QVDecimalOne() { return cached<texts::One>(); }
 
-Decimal QVDecimalE()
-{
-    static const Decimal value = constant(
-        "2.7182818284590452353602874713526624977572470936999595749669676277240766303535475945713821785251664274");
-    return value;
-}
+Decimal QVDecimalTwo() { return cached<texts::Two>(); }
 
-Decimal QVDecimalLog2e()
-{
-    static const Decimal value = constant(
-        "1.4426950408889634073599246810018921374266459541529859341354494069311092191811850798855266228935063445");
-    return value;
-}
+Decimal QVDecimalPhi() { return cached<texts::Phi>(); }
 
-Decimal QVDecimalLog10e()
-{
-    static const Decimal value = constant(
-        "0.4342944819032518276511289189166050822943970058036665661144537831658646492088707747292249493384317483");
-    return value;
-}
+Decimal QVDecimalPi() { return cached<texts::Pi>(); }
 
-Decimal QVDecimalLn2()
-{
-    static const Decimal value = constant(
-        "0.693147180559945309417232121458176568075500134360255254120680009493393621969694715605863326996418687");
-    return value;
-}
+Decimal QVDecimalPi_2() { return cached<texts::Pi_2>(); }
 
-Decimal QVDecimalLn10()
-{
-    static const Decimal value = constant(
-        "2.30258509299404568401799145468436420760110148862877297603332790096757260967735248023599720508959830");
-    return value;
-}
+Decimal QVDecimalPi_4() { return cached<texts::Pi_4>(); }
+
+Decimal QVDecimalSqrt2() { return cached<texts::Sqrt2>(); }
+
+Decimal QVDecimalE() { return cached<texts::E>(); }
+
+Decimal QVDecimalLog2e() { return cached<texts::Log2e>(); }
+
+Decimal QVDecimalLog10e() { return cached<texts::Log10e>(); }
+
+Decimal QVDecimalLn2() { return cached<texts::Ln2>(); }
+
+Decimal QVDecimalLn10() { return cached<texts::Ln10>(); }
 
 Decimal QVDecimalFromInteger(int64_t i) { return Decimal::fromInteger(i); }
 
@@ -418,7 +391,14 @@ Decimal QVDecimalSinh(Decimal x) { return hyperbolicSeries(x, x, 3); }
 
 Decimal QVDecimalCosh(Decimal x) { return hyperbolicSeries(x, QVDecimalOne(), 2); }
 
-Decimal QVDecimalTanh(Decimal x) { return QVDecimalDivide(QVDecimalSinh(x), QVDecimalCosh(x)); }
+Decimal QVDecimalTanh(Decimal x)
+{
+    // ±1 in 38 digits from 45 on, where sinh and cosh would go on to overflow.
+    static const Decimal saturated = QVDecimalFromInteger(45);
+    if (greater(QVDecimalAbsoluteValue(x), saturated))
+        return x.isNegative() ? QVDecimalNegativeOne() : QVDecimalOne();
+    return QVDecimalDivide(QVDecimalSinh(x), QVDecimalCosh(x));
+}
 
 Decimal QVDecimalCsch(Decimal x) { return QVDecimalReciprocal(QVDecimalSinh(x)); }
 

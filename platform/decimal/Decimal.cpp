@@ -177,6 +177,10 @@ int compareMagnitudes(const Decimal& left, const Decimal& right)
     return l < r ? -1 : l > r ? 1 : 0;
 }
 
+// Exponents from outside are held within this, far beyond both ends of the
+// type and still safe to add to.
+constexpr int64_t exponentLimit = 1'000'000'000;
+
 // Exact sums while the exponents are this close; beyond, the smaller operand
 // only decides the rounding and becomes a sticky marker.
 constexpr int alignLimit = 100;
@@ -305,7 +309,8 @@ Narrow truncatedMagnitude(const Decimal& d, Narrow limit)
 Decimal Decimal::fromMantissa(Coefficient mantissa, int64_t exponent, bool negative)
 {
     Decimal d;
-    finish(&d, Exact<Narrow>{mantissa, exponent, negative, false}, RoundingMode::Bankers);
+    finish(&d, Exact<Narrow>{mantissa, std::clamp(exponent, -exponentLimit, exponentLimit), negative, false},
+           RoundingMode::Bankers);
     return d;
 }
 
@@ -328,8 +333,6 @@ Decimal Decimal::fromDouble(double value)
 
 std::optional<Decimal> Decimal::parse(std::string_view text, CalculationError* error)
 {
-    // Saturates far beyond any exponent that could still give a finite non-zero value.
-    constexpr int64_t exponentLimit = 1'000'000'000;
     size_t i = 0;
     Exact<Wide> x;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
