@@ -69,8 +69,8 @@ Decimal newtonRoot(const Decimal& a, uint64_t n)
 {
     const double start = std::pow(std::fabs(a.toDouble()), 1.0 / static_cast<double>(n));
     Decimal x = QVDecimalFromDouble(a.isNegative() ? -start : start);
-    const Decimal order = QVDecimalFromInteger(static_cast<int64_t>(n));
-    const Decimal lower = QVDecimalFromInteger(static_cast<int64_t>(n - 1));
+    const Decimal order = Decimal::fromMantissa(n, 0, false);
+    const Decimal lower = Decimal::fromMantissa(n - 1, 0, false);
     Decimal beforeLast = QVDecimalNaN();
     for (int step = 0; step < newtonSteps; ++step) {
         Decimal power;

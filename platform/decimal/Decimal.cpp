@@ -275,8 +275,10 @@ std::string scientific(const Decimal& d)
 {
     std::string text = d.isNegative() ? "-" : "";
     appendDigits(text, d.mantissa());
+    char exponent[8];
+    const auto written = std::to_chars(exponent, exponent + sizeof exponent, d.exponent());
     text += 'e';
-    text += std::to_string(d.exponent());
+    text.append(exponent, written.ptr);
     return text;
 }
 
