@@ -139,6 +139,13 @@ Decimal hyperbolicSeries(const Decimal& x, Decimal term, int64_t n)
     return sum;
 }
 
+// 1 / sinh x or 1 / cosh x: where those overflow, the reciprocal is below the
+// type's floor.
+Decimal reciprocalOfHyperbolic(const Decimal& value, const Decimal& x)
+{
+    return value.isNaN() && !x.isNaN() ? QVDecimalZero() : QVDecimalReciprocal(value);
+}
+
 // x − x³/3 + x⁵/5 − … to x^149/149; an underflowing power ends it.
 Decimal atanSeries(const Decimal& x)
 {
@@ -393,16 +400,16 @@ Decimal QVDecimalCosh(Decimal x) { return hyperbolicSeries(x, QVDecimalOne(), 2)
 
 Decimal QVDecimalTanh(Decimal x)
 {
-    // ±1 in 38 digits from 45 on, where sinh and cosh would go on to overflow.
+    // ±1 in 38 digits from 45 on, while sinh and cosh overflow from about 380.
     static const Decimal saturated = QVDecimalFromInteger(45);
     if (greater(QVDecimalAbsoluteValue(x), saturated))
         return x.isNegative() ? QVDecimalNegativeOne() : QVDecimalOne();
     return QVDecimalDivide(QVDecimalSinh(x), QVDecimalCosh(x));
 }
 
-Decimal QVDecimalCsch(Decimal x) { return QVDecimalReciprocal(QVDecimalSinh(x)); }
+Decimal QVDecimalCsch(Decimal x) { return reciprocalOfHyperbolic(QVDecimalSinh(x), x); }
 
-Decimal QVDecimalSech(Decimal x) { return QVDecimalReciprocal(QVDecimalCosh(x)); }
+Decimal QVDecimalSech(Decimal x) { return reciprocalOfHyperbolic(QVDecimalCosh(x), x); }
 
 Decimal QVDecimalCoth(Decimal x) { return QVDecimalReciprocal(QVDecimalTanh(x)); }
 

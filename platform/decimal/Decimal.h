@@ -36,7 +36,8 @@ public:
 
     constexpr Decimal() = default; // 0
 
-    // Out-of-range coefficients and exponents are rounded half to even.
+    // A coefficient beyond 38 digits is rounded half to even; beyond the
+    // exponent's ends the value becomes NaN or 0, as in the arithmetic.
     static Decimal fromMantissa(Coefficient mantissa, int64_t exponent, bool negative);
     static Decimal fromInteger(int64_t value);
     // The shortest digits that read back as the same double (0.1 stays 0.1);
