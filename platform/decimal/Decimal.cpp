@@ -55,30 +55,27 @@ template <class UInt> const std::array<UInt, maxPower<UInt> + 1>& powersOfTen()
 
 template <class UInt> const UInt& pow10(int64_t n) { return powersOfTen<UInt>()[static_cast<size_t>(n)]; }
 
-// Number of decimal digits; 0 for 0.
-template <class UInt> int digitCount(const UInt& x)
-{
-    const auto& t = powersOfTen<UInt>();
-    return static_cast<int>(std::upper_bound(t.begin(), t.end(), x) - t.begin());
-}
-
-template <class UInt> Narrow toNarrow(const UInt& x)
+template <class UInt> int bitLength(const UInt& x)
 {
     if constexpr (std::is_same_v<UInt, Narrow>) {
-        return x;
+        const auto high = static_cast<uint64_t>(x >> 64), low = static_cast<uint64_t>(x);
+        return high ? 128 - __builtin_clzll(high) : low ? 64 - __builtin_clzll(low) : 0;
     } else {
-        const UInt low = x & UInt(std::numeric_limits<uint64_t>::max());
-        return (Narrow(static_cast<uint64_t>(x >> 64)) << 64) | static_cast<uint64_t>(low);
+        return x == 0 ? 0 : static_cast<int>(boost::multiprecision::msb(x)) + 1;
     }
 }
 
-template <class UInt> UInt widen(Narrow x)
+// Number of decimal digits; 0 for 0. The bit length times log10(2) is the
+// count or one less.
+template <class UInt> int digitCount(const UInt& x)
 {
-    if constexpr (std::is_same_v<UInt, Narrow>)
-        return x;
-    else
-        return (UInt(static_cast<uint64_t>(x >> 64)) << 64) | UInt(static_cast<uint64_t>(x));
+    const int estimate = bitLength(x) * 1233 >> 12;
+    return estimate + (x >= pow10<UInt>(estimate));
 }
+
+template <class UInt> Narrow toNarrow(const UInt& x) { return static_cast<Narrow>(x); }
+
+template <class UInt> UInt widen(Narrow x) { return UInt(x); }
 
 Wide toWide(Narrow x) { return widen<Wide>(x); }
 
