@@ -78,7 +78,8 @@ CalculationError DecimalAdd(Decimal* result, const Decimal& left, const Decimal&
 CalculationError DecimalSubtract(Decimal* result, const Decimal& left, const Decimal& right, RoundingMode mode);
 CalculationError DecimalMultiply(Decimal* result, const Decimal& left, const Decimal& right, RoundingMode mode);
 CalculationError DecimalDivide(Decimal* result, const Decimal& left, const Decimal& right, RoundingMode mode);
-// base^power, rounded once at the end: exact where the result fits; 0^0 = 1.
+// base^power with 76-digit partial products, rounded once: exact where the
+// result fits, within a unit elsewhere; 0^0 = 1.
 CalculationError DecimalPower(Decimal* result, const Decimal& base, uint64_t power, RoundingMode mode);
 
 // Keeps at most scale digits after the point (a negative scale rounds to tens,
