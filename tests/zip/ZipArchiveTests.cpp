@@ -1,0 +1,298 @@
+#include "ZPError.h"
+#include "ZipTestArchive.h"
+#include "files/Posix.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <functional>
+
+using namespace ZipTest;
+
+namespace {
+
+QByteArray bytesOf(const ZPByteView& view)
+{
+    return QByteArray(reinterpret_cast<const char*>(view.bytes.data()), qsizetype(view.bytes.size()));
+}
+
+QByteArray inflateRaw(const QByteArray& deflated, qsizetype size)
+{
+    QByteArray out(size, '\0');
+    z_stream stream{};
+    inflateInit2(&stream, -15);
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.constData()));
+    stream.avail_in = uInt(deflated.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = uInt(out.size());
+    const int result = inflate(&stream, Z_FINISH);
+    inflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray("inflate failed");
+}
+
+int expectedSupport(const QJsonObject& manifest)
+{
+    const int method = manifest["method"].toInt() == 99 ? manifest["aesMethod"].toInt() : manifest["method"].toInt();
+    if ((manifest["flags"].toInt() & 0x41) == 0x41)
+        return ZPError::UnsupportedEncryption;
+    return method == 0 || method == 8 ? -1 : ZPError::UnsupportedCompression;
+}
+
+// The data view's length leaves out what encryption puts around the data;
+// unencrypted data is the original bytes, stored or deflated.
+void expectFileData(const ZPOldArchiveEntry& entry, const QJsonObject& manifest)
+{
+    Error error;
+    const auto data = entry.fileData(&error);
+    ASSERT_TRUE(data) << error.code;
+    const qsizetype compressed = manifest["compressedSize"].toInteger();
+    const int flags = manifest["flags"].toInt();
+    if (flags & 1) {
+        // AES: salt, verifier and code; strong encryption: left whole; else the 12-byte header.
+        const int strength = manifest["aesStrength"].toInt();
+        const int framing = strength ? 4 + 4 * strength + 12 : flags & 0x40 ? 0 : 12;
+        EXPECT_EQ(qsizetype(data->bytes.size()), compressed - framing);
+        return;
+    }
+    if (manifest["sha256"].isNull())
+        return;
+    QByteArray plain = bytesOf(*data);
+    if (manifest["method"].toInt() == 8)
+        plain = inflateRaw(plain, manifest["size"].toInteger());
+    if (manifest["method"].toInt() == 0 || manifest["method"].toInt() == 8) {
+        EXPECT_EQ(QCryptographicHash::hash(plain, QCryptographicHash::Sha256).toHex(), manifest["sha256"].toString());
+    }
+}
+
+void expectMatches(const ZPOldArchiveEntry& entry, const QJsonObject& manifest)
+{
+    const QJsonArray when = manifest["dateTime"].toArray();
+    const int method = manifest["method"].toInt() == 99 ? manifest["aesMethod"].toInt() : manifest["method"].toInt();
+    EXPECT_EQ(entry.fileName(), manifest["name"].toString());
+    EXPECT_EQ(entry.crc32(), manifest["crc"].toInteger());
+    EXPECT_EQ(entry.compressedSize(), manifest["compressedSize"].toInteger());
+    EXPECT_EQ(entry.uncompressedSize(), manifest["size"].toInteger());
+    EXPECT_EQ(entry.encrypted(), bool(manifest["flags"].toInt() & 1));
+    EXPECT_EQ(entry.compressed(), method != 0);
+    EXPECT_EQ(entry.lastModified(), QDateTime(QDate(when[0].toInt(), when[1].toInt(), when[2].toInt()),
+                                              QTime(when[3].toInt(), when[4].toInt(), when[5].toInt())));
+    if (manifest["host"].toInt() == 3) {
+        EXPECT_EQ(entry.fileMode(), manifest["externalAttributes"].toInteger() >> 16);
+    }
+    Error error;
+    EXPECT_TRUE(entry.check(&error)) << error.code;
+    const int support = expectedSupport(manifest);
+    EXPECT_EQ(entry.checkEncryptionAndCompression(&error), support < 0);
+    if (support >= 0) {
+        EXPECT_EQ(error.code, support);
+    }
+    expectFileData(entry, manifest);
+}
+
+Entry aesEntry(std::uint8_t strength, int dataLength)
+{
+    Entry entry{.data = QByteArray(dataLength, 'x'), .flags = 1, .method = 99};
+    entry.centralExtra = entry.localExtra = aesField(strength, 8);
+    return entry;
+}
+
+} // namespace
+
+TEST(ZipArchive, EveryFixtureEntryMatchesItsManifest)
+{
+    const QDir data(QStringLiteral(TEST_DATA_DIR));
+    const QStringList archives = data.entryList({QStringLiteral("*.zip")});
+    ASSERT_GE(archives.size(), 20);
+    for (const QString& name : archives) {
+        SCOPED_TRACE(name.toStdString());
+        QFile manifestFile(data.filePath(QFileInfo(name).completeBaseName() + QStringLiteral(".json")));
+        ASSERT_TRUE(manifestFile.open(QIODevice::ReadOnly));
+        const QJsonArray manifest = QJsonDocument::fromJson(manifestFile.readAll())["entries"].toArray();
+        // Names without the UTF-8 flag are code page 437, as the manifest reads them.
+        ZPArchive archive(data.filePath(name), ZPStringEncoding::CP437);
+        Error error;
+        ASSERT_TRUE(archive.load(&error)) << error.code;
+        const auto entries = archive.entries();
+        ASSERT_TRUE(entries);
+        ASSERT_EQ(entries->size(), manifest.size());
+        for (int i = 0; i < manifest.size(); ++i) {
+            SCOPED_TRACE(manifest[i]["name"].toString().toStdString());
+            expectMatches(*entries->at(i), manifest[i].toObject());
+        }
+    }
+}
+
+TEST(ZipArchive, MissingFileFailsOverTheSystemError)
+{
+    ZPArchive archive(QDir::home().filePath(QStringLiteral("missing.zip")));
+    EXPECT_FALSE(archive.entries());
+    EXPECT_FALSE(archive.contents());
+    Error error;
+    EXPECT_FALSE(archive.load(&error));
+    EXPECT_EQ(error.code, ZPError::ReadFailed);
+    const Error underlying = error.userInfo.value(UnderlyingErrorKey).value<Error>();
+    EXPECT_EQ(underlying.domain, PosixErrorDomain);
+    EXPECT_EQ(underlying.code, ENOENT);
+}
+
+TEST(ZipArchive, NamesDecodeByFlagOrArchiveEncoding)
+{
+    const struct {
+        QByteArray name;
+        std::uint16_t flags;
+        ZPStringEncoding encoding;
+        std::optional<QString> expected;
+    } cases[] = {
+        {"caf\xC3\xA9", 0x0800, ZPStringEncoding::Latin1, QStringLiteral("café")},
+        {"caf\xE9", 0x0800, ZPStringEncoding::Latin1, std::nullopt},
+        {"caf\xE9", 0, ZPStringEncoding::Latin1, QStringLiteral("café")},
+        {"caf\xE9", 0, ZPStringEncoding::UTF8, std::nullopt},
+        {"caf\x82\xB0", 0, ZPStringEncoding::CP437, QStringLiteral("café░")},
+        {"", 0, ZPStringEncoding::UTF8, QString()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toHex().toStdString());
+        const Loaded loaded = load(build({Entry{.name = c.name, .flags = c.flags}}).bytes, c.encoding);
+        ASSERT_TRUE(loaded.entries);
+        EXPECT_EQ(loaded.entries->at(0)->fileName(), c.expected);
+    }
+}
+
+TEST(ZipArchive, SupportDependsOnEncryptionAndRealMethod)
+{
+    const Loaded loaded = load(build({aesEntry(3, 40), Entry{.flags = 0x41}, Entry{.method = 12},
+                                      aesEntry(4, 40), Entry{.flags = 1, .method = 8}})
+                                   .bytes);
+    ASSERT_TRUE(loaded.entries);
+    const auto& entries = *loaded.entries;
+    EXPECT_TRUE(entries[0]->compressed());
+    EXPECT_TRUE(entries[0]->encrypted());
+    EXPECT_EQ(entries[0]->compressedSize(), 40u);
+    const int expected[] = {-1, ZPError::UnsupportedEncryption, ZPError::UnsupportedCompression,
+                            ZPError::UnsupportedEncryption, -1};
+    for (int i = 0; i < entries.size(); ++i) {
+        Error error;
+        EXPECT_EQ(entries[i]->checkEncryptionAndCompression(&error), expected[i] < 0) << i;
+        if (expected[i] >= 0) {
+            EXPECT_EQ(error.code, expected[i]) << i;
+        }
+    }
+}
+
+TEST(ZipArchive, CheckComparesLocalWithCentralHeader)
+{
+    Entry described{.flags = 0x0008};
+    Entry wide = described;
+    wide.wideDescriptor = true;
+    wide.localExtra = extraField(0x0001, QByteArray(16, '\0'));
+    const Archive archive = build({Entry{}, described, wide, aesEntry(1, 30)});
+    const int local = archive.localOffsets[0];
+    const int descriptor = archive.localOffsets[2] - 16;
+    const struct {
+        const char* name;
+        int entry;
+        std::function<void(QByteArray&)> bend; // none: check passes
+    } cases[] = {
+        {"plain", 0, nullptr},
+        {"16-byte descriptor", 1, nullptr},
+        {"ZIP64 descriptor", 2, nullptr},
+        {"AES in both headers", 3, nullptr},
+        {"signature", 0, [&](QByteArray& b) { b[local] = 'X'; }},
+        {"version", 0, [&](QByteArray& b) { put16(b, local + 4, 10); }},
+        {"time", 0, [&](QByteArray& b) { put16(b, local + 10, 0); }},
+        {"size", 0, [&](QByteArray& b) { put32(b, local + 22, 6); }},
+        {"one name byte", 0, [&](QByteArray& b) { b[local + 30] = 'N'; }},
+        {"name past the archive", 0, [&](QByteArray& b) { put16(b, local + 26, 0xFFFF); }},
+        {"descriptor signature", 1, [&](QByteArray& b) { b[descriptor] = 'X'; }},
+        {"descriptor CRC", 1, [&](QByteArray& b) { b[descriptor + 4] = 'X'; }},
+        {"local AES field missing", 3, [&](QByteArray& b) { put16(b, archive.localOffsets[3] + 30 + 8, 0x9902); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = archive.bytes;
+        if (c.bend)
+            c.bend(bytes);
+        const Loaded loaded = load(bytes);
+        ASSERT_TRUE(loaded.entries);
+        Error error;
+        EXPECT_EQ(loaded.entries->at(c.entry)->check(&error), !c.bend);
+        if (c.bend) {
+            EXPECT_EQ(error.code, ZPError::LocalFileHeaderInvalid);
+        }
+    }
+}
+
+TEST(ZipArchive, FileDataMustFitItsEncryptionAndTheArchive)
+{
+    const struct {
+        const char* name;
+        Entry entry;
+        qsizetype length; // -1: refused with code 3
+    } cases[] = {
+        {"stored", Entry{}, 5},
+        {"traditional header alone", Entry{.data = QByteArray(12, 'x'), .flags = 1}, 0},
+        {"traditional header cut", Entry{.data = QByteArray(11, 'x'), .flags = 1}, -1},
+        {"AES-128 framing alone", aesEntry(1, 8 + 12), 0},
+        {"AES-256 framing cut", aesEntry(3, 16 + 11), -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Loaded loaded = load(build({c.entry}).bytes);
+        ASSERT_TRUE(loaded.entries);
+        Error error;
+        const auto data = loaded.entries->at(0)->fileData(&error);
+        EXPECT_EQ(data ? qsizetype(data->bytes.size()) : -1, c.length);
+        if (!data) {
+            EXPECT_EQ(error.code, ZPError::LocalFileHeaderInvalid);
+        }
+    }
+    Archive outside = build({Entry{}});
+    put32(outside.bytes, outside.centralOffsets[0] + 20, outside.bytes.size());
+    const Loaded loaded = load(outside.bytes);
+    ASSERT_TRUE(loaded.entries);
+    EXPECT_FALSE(loaded.entries->at(0)->fileData());
+}
+
+TEST(ZipArchive, EntriesKeepTheirBytesAfterArchiveAndBufferChange)
+{
+    const QString path = QDir::home().filePath(QStringLiteral("kept.zip"));
+    const Archive built = build({Entry{}});
+    auto buffer = std::make_shared<QByteArray>(built.bytes);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(built.bytes);
+    file.close();
+
+    std::optional<ZPArchive::Entries> fromFile = ZPArchive(path).entries();
+    std::optional<ZPArchive::Entries> fromData = ZPArchive(buffer).entries();
+    ASSERT_TRUE(fromFile && fromData);
+    buffer->fill('\0');
+    for (const auto& entries : {fromFile, fromData}) {
+        const auto data = entries->at(0)->fileData();
+        ASSERT_TRUE(data);
+        EXPECT_EQ(bytesOf(*data), "hello");
+        EXPECT_EQ(entries->at(0)->fileName(), QStringLiteral("note.txt"));
+    }
+}
+
+TEST(ZipArchive, ArchivesOfFourGiBAreRefused)
+{
+    const QString path = QDir::home().filePath(QStringLiteral("huge.zip"));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(file.resize(qint64(1) << 32)); // sparse: no disk space used
+    file.seek(file.size() - 22);
+    file.write(build({}).bytes);
+    file.close();
+    Error error;
+    EXPECT_FALSE(ZPArchive(path).load(&error));
+    EXPECT_EQ(error.code, ZPError::EndOfCentralDirectoryInvalid);
+    QFile::remove(path);
+}
