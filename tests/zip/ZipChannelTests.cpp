@@ -1,0 +1,186 @@
+#include "ZPDataChannel.h"
+#include "ZPDataChannelOutput.h"
+#include "ZPFileChannel.h"
+#include "ZPFileChannelOutput.h"
+#include "files/Posix.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <variant>
+
+namespace {
+
+std::span<const std::byte> span(const QByteArray& bytes)
+{
+    return std::as_bytes(std::span(bytes.constData(), size_t(bytes.size())));
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+struct Seek {
+    std::uint32_t offset;
+};
+struct Write {
+    QByteArray bytes;
+};
+struct Truncate {
+    std::uint32_t length;
+};
+using Step = std::variant<Seek, Write, Truncate>;
+
+void run(ZPChannelOutput& output, const std::vector<Step>& steps)
+{
+    for (const Step& step : steps) {
+        if (const auto* seek = std::get_if<Seek>(&step))
+            ASSERT_TRUE(output.seekToOffset(seek->offset));
+        else if (const auto* write = std::get_if<Write>(&step))
+            ASSERT_TRUE(output.writeData(span(write->bytes)));
+        else
+            ASSERT_TRUE(output.truncateAtOffset(std::get<Truncate>(step).length));
+    }
+}
+
+} // namespace
+
+TEST(ZipChannel, DataAndFileOutputsAgreeOnEveryWrite)
+{
+    const QByteArray big(ZPFileChannelOutput::bufferSize + 1000, 'b');
+    const struct {
+        const char* name;
+        QByteArray initial;
+        std::vector<Step> steps;
+        QByteArray expected;
+        std::uint32_t offset;
+    } cases[] = {
+        {"past the end of nothing", "", {Seek{10}, Write{"abcde"}}, QByteArray(10, '\0') + "abcde", 15},
+        {"inside keeps the length", "0123456789", {Seek{2}, Write{"abc"}}, "01abc56789", 5},
+        {"truncate at the position", "0123456789", {Seek{2}, Write{"abc"}, Truncate{5}}, "01abc", 5},
+        {"append at the end", "0123", {Seek{4}, Write{"45"}, Write{"6"}}, "0123456", 7},
+        {"truncate longer fills zeros", "01", {Truncate{4}}, QByteArray("01\0\0", 4), 0},
+        {"buffered writes then seek back", "", {Write{big}, Write{"tail"}, Seek{1}, Write{"X"}},
+         "b" "X" + big.mid(2) + "tail", 2},
+    };
+    const QString path = QDir::home().filePath(QStringLiteral("output.bin"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto data = std::make_shared<QByteArray>(c.initial);
+        ZPDataChannelOutput dataOutput(data);
+        run(dataOutput, c.steps);
+        EXPECT_EQ(*data, c.expected);
+        EXPECT_EQ(dataOutput.offset(), c.offset);
+
+        writeFile(path, c.initial);
+        auto fileOutput = ZPFileChannel(path).newOutput();
+        ASSERT_TRUE(fileOutput);
+        run(*fileOutput, c.steps);
+        EXPECT_EQ(fileOutput->offset(), c.offset);
+        EXPECT_TRUE(fileOutput->close());
+        EXPECT_EQ(readAll(path), c.expected);
+    }
+}
+
+TEST(ZipChannel, OutputsRefuseToPassFourGiB)
+{
+    auto data = std::make_shared<QByteArray>();
+    ZPDataChannelOutput output(data);
+    ASSERT_TRUE(output.seekToOffset(0xFFFFFFF0));
+    Error error;
+    EXPECT_FALSE(output.writeData(span(QByteArray(17, 'x')), &error));
+    EXPECT_EQ(error.code, EFBIG);
+    EXPECT_TRUE(data->isEmpty());
+}
+
+TEST(ZipChannel, FileInputMapsTheWholeFile)
+{
+    const QString empty = QDir::home().filePath(QStringLiteral("empty.zip"));
+    writeFile(empty, {});
+    const auto contents = ZPFileChannel(empty).newInput();
+    ASSERT_TRUE(contents);
+    EXPECT_TRUE(contents->bytes().empty());
+
+    const struct {
+        QString path;
+        int code;
+    } failures[] = {{QDir::home().filePath(QStringLiteral("none.zip")), ENOENT}, {QDir::homePath(), EISDIR}};
+    for (const auto& failure : failures) {
+        Error error;
+        EXPECT_FALSE(ZPFileChannel(failure.path).newInput(&error));
+        EXPECT_EQ(error.domain, PosixErrorDomain);
+        EXPECT_EQ(error.code, failure.code);
+    }
+}
+
+TEST(ZipChannel, TemporaryFileReplacesTheArchiveOrTheLinkTarget)
+{
+    const QDir home = QDir::home();
+    home.mkpath(QStringLiteral("x/y"));
+    const QString target = home.filePath(QStringLiteral("x/y/archive.zip"));
+    const QString link = home.filePath(QStringLiteral("link.zip"));
+    for (const QString& path : {target, link}) {
+        SCOPED_TRACE(path.toStdString());
+        writeFile(target, "old");
+        ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0604), 0);
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(target, link));
+
+        ZPFileChannel channel(path);
+        const auto temporary = channel.temporaryChannel();
+        ASSERT_TRUE(temporary);
+        const QFileInfo temporaryFile(temporary->URL());
+        EXPECT_EQ(temporaryFile.fileName(), QFileInfo(path).fileName());
+        EXPECT_EQ(temporaryFile.dir().dirName().left(QFileInfo(path).fileName().size() + 2),
+                  QStringLiteral(".") + QFileInfo(path).fileName() + QStringLiteral("."));
+        EXPECT_EQ(temporaryFile.absolutePath().section(u'/', 0, -2), home.filePath(QStringLiteral("x/y")));
+        EXPECT_EQ(QFileInfo(temporaryFile.absolutePath()).permissions() & 0x0077, 0);
+
+        auto output = temporary->newOutput();
+        ASSERT_TRUE(output && output->writeData(span("new")) && output->close());
+        Error error;
+        ASSERT_TRUE(channel.replaceWithChannel(*temporary, &error)) << error.localizedDescription().toStdString();
+        temporary->removeAsTemporary();
+
+        EXPECT_EQ(readAll(target), "new");
+        EXPECT_TRUE(QFileInfo(link).isSymLink());
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0604u);
+        EXPECT_FALSE(temporaryFile.dir().exists());
+    }
+}
+
+TEST(ZipChannel, DataChannelWritesOnlyWritableData)
+{
+    auto data = std::make_shared<QByteArray>("old");
+    ZPDataChannel readOnly(data, false);
+    Error error;
+    EXPECT_FALSE(readOnly.newOutput(&error));
+    EXPECT_EQ(error.code, EROFS);
+    EXPECT_FALSE(readOnly.temporaryChannel());
+
+    ZPDataChannel writable(data, true);
+    const auto before = writable.newInput();
+    const auto temporary = writable.temporaryChannel();
+    ASSERT_TRUE(temporary);
+    temporary->newOutput()->writeData(span("new"));
+    EXPECT_FALSE(readOnly.replaceWithChannel(*temporary));
+    ASSERT_TRUE(writable.replaceWithChannel(*temporary));
+    EXPECT_EQ(*data, "new");
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(before->bytes().data()), 3), "old");
+}
