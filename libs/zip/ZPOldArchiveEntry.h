@@ -3,6 +3,7 @@
 #include "ZPArchiveEntry.h"
 #include "ZPCentralFileHeader.h"
 #include "ZPContents.h"
+#include "ZPExtraField.h"
 #include "ZPLocalFileHeader.h"
 #include "ZPStringEncoding.h"
 
