@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "ZPError.h"
 #include "ZipTestArchive.h"
 #include "files/Posix.h"
@@ -9,7 +10,6 @@
 #include <QJsonObject>
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cerrno>
 #include <functional>
@@ -23,64 +23,35 @@ QByteArray bytesOf(const ZPByteView& view)
     return QByteArray(reinterpret_cast<const char*>(view.bytes.data()), qsizetype(view.bytes.size()));
 }
 
-QByteArray inflateRaw(const QByteArray& deflated, qsizetype size)
-{
-    QByteArray out(size, '\0');
-    z_stream stream{};
-    inflateInit2(&stream, -15);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.constData()));
-    stream.avail_in = uInt(deflated.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    const int result = inflate(&stream, Z_FINISH);
-    inflateEnd(&stream);
-    return result == Z_STREAM_END ? out : QByteArray("inflate failed");
-}
+// What the manifest implies: the real method, the support check's code (or -1),
+// and the bytes that encryption puts around the data (salt, verifier and code
+// for AES; none for strong encryption, which is left whole; else a 12-byte header).
+struct Expected {
+    int method, support, framing;
+};
 
-int expectedSupport(const QJsonObject& manifest)
+Expected expected(const QJsonObject& manifest)
 {
-    const int method = manifest["method"].toInt() == 99 ? manifest["aesMethod"].toInt() : manifest["method"].toInt();
-    if ((manifest["flags"].toInt() & 0x41) == 0x41)
-        return ZPError::UnsupportedEncryption;
-    return method == 0 || method == 8 ? -1 : ZPError::UnsupportedCompression;
-}
-
-// The data view's length leaves out what encryption puts around the data;
-// unencrypted data is the original bytes, stored or deflated.
-void expectFileData(const ZPOldArchiveEntry& entry, const QJsonObject& manifest)
-{
-    Error error;
-    const auto data = entry.fileData(&error);
-    ASSERT_TRUE(data) << error.code;
-    const qsizetype compressed = manifest["compressedSize"].toInteger();
     const int flags = manifest["flags"].toInt();
-    if (flags & 1) {
-        // AES: salt, verifier and code; strong encryption: left whole; else the 12-byte header.
-        const int strength = manifest["aesStrength"].toInt();
-        const int framing = strength ? 4 + 4 * strength + 12 : flags & 0x40 ? 0 : 12;
-        EXPECT_EQ(qsizetype(data->bytes.size()), compressed - framing);
-        return;
-    }
-    if (manifest["sha256"].isNull())
-        return;
-    QByteArray plain = bytesOf(*data);
-    if (manifest["method"].toInt() == 8)
-        plain = inflateRaw(plain, manifest["size"].toInteger());
-    if (manifest["method"].toInt() == 0 || manifest["method"].toInt() == 8) {
-        EXPECT_EQ(QCryptographicHash::hash(plain, QCryptographicHash::Sha256).toHex(), manifest["sha256"].toString());
-    }
+    const int strength = manifest["aesStrength"].toInt();
+    const int method = strength ? manifest["aesMethod"].toInt() : manifest["method"].toInt();
+    const int support = (flags & 0x41) == 0x41 ? ZPError::UnsupportedEncryption
+        : method == 0 || method == 8           ? -1
+                                               : ZPError::UnsupportedCompression;
+    const int framing = !(flags & 1) ? 0 : strength ? 4 + 4 * strength + 12 : flags & 0x40 ? 0 : 12;
+    return {method, support, framing};
 }
 
 void expectMatches(const ZPOldArchiveEntry& entry, const QJsonObject& manifest)
 {
+    const Expected expect = expected(manifest);
     const QJsonArray when = manifest["dateTime"].toArray();
-    const int method = manifest["method"].toInt() == 99 ? manifest["aesMethod"].toInt() : manifest["method"].toInt();
     EXPECT_EQ(entry.fileName(), manifest["name"].toString());
     EXPECT_EQ(entry.crc32(), manifest["crc"].toInteger());
     EXPECT_EQ(entry.compressedSize(), manifest["compressedSize"].toInteger());
     EXPECT_EQ(entry.uncompressedSize(), manifest["size"].toInteger());
     EXPECT_EQ(entry.encrypted(), bool(manifest["flags"].toInt() & 1));
-    EXPECT_EQ(entry.compressed(), method != 0);
+    EXPECT_EQ(entry.compressed(), expect.method != 0);
     EXPECT_EQ(entry.lastModified(), QDateTime(QDate(when[0].toInt(), when[1].toInt(), when[2].toInt()),
                                               QTime(when[3].toInt(), when[4].toInt(), when[5].toInt())));
     if (manifest["host"].toInt() == 3) {
@@ -88,12 +59,14 @@ void expectMatches(const ZPOldArchiveEntry& entry, const QJsonObject& manifest)
     }
     Error error;
     EXPECT_TRUE(entry.check(&error)) << error.code;
-    const int support = expectedSupport(manifest);
-    EXPECT_EQ(entry.checkEncryptionAndCompression(&error), support < 0);
-    if (support >= 0) {
-        EXPECT_EQ(error.code, support);
+    EXPECT_EQ(entry.checkEncryptionAndCompression(&error) ? -1 : error.code, expect.support);
+    const auto data = entry.fileData(&error);
+    ASSERT_TRUE(data) << error.code;
+    EXPECT_EQ(qsizetype(data->bytes.size()), manifest["compressedSize"].toInteger() - expect.framing);
+    if (manifest["flags"].toInt() == 0 && manifest["method"].toInt() == 0 && !manifest["sha256"].isNull()) {
+        EXPECT_EQ(QCryptographicHash::hash(bytesOf(*data), QCryptographicHash::Sha256).toHex(),
+                  manifest["sha256"].toString());
     }
-    expectFileData(entry, manifest);
 }
 
 Entry aesEntry(std::uint8_t strength, int dataLength)
@@ -265,10 +238,7 @@ TEST(ZipArchive, EntriesKeepTheirBytesAfterArchiveAndBufferChange)
     const QString path = QDir::home().filePath(QStringLiteral("kept.zip"));
     const Archive built = build({Entry{}});
     auto buffer = std::make_shared<QByteArray>(built.bytes);
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(built.bytes);
-    file.close();
+    TestSupport::writeFile(path, built.bytes);
 
     std::optional<ZPArchive::Entries> fromFile = ZPArchive(path).entries();
     std::optional<ZPArchive::Entries> fromData = ZPArchive(buffer).entries();

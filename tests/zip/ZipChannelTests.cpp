@@ -2,6 +2,7 @@
 #include "ZPDataChannelOutput.h"
 #include "ZPFileChannel.h"
 #include "ZPFileChannelOutput.h"
+#include "TestSupport.h"
 #include "files/Posix.h"
 
 #include <QDir>
@@ -21,18 +22,8 @@ std::span<const std::byte> span(const QByteArray& bytes)
     return std::as_bytes(std::span(bytes.constData(), size_t(bytes.size())));
 }
 
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
+using TestSupport::readFile;
+using TestSupport::writeFile;
 
 struct Seek {
     std::uint32_t offset;
@@ -92,7 +83,7 @@ TEST(ZipChannel, DataAndFileOutputsAgreeOnEveryWrite)
         run(*fileOutput, c.steps);
         EXPECT_EQ(fileOutput->offset(), c.offset);
         EXPECT_TRUE(fileOutput->close());
-        EXPECT_EQ(readAll(path), c.expected);
+        EXPECT_EQ(readFile(path), c.expected);
     }
 }
 
@@ -156,7 +147,7 @@ TEST(ZipChannel, TemporaryFileReplacesTheArchiveOrTheLinkTarget)
         ASSERT_TRUE(channel.replaceWithChannel(*temporary, &error)) << error.localizedDescription().toStdString();
         temporary->removeAsTemporary();
 
-        EXPECT_EQ(readAll(target), "new");
+        EXPECT_EQ(readFile(target), "new");
         EXPECT_TRUE(QFileInfo(link).isSymLink());
         struct stat info {};
         ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &info), 0);
