@@ -8,12 +8,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <sys/stat.h>
-#include <variant>
 
 namespace {
 
@@ -25,26 +25,20 @@ std::span<const std::byte> span(const QByteArray& bytes)
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
-struct Seek {
-    std::uint32_t offset;
+// One operation on an output: seek to value, write bytes, or truncate at value.
+struct Step {
+    char op;
+    std::uint32_t value = 0;
+    QByteArray bytes = {};
 };
-struct Write {
-    QByteArray bytes;
-};
-struct Truncate {
-    std::uint32_t length;
-};
-using Step = std::variant<Seek, Write, Truncate>;
 
 void run(ZPChannelOutput& output, const std::vector<Step>& steps)
 {
     for (const Step& step : steps) {
-        if (const auto* seek = std::get_if<Seek>(&step))
-            ASSERT_TRUE(output.seekToOffset(seek->offset));
-        else if (const auto* write = std::get_if<Write>(&step))
-            ASSERT_TRUE(output.writeData(span(write->bytes)));
-        else
-            ASSERT_TRUE(output.truncateAtOffset(std::get<Truncate>(step).length));
+        const bool done = step.op == 's' ? output.seekToOffset(step.value)
+            : step.op == 'w'             ? output.writeData(span(step.bytes))
+                                         : output.truncateAtOffset(step.value);
+        ASSERT_TRUE(done) << step.op;
     }
 }
 
@@ -60,12 +54,12 @@ TEST(ZipChannel, DataAndFileOutputsAgreeOnEveryWrite)
         QByteArray expected;
         std::uint32_t offset;
     } cases[] = {
-        {"past the end of nothing", "", {Seek{10}, Write{"abcde"}}, QByteArray(10, '\0') + "abcde", 15},
-        {"inside keeps the length", "0123456789", {Seek{2}, Write{"abc"}}, "01abc56789", 5},
-        {"truncate at the position", "0123456789", {Seek{2}, Write{"abc"}, Truncate{5}}, "01abc", 5},
-        {"append at the end", "0123", {Seek{4}, Write{"45"}, Write{"6"}}, "0123456", 7},
-        {"truncate longer fills zeros", "01", {Truncate{4}}, QByteArray("01\0\0", 4), 0},
-        {"buffered writes then seek back", "", {Write{big}, Write{"tail"}, Seek{1}, Write{"X"}},
+        {"past the end of nothing", "", {{'s', 10}, {'w', 0, "abcde"}}, QByteArray(10, '\0') + "abcde", 15},
+        {"inside keeps the length", "0123456789", {{'s', 2}, {'w', 0, "abc"}}, "01abc56789", 5},
+        {"truncate at the position", "0123456789", {{'s', 2}, {'w', 0, "abc"}, {'t', 5}}, "01abc", 5},
+        {"append at the end", "0123", {{'s', 4}, {'w', 0, "45"}, {'w', 0, "6"}}, "0123456", 7},
+        {"truncate longer fills zeros", "01", {{'t', 4}}, QByteArray("01\0\0", 4), 0},
+        {"buffered writes then seek back", "", {{'w', 0, big}, {'w', 0, "tail"}, {'s', 1}, {'w', 0, "X"}},
          "b" "X" + big.mid(2) + "tail", 2},
     };
     const QString path = QDir::home().filePath(QStringLiteral("output.bin"));
@@ -135,10 +129,12 @@ TEST(ZipChannel, TemporaryFileReplacesTheArchiveOrTheLinkTarget)
         const auto temporary = channel.temporaryChannel();
         ASSERT_TRUE(temporary);
         const QFileInfo temporaryFile(temporary->URL());
-        EXPECT_EQ(temporaryFile.fileName(), QFileInfo(path).fileName());
-        EXPECT_EQ(temporaryFile.dir().dirName().left(QFileInfo(path).fileName().size() + 2),
-                  QStringLiteral(".") + QFileInfo(path).fileName() + QStringLiteral("."));
-        EXPECT_EQ(temporaryFile.absolutePath().section(u'/', 0, -2), home.filePath(QStringLiteral("x/y")));
+        const QString name = QRegularExpression::escape(QFileInfo(path).fileName());
+        EXPECT_TRUE(QRegularExpression(QRegularExpression::escape(home.filePath(QStringLiteral("x/y/.")))
+                                       + name + QStringLiteral("\\.[^/]{6}/") + name + u'$')
+                        .match(temporaryFile.filePath())
+                        .hasMatch())
+            << temporaryFile.filePath().toStdString();
         EXPECT_EQ(QFileInfo(temporaryFile.absolutePath()).permissions() & 0x0077, 0);
 
         auto output = temporary->newOutput();
