@@ -15,7 +15,11 @@ struct Error {
     bool isNull() const { return domain.isEmpty() && code == 0; }
 };
 
+Q_DECLARE_METATYPE(Error)
+
 inline const char* const ErrorDescriptionKey = "NSLocalizedDescription";
+// The failure an error reports on top of, stored as an Error in a QVariant.
+inline const char* const UnderlyingErrorKey = "NSUnderlyingError";
 
 // Fills an optional out-parameter; does nothing when the caller passed none.
 inline void setError(Error* out, const Error& error)

@@ -1,0 +1,162 @@
+#include "ZPOldArchiveEntry.h"
+
+#include "ZPByteReader.h"
+#include "ZPDosDate.h"
+#include "ZPError.h"
+
+#include <algorithm>
+
+namespace {
+
+enum Flag : std::uint16_t { Encrypted = 0x0001, DataDescriptor = 0x0008, StrongEncryption = 0x0040, UTF8Name = 0x0800 };
+enum Method : std::uint16_t { Stored = 0, Deflated = 8 };
+constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
+constexpr std::uint32_t traditionalHeaderSize = 12;
+constexpr std::uint32_t aesVerifierSize = 2;
+constexpr std::uint32_t aesAuthenticationCodeSize = 10;
+
+ZPOldArchiveEntry::EncryptionMode encryptionModeOf(std::uint16_t flags, bool hasAESField)
+{
+    if (!(flags & Encrypted))
+        return ZPOldArchiveEntry::None;
+    if (hasAESField)
+        return ZPOldArchiveEntry::WinZipAES;
+    return flags & StrongEncryption ? ZPOldArchiveEntry::Strong : ZPOldArchiveEntry::Traditional;
+}
+
+struct Sizes {
+    std::uint64_t crc32 = 0;
+    std::uint64_t compressed = 0;
+    std::uint64_t uncompressed = 0;
+    bool operator==(const Sizes&) const = default;
+};
+
+// The CRC and sizes a local record states: in its header, or in the data
+// descriptor after the data, whose sizes are 8 bytes wide when the header
+// carries a ZIP64 field (as streaming writers leave it).
+std::optional<Sizes> localSizes(const ZPLocalFileHeader& local, std::span<const std::byte> archive,
+                                std::uint32_t compressedSize)
+{
+    if (!(local.flags() & DataDescriptor))
+        return Sizes{local.crc32(), local.compressedSize(), local.uncompressedSize()};
+    const ZPByteReader reader(archive);
+    const std::uint64_t at = local.dataOffset() + compressedSize;
+    if (reader.u32(at) != dataDescriptorSignature)
+        return std::nullopt;
+    const bool wide = ZPExtraField::find(local.extraField(), ZPExtraField::zip64ID).scan == ZPExtraField::Scan::Found;
+    const auto crc = reader.u32(at + 4);
+    const auto size = [&](std::uint64_t narrowAt, std::uint64_t wideAt) -> std::optional<std::uint64_t> {
+        if (wide)
+            return reader.u64(wideAt);
+        return reader.u32(narrowAt);
+    };
+    const auto compressed = size(at + 8, at + 8);
+    const auto uncompressed = size(at + 12, at + 16);
+    if (!crc || !compressed || !uncompressed)
+        return std::nullopt;
+    return Sizes{*crc, *compressed, *uncompressed};
+}
+
+std::nullopt_t failLocal(Error* error)
+{
+    setError(error, ZPError::make(ZPError::LocalFileHeaderInvalid));
+    return std::nullopt;
+}
+
+} // namespace
+
+ZPOldArchiveEntry::ZPOldArchiveEntry(std::shared_ptr<const ZPContents> contents,
+                                     ZPCentralFileHeader centralFileHeader, ZPStringEncoding encoding)
+    : m_contents(std::move(contents)), m_central(centralFileHeader), m_encoding(encoding),
+      m_aesField(ZPWinZipAESExtraField::in(m_central.extraField())),
+      m_encryptionMode(encryptionModeOf(m_central.flags(), m_aesField.has_value()))
+{
+}
+
+std::uint16_t ZPOldArchiveEntry::compressionMethod() const
+{
+    if (m_encryptionMode == WinZipAES)
+        return m_aesField->compressionMethod;
+    return m_central.compressionMethod();
+}
+
+bool ZPOldArchiveEntry::compressed() const { return compressionMethod() != Stored; }
+bool ZPOldArchiveEntry::encrypted() const { return m_central.flags() & Encrypted; }
+QDateTime ZPOldArchiveEntry::lastModified() const { return ZPDosDate::toDateTime(m_central.dosTime(), m_central.dosDate()); }
+std::uint64_t ZPOldArchiveEntry::crc32() const { return m_central.crc32(); }
+std::uint64_t ZPOldArchiveEntry::compressedSize() const { return m_central.compressedSize(); }
+std::uint64_t ZPOldArchiveEntry::uncompressedSize() const { return m_central.uncompressedSize(); }
+std::uint16_t ZPOldArchiveEntry::fileMode() const { return m_central.fileMode(); }
+std::optional<QString> ZPOldArchiveEntry::fileName() const { return stringWithBytes(m_central.name()); }
+
+std::optional<QString> ZPOldArchiveEntry::stringWithBytes(std::span<const std::byte> bytes) const
+{
+    return ZPStrings::decode(bytes, m_central.flags() & UTF8Name ? ZPStringEncoding::UTF8 : m_encoding);
+}
+
+std::optional<ZPLocalFileHeader> ZPOldArchiveEntry::localFileHeader(Error* error) const
+{
+    const auto local = ZPLocalFileHeader::at(m_contents->bytes(), m_central.localHeaderOffset());
+    if (!local)
+        return failLocal(error);
+    return local;
+}
+
+bool ZPOldArchiveEntry::check(Error* error) const
+{
+    const auto local = localFileHeader(error);
+    if (!local)
+        return false;
+    bool aesMalformed = false;
+    const auto localAES = ZPWinZipAESExtraField::in(local->extraField(), &aesMalformed);
+    const auto sizes = localSizes(*local, m_contents->bytes(), m_central.compressedSize());
+    const bool agrees = local->signatureField() == ZPLocalFileHeader::signature
+        && local->versionNeeded() == m_central.versionNeeded() && local->flags() == m_central.flags()
+        && local->compressionMethod() == m_central.compressionMethod() && local->dosTime() == m_central.dosTime()
+        && local->dosDate() == m_central.dosDate() && std::ranges::equal(local->name(), m_central.name())
+        && sizes == Sizes{m_central.crc32(), m_central.compressedSize(), m_central.uncompressedSize()}
+        && !aesMalformed && encryptionModeOf(local->flags(), localAES.has_value()) == m_encryptionMode;
+    if (!agrees)
+        failLocal(error);
+    return agrees;
+}
+
+bool ZPOldArchiveEntry::checkEncryptionAndCompression(Error* error) const
+{
+    const bool strengthKnown = m_encryptionMode != WinZipAES || m_aesField->saltLength() > 0;
+    if (m_encryptionMode == Strong || !strengthKnown) {
+        setError(error, ZPError::make(ZPError::UnsupportedEncryption));
+        return false;
+    }
+    if (compressionMethod() != Stored && compressionMethod() != Deflated) {
+        setError(error, ZPError::make(ZPError::UnsupportedCompression));
+        return false;
+    }
+    return true;
+}
+
+std::optional<ZPByteView> ZPOldArchiveEntry::fileData(Error* error) const
+{
+    const auto local = localFileHeader(error);
+    if (!local)
+        return std::nullopt;
+    std::uint64_t header = 0;
+    std::uint64_t trailer = 0;
+    if (m_encryptionMode == Traditional) {
+        header = traditionalHeaderSize;
+    } else if (m_encryptionMode == WinZipAES) {
+        bool malformed = false;
+        const auto field = ZPWinZipAESExtraField::in(local->extraField(), &malformed);
+        if (malformed || (field && field->saltLength() == 0))
+            return failLocal(error);
+        if (field) {
+            header = field->saltLength() + aesVerifierSize;
+            trailer = aesAuthenticationCodeSize;
+        }
+    }
+    const std::uint64_t length = m_central.compressedSize();
+    const auto data = ZPByteReader(m_contents->bytes()).bytes(local->dataOffset(), length);
+    if (!data || length < header + trailer)
+        return failLocal(error);
+    return ZPByteView{m_contents, data->subspan(header, length - header - trailer)};
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "ZPArchiveEntry.h"
+#include "ZPCentralFileHeader.h"
+#include "ZPContents.h"
+#include "ZPExtraField.h"
+#include "ZPLocalFileHeader.h"
+#include "ZPStringEncoding.h"
+
+#include <memory>
+
+// An entry of a loaded archive: its metadata comes from its central record, its
+// data is a view of the loaded bytes, which the entry keeps alive.
+class ZPOldArchiveEntry : public ZPArchiveEntry {
+public:
+    enum EncryptionMode : std::int64_t { None = 0, Traditional = 1, Strong = 2, WinZipAES = 3 };
+
+    // The central record must lie inside the contents; the local header is only
+    // located, and tested when its bytes are needed.
+    ZPOldArchiveEntry(std::shared_ptr<const ZPContents> contents, ZPCentralFileHeader centralFileHeader,
+                      ZPStringEncoding encoding);
+
+    bool compressed() const override;
+    bool encrypted() const override;
+    QDateTime lastModified() const override;
+    std::uint64_t crc32() const override;
+    std::uint64_t compressedSize() const override;
+    std::uint64_t uncompressedSize() const override;
+    std::uint16_t fileMode() const override;
+    std::optional<QString> fileName() const override;
+    // The local header against the central one (code 3).
+    bool check(Error* error = nullptr) const override;
+
+    // The real method: for WinZip AES the one in its extra field.
+    std::uint16_t compressionMethod() const;
+    EncryptionMode encryptionMode() const { return m_encryptionMode; }
+    // Stored or deflated, not strongly encrypted (codes 9 and 10).
+    bool checkEncryptionAndCompression(Error* error = nullptr) const;
+    // The file data without encryption header, salt, verifier or authentication
+    // code; code 3 when the local header or the data lie outside the archive or
+    // the data is shorter than what encryption puts around it.
+    std::optional<ZPByteView> fileData(Error* error = nullptr) const;
+
+    const ZPCentralFileHeader& centralFileHeader() const { return m_central; }
+
+private:
+    std::optional<ZPLocalFileHeader> localFileHeader(Error* error) const;
+    std::optional<QString> stringWithBytes(std::span<const std::byte> bytes) const;
+
+    std::shared_ptr<const ZPContents> m_contents;
+    ZPCentralFileHeader m_central;
+    ZPStringEncoding m_encoding;
+    std::optional<ZPWinZipAESExtraField> m_aesField;
+    EncryptionMode m_encryptionMode = None;
+};

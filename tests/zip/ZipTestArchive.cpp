@@ -1,0 +1,115 @@
+#include "ZipTestArchive.h"
+
+#include <QDataStream>
+#include <QIODevice>
+
+namespace ZipTest {
+
+namespace {
+
+struct Writer {
+    explicit Writer(QByteArray& bytes) : stream(&bytes, QIODevice::WriteOnly | QIODevice::Append)
+    {
+        stream.setByteOrder(QDataStream::LittleEndian);
+    }
+    Writer& raw(const QByteArray& bytes)
+    {
+        stream.writeRawData(bytes.constData(), int(bytes.size()));
+        return *this;
+    }
+    template <typename T>
+    Writer& operator<<(T value)
+    {
+        stream << value;
+        return *this;
+    }
+    QDataStream stream;
+};
+
+void appendLocal(QByteArray& out, const Entry& entry)
+{
+    const bool descriptor = entry.flags & 0x0008;
+    const quint32 size = descriptor ? 0 : quint32(entry.data.size());
+    Writer(out) << quint32(0x04034b50) << entry.version << entry.flags << entry.method << entry.time << entry.date
+                << (descriptor ? 0 : entry.crc) << size << size << quint16(entry.name.size())
+                << quint16(entry.localExtra.size());
+    Writer(out).raw(entry.name).raw(entry.localExtra).raw(entry.data);
+    if (!descriptor)
+        return;
+    Writer(out) << quint32(0x08074b50) << entry.crc;
+    for (int i = 0; i < 2; ++i) {
+        if (entry.wideDescriptor)
+            Writer(out) << quint64(entry.data.size());
+        else
+            Writer(out) << quint32(entry.data.size());
+    }
+}
+
+void appendCentral(QByteArray& out, const Entry& entry, int localOffset)
+{
+    Writer(out) << quint32(0x02014b50) << quint8(30) << entry.host << entry.version << entry.flags << entry.method << entry.time << entry.date << entry.crc
+                << quint32(entry.data.size()) << quint32(entry.data.size()) << quint16(entry.name.size())
+                << quint16(entry.centralExtra.size()) << quint16(0) << quint16(0) << quint16(0)
+                << entry.externalAttributes << quint32(localOffset);
+    Writer(out).raw(entry.name).raw(entry.centralExtra);
+}
+
+} // namespace
+
+Archive build(const QList<Entry>& entries, const QByteArray& comment)
+{
+    Archive archive;
+    for (const Entry& entry : entries) {
+        archive.localOffsets.append(archive.bytes.size());
+        appendLocal(archive.bytes, entry);
+    }
+    const int centralStart = archive.bytes.size();
+    for (int i = 0; i < entries.size(); ++i) {
+        archive.centralOffsets.append(archive.bytes.size());
+        appendCentral(archive.bytes, entries[i], archive.localOffsets[i]);
+    }
+    archive.endOffset = archive.bytes.size();
+    Writer(archive.bytes) << quint32(0x06054b50) << quint32(0) << quint16(entries.size()) << quint16(entries.size())
+                          << quint32(archive.endOffset - centralStart) << quint32(centralStart)
+                          << quint16(comment.size());
+    archive.bytes.append(comment);
+    return archive;
+}
+
+QByteArray extraField(std::uint16_t id, const QByteArray& data)
+{
+    QByteArray field;
+    Writer(field) << id << quint16(data.size());
+    return field + data;
+}
+
+QByteArray aesField(std::uint8_t strength, std::uint16_t method)
+{
+    QByteArray data;
+    Writer(data) << quint16(2);
+    Writer(data.append("AE")) << strength << method;
+    return extraField(0x9901, data);
+}
+
+void put16(QByteArray& bytes, int at, std::uint16_t value)
+{
+    bytes[at] = char(value & 0xFF);
+    bytes[at + 1] = char(value >> 8);
+}
+
+void put32(QByteArray& bytes, int at, std::uint32_t value)
+{
+    put16(bytes, at, value & 0xFFFF);
+    put16(bytes, at + 2, value >> 16);
+}
+
+Loaded load(const QByteArray& bytes, ZPStringEncoding encoding)
+{
+    ZPArchive archive(std::make_shared<const QByteArray>(bytes), encoding);
+    Loaded loaded;
+    if (archive.load(&loaded.error))
+        loaded.entries = archive.entries();
+    return loaded;
+}
+
+} // namespace ZipTest

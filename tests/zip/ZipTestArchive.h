@@ -1,0 +1,53 @@
+#pragma once
+
+#include "ZPArchive.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <cstdint>
+
+// Builds small archives byte by byte, so tests can bend any field.
+namespace ZipTest {
+
+struct Entry {
+    QByteArray name = "note.txt";
+    QByteArray data = "hello";
+    std::uint16_t flags = 0;
+    std::uint16_t method = 0;
+    std::uint16_t version = 20;
+    std::uint16_t time = 0x6DAF;
+    std::uint16_t date = 0x5D85;
+    std::uint8_t host = 3;
+    std::uint32_t externalAttributes = 0100644u << 16;
+    std::uint32_t crc = 0x3610A686;
+    QByteArray localExtra = {};
+    QByteArray centralExtra = {};
+    // With flag bit 3: 24-byte descriptor with 8-byte sizes instead of 16 bytes.
+    bool wideDescriptor = false;
+};
+
+struct Archive {
+    QByteArray bytes;
+    QList<int> localOffsets;
+    QList<int> centralOffsets;
+    int endOffset = 0;
+};
+
+Archive build(const QList<Entry>& entries, const QByteArray& comment = {});
+
+// A WinZip AES extra field of the strength, announcing the real method.
+QByteArray aesField(std::uint8_t strength, std::uint16_t method);
+QByteArray extraField(std::uint16_t id, const QByteArray& data);
+
+// Loads the bytes as read-only data: the entries, or the error and nothing.
+struct Loaded {
+    std::optional<ZPArchive::Entries> entries;
+    Error error;
+};
+Loaded load(const QByteArray& bytes, ZPStringEncoding encoding = ZPStringEncoding::UTF8);
+
+void put16(QByteArray& bytes, int at, std::uint16_t value);
+void put32(QByteArray& bytes, int at, std::uint32_t value);
+
+} // namespace ZipTest
