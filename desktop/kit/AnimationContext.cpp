@@ -4,6 +4,7 @@
 
 #include <QGraphicsOpacityEffect>
 #include <QHash>
+#include <QAnimationGroup>
 #include <QParallelAnimationGroup>
 #include <QPointer>
 #include <QPropertyAnimation>
@@ -24,8 +25,14 @@ QHash<Key, QPointer<QPropertyAnimation>>& running()
 
 void stopRunning(QObject* object, const QByteArray& property)
 {
-    if (const QPointer<QPropertyAnimation> old = running().take({object, property}))
-        old->stop();
+    // A group restarts a child that is merely stopped, so the old one leaves its group.
+    const QPointer<QPropertyAnimation> old = running().take({object, property});
+    if (!old)
+        return;
+    if (QAnimationGroup* group = old->group())
+        group->removeAnimation(old);
+    old->stop();
+    old->deleteLater();
 }
 
 QGraphicsOpacityEffect* opacityEffect(QWidget* widget)

@@ -9,7 +9,7 @@ namespace {
 
 QRect placed(const QRect& anchor, const QSize& size, Popover::Edge edge)
 {
-    const QPoint center = anchor.center();
+    const QPoint center(anchor.x() + anchor.width() / 2, anchor.y() + anchor.height() / 2);
     switch (edge) {
     case Popover::Edge::Top:
         return {QPoint(center.x() - size.width() / 2, anchor.top() - size.height()), size};

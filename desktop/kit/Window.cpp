@@ -1,5 +1,6 @@
 #include "kit/Window.h"
 
+#include "kit/MenuItem.h"
 #include "kit/ViewController.h"
 
 #include <QEvent>
@@ -70,6 +71,15 @@ void Window::toggleFullScreen()
     setWindowState(windowState() ^ Qt::WindowFullScreen);
     if (isHidden())
         show();
+}
+
+bool Window::validateMenuItem(MenuItem& item)
+{
+    if (item.action() == Selector("toggleFullScreen:"))
+        item.setText(isFullScreen() ? tr("Exit Full Screen") : tr("Enter Full Screen"));
+    else if (item.action() == Selector("toggleToolbarShown:"))
+        item.setText(isToolbarVisible() ? tr("Hide Toolbar") : tr("Show Toolbar"));
+    return true;
 }
 
 void Window::changeEvent(QEvent* event)

@@ -45,6 +45,9 @@ public:
     void setDelegate(WindowDelegate* delegate) { delegate_ = delegate; }
     void toggleFullScreen();
 
+    // Titles the full-screen and toolbar items after the current state.
+    bool validateMenuItem(MenuItem& item) override;
+
 signals:
     void contentLayoutRectChanged(const QRect& rect);
 
