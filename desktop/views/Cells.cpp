@@ -1,33 +1,12 @@
 #include "views/Cells.h"
 
 #include <QPainter>
-#include <QStyleOptionButton>
-#include <QStylePainter>
-
-ImageButtonCell::ImageButtonCell(QWidget* parent) : QPushButton(parent) {}
 
 void ImageButtonCell::setTitleColor(const QColor& color)
 {
-    titleColor_ = color;
     QPalette palette = this->palette();
-    palette.setColor(QPalette::ButtonText, color);
+    palette.setColor(QPalette::ButtonText, color); // all colour groups, the disabled one too
     setPalette(palette);
-}
-
-void ImageButtonCell::paintEvent(QPaintEvent* event)
-{
-    if (isEnabled() || !titleColor_.isValid()) {
-        QPushButton::paintEvent(event);
-        return;
-    }
-    QStylePainter painter(this);
-    QStyleOptionButton option;
-    initStyleOption(&option);
-    const QString title = option.text;
-    option.text.clear();
-    painter.drawControl(QStyle::CE_PushButton, option);
-    painter.setPen(titleColor_);
-    painter.drawText(style()->subElementRect(QStyle::SE_PushButtonContents, &option, this), Qt::AlignCenter, title);
 }
 
 SearchFieldCell::SearchFieldCell(QWidget* parent) : QLineEdit(parent)

@@ -4,20 +4,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-// A push button whose title has its own colour. Enabled it draws like any button; disabled it keeps
-// the title's colour instead of the style's greyed text.
+// A push button whose title has its own colour, kept when the button is disabled instead of the
+// style's greyed text.
 class ImageButtonCell : public QPushButton {
 public:
-    explicit ImageButtonCell(QWidget* parent = nullptr);
+    explicit ImageButtonCell(QWidget* parent = nullptr) : QPushButton(parent) {}
 
+    // For every state of the button.
     void setTitleColor(const QColor& color);
-    const QColor& titleColor() const { return titleColor_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor titleColor_;
 };
 
 // A text field that draws no frame and no background of its own; its owner paints what lies around.

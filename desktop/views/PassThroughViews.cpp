@@ -3,15 +3,16 @@
 #include <QChildEvent>
 #include <QEvent>
 
-void ChildMask::install(QWidget* widget)
+void ChildMask::install(QWidget* masked, QWidget* passThrough)
 {
-    new ChildMask(widget);
+    new ChildMask(masked, passThrough);
 }
 
-ChildMask::ChildMask(QWidget* widget) : QObject(widget), widget_(widget)
+ChildMask::ChildMask(QWidget* masked, QWidget* passThrough) : QObject(masked), masked_(masked), passThrough_(passThrough)
 {
-    widget->installEventFilter(this);
-    for (QObject* child : widget->children())
+    masked->installEventFilter(this);
+    watch(passThrough);
+    for (QObject* child : passThrough->children())
         watch(child);
     update();
 }
@@ -26,7 +27,7 @@ bool ChildMask::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::ChildAdded:
-        if (watched == widget_)
+        if (watched == passThrough_)
             watch(static_cast<QChildEvent*>(event)->child());
         update();
         break;
@@ -46,16 +47,19 @@ bool ChildMask::eventFilter(QObject* watched, QEvent* event)
 void ChildMask::update()
 {
     QRegion region;
-    for (QObject* child : widget_->children())
+    if (passThrough_ != masked_)
+        region = QRegion(masked_->rect()) - passThrough_->geometry();
+    const QPoint offset = passThrough_ == masked_ ? QPoint() : passThrough_->pos();
+    for (QObject* child : passThrough_->children())
         if (auto* view = qobject_cast<QWidget*>(child); view && !view->isHidden() && !view->isWindow())
-            region += view->geometry();
+            region += view->geometry().translated(offset);
     // An empty region would clear the mask and make the whole view catch clicks.
-    widget_->setMask(region.isEmpty() ? QRegion(-1, -1, 1, 1) : region);
+    masked_->setMask(region.isEmpty() ? QRegion(-1, -1, 1, 1) : region);
 }
 
 TransparentView::TransparentView(QWidget* parent) : QWidget(parent)
 {
-    ChildMask::install(this);
+    ChildMask::install(this, this);
 }
 
 TransparentLabel::TransparentLabel(QWidget* parent) : QLabel(parent)
@@ -72,5 +76,5 @@ void TransparentChildView::setTransparentChild(QWidget* child)
 {
     child_ = child;
     child->setParent(this);
-    ChildMask::install(child);
+    ChildMask::install(this, child);
 }
