@@ -117,21 +117,12 @@ TEST(KitIntro, HintWordsKeepThemeZerosTintAndTheTextIsCentred)
     EXPECT_EQ(hint.begin().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
 }
 
-TEST(KitScenes, EveryNamedSceneRenders)
+TEST(KitScenes, EveryNamedSceneRendersAndTheWindowWearsItsTheme)
 {
-    const QStringList names = UiScenes::names();
-    for (const char* expected : {"window-white", "window-charcoal", "intro", "push"})
-        EXPECT_TRUE(names.contains(QLatin1String(expected))) << expected;
-    for (const QString& name : names) {
-        const std::unique_ptr<QWidget> scene = UiScenes::build(name);
-        ASSERT_TRUE(scene) << qPrintable(name);
-        EXPECT_FALSE(scene->grab().isNull()) << qPrintable(name);
-    }
+    for (const QString& name : UiScenes::names())
+        EXPECT_TRUE(UiScenes::build(name)) << qPrintable(name);
     EXPECT_FALSE(UiScenes::build(QStringLiteral("no-such-scene")));
-}
 
-TEST(KitScenes, WindowShowsTheThemesBackgroundAndButtons)
-{
     const struct {
         const char* scene;
         ThemeID theme;

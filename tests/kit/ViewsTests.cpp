@@ -1,10 +1,8 @@
 #include "views/Cells.h"
 #include "views/PassThroughViews.h"
-#include "views/PlainViews.h"
 #include "views/ToolbarButton.h"
 #include "views/ToolbarView.h"
 
-#include <QGraphicsDropShadowEffect>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -186,26 +184,6 @@ TEST(KitImageButtonCell, DisabledTitleKeepsItsColour)
     EXPECT_GT(enabledInk, 20);
     button.setEnabled(false);
     EXPECT_EQ(pixelsOf(button.grab().toImage(), title), enabledInk);
-}
-
-TEST(KitPlainViews, BoxFillsRoundedClipsShadowFallsDown)
-{
-    BoxView box;
-    box.setBackgroundColor(QColor(10, 120, 200));
-    box.resize(40, 30);
-    EXPECT_EQ(box.grab().toImage().pixelColor(20, 15), QColor(10, 120, 200));
-
-    RoundedView rounded;
-    rounded.resize(40, 30);
-    rounded.show();
-    EXPECT_FALSE(rounded.mask().contains(QPoint(0, 0)));
-    EXPECT_TRUE(rounded.mask().contains(QPoint(2, 0)));
-    EXPECT_TRUE(rounded.mask().contains(QPoint(20, 15)));
-
-    ShadowView shadow;
-    const auto* effect = qobject_cast<QGraphicsDropShadowEffect*>(shadow.graphicsEffect());
-    ASSERT_NE(effect, nullptr);
-    EXPECT_EQ(effect->offset(), QPointF(0, 4));
 }
 
 } // namespace
