@@ -9,6 +9,7 @@
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QMenuBar>
 
 namespace {
 
@@ -83,7 +84,11 @@ void RootWindow::applyTheme(ThemeID theme, bool sidebarHidden)
 {
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, toQColor(Themeset::backgroundColorForTheme(theme)));
+    const QColor text = toQColor(Themeset::textColorForTheme(theme));
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::ButtonText, text);
     setPalette(palette);
+    menuBar()->setPalette(palette); // the platform gives menu bars a palette of their own
     const QString stem = Themeset::resourceNameForTheme(theme);
     const auto image = [&](const char* suffix) { return Image::named(stem + QLatin1String(suffix), devicePixelRatioF()); };
     createNoteButton_->setMouseUpImage(image("-plus"));

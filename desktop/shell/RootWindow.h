@@ -29,7 +29,7 @@ public:
     // The submenu of the Share item, empty until its owner fills it.
     QMenu* shareMenu() const { return shareMenu_; }
 
-    // Window background and the theme's button images; the sidebar button shows the sidebar's state
+    // Window background and text colours and the theme's button images; the sidebar button shows the sidebar's state
     // (its selected image while the sidebar is shown).
     void applyTheme(ThemeID theme, bool sidebarHidden);
 
