@@ -1,5 +1,7 @@
 #include "UiScenes.h"
 
+#include "SteppedAnimationClock.h"
+
 #include "kit/AnimationContext.h"
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
@@ -11,6 +13,7 @@
 #include "Themes/Themeset.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -58,22 +61,38 @@ private:
     Color color_;
 };
 
-// A 480-wide frame with the first page on its left half and a second page pushed over it.
+// One moment of a push inside a 240-wide pane: the first page, the second coming in over it.
+QPixmap pushAt(qint64 ms)
+{
+    SteppedAnimationClock clock;
+    QWidget pane;
+    pane.resize(240, 320);
+    auto* first = new Page(QStringLiteral("First page"), Themeset::menuBackgroundColorForTheme(0));
+    first->setParent(&pane);
+    first->view()->setParent(&pane);
+    first->view()->setGeometry(pane.rect());
+    pane.show();
+    PushSegue(*first, new Page(QStringLiteral("Pushed page"), Themeset::selectionBackgroundColorForTheme(0))).perform();
+    clock.step(0);
+    clock.step(ms);
+    return pane.grab();
+}
+
+// The push at its start, halfway and at its end, side by side.
 std::unique_ptr<QWidget> push()
 {
-    auto frame = std::make_unique<QWidget>();
-    auto* first = new Page(QStringLiteral("First page"), Themeset::menuBackgroundColorForTheme(0));
-    first->setParent(frame.get());
-    first->view()->setParent(frame.get());
-    first->view()->setGeometry(0, 0, 240, 320);
-    auto* rest = new QLabel(QStringLiteral("Beside the pages"), frame.get());
-    rest->setGeometry(240, 0, 240, 320);
-    rest->setAlignment(Qt::AlignCenter);
-    auto widget = shown(std::move(frame), {480, 320});
-    PushSegue(*first, new Page(QStringLiteral("Pushed page"), Themeset::selectionBackgroundColorForTheme(0))).perform();
+    auto strip = std::make_unique<QWidget>();
+    auto* row = new QHBoxLayout(strip.get());
+    AnimationContext::setTestMode(false);
+    const int duration = int(AnimationContext::DefaultDuration * 1000);
+    for (const int ms : {0, duration / 2, duration}) {
+        auto* frame = new QLabel;
+        frame->setPixmap(pushAt(ms));
+        row->addWidget(frame);
+    }
+    AnimationContext::setTestMode(true);
     DispatchQueue::drainMain();
-    QApplication::processEvents();
-    return widget;
+    return shown(std::move(strip), {780, 340});
 }
 
 std::unique_ptr<QWidget> intro()

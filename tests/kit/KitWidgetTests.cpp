@@ -1,4 +1,5 @@
 #include "KitTestSupport.h"
+#include "SteppedAnimationClock.h"
 
 #include "kit/Alert.h"
 #include "kit/AnimationContext.h"
@@ -12,7 +13,6 @@
 
 #include "Themes/Themeset.h"
 
-#include <QAnimationDriver>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QPushButton>
@@ -263,27 +263,10 @@ TEST(KitAnimationContext, TestModeSetsEndValuesAtOnceAndPostsTheCompletion)
     EXPECT_TRUE(completed);
 }
 
-// Qt's animation clock, moved by hand.
-class ManualAnimationClock : public QAnimationDriver {
-public:
-    ManualAnimationClock() { install(); }
-    ~ManualAnimationClock() override { uninstall(); }
-    qint64 elapsed() const override { return now_; }
-    void step(qint64 ms)
-    {
-        QApplication::processEvents(); // Qt registers new animations with the clock from the event loop
-        now_ += ms;
-        advance();
-    }
-
-private:
-    qint64 now_ = 0;
-};
-
 TEST(KitAnimationContext, AnimatesOverTheDurationAndANewGroupTakesOverAProperty)
 {
     AnimationContext::setTestMode(false);
-    ManualAnimationClock clock;
+    SteppedAnimationClock clock;
     QWidget widget;
     bool firstCompleted = false, secondCompleted = false;
     AnimationContext::runGroup(0.2, [&](AnimationContext& context) { context.setAlpha(&widget, 0.0); },
