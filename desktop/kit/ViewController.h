@@ -23,7 +23,8 @@ public:
 
 // Owns one view, built on first use by loadView() and finished by viewDidLoad(). Hooks tell when the
 // view appears (shown, not un-minimised), lays out and disappears. Children are owned by their parent
-// controller; a controller is in the responder chain right after its view.
+// controller; a controller is in the responder chain right after its view. A controller must not be
+// a child of its own view (the view is deleted with the controller).
 class ViewController : public QObject, public Responder {
     Q_OBJECT
 public:
@@ -43,8 +44,8 @@ public:
     ViewController* parentViewController() const;
     QList<ViewController*> childViewControllers() const;
 
-    // Adds the controller as a child and lets the animator bring its view in. The animator is kept for
-    // the dismissal; once the dismissal has run the presented controller is deleted.
+    // The animator makes the controller a child and brings its view in; it is kept for the dismissal,
+    // after which the presented controller is deleted.
     void presentViewController(ViewController* controller, std::shared_ptr<PresentationAnimator> animator);
     void dismissViewController(ViewController* controller);
 

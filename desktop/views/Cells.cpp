@@ -12,7 +12,6 @@ void ImageButtonCell::setTitleColor(const QColor& color)
 SearchFieldCell::SearchFieldCell(QWidget* parent) : QLineEdit(parent)
 {
     setFrame(false);
-    setAttribute(Qt::WA_TranslucentBackground);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Base, Qt::transparent);
     setPalette(palette);

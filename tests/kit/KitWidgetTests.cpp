@@ -138,7 +138,7 @@ TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
     }
 }
 
-TEST(KitPopover, EscapeClosesAndReportsIt)
+TEST(KitPopover, EscapeOrAClickOutsideClosesAndReportsIt)
 {
     QWidget anchor;
     anchor.resize(200, 100);
@@ -154,6 +154,11 @@ TEST(KitPopover, EscapeClosesAndReportsIt)
     QTest::keyClick(&popover, Qt::Key_Escape);
     EXPECT_FALSE(popover.isVisible());
     EXPECT_EQ(closed.count(), 1);
+
+    popover.show(QRect(10, 10, 20, 20), &anchor, Popover::Edge::Bottom);
+    QTest::mouseClick(anchor.windowHandle(), Qt::LeftButton, {}, QPoint(190, 5));
+    EXPECT_FALSE(popover.isVisible());
+    EXPECT_EQ(closed.count(), 2);
 }
 
 TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)

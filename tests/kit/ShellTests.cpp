@@ -106,7 +106,7 @@ TEST(KitIntro, HintWordsKeepThemeZerosTintAndTheTextIsCentred)
         cursor.setPosition(int(position) + 1);
         return cursor.charFormat().foreground().color();
     };
-    for (const QString word : {QStringLiteral("#hashtag"), QStringLiteral("@mention")}) {
+    for (const QString& word : {QStringLiteral("#hashtag"), QStringLiteral("@mention")}) {
         const qsizetype at = text.indexOf(word);
         ASSERT_GE(at, 0);
         EXPECT_EQ(colourAt(at), tint) << qPrintable(word);
