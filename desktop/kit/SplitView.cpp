@@ -40,7 +40,7 @@ SplitView::SplitView(QWidget* parent) : QWidget(parent) {}
 void SplitView::addSubview(QWidget* view)
 {
     view->setParent(this);
-    const int x = subviews_.isEmpty() ? 0 : positionOfDivider(int(subviews_.size()) - 1) + DividerThickness;
+    const int x = subviews_.isEmpty() ? 0 : subviews_.last()->geometry().right() + 1 + DividerThickness;
     if (!subviews_.isEmpty())
         grips_.push_back(new Grip(this, int(grips_.size())));
     subviews_.append(view);

@@ -148,6 +148,7 @@ QMenu* install(QMainWindow& window)
     MenuItem::validateAll(items);
     MenuItem* share = MenuItem::find(bar, Selector("shareNote:"));
     auto* shareMenu = new QMenu(bar);
+    MenuItem::validateOnShow(shareMenu);
     share->setMenu(shareMenu);
     return shareMenu;
 }

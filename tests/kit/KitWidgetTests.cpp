@@ -58,7 +58,10 @@ TEST(KitSplitView, DividerPositionsStayBetweenNeighbours)
         p.split.setPosition(c.position, c.divider);
         EXPECT_EQ(p.split.positionOfDivider(c.divider), c.expectedPosition) << c.divider << " to " << c.position;
     }
-    // Panes and 1-pixel dividers tile the whole width.
+    // Panes and 1-pixel dividers tile the whole width, also after a pane is added to a laid-out view.
+    auto* added = new QWidget;
+    p.split.addSubview(added);
+    EXPECT_EQ(added->x(), 301);
     EXPECT_EQ(p.x(0), 0);
     EXPECT_EQ(p.x(1), p.width(0) + SplitView::DividerThickness);
     EXPECT_EQ(p.x(2), p.x(1) + p.width(1) + SplitView::DividerThickness);
