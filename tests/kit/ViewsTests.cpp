@@ -151,18 +151,15 @@ TEST(KitToolbarButton, ShowsThePressedImageUntilReleaseInsideOrOut)
         const auto centre = [&] { return button->grab().toImage().pixelColor(12, 12); };
         EXPECT_EQ(centre(), up);
 
-        QTest::mousePress(button, Qt::LeftButton, {}, QPoint(12, 12));
+        QWindow* handle = window.windowHandle();
+        const QPoint inside(22, 22), outside(150, 22);
+        QTest::mousePress(handle, Qt::LeftButton, {}, inside);
         EXPECT_EQ(centre(), down);
-        const QPoint outside(150, 12);
-        QMouseEvent drag(QEvent::MouseMove, outside, button->mapToGlobal(QPointF(outside)), Qt::NoButton, Qt::LeftButton, {});
-        QApplication::sendEvent(button, &drag);
+        QTest::mouseMove(handle, outside);
         EXPECT_EQ(centre(), down) << "dragged out";
-        const QPoint release = releaseInside ? QPoint(12, 12) : outside;
-        if (releaseInside) {
-            QMouseEvent back(QEvent::MouseMove, release, button->mapToGlobal(QPointF(release)), Qt::NoButton, Qt::LeftButton, {});
-            QApplication::sendEvent(button, &back);
-        }
-        QTest::mouseRelease(button, Qt::LeftButton, {}, release);
+        const QPoint release = releaseInside ? inside : outside;
+        QTest::mouseMove(handle, release);
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, release);
         EXPECT_EQ(centre(), up);
         EXPECT_EQ(clicked.count(), releaseInside ? 1 : 0);
     }
