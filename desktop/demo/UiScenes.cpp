@@ -1,0 +1,142 @@
+#include "UiScenes.h"
+
+#include "SteppedAnimationClock.h"
+
+#include "kit/AnimationContext.h"
+#include "kit/QtColor.h"
+#include "kit/ViewController.h"
+#include "shell/IntroViewController.h"
+#include "shell/PushSegue.h"
+#include "shell/RootWindow.h"
+
+#include "Dispatch.h"
+#include "Themes/Themeset.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#include <functional>
+#include <map>
+
+namespace {
+
+std::unique_ptr<QWidget> shown(std::unique_ptr<QWidget> widget, QSize size)
+{
+    widget->resize(size);
+    widget->show();
+    QApplication::processEvents();
+    return widget;
+}
+
+std::unique_ptr<QWidget> rootWindow(ThemeID theme)
+{
+    auto window = std::make_unique<RootWindow>();
+    window->setWindowTitle(QStringLiteral("Brindlewick"));
+    window->applyTheme(theme, false);
+    return shown(std::move(window), {900, 560});
+}
+
+// A page of the push scene: a coloured card with a caption.
+class Page : public ViewController {
+public:
+    Page(QString caption, Color color) : caption_(std::move(caption)), color_(color) {}
+
+protected:
+    QWidget* loadView() override
+    {
+        auto* view = new QLabel(caption_);
+        view->setAlignment(Qt::AlignCenter);
+        view->setAutoFillBackground(true);
+        QPalette palette = view->palette();
+        palette.setColor(QPalette::Window, toQColor(color_));
+        palette.setColor(QPalette::WindowText, toQColor(Themeset::textColorForTheme(0)));
+        view->setPalette(palette);
+        return view;
+    }
+
+private:
+    QString caption_;
+    Color color_;
+};
+
+// One moment of a push inside a 240-wide pane: the first page, the second coming in over it.
+QPixmap pushAt(qint64 ms)
+{
+    SteppedAnimationClock clock;
+    QWidget pane;
+    pane.resize(240, 320);
+    auto* first = new Page(QStringLiteral("First page"), Themeset::menuBackgroundColorForTheme(0));
+    first->setParent(&pane);
+    first->view()->setParent(&pane);
+    first->view()->setGeometry(pane.rect());
+    pane.show();
+    PushSegue(*first, new Page(QStringLiteral("Pushed page"), Themeset::selectionBackgroundColorForTheme(0))).perform();
+    clock.step(0);
+    clock.step(ms);
+    return pane.grab();
+}
+
+// The push at its start, halfway and at its end, side by side.
+std::unique_ptr<QWidget> push()
+{
+    auto strip = std::make_unique<QWidget>();
+    auto* row = new QHBoxLayout(strip.get());
+    AnimationContext::setTestMode(false);
+    const int duration = int(AnimationContext::DefaultDuration * 1000);
+    for (const int ms : {0, duration / 2, duration}) {
+        auto* frame = new QLabel;
+        frame->setPixmap(pushAt(ms));
+        row->addWidget(frame);
+    }
+    AnimationContext::setTestMode(true);
+    DispatchQueue::drainMain();
+    return shown(std::move(strip), {780, 340});
+}
+
+std::unique_ptr<QWidget> intro()
+{
+    auto window = std::make_unique<QWidget>();
+    auto* controller = new IntroViewController(window.get());
+    (new QVBoxLayout(window.get()))->addWidget(controller->view());
+    window->layout()->setContentsMargins(0, 0, 0, 0);
+    return shown(std::move(window), {480, 300});
+}
+
+const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
+{
+    static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
+        {QStringLiteral("window-white"), [] { return rootWindow(0); }},
+        {QStringLiteral("window-charcoal"), [] { return rootWindow(2); }},
+        {QStringLiteral("intro"), intro},
+        {QStringLiteral("push"), push},
+    };
+    return all;
+}
+
+} // namespace
+
+namespace UiScenes {
+
+QStringList names()
+{
+    QStringList list;
+    for (const auto& [name, build] : scenes())
+        list.append(name);
+    return list;
+}
+
+std::unique_ptr<QWidget> build(const QString& name)
+{
+    const auto scene = scenes().find(name);
+    if (scene == scenes().end())
+        return nullptr;
+    const bool testMode = AnimationContext::isTestMode();
+    AnimationContext::setTestMode(true);
+    std::unique_ptr<QWidget> widget = scene->second();
+    AnimationContext::setTestMode(testMode);
+    return widget;
+}
+
+} // namespace UiScenes

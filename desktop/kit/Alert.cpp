@@ -1,0 +1,48 @@
+#include "kit/Alert.h"
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QPushButton>
+
+namespace {
+
+QMessageBox::Icon iconFor(Alert::Style style)
+{
+    switch (style) {
+    case Alert::Style::Informational:
+        return QMessageBox::Information;
+    case Alert::Style::Warning:
+        return QMessageBox::Warning;
+    case Alert::Style::Critical:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QMessageBox* Alert::beginSheetModal(QWidget* window, std::function<void(int response)> handler) const
+{
+    auto* box = new QMessageBox(iconFor(style_), QString(), message_, QMessageBox::NoButton, window);
+    box->setInformativeText(informative_);
+    box->setWindowModality(Qt::WindowModal);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QList<QAbstractButton*> buttons;
+    for (qsizetype i = 0; i < buttons_.size(); ++i) {
+        const bool cancel = buttons_[i] == QCoreApplication::translate("Alert", "Cancel");
+        QPushButton* button = box->addButton(buttons_[i], i == 0 ? QMessageBox::AcceptRole
+                                                          : cancel ? QMessageBox::RejectRole
+                                                                   : QMessageBox::ActionRole);
+        if (cancel)
+            box->setEscapeButton(button);
+        buttons.append(button);
+    }
+    if (!buttons.isEmpty())
+        box->setDefaultButton(qobject_cast<QPushButton*>(buttons.first()));
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [buttons, handler = std::move(handler)](QAbstractButton* b) {
+        if (handler)
+            handler(FirstButtonReturn + int(buttons.indexOf(b)));
+    });
+    box->open();
+    return box;
+}

@@ -1,0 +1,117 @@
+#include "kit/AnimationContext.h"
+
+#include "Dispatch.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QHash>
+#include <QAnimationGroup>
+#include <QParallelAnimationGroup>
+#include <QPointer>
+#include <QPropertyAnimation>
+#include <QWidget>
+
+#include <atomic>
+
+namespace {
+
+std::atomic<bool> testMode = false;
+
+using Key = std::pair<const QObject*, QByteArray>;
+QHash<Key, QPointer<QPropertyAnimation>>& running()
+{
+    static QHash<Key, QPointer<QPropertyAnimation>> animations;
+    return animations;
+}
+
+void stopRunning(QObject* object, const QByteArray& property)
+{
+    // A group restarts a child that is merely stopped, so the old one leaves its group.
+    const QPointer<QPropertyAnimation> old = running().take({object, property});
+    if (!old)
+        return;
+    if (QAnimationGroup* group = old->group())
+        group->removeAnimation(old);
+    old->stop();
+    old->deleteLater();
+}
+
+QGraphicsOpacityEffect* opacityEffect(QWidget* widget)
+{
+    auto* effect = qobject_cast<QGraphicsOpacityEffect*>(widget->graphicsEffect());
+    if (!effect) {
+        effect = new QGraphicsOpacityEffect(widget);
+        effect->setOpacity(1);
+        widget->setGraphicsEffect(effect);
+    }
+    return effect;
+}
+
+} // namespace
+
+void AnimationContext::runGroup(double seconds, const Changes& changes, std::function<void()> completion)
+{
+    if (testMode)
+        seconds = 0;
+    auto* group = seconds > 0 ? new QParallelAnimationGroup : nullptr;
+    AnimationContext context(seconds, group);
+    changes(context);
+    const auto complete = [completion = std::move(completion)] {
+        if (completion)
+            DispatchQueue::main()->async(completion);
+    };
+    if (!group) {
+        complete();
+        return;
+    }
+    QObject::connect(group, &QAbstractAnimation::finished, complete);
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void AnimationContext::runGroup(const Changes& changes, std::function<void()> completion)
+{
+    runGroup(DefaultDuration, changes, std::move(completion));
+}
+
+void AnimationContext::setTestMode(bool on)
+{
+    testMode = on;
+}
+
+bool AnimationContext::isTestMode()
+{
+    return testMode;
+}
+
+void AnimationContext::animate(QObject* object, const QByteArray& property, const QVariant& end)
+{
+    stopRunning(object, property);
+    if (!group_) {
+        object->setProperty(property.constData(), end);
+        return;
+    }
+    auto* animation = new QPropertyAnimation(object, property, group_);
+    animation->setDuration(int(seconds_ * 1000));
+    animation->setEndValue(end);
+    running().insert({object, property}, animation);
+    QObject::connect(animation, &QAbstractAnimation::finished, [key = Key{object, property}, animation] {
+        if (running().value(key) == animation)
+            running().remove(key);
+    });
+    group_->addAnimation(animation);
+}
+
+void AnimationContext::setFrame(QWidget* widget, const QRect& frame)
+{
+    animate(widget, "geometry", frame);
+}
+
+void AnimationContext::setAlpha(QWidget* widget, double alpha)
+{
+    animate(opacityEffect(widget), "opacity", alpha);
+}
+
+double AnimationContext::alpha(const QWidget* widget)
+{
+    const auto* effect = qobject_cast<const QGraphicsOpacityEffect*>(widget->graphicsEffect());
+    return effect ? effect->opacity() : 1.0;
+}

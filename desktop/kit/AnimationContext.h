@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QRect>
+#include <QVariant>
+
+#include <functional>
+
+class QObject;
+class QParallelAnimationGroup;
+class QWidget;
+
+// Animates property changes as one group. The changes block names end values through the context;
+// each runs from the property's current value. The completion runs once, on the main queue, after
+// every animation of the group has ended. A new animation of a property stops the one running on it.
+// In test mode every group has duration 0: end values are set at once and the completion is posted.
+class AnimationContext {
+public:
+    static constexpr double DefaultDuration = 0.25;
+    using Changes = std::function<void(AnimationContext&)>;
+
+    static void runGroup(double seconds, const Changes& changes, std::function<void()> completion = {});
+    static void runGroup(const Changes& changes, std::function<void()> completion = {});
+
+    static void setTestMode(bool on);
+    static bool isTestMode();
+
+    void animate(QObject* object, const QByteArray& property, const QVariant& end);
+    void setFrame(QWidget* widget, const QRect& frame);
+    // Through a QGraphicsOpacityEffect, made on first use.
+    void setAlpha(QWidget* widget, double alpha);
+    double duration() const { return seconds_; }
+
+    // 1 for a widget without an opacity effect.
+    static double alpha(const QWidget* widget);
+
+private:
+    AnimationContext(double seconds, QParallelAnimationGroup* group) : seconds_(seconds), group_(group) {}
+    double seconds_;
+    QParallelAnimationGroup* group_;
+};

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "text/Color.h"
+
+#include <QColor>
+
+inline QColor toQColor(const Color& color)
+{
+    return QColor::fromRgbF(float(color.red), float(color.green), float(color.blue), float(color.alpha));
+}
