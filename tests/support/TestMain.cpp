@@ -25,6 +25,8 @@ void redirectHome(const QString& root)
     set("XDG_DATA_HOME", QStringLiteral("/.local/share"));
     set("XDG_DOCUMENTS_DIR", QStringLiteral("/Documents"));
     set("XDG_RUNTIME_DIR", QStringLiteral("/.run"));
+    // Child processes (some killed on purpose) make their homes inside ours, so nothing outlives the run.
+    set("TMPDIR", QStringLiteral("/tmp"));
     chmod(qPrintable(root + QStringLiteral("/.run")), 0700);
 }
 
