@@ -1,5 +1,7 @@
 #include "Calendar.h"
 
+#include <cstdlib>
+
 namespace {
 
 using Step = QDateTime (*)(const QDateTime&, int64_t);
@@ -9,27 +11,12 @@ QDateTime addMonths(const QDateTime& start, int64_t n) { return start.addMonths(
 QDateTime addWeeks(const QDateTime& start, int64_t n) { return start.addDays(n * 7); }
 QDateTime addDays(const QDateTime& start, int64_t n) { return start.addDays(n); }
 
-// The most whole steps from `start` that do not pass `to`, searched from a close estimate.
-int64_t wholeSteps(const QDateTime& start, const QDateTime& to, Step step, int64_t estimate)
-{
-    const int64_t sign = start <= to ? 1 : -1;
-    const auto within = [&](int64_t n) {
-        const QDateTime moment = step(start, n);
-        return moment.isValid() && (sign > 0 ? moment <= to : moment >= to);
-    };
-    int64_t n = estimate * sign > 0 ? estimate : 0;
-    while (n != 0 && !within(n))
-        n -= sign;
-    while (within(n + sign))
-        n += sign;
-    return n;
-}
-
 struct CalendarStep {
     uint64_t unit;
     std::optional<int64_t> DateComponents::*field;
     Step step;
     int64_t (*estimate)(const QDateTime& start, const QDateTime& end);
+    int64_t shortest; // milliseconds: no single step is shorter, whatever the zone does
 };
 
 int64_t yearsBetween(const QDateTime& start, const QDateTime& end)
@@ -45,12 +32,40 @@ int64_t monthsBetween(const QDateTime& start, const QDateTime& end)
 int64_t daysBetween(const QDateTime& start, const QDateTime& end) { return start.date().daysTo(end.date()); }
 int64_t weeksBetween(const QDateTime& start, const QDateTime& end) { return daysBetween(start, end) / 7; }
 
+constexpr int64_t hourMs = 3'600'000;
+
 const CalendarStep calendarSteps[] = {
-    {CalendarUnitYear, &DateComponents::year, addYears, yearsBetween},
-    {CalendarUnitMonth, &DateComponents::month, addMonths, monthsBetween},
-    {CalendarUnitWeek, &DateComponents::week, addWeeks, weeksBetween},
-    {CalendarUnitDay, &DateComponents::day, addDays, daysBetween},
+    {CalendarUnitYear, &DateComponents::year, addYears, yearsBetween, 360 * 24 * hourMs},
+    {CalendarUnitMonth, &DateComponents::month, addMonths, monthsBetween, 27 * 24 * hourMs},
+    {CalendarUnitWeek, &DateComponents::week, addWeeks, weeksBetween, 6 * 24 * hourMs},
+    {CalendarUnitDay, &DateComponents::day, addDays, daysBetween, 22 * hourMs},
 };
+
+// Moves `start` by the most whole steps that do not pass `end`, searched from a close estimate, and
+// returns their number. Each step costs a conversion in the zone, so spans too short for one take none.
+int64_t advance(QDateTime* start, const QDateTime& end, const CalendarStep& step)
+{
+    if (std::abs(start->msecsTo(end)) < step.shortest)
+        return 0;
+    const int64_t sign = *start <= end ? 1 : -1;
+    const auto at = [&](int64_t n) { return n == 0 ? *start : step.step(*start, n); };
+    const auto within = [&](const QDateTime& moment) {
+        return moment.isValid() && (sign > 0 ? moment <= end : moment >= end);
+    };
+    const int64_t estimate = step.estimate(*start, end);
+    int64_t n = estimate * sign > 0 ? estimate : 0;
+    QDateTime reached = at(n);
+    while (n != 0 && !within(reached)) {
+        n -= sign;
+        reached = at(n);
+    }
+    for (QDateTime next = at(n + sign); within(next); next = at(n + sign)) {
+        n += sign;
+        reached = next;
+    }
+    *start = reached;
+    return n;
+}
 
 struct ClockUnit {
     uint64_t unit;
@@ -59,7 +74,7 @@ struct ClockUnit {
 };
 
 const ClockUnit clockUnits[] = {
-    {CalendarUnitHour, &DateComponents::hour, 3'600'000},
+    {CalendarUnitHour, &DateComponents::hour, hourMs},
     {CalendarUnitMinute, &DateComponents::minute, 60'000},
     {CalendarUnitSecond, &DateComponents::second, 1'000},
 };
@@ -95,9 +110,7 @@ DateComponents Calendar::components(uint64_t units, const QDateTime& from, const
     for (const auto& step : calendarSteps) {
         if (!(units & step.unit))
             continue;
-        const int64_t n = wholeSteps(anchor, end, step.step, step.estimate(anchor, end));
-        result.*step.field = n;
-        anchor = step.step(anchor, n);
+        result.*step.field = advance(&anchor, end, step);
     }
     int64_t rest = anchor.msecsTo(end);
     for (const auto& clock : clockUnits) {
