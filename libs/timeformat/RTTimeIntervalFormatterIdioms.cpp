@@ -38,12 +38,12 @@ QString idiom(const Idioms& idioms, const DateComponents& c)
 {
     for (int direction : {-1, 1}) {
         const int base = direction < 0 ? 0 : 5;
-        const bool yearZero = is(c.year, 0);
-        const bool monthZero = yearZero && is(c.month, 0);
-        const bool weekZero = monthZero && is(c.week, 0);
-        const bool matches[5] = {is(c.year, direction), yearZero && is(c.month, direction),
-                                 monthZero && is(c.week, direction), weekZero && is(c.day, direction),
-                                 weekZero && is(c.day, 2 * direction)};
+        const bool noYear = is(c.year, 0);
+        const bool noMonth = noYear && is(c.month, 0);
+        const bool noWeek = noMonth && is(c.week, 0);
+        const bool matches[5] = {is(c.year, direction), noYear && is(c.month, direction),
+                                 noMonth && is(c.week, direction), noWeek && is(c.day, direction),
+                                 noWeek && is(c.day, 2 * direction)};
         for (int row = 0; row < 5; ++row)
             if (matches[row] && idioms.rows[base + row])
                 return QString::fromUtf16(idioms.rows[base + row]);

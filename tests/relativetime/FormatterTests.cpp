@@ -148,23 +148,29 @@ QStringList phrases(const RTTimeIntervalFormatter& formatter)
     return result;
 }
 
+// Every setting the archive keeps, away from its default.
+void changeArchivedSettings(RTTimeIntervalFormatter& formatter)
+{
+    formatter.setUsesAbbreviatedCalendarUnits(true);
+    formatter.setUsesApproximateQualifier(true);
+    formatter.setUsesIdiomaticDeicticExpressions(true);
+    formatter.setLocale(QLocale(QLocale::Spanish));
+    formatter.setPastDeicticExpression(QStringLiteral("back"));
+    formatter.setPresentDeicticExpression(QStringLiteral("this very moment"));
+    formatter.setFutureDeicticExpression(QStringLiteral("ahead"));
+    formatter.setDeicticExpressionFormat(QStringLiteral("%2$@: %1$@"));
+    formatter.setApproximateQualifierFormat(QStringLiteral("~%@"));
+    formatter.setPresentTimeIntervalMargin(30);
+}
+
 } // namespace
 
 TEST_F(RelativeTimeFormatter, CopiesKeepEverySetting)
 {
     RTTimeIntervalFormatter original(RelativeTimeTable::forLanguage(QStringLiteral("pl")));
-    original.setUsesAbbreviatedCalendarUnits(true);
-    original.setUsesApproximateQualifier(true);
-    original.setUsesIdiomaticDeicticExpressions(true);
-    original.setLocale(QLocale(QLocale::Polish));
+    changeArchivedSettings(original);
     original.setCalendar(Calendar(QTimeZone("Pacific/Auckland")));
-    original.setPastDeicticExpression(QStringLiteral("back"));
-    original.setPresentDeicticExpression(QStringLiteral("this very moment"));
-    original.setFutureDeicticExpression(QStringLiteral("ahead"));
-    original.setDeicticExpressionFormat(QStringLiteral("%2$@: %1$@"));
     original.setSuffixExpressionFormat(QStringLiteral("%2$@=%1$@"));
-    original.setApproximateQualifierFormat(QStringLiteral("~%@"));
-    original.setPresentTimeIntervalMargin(30);
     original.setNumberOfSignificantUnits(2);
     original.setLeastSignificantUnit(CalendarUnitMinute);
     original.setSignificantUnits(508 & ~256);
@@ -178,16 +184,7 @@ TEST_F(RelativeTimeFormatter, CopiesKeepEverySetting)
 TEST_F(RelativeTimeFormatter, ArchivesRoundTripAndDefaultWhatTheyLack)
 {
     RTTimeIntervalFormatter original;
-    original.setUsesAbbreviatedCalendarUnits(true);
-    original.setUsesApproximateQualifier(true);
-    original.setUsesIdiomaticDeicticExpressions(true);
-    original.setLocale(QLocale(QLocale::Spanish));
-    original.setPastDeicticExpression(QStringLiteral("back"));
-    original.setPresentDeicticExpression(QStringLiteral("this very moment"));
-    original.setFutureDeicticExpression(QStringLiteral("ahead"));
-    original.setDeicticExpressionFormat(QStringLiteral("%2$@: %1$@"));
-    original.setApproximateQualifierFormat(QStringLiteral("~%@"));
-    original.setPresentTimeIntervalMargin(30);
+    changeArchivedSettings(original);
     const QByteArray bytes = QCborValue(original.encodeWithCoder()).toCbor();
     const auto decoded = RTTimeIntervalFormatter::initWithCoder(QCborValue::fromCbor(bytes).toMap());
     EXPECT_EQ(phrases(decoded), phrases(original));
