@@ -295,6 +295,18 @@ void TableView::paintEvent(QPaintEvent*)
         painter.fillRect(rectOfRow(selected_), selectionColor_);
 }
 
+void TableView::focusInEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void TableView::focusOutEvent(QFocusEvent* event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
 void TableView::resizeEvent(QResizeEvent* event)
 {
     QAbstractScrollArea::resizeEvent(event);

@@ -1,0 +1,203 @@
+#include "KitTestSupport.h"
+
+#include "kit/QtColor.h"
+#include "panes/FolderViewController.h"
+
+#include "Core.h"
+#include "Dispatch.h"
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RecordingFolderDelegate : FolderViewControllerDelegate {
+    QList<std::pair<int, QString>> selections;
+    QStringList keys;
+    void folderControllerDidSelectStorage(FolderViewController&, int storage, const QString& tag) override
+    {
+        selections.append({storage, tag});
+    }
+    bool folderControllerDidKeyDown(FolderViewController&, const KeyEvent& event) override
+    {
+        keys.append(event.characters);
+        return true;
+    }
+};
+
+class PanesSidebar : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        core.setColorTheme(0);
+        for (const int kind : {NoteTagHashtag, NoteTagMention})
+            QDir(Note::linkDirectoryForTag(kind)).removeRecursively();
+        controller.setDelegate(&delegate);
+    }
+    void TearDown() override { core.setColorTheme(0); }
+
+    static void makeTag(int kind, const QString& name, const QByteArray* meta = nullptr)
+    {
+        const QString folder = Note::linkDirectoryForTag(kind) + QLatin1Char('/') + name;
+        QDir().mkpath(folder);
+        if (meta)
+            TestSupport::writeFile(folder + QStringLiteral("/.meta"), *meta);
+    }
+
+    void showAndLoad(int storage = 0, const QString& tag = {})
+    {
+        controller.view()->resize(220, 600);
+        controller.view()->show();
+        bool done = false;
+        controller.selectStorage(storage, tag, [&](bool reloaded) { done = reloaded; });
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return done; }, 10));
+        settle();
+    }
+
+    int64_t row(int64_t r, int64_t section) { return controller.tableBridge()->rowForRow(r, section); }
+    int64_t header(int64_t section) { return controller.tableBridge()->rowForHeader(section); }
+    QRect rect(int64_t tableRow) { return controller.tableView()->rectOfRow(tableRow); }
+    QStringList shownHashtags()
+    {
+        QStringList shown;
+        for (qsizetype i = 0; i < controller.hashtags().size(); ++i)
+            shown.append(static_cast<FolderEntryCell*>(controller.tableBridge()->rowView(i, FolderViewController::Hashtags, true))->text());
+        return shown;
+    }
+
+    Core& core = Core::shared();
+    RecordingFolderDelegate delegate;
+    FolderViewController controller{core};
+};
+
+TEST_F(PanesSidebar, AnEmptyStoreShowsAllAndArchiveWithCollapsedHeaders)
+{
+    controller.view();
+    auto* table = controller.tableView();
+    EXPECT_EQ(controller.tableViewNumberOfRowsInSection(*table, FolderViewController::TopPadding), 0);
+    EXPECT_EQ(controller.tableViewNumberOfRowsInSection(*table, FolderViewController::BottomPadding), 0);
+
+    showAndLoad(0);
+    EXPECT_EQ(controller.selectedStorage(), NoteStorageInbox);
+    EXPECT_EQ(controller.tableBridge()->selectedRow(), (IndexPath{FolderViewController::Inbox, 0}));
+    EXPECT_EQ(controller.tableBridge()->totalRows(), 6 + 2 + 2);
+    EXPECT_EQ(rect(row(0, FolderViewController::TopPadding)).height(), 38);
+    EXPECT_EQ(rect(row(0, FolderViewController::BottomPadding)).height(), 20);
+    EXPECT_EQ(rect(header(FolderViewController::Hashtags)).height(), 0);
+    EXPECT_EQ(rect(header(FolderViewController::Mentions)).height(), 0);
+    const QRect inbox = rect(row(0, FolderViewController::Inbox));
+    const QRect archive = rect(row(0, FolderViewController::Archive));
+    EXPECT_EQ(inbox.top(), 38);
+    EXPECT_EQ(archive.top() - inbox.bottom() - 1, 20);
+    EXPECT_EQ(static_cast<FolderEntryCell*>(table->viewAtRow(row(0, FolderViewController::Inbox), true))->text(), "All");
+    EXPECT_EQ(static_cast<FolderEntryCell*>(table->viewAtRow(row(0, FolderViewController::Archive), true))->text(),
+              "Archive");
+    EXPECT_TRUE(delegate.selections.isEmpty()); // the selection asked for is not reported back
+}
+
+TEST_F(PanesSidebar, TagFoldersListTheirSpellingSorted)
+{
+    const QByteArray toDo("ToDo"), other("Other"), notUtf8("b\xff\xfe"), empty, huge(5000, 'b');
+    makeTag(NoteTagHashtag, QStringLiteral("todo"), &toDo);
+    makeTag(NoteTagHashtag, QStringLiteral("plan"), &other);
+    makeTag(NoteTagHashtag, QStringLiteral("bad"), &notUtf8);
+    makeTag(NoteTagHashtag, QStringLiteral("empty"), &empty);
+    makeTag(NoteTagHashtag, QStringLiteral("big"), &huge);
+    makeTag(NoteTagHashtag, QStringLiteral("Work"));
+    makeTag(NoteTagHashtag, QStringLiteral(".hidden"));
+    TestSupport::writeFile(Note::linkDirectoryForTag(NoteTagHashtag) + QStringLiteral("/.DS"), "x");
+    makeTag(NoteTagMention, QStringLiteral("ann"));
+
+    showAndLoad(NoteTagHashtag, QStringLiteral("TODO"));
+    EXPECT_EQ(controller.hashtags(), (QStringList{"bad", "big", "empty", "plan", "ToDo", "Work"}));
+    EXPECT_EQ(controller.mentions(), QStringList{"ann"});
+    EXPECT_EQ(shownHashtags(), (QStringList{"#bad", "#big", "#empty", "#plan", "#ToDo", "#Work"}));
+    EXPECT_EQ(controller.tableBridge()->selectedRow(), (IndexPath{FolderViewController::Hashtags, 4}));
+    EXPECT_EQ(rect(header(FolderViewController::Hashtags)).height(), 48);
+    auto* label = static_cast<QLabel*>(controller.tableView()->viewAtRow(header(FolderViewController::Mentions), true));
+    EXPECT_EQ(label->text(), "M E N T I O N S");
+
+    QTest::mouseClick(controller.tableView()->viewport(), Qt::LeftButton, {},
+                      rect(row(0, FolderViewController::Mentions)).center());
+    QTest::mouseClick(controller.tableView()->viewport(), Qt::LeftButton, {},
+                      rect(header(FolderViewController::Mentions)).center());
+    EXPECT_EQ(delegate.selections, (QList<std::pair<int, QString>>{{NoteTagMention, "ann"}}));
+}
+
+TEST_F(PanesSidebar, TagEventsGrowAndShrinkTheLists)
+{
+    showAndLoad();
+    core.noteTagDidAddToStorage(QStringLiteral("work"), NoteTagHashtag);
+    settle();
+    EXPECT_EQ(controller.hashtags(), QStringList{"work"});
+    EXPECT_EQ(rect(header(FolderViewController::Hashtags)).height(), 48);
+    EXPECT_EQ(static_cast<QLabel*>(controller.tableView()->viewAtRow(header(FolderViewController::Hashtags), true))->text(),
+              "H A S H T A G S");
+
+    core.noteTagDidAddToStorage(QStringLiteral("Work"), NoteTagHashtag);
+    core.noteTagDidAddToStorage(QStringLiteral("Alpha"), NoteTagHashtag);
+    core.noteTagDidAddToStorage(QStringLiteral("ann"), NoteTagMention);
+    core.noteTagDidAddToStorage(QStringLiteral("inbox"), NoteStorageInbox);
+    settle();
+    EXPECT_EQ(controller.hashtags(), (QStringList{"Alpha", "work"}));
+    EXPECT_EQ(shownHashtags(), (QStringList{"#Alpha", "#work"}));
+    EXPECT_EQ(controller.tableView()->numberOfRows(), controller.tableBridge()->totalRows());
+
+    core.noteTagDidDeleteFromStorage(QStringLiteral("ANN"), NoteTagMention);
+    settle();
+    EXPECT_TRUE(controller.mentions().isEmpty());
+    EXPECT_EQ(rect(header(FolderViewController::Mentions)).height(), 0);
+    const QRect archive = rect(row(0, FolderViewController::Archive));
+    EXPECT_EQ(archive.top(), rect(row(1, FolderViewController::Hashtags)).bottom() + 1 + 20);
+}
+
+TEST_F(PanesSidebar, KeysGoToTheDelegateFirst)
+{
+    showAndLoad();
+    controller.tableView()->setFocus();
+    QTest::keyClick(controller.tableView(), Qt::Key_Tab);
+    QTest::keyClick(controller.tableView(), Qt::Key_Down);
+    ASSERT_EQ(delegate.keys.size(), 2);
+    EXPECT_EQ(delegate.keys[0], QString(QChar(KeyCharacter::Tab)));
+    EXPECT_EQ(controller.tableBridge()->selectedRow(), (IndexPath{FolderViewController::Inbox, 0}));
+}
+
+TEST_F(PanesSidebar, SelectedEntryIsFilledInTheThemesHighlight)
+{
+    const struct {
+        ThemeID theme;
+        Color selected;
+        Color unselected;
+    } themes[] = {
+        {0, Themeset::highlightBackgroundColorForTheme(0), Themeset::menuBackgroundColorForTheme(0)},
+        {2, Themeset::firstResponderHighlightBackgroundColorForTheme(2), Themeset::menuBackgroundColorForTheme(2)},
+    };
+    for (const auto& t : themes) {
+        core.setColorTheme(t.theme);
+        controller.reloadTheme();
+        showAndLoad(NoteStorageArchive);
+        controller.tableView()->setFocus();
+        ASSERT_TRUE(controller.tableView()->hasFocus());
+        const QImage shot = controller.tableView()->viewport()->grab().toImage();
+        const QPoint inset(-3, 3);
+        EXPECT_EQ(shot.pixelColor(rect(row(0, FolderViewController::Archive)).topRight() + inset), toQColor(t.selected))
+            << t.theme;
+        EXPECT_EQ(shot.pixelColor(rect(row(0, FolderViewController::Inbox)).topRight() + inset), toQColor(t.unselected))
+            << t.theme;
+    }
+    // Focus elsewhere in the key window.
+    auto* field = new QWidget(controller.view());
+    field->setFocusPolicy(Qt::StrongFocus);
+    field->show();
+    field->setFocus();
+    ASSERT_FALSE(controller.tableView()->hasFocus());
+    const QImage shot = controller.tableView()->viewport()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(rect(row(0, FolderViewController::Archive)).topRight() + QPoint(-3, 3)),
+              toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(2)));
+}
+
+} // namespace
