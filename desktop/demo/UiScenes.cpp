@@ -8,11 +8,17 @@
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
 #include "shell/RootWindow.h"
+#include "panes/FolderViewController.h"
+
+#include "Core.h"
 
 #include "Dispatch.h"
 #include "Themes/Themeset.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -104,6 +110,45 @@ std::unique_ptr<QWidget> intro()
     return shown(std::move(window), {480, 300});
 }
 
+// The shared Core on a store of its own, unless the process made it earlier (the tests, on their home).
+Core& sceneCore()
+{
+    static QTemporaryDir home;
+    Core::configure({.documentDirectory = home.path() + QStringLiteral("/Documents"),
+                     .cachesDirectory = home.path() + QStringLiteral("/Caches")});
+    return Core::shared();
+}
+
+void makeTagFolder(int kind, const QString& name, const QByteArray& spelling = {})
+{
+    const QString folder = Note::linkDirectoryForTag(kind) + QLatin1Char('/') + name;
+    QDir().mkpath(folder);
+    QFile meta(folder + QStringLiteral("/.meta"));
+    if (!spelling.isEmpty() && meta.open(QIODevice::WriteOnly))
+        meta.write(spelling);
+}
+
+// The sidebar with three hashtags and a mention, "#plan" selected.
+std::unique_ptr<QWidget> sidebar(ThemeID theme)
+{
+    Core& core = sceneCore();
+    core.setColorTheme(theme);
+    makeTagFolder(NoteTagHashtag, QStringLiteral("idea"));
+    makeTagFolder(NoteTagHashtag, QStringLiteral("plan"));
+    makeTagFolder(NoteTagHashtag, QStringLiteral("todo"), "ToDo");
+    makeTagFolder(NoteTagMention, QStringLiteral("ann"));
+    auto window = std::make_unique<QWidget>();
+    auto* controller = new FolderViewController(core, window.get());
+    (new QVBoxLayout(window.get()))->addWidget(controller->view());
+    window->layout()->setContentsMargins(0, 0, 0, 0);
+    bool loaded = false;
+    controller->selectStorage(NoteTagHashtag, QStringLiteral("plan"), [&](bool) { loaded = true; });
+    DispatchQueue::runMainUntil([&] { return loaded; }, 10);
+    auto scene = shown(std::move(window), {220, 480});
+    controller->tableView()->setFocus();
+    return scene;
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -111,6 +156,8 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("window-charcoal"), [] { return rootWindow(2); }},
         {QStringLiteral("intro"), intro},
         {QStringLiteral("push"), push},
+        {QStringLiteral("sidebar-white"), [] { return sidebar(0); }},
+        {QStringLiteral("sidebar-charcoal"), [] { return sidebar(2); }},
     };
     return all;
 }

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QStringDecoder>
 #include <QVBoxLayout>
 
@@ -45,6 +46,27 @@ QString displaySpelling(const QString& directory, const QString& name)
         return name;
     return spelling;
 }
+
+// A section title over a fill of its own (translucent in the dark themes, so drawn over the table's).
+class HeaderView : public QLabel {
+public:
+    void setFill(const QColor& fill)
+    {
+        fill_ = fill;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        if (fill_.isValid())
+            QPainter(this).fillRect(rect(), fill_);
+        QLabel::paintEvent(event);
+    }
+
+private:
+    QColor fill_;
+};
 
 } // namespace
 
@@ -309,8 +331,8 @@ QWidget* FolderViewController::tableViewRowViewForRow(TableView& table, int64_t 
 
 QWidget* FolderViewController::tableViewHeaderViewForSection(TableView& table, int64_t section)
 {
-    auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
-        auto* label = new QLabel;
+    auto* header = static_cast<HeaderView*>(table.makeView(HeaderIdentifier, [] {
+        auto* label = new HeaderView;
         label->setIndent(FolderEntryCell::TextInset);
         label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
         label->setContentsMargins(0, 0, 0, 8);
@@ -322,12 +344,10 @@ QWidget* FolderViewController::tableViewHeaderViewForSection(TableView& table, i
     header->setFont(FontFaces::qfont(Typeset::regularFontForTypeface(SidebarTypeface, 12)));
     const ThemeID current = theme();
     QPalette palette = table.palette();
-    header->setAutoFillBackground(tags && !isLight(current));
-    if (!isLight(current)) {
+    if (!isLight(current))
         palette.setColor(QPalette::WindowText, toQColor(Themeset::headerColorForTheme(current)));
-        palette.setColor(QPalette::Window, toQColor(Themeset::headerBackgroundColorForTheme(current)));
-    }
     header->setPalette(palette);
+    header->setFill(tags && !isLight(current) ? toQColor(Themeset::headerBackgroundColorForTheme(current)) : QColor());
     return header;
 }
 

@@ -1,5 +1,6 @@
 #include "KitTestSupport.h"
 
+#include "UiScenes.h"
 #include "kit/QtColor.h"
 #include "panes/FolderViewController.h"
 
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QPainter>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -198,6 +200,32 @@ TEST_F(PanesSidebar, SelectedEntryIsFilledInTheThemesHighlight)
     const QImage shot = controller.tableView()->viewport()->grab().toImage();
     EXPECT_EQ(shot.pixelColor(rect(row(0, FolderViewController::Archive)).topRight() + QPoint(-3, 3)),
               toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(2)));
+}
+
+TEST_F(PanesSidebar, ScenesShowTheTagsInBothThemes)
+{
+    const struct {
+        const char* scene;
+        ThemeID theme;
+    } scenes[] = {{"sidebar-white", 0}, {"sidebar-charcoal", 2}};
+    for (const auto& s : scenes) {
+        const std::unique_ptr<QWidget> scene = UiScenes::build(QString::fromUtf8(s.scene));
+        ASSERT_TRUE(scene);
+        auto* table = scene->findChild<TableView*>();
+        ASSERT_TRUE(table);
+        QLabel* header = nullptr;
+        for (QLabel* label : table->findChildren<QLabel*>())
+            if (label->text() == QLatin1String("H A S H T A G S"))
+                header = label;
+        ASSERT_TRUE(header) << s.scene;
+        const QImage shot = table->viewport()->grab().toImage();
+        // Light headers show the sidebar's colour; dark ones lay their translucent fill over it.
+        QImage expected(1, 1, QImage::Format_RGB32);
+        expected.fill(toQColor(Themeset::menuBackgroundColorForTheme(s.theme)));
+        if (Themeset::themeStyleForTheme(s.theme) != ThemeStyleLight)
+            QPainter(&expected).fillRect(0, 0, 1, 1, toQColor(Themeset::headerBackgroundColorForTheme(s.theme)));
+        EXPECT_EQ(shot.pixel(header->geometry().topRight() + QPoint(-3, 3)), expected.pixel(0, 0)) << s.scene;
+    }
 }
 
 } // namespace
