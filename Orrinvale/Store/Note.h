@@ -79,6 +79,9 @@ public:
     void setTitle(const QString& title);
     QString summary() const;
     void setSummary(const QString& summary);
+    // Why the last read of an existing file failed; empty after a good read.
+    // Such a note is never written over: the user could not see its text.
+    QString readFailure() const;
 
     // Where notes send their events (Core installs itself); null sends nowhere.
     static void setEventRelay(NoteStorageListener* relay);
@@ -249,6 +252,7 @@ private:
         QString branchSignature;
         QString title;
         QString summary;
+        QString readFailure;
     };
 
     Fields fields() const;
@@ -258,6 +262,7 @@ private:
     bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, const QStringList* linkedBefore,
                   Error* error);
     bool readText(const QString& path, Error* error);
+    void noteReadFailure(const Error& error);
     // The file's text, in whatever encoding the decoding service finds.
     static bool decodeTextFile(const QString& path, QString* text, Error* error);
     QString cleanedTitle();

@@ -164,6 +164,9 @@ bool Note::moveNoteToStorage(int storage, Error* error)
 
 Error Note::trashLocal()
 {
+    // A failed trash puts the side files back: they need the note's record.
+    if (!key().isNull() && createdOn() == 0)
+        restoreMeta();
     detach(false);
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
@@ -177,6 +180,10 @@ Error Note::trashLocal()
     }
     if (!trashed && existsAt(path)) {
         LogError("note:trash local error %1", error.localizedDescription());
+        // Still there, so it stays findable.
+        if (text().isNull())
+            restoreText();
+        reattach();
         return error;
     }
     if (NoteStorageListener* const events = relay())
