@@ -194,6 +194,8 @@ public:
     // Moves the file to a private "Purged" folder instead of the Trash.
     void purgeNote(const ErrorCompletion& completion = {});
     void _purgeLocalNote(const ErrorCompletion& completion);
+    // For a note whose file is gone: its side files, tag links and row go too.
+    void removeFromIndex();
     // Gives a placeholder-named note the name its title allows; nil when
     // renamed or when the title allows none yet.
     void makeReadableFileNameUsingBlock(const ErrorCompletion& completion);

@@ -136,6 +136,8 @@ void Note::commitLocalFiles(const Completion& completion)
             fields_.createdOn = now;
     }
 
+    // Until the row is in again, the marker must not say the new text is indexed.
+    removeIndexFile();
     bool written = false;
     writeText([&](bool ok) { written = ok; });
     if (written) {

@@ -1,7 +1,9 @@
 #include "NoteIndexRebuild.h"
 
+#include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
+#include "NoteStoreTidy.h"
 
 #include "Log.h"
 
@@ -34,6 +36,27 @@ bool listFolder(const QString& folder, QStringList* names, Error* error)
     return true;
 }
 
+// The header from the text; the meta file, when missing or older than the
+// text, from the text file's dates.
+void refreshSideFiles(Note& note, const NoteIndexMarker::Stamp& stamp)
+{
+    note.writeHeaderFile();
+    const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
+    note.restoreMeta();
+    if (hadMeta && note.updatedOn() == stamp.seconds)
+        return;
+    note.setUpdatedOn(stamp.seconds);
+    note.writeMetaFile();
+}
+
+QSet<QString> searchKeys()
+{
+    QStringList keys;
+    if (NoteServices* const core = Note::services())
+        core->syncDatabase([&](SLDatabase& db) { keys = NoteSearchRow::keys(db); });
+    return QSet<QString>(keys.cbegin(), keys.cend());
+}
+
 } // namespace
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1) {}
@@ -58,7 +81,35 @@ bool NoteIndexRebuild::openNextStorage()
     QStringList markers;
     listFolder(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
     indexed_ = QSet<QString>(markers.cbegin(), markers.cend());
+    removeGhosts();
     return true;
+}
+
+void NoteIndexRebuild::removeGhosts()
+{
+    if (storage_ == NoteStorageInbox)
+        rowKeys_ = searchKeys();
+    const QString prefix = NoteSearchRow::searchKey(storage_, QString());
+    const QSet<QString> present(names_.cbegin(), names_.cend());
+    for (const QString& searchKey : std::as_const(rowKeys_)) {
+        if (!searchKey.startsWith(prefix) || present.contains(searchKey.mid(prefix.size())))
+            continue;
+        LogInfo("build:remove %1, its file is gone", searchKey);
+        std::make_shared<Note>(searchKey.mid(prefix.size()), storage_)->removeFromIndex();
+    }
+}
+
+bool NoteIndexRebuild::needsIndexing(const QString& name) const
+{
+    if (name.startsWith(QLatin1Char('.')))
+        return false;
+    const NoteIndexMarker::Stamp stamp = NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_));
+    if (!stamp.regular) {
+        // A FIFO or device would block the read for ever.
+        LogInfo("build:skip %1, not a regular file", name);
+        return false;
+    }
+    return !indexed_.contains(name) || !NoteIndexMarker::matches(Note::indexFileForKey(name, storage_), stamp);
 }
 
 void NoteIndexRebuild::readTagFolders()
@@ -110,6 +161,8 @@ bool NoteIndexRebuild::step()
 {
     if (done_)
         return false;
+    if (!std::exchange(tidied_, true))
+        NoteStoreTidy::atStart();
     QList<NotePtr> notes;
     QList<NoteSearchRow> rows;
     while (notes.size() < batchSize_) {
@@ -121,13 +174,13 @@ bool NoteIndexRebuild::step()
             continue;
         }
         const QString& name = names_[next_++];
-        if (name.startsWith(QLatin1Char('.')) || indexed_.contains(name))
+        if (!needsIndexing(name))
             continue;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
-        note->restoreHeader();
+        refreshSideFiles(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
         const Note::LinkedTags before = linkedTags(name);
         rows.append(note->writeTagLinkFiles(false, &before));
         notes.append(std::move(note));

@@ -70,6 +70,11 @@ void Note::detach(bool linksFirst)
         });
 }
 
+void Note::removeFromIndex()
+{
+    detach(false);
+}
+
 void Note::reattach()
 {
     writeMetaFile();

@@ -127,7 +127,7 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
         write(NoteStorageInbox, QStringLiteral("Gamma notes.txt"), "Gamma notes\n#TODO #Plan");
         write(NoteStorageArchive, alpha, "Alpha notes\n#URGENT #plan");
         write(NoteStorageInbox, QStringLiteral("Indexed notes.txt"), "Indexed notes\n#old");
-        TestSupport::writeFile(Note::indexFileForKey(QStringLiteral("Indexed notes.txt"), NoteStorageInbox), "");
+        ASSERT_TRUE(std::make_shared<Note>(QStringLiteral("Indexed notes.txt"), NoteStorageInbox)->writeIndexFile());
         for (const QString& link : {linkFile(NoteTagHashtag, QStringLiteral("home"), NoteStorageInbox, beta),
                                     linkFile(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, alpha),
                                     linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox, alpha),
@@ -158,7 +158,9 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
                 continue;
             const auto note = std::make_shared<Note>(name, storage);
             ASSERT_TRUE(note->restoreText());
-            note->restoreHeader();
+            // Header and dates as the run refreshes them.
+            note->writeHeaderFile();
+            note->restoreMeta();
             note->writeTagLinkFiles(false, nullptr);
         }
     }
