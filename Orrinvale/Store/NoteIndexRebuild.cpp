@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -36,16 +37,16 @@ bool listFolder(const QString& folder, QStringList* names, Error* error)
     return true;
 }
 
-// The header from the text; the meta file, when missing or older than the
-// text, from the text file's dates.
+// The header from the text; the meta file, when missing, from the text
+// file's dates, and when older than the text, dated by it.
 void refreshSideFiles(Note& note, const NoteIndexMarker::Stamp& stamp)
 {
     note.writeHeaderFile();
     const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
     note.restoreMeta();
-    if (hadMeta && note.updatedOn() == stamp.seconds)
+    if (hadMeta && note.updatedOn() >= stamp.seconds)
         return;
-    note.setUpdatedOn(stamp.seconds);
+    note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
     note.writeMetaFile();
 }
 

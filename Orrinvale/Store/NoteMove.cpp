@@ -53,8 +53,10 @@ void Note::detach(bool linksFirst)
     const Fields f = fields();
     if (f.key.isNull())
         return;
+    // The marker goes first whatever the order: interrupted later, the note
+    // is indexed again at the next start.
+    removeIndexFile();
     const auto removeSideFiles = [this] {
-        removeIndexFile();
         removeHeaderFile();
         removeMetaFile();
     };

@@ -18,7 +18,8 @@
 #include <QStringList>
 
 // Everything in the store that disagrees with its text files, one line each:
-// a note's row, header, meta file, marker or tag links; a row or link whose
+// a note's row, header, marker or tag links, a meta file missing or dated
+// before its text; a row or link whose
 // file is gone; a save temporary left behind. Empty for a healthy store.
 inline QStringList storeDisagreements()
 {
@@ -69,7 +70,7 @@ inline QStringList storeDisagreements()
             NoteMetaFile meta;
             if (!meta.read(readAll(Note::metaFileForKey(key, storage))))
                 problems << QStringLiteral("no meta for %1").arg(searchKey);
-            else if (meta.updatedOn != FileDates::modificationDate(document))
+            else if (meta.updatedOn < FileDates::modificationDate(document))
                 problems << QStringLiteral("meta of %1 dated %2").arg(searchKey).arg(meta.updatedOn);
             if (!NoteIndexMarker::matches(Note::indexFileForKey(key, storage), NoteIndexMarker::stampOf(document)))
                 problems << QStringLiteral("marker of %1").arg(searchKey);
