@@ -9,8 +9,10 @@
 #include "files/AtomicFile.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <future>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
 namespace {
 
@@ -159,21 +161,62 @@ TEST_F(CommitTest, NoteStoreFaultFailedTrashLeavesTheNoteFindable)
     EXPECT_TRUE(storeDisagreements().isEmpty()) << qPrintable(storeDisagreements().join('\n'));
 }
 
-// A note whose file could not be read is never written over.
-TEST_F(CommitTest, NoteStoreFaultUnreadableNoteIsNeverWrittenOver)
+// A note whose file could not be read is never written over; forked, its
+// text goes to a file of its own. Root reads any file, so the permission
+// case runs as an unprivileged user when the tests run as root.
+void expectUnreadableNotesKept(bool withPermissionCase)
 {
-    const QByteArray undecodable("\x81\x8D\x8F\x90\x9D", 5);
-    TestSupport::writeFile(inbox(QStringLiteral("Binary.txt")), undecodable);
-    auto note = std::make_shared<Note>(QStringLiteral("Binary.txt"), NoteStorageInbox);
-    note->_openLocalNote({});
-    EXPECT_FALSE(note->readFailure().isEmpty());
-    note->setText(QStringLiteral("typed over it"));
-    EXPECT_FALSE(commit(note));
-    EXPECT_EQ(TestSupport::readFile(inbox(QStringLiteral("Binary.txt"))), undecodable);
-    // Forked, the text goes to a file of its own.
-    note->forkNote();
-    EXPECT_TRUE(commit(note));
-    EXPECT_EQ(TestSupport::readFile(inbox(note->key())), "typed over it");
+    const struct {
+        const char* key;
+        QByteArray bytes;
+        mode_t mode;
+    } cases[] = {{"Binary.txt", QByteArray("\x81\x8D\x8F\x90\x9D", 5), 0644}, {"Locked.txt", "Locked text", 0}};
+    for (const auto& c : cases) {
+        if (c.mode == 0 && !withPermissionCase)
+            continue;
+        const QString path = Note::documentFileForKey(QString::fromLatin1(c.key), NoteStorageInbox);
+        TestSupport::writeFile(path, c.bytes);
+        ::chmod(QFile::encodeName(path).constData(), c.mode);
+        auto note = std::make_shared<Note>(QString::fromLatin1(c.key), NoteStorageInbox);
+        note->_openLocalNote({});
+        EXPECT_FALSE(note->readFailure().isEmpty()) << c.key;
+        note->setText(QStringLiteral("typed over it"));
+        bool written = true;
+        note->_commitLocalNote([&](bool ok) { written = ok; });
+        EXPECT_FALSE(written) << c.key;
+        ::chmod(QFile::encodeName(path).constData(), 0644);
+        EXPECT_EQ(TestSupport::readFile(path), c.bytes) << c.key;
+        note->forkNote();
+        note->_commitLocalNote([&](bool ok) { written = ok; });
+        EXPECT_TRUE(written) << c.key;
+        EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(note->key(), NoteStorageInbox)), "typed over it");
+    }
+}
+
+TEST_F(CommitTest, NoteStoreFaultUnreadableNotesAreNeverWrittenOver)
+{
+    const bool root = ::geteuid() == 0;
+    expectUnreadableNotesKept(!root);
+    if (!root)
+        return;
+    const QString log = TestSupport::home() + QStringLiteral("/unprivileged.log");
+    const QString command =
+        QStringLiteral("setpriv --reuid=65534 --regid=65534 --clear-groups /proc/%1/exe "
+                       "--gtest_filter=CommitTest.DISABLED_UnreadableNotesAsAnUnprivilegedUser "
+                       "--gtest_also_run_disabled_tests > '%2' 2>&1")
+            .arg(::getpid())
+            .arg(log);
+    const int status = std::system(qPrintable(command));
+    const QByteArray output = TestSupport::readFile(log);
+    if (!output.contains("[ RUN      ]"))
+        GTEST_SKIP() << "running as an unprivileged user was refused: " << output.constData();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output.constData();
+}
+
+TEST_F(CommitTest, DISABLED_UnreadableNotesAsAnUnprivilegedUser)
+{
+    ASSERT_NE(::geteuid(), 0u);
+    expectUnreadableNotesKept(true);
 }
 
 // Broken UTF-16 in the title still gives a safe name, and the note saves.
