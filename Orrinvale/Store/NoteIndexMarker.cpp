@@ -26,6 +26,14 @@ Stamp stampOf(const QString& path)
     return fromStat(info);
 }
 
+Stamp stampAt(int folder, const char* name)
+{
+    struct stat info {};
+    if (folder < 0 || ::fstatat(folder, name, &info, 0) != 0)
+        return Stamp();
+    return fromStat(info);
+}
+
 bool write(const QString& markerPath, const QString& documentPath)
 {
     const Stamp document = stampOf(documentPath);

@@ -22,6 +22,8 @@ struct Stamp {
 
 // The file as a link leads to it; size -1 when nothing is there.
 Stamp stampOf(const QString& path);
+// The same for a name inside an open folder: no path to resolve.
+Stamp stampAt(int folder, const char* name);
 // Marks the text file at documentPath as indexed; false when it is no
 // regular file or the marker cannot be written.
 bool write(const QString& markerPath, const QString& documentPath);

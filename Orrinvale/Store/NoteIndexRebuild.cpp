@@ -3,7 +3,6 @@
 #include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
-#include "NoteStoreTidy.h"
 
 #include "Log.h"
 
@@ -15,6 +14,8 @@
 #include <cstring>
 #include <utility>
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -50,17 +51,28 @@ void refreshSideFiles(Note& note, const NoteIndexMarker::Stamp& stamp)
     note.writeMetaFile();
 }
 
-QSet<QString> searchKeys()
+int openFolder(const QString& path)
 {
-    QStringList keys;
-    if (NoteServices* const core = Note::services())
-        core->syncDatabase([&](SLDatabase& db) { keys = NoteSearchRow::keys(db); });
-    return QSet<QString>(keys.cbegin(), keys.cend());
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 } // namespace
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1) {}
+
+NoteIndexRebuild::~NoteIndexRebuild()
+{
+    closeFolders();
+}
+
+void NoteIndexRebuild::closeFolders()
+{
+    for (int* folder : {&documentFolder_, &markerFolder_}) {
+        if (*folder >= 0)
+            ::close(*folder);
+        *folder = -1;
+    }
+}
 
 bool NoteIndexRebuild::openNextStorage()
 {
@@ -68,6 +80,7 @@ bool NoteIndexRebuild::openNextStorage()
         return false;
     storage_ = storage_ == 0 ? NoteStorageInbox : NoteStorageArchive;
     names_.clear();
+    closeFolders();
     next_ = 0;
     Error error;
     const QString folder = Note::documentDirectoryForStorage(storage_);
@@ -82,35 +95,25 @@ bool NoteIndexRebuild::openNextStorage()
     QStringList markers;
     listFolder(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
     indexed_ = QSet<QString>(markers.cbegin(), markers.cend());
-    removeGhosts();
+    documentFolder_ = openFolder(folder);
+    markerFolder_ = openFolder(Note::indexDirectoryForStorage(storage_));
     return true;
-}
-
-void NoteIndexRebuild::removeGhosts()
-{
-    if (storage_ == NoteStorageInbox)
-        rowKeys_ = searchKeys();
-    const QString prefix = NoteSearchRow::searchKey(storage_, QString());
-    const QSet<QString> present(names_.cbegin(), names_.cend());
-    for (const QString& searchKey : std::as_const(rowKeys_)) {
-        if (!searchKey.startsWith(prefix) || present.contains(searchKey.mid(prefix.size())))
-            continue;
-        LogInfo("build:remove %1, its file is gone", searchKey);
-        std::make_shared<Note>(searchKey.mid(prefix.size()), storage_)->removeFromIndex();
-    }
 }
 
 bool NoteIndexRebuild::needsIndexing(const QString& name) const
 {
     if (name.startsWith(QLatin1Char('.')))
         return false;
-    const NoteIndexMarker::Stamp stamp = NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_));
+    // One look at the text file and one at its marker, relative to the open
+    // folders: a start with everything indexed stays cheap.
+    const QByteArray native = QFile::encodeName(name);
+    const NoteIndexMarker::Stamp stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
     if (!stamp.regular) {
         // A FIFO or device would block the read for ever.
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || !NoteIndexMarker::matches(Note::indexFileForKey(name, storage_), stamp);
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != stamp;
 }
 
 void NoteIndexRebuild::readTagFolders()
@@ -162,8 +165,6 @@ bool NoteIndexRebuild::step()
 {
     if (done_)
         return false;
-    if (!std::exchange(tidied_, true))
-        NoteStoreTidy::atStart();
     QList<NotePtr> notes;
     QList<NoteSearchRow> rows;
     while (notes.size() < batchSize_) {

@@ -14,12 +14,13 @@
 // that went in follow. Between batches the caller's queue is free for other
 // work. A missing or unreadable document folder ends the whole run.
 // The tag folders are read once per run, so that each note visits only the
-// folders holding its links. The first step also clears what interrupted work
-// left: save temporaries, old purged notes, and the rows, side files and tag
-// links of notes whose file is gone. Only regular files are read as notes.
+// folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
 public:
     explicit NoteIndexRebuild(int batchSize = 250);
+    ~NoteIndexRebuild();
+    NoteIndexRebuild(const NoteIndexRebuild&) = delete;
+    NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
 
     // Indexes the next batch; false once the run is over.
     bool step();
@@ -28,8 +29,7 @@ private:
     bool openNextStorage();
     // True when the name is a note whose marker does not match its file.
     bool needsIndexing(const QString& name) const;
-    // Rows of the storage whose file is gone, with their side files and links.
-    void removeGhosts();
+    void closeFolders();
     // Which tag folders hold a link of each note, and which folders a full
     // pass would tidy away (no links left, or an empty storage folder).
     void readTagFolders();
@@ -41,9 +41,9 @@ private:
     QStringList names_;
     qsizetype next_ = 0;
     QSet<QString> indexed_;
-    bool tidied_ = false;
-    // Search keys of every row, read at the first storage.
-    QSet<QString> rowKeys_;
+    // The storage's document and marker folders, open while it is indexed.
+    int documentFolder_ = -1;
+    int markerFolder_ = -1;
     bool tagFoldersRead_ = false;
     // By storage folder name and key ("Inbox/Plan.txt").
     QHash<QString, Note::LinkedTags> linked_;

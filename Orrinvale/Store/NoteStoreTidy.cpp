@@ -1,6 +1,8 @@
 #include "NoteStoreTidy.h"
 
 #include "Note.h"
+#include "NoteSearchRow.h"
+#include "NoteServices.h"
 
 #include "Clock.h"
 #include "Folders.h"
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,58 +30,79 @@ bool isSaveTemporary(const char* name)
     return std::all_of(name + 6, name + 22, [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-// Every entry of the folder with its type, without "." and "..".
-template <typename Visit>
-void eachEntry(const QString& folder, Visit visit)
+int openFolder(const QString& path)
 {
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-            continue;
-        const QString path = folder + QLatin1Char('/') + QFile::decodeName(name);
-        bool isDir = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat info {};
-            isDir = ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
-        }
-        visit(name, path, isDir);
-    }
-    ::closedir(dir);
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 }
 
 } // namespace
 
-void removeSaveTemporaries(const QString& folder, bool wholeTree)
+void removeSaveTemporaries(const QString& folder)
 {
-    eachEntry(folder, [wholeTree](const char* name, const QString& path, bool isDir) {
-        if (isDir) {
-            if (wholeTree)
-                removeSaveTemporaries(path, true);
-        } else if (isSaveTemporary(name)) {
-            LogInfo("store:tidy removes the temporary %1", path);
-            ::unlink(QFile::encodeName(path).constData());
-        }
-    });
+    const int fd = openFolder(folder);
+    DIR* dir = fd < 0 ? nullptr : ::fdopendir(fd);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        if (!isSaveTemporary(entry->d_name))
+            continue;
+        LogInfo("store:tidy removes the temporary %1/%2", folder, QFile::decodeName(entry->d_name));
+        ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(dir);
 }
 
 void removeOldPurged(const QString& purgedFolder, int64_t now)
 {
-    eachEntry(purgedFolder, [now](const char*, const QString& path, bool) {
+    const QStringList entries = QDir(purgedFolder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        const QString path = purgedFolder + QLatin1Char('/') + entry;
         struct stat info {};
         if (::lstat(QFile::encodeName(path).constData(), &info) == 0 && info.st_mtim.tv_sec < now - PurgedKeepSeconds)
             Note::removeItemIfExistsAtPath(path);
-    });
+    }
+}
+
+void removeGhostRows()
+{
+    NoteServices* const core = Note::services();
+    if (!core)
+        return;
+    QStringList keys;
+    core->syncDatabase([&](SLDatabase& db) { keys = NoteSearchRow::keys(db); });
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        const QString prefix = NoteSearchRow::searchKey(storage, QString());
+        // A missing folder holds no note: every row of its storage goes.
+        const int folder = openFolder(Note::documentDirectoryForStorage(storage));
+        for (const QString& searchKey : std::as_const(keys)) {
+            if (!searchKey.startsWith(prefix))
+                continue;
+            const QString key = searchKey.mid(prefix.size());
+            struct stat info {};
+            if (folder >= 0 && Note::isSafePathComponent(key)
+                && ::fstatat(folder, QFile::encodeName(key).constData(), &info, AT_SYMLINK_NOFOLLOW) == 0)
+                continue;
+            LogInfo("store:tidy removes %1, its file is gone", searchKey);
+            std::make_shared<Note>(key, storage)->removeFromIndex();
+        }
+        if (folder >= 0)
+            ::close(folder);
+    }
 }
 
 void atStart()
 {
-    for (const int storage : {NoteStorageInbox, NoteStorageArchive})
-        removeSaveTemporaries(Note::documentDirectoryForStorage(storage), false);
-    removeSaveTemporaries(Note::cachesRoot(), true);
+    // Where atomic saves write: the notes and their meta and header files.
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        for (const QString& folder : {Note::documentDirectoryForStorage(storage), Note::metaDirectoryForStorage(storage),
+                                      Note::headerDirectoryForStorage(storage)})
+            removeSaveTemporaries(folder);
+    }
     removeOldPurged(QDir(Folders::temporary()).filePath(QStringLiteral("Purged")), Clock::now());
+    removeGhostRows();
 }
 
 } // namespace NoteStoreTidy
