@@ -28,7 +28,8 @@ constexpr qsizetype BlankNoteMaxLength = 20;
 // it reached the Trash.
 bool backUpIntoTrash(const QString& key, const QString& document)
 {
-    if (!QFileInfo::exists(document))
+    // Only a regular file holds text to keep; copying a FIFO would block.
+    if (!QFileInfo(document).isFile())
         return true;
     QString path = QDir(Folders::temporary()).filePath(key);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
