@@ -107,40 +107,26 @@ TEST_F(CommitTest, NoteStoreHealSkipsWhatIsNotARegularFile)
         EXPECT_EQ(lines.filter("build:skip " + name + ", not a regular file").size(), 1) << qPrintable(name);
 }
 
-// Faults on the disk: what the user typed is never lost and never reported
-// saved when it was not.
+// A full disk: the text write fails cleanly, and blanking a note without its
+// backup in the Trash leaves the old text; both report failure.
 TEST_F(CommitTest, NoteStoreFaultFullDiskKeepsTheOldTextAndReportsFailure)
 {
     const auto note = committed(QStringLiteral("Meeting notes\nfirst words"));
-    QString refusal;
-    const auto full = ScopedMount::make(ScopedMount::Kind::SmallTmpfs, Folders::temporary(), &refusal);
-    if (!full)
-        GTEST_SKIP() << qPrintable(refusal);
-    full->fill();
-
-    // Blanking needs its backup first; without one the old text stays.
-    note->setText(QString());
-    EXPECT_FALSE(commit(note));
-    EXPECT_EQ(TestSupport::readFile(inbox(note->key())), "Meeting notes\nfirst words");
-    EXPECT_TRUE(trashedNames().isEmpty());
-}
-
-TEST_F(CommitTest, NoteStoreFaultFullDiskFailsTheTextWriteCleanly)
-{
-    const auto note = committed(QStringLiteral("Groceries list\nmilk"));
-    QString refusal;
-    const QString home = documents() + "/Home";
-    // The notes' folder itself on a small file system, the note inside it.
     const QByteArray before = TestSupport::readFile(inbox(note->key()));
-    const auto full = ScopedMount::make(ScopedMount::Kind::SmallTmpfs, home, &refusal);
-    if (!full)
-        GTEST_SKIP() << qPrintable(refusal);
-    TestSupport::writeFile(inbox(note->key()), before);
-    full->fill();
-    note->setText(QStringLiteral("Groceries list\nmilk, bread and a longer line of text ") + QString(4096, 'x'));
-    EXPECT_FALSE(commit(note));
-    EXPECT_EQ(TestSupport::readFile(inbox(note->key())), before);
-    EXPECT_EQ(QDir(home).entryList(QDir::Files | QDir::Hidden), (QStringList{".filler", note->key()}));
+    for (const QString& folder : {documents() + "/Home", Folders::temporary()}) {
+        QString refusal;
+        const auto full = ScopedMount::make(ScopedMount::Kind::SmallTmpfs, folder, &refusal);
+        if (!full)
+            GTEST_SKIP() << qPrintable(refusal);
+        TestSupport::writeFile(inbox(note->key()), before);
+        full->fill();
+        const bool blank = folder == Folders::temporary();
+        note->setText(blank ? QString() : QStringLiteral("Meeting notes\nmore words ") + QString(4096, 'x'));
+        EXPECT_FALSE(commit(note)) << qPrintable(folder);
+        EXPECT_EQ(TestSupport::readFile(inbox(note->key())), before) << qPrintable(folder);
+        EXPECT_TRUE(QDir(documents() + "/Home").entryList({".save-*"}, QDir::Files | QDir::Hidden).isEmpty());
+    }
+    EXPECT_TRUE(trashedNames().isEmpty());
 }
 
 TEST_F(CommitTest, NoteStoreFaultFailedTrashLeavesTheNoteFindable)

@@ -30,9 +30,14 @@ extern char** environ;
 
 namespace {
 
-const char* const RoleVariable = "BRINDLEWICK_CRASH_ROLE";
-const char* const SeedVariable = "BRINDLEWICK_CRASH_SEED";
-const char* const StoreVariable = "BRINDLEWICK_CRASH_STORE";
+// The value after a name on the command line.
+QString argumentAfter(const QString& name, const QString& fallback)
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype at = arguments.indexOf(name);
+    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
+}
+
 constexpr int JournalDescriptor = 3;
 constexpr int OperationsPerTrial = 36;
 
@@ -300,13 +305,6 @@ void verify(const QString& store)
 
 // --- The parent.
 
-QString argumentAfter(const QString& name, const QString& fallback)
-{
-    const QStringList arguments = QCoreApplication::arguments();
-    const qsizetype at = arguments.indexOf(name);
-    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
-}
-
 struct Child {
     pid_t pid = -1;
     int journal = -1;
@@ -324,23 +322,15 @@ Child spawn(const char* role, uint32_t seed, const QString& store, bool withJour
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (withJournal)
         posix_spawn_file_actions_adddup2(&actions, pipe[1], JournalDescriptor);
-    QList<QByteArray> environment;
-    for (char** e = environ; *e; ++e) {
-        if (std::strncmp(*e, "BRINDLEWICK_CRASH_", 18) != 0)
-            environment << QByteArray(*e);
-    }
-    environment << QByteArray(RoleVariable) + '=' + role << QByteArray(SeedVariable) + '=' + QByteArray::number(seed)
-                << QByteArray(StoreVariable) + '=' + QFile::encodeName(store);
-    std::vector<char*> envp;
-    for (QByteArray& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    QByteArray program = "/proc/self/exe";
-    QByteArray filter = "--gtest_filter=StoreCrash.DISABLED_Child";
-    QByteArray disabled = "--gtest_also_run_disabled_tests";
-    char* argv[] = {program.data(), filter.data(), disabled.data(), nullptr};
+    QList<QByteArray> arguments{"/proc/self/exe", "--gtest_filter=StoreCrash.DISABLED_Child",
+                                "--gtest_also_run_disabled_tests", "--crash-role", role, "--crash-seed",
+                                QByteArray::number(seed), "--crash-store", QFile::encodeName(store)};
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
     Child child;
-    if (posix_spawn(&child.pid, program.constData(), &actions, nullptr, argv, envp.data()) != 0)
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
         child.pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (withJournal) {
@@ -391,12 +381,12 @@ QString runTrial(uint32_t seed, const QString& store)
 // Run only by the test below, in a process of its own.
 TEST(StoreCrash, DISABLED_Child)
 {
-    const QByteArray role = qgetenv(RoleVariable);
-    ASSERT_FALSE(role.isEmpty());
-    const QString store = QFile::decodeName(qgetenv(StoreVariable));
+    const QString role = argumentAfter(QStringLiteral("--crash-role"), QString());
+    const QString store = argumentAfter(QStringLiteral("--crash-store"), QString());
+    ASSERT_FALSE(role.isEmpty() || store.isEmpty());
     configureCore(store);
-    if (role == "work")
-        Worker(qgetenv(SeedVariable).toUInt()).run();
+    if (role == QLatin1String("work"))
+        Worker(argumentAfter(QStringLiteral("--crash-seed"), QString()).toUInt()).run();
     else
         verify(store);
 }
