@@ -275,6 +275,9 @@ private:
     // for a move, marker and side files first for trash and purge.
     void detach(bool linksFirst);
     void reattach();
+    // Trash and purge: detached first, and back in place when the file stays.
+    void detachForRemoval();
+    void reattachAfterFailedRemoval();
     Error trashLocal();
     Error purgeLocal();
     static bool moveTextFile(const QString& from, const QString& to, Error* error);

@@ -50,9 +50,4 @@ bool write(const QString& markerPath, const QString& documentPath)
     return ok;
 }
 
-bool matches(const QString& markerPath, const Stamp& document)
-{
-    return document.regular && stampOf(markerPath) == document;
-}
-
 } // namespace NoteIndexMarker

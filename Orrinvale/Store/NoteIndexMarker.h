@@ -20,14 +20,13 @@ struct Stamp {
     bool operator==(const Stamp&) const = default;
 };
 
-// The file as a link leads to it; size -1 when nothing is there.
+// The file as a link leads to it; size -1 when nothing is there. A marker
+// matches its note when both stamps are equal.
 Stamp stampOf(const QString& path);
 // The same for a name inside an open folder: no path to resolve.
 Stamp stampAt(int folder, const char* name);
 // Marks the text file at documentPath as indexed; false when it is no
 // regular file or the marker cannot be written.
 bool write(const QString& markerPath, const QString& documentPath);
-// True when the marker at the path records this stamp.
-bool matches(const QString& markerPath, const Stamp& document);
 
 } // namespace NoteIndexMarker

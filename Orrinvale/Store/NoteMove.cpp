@@ -169,12 +169,25 @@ bool Note::moveNoteToStorage(int storage, Error* error)
 
 // --- Trash and delete
 
-Error Note::trashLocal()
+void Note::detachForRemoval()
 {
-    // A failed trash puts the side files back: they need the note's record.
+    // A failed removal puts the side files back: they need the note's record.
     if (!key().isNull() && createdOn() == 0)
         restoreMeta();
     detach(false);
+}
+
+void Note::reattachAfterFailedRemoval()
+{
+    // Still there, so it stays findable.
+    if (text().isNull())
+        restoreText();
+    reattach();
+}
+
+Error Note::trashLocal()
+{
+    detachForRemoval();
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
     if (!existsAt(path))
@@ -187,10 +200,7 @@ Error Note::trashLocal()
     }
     if (!trashed && existsAt(path)) {
         LogError("note:trash local error %1", error.localizedDescription());
-        // Still there, so it stays findable.
-        if (text().isNull())
-            restoreText();
-        reattach();
+        reattachAfterFailedRemoval();
         return error;
     }
     if (NoteStorageListener* const events = relay())
@@ -237,7 +247,7 @@ void Note::deleteNote(const ErrorCompletion& completion)
 
 Error Note::purgeLocal()
 {
-    detach(false);
+    detachForRemoval();
     const Fields f = fields();
     const QString target =
         QDir(Folders::temporary()).filePath(QStringLiteral("Purged/") + uniqueClassicKeyFromURL());
@@ -259,6 +269,7 @@ Error Note::purgeLocal()
     }
     if (!moved) {
         LogError("note:purge local error %1", error.localizedDescription());
+        reattachAfterFailedRemoval();
         return error;
     }
     if (NoteStorageListener* const events = relay())

@@ -129,7 +129,8 @@ TEST_F(CommitTest, NoteStoreFaultFullDiskKeepsTheOldTextAndReportsFailure)
     EXPECT_TRUE(trashedNames().isEmpty());
 }
 
-TEST_F(CommitTest, NoteStoreFaultFailedTrashLeavesTheNoteFindable)
+// A trash or purge that fails on a read-only folder leaves the note findable.
+TEST_F(CommitTest, NoteStoreFaultFailedRemovalLeavesTheNoteFindable)
 {
     const auto note = committed(QStringLiteral("Travel plans\n#trip"));
     const QStringList rowsBefore = rows();
@@ -137,14 +138,18 @@ TEST_F(CommitTest, NoteStoreFaultFailedTrashLeavesTheNoteFindable)
     const auto readOnly = ScopedMount::make(ScopedMount::Kind::ReadOnlyBind, documents() + "/Home", &refusal);
     if (!readOnly)
         GTEST_SKIP() << qPrintable(refusal);
-    Error error;
-    note->_trashLocalNote([&](const Error& e) { error = e; });
-    EXPECT_FALSE(error.isNull());
-    EXPECT_TRUE(QFileInfo::exists(inbox(note->key())));
-    EXPECT_EQ(rows(), rowsBefore);
-    EXPECT_TRUE(QFileInfo::exists(linkOf(NoteTagHashtag, QStringLiteral("trip"), NoteStorageInbox, note->key())));
-    EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(note->key(), NoteStorageInbox)));
-    EXPECT_TRUE(storeDisagreements().isEmpty()) << qPrintable(storeDisagreements().join('\n'));
+    for (const bool purge : {false, true}) {
+        // As the list hands it over: key and storage only.
+        auto listed = std::make_shared<Note>(note->key(), NoteStorageInbox);
+        Error error;
+        const auto done = [&](const Error& e) { error = e; };
+        purge ? listed->_purgeLocalNote(done) : listed->_trashLocalNote(done);
+        EXPECT_FALSE(error.isNull()) << purge;
+        EXPECT_TRUE(QFileInfo::exists(inbox(note->key())));
+        EXPECT_EQ(rows(), rowsBefore) << purge;
+        EXPECT_TRUE(QFileInfo::exists(linkOf(NoteTagHashtag, QStringLiteral("trip"), NoteStorageInbox, note->key())));
+        EXPECT_TRUE(storeDisagreements().isEmpty()) << qPrintable(storeDisagreements().join('\n'));
+    }
 }
 
 // A note whose file could not be read is never written over; forked, its

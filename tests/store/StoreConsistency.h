@@ -72,7 +72,7 @@ inline QStringList storeDisagreements()
                 problems << QStringLiteral("no meta for %1").arg(searchKey);
             else if (meta.updatedOn < FileDates::modificationDate(document))
                 problems << QStringLiteral("meta of %1 dated %2").arg(searchKey).arg(meta.updatedOn);
-            if (!NoteIndexMarker::matches(Note::indexFileForKey(key, storage), NoteIndexMarker::stampOf(document)))
+            if (NoteIndexMarker::stampOf(Note::indexFileForKey(key, storage)) != NoteIndexMarker::stampOf(document))
                 problems << QStringLiteral("marker of %1").arg(searchKey);
             for (const auto& [kind, tags] : {std::pair{NoteTagHashtag, linked}, std::pair{NoteTagMention, linkedMentions}})
                 for (const QString& tag : tags)
