@@ -119,8 +119,12 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     // its spelling, a stray file, and links of notes the run does not touch.
     const auto seed = [&] {
         restart();
+        // Fixed dates: the links carry them, whenever the seeding ran.
         const auto write = [](int storage, const QString& key, const QByteArray& text) {
-            TestSupport::writeFile(Note::documentFileForKey(key, storage), text);
+            const QString path = Note::documentFileForKey(key, storage);
+            TestSupport::writeFile(path, text);
+            FileDates::setCreationDate(path, 1700000000);
+            FileDates::setModificationDate(path, 1700003600);
         };
         write(NoteStorageInbox, alpha, "Alpha notes\n#plan #home @ann");
         write(NoteStorageInbox, beta, "Beta notes\n#work");
