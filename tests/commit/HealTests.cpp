@@ -6,8 +6,6 @@
 #include "Store/Migrator.h"
 #include "Store/NoteStoreTidy.h"
 
-#include "files/AtomicFile.h"
-
 #include <chrono>
 #include <cstdlib>
 #include <future>
@@ -45,7 +43,7 @@ TEST_F(CommitTest, NoteStoreHealAtStartBringsEveryCacheInLineWithTheTexts)
     const auto sameSize = committed(QStringLiteral("Edited elsewhere\n#aaaa"));
     const auto noMeta = committed(QStringLiteral("Meta went missing\n#kept"), NoteStorageArchive);
     const auto ghost = committed(QStringLiteral("Ghost of a note\n#gone @bob"));
-    const auto healthy = committed(QStringLiteral("Healthy note here\n#fine"));
+    committed(QStringLiteral("Healthy note here\n#fine"));
 
     // Killed between the text and the row: the commit took the marker away first.
     ASSERT_TRUE(Note::writeText(QStringLiteral("Stale row note\n#new words"), QUrl::fromLocalFile(inbox(stale->key()))));
