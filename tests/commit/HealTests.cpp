@@ -101,7 +101,7 @@ TEST_F(CommitTest, NoteStoreHealSkipsWhatIsNotARegularFile)
     EXPECT_EQ(rowKeys(), QStringList{"inbox/" + good->key()});
     const QStringList lines = log->lines();
     log->uninstall();
-    for (const QString& name : {"a.txt", "Folder.txt"})
+    for (const QString name : {"a.txt", "Folder.txt"})
         EXPECT_EQ(lines.filter("build:skip " + name + ", not a regular file").size(), 1) << qPrintable(name);
 }
 

@@ -290,10 +290,11 @@ void verify(const QString& store)
     }
     for (const auto& [id, e] : expected) {
         const bool present = found.count(id) > 0;
-        if (e.trashed)
+        if (e.trashed) {
             EXPECT_FALSE(present) << "note " << id << " came back from the trash";
-        else if (e.saved >= 0 && !e.trashBegun)
+        } else if (e.saved >= 0 && !e.trashBegun) {
             EXPECT_TRUE(present) << "note " << id << " is gone";
+        }
         if (present) {
             EXPECT_GE(found[id], e.saved) << "note " << id << " lost a completed save";
             EXPECT_LE(found[id], e.begun) << "note " << id << " holds a version never written";
