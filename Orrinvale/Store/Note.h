@@ -79,6 +79,9 @@ public:
     void setTitle(const QString& title);
     QString summary() const;
     void setSummary(const QString& summary);
+    // Why the last read of an existing file failed; empty after a good read.
+    // Such a note is never written over: the user could not see its text.
+    QString readFailure() const;
 
     // Where notes send their events (Core installs itself); null sends nowhere.
     static void setEventRelay(NoteStorageListener* relay);
@@ -191,6 +194,8 @@ public:
     // Moves the file to a private "Purged" folder instead of the Trash.
     void purgeNote(const ErrorCompletion& completion = {});
     void _purgeLocalNote(const ErrorCompletion& completion);
+    // For a note whose file is gone: its side files, tag links and row go too.
+    void removeFromIndex();
     // Gives a placeholder-named note the name its title allows; nil when
     // renamed or when the title allows none yet.
     void makeReadableFileNameUsingBlock(const ErrorCompletion& completion);
@@ -249,6 +254,7 @@ private:
         QString branchSignature;
         QString title;
         QString summary;
+        QString readFailure;
     };
 
     Fields fields() const;
@@ -258,6 +264,7 @@ private:
     bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, const QStringList* linkedBefore,
                   Error* error);
     bool readText(const QString& path, Error* error);
+    void noteReadFailure(const Error& error);
     // The file's text, in whatever encoding the decoding service finds.
     static bool decodeTextFile(const QString& path, QString* text, Error* error);
     QString cleanedTitle();
@@ -268,6 +275,9 @@ private:
     // for a move, marker and side files first for trash and purge.
     void detach(bool linksFirst);
     void reattach();
+    // Trash and purge: detached first, and back in place when the file stays.
+    void detachForRemoval();
+    void reattachAfterFailedRemoval();
     Error trashLocal();
     Error purgeLocal();
     static bool moveTextFile(const QString& from, const QString& to, Error* error);

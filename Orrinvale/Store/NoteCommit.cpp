@@ -24,9 +24,13 @@ constexpr qsizetype BlankNoteMaxLength = 20;
 // Before a blank text overwrites a readable-named file, a copy of that file
 // goes into the Trash, so an accidental select-all and delete can be undone.
 // It runs in place, before the commit, so no later file work of the same
-// note can run between the two.
-void backUpIntoTrash(const QString& key, const QString& document)
+// note can run between the two. False when a file was there and no copy of
+// it reached the Trash.
+bool backUpIntoTrash(const QString& key, const QString& document)
 {
+    // Only a regular file holds text to keep; copying a FIFO would block.
+    if (!QFileInfo(document).isFile())
+        return true;
     QString path = QDir(Folders::temporary()).filePath(key);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
         const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
@@ -35,8 +39,12 @@ void backUpIntoTrash(const QString& key, const QString& document)
     }
     LogInfo("note:commitLocal backup trash/%1", QFileInfo(path).fileName());
     Note::createImmediateDirectoryForFilePath(path);
-    QFile::copy(document, path);
-    Trash::moveToTrash(path);
+    Error error;
+    if (QFile::copy(document, path) && Trash::moveToTrash(path, nullptr, &error))
+        return true;
+    QFile::remove(path);
+    LogError("note:commitLocal backup failed, the old text stays: %1 %2", key, error.localizedDescription());
+    return false;
 }
 
 std::atomic<NoteServices*> installedServices{nullptr};
@@ -102,8 +110,11 @@ void Note::_commitLocalNote(const Completion& completion)
     if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
         && f.text.trimmed().isEmpty()) {
         const QString document = documentFileForKey(f.key, f.storage);
-        if (!document.isEmpty())
-            backUpIntoTrash(f.key, document);
+        if (!document.isEmpty() && !backUpIntoTrash(f.key, document)) {
+            if (completion)
+                completion(false);
+            return;
+        }
     }
     commitLocalFiles(completion);
 }
@@ -126,6 +137,8 @@ void Note::commitLocalFiles(const Completion& completion)
             fields_.createdOn = now;
     }
 
+    // Until the row is in again, the marker must not say the new text is indexed.
+    removeIndexFile();
     bool written = false;
     writeText([&](bool ok) { written = ok; });
     if (written) {

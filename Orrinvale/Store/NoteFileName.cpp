@@ -101,6 +101,20 @@ QString fitted(const QString& base, qsizetype maxBytes)
     return base.left(fit).trimmed();
 }
 
+// The expressions match nothing on broken UTF-16, so a lone surrogate would
+// keep every separator in the name; it becomes U+FFFD, as in the saved text.
+QString withoutLoneSurrogates(QString text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i].unicode();
+        if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text[i + 1].unicode()))
+            ++i;
+        else if (QChar::isSurrogate(unit))
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
+
 // "<base>.txt", then "<base> 2.txt" … "<base> 100.txt"; null when all are taken.
 QString firstFreeVariant(const QString& base, const FolderNames& taken)
 {
@@ -125,7 +139,7 @@ QString Note::cleanedTitle()
     // so a decomposed "é" keeps its accent.
     static const QRegularExpression separators = UnicodeRegex::expression(
         QStringLiteral("(?:[^\\w\\p{M}]|[\\?\\#\\s\\,\\;\\*\\<\\>\\/\\.\\_\\\"\\'\\\\\\n\\r])+"));
-    return fitted(UnicodeRegex::replace(title(), separators, QStringLiteral(" ")).trimmed(), LongestBaseBytes);
+    return fitted(UnicodeRegex::replace(withoutLoneSurrogates(title()), separators, QStringLiteral(" ")).trimmed(), LongestBaseBytes);
 }
 
 QString Note::shareBaseName()

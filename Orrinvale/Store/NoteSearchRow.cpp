@@ -131,6 +131,15 @@ bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringLi
     return found;
 }
 
+QStringList NoteSearchRow::keys(SLDatabase& db)
+{
+    QStringList keys;
+    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key FROM notes"));
+    while (rows.next())
+        keys.append(rows.stringForColumnIndex(0));
+    return keys;
+}
+
 bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
 {
     bool ok = true;

@@ -30,6 +30,8 @@ public:
     static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // The lower-case tags in the key's rows; false when it has no row.
     static bool readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions);
+    // The search key of every row.
+    static QStringList keys(SLDatabase& db);
     // Deletes every row of the search key.
     static bool remove(SLDatabase& db, const QString& searchKey);
 

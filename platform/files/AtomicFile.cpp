@@ -43,6 +43,20 @@ void flushFolderOf(const QString& folder)
     ::close(fd);
 }
 
+// A symbolic link is written through: its target gets the new bytes, and
+// the link stays a link.
+QString resolvedTarget(const QString& path)
+{
+    QString target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo link(target);
+        if (!link.isSymLink())
+            break;
+        target = link.symLinkTarget();
+    }
+    return target;
+}
+
 } // namespace
 
 bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
@@ -51,7 +65,7 @@ bool write(const QString& path, const QByteArray& data, Error* error, bool flush
         setError(error, posixError(EINVAL, QStringLiteral("Cannot save an unnamed file"), path));
         return false;
     }
-    const QFileInfo info(path);
+    const QFileInfo info(resolvedTarget(QFileInfo(path).absoluteFilePath()));
     const QString target = info.absoluteFilePath();
     const QString folder = info.absolutePath();
     const QByteArray nativeTarget = QFile::encodeName(target);

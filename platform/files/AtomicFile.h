@@ -9,8 +9,8 @@
 // never a mixture: the data goes to a temporary file in the same folder, is
 // flushed to disk and renamed over the target. A file that was there keeps its
 // permissions and its creation date. On any failure the temporary is removed
-// and the old file is left as it was. The folder must exist; an empty path is
-// refused.
+// and the old file is left as it was. A symbolic link is written through to
+// its target. The folder must exist; an empty path is refused.
 namespace AtomicFile {
 
 // flushFolder also flushes the folder itself, so the rename survives a crash

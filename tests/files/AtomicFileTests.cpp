@@ -140,3 +140,26 @@ TEST(Files, AtomicWriteIntoReadOnlyFolderFailsAndKeepsOldFile)
     EXPECT_EQ(TestSupport::readFile(path), "kept");
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
 }
+
+TEST(Files, AtomicWriteGoesThroughSymbolicLinks)
+{
+    const QString folder = freshFolder("links");
+    const QString elsewhere = freshFolder("links-target");
+    TestSupport::writeFile(elsewhere + "/Real.txt", "old");
+    // A relative link, a link to a link, and a dangling link.
+    ASSERT_EQ(::symlink("../links-target/Real.txt", qPrintable(folder + "/Note.txt")), 0);
+    ASSERT_EQ(::symlink("Note.txt", qPrintable(folder + "/Alias.txt")), 0);
+    ASSERT_EQ(::symlink(qPrintable(elsewhere + "/New.txt"), qPrintable(folder + "/Dangling.txt")), 0);
+    const struct {
+        const char* link;
+        const char* target;
+    } cases[] = {{"Note.txt", "Real.txt"}, {"Alias.txt", "Real.txt"}, {"Dangling.txt", "New.txt"}};
+    for (const auto& c : cases) {
+        const QByteArray text = QByteArray("through ") + c.link;
+        ASSERT_TRUE(AtomicFile::write(folder + "/" + c.link, text)) << c.link;
+        EXPECT_TRUE(QFileInfo(folder + "/" + c.link).isSymLink()) << c.link;
+        EXPECT_EQ(TestSupport::readFile(elsewhere + "/" + c.target), text) << c.link;
+    }
+    EXPECT_EQ(entriesOf(folder), (QStringList{"Alias.txt", "Dangling.txt", "Note.txt"}));
+    EXPECT_EQ(entriesOf(elsewhere), (QStringList{"New.txt", "Real.txt"}));
+}
