@@ -63,7 +63,7 @@ struct Store {
 
     Store()
     {
-        container = Container::open("net.brindlewick.bench", {dir.filePath("store.sqlite"), "A", PushCenter::create()});
+        container = Container::open("net.brindlewick.bench", {dir.filePath("store.sqlite"), "A", PushCenter::create(), {}});
         db = container->privateDatabase().get();
     }
 
@@ -312,7 +312,7 @@ void pushBetweenClients(benchmark::State& state)
     const auto center = PushCenter::create();
     const auto listener = std::make_shared<Listener>();
     center->setDelegate(listener);
-    const auto b = Container::open("net.brindlewick.bench", {store().dir.filePath("store.sqlite"), "B", center});
+    const auto b = Container::open("net.brindlewick.bench", {store().dir.filePath("store.sqlite"), "B", center, {}});
     Subscription subscription;
     subscription.recordType = "Notes";
     subscription.options = Subscription::FiresOnRecordCreation | Subscription::FiresOnRecordUpdate;

@@ -30,13 +30,13 @@ struct SqliteBackend {
 
     BackendConfig config(const QString& clientID, std::shared_ptr<PushCenter> center) const
     {
-        return {path, clientID, std::move(center)};
+        return {path, clientID, std::move(center), {}};
     }
 
     static Error openAt(const QString& at)
     {
         Error error;
-        EXPECT_FALSE(Container::open("net.brindlewick.notes", {at, "C", PushCenter::create()}, &error));
+        EXPECT_FALSE(Container::open("net.brindlewick.notes", {at, "C", PushCenter::create(), {}}, &error));
         return error;
     }
 

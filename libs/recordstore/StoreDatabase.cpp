@@ -1,52 +1,40 @@
-#include "SqliteDatabase.h"
+#include "StoreDatabase.h"
 
 #include "Folders.h"
 #include "RecordStoreError.h"
-#include "SqliteStore.h"
+#include "StoreBackend.h"
 
-#include <QFileInfo>
-
-std::shared_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const QString& clientID, Error* error)
-{
-    auto store = SqliteStore::open(path, clientID, error);
-    if (!store)
-        return nullptr;
-    const QString label = Folders::queueLabel(QStringLiteral(".recordstore.") + QFileInfo(path).completeBaseName());
-    auto database = std::shared_ptr<SqliteDatabase>(new SqliteDatabase(std::move(store), label));
-    database->clientID_ = clientID;
-    return database;
-}
-
-SqliteDatabase::SqliteDatabase(std::shared_ptr<SqliteStore> store, const QString& label)
+StoreDatabase::StoreDatabase(std::shared_ptr<StoreBackend> store, const QString& storeName, const QString& clientID)
     : store_(std::move(store))
-    , queue_(DispatchQueue::createSerial(label))
+    , queue_(DispatchQueue::createSerial(Folders::queueLabel(QStringLiteral(".recordstore.") + storeName)))
     , containerID_(store_->containerID())
+    , clientID_(clientID)
 {
 }
 
-SqliteDatabase::~SqliteDatabase()
+StoreDatabase::~StoreDatabase()
 {
     // Work already queued still finishes; the file closes after it.
     queue_->async([store = std::move(store_)] { store->stopPush(false); });
 }
 
-void SqliteDatabase::onQueue(std::function<void(SqliteStore& store)> work)
+void StoreDatabase::onQueue(std::function<void(StoreBackend& store)> work)
 {
     queue_->async([store = store_, work = std::move(work)] { work(*store); });
 }
 
-void SqliteDatabase::fetchRecord(const RecordID& id, RecordCompletion completion)
+void StoreDatabase::fetchRecord(const RecordID& id, RecordCompletion completion)
 {
-    onQueue([id, completion = std::move(completion)](SqliteStore& store) {
+    onQueue([id, completion = std::move(completion)](StoreBackend& store) {
         Error error;
         auto record = store.fetch(id, std::nullopt, &error);
         completion(std::move(record), error);
     });
 }
 
-void SqliteDatabase::fetchRecords(const QList<RecordID>& ids, RecordsCompletion completion)
+void StoreDatabase::fetchRecords(const QList<RecordID>& ids, RecordsCompletion completion)
 {
-    onQueue([ids, completion = std::move(completion)](SqliteStore& store) {
+    onQueue([ids, completion = std::move(completion)](StoreBackend& store) {
         QList<Record> records;
         QStringList missing;
         for (const RecordID& id : ids) {
@@ -68,42 +56,43 @@ void SqliteDatabase::fetchRecords(const QList<RecordID>& ids, RecordsCompletion 
     });
 }
 
-void SqliteDatabase::saveRecord(const Record& record, RecordCompletion completion)
+void StoreDatabase::saveRecord(const Record& record, RecordCompletion completion)
 {
-    onQueue([record, completion = std::move(completion)](SqliteStore& store) {
+    onQueue([record, completion = std::move(completion)](StoreBackend& store) {
         QList<Record> saves {record};
         const Error error = store.modify(saves, {});
         completion(error.isNull() ? std::optional<Record>(saves.first()) : std::nullopt, error);
     });
 }
 
-void SqliteDatabase::addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit,
+void StoreDatabase::addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit,
                                        RecordFetched recordFetched, QueryCompletion completion)
 {
     runQuery(query, std::nullopt, desiredKeys, limit, std::move(recordFetched), std::move(completion));
 }
 
-void SqliteDatabase::continueQuery(const QueryCursor& cursor, const DesiredKeys& desiredKeys, int limit,
+void StoreDatabase::continueQuery(const QueryCursor& cursor, const DesiredKeys& desiredKeys, int limit,
                                    RecordFetched recordFetched, QueryCompletion completion)
 {
     runQuery(cursor.query, cursor, desiredKeys, limit, std::move(recordFetched), std::move(completion));
 }
 
-void SqliteDatabase::runQuery(const Query& query, std::optional<QueryCursor> after, const DesiredKeys& desiredKeys,
+void StoreDatabase::runQuery(const Query& query, std::optional<QueryCursor> after, const DesiredKeys& desiredKeys,
                               int limit, RecordFetched recordFetched, QueryCompletion completion)
 {
-    onQueue([=, recordFetched = std::move(recordFetched), completion = std::move(completion)](SqliteStore& store) {
-        const QDateTime now = SqliteStore::serverTime();
+    onQueue([=, recordFetched = std::move(recordFetched), completion = std::move(completion)](StoreBackend& store) {
         std::optional<QueryCursor> next;
-        const Error error = store.query(query, after ? &*after : nullptr, desiredKeys, limit, recordFetched, next);
-        completion(error.isNull() ? next : std::nullopt, now, error);
+        QDateTime readAt;
+        const Error error =
+            store.query(query, after ? &*after : nullptr, desiredKeys, limit, recordFetched, next, readAt);
+        completion(error.isNull() ? next : std::nullopt, readAt, error);
     });
 }
 
-void SqliteDatabase::modifyRecords(const QList<Record>& saves, const QList<RecordID>& deleteIDs,
+void StoreDatabase::modifyRecords(const QList<Record>& saves, const QList<RecordID>& deleteIDs,
                                    ModifyCompletion completion)
 {
-    onQueue([saves, deleteIDs, completion = std::move(completion)](SqliteStore& store) {
+    onQueue([saves, deleteIDs, completion = std::move(completion)](StoreBackend& store) {
         QList<Record> saved = saves;
         const Error error = store.modify(saved, deleteIDs);
         if (error.isNull())
@@ -113,44 +102,44 @@ void SqliteDatabase::modifyRecords(const QList<Record>& saves, const QList<Recor
     });
 }
 
-void SqliteDatabase::fetchAllSubscriptions(SubscriptionsCompletion completion)
+void StoreDatabase::fetchAllSubscriptions(SubscriptionsCompletion completion)
 {
-    onQueue([completion = std::move(completion)](SqliteStore& store) {
+    onQueue([completion = std::move(completion)](StoreBackend& store) {
         Error error;
         auto subscriptions = store.subscriptions(&error);
         completion(error.isNull() ? subscriptions : QList<Subscription>(), error);
     });
 }
 
-void SqliteDatabase::saveSubscription(const Subscription& subscription, SubscriptionCompletion completion)
+void StoreDatabase::saveSubscription(const Subscription& subscription, SubscriptionCompletion completion)
 {
-    onQueue([subscription, completion = std::move(completion)](SqliteStore& store) {
+    onQueue([subscription, completion = std::move(completion)](StoreBackend& store) {
         Subscription saved = subscription;
         const Error error = store.saveSubscription(saved);
         completion(error.isNull() ? std::optional<Subscription>(saved) : std::nullopt, error);
     });
 }
 
-void SqliteDatabase::deleteSubscription(const QString& subscriptionID, DeleteSubscriptionCompletion completion)
+void StoreDatabase::deleteSubscription(const QString& subscriptionID, DeleteSubscriptionCompletion completion)
 {
-    onQueue([subscriptionID, completion = std::move(completion)](SqliteStore& store) {
+    onQueue([subscriptionID, completion = std::move(completion)](StoreBackend& store) {
         completion(subscriptionID, store.deleteSubscription(subscriptionID));
     });
 }
 
-QDateTime SqliteDatabase::serverTime() const { return SqliteStore::serverTime(); }
+QDateTime StoreDatabase::serverTime() const { return store_->serverTime(); }
 
-void SqliteDatabase::startPush(Deliver deliver, Registered registered)
+void StoreDatabase::startPush(Deliver deliver, Registered registered)
 {
     onQueue([queue = queue_, token = clientID_.toUtf8(), deliver = std::move(deliver),
-             registered = std::move(registered)](SqliteStore& store) {
+             registered = std::move(registered)](StoreBackend& store) {
         const Error error = store.startPush(queue, deliver);
         registered(error.isNull() ? token : QByteArray(), error);
         store.deliverPending(); // what came while this client was away
     });
 }
 
-void SqliteDatabase::stopPush(bool unregister)
+void StoreDatabase::stopPush(bool unregister)
 {
-    onQueue([unregister](SqliteStore& store) { store.stopPush(unregister); });
+    onQueue([unregister](StoreBackend& store) { store.stopPush(unregister); });
 }
