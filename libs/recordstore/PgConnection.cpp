@@ -98,6 +98,7 @@ std::unique_ptr<PgConnection> PgConnection::connect(const QString& connectionStr
         setError(error, RecordStoreError::fromPostgresConnect(message));
         return nullptr;
     }
+    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr); // "already exists, skipping" and the like
     return std::unique_ptr<PgConnection>(new PgConnection(conn));
 }
 
