@@ -90,7 +90,7 @@ Error PostgresBackend::connect()
         return {};
     connection_.reset();
     Error error;
-    connection_ = PgConnection::connect(connectionString_, QStringLiteral("brindlewick"), &error);
+    connection_ = PgConnection::connect(connectionString_, QStringLiteral("brindlewick ") + clientID_, &error);
     return error;
 }
 

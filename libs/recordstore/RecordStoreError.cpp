@@ -37,10 +37,12 @@ Error fromPostgres(const QByteArray& sqlState, const QString& message, bool conn
         {"23505", ServerRecordChanged}, {"40001", ServerRecordChanged}, {"55P03", ZoneBusy},
         {"53100", QuotaExceeded},      {"42P01", BadDatabase},        {"57014", OperationCancelled},
     };
+    // A server going down says 57P01 as it closes the connection, or nothing
+    // when the connection breaks first: either way the connection is lost.
+    if (connectionLost)
+        return make(NetworkFailure, QStringLiteral("the connection to the store was lost: %1").arg(message));
     if (const auto code = codes.constFind(sqlState); code != codes.constEnd())
         return make(*code, message);
-    if (sqlState.isEmpty() && connectionLost)
-        return make(NetworkFailure, QStringLiteral("the connection to the store was lost: %1").arg(message));
     return make(InternalError, message);
 }
 

@@ -46,10 +46,20 @@ inline QString newSchema()
     return schema;
 }
 
-// A connection string for a schema, with more settings after it.
-inline QString dsnFor(const QString& schema, const QString& more = {})
+// A connection string for a schema, with more server settings ("-c name=value")
+// and more keywords.
+inline QString dsnFor(const QString& schema, const QString& settings = {}, const QString& keywords = {})
 {
-    return dsn() + QStringLiteral(" options='-c search_path=%1'").arg(schema) + more;
+    return dsn() + QStringLiteral(" options='-c search_path=%1 %2' ").arg(schema, settings) + keywords;
+}
+
+// Ends the server side of a client's connections and waits (bounded) until
+// they are gone; answers how many there were.
+inline int64_t terminate(const QString& applicationName)
+{
+    return admin("SELECT count(pg_terminate_backend(pid, 5000)) FROM pg_stat_activity WHERE application_name = $1",
+                 {applicationName})
+        .integer(0, 0);
 }
 
 } // namespace PostgresTest
