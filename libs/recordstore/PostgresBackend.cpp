@@ -349,29 +349,21 @@ QList<Subscription> PostgresBackend::subscriptions(Error* error)
     if (failure.isNull())
         failure = run(QString::fromLatin1(SelectSubscriptions), {}, &rows);
     setError(error, failure);
-    for (int row = 0; failure.isNull() && row < rows.rows(); ++row) {
-        const auto predicate = Predicate::fromJson(rows.text(row, 2).toUtf8());
-        if (!predicate)
-            continue; // written by a newer program: it cannot fire here
-        result.append({rows.text(row, 0), rows.text(row, 1), *predicate, int(rows.integer(row, 3)),
-                       {rows.integer(row, 4) != 0, rows.text(row, 5)}});
-    }
+    for (int row = 0; failure.isNull() && row < rows.rows(); ++row)
+        if (auto subscription = RecordStoreSql::subscriptionFromRow([&](int column) { return rows.text(row, column); }))
+            result.append(std::move(*subscription)); // else written by a newer program: it cannot fire here
     return result;
 }
 
 Error PostgresBackend::saveSubscription(Subscription& subscription)
 {
-    if (auto error = RecordStoreSql::checkSubscription(subscription))
-        return *error;
     Subscription saved = subscription;
-    if (saved.subscriptionID.isEmpty())
-        saved.subscriptionID = Clock::newUUID();
+    QVariantList row;
+    if (auto error = RecordStoreSql::subscriptionRow(saved, row))
+        return *error;
     Error error = connect();
     if (error.isNull())
-        error = run(QString::fromLatin1(UpsertSubscription),
-                    {saved.subscriptionID, saved.recordType, QString::fromUtf8(saved.predicate.toJson()),
-                     saved.options, int(saved.notificationInfo.shouldSendContentAvailable),
-                     saved.notificationInfo.alertBody});
+        error = run(QString::fromLatin1(UpsertSubscription), row);
     if (error.isNull())
         subscription = saved;
     return error;

@@ -1,5 +1,6 @@
 #include "RecordStoreSql.h"
 
+#include "Clock.h"
 #include "RecordStoreError.h"
 #include "RecordStoreSchema.h"
 
@@ -139,7 +140,7 @@ std::optional<Error> checkChanges(const QList<Record>& saves, const QList<Record
     return std::nullopt;
 }
 
-std::optional<Error> checkSubscription(const Subscription& subscription)
+std::optional<Error> subscriptionRow(Subscription& subscription, QVariantList& row)
 {
     if (auto error = RecordValidation::checkKey(subscription.recordType, "record type"))
         return error;
@@ -150,7 +151,21 @@ std::optional<Error> checkSubscription(const Subscription& subscription)
     if (subscription.options <= 0 || (subscription.options & ~allOptions))
         return RecordStoreError::make(RecordStoreError::InvalidArguments,
                                       QStringLiteral("invalid subscription options %1").arg(subscription.options));
+    if (subscription.subscriptionID.isEmpty())
+        subscription.subscriptionID = Clock::newUUID();
+    row = {subscription.subscriptionID, subscription.recordType, QString::fromUtf8(subscription.predicate.toJson()),
+           subscription.options, int(subscription.notificationInfo.shouldSendContentAvailable),
+           subscription.notificationInfo.alertBody};
     return std::nullopt;
+}
+
+std::optional<Subscription> subscriptionFromRow(const std::function<QVariant(int column)>& column)
+{
+    const auto predicate = Predicate::fromJson(column(2).toByteArray());
+    if (!predicate)
+        return std::nullopt;
+    return Subscription {column(0).toString(), column(1).toString(), *predicate, column(3).toInt(),
+                         {column(4).toInt() != 0, column(5).toString()}};
 }
 
 QList<Subscription> firing(const QList<Subscription>& subscribed, const Record& record, int reason)

@@ -8,6 +8,8 @@
 #include <QList>
 #include <QVariant>
 
+#include <functional>
+
 #include <optional>
 
 // What every SQL backend does alike around its statements: checks before a
@@ -35,7 +37,12 @@ std::optional<QueryCursor> trimPage(QList<Record>& records, const Query& query, 
 
 // Everything of a modification that can be refused before it writes.
 std::optional<Error> checkChanges(const QList<Record>& saves, const QList<RecordID>& deleteIDs);
-std::optional<Error> checkSubscription(const Subscription& subscription);
+// The row UpsertSubscription writes for a subscription, which gets its ID if
+// it has none yet; or why the subscription is refused.
+std::optional<Error> subscriptionRow(Subscription& subscription, QVariantList& row);
+// A subscription from the columns of SelectSubscriptions; none when a newer
+// program wrote a predicate this one cannot read.
+std::optional<Subscription> subscriptionFromRow(const std::function<QVariant(int column)>& column);
 
 // The reasons of pushes (Notification::Reason values).
 enum Reason : int { Created = 1, Updated = 2, Deleted = 3 };

@@ -333,13 +333,9 @@ QList<Subscription> SqliteStore::subscriptions(Error* error)
 {
     QList<Subscription> result;
     SLResultSet rows = db_->executeQuery(QString::fromLatin1(SelectSubscriptions));
-    while (rows.next()) {
-        const auto predicate = Predicate::fromJson(rows.dataForColumnIndex(2));
-        if (!predicate)
-            continue; // written by a newer program: it cannot fire here
-        result.append({rows.stringForColumnIndex(0), rows.stringForColumnIndex(1), *predicate,
-                       rows.intForColumnIndex(3), {rows.boolForColumnIndex(4), rows.stringForColumnIndex(5)}});
-    }
+    while (rows.next())
+        if (auto subscription = RecordStoreSql::subscriptionFromRow([&](int column) { return rows[column]; }))
+            result.append(std::move(*subscription)); // else written by a newer program: it cannot fire here
     if (rows.isNull() || db_->hadError())
         setError(error, lastError());
     return result;
@@ -347,16 +343,12 @@ QList<Subscription> SqliteStore::subscriptions(Error* error)
 
 Error SqliteStore::saveSubscription(Subscription& subscription)
 {
-    if (auto error = RecordStoreSql::checkSubscription(subscription))
-        return *error;
     Subscription saved = subscription;
-    if (saved.subscriptionID.isEmpty())
-        saved.subscriptionID = Clock::newUUID();
+    QVariantList row;
+    if (auto error = RecordStoreSql::subscriptionRow(saved, row))
+        return *error;
     const Error error = inTransaction(Write, [&] {
-        const bool ok = db_->executeUpdate(
-            QString::fromLatin1(UpsertSubscription),
-            saved.subscriptionID, saved.recordType, QString::fromUtf8(saved.predicate.toJson()), saved.options,
-            int(saved.notificationInfo.shouldSendContentAvailable), saved.notificationInfo.alertBody);
+        const bool ok = db_->executeUpdateWithArgumentsInArray(QString::fromLatin1(UpsertSubscription), row);
         return ok ? Error() : lastError();
     });
     if (error.isNull())

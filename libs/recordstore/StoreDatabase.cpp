@@ -14,7 +14,7 @@ StoreDatabase::StoreDatabase(std::shared_ptr<StoreBackend> store, const QString&
 
 StoreDatabase::~StoreDatabase()
 {
-    // Work already queued still finishes; the file closes after it.
+    // Work already queued still finishes; the store closes after it.
     queue_->async([store = std::move(store_)] { store->stopPush(false); });
 }
 
