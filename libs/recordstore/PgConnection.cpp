@@ -88,9 +88,11 @@ std::unique_ptr<PgConnection> PgConnection::connect(const QString& connectionStr
     }
     const QByteArray dsn = connectionString.toUtf8();
     const QByteArray name = applicationName.toUtf8();
-    // Later keywords override what the expanded string says.
-    const char* const keywords[] = {"dbname", "application_name", "client_encoding", nullptr};
-    const char* const values[] = {dsn.constData(), name.constData(), "UTF8", nullptr};
+    // The expanded string overrides the keywords before it and yields to those
+    // after it. Keepalives let a listener notice a network that silently went away.
+    const char* const keywords[] = {"connect_timeout", "keepalives_idle", "keepalives_interval", "keepalives_count",
+                                    "dbname", "application_name", "client_encoding", nullptr};
+    const char* const values[] = {"10", "30", "10", "3", dsn.constData(), name.constData(), "UTF8", nullptr};
     pg_conn* conn = PQconnectdbParams(keywords, values, 1);
     if (!conn || PQstatus(conn) != CONNECTION_OK) {
         const QString message = conn ? QString::fromUtf8(PQerrorMessage(conn)).trimmed() : QStringLiteral("out of memory");

@@ -6,6 +6,7 @@
 #include "PostgresTestServer.h"
 #include "RecordStoreClient.h"
 #include "TestSupport.h"
+#include "UserDefaults.h"
 
 #include <QScopeGuard>
 
@@ -121,6 +122,17 @@ TEST_F(RecordStorePostgres, ServerFailuresMapToStoreCodes)
         EXPECT_EQ(error.code, c.code) << c.what << ": " << qPrintable(error.localizedDescription());
         EXPECT_FALSE(error.localizedDescription().isEmpty()) << c.what;
     }
+}
+
+TEST_F(RecordStorePostgres, ConnectionStringComesFromTheDefaults)
+{
+    const auto owner = open("A");
+    ASSERT_TRUE(owner);
+    UserDefaults::standard().setString(PostgresTest::dsnFor(backend.schema), Container::StoreConnectionKey);
+    const auto restore = qScopeGuard([] { UserDefaults::standard().removeObject(Container::StoreConnectionKey); });
+    const auto configured = Container::open("net.brindlewick.notes", {{}, "D", PushCenter::create(), {}});
+    ASSERT_TRUE(configured);
+    EXPECT_EQ(configured->containerID(), owner->containerID()) << "the defaults' store was not used";
 }
 
 // Machines whose clocks differ date their saves alike: by the server's clock.
