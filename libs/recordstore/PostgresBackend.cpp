@@ -388,9 +388,11 @@ Error PostgresBackend::startPush(const DispatchQueuePtr& queue, PushSource::Deli
     const Error error = inTransaction([&] {
         PgResult row;
         Error failure = run(QString::fromLatin1(SelectRegisteredClient), {clientID_}, &row);
-        if (!failure.isNull() || row.rows() > 0) {
-            lastSeq_ = failure.isNull() ? row.integer(0, 0) : lastSeq_;
+        if (!failure.isNull())
             return failure;
+        if (row.rows() > 0) { // still registered: catch up from where it stopped
+            lastSeq_ = row.integer(0, 0);
+            return Error();
         }
         failure = run(QString::fromLatin1(SelectLastNotification), {}, &row);
         if (!failure.isNull())
