@@ -3,9 +3,28 @@
 #include <QAbstractTextDocumentLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QTextCursor>
 #include <QTextDocument>
 
 namespace PagePrinter {
+
+namespace {
+
+constexpr double EdgeTolerance = 0.5;
+
+// Letter spacing, even the normal 100 %, keeps Qt from joining letters into ligatures, which a PDF
+// gives back as one sign ("ﬁ") or none at all: searching or copying the file would miss words.
+void withoutLigatures(QTextDocument& document)
+{
+    QTextCharFormat spacing;
+    spacing.setFontLetterSpacingType(QFont::PercentageSpacing);
+    spacing.setFontLetterSpacing(100);
+    QTextCursor cursor(&document);
+    cursor.select(QTextCursor::Document);
+    cursor.mergeCharFormat(spacing);
+}
+
+} // namespace
 
 bool print(QTextDocument& document, QPagedPaintDevice& device, double pointsPerUnit, const PageDecorator& decorate)
 {
@@ -15,6 +34,7 @@ bool print(QTextDocument& document, QPagedPaintDevice& device, double pointsPerU
     const QPointF origin = layout.paintRect(QPageLayout::Point).topLeft();
     const QSizeF body = QSizeF(sheet.width() - 2 * MarginPoints, sheet.height() - 2 * MarginPoints) / pointsPerUnit;
     document.setPageSize(body);
+    withoutLigatures(document);
     const int pages = document.pageCount();
 
     QPainter painter(&device);
@@ -33,9 +53,12 @@ bool print(QTextDocument& document, QPagedPaintDevice& device, double pointsPerU
             decorate(painter, page + 1, sheet);
         painter.translate(MarginPoints, MarginPoints);
         painter.scale(pointsPerUnit, pointsPerUnit);
-        context.clip = QRectF(QPointF(0, page * body.height()), body);
-        painter.translate(0, -context.clip.top());
-        painter.setClipRect(context.clip);
+        const QRectF clip(QPointF(0, page * body.height()), body);
+        painter.translate(0, -clip.top());
+        painter.setClipRect(clip);
+        // Lines that only touch the page's edges belong to the neighbouring page: drawn here, hidden
+        // by the clip, they would still be text in a PDF.
+        context.clip = clip.adjusted(0, EdgeTolerance, 0, -EdgeTolerance);
         document.documentLayout()->draw(&painter, context);
         painter.restore();
     }
