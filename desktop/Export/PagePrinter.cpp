@@ -6,6 +6,8 @@
 #include <QTextCursor>
 #include <QTextDocument>
 
+#include <algorithm>
+
 namespace PagePrinter {
 
 namespace {
@@ -13,9 +15,18 @@ namespace {
 constexpr double EdgeTolerance = 0.5;
 
 // Letter spacing, even the normal 100 %, keeps Qt from joining letters into ligatures, which a PDF
-// gives back as one sign ("ﬁ") or none at all: searching or copying the file would miss words.
+// gives back as one sign ("ﬁ") or none at all: searching or copying the file would miss words. The
+// default font carries it to every format that names no spacing of its own.
 void withoutLigatures(QTextDocument& document)
 {
+    QFont font = document.defaultFont();
+    font.setLetterSpacing(QFont::PercentageSpacing, 100);
+    document.setDefaultFont(font);
+    // Formats that name a spacing (a text view's copy does) get it over the whole text.
+    const QList<QTextFormat> formats = document.allFormats();
+    if (std::none_of(formats.begin(), formats.end(),
+                     [](const QTextFormat& f) { return f.hasProperty(QTextFormat::FontLetterSpacing); }))
+        return;
     QTextCharFormat spacing;
     spacing.setFontLetterSpacingType(QFont::PercentageSpacing);
     spacing.setFontLetterSpacing(100);

@@ -92,7 +92,9 @@ TEST(Printing, PlainPrintSizesTrimsAndNumbersPages)
     for (const auto& c : sizes) {
         Settings settings(c.preset, c.offset);
         EXPECT_EQ(PrintingTextView::fontSizeForSizePreset(c.preset, c.offset), c.points);
-        const PdfText pdf = printPlain(QStringLiteral("\n\n  \t\nFirst words here\nlast line\n\n \n"), "sizes");
+        const PdfText pdf = printPlain(QStringLiteral("\n\n  \t\nFirst words here\nthe final office\n\n \n"), "sizes");
+        // Letters Qt would join come back one by one, so the file can be searched.
+        EXPECT_TRUE(pdf.joined().contains(QStringLiteral("the final office"))) << pdf.joined().toStdString();
         const PdfWord first = pdf.find(QStringLiteral("First"));
         EXPECT_NEAR(first.box.height(), c.points, 0.05) << c.preset << " " << c.offset;
         // Leading blank lines would push the first line down from the top margin.
@@ -147,7 +149,7 @@ TEST(Printing, PlainPrintThemes)
 TEST(Printing, PdfExportKeepsTextSizeAndLinks)
 {
     Settings settings(0, 0);
-    const QString note = QStringLiteral("# Heading\n\nBody words with [a link](https://example.org/x).\n\n"
+    const QString note = QStringLiteral("# Heading\n\nBody words with [a link](https://example.org/x), the final office.\n\n"
                                         "<img src=\"/dev/zero\"><script>document.write('ran')</script>\n\n"
                                         "```\ncode line\n```\n");
     Written written;
@@ -156,7 +158,7 @@ TEST(Printing, PdfExportKeepsTextSizeAndLinks)
     ASSERT_TRUE(waitFor(written));
     EXPECT_TRUE(written.success) << written.error.localizedDescription().toStdString();
     const PdfText pdf = PdfText::read(pdfPath("export"));
-    EXPECT_TRUE(pdf.joined().contains(QStringLiteral("Heading Body words with a link."))) << pdf.joined().toStdString();
+    EXPECT_TRUE(pdf.joined().contains(QStringLiteral("Heading Body words with a link, the final office."))) << pdf.joined().toStdString();
     EXPECT_FALSE(pdf.joined().contains(QStringLiteral("ran"))) << pdf.joined().toStdString();
     // "font-size: 16px" is 12 points on paper.
     EXPECT_NEAR(pdf.find(QStringLiteral("Body")).box.height(), 12, 0.05);

@@ -1,0 +1,188 @@
+// Printing and PDF export against Qt's own QTextDocument::print of the same document, in the same run:
+// the PDF export of a 1-page and a 250-page note (our layer: page built, laid out on the rendering
+// thread, written through a save file, completion back on the main queue) beside a bare print of the
+// same HTML into a PDF writer, and plain print of 10 pages to a 600-dpi PDF printer beside a bare print
+// of the same text. Targets: 1 page within 50 ms, 250 pages within 1 s, at most 1.2 times the bare
+// print; plain print of 10 pages within 1 s; no child process; memory back where it was.
+
+#include "Core.h"
+#include "Dispatch.h"
+#include "Export/MarkdownFormatter.h"
+#include "Export/PrintingTextView.h"
+#include "Export/PrintingWebView.h"
+#include "UserDefaults.h"
+#include "markdown_corpus.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QTemporaryDir>
+#include <QTextDocument>
+
+#include <chrono>
+#include <unistd.h>
+
+namespace {
+
+QTemporaryDir* scratch;
+
+double millisecondsOf(const auto& work)
+{
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+QString path(const char* name)
+{
+    return scratch->filePath(QString::fromLatin1(name));
+}
+
+int pagesIn(const QString& pdf)
+{
+    QFile file(pdf);
+    file.open(QIODevice::ReadOnly);
+    const QByteArray bytes = file.readAll();
+    return int(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "));
+}
+
+long residentKilobytes()
+{
+    QFile status(QStringLiteral("/proc/self/statm"));
+    status.open(QIODevice::ReadOnly);
+    const QList<QByteArray> fields = status.readAll().split(' ');
+    return fields.value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int childProcesses()
+{
+    int children = 0;
+    const QByteArray self = QByteArray::number(getpid());
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (stat.open(QIODevice::ReadOnly)) {
+            const QByteArray line = stat.readAll();
+            const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+            children += fields.value(1) == self;
+        }
+    }
+    return children;
+}
+
+QString noteOfBytes(qsizetype bytes)
+{
+    QByteArray text;
+    for (const QByteArray& note : MarkdownCorpus::Generator(20261206).notes(bytes))
+        text += note + '\n';
+    return QString::fromUtf8(text);
+}
+
+void exportPDF(const QString& page, const QString& to)
+{
+    bool done = false;
+    PrintingWebView::htmlWritePDFToURL(page, to, [&done](bool, const Error&) { done = true; });
+    DispatchQueue::runMainUntil([&done] { return done; }, 60);
+}
+
+void barePrint(const QString& html, const QString& to)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    QPdfWriter writer(to);
+    document.print(&writer);
+}
+
+void pdfExport(benchmark::State& state, const QString& note)
+{
+    const QString page = MarkdownFormatter::htmlForPrintingWithMarkdownText(note);
+    exportPDF(page, path("warm.pdf"));
+    const long rssBefore = residentKilobytes();
+    double ours = 0, bare = 0;
+    for (auto _ : state) {
+        const double ms = millisecondsOf([&] { exportPDF(page, path("ours.pdf")); });
+        bare += millisecondsOf([&] { barePrint(page, path("bare.pdf")); });
+        ours += ms;
+        state.SetIterationTime(ms / 1000);
+    }
+    const double n = double(state.iterations());
+    state.counters["ours_ms"] = ours / n;
+    state.counters["bare_print_ms"] = bare / n;
+    state.counters["ratio"] = ours / bare;
+    state.counters["pages"] = pagesIn(path("ours.pdf"));
+    state.counters["rss_growth_kb"] = double(residentKilobytes() - rssBefore);
+    state.counters["child_processes"] = childProcesses();
+}
+
+std::unique_ptr<QPrinter> pdfPrinter(const QString& to)
+{
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setResolution(600);
+    printer->setOutputFileName(to);
+    printer->setFullPage(true);
+    return printer;
+}
+
+void plainPrint(benchmark::State& state, const QString& note)
+{
+    double ours = 0, bare = 0;
+    for (auto _ : state) {
+        const double ms = millisecondsOf([&] {
+            PrintingTextView::newPrintingTextView(note)->print(*pdfPrinter(path("plain.pdf")));
+        });
+        bare += millisecondsOf([&] {
+            QTextDocument document;
+            document.setPlainText(note);
+            document.print(pdfPrinter(path("plain-bare.pdf")).get());
+        });
+        ours += ms;
+        state.SetIterationTime(ms / 1000);
+    }
+    const double n = double(state.iterations());
+    state.counters["ours_ms"] = ours / n;
+    state.counters["bare_print_ms"] = bare / n;
+    state.counters["ratio"] = ours / bare;
+    state.counters["pages"] = pagesIn(path("plain.pdf"));
+}
+
+void registerAll()
+{
+    static const QString onePage = noteOfBytes(1500);
+    static const QString manyPages = noteOfBytes(700 << 10);
+    static const QString tenPages = noteOfBytes(20 << 10);
+    const auto add = [](const char* name, void (*run)(benchmark::State&, const QString&), const QString& note) {
+        benchmark::RegisterBenchmark(name, [run, &note](benchmark::State& state) { run(state, note); })
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    };
+    add("PdfExport/one_page", pdfExport, onePage);
+    add("PdfExport/many_pages", pdfExport, manyPages);
+    add("PlainPrint/600dpi", plainPrint, tenPages);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir home;
+    scratch = &home;
+    UserDefaults defaults(home.filePath(QStringLiteral("defaults.ini")));
+    Core::Configuration configuration;
+    configuration.documentDirectory = home.filePath(QStringLiteral("Documents"));
+    configuration.cachesDirectory = home.filePath(QStringLiteral("Caches"));
+    configuration.defaults = &defaults;
+    Core::configure(configuration);
+
+    benchmark::Initialize(&argc, argv);
+    registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
