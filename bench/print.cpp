@@ -5,17 +5,14 @@
 // of the same text. Targets: 1 page within 50 ms, 250 pages within 1 s, at most 1.2 times the bare
 // print; plain print of 10 pages within 1 s; no child process; memory back where it was.
 
-#include "Core.h"
 #include "Dispatch.h"
 #include "Export/MarkdownFormatter.h"
 #include "Export/PrintingTextView.h"
 #include "Export/PrintingWebView.h"
-#include "UserDefaults.h"
-#include "markdown_corpus.h"
+#include "bench_support.h"
 
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QPdfWriter>
@@ -23,20 +20,12 @@
 #include <QTemporaryDir>
 #include <QTextDocument>
 
-#include <chrono>
 #include <malloc.h>
 #include <unistd.h>
 
 namespace {
 
 QTemporaryDir* scratch;
-
-double millisecondsOf(const auto& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-}
 
 QString path(const char* name)
 {
@@ -76,12 +65,12 @@ int childProcesses()
     return children;
 }
 
-QString noteOfBytes(qsizetype bytes)
+// Our time beside the bare print's, and the pages our output has.
+void timeAgainstBare(benchmark::State& state, const std::function<void()>& ours, const std::function<void()>& bare,
+                     const QString& output)
 {
-    QByteArray text;
-    for (const QByteArray& note : MarkdownCorpus::Generator(20261206).notes(bytes))
-        text += note + '\n';
-    return QString::fromUtf8(text);
+    timeAgainstPeer(state, "bare_print", ours, bare);
+    state.counters["pages"] = pagesIn(output);
 }
 
 void exportPDF(const QString& page, const QString& to)
@@ -106,18 +95,8 @@ void pdfExport(benchmark::State& state, const QString& note)
     exportPDF(page, path("warm.pdf"));
     barePrint(page, path("warm-bare.pdf"));
     const long rssBefore = residentKilobytes();
-    double ours = 0, bare = 0;
-    for (auto _ : state) {
-        const double ms = millisecondsOf([&] { exportPDF(page, path("ours.pdf")); });
-        bare += millisecondsOf([&] { barePrint(page, path("bare.pdf")); });
-        ours += ms;
-        state.SetIterationTime(ms / 1000);
-    }
-    const double n = double(state.iterations());
-    state.counters["ours_ms"] = ours / n;
-    state.counters["bare_print_ms"] = bare / n;
-    state.counters["ratio"] = ours / bare;
-    state.counters["pages"] = pagesIn(path("ours.pdf"));
+    timeAgainstBare(
+        state, [&] { exportPDF(page, path("ours.pdf")); }, [&] { barePrint(page, path("bare.pdf")); }, path("ours.pdf"));
     state.counters["rss_growth_kb"] = double(residentKilobytes() - rssBefore);
     state.counters["child_processes"] = childProcesses();
 }
@@ -134,31 +113,21 @@ std::unique_ptr<QPrinter> pdfPrinter(const QString& to)
 
 void plainPrint(benchmark::State& state, const QString& note)
 {
-    double ours = 0, bare = 0;
-    for (auto _ : state) {
-        const double ms = millisecondsOf([&] {
-            PrintingTextView::newPrintingTextView(note)->print(*pdfPrinter(path("plain.pdf")));
-        });
-        bare += millisecondsOf([&] {
-            QTextDocument document;
-            document.setPlainText(note);
-            document.print(pdfPrinter(path("plain-bare.pdf")).get());
-        });
-        ours += ms;
-        state.SetIterationTime(ms / 1000);
-    }
-    const double n = double(state.iterations());
-    state.counters["ours_ms"] = ours / n;
-    state.counters["bare_print_ms"] = bare / n;
-    state.counters["ratio"] = ours / bare;
-    state.counters["pages"] = pagesIn(path("plain.pdf"));
+    const auto bare = [&] {
+        QTextDocument document;
+        document.setPlainText(note);
+        document.print(pdfPrinter(path("plain-bare.pdf")).get());
+    };
+    timeAgainstBare(
+        state, [&] { PrintingTextView::newPrintingTextView(note)->print(*pdfPrinter(path("plain.pdf"))); }, bare,
+        path("plain.pdf"));
 }
 
 void registerAll()
 {
-    static const QString onePage = noteOfBytes(4 << 10).section(QLatin1Char('\n'), 0, 18);
-    static const QString manyPages = noteOfBytes(500 << 10);
-    static const QString tenPages = noteOfBytes(20 << 10);
+    static const QString onePage = syntheticNote(4 << 10).section(QLatin1Char('\n'), 0, 18);
+    static const QString manyPages = syntheticNote(500 << 10);
+    static const QString tenPages = syntheticNote(20 << 10);
     const auto add = [](const char* name, void (*run)(benchmark::State&, const QString&), const QString& note) {
         return benchmark::RegisterBenchmark(name, [run, &note](benchmark::State& state) { run(state, note); })
             ->UseManualTime()
@@ -174,21 +143,8 @@ void registerAll()
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QTemporaryDir home;
-    scratch = &home;
-    UserDefaults defaults(home.filePath(QStringLiteral("defaults.ini")));
-    Core::Configuration configuration;
-    configuration.documentDirectory = home.filePath(QStringLiteral("Documents"));
-    configuration.cachesDirectory = home.filePath(QStringLiteral("Caches"));
-    configuration.defaults = &defaults;
-    Core::configure(configuration);
-
-    benchmark::Initialize(&argc, argv);
-    registerAll();
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runWithOffscreenCore(argc, argv, [](QTemporaryDir& home) {
+        scratch = &home;
+        registerAll();
+    });
 }
