@@ -1,62 +1,50 @@
 #pragma once
 
-#include <QList>
 #include <QProcess>
 #include <QRectF>
 #include <QRegularExpression>
-#include <QString>
+#include <QStringList>
 
 #include <gtest/gtest.h>
 
-// The words of a PDF with their boxes in points, read back by pdftotext.
-struct PdfWord {
-    int page;
-    QString text;
-    QRectF box;
-};
-
+// The words of a PDF with their pages (from 1) and boxes in points, as pdftotext reads them back.
 struct PdfText {
+    struct Word {
+        int page = 0;
+        QString text;
+        QRectF box;
+    };
     QList<QSizeF> pages;
-    QList<PdfWord> words;
+    QList<Word> words;
 
-    static PdfText read(const QString& path)
+    explicit PdfText(const QString& path)
     {
         QProcess process;
         process.start(QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), path, QStringLiteral("-")});
-        EXPECT_TRUE(process.waitForFinished(30000)) << "pdftotext did not finish";
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-        static const QRegularExpression element(
-            QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)">|<word xMin="([\d.]+)" yMin="([\d.]+)" )re"
-                           R"re(xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
-        PdfText text;
-        const QString xhtml = QString::fromUtf8(process.readAllStandardOutput());
-        for (auto it = element.globalMatch(xhtml); it.hasNext();) {
+        EXPECT_TRUE(process.waitForFinished(30000) && process.exitCode() == 0) << path.toStdString();
+        static const QRegularExpression element(QStringLiteral(
+            R"re(<page width="([\d.]+)" height="([\d.]+)">|<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)<)re"));
+        for (auto it = element.globalMatch(QString::fromUtf8(process.readAllStandardOutput())); it.hasNext();) {
             const QRegularExpressionMatch m = it.next();
-            if (m.capturedLength(1) > 0) {
-                text.pages.append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
-                continue;
-            }
-            const QPointF topLeft(m.captured(3).toDouble(), m.captured(4).toDouble());
-            const QPointF bottomRight(m.captured(5).toDouble(), m.captured(6).toDouble());
-            text.words.append({int(text.pages.size()), m.captured(7), QRectF(topLeft, bottomRight)});
+            const auto number = [&m](int i) { return m.captured(i).toDouble(); };
+            if (m.capturedLength(1) > 0)
+                pages.append({number(1), number(2)});
+            else
+                words.append({int(pages.size()), m.captured(7), QRectF(QPointF(number(3), number(4)), QPointF(number(5), number(6)))});
         }
-        return text;
     }
 
-    // The first word with this text; a default word (page 0) when there is none.
-    PdfWord find(const QString& word) const
+    // The first word with this text; page 0 when there is none.
+    Word find(const QString& text) const
     {
-        for (const PdfWord& w : words) {
-            if (w.text == word)
-                return w;
-        }
-        return {};
+        const auto it = std::find_if(words.begin(), words.end(), [&](const Word& w) { return w.text == text; });
+        return it == words.end() ? Word() : *it;
     }
 
     QString joined() const
     {
         QStringList all;
-        for (const PdfWord& w : words)
+        for (const Word& w : words)
             all += w.text;
         return all.join(u' ');
     }
