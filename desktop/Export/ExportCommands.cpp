@@ -89,6 +89,25 @@ void runExportPanel(const QString& text, const QString& name, QWidget* window, C
     });
 }
 
+// Rich text made by a text view's mirror of the formatted note, with its plain text beside it.
+QMimeData* newMimeDataWithFormattedText(const QString& text)
+{
+    const AttributedString formatted = MarkdownFormatter::attributedStringWithMarkdownText(text);
+    TextStorage storage;
+    storage.replaceCharacters({0, 0}, formatted.string());
+    formatted.enumerateAttributes({0, formatted.length()}, [&storage](const TextAttributes& attributes, TextRange range) {
+        storage.setAttributes(attributes, range);
+    });
+    // The view lets go of the storage before the storage goes.
+    TextView view;
+    view.setTextStorage(&storage);
+    auto* data = new QMimeData;
+    data->setText(formatted.string());
+    data->setHtml(view.document()->toHtml());
+    view.setTextStorage(nullptr);
+    return data;
+}
+
 } // namespace
 
 void printNote(const QString& text, QWidget* window)
@@ -138,24 +157,6 @@ void copyNoteHTML(const QString& text)
 void copyNoteFormattedText(const QString& text)
 {
     QApplication::clipboard()->setMimeData(newMimeDataWithFormattedText(text));
-}
-
-QMimeData* newMimeDataWithFormattedText(const QString& text)
-{
-    const AttributedString formatted = MarkdownFormatter::attributedStringWithMarkdownText(text);
-    TextStorage storage;
-    storage.replaceCharacters({0, 0}, formatted.string());
-    formatted.enumerateAttributes({0, formatted.length()}, [&storage](const TextAttributes& attributes, TextRange range) {
-        storage.setAttributes(attributes, range);
-    });
-    // The view's mirror turns the runs into rich text; it is let go before the storage goes.
-    TextView view;
-    view.setTextStorage(&storage);
-    auto* data = new QMimeData;
-    data->setText(formatted.string());
-    data->setHtml(view.document()->toHtml());
-    view.setTextStorage(nullptr);
-    return data;
 }
 
 } // namespace ExportCommands

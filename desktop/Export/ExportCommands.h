@@ -6,7 +6,6 @@
 
 #include <functional>
 
-class QMimeData;
 class QWidget;
 
 // The print, export and copy commands of the main window. Each takes the text it works on (the
@@ -32,6 +31,5 @@ void markdownTextWriteHTMLToURL(const QString& text, const QString& path, QWidge
 void copyNoteHTML(const QString& text);
 // The note as formatted text: rich text with the plain text beside it.
 void copyNoteFormattedText(const QString& text);
-QMimeData* newMimeDataWithFormattedText(const QString& text);
 
 } // namespace ExportCommands

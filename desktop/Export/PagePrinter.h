@@ -10,7 +10,8 @@ class QTextDocument;
 
 // Puts a rich-text document on paper: 72-point margins on every side, the document paginated to the
 // body that leaves, one sheet per page, vector output at the device's resolution. The document gets
-// an explicit page size, so no page numbers of Qt's own appear.
+// an explicit page size, so no page numbers of Qt's own appear, and letter spacing that keeps letters
+// from joining into ligatures.
 namespace PagePrinter {
 
 // Called before each page's text is drawn, in points from the sheet's top-left corner.
