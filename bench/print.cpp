@@ -1,5 +1,5 @@
 // Printing and PDF export against Qt's own QTextDocument::print of the same document, in the same run:
-// the PDF export of a 1-page and a 250-page note (our layer: page built, laid out on the rendering
+// the PDF export of a 1-page note and of 250 pages of the marked-up corpus and of plain prose (our layer: page built, laid out on the rendering
 // thread, written through a save file, completion back on the main queue) beside a bare print of the
 // same HTML into a PDF writer, and plain print of 10 pages to a 600-dpi PDF printer beside a bare print
 // of the same text. Targets: 1 page within 50 ms, 250 pages within 1 s, at most 1.2 times the bare
@@ -21,6 +21,7 @@
 #include <QTextDocument>
 
 #include <malloc.h>
+#include <random>
 #include <unistd.h>
 
 namespace {
@@ -123,10 +124,27 @@ void plainPrint(benchmark::State& state, const QString& note)
         path("plain.pdf"));
 }
 
+// Paragraphs of plain words, without the corpus's markup, links and other scripts.
+QString proseOfParagraphs(int paragraphs)
+{
+    static const char* const words[] = {"note", "meeting", "plan", "idea", "the", "a", "and", "review", "draft",
+                                        "budget", "travel", "to", "of", "release", "garden", "weekly", "read"};
+    std::mt19937 random(20261206);
+    QStringList out;
+    for (int p = 0; p < paragraphs; ++p) {
+        QStringList paragraph;
+        for (int w = 0; w < 60; ++w)
+            paragraph += QLatin1String(words[random() % std::size(words)]);
+        out += paragraph.join(u' ') + u'.';
+    }
+    return out.join(QStringLiteral("\n\n"));
+}
+
 void registerAll()
 {
     static const QString onePage = syntheticNote(4 << 10).section(QLatin1Char('\n'), 0, 18);
     static const QString manyPages = syntheticNote(500 << 10);
+    static const QString prosePages = proseOfParagraphs(1660);
     static const QString tenPages = syntheticNote(20 << 10);
     const auto add = [](const char* name, void (*run)(benchmark::State&, const QString&), const QString& note) {
         return benchmark::RegisterBenchmark(name, [run, &note](benchmark::State& state) { run(state, note); })
@@ -136,6 +154,7 @@ void registerAll()
     add("PdfExport/one_page", pdfExport, onePage);
     // Three rounds after the warm-up one, so that memory still held afterwards would be a leak.
     add("PdfExport/many_pages", pdfExport, manyPages)->Iterations(3);
+    add("PdfExport/prose_pages", pdfExport, prosePages)->Iterations(3);
     add("PlainPrint/600dpi", plainPrint, tenPages);
 }
 
