@@ -89,15 +89,19 @@ bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
         content, folder, hashtag, mention, ids.first());
 }
 
-QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows)
+NoteSearchRow::RowIds NoteSearchRow::readRowIds(SLDatabase& db)
 {
-    // One pass over the keys serves the whole batch: a full-text query in a
-    // transaction would flush the pending rows to disk at every row.
-    QHash<QString, QList<qint64>> idsByKey;
+    RowIds ids;
     SLResultSet existing = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes"));
     while (existing.next())
-        idsByKey[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+        ids[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+    return ids;
+}
 
+// A look-up in ids instead of a full-text query per row: such a query in a
+// transaction would flush the pending rows to disk at every row.
+QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows, RowIds& idsByKey)
+{
     QList<bool> stored;
     stored.reserve(rows.size());
     const bool transaction = db.beginTransaction();
@@ -112,6 +116,8 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
     if (transaction && !db.commit()) {
         db.rollback();
         stored.fill(false);
+        // The ids of rows inserted before the rollback are gone again.
+        idsByKey = readRowIds(db);
     }
     return stored;
 }

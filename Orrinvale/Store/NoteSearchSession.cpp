@@ -24,10 +24,10 @@ struct NoteSearchSession::State {
         QString query;
         int storage = 0;
         QString tag;
-        sqlite3_int64 changes = 0;
+        int64_t changes = 0;
     } emptyScan;
 
-    bool canSkipScan(const QString& query, int storage, const QString& tag, sqlite3_int64 changes) const
+    bool canSkipScan(const QString& query, int storage, const QString& tag, int64_t changes) const
     {
         return emptyScan.valid && query.startsWith(emptyScan.query) && storage == emptyScan.storage &&
                tag == emptyScan.tag && changes == emptyScan.changes;
@@ -50,7 +50,7 @@ void NoteSearchSession::search(const QString& query, int storage, const QString&
         if (cancelled())
             return;
         sqlite3* const handle = db.sqliteHandle();
-        const sqlite3_int64 changes = handle ? sqlite3_total_changes64(handle) : 0;
+        const int64_t changes = db.totalChanges();
         Note::SearchPasses passes;
         passes.skipLooseContent = state->canSkipScan(query, storage, tag, changes);
         passes.cancelled = cancelled;

@@ -71,6 +71,9 @@ qsizetype characterBoundary(const QString& text, qsizetype cut)
 
 QString withoutEditorialMarks(const QString& text)
 {
+    // Every mark opens with a brace; most lines have none.
+    if (!text.contains(QLatin1Char('{')))
+        return text;
     QString result = UnicodeRegex::replace(text, regex(DeletionMark), QString());
     result = UnicodeRegex::replace(result, regex(SubstitutionMark), QStringLiteral("$1"));
     return UnicodeRegex::replace(result, regex(CommentMark), QString());
