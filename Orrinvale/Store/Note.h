@@ -263,6 +263,11 @@ private:
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);
+    // The text file's write; a new file only where no entry is.
+    bool writeTextFile(bool createNew);
+    // Names the note and creates its file, trying the next free name when an
+    // outside program took the chosen one meanwhile.
+    bool writeUnderNewName();
     void handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion);
     // Side files, tag links and search row leave the old place; links first
     // for a move, marker and side files first for trash and purge.
