@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -29,8 +31,92 @@ void cpuRelax()
 #endif
 }
 
-// Spinning this long before sleeping keeps a sync round trip off the futex path.
-constexpr int SpinIterations = 4000;
+// Spinning before sleeping keeps a sync round trip off the futex path, but
+// only while every thread that spins or works has a core of its own: past
+// that the spinners take the time of the very threads they wait for. Each
+// waiter's budget halves when a spin ends without the work and doubles when
+// the work arrives within it.
+constexpr int MaxSpin = 4000;
+constexpr int MinSpin = 32;
+constexpr int YieldsWhenOversubscribed = 8;
+
+// The cores this process may run on (taskset, cgroups' cpusets).
+int allowedCores()
+{
+    static const int cores = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (::sched_getaffinity(0, sizeof set, &set) != 0)
+            return int(std::max(1u, std::thread::hardware_concurrency()));
+        return std::max(1, CPU_COUNT(&set));
+    }();
+    return cores;
+}
+
+// Threads of the dispatch layer that run blocks or spin.
+std::atomic<int> activeThreads {0};
+
+// Whether the machine has more runnable threads than cores, from
+// /proc/loadavg's running count, read at most every few milliseconds.
+bool machineOverloaded()
+{
+    using Clock = std::chrono::steady_clock;
+    static std::atomic<Clock::rep> checkedAt {0};
+    static std::atomic<bool> overloaded {false};
+    const Clock::rep now = Clock::now().time_since_epoch().count();
+    Clock::rep last = checkedAt.load(std::memory_order_relaxed);
+    constexpr Clock::rep Interval = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5)).count();
+    if (now - last < Interval || !checkedAt.compare_exchange_strong(last, now))
+        return overloaded.load(std::memory_order_relaxed);
+    char text[128] = {};
+    int running = 0;
+    if (FILE* file = std::fopen("/proc/loadavg", "re")) {
+        if (std::fgets(text, sizeof text, file))
+            std::sscanf(text, "%*s %*s %*s %d/", &running);
+        std::fclose(file);
+    }
+    const bool busy = running > int(std::max(1u, std::thread::hardware_concurrency()));
+    overloaded.store(busy, std::memory_order_relaxed);
+    return busy;
+}
+
+// Spins until ready() or the budget is spent; true when ready. A waiter not
+// yet counted among the active threads counts itself while it spins.
+template <typename Ready>
+bool spinUntil(std::atomic<int>& budget, bool counted, Ready ready)
+{
+    const int others = activeThreads.load(std::memory_order_relaxed) + (counted ? 0 : 1);
+    if (others > allowedCores() || machineOverloaded()) {
+        // No core to spare: hand this one to a runnable thread a few times,
+        // the one being waited for perhaps, rather than sleep at once.
+        for (int i = 0; i < YieldsWhenOversubscribed; ++i) {
+            if (ready())
+                return true;
+            std::this_thread::yield();
+        }
+        return ready();
+    }
+    if (!counted)
+        activeThreads.fetch_add(1, std::memory_order_relaxed);
+    const struct Uncount {
+        bool counted;
+        ~Uncount()
+        {
+            if (!counted)
+                activeThreads.fetch_sub(1, std::memory_order_relaxed);
+        }
+    } uncount {counted};
+    const int limit = budget.load(std::memory_order_relaxed);
+    for (int i = 0; i < limit; ++i) {
+        if (ready()) {
+            budget.store(std::min(MaxSpin, limit * 2), std::memory_order_relaxed);
+            return true;
+        }
+        cpuRelax();
+    }
+    budget.store(std::max(MinSpin, limit / 2), std::memory_order_relaxed);
+    return ready();
+}
 
 // The thread that runs static initialisation is the process's main thread.
 const std::thread::id mainThreadId = std::this_thread::get_id();
@@ -55,6 +141,8 @@ struct DispatchQueue::State {
     bool stopping = false;
     std::thread worker;
     std::atomic<int> outstanding {0}; // queued or running
+    std::atomic<int> workerSpin {MaxSpin};
+    std::atomic<int> callerSpin {MaxSpin};
     std::atomic<bool> drainPosted {false};
     QHash<const void*, std::shared_ptr<void>> specifics;
 
@@ -141,19 +229,23 @@ void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
 {
     CurrentScope scope(self.get());
     std::deque<DispatchBlock> batch;
+    activeThreads.fetch_add(1, std::memory_order_relaxed);
     for (;;) {
         {
             std::unique_lock lock(mutex);
             if (blocks.empty()) {
                 lock.unlock();
-                for (int i = 0; i < SpinIterations && outstanding.load(std::memory_order_acquire) == 0; ++i)
-                    cpuRelax();
+                spinUntil(workerSpin, true, [&] { return outstanding.load(std::memory_order_acquire) != 0; });
                 lock.lock();
                 sleeping = true;
+                activeThreads.fetch_sub(1, std::memory_order_relaxed);
                 wake.wait(lock, [&] { return !blocks.empty() || stopping; });
+                activeThreads.fetch_add(1, std::memory_order_relaxed);
                 sleeping = false;
-                if (blocks.empty())
+                if (blocks.empty()) {
+                    activeThreads.fetch_sub(1, std::memory_order_relaxed);
                     return;
+                }
             }
             batch.swap(blocks);
         }
@@ -326,8 +418,7 @@ void DispatchQueue::sync(const DispatchBlock& block)
         done.wait(false, std::memory_order_acquire);
         return;
     }
-    for (int i = 0; i < SpinIterations && !done.load(std::memory_order_acquire); ++i)
-        cpuRelax();
+    spinUntil(state_->callerSpin, false, [&] { return done.load(std::memory_order_acquire); });
     done.wait(false, std::memory_order_acquire);
 }
 
