@@ -3,6 +3,9 @@
 #include "Store/Migrator.h"
 #include "Store/NoteIndexRebuild.h"
 #include "Store/NoteSearchRow.h"
+#include "files/UnicodeRegex.h"
+
+#include <random>
 
 namespace {
 
@@ -132,6 +135,25 @@ TEST_F(CommitTest, NoteStoreRebuildOverATableHoldingSomeNotesIndexesExactlyTheRe
     EXPECT_EQ(QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size(), Count);
     for (const QString& row : rows())
         ASSERT_TRUE(row.contains(QLatin1String("Note fresh"))) << qPrintable(row);
+}
+
+TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)
+{
+    // Every kind of white space, the mark characters, and look-alikes that are neither.
+    const QString alphabet = QString::fromUtf8("a\u00e9 \t\r\n\u00a0\u2028\u3000\u180e\u200b*_\"[](){}-=#>~");
+    const QRegularExpression marks =
+        UnicodeRegex::expression(QStringLiteral("[\\s\\*\\_\"\\[\\]\\(\\)\\{\\}\\n]+"));
+    std::mt19937 random(5);
+    for (int round = 0; round < 2000; ++round) {
+        QString text;
+        for (int i = int(random() % 12); i > 0; --i)
+            text += alphabet.at(qsizetype(random() % alphabet.size()));
+        // With the headings and rules left out, only the marks change the text.
+        if (text.contains(QLatin1Char('#')) || text.contains(QLatin1Char('-')) || text.contains(QLatin1Char('=')))
+            continue;
+        ASSERT_EQ(NoteSearchRow::cleanedContent(text), UnicodeRegex::replace(text, marks, QStringLiteral(" ")))
+            << qPrintable(text);
+    }
 }
 
 TEST_F(CommitTest, NoteStoreRebuildSkipsUnreadableNotesUntilTheyCanBeRead)
