@@ -33,18 +33,26 @@ QString keyPhrase(const QString& searchKey)
 // word would cost more than the rest of the row.
 QString withoutMarks(const QString& text)
 {
-    QString cleaned;
-    cleaned.reserve(text.size());
+    QString cleaned(text.size(), Qt::Uninitialized);
+    QChar* out = cleaned.data();
     bool inRun = false;
     for (const QChar c : text) {
-        // White space as the expressions' \s has it, U+180E included.
-        const bool mark = c.isSpace() || c.unicode() == 0x180E || QStringView(u"*_\"[](){}").contains(c);
+        bool mark;
+        switch (c.unicode()) {
+        case '*': case '_': case '"': case '[': case ']': case '(': case ')': case '{': case '}':
+        case 0x180E: // white space to the expressions' \s
+            mark = true;
+            break;
+        default:
+            mark = c.isSpace();
+        }
         if (!mark)
-            cleaned += c;
+            *out++ = c;
         else if (!inRun)
-            cleaned += QLatin1Char(' ');
+            *out++ = QLatin1Char(' ');
         inRun = mark;
     }
+    cleaned.truncate(out - cleaned.constData());
     return cleaned;
 }
 
