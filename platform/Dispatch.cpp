@@ -34,11 +34,12 @@ void cpuRelax()
 // Spinning before sleeping keeps a sync round trip off the futex path, but
 // only while every thread that spins or works has a core of its own: past
 // that the spinners take the time of the very threads they wait for. Each
-// waiter's budget halves when a spin ends without the work and doubles when
-// the work arrives within it.
+// waiter's budget halves after a run of spins that ended without the work
+// and doubles when the work arrives within one.
 constexpr int MaxSpin = 4000;
 constexpr int MinSpin = 32;
 constexpr int YieldsWhenOversubscribed = 8;
+constexpr int MissesBeforeBackOff = 4;
 
 // The cores this process may run on (taskset, cgroups' cpusets).
 int allowedCores()
@@ -56,37 +57,18 @@ int allowedCores()
 // Threads of the dispatch layer that run blocks or spin.
 std::atomic<int> activeThreads {0};
 
-// Whether the machine has more runnable threads than cores, from
-// /proc/loadavg's running count, read at most every few milliseconds.
-bool machineOverloaded()
-{
-    using Clock = std::chrono::steady_clock;
-    static std::atomic<Clock::rep> checkedAt {0};
-    static std::atomic<bool> overloaded {false};
-    const Clock::rep now = Clock::now().time_since_epoch().count();
-    Clock::rep last = checkedAt.load(std::memory_order_relaxed);
-    constexpr Clock::rep Interval = std::chrono::duration_cast<Clock::duration>(std::chrono::milliseconds(5)).count();
-    if (now - last < Interval || !checkedAt.compare_exchange_strong(last, now))
-        return overloaded.load(std::memory_order_relaxed);
-    char text[128] = {};
-    int running = 0;
-    if (FILE* file = std::fopen("/proc/loadavg", "re")) {
-        if (std::fgets(text, sizeof text, file))
-            std::sscanf(text, "%*s %*s %*s %d/", &running);
-        std::fclose(file);
-    }
-    const bool busy = running > int(std::max(1u, std::thread::hardware_concurrency()));
-    overloaded.store(busy, std::memory_order_relaxed);
-    return busy;
-}
+struct SpinBudget {
+    std::atomic<int> limit {MaxSpin};
+    std::atomic<int> misses {0};
+};
 
 // Spins until ready() or the budget is spent; true when ready. A waiter not
 // yet counted among the active threads counts itself while it spins.
 template <typename Ready>
-bool spinUntil(std::atomic<int>& budget, bool counted, Ready ready)
+bool spinUntil(SpinBudget& budget, bool counted, Ready ready)
 {
     const int others = activeThreads.load(std::memory_order_relaxed) + (counted ? 0 : 1);
-    if (others > allowedCores() || machineOverloaded()) {
+    if (others > allowedCores()) {
         // No core to spare: hand this one to a runnable thread a few times,
         // the one being waited for perhaps, rather than sleep at once.
         for (int i = 0; i < YieldsWhenOversubscribed; ++i) {
@@ -106,15 +88,19 @@ bool spinUntil(std::atomic<int>& budget, bool counted, Ready ready)
                 activeThreads.fetch_sub(1, std::memory_order_relaxed);
         }
     } uncount {counted};
-    const int limit = budget.load(std::memory_order_relaxed);
+    const int limit = budget.limit.load(std::memory_order_relaxed);
     for (int i = 0; i < limit; ++i) {
         if (ready()) {
-            budget.store(std::min(MaxSpin, limit * 2), std::memory_order_relaxed);
+            budget.limit.store(std::min(MaxSpin, limit * 2), std::memory_order_relaxed);
+            budget.misses.store(0, std::memory_order_relaxed);
             return true;
         }
         cpuRelax();
     }
-    budget.store(std::max(MinSpin, limit / 2), std::memory_order_relaxed);
+    if (budget.misses.fetch_add(1, std::memory_order_relaxed) + 1 >= MissesBeforeBackOff) {
+        budget.limit.store(std::max(MinSpin, limit / 2), std::memory_order_relaxed);
+        budget.misses.store(0, std::memory_order_relaxed);
+    }
     return ready();
 }
 
@@ -141,8 +127,8 @@ struct DispatchQueue::State {
     bool stopping = false;
     std::thread worker;
     std::atomic<int> outstanding {0}; // queued or running
-    std::atomic<int> workerSpin {MaxSpin};
-    std::atomic<int> callerSpin {MaxSpin};
+    SpinBudget workerSpin;
+    SpinBudget callerSpin;
     std::atomic<bool> drainPosted {false};
     QHash<const void*, std::shared_ptr<void>> specifics;
 
