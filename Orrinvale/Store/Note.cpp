@@ -239,6 +239,13 @@ bool Note::removeItemIfExistsAtPath(const QString& path)
 
 void Note::writeText(const Completion& completion)
 {
+    const bool ok = writeTextFile(false);
+    if (completion)
+        completion(ok);
+}
+
+bool Note::writeTextFile(bool createNew)
+{
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
     const bool existed = QFileInfo::exists(path);
@@ -251,7 +258,8 @@ void Note::writeText(const Completion& completion)
     } else if (!path.isEmpty() && !f.text.isNull()) {
         FileCoordinator::Access access = FileCoordinator::coordinate(path);
         createImmediateDirectoryForFilePath(path);
-        ok = writeText(f.text, QUrl::fromLocalFile(path), &error);
+        ok = createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
+                       : writeText(f.text, QUrl::fromLocalFile(path), &error);
         if (ok) {
             FileDates::setModificationDate(path, f.updatedOn);
             FileDates::setCreationDate(path, f.createdOn);
@@ -272,8 +280,7 @@ void Note::writeText(const Completion& completion)
     } else if (!error.isNull()) {
         LogError("note:write local error %1 - %2", path, error.localizedDescription());
     }
-    if (completion)
-        completion(ok);
+    return ok;
 }
 
 // --- Fork and file utilities

@@ -270,6 +270,11 @@ private:
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);
+    // The text file's write; a new file only where no entry is.
+    bool writeTextFile(bool createNew);
+    // Names the note and creates its file, trying the next free name when an
+    // outside program took the chosen one meanwhile.
+    bool writeUnderNewName();
     void handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion);
     // Side files, tag links and search row leave the old place; links first
     // for a move, marker and side files first for trash and purge.
@@ -301,8 +306,16 @@ public:
     // The full-text search, inside a syncDatabase block. Tag kinds 4 and 5
     // keep notes carrying the whole tag; any other number searches both
     // storages. Archived rows always come in the second list.
+    // What a search may skip and what it learnt: a query extending one whose
+    // content scan found nothing cannot find anything there either.
+    struct SearchPasses {
+        bool skipLooseContent = false;
+        bool looseContentFoundNothing = false;
+        // Checked before each pass: a cancelled search runs no further pass.
+        std::function<bool()> cancelled;
+    };
     static void searchDatabase(class SLDatabase& database, const QString& query, int storage, const QString& tag,
-                               const SearchBlock& block);
+                               const SearchBlock& block, SearchPasses* passes = nullptr);
     static void searchDatabase(class SLDatabase& database, const QString& query, const SearchBlock& block);
     // Tags of the kind (4 or 5) whose "#" or "@" name matches the query, best first.
     static void searchTagWithQuery(const QString& query, int tag, const TagSearchBlock& block);

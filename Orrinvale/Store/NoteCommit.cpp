@@ -20,6 +20,8 @@
 namespace {
 
 constexpr qsizetype BlankNoteMaxLength = 20;
+// Names tried for a new note before its commit fails.
+constexpr int MaxNameAttempts = 5;
 
 // Before a blank text overwrites a readable-named file, a copy of that file
 // goes into the Trash, so an accidental select-all and delete can be undone.
@@ -123,11 +125,6 @@ void Note::commitLocalFiles(const Completion& completion)
 {
     if (storage() == 0)
         setStorage(NoteStorageInbox);
-    if (key().isNull()) {
-        const QString key = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
-        setKey(key);
-        LogInfo("note:commit new %1", key);
-    }
     const int64_t now = Clock::now();
     {
         std::lock_guard lock(mutex_);
@@ -140,7 +137,10 @@ void Note::commitLocalFiles(const Completion& completion)
     // Until the row is in again, the marker must not say the new text is indexed.
     removeIndexFile();
     bool written = false;
-    writeText([&](bool ok) { written = ok; });
+    if (key().isNull())
+        written = writeUnderNewName();
+    else
+        writeText([&](bool ok) { written = ok; });
     if (written) {
         writeMetaFile();
         writeHeaderFile();
@@ -148,6 +148,21 @@ void Note::commitLocalFiles(const Completion& completion)
     }
     if (completion)
         completion(written);
+}
+
+bool Note::writeUnderNewName()
+{
+    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
+        const QString key = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
+        setKey(key);
+        LogInfo("note:commit new %1", key);
+        if (writeTextFile(true))
+            return true;
+        const QString path = documentFileForKey(key, storage());
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            return false;
+    }
+    return false;
 }
 
 NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)

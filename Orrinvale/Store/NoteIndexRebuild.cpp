@@ -5,6 +5,7 @@
 #include "NoteServices.h"
 
 #include "Log.h"
+#include "SLDatabase.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -161,6 +162,15 @@ Note::LinkedTags NoteIndexRebuild::linkedTags(const QString& name)
     return tags;
 }
 
+QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
+{
+    if (db.totalChanges() != changesAfterLastBatch_)
+        rowIds_ = NoteSearchRow::readRowIds(db);
+    const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
+    changesAfterLastBatch_ = db.totalChanges();
+    return stored;
+}
+
 bool NoteIndexRebuild::step()
 {
     if (done_)
@@ -190,7 +200,7 @@ bool NoteIndexRebuild::step()
     NoteServices* const core = Note::services();
     if (!rows.isEmpty() && core) {
         QList<bool> stored;
-        core->syncDatabase([&](SLDatabase& db) { stored = NoteSearchRow::writeAll(db, rows); });
+        core->syncDatabase([&](SLDatabase& db) { stored = writeRows(db, rows); });
         for (qsizetype i = 0; i < notes.size(); ++i) {
             if (stored.value(i))
                 notes[i]->writeIndexFile();

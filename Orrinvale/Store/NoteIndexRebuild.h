@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Note.h"
+#include "NoteSearchRow.h"
 
 #include <QHash>
 #include <QSet>
@@ -34,6 +35,7 @@ private:
     // pass would tidy away (no links left, or an empty storage folder).
     void readTagFolders();
     Note::LinkedTags linkedTags(const QString& name);
+    QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
 
     int batchSize_;
     int storage_ = 0;
@@ -48,4 +50,8 @@ private:
     // By storage folder name and key ("Inbox/Plan.txt").
     QHash<QString, Note::LinkedTags> linked_;
     Note::LinkedTags untidy_;
+    // The table's keys, read once per run; read again only after a write
+    // that was not the run's own.
+    NoteSearchRow::RowIds rowIds_;
+    int64_t changesAfterLastBatch_ = -1;
 };

@@ -16,5 +16,8 @@ namespace AtomicFile {
 // flushFolder also flushes the folder itself, so the rename survives a crash
 // (used for note text files).
 bool write(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);
+// The same for a new file: fails with EEXIST, and leaves the entry alone,
+// when the name is taken, even by an entry that appears meanwhile.
+bool create(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);
 
 } // namespace AtomicFile

@@ -140,8 +140,12 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
                                     linkFile(NoteTagHashtag, QStringLiteral("zed"), NoteStorageArchive,
                                              QStringLiteral("Other.txt")),
                                     linkFile(NoteTagMention, QStringLiteral("bob"), NoteStorageInbox,
-                                             QStringLiteral("Gamma notes.txt"))})
+                                             QStringLiteral("Gamma notes.txt"))}) {
             TestSupport::writeFile(link, "");
+            // Both seeds give untouched links the same dates, whatever the clock did between them.
+            FileDates::setCreationDate(link, int64_t(CommitNow));
+            FileDates::setModificationDate(link, int64_t(CommitNow));
+        }
         QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("zed"), NoteStorageInbox));
         TestSupport::writeFile(Note::metaFileForTag(NoteTagHashtag, QStringLiteral("spelling")), "Spelling");
         TestSupport::writeFile(kindFolder + QStringLiteral("/loose"), "");

@@ -54,6 +54,25 @@ TEST(Files, AtomicWriteCreatesAndReplacesLeavingNoTemporary)
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
 }
 
+TEST(Files, AtomicCreateNeverReplacesAnEntry)
+{
+    const QString folder = freshFolder("create");
+    const QString path = folder + "/Note.txt";
+    Error error;
+    ASSERT_TRUE(AtomicFile::create(path, "mine", &error));
+    EXPECT_EQ(TestSupport::readFile(path), "mine");
+    // A file, a dangling link or a folder holding the name all stay.
+    ASSERT_EQ(symlink("nowhere", qPrintable(folder + "/Link.txt")), 0);
+    QDir().mkpath(folder + "/Folder.txt");
+    for (const char* name : {"/Note.txt", "/Link.txt", "/Folder.txt"}) {
+        EXPECT_FALSE(AtomicFile::create(folder + name, "theirs", &error)) << name;
+        EXPECT_EQ(error.code, EEXIST) << name;
+    }
+    EXPECT_EQ(TestSupport::readFile(path), "mine");
+    EXPECT_TRUE(QFileInfo(folder + "/Link.txt").isSymLink());
+    EXPECT_EQ(entriesOf(folder), (QStringList{"Folder.txt", "Note.txt"}));
+}
+
 TEST(Files, AtomicWriteKeepsPermissionsAndCreationDateOfTheFileItReplaces)
 {
     const QString path = freshFolder("keep") + "/Note.txt";
