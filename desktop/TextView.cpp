@@ -12,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFrame>
 
 #include <algorithm>
 #include <functional>
@@ -77,6 +78,7 @@ void TextView::setTextStorage(TextStorage* storage)
     {
         QScopedValueRollback guard(mirroring_, true);
         document()->clear();
+        applyInset();
     }
     if (!storage_)
         return;
@@ -95,6 +97,28 @@ void TextView::setDefaultFont(const std::optional<Font>& font)
 {
     document()->setDefaultFont(font ? FontFaces::qfont(*font) : QFont());
     formats_.clear();
+}
+
+void TextView::setTextContainerInset(double width, double height)
+{
+    insetWidth_ = width;
+    insetHeight_ = height;
+    QScopedValueRollback guard(mirroring_, true); // only the layout changes
+    applyInset();
+}
+
+void TextView::applyInset()
+{
+    QTextFrame* root = document()->rootFrame();
+    QTextFrameFormat format = root->frameFormat();
+    if (format.leftMargin() == insetWidth_ && format.rightMargin() == insetWidth_ &&
+        format.topMargin() == insetHeight_ && format.bottomMargin() == insetHeight_)
+        return; // the layout stays
+    format.setLeftMargin(insetWidth_);
+    format.setRightMargin(insetWidth_);
+    format.setTopMargin(insetHeight_);
+    format.setBottomMargin(insetHeight_);
+    root->setFrameFormat(format);
 }
 
 TextRange TextView::selectedRange() const
@@ -370,6 +394,7 @@ void TextView::mirrorEverything()
     QTextCursor cursor(document());
     cursor.beginEditBlock();
     document()->clear();
+    applyInset();
     cursor.setBlockFormat(blockFormat(0));
     cursor.insertText(QStringLiteral(" "));
     setTextCursor(QTextCursor(document()));

@@ -17,7 +17,6 @@
 #include <QPointer>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTextFrame>
 
 #include <algorithm>
 #include <numeric>
@@ -176,7 +175,6 @@ void NoteTextView::storageDidProcessEditing(int editedMask)
         if (!std::exchange(expectingRecordedPass_, false))
             history_.clear();
     }
-    applyInset(); // a document rebuilt from nothing has lost its frame's margins
 }
 
 // --- Undo
@@ -356,27 +354,6 @@ void NoteTextView::mouseReleaseEvent(QMouseEvent* event)
 }
 
 // --- Geometry
-
-void NoteTextView::setTextContainerInset(double width, double height)
-{
-    inset_ = {width, height};
-    applyInset();
-}
-
-void NoteTextView::applyInset()
-{
-    const auto [width, height] = inset_;
-    QTextFrame* root = document()->rootFrame();
-    QTextFrameFormat format = root->frameFormat();
-    if (format.leftMargin() == width && format.rightMargin() == width && format.topMargin() == height &&
-        format.bottomMargin() == height)
-        return; // the layout stays
-    format.setLeftMargin(width);
-    format.setRightMargin(width);
-    format.setTopMargin(height);
-    format.setBottomMargin(height);
-    root->setFrameFormat(format);
-}
 
 qsizetype NoteTextView::characterIndexForPoint(const QPoint& point) const
 {

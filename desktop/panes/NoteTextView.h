@@ -67,8 +67,6 @@ public:
     bool canRedo() const { return history_.canRedo(); }
     void clearUndoHistory() { history_.clear(); }
 
-    // Left and right, top and bottom space around the text column.
-    void setTextContainerInset(double width, double height);
     // The caret as drawn, in viewport coordinates; empty when none is on screen.
     QRect caretRect() const;
     // The character nearest to the viewport point.
@@ -117,7 +115,6 @@ private:
     void replay(const UndoHistory::Step& step, bool backwards);
     void restartCaretBlink();
     void updateCaret();
-    void applyInset();
 
     StorageWatch watch_{*this};
     TextViewDelegate* changeDelegate_ = nullptr;
@@ -127,7 +124,6 @@ private:
     bool expectingRecordedPass_ = false;
     qsizetype recordedChanges_ = 0;
 
-    std::pair<double, double> inset_{0, 0};
     QColor caretColor_ = Qt::black;
     QTimer caretBlink_;
     bool caretOn_ = true;
