@@ -111,6 +111,7 @@ void KeyToRepaint(benchmark::State& state)
     Editor editor;
     editor.open(writeNote(QStringLiteral("Keys %1.txt").arg(state.range(0)), state.range(0)));
     NoteTextView* view = editor.controller.textView();
+    view->window()->activateWindow(); // the caret is drawn too
     view->setFocus();
     view->setSelectedRange({view->string().size() / 2, 0});
     QApplication::processEvents();

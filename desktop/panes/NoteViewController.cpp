@@ -181,7 +181,7 @@ void NoteViewController::reloadTypeSize()
 {
     view();
     auto snapshot = std::make_shared<Note>();
-    warehouseReloadScrollPositionForNote(*warehouse_, snapshot);
+    snapshotScrollPosition(*snapshot);
     reloadTextStorage();
     reloadThemeColors();
     reloadTextContainerInset();
@@ -401,13 +401,18 @@ void NoteViewController::applicationWillTerminateUsingBlock(Completion block)
 
 bool NoteViewController::warehouseReloadScrollPositionForNote(Warehouse&, const NotePtr& note)
 {
+    snapshotScrollPosition(*note);
+    return true;
+}
+
+void NoteViewController::snapshotScrollPosition(Note& note)
+{
     const QRect visible = textView()->viewport()->rect();
     const qsizetype top = textView_->characterIndexForPoint(visible.topLeft());
     const qsizetype bottom = textView_->characterIndexForPoint(visible.bottomRight());
-    note->setScrollCaret(top);
-    note->setScrollCaretOffset(double(std::max(bottom, top) - top));
-    note->setSelectedCaret(textView_->selectedRange().location);
-    return true;
+    note.setScrollCaret(top);
+    note.setScrollCaretOffset(double(std::max(bottom, top) - top));
+    note.setSelectedCaret(textView_->selectedRange().location);
 }
 
 bool NoteViewController::warehouseReloadTextForNote(Warehouse&, const NotePtr& note)
@@ -426,9 +431,8 @@ void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, c
     DispatchQueue::main()->async([self = QPointer(this), text] {
         if (!self)
             return;
-        // The history's steps point into the text being replaced.
+        // The view forgets its undo history with the text: its steps point into the old one.
         self->typewriter().setText(text);
-        self->textView_->clearUndoHistory();
         self->warehouse_->resetEditingChanges();
     });
 }

@@ -38,7 +38,8 @@ public:
 // and answers about the text to save. It applies the type size, typeface and theme from Core, sets
 // the text margins from its width, finds text, jumps to lines, and keeps the caret and scroll
 // position. A note whose text could not be read is shown read-only with the reason above it.
-// Handles the type-size commands and "performFindPanelAction:". Main thread.
+// Handles the type-size commands and "performFindPanelAction:". Notes are shown once it has its
+// Warehouse. Main thread.
 class NoteViewController : public ViewController,
                            public WarehouseEditingDelegate,
                            private TextViewDelegate,
@@ -137,6 +138,8 @@ private:
     void typewriterDidTapToUncompletedCheckbox(Typewriter& typewriter, TextRange mark) override;
 
     void addEditingChanges(int64_t count);
+    // The first and the number of characters in view, and the caret.
+    void snapshotScrollPosition(Note& note);
     void setTypeSizeOffset(int64_t offset);
     void reloadTextStorage();
     void reloadThemeColors();

@@ -26,12 +26,13 @@ public:
         keys.append(event.key());
         return false;
     }
-    void noteControllerDidBecomeFirstResponder(NoteViewController&) override {}
-    void noteControllerDidResignFirstResponder(NoteViewController&) override {}
+    void noteControllerDidBecomeFirstResponder(NoteViewController&) override { ++focusChanges; }
+    void noteControllerDidResignFirstResponder(NoteViewController&) override { --focusChanges; }
 
     QString newNoteText;
     QStringList opened;
     QList<int> keys;
+    int focusChanges = 0; // +1 per becoming the first responder, -1 per resigning
 };
 
 // The editor in a window of its own with a Warehouse, on virtual time, its animations at duration 0.

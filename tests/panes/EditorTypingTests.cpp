@@ -84,6 +84,35 @@ TEST_F(EditorTest, OnlyLongEnoughNotesAreAutosavedAndCommandSSavesAtOnce)
     EXPECT_EQ(windowDelegate.keys.count(Qt::Key_J), 1);
 }
 
+TEST_F(EditorTest, PastedTextIsKeptWhateverItHolds)
+{
+    const QString pasted = QStringLiteral("nul\u0000 cr\r crlf\r\n ls\u2028 nc\uFDD0 bom\uFEFF lone\xD800 end");
+    openStored(QStringLiteral("Paste.txt"), "[]");
+    view()->setSelectedRange({1, 0});
+    QApplication::clipboard()->setText(pasted);
+    view()->paste();
+    EXPECT_EQ(text(), QStringLiteral("[") + pasted + QStringLiteral("]"));
+    view()->undo();
+    EXPECT_EQ(text(), QStringLiteral("[]"));
+}
+
+TEST_F(EditorTest, FocusMovingWithTheWindowIsNoChangeOfResponder)
+{
+    const struct {
+        Qt::FocusReason reason;
+        int change;
+    } cases[] = {{Qt::ActiveWindowFocusReason, 0}, {Qt::PopupFocusReason, 0}, {Qt::OtherFocusReason, -1}};
+    for (const auto& c : cases) {
+        windowDelegate.focusChanges = 0;
+        QFocusEvent out(QEvent::FocusOut, c.reason);
+        QApplication::sendEvent(view(), &out);
+        EXPECT_EQ(windowDelegate.focusChanges, c.change) << c.reason;
+        QFocusEvent in(QEvent::FocusIn, c.reason);
+        QApplication::sendEvent(view(), &in);
+        EXPECT_EQ(windowDelegate.focusChanges, 0) << c.reason;
+    }
+}
+
 TEST_F(EditorTest, ARemoteReplaceForgetsTheUndoHistory)
 {
     const NotePtr note = openStored(QStringLiteral("Remote.txt"), "one");
