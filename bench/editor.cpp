@@ -8,6 +8,8 @@
 #include "Dispatch.h"
 #include "UserDefaults.h"
 
+#include "Stopwatch.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -17,7 +19,6 @@
 #include <QTextEdit>
 
 #include <algorithm>
-#include <chrono>
 #include <vector>
 
 namespace {
@@ -36,14 +37,6 @@ QString note(qsizetype bytes)
     while (text.size() < bytes)
         text += block;
     return text;
-}
-
-template <typename Work>
-double seconds(Work&& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 void reportPercentiles(benchmark::State& state, std::vector<double> times)

@@ -136,6 +136,15 @@ void TextView::setSelectedRange(TextRange range)
     setTextCursor(cursor);
 }
 
+QList<qsizetype> TextView::replacementOrder(const QList<TextRange>& ranges)
+{
+    QList<qsizetype> order(ranges.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](qsizetype a, qsizetype b) { return ranges[a].location > ranges[b].location; });
+    return order;
+}
+
 bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringList& replacementStrings)
 {
     if (!storage_ || ranges.isEmpty() || ranges.size() != replacementStrings.size())
@@ -143,13 +152,8 @@ bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringL
     if (delegate_ && !delegate_->textViewShouldChangeTextInRanges(*this, ranges, replacementStrings))
         return false;
 
-    // Replace from the last range to the first so the earlier ranges stay where they were.
-    QList<qsizetype> order(ranges.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](qsizetype a, qsizetype b) { return ranges[a].location > ranges[b].location; });
     storage_->beginEditing();
-    for (qsizetype i : order)
+    for (qsizetype i : replacementOrder(ranges))
         storage_->replaceCharacters(ranges[i], replacementStrings[i]);
     storage_->endEditing();
 

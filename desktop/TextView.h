@@ -53,6 +53,10 @@ public:
     bool changeTextInRanges(const QList<TextRange>& ranges, const QStringList& replacementStrings);
 
 protected:
+    // The order changeTextInRanges() makes the replacements in: from the last range to the first, so
+    // that the earlier ranges stay where they were.
+    static QList<qsizetype> replacementOrder(const QList<TextRange>& ranges);
+
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     // Copies and drags carry the storage's own units, not the document's stand-ins for them.

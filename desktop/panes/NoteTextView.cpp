@@ -19,7 +19,6 @@
 #include <QTextBlock>
 
 #include <algorithm>
-#include <numeric>
 
 namespace {
 
@@ -145,18 +144,13 @@ bool NoteTextView::textViewShouldChangeTextInRanges(TextView&, const QList<TextR
 {
     if (changeDelegate_ && !changeDelegate_->textViewShouldChangeTextInRanges(*this, ranges, replacementStrings))
         return false;
-    // Recorded in the order the base makes them: from the last range to the first.
-    QList<qsizetype> order(ranges.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](qsizetype a, qsizetype b) { return ranges[a].location > ranges[b].location; });
     const QString& text = string();
     bool changes = false;
     // Several ranges (a drop that moves text) are one step; a single change may join a run of typing.
     const bool alone = ranges.size() == 1;
     if (!alone)
         history_.beginGroup();
-    for (qsizetype i : order) {
+    for (qsizetype i : replacementOrder(ranges)) { // recorded in the order the base makes them
         const TextRange range = clipped(ranges[i], text.size());
         changes = changes || range.length > 0 || !replacementStrings[i].isEmpty();
         history_.record({range.location, text.mid(range.location, range.length), replacementStrings[i]});

@@ -80,22 +80,22 @@ void UndoHistory::clear()
 
 UndoHistory::Step UndoHistory::undo()
 {
-    run_ = Run::None;
-    if (undo_.empty())
-        return {};
-    redo_.push_back(std::move(undo_.back()));
-    undo_.pop_back();
-    return redo_.back();
+    return moveLast(undo_, redo_);
 }
 
 UndoHistory::Step UndoHistory::redo()
 {
+    return moveLast(redo_, undo_);
+}
+
+UndoHistory::Step UndoHistory::moveLast(std::vector<Step>& from, std::vector<Step>& to)
+{
     run_ = Run::None;
-    if (redo_.empty())
+    if (from.empty())
         return {};
-    undo_.push_back(std::move(redo_.back()));
-    redo_.pop_back();
-    return undo_.back();
+    to.push_back(std::move(from.back()));
+    from.pop_back();
+    return to.back();
 }
 
 qsizetype UndoHistory::size(const Step& step)

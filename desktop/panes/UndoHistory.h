@@ -53,6 +53,8 @@ private:
     enum class Run { None, Inserting, Deleting };
     // Joins the replacement to the open run when it continues it.
     bool extendRun(const TextReplacement& replacement);
+    // Moves the last step of one side to the other and returns it.
+    Step moveLast(std::vector<Step>& from, std::vector<Step>& to);
 
     std::vector<Step> undo_;
     std::vector<Step> redo_;
