@@ -1,4 +1,5 @@
-// The editor pane offscreen, each figure beside a plain QTextEdit holding the same text (the peer):
+// The editor pane offscreen on the seeded notes of the styling benchmark, each figure beside a plain
+// QTextEdit holding the same text (the peer):
 // key press to repaint over 500 presses (targets: 100 KB note p95 <= 8 ms and p99 <= 16 ms, 1 MB note
 // p95 <= 16 ms), opening a note from its file to the first paint (20 KB <= 50 ms, 1 MB <= 250 ms),
 // and live resize over 60 width steps of a 100 KB note (>= 30 frames a second).
@@ -8,6 +9,7 @@
 #include "Dispatch.h"
 #include "UserDefaults.h"
 
+#include "NoteText.h"
 #include "Stopwatch.h"
 
 #include <benchmark/benchmark.h>
@@ -22,22 +24,6 @@
 #include <vector>
 
 namespace {
-
-// A Markdown note of about `bytes` bytes: headings, lists, to-dos, emphasis and links.
-QString note(qsizetype bytes)
-{
-    const QString block = QStringLiteral(
-        "## Weekly review\n"
-        "Plan the *budget* notes before the **call** and send https://example.org/plan to the team.\n"
-        "- [ ] draft the agenda for #planning\n"
-        "- [x] book the room with @alex\n"
-        "1. collect the figures\n"
-        "> keep the summary short and the numbers exact\n\n");
-    QString text;
-    while (text.size() < bytes)
-        text += block;
-    return text;
-}
 
 void reportPercentiles(benchmark::State& state, std::vector<double> times)
 {
@@ -68,19 +54,19 @@ struct Editor {
     NoteViewController controller;
 };
 
-QString writeNote(const QString& key, qsizetype bytes)
+QString writeNote(const QString& key, qsizetype bytes, quint32 seed = 1)
 {
     QFile file(Note::documentFileForKey(key, NoteStorageInbox));
     Note::createImmediateDirectoryForFilePath(file.fileName());
     if (file.open(QIODevice::WriteOnly))
-        file.write(note(bytes).toUtf8());
+        file.write(note(bytes, seed).toUtf8());
     return key;
 }
 
 struct PlainPeer {
     explicit PlainPeer(qsizetype bytes)
     {
-        edit.setPlainText(note(bytes));
+        edit.setPlainText(note(bytes, 1));
         edit.resize(1000, 800);
         edit.show();
         QApplication::processEvents();
@@ -136,7 +122,7 @@ void OpenNote(benchmark::State& state)
 {
     Editor editor;
     const QString keys[] = {writeNote(QStringLiteral("Open A %1.txt").arg(state.range(0)), state.range(0)),
-                            writeNote(QStringLiteral("Open B %1.txt").arg(state.range(0)), state.range(0))};
+                            writeNote(QStringLiteral("Open B %1.txt").arg(state.range(0)), state.range(0), 2)};
     int next = 0;
     for (auto _ : state) {
         state.SetIterationTime(seconds([&] { editor.open(keys[next]); }));
