@@ -5,9 +5,10 @@
 #include "kit/ViewController.h"
 #include "kit/Window.h"
 
+#include "Typewriter/TypewriterText.h"
+
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
-#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
@@ -37,12 +38,6 @@ constexpr double FindIndicatorFade = 0.3;
 bool keepsResponder(Qt::FocusReason reason)
 {
     return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason;
-}
-
-TextRange clipped(TextRange range, qsizetype length)
-{
-    const qsizetype location = std::clamp<qsizetype>(range.location, 0, length);
-    return {location, std::clamp<qsizetype>(range.length, 0, length - location)};
 }
 
 } // namespace
@@ -151,7 +146,7 @@ bool NoteTextView::textViewShouldChangeTextInRanges(TextView&, const QList<TextR
     if (!alone)
         history_.beginGroup();
     for (qsizetype i : replacementOrder(ranges)) { // recorded in the order the base makes them
-        const TextRange range = clipped(ranges[i], text.size());
+        const TextRange range = TypewriterText::clipped(ranges[i], text.size());
         changes = changes || range.length > 0 || !replacementStrings[i].isEmpty();
         history_.record({range.location, text.mid(range.location, range.length), replacementStrings[i]});
     }
@@ -423,7 +418,7 @@ void NoteTextView::paintEvent(QPaintEvent* event)
 void NoteTextView::showFindIndicatorForRange(TextRange range)
 {
     findIndicatorHold_.cancel();
-    findIndicator_ = clipped(range, string().size());
+    findIndicator_ = TypewriterText::clipped(range, string().size());
     setFindIndicatorAlpha(findIndicator_.length > 0 ? 1.0 : 0.0);
     if (findIndicator_.length == 0)
         return;

@@ -56,7 +56,10 @@ NoteViewController::NoteViewController(QObject* parent)
     addHandler(Selector("useDefaultTypeSizeOffset:"), [this](QObject*) { useDefaultTypeSizeOffset(); });
     addHandler(Selector("useSmallerTypeSizeOffset:"), [this](QObject*) { useSmallerTypeSizeOffset(); });
     addHandler(Selector("useLargerTypeSizeOffset:"), [this](QObject*) { useLargerTypeSizeOffset(); });
-    addHandler(Selector("performFindPanelAction:"), [this](QObject*) { view(), findBar_->open(); });
+    addHandler(Selector("performFindPanelAction:"), [this](QObject*) {
+        view();
+        findBar_->open();
+    });
 }
 
 NoteViewController::~NoteViewController()
@@ -95,7 +98,8 @@ QWidget* NoteViewController::loadView()
     column->addWidget(readOnlyBar_);
     column->addWidget(findBar_);
     column->addWidget(textView_, 1);
-    shadowView_ = new TransparentImageView(view);
+    // The fade at the top of the text, over it.
+    shadowView_ = new TransparentImageView(textView_);
     shadowView_->setScaledContents(true);
     return view;
 }
@@ -115,8 +119,8 @@ void NoteViewController::viewDidLoad()
 void NoteViewController::viewDidLayout()
 {
     reloadTextContainerInset();
-    const QRect text = textView_->geometry();
-    shadowView_->setGeometry(text.x(), text.y(), text.width(), shadowView_->pixmap().isNull() ? 0 : 24);
+    // The text view spans the pane's width, wherever the bars above it put its top.
+    shadowView_->setGeometry(0, 0, view()->width(), shadowView_->pixmap().isNull() ? 0 : 24);
     shadowView_->raise();
 }
 
