@@ -35,6 +35,8 @@ void applyToView(TextView& view, const MarkdownTextStorage& storage, ThemeID the
     palette.setColor(QPalette::Window, toQColor(Themeset::backgroundColorForTheme(theme)));
     palette.setColor(QPalette::Text, toQColor(Themeset::textColorForTheme(theme)));
     palette.setColor(QPalette::Highlight, toQColor(Themeset::selectionBackgroundColorForTheme(theme)));
+    // A selection changes the background only; the text keeps its colour.
+    palette.setColor(QPalette::HighlightedText, toQColor(Themeset::textColorForTheme(theme)));
     view.setPalette(palette);
 }
 
