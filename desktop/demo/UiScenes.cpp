@@ -5,16 +5,21 @@
 #include "kit/AnimationContext.h"
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
+#include "panes/NoteViewController.h"
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
 #include "shell/RootWindow.h"
 
+#include "Core.h"
 #include "Dispatch.h"
 #include "Themes/Themeset.h"
+#include "UserDefaults.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -104,6 +109,60 @@ std::unique_ptr<QWidget> intro()
     return shown(std::move(window), {480, 300});
 }
 
+const char* const SampleNote = R"(# Harbour walk
+
+A short note on the *Saturday* walk, with a few **bold** plans and a link to https://example.org/map.
+
+## To do
+- [x] Pack the thermos
+- [ ] Check the tide table
+- [ ] Ask @sam about the ferry
+
+> The light is best just after nine.
+
+1. Old lighthouse
+2. Fish market
+3. `North pier`
+
+#walks #weekend
+)";
+
+// The editor in the main window showing a sample note. Run alone, the scene keeps the store in a
+// folder of its own; run by a test, it uses the test's.
+std::unique_ptr<QWidget> editor(ThemeID theme)
+{
+    static QTemporaryDir home;
+    static UserDefaults defaults(home.path() + QStringLiteral("/defaults.ini"));
+    Core::Configuration configuration;
+    configuration.documentDirectory = home.path() + QStringLiteral("/Documents");
+    configuration.cachesDirectory = home.path() + QStringLiteral("/Caches");
+    configuration.defaults = &defaults;
+    Core::configure(configuration);
+    Core& core = Core::shared();
+    core.setColorTheme(theme);
+    core.setTypeFace(0);
+    core.setTypeSizeOffset(0);
+
+    const QString key = QStringLiteral("Harbour walk.txt");
+    Note::createImmediateDirectoryForFilePath(Note::documentFileForKey(key, NoteStorageInbox));
+    QFile file(Note::documentFileForKey(key, NoteStorageInbox));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(SampleNote);
+    file.close();
+
+    auto window = std::make_unique<RootWindow>();
+    window->setWindowTitle(QStringLiteral("Brindlewick"));
+    window->applyTheme(theme, false);
+    auto* controller = new NoteViewController;
+    window->setContentViewController(controller);
+    auto warehouse = Warehouse::create();
+    controller->setWarehouse(warehouse);
+    warehouse->setEditingDelegate(controller->editingDelegate());
+    controller->showNote(std::make_shared<Note>(key, NoteStorageInbox));
+    Dispatch::waitUntilIdle();
+    return shown(std::move(window), {900, 560});
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -111,6 +170,8 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("window-charcoal"), [] { return rootWindow(2); }},
         {QStringLiteral("intro"), intro},
         {QStringLiteral("push"), push},
+        {QStringLiteral("editor-white"), [] { return editor(0); }},
+        {QStringLiteral("editor-charcoal"), [] { return editor(2); }},
     };
     return all;
 }
