@@ -7,7 +7,6 @@
 #include "kit/QtColor.h"
 #include "panes/EditorStyle.h"
 #include "panes/FindBar.h"
-#include "panes/NoteReadFailure.h"
 #include "views/PassThroughViews.h"
 
 #include "Core.h"
@@ -269,7 +268,7 @@ void NoteViewController::showStoredNote(const NotePtr& note, Completion completi
     warehouse_->startEditingNote(opened, [self = QPointer(this), opened, completion = std::move(completion)] {
         // On the file queue: the text was read; nothing here touches the view.
         const QString text = opened->text().isNull() ? QStringLiteral("") : opened->text();
-        const QString failure = noteReadFailure(*opened);
+        const QString failure = opened->readFailure();
         Note::services()->appleCloud()->prepareNote(opened, {});
         DispatchQueue::main()->async([self, opened, text, failure, completion] {
             // A note opened since owns the view now; this one's text must not reach it.
