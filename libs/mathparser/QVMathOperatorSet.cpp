@@ -3,6 +3,24 @@
 #include <algorithm>
 #include <stdexcept>
 
+// Most tokens are ASCII without capitals: those need no Unicode case mapping.
+static QString lowercased(const QString& token)
+{
+    for (const QChar unit : token) {
+        if (unit.unicode() >= 0x80 || (unit >= u'A' && unit <= u'Z'))
+            return token.toLower();
+    }
+    return token;
+}
+
+size_t QVMathOperatorSet::KeyHash::operator()(const QString& key) const
+{
+    size_t hash = 14695981039346656037ull; // FNV-1a
+    for (const QChar unit : key)
+        hash = (hash ^ unit.unicode()) * 1099511628211ull;
+    return hash;
+}
+
 const std::shared_ptr<QVMathOperatorSet>& QVMathOperatorSet::defaultOperatorSet()
 {
     static const std::shared_ptr<QVMathOperatorSet> set = std::make_shared<QVMathOperatorSet>();
@@ -14,7 +32,7 @@ QVMathOperatorSet::QVMathOperatorSet()
     for (const auto& model : QVMathOperator::defaultOperators()) {
         const auto op = model->copy();
         m_operators.push_back(op);
-        m_operatorsByFunction.insert(op->function(), op);
+        m_operatorsByFunction.emplace(op->function(), op);
         for (const QString& token : op->tokens())
             index(token, op);
     }
@@ -36,14 +54,14 @@ void QVMathOperatorSet::setInterpretsPercentSignAsModulo(bool modulo)
     // Precedences are not moved back: only the operators' order is kept.
     const auto old = m_percentTokenOperator;
     std::erase(m_operators, old);
-    m_operatorsByFunction.remove(old->function());
+    m_operatorsByFunction.erase(old->function());
     for (const QString& token : old->tokens()) {
-        const QString key = token.toLower();
+        const QString key = lowercased(token);
         auto entry = m_operatorsByToken.find(key);
         if (entry == m_operatorsByToken.end())
             continue;
-        entry->removeAll(old);
-        if (entry->isEmpty())
+        entry->second.removeAll(old);
+        if (entry->second.isEmpty())
             m_operatorsByToken.erase(entry);
     }
     addPercentOperator();
@@ -100,11 +118,11 @@ void QVMathOperatorSet::place(const std::shared_ptr<QVMathOperator>& op,
     if (const auto present = operatorForFunction(op->function())) {
         present->addTokens(op->tokens());
         for (const QString& token : op->tokens())
-            index(token.toLower(), present);
+            index(lowercased(token), present);
         return;
     }
     for (const QString& token : op->tokens()) {
-        if (m_operatorsByToken.contains(token.toLower()))
+        if (m_operatorsByToken.contains(lowercased(token)))
             throw std::invalid_argument(
                 QStringLiteral("An operator is already defined for '%1'").arg(token).toStdString());
     }
@@ -124,9 +142,9 @@ void QVMathOperatorSet::place(const std::shared_ptr<QVMathOperator>& op,
     }
     std::stable_sort(m_operators.begin(), m_operators.end(),
                      [](const auto& a, const auto& b) { return a->precedence() < b->precedence(); });
-    m_operatorsByFunction.insert(op->function(), op);
+    m_operatorsByFunction.insert_or_assign(op->function(), op);
     for (const QString& token : op->tokens())
-        index(token.toLower(), op);
+        index(lowercased(token), op);
 }
 
 void QVMathOperatorSet::index(const QString& token, const std::shared_ptr<QVMathOperator>& op)
@@ -139,10 +157,12 @@ void QVMathOperatorSet::index(const QString& token, const std::shared_ptr<QVMath
 
 std::shared_ptr<QVMathOperator> QVMathOperatorSet::operatorForFunction(const QString& function) const
 {
-    return m_operatorsByFunction.value(function);
+    const auto found = m_operatorsByFunction.find(function);
+    return found == m_operatorsByFunction.end() ? nullptr : found->second;
 }
 
 QList<std::shared_ptr<QVMathOperator>> QVMathOperatorSet::operatorsForToken(const QString& token) const
 {
-    return m_operatorsByToken.value(token.toLower());
+    const auto found = m_operatorsByToken.find(lowercased(token));
+    return found == m_operatorsByToken.end() ? QList<std::shared_ptr<QVMathOperator>>() : found->second;
 }

@@ -2,8 +2,7 @@
 
 #include "QVMathOperator.h"
 
-#include <QHash>
-
+#include <unordered_map>
 #include <vector>
 
 // An ordered, indexed set of operators, kept in ascending precedence. Each
@@ -51,6 +50,13 @@ public:
     qsizetype longestTokenLength() const { return m_longestTokenLength; }
 
 private:
+    // Qt's string hash is built to resist flooding and costs more than the
+    // short, trusted keys here need; the tokenizer looks one up per operator.
+    struct KeyHash {
+        size_t operator()(const QString& key) const;
+    };
+    template <typename T> using Index = std::unordered_map<QString, T, KeyHash>;
+
     enum class Relativity { Higher = -1, Same = 0, Lower = 1 };
     void place(const std::shared_ptr<QVMathOperator>& op, const std::shared_ptr<QVMathOperator>& existing,
                Relativity relativity);
@@ -58,8 +64,8 @@ private:
     void addPercentOperator();
 
     std::vector<std::shared_ptr<QVMathOperator>> m_operators;
-    QHash<QString, std::shared_ptr<QVMathOperator>> m_operatorsByFunction;
-    QHash<QString, QList<std::shared_ptr<QVMathOperator>>> m_operatorsByToken;
+    Index<std::shared_ptr<QVMathOperator>> m_operatorsByFunction;
+    Index<QList<std::shared_ptr<QVMathOperator>>> m_operatorsByToken;
     std::shared_ptr<QVMathOperator> m_percentTokenOperator;
     bool m_interpretsPercentSignAsModulo = true;
     qsizetype m_longestTokenLength = 0;
