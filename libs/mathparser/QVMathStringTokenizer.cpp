@@ -45,7 +45,7 @@ QVMathStringTokenizer::QVMathStringTokenizer(const QString& text, std::shared_pt
     for (const auto& op : *m_operatorSet) {
         for (const QString& token : op->tokens()) {
             for (const QChar unit : token)
-                m_operatorCharacters.insert(unit.unicode());
+                m_operatorCharacters.set(unit.unicode());
         }
     }
 }
@@ -140,10 +140,17 @@ std::optional<QVMathStringToken> QVMathStringTokenizer::parseNumber(Error* error
             m_characterIndex = start;
         return token;
     }
-    skipDigits(false);
+    size_t digits = skipDigits(false);
     if (peekNextCharacter() == u'.') {
         ++m_characterIndex;
-        skipDigits(false);
+        digits += skipDigits(false);
+    }
+    // ".e5" is no number: read as 0 it would pass unnoticed; as a name it
+    // fails as unknown.
+    if (digits == 0) {
+        m_characterIndex = start;
+        *error = QVMathError::unparsableNumber();
+        return std::nullopt;
     }
     if (const char16_t e = peekNextCharacter(); e == u'e' || e == u'E') {
         const size_t mark = m_characterIndex++;
@@ -151,12 +158,6 @@ std::optional<QVMathStringToken> QVMathStringTokenizer::parseNumber(Error* error
             ++m_characterIndex;
         if (skipDigits(false) == 0)
             m_characterIndex = mark; // "2e" is 2 and the name e
-    }
-    const size_t length = m_characterIndex - start;
-    if (length == 0 || (length == 1 && m_characters[start] == u'.')) {
-        m_characterIndex = start;
-        *error = QVMathError::unparsableNumber();
-        return std::nullopt;
     }
     return QVMathStringToken::make(text(m_characters, start, m_characterIndex), Type::Number);
 }

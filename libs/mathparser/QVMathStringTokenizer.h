@@ -5,9 +5,9 @@
 #include "QVMathStringToken.h"
 
 #include <QList>
-#include <QSet>
 #include <QString>
 
+#include <bitset>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -35,7 +35,8 @@ public:
     void appendToken(const std::optional<QVMathStringToken>& token);
 
     const std::shared_ptr<QVMathOperatorSet>& operatorSet() const { return m_operatorSet; }
-    const QSet<char16_t>& operatorCharacters() const { return m_operatorCharacters; }
+    // Every UTF-16 unit of any token of the set's operators.
+    const std::bitset<0x10000>& operatorCharacters() const { return m_operatorCharacters; }
 
 private:
     QVMathStringTokenizer(const QString& text, std::shared_ptr<QVMathOperatorSet> operatorSet);
@@ -59,7 +60,7 @@ private:
     char16_t nextCharacter();
     char16_t at(const std::vector<char16_t>& buffer, size_t index) const;
     size_t skipDigits(bool hex);
-    bool isOperatorCharacter(char16_t c) const { return c != 0 && m_operatorCharacters.contains(c); }
+    bool isOperatorCharacter(char16_t c) const { return c != 0 && m_operatorCharacters[c]; }
     QString text(const std::vector<char16_t>& buffer, size_t start, size_t end) const;
 
     std::vector<char16_t> m_characters;
@@ -68,6 +69,6 @@ private:
     size_t m_characterIndex = 0;
     QList<QVMathStringToken> m_tokens;
     qsizetype m_tokenIndex = 0;
-    QSet<char16_t> m_operatorCharacters;
+    std::bitset<0x10000> m_operatorCharacters;
     std::shared_ptr<QVMathOperatorSet> m_operatorSet;
 };

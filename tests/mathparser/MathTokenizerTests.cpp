@@ -74,6 +74,7 @@ TEST(MathTokenizer, Shapes)
         {"2e", "2 * e ( )"},
         {".5", ".5"},
         {".", ". ( )"},
+        {".e5 + 1", ".e5 ( ) + 1"},
         {"1.2.3", "1.2 * .3"},
         {"<= =< << **", "<= =< << **"},
         {"2***3", "2 ** * 3"},
@@ -180,7 +181,7 @@ TEST(MathTokenizer, Enumeration)
     tokenizer->reset();
     EXPECT_EQ(tokenizer->nextObject()->token(), "1");
     EXPECT_EQ(tokenizer->operatorSet(), QVMathOperatorSet::defaultOperatorSet());
-    EXPECT_EQ(tokenizer->operatorCharacters().size(), 28);
+    EXPECT_EQ(tokenizer->operatorCharacters().count(), 28);
 }
 
 TEST(MathTokenizer, LengthBound)
