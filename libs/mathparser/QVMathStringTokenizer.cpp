@@ -232,7 +232,9 @@ std::optional<QVMathStringToken> QVMathStringTokenizer::parseOperator(Error* err
     size_t best = 0, n = 0;
     while (n < longest && isOperatorCharacter(at(m_caseInsensitiveCharacters, start + n))) {
         ++n;
-        if (!QVMathOperator::infosForOperatorToken(text(m_caseInsensitiveCharacters, start, start + n)).isEmpty())
+        const QString candidate = QString::fromRawData(
+            reinterpret_cast<const QChar*>(m_caseInsensitiveCharacters.data() + start), qsizetype(n));
+        if (!QVMathOperator::infosForOperatorToken(candidate).isEmpty())
             best = n;
     }
     if (best == 0) {
