@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test sanitize clean
+.PHONY: deps build run test sanitize fuzz clean ctest-in
 
 deps:
 	@scripts/install-deps
@@ -15,12 +15,25 @@ run: build
 	$(BUILD)/desktop/brindlewick
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	scripts/pg-server run $(BUILD)/pg-server $(MAKE) --no-print-directory ctest-in DIR=$(BUILD)
 
 sanitize: deps
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DBRINDLEWICK_SANITIZE=ON
 	cmake --build $(BUILD)-asan -j $(JOBS)
-	cd $(BUILD)-asan && ctest --output-on-failure -j $(JOBS)
+	scripts/pg-server run $(BUILD)-asan/pg-server $(MAKE) --no-print-directory ctest-in DIR=$(BUILD)-asan
+
+# ctest in DIR, against the private PostgreSQL server of scripts/pg-server.
+ctest-in:
+	cd $(DIR) && ctest --output-on-failure -j $(JOBS); status=$$?; \
+	  echo "PostgreSQL tests passed: $$(awk '/^[0-9]+\/[0-9]+ Test: /{name=$$3} /^Test Passed/{if (name ~ /Postgres/) n++} END{print n+0}' Testing/Temporary/LastTest.log)"; \
+	  exit $$status
+
+# Every fuzz/<name>.cpp, built with clang and run over its seed corpus.
+FUZZ_RUNS ?= 200000
+fuzz: deps
+	cmake -S . -B $(BUILD)-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DBRINDLEWICK_FUZZ=ON
+	cmake --build $(BUILD)-fuzz -j $(JOBS) --target fuzz_all
+	scripts/run-fuzz $(BUILD)-fuzz/fuzz $(FUZZ_RUNS) $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-asan
+	rm -rf $(BUILD) $(BUILD)-asan $(BUILD)-fuzz

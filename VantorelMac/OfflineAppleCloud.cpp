@@ -4,6 +4,11 @@
 
 OfflineAppleCloud::OfflineAppleCloud() : ckCloud_(std::make_shared<OfflineCKCloud>()) {}
 
+void OfflineAppleCloud::prepareNote(const NotePtr& note, CommitHandler handler)
+{
+    commitNote(note, std::move(handler));
+}
+
 void OfflineAppleCloud::commitNote(const NotePtr&, CommitHandler handler)
 {
     if (handler)

@@ -9,6 +9,7 @@ public:
     OfflineAppleCloud();
 
     std::shared_ptr<CKCloud> ckCloud() const override { return ckCloud_; }
+    void prepareNote(const NotePtr& note, CommitHandler handler) override;
     void commitNote(const NotePtr& note, CommitHandler handler) override;
     void commitAndCloseNote(const NotePtr& note, CommitHandler handler) override;
     void renameNote(const NotePtr& from, const NotePtr& to, Handler handler) override;

@@ -1,11 +1,16 @@
-// The record store on the SQLite backend against raw sqlite3 running the same
-// statements on a file of the same schema:
-// - saving 10,000 records of 4 KB one at a time, and fetching them back by ID
-//   (p50 of single calls, the store's queue hop and completion included);
-// - a 500-record date window read in pages of 100;
-// - push between two clients of one file: a save by one until the other's
+// The record store against its raw database library running the same
+// statements: on SQLite a file of the same schema, and on PostgreSQL (when
+// RS_PG_DSN names a server, e.g. one of scripts/pg-server) another schema over
+// the same Unix socket:
+// - saving records of 4 KB one at a time (10,000 on SQLite, 2,000 on
+//   PostgreSQL), and fetching them back by ID (p50 of single calls, the store's
+//   queue hop and completion included);
+// - a 500-record date window read in pages of 100 (SQLite);
+// - push between two clients of one store: a save by one until the other's
 //   delegate hears of it on the main thread (p50).
+#include "Clock.h"
 #include "Container.h"
+#include "PgConnection.h"
 #include "PushCenter.h"
 #include "RecordStoreSchema.h"
 
@@ -13,6 +18,7 @@
 
 #include <QTemporaryDir>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -24,14 +30,15 @@
 namespace {
 
 constexpr int RecordCount = 10000;
+constexpr int PostgresRecordCount = 2000;
 constexpr int RecordBytes = 4096;
 constexpr int64_t BaseMSecs = 1'700'000'000'000;
 
-using Clock = std::chrono::steady_clock;
+using Steady = std::chrono::steady_clock;
 
-double micros(Clock::time_point since)
+double micros(Steady::time_point since)
 {
-    return std::chrono::duration<double, std::micro>(Clock::now() - since).count();
+    return std::chrono::duration<double, std::micro>(Steady::now() - since).count();
 }
 
 double percentile(std::vector<double> samples, double p)
@@ -57,14 +64,16 @@ Record makeRecord(int i)
 // --- The store side
 
 struct Store {
-    QTemporaryDir dir;
+    std::function<BackendConfig(const QString& clientID, std::shared_ptr<PushCenter> center)> config;
     std::shared_ptr<Container> container;
     Database* db = nullptr;
+    bool filled = false;
 
-    Store()
+    explicit Store(decltype(config) configFor)
+        : config(std::move(configFor))
+        , container(Container::open("net.brindlewick.bench", config("A", PushCenter::create())))
+        , db(container->privateDatabase().get())
     {
-        container = Container::open("net.brindlewick.bench", {dir.filePath("store.sqlite"), "A", PushCenter::create()});
-        db = container->privateDatabase().get();
     }
 
     template <typename Call>
@@ -76,16 +85,52 @@ struct Store {
     }
 };
 
-Store& store()
+// The raw side of a benchmark: the store's statements through the C library.
+struct Peer {
+    virtual ~Peer() = default;
+    virtual void save(int i) = 0;
+    // Bytes read, 0 when the record is missing.
+    virtual int fetch(int i) = 0;
+};
+
+QTemporaryDir& folder()
 {
-    static Store instance;
+    static QTemporaryDir dir;
+    return dir;
+}
+
+Store& sqliteStore()
+{
+    static Store instance([](const QString& clientID, std::shared_ptr<PushCenter> center) {
+        return BackendConfig {folder().filePath("store.sqlite"), clientID, std::move(center), {}};
+    });
+    return instance;
+}
+
+// --- PostgreSQL: two schemas, dropped at the end
+
+QString postgresSchema(const QString& role)
+{
+    static const QString run = Clock::newUUID().remove(QLatin1Char('-')).left(12).toLower();
+    return QStringLiteral("rs_bench_%1_%2").arg(role, run);
+}
+
+QString postgresDsn(const QString& role)
+{
+    return qEnvironmentVariable("RS_PG_DSN") + QStringLiteral(" options='-c search_path=%1'").arg(postgresSchema(role));
+}
+
+Store& postgresStore()
+{
+    static Store instance([](const QString& clientID, std::shared_ptr<PushCenter> center) {
+        return BackendConfig {{}, clientID, std::move(center), postgresDsn("store")};
+    });
     return instance;
 }
 
 // --- The raw side: the same statements through the C API
 
-struct Raw {
-    QTemporaryDir dir;
+struct Raw final : Peer {
     sqlite3* db = nullptr;
     sqlite3_stmt* subscriptions = nullptr;
     sqlite3_stmt* selectTag = nullptr;
@@ -97,7 +142,7 @@ struct Raw {
 
     Raw()
     {
-        sqlite3_open(dir.filePath("raw.sqlite").toUtf8().constData(), &db);
+        sqlite3_open(folder().filePath("raw.sqlite").toUtf8().constData(), &db);
         sqlite3_busy_timeout(db, 5000);
         sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr);
         sqlite3_exec(db, RecordStoreSchema::ddl(RecordStoreSchema::sqlite()).toUtf8().constData(), nullptr, nullptr,
@@ -125,7 +170,7 @@ struct Raw {
         sqlite3_reset(s);
     }
 
-    void save(int i)
+    void save(int i) override
     {
         const QByteArray zone = "_defaultZone";
         const QByteArray name = QStringLiteral("Inbox/note %1.md").arg(i).toUtf8();
@@ -172,7 +217,7 @@ struct Raw {
     }
 
     // Reads the row and the fields into Qt values in one snapshot, as the store does.
-    int fetch(int i)
+    int fetch(int i) override
     {
         const QByteArray zone = "_defaultZone";
         const QByteArray name = QStringLiteral("Inbox/note %1.md").arg(i).toUtf8();
@@ -203,18 +248,87 @@ Raw& raw()
     return instance;
 }
 
-bool storeFilled = false;
+// Raw libpq over the same socket, in a schema of the same tables.
+struct RawPostgres final : Peer {
+    PGconn* conn = nullptr;
+
+    RawPostgres()
+    {
+        conn = PQconnectdb(postgresDsn("raw").toUtf8().constData());
+        PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
+        for (const QString& statement :
+             RecordStoreSchema::ddl(RecordStoreSchema::postgres()).split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            PQclear(PQexec(conn, statement.toUtf8().constData()));
+    }
+    ~RawPostgres() override { PQfinish(conn); }
+
+    PGresult* exec(const char* sql, std::initializer_list<QByteArray> values, int binaryAt = -1)
+    {
+        std::vector<const char*> pointers;
+        std::vector<int> lengths, formats;
+        for (const QByteArray& value : values) {
+            pointers.push_back(value.isNull() ? nullptr : value.constData());
+            lengths.push_back(int(value.size()));
+            formats.push_back(int(pointers.size()) - 1 == binaryAt);
+        }
+        return PQexecParams(conn, PgConnection::numbered(QString::fromLatin1(sql)).toUtf8().constData(),
+                            int(pointers.size()), nullptr, pointers.data(), lengths.data(), formats.data(), 0);
+    }
+
+    void run(const char* sql, std::initializer_list<QByteArray> values = {}, int binaryAt = -1)
+    {
+        PQclear(exec(sql, values, binaryAt));
+    }
+
+    void save(int i) override
+    {
+        using namespace RecordStoreSchema;
+        const QByteArray zone = "_defaultZone";
+        const QByteArray name = QStringLiteral("Inbox/note %1.md").arg(i).toUtf8();
+        run("BEGIN");
+        run(SelectSubscriptions);
+        PGresult* clock = exec("SELECT floor(extract(epoch FROM clock_timestamp()) * 1000)::bigint", {});
+        const QByteArray now = PQgetvalue(clock, 0, 0);
+        PQclear(clock);
+        run(InsertNewRecord, {zone, name, "Notes", "0123456789abc", now, now, "A"});
+        run(DeleteFields, {zone, name});
+        const QByteArray none;
+        run(InsertField, {zone, name, "commitDate", "4", QByteArray::number(BaseMSecs + int64_t(i) * 1000), none, none, none});
+        run(InsertField, {zone, name, "state", "0", "0", none, none, none});
+        run(InsertField, {zone, name, "text", "2", none, none, none, payload(i)}, 7);
+        run(InsertField, {zone, name, "version", "0", "49", none, none, none});
+        run("COMMIT");
+    }
+
+    // Reads the record with its fields into Qt values, as the store does.
+    int fetch(int i) override
+    {
+        PGresult* rows = exec(RecordStoreSchema::SelectRecordWithFields,
+                              {"_defaultZone", QStringLiteral("Inbox/note %1.md").arg(i).toUtf8()});
+        int bytes = 0;
+        for (int row = 0; row < PQntuples(rows); ++row) {
+            const QString type = QString::fromUtf8(PQgetvalue(rows, row, 2));
+            size_t length = 0;
+            unsigned char* blob = PQunescapeBytea(reinterpret_cast<const unsigned char*>(PQgetvalue(rows, row, 11)),
+                                                  &length);
+            bytes += int(QByteArray(reinterpret_cast<const char*>(blob), qsizetype(length)).size()) + int(type.size());
+            PQfreemem(blob);
+        }
+        PQclear(rows);
+        return bytes;
+    }
+};
 
 // For runs that skip the save benchmark: the same records, 500 per transaction.
-void fillStore()
+void fill(Store& store, int count)
 {
-    for (int first = 0; !storeFilled && first < RecordCount; first += 500) {
+    for (int first = 0; !store.filled && first < count; first += 500) {
         QList<Record> batch;
         for (int i = first; i < first + 500; ++i)
             batch.append(makeRecord(i));
-        Store::wait([&](auto done) { store().db->modifyRecords(batch, {}, [&](auto, auto, Error) { done(); }); });
+        Store::wait([&](auto done) { store.db->modifyRecords(batch, {}, [&](auto, auto, Error) { done(); }); });
     }
-    storeFilled = true;
+    store.filled = true;
 }
 
 void report(benchmark::State& state, const std::vector<double>& ours, const std::vector<double>& peer)
@@ -226,44 +340,44 @@ void report(benchmark::State& state, const std::vector<double>& ours, const std:
     state.counters["ratio"] = peerP50 > 0 ? p50 / peerP50 : 0;
 }
 
-// Saves all 10,000 records, taking turns with the raw side.
-void saveRecords(benchmark::State& state)
+// Saves every record, taking turns with the raw side.
+void saveRecords(benchmark::State& state, Store& store, Peer& peer, int count)
 {
-    std::vector<double> ours, peer;
+    std::vector<double> ours, theirs;
     for (auto _ : state) {
-        for (int i = 0; i < RecordCount; ++i) {
+        for (int i = 0; i < count; ++i) {
             const Record record = makeRecord(i);
-            auto start = Clock::now();
-            Store::wait([&](auto done) { store().db->saveRecord(record, [&](auto, Error) { done(); }); });
+            auto start = Steady::now();
+            Store::wait([&](auto done) { store.db->saveRecord(record, [&](auto, Error) { done(); }); });
             ours.push_back(micros(start));
-            start = Clock::now();
-            raw().save(i);
-            peer.push_back(micros(start));
+            start = Steady::now();
+            peer.save(i);
+            theirs.push_back(micros(start));
         }
     }
-    storeFilled = true;
-    report(state, ours, peer);
+    store.filled = true;
+    report(state, ours, theirs);
 }
 
 // Needs the save benchmark's records on both sides.
-void fetchRecords(benchmark::State& state)
+void fetchRecords(benchmark::State& state, Store& store, Peer& peer, int count)
 {
     std::mt19937 random(7);
-    std::vector<double> ours, peer;
+    std::vector<double> ours, theirs;
     for (auto _ : state) {
-        for (int n = 0; n < RecordCount; ++n) {
-            const int i = int(random() % RecordCount);
+        for (int n = 0; n < count; ++n) {
+            const int i = int(random() % count);
             const RecordID id {QStringLiteral("Inbox/note %1.md").arg(i)};
-            auto start = Clock::now();
-            Store::wait([&](auto done) { store().db->fetchRecord(id, [&](auto, Error) { done(); }); });
+            auto start = Steady::now();
+            Store::wait([&](auto done) { store.db->fetchRecord(id, [&](auto, Error) { done(); }); });
             ours.push_back(micros(start));
-            start = Clock::now();
-            if (raw().fetch(i) == 0)
+            start = Steady::now();
+            if (peer.fetch(i) == 0)
                 return state.SkipWithError("run the save benchmark first");
-            peer.push_back(micros(start));
+            theirs.push_back(micros(start));
         }
     }
-    report(state, ours, peer);
+    report(state, ours, theirs);
 }
 
 // Records committed in a 500-second window, read 100 at a time; target 20 ms.
@@ -273,11 +387,12 @@ void dateWindowInPages(benchmark::State& state)
     const QDateTime from = QDateTime::fromMSecsSinceEpoch(BaseMSecs + 5000 * 1000, Qt::UTC);
     const Query window {"Notes", Predicate::where("commitDate", C::GreaterOrEqual, from)
                                      .andWhere("commitDate", C::Less, from.addSecs(500))};
-    fillStore();
+    Store& store = sqliteStore();
+    fill(store, RecordCount);
     int records = 0;
     std::vector<double> totals;
     for (auto _ : state) {
-        const auto start = Clock::now();
+        const auto start = Steady::now();
         records = 0;
         std::optional<QueryCursor> cursor;
         do {
@@ -288,9 +403,9 @@ void dateWindowInPages(benchmark::State& state)
                     done();
                 };
                 if (cursor)
-                    store().db->continueQuery(*cursor, std::nullopt, 100, fetched, completion);
+                    store.db->continueQuery(*cursor, std::nullopt, 100, fetched, completion);
                 else
-                    store().db->addQueryOperation(window, std::nullopt, 100, fetched, completion);
+                    store.db->addQueryOperation(window, std::nullopt, 100, fetched, completion);
             });
         } while (cursor);
         totals.push_back(micros(start) / 1000.0);
@@ -306,17 +421,17 @@ struct Listener : PushCenterDelegate {
     void didReceive(const QVariantMap&) override { ++received; }
 };
 
-// A saves, B's delegate hears of it; target 50 ms.
-void pushBetweenClients(benchmark::State& state)
+// A saves, B's delegate hears of it.
+void pushBetweenClients(benchmark::State& state, Store& store, double targetMSecs)
 {
     const auto center = PushCenter::create();
     const auto listener = std::make_shared<Listener>();
     center->setDelegate(listener);
-    const auto b = Container::open("net.brindlewick.bench", {store().dir.filePath("store.sqlite"), "B", center});
+    const auto b = Container::open("net.brindlewick.bench", store.config("B", center));
     Subscription subscription;
     subscription.recordType = "Notes";
     subscription.options = Subscription::FiresOnRecordCreation | Subscription::FiresOnRecordUpdate;
-    Store::wait([&](auto done) { store().db->saveSubscription(subscription, [&](auto, Error) { done(); }); });
+    Store::wait([&](auto done) { store.db->saveSubscription(subscription, [&](auto, Error) { done(); }); });
     center->registerForRemoteNotifications();
     DispatchQueue::runMainUntil([] { return false; }, 0.2); // registration settles
 
@@ -325,21 +440,65 @@ void pushBetweenClients(benchmark::State& state)
     for (auto _ : state) {
         const int before = listener->received;
         const Record record = makeRecord(RecordCount + i++);
-        const auto start = Clock::now();
-        store().db->saveRecord(record, [](auto, Error) {});
+        const auto start = Steady::now();
+        store.db->saveRecord(record, [](auto, Error) {});
         if (!DispatchQueue::runMainUntil([&] { return listener->received > before; }, 5))
             state.SkipWithError("no push within 5 s");
         samples.push_back(micros(start) / 1000.0);
     }
     state.counters["p50_ms"] = percentile(samples, 0.5);
-    state.counters["target_ms"] = 50;
+    state.counters["target_ms"] = targetMSecs;
 }
 
 } // namespace
 
-BENCHMARK(saveRecords)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(fetchRecords)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(dateWindowInPages)->Iterations(20)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(pushBetweenClients)->Iterations(50)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    const auto unit = [](benchmark::internal::Benchmark* b) { b->Unit(benchmark::kMillisecond)->UseRealTime(); };
+    unit(benchmark::RegisterBenchmark("saveRecords/Sqlite", [](benchmark::State& s) {
+             saveRecords(s, sqliteStore(), raw(), RecordCount);
+         })->Iterations(1));
+    unit(benchmark::RegisterBenchmark("fetchRecords/Sqlite", [](benchmark::State& s) {
+             fetchRecords(s, sqliteStore(), raw(), RecordCount);
+         })->Iterations(1));
+    unit(benchmark::RegisterBenchmark("dateWindowInPages/Sqlite", dateWindowInPages)->Iterations(20));
+    unit(benchmark::RegisterBenchmark("pushBetweenClients/Sqlite", [](benchmark::State& s) {
+             pushBetweenClients(s, sqliteStore(), 50);
+         })->Iterations(50));
+    const bool postgres = !qEnvironmentVariable("RS_PG_DSN").isEmpty();
+    std::unique_ptr<PgConnection> admin;
+    if (postgres) {
+        Error error;
+        admin = PgConnection::connect(qEnvironmentVariable("RS_PG_DSN"), "brindlewick bench", &error);
+        if (!admin) {
+            fprintf(stderr, "RS_PG_DSN: %s\n", qPrintable(error.localizedDescription()));
+            return 1;
+        }
+        for (const char* role : {"store", "raw"})
+            admin->exec(QStringLiteral("CREATE SCHEMA ") + postgresSchema(role));
+        static std::unique_ptr<RawPostgres> peer;
+        const auto rawPostgres = []() -> RawPostgres& {
+            if (!peer)
+                peer = std::make_unique<RawPostgres>();
+            return *peer;
+        };
+        unit(benchmark::RegisterBenchmark("saveRecords/Postgres", [=](benchmark::State& s) {
+                 saveRecords(s, postgresStore(), rawPostgres(), PostgresRecordCount);
+             })->Iterations(1));
+        unit(benchmark::RegisterBenchmark("fetchRecords/Postgres", [=](benchmark::State& s) {
+                 fetchRecords(s, postgresStore(), rawPostgres(), PostgresRecordCount);
+             })->Iterations(1));
+        unit(benchmark::RegisterBenchmark("pushBetweenClients/Postgres", [](benchmark::State& s) {
+                 pushBetweenClients(s, postgresStore(), 10);
+             })->Iterations(50));
+    } else {
+        fprintf(stderr, "RS_PG_DSN is not set: no PostgreSQL figures (scripts/pg-server start <folder> prints one)\n");
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (admin)
+        for (const char* role : {"store", "raw"})
+            admin->exec(QStringLiteral("DROP SCHEMA %1 CASCADE").arg(postgresSchema(role)));
+    return 0;
+}

@@ -7,12 +7,13 @@
 #include "demo/EditorLook.h"
 #include "demo/TypingTextView.h"
 
+#include "Stopwatch.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QStringList>
 
-#include <chrono>
 
 namespace {
 
@@ -28,14 +29,6 @@ QString lines(qsizetype count, qsizetype width)
         text += u'\n';
     }
     return text;
-}
-
-template <typename Work>
-double seconds(Work&& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
 // Each iteration types Return at the end of "- item"; the new line is removed again off the clock.

@@ -12,6 +12,7 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextFrame>
 
 #include <algorithm>
 #include <functional>
@@ -77,6 +78,7 @@ void TextView::setTextStorage(TextStorage* storage)
     {
         QScopedValueRollback guard(mirroring_, true);
         document()->clear();
+        applyInset();
     }
     if (!storage_)
         return;
@@ -97,6 +99,28 @@ void TextView::setDefaultFont(const std::optional<Font>& font)
     formats_.clear();
 }
 
+void TextView::setTextContainerInset(double width, double height)
+{
+    insetWidth_ = width;
+    insetHeight_ = height;
+    QScopedValueRollback guard(mirroring_, true); // only the layout changes
+    applyInset();
+}
+
+void TextView::applyInset()
+{
+    QTextFrame* root = document()->rootFrame();
+    QTextFrameFormat format = root->frameFormat();
+    if (format.leftMargin() == insetWidth_ && format.rightMargin() == insetWidth_ &&
+        format.topMargin() == insetHeight_ && format.bottomMargin() == insetHeight_)
+        return; // the layout stays
+    format.setLeftMargin(insetWidth_);
+    format.setRightMargin(insetWidth_);
+    format.setTopMargin(insetHeight_);
+    format.setBottomMargin(insetHeight_);
+    root->setFrameFormat(format);
+}
+
 TextRange TextView::selectedRange() const
 {
     const QTextCursor cursor = textCursor();
@@ -112,6 +136,15 @@ void TextView::setSelectedRange(TextRange range)
     setTextCursor(cursor);
 }
 
+QList<qsizetype> TextView::replacementOrder(const QList<TextRange>& ranges)
+{
+    QList<qsizetype> order(ranges.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](qsizetype a, qsizetype b) { return ranges[a].location > ranges[b].location; });
+    return order;
+}
+
 bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringList& replacementStrings)
 {
     if (!storage_ || ranges.isEmpty() || ranges.size() != replacementStrings.size())
@@ -119,13 +152,8 @@ bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringL
     if (delegate_ && !delegate_->textViewShouldChangeTextInRanges(*this, ranges, replacementStrings))
         return false;
 
-    // Replace from the last range to the first so the earlier ranges stay where they were.
-    QList<qsizetype> order(ranges.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](qsizetype a, qsizetype b) { return ranges[a].location > ranges[b].location; });
     storage_->beginEditing();
-    for (qsizetype i : order)
+    for (qsizetype i : replacementOrder(ranges))
         storage_->replaceCharacters(ranges[i], replacementStrings[i]);
     storage_->endEditing();
 
@@ -370,6 +398,7 @@ void TextView::mirrorEverything()
     QTextCursor cursor(document());
     cursor.beginEditBlock();
     document()->clear();
+    applyInset();
     cursor.setBlockFormat(blockFormat(0));
     cursor.insertText(QStringLiteral(" "));
     setTextCursor(QTextCursor(document()));

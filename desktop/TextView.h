@@ -42,6 +42,9 @@ public:
     void setDefaultParagraphStyle(const std::optional<ParagraphStyle>& style);
     void setDefaultFont(const std::optional<Font>& font);
 
+    // Space left and right of the text, and above and below it; kept when the document is rebuilt.
+    void setTextContainerInset(double width, double height);
+
     TextRange selectedRange() const;
     void setSelectedRange(TextRange range);
 
@@ -50,6 +53,10 @@ public:
     bool changeTextInRanges(const QList<TextRange>& ranges, const QStringList& replacementStrings);
 
 protected:
+    // The order changeTextInRanges() makes the replacements in: from the last range to the first, so
+    // that the earlier ranges stay where they were.
+    static QList<qsizetype> replacementOrder(const QList<TextRange>& ranges);
+
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     // Copies and drags carry the storage's own units, not the document's stand-ins for them.
@@ -65,6 +72,8 @@ private:
     // storage's range: the differing characters first, then every format over the range.
     void mirror(TextRange range, qsizetype oldLength);
     void mirrorEverything();
+    // Puts the inset on the document's root frame, unless it is there already.
+    void applyInset();
     void insertMirrored(QTextCursor& cursor, TextRange range);
     void mirrorFormats(QTextCursor& cursor, TextRange range);
     // Calls the block for each stretch of the range that shows in one character format.
@@ -84,6 +93,8 @@ private:
     std::optional<ParagraphStyle> defaultParagraphStyle_;
     bool mirroring_ = false;
     bool documentAhead_ = false;
+    double insetWidth_ = 0;
+    double insetHeight_ = 0;
     QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
     struct BlockFormat {
         std::optional<ParagraphStyle> style;

@@ -1,6 +1,9 @@
 #include "Folders.h"
+#include "InterimShell.h"
 #include "kit/Responder.h"
 #include "shell/RootWindow.h"
+
+#include "Core.h"
 
 #include <QApplication>
 
@@ -23,7 +26,10 @@ int main(int argc, char* argv[])
     ResponderChain::setApplicationDelegate(&quit);
     RootWindow window;
     window.setWindowTitle(Folders::displayName());
-    window.applyTheme(0, false);
+    window.applyTheme(Core::shared().colorTheme(), false);
+    auto* shell = new InterimShell;
+    window.setContentViewController(shell);
+    shell->start();
     window.resize(1100, 720);
     window.show();
     return app.exec();

@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QMetaObject>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -29,8 +31,78 @@ void cpuRelax()
 #endif
 }
 
-// Spinning this long before sleeping keeps a sync round trip off the futex path.
-constexpr int SpinIterations = 4000;
+// Spinning before sleeping keeps a sync round trip off the futex path, but
+// only while every thread that spins or works has a core of its own: past
+// that the spinners take the time of the very threads they wait for. Each
+// waiter's budget halves after a run of spins that ended without the work
+// and doubles when the work arrives within one.
+constexpr int MaxSpin = 4000;
+constexpr int MinSpin = 32;
+constexpr int YieldsWhenOversubscribed = 8;
+constexpr int MissesBeforeBackOff = 4;
+
+// The cores this process may run on (taskset, cgroups' cpusets).
+int allowedCores()
+{
+    static const int cores = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (::sched_getaffinity(0, sizeof set, &set) != 0)
+            return int(std::max(1u, std::thread::hardware_concurrency()));
+        return std::max(1, CPU_COUNT(&set));
+    }();
+    return cores;
+}
+
+// Threads of the dispatch layer that run blocks or spin.
+std::atomic<int> activeThreads {0};
+
+struct SpinBudget {
+    std::atomic<int> limit {MaxSpin};
+    std::atomic<int> misses {0};
+};
+
+// Spins until ready() or the budget is spent; true when ready. A waiter not
+// yet counted among the active threads counts itself while it spins.
+template <typename Ready>
+bool spinUntil(SpinBudget& budget, bool counted, Ready ready)
+{
+    const int others = activeThreads.load(std::memory_order_relaxed) + (counted ? 0 : 1);
+    if (others > allowedCores()) {
+        // No core to spare: hand this one to a runnable thread a few times,
+        // the one being waited for perhaps, rather than sleep at once.
+        for (int i = 0; i < YieldsWhenOversubscribed; ++i) {
+            if (ready())
+                return true;
+            std::this_thread::yield();
+        }
+        return ready();
+    }
+    if (!counted)
+        activeThreads.fetch_add(1, std::memory_order_relaxed);
+    const struct Uncount {
+        bool counted;
+        ~Uncount()
+        {
+            if (!counted)
+                activeThreads.fetch_sub(1, std::memory_order_relaxed);
+        }
+    } uncount {counted};
+    const int limit = budget.limit.load(std::memory_order_relaxed);
+    for (int i = 0; i < limit; ++i) {
+        if (ready()) {
+            budget.limit.store(std::min(MaxSpin, limit * 2), std::memory_order_relaxed);
+            budget.misses.store(0, std::memory_order_relaxed);
+            return true;
+        }
+        cpuRelax();
+    }
+    if (budget.misses.fetch_add(1, std::memory_order_relaxed) + 1 >= MissesBeforeBackOff) {
+        budget.limit.store(std::max(MinSpin, limit / 2), std::memory_order_relaxed);
+        budget.misses.store(0, std::memory_order_relaxed);
+    }
+    return ready();
+}
 
 // The thread that runs static initialisation is the process's main thread.
 const std::thread::id mainThreadId = std::this_thread::get_id();
@@ -55,6 +127,8 @@ struct DispatchQueue::State {
     bool stopping = false;
     std::thread worker;
     std::atomic<int> outstanding {0}; // queued or running
+    SpinBudget workerSpin;
+    SpinBudget callerSpin;
     std::atomic<bool> drainPosted {false};
     QHash<const void*, std::shared_ptr<void>> specifics;
 
@@ -141,19 +215,23 @@ void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
 {
     CurrentScope scope(self.get());
     std::deque<DispatchBlock> batch;
+    activeThreads.fetch_add(1, std::memory_order_relaxed);
     for (;;) {
         {
             std::unique_lock lock(mutex);
             if (blocks.empty()) {
                 lock.unlock();
-                for (int i = 0; i < SpinIterations && outstanding.load(std::memory_order_acquire) == 0; ++i)
-                    cpuRelax();
+                spinUntil(workerSpin, true, [&] { return outstanding.load(std::memory_order_acquire) != 0; });
                 lock.lock();
                 sleeping = true;
+                activeThreads.fetch_sub(1, std::memory_order_relaxed);
                 wake.wait(lock, [&] { return !blocks.empty() || stopping; });
+                activeThreads.fetch_add(1, std::memory_order_relaxed);
                 sleeping = false;
-                if (blocks.empty())
+                if (blocks.empty()) {
+                    activeThreads.fetch_sub(1, std::memory_order_relaxed);
                     return;
+                }
             }
             batch.swap(blocks);
         }
@@ -326,8 +404,7 @@ void DispatchQueue::sync(const DispatchBlock& block)
         done.wait(false, std::memory_order_acquire);
         return;
     }
-    for (int i = 0; i < SpinIterations && !done.load(std::memory_order_acquire); ++i)
-        cpuRelax();
+    spinUntil(state_->callerSpin, false, [&] { return done.load(std::memory_order_acquire); });
     done.wait(false, std::memory_order_acquire);
 }
 

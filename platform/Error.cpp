@@ -17,3 +17,10 @@ QString Error::localizedDescription() const
         return text;
     return QStringLiteral("The operation couldn't be completed. (%1 error %2.)").arg(domain).arg(code);
 }
+
+QString Error::description() const
+{
+    // Concatenated, not .arg(): a text holding "%1" must come out as it stands.
+    return QStringLiteral("Error Domain=") + domain + QStringLiteral(" Code=") + QString::number(code)
+           + QStringLiteral(" \"") + localizedDescription() + QLatin1Char('"');
+}

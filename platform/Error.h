@@ -12,6 +12,8 @@ struct Error {
 
     static Error make(const QString& domain, int code, const QString& description);
     QString localizedDescription() const;
+    // For logs: Error Domain=<domain> Code=<code> "<localized description>".
+    QString description() const;
     bool isNull() const { return domain.isEmpty() && code == 0; }
 };
 

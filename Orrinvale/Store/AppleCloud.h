@@ -24,6 +24,9 @@ public:
     // The CloudKit object this one owns.
     virtual std::shared_ptr<CKCloud> ckCloud() const = 0;
 
+    // The editor opened the note: a note that came in through CloudKit and
+    // has no drive file yet gets one. The handler may be empty.
+    virtual void prepareNote(const NotePtr& note, CommitHandler handler) = 0;
     // Saves the note's text into the drive under its storage and key.
     virtual void commitNote(const NotePtr& note, CommitHandler handler) = 0;
     virtual void commitAndCloseNote(const NotePtr& note, CommitHandler handler) = 0;

@@ -1,6 +1,7 @@
 #include "Migrator.h"
 
 #include "NoteIndexRebuild.h"
+#include "NoteStoreTidy.h"
 
 #include "UserDefaults.h"
 
@@ -26,6 +27,7 @@ void Migrator::build()
     NoteIndexRebuild run;
     while (run.step()) {
     }
+    NoteStoreTidy::atStart();
 }
 
 void Migrator::forceMakeDirectory(const QString& path)

@@ -10,7 +10,7 @@ public:
 
     // Raises "migrate" to the current level; a higher level stays.
     static void migrateInMainThread();
-    // The start-up index rebuild, run to its end on the calling thread.
+    // The start-up index rebuild and tidy, run to their end on the calling thread.
     static void build();
     // A directory at the path; a plain file there is first moved to "<path>.backup".
     static void forceMakeDirectory(const QString& path);

@@ -14,7 +14,11 @@
 #include <QFileInfo>
 
 #include <atomic>
+#include <cerrno>
 #include <type_traits>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -26,18 +30,39 @@ constexpr int ReadUnknownError = 256;
 constexpr int ReadUnknownStringEncodingError = 264;
 constexpr int WriteUnknownError = 512;
 
-// The whole file, or false with an error naming why it cannot be read.
+Error openError(const QString& path, int code, const QString& why)
+{
+    return Error::make(ErrorDomain, code,
+                       QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened%2.").arg(QFileInfo(path).fileName(), why));
+}
+
+// The whole file, or false with an error naming why it cannot be read. Only
+// a regular file is read: opening a FIFO or a device named like a note would
+// block the file queue for ever.
 bool readBytes(const QString& path, QByteArray* bytes, Error* error)
 {
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
-        const bool missing = path.isEmpty() || !QFileInfo::exists(path);
-        setError(error, Error::make(ErrorDomain, missing ? ReadNoSuchFileError : ReadUnknownError,
-                                    QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened.")
-                                        .arg(QFileInfo(path).fileName())));
+    const int fd = path.isEmpty() ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const bool missing = path.isEmpty() || errno == ENOENT;
+        setError(error, openError(path, missing ? ReadNoSuchFileError : ReadUnknownError, QString()));
         return false;
     }
-    *bytes = file.readAll();
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        setError(error, openError(path, ReadUnknownError, QStringLiteral(" because it is not a regular file")));
+        return false;
+    }
+    QFile file;
+    const bool ok = file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+    if (ok)
+        *bytes = file.readAll();
+    else
+        ::close(fd);
+    if (!ok || file.error() != QFileDevice::NoError) {
+        setError(error, openError(path, ReadUnknownError, QString()));
+        return false;
+    }
     return true;
 }
 
@@ -107,6 +132,12 @@ NOTE_FIELD(QString, summary, setSummary, summary)
 
 #undef NOTE_FIELD
 
+QString Note::readFailure() const
+{
+    std::lock_guard lock(mutex_);
+    return fields_.readFailure;
+}
+
 Note::Fields Note::fields() const
 {
     std::lock_guard lock(mutex_);
@@ -139,14 +170,30 @@ bool Note::restoreTextFromURL(const QUrl& url, Error* error)
         LogError("note:open %1 failed.", path);
         return false;
     }
-    setText(text);
+    std::lock_guard lock(mutex_);
+    fields_.text = text;
+    fields_.readFailure.clear();
     return true;
 }
 
 bool Note::readText(const QString& path, Error* error)
 {
     FileCoordinator::Access access = FileCoordinator::coordinate(path);
-    return restoreTextFromURL(QUrl::fromLocalFile(path), error);
+    Error failure;
+    if (restoreTextFromURL(QUrl::fromLocalFile(path), &failure))
+        return true;
+    noteReadFailure(failure);
+    setError(error, failure);
+    return false;
+}
+
+void Note::noteReadFailure(const Error& error)
+{
+    // A missing file hides nothing from the user: writing it anew is safe.
+    if (error.code == ReadNoSuchFileError)
+        return;
+    std::lock_guard lock(mutex_);
+    fields_.readFailure = error.localizedDescription();
 }
 
 bool Note::restoreText(Error*)
@@ -192,16 +239,27 @@ bool Note::removeItemIfExistsAtPath(const QString& path)
 
 void Note::writeText(const Completion& completion)
 {
+    const bool ok = writeTextFile(false);
+    if (completion)
+        completion(ok);
+}
+
+bool Note::writeTextFile(bool createNew)
+{
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
     const bool existed = QFileInfo::exists(path);
 
     Error error;
     bool ok = false;
-    if (!path.isEmpty() && !f.text.isNull()) {
+    if (!f.readFailure.isEmpty()) {
+        error = Error::make(ErrorDomain, WriteUnknownError,
+                            QStringLiteral("The note could not be read, so it is not written over: %1").arg(f.readFailure));
+    } else if (!path.isEmpty() && !f.text.isNull()) {
         FileCoordinator::Access access = FileCoordinator::coordinate(path);
         createImmediateDirectoryForFilePath(path);
-        ok = writeText(f.text, QUrl::fromLocalFile(path), &error);
+        ok = createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
+                       : writeText(f.text, QUrl::fromLocalFile(path), &error);
         if (ok) {
             FileDates::setModificationDate(path, f.updatedOn);
             FileDates::setCreationDate(path, f.createdOn);
@@ -222,15 +280,17 @@ void Note::writeText(const Completion& completion)
     } else if (!error.isNull()) {
         LogError("note:write local error %1 - %2", path, error.localizedDescription());
     }
-    if (completion)
-        completion(ok);
+    return ok;
 }
 
 // --- Fork and file utilities
 
 void Note::forkNote()
 {
-    setKey(QString());
+    std::lock_guard lock(mutex_);
+    fields_.key = QString();
+    // The new file replaces nothing.
+    fields_.readFailure.clear();
 }
 
 QString Note::newTextFromURL(const QUrl& url, Error* error)

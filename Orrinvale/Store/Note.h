@@ -79,6 +79,9 @@ public:
     void setTitle(const QString& title);
     QString summary() const;
     void setSummary(const QString& summary);
+    // Why the last read of an existing file failed; empty after a good read.
+    // Such a note is never written over: the user could not see its text.
+    QString readFailure() const;
 
     // Where notes send their events (Core installs itself); null sends nowhere.
     static void setEventRelay(NoteStorageListener* relay);
@@ -191,6 +194,8 @@ public:
     // Moves the file to a private "Purged" folder instead of the Trash.
     void purgeNote(const ErrorCompletion& completion = {});
     void _purgeLocalNote(const ErrorCompletion& completion);
+    // For a note whose file is gone: its side files, tag links and row go too.
+    void removeFromIndex();
     // Gives a placeholder-named note the name its title allows; nil when
     // renamed or when the title allows none yet.
     void makeReadableFileNameUsingBlock(const ErrorCompletion& completion);
@@ -249,6 +254,7 @@ private:
         QString branchSignature;
         QString title;
         QString summary;
+        QString readFailure;
     };
 
     Fields fields() const;
@@ -258,16 +264,25 @@ private:
     bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, const QStringList* linkedBefore,
                   Error* error);
     bool readText(const QString& path, Error* error);
+    void noteReadFailure(const Error& error);
     // The file's text, in whatever encoding the decoding service finds.
     static bool decodeTextFile(const QString& path, QString* text, Error* error);
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);
+    // The text file's write; a new file only where no entry is.
+    bool writeTextFile(bool createNew);
+    // Names the note and creates its file, trying the next free name when an
+    // outside program took the chosen one meanwhile.
+    bool writeUnderNewName();
     void handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion);
     // Side files, tag links and search row leave the old place; links first
     // for a move, marker and side files first for trash and purge.
     void detach(bool linksFirst);
     void reattach();
+    // Trash and purge: detached first, and back in place when the file stays.
+    void detachForRemoval();
+    void reattachAfterFailedRemoval();
     Error trashLocal();
     Error purgeLocal();
     static bool moveTextFile(const QString& from, const QString& to, Error* error);
@@ -291,8 +306,16 @@ public:
     // The full-text search, inside a syncDatabase block. Tag kinds 4 and 5
     // keep notes carrying the whole tag; any other number searches both
     // storages. Archived rows always come in the second list.
+    // What a search may skip and what it learnt: a query extending one whose
+    // content scan found nothing cannot find anything there either.
+    struct SearchPasses {
+        bool skipLooseContent = false;
+        bool looseContentFoundNothing = false;
+        // Checked before each pass: a cancelled search runs no further pass.
+        std::function<bool()> cancelled;
+    };
     static void searchDatabase(class SLDatabase& database, const QString& query, int storage, const QString& tag,
-                               const SearchBlock& block);
+                               const SearchBlock& block, SearchPasses* passes = nullptr);
     static void searchDatabase(class SLDatabase& database, const QString& query, const SearchBlock& block);
     // Tags of the kind (4 or 5) whose "#" or "@" name matches the query, best first.
     static void searchTagWithQuery(const QString& query, int tag, const TagSearchBlock& block);

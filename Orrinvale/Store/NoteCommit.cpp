@@ -20,13 +20,19 @@
 namespace {
 
 constexpr qsizetype BlankNoteMaxLength = 20;
+// Names tried for a new note before its commit fails.
+constexpr int MaxNameAttempts = 5;
 
 // Before a blank text overwrites a readable-named file, a copy of that file
 // goes into the Trash, so an accidental select-all and delete can be undone.
 // It runs in place, before the commit, so no later file work of the same
-// note can run between the two.
-void backUpIntoTrash(const QString& key, const QString& document)
+// note can run between the two. False when a file was there and no copy of
+// it reached the Trash.
+bool backUpIntoTrash(const QString& key, const QString& document)
 {
+    // Only a regular file holds text to keep; copying a FIFO would block.
+    if (!QFileInfo(document).isFile())
+        return true;
     QString path = QDir(Folders::temporary()).filePath(key);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
         const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
@@ -35,8 +41,12 @@ void backUpIntoTrash(const QString& key, const QString& document)
     }
     LogInfo("note:commitLocal backup trash/%1", QFileInfo(path).fileName());
     Note::createImmediateDirectoryForFilePath(path);
-    QFile::copy(document, path);
-    Trash::moveToTrash(path);
+    Error error;
+    if (QFile::copy(document, path) && Trash::moveToTrash(path, nullptr, &error))
+        return true;
+    QFile::remove(path);
+    LogError("note:commitLocal backup failed, the old text stays: %1 %2", key, error.localizedDescription());
+    return false;
 }
 
 std::atomic<NoteServices*> installedServices{nullptr};
@@ -102,8 +112,11 @@ void Note::_commitLocalNote(const Completion& completion)
     if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
         && f.text.trimmed().isEmpty()) {
         const QString document = documentFileForKey(f.key, f.storage);
-        if (!document.isEmpty())
-            backUpIntoTrash(f.key, document);
+        if (!document.isEmpty() && !backUpIntoTrash(f.key, document)) {
+            if (completion)
+                completion(false);
+            return;
+        }
     }
     commitLocalFiles(completion);
 }
@@ -112,11 +125,6 @@ void Note::commitLocalFiles(const Completion& completion)
 {
     if (storage() == 0)
         setStorage(NoteStorageInbox);
-    if (key().isNull()) {
-        const QString key = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
-        setKey(key);
-        LogInfo("note:commit new %1", key);
-    }
     const int64_t now = Clock::now();
     {
         std::lock_guard lock(mutex_);
@@ -126,8 +134,13 @@ void Note::commitLocalFiles(const Completion& completion)
             fields_.createdOn = now;
     }
 
+    // Until the row is in again, the marker must not say the new text is indexed.
+    removeIndexFile();
     bool written = false;
-    writeText([&](bool ok) { written = ok; });
+    if (key().isNull())
+        written = writeUnderNewName();
+    else
+        writeText([&](bool ok) { written = ok; });
     if (written) {
         writeMetaFile();
         writeHeaderFile();
@@ -135,6 +148,21 @@ void Note::commitLocalFiles(const Completion& completion)
     }
     if (completion)
         completion(written);
+}
+
+bool Note::writeUnderNewName()
+{
+    for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
+        const QString key = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
+        setKey(key);
+        LogInfo("note:commit new %1", key);
+        if (writeTextFile(true))
+            return true;
+        const QString path = documentFileForKey(key, storage());
+        if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
+            return false;
+    }
+    return false;
 }
 
 NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)

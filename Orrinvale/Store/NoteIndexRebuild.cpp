@@ -1,17 +1,22 @@
 #include "NoteIndexRebuild.h"
 
+#include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
 
 #include "Log.h"
+#include "SLDatabase.h"
 
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,9 +39,41 @@ bool listFolder(const QString& folder, QStringList* names, Error* error)
     return true;
 }
 
+// The header from the text; the meta file, when missing, from the text
+// file's dates, and when older than the text, dated by it.
+void refreshSideFiles(Note& note, const NoteIndexMarker::Stamp& stamp)
+{
+    note.writeHeaderFile();
+    const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
+    note.restoreMeta();
+    if (hadMeta && note.updatedOn() >= stamp.seconds)
+        return;
+    note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
+    note.writeMetaFile();
+}
+
+int openFolder(const QString& path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+}
+
 } // namespace
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1) {}
+
+NoteIndexRebuild::~NoteIndexRebuild()
+{
+    closeFolders();
+}
+
+void NoteIndexRebuild::closeFolders()
+{
+    for (int* folder : {&documentFolder_, &markerFolder_}) {
+        if (*folder >= 0)
+            ::close(*folder);
+        *folder = -1;
+    }
+}
 
 bool NoteIndexRebuild::openNextStorage()
 {
@@ -44,6 +81,7 @@ bool NoteIndexRebuild::openNextStorage()
         return false;
     storage_ = storage_ == 0 ? NoteStorageInbox : NoteStorageArchive;
     names_.clear();
+    closeFolders();
     next_ = 0;
     Error error;
     const QString folder = Note::documentDirectoryForStorage(storage_);
@@ -58,7 +96,25 @@ bool NoteIndexRebuild::openNextStorage()
     QStringList markers;
     listFolder(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
     indexed_ = QSet<QString>(markers.cbegin(), markers.cend());
+    documentFolder_ = openFolder(folder);
+    markerFolder_ = openFolder(Note::indexDirectoryForStorage(storage_));
     return true;
+}
+
+bool NoteIndexRebuild::needsIndexing(const QString& name) const
+{
+    if (name.startsWith(QLatin1Char('.')))
+        return false;
+    // One look at the text file and one at its marker, relative to the open
+    // folders: a start with everything indexed stays cheap.
+    const QByteArray native = QFile::encodeName(name);
+    const NoteIndexMarker::Stamp stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
+    if (!stamp.regular) {
+        // A FIFO or device would block the read for ever.
+        LogInfo("build:skip %1, not a regular file", name);
+        return false;
+    }
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != stamp;
 }
 
 void NoteIndexRebuild::readTagFolders()
@@ -106,6 +162,15 @@ Note::LinkedTags NoteIndexRebuild::linkedTags(const QString& name)
     return tags;
 }
 
+QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
+{
+    if (db.totalChanges() != changesAfterLastBatch_)
+        rowIds_ = NoteSearchRow::readRowIds(db);
+    const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
+    changesAfterLastBatch_ = db.totalChanges();
+    return stored;
+}
+
 bool NoteIndexRebuild::step()
 {
     if (done_)
@@ -121,13 +186,13 @@ bool NoteIndexRebuild::step()
             continue;
         }
         const QString& name = names_[next_++];
-        if (name.startsWith(QLatin1Char('.')) || indexed_.contains(name))
+        if (!needsIndexing(name))
             continue;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
-        note->restoreHeader();
+        refreshSideFiles(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
         const Note::LinkedTags before = linkedTags(name);
         rows.append(note->writeTagLinkFiles(false, &before));
         notes.append(std::move(note));
@@ -135,7 +200,7 @@ bool NoteIndexRebuild::step()
     NoteServices* const core = Note::services();
     if (!rows.isEmpty() && core) {
         QList<bool> stored;
-        core->syncDatabase([&](SLDatabase& db) { stored = NoteSearchRow::writeAll(db, rows); });
+        core->syncDatabase([&](SLDatabase& db) { stored = writeRows(db, rows); });
         for (qsizetype i = 0; i < notes.size(); ++i) {
             if (stored.value(i))
                 notes[i]->writeIndexFile();

@@ -53,8 +53,10 @@ void Note::detach(bool linksFirst)
     const Fields f = fields();
     if (f.key.isNull())
         return;
+    // The marker goes first whatever the order: interrupted later, the note
+    // is indexed again at the next start.
+    removeIndexFile();
     const auto removeSideFiles = [this] {
-        removeIndexFile();
         removeHeaderFile();
         removeMetaFile();
     };
@@ -68,6 +70,11 @@ void Note::detach(bool linksFirst)
         core->asyncDatabase([searchKey = NoteSearchRow::searchKey(f.storage, f.key)](SLDatabase& db) {
             NoteSearchRow::remove(db, searchKey);
         });
+}
+
+void Note::removeFromIndex()
+{
+    detach(false);
 }
 
 void Note::reattach()
@@ -162,9 +169,25 @@ bool Note::moveNoteToStorage(int storage, Error* error)
 
 // --- Trash and delete
 
+void Note::detachForRemoval()
+{
+    // A failed removal puts the side files back: they need the note's record.
+    if (!key().isNull() && createdOn() == 0)
+        restoreMeta();
+    detach(false);
+}
+
+void Note::reattachAfterFailedRemoval()
+{
+    // Still there, so it stays findable.
+    if (text().isNull())
+        restoreText();
+    reattach();
+}
+
 Error Note::trashLocal()
 {
-    detach(false);
+    detachForRemoval();
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
     if (!existsAt(path))
@@ -177,6 +200,7 @@ Error Note::trashLocal()
     }
     if (!trashed && existsAt(path)) {
         LogError("note:trash local error %1", error.localizedDescription());
+        reattachAfterFailedRemoval();
         return error;
     }
     if (NoteStorageListener* const events = relay())
@@ -223,7 +247,7 @@ void Note::deleteNote(const ErrorCompletion& completion)
 
 Error Note::purgeLocal()
 {
-    detach(false);
+    detachForRemoval();
     const Fields f = fields();
     const QString target =
         QDir(Folders::temporary()).filePath(QStringLiteral("Purged/") + uniqueClassicKeyFromURL());
@@ -245,6 +269,7 @@ Error Note::purgeLocal()
     }
     if (!moved) {
         LogError("note:purge local error %1", error.localizedDescription());
+        reattachAfterFailedRemoval();
         return error;
     }
     if (NoteStorageListener* const events = relay())

@@ -34,16 +34,29 @@ const std::array<QString, 4> PassStatements = {
     QStringLiteral("SELECT  key, title, folder, snippet(notes, '[', ']', '...', -1) FROM notes WHERE content MATCH ?"),
     QStringLiteral("SELECT  key, folder FROM notes WHERE content LIKE ?"),
 };
+// The same scan over every note reads the full-text table's own store of its
+// columns (the "_content" table, "c" + index + name) instead of fetching each
+// row through the full-text module: the same rows in the same order, in a
+// third less time.
+const QString UnfilteredScanStatement =
+    QStringLiteral("SELECT  c0key, c3folder FROM notes_content WHERE c2content LIKE ?");
 
 // Notes carrying the whole tag. The tag column holds a note's tags in lower
 // case joined by single blanks, so the padded column contains " work " for
-// the tag "work" and not for "homework". The index finds the few notes with
-// the tag's words first; testing the column of every row the text matched
-// would read each row through its content. A tag with no letter or digit has
-// no words to look up.
+// the tag "work" and not for "homework". The tag's words are looked up first:
+// joined to a pass's own full-text expression, the index narrows the rows by
+// the tag before it reads any of the query's (large) word lists, and the
+// content scan visits only the tag's rows. A tag with no letter or digit has
+// no words to look up, and one with a character the table may split
+// differently is looked up by the padded column alone.
 struct TagFilter {
+    // Joined to each full-text pass: the column's words, then the query.
+    QString matchPrefix;
     QString sql;
     QVariantList arguments;
+    // Restricts the content scan to the rows holding the tag.
+    QString scanSql;
+    QVariantList scanArguments;
 
     TagFilter(int kind, const QString& tag)
     {
@@ -51,19 +64,58 @@ struct TagFilter {
             return;
         const QString column = kind == NoteTagHashtag ? QStringLiteral("hashtag") : QStringLiteral("mention");
         QString name = tag.toLower();
-        const bool hasWords = std::any_of(name.begin(), name.end(), [](QChar c) { return c.isLetterOrNumber(); });
-        sql = QStringLiteral(" AND docid IN (SELECT docid FROM notes WHERE ");
-        if (hasWords) {
-            sql += column + QStringLiteral(" MATCH ? AND ");
+        const QString padded = QStringLiteral("(' ' || ") + column + QStringLiteral(" || ' ') LIKE ? ESCAPE '\\'");
+        const QString words = wordsOf(name);
+        QString pattern = name;
+        pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+        pattern.replace(QLatin1Char('%'), QLatin1String("\\%"));
+        pattern.replace(QLatin1Char('_'), QLatin1String("\\_"));
+        pattern = QStringLiteral("% ") + pattern + QStringLiteral(" %");
+
+        scanSql = QStringLiteral(" AND docid IN (SELECT docid FROM notes WHERE ");
+        if (!words.isEmpty()) {
+            scanSql += column + QStringLiteral(" MATCH ? AND ");
             // Inside a phrase only the double quote has a meaning.
-            arguments.append(QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1Char(' ')) +
-                             QLatin1Char('"'));
+            scanArguments.append(QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1Char(' ')) +
+                                 QLatin1Char('"'));
         }
-        sql += QStringLiteral("(' ' || ") + column + QStringLiteral(" || ' ') LIKE ? ESCAPE '\\')");
-        name.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-        name.replace(QLatin1Char('%'), QLatin1String("\\%"));
-        name.replace(QLatin1Char('_'), QLatin1String("\\_"));
-        arguments.append(QStringLiteral("% ") + name + QStringLiteral(" %"));
+        scanSql += padded + QLatin1Char(')');
+        scanArguments.append(pattern);
+        if (words.isEmpty() || !tokenizesAlike(name)) {
+            sql = scanSql;
+            arguments = scanArguments;
+            return;
+        }
+        QStringList filtered;
+        for (const QString& word : words.split(QLatin1Char(' ')))
+            filtered.append(column + QLatin1Char(':') + word);
+        matchPrefix = filtered.join(QLatin1Char(' ')) + QStringLiteral(" AND (");
+        sql = QStringLiteral(" AND ") + padded;
+        arguments = {pattern};
+    }
+
+    // A pass's full-text expression, narrowed by the tag when it can be.
+    QString expression(const QString& query) const
+    {
+        return matchPrefix.isEmpty() ? query : matchPrefix + query + QLatin1Char(')');
+    }
+
+private:
+    // The runs of letters, digits and marks, blank-separated.
+    static QString wordsOf(const QString& name)
+    {
+        QString words;
+        for (const QChar c : name)
+            words += c.isLetterOrNumber() || c.isMark() ? c : QLatin1Char(' ');
+        return words.simplified();
+    }
+
+    // The table splits on ASCII punctuation as wordsOf does; outside ASCII its
+    // older character tables may keep a symbol inside a word.
+    static bool tokenizesAlike(const QString& name)
+    {
+        return std::all_of(name.begin(), name.end(),
+                           [](QChar c) { return c.unicode() < 0x80 || c.isLetterOrNumber() || c.isMark(); });
     }
 };
 
@@ -90,26 +142,56 @@ QString firstCharacter(const QString& query)
     return query.left(length);
 }
 
+// The query without control characters: a NUL would end the LIKE pattern
+// early and match every row.
+QString withoutControls(const QString& query)
+{
+    QString cleaned;
+    cleaned.reserve(query.size());
+    for (const QChar c : query) {
+        if (c.category() != QChar::Other_Control)
+            cleaned += c;
+    }
+    return cleaned;
+}
+
 class DatabaseSearch {
 public:
-    DatabaseSearch(SLDatabase& database, int kind, const QString& tag) : database_(database), filter_(kind, tag) {}
-
-    // Hands the block each row while the lists have room, up to the pass's
-    // reading limit; a failed statement has no rows.
-    template <typename Block>
-    void run(Pass pass, const QString& parameter, Block&& block)
+    DatabaseSearch(SLDatabase& database, int kind, const QString& tag, const Note::SearchPasses* passes)
+        : database_(database), filter_(kind, tag), passes_(passes)
     {
-        if (full())
-            return;
-        SLResultSet rows = database_.executeQueryWithArgumentsInArray(PassStatements[pass] + filter_.sql,
-                                                                      QVariantList{parameter} + filter_.arguments);
-        for (int read = 0; read < MaxRowsReadPerPass && !full() && rows.next(); ++read)
-            block(rows);
-        rows.close();
     }
 
-    bool full() const { return notes.size() + archived.size() >= MaxRows; }
-    bool isEmpty() const { return notes.isEmpty() && archived.isEmpty(); }
+    // Hands the block each row while the lists have room, up to the pass's
+    // reading limit; a failed statement has no rows. Returns the rows read.
+    template <typename Block>
+    int run(Pass pass, const QString& parameter, Block&& block)
+    {
+        if (full() || (passes_ && passes_->cancelled && passes_->cancelled()))
+            return 0;
+        QString sql = PassStatements[pass];
+        QVariantList arguments;
+        if (pass == LooseContentPass) {
+            if (filter_.scanSql.isEmpty())
+                sql = UnfilteredScanStatement;
+            // The scan stops at the rows the lists can still take.
+            sql += filter_.scanSql + QStringLiteral(" LIMIT ") + QString::number(MaxRows - size());
+            arguments = QVariantList{parameter} + filter_.scanArguments;
+        } else {
+            sql += filter_.sql;
+            arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
+        }
+        SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
+        int read = 0;
+        for (; read < MaxRowsReadPerPass && !full() && rows.next(); ++read)
+            block(rows);
+        rows.close();
+        return read;
+    }
+
+    qsizetype size() const { return notes.size() + archived.size(); }
+    bool full() const { return size() >= MaxRows; }
+    bool isEmpty() const { return size() == 0; }
 
     // The key column names the storage too; the row's key is the file name after it.
     void add(int kind, const QString& keyColumn, const QString& title, const QString& snippet, const QString& folder,
@@ -129,6 +211,7 @@ public:
 private:
     SLDatabase& database_;
     TagFilter filter_;
+    const Note::SearchPasses* passes_;
 };
 
 } // namespace
@@ -138,14 +221,15 @@ void Note::searchDatabase(SLDatabase& database, const QString& query, const Sear
     searchDatabase(database, query, 0, QString(), block);
 }
 
-void Note::searchDatabase(SLDatabase& database, const QString& query, int storage, const QString& tag,
-                          const SearchBlock& block)
+void Note::searchDatabase(SLDatabase& database, const QString& typed, int storage, const QString& tag,
+                          const SearchBlock& block, SearchPasses* passes)
 {
+    const QString query = withoutControls(typed);
     if (query.isEmpty()) {
         block({}, {});
         return;
     }
-    DatabaseSearch search(database, storage, tag);
+    DatabaseSearch search(database, storage, tag, passes);
     const bool hasSyntax = query.contains(QLatin1Char('*')) || query.contains(QLatin1Char('"'));
     const QString prefix = hasSyntax ? query : query + QLatin1Char('*');
 
@@ -186,13 +270,18 @@ void Note::searchDatabase(SLDatabase& database, const QString& query, int storag
                        row.stringForColumnIndex(2));
     });
 
-    // The full scan runs only when the indexed passes found nothing.
-    if (search.isEmpty()) {
+    // The full scan runs only when the indexed passes found nothing, and not
+    // at all when a shorter query it extends found nothing in it.
+    if (search.isEmpty() && !(passes && passes->skipLooseContent)) {
         QString pattern = query;
         pattern.replace(QLatin1Char(' '), QLatin1Char('%'));
-        search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const SLResultSet& row) {
-            search.add(ListItemFuzzyMatch, row.stringForColumnIndex(0), query, QString(), row.stringForColumnIndex(1));
-        });
+        const int found =
+            search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const SLResultSet& row) {
+                search.add(ListItemFuzzyMatch, row.stringForColumnIndex(0), query, QString(),
+                           row.stringForColumnIndex(1));
+            });
+        if (passes)
+            passes->looseContentFoundNothing = found == 0;
     }
 
     block(search.notes, search.archived);

@@ -28,6 +28,34 @@ QString keyPhrase(const QString& searchKey)
     return phrase;
 }
 
+// Each run of white space and emphasis or bracket characters becomes one
+// blank: a loop, since nearly every word ends such a run and a match per
+// word would cost more than the rest of the row.
+QString withoutMarks(const QString& text)
+{
+    QString cleaned(text.size(), Qt::Uninitialized);
+    QChar* out = cleaned.data();
+    bool inRun = false;
+    for (const QChar c : text) {
+        bool mark;
+        switch (c.unicode()) {
+        case '*': case '_': case '"': case '[': case ']': case '(': case ')': case '{': case '}':
+        case 0x180E: // white space to the expressions' \s
+            mark = true;
+            break;
+        default:
+            mark = c.isSpace();
+        }
+        if (!mark)
+            *out++ = c;
+        else if (!inRun)
+            *out++ = QLatin1Char(' ');
+        inRun = mark;
+    }
+    cleaned.truncate(out - cleaned.constData());
+    return cleaned;
+}
+
 } // namespace
 
 NoteSearchRow::NoteSearchRow(int storage, const QString& key, const QString& title, const QString& text,
@@ -50,11 +78,9 @@ QString NoteSearchRow::cleanedContent(const QString& text)
 {
     static const QRegularExpression headings =
         UnicodeRegex::expression(QStringLiteral("^(|>[> ]*)\\#( |\\#+)"), UnicodeRegex::AnchorsMatchLines);
-    static const QRegularExpression marks = UnicodeRegex::expression(QStringLiteral("[\\s\\*\\_\"\\[\\]\\(\\)\\{\\}\\n]+"));
     static const QRegularExpression rules = UnicodeRegex::expression(QStringLiteral("[\\-\\=]{3,}"));
-    QString content = UnicodeRegex::replace(text, headings, QStringLiteral("$1 "));
-    content = UnicodeRegex::replace(content, marks, QStringLiteral(" "));
-    return UnicodeRegex::replace(content, rules, QString());
+    const QString content = UnicodeRegex::replace(text, headings, QStringLiteral("$1 "));
+    return UnicodeRegex::replace(withoutMarks(content), rules, QString());
 }
 
 QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchKey)
@@ -89,15 +115,19 @@ bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
         content, folder, hashtag, mention, ids.first());
 }
 
-QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows)
+NoteSearchRow::RowIds NoteSearchRow::readRowIds(SLDatabase& db)
 {
-    // One pass over the keys serves the whole batch: a full-text query in a
-    // transaction would flush the pending rows to disk at every row.
-    QHash<QString, QList<qint64>> idsByKey;
+    RowIds ids;
     SLResultSet existing = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes"));
     while (existing.next())
-        idsByKey[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+        ids[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+    return ids;
+}
 
+// A look-up in ids instead of a full-text query per row: such a query in a
+// transaction would flush the pending rows to disk at every row.
+QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows, RowIds& idsByKey)
+{
     QList<bool> stored;
     stored.reserve(rows.size());
     const bool transaction = db.beginTransaction();
@@ -112,6 +142,8 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
     if (transaction && !db.commit()) {
         db.rollback();
         stored.fill(false);
+        // The ids of rows inserted before the rollback are gone again.
+        idsByKey = readRowIds(db);
     }
     return stored;
 }
@@ -129,6 +161,15 @@ bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringLi
         mentions->append(rows.stringForColumnIndex(2).split(QLatin1Char(' '), Qt::SkipEmptyParts));
     }
     return found;
+}
+
+QStringList NoteSearchRow::keys(SLDatabase& db)
+{
+    QStringList keys;
+    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key FROM notes"));
+    while (rows.next())
+        keys.append(rows.stringForColumnIndex(0));
+    return keys;
 }
 
 bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -25,11 +26,16 @@ public:
 
     // Updates the key's row or inserts it; true when the row is in.
     bool write(SLDatabase& db) const;
-    // The rows in one transaction, after one pass over the table's keys; each
-    // flag says whether that row is in.
-    static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // The table's row ids by key, read in one pass over the table.
+    using RowIds = QHash<QString, QList<qint64>>;
+    static RowIds readRowIds(SLDatabase& db);
+    // The rows in one transaction, looked up in ids, which gains the rows
+    // inserted; each flag says whether that row is in.
+    static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows, RowIds& ids);
     // The lower-case tags in the key's rows; false when it has no row.
     static bool readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions);
+    // The search key of every row.
+    static QStringList keys(SLDatabase& db);
     // Deletes every row of the search key.
     static bool remove(SLDatabase& db, const QString& searchKey);
 

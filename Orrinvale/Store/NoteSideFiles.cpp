@@ -1,6 +1,7 @@
 #include "Note.h"
 
 #include "NoteHeaderFile.h"
+#include "NoteIndexMarker.h"
 #include "NoteMetaFile.h"
 
 #include "Clock.h"
@@ -130,8 +131,7 @@ bool Note::writeIndexFile(Error*)
     if (path.isEmpty())
         return false;
     createImmediateDirectoryForFilePath(path);
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly);
+    return NoteIndexMarker::write(path, documentFileForKey(f.key, f.storage));
 }
 
 bool Note::removeIndexFile(Error*)

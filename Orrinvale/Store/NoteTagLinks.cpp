@@ -11,18 +11,42 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Removes the folder when it is empty (one call, no listing); true when a folder is still there afterwards.
-bool keepsFolder(const QString& folder)
+// Removes the folder (relative to the kind's folder) when it is empty, in
+// one call and no listing; true when a folder is still there afterwards.
+bool keepsFolder(int kindFolder, const QByteArray& folder)
 {
-    if (::rmdir(QFile::encodeName(folder).constData()) == 0)
+    if (::unlinkat(kindFolder, folder.constData(), AT_REMOVEDIR) == 0)
         return false;
     return errno != ENOENT && errno != ENOTDIR;
 }
+
+// The kind's folder, open for the duration of one pass: every path below it
+// is resolved from there rather than from the root, once per tag folder.
+class KindFolder {
+public:
+    explicit KindFolder(const QString& path)
+        : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~KindFolder()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    KindFolder(const KindFolder&) = delete;
+    KindFolder& operator=(const KindFolder&) = delete;
+
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
 
 void writeSpelling(const QString& path, const QString& spelling)
 {
@@ -81,18 +105,22 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     }
     // Keys are unique only within a storage: a link under the same key in the
     // other storage belongs to another note and stays.
+    const KindFolder kind(kindFolder);
+    const QByteArray key = '/' + QFile::encodeName(f.key);
     for (const QString& d : tagFolders) {
         const QString tagFolder = kindFolder + QLatin1Char('/') + d;
+        const QByteArray relative = QFile::encodeName(d) + '/';
         bool removed = false;
         bool kept = false;
         for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
-            const QString storageFolder = tagFolder + QLatin1Char('/') + resourceNameForStorage(t);
+            const QByteArray storageFolder = relative + QFile::encodeName(resourceNameForStorage(t));
             if (t == storage && !lower.contains(d)) {
-                const QString link = storageFolder + QLatin1Char('/') + f.key;
-                if (QFile::exists(link) && QFile::remove(link))
+                const QByteArray link = storageFolder + key;
+                if (::faccessat(kind.fd(), link.constData(), F_OK, 0) == 0 &&
+                    ::unlinkat(kind.fd(), link.constData(), 0) == 0)
                     removed = true;
             }
-            kept = keepsFolder(storageFolder) || kept;
+            kept = keepsFolder(kind.fd(), storageFolder) || kept;
         }
         if (!kept) {
             QDir(tagFolder).removeRecursively();

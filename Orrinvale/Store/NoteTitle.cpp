@@ -25,14 +25,31 @@ const QRegularExpression& regex(int which)
         expression(QStringLiteral("\\{\\~\\~.*\\~\\>(.*)\\~\\~\\}")),
         expression(QStringLiteral("\\{\\>\\>.*\\<\\<\\}")),
         expression(QStringLiteral("\\s*\\n+\\s*"), CaseInsensitive),
-        expression(QStringLiteral("[ \\t\\r]+"), CaseInsensitive),
         expression(QStringLiteral("[\\.\\?](?=($|\\s))"), AnchorsMatchLines),
         expression(QString::fromUtf8("\\s*\\n+\\s*(?!([\\-\\+\\*•‣⁃⁌⁍∙◦]|\\d+[\\.\\)]))"), AnchorsMatchLines),
     };
     return expressions[which];
 }
 
-enum { DeletionMark, SubstitutionMark, CommentMark, LineBreaks, Blanks, SentenceEnd, SummaryBreaks };
+enum { DeletionMark, SubstitutionMark, CommentMark, LineBreaks, SentenceEnd, SummaryBreaks };
+
+// Each run of blanks, tabs and returns becomes one blank: a loop, since
+// nearly every word ends such a run.
+QString collapsedBlanks(const QString& text)
+{
+    QString collapsed;
+    collapsed.reserve(text.size());
+    bool inRun = false;
+    for (const QChar c : text) {
+        const bool blank = c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
+        if (!blank)
+            collapsed += c;
+        else if (!inRun)
+            collapsed += QLatin1Char(' ');
+        inRun = blank;
+    }
+    return collapsed;
+}
 
 // Whether the element is dropped from the title text: markup, not words.
 bool isMarkup(InlineElement element)
@@ -72,6 +89,9 @@ qsizetype characterBoundary(const QString& text, qsizetype cut)
 
 QString withoutEditorialMarks(const QString& text)
 {
+    // Every mark opens with a brace; most lines have none.
+    if (!text.contains(QLatin1Char('{')))
+        return text;
     QString result = UnicodeRegex::replace(text, regex(DeletionMark), QString());
     result = UnicodeRegex::replace(result, regex(SubstitutionMark), QStringLiteral("$1"));
     return UnicodeRegex::replace(result, regex(CommentMark), QString());
@@ -153,7 +173,7 @@ bool Note::_reloadHeader(Error*)
         body.remove(QLatin1String(mark));
     body = body.trimmed();
     body = UnicodeRegex::replace(body, regex(LineBreaks), QStringLiteral("\n"));
-    const QString s = UnicodeRegex::replace(body, regex(Blanks), QStringLiteral(" "));
+    const QString s = collapsedBlanks(body);
 
     qsizetype n = s.indexOf(QLatin1Char('\n'));
     if (n < 0)

@@ -5,6 +5,8 @@
 #include "Clock.h"
 #include "Log.h"
 
+#include <utility>
+
 namespace {
 
 NoteServices& core()
@@ -86,6 +88,9 @@ void Warehouse::startEditingNote(const NotePtr& note, Block completion)
         if (!note->restoreMeta(&error))
             LogError("note:meta error: %1", error.localizedDescription());
         note->_openLocalNote([self, note, session, completion](bool) {
+            const QString failure = note->readFailure();
+            if (!failure.isEmpty())
+                LogError("warehouse:read-only %1: %2", note->key(), failure);
             DispatchQueue::main()->async([self, session, text = note->text()] {
                 if (self->session_ == session)
                     self->textWhenStartEditing_ = text;
@@ -98,7 +103,8 @@ void Warehouse::startEditingNote(const NotePtr& note, Block completion)
 void Warehouse::addEditingChanges(int64_t count)
 {
     const NotePtr note = editingNote_;
-    if (!note)
+    // A note that could not be read is shown read-only: nothing to save.
+    if (!note || !note->readFailure().isEmpty())
         return;
     editingChanges_ += count;
     editingChangesCK_ += count;
@@ -238,6 +244,9 @@ void Warehouse::emergencyCommitEditingNote(Block block)
     }
     cancelScheduleEditingAutoSave();
     cancelScheduleEditingAutoSaveCK();
+    // An autosave still queued may yet fail: its changes count here too.
+    fileQueue()->sync([] {});
+    editingChanges_ += failedChanges_.exchange(0);
     if (editingChanges_ >= 1) {
         editingChanges_ = 0;
         editingChangesCK_ = 0;
@@ -412,19 +421,38 @@ void Warehouse::editingAutoSave()
     LogInfo("warehouse:autosave");
     if (!delegate->warehouseReloadTextForNote(*this, note))
         return;
-    editingChanges_ = 0;
+    const int64_t saving = std::exchange(editingChanges_, 0);
     delegate->warehouseReloadScrollPositionForNote(*this, note);
     note->setUpdatedOn(Clock::now());
     auto self = shared_from_this();
     const uint64_t session = session_;
-    fileQueue()->async([self, note, session] {
-        note->commitNote(Note::Completion(), [self, note, session](const QDateTime& date) {
+    fileQueue()->async([self, note, session, saving] {
+        // A failed save stays pending: counted at once for an emergency
+        // commit, and retried at the next tick.
+        const auto failed = [self, session, saving](bool ok) {
+            if (!ok)
+                self->keepFailedChanges(session, saving);
+        };
+        note->commitNote(failed, [self, note, session](const QDateTime& date) {
             self->takeSaveDate(note, session, date);
             // The drive's answer comes on its own queue; the rename is file work.
             if (hasPlaceholderKey(note))
                 fileQueue()->async(
                     [note] { note->makeReadableFileNameUsingBlock([](const Error&) {}); });
         });
+    });
+}
+
+void Warehouse::keepFailedChanges(uint64_t session, int64_t changes)
+{
+    LogError("warehouse:autosave failed, %1 changes kept", changes);
+    failedChanges_ += changes;
+    DispatchQueue::main()->async([self = shared_from_this(), session] {
+        const int64_t failed = self->failedChanges_.exchange(0);
+        if (self->session_ != session || failed == 0)
+            return;
+        self->editingChanges_ += failed;
+        self->scheduleEditingAutoSave(AutoSaveDelay);
     });
 }
 

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +77,8 @@ private:
     void cancelScheduleEditingAutoSaveCK();
     void editingAutoSave();
     void editingAutoSaveCK();
+    // File queue: a failed autosave's changes become pending again.
+    void keepFailedChanges(uint64_t session, int64_t changes);
 
     // Copies the editor's text and caret into the note and stamps it.
     void reloadForSave(const NotePtr& note, int64_t updatedOn);
@@ -98,6 +101,8 @@ private:
     QDateTime lastSaveDate_;
     // Counts sessions, so a late answer of an earlier one changes nothing.
     uint64_t session_ = 0;
+    // Changes of failed autosaves, until the main thread takes them back.
+    std::atomic<int64_t> failedChanges_ = 0;
     DispatchHandle autoSave_;
     DispatchHandle autoSaveCK_;
 };

@@ -37,6 +37,8 @@ public:
     // True while the engine writes into the view: the view's owner lets those changes pass unasked.
     bool isEditingText() const { return editingText_; }
     TypewriterState state() const { return state_; }
+    // Forgets the typing state (the text was changed around the engine, by an undo say).
+    void resetState();
     TextRange typeStateRange() const { return typeStateRange_; }
 
     // Editing primitives. Ranges past the end are clipped to the text. The cursor forms move both ends
@@ -96,7 +98,6 @@ private:
     static bool hasContent(const std::vector<Line>& lines);
 
     void enterState(TypewriterState state, TextRange range);
-    void resetState();
     bool typeStateIsCurrent();
     bool handleDeleteTextInRange(TextRange* range);
     bool handleEnterNewLineInRange(TextRange* range);

@@ -5,22 +5,23 @@
 #include "kit/AnimationContext.h"
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
+#include "panes/FolderViewController.h"
+#include "panes/NoteViewController.h"
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
 #include "shell/RootWindow.h"
-#include "panes/FolderViewController.h"
 
 #include "Core.h"
-
 #include "Dispatch.h"
 #include "Themes/Themeset.h"
+#include "UserDefaults.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
 
 #include <functional>
@@ -110,13 +111,20 @@ std::unique_ptr<QWidget> intro()
     return shown(std::move(window), {480, 300});
 }
 
-// The shared Core on a store of its own, unless the process made it earlier (the tests, on their home).
-Core& sceneCore()
+// The shared Core in the theme. Run alone, the scenes keep the store in a folder of their own; run by a
+// test, they use the test's.
+Core& sceneCore(ThemeID theme)
 {
     static QTemporaryDir home;
-    Core::configure({.documentDirectory = home.path() + QStringLiteral("/Documents"),
-                     .cachesDirectory = home.path() + QStringLiteral("/Caches")});
-    return Core::shared();
+    static UserDefaults defaults(home.path() + QStringLiteral("/defaults.ini"));
+    Core::Configuration configuration;
+    configuration.documentDirectory = home.path() + QStringLiteral("/Documents");
+    configuration.cachesDirectory = home.path() + QStringLiteral("/Caches");
+    configuration.defaults = &defaults;
+    Core::configure(configuration);
+    Core& core = Core::shared();
+    core.setColorTheme(theme);
+    return core;
 }
 
 void makeTagFolder(int kind, const QString& name, const QByteArray& spelling = {})
@@ -131,8 +139,7 @@ void makeTagFolder(int kind, const QString& name, const QByteArray& spelling = {
 // The sidebar with three hashtags and a mention, "#plan" selected.
 std::unique_ptr<QWidget> sidebar(ThemeID theme)
 {
-    Core& core = sceneCore();
-    core.setColorTheme(theme);
+    Core& core = sceneCore(theme);
     makeTagFolder(NoteTagHashtag, QStringLiteral("idea"));
     makeTagFolder(NoteTagHashtag, QStringLiteral("plan"));
     makeTagFolder(NoteTagHashtag, QStringLiteral("todo"), "ToDo");
@@ -149,6 +156,51 @@ std::unique_ptr<QWidget> sidebar(ThemeID theme)
     return scene;
 }
 
+const char* const SampleNote = R"(# Harbour walk
+
+A short note on the *Saturday* walk, with a few **bold** plans and a link to https://example.org/map.
+
+## To do
+- [x] Pack the thermos
+- [ ] Check the tide table
+- [ ] Ask @sam about the ferry
+
+> The light is best just after nine.
+
+1. Old lighthouse
+2. Fish market
+3. `North pier`
+
+#walks #weekend
+)";
+
+// The editor in the main window showing a sample note.
+std::unique_ptr<QWidget> editor(ThemeID theme)
+{
+    Core& core = sceneCore(theme);
+    core.setTypeFace(0);
+    core.setTypeSizeOffset(0);
+
+    const QString key = QStringLiteral("Harbour walk.txt");
+    Note::createImmediateDirectoryForFilePath(Note::documentFileForKey(key, NoteStorageInbox));
+    QFile file(Note::documentFileForKey(key, NoteStorageInbox));
+    if (file.open(QIODevice::WriteOnly))
+        file.write(SampleNote);
+    file.close();
+
+    auto window = std::make_unique<RootWindow>();
+    window->setWindowTitle(QStringLiteral("Brindlewick"));
+    window->applyTheme(theme, false);
+    auto* controller = new NoteViewController;
+    window->setContentViewController(controller);
+    auto warehouse = Warehouse::create();
+    controller->setWarehouse(warehouse);
+    warehouse->setEditingDelegate(controller->editingDelegate());
+    controller->showNote(std::make_shared<Note>(key, NoteStorageInbox));
+    Dispatch::waitUntilIdle();
+    return shown(std::move(window), {900, 560});
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -156,6 +208,8 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("window-charcoal"), [] { return rootWindow(2); }},
         {QStringLiteral("intro"), intro},
         {QStringLiteral("push"), push},
+        {QStringLiteral("editor-white"), [] { return editor(0); }},
+        {QStringLiteral("editor-charcoal"), [] { return editor(2); }},
         {QStringLiteral("sidebar-white"), [] { return sidebar(0); }},
         {QStringLiteral("sidebar-charcoal"), [] { return sidebar(2); }},
     };

@@ -62,6 +62,7 @@ std::vector<Menu> menus()
           {QT_TRANSLATE_NOOP("MainMenu", "Copy as HTML"), "copyNoteHTML:", ctrl(Qt::Key_C, Qt::ALT)},
           {QT_TRANSLATE_NOOP("MainMenu", "Copy as Formatted Text"), "copyNoteFormattedText:", ctrl(Qt::Key_C, Qt::SHIFT | Qt::ALT)},
           separator(),
+          {QT_TRANSLATE_NOOP("MainMenu", "Find in Note"), "performFindPanelAction:", ctrl(Qt::Key_F, Qt::SHIFT)},
           {QT_TRANSLATE_NOOP("MainMenu", "Search Notes"), "search:", ctrl(Qt::Key_F, Qt::ALT)}}},
         {QT_TRANSLATE_NOOP("MainMenu", "F&ormat"),
          {{QT_TRANSLATE_NOOP("MainMenu", "Heading 1"), "makeHeading1:", ctrl(Qt::Key_1)},

@@ -186,6 +186,9 @@ public:
     void clearCachedStatements();
     int64_t lastInsertRowId();
     int changes();
+    // Rows changed since the connection opened: a count that moved means a
+    // write happened in between.
+    int64_t totalChanges();
     bool goodConnection();
 
     // --- Additions (SLDatabaseAdditions.cpp)

@@ -557,6 +557,14 @@ int SLDatabase::changes()
     return sqlite3_changes(db_);
 }
 
+int64_t SLDatabase::totalChanges()
+{
+    if (!databaseExists() || !enterUse())
+        return 0;
+    const auto leave = qScopeGuard([this] { isExecutingStatement_ = false; });
+    return sqlite3_total_changes64(db_);
+}
+
 bool SLDatabase::goodConnection()
 {
     if (!db_)

@@ -88,6 +88,10 @@ bool SLResultSet::nextWithError(Error* error)
         consoleLog(QStringLiteral("Error calling sqlite3_step (%1: %2) rs").arg(rc).arg(message()));
         setError(error, parentError());
         break;
+    case SQLITE_INTERRUPT:
+        // The caller's own progress handler stopped it: no fault to report.
+        setError(error, parentError());
+        break;
     default:
         consoleLog(QStringLiteral("Unknown error calling sqlite3_step (%1: %2) rs").arg(rc).arg(message()));
         setError(error, parentError());

@@ -159,13 +159,12 @@ void VGFileLogger::writePending()
 {
     if (pending_.isEmpty() || fd_ < 0)
         return;
-    if (VGLogIO::writeAll(fd_, pending_.constData(), size_t(pending_.size()))) {
-        // Appending: the position is the file's end, other writers included.
-        const off_t position = ::lseek(fd_, 0, SEEK_CUR);
-        offset_ = position >= 0 ? uint64_t(position) : offset_ + uint64_t(pending_.size());
-    } else {
+    // The file is opened for appending: its size grows by what was written.
+    // Lines of another instance show at the next opening.
+    if (VGLogIO::writeAll(fd_, pending_.constData(), size_t(pending_.size())))
+        offset_ += uint64_t(pending_.size());
+    else
         reportWriteFailure(errno);
-    }
     pending_.resize(0); // keeps the capacity for the next run
 }
 

@@ -2,44 +2,51 @@
 
 #include "VGLogMessage.h"
 
+VGMultiFormatter::VGMultiFormatter() : queue_(DispatchQueue::createSerial(QStringLiteral("vg.logging.multiformatter"))) {}
+
+void VGMultiFormatter::change(std::function<void(Chain&)> edit)
+{
+    queue_->async([chain = formatters_, edit = std::move(edit)] { edit(*chain); });
+}
+
 void VGMultiFormatter::addFormatter(VGLogFormatterPtr formatter)
 {
-    QWriteLocker lock(&lock_);
-    formatters_ << std::move(formatter);
+    change([formatter = std::move(formatter)](Chain& chain) { chain << formatter; });
 }
 
 void VGMultiFormatter::removeFormatter(const VGLogFormatterPtr& formatter)
 {
-    QWriteLocker lock(&lock_);
-    formatters_.removeAll(formatter);
+    change([formatter](Chain& chain) { chain.removeAll(formatter); });
 }
 
 void VGMultiFormatter::removeAllFormatters()
 {
-    QWriteLocker lock(&lock_);
-    formatters_.clear();
+    change([](Chain& chain) { chain.clear(); });
 }
 
 QList<VGLogFormatterPtr> VGMultiFormatter::formatters() const
 {
-    QReadLocker lock(&lock_);
-    return formatters_;
+    Chain copy;
+    queue_->sync([&] { copy = *formatters_; });
+    return copy;
 }
 
 bool VGMultiFormatter::isFormattingWithFormatter(const VGLogFormatterPtr& formatter) const
 {
-    QReadLocker lock(&lock_);
-    return formatters_.contains(formatter);
+    bool found = false;
+    queue_->sync([&] { found = formatters_->contains(formatter); });
+    return found;
 }
 
 std::optional<QString> VGMultiFormatter::formatLogMessage(const VGLogMessage& message)
 {
-    QReadLocker lock(&lock_);
     std::optional<QString> text = message.logMsg();
-    for (const VGLogFormatterPtr& formatter : formatters_) {
-        text = formatter->formatLogMessage(message.withLogMsg(*text));
-        if (!text)
-            break;
-    }
+    queue_->sync([&] {
+        for (const VGLogFormatterPtr& formatter : std::as_const(*formatters_)) {
+            text = formatter->formatLogMessage(message.withLogMsg(*text));
+            if (!text)
+                break;
+        }
+    });
     return text;
 }

@@ -7,6 +7,7 @@
 
 #include <QStringEncoder>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -18,7 +19,14 @@ namespace {
 
 std::mutex instanceMutex;
 std::shared_ptr<VGTTYLogger> instance;
-const VGTTYColorPalette* classPalette = nullptr;
+// Set once, by the first logger made; read without the lock.
+std::atomic<const VGTTYColorPalette*> classPalette{nullptr};
+
+void fixClassPalette()
+{
+    static const VGTTYColorPalette fromEnvironment = VGTTYColorPalette::fromEnvironment();
+    classPalette.store(&fromEnvironment, std::memory_order_release);
+}
 
 constexpr size_t StackTextBytes = 4096;
 
@@ -28,7 +36,7 @@ std::shared_ptr<VGTTYLogger> VGTTYLogger::sharedInstance()
 {
     std::lock_guard lock(instanceMutex);
     if (!instance) {
-        classPalette = new VGTTYColorPalette(VGTTYColorPalette::fromEnvironment());
+        fixClassPalette();
         instance = std::shared_ptr<VGTTYLogger>(new VGTTYLogger);
     }
     return instance;
@@ -39,15 +47,15 @@ std::shared_ptr<VGTTYLogger> VGTTYLogger::create()
     std::lock_guard lock(instanceMutex);
     if (instance)
         return nullptr;
-    if (!classPalette)
-        classPalette = new VGTTYColorPalette(VGTTYColorPalette::fromEnvironment());
+    fixClassPalette();
     return std::shared_ptr<VGTTYLogger>(new VGTTYLogger);
 }
 
 const VGTTYColorPalette& VGTTYLogger::palette()
 {
     static const VGTTYColorPalette none = VGTTYColorPalette::none();
-    return classPalette ? *classPalette : none;
+    const VGTTYColorPalette* const palette = classPalette.load(std::memory_order_acquire);
+    return palette ? *palette : none;
 }
 
 VGTTYLogger::VGTTYLogger() : VGAbstractLogger(QStringLiteral("vg.logging.ttyLogger"))

@@ -4,9 +4,13 @@
 #include "Folders.h"
 #include "PushCenter.h"
 #include "RecordStoreError.h"
-#include "SqliteDatabase.h"
+#include "PostgresBackend.h"
+#include "SqliteStore.h"
+#include "StoreDatabase.h"
+#include "UserDefaults.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace {
@@ -57,10 +61,23 @@ std::shared_ptr<Container> Container::open(const QString& identifier, const Back
     std::shared_ptr<Container> container(new Container());
     container->identifier_ = identifier;
     container->clientID_ = config.clientID.isEmpty() ? installationClientID() : config.clientID;
-    const QString path = config.sqlitePath.isEmpty() ? defaultSqlitePath(identifier) : config.sqlitePath;
-    container->database_ = SqliteDatabase::open(path, container->clientID_, error);
-    if (!container->database_)
+    QString connection = config.connection;
+    if (connection.isEmpty() && config.sqlitePath.isEmpty())
+        connection = UserDefaults::standard().stringForKey(QString::fromLatin1(StoreConnectionKey));
+    std::shared_ptr<StoreBackend> store;
+    QString storeName;
+    if (!connection.isEmpty()) {
+        auto postgres = PostgresBackend::open(connection, container->clientID_, error);
+        storeName = postgres ? postgres->schema() : QString();
+        store = std::move(postgres);
+    } else {
+        const QString path = config.sqlitePath.isEmpty() ? defaultSqlitePath(identifier) : config.sqlitePath;
+        store = SqliteStore::open(path, container->clientID_, error);
+        storeName = QFileInfo(path).completeBaseName();
+    }
+    if (!store)
         return nullptr;
+    container->database_ = std::make_shared<StoreDatabase>(std::move(store), storeName, container->clientID_);
     container->containerID_ = container->database_->containerID();
     container->pushCenter_ = config.pushCenter ? config.pushCenter : PushCenter::shared();
     container->pushCenter_->addSource(container->database_);

@@ -8,13 +8,16 @@
 #include <memory>
 
 class PushCenter;
-class SqliteDatabase;
+class StoreDatabase;
 
-// Where a container keeps its records and who this client is.
+// Where a container keeps its records and who this client is. A PostgreSQL
+// connection string (from here, else from the defaults) chooses the shared
+// store of several machines; otherwise the records stay in a SQLite file.
 struct BackendConfig {
     QString sqlitePath;                      // empty: $XDG_DATA_HOME/brindlewick/cloud/<identifier>.sqlite
     QString clientID;                        // empty: this installation's
     std::shared_ptr<PushCenter> pushCenter;  // null: PushCenter::shared()
+    QString connection;                      // a libpq connection string; empty: the defaults' StoreConnectionKey
 };
 
 // A named set of databases, opened by identifier. The container joins its push
@@ -35,6 +38,8 @@ public:
     // This client: one per installation unless the configuration names one.
     const QString& clientID() const { return clientID_; }
 
+    // The defaults key of the PostgreSQL connection string.
+    static inline const char* const StoreConnectionKey = "cloud/storeConnection";
     // The default store file of an identifier.
     static QString defaultSqlitePath(const QString& identifier);
     // This installation's client ID, made on first use.
@@ -46,6 +51,6 @@ private:
     QString identifier_;
     QString containerID_;
     QString clientID_;
-    std::shared_ptr<SqliteDatabase> database_;
+    std::shared_ptr<StoreDatabase> database_;
     std::shared_ptr<PushCenter> pushCenter_;
 };

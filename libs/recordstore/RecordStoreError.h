@@ -43,5 +43,11 @@ enum Code : int {
 Error make(int code, const QString& description);
 // The store error for a failed SQLite call (primary or extended result code).
 Error fromSqlite(int sqliteCode, const QString& message);
+// The store error for a failed PostgreSQL statement: NetworkFailure (4) when
+// the connection was lost, else by its SQLSTATE.
+Error fromPostgres(const QByteArray& sqlState, const QString& message, bool connectionLost);
+// The store error for a connection that could not be made. libpq reports no
+// SQLSTATE then, so the server's message tells.
+Error fromPostgresConnect(const QString& message);
 
 } // namespace RecordStoreError

@@ -5,6 +5,7 @@
 #include "Notification.h"
 #include "RecordStoreError.h"
 #include "RecordStoreSchema.h"
+#include "RecordStoreSql.h"
 #include "SLDatabase.h"
 #include "StoreWatcher.h"
 
@@ -15,10 +16,10 @@
 #include <sys/vfs.h>
 
 using namespace RecordStoreSchema;
+using RecordStoreSql::argument;
+using RecordStoreSql::valueColumn;
 
 namespace {
-
-constexpr int64_t NotificationLifetimeMSecs = int64_t(7) * 24 * 3600 * 1000;
 
 QDateTime fromMSecs(int64_t msecs) { return QDateTime::fromMSecsSinceEpoch(msecs, Qt::UTC); }
 
@@ -44,63 +45,11 @@ bool isUnsafeFileSystem(const QString& folder)
     }
 }
 
-// The value of a field as a bound argument, in the column its kind uses.
-QVariant argument(const FieldValue& value)
-{
-    return std::visit(
-        [](const auto& v) -> QVariant {
-            using T = std::decay_t<decltype(v)>;
-            if constexpr (std::is_same_v<T, int64_t>)
-                return QVariant::fromValue<qlonglong>(v);
-            else if constexpr (std::is_same_v<T, QDateTime>)
-                return QVariant::fromValue<qlonglong>(v.toMSecsSinceEpoch());
-            else
-                return QVariant::fromValue(v);
-        },
-        value);
-}
-
-// Which of the value columns int, real, text, blob (0 to 3) holds a kind.
-int valueColumn(size_t kind)
-{
-    switch (kind) {
-    case KindReal: return 1;
-    case KindString: return 2;
-    case KindData: return 3;
-    default: return 0; // integers and dates
-    }
-}
-
-QLatin1String columnForKind(size_t kind)
-{
-    static const char* const names[] = {"int", "real", "text", "blob"};
-    return QLatin1String(names[valueColumn(kind)]);
-}
-
-const char* sqlOperator(Predicate::Comparison comparison)
-{
-    using C = Predicate::Comparison;
-    switch (comparison) {
-    case C::Equal: return "=";
-    case C::NotEqual: return "<>";
-    case C::Less: return "<";
-    case C::LessOrEqual: return "<=";
-    case C::Greater: return ">";
-    case C::GreaterOrEqual: return ">=";
-    }
-    return "=";
-}
-
 std::optional<FieldValue> fieldFromRow(const SLResultSet& row)
 {
-    switch (row.intForColumnIndex(1)) {
-    case KindInteger: return FieldValue(int64_t(row.longForColumnIndex(2)));
-    case KindReal: return FieldValue(row.doubleForColumnIndex(3));
-    case KindData: return FieldValue(row.dataForColumnIndex(5));
-    case KindString: return FieldValue(row.stringForColumnIndex(4));
-    case KindDate: return FieldValue(fromMSecs(row.longForColumnIndex(2)));
-    default: return std::nullopt;
-    }
+    return RecordStoreSql::fieldValue(row.intForColumnIndex(1), row.longForColumnIndex(2),
+                                      row.doubleForColumnIndex(3), row.stringForColumnIndex(4),
+                                      row.dataForColumnIndex(5));
 }
 
 Record recordFromRow(const SLResultSet& row)
@@ -166,7 +115,7 @@ Error SqliteStore::prepare()
     if (db_->hadError())
         return lastError();
     if (db_->tableExists(QStringLiteral("meta"))) {
-        const int version = db_->intForQuery(QStringLiteral("SELECT value FROM meta WHERE key = 'schema_version'"));
+        const int version = db_->intForQuery(QString::fromLatin1(SelectSchemaVersion));
         if (version > Version)
             return RecordStoreError::make(RecordStoreError::IncompatibleVersion,
                                           QStringLiteral("%1 has schema version %2; this program reads up to %3")
@@ -178,18 +127,16 @@ Error SqliteStore::prepare()
         return lastError();
     const Error error = inTransaction(Write, [this] {
         const bool ok = db_->executeStatements(ddl(sqlite()))
-                        && db_->executeUpdate(QStringLiteral("INSERT INTO meta (key, value) VALUES (?, ?), (?, ?)"
-                                                             " ON CONFLICT (key) DO NOTHING"),
-                                              "schema_version", QString::number(Version), "container_id",
+                        && db_->executeUpdate(QString::fromLatin1(InsertMeta), QString::number(Version),
                                               Clock::newUUID());
         return ok ? Error() : lastError();
     });
     if (error.isNull())
-        containerID_ = db_->stringForQuery(QStringLiteral("SELECT value FROM meta WHERE key = 'container_id'"));
+        containerID_ = db_->stringForQuery(QString::fromLatin1(SelectContainerID));
     return error;
 }
 
-QDateTime SqliteStore::serverTime() { return fromMSecs(nowMSecs()); }
+QDateTime SqliteStore::serverTime() const { return fromMSecs(nowMSecs()); }
 
 Error SqliteStore::lastError() const
 {
@@ -260,16 +207,8 @@ std::optional<Record> SqliteStore::readRecord(const RecordID& id, const DesiredK
 
 Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs)
 {
-    for (const Record& record : saves)
-        if (auto error = record.validate())
-            return *error;
-    for (const RecordID& id : deleteIDs) {
-        auto error = RecordValidation::checkName(id.recordName, "record name");
-        if (!error)
-            error = RecordValidation::checkName(id.zoneName, "zone name");
-        if (error)
-            return *error;
-    }
+    if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs))
+        return *error;
     QList<Record> written = saves;
     pushesAdded_ = false;
     const Error error = inTransaction(Write, [&] {
@@ -327,15 +266,13 @@ Error SqliteStore::saveOne(Record& record, int64_t now, const QList<Subscription
 
 Error SqliteStore::deleteOne(const RecordID& id, int64_t now, const QList<Subscription>& subscribed)
 {
-    const bool watched = std::any_of(subscribed.begin(), subscribed.end(), [](const Subscription& s) {
-        return s.options & Subscription::FiresOnRecordDeletion;
-    });
+    const bool watched = RecordStoreSql::watchesDeletions(subscribed);
     Error missing;
     const std::optional<Record> old = watched ? readRecord(id, std::nullopt, &missing) : std::nullopt;
     if (!missing.isNull() && missing.code != RecordStoreError::UnknownItem)
         return missing;
     const bool ok = db_->executeUpdate(QString::fromLatin1(DeleteFields), id.zoneName, id.recordName)
-                    && db_->executeUpdate(QStringLiteral("DELETE FROM records WHERE zone = ? AND name = ?"),
+                    && db_->executeUpdate(QString::fromLatin1(DeleteRecord),
                                           id.zoneName, id.recordName);
     if (!ok)
         return lastError();
@@ -344,94 +281,48 @@ Error SqliteStore::deleteOne(const RecordID& id, int64_t now, const QList<Subscr
 
 Error SqliteStore::notify(const Record& record, int reason, int64_t now, const QList<Subscription>& subscribed)
 {
-    static constexpr int optionForReason[] = {0, Subscription::FiresOnRecordCreation,
-                                              Subscription::FiresOnRecordUpdate, Subscription::FiresOnRecordDeletion};
     bool added = false;
-    for (const Subscription& subscription : subscribed) {
-        if (!(subscription.options & optionForReason[reason]) || subscription.recordType != record.recordType()
-            || !subscription.predicate.matches(record))
-            continue;
-        if (!db_->executeUpdate(QStringLiteral("INSERT INTO notifications (sub_id, zone, name, reason, origin, created)"
-                                               " VALUES (?, ?, ?, ?, ?, ?)"),
+    for (const Subscription& subscription : RecordStoreSql::firing(subscribed, record, reason)) {
+        if (!db_->executeUpdate(QString::fromLatin1(InsertNotification),
                                 subscription.subscriptionID, record.recordID().zoneName,
                                 record.recordID().recordName, reason, clientID_, qlonglong(now)))
             return lastError();
         added = true;
     }
     pushesAdded_ = pushesAdded_ || added;
-    if (added && !db_->executeUpdate(QStringLiteral("DELETE FROM notifications WHERE created < ?"),
+    if (added && !db_->executeUpdate(QString::fromLatin1(PruneNotifications),
                                      qlonglong(now - NotificationLifetimeMSecs)))
         return lastError();
     return {};
 }
 
 Error SqliteStore::query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
-                         const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next)
+                         const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
+                         QDateTime& readAt)
 {
     if (auto error = query.predicate.validate())
         return *error;
-    QString sql = QStringLiteral("SELECT zone, name, type, change_tag, created, modified FROM records WHERE type = ?");
-    QVariantList arguments {query.recordType};
-    // Conditions on one field share one indexed subquery, so a window
-    // "from <= date < to" reads only the fields inside it.
-    QList<std::pair<QString, size_t>> fields;
-    QHash<QString, QStringList> comparisons;
-    QHash<QString, QVariantList> values;
-    for (const Predicate::Condition& condition : query.predicate.conditions()) {
-        const QString key = condition.key + QLatin1Char('\n') + QString::number(condition.value.index());
-        const QString column = condition.key == Predicate::modificationDateKey()
-                                   ? QStringLiteral("modified")
-                                   : QString(columnForKind(condition.value.index()));
-        if (!comparisons.contains(key))
-            fields.append({condition.key, condition.value.index()});
-        comparisons[key].append(QStringLiteral("%1 %2 ?").arg(column, QLatin1String(sqlOperator(condition.comparison))));
-        values[key].append(argument(condition.value));
-    }
-    for (const auto& [field, kind] : fields) {
-        const QString key = field + QLatin1Char('\n') + QString::number(kind);
-        const QString tests = comparisons[key].join(QStringLiteral(" AND "));
-        if (field == Predicate::modificationDateKey()) {
-            sql += QStringLiteral(" AND ") + tests;
-        } else {
-            sql += QStringLiteral(" AND (zone, name) IN (SELECT zone, name FROM fields WHERE key = ? AND kind = ? AND %1)")
-                       .arg(tests);
-            arguments << field << int(kind);
-        }
-        arguments += values[key];
-    }
-    if (after) {
-        sql += QStringLiteral(" AND (modified, zone, name) > (?, ?, ?)");
-        arguments << qlonglong(after->modifiedMSecs) << after->after.zoneName << after->after.recordName;
-    }
-    sql += QStringLiteral(" ORDER BY modified, zone, name");
-    if (limit > 0) {
-        sql += QStringLiteral(" LIMIT ?");
-        arguments << limit + 1; // one more tells whether a cursor is needed
-    }
-
-    QList<Record> page;
-    bool more = false;
+    readAt = serverTime();
+    const RecordStoreSql::Statement page = RecordStoreSql::pageOfRecords(query, after, limit);
+    QList<Record> records;
     const Error error = inTransaction(Read, [&] {
-        SLResultSet rows = db_->executeQueryWithArgumentsInArray(sql, arguments);
+        SLResultSet rows = db_->executeQueryWithArgumentsInArray(page.sql, page.arguments);
         while (rows.next())
-            page.append(recordFromRow(rows));
+            records.append(recordFromRow(rows));
         if (rows.isNull() || db_->hadError())
             return lastError();
         rows.close();
-        more = limit > 0 && page.size() > limit;
-        if (more)
-            page.removeLast();
-        for (Record& record : page)
+        next = RecordStoreSql::trimPage(records, query, limit);
+        for (Record& record : records)
             if (!readFields(record, desiredKeys))
                 return lastError();
         return Error();
     });
-    if (!error.isNull())
+    if (!error.isNull()) {
+        next.reset();
         return error;
-    next.reset();
-    if (more)
-        next = QueryCursor {query, page.last().modificationDate().toMSecsSinceEpoch(), page.last().recordID()};
-    for (const Record& record : page)
+    }
+    for (const Record& record : records)
         fetched(record);
     return {};
 }
@@ -441,15 +332,10 @@ Error SqliteStore::query(const Query& query, const QueryCursor* after, const Des
 QList<Subscription> SqliteStore::subscriptions(Error* error)
 {
     QList<Subscription> result;
-    SLResultSet rows = db_->executeQuery(QStringLiteral(
-        "SELECT id, record_type, predicate, options, content_available, alert_body FROM subscriptions ORDER BY id"));
-    while (rows.next()) {
-        const auto predicate = Predicate::fromJson(rows.dataForColumnIndex(2));
-        if (!predicate)
-            continue; // written by a newer program: it cannot fire here
-        result.append({rows.stringForColumnIndex(0), rows.stringForColumnIndex(1), *predicate,
-                       rows.intForColumnIndex(3), {rows.boolForColumnIndex(4), rows.stringForColumnIndex(5)}});
-    }
+    SLResultSet rows = db_->executeQuery(QString::fromLatin1(SelectSubscriptions));
+    while (rows.next())
+        if (auto subscription = RecordStoreSql::subscriptionFromRow([&](int column) { return rows[column]; }))
+            result.append(std::move(*subscription)); // else written by a newer program: it cannot fire here
     if (rows.isNull() || db_->hadError())
         setError(error, lastError());
     return result;
@@ -457,27 +343,12 @@ QList<Subscription> SqliteStore::subscriptions(Error* error)
 
 Error SqliteStore::saveSubscription(Subscription& subscription)
 {
-    if (auto error = RecordValidation::checkKey(subscription.recordType, "record type"))
-        return *error;
-    if (auto error = subscription.predicate.validate())
-        return *error;
-    constexpr int allOptions = Subscription::FiresOnRecordCreation | Subscription::FiresOnRecordUpdate
-                               | Subscription::FiresOnRecordDeletion;
-    if (subscription.options <= 0 || (subscription.options & ~allOptions))
-        return RecordStoreError::make(RecordStoreError::InvalidArguments,
-                                      QStringLiteral("invalid subscription options %1").arg(subscription.options));
     Subscription saved = subscription;
-    if (saved.subscriptionID.isEmpty())
-        saved.subscriptionID = Clock::newUUID();
+    QVariantList row;
+    if (auto error = RecordStoreSql::subscriptionRow(saved, row))
+        return *error;
     const Error error = inTransaction(Write, [&] {
-        const bool ok = db_->executeUpdate(
-            QStringLiteral("INSERT INTO subscriptions (id, record_type, predicate, options, content_available,"
-                           " alert_body) VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (id) DO UPDATE SET"
-                           " record_type = excluded.record_type, predicate = excluded.predicate,"
-                           " options = excluded.options, content_available = excluded.content_available,"
-                           " alert_body = excluded.alert_body"),
-            saved.subscriptionID, saved.recordType, QString::fromUtf8(saved.predicate.toJson()), saved.options,
-            int(saved.notificationInfo.shouldSendContentAvailable), saved.notificationInfo.alertBody);
+        const bool ok = db_->executeUpdateWithArgumentsInArray(QString::fromLatin1(UpsertSubscription), row);
         return ok ? Error() : lastError();
     });
     if (error.isNull())
@@ -488,7 +359,7 @@ Error SqliteStore::saveSubscription(Subscription& subscription)
 Error SqliteStore::deleteSubscription(const QString& subscriptionID)
 {
     return inTransaction(Write, [&] {
-        if (!db_->executeUpdate(QStringLiteral("DELETE FROM subscriptions WHERE id = ?"), subscriptionID))
+        if (!db_->executeUpdate(QString::fromLatin1(DeleteSubscription), subscriptionID))
             return lastError();
         if (db_->changes() == 0)
             return RecordStoreError::make(RecordStoreError::UnknownItem,
@@ -503,17 +374,15 @@ Error SqliteStore::startPush(const DispatchQueuePtr& queue, PushSource::Deliver 
 {
     const Error error = inTransaction(Write, [&] {
         SLResultSet row = db_->executeQuery(
-            QStringLiteral("SELECT last_seq FROM clients WHERE client_id = ? AND registered > 0"), clientID_);
+            QString::fromLatin1(SelectRegisteredClient), clientID_);
         if (row.next()) {
             lastSeq_ = row.longForColumnIndex(0);
             return Error();
         }
         row.close();
-        lastSeq_ = db_->longForQuery(QStringLiteral("SELECT COALESCE(MAX(seq), 0) FROM notifications"));
+        lastSeq_ = db_->longForQuery(QString::fromLatin1(SelectLastNotification));
         const bool ok = db_->executeUpdate(
-            QStringLiteral("INSERT INTO clients (client_id, registered, last_seq) VALUES (?, ?, ?)"
-                           " ON CONFLICT (client_id) DO UPDATE SET registered = excluded.registered,"
-                           " last_seq = excluded.last_seq"),
+            QString::fromLatin1(UpsertClient),
             clientID_, qlonglong(nowMSecs()), qlonglong(lastSeq_));
         return ok ? Error() : lastError();
     });
@@ -529,7 +398,7 @@ void SqliteStore::stopPush(bool unregister)
     watcher_.reset();
     deliver_ = nullptr;
     if (unregister)
-        db_->executeUpdate(QStringLiteral("UPDATE clients SET registered = 0 WHERE client_id = ?"), clientID_);
+        db_->executeUpdate(QString::fromLatin1(UnregisterClient), clientID_);
 }
 
 void SqliteStore::deliverPending()
@@ -537,9 +406,7 @@ void SqliteStore::deliverPending()
     if (!deliver_)
         return;
     SLResultSet rows = db_->executeQuery(
-        QStringLiteral("SELECT n.seq, n.sub_id, n.zone, n.name, n.reason, n.origin, s.content_available,"
-                       " s.alert_body FROM notifications n JOIN subscriptions s ON s.id = n.sub_id"
-                       " WHERE n.seq > ? ORDER BY n.seq"),
+        QString::fromLatin1(SelectPendingNotifications),
         qlonglong(lastSeq_));
     QList<QVariantMap> pushes;
     int64_t seen = lastSeq_;
@@ -556,7 +423,7 @@ void SqliteStore::deliverPending()
     if (seen == lastSeq_)
         return;
     // Remember the place first: a push given twice is harmless, one lost is not.
-    if (!db_->executeUpdate(QStringLiteral("UPDATE clients SET last_seq = ? WHERE client_id = ?"), qlonglong(seen),
+    if (!db_->executeUpdate(QString::fromLatin1(UpdateClientSeq), qlonglong(seen),
                             clientID_))
         return; // busy: the next change or poll tries again
     lastSeq_ = seen;

@@ -1,49 +1,38 @@
 #pragma once
 
-#include "Dispatch.h"
-#include "Error.h"
-#include "PushSource.h"
-#include "Query.h"
-#include "Record.h"
-#include "Subscription.h"
-
-#include <QList>
+#include "StoreBackend.h"
 
 #include <memory>
-#include <optional>
 
 class SLDatabase;
 class StoreWatcher;
 
-// The SQLite side of one client of a store file. Not thread-safe: every call
-// but open() comes from the client's serial queue. Each change is one
+// The SQLite side of one client of a store file. Each change is one
 // BEGIN IMMEDIATE transaction that also adds its pushes.
-class SqliteStore {
+class SqliteStore final : public StoreBackend {
 public:
     // Refuses network and FUSE file systems (5), a damaged file (24, left as it
     // is) and a schema newer than this program's (18).
     static std::shared_ptr<SqliteStore> open(const QString& path, const QString& clientID, Error* error);
-    ~SqliteStore();
+    ~SqliteStore() override;
 
-    QString containerID() const { return containerID_; }
-    // The clock that dates saves, in whole milliseconds.
-    static QDateTime serverTime();
+    QString containerID() const override { return containerID_; }
+    QDateTime serverTime() const override;
 
-    std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error);
-    // Writes all or nothing; the saved records get their new system fields.
-    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs);
-    // Calls fetched for each record of the page; next is set when more follow.
+    std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) override;
+    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) override;
     Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
-                const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next);
+                const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
+                QDateTime& readAt) override;
 
-    QList<Subscription> subscriptions(Error* error);
-    Error saveSubscription(Subscription& subscription);
-    Error deleteSubscription(const QString& subscriptionID);
+    QList<Subscription> subscriptions(Error* error) override;
+    Error saveSubscription(Subscription& subscription) override;
+    Error deleteSubscription(const QString& subscriptionID) override;
 
-    // Push: see PushSource. The watcher calls back on the given queue.
-    Error startPush(const DispatchQueuePtr& queue, PushSource::Deliver deliver);
-    void stopPush(bool unregister);
-    void deliverPending();
+    // The watcher calls back on the given queue.
+    Error startPush(const DispatchQueuePtr& queue, PushSource::Deliver deliver) override;
+    void stopPush(bool unregister) override;
+    void deliverPending() override;
 
 private:
     SqliteStore(std::shared_ptr<SLDatabase> db, QString path, QString clientID);

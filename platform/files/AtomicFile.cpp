@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -43,21 +44,55 @@ void flushFolderOf(const QString& folder)
     ::close(fd);
 }
 
-} // namespace
+// A symbolic link is written through: its target gets the new bytes, and
+// the link stays a link.
+QString resolvedTarget(const QString& path)
+{
+    QString target = path;
+    for (int hops = 0; hops < 40; ++hops) {
+        const QFileInfo link(target);
+        if (!link.isSymLink())
+            break;
+        target = link.symLinkTarget();
+    }
+    return target;
+}
 
-bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
+// Puts the finished temporary in place; when creating, only where no entry is.
+int moveIntoPlace(const char* temporary, const char* target, bool replace)
+{
+    if (replace)
+        return ::rename(temporary, target);
+    if (::renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    // A file system without the flag: a hard link fails on an existing name too.
+    if (::link(temporary, target) != 0)
+        return -1;
+    ::unlink(temporary);
+    return 0;
+}
+
+bool save(const QString& path, const QByteArray& data, Error* error, bool flushFolder, bool replace)
 {
     if (path.isEmpty()) {
         setError(error, posixError(EINVAL, QStringLiteral("Cannot save an unnamed file"), path));
         return false;
     }
-    const QFileInfo info(path);
+    // Only a replacement writes through a link; a creation fails on any entry.
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    const QFileInfo info(replace ? resolvedTarget(absolute) : absolute);
     const QString target = info.absoluteFilePath();
     const QString folder = info.absolutePath();
     const QByteArray nativeTarget = QFile::encodeName(target);
 
     struct stat old {};
     const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
+    if (!replace && (hadFile || ::lstat(nativeTarget.constData(), &old) == 0)) {
+        setError(error, posixError(EEXIST, QStringLiteral("Cannot create"), target));
+        return false;
+    }
     if (hadFile && S_ISDIR(old.st_mode)) {
         setError(error, posixError(EISDIR, QStringLiteral("Cannot save over the folder"), target));
         return false;
@@ -89,11 +124,23 @@ bool write(const QString& path, const QByteArray& data, Error* error, bool flush
     // Renaming replaces the file with a new one: carry its creation date over.
     if (hadFile)
         FileDates::setCreationDate(temporary, created);
-    if (::rename(QFile::encodeName(temporary).constData(), nativeTarget.constData()) != 0)
-        return fail(errno, QStringLiteral("Cannot replace"));
+    if (moveIntoPlace(QFile::encodeName(temporary).constData(), nativeTarget.constData(), replace) != 0)
+        return fail(errno, replace ? QStringLiteral("Cannot replace") : QStringLiteral("Cannot create"));
     if (flushFolder)
         flushFolderOf(folder);
     return true;
+}
+
+} // namespace
+
+bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
+{
+    return save(path, data, error, flushFolder, true);
+}
+
+bool create(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
+{
+    return save(path, data, error, flushFolder, false);
 }
 
 } // namespace AtomicFile

@@ -1,5 +1,7 @@
 #include "TextDecoding.h"
 
+#include <QStringDecoder>
+
 #include <array>
 #include <cstdint>
 
@@ -166,7 +168,8 @@ bool decodeStrict(const QByteArray& bytes, Encoding encoding, QString* text)
     case Encoding::UTF8:
         if (!isStrictUTF8(bytes))
             return false;
-        *text = QString::fromUtf8(bytes);
+        // The caller took off the one mark; a second U+FEFF is text.
+        *text = QStringDecoder(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom)(bytes);
         return true;
     case Encoding::UTF16LE: return decodeUTF16(bytes, true, text);
     case Encoding::UTF16BE: return decodeUTF16(bytes, false, text);

@@ -22,17 +22,40 @@ namespace {
 
 QByteArray native(const QString& path) { return QFile::encodeName(path); }
 
+// "<name>.trashinfo" must fit in a name of 255 bytes.
+constexpr qsizetype LongestTrashName = 255 - 10;
+constexpr int MaxVariant = 9999;
+
+// The base cut at a character so that "<base>.9999<suffix>" fits; the info
+// file keeps the original path.
+QString fittedBase(const QString& base, const QString& suffix)
+{
+    const qsizetype room = LongestTrashName - 5 - suffix.toUtf8().size();
+    QString fitted = base;
+    while (!fitted.isEmpty() && fitted.toUtf8().size() > room)
+        fitted.chop(fitted.size() > 1 && fitted.back().isLowSurrogate() ? 2 : 1);
+    return fitted;
+}
+
 // Takes a free name by creating its ".trashinfo" exclusively, so two trashers
 // never pick the same one: "a.txt", then "a.2.txt", "a.3.txt" …
 int reserveName(const QString& trash, const QString& name, QString* chosen)
 {
     const QFileInfo parts(name);
-    const QString base = parts.completeBaseName().isEmpty() ? name : parts.completeBaseName();
-    const QString suffix = parts.completeBaseName().isEmpty() || parts.suffix().isEmpty()
-                               ? QString()
-                               : QLatin1Char('.') + parts.suffix();
-    for (int n = 1; n < 10000; ++n) {
-        const QString candidate = n == 1 ? name : QStringLiteral("%1.%2%3").arg(base).arg(n).arg(suffix);
+    QString base = parts.completeBaseName().isEmpty() ? name : parts.completeBaseName();
+    QString suffix = parts.completeBaseName().isEmpty() || parts.suffix().isEmpty()
+                         ? QString()
+                         : QLatin1Char('.') + parts.suffix();
+    // A long name whose suffix leaves no room is cut as a whole.
+    if (suffix.size() > 16 && name.toUtf8().size() > LongestTrashName) {
+        base = name;
+        suffix.clear();
+    }
+    const QString shortBase = fittedBase(base, suffix);
+    for (int n = 1; n <= MaxVariant; ++n) {
+        QString candidate = n == 1 ? name : QStringLiteral("%1.%2%3").arg(base).arg(n).arg(suffix);
+        if (candidate.toUtf8().size() > LongestTrashName)
+            candidate = n == 1 ? shortBase + suffix : QStringLiteral("%1.%2%3").arg(shortBase).arg(n).arg(suffix);
         struct stat existing {};
         if (::lstat(native(trash + QStringLiteral("/files/") + candidate).constData(), &existing) == 0)
             continue;

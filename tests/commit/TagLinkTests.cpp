@@ -119,15 +119,19 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     // its spelling, a stray file, and links of notes the run does not touch.
     const auto seed = [&] {
         restart();
+        // Fixed dates: the links carry them, whenever the seeding ran.
         const auto write = [](int storage, const QString& key, const QByteArray& text) {
-            TestSupport::writeFile(Note::documentFileForKey(key, storage), text);
+            const QString path = Note::documentFileForKey(key, storage);
+            TestSupport::writeFile(path, text);
+            FileDates::setCreationDate(path, 1700000000);
+            FileDates::setModificationDate(path, 1700003600);
         };
         write(NoteStorageInbox, alpha, "Alpha notes\n#plan #home @ann");
         write(NoteStorageInbox, beta, "Beta notes\n#work");
         write(NoteStorageInbox, QStringLiteral("Gamma notes.txt"), "Gamma notes\n#TODO #Plan");
         write(NoteStorageArchive, alpha, "Alpha notes\n#URGENT #plan");
         write(NoteStorageInbox, QStringLiteral("Indexed notes.txt"), "Indexed notes\n#old");
-        TestSupport::writeFile(Note::indexFileForKey(QStringLiteral("Indexed notes.txt"), NoteStorageInbox), "");
+        ASSERT_TRUE(std::make_shared<Note>(QStringLiteral("Indexed notes.txt"), NoteStorageInbox)->writeIndexFile());
         for (const QString& link : {linkFile(NoteTagHashtag, QStringLiteral("home"), NoteStorageInbox, beta),
                                     linkFile(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, alpha),
                                     linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox, alpha),
@@ -136,8 +140,12 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
                                     linkFile(NoteTagHashtag, QStringLiteral("zed"), NoteStorageArchive,
                                              QStringLiteral("Other.txt")),
                                     linkFile(NoteTagMention, QStringLiteral("bob"), NoteStorageInbox,
-                                             QStringLiteral("Gamma notes.txt"))})
+                                             QStringLiteral("Gamma notes.txt"))}) {
             TestSupport::writeFile(link, "");
+            // Both seeds give untouched links the same dates, whatever the clock did between them.
+            FileDates::setCreationDate(link, int64_t(CommitNow));
+            FileDates::setModificationDate(link, int64_t(CommitNow));
+        }
         QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("zed"), NoteStorageInbox));
         TestSupport::writeFile(Note::metaFileForTag(NoteTagHashtag, QStringLiteral("spelling")), "Spelling");
         TestSupport::writeFile(kindFolder + QStringLiteral("/loose"), "");
@@ -158,7 +166,9 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
                 continue;
             const auto note = std::make_shared<Note>(name, storage);
             ASSERT_TRUE(note->restoreText());
-            note->restoreHeader();
+            // Header and dates as the run refreshes them.
+            note->writeHeaderFile();
+            note->restoreMeta();
             note->writeTagLinkFiles(false, nullptr);
         }
     }

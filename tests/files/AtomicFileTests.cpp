@@ -54,6 +54,25 @@ TEST(Files, AtomicWriteCreatesAndReplacesLeavingNoTemporary)
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
 }
 
+TEST(Files, AtomicCreateNeverReplacesAnEntry)
+{
+    const QString folder = freshFolder("create");
+    const QString path = folder + "/Note.txt";
+    Error error;
+    ASSERT_TRUE(AtomicFile::create(path, "mine", &error));
+    EXPECT_EQ(TestSupport::readFile(path), "mine");
+    // A file, a dangling link or a folder holding the name all stay.
+    ASSERT_EQ(symlink("nowhere", qPrintable(folder + "/Link.txt")), 0);
+    QDir().mkpath(folder + "/Folder.txt");
+    for (const char* name : {"/Note.txt", "/Link.txt", "/Folder.txt"}) {
+        EXPECT_FALSE(AtomicFile::create(folder + name, "theirs", &error)) << name;
+        EXPECT_EQ(error.code, EEXIST) << name;
+    }
+    EXPECT_EQ(TestSupport::readFile(path), "mine");
+    EXPECT_TRUE(QFileInfo(folder + "/Link.txt").isSymLink());
+    EXPECT_EQ(entriesOf(folder), (QStringList{"Folder.txt", "Note.txt"}));
+}
+
 TEST(Files, AtomicWriteKeepsPermissionsAndCreationDateOfTheFileItReplaces)
 {
     const QString path = freshFolder("keep") + "/Note.txt";
@@ -139,4 +158,27 @@ TEST(Files, AtomicWriteIntoReadOnlyFolderFailsAndKeepsOldFile)
     EXPECT_EQ(error.code, EACCES);
     EXPECT_EQ(TestSupport::readFile(path), "kept");
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
+}
+
+TEST(Files, AtomicWriteGoesThroughSymbolicLinks)
+{
+    const QString folder = freshFolder("links");
+    const QString elsewhere = freshFolder("links-target");
+    TestSupport::writeFile(elsewhere + "/Real.txt", "old");
+    // A relative link, a link to a link, and a dangling link.
+    ASSERT_EQ(::symlink("../links-target/Real.txt", qPrintable(folder + "/Note.txt")), 0);
+    ASSERT_EQ(::symlink("Note.txt", qPrintable(folder + "/Alias.txt")), 0);
+    ASSERT_EQ(::symlink(qPrintable(elsewhere + "/New.txt"), qPrintable(folder + "/Dangling.txt")), 0);
+    const struct {
+        const char* link;
+        const char* target;
+    } cases[] = {{"Note.txt", "Real.txt"}, {"Alias.txt", "Real.txt"}, {"Dangling.txt", "New.txt"}};
+    for (const auto& c : cases) {
+        const QByteArray text = QByteArray("through ") + c.link;
+        ASSERT_TRUE(AtomicFile::write(folder + "/" + c.link, text)) << c.link;
+        EXPECT_TRUE(QFileInfo(folder + "/" + c.link).isSymLink()) << c.link;
+        EXPECT_EQ(TestSupport::readFile(elsewhere + "/" + c.target), text) << c.link;
+    }
+    EXPECT_EQ(entriesOf(folder), (QStringList{"Alias.txt", "Dangling.txt", "Note.txt"}));
+    EXPECT_EQ(entriesOf(elsewhere), (QStringList{"New.txt", "Real.txt"}));
 }

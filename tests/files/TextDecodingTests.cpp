@@ -22,6 +22,8 @@ TEST(Files, DecodingTable)
     const QList<Case> cases{
         {"empty", QByteArray(), Encoding::UTF8, QString()},
         {"UTF-8 mark", "\xEF\xBB\xBF" "caf\xC3\xA9", Encoding::UTF8, u"café"_qs},
+        {"UTF-8 mark twice", "\xEF\xBB\xBF\xEF\xBB\xBF" "a", Encoding::UTF8, u"\uFEFFa"_qs},
+        {"UTF-16LE mark twice", raw("\xFF\xFE\xFF\xFE" "a\0", 6), Encoding::UTF16LE, u"\uFEFFa"_qs},
         {"UTF-16LE mark", raw("\xFF\xFE" "h\0\xE9\0", 6), Encoding::UTF16LE, u"hé"_qs},
         {"UTF-16BE mark", raw("\xFE\xFF\0h\0\xE9", 6), Encoding::UTF16BE, u"hé"_qs},
         {"UTF-32LE mark", raw("\xFF\xFE\0\0" "h\0\0\0", 8), Encoding::UTF32LE, u"h"_qs},

@@ -169,3 +169,25 @@ TEST_F(FilesTrash, TrashCopiesAcrossDevicesThenRemovesTheOriginal)
     EXPECT_EQ(QFileInfo(trashed + "/link").symLinkTarget(), trashed + "/note.txt");
     EXPECT_EQ(readInfo(trashed).path, origin);
 }
+
+TEST_F(FilesTrash, TrashTakesNamesUpToTheFileSystemsLimit)
+{
+    // 255-byte names: the record's ".trashinfo" would pass the limit unshortened.
+    const QString eAcute = QStringLiteral("é");
+    const QList<QString> names{QString(251, 'a') + ".txt", eAcute.repeated(125) + "x.txt",
+                               "a." + QString(253, 'b'), QString(245, 'c')};
+    for (const QString& name : names) {
+        for (int copy = 0; copy < 2; ++copy) {
+            const QString origin = TestSupport::home() + "/long/" + name;
+            TestSupport::writeFile(origin, name.toUtf8());
+            QString trashed;
+            Error error;
+            ASSERT_TRUE(Trash::moveToTrash(origin, &trashed, &error))
+                << name.size() << " " << qPrintable(error.localizedDescription());
+            EXPECT_FALSE(QFileInfo::exists(origin));
+            EXPECT_EQ(TestSupport::readFile(trashed), name.toUtf8());
+            EXPECT_LE(QFileInfo(trashed).fileName().toUtf8().size() + 10, 255);
+            EXPECT_EQ(readInfo(trashed).path, origin);
+        }
+    }
+}

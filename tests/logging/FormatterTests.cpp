@@ -111,6 +111,17 @@ TEST(LoggingFormatters, MultiFormatterChainsAndStopsAtADrop)
     EXPECT_TRUE(multi.formatLogMessage(messageWithContext(0)));
     multi.removeAllFormatters();
     EXPECT_TRUE(multi.formatters().isEmpty());
+
+    // The chain runs on the formatter's own queue, whoever asks.
+    QStringList labels;
+    multi.addFormatter(std::make_shared<FunctionFormatter>([&](const VGLogMessage& m) -> std::optional<QString> {
+        labels << DispatchQueue::currentLabel();
+        return m.logMsg();
+    }));
+    multi.formatLogMessage(five);
+    auto elsewhere = DispatchQueue::createSerial(QStringLiteral("test.logger"));
+    elsewhere->sync([&] { multi.formatLogMessage(five); });
+    EXPECT_EQ(labels, QStringList(2, QStringLiteral("vg.logging.multiformatter")));
 }
 
 TEST(LoggingFormatters, FormatterOnTwoLoggersAtOnce)

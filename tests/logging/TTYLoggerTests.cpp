@@ -177,3 +177,17 @@ TEST_F(LoggingTTY, OneSharedInstance)
     EXPECT_EQ(tty->loggerName(), "vg.logging.ttyLogger");
     EXPECT_EQ(tty->loggerQueue()->label(), "vg.logging.ttyLogger");
 }
+
+// Whichever logger comes first fixes the class palette; later ones keep it.
+TEST(LoggingTTYPalette, SetOnceByTheFirstLogger)
+{
+    qputenv("TERM", "xterm-256color");
+    const auto made = VGTTYLogger::create();
+    const VGTTYColorPalette* const first = &VGTTYLogger::palette();
+    EXPECT_EQ(first->mode(), VGTTYColorPalette::Mode::ANSI);
+    qputenv("TERM", "dumb");
+    VGTTYLogger::sharedInstance();
+    VGTTYLogger::create();
+    EXPECT_EQ(&VGTTYLogger::palette(), first);
+    EXPECT_EQ(VGTTYLogger::palette().mode(), VGTTYColorPalette::Mode::ANSI);
+}

@@ -264,6 +264,9 @@ TEST_F(NoteStoreSideFiles, TreeOfSideFilesForNotesWithTags)
         ASSERT_TRUE(note->writeHeaderFile());
         ASSERT_TRUE(note->writeTag(NoteTagHashtag, hashtags, note->storage(), true));
         ASSERT_TRUE(note->writeTag(NoteTagMention, mentions, note->storage(), true));
+        // The marker records the text file: none without one.
+        EXPECT_FALSE(note->writeIndexFile());
+        TestSupport::writeFile(Note::documentFileForKey(note->key(), note->storage()), note->text().toUtf8());
         ASSERT_TRUE(note->writeIndexFile());
     }
     QStringList expected =

@@ -17,7 +17,7 @@ protected:
         static int stores = 0;
         const QString path = TestSupport::home() + QStringLiteral("/faults/%1.sqlite").arg(++stores);
         Error error;
-        container = Container::open("net.brindlewick.notes", {path, "F", PushCenter::create()}, &error);
+        container = Container::open("net.brindlewick.notes", {path, "F", PushCenter::create(), {}}, &error);
         ASSERT_TRUE(container) << qPrintable(error.localizedDescription());
         faulty = std::make_shared<FaultInjector>(container->privateDatabase());
     }

@@ -81,7 +81,7 @@ TEST(RecordStoreContainer, DefaultLocationIdentityAndUnsafeIdentifiers)
     Error error;
     const auto first = Container::open("net.brindlewick.default", {}, &error);
     ASSERT_TRUE(first) << qPrintable(error.localizedDescription());
-    const auto second = Container::open("net.brindlewick.default", {{}, {}, PushCenter::create()});
+    const auto second = Container::open("net.brindlewick.default", {{}, {}, PushCenter::create(), {}});
     ASSERT_TRUE(second);
     EXPECT_TRUE(QFile::exists(qEnvironmentVariable("XDG_DATA_HOME") + "/brindlewick/cloud/net.brindlewick.default.sqlite"));
     EXPECT_EQ(first->clientID(), second->clientID()) << "one installation, one client";

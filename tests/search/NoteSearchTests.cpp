@@ -4,17 +4,27 @@ namespace {
 
 using Search = SearchTest;
 
-TEST_F(Search, EmptyQueryOrNoDatabaseGivesTwoEmptyListsOnce)
+TEST_F(Search, EmptyOrControlOnlyQueryOrNoDatabaseGivesTwoEmptyListsOnce)
 {
     addRow(QStringLiteral("Todo.txt"), QStringLiteral("Todo"), QStringLiteral("Todo"));
-    Results results = search(QString());
+    // A lone NUL would end the LIKE pattern at "%" and match every row.
+    for (const QString& query : {QString(), QString(QChar(0)), QStringLiteral("\t\n"), QStringLiteral("\x01\x1f")}) {
+        const Results results = search(query);
+        EXPECT_EQ(results.calls, 1) << query.size();
+        EXPECT_TRUE(results.notes.isEmpty()) << query.size();
+        EXPECT_TRUE(results.archived.isEmpty()) << query.size();
+    }
+    // Controls around a query are dropped, not matched.
+    EXPECT_EQ(rows(search(QStringLiteral("\x01tod")).notes), QStringList{"1:Todo.txt"});
+
+    Results results;
     Note::searchDatabase(*SLDatabase::nullDatabase(), QStringLiteral("todo"),
                          [&](const Note::ListItemList& notes, const Note::ListItemList& archived) {
                              results.notes += notes;
                              results.archived += archived;
                              ++results.calls;
                          });
-    EXPECT_EQ(results.calls, 2);
+    EXPECT_EQ(results.calls, 1);
     EXPECT_TRUE(results.notes.isEmpty());
     EXPECT_TRUE(results.archived.isEmpty());
 }
@@ -139,6 +149,15 @@ TEST_F(Search, TagFilterMatchesWholeTags)
     // A tag made of several words for the index is still one whole tag.
     EXPECT_EQ(rows(search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("work-life")).archived),
               QStringList{"1:Workshop.txt"});
+    // Every pass keeps to the tag: content hits, and the fallback.
+    EXPECT_EQ(rows(search(QStringLiteral("pla"), NoteTagHashtag, QStringLiteral("work")).archived),
+              QStringList{"2:Archived work.txt"});
+    // A symbol outside ASCII may sit inside a word for the table: such a tag
+    // is matched by its whole spelling alone.
+    addRow(QStringLiteral("Check.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
+           QString::fromUtf8("work\U0001F970"));
+    EXPECT_EQ(rows(search(QStringLiteral("plan"), NoteTagHashtag, QString::fromUtf8("work\U0001F970")).notes),
+              QStringList{"1:Check.txt"});
     // The fallback keeps to the tag as well.
     const Results loose = search(QStringLiteral("lan"), NoteTagHashtag, QStringLiteral("work"));
     EXPECT_EQ(rows(loose.notes), QStringList{"3:Work.txt"});

@@ -60,6 +60,7 @@ protected:
         return results;
     }
 
+public:
     // "kind:key" per row, in order.
     static QStringList rows(const Note::ListItemList& items)
     {

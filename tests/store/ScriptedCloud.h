@@ -52,6 +52,7 @@ public:
     std::shared_ptr<ScriptedCKCloud> scriptedCKCloud = std::make_shared<ScriptedCKCloud>();
 
     std::shared_ptr<CKCloud> ckCloud() const override { return scriptedCKCloud; }
+    void prepareNote(const NotePtr&, CommitHandler handler) override { commit(QStringLiteral("prepare"), handler); }
     void commitNote(const NotePtr&, CommitHandler handler) override { commit(QStringLiteral("commit"), handler); }
     void commitAndCloseNote(const NotePtr&, CommitHandler handler) override
     {

@@ -181,3 +181,45 @@ TEST_F(WarehouseAutosave, StartingReadsTheMetaFileAndTextAndTellsNotesApart)
 }
 
 } // namespace
+
+// A save that fails (here: a folder stands where the file was) keeps its
+// changes pending: the next tick, or the quit-time commit, writes them.
+TEST_F(WarehouseAutosave, AFailedSaveStaysPendingUntilASaveSucceeds)
+{
+    for (const bool quitting : {false, true}) {
+        const QString key = quitting ? QStringLiteral("Kept at quit.txt") : QStringLiteral("Kept changes.txt");
+        const NotePtr note = startSaved(key, QStringLiteral("Kept"));
+        const QString path = Note::documentFileForKey(key, NoteStorageInbox);
+        QFile::remove(path);
+        QDir().mkpath(path);
+        type(QStringLiteral(" words"));
+        advance(2.0);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(warehouse->editingChanges(), 1) << qPrintable(key);
+
+        QDir(path).removeRecursively();
+        if (quitting)
+            warehouse->emergencyCommitEditingNote({});
+        else
+            advance(2.0);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(warehouse->editingChanges(), 0) << qPrintable(key);
+        EXPECT_EQ(textOnDisk(note), QStringLiteral("Kept words")) << qPrintable(key);
+    }
+}
+
+// A note whose file could not be read is shown read-only: typing saves nothing.
+TEST_F(WarehouseAutosave, ANoteThatCouldNotBeReadIsNeverSaved)
+{
+    const QByteArray undecodable("\x81\x8D\x8F\x90\x9D", 5);
+    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("Unreadable.txt"), NoteStorageInbox), undecodable);
+    const NotePtr note = std::make_shared<Note>(QStringLiteral("Unreadable.txt"), NoteStorageInbox);
+    start(note);
+    EXPECT_FALSE(note->readFailure().isEmpty());
+    type(QStringLiteral("typed"));
+    EXPECT_EQ(warehouse->editingChanges(), 0);
+    advance(2.0);
+    finishAndWait(Ending::Emergency);
+    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(QStringLiteral("Unreadable.txt"), NoteStorageInbox)),
+              undecodable);
+}

@@ -1,8 +1,9 @@
 #include "Clock.h"
 #include "Container.h"
 #include "Notification.h"
-#include "RecordStoreClient.h"
+#include "PostgresTestServer.h"
 #include "PushCenter.h"
+#include "RecordStoreClient.h"
 #include "RecordStoreError.h"
 #include "SLDatabase.h"
 #include "TestSupport.h"
@@ -19,6 +20,7 @@ namespace {
 // Each backend object owns one store file under the test home.
 struct SqliteBackend {
     static std::string name() { return "Sqlite"; }
+    static constexpr int UnreachableCode = RecordStoreError::BadContainer;
 
     SqliteBackend()
     {
@@ -28,15 +30,17 @@ struct SqliteBackend {
         path = folder + QStringLiteral("/net.brindlewick.notes.sqlite");
     }
 
+    void setUp() {}
+
     BackendConfig config(const QString& clientID, std::shared_ptr<PushCenter> center) const
     {
-        return {path, clientID, std::move(center)};
+        return {path, clientID, std::move(center), {}};
     }
 
     static Error openAt(const QString& at)
     {
         Error error;
-        EXPECT_FALSE(Container::open("net.brindlewick.notes", {at, "C", PushCenter::create()}, &error));
+        EXPECT_FALSE(Container::open("net.brindlewick.notes", {at, "C", PushCenter::create(), {}}, &error));
         return error;
     }
 
@@ -69,13 +73,21 @@ struct SqliteBackend {
         return openAt(path);
     }
 
+    void backdatePushes(double seconds)
+    {
+        auto db = SLDatabase::databaseWithPath(path);
+        ASSERT_TRUE(db->open());
+        EXPECT_TRUE(db->executeUpdate("UPDATE notifications SET created = created - ?", qlonglong(seconds * 1000)));
+        db->close();
+    }
+
     QString folder;
     QString path;
 };
 
 } // namespace
 
-using RecordStoreBackends = ::testing::Types<SqliteBackend>;
+using RecordStoreBackends = ::testing::Types<SqliteBackend, PostgresTestBackend>;
 #include "RecordStoreConformance.h"
 
 namespace {

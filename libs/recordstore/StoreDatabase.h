@@ -5,15 +5,15 @@
 
 #include <memory>
 
-class SqliteStore;
+class StoreBackend;
 
-// The database of a container kept in one SQLite file: the default backend, for
-// one machine with no set-up. SQL runs on the database's serial queue; several
-// clients (processes, or containers in one process) may share the file.
-class SqliteDatabase final : public Database, public PushSource {
+// The database of a container over one backend's store: every call of the
+// backend runs on the database's serial queue.
+class StoreDatabase final : public Database, public PushSource {
 public:
-    static std::shared_ptr<SqliteDatabase> open(const QString& path, const QString& clientID, Error* error);
-    ~SqliteDatabase() override;
+    // The queue's label names the store (a file's base name, a schema).
+    StoreDatabase(std::shared_ptr<StoreBackend> store, const QString& storeName, const QString& clientID);
+    ~StoreDatabase() override;
 
     QString containerID() const { return containerID_; }
 
@@ -36,13 +36,12 @@ public:
     void stopPush(bool unregister) override;
 
 private:
-    SqliteDatabase(std::shared_ptr<SqliteStore> store, const QString& label);
     // Runs the work on the queue with the store, which lives until it is done.
-    void onQueue(std::function<void(SqliteStore& store)> work);
+    void onQueue(std::function<void(StoreBackend& store)> work);
     void runQuery(const Query& query, std::optional<QueryCursor> after, const DesiredKeys& desiredKeys, int limit,
                   RecordFetched recordFetched, QueryCompletion completion);
 
-    std::shared_ptr<SqliteStore> store_;
+    std::shared_ptr<StoreBackend> store_;
     DispatchQueuePtr queue_;
     QString containerID_;
     QString clientID_;

@@ -1,0 +1,53 @@
+#include "NoteIndexMarker.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace NoteIndexMarker {
+
+namespace {
+
+Stamp fromStat(const struct stat& info)
+{
+    return Stamp{int64_t(info.st_size), int64_t(info.st_mtim.tv_sec), int64_t(info.st_mtim.tv_nsec),
+                 S_ISREG(info.st_mode)};
+}
+
+} // namespace
+
+Stamp stampOf(const QString& path)
+{
+    struct stat info {};
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return Stamp();
+    return fromStat(info);
+}
+
+Stamp stampAt(int folder, const char* name)
+{
+    struct stat info {};
+    if (folder < 0 || ::fstatat(folder, name, &info, 0) != 0)
+        return Stamp();
+    return fromStat(info);
+}
+
+bool write(const QString& markerPath, const QString& documentPath)
+{
+    const Stamp document = stampOf(documentPath);
+    if (markerPath.isEmpty() || !document.regular)
+        return false;
+    const int fd = ::open(QFile::encodeName(markerPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    // The size first: setting it changes the modification time. Cut short
+    // anywhere, the marker carries the time of now, which no text file has.
+    const timespec times[2] = {{0, UTIME_OMIT}, {document.seconds, document.nanoseconds}};
+    const bool ok = ::ftruncate(fd, document.size) == 0 && ::futimens(fd, times) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace NoteIndexMarker

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+// A note's index marker records what was indexed: its length is the text
+// file's size and its modification time the text file's, to the nanosecond.
+// The text file written or edited since gives a marker that no longer
+// matches, and the note is indexed again. The marker is sparse: it holds no
+// data, only those two attributes.
+namespace NoteIndexMarker {
+
+struct Stamp {
+    int64_t size = -1;
+    int64_t seconds = 0;
+    int64_t nanoseconds = 0;
+    bool regular = false;
+
+    bool operator==(const Stamp&) const = default;
+};
+
+// The file as a link leads to it; size -1 when nothing is there. A marker
+// matches its note when both stamps are equal.
+Stamp stampOf(const QString& path);
+// The same for a name inside an open folder: no path to resolve.
+Stamp stampAt(int folder, const char* name);
+// Marks the text file at documentPath as indexed; false when it is no
+// regular file or the marker cannot be written.
+bool write(const QString& markerPath, const QString& documentPath);
+
+} // namespace NoteIndexMarker

@@ -1,0 +1,209 @@
+// The editor pane offscreen on the seeded notes of the styling benchmark, each figure beside a plain
+// QTextEdit holding the same text (the peer):
+// key press to repaint over 500 presses (targets: 100 KB note p95 <= 8 ms and p99 <= 16 ms, 1 MB note
+// p95 <= 16 ms), opening a note from its file to the first paint (20 KB <= 50 ms, 1 MB <= 250 ms),
+// and live resize over 60 width steps of a 100 KB note (>= 30 frames a second).
+#include "panes/NoteViewController.h"
+
+#include "Core.h"
+#include "Dispatch.h"
+#include "UserDefaults.h"
+
+#include "NoteText.h"
+#include "Stopwatch.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTemporaryDir>
+#include <QTextEdit>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+void reportPercentiles(benchmark::State& state, std::vector<double> times)
+{
+    std::sort(times.begin(), times.end());
+    const auto at = [&](double share) { return times[size_t(share * double(times.size() - 1))] * 1000; };
+    state.counters["p50_ms"] = at(0.50);
+    state.counters["p95_ms"] = at(0.95);
+    state.counters["p99_ms"] = at(0.99);
+}
+
+// The editor in a 1000×800 window with its Warehouse, on a store in a temporary folder.
+struct Editor {
+    Editor()
+    {
+        controller.setWarehouse(warehouse);
+        warehouse->setEditingDelegate(controller.editingDelegate());
+        controller.view()->resize(1000, 800);
+        controller.view()->show();
+    }
+    void open(const QString& key)
+    {
+        bool done = false;
+        controller.showNote(std::make_shared<Note>(key, NoteStorageInbox), [&] { done = true; });
+        DispatchQueue::runMainUntil([&] { return done; }, 10);
+        controller.textView()->viewport()->repaint();
+    }
+    std::shared_ptr<Warehouse> warehouse = Warehouse::create();
+    NoteViewController controller;
+};
+
+QString writeNote(const QString& key, qsizetype bytes, quint32 seed = 1)
+{
+    QFile file(Note::documentFileForKey(key, NoteStorageInbox));
+    Note::createImmediateDirectoryForFilePath(file.fileName());
+    if (file.open(QIODevice::WriteOnly))
+        file.write(note(bytes, seed).toUtf8());
+    return key;
+}
+
+struct PlainPeer {
+    explicit PlainPeer(qsizetype bytes)
+    {
+        edit.setPlainText(note(bytes, 1));
+        edit.resize(1000, 800);
+        edit.show();
+        QApplication::processEvents();
+    }
+    QTextEdit edit;
+};
+
+// Types a letter in the middle of the note and waits for the repaint.
+template <typename View>
+double keyToRepaint(View* view, QWidget* viewport)
+{
+    return seconds([&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+        QApplication::sendEvent(view, &press);
+        viewport->repaint();
+    });
+}
+
+void KeyToRepaint(benchmark::State& state)
+{
+    Editor editor;
+    editor.open(writeNote(QStringLiteral("Keys %1.txt").arg(state.range(0)), state.range(0)));
+    NoteTextView* view = editor.controller.textView();
+    view->window()->activateWindow(); // the caret is drawn too
+    view->setFocus();
+    view->setSelectedRange({view->string().size() / 2, 0});
+    QApplication::processEvents();
+    std::vector<double> times;
+    for (auto _ : state) {
+        times.push_back(keyToRepaint(view, view->viewport()));
+        state.SetIterationTime(times.back());
+        DispatchQueue::drainMain();
+    }
+    reportPercentiles(state, times);
+}
+
+void KeyToRepaintPeer(benchmark::State& state)
+{
+    PlainPeer peer(state.range(0));
+    QTextCursor middle(peer.edit.document());
+    middle.setPosition(peer.edit.document()->characterCount() / 2);
+    peer.edit.setTextCursor(middle);
+    std::vector<double> times;
+    for (auto _ : state) {
+        times.push_back(keyToRepaint(&peer.edit, peer.edit.viewport()));
+        state.SetIterationTime(times.back());
+    }
+    reportPercentiles(state, times);
+}
+
+// Opens two notes of the size in turn, so that each open reads, styles and paints.
+void OpenNote(benchmark::State& state)
+{
+    Editor editor;
+    const QString keys[] = {writeNote(QStringLiteral("Open A %1.txt").arg(state.range(0)), state.range(0)),
+                            writeNote(QStringLiteral("Open B %1.txt").arg(state.range(0)), state.range(0), 2)};
+    int next = 0;
+    for (auto _ : state) {
+        state.SetIterationTime(seconds([&] { editor.open(keys[next]); }));
+        next = 1 - next;
+    }
+}
+
+void OpenNotePeer(benchmark::State& state)
+{
+    const QString path = Note::documentFileForKey(writeNote(QStringLiteral("Peer %1.txt").arg(state.range(0)), state.range(0)),
+                                                  NoteStorageInbox);
+    QTextEdit edit;
+    edit.resize(1000, 800);
+    edit.show();
+    for (auto _ : state) {
+        state.SetIterationTime(seconds([&] {
+            QFile file(path);
+            file.open(QIODevice::ReadOnly);
+            edit.setPlainText(QString::fromUtf8(file.readAll()));
+            edit.viewport()->repaint();
+        }));
+    }
+}
+
+// 60 width steps of 10 pixels, each laid out and painted; reported as frames a second.
+template <typename Resize>
+void resizeSteps(benchmark::State& state, QWidget* window, QWidget* viewport, Resize&& resize)
+{
+    for (auto _ : state) {
+        const double time = seconds([&] {
+            for (int step = 0; step < 60; ++step) {
+                resize(window, 700 + step * 10);
+                viewport->repaint();
+            }
+        });
+        state.SetIterationTime(time);
+        state.counters["fps"] = 60 / time;
+    }
+}
+
+void LiveResize(benchmark::State& state)
+{
+    Editor editor;
+    editor.open(writeNote(QStringLiteral("Resize.txt"), 100 * 1024));
+    QWidget* view = editor.controller.view();
+    resizeSteps(state, view, editor.controller.textView()->viewport(), [](QWidget* window, int width) {
+        window->resize(width, 800);
+    });
+}
+
+void LiveResizePeer(benchmark::State& state)
+{
+    PlainPeer peer(100 * 1024);
+    resizeSteps(state, &peer.edit, peer.edit.viewport(), [](QWidget* window, int width) { window->resize(width, 800); });
+}
+
+} // namespace
+
+BENCHMARK(KeyToRepaint)->Arg(100 * 1024)->Arg(1024 * 1024)->Iterations(500)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(KeyToRepaintPeer)->Arg(100 * 1024)->Arg(1024 * 1024)->Iterations(500)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(OpenNote)->Arg(20 * 1024)->Arg(1024 * 1024)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(OpenNotePeer)->Arg(20 * 1024)->Arg(1024 * 1024)->Iterations(10)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(LiveResize)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(LiveResizePeer)->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir home;
+    UserDefaults defaults(home.path() + QStringLiteral("/defaults.ini"));
+    Core::Configuration configuration;
+    configuration.documentDirectory = home.path() + QStringLiteral("/Documents");
+    configuration.cachesDirectory = home.path() + QStringLiteral("/Caches");
+    configuration.defaults = &defaults;
+    Core::configure(configuration);
+    Core::shared();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    Dispatch::waitUntilIdle();
+    return 0;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QSizeF>
+
+#include <functional>
+
+class QPagedPaintDevice;
+class QPainter;
+class QTextDocument;
+
+// Puts a rich-text document on paper: 72-point margins on every side, the document paginated to the
+// body that leaves, one sheet per page, vector output at the device's resolution. The document gets
+// an explicit page size, so no page numbers of Qt's own appear, and letter spacing that keeps letters
+// from joining into ligatures.
+namespace PagePrinter {
+
+// Called before each page's text is drawn, in points from the sheet's top-left corner.
+using PageDecorator = std::function<void(QPainter& painter, int pageNumber, QSizeF sheet)>;
+
+constexpr double MarginPoints = 72;
+
+// `pointsPerUnit` is the size of one of the document's layout units on paper: 1 for our logical
+// pixels, 0.75 for CSS pixels. False when the device cannot be painted or a page not started.
+bool print(QTextDocument& document, QPagedPaintDevice& device, double pointsPerUnit,
+           const PageDecorator& decorate = {});
+
+} // namespace PagePrinter

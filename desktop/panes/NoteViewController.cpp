@@ -1,0 +1,568 @@
+#include "panes/NoteViewController.h"
+
+#include "kit/Alert.h"
+#include "kit/Image.h"
+#include "kit/KeyEvent.h"
+#include "kit/MenuItem.h"
+#include "kit/QtColor.h"
+#include "panes/EditorStyle.h"
+#include "panes/FindBar.h"
+#include "views/PassThroughViews.h"
+
+#include "Core.h"
+#include "Dispatch.h"
+#include "Log.h"
+#include "Themes/Themeset.h"
+#include "UserDefaults.h"
+#include "text/FontFaces.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFontMetricsF>
+#include <QScrollBar>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+namespace {
+
+constexpr double TextInsetHeight = 70.0;
+constexpr qsizetype AutoSaveMinimumLength = 32;
+constexpr double PasteCountDelay = 0.1;
+
+// Measures how much wider a typeface and size set text than the default one.
+const QString WidthSample = QStringLiteral(
+    "The quiet harbour town woke slowly, its fishing boats rocking gently against the weathered wooden piers.");
+
+double widthOf(const Font& font)
+{
+    return QFontMetricsF(FontFaces::qfont(font)).horizontalAdvance(WidthSample);
+}
+
+bool opensWithoutAsking(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == u"http" || scheme == u"https" || scheme == u"mailto" || scheme == u"brindlewick";
+}
+
+} // namespace
+
+NoteViewController::NoteViewController(QObject* parent)
+    : ViewController(parent)
+    , forwarder_(static_cast<WarehouseEditingDelegate*>(this), [](WarehouseEditingDelegate*) {})
+    , openLink_([](const QUrl& url) { return QDesktopServices::openUrl(url); })
+{
+    addHandler(Selector("useDefaultTypeSizeOffset:"), [this](QObject*) { useDefaultTypeSizeOffset(); });
+    addHandler(Selector("useSmallerTypeSizeOffset:"), [this](QObject*) { useSmallerTypeSizeOffset(); });
+    addHandler(Selector("useLargerTypeSizeOffset:"), [this](QObject*) { useLargerTypeSizeOffset(); });
+    addHandler(Selector("performFindPanelAction:"), [this](QObject*) {
+        view();
+        findBar_->open();
+    });
+}
+
+NoteViewController::~NoteViewController()
+{
+    // The view goes first: its text view must not outlive the storage it shows.
+    if (isViewLoaded())
+        delete view();
+}
+
+NoteTextView* NoteViewController::textView()
+{
+    view();
+    return textView_;
+}
+
+Typewriter& NoteViewController::typewriter()
+{
+    view();
+    return *typewriter_;
+}
+
+QWidget* NoteViewController::loadView()
+{
+    auto* view = new QWidget;
+    textView_ = new NoteTextView;
+    textView_->setFrameShape(QFrame::NoFrame);
+    readOnlyBar_ = new QLabel;
+    readOnlyBar_->setWordWrap(true);
+    readOnlyBar_->setContentsMargins(12, 8, 12, 8);
+    readOnlyBar_->setAutoFillBackground(true);
+    readOnlyBar_->hide();
+    findBar_ = new FindBar(*textView_);
+    auto* column = new QVBoxLayout(view);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(readOnlyBar_);
+    column->addWidget(findBar_);
+    column->addWidget(textView_, 1);
+    // The fade at the top of the text, over it.
+    shadowView_ = new TransparentImageView(textView_);
+    shadowView_->setScaledContents(true);
+    return view;
+}
+
+void NoteViewController::viewDidLoad()
+{
+    textView_->setTextStorage(&textStorage_);
+    typewriter_ = std::make_unique<Typewriter>(textView_);
+    typewriter_->setDelegate(this);
+    textView_->setDelegate(this);
+    textView_->setNoteDelegate(this);
+    reloadTextStorage();
+    reloadThemeColors();
+    reloadTextContainerInset();
+}
+
+void NoteViewController::viewDidLayout()
+{
+    reloadTextContainerInset();
+    // The text view spans the pane's width, wherever the bars above it put its top.
+    shadowView_->setGeometry(0, 0, view()->width(), shadowView_->pixmap().isNull() ? 0 : 24);
+    shadowView_->raise();
+}
+
+bool NoteViewController::validateMenuItem(MenuItem& item)
+{
+    if (item.action() == Selector("useSmallerTypeSizeOffset:"))
+        return canHaveSmallerTypeSizeOffset();
+    if (item.action() == Selector("useLargerTypeSizeOffset:"))
+        return canHaveLargerTypeSizeOffset();
+    return true;
+}
+
+// --- Type size, typeface, theme, margins
+
+double NoteViewController::fontSizeForSizePreset(SizePreset preset, int64_t offset)
+{
+    const double size = double(Typeset::fontSizeForSizePreset(preset) + offset - 4);
+    return size < 9 ? 8.0 : size;
+}
+
+double NoteViewController::textInsetForWidth(double width, double ratio)
+{
+    const double h = width / 2;
+    const double x = std::min({std::max(h - 360, 70.0), std::max(h - 220, 70.0), std::max(h - 150, 10.0)});
+    return std::max(10.0, x) / ratio;
+}
+
+bool NoteViewController::canHaveSmallerTypeSizeOffset() const
+{
+    const Core& core = Core::shared();
+    return fontSizeForSizePreset(core.typeSize(), core.typeSizeOffset()) >
+           fontSizeForSizePreset(core.typeSize(), core.typeSizeOffset() - 1);
+}
+
+void NoteViewController::useDefaultTypeSizeOffset()
+{
+    setTypeSizeOffset(0);
+}
+
+void NoteViewController::useSmallerTypeSizeOffset()
+{
+    if (canHaveSmallerTypeSizeOffset())
+        setTypeSizeOffset(Core::shared().typeSizeOffset() - 1);
+}
+
+void NoteViewController::useLargerTypeSizeOffset()
+{
+    if (canHaveLargerTypeSizeOffset())
+        setTypeSizeOffset(Core::shared().typeSizeOffset() + 1);
+}
+
+void NoteViewController::setTypeSizeOffset(int64_t offset)
+{
+    Core::shared().setTypeSizeOffset(offset);
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.setInteger(offset, QStringLiteral("typeoffset"));
+    defaults.synchronize();
+    reloadTypeSize();
+}
+
+void NoteViewController::reloadTypeSize()
+{
+    view();
+    auto snapshot = std::make_shared<Note>();
+    snapshotScrollPosition(*snapshot);
+    reloadTextStorage();
+    reloadThemeColors();
+    reloadTextContainerInset();
+    restoreNoteScrollPosition(snapshot);
+    restoreNoteInsertionPoint(snapshot);
+}
+
+void NoteViewController::reloadTypeFace()
+{
+    view();
+    reloadTextStorage();
+}
+
+void NoteViewController::reloadTheme()
+{
+    view();
+    reloadTextStorage();
+    reloadThemeColors();
+}
+
+void NoteViewController::reloadTextStorage()
+{
+    const Core& core = Core::shared();
+    EditorStyle::applyToStorage(textStorage_, core.typeFace(),
+                                fontSizeForSizePreset(core.typeSize(), core.typeSizeOffset()), core.colorTheme());
+    EditorStyle::applyToView(*textView_, textStorage_, core.colorTheme());
+}
+
+void NoteViewController::reloadThemeColors()
+{
+    const ThemeID theme = Core::shared().colorTheme();
+    textView_->setCaretColor(toQColor(Themeset::caretColorForTheme(theme)));
+    shadowView_->setPixmap(Image::named(Themeset::resourceNameForTheme(theme) + QStringLiteral("-topbar"),
+                                        view()->devicePixelRatioF()));
+    QPalette bar = readOnlyBar_->palette();
+    bar.setColor(QPalette::Window, toQColor(Themeset::conflictBackdropColorForTheme(theme)));
+    bar.setColor(QPalette::WindowText, toQColor(Themeset::textColorForTheme(theme)));
+    readOnlyBar_->setPalette(bar);
+}
+
+void NoteViewController::reloadTextContainerInset()
+{
+    double ratio = 1.0;
+    const Core& core = Core::shared();
+    if (core.typeSizeOffset() >= 1) {
+        const double base = widthOf(Typeset::regularFontForTypeface(0, int64_t(fontSizeForSizePreset(0, 0))));
+        const double size = fontSizeForSizePreset(core.typeSize(), core.typeSizeOffset());
+        const double current = widthOf(Typeset::regularFontForTypeface(core.typeFace(), int64_t(size)));
+        if (current > base)
+            ratio = current / base;
+    }
+    const double width = isViewLoaded() ? view()->width() : 0;
+    textView()->setTextContainerInset(textInsetForWidth(width, ratio), TextInsetHeight);
+}
+
+// --- Showing notes
+
+void NoteViewController::showNote(const NotePtr& note, Completion completion)
+{
+    view();
+    if (warehouse_->editingNote()) {
+        if (warehouse_->isEditingNote(note)) {
+            if (completion)
+                completion();
+            return;
+        }
+        warehouse_->endEditingNote([] {});
+    }
+    if (note && !note->key().isEmpty())
+        showStoredNote(note, std::move(completion));
+    else
+        showNewNote(std::move(completion));
+}
+
+void NoteViewController::showStoredNote(const NotePtr& note, Completion completion)
+{
+    LogInfo("note:show %1/%2", Note::resourceNameForStorage(note->storage()), note->key());
+    auto opened = std::make_shared<Note>(note->key(), note->storage());
+    if (delegate_)
+        delegate_->noteControllerNoteDidOpen(*this, opened);
+    warehouse_->startEditingNote(opened, [self = QPointer(this), opened, completion = std::move(completion)] {
+        // On the file queue: the text was read; nothing here touches the view.
+        const QString text = opened->text().isNull() ? QStringLiteral("") : opened->text();
+        const QString failure = opened->readFailure();
+        Note::services()->appleCloud()->prepareNote(opened, {});
+        DispatchQueue::main()->async([self, opened, text, failure, completion] {
+            // A note opened since owns the view now; this one's text must not reach it.
+            if (self && self->warehouse_ && self->warehouse_->editingNote() == opened)
+                self->openText(text, failure);
+            if (completion)
+                completion();
+        });
+    });
+}
+
+void NoteViewController::showNewNote(Completion completion)
+{
+    LogInfo("note:show new");
+    const QString text = delegate_ ? delegate_->textForNewNote(*this) : QString();
+    auto note = std::make_shared<Note>();
+    note->setStorage(delegate_ ? delegate_->storageForNewNote(*this) : NoteStorageInbox);
+    warehouse_->startEditingNote(note, [this, text, completion = std::move(completion)] {
+        openText(text, QString());
+        textView_->setSelectedRange({0, 0});
+        if (completion)
+            completion();
+    });
+}
+
+void NoteViewController::openText(const QString& text, const QString& readFailure)
+{
+    readOnlyReason_ = readFailure;
+    textView_->setReadOnly(!readFailure.isEmpty());
+    readOnlyBar_->setText(readFailure.isEmpty()
+                              ? QString()
+                              : tr("This note could not be read, so it is shown read-only and never saved: %1")
+                                    .arg(readFailure));
+    readOnlyBar_->setVisible(!readFailure.isEmpty());
+    typewriter_->setText(text);
+    reloadTextContainerInset();
+    textView_->clearUndoHistory();
+    warehouse_->resetEditingChanges();
+}
+
+void NoteViewController::newNoteDidTapFromMenu()
+{
+    showNote(nullptr, [self = QPointer(this)] {
+        if (self)
+            self->textView_->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void NoteViewController::restoreInsertionPoint()
+{
+    if (const NotePtr note = warehouse_->editingNote())
+        restoreNoteInsertionPoint(note);
+}
+
+void NoteViewController::restoreNoteInsertionPoint(const NotePtr& note)
+{
+    const qsizetype length = textView()->string().size();
+    textView_->setSelectedRange({std::clamp<qsizetype>(note->selectedCaret(), 0, length), 0});
+}
+
+void NoteViewController::restoreScrollPosition()
+{
+    if (const NotePtr note = warehouse_->editingNote())
+        restoreNoteScrollPosition(note);
+}
+
+void NoteViewController::restoreNoteScrollPosition(const NotePtr& note)
+{
+    const qsizetype length = textView()->string().size();
+    const int64_t caret = note->scrollCaret();
+    if (caret < 1 || length == 0) {
+        scrollToTop();
+        return;
+    }
+    // A meta file may hold anything: the span in view is clamped to the text.
+    const double offset = note->scrollCaretOffset();
+    const double end = double(caret) + (std::isfinite(offset) && offset > 0 ? offset : 0.0);
+    const qsizetype start = std::min<qsizetype>(caret, length - 1);
+    const qsizetype last = end < double(length) ? qsizetype(end) : length - 1;
+    textView_->scrollRangeToVisible({start, std::max(last, start) - start});
+}
+
+void NoteViewController::scrollToTop()
+{
+    textView()->verticalScrollBar()->setValue(0);
+}
+
+void NoteViewController::goToLine(qsizetype line)
+{
+    const TextRange range = typewriter().lineRangeForLineNumber(line);
+    textView_->setSelectedRange({range.location, 0});
+    textView_->ensureCursorVisible();
+}
+
+QString NoteViewController::selectedText()
+{
+    const TextRange selection = textView()->selectedRange();
+    return textView_->string().mid(selection.location, selection.length);
+}
+
+bool NoteViewController::showFindIndicator(const QString& query, bool excludeFirstLine)
+{
+    const QString& text = textView()->string();
+    const qsizetype at = query.isEmpty() ? -1 : text.indexOf(query, 0, Qt::CaseInsensitive);
+    if (at < 0 || (excludeFirstLine && paragraphRangeForRange(text, {at, query.size()}).location == 0)) {
+        textView_->showFindIndicatorForRange({0, 0});
+        return false;
+    }
+    const TextRange match{at, query.size()};
+    textView_->setSelectedRange({match.end(), 0});
+    textView_->scrollRangeToVisible(match);
+    // Twice through the main queue, so the layout has settled before the mark is drawn; a text that
+    // changed meanwhile gets none.
+    const qsizetype length = text.size();
+    DispatchQueue::main()->async([self = QPointer(this), match, length] {
+        if (!self || self->textView_->string().size() != length)
+            return;
+        self->textView_->scrollRangeToVisible(match);
+        DispatchQueue::main()->async([self, match, length] {
+            if (self && self->textView_->string().size() == length)
+                self->textView_->showFindIndicatorForRange(match);
+        });
+    });
+    return true;
+}
+
+void NoteViewController::applicationWillTerminateUsingBlock(Completion block)
+{
+    warehouse_->emergencyCommitEditingNote(std::move(block));
+}
+
+// --- The Warehouse's questions
+
+bool NoteViewController::warehouseReloadScrollPositionForNote(Warehouse&, const NotePtr& note)
+{
+    snapshotScrollPosition(*note);
+    return true;
+}
+
+void NoteViewController::snapshotScrollPosition(Note& note)
+{
+    const QRect visible = textView()->viewport()->rect();
+    const qsizetype top = textView_->characterIndexForPoint(visible.topLeft());
+    const qsizetype bottom = textView_->characterIndexForPoint(visible.bottomRight());
+    note.setScrollCaret(top);
+    note.setScrollCaretOffset(double(std::max(bottom, top) - top));
+    note.setSelectedCaret(textView_->selectedRange().location);
+}
+
+bool NoteViewController::warehouseReloadTextForNote(Warehouse&, const NotePtr& note)
+{
+    note->setText(typewriter().textForSaving());
+    return true;
+}
+
+bool NoteViewController::warehouseShouldAutoSaveEditingNote(Warehouse&, const NotePtr&)
+{
+    return textView()->string().size() >= AutoSaveMinimumLength;
+}
+
+void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, const NotePtr&, const QString& text)
+{
+    DispatchQueue::main()->async([self = QPointer(this), text] {
+        if (!self)
+            return;
+        // The view forgets its undo history with the text: its steps point into the old one.
+        self->typewriter().setText(text);
+        self->warehouse_->resetEditingChanges();
+    });
+}
+
+// --- Typing
+
+void NoteViewController::addEditingChanges(int64_t count)
+{
+    if (warehouse_)
+        warehouse_->addEditingChanges(count);
+}
+
+bool NoteViewController::textViewShouldChangeTextInRanges(TextView&, const QList<TextRange>& ranges,
+                                                          const QStringList& replacementStrings)
+{
+    if (typewriter_->isEditingText() || ranges.size() != 1)
+        return true;
+    TextRange range = ranges.first();
+    const int64_t count = replacementStrings.first().size() + range.length;
+    const bool handled = typewriter_->handleChangeTextInRange(&range, replacementStrings.first());
+    if (handled)
+        textView_->setSelectedRange(range);
+    addEditingChanges(count);
+    return !handled;
+}
+
+void NoteViewController::noteTextViewDidBecomeFirstResponder(NoteTextView&)
+{
+    if (delegate_)
+        delegate_->noteControllerDidBecomeFirstResponder(*this);
+}
+
+void NoteViewController::noteTextViewDidResignFirstResponder(NoteTextView&)
+{
+    if (delegate_)
+        delegate_->noteControllerDidResignFirstResponder(*this);
+}
+
+bool NoteViewController::noteTextViewDidKeyDown(NoteTextView&, const QKeyEvent& event)
+{
+    const KeyEvent key = KeyEvent::fromQt(event);
+    if (key.has(KeyEvent::CommandKey) && key.charactersIgnoringModifiers == u"s") {
+        warehouse_->endEditingNote([] {});
+        return true;
+    }
+    return delegate_ && delegate_->noteControllerDidKeyDown(*this, event);
+}
+
+void NoteViewController::noteTextViewDidTypewriterAction(NoteTextView&, TypewriterAction action)
+{
+    TextRange selection = textView_->selectedRange();
+    typewriter_->handleAction(action, &selection);
+    textView_->setSelectedRange(selection);
+    addEditingChanges(1);
+}
+
+bool NoteViewController::noteTextViewReadSelectionFromPasteboard(NoteTextView&, const QMimeData&)
+{
+    DispatchQueue::main()->after(PasteCountDelay, [self = QPointer(this)] {
+        if (self)
+            self->addEditingChanges(1);
+    });
+    return true;
+}
+
+void NoteViewController::noteTextViewClickedOnLink(NoteTextView&, const QString& link, qsizetype index)
+{
+    typewriter_->handleLink(link, index);
+}
+
+void NoteViewController::noteTextViewDidUndo(NoteTextView&, qsizetype count)
+{
+    typewriter_->resetState();
+    addEditingChanges(count);
+}
+
+// --- Links and check boxes
+
+bool NoteViewController::typewriterHandleTapEmail(Typewriter&, const QString& address)
+{
+    openLink(QStringLiteral("mailto:") + address);
+    return true;
+}
+
+bool NoteViewController::typewriterHandleTapLink(Typewriter&, const QString& link)
+{
+    openLink(link);
+    return true;
+}
+
+void NoteViewController::openLink(const QString& link)
+{
+    const QUrl url(link, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty())
+        return;
+    if (opensWithoutAsking(url)) {
+        openLink_(url);
+        return;
+    }
+    // Any other scheme may start a program (a file link to a launcher): the user decides, and
+    // Cancel is the default.
+    Alert alert;
+    alert.setMessageText(tr("Open \u201C%1\u201D?").arg(url.toDisplayString()));
+    alert.addButton(QCoreApplication::translate("Alert", "Cancel"));
+    alert.addButton(tr("Open"));
+    alert.beginSheetModal(view()->window(), [self = QPointer(this), url](int response) {
+        if (self && response == Alert::FirstButtonReturn + 1)
+            self->openLink_(url);
+    });
+}
+
+void NoteViewController::typewriterDidTapToCompletedCheckbox(Typewriter&, TextRange mark)
+{
+    setCheckboxCompleted(true, mark);
+}
+
+void NoteViewController::typewriterDidTapToUncompletedCheckbox(Typewriter&, TextRange mark)
+{
+    setCheckboxCompleted(false, mark);
+}
+
+void NoteViewController::setCheckboxCompleted(bool completed, TextRange mark)
+{
+    const TextRange selection = textView_->selectedRange();
+    const int scroll = textView_->verticalScrollBar()->value();
+    typewriter_->setCheckboxCompleted(completed, mark);
+    textView_->setSelectedRange(selection);
+    textView_->verticalScrollBar()->setValue(scroll);
+    addEditingChanges(1);
+}

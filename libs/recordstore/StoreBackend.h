@@ -1,0 +1,45 @@
+#pragma once
+
+#include "Dispatch.h"
+#include "Error.h"
+#include "PushSource.h"
+#include "Query.h"
+#include "Record.h"
+#include "Subscription.h"
+
+#include <QDateTime>
+#include <QList>
+
+#include <functional>
+#include <optional>
+
+// The storage side of one client of a store. Not thread-safe: every call but
+// serverTime() comes from the client's serial queue.
+class StoreBackend {
+public:
+    virtual ~StoreBackend() = default;
+
+    // A UUID kept in the store: the same for every client of it.
+    virtual QString containerID() const = 0;
+    // The clock that dates saves, in whole milliseconds; callable from any thread.
+    virtual QDateTime serverTime() const = 0;
+
+    virtual std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) = 0;
+    // Writes all or nothing; the saved records get their new system fields.
+    virtual Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) = 0;
+    // Calls fetched for each record of the page; next is set when more follow.
+    // readAt is the store's clock when the page was read.
+    virtual Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
+                        const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
+                        QDateTime& readAt) = 0;
+
+    virtual QList<Subscription> subscriptions(Error* error) = 0;
+    virtual Error saveSubscription(Subscription& subscription) = 0;
+    virtual Error deleteSubscription(const QString& subscriptionID) = 0;
+
+    // Push: see PushSource. Deliveries come on the given queue.
+    virtual Error startPush(const DispatchQueuePtr& queue, PushSource::Deliver deliver) = 0;
+    virtual void stopPush(bool unregister) = 0;
+    // Delivers what others caused since this client's last delivery.
+    virtual void deliverPending() = 0;
+};

@@ -1,0 +1,418 @@
+// A child process edits notes with faults of the worst kind: it is killed
+// with SIGKILL at a random moment. A fresh process on the same folders then
+// runs the start-up rebuild, and every note must be whole, no completed save
+// lost, and every cache in line with the texts.
+//
+// The parent runs the trials (200 by default; "--trials N" and "--seed S"
+// on the command line); each trial's seed is printed, and a failing seed can
+// be run alone with "--trials 1 --seed S".
+#include "../store/StoreConsistency.h"
+#include "../warehouse/WarehouseTestSupport.h"
+
+#include "OfflineAppleCloud.h"
+#include "Store/Migrator.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <map>
+#include <mutex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// The value after a name on the command line.
+QString argumentAfter(const QString& name, const QString& fallback)
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    const qsizetype at = arguments.indexOf(name);
+    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
+}
+
+constexpr int JournalDescriptor = 3;
+constexpr int OperationsPerTrial = 36;
+
+// --- The texts: each version of each note is known in full, so a text on
+// disk shows exactly which (note, version) it is, or that it is damaged.
+
+const QStringList Words{"plan", "milk", "river", "stone", "lamp", "#home", "#work", "#URGENT", "@anna", "@bob", "list",
+                        "*bold*", "- item", "# Head", "[ ] task", "> quote"};
+
+QString noteText(int id, int version)
+{
+    // A short first title gives a placeholder name, renamed once it grows.
+    QString text = (id % 3 == 0 && version == 0) ? QStringLiteral("C%1\n").arg(id)
+                                                 : QStringLiteral("Crash note %1\n").arg(id);
+    text += QStringLiteral("version %1\n").arg(version);
+    QRandomGenerator words(uint32_t(id * 7919 + version));
+    const int count = int(words.bounded(1, 600));
+    for (int i = 0; i < count; ++i)
+        text += Words[int(words.bounded(Words.size()))] + (i % 12 == 11 ? u'\n' : u' ');
+    return text;
+}
+
+// The (note, version) of a text, or {-1, -1} when it is none of them.
+std::pair<int, int> identify(const QString& text)
+{
+    const QStringList lines = text.split(u'\n');
+    if (lines.size() < 2 || !lines[1].startsWith(QLatin1String("version ")))
+        return {-1, -1};
+    const QString title = lines[0];
+    const int id = title.startsWith(u'C') && !title.contains(u' ') ? title.mid(1).toInt()
+                                                                    : title.section(u' ', 2).toInt();
+    const int version = lines[1].mid(8).toInt();
+    return noteText(id, version) == text ? std::pair{id, version} : std::pair{-1, -1};
+}
+
+void configureCore(const QString& store)
+{
+    Core::Configuration configuration;
+    configuration.documentDirectory = store + QStringLiteral("/Documents");
+    configuration.cachesDirectory = store + QStringLiteral("/Caches");
+    static UserDefaults defaults(store + QStringLiteral("/defaults.ini"));
+    configuration.defaults = &defaults;
+    configuration.makeAppleCloud = [] { return std::make_shared<OfflineAppleCloud>(); };
+    ASSERT_TRUE(Core::configure(configuration));
+    Core::shared();
+}
+
+// --- The child that works until it is killed.
+
+class Worker {
+public:
+    explicit Worker(uint32_t seed) : random_(seed) {}
+
+    void run()
+    {
+        Core::shared().buildTagLinkAndIndexFiles();
+        Dispatch::waitUntilIdle();
+        warehouse_->setEditingDelegate(editor_);
+        for (int i = 0; i < OperationsPerTrial; ++i)
+            step();
+        journal("end");
+    }
+
+private:
+    void journal(const QString& line)
+    {
+        const QByteArray bytes = (line + u'\n').toUtf8();
+        // One write per line: the parent never sees half of one.
+        if (::write(JournalDescriptor, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            std::_Exit(3);
+    }
+
+    void onFileQueue(const std::function<void()>& block) { Core::shared().fileQueue()->sync(block); }
+
+    // The editing note's text as the last completed save left it.
+    void saved(int id) { journal(QStringLiteral("D %1 %2").arg(id).arg(versions_[id])); }
+
+    void endSession(bool forMoveOrDelete)
+    {
+        if (editing_ < 0)
+            return;
+        bool done = false;
+        if (forMoveOrDelete)
+            warehouse_->endEditingNoteForMoveOrDelete([&] { done = true; });
+        else
+            warehouse_->endEditingNote([&] { done = true; });
+        Dispatch::waitUntilIdle();
+        if (!done)
+            std::_Exit(4);
+        saved(editing_);
+        editing_ = -1;
+    }
+
+    int anyNote() { return ids_.empty() ? -1 : ids_[random_.bounded(int(ids_.size()))]; }
+
+    void step()
+    {
+        const int choice = int(random_.bounded(100));
+        if (ids_.empty() || choice < 12)
+            return newNote();
+        if (choice < 62)
+            return type();
+        if (choice < 70)
+            return quit();
+        const int id = anyNote();
+        if (id == editing_)
+            endSession(true);
+        if (choice < 82)
+            return move(id);
+        if (choice < 90)
+            return rename(id);
+        return trash(id);
+    }
+
+    void newNote()
+    {
+        const int id = nextId_++;
+        auto note = std::make_shared<Note>();
+        note->setText(noteText(id, 0));
+        journal(QStringLiteral("B %1 0").arg(id));
+        bool ok = false;
+        onFileQueue([&] { note->commitNote([&](bool committed) { ok = committed; }); });
+        if (!ok)
+            std::_Exit(5);
+        notes_[id] = note;
+        versions_[id] = 0;
+        ids_.push_back(id);
+        journal(QStringLiteral("D %1 0").arg(id));
+    }
+
+    // Typing into a note, autosaved when the pause is long enough.
+    void type()
+    {
+        const int id = anyNote();
+        if (id != editing_) {
+            endSession(false);
+            bool started = false;
+            warehouse_->startEditingNote(notes_[id], [&] { started = true; });
+            Dispatch::waitUntilIdle();
+            if (!started)
+                std::_Exit(6);
+            editing_ = id;
+        }
+        const int version = ++versions_[id];
+        journal(QStringLiteral("B %1 %2").arg(id).arg(version));
+        editor_->text = noteText(id, version);
+        warehouse_->addEditingChanges(1);
+        if (random_.bounded(2) == 0) {
+            time_.advance(Warehouse::AutoSaveDelay);
+            Dispatch::waitUntilIdle();
+            if (warehouse_->editingChanges() == 0)
+                saved(id);
+        }
+    }
+
+    void quit()
+    {
+        if (editing_ < 0)
+            return;
+        warehouse_->emergencyCommitEditingNote({});
+        saved(editing_);
+        Dispatch::waitUntilIdle();
+    }
+
+    void move(int id)
+    {
+        const NotePtr& note = notes_[id];
+        const int target = note->storage() == NoteStorageInbox ? NoteStorageArchive : NoteStorageInbox;
+        journal(QStringLiteral("M %1").arg(id));
+        onFileQueue([&] { note->moveNoteToStorage(target); });
+    }
+
+    void rename(int id)
+    {
+        journal(QStringLiteral("R %1").arg(id));
+        onFileQueue([&] { notes_[id]->makeReadableFileNameUsingBlock([](const Error&) {}); });
+    }
+
+    void trash(int id)
+    {
+        journal(QStringLiteral("T %1").arg(id));
+        Error error;
+        onFileQueue([&] { notes_[id]->trashNote([&](const Error& e) { error = e; }); });
+        if (!error.isNull())
+            std::_Exit(7);
+        ids_.erase(std::find(ids_.begin(), ids_.end(), id));
+        journal(QStringLiteral("X %1").arg(id));
+    }
+
+    QRandomGenerator random_;
+    TestSupport::VirtualTime time_;
+    std::shared_ptr<Warehouse> warehouse_ = Warehouse::create();
+    std::shared_ptr<FakeEditor> editor_ = std::make_shared<FakeEditor>();
+    std::map<int, NotePtr> notes_;
+    std::map<int, int> versions_;
+    std::vector<int> ids_;
+    int nextId_ = 1;
+    int editing_ = -1;
+};
+
+// --- The restarted process: rebuild, then judge the store by the journal.
+
+struct Expectation {
+    int begun = -1;     // highest version whose save began
+    int saved = -1;     // highest version whose save completed
+    bool trashBegun = false;
+    bool trashed = false;
+};
+
+std::map<int, Expectation> readJournal(const QString& path)
+{
+    std::map<int, Expectation> notes;
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() < 2)
+            continue;
+        Expectation& e = notes[parts[1].toInt()];
+        const char kind = parts[0].at(0);
+        if (kind == 'B')
+            e.begun = std::max(e.begun, parts[2].toInt());
+        else if (kind == 'D')
+            e.saved = std::max(e.saved, parts[2].toInt());
+        else if (kind == 'T')
+            e.trashBegun = true;
+        else if (kind == 'X')
+            e.trashed = true;
+    }
+    return notes;
+}
+
+void verify(const QString& store)
+{
+    Core::shared().buildTagLinkAndIndexFiles();
+    Dispatch::waitUntilIdle();
+    Core::shared().fileQueue()->sync([] {});
+    EXPECT_EQ(storeDisagreements(), QStringList());
+
+    std::map<int, Expectation> expected = readJournal(store + QStringLiteral("/journal"));
+    std::map<int, int> found;
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        const QDir folder(Note::documentDirectoryForStorage(storage));
+        for (const QString& key : folder.entryList(QDir::Files)) {
+            const auto [id, version] = identify(QString::fromUtf8(TestSupport::readFile(folder.filePath(key))));
+            EXPECT_GE(id, 0) << "damaged text in " << qPrintable(key);
+            EXPECT_FALSE(found.count(id)) << "note " << id << " twice, again in " << qPrintable(key);
+            found[id] = version;
+        }
+    }
+    for (const auto& [id, e] : expected) {
+        const bool present = found.count(id) > 0;
+        if (e.trashed) {
+            EXPECT_FALSE(present) << "note " << id << " came back from the trash";
+        } else if (e.saved >= 0 && !e.trashBegun) {
+            EXPECT_TRUE(present) << "note " << id << " is gone";
+        }
+        if (present) {
+            EXPECT_GE(found[id], e.saved) << "note " << id << " lost a completed save";
+            EXPECT_LE(found[id], e.begun) << "note " << id << " holds a version never written";
+        }
+    }
+    for (const auto& [id, version] : found)
+        EXPECT_TRUE(expected.count(id)) << "note " << id << " was never begun";
+}
+
+// --- The parent.
+
+struct Child {
+    pid_t pid = -1;
+    int journal = -1;
+};
+
+Child spawn(const char* role, uint32_t seed, const QString& store, bool withJournal)
+{
+    int pipe[2] = {-1, -1};
+    if (withJournal && ::pipe2(pipe, O_CLOEXEC) != 0)
+        return {};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray log = QFile::encodeName(store + QStringLiteral("/%1.log").arg(QLatin1String(role)));
+    posix_spawn_file_actions_addopen(&actions, 1, log.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (withJournal)
+        posix_spawn_file_actions_adddup2(&actions, pipe[1], JournalDescriptor);
+    QList<QByteArray> arguments{"/proc/self/exe", "--gtest_filter=StoreCrash.DISABLED_Child",
+                                "--gtest_also_run_disabled_tests", "--crash-role", role, "--crash-seed",
+                                QByteArray::number(seed), "--crash-store", QFile::encodeName(store)};
+    std::vector<char*> argv;
+    for (QByteArray& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    Child child;
+    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+        child.pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (withJournal) {
+        ::close(pipe[1]);
+        child.journal = pipe[0];
+    }
+    return child;
+}
+
+// One trial; empty when it passed, else what went wrong.
+QString runTrial(uint32_t seed, const QString& store)
+{
+    QDir(store).removeRecursively();
+    QDir().mkpath(store);
+    Child worker = spawn("work", seed, store, true);
+    if (worker.pid < 0)
+        return QStringLiteral("cannot start the worker");
+    // Killed after a random number of journal lines: the worker has gone on
+    // meanwhile, so the kill lands anywhere in what follows.
+    const int killAfter = int(QRandomGenerator(seed).bounded(1, OperationsPerTrial * 2));
+    QByteArray journal;
+    int lines = 0;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(worker.journal, buffer, sizeof buffer)) > 0;) {
+        journal.append(buffer, n);
+        lines += int(std::count(buffer, buffer + n, '\n'));
+        if (lines >= killAfter)
+            ::kill(worker.pid, SIGKILL);
+    }
+    ::close(worker.journal);
+    int status = 0;
+    ::waitpid(worker.pid, &status, 0);
+    const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    if (!killed && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        return QStringLiteral("the worker failed (status %1), see %2/work.log").arg(status).arg(store);
+    TestSupport::writeFile(store + QStringLiteral("/journal"), journal);
+
+    Child verifier = spawn("verify", seed, store, false);
+    ::waitpid(verifier.pid, &status, 0);
+    if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        return QString::fromUtf8(TestSupport::readFile(store + QStringLiteral("/verify.log")));
+    QDir(store).removeRecursively();
+    return QString();
+}
+
+} // namespace
+
+// Run only by the test below, in a process of its own.
+TEST(StoreCrash, DISABLED_Child)
+{
+    const QString role = argumentAfter(QStringLiteral("--crash-role"), QString());
+    const QString store = argumentAfter(QStringLiteral("--crash-store"), QString());
+    ASSERT_FALSE(role.isEmpty() || store.isEmpty());
+    configureCore(store);
+    if (role == QLatin1String("work"))
+        Worker(argumentAfter(QStringLiteral("--crash-seed"), QString()).toUInt()).run();
+    else
+        verify(store);
+}
+
+TEST(StoreCrash, KilledAtRandomMomentsLosesNothing)
+{
+    const int trials = argumentAfter(QStringLiteral("--trials"), QStringLiteral("200")).toInt();
+    const uint32_t firstSeed = argumentAfter(QStringLiteral("--seed"), QStringLiteral("1")).toUInt();
+    std::atomic<int> next = 0;
+    std::mutex mutex;
+    QStringList failures;
+    const auto runTrials = [&] {
+        for (int i; (i = next++) < trials;) {
+            const uint32_t seed = firstSeed + uint32_t(i);
+            const QString failure = runTrial(seed, TestSupport::home() + QStringLiteral("/crash/%1").arg(seed));
+            std::lock_guard lock(mutex);
+            std::printf("crash trial seed %u: %s\n", seed, failure.isEmpty() ? "whole" : "FAILED");
+            if (!failure.isEmpty())
+                failures << QStringLiteral("seed %1: %2").arg(seed).arg(failure);
+        }
+    };
+    std::vector<std::thread> workers;
+    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency() / 2); ++i)
+        workers.emplace_back(runTrials);
+    for (std::thread& worker : workers)
+        worker.join();
+    EXPECT_TRUE(failures.isEmpty()) << qPrintable(failures.join(u'\n'));
+}

@@ -1,0 +1,145 @@
+#include "EditorTestSupport.h"
+
+#include <QClipboard>
+
+namespace {
+
+// What a user does to a stored note, and how many changes the Warehouse hears of.
+struct CountCase {
+    const char* name;
+    QString text;
+    TextRange selection;
+    std::function<void(EditorTest&)> act;
+    int64_t changes;
+};
+
+TEST_F(EditorTest, ChangesAreCountedAsTheWarehouseSavesThem)
+{
+    const CountCase cases[] = {
+        {"a key", "", {0, 0}, [](EditorTest& t) { t.type("a"); }, 1},
+        {"a key over five characters", "hello world", {0, 5}, [](EditorTest& t) { t.type("b"); }, 6},
+        {"a formatting command", "word", {1, 0},
+         [](EditorTest& t) { t.view()->tryToPerform(Selector("makeBold:"), nullptr); }, 1},
+        {"a paste, and one more a tenth of a second later", "", {0, 0},
+         [](EditorTest& t) {
+             QApplication::clipboard()->setText("xyz");
+             t.view()->paste();
+             EXPECT_EQ(t.warehouse->editingChanges(), 3);
+             t.time.advance(0.1);
+         },
+         4},
+        {"an undo counts what it replaced", "", {0, 0},
+         [](EditorTest& t) {
+             t.type("abc");
+             t.view()->undo();
+         },
+         6},
+    };
+    for (const CountCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        openStored(QStringLiteral("Count.txt"), c.text.toUtf8());
+        view()->setSelectedRange(c.selection);
+        c.act(*this);
+        EXPECT_EQ(warehouse->editingChanges(), c.changes);
+        controller->showNote(nullptr); // the next case opens the file again
+        Dispatch::waitUntilIdle();
+    }
+}
+
+TEST_F(EditorTest, ReturnOnAListLineIsTheTypewritersAndOneUndoTakesItBack)
+{
+    openStored(QStringLiteral("List.txt"), "- item");
+    view()->setSelectedRange({6, 0});
+    QTest::keyClick(view(), Qt::Key_Return);
+    EXPECT_EQ(text(), QStringLiteral("- item\n- "));
+    EXPECT_EQ(view()->selectedRange(), (TextRange{9, 0}));
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(text(), QStringLiteral("- item"));
+    // Redone, the prefix is plain text: the typewriter forgot it inserted it, so Backspace removes
+    // one character, not the whole prefix.
+    QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(text(), QStringLiteral("- item\n- "));
+    QTest::keyClick(view(), Qt::Key_Backspace);
+    EXPECT_EQ(text(), QStringLiteral("- item\n-"));
+}
+
+TEST_F(EditorTest, OnlyLongEnoughNotesAreAutosavedAndCommandSSavesAtOnce)
+{
+    openStored(QStringLiteral("Short.txt"), QByteArray(30, 'x'));
+    view()->setSelectedRange({30, 0});
+    type("y");
+    time.advance(3);
+    EXPECT_EQ(onDisk(QStringLiteral("Short.txt")).size(), 30) << "31 characters wait for an explicit save";
+    type("z");
+    time.advance(3);
+    EXPECT_EQ(onDisk(QStringLiteral("Short.txt")), QByteArray(30, 'x') + "yz");
+
+    type("!");
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+    EXPECT_TRUE(onDisk(QStringLiteral("Short.txt")).endsWith("yz!")) << "saved without waiting";
+    EXPECT_TRUE(windowDelegate.keys.count(Qt::Key_S) == 0) << "Ctrl+S is the editor's";
+    EXPECT_TRUE(text().endsWith(QStringLiteral("yz!")));
+    QTest::keyClick(view(), Qt::Key_J, Qt::ControlModifier);
+    EXPECT_EQ(windowDelegate.keys.count(Qt::Key_J), 1);
+}
+
+TEST_F(EditorTest, PastedTextIsKeptWhateverItHolds)
+{
+    const QString pasted = QStringLiteral("nul\u0000 cr\r crlf\r\n ls\u2028 nc\uFDD0 bom\uFEFF lone\xD800 end");
+    openStored(QStringLiteral("Paste.txt"), "[]");
+    view()->setSelectedRange({1, 0});
+    QApplication::clipboard()->setText(pasted);
+    view()->paste();
+    EXPECT_EQ(text(), QStringLiteral("[") + pasted + QStringLiteral("]"));
+    view()->undo();
+    EXPECT_EQ(text(), QStringLiteral("[]"));
+}
+
+TEST_F(EditorTest, FocusMovingWithTheWindowIsNoChangeOfResponder)
+{
+    const struct {
+        Qt::FocusReason reason;
+        int change;
+    } cases[] = {{Qt::ActiveWindowFocusReason, 0}, {Qt::PopupFocusReason, 0}, {Qt::OtherFocusReason, -1}};
+    for (const auto& c : cases) {
+        windowDelegate.focusChanges = 0;
+        QFocusEvent out(QEvent::FocusOut, c.reason);
+        QApplication::sendEvent(view(), &out);
+        EXPECT_EQ(windowDelegate.focusChanges, c.change) << c.reason;
+        QFocusEvent in(QEvent::FocusIn, c.reason);
+        QApplication::sendEvent(view(), &in);
+        EXPECT_EQ(windowDelegate.focusChanges, 0) << c.reason;
+    }
+}
+
+TEST_F(EditorTest, ARemoteReplaceForgetsTheUndoHistory)
+{
+    const NotePtr note = openStored(QStringLiteral("Remote.txt"), "one");
+    view()->setSelectedRange({3, 0});
+    type(" two");
+    warehouse->resetEditingChanges(); // saved meanwhile
+    controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, note, QStringLiteral("remote"));
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(text(), QStringLiteral("remote"));
+    EXPECT_FALSE(view()->canUndo());
+    view()->undo();
+    EXPECT_EQ(text(), QStringLiteral("remote"));
+    EXPECT_EQ(warehouse->editingChanges(), 0);
+}
+
+TEST_F(EditorTest, AnEditKeepsEveryOtherByteOfTheFile)
+{
+    const QByteArray original = "one\r\ntwo\rthree\xC2\xA0" "four\xE2\x80\xA8" "five\r\n";
+    openStored(QStringLiteral("Bytes.txt"), original);
+    const qsizetype middle = text().indexOf(QStringLiteral("three")) + 2;
+    view()->setSelectedRange({middle, 0});
+    type("XY");
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+    QByteArray expected = original;
+    expected.insert(original.indexOf("three") + 2, "XY");
+    EXPECT_EQ(onDisk(QStringLiteral("Bytes.txt")), expected);
+}
+
+} // namespace
