@@ -6,27 +6,34 @@
 
 #include <QApplication>
 #include <QFileInfo>
-#include <QVBoxLayout>
+#include <QHBoxLayout>
 
 namespace {
 
 const QString SelectedNoteKey = QStringLiteral("selectedNoteKey");
 const QString SelectedNoteStorage = QStringLiteral("selectedNoteStorage");
+constexpr int SidebarWidth = 200;
 
 } // namespace
 
-InterimShell::InterimShell(QObject* parent) : ViewController(parent), noteController_(new NoteViewController)
+InterimShell::InterimShell(QObject* parent)
+    : ViewController(parent), noteController_(new NoteViewController),
+      folderController_(new FolderViewController(Core::shared()))
 {
     addChild(noteController_);
+    addChild(folderController_);
     addHandler(Selector("newDocument:"), [this](QObject*) { noteController_->newNoteDidTapFromMenu(); });
 }
 
 QWidget* InterimShell::loadView()
 {
     auto* view = new QWidget;
-    auto* column = new QVBoxLayout(view);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->addWidget(noteController_->view());
+    auto* row = new QHBoxLayout(view);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    folderController_->view()->setFixedWidth(SidebarWidth);
+    row->addWidget(folderController_->view());
+    row->addWidget(noteController_->view());
     return view;
 }
 
@@ -45,6 +52,7 @@ void InterimShell::start()
         commitNoteStorage(warehouse_->editingNote()); // a new note has its file by now
     });
 
+    folderController_->selectStorage(NoteStorageInbox, QString());
     const NotePtr last = restoredNote();
     noteController_->showNote(last, [controller = QPointer(noteController_), restore = bool(last)] {
         if (!controller)

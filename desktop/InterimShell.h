@@ -1,13 +1,14 @@
 #pragma once
 
 #include "kit/ViewController.h"
+#include "panes/FolderViewController.h"
 #include "panes/NoteViewController.h"
 
 #include "Store/Warehouse.h"
 
 #include <memory>
 
-// The main window's content until the window controller arrives: the editor alone. It owns the
+// The main window's content until the window controller arrives: the sidebar and the editor. It owns the
 // Warehouse, answers the editor as the window will (new notes go to the inbox, empty), runs the
 // start-up migration and index build, reopens the last note and handles New Note.
 class InterimShell : public ViewController, private NoteViewControllerDelegate {
@@ -15,6 +16,7 @@ public:
     explicit InterimShell(QObject* parent = nullptr);
 
     NoteViewController& noteController() { return *noteController_; }
+    FolderViewController& folderController() { return *folderController_; }
     // The start-up work, then the last note (or a new one) in the editor.
     void start();
 
@@ -36,4 +38,5 @@ private:
 
     std::shared_ptr<Warehouse> warehouse_;
     NoteViewController* noteController_; // a child
+    FolderViewController* folderController_; // a child, left of the editor
 };

@@ -57,6 +57,32 @@ TEST(InterimShell, ReopensTheLastNoteAndSavesWhatIsTypedIntoANewOne)
     EXPECT_EQ(textOf(added.first()), QStringLiteral("Groceries for the week ahead"));
 }
 
+TEST(InterimShell, ATagTypedInTheEditorAppearsInTheSidebarAfterTheAutosave)
+{
+    sharedTestCore();
+    AnimationContext::setTestMode(true);
+    TestSupport::VirtualTime time;
+    RootWindow window;
+    auto* shell = new InterimShell;
+    window.setContentViewController(shell);
+    shell->start();
+    window.resize(900, 600);
+    window.show();
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    FolderViewController& sidebar = shell->folderController();
+    EXPECT_LT(sidebar.view()->geometry().right(), shell->noteController().view()->geometry().left());
+    ASSERT_FALSE(sidebar.hashtags().contains(QStringLiteral("idea")));
+
+    ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
+    Dispatch::waitUntilIdle();
+    QTest::keyClicks(shell->noteController().textView(), QStringLiteral("Later #idea"));
+    time.advance(2);
+    Dispatch::waitUntilIdle();
+    EXPECT_TRUE(sidebar.hashtags().contains(QStringLiteral("idea")));
+    EXPECT_EQ(sidebar.tableBridge()->totalRows(), sidebar.tableView()->numberOfRows());
+}
+
 TEST(EditorScenes, ShowTheSampleNoteInEachTheme)
 {
     sharedTestCore();
