@@ -1,4 +1,4 @@
-#include "KitTestSupport.h"
+#include "PanesTestSupport.h"
 
 #include "UiScenes.h"
 #include "kit/QtColor.h"
@@ -33,7 +33,7 @@ struct RecordingFolderDelegate : FolderViewControllerDelegate {
     }
 };
 
-class PanesSidebar : public ::testing::Test {
+class PanesSidebar : public PaneTest {
 protected:
     void SetUp() override
     {
@@ -73,7 +73,6 @@ protected:
         return shown;
     }
 
-    Core& core = Core::shared();
     RecordingFolderDelegate delegate;
     FolderViewController controller{core};
 };

@@ -1,4 +1,4 @@
-#include "KitTestSupport.h"
+#include "PanesTestSupport.h"
 
 #include "panes/TableBridge.h"
 
@@ -40,7 +40,7 @@ struct Sections : TableBridgeDelegate {
     }
 };
 
-class PanesTableBridge : public ::testing::Test {
+class PanesTableBridge : public PaneTest {
 protected:
     void SetUp() override
     {
