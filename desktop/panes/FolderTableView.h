@@ -25,5 +25,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    bool delegateHandles(const QKeyEvent& event);
+
     FolderTableViewDelegate* folderDelegate_ = nullptr;
 };

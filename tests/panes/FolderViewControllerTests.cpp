@@ -22,6 +22,7 @@ namespace {
 struct RecordingFolderDelegate : FolderViewControllerDelegate {
     QList<std::pair<int, QString>> selections;
     QStringList keys;
+    bool handlesKeys = true;
     void folderControllerDidSelectStorage(FolderViewController&, int storage, const QString& tag) override
     {
         selections.append({storage, tag});
@@ -29,7 +30,7 @@ struct RecordingFolderDelegate : FolderViewControllerDelegate {
     bool folderControllerDidKeyDown(FolderViewController&, const KeyEvent& event) override
     {
         keys.append(event.characters);
-        return true;
+        return handlesKeys;
     }
 };
 
@@ -192,6 +193,12 @@ TEST_F(PanesSidebar, KeysGoToTheDelegateFirst)
     ASSERT_EQ(delegate.keys.size(), 2);
     EXPECT_EQ(delegate.keys[0], QString(QChar(KeyCharacter::Tab)));
     EXPECT_EQ(controller.tableBridge()->selectedRow(), (IndexPath{FolderViewController::Inbox, 0}));
+
+    // Refused keys work the table: Down skips the empty tag sections.
+    delegate.handlesKeys = false;
+    QTest::keyClick(controller.tableView(), Qt::Key_Down);
+    EXPECT_EQ(delegate.keys.size(), 3);
+    EXPECT_EQ(delegate.selections, (QList<std::pair<int, QString>>{{NoteStorageArchive, QString()}}));
 }
 
 TEST_F(PanesSidebar, SelectedEntryIsFilledInTheThemesHighlight)
