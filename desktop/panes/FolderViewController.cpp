@@ -26,6 +26,16 @@ const QString HeaderIdentifier = QStringLiteral("folderheader");
 constexpr TypefaceID SidebarTypeface = 0;
 constexpr qint64 MaxMetaSize = 4096;
 
+// The sidebar's order of tags: the locale's, ignoring case.
+struct TagOrder {
+    QCollator collator = [] {
+        QCollator made;
+        made.setCaseSensitivity(Qt::CaseInsensitive);
+        return made;
+    }();
+    bool operator()(const QString& a, const QString& b) const { return collator.compare(a, b) < 0; }
+};
+
 bool isLight(ThemeID theme)
 {
     return Themeset::themeStyleForTheme(theme) == ThemeStyleLight;
@@ -117,9 +127,7 @@ QStringList FolderViewController::tagItemsFromDirectory(const QString& directory
     for (const QString& name : names)
         if (!name.startsWith(QLatin1Char('.')) && Note::isSafePathComponent(name))
             items.append(displaySpelling(directory, name));
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(items.begin(), items.end(), [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
+    std::sort(items.begin(), items.end(), TagOrder());
     return items;
 }
 
@@ -402,11 +410,7 @@ void FolderViewController::tagAdded(const QString& tag, int kind)
         return;
     const Section section = sectionOfKind(kind);
     bridge_->beginUpdates();
-    QCollator collator;
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    const auto at = std::upper_bound(list->begin(), list->end(), tag,
-                                     [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
-    const int64_t index = at - list->begin();
+    const int64_t index = std::upper_bound(list->begin(), list->end(), tag, TagOrder()) - list->begin();
     list->insert(index, tag);
     tableView_->insertRows(bridge_->rowForRow(index, section), 1, TableView::Animation::SlideUp);
     if (list->size() == 1)

@@ -21,7 +21,8 @@ class FolderViewControllerDelegate {
 public:
     virtual ~FolderViewControllerDelegate() = default;
     // The user picked an entry: storage 1 or 2 with a null tag, 4 or 5 with the tag.
-    virtual void folderControllerDidSelectStorage(FolderViewController& controller, int storage, const QString& tag) = 0;
+    virtual void folderControllerDidSelectStorage(FolderViewController& controller, int storage,
+                                                  const QString& tag) = 0;
     // True when the key was handled.
     virtual bool folderControllerDidKeyDown(FolderViewController& controller, const KeyEvent& event) = 0;
 };

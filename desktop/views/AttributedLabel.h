@@ -27,7 +27,8 @@ protected:
 
 private:
     // One layout per paragraph, lines placed from y 0 at the width; returns the total height.
-    static double layOut(const AttributedString& text, double width, std::vector<std::unique_ptr<QTextLayout>>* layouts);
+    static double layOut(const AttributedString& text, double width,
+                         std::vector<std::unique_ptr<QTextLayout>>* layouts);
 
     std::shared_ptr<const AttributedString> text_;
     std::vector<std::unique_ptr<QTextLayout>> layouts_;

@@ -113,13 +113,14 @@ TEST_F(KitTableView, BuildsOnlyVisibleRowsAndReusesThem)
 TEST_F(KitTableView, AnimatedChangesLeaveEveryRowAtItsOffset)
 {
     using Change = std::function<void()>;
-    const auto insert = [&](qsizetype at, const QString& name, double height, TableView::Animation animation) -> Change {
+    using Animation = TableView::Animation;
+    const auto insert = [&](qsizetype at, const QString& name, double height, Animation animation) -> Change {
         return [=, this] {
             rows.rows.insert(at, {name, height});
             table.insertRows(at, 1, animation);
         };
     };
-    const auto remove = [&](qsizetype at, TableView::Animation animation) -> Change {
+    const auto remove = [&](qsizetype at, Animation animation) -> Change {
         return [=, this] {
             rows.rows.remove(at);
             table.removeRows(at, 1, animation);
@@ -132,11 +133,11 @@ TEST_F(KitTableView, AnimatedChangesLeaveEveryRowAtItsOffset)
         };
     };
     const QList<QList<Change>> batches = {
-        {insert(0, QStringLiteral("new0"), 30, TableView::Animation::SlideDown)},
-        {remove(2, TableView::Animation::Fade), insert(3, QStringLiteral("new3"), 12, TableView::Animation::Fade)},
+        {insert(0, QStringLiteral("new0"), 30, Animation::SlideDown)},
+        {remove(2, Animation::Fade), insert(3, QStringLiteral("new3"), 12, Animation::Fade)},
         {move(1, 5), move(6, 0)},
-        {remove(0, TableView::Animation::SlideUp), remove(0, TableView::Animation::None),
-         insert(1, QStringLiteral("new1"), 7, TableView::Animation::SlideUp), move(3, 2)},
+        {remove(0, Animation::SlideUp), remove(0, Animation::None),
+         insert(1, QStringLiteral("new1"), 7, Animation::SlideUp), move(3, 2)},
     };
     for (const QList<Change>& batch : batches) {
         table.beginUpdates();

@@ -156,7 +156,8 @@ TEST_F(Snippets, RowFailuresAreLoggedAndKeepTheOldText)
 
     const QStringList lines = capture->lines();
     capture->uninstall();
-    EXPECT_TRUE(lines.contains(QStringLiteral("snippet:reload error error disk gone"))) << lines.join('|').toStdString();
+    EXPECT_TRUE(lines.contains(QStringLiteral("snippet:reload error error disk gone")))
+        << lines.join('|').toStdString();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [](const QString& l) { return l.startsWith(QLatin1String("snippet:reload error: ")); }));
 }
