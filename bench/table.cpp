@@ -210,8 +210,10 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     // The sidebar's tag folders go to a store of the run's own.
     QTemporaryDir home;
-    Core::configure({.documentDirectory = home.path() + QStringLiteral("/Documents"),
-                     .cachesDirectory = home.path() + QStringLiteral("/Caches")});
+    Core::Configuration configuration;
+    configuration.documentDirectory = home.path() + QStringLiteral("/Documents");
+    configuration.cachesDirectory = home.path() + QStringLiteral("/Caches");
+    Core::configure(configuration);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
