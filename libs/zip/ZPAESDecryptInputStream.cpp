@@ -7,6 +7,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <vector>
 
@@ -14,15 +15,29 @@ namespace {
 
 constexpr int iterations = 1000;
 
+// A derivation costs about a millisecond, and a provider derives again at every
+// rewind, so each thread keeps its last few.
 std::vector<std::byte> deriveKeys(std::span<const std::byte> password, std::span<const std::byte> salt,
                                   std::size_t length)
 {
+    struct Derivation {
+        std::vector<std::byte> password, salt, keys;
+    };
+    thread_local std::array<Derivation, 16> recent;
+    thread_local std::size_t next = 0;
+    for (const Derivation& kept : recent) {
+        if (kept.keys.size() == length && std::ranges::equal(kept.password, password)
+            && std::ranges::equal(kept.salt, salt))
+            return kept.keys;
+    }
     std::vector<std::byte> derived(length);
     const bool done = PKCS5_PBKDF2_HMAC_SHA1(reinterpret_cast<const char*>(password.data()), int(password.size()),
                                              reinterpret_cast<const unsigned char*>(salt.data()), int(salt.size()),
                                              iterations, int(length), reinterpret_cast<unsigned char*>(derived.data()));
     if (!done)
         throw std::runtime_error("PBKDF2 failed");
+    recent[next] = {{password.begin(), password.end()}, {salt.begin(), salt.end()}, derived};
+    next = (next + 1) % recent.size();
     return derived;
 }
 

@@ -66,10 +66,11 @@ std::span<const std::byte> bytesOf(const QByteArray& bytes)
 }
 
 // Reads a stream whose top verifies the size into a buffer that grows as data
-// comes, so a size the data does not back costs nothing.
-std::optional<QByteArray> readAll(InputStream& stream, std::uint64_t size, Error* error)
+// comes, so a size the data does not back costs little. The first guess is a
+// few times the stored size, which most entries stay under.
+std::optional<QByteArray> readAll(InputStream& stream, std::uint64_t size, std::uint64_t storedSize, Error* error)
 {
-    constexpr std::uint64_t firstCapacity = 64 * 1024;
+    const std::uint64_t firstCapacity = std::max<std::uint64_t>(64 * 1024, 4 * storedSize);
     stream.open();
     QByteArray data;
     std::uint64_t filled = 0;
@@ -251,7 +252,7 @@ std::optional<QByteArray> ZPOldArchiveEntry::newData(const QString& password, Er
     const auto stream = newStream(password, error);
     if (!stream)
         return std::nullopt;
-    return readAll(*stream, uncompressedSize(), error);
+    return readAll(*stream, uncompressedSize(), compressedSize(), error);
 }
 
 std::unique_ptr<SequentialDataProvider> ZPOldArchiveEntry::newDataProvider(const QString& password,
