@@ -46,13 +46,14 @@ std::pair<int, int> dataRange(const QByteArray& archive, const QString& name)
     return {-1, -1};
 }
 
-// The fixture with one byte of the entry's stored bytes flipped, counted from
-// the start of its file data (negative: from its end).
-QByteArray flipped(const QString& archiveName, const QString& entryName, int at)
+// The fixture with one byte flipped, counted from the start or the end of the
+// entry's file data.
+enum class From { Start, End };
+QByteArray flipped(const QString& archiveName, const QString& entryName, From from, int at)
 {
     QByteArray archive = fixture(archiveName);
     const auto [start, end] = dataRange(archive, entryName);
-    archive[at < 0 ? end + at : start + at] ^= 0x01;
+    archive[(from == From::Start ? start : end) + at] ^= 0x01;
     return archive;
 }
 
@@ -129,15 +130,15 @@ TEST(ZipStream, BadDataFailsWithItsCode)
         {"declares 4 GiB", build({huge}).bytes, "note.txt", ZPError::EntryDataCorrupt},
         {"AES field only in the central header", build({noLocalKey}).bytes, "note.txt",
          ZPError::UnsupportedEncryption},
-        {"AES ciphertext", flipped("7z-aes256-stored.zip", "large.bin", 30000), "large.bin",
+        {"AES ciphertext", flipped("7z-aes256-stored.zip", "large.bin", From::Start, 30000), "large.bin",
          ZPError::EntryDataCorrupt},
-        {"AES deflated ciphertext", flipped("bsdtar-aes256.zip", "notes.txt", 5), "notes.txt",
+        {"AES deflated ciphertext", flipped("bsdtar-aes256.zip", "notes.txt", From::Start, 5), "notes.txt",
          ZPError::EntryDataCorrupt},
-        {"AES authentication code", flipped("7z-aes128-deflated.zip", "large.bin", -1), "large.bin",
+        {"AES authentication code", flipped("7z-aes128-deflated.zip", "large.bin", From::End, 0), "large.bin",
          ZPError::EntryDataCorrupt},
-        {"traditional stored", flipped("zip-traditional.zip", "empty.txt", -1), "empty.txt",
+        {"traditional check byte", flipped("zip-traditional.zip", "empty.txt", From::Start, -1), "empty.txt",
          ZPError::WrongPassword},
-        {"traditional ciphertext", flipped("7z-zipcrypto.zip", "random.bin", 100), "random.bin",
+        {"traditional ciphertext", flipped("7z-zipcrypto.zip", "random.bin", From::Start, 100), "random.bin",
          ZPError::EntryDataCorrupt},
     };
     for (const auto& c : cases) {
