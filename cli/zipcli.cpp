@@ -148,7 +148,32 @@ int openDirectories(int parent, const QStringList& path)
     return directory;
 }
 
-// Writes one entry below the target; a file that fails halfway is removed.
+// Writes the entry's file into the directory under a temporary name and puts it
+// in place only when all of it was read, so a failure leaves what was there.
+bool writeFile(const ZPOldArchiveEntry& entry, int directory, const QByteArray& leaf, const QString& password,
+               Error& error)
+{
+    const QByteArray partial = "." + leaf + ".partial";
+    const int file = ::openat(directory, partial.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) {
+        error = posixError(errno, QStringLiteral("create"), nameOf(entry));
+        return false;
+    }
+    // An entry without a mode (from a host that gives none) is an ordinary file.
+    const mode_t permissions = entry.fileMode() & 0777 ? entry.fileMode() & 0777 : 0644;
+    bool done = copyEntry(entry, password, file, error);
+    ::close(file);
+    if (done && (::fchmodat(directory, partial.constData(), permissions, 0) != 0
+                 || ::renameat(directory, partial.constData(), directory, leaf.constData()) != 0)) {
+        error = posixError(errno, QStringLiteral("put in place"), nameOf(entry));
+        done = false;
+    }
+    if (!done)
+        ::unlinkat(directory, partial.constData(), 0);
+    return done;
+}
+
+// Writes one entry below the target, making its folders.
 bool extractEntry(const ZPOldArchiveEntry& entry, const QStringList& components, int target, const QString& password,
                   Error& error)
 {
@@ -158,23 +183,8 @@ bool extractEntry(const ZPOldArchiveEntry& entry, const QStringList& components,
         error = posixError(errno, QStringLiteral("make folder for"), nameOf(entry));
         return false;
     }
-    if (isDirectory || components.isEmpty()) {
-        ::close(directory);
-        return true;
-    }
-    const QByteArray leaf = QFile::encodeName(components.last());
-    // An entry without a mode (from a host that gives none) is an ordinary file.
-    const mode_t permissions = entry.fileMode() & 0777 ? entry.fileMode() & 0777 : 0644;
-    const int file = ::openat(directory, leaf.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
-    bool done = file >= 0;
-    if (!done)
-        error = posixError(errno, QStringLiteral("create"), nameOf(entry));
-    else if (!(done = copyEntry(entry, password, file, error)))
-        ::unlinkat(directory, leaf.constData(), 0);
-    if (file >= 0) {
-        ::fchmod(file, permissions);
-        ::close(file);
-    }
+    const bool done = isDirectory || components.isEmpty()
+        || writeFile(entry, directory, QFile::encodeName(components.last()), password, error);
     ::close(directory);
     return done;
 }
