@@ -92,6 +92,8 @@ TEST(ZipStream, WrongPasswordsAreRefusedOnEveryPath)
                 EXPECT_EQ(readProvider(*entry->newDataProvider(wrong), 1), QByteArray());
                 ++refused;
             }
+            // Nothing of the wrong attempts sticks to the entry or its keys.
+            EXPECT_TRUE(entry->newData(password));
         }
     }
     EXPECT_GE(refused, 80);
@@ -179,7 +181,8 @@ TEST(ZipStream, CommandLineCatsAndExtractsOnlyInsideTheTarget)
     ASSERT_TRUE(home.mkpath(QStringLiteral("target")) && home.mkpath(QStringLiteral("outside")));
     ASSERT_TRUE(QFile::link(outside, target + QStringLiteral("/link")));
     TestSupport::writeFile(target + QStringLiteral("/corrupt.txt"), "kept");
-    const QList<QByteArray> unsafe = {"../escaped", "/escaped", "a/../../escaped", "link/escaped"};
+    const QList<QByteArray> unsafe = {"../escaped", "/escaped", "a/../../escaped", "link/escaped",
+                                      QByteArray("nul\0name", 8)};
     QList<Entry> entries = {Entry{.name = "kept/./note.txt", .externalAttributes = 0100640u << 16},
                             Entry{.name = "corrupt.txt", .crc = 1}};
     for (const QByteArray& name : unsafe)
@@ -196,6 +199,7 @@ TEST(ZipStream, CommandLineCatsAndExtractsOnlyInsideTheTarget)
         EXPECT_TRUE(report.contains(QString::fromUtf8(name) + u':')) << name.constData();
     EXPECT_EQ(TestSupport::readFile(target + QStringLiteral("/corrupt.txt")), "kept");
     EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("corrupt.txt")});
+    EXPECT_FALSE(QFile::exists(target + QStringLiteral("/nul")));
     EXPECT_EQ(TestSupport::readFile(target + QStringLiteral("/kept/note.txt")), "hello");
     EXPECT_EQ(QFileInfo(target + QStringLiteral("/kept/note.txt")).permissions(),
               QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser | QFile::ReadGroup);
