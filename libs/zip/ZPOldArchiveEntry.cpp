@@ -2,9 +2,9 @@
 
 #include "ZPAESDecryptInputStream.h"
 #include "ZPByteReader.h"
+#include "ZPDataProvider.h"
 #include "ZPDosDate.h"
 #include "ZPError.h"
-#include "ZPDataProvider.h"
 #include "ZPInflateInputStream.h"
 #include "ZPStandardDecryptInputStream.h"
 #include "ZPVerifyingInputStream.h"
