@@ -25,12 +25,19 @@ while len(block) < 3000:
     block += seed
 with open("random.bin", "wb") as f:
     f.write(block[:3000])
+# Past the 16 KiB an inflater reads at a time and many AES key stream blocks.
+while len(block) < 48000:
+    seed = hashlib.sha256(seed).digest()
+    block += seed
+with open("large.bin", "wb") as f:
+    for i in range(12):
+        f.write(block[i * 4000:(i + 1) * 4000] + f"Part {i}: plain text between random runs.\n".encode() * 40)
 open("empty.txt", "wb").close()
 with open("sub/inner.md", "w") as f:
     f.write("# Inner\n\nA note inside a folder.\n")
 PY
-touch -d '2026-12-05 13:45:31' notes.txt random.bin empty.txt sub/inner.md sub
-files=(notes.txt random.bin empty.txt sub/inner.md)
+touch -d '2026-12-05 13:45:31' notes.txt random.bin large.bin empty.txt sub/inner.md sub
+files=(notes.txt random.bin large.bin empty.txt sub/inner.md)
 
 for level in 0 1 6 9; do
   zip -q -"$level" "$out/zip-level$level.zip" "${files[@]}"
@@ -53,7 +60,8 @@ done
 
 ziptool -n "$out/ziptool-aes256.zip" \
   add_file notes.txt notes.txt 0 0 set_file_encryption 0 AES-256 secret \
-  add_file random.bin random.bin 0 0 set_file_encryption 1 AES-256 secret
+  add_file random.bin random.bin 0 0 set_file_encryption 1 AES-256 secret \
+  add_file large.bin large.bin 0 0 set_file_encryption 2 AES-256 secret
 
 python3 - "$out" <<'PY'
 import json, os, struct, sys, zipfile

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "Error.h"
+#include "streams/InputStream.h"
+#include "streams/SequentialDataProvider.h"
 
 #include <QDateTime>
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 // What every entry reports, whether read from an archive or made for writing.
@@ -23,4 +26,11 @@ public:
     // Nothing when the name's bytes are invalid in its encoding.
     virtual std::optional<QString> fileName() const = 0;
     virtual bool check(Error* error = nullptr) const = 0;
+
+    // The entry's bytes as an unopened stream, one buffer, or a provider; no
+    // password is the empty one. Entries without readable data give none.
+    virtual std::unique_ptr<InputStream> newStream(const QString& password = {}, Error* error = nullptr) const;
+    virtual std::optional<QByteArray> newData(const QString& password = {}, Error* error = nullptr) const;
+    virtual std::unique_ptr<SequentialDataProvider> newDataProvider(const QString& password = {},
+                                                                    Error* error = nullptr) const;
 };

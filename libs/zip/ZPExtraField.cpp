@@ -34,8 +34,8 @@ std::optional<ZPWinZipAESExtraField> ZPWinZipAESExtraField::in(std::span<const s
         *malformed = field.scan == ZPExtraField::Scan::Malformed || tooShort;
     if (field.scan != ZPExtraField::Scan::Found || tooShort)
         return std::nullopt;
-    // Bytes 0-3 are the vendor version and id, which nothing depends on.
-    return ZPWinZipAESExtraField{*reader.u8(4), *reader.u16(5)};
+    // Bytes 2-3 are the vendor id, which nothing depends on.
+    return ZPWinZipAESExtraField{*reader.u8(4), *reader.u16(5), *reader.u16(0)};
 }
 
 std::uint32_t ZPWinZipAESExtraField::saltLength() const

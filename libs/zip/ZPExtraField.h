@@ -24,10 +24,12 @@ Result find(std::span<const std::byte> area, std::uint16_t id);
 
 } // namespace ZPExtraField
 
-// The WinZip AES field: key strength and the entry's real compression method.
+// The WinZip AES field: key strength, the entry's real compression method, and
+// the vendor version (2 when the entry's CRC is left 0).
 struct ZPWinZipAESExtraField {
     std::uint8_t strength = 0;
     std::uint16_t compressionMethod = 0;
+    std::uint16_t vendorVersion = 0;
 
     // The field of the area, if any; nothing when the area or the field is malformed.
     static std::optional<ZPWinZipAESExtraField> in(std::span<const std::byte> area, bool* malformed = nullptr);

@@ -1,8 +1,14 @@
 #include "ZPOldArchiveEntry.h"
 
+#include "ZPAESDecryptInputStream.h"
 #include "ZPByteReader.h"
+#include "ZPDataProvider.h"
 #include "ZPDosDate.h"
 #include "ZPError.h"
+#include "ZPInflateInputStream.h"
+#include "ZPStandardDecryptInputStream.h"
+#include "ZPVerifyingInputStream.h"
+#include "streams/MemoryInputStream.h"
 
 #include <algorithm>
 
@@ -11,9 +17,6 @@ namespace {
 enum Flag : std::uint16_t { Encrypted = 0x0001, DataDescriptor = 0x0008, StrongEncryption = 0x0040, UTF8Name = 0x0800 };
 enum Method : std::uint16_t { Stored = 0, Deflated = 8 };
 constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
-constexpr std::uint32_t traditionalHeaderSize = 12;
-constexpr std::uint32_t aesVerifierSize = 2;
-constexpr std::uint32_t aesAuthenticationCodeSize = 10;
 
 ZPOldArchiveEntry::EncryptionMode encryptionModeOf(std::uint16_t flags, bool hasAESField)
 {
@@ -55,6 +58,42 @@ std::optional<Sizes> localSizes(const ZPLocalFileHeader& local, std::span<const 
     if (!crc || !compressed || !uncompressed)
         return std::nullopt;
     return Sizes{*crc, *compressed, *uncompressed};
+}
+
+std::span<const std::byte> bytesOf(const QByteArray& bytes)
+{
+    return std::as_bytes(std::span(bytes.constData(), std::size_t(bytes.size())));
+}
+
+// Reads a stream whose top verifies the size into a buffer that grows as data
+// comes, so a size the data does not back costs little. The first guess is a
+// few times the stored size, which most entries stay under.
+std::optional<QByteArray> readAll(InputStream& stream, std::uint64_t size, std::uint64_t storedSize, Error* error)
+{
+    const std::uint64_t firstCapacity = std::max<std::uint64_t>(64 * 1024, 4 * storedSize);
+    stream.open();
+    QByteArray data;
+    std::uint64_t filled = 0;
+    std::byte endProbe;
+    for (;;) {
+        if (filled == std::uint64_t(data.size()) && filled < size)
+            data.resize(qsizetype(std::min(size, std::max(firstCapacity, 2 * filled))));
+        const auto room = filled < std::uint64_t(data.size())
+            ? std::as_writable_bytes(std::span(data.data(), std::size_t(data.size()))).subspan(std::size_t(filled))
+            : std::span(&endProbe, 1);
+        const std::int64_t count = stream.read(room);
+        if (count < 0) {
+            setError(error, stream.streamError().value_or(ZPError::make(ZPError::EntryDataCorrupt)));
+            stream.close();
+            return std::nullopt;
+        }
+        if (count == 0)
+            break;
+        filled += std::uint64_t(count);
+    }
+    stream.close();
+    data.truncate(qsizetype(filled));
+    return data;
 }
 
 std::nullopt_t failLocal(Error* error)
@@ -135,28 +174,100 @@ bool ZPOldArchiveEntry::checkEncryptionAndCompression(Error* error) const
     return true;
 }
 
-std::optional<ZPByteView> ZPOldArchiveEntry::fileData(Error* error) const
+std::optional<ZPOldArchiveEntry::Framing> ZPOldArchiveEntry::framing(Error* error) const
 {
     const auto local = localFileHeader(error);
     if (!local)
         return std::nullopt;
     std::uint64_t header = 0;
     std::uint64_t trailer = 0;
+    std::optional<ZPWinZipAESExtraField> localAES;
     if (m_encryptionMode == Traditional) {
-        header = traditionalHeaderSize;
+        header = ZPStandardDecryptInputStream::headerSize;
     } else if (m_encryptionMode == WinZipAES) {
         bool malformed = false;
-        const auto field = ZPWinZipAESExtraField::in(local->extraField(), &malformed);
-        if (malformed || (field && field->saltLength() == 0))
+        localAES = ZPWinZipAESExtraField::in(local->extraField(), &malformed);
+        if (malformed || (localAES && localAES->saltLength() == 0))
             return failLocal(error);
-        if (field) {
-            header = field->saltLength() + aesVerifierSize;
-            trailer = aesAuthenticationCodeSize;
+        if (localAES) {
+            header = localAES->saltLength() + ZPAESDecryptInputStream::verifierSize;
+            trailer = ZPAESDecryptInputStream::authenticationCodeSize;
         }
     }
     const std::uint64_t length = m_central.compressedSize();
     const auto data = ZPByteReader(m_contents->bytes()).bytes(local->dataOffset(), length);
     if (!data || length < header + trailer)
         return failLocal(error);
-    return ZPByteView{m_contents, data->subspan(header, length - header - trailer)};
+    return Framing{data->first(header), data->subspan(header, length - header - trailer), data->last(trailer),
+                   localAES};
+}
+
+std::optional<ZPByteView> ZPOldArchiveEntry::fileData(Error* error) const
+{
+    const auto framed = framing(error);
+    if (!framed)
+        return std::nullopt;
+    return ZPByteView{m_contents, framed->data};
+}
+
+std::unique_ptr<InputStream> ZPOldArchiveEntry::streamForData(const Framing& framing, const QString& password,
+                                                              Error* error) const
+{
+    std::unique_ptr<InputStream> stream = std::make_unique<MemoryInputStream>(framing.data, m_contents);
+    const QByteArray key = password.toUtf8();
+    if (m_encryptionMode == Traditional) {
+        // The check byte is the CRC's high byte, or the time's when the CRC came after the data.
+        const auto checkByte = std::uint8_t(m_central.flags() & DataDescriptor ? m_central.dosTime() >> 8
+                                                                               : m_central.crc32() >> 24);
+        stream = std::make_unique<ZPStandardDecryptInputStream>(
+            std::move(stream), bytesOf(key), framing.header.first<ZPStandardDecryptInputStream::headerSize>(),
+            checkByte);
+    } else if (m_encryptionMode == WinZipAES) {
+        if (!framing.localAES) {
+            setError(error, ZPError::make(ZPError::UnsupportedEncryption));
+            return nullptr;
+        }
+        stream = std::make_unique<ZPAESDecryptInputStream>(
+            std::move(stream), bytesOf(key), framing.header, framing.localAES->strength,
+            framing.trailer.first<ZPAESDecryptInputStream::authenticationCodeSize>());
+    }
+    if (compressionMethod() == Deflated)
+        stream = std::make_unique<ZPInflateInputStream>(std::move(stream));
+    // Vendor version 2 of the AES field leaves the CRC 0; the authentication code stands for it.
+    const bool crcKept = m_encryptionMode != WinZipAES || m_aesField->vendorVersion != 2;
+    return std::make_unique<ZPVerifyingInputStream>(std::move(stream), uncompressedSize(),
+                                                    crcKept ? std::optional(m_central.crc32()) : std::nullopt);
+}
+
+std::unique_ptr<InputStream> ZPOldArchiveEntry::newStream(const QString& password, Error* error) const
+{
+    if (!checkEncryptionAndCompression(error))
+        return nullptr;
+    const auto framed = framing(error);
+    return framed ? streamForData(*framed, password, error) : nullptr;
+}
+
+std::optional<QByteArray> ZPOldArchiveEntry::newData(const QString& password, Error* error) const
+{
+    const auto stream = newStream(password, error);
+    if (!stream)
+        return std::nullopt;
+    return readAll(*stream, uncompressedSize(), compressedSize(), error);
+}
+
+std::unique_ptr<SequentialDataProvider> ZPOldArchiveEntry::newDataProvider(const QString& password,
+                                                                           Error* error) const
+{
+    if (!checkEncryptionAndCompression(error))
+        return nullptr;
+    const auto framed = framing(error);
+    if (!framed)
+        return nullptr;
+    if (m_encryptionMode == None && compressionMethod() == Stored)
+        return SequentialDataProvider::withData(QByteArray(reinterpret_cast<const char*>(framed->data.data()),
+                                                           qsizetype(framed->data.size())));
+    // The entry is copied into the maker so the provider may outlive the caller's handle.
+    return ZPDataProvider::create([entry = *this, framing = *framed, password] {
+        return entry.streamForData(framing, password, nullptr);
+    });
 }

@@ -31,6 +31,15 @@ public:
     // The local header against the central one (code 3).
     bool check(Error* error = nullptr) const override;
 
+    // Decrypted, inflated, and checked against the declared size, the CRC-32
+    // and the AES authentication code (code 11); a wrong password gives code 12,
+    // from a stream as -1 with status Failed.
+    std::unique_ptr<InputStream> newStream(const QString& password = {}, Error* error = nullptr) const override;
+    std::optional<QByteArray> newData(const QString& password = {}, Error* error = nullptr) const override;
+    // A stored entry without encryption gives a provider over a copy of its data.
+    std::unique_ptr<SequentialDataProvider> newDataProvider(const QString& password = {},
+                                                            Error* error = nullptr) const override;
+
     // The real method: for WinZip AES the one in its extra field.
     std::uint16_t compressionMethod() const;
     EncryptionMode encryptionMode() const { return m_encryptionMode; }
@@ -44,6 +53,17 @@ public:
     const ZPCentralFileHeader& centralFileHeader() const { return m_central; }
 
 private:
+    // The file data and what encryption puts before and after it.
+    struct Framing {
+        std::span<const std::byte> header; // traditional header, or AES salt and verifier
+        std::span<const std::byte> data;
+        std::span<const std::byte> trailer; // AES authentication code
+        std::optional<ZPWinZipAESExtraField> localAES;
+    };
+    std::optional<Framing> framing(Error* error) const;
+    // The unopened stack over the data: decryption, inflation, verification.
+    std::unique_ptr<InputStream> streamForData(const Framing& framing, const QString& password, Error* error) const;
+
     std::optional<ZPLocalFileHeader> localFileHeader(Error* error) const;
     std::optional<QString> stringWithBytes(std::span<const std::byte> bytes) const;
 

@@ -25,6 +25,8 @@ struct Entry {
     QByteArray centralExtra = {};
     // With flag bit 3: 24-byte descriptor with 8-byte sizes instead of 16 bytes.
     bool wideDescriptor = false;
+    // The uncompressed size declared; -1: the data's length.
+    qint64 size = -1;
 };
 
 struct Archive {
@@ -46,6 +48,20 @@ struct Loaded {
     Error error;
 };
 Loaded load(const QByteArray& bytes, ZPStringEncoding encoding = ZPStringEncoding::UTF8);
+
+// Raw deflate data, as zip stores it.
+QByteArray deflated(const QByteArray& data);
+
+// A stream read to its end or first failure in pieces of the given size.
+struct StreamRead {
+    QByteArray bytes;
+    std::int64_t last = 0; // the read that ended it: 0 or -1
+    InputStream::Status status = InputStream::NotOpen;
+    int code = -1; // of the stream's error, if any
+};
+StreamRead readStream(InputStream& stream, std::size_t piece);
+// What a provider gives when asked for up to count bytes.
+QByteArray readProvider(SequentialDataProvider& provider, qsizetype count);
 
 void put16(QByteArray& bytes, int at, std::uint16_t value);
 void put32(QByteArray& bytes, int at, std::uint32_t value);

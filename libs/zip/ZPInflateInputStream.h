@@ -1,0 +1,33 @@
+#pragma once
+
+#include "ZPFilterInputStream.h"
+
+#include <zlib.h>
+
+#include <array>
+
+// Raw deflate data inflated as it is read, 16 KiB of compressed bytes at a time.
+// Bad data or data that ends before the deflate stream does fail with code 11.
+class ZPInflateInputStream : public ZPFilterInputStream {
+public:
+    explicit ZPInflateInputStream(std::unique_ptr<InputStream> upstream);
+    ~ZPInflateInputStream() override;
+
+    void open() override;
+    void close() override;
+
+protected:
+    std::int64_t readBytes(std::span<std::byte> buffer) override;
+
+private:
+    bool fillInput();
+    // At the end of the deflate stream the upstream is read to its own end, so
+    // that the streams below can check what follows the data.
+    std::int64_t finishUpstream(std::int64_t produced);
+    void endInflate();
+
+    std::array<std::byte, 16384> m_readBuffer;
+    z_stream m_stream{};
+    bool m_inflating = false;
+    bool m_upstreamEnded = false;
+};
