@@ -3,14 +3,13 @@
 // bytes, at the same level. Ratios use the fastest of 10 repetitions.
 #include "Cloud/NoteRecord.h"
 #include "markdown_corpus.h"
+#include "ratio_reporter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QString>
 
-#include <algorithm>
 #include <cstdio>
-#include <map>
 
 #include <zlib.h>
 
@@ -84,45 +83,17 @@ void inflateZlib(benchmark::State& state)
     }
 }
 
-// Keeps the fastest repetition of each benchmark for the ratios printed at the end.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, double> fastest; // real time, ms
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min")
-                fastest[run.run_name.function_name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     zlibStream();
-    const auto add = [](const char* name, void (*function)(benchmark::State&)) {
-        benchmark::RegisterBenchmark(name, function)
-            ->Unit(benchmark::kMillisecond)
-            ->Repetitions(10)
-            ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
-            ->ReportAggregatesOnly(true);
-    };
-    add("deflate/zlib", deflateZlib);
-    add("deflate/codec", deflateCodec);
-    add("inflate/zlib", inflateZlib);
-    add("inflate/codec", inflateCodec);
-
-    std::vector<char*> arguments(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave);
-    int count = int(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
+    registerFastestOfTen("deflate/zlib", deflateZlib);
+    registerFastestOfTen("deflate/codec", deflateCodec);
+    registerFastestOfTen("inflate/zlib", inflateZlib);
+    registerFastestOfTen("inflate/codec", inflateCodec);
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    runInterleaved(argc, argv, reporter);
     for (const char* work : {"deflate", "inflate"}) {
         const auto zlib = reporter.fastest.find(std::string(work) + "/zlib");
         const auto codec = reporter.fastest.find(std::string(work) + "/codec");
@@ -130,7 +101,7 @@ int main(int argc, char** argv)
             continue;
         std::printf("%s of a %lld-character note (%lld bytes of UTF-16): zlib %.3f ms, codec %.3f ms, codec/zlib %.3f\n",
                     work, static_cast<long long>(noteText().size()), static_cast<long long>(utf16().size()),
-                    zlib->second, codec->second, codec->second / zlib->second);
+                    zlib->second.first, codec->second.first, codec->second.first / zlib->second.first);
     }
     benchmark::Shutdown();
     return 0;

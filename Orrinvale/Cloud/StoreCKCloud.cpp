@@ -40,10 +40,22 @@ bool isUnknownItem(const Error& error)
     return error.code == RecordStoreError::UnknownItem && error.domain == QLatin1String(RecordStoreError::Domain);
 }
 
-// Saving a tombstone over a record that has gone meanwhile changes nothing.
-bool tombstoneFailed(const Error& error)
+// A missing record is made afresh on a fetch; over a tombstone's save it
+// means the record went meanwhile, which changes nothing.
+bool failedBeyondMissing(const Error& error)
 {
     return !error.isNull() && !isUnknownItem(error);
+}
+
+// The fetched record, or a new one of the note's name, dated created when given.
+Record fetchedOrNew(std::optional<Record> record, const RecordID& id, const std::optional<FileTime>& created)
+{
+    if (record)
+        return std::move(*record);
+    Record made(NoteRecord::RecordType, id);
+    if (created)
+        NoteRecord::setCreatedDate(made, *created);
+    return made;
 }
 
 void answer(const CKCloud::Completion& block, bool ok)
@@ -161,23 +173,22 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
     const LinkFiles links = links_;
     queue_->async([=, this] {
         fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
-            if (!error.isNull() && !isUnknownItem(error)) {
+            if (failedBeyondMissing(error)) {
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            if (!record) {
-                record = Record(NoteRecord::RecordType, target->id);
-                NoteRecord::setCreatedDate(*record, createdDate);
-            } else if (NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), commitDate)) {
+            if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), commitDate)) {
                 LogInfo("ckcloud:save resist save %1/%2 (ckcloud)", target->resourceName(), target->key);
                 return answer(block, false);
-            } else if (isUnseenChange(*record, text, *target)) {
+            }
+            if (record && isUnseenChange(*record, text, *target)) {
                 LogInfo("ckcloud:save resist save %1/%2 (unseen)", target->resourceName(), target->key);
                 return answer(block, false);
             }
-            NoteRecord::setLive(*record, data, commitDate);
+            Record live = fetchedOrNew(std::move(record), target->id, createdDate);
+            NoteRecord::setLive(live, data, commitDate);
             // The fetched change tag makes the save fail if another client saved in between.
-            db->saveRecord(*record, [=](std::optional<Record>, Error error) {
+            db->saveRecord(live, [=](std::optional<Record>, Error error) {
                 if (!error.isNull()) {
                     LogError("ckcloud:save save error %1", error.localizedDescription());
                     return answer(block, false);
@@ -210,32 +221,29 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
     const LinkFiles links = links_;
     queue_->async([=, this] {
         fetch(source->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> old, const Error& error) {
-            if (!error.isNull() && !isUnknownItem(error)) {
+            if (failedBeyondMissing(error)) {
                 LogError("ckcloud:move oldNote fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            if (!old) {
-                old = Record(NoteRecord::RecordType, source->id);
-                NoteRecord::setCreatedDate(*old, requested);
-            }
-            NoteRecord::setTombstone(*old, requested);
-            db->saveRecord(*old, [=](std::optional<Record>, Error error) {
-                if (tombstoneFailed(error)) {
+            Record tombstone = fetchedOrNew(std::move(old), source->id, requested);
+            NoteRecord::setTombstone(tombstone, requested);
+            db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
+                if (failedBeyondMissing(error)) {
                     LogError("ckcloud:move oldNote delete error: %1", error.localizedDescription());
                     return answer(block, false);
                 }
                 LinkFiles::remove(source->key, NoteServiceCloudKit, source->storage);
                 links.write(source->key, NoteServiceTrash, source->storage, requested);
                 db->fetchRecord(target->id, [=](std::optional<Record> record, Error error) {
-                    if (!error.isNull() && !isUnknownItem(error)) {
+                    if (failedBeyondMissing(error)) {
                         LogError("ckcloud:move newNote fetch error %1", error.localizedDescription());
                         return answer(block, false);
                     }
-                    if (!record)
-                        record = Record(NoteRecord::RecordType, target->id);
-                    NoteRecord::setLive(*record, data, commitDate);
-                    NoteRecord::setCreatedDate(*record, createdDate);
-                    db->saveRecord(*record, [=](std::optional<Record>, Error error) {
+                    // The target of a move takes the note's creation date even when it existed.
+                    Record live = fetchedOrNew(std::move(record), target->id, std::nullopt);
+                    NoteRecord::setLive(live, data, commitDate);
+                    NoteRecord::setCreatedDate(live, createdDate);
+                    db->saveRecord(live, [=](std::optional<Record>, Error error) {
                         if (!error.isNull()) {
                             LogError("ckcloud:move newNote save error %1", error.localizedDescription());
                             return answer(block, false);
@@ -265,20 +273,17 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
     const LinkFiles links = links_;
     queue_->async([=, this] {
         fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
-            if (!error.isNull() && !isUnknownItem(error)) {
+            if (failedBeyondMissing(error)) {
                 LogError("ckcloud:delete fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            if (!record) {
-                record = Record(NoteRecord::RecordType, target->id);
-                NoteRecord::setCreatedDate(*record, requested);
-            }
-            NoteRecord::setTombstone(*record, requested);
-            db->saveRecord(*record, [=](std::optional<Record>, Error error) {
+            Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
+            NoteRecord::setTombstone(tombstone, requested);
+            db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
                 // The note is gone here whatever the store answered.
                 LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);
                 links.write(target->key, NoteServiceTrash, target->storage, requested);
-                if (tombstoneFailed(error)) {
+                if (failedBeyondMissing(error)) {
                     LogError("ckcloud:delete error: %1", error.localizedDescription());
                     return answer(block, false);
                 }
@@ -314,7 +319,7 @@ void StoreCKCloud::notifyDeleteNote(const NotePtr& note, const FileTime& date, C
             }
             NoteRecord::setTombstone(*record, date);
             db->saveRecord(*record, [=](std::optional<Record>, Error error) {
-                if (tombstoneFailed(error)) {
+                if (failedBeyondMissing(error)) {
                     LogError("ckcloud:notifyDelete error: %1", error.localizedDescription());
                     return answer(block, false);
                 }
