@@ -32,7 +32,8 @@ std::optional<QString> decodeUtf16(QByteArrayView bytes)
     } else if (bytes.startsWith("\xFE\xFF")) {
         bytes = bytes.sliced(2);
     }
-    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless);
+    // The mark is gone already; a second one is part of the text.
+    QStringDecoder decoder(encoding, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
         return std::nullopt;

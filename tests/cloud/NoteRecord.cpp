@@ -23,7 +23,7 @@ TEST(NoteRecord, TextsSurviveTheCodecAsUtf16WithALittleEndianMark)
     EXPECT_EQ(NoteRecord::gzipDeflate(QByteArray()), QByteArray());
     EXPECT_EQ(NoteRecord::gzipInflate(QByteArray()), QByteArray());
     EXPECT_EQ(NoteRecord::gzipInflate(NoteRecord::dataFromString(QStringLiteral("a"))), hex("fffe6100"));
-    for (const QString& text : {QStringLiteral("Plan\n- [ ] ä €\r\n"), QString::fromUtf8("\xF0\x9F\x93\x9D"),
+    for (const QString& text : {QStringLiteral("Plan\n- [ ] ä €\r\n"), QString::fromUtf8("\xEF\xBB\xBF\xF0\x9F\x93\x9D"),
                                 QString(40000, QLatin1Char('x'))})
         EXPECT_EQ(NoteRecord::stringFromData(NoteRecord::dataFromString(text), NoteRecord::Version), text);
 
