@@ -2,6 +2,8 @@
 
 #include "OfflineAppleCloud.h"
 
+#include "Cloud/StoreCKCloud.h"
+
 #include "Clock.h"
 #include "Folders.h"
 #include "Log.h"
@@ -100,8 +102,11 @@ Core::Core(Configuration configuration)
     LogInfo("core:init documents:%1", documentDirectory_);
     LogInfo("core:init cache:%1", cachesDirectory_);
     appleCloud_ = configuration.makeAppleCloud ? configuration.makeAppleCloud() : nullptr;
-    if (!appleCloud_)
-        appleCloud_ = std::make_shared<OfflineAppleCloud>();
+    if (!appleCloud_) {
+        StoreCKCloud::Configuration records;
+        records.defaults = defaults_;
+        appleCloud_ = std::make_shared<OfflineAppleCloud>(std::make_shared<StoreCKCloud>(std::move(records)));
+    }
     loadConfigs();
 }
 

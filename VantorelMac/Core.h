@@ -29,7 +29,7 @@ public:
         QString cachesDirectory;       // the user's caches folder + "V5"
         UserDefaults* defaults = nullptr; // the standard user defaults
         // Made while the shared Core is being built: it must not call shared().
-        std::function<std::shared_ptr<AppleCloud>()> makeAppleCloud; // drive unavailable
+        std::function<std::shared_ptr<AppleCloud>()> makeAppleCloud; // no drive, the record store on
         // For the shared Core only: the process's wall clock and UUIDs.
         std::function<double()> wallClock;             // the real clock
         std::function<QString()> uuidGenerator;        // random UUIDs

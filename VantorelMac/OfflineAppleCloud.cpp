@@ -4,6 +4,8 @@
 
 OfflineAppleCloud::OfflineAppleCloud() : ckCloud_(std::make_shared<OfflineCKCloud>()) {}
 
+OfflineAppleCloud::OfflineAppleCloud(std::shared_ptr<CKCloud> ckCloud) : ckCloud_(std::move(ckCloud)) {}
+
 void OfflineAppleCloud::prepareNote(const NotePtr& note, CommitHandler handler)
 {
     commitNote(note, std::move(handler));

@@ -7,6 +7,8 @@
 class OfflineAppleCloud : public AppleCloud {
 public:
     OfflineAppleCloud();
+    // No sync folder, but the record store on: the default on Linux.
+    explicit OfflineAppleCloud(std::shared_ptr<CKCloud> ckCloud);
 
     std::shared_ptr<CKCloud> ckCloud() const override { return ckCloud_; }
     void prepareNote(const NotePtr& note, CommitHandler handler) override;

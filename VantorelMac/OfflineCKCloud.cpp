@@ -20,3 +20,14 @@ void OfflineCKCloud::deleteNote(const NotePtr&, Completion block)
     if (block)
         block(false);
 }
+
+void OfflineCKCloud::notifyDeleteNote(const NotePtr&, const FileTime&, Completion block)
+{
+    if (block)
+        block(false);
+}
+
+void OfflineCKCloud::wait(std::function<void()> block)
+{
+    block();
+}

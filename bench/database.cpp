@@ -3,6 +3,7 @@
 // 100,000 prepared point selects reading two text columns. Both sides start
 // from and end with QStrings, as every caller in the application does.
 #include "SLDatabase.h"
+#include "ratio_reporter.h"
 
 #include <benchmark/benchmark.h>
 
@@ -158,48 +159,21 @@ void selectRawAPI(benchmark::State& state)
     sqlite3_close(db);
 }
 
-// Keeps the fastest repetition of each benchmark for the ratios printed at the
-// end: on a busy machine the minimum is the figure least disturbed by others.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    std::map<std::string, std::pair<double, double>> fastest; // real, CPU
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "min")
-                fastest[run.run_name.function_name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     rows();
     const auto add = [](const char* name, void (*function)(benchmark::State&)) {
-        benchmark::RegisterBenchmark(name, function)
-            ->Unit(benchmark::kMillisecond)
-            ->Iterations(1)
-            ->Repetitions(10)
-            ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); })
-            ->ReportAggregatesOnly(true);
+        registerFastestOfTen(name, function)->Iterations(1);
     };
     add("insert/raw", insertRawAPI);
     add("insert/layer", insertLayer);
     add("select/raw", selectRawAPI);
     add("select/layer", selectLayer);
 
-    // Raw and layer repetitions take turns, so a burst of load elsewhere hits both.
-    std::vector<char*> arguments(argv, argv + argc);
-    char interleave[] = "--benchmark_enable_random_interleaving=true";
-    arguments.insert(arguments.begin() + 1, interleave);
-    int count = int(arguments.size());
-    benchmark::Initialize(&count, arguments.data());
     RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
+    runInterleaved(argc, argv, reporter);
     for (const char* work : {"insert", "select"}) {
         const auto raw = reporter.fastest.find(std::string(work) + "/raw");
         const auto layer = reporter.fastest.find(std::string(work) + "/layer");

@@ -35,6 +35,15 @@ public:
     void saveNote(const NotePtr&, Completion block) override { answer(QStringLiteral("save"), block); }
     void moveNote(const NotePtr&, const NotePtr&, Completion block) override { answer(QStringLiteral("move"), block); }
     void deleteNote(const NotePtr&, Completion block) override { answer(QStringLiteral("delete"), block); }
+    void notifyDeleteNote(const NotePtr&, const FileTime&, Completion block) override
+    {
+        answer(QStringLiteral("notifyDelete"), block);
+    }
+    void wait(std::function<void()> block) override
+    {
+        record(QStringLiteral("wait"));
+        block();
+    }
 
 private:
     void answer(const QString& call, const Completion& block)

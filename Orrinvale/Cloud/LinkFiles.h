@@ -1,0 +1,38 @@
+#pragma once
+
+#include "files/FileTimes.h"
+
+#include <QString>
+
+#include <optional>
+
+// The service link files: one empty file per service, storage and key whose
+// modification time is the change date of the note's last exchange with that
+// service (Trash: the date it was deleted or moved away). Both cloud classes
+// use them; the owner only picks the wording of the one message.
+class LinkFiles {
+public:
+    enum class Owner { AppleCloud, CKCloud };
+
+    explicit LinkFiles(Owner owner) : owner_(owner) {}
+
+    // Nothing when the file is missing or its date cannot be read.
+    static std::optional<FileTime> modificationDate(const QString& key, int service, int storage);
+    // True when the link exists, can be read and is dated at or after the date.
+    static bool isNewerOrEqualTo(const QString& key, int service, int storage, const FileTime& date);
+    // Equal dates count as newer.
+    static bool dateIsNewerOrEqualTo(const FileTime& date, const FileTime& other) { return date >= other; }
+
+    // Creates the file (and its folder) dated changeDate, or re-dates it.
+    // Without a date: logged, a new file is dated now, an existing one kept.
+    void write(const QString& key, int service, int storage, const std::optional<FileTime>& changeDate) const;
+    static void remove(const QString& key, int service, int storage);
+    // A rename or storage move of the drive document: the new name inherits
+    // the old Cloud link's date and the old name gets a Trash link of that
+    // date. With no old Cloud link the new name gets none (it stands for a
+    // document not yet saved) and the Trash link is dated now.
+    void moveCloudLink(const QString& fromKey, int fromStorage, const QString& toKey, int toStorage) const;
+
+private:
+    Owner owner_;
+};

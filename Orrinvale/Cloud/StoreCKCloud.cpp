@@ -1,0 +1,344 @@
+#include "StoreCKCloud.h"
+
+#include "NoteRecord.h"
+
+#include "Store/NoteServices.h"
+
+#include "Database.h"
+#include "Folders.h"
+#include "Log.h"
+#include "RecordStoreError.h"
+#include "UserDefaults.h"
+
+#include <QDir>
+
+namespace {
+
+// What a write needs of a note, copied on the calling thread.
+struct Target {
+    QString key;
+    int storage = 0;
+    RecordID id;
+
+    QString resourceName() const { return Note::resourceNameForStorage(storage); }
+    const QString& recordName() const { return id.recordName; }
+};
+
+// Nothing for a placeholder or unsafe key or a storage without records.
+std::optional<Target> targetOf(const NotePtr& note)
+{
+    const QString key = note->key();
+    const int storage = note->storage();
+    const QString name = NoteRecord::recordName(storage, key);
+    if (key.isNull() || !Note::isReadableFileName(key) || name.isEmpty())
+        return std::nullopt;
+    return Target{key, storage, RecordID{name}};
+}
+
+bool isUnknownItem(const Error& error)
+{
+    return error.code == RecordStoreError::UnknownItem && error.domain == QLatin1String(RecordStoreError::Domain);
+}
+
+// A missing record is made afresh on a fetch; over a tombstone's save it
+// means the record went meanwhile, which changes nothing.
+bool failedBeyondMissing(const Error& error)
+{
+    return !error.isNull() && !isUnknownItem(error);
+}
+
+// The fetched record, or a new one of the note's name, dated created when given.
+Record fetchedOrNew(std::optional<Record> record, const RecordID& id, const std::optional<FileTime>& created)
+{
+    if (record)
+        return std::move(*record);
+    Record made(NoteRecord::RecordType, id);
+    if (created)
+        NoteRecord::setCreatedDate(made, *created);
+    return made;
+}
+
+void answer(const CKCloud::Completion& block, bool ok)
+{
+    if (block)
+        block(ok);
+}
+
+// A live record whose text differs from the note's and whose commit no link
+// of the note has seen: another computer's change this one never took in.
+bool isUnseenChange(const Record& record, const QString& text, const Target& target)
+{
+    if (record.integer(NoteRecord::StateKey).value_or(NoteRecord::StateLive) != NoteRecord::StateLive)
+        return false;
+    const auto committed = NoteRecord::commitDate(record);
+    const auto theirs = NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()),
+                                                   record.integer(NoteRecord::VersionKey).value_or(0));
+    if (!committed || !theirs || *theirs == text)
+        return false;
+    for (const int service : {NoteServiceCloudKit, NoteServiceCloud, NoteServiceTrash}) {
+        if (LinkFiles::isNewerOrEqualTo(target.key, service, target.storage, *committed))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+StoreCKCloud::StoreCKCloud() : StoreCKCloud(Configuration()) {}
+
+StoreCKCloud::StoreCKCloud(Configuration configuration)
+    : configuration_(std::move(configuration))
+    , queue_(DispatchQueue::createSerial(Folders::queueLabel(QStringLiteral(".ckcloud"))))
+{
+    if (configuration_.containerIdentifier.isEmpty())
+        configuration_.containerIdentifier = QStringLiteral("iCloud.") + Folders::productIdentifier();
+    if (!configuration_.defaults)
+        configuration_.defaults = &UserDefaults::standard();
+}
+
+StoreCKCloud::~StoreCKCloud()
+{
+    queue_->sync([] {});
+}
+
+bool StoreCKCloud::quickCloudCheck() const
+{
+    NoteServices* const services = Note::services();
+    return services && services->enabledAppleCloud();
+}
+
+std::shared_ptr<Database> StoreCKCloud::database(Error* error)
+{
+    if (database_)
+        return database_;
+    auto container = Container::open(configuration_.containerIdentifier, configuration_.backend, error);
+    if (!container)
+        return nullptr;
+    adoptStore(container->containerID());
+    container_ = std::move(container);
+    database_ = container_->privateDatabase();
+    if (configuration_.wrapDatabase)
+        database_ = configuration_.wrapDatabase(database_);
+    return database_;
+}
+
+void StoreCKCloud::adoptStore(const QString& containerID)
+{
+    UserDefaults& defaults = *configuration_.defaults;
+    const QString key = QString::fromLatin1(StoreAccountKey);
+    if (defaults.stringForKey(key) == containerID)
+        return;
+    LogInfo("ckcloud:store account %1", containerID);
+    QDir(Note::linkDirectoryForService(NoteServiceCloudKit)).removeRecursively();
+    defaults.removeObject(QStringLiteral("ckfetch"));
+    defaults.removeObject(QStringLiteral("subscribed"));
+    defaults.setString(containerID, key);
+    defaults.synchronize();
+}
+
+void StoreCKCloud::fetch(const RecordID& id, Fetched fetched)
+{
+    Error error;
+    const auto db = database(&error);
+    if (!db) {
+        fetched(nullptr, std::nullopt, error);
+        return;
+    }
+    db->fetchRecord(id, [db, fetched = std::move(fetched)](std::optional<Record> record, Error error) {
+        fetched(db, std::move(record), error);
+    });
+}
+
+// --- Save
+
+void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
+{
+    if (!quickCloudCheck()) {
+        LogError("ckcloud:save error cloudkit disabled");
+        return answer(block, false);
+    }
+    const auto target = targetOf(note);
+    if (!target) {
+        LogError("ckcloud:save ignore unreadable file name %1", note->key());
+        return answer(block, false);
+    }
+    const QString text = note->text();
+    const QByteArray data = NoteRecord::dataFromString(text);
+    if (data.isEmpty()) {
+        LogError("ckcloud:save error data.length <= 0");
+        return answer(block, false);
+    }
+    const FileTime commitDate = FileTime::fromWholeSeconds(note->updatedOn());
+    const FileTime createdDate = FileTime::fromWholeSeconds(note->createdOn());
+    const LinkFiles links = links_;
+    queue_->async([=, this] {
+        fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+            if (failedBeyondMissing(error)) {
+                LogError("ckcloud:save fetch error %1", error.localizedDescription());
+                return answer(block, false);
+            }
+            if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), commitDate)) {
+                LogInfo("ckcloud:save resist save %1/%2 (ckcloud)", target->resourceName(), target->key);
+                return answer(block, false);
+            }
+            if (record && isUnseenChange(*record, text, *target)) {
+                LogInfo("ckcloud:save resist save %1/%2 (unseen)", target->resourceName(), target->key);
+                return answer(block, false);
+            }
+            Record live = fetchedOrNew(std::move(record), target->id, createdDate);
+            NoteRecord::setLive(live, data, commitDate);
+            // The fetched change tag makes the save fail if another client saved in between.
+            db->saveRecord(live, [=](std::optional<Record>, Error error) {
+                if (!error.isNull()) {
+                    LogError("ckcloud:save save error %1", error.localizedDescription());
+                    return answer(block, false);
+                }
+                links.write(target->key, NoteServiceCloudKit, target->storage, commitDate);
+                LogInfo("ckcloud:save ok %1", target->recordName());
+                answer(block, true);
+            });
+        });
+    });
+}
+
+// --- Move
+
+void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion block)
+{
+    if (!quickCloudCheck())
+        return answer(block, false);
+    const auto source = targetOf(from);
+    const auto target = targetOf(to);
+    if (!source || !target) {
+        LogError("ckcloud:move ignore unreadable file name %1", to->key());
+        return answer(block, false);
+    }
+    const QByteArray data = NoteRecord::dataFromString(to->text());
+    const FileTime commitDate = FileTime::fromWholeSeconds(to->updatedOn());
+    const FileTime createdDate = FileTime::fromWholeSeconds(to->createdOn());
+    // Milliseconds are what the record keeps; the Trash link gets the same date.
+    const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
+    const LinkFiles links = links_;
+    queue_->async([=, this] {
+        fetch(source->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> old, const Error& error) {
+            if (failedBeyondMissing(error)) {
+                LogError("ckcloud:move oldNote fetch error %1", error.localizedDescription());
+                return answer(block, false);
+            }
+            Record tombstone = fetchedOrNew(std::move(old), source->id, requested);
+            NoteRecord::setTombstone(tombstone, requested);
+            db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
+                if (failedBeyondMissing(error)) {
+                    LogError("ckcloud:move oldNote delete error: %1", error.localizedDescription());
+                    return answer(block, false);
+                }
+                LinkFiles::remove(source->key, NoteServiceCloudKit, source->storage);
+                links.write(source->key, NoteServiceTrash, source->storage, requested);
+                db->fetchRecord(target->id, [=](std::optional<Record> record, Error error) {
+                    if (failedBeyondMissing(error)) {
+                        LogError("ckcloud:move newNote fetch error %1", error.localizedDescription());
+                        return answer(block, false);
+                    }
+                    // The target of a move takes the note's creation date even when it existed.
+                    Record live = fetchedOrNew(std::move(record), target->id, std::nullopt);
+                    NoteRecord::setLive(live, data, commitDate);
+                    NoteRecord::setCreatedDate(live, createdDate);
+                    db->saveRecord(live, [=](std::optional<Record>, Error error) {
+                        if (!error.isNull()) {
+                            LogError("ckcloud:move newNote save error %1", error.localizedDescription());
+                            return answer(block, false);
+                        }
+                        links.write(target->key, NoteServiceCloudKit, target->storage, commitDate);
+                        LogInfo("ckcloud:move ok %1 -> %2", source->recordName(), target->recordName());
+                        answer(block, true);
+                    });
+                });
+            });
+        });
+    });
+}
+
+// --- Delete and notify-delete
+
+void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
+{
+    if (!quickCloudCheck())
+        return answer(block, false);
+    const auto target = targetOf(note);
+    if (!target) {
+        LogError("ckcloud:delete ignore unreadable file name %1", note->key());
+        return answer(block, false);
+    }
+    const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
+    const LinkFiles links = links_;
+    queue_->async([=, this] {
+        fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+            if (failedBeyondMissing(error)) {
+                LogError("ckcloud:delete fetch error %1", error.localizedDescription());
+                return answer(block, false);
+            }
+            Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
+            NoteRecord::setTombstone(tombstone, requested);
+            db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
+                // The note is gone here whatever the store answered.
+                LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);
+                links.write(target->key, NoteServiceTrash, target->storage, requested);
+                if (failedBeyondMissing(error)) {
+                    LogError("ckcloud:delete error: %1", error.localizedDescription());
+                    return answer(block, false);
+                }
+                LogError("ckcloud:delete ok: %1", target->recordName());
+                answer(block, true);
+            });
+        });
+    });
+}
+
+void StoreCKCloud::notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block)
+{
+    if (!quickCloudCheck())
+        return answer(block, false);
+    const auto target = targetOf(note);
+    if (!target) {
+        LogError("ckcloud:notifyDelete ignore unreadable file name %1", note->key());
+        return answer(block, false);
+    }
+    queue_->async([=, this] {
+        fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+            if (isUnknownItem(error)) {
+                LogError("ckcloud:notifyDelete not existed");
+                return answer(block, false);
+            }
+            if (!error.isNull()) {
+                LogError("ckcloud:notifyDelete fetch error %1", error.localizedDescription());
+                return answer(block, false);
+            }
+            if (NoteRecord::dateIsNewerThan(NoteRecord::commitDate(*record), date)) {
+                LogInfo("ckcloud:notifyDelete resist update %1/%2", target->resourceName(), target->key);
+                return answer(block, false);
+            }
+            NoteRecord::setTombstone(*record, date);
+            db->saveRecord(*record, [=](std::optional<Record>, Error error) {
+                if (failedBeyondMissing(error)) {
+                    LogError("ckcloud:notifyDelete error: %1", error.localizedDescription());
+                    return answer(block, false);
+                }
+                LogError("ckcloud:notifyDelete ok: %1", target->recordName());
+                answer(block, true);
+            });
+        });
+    });
+}
+
+// --- Wait
+
+void StoreCKCloud::wait(std::function<void()> block)
+{
+    queue_->async([block = std::move(block)] {
+        NoteServices* const services = Note::services();
+        if (services)
+            services->fileQueue()->async(block);
+        else
+            block();
+    });
+}

@@ -1,0 +1,28 @@
+// The note record's reader on any bytes: a text field of either era decodes
+// or refuses without crashing, never inflates past its cap, and a decoded text
+// encodes back to itself; a record name maps to a note only when the note's
+// own name for it splits the same way.
+#include "FuzzText.h"
+
+#include "Cloud/NoteRecord.h"
+
+#include <QByteArray>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    const auto inflated = NoteRecord::gzipInflate(bytes);
+    FUZZ_CHECK(!inflated || size_t(inflated->size()) <= NoteRecord::MaximumInflatedSize);
+    for (const int64_t version : {int64_t(9), NoteRecord::Version}) {
+        const auto text = NoteRecord::stringFromData(bytes, version);
+        if (text)
+            FUZZ_CHECK(NoteRecord::stringFromData(NoteRecord::dataFromString(*text), NoteRecord::Version).value_or(*text)
+                       == *text);
+    }
+    const auto name = NoteRecord::splitName(QString::fromUtf8(bytes));
+    if (name.storage != 0) {
+        const auto again = NoteRecord::splitName(NoteRecord::recordName(name.storage, name.key));
+        FUZZ_CHECK(again.storage == name.storage && again.key == name.key);
+    }
+    return 0;
+}

@@ -1,0 +1,247 @@
+#include "CloudTestSupport.h"
+
+#include "Dispatch.h"
+#include "FaultInjector.h"
+#include "RecordStoreError.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+namespace {
+
+const QString Key = QStringLiteral("Plan.txt");
+const QString Name = QStringLiteral("Inbox/Plan.txt");
+const LinkFiles Links(LinkFiles::Owner::CKCloud);
+using Op = FaultInjector::Operation;
+
+std::optional<FileTime> linkDate(int service, const QString& key = Key, int storage = NoteStorageInbox)
+{
+    return LinkFiles::modificationDate(key, service, storage);
+}
+
+FileTime seconds(int64_t s)
+{
+    return FileTime::fromWholeSeconds(s);
+}
+
+std::optional<QString> textOf(const std::optional<Record>& record)
+{
+    return NoteRecord::stringFromData(record->data(NoteRecord::TextKey).value_or(QByteArray()),
+                                      record->integer(NoteRecord::VersionKey).value_or(0));
+}
+
+std::optional<int64_t> stateOf(const std::optional<Record>& record)
+{
+    return record->integer(NoteRecord::StateKey);
+}
+
+} // namespace
+
+class CKCloudWrite : public CloudTest {
+protected:
+    // A cloud on the test's store behind a fault injector, its store opened.
+    std::unique_ptr<StoreCKCloud> makeCloud(std::shared_ptr<FaultInjector>* injector, const QString& client)
+    {
+        StoreCKCloud::Configuration configuration = storeConfiguration(storePath, client);
+        configuration.wrapDatabase = [injector](std::shared_ptr<Database> db) -> std::shared_ptr<Database> {
+            return *injector = std::make_shared<FaultInjector>(std::move(db));
+        };
+        auto made = std::make_unique<StoreCKCloud>(std::move(configuration));
+        write([&](auto done) { made->notifyDeleteNote(note(QStringLiteral("Opening.txt"), QString(), 0), {}, done); });
+        return made;
+    }
+
+    void SetUp() override
+    {
+        CloudTest::SetUp();
+        cloud = makeCloud(&faults, QStringLiteral("a"));
+        forgetLog();
+    }
+
+    template <typename Start>
+    static bool write(Start start)
+    {
+        return awaitValue<bool>(start);
+    }
+    bool save(const NotePtr& n) { return write([&](auto done) { cloud->saveNote(n, done); }); }
+
+    std::unique_ptr<StoreCKCloud> cloud;
+    std::shared_ptr<FaultInjector> faults;
+};
+
+TEST_F(CKCloudWrite, ASaveWritesTheRecordAndStampsItsLinkOnlyOnSuccess)
+{
+    ASSERT_TRUE(save(note(Key, QStringLiteral("first"), CloudNow - 10)));
+    auto record = store->fetch(Name);
+    EXPECT_EQ(textOf(record), QStringLiteral("first"));
+    EXPECT_EQ(record->integer(NoteRecord::FileSizeKey), record->data(NoteRecord::TextKey)->size());
+    EXPECT_EQ(record->date(NoteRecord::CreatedDateKey), seconds(CloudNow - 110).toDateTime());
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), seconds(CloudNow - 10));
+
+    // The same update again is refused and stamps nothing; a failed save leaves the link as it was.
+    QFile::remove(Note::linkFileForKey(Key, NoteServiceCloudKit, NoteStorageInbox));
+    EXPECT_FALSE(save(note(Key, QStringLiteral("second"), CloudNow - 10)));
+    EXPECT_FALSE(linkDate(NoteServiceCloudKit));
+    Links.write(Key, NoteServiceCloudKit, NoteStorageInbox, seconds(CloudNow - 10));
+    faults->failNext(Op::SaveRecord, 1, RecordStoreError::NetworkFailure);
+    EXPECT_FALSE(save(note(Key, QStringLiteral("third"), CloudNow)));
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), seconds(CloudNow - 10));
+    EXPECT_EQ(textOf(store->fetch(Name)), QStringLiteral("first"));
+    EXPECT_EQ(cloudLines(), (QStringList{QStringLiteral("ckcloud:save ok Inbox/Plan.txt"),
+                                         QStringLiteral("ckcloud:save resist save Inbox/Plan.txt (ckcloud)"),
+                                         QStringLiteral("ckcloud:save save error injected failure")}));
+}
+
+TEST_F(CKCloudWrite, OfTwoStoresRacingToCreateARecordOneIsRefused)
+{
+    std::shared_ptr<FaultInjector> otherFaults;
+    auto other = makeCloud(&otherFaults, QStringLiteral("b"));
+    faults->hold(Op::FetchRecord); // both fetch before either saves
+    otherFaults->hold(Op::FetchRecord);
+    std::atomic<int> saved = 0;
+    cloud->saveNote(note(Key, QStringLiteral("from a"), CloudNow), [&](bool ok) { saved += ok; });
+    other->saveNote(note(Key, QStringLiteral("from b"), CloudNow), [&](bool ok) { saved += ok; });
+    Dispatch::waitUntilIdle();
+    faults->release(Op::FetchRecord);
+    otherFaults->release(Op::FetchRecord);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(cloudLines().filter(QStringLiteral("ckcloud:save save error")).size(), 1);
+}
+
+TEST_F(CKCloudWrite, ASaveResistsALiveChangeThisComputerNeverTookIn)
+{
+    const int64_t theirs = CloudNow - 30;
+    const struct {
+        QString theirText;
+        int service; // 0: no link
+        int64_t linkDate;
+        bool saved;
+    } cases[] = {
+        {QStringLiteral("theirs"), 0, 0, false},
+        {QStringLiteral("mine"), 0, 0, true},
+        {QStringLiteral("theirs"), NoteServiceTrash, theirs, true},
+        {QStringLiteral("theirs"), NoteServiceCloud, theirs - 1, false},
+    };
+    for (const auto& c : cases) {
+        const QString key = QStringLiteral("Plan %1.txt").arg(&c - cases);
+        const QString name = NoteRecord::recordName(NoteStorageInbox, key);
+        Record record(NoteRecord::RecordType, RecordID{name});
+        NoteRecord::setLive(record, NoteRecord::dataFromString(c.theirText), seconds(theirs));
+        ASSERT_TRUE(store->save(record));
+        if (c.service)
+            Links.write(key, c.service, NoteStorageInbox, seconds(c.linkDate));
+        EXPECT_EQ(save(note(key, QStringLiteral("mine"), CloudNow)), c.saved) << key.toStdString();
+        EXPECT_EQ(textOf(store->fetch(name)), c.saved ? QStringLiteral("mine") : c.theirText);
+        EXPECT_EQ(cloudLines().contains(QStringLiteral("ckcloud:save resist save %1 (unseen)").arg(name)), !c.saved);
+    }
+}
+
+TEST_F(CKCloudWrite, AMoveTombstonesTheOldRecordAndStampsEachStepOnlyOnItsSuccess)
+{
+    ASSERT_TRUE(save(note(Key, QStringLiteral("Plan"), CloudNow - 10)));
+    const auto from = note(Key, QString(), 0);
+    const auto to = note(QStringLiteral("Plan 2.txt"), QString(), CloudNow - 5, NoteStorageArchive);
+    const auto move = [&] { return write([&](auto done) { cloud->moveNote(from, to, done); }); };
+    faults->failNext(Op::SaveRecord, 1, RecordStoreError::NetworkFailure);
+    EXPECT_FALSE(move());
+    EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateLive);
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), seconds(CloudNow - 10));
+    EXPECT_FALSE(linkDate(NoteServiceTrash));
+
+    // The new record is too large for the store: the old one is gone, the new one unstamped.
+    QString large;
+    QRandomGenerator generator(3);
+    for (int i = 0; i < 700000; ++i)
+        large.append(QChar(char16_t(0x4E00 + generator.bounded(0x5000))));
+    to->setText(large);
+    EXPECT_FALSE(move());
+    EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateDeleted);
+    EXPECT_FALSE(linkDate(NoteServiceCloudKit));
+    EXPECT_EQ(linkDate(NoteServiceTrash), seconds(CloudNow));
+    EXPECT_FALSE(linkDate(NoteServiceCloudKit, to->key(), NoteStorageArchive));
+
+    // An empty text moves as a live record that no reader takes in.
+    to->setText(QString());
+    ASSERT_TRUE(move());
+    const auto moved = store->fetch(QStringLiteral("Archive/Plan 2.txt"));
+    EXPECT_EQ(NoteRecord::change(*moved), NoteRecord::Change::RefusedEmpty);
+    EXPECT_EQ(moved->date(NoteRecord::CreatedDateKey), seconds(CloudNow - 105).toDateTime());
+    EXPECT_EQ(linkDate(NoteServiceCloudKit, to->key(), NoteStorageArchive), seconds(CloudNow - 5));
+}
+
+TEST_F(CKCloudWrite, ADeleteOfAMissingRecordLeavesATombstoneThatASaveRevives)
+{
+    Links.write(Key, NoteServiceCloudKit, NoteStorageInbox, seconds(CloudNow - 90));
+    Clock::setWallClock([] { return CloudNow - 50.75; });
+    ASSERT_TRUE(write([&](auto done) { cloud->deleteNote(note(Key, QString(), 0), done); }));
+    const QDateTime requested = QDateTime::fromMSecsSinceEpoch((CloudNow - 51) * 1000 + 250, Qt::UTC);
+    EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateDeleted);
+    EXPECT_EQ(store->fetch(Name)->date(NoteRecord::CommitDateKey), requested);
+    EXPECT_FALSE(linkDate(NoteServiceCloudKit));
+    EXPECT_EQ(linkDate(NoteServiceTrash), (FileTime{CloudNow - 51, 250000000}));
+
+    ASSERT_TRUE(save(note(Key, QStringLiteral("back"), CloudNow - 5)));
+    EXPECT_EQ(textOf(store->fetch(Name)), QStringLiteral("back"));
+    EXPECT_EQ(store->fetch(Name)->date(NoteRecord::CreatedDateKey), requested);
+}
+
+TEST_F(CKCloudWrite, NotifyDeleteTombstonesARecordNoNewerThanTheDate)
+{
+    Record live(NoteRecord::RecordType, RecordID{Name});
+    NoteRecord::setLive(live, NoteRecord::dataFromString(QStringLiteral("text")), seconds(CloudNow - 10));
+    ASSERT_TRUE(store->save(live));
+    const auto notify = [&](const QString& key, const FileTime& date) {
+        return write([&](auto done) { cloud->notifyDeleteNote(note(key, QString(), 0), date, done); });
+    };
+    EXPECT_FALSE(notify(Key, {CloudNow - 11, 999000000}));
+    EXPECT_TRUE(notify(Key, seconds(CloudNow - 10)));
+    EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateDeleted);
+    EXPECT_FALSE(linkDate(NoteServiceTrash));
+    EXPECT_FALSE(notify(QStringLiteral("Missing.txt"), seconds(CloudNow)));
+    EXPECT_FALSE(store->fetch(QStringLiteral("Inbox/Missing.txt")));
+    EXPECT_EQ(cloudLines(), (QStringList{QStringLiteral("ckcloud:notifyDelete resist update Inbox/Plan.txt"),
+                                         QStringLiteral("ckcloud:notifyDelete ok: Inbox/Plan.txt"),
+                                         QStringLiteral("ckcloud:notifyDelete not existed")}));
+}
+
+TEST_F(CKCloudWrite, WithTheCloudOffEveryWriteAnswersNoAndOnlyTheSaveSaysSo)
+{
+    Core::shared().setEnabledAppleCloud(false);
+    const auto n = note(Key, QStringLiteral("text"), CloudNow);
+    EXPECT_FALSE(write([&](auto done) { cloud->saveNote(n, done); }));
+    EXPECT_FALSE(write([&](auto done) { cloud->moveNote(n, n, done); }));
+    EXPECT_FALSE(write([&](auto done) { cloud->deleteNote(n, done); }));
+    EXPECT_FALSE(write([&](auto done) { cloud->notifyDeleteNote(n, seconds(CloudNow), done); }));
+    EXPECT_EQ(cloudLines(), QStringList{QStringLiteral("ckcloud:save error cloudkit disabled")});
+}
+
+TEST_F(CKCloudWrite, WaitRunsOnTheFileQueueAfterWorkQueuedBeforeIt)
+{
+    const DispatchQueuePtr fileQueue = Core::shared().fileQueue();
+    QStringList order; // touched on the file queue only
+    fileQueue->async([&] { order << QStringLiteral("file"); });
+    cloud->queue()->async([&] { fileQueue->async([&] { order << QStringLiteral("file from cloud"); }); });
+    EXPECT_TRUE(awaitValue<bool>([&](auto done) { cloud->wait([&, done] { done(fileQueue->isCurrent()); }); }));
+    EXPECT_EQ(order, (QStringList{QStringLiteral("file"), QStringLiteral("file from cloud")}));
+}
+
+TEST_F(CKCloudWrite, AnotherStoreFirstDropsTheRecordLinksAndFetchState)
+{
+    Links.write(Key, NoteServiceCloudKit, NoteStorageArchive, seconds(CloudNow));
+    Links.write(Key, NoteServiceCloud, NoteStorageInbox, seconds(CloudNow));
+    defaults().setDouble(1700000000.5, QStringLiteral("ckfetch"));
+    defaults().setBool(true, QStringLiteral("subscribed"));
+    std::shared_ptr<FaultInjector> unused;
+    makeCloud(&unused, QStringLiteral("b")); // the same store
+    EXPECT_TRUE(linkDate(NoteServiceCloudKit, Key, NoteStorageArchive));
+
+    const QString account = QString::fromLatin1(StoreCKCloud::StoreAccountKey);
+    defaults().setString(QStringLiteral("another store"), account);
+    makeCloud(&unused, QStringLiteral("b"));
+    EXPECT_FALSE(linkDate(NoteServiceCloudKit, Key, NoteStorageArchive));
+    EXPECT_TRUE(linkDate(NoteServiceCloud));
+    EXPECT_FALSE(defaults().objectForKey(QStringLiteral("ckfetch")).isValid());
+    EXPECT_FALSE(defaults().objectForKey(QStringLiteral("subscribed")).isValid());
+    EXPECT_EQ(defaults().stringForKey(account), store->db_->containerID());
+}

@@ -1,0 +1,135 @@
+#include "CloudTestSupport.h"
+
+#include "Cloud/SyncConflict.h"
+
+#include "files/FileDates.h"
+
+#include <QFile>
+
+namespace {
+
+const QString Key = QStringLiteral("Plan.txt");
+const LinkFiles Links(LinkFiles::Owner::CKCloud);
+
+std::optional<FileTime> linkDate(int service, const QString& key = Key, int storage = NoteStorageInbox)
+{
+    return LinkFiles::modificationDate(key, service, storage);
+}
+
+} // namespace
+
+using CloudLinks = CloudTest;
+
+TEST_F(CloudLinks, DatesKeepTheirNanosecondsAndEqualCountsAsNewer)
+{
+    // A drive document's own date, down to the nanosecond.
+    const QString document = TestSupport::home() + QStringLiteral("/drive/Plan.txt");
+    TestSupport::writeFile(document, "text");
+    ASSERT_TRUE(FileTimes::setModificationTime(document, {CloudNow, 123456789}));
+    const FileTime date = *FileTimes::modificationTime(document);
+    Links.write(Key, NoteServiceCloud, NoteStorageInbox, date); // the folder does not exist yet
+    EXPECT_EQ(linkDate(NoteServiceCloud), date);
+    EXPECT_EQ(QFileInfo(Note::linkFileForKey(Key, NoteServiceCloud, NoteStorageInbox)).size(), 0);
+
+    for (const auto& [other, newerOrEqual] : {std::pair{date, true}, {{CloudNow, 123456788}, true},
+                                              {{CloudNow, 123456790}, false}, {{CloudNow + 1, 0}, false}})
+        EXPECT_EQ(LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageInbox, other), newerOrEqual);
+    EXPECT_FALSE(LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageArchive, {0, 0}));
+
+    // An existing link is re-dated either way; one whose date cannot be read is absent.
+    Links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 50, 0});
+    EXPECT_FALSE(LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageInbox, date));
+    const QString trash = Note::linkFileForKey(Key, NoteServiceTrash, NoteStorageInbox);
+    Note::createImmediateDirectoryForFilePath(trash);
+    ASSERT_TRUE(QFile::link(TestSupport::home() + QStringLiteral("/nowhere"), trash));
+    EXPECT_FALSE(LinkFiles::isNewerOrEqualTo(Key, NoteServiceTrash, NoteStorageInbox, {0, 0}));
+}
+
+TEST_F(CloudLinks, AWriteWithoutADateLogsCreatesANewLinkNowAndKeepsAnOldOnesDate)
+{
+    const struct {
+        LinkFiles::Owner owner;
+        QString message;
+    } owners[] = {{LinkFiles::Owner::AppleCloud, QStringLiteral("apcloud:writeLine error no changeDate")},
+                  {LinkFiles::Owner::CKCloud, QStringLiteral("ckcloud:addlink error no changeDate")}};
+    for (const auto& owner : owners) {
+        QFile::remove(Note::linkFileForKey(Key, NoteServiceCloud, NoteStorageInbox));
+        const int64_t before = QDateTime::currentSecsSinceEpoch();
+        LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
+        // The file system dates by a coarse clock that may trail the precise one.
+        EXPECT_GE(linkDate(NoteServiceCloud).value_or(FileTime()).seconds, before - 1);
+
+        Links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 7, 5});
+        LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
+        EXPECT_EQ(linkDate(NoteServiceCloud), (FileTime{CloudNow - 7, 5}));
+        EXPECT_EQ(log->lines().count(owner.message), 2);
+    }
+}
+
+TEST_F(CloudLinks, AMoveHandsTheCloudDateToTheNewNameAndTheOldNamesTrashLink)
+{
+    const LinkFiles links(LinkFiles::Owner::AppleCloud);
+    const FileTime date{CloudNow - 30, 250};
+    Links.write(Key, NoteServiceCloud, NoteStorageInbox, date);
+    links.moveCloudLink(Key, NoteStorageInbox, QStringLiteral("Plan 2.txt"), NoteStorageArchive);
+    EXPECT_FALSE(linkDate(NoteServiceCloud));
+    EXPECT_EQ(linkDate(NoteServiceCloud, QStringLiteral("Plan 2.txt"), NoteStorageArchive), date);
+    EXPECT_EQ(linkDate(NoteServiceTrash), date);
+
+    // Without an old link no document stands behind a new one: only the Trash link, dated now.
+    links.moveCloudLink(QStringLiteral("Never.txt"), NoteStorageInbox, QStringLiteral("Now.txt"), NoteStorageInbox);
+    EXPECT_FALSE(linkDate(NoteServiceCloud, QStringLiteral("Now.txt")));
+    EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("Never.txt")), FileTime::fromWholeSeconds(CloudNow));
+}
+
+TEST_F(CloudLinks, LocalChangesAreUnexchangedUntilALinkIsAsNewAsTheTextFile)
+{
+    const QString document = Note::documentFileForKey(Key, NoteStorageInbox);
+    const int64_t changed = CloudNow - 10;
+    const struct {
+        const char* name;
+        QList<std::pair<int, FileTime>> links;
+        bool unexchanged;
+    } cases[] = {
+        {"never exchanged", {}, true},
+        {"both older", {{NoteServiceCloud, {changed - 1, 0}}, {NoteServiceCloudKit, {changed - 1, 999999999}}}, true},
+        {"drive as new", {{NoteServiceCloud, {changed, 0}}}, false},
+        {"record newer", {{NoteServiceCloudKit, {changed, 1}}}, false},
+        {"only trash", {{NoteServiceTrash, {changed + 5, 0}}}, true},
+    };
+    for (const auto& c : cases) {
+        QDir(Note::cachesRoot() + QStringLiteral("/Link")).removeRecursively();
+        TestSupport::writeFile(document, "text");
+        ASSERT_TRUE(FileDates::setModificationDate(document, changed));
+        for (const auto& [service, date] : c.links)
+            Links.write(Key, service, NoteStorageInbox, date);
+        EXPECT_EQ(SyncConflict::hasUnexchangedLocalChanges(Key, NoteStorageInbox), c.unexchanged) << c.name;
+    }
+    QFile::remove(document);
+    EXPECT_FALSE(SyncConflict::hasUnexchangedLocalChanges(Key, NoteStorageInbox));
+}
+
+TEST_F(CloudLinks, AForkKeepsTheLocalTextAsANewNoteAndSavesItsRecord)
+{
+    // The shared Core's store outlives a repetition of the test: a title of its own each time.
+    static int run = 0;
+    const QString text = QStringLiteral("Plans for the whole week %1\nmine").arg(++run);
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(Key, text, CloudNow - 20)->_commitAndCloseLocalNote(done); }));
+
+    const auto fork = [](const QString& key) {
+        return awaitValue<NotePtr>([&](auto done) { SyncConflict::forkLocalNote(key, NoteStorageInbox, done); });
+    };
+    const NotePtr forked = fork(Key);
+    ASSERT_TRUE(forked);
+    EXPECT_NE(forked->key(), Key);
+    EXPECT_EQ(forked->storage(), NoteStorageInbox);
+    EXPECT_EQ(forked->createdOn(), CloudNow - 120);
+    EXPECT_EQ(forked->updatedOn(), CloudNow - 20);
+    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(forked->key(), NoteStorageInbox)), text.toUtf8());
+    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(Key, NoteStorageInbox)), text.toUtf8());
+    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, forked->key()));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(NoteRecord::stringFromData(*record->data(NoteRecord::TextKey), NoteRecord::Version), text);
+
+    EXPECT_FALSE(fork(QStringLiteral("Missing.txt")));
+}

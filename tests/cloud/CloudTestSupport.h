@@ -1,0 +1,120 @@
+#pragma once
+
+#include "../store/LogCapture.h"
+#include "../store/StoreTestSupport.h"
+
+#include "Cloud/LinkFiles.h"
+#include "Cloud/NoteRecord.h"
+#include "Cloud/StoreCKCloud.h"
+#include "OfflineAppleCloud.h"
+
+#include "Clock.h"
+#include "Container.h"
+#include "UserDefaults.h"
+
+#include <QRegularExpression>
+
+#include <future>
+
+inline constexpr int64_t CloudNow = 1710491412;
+
+// Waits for the one value a callback hands over.
+template <typename T, typename Start>
+T awaitValue(Start start)
+{
+    auto promise = std::make_shared<std::promise<T>>();
+    auto future = promise->get_future();
+    start([promise](T value) { promise->set_value(std::move(value)); });
+    if (future.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+        std::abort(); // the pending callback still refers to this frame
+    return future.get();
+}
+
+// Another client of a store file, to look at or write records directly.
+class StoreClient {
+public:
+    explicit StoreClient(const QString& path)
+        : db_(Container::open(QStringLiteral("observer"), {path, QStringLiteral("observer"), {}, {}}))
+    {
+    }
+    std::optional<Record> fetch(const QString& name) const
+    {
+        return awaitValue<std::optional<Record>>([&](auto done) {
+            db_->privateDatabase()->fetchRecord(RecordID{name}, [done](auto record, Error) { done(record); });
+        });
+    }
+    bool save(const Record& record) const
+    {
+        return awaitValue<bool>(
+            [&](auto done) { db_->privateDatabase()->saveRecord(record, [done](auto, Error e) { done(e.isNull()); }); });
+    }
+    std::shared_ptr<Container> db_;
+};
+
+// The shared Core with the cloud on, a fixed clock, empty store folders and a
+// record store file per test, whose links the defaults say these are.
+class CloudTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Core::Configuration configuration;
+        configuration.makeAppleCloud = [] {
+            return std::make_shared<OfflineAppleCloud>(std::make_shared<StoreCKCloud>(storeConfiguration(corePath())));
+        };
+        sharedTestCore(configuration);
+    }
+    void SetUp() override
+    {
+        Core& core = Core::shared();
+        core.closeDatabase();
+        core.fileQueue()->sync([] {});
+        Clock::setWallClock([] { return double(CloudNow); });
+        for (const QString& folder : {core.documentDirectory(), core.cachesDirectory()})
+            QDir(folder).removeRecursively();
+        core.setEnabledAppleCloud(true);
+        static int generation = 0;
+        storePath = TestSupport::home() + QStringLiteral("/cloud-%1.sqlite").arg(++generation);
+        store = std::make_unique<StoreClient>(storePath);
+        defaults().setString(store->db_->containerID(), QString::fromLatin1(StoreCKCloud::StoreAccountKey));
+        log = LogCapture::install();
+    }
+    void TearDown() override
+    {
+        log->uninstall();
+        Clock::setWallClock({});
+    }
+
+    static QString corePath() { return TestSupport::home() + QStringLiteral("/cloud-core.sqlite"); }
+    static UserDefaults& defaults()
+    {
+        static UserDefaults defaults(TestSupport::home() + QStringLiteral("/cloud-defaults.ini"));
+        return defaults;
+    }
+    static StoreCKCloud::Configuration storeConfiguration(const QString& path, const QString& client = QStringLiteral("a"))
+    {
+        StoreCKCloud::Configuration configuration;
+        configuration.backend = {path, client, {}, {}};
+        configuration.defaults = &defaults();
+        return configuration;
+    }
+    // Created 100 s before its update.
+    static NotePtr note(const QString& key, const QString& text, int64_t updatedOn, int storage = NoteStorageInbox)
+    {
+        auto note = std::make_shared<Note>(key, storage);
+        note->setText(text);
+        note->setUpdatedOn(updatedOn);
+        note->setCreatedOn(updatedOn - 100);
+        return note;
+    }
+    // The "ckcloud:" lines logged since the last forgetLog().
+    QStringList cloudLines() const
+    {
+        return log->lines().mid(forgotten).filter(QRegularExpression(QStringLiteral("^ckcloud:")));
+    }
+    void forgetLog() { forgotten = log->lines().size(); }
+
+    std::shared_ptr<LogCapture> log;
+    qsizetype forgotten = 0;
+    QString storePath;
+    std::unique_ptr<StoreClient> store;
+};
