@@ -184,10 +184,8 @@ TEST(Database, InUseGuardCatchesReentryFromAFunction)
     EXPECT_EQ(db->intForQuery("select group_concat(a) from t"), 42);
 }
 
-TEST(Database, VersionAndRetiredOperations)
+TEST(Database, RetiredOperations)
 {
-    EXPECT_EQ(SLDatabase::SLDBVersion(), 0x250u);
-    EXPECT_TRUE(SLDatabase::isSQLiteThreadSafe());
     auto db = openMemory();
     ConsoleCapture console;
     EXPECT_EQ(db->busyRetryTimeout(), -1);

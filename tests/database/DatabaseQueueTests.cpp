@@ -41,7 +41,6 @@ TEST(Database, QueueRunsBlocksOneAtATimeOnItsLabelledQueue)
         EXPECT_TRUE(db.executeUpdate("insert into counter values (0)"));
     });
     EXPECT_EQ(label, "sldb." + queue->description());
-    EXPECT_EQ(queue->openFlags(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
 
     // A read followed by a write loses increments unless blocks never overlap.
     constexpr int Threads = 4;
@@ -79,7 +78,6 @@ TEST(Database, QueueOpeningClosingAndReopening)
     // A connection that cannot be reopened leaves blocks a connection that does nothing.
     const QString missing = TestSupport::home() + "/gone/db.sqlite";
     queue->setPath(missing);
-    EXPECT_EQ(queue->path(), missing);
     queue->close();
     ConsoleCapture console;
     bool sawHandle = true;

@@ -187,6 +187,8 @@ TEST_F(FilesTrash, TrashTakesNamesUpToTheFileSystemsLimit)
             EXPECT_FALSE(QFileInfo::exists(origin));
             EXPECT_EQ(TestSupport::readFile(trashed), name.toUtf8());
             EXPECT_LE(QFileInfo(trashed).fileName().toUtf8().size() + 10, 255);
+            // A shortened name keeps its short extension.
+            EXPECT_EQ(trashed.endsWith(".txt"), name.endsWith(".txt"));
             EXPECT_EQ(readInfo(trashed).path, origin);
         }
     }

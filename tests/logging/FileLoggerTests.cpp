@@ -2,6 +2,7 @@
 #include "VGFileLogger.h"
 #include "VGLogFileManagerDefault.h"
 
+#include <QDir>
 #include <QRegularExpression>
 
 namespace {
@@ -84,63 +85,49 @@ TEST_F(LoggingFileLogger, DefaultFormatterAddsTheDateAndOneLineFeed)
                     .hasMatch());
     EXPECT_TRUE(lines[1].endsWith("  two lines"));
     EXPECT_TRUE(lines[2].isEmpty());
-    EXPECT_EQ(logger->loggerName(), "vg.logging.fileLogger");
     EXPECT_EQ(logger->maximumFileSize(), 1048576u);
     EXPECT_EQ(logger->rollingFrequency(), 86400.0);
 }
 
-TEST_F(LoggingFileLogger, StartContinuesASmallYoungUnarchivedFile)
+TEST_F(LoggingFileLogger, StartContinuesOnlyASmallYoungUnarchivedNewestFile)
 {
-    const QString existing = manager->createNewLogFile();
-    TestSupport::writeFile(existing, "earlier\n");
-    install();
-    line("later");
-    VGLog::flushLog();
-    ASSERT_EQ(files().size(), 1);
-    EXPECT_EQ(TestSupport::readFile(existing), "earlier\nlater\n");
-}
-
-TEST_F(LoggingFileLogger, StartArchivesABigOldOrArchivedNewestFile)
-{
-    // Too big.
-    const QString big = manager->createNewLogFile();
-    TestSupport::writeFile(big, QByteArray(100, 'x'));
-    install(100);
-    line("after big");
-    VGLog::flushLog();
-    EXPECT_TRUE(VGLogFileInfo(big).isArchived());
-    EXPECT_EQ(TestSupport::readFile(big), QByteArray(100, 'x'));
-    EXPECT_EQ(files().size(), 2);
-    LoggingTest::reset(); // removal rolls: the newest file is archived now
-
-    // Archived: never continued.
-    install();
-    line("after archived");
-    VGLog::flushLog();
-    EXPECT_EQ(files().size(), 3);
-    EXPECT_EQ(contents(files().last()), "after archived\n");
-    VGLog::removeAllLoggers();
-    VGLog::flushLog();
-
-    // Too old: the wall clock says two days have passed.
-    const QString young = manager->createNewLogFile();
-    Clock::setWallClock([] { return double(std::time(nullptr)) + 2 * 86400; });
-    install();
-    line("after old");
-    VGLog::flushLog();
-    EXPECT_TRUE(VGLogFileInfo(young).isArchived());
-    EXPECT_EQ(contents(files().last()), "after old\n");
-}
-
-TEST_F(LoggingFileLogger, DoNotReuseMakesANewFileAtEveryStart)
-{
-    const QString existing = manager->createNewLogFile();
-    install(VGFileLogger::DefaultMaximumFileSize, true);
-    line("fresh");
-    VGLog::flushLog();
-    ASSERT_EQ(files().size(), 2);
-    EXPECT_TRUE(TestSupport::readFile(existing).isEmpty());
-    EXPECT_EQ(contents(files().last()), "fresh\n");
+    const struct {
+        const char* name;
+        QByteArray text;
+        bool archived;
+        double age;
+        bool doNotReuse;
+        bool continued;
+        bool archivedAfter;
+    } cases[] = {
+        {"small and young", "earlier\n", false, 0, false, true, false},
+        {"too big", QByteArray(100, 'x'), false, 0, false, false, true},
+        {"archived", "", true, 0, false, false, true},
+        {"too old", "", false, 2 * 86400, false, false, true},
+        {"never reused", "", false, 0, true, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(directory).removeRecursively();
+        const QString existing = manager->createNewLogFile();
+        TestSupport::writeFile(existing, c.text);
+        VGLogFileInfo(existing).setIsArchived(c.archived);
+        Clock::setWallClock([age = c.age] { return double(std::time(nullptr)) + age; });
+        install(100, c.doNotReuse);
+        line("later");
+        VGLog::flushLog();
+        EXPECT_EQ(VGLogFileInfo(existing).isArchived(), c.archivedAfter);
+        if (c.continued) {
+            EXPECT_EQ(files().size(), 1);
+            EXPECT_EQ(TestSupport::readFile(existing), c.text + "later\n");
+        } else {
+            EXPECT_EQ(files().size(), 2);
+            EXPECT_EQ(TestSupport::readFile(existing), c.text);
+            EXPECT_EQ(contents(files().last()), "later\n");
+        }
+        LoggingTest::reset(); // removal rolls: the file in use is archived
+        EXPECT_TRUE(files().last().isArchived());
+    }
 }
 
 TEST_F(LoggingFileLogger, NewFileAfterTheOpenOneIsDeletedOrRenamed)

@@ -53,14 +53,11 @@ TEST_F(LoggingFileManager, NewFilesOfOneMinuteAreNumbered)
 {
     Clock::setWallClock([] { return march2; });
     VGLogFileManagerDefault manager(directory);
-    EXPECT_EQ(manager.newLogFileName(), app + " 2015-03-02 14-05.log");
     QStringList made;
     for (int i = 0; i < 3; ++i)
         made << QFileInfo(manager.createNewLogFile()).fileName();
     EXPECT_EQ(made, (QStringList {app + " 2015-03-02 14-05.log", app + " 2015-03-02 14-05 2.log",
                                   app + " 2015-03-02 14-05 3.log"}));
-    for (const QString& name : made)
-        EXPECT_TRUE(QFile::exists(directory + "/" + name));
     // The folder is made when missing, and listing sorts the newest first.
     EXPECT_EQ(manager.sortedLogFileNames().first(), made.last());
     EXPECT_EQ(manager.sortedLogFileNames().last(), made.first());

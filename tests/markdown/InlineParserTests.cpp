@@ -8,31 +8,6 @@
 #include <random>
 #include <vector>
 
-// The shared numbering, fixed for every user of the reader.
-static_assert(InlineElementIndent == 1 && InlineElementRuleLine == 2 && InlineElementRuleSymbol == 3);
-static_assert(InlineElementHeadingOpenSymbol == 4 && InlineElementHeadingCloseSymbol == 5 && InlineElementHeadingText == 6);
-static_assert(InlineElementQuoteSymbol == 7 && InlineElementQuoteText == 8 && InlineElementHTMLTag == 9);
-static_assert(InlineElementEntity == 10 && InlineElementIndentedCode == 11 && InlineElementCodeSpanSymbol == 12);
-static_assert(InlineElementCodeSpanText == 13 && InlineElementCodeSpanLiteralSymbol == 14 && InlineElementStrikeSymbol == 15);
-static_assert(InlineElementStrikeText == 16 && InlineElementStrikeLiteralSymbol == 17 && InlineElementAutolinkSymbol == 18);
-static_assert(InlineElementAutolinkURL == 19 && InlineElementAutolinkEmail == 20 && InlineElementInlineLink == 21);
-static_assert(InlineElementInlineImage == 22 && InlineElementReferenceLink == 23 && InlineElementReferenceImage == 24);
-static_assert(InlineElementAsteriskLiteralSymbol == 25 && InlineElementAsteriskSymbol == 26);
-static_assert(InlineElementUnderscoreLiteralSymbol == 27 && InlineElementUnderscoreSymbol == 28);
-static_assert(InlineElementAsteriskItalicText == 29 && InlineElementAsteriskBoldText == 30);
-static_assert(InlineElementAsteriskBoldItalicText == 31 && InlineElementUnderscoreItalicText == 32);
-static_assert(InlineElementUnderscoreBoldText == 33 && InlineElementUnderscoreBoldItalicText == 34);
-static_assert(InlineElementUnorderedListBullet == 35 && InlineElementOrderedListDelimiter == 36);
-static_assert(InlineElementOrderedListNumber == 37 && InlineElementCheckboxBracket == 38);
-static_assert(InlineElementCheckboxMarkUncompleted == 39 && InlineElementCheckboxMarkCompleted == 40);
-static_assert(InlineElementHashtag == 41 && InlineElementMention == 42 && InlineElementEmail == 43 && InlineElementURL == 44);
-static_assert(InlineBlockParagraph == 0 && InlineBlockIndentedCode == 1 && InlineBlockHeading == 2 && InlineBlockQuote == 3);
-static_assert(InlineBlockUnorderedList == 4 && InlineBlockOrderedList == 5 && InlineBlockRule == 7);
-static_assert(InlineEmphasisCodeSpan == 2 && InlineEmphasisStrike == 4 && InlineEmphasisAsteriskBold == 8);
-static_assert(InlineEmphasisAsteriskItalic == 16 && InlineEmphasisUnderscoreBold == 32 && InlineEmphasisUnderscoreItalic == 64);
-static_assert(InlineEmphasisHeading == 128);
-static_assert(sizeof(InlineElement) == 8 && sizeof(InlineBlock) == 8 && sizeof(InlineEmphasis) == 2);
-
 namespace {
 
 // "type'text'" for each element, blank-separated, so a table row reads like the line it describes.
@@ -113,6 +88,7 @@ TEST(Markdown, ParserEmphasis)
         {"**bold *both* bold**", "26'**' 30'bold ' 26'*' 31'both' 26'*' 30' bold' 26'**'", 0},
         {"*a _b_ c*", "26'*' 29'a ' 27'_' 29'b' 27'_' 29' c' 26'*'", 0},
         {"***both***", "26'***' 31'both' 26'***'", 0},
+        {"___both___", "28'___' 34'both' 28'___'", 0},
         {"__u__ _i_", "28'__' 33'u' 28'__' 28'_' 32'i' 28'_'", 0},
         {"``a`b``", "12'``' 13'a' 14'`' 13'b' 12'``'", 0},
         {"`code", "12'`' 13'code'", 0},

@@ -35,7 +35,6 @@ TEST(Dispatch, SerialQueueRunsBlocksInOrderOneAtATime)
     std::vector<int> seen;
     std::atomic<int> running {0};
     bool overlapped = false;
-    std::vector<std::thread> producers;
     // One producer keeps its own order; the queue must never run two blocks at once.
     for (int i = 0; i < 10000; ++i) {
         queue->async([&, i] {

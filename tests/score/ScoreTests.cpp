@@ -24,8 +24,6 @@ QString utf16(std::initializer_list<char16_t> units)
 
 } // namespace
 
-static_assert(ScoreOptionDivideByStringLength == 2 && ScoreOptionIntegerLengthRatio == 4);
-
 TEST(Score, WorkedExamples)
 {
     // 'q' hits 'Q' at the start (0.1 + 0.6, start bonus), 'o' hits 'O' after a space (0.1 + 0.8).

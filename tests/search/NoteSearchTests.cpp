@@ -127,16 +127,17 @@ TEST_F(Search, NothingIndexedFallsBackToLikeAcrossWords)
 
 TEST_F(Search, TagFilterMatchesWholeTags)
 {
-    addRow(QStringLiteral("Work.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
-           QStringLiteral("urgent work"));
-    addRow(QStringLiteral("Homework.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
-           QStringLiteral("homework"));
-    addRow(QStringLiteral("Workshop.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("archive"),
-           QStringLiteral("workshop work-life"));
-    addRow(QStringLiteral("Archived work.txt"), QStringLiteral("Notes"), QStringLiteral("plan"),
-           QStringLiteral("archive"), QStringLiteral("work"));
-    addRow(QStringLiteral("Mentions work.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"),
-           QStringLiteral("inbox"), QString(), QStringLiteral("work"));
+    const struct {
+        const char *key, *title, *content, *folder, *hashtag, *mention;
+    } notes[] = {
+        {"Work.txt", "Plan", "Plan", "inbox", "urgent work", nullptr},
+        {"Homework.txt", "Plan", "Plan", "inbox", "homework", nullptr},
+        {"Workshop.txt", "Plan", "Plan", "archive", "workshop work-life", nullptr},
+        {"Archived work.txt", "Notes", "plan", "archive", "work", nullptr},
+        {"Mentions work.txt", "Plan", "Plan", "inbox", nullptr, "work"},
+    };
+    for (const auto& n : notes)
+        addRow(n.key, n.title, n.content, n.folder, n.hashtag, n.mention);
 
     const Results hashtag = search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("Work"));
     EXPECT_EQ(rows(hashtag.notes), QStringList{"1:Work.txt"});
@@ -166,14 +167,10 @@ TEST_F(Search, TagFilterMatchesWholeTags)
 
 TEST_F(Search, TagWildcardsAreLiteral)
 {
-    addRow(QStringLiteral("A.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
-           QStringLiteral("to_do"));
-    addRow(QStringLiteral("B.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
-           QStringLiteral("toxdo"));
-    addRow(QStringLiteral("C.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
-           QStringLiteral("__"));
-    addRow(QStringLiteral("D.txt"), QStringLiteral("Plan"), QStringLiteral("Plan"), QStringLiteral("inbox"),
-           QStringLiteral("a_b"));
+    const std::pair<const char*, const char*> tagged[] = {{"A.txt", "to_do"}, {"B.txt", "toxdo"}, {"C.txt", "__"},
+                                                          {"D.txt", "a_b"}, {"E.txt", "xy"}};
+    for (const auto& [key, hashtag] : tagged)
+        addRow(key, "Plan", "Plan", "inbox", hashtag);
     EXPECT_EQ(rows(search(QStringLiteral("plan"), NoteTagHashtag, QStringLiteral("to_do")).notes),
               QStringList{"1:A.txt"});
     // A tag with no letters or digits is found without the index.

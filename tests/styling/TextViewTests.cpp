@@ -138,7 +138,6 @@ TEST_F(StylingView, LineBreaksKeepOnePositionPerUnit)
     expectMirrored(20, random);
     storage.replaceCharacters({5, 1}, "");
     expectMirrored(20, random);
-    EXPECT_TRUE(view.document()->isUndoRedoEnabled() == false);
 }
 
 TEST_F(StylingView, UserEditsGoThroughTheDelegateToTheStorage)
