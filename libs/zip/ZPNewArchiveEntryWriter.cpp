@@ -8,8 +8,7 @@
 #include "ZPStoreOutputStream.h"
 #include "files/Posix.h"
 
-#include <zlib.h>
-
+#include <algorithm>
 #include <cerrno>
 
 namespace {
@@ -23,6 +22,7 @@ constexpr std::uint16_t versionNeeded = 10;
 constexpr std::uint16_t dataDescriptorAndUTF8 = 0x0808;
 constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
 constexpr std::uint32_t fieldLimit = 0xFFFF;
+constexpr std::size_t dataPiece = 1 << 20;
 
 std::uint16_t deflateOption(std::int64_t level)
 {
@@ -112,11 +112,45 @@ bool ZPNewArchiveEntryWriter::writeCentralFileHeader(ZPChannelOutput& output, Er
 std::optional<ZPNewArchiveEntryWriter::Written> ZPNewArchiveEntryWriter::writeData(ZPChannelOutput& output,
                                                                                    Error* error)
 {
-    return m_compressionLevel == 0 ? writeStored(output, error) : writeDeflated(output, error);
+    if (m_compressionLevel == 0) {
+        ZPStoreOutputStream stream(output);
+        if (!produce(stream, error))
+            return std::nullopt;
+        return Written{stream.crc32(), stream.size(), stream.size()};
+    }
+    ZPDeflateOutputStream stream(output, m_compressionLevel);
+    if (!produce(stream, error))
+        return std::nullopt;
+    return Written{stream.crc32(), stream.compressedSize(), stream.uncompressedSize()};
 }
 
-bool ZPNewArchiveEntryWriter::runStreamingBlock(OutputStream& stream, Error* error)
+bool ZPNewArchiveEntryWriter::produce(OutputStream& stream, Error* error)
 {
+    stream.open();
+    const bool produced = stream.streamStatus() == OutputStream::Open && runBlock(stream, error);
+    stream.close();
+    // A failed write or final flush shows in the status even when the block
+    // went on as if nothing happened.
+    if (stream.streamStatus() == OutputStream::Failed)
+        return failWith(error, *stream.streamError());
+    return produced;
+}
+
+bool ZPNewArchiveEntryWriter::runBlock(OutputStream& stream, Error* error)
+{
+    if (m_dataBlock) {
+        // The buffer lives only until it is written, in pieces that the CRC
+        // reads while they are still in the cache.
+        const std::optional<QByteArray> data = m_dataBlock(error);
+        if (!data)
+            return false;
+        const auto bytes = ZPByteWriter::bytesOf(*data);
+        for (std::size_t at = 0; at < bytes.size(); at += dataPiece) {
+            if (stream.write(bytes.subspan(at, std::min(dataPiece, bytes.size() - at))) < 0)
+                return false;
+        }
+        return true;
+    }
     if (m_streamBlock)
         return m_streamBlock(stream, error);
     if (m_dataConsumerBlock) {
@@ -124,52 +158,4 @@ bool ZPNewArchiveEntryWriter::runStreamingBlock(OutputStream& stream, Error* err
         return m_dataConsumerBlock(consumer, error);
     }
     return true;
-}
-
-std::optional<ZPNewArchiveEntryWriter::Written> ZPNewArchiveEntryWriter::writeStored(ZPChannelOutput& output,
-                                                                                     Error* error)
-{
-    if (m_dataBlock) {
-        // The buffer lives only until it is written.
-        const std::optional<QByteArray> data = m_dataBlock(error);
-        if (!data || !output.writeData(ZPByteWriter::bytesOf(*data), error))
-            return std::nullopt;
-        const auto crc = ::crc32_z(0, reinterpret_cast<const Bytef*>(data->constData()), std::size_t(data->size()));
-        return Written{std::uint32_t(crc), std::uint64_t(data->size()), std::uint64_t(data->size())};
-    }
-    ZPStoreOutputStream stream(output);
-    stream.open();
-    const bool produced = runStreamingBlock(stream, error);
-    stream.close();
-    if (!produced)
-        return std::nullopt;
-    if (stream.streamStatus() == OutputStream::Failed) {
-        failWith(error, *stream.streamError());
-        return std::nullopt;
-    }
-    return Written{stream.crc32(), stream.size(), stream.size()};
-}
-
-std::optional<ZPNewArchiveEntryWriter::Written> ZPNewArchiveEntryWriter::writeDeflated(ZPChannelOutput& output,
-                                                                                       Error* error)
-{
-    ZPDeflateOutputStream stream(output, m_compressionLevel);
-    stream.open();
-    bool produced = stream.streamStatus() == OutputStream::Open;
-    if (produced && m_dataBlock) {
-        const std::optional<QByteArray> data = m_dataBlock(error);
-        produced = data && stream.write(ZPByteWriter::bytesOf(*data)) >= 0;
-    } else if (produced) {
-        produced = runStreamingBlock(stream, error);
-    }
-    stream.close();
-    // A failed write or final flush shows in the status even when the block
-    // went on as if nothing happened.
-    if (stream.streamStatus() == OutputStream::Failed) {
-        failWith(error, *stream.streamError());
-        return std::nullopt;
-    }
-    if (!produced)
-        return std::nullopt;
-    return Written{stream.crc32(), stream.compressedSize(), stream.uncompressedSize()};
 }

@@ -29,10 +29,10 @@ private:
     };
     // The data through the entry's block, stored or deflated.
     std::optional<Written> writeData(ZPChannelOutput& output, Error* error);
-    std::optional<Written> writeStored(ZPChannelOutput& output, Error* error);
-    std::optional<Written> writeDeflated(ZPChannelOutput& output, Error* error);
-    // The stream or consumer block into the open stream.
-    bool runStreamingBlock(OutputStream& stream, Error* error);
+    // Opens the stream, runs the block into it and closes it; false when the
+    // block or any write failed.
+    bool produce(OutputStream& stream, Error* error);
+    bool runBlock(OutputStream& stream, Error* error);
 
     QByteArray m_centralFileHeader;
     QByteArray m_localFileHeader;
