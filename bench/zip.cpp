@@ -14,6 +14,7 @@
 #include "ZPMutableArchive.h"
 #include "ZPNewArchiveEntry.h"
 
+#include "Stopwatch.h"
 #include "ZPAESKeystream.h"
 
 #include <benchmark/benchmark.h>
@@ -25,7 +26,6 @@
 
 #include <openssl/evp.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -258,23 +258,16 @@ void opensslCTR(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(buffer.size()) * state.iterations());
 }
 
-double secondsOf(const std::function<void()>& work)
-{
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 // Times ours as the iteration and the peer's same work beside it.
 void againstPeer(benchmark::State& state, const std::string& peer, const std::function<void()>& ours,
                  const std::function<void()>& theirs)
 {
     double oursTotal = 0, theirsTotal = 0;
     for (auto _ : state) {
-        const double seconds = secondsOf(ours);
-        theirsTotal += secondsOf(theirs);
-        oursTotal += seconds;
-        state.SetIterationTime(seconds);
+        const double taken = seconds(ours);
+        theirsTotal += seconds(theirs);
+        oursTotal += taken;
+        state.SetIterationTime(taken);
     }
     const double n = double(state.iterations());
     state.counters["ours_ms"] = oursTotal * 1000 / n;
