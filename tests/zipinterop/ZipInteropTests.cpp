@@ -4,6 +4,7 @@
 #include "ZPMutableArchive.h"
 #include "ZPNewArchiveEntry.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 
@@ -174,5 +175,42 @@ TEST(ZipInterop, AppendingToEveryFixtureKeepsItReadable)
         const bool encrypted = std::ranges::any_of(*loaded, [](const auto& entry) { return entry->encrypted(); });
         expectTestersAccept(path, encrypted ? QStringLiteral("secret") : QString());
         expectExtractorsGive(path, "added.txt", "added to the fixture");
+    }
+}
+
+TEST(ZipInterop, ZipcliAddAndRemoveWriteArchivesTheToolsRead)
+{
+    const QString zipcli = QCoreApplication::applicationDirPath() + QStringLiteral("/../cli/zipcli");
+    ASSERT_TRUE(QFileInfo(zipcli).isExecutable()) << "build zipcli first";
+    const QDir home = QDir::home();
+    const QString archive = home.filePath(QStringLiteral("cli.zip"));
+    QFile::remove(archive);
+    const QByteArray text = QByteArray("A line of a note.\n").repeated(300);
+    for (const char* name : {"one.md", "two.md", "three.md"})
+        TestSupport::writeFile(home.filePath(name), name + text);
+    const struct {
+        QStringList arguments;
+        QStringList names;
+    } steps[] = {
+        {{"add", archive, "one.md", "two.md", "--level", "9"}, {"one.md", "two.md"}},
+        {{"add", archive, "three.md", "--level", "0"}, {"one.md", "two.md", "three.md"}},
+        {{"remove", archive, "one.md"}, {"two.md", "three.md"}},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments.join(u' ').toStdString());
+        QProcess process;
+        process.setWorkingDirectory(home.path());
+        process.start(zipcli, step.arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
+        expectTestersAccept(archive);
+        QStringList names;
+        const auto entries = ZPArchive(archive).entries();
+        ASSERT_TRUE(entries);
+        for (const auto& entry : *entries)
+            names << *entry->fileName();
+        EXPECT_EQ(names, step.names);
+        for (const QString& name : step.names)
+            expectExtractorsGive(archive, name, name.toUtf8() + text);
     }
 }
