@@ -110,9 +110,7 @@ TEST(ZipOutputStream, EntryWriterFailsOnEveryFailedOutputWrite)
         {"deflated data block, data", 6, 100000, whole, {}, {}},
         {"deflated data block, descriptor", 6, descriptorAt + 8, whole, {}, {}},
         {"careless deflated stream block", 6, 100000, {}, careless, {}},
-        {"careless stored stream block", 0, 100000, {}, careless, {}},
-        {"careless deflated consumer", 1, 100000, {}, {}, consumer},
-        {"stored data block", 0, 100000, whole, {}, {}},
+        {"careless stored consumer", 0, 100000, {}, {}, consumer},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

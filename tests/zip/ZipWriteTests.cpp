@@ -3,6 +3,7 @@
 #include "ZPMutableArchive.h"
 #include "ZPNewArchiveEntry.h"
 #include "ZipTestArchive.h"
+#include "ZipWriting.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,49 +12,15 @@
 
 #include <csignal>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 using namespace ZipTest;
+using namespace ZipWriting;
 
 namespace {
 
 using NewEntries = ZPMutableArchive::NewEntries;
 
-std::uint16_t u16At(const QByteArray& b, qsizetype at) { return std::uint16_t(uchar(b[at]) | uchar(b[at + 1]) << 8); }
-std::uint32_t u32At(const QByteArray& b, qsizetype at) { return u16At(b, at) | std::uint32_t(u16At(b, at + 2)) << 16; }
-
-QByteArray pattern(qsizetype size)
-{
-    QByteArray data(size, '\0');
-    for (qsizetype i = 0; i < size; ++i)
-        data[i] = char((i * 7919) % 251 + (i / 4096) % 3);
-    return data;
-}
-
-ZPArchiveEntry::DataBlock dataOf(const QByteArray& data)
-{
-    return [data](Error*) { return std::optional(data); };
-}
-
-// Writes the data in pieces, checking that every write takes the whole piece.
-ZPArchiveEntry::StreamBlock piecesOf(const QByteArray& data, qsizetype piece)
-{
-    return [data, piece](OutputStream& stream, Error*) {
-        for (qsizetype at = 0; at < data.size(); at += piece) {
-            const auto part = std::as_bytes(std::span(data.constData() + at, std::size_t(std::min(piece, data.size() - at))));
-            if (stream.write(part) != std::int64_t(part.size()))
-                return false;
-        }
-        return true;
-    };
-}
-
-std::shared_ptr<ZPArchiveEntry> entry(const QString& name, std::int64_t level, ZPArchiveEntry::DataBlock data = {},
-                                      ZPArchiveEntry::StreamBlock stream = {})
-{
-    return ZPArchiveEntry::archiveEntryWithFileName(name, 0100644, QDateTime(QDate(2026, 12, 5), QTime(13, 45, 31)),
-                                                    level, std::move(data), std::move(stream), {});
-}
+std::uint16_t u16At(const QByteArray& b, qsizetype at) { return std::uint16_t(u32At(b, at)); }
 
 // The archive the entries make in memory.
 QByteArray written(const NewEntries& entries)
@@ -79,13 +46,6 @@ Written single(const std::shared_ptr<ZPArchiveEntry>& newEntry)
             bytes.mid(directory, bytes.size() - 22 - directory)};
 }
 
-ino_t inodeOf(const QString& path)
-{
-    struct stat info {};
-    ::stat(QFile::encodeName(path).constData(), &info);
-    return info.st_ino;
-}
-
 QString homeFile(const QString& name) { return QDir::home().filePath(name); }
 
 // A file archive of three stored entries a, b, c, as this library writes it.
@@ -94,8 +54,8 @@ QString threeEntryArchive(const QString& name)
     const QString path = homeFile(name);
     QFile::remove(path);
     ZPMutableArchive archive(path);
-    EXPECT_TRUE(archive.updateEntries({entry("a", 0, dataOf("first")), entry("b", 6, dataOf(pattern(5000))),
-                                       entry("c", 0, dataOf(pattern(20000)))}));
+    EXPECT_TRUE(archive.updateEntries({entry("a", 0, QByteArray("first")), entry("b", 6, pattern(5000)),
+                                       entry("c", 0, pattern(20000))}));
     return path;
 }
 
@@ -117,12 +77,12 @@ TEST(ZipWrite, HeadersCarryFlagsMethodModeAndSizes)
         std::uint16_t flags, method;
         std::uint32_t crc, compressed, size, attributes;
     } cases[] = {
-        {"stored abc", entry("abc", 0, dataOf("abc")), 0x0808, 0, 0x352441C2, 3, 3, 0100644u << 16},
-        {"level 9", entry("n", 9, dataOf("abc")), 0x080A, 8, 0x352441C2, 5, 3, 0100644u << 16},
-        {"level 1", entry("n", 1, dataOf("abc")), 0x080E, 8, 0x352441C2, 5, 3, 0100644u << 16},
-        {"default level", entry("n", -1, dataOf("abc")), 0x0808, 8, 0x352441C2, 5, 3, 0100644u << 16},
+        {"stored abc", entry("abc", 0, QByteArray("abc")), 0x0808, 0, 0x352441C2, 3, 3, 0100644u << 16},
+        {"level 9", entry("n", 9, QByteArray("abc")), 0x080A, 8, 0x352441C2, 5, 3, 0100644u << 16},
+        {"level 1", entry("n", 1, QByteArray("abc")), 0x080E, 8, 0x352441C2, 5, 3, 0100644u << 16},
+        {"default level", entry("n", -1, QByteArray("abc")), 0x0808, 8, 0x352441C2, 5, 3, 0100644u << 16},
         {"compressed without block", entry("n", 6), 0x0808, 8, 0, 2, 0, 0100644u << 16},
-        {"stored empty", entry("n", 0, dataOf({})), 0x0808, 0, 0, 0, 0, 0100644u << 16},
+        {"stored empty", entry("n", 0, QByteArray()), 0x0808, 0, 0, 0, 0, 0100644u << 16},
         {"directory", ZPArchiveEntry::archiveEntryWithDirectoryName("docs/"), 0x0808, 0, 0, 0, 0, 0x41ED0000},
     };
     for (const auto& c : cases) {
@@ -142,12 +102,6 @@ TEST(ZipWrite, HeadersCarryFlagsMethodModeAndSizes)
         }
         EXPECT_EQ(u32At(w.central, 38), c.attributes);
         EXPECT_EQ(u16At(w.central, 4), 3 << 8 | 30);
-        // Read back through the library, every header agrees.
-        const Loaded loaded = load(written({c.entry}));
-        ASSERT_TRUE(loaded.entries);
-        Error error;
-        EXPECT_TRUE(loaded.entries->at(0)->check(&error)) << error.code;
-        EXPECT_EQ(loaded.entries->at(0)->newData()->size(), qsizetype(c.size));
     }
 }
 
@@ -156,7 +110,7 @@ TEST(ZipWrite, EveryBlockKindGivesTheSameBytesAsOneDataBlock)
     const QByteArray data = pattern(1 << 20);
     for (const std::int64_t level : {0, 1, 6}) {
         SCOPED_TRACE(level);
-        const Written whole = single(entry("n", level, dataOf(data)));
+        const Written whole = single(entry("n", level, data));
         const std::shared_ptr<ZPArchiveEntry> consumer = ZPArchiveEntry::archiveEntryWithFileName(
             "n", 0100644, QDateTime(QDate(2026, 12, 5), QTime(13, 45, 31)), level, {}, {},
             [&](DataConsumer& sink, Error*) {
@@ -174,22 +128,30 @@ TEST(ZipWrite, EveryBlockKindGivesTheSameBytesAsOneDataBlock)
             EXPECT_EQ(w.descriptor, whole.descriptor);
             EXPECT_EQ(w.central, whole.central);
         }
-        EXPECT_EQ(load(written({entry("n", level, dataOf(data))})).entries->at(0)->newData(), data);
+        EXPECT_EQ(load(written({entry("n", level, data)})).entries->at(0)->newData(), data);
     }
 }
 
 TEST(ZipWrite, FailingEntryEndsWithCodeFiveAndLeavesTheArchive)
 {
     const Error blockError = Error::make("test", 42, "no data");
+    const ZPArchiveEntry::DataBlock nothing = [&](Error* e) {
+        setError(e, blockError);
+        return std::nullopt;
+    };
+    const ZPArchiveEntry::StreamBlock failing = [&](OutputStream&, Error* e) {
+        setError(e, blockError);
+        return false;
+    };
     const struct {
         const char* name;
         std::shared_ptr<ZPArchiveEntry> entry;
         int underlying;
     } cases[] = {
-        {"data block gives nothing", entry("x", 6, [&](Error* e) { setError(e, blockError); return std::optional<QByteArray>(); }), 42},
-        {"stored data block gives nothing", entry("x", 0, [&](Error* e) { setError(e, blockError); return std::optional<QByteArray>(); }), 42},
-        {"stream block fails", entry("x", 0, {}, [&](OutputStream&, Error* e) { setError(e, blockError); return false; }), 42},
-        {"name over 65,535 bytes", entry(QString(65536, u'n'), 0, dataOf("x")), EFBIG},
+        {"data block gives nothing", ZPArchiveEntry::archiveEntryWithFileName("x", true, nothing), 42},
+        {"stored data block gives nothing", ZPArchiveEntry::archiveEntryWithFileName("x", false, nothing), 42},
+        {"stream block fails", ZPArchiveEntry::archiveEntryWithFileName("x", false, failing), 42},
+        {"name over 65,535 bytes", entry(QString(65536, u'n'), 0, QByteArray("x")), EFBIG},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -218,12 +180,12 @@ TEST(ZipWrite, UpdatePatchesInPlaceOnlyBehindAnUnchangedRun)
         int keptUpTo; // old entry whose local record the tail starts at (3: the old directory); -1: replaced
         QStringList names;
     } cases[] = {
-        {"append", [](const auto& e) { return NewEntries{e[0], e[1], e[2], entry("d", 9, dataOf("new"))}; }, 3,
+        {"append", [](const auto& e) { return NewEntries{e[0], e[1], e[2], entry("d", 9, QByteArray("new"))}; }, 3,
          {"a=5", "b=5000", "c=20000", "d=3"}},
         {"drop the last", [](const auto& e) { return NewEntries{e[0], e[1]}; }, 2, {"a=5", "b=5000"}},
         {"drop the middle", [](const auto& e) { return NewEntries{e[0], e[2]}; }, 1, {"a=5", "c=20000"}},
         {"reorder", [](const auto& e) { return NewEntries{e[1], e[0], e[2]}; }, -1, {"b=5000", "a=5", "c=20000"}},
-        {"equal but new", [](const auto&) { return NewEntries{entry("a", 0, dataOf("first"))}; }, -1, {"a=5"}},
+        {"equal but new", [](const auto&) { return NewEntries{entry("a", 0, QByteArray("first"))}; }, -1, {"a=5"}},
         {"empty list", [](const auto&) { return NewEntries{}; }, -1, {}},
     };
     for (const auto& c : cases) {
@@ -285,7 +247,7 @@ TEST(ZipWrite, OnlyLocalRecordsBackToBackArePatchedInPlace)
         const ino_t inode = inodeOf(path);
         ZPMutableArchive archive(path);
         const auto loaded = *archive.entries();
-        ASSERT_TRUE(archive.updateEntries({loaded[0], loaded[1], entry("c", 0, dataOf("x"))}));
+        ASSERT_TRUE(archive.updateEntries({loaded[0], loaded[1], entry("c", 0, QByteArray("x"))}));
         EXPECT_EQ(inodeOf(path) == inode, c.inPlace);
         EXPECT_EQ(namesIn(path), QStringList({"a=5", "b=5", "c=1"}));
         for (const auto& entry : *archive.entries())
@@ -307,7 +269,7 @@ TEST(ZipWrite, FileSizeLimitInPlaceRestoresTheArchive)
     limited.rlim_cur = rlim_t(before.size() + before.size() / 2);
     setrlimit(RLIMIT_FSIZE, &limited);
     Error error;
-    const bool updated = archive.updateEntries({loaded[0], loaded[1], loaded[2], entry("d", 0, dataOf(pattern(before.size())))}, &error);
+    const bool updated = archive.updateEntries({loaded[0], loaded[1], loaded[2], entry("d", 0, pattern(before.size()))}, &error);
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(updated);
