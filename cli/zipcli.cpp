@@ -225,17 +225,18 @@ int extract(const ZPArchive::Entries& entries, const QString& target, const QStr
 // modification time; its bytes are read when the archive is written.
 std::shared_ptr<ZPArchiveEntry> fileEntry(const QString& path, std::int64_t level)
 {
-    const QFileInfo info(path);
-    const auto mode = std::uint16_t(S_IFREG | (info.permissions() & QFile::ReadOwner ? 0400 : 0)
-                                    | (info.permissions() & QFile::WriteOwner ? 0200 : 0)
-                                    | (info.permissions() & QFile::ExeOwner ? 0111 : 0) | 044);
+    struct stat info {};
+    const bool found = ::stat(QFile::encodeName(path).constData(), &info) == 0;
     return ZPArchiveEntry::archiveEntryWithFileName(
-        path, mode, info.lastModified(), level,
+        path, found ? std::uint16_t(info.st_mode) : std::uint16_t(0100644), QFileInfo(path).lastModified(), level,
         [path](Error* error) -> std::optional<QByteArray> {
             QFile file(path);
-            if (file.open(QIODevice::ReadOnly))
-                return file.readAll();
-            setError(error, posixError(EIO, QStringLiteral("read"), path));
+            if (file.open(QIODevice::ReadOnly)) {
+                QByteArray data = file.readAll();
+                if (file.error() == QFileDevice::NoError)
+                    return data;
+            }
+            setError(error, posixError(errno, QStringLiteral("read"), path));
             return std::nullopt;
         },
         {}, {});

@@ -145,9 +145,11 @@ bool ZPMutableArchive::patchInPlace(ZPChannel& temporary, std::uint32_t initialS
 
 void ZPMutableArchive::restoreTail(std::uint32_t initialSkip)
 {
+    // Best effort: the error reported is the one that made the patch fail.
     const auto output = m_channel->newOutput();
     const auto old = m_contents->bytes();
-    if (output && output->seekToOffset(initialSkip))
-        output->writeData(old.subspan(initialSkip)) && output->truncateAtOffset(std::uint32_t(old.size()))
-            && output->close();
+    if (!output || !output->seekToOffset(initialSkip) || !output->writeData(old.subspan(initialSkip)))
+        return;
+    output->truncateAtOffset(std::uint32_t(old.size()));
+    output->close();
 }

@@ -18,9 +18,6 @@ public:
     bool writeLocalFile(ZPChannelOutput& output, std::uint32_t initialSkip, Error* error = nullptr) override;
     bool writeCentralFileHeader(ZPChannelOutput& output, Error* error = nullptr) override;
 
-    const QByteArray& centralFileHeader() const { return m_centralFileHeader; }
-    const QByteArray& localFileHeader() const { return m_localFileHeader; }
-
 private:
     struct Written {
         std::uint32_t crc32 = 0;

@@ -285,9 +285,9 @@ std::optional<std::span<const std::byte>> ZPOldArchiveEntry::localRecord() const
         return std::nullopt;
     std::uint64_t length = local->record().size() + std::uint64_t(m_central.compressedSize());
     if (local->flags() & DataDescriptor) {
-        const bool signed_ = ZPByteReader(m_contents->bytes()).u32(local->dataOffset() + m_central.compressedSize())
+        const bool hasSignature = ZPByteReader(m_contents->bytes()).u32(local->dataOffset() + m_central.compressedSize())
             == dataDescriptorSignature;
-        length += (hasZip64Field(*local) ? 20 : 12) + (signed_ ? 4 : 0);
+        length += (hasZip64Field(*local) ? 20 : 12) + (hasSignature ? 4 : 0);
     }
     return ZPByteReader(m_contents->bytes()).bytes(m_central.localHeaderOffset(), length);
 }
