@@ -5,21 +5,30 @@
 // - AES-256 deflated entries (made by 7zz) against `7zz x -so` into /dev/null;
 // - the AES key stream alone against OpenSSL's own AES-256-CTR;
 // - peak resident memory reading an entry that declares 4 GiB for 1 KB.
+// - writing the same files at levels 6 and 1 against `zip -6` and `zip -1`;
+// - storing 1 GB held in memory into tmpfs, with `zip -0` of the same bytes
+//   from tmpfs files beside it;
+// - appending one entry to a 1 GB archive in place against `zip -u`.
 // The archives are made once per run by a seeded script; the peers' figures
 // include their process start.
-#include "ZPArchive.h"
+#include "ZPMutableArchive.h"
+#include "ZPNewArchiveEntry.h"
 
+#include "Stopwatch.h"
 #include "ZPAESKeystream.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <openssl/evp.h>
 
 #include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -249,6 +258,179 @@ void opensslCTR(benchmark::State& state)
     state.SetBytesProcessed(std::int64_t(buffer.size()) * state.iterations());
 }
 
+// Times ours as the iteration and the peer's same work beside it.
+void againstPeer(benchmark::State& state, const std::string& peer, const std::function<void()>& ours,
+                 const std::function<void()>& theirs)
+{
+    double oursTotal = 0, theirsTotal = 0;
+    for (auto _ : state) {
+        const double taken = seconds(ours);
+        theirsTotal += seconds(theirs);
+        oursTotal += taken;
+        state.SetIterationTime(taken);
+    }
+    const double n = double(state.iterations());
+    state.counters["ours_ms"] = oursTotal * 1000 / n;
+    state.counters[peer + "_ms"] = theirsTotal * 1000 / n;
+    state.counters["ratio"] = oursTotal / theirsTotal;
+}
+
+// The files of a seeded folder of mixed text and random runs.
+const QStringList& sourceFiles()
+{
+    static const QStringList files = [] {
+        const QString folder = QFileInfo(makeMixed(QStringLiteral("sources"), 12, QStringLiteral("true"))).path()
+            + QStringLiteral("/src-sources");
+        QStringList paths;
+        for (const QString& name : QDir(folder).entryList(QDir::Files, QDir::Name))
+            paths << folder + u'/' + name;
+        return paths;
+    }();
+    return files;
+}
+
+ZPMutableArchive::NewEntries fileEntries(const QStringList& files, std::int64_t level)
+{
+    ZPMutableArchive::NewEntries entries;
+    for (const QString& path : files) {
+        entries.append(ZPArchiveEntry::archiveEntryWithFileName(
+            path.mid(1), 0100644, QDateTime::currentDateTime(), level,
+            [path](Error*) -> std::optional<QByteArray> {
+                QFile file(path);
+                if (!file.open(QIODevice::ReadOnly))
+                    return std::nullopt;
+                return file.readAll();
+            },
+            {}, {}));
+    }
+    return entries;
+}
+
+void writeArchive(const QString& path, const ZPMutableArchive::NewEntries& entries)
+{
+    QFile::remove(path);
+    if (!ZPMutableArchive(path).updateEntries(entries))
+        std::abort();
+}
+
+void peerZip(const QString& path, const char* option, const QStringList& files)
+{
+    QFile::remove(path);
+    std::vector<QByteArray> command = {"zip", "-q", option, path.toUtf8()};
+    for (const QString& file : files)
+        command.push_back(file.toUtf8());
+    if (!runQuietly(command))
+        std::abort();
+}
+
+void deflateLevel(benchmark::State& state, std::int64_t level, const char* option)
+{
+    const QStringList& files = sourceFiles();
+    const QString ours = workDirectory().filePath(QStringLiteral("ours.zip"));
+    const QString theirs = workDirectory().filePath(QStringLiteral("theirs.zip"));
+    againstPeer(state, "zip", [&] { writeArchive(ours, fileEntries(files, level)); },
+                [&] { peerZip(theirs, option, files); });
+    state.counters["ours_MB"] = double(QFileInfo(ours).size()) / 1e6;
+    state.counters["zip_MB"] = double(QFileInfo(theirs).size()) / 1e6;
+}
+
+void writeLevel6(benchmark::State& state) { deflateLevel(state, 6, "-6"); }
+void writeLevel1(benchmark::State& state) { deflateLevel(state, 1, "-1"); }
+
+// 1 GB in four entries of 256 MB of seeded random bytes.
+constexpr int storedParts = 4;
+const QByteArray& storedPart()
+{
+    static const QByteArray part = [] {
+        QByteArray bytes(256 << 20, '\0');
+        std::uint64_t state = 42;
+        for (qsizetype i = 0; i + 8 <= bytes.size(); i += 8) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            std::memcpy(bytes.data() + i, &state, 8);
+        }
+        return bytes;
+    }();
+    return part;
+}
+
+ZPMutableArchive::NewEntries storedEntries()
+{
+    ZPMutableArchive::NewEntries entries;
+    for (int i = 0; i < storedParts; ++i) {
+        entries.append(ZPArchiveEntry::archiveEntryWithFileName(
+            QStringLiteral("part-%1.bin").arg(i), false, [](Error*) { return std::optional(storedPart()); }));
+    }
+    return entries;
+}
+
+void storeToTmpfs(benchmark::State& state)
+{
+    const QTemporaryDir tmpfs(QStringLiteral("/dev/shm/bench-zip-XXXXXX"));
+    QStringList files;
+    for (int i = 0; i < storedParts; ++i) {
+        files << tmpfs.filePath(QStringLiteral("part-%1.bin").arg(i));
+        QFile file(files.last());
+        if (!file.open(QIODevice::WriteOnly) || file.write(storedPart()) != storedPart().size())
+            std::abort();
+    }
+    const QString ours = tmpfs.filePath(QStringLiteral("ours.zip"));
+    const QString theirs = tmpfs.filePath(QStringLiteral("theirs.zip"));
+    againstPeer(state, "zip", [&] { writeArchive(ours, storedEntries()); },
+                [&] { peerZip(theirs, "-0", files); });
+    state.SetBytesProcessed(std::int64_t(storedPart().size()) * storedParts * state.iterations());
+}
+
+const QString& gigabyteArchive()
+{
+    static const QString path = [] {
+        const QString archive = workDirectory().filePath(QStringLiteral("gigabyte.zip"));
+        writeArchive(archive, storedEntries());
+        return archive;
+    }();
+    return path;
+}
+
+void appendToGigabyte(benchmark::State& state)
+{
+    const QString path = gigabyteArchive();
+    const QString note = workDirectory().filePath(QStringLiteral("note.txt"));
+    QFile file(note);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QByteArray(4096, 'n')) != 4096)
+        std::abort();
+    file.close();
+    for (auto _ : state) {
+        ZPMutableArchive archive(path);
+        const auto loaded = *archive.entries();
+        ZPMutableArchive::NewEntries entries(loaded.begin(), loaded.end());
+        entries += fileEntries({note}, 6);
+        if (!archive.updateEntries(entries))
+            state.SkipWithError("append failed");
+        state.PauseTiming();
+        entries.removeLast();
+        ZPMutableArchive again(path);
+        const auto appended = *again.entries();
+        if (!again.updateEntries(ZPMutableArchive::NewEntries(appended.begin(), appended.end() - 1)))
+            state.SkipWithError("cut failed");
+        state.ResumeTiming();
+    }
+    state.counters["archive_MB"] = double(QFileInfo(path).size()) / 1e6;
+}
+
+void zipUpdateGigabyte(benchmark::State& state)
+{
+    const QString copy = workDirectory().filePath(QStringLiteral("gigabyte-zip.zip"));
+    QFile::remove(copy);
+    QFile::copy(gigabyteArchive(), copy);
+    const QString note = workDirectory().filePath(QStringLiteral("note.txt"));
+    for (auto _ : state) {
+        if (!runQuietly({"zip", "-q", "-u", copy.toUtf8(), note.toUtf8()}))
+            state.SkipWithError("zip -u failed");
+        state.PauseTiming();
+        runQuietly({"zip", "-q", "-d", copy.toUtf8(), note.mid(1).toUtf8()});
+        state.ResumeTiming();
+    }
+}
+
 } // namespace
 
 // First, before large archives are mapped and resident.
@@ -261,4 +443,9 @@ BENCHMARK(inflateEveryEntry)->Unit(benchmark::kMillisecond)->Iterations(3)->UseR
 BENCHMARK(unzipToNull)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(aesEveryEntry)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(sevenZipToNull)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(writeLevel6)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+BENCHMARK(writeLevel1)->Unit(benchmark::kMillisecond)->Iterations(2)->UseManualTime();
+BENCHMARK(storeToTmpfs)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(appendToGigabyte)->Unit(benchmark::kMillisecond)->Iterations(10)->UseRealTime();
+BENCHMARK(zipUpdateGigabyte)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 BENCHMARK_MAIN();

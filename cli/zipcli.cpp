@@ -2,12 +2,17 @@
 // encryption, date, name). zipcli check ARCHIVE: every local header against its
 // central record, and whether the entry's data can be read. zipcli cat ARCHIVE
 // NAME: the entry's bytes on standard output. zipcli extract ARCHIVE DIR: every
-// entry written under DIR, never outside it. Exit status 1 on any failure.
-#include "ZPArchive.h"
+// entry written under DIR, never outside it. zipcli add ARCHIVE FILE...
+// [--level N]: the files appended as new entries (level 0 stores, -1 to 9
+// deflate; the archive is made when missing). zipcli remove ARCHIVE NAME: the
+// entries of that name dropped. Exit status 1 on any failure.
+#include "ZPMutableArchive.h"
+#include "ZPNewArchiveEntry.h"
 #include "files/Posix.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 
 #include <array>
@@ -21,6 +26,8 @@
 namespace {
 
 const char* const usage = "usage: zipcli list|check ARCHIVE\n"
+                          "       zipcli add ARCHIVE FILE... [--level N]\n"
+                          "       zipcli remove ARCHIVE NAME\n"
                           "       zipcli cat ARCHIVE NAME [--password P]\n"
                           "       zipcli extract ARCHIVE DIR [--password P]\n";
 
@@ -214,6 +221,69 @@ int extract(const ZPArchive::Entries& entries, const QString& target, const QStr
     return failures == 0 ? 0 : 1;
 }
 
+// A new entry for the file, named by the path as given, with its mode and
+// modification time; its bytes are read when the archive is written.
+std::shared_ptr<ZPArchiveEntry> fileEntry(const QString& path, std::int64_t level)
+{
+    struct stat info {};
+    const bool found = ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    return ZPArchiveEntry::archiveEntryWithFileName(
+        path, found ? std::uint16_t(info.st_mode) : std::uint16_t(0100644), QFileInfo(path).lastModified(), level,
+        [path](Error* error) -> std::optional<QByteArray> {
+            QFile file(path);
+            if (file.open(QIODevice::ReadOnly)) {
+                QByteArray data = file.readAll();
+                if (file.error() == QFileDevice::NoError)
+                    return data;
+            }
+            setError(error, posixError(errno, QStringLiteral("read"), path));
+            return std::nullopt;
+        },
+        {}, {});
+}
+
+// Adds or removes entries; the archive is loaded only when it exists, so add
+// can start a new one.
+int update(const QString& path, const QString& verb, QStringList operands, std::int64_t level)
+{
+    ZPMutableArchive archive(path);
+    Error error;
+    if (QFileInfo::exists(path) && !archive.load(&error)) {
+        QTextStream(stderr) << path << ": " << describe(error) << '\n';
+        return 1;
+    }
+    ZPMutableArchive::NewEntries entries;
+    for (const auto& entry : archive.entries().value_or(ZPArchive::Entries())) {
+        if (verb != u"remove" || entry->fileName() != operands.first())
+            entries.append(entry);
+    }
+    for (const QString& file : verb == u"add" ? operands : QStringList())
+        entries.append(fileEntry(file, level));
+    if (archive.updateEntries(entries, &error))
+        return 0;
+    QTextStream(stderr) << path << ": " << describe(error) << '\n';
+    return 1;
+}
+
+// add and remove, or nothing when the arguments are not theirs.
+std::optional<int> runUpdate(QStringList arguments)
+{
+    if (arguments.size() < 4 || (arguments[1] != u"add" && arguments[1] != u"remove"))
+        return std::nullopt;
+    std::int64_t level = -1;
+    const qsizetype option = arguments.indexOf(QStringLiteral("--level"));
+    if (option >= 0) {
+        bool valid = false;
+        level = option + 1 < arguments.size() ? arguments[option + 1].toLongLong(&valid) : 0;
+        if (!valid || level < -1 || level > 9 || arguments[1] != u"add")
+            return std::nullopt;
+        arguments.remove(option, 2);
+    }
+    if (arguments.size() < 4 || (arguments[1] == u"remove" && arguments.size() != 4))
+        return std::nullopt;
+    return update(arguments[2], arguments[1], arguments.mid(3), level);
+}
+
 struct Command {
     QString verb, archive, operand, password;
 };
@@ -247,6 +317,13 @@ std::optional<Command> parse(QStringList arguments)
 int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
+    if (application.arguments().size() > 1
+        && (application.arguments()[1] == u"add" || application.arguments()[1] == u"remove")) {
+        const auto status = runUpdate(application.arguments());
+        if (!status)
+            std::fputs(usage, stderr);
+        return status.value_or(2);
+    }
     const auto command = parse(application.arguments());
     if (!command) {
         std::fputs(usage, stderr);

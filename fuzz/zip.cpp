@@ -1,8 +1,11 @@
 // Loads any bytes as an archive and asks every entry for everything a reader
 // can: metadata, name, the local header check, the support check, the data
 // view, whose bytes are all touched, and the data itself with no password and
-// with the fixtures' one, whole and in small stream reads.
-#include "ZPArchive.h"
+// with the fixtures' one, whole and in small stream reads. Then one entry is
+// appended to a writable copy: success must reload with the new entry readable,
+// failure must leave the bytes as they were.
+#include "ZPMutableArchive.h"
+#include "ZPNewArchiveEntry.h"
 
 #include <array>
 #include <cstddef>
@@ -31,6 +34,26 @@ unsigned readData(const ZPOldArchiveEntry& entry)
     return sum;
 }
 
+void checkAppend(const QByteArray& original)
+{
+    const auto bytes = std::make_shared<QByteArray>(original);
+    ZPMutableArchive archive(bytes);
+    const auto loaded = archive.entries();
+    if (!loaded)
+        return;
+    ZPMutableArchive::NewEntries entries(loaded->begin(), loaded->end());
+    entries.append(ZPArchiveEntry::archiveEntryWithFileName(
+        QStringLiteral("added"), true, [](Error*) { return std::optional(QByteArray("added")); }));
+    if (!archive.updateEntries(entries)) {
+        if (*bytes != original)
+            __builtin_trap();
+        return;
+    }
+    const auto reloaded = archive.entries();
+    if (!reloaded || reloaded->size() != entries.size() || reloaded->last()->newData() != "added")
+        __builtin_trap();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -57,5 +80,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         volatile unsigned sink = sum;
         (void)sink;
     }
+    checkAppend(*bytes);
     return 0;
 }

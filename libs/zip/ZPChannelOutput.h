@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 // Where a channel's archive is written: a position and writes, seeks and
@@ -23,6 +24,13 @@ public:
     virtual bool truncateAtOffset(std::uint32_t length, Error* error = nullptr) = 0;
     // Releases the output; false when bytes still held back could not be written.
     virtual bool close(Error* error = nullptr) = 0;
+    // Makes room for a storage of that length before it is written, so a lack
+    // of space shows before any old byte is overwritten.
+    virtual bool reserve(std::uint32_t length, Error* error = nullptr);
+
+    // Where the next write lands in an archive whose first initialSkip bytes
+    // are not written through this output; a file-too-large error past 4 GiB.
+    std::optional<std::uint32_t> landingOffset(std::uint32_t initialSkip, Error* error = nullptr);
 
 protected:
     // False with a file-too-large error when a write would pass the size limit.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Error.h"
+
 #include <QByteArray>
 
 #include <cstddef>
@@ -21,6 +23,10 @@ public:
     ZPContents& operator=(const ZPContents&) = delete;
 
     std::span<const std::byte> bytes() const { return m_bytes; }
+    // Copies a mapping's pages from the offset on into private memory, in
+    // place, so the bytes stay as they are while the file under them is
+    // rewritten or cut. Byte arrays are their own copy already.
+    bool keepInMemoryFrom(std::size_t offset, Error* error = nullptr) const;
 
 private:
     ZPContents() = default;

@@ -3,6 +3,7 @@
 #include "files/Posix.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <unistd.h>
 
 ZPFileChannelOutput::ZPFileChannelOutput(int fileDescriptor, QString path)
@@ -87,4 +88,14 @@ bool ZPFileChannelOutput::close(Error* error)
     ::close(m_fileDescriptor);
     m_fileDescriptor = -1;
     return flushed;
+}
+
+bool ZPFileChannelOutput::reserve(std::uint32_t length, Error* error)
+{
+    if (!flush(error))
+        return false;
+    if (length == 0)
+        return true;
+    errno = ::posix_fallocate(m_fileDescriptor, 0, off_t(length));
+    return errno == 0 || fail(QStringLiteral("allocate space for"), error);
 }

@@ -23,6 +23,8 @@ public:
     bool writeData(std::span<const std::byte> data, Error* error = nullptr) override;
     bool truncateAtOffset(std::uint32_t length, Error* error = nullptr) override;
     bool close(Error* error = nullptr) override;
+    // Allocates the file's blocks up to the length; a shorter file grows.
+    bool reserve(std::uint32_t length, Error* error = nullptr) override;
 
 private:
     bool flush(Error* error);

@@ -6,6 +6,7 @@
 #include "ZPDosDate.h"
 #include "ZPError.h"
 #include "ZPInflateInputStream.h"
+#include "ZPOldArchiveEntryWriter.h"
 #include "ZPStandardDecryptInputStream.h"
 #include "ZPVerifyingInputStream.h"
 #include "streams/MemoryInputStream.h"
@@ -37,6 +38,11 @@ struct Sizes {
 // The CRC and sizes a local record states: in its header, or in the data
 // descriptor after the data, whose sizes are 8 bytes wide when the header
 // carries a ZIP64 field (as streaming writers leave it).
+bool hasZip64Field(const ZPLocalFileHeader& local)
+{
+    return ZPExtraField::find(local.extraField(), ZPExtraField::zip64ID).scan == ZPExtraField::Scan::Found;
+}
+
 std::optional<Sizes> localSizes(const ZPLocalFileHeader& local, std::span<const std::byte> archive,
                                 std::uint32_t compressedSize)
 {
@@ -46,7 +52,7 @@ std::optional<Sizes> localSizes(const ZPLocalFileHeader& local, std::span<const 
     const std::uint64_t at = local.dataOffset() + compressedSize;
     if (reader.u32(at) != dataDescriptorSignature)
         return std::nullopt;
-    const bool wide = ZPExtraField::find(local.extraField(), ZPExtraField::zip64ID).scan == ZPExtraField::Scan::Found;
+    const bool wide = hasZip64Field(local);
     const auto crc = reader.u32(at + 4);
     const auto size = [&](std::uint64_t narrowAt, std::uint64_t wideAt) -> std::optional<std::uint64_t> {
         if (wide)
@@ -270,4 +276,24 @@ std::unique_ptr<SequentialDataProvider> ZPOldArchiveEntry::newDataProvider(const
     return ZPDataProvider::create([entry = *this, framing = *framed, password] {
         return entry.streamForData(framing, password, nullptr);
     });
+}
+
+std::optional<std::span<const std::byte>> ZPOldArchiveEntry::localRecord() const
+{
+    const auto local = ZPLocalFileHeader::at(m_contents->bytes(), m_central.localHeaderOffset());
+    if (!local)
+        return std::nullopt;
+    std::uint64_t length = local->record().size() + std::uint64_t(m_central.compressedSize());
+    if (local->flags() & DataDescriptor) {
+        const bool hasSignature = ZPByteReader(m_contents->bytes()).u32(local->dataOffset() + m_central.compressedSize())
+            == dataDescriptorSignature;
+        length += (hasZip64Field(*local) ? 20 : 12) + (hasSignature ? 4 : 0);
+    }
+    return ZPByteReader(m_contents->bytes()).bytes(m_central.localHeaderOffset(), length);
+}
+
+std::unique_ptr<ZPArchiveEntryWriter> ZPOldArchiveEntry::newWriter(bool canSkipLocalFile) const
+{
+    return std::make_unique<ZPOldArchiveEntryWriter>(m_contents, m_central.record(), localRecord(),
+                                                     m_central.localHeaderOffset(), canSkipLocalFile);
 }

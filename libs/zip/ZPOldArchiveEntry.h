@@ -51,6 +51,12 @@ public:
     std::optional<ZPByteView> fileData(Error* error = nullptr) const;
 
     const ZPCentralFileHeader& centralFileHeader() const { return m_central; }
+    // The whole local record: header, name, extra field, data and the data
+    // descriptor (with or without its signature, with 4- or 8-byte sizes);
+    // nothing when it does not lie inside the archive.
+    std::optional<std::span<const std::byte>> localRecord() const;
+    // A writer copying this entry's bytes unchanged.
+    std::unique_ptr<ZPArchiveEntryWriter> newWriter(bool canSkipLocalFile) const override;
 
 private:
     // The file data and what encryption puts before and after it.
