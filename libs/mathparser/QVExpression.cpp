@@ -3,6 +3,7 @@
 #include "ConsoleLog.h"
 #include "QVMathError.h"
 #include "QVMathEvaluator.h"
+#include "QVMathStringTokenizer.h"
 #include "QVParser.h"
 
 #include <QCborArray>
@@ -200,7 +201,7 @@ QVExpressionPtr QVExpression::fromArchive(const QCborMap& map, int depth)
     }
     if (map.value(QStringLiteral("variable")).isString())
         return variableExpressionWithVariable(map.value(QStringLiteral("variable")).toString());
-    if (!map.value(QStringLiteral("function")).isString() || depth >= maximumDepth)
+    if (!map.value(QStringLiteral("function")).isString() || depth >= QVMathStringTokenizer::maximumTokenCount)
         return nullptr;
     QList<QVExpressionPtr> arguments;
     for (const QCborValue& argument : map.value(QStringLiteral("arguments")).toArray())

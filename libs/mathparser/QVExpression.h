@@ -28,7 +28,9 @@ enum class QVExpressionType : int64_t { Number = 0, Function = 1, Variable = 2 }
 // writes on its arguments; percent reads it to find an enclosing addition.
 class QVExpression : public std::enable_shared_from_this<QVExpression> {
 public:
-    // Deeper trees are refused by the parser and by decoding.
+    // Parentheses, calls and unary operators nested deeper are refused by the
+    // parser; a decoded archive may be as deep as a parsed chain of binary
+    // operators can be.
     static constexpr int maximumDepth = 256;
 
     static QVExpressionPtr expressionFromString(const QString& text, Error* error = nullptr);
@@ -60,7 +62,7 @@ public:
     QVExpressionPtr copy() const;
     // Keys "number", "function", "arguments", "variable".
     QCborMap archive() const;
-    // Null for a map that is no expression or nests too deep.
+    // Null for a map that is no expression or nests deeper than any parse.
     static QVExpressionPtr fromArchive(const QCborMap& map);
 
     bool operator==(const QVExpression& other) const;

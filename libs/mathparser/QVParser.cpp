@@ -4,6 +4,9 @@
 
 #include <QStringList>
 
+#include <deque>
+#include <list>
+#include <map>
 #include <vector>
 
 namespace {
@@ -14,19 +17,22 @@ enum class TermType { Number = 1, Variable = 2, Operator = 3, Function = 4, Grou
 struct Term {
     TermType type;
     std::optional<QVMathStringToken> token;
-    std::vector<std::unique_ptr<Term>> subterms;
+    std::list<std::unique_ptr<Term>> subterms;
     QString functionName;
     bool resolved = false;
+    bool binary = false;  // made by a binary reduction: its operands add no nesting
+    bool removed = false; // taken out of its group during the group's reduction
 
     bool isOperator() const { return type == TermType::Operator; }
     QString operatorType() const { return token->operatorType(); }
     QString description() const;
 };
 using TermPtr = std::unique_ptr<Term>;
+using Position = std::list<TermPtr>::iterator;
 
 TermPtr makeTerm(TermType type, std::optional<QVMathStringToken> token = std::nullopt)
 {
-    return TermPtr(new Term{type, std::move(token), {}, {}, false});
+    return TermPtr(new Term{type, std::move(token), {}, {}, false, false, false});
 }
 
 QString Term::description() const
@@ -80,8 +86,8 @@ struct Parse {
 
     bool resolve(Term& term, int depth);
     bool reduce(Term& group);
-    bool reduceBinary(Term& group, size_t i);
-    bool reduceUnary(Term& group, size_t i);
+    bool reduceBinary(Term& group, Position op);
+    bool reduceUnary(Term& group, Position op);
 
     QVExpressionPtr expression(const Term& term);
 };
@@ -133,14 +139,14 @@ TermPtr Parse::functionTerm(int depth)
     const QVMathStringToken token = *tokenizer.nextObject();
     TermPtr function = makeTerm(TermType::Function);
     function->functionName = token.token();
-    Term body{TermType::Group, std::nullopt, {}, {}, false};
+    Term body{TermType::Group, std::nullopt, {}, {}, false, false, false};
     if (!fillGroup(body, depth + 1)) {
         if (error.localizedDescription() != QVMathError::nestingTooDeep().localizedDescription())
             fail(QVMathError::missingParentheses(token.description()));
         return nullptr;
     }
     function->token = body.token;
-    std::vector<TermPtr> run;
+    std::list<TermPtr> run;
     const auto closeRun = [&] {
         if (run.size() == 1) {
             function->subterms.push_back(std::move(run.front()));
@@ -176,112 +182,131 @@ bool Parse::resolve(Term& term, int depth)
             return fail(QVMathError::noRightOperandToUnary(text));
         return fail(QVMathError::noLeftOperandToUnary(text));
     }
-    if (term.type == TermType::Group) {
-        while (term.subterms.size() >= 2) {
-            if (!reduce(term))
-                return false;
-        }
-    }
+    if (term.type == TermType::Group && !reduce(term))
+        return false;
     for (TermPtr& subterm : term.subterms) {
-        if (!resolve(*subterm, depth + 1))
+        if (!resolve(*subterm, term.binary ? depth : depth + 1))
             return false;
     }
     return term.resolved = true;
 }
 
-// One step: the operator of highest precedence (among equals the first,
-// or the last when the first is right-associative) takes its operands.
+// Reduces the group to one term, one operator at a time: of the operators of
+// highest precedence the first, or the last when the first is
+// right-associative. Reductions only take operators out of the group, so
+// each precedence's operators are queued once, in order, and those taken out
+// as operands are skipped when they come up.
 bool Parse::reduce(Term& group)
 {
-    std::vector<size_t> indices;
-    int64_t best = -1;
-    for (size_t i = 0; i < group.subterms.size(); ++i) {
-        if (!group.subterms[i]->isOperator())
-            continue;
-        const int64_t precedence = group.subterms[i]->token->operatorPrecedence();
-        if (precedence > best) {
-            best = precedence;
-            indices.clear();
+    struct Entry {
+        Term* term;
+        Position position;
+    };
+    std::map<int64_t, std::deque<Entry>, std::greater<>> levels;
+    for (Position it = group.subterms.begin(); it != group.subterms.end(); ++it) {
+        (*it)->removed = false; // a term taken into a new group belongs to it now
+        const int64_t precedence = (*it)->isOperator() ? (*it)->token->operatorPrecedence() : -2;
+        if (precedence >= -1)
+            levels[precedence].push_back({it->get(), it});
+    }
+    while (group.subterms.size() >= 2) {
+        while (!levels.empty()) {
+            auto& queue = levels.begin()->second;
+            while (!queue.empty() && queue.front().term->removed)
+                queue.pop_front();
+            while (!queue.empty() && queue.back().term->removed)
+                queue.pop_back();
+            if (!queue.empty())
+                break;
+            levels.erase(levels.begin());
         }
-        if (precedence == best)
-            indices.push_back(i);
+        if (levels.empty())
+            return fail(QVMathError::invalidFormat(group.description()));
+        auto& queue = levels.begin()->second;
+        const bool right = parser.associativityForOperatorFunction(queue.front().term->operatorType())
+                           == QVMathOperatorAssociativity::Right;
+        const Position op = right ? queue.back().position : queue.front().position;
+        right ? queue.pop_back() : queue.pop_front();
+        (*op)->removed = true;
+        bool reduced = false;
+        switch ((*op)->token->operatorArity()) {
+        case QVMathOperatorArity::Binary:
+            reduced = reduceBinary(group, op);
+            break;
+        case QVMathOperatorArity::Unary:
+            reduced = reduceUnary(group, op);
+            break;
+        case QVMathOperatorArity::Unknown:
+            return fail(QVMathError::unknownArity((*op)->description()));
+        }
+        if (!reduced)
+            return false;
     }
-    if (indices.empty())
-        return fail(QVMathError::invalidFormat(group.description()));
-    const Term& first = *group.subterms[indices.front()];
-    const bool right = parser.associativityForOperatorFunction(first.operatorType()) == QVMathOperatorAssociativity::Right;
-    const size_t index = right ? indices.back() : indices.front();
-    switch (group.subterms[index]->token->operatorArity()) {
-    case QVMathOperatorArity::Binary:
-        return reduceBinary(group, index);
-    case QVMathOperatorArity::Unary:
-        return reduceUnary(group, index);
-    case QVMathOperatorArity::Unknown:
-        break;
-    }
-    return fail(QVMathError::unknownArity(group.subterms[index]->description()));
-}
-
-// The count terms from first on (operands already moved out) become one call.
-void replaceByFunction(Term& group, size_t first, size_t count, const QString& name, std::vector<TermPtr> operands)
-{
-    TermPtr function = makeTerm(TermType::Function);
-    function->functionName = name;
-    function->subterms = std::move(operands);
-    auto begin = group.subterms.begin() + qsizetype(first);
-    group.subterms.erase(begin + 1, begin + qsizetype(count));
-    group.subterms[first] = std::move(function);
-}
-
-bool Parse::reduceBinary(Term& group, size_t i)
-{
-    auto& terms = group.subterms;
-    const size_t n = terms.size();
-    const QString text = terms[i]->description();
-    if (i == 0)
-        return fail(QVMathError::noLeftOperandToBinary(text));
-    if (i == n - 1)
-        return fail(QVMathError::noRightOperandToBinary(text));
-    // A run of prefix operators after the operator is taken with its operand first.
-    size_t k = 1;
-    for (const Term* current = terms[i + 1].get();
-         current->isOperator() && current->token->operatorArity() == QVMathOperatorArity::Unary;
-         current = terms[i + k].get()) {
-        if (i + k + 1 >= n)
-            return fail(QVMathError::noRightOperandToUnary(current->description()));
-        ++k;
-    }
-    if (k >= 2) {
-        TermPtr run = makeTerm(TermType::Group);
-        for (size_t j = i + 1; j <= i + k; ++j)
-            run->subterms.push_back(std::move(terms[j]));
-        terms.erase(terms.begin() + qsizetype(i + 2), terms.begin() + qsizetype(i + k + 1));
-        terms[i + 1] = std::move(run);
-    }
-    const QString function = terms[i]->token->operatorFunction();
-    std::vector<TermPtr> operands;
-    operands.push_back(std::move(terms[i - 1]));
-    operands.push_back(std::move(terms[i + 1]));
-    replaceByFunction(group, i - 1, 3, function, std::move(operands));
     return true;
 }
 
-bool Parse::reduceUnary(Term& group, size_t i)
+TermPtr take(Position position)
+{
+    (*position)->removed = true;
+    return std::move(*position);
+}
+
+// The terms from first up to end (operands already taken) become one call.
+void replaceByFunction(Term& group, Position first, Position end, const QString& name, std::list<TermPtr> operands)
+{
+    TermPtr function = makeTerm(TermType::Function);
+    function->functionName = name;
+    function->binary = operands.size() == 2;
+    function->subterms = std::move(operands);
+    group.subterms.insert(group.subterms.erase(first, end), std::move(function));
+}
+
+bool Parse::reduceBinary(Term& group, Position op)
 {
     auto& terms = group.subterms;
-    const QString text = terms[i]->description();
-    const QString function = terms[i]->token->operatorFunction();
-    std::vector<TermPtr> operand;
-    if (parser.associativityForOperatorFunction(terms[i]->operatorType()) == QVMathOperatorAssociativity::Right) {
-        if (i == terms.size() - 1)
+    const QString text = (*op)->description();
+    if (op == terms.begin())
+        return fail(QVMathError::noLeftOperandToBinary(text));
+    Position right = std::next(op);
+    if (right == terms.end())
+        return fail(QVMathError::noRightOperandToBinary(text));
+    // A run of prefix operators after the operator is taken with its operand first.
+    Position last = right;
+    while ((*last)->isOperator() && (*last)->token->operatorArity() == QVMathOperatorArity::Unary) {
+        if (std::next(last) == terms.end())
+            return fail(QVMathError::noRightOperandToUnary((*last)->description()));
+        ++last;
+    }
+    if (last != right) {
+        TermPtr run = makeTerm(TermType::Group);
+        for (Position it = right; it != std::next(last); ++it)
+            run->subterms.push_back(take(it));
+        right = terms.insert(terms.erase(right, std::next(last)), std::move(run));
+    }
+    const Position left = std::prev(op);
+    std::list<TermPtr> operands;
+    operands.push_back(take(left));
+    operands.push_back(take(right));
+    replaceByFunction(group, left, std::next(right), (*op)->token->operatorFunction(), std::move(operands));
+    return true;
+}
+
+bool Parse::reduceUnary(Term& group, Position op)
+{
+    auto& terms = group.subterms;
+    const QString text = (*op)->description();
+    const QString function = (*op)->token->operatorFunction();
+    std::list<TermPtr> operand;
+    if (parser.associativityForOperatorFunction((*op)->operatorType()) == QVMathOperatorAssociativity::Right) {
+        if (std::next(op) == terms.end())
             return fail(QVMathError::noRightOperandToUnary(text));
-        operand.push_back(std::move(terms[i + 1]));
-        replaceByFunction(group, i, 2, function, std::move(operand));
+        operand.push_back(take(std::next(op)));
+        replaceByFunction(group, op, std::next(op, 2), function, std::move(operand));
     } else {
-        if (i == 0)
+        if (op == terms.begin())
             return fail(QVMathError::noLeftOperandToUnary(text));
-        operand.push_back(std::move(terms[i - 1]));
-        replaceByFunction(group, i - 1, 2, function, std::move(operand));
+        operand.push_back(take(std::prev(op)));
+        replaceByFunction(group, std::prev(op), std::next(op), function, std::move(operand));
     }
     return true;
 }
@@ -343,7 +368,7 @@ QVExpressionPtr QVParser::parsedExpressionWithError(Error* error)
 {
     m_tokenizer->reset();
     Parse parse{*m_tokenizer, *this, {}};
-    Term root{TermType::Group, std::nullopt, {}, {}, false};
+    Term root{TermType::Group, std::nullopt, {}, {}, false, false, false};
     while (m_tokenizer->peekNextObject()) {
         TermPtr term = parse.nextTerm(0);
         if (!term) {

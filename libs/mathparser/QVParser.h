@@ -22,8 +22,9 @@ public:
     QVMathOperatorAssociativity associativityForOperatorFunction(const QString& function) const;
 
     // Reads the tokens from the start each time; null with the first failure.
-    // Groups, calls and reductions nested deeper than QVExpression::maximumDepth
-    // fail with code 7.
+    // Parentheses, calls and unary operators nested deeper than
+    // QVExpression::maximumDepth fail with code 7 (a chain of binary operators
+    // is bounded by the tokenizer's token count).
     QVExpressionPtr parsedExpressionWithError(Error* error = nullptr);
 
 private:

@@ -2,6 +2,7 @@
 // constant sub-trees, deep copies and archives that keep number kinds.
 #include "QVExpression.h"
 #include "QVMathEvaluator.h"
+#include "QVMathStringTokenizer.h"
 
 #include <gtest/gtest.h>
 
@@ -104,7 +105,7 @@ TEST(MathExpression, BadArchivesGiveNothing)
     EXPECT_FALSE(QVExpression::fromArchive(QCborMap()));
 
     QCborMap deep = number(1)->archive();
-    for (int i = 0; i <= QVExpression::maximumDepth; ++i) {
+    for (int i = 0; i <= QVMathStringTokenizer::maximumTokenCount; ++i) {
         QCborMap outer;
         outer.insert(QStringLiteral("function"), QStringLiteral("negate"));
         outer.insert(QStringLiteral("arguments"), QCborArray{deep});
