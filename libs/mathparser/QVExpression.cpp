@@ -35,7 +35,7 @@ QVExpressionPtr QVExpression::functionExpressionWithFunction(const QString& func
         }
     }
     auto node = std::shared_ptr<QVExpression>(new QVExpression(QVExpressionType::Function));
-    node->m_name = function;
+    node->m_name = function.toLower();
     node->m_arguments = arguments;
     for (const QVExpressionPtr& argument : arguments)
         argument->m_parent = node;
@@ -59,11 +59,11 @@ const Number& QVExpression::number() const
     return m_number;
 }
 
-QString QVExpression::function() const
+const QString& QVExpression::function() const
 {
     if (m_type != QVExpressionType::Function)
         throw std::logic_error("This is not a function expression");
-    return m_name.toLower();
+    return m_name;
 }
 
 const QList<QVExpressionPtr>& QVExpression::arguments() const

@@ -45,7 +45,7 @@ public:
     QVExpressionType expressionType() const { return m_type; }
     // Each accessor throws std::logic_error on a node of another kind.
     const Number& number() const;
-    QString function() const; // lowercased
+    const QString& function() const; // lowercased
     const QList<QVExpressionPtr>& arguments() const;
     const QString& variable() const;
     QVExpressionPtr parentExpression() const { return m_parent.lock(); }
@@ -75,7 +75,7 @@ private:
 
     QVExpressionType m_type;
     Number m_number;
-    QString m_name; // the function as given, or the variable
+    QString m_name; // the function lowercased, or the variable
     QList<QVExpressionPtr> m_arguments;
     mutable std::weak_ptr<const QVExpression> m_parent;
 };

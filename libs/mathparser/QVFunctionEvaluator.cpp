@@ -78,16 +78,22 @@ QVariant QVFunctionEvaluator::evaluateFunction(const QVExpression& function, con
                                                Error* error)
 {
     const QString name = function.function();
-    if (!table().contains(name))
+    const auto entry = table().constFind(name);
+    if (entry == table().constEnd())
         return m_evaluator->resolveFunction(function, variables, error);
-    const QVExpressionPtr value = call(name, function.arguments(), variables, error);
+    const QVExpressionPtr value = invoke(name, *entry, function.arguments(), variables, error);
     return value ? QVariant::fromValue(value) : QVariant();
 }
 
 QVExpressionPtr QVFunctionEvaluator::call(const QString& name, const Arguments& arguments,
                                           const QVSubstitutions& variables, Error* error)
 {
-    const Entry entry = table().value(name);
+    return invoke(name, table().value(name), arguments, variables, error);
+}
+
+QVExpressionPtr QVFunctionEvaluator::invoke(const QString& name, const Entry& entry, const Arguments& arguments,
+                                            const QVSubstitutions& variables, Error* error)
+{
     const qsizetype n = arguments.size();
     if (entry.count >= 0 && (entry.atLeast ? n < entry.count : n != entry.count)) {
         setError(error, QVMathError::argumentCount(name + QStringLiteral(":variables:error:"), entry.count,

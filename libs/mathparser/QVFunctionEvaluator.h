@@ -55,6 +55,8 @@ protected:
     std::optional<QList<Number>> values(const Arguments& arguments, const QVSubstitutions& variables, Error* error);
 
 private:
+    QVExpressionPtr invoke(const QString& name, const Entry& entry, const Arguments& arguments,
+                           const QVSubstitutions& variables, Error* error);
     QVExpressionPtr doubles(const Arguments& arguments, const QVSubstitutions& variables, Error* error,
                             double (*operation)(double, double));
     QVExpressionPtr integers(const Arguments& arguments, const QVSubstitutions& variables, Error* error,

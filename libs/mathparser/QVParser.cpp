@@ -317,7 +317,11 @@ QVExpressionPtr Parse::expression(const Term& term)
     case TermType::Number:
         return QVExpression::numberExpressionWithNumber(*term.token->numberValue());
     case TermType::Variable:
-        return QVExpression::variableExpressionWithVariable(term.token->token());
+        // The tokenizer lets a quoted empty name through; it must not fail silently.
+        if (QVExpressionPtr variable = QVExpression::variableExpressionWithVariable(term.token->token()))
+            return variable;
+        fail(QVMathError::emptyVariableName());
+        return nullptr;
     case TermType::Operator:
         break;
     case TermType::Group:

@@ -48,6 +48,7 @@ TEST(MathParser, Trees)
         {"(1", "error 7: imbalanced parentheses"},
         {"f(1", "error 7: missing parentheses after function \"f\""},
         {"(1, 2)", "error 8: unknown arity for operator: ,"},
+        {"\"\" + 1", "error 4: variable names must be at least 1 character long"},
         {"f(1,,2)", "error 1: Unable to create expression from term: ()"},
     };
     for (const auto& c : cases)
