@@ -37,7 +37,8 @@ public:
     // than this, the variable or function counts as unresolved (code 14 or 15).
     static constexpr int maximumNestedEvaluations = 64;
 
-    // Made on first use (safe under concurrent first use), never destroyed.
+    // Made on first use (safe under concurrent first use) and shared by every
+    // caller: like any evaluator, it serves one thread at a time.
     static QVMathEvaluator& defaultMathEvaluator();
     static QVMathEvaluator& sharedMathEvaluator() { return defaultMathEvaluator(); }
     // Alias, then the function it stands for.

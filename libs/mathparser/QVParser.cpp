@@ -7,7 +7,6 @@
 #include <deque>
 #include <list>
 #include <map>
-#include <vector>
 
 namespace {
 
