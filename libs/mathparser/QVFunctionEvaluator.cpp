@@ -65,30 +65,32 @@ const QVFunctionEvaluator::Table& QVFunctionEvaluator::table() const { return st
 const QStringList& QVFunctionEvaluator::standardFunctions()
 {
     static const QStringList names = [] {
-        QStringList list = standardTable().keys();
+        QStringList list;
+        for (const auto& [name, entry] : standardTable())
+            list.append(name);
         std::sort(list.begin(), list.end());
         return list;
     }();
     return names;
 }
 
-bool QVFunctionEvaluator::isStandardFunction(const QString& name) { return standardTable().contains(name.toLower()); }
+bool QVFunctionEvaluator::isStandardFunction(const QString& name) { return standardTable().count(name.toLower()) > 0; }
 
 QVariant QVFunctionEvaluator::evaluateFunction(const QVExpression& function, const QVSubstitutions& variables,
                                                Error* error)
 {
     const QString name = function.function();
-    const auto entry = table().constFind(name);
-    if (entry == table().constEnd())
+    const auto entry = table().find(name);
+    if (entry == table().end())
         return m_evaluator->resolveFunction(function, variables, error);
-    const QVExpressionPtr value = invoke(name, *entry, function.arguments(), variables, error);
+    const QVExpressionPtr value = invoke(name, entry->second, function.arguments(), variables, error);
     return value ? QVariant::fromValue(value) : QVariant();
 }
 
 QVExpressionPtr QVFunctionEvaluator::call(const QString& name, const Arguments& arguments,
                                           const QVSubstitutions& variables, Error* error)
 {
-    return invoke(name, table().value(name), arguments, variables, error);
+    return invoke(name, table().at(name), arguments, variables, error);
 }
 
 QVExpressionPtr QVFunctionEvaluator::invoke(const QString& name, const Entry& entry, const Arguments& arguments,

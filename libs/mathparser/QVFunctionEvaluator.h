@@ -2,12 +2,13 @@
 
 #include "Error.h"
 #include "QVExpression.h"
+#include "QVMathOperatorSet.h"
 
-#include <QHash>
 #include <QStringList>
 #include <QVariant>
 
 #include <optional>
+#include <unordered_map>
 
 class QVMathEvaluator;
 
@@ -41,7 +42,7 @@ protected:
         int count;    // required arguments, or at least that many
         bool atLeast; // a negative count checks nothing
     };
-    using Table = QHash<QString, Entry>;
+    using Table = std::unordered_map<QString, Entry, QVMathOperatorSet::KeyHash>;
 
     // This class's table; a subclass returns a copy with its own entries put in.
     virtual const Table& table() const;
