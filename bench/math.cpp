@@ -1,12 +1,18 @@
 // The tokenizer's rate on a 1,000-term sum, and the time it takes to refuse an
 // expression of 4,097 tokens, each beside a regular-expression scan that
-// splits the same text into numbers, names and operators.
+// splits the same text into numbers, names and operators. The evaluator on
+// the same sum (tokenized, parsed, evaluated) beside the C library reading
+// and adding its numbers, and its refusals of 4,097 tokens and of 257 nested
+// parentheses beside the scan.
+#include "QVMathEvaluator.h"
 #include "QVMathStringTokenizer.h"
 
 #include <benchmark/benchmark.h>
 
 #include <QRegularExpression>
 #include <QStringList>
+
+#include <cstdlib>
 
 namespace {
 
@@ -58,8 +64,55 @@ void refuseTooLong(benchmark::State& state)
 }
 void refuseTooLongPeer(benchmark::State& state) { scanPeer(state, sum(2049)); }
 
+void evaluateThousandTermSum(benchmark::State& state)
+{
+    const QString text = sum(1000);
+    QVMathEvaluator evaluator;
+    for (auto _ : state) {
+        const auto value = evaluator.evaluateString(text, {}, nullptr);
+        if (!value || value->toDouble() != 500500)
+            state.SkipWithError("wrong sum");
+    }
+}
+
+void evaluateThousandTermSumPeer(benchmark::State& state)
+{
+    const QByteArray text = sum(1000).toUtf8();
+    for (auto _ : state) {
+        double total = 0;
+        for (const char* p = text.constData(); *p;) {
+            char* end = nullptr;
+            total += std::strtod(p, &end);
+            p = *end ? end + 3 : end; // " + "
+        }
+        benchmark::DoNotOptimize(total);
+    }
+}
+
+void refuse(benchmark::State& state, const QString& text, int code)
+{
+    QVMathEvaluator evaluator;
+    for (auto _ : state) {
+        Error error;
+        benchmark::DoNotOptimize(evaluator.evaluateString(text, {}, &error));
+        if (error.code != code)
+            state.SkipWithError("not refused");
+    }
+}
+
+QString nested(int depth) { return QStringLiteral("(").repeated(depth) + QStringLiteral("1") + QStringLiteral(")").repeated(depth); }
+
+void evaluateRefuseTooLong(benchmark::State& state) { refuse(state, sum(2049), 1); }
+void evaluateRefuseTooDeep(benchmark::State& state) { refuse(state, nested(257), 7); }
+void evaluateRefuseTooDeepPeer(benchmark::State& state) { scanPeer(state, nested(257)); }
+
 } // namespace
 
+BENCHMARK(evaluateThousandTermSum)->Unit(benchmark::kMicrosecond);
+BENCHMARK(evaluateThousandTermSumPeer)->Unit(benchmark::kMicrosecond);
+BENCHMARK(evaluateRefuseTooLong)->Unit(benchmark::kMicrosecond);
+BENCHMARK(evaluateRefuseTooDeep)->Unit(benchmark::kMicrosecond);
+BENCHMARK(evaluateRefuseTooDeepPeer)->Unit(benchmark::kMicrosecond);
 BENCHMARK(thousandTermSum)->Unit(benchmark::kMicrosecond);
 BENCHMARK(thousandTermSumPeer)->Unit(benchmark::kMicrosecond);
 BENCHMARK(refuseTooLong)->Unit(benchmark::kMicrosecond);

@@ -35,6 +35,7 @@ Error missingParentheses(const QString& function)
 {
     return make(7, QStringLiteral("missing parentheses after function \"%1\"").arg(function));
 }
+Error nestingTooDeep() { return make(7, QStringLiteral("nesting too deep")); }
 Error unknownArity(const QString& op) { return make(8, QStringLiteral("unknown arity for operator: %1").arg(op)); }
 Error noLeftOperandToBinary(const QString& op) { return make(9, QStringLiteral("no left operand to binary %1").arg(op)); }
 Error noRightOperandToBinary(const QString& op)
@@ -72,6 +73,10 @@ Error argumentCount(const QString& function, int count, bool atLeast)
     return make(17, format.arg(function, QString::number(count), count == 1 ? QString() : QStringLiteral("s")));
 }
 Error tooManyRandomArguments() { return make(17, QStringLiteral("random() may only have up to 2 arguments")); }
+Error emptyRandomRange()
+{
+    return make(17, QStringLiteral("random() lower bound must be below upper bound"));
+}
 Error nonExpressionArguments() { return make(18, QStringLiteral("function arguments must be QVExpression objects")); }
 
 } // namespace QVMathError

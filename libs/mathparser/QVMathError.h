@@ -28,6 +28,7 @@ Error unknownPrecedence(const QString& token);
 // 7 to 13: parser terms
 Error imbalancedParentheses();
 Error missingParentheses(const QString& function);
+Error nestingTooDeep();
 Error unknownArity(const QString& op);
 Error noLeftOperandToBinary(const QString& op);
 Error noRightOperandToBinary(const QString& op);
@@ -41,6 +42,7 @@ Error invalidReturnType(const QString& function);
 // 17, 18: function evaluators and function expressions
 Error argumentCount(const QString& function, int count, bool atLeast);
 Error tooManyRandomArguments();
+Error emptyRandomRange();
 Error nonExpressionArguments();
 
 } // namespace QVMathError

@@ -49,12 +49,14 @@ public:
     // No token of the set is longer (in UTF-16 units).
     qsizetype longestTokenLength() const { return m_longestTokenLength; }
 
-private:
     // Qt's string hash is built to resist flooding and costs more than the
-    // short, trusted keys here need; the tokenizer looks one up per operator.
+    // short, trusted keys of the library's tables need; the tokenizer looks
+    // one up per operator, the function evaluator one per call.
     struct KeyHash {
         size_t operator()(const QString& key) const;
     };
+
+private:
     template <typename T> using Index = std::unordered_map<QString, T, KeyHash>;
 
     enum class Relativity { Higher = -1, Same = 0, Lower = 1 };

@@ -176,6 +176,8 @@ ComparisonResult Number::compare(const Number& other) const
     }
     if (left.form == Key::Exact && right.form == Key::Exact)
         return DecimalCompare(left.decimal, right.decimal);
+    if (left.form == Key::Binary && right.form == Key::Binary)
+        return order(left.binary, right.binary);
     if (left.form == Key::Binary)
         return compareBinary(left, other.toDouble());
     return reversed(compareBinary(right, toDouble()));
