@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QHash>
+#include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 
@@ -746,7 +747,9 @@ QWidget* ListViewController::loadView()
     bridge_ = new TableBridge(tableView_, this, this);
     emptyView_ = new QWidget(view);
     emptyView_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    longEmptyLabel_ = new QLabel(tr("No notes here yet.\nPress \u2318N to write one."), emptyView_);
+    longEmptyLabel_ = new QLabel(tr("No notes here yet.\nPress %1 to write one.")
+                                     .arg(QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText)),
+                                 emptyView_);
     shortEmptyLabel_ = new QLabel(tr("No notes"), emptyView_);
     for (QLabel* label : {longEmptyLabel_, shortEmptyLabel_}) {
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
