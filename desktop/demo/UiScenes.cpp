@@ -214,7 +214,7 @@ std::unique_ptr<QWidget> noteList(int storage, const QString& tag, std::optional
         {"Groceries.txt", "Groceries\n- bread\n- tea\n- apples"},
         {"Reading list.txt", "Reading list\nThe novels to take on the train this month."},
     };
-    int64_t updated = 1'900'000'000;
+    int64_t updated = 1'700'000'000;
     for (const auto& [key, text] : notes) {
         const QString path = Note::documentFileForKey(QString::fromUtf8(key), NoteStorageInbox);
         Note::createImmediateDirectoryForFilePath(path);

@@ -13,6 +13,7 @@ TEST(InterimShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTypi
     sharedTestCore();
     AnimationContext::setTestMode(true);
     TestSupport::VirtualTime time;
+    QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).removeRecursively();
     RootWindow window;
     auto* shell = new InterimShell;
     window.setContentViewController(shell);
