@@ -370,12 +370,24 @@ void ListViewController::dressCell(ListEntryCell& cell, const ListItemPtr& item)
     cell.resize(view()->width(), int(rowHeight()));
     cell.setListItem(item);
     if (!item->attributedText())
-        formatter_->restoreListItemAttributeText(*item);
+        restoreText(item);
     showText(cell, *item);
     cell.setDelegate(this);
     cell.trashButton()->show();
     cell.setOffset(0);
     cell.setContentColor(themed(Themeset::inactiveButtonColorForTheme(current)));
+}
+
+// Styled texts are kept for the rows shown last only: 10,000 of them would cost over 100 MB.
+void ListViewController::restoreText(const ListItemPtr& item)
+{
+    formatter_->restoreListItemAttributeText(*item);
+    styled_.push_back(item);
+    if (styled_.size() <= StyledRowsKept)
+        return;
+    if (const ListItemPtr oldest = styled_.front().lock(); oldest && oldest != item)
+        oldest->setAttributedText(nullptr);
+    styled_.pop_front();
 }
 
 // The label starts left of the container: the snippet's own indent brings the text in.
@@ -574,7 +586,7 @@ void ListViewController::remoteUpdate(const NotePtr& note)
             selectNote(selectedNote_);
     }
     if (auto* cell = dynamic_cast<ListEntryCell*>(bridge_->rowView(row, at->section, false))) {
-        formatter_->restoreListItemAttributeText(item);
+        restoreText(itemAt(row, at->section));
         showText(*cell, item);
     }
 }

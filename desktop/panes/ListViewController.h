@@ -12,6 +12,8 @@
 
 #include <QList>
 
+#include <deque>
+
 #include <functional>
 #include <memory>
 #include <optional>
@@ -46,6 +48,7 @@ public:
     static constexpr double ArchiveHeaderHeight = 48;
     // Of the editor's text, the live row is built from this much, cut at a line end.
     static constexpr qsizetype LiveEditPrefix = 8192;
+    static constexpr size_t StyledRowsKept = 200;
 
     using Completion = std::function<void(bool reloaded)>;
 
@@ -127,6 +130,7 @@ private:
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
     void dressCell(ListEntryCell& cell, const ListItemPtr& item);
+    void restoreText(const ListItemPtr& item);
     void showText(ListEntryCell& cell, const ListItem& item);
     ListItems* listOf(int64_t section);
     ListItemPtr itemAt(int64_t row, int64_t section) const;
@@ -176,6 +180,7 @@ private:
     bool reloadAgain_ = false;
     Completion pendingCompletion_;
     QList<std::function<void()>> heldEvents_;
+    std::deque<std::weak_ptr<ListItem>> styled_;
 
     bool editing_ = false;
     uint64_t editKey_ = 0;
