@@ -177,37 +177,29 @@ void ListEntryCell::containerPanDidMove(double dx)
     if (state_ == Dragging) {
         setOffset(x);
         if (x <= -SwipeWidth && mode_ == Swipe)
-            arm();
+            setArmed(true);
     } else if (state_ == Armed) {
         setOffset(x);
         if (x > -SwipeWidth)
-            disarm();
+            setArmed(false);
     }
 }
 
-void ListEntryCell::arm()
+// Armed: the trash button hides and the row takes the archive colours; each change has its sound.
+void ListEntryCell::setArmed(bool armed)
 {
-    state_ = Armed;
-    // The note is taken now: by the time the action fires the row may serve another one.
-    armedKey_ = item_ ? item_->key() : QString();
-    armedStorage_ = item_ ? item_->storage() : 0;
+    state_ = armed ? Armed : Dragging;
+    if (armed) { // the note is taken now: when the action fires the row may serve another one
+        armedKey_ = item_ ? item_->key() : QString();
+        armedStorage_ = item_ ? item_->storage() : 0;
+    }
     const ThemeID theme = Core::shared().colorTheme();
-    trashButton_->hide();
-    setContentColor(toQColor(Themeset::archiveButtonColorForTheme(theme)));
+    trashButton_->setHidden(armed);
+    setContentColor(toQColor(armed ? Themeset::archiveButtonColorForTheme(theme)
+                                   : Themeset::inactiveButtonColorForTheme(theme)));
     setSwipeTitle(QCoreApplication::translate("ListEntryCell", "Archive"),
-                  toQColor(Themeset::archiveTextColorForTheme(theme)));
-    playSound_(1);
-}
-
-void ListEntryCell::disarm()
-{
-    state_ = Dragging;
-    const ThemeID theme = Core::shared().colorTheme();
-    trashButton_->show();
-    setContentColor(toQColor(Themeset::inactiveButtonColorForTheme(theme)));
-    setSwipeTitle(QCoreApplication::translate("ListEntryCell", "Archive"),
-                  toQColor(Themeset::inactiveTextColorForTheme(theme)));
-    playSound_(2);
+                  toQColor(armed ? Themeset::archiveTextColorForTheme(theme) : Themeset::inactiveTextColorForTheme(theme)));
+    playSound_(armed ? 1 : 2);
 }
 
 void ListEntryCell::containerPanDidEnd()

@@ -83,8 +83,7 @@ private:
 
     void layOut(double x, const Place& place);
     void close();
-    void arm();
-    void disarm();
+    void setArmed(bool armed);
     void slideOut();
     double optionsPosition() const;
 
