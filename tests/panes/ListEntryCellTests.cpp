@@ -91,22 +91,14 @@ TEST_F(PanesListEntryCell, ReleasesSettleByModeAndDistance)
     }
 }
 
-TEST_F(PanesListEntryCell, ContainerNeverPassesTheOptionsInButtonModes)
+TEST_F(PanesListEntryCell, TheTrashButtonComesOutFromUnderTheRestoreButton)
 {
-    for (const auto& [mode, limit] : {std::pair{ListEntryCell::TwoButtons, -120}, {ListEntryCell::OneButton, -60}}) {
-        cell.setMode(mode);
-        cell.containerPanDidStart();
-        cell.containerPanDidMove(-250);
-        EXPECT_EQ(containerX(), limit);
-        EXPECT_EQ(cell.dragState(), ListEntryCell::Dragging) << "no arming outside the swipe mode";
-        cell.containerPanDidCancel();
-        settle();
-    }
-    // The trash button comes out from under the restore button as the row opens.
     cell.setMode(ListEntryCell::TwoButtons);
-    cell.setOffset(-100);
-    EXPECT_EQ(cell.trashButton()->x(), 200);
-    EXPECT_EQ(cell.restoreButton()->x(), 240);
+    for (const auto& [offset, trash] : {std::pair{-40, 240}, {-100, 200}, {-300, 180}}) {
+        cell.setOffset(offset);
+        EXPECT_EQ(cell.trashButton()->x(), trash) << offset;
+        EXPECT_EQ(cell.restoreButton()->x(), 240) << offset;
+    }
 }
 
 TEST_F(PanesListEntryCell, ArmingPastTheSwipeWidthAndBack)
