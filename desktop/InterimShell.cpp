@@ -1,6 +1,7 @@
 #include "InterimShell.h"
 
 #include "Core.h"
+#include "panes/EditingRelay.h"
 #include "Store/Migrator.h"
 #include "UserDefaults.h"
 
@@ -13,15 +14,19 @@ namespace {
 const QString SelectedNoteKey = QStringLiteral("selectedNoteKey");
 const QString SelectedNoteStorage = QStringLiteral("selectedNoteStorage");
 constexpr int SidebarWidth = 200;
+constexpr int ListWidth = 280;
 
 } // namespace
 
 InterimShell::InterimShell(QObject* parent)
     : ViewController(parent), noteController_(new NoteViewController),
-      folderController_(new FolderViewController(Core::shared()))
+      folderController_(new FolderViewController(Core::shared())),
+      listController_(new ListViewController(Core::shared())),
+      editingRelay_(std::make_shared<EditingRelay>(noteController_, listController_))
 {
     addChild(noteController_);
     addChild(folderController_);
+    addChild(listController_);
     addHandler(Selector("newDocument:"), [this](QObject*) { noteController_->newNoteDidTapFromMenu(); });
 }
 
@@ -33,6 +38,8 @@ QWidget* InterimShell::loadView()
     row->setSpacing(0);
     folderController_->view()->setFixedWidth(SidebarWidth);
     row->addWidget(folderController_->view());
+    listController_->view()->setFixedWidth(ListWidth);
+    row->addWidget(listController_->view());
     row->addWidget(noteController_->view());
     return view;
 }
@@ -43,7 +50,7 @@ void InterimShell::start()
     Migrator::migrateInMainThread();
     core.buildTagLinkAndIndexFiles();
     warehouse_ = Warehouse::create();
-    warehouse_->setEditingDelegate(noteController_->editingDelegate());
+    warehouse_->setEditingDelegate(editingRelay_);
     noteController_->setWarehouse(warehouse_);
     noteController_->setDelegate(this);
 
@@ -52,8 +59,14 @@ void InterimShell::start()
         commitNoteStorage(warehouse_->editingNote()); // a new note has its file by now
     });
 
+    folderController_->setDelegate(this);
+    listController_->setDelegate(this);
     folderController_->selectStorage(NoteStorageInbox, QString());
     const NotePtr last = restoredNote();
+    listController_->selectStorage(NoteStorageInbox, QString(), [list = QPointer(listController_), last](bool shown) {
+        if (list && shown && last)
+            list->selectNote(last);
+    });
     noteController_->showNote(last, [controller = QPointer(noteController_), restore = bool(last)] {
         if (!controller)
             return;
@@ -63,6 +76,24 @@ void InterimShell::start()
         }
         controller->textView()->setFocus(Qt::OtherFocusReason);
     });
+}
+
+void InterimShell::folderControllerDidSelectStorage(FolderViewController&, int storage, const QString& tag)
+{
+    listController_->selectStorage(storage, tag, [list = QPointer(listController_)](bool shown) {
+        if (list && shown && !list->selectNote(list->selectedNote()))
+            list->selectNote(nullptr);
+    });
+}
+
+void InterimShell::listControllerDidSelectNote(ListViewController&, const NotePtr& note)
+{
+    noteController_->showNote(note);
+}
+
+QString InterimShell::listControllerEditingText(ListViewController&)
+{
+    return noteController_->textView()->string();
 }
 
 void InterimShell::commitNoteStorage(const NotePtr& note)

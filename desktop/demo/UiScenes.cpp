@@ -6,6 +6,7 @@
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
 #include "panes/FolderViewController.h"
+#include "panes/ListViewController.h"
 #include "panes/NoteViewController.h"
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
@@ -15,6 +16,7 @@
 #include "Dispatch.h"
 #include "Themes/Themeset.h"
 #include "UserDefaults.h"
+#include "files/FileDates.h"
 
 #include <QApplication>
 #include <QDir>
@@ -26,6 +28,7 @@
 
 #include <functional>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -201,6 +204,50 @@ std::unique_ptr<QWidget> editor(ThemeID theme)
     return shown(std::move(window), {900, 560});
 }
 
+// The note list of a storage or tag; with a drag, the second row dragged that far (and let go when open).
+std::unique_ptr<QWidget> noteList(int storage, const QString& tag, std::optional<double> drag, bool release)
+{
+    Core& core = sceneCore(0);
+    core.setNoteSortOptions(0);
+    const std::pair<const char*, const char*> notes[] = {
+        {"Harbour walk.txt", SampleNote},
+        {"Groceries.txt", "Groceries\n- bread\n- tea\n- apples"},
+        {"Reading list.txt", "Reading list\nThe novels to take on the train this month."},
+    };
+    int64_t updated = 1'700'000'000;
+    for (const auto& [key, text] : notes) {
+        const QString path = Note::documentFileForKey(QString::fromUtf8(key), NoteStorageInbox);
+        Note::createImmediateDirectoryForFilePath(path);
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(text);
+        file.close();
+        FileDates::setModificationDate(path, updated--);
+    }
+    auto window = std::make_unique<QWidget>();
+    auto* controller = new ListViewController(core, window.get());
+    controller->view()->setObjectName(QStringLiteral("list"));
+    (new QVBoxLayout(window.get()))->addWidget(controller->view());
+    window->layout()->setContentsMargins(0, 0, 0, 0);
+    auto scene = shown(std::move(window), {320, 480});
+    bool loaded = false;
+    controller->selectStorage(storage, tag, [&](bool) { loaded = true; });
+    DispatchQueue::runMainUntil([&] { return loaded; }, 10);
+    controller->selectNote(nullptr);
+    controller->tableView()->setFocus();
+    Dispatch::waitUntilIdle();
+    if (auto* cell = dynamic_cast<ListEntryCell*>(controller->tableBridge()->rowView(1, ListViewController::Notes, true));
+        cell && drag) {
+        cell->containerPanDidStart();
+        cell->containerPanDidMove(*drag);
+        if (release)
+            cell->containerPanDidEnd();
+    }
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    return scene;
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -212,6 +259,9 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("editor-charcoal"), [] { return editor(2); }},
         {QStringLiteral("sidebar-white"), [] { return sidebar(0); }},
         {QStringLiteral("sidebar-charcoal"), [] { return sidebar(2); }},
+        {QStringLiteral("list-open-row"), [] { return noteList(NoteStorageInbox, {}, -100, true); }},
+        {QStringLiteral("list-armed-row"), [] { return noteList(NoteStorageInbox, {}, -170, false); }},
+        {QStringLiteral("list-empty"), [] { return noteList(NoteTagHashtag, QStringLiteral("nothing"), {}, false); }},
     };
     return all;
 }

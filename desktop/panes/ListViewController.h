@@ -1,0 +1,187 @@
+#pragma once
+
+#include "kit/ViewController.h"
+#include "panes/ListEntryCell.h"
+#include "panes/TableBridge.h"
+
+#include "Snippets/SnippetFormatter.h"
+#include "Store/ListItem.h"
+#include "Store/Note.h"
+
+#include "Dispatch.h"
+
+#include <QList>
+
+#include <deque>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Core;
+class ListViewController;
+class QLabel;
+
+class ListViewControllerDelegate {
+public:
+    virtual ~ListViewControllerDelegate() = default;
+    // A fresh note made from the row.
+    virtual void listControllerDidSelectNote(ListViewController& controller, const NotePtr& note) = 0;
+    virtual void listControllerDidTapArchiveNote(ListViewController& controller, const NotePtr& note) = 0;
+    virtual void listControllerDidTapDeleteNote(ListViewController& controller, const NotePtr& note) = 0;
+    virtual void listControllerDidTapRestoreNote(ListViewController& controller, const NotePtr& note) = 0;
+    // The editor's whole current text.
+    virtual QString listControllerEditingText(ListViewController& controller) = 0;
+};
+
+using ListItems = QList<ListItemPtr>;
+
+// The middle pane: the notes of a storage, a tag (its inbox notes, then its archived ones under a
+// header) or a search, in sections 1 and 2 of a bridged table (section 0 is one blank row). Rows are
+// loaded on the file queue, sorted by the core's sort option and installed on the main queue; note
+// events and the editor's typing change single rows. Every field belongs to the main thread.
+class ListViewController : public ViewController, public TableBridgeDelegate, public ListEntryCellDelegate {
+    Q_OBJECT
+public:
+    enum Section : int64_t { Blank, Notes, Archived };
+    static constexpr double BaseRowHeight = 96;
+    static constexpr double ArchiveHeaderHeight = 48;
+    // Of the editor's text, the live row is built from this much, cut at a line end.
+    static constexpr qsizetype LiveEditPrefix = 8192;
+    static constexpr size_t StyledRowsKept = 200;
+
+    using Completion = std::function<void(bool reloaded)>;
+
+    explicit ListViewController(Core& core, QObject* parent = nullptr);
+    ~ListViewController() override;
+
+    // Not owned.
+    void setDelegate(ListViewControllerDelegate* delegate) { delegate_ = delegate; }
+
+    // A storage below 1 lists the inbox.
+    void selectStorage(int storage, const QString& tag, Completion completion = {});
+    // The same text again: the completion gets false and nothing reloads.
+    void searchNote(const QString& query, Completion completion = {});
+    // Asked during a reload, one more runs when it ends with the latest storage, tag and query; every
+    // completion is called once: the latest with true once its rows show, those it supersedes with false.
+    void reloadList(Completion completion = {});
+    void reloadTheme();
+
+    // Null selects the first row. False when no row was selected.
+    bool selectNote(const NotePtr& note);
+    bool selectNextNote();
+    bool selectPreviousNote();
+    void selectNone();
+    void highlightSelectedNote();
+    void hideShowingListEntryOptions();
+    // The editor changed the note: its row follows the text.
+    void noteDidEditingText(const NotePtr& note);
+    // The main window passes every deletion here.
+    void noteDidDelete(const NotePtr& note, int storage, const QString& tag);
+
+    const ListItems& items() const { return items_; }
+    const ListItems& archivedItems() const { return archivedItems_; }
+    const NotePtr& selectedNote() const { return selectedNote_; }
+    int selectedStorage() const { return storage_; }
+    TableView* tableView() const { return tableView_; }
+    TableBridge* tableBridge() const { return bridge_; }
+    QLabel* shortEmptyLabel() const { return shortEmptyLabel_; }
+    QLabel* longEmptyLabel() const { return longEmptyLabel_; }
+    QWidget* emptyView() const { return emptyView_; }
+    const DispatchQueuePtr& editQueue() const { return editQueue_; }
+
+    // The rows of a directory's regular files with safe names, dated from the notes' text files.
+    static ListItems importDirectory(const QString& directory, int storage);
+    // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
+    static void sortListItems(ListItems& items, int64_t option);
+    // Titles from the search table, else from the header files.
+    void readTitles(ListItems& items) const;
+
+    // TableBridgeDelegate
+    int64_t numberOfSectionsInTableView(TableView&) override { return 3; }
+    int64_t tableViewNumberOfRowsInSection(TableView& table, int64_t section) override;
+    QWidget* tableViewRowViewForRow(TableView& table, int64_t row, int64_t section) override;
+    QWidget* tableViewHeaderViewForSection(TableView& table, int64_t section) override;
+    bool tableViewShouldSelectRow(TableView&, int64_t, int64_t section) override { return section != Blank; }
+    double tableViewHeightForRow(TableView& table, int64_t row, int64_t section) override;
+    double tableViewHeightForHeaderInSection(TableView& table, int64_t section) override;
+    void tableViewDidSelectRow(TableView& table, int64_t row, int64_t section) override;
+
+    // ListEntryCellDelegate
+    void listEntryDidTouchDown(ListEntryCell& cell) override;
+    void listEntryDidShowOptions(ListEntryCell& cell) override;
+    void listEntryDidSwipeAction(ListEntryCell& cell, const QString& key, int storage) override;
+    void listEntryDidTapOption(ListEntryCell& cell, int index) override;
+    QColor backgroundColorForListEntry(const ListEntryCell& cell) override;
+
+protected:
+    QWidget* loadView() override;
+    void viewDidLoad() override;
+    void viewDidLayout() override;
+
+private:
+    class Listener;
+    struct Loaded {
+        ListItems items;
+        ListItems archived;
+    };
+
+    Loaded load(int storage, const QString& tag, const QString& query) const;
+    void showRows(Loaded loaded, Completion completion);
+    void reloadEmptyView();
+    void dressCell(ListEntryCell& cell, const ListItemPtr& item);
+    void restoreText(const ListItemPtr& item);
+    void showText(ListEntryCell& cell, const ListItem& item);
+    ListItems* listOf(int64_t section);
+    ListItemPtr itemAt(int64_t row, int64_t section) const;
+    // The (row, section) of the note's row, searched from the last row; section 1 first.
+    std::optional<IndexPath> find(const QString& key, int storage) const;
+    void select(int64_t row, int64_t section);
+    // Sorts the section and moves the row at index with an animation; the row's new index.
+    int64_t sortAndMove(int64_t index, int64_t section);
+    double rowHeight() const;
+    ThemeID theme() const;
+
+    // Note events, on the main queue; held back while a reload runs.
+    void whenLoaded(std::function<void()> event);
+    void remoteUpdate(const NotePtr& note);
+    void added(const NotePtr& note, int storage, const QString& tag);
+    void moved(const NotePtr& before, const NotePtr& after, bool done);
+    bool takesEvent(int storage, const QString& tag) const;
+
+    // Live edits.
+    void startEditPass(const NotePtr& note);
+    void applyEdit(const NotePtr& note, const QString& title, std::shared_ptr<const AttributedString> text);
+
+    Core& core_;
+    ListViewControllerDelegate* delegate_ = nullptr;
+    std::shared_ptr<Listener> listener_;
+    std::shared_ptr<SnippetFormatter> formatter_;
+    DispatchQueuePtr editQueue_;
+    TableView* tableView_ = nullptr;
+    TableBridge* bridge_ = nullptr;
+    QWidget* emptyView_ = nullptr;
+    QLabel* shortEmptyLabel_ = nullptr;
+    QLabel* longEmptyLabel_ = nullptr;
+    bool longShowing_ = true;
+    QLabel* shadowView_ = nullptr;
+    QPointer<ListEntryCell> showingOptions_;
+
+    ListItems items_;
+    ListItems archivedItems_;
+    int storage_ = NoteStorageInbox;
+    QString tag_;
+    QString query_;
+    NotePtr selectedNote_;
+    bool loaded_ = false;
+    double rowHeightDelta_ = 0;
+
+    bool reloading_ = false;
+    bool reloadAgain_ = false;
+    Completion pendingCompletion_;
+    QList<std::function<void()>> heldEvents_;
+    std::deque<std::weak_ptr<ListItem>> styled_;
+
+    bool editing_ = false;
+    uint64_t editKey_ = 0;
+};

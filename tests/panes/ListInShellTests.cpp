@@ -1,0 +1,70 @@
+#include "EditorTestSupport.h"
+
+#include "InterimShell.h"
+#include "UiScenes.h"
+#include "panes/ListViewController.h"
+#include "shell/RootWindow.h"
+#include "views/AttributedLabel.h"
+
+namespace {
+
+TEST(InterimShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTyping)
+{
+    sharedTestCore();
+    AnimationContext::setTestMode(true);
+    TestSupport::VirtualTime time;
+    QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).removeRecursively();
+    RootWindow window;
+    auto* shell = new InterimShell;
+    window.setContentViewController(shell);
+    shell->start();
+    window.resize(1000, 600);
+    window.show();
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    ListViewController& list = shell->listController();
+    EXPECT_LT(shell->folderController().view()->geometry().right(), list.view()->geometry().left());
+    EXPECT_LT(list.view()->geometry().right(), shell->noteController().view()->geometry().left());
+
+    ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
+    Dispatch::waitUntilIdle();
+    NoteTextView* text = shell->noteController().textView();
+    QTest::keyClicks(text, QStringLiteral("Shopping list"));
+    time.advance(2);
+    Dispatch::waitUntilIdle();
+    ASSERT_FALSE(list.items().isEmpty());
+    const QString key = list.items().first()->key();
+    EXPECT_EQ(key, shell->noteController().warehouse()->editingNote()->key());
+
+    QTest::keyClicks(text, QStringLiteral(" for Friday"));
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    EXPECT_EQ(list.items().first()->key(), key);
+    EXPECT_EQ(list.items().first()->title(), QStringLiteral("Shopping list for Friday"));
+    auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(0, ListViewController::Notes, false));
+    ASSERT_TRUE(cell && cell->titleLabel()->attributedText());
+    EXPECT_TRUE(cell->titleLabel()->attributedText()->string().startsWith(QStringLiteral("Shopping list for Friday")));
+}
+
+TEST(ListScenes, BuildAnOpenRowAnArmedRowAndTheEmptyList)
+{
+    sharedTestCore();
+    for (const char* name : {"list-open-row", "list-armed-row", "list-empty"}) {
+        SCOPED_TRACE(name);
+        const std::unique_ptr<QWidget> scene = UiScenes::build(QString::fromLatin1(name));
+        ASSERT_NE(scene, nullptr);
+        auto* list = scene->findChild<QWidget*>(QStringLiteral("list"));
+        ASSERT_NE(list, nullptr);
+        QList<int> states;
+        for (const QWidget* child : scene->findChildren<QWidget*>())
+            if (const auto* cell = dynamic_cast<const ListEntryCell*>(child);
+                cell && cell->isVisible() && cell->dragState() != ListEntryCell::Resting)
+                states << cell->dragState();
+        const QLatin1String scene_(name);
+        EXPECT_EQ(states, scene_ == QLatin1String("list-empty")       ? QList<int>{}
+                          : scene_ == QLatin1String("list-armed-row") ? QList<int>{ListEntryCell::Armed}
+                                                                      : QList<int>{ListEntryCell::Dragging});
+    }
+}
+
+} // namespace

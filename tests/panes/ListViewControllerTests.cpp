@@ -1,0 +1,439 @@
+#include "PanesTestSupport.h"
+
+#include "kit/QtColor.h"
+#include "panes/ListViewController.h"
+#include "views/AttributedLabel.h"
+
+#include "Core.h"
+#include "Dispatch.h"
+#include "TestSupport.h"
+#include "files/FileDates.h"
+#include "text/FontFaces.h"
+
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RecordingListDelegate : ListViewControllerDelegate {
+    QStringList selected;
+    QStringList archived;
+    QString text;
+    int textAsked = 0;
+    void listControllerDidSelectNote(ListViewController&, const NotePtr& note) override { selected << note->key(); }
+    void listControllerDidTapArchiveNote(ListViewController&, const NotePtr& note) override { archived << note->key(); }
+    void listControllerDidTapDeleteNote(ListViewController&, const NotePtr&) override {}
+    void listControllerDidTapRestoreNote(ListViewController&, const NotePtr&) override {}
+    QString listControllerEditingText(ListViewController&) override
+    {
+        ++textAsked;
+        return text;
+    }
+};
+
+class PanesList : public PaneTest {
+protected:
+    void SetUp() override
+    {
+        core.setColorTheme(0);
+        core.setNoteSortOptions(0);
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive})
+            for (const QString& folder : {Note::documentDirectoryForStorage(storage), Note::headerDirectoryForStorage(storage)})
+                QDir(folder).removeRecursively();
+        for (const int kind : {NoteTagHashtag, NoteTagMention})
+            QDir(Note::linkDirectoryForTag(kind)).removeRecursively();
+        list.setDelegate(&delegate);
+        list.view()->resize(300, 600);
+        list.view()->show();
+    }
+    void TearDown() override { core.setNoteSortOptions(0); }
+
+    // A note modified at `updated` seconds and created at `created`.
+    static NotePtr note(const QString& key, int storage, int64_t updated, int64_t created = 0,
+                        const QByteArray& text = "text")
+    {
+        const QString path = Note::documentFileForKey(key, storage);
+        TestSupport::writeFile(path, text);
+        FileDates::setCreationDate(path, created);
+        auto made = std::make_shared<Note>(key, storage);
+        made->restoreHeader(); // writes the header file the title sort reads
+        FileDates::setModificationDate(path, updated);
+        return made;
+    }
+    static void link(int kind, const QString& tag, const QString& key, int storage)
+    {
+        TestSupport::writeFile(Note::linkDirectoryForTag(kind, tag, storage) + QLatin1Char('/') + key, "");
+    }
+    bool load(int storage = NoteStorageInbox, const QString& tag = {})
+    {
+        std::optional<bool> done;
+        list.selectStorage(storage, tag, [&](bool reloaded) { done = reloaded; });
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return done.has_value(); }, 10));
+        settle();
+        return done.value_or(false);
+    }
+    static QStringList keys(const ListItems& items)
+    {
+        QStringList names;
+        for (const ListItemPtr& item : items)
+            names << item->key();
+        return names;
+    }
+    std::optional<IndexPath> selection() { return list.tableBridge()->selectedRow(); }
+    ListEntryCell* cellAt(int64_t row, int64_t section)
+    {
+        return dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, section, true));
+    }
+
+    RecordingListDelegate delegate;
+    ListViewController list{sharedTestCore()};
+};
+
+TEST_F(PanesList, ListsAStorageOrATagInItsSections)
+{
+    note(QStringLiteral("a.txt"), NoteStorageInbox, 100);
+    note(QStringLiteral("b.txt"), NoteStorageArchive, 100);
+    note(QStringLiteral("c.txt"), NoteStorageArchive, 200);
+    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral(".hidden"), NoteStorageInbox), "x");
+    QDir().mkpath(Note::documentFileForKey(QStringLiteral("folder.txt"), NoteStorageInbox));
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("a.txt"), NoteStorageInbox);
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("b.txt"), NoteStorageArchive);
+
+    struct Case {
+        int storage;
+        QString tag;
+        QStringList items;
+        QStringList archived;
+    };
+    const Case cases[] = {
+        {0, {}, {QStringLiteral("a.txt")}, {}},
+        {-3, {}, {QStringLiteral("a.txt")}, {}},
+        {NoteStorageArchive, {}, {QStringLiteral("c.txt"), QStringLiteral("b.txt")}, {}},
+        {NoteTagHashtag, QStringLiteral("plan"), {QStringLiteral("a.txt")}, {QStringLiteral("b.txt")}},
+        {NoteTagHashtag, QStringLiteral("../Inbox"), {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.storage << " " << c.tag.toStdString());
+        ASSERT_TRUE(load(c.storage, c.tag));
+        EXPECT_EQ(keys(list.items()), c.items);
+        EXPECT_EQ(keys(list.archivedItems()), c.archived);
+        const int64_t header = list.tableBridge()->rowForHeader(ListViewController::Archived);
+        EXPECT_EQ(list.tableView()->rectOfRow(header).height(), c.archived.isEmpty() ? 0 : 48);
+        EXPECT_EQ(list.emptyView()->isVisible(), c.items.isEmpty() && c.archived.isEmpty());
+    }
+    EXPECT_EQ(list.selectedStorage(), NoteTagHashtag);
+}
+
+TEST_F(PanesList, SortsByTheOption)
+{
+    note(QStringLiteral("old-made.txt"), NoteStorageInbox, 300, 10);
+    note(QStringLiteral("new-made.txt"), NoteStorageInbox, 100, 20);
+    note(QStringLiteral("mid.txt"), NoteStorageInbox, 200, 15);
+    for (const auto& [option, order] :
+         {std::pair{int64_t(1), QStringList{"new-made.txt", "mid.txt", "old-made.txt"}},
+          {int64_t(7), QStringList{"old-made.txt", "mid.txt", "new-made.txt"}},
+          {int64_t(0), QStringList{"old-made.txt", "mid.txt", "new-made.txt"}}}) {
+        core.setNoteSortOptions(option);
+        ASSERT_TRUE(load());
+        EXPECT_EQ(keys(list.items()), order) << option;
+    }
+}
+
+TEST_F(PanesList, ReloadsAskedDuringAnotherCoalesceIntoOneWithTheLatestChoice)
+{
+    note(QStringLiteral("inbox.txt"), NoteStorageInbox, 100);
+    note(QStringLiteral("kept.txt"), NoteStorageArchive, 100);
+    QList<std::pair<QString, bool>> completions;
+    const auto record = [&](const QString& name) {
+        return [&, name](bool shown) { completions.append({name, shown}); };
+    };
+    list.selectStorage(NoteStorageInbox, {}, record("inbox"));
+    list.selectStorage(NoteTagHashtag, QStringLiteral("none"), record("tag"));
+    list.selectStorage(NoteStorageArchive, {}, record("archive"));
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return completions.size() == 3; }, 10));
+    settle();
+    EXPECT_EQ(completions, (QList<std::pair<QString, bool>>{{"tag", false}, {"inbox", false}, {"archive", true}}));
+    EXPECT_EQ(keys(list.items()), QStringList{"kept.txt"});
+
+    std::optional<bool> again;
+    list.searchNote(QStringLiteral("walk"), [&](bool shown) { again = shown; });
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return again.has_value(); }, 10));
+    again.reset();
+    list.searchNote(QStringLiteral("walk"), [&](bool shown) { again = shown; });
+    EXPECT_EQ(again, false) << "the same query answers at once";
+}
+
+TEST_F(PanesList, NextAndPreviousCrossTheSections)
+{
+    for (const QString& key : {QStringLiteral("i0.txt"), QStringLiteral("i1.txt")})
+        link(NoteTagMention, QStringLiteral("ann"), key, NoteStorageInbox), note(key, NoteStorageInbox, 100);
+    for (const QString& key : {QStringLiteral("r0.txt"), QStringLiteral("r1.txt")})
+        link(NoteTagMention, QStringLiteral("ann"), key, NoteStorageArchive), note(key, NoteStorageArchive, 100);
+    ASSERT_TRUE(load(NoteTagMention, QStringLiteral("ann")));
+    ASSERT_EQ(list.items().size(), 2);
+    ASSERT_EQ(list.archivedItems().size(), 2);
+    struct Step {
+        IndexPath from;
+        bool next;
+        bool answer;
+        IndexPath to;
+    };
+    const Step steps[] = {
+        {{1, 0}, false, false, {1, 0}}, {{2, 0}, false, true, {1, 1}}, {{1, 1}, true, true, {2, 0}},
+        {{2, 1}, true, false, {2, 1}},  {{2, 1}, false, true, {2, 0}}, {{1, 0}, true, true, {1, 1}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << s.from.section << ":" << s.from.row << (s.next ? " next" : " previous"));
+        list.selectNote(std::make_shared<Note>(list.items().at(0)->key(), NoteStorageInbox));
+        list.tableBridge()->selectRow(s.from.row, s.from.section);
+        EXPECT_EQ(s.next ? list.selectNextNote() : list.selectPreviousNote(), s.answer);
+        EXPECT_EQ(selection(), s.to);
+    }
+    EXPECT_FALSE(list.selectNote(std::make_shared<Note>(QStringLiteral("elsewhere.txt"), NoteStorageInbox)));
+    EXPECT_EQ(selection(), (IndexPath{1, 1}));
+}
+
+TEST_F(PanesList, DeletingTheSelectedRowSelectsANeighbour)
+{
+    struct Case {
+        QStringList inbox, archived;
+        IndexPath deleted;
+        std::optional<IndexPath> then;
+    };
+    const Case cases[] = {
+        {{"i0"}, {"r0", "r1"}, {1, 0}, IndexPath{2, 0}},
+        {{"i0"}, {"r0", "r1"}, {2, 1}, IndexPath{2, 0}},
+        {{"i0", "i1"}, {"r0"}, {2, 0}, IndexPath{1, 1}},
+        {{"i0", "i1", "i2"}, {}, {1, 1}, IndexPath{1, 1}},
+        {{"i0"}, {}, {1, 0}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.deleted.section << ":" << c.deleted.row);
+        QDir(Note::linkDirectoryForTag(NoteTagHashtag)).removeRecursively();
+        for (const QString& key : c.inbox)
+            link(NoteTagHashtag, QStringLiteral("Plan"), key, NoteStorageInbox);
+        for (const QString& key : c.archived)
+            link(NoteTagHashtag, QStringLiteral("Plan"), key, NoteStorageArchive);
+        ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("Plan")));
+        const ListItems& section = c.deleted.section == 1 ? list.items() : list.archivedItems();
+        const NotePtr gone = std::make_shared<Note>(section.at(c.deleted.row)->key(), section.at(c.deleted.row)->storage());
+        ASSERT_TRUE(list.selectNote(gone));
+        list.noteDidDelete(gone, NoteTagHashtag, QStringLiteral("PLAN"));
+        settle();
+        EXPECT_EQ(selection(), c.then);
+        EXPECT_EQ(list.emptyView()->isVisible(), !c.then.has_value());
+    }
+    // An unselected deletion keeps the selection on its note.
+    QDir(Note::linkDirectoryForTag(NoteTagHashtag)).removeRecursively();
+    link(NoteTagHashtag, QStringLiteral("Plan"), QStringLiteral("x0"), NoteStorageInbox);
+    link(NoteTagHashtag, QStringLiteral("Plan"), QStringLiteral("x1"), NoteStorageInbox);
+    ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("Plan")));
+    const QString kept = list.items().at(1)->key();
+    list.selectNote(std::make_shared<Note>(kept, NoteStorageInbox));
+    list.noteDidDelete(std::make_shared<Note>(list.items().at(0)->key(), NoteStorageInbox), NoteTagHashtag,
+                       QStringLiteral("plan"));
+    settle();
+    EXPECT_EQ(keys(list.items()), QStringList{kept});
+    EXPECT_EQ(selection(), (IndexPath{1, 0}));
+}
+
+TEST_F(PanesList, AdditionsAndMovesFollowTheStoreEvents)
+{
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("a.txt"), NoteStorageInbox);
+    ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("plan")));
+    const NotePtr archived = note(QStringLiteral("b.txt"), NoteStorageArchive, 100);
+    core.noteDidAddToStorage(archived, NoteTagHashtag, QStringLiteral("PLAN"));
+    core.noteDidAddToStorage(archived, NoteTagHashtag, QStringLiteral("plan"));
+    core.noteDidAddToStorage(archived, NoteTagHashtag, QStringLiteral("other"));
+    settle();
+    EXPECT_EQ(keys(list.archivedItems()), QStringList{"b.txt"}) << "one row, in the archive section";
+    core.noteDidMoveTo(std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox),
+                       std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageArchive));
+    settle();
+    EXPECT_EQ(keys(list.items()), QStringList{"a.txt"}) << "a tag list follows the tag links, not moves";
+
+    note(QStringLiteral("old.txt"), NoteStorageInbox, 100);
+    ASSERT_TRUE(load());
+    core.noteDidMoveTo(std::make_shared<Note>(QStringLiteral("old.txt"), NoteStorageInbox),
+                       std::make_shared<Note>(QStringLiteral("new.txt"), NoteStorageInbox));
+    settle();
+    EXPECT_EQ(keys(list.items()), QStringList{"new.txt"}) << "a rename renames the row";
+    core.noteDidMoveTo(std::make_shared<Note>(QStringLiteral("new.txt"), NoteStorageInbox),
+                       std::make_shared<Note>(QStringLiteral("new.txt"), NoteStorageArchive));
+    settle();
+    EXPECT_TRUE(list.items().isEmpty()) << "archiving leaves the inbox";
+}
+
+TEST_F(PanesList, AnEventBetweenAReloadsListingAndItsRowsIsApplied)
+{
+    note(QStringLiteral("first.txt"), NoteStorageInbox, 100);
+    ASSERT_TRUE(load());
+    bool done = false;
+    list.reloadList([&](bool) { done = true; });
+    core.fileQueue()->sync([] {}); // listed; the rows wait on the main queue
+    const NotePtr late = note(QStringLiteral("late.txt"), NoteStorageInbox, 200);
+    core.noteDidAddToStorage(late, NoteStorageInbox, {});
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return done; }, 10));
+    settle();
+    EXPECT_EQ(keys(list.items()), (QStringList{"late.txt", "first.txt"}));
+}
+
+TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
+{
+    struct Case {
+        int64_t option;
+        QString text;
+        QStringList order; // after editing c.txt
+    };
+    const Case cases[] = {
+        {0, QStringLiteral("Zebra\nbody"), {"c.txt", "a.txt", "b.txt"}},
+        {1, QStringLiteral("Zebra\nbody"), {"a.txt", "b.txt", "c.txt"}},
+        {2, QStringLiteral("Cherry\nnew body"), {"a.txt", "b.txt", "c.txt"}},
+        {2, QStringLiteral("Aardvark\nbody"), {"c.txt", "a.txt", "b.txt"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.toStdString() + " option " + std::to_string(c.option));
+        core.setNoteSortOptions(c.option);
+        note(QStringLiteral("a.txt"), NoteStorageInbox, 300, 30, "Apple");
+        note(QStringLiteral("b.txt"), NoteStorageInbox, 200, 20, "Banana");
+        const NotePtr edited = note(QStringLiteral("c.txt"), NoteStorageInbox, 100, 10, "Cherry");
+        ASSERT_TRUE(load());
+        ASSERT_EQ(keys(list.items()), (QStringList{"a.txt", "b.txt", "c.txt"}));
+        delegate.textAsked = 0;
+        delegate.text = c.text;
+        for (int i = 0; i < 5; ++i)
+            list.noteDidEditingText(edited);
+        settle();
+        EXPECT_EQ(delegate.textAsked, 2) << "one pass, then one for the rest of the burst";
+        EXPECT_EQ(keys(list.items()), c.order);
+        const int64_t row = c.order.indexOf(QStringLiteral("c.txt"));
+        EXPECT_EQ(list.items().at(row)->title(), c.text.section(QLatin1Char('\n'), 0, 0));
+        EXPECT_EQ(selection(), (IndexPath{1, row}));
+    }
+    delegate.textAsked = 0;
+    list.noteDidEditingText(std::make_shared<Note>(QStringLiteral("elsewhere.txt"), NoteStorageInbox));
+    list.noteDidEditingText(std::make_shared<Note>(QString(), NoteStorageInbox));
+    settle();
+    EXPECT_EQ(delegate.textAsked, 2);
+    EXPECT_EQ(list.items().size(), 3);
+}
+
+TEST_F(PanesList, RowsAreDressedByStorageAndTheHeaderOnlyOverArchivedRows)
+{
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("a.txt"), NoteStorageInbox);
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("b.txt"), NoteStorageArchive);
+    note(QStringLiteral("a.txt"), NoteStorageInbox, 100, 0, "Inbox title\nbody");
+    note(QStringLiteral("b.txt"), NoteStorageArchive, 100);
+    ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("plan")));
+    ListEntryCell* inbox = cellAt(0, 1);
+    ListEntryCell* archived = cellAt(0, 2);
+    ASSERT_TRUE(inbox && archived);
+    EXPECT_EQ(inbox->mode(), ListEntryCell::Swipe);
+    EXPECT_EQ(inbox->swipeLabel()->text(), QStringLiteral("Archive"));
+    EXPECT_FALSE(inbox->swipeArrow()->pixmap().isNull());
+    EXPECT_TRUE(inbox->swipeContainer()->isVisibleTo(inbox));
+    EXPECT_EQ(archived->mode(), ListEntryCell::TwoButtons);
+    EXPECT_FALSE(archived->swipeContainer()->isVisibleTo(archived));
+    EXPECT_EQ(archived->restoreButton()->text(), QStringLiteral("Restore"));
+    EXPECT_EQ(archived->trashButton()->text(), QStringLiteral("Delete"));
+    EXPECT_EQ(inbox->titleLabel()->geometry(), QRect(-24, 8, 308, 96 - 12));
+    ASSERT_TRUE(inbox->titleLabel()->attributedText());
+    EXPECT_TRUE(inbox->titleLabel()->attributedText()->string().startsWith(QStringLiteral("Inbox title")));
+
+    auto* header = dynamic_cast<QLabel*>(list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(2), true));
+    ASSERT_TRUE(header);
+    EXPECT_EQ(header->text(), QStringLiteral("A R C H I V E"));
+    EXPECT_EQ(header->font(), FontFaces::qfont(Typeset::regularFontForTypeface(0, 12)));
+    auto* blank = dynamic_cast<QLabel*>(list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(1), true));
+    ASSERT_TRUE(blank);
+    EXPECT_EQ(blank->text(), QString());
+}
+
+TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
+{
+    note(QStringLiteral("a.txt"), NoteStorageInbox, 200);
+    note(QStringLiteral("b.txt"), NoteStorageInbox, 100);
+    QWidget window;
+    auto* editor = new QLineEdit(&window);
+    list.view()->setParent(&window);
+    list.view()->setGeometry(0, 30, 300, 500);
+    window.resize(300, 530);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    ASSERT_TRUE(load());
+    ASSERT_TRUE(list.selectNote(nullptr));
+    settle();
+    const auto shownColour = [&] {
+        const QRect row = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(0, 1));
+        return list.tableView()->viewport()->grab().toImage().pixelColor(row.topRight() + QPoint(-30, 3));
+    };
+    const ThemeID theme = core.colorTheme();
+    list.tableView()->setFocus();
+    settle();
+    EXPECT_EQ(shownColour(), toQColor(Themeset::firstResponderHighlightBackgroundColorForTheme(theme)));
+    editor->setFocus();
+    settle();
+    EXPECT_EQ(shownColour(), toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme)));
+    QWidget front;
+    front.show();
+    front.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+    list.highlightSelectedNote();
+    settle();
+    EXPECT_EQ(shownColour(), toQColor(Themeset::backWindowHighlightBackgroundColorForTheme(theme)));
+    const QRect other = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(1, 1));
+    EXPECT_EQ(list.tableView()->viewport()->grab().toImage().pixelColor(other.topRight() + QPoint(-30, 3)),
+              toQColor(Themeset::menuBackgroundColorForTheme(theme)));
+    list.view()->setParent(nullptr);
+}
+
+TEST_F(PanesList, TheEmptyViewSwapsItsTextWhenTheFitChanges)
+{
+    ASSERT_TRUE(load());
+    ASSERT_TRUE(list.emptyView()->isVisible());
+    const QSize text = list.longEmptyLabel()->size();
+    struct Step {
+        QSize pane;
+        bool longShown;
+        QPoint longAt;
+    };
+    const Step steps[] = {
+        {{text.width() + 50, text.height() + 100}, true, {25, 40}},
+        {{text.width() + 49, 600}, false, {}},
+        {{300, text.height() + 99}, false, {}},
+        {{400, 600}, true, {(400 - text.width()) / 2, int((600 - text.height()) * 0.4f)}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << s.pane.width() << "x" << s.pane.height());
+        list.view()->resize(s.pane);
+        settle();
+        EXPECT_EQ(list.longEmptyLabel()->isVisible(), s.longShown);
+        EXPECT_EQ(list.shortEmptyLabel()->isVisible(), !s.longShown);
+        if (s.longShown)
+            EXPECT_EQ(list.longEmptyLabel()->pos(), s.longAt);
+        else
+            EXPECT_EQ(list.shortEmptyLabel()->geometry(), QRect(0, 60, s.pane.width(), s.pane.height() - 100));
+    }
+}
+
+TEST_F(PanesList, ASwipedRowArchivesTheNoteItWasArmedOn)
+{
+    TestSupport::VirtualTime time;
+    note(QStringLiteral("a.txt"), NoteStorageInbox, 100);
+    ASSERT_TRUE(load());
+    ListEntryCell* cell = cellAt(0, 1);
+    ASSERT_TRUE(cell);
+    cell->setSoundPlayer([](int) {});
+    cell->containerPanDidStart();
+    cell->containerPanDidMove(-200);
+    cell->containerPanDidEnd();
+    time.advance(0.31);
+    settle();
+    EXPECT_EQ(delegate.archived, QStringList{"a.txt"});
+}
+
+} // namespace
