@@ -138,7 +138,9 @@ void fetchChanged(benchmark::State& state)
     QList<Record> records;
     for (int i = 0; i < FetchCount; ++i)
         records << liveRecord(QStringLiteral("Fetched %1.txt").arg(i), syntheticNote(2000), Clock::now() - 60);
-    await<bool>([&](auto done) { writer->privateDatabase()->modifyRecords(records, {}, [done](auto, auto, Error e) { done(e.isNull()); }); });
+    await<bool>([&](auto done) {
+        writer->privateDatabase()->modifyRecords(records, {}, [done](auto, auto, Error e) { done(e.isNull()); });
+    });
 
     std::shared_ptr<FaultInjector> injector;
     auto cloud = makeCloud(backend, &injector);
@@ -185,9 +187,11 @@ void pushToFile(benchmark::State& state, const Backend& backend)
     // Saves a new text elsewhere, starts the reload, and waits until the file here holds it.
     const auto roundTrip = [&](const std::function<void()>& startReload) {
         const QString text = QStringLiteral("pushed text %1").arg(++round);
-        NoteRecord::setLive(current, NoteRecord::dataFromString(text), FileTime::fromWholeSeconds(Clock::now() + round));
-        current = *await<std::optional<Record>>(
-            [&](auto done) { db->saveRecord(current, [done](std::optional<Record> r, Error) { done(std::move(r)); }); });
+        NoteRecord::setLive(
+            current, NoteRecord::dataFromString(text), FileTime::fromWholeSeconds(Clock::now() + round));
+        current = *await<std::optional<Record>>([&](auto done) {
+            db->saveRecord(current, [done](std::optional<Record> r, Error) { done(std::move(r)); });
+        });
         startReload();
         const QString path = Note::documentFileForKey(key, NoteStorageInbox);
         DispatchQueue::runMainUntil(
@@ -236,7 +240,8 @@ void sendPass(benchmark::State& state)
             for (const QString& key : QDir(folder).entryList(QDir::Files, QDir::NoSort)) {
                 newest = std::max(newest, FileDates::modificationDate(folder + QLatin1Char('/') + key));
                 for (const int service : {NoteServiceCloud, NoteServiceCloudKit})
-                    newest = std::max(newest, FileDates::modificationDate(Note::linkFileForKey(key, service, NoteStorageInbox)));
+                    newest = std::max(newest, FileDates::modificationDate(
+                                                  Note::linkFileForKey(key, service, NoteStorageInbox)));
             }
             benchmark::DoNotOptimize(newest);
         });

@@ -101,8 +101,8 @@ void StoreCKCloud::fetchStorage(Completion block)
             previous == 0 ? run->start.addSecs(-Week)
                           : QDateTime::fromMSecsSinceEpoch(qint64(previous * 1000), Qt::UTC).addSecs(-WindowOverlap);
         LogInfo("ckcloud:fetch date %1", logDate(windowStart));
-        run->query = Query{NoteRecord::RecordType, Predicate::where(Predicate::modificationDateKey(),
-                                                                    Predicate::Comparison::GreaterOrEqual, windowStart)};
+        run->query = Query { NoteRecord::RecordType,
+            Predicate::where(Predicate::modificationDateKey(), Predicate::Comparison::GreaterOrEqual, windowStart) };
         queryChanges(run, std::nullopt);
     });
 }

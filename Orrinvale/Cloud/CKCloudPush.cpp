@@ -36,10 +36,12 @@ bool isWellFormed(const QVariantMap& userInfo)
         return false;
     const QVariantMap aps = userInfo.value(QStringLiteral("aps")).toMap();
     const QVariantMap ck = userInfo.value(QStringLiteral("ck")).toMap();
-    if (!holds(aps, QStringLiteral("alert"), QMetaType::QString) || !holds(ck, QStringLiteral("qry"), QMetaType::QVariantMap))
+    if (!holds(aps, QStringLiteral("alert"), QMetaType::QString)
+        || !holds(ck, QStringLiteral("qry"), QMetaType::QVariantMap))
         return false;
     const QVariantMap query = ck.value(QStringLiteral("qry")).toMap();
-    return holds(query, QStringLiteral("rid"), QMetaType::QString) && holds(query, QStringLiteral("zid"), QMetaType::QString);
+    return holds(query, QStringLiteral("rid"), QMetaType::QString)
+        && holds(query, QStringLiteral("zid"), QMetaType::QString);
 }
 
 } // namespace
@@ -112,8 +114,9 @@ void StoreCKCloud::unsubscribeUsingBlock(ErrorBlock block)
             };
             auto pending = std::make_shared<Pending>();
             pending->left = found.size();
+            const qsizetype count = found.size();
             for (auto it = found.crbegin(); it != found.crend(); ++it) {
-                db->deleteSubscription(it->subscriptionID, [pending, finish, count = found.size()](QString, Error error) {
+                db->deleteSubscription(it->subscriptionID, [pending, finish, count](QString, Error error) {
                     std::unique_lock lock(pending->mutex);
                     if (!error.isNull()) {
                         LogError("ckcloud:unsubscribe error %1: %2", "unsubscribeUsingBlock:",

@@ -172,7 +172,8 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
     const FileTime createdDate = FileTime::fromWholeSeconds(note->createdOn());
     const LinkFiles links = links_;
     queue_->async([=, this] {
-        fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+        fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record,
+                                    const Error& error) {
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
                 return answer(block, false);

@@ -147,7 +147,8 @@ TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
         ASSERT_EQ(others.size(), c.forked ? 1 : 0) << label.toStdString();
         if (c.forked) {
             EXPECT_EQ(localText(others[0]), QStringLiteral("mine, edited"));
-            EXPECT_TRUE(cloudLines().contains(QStringLiteral("ckcloud:reload fork local Plan.txt -> %1").arg(others[0])));
+            EXPECT_TRUE(
+                cloudLines().contains(QStringLiteral("ckcloud:reload fork local Plan.txt -> %1").arg(others[0])));
         }
     }
 }

@@ -34,7 +34,8 @@ protected:
     int64_t pruneOnce()
     {
         return awaitValue<int64_t>([&](auto done) {
-            cloud->optimizeStorage([done](int64_t deleted, const Error& error) { done(error.isNull() ? deleted : -1); });
+            cloud->optimizeStorage(
+                [done](int64_t deleted, const Error& error) { done(error.isNull() ? deleted : -1); });
         });
     }
 };
@@ -134,8 +135,9 @@ TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
     for (const auto& c : cases) {
         const auto record = store->fetch(name(c.key));
         EXPECT_EQ(record.has_value(), c.sent) << c.key.toStdString();
-        if (record)
+        if (record) {
             EXPECT_EQ(NoteRecord::commitDate(*record), cloudSeconds(CloudNow - 10));
+        }
     }
 }
 
