@@ -73,9 +73,6 @@ TEST_F(CKCloudPush, OneSubscriptionServesEveryCallAndUnsubscribingWaitsForEachDe
     EXPECT_TRUE(unsubscribe().isNull());
     EXPECT_EQ(subscriptionCount(), 0);
     EXPECT_FALSE(defaults().objectForKey(SubscribedKey).isValid());
-    EXPECT_TRUE(unsubscribe().isNull());
-    EXPECT_EQ(cloudLines().filter(QStringLiteral("ckcloud:unsubscribe ok")),
-              (QStringList{"ckcloud:unsubscribe ok (1)", "ckcloud:unsubscribe ok (0)"}));
 }
 
 TEST_F(CKCloudPush, AFailedSubscribeReachesItsBlockAndMarksNothing)
@@ -114,16 +111,13 @@ TEST_F(CKCloudPush, OnlyAQueryPushWithoutAnotherAlertStartsAReload)
     EXPECT_EQ(cloudLines().filter(QStringLiteral("malformed")).size(), 4);
     EXPECT_EQ(cloudLines().filter(QStringLiteral("update ok")).size(), 1); // the rest were resisted
 
-    Core::shared().setEnabledAppleCloud(false);
-    EXPECT_FALSE(cloud->handleRemoteNotification(push("Inbox/Plan.txt", silent)));
-}
-
-TEST_F(CKCloudPush, AReloadOfAMissingRecordStillCallsItsBlock)
-{
-    awaitValue<bool>([&](auto done) {
+    awaitValue<bool>([&](auto done) { // a record gone meanwhile still ends the reload
         cloud->_reloadNoteWithRecordID(RecordID{QStringLiteral("Inbox/None.txt")}, [done] { done(true); });
     });
     EXPECT_EQ(cloudLines().filter(QStringLiteral("ckcloud:reload error")).size(), 1);
+
+    Core::shared().setEnabledAppleCloud(false);
+    EXPECT_FALSE(cloud->handleRemoteNotification(push("Inbox/Plan.txt", silent)));
 }
 
 TEST_F(CKCloudPush, AnotherClientsSaveArrivesHereThroughThePush)
