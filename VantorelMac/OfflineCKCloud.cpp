@@ -31,3 +31,21 @@ void OfflineCKCloud::wait(std::function<void()> block)
 {
     block();
 }
+
+void OfflineCKCloud::fetchStorage(Completion block)
+{
+    if (block)
+        block(true);
+}
+
+void OfflineCKCloud::subscribeUsingBlock(ErrorBlock block)
+{
+    if (block)
+        block(Error());
+}
+
+void OfflineCKCloud::unsubscribeUsingBlock(ErrorBlock block)
+{
+    if (block)
+        block(Error());
+}

@@ -11,4 +11,11 @@ public:
     void notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block) override;
     // Runs the block at once.
     void wait(std::function<void()> block) override;
+    // With the cloud off a fetch has nothing to do and succeeds; the rest
+    // answers at once with no error and handles no push.
+    void fetchStorage(Completion block) override;
+    void optimizeStorageIfLucky() override {}
+    void subscribeUsingBlock(ErrorBlock block) override;
+    void unsubscribeUsingBlock(ErrorBlock block) override;
+    bool handleRemoteNotification(const QVariantMap&) override { return false; }
 };

@@ -172,7 +172,8 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
     const FileTime createdDate = FileTime::fromWholeSeconds(note->createdOn());
     const LinkFiles links = links_;
     queue_->async([=, this] {
-        fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+        fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record,
+                                    const Error& error) {
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
                 return answer(block, false);
@@ -183,6 +184,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
             }
             if (record && isUnseenChange(*record, text, *target)) {
                 LogInfo("ckcloud:save resist save %1/%2 (unseen)", target->resourceName(), target->key);
+                _reloadNoteWithRecord(*record, {}); // theirs here, ours forked first
                 return answer(block, false);
             }
             Record live = fetchedOrNew(std::move(record), target->id, createdDate);

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,10 @@ public:
         UserDefaults* defaults = nullptr; // the standard defaults
         // Wraps the database once opened (a test's fault injector).
         std::function<std::shared_ptr<Database>(std::shared_ptr<Database>)> wrapDatabase;
+        // Draws the clean-up chance; empty: the system's random generator.
+        std::function<uint32_t()> random;
+        // Records per page of the fetch's query.
+        int fetchPageSize = 400;
     };
 
     // The store whose records the link files describe.
@@ -53,7 +58,38 @@ public:
     void notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block) override;
     void wait(std::function<void()> block) override;
 
+    // Fetches on the store's modification dates, from 300 s before the
+    // store's time at the last good fetch's start (a week back at first).
+    // Any failure keeps that start; only a failed query answers false. A
+    // good fetch then sends the notes changed here that no service took.
+    void fetchStorage(Completion block) override;
+    void optimizeStorageIfLucky() override;
+    // Deletes every record last saved before the local start of the day a
+    // week ago; the block (may be empty) gets the number deleted and the error.
+    using PruneBlock = std::function<void(int64_t deleted, const Error& error)>;
+    void optimizeStorage(PruneBlock block);
+    void subscribeUsingBlock(ErrorBlock block) override;
+    // Waits for every deletion; the block gets the first failure.
+    void unsubscribeUsingBlock(ErrorBlock block) override;
+    bool handleRemoteNotification(const QVariantMap& userInfo) override;
+    // Fetches the record in full, then applies it. The block may be empty.
+    void _reloadNoteWithRecordID(const RecordID& id, std::function<void()> block);
+    // Writes the record's change into the local note unless a link shows it
+    // known here; local changes no service has seen are forked first. The
+    // block (may be empty) is called once, when done or refused.
+    void _reloadNoteWithRecord(const Record& record, std::function<void()> block);
+
 private:
+    struct FetchRun;
+    using Records = std::shared_ptr<QList<Record>>;
+    void queryChanges(const std::shared_ptr<FetchRun>& run, const std::optional<QueryCursor>& cursor);
+    void fetchNextLive(const std::shared_ptr<FetchRun>& run);
+    void applyInTurn(Records records, std::function<void()> then);
+    void finishFetch(const std::shared_ptr<FetchRun>& run, bool ok);
+    // Queue only: saves, one at a time, each readable-named note changed here since its last exchange.
+    void sendUnexchangedNotes();
+    void sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> notes);
+
     using Fetched = std::function<void(const std::shared_ptr<Database>& db, std::optional<Record> record,
                                        const Error& error)>;
 
@@ -69,4 +105,5 @@ private:
     LinkFiles links_{LinkFiles::Owner::CKCloud};
     std::shared_ptr<Container> container_;
     std::shared_ptr<Database> database_;
+    std::atomic<int> fetchState_{0};
 };

@@ -44,6 +44,15 @@ public:
         record(QStringLiteral("wait"));
         block();
     }
+    void fetchStorage(Completion block) override { answer(QStringLiteral("fetch"), block); }
+    void optimizeStorageIfLucky() override { record(QStringLiteral("optimize")); }
+    void subscribeUsingBlock(ErrorBlock block) override { answerError(QStringLiteral("subscribe"), block); }
+    void unsubscribeUsingBlock(ErrorBlock block) override { answerError(QStringLiteral("unsubscribe"), block); }
+    bool handleRemoteNotification(const QVariantMap&) override
+    {
+        record(QStringLiteral("push"));
+        return result;
+    }
 
 private:
     void answer(const QString& call, const Completion& block)
@@ -51,6 +60,12 @@ private:
         record(call);
         if (block)
             block(result);
+    }
+    void answerError(const QString& call, const ErrorBlock& block)
+    {
+        record(call);
+        if (block)
+            block(Error());
     }
 };
 

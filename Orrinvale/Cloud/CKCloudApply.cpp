@@ -1,0 +1,166 @@
+#include "StoreCKCloud.h"
+
+#include "NoteRecord.h"
+#include "RecordIntake.h"
+#include "SyncConflict.h"
+
+#include "Store/NoteServices.h"
+
+#include "Log.h"
+
+namespace {
+
+using Done = std::function<void()>;
+
+// What one incoming record asks of its note, taken before the file queue.
+struct Incoming {
+    NoteRecord::Name name;
+    NoteRecord::Change change = NoteRecord::Change::UnknownState;
+    int64_t state = 0;
+    int64_t version = 0;
+    FileTime committed;
+    int64_t createdOn = 0; // 0: none, the commit takes now
+    std::optional<QString> text;
+
+    QString resourceName() const { return Note::resourceNameForStorage(name.storage); }
+};
+
+Incoming incomingOf(const Record& record, const NoteRecord::Name& name)
+{
+    Incoming in;
+    in.name = name;
+    in.change = NoteRecord::change(record);
+    in.state = record.integer(NoteRecord::StateKey).value_or(NoteRecord::StateLive);
+    in.version = record.integer(NoteRecord::VersionKey).value_or(0);
+    in.committed = NoteRecord::commitDate(record).value_or(FileTime());
+    if (const auto created = record.date(NoteRecord::CreatedDateKey))
+        in.createdOn = created->toMSecsSinceEpoch() / 1000;
+    if (in.change == NoteRecord::Change::Write)
+        in.text = NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()), in.version);
+    return in;
+}
+
+// Logs why the record changes nothing here; false when it does change something.
+bool refused(const Incoming& in)
+{
+    switch (in.change) {
+    case NoteRecord::Change::UnknownState:
+        LogInfo("ckcloud:reload update error: unknown state %1", qint64(in.state));
+        return true;
+    case NoteRecord::Change::RefusedDeleteWithText:
+        LogInfo("ckcloud:reload purge error (fileSize > 0) %1", in.name.key);
+        return true;
+    case NoteRecord::Change::RefusedEmpty:
+        LogInfo("ckcloud:reload resist update (file size <= 0) %1", in.name.key);
+        return true;
+    case NoteRecord::Change::Write:
+        return !in.text || in.text->isEmpty(); // an undecodable or empty text: silently
+    case NoteRecord::Change::Delete:
+        return false;
+    }
+    return true;
+}
+
+// The local text would be lost: changed here since its last exchange, and
+// about to be trashed or replaced by another text.
+bool overwritesUnexchanged(const Incoming& in)
+{
+    if (!SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage))
+        return false;
+    if (in.change == NoteRecord::Change::Delete)
+        return true;
+    Note local(in.name.key, in.name.storage);
+    return !local.restoreText() || local.text() != *in.text;
+}
+
+void trashLocal(const Incoming& in, const LinkFiles& links, const Done& done)
+{
+    auto note = std::make_shared<Note>(in.name.key, in.name.storage);
+    note->_deleteLocalNote([=](const Error& error) {
+        if (!error.isNull())
+            return done();
+        LinkFiles::remove(in.name.key, NoteServiceCloudKit, in.name.storage);
+        links.write(in.name.key, NoteServiceTrash, in.name.storage, in.committed);
+        if (NoteServices* const services = Note::services())
+            services->noteDidDeleteFromRemoteServer(note);
+        LogInfo("ckcloud:reload purge ok %1/%2", in.resourceName(), in.name.key);
+        done();
+    });
+}
+
+void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
+{
+    auto note = std::make_shared<Note>(in.name.key, in.name.storage);
+    note->restoreMeta();
+    note->setStorage(in.name.storage);
+    note->setCreatedOn(in.createdOn);
+    note->setUpdatedOn(in.committed.seconds);
+    note->setText(*in.text);
+    note->_commitAndCloseLocalNote([=](bool ok) {
+        if (!ok) {
+            LogError("ckcloud:reload update error %1/%2", in.resourceName(), in.name.key);
+            return done();
+        }
+        LogInfo("ckcloud:reload update ok (v%1) %2/%3", qint64(in.version), in.resourceName(), in.name.key);
+        links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
+        if (NoteServices* const services = Note::services())
+            services->noteDidUpdateFromRemoteServer(note);
+        done();
+    });
+}
+
+void applyLocally(const Incoming& in, const LinkFiles& links, const Done& done)
+{
+    if (in.change == NoteRecord::Change::Delete)
+        trashLocal(in, links, done);
+    else
+        writeLocal(in, links, done);
+}
+
+} // namespace
+
+void StoreCKCloud::_reloadNoteWithRecordID(const RecordID& id, std::function<void()> block)
+{
+    queue_->async([=, this] {
+        fetch(id, [=, this](const std::shared_ptr<Database>&, std::optional<Record> record, const Error& error) {
+            if (!error.isNull() || !record) {
+                LogError("ckcloud:reload error %1", error.localizedDescription());
+                if (block)
+                    block();
+                return;
+            }
+            _reloadNoteWithRecord(*record, block);
+        });
+    });
+}
+
+void StoreCKCloud::_reloadNoteWithRecord(const Record& record, std::function<void()> block)
+{
+    const Done done = [block] {
+        if (block)
+            block();
+    };
+    const auto name = RecordIntake::admit(record, "reload");
+    NoteServices* const services = Note::services();
+    if (!name || !services)
+        return done();
+    const LinkFiles links = links_;
+    const DispatchQueuePtr fileQueue = services->fileQueue();
+    fileQueue->async([=] {
+        if (RecordIntake::resisted(record, *name, "reload"))
+            return done();
+        const Incoming in = incomingOf(record, *name);
+        if (refused(in))
+            return done();
+        if (!overwritesUnexchanged(in))
+            return applyLocally(in, links, done);
+        SyncConflict::forkLocalNote(in.name.key, in.name.storage, [=](const NotePtr& forked) {
+            if (!forked) {
+                LogError("ckcloud:reload fork error %1", in.name.key);
+                return done();
+            }
+            LogInfo("ckcloud:reload fork local %1 -> %2", in.name.key, forked->key());
+            fileQueue->async([=] { applyLocally(in, links, done); });
+        });
+    });
+}

@@ -1,0 +1,280 @@
+#include "StoreCKCloud.h"
+
+#include "NoteRecord.h"
+#include "RecordIntake.h"
+#include "SyncConflict.h"
+
+#include "Store/NoteServices.h"
+
+#include "Log.h"
+#include "UserDefaults.h"
+#include "files/FileDates.h"
+
+#include <QDir>
+#include <QRandomGenerator>
+
+namespace {
+
+const QString FetchKey = QStringLiteral("ckfetch");
+const QString SkipKey = QStringLiteral("ckskip");
+constexpr int64_t Week = 604800;
+// Records saved just before the last fetch started may have been committed
+// after its query read: the next window reaches back this far.
+constexpr int64_t WindowOverlap = 300;
+constexpr qsizetype FullFetchBatch = 100;
+constexpr int64_t SkipLimit = 200;
+constexpr uint32_t ChanceRange = 50;
+constexpr uint32_t PruneBelow = 2;
+
+const DesiredKeys QueryKeys = QStringList{NoteRecord::CommitDateKey, NoteRecord::VersionKey,
+                                          NoteRecord::FileSizeKey, NoteRecord::StateKey};
+
+QString logDate(const QDateTime& date)
+{
+    return date.toUTC().toString(Qt::ISODateWithMs);
+}
+
+void answer(const CKCloud::Completion& block, bool ok)
+{
+    if (block)
+        block(ok);
+}
+
+} // namespace
+
+struct StoreCKCloud::FetchRun {
+    std::shared_ptr<Database> db;
+    QDateTime start; // the store's time
+    Query query;
+    QList<Record> live;
+    QList<Record> tombstones;
+    Error error; // the last failure of a full-record fetch
+    Completion block;
+
+    // The first arbitration, on the query's thread: a record known here or
+    // refused never costs a full fetch.
+    void sort(const Record& record)
+    {
+        const auto name = RecordIntake::admit(record, "fetch");
+        if (!name || RecordIntake::resisted(record, *name, "fetch"))
+            return;
+        switch (NoteRecord::change(record)) {
+        case NoteRecord::Change::Write:
+            live.append(record);
+            break;
+        case NoteRecord::Change::RefusedEmpty:
+            LogInfo("ckcloud:fetch update error (file size <= 0) %1", name->key);
+            break;
+        case NoteRecord::Change::Delete:
+            tombstones.append(record);
+            break;
+        case NoteRecord::Change::RefusedDeleteWithText:
+            LogInfo("ckcloud:fetch purge error (fileSize > 0) %1", name->key);
+            break;
+        case NoteRecord::Change::UnknownState:
+            break;
+        }
+    }
+};
+
+// --- Fetch
+
+void StoreCKCloud::fetchStorage(Completion block)
+{
+    if (!quickCloudCheck())
+        return answer(block, true);
+    int idle = 0;
+    if (!fetchState_.compare_exchange_strong(idle, 1))
+        return answer(block, false);
+    queue_->async([this, block = std::move(block)] {
+        auto run = std::make_shared<FetchRun>();
+        run->block = block;
+        Error error;
+        run->db = database(&error);
+        if (!run->db) {
+            LogError("ckcloud:fetch error %1", error.localizedDescription());
+            return finishFetch(run, false);
+        }
+        run->start = run->db->serverTime();
+        const double previous = configuration_.defaults->doubleForKey(FetchKey);
+        const QDateTime windowStart =
+            previous == 0 ? run->start.addSecs(-Week)
+                          : QDateTime::fromMSecsSinceEpoch(qint64(previous * 1000), Qt::UTC).addSecs(-WindowOverlap);
+        LogInfo("ckcloud:fetch date %1", logDate(windowStart));
+        run->query = Query { NoteRecord::RecordType,
+            Predicate::where(Predicate::modificationDateKey(), Predicate::Comparison::GreaterOrEqual, windowStart) };
+        queryChanges(run, std::nullopt);
+    });
+}
+
+void StoreCKCloud::queryChanges(const std::shared_ptr<FetchRun>& run, const std::optional<QueryCursor>& cursor)
+{
+    const auto fetched = [run](const Record& record) { run->sort(record); };
+    const auto completed = [this, run](std::optional<QueryCursor> next, QDateTime, Error error) {
+        if (!error.isNull()) {
+            LogError("ckcloud:fetch query error %1", error.localizedDescription());
+            return finishFetch(run, false);
+        }
+        if (next)
+            return queryChanges(run, next);
+        queue_->async([this, run] { fetchNextLive(run); });
+    };
+    const int limit = std::max(configuration_.fetchPageSize, 1);
+    if (cursor)
+        run->db->continueQuery(*cursor, QueryKeys, limit, fetched, completed);
+    else
+        run->db->addQueryOperation(run->query, QueryKeys, limit, fetched, completed);
+}
+
+void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
+{
+    if (run->live.isEmpty()) {
+        auto tombstones = std::make_shared<QList<Record>>();
+        while (!run->tombstones.isEmpty())
+            tombstones->append(run->tombstones.takeLast());
+        return applyInTurn(tombstones, [this, run] { finishFetch(run, true); });
+    }
+    // The query gave no text: the last records first, in full, a batch at a time.
+    auto batch = std::make_shared<QList<Record>>();
+    QList<RecordID> ids;
+    while (!run->live.isEmpty() && batch->size() < FullFetchBatch) {
+        batch->append(run->live.takeLast());
+        ids.append(batch->last().recordID());
+    }
+    run->db->fetchRecords(ids, [this, run, batch](QList<Record> full, Error error) {
+        if (!error.isNull()) {
+            LogError("ckcloud:fetch:worker error %1", error.localizedDescription());
+            run->error = error;
+        }
+        QHash<RecordID, const Record*> byID;
+        for (const Record& record : full)
+            byID.insert(record.recordID(), &record);
+        auto ready = std::make_shared<QList<Record>>();
+        for (Record& record : *batch) {
+            const Record* const found = byID.value(record.recordID());
+            if (!found)
+                continue; // gone meanwhile, or the fetch failed
+            for (const QString& key : {NoteRecord::TextKey, NoteRecord::CreatedDateKey}) {
+                if (const auto value = found->value(key))
+                    record.setValue(key, *value);
+            }
+            ready->append(std::move(record));
+        }
+        applyInTurn(ready, [this, run] { fetchNextLive(run); });
+    });
+}
+
+void StoreCKCloud::applyInTurn(Records records, std::function<void()> then)
+{
+    queue_->async([this, records = std::move(records), then = std::move(then)] {
+        if (records->isEmpty())
+            return then();
+        const Record record = records->takeFirst();
+        _reloadNoteWithRecord(record, [this, records, then] { applyInTurn(records, then); });
+    });
+}
+
+void StoreCKCloud::finishFetch(const std::shared_ptr<FetchRun>& run, bool ok)
+{
+    const bool complete = ok && run->error.isNull();
+    if (complete) {
+        configuration_.defaults->setDouble(double(run->start.toMSecsSinceEpoch()) / 1000.0, FetchKey);
+        configuration_.defaults->synchronize();
+    }
+    if (ok)
+        LogInfo("ckcloud:fetch done!");
+    fetchState_ = 0;
+    answer(run->block, ok);
+    if (complete)
+        queue_->async([this] { sendUnexchangedNotes(); });
+}
+
+// --- Sending what changed here while no service took it
+
+void StoreCKCloud::sendUnexchangedNotes()
+{
+    auto notes = std::make_shared<QList<std::pair<QString, int>>>();
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        const QDir folder(Note::documentDirectoryForStorage(storage));
+        for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
+            if (Note::isReadableFileName(key) && SyncConflict::hasUnexchangedLocalChanges(key, storage))
+                notes->append({key, storage});
+        }
+    }
+    sendInTurn(std::move(notes));
+}
+
+void StoreCKCloud::sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> notes)
+{
+    if (notes->isEmpty())
+        return;
+    const auto [key, storage] = notes->takeFirst();
+    auto note = std::make_shared<Note>(key, storage);
+    note->restoreMeta();
+    if (!note->restoreText())
+        return sendInTurn(std::move(notes));
+    // The file's date is what the links are compared with.
+    note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
+    saveNote(note, [this, notes](bool) { queue_->async([this, notes] { sendInTurn(notes); }); });
+}
+
+// --- Pruning
+
+void StoreCKCloud::optimizeStorageIfLucky()
+{
+    const uint32_t draw = (configuration_.random ? configuration_.random() : QRandomGenerator::system()->generate())
+                          % ChanceRange;
+    UserDefaults& defaults = *configuration_.defaults;
+    const int64_t skipped = defaults.integerForKey(SkipKey);
+    if (skipped <= SkipLimit && draw >= PruneBelow) {
+        defaults.setInteger(skipped + 1, SkipKey);
+        defaults.synchronize();
+        LogInfo("ckcloud:optimizeStorage skip:%1 (%2/%3)", qint64(draw), qint64(skipped + 1), qint64(SkipLimit));
+        return;
+    }
+    defaults.setInteger(0, SkipKey);
+    defaults.synchronize();
+    LogInfo("ckcloud:optimizeStorage.. (%1)", qint64(draw));
+    optimizeStorage({});
+}
+
+void StoreCKCloud::optimizeStorage(PruneBlock block)
+{
+    const auto report = [block](int64_t deleted, const Error& error) {
+        if (block)
+            block(deleted, error);
+    };
+    if (!quickCloudCheck())
+        return report(0, Error());
+    queue_->async([this, report] {
+        Error error;
+        const auto db = database(&error);
+        if (!db)
+            return report(0, error);
+        const QDateTime cutoff = db->serverTime().addSecs(-Week).toLocalTime().date().startOfDay();
+        LogInfo("ckcloud:optimizeStorage date %1", logDate(cutoff));
+        const Query query{NoteRecord::RecordType, Predicate::where(Predicate::modificationDateKey(),
+                                                                   Predicate::Comparison::Less, cutoff.toUTC())};
+        auto ids = std::make_shared<QList<RecordID>>();
+        db->addQueryOperation(
+            query, QStringList(), 0, [ids](const Record& record) { ids->append(record.recordID()); },
+            [db, ids, report](std::optional<QueryCursor>, QDateTime, Error error) {
+                if (!error.isNull()) {
+                    LogError("ckcloud:optimizeStorage query error %1", error.localizedDescription());
+                    return report(0, error);
+                }
+                if (ids->isEmpty()) {
+                    LogInfo("ckcloud:optimizeStorage ok (already clean)");
+                    return report(0, Error());
+                }
+                db->modifyRecords({}, *ids, [ids, report](QList<Record>, QList<RecordID>, Error error) {
+                    if (!error.isNull()) {
+                        LogError("ckcloud:optimizeStorage delete error %1", error.localizedDescription());
+                        return report(0, error);
+                    }
+                    LogInfo("ckcloud:optimizeStorage delete ok (%1)", qint64(ids->size()));
+                    report(ids->size(), Error());
+                });
+            });
+    });
+}

@@ -1,0 +1,166 @@
+#include "CKCloudTestSupport.h"
+
+#include "files/FileDates.h"
+
+#include <QDir>
+
+namespace {
+
+const int64_t Commit = CloudNow - 30;
+
+QStringList inboxKeys()
+{
+    return QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class CKCloudApply : public CKCloudTest {};
+
+TEST_F(CKCloudApply, ARecordIsWrittenOnlyWhenEveryReaderRuleTakesIt)
+{
+    const auto withValue = [](Record record, const QString& key, FieldValue value) {
+        record.setValue(key, std::move(value));
+        return record;
+    };
+    const QString text = QStringLiteral("Plan\nfor today");
+    const struct {
+        Record record;
+        QString key;   // the local file looked at
+        bool written;
+        QString line;  // the one ckcloud line, if any
+    } cases[] = {
+        {withValue(withValue(liveRecord("Inbox/A.txt", text, Commit), NoteRecord::VersionKey, int64_t(49)),
+                   NoteRecord::FileSizeKey, int64_t(899999)),
+         "A.txt", true, "ckcloud:reload update ok (v49) Inbox/A.txt"},
+        {withValue(liveRecord("Inbox/B.txt", text, Commit), NoteRecord::VersionKey, int64_t(50)), "B.txt", false,
+         "ckcloud:reload error (version > 49)"},
+        {withValue(liveRecord("Inbox/C.txt", text, Commit), NoteRecord::FileSizeKey, int64_t(900000)), "C.txt", false,
+         "ckcloud:reload error too big file"},
+        {withValue(liveRecord("Inbox/D.txt", text, Commit), NoteRecord::VersionKey, int64_t(39)), "D.txt", false, ""},
+        {liveRecord("Home/E.txt", text, Commit), "E.txt", true, "ckcloud:reload update ok (v40) Inbox/E.txt"},
+        {liveRecord("Desk/G.txt", text, Commit), "G.txt", false, "ckcloud:reload error garbage path Desk"},
+        {liveRecord("Inbox/..", text, Commit), "..", false, "ckcloud:reload error garbage path Inbox"},
+        {liveRecord("Inbox/H.txt", QString(), Commit), "H.txt", false,
+         "ckcloud:reload resist update (file size <= 0) H.txt"},
+        {withValue(liveRecord("Inbox/I.txt", text, Commit), NoteRecord::TextKey,
+                   NoteRecord::gzipDeflate(QByteArray("\xFF\xFE", 2))),
+         "I.txt", false, ""},
+        {withValue(liveRecord("Inbox/K.txt", text, Commit), NoteRecord::StateKey, int64_t(7)), "K.txt", false,
+         "ckcloud:reload update error: unknown state 7"},
+        {withValue(tombstoneRecord("Inbox/L.txt", Commit), NoteRecord::FileSizeKey, int64_t(5)), "L.txt", false,
+         "ckcloud:reload purge error (fileSize > 0) L.txt"},
+    };
+    for (const auto& c : cases) {
+        forgetLog();
+        reload(c.record);
+        Dispatch::waitUntilIdle();
+        const QString label = c.record.recordID().recordName;
+        EXPECT_EQ(localText(c.key), c.written ? std::optional<QString>(text) : std::nullopt) << label.toStdString();
+        EXPECT_EQ(cloudLines(), c.line.isEmpty() ? QStringList() : QStringList{c.line}) << label.toStdString();
+        EXPECT_EQ(LinkFiles::modificationDate(c.key, NoteServiceCloudKit, NoteStorageInbox),
+                  c.written ? std::optional<FileTime>(cloudSeconds(Commit)) : std::nullopt);
+    }
+    EXPECT_EQ(events().filter(QStringLiteral("update")).size(), 2);
+}
+
+TEST_F(CKCloudApply, ALinkDatedAtOrAfterTheCommitResists)
+{
+    const struct {
+        int service;
+        int64_t linkDate;
+        QString line;
+    } cases[] = {
+        {NoteServiceCloudKit, Commit, "ckcloud:reload resist update (ckcloud) N.txt"},
+        {NoteServiceTrash, Commit + 1, "ckcloud:reload resist update (trash) N.txt"},
+        {NoteServiceCloud, Commit, "ckcloud:reload resist update (applecloud) N.txt"},
+        {NoteServiceCloudKit, Commit - 1, "ckcloud:reload update ok (v40) Inbox/N.txt"},
+    };
+    const LinkFiles links(LinkFiles::Owner::CKCloud);
+    for (const auto& c : cases) {
+        for (const int service : {NoteServiceCloud, NoteServiceCloudKit, NoteServiceTrash})
+            QDir(Note::linkDirectoryForService(service)).removeRecursively();
+        forgetLog();
+        links.write(QStringLiteral("N.txt"), c.service, NoteStorageInbox, cloudSeconds(c.linkDate));
+        reload(liveRecord("Inbox/N.txt", QStringLiteral("theirs"), Commit));
+        EXPECT_EQ(cloudLines(), QStringList{c.line});
+        EXPECT_EQ(localText(QStringLiteral("N.txt")).has_value(), c.line.contains(QStringLiteral("ok")));
+    }
+}
+
+TEST_F(CKCloudApply, ALiveRecordKeepsItsDatesAndATombstoneTrashesTheNote)
+{
+    Record record = liveRecord("Archive/Plan.txt", QStringLiteral("Plan"), Commit);
+    NoteRecord::setCreatedDate(record, cloudSeconds(CloudNow - 5000));
+    reload(record);
+    Note restored(QStringLiteral("Plan.txt"), NoteStorageArchive);
+    restored.restoreMeta();
+    EXPECT_EQ(restored.createdOn(), CloudNow - 5000);
+    EXPECT_EQ(restored.updatedOn(), Commit);
+    EXPECT_EQ(FileDates::modificationDate(Note::documentFileForKey(QStringLiteral("Plan.txt"), NoteStorageArchive)),
+              Commit);
+
+    reload(tombstoneRecord("Archive/Plan.txt", Commit + 10));
+    reload(tombstoneRecord("Inbox/Missing.txt", Commit + 10));
+    EXPECT_FALSE(localText(QStringLiteral("Plan.txt"), NoteStorageArchive));
+    for (const auto& [key, storage] : {std::pair{"Plan.txt", NoteStorageArchive}, {"Missing.txt", NoteStorageInbox}}) {
+        EXPECT_FALSE(LinkFiles::modificationDate(key, NoteServiceCloudKit, storage));
+        EXPECT_EQ(LinkFiles::modificationDate(key, NoteServiceTrash, storage), cloudSeconds(Commit + 10));
+    }
+    EXPECT_EQ(events().filter(QRegularExpression(QStringLiteral("update|remoteDelete"))),
+              (QStringList{"E update", "E remoteDelete", "E remoteDelete"}));
+    EXPECT_EQ(cloudLines().filter(QStringLiteral("purge ok")),
+              (QStringList{"ckcloud:reload purge ok Archive/Plan.txt", "ckcloud:reload purge ok Inbox/Missing.txt"}));
+}
+
+TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
+{
+    const struct {
+        Record record;
+        std::optional<QString> original; // after the apply
+        bool forked;
+    } cases[] = {
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs older"), CloudNow - 60), QStringLiteral("theirs older"),
+         true},
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs newer"), CloudNow + 60), QStringLiteral("theirs newer"),
+         true},
+        {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), std::nullopt, true},
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("mine, edited"), CloudNow + 60), QStringLiteral("mine, edited"),
+         false},
+    };
+    const LinkFiles links(LinkFiles::Owner::CKCloud);
+    for (const auto& c : cases) {
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        forgetLog();
+        links.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
+        auto mine = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine, edited"), CloudNow - 20);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { mine->_commitAndCloseLocalNote(done); }));
+
+        reload(c.record);
+        const QString label = c.record.recordID().recordName + c.original.value_or(QStringLiteral("tombstone"));
+        EXPECT_EQ(localText(QStringLiteral("Plan.txt")), c.original) << label.toStdString();
+        QStringList others = inboxKeys();
+        others.removeAll(QStringLiteral("Plan.txt"));
+        ASSERT_EQ(others.size(), c.forked ? 1 : 0) << label.toStdString();
+        if (c.forked) {
+            EXPECT_EQ(localText(others[0]), QStringLiteral("mine, edited"));
+            EXPECT_TRUE(
+                cloudLines().contains(QStringLiteral("ckcloud:reload fork local Plan.txt -> %1").arg(others[0])));
+        }
+    }
+}
+
+TEST_F(CKCloudApply, ASaveRefusedOverAnUnseenChangeTakesItInAndKeepsTheLocalText)
+{
+    saveAt(liveRecord("Inbox/Plan.txt", QStringLiteral("theirs"), CloudNow - 30), CloudNow - 30);
+    auto mine = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine"), CloudNow - 10);
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { mine->_commitAndCloseLocalNote(done); }));
+    EXPECT_FALSE(awaitValue<bool>([&](auto done) { cloud->saveNote(mine, done); }));
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(localText(QStringLiteral("Plan.txt")), QStringLiteral("theirs"));
+    QStringList texts;
+    for (const QString& key : inboxKeys())
+        texts << localText(key).value_or(QString());
+    EXPECT_EQ(texts.size(), 2);
+    EXPECT_TRUE(texts.contains(QStringLiteral("mine")));
+}

@@ -1,0 +1,190 @@
+#include "CKCloudTestSupport.h"
+
+#include <QDir>
+
+namespace {
+
+const QString FetchKey = QStringLiteral("ckfetch");
+const QString SkipKey = QStringLiteral("ckskip");
+constexpr int64_t Week = 604800;
+
+QString name(const QString& key)
+{
+    return QStringLiteral("Inbox/") + key;
+}
+
+} // namespace
+
+class CKCloudFetch : public CKCloudTest {
+protected:
+    void SetUp() override
+    {
+        CKCloudTest::SetUp();
+        defaults().removeObject(FetchKey);
+        defaults().removeObject(SkipKey);
+    }
+    // The keys of the ckcloud lines that applied something, in order.
+    QStringList applied() const
+    {
+        QStringList keys;
+        for (const QString& line : cloudLines().filter(QRegularExpression(QStringLiteral("reload (update|purge) ok"))))
+            keys << line.section(QLatin1Char('/'), -1);
+        return keys;
+    }
+    int64_t pruneOnce()
+    {
+        return awaitValue<int64_t>([&](auto done) {
+            cloud->optimizeStorage(
+                [done](int64_t deleted, const Error& error) { done(error.isNull() ? deleted : -1); });
+        });
+    }
+};
+
+TEST_F(CKCloudFetch, TheWindowOpensAWeekBackThenJustBeforeTheLastFetchStarted)
+{
+    saveAt(liveRecord(name("AtStart.txt"), "at start", CloudNow - 1), CloudNow - Week);
+    saveAt(liveRecord(name("Before.txt"), "before", CloudNow - 1), CloudNow - Week - 0.001);
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(applied(), QStringList{"AtStart.txt"});
+    EXPECT_EQ(defaults().doubleForKey(FetchKey), double(CloudNow));
+
+    // Saved late or offline: the store's time counts, not the commit date.
+    saveAt(liveRecord(name("Late.txt"), "late", CloudNow - 86400), CloudNow - 300);
+    saveAt(liveRecord(name("Older.txt"), "older", CloudNow), CloudNow - 300.001);
+    Clock::setWallClock([] { return CloudNow + 1000.5; });
+    forgetLog();
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(applied(), QStringList{"Late.txt"});
+    EXPECT_EQ(localText(QStringLiteral("Late.txt")), QStringLiteral("late"));
+    EXPECT_EQ(defaults().doubleForKey(FetchKey), CloudNow + 1000.5);
+}
+
+TEST_F(CKCloudFetch, EveryPageIsAppliedLiveFirstEachListFromItsLast)
+{
+    makeCloud([](StoreCKCloud::Configuration& configuration) { configuration.fetchPageSize = 2; });
+    forgetLog();
+    const QStringList order = {"L1.txt", "T1.txt", "L2.txt", "L3.txt", "T2.txt", "L4.txt"};
+    for (const QString& key : order) {
+        Record record = key.startsWith(QLatin1Char('L')) ? liveRecord(name(key), key, CloudNow - 50)
+                                                         : tombstoneRecord(name(key), CloudNow - 50);
+        NoteRecord::setCreatedDate(record, cloudSeconds(CloudNow - 9000));
+        saveAt(record, CloudNow - 100 + (&key - order.data()));
+    }
+    ASSERT_TRUE(fetch());
+    EXPECT_EQ(applied(), (QStringList{"L4.txt", "L3.txt", "L2.txt", "L1.txt", "T2.txt", "T1.txt"}));
+    Note restored(QStringLiteral("L2.txt"), NoteStorageInbox);
+    restored.restoreMeta();
+    EXPECT_EQ(restored.createdOn(), CloudNow - 9000);
+}
+
+TEST_F(CKCloudFetch, AnyFailureKeepsTheWindowAndOnlyAFailedQueryAnswersNo)
+{
+    saveAt(liveRecord(name("Live.txt"), "live", CloudNow - 50), CloudNow - 50);
+    saveAt(tombstoneRecord(name("Gone.txt"), CloudNow - 50), CloudNow - 50);
+    defaults().setDouble(CloudNow - 200, FetchKey);
+
+    faults->failNext(Op::Query, 1, RecordStoreError::NetworkFailure);
+    EXPECT_FALSE(fetch());
+    EXPECT_EQ(applied(), QStringList());
+
+    faults->failNext(Op::FetchRecords, 1, RecordStoreError::NetworkFailure);
+    EXPECT_TRUE(fetch());
+    EXPECT_EQ(applied(), QStringList{"Gone.txt"});
+    EXPECT_FALSE(localText(QStringLiteral("Live.txt")));
+    EXPECT_EQ(defaults().doubleForKey(FetchKey), double(CloudNow - 200));
+
+    forgetLog();
+    EXPECT_TRUE(fetch());
+    EXPECT_EQ(applied(), QStringList{"Live.txt"}); // Gone.txt's Trash link holds its commit now
+    EXPECT_EQ(defaults().doubleForKey(FetchKey), double(CloudNow));
+}
+
+TEST_F(CKCloudFetch, AFetchWhileOneRunsAnswersNoWithoutAQueryAndWithTheCloudOffYes)
+{
+    faults->hold(Op::Query);
+    std::promise<bool> first;
+    cloud->fetchStorage([&](bool ok) { first.set_value(ok); });
+    Dispatch::waitUntilIdle();
+    EXPECT_FALSE(awaitValue<bool>([&](auto done) { cloud->fetchStorage(done); }));
+    EXPECT_EQ(faults->heldCount(Op::Query), 1);
+    faults->release(Op::Query);
+    EXPECT_TRUE(first.get_future().get());
+    EXPECT_TRUE(fetch()); // free again
+
+    // With the cloud off there is nothing to do, and that is no failure.
+    Core::shared().setEnabledAppleCloud(false);
+    defaults().removeObject(FetchKey);
+    EXPECT_TRUE(fetch());
+    EXPECT_EQ(pruneOnce(), 0);
+    EXPECT_FALSE(defaults().objectForKey(FetchKey).isValid());
+}
+
+TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
+{
+    const LinkFiles links(LinkFiles::Owner::CKCloud);
+    const struct {
+        QString key;
+        int64_t linkDate; // 0: no link
+        bool sent;
+    } cases[] = {
+        {"Offline.txt", 0, true},
+        {"Edited.txt", CloudNow - 60, true},
+        {"Exchanged.txt", CloudNow - 10, false},
+        {Note::uniqueClassicKeyFromURL(), 0, false},
+    };
+    for (const auto& c : cases) {
+        auto n = CloudTest::note(c.key, QStringLiteral("text of ") + c.key, CloudNow - 10);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
+        if (c.linkDate)
+            links.write(c.key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(c.linkDate));
+    }
+    ASSERT_TRUE(fetch());
+    for (const auto& c : cases) {
+        const auto record = store->fetch(name(c.key));
+        EXPECT_EQ(record.has_value(), c.sent) << c.key.toStdString();
+        if (record) {
+            EXPECT_EQ(NoteRecord::commitDate(*record), cloudSeconds(CloudNow - 10));
+        }
+    }
+}
+
+TEST_F(CKCloudFetch, ALuckyDrawOrTwoHundredSkipsPrune)
+{
+    uint32_t draw = 0;
+    makeCloud([&](StoreCKCloud::Configuration& configuration) { configuration.random = [&] { return draw; }; });
+    const struct {
+        int64_t skipped;
+        uint32_t draw;
+        int64_t after;
+    } cases[] = {{0, 2, 1}, {200, 52, 201}, {201, 49, 0}, {7, 51, 0}, {0, 100, 0}};
+    for (const auto& c : cases) {
+        defaults().setInteger(c.skipped, SkipKey);
+        draw = c.draw;
+        forgetLog();
+        cloud->optimizeStorageIfLucky();
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(defaults().integerForKey(SkipKey), c.after) << c.skipped << " " << c.draw;
+        EXPECT_EQ(cloudLines().filter(QStringLiteral("already clean")).size(), c.after == 0 ? 1 : 0);
+    }
+}
+
+TEST_F(CKCloudFetch, PruningDeletesWhatTheStoreKeptSinceBeforeTheDayAWeekAgo)
+{
+    const QDateTime cutoff = QDateTime::fromSecsSinceEpoch(CloudNow - Week).date().startOfDay();
+    const double cut = double(cutoff.toMSecsSinceEpoch()) / 1000;
+    saveAt(liveRecord(name("AtCut.txt"), "at", CloudNow - 2 * Week), cut);
+    saveAt(tombstoneRecord(name("Gone.txt"), CloudNow), cut - 0.001);
+    saveAt(liveRecord(name("Old.txt"), "old", CloudNow), cut - 3600);
+    EXPECT_EQ(pruneOnce(), 2);
+    EXPECT_TRUE(store->fetch(name("AtCut.txt")));
+    EXPECT_FALSE(store->fetch(name("Gone.txt")));
+    EXPECT_EQ(pruneOnce(), 0);
+    EXPECT_EQ(cloudLines().filter(QStringLiteral("optimizeStorage delete ok (2)")).size(), 1);
+    EXPECT_EQ(cloudLines().filter(QStringLiteral("optimizeStorage ok (already clean)")).size(), 1);
+
+    faults->failNext(Op::ModifyRecords, 1, RecordStoreError::NetworkFailure);
+    saveAt(liveRecord(name("Old.txt"), "old", CloudNow), cut - 3600);
+    EXPECT_EQ(pruneOnce(), -1);
+    EXPECT_TRUE(store->fetch(name("Old.txt")));
+}
+
