@@ -24,4 +24,7 @@ public:
     virtual void asyncDatabase(DatabaseBlock block) = 0;
     virtual bool enabledAppleCloud() const = 0;
     virtual const std::shared_ptr<AppleCloud>& appleCloud() const = 0;
+    // A cloud service wrote or removed a note locally; Core passes the event on.
+    virtual void noteDidUpdateFromRemoteServer(const NotePtr& note) = 0;
+    virtual void noteDidDeleteFromRemoteServer(const NotePtr& note) = 0;
 };
