@@ -168,7 +168,8 @@ void FolderQuery::enableUpdates()
         std::lock_guard lock(mutex_);
         disabled_ = std::max(0, disabled_ - 1);
         post = disabled_ == 0 && postDeferred_;
-        postDeferred_ = false;
+        if (post)
+            postDeferred_ = false;
     }
     if (post)
         this->post(false);
