@@ -94,6 +94,15 @@ bool FolderAppleCloud::quickCloudCheck() const
     return services && services->enabledAppleCloud() && !container_.identityToken().isEmpty();
 }
 
+bool FolderAppleCloud::documentExists(const QString& key, int storage) const
+{
+    // The inbox's documents may sit in a "Home" folder too.
+    const QString path = fileURLForKey(key, storage);
+    return exists(path)
+        || (storage == NoteStorageInbox && !path.isEmpty()
+            && exists(QFileInfo(QFileInfo(path).path()).path() + QStringLiteral("/Home/") + key));
+}
+
 QString FolderAppleCloud::fileURLForKey(const QString& key, int storage) const
 {
     std::lock_guard lock(mutex_);
@@ -524,7 +533,7 @@ void FolderAppleCloud::trashDocumentsMissingFromCloud(const std::shared_ptr<Pass
         const QStringList keys = linkedKeys(storage);
         linked += keys.size();
         for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
-            if (!exists(fileURLForKey(*key, storage)))
+            if (!documentExists(*key, storage))
                 missing.append({*key, storage});
         }
     }

@@ -55,6 +55,8 @@ public:
     bool quickCloudCheck() const;
     // The document's path, or empty without a folder or with an unsafe key.
     QString fileURLForKey(const QString& key, int storage) const;
+    // Also in "Home" for the inbox.
+    bool documentExists(const QString& key, int storage) const;
     DriveContainer& container() { return container_; }
     const DispatchQueuePtr& queue() const { return queue_; }
     int state() const { return state_; }
