@@ -86,15 +86,19 @@ protected:
     {
         return QString::fromUtf8(TestSupport::readFile(Note::documentFileForKey(key, storage)));
     }
-    // Local notes, sent to the folder by the first pass.
+    // Local notes as an earlier exchange with the folder left them.
     void makeLinkedNotes(int count)
     {
+        const FileTime exchanged{realNow() - 900, 0};
         for (int i = 0; i < count; ++i) {
-            auto local = note(QStringLiteral("N%1.txt").arg(i, 3, 10, QLatin1Char('0')), "text", realNow() - 1000);
-            Core::shared().fileQueue()->sync([local] { local->_commitAndCloseLocalNote({}); });
+            const QString key = QStringLiteral("N%1.txt").arg(i, 3, 10, QLatin1Char('0'));
+            const QString local = Note::documentFileForKey(key, NoteStorageInbox);
+            TestSupport::writeFile(local, "text");
+            ASSERT_TRUE(FileTimes::setModificationTime(local, {realNow() - 1000, 0}));
+            writeDocument(QStringLiteral("Inbox/") + key, "text", exchanged);
+            LinkFiles(LinkFiles::Owner::AppleCloud).write(key, NoteServiceCloud, NoteStorageInbox, exchanged);
         }
-        sync();
-        ASSERT_EQ(QDir(document(QStringLiteral("Inbox"))).count() - 2, uint(count));
+        defaults().setString(cloud->container().identityToken(), QString::fromLatin1(FolderAppleCloud::LinkedAccountKey));
     }
     qsizetype logged(const QString& line) const { return log->lines().mid(forgotten).count(line); }
 
