@@ -330,15 +330,14 @@ bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
     if (!item.changeDate)
         return true;
     const FileTime date = *item.changeDate;
-    if (exists(item.path)) {
-        if (LinkFiles::isNewerOrEqualTo(name, NoteServiceCloud, storage, date))
-            return false;
-        const std::optional<FileTime> ckDate = LinkFiles::modificationDate(name, NoteServiceCloudKit, storage);
-        if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
-            links_.write(name, NoteServiceCloud, storage, ckDate);
-            LogInfo("apcloud:file resist update (ckcloud) %1/%2", folder, name);
-            return false;
-        }
+    // A date means the scan found the file on disk: no read for a document already taken in.
+    if (LinkFiles::isNewerOrEqualTo(name, NoteServiceCloud, storage, date))
+        return false;
+    const std::optional<FileTime> ckDate = LinkFiles::modificationDate(name, NoteServiceCloudKit, storage);
+    if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
+        links_.write(name, NoteServiceCloud, storage, ckDate);
+        LogInfo("apcloud:file resist update (ckcloud) %1/%2", folder, name);
+        return false;
     }
     if (LinkFiles::isNewerOrEqualTo(name, NoteServiceTrash, storage, date)) {
         LogInfo("apcloud:file resist update (trash) %1/%2", folder, name);
@@ -478,8 +477,8 @@ bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
     if (!documentDate)
         return !LinkFiles::modificationDate(key, NoteServiceCloud, storage); // gone elsewhere: the trash pass decides
     // A document nobody changed since this computer's last exchange takes local edits.
-    return LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate)
-        && SyncConflict::hasUnexchangedLocalChanges(key, storage);
+    return SyncConflict::hasUnexchangedLocalChanges(key, storage)
+        && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);
 }
 
 void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
@@ -574,15 +573,21 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
 void FolderAppleCloud::save(const NotePtr& note, CommitHandler handler)
 {
     const QString path = fileURLForKey(note->key(), note->storage());
-    Error error;
-    if (path.isEmpty())
-        error = Error::make(QStringLiteral("NSCocoaErrorDomain"), 4, QStringLiteral("No document for %1").arg(note->key()));
-    else if (Note::createImmediateDirectoryForFilePath(path), !Note::writeText(note->text(), QUrl::fromLocalFile(path), &error))
-        LogError("apcloud:save failed %1/%2", storageName(note->storage()), note->key());
+    const QString folder = storageName(note->storage());
+    Error error = Error::make(QStringLiteral("NSCocoaErrorDomain"), 4, QStringLiteral("No document for %1").arg(note->key()));
     std::optional<FileTime> date;
-    if (error.isNull() && (date = FileTimes::modificationTime(path))) {
-        LogInfo("apcloud:save ok %1/%2", storageName(note->storage()), note->key());
+    if (!path.isEmpty()) {
+        Note::createImmediateDirectoryForFilePath(path);
+        if (Note::writeText(note->text(), QUrl::fromLocalFile(path), &error))
+            error = Error();
+        date = FileTimes::modificationTime(path);
+    }
+    if (error.isNull() && date) {
+        LogInfo("apcloud:save ok %1/%2", folder, note->key());
         links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+    } else {
+        LogError("apcloud:save failed %1/%2", folder, note->key());
+        date.reset();
     }
     if (handler)
         handler(date ? date->toDateTime() : QDateTime(), error);
