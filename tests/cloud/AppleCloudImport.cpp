@@ -114,17 +114,26 @@ TEST_F(AppleCloudImport, OnlyRegularFilesOfTheNoteFoldersComeInOnce)
     writeDocument(QStringLiteral("Inbox/a.txt"), "alpha", date);
     writeDocument(QStringLiteral("Home/b.txt"), "beta", date);
     writeDocument(QStringLiteral("Archive/c.txt"), "gamma", date);
-    for (const char* ignored : {"Other/d.txt", "Inbox/.hidden.txt", "Inbox/deeper/e.txt", "Inbox/empty.txt"})
-        writeDocument(QString::fromLatin1(ignored), QByteArray(ignored).contains("empty") ? "" : "x", date);
+    const struct {
+        const char* path;
+        QByteArray bytes;
+    } ignored[] = {{"Other/d.txt", "x"},
+                   {"Inbox/.hidden.txt", "x"},
+                   {"Inbox/deeper/e.txt", "x"},
+                   {"Inbox/empty.txt", ""},
+                   {"Inbox/undecodable.txt", QByteArray("\x81\x8D\x8F\x90\x9D", 5)},
+                   {"Inbox/big.txt", QByteArray(FolderAppleCloud::MaxDocumentBytes + 1, 'a')}};
+    for (const auto& document : ignored)
+        writeDocument(QString::fromLatin1(document.path), document.bytes, date);
     TestSupport::writeFile(TestSupport::home() + QStringLiteral("/secret"), "private key");
     ASSERT_TRUE(QFile::link(TestSupport::home() + QStringLiteral("/secret"), document(QStringLiteral("Inbox/x.txt"))));
-    writeDocument(QStringLiteral("Inbox/big.txt"), QByteArray(FolderAppleCloud::MaxDocumentBytes + 1, 'a'), date);
     sync();
 
     EXPECT_EQ(localKeys(NoteStorageInbox), (QStringList{"a.txt", "b.txt"}));
     EXPECT_EQ(localKeys(NoteStorageArchive), QStringList{"c.txt"});
     EXPECT_EQ(localText(QStringLiteral("c.txt"), NoteStorageArchive), QStringLiteral("gamma"));
-    EXPECT_FALSE(LinkFiles::modificationDate(QStringLiteral("empty.txt"), NoteServiceCloud, NoteStorageInbox));
+    for (const char* nothing : {"empty.txt", "undecodable.txt", "big.txt"})
+        EXPECT_FALSE(LinkFiles::modificationDate(QString::fromLatin1(nothing), NoteServiceCloud, NoteStorageInbox));
     // The note's date in whole seconds, the link to the nanosecond.
     auto imported = std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox);
     imported->restoreMeta();
