@@ -82,10 +82,9 @@ FolderAppleCloud::FolderAppleCloud(std::shared_ptr<CKCloud> ckCloud, UserDefault
 
 FolderAppleCloud::~FolderAppleCloud()
 {
-    container_.setIdentityCallback({});
+    // Queued blocks hold the object: none is left but, perhaps, the one running this.
     if (lastQuery_)
         lastQuery_->stop();
-    queue_->sync([] {});
 }
 
 bool FolderAppleCloud::quickCloudCheck() const
