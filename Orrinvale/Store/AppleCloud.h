@@ -36,4 +36,11 @@ public:
     // Moves the drive file to the new storage and key.
     virtual void moveNote(const NotePtr& from, const NotePtr& to, Handler handler) = 0;
     virtual void deleteNote(const NotePtr& note, Handler handler) = 0;
+
+    // The watch on the drive, from the application's activation to its end;
+    // main thread. Without a drive there is nothing to watch.
+    virtual void startQuery() {}
+    virtual void stopQuery() {}
+    // One line for the sync settings.
+    virtual QString localizedStatus() const { return QStringLiteral("Disabled"); }
 };

@@ -1,0 +1,665 @@
+#include "FolderAppleCloud.h"
+
+#include "SyncConflict.h"
+
+#include "Store/NoteServices.h"
+
+#include "Folders.h"
+#include "Log.h"
+#include "UserDefaults.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+#include <sys/stat.h>
+
+struct FolderAppleCloud::Pass {
+    std::shared_ptr<FolderQuery> query;
+    int key = 0;
+    QStringList files;
+    QHash<QString, FileTime> changeDates;
+    int cursor = 0; // queue only
+};
+
+namespace {
+
+const int Storages[] = {NoteStorageInbox, NoteStorageArchive};
+
+QString storageName(int storage)
+{
+    return Note::resourceNameForStorage(storage);
+}
+
+int storageOfDocument(const QString& path)
+{
+    return Note::storageKeyForResourceName(QFileInfo(QFileInfo(path).path()).fileName());
+}
+
+// Hidden files and placeholders, and names no note file can have.
+bool isImportableName(const QString& name)
+{
+    return !name.startsWith(QLatin1Char('.')) && Note::isSafePathComponent(name);
+}
+
+// Regular files only, never through a link, and of a size a note can have.
+bool isImportableFile(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISREG(info.st_mode)
+        && info.st_size <= FolderAppleCloud::MaxDocumentBytes;
+}
+
+bool exists(const QString& path)
+{
+    struct stat info {};
+    return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
+}
+
+QStringList linkedKeys(int storage)
+{
+    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files, QDir::Name);
+}
+
+void sendUpdate(const NotePtr& note, bool deleted)
+{
+    if (NoteServices* const services = Note::services())
+        deleted ? services->noteDidDeleteFromRemoteServer(note) : services->noteDidUpdateFromRemoteServer(note);
+}
+
+} // namespace
+
+FolderAppleCloud::FolderAppleCloud(std::shared_ptr<CKCloud> ckCloud, UserDefaults& defaults)
+    : ckCloud_(std::move(ckCloud))
+    , defaults_(defaults)
+    , container_(defaults)
+    , queue_(DispatchQueue::createSerial(Folders::queueLabel(QStringLiteral(".cloud"))))
+{
+}
+
+FolderAppleCloud::~FolderAppleCloud()
+{
+    // Queued blocks hold the object: none is left but, perhaps, the one running this.
+    if (lastQuery_)
+        lastQuery_->stop();
+}
+
+bool FolderAppleCloud::quickCloudCheck() const
+{
+    NoteServices* const services = Note::services();
+    return services && services->enabledAppleCloud() && !container_.identityToken().isEmpty();
+}
+
+bool FolderAppleCloud::documentExists(const QString& key, int storage) const
+{
+    // The inbox's documents may sit in a "Home" folder too.
+    const QString path = fileURLForKey(key, storage);
+    return exists(path)
+        || (storage == NoteStorageInbox && !path.isEmpty()
+            && exists(QFileInfo(QFileInfo(path).path()).path() + QStringLiteral("/Home/") + key));
+}
+
+QString FolderAppleCloud::fileURLForKey(const QString& key, int storage) const
+{
+    std::lock_guard lock(mutex_);
+    if (documents_.isEmpty() || !Note::isSafePathComponent(key) || storageName(storage).isEmpty())
+        return QString();
+    return documents_ + QLatin1Char('/') + storageName(storage) + QLatin1Char('/') + key;
+}
+
+// --- Identity and container
+
+void FolderAppleCloud::adoptToken(const QString& token)
+{
+    token_ = token;
+    const QString linkedKey = QString::fromLatin1(LinkedAccountKey);
+    if (defaults_.stringForKey(linkedKey) != token) {
+        // These links speak of another account's documents: kept, the trash
+        // pass would delete every note missing there.
+        LogInfo("apcloud:account changed %1", token);
+        QDir(Note::linkDirectoryForService(NoteServiceCloud)).removeRecursively();
+        defaults_.setString(token, linkedKey);
+        defaults_.synchronize();
+    }
+    // Edits made while the folder was away still have to go out.
+    requireUploadOfflineDocuments_ = true;
+}
+
+void FolderAppleCloud::lookUpContainer()
+{
+    const QString documents = container_.documentsPath();
+    std::lock_guard lock(mutex_);
+    documents_ = QFileInfo(documents).isDir() ? documents : QString();
+}
+
+void FolderAppleCloud::identityDidChange()
+{
+    const QString token = container_.identityToken();
+    if (token == token_)
+        return;
+    if (token.isEmpty()) {
+        LogInfo("apcloud:token not availabled!");
+        token_.clear();
+        queue_->async([self = shared_from_this()] {
+            std::lock_guard lock(self->mutex_);
+            self->documents_.clear();
+        });
+        return;
+    }
+    LogInfo("apcloud:token changed: %1", token);
+    adoptToken(token);
+    queue_->async([self = shared_from_this()] { self->lookUpContainer(); });
+}
+
+// --- The query
+
+void FolderAppleCloud::startQuery()
+{
+    if (state_ != Idle)
+        return;
+    LogInfo("apcloud:startQuery start");
+    std::weak_ptr<FolderAppleCloud> weak = weak_from_this();
+    container_.setIdentityCallback([weak] {
+        if (auto self = weak.lock())
+            self->identityDidChange();
+    });
+    const QString token = container_.identityToken();
+    if (token.isEmpty()) {
+        LogInfo("apcloud:startQuery token disabled!");
+        token_.clear();
+        return;
+    }
+    adoptToken(token);
+    state_ = Fetching;
+    needTrash_ = false;
+    queue_->async([self = shared_from_this()] {
+        self->lookUpContainer();
+        std::shared_ptr<FolderQuery> old;
+        QString documents;
+        {
+            std::lock_guard lock(self->mutex_);
+            documents = self->documents_;
+            old = std::exchange(self->lastQuery_, nullptr);
+        }
+        if (documents.isEmpty()) {
+            LogError("apcloud:startQuery error container not availabled!");
+            self->state_ = Idle;
+            return;
+        }
+        if (old && old->isStarted() && !old->isStopped())
+            DispatchQueue::main()->async([old] {
+                old->stop();
+                LogInfo("apcloud:startQuery stop query.. ok");
+            });
+        auto query = FolderQuery::create(documents);
+        std::weak_ptr<FolderAppleCloud> weak = self;
+        std::weak_ptr<FolderQuery> weakQuery = query;
+        auto notify = [weak, weakQuery](bool gathering) {
+            return [weak, weakQuery, gathering] {
+                auto cloud = weak.lock();
+                auto query = weakQuery.lock();
+                if (cloud && query)
+                    cloud->queryDidNotify(query, gathering);
+            };
+        };
+        query->setDidFinishGathering(notify(true));
+        query->setDidUpdate(notify(false));
+        query->setScanObserver([weak] {
+            if (auto cloud = weak.lock())
+                cloud->container_.check();
+        });
+        LogInfo("apcloud:startQuery malloc %1", documents);
+        {
+            std::lock_guard lock(self->mutex_);
+            self->lastQuery_ = query;
+        }
+        DispatchQueue::main()->async([self, query] {
+            LogInfo("apcloud:startQuery start.. (not)");
+            if (query->start()) {
+                LogInfo("apcloud:startQuery start.. ok");
+                self->state_ = Running;
+                return;
+            }
+            LogError("apcloud:startQuery start.. failed");
+            std::lock_guard lock(self->mutex_);
+            self->lastQuery_.reset();
+            self->state_ = Idle;
+        });
+    });
+}
+
+void FolderAppleCloud::stopQuery()
+{
+    if (state_ != Running)
+        return;
+    updateKey_ = (updateKey_ + 1) % 4096;
+    std::shared_ptr<FolderQuery> query;
+    {
+        std::lock_guard lock(mutex_);
+        query = std::exchange(lastQuery_, nullptr);
+    }
+    state_ = Idle;
+    if (query && query->isStarted() && !query->isStopped())
+        queue_->async([query] {
+            DispatchQueue::main()->async([query] {
+                query->stop();
+                LogInfo("apcloud:stopQuery stop.. ok");
+            });
+        });
+}
+
+QString FolderAppleCloud::localizedStatus() const
+{
+    auto tr = [](const char* text) { return QCoreApplication::translate("AppleCloud", text); };
+    if (!quickCloudCheck())
+        return tr("Disabled");
+    switch (state_.load()) {
+    case Idle:
+        return tr("Cannot start query");
+    case Fetching:
+        return tr("Fetching..");
+    case Locked:
+        return tr("Locked");
+    case Running: {
+        const int count = listedFiles_;
+        const int finished = finishedFiles_;
+        if (finished < startedFiles_ && finished < count)
+            return tr("Download %1 / %2 ..").arg(std::clamp(finished, 0, count)).arg(count);
+        return tr("Ready");
+    }
+    default:
+        return tr("Idle");
+    }
+}
+
+void FolderAppleCloud::queryDidNotify(const std::shared_ptr<FolderQuery>& query, bool gathering)
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (query != lastQuery_)
+            return;
+    }
+    if (gathering)
+        LogInfo("apcloud:query finish gathering");
+    else
+        LogInfo("apcloud:query update");
+    needTrash_ = true;
+    updateFiles(query);
+}
+
+// --- The update pass
+
+void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
+{
+    if (!quickCloudCheck())
+        return;
+    auto pass = std::make_shared<Pass>();
+    pass->query = query;
+    pass->key = updateKey_ = (updateKey_ + 1) % 4096;
+    LogInfo("apcloud:updateFiles disableUpdates");
+    query->disableUpdates();
+    queue_->async([self = shared_from_this(), pass] {
+        const std::vector<DriveItem> results = pass->query->results();
+        for (auto item = results.rbegin(); item != results.rend(); ++item) {
+            if (!self->isCurrent(pass->key))
+                return;
+            if (self->choose(*item, *pass))
+                pass->files.append(item->path);
+        }
+        std::sort(pass->files.begin(), pass->files.end(),
+                  [](const QString& a, const QString& b) { return a.localeAwareCompare(b) > 0; });
+        self->runWorkers(pass);
+    });
+}
+
+bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
+{
+    const QString name = QFileInfo(item.path).fileName();
+    const int storage = storageOfDocument(item.path);
+    if (!isImportableName(name) || storage == 0)
+        return false;
+    const QString folder = storageName(storage);
+    if (!item.downloadingError.isEmpty())
+        LogError("apcloud:file downloadError:%1 %2/%3 ", item.downloadingError, folder, name);
+    if (item.downloadingStatus != QLatin1String("current"))
+        LogInfo("apcloud:file status:%1 %2/%3 ", item.downloadingStatus, folder, name);
+    if (!item.changeDate)
+        return true;
+    const FileTime date = *item.changeDate;
+    // A date means the scan found the file on disk: no read for a document already taken in.
+    if (LinkFiles::isNewerOrEqualTo(name, NoteServiceCloud, storage, date))
+        return false;
+    const std::optional<FileTime> ckDate = LinkFiles::modificationDate(name, NoteServiceCloudKit, storage);
+    if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
+        links_.write(name, NoteServiceCloud, storage, ckDate);
+        LogInfo("apcloud:file resist update (ckcloud) %1/%2", folder, name);
+        return false;
+    }
+    if (LinkFiles::isNewerOrEqualTo(name, NoteServiceTrash, storage, date)) {
+        LogInfo("apcloud:file resist update (trash) %1/%2", folder, name);
+        return false;
+    }
+    pass.changeDates.insert(item.path, date);
+    return true;
+}
+
+void FolderAppleCloud::runWorkers(const std::shared_ptr<Pass>& pass)
+{
+    startedFiles_ = 0;
+    finishedFiles_ = 0;
+    listedFiles_ = int(pass->files.size());
+    auto group = DispatchGroup::create();
+    const int workers = std::min<int>(int(pass->files.size()), MaxWorkers);
+    for (int i = 0; i < workers && isCurrent(pass->key); ++i) {
+        group->enter();
+        workerTurn(pass, [group] { group->leave(); });
+    }
+    group->notify(queue_, [self = shared_from_this(), pass] {
+        if (self->isCurrent(pass->key))
+            self->afterUpdate(pass);
+    });
+}
+
+void FolderAppleCloud::workerTurn(const std::shared_ptr<Pass>& pass, Done done)
+{
+    if (!isCurrent(pass->key) || !quickCloudCheck() || pass->cursor >= pass->files.size()) {
+        done();
+        return;
+    }
+    const QString path = pass->files.at(pass->cursor++);
+    ++startedFiles_;
+    importFile(pass, path, [self = shared_from_this(), pass, done] {
+        self->queue_->async([self, pass, done] {
+            ++self->finishedFiles_;
+            self->workerTurn(pass, done);
+        });
+    });
+}
+
+void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done)
+{
+    const QString key = QFileInfo(path).fileName();
+    const int storage = storageOfDocument(path);
+    if (!exists(path)) {
+        LogInfo("apcloud:updateLocal skip %1", path);
+        return done();
+    }
+    if (storage == 0 || !isImportableName(key) || !isImportableFile(path)) {
+        LogError("apcloud:updateLocal refused %1", path);
+        return done();
+    }
+    const FileTime date = pass->changeDates.contains(path) ? pass->changeDates.value(path)
+                                                            : FileTimes::modificationTime(path).value_or(FileTime());
+    const QString folder = storageName(storage);
+    if (exists(Note::documentFileForKey(key, storage))) {
+        if (LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date)) {
+            LogInfo("apcloud:localfile resist update (applecloud) %1/%2", folder, key);
+            return done();
+        }
+        const std::optional<FileTime> ckDate = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage);
+        if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
+            LogInfo("apcloud:localfile resist update (ckcloud) %1/%2", folder, key);
+            links_.write(key, NoteServiceCloud, storage, ckDate);
+            return done();
+        }
+    }
+    if (LinkFiles::isNewerOrEqualTo(key, NoteServiceTrash, storage, date)) {
+        LogInfo("apcloud:localfile resist update (trash) %1/%2", folder, key);
+        return done();
+    }
+    const QString text = Note::newTextFromURL(QUrl::fromLocalFile(path));
+    if (text.isEmpty())
+        return done();
+    auto note = std::make_shared<Note>(key, storage);
+    note->restoreMeta();
+    note->setStorage(storage);
+    note->setUpdatedOn(date.seconds);
+    note->setText(text);
+
+    // A local edit this drive has not seen is kept as a note of its own.
+    const QString local = Note::documentFileForKey(key, storage);
+    if (!SyncConflict::hasUnexchangedLocalChanges(key, storage) || Note::newTextFromURL(QUrl::fromLocalFile(local)) == text)
+        return commitImport(note, date, std::move(done));
+    SyncConflict::forkLocalNote(key, storage, [self = shared_from_this(), note, date, key, done](const NotePtr& forked) {
+        LogInfo("apcloud:updateLocal upload offline conflict %1 -> %2", key, forked ? forked->key() : QString());
+        self->queue_->async([self, note, date, done] { self->commitImport(note, date, done); });
+    });
+}
+
+void FolderAppleCloud::commitImport(const NotePtr& note, const FileTime& date, Done done)
+{
+    NoteServices* const services = Note::services();
+    if (!services)
+        return done();
+    services->fileQueue()->async([self = shared_from_this(), note, date, done] {
+        note->_commitAndCloseLocalNote([&](bool ok) {
+            const QString folder = storageName(note->storage());
+            if (!ok) {
+                LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
+                return;
+            }
+            LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
+            self->links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+            sendUpdate(note, false);
+        });
+        done();
+    });
+}
+
+void FolderAppleCloud::afterUpdate(const std::shared_ptr<Pass>& pass)
+{
+    if (!quickCloudCheck() || !isCurrent(pass->key))
+        return;
+    queue_->async([self = shared_from_this(), pass] {
+        if (!self->quickCloudCheck() || !self->isCurrent(pass->key))
+            return;
+        if (self->requireUploadOfflineDocuments_.exchange(false))
+            return self->uploadOfflineDocuments(pass);
+        if (self->needTrash_.exchange(false))
+            return self->trashDocumentsMissingFromCloud(pass);
+        LogInfo("apcloud:afterUpdate enableUpdates");
+        pass->query->enableUpdates();
+    });
+}
+
+// --- Upload and trash passes
+
+bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
+{
+    const QString document = fileURLForKey(key, storage);
+    if (document.isEmpty())
+        return false;
+    const std::optional<FileTime> documentDate = FileTimes::modificationTime(document);
+    if (!documentDate)
+        return !LinkFiles::modificationDate(key, NoteServiceCloud, storage); // gone elsewhere: the trash pass decides
+    // A document nobody changed since this computer's last exchange takes local edits.
+    return SyncConflict::hasUnexchangedLocalChanges(key, storage)
+        && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);
+}
+
+void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
+{
+    for (const int storage : Storages) {
+        const QStringList names = QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
+        LogInfo("apcloud:uploadOffline uploads: %1", names.join(QStringLiteral(", ")));
+        for (const QString& name : names) {
+            if (!quickCloudCheck() || !isCurrent(pass->key))
+                return;
+            if (name.startsWith(QLatin1Char('.')))
+                continue;
+            if (!shouldUpload(name, storage)) {
+                LogInfo("apcloud:uploadOffline already existed %1", name);
+                continue;
+            }
+            LogInfo("apcloud:uploadOffline upload %1", name);
+            auto note = std::make_shared<Note>(name, storage);
+            if (note->restoreText())
+                save(note, {});
+        }
+    }
+    afterUpdate(pass);
+}
+
+bool FolderAppleCloud::isHealthyForTrash() const
+{
+    const QString token = container_.identityToken();
+    const QString documents = container_.documentsPath();
+    if (token.isEmpty() || token != defaults_.stringForKey(QString::fromLatin1(LinkedAccountKey))
+        || !QFileInfo(documents).isDir())
+        return false;
+    for (const int storage : Storages) {
+        if (!linkedKeys(storage).isEmpty() && !QFileInfo(documents + QLatin1Char('/') + storageName(storage)).isDir())
+            return false;
+    }
+    return true;
+}
+
+void FolderAppleCloud::trashDocumentsMissingFromCloud(const std::shared_ptr<Pass>& pass)
+{
+    if (!quickCloudCheck())
+        return;
+    if (!isHealthyForTrash()) {
+        LogError("apcloud:trash skipped: the folder is not complete");
+        return afterUpdate(pass);
+    }
+    QList<std::pair<QString, int>> missing;
+    qsizetype linked = 0;
+    for (const int storage : Storages) {
+        const QStringList keys = linkedKeys(storage);
+        linked += keys.size();
+        for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+            if (!documentExists(*key, storage))
+                missing.append({*key, storage});
+        }
+    }
+    if (missing.size() > std::max<double>(TrashFloor, TrashShare * double(linked))) {
+        LogError("apcloud:trash refused: %1 of %2 documents missing", missing.size(), linked);
+        return afterUpdate(pass);
+    }
+    for (const auto& [key, storage] : missing)
+        trashNote(key, storage);
+    afterUpdate(pass);
+}
+
+void FolderAppleCloud::trashNote(const QString& key, int storage)
+{
+    auto note = std::make_shared<Note>(key, storage);
+    const QString folder = storageName(storage);
+    std::optional<FileTime> date = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
+    if (!date) {
+        LogInfo("apcloud:trash use meta update %1/%2", folder, key);
+        note->restoreMeta();
+        date = FileTime::fromWholeSeconds(note->updatedOn());
+    }
+    note->_deleteLocalNote([&](const Error& error) {
+        if (!error.isNull()) {
+            LogError("apcloud:trash error %1/%2 %3", folder, key, error.description());
+            return;
+        }
+        LinkFiles::remove(key, NoteServiceCloud, storage);
+        links_.write(key, NoteServiceTrash, storage, date);
+        LogInfo("apcloud:trash ok %1/%2", folder, key);
+        sendUpdate(note, true);
+    });
+    ckCloud_->notifyDeleteNote(note, *date, [](bool) {});
+}
+
+// --- Outgoing writes: the plain saves the upload pass needs
+
+void FolderAppleCloud::save(const NotePtr& note, CommitHandler handler)
+{
+    const QString path = fileURLForKey(note->key(), note->storage());
+    const QString folder = storageName(note->storage());
+    Error error = Error::make(QStringLiteral("NSCocoaErrorDomain"), 4, QStringLiteral("No document for %1").arg(note->key()));
+    std::optional<FileTime> date;
+    if (!path.isEmpty()) {
+        Note::createImmediateDirectoryForFilePath(path);
+        if (Note::writeText(note->text(), QUrl::fromLocalFile(path), &error))
+            error = Error();
+        date = FileTimes::modificationTime(path);
+    }
+    if (error.isNull() && date) {
+        LogInfo("apcloud:save ok %1/%2", folder, note->key());
+        links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+    } else {
+        LogError("apcloud:save failed %1/%2", folder, note->key());
+        date.reset();
+    }
+    if (handler)
+        handler(date ? date->toDateTime() : QDateTime(), error);
+}
+
+void FolderAppleCloud::commitNote(const NotePtr& note, CommitHandler handler)
+{
+    if (!quickCloudCheck()) {
+        if (handler)
+            handler(QDateTime(), Error());
+        return;
+    }
+    queue_->async([self = shared_from_this(), note, handler = std::move(handler)] { self->save(note, handler); });
+}
+
+void FolderAppleCloud::commitAndCloseNote(const NotePtr& note, CommitHandler handler)
+{
+    commitNote(note, std::move(handler));
+}
+
+void FolderAppleCloud::prepareNote(const NotePtr&, CommitHandler handler)
+{
+    if (handler)
+        handler(QDateTime(), Error());
+}
+
+void FolderAppleCloud::renameNote(const NotePtr& from, const NotePtr& to, Handler handler)
+{
+    moveNote(from, to, std::move(handler));
+}
+
+void FolderAppleCloud::moveNote(const NotePtr& from, const NotePtr& to, Handler handler)
+{
+    if (!quickCloudCheck()) {
+        if (handler)
+            handler(Error());
+        return;
+    }
+    queue_->async([self = shared_from_this(), from, to, handler = std::move(handler)] {
+        const QString source = self->fileURLForKey(from->key(), from->storage());
+        const QString destination = self->fileURLForKey(to->key(), to->storage());
+        if (!source.isEmpty() && !destination.isEmpty() && exists(source)) {
+            Note::createImmediateDirectoryForFilePath(destination);
+            // Never over another document: the rename refuses an existing destination.
+            if (!QFile::rename(source, destination)) {
+                LogError("apcloud:move failed %1", source);
+                if (handler)
+                    handler(Error::make(QStringLiteral("The document, already exists at path: %1").arg(destination),
+                                        512, QStringLiteral("Cannot move %1").arg(source)));
+                return;
+            }
+        }
+        self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
+        if (handler)
+            handler(Error());
+    });
+}
+
+void FolderAppleCloud::deleteNote(const NotePtr& note, Handler handler)
+{
+    if (!quickCloudCheck()) {
+        if (handler)
+            handler(Error());
+        return;
+    }
+    queue_->async([self = shared_from_this(), note, handler = std::move(handler)] {
+        const QString path = self->fileURLForKey(note->key(), note->storage());
+        Error error;
+        if (exists(path) && !QFile::remove(path))
+            error = Error::make(QStringLiteral("NSCocoaErrorDomain"), 513, QStringLiteral("Cannot delete %1").arg(path));
+        else
+            LinkFiles::remove(note->key(), NoteServiceCloud, note->storage());
+        if (handler)
+            handler(error);
+    });
+}

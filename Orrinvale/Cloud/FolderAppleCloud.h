@@ -1,0 +1,108 @@
+#pragma once
+
+#include "LinkFiles.h"
+
+#include "Store/AppleCloud.h"
+
+#include "Dispatch.h"
+#include "drive/DriveContainer.h"
+#include "drive/FolderQuery.h"
+
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+class UserDefaults;
+
+// The drive side of cloud sync over a sync folder: watches the folder's
+// documents, takes changed ones into the local notes, and deletes local notes
+// whose documents went away. Work runs on its ".cloud" queue; startQuery and
+// stopQuery on the main thread. A step of a pass carries the pass's key and
+// ends quietly once stopQuery or a newer pass changed it.
+class FolderAppleCloud : public AppleCloud, public std::enable_shared_from_this<FolderAppleCloud> {
+public:
+    enum State { Idle = 0, Fetching = 1, Running = 2, Locked = 3 };
+
+    // The account the Cloud link files describe; another one makes them void.
+    static inline const char* const LinkedAccountKey = "cloud/driveLinkedAccount";
+    static constexpr int MaxWorkers = 8;
+    static constexpr qint64 MaxDocumentBytes = 16 * 1024 * 1024;
+    // A trash pass deleting more linked notes than this looks like a folder
+    // gone wrong rather than deletions made elsewhere.
+    static constexpr int TrashFloor = 5;
+    static constexpr double TrashShare = 0.2;
+
+    FolderAppleCloud(std::shared_ptr<CKCloud> ckCloud, UserDefaults& defaults);
+    ~FolderAppleCloud() override;
+
+    std::shared_ptr<CKCloud> ckCloud() const override { return ckCloud_; }
+    void prepareNote(const NotePtr& note, CommitHandler handler) override;
+    void commitNote(const NotePtr& note, CommitHandler handler) override;
+    void commitAndCloseNote(const NotePtr& note, CommitHandler handler) override;
+    void renameNote(const NotePtr& from, const NotePtr& to, Handler handler) override;
+    void moveNote(const NotePtr& from, const NotePtr& to, Handler handler) override;
+    void deleteNote(const NotePtr& note, Handler handler) override;
+
+    void startQuery() override;
+    void stopQuery() override;
+    QString localizedStatus() const override;
+
+    // The cloud switch is on and the folder has its account.
+    bool quickCloudCheck() const;
+    // The document's path, or empty without a folder or with an unsafe key.
+    QString fileURLForKey(const QString& key, int storage) const;
+    // Also in "Home" for the inbox.
+    bool documentExists(const QString& key, int storage) const;
+    DriveContainer& container() { return container_; }
+    const DispatchQueuePtr& queue() const { return queue_; }
+    int state() const { return state_; }
+
+private:
+    struct Pass;
+    using Done = std::function<void()>;
+
+    void identityDidChange();
+    // A token this folder has not seen before: old Cloud links go, everything is sent.
+    void adoptToken(const QString& token);
+    void lookUpContainer();
+    void queryDidNotify(const std::shared_ptr<FolderQuery>& query, bool gathering);
+    bool isCurrent(int key) const { return updateKey_ == key; }
+
+    void updateFiles(const std::shared_ptr<FolderQuery>& query);
+    bool choose(const DriveItem& item, Pass& pass);
+    void runWorkers(const std::shared_ptr<Pass>& pass);
+    void workerTurn(const std::shared_ptr<Pass>& pass, Done done);
+    void importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done);
+    void commitImport(const NotePtr& note, const FileTime& date, Done done);
+    void afterUpdate(const std::shared_ptr<Pass>& pass);
+    void uploadOfflineDocuments(const std::shared_ptr<Pass>& pass);
+    bool shouldUpload(const QString& key, int storage) const;
+    void trashDocumentsMissingFromCloud(const std::shared_ptr<Pass>& pass);
+    bool isHealthyForTrash() const;
+    void trashNote(const QString& key, int storage);
+    void save(const NotePtr& note, CommitHandler handler);
+
+    std::shared_ptr<CKCloud> ckCloud_;
+    UserDefaults& defaults_;
+    DriveContainer container_;
+    DispatchQueuePtr queue_;
+    LinkFiles links_{LinkFiles::Owner::AppleCloud};
+
+    std::atomic<int> state_ = Idle;
+    std::atomic<int> updateKey_ = 0;
+    std::atomic<bool> requireUploadOfflineDocuments_ = false;
+    std::atomic<bool> needTrash_ = false;
+    // Counters of the current pass, read by the status line.
+    std::atomic<int> startedFiles_ = 0;
+    std::atomic<int> finishedFiles_ = 0;
+    std::atomic<int> listedFiles_ = 0;
+
+    QString token_; // main thread
+    mutable std::mutex mutex_;
+    QString documents_; // empty while no container is known
+    std::shared_ptr<FolderQuery> lastQuery_;
+};

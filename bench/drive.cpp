@@ -1,0 +1,99 @@
+// The sync folder's incoming side over 5,000 notes of 2 KB: the first import
+// of every document (target: at most 30 s), beside indexing the same notes
+// from scratch; and a pass over the same documents once nothing changed
+// (target: at most 100 ms), beside a bare listing of the folder. The import
+// is bound by the note store's durable local commits, one at a time.
+#include "bench_support.h"
+
+#include "Cloud/FolderAppleCloud.h"
+#include "Store/Note.h"
+
+#include "Dispatch.h"
+#include "drive/FolderQuery.h"
+
+namespace {
+
+constexpr int Notes = 5000;
+constexpr qsizetype NoteBytes = 2 * 1024;
+
+class NoRecords : public CKCloud {
+public:
+    void saveNote(const NotePtr&, Completion block) override { finish(block); }
+    void moveNote(const NotePtr&, const NotePtr&, Completion block) override { finish(block); }
+    void deleteNote(const NotePtr&, Completion block) override { finish(block); }
+    void notifyDeleteNote(const NotePtr&, const FileTime&, Completion block) override { finish(block); }
+    void wait(std::function<void()> block) override { block(); }
+
+private:
+    static void finish(const Completion& block)
+    {
+        if (block)
+            block(true);
+    }
+};
+
+UserDefaults* driveDefaults = nullptr;
+
+// One whole start of the query: the gathering pass and the passes after it.
+void runQuery()
+{
+    auto cloud = std::make_shared<FolderAppleCloud>(std::make_shared<NoRecords>(), *driveDefaults);
+    cloud->startQuery();
+    Dispatch::waitUntilIdle();
+    cloud->stopQuery();
+    Dispatch::waitUntilIdle();
+}
+
+void writeDocuments(const QString& documents)
+{
+    const QByteArray text = syntheticNote(NoteBytes).toUtf8().left(NoteBytes);
+    for (int i = 0; i < Notes; ++i) {
+        QFile file(documents + QStringLiteral("/Inbox/Note %1.txt").arg(i));
+        file.open(QIODevice::WriteOnly);
+        file.write(QStringLiteral("Note %1\n").arg(i).toUtf8() + text);
+    }
+}
+
+void reindexEverything()
+{
+    Core& core = Core::shared();
+    core.dropDatabase();
+    core.buildTagLinkAndIndexFiles(); // a batch queues the next one
+    Dispatch::waitUntilIdle();
+}
+
+qsizetype localNotes()
+{
+    return QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size();
+}
+
+void registerAll(QTemporaryDir& home)
+{
+    Core::shared(); // the note store's services
+    static UserDefaults defaults(home.filePath(QStringLiteral("drive-defaults.ini")));
+    driveDefaults = &defaults;
+    const QString root = home.filePath(QStringLiteral("Sync"));
+    QDir().mkpath(root);
+    DriveContainer container(defaults);
+    container.chooseFolder(root);
+    const QString documents = container.documentsPath();
+    writeDocuments(documents);
+
+    benchmark::RegisterBenchmark("FirstImport/5000x2KB", [](benchmark::State& state) {
+        timeAgainstPeer(state, "buildTagLinkAndIndexFiles", runQuery, reindexEverything);
+        state.counters["imported"] = double(localNotes());
+    })->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+    benchmark::RegisterBenchmark("UnchangedPass/5000", [documents](benchmark::State& state) {
+        timeAgainstPeer(state, "folderListing", runQuery,
+                        [documents] { benchmark::DoNotOptimize(FolderQuery::scan(documents).size()); });
+        state.counters["imported"] = double(localNotes());
+    })->Iterations(3)->UseManualTime()->Unit(benchmark::kMillisecond);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    return runWithOffscreenCore(argc, argv, registerAll);
+}

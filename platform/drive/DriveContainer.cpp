@@ -1,0 +1,98 @@
+#include "DriveContainer.h"
+
+#include "Dispatch.h"
+#include "UserDefaults.h"
+#include "files/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUuid>
+
+namespace {
+
+const QString AccountFile = QStringLiteral(".account");
+
+// The UUID in the file, or empty when it cannot be read or is not one.
+QString readAccount(const QString& root)
+{
+    QFile file(QDir(root).filePath(AccountFile));
+    if (!QFileInfo(file.fileName()).isFile() || !file.open(QIODevice::ReadOnly))
+        return QString();
+    const QUuid uuid = QUuid::fromString(QString::fromUtf8(file.read(64)).trimmed());
+    return uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces);
+}
+
+} // namespace
+
+DriveContainer::DriveContainer(UserDefaults& defaults) : defaults_(defaults) {}
+
+bool DriveContainer::chooseFolder(const QString& root, Error* error)
+{
+    const QString absolute = QFileInfo(root).absoluteFilePath();
+    if (!QFileInfo(absolute).isDir()) {
+        setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 4, QStringLiteral("No folder at %1").arg(absolute)));
+        return false;
+    }
+    QString account = readAccount(absolute);
+    if (account.isEmpty()) {
+        account = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        if (!AtomicFile::write(QDir(absolute).filePath(AccountFile), account.toUtf8() + '\n', error, true))
+            return false;
+    }
+    const QDir documents(QDir(absolute).filePath(QStringLiteral("Documents")));
+    for (const QString& storage : {QStringLiteral("Inbox"), QStringLiteral("Archive")}) {
+        if (!documents.mkpath(storage)) {
+            setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 513,
+                                        QStringLiteral("Cannot create %1").arg(documents.filePath(storage))));
+            return false;
+        }
+    }
+    defaults_.setString(absolute, QString::fromLatin1(FolderKey));
+    defaults_.setString(account, QString::fromLatin1(AccountKey));
+    defaults_.synchronize();
+    check();
+    return true;
+}
+
+QString DriveContainer::root() const
+{
+    return defaults_.stringForKey(QString::fromLatin1(FolderKey));
+}
+
+QString DriveContainer::documentsPath() const
+{
+    const QString folder = root();
+    return folder.isEmpty() ? QString() : QDir(folder).filePath(QStringLiteral("Documents"));
+}
+
+QString DriveContainer::identityToken() const
+{
+    const QString folder = root();
+    if (folder.isEmpty() || !QFileInfo(documentsPath()).isDir())
+        return QString();
+    const QString account = readAccount(folder);
+    return account == defaults_.stringForKey(QString::fromLatin1(AccountKey)) ? account : QString();
+}
+
+void DriveContainer::check()
+{
+    const QString token = identityToken();
+    std::function<void()> callback;
+    {
+        std::lock_guard lock(mutex_);
+        if (token == lastToken_)
+            return;
+        lastToken_ = token;
+        callback = callback_;
+    }
+    if (callback)
+        DispatchQueue::main()->async(callback);
+}
+
+void DriveContainer::setIdentityCallback(std::function<void()> callback)
+{
+    std::lock_guard lock(mutex_);
+    lastToken_ = identityToken();
+    callback_ = std::move(callback);
+}

@@ -1,0 +1,280 @@
+#include "FolderQuery.h"
+
+#include "Folders.h"
+
+#include <QDir>
+
+#include <algorithm>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Rewrites in place, moves, creation, removal, date changes, and the watched
+// folder itself going away.
+constexpr uint32_t WatchMask = IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_ATTRIB
+                               | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
+
+std::vector<QString> subfolders(const QString& documents)
+{
+    std::vector<QString> folders;
+    const QStringList names = QDir(documents).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& name : names)
+        folders.push_back(QDir(documents).filePath(name));
+    return folders;
+}
+
+void listFolder(const QString& folder, std::vector<DriveItem>* items)
+{
+    const QByteArray encoded = QFile::encodeName(folder);
+    DIR* dir = ::opendir(encoded.constData());
+    if (!dir)
+        return;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
+            continue;
+        struct stat info {};
+        DriveItem item{folder + QLatin1Char('/') + QFile::decodeName(entry->d_name), std::nullopt,
+                       QStringLiteral("current"), QString()};
+        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+            item.downloadingError = QStringLiteral("The file went away while it was read.");
+        else if (!S_ISREG(info.st_mode))
+            continue;
+        else
+            item.changeDate = FileTime{int64_t(info.st_mtim.tv_sec), int32_t(info.st_mtim.tv_nsec)};
+        items->push_back(std::move(item));
+    }
+    ::closedir(dir);
+}
+
+} // namespace
+
+std::shared_ptr<FolderQuery> FolderQuery::create(const QString& documents)
+{
+    return std::shared_ptr<FolderQuery>(new FolderQuery(documents));
+}
+
+FolderQuery::FolderQuery(const QString& documents)
+    : documents_(documents), queue_(DispatchQueue::createSerial(Folders::queueLabel(QStringLiteral(".drivequery"))))
+{
+}
+
+FolderQuery::~FolderQuery()
+{
+    stop();
+}
+
+void FolderQuery::setDidFinishGathering(Notification notification)
+{
+    std::lock_guard lock(mutex_);
+    didFinishGathering_ = std::move(notification);
+}
+
+void FolderQuery::setDidUpdate(Notification notification)
+{
+    std::lock_guard lock(mutex_);
+    didUpdate_ = std::move(notification);
+}
+
+void FolderQuery::setScanObserver(std::function<void()> observer)
+{
+    std::lock_guard lock(mutex_);
+    scanObserver_ = std::move(observer);
+}
+
+bool FolderQuery::start()
+{
+    if (!QFileInfo(documents_).isDir())
+        return false;
+    {
+        std::lock_guard lock(mutex_);
+        if (started_)
+            return true;
+        started_ = true;
+    }
+    std::weak_ptr<FolderQuery> weak = weak_from_this();
+    queue_->sync([this, weak] {
+        inotify_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (inotify_ >= 0)
+            events_ = std::make_unique<DispatchReadSource>(inotify_, queue_, [weak] {
+                if (auto self = weak.lock())
+                    self->readEvents();
+            });
+        rescan_ = std::make_unique<DispatchTimer>(queue_, [weak] {
+            if (auto self = weak.lock())
+                self->runScan();
+        });
+        rescan_->start(RescanInterval, RescanInterval);
+    });
+    queue_->async([weak] {
+        if (auto self = weak.lock())
+            self->runScan();
+    });
+    return true;
+}
+
+void FolderQuery::stop()
+{
+    {
+        std::lock_guard lock(mutex_);
+        if (!started_ || stopped_)
+            return;
+        stopped_ = true;
+    }
+    auto teardown = [this] {
+        pendingScan_.cancel();
+        if (rescan_)
+            rescan_->cancel();
+        rescan_.reset();
+        if (events_)
+            events_->cancel();
+        events_.reset();
+        if (inotify_ >= 0)
+            ::close(inotify_);
+        inotify_ = -1;
+    };
+    if (queue_->isCurrent())
+        teardown();
+    else
+        queue_->sync(teardown);
+}
+
+bool FolderQuery::isStarted() const
+{
+    std::lock_guard lock(mutex_);
+    return started_;
+}
+
+bool FolderQuery::isStopped() const
+{
+    std::lock_guard lock(mutex_);
+    return stopped_;
+}
+
+void FolderQuery::disableUpdates()
+{
+    std::lock_guard lock(mutex_);
+    ++disabled_;
+}
+
+void FolderQuery::enableUpdates()
+{
+    bool post = false;
+    {
+        std::lock_guard lock(mutex_);
+        disabled_ = std::max(0, disabled_ - 1);
+        post = disabled_ == 0 && postDeferred_;
+        if (post)
+            postDeferred_ = false;
+    }
+    if (post)
+        this->post(false);
+}
+
+std::vector<DriveItem> FolderQuery::results() const
+{
+    std::lock_guard lock(mutex_);
+    return snapshot_;
+}
+
+std::vector<DriveItem> FolderQuery::scan(const QString& documents)
+{
+    std::vector<DriveItem> items;
+    for (const QString& folder : subfolders(documents))
+        listFolder(folder, &items);
+    std::stable_sort(items.begin(), items.end(), [](const DriveItem& a, const DriveItem& b) {
+        return a.changeDate.value_or(FileTime()) < b.changeDate.value_or(FileTime());
+    });
+    return items;
+}
+
+void FolderQuery::scheduleScan(double delay)
+{
+    if (pendingScan_.isValid() && !pendingScan_.isCancelled())
+        return;
+    std::weak_ptr<FolderQuery> weak = weak_from_this();
+    pendingScan_ = queue_->after(delay, [weak] {
+        if (auto self = weak.lock())
+            self->runScan();
+    });
+}
+
+void FolderQuery::runScan()
+{
+    pendingScan_ = DispatchHandle();
+    std::function<void()> observer;
+    {
+        std::lock_guard lock(mutex_);
+        if (stopped_)
+            return;
+        observer = scanObserver_;
+    }
+    if (observer)
+        observer();
+    watchFolders();
+    std::vector<DriveItem> items = scan(documents_);
+    const bool gathering = !gathered_;
+    if (!gathering && items == lastScan_)
+        return;
+    gathered_ = true;
+    lastScan_ = items;
+    {
+        std::lock_guard lock(mutex_);
+        found_ = std::move(items);
+        if (!gathering && disabled_ > 0) {
+            postDeferred_ = true;
+            return;
+        }
+    }
+    post(gathering);
+}
+
+void FolderQuery::post(bool gathering)
+{
+    std::weak_ptr<FolderQuery> weak = weak_from_this();
+    DispatchQueue::main()->async([weak, gathering] {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        Notification notification;
+        {
+            std::lock_guard lock(self->mutex_);
+            if (self->stopped_)
+                return;
+            self->snapshot_ = self->found_;
+            notification = gathering ? self->didFinishGathering_ : self->didUpdate_;
+        }
+        if (notification)
+            notification();
+    });
+}
+
+void FolderQuery::watchFolders()
+{
+    if (inotify_ < 0)
+        return;
+    // The parent sees the documents folder itself removed, moved or recreated.
+    std::vector<QString> folders{QFileInfo(documents_).absolutePath(), documents_};
+    for (QString& folder : subfolders(documents_))
+        folders.push_back(std::move(folder));
+    for (const QString& folder : folders)
+        ::inotify_add_watch(inotify_, QFile::encodeName(folder).constData(), WatchMask | IN_ONLYDIR);
+}
+
+void FolderQuery::readEvents()
+{
+    alignas(inotify_event) char buffer[16384];
+    bool changed = false;
+    for (;;) {
+        const ssize_t length = ::read(inotify_, buffer, sizeof buffer);
+        if (length <= 0)
+            break;
+        changed = true;
+    }
+    if (changed)
+        scheduleScan(Debounce);
+}

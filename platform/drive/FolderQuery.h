@@ -1,0 +1,90 @@
+#pragma once
+
+#include "Dispatch.h"
+#include "files/FileTimes.h"
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+// One document the folder query found.
+struct DriveItem {
+    QString path;
+    std::optional<FileTime> changeDate;
+    QString downloadingStatus; // "current"
+    QString downloadingError;  // set when the file went between listing and reading it
+
+    friend bool operator==(const DriveItem&, const DriveItem&) = default;
+};
+
+// Watches "<documents>/<folder>/<name>" for regular files (deeper levels and
+// anything but regular files never count). Scans run on the query's own
+// queue; the notifications run on the main queue, and the results a reader
+// sees are the snapshot last posted, oldest change first. Changes are taken
+// in after a short quiet spell; a full rescan runs at start, on an event
+// overflow and every minute, as network folders send no events.
+class FolderQuery : public std::enable_shared_from_this<FolderQuery> {
+public:
+    using Notification = std::function<void()>;
+
+    static constexpr double Debounce = 0.3;
+    static constexpr double RescanInterval = 60;
+
+    static std::shared_ptr<FolderQuery> create(const QString& documents);
+    ~FolderQuery();
+    FolderQuery(const FolderQuery&) = delete;
+    FolderQuery& operator=(const FolderQuery&) = delete;
+
+    void setDidFinishGathering(Notification notification);
+    void setDidUpdate(Notification notification);
+    // Runs on the query's queue before each scan.
+    void setScanObserver(std::function<void()> observer);
+
+    // False when the folder is missing.
+    bool start();
+    void stop();
+    bool isStarted() const;
+    bool isStopped() const;
+
+    // Counted; changes found meanwhile are posted once when the count is back to 0.
+    void disableUpdates();
+    void enableUpdates();
+
+    std::vector<DriveItem> results() const;
+
+    // Lists the folder as a scan does.
+    static std::vector<DriveItem> scan(const QString& documents);
+
+private:
+    explicit FolderQuery(const QString& documents);
+    void scheduleScan(double delay);
+    void runScan();
+    void readEvents();
+    void watchFolders();
+    void post(bool gathering);
+
+    QString documents_;
+    DispatchQueuePtr queue_;
+    // Queue only.
+    int inotify_ = -1;
+    std::unique_ptr<DispatchReadSource> events_;
+    std::unique_ptr<DispatchTimer> rescan_;
+    DispatchHandle pendingScan_;
+    bool gathered_ = false;
+    std::vector<DriveItem> lastScan_;
+
+    mutable std::mutex mutex_;
+    bool started_ = false;
+    bool stopped_ = false;
+    int disabled_ = 0;
+    bool postDeferred_ = false;
+    std::vector<DriveItem> found_;
+    std::vector<DriveItem> snapshot_;
+    Notification didFinishGathering_;
+    Notification didUpdate_;
+    std::function<void()> scanObserver_;
+};

@@ -1,0 +1,266 @@
+#include "CloudTestSupport.h"
+
+#include "Cloud/FolderAppleCloud.h"
+
+#include <QUuid>
+
+#include <future>
+
+namespace {
+
+// The record store as the drive side sees it: every write succeeds, and the
+// deletions the trash pass reports are kept.
+class RecordingCKCloud : public CKCloud {
+public:
+    void saveNote(const NotePtr&, Completion block) override { finish(block); }
+    void moveNote(const NotePtr&, const NotePtr&, Completion block) override { finish(block); }
+    void deleteNote(const NotePtr&, Completion block) override { finish(block); }
+    void notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block) override
+    {
+        std::lock_guard lock(mutex);
+        tombstones[note->key()] = date;
+        finish(block);
+    }
+    void wait(std::function<void()> block) override { block(); }
+
+    std::mutex mutex;
+    std::map<QString, FileTime> tombstones;
+
+private:
+    static void finish(const Completion& block)
+    {
+        if (block)
+            block(true);
+    }
+};
+
+// The real clock: the drive's documents carry file-system dates.
+int64_t realNow()
+{
+    return QDateTime::currentSecsSinceEpoch();
+}
+
+} // namespace
+
+// This computer's drive cloud over a sync folder; the test plays the other computer.
+class AppleCloudImport : public CloudTest {
+protected:
+    void SetUp() override
+    {
+        CloudTest::SetUp();
+        static int generation = 0;
+        root = TestSupport::home() + QStringLiteral("/Drive-%1").arg(++generation);
+        QDir().mkpath(root);
+        defaults().removeObject(QString::fromLatin1(FolderAppleCloud::LinkedAccountKey));
+        records = std::make_shared<RecordingCKCloud>();
+        cloud = std::make_shared<FolderAppleCloud>(records, defaults());
+        ASSERT_TRUE(cloud->container().chooseFolder(root));
+    }
+    void TearDown() override
+    {
+        cloud->stopQuery();
+        Dispatch::waitUntilIdle();
+        cloud.reset();
+        CloudTest::TearDown();
+    }
+
+    QString document(const QString& relative) const { return root + QStringLiteral("/Documents/") + relative; }
+    void writeDocument(const QString& relative, const QByteArray& bytes, const FileTime& date)
+    {
+        TestSupport::writeFile(document(relative), bytes);
+        ASSERT_TRUE(FileTimes::setModificationTime(document(relative), date));
+    }
+    // Starts the query when idle, then lets every pass the folder calls for run.
+    void sync()
+    {
+        cloud->startQuery();
+        Dispatch::waitUntilIdle();
+        time.advance(FolderQuery::RescanInterval);
+        Dispatch::waitUntilIdle();
+    }
+    static QStringList localKeys(int storage)
+    {
+        return QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
+    }
+    static QString localText(const QString& key, int storage = NoteStorageInbox)
+    {
+        return QString::fromUtf8(TestSupport::readFile(Note::documentFileForKey(key, storage)));
+    }
+    // Local notes as an earlier exchange with the folder left them.
+    void makeLinkedNotes(int count)
+    {
+        const FileTime exchanged{realNow() - 900, 0};
+        for (int i = 0; i < count; ++i) {
+            const QString key = QStringLiteral("N%1.txt").arg(i, 3, 10, QLatin1Char('0'));
+            const QString local = Note::documentFileForKey(key, NoteStorageInbox);
+            TestSupport::writeFile(local, "text");
+            ASSERT_TRUE(FileTimes::setModificationTime(local, {realNow() - 1000, 0}));
+            writeDocument(QStringLiteral("Inbox/") + key, "text", exchanged);
+            LinkFiles(LinkFiles::Owner::AppleCloud).write(key, NoteServiceCloud, NoteStorageInbox, exchanged);
+        }
+        defaults().setString(cloud->container().identityToken(), QString::fromLatin1(FolderAppleCloud::LinkedAccountKey));
+    }
+    qsizetype logged(const QString& line) const { return log->lines().mid(forgotten).count(line); }
+
+    TestSupport::VirtualTime time;
+    QString root;
+    std::shared_ptr<RecordingCKCloud> records;
+    std::shared_ptr<FolderAppleCloud> cloud;
+};
+
+TEST_F(AppleCloudImport, OnlyRegularFilesOfTheNoteFoldersComeInOnce)
+{
+    const FileTime date{realNow() - 500, 123456789};
+    writeDocument(QStringLiteral("Inbox/a.txt"), "alpha", date);
+    writeDocument(QStringLiteral("Home/b.txt"), "beta", date);
+    writeDocument(QStringLiteral("Archive/c.txt"), "gamma", date);
+    const struct {
+        const char* path;
+        QByteArray bytes;
+    } ignored[] = {{"Other/d.txt", "x"},
+                   {"Inbox/.hidden.txt", "x"},
+                   {"Inbox/deeper/e.txt", "x"},
+                   {"Inbox/empty.txt", ""},
+                   {"Inbox/undecodable.txt", QByteArray("\x81\x8D\x8F\x90\x9D", 5)},
+                   {"Inbox/big.txt", QByteArray(FolderAppleCloud::MaxDocumentBytes + 1, 'a')}};
+    for (const auto& document : ignored)
+        writeDocument(QString::fromLatin1(document.path), document.bytes, date);
+    TestSupport::writeFile(TestSupport::home() + QStringLiteral("/secret"), "private key");
+    ASSERT_TRUE(QFile::link(TestSupport::home() + QStringLiteral("/secret"), document(QStringLiteral("Inbox/x.txt"))));
+    sync();
+
+    EXPECT_EQ(localKeys(NoteStorageInbox), (QStringList{"a.txt", "b.txt"}));
+    EXPECT_EQ(localKeys(NoteStorageArchive), QStringList{"c.txt"});
+    EXPECT_EQ(localText(QStringLiteral("c.txt"), NoteStorageArchive), QStringLiteral("gamma"));
+    for (const char* nothing : {"empty.txt", "undecodable.txt", "big.txt"})
+        EXPECT_FALSE(LinkFiles::modificationDate(QString::fromLatin1(nothing), NoteServiceCloud, NoteStorageInbox));
+    // The note's date in whole seconds, the link to the nanosecond.
+    auto imported = std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox);
+    imported->restoreMeta();
+    EXPECT_EQ(imported->updatedOn(), date.seconds);
+    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("a.txt"), NoteServiceCloud, NoteStorageInbox), date);
+    EXPECT_EQ(logged(QStringLiteral("apcloud:updateLocal update ok Inbox/a.txt")), 1);
+
+    // Nothing new: nothing is read again. A rewrite in place comes in.
+    forgetLog();
+    sync();
+    EXPECT_EQ(log->lines().mid(forgotten).filter(QStringLiteral("update ok")), QStringList());
+    {
+        QFile file(document(QStringLiteral("Inbox/a.txt")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("alpha two");
+    }
+    sync();
+    EXPECT_EQ(localText(QStringLiteral("a.txt")), QStringLiteral("alpha two"));
+    EXPECT_EQ(records->tombstones.size(), 0u);
+}
+
+TEST_F(AppleCloudImport, StoppingTheQueryEndsAPassAndASecondStartDoesNothing)
+{
+    constexpr int Count = 20;
+    for (int i = 0; i < Count; ++i)
+        writeDocument(QStringLiteral("Inbox/%1.txt").arg(i, 2, 10, QLatin1Char('0')), "x", {realNow() - 500 + i, 0});
+    // Holds the imports in flight at the file queue.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    Core::shared().fileQueue()->async([released] { released.wait(); });
+
+    cloud->startQuery();
+    cloud->startQuery();
+    const QString inFlight = QStringLiteral("Download 0 / %1 ..").arg(Count);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return cloud->localizedStatus() == inFlight; }, 10));
+    cloud->stopQuery();
+    EXPECT_EQ(cloud->state(), FolderAppleCloud::Idle);
+    release.set_value();
+    Dispatch::waitUntilIdle();
+
+    EXPECT_EQ(localKeys(NoteStorageInbox).size(), qsizetype(FolderAppleCloud::MaxWorkers));
+    EXPECT_EQ(logged(QStringLiteral("apcloud:startQuery start")), 1);
+    EXPECT_EQ(cloud->localizedStatus(), QStringLiteral("Cannot start query"));
+}
+
+TEST_F(AppleCloudImport, TheTrashPassDeletesOnlyWhatAHealthyFolderLost)
+{
+    const QString elsewhere = TestSupport::home() + QStringLiteral("/Elsewhere");
+    const struct {
+        const char* what;
+        int missing;
+        std::function<void()> breakFolder;
+        bool deletes;
+    } cases[] = {
+        {"one document deleted elsewhere", 1, {}, true},
+        {"a third of them gone", 30, {}, false},
+        {"the folder moved", 0, [&] { QDir().rename(root, elsewhere); }, false},
+        {"the account file gone", 1, [&] { QFile::remove(root + "/.account"); }, false},
+        {"a storage folder gone", 0, [&] { QDir(document("Inbox")).removeRecursively(); }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        makeLinkedNotes(100);
+        // A note never sent to the folder stays whatever happens.
+        auto unlinked = note(QStringLiteral("Unlinked.txt"), "mine", realNow() - 1000);
+        Core::shared().fileQueue()->sync([unlinked] { unlinked->_commitAndCloseLocalNote({}); });
+        const FileTime linkDate = *LinkFiles::modificationDate(QStringLiteral("N000.txt"), NoteServiceCloud, NoteStorageInbox);
+        for (int i = 0; i < c.missing; ++i)
+            QFile::remove(document(QStringLiteral("Inbox/N%1.txt").arg(i, 3, 10, QLatin1Char('0'))));
+        if (c.breakFolder)
+            c.breakFolder();
+        sync();
+
+        const QStringList keys = localKeys(NoteStorageInbox);
+        EXPECT_TRUE(keys.contains(QStringLiteral("Unlinked.txt")));
+        EXPECT_EQ(keys.size(), c.deletes ? 101 - c.missing : 101);
+        EXPECT_EQ(records->tombstones.size(), c.deletes ? size_t(c.missing) : 0u);
+        if (c.deletes) {
+            EXPECT_EQ(records->tombstones[QStringLiteral("N000.txt")], linkDate);
+            EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("N000.txt"), NoteServiceTrash, NoteStorageInbox), linkDate);
+            EXPECT_FALSE(LinkFiles::modificationDate(QStringLiteral("N000.txt"), NoteServiceCloud, NoteStorageInbox));
+            EXPECT_FALSE(QFile::exists(document(QStringLiteral("Inbox/N000.txt")))); // not sent back
+        }
+        TearDown();
+        QDir(elsewhere).removeRecursively();
+    }
+    SetUp();
+}
+
+TEST_F(AppleCloudImport, AnOfflineEditMeetingARemoteChangeKeepsBothTexts)
+{
+    makeLinkedNotes(1);
+    const QString key = QStringLiteral("N000.txt");
+    const QString account = root + QStringLiteral("/.account");
+
+    // The folder's account is away while the note is edited here.
+    ASSERT_TRUE(QFile::rename(account, account + QStringLiteral("~")));
+    sync();
+    auto edited = note(key, "edited here", realNow() + 100);
+    Core::shared().fileQueue()->sync([edited] { edited->_commitAndCloseLocalNote({}); });
+    // Meanwhile the other computer changed the same note.
+    writeDocument(QStringLiteral("Inbox/") + key, "edited there", {realNow() + 200, 0});
+    ASSERT_TRUE(QFile::rename(account + QStringLiteral("~"), account));
+    sync();
+
+    QStringList texts;
+    for (const QString& local : localKeys(NoteStorageInbox))
+        texts << localText(local);
+    texts.sort();
+    EXPECT_EQ(texts, (QStringList{"edited here", "edited there"}));
+    EXPECT_EQ(localText(key), QStringLiteral("edited there"));
+}
+
+TEST_F(AppleCloudImport, AnotherAccountDropsTheCloudLinksAndReceivesEveryNote)
+{
+    makeLinkedNotes(3);
+    cloud->stopQuery();
+    // The setting now names a folder of another account, which has none of the documents.
+    const QString other = TestSupport::home() + QStringLiteral("/Other");
+    QDir(other).removeRecursively();
+    QDir().mkpath(other);
+    ASSERT_TRUE(cloud->container().chooseFolder(other));
+    root = other;
+    sync();
+
+    EXPECT_EQ(localKeys(NoteStorageInbox).size(), 3);
+    EXPECT_TRUE(records->tombstones.empty());
+    EXPECT_EQ(QDir(document(QStringLiteral("Inbox"))).entryList(QDir::Files).size(), 3);
+}

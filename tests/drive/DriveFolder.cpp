@@ -1,0 +1,186 @@
+#include "../support/TestSupport.h"
+
+#include "Dispatch.h"
+#include "UserDefaults.h"
+#include "drive/DriveContainer.h"
+#include "drive/FolderQuery.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QUuid>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+QString driveRoot()
+{
+    return TestSupport::home() + QStringLiteral("/Sync");
+}
+
+QString document(const QString& relative)
+{
+    return driveRoot() + QStringLiteral("/Documents/") + relative;
+}
+
+// Lets the watch's events arrive, then moves the clock past the quiet spell,
+// until the condition holds or a few real seconds went by.
+bool settle(const std::function<bool()>& condition, int rounds = 400)
+{
+    for (int i = 0; i < rounds; ++i) {
+        Dispatch::waitUntilIdle();
+        DispatchTime::advance(FolderQuery::Debounce);
+        Dispatch::waitUntilIdle();
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+QStringList names(const std::vector<DriveItem>& items)
+{
+    QStringList names;
+    for (const DriveItem& item : items)
+        names << QDir(driveRoot() + QStringLiteral("/Documents")).relativeFilePath(item.path);
+    return names;
+}
+
+class DriveFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QDir(driveRoot()).removeRecursively();
+        QDir().mkpath(driveRoot());
+        QFile::remove(defaultsPath());
+        defaults = std::make_unique<UserDefaults>(defaultsPath());
+        container = std::make_unique<DriveContainer>(*defaults);
+        ASSERT_TRUE(container->chooseFolder(driveRoot()));
+    }
+    static QString defaultsPath() { return TestSupport::home() + QStringLiteral("/drive-defaults.ini"); }
+    // A document dated the given second.
+    static void write(const QString& relative, const QByteArray& bytes, int64_t seconds)
+    {
+        TestSupport::writeFile(document(relative), bytes);
+        ASSERT_TRUE(FileTimes::setModificationTime(document(relative), FileTime{seconds, 500}));
+    }
+
+    TestSupport::VirtualTime time;
+    std::unique_ptr<UserDefaults> defaults;
+    std::unique_ptr<DriveContainer> container;
+};
+
+} // namespace
+
+TEST_F(DriveFolder, ChoosingAFolderAdoptsItsAccountAndTheTokenFollowsTheFolder)
+{
+    const QString account = container->identityToken();
+    ASSERT_FALSE(account.isEmpty());
+    EXPECT_TRUE(QFileInfo(document(QStringLiteral("Inbox"))).isDir());
+    EXPECT_TRUE(QFileInfo(document(QStringLiteral("Archive"))).isDir());
+
+    // The other computer chooses the same folder: the same account.
+    UserDefaults other(TestSupport::home() + QStringLiteral("/drive-other.ini"));
+    DriveContainer second(other);
+    ASSERT_TRUE(second.chooseFolder(driveRoot()));
+    EXPECT_EQ(second.identityToken(), account);
+    EXPECT_FALSE(second.chooseFolder(driveRoot() + QStringLiteral("/missing")));
+    EXPECT_EQ(second.root(), QFileInfo(driveRoot()).absoluteFilePath());
+
+    int calls = 0;
+    container->setIdentityCallback([&] { ++calls; });
+    const QString accountFile = driveRoot() + QStringLiteral("/.account");
+    const QString moved = TestSupport::home() + QStringLiteral("/Moved");
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        bool hasToken;
+    } steps[] = {
+        {"account file unreadable", [&] { QFile::rename(accountFile, accountFile + "~"); }, false},
+        {"account file back", [&] { QFile::rename(accountFile + "~", accountFile); }, true},
+        {"another account", [&] { TestSupport::writeFile(accountFile, QUuid::createUuid().toByteArray()); }, false},
+        {"own account again", [&] { TestSupport::writeFile(accountFile, account.toUtf8()); }, true},
+        {"folder moved away", [&] { QDir().rename(driveRoot(), moved); }, false},
+        {"folder back", [&] { QDir().rename(moved, driveRoot()); }, true},
+        {"documents gone", [&] { QDir(driveRoot() + QStringLiteral("/Documents")).removeRecursively(); }, false},
+    };
+    int expectedCalls = 0;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        container->check();
+        container->check(); // an unchanged token calls nothing
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(container->identityToken().isEmpty(), !step.hasToken);
+        EXPECT_EQ(calls, ++expectedCalls);
+    }
+}
+
+TEST_F(DriveFolder, AScanListsRegularFilesOneLevelDownOldestFirst)
+{
+    write(QStringLiteral("Inbox/b.txt"), "b", 300);
+    write(QStringLiteral("Archive/a.txt"), "a", 100);
+    write(QStringLiteral("Home/c.txt"), "c", 200);
+    write(QStringLiteral("Other/d.txt"), "d", 50);
+    write(QStringLiteral("Inbox/deeper/e.txt"), "e", 10);
+    write(QStringLiteral("top.txt"), "f", 10);
+    ASSERT_TRUE(QFile::link(TestSupport::home() + QStringLiteral("/secret"), document(QStringLiteral("Inbox/x.txt"))));
+    TestSupport::writeFile(TestSupport::home() + QStringLiteral("/secret"), "key");
+
+    const std::vector<DriveItem> items = FolderQuery::scan(driveRoot() + QStringLiteral("/Documents"));
+    EXPECT_EQ(names(items), (QStringList{"Other/d.txt", "Archive/a.txt", "Home/c.txt", "Inbox/b.txt"}));
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[1].changeDate, (FileTime{100, 500}));
+    EXPECT_EQ(items[1].downloadingStatus, QStringLiteral("current"));
+}
+
+TEST_F(DriveFolder, UpdatesArePostedOnMainWithASnapshotAndHeldWhileDisabled)
+{
+    write(QStringLiteral("Inbox/a.txt"), "a", 100);
+    auto query = FolderQuery::create(driveRoot() + QStringLiteral("/Documents"));
+    int gathered = 0;
+    int updates = 0;
+    query->setDidFinishGathering([&] { ++gathered; });
+    query->setDidUpdate([&] { ++updates; });
+    EXPECT_FALSE(FolderQuery::create(driveRoot() + QStringLiteral("/none"))->start());
+    ASSERT_TRUE(query->start());
+    ASSERT_TRUE(settle([&] { return gathered == 1; }));
+    EXPECT_EQ(names(query->results()), QStringList{"Inbox/a.txt"});
+
+    // A rewrite in place, as an editor or a sync tool saves.
+    {
+        QFile file(document(QStringLiteral("Inbox/a.txt")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("changed");
+    }
+    ASSERT_TRUE(settle([&] { return updates == 1; }));
+    EXPECT_NE(query->results().at(0).changeDate, (FileTime{100, 500}));
+
+    // While disabled the readers keep the old snapshot; two changes post once.
+    query->disableUpdates();
+    query->disableUpdates();
+    TestSupport::writeFile(document(QStringLiteral("Archive/b.txt")), "b");
+    DispatchTime::advance(FolderQuery::RescanInterval); // the periodic rescan finds it even without events
+    settle([] { return false; }, 20);
+    TestSupport::writeFile(document(QStringLiteral("Inbox/c.txt")), "c");
+    DispatchTime::advance(FolderQuery::RescanInterval);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(updates, 1);
+    EXPECT_EQ(query->results().size(), 1u);
+    query->enableUpdates();
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(updates, 1);
+    query->enableUpdates();
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(updates, 2);
+    EXPECT_EQ(query->results().size(), 3u);
+
+    query->stop();
+    TestSupport::writeFile(document(QStringLiteral("Inbox/d.txt")), "d");
+    DispatchTime::advance(FolderQuery::RescanInterval);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(updates, 2);
+}
