@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 namespace {
 
 QVExpressionPtr parsed(const char* text) { return QVExpression::expressionFromString(QString::fromUtf8(text)); }
@@ -19,26 +21,12 @@ QString rewritten(const QVExpressionRewriter& rewriter, QVMathEvaluator& evaluat
 TEST(MathRewriter, BuiltInRules)
 {
     const std::pair<const char*, const char*> cases[] = {
-        {"$x + 0", "$x"},
-        {"0 + $x", "$x"},
-        {"0 * $x", "0"},
-        {"$x * 0", "0"},
-        {"$x + $x", "multiply($x,2)"},
-        {"2 * $x", "multiply($x,2)"},
-        {"$x * 2", "multiply($x,2)"},
-        {"$x - $y", "subtract($x,$y)"},
-        {"$x - $x", "0"},
-        {"$x / $x", "divide($x,$x)"},
-        {"sqrt($x ** 2)", "abs($x)"},
-        {"$x * (2 - 2)", "0"},
-        {"--$x", "$x"},
-        {"abs(-$x)", "abs($x)"},
-        {"exp($x) * exp($y)", "exp(add($x,$y))"},
-        {"$x * $x", "pow($x,2)"},
-        {"($x * $y) / $y", "divide(multiply($x,$y),$y)"},
-        {"dtor(rtod($x + 0))", "$x"},
-        {"$x ** (3 - 3)", "1"},
-        {"1 + 2 * 3", "7"},
+        {"$x + 0", "$x"}, {"0 + $x", "$x"}, {"0 * $x", "0"}, {"$x * 0", "0"}, {"$x - $x", "0"},
+        {"$x + $x", "multiply($x,2)"}, {"2 * $x", "multiply($x,2)"}, {"$x * 2", "multiply($x,2)"},
+        {"$x - $y", "subtract($x,$y)"}, {"$x / $x", "divide($x,$x)"}, {"sqrt($x ** 2)", "abs($x)"},
+        {"$x * (2 - 2)", "0"}, {"--$x", "$x"}, {"abs(-$x)", "abs($x)"}, {"exp($x) * exp($y)", "exp(add($x,$y))"},
+        {"$x * $x", "pow($x,2)"}, {"($x * $y) / $y", "divide(multiply($x,$y),$y)"},
+        {"dtor(rtod($x + 0))", "$x"}, {"$x ** (3 - 3)", "1"}, {"1 + 2 * 3", "7"},
     };
     QVExpressionRewriter rewriter;
     QVMathEvaluator evaluator;
@@ -55,14 +43,9 @@ TEST(MathRewriter, ConditionsAskTheEvaluator)
                : name == QLatin1String("z") ? QVariant::fromValue(Number(int64_t(0))) : QVariant();
     });
     const std::pair<const char*, const char*> cases[] = {
-        {"$x / $x", "1"},
-        {"$z / $z", "divide($z,$z)"},
-        {"sqrt($x ** 2)", "$x"},
-        {"($y * $x) / $x", "$y"},
-        {"$x / ($x * $y)", "divide(1,$y)"},
-        {"nthroot(pow($y, 2), 2)", "abs($y)"},
-        {"nthroot(pow($y, 3), 3)", "$y"},
-        {"abs(negate($x))", "$x"},
+        {"$x / $x", "1"}, {"$z / $z", "divide($z,$z)"}, {"sqrt($x ** 2)", "$x"}, {"($y * $x) / $x", "$y"},
+        {"$x / ($x * $y)", "divide(1,$y)"}, {"nthroot(pow($y, 2), 2)", "abs($y)"},
+        {"nthroot(pow($y, 3), 3)", "$y"}, {"abs(negate($x))", "$x"},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(rewritten(rewriter, evaluator, text), QString::fromUtf8(expected)) << text;
@@ -80,27 +63,20 @@ TEST(MathRewriter, RewritingLeavesTheGivenTreeAlone)
 
 TEST(MathRewriter, RefusedRulesAreLoggedAndNotAdded)
 {
-    const struct {
-        const char* replacement;
-        const char* templateText;
-        const char* condition;
-    } cases[] = {
-        {"1", "5", nullptr},                       // no function call
-        {"1", "$x", nullptr},                      // no function call
-        {"1", "__exp1 +", nullptr},                // template does not parse
-        {"(", "__exp1 + 1", nullptr},              // replacement does not parse
-        {"1", "__exp1 / __exp1", "__exp1 !="},    // condition does not parse
+    // Templates that are no call or do not parse, a replacement or condition that does not parse.
+    const std::array<const char*, 3> cases[] = {
+        {"1", "5", nullptr}, {"1", "$x", nullptr}, {"1", "__exp1 +", nullptr},
+        {"(", "__exp1 + 1", nullptr}, {"1", "__exp1 / __exp1", "__exp1 !="},
     };
     QVExpressionRewriter rewriter;
     const qsizetype rules = rewriter.ruleCount();
     EXPECT_EQ(rules, 27);
-    for (const auto& c : cases) {
+    for (const auto& [replacement, templateText, condition] : cases) {
         testing::internal::CaptureStderr();
-        rewriter.addRewriteRule(QString::fromUtf8(c.replacement), QString::fromUtf8(c.templateText),
-                                c.condition ? QString::fromUtf8(c.condition) : QString());
-        const std::string log = testing::internal::GetCapturedStderr();
-        EXPECT_NE(log.find("error creating rule: "), std::string::npos) << c.templateText;
-        EXPECT_EQ(rewriter.ruleCount(), rules) << c.templateText;
+        rewriter.addRewriteRule(QString::fromUtf8(replacement), QString::fromUtf8(templateText),
+                                condition ? QString::fromUtf8(condition) : QString());
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("error creating rule: "), std::string::npos);
+        EXPECT_EQ(rewriter.ruleCount(), rules) << templateText;
     }
     QVMathEvaluator evaluator;
     EXPECT_EQ(rewritten(rewriter, evaluator, "$x / $x"), QStringLiteral("divide($x,$x)"));
