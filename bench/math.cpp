@@ -3,7 +3,8 @@
 // splits the same text into numbers, names and operators. The evaluator on
 // the same sum (tokenized, parsed, evaluated) beside the C library reading
 // and adding its numbers, and its refusals of 4,097 tokens and of 257 nested
-// parentheses beside the scan.
+// parentheses beside the scan. 10,000 evaluations of «sin(1.234)» and of
+// «sqrt(2)» in high precision, each beside the same in double.
 #include "QVMathEvaluator.h"
 #include "QVMathStringTokenizer.h"
 
@@ -106,8 +107,30 @@ void evaluateRefuseTooLong(benchmark::State& state) { refuse(state, sum(2049), 1
 void evaluateRefuseTooDeep(benchmark::State& state) { refuse(state, nested(257), 7); }
 void evaluateRefuseTooDeepPeer(benchmark::State& state) { scanPeer(state, nested(257)); }
 
+// One iteration is 10,000 evaluations of the same text.
+void evaluateTenThousand(benchmark::State& state, const QString& text, bool precise)
+{
+    QVMathEvaluator evaluator;
+    evaluator.setUsesHighPrecisionEvaluation(precise);
+    for (auto _ : state) {
+        for (int i = 0; i < 10000; ++i) {
+            if (!evaluator.evaluateString(text, {}, nullptr))
+                state.SkipWithError("refused");
+        }
+    }
+}
+
+void preciseSin(benchmark::State& state) { evaluateTenThousand(state, QStringLiteral("sin(1.234)"), true); }
+void preciseSinPeerDouble(benchmark::State& state) { evaluateTenThousand(state, QStringLiteral("sin(1.234)"), false); }
+void preciseSqrt(benchmark::State& state) { evaluateTenThousand(state, QStringLiteral("sqrt(2)"), true); }
+void preciseSqrtPeerDouble(benchmark::State& state) { evaluateTenThousand(state, QStringLiteral("sqrt(2)"), false); }
+
 } // namespace
 
+BENCHMARK(preciseSin)->Unit(benchmark::kMillisecond);
+BENCHMARK(preciseSinPeerDouble)->Unit(benchmark::kMillisecond);
+BENCHMARK(preciseSqrt)->Unit(benchmark::kMillisecond);
+BENCHMARK(preciseSqrtPeerDouble)->Unit(benchmark::kMillisecond);
 BENCHMARK(evaluateThousandTermSum)->Unit(benchmark::kMicrosecond);
 BENCHMARK(evaluateThousandTermSumPeer)->Unit(benchmark::kMicrosecond);
 BENCHMARK(evaluateRefuseTooLong)->Unit(benchmark::kMicrosecond);

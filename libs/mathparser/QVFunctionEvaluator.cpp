@@ -23,7 +23,8 @@ constexpr uint64_t largestExactFactorial = 20;
 const QVFunctionEvaluator::Table& QVFunctionEvaluator::standardTable()
 {
     using F = QVFunctionEvaluator;
-    static const Table table = {
+    static const Table table = [] {
+        Table t = {
         {QStringLiteral("add"), {&F::add, 2, false}},
         {QStringLiteral("subtract"), {&F::subtract, 2, false}},
         {QStringLiteral("multiply"), {&F::multiply, 2, false}},
@@ -56,7 +57,10 @@ const QVFunctionEvaluator::Table& QVFunctionEvaluator::standardTable()
         {QStringLiteral("floor"), {&F::floor, 1, false}},
         {QStringLiteral("abs"), {&F::abs, 1, false}},
         {QStringLiteral("percent"), {&F::percent, 1, false}},
-    };
+        };
+        addAngleFunctions(t);
+        return t;
+    }();
     return table;
 }
 
@@ -102,7 +106,7 @@ QVExpressionPtr QVFunctionEvaluator::invoke(const QString& name, const Entry& en
                                                    entry.atLeast));
         return nullptr;
     }
-    return (this->*entry.builtin)(arguments, variables, error);
+    return entry.builtin(*this, arguments, variables, error);
 }
 
 std::optional<Number> QVFunctionEvaluator::value(const QVExpressionPtr& argument, const QVSubstitutions& variables,
@@ -268,13 +272,22 @@ QVExpressionPtr QVFunctionEvaluator::max(const Arguments& a, const QVSubstitutio
     return chosen(a, v, e, ComparisonResult::Ascending);
 }
 
-QVExpressionPtr QVFunctionEvaluator::median(const Arguments& a, const QVSubstitutions& v, Error* e)
+std::optional<QList<Number>> QVFunctionEvaluator::sortedValues(const Arguments& a, const QVSubstitutions& v,
+                                                               Error* e)
 {
     auto numbers = values(a, v, e);
+    if (numbers)
+        std::stable_sort(numbers->begin(), numbers->end(), [](const Number& x, const Number& y) {
+            return x.compare(y) == ComparisonResult::Ascending;
+        });
+    return numbers;
+}
+
+QVExpressionPtr QVFunctionEvaluator::median(const Arguments& a, const QVSubstitutions& v, Error* e)
+{
+    const auto numbers = sortedValues(a, v, e);
     if (!numbers)
         return nullptr;
-    std::stable_sort(numbers->begin(), numbers->end(),
-                     [](const Number& x, const Number& y) { return x.compare(y) == ComparisonResult::Ascending; });
     const qsizetype n = numbers->size();
     if (n % 2 == 1)
         return result(numbers->at(n / 2));
@@ -360,9 +373,9 @@ QVExpressionPtr QVFunctionEvaluator::abs(const Arguments& a, const QVSubstitutio
     return result(x == std::numeric_limits<int64_t>::min() ? std::numeric_limits<int64_t>::max() : std::abs(x));
 }
 
-// A percent that is the second operand of an addition or subtraction is a
-// share of the first operand (evaluated here once more); elsewhere of 1.
-QVExpressionPtr QVFunctionEvaluator::percent(const Arguments& a, const QVSubstitutions& v, Error* e)
+// The first operand is evaluated here once more; the share is evaluated
+// even when that fails.
+std::optional<Number> QVFunctionEvaluator::percentBase(const Arguments& a, const QVSubstitutions& v, Error* e)
 {
     const QVExpressionPtr call = a.at(0)->parentExpression();
     const QVExpressionPtr context = call ? call->parentExpression() : nullptr;
@@ -375,6 +388,12 @@ QVExpressionPtr QVFunctionEvaluator::percent(const Arguments& a, const QVSubstit
             && context->arguments().size() > 1 && context->arguments().at(1) == call)
             base = value(context->arguments().at(0), v, e);
     }
+    return base;
+}
+
+QVExpressionPtr QVFunctionEvaluator::percent(const Arguments& a, const QVSubstitutions& v, Error* e)
+{
+    const auto base = percentBase(a, v, e);
     const auto share = value(a.at(0), v, e);
     if (!base || !share)
         return nullptr;

@@ -7,10 +7,17 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 #include <unordered_map>
 
 class QVMathEvaluator;
+
+// In degree mode (angle mode 1) the argument wrapped in a call of "dtor" and
+// the result in one of "rtod", unless it already is such a call; unchanged in
+// every other mode. Null when the wrapper cannot be made.
+QVExpressionPtr QVConvertArgumentToRadians(const QVExpressionPtr& argument, QVMathEvaluator* evaluator, Error* error);
+QVExpressionPtr QVConvertResultToDegrees(const QVExpressionPtr& result, QVMathEvaluator* evaluator, Error* error);
 
 // The built-in functions, computed in double precision (a few in integers).
 // Each is found by its lowercase name in a table per class, in which a
@@ -36,7 +43,7 @@ public:
 
 protected:
     using Arguments = QList<QVExpressionPtr>;
-    using Builtin = QVExpressionPtr (QVFunctionEvaluator::*)(const Arguments&, const QVSubstitutions&, Error*);
+    using Builtin = std::function<QVExpressionPtr(QVFunctionEvaluator&, const Arguments&, const QVSubstitutions&, Error*)>;
     struct Entry {
         Builtin builtin;
         int count;    // required arguments, or at least that many
@@ -54,8 +61,24 @@ protected:
     std::optional<Number> value(const QVExpressionPtr& argument, const QVSubstitutions& variables, Error* error);
     // Every argument in order; stops at the first failure.
     std::optional<QList<Number>> values(const Arguments& arguments, const QVSubstitutions& variables, Error* error);
+    // The argument converted to radians first in degree mode.
+    std::optional<Number> angle(const QVExpressionPtr& argument, const QVSubstitutions& variables, Error* error);
+    // An angle in radians as the expression to return: a call of "rtod" in degree mode.
+    QVExpressionPtr angleResult(const Number& radians, Error* error);
+    // Every argument, ascending.
+    std::optional<QList<Number>> sortedValues(const Arguments& arguments, const QVSubstitutions& variables,
+                                              Error* error);
+    // What a percent call's argument is a share of: the first operand of an
+    // addition or subtraction whose second operand it is, else 1.
+    std::optional<Number> percentBase(const Arguments& arguments, const QVSubstitutions& variables, Error* error);
 
 private:
+    enum class AngleUse { None, Argument, Result };
+    static Builtin unaryBuiltin(double (*operation)(double), AngleUse use);
+    static Builtin constant(double value);
+    static Builtin logical(bool (*truth)(const Number&, const Number&));
+    static void addAngleFunctions(Table& table);
+
     QVExpressionPtr invoke(const QString& name, const Entry& entry, const Arguments& arguments,
                            const QVSubstitutions& variables, Error* error);
     QVExpressionPtr doubles(const Arguments& arguments, const QVSubstitutions& variables, Error* error,
@@ -103,8 +126,32 @@ private:
     QVMathEvaluator* m_evaluator;
 };
 
-// The evaluator's function evaluator while high precision is on.
+// The evaluator's function evaluator while high precision is on: the
+// arithmetic, statistics, angle functions and constants in 38-digit decimals
+// (logarithms, exp and fractional factorials still in double); the bitwise,
+// min, max, random and logical functions are inherited.
 class QVPrecisionFunctionEvaluator : public QVFunctionEvaluator {
 public:
     using QVFunctionEvaluator::QVFunctionEvaluator;
+
+protected:
+    const Table& table() const override;
+
+private:
+    using P = QVPrecisionFunctionEvaluator;
+    enum class AngleUse { None, Argument, Result };
+    static Builtin unary(Decimal (*operation)(Decimal), AngleUse use = AngleUse::None);
+    static Builtin binary(Decimal (*operation)(Decimal, Decimal));
+    static Builtin constant(Decimal (*value)());
+    static Builtin half(const char* function);
+    static Builtin member(QVExpressionPtr (P::*function)(const Arguments&, const QVSubstitutions&, Error*));
+
+    QVExpressionPtr unaryDecimal(const Arguments& arguments, const QVSubstitutions& variables, Error* error,
+                                 Decimal (*operation)(Decimal), AngleUse use);
+    QVExpressionPtr factorial(const Arguments&, const QVSubstitutions&, Error*);
+    QVExpressionPtr percent(const Arguments&, const QVSubstitutions&, Error*);
+    QVExpressionPtr sum(const Arguments&, const QVSubstitutions&, Error*);
+    QVExpressionPtr average(const Arguments&, const QVSubstitutions&, Error*);
+    QVExpressionPtr median(const Arguments&, const QVSubstitutions&, Error*);
+    QVExpressionPtr stddev(const Arguments&, const QVSubstitutions&, Error*);
 };

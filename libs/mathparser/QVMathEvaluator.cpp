@@ -1,6 +1,7 @@
 #include "QVMathEvaluator.h"
 
 #include "ConsoleLog.h"
+#include "QVExpressionRewriter.h"
 #include "QVFunctionEvaluator.h"
 #include "QVMathError.h"
 #include "QVMathStringTokenizer.h"
@@ -225,6 +226,16 @@ std::optional<Number> QVMathEvaluator::evaluateValue(const QVariant& value, cons
     if (value.metaType() == QMetaType::fromType<QString>())
         return evaluateString(value.toString(), substitutions, error);
     return numberValue(value);
+}
+
+QVExpressionPtr QVMathEvaluator::expressionByRewritingExpression(const QVExpressionPtr& expression)
+{
+    return QVExpressionRewriter::defaultRewriter().expressionByRewritingExpression(expression, *this);
+}
+
+void QVMathEvaluator::addRewriteRule(const QString& rule, const QString& templateText, const QString& condition)
+{
+    QVExpressionRewriter::defaultRewriter().addRewriteRule(rule, templateText, condition);
 }
 
 namespace QVMathParsing {

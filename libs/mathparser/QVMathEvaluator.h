@@ -86,6 +86,12 @@ public:
     std::optional<Number> evaluateExpression(const QVExpression& expression, const QVSubstitutions& substitutions,
                                              Error* error);
 
+    // The shared rewriter's result, this evaluator folding constants and
+    // judging the rules' conditions.
+    QVExpressionPtr expressionByRewritingExpression(const QVExpressionPtr& expression);
+    // To the shared rewriter, so every evaluator rewrites with it.
+    static void addRewriteRule(const QString& rule, const QString& templateText, const QString& condition = QString());
+
 private:
     std::optional<Number> evaluateVariable(const QVExpression& expression, const QVSubstitutions& substitutions,
                                            Error* error);
