@@ -1,6 +1,6 @@
 // Any text evaluates to a number or is refused with an error of the math
 // library's domain and one of its codes, without crashing or recursing off
-// the stack: in double and in decimals, with angles in radians and in
+// the stack: in double and in decimals, with angles in radians or in
 // degrees. A text that parses is also rewritten, which must give a tree.
 #include "QVExpression.h"
 #include "QVMathError.h"
@@ -37,9 +37,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // costs 2^depth: a few dozen levels are slow, not faulty.
     if (text.count(QStringLiteral("stddev"), Qt::CaseInsensitive) + text.count(QStringLiteral("percent"), Qt::CaseInsensitive) > 12)
         return 0;
-    for (QVMathEvaluator& evaluator : evaluators()) {
+    // Double and decimal every time; the angle mode alternates between inputs,
+    // which halves the cost of a run and still reaches both modes.
+    for (size_t i = size & 1 ? 2 : 0, end = i + 2; i < end; ++i) {
         Error error;
-        const auto value = evaluator.evaluateString(text, {}, &error);
+        const auto value = evaluators()[i].evaluateString(text, {}, &error);
         if (!value)
             check(error.domain == QVMathError::domain() && error.code >= 1 && error.code <= 18);
     }
