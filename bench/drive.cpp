@@ -6,6 +6,7 @@
 #include "bench_support.h"
 
 #include "Cloud/FolderAppleCloud.h"
+#include "OfflineCKCloud.h"
 #include "Store/Note.h"
 
 #include "Dispatch.h"
@@ -16,28 +17,12 @@ namespace {
 constexpr int Notes = 5000;
 constexpr qsizetype NoteBytes = 2 * 1024;
 
-class NoRecords : public CKCloud {
-public:
-    void saveNote(const NotePtr&, Completion block) override { finish(block); }
-    void moveNote(const NotePtr&, const NotePtr&, Completion block) override { finish(block); }
-    void deleteNote(const NotePtr&, Completion block) override { finish(block); }
-    void notifyDeleteNote(const NotePtr&, const FileTime&, Completion block) override { finish(block); }
-    void wait(std::function<void()> block) override { block(); }
-
-private:
-    static void finish(const Completion& block)
-    {
-        if (block)
-            block(true);
-    }
-};
-
 UserDefaults* driveDefaults = nullptr;
 
 // One whole start of the query: the gathering pass and the passes after it.
 void runQuery()
 {
-    auto cloud = std::make_shared<FolderAppleCloud>(std::make_shared<NoRecords>(), *driveDefaults);
+    auto cloud = std::make_shared<FolderAppleCloud>(std::make_shared<OfflineCKCloud>(), *driveDefaults);
     cloud->startQuery();
     Dispatch::waitUntilIdle();
     cloud->stopQuery();

@@ -22,6 +22,11 @@ public:
         finish(block);
     }
     void wait(std::function<void()> block) override { block(); }
+    void fetchStorage(Completion block) override { finish(block); }
+    void optimizeStorageIfLucky() override {}
+    void subscribeUsingBlock(ErrorBlock block) override { block(Error()); }
+    void unsubscribeUsingBlock(ErrorBlock block) override { block(Error()); }
+    bool handleRemoteNotification(const QVariantMap&) override { return false; }
 
     std::mutex mutex;
     std::map<QString, FileTime> tombstones;
