@@ -3,6 +3,7 @@
 #include "Core.h"
 #include "panes/EditingRelay.h"
 #include "Store/Migrator.h"
+#include "Dispatch.h"
 #include "UserDefaults.h"
 
 #include <QApplication>
@@ -15,6 +16,8 @@ const QString SelectedNoteKey = QStringLiteral("selectedNoteKey");
 const QString SelectedNoteStorage = QStringLiteral("selectedNoteStorage");
 constexpr int SidebarWidth = 200;
 constexpr int ListWidth = 280;
+// How long quitting waits for the last commit (and a new note's rename) to finish.
+constexpr double QuitCommitTimeout = 10;
 
 } // namespace
 
@@ -54,10 +57,7 @@ void InterimShell::start()
     noteController_->setWarehouse(warehouse_);
     noteController_->setDelegate(this);
 
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] {
-        noteController_->applicationWillTerminateUsingBlock({});
-        commitNoteStorage(warehouse_->editingNote()); // a new note has its file by now
-    });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, &InterimShell::applicationWillTerminate);
 
     folderController_->setDelegate(this);
     listController_->setDelegate(this);
@@ -76,6 +76,16 @@ void InterimShell::start()
         }
         controller->textView()->setFocus(Qt::OtherFocusReason);
     });
+}
+
+void InterimShell::applicationWillTerminate()
+{
+    // A new note takes its readable name only after the commit, on the file queue: the key is read
+    // once the commit's block has run.
+    auto committed = std::make_shared<std::atomic<bool>>(false);
+    noteController_->applicationWillTerminateUsingBlock([committed] { *committed = true; });
+    DispatchQueue::runMainUntil([&] { return committed->load(); }, QuitCommitTimeout);
+    commitNoteStorage(warehouse_->editingNote());
 }
 
 void InterimShell::folderControllerDidSelectStorage(FolderViewController&, int storage, const QString& tag)

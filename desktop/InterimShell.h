@@ -24,6 +24,8 @@ public:
     ListViewController& listController() { return *listController_; }
     // The start-up work, then the last note (or a new one) in the editor.
     void start();
+    // Commits the note being edited and remembers it under the name it ends up with.
+    void applicationWillTerminate();
 
 protected:
     QWidget* loadView() override;
