@@ -18,11 +18,16 @@ constexpr int SidebarWidth = 200;
 
 InterimShell::InterimShell(QObject* parent)
     : ViewController(parent), noteController_(new NoteViewController),
-      folderController_(new FolderViewController(Core::shared()))
+      folderController_(new FolderViewController(Core::shared())),
+      themeSettings_(new ThemeSettingsDelegate(noteController_, folderController_, this))
 {
     addChild(noteController_);
     addChild(folderController_);
     addHandler(Selector("newDocument:"), [this](QObject*) { noteController_->newNoteDidTapFromMenu(); });
+    addHandler(Selector("showThemeOptions:"), [this](QObject* sender) {
+        auto* button = qobject_cast<QWidget*>(sender);
+        themeSettings_->showTheme(button ? button : view());
+    });
 }
 
 QWidget* InterimShell::loadView()

@@ -3,6 +3,7 @@
 #include "kit/ViewController.h"
 #include "panes/FolderViewController.h"
 #include "panes/NoteViewController.h"
+#include "theme/ThemeSettingsDelegate.h"
 
 #include "Store/Warehouse.h"
 
@@ -17,6 +18,7 @@ public:
 
     NoteViewController& noteController() { return *noteController_; }
     FolderViewController& folderController() { return *folderController_; }
+    ThemeSettingsDelegate& themeSettings() { return *themeSettings_; }
     // The start-up work, then the last note (or a new one) in the editor.
     void start();
 
@@ -39,4 +41,5 @@ private:
     std::shared_ptr<Warehouse> warehouse_;
     NoteViewController* noteController_; // a child
     FolderViewController* folderController_; // a child, left of the editor
+    ThemeSettingsDelegate* themeSettings_; // a child: the theme popover and its choices
 };
