@@ -1,6 +1,10 @@
 #include "ThemePanesTestSupport.h"
 
+#include "InterimShell.h"
 #include "kit/Image.h"
+#include "kit/Popover.h"
+#include "shell/RootWindow.h"
+#include "views/ToolbarButton.h"
 #include "kit/QtColor.h"
 #include "theme/ThemeButtons.h"
 
@@ -176,4 +180,47 @@ TEST(ThemePopover, TheTypefaceListIsPushedReportsThroughThePopoverAndGoesBack)
     QTest::mouseClick(list->backButton(), Qt::LeftButton);
     settle();
     EXPECT_EQ(controller.fontController(), nullptr);
+}
+
+TEST(ThemePopover, InTheApplicationAChoiceIsStoredAndRestylesTheWindow)
+{
+    sharedTestCore();
+    AnimationContext::setTestMode(true);
+    Core::shared().setColorTheme(0);
+    Core::shared().setTypeFace(0);
+    RootWindow window;
+    auto* shell = new InterimShell;
+    window.setContentViewController(shell);
+    shell->start();
+    window.show();
+    settle();
+
+    QTest::mouseClick(window.themeButton(), Qt::LeftButton);
+    settle();
+    Popover* popover = shell->themeSettings().popover();
+    ASSERT_NE(popover, nullptr);
+    EXPECT_EQ(popover->size(), ThemeViewController::ContentSize);
+    auto& controller = *qobject_cast<ThemeViewController*>(popover->contentViewController());
+    QTest::mouseClick(controller.nextPageButton(), Qt::LeftButton);
+    settle();
+    auto* page = qobject_cast<ThemePageViewController*>(controller.themePageController().selectedViewController());
+    ThemeCircleButton* cobalt = page->buttonAtIndex(0);
+    ASSERT_EQ(cobalt->accessibleName(), QStringLiteral("Cobalt Blue"));
+    QTest::mouseClick(cobalt, Qt::LeftButton);
+    EXPECT_EQ(Core::shared().colorTheme(), 18);
+    EXPECT_EQ(UserDefaults::standard().integerForKey(QStringLiteral("theme")), 18);
+    EXPECT_EQ(window.palette().color(QPalette::Window), toQColor(Themeset::backgroundColorForTheme(18)));
+
+    QTest::mouseClick(controller.fontButton(), Qt::LeftButton);
+    settle();
+    ASSERT_NE(controller.fontController(), nullptr);
+    controller.fontController()->tableBridge()->selectRow(3, FontViewController::Typefaces);
+    EXPECT_EQ(UserDefaults::standard().integerForKey(QStringLiteral("typeface")), 4);
+    EXPECT_EQ(Core::shared().typeFace(), 4);
+
+    popover->close();
+    settle();
+    EXPECT_EQ(shell->themeSettings().popover(), nullptr) << "a closed popover is deleted";
+    Core::shared().setColorTheme(0);
+    Core::shared().setTypeFace(0);
 }
