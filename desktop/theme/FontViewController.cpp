@@ -1,6 +1,7 @@
 #include "theme/FontViewController.h"
 
 #include "kit/Image.h"
+#include "theme/ThemeButtons.h"
 
 #include "Core.h"
 #include "Themes/Themeset.h"
@@ -21,14 +22,6 @@ QPixmap themedImage(const char* suffix, const QWidget* widget)
 {
     return Image::named(Themeset::resourceNameForTheme(Core::shared().colorTheme()) + QLatin1String(suffix),
                         widget->devicePixelRatioF());
-}
-
-void fillWhite(QWidget* view)
-{
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    view->setPalette(palette);
-    view->setAutoFillBackground(true);
 }
 
 } // namespace

@@ -3,6 +3,15 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+void fillWhite(QWidget* widget)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::Button, Qt::white);
+    widget->setPalette(palette);
+    widget->setAutoFillBackground(true);
+}
+
 ThemeCircleButton::ThemeCircleButton(QWidget* parent) : QAbstractButton(parent)
 {
     setCursor(Qt::PointingHandCursor);
@@ -23,11 +32,8 @@ void ThemeCircleButton::paintEvent(QPaintEvent*)
 
 ThemePageButton::ThemePageButton(const QString& text, QWidget* parent) : QPushButton(text, parent)
 {
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Button, Qt::white);
-    setPalette(palette);
+    fillWhite(this);
     setFlat(true);
-    setAutoFillBackground(true);
 }
 
 TextButton::TextButton(QWidget* parent) : QAbstractButton(parent)

@@ -8,6 +8,9 @@
 
 #include <cstdint>
 
+// The popover and its lists are white whatever the theme.
+void fillWhite(QWidget* widget);
+
 // A theme's circle in a page of the theme popover: its image, and the theme in its tag.
 class ThemeCircleButton : public QAbstractButton {
 public:

@@ -60,10 +60,7 @@ QWidget* ThemeViewController::loadView()
 {
     auto* view = new QWidget;
     view->resize(ContentSize);
-    QPalette palette = view->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    view->setPalette(palette);
-    view->setAutoFillBackground(true);
+    fillWhite(view);
 
     themeContainer_ = new QWidget(view);
     themeContainer_->setGeometry(0, 10, ContentSize.width(), 150);
