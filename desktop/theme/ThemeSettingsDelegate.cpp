@@ -35,7 +35,7 @@ void ThemeSettingsDelegate::themeControllerDidSelectTheme(ThemeViewController&, 
     defaults.synchronize();
     if (editor_) {
         if (auto* window = dynamic_cast<RootWindow*>(editor_->view()->window()))
-            window->applyTheme(theme, sidebar_ && !sidebar_->view()->isVisible());
+            window->applyTheme(theme, sidebar_ && sidebar_->view()->isHidden());
         editor_->reloadTheme();
     }
     if (sidebar_)

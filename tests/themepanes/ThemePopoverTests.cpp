@@ -130,6 +130,20 @@ TEST(ThemePopover, TheSampleKeepsTheWhiteThemesMenuColour)
         EXPECT_EQ(popover.controller->fontNameLabel()->text(), QStringLiteral("Georgia"));
         EXPECT_EQ(sample.grab().toImage().pixelColor(2, 2), QColor(Qt::white));
     }
+    // Pressed, the button is drawn at 0.6 over what lies below it.
+    QWidget host;
+    host.setStyleSheet(QStringLiteral("background: white"));
+    host.resize(40, 40);
+    auto* button = new TextButton(&host);
+    button->setGeometry(0, 0, 40, 40);
+    button->setBackgroundColor(Qt::black);
+    host.show();
+    const auto grey = [&] { return host.grab().toImage().pixelColor(20, 2).red(); };
+    EXPECT_EQ(grey(), 0);
+    QTest::mousePress(button, Qt::LeftButton);
+    EXPECT_NEAR(grey(), 102, 1);
+    QTest::mouseRelease(button, Qt::LeftButton);
+    EXPECT_EQ(grey(), 0);
 }
 
 TEST(ThemePopover, ATapReportsFirstThenTheLooksFollow)
@@ -144,6 +158,7 @@ TEST(ThemePopover, ATapReportsFirstThenTheLooksFollow)
              << QString::number(controller.fontArrow()->pixmap().cacheKey() == Image::named("nightcobalt-right").cacheKey());
     };
     QTest::mouseClick(&cobalt, Qt::LeftButton);
+    EXPECT_EQ(controller.fontArrow()->pixmap().cacheKey(), Image::named("nightcobalt-right").cacheKey()) << "refreshed after the report";
     QTest::mouseClick(&cobalt, Qt::LeftButton); // the current theme still reports
     EXPECT_EQ(popover.delegate.calls, QStringList({"theme 18", "theme 18"}));
     EXPECT_EQ(seen, QStringList({"0", "0", "1", "1"})) << "the delegate sees the old looks once";
