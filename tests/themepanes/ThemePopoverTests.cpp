@@ -75,6 +75,24 @@ TEST(ThemePopover, PagesStopAtBothEnds)
     QWheelEvent wheel(QPointF(100, 50), QPointF(100, 50), {}, QPoint(-120, 0), Qt::NoButton, {}, Qt::NoScrollPhase, false);
     QApplication::sendEvent(controller.themePageController().view(), &wheel);
     EXPECT_EQ(page(), 1);
+
+    // A drag of a quarter page or more turns it; a shorter one falls back.
+    QWidget* strip = popover.page().view()->parentWidget();
+    const auto drag = [&](int dx) {
+        const QPointF from = strip->mapToGlobal(QPointF(controller.view()->width() + 5, 5));
+        const auto send = [&](QEvent::Type type, QPointF global, Qt::MouseButtons buttons) {
+            QMouseEvent event(type, strip->mapFromGlobal(global), global, Qt::LeftButton, buttons, {});
+            QApplication::sendEvent(strip, &event);
+        };
+        send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+        send(QEvent::MouseMove, from + QPointF(dx, 0), Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, from + QPointF(dx, 0), Qt::NoButton);
+        return page();
+    };
+    EXPECT_EQ(drag(50), 1);
+    EXPECT_EQ(drag(70), 0);
+    EXPECT_EQ(drag(70), 0) << "no page before the first";
+    EXPECT_EQ(drag(-80), 1);
 }
 
 TEST(ThemePopover, ButtonsCarryTheirThemeAndOnlyTheCurrentIsSelected)
