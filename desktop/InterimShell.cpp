@@ -25,12 +25,17 @@ InterimShell::InterimShell(QObject* parent)
     : ViewController(parent), noteController_(new NoteViewController),
       folderController_(new FolderViewController(Core::shared())),
       listController_(new ListViewController(Core::shared())),
-      editingRelay_(std::make_shared<EditingRelay>(noteController_, listController_))
+      editingRelay_(std::make_shared<EditingRelay>(noteController_, listController_)),
+      themeSettings_(new ThemeSettingsDelegate(noteController_, folderController_, listController_, this))
 {
     addChild(noteController_);
     addChild(folderController_);
     addChild(listController_);
     addHandler(Selector("newDocument:"), [this](QObject*) { noteController_->newNoteDidTapFromMenu(); });
+    addHandler(Selector("showThemeOptions:"), [this](QObject* sender) {
+        auto* button = qobject_cast<QWidget*>(sender);
+        themeSettings_->showTheme(button ? button : view());
+    });
 }
 
 QWidget* InterimShell::loadView()

@@ -4,6 +4,7 @@
 #include "panes/FolderViewController.h"
 #include "panes/ListViewController.h"
 #include "panes/NoteViewController.h"
+#include "theme/ThemeSettingsDelegate.h"
 
 #include "Store/Warehouse.h"
 
@@ -22,6 +23,7 @@ public:
     NoteViewController& noteController() { return *noteController_; }
     FolderViewController& folderController() { return *folderController_; }
     ListViewController& listController() { return *listController_; }
+    ThemeSettingsDelegate& themeSettings() { return *themeSettings_; }
     // The start-up work, then the last note (or a new one) in the editor.
     void start();
     // Commits the note being edited and remembers it under the name it ends up with.
@@ -57,4 +59,5 @@ private:
     FolderViewController* folderController_; // a child, left of the list
     ListViewController* listController_; // a child, left of the editor
     std::shared_ptr<WarehouseEditingDelegate> editingRelay_;
+    ThemeSettingsDelegate* themeSettings_; // a child: the theme popover and its choices
 };

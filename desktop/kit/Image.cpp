@@ -76,6 +76,32 @@ void drawSwipeArrow(QPainter& p, ThemeID theme, const QColor&)
     p.drawPolyline(QPolygonF({QPointF(4, 4), QPointF(9, 10), QPointF(4, 16)}));
 }
 
+// A theme's button in the theme popover: its background ringed in its tint.
+void drawCircle(QPainter& p, ThemeID theme, const QColor& ink, qreal ring)
+{
+    p.setPen(QPen(ink, ring));
+    p.setBrush(toQColor(Themeset::backgroundColorForTheme(theme)));
+    p.drawEllipse(QRectF(1, 1, 42, 42).adjusted(ring / 2, ring / 2, -ring / 2, -ring / 2));
+}
+
+void drawRightChevron(QPainter& p, ThemeID, const QColor& ink)
+{
+    p.setPen(stroke(ink));
+    p.drawPolyline(QPolygonF({QPointF(6, 4), QPointF(11, 10), QPointF(6, 16)}));
+}
+
+void drawLeftChevron(QPainter& p, ThemeID, const QColor& ink)
+{
+    p.setPen(stroke(ink));
+    p.drawPolyline(QPolygonF({QPointF(12, 4), QPointF(7, 10), QPointF(12, 16)}));
+}
+
+void drawTick(QPainter& p, ThemeID, const QColor& ink)
+{
+    p.setPen(stroke(ink));
+    p.drawPolyline(QPolygonF({QPointF(3, 9), QPointF(7, 13), QPointF(15, 5)}));
+}
+
 const std::vector<Artwork>& artworks()
 {
     static const std::vector<Artwork> all = {
@@ -88,6 +114,11 @@ const std::vector<Artwork>& artworks()
         {"-search", {14, 14}, false, drawSearch},
         {"-topbar", {16, 24}, false, drawTopbar},
         {"-swipe-arrow", {12, 20}, false, drawSwipeArrow},
+        {"-circle", {44, 44}, true, [](QPainter& p, ThemeID t, const QColor& ink) { drawCircle(p, t, ink, 2); }},
+        {"-circle-selected", {44, 44}, true, [](QPainter& p, ThemeID t, const QColor& ink) { drawCircle(p, t, ink, 5); }},
+        {"-right", {18, 20}, true, drawRightChevron},
+        {"-left", {18, 20}, true, drawLeftChevron},
+        {"-tick", {18, 18}, true, drawTick},
     };
     return all;
 }
