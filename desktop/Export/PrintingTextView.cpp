@@ -2,6 +2,7 @@
 
 #include "Core.h"
 #include "Export/PagePrinter.h"
+#include "panes/EditorStyle.h"
 #include "Styling/MarkdownTextStorage.h"
 #include "text/FontFaces.h"
 
@@ -45,19 +46,10 @@ std::unique_ptr<PrintingTextView> PrintingTextView::newPrintingTextView(const QS
     const Core& core = Core::shared();
     const TypefaceID face = core.typeFace();
     const double size = fontSizeForSizePreset(core.typeSize(), core.typeSizeOffset());
-    const auto points = int64_t(size);
 
     std::unique_ptr<PrintingTextView> view(new PrintingTextView);
     MarkdownTextStorage& storage = *view->storage_;
-    storage.setLineHeight(Typeset::lineHeightForTypeface(face, points) * 0.9);
-    storage.setMainFont(Typeset::regularFontForTypeface(face, points));
-    storage.setSmallCapFont(Typeset::regularFontForTypeface(face, int64_t(size - 1)));
-    storage.setBoldFont(Typeset::boldFontForTypeface(face, points));
-    storage.setBoldItalicFont(Typeset::boldItalicFontForTypeface(face, points));
-    storage.setItalicFont(Typeset::italicFontForTypeface(face, points));
-    storage.setCodeFont(Typeset::codeFontForTypeface(face, points));
-    storage.setSymbolFont(Typeset::symbolFontForTypeface(face, points));
-    Themeset::textStorageSetTheme(storage, printingTheme(core.colorTheme()));
+    EditorStyle::applyToStorage(storage, face, size, printingTheme(core.colorTheme()));
     storage.setMainColor(Color{0, 0, 0});
     storage.reloadAttributes();
 
