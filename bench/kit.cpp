@@ -1,6 +1,7 @@
 // Menu validation and a window resize step, each beside the plain-Qt way of doing the same.
 // Targets: validating a 60-item menu in at most 5 ms; one resize step of the main window (toolbar
 // strip, two split views) in at most 2 ms.
+#include "offscreen_main.h"
 #include "kit/MenuItem.h"
 #include "kit/SplitView.h"
 #include "kit/ViewController.h"
@@ -177,11 +178,5 @@ BENCHMARK(ResizeStepPlainQt)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreen(argc, argv);
 }

@@ -3,6 +3,7 @@
 // "Restyle" is the storage alone; "Keystroke" adds the mirror, layout and a repaint of a 1000×800
 // view on the offscreen platform. "Open" styles a 1 MB note, mirrors it and paints the first screen
 // (the median of five opens), and reports the resident memory the first note added.
+#include "offscreen_main.h"
 #include "TextView.h"
 #include "demo/EditorLook.h"
 #include "NoteText.h"
@@ -186,11 +187,5 @@ BENCHMARK(Open)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreen(argc, argv);
 }

@@ -2,6 +2,7 @@
 // floor): Return on a list line at the end of a 1 MB note, Shift right over 10,000 lines (1 MB) on the
 // engine's own string, a numbered list over 5,000 lines on an offscreen styled text view. For the view
 // the same numbered text replacing the text in the view shows the share of restyling and mirroring.
+#include "offscreen_main.h"
 #include "TextView.h"
 #include "Typewriter/Typewriter.h"
 #include "demo/EditorLook.h"
@@ -164,11 +165,5 @@ BENCHMARK(NumberedTextIntoView)->UseManualTime()->Unit(benchmark::kMillisecond)-
 
 int main(int argc, char** argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return runOffscreen(argc, argv);
 }
