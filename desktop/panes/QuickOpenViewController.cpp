@@ -379,7 +379,7 @@ void QuickOpenViewController::resizeToFit()
     const double frameHeight = superview->height();
     const double bottom = std::min(frameHeight - height, (maxHeight - height) + (frameHeight - maxHeight) * double(0.6f));
     const double top = frameHeight - (bottom + height);
-    view()->setGeometry(int(x), int(top), int(width), int(height));
+    view()->setGeometry(qRound(x), qRound(top), qRound(width), qRound(height));
 }
 
 // --- View
