@@ -66,7 +66,7 @@ bool ListGestures::shouldScroll(const QWheelEvent& event)
     QPointF delta = event.pixelDelta();
     if (event.inverted())
         delta.setX(-delta.x());
-    scroll(phaseOf(event), delta, table_->viewport()->mapFrom(table_, event.position().toPoint()));
+    scroll(phaseOf(event), delta, event.position().toPoint()); // the viewport's coordinates
     return state_ == Idle;
 }
 
@@ -104,6 +104,8 @@ void ListGestures::scroll(Qt::ScrollPhase phase, QPointF delta, QPoint position)
         }
     }
     const bool ends = phase == Qt::ScrollEnd;
+    if (state_ == Undecided || state_ == Swiping)
+        travel_ += delta.x(); // the row follows the fingers from the gesture's start
     if (state_ == Undecided) {
         const float dx = std::abs(float(delta.x()));
         const float dy = std::abs(float(delta.y()));
@@ -120,7 +122,6 @@ void ListGestures::scroll(Qt::ScrollPhase phase, QPointF delta, QPoint position)
     }
     if (state_ != Swiping)
         return;
-    travel_ += delta.x();
     if (panning_)
         panning_->containerPanDidMove(travel_);
     if (ends)
