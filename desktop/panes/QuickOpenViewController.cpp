@@ -10,6 +10,7 @@
 #include "text/FontFaces.h"
 
 #include <QApplication>
+#include <QGraphicsDropShadowEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,10 +44,12 @@ void QuickOpenViewController::showQuickOpen(const std::optional<QString>& query)
     previousFirstResponder_ = focus && !view()->isAncestorOf(focus) ? focus : previousFirstResponder_.data();
     wrapper_->searchField()->setFocus(Qt::OtherFocusReason);
     wrapper_->searchField()->setPlaceholderText(tr("File or Symbol"));
-    if (query)
+    if (query) {
         wrapper_->searchField()->setText(*query);
-    else
+        selectedQuery_ = *query;
+    } else {
         state_ = Shown;
+    }
     view()->raise();
     resizeToFit();
 }
@@ -388,6 +391,11 @@ QWidget* QuickOpenViewController::loadView()
 {
     auto* view = new QWidget;
     view->setAutoFillBackground(true);
+    auto* shadow = new QGraphicsDropShadowEffect(view);
+    shadow->setBlurRadius(24);
+    shadow->setOffset(0, 4);
+    shadow->setColor(QColor(0, 0, 0, 90));
+    view->setGraphicsEffect(shadow);
     wrapper_ = new SearchFieldWrapper(view);
     wrapper_->searchField()->installEventFilter(this);
     tableView_ = new TableView(view);
@@ -401,7 +409,7 @@ QWidget* QuickOpenViewController::loadView()
     cancelButton_->setText(QStringLiteral("\u2715"));
     cancelButton_->setAutoRaise(true);
     connect(cancelButton_, &QToolButton::clicked, this, &QuickOpenViewController::cancelOperation);
-    connect(wrapper_->searchField(), &QLineEdit::textChanged, this, &QuickOpenViewController::searchTextDidChange);
+    connect(wrapper_->searchField(), &QLineEdit::textEdited, this, &QuickOpenViewController::searchTextDidChange);
     connect(wrapper_->searchField(), &QLineEdit::editingFinished, this, &QuickOpenViewController::endEditing);
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget*) {
         if (old && this->view()->isAncestorOf(old))
