@@ -30,8 +30,15 @@ constexpr double NoHeight = 2.2250738585072014e-308;
 } // namespace
 
 QuickOpenViewController::QuickOpenViewController(Core& core, QObject* parent)
-    : ViewController(parent), core_(core), formatter_(std::make_shared<SnippetFormatter>())
+    : ViewController(parent), core_(core), formatter_(std::make_shared<SnippetFormatter>()),
+      tagNames_(std::make_shared<TagNameCache>())
 {
+    core_.addNoteStorageListener(tagNames_);
+}
+
+QuickOpenViewController::~QuickOpenViewController()
+{
+    core_.removeNoteStorageListener(tagNames_.get());
 }
 
 // --- Showing
@@ -118,8 +125,9 @@ void QuickOpenViewController::reloadList(Completion completion)
         showResults({}, std::move(completion));
         return;
     }
-    core_.fileQueue()->async([self = QPointer(this), &core = core_, query, completion = std::move(completion)]() mutable {
-        Found found = search(core, query);
+    core_.fileQueue()->async([self = QPointer(this), &core = core_, tagNames = tagNames_, query,
+                              completion = std::move(completion)]() mutable {
+        Found found = search(core, *tagNames, query);
         DispatchQueue::main()->async([self, found = std::move(found), completion = std::move(completion)]() mutable {
             if (self)
                 self->showResults(std::move(found), std::move(completion));
@@ -127,16 +135,15 @@ void QuickOpenViewController::reloadList(Completion completion)
     });
 }
 
-QuickOpenViewController::Found QuickOpenViewController::search(Core& core, const QString& query)
+QuickOpenViewController::Found QuickOpenViewController::search(Core& core, TagNameCache& tagNames, const QString& query)
 {
     Found found;
-    const auto keep = [&](const ListItems& entries) { found.tags = entries; };
     if (!query.contains(QLatin1Char(' '))) {
         const QChar first = query.front();
         if (first == QLatin1Char('#'))
-            Note::searchTagWithQuery(query, NoteTagHashtag, keep);
+            found.tags = tagNames.search(query, NoteTagHashtag);
         else if (first == QLatin1Char('@'))
-            Note::searchTagWithQuery(query, NoteTagMention, keep);
+            found.tags = tagNames.search(query, NoteTagMention);
         else if (first == QLatin1Char('a') || first == QLatin1Char('A'))
             Note::searchStorageWithQuery(query, [&](const ListItems& entries) {
                 if (entries.size() == 1)

@@ -3,6 +3,7 @@
 #include "kit/ViewController.h"
 #include "panes/ListEntryCell.h"
 #include "panes/TableBridge.h"
+#include "panes/TagNameCache.h"
 
 #include "Snippets/SnippetFormatter.h"
 #include "Store/ListItem.h"
@@ -54,6 +55,7 @@ public:
     using Completion = std::function<void(bool reloaded)>;
 
     explicit QuickOpenViewController(Core& core, QObject* parent = nullptr);
+    ~QuickOpenViewController() override;
 
     // Not owned.
     void setDelegate(QuickOpenViewControllerDelegate* delegate) { delegate_ = delegate; }
@@ -109,7 +111,7 @@ private:
     struct Found {
         ListItems tags, items, archived;
     };
-    static Found search(Core& core, const QString& query);
+    static Found search(Core& core, TagNameCache& tagNames, const QString& query);
     void showResults(Found found, Completion completion);
     void searchTextDidChange();
     bool handleFieldKey(int key);
@@ -124,6 +126,7 @@ private:
     Core& core_;
     QuickOpenViewControllerDelegate* delegate_ = nullptr;
     std::shared_ptr<SnippetFormatter> formatter_;
+    std::shared_ptr<TagNameCache> tagNames_;
     SearchFieldWrapper* wrapper_ = nullptr;
     TableView* tableView_ = nullptr;
     TableBridge* bridge_ = nullptr;
