@@ -208,7 +208,7 @@ void SwipeWheelEvent(benchmark::State& state)
     for (auto _ : state) {
         const Qt::ScrollPhase phase = step % 20 == 0 ? Qt::ScrollBegin : step % 20 == 19 ? Qt::ScrollEnd : Qt::ScrollUpdate;
         ++step;
-        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(-3, 0), QPoint(-3, 0), Qt::NoButton, Qt::NoModifier,
+        QWheelEvent event(at, viewport->mapToGlobal(at), QPoint(-8, 0), QPoint(-8, 0), Qt::NoButton, Qt::NoModifier,
                           phase, false);
         QApplication::sendEvent(viewport, &event);
     }
