@@ -314,20 +314,24 @@ double ListViewController::tableViewHeightForHeaderInSection(TableView&, int64_t
 
 QWidget* ListViewController::tableViewHeaderViewForSection(TableView& table, int64_t section)
 {
+    return archiveHeader(table, section == Archived && !archivedItems_.isEmpty(), theme());
+}
+
+QWidget* ListViewController::archiveHeader(TableView& table, bool archive, ThemeID current)
+{
     auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new QLabel;
         label->setAlignment(Qt::AlignCenter);
         label->setAutoFillBackground(true);
         return label;
     }));
-    const bool archive = section == Archived && !archivedItems_.isEmpty();
     header->setText(archive ? tr("A R C H I V E") : QString());
     header->setAccessibleName(archive ? tr("Archive") : QString());
     header->setFont(FontFaces::qfont(Typeset::regularFontForTypeface(PaneTypeface, 12)));
     QPalette palette = header->palette();
-    palette.setColor(QPalette::WindowText, themed(Themeset::headerColorForTheme(theme())));
-    palette.setColor(QPalette::Window, archive ? themed(Themeset::headerBackgroundColorForTheme(theme()))
-                                               : themed(Themeset::menuBackgroundColorForTheme(theme())));
+    palette.setColor(QPalette::WindowText, themed(Themeset::headerColorForTheme(current)));
+    palette.setColor(QPalette::Window, archive ? themed(Themeset::headerBackgroundColorForTheme(current))
+                                               : themed(Themeset::menuBackgroundColorForTheme(current)));
     header->setPalette(palette);
     return header;
 }

@@ -106,6 +106,8 @@ public:
     static ListItems importDirectory(const QString& directory, int storage);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
+    // The "A R C H I V E" header, or an empty one in the list's colour.
+    static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
     // Titles from the search table, else from the header files.
     void readTitles(ListItems& items) const;
 

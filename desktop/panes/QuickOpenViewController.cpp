@@ -1,18 +1,17 @@
 #include "panes/QuickOpenViewController.h"
 
 #include "kit/QtColor.h"
+#include "panes/ListViewController.h"
 #include "panes/SearchFieldWrapper.h"
 #include "views/AttributedLabel.h"
 
 #include "Core.h"
 #include "Dispatch.h"
 #include "SLDatabase.h"
-#include "text/FontFaces.h"
 
 #include <QApplication>
 #include <QGraphicsDropShadowEffect>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QToolButton>
@@ -22,8 +21,6 @@
 namespace {
 
 const QString EntryIdentifier = QStringLiteral("listentry");
-const QString HeaderIdentifier = QStringLiteral("listheader");
-constexpr TypefaceID PaneTypeface = 0;
 // Section headers that show nothing still take a row; this keeps it out of sight.
 constexpr double NoHeight = 2.2250738585072014e-308;
 
@@ -209,21 +206,7 @@ double QuickOpenViewController::tableViewHeightForHeaderInSection(TableView&, in
 
 QWidget* QuickOpenViewController::tableViewHeaderViewForSection(TableView& table, int64_t section)
 {
-    auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
-        auto* label = new QLabel;
-        label->setAlignment(Qt::AlignCenter);
-        label->setAutoFillBackground(true);
-        return label;
-    }));
-    const bool archive = section == Archived && !archivedItems_.isEmpty();
-    header->setText(archive ? tr("A R C H I V E") : QString());
-    header->setAccessibleName(archive ? tr("Archive") : QString());
-    header->setFont(FontFaces::qfont(Typeset::regularFontForTypeface(PaneTypeface, 12)));
-    QPalette palette = header->palette();
-    palette.setColor(QPalette::WindowText, toQColor(Themeset::headerColorForTheme(theme())));
-    palette.setColor(QPalette::Window, toQColor(Themeset::headerBackgroundColorForTheme(theme())));
-    header->setPalette(palette);
-    return header;
+    return ListViewController::archiveHeader(table, section == Archived && !archivedItems_.isEmpty(), theme());
 }
 
 // Row texts are built only for the rows the table shows.
