@@ -2,6 +2,7 @@
 
 #include "Core.h"
 #include "panes/EditingRelay.h"
+#include "panes/QuickOpenPresenter.h"
 #include "Store/Migrator.h"
 #include "Dispatch.h"
 #include "UserDefaults.h"
@@ -49,6 +50,7 @@ QWidget* InterimShell::loadView()
     listController_->view()->setFixedWidth(ListWidth);
     row->addWidget(listController_->view());
     row->addWidget(noteController_->view());
+    new QuickOpenPresenter(view, *folderController_, *listController_, *noteController_); // Ctrl+O
     return view;
 }
 

@@ -8,6 +8,8 @@
 #include "panes/FolderViewController.h"
 #include "panes/ListViewController.h"
 #include "panes/NoteViewController.h"
+#include "panes/QuickOpenViewController.h"
+#include "panes/SearchFieldWrapper.h"
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
 #include "shell/RootWindow.h"
@@ -23,6 +25,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 
@@ -248,6 +251,55 @@ std::unique_ptr<QWidget> noteList(int storage, const QString& tag, std::optional
     return scene;
 }
 
+// Centres the panel over the window's right part, as over the editor.
+struct QuickOpenHost : QuickOpenViewControllerDelegate {
+    QWidget* container = nullptr;
+    void quickOpenWantDismiss(QuickOpenViewController&) override {}
+    void quickOpenDidSelectNote(QuickOpenViewController&, const NotePtr&) override {}
+    void quickOpenDidSelectStorage(QuickOpenViewController&, int, const QString&) override {}
+    void quickOpenDidEnterCommand(QuickOpenViewController&, const QString&) override {}
+    QWidget* containerViewForQuickOpen(QuickOpenViewController&) override { return container; }
+};
+
+// The quick-open panel over an editor area, showing the results of the query.
+std::unique_ptr<QWidget> quickOpen(const QString& query)
+{
+    Core& core = sceneCore(0);
+    const std::pair<const char*, const char*> notes[] = {
+        {"Plan for spring.txt", "Plan for spring\nSeeds to order before March. #plan #garden"},
+        {"Planet notes.txt", "Planet notes\nThe outer planets in the evening sky. #planets"},
+        {"Harbour walk.txt", "Harbour walk\nBoats, gulls and the old lighthouse on the pier."},
+        {"Pier repairs.txt", "Pier repairs\nThe pier reopens after the winter storms. #plan"},
+    };
+    for (const auto& [key, text] : notes) {
+        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
+        note->setText(QString::fromUtf8(text));
+        bool done = false;
+        note->_commitAndCloseLocalNote([&](bool) { done = true; });
+        DispatchQueue::runMainUntil([&] { return done; }, 10);
+    }
+    auto window = std::make_unique<QWidget>();
+    window->setAutoFillBackground(true);
+    QPalette palette = window->palette();
+    palette.setColor(QPalette::Window, toQColor(Themeset::backgroundColorForTheme(0)));
+    window->setPalette(palette);
+    auto* editor = new QWidget(window.get());
+    editor->setGeometry(300, 0, 600, 560);
+    static QuickOpenHost host;
+    host.container = editor;
+    auto* panel = new QuickOpenViewController(core, window.get());
+    panel->view()->setParent(window.get());
+    panel->setDelegate(&host);
+    auto scene = shown(std::move(window), {900, 560});
+    panel->view()->show();
+    panel->showQuickOpen(query);
+    panel->reloadList([panel](bool) { panel->selectNote(nullptr); });
+    DispatchQueue::runMainUntil([&] { return panel->state() == QuickOpenViewController::Shown; }, 10);
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    return scene;
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -262,6 +314,8 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("list-open-row"), [] { return noteList(NoteStorageInbox, {}, -100, true); }},
         {QStringLiteral("list-armed-row"), [] { return noteList(NoteStorageInbox, {}, -170, false); }},
         {QStringLiteral("list-empty"), [] { return noteList(NoteTagHashtag, QStringLiteral("nothing"), {}, false); }},
+        {QStringLiteral("quickopen-tags"), [] { return quickOpen(QStringLiteral("#pl")); }},
+        {QStringLiteral("quickopen-text"), [] { return quickOpen(QStringLiteral("pier")); }},
     };
     return all;
 }

@@ -1,7 +1,10 @@
 #include "panes/ListViewController.h"
 
+#include "panes/ListGestures.h"
+
 #include "kit/AnimationContext.h"
 #include "kit/Image.h"
+#include "kit/KeyEvent.h"
 #include "kit/QtColor.h"
 #include "views/AttributedLabel.h"
 
@@ -113,7 +116,8 @@ private:
 ListViewController::ListViewController(Core& core, QObject* parent)
     : ViewController(parent), core_(core), listener_(std::make_shared<Listener>(this)),
       formatter_(std::make_shared<SnippetFormatter>()),
-      editQueue_(DispatchQueue::createSerial(Folders::queueLabel(QStringLiteral(".liveedit"))))
+      editQueue_(DispatchQueue::createSerial(Folders::queueLabel(QStringLiteral(".liveedit")))),
+      playSound_([&core](int sound) { core.playSound(sound); })
 {
     core_.addNoteStorageListener(listener_);
 }
@@ -310,20 +314,24 @@ double ListViewController::tableViewHeightForHeaderInSection(TableView&, int64_t
 
 QWidget* ListViewController::tableViewHeaderViewForSection(TableView& table, int64_t section)
 {
+    return archiveHeader(table, section == Archived && !archivedItems_.isEmpty(), theme());
+}
+
+QWidget* ListViewController::archiveHeader(TableView& table, bool archive, ThemeID current)
+{
     auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new QLabel;
         label->setAlignment(Qt::AlignCenter);
         label->setAutoFillBackground(true);
         return label;
     }));
-    const bool archive = section == Archived && !archivedItems_.isEmpty();
     header->setText(archive ? tr("A R C H I V E") : QString());
     header->setAccessibleName(archive ? tr("Archive") : QString());
     header->setFont(FontFaces::qfont(Typeset::regularFontForTypeface(PaneTypeface, 12)));
     QPalette palette = header->palette();
-    palette.setColor(QPalette::WindowText, themed(Themeset::headerColorForTheme(theme())));
-    palette.setColor(QPalette::Window, archive ? themed(Themeset::headerBackgroundColorForTheme(theme()))
-                                               : themed(Themeset::menuBackgroundColorForTheme(theme())));
+    palette.setColor(QPalette::WindowText, themed(Themeset::headerColorForTheme(current)));
+    palette.setColor(QPalette::Window, archive ? themed(Themeset::headerBackgroundColorForTheme(current))
+                                               : themed(Themeset::menuBackgroundColorForTheme(current)));
     header->setPalette(palette);
     return header;
 }
@@ -535,8 +543,10 @@ void ListViewController::listEntryDidShowOptions(ListEntryCell& cell)
 
 void ListViewController::listEntryDidSwipeAction(ListEntryCell&, const QString& key, int storage)
 {
-    if (delegate_ && !key.isEmpty())
-        delegate_->listControllerDidTapArchiveNote(*this, std::make_shared<Note>(key, storage));
+    if (!delegate_ || key.isEmpty())
+        return;
+    delegate_->listControllerDidTapArchiveNote(*this, std::make_shared<Note>(key, storage));
+    playSound_(3);
 }
 
 void ListViewController::listEntryDidTapOption(ListEntryCell& cell, int index)
@@ -546,8 +556,46 @@ void ListViewController::listEntryDidTapOption(ListEntryCell& cell, int index)
     const NotePtr note = noteOf(*cell.listItem());
     if (index == 1)
         delegate_->listControllerDidTapDeleteNote(*this, note);
-    else if (index == 2)
+    else if (index == 2) {
+        playSound_(0);
         delegate_->listControllerDidTapRestoreNote(*this, note);
+    }
+}
+
+// --- Gestures and keys
+
+bool ListViewController::listScrollViewShouldScroll(ListScrollView&, const QWheelEvent& event)
+{
+    return gestures_->shouldScroll(event);
+}
+
+// The left arrow is the trigger key, keypad flag or not (Qt sets none on arrows).
+bool ListViewController::listScrollViewDidKeyDown(ListScrollView&, const QKeyEvent& event)
+{
+    if (event.key() != Qt::Key_Left)
+        return false;
+    if (delegate_)
+        delegate_->listControllerDidPressTriggerKey(*this, FunctionKey::LeftArrow);
+    return true;
+}
+
+ListEntryCell* ListViewController::listEntryCellFromPoint(QPoint point) const
+{
+    const qsizetype row = tableView_->rowAtPoint(point);
+    return row >= 0 ? dynamic_cast<ListEntryCell*>(tableView_->viewAtRow(row, false)) : nullptr;
+}
+
+void ListViewController::listDidTap(QPoint point)
+{
+    const qsizetype row = tableView_->rowAtPoint(point);
+    if (row < 0 || row >= tableView_->numberOfRows() || !bridge_->tableViewShouldSelectRow(*tableView_, row))
+        return;
+    tableView_->selectRow(row);
+    bridge_->reloadSelectedRow();
+    if (searchField_ && searchField_->isVisible())
+        searchField_->setFocus(Qt::MouseFocusReason);
+    else
+        tableView_->setFocus(Qt::MouseFocusReason);
 }
 
 // --- Note events
@@ -754,8 +802,12 @@ QWidget* ListViewController::loadView()
 {
     auto* view = new QWidget;
     view->setAutoFillBackground(true);
-    tableView_ = new TableView(view);
+    auto* scrollView = new ListScrollView(view);
+    scrollView->setListDelegate(this);
+    tableView_ = scrollView;
     tableView_->setFocusPolicy(Qt::StrongFocus);
+    gestures_ = new ListGestures(tableView_, {[this](QPoint at) { return listEntryCellFromPoint(at); },
+                                              [this](QPoint at) { listDidTap(at); }});
     bridge_ = new TableBridge(tableView_, this, this);
     emptyView_ = new QWidget(view);
     emptyView_->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -2,6 +2,7 @@
 
 #include "kit/ViewController.h"
 #include "panes/ListEntryCell.h"
+#include "panes/ListScrollView.h"
 #include "panes/TableBridge.h"
 
 #include "Snippets/SnippetFormatter.h"
@@ -19,6 +20,7 @@
 #include <optional>
 
 class Core;
+class ListGestures;
 class ListViewController;
 class QLabel;
 
@@ -32,6 +34,8 @@ public:
     virtual void listControllerDidTapRestoreNote(ListViewController& controller, const NotePtr& note) = 0;
     // The editor's whole current text.
     virtual QString listControllerEditingText(ListViewController& controller) = 0;
+    // The left arrow, as 0xF702; the main window takes it for nothing yet.
+    virtual void listControllerDidPressTriggerKey(ListViewController&, int) {}
 };
 
 using ListItems = QList<ListItemPtr>;
@@ -40,7 +44,10 @@ using ListItems = QList<ListItemPtr>;
 // header) or a search, in sections 1 and 2 of a bridged table (section 0 is one blank row). Rows are
 // loaded on the file queue, sorted by the core's sort option and installed on the main queue; note
 // events and the editor's typing change single rows. Every field belongs to the main thread.
-class ListViewController : public ViewController, public TableBridgeDelegate, public ListEntryCellDelegate {
+class ListViewController : public ViewController,
+                           public TableBridgeDelegate,
+                           public ListEntryCellDelegate,
+                           public ListScrollViewDelegate {
     Q_OBJECT
 public:
     enum Section : int64_t { Blank, Notes, Archived };
@@ -57,6 +64,11 @@ public:
 
     // Not owned.
     void setDelegate(ListViewControllerDelegate* delegate) { delegate_ = delegate; }
+    // The window's search field, or null; while it shows, a click on a row leaves the focus in it.
+    void setSearchField(QWidget* field) { searchField_ = field; }
+    // Archive (3) and restore (0) sounds; the core's by default.
+    void setSoundPlayer(std::function<void(int)> play) { playSound_ = std::move(play); }
+    ListGestures* gestures() const { return gestures_; }
 
     // A storage below 1 lists the inbox.
     void selectStorage(int storage, const QString& tag, Completion completion = {});
@@ -94,6 +106,8 @@ public:
     static ListItems importDirectory(const QString& directory, int storage);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
+    // The "A R C H I V E" header, or an empty one in the list's colour.
+    static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
     // Titles from the search table, else from the header files.
     void readTitles(ListItems& items) const;
 
@@ -113,6 +127,10 @@ public:
     void listEntryDidSwipeAction(ListEntryCell& cell, const QString& key, int storage) override;
     void listEntryDidTapOption(ListEntryCell& cell, int index) override;
     QColor backgroundColorForListEntry(const ListEntryCell& cell) override;
+
+    // ListScrollViewDelegate
+    bool listScrollViewShouldScroll(ListScrollView& view, const QWheelEvent& event) override;
+    bool listScrollViewDidKeyDown(ListScrollView& view, const QKeyEvent& event) override;
 
 protected:
     QWidget* loadView() override;
@@ -137,6 +155,8 @@ private:
     // The (row, section) of the note's row, searched from the last row; section 1 first.
     std::optional<IndexPath> find(const QString& key, int storage) const;
     void select(int64_t row, int64_t section);
+    ListEntryCell* listEntryCellFromPoint(QPoint point) const;
+    void listDidTap(QPoint point);
     // Sorts the section and moves the row at index with an animation; the row's new index.
     int64_t sortAndMove(int64_t index, int64_t section);
     double rowHeight() const;
@@ -166,6 +186,9 @@ private:
     bool longShowing_ = true;
     QLabel* shadowView_ = nullptr;
     QPointer<ListEntryCell> showingOptions_;
+    ListGestures* gestures_ = nullptr;
+    QPointer<QWidget> searchField_;
+    std::function<void(int)> playSound_;
 
     ListItems items_;
     ListItems archivedItems_;

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+
+// A search field in a rounded frame with its icon. A press anywhere in the frame focuses the field.
+class SearchFieldWrapper : public QWidget {
+public:
+    explicit SearchFieldWrapper(QWidget* parent = nullptr);
+
+    QLineEdit* searchField() const { return searchField_; }
+    QWidget* background() const { return background_; }
+    QLabel* searchIcon() const { return searchIcon_; }
+    void setBackgroundColor(const QColor& color);
+    // The field at (26, 3, w - 28, h - 4), the frame at (2, 1, w - 4, h - 2).
+    void reloadLayout();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    QWidget* background_;
+    QLabel* searchIcon_;
+    QLineEdit* searchField_;
+};
