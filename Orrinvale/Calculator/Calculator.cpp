@@ -73,6 +73,14 @@ struct Calculator::Pass {
     bool resultSeen = false;
 };
 
+struct Calculator::Line {
+    qsizetype width = 0; // indentation
+    int sign = 0;
+    std::optional<TextRange> resultRange;
+    QString name; // null: no assignment
+    QString expression;
+};
+
 Calculator::Calculator()
     : m_horizonRuleExpression(UnicodeRegex::expression(QStringLiteral(R"(^\s*[\-\=\*][\-\=\*\s]+[\-\=\*]\s*$)"),
                                                        UnicodeRegex::AnchorsMatchLines))
@@ -120,62 +128,59 @@ bool Calculator::parseRange(TextRange range, const ResultBlock& block)
 // that no pattern runs across lines.
 void Calculator::parseParagraph(TextRange paragraph, Pass& pass, const ResultBlock& block)
 {
-    const QString line = m_string.mid(paragraph.location, paragraph.length);
-    if (m_horizonRuleExpression.match(line).hasMatch())
+    const QString text = m_string.mid(paragraph.location, paragraph.length);
+    if (m_horizonRuleExpression.match(text).hasMatch())
         return;
-    const auto indent = m_indentExpression.match(line);
-    const qsizetype width = indent.hasMatch() ? indent.capturedEnd() : 0;
-    qsizetype start = width;
-    int sign = 0;
-    if (start < line.size() && (line[start] == u'-' || line[start] == u'+')) {
-        sign = line[start] == u'-' ? -1 : 1;
-        ++start;
-    }
-    const qsizetype colon = line.lastIndexOf(u':');
-    if (colon >= start)
-        start = colon + 1;
-    qsizetype end = line.size();
-    const qsizetype comment = line.indexOf(QStringLiteral("//"), start);
-    if (comment >= 0)
-        end = comment;
+    Line line;
+    const auto indent = m_indentExpression.match(text);
+    line.width = indent.hasMatch() ? indent.capturedEnd() : 0;
+    qsizetype start = line.width;
+    if (start < text.size() && (text[start] == u'-' || text[start] == u'+'))
+        line.sign = text[start++] == u'-' ? -1 : 1;
+    start = std::max(start, text.lastIndexOf(u':') + 1);
+    const qsizetype comment = text.indexOf(QStringLiteral("//"), start);
+    qsizetype end = comment >= 0 ? comment : text.size();
     if (end - start <= 1) {
         m_indentValues.clear();
         return;
     }
     // The terminator is no part of a value behind the marker.
-    std::optional<TextRange> resultRange;
-    const auto print = m_printValueExpression.match(slice(line, start, std::min(end, contentEnd(line))));
+    const auto print = m_printValueExpression.match(slice(text, start, std::min(end, contentEnd(text))));
     if (print.hasMatch()) {
-        resultRange = TextRange{paragraph.location + start + print.capturedStart(1), print.capturedLength(1)};
+        line.resultRange = TextRange{paragraph.location + start + print.capturedStart(1), print.capturedLength(1)};
         end = start + print.capturedStart(0);
     }
-    QString name;
-    const auto assignment = m_variableExpression.match(slice(line, start, end));
+    const auto assignment = m_variableExpression.match(slice(text, start, end));
     if (assignment.hasMatch()) {
-        name = assignment.captured(1);
+        line.name = assignment.captured(1);
         start += assignment.capturedEnd(0);
-    } else if (sign == 0 && !resultRange) {
+    } else if (line.sign == 0 && !line.resultRange) {
         pass.lastValue = 0;
         return;
     }
-    const QString expression = slice(line, start, end);
+    line.expression = slice(text, start, end);
+    treatLine(line, pass, block);
+}
+
+void Calculator::treatLine(Line& line, Pass& pass, const ResultBlock& block)
+{
     Number value;
     bool failed = false;
-    if (expression.isEmpty() && name.isNull()) {
-        const auto subtotal = m_indentValues.constFind(width);
+    if (line.expression.isEmpty() && line.name.isNull()) {
+        const auto subtotal = m_indentValues.constFind(line.width);
         if (subtotal != m_indentValues.constEnd())
             pass.lastValue = *subtotal;
         value = Number(pass.lastValue);
-        sign = 0;
+        line.sign = 0; // a subtotal line adds to no subtotal
     } else {
-        failed = !evaluateLine(expression, pass, value);
+        failed = !evaluateLine(line.expression, pass, value);
     }
-    if (!name.isNull())
-        m_variables.insert(name, value);
-    if (!failed && resultRange && pass.resultSeen)
-        block(value, *resultRange);
-    if (sign != 0)
-        addToSubtotals(width, sign * pass.lastValue);
+    if (!line.name.isNull())
+        m_variables.insert(line.name, value);
+    if (!failed && line.resultRange && pass.resultSeen)
+        block(value, *line.resultRange);
+    if (line.sign != 0)
+        addToSubtotals(line.width, line.sign * pass.lastValue);
 }
 
 bool Calculator::evaluateLine(const QString& expression, Pass& pass, Number& value)

@@ -53,7 +53,9 @@ public:
 
 private:
     struct Pass;
+    struct Line;
     void parseParagraph(TextRange paragraph, Pass& pass, const ResultBlock& block);
+    void treatLine(Line& line, Pass& pass, const ResultBlock& block);
     bool evaluateLine(const QString& expression, Pass& pass, Number& value);
     void addToSubtotals(qsizetype width, double amount);
 
