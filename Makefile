@@ -2,7 +2,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test sanitize fuzz clean ctest-in
+.PHONY: deps build run test bench sanitize fuzz clean ctest-in
 
 deps:
 	@scripts/install-deps
@@ -16,6 +16,10 @@ run: build
 
 test: build
 	scripts/pg-server run $(BUILD)/pg-server $(MAKE) --no-print-directory ctest-in DIR=$(BUILD)
+
+# The benchmark programs, into $(BUILD)/bench; run them by hand.
+bench: build
+	cmake --build $(BUILD) -j $(JOBS) --target benchmarks
 
 sanitize: deps
 	cmake -S . -B $(BUILD)-asan -DCMAKE_BUILD_TYPE=Debug -DBRINDLEWICK_SANITIZE=ON
