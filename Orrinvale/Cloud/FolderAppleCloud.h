@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppleDocument.h"
 #include "LinkFiles.h"
 
 #include "Store/AppleCloud.h"
@@ -47,6 +48,8 @@ public:
     void moveNote(const NotePtr& from, const NotePtr& to, Handler handler) override;
     void deleteNote(const NotePtr& note, Handler handler) override;
 
+    void wait(std::function<void()> block) override;
+
     void startQuery() override;
     void stopQuery() override;
     QString localizedStatus() const override;
@@ -85,6 +88,18 @@ private:
     bool isHealthyForTrash() const;
     void trashNote(const QString& key, int storage);
     void save(const NotePtr& note, CommitHandler handler);
+
+    bool hasDocuments() const;
+    void onQueue(std::function<void()> work, std::function<void()> off);
+    void keepUnimportedDocument(const NotePtr& note, const QString& path);
+    std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);
+    // Saves and links the document; its date, or nothing on failure.
+    std::optional<FileTime> commitNow(const NotePtr& note, Error* error);
+    void prepareNow(const NotePtr& note, const CommitHandler& handler);
+    Error moveFile(const QString& source, const QString& destination);
+    Error deleteFile(const QString& path);
+    Error deleteNow(const NotePtr& note);
+    void relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler);
 
     std::shared_ptr<CKCloud> ckCloud_;
     UserDefaults& defaults_;
