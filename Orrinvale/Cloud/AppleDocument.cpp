@@ -4,15 +4,24 @@
 #include "files/TextDecoding.h"
 
 #include <QFile>
+#include <QList>
 
 namespace {
 
 using TextDecoding::Encoding;
 
-// A wide encoding with its byte-order mark honoured; without one, big-endian.
-Encoding wideOrder(const QByteArray& data, const QByteArray& littleMark, Encoding little, Encoding big)
+const QByteArray Utf32LittleMark("\xFF\xFE\0\0", 4);
+const QByteArray Utf32BigMark("\0\0\xFE\xFF", 4);
+
+// The encodings to try in turn; a wide one honours its byte-order mark and is
+// big-endian without one. UTF-32's marks would pass as UTF-16 with a NUL.
+QList<Encoding> readingOrder(const QByteArray& data)
 {
-    return data.startsWith(littleMark) ? little : big;
+    const bool littleMark = data.startsWith(QByteArray("\xFF\xFE", 2));
+    const Encoding utf32 = data.startsWith(Utf32LittleMark) ? Encoding::UTF32LE : Encoding::UTF32BE;
+    if (data.startsWith(Utf32LittleMark) || data.startsWith(Utf32BigMark))
+        return {Encoding::UTF8, utf32, Encoding::ASCII};
+    return {Encoding::UTF8, littleMark ? Encoding::UTF16LE : Encoding::UTF16BE, utf32, Encoding::ASCII};
 }
 
 } // namespace
@@ -30,14 +39,7 @@ std::optional<AppleDocument> AppleDocument::open(const QString& path)
 
 bool AppleDocument::readFromData(const QByteArray& data, Error* error)
 {
-    // UTF-32's little-endian mark begins like UTF-16's: the longer one is tried after.
-    const Encoding order[] = {
-        Encoding::UTF8,
-        wideOrder(data, QByteArray("\xFF\xFE", 2), Encoding::UTF16LE, Encoding::UTF16BE),
-        wideOrder(data, QByteArray("\xFF\xFE\0\0", 4), Encoding::UTF32LE, Encoding::UTF32BE),
-        Encoding::ASCII,
-    };
-    for (const Encoding encoding : order) {
+    for (const Encoding encoding : readingOrder(data)) {
         QString text;
         if (TextDecoding::decodeAs(data, encoding, &text)) {
             text_ = text;

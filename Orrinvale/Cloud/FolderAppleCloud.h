@@ -60,6 +60,9 @@ public:
     QString fileURLForKey(const QString& key, int storage) const;
     // Also in "Home" for the inbox.
     bool documentExists(const QString& key, int storage) const;
+    // Moves a document unless the destination exists (code 512, "FileURL");
+    // nothing at the source is no error.
+    static Error moveFile(const QString& source, const QString& destination);
     DriveContainer& container() { return container_; }
     const DispatchQueuePtr& queue() const { return queue_; }
     int state() const { return state_; }
@@ -96,7 +99,6 @@ private:
     // Saves and links the document; its date, or nothing on failure.
     std::optional<FileTime> commitNow(const NotePtr& note, Error* error);
     void prepareNow(const NotePtr& note, const CommitHandler& handler);
-    Error moveFile(const QString& source, const QString& destination);
     Error deleteFile(const QString& path);
     Error deleteNow(const NotePtr& note);
     void relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler);
