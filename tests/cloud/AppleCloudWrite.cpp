@@ -272,3 +272,22 @@ TEST_F(AppleCloudWrite, WaitRunsAfterEverythingQueuedBeforeOnAllThreeQueues)
     EXPECT_EQ(order.size(), 4);
     EXPECT_EQ(order.last(), QStringLiteral("wait"));
 }
+
+TEST_F(AppleCloudWrite, AMoveToTheArchiveFallsBackLikeARenameButKeepsUpdatedOn)
+{
+    for (const bool occupied : {false, true}) {
+        const QString key = occupied ? QStringLiteral("occupied.txt") : QStringLiteral("free.txt");
+        const NotePtr from = makeNote(key, QStringLiteral("mine"));
+        ASSERT_TRUE(commit(from).second.isNull());
+        if (occupied)
+            writeDocument(QStringLiteral("Archive/") + key, "mine", {realNow() - 10, 0});
+        const NotePtr to = makeNote(key, QStringLiteral("mine"), NoteStorageArchive);
+        to->setUpdatedOn(1000);
+        EXPECT_TRUE(awaitValue<Error>([&](auto done) { cloud->moveNote(from, to, done); }).isNull());
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
+        EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Archive/") + key)), QByteArray("mine"));
+        EXPECT_TRUE(LinkFiles::modificationDate(key, NoteServiceCloud, NoteStorageArchive));
+        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+        EXPECT_EQ(to->updatedOn(), 1000);
+    }
+}
