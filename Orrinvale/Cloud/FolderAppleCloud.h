@@ -23,7 +23,8 @@ class UserDefaults;
 // documents, takes changed ones into the local notes, and deletes local notes
 // whose documents went away. Work runs on its ".cloud" queue; startQuery and
 // stopQuery on the main thread. A step of a pass carries the pass's key and
-// ends quietly once stopQuery or a newer pass changed it.
+// ends quietly once stopQuery or a newer pass changed it. The note store's
+// writes are repeated on the same queue, each finished before its handler runs.
 class FolderAppleCloud : public AppleCloud, public std::enable_shared_from_this<FolderAppleCloud> {
 public:
     enum State { Idle = 0, Fetching = 1, Running = 2, Locked = 3 };
