@@ -1,5 +1,6 @@
 #include "FolderAppleCloud.h"
 
+#include "AppleDocument.h"
 #include "SyncConflict.h"
 
 #include "Store/NoteServices.h"
@@ -15,7 +16,11 @@
 
 #include <algorithm>
 
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 struct FolderAppleCloud::Pass {
     std::shared_ptr<FolderQuery> query;
@@ -567,39 +572,132 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
     ckCloud_->notifyDeleteNote(note, *date, [](bool) {});
 }
 
-// --- Outgoing writes: the plain saves the upload pass needs
+// --- Outgoing writes
 
-void FolderAppleCloud::save(const NotePtr& note, CommitHandler handler)
+namespace {
+
+Error pathError(int code, const QString& description, const QString& path)
+{
+    Error error = Error::make(QStringLiteral("NSCocoaErrorDomain"), code, description.arg(path));
+    error.userInfo.insert(QStringLiteral("FileURL"), path);
+    return error;
+}
+
+Error alreadyExists(const QString& destination)
+{
+    Error error;
+    error.domain = QStringLiteral("The document, already exists at path: %1").arg(destination);
+    error.code = 512;
+    error.userInfo.insert(QStringLiteral("FileURL"), destination);
+    return error;
+}
+
+bool isRegularOrMissing(const QString& path)
+{
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode);
+}
+
+// Check and move in one step, so a document appearing meantime is never replaced.
+int moveNoReplace(const QString& source, const QString& destination)
+{
+    const QByteArray from = QFile::encodeName(source);
+    const QByteArray to = QFile::encodeName(destination);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without the flag: the link refuses an existing name just as well.
+    if (::link(from.constData(), to.constData()) != 0)
+        return errno;
+    return ::unlink(from.constData()) == 0 ? 0 : errno;
+}
+
+} // namespace
+
+// A document another machine changed that this one has not imported would be
+// lost under the save: it becomes a note of its own first.
+void FolderAppleCloud::keepUnimportedDocument(const NotePtr& note, const QString& path)
+{
+    const std::optional<FileTime> date = FileTimes::modificationTime(path);
+    if (!date || !isImportableFile(path)
+        || LinkFiles::isNewerOrEqualTo(note->key(), NoteServiceCloud, note->storage(), *date))
+        return;
+    const std::optional<AppleDocument> document = AppleDocument::open(path);
+    if (!document || document->text() == note->text() || document->text().isEmpty())
+        return;
+    auto kept = std::make_shared<Note>();
+    kept->setText(document->text());
+    kept->setStorage(note->storage());
+    kept->setCreatedOn(date->seconds);
+    kept->setUpdatedOn(date->seconds);
+    LogInfo("apcloud:save conflict %1 -> %2", note->key(), kept->key());
+    kept->commitAndCloseNote([](bool) {});
+}
+
+std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note, Error* error)
 {
     const QString path = fileURLForKey(note->key(), note->storage());
     const QString folder = storageName(note->storage());
-    Error error = Error::make(QStringLiteral("NSCocoaErrorDomain"), 4, QStringLiteral("No document for %1").arg(note->key()));
-    std::optional<FileTime> date;
-    if (!path.isEmpty()) {
-        Note::createImmediateDirectoryForFilePath(path);
-        if (Note::writeText(note->text(), QUrl::fromLocalFile(path), &error))
-            error = Error();
-        date = FileTimes::modificationTime(path);
-    }
-    if (error.isNull() && date) {
-        LogInfo("apcloud:save ok %1/%2", folder, note->key());
-        links_.write(note->key(), NoteServiceCloud, note->storage(), date);
-    } else {
+    if (path.isEmpty() || !isRegularOrMissing(path)) {
+        setError(error, pathError(4, QStringLiteral("No document at %1"), path.isEmpty() ? note->key() : path));
         LogError("apcloud:save failed %1/%2", folder, note->key());
-        date.reset();
+        return std::nullopt;
     }
+    keepUnimportedDocument(note, path);
+    AppleDocument document(path);
+    document.setText(note->text());
+    Note::createImmediateDirectoryForFilePath(path);
+    if (!document.save(error)) {
+        LogError("apcloud:save failed %1/%2", folder, note->key());
+        return std::nullopt;
+    }
+    LogInfo("apcloud:save ok %1/%2", folder, note->key());
+    return document;
+}
+
+std::optional<FileTime> FolderAppleCloud::commitNow(const NotePtr& note, Error* error)
+{
+    std::optional<AppleDocument> document = saveDocument(note, error);
+    const std::optional<FileTime> date = document ? document->fileModificationDate() : std::nullopt;
+    if (date)
+        links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+    else
+        LogError("apcloud:save failed %1", note->key());
+    return date;
+}
+
+void FolderAppleCloud::save(const NotePtr& note, CommitHandler handler)
+{
+    Error error;
+    const std::optional<FileTime> date = commitNow(note, &error);
     if (handler)
-        handler(date ? date->toDateTime() : QDateTime(), error);
+        handler(date ? date->toDateTime() : QDateTime(), date ? Error() : error);
+}
+
+bool FolderAppleCloud::hasDocuments() const
+{
+    std::lock_guard lock(mutex_);
+    return !documents_.isEmpty();
+}
+
+// Off, or no folder yet: the handler gets empty values at once.
+void FolderAppleCloud::onQueue(std::function<void()> work, std::function<void()> off)
+{
+    if (!quickCloudCheck())
+        return off();
+    queue_->async([self = shared_from_this(), work = std::move(work), off = std::move(off)] {
+        self->hasDocuments() ? work() : off();
+    });
 }
 
 void FolderAppleCloud::commitNote(const NotePtr& note, CommitHandler handler)
 {
-    if (!quickCloudCheck()) {
-        if (handler)
-            handler(QDateTime(), Error());
-        return;
-    }
-    queue_->async([self = shared_from_this(), note, handler = std::move(handler)] { self->save(note, handler); });
+    onQueue([self = shared_from_this(), note, handler] { self->save(note, handler); },
+            [handler] {
+                if (handler)
+                    handler(QDateTime(), Error());
+            });
 }
 
 void FolderAppleCloud::commitAndCloseNote(const NotePtr& note, CommitHandler handler)
@@ -607,59 +705,137 @@ void FolderAppleCloud::commitAndCloseNote(const NotePtr& note, CommitHandler han
     commitNote(note, std::move(handler));
 }
 
-void FolderAppleCloud::prepareNote(const NotePtr&, CommitHandler handler)
+void FolderAppleCloud::prepareNote(const NotePtr& note, CommitHandler handler)
 {
-    if (handler)
-        handler(QDateTime(), Error());
+    auto answer = [handler](const QDateTime& date, const Error& error) {
+        if (handler)
+            handler(date, error);
+    };
+    onQueue([self = shared_from_this(), note, answer] { self->prepareNow(note, answer); },
+            [answer] { answer(QDateTime(), Error()); });
+}
+
+void FolderAppleCloud::prepareNow(const NotePtr& note, const CommitHandler& handler)
+{
+    const QString key = note->key();
+    const int storage = note->storage();
+    const QString folder = storageName(storage);
+    if (exists(fileURLForKey(key, storage)))
+        return handler(QDateTime(), Error());
+    const std::optional<FileTime> ckDate = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage);
+    if (!ckDate) {
+        LogInfo("apcloud:prepare resist (ckcloud) %1/%2", folder, key);
+        return handler(QDateTime(), Error());
+    }
+    if (LinkFiles::isNewerOrEqualTo(key, NoteServiceTrash, storage, *ckDate)) {
+        LogInfo("apcloud:prepare resist (trash) %1/%2", folder, key);
+        return handler(QDateTime(), Error());
+    }
+    Error error;
+    const std::optional<AppleDocument> document = saveDocument(note, &error);
+    if (!document) {
+        LogError("apcloud:prepare failed %1/%2", folder, key);
+        return handler(QDateTime(), error);
+    }
+    const std::optional<FileTime> date = document->fileModificationDate();
+    if (!date) {
+        LogError("apcloud:prepare error file not exists: %1/%2", folder, key);
+        return handler(QDateTime(), Error());
+    }
+    links_.write(key, NoteServiceCloud, storage, ckDate);
+    LogInfo("apcloud:prepare ok %1/%2", folder, key);
+    handler(date->toDateTime(), Error());
+}
+
+Error FolderAppleCloud::moveFile(const QString& source, const QString& destination)
+{
+    if (!exists(source))
+        return Error();
+    if (exists(destination))
+        return alreadyExists(destination);
+    Note::createImmediateDirectoryForFilePath(destination);
+    if (const int code = moveNoReplace(source, destination)) {
+        const Error error = code == EEXIST ? alreadyExists(destination)
+                                           : pathError(512, QStringLiteral("Cannot move to %1"), destination);
+        LogError("apcloud:move failed %1 error: %2", QFileInfo(source).fileName(), error.description());
+        return error;
+    }
+    LogInfo("apcloud:move ok %1 -> %2", QFileInfo(source).fileName(), QFileInfo(destination).fileName());
+    return Error();
+}
+
+Error FolderAppleCloud::deleteFile(const QString& path)
+{
+    LogInfo("apcloud:delete start %1", path);
+    if (!exists(path))
+        return Error();
+    if (::unlink(QFile::encodeName(path).constData()) != 0) {
+        const Error error = pathError(513, QStringLiteral("Cannot delete %1"), path);
+        LogError("apcloud:delete failed %1 error: %2", path, error.description());
+        return error;
+    }
+    LogInfo("apcloud:delete ok %1", path);
+    return Error();
+}
+
+Error FolderAppleCloud::deleteNow(const NotePtr& note)
+{
+    const Error error = deleteFile(fileURLForKey(note->key(), note->storage()));
+    if (error.isNull())
+        LinkFiles::remove(note->key(), NoteServiceCloud, note->storage());
+    return error;
+}
+
+void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler)
+{
+    auto answer = [handler] {
+        if (handler)
+            handler(Error());
+    };
+    onQueue(
+        [self = shared_from_this(), from, to, rename, answer] {
+            const Error error = self->moveFile(self->fileURLForKey(from->key(), from->storage()),
+                                               self->fileURLForKey(to->key(), to->storage()));
+            if (error.isNull()) {
+                self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
+                return answer();
+            }
+            // Delete and save afresh; a failed save here only shows in the log.
+            self->deleteNow(from);
+            const std::optional<FileTime> date = self->commitNow(to, nullptr);
+            if (rename && date)
+                to->setUpdatedOn(date->seconds);
+            answer();
+        },
+        answer);
 }
 
 void FolderAppleCloud::renameNote(const NotePtr& from, const NotePtr& to, Handler handler)
 {
-    moveNote(from, to, std::move(handler));
+    relocate(from, to, true, std::move(handler));
 }
 
 void FolderAppleCloud::moveNote(const NotePtr& from, const NotePtr& to, Handler handler)
 {
-    if (!quickCloudCheck()) {
-        if (handler)
-            handler(Error());
-        return;
-    }
-    queue_->async([self = shared_from_this(), from, to, handler = std::move(handler)] {
-        const QString source = self->fileURLForKey(from->key(), from->storage());
-        const QString destination = self->fileURLForKey(to->key(), to->storage());
-        if (!source.isEmpty() && !destination.isEmpty() && exists(source)) {
-            Note::createImmediateDirectoryForFilePath(destination);
-            // Never over another document: the rename refuses an existing destination.
-            if (!QFile::rename(source, destination)) {
-                LogError("apcloud:move failed %1", source);
-                if (handler)
-                    handler(Error::make(QStringLiteral("The document, already exists at path: %1").arg(destination),
-                                        512, QStringLiteral("Cannot move %1").arg(source)));
-                return;
-            }
-        }
-        self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
-        if (handler)
-            handler(Error());
-    });
+    relocate(from, to, false, std::move(handler));
 }
 
 void FolderAppleCloud::deleteNote(const NotePtr& note, Handler handler)
 {
-    if (!quickCloudCheck()) {
-        if (handler)
-            handler(Error());
-        return;
-    }
-    queue_->async([self = shared_from_this(), note, handler = std::move(handler)] {
-        const QString path = self->fileURLForKey(note->key(), note->storage());
-        Error error;
-        if (exists(path) && !QFile::remove(path))
-            error = Error::make(QStringLiteral("NSCocoaErrorDomain"), 513, QStringLiteral("Cannot delete %1").arg(path));
-        else
-            LinkFiles::remove(note->key(), NoteServiceCloud, note->storage());
+    auto answer = [handler](const Error& error) {
         if (handler)
             handler(error);
+    };
+    onQueue([self = shared_from_this(), note, answer] { answer(self->deleteNow(note)); },
+            [answer] { answer(Error()); });
+}
+
+void FolderAppleCloud::wait(std::function<void()> block)
+{
+    queue_->async([self = shared_from_this(), block = std::move(block)] {
+        NoteServices* const services = Note::services();
+        if (!services)
+            return self->ckCloud_->wait(block);
+        services->fileQueue()->async([self, block] { self->ckCloud_->wait(block); });
     });
 }

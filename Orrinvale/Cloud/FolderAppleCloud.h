@@ -1,5 +1,6 @@
 #pragma once
 
+#include "AppleDocument.h"
 #include "LinkFiles.h"
 
 #include "Store/AppleCloud.h"
@@ -22,7 +23,8 @@ class UserDefaults;
 // documents, takes changed ones into the local notes, and deletes local notes
 // whose documents went away. Work runs on its ".cloud" queue; startQuery and
 // stopQuery on the main thread. A step of a pass carries the pass's key and
-// ends quietly once stopQuery or a newer pass changed it.
+// ends quietly once stopQuery or a newer pass changed it. The note store's
+// writes are repeated on the same queue, each finished before its handler runs.
 class FolderAppleCloud : public AppleCloud, public std::enable_shared_from_this<FolderAppleCloud> {
 public:
     enum State { Idle = 0, Fetching = 1, Running = 2, Locked = 3 };
@@ -47,6 +49,8 @@ public:
     void moveNote(const NotePtr& from, const NotePtr& to, Handler handler) override;
     void deleteNote(const NotePtr& note, Handler handler) override;
 
+    void wait(std::function<void()> block) override;
+
     void startQuery() override;
     void stopQuery() override;
     QString localizedStatus() const override;
@@ -57,6 +61,9 @@ public:
     QString fileURLForKey(const QString& key, int storage) const;
     // Also in "Home" for the inbox.
     bool documentExists(const QString& key, int storage) const;
+    // Moves a document unless the destination exists (code 512, "FileURL");
+    // nothing at the source is no error.
+    static Error moveFile(const QString& source, const QString& destination);
     DriveContainer& container() { return container_; }
     const DispatchQueuePtr& queue() const { return queue_; }
     int state() const { return state_; }
@@ -85,6 +92,17 @@ private:
     bool isHealthyForTrash() const;
     void trashNote(const QString& key, int storage);
     void save(const NotePtr& note, CommitHandler handler);
+
+    bool hasDocuments() const;
+    void onQueue(std::function<void()> work, std::function<void()> off);
+    void keepUnimportedDocument(const NotePtr& note, const QString& path);
+    std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);
+    // Saves and links the document; its date, or nothing on failure.
+    std::optional<FileTime> commitNow(const NotePtr& note, Error* error);
+    void prepareNow(const NotePtr& note, const CommitHandler& handler);
+    Error deleteFile(const QString& path);
+    Error deleteNow(const NotePtr& note);
+    void relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler);
 
     std::shared_ptr<CKCloud> ckCloud_;
     UserDefaults& defaults_;

@@ -114,12 +114,30 @@ std::shared_ptr<Database> StoreCKCloud::database(Error* error)
     auto container = Container::open(configuration_.containerIdentifier, configuration_.backend, error);
     if (!container)
         return nullptr;
+    install(std::move(container));
+    return database_;
+}
+
+void StoreCKCloud::install(std::shared_ptr<Container> container)
+{
     adoptStore(container->containerID());
     container_ = std::move(container);
     database_ = container_->privateDatabase();
     if (configuration_.wrapDatabase)
         database_ = configuration_.wrapDatabase(database_);
-    return database_;
+}
+
+std::shared_ptr<Container> StoreCKCloud::openContainer(const BackendConfig& backend, Error* error) const
+{
+    return Container::open(configuration_.containerIdentifier, backend, error);
+}
+
+void StoreCKCloud::setContainer(std::shared_ptr<Container> container, BackendConfig backend)
+{
+    queue_->async([this, container = std::move(container), backend = std::move(backend)]() mutable {
+        configuration_.backend = std::move(backend);
+        install(std::move(container));
+    });
 }
 
 void StoreCKCloud::adoptStore(const QString& containerID)

@@ -48,6 +48,10 @@ public:
     // The iCloud setting switches the record store as well.
     bool quickCloudCheck() const;
     const DispatchQueuePtr& queue() const { return queue_; }
+    // This relay's container in another store; null with the error when it cannot be used.
+    std::shared_ptr<Container> openContainer(const BackendConfig& backend, Error* error) const;
+    // Work queued from now on goes to that container (backend: where it came from).
+    void setContainer(std::shared_ptr<Container> container, BackendConfig backend);
 
     // Refused when the record already holds this change or a later one, or a
     // change this computer never took in.
@@ -97,6 +101,8 @@ private:
     std::shared_ptr<Database> database(Error* error);
     // Another store's links would block uploads to this one: they go first.
     void adoptStore(const QString& containerID);
+    // Queue only.
+    void install(std::shared_ptr<Container> container);
     // Queue only: fetches the record; the block runs on the database's queue.
     void fetch(const RecordID& id, Fetched fetched);
 

@@ -43,4 +43,19 @@ public:
     virtual void stopQuery() {}
     // One line for the sync settings.
     virtual QString localizedStatus() const { return QStringLiteral("Disabled"); }
+
+    // Runs block on the file queue once the work queued before it has run.
+    virtual void wait(std::function<void()> block) { ckCloud()->wait(std::move(block)); }
+    // The record store's push notifications, passed on unchanged.
+    bool handleRemoteNotification(const QVariantMap& userInfo) { return ckCloud()->handleRemoteNotification(userInfo); }
+    void subscribeRemoteNotification(CKCloud::ErrorBlock block)
+    {
+        CKCloud::registerUserNotification();
+        ckCloud()->subscribeUsingBlock(std::move(block));
+    }
+    void unsubscribeRemoteNotification(CKCloud::ErrorBlock block)
+    {
+        CKCloud::unregisterUserNotification();
+        ckCloud()->unsubscribeUsingBlock(std::move(block));
+    }
 };

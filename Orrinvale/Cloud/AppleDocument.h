@@ -1,0 +1,39 @@
+#pragma once
+
+#include "Error.h"
+#include "files/FileTimes.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// One note's text as a document in the sync folder: read in whatever Unicode
+// encoding another machine left, always written as UTF-8 without a BOM.
+// Autosaving, file versions and reacting to another process deleting the file
+// have no counterpart here: every save is explicit and atomic.
+class AppleDocument {
+public:
+    static constexpr int UndecodableCode = -4;
+
+    explicit AppleDocument(QString path)
+        : path_(std::move(path))
+    {
+    }
+    // The document at path, or nothing when it cannot be read or decoded.
+    static std::optional<AppleDocument> open(const QString& path);
+
+    // Fails with NSOSStatusErrorDomain -4, leaving the text alone.
+    bool readFromData(const QByteArray& data, Error* error = nullptr);
+    QByteArray data() const { return text_.toUtf8(); }
+    bool save(Error* error = nullptr) const;
+
+    const QString& path() const { return path_; }
+    const QString& text() const { return text_; }
+    void setText(const QString& text) { text_ = text; }
+    std::optional<FileTime> fileModificationDate() const;
+
+private:
+    QString path_;
+    QString text_;
+};

@@ -1,0 +1,293 @@
+#include "DriveTestSupport.h"
+
+#include "Cloud/AppleDocument.h"
+
+#include <QFile>
+
+namespace {
+
+using CommitAnswer = std::pair<QDateTime, Error>;
+
+NotePtr makeNote(const QString& key, const QString& text, int storage = NoteStorageInbox)
+{
+    auto note = std::make_shared<Note>(key, storage);
+    note->setText(text);
+    return note;
+}
+
+// A CloudKit side whose wait hops through a queue of its own, as the real one does.
+class QueuedCKCloud : public RecordingCKCloud {
+public:
+    void wait(std::function<void()> block) override
+    {
+        queue->async([block = std::move(block)] { Note::services()->fileQueue()->async(block); });
+    }
+    DispatchQueuePtr queue = DispatchQueue::createSerial(QStringLiteral("test.ckcloud"));
+};
+
+} // namespace
+
+class AppleCloudWrite : public DriveCloudTest {
+protected:
+    void SetUp() override
+    {
+        DriveCloudTest::SetUp();
+        sync(); // the folder's documents become known
+    }
+    CommitAnswer commit(const NotePtr& note)
+    {
+        return awaitValue<CommitAnswer>([&](auto done) {
+            cloud->commitNote(note, [done](const QDateTime& date, const Error& error) { done({date, error}); });
+        });
+    }
+    CommitAnswer prepare(const NotePtr& note)
+    {
+        return awaitValue<CommitAnswer>([&](auto done) {
+            cloud->prepareNote(note, [done](const QDateTime& date, const Error& error) { done({date, error}); });
+        });
+    }
+    Error rename(const NotePtr& from, const NotePtr& to)
+    {
+        return awaitValue<Error>([&](auto done) { cloud->renameNote(from, to, done); });
+    }
+    Error remove(const NotePtr& note)
+    {
+        return awaitValue<Error>([&](auto done) { cloud->deleteNote(note, done); });
+    }
+    static bool hasLink(const QString& key, int service)
+    {
+        return LinkFiles::modificationDate(key, service, NoteStorageInbox).has_value();
+    }
+    QByteArray inboxDocument(const QString& key) const { return TestSupport::readFile(document(QStringLiteral("Inbox/") + key)); }
+};
+
+TEST_F(AppleCloudWrite, OffOrWithoutAFolderEveryHandlerAnswersAtOnceAndNothingIsWritten)
+{
+    const std::function<void()> switches[] = {
+        [] { Core::shared().setEnabledAppleCloud(false); },
+        [this] { ASSERT_TRUE(QFile::remove(root + QStringLiteral("/.account"))); }, // no account: no token
+    };
+    for (const auto& switchOff : switches) {
+        switchOff();
+        const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("text"));
+        int answered = 0;
+        auto commitHandler = [&](const QDateTime& date, const Error& error) {
+            EXPECT_TRUE(date.isNull() && error.isNull());
+            ++answered;
+        };
+        auto handler = [&](const Error& error) {
+            EXPECT_TRUE(error.isNull());
+            ++answered;
+        };
+        cloud->commitNote(note, commitHandler);
+        cloud->commitAndCloseNote(note, commitHandler);
+        cloud->prepareNote(note, commitHandler);
+        cloud->renameNote(note, makeNote(QStringLiteral("b.txt"), QString()), handler);
+        cloud->moveNote(note, makeNote(QStringLiteral("a.txt"), QString(), NoteStorageArchive), handler);
+        cloud->deleteNote(note, handler);
+        EXPECT_EQ(answered, 6);
+        Dispatch::waitUntilIdle();
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/a.txt"))));
+        EXPECT_FALSE(hasLink(QStringLiteral("a.txt"), NoteServiceCloud));
+    }
+}
+
+TEST_F(AppleCloudWrite, ACommitSavesUtf8AndLinksTheDocumentsDate)
+{
+    const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("caf\u00e9"));
+    const auto [date, error] = commit(note);
+    ASSERT_TRUE(error.isNull()) << error.description().toStdString();
+    EXPECT_EQ(inboxDocument(QStringLiteral("a.txt")), QByteArray("caf\xC3\xA9"));
+    const auto linked = LinkFiles::modificationDate(QStringLiteral("a.txt"), NoteServiceCloud, NoteStorageInbox);
+    ASSERT_TRUE(linked);
+    EXPECT_EQ(linked->toDateTime(), date);
+}
+
+TEST_F(AppleCloudWrite, ACommitOverADocumentChangedElsewhereKeepsThatTextAsANote)
+{
+    const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("first"));
+    ASSERT_TRUE(commit(note).second.isNull());
+    // Another machine's edit, newer than this one's last save, not imported yet.
+    writeDocument(QStringLiteral("Inbox/a.txt"), "theirs", {realNow() + 60, 0});
+    note->setText(QStringLiteral("mine"));
+    ASSERT_TRUE(commit(note).second.isNull());
+    Dispatch::waitUntilIdle();
+
+    EXPECT_EQ(inboxDocument(QStringLiteral("a.txt")), QByteArray("mine"));
+    QStringList texts;
+    for (const QString& key : localKeys(NoteStorageInbox))
+        texts << localText(key);
+    EXPECT_EQ(texts, QStringList{QStringLiteral("theirs")});
+    EXPECT_EQ(log->lines().filter(QStringLiteral("apcloud:save conflict a.txt -> ")).size(), 1);
+}
+
+TEST_F(AppleCloudWrite, ASaveNeverWritesThroughALinkOrOverAFolder)
+{
+    const QString outside = TestSupport::home() + QStringLiteral("/outside.txt");
+    TestSupport::writeFile(outside, "keep");
+    QDir().mkpath(document(QStringLiteral("Inbox/folder.txt")));
+    ASSERT_TRUE(QFile::link(outside, document(QStringLiteral("Inbox/link.txt"))));
+    for (const QString key : {QStringLiteral("link.txt"), QStringLiteral("folder.txt")}) {
+        const auto [date, error] = commit(makeNote(key, QStringLiteral("text")));
+        EXPECT_FALSE(error.isNull()) << key.toStdString();
+        EXPECT_TRUE(date.isNull());
+        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+    }
+    EXPECT_EQ(TestSupport::readFile(outside), QByteArray("keep"));
+    EXPECT_TRUE(QFileInfo(document(QStringLiteral("Inbox/folder.txt"))).isDir());
+}
+
+TEST_F(AppleCloudWrite, ARenameWithoutAnOldDocumentSucceedsAndTrashesTheOldName)
+{
+    const FileTime exchanged{realNow() - 100, 0};
+    LinkFiles(LinkFiles::Owner::AppleCloud).write(QStringLiteral("old.txt"), NoteServiceCloud, NoteStorageInbox, exchanged);
+    EXPECT_TRUE(rename(makeNote(QStringLiteral("old.txt"), QString()), makeNote(QStringLiteral("new.txt"), QString()))
+                    .isNull());
+    EXPECT_FALSE(hasLink(QStringLiteral("old.txt"), NoteServiceCloud));
+    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("old.txt"), NoteServiceTrash, NoteStorageInbox), exchanged);
+    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("new.txt"), NoteServiceCloud, NoteStorageInbox), exchanged);
+    EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/new.txt"))));
+}
+
+TEST_F(AppleCloudWrite, ARenameMovesTheDocumentOrKeepsADifferentOneInTheWay)
+{
+    const NotePtr from = makeNote(QStringLiteral("old.txt"), QStringLiteral("mine"));
+    ASSERT_TRUE(commit(from).second.isNull());
+    const NotePtr to = makeNote(QStringLiteral("new.txt"), QStringLiteral("mine"));
+    writeDocument(QStringLiteral("Inbox/new.txt"), "another note", {realNow() - 10, 0});
+
+    EXPECT_TRUE(rename(from, to).isNull());
+    Dispatch::waitUntilIdle();
+    EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/old.txt"))));
+    EXPECT_EQ(inboxDocument(QStringLiteral("new.txt")), QByteArray("mine"));
+    const auto saved = FileTimes::modificationTime(document(QStringLiteral("Inbox/new.txt")));
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(to->updatedOn(), saved->seconds);
+    QStringList texts;
+    for (const QString& key : localKeys(NoteStorageInbox))
+        texts << localText(key);
+    EXPECT_EQ(texts, QStringList{QStringLiteral("another note")});
+
+    // The plain case: the document goes along with its link.
+    const NotePtr last = makeNote(QStringLiteral("last.txt"), QStringLiteral("mine"));
+    EXPECT_TRUE(rename(to, last).isNull());
+    EXPECT_EQ(inboxDocument(QStringLiteral("last.txt")), QByteArray("mine"));
+    EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/new.txt"))));
+    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("last.txt"), NoteServiceCloud, NoteStorageInbox), saved);
+}
+
+TEST_F(AppleCloudWrite, TheMoveStepRefusesAnExistingDestination)
+{
+    const QString source = document(QStringLiteral("Inbox/a.txt"));
+    const QString destination = document(QStringLiteral("Archive/a.txt"));
+    TestSupport::writeFile(source, "moved");
+    TestSupport::writeFile(destination, "there");
+    const Error error = FolderAppleCloud::moveFile(source, destination);
+    EXPECT_EQ(error.code, 512);
+    EXPECT_EQ(error.domain, QStringLiteral("The document, already exists at path: %1").arg(destination));
+    EXPECT_EQ(error.userInfo.value(QStringLiteral("FileURL")).toString(), destination);
+    EXPECT_EQ(TestSupport::readFile(destination), QByteArray("there"));
+    EXPECT_EQ(TestSupport::readFile(source), QByteArray("moved"));
+
+    ASSERT_TRUE(QFile::remove(destination));
+    EXPECT_TRUE(FolderAppleCloud::moveFile(source, destination).isNull());
+    EXPECT_EQ(TestSupport::readFile(destination), QByteArray("moved"));
+    EXPECT_TRUE(FolderAppleCloud::moveFile(source, destination).isNull()); // nothing left to move
+}
+
+TEST_F(AppleCloudWrite, PrepareSavesACloudKitNoteOnceUnlessTrashedSince)
+{
+    const FileTime received{realNow() - 50, 0};
+    struct Case {
+        const char* name;
+        std::optional<FileTime> ckLink;
+        std::optional<FileTime> trashLink;
+        bool saved;
+    } cases[] = {
+        {"no record link", std::nullopt, std::nullopt, false},
+        {"record link", received, std::nullopt, true},
+        {"trashed at the same time", received, received, false},
+        {"trashed before", received, FileTime{received.seconds - 10, 0}, true},
+    };
+    LinkFiles records(LinkFiles::Owner::CKCloud);
+    LinkFiles drive(LinkFiles::Owner::AppleCloud);
+    for (const Case& c : cases) {
+        const QString key = QString::fromLatin1(c.name) + QStringLiteral(".txt");
+        if (c.ckLink)
+            records.write(key, NoteServiceCloudKit, NoteStorageInbox, c.ckLink);
+        if (c.trashLink)
+            drive.write(key, NoteServiceTrash, NoteStorageInbox, c.trashLink);
+        const NotePtr note = makeNote(key, QStringLiteral("text"));
+        const auto [date, error] = prepare(note);
+        EXPECT_TRUE(error.isNull()) << c.name;
+        EXPECT_EQ(!date.isNull(), c.saved) << c.name;
+        EXPECT_EQ(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)), c.saved) << c.name;
+        if (!c.saved)
+            continue;
+        EXPECT_EQ(LinkFiles::modificationDate(key, NoteServiceCloud, NoteStorageInbox), c.ckLink) << c.name;
+        EXPECT_TRUE(prepare(note).first.isNull()) << c.name << ": the second time";
+    }
+}
+
+TEST_F(AppleCloudWrite, DeleteRemovesTheDocumentAndTheCloudLink)
+{
+    const NotePtr kept = makeNote(QStringLiteral("a.txt"), QStringLiteral("text"));
+    ASSERT_TRUE(commit(kept).second.isNull());
+    LinkFiles(LinkFiles::Owner::AppleCloud).write(QStringLiteral("gone.txt"), NoteServiceCloud, NoteStorageInbox, FileTime{realNow(), 0});
+    for (const QString key : {QStringLiteral("a.txt"), QStringLiteral("gone.txt")}) {
+        EXPECT_TRUE(remove(makeNote(key, QString())).isNull()) << key.toStdString();
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
+        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+    }
+}
+
+TEST_F(AppleCloudWrite, WaitRunsAfterEverythingQueuedBeforeOnAllThreeQueues)
+{
+    auto queued = std::make_shared<QueuedCKCloud>();
+    cloud->stopQuery();
+    cloud = std::make_shared<FolderAppleCloud>(queued, defaults());
+    std::mutex mutex;
+    QStringList order;
+    auto mark = [&](const QString& what) {
+        return [&, what] {
+            std::lock_guard lock(mutex);
+            order << what;
+        };
+    };
+    // Held so that everything below is queued before any of it runs.
+    std::promise<void> release;
+    auto held = release.get_future().share();
+    cloud->queue()->async([held] { held.wait(); });
+    cloud->queue()->async(mark(QStringLiteral("cloud")));
+    Core::shared().fileQueue()->async(mark(QStringLiteral("file")));
+    queued->queue->async(mark(QStringLiteral("records")));
+    const bool done = awaitValue<bool>([&](auto finish) {
+        cloud->wait([&, finish] {
+            mark(QStringLiteral("wait"))();
+            finish(true);
+        });
+        release.set_value();
+    });
+    EXPECT_TRUE(done);
+    EXPECT_EQ(order.size(), 4);
+    EXPECT_EQ(order.last(), QStringLiteral("wait"));
+}
+
+TEST_F(AppleCloudWrite, AMoveToTheArchiveFallsBackLikeARenameButKeepsUpdatedOn)
+{
+    for (const bool occupied : {false, true}) {
+        const QString key = occupied ? QStringLiteral("occupied.txt") : QStringLiteral("free.txt");
+        const NotePtr from = makeNote(key, QStringLiteral("mine"));
+        ASSERT_TRUE(commit(from).second.isNull());
+        if (occupied)
+            writeDocument(QStringLiteral("Archive/") + key, "mine", {realNow() - 10, 0});
+        const NotePtr to = makeNote(key, QStringLiteral("mine"), NoteStorageArchive);
+        to->setUpdatedOn(1000);
+        EXPECT_TRUE(awaitValue<Error>([&](auto done) { cloud->moveNote(from, to, done); }).isNull());
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
+        EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Archive/") + key)), QByteArray("mine"));
+        EXPECT_TRUE(LinkFiles::modificationDate(key, NoteServiceCloud, NoteStorageArchive));
+        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+        EXPECT_EQ(to->updatedOn(), 1000);
+    }
+}

@@ -1,0 +1,54 @@
+#include "Cloud/AppleDocument.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(AppleDocument, ReadsEveryUnicodeFormAndRefusesOtherBytes)
+{
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        std::optional<QString> text; // nothing: refused with -4
+    } cases[] = {
+        {"UTF-8", QByteArray("caf\xC3\xA9"), QStringLiteral("caf\u00e9")},
+        {"empty", QByteArray(), QString()},
+        {"UTF-16 little-endian mark", QByteArray("\xFF\xFEh\0\xE9\0", 6), QStringLiteral("h\u00e9")},
+        {"UTF-16 big-endian mark", QByteArray("\xFE\xFF\0h\0\xE9", 6), QStringLiteral("h\u00e9")},
+        {"UTF-16 without a mark", QByteArray("\0h\0\xE9", 4), QStringLiteral("h\u00e9")},
+        {"UTF-32 little-endian mark", QByteArray("\xFF\xFE\0\0h\0\0\0\xE9\0\0\0", 12), QStringLiteral("h\u00e9")},
+        {"UTF-32 big-endian mark", QByteArray("\0\0\xFE\xFF\0\0\0h\0\0\0\xE9", 12), QStringLiteral("h\u00e9")},
+        {"a stray byte", QByteArray("\xFF"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        AppleDocument document(QStringLiteral("/nowhere/a.txt"));
+        document.setText(QStringLiteral("before"));
+        Error error;
+        EXPECT_EQ(document.readFromData(c.bytes, &error), c.text.has_value()) << c.name;
+        EXPECT_EQ(document.text(), c.text.value_or(QStringLiteral("before"))) << c.name;
+        EXPECT_EQ(error.code, c.text ? 0 : AppleDocument::UndecodableCode) << c.name;
+        if (!c.text)
+            EXPECT_EQ(error.domain, QStringLiteral("NSOSStatusErrorDomain"));
+    }
+}
+
+TEST(AppleDocument, SavesUtf8WithoutAMarkAndReopens)
+{
+    const QString path = TestSupport::home() + QStringLiteral("/doc.txt");
+    AppleDocument blank(path);
+    ASSERT_TRUE(blank.save());
+    EXPECT_EQ(TestSupport::readFile(path), QByteArray());
+
+    AppleDocument document(path);
+    document.setText(QStringLiteral("\u00e9t\u00e9"));
+    ASSERT_TRUE(document.save());
+    EXPECT_EQ(TestSupport::readFile(path), QByteArray("\xC3\xA9t\xC3\xA9"));
+    EXPECT_EQ(document.fileModificationDate(), FileTimes::modificationTime(path));
+    const auto reopened = AppleDocument::open(path);
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->text(), document.text());
+
+    TestSupport::writeFile(path, "\xFF");
+    EXPECT_FALSE(AppleDocument::open(path));
+    EXPECT_FALSE(AppleDocument::open(path + QStringLiteral(".missing")));
+}
