@@ -130,10 +130,10 @@ QMenu* install(QMainWindow& window)
 {
     QMenuBar* bar = window.menuBar();
     QList<QAction*> items;
-    for (const Menu& spec : menus()) {
-        QMenu* menu = bar->addMenu(QCoreApplication::translate("MainMenu", spec.title));
+    for (const Menu& entry : menus()) {
+        QMenu* menu = bar->addMenu(QCoreApplication::translate("MainMenu", entry.title));
         MenuItem::validateOnShow(menu);
-        for (const Command& command : spec.commands) {
+        for (const Command& command : entry.commands) {
             if (!command.title) {
                 menu->addSeparator();
                 continue;
