@@ -6,6 +6,7 @@
 #include "kit/Image.h"
 #include "kit/KeyEvent.h"
 #include "kit/QtColor.h"
+#include "kit/Window.h"
 #include "views/AttributedLabel.h"
 
 #include "Core.h"
@@ -855,11 +856,28 @@ void ListViewController::reloadTheme()
         reloadList();
 }
 
-// The long text when it fits with 50 points beside and 100 below, else the short one; a swap cross-fades.
+void ListViewController::viewWillAppear()
+{
+    disconnect(layoutRectConnection_);
+    if (auto* window = qobject_cast<Window*>(view()->window()))
+        layoutRectConnection_ = connect(window, &Window::contentLayoutRectChanged, this, [this] { viewDidLayout(); });
+}
+
+int ListViewController::stripOverlap()
+{
+    const auto* window = qobject_cast<const Window*>(view()->window());
+    const QWidget* content = window && window->contentViewController() ? window->contentViewController()->view() : nullptr;
+    if (!content || (content != view() && !content->isAncestorOf(view())))
+        return 0;
+    return std::max(0, window->contentLayoutRect().top() - view()->mapTo(content, QPoint()).y());
+}
+
+// The rows start below the toolbar strip; the pane's own background shows under it. The long text
+// when it fits with 50 points beside and 100 below, else the short one; a swap cross-fades.
 void ListViewController::viewDidLayout()
 {
     const QRect bounds = view()->rect();
-    tableView_->setGeometry(bounds);
+    tableView_->setGeometry(bounds.adjusted(0, stripOverlap(), 0, 0));
     emptyView_->setGeometry(bounds);
     shadowView_->setGeometry(0, 0, bounds.width(), shadowView_->height());
     shadowView_->raise();

@@ -135,6 +135,7 @@ public:
 protected:
     QWidget* loadView() override;
     void viewDidLoad() override;
+    void viewWillAppear() override;
     void viewDidLayout() override;
 
 private:
@@ -161,6 +162,8 @@ private:
     int64_t sortAndMove(int64_t index, int64_t section);
     double rowHeight() const;
     ThemeID theme() const;
+    // How far the window's toolbar strip reaches down over the pane.
+    int stripOverlap();
 
     // Note events, on the main queue; held back while a reload runs.
     void whenLoaded(std::function<void()> event);
@@ -189,6 +192,7 @@ private:
     ListGestures* gestures_ = nullptr;
     QPointer<QWidget> searchField_;
     std::function<void(int)> playSound_;
+    QMetaObject::Connection layoutRectConnection_;
 
     ListItems items_;
     ListItems archivedItems_;

@@ -44,6 +44,18 @@ TEST(InterimShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTypi
     auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(0, ListViewController::Notes, false));
     ASSERT_TRUE(cell && cell->titleLabel()->attributedText());
     EXPECT_TRUE(cell->titleLabel()->attributedText()->string().startsWith(QStringLiteral("Shopping list for Friday")));
+
+    // The first row starts right below the toolbar strip, shown or hidden, as the other panes' content does.
+    for (const bool toolbar : {true, false}) {
+        SCOPED_TRACE(toolbar ? "toolbar shown" : "toolbar hidden");
+        window.setToolbarVisible(toolbar);
+        QApplication::processEvents();
+        TableView& table = *list.tableView();
+        const QRect row = table.rectOfRow(list.tableBridge()->rowForRow(0, ListViewController::Notes));
+        const QPoint top = table.viewport()->mapTo(shell->view(), row.topLeft());
+        EXPECT_EQ(top.y(), window.contentLayoutRect().top());
+        EXPECT_EQ(window.contentLayoutRect().top() > 0, toolbar);
+    }
 }
 
 TEST(ListScenes, BuildAnOpenRowAnArmedRowAndTheEmptyList)
