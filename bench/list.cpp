@@ -3,6 +3,7 @@
 // the main thread's time per key while a 1 MB note is typed in at most 0.5 ms (peer: one deep copy of
 // the text, what copying the whole text on main per pass costs); at most 30 MB more after scrolling
 // every row.
+#include "offscreen_main.h"
 #include "panes/ListViewController.h"
 
 #include "Core.h"
@@ -44,20 +45,8 @@ void writeNotes()
     }
 }
 
-void paint(QWidget* viewport)
-{
-    QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
-    viewport->render(&image);
-    benchmark::DoNotOptimize(image.constBits());
-}
-
 // Seconds per listing of the peer, measured first, for the ratio.
 double peerSeconds = 0;
-
-double secondsPerIteration(const benchmark::State& state, const QElapsedTimer& timer)
-{
-    return timer.nsecsElapsed() / 1e9 / double(std::max<benchmark::IterationCount>(state.iterations(), 1));
-}
 
 // Peer: the names of the folder's entries and a statx of each.
 void ReaddirStatx(benchmark::State& state)

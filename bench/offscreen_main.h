@@ -1,7 +1,25 @@
 #pragma once
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QWidget>
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
+
+// Paints the widget as a screen would, into an image nobody looks at.
+inline void paint(QWidget* viewport)
+{
+    QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
+    viewport->render(&image);
+    benchmark::DoNotOptimize(image.constBits());
+}
+
+inline double secondsPerIteration(const benchmark::State& state, const QElapsedTimer& timer)
+{
+    return timer.nsecsElapsed() / 1e9 / double(std::max<benchmark::IterationCount>(state.iterations(), 1));
+}
 
 // The process around a benchmark program of widgets: an offscreen application, then every registered benchmark.
 inline int runOffscreen(int argc, char** argv)

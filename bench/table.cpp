@@ -3,6 +3,7 @@
 // Targets: reload and first paint of an 800-px table within 20 ms and twice the list view; a page-down
 // step within 4 ms; at most 30 MB more after scrolling every row; a note row's text within 30 us, a
 // search row with five marks within 50 us; the sidebar's folders from reload to painted within 50 ms.
+#include "offscreen_main.h"
 #include "kit/TableView.h"
 #include "panes/FolderViewController.h"
 
@@ -60,20 +61,8 @@ struct TextRows : TableViewDataSource {
     }
 };
 
-void paint(QWidget* viewport)
-{
-    QImage image(viewport->size(), QImage::Format_ARGB32_Premultiplied);
-    viewport->render(&image);
-    benchmark::DoNotOptimize(image.constBits());
-}
-
 // Seconds per reload of the peer, measured first, for the ratio.
 double peerSeconds = 0;
-
-double secondsPerIteration(const benchmark::State& state, const QElapsedTimer& timer)
-{
-    return timer.nsecsElapsed() / 1e9 / double(std::max<benchmark::IterationCount>(state.iterations(), 1));
-}
 
 // Peer: the same rows set on a QStringListModel under a QListView of uniform rows, laid out as the view
 // does before it shows, then painted.
