@@ -1,0 +1,373 @@
+// sync-sim [--home DIR] [--verbose]: one computer's notes with cloud sync on,
+// headless, driven by commands on stdin, one a line; each answers one line
+// beginning with "ok" or "error". Two of them over one sync folder and one
+// record store stand for two computers. Texts are the rest of the line, with
+// "\n" for a line break. Storages are "inbox" and "archive".
+//   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online
+//   new TEXT | edit STORAGE KEY TEXT | rename STORAGE KEY | move STORAGE KEY
+//   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
+//   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
+// A key with spaces is written percent-encoded ("My%20plan.txt").
+#include "CloudSetup.h"
+#include "Core.h"
+
+#include "Cloud/FolderAppleCloud.h"
+#include "Cloud/StoreCKCloud.h"
+
+#include "Clock.h"
+#include "Container.h"
+#include "PushCenter.h"
+#include "UserDefaults.h"
+#include "VGLog.h"
+#include "VGLogMessage.h"
+#include "VGLogger.h"
+#include "files/Trash.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+using Reply = std::function<void(const QString& line)>;
+
+// Counts finished drive passes, so "pass" can wait for the one it started;
+// echoes every message with --verbose.
+class PassWatch : public VGLogger {
+public:
+    explicit PassWatch(bool echo) : echo_(echo) {}
+
+    void logMessage(const VGLogMessage& message) override
+    {
+        if (echo_)
+            std::fprintf(stderr, "%s\n", qUtf8Printable(message.logMsg()));
+        if (message.logMsg() != QLatin1String("apcloud:afterUpdate enableUpdates"))
+            return;
+        std::lock_guard lock(mutex_);
+        ++passes_;
+        changed_.notify_all();
+    }
+    VGLogFormatterPtr logFormatter() override { return nullptr; }
+    void setLogFormatter(VGLogFormatterPtr) override {}
+
+    int passes()
+    {
+        VGLog::flushLog();
+        std::lock_guard lock(mutex_);
+        return passes_;
+    }
+    bool waitBeyond(int passes, double seconds)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return passes_ > passes; });
+    }
+
+private:
+    bool echo_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int passes_ = 0;
+};
+
+// Pushes of the record store reach the cloud as the application's delegate passes them.
+class PushRelay : public PushCenterDelegate {
+public:
+    void didReceive(const QVariantMap& dictionary) override
+    {
+        Core::shared().appleCloud()->handleRemoteNotification(dictionary);
+    }
+};
+
+void redirectHome(const QString& root)
+{
+    const auto set = [&](const char* variable, const QString& sub) {
+        QDir().mkpath(root + sub);
+        qputenv(variable, QFile::encodeName(root + sub));
+    };
+    set("HOME", QString());
+    set("XDG_CONFIG_HOME", QStringLiteral("/.config"));
+    set("XDG_CACHE_HOME", QStringLiteral("/.cache"));
+    set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
+    set("XDG_DATA_HOME", QStringLiteral("/.local/share"));
+    set("XDG_DOCUMENTS_DIR", QStringLiteral("/Documents"));
+}
+
+FolderAppleCloud& driveCloud()
+{
+    return static_cast<FolderAppleCloud&>(*Core::shared().appleCloud());
+}
+
+StoreCKCloud& relay()
+{
+    return static_cast<StoreCKCloud&>(*Core::shared().appleCloud()->ckCloud());
+}
+
+QString errorLine(const Error& error)
+{
+    return QStringLiteral("error ") + error.localizedDescription();
+}
+
+// "ok" once every queue of the cloud and the notes has run what was asked before.
+void answerWhenDrained(const Reply& reply, const QString& line = QStringLiteral("ok"))
+{
+    Core::shared().appleCloud()->wait([reply, line] { reply(line); });
+}
+
+QString keyWord(const QString& word)
+{
+    return QUrl::fromPercentEncoding(word.toUtf8());
+}
+
+NotePtr existingNote(const QString& storageName, const QString& word)
+{
+    const QString key = keyWord(word);
+    const int storage = Note::storageKeyForSearchName(storageName);
+    if (storage == 0 || !QFileInfo::exists(Note::documentFileForKey(key, storage)))
+        return nullptr;
+    auto note = std::make_shared<Note>(key, storage);
+    note->restoreText();
+    note->restoreMeta();
+    return note;
+}
+
+// The local commit, the drive save and, at once, the record save the editor's timer would make.
+void commit(const NotePtr& note, const QString& text, const Reply& reply)
+{
+    note->setText(text);
+    note->setUpdatedOn(Clock::now());
+    Core::shared().fileQueue()->async([note, reply] {
+        note->commitNote({}, [note, reply](const QDateTime&) {
+            Core::shared().appleCloud()->ckCloud()->saveNote(
+                note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
+        });
+    });
+}
+
+void activate(const Reply& reply)
+{
+    Core& core = Core::shared();
+    core.appleCloud()->startQuery();
+    if (core.enabledPushNotification())
+        core.appleCloud()->subscribeRemoteNotification({});
+    core.appleCloud()->ckCloud()->fetchStorage([reply](bool ok) {
+        if (ok)
+            Core::shared().appleCloud()->ckCloud()->optimizeStorageIfLucky();
+        answerWhenDrained(reply);
+    });
+}
+
+void setOnline(bool on, const Reply& reply)
+{
+    Core& core = Core::shared();
+    UserDefaults::standard().setBool(on, QStringLiteral("icloud"));
+    UserDefaults::standard().synchronize();
+    core.setEnabledAppleCloud(on);
+    if (on)
+        return activate(reply);
+    core.appleCloud()->stopQuery();
+    answerWhenDrained(reply);
+}
+
+void runPass(PassWatch& watch, const Reply& reply)
+{
+    if (!driveCloud().quickCloudCheck())
+        return reply(QStringLiteral("error the sync folder is off"));
+    const int before = watch.passes();
+    driveCloud().stopQuery();
+    driveCloud().startQuery();
+    DispatchQueue::global()->async([&watch, before, reply] {
+        if (!watch.waitBeyond(before, 20))
+            return reply(QStringLiteral("error the pass did not finish"));
+        answerWhenDrained(reply);
+    });
+}
+
+QJsonObject noteEntry(const QString& key, int storage)
+{
+    Note note(key, storage);
+    note.restoreText();
+    return {{QStringLiteral("key"), key},
+            {QStringLiteral("storage"), Note::searchNameForStorage(storage)},
+            {QStringLiteral("text"), note.text()}};
+}
+
+QString dump()
+{
+    QJsonArray notes;
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive})
+        for (const QString& key : QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name))
+            notes.append(noteEntry(key, storage));
+    QJsonArray trash;
+    for (const QString& name : QDir(Trash::folder() + QStringLiteral("/files")).entryList(QDir::Files, QDir::Name))
+        trash.append(name);
+    const QJsonObject all{{QStringLiteral("notes"), notes}, {QStringLiteral("trash"), trash}};
+    return QStringLiteral("ok ") + QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Compact));
+}
+
+// Polls the note file until it holds the text; the answer gives the milliseconds waited.
+void await(const QStringList& words, const QString& text, const Reply& reply)
+{
+    const double limit = words.value(1).toDouble();
+    const QString path = Note::documentFileForKey(keyWord(words.value(3)), Note::storageKeyForSearchName(words.value(2)));
+    DispatchQueue::global()->async([path, text, limit, reply] {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < limit * 1000) {
+            if (Note::newTextFromURL(QUrl::fromLocalFile(path)) == text)
+                return reply(QStringLiteral("ok %1").arg(waited.elapsed()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        reply(QStringLiteral("error timeout"));
+    });
+}
+
+BackendConfig storeConfig(const QString& where)
+{
+    BackendConfig config;
+    if (where.contains(QLatin1Char('=')))
+        config.connection = where;
+    else
+        config.sqlitePath = where;
+    return config;
+}
+
+// The text after the first `count` words.
+QString textAfter(const QString& line, int count)
+{
+    qsizetype at = 0;
+    for (int i = 0; i < count && at >= 0; ++i)
+        at = line.indexOf(QLatin1Char(' '), at + 1);
+    QString text = at < 0 ? QString() : line.mid(at + 1);
+    return text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+}
+
+void withNote(const QStringList& words, const Reply& reply, const std::function<void(const NotePtr&)>& then)
+{
+    const NotePtr note = existingNote(words.value(1), words.value(2));
+    if (!note)
+        return reply(QStringLiteral("error no note %1 in %2").arg(words.value(2), words.value(1)));
+    then(note);
+}
+
+void run(const QString& line, PassWatch& watch, const Reply& reply)
+{
+    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString command = words.value(0);
+    Error error;
+    if (command == QLatin1String("folder")) {
+        const bool ok = CloudSetup::setDriveFolder(driveCloud(), textAfter(line, 1), &error);
+        reply(ok ? QStringLiteral("ok") : errorLine(error));
+    } else if (command == QLatin1String("store")) {
+        const bool ok = CloudSetup::setRecordStore(relay(), storeConfig(textAfter(line, 1)), &error);
+        ok ? answerWhenDrained(reply) : reply(errorLine(error));
+    } else if (command == QLatin1String("online") || command == QLatin1String("offline")) {
+        setOnline(command == QLatin1String("online"), reply);
+    } else if (command == QLatin1String("new")) {
+        commit(std::make_shared<Note>(), textAfter(line, 1), reply);
+    } else if (command == QLatin1String("edit")) {
+        withNote(words, reply, [&](const NotePtr& note) { commit(note, textAfter(line, 3), reply); });
+    } else if (command == QLatin1String("rename")) {
+        withNote(words, reply, [&](const NotePtr& note) {
+            Core::shared().fileQueue()->async([note, reply] {
+                note->makeReadableFileNameUsingBlock([note, reply](const Error& error) {
+                    error.isNull() ? answerWhenDrained(reply, QStringLiteral("ok ") + note->key()) : reply(errorLine(error));
+                });
+            });
+        });
+    } else if (command == QLatin1String("move")) {
+        withNote(words, reply, [&](const NotePtr& note) {
+            Core::shared().fileQueue()->async([note, reply] {
+                Error error;
+                const int to = note->storage() == NoteStorageInbox ? NoteStorageArchive : NoteStorageInbox;
+                note->moveNoteToStorage(to, &error) ? answerWhenDrained(reply, QStringLiteral("ok ") + note->key())
+                                                    : reply(errorLine(error));
+            });
+        });
+    } else if (command == QLatin1String("delete")) {
+        withNote(words, reply, [&](const NotePtr& note) {
+            Core::shared().fileQueue()->async([note, reply] {
+                note->trashNote([reply](const Error& error) {
+                    error.isNull() ? answerWhenDrained(reply) : reply(errorLine(error));
+                });
+            });
+        });
+    } else if (command == QLatin1String("pass")) {
+        runPass(watch, reply);
+    } else if (command == QLatin1String("fetch")) {
+        Core::shared().appleCloud()->ckCloud()->fetchStorage([reply](bool ok) {
+            ok ? answerWhenDrained(reply) : reply(QStringLiteral("error the fetch failed"));
+        });
+    } else if (command == QLatin1String("wait")) {
+        answerWhenDrained(reply);
+    } else if (command == QLatin1String("clock")) {
+        const double offset = words.value(1).toDouble();
+        Clock::setWallClock([offset] { return double(QDateTime::currentMSecsSinceEpoch()) / 1000 + offset; });
+        reply(QStringLiteral("ok"));
+    } else if (command == QLatin1String("status")) {
+        reply(QStringLiteral("ok ") + Core::shared().appleCloud()->localizedStatus());
+    } else if (command == QLatin1String("dump")) {
+        Core::shared().fileQueue()->async([reply] { reply(dump()); });
+    } else if (command == QLatin1String("await")) {
+        await(words, textAfter(line, 4), reply);
+    } else {
+        reply(QStringLiteral("error unknown command \"%1\"").arg(command));
+    }
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    bool verbose = false;
+    for (int i = 1; i < argc; ++i) {
+        const QString argument = QString::fromLocal8Bit(argv[i]);
+        if (argument == QLatin1String("--home") && i + 1 < argc)
+            redirectHome(QDir(QString::fromLocal8Bit(argv[++i])).absolutePath());
+        else if (argument == QLatin1String("--verbose"))
+            verbose = true;
+    }
+    QCoreApplication app(argc, argv);
+    Core::Configuration configuration;
+    configuration.makeAppleCloud = CloudSetup::makeAppleCloud;
+    Core::configure(configuration);
+    Core::shared();
+    auto watch = std::make_shared<PassWatch>(verbose);
+    VGLog::addLogger(watch);
+    auto pushes = std::make_shared<PushRelay>();
+    PushCenter::shared()->setDelegate(pushes);
+
+    std::thread reader([&] {
+        std::string line;
+        std::mutex output;
+        while (std::getline(std::cin, line)) {
+            auto answered = std::make_shared<std::promise<void>>();
+            const Reply reply = [answered, &output](const QString& text) {
+                std::lock_guard lock(output);
+                std::printf("%s\n", qUtf8Printable(text));
+                std::fflush(stdout);
+                answered->set_value();
+            };
+            const QString command = QString::fromStdString(line).trimmed();
+            if (command.isEmpty())
+                continue;
+            DispatchQueue::main()->async([command, &watch, reply] { run(command, *watch, reply); });
+            answered->get_future().wait();
+        }
+        DispatchQueue::main()->async([] { QCoreApplication::quit(); });
+    });
+    const int status = app.exec();
+    reader.join();
+    Core::shared().appleCloud()->stopQuery();
+    VGLog::flushLog();
+    return status;
+}
