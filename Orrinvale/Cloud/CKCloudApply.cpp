@@ -117,6 +117,26 @@ void applyLocally(const Incoming& in, const LinkFiles& links, const Done& done)
         writeLocal(in, links, done);
 }
 
+// File queue: the record's change unless a link resists it, the local text forked first when it would be lost.
+void applyRecord(const Record& record, const NoteRecord::Name& name, const LinkFiles& links, const Done& done)
+{
+    if (RecordIntake::resisted(record, name, "reload"))
+        return done();
+    const Incoming in = incomingOf(record, name);
+    if (refused(in))
+        return done();
+    if (!overwritesUnexchanged(in))
+        return applyLocally(in, links, done);
+    SyncConflict::forkLocalNote(in.name.key, in.name.storage, [=](const NotePtr& forked) {
+        if (!forked) {
+            LogError("ckcloud:reload fork error %1", in.name.key);
+            return done();
+        }
+        LogInfo("ckcloud:reload fork local %1 -> %2", in.name.key, forked->key());
+        Note::services()->fileQueue()->async([=] { applyLocally(in, links, done); });
+    });
+}
+
 } // namespace
 
 void StoreCKCloud::_reloadNoteWithRecordID(const RecordID& id, std::function<void()> block)
@@ -136,31 +156,21 @@ void StoreCKCloud::_reloadNoteWithRecordID(const RecordID& id, std::function<voi
 
 void StoreCKCloud::_reloadNoteWithRecord(const Record& record, std::function<void()> block)
 {
-    const Done done = [block] {
-        if (block)
-            block();
-    };
     const auto name = RecordIntake::admit(record, "reload");
     NoteServices* const services = Note::services();
-    if (!name || !services)
-        return done();
+    if (!name || !services) {
+        if (block)
+            block();
+        return;
+    }
     const LinkFiles links = links_;
     const DispatchQueuePtr fileQueue = services->fileQueue();
-    fileQueue->async([=] {
-        if (RecordIntake::resisted(record, *name, "reload"))
-            return done();
-        const Incoming in = incomingOf(record, *name);
-        if (refused(in))
-            return done();
-        if (!overwritesUnexchanged(in))
-            return applyLocally(in, links, done);
-        SyncConflict::forkLocalNote(in.name.key, in.name.storage, [=](const NotePtr& forked) {
-            if (!forked) {
-                LogError("ckcloud:reload fork error %1", in.name.key);
-                return done();
-            }
-            LogInfo("ckcloud:reload fork local %1 -> %2", in.name.key, forked->key());
-            fileQueue->async([=] { applyLocally(in, links, done); });
-        });
+    applications_->run([=](std::function<void()> finished) {
+        const Done done = [finished, block] {
+            finished();
+            if (block)
+                block();
+        };
+        fileQueue->async([=] { applyRecord(record, *name, links, done); });
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LinkFiles.h"
+#include "OneAtATime.h"
 
 #include "Store/CKCloud.h"
 
@@ -112,4 +113,7 @@ private:
     std::shared_ptr<Container> container_;
     std::shared_ptr<Database> database_;
     std::atomic<int> fetchState_{0};
+    // Incoming records are applied one at a time: a push and a fetch
+    // carrying the same record must not both fork the local note.
+    std::shared_ptr<OneAtATime> applications_ = OneAtATime::create();
 };

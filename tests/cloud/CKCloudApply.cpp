@@ -119,12 +119,16 @@ TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
         Record record;
         std::optional<QString> original; // after the apply
         bool forked;
+        int arrivals = 1; // a push and a fetch may carry the same record at once
     } cases[] = {
         {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs older"), CloudNow - 60), QStringLiteral("theirs older"),
          true},
         {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs newer"), CloudNow + 60), QStringLiteral("theirs newer"),
          true},
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs twice"), CloudNow + 60), QStringLiteral("theirs twice"),
+         true, 3},
         {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), std::nullopt, true},
+        {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), std::nullopt, true, 2},
         {liveRecord("Inbox/Plan.txt", QStringLiteral("mine, edited"), CloudNow + 60), QStringLiteral("mine, edited"),
          false},
     };
@@ -133,10 +137,15 @@ TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
         QDir(Core::shared().documentDirectory()).removeRecursively();
         forgetLog();
         links.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
+        LinkFiles::remove(QStringLiteral("Plan.txt"), NoteServiceTrash, NoteStorageInbox);
         auto mine = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine, edited"), CloudNow - 20);
         ASSERT_TRUE(awaitValue<bool>([&](auto done) { mine->_commitAndCloseLocalNote(done); }));
 
-        reload(c.record);
+        auto applied = std::make_shared<std::atomic<int>>(0);
+        for (int i = 0; i < c.arrivals; ++i)
+            cloud->_reloadNoteWithRecord(c.record, [applied] { ++*applied; });
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return *applied == c.arrivals; }, 10));
+        Dispatch::waitUntilIdle();
         const QString label = c.record.recordID().recordName + c.original.value_or(QStringLiteral("tombstone"));
         EXPECT_EQ(localText(QStringLiteral("Plan.txt")), c.original) << label.toStdString();
         QStringList others = inboxKeys();
