@@ -165,7 +165,7 @@ void StoreCKCloud::_reloadNoteWithRecord(const Record& record, std::function<voi
     }
     const LinkFiles links = links_;
     const DispatchQueuePtr fileQueue = services->fileQueue();
-    applications_->run([=](std::function<void()> finished) {
+    SyncConflict::takeTurn([=](std::function<void()> finished) {
         const Done done = [finished, block] {
             finished();
             if (block)

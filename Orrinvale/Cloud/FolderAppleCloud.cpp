@@ -425,12 +425,23 @@ void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QStri
     note->setText(text);
 
     // A local edit this drive has not seen is kept as a note of its own.
-    const QString local = Note::documentFileForKey(key, storage);
-    if (!SyncConflict::hasUnexchangedLocalChanges(key, storage) || Note::newTextFromURL(QUrl::fromLocalFile(local)) == text)
+    if (!SyncConflict::hasUnexchangedLocalChanges(key, storage))
         return commitImport(note, date, std::move(done));
-    SyncConflict::forkLocalNote(key, storage, [self = shared_from_this(), note, date, key, done](const NotePtr& forked) {
-        LogInfo("apcloud:updateLocal upload offline conflict %1 -> %2", key, forked ? forked->key() : QString());
-        self->queue_->async([self, note, date, done] { self->commitImport(note, date, done); });
+    SyncConflict::takeTurn([self = shared_from_this(), note, date, done](std::function<void()> finished) {
+        const Done both = [finished, done] {
+            finished();
+            done();
+        };
+        const QString key = note->key();
+        const int storage = note->storage();
+        const QString local = Note::documentFileForKey(key, storage);
+        if (!SyncConflict::hasUnexchangedLocalChanges(key, storage)
+            || Note::newTextFromURL(QUrl::fromLocalFile(local)) == note->text())
+            return self->commitImport(note, date, both);
+        SyncConflict::forkLocalNote(key, storage, [self, note, date, key, both](const NotePtr& forked) {
+            LogInfo("apcloud:updateLocal upload offline conflict %1 -> %2", key, forked ? forked->key() : QString());
+            self->queue_->async([self, note, date, both] { self->commitImport(note, date, both); });
+        });
     });
 }
 

@@ -171,6 +171,7 @@ void StoreCKCloud::fetch(const RecordID& id, Fetched fetched)
 
 void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
 {
+    block = countedWrite(std::move(block));
     if (!quickCloudCheck()) {
         LogError("ckcloud:save error cloudkit disabled");
         return answer(block, false);
@@ -225,6 +226,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
 
 void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion block)
 {
+    block = countedWrite(std::move(block));
     if (!quickCloudCheck())
         return answer(block, false);
     const auto source = targetOf(from);
@@ -282,6 +284,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
 
 void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
 {
+    block = countedWrite(std::move(block));
     if (!quickCloudCheck())
         return answer(block, false);
     const auto target = targetOf(note);
@@ -316,6 +319,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
 
 void StoreCKCloud::notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block)
 {
+    block = countedWrite(std::move(block));
     if (!quickCloudCheck())
         return answer(block, false);
     const auto target = targetOf(note);
@@ -352,13 +356,20 @@ void StoreCKCloud::notifyDeleteNote(const NotePtr& note, const FileTime& date, C
 
 // --- Wait
 
+CKCloud::Completion StoreCKCloud::countedWrite(Completion block)
+{
+    writes_->enter();
+    return [writes = writes_, block = std::move(block)](bool ok) {
+        if (block)
+            block(ok);
+        writes->leave();
+    };
+}
+
 void StoreCKCloud::wait(std::function<void()> block)
 {
-    queue_->async([block = std::move(block)] {
+    queue_->async([writes = writes_, block = std::move(block)] {
         NoteServices* const services = Note::services();
-        if (services)
-            services->fileQueue()->async(block);
-        else
-            block();
+        writes->notify(services ? services->fileQueue() : DispatchQueue::global(), block);
     });
 }

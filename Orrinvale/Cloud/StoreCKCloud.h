@@ -1,7 +1,6 @@
 #pragma once
 
 #include "LinkFiles.h"
-#include "OneAtATime.h"
 
 #include "Store/CKCloud.h"
 
@@ -61,6 +60,7 @@ public:
     void moveNote(const NotePtr& from, const NotePtr& to, Completion block) override;
     void deleteNote(const NotePtr& note, Completion block) override;
     void notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block) override;
+    // Also waits for every write started before it.
     void wait(std::function<void()> block) override;
 
     // Fetches on the store's modification dates, from 300 s before the
@@ -104,6 +104,8 @@ private:
     void adoptStore(const QString& containerID);
     // Queue only.
     void install(std::shared_ptr<Container> container);
+    // The block, counted among the writes in flight until it has run.
+    Completion countedWrite(Completion block);
     // Queue only: fetches the record; the block runs on the database's queue.
     void fetch(const RecordID& id, Fetched fetched);
 
@@ -113,7 +115,5 @@ private:
     std::shared_ptr<Container> container_;
     std::shared_ptr<Database> database_;
     std::atomic<int> fetchState_{0};
-    // Incoming records are applied one at a time: a push and a fetch
-    // carrying the same record must not both fork the local note.
-    std::shared_ptr<OneAtATime> applications_ = OneAtATime::create();
+    std::shared_ptr<DispatchGroup> writes_ = DispatchGroup::create();
 };

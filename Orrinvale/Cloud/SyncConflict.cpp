@@ -53,4 +53,10 @@ void forkLocalNote(const QString& key, int storage, std::function<void(const Not
     });
 }
 
+void takeTurn(OneAtATime::Job job)
+{
+    static const auto* const turns = new std::shared_ptr<OneAtATime>(OneAtATime::create());
+    (*turns)->run(std::move(job));
+}
+
 } // namespace SyncConflict

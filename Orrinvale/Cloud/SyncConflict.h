@@ -1,5 +1,7 @@
 #pragma once
 
+#include "OneAtATime.h"
+
 #include "Store/Note.h"
 
 #include <functional>
@@ -19,5 +21,9 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage);
 // then saves that note's record. The completion gets the new note, or null
 // when the text could not be read or committed, and is called once.
 void forkLocalNote(const QString& key, int storage, std::function<void(const NotePtr& forked)> completion);
+
+// Writes from elsewhere that may fork a local note take turns, process-wide:
+// two of them seeing the same unexchanged edit at once would fork it twice.
+void takeTurn(OneAtATime::Job job);
 
 } // namespace SyncConflict

@@ -27,7 +27,8 @@ public:
     // deleted unless the record changed later. Writes no link file.
     virtual void notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block) = 0;
     // Runs the block on the file queue once every block queued before on the
-    // cloud's queue and then on the file queue has run; writes in flight are not waited for.
+    // cloud's queue and then on the file queue has run, and every write started
+    // before it has answered.
     virtual void wait(std::function<void()> block) = 0;
 
     using ErrorBlock = std::function<void(const Error& error)>;

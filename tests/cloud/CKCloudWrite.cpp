@@ -216,8 +216,21 @@ TEST_F(CKCloudWrite, WithTheCloudOffEveryWriteAnswersNoAndOnlyTheSaveSaysSo)
     EXPECT_EQ(cloudLines(), QStringList{QStringLiteral("ckcloud:save error cloudkit disabled")});
 }
 
-TEST_F(CKCloudWrite, WaitRunsOnTheFileQueueAfterWorkQueuedBeforeIt)
+TEST_F(CKCloudWrite, WaitRunsOnTheFileQueueAfterWorkQueuedAndWritesStartedBeforeIt)
 {
+    std::atomic<int> answered = 0;
+    std::atomic<int> answeredBeforeWait = -1;
+    faults->hold(Op::FetchRecord); // every write asks for the record first
+    cloud->saveNote(note(Key, QStringLiteral("text"), CloudNow), [&](bool) { ++answered; });
+    cloud->deleteNote(note(QStringLiteral("Other.txt"), QString(), CloudNow), [&](bool) { ++answered; });
+    cloud->wait([&] { answeredBeforeWait = answered.load(); });
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(faults->heldCount(Op::FetchRecord), 2);
+    EXPECT_EQ(answeredBeforeWait, -1);
+    faults->release(Op::FetchRecord);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return answeredBeforeWait >= 0; }, 10));
+    EXPECT_EQ(answeredBeforeWait, 2);
+
     const DispatchQueuePtr fileQueue = Core::shared().fileQueue();
     QStringList order; // touched on the file queue only
     fileQueue->async([&] { order << QStringLiteral("file"); });
