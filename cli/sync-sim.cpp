@@ -3,7 +3,7 @@
 // beginning with "ok" or "error". Two of them over one sync folder and one
 // record store stand for two computers. Texts are the rest of the line, with
 // "\n" for a line break. Storages are "inbox" and "archive".
-//   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online
+//   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online | pushnote on|off
 //   new TEXT | edit STORAGE KEY TEXT | rename STORAGE KEY | move STORAGE KEY
 //   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
 //   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
@@ -178,6 +178,18 @@ void setOnline(bool on, const Reply& reply)
     answerWhenDrained(reply);
 }
 
+void setPush(bool on, const Reply& reply)
+{
+    UserDefaults::standard().setBool(on, QStringLiteral("pushnote"));
+    UserDefaults::standard().synchronize();
+    Core::shared().setEnabledPushNotification(on);
+    const auto answer = [reply](const Error& error) { error.isNull() ? reply(QStringLiteral("ok")) : reply(errorLine(error)); };
+    if (on)
+        Core::shared().appleCloud()->subscribeRemoteNotification(answer);
+    else
+        Core::shared().appleCloud()->unsubscribeRemoteNotification(answer);
+}
+
 void runPass(PassWatch& watch, const Reply& reply)
 {
     if (!driveCloud().quickCloudCheck())
@@ -185,6 +197,8 @@ void runPass(PassWatch& watch, const Reply& reply)
     const int before = watch.passes();
     driveCloud().stopQuery();
     driveCloud().startQuery();
+    if (driveCloud().state() == FolderAppleCloud::Idle)
+        return reply(QStringLiteral("error the sync folder has no account"));
     DispatchQueue::global()->async([&watch, before, reply] {
         if (!watch.waitBeyond(before, 20))
             return reply(QStringLiteral("error the pass did not finish"));
@@ -280,7 +294,11 @@ void run(const QString& line, PassWatch& watch, const Reply& reply)
         withNote(words, reply, [&](const NotePtr& note) {
             Core::shared().fileQueue()->async([note, reply] {
                 note->makeReadableFileNameUsingBlock([note, reply](const Error& error) {
-                    error.isNull() ? answerWhenDrained(reply, QStringLiteral("ok ") + note->key()) : reply(errorLine(error));
+                    if (!error.isNull())
+                        return reply(errorLine(error));
+                    // The record under the new name comes with the editor's next timed save.
+                    Core::shared().appleCloud()->ckCloud()->saveNote(
+                        note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
                 });
             });
         });
@@ -301,6 +319,8 @@ void run(const QString& line, PassWatch& watch, const Reply& reply)
                 });
             });
         });
+    } else if (command == QLatin1String("pushnote")) {
+        setPush(words.value(1) == QLatin1String("on"), reply);
     } else if (command == QLatin1String("pass")) {
         runPass(watch, reply);
     } else if (command == QLatin1String("fetch")) {

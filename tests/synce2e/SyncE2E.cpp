@@ -1,0 +1,291 @@
+// Two computers, each a sync-sim process with a home of its own, over one
+// sync folder (or none) and one record store (SQLite or PostgreSQL).
+#include "../recordstore/PostgresTestServer.h"
+
+#include "TestSupport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <map>
+
+// Failures show texts, not bytes.
+inline void PrintTo(const QString& text, std::ostream* os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+using Notes = std::map<QString, QString>; // "storage/key" -> text
+
+class Machine {
+public:
+    Machine(const QString& name, const QString& home) : name_(name)
+    {
+        process_.setStandardErrorFile(home + QStringLiteral(".log"));
+        process_.start(QStringLiteral(CLI_DIR "/sync-sim"), {QStringLiteral("--home"), home});
+        EXPECT_TRUE(process_.waitForStarted()) << "cannot start " << CLI_DIR << "/sync-sim";
+    }
+    ~Machine()
+    {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(20000))
+            process_.kill();
+    }
+
+    QString ask(const QString& command)
+    {
+        send(command);
+        return answer();
+    }
+    void send(const QString& command)
+    {
+        process_.write((command + QLatin1Char('\n')).toUtf8());
+        process_.waitForBytesWritten();
+    }
+    QString answer()
+    {
+        while (!process_.canReadLine())
+            if (!process_.waitForReadyRead(30000))
+                return QStringLiteral("error no answer");
+        return QString::fromUtf8(process_.readLine()).trimmed();
+    }
+    // The answer after "ok"; a failure names the machine and the command.
+    QString ok(const QString& command)
+    {
+        const QString answer = ask(command);
+        EXPECT_TRUE(answer.startsWith(QLatin1String("ok"))) << qPrintable(name_) << ": " << qPrintable(command)
+                                                             << " -> " << qPrintable(answer);
+        return answer.mid(3);
+    }
+    QJsonObject dump() { return QJsonDocument::fromJson(ok(QStringLiteral("dump")).toUtf8()).object(); }
+    // Notes with readable names: placeholder-named ones never reach the record store.
+    Notes notes()
+    {
+        Notes notes;
+        for (const QJsonValue& entry : dump().value(QStringLiteral("notes")).toArray()) {
+            const QJsonObject note = entry.toObject();
+            const QString key = note.value(QStringLiteral("key")).toString();
+            if (!key.startsWith(QLatin1String("Untitled Note")))
+                notes[note.value(QStringLiteral("storage")).toString() + QLatin1Char('/') + key] =
+                    note.value(QStringLiteral("text")).toString();
+        }
+        return notes;
+    }
+    QStringList trash()
+    {
+        QStringList names;
+        for (const QJsonValue& name : dump().value(QStringLiteral("trash")).toArray())
+            names.append(name.toString());
+        return names;
+    }
+    QString name() const { return name_; }
+
+private:
+    QString name_;
+    QProcess process_;
+};
+
+QString encoded(const QString& key)
+{
+    return QString::fromUtf8(QUrl::toPercentEncoding(key));
+}
+
+QStringList texts(const Notes& notes)
+{
+    QStringList all;
+    for (const auto& [where, text] : notes)
+        all.append(text);
+    all.sort();
+    return all;
+}
+
+struct Setup {
+    const char* backend;
+    bool folder;
+};
+
+void PrintTo(const Setup& setup, std::ostream* os)
+{
+    *os << setup.backend << (setup.folder ? " with a folder" : " alone");
+}
+
+std::string setupName(const ::testing::TestParamInfo<Setup>& info)
+{
+    return std::string(info.param.backend) + (info.param.folder ? "WithFolder" : "StoreOnly");
+}
+
+class SyncE2E : public ::testing::TestWithParam<Setup> {
+protected:
+    void SetUp() override
+    {
+        static int generation = 0;
+        root = TestSupport::home() + QStringLiteral("/e2e-%1").arg(++generation);
+        QDir().mkpath(root + QStringLiteral("/drive"));
+        if (QLatin1String(GetParam().backend) == QLatin1String("Postgres")) {
+            postgres = std::make_unique<PostgresTestBackend>();
+            postgres->setUp();
+            if (IsSkipped() || HasFatalFailure())
+                return;
+            store = PostgresTest::dsnFor(postgres->schema);
+        } else {
+            store = root + QStringLiteral("/store.sqlite");
+        }
+        a = std::make_unique<Machine>(QStringLiteral("A"), root + QStringLiteral("/A"));
+        b = std::make_unique<Machine>(QStringLiteral("B"), root + QStringLiteral("/B"));
+        for (Machine* machine : {a.get(), b.get()})
+            join(*machine);
+    }
+    void TearDown() override
+    {
+        a.reset();
+        b.reset();
+        postgres.reset();
+    }
+
+    void join(Machine& machine)
+    {
+        if (GetParam().folder)
+            machine.ok(QStringLiteral("folder ") + root + QStringLiteral("/drive"));
+        machine.ok(QStringLiteral("store ") + store);
+        machine.ok(QStringLiteral("online"));
+    }
+    // What the other computer takes in when it looks: the folder, then the store.
+    void exchange(Machine& machine)
+    {
+        if (GetParam().folder)
+            machine.ok(QStringLiteral("pass"));
+        machine.ok(QStringLiteral("fetch"));
+    }
+    Machine& other(Machine& machine) { return &machine == a.get() ? *b : *a; }
+    // Note dates are whole seconds: each change of a run gets a later one on both computers.
+    void nextSecond()
+    {
+        offset += 2;
+        for (Machine* machine : {a.get(), b.get()})
+            machine->ok(QStringLiteral("clock %1").arg(offset));
+    }
+
+    QString root;
+    QString store;
+    int offset = 0;
+    std::unique_ptr<PostgresTestBackend> postgres;
+    std::unique_ptr<Machine> a;
+    std::unique_ptr<Machine> b;
+};
+
+TEST_P(SyncE2E, EveryChangeReachesTheOtherComputerBothWays)
+{
+    struct Step {
+        char actor;
+        const char* command; // "$key": the key the actor's last command answered
+        const char* trashed; // the name the other computer's Trash must then hold
+    } steps[] = {
+        {'A', "new Garden plan\\nbeans", nullptr},
+        {'B', "edit inbox Garden%20plan.txt Garden plan\\nbeans and peas", nullptr},
+        {'A', "new Hi", nullptr},
+        {'A', "edit inbox $key Reading list\\nbooks", nullptr},
+        {'A', "rename inbox $key", nullptr},
+        {'B', "move inbox Reading%20list.txt", nullptr},
+        {'A', "delete inbox Garden%20plan.txt", "Garden plan.txt"},
+        {'B', "new Yo", nullptr},
+        {'B', "edit inbox $key Travel kit\\nsocks", nullptr},
+        {'B', "rename inbox $key", nullptr},
+        {'A', "move archive Reading%20list.txt", nullptr},
+        {'B', "delete inbox Reading%20list.txt", "Reading list.txt"},
+        {'A', "edit inbox Travel%20kit.txt Travel kit\\nsocks and a map", nullptr},
+    };
+    std::map<char, QString> lastKey;
+    for (const Step& step : steps) {
+        Machine& actor = step.actor == 'A' ? *a : *b;
+        const QString command = QString::fromUtf8(step.command).replace(QStringLiteral("$key"), encoded(lastKey[step.actor]));
+        nextSecond();
+        lastKey[step.actor] = actor.ok(command);
+        exchange(other(actor));
+        const Notes theirs = other(actor).notes();
+        EXPECT_EQ(theirs, actor.notes()) << step.actor << ": " << step.command;
+        if (step.trashed) {
+            EXPECT_TRUE(other(actor).trash().contains(QString::fromUtf8(step.trashed))) << step.command;
+        }
+    }
+    const Notes expected{{QStringLiteral("inbox/Travel kit.txt"), QStringLiteral("Travel kit\nsocks and a map")}};
+    EXPECT_EQ(a->notes(), expected);
+}
+
+TEST_P(SyncE2E, ConcurrentOfflineEditsEndAsTwoNotesOnBothComputers)
+{
+    a->ok(QStringLiteral("new Shared note\\nbase"));
+    exchange(*b);
+    nextSecond();
+    ASSERT_EQ(b->notes().size(), 1u);
+    for (Machine* machine : {a.get(), b.get()})
+        machine->ok(QStringLiteral("offline"));
+    a->ok(QStringLiteral("edit inbox Shared%20note.txt Shared note\\nfrom A"));
+    nextSecond();
+    b->ok(QStringLiteral("edit inbox Shared%20note.txt Shared note\\nfrom B"));
+    a->ok(QStringLiteral("online"));
+    b->ok(QStringLiteral("online"));
+    for (Machine* machine : {a.get(), b.get(), a.get()})
+        exchange(*machine);
+
+    const QStringList both{QStringLiteral("Shared note\nfrom A"), QStringLiteral("Shared note\nfrom B")};
+    for (Machine* machine : {a.get(), b.get()})
+        EXPECT_EQ(texts(machine->notes()), both) << qPrintable(machine->name());
+    EXPECT_EQ(a->notes(), b->notes());
+}
+
+TEST_P(SyncE2E, AnEditArrivesUnpromptedAndIsTimed)
+{
+    a->ok(QStringLiteral("new Timing note\\nfirst"));
+    exchange(*b);
+    nextSecond();
+    const QString text = QStringLiteral("Timing note\nsecond");
+    if (GetParam().folder)
+        b->ok(QStringLiteral("pushnote off")); // the folder alone carries it
+    // B watches from before A's edit, so the time covers all of it.
+    b->send(QStringLiteral("await 10 inbox Timing%20note.txt Timing note\\nsecond"));
+    a->ok(QStringLiteral("edit inbox Timing%20note.txt Timing note\\nsecond"));
+    const QString waited = b->answer();
+    ASSERT_TRUE(waited.startsWith(QLatin1String("ok"))) << qPrintable(waited);
+    std::cout << "[ timing ] " << setupName({GetParam(), 0}) << ": edit on A in B's note file after " << waited.mid(3).toStdString()
+              << " ms\n";
+    EXPECT_EQ(b->notes().at(QStringLiteral("inbox/Timing note.txt")), text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SyncE2E,
+                         ::testing::Values(Setup{"Sqlite", true}, Setup{"Sqlite", false}, Setup{"Postgres", true},
+                                           Setup{"Postgres", false}),
+                         setupName);
+
+class SyncE2EFolder : public SyncE2E {};
+
+TEST_P(SyncE2EFolder, AFolderMovedAwayDeletesNothingAnywhere)
+{
+    for (const char* text : {"new First note\\none", "new Second note\\ntwo", "new Third note\\nthree"})
+        a->ok(QString::fromUtf8(text));
+    exchange(*b);
+    const Notes before = a->notes();
+    ASSERT_EQ(b->notes(), before);
+
+    ASSERT_TRUE(QDir().rename(root + QStringLiteral("/drive"), root + QStringLiteral("/drive-away")));
+    for (Machine* machine : {a.get(), b.get()}) {
+        machine->ask(QStringLiteral("pass")); // refused or empty: the folder has gone
+        machine->ok(QStringLiteral("fetch"));
+    }
+    for (Machine* machine : {a.get(), b.get()}) {
+        EXPECT_EQ(machine->notes(), before) << qPrintable(machine->name());
+        EXPECT_TRUE(machine->trash().isEmpty()) << qPrintable(machine->name());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SyncE2EFolder,
+                         ::testing::Values(Setup{"Sqlite", true}, Setup{"Postgres", true}), setupName);
+
+} // namespace
