@@ -38,6 +38,22 @@ QString storeName(const BackendConfig& config)
     return name.replace(QRegularExpression(QStringLiteral("password\\s*=\\s*\\S+")), QStringLiteral("password=***"));
 }
 
+// Stops the query, lets every queue drain, swaps, then starts the query
+// again if it ran. Main thread; done on the main queue.
+void switchOver(const std::shared_ptr<FolderAppleCloud>& cloud, std::function<Error()> swap, CloudSetup::Done done)
+{
+    const bool running = cloud->state() != FolderAppleCloud::Idle;
+    cloud->stopQuery();
+    cloud->wait([cloud, running, swap = std::move(swap), done = std::move(done)] {
+        const Error error = swap();
+        DispatchQueue::main()->async([cloud, running, error, done] {
+            if (running)
+                cloud->startQuery();
+            done(error);
+        });
+    });
+}
+
 } // namespace
 
 namespace CloudSetup {
@@ -47,17 +63,41 @@ std::shared_ptr<AppleCloud> makeAppleCloud()
     return std::make_shared<FolderAppleCloud>(std::make_shared<StoreCKCloud>(), UserDefaults::standard());
 }
 
-bool setDriveFolder(FolderAppleCloud& cloud, const QString& path, Error* error)
+void activate(Core& core, std::function<void(bool fetched)> done)
+{
+    if (!core.enabledAppleCloud()) {
+        if (done)
+            done(false);
+        return;
+    }
+    const std::shared_ptr<AppleCloud> cloud = core.appleCloud();
+    cloud->startQuery();
+    cloud->ckCloud()->fetchStorage([cloud, done = std::move(done)](bool ok) {
+        if (ok)
+            cloud->ckCloud()->optimizeStorageIfLucky();
+        if (done)
+            done(ok);
+    });
+    if (core.enabledPushNotification())
+        cloud->subscribeRemoteNotification({});
+}
+
+Error checkDriveFolder(const QString& path)
 {
     const QFileInfo folder(path);
-    Error refused;
     if (path.isEmpty() || !folder.isDir())
-        refused = refusal(QStringLiteral("The folder %1 does not exist."), path);
-    else if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0)
-        refused = refusal(QStringLiteral("The folder %1 cannot be written."), path);
-    else if (isInside(path, Core::shared().documentDirectory()) || isInside(path, Core::shared().cachesDirectory()))
-        refused = refusal(QStringLiteral("The folder %1 lies inside the notes' own folders."), path);
-    if (refused.isNull() && cloud.container().chooseFolder(folder.absoluteFilePath(), &refused)) {
+        return refusal(QStringLiteral("The folder %1 does not exist."), path);
+    if (::access(QFile::encodeName(path).constData(), W_OK | X_OK) != 0)
+        return refusal(QStringLiteral("The folder %1 cannot be written."), path);
+    if (isInside(path, Core::shared().documentDirectory()) || isInside(path, Core::shared().cachesDirectory()))
+        return refusal(QStringLiteral("The folder %1 lies inside the notes' own folders."), path);
+    return Error();
+}
+
+bool setDriveFolder(FolderAppleCloud& cloud, const QString& path, Error* error)
+{
+    Error refused = checkDriveFolder(path);
+    if (refused.isNull() && cloud.container().chooseFolder(QFileInfo(path).absoluteFilePath(), &refused)) {
         cloud.container().check();
         return true;
     }
@@ -65,18 +105,52 @@ bool setDriveFolder(FolderAppleCloud& cloud, const QString& path, Error* error)
     return false;
 }
 
-bool setRecordStore(StoreCKCloud& relay, const BackendConfig& config, Error* error)
+std::shared_ptr<Container> openRecordStore(const StoreCKCloud& relay, const BackendConfig& config, Error* error)
 {
     Error failure;
     std::shared_ptr<Container> container = relay.openContainer(config, &failure);
-    if (!container) {
+    if (!container)
         setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 4,
                                     QStringLiteral("The record store %1 cannot be used: %2")
                                         .arg(storeName(config), failure.localizedDescription())));
+    return container;
+}
+
+bool setRecordStore(StoreCKCloud& relay, const BackendConfig& config, Error* error)
+{
+    std::shared_ptr<Container> container = openRecordStore(relay, config, error);
+    if (!container)
         return false;
-    }
     relay.setContainer(std::move(container), config);
     return true;
+}
+
+void changeDriveFolder(const std::shared_ptr<FolderAppleCloud>& cloud, const QString& path, Done done)
+{
+    if (const Error refused = checkDriveFolder(path); !refused.isNull())
+        return done(refused);
+    switchOver(cloud, [cloud, path] {
+        Error error;
+        setDriveFolder(*cloud, path, &error);
+        return error;
+    }, std::move(done));
+}
+
+void changeRecordStore(const std::shared_ptr<FolderAppleCloud>& cloud, const BackendConfig& config, Done done)
+{
+    auto relay = std::dynamic_pointer_cast<StoreCKCloud>(cloud->ckCloud());
+    DispatchQueue::global()->async([cloud, relay, config, done = std::move(done)] {
+        Error error;
+        std::shared_ptr<Container> container = openRecordStore(*relay, config, &error);
+        DispatchQueue::main()->async([cloud, relay, config, container, error, done] {
+            if (!container)
+                return done(error);
+            switchOver(cloud, [relay, config, container] {
+                relay->setContainer(container, config);
+                return Error();
+            }, done);
+        });
+    });
 }
 
 } // namespace CloudSetup

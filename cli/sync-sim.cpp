@@ -153,19 +153,6 @@ void commit(const NotePtr& note, const QString& text, const Reply& reply)
     });
 }
 
-void activate(const Reply& reply)
-{
-    Core& core = Core::shared();
-    core.appleCloud()->startQuery();
-    if (core.enabledPushNotification())
-        core.appleCloud()->subscribeRemoteNotification({});
-    core.appleCloud()->ckCloud()->fetchStorage([reply](bool ok) {
-        if (ok)
-            Core::shared().appleCloud()->ckCloud()->optimizeStorageIfLucky();
-        answerWhenDrained(reply);
-    });
-}
-
 void setOnline(bool on, const Reply& reply)
 {
     Core& core = Core::shared();
@@ -173,7 +160,7 @@ void setOnline(bool on, const Reply& reply)
     UserDefaults::standard().synchronize();
     core.setEnabledAppleCloud(on);
     if (on)
-        return activate(reply);
+        return CloudSetup::activate(core, [reply](bool) { answerWhenDrained(reply); });
     core.appleCloud()->stopQuery();
     answerWhenDrained(reply);
 }

@@ -109,7 +109,7 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
     });
 }
 
-void applyLocally(const Incoming& in, const LinkFiles& links, const Done& done)
+void writeOrTrash(const Incoming& in, const LinkFiles& links, const Done& done)
 {
     if (in.change == NoteRecord::Change::Delete)
         trashLocal(in, links, done);
@@ -118,7 +118,7 @@ void applyLocally(const Incoming& in, const LinkFiles& links, const Done& done)
 }
 
 // File queue: the record's change unless a link resists it, the local text forked first when it would be lost.
-void applyRecord(const Record& record, const NoteRecord::Name& name, const LinkFiles& links, const Done& done)
+void applyLocally(const Record& record, const NoteRecord::Name& name, const LinkFiles& links, const Done& done)
 {
     if (RecordIntake::resisted(record, name, "reload"))
         return done();
@@ -126,14 +126,14 @@ void applyRecord(const Record& record, const NoteRecord::Name& name, const LinkF
     if (refused(in))
         return done();
     if (!overwritesUnexchanged(in))
-        return applyLocally(in, links, done);
+        return writeOrTrash(in, links, done);
     SyncConflict::forkLocalNote(in.name.key, in.name.storage, [=](const NotePtr& forked) {
         if (!forked) {
             LogError("ckcloud:reload fork error %1", in.name.key);
             return done();
         }
         LogInfo("ckcloud:reload fork local %1 -> %2", in.name.key, forked->key());
-        Note::services()->fileQueue()->async([=] { applyLocally(in, links, done); });
+        Note::services()->fileQueue()->async([=] { writeOrTrash(in, links, done); });
     });
 }
 
@@ -156,6 +156,11 @@ void StoreCKCloud::_reloadNoteWithRecordID(const RecordID& id, std::function<voi
 
 void StoreCKCloud::_reloadNoteWithRecord(const Record& record, std::function<void()> block)
 {
+    applyRecord(record, links_, std::move(block));
+}
+
+void StoreCKCloud::applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block)
+{
     const auto name = RecordIntake::admit(record, "reload");
     NoteServices* const services = Note::services();
     if (!name || !services) {
@@ -163,7 +168,6 @@ void StoreCKCloud::_reloadNoteWithRecord(const Record& record, std::function<voi
             block();
         return;
     }
-    const LinkFiles links = links_;
     const DispatchQueuePtr fileQueue = services->fileQueue();
     SyncConflict::takeTurn([=](std::function<void()> finished) {
         const Done done = [finished, block] {
@@ -171,6 +175,12 @@ void StoreCKCloud::_reloadNoteWithRecord(const Record& record, std::function<voi
             if (block)
                 block();
         };
-        fileQueue->async([=] { applyRecord(record, *name, links, done); });
+        fileQueue->async([=] {
+            if (!links.isCurrentAccount()) {
+                LogInfo("ckcloud:reload drop (account changed) %1", name->key);
+                return done();
+            }
+            applyLocally(record, *name, links, done);
+        });
     });
 }

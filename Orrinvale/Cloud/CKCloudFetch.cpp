@@ -48,8 +48,9 @@ struct StoreCKCloud::FetchRun {
     Query query;
     QList<Record> live;
     QList<Record> tombstones;
-    Error error; // the last failure of a full-record fetch
+    Error error; // the last failure
     Completion block;
+    LinkFiles links{LinkFiles::Owner::CKCloud}; // of the store the run asks
 
     // The first arbitration, on the query's thread: a record known here or
     // refused never costs a full fetch.
@@ -86,13 +87,16 @@ void StoreCKCloud::fetchStorage(Completion block)
     int idle = 0;
     if (!fetchState_.compare_exchange_strong(idle, 1))
         return answer(block, false);
+    inFlight_->enter();
     queue_->async([this, block = std::move(block)] {
         auto run = std::make_shared<FetchRun>();
         run->block = block;
         Error error;
         run->db = database(&error);
+        run->links = links_;
         if (!run->db) {
             LogError("ckcloud:fetch error %1", error.localizedDescription());
+            run->error = error;
             return finishFetch(run, false);
         }
         run->start = run->db->serverTime();
@@ -107,12 +111,19 @@ void StoreCKCloud::fetchStorage(Completion block)
     });
 }
 
+Error StoreCKCloud::lastFetchFailure() const
+{
+    std::lock_guard lock(failureMutex_);
+    return lastFetchFailure_;
+}
+
 void StoreCKCloud::queryChanges(const std::shared_ptr<FetchRun>& run, const std::optional<QueryCursor>& cursor)
 {
     const auto fetched = [run](const Record& record) { run->sort(record); };
     const auto completed = [this, run](std::optional<QueryCursor> next, QDateTime, Error error) {
         if (!error.isNull()) {
             LogError("ckcloud:fetch query error %1", error.localizedDescription());
+            run->error = error;
             return finishFetch(run, false);
         }
         if (next)
@@ -132,7 +143,7 @@ void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
         auto tombstones = std::make_shared<QList<Record>>();
         while (!run->tombstones.isEmpty())
             tombstones->append(run->tombstones.takeLast());
-        return applyInTurn(tombstones, [this, run] { finishFetch(run, true); });
+        return applyInTurn(tombstones, run->links, [this, run] { finishFetch(run, true); });
     }
     // The query gave no text: the last records first, in full, a batch at a time.
     auto batch = std::make_shared<QList<Record>>();
@@ -160,33 +171,39 @@ void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
             }
             ready->append(std::move(record));
         }
-        applyInTurn(ready, [this, run] { fetchNextLive(run); });
+        applyInTurn(ready, run->links, [this, run] { fetchNextLive(run); });
     });
 }
 
-void StoreCKCloud::applyInTurn(Records records, std::function<void()> then)
+void StoreCKCloud::applyInTurn(Records records, const LinkFiles& links, std::function<void()> then)
 {
-    queue_->async([this, records = std::move(records), then = std::move(then)] {
+    queue_->async([this, records = std::move(records), links, then = std::move(then)] {
         if (records->isEmpty())
             return then();
         const Record record = records->takeFirst();
-        _reloadNoteWithRecord(record, [this, records, then] { applyInTurn(records, then); });
+        applyRecord(record, links, [this, records, links, then] { applyInTurn(records, links, then); });
     });
 }
 
 void StoreCKCloud::finishFetch(const std::shared_ptr<FetchRun>& run, bool ok)
 {
-    const bool complete = ok && run->error.isNull();
+    // A run of a store given up meanwhile leaves the new store's fetch date alone.
+    const bool complete = ok && run->error.isNull() && run->links.isCurrentAccount();
     if (complete) {
         configuration_.defaults->setDouble(double(run->start.toMSecsSinceEpoch()) / 1000.0, FetchKey);
         configuration_.defaults->synchronize();
     }
     if (ok)
         LogInfo("ckcloud:fetch done!");
+    {
+        std::lock_guard lock(failureMutex_);
+        lastFetchFailure_ = run->error;
+    }
     fetchState_ = 0;
     answer(run->block, ok);
     if (complete)
         queue_->async([this] { sendUnexchangedNotes(); });
+    inFlight_->leave();
 }
 
 // --- Sending what changed here while no service took it

@@ -125,7 +125,7 @@ void FolderAppleCloud::adoptToken(const QString& token)
         // These links speak of another account's documents: kept, the trash
         // pass would delete every note missing there.
         LogInfo("apcloud:account changed %1", token);
-        QDir(Note::linkDirectoryForService(NoteServiceCloud)).removeRecursively();
+        links_.changeAccount(NoteServiceCloud);
         defaults_.setString(token, linkedKey);
         defaults_.synchronize();
     }

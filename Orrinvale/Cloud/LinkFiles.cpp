@@ -4,6 +4,7 @@
 
 #include "Log.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -51,6 +52,14 @@ void LinkFiles::write(const QString& key, int service, int storage, const std::o
     const QString path = Note::linkFileForKey(key, service, storage);
     if (path.isEmpty())
         return;
+    std::lock_guard lock(account_->mutex);
+    if (generation_ != account_->generation && service != NoteServiceTrash) {
+        if (owner_ == Owner::AppleCloud)
+            LogInfo("apcloud:writeLine drop (account changed) %1", key);
+        else
+            LogInfo("ckcloud:addlink drop (account changed) %1", key);
+        return;
+    }
     if (!existsAt(path)) {
         Note::createImmediateDirectoryForFilePath(path);
         if (!createEmpty(path) || !changeDate)
@@ -75,4 +84,17 @@ void LinkFiles::moveCloudLink(const QString& fromKey, int fromStorage, const QSt
     if (date)
         write(toKey, NoteServiceCloud, toStorage, date);
     write(fromKey, NoteServiceTrash, fromStorage, date ? *date : FileTime::now());
+}
+
+void LinkFiles::changeAccount(int service)
+{
+    std::lock_guard lock(account_->mutex);
+    generation_ = ++account_->generation;
+    QDir(Note::linkDirectoryForService(service)).removeRecursively();
+}
+
+bool LinkFiles::isCurrentAccount() const
+{
+    std::lock_guard lock(account_->mutex);
+    return generation_ == account_->generation;
 }

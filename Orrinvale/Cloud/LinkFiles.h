@@ -4,12 +4,16 @@
 
 #include <QString>
 
+#include <memory>
+#include <mutex>
 #include <optional>
 
 // The service link files: one empty file per service, storage and key whose
 // modification time is the change date of the note's last exchange with that
 // service (Trash: the date it was deleted or moved away). Both cloud classes
-// use them; the owner only picks the wording of the one message.
+// use them; the owner only picks the wording of the one message. Copies share
+// the account: once it changes, a copy made before writes no Cloud or
+// CloudKit link, as its exchange was with the account given up.
 class LinkFiles {
 public:
     enum class Owner { AppleCloud, CKCloud };
@@ -33,6 +37,18 @@ public:
     // document not yet saved) and the Trash link is dated now.
     void moveCloudLink(const QString& fromKey, int fromStorage, const QString& toKey, int toStorage) const;
 
+    // Another account for the service: its links go, and older copies stop writing.
+    void changeAccount(int service);
+    // False for a copy made before the account changed.
+    bool isCurrentAccount() const;
+
 private:
+    struct Account {
+        std::mutex mutex;
+        int generation = 0;
+    };
+
     Owner owner_;
+    std::shared_ptr<Account> account_ = std::make_shared<Account>();
+    int generation_ = 0;
 };

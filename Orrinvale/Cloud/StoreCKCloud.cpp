@@ -147,7 +147,7 @@ void StoreCKCloud::adoptStore(const QString& containerID)
     if (defaults.stringForKey(key) == containerID)
         return;
     LogInfo("ckcloud:store account %1", containerID);
-    QDir(Note::linkDirectoryForService(NoteServiceCloudKit)).removeRecursively();
+    links_.changeAccount(NoteServiceCloudKit);
     defaults.removeObject(QStringLiteral("ckfetch"));
     defaults.removeObject(QStringLiteral("subscribed"));
     defaults.setString(containerID, key);
@@ -358,8 +358,8 @@ void StoreCKCloud::notifyDeleteNote(const NotePtr& note, const FileTime& date, C
 
 CKCloud::Completion StoreCKCloud::countedWrite(Completion block)
 {
-    writes_->enter();
-    return [writes = writes_, block = std::move(block)](bool ok) {
+    inFlight_->enter();
+    return [writes = inFlight_, block = std::move(block)](bool ok) {
         if (block)
             block(ok);
         writes->leave();
@@ -368,7 +368,7 @@ CKCloud::Completion StoreCKCloud::countedWrite(Completion block)
 
 void StoreCKCloud::wait(std::function<void()> block)
 {
-    queue_->async([writes = writes_, block = std::move(block)] {
+    queue_->async([writes = inFlight_, block = std::move(block)] {
         NoteServices* const services = Note::services();
         writes->notify(services ? services->fileQueue() : DispatchQueue::global(), block);
     });

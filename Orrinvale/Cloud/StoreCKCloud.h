@@ -12,6 +12,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class Database;
 class Record;
@@ -68,6 +69,8 @@ public:
     // Any failure keeps that start; only a failed query answers false. A
     // good fetch then sends the notes changed here that no service took.
     void fetchStorage(Completion block) override;
+    // Why the last fetch failed (the store could not be opened or asked); null after a good one.
+    Error lastFetchFailure() const;
     void optimizeStorageIfLucky() override;
     // Deletes every record last saved before the local start of the day a
     // week ago; the block (may be empty) gets the number deleted and the error.
@@ -89,7 +92,9 @@ private:
     using Records = std::shared_ptr<QList<Record>>;
     void queryChanges(const std::shared_ptr<FetchRun>& run, const std::optional<QueryCursor>& cursor);
     void fetchNextLive(const std::shared_ptr<FetchRun>& run);
-    void applyInTurn(Records records, std::function<void()> then);
+    void applyInTurn(Records records, const LinkFiles& links, std::function<void()> then);
+    // Applies the record with links of the account it came from: nothing once that account was given up.
+    void applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block);
     void finishFetch(const std::shared_ptr<FetchRun>& run, bool ok);
     // Queue only: saves, one at a time, each readable-named note changed here since its last exchange.
     void sendUnexchangedNotes();
@@ -115,5 +120,7 @@ private:
     std::shared_ptr<Container> container_;
     std::shared_ptr<Database> database_;
     std::atomic<int> fetchState_{0};
-    std::shared_ptr<DispatchGroup> writes_ = DispatchGroup::create();
+    mutable std::mutex failureMutex_;
+    Error lastFetchFailure_;
+    std::shared_ptr<DispatchGroup> inFlight_ = DispatchGroup::create();
 };

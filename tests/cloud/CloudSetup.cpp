@@ -2,7 +2,13 @@
 
 #include "CloudSetup.h"
 
+#include "FaultInjector.h"
+
+#include <QTemporaryDir>
+
 #include <unistd.h>
+
+using Op = FaultInjector::Operation;
 
 class CloudSetupTest : public DriveCloudTest {};
 
@@ -65,4 +71,120 @@ TEST_F(CloudSetupTest, ARecordStoreIsCheckedBeforeTheRelayMovesOverToIt)
     const QString third = NoteRecord::recordName(NoteStorageInbox, QStringLiteral("Third.txt"));
     EXPECT_TRUE(StoreClient(next).fetch(third));
     EXPECT_FALSE(store->fetch(third));
+}
+
+// Sync over a folder of its own and the test's record store, whose answers can be held.
+class CloudSwitchTest : public DriveCloudTest {
+protected:
+    void SetUp() override
+    {
+        DriveCloudTest::SetUp();
+        StoreCKCloud::Configuration configuration = storeConfiguration(storePath);
+        configuration.wrapDatabase = [this](std::shared_ptr<Database> db) -> std::shared_ptr<Database> {
+            return faults = std::make_shared<FaultInjector>(std::move(db));
+        };
+        relay = std::make_shared<StoreCKCloud>(std::move(configuration));
+        cloud->stopQuery();
+        cloud = std::make_shared<FolderAppleCloud>(relay, defaults());
+        ASSERT_TRUE(cloud->container().chooseFolder(root));
+    }
+    void TearDown() override
+    {
+        DriveCloudTest::TearDown();
+        relay.reset();
+    }
+    // Runs the change to its end; its error.
+    Error change(const std::function<void(CloudSetup::Done)>& start)
+    {
+        std::optional<Error> result;
+        start([&](const Error& error) { result = error; });
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return result.has_value(); }, 10));
+        Dispatch::waitUntilIdle();
+        return result.value_or(Error());
+    }
+    static QStringList links(int service)
+    {
+        QStringList names;
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive})
+            names += QDir(Note::linkDirectoryForService(service, storage)).entryList(QDir::Files);
+        return names;
+    }
+
+    std::shared_ptr<StoreCKCloud> relay;
+    std::shared_ptr<FaultInjector> faults;
+};
+
+TEST_F(CloudSwitchTest, AStoreSwitchedDuringAFetchEndsWithTheNewStoresLinksOnly)
+{
+    for (const char* key : {"One.txt", "Two.txt"}) {
+        Record record(NoteRecord::RecordType, RecordID{NoteRecord::recordName(NoteStorageInbox, QString::fromUtf8(key))});
+        NoteRecord::setLive(record, NoteRecord::dataFromString(QStringLiteral("theirs")), FileTime::fromWholeSeconds(CloudNow - 10));
+        ASSERT_TRUE(store->save(record));
+    }
+    sync();
+    // The fetch stops where it asks for the records in full.
+    awaitValue<bool>([&](auto done) { relay->notifyDeleteNote(note(QStringLiteral("Open.txt"), QString(), 0), {}, done); });
+    faults->hold(Op::FetchRecords);
+    std::optional<bool> fetched;
+    relay->fetchStorage([&](bool ok) { fetched = ok; });
+    Dispatch::waitUntilIdle();
+    ASSERT_EQ(faults->heldCount(Op::FetchRecords), 1);
+
+    const QString next = TestSupport::home() + QStringLiteral("/switched.sqlite");
+    std::optional<Error> switched;
+    CloudSetup::changeRecordStore(cloud, {next, QStringLiteral("a"), {}, {}}, [&](const Error& e) { switched = e; });
+    ASSERT_TRUE(DispatchQueue::runMainUntil([] { Dispatch::waitUntilIdle(); return true; }, 10));
+    EXPECT_FALSE(switched) << "the swap waits for the fetch under way";
+    faults->release(Op::FetchRecords);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return switched.has_value(); }, 10));
+    Dispatch::waitUntilIdle();
+
+    EXPECT_TRUE(switched->isNull());
+    EXPECT_EQ(fetched, true);
+    EXPECT_EQ(links(NoteServiceCloudKit), QStringList()) << "links of the store given up";
+    EXPECT_FALSE(defaults().objectForKey(QStringLiteral("ckfetch")).isValid()) << "its fetch date";
+    EXPECT_EQ(defaults().stringForKey(QString::fromLatin1(StoreCKCloud::StoreAccountKey)),
+              StoreClient(next).db_->containerID());
+    EXPECT_NE(cloud->state(), FolderAppleCloud::Idle) << "the query runs again";
+}
+
+TEST_F(CloudSwitchTest, AFolderSwitchKeepsTheRunningQueryOrMovesItWithoutTheOldLinks)
+{
+    makeLinkedNotes(3);
+    sync();
+    ASSERT_EQ(links(NoteServiceCloud).size(), 3);
+    const QString inside = Core::shared().documentDirectory() + QStringLiteral("/Sub");
+    const QString other = TestSupport::home() + QStringLiteral("/Elsewhere");
+    QDir().mkpath(inside);
+    QDir().mkpath(other);
+    const struct {
+        QString path;
+        bool taken;
+    } cases[] = {{inside, false}, {TestSupport::home() + QStringLiteral("/Missing"), false}, {other, true}};
+    for (const auto& c : cases) {
+        const Error error = change([&](CloudSetup::Done done) { CloudSetup::changeDriveFolder(cloud, c.path, done); });
+        EXPECT_EQ(error.isNull(), c.taken) << c.path.toStdString();
+        EXPECT_EQ(cloud->container().root(), c.taken ? other : root) << c.path.toStdString();
+        EXPECT_NE(cloud->state(), FolderAppleCloud::Idle) << c.path.toStdString();
+    }
+    time.advance(FolderQuery::RescanInterval);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(localKeys(NoteStorageInbox).size(), 3) << "no note deleted for the new folder's lack of them";
+    EXPECT_EQ(QDir(other + QStringLiteral("/Documents/Inbox")).entryList(QDir::Files).size(), 3);
+}
+
+TEST_F(CloudSetupTest, AnUnreachableStoreOpensNothingAtStartAndTheFetchReportsIt)
+{
+    QTemporaryDir nowhere;
+    const QString key = QString::fromLatin1(Container::StoreConnectionKey);
+    UserDefaults::standard().setString(QStringLiteral("host=%1 port=5432 dbname=none user=none").arg(nowhere.path()), key);
+    forgetLog();
+    const std::shared_ptr<AppleCloud> made = CloudSetup::makeAppleCloud();
+    EXPECT_EQ(cloudLines(), QStringList()) << "nothing opened while starting";
+    auto* relay = dynamic_cast<StoreCKCloud*>(made->ckCloud().get());
+    ASSERT_TRUE(relay);
+    EXPECT_FALSE(awaitValue<bool>([&](auto done) { relay->fetchStorage(done); }));
+    EXPECT_TRUE(relay->lastFetchFailure().localizedDescription().contains(nowhere.path()))
+        << relay->lastFetchFailure().description().toStdString();
+    UserDefaults::standard().removeObject(key);
 }
