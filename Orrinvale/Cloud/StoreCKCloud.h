@@ -49,6 +49,7 @@ public:
     // The iCloud setting switches the record store as well.
     bool quickCloudCheck() const;
     const DispatchQueuePtr& queue() const { return queue_; }
+    const QString& containerIdentifier() const { return configuration_.containerIdentifier; }
     // This relay's container in another store; null with the error when it cannot be used.
     std::shared_ptr<Container> openContainer(const BackendConfig& backend, Error* error) const;
     // Work queued from now on goes to that container (backend: where it came from).

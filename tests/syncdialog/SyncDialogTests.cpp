@@ -1,0 +1,174 @@
+#include "../recordstore/PostgresTestServer.h"
+#include "../store/StoreTestSupport.h"
+
+#include "CloudSetup.h"
+#include "shell/SyncDialog.h"
+
+#include "Cloud/FolderAppleCloud.h"
+#include "Cloud/NoteRecord.h"
+#include "Cloud/StoreCKCloud.h"
+
+#include "Dispatch.h"
+
+#include <QTemporaryDir>
+
+namespace {
+
+const QString FolderKey = QString::fromLatin1(DriveContainer::FolderKey);
+const QString ConnectionKey = QString::fromLatin1(Container::StoreConnectionKey);
+
+} // namespace
+
+// The dialog over the application's own cloud: a sync folder and this computer's record store.
+class SyncDialogTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        Core::Configuration configuration;
+        configuration.makeAppleCloud = CloudSetup::makeAppleCloud;
+        sharedTestCore(configuration);
+    }
+    void SetUp() override
+    {
+        Core::shared().setEnabledAppleCloud(true);
+        cloud = std::dynamic_pointer_cast<FolderAppleCloud>(Core::shared().appleCloud());
+        ASSERT_TRUE(cloud);
+        static int generation = 0;
+        root = TestSupport::home() + QStringLiteral("/Sync-%1").arg(++generation);
+        QDir().mkpath(root);
+        ASSERT_TRUE(CloudSetup::setDriveFolder(*cloud, root));
+        UserDefaults::standard().removeObject(ConnectionKey);
+        dialog = std::make_unique<SyncDialog>(cloud, Core::shared(), UserDefaults::standard());
+    }
+    void TearDown() override
+    {
+        dialog.reset();
+        cloud->stopQuery();
+        Dispatch::waitUntilIdle();
+    }
+
+    // Waits for the change under way; whether the dialog was busy meanwhile.
+    bool settle()
+    {
+        const bool wasBusy = dialog->isBusy();
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return !dialog->isBusy(); }, 10));
+        Dispatch::waitUntilIdle();
+        return wasBusy;
+    }
+    // True when a save reaches this computer's own store file.
+    bool savesToTheLocalStore(const QString& key)
+    {
+        auto note = std::make_shared<Note>(key, NoteStorageInbox);
+        note->setText(QStringLiteral("text"));
+        note->setUpdatedOn(Clock::now());
+        note->setCreatedOn(Clock::now());
+        auto& relay = static_cast<StoreCKCloud&>(*cloud->ckCloud());
+        std::optional<bool> saved;
+        relay.saveNote(note, [&](bool ok) { saved = ok; });
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return saved.has_value(); }, 10));
+        const auto local = Container::open(QStringLiteral("observer"),
+                                           {Container::defaultSqlitePath(relay.containerIdentifier()),
+                                            QStringLiteral("observer"), {}, {}});
+        std::optional<bool> found;
+        local->privateDatabase()->fetchRecord(RecordID{NoteRecord::recordName(NoteStorageInbox, key)},
+                                              [&](auto record, Error) { found = record.has_value(); });
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return found.has_value(); }, 10));
+        return saved.value_or(false) && found.value_or(false);
+    }
+
+    std::shared_ptr<FolderAppleCloud> cloud;
+    QString root;
+    std::unique_ptr<SyncDialog> dialog;
+};
+
+TEST_F(SyncDialogTest, RefusalsAreShownAndLeaveThePreviousSettingsWorking)
+{
+    QTemporaryDir nowhere;
+    const QString inside = Core::shared().documentDirectory() + QStringLiteral("/Inside");
+    QDir().mkpath(inside);
+    const QString unreachable = QStringLiteral("host=%1 port=5432 dbname=notes user=me").arg(nowhere.path());
+    const struct {
+        const char* name;
+        std::function<void(SyncDialog&)> apply;
+        QString shown;
+        bool checkedOffTheMainThread;
+    } cases[] = {
+        {"a folder inside the notes", [&](SyncDialog& d) { d.applyFolder(inside); }, inside, false},
+        {"a missing folder", [&](SyncDialog& d) { d.applyFolder(root + QStringLiteral("/gone")); },
+         QStringLiteral("does not exist"), false},
+        {"an unreachable store", [&](SyncDialog& d) { d.applyStore(unreachable); }, nowhere.path(), true},
+        {"a string libpq refuses", [&](SyncDialog& d) { d.applyStore(QStringLiteral("host=")); },
+         QStringLiteral("cannot be used"), true},
+        {"a password", [&](SyncDialog& d) { d.applyStore(QStringLiteral("host=db password=secret")); },
+         QStringLiteral("~/.pgpass"), false},
+    };
+    ASSERT_TRUE(savesToTheLocalStore(QStringLiteral("Before.txt")));
+    for (const auto& c : cases) {
+        c.apply(*dialog);
+        EXPECT_EQ(settle(), c.checkedOffTheMainThread) << c.name;
+        EXPECT_TRUE(dialog->errorText().contains(c.shown)) << c.name << ": " << dialog->errorText().toStdString();
+        EXPECT_EQ(cloud->container().root(), root) << c.name;
+        EXPECT_EQ(UserDefaults::standard().stringForKey(FolderKey), root) << c.name;
+        EXPECT_FALSE(UserDefaults::standard().objectForKey(ConnectionKey).isValid()) << c.name;
+    }
+    EXPECT_TRUE(savesToTheLocalStore(QStringLiteral("After.txt")));
+}
+
+TEST_F(SyncDialogTest, AcceptedChangesApplyAtOnceAndAreKept)
+{
+    const QString other = TestSupport::home() + QStringLiteral("/Other-") + QFileInfo(root).fileName();
+    QDir().mkpath(other);
+    dialog->applyFolder(other);
+    settle();
+    EXPECT_EQ(dialog->errorText(), QString());
+    EXPECT_EQ(cloud->container().root(), other);
+    EXPECT_EQ(UserDefaults::standard().stringForKey(FolderKey), other);
+
+    const struct {
+        bool on;
+        QString status;
+    } switches[] = {{false, QStringLiteral("Disabled")}, {true, QString()}};
+    for (const auto& s : switches) {
+        dialog->applyCloudSwitch(s.on);
+        EXPECT_EQ(UserDefaults::standard().boolForKey(QStringLiteral("icloud")), s.on);
+        EXPECT_EQ(Core::shared().enabledAppleCloud(), s.on);
+        EXPECT_EQ(dialog->statusText().contains(QStringLiteral("Disabled")), !s.on) << dialog->statusText().toStdString();
+    }
+}
+
+TEST_F(SyncDialogTest, APostgresStoreIsKeptWithoutItsPasswordAndLeftForThisComputersFile)
+{
+    PostgresTestBackend postgres;
+    postgres.setUp();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    const QString connection = PostgresTest::dsnFor(postgres.schema);
+    dialog->applyStore(connection);
+    EXPECT_TRUE(settle());
+    EXPECT_EQ(dialog->errorText(), QString());
+    EXPECT_EQ(UserDefaults::standard().stringForKey(ConnectionKey), connection);
+    EXPECT_FALSE(savesToTheLocalStore(QStringLiteral("Elsewhere.txt"))) << "saves go to the database";
+
+    dialog->applyStore(QString());
+    settle();
+    EXPECT_FALSE(UserDefaults::standard().objectForKey(ConnectionKey).isValid());
+    EXPECT_TRUE(savesToTheLocalStore(QStringLiteral("Home.txt")));
+}
+
+TEST(SyncDialogPassword, OnlyAStringNamingAPasswordHoldsOne)
+{
+    const struct {
+        const char* connection;
+        bool holds;
+    } cases[] = {
+        {"host=db password=secret", true},
+        {"password = secret host=db", true},
+        {"postgresql://me:secret@db/notes", true},
+        {"postgres://me@db/notes", false},
+        {"host=db user=passwordless", false},
+        {"host=db dbname=password", false},
+        {"", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SyncDialog::holdsPassword(QString::fromUtf8(c.connection)), c.holds) << c.connection;
+}
