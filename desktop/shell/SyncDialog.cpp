@@ -19,7 +19,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -141,19 +140,8 @@ void SyncDialog::applyFolder(const QString& path)
     });
 }
 
-bool SyncDialog::holdsPassword(const QString& connection)
-{
-    static const QRegularExpression keyword(QStringLiteral("(^|\\s)password\\s*="));
-    static const QRegularExpression uri(QStringLiteral("^postgres(ql)?://[^/@]*:[^/@]*@"));
-    return keyword.match(connection).hasMatch() || uri.match(connection).hasMatch();
-}
-
 void SyncDialog::applyStore(const QString& connection)
 {
-    if (holdsPassword(connection))
-        return finish(Error::make(QStringLiteral("NSCocoaErrorDomain"), 4,
-                                  tr("The connection string names a password, which is never stored: "
-                                     "put it in ~/.pgpass and leave it out here.")));
     BackendConfig config;
     if (connection.isEmpty())
         config.sqlitePath = Container::defaultSqlitePath(relayOf(*cloud_).containerIdentifier());

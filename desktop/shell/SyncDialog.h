@@ -30,7 +30,8 @@ public:
                QWidget* parent = nullptr);
 
     // The folder picked in the file dialog, and the store's two choices: an
-    // empty connection string means this computer's own file.
+    // empty connection string means this computer's own file. The store
+    // refuses a string that holds a password.
     void applyFolder(const QString& path);
     void applyStore(const QString& connection);
     void applyCloudSwitch(bool on);
@@ -38,9 +39,6 @@ public:
     bool isBusy() const { return busy_; }
     QString errorText() const;
     QString statusText() const;
-
-    // A connection string that names a password, which is never stored.
-    static bool holdsPassword(const QString& connection);
 
 signals:
     // A change has been applied or refused.
