@@ -16,6 +16,7 @@
 
 #include "Clock.h"
 #include "Container.h"
+#include "Folders.h"
 #include "PushCenter.h"
 #include "UserDefaults.h"
 #include "VGLog.h"
@@ -87,20 +88,6 @@ public:
         Core::shared().appleCloud()->handleRemoteNotification(dictionary);
     }
 };
-
-void redirectHome(const QString& root)
-{
-    const auto set = [&](const char* variable, const QString& sub) {
-        QDir().mkpath(root + sub);
-        qputenv(variable, QFile::encodeName(root + sub));
-    };
-    set("HOME", QString());
-    set("XDG_CONFIG_HOME", QStringLiteral("/.config"));
-    set("XDG_CACHE_HOME", QStringLiteral("/.cache"));
-    set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
-    set("XDG_DATA_HOME", QStringLiteral("/.local/share"));
-    set("XDG_DOCUMENTS_DIR", QStringLiteral("/Documents"));
-}
 
 FolderAppleCloud& driveCloud()
 {
@@ -339,7 +326,7 @@ int main(int argc, char* argv[])
     for (int i = 1; i < argc; ++i) {
         const QString argument = QString::fromLocal8Bit(argv[i]);
         if (argument == QLatin1String("--home") && i + 1 < argc)
-            redirectHome(QDir(QString::fromLocal8Bit(argv[++i])).absolutePath());
+            Folders::placeInHome(QDir(QString::fromLocal8Bit(argv[++i])).absolutePath());
         else if (argument == QLatin1String("--verbose"))
             verbose = true;
     }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 namespace Folders {
 
@@ -36,6 +37,23 @@ QString data() { return fromEnvironment("XDG_DATA_HOME", QStringLiteral(".local/
 QString temporary() { return caches() + QStringLiteral("/tmp"); }
 
 bool ensure(const QString& path) { return QDir().mkpath(path); }
+
+void placeInHome(const QString& root)
+{
+    const std::pair<const char*, const char*> folders[] = {
+        {"HOME", ""},
+        {"XDG_CONFIG_HOME", "/.config"},
+        {"XDG_CACHE_HOME", "/.cache"},
+        {"XDG_STATE_HOME", "/.local/state"},
+        {"XDG_DATA_HOME", "/.local/share"},
+        {"XDG_DOCUMENTS_DIR", "/Documents"},
+    };
+    for (const auto& [variable, sub] : folders) {
+        const QString path = root + QLatin1String(sub);
+        ensure(path);
+        qputenv(variable, QFile::encodeName(path));
+    }
+}
 
 void applyApplicationIdentity()
 {

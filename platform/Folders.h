@@ -22,6 +22,10 @@ QString temporary();           // on the home volume, so a rename out of it neve
 // Creates the folder and its parents; true when it exists afterwards.
 bool ensure(const QString& path);
 
+// Moves this process, before it uses any folder, into a home of its own: HOME
+// and the XDG folders above point inside it and are created.
+void placeInHome(const QString& root);
+
 // Sets the Qt application and organisation names from the identity above.
 void applyApplicationIdentity();
 

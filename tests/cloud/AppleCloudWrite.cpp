@@ -127,7 +127,7 @@ TEST_F(AppleCloudWrite, ASaveNeverWritesThroughALinkOrOverAFolder)
     TestSupport::writeFile(outside, "keep");
     QDir().mkpath(document(QStringLiteral("Inbox/folder.txt")));
     ASSERT_TRUE(QFile::link(outside, document(QStringLiteral("Inbox/link.txt"))));
-    for (const QString key : {QStringLiteral("link.txt"), QStringLiteral("folder.txt")}) {
+    for (const QString& key : {QStringLiteral("link.txt"), QStringLiteral("folder.txt")}) {
         const auto [date, error] = commit(makeNote(key, QStringLiteral("text")));
         EXPECT_FALSE(error.isNull()) << key.toStdString();
         EXPECT_TRUE(date.isNull());
@@ -234,7 +234,7 @@ TEST_F(AppleCloudWrite, DeleteRemovesTheDocumentAndTheCloudLink)
     const NotePtr kept = makeNote(QStringLiteral("a.txt"), QStringLiteral("text"));
     ASSERT_TRUE(commit(kept).second.isNull());
     LinkFiles(LinkFiles::Owner::AppleCloud).write(QStringLiteral("gone.txt"), NoteServiceCloud, NoteStorageInbox, FileTime{realNow(), 0});
-    for (const QString key : {QStringLiteral("a.txt"), QStringLiteral("gone.txt")}) {
+    for (const QString& key : {QStringLiteral("a.txt"), QStringLiteral("gone.txt")}) {
         EXPECT_TRUE(remove(makeNote(key, QString())).isNull()) << key.toStdString();
         EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
         EXPECT_FALSE(hasLink(key, NoteServiceCloud));

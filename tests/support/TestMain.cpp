@@ -1,5 +1,7 @@
 // Every test process gets its own temporary home before Qt starts, so no test
 // reads or writes the real user's files, and Qt runs on the offscreen platform.
+#include "Folders.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -13,17 +15,12 @@ namespace {
 
 void redirectHome(const QString& root)
 {
+    Folders::placeInHome(root);
     const auto set = [&](const char* variable, const QString& sub) {
         const QString path = root + sub;
         QDir().mkpath(path);
         qputenv(variable, path.toLocal8Bit());
     };
-    set("HOME", QString());
-    set("XDG_CONFIG_HOME", QStringLiteral("/.config"));
-    set("XDG_CACHE_HOME", QStringLiteral("/.cache"));
-    set("XDG_STATE_HOME", QStringLiteral("/.local/state"));
-    set("XDG_DATA_HOME", QStringLiteral("/.local/share"));
-    set("XDG_DOCUMENTS_DIR", QStringLiteral("/Documents"));
     set("XDG_RUNTIME_DIR", QStringLiteral("/.run"));
     // Child processes (some killed on purpose) make their homes inside ours, so nothing outlives the run.
     set("TMPDIR", QStringLiteral("/tmp"));
