@@ -93,15 +93,6 @@ protected:
         DriveCloudTest::TearDown();
         relay.reset();
     }
-    // Runs the change to its end; its error.
-    Error change(const std::function<void(CloudSetup::Done)>& start)
-    {
-        std::optional<Error> result;
-        start([&](const Error& error) { result = error; });
-        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return result.has_value(); }, 10));
-        Dispatch::waitUntilIdle();
-        return result.value_or(Error());
-    }
     static QStringList links(int service)
     {
         QStringList names;
@@ -146,31 +137,6 @@ TEST_F(CloudSwitchTest, AStoreSwitchedDuringAFetchEndsWithTheNewStoresLinksOnly)
     EXPECT_EQ(defaults().stringForKey(QString::fromLatin1(StoreCKCloud::StoreAccountKey)),
               StoreClient(next).db_->containerID());
     EXPECT_NE(cloud->state(), FolderAppleCloud::Idle) << "the query runs again";
-}
-
-TEST_F(CloudSwitchTest, AFolderSwitchKeepsTheRunningQueryOrMovesItWithoutTheOldLinks)
-{
-    makeLinkedNotes(3);
-    sync();
-    ASSERT_EQ(links(NoteServiceCloud).size(), 3);
-    const QString inside = Core::shared().documentDirectory() + QStringLiteral("/Sub");
-    const QString other = TestSupport::home() + QStringLiteral("/Elsewhere");
-    QDir().mkpath(inside);
-    QDir().mkpath(other);
-    const struct {
-        QString path;
-        bool taken;
-    } cases[] = {{inside, false}, {TestSupport::home() + QStringLiteral("/Missing"), false}, {other, true}};
-    for (const auto& c : cases) {
-        const Error error = change([&](CloudSetup::Done done) { CloudSetup::changeDriveFolder(cloud, c.path, done); });
-        EXPECT_EQ(error.isNull(), c.taken) << c.path.toStdString();
-        EXPECT_EQ(cloud->container().root(), c.taken ? other : root) << c.path.toStdString();
-        EXPECT_NE(cloud->state(), FolderAppleCloud::Idle) << c.path.toStdString();
-    }
-    time.advance(FolderQuery::RescanInterval);
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(localKeys(NoteStorageInbox).size(), 3) << "no note deleted for the new folder's lack of them";
-    EXPECT_EQ(QDir(other + QStringLiteral("/Documents/Inbox")).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(CloudSetupTest, AnUnreachableStoreOpensNothingAtStartAndTheFetchReportsIt)

@@ -27,7 +27,7 @@ using Notes = std::map<QString, QString>; // "storage/key" -> text
 
 class Machine {
 public:
-    Machine(const QString& name, const QString& home) : name_(name)
+    Machine(const QString& name, const QString& home) : name(name)
     {
         process_.setStandardErrorFile(home + QStringLiteral(".log"));
         process_.start(QStringLiteral(CLI_DIR "/sync-sim"), {QStringLiteral("--home"), home});
@@ -40,11 +40,6 @@ public:
             process_.kill();
     }
 
-    QString ask(const QString& command)
-    {
-        send(command);
-        return answer();
-    }
     void send(const QString& command)
     {
         process_.write((command + QLatin1Char('\n')).toUtf8());
@@ -60,8 +55,9 @@ public:
     // The answer after "ok"; a failure names the machine and the command.
     QString ok(const QString& command)
     {
-        const QString answer = ask(command);
-        EXPECT_TRUE(answer.startsWith(QLatin1String("ok"))) << qPrintable(name_) << ": " << qPrintable(command)
+        send(command);
+        const QString answer = this->answer();
+        EXPECT_TRUE(answer.startsWith(QLatin1String("ok"))) << qPrintable(name) << ": " << qPrintable(command)
                                                              << " -> " << qPrintable(answer);
         return answer.mid(3);
     }
@@ -79,17 +75,11 @@ public:
         }
         return notes;
     }
-    QStringList trash()
-    {
-        QStringList names;
-        for (const QJsonValue& name : dump().value(QStringLiteral("trash")).toArray())
-            names.append(name.toString());
-        return names;
-    }
-    QString name() const { return name_; }
+    QStringList trash() { return dump().value(QStringLiteral("trash")).toVariant().toStringList(); }
+
+    const QString name;
 
 private:
-    QString name_;
     QProcess process_;
 };
 
@@ -111,11 +101,6 @@ struct Setup {
     const char* backend;
     bool folder;
 };
-
-void PrintTo(const Setup& setup, std::ostream* os)
-{
-    *os << setup.backend << (setup.folder ? " with a folder" : " alone");
-}
 
 std::string setupName(const ::testing::TestParamInfo<Setup>& info)
 {
@@ -237,7 +222,7 @@ TEST_P(SyncE2E, ConcurrentOfflineEditsEndAsTwoNotesOnBothComputers)
 
     const QStringList both{QStringLiteral("Shared note\nfrom A"), QStringLiteral("Shared note\nfrom B")};
     for (Machine* machine : {a.get(), b.get()})
-        EXPECT_EQ(texts(machine->notes()), both) << qPrintable(machine->name());
+        EXPECT_EQ(texts(machine->notes()), both) << qPrintable(machine->name);
     EXPECT_EQ(a->notes(), b->notes());
 }
 
@@ -276,12 +261,13 @@ TEST_P(SyncE2EFolder, AFolderMovedAwayDeletesNothingAnywhere)
 
     ASSERT_TRUE(QDir().rename(root + QStringLiteral("/drive"), root + QStringLiteral("/drive-away")));
     for (Machine* machine : {a.get(), b.get()}) {
-        machine->ask(QStringLiteral("pass")); // refused or empty: the folder has gone
+        machine->send(QStringLiteral("pass")); // refused or empty: the folder has gone
+        machine->answer();
         machine->ok(QStringLiteral("fetch"));
     }
     for (Machine* machine : {a.get(), b.get()}) {
-        EXPECT_EQ(machine->notes(), before) << qPrintable(machine->name());
-        EXPECT_TRUE(machine->trash().isEmpty()) << qPrintable(machine->name());
+        EXPECT_EQ(machine->notes(), before) << qPrintable(machine->name);
+        EXPECT_TRUE(machine->trash().isEmpty()) << qPrintable(machine->name);
     }
 }
 
