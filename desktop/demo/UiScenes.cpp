@@ -13,6 +13,10 @@
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
 #include "shell/RootWindow.h"
+#include "shell/SyncDialog.h"
+
+#include "Cloud/FolderAppleCloud.h"
+#include "Cloud/StoreCKCloud.h"
 
 #include "Core.h"
 #include "Dispatch.h"
@@ -131,6 +135,19 @@ Core& sceneCore(ThemeID theme)
     Core& core = Core::shared();
     core.setColorTheme(theme);
     return core;
+}
+
+// The Sync dialog over a folder and settings of its own; its record store is never opened.
+std::unique_ptr<QWidget> syncDialog()
+{
+    static QTemporaryDir home;
+    static UserDefaults defaults(home.path() + QStringLiteral("/sync-defaults.ini"));
+    StoreCKCloud::Configuration store;
+    store.defaults = &defaults;
+    auto cloud = std::make_shared<FolderAppleCloud>(std::make_shared<StoreCKCloud>(store), defaults);
+    QDir().mkpath(home.path() + QStringLiteral("/Sync"));
+    cloud->container().chooseFolder(home.path() + QStringLiteral("/Sync"));
+    return shown(std::make_unique<SyncDialog>(cloud, sceneCore(0), defaults), {560, 330});
 }
 
 void makeTagFolder(int kind, const QString& name, const QByteArray& spelling = {})
@@ -316,6 +333,7 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("list-empty"), [] { return noteList(NoteTagHashtag, QStringLiteral("nothing"), {}, false); }},
         {QStringLiteral("quickopen-tags"), [] { return quickOpen(QStringLiteral("#pl")); }},
         {QStringLiteral("quickopen-text"), [] { return quickOpen(QStringLiteral("pier")); }},
+        {QStringLiteral("sync-dialog"), syncDialog},
     };
     return all;
 }
