@@ -67,6 +67,22 @@ SyncDialog::SyncDialog(std::shared_ptr<FolderAppleCloud> cloud, Core& core, User
     showSettings();
 }
 
+SyncDialog* SyncDialog::present(QWidget* parent)
+{
+    static QPointer<SyncDialog> open;
+    if (!open) {
+        auto cloud = std::dynamic_pointer_cast<FolderAppleCloud>(Core::shared().appleCloud());
+        if (!cloud)
+            return nullptr;
+        open = new SyncDialog(std::move(cloud), Core::shared(), UserDefaults::standard(), parent);
+        open->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    open->show();
+    open->raise();
+    open->activateWindow();
+    return open;
+}
+
 void SyncDialog::buildFolderRow(QFormLayout* form)
 {
     folder_ = new QLabel(this);

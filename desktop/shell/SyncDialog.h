@@ -29,6 +29,10 @@ public:
     SyncDialog(std::shared_ptr<FolderAppleCloud> cloud, Core& core, UserDefaults& defaults,
                QWidget* parent = nullptr);
 
+    // Shows the one dialog over the application's cloud, raised when already
+    // open; null while the cloud has no sync folder side.
+    static SyncDialog* present(QWidget* parent);
+
     // The folder picked in the file dialog, and the store's two choices: an
     // empty connection string means this computer's own file. The store
     // refuses a string that holds a password.

@@ -10,6 +10,7 @@
 
 #include "Dispatch.h"
 
+#include <QCoreApplication>
 #include <QTemporaryDir>
 
 namespace {
@@ -134,6 +135,19 @@ TEST_F(SyncDialogTest, AcceptedChangesApplyAtOnceAndAreKept)
         EXPECT_EQ(Core::shared().enabledAppleCloud(), s.on);
         EXPECT_EQ(dialog->statusText().contains(QStringLiteral("Disabled")), !s.on) << dialog->statusText().toStdString();
     }
+}
+
+TEST_F(SyncDialogTest, PresentingTwiceShowsTheOneDialog)
+{
+    SyncDialog* first = SyncDialog::present(nullptr);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(SyncDialog::present(nullptr), first);
+    EXPECT_TRUE(first->isVisible());
+    first->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    SyncDialog* second = SyncDialog::present(nullptr);
+    ASSERT_TRUE(second);
+    second->close();
 }
 
 TEST_F(SyncDialogTest, APostgresStoreIsKeptAndLeftAgainForThisComputersFile)
