@@ -35,6 +35,7 @@
 #include <cstdio>
 #include <future>
 #include <iostream>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -164,8 +165,16 @@ void setPush(bool on, const Reply& reply)
         Core::shared().appleCloud()->unsubscribeRemoteNotification(answer);
 }
 
-void runPass(PassWatch& watch, const Reply& reply)
+// Made by the first call, which says whether it echoes.
+PassWatch& passWatch(bool echo = false)
 {
+    static const auto watch = std::make_shared<PassWatch>(echo);
+    return *watch;
+}
+
+void runPass(const Reply& reply)
+{
+    PassWatch& watch = passWatch();
     if (!driveCloud().quickCloudCheck())
         return reply(QStringLiteral("error the sync folder is off"));
     const int before = watch.passes();
@@ -239,83 +248,103 @@ QString textAfter(const QString& line, int count)
     return text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
 }
 
-void withNote(const QStringList& words, const Reply& reply, const std::function<void(const NotePtr&)>& then)
+// One command line: its words, and the answer to give once.
+struct Command {
+    QString line;
+    QStringList words;
+    Reply reply;
+
+    // The text after the first `count` words.
+    QString textAfter(int count) const { return ::textAfter(line, count); }
+    void answer(const Error& error, const QString& ok = QStringLiteral("ok")) const
+    {
+        error.isNull() ? answerWhenDrained(reply, ok) : reply(errorLine(error));
+    }
+    // Runs the work on the file queue with the note the storage and key words name.
+    void withNote(std::function<void(const NotePtr& note, const Command& command)> work) const
+    {
+        const NotePtr note = existingNote(words.value(1), words.value(2));
+        if (!note)
+            return reply(QStringLiteral("error no note %1 in %2").arg(words.value(2), words.value(1)));
+        Core::shared().fileQueue()->async([note, work = std::move(work), command = *this] { work(note, command); });
+    }
+};
+
+void rename(const NotePtr& note, const Command& command)
 {
-    const NotePtr note = existingNote(words.value(1), words.value(2));
-    if (!note)
-        return reply(QStringLiteral("error no note %1 in %2").arg(words.value(2), words.value(1)));
-    then(note);
+    note->makeReadableFileNameUsingBlock([note, command](const Error& error) {
+        if (!error.isNull())
+            return command.answer(error);
+        // The record under the new name comes with the editor's next timed save.
+        Core::shared().appleCloud()->ckCloud()->saveNote(
+            note, [note, command](bool) { command.answer(Error(), QStringLiteral("ok ") + note->key()); });
+    });
 }
 
-void run(const QString& line, PassWatch& watch, const Reply& reply)
+void move(const NotePtr& note, const Command& command)
 {
-    const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    const QString command = words.value(0);
     Error error;
-    if (command == QLatin1String("folder")) {
-        const bool ok = CloudSetup::setDriveFolder(driveCloud(), textAfter(line, 1), &error);
-        reply(ok ? QStringLiteral("ok") : errorLine(error));
-    } else if (command == QLatin1String("store")) {
-        const bool ok = CloudSetup::setRecordStore(relay(), storeConfig(textAfter(line, 1)), &error);
-        ok ? answerWhenDrained(reply) : reply(errorLine(error));
-    } else if (command == QLatin1String("online") || command == QLatin1String("offline")) {
-        setOnline(command == QLatin1String("online"), reply);
-    } else if (command == QLatin1String("new")) {
-        commit(std::make_shared<Note>(), textAfter(line, 1), reply);
-    } else if (command == QLatin1String("edit")) {
-        withNote(words, reply, [&](const NotePtr& note) { commit(note, textAfter(line, 3), reply); });
-    } else if (command == QLatin1String("rename")) {
-        withNote(words, reply, [&](const NotePtr& note) {
-            Core::shared().fileQueue()->async([note, reply] {
-                note->makeReadableFileNameUsingBlock([note, reply](const Error& error) {
-                    if (!error.isNull())
-                        return reply(errorLine(error));
-                    // The record under the new name comes with the editor's next timed save.
-                    Core::shared().appleCloud()->ckCloud()->saveNote(
-                        note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
-                });
-            });
-        });
-    } else if (command == QLatin1String("move")) {
-        withNote(words, reply, [&](const NotePtr& note) {
-            Core::shared().fileQueue()->async([note, reply] {
-                Error error;
-                const int to = note->storage() == NoteStorageInbox ? NoteStorageArchive : NoteStorageInbox;
-                note->moveNoteToStorage(to, &error) ? answerWhenDrained(reply, QStringLiteral("ok ") + note->key())
-                                                    : reply(errorLine(error));
-            });
-        });
-    } else if (command == QLatin1String("delete")) {
-        withNote(words, reply, [&](const NotePtr& note) {
-            Core::shared().fileQueue()->async([note, reply] {
-                note->trashNote([reply](const Error& error) {
-                    error.isNull() ? answerWhenDrained(reply) : reply(errorLine(error));
-                });
-            });
-        });
-    } else if (command == QLatin1String("pushnote")) {
-        setPush(words.value(1) == QLatin1String("on"), reply);
-    } else if (command == QLatin1String("pass")) {
-        runPass(watch, reply);
-    } else if (command == QLatin1String("fetch")) {
-        Core::shared().appleCloud()->ckCloud()->fetchStorage([reply](bool ok) {
-            ok ? answerWhenDrained(reply) : reply(QStringLiteral("error the fetch failed"));
-        });
-    } else if (command == QLatin1String("wait")) {
-        answerWhenDrained(reply);
-    } else if (command == QLatin1String("clock")) {
-        const double offset = words.value(1).toDouble();
-        Clock::setWallClock([offset] { return double(QDateTime::currentMSecsSinceEpoch()) / 1000 + offset; });
-        reply(QStringLiteral("ok"));
-    } else if (command == QLatin1String("status")) {
-        reply(QStringLiteral("ok ") + Core::shared().appleCloud()->localizedStatus());
-    } else if (command == QLatin1String("dump")) {
-        Core::shared().fileQueue()->async([reply] { reply(dump()); });
-    } else if (command == QLatin1String("await")) {
-        await(words, textAfter(line, 4), reply);
-    } else {
-        reply(QStringLiteral("error unknown command \"%1\"").arg(command));
-    }
+    note->moveNoteToStorage(note->storage() == NoteStorageInbox ? NoteStorageArchive : NoteStorageInbox, &error);
+    command.answer(error, QStringLiteral("ok ") + note->key());
+}
+
+const std::map<QString, std::function<void(const Command&)>>& commands()
+{
+    static const std::map<QString, std::function<void(const Command&)>> all = {
+        {QStringLiteral("folder"), [](const Command& c) {
+             Error error;
+             CloudSetup::setDriveFolder(driveCloud(), c.textAfter(1), &error);
+             c.answer(error);
+         }},
+        {QStringLiteral("store"), [](const Command& c) {
+             Error error;
+             CloudSetup::setRecordStore(relay(), storeConfig(c.textAfter(1)), &error);
+             c.answer(error);
+         }},
+        {QStringLiteral("online"), [](const Command& c) { setOnline(true, c.reply); }},
+        {QStringLiteral("offline"), [](const Command& c) { setOnline(false, c.reply); }},
+        {QStringLiteral("pushnote"), [](const Command& c) { setPush(c.words.value(1) == QLatin1String("on"), c.reply); }},
+        {QStringLiteral("new"), [](const Command& c) { commit(std::make_shared<Note>(), c.textAfter(1), c.reply); }},
+        {QStringLiteral("edit"), [](const Command& c) {
+             c.withNote([](const NotePtr& note, const Command& c) { commit(note, c.textAfter(3), c.reply); });
+         }},
+        {QStringLiteral("rename"), [](const Command& c) { c.withNote(rename); }},
+        {QStringLiteral("move"), [](const Command& c) { c.withNote(move); }},
+        {QStringLiteral("delete"), [](const Command& c) {
+             c.withNote([](const NotePtr& note, const Command& c) {
+                 note->trashNote([c](const Error& error) { c.answer(error); });
+             });
+         }},
+        {QStringLiteral("pass"), [](const Command& c) { runPass(c.reply); }},
+        {QStringLiteral("fetch"), [](const Command& c) {
+             Core::shared().appleCloud()->ckCloud()->fetchStorage([reply = c.reply](bool ok) {
+                 ok ? answerWhenDrained(reply) : reply(QStringLiteral("error the fetch failed"));
+             });
+         }},
+        {QStringLiteral("wait"), [](const Command& c) { answerWhenDrained(c.reply); }},
+        {QStringLiteral("clock"), [](const Command& c) {
+             const double offset = c.words.value(1).toDouble();
+             Clock::setWallClock([offset] { return double(QDateTime::currentMSecsSinceEpoch()) / 1000 + offset; });
+             c.reply(QStringLiteral("ok"));
+         }},
+        {QStringLiteral("status"), [](const Command& c) {
+             c.reply(QStringLiteral("ok ") + Core::shared().appleCloud()->localizedStatus());
+         }},
+        {QStringLiteral("dump"), [](const Command& c) {
+             Core::shared().fileQueue()->async([reply = c.reply] { reply(dump()); });
+         }},
+        {QStringLiteral("await"), [](const Command& c) { await(c.words, c.textAfter(4), c.reply); }},
+    };
+    return all;
+}
+
+void run(const QString& line, const Reply& reply)
+{
+    const Command command{line, line.split(QLatin1Char(' '), Qt::SkipEmptyParts), reply};
+    const auto handler = commands().find(command.words.value(0));
+    if (handler == commands().end())
+        return reply(QStringLiteral("error unknown command \"%1\"").arg(command.words.value(0)));
+    handler->second(command);
 }
 
 } // namespace
@@ -335,8 +364,7 @@ int main(int argc, char* argv[])
     configuration.makeAppleCloud = CloudSetup::makeAppleCloud;
     Core::configure(configuration);
     Core::shared();
-    auto watch = std::make_shared<PassWatch>(verbose);
-    VGLog::addLogger(watch);
+    VGLog::addLogger(passWatch(verbose).shared_from_this());
     auto pushes = std::make_shared<PushRelay>();
     PushCenter::shared()->setDelegate(pushes);
 
@@ -354,7 +382,7 @@ int main(int argc, char* argv[])
             const QString command = QString::fromStdString(line).trimmed();
             if (command.isEmpty())
                 continue;
-            DispatchQueue::main()->async([command, &watch, reply] { run(command, *watch, reply); });
+            DispatchQueue::main()->async([command, reply] { run(command, reply); });
             answered->get_future().wait();
         }
         DispatchQueue::main()->async([] { QCoreApplication::quit(); });
