@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,15 @@ public:
     enum class Owner { AppleCloud, CKCloud };
 
     explicit LinkFiles(Owner owner) : owner_(owner) {}
+    // A copy may be taken on any thread while the account changes on another.
+    LinkFiles(const LinkFiles& other) : owner_(other.owner_), account_(other.account_), generation_(other.generation_.load()) {}
+    LinkFiles& operator=(const LinkFiles& other)
+    {
+        owner_ = other.owner_;
+        account_ = other.account_;
+        generation_ = other.generation_.load();
+        return *this;
+    }
 
     // Nothing when the file is missing or its date cannot be read.
     static std::optional<FileTime> modificationDate(const QString& key, int service, int storage);
@@ -50,5 +60,5 @@ private:
 
     Owner owner_;
     std::shared_ptr<Account> account_ = std::make_shared<Account>();
-    int generation_ = 0;
+    std::atomic<int> generation_ = 0;
 };
