@@ -35,6 +35,8 @@ QKeySequence ctrl(int key, int more = 0)
 std::vector<Menu> menus()
 {
     return {
+        {QT_TRANSLATE_NOOP("MainMenu", "&Brindlewick"),
+         {{QT_TRANSLATE_NOOP("MainMenu", "Sync…"), "showSyncSettings:", {}}}},
         {QT_TRANSLATE_NOOP("MainMenu", "&File"),
          {{QT_TRANSLATE_NOOP("MainMenu", "New Note"), "newDocument:", ctrl(Qt::Key_N)},
           {QT_TRANSLATE_NOOP("MainMenu", "Open Quickly…"), "openQuickly:", ctrl(Qt::Key_O)},
