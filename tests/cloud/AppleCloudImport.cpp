@@ -69,6 +69,7 @@ TEST_F(AppleCloudImport, StoppingTheQueryEndsAPassAndASecondStartDoesNothing)
     cloud->startQuery();
     const QString inFlight = QStringLiteral("Download 0 / %1 ..").arg(Count);
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return cloud->localizedStatus() == inFlight; }, 10));
+    cloud->queue()->sync([] {}); // every worker has started
     cloud->stopQuery();
     EXPECT_EQ(cloud->state(), FolderAppleCloud::Idle);
     release.set_value();
