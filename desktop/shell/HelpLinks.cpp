@@ -1,0 +1,32 @@
+#include "HelpLinks.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+namespace HelpLinks {
+
+QString supportAddress()
+{
+    return QStringLiteral("support@brindlewick.net");
+}
+
+const QList<Page>& pages()
+{
+    static const QList<Page> table = {
+        {"showMacAppStore:", "https://brindlewick.net/desktop"},
+        {"showiPhoneAppStore:", "https://brindlewick.net/phone"},
+        {"showSyntax:", "https://brindlewick.net/help/syntax"},
+        {"showImportExportNotes:", "https://brindlewick.net/help/import-export"},
+        {"showKeyboardShortcuts:", "https://brindlewick.net/help/shortcuts"},
+        {"showSocialNetwork:", "https://social.brindlewick.net/@brindlewick"},
+        {"showWebsite:", "https://brindlewick.net"},
+    };
+    return table;
+}
+
+QString resourcePath(const QString& name)
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/brindlewick/") + name);
+}
+
+} // namespace HelpLinks
