@@ -1,7 +1,10 @@
 #include "HelpLinks.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDir>
+#include <QGuiApplication>
+#include <QProcess>
 
 namespace HelpLinks {
 
@@ -22,6 +25,13 @@ const QList<Page>& pages()
         {"showWebsite:", "https://brindlewick.net"},
     };
     return table;
+}
+
+void openURL(const QUrl& url)
+{
+    // The offscreen platform opens nothing and says so at length.
+    if (QGuiApplication::platformName() == QLatin1String("offscreen") || !QDesktopServices::openUrl(url))
+        QProcess::startDetached(QStringLiteral("xdg-open"), {QString::fromLatin1(url.toEncoded())});
 }
 
 QString resourcePath(const QString& name)

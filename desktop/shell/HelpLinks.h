@@ -16,6 +16,10 @@ struct Page {
 };
 const QList<Page>& pages();
 
+// Opens a page, mail or file with the user's application for it, without waiting for the result.
+// Where the platform plugin cannot, xdg-open is asked directly.
+void openURL(const QUrl& url);
+
 // <program folder>/../share/brindlewick/<name>: the installed layout and the build tree's alike.
 QString resourcePath(const QString& name);
 

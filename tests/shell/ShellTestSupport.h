@@ -6,6 +6,10 @@
 #include <QStringList>
 
 #include <mutex>
+#include <ostream>
+
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QStringList& texts, std::ostream* out) { *out << '[' << texts.join("|").toStdString() << ']'; }
 
 // The cloud seam of the shell's tests: both cloud objects in one, recording every call in order and
 // answering at once with what the test chose.

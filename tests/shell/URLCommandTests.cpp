@@ -1,3 +1,5 @@
+#include "ShellTestSupport.h"
+
 #include "shell/URLCommand.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,228 @@
+#include "ShellTestSupport.h"
+
+#include "X11Session.h"
+
+#include "shell/HelpLinks.h"
+#include "shell/HelpMail.h"
+
+#include "TestSupport.h"
+#include "VGLogFileManagerDefault.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTest>
+#include <QTimeZone>
+#include <QUrlQuery>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+const QString Rule = QString(40, QLatin1Char('-'));
+constexpr qsizetype ArgumentLimit = 128 * 1024;
+
+HelpMail::Facts facts()
+{
+    return {"1.2", "45", "abc123", "Debian (Linux 6.1)", "2048KB", QDateTime(QDate(2026, 3, 1), QTime(14, 34, 56, 500), QTimeZone(7200))};
+}
+
+// The SUBJECT and BODY of a mail URL as a mail application reads them back.
+QMap<QString, QString> mailFields(const QString& url)
+{
+    EXPECT_FALSE(url.contains(QLatin1Char('#'))) << "a fragment would cut the body";
+    const QStringList pieces = url.section(QLatin1Char('?'), 1).split(QLatin1Char('&'));
+    QMap<QString, QString> fields;
+    for (const QString& piece : pieces)
+        fields[piece.section(QLatin1Char('='), 0, 0)] = QUrl::fromPercentEncoding(piece.section(QLatin1Char('='), 1).toLatin1());
+    EXPECT_EQ(pieces.size(), 2) << qPrintable(url.left(200));
+    return fields;
+}
+
+// A log file of about the size given in the default logs folder, each line naming its number.
+QString writeLog(qsizetype size)
+{
+    const QString path = VGLogFileManagerDefault().createNewLogFile();
+    QByteArray text;
+    for (int line = 0; text.size() < size; ++line)
+        text += "line " + QByteArray::number(line) + ": a #hashtag & a=b? 100% ünïcode\n";
+    TestSupport::writeFile(path, text);
+    return path;
+}
+
+void removeLogs()
+{
+    for (const QString& path : VGLogFileManagerDefault().sortedLogFilePaths())
+        QFile::remove(path);
+}
+
+TEST(ShellMail, ProblemReportBodyHasItsLinesInOrder)
+{
+    struct Case {
+        const char* message;
+        const char* log;
+        const char* afterRule; // what follows the opening rule's empty line
+        const char* ending;
+    };
+    const QString closing = "\n" + Rule + "\n";
+    const Case cases[] = {
+        {nullptr, nullptr, "App: BrindlewickMac 1.2 (45)\n", ""},
+        {"Crash on save", nullptr, "Message: Crash on save\nApp: BrindlewickMac 1.2 (45)\n", ""},
+        {"", "last line\n", "App: BrindlewickMac 1.2 (45)\n", "\nlast line\nLog file: /logs/a.log\n"},
+        {"x", "no newline", "Message: x\nApp: ", "\nno newline\nLog file: /logs/a.log\n"},
+        {"x", "", "Message: x\nApp: ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message ? c.message : "(none)");
+        std::optional<HelpMail::LogTail> log;
+        if (c.log)
+            log = HelpMail::LogTail{"/logs/a.log", QString::fromUtf8(c.log)};
+        const QString body = HelpMail::problemReportBody(QString::fromUtf8(c.message), facts(), log);
+        const QString opening = "\n\n\n\n\n" + Rule + "\n\n";
+        ASSERT_TRUE(body.startsWith(opening)) << qPrintable(body);
+        EXPECT_TRUE(body.mid(opening.size()).startsWith(QString::fromUtf8(c.afterRule))) << qPrintable(body);
+        EXPECT_TRUE(body.endsWith(closing + QString::fromUtf8(c.ending))) << qPrintable(body);
+        EXPECT_TRUE(body.contains("\nGit: abc123\nSystem: Debian (Linux 6.1)\n"
+                                  "Date: 2026-03-01 12:34:56 +0000 (1772368496.500000)\nMemory: 2048KB\n"))
+            << qPrintable(body);
+    }
+    EXPECT_EQ(HelpMail::problemReportSubject(facts()), "Brindlewick Mac Problem Report (v1.2-45)");
+    EXPECT_EQ(HelpMail::feedbackSubject(facts()), "Brindlewick Mac Feedback (v1.2-45)");
+}
+
+TEST(ShellMail, ReservedCharactersArriveWhole)
+{
+    const QString texts[] = {
+        "a # b & c = d ? e", "100% + 50%", "line\nline\r\n", "café – ✓ 😀", "%23 is not #", "", "/:;@,$!'()*[]",
+    };
+    for (const QString& text : texts) {
+        const QUrl url = HelpMail::mailURL("support@brindlewick.net", "Re: " + text, text);
+        ASSERT_TRUE(url.isValid()) << qPrintable(text);
+        const QString encoded = QString::fromLatin1(url.toEncoded());
+        EXPECT_TRUE(encoded.startsWith("mailto:support@brindlewick.net?SUBJECT=")) << qPrintable(encoded);
+        const QMap<QString, QString> fields = mailFields(encoded);
+        EXPECT_EQ(fields.value("SUBJECT"), "Re: " + text);
+        EXPECT_EQ(fields.value("BODY"), text);
+    }
+}
+
+TEST(ShellMail, LogTailStartsAtALineAndKeepsTheURLShort)
+{
+    removeLogs();
+    EXPECT_FALSE(HelpMail::latestLog());
+    const QString small = writeLog(300);
+    const QString big = writeLog(1024 * 1024);
+    ASSERT_NE(small, big);
+    const std::optional<HelpMail::LogTail> tail = HelpMail::latestLog();
+    ASSERT_TRUE(tail);
+    EXPECT_EQ(tail->path, big);
+    const QByteArray whole = TestSupport::readFile(big);
+    const QByteArray kept = tail->text.toUtf8();
+    EXPECT_LE(kept.size(), HelpMail::LogTailBytes);
+    EXPECT_GT(kept.size(), HelpMail::LogTailBytes - 100);
+    EXPECT_TRUE(whole.endsWith(kept));
+    EXPECT_TRUE(kept.startsWith("line ")) << kept.left(40).constData();
+
+    const QUrl url = HelpMail::mailURL("support@brindlewick.net", "s", HelpMail::problemReportBody("m", facts(), tail));
+    EXPECT_LT(url.toEncoded().size(), ArgumentLimit);
+    EXPECT_TRUE(mailFields(QString::fromLatin1(url.toEncoded())).value("BODY").endsWith("Log file: " + big + "\n"));
+
+    EXPECT_EQ(HelpMail::readLogTail(small)->text.toUtf8(), TestSupport::readFile(small));
+    EXPECT_FALSE(HelpMail::readLogTail(TestSupport::home() + "/missing.log"));
+    removeLogs();
+}
+
+TEST(ShellMail, MemoryComesFromResidentPages)
+{
+    const QString path = TestSupport::home() + "/statm";
+    const qint64 page = ::sysconf(_SC_PAGESIZE);
+    const std::pair<const char*, QString> cases[] = {
+        {"5000 300 20 1 0 100 0\n", QStringLiteral("%1KB").arg((300 * page) >> 10)},
+        {"5000 0 20\n", "0KB"},
+        {"5000\n", "N/A"},
+        {"5000 lots 20\n", "N/A"},
+        {"", "N/A"},
+    };
+    for (const auto& [statm, expected] : cases) {
+        TestSupport::writeFile(path, statm);
+        EXPECT_EQ(HelpMail::memoryText(path), expected) << statm;
+    }
+    EXPECT_EQ(HelpMail::memoryText(TestSupport::home() + "/none"), "N/A");
+    EXPECT_TRUE(HelpMail::memoryText().endsWith("KB"));
+}
+
+// The user's mail application is a recorder registered for mailto in this test's own home; the
+// real xdg-open hands it the URL.
+class ShellMailHandler : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QString reason;
+        if (!X11Session::start(&reason))
+            GTEST_SKIP() << qPrintable(reason);
+        if (QStandardPaths::findExecutable("xdg-open").isEmpty() || QStandardPaths::findExecutable("xdg-mime").isEmpty())
+            GTEST_SKIP() << "needs xdg-utils";
+        // xdg-open asks for the scheme's handler only with a display.
+        previousDisplay = qgetenv("DISPLAY");
+        qputenv("DISPLAY", X11Session::environment().value("DISPLAY").toUtf8());
+        received = TestSupport::home() + "/received-mail";
+        QFile::remove(received);
+        const QString script = TestSupport::home() + "/mail-recorder";
+        const QByteArray target = received.toUtf8();
+        TestSupport::writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + target + ".part' && mv '" + target + ".part' '" + target + "'\n");
+        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString applications = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
+        TestSupport::writeFile(applications + "/mail-recorder.desktop",
+                               "[Desktop Entry]\nType=Application\nName=Mail Recorder\nExec=" + script.toUtf8() +
+                                   " %u\nMimeType=x-scheme-handler/mailto;\n");
+        X11Session::run("xdg-mime", {"default", "mail-recorder.desktop", "x-scheme-handler/mailto"});
+        QProcess query;
+        query.start("xdg-mime", {"query", "default", "x-scheme-handler/mailto"});
+        ASSERT_TRUE(query.waitForFinished());
+        ASSERT_EQ(query.readAllStandardOutput().trimmed(), "mail-recorder.desktop");
+    }
+    void TearDown() override
+    {
+        if (!previousDisplay.isNull())
+            qputenv("DISPLAY", previousDisplay);
+        else
+            qunsetenv("DISPLAY");
+    }
+
+    QString receivedMail()
+    {
+        if (!QTest::qWaitFor([&] { return QFile::exists(received); }, 10000))
+            return QString();
+        return QString::fromUtf8(TestSupport::readFile(received));
+    }
+
+    QByteArray previousDisplay;
+    QString received;
+};
+
+TEST_F(ShellMailHandler, TheMailApplicationGetsTheWholeReport)
+{
+    removeLogs();
+    const QString log = writeLog(1024 * 1024);
+    HelpLinks::openURL(HelpMail::problemReportURL("#1 & #2 failed"));
+    const QString url = receivedMail();
+    ASSERT_FALSE(url.isEmpty()) << "the recorder got nothing";
+    EXPECT_LT(url.size(), ArgumentLimit);
+    const QMap<QString, QString> fields = mailFields(url);
+    EXPECT_TRUE(fields.value("SUBJECT").startsWith("Brindlewick Mac Problem Report (v")) << qPrintable(fields.value("SUBJECT"));
+    const QString body = fields.value("BODY");
+    EXPECT_TRUE(body.contains("\n\nMessage: #1 & #2 failed\nApp: BrindlewickMac ")) << qPrintable(body.left(300));
+    EXPECT_TRUE(body.endsWith("Log file: " + log + "\n"));
+    EXPECT_TRUE(body.contains(": a #hashtag & a=b? 100% ünïcode\n"));
+    removeLogs();
+
+    QFile::remove(received);
+    HelpLinks::openURL(HelpMail::feedbackURL());
+    const QMap<QString, QString> feedback = mailFields(receivedMail());
+    EXPECT_TRUE(feedback.value("SUBJECT").startsWith("Brindlewick Mac Feedback (v"));
+    EXPECT_EQ(feedback.value("BODY"), "");
+}
+
+} // namespace
