@@ -1,7 +1,5 @@
 #include "ShellTestSupport.h"
 
-#include "X11Session.h"
-
 #include "shell/HelpLinks.h"
 #include "shell/HelpMail.h"
 
@@ -10,7 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
 #include <QTest>
 #include <QTimeZone>
 #include <QUrlQuery>
@@ -155,51 +152,14 @@ TEST(ShellMail, MemoryComesFromResidentPages)
 
 // The user's mail application is a recorder registered for mailto in this test's own home; the
 // real xdg-open hands it the URL.
-class ShellMailHandler : public ::testing::Test {
+class ShellMailHandler : public DesktopHandlerTest {
 protected:
     void SetUp() override
     {
-        QString reason;
-        if (!X11Session::start(&reason))
-            GTEST_SKIP() << qPrintable(reason);
-        if (QStandardPaths::findExecutable("xdg-open").isEmpty() || QStandardPaths::findExecutable("xdg-mime").isEmpty())
-            GTEST_SKIP() << "needs xdg-utils";
-        // xdg-open asks for the scheme's handler only with a display.
-        previousDisplay = qgetenv("DISPLAY");
-        qputenv("DISPLAY", X11Session::environment().value("DISPLAY").toUtf8());
-        received = TestSupport::home() + "/received-mail";
-        QFile::remove(received);
-        const QString script = TestSupport::home() + "/mail-recorder";
-        const QByteArray target = received.toUtf8();
-        TestSupport::writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + target + ".part' && mv '" + target + ".part' '" + target + "'\n");
-        QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const QString applications = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
-        TestSupport::writeFile(applications + "/mail-recorder.desktop",
-                               "[Desktop Entry]\nType=Application\nName=Mail Recorder\nExec=" + script.toUtf8() +
-                                   " %u\nMimeType=x-scheme-handler/mailto;\n");
-        X11Session::run("xdg-mime", {"default", "mail-recorder.desktop", "x-scheme-handler/mailto"});
-        QProcess query;
-        query.start("xdg-mime", {"query", "default", "x-scheme-handler/mailto"});
-        ASSERT_TRUE(query.waitForFinished());
-        ASSERT_EQ(query.readAllStandardOutput().trimmed(), "mail-recorder.desktop");
+        DesktopHandlerTest::SetUp();
+        if (!IsSkipped())
+            registerRecorder("x-scheme-handler/mailto");
     }
-    void TearDown() override
-    {
-        if (!previousDisplay.isNull())
-            qputenv("DISPLAY", previousDisplay);
-        else
-            qunsetenv("DISPLAY");
-    }
-
-    QString receivedMail()
-    {
-        if (!QTest::qWaitFor([&] { return QFile::exists(received); }, 10000))
-            return QString();
-        return QString::fromUtf8(TestSupport::readFile(received));
-    }
-
-    QByteArray previousDisplay;
-    QString received;
 };
 
 TEST_F(ShellMailHandler, TheMailApplicationGetsTheWholeReport)
@@ -207,7 +167,7 @@ TEST_F(ShellMailHandler, TheMailApplicationGetsTheWholeReport)
     removeLogs();
     const QString log = writeLog(1024 * 1024);
     HelpLinks::openURL(HelpMail::problemReportURL("#1 & #2 failed"));
-    const QString url = receivedMail();
+    const QString url = received();
     ASSERT_FALSE(url.isEmpty()) << "the recorder got nothing";
     EXPECT_LT(url.size(), ArgumentLimit);
     const QMap<QString, QString> fields = mailFields(url);
@@ -218,9 +178,8 @@ TEST_F(ShellMailHandler, TheMailApplicationGetsTheWholeReport)
     EXPECT_TRUE(body.contains(": a #hashtag & a=b? 100% ünïcode\n"));
     removeLogs();
 
-    QFile::remove(received);
     HelpLinks::openURL(HelpMail::feedbackURL());
-    const QMap<QString, QString> feedback = mailFields(receivedMail());
+    const QMap<QString, QString> feedback = mailFields(received());
     EXPECT_TRUE(feedback.value("SUBJECT").startsWith("Brindlewick Mac Feedback (v"));
     EXPECT_EQ(feedback.value("BODY"), "");
 }

@@ -1,5 +1,12 @@
 #include "ShellTestSupport.h"
 
+#include "TestSupport.h"
+#include "X11Session.h"
+
+#include <QFile>
+#include <QStandardPaths>
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 std::shared_ptr<RecordingCloud> RecordingCloud::shared()
@@ -24,3 +31,48 @@ public:
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new RecordingCloudEnvironment);
 
 } // namespace
+
+void DesktopHandlerTest::SetUp()
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    if (QStandardPaths::findExecutable("xdg-open").isEmpty() || QStandardPaths::findExecutable("xdg-mime").isEmpty())
+        GTEST_SKIP() << "needs xdg-utils";
+    // xdg-open asks for a scheme's handler only with a display.
+    previousDisplay_ = qgetenv("DISPLAY");
+    qputenv("DISPLAY", X11Session::environment().value("DISPLAY").toUtf8());
+    receivedPath = TestSupport::home() + "/received";
+    QFile::remove(receivedPath);
+    recorder = TestSupport::home() + "/link-recorder";
+    const QByteArray target = receivedPath.toUtf8();
+    TestSupport::writeFile(recorder, "#!/bin/sh\nprintf '%s' \"$1\" > '" + target + ".part' && mv '" + target + ".part' '" + target + "'\n");
+    QFile::setPermissions(recorder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void DesktopHandlerTest::TearDown()
+{
+    if (previousDisplay_.isNull())
+        qunsetenv("DISPLAY");
+    else
+        qputenv("DISPLAY", previousDisplay_);
+}
+
+void DesktopHandlerTest::registerRecorder(const QString& mimeType)
+{
+    const QString applications = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/applications";
+    TestSupport::writeFile(applications + "/link-recorder.desktop",
+                           "[Desktop Entry]\nType=Application\nName=Link Recorder\nExec=" + recorder.toUtf8() +
+                               " %u\nMimeType=" + mimeType.toUtf8() + ";\n");
+    X11Session::run("xdg-mime", {"default", "link-recorder.desktop", mimeType});
+    ASSERT_EQ(X11Session::run("xdg-mime", {"query", "default", mimeType}).trimmed(), "link-recorder.desktop");
+}
+
+QString DesktopHandlerTest::received()
+{
+    if (!QTest::qWaitFor([&] { return QFile::exists(receivedPath); }, 10000))
+        return QString();
+    const QString text = QString::fromUtf8(TestSupport::readFile(receivedPath));
+    QFile::remove(receivedPath);
+    return text;
+}

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
 #include <mutex>
 #include <ostream>
 
@@ -104,4 +106,22 @@ private:
 
     mutable std::mutex mutex_;
     QStringList calls_;
+};
+
+// Runs against the private X session with a recorder as the user's application for a scheme,
+// registered in this test's own home; the real xdg-open starts it.
+class DesktopHandlerTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Makes the recorder the handler of the MIME type.
+    void registerRecorder(const QString& mimeType);
+    // What the recorder was started with (its first argument), once it has been; empty when never.
+    // Each call waits for the next start.
+    QString received();
+
+    QString recorder;     // the recorder's program file
+    QString receivedPath; // where it writes its argument
+private:
+    QByteArray previousDisplay_;
 };
