@@ -6,12 +6,10 @@
 
 #include "UserDefaults.h"
 
+#include <QLayout>
 #include <QLineEdit>
 
 namespace {
-
-// The title bar lies above our toolbar strip: no title-bar buttons cover the list's toolbar item.
-constexpr double TitleButtonInset = 0;
 
 void setFrames(SplitView& split, const PaneSizing::SplitWidths& widths)
 {
@@ -67,11 +65,14 @@ void RootViewController::layoutToolbar()
     QWidget* root = view();
     const double noteX = noteContainer_->mapTo(root, QPoint(0, 0)).x();
     const double listX = listContainer_->mapTo(root, QPoint(0, 0)).x();
-    const PaneSizing::ToolbarLayout layout = PaneSizing::toolbarLayout(root->width(), noteX, listX, TitleButtonInset);
+    // The title bar lies above the strip; what covers the start of the strip is its sidebar button.
+    // The folder item fills the gap up to the list pane, so the list item sits over the list.
+    const int inset = window->folderToolbarItem()->x() + window->toolbar()->layout()->spacing();
+    const PaneSizing::ToolbarLayout layout = PaneSizing::toolbarLayout(root->width(), noteX, listX, inset);
     const int height = int(PaneSizing::ToolbarItemHeight);
     window->noteToolbarItem()->setFixedSize(int(layout.noteItemWidth), height);
     window->listToolbarItem()->setFixedSize(int(layout.listItemWidth), height);
-    window->folderToolbarItem()->setFixedSize(0, height);
+    window->folderToolbarItem()->setFixedSize(std::max(0, int(listX) - inset), height);
     SearchFieldWrapper* wrapper = window->searchFieldWrapper();
     wrapper->setGeometry(5, 1, std::max(0, int(layout.listItemWidth) - 10), height);
     wrapper->reloadLayout();
