@@ -214,9 +214,13 @@ void RootViewController::showList()
     listController_->setDelegate(this);
     listController_->setSearchField(searchField());
     listContainer_->layout()->addWidget(listController_->view());
-    listController_->selectStorage(selectedStorage_, selectedTag_, [list = listController_, note = selectedNote_](bool) {
-        if (list)
-            list->selectNote(note);
+    listController_->selectStorage(selectedStorage_, selectedTag_, [self = QPointer(this), note = selectedNote_](bool) {
+        if (!self)
+            return;
+        if (self->listController_)
+            self->listController_->selectNote(note);
+        self->listLoaded_ = true;
+        emit self->listDidLoad();
     });
 }
 

@@ -134,6 +134,8 @@ public:
     SplitView* mainSplitView() const { return mainSplitView_; }
     SplitView* menuSplitView() const { return menuSplitView_; }
     QWidget* noteContainer() const { return noteContainer_; }
+    // True once the list has loaded its rows for the first time.
+    bool hasLoadedList() const { return listLoaded_; }
     RootWindow* rootWindow() const;
     QLineEdit* searchField() const;
 
@@ -164,6 +166,10 @@ public:
     void themeControllerDidTapLargerFontSize(ThemeViewController& controller) override;
     void splitViewResizeSubviewsWithOldSize(SplitView& view, const QSize& oldSize) override;
     void splitViewDidResizeSubviews(SplitView& view) override;
+
+signals:
+    // The list's first load after start-up has ended.
+    void listDidLoad();
 
 protected:
     QWidget* loadView() override;
@@ -233,6 +239,7 @@ private:
     bool toolbarHidden_ = false;
     bool isRestoringWindowState_ = false;
     bool windowBound_ = false;
+    bool listLoaded_ = false;
     ToolbarState toolbarState_ = ToolbarShown;
     std::shared_ptr<Warehouse> warehouse_;
     std::shared_ptr<EditingForwarder> editingForwarder_;
