@@ -2,20 +2,22 @@
 
 #include "Log.h"
 
+#include <atomic>
 #include <csignal>
-#include <fcntl.h>
+#include <cstring>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
-int pipeEnds[2] = {-1, -1};
+// The newest pipe's writing end: the handler may touch nothing else.
+std::atomic<int> writeEnd = -1;
 
 void writeSignal(int signal)
 {
     const int saved = errno;
     const unsigned char number = static_cast<unsigned char>(signal);
-    [[maybe_unused]] const ssize_t written = ::write(pipeEnds[0], &number, 1);
+    [[maybe_unused]] const ssize_t written = ::write(writeEnd.load(), &number, 1);
     errno = saved;
 }
 
@@ -23,12 +25,14 @@ void writeSignal(int signal)
 
 SignalPipe::SignalPipe(std::initializer_list<int> numbers, QObject* parent) : QObject(parent), numbers_(numbers)
 {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, pipeEnds) != 0) {
-        LogError("appdelegate:signals no pipe: %1", QString::fromLocal8Bit(strerror(errno)));
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends_) != 0) {
+        LogError("appdelegate:signals no pipe: %1", QString::fromLocal8Bit(std::strerror(errno)));
+        ends_[0] = ends_[1] = -1;
         return;
     }
-    notifier_ = std::make_unique<QSocketNotifier>(pipeEnds[1], QSocketNotifier::Read);
+    notifier_ = std::make_unique<QSocketNotifier>(ends_[1], QSocketNotifier::Read);
     connect(notifier_.get(), &QSocketNotifier::activated, this, &SignalPipe::readPipe);
+    writeEnd = ends_[0];
     struct sigaction action = {};
     action.sa_handler = writeSignal;
     sigemptyset(&action.sa_mask);
@@ -39,19 +43,21 @@ SignalPipe::SignalPipe(std::initializer_list<int> numbers, QObject* parent) : QO
 
 SignalPipe::~SignalPipe()
 {
-    for (const int signal : std::as_const(numbers_))
-        ::signal(signal, SIG_DFL);
+    int mine = ends_[0];
+    if (mine >= 0 && writeEnd.compare_exchange_strong(mine, -1)) {
+        for (const int signal : std::as_const(numbers_))
+            ::signal(signal, SIG_DFL);
+    }
     notifier_.reset();
-    for (int& end : pipeEnds) {
+    for (const int end : ends_) {
         if (end >= 0)
             ::close(end);
-        end = -1;
     }
 }
 
 void SignalPipe::readPipe()
 {
     unsigned char number = 0;
-    while (::read(pipeEnds[1], &number, 1) == 1)
+    while (::read(ends_[1], &number, 1) == 1)
         emit received(number);
 }

@@ -12,7 +12,8 @@
 class SignalPipe : public QObject {
     Q_OBJECT
 public:
-    // One at a time; installs the handlers for the signals given, and puts the default ones back when it goes.
+    // Installs the handlers for the signals given; the newest pipe gets them. The default handlers
+    // come back when that one goes.
     explicit SignalPipe(std::initializer_list<int> numbers, QObject* parent = nullptr);
     ~SignalPipe() override;
 
@@ -23,5 +24,6 @@ private:
     void readPipe();
 
     QList<int> numbers_;
+    int ends_[2] = {-1, -1}; // written by the handler, read here
     std::unique_ptr<QSocketNotifier> notifier_;
 };

@@ -66,12 +66,14 @@ public:
     void subscribeUsingBlock(ErrorBlock block) override
     {
         record("subscribe");
-        block(subscribeError);
+        if (block)
+            block(subscribeError);
     }
     void unsubscribeUsingBlock(ErrorBlock block) override
     {
         record("unsubscribe");
-        block(subscribeError);
+        if (block)
+            block(subscribeError);
     }
     bool handleRemoteNotification(const QVariantMap& userInfo) override
     {

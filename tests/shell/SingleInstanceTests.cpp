@@ -124,17 +124,18 @@ TEST(ShellInstance, NobodyListeningMeansNoOk)
     EXPECT_FALSE(lonely.send({{"a"}, "/", ""}, 200));
 }
 
-TEST(ShellSignals, SignalsArriveOnTheMainThreadUntilThePipeGoes)
+TEST(ShellSignals, SignalsReachTheNewestPipeUntilItGoes)
 {
-    {
-        SignalPipe pipe({SIGUSR1, SIGUSR2});
-        QSignalSpy received(&pipe, &SignalPipe::received);
-        std::raise(SIGUSR2);
-        std::raise(SIGUSR1);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 2000));
-        EXPECT_EQ(received[0][0].toInt(), SIGUSR2);
-        EXPECT_EQ(received[1][0].toInt(), SIGUSR1);
-    }
+    auto older = std::make_unique<SignalPipe>(std::initializer_list<int>{SIGUSR1, SIGUSR2});
+    auto pipe = std::make_unique<SignalPipe>(std::initializer_list<int>{SIGUSR1, SIGUSR2});
+    QSignalSpy received(pipe.get(), &SignalPipe::received);
+    older.reset(); // an older pipe going must not disarm the newer
+    std::raise(SIGUSR2);
+    std::raise(SIGUSR1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.size() == 2; }, 2000));
+    EXPECT_EQ(received[0][0].toInt(), SIGUSR2);
+    EXPECT_EQ(received[1][0].toInt(), SIGUSR1);
+    pipe.reset();
     struct sigaction current = {};
     ::sigaction(SIGUSR1, nullptr, &current);
     EXPECT_EQ(current.sa_handler, SIG_DFL);

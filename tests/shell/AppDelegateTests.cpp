@@ -1,0 +1,217 @@
+#include "ShellTestSupport.h"
+
+#include "shell/AppDelegate.h"
+#include "shell/RootViewController.h"
+#include "shell/RootWindow.h"
+
+#include "Dispatch.h"
+#include "PushCenter.h"
+#include "PushSource.h"
+#include "RecordStoreError.h"
+#include "Store/Note.h"
+#include "TestSupport.h"
+#include "UserDefaults.h"
+#include "VGFileLogger.h"
+
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// A record store's push side that the test drives by hand.
+class HandPushSource : public PushSource {
+public:
+    void startPush(Deliver deliver, Registered registered) override
+    {
+        deliver_ = std::move(deliver);
+        registered(QByteArray("token"), Error());
+    }
+    void stopPush(bool) override { deliver_ = {}; }
+    void push(const QVariantMap& dictionary) const
+    {
+        if (deliver_)
+            deliver_(dictionary);
+    }
+
+private:
+    Deliver deliver_;
+};
+
+class ShellAppDelegate : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        cloud().clear();
+        Core::shared().setEnabledAppleCloud(true);
+        Core::shared().setEnabledPushNotification(true);
+        defaults().setInteger(1, "macguide");
+        for (const char* key : {"selectedStorage", "selectedTag", "pushnote"})
+            defaults().removeObject(QString::fromLatin1(key));
+    }
+    void TearDown() override
+    {
+        app.reset();
+        Dispatch::waitUntilIdle();
+    }
+
+    static UserDefaults& defaults() { return UserDefaults::standard(); }
+    static RecordingCloud& cloud() { return *RecordingCloud::shared(); }
+
+    // Starts up, lets the list load its first rows, and forgets what the cloud heard so far.
+    void launch()
+    {
+        app = std::make_unique<AppDelegate>();
+        app->applicationDidFinishLaunching();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return root()->hasLoadedList(); }, 5000));
+        Dispatch::waitUntilIdle();
+        cloud().clear();
+    }
+    RootViewController* root() { return app->rootController(); }
+    QString state()
+    {
+        return QStringLiteral("%1 %2 \"%3\"").arg(root()->selectedStorage()).arg(root()->selectedTag(), root()->searchField()->text());
+    }
+
+    std::unique_ptr<AppDelegate> app;
+};
+
+TEST_F(ShellAppDelegate, TheIntroShowsOnTheFirstLaunchOnlyAfterTheWindow)
+{
+    defaults().removeObject("macguide");
+    launch();
+    EXPECT_TRUE(app->rootWindow()->isVisible());
+    ASSERT_TRUE(app->introWindow());
+    EXPECT_TRUE(app->introWindow()->isVisible());
+    EXPECT_EQ(defaults().integerForKey("macguide"), 1);
+    QWidget* intro = app->introWindow();
+    app->showIntro();
+    EXPECT_EQ(app->introWindow(), intro) << "a second intro window";
+    app->dismissIntro();
+    EXPECT_FALSE(app->introWindow());
+
+    launch();
+    EXPECT_FALSE(app->introWindow());
+    const std::shared_ptr<VGFileLogger> logger = AppDelegate::fileLogger();
+    ASSERT_TRUE(logger);
+    EXPECT_EQ(logger->maximumFileSize(), 1048576u);
+    EXPECT_EQ(logger->rollingFrequency(), 86400.0);
+    EXPECT_EQ(logger->logFileManager()->maximumNumberOfLogFiles(), 3u);
+}
+
+TEST_F(ShellAppDelegate, ActivationRunsTheCloudStepsInOrder)
+{
+    launch();
+    struct Case {
+        bool iCloud;
+        bool push;
+        bool fetched;
+        QStringList calls;
+    };
+    const Case cases[] = {
+        {true, true, true, {"startQuery", "fetchStorage", "optimizeStorageIfLucky", "subscribe"}},
+        {true, true, false, {"startQuery", "fetchStorage", "subscribe"}},
+        {true, false, true, {"startQuery", "fetchStorage", "optimizeStorageIfLucky"}},
+        {false, true, true, {}},
+    };
+    for (const Case& c : cases) {
+        cloud().clear();
+        cloud().fetchResult = c.fetched;
+        Core::shared().setEnabledAppleCloud(c.iCloud);
+        Core::shared().setEnabledPushNotification(c.push);
+        app->applicationWillBecomeActive();
+        EXPECT_EQ(cloud().calls(), c.calls) << c.iCloud << c.push << c.fetched;
+    }
+}
+
+TEST_F(ShellAppDelegate, PushesReachTheCloudAndQuitStopsTheWatchOnce)
+{
+    launch();
+    auto source = std::make_shared<HandPushSource>();
+    PushCenter::shared()->addSource(source);
+    PushCenter::shared()->registerForRemoteNotifications();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return defaults().objectForKey("failednotification").isValid(); }, 2000));
+    EXPECT_FALSE(defaults().boolForKey("failednotification"));
+    source->push({{"id", "A"}});
+    source->push({{"id", "B"}});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return cloud().calls().size() == 2; }, 2000));
+    PushCenter::shared()->unregisterForRemoteNotifications();
+    PushCenter::shared()->removeSource(source.get());
+
+    app->applicationWillTerminate();
+    app->applicationWillTerminate();
+    EXPECT_EQ(cloud().calls(), QStringList({"push A", "push B", "stopQuery"}));
+}
+
+TEST_F(ShellAppDelegate, LinksSelectAndSearchOrChangeNothing)
+{
+    launch();
+    const std::pair<const char*, const char*> cases[] = {
+        {"brindlewick://archive?meeting%20notes", "2  \"meeting notes\""},
+        {"brindlewick://hashtag/Work%20Log", "4 work log \"\""},
+        {"brindlewick://mention/Anna?plans", "5 anna \"plans\""},
+        {"brindlewick://hashtag", "5 anna \"plans\""},
+        {"brindlewick://foo", "5 anna \"plans\""},
+        {"https://brindlewick.net/inbox", "5 anna \"plans\""},
+        {"brindlewick://inbox", "1  \"\""},
+    };
+    for (const auto& [url, state] : cases) {
+        app->handleURLEvent(QString::fromUtf8(url));
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(this->state(), QString::fromUtf8(state)) << url;
+    }
+}
+
+TEST_F(ShellAppDelegate, LaunchFilesAndLinksWaitForTheFirstListLoad)
+{
+    const QString file = TestSupport::home() + "/From outside.md";
+    TestSupport::writeFile(file, "Brought in at launch\n");
+    app = std::make_unique<AppDelegate>();
+    app->rootWindow()->show();
+    app->handleInstanceMessage({{"brindlewick", "brindlewick://archive?launch", "-x", "From outside.md"}, TestSupport::home(), ""});
+    EXPECT_FALSE(root()->hasLoadedList());
+    EXPECT_NE(root()->selectedStorage(), NoteStorageArchive) << "applied before the list loaded";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return root()->hasLoadedList(); }, 5000));
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(state(), "2  \"launch\"");
+    QStringList texts;
+    const QDir inbox(Note::documentDirectoryForStorage(NoteStorageInbox));
+    for (const QString& name : inbox.entryList(QDir::Files))
+        texts << QString::fromUtf8(TestSupport::readFile(inbox.filePath(name)));
+    EXPECT_TRUE(texts.contains("Brought in at launch\n")) << qPrintable(texts.join("|"));
+    EXPECT_EQ(defaults().integerForKey("selectedStorage"), NoteStorageArchive);
+}
+
+TEST_F(ShellAppDelegate, AFailedPushSwitchShowsASheetAndChangesNothing)
+{
+    launch();
+    cloud().subscribeError = Error::make(QString::fromLatin1(RecordStoreError::Domain), RecordStoreError::NotAuthenticated, "no");
+    Core::shared().setEnabledPushNotification(false);
+    app->handleURLEvent("brindlewick://settings?pushnote=on");
+    Dispatch::waitUntilIdle();
+    QMessageBox* sheet = app->rootWindow()->findChild<QMessageBox*>();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->text(), "Subscribe Error");
+    EXPECT_EQ(sheet->informativeText(), "Not Authenticated");
+    EXPECT_EQ(sheet->icon(), QMessageBox::Warning);
+    EXPECT_FALSE(Core::shared().enabledPushNotification());
+    EXPECT_FALSE(defaults().objectForKey("pushnote").isValid());
+    sheet->close();
+}
+
+TEST_F(ShellAppDelegate, ClosingTheWindowRunsTheQuitSequence)
+{
+    launch();
+    bool terminated = false;
+    root()->setTerminate([&] { terminated = true; });
+    EXPECT_FALSE(app->rootWindow()->close()) << "the close waits for the quit sequence";
+    EXPECT_TRUE(app->isQuitting());
+    EXPECT_FALSE(app->rootWindow()->isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return terminated; }, 5000));
+    EXPECT_TRUE(cloud().calls().contains("wait")) << qPrintable(cloud().calls().join(","));
+}
+
+} // namespace
