@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 
+#include "shell/AppDelegate.h"
 #include "shell/HelpLinks.h"
 #include "shell/HelpMail.h"
 
@@ -182,6 +183,26 @@ TEST_F(ShellMailHandler, TheMailApplicationGetsTheWholeReport)
     const QMap<QString, QString> feedback = mailFields(received());
     EXPECT_TRUE(feedback.value("SUBJECT").startsWith("Brindlewick Mac Feedback (v"));
     EXPECT_EQ(feedback.value("BODY"), "");
+}
+
+// The help menu's pages and the acknowledgements reach the user's applications for them.
+class ShellHelpMenu : public DesktopHandlerTest {};
+
+TEST_F(ShellHelpMenu, PagesAndTheAcknowledgementsOpenWithTheUsersApplications)
+{
+    AppDelegate app;
+    const QString pdf = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/brindlewick/Acknowledgement.pdf");
+    ASSERT_TRUE(TestSupport::readFile(pdf).startsWith("%PDF-")) << qPrintable(pdf);
+    const std::tuple<const char*, const char*, QString> cases[] = {
+        {"showAcknowledgement:", "application/pdf", pdf},
+        {"showSyntax:", "x-scheme-handler/https", "https://brindlewick.net/help/syntax"},
+        {"showWebsite:", "x-scheme-handler/https", "https://brindlewick.net"},
+    };
+    for (const auto& [action, type, opened] : cases) {
+        registerRecorder(QString::fromLatin1(type));
+        ASSERT_TRUE(app.tryToPerform(Selector(action), nullptr)) << action;
+        EXPECT_EQ(received(), opened) << action;
+    }
 }
 
 } // namespace
