@@ -4,6 +4,7 @@
 // 100 ms). Peer: a plain Qt program that lists the same folder's titles in a QListWidget and paints
 // it, and for the second start a plain Qt program that starts and exits.
 #include "offscreen_main.h"
+#include "../tests/support/ProgramHome.h"
 
 #include "panes/ListViewController.h"
 #include "shell/AppDelegate.h"
@@ -111,19 +112,7 @@ QString benchHome()
 
 QProcessEnvironment environment(const char* mode)
 {
-    const QString home = benchHome();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    const std::pair<const char*, const char*> folders[] = {
-        {"HOME", ""}, {"XDG_CONFIG_HOME", "/.config"}, {"XDG_DATA_HOME", "/.local/share"}, {"XDG_STATE_HOME", "/.local/state"},
-        {"XDG_CACHE_HOME", "/.cache"}, {"XDG_DOCUMENTS_DIR", "/Documents"}, {"XDG_RUNTIME_DIR", "/run"},
-    };
-    for (const auto& [variable, sub] : folders) {
-        QDir().mkpath(home + sub);
-        env.insert(variable, home + sub);
-    }
-    QFile::setPermissions(home + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.remove("DBUS_SESSION_BUS_ADDRESS");
+    QProcessEnvironment env = programHome(benchHome());
     env.insert(ModeVariable, mode);
     return env;
 }

@@ -2,6 +2,7 @@
 // that starts the application delegate (to type into it, or to show it on the private X display).
 #include "ShellTestSupport.h"
 
+#include "ProgramHome.h"
 #include "X11Session.h"
 
 #include "shell/AppDelegate.h"
@@ -127,24 +128,6 @@ struct Child {
     }
     QProcess process;
 };
-
-// A home of its own for the real program, with every folder it uses inside.
-QProcessEnvironment programHome(const QString& home)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    const std::pair<const char*, const char*> folders[] = {
-        {"HOME", ""}, {"XDG_CONFIG_HOME", "/.config"}, {"XDG_DATA_HOME", "/.local/share"}, {"XDG_STATE_HOME", "/.local/state"},
-        {"XDG_CACHE_HOME", "/.cache"}, {"XDG_DOCUMENTS_DIR", "/Documents"}, {"XDG_RUNTIME_DIR", "/run"},
-    };
-    for (const auto& [variable, sub] : folders) {
-        QDir().mkpath(home + sub);
-        environment.insert(variable, home + sub);
-    }
-    QFile::setPermissions(home + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    return environment;
-}
 
 TEST(ShellProcess, ASecondStartHandsItsLinkToTheFirstAndEnds)
 {
