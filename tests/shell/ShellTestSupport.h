@@ -120,6 +120,8 @@ protected:
                 sheetText = box->text();
                 candidate->click();
                 settle();
+                window->activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
                 return true;
             }
         return false;
