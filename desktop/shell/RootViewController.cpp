@@ -302,14 +302,11 @@ void RootViewController::reloadTheme()
         window->update();
 }
 
+// The list, the sidebar and quick open write in the menu typeface, whatever the setting.
 void RootViewController::reloadTypeFace()
 {
     if (noteController_)
         noteController_->reloadTypeFace();
-    if (listController_)
-        listController_->reloadTheme();
-    if (quickOpenController_)
-        quickOpenController_->reloadTheme();
 }
 
 void RootViewController::themeControllerDidSelectTheme(ThemeViewController&, ThemeID theme)
