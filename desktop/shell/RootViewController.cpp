@@ -214,9 +214,10 @@ void RootViewController::showList()
     listController_->setDelegate(this);
     listController_->setSearchField(searchField());
     listContainer_->layout()->addWidget(listController_->view());
-    listController_->selectStorage(selectedStorage_, selectedTag_, [list = listController_, note = selectedNote_](bool) {
-        if (list)
-            list->selectNote(note);
+    // With no note remembered the list's first row is selected, and the editor shows it too.
+    listController_->selectStorage(selectedStorage_, selectedTag_, [this, list = listController_, note = selectedNote_](bool) {
+        if (list && list->selectNote(note) && !note)
+            listControllerDidSelectNote(*list, list->selectedNote());
     });
 }
 

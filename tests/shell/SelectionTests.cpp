@@ -40,6 +40,8 @@ TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
 {
     write(QStringLiteral("Kept.txt"), QStringLiteral("Kept\nstill here #idea"));
+    FileDates::setModificationDate(Note::documentFileForKey(QStringLiteral("Kept.txt"), NoteStorageInbox), 1'600'000'000);
+    write(QStringLiteral("Other.txt"), QStringLiteral("Other")); // the first row, shown when no note is restored
     const struct {
         const char* name;
         int storage;
@@ -56,8 +58,8 @@ TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
         {"the note is gone", NoteStorageArchive, QString(), QStringLiteral("Gone.txt"), NoteStorageInbox,
          NoteStorageArchive, QString()},
         {"unsafe names", NoteTagHashtag, QStringLiteral("../idea"), QStringLiteral("../Home/Kept.txt"),
-         NoteStorageArchive, 0, QString()},
-        {"a note in no storage", 7, QString(), QStringLiteral("Kept.txt"), NoteTagHashtag, 0, QString()},
+         NoteStorageInbox, 0, QStringLiteral("Other.txt")},
+        {"a note in no storage", 7, QString(), QStringLiteral("Kept.txt"), NoteTagHashtag, 0, QStringLiteral("Other.txt")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
