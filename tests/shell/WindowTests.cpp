@@ -5,11 +5,9 @@
 #include "views/ToolbarButton.h"
 #include "views/ToolbarView.h"
 
-#include "VGAbstractLogger.h"
+#include "VGFileLogger.h"
 #include "VGLog.h"
-#include "VGLogMessage.h"
-
-#include <mutex>
+#include "VGLogFileManagerDefault.h"
 
 namespace {
 
@@ -132,28 +130,11 @@ TEST_F(ShellTest, ChoosingAThemeStoresItAndRebuildsTheSidebarOnTheSameEntry)
     EXPECT_EQ(root->view()->palette().color(QPalette::Window), toQColor(Themeset::backgroundColorForTheme(2)));
 }
 
-class RecordingLogger : public VGAbstractLogger {
-public:
-    RecordingLogger() : VGAbstractLogger(QStringLiteral("test.shell")) {}
-    void logMessage(const VGLogMessage& message) override
-    {
-        std::lock_guard lock(mutex);
-        texts << message.logMsg();
-    }
-    QStringList snapshot()
-    {
-        std::lock_guard lock(mutex);
-        return texts;
-    }
-
-private:
-    std::mutex mutex;
-    QStringList texts;
-};
-
 TEST_F(ShellTest, QuitHidesCommitsWaitsAtMostTenSecondsThenLogsAndTerminates)
 {
-    auto logger = std::make_shared<RecordingLogger>();
+    const QString logs = TestSupport::home() + QStringLiteral("/quit-logs");
+    auto files = std::make_shared<VGLogFileManagerDefault>(logs);
+    auto logger = std::make_shared<VGFileLogger>(files);
     VGLog::addLogger(logger);
     for (const bool cloudHangs : {false, true}) {
         SCOPED_TRACE(cloudHangs ? "the cloud never drains" : "the cloud drains");
@@ -177,7 +158,7 @@ TEST_F(ShellTest, QuitHidesCommitsWaitsAtMostTenSecondsThenLogsAndTerminates)
         }
         EXPECT_EQ(seen, (QStringList{QStringLiteral("hidden"), QStringLiteral("Packing list")}));
         VGLog::flushLog();
-        EXPECT_TRUE(logger->snapshot().contains(QStringLiteral("root:terminated!")));
+        EXPECT_EQ(TestSupport::readFile(files->sortedLogFilePaths().value(0)).count("root:terminated!"), cloudHangs ? 2 : 1);
         time.advance(RootViewController::QuitWaitTimeout);
         EXPECT_EQ(seen.size(), 2) << "terminates once";
     }
