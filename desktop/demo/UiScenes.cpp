@@ -208,6 +208,19 @@ std::unique_ptr<QWidget> editor(ThemeID theme)
     return shown(std::move(window), {900, 560});
 }
 
+// Saves and indexes inbox notes, so that searches find them.
+template <size_t N>
+void commitNotes(const std::pair<const char*, const char*> (&notes)[N])
+{
+    for (const auto& [key, text] : notes) {
+        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
+        note->setText(QString::fromUtf8(text));
+        bool done = false;
+        note->_commitAndCloseLocalNote([&](bool) { done = true; });
+        DispatchQueue::runMainUntil([&] { return done; }, 10);
+    }
+}
+
 // The note list of a storage or tag; with a drag, the second row dragged that far (and let go when open).
 std::unique_ptr<QWidget> noteList(int storage, const QString& tag, std::optional<double> drag, bool release)
 {
@@ -272,13 +285,7 @@ std::unique_ptr<QWidget> quickOpen(const QString& query)
         {"Harbour walk.txt", "Harbour walk\nBoats, gulls and the old lighthouse on the pier."},
         {"Pier repairs.txt", "Pier repairs\nThe pier reopens after the winter storms. #plan"},
     };
-    for (const auto& [key, text] : notes) {
-        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
-        note->setText(QString::fromUtf8(text));
-        bool done = false;
-        note->_commitAndCloseLocalNote([&](bool) { done = true; });
-        DispatchQueue::runMainUntil([&] { return done; }, 10);
-    }
+    commitNotes(notes);
     auto window = std::make_unique<QWidget>();
     window->setAutoFillBackground(true);
     QPalette palette = window->palette();
@@ -312,13 +319,7 @@ std::unique_ptr<QWidget> mainWindow(ThemeID theme)
         {"Groceries.txt", "Groceries\n- bread\n- tea\n- apples #weekend"},
         {"Reading list.txt", "Reading list\nThe novels to take on the train this month."},
     };
-    for (const auto& [key, text] : notes) {
-        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
-        note->setText(QString::fromUtf8(text));
-        bool done = false;
-        note->_commitAndCloseLocalNote([&](bool) { done = true; });
-        DispatchQueue::runMainUntil([&] { return done; }, 10);
-    }
+    commitNotes(notes);
     UserDefaults& defaults = UserDefaults::standard();
     for (const char* key : {"sidebarHidden", "toolbarHidden", "folderWidth", "listWidth", "selectedStorage", "selectedTag"})
         defaults.removeObject(QString::fromLatin1(key));

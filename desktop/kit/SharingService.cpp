@@ -10,11 +10,14 @@
 
 namespace {
 
+bool startDetached(const QString& program, const QStringList& arguments)
+{
+    return QProcess::startDetached(program, arguments);
+}
+
 SharingService::Launcher& launcher()
 {
-    static SharingService::Launcher launch = [](const QString& program, const QStringList& arguments) {
-        return QProcess::startDetached(program, arguments);
-    };
+    static SharingService::Launcher launch = startDetached;
     return launch;
 }
 
@@ -102,5 +105,5 @@ bool SharingService::performWithItems(const QList<QUrl>& items) const
 
 void SharingService::setLauncher(Launcher launch)
 {
-    launcher() = std::move(launch);
+    launcher() = launch ? std::move(launch) : startDetached;
 }

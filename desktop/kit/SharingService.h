@@ -27,7 +27,7 @@ public:
     // False when the items are no local files or the program could not start.
     bool performWithItems(const QList<QUrl>& items) const;
 
-    // The default starts the program detached; tests watch the calls instead.
+    // The default (also set by an empty launcher) starts the program detached.
     static void setLauncher(Launcher launcher);
 
 private:

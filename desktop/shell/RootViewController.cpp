@@ -214,13 +214,14 @@ void RootViewController::showList()
     listController_->setDelegate(this);
     listController_->setSearchField(searchField());
     listContainer_->layout()->addWidget(listController_->view());
-    listController_->selectStorage(selectedStorage_, selectedTag_, [self = QPointer(this), note = selectedNote_](bool) {
-        if (!self)
+    // With no note remembered the list's first row is selected, and the editor shows it too.
+    listController_->selectStorage(selectedStorage_, selectedTag_, [this, list = listController_, note = selectedNote_](bool) {
+        if (!list)
             return;
-        if (self->listController_)
-            self->listController_->selectNote(note);
-        self->listLoaded_ = true;
-        emit self->listDidLoad();
+        if (list->selectNote(note) && !note)
+            listControllerDidSelectNote(*list, list->selectedNote());
+        listLoaded_ = true;
+        emit listDidLoad();
     });
 }
 
@@ -306,14 +307,11 @@ void RootViewController::reloadTheme()
         window->update();
 }
 
+// The list, the sidebar and quick open write in the menu typeface, whatever the setting.
 void RootViewController::reloadTypeFace()
 {
     if (noteController_)
         noteController_->reloadTypeFace();
-    if (listController_)
-        listController_->reloadTheme();
-    if (quickOpenController_)
-        quickOpenController_->reloadTheme();
 }
 
 void RootViewController::themeControllerDidSelectTheme(ThemeViewController&, ThemeID theme)

@@ -1,129 +1,135 @@
 #pragma once
 
-#include "Core.h"
-#include "Store/AppleCloud.h"
+#include "../store/StoreTestSupport.h"
 
-#include <QStringList>
+#include "kit/AnimationContext.h"
+#include "panes/NoteTextView.h"
+#include "shell/RootViewController.h"
+#include "shell/RootWindow.h"
 
-#include <gtest/gtest.h>
+#include "Dispatch.h"
+#include "OfflineAppleCloud.h"
+#include "TestSupport.h"
 
-#include <mutex>
-#include <ostream>
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTest>
 
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QStringList& texts, std::ostream* out) { *out << '[' << texts.join("|").toStdString() << ']'; }
+#include <atomic>
+#include <memory>
+#include <vector>
 
-// The cloud seam of the shell's tests: both cloud objects in one, recording every call in order and
-// answering at once with what the test chose.
-class RecordingCloud : public AppleCloud, public CKCloud, public std::enable_shared_from_this<RecordingCloud> {
+// The offline cloud, whose wait can be held back to stand for a cloud that never drains.
+class HeldCloud : public OfflineAppleCloud {
 public:
-    static std::shared_ptr<RecordingCloud> shared();
-
-    QStringList calls() const
-    {
-        std::lock_guard lock(mutex_);
-        return calls_;
-    }
-    void clear()
-    {
-        std::lock_guard lock(mutex_);
-        calls_.clear();
-        fetchResult = true;
-        subscribeError = Error();
-    }
-
-    bool fetchResult = true;
-    Error subscribeError;
-
-    std::shared_ptr<CKCloud> ckCloud() const override
-    {
-        return std::const_pointer_cast<RecordingCloud>(shared_from_this());
-    }
-    void prepareNote(const NotePtr&, CommitHandler handler) override { commit("prepare", handler); }
-    void commitNote(const NotePtr&, CommitHandler handler) override { commit("commit", handler); }
-    void commitAndCloseNote(const NotePtr&, CommitHandler handler) override { commit("commitAndClose", handler); }
-    void renameNote(const NotePtr&, const NotePtr&, AppleCloud::Handler handler) override { answer("rename", handler); }
-    void moveNote(const NotePtr&, const NotePtr&, AppleCloud::Handler handler) override { answer("move", handler); }
-    void deleteNote(const NotePtr&, AppleCloud::Handler handler) override { answer("delete", handler); }
-    void startQuery() override { record("startQuery"); }
-    void stopQuery() override { record("stopQuery"); }
     void wait(std::function<void()> block) override
     {
-        record("wait");
-        block();
+        if (hold)
+            held.push_back(std::move(block));
+        else
+            OfflineAppleCloud::wait(std::move(block));
     }
-
-    void saveNote(const NotePtr&, Completion block) override { done("save", block); }
-    void moveNote(const NotePtr&, const NotePtr&, Completion block) override { done("moveRecord", block); }
-    void deleteNote(const NotePtr&, Completion block) override { done("deleteRecord", block); }
-    void notifyDeleteNote(const NotePtr&, const FileTime&, Completion block) override { done("notifyDelete", block); }
-    void fetchStorage(Completion block) override
-    {
-        record("fetchStorage");
-        block(fetchResult);
-    }
-    void optimizeStorageIfLucky() override { record("optimizeStorageIfLucky"); }
-    void subscribeUsingBlock(ErrorBlock block) override
-    {
-        record("subscribe");
-        if (block)
-            block(subscribeError);
-    }
-    void unsubscribeUsingBlock(ErrorBlock block) override
-    {
-        record("unsubscribe");
-        if (block)
-            block(subscribeError);
-    }
-    bool handleRemoteNotification(const QVariantMap& userInfo) override
-    {
-        record(QStringLiteral("push %1").arg(userInfo.value(QStringLiteral("id")).toString()));
-        return true;
-    }
-
-private:
-    void record(const QString& call)
-    {
-        std::lock_guard lock(mutex_);
-        calls_.append(call);
-    }
-    void commit(const char* call, const CommitHandler& handler)
-    {
-        record(QString::fromLatin1(call));
-        if (handler)
-            handler(QDateTime(), Error());
-    }
-    void answer(const char* call, const AppleCloud::Handler& handler)
-    {
-        record(QString::fromLatin1(call));
-        if (handler)
-            handler(Error());
-    }
-    void done(const char* call, const Completion& block)
-    {
-        record(QString::fromLatin1(call));
-        if (block)
-            block(true);
-    }
-
-    mutable std::mutex mutex_;
-    QStringList calls_;
+    std::atomic<bool> hold = false;
+    std::vector<std::function<void()>> held; // file queue only
 };
 
-// Runs against the private X session with a recorder as the user's application for a scheme,
-// registered in this test's own home; the real xdg-open starts it.
-class DesktopHandlerTest : public ::testing::Test {
-protected:
-    void SetUp() override;
-    void TearDown() override;
-    // Makes the recorder the handler of the MIME type.
-    void registerRecorder(const QString& mimeType);
-    // What the recorder was started with (its first argument), once it has been; empty when never.
-    // Each call waits for the next start.
-    QString received();
+inline HeldCloud& heldCloud()
+{
+    static const auto cloud = std::make_shared<HeldCloud>();
+    return *cloud;
+}
 
-    QString recorder;     // the recorder's program file
-    QString receivedPath; // where it writes its argument
-private:
-    QByteArray previousDisplay_;
+// The main window on the shared test Core, on virtual time, animations at duration 0. Every test
+// starts with empty storages and none of the window's remembered state.
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Core::Configuration configuration;
+        configuration.makeAppleCloud = [] { return std::shared_ptr<AppleCloud>(&heldCloud(), [](AppleCloud*) {}); };
+        Core& core = sharedTestCore(configuration);
+        AnimationContext::setTestMode(true);
+        core.setColorTheme(0);
+        core.setNoteSortOptions(0);
+        core.setEnabledPostTemplate(false);
+        heldCloud().hold = false;
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive})
+            QDir(Note::documentDirectoryForStorage(storage)).removeRecursively();
+        for (const char* key : {"toolbarHidden", "sidebarHidden", "folderWidth", "listWidth", "selectedStorage",
+                                "selectedTag", "selectedNoteKey", "selectedNoteStorage", "notesort", "theme"})
+            UserDefaults::standard().removeObject(QString::fromLatin1(key));
+    }
+    void TearDown() override
+    {
+        window.reset();
+        settle();
+    }
+
+    void open(QSize size = {1000, 600})
+    {
+        window = std::make_unique<RootWindow>();
+        root = new RootViewController(Core::shared());
+        root->setTerminate([this] { ++terminations; });
+        window->setContentViewController(root);
+        window->resize(size);
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        settle();
+    }
+    void reopen()
+    {
+        window.reset();
+        settle();
+        open();
+    }
+    static void settle()
+    {
+        Dispatch::waitUntilIdle();
+        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Dispatch::waitUntilIdle();
+    }
+    // A saved and indexed note.
+    static NotePtr write(const QString& key, const QString& text, int storage = NoteStorageInbox)
+    {
+        auto note = std::make_shared<Note>(key, storage);
+        note->setText(text);
+        bool done = false;
+        Core::shared().fileQueue()->async([&] { note->_commitAndCloseLocalNote([&](bool) { done = true; }); });
+        DispatchQueue::runMainUntil([&] { return done; }, 10);
+        return std::make_shared<Note>(key, storage);
+    }
+    NoteTextView* editor() const { return root->noteController()->textView(); }
+    void type(const QString& keys)
+    {
+        for (const QChar key : keys) {
+            key == QLatin1Char('\n') ? QTest::keyClick(editor(), Qt::Key_Return) : QTest::keyClicks(editor(), QString(key));
+            Dispatch::waitUntilIdle();
+        }
+    }
+    // Answers the open sheet with the button of that title; false when no sheet is open.
+    bool answerSheet(const QString& button)
+    {
+        settle();
+        auto* box = window->findChild<QMessageBox*>();
+        if (!box)
+            return false;
+        for (QAbstractButton* candidate : box->buttons())
+            if (candidate->text() == button) {
+                sheetText = box->text();
+                candidate->click();
+                settle();
+                window->activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+                return true;
+            }
+        return false;
+    }
+
+    TestSupport::VirtualTime time;
+    std::unique_ptr<RootWindow> window;
+    RootViewController* root = nullptr;
+    int terminations = 0;
+    QString sheetText;
 };

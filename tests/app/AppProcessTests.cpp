@@ -1,6 +1,6 @@
 // The application as processes: the real program twice, and this test program run again as a child
 // that starts the application delegate (to type into it, or to show it on the private X display).
-#include "ShellTestSupport.h"
+#include "AppTestSupport.h"
 
 #include "ProgramHome.h"
 #include "X11Session.h"

@@ -1,4 +1,4 @@
-#include "ShellTestSupport.h"
+#include "AppTestSupport.h"
 
 #include "shell/AppDelegate.h"
 #include "shell/HelpLinks.h"
