@@ -152,7 +152,7 @@ TEST(ShellProcess, ASecondStartHandsItsLinkToTheFirstAndEnds)
 
     ::kill(pid_t(first.process.processId()), SIGTERM);
     ASSERT_TRUE(first.process.waitForFinished(WaitMs));
-    EXPECT_EQ(first.process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.process.exitStatus(), QProcess::NormalExit) << first.process.readAllStandardError().right(3000).constData();
     EXPECT_EQ(first.process.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(home + "/run/brindlewick/instance.sock"));
 }
