@@ -9,10 +9,10 @@
 
 #include <gtest/gtest.h>
 
-std::shared_ptr<RecordingCloud> RecordingCloud::shared()
+RecordingCloud& RecordingCloud::shared()
 {
     static const auto cloud = std::make_shared<RecordingCloud>();
-    return cloud;
+    return *cloud;
 }
 
 namespace {
@@ -23,7 +23,7 @@ public:
     void SetUp() override
     {
         Core::Configuration configuration;
-        configuration.makeAppleCloud = [] { return std::static_pointer_cast<AppleCloud>(RecordingCloud::shared()); };
+        configuration.makeAppleCloud = [] { return std::shared_ptr<AppleCloud>(&RecordingCloud::shared(), [](AppleCloud*) {}); };
         Core::configure(std::move(configuration));
     }
 };
