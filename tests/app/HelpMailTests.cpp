@@ -92,15 +92,10 @@ TEST(ShellMail, ProblemReportBodyHasItsLinesInOrder)
 
 TEST(ShellMail, ReservedCharactersArriveWhole)
 {
-    const QString texts[] = {
-        "a # b & c = d ? e", "100% + 50%", "line\nline\r\n", "café – ✓ 😀", "%23 is not #", "", "/:;@,$!'()*[]",
-    };
-    for (const QString& text : texts) {
-        const QUrl url = HelpMail::mailURL("support@brindlewick.net", "Re: " + text, text);
-        ASSERT_TRUE(url.isValid()) << qPrintable(text);
-        const QString encoded = QString::fromLatin1(url.toEncoded());
-        EXPECT_TRUE(encoded.startsWith("mailto:support@brindlewick.net?SUBJECT=")) << qPrintable(encoded);
-        const QMap<QString, QString> fields = mailFields(encoded);
+    for (const QString text : {"a # b & c = d ? e", "100% + 50%\nline\r\n", "café – ✓ 😀 %23", "/:;@,$!'()*[]"}) {
+        const QString url = QString::fromLatin1(HelpMail::mailURL("support@brindlewick.net", "Re: " + text, text).toEncoded());
+        EXPECT_TRUE(url.startsWith("mailto:support@brindlewick.net?SUBJECT=")) << qPrintable(url);
+        const QMap<QString, QString> fields = mailFields(url);
         EXPECT_EQ(fields.value("SUBJECT"), "Re: " + text);
         EXPECT_EQ(fields.value("BODY"), text);
     }
@@ -135,73 +130,49 @@ TEST(ShellMail, LogTailStartsAtALineAndKeepsTheURLShort)
 TEST(ShellMail, MemoryComesFromResidentPages)
 {
     const QString path = TestSupport::home() + "/statm";
-    const qint64 page = ::sysconf(_SC_PAGESIZE);
     const std::pair<const char*, QString> cases[] = {
-        {"5000 300 20 1 0 100 0\n", QStringLiteral("%1KB").arg((300 * page) >> 10)},
-        {"5000 0 20\n", "0KB"},
+        {"5000 300 20 1 0 100 0\n", QStringLiteral("%1KB").arg((300 * ::sysconf(_SC_PAGESIZE)) >> 10)},
         {"5000\n", "N/A"},
         {"5000 lots 20\n", "N/A"},
-        {"", "N/A"},
     };
     for (const auto& [statm, expected] : cases) {
         TestSupport::writeFile(path, statm);
         EXPECT_EQ(HelpMail::memoryText(path), expected) << statm;
     }
     EXPECT_EQ(HelpMail::memoryText(TestSupport::home() + "/none"), "N/A");
-    EXPECT_TRUE(HelpMail::memoryText().endsWith("KB"));
 }
 
-// The user's mail application is a recorder registered for mailto in this test's own home; the
-// real xdg-open hands it the URL.
-class ShellMailHandler : public DesktopHandlerTest {
-protected:
-    void SetUp() override
-    {
-        DesktopHandlerTest::SetUp();
-        if (!IsSkipped())
-            registerRecorder("x-scheme-handler/mailto");
-    }
-};
+// The help menu's mails, pages and document reach the user's applications for them: recorders
+// registered in this test's own home, started by the real xdg-open.
+class ShellHelpMenu : public DesktopHandlerTest {};
 
-TEST_F(ShellMailHandler, TheMailApplicationGetsTheWholeReport)
+TEST_F(ShellHelpMenu, MailsPagesAndTheAcknowledgementsReachTheUsersApplications)
 {
+    for (const char* type : {"x-scheme-handler/mailto", "x-scheme-handler/https", "application/pdf"})
+        registerRecorder(QString::fromLatin1(type));
     removeLogs();
     const QString log = writeLog(1024 * 1024);
-    HelpLinks::openURL(HelpMail::problemReportURL("#1 & #2 failed"));
+    AppDelegate app;
+    app.handleURLEvent("brindlewick://bugreport?%231%20%26%20%232%20failed");
     const QString url = received();
-    ASSERT_FALSE(url.isEmpty()) << "the recorder got nothing";
     EXPECT_LT(url.size(), ArgumentLimit);
     const QMap<QString, QString> fields = mailFields(url);
     EXPECT_TRUE(fields.value("SUBJECT").startsWith("Brindlewick Mac Problem Report (v")) << qPrintable(fields.value("SUBJECT"));
     const QString body = fields.value("BODY");
     EXPECT_TRUE(body.contains("\n\nMessage: #1 & #2 failed\nApp: BrindlewickMac ")) << qPrintable(body.left(300));
-    EXPECT_TRUE(body.endsWith("Log file: " + log + "\n"));
-    EXPECT_TRUE(body.contains(": a #hashtag & a=b? 100% ünïcode\n"));
+    EXPECT_TRUE(body.endsWith(": a #hashtag & a=b? 100% ünïcode\nLog file: " + log + "\n"));
     removeLogs();
 
-    HelpLinks::openURL(HelpMail::feedbackURL());
-    const QMap<QString, QString> feedback = mailFields(received());
-    EXPECT_TRUE(feedback.value("SUBJECT").startsWith("Brindlewick Mac Feedback (v"));
-    EXPECT_EQ(feedback.value("BODY"), "");
-}
-
-// The help menu's pages and the acknowledgements reach the user's applications for them.
-class ShellHelpMenu : public DesktopHandlerTest {};
-
-TEST_F(ShellHelpMenu, PagesAndTheAcknowledgementsOpenWithTheUsersApplications)
-{
-    AppDelegate app;
     const QString pdf = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/brindlewick/Acknowledgement.pdf");
     ASSERT_TRUE(TestSupport::readFile(pdf).startsWith("%PDF-")) << qPrintable(pdf);
-    const std::tuple<const char*, const char*, QString> cases[] = {
-        {"showAcknowledgement:", "application/pdf", pdf},
-        {"showSyntax:", "x-scheme-handler/https", "https://brindlewick.net/help/syntax"},
-        {"showWebsite:", "x-scheme-handler/https", "https://brindlewick.net"},
+    const std::pair<const char*, QString> actions[] = {
+        {"showSendUsAMessage:", "BODY="},
+        {"showAcknowledgement:", pdf},
+        {"showSyntax:", "https://brindlewick.net/help/syntax"},
     };
-    for (const auto& [action, type, opened] : cases) {
-        registerRecorder(QString::fromLatin1(type));
+    for (const auto& [action, opened] : actions) {
         ASSERT_TRUE(app.tryToPerform(Selector(action), nullptr)) << action;
-        EXPECT_EQ(received(), opened) << action;
+        EXPECT_TRUE(received().endsWith(opened)) << action;
     }
 }
 
