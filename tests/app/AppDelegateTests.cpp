@@ -145,9 +145,10 @@ TEST_F(ShellAppDelegate, LinksSelectAndSearchOrChangeNothing)
 TEST_F(ShellAppDelegate, LaunchFilesAndLinksWaitForTheFirstListLoad)
 {
     TestSupport::writeFile(TestSupport::home() + "/From outside.md", "Brought in at launch\n");
+    TestSupport::writeFile(TestSupport::home() + "/By link.md", "Brought in by a link\n");
     app = std::make_unique<AppDelegate>();
     app->rootWindow()->show();
-    app->handleInstanceMessage({{"brindlewick", "brindlewick://archive?launch", "-x", "From outside.md"}, TestSupport::home(), ""});
+    app->handleInstanceMessage({{"brindlewick", "brindlewick://archive?launch", "-x", "From outside.md", QString::fromLatin1(QUrl::fromLocalFile(TestSupport::home() + "/By link.md").toEncoded())}, TestSupport::home(), ""});
     EXPECT_FALSE(root()->hasLoadedList());
     EXPECT_NE(root()->selectedStorage(), NoteStorageArchive) << "applied before the list loaded";
     ASSERT_TRUE(QTest::qWaitFor([&] { return root()->hasLoadedList(); }, 5000));
@@ -158,6 +159,7 @@ TEST_F(ShellAppDelegate, LaunchFilesAndLinksWaitForTheFirstListLoad)
     for (const QString& name : inbox.entryList(QDir::Files))
         texts << QString::fromUtf8(TestSupport::readFile(inbox.filePath(name)));
     EXPECT_TRUE(texts.contains("Brought in at launch\n")) << qPrintable(texts.join("|"));
+    EXPECT_TRUE(texts.contains("Brought in by a link\n")) << qPrintable(texts.join("|"));
 }
 
 TEST_F(ShellAppDelegate, AFailedPushSwitchShowsASheetAndChangesNothing)
