@@ -1,7 +1,6 @@
 #include "X11Session.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -46,12 +45,6 @@ void stopSession()
     session().reset();
 }
 
-bool displayInUse(int display)
-{
-    return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)) ||
-           QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(display));
-}
-
 // Polls until done() answers true, the child exits or the wait runs out.
 bool waitFor(QProcess& child, const std::function<bool()>& done)
 {
@@ -64,20 +57,15 @@ bool waitFor(QProcess& child, const std::function<bool()>& done)
     return done();
 }
 
-std::optional<int> startServer(QProcess& server, const QString& xvfb)
+// Xvfb chooses a free display itself and names it once it listens, so parallel tests never share one.
+std::optional<int> startServer(QProcess& server)
 {
-    for (int display = 90; display < 140; ++display) {
-        if (displayInUse(display))
-            continue;
-        server.start(xvfb, {QStringLiteral(":%1").arg(display), "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-        if (!server.waitForStarted(WaitMs))
-            return std::nullopt;
-        if (waitFor(server, [&] { return QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)); }))
-            return display;
-        server.kill();
-        server.waitForFinished(WaitMs);
-    }
-    return std::nullopt;
+    server.start(QStringLiteral("Xvfb"), {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    if (!waitFor(server, [&] { return server.canReadLine(); }))
+        return std::nullopt;
+    bool ok = false;
+    const int display = server.readLine().trimmed().toInt(&ok);
+    return ok ? std::optional<int>(display) : std::nullopt;
 }
 
 QString startAll(Session& s)
@@ -89,9 +77,9 @@ QString startAll(Session& s)
     if (!missing.isEmpty())
         return QStringLiteral("needs %1 (scripts/install-deps)").arg(missing.join(", "));
 
-    const std::optional<int> display = startServer(s.server.process, QStringLiteral("Xvfb"));
+    const std::optional<int> display = startServer(s.server.process);
     if (!display)
-        return QStringLiteral("Xvfb did not start on a free display");
+        return QStringLiteral("Xvfb did not start");
     s.environment.insert("DISPLAY", QStringLiteral(":%1").arg(*display));
 
     s.bus.process.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
