@@ -25,7 +25,7 @@
 #include "VGTTYLogger.h"
 
 #include <QApplication>
-#include <QCloseEvent>
+#include <QEvent>
 #include <QDir>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -244,26 +244,36 @@ void AppDelegate::handleURLEvent(const QString& url)
         });
         return;
     case URLCommand::Kind::Settings:
-        if (!settings_)
-            settings_ = std::make_unique<SettingsSwitch>(
-                Core::shared(), UserDefaults::standard(),
-                SettingsSwitch::Hooks{[this](const QString& title, const QString& text) { notifyTitle(title, text); },
-                                      [self = QPointer(this)](const QString& message, const QString& informative) {
-                                          if (!self)
-                                              return;
-                                          Alert alert;
-                                          alert.setMessageText(message);
-                                          alert.setInformativeText(informative);
-                                          alert.setStyle(Alert::Style::Warning);
-                                          alert.addButton(tr("Close"));
-                                          alert.beginSheetModal(self->rootWindow(), {});
-                                      }});
         for (const auto& [key, value] : command.parameters)
-            settings_->apply(key, value);
+            settings().apply(key, value);
         return;
     case URLCommand::Kind::OpenFile:
         return openFile(command.filePath);
     }
+}
+
+SettingsSwitch& AppDelegate::settings()
+{
+    if (!settings_) {
+        settings_ = std::make_unique<SettingsSwitch>(
+            Core::shared(), UserDefaults::standard(),
+            SettingsSwitch::Hooks{[this](const QString& title, const QString& text) { notifyTitle(title, text); },
+                                  [self = QPointer(this)](const QString& message, const QString& informative) {
+                                      if (self)
+                                          self->showWarningSheet(message, informative);
+                                  }});
+    }
+    return *settings_;
+}
+
+void AppDelegate::showWarningSheet(const QString& message, const QString& informative)
+{
+    Alert alert;
+    alert.setMessageText(message);
+    alert.setInformativeText(informative);
+    alert.setStyle(Alert::Style::Warning);
+    alert.addButton(tr("Close"));
+    alert.beginSheetModal(rootWindow(), {});
 }
 
 void AppDelegate::openFile(const QString& path)

@@ -81,6 +81,8 @@ private:
     void whenReady(std::function<void()> block);
     void openArguments(const QStringList& arguments, const QString& cwd);
     void saveWindowFrame();
+    SettingsSwitch& settings();
+    void showWarningSheet(const QString& message, const QString& informative);
 
     Configuration configuration_;
     std::unique_ptr<RootWindow> rootWindow_;
