@@ -178,15 +178,19 @@ TEST_F(ShellAppDelegate, AFailedPushSwitchShowsASheetAndChangesNothing)
     sheet->close();
 }
 
-TEST_F(ShellAppDelegate, ClosingTheWindowRunsTheQuitSequence)
+TEST_F(ShellAppDelegate, ClosingTheWindowRunsTheQuitSequenceAndTheFrameComesBack)
 {
     launch();
+    app->rootWindow()->resize(900, 650);
     bool terminated = false;
     root()->setTerminate([&] { terminated = true; });
     EXPECT_FALSE(app->rootWindow()->close()) << "the close waits for the quit sequence";
     EXPECT_FALSE(app->rootWindow()->isVisible());
     ASSERT_TRUE(QTest::qWaitFor([&] { return terminated; }, 5000));
     EXPECT_TRUE(cloud().calls().contains("wait")) << qPrintable(cloud().calls().join(","));
+    app->applicationWillTerminate();
+    launch();
+    EXPECT_EQ(app->rootWindow()->size(), QSize(900, 650));
 }
 
 } // namespace
