@@ -262,8 +262,8 @@ void RootViewController::applyTheme()
     view()->setPalette(palette);
     const QColor menuBackground = toQColor(Themeset::menuBackgroundColorForTheme(theme));
     listContainer_->setBackgroundColor(menuBackground);
-    mainSplitView_->setDividerColor(toQColor(Themeset::menuBackgroundColorForTheme(theme)).darker(115));
-    menuSplitView_->setDividerColor(menuBackground.darker(115));
+    for (SplitView* split : {mainSplitView_, menuSplitView_})
+        split->setDividerColor(menuBackground.darker(115));
     RootWindow* window = rootWindow();
     if (!window)
         return;
