@@ -410,7 +410,9 @@ void runFade(RootWindow* window, const Fade& fade, std::function<void()> after)
             context.setAlpha(window->themeButton(), fade.theme);
             context.setAlpha(window->createNoteButton(), fade.create);
             context.setAlpha(window->toggleSideBarButton(), fade.sidebar);
-            context.setAlpha(window->toolbar(), fade.strip);
+            // The strip itself draws nothing; what it carries besides the buttons is the search field.
+            // Fading the strip would nest opacity effects, which Qt does not draw again once undone.
+            context.setAlpha(window->listToolbarItem(), fade.strip);
         },
         std::move(after));
 }
