@@ -42,10 +42,7 @@ TEST_F(ShellTest, WidthsAndTheSidebarOutliveARestart)
 
 TEST_F(ShellTest, TypingFadesTheToolbarOnlyWithTheSidebarHiddenAndNothingHoldingIt)
 {
-    const struct {
-        const char* name;
-        bool sidebarHidden, popover, fullScreen, fades;
-    } cases[] = {
+    const struct { const char* name; bool sidebarHidden, popover, fullScreen, fades; } cases[] = {
         {"sidebar hidden", true, false, false, true},
         {"sidebar shown", false, false, false, false},
         {"theme popover open", true, true, false, false},
