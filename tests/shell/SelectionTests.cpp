@@ -23,12 +23,19 @@ TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
         {NoteTagHashtag, "", NoteTagHashtag, "", true},
         {NoteTagHashtag, "idea", NoteTagMention, "idea", false},
     };
+    write(QStringLiteral("Plan.txt"), QStringLiteral("Plan"));
     open();
     for (const auto& c : cases) {
         root->selectStorage(c.selectedStorage, QString::fromLatin1(c.selectedTag));
         EXPECT_EQ(root->isSelectedStorage(c.storage, QString::fromLatin1(c.tag)), c.same)
             << c.selectedStorage << c.selectedTag << " against " << c.storage << c.tag;
     }
+    root->selectStorage(NoteStorageInbox, QString());
+    settle();
+    const ListItemPtr row = root->listController()->items().value(0);
+    root->folderControllerDidSelectStorage(*root->folderController(), NoteStorageInbox, QString());
+    settle();
+    EXPECT_EQ(root->listController()->items().value(0), row) << "picking the selected entry lists nothing again";
 }
 
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
