@@ -266,8 +266,8 @@ void RootViewController::applyTheme()
     view()->setPalette(palette);
     const QColor menuBackground = toQColor(Themeset::menuBackgroundColorForTheme(theme));
     listContainer_->setBackgroundColor(menuBackground);
-    mainSplitView_->setDividerColor(toQColor(Themeset::menuBackgroundColorForTheme(theme)).darker(115));
-    menuSplitView_->setDividerColor(menuBackground.darker(115));
+    for (SplitView* split : {mainSplitView_, menuSplitView_})
+        split->setDividerColor(menuBackground.darker(115));
     RootWindow* window = rootWindow();
     if (!window)
         return;
@@ -414,7 +414,9 @@ void runFade(RootWindow* window, const Fade& fade, std::function<void()> after)
             context.setAlpha(window->themeButton(), fade.theme);
             context.setAlpha(window->createNoteButton(), fade.create);
             context.setAlpha(window->toggleSideBarButton(), fade.sidebar);
-            context.setAlpha(window->toolbar(), fade.strip);
+            // The strip itself draws nothing; what it carries besides the buttons is the search field.
+            // Fading the strip would nest opacity effects, which Qt does not draw again once undone.
+            context.setAlpha(window->listToolbarItem(), fade.strip);
         },
         std::move(after));
 }

@@ -176,7 +176,7 @@ void RootViewController::searchTextDidChange(const QString& query)
 
 bool RootViewController::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == searchField() && event->type() == QEvent::KeyPress) {
+    if (event->type() == QEvent::KeyPress && watched == searchField()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         return searchFieldCommand(key->key(), key->modifiers());
     }

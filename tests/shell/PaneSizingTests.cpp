@@ -13,11 +13,7 @@ using namespace PaneSizing;
 
 TEST(ShellSizing, TheWindowSplitGrowsTheNotePaneThenAnOpenSidebarAndShrinksThemInTurn)
 {
-    const struct {
-        const char* name;
-        double delta, sidebar, note;
-        double sidebarAfter, noteAfter;
-    } cases[] = {
+    const struct { const char* name; double delta, sidebar, note; double sidebarAfter, noteAfter; } cases[] = {
         {"growth fills the note pane to 200, then the sidebar", 100, 100, 150, 150, 200},
         {"a sidebar at folder + 50 leaves the rest to the note pane", 100, 170, 150, 170, 250},
         {"a collapsed sidebar stays collapsed", 100, 0, 150, 0, 250},
@@ -37,11 +33,7 @@ TEST(ShellSizing, TheWindowSplitGrowsTheNotePaneThenAnOpenSidebarAndShrinksThemI
 
 TEST(ShellSizing, TheSidebarSplitGrowsTheFolderPaneBackAndShrinksTheListFirst)
 {
-    const struct {
-        const char* name;
-        double delta, folder, list;
-        double folderAfter, listAfter;
-    } cases[] = {
+    const struct { const char* name; double delta, folder, list; double folderAfter, listAfter; } cases[] = {
         {"the list goes to 150, the folder pane loses the rest", -80, 120, 160, 50, 150},
         {"the folder pane never goes below 0", -400, 120, 160, 0, 0},
         {"a list above 150 takes a small shrink alone", -10, 120, 200, 120, 190},
@@ -59,11 +51,7 @@ TEST(ShellSizing, TheSidebarSplitGrowsTheFolderPaneBackAndShrinksTheListFirst)
 
 TEST(ShellSizing, ToolbarItemsSitOverTheirPanesAndTheListLosesWhatTheInsetCovers)
 {
-    const struct {
-        const char* name;
-        double noteX, listX, inset;
-        double note, list;
-    } cases[] = {
+    const struct { const char* name; double noteX, listX, inset; double note, list; } cases[] = {
         {"no inset", 300, 60, 0, 687, 232},
         {"an inset of 96 over a list at 60", 300, 60, 96, 687, 196},
         {"a list starting past the inset keeps its width", 300, 120, 96, 687, 172},
@@ -80,11 +68,7 @@ TEST(ShellSizing, ToolbarItemsSitOverTheirPanesAndTheListLosesWhatTheInsetCovers
 TEST(ShellSizing, StoredWindowStateFallsBackForMissingSmallAndNonNumericWidths)
 {
     UserDefaults defaults(TestSupport::home() + QStringLiteral("/sizing.ini"));
-    const struct {
-        const char* name;
-        QVariant folder, list;
-        double folderRead, listRead;
-    } cases[] = {
+    const struct { const char* name; QVariant folder, list; double folderRead, listRead; } cases[] = {
         {"missing", {}, {}, 120, 200},
         {"50 or less", 50.0, 12.0, 120, 200},
         {"above 50", 51.0, 333.5, 51, 333.5},

@@ -15,13 +15,7 @@ QString selectedKey(const ListViewController& list)
 
 TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
 {
-    const struct {
-        int selectedStorage;
-        const char* selectedTag;
-        int storage;
-        const char* tag;
-        bool same;
-    } cases[] = {
+    const struct { int selectedStorage; const char* selectedTag; int storage; const char* tag; bool same; } cases[] = {
         {NoteStorageInbox, "", NoteStorageInbox, "", true},
         {NoteStorageInbox, "", NoteStorageArchive, "", false},
         {NoteTagHashtag, "idea", NoteTagHashtag, "idea", true},
@@ -29,12 +23,19 @@ TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
         {NoteTagHashtag, "", NoteTagHashtag, "", true},
         {NoteTagHashtag, "idea", NoteTagMention, "idea", false},
     };
+    write(QStringLiteral("Plan.txt"), QStringLiteral("Plan"));
     open();
     for (const auto& c : cases) {
         root->selectStorage(c.selectedStorage, QString::fromLatin1(c.selectedTag));
         EXPECT_EQ(root->isSelectedStorage(c.storage, QString::fromLatin1(c.tag)), c.same)
             << c.selectedStorage << c.selectedTag << " against " << c.storage << c.tag;
     }
+    root->selectStorage(NoteStorageInbox, QString());
+    settle();
+    const ListItemPtr row = root->listController()->items().value(0);
+    root->folderControllerDidSelectStorage(*root->folderController(), NoteStorageInbox, QString());
+    settle();
+    EXPECT_EQ(root->listController()->items().value(0), row) << "picking the selected entry lists nothing again";
 }
 
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
@@ -42,35 +43,23 @@ TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
     write(QStringLiteral("Kept.txt"), QStringLiteral("Kept\nstill here #idea"));
     FileDates::setModificationDate(Note::documentFileForKey(QStringLiteral("Kept.txt"), NoteStorageInbox), 1'600'000'000);
     write(QStringLiteral("Other.txt"), QStringLiteral("Other")); // the first row, shown when no note is restored
-    const struct {
-        const char* name;
-        int storage;
-        QString tag;
-        QString key;
-        int noteStorage;
-        int restoredStorage;
-        QString restoredKey;
-    } cases[] = {
-        {"both exist", NoteTagHashtag, QStringLiteral("idea"), QStringLiteral("Kept.txt"), NoteStorageInbox,
-         NoteTagHashtag, QStringLiteral("Kept.txt")},
-        {"the tag is gone", NoteTagHashtag, QStringLiteral("gone"), QStringLiteral("Kept.txt"), NoteStorageInbox, 0,
-         QStringLiteral("Kept.txt")},
-        {"the note is gone", NoteStorageArchive, QString(), QStringLiteral("Gone.txt"), NoteStorageInbox,
-         NoteStorageArchive, QString()},
-        {"unsafe names", NoteTagHashtag, QStringLiteral("../idea"), QStringLiteral("../Home/Kept.txt"),
-         NoteStorageInbox, 0, QStringLiteral("Other.txt")},
-        {"a note in no storage", 7, QString(), QStringLiteral("Kept.txt"), NoteTagHashtag, 0, QStringLiteral("Other.txt")},
+    const struct { const char* name; int storage; const char* tag; const char* key; int noteStorage, restoredStorage; const char* restoredKey; } cases[] = {
+        {"both exist", NoteTagHashtag, "idea", "Kept.txt", NoteStorageInbox, NoteTagHashtag, "Kept.txt"},
+        {"the tag is gone", NoteTagHashtag, "gone", "Kept.txt", NoteStorageInbox, 0, "Kept.txt"},
+        {"the note is gone", NoteStorageArchive, "", "Gone.txt", NoteStorageInbox, NoteStorageArchive, ""},
+        {"unsafe names", NoteTagHashtag, "../idea", "../Home/Kept.txt", NoteStorageInbox, 0, "Other.txt"},
+        {"a note in no storage", 7, "", "Kept.txt", NoteTagHashtag, 0, "Other.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         UserDefaults& defaults = UserDefaults::standard();
         defaults.setInteger(c.storage, QStringLiteral("selectedStorage"));
-        defaults.setString(c.tag, QStringLiteral("selectedTag"));
-        defaults.setString(c.key, QStringLiteral("selectedNoteKey"));
+        defaults.setString(QString::fromLatin1(c.tag), QStringLiteral("selectedTag"));
+        defaults.setString(QString::fromLatin1(c.key), QStringLiteral("selectedNoteKey"));
         defaults.setInteger(c.noteStorage, QStringLiteral("selectedNoteStorage"));
         open();
         EXPECT_EQ(root->selectedStorage(), c.restoredStorage);
-        EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), c.restoredKey);
+        EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), QString::fromLatin1(c.restoredKey));
         window.reset();
     }
 }
@@ -97,11 +86,7 @@ TEST_F(ShellTest, TheSearchFieldSearchesKeepsTheSelectedNoteAndTakesItsKeys)
     settle();
     EXPECT_EQ(field->text(), QString());
     EXPECT_EQ(list.items().size(), 3);
-    const struct {
-        Qt::Key key;
-        Qt::KeyboardModifiers modifiers;
-        bool editorFocused;
-    } keys[] = {
+    const struct { Qt::Key key; Qt::KeyboardModifiers modifiers; bool editorFocused; } keys[] = {
         {Qt::Key_Down, {}, false},
         {Qt::Key_Return, {}, true},
         {Qt::Key_Tab, {}, true},
@@ -126,10 +111,7 @@ TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyClose)
     for (int i = 1; i <= 30; ++i)
         lines << QStringLiteral("line %1").arg(i);
     editor()->setString(lines.join(QLatin1Char('\n')));
-    const struct {
-        const char* command;
-        int block;
-    } cases[] = {{":25", 24}, {":ab", 0}, {":3", 2}, {"notes", 2}};
+    const struct { const char* command; int block; } cases[] = {{":25", 24}, {":ab", 0}, {":3", 2}, {"notes", 2}};
     for (const auto& c : cases) {
         root->openQuickly();
         QuickOpenViewController& panel = *root->quickOpenController();
@@ -157,13 +139,7 @@ TEST_F(ShellTest, AQuickOpenNoteFromAnotherStorageSwitchesTheSidebarFirst)
 
 TEST_F(ShellTest, ANewNoteStartsWithTheTagOnlyWithTheTemplateOnAndTheSidebarShown)
 {
-    const struct {
-        const char* name;
-        int storage;
-        const char* tag;
-        bool templateOn, sidebarShown;
-        QString text;
-    } cases[] = {
+    const struct { const char* name; int storage; const char* tag; bool templateOn, sidebarShown; QString text; } cases[] = {
         {"hashtag", NoteTagHashtag, "idea", true, true, QStringLiteral("\n\n#idea\n ")},
         {"mention", NoteTagMention, "ann", true, true, QStringLiteral("\n\n@ann\n ")},
         {"template off", NoteTagHashtag, "idea", false, true, QString()},
