@@ -45,9 +45,9 @@ QString memoryText(const QString& statmPath)
     return QStringLiteral("%1KB").arg((pages * quint64(pageSize)) >> 10);
 }
 
-std::optional<LogTail> latestLog()
+std::optional<LogTail> latestLog(const QString& logsDirectory)
 {
-    const QStringList paths = VGLogFileManagerDefault().sortedLogFilePaths();
+    const QStringList paths = VGLogFileManagerDefault(logsDirectory).sortedLogFilePaths();
     if (paths.isEmpty())
         return std::nullopt;
     return readLogTail(paths.first());

@@ -31,7 +31,8 @@ struct LogTail {
     QString path;
     QString text;
 };
-std::optional<LogTail> latestLog();
+// In the default logs folder unless another is named.
+std::optional<LogTail> latestLog(const QString& logsDirectory = QString());
 std::optional<LogTail> readLogTail(const QString& path);
 
 QString feedbackSubject(const Facts& facts);

@@ -39,21 +39,16 @@ QMap<QString, QString> mailFields(const QString& url)
     return fields;
 }
 
-// A log file of about the size given in the default logs folder, each line naming its number.
-QString writeLog(qsizetype size)
+// A new log file of about the size given, each line naming its number; in the default logs folder
+// unless another is named.
+QString writeLog(qsizetype size, const QString& folder = QString())
 {
-    const QString path = VGLogFileManagerDefault().createNewLogFile();
+    const QString path = VGLogFileManagerDefault(folder).createNewLogFile();
     QByteArray text;
     for (int line = 0; text.size() < size; ++line)
         text += "line " + QByteArray::number(line) + ": a #hashtag & a=b? 100% ünïcode\n";
     TestSupport::writeFile(path, text);
     return path;
-}
-
-void removeLogs()
-{
-    for (const QString& path : VGLogFileManagerDefault().sortedLogFilePaths())
-        QFile::remove(path);
 }
 
 TEST(ShellMail, ProblemReportBodyHasItsLinesInOrder)
@@ -103,12 +98,12 @@ TEST(ShellMail, ReservedCharactersArriveWhole)
 
 TEST(ShellMail, LogTailStartsAtALineAndKeepsTheURLShort)
 {
-    removeLogs();
-    EXPECT_FALSE(HelpMail::latestLog());
-    const QString small = writeLog(300);
-    const QString big = writeLog(1024 * 1024);
+    const QString folder = TestSupport::home() + "/Logs";
+    EXPECT_FALSE(HelpMail::latestLog(folder));
+    const QString small = writeLog(300, folder);
+    const QString big = writeLog(1024 * 1024, folder);
     ASSERT_NE(small, big);
-    const std::optional<HelpMail::LogTail> tail = HelpMail::latestLog();
+    const std::optional<HelpMail::LogTail> tail = HelpMail::latestLog(folder);
     ASSERT_TRUE(tail);
     EXPECT_EQ(tail->path, big);
     const QByteArray whole = TestSupport::readFile(big);
@@ -124,7 +119,6 @@ TEST(ShellMail, LogTailStartsAtALineAndKeepsTheURLShort)
 
     EXPECT_EQ(HelpMail::readLogTail(small)->text.toUtf8(), TestSupport::readFile(small));
     EXPECT_FALSE(HelpMail::readLogTail(TestSupport::home() + "/missing.log"));
-    removeLogs();
 }
 
 TEST(ShellMail, MemoryComesFromResidentPages)
@@ -150,8 +144,7 @@ TEST_F(ShellHelpMenu, MailsPagesAndTheAcknowledgementsReachTheUsersApplications)
 {
     for (const char* type : {"x-scheme-handler/mailto", "x-scheme-handler/https", "application/pdf"})
         registerRecorder(QString::fromLatin1(type));
-    removeLogs();
-    const QString log = writeLog(1024 * 1024);
+    const QString log = writeLog(1024 * 1024); // the newest in the default folder
     AppDelegate app;
     app.handleURLEvent("brindlewick://bugreport?%231%20%26%20%232%20failed");
     const QString url = received();
@@ -161,7 +154,7 @@ TEST_F(ShellHelpMenu, MailsPagesAndTheAcknowledgementsReachTheUsersApplications)
     const QString body = fields.value("BODY");
     EXPECT_TRUE(body.contains("\n\nMessage: #1 & #2 failed\nApp: BrindlewickMac ")) << qPrintable(body.left(300));
     EXPECT_TRUE(body.endsWith(": a #hashtag & a=b? 100% ünïcode\nLog file: " + log + "\n"));
-    removeLogs();
+    QFile::remove(log);
 
     const QString pdf = QDir::cleanPath(QCoreApplication::applicationDirPath() + "/../share/brindlewick/Acknowledgement.pdf");
     ASSERT_TRUE(TestSupport::readFile(pdf).startsWith("%PDF-")) << qPrintable(pdf);
