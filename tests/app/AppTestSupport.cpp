@@ -1,6 +1,7 @@
 #include "AppTestSupport.h"
 
 #include "TestSupport.h"
+#include "VGLog.h"
 #include "X11Session.h"
 
 #include <QFile>
@@ -17,7 +18,7 @@ RecordingCloud& RecordingCloud::shared()
 
 namespace {
 
-// Before any test makes the shared Core, its cloud becomes the recorder.
+// Before any test makes the shared Core, its cloud becomes the recorder; after the last, the loggers go.
 class RecordingCloudEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
@@ -26,6 +27,8 @@ public:
         configuration.makeAppleCloud = [] { return std::shared_ptr<AppleCloud>(&RecordingCloud::shared(), [](AppleCloud*) {}); };
         Core::configure(std::move(configuration));
     }
+    // The loggers the delegate installed stop before the test's home, their folder, goes.
+    void TearDown() override { VGLog::removeAllLoggers(); }
 };
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new RecordingCloudEnvironment);
