@@ -849,9 +849,7 @@ void ListViewController::reloadTheme()
         text.setColor(QPalette::WindowText, themed(Themeset::menuColorForTheme(current)));
         label->setPalette(text);
     }
-    const QPixmap shadow = Image::named(Themeset::resourceNameForTheme(current) + QStringLiteral("-topbar"));
-    shadowView_->setPixmap(shadow);
-    shadowView_->setFixedHeight(shadow.isNull() ? 0 : int(shadow.deviceIndependentSize().height()));
+    shadowView_->setPixmap(Image::named(Themeset::resourceNameForTheme(current) + QStringLiteral("-topbar")));
     if (loaded_)
         reloadList();
 }
@@ -872,14 +870,18 @@ int ListViewController::stripOverlap()
     return std::max(0, window->contentLayoutRect().top() - view()->mapTo(content, QPoint()).y());
 }
 
-// The rows start below the toolbar strip; the pane's own background shows under it. The long text
-// when it fits with 50 points beside and 100 below, else the short one; a swap cross-fades.
+// The rows start below the toolbar strip; the pane's own background and the top shadow show in the
+// strip, never over a row at rest. The long text when it fits with 50 points beside and 100 below,
+// else the short one; a swap cross-fades.
 void ListViewController::viewDidLayout()
 {
     const QRect bounds = view()->rect();
-    tableView_->setGeometry(bounds.adjusted(0, stripOverlap(), 0, 0));
+    const int strip = stripOverlap();
+    tableView_->setGeometry(bounds.adjusted(0, strip, 0, 0));
     emptyView_->setGeometry(bounds);
-    shadowView_->setGeometry(0, 0, bounds.width(), shadowView_->height());
+    const QPixmap& shadow = shadowView_->pixmap();
+    const int shadowHeight = shadow.isNull() ? 0 : int(shadow.deviceIndependentSize().height());
+    shadowView_->setGeometry(0, 0, bounds.width(), std::min(shadowHeight, strip));
     shadowView_->raise();
     const int w = bounds.width();
     const int h = bounds.height();

@@ -100,6 +100,7 @@ public:
     QLabel* shortEmptyLabel() const { return shortEmptyLabel_; }
     QLabel* longEmptyLabel() const { return longEmptyLabel_; }
     QWidget* emptyView() const { return emptyView_; }
+    QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
     // The rows of a directory's regular files with safe names, dated from the notes' text files.

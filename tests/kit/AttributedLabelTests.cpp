@@ -60,4 +60,33 @@ TEST(ViewsAttributedLabel, WrapsAndIndentsEachParagraph)
     EXPECT_LT(secondHalf, 20);
 }
 
+// A line cut by the label's bottom edge is left out whole, so a row never shows half a line.
+TEST(ViewsAttributedLabel, DrawsOnlyTheLinesThatFitWhole)
+{
+    AttributedLabel label;
+    label.setAttributedText(std::make_shared<const AttributedString>(paragraphs(QStringLiteral("MMMM\nMMMM\nMMMM"), {})));
+    const int lineHeight = label.heightForWidth(300) / 3;
+    ASSERT_GT(lineHeight, 4);
+    struct Case {
+        const char* what;
+        int height;
+        int linesDrawn;
+    };
+    const Case cases[] = {
+        {"all three", 3 * lineHeight + 1, 3},
+        {"the third cut in half", 2 * lineHeight + lineHeight / 2, 2},
+        {"the second short by one pixel", 2 * lineHeight - 1, 1},
+        {"less than one line", lineHeight - 2, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        label.resize(300, c.height);
+        QImage image(300, 3 * lineHeight + 2, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        label.render(&image);
+        for (int line = 0; line < 3; ++line)
+            EXPECT_EQ(firstInk(image, line * lineHeight, (line + 1) * lineHeight) >= 0, line < c.linesDrawn) << line;
+    }
+}
+
 } // namespace
