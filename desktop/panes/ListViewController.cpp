@@ -30,6 +30,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <tuple>
 
 namespace {
 
@@ -750,16 +751,12 @@ void ListViewController::startEditPass(const NotePtr& note)
 {
     const uint64_t key = editKey_;
     const QString text = livePrefix(delegate_ ? delegate_->listControllerEditingText(*this) : QString());
-    editQueue_->async([self = QPointer(this), formatter = formatter_, note, key, text] {
+    editQueue_->async([self = QPointer(this), formatter = formatter_, build = liveRowBuilder_, note, key, text] {
         QString title;
         std::shared_ptr<const AttributedString> snippet;
         bool built = false;
         try {
-            Note scratch;
-            scratch.setText(text);
-            scratch._reloadHeader();
-            title = scratch.title();
-            snippet = std::make_shared<AttributedString>(formatter->newSnippetWithNote(title, scratch.summary()));
+            std::tie(title, snippet) = build(*formatter, text);
             built = true;
         } catch (const std::exception& exception) {
             LogError("list:updateEditingNote error %1", QString::fromUtf8(exception.what()));
@@ -775,6 +772,14 @@ void ListViewController::startEditPass(const NotePtr& note)
                 self->editing_ = false;
         });
     });
+}
+
+ListViewController::LiveRow ListViewController::buildLiveRow(const SnippetFormatter& formatter, const QString& text)
+{
+    Note scratch;
+    scratch.setText(text);
+    scratch._reloadHeader();
+    return {scratch.title(), std::make_shared<AttributedString>(formatter.newSnippetWithNote(scratch.title(), scratch.summary()))};
 }
 
 void ListViewController::applyEdit(const NotePtr& note, const QString& title, std::shared_ptr<const AttributedString> text)

@@ -1,5 +1,7 @@
 #include "PanesTestSupport.h"
 
+#include "../store/LogCapture.h"
+
 #include "kit/QtColor.h"
 #include "panes/ListViewController.h"
 #include "views/AttributedLabel.h"
@@ -224,7 +226,11 @@ TEST_F(PanesList, DeletingTheSelectedRowSelectsANeighbour)
         const ListItems& section = c.deleted.section == 1 ? list.items() : list.archivedItems();
         const NotePtr gone = std::make_shared<Note>(section.at(c.deleted.row)->key(), section.at(c.deleted.row)->storage());
         ASSERT_TRUE(list.selectNote(gone));
+        QWidget* leaving = list.tableBridge()->rowView(c.deleted.row, c.deleted.section, true);
+        ASSERT_TRUE(leaving);
+        const QRect from = leaving->geometry();
         list.noteDidDelete(gone, NoteTagHashtag, QStringLiteral("PLAN"));
+        EXPECT_EQ(leaving->geometry(), from.translated(0, -from.height())) << "the row slides up, not aside";
         settle();
         EXPECT_EQ(selection(), c.then);
         EXPECT_EQ(list.emptyView()->isVisible(), !c.then.has_value());
@@ -290,16 +296,24 @@ TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
         int64_t option;
         QString text;
         QStringList order; // after editing c.txt
+        bool buildFails = false;
     };
     const Case cases[] = {
         {0, QStringLiteral("Zebra\nbody"), {"c.txt", "a.txt", "b.txt"}},
         {1, QStringLiteral("Zebra\nbody"), {"a.txt", "b.txt", "c.txt"}},
         {2, QStringLiteral("Cherry\nnew body"), {"a.txt", "b.txt", "c.txt"}},
+        // A failed pass is logged, keeps the row, and the next edit still gets its pass.
+        {0, QStringLiteral("Zebra\nbody"), {"a.txt", "b.txt", "c.txt"}, true},
         {2, QStringLiteral("Aardvark\nbody"), {"c.txt", "a.txt", "b.txt"}},
     };
+    const auto capture = LogCapture::install();
+    qsizetype failures = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.toStdString() + " option " + std::to_string(c.option));
+        SCOPED_TRACE(c.text.toStdString() + " option " + std::to_string(c.option) + (c.buildFails ? " failing" : ""));
         core.setNoteSortOptions(c.option);
+        list.setLiveRowBuilder(c.buildFails ? [](const SnippetFormatter&, const QString&) -> ListViewController::LiveRow {
+            throw std::runtime_error("no memory");
+        } : ListViewController::LiveRowBuilder(&ListViewController::buildLiveRow));
         note(QStringLiteral("a.txt"), NoteStorageInbox, 300, 30, "Apple");
         note(QStringLiteral("b.txt"), NoteStorageInbox, 200, 20, "Banana");
         const NotePtr edited = note(QStringLiteral("c.txt"), NoteStorageInbox, 100, 10, "Cherry");
@@ -313,9 +327,13 @@ TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
         EXPECT_EQ(delegate.textAsked, 2) << "one pass, then one for the rest of the burst";
         EXPECT_EQ(keys(list.items()), c.order);
         const int64_t row = c.order.indexOf(QStringLiteral("c.txt"));
-        EXPECT_EQ(list.items().at(row)->title(), c.text.section(QLatin1Char('\n'), 0, 0));
-        EXPECT_EQ(selection(), (IndexPath{1, row}));
+        EXPECT_EQ(list.items().at(row)->title(), c.buildFails ? QStringLiteral("Cherry") : c.text.section(QLatin1Char('\n'), 0, 0));
+        if (!c.buildFails)
+            EXPECT_EQ(selection(), (IndexPath{1, row}));
+        failures += c.buildFails ? 2 : 0; // both passes of the burst
+        EXPECT_EQ(capture->lines().count(QStringLiteral("list:updateEditingNote error no memory")), failures);
     }
+    capture->uninstall();
     delegate.textAsked = 0;
     list.noteDidEditingText(std::make_shared<Note>(QStringLiteral("elsewhere.txt"), NoteStorageInbox));
     list.noteDidEditingText(std::make_shared<Note>(QString(), NoteStorageInbox));
