@@ -1,6 +1,5 @@
 #include "KitTestSupport.h"
 
-#include "kit/AnimationContext.h"
 #include "kit/TableLayout.h"
 #include "kit/TableView.h"
 
@@ -9,8 +8,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-#include <functional>
 
 namespace {
 
@@ -149,37 +146,6 @@ TEST_F(KitTableView, AnimatedChangesLeaveEveryRowAtItsOffset)
         table.endUpdates();
         settle();
         ASSERT_EQ(table.numberOfRows(), rows.rows.size());
-        expectViewsOnTheirRows();
-    }
-}
-
-TEST_F(KitTableView, RemovedRowsLeaveByTheirAnimation)
-{
-    using Animation = TableView::Animation;
-    const struct {
-        Animation animation;
-        std::function<QRect(const QRect&)> end;
-        double alpha;
-        bool behindTheOthers;
-    } cases[] = {
-        {Animation::Fade, [](const QRect& r) { return r; }, 0, false},
-        {Animation::SlideUp, [](const QRect& r) { return r.translated(0, -r.height()); }, 1, true},
-        {Animation::SlideDown, [](const QRect& r) { return QRect(r.topLeft(), QSize(r.width(), 0)); }, 1, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(int(c.animation));
-        QWidget* view = table.viewAtRow(2, false);
-        ASSERT_NE(view, nullptr);
-        const QRect start = view->geometry();
-        rows.rows.remove(2);
-        table.removeRows(2, 1, c.animation);
-        // Test mode sets the end values at once; the completion that pools the view is still queued.
-        EXPECT_EQ(view->geometry(), c.end(start));
-        EXPECT_EQ(AnimationContext::alpha(view), c.alpha);
-        EXPECT_EQ(table.viewport()->children().indexOf(view) == 0, c.behindTheOthers);
-        EXPECT_EQ(table.rectOfRow(2).top(), start.top()) << "the next row takes its place";
-        settle();
-        EXPECT_FALSE(view->isVisible());
         expectViewsOnTheirRows();
     }
 }

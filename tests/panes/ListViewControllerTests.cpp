@@ -231,6 +231,7 @@ TEST_F(PanesList, DeletingTheSelectedRowSelectsANeighbour)
         const QRect from = leaving->geometry();
         list.noteDidDelete(gone, NoteTagHashtag, QStringLiteral("PLAN"));
         EXPECT_EQ(leaving->geometry(), from.translated(0, -from.height())) << "the row slides up, not aside";
+        EXPECT_EQ(leaving->parentWidget()->children().indexOf(leaving), 0) << "behind the rows closing the gap";
         settle();
         EXPECT_EQ(selection(), c.then);
         EXPECT_EQ(list.emptyView()->isVisible(), !c.then.has_value());
