@@ -149,6 +149,7 @@ void RootViewController::bindWindow()
     if (!window || windowBound_)
         return;
     windowBound_ = true;
+    window->centralWidget()->setMinimumSize(MinimumSize);
     window->toolbar()->setDelegate(this);
     QLineEdit* field = searchField();
     field->installEventFilter(this);

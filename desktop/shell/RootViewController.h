@@ -49,6 +49,8 @@ public:
     static constexpr double ResizeSettleDelay = 0.2;
     // How long quitting waits for the cloud work to drain.
     static constexpr double QuitWaitTimeout = 10;
+    // Small enough for any screen, large enough that no pane or toolbar item gets a negative width.
+    static constexpr QSize MinimumSize{240, 200};
     // Files opened from outside are read whole: larger ones are refused.
     static constexpr qint64 OpenFileSizeLimit = 64LL * 1024 * 1024;
 

@@ -6,6 +6,8 @@
 #include "shell/RootWindow.h"
 #include "views/AttributedLabel.h"
 
+#include <QLabel>
+
 namespace {
 
 TEST(ShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTyping)
@@ -55,6 +57,10 @@ TEST(ShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTyping)
         const QPoint top = table.viewport()->mapTo(shell->view(), row.topLeft());
         EXPECT_EQ(top.y(), window.contentLayoutRect().top());
         EXPECT_EQ(window.contentLayoutRect().top() > 0, toolbar);
+        // The top shadow fades the strip, never the first row's title.
+        const QRect shadow = list.shadowView()->geometry();
+        EXPECT_LE(shadow.top() + shadow.height(), table.viewport()->mapTo(list.view(), row.topLeft()).y());
+        EXPECT_EQ(shadow.height() > 0, toolbar);
     }
 }
 

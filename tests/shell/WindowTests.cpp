@@ -38,6 +38,13 @@ TEST_F(ShellTest, WidthsAndTheSidebarOutliveARestart)
     EXPECT_EQ(root->mainSplitView()->positionOfDivider(0), 0);
     root->toggleSidebarShown();
     EXPECT_EQ(root->mainSplitView()->positionOfDivider(0), 150 + 1 + 230);
+
+    window->resize(10, 10);
+    settle();
+    EXPECT_EQ(root->view()->size(), RootViewController::MinimumSize);
+    for (QWidget* part : {root->noteContainer(), window->noteToolbarItem(), window->listToolbarItem()})
+        EXPECT_GE(part->width(), 0);
+    EXPECT_EQ(root->noteContainer()->width(), 200) << "the note pane keeps 200, the sidebar gives the rest";
 }
 
 TEST_F(ShellTest, TypingFadesTheToolbarOnlyWithTheSidebarHiddenAndNothingHoldingIt)
