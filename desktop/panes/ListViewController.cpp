@@ -403,7 +403,7 @@ void ListViewController::restoreText(const ListItemPtr& item)
 // The label starts left of the container: the snippet's own indent brings the text in.
 void ListViewController::showText(ListEntryCell& cell, const ListItem& item)
 {
-    cell.titleLabel()->setGeometry(-24, 8, view()->width() - 16 - 16 + 40, cell.height() - 4 - 8);
+    cell.setTitleMargins(QMargins(-24, 8, 16, 4));
     cell.titleLabel()->setAttributedText(item.attributedText());
     cell.titleLabel()->show();
 }

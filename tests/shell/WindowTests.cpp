@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 #include "SteppedAnimationClock.h"
+#include "../panes/PanesTestSupport.h"
 
 #include "kit/MenuItem.h"
 #include "kit/QtColor.h"
@@ -179,6 +180,35 @@ TEST_F(ShellTest, QuitHidesCommitsWaitsAtMostTenSecondsThenLogsAndTerminates)
         EXPECT_EQ(seen.size(), 2) << "terminates once";
     }
     VGLog::removeLogger(logger);
+}
+
+} // namespace
+
+namespace {
+
+// Pixels of the row, as the window's backing store holds them, that differ from the row's fill.
+int paintedInk(const ListViewController& list, int64_t row)
+{
+    const QRect rect = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(row, 1));
+    const QColor fill = paintedColour(*list.tableView()->viewport(), {rect.right() - 2, rect.top() + 2});
+    int ink = 0;
+    for (int y = rect.top(); y <= rect.bottom(); y += 2)
+        for (int x = rect.left(); x < rect.right(); x += 2)
+            ink += paintedColour(*list.tableView()->viewport(), {x, y}) != fill;
+    return ink;
+}
+
+TEST_F(ShellTest, ASidebarHiddenAtStartShowsItsRowsWhenShown)
+{
+    write(QStringLiteral("Weekend groceries.txt"), QStringLiteral("Weekend groceries\n- milk\n- bread"));
+    UserDefaults::standard().setBool(true, QStringLiteral("sidebarHidden"));
+    open();
+    ASSERT_TRUE(root->isSidebarHidden());
+    root->toggleSidebarShown();
+    settle();
+    const ListViewController& list = *root->listController();
+    ASSERT_GT(list.tableView()->viewport()->width(), 100);
+    EXPECT_GT(paintedInk(list, 0), 50) << "the row's title and snippet are painted";
 }
 
 } // namespace
