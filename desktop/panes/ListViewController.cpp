@@ -324,6 +324,9 @@ QWidget* ListViewController::archiveHeader(TableView& table, bool archive, Theme
     auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new QLabel;
         label->setAlignment(Qt::AlignCenter);
+        // In the table a label would take the table's Base and Text roles, which the theme leaves alone.
+        label->setBackgroundRole(QPalette::Window);
+        label->setForegroundRole(QPalette::WindowText);
         label->setAutoFillBackground(true);
         return label;
     }));

@@ -257,12 +257,15 @@ TEST_F(PanesSidebar, ScenesShowTheTagsInBothThemes)
                 header = label;
         ASSERT_TRUE(header) << s.scene;
         const QImage shot = table->viewport()->grab().toImage();
-        // Light headers show the sidebar's colour; dark ones lay their translucent fill over it.
-        QImage expected(1, 1, QImage::Format_RGB32);
-        expected.fill(toQColor(Themeset::menuBackgroundColorForTheme(s.theme)));
-        if (Themeset::themeStyleForTheme(s.theme) != ThemeStyleLight)
-            QPainter(&expected).fillRect(0, 0, 1, 1, toQColor(Themeset::headerBackgroundColorForTheme(s.theme)));
-        EXPECT_EQ(shot.pixel(header->geometry().topRight() + QPoint(-3, 3)), expected.pixel(0, 0)) << s.scene;
+        // Light headers show the sidebar's colour in the platform's text colour; dark ones lay their
+        // translucent fill over it and write in the theme's header colour.
+        const QColor menu = toQColor(Themeset::menuBackgroundColorForTheme(s.theme));
+        const bool light = Themeset::themeStyleForTheme(s.theme) == ThemeStyleLight;
+        const QColor fill = light ? menu : laid({menu, toQColor(Themeset::headerBackgroundColorForTheme(s.theme))});
+        const QColor text = light ? table->palette().color(QPalette::Text)
+                                  : laid({fill, toQColor(Themeset::headerColorForTheme(s.theme))});
+        EXPECT_EQ(shot.pixelColor(header->geometry().topRight() + QPoint(-3, 3)).name(), fill.name()) << s.scene;
+        EXPECT_EQ(inkColour(shot, header->geometry(), fill).name(), text.name()) << s.scene;
     }
 }
 
