@@ -240,6 +240,40 @@ TEST_F(PanesSidebar, SelectedEntryIsFilledInTheThemesHighlight)
               toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(2)));
 }
 
+TEST_F(PanesSidebar, ANameTooLongForTheSidebarEndsInAnEllipsisInsideTheRow)
+{
+    const struct { const char* tag; bool elided; } cases[] = {
+        {"plan", false},
+        {"averyveryverylonghashtagname", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tag);
+        QDir(Note::linkDirectoryForTag(NoteTagHashtag)).removeRecursively();
+        makeTag(NoteTagHashtag, QString::fromLatin1(c.tag));
+        showAndLoad(0);
+        controller.view()->resize(120, 600);
+        settle();
+        const QRect entry = rect(row(0, FolderViewController::Hashtags));
+        const QImage shot = controller.tableView()->viewport()->grab().toImage();
+        const QColor fill = toQColor(Themeset::menuBackgroundColorForTheme(0));
+        // The last column with ink, and how tall its ink is: a dot of the ellipsis, or a letter.
+        int lastInked = -1;
+        int inkHeight = 0;
+        for (int x = entry.left(); x <= entry.right(); ++x) {
+            int top = entry.bottom() + 1;
+            int bottom = -1;
+            for (int y = entry.top(); y <= entry.bottom(); ++y)
+                if (shot.pixelColor(x, y) != fill)
+                    top = std::min(top, y), bottom = std::max(bottom, y);
+            if (bottom >= 0)
+                lastInked = x, inkHeight = bottom - top + 1;
+        }
+        EXPECT_GT(lastInked, entry.left() + FolderEntryCell::TextInset);
+        EXPECT_LT(lastInked, entry.right() - 3) << "the text keeps clear of the row's right edge";
+        EXPECT_EQ(inkHeight <= 4, c.elided) << "ink " << inkHeight << " px tall at x " << lastInked;
+    }
+}
+
 TEST_F(PanesSidebar, ScenesShowTheTagsInBothThemes)
 {
     const struct {
