@@ -342,9 +342,9 @@ QWidget* FolderViewController::tableViewHeaderViewForSection(TableView& table, i
     auto* header = static_cast<HeaderView*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new HeaderView;
         label->setForegroundRole(QPalette::WindowText); // else the table's Text, which the theme leaves alone
-        label->setIndent(FolderEntryCell::TextInset);
+        // Margins, not an indent: a label indents from the bottom too when aligned there.
         label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-        label->setContentsMargins(0, 0, 0, 8);
+        label->setContentsMargins(FolderEntryCell::TextInset, 0, 0, 8);
         return label;
     }));
     const bool tags = (section == Hashtags && !hashtags_.isEmpty()) || (section == Mentions && !mentions_.isEmpty());

@@ -257,17 +257,8 @@ TEST_F(PanesSidebar, ANameTooLongForTheSidebarEndsInAnEllipsisInsideTheRow)
         const QImage shot = controller.tableView()->viewport()->grab().toImage();
         const QColor fill = toQColor(Themeset::menuBackgroundColorForTheme(0));
         // The last column with ink, and how tall its ink is: a dot of the ellipsis, or a letter.
-        int lastInked = -1;
-        int inkHeight = 0;
-        for (int x = entry.left(); x <= entry.right(); ++x) {
-            int top = entry.bottom() + 1;
-            int bottom = -1;
-            for (int y = entry.top(); y <= entry.bottom(); ++y)
-                if (shot.pixelColor(x, y) != fill)
-                    top = std::min(top, y), bottom = std::max(bottom, y);
-            if (bottom >= 0)
-                lastInked = x, inkHeight = bottom - top + 1;
-        }
+        const int lastInked = inkBounds(shot, entry, fill).right();
+        const int inkHeight = inkBounds(shot, QRect(lastInked, entry.top(), 1, entry.height()), fill).height();
         EXPECT_GT(lastInked, entry.left() + FolderEntryCell::TextInset);
         EXPECT_LT(lastInked, entry.right() - 3) << "the text keeps clear of the row's right edge";
         EXPECT_EQ(inkHeight <= 4, c.elided) << "ink " << inkHeight << " px tall at x " << lastInked;
@@ -300,6 +291,11 @@ TEST_F(PanesSidebar, ScenesShowTheTagsInBothThemes)
                                   : laid({fill, toQColor(Themeset::headerColorForTheme(s.theme))});
         EXPECT_EQ(shot.pixelColor(header->geometry().topRight() + QPoint(-3, 3)).name(), fill.name()) << s.scene;
         EXPECT_EQ(inkColour(shot, header->geometry(), fill).name(), text.name()) << s.scene;
+        // The title sits at the entries' inset, at the foot of its header, by the entries it heads.
+        const QRect ink = inkBounds(shot, header->geometry(), fill);
+        EXPECT_GE(ink.left(), header->x() + FolderEntryCell::TextInset) << s.scene;
+        EXPECT_GT(ink.top(), header->geometry().center().y()) << s.scene;
+        EXPECT_LE(ink.bottom(), header->geometry().bottom() - 8) << s.scene;
     }
 }
 

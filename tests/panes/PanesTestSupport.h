@@ -55,6 +55,17 @@ inline QColor inkColour(const QImage& image, const QRect& rect, const QColor& fi
     return ink;
 }
 
+// The smallest rectangle holding every pixel of the rectangle that is not the fill.
+inline QRect inkBounds(const QImage& image, const QRect& rect, const QColor& fill)
+{
+    QRect ink;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            if (image.pixelColor(x, y) != fill)
+                ink |= QRect(x, y, 1, 1);
+    return ink;
+}
+
 // A pane's test on the shared test Core, its animations at duration 0.
 class PaneTest : public ::testing::Test {
 protected:
