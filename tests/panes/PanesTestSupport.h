@@ -20,13 +20,20 @@ inline void settle()
     QApplication::processEvents();
 }
 
-// The colour at a point of the widget as its window's backing store holds it: what was painted on
-// screen, which grab() (a fresh render) cannot show.
+// The widget's window as its backing store holds it: what was painted on screen, which grab() (a
+// fresh render) cannot show. Empty when the window has no image backing store.
+inline QImage paintedWindow(const QWidget& widget)
+{
+    const QWidget* window = widget.window();
+    const auto* image = window->backingStore() ? dynamic_cast<const QImage*>(window->backingStore()->paintDevice()) : nullptr;
+    return image ? *image : QImage();
+}
+
+// The colour at a point of the widget as painted on screen.
 inline QColor paintedColour(const QWidget& widget, QPoint at)
 {
-    QWidget* window = widget.window();
-    const auto* image = window->backingStore() ? dynamic_cast<const QImage*>(window->backingStore()->paintDevice()) : nullptr;
-    return image ? image->pixelColor(widget.mapTo(window, at)) : QColor();
+    const QImage image = paintedWindow(widget);
+    return image.isNull() ? QColor() : image.pixelColor(widget.mapTo(widget.window(), at));
 }
 
 // The colours laid one over the other, first at the bottom, as an opaque pixel shows them.
