@@ -88,9 +88,16 @@ void ListEntryCell::setSwipeTitle(const QString& title, const QColor& color)
     swipeLabel_->setText(title);
 }
 
+void ListEntryCell::setTitleMargins(const QMargins& margins)
+{
+    titleMargins_ = margins;
+    titleLabel_->setGeometry(rect().marginsRemoved(margins));
+}
+
 void ListEntryCell::resizeEvent(QResizeEvent*)
 {
     contentView_->setGeometry(rect());
+    titleLabel_->setGeometry(rect().marginsRemoved(titleMargins_));
     container_->resize(size());
     setOffset(container_->x());
 }

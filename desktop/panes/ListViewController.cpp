@@ -324,6 +324,9 @@ QWidget* ListViewController::archiveHeader(TableView& table, bool archive, Theme
     auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new QLabel;
         label->setAlignment(Qt::AlignCenter);
+        // In the table a label would take the table's Base and Text roles, which the theme leaves alone.
+        label->setBackgroundRole(QPalette::Window);
+        label->setForegroundRole(QPalette::WindowText);
         label->setAutoFillBackground(true);
         return label;
     }));
@@ -403,7 +406,7 @@ void ListViewController::restoreText(const ListItemPtr& item)
 // The label starts left of the container: the snippet's own indent brings the text in.
 void ListViewController::showText(ListEntryCell& cell, const ListItem& item)
 {
-    cell.titleLabel()->setGeometry(-24, 8, view()->width() - 16 - 16 + 40, cell.height() - 4 - 8);
+    cell.setTitleMargins(QMargins(-24, 8, 16, 4));
     cell.titleLabel()->setAttributedText(item.attributedText());
     cell.titleLabel()->show();
 }

@@ -374,6 +374,26 @@ TEST_F(PanesList, RowsAreDressedByStorageAndTheHeaderOnlyOverArchivedRows)
     EXPECT_EQ(blank->text(), QString());
 }
 
+TEST_F(PanesList, TheArchiveHeaderIsInTheThemesColours)
+{
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("b.txt"), NoteStorageArchive);
+    note(QStringLiteral("b.txt"), NoteStorageArchive, 100);
+    for (const ThemeID theme : {0, 1, 2, 18}) {
+        SCOPED_TRACE(theme);
+        core.setColorTheme(theme);
+        list.reloadTheme();
+        ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("plan")));
+        const QWidget* header = list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(2), true);
+        ASSERT_TRUE(header);
+        const QImage shot = list.tableView()->viewport()->grab().toImage();
+        const QColor fill = laid({toQColor(Themeset::menuBackgroundColorForTheme(theme)),
+                                  toQColor(Themeset::headerBackgroundColorForTheme(theme))});
+        EXPECT_EQ(shot.pixelColor(header->geometry().topLeft() + QPoint(3, 3)).name(), fill.name());
+        EXPECT_EQ(inkColour(shot, header->geometry(), fill).name(),
+                  laid({fill, toQColor(Themeset::headerColorForTheme(theme))}).name());
+    }
+}
+
 TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
 {
     note(QStringLiteral("a.txt"), NoteStorageInbox, 200);

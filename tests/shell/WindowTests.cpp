@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 #include "SteppedAnimationClock.h"
+#include "../panes/PanesTestSupport.h"
 
 #include "kit/MenuItem.h"
 #include "kit/QtColor.h"
@@ -179,6 +180,24 @@ TEST_F(ShellTest, QuitHidesCommitsWaitsAtMostTenSecondsThenLogsAndTerminates)
         EXPECT_EQ(seen.size(), 2) << "terminates once";
     }
     VGLog::removeLogger(logger);
+}
+
+TEST_F(ShellTest, ASidebarHiddenAtStartShowsItsRowsWhenShown)
+{
+    write(QStringLiteral("Weekend groceries.txt"), QStringLiteral("Weekend groceries\n- milk\n- bread"));
+    UserDefaults::standard().setBool(true, QStringLiteral("sidebarHidden"));
+    open();
+    ASSERT_TRUE(root->isSidebarHidden());
+    root->toggleSidebarShown();
+    settle();
+    // The row was made while the list was 0 wide; on screen its text must now run across it.
+    const ListViewController& list = *root->listController();
+    const QWidget* viewport = list.tableView()->viewport();
+    const QRect row = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(0, 1))
+                          .translated(viewport->mapTo(window.get(), QPoint()));
+    const QImage screen = paintedWindow(*viewport);
+    ASSERT_GT(row.width(), 100);
+    EXPECT_GT(inkBounds(screen, row, screen.pixelColor(row.topRight() + QPoint(-2, 2))).width(), row.width() / 2);
 }
 
 } // namespace
