@@ -1,3 +1,4 @@
+#include "Store/ContentPattern.h"
 #include "Store/ListItem.h"
 #include "Store/MatchEntry.h"
 #include "Store/Note.h"
@@ -40,6 +41,16 @@ const std::array<QString, 4> PassStatements = {
 // third less time.
 const QString UnfilteredScanStatement =
     QStringLiteral("SELECT  c0key, c3folder FROM notes_content WHERE c2content LIKE ?");
+
+// The scan's statement with the content pattern's own function in place of
+// LIKE, where the pattern lets it match alike.
+QString withPatternFunction(const QString& sql, const QString& column)
+{
+    QString replaced = sql;
+    replaced.replace(column + QStringLiteral(" LIKE ?"),
+                     ContentPattern::FunctionName + QLatin1Char('(') + column + QStringLiteral(", ?)"));
+    return replaced;
+}
 
 // Notes carrying the whole tag. The tag column holds a note's tags in lower
 // case joined by single blanks, so the padded column contains " work " for
@@ -172,8 +183,14 @@ public:
         QString sql = PassStatements[pass];
         QVariantList arguments;
         if (pass == LooseContentPass) {
-            if (filter_.scanSql.isEmpty())
+            const bool unfiltered = filter_.scanSql.isEmpty();
+            if (unfiltered)
                 sql = UnfilteredScanStatement;
+            if (ContentPattern::parse(parameter.toUtf8())) {
+                ContentPattern::registerOn(database_);
+                if (database_.hasFunctionNamed(ContentPattern::FunctionName))
+                    sql = withPatternFunction(sql, unfiltered ? QStringLiteral("c2content") : QStringLiteral("content"));
+            }
             // The scan stops at the rows the lists can still take.
             sql += filter_.scanSql + QStringLiteral(" LIMIT ") + QString::number(MaxRows - size());
             arguments = QVariantList{parameter} + filter_.scanArguments;
