@@ -130,6 +130,67 @@ private:
     }
 };
 
+// The loose title pass asks the same of the index for every query that starts
+// with the same character: the words beginning with it, merged over the whole
+// index, tens of milliseconds in a large store. Its rows (at most a pass's
+// reading limit) are kept with the connection while no write touched the
+// table, so only the first query of a character pays for that merge.
+class KeptRows {
+public:
+    struct Row {
+        std::array<QString, 3> columns;
+        const QString& stringForColumnIndex(int index) const { return columns[size_t(index)]; }
+    };
+
+    static KeptRows& of(SLDatabase& db)
+    {
+        static const char key = 0;
+        auto kept = std::static_pointer_cast<KeptRows>(db.attachment(&key));
+        if (!kept) {
+            kept = std::make_shared<KeptRows>();
+            db.setAttachment(&key, kept);
+        }
+        return *kept;
+    }
+
+    // The statement's first rows, read now or kept from an earlier read.
+    const std::vector<Row>& rows(SLDatabase& db, const QString& sql, const QVariantList& arguments)
+    {
+        // This connection's writes, then those of any other connection to the file.
+        const std::pair<int64_t, int64_t> stamp{db.totalChanges(),
+                                                db.longForQuery(QStringLiteral("PRAGMA data_version"))};
+        if (stamp != stamp_) {
+            entries_.clear();
+            stamp_ = stamp;
+        }
+        QString key = sql;
+        for (const QVariant& argument : arguments)
+            key += QChar(0) + argument.toString();
+        if (const auto it = entries_.constFind(key); it != entries_.cend())
+            return *it;
+        if (entries_.size() >= MaximumEntries)
+            entries_.clear();
+        std::vector<Row> read;
+        Error error;
+        SLResultSet rows = db.executeQueryWithArgumentsInArray(sql, arguments);
+        while (int(read.size()) < MaxRowsReadPerPass && rows.nextWithError(&error))
+            read.push_back({{rows.stringForColumnIndex(0), rows.stringForColumnIndex(1), rows.stringForColumnIndex(2)}});
+        rows.close();
+        // An interrupted or failed read is used once and not kept.
+        if (!error.isNull() || !db.sqliteHandle()) {
+            failed_ = std::move(read);
+            return failed_;
+        }
+        return *entries_.insert(key, std::move(read));
+    }
+
+private:
+    static constexpr int MaximumEntries = 16;
+    std::pair<int64_t, int64_t> stamp_{-1, -1};
+    QHash<QString, std::vector<Row>> entries_;
+    std::vector<Row> failed_;
+};
+
 double fuzzyScore(const QString& text, const QString& query)
 {
     return Score::scoreAgainst(text, query, std::nullopt, ScoreOptionDivideByStringLength);
@@ -198,11 +259,24 @@ public:
             sql += filter_.sql;
             arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
         }
+        if (pass == LooseTitlePass)
+            return runKept(sql, arguments, block);
         SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
         int read = 0;
         for (; read < MaxRowsReadPerPass && !full() && rows.next(); ++read)
             block(rows);
         rows.close();
+        return read;
+    }
+
+    // As run, over the rows kept for the statement while the table is unchanged.
+    template <typename Block>
+    int runKept(const QString& sql, const QVariantList& arguments, Block&& block)
+    {
+        const std::vector<KeptRows::Row>& kept = KeptRows::of(database_).rows(database_, sql, arguments);
+        int read = 0;
+        for (; read < int(kept.size()) && !full(); ++read)
+            block(kept[size_t(read)]);
         return read;
     }
 
@@ -250,7 +324,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
     const bool hasSyntax = query.contains(QLatin1Char('*')) || query.contains(QLatin1Char('"'));
     const QString prefix = hasSyntax ? query : query + QLatin1Char('*');
 
-    search.run(TitlePass, prefix, [&](const SLResultSet& row) {
+    search.run(TitlePass, prefix, [&](const auto& row) {
         const QString key = row.stringForColumnIndex(0);
         if (search.seen.contains(key))
             return;
@@ -265,7 +339,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
     const QString first = firstCharacter(query);
     const bool looseIsTitle = first == query && !hasSyntax && first.at(0).isLetterOrNumber();
     if (!looseIsTitle) {
-        search.run(LooseTitlePass, QLatin1Char('*') + first + QLatin1Char('*'), [&](const SLResultSet& row) {
+        search.run(LooseTitlePass, QLatin1Char('*') + first + QLatin1Char('*'), [&](const auto& row) {
             const QString key = row.stringForColumnIndex(0);
             if (search.seen.contains(key))
                 return;
@@ -280,7 +354,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
     sortByScore(search.notes);
     sortByScore(search.archived);
 
-    search.run(ContentPass, prefix, [&](const SLResultSet& row) {
+    search.run(ContentPass, prefix, [&](const auto& row) {
         const QString key = row.stringForColumnIndex(0);
         if (!search.seen.contains(key))
             search.add(ListItemContentMatch, key, row.stringForColumnIndex(1), row.stringForColumnIndex(3),
@@ -293,7 +367,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
         QString pattern = query;
         pattern.replace(QLatin1Char(' '), QLatin1Char('%'));
         const int found =
-            search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const SLResultSet& row) {
+            search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const auto& row) {
                 search.add(ListItemFuzzyMatch, row.stringForColumnIndex(0), query, QString(),
                            row.stringForColumnIndex(1));
             });

@@ -153,6 +153,7 @@ bool SLDatabase::close()
     db_ = nullptr;
     inTransaction_ = false;
     functionNames_.clear();
+    attachments_.clear();
     return true;
 }
 
