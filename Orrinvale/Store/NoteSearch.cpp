@@ -1,6 +1,7 @@
 #include "Store/ContentPattern.h"
 #include "Store/ListItem.h"
 #include "Store/MatchEntry.h"
+#include "Store/TitleScan.h"
 #include "Store/Note.h"
 
 #include "Search/Score.h"
@@ -137,11 +138,6 @@ private:
 // table, so only the first query of a character pays for that merge.
 class KeptRows {
 public:
-    struct Row {
-        std::array<QString, 3> columns;
-        const QString& stringForColumnIndex(int index) const { return columns[size_t(index)]; }
-    };
-
     static KeptRows& of(SLDatabase& db)
     {
         static const char key = 0;
@@ -153,8 +149,10 @@ public:
         return *kept;
     }
 
-    // The statement's first rows, read now or kept from an earlier read.
-    const std::vector<Row>& rows(SLDatabase& db, const QString& sql, const QVariantList& arguments)
+    // The rows kept under the key, or those read() gives now, kept unless
+    // it answers null (an interrupted or failed read, used once).
+    template <typename Read>
+    const std::vector<TextRow>& rows(SLDatabase& db, const QString& key, Read&& read)
     {
         // This connection's writes, then those of any other connection to the file.
         const std::pair<int64_t, int64_t> stamp{db.totalChanges(),
@@ -163,32 +161,23 @@ public:
             entries_.clear();
             stamp_ = stamp;
         }
-        QString key = sql;
-        for (const QVariant& argument : arguments)
-            key += QChar(0) + argument.toString();
         if (const auto it = entries_.constFind(key); it != entries_.cend())
             return *it;
         if (entries_.size() >= MaximumEntries)
             entries_.clear();
-        std::vector<Row> read;
-        Error error;
-        SLResultSet rows = db.executeQueryWithArgumentsInArray(sql, arguments);
-        while (int(read.size()) < MaxRowsReadPerPass && rows.nextWithError(&error))
-            read.push_back({{rows.stringForColumnIndex(0), rows.stringForColumnIndex(1), rows.stringForColumnIndex(2)}});
-        rows.close();
-        // An interrupted or failed read is used once and not kept.
-        if (!error.isNull() || !db.sqliteHandle()) {
-            failed_ = std::move(read);
+        std::optional<std::vector<TextRow>> fresh = read();
+        if (!fresh || !db.sqliteHandle()) {
+            failed_ = fresh ? std::move(*fresh) : std::vector<TextRow>();
             return failed_;
         }
-        return *entries_.insert(key, std::move(read));
+        return *entries_.insert(key, std::move(*fresh));
     }
 
 private:
     static constexpr int MaximumEntries = 16;
     std::pair<int64_t, int64_t> stamp_{-1, -1};
-    QHash<QString, std::vector<Row>> entries_;
-    std::vector<Row> failed_;
+    QHash<QString, std::vector<TextRow>> entries_;
+    std::vector<TextRow> failed_;
 };
 
 double fuzzyScore(const QString& text, const QString& query)
@@ -259,8 +248,23 @@ public:
             sql += filter_.sql;
             arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
         }
-        if (pass == LooseTitlePass)
-            return runKept(sql, arguments, block);
+        // Without a tag the title passes walk the titles where they can.
+        const bool walkable = filter_.sql.isEmpty() && (pass == TitlePass || pass == LooseTitlePass);
+        if (pass == LooseTitlePass) {
+            QString key = sql;
+            for (const QVariant& argument : std::as_const(arguments))
+                key += QChar(0) + argument.toString();
+            return runRows(KeptRows::of(database_).rows(database_, key, [&] {
+                if (auto walked = walkable ? TitleScan::rows(database_, parameter, MaxRowsReadPerPass, false)
+                                           : std::nullopt)
+                    return walked;
+                return read(sql, arguments, MaxRowsReadPerPass, 3);
+            }), block);
+        }
+        if (walkable) {
+            if (const auto walked = TitleScan::rows(database_, parameter, int(MaxRows - size()), true))
+                return runRows(*walked, block);
+        }
         SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
         int read = 0;
         for (; read < MaxRowsReadPerPass && !full() && rows.next(); ++read)
@@ -269,14 +273,32 @@ public:
         return read;
     }
 
-    // As run, over the rows kept for the statement while the table is unchanged.
+    // As run, over rows read before.
     template <typename Block>
-    int runKept(const QString& sql, const QVariantList& arguments, Block&& block)
+    int runRows(const std::vector<TextRow>& rows, Block&& block)
     {
-        const std::vector<KeptRows::Row>& kept = KeptRows::of(database_).rows(database_, sql, arguments);
         int read = 0;
-        for (; read < int(kept.size()) && !full(); ++read)
-            block(kept[size_t(read)]);
+        for (; read < int(rows.size()) && !full(); ++read)
+            block(rows[size_t(read)]);
+        return read;
+    }
+
+    // Up to limit rows of the statement; null when it failed or was interrupted.
+    std::optional<std::vector<TextRow>> read(const QString& sql, const QVariantList& arguments, int limit,
+                                             int columns)
+    {
+        std::vector<TextRow> read;
+        Error error;
+        SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
+        while (int(read.size()) < limit && rows.nextWithError(&error)) {
+            TextRow row;
+            for (int c = 0; c < columns; ++c)
+                row.columns[size_t(c)] = rows.stringForColumnIndex(c);
+            read.push_back(std::move(row));
+        }
+        rows.close();
+        if (!error.isNull())
+            return std::nullopt;
         return read;
     }
 

@@ -1,0 +1,236 @@
+#include "TitleScan.h"
+
+#include "SLDatabase.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace {
+
+// Titles walked before the rest is left to the index.
+constexpr int WalkedRows = 3000;
+
+// The full-text module's tokenizer interface, as its documentation gives it.
+struct TokenizerModule;
+struct Tokenizer {
+    const TokenizerModule* module;
+};
+struct TokenizerCursor {
+    Tokenizer* tokenizer;
+};
+struct TokenizerModule {
+    int version;
+    int (*create)(int argc, const char* const* argv, Tokenizer** tokenizer);
+    int (*destroy)(Tokenizer* tokenizer);
+    int (*open)(Tokenizer* tokenizer, const char* input, int bytes, TokenizerCursor** cursor);
+    int (*close)(TokenizerCursor* cursor);
+    int (*next)(TokenizerCursor* cursor, const char** token, int* bytes, int* start, int* end, int* position);
+};
+
+struct Finalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
+
+Statement prepare(sqlite3* db, const char* sql)
+{
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) != SQLITE_OK) {
+        sqlite3_finalize(statement);
+        return nullptr;
+    }
+    return Statement(statement);
+}
+
+QString columnText(sqlite3_stmt* statement, int column)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
+}
+
+// The pass's columns of each row of the statement, up to limit rows; false on an error.
+bool readRows(sqlite3_stmt* statement, int columns, int limit, std::vector<TextRow>& rows)
+{
+    for (int read = 0; read < limit; ++read) {
+        const int rc = sqlite3_step(statement);
+        if (rc == SQLITE_DONE)
+            return true;
+        if (rc != SQLITE_ROW)
+            return false;
+        TextRow row;
+        for (int c = 0; c < columns; ++c)
+            row.columns[size_t(c)] = columnText(statement, c);
+        rows.push_back(std::move(row));
+    }
+    return true;
+}
+
+// What the walk keeps with the connection: the table's tokenizer, and a small
+// table of the same shape in memory of its own, so that its writes count as
+// no change of the connection's tables.
+class Walker {
+public:
+    static Walker* of(SLDatabase& db)
+    {
+        static const char key = 0;
+        auto walker = std::static_pointer_cast<Walker>(db.attachment(&key));
+        if (!walker) {
+            walker = std::make_shared<Walker>(db.sqliteHandle());
+            db.setAttachment(&key, walker);
+        }
+        return walker->probe_ ? walker.get() : nullptr;
+    }
+
+    explicit Walker(sqlite3* db)
+    {
+        if (!db)
+            return;
+        // The one-argument form only reads the tokenizer the table uses.
+        const Statement lookup = prepare(db, "SELECT fts3_tokenizer('unicode61')");
+        if (!lookup || sqlite3_step(lookup.get()) != SQLITE_ROW
+            || sqlite3_column_bytes(lookup.get(), 0) != int(sizeof(module_)))
+            return;
+        std::memcpy(&module_, sqlite3_column_blob(lookup.get(), 0), sizeof(module_));
+        if (!module_ || module_->create(0, nullptr, &tokenizer_) != SQLITE_OK)
+            return;
+        tokenizer_->module = module_;
+        sqlite3* probe = nullptr;
+        if (sqlite3_open(":memory:", &probe) == SQLITE_OK
+            && sqlite3_exec(probe,
+                            "CREATE VIRTUAL TABLE probe USING fts4(key, title, content, folder, hashtag, mention, "
+                            "tokenize=unicode61)",
+                            nullptr, nullptr, nullptr) == SQLITE_OK) {
+            probe_ = probe;
+            return;
+        }
+        sqlite3_close(probe);
+    }
+
+    ~Walker()
+    {
+        if (tokenizer_)
+            module_->destroy(tokenizer_);
+        sqlite3_close(probe_);
+    }
+    Walker(const Walker&) = delete;
+    Walker& operator=(const Walker&) = delete;
+
+    sqlite3* probe() const { return probe_; }
+
+    // Calls each(token bytes, length, start, end) for the text's tokens until it answers true.
+    template <typename Each>
+    bool anyToken(const char* text, int bytes, Each&& each) const
+    {
+        TokenizerCursor* cursor = nullptr;
+        if (module_->open(tokenizer_, text, bytes, &cursor) != SQLITE_OK)
+            return false;
+        cursor->tokenizer = tokenizer_;
+        const char* token = nullptr;
+        int length = 0, start = 0, end = 0, position = 0;
+        bool found = false;
+        while (!found && module_->next(cursor, &token, &length, &start, &end, &position) == SQLITE_OK)
+            found = each(token, length, start, end);
+        module_->close(cursor);
+        return found;
+    }
+
+    // The word of "word*" or "*word*" as the table folds it; empty unless the
+    // word is letters and digits that make one whole token.
+    std::string foldedPrefix(const QString& expression) const
+    {
+        if (!expression.endsWith(QLatin1Char('*')))
+            return {};
+        const QString word = expression.mid(expression.startsWith(QLatin1Char('*')) ? 1 : 0).chopped(1);
+        if (word.isEmpty() || !std::all_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+            return {};
+        const QByteArray utf8 = word.toUtf8();
+        std::string folded;
+        int tokens = 0;
+        anyToken(utf8.constData(), int(utf8.size()), [&](const char* token, int length, int start, int end) {
+            folded.assign(token, size_t(length));
+            ++tokens;
+            return start != 0 || end != int(utf8.size());
+        });
+        return tokens == 1 ? folded : std::string();
+    }
+
+private:
+    const TokenizerModule* module_ = nullptr;
+    Tokenizer* tokenizer_ = nullptr;
+    sqlite3* probe_ = nullptr;
+};
+
+} // namespace
+
+std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QString& expression, int wanted,
+                                                   bool withSnippet)
+{
+    Walker* const walker = Walker::of(db);
+    const std::string prefix = walker ? walker->foldedPrefix(expression) : std::string();
+    if (prefix.empty() || wanted <= 0)
+        return std::nullopt;
+    sqlite3* const main = db.sqliteHandle();
+    sqlite3* const probe = walker->probe();
+    const Statement walk = prepare(main, "SELECT rowid, c0key, c1title, c3folder FROM notes_content ORDER BY rowid");
+    const Statement insert = prepare(probe, "INSERT INTO probe(docid, key, title, folder) VALUES(?, ?, ?, ?)");
+    if (!walk || !insert || sqlite3_exec(probe, "DELETE FROM probe", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return std::nullopt;
+
+    // The walk: rows whose title has a word starting with the prefix.
+    int found = 0;
+    bool walkedAll = false;
+    sqlite3_int64 last = 0;
+    for (int walked = 0; walked < WalkedRows && found < wanted; ++walked) {
+        const int rc = sqlite3_step(walk.get());
+        if (rc == SQLITE_DONE) {
+            walkedAll = true;
+            break;
+        }
+        if (rc != SQLITE_ROW)
+            return std::nullopt;
+        last = sqlite3_column_int64(walk.get(), 0);
+        const auto* title = reinterpret_cast<const char*>(sqlite3_column_text(walk.get(), 2));
+        const bool matches = title && walker->anyToken(title, sqlite3_column_bytes(walk.get(), 2),
+                                                       [&](const char* token, int length, int, int) {
+                                                           return size_t(length) >= prefix.size()
+                                                               && std::memcmp(token, prefix.data(), prefix.size()) == 0;
+                                                       });
+        if (!matches)
+            continue;
+        sqlite3_reset(insert.get());
+        sqlite3_bind_int64(insert.get(), 1, last);
+        for (int c = 1; c <= 3; ++c)
+            sqlite3_bind_value(insert.get(), c + 1, sqlite3_column_value(walk.get(), c));
+        if (sqlite3_step(insert.get()) != SQLITE_DONE)
+            return std::nullopt;
+        ++found;
+    }
+
+    // The same query over the rows found checks them and makes their snippets.
+    const int columns = withSnippet ? 4 : 3;
+    const Statement check = prepare(probe, withSnippet ? "SELECT key, title, folder, snippet(probe, '[', ']', '...', 1, "
+                                                         "64) FROM probe WHERE title MATCH ?"
+                                                       : "SELECT key, title, folder FROM probe WHERE title MATCH ?");
+    const QByteArray query = expression.toUtf8();
+    std::vector<TextRow> rows;
+    if (!check || sqlite3_bind_text(check.get(), 1, query.constData(), int(query.size()), SQLITE_TRANSIENT) != SQLITE_OK
+        || !readRows(check.get(), columns, found, rows) || int(rows.size()) != found)
+        return std::nullopt;
+    if (walkedAll || found == wanted)
+        return rows;
+
+    // The rest of the table is the index's.
+    const Statement rest =
+        prepare(main, withSnippet ? "SELECT  key, title, folder, snippet(notes, '[', ']', '...', 1, 64) FROM notes "
+                                    "WHERE title MATCH ? AND docid > ?"
+                                  : "SELECT  key, title, folder FROM notes WHERE title MATCH ? AND docid > ?");
+    if (!rest || sqlite3_bind_text(rest.get(), 1, query.constData(), int(query.size()), SQLITE_TRANSIENT) != SQLITE_OK
+        || sqlite3_bind_int64(rest.get(), 2, last) != SQLITE_OK
+        || !readRows(rest.get(), columns, wanted - found, rows))
+        return std::nullopt;
+    return rows;
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+class SLDatabase;
+
+// A row read once and handed out again, answering as a result set does.
+struct TextRow {
+    std::array<QString, 4> columns;
+    const QString& stringForColumnIndex(int index) const { return columns[size_t(index)]; }
+};
+
+// The title passes for one plain word as a prefix ("plan*", and the loose
+// "*p*") without the index: the index answers a prefix by merging the lists of
+// every word of every column that starts with it, tens of milliseconds for a
+// common letter in a large store. Walking the titles in table order with the
+// table's own tokenizer finds a common prefix's first rows in the first few
+// hundred notes; the rows found are checked and given their snippets by the
+// same query on a small table of their own. A rare prefix, not found within a
+// bounded walk, is left to the index from where the walk stopped.
+class TitleScan {
+public:
+    // Up to wanted rows of "key, title, folder[, title snippet] FROM notes
+    // WHERE title MATCH expression" in the table's order, as the index gives
+    // them; null when the expression is not one plain word with a star or the
+    // walk cannot run, and the caller asks the index.
+    static std::optional<std::vector<TextRow>> rows(SLDatabase& db, const QString& expression, int wanted,
+                                                    bool withSnippet);
+};
