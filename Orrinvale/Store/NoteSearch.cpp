@@ -258,7 +258,7 @@ public:
                 if (auto walked = walkable ? TitleScan::rows(database_, parameter, MaxRowsReadPerPass, false)
                                            : std::nullopt)
                     return walked;
-                return read(sql, arguments, MaxRowsReadPerPass, 3);
+                return readTextRows(database_, sql, arguments, MaxRowsReadPerPass, 3);
             }), block);
         }
         if (walkable) {
@@ -280,25 +280,6 @@ public:
         int read = 0;
         for (; read < int(rows.size()) && !full(); ++read)
             block(rows[size_t(read)]);
-        return read;
-    }
-
-    // Up to limit rows of the statement; null when it failed or was interrupted.
-    std::optional<std::vector<TextRow>> read(const QString& sql, const QVariantList& arguments, int limit,
-                                             int columns)
-    {
-        std::vector<TextRow> read;
-        Error error;
-        SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
-        while (int(read.size()) < limit && rows.nextWithError(&error)) {
-            TextRow row;
-            for (int c = 0; c < columns; ++c)
-                row.columns[size_t(c)] = rows.stringForColumnIndex(c);
-            read.push_back(std::move(row));
-        }
-        rows.close();
-        if (!error.isNull())
-            return std::nullopt;
         return read;
     }
 

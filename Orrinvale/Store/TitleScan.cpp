@@ -46,29 +46,6 @@ Statement prepare(sqlite3* db, const char* sql)
     return Statement(statement);
 }
 
-QString columnText(sqlite3_stmt* statement, int column)
-{
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
-}
-
-// The pass's columns of each row of the statement, up to limit rows; false on an error.
-bool readRows(sqlite3_stmt* statement, int columns, int limit, std::vector<TextRow>& rows)
-{
-    for (int read = 0; read < limit; ++read) {
-        const int rc = sqlite3_step(statement);
-        if (rc == SQLITE_DONE)
-            return true;
-        if (rc != SQLITE_ROW)
-            return false;
-        TextRow row;
-        for (int c = 0; c < columns; ++c)
-            row.columns[size_t(c)] = columnText(statement, c);
-        rows.push_back(std::move(row));
-    }
-    return true;
-}
-
 // What the walk keeps with the connection: the table's tokenizer, and a small
 // table of the same shape in memory of its own, so that its writes count as
 // no change of the connection's tables.
@@ -98,28 +75,22 @@ public:
         if (!module_ || module_->create(0, nullptr, &tokenizer_) != SQLITE_OK)
             return;
         tokenizer_->module = module_;
-        sqlite3* probe = nullptr;
-        if (sqlite3_open(":memory:", &probe) == SQLITE_OK
-            && sqlite3_exec(probe,
-                            "CREATE VIRTUAL TABLE probe USING fts4(key, title, content, folder, hashtag, mention, "
-                            "tokenize=unicode61)",
-                            nullptr, nullptr, nullptr) == SQLITE_OK) {
-            probe_ = probe;
-            return;
-        }
-        sqlite3_close(probe);
+        auto probe = SLDatabase::databaseWithPath();
+        if (probe->open()
+            && probe->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE probe USING fts4(key, title, content, folder, "
+                                                   "hashtag, mention, tokenize=unicode61)")))
+            probe_ = std::move(probe);
     }
 
     ~Walker()
     {
         if (tokenizer_)
             module_->destroy(tokenizer_);
-        sqlite3_close(probe_);
     }
     Walker(const Walker&) = delete;
     Walker& operator=(const Walker&) = delete;
 
-    sqlite3* probe() const { return probe_; }
+    SLDatabase& probe() const { return *probe_; }
 
     // Calls each(token bytes, length, start, end) for the text's tokens until it answers true.
     template <typename Each>
@@ -161,7 +132,7 @@ public:
 private:
     const TokenizerModule* module_ = nullptr;
     Tokenizer* tokenizer_ = nullptr;
-    sqlite3* probe_ = nullptr;
+    std::shared_ptr<SLDatabase> probe_;
 };
 
 } // namespace
@@ -173,11 +144,12 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
     const std::string prefix = walker ? walker->foldedPrefix(expression) : std::string();
     if (prefix.empty() || wanted <= 0)
         return std::nullopt;
-    sqlite3* const main = db.sqliteHandle();
-    sqlite3* const probe = walker->probe();
-    const Statement walk = prepare(main, "SELECT rowid, c0key, c1title, c3folder FROM notes_content ORDER BY rowid");
-    const Statement insert = prepare(probe, "INSERT INTO probe(docid, key, title, folder) VALUES(?, ?, ?, ?)");
-    if (!walk || !insert || sqlite3_exec(probe, "DELETE FROM probe", nullptr, nullptr, nullptr) != SQLITE_OK)
+    SLDatabase& probe = walker->probe();
+    const Statement walk =
+        prepare(db.sqliteHandle(), "SELECT rowid, c0key, c1title, c3folder FROM notes_content ORDER BY rowid");
+    const Statement insert =
+        prepare(probe.sqliteHandle(), "INSERT INTO probe(docid, key, title, folder) VALUES(?, ?, ?, ?)");
+    if (!walk || !insert || !probe.executeUpdate(QStringLiteral("DELETE FROM probe")))
         return std::nullopt;
 
     // The walk: rows whose title has a word starting with the prefix.
@@ -212,25 +184,40 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
 
     // The same query over the rows found checks them and makes their snippets.
     const int columns = withSnippet ? 4 : 3;
-    const Statement check = prepare(probe, withSnippet ? "SELECT key, title, folder, snippet(probe, '[', ']', '...', 1, "
-                                                         "64) FROM probe WHERE title MATCH ?"
-                                                       : "SELECT key, title, folder FROM probe WHERE title MATCH ?");
-    const QByteArray query = expression.toUtf8();
-    std::vector<TextRow> rows;
-    if (!check || sqlite3_bind_text(check.get(), 1, query.constData(), int(query.size()), SQLITE_TRANSIENT) != SQLITE_OK
-        || !readRows(check.get(), columns, found, rows) || int(rows.size()) != found)
+    const QString selected = withSnippet ? QStringLiteral("SELECT  key, title, folder, snippet(%1, '[', ']', '...', 1, 64)")
+                                         : QStringLiteral("SELECT  key, title, folder");
+    std::optional<std::vector<TextRow>> rows = readTextRows(
+        probe, selected.arg(QStringLiteral("probe")) + QStringLiteral(" FROM probe WHERE title MATCH ?"), {expression},
+        found, columns);
+    if (!rows || int(rows->size()) != found)
         return std::nullopt;
     if (walkedAll || found == wanted)
         return rows;
 
     // The rest of the table is the index's.
-    const Statement rest =
-        prepare(main, withSnippet ? "SELECT  key, title, folder, snippet(notes, '[', ']', '...', 1, 64) FROM notes "
-                                    "WHERE title MATCH ? AND docid > ?"
-                                  : "SELECT  key, title, folder FROM notes WHERE title MATCH ? AND docid > ?");
-    if (!rest || sqlite3_bind_text(rest.get(), 1, query.constData(), int(query.size()), SQLITE_TRANSIENT) != SQLITE_OK
-        || sqlite3_bind_int64(rest.get(), 2, last) != SQLITE_OK
-        || !readRows(rest.get(), columns, wanted - found, rows))
+    const auto rest = readTextRows(db, selected.arg(QStringLiteral("notes")) +
+                                           QStringLiteral(" FROM notes WHERE title MATCH ? AND docid > ?"),
+                                   {expression, qint64(last)}, wanted - found, columns);
+    if (!rest)
         return std::nullopt;
+    rows->insert(rows->end(), rest->begin(), rest->end());
     return rows;
+}
+
+std::optional<std::vector<TextRow>> readTextRows(SLDatabase& db, const QString& sql, const QVariantList& arguments,
+                                                 int limit, int columns)
+{
+    std::vector<TextRow> read;
+    Error error;
+    SLResultSet rows = db.executeQueryWithArgumentsInArray(sql, arguments);
+    while (int(read.size()) < limit && rows.nextWithError(&error)) {
+        TextRow row;
+        for (int c = 0; c < columns; ++c)
+            row.columns[size_t(c)] = rows.stringForColumnIndex(c);
+        read.push_back(std::move(row));
+    }
+    rows.close();
+    if (!error.isNull())
+        return std::nullopt;
+    return read;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariantList>
 
 #include <array>
 #include <optional>
@@ -13,6 +14,11 @@ struct TextRow {
     std::array<QString, 4> columns;
     const QString& stringForColumnIndex(int index) const { return columns[size_t(index)]; }
 };
+
+// Up to limit rows of the statement, the first columns of each; null when it
+// failed or was interrupted.
+std::optional<std::vector<TextRow>> readTextRows(SLDatabase& db, const QString& sql, const QVariantList& arguments,
+                                                 int limit, int columns);
 
 // The title passes for one plain word as a prefix ("plan*", and the loose
 // "*p*") without the index: the index answers a prefix by merging the lists of
