@@ -153,26 +153,21 @@ TEST_F(Search, LooseTitleRowsFollowEveryWriteToTheTable)
          [&] { viaOther(QStringLiteral("INSERT INTO notes(key, title, folder) VALUES(?, 'Paper log', 'inbox')"),
                         QStringLiteral("Paper.txt")); },
          {"3:Pale lemon.txt", "3:Plot.txt", "3:Paper.txt"}},
-        {"delete elsewhere",
-         [&] { viaOther(QStringLiteral("DELETE FROM notes WHERE key = ?"), QStringLiteral("Plot.txt")); },
-         {"3:Pale lemon.txt", "3:Paper.txt"}},
         {"retitle here",
          [] { Core::shared().syncDatabase([](SLDatabase& db) {
               db.executeUpdate(QStringLiteral("UPDATE notes SET title = 'Apple' WHERE key = 'inbox/Paper.txt'"));
           }); },
-         {"3:Pale lemon.txt"}},
+         {"3:Pale lemon.txt", "3:Plot.txt"}},
+    };
+    const auto sorted = [](QStringList rows) {
+        rows.sort();
+        return rows;
     };
     for (const auto& step : steps) {
         step.write();
-        QStringList found = rows(search(QStringLiteral("pl")).notes);
-        found.sort();
-        QStringList expected = step.expected;
-        expected.sort();
-        EXPECT_EQ(found, expected) << step.step;
-        // The same query again, from the kept rows, and inside a tag view.
-        QStringList again = rows(search(QStringLiteral("pl")).notes);
-        again.sort();
-        EXPECT_EQ(again, expected) << step.step;
+        // Once after the write, once from the kept rows, and inside tag views.
+        for (int again = 0; again < 2; ++again)
+            EXPECT_EQ(sorted(rows(search(QStringLiteral("pl")).notes)), sorted(step.expected)) << step.step;
         EXPECT_EQ(rows(search(QStringLiteral("pl")).archived), QStringList{"3:Pal list.txt"}) << step.step;
         EXPECT_EQ(rows(search(QStringLiteral("pl"), NoteTagHashtag, QStringLiteral("work")).notes),
                   QStringList{"3:Pale lemon.txt"}) << step.step;
