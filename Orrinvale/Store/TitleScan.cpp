@@ -13,6 +13,8 @@ namespace {
 
 // Titles walked before the rest is left to the index.
 constexpr int WalkedRows = 3000;
+// A longer prefix has few words to merge in the index and rarely fills a list early in the walk.
+constexpr qsizetype LongestWalkedPrefix = 2;
 
 // The full-text module's tokenizer interface, as its documentation gives it.
 struct TokenizerModule;
@@ -110,13 +112,14 @@ public:
     }
 
     // The word of "word*" or "*word*" as the table folds it; empty unless the
-    // word is letters and digits that make one whole token.
+    // word is one or two letters and digits that make one whole token.
     std::string foldedPrefix(const QString& expression) const
     {
         if (!expression.endsWith(QLatin1Char('*')))
             return {};
         const QString word = expression.mid(expression.startsWith(QLatin1Char('*')) ? 1 : 0).chopped(1);
-        if (word.isEmpty() || !std::all_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
+        if (word.isEmpty() || word.size() > LongestWalkedPrefix
+            || !std::all_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
             return {};
         const QByteArray utf8 = word.toUtf8();
         std::string folded;

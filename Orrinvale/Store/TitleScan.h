@@ -20,7 +20,7 @@ struct TextRow {
 std::optional<std::vector<TextRow>> readTextRows(SLDatabase& db, const QString& sql, const QVariantList& arguments,
                                                  int limit, int columns);
 
-// The title passes for one plain word as a prefix ("plan*", and the loose
+// The title passes for a prefix of one or two letters ("pl*", and the loose
 // "*p*") without the index: the index answers a prefix by merging the lists of
 // every word of every column that starts with it, tens of milliseconds for a
 // common letter in a large store. Walking the titles in table order with the
@@ -32,8 +32,8 @@ class TitleScan {
 public:
     // Up to wanted rows of "key, title, folder[, title snippet] FROM notes
     // WHERE title MATCH expression" in the table's order, as the index gives
-    // them; null when the expression is not one plain word with a star or the
-    // walk cannot run, and the caller asks the index.
+    // them; null when the expression is not such a prefix with its star or
+    // the walk cannot run, and the caller asks the index.
     static std::optional<std::vector<TextRow>> rows(SLDatabase& db, const QString& expression, int wanted,
                                                     bool withSnippet);
 };
