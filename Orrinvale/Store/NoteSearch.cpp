@@ -233,38 +233,14 @@ public:
     {
         if (full() || (cancelled() && cancelled()()))
             return 0;
-        QString sql = PassStatements[pass];
-        QVariantList arguments;
-        if (pass == LooseContentPass) {
-            // The scan stops at the rows the lists can still take.
-            const int limit = int(MaxRows - size());
-            if (filter_.scanSql.isEmpty()) {
-                const QString condition = scanCondition(database_, QStringLiteral("c2content"), parameter);
-                if (const auto split = SplitScan::rows(database_, condition, {parameter}, limit, cancelled()))
-                    return runRows(*split, block);
-                sql = UnfilteredScanStatement + condition;
-            } else {
-                sql += scanCondition(database_, QStringLiteral("content"), parameter) + filter_.scanSql;
-            }
-            sql += QStringLiteral(" LIMIT ") + QString::number(limit);
-            arguments = QVariantList{parameter} + filter_.scanArguments;
-        } else {
-            sql += filter_.sql;
-            arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
-        }
+        if (pass == LooseContentPass)
+            return scan(parameter, block);
+        const QString sql = PassStatements[pass] + filter_.sql;
+        const QVariantList arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
         // Without a tag the title passes walk the titles where they can.
-        const bool walkable = filter_.sql.isEmpty() && (pass == TitlePass || pass == LooseTitlePass);
-        if (pass == LooseTitlePass) {
-            QString key = sql;
-            for (const QVariant& argument : std::as_const(arguments))
-                key += QChar(0) + argument.toString();
-            return runRows(KeptRows::of(database_).rows(database_, key, [&] {
-                if (auto walked = walkable ? TitleScan::rows(database_, parameter, MaxRowsReadPerPass, false)
-                                           : std::nullopt)
-                    return walked;
-                return readTextRows(database_, sql, arguments, MaxRowsReadPerPass, 3);
-            }), block);
-        }
+        const bool walkable = filter_.sql.isEmpty() && pass != ContentPass;
+        if (pass == LooseTitlePass)
+            return runRows(keptRows(sql, arguments, walkable ? parameter : QString()), block);
         if (walkable) {
             if (const auto walked = TitleScan::rows(database_, parameter, int(MaxRows - size()), true))
                 return runRows(*walked, block);
@@ -275,6 +251,40 @@ public:
             block(rows);
         rows.close();
         return read;
+    }
+
+    // The content scan with the pattern, up to the rows the lists can still take.
+    template <typename Block>
+    int scan(const QString& pattern, Block&& block)
+    {
+        const int limit = int(MaxRows - size());
+        QString sql;
+        if (filter_.scanSql.isEmpty()) {
+            const QString condition = scanCondition(database_, QStringLiteral("c2content"), pattern);
+            if (const auto split = SplitScan::rows(database_, condition, {pattern}, limit, cancelled()))
+                return runRows(*split, block);
+            sql = UnfilteredScanStatement + condition;
+        } else {
+            sql = PassStatements[LooseContentPass] + scanCondition(database_, QStringLiteral("content"), pattern) +
+                  filter_.scanSql;
+        }
+        sql += QStringLiteral(" LIMIT ") + QString::number(limit);
+        const auto rows = readTextRows(database_, sql, QVariantList{pattern} + filter_.scanArguments, limit, 2);
+        return rows ? runRows(*rows, block) : 0;
+    }
+
+    // The loose title pass's rows, kept for the statement while the table is
+    // unchanged; walked for a plain prefix when one is given.
+    const std::vector<TextRow>& keptRows(const QString& sql, const QVariantList& arguments, const QString& walked)
+    {
+        QString key = sql;
+        for (const QVariant& argument : arguments)
+            key += QChar(0) + argument.toString();
+        return KeptRows::of(database_).rows(database_, key, [&] {
+            if (auto rows = walked.isNull() ? std::nullopt : TitleScan::rows(database_, walked, MaxRowsReadPerPass, false))
+                return rows;
+            return readTextRows(database_, sql, arguments, MaxRowsReadPerPass, 3);
+        });
     }
 
     // As run, over rows read before.
