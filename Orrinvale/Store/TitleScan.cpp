@@ -11,8 +11,10 @@
 
 namespace {
 
-// Titles walked before the rest is left to the index.
+// Titles walked before the rest is left to the index, and those walked before
+// a prefix that would not fill the list within the walk is left to it early.
 constexpr int WalkedRows = 3000;
+constexpr int SampledRows = 300;
 // A longer prefix has few words to merge in the index and rarely fills a list early in the walk.
 constexpr qsizetype LongestWalkedPrefix = 2;
 
@@ -46,6 +48,12 @@ Statement prepare(sqlite3* db, const char* sql)
         return nullptr;
     }
     return Statement(statement);
+}
+
+QString columnText(sqlite3_stmt* statement, int column)
+{
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(statement, column)) : QString();
 }
 
 // What the walk keeps with the connection: the table's tokenizer, and a small
@@ -155,11 +163,15 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
     if (!walk || !insert || !probe.executeUpdate(QStringLiteral("DELETE FROM probe")))
         return std::nullopt;
 
-    // The walk: rows whose title has a word starting with the prefix.
+    // The walk: rows whose title has a word starting with the prefix. Without
+    // snippets they are the rows; with them they go to the small table.
+    std::vector<TextRow> rows;
     int found = 0;
     bool walkedAll = false;
     sqlite3_int64 last = 0;
     for (int walked = 0; walked < WalkedRows && found < wanted; ++walked) {
+        if (walked == SampledRows && found * WalkedRows < wanted * SampledRows)
+            break;
         const int rc = sqlite3_step(walk.get());
         if (rc == SQLITE_DONE) {
             walkedAll = true;
@@ -176,24 +188,31 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
                                                        });
         if (!matches)
             continue;
+        ++found;
+        if (!withSnippet) {
+            rows.push_back({{columnText(walk.get(), 1), columnText(walk.get(), 2), columnText(walk.get(), 3)}});
+            continue;
+        }
         sqlite3_reset(insert.get());
         sqlite3_bind_int64(insert.get(), 1, last);
         for (int c = 1; c <= 3; ++c)
             sqlite3_bind_value(insert.get(), c + 1, sqlite3_column_value(walk.get(), c));
         if (sqlite3_step(insert.get()) != SQLITE_DONE)
             return std::nullopt;
-        ++found;
     }
 
     // The same query over the rows found checks them and makes their snippets.
     const int columns = withSnippet ? 4 : 3;
     const QString selected = withSnippet ? QStringLiteral("SELECT  key, title, folder, snippet(%1, '[', ']', '...', 1, 64)")
                                          : QStringLiteral("SELECT  key, title, folder");
-    std::optional<std::vector<TextRow>> rows = readTextRows(
-        probe, selected.arg(QStringLiteral("probe")) + QStringLiteral(" FROM probe WHERE title MATCH ?"), {expression},
-        found, columns);
-    if (!rows || int(rows->size()) != found)
-        return std::nullopt;
+    if (withSnippet) {
+        const auto checked = readTextRows(probe, selected.arg(QStringLiteral("probe")) +
+                                                     QStringLiteral(" FROM probe WHERE title MATCH ?"),
+                                          {expression}, found, columns);
+        if (!checked || int(checked->size()) != found)
+            return std::nullopt;
+        rows = *checked;
+    }
     if (walkedAll || found == wanted)
         return rows;
 
@@ -203,7 +222,7 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
                                    {expression, qint64(last)}, wanted - found, columns);
     if (!rest)
         return std::nullopt;
-    rows->insert(rows->end(), rest->begin(), rest->end());
+    rows.insert(rows.end(), rest->begin(), rest->end());
     return rows;
 }
 

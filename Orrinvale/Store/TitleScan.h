@@ -25,9 +25,9 @@ std::optional<std::vector<TextRow>> readTextRows(SLDatabase& db, const QString& 
 // every word of every column that starts with it, tens of milliseconds for a
 // common letter in a large store. Walking the titles in table order with the
 // table's own tokenizer finds a common prefix's first rows in the first few
-// hundred notes; the rows found are checked and given their snippets by the
-// same query on a small table of their own. A rare prefix, not found within a
-// bounded walk, is left to the index from where the walk stopped.
+// hundred notes; for the title pass they are checked and given their snippets
+// by the same query on a small table of their own. A prefix too rare to fill
+// the list early in a bounded walk is left to the index from where it stopped.
 class TitleScan {
 public:
     // Up to wanted rows of "key, title, folder[, title snippet] FROM notes
