@@ -15,6 +15,9 @@ namespace {
 // a prefix that would not fill the list within the walk is left to it early.
 constexpr int WalkedRows = 3000;
 constexpr int SampledRows = 300;
+// The index's merge grows with the table, the walk's cost with the prefix's
+// rarity: below this many rows the index is as quick.
+constexpr qint64 SmallestWalkedTable = 20000;
 // A longer prefix has few words to merge in the index and rarely fills a list early in the walk.
 constexpr qsizetype LongestWalkedPrefix = 2;
 
@@ -153,7 +156,8 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
 {
     Walker* const walker = Walker::of(db);
     const std::string prefix = walker ? walker->foldedPrefix(expression) : std::string();
-    if (prefix.empty() || wanted <= 0)
+    if (prefix.empty() || wanted <= 0
+        || db.longForQuery(QStringLiteral("SELECT max(rowid) - min(rowid) FROM notes_content")) < SmallestWalkedTable)
         return std::nullopt;
     SLDatabase& probe = walker->probe();
     const Statement walk =

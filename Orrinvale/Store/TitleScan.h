@@ -27,13 +27,14 @@ std::optional<std::vector<TextRow>> readTextRows(SLDatabase& db, const QString& 
 // table's own tokenizer finds a common prefix's first rows in the first few
 // hundred notes; for the title pass they are checked and given their snippets
 // by the same query on a small table of their own. A prefix too rare to fill
-// the list early in a bounded walk is left to the index from where it stopped.
+// the list early in a bounded walk is left to the index from where it stopped,
+// and so is a table small enough for the index to merge quickly.
 class TitleScan {
 public:
     // Up to wanted rows of "key, title, folder[, title snippet] FROM notes
     // WHERE title MATCH expression" in the table's order, as the index gives
-    // them; null when the expression is not such a prefix with its star or
-    // the walk cannot run, and the caller asks the index.
+    // them; null when the expression is not such a prefix with its star, the
+    // table is small or the walk cannot run, and the caller asks the index.
     static std::optional<std::vector<TextRow>> rows(SLDatabase& db, const QString& expression, int wanted,
                                                     bool withSnippet);
 };

@@ -35,8 +35,9 @@ protected:
                     content += QStringLiteral(" nnkvwnn"); // more than a list in the lower half
                 if ((i >= 2150 && i < 2350) || (i >= 4000 && i < 4100))
                     content += QStringLiteral(" ppjyfpp"); // across the middle
-                db.executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder) VALUES(?, ?, ?, ?)"),
-                                 QStringLiteral("inbox/N%1.txt").arg(i), title.join(QLatin1Char(' ')), content,
+                // Sparse ids: the table spans as many as a large store's.
+                db.executeUpdate(QStringLiteral("INSERT INTO notes(docid, key, title, content, folder) VALUES(?, ?, ?, ?, ?)"),
+                                 i * 10, QStringLiteral("inbox/N%1.txt").arg(i), title.join(QLatin1Char(' ')), content,
                                  i % 3 ? QStringLiteral("inbox") : QStringLiteral("archive"));
             }
             ASSERT_TRUE(db.commit());
