@@ -68,7 +68,9 @@ std::optional<std::vector<TextRow>> SplitScan::rows(SLDatabase& db, const QStrin
     sqlite3* const handle = db.sqliteHandle();
     if (!handle || !sqlite3_get_autocommit(handle) || limit <= 0)
         return std::nullopt;
-    SLResultSet bounds = db.executeQuery(QStringLiteral("SELECT min(rowid), max(rowid) FROM notes_content"));
+    // Each end on its own: both in one query would read the whole table.
+    SLResultSet bounds = db.executeQuery(
+        QStringLiteral("SELECT (SELECT min(rowid) FROM notes_content), (SELECT max(rowid) FROM notes_content)"));
     const bool bounded = bounds.next();
     const qint64 low = bounded ? bounds.longForColumnIndex(0) : 0;
     const qint64 high = bounded ? bounds.longForColumnIndex(1) : 0;

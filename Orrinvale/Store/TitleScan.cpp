@@ -157,7 +157,8 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
     Walker* const walker = Walker::of(db);
     const std::string prefix = walker ? walker->foldedPrefix(expression) : std::string();
     if (prefix.empty() || wanted <= 0
-        || db.longForQuery(QStringLiteral("SELECT max(rowid) - min(rowid) FROM notes_content")) < SmallestWalkedTable)
+        || db.longForQuery(QStringLiteral("SELECT (SELECT max(rowid) FROM notes_content) - "
+                                          "(SELECT min(rowid) FROM notes_content)")) < SmallestWalkedTable)
         return std::nullopt;
     SLDatabase& probe = walker->probe();
     const Statement walk =
