@@ -77,7 +77,12 @@ public:
 
     explicit Walker(sqlite3* db)
     {
-        if (!db)
+        // Only a table made with the plain tokenizer is split into words as the walk splits them.
+        const Statement schema =
+            db ? prepare(db, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'notes'") : nullptr;
+        if (!schema || sqlite3_step(schema.get()) != SQLITE_ROW
+            || !QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(schema.get(), 0)))
+                    .endsWith("tokenize=unicode61)"))
             return;
         // The one-argument form only reads the tokenizer the table uses.
         const Statement lookup = prepare(db, "SELECT fts3_tokenizer('unicode61')");
