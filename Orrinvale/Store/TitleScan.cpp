@@ -131,9 +131,10 @@ public:
     // word is one or two letters and digits that make one whole token.
     std::string foldedPrefix(const QString& expression) const
     {
-        if (!expression.endsWith(QLatin1Char('*')))
+        const qsizetype start = expression.startsWith(QLatin1Char('*')) ? 1 : 0;
+        if (expression.size() < start + 2 || !expression.endsWith(QLatin1Char('*')))
             return {};
-        const QString word = expression.mid(expression.startsWith(QLatin1Char('*')) ? 1 : 0).chopped(1);
+        const QString word = expression.mid(start, expression.size() - start - 1);
         if (word.isEmpty() || word.size() > LongestWalkedPrefix
             || !std::all_of(word.begin(), word.end(), [](QChar c) { return c.isLetterOrNumber(); }))
             return {};
