@@ -1,5 +1,6 @@
 #include "NoteIndexRebuild.h"
 
+#include "FolderNameCache.h"
 #include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
@@ -91,6 +92,8 @@ bool NoteIndexRebuild::openNextStorage()
         LogError("build:reload error: %1", error.localizedDescription());
         return false;
     }
+    // Off the path of the first new note's commit, which would list the folder.
+    FolderNameCache::shared().prepare(folder);
     // One listing of the markers instead of a look-up per note keeps a start
     // with everything indexed cheap.
     QStringList markers;

@@ -90,14 +90,20 @@ void flush(double timeoutSeconds)
 
 } // namespace
 
-void VGLogDelivery::finishOne()
+bool VGLogDelivery::finishPart()
 {
     if (remaining.fetch_sub(1, std::memory_order_acq_rel) != 1)
-        return;
-    if (holdsSlot)
-        hub().outstanding.release();
+        return false;
+    const bool freesPlace = holdsSlot;
     done.store(true, std::memory_order_release);
     done.notify_all();
+    return freesPlace;
+}
+
+void VGLogDelivery::freePlaces(int count)
+{
+    if (count > 0)
+        hub().outstanding.release(count);
 }
 
 DispatchQueuePtr VGLog::loggingQueue() { return hub().loggingQueue; }

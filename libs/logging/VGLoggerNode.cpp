@@ -44,8 +44,10 @@ void VGLoggerNode::drain()
         if (runStart == end)
             return;
         logger_->didLogBatch();
+        int freed = 0;
         for (size_t i = runStart; i < end; ++i)
-            draining_[i].delivery->finishOne();
+            freed += draining_[i].delivery->finishPart() ? 1 : 0;
+        VGLogDelivery::freePlaces(freed);
     };
     for (size_t i = 0; i < draining_.size(); ++i) {
         Item& item = draining_[i];

@@ -16,7 +16,13 @@ struct VGLogDelivery {
         : message(std::move(message)), holdsSlot(holdsSlot) {}
 
     void retain() { remaining.fetch_add(1, std::memory_order_relaxed); }
-    void finishOne();
+    // Ends one logger's part; true when that freed the delivery's place in the
+    // bound, which the caller hands back with freePlaces().
+    bool finishPart();
+    void finishOne() { freePlaces(finishPart() ? 1 : 0); }
+    // A run hands back its places at once, so a caller waiting for one wakes
+    // once per run rather than once per message.
+    static void freePlaces(int count);
     void waitUntilDone() const { done.wait(false, std::memory_order_acquire); }
 
     const VGLogMessage message;
