@@ -418,9 +418,9 @@ void ListViewController::tableViewDidSelectRow(TableView&, int64_t row, int64_t 
         return;
     if (showingOptions_ && showingOptions_->listItem() != item)
         hideShowingListEntryOptions();
-    const bool changed = !selectedNote_ || !stands(*item, selectedNote_->key(), selectedNote_->storage());
+    // Always told: the delegate decides whether the note is the one it shows.
     selectedNote_ = noteOf(*item);
-    if (changed && delegate_)
+    if (delegate_)
         delegate_->listControllerDidSelectNote(*this, noteOf(*item));
 }
 
@@ -464,7 +464,11 @@ bool ListViewController::selectNote(const NotePtr& note)
     if (!path)
         return false;
     selectedNote_ = noteOf(*itemAt(path->row, path->section));
+    // The table reports a changed row only, yet a new list may have put another note at the selected one.
+    const bool sameRow = bridge_->selectedRow() == path;
     select(path->row, path->section);
+    if (sameRow)
+        tableViewDidSelectRow(*tableView_, path->row, path->section);
     return true;
 }
 
