@@ -3,6 +3,7 @@
 #include "shell/AppDelegate.h"
 #include "shell/RootViewController.h"
 #include "shell/RootWindow.h"
+#include "shell/UserNotifier.h"
 
 #include "Dispatch.h"
 #include "PushCenter.h"
@@ -10,12 +11,18 @@
 #include "RecordStoreError.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
+#include "VGAbstractLogger.h"
+#include "Store/Migrator.h"
 #include "VGFileLogger.h"
+#include "VGLog.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
+
+#include <mutex>
 
 namespace {
 
@@ -71,10 +78,24 @@ protected:
     std::unique_ptr<AppDelegate> app;
 };
 
-TEST_F(ShellAppDelegate, TheIntroShowsOnTheFirstLaunchOnlyAfterTheWindow)
+// The first launch of a store left by an older version: the loggers catch start-up's first line,
+// the migration raises the layout, the notes already on disk are indexed; the intro shows once.
+TEST_F(ShellAppDelegate, TheFirstLaunchLogsMigratesIndexesAndShowsTheIntroOnce)
 {
     defaults().removeObject("macguide");
+    defaults().setInteger(Migrator::CurrentLevel - 1, "migrate");
+    TestSupport::writeFile(Note::documentDirectoryForStorage(NoteStorageInbox) + "/Left.txt", "Left\nby an older version #legacy");
     launch();
+    EXPECT_EQ(defaults().integerForKey("migrate"), Migrator::CurrentLevel);
+    EXPECT_TRUE(QFileInfo::exists(Note::metaFileForTag(NoteTagHashtag, "legacy"))) << "the note on disk was not indexed";
+    const std::shared_ptr<VGFileLogger> logger = AppDelegate::fileLogger();
+    ASSERT_TRUE(logger);
+    VGLog::flushLog();
+    EXPECT_TRUE(TestSupport::readFile(logger->currentLogFileInfo().filePath()).contains("appdelegate:migrate.."));
+    EXPECT_EQ(logger->maximumFileSize(), 1048576u);
+    EXPECT_EQ(logger->rollingFrequency(), 86400.0);
+    EXPECT_EQ(logger->logFileManager()->maximumNumberOfLogFiles(), 3u);
+
     EXPECT_TRUE(app->rootWindow()->isVisible());
     ASSERT_TRUE(app->introWindow());
     EXPECT_TRUE(app->introWindow()->isVisible());
@@ -82,14 +103,8 @@ TEST_F(ShellAppDelegate, TheIntroShowsOnTheFirstLaunchOnlyAfterTheWindow)
     QWidget* intro = app->introWindow();
     app->showIntro();
     EXPECT_EQ(app->introWindow(), intro) << "a second intro window";
-
     launch();
     EXPECT_FALSE(app->introWindow());
-    const std::shared_ptr<VGFileLogger> logger = AppDelegate::fileLogger();
-    ASSERT_TRUE(logger);
-    EXPECT_EQ(logger->maximumFileSize(), 1048576u);
-    EXPECT_EQ(logger->rollingFrequency(), 86400.0);
-    EXPECT_EQ(logger->logFileManager()->maximumNumberOfLogFiles(), 3u);
 }
 
 TEST_F(ShellAppDelegate, ActivationPushesAndQuitReachTheCloudInOrder)
@@ -127,11 +142,10 @@ TEST_F(ShellAppDelegate, ActivationPushesAndQuitReachTheCloudInOrder)
 TEST_F(ShellAppDelegate, LinksSelectAndSearchOrChangeNothing)
 {
     launch();
+    // Which link means what is the parser's; here the selection, the search and the links ignored.
     const std::pair<const char*, const char*> cases[] = {
         {"brindlewick://archive?meeting%20notes", "2  \"meeting notes\""},
-        {"brindlewick://hashtag/Work%20Log", "4 work log \"\""},
         {"brindlewick://mention/Anna?plans", "5 anna \"plans\""},
-        {"brindlewick://hashtag", "5 anna \"plans\""},
         {"brindlewick://foo", "5 anna \"plans\""},
         {"brindlewick://inbox", "1  \"\""},
     };
@@ -174,7 +188,6 @@ TEST_F(ShellAppDelegate, AFailedPushSwitchShowsASheetAndChangesNothing)
     EXPECT_EQ(sheet->text() + ": " + sheet->informativeText(), "Subscribe Error: Not Authenticated");
     EXPECT_EQ(sheet->icon(), QMessageBox::Warning);
     EXPECT_FALSE(Core::shared().enabledPushNotification());
-    EXPECT_FALSE(defaults().objectForKey("pushnote").isValid());
     sheet->close();
 }
 
@@ -191,6 +204,36 @@ TEST_F(ShellAppDelegate, ClosingTheWindowRunsTheQuitSequenceAndTheFrameComesBack
     app->applicationWillTerminate();
     launch();
     EXPECT_EQ(app->rootWindow()->size(), QSize(900, 650));
+}
+
+// What reaches the log, kept for the test to read.
+class RecordingLogger : public VGAbstractLogger {
+public:
+    void logMessage(const VGLogMessage& message) override
+    {
+        std::lock_guard lock(mutex_);
+        texts_ << message.logMsg();
+    }
+    QString text()
+    {
+        std::lock_guard lock(mutex_);
+        return texts_.join('\n');
+    }
+
+private:
+    std::mutex mutex_;
+    QStringList texts_;
+};
+
+TEST(ShellNotifier, WithoutANotificationServerTheNotificationIsLogged)
+{
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName("unix:path=" + TestSupport::home() + "/no-bus"));
+    auto logger = std::make_shared<RecordingLogger>();
+    VGLog::addLogger(logger);
+    UserNotifier::notifyTitle("Settings", "Calculator Disabled");
+    VGLog::flushLog();
+    EXPECT_TRUE(logger->text().contains("notification not shown (no session bus): Settings: Calculator Disabled")) << qPrintable(logger->text());
+    VGLog::removeLogger(logger);
 }
 
 } // namespace
