@@ -3,7 +3,6 @@
 #include "shell/AppDelegate.h"
 #include "shell/RootViewController.h"
 #include "shell/RootWindow.h"
-#include "shell/UserNotifier.h"
 
 #include "Dispatch.h"
 #include "PushCenter.h"
@@ -11,7 +10,6 @@
 #include "RecordStoreError.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
-#include "VGAbstractLogger.h"
 #include "Store/Migrator.h"
 #include "VGFileLogger.h"
 #include "VGLog.h"
@@ -21,8 +19,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
-
-#include <mutex>
 
 namespace {
 
@@ -79,9 +75,11 @@ protected:
 };
 
 // The first launch of a store left by an older version: the loggers catch start-up's first line,
-// the migration raises the layout, the notes already on disk are indexed; the intro shows once.
+// the migration raises the layout, the notes already on disk are indexed; the intro shows once. A
+// notification with no server to show it is logged.
 TEST_F(ShellAppDelegate, TheFirstLaunchLogsMigratesIndexesAndShowsTheIntroOnce)
 {
+    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName("unix:path=" + TestSupport::home() + "/no-bus"));
     defaults().removeObject("macguide");
     defaults().setInteger(Migrator::CurrentLevel - 1, "migrate");
     TestSupport::writeFile(Note::documentDirectoryForStorage(NoteStorageInbox) + "/Left.txt", "Left\nby an older version #legacy");
@@ -90,8 +88,11 @@ TEST_F(ShellAppDelegate, TheFirstLaunchLogsMigratesIndexesAndShowsTheIntroOnce)
     EXPECT_TRUE(QFileInfo::exists(Note::metaFileForTag(NoteTagHashtag, "legacy"))) << "the note on disk was not indexed";
     const std::shared_ptr<VGFileLogger> logger = AppDelegate::fileLogger();
     ASSERT_TRUE(logger);
+    app->notifyTitle("Settings", "Calculator Disabled");
     VGLog::flushLog();
-    EXPECT_TRUE(TestSupport::readFile(logger->currentLogFileInfo().filePath()).contains("appdelegate:migrate.."));
+    const QByteArray log = TestSupport::readFile(logger->currentLogFileInfo().filePath());
+    EXPECT_TRUE(log.contains("appdelegate:migrate.."));
+    EXPECT_TRUE(log.contains("notification not shown (no session bus): Settings: Calculator Disabled"));
     EXPECT_EQ(logger->maximumFileSize(), 1048576u);
     EXPECT_EQ(logger->rollingFrequency(), 86400.0);
     EXPECT_EQ(logger->logFileManager()->maximumNumberOfLogFiles(), 3u);
@@ -139,24 +140,7 @@ TEST_F(ShellAppDelegate, ActivationPushesAndQuitReachTheCloudInOrder)
     EXPECT_EQ(cloud().calls(), QStringList({"push", "stopQuery"}));
 }
 
-TEST_F(ShellAppDelegate, LinksSelectAndSearchOrChangeNothing)
-{
-    launch();
-    // Which link means what is the parser's; here the selection, the search and the links ignored.
-    const std::pair<const char*, const char*> cases[] = {
-        {"brindlewick://archive?meeting%20notes", "2  \"meeting notes\""},
-        {"brindlewick://mention/Anna?plans", "5 anna \"plans\""},
-        {"brindlewick://foo", "5 anna \"plans\""},
-        {"brindlewick://inbox", "1  \"\""},
-    };
-    for (const auto& [url, state] : cases) {
-        app->handleURLEvent(QString::fromUtf8(url));
-        Dispatch::waitUntilIdle();
-        EXPECT_EQ(this->state(), QString::fromUtf8(state)) << url;
-    }
-}
-
-TEST_F(ShellAppDelegate, LaunchFilesAndLinksWaitForTheFirstListLoad)
+TEST_F(ShellAppDelegate, LaunchFilesAndLinksWaitForTheFirstListLoadLaterLinksApplyAtOnce)
 {
     TestSupport::writeFile(TestSupport::home() + "/From outside.md", "Brought in at launch\n");
     TestSupport::writeFile(TestSupport::home() + "/By link.md", "Brought in by a link\n");
@@ -174,6 +158,18 @@ TEST_F(ShellAppDelegate, LaunchFilesAndLinksWaitForTheFirstListLoad)
         texts << QString::fromUtf8(TestSupport::readFile(inbox.filePath(name)));
     EXPECT_TRUE(texts.contains("Brought in at launch\n")) << qPrintable(texts.join("|"));
     EXPECT_TRUE(texts.contains("Brought in by a link\n")) << qPrintable(texts.join("|"));
+
+    // Once loaded, links apply at once; which link means what is the parser's.
+    const std::pair<const char*, const char*> links[] = {
+        {"brindlewick://mention/Anna?plans", "5 anna \"plans\""},
+        {"brindlewick://foo", "5 anna \"plans\""},
+        {"brindlewick://inbox", "1  \"\""},
+    };
+    for (const auto& [url, state] : links) {
+        app->handleURLEvent(QString::fromUtf8(url));
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(this->state(), QString::fromUtf8(state)) << url;
+    }
 }
 
 TEST_F(ShellAppDelegate, AFailedPushSwitchShowsASheetAndChangesNothing)
@@ -204,36 +200,6 @@ TEST_F(ShellAppDelegate, ClosingTheWindowRunsTheQuitSequenceAndTheFrameComesBack
     app->applicationWillTerminate();
     launch();
     EXPECT_EQ(app->rootWindow()->size(), QSize(900, 650));
-}
-
-// What reaches the log, kept for the test to read.
-class RecordingLogger : public VGAbstractLogger {
-public:
-    void logMessage(const VGLogMessage& message) override
-    {
-        std::lock_guard lock(mutex_);
-        texts_ << message.logMsg();
-    }
-    QString text()
-    {
-        std::lock_guard lock(mutex_);
-        return texts_.join('\n');
-    }
-
-private:
-    std::mutex mutex_;
-    QStringList texts_;
-};
-
-TEST(ShellNotifier, WithoutANotificationServerTheNotificationIsLogged)
-{
-    qputenv("DBUS_SESSION_BUS_ADDRESS", QFile::encodeName("unix:path=" + TestSupport::home() + "/no-bus"));
-    auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
-    UserNotifier::notifyTitle("Settings", "Calculator Disabled");
-    VGLog::flushLog();
-    EXPECT_TRUE(logger->text().contains("notification not shown (no session bus): Settings: Calculator Disabled")) << qPrintable(logger->text());
-    VGLog::removeLogger(logger);
 }
 
 } // namespace
