@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <exception>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -463,11 +464,12 @@ bool ListViewController::selectNote(const NotePtr& note)
         path = find(note->key(), note->storage());
     if (!path)
         return false;
-    selectedNote_ = noteOf(*itemAt(path->row, path->section));
+    const ListItemPtr item = itemAt(path->row, path->section);
+    const NotePtr previous = std::exchange(selectedNote_, noteOf(*item));
     // The table reports a changed row only, yet a new list may have put another note at the selected one.
-    const bool sameRow = bridge_->selectedRow() == path;
+    const bool unreported = bridge_->selectedRow() == path && !(previous && stands(*item, previous->key(), previous->storage()));
     select(path->row, path->section);
-    if (sameRow)
+    if (unreported)
         tableViewDidSelectRow(*tableView_, path->row, path->section);
     return true;
 }
