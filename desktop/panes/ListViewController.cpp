@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <exception>
 #include <tuple>
+#include <utility>
 
 namespace {
 
@@ -418,9 +419,9 @@ void ListViewController::tableViewDidSelectRow(TableView&, int64_t row, int64_t 
         return;
     if (showingOptions_ && showingOptions_->listItem() != item)
         hideShowingListEntryOptions();
-    const bool changed = !selectedNote_ || !stands(*item, selectedNote_->key(), selectedNote_->storage());
+    // Always told: the delegate decides whether the note is the one it shows.
     selectedNote_ = noteOf(*item);
-    if (changed && delegate_)
+    if (delegate_)
         delegate_->listControllerDidSelectNote(*this, noteOf(*item));
 }
 
@@ -463,8 +464,13 @@ bool ListViewController::selectNote(const NotePtr& note)
         path = find(note->key(), note->storage());
     if (!path)
         return false;
-    selectedNote_ = noteOf(*itemAt(path->row, path->section));
+    const ListItemPtr item = itemAt(path->row, path->section);
+    const NotePtr previous = std::exchange(selectedNote_, noteOf(*item));
+    // The table reports a changed row only, yet a new list may have put another note at the selected one.
+    const bool unreported = bridge_->selectedRow() == path && !(previous && stands(*item, previous->key(), previous->storage()));
     select(path->row, path->section);
+    if (unreported)
+        tableViewDidSelectRow(*tableView_, path->row, path->section);
     return true;
 }
 

@@ -219,8 +219,7 @@ void RootViewController::showList()
     listController_->selectStorage(selectedStorage_, selectedTag_, [this, list = listController_, note = selectedNote_](bool) {
         if (!list)
             return;
-        if (list->selectNote(note) && !note)
-            listControllerDidSelectNote(*list, list->selectedNote());
+        list->selectNote(note);
         listLoaded_ = true;
         emit listDidLoad();
     });

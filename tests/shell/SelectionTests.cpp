@@ -38,6 +38,52 @@ TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
     EXPECT_EQ(root->listController()->items().value(0), row) << "picking the selected entry lists nothing again";
 }
 
+// The row the table highlights, which the editor must show.
+QString highlightedKey(const ListViewController& list)
+{
+    const auto path = list.tableBridge()->selectedRow();
+    if (!path)
+        return QString();
+    const ListItems& rows = path->section == ListViewController::Archived ? list.archivedItems() : list.items();
+    return rows.value(path->row) ? rows.value(path->row)->key() : QString();
+}
+
+TEST_F(ShellTest, ASidebarPickLeavesTheEditorOnTheHighlightedNote)
+{
+    Core::shared().setNoteSortOptions(2); // by title: Budget above Weekend groceries
+    const QHash<QString, QString> texts = {
+        {QStringLiteral("Budget.txt"), QStringLiteral("Budget\n#shop #money")},
+        {QStringLiteral("Weekend groceries.txt"), QStringLiteral("Weekend groceries\n- milk #shop")},
+        {QStringLiteral("Old.txt"), QStringLiteral("Old")},
+    };
+    for (const auto& [key, text] : texts.asKeyValueRange())
+        write(key, text, key == QStringLiteral("Old.txt") ? NoteStorageArchive : NoteStorageInbox);
+    const struct { const char* name; const char* shown; int storage; const char* tag; const char* highlighted; } cases[] = {
+        {"the note is in the new list", "Weekend groceries.txt", NoteTagHashtag, "shop", "Weekend groceries.txt"},
+        {"the note is not in it", "Weekend groceries.txt", NoteStorageArchive, "", "Old.txt"},
+        {"another note at the same row", "Budget.txt", NoteStorageArchive, "", "Old.txt"},
+        {"an empty list keeps the editor", "Budget.txt", NoteTagMention, "nobody", ""},
+    };
+    open();
+    ListViewController& list = *root->listController();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString shown = QString::fromLatin1(c.shown);
+        root->selectStorage(NoteStorageInbox, QString());
+        settle();
+        list.selectNote(std::make_shared<Note>(shown, NoteStorageInbox));
+        settle();
+        ASSERT_EQ(editor()->string(), texts[shown]);
+        root->folderControllerDidSelectStorage(*root->folderController(), c.storage, QString::fromLatin1(c.tag));
+        settle();
+        const QString highlighted = QString::fromLatin1(c.highlighted);
+        EXPECT_EQ(highlightedKey(list), highlighted);
+        const QString expected = highlighted.isEmpty() ? shown : highlighted;
+        EXPECT_EQ(root->selectedNote()->key(), expected);
+        EXPECT_EQ(editor()->string(), texts[expected]);
+    }
+}
+
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
 {
     write(QStringLiteral("Kept.txt"), QStringLiteral("Kept\nstill here #idea"));
