@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <semaphore>
 #include <vector>
@@ -30,7 +32,15 @@ struct Hub {
     // Removed nodes still delivering what was queued before their removal.
     std::vector<std::weak_ptr<VGLoggerNode>> retired;
     QHash<QString, RegisteredClass> registeredClasses;
+
+    // Deliveries the loggers are done with, freed by a logging caller.
+    std::mutex givenBackMutex;
+    std::vector<std::shared_ptr<VGLogDelivery>> givenBack;
+    std::atomic<size_t> givenBackCount {0};
 };
+
+// Enough to free in one go that the lock is rare, few enough to hold little.
+constexpr size_t GivenBackRun = 256;
 
 Hub& hub()
 {
@@ -104,6 +114,34 @@ void VGLogDelivery::freePlaces(int count)
 {
     if (count > 0)
         hub().outstanding.release(count);
+}
+
+void VGLogDelivery::giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries)
+{
+    if (deliveries.empty())
+        return;
+    Hub& h = hub();
+    std::lock_guard lock(h.givenBackMutex);
+    if (h.givenBack.empty()) {
+        h.givenBack.swap(deliveries);
+    } else {
+        std::move(deliveries.begin(), deliveries.end(), std::back_inserter(h.givenBack));
+        deliveries.clear();
+    }
+    h.givenBackCount.store(h.givenBack.size(), std::memory_order_relaxed);
+}
+
+void VGLogDelivery::releaseGivenBack()
+{
+    Hub& h = hub();
+    if (h.givenBackCount.load(std::memory_order_relaxed) < GivenBackRun)
+        return;
+    std::vector<std::shared_ptr<VGLogDelivery>> released;
+    {
+        std::lock_guard lock(h.givenBackMutex);
+        released.swap(h.givenBack);
+        h.givenBackCount.store(0, std::memory_order_relaxed);
+    }
 }
 
 DispatchQueuePtr VGLog::loggingQueue() { return hub().loggingQueue; }
@@ -181,6 +219,7 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     delivery->finishOne();
     if (!asynchronous && mayWait)
         delivery->waitUntilDone();
+    VGLogDelivery::releaseGivenBack();
 }
 
 void VGLog::flushLog() { flush(-1); }

@@ -60,7 +60,12 @@ void VGLoggerNode::drain()
         }
     }
     endRun(draining_.size());
+    for (Item& item : draining_) {
+        if (item.delivery)
+            handled_.push_back(std::move(item.delivery));
+    }
     draining_.clear();
+    VGLogDelivery::giveBack(handled_);
     // One batch per queue turn, so the logger's timers and watchers get their turn.
     bool again = false;
     {

@@ -24,6 +24,14 @@ struct VGLogDelivery {
     // once per run rather than once per message.
     static void freePlaces(int count);
     void waitUntilDone() const { done.wait(false, std::memory_order_acquire); }
+    // Loggers hand the deliveries of a finished run back here rather than
+    // dropping them: freed on their own threads, they would be freed into
+    // the caller's memory arena and contend for its lock with the caller's
+    // next allocations. The caller frees them in runs instead.
+    static void giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries);
+    // On the logging caller's thread: frees what the loggers gave back once
+    // enough has gathered.
+    static void releaseGivenBack();
 
     const VGLogMessage message;
     const bool holdsSlot;
@@ -63,5 +71,6 @@ private:
     std::mutex mutex_;
     std::vector<Item> pending_;
     std::vector<Item> draining_; // touched only by the one drain running on the queue
+    std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
     bool drainScheduled_ = false;
 };
