@@ -30,10 +30,12 @@ size_t TagLinkIndex::noteHash(int storage, const QString& key) { return qHashMul
 void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
 {
     kind.links.clear();
+    kind.names.clear();
     kind.untidy.clear();
     QStringList tagFolders;
     listFolderNames(kindFolder, &tagFolders);
     for (const QString& d : std::as_const(tagFolders)) {
+        kind.names.insert(d);
         int holding = 0;
         bool untidy = false;
         for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
@@ -75,9 +77,10 @@ QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int storage, con
 void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
 {
     std::lock_guard lock(mutex_);
-    QStringList& tags = current(kindFolder).links[noteHash(storage, key)];
+    Kind& kind = current(kindFolder);
+    QStringList& tags = kind.links[noteHash(storage, key)];
     if (!tags.contains(tag))
-        tags.append(tag);
+        tags.append(*kind.names.insert(tag));
 }
 
 void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -41,6 +42,8 @@ private:
     struct Kind {
         Identity identity;
         QHash<size_t, QStringList> links;
+        // One copy of each tag's name, shared by every note linked under it.
+        QSet<QString> names;
         QStringList untidy;
     };
 
