@@ -62,6 +62,7 @@ private:
 
     VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel);
     void post(Item item);
+    void scheduleDrain();
     void drain();
 
     const VGLoggerPtr logger_;
@@ -73,4 +74,8 @@ private:
     std::vector<Item> draining_; // touched only by the one drain running on the queue
     std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
     bool drainScheduled_ = false;
+    // The node while a drain is scheduled, so that a removed logger outlives
+    // what was queued for it; the drain block itself carries only a pointer,
+    // which needs no allocation per scheduling.
+    std::shared_ptr<VGLoggerNode> scheduledSelf_;
 };
