@@ -24,17 +24,21 @@ struct RegisteredClass {
 
 struct Hub {
     DispatchQueuePtr loggingQueue = DispatchQueue::createSerial(QStringLiteral("vg.logging"));
-    std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {VGLog::MaximumOutstandingMessages};
+    // The three parts that callers and loggers touch at different times each
+    // have cache lines of their own, so that a logger freeing places does not
+    // take the routing lock's line away from the caller.
+    alignas(64) std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {
+        VGLog::MaximumOutstandingMessages};
 
     // Routing takes this lock, so every logger sees messages in one order.
-    std::mutex mutex;
+    alignas(64) std::mutex mutex;
     std::vector<std::shared_ptr<VGLoggerNode>> nodes;
     // Removed nodes still delivering what was queued before their removal.
     std::vector<std::weak_ptr<VGLoggerNode>> retired;
     QHash<QString, RegisteredClass> registeredClasses;
 
     // Deliveries the loggers are done with, freed by a logging caller.
-    std::mutex givenBackMutex;
+    alignas(64) std::mutex givenBackMutex;
     std::vector<std::shared_ptr<VGLogDelivery>> givenBack;
     std::atomic<size_t> givenBackCount {0};
 };

@@ -69,13 +69,15 @@ private:
     const DispatchQueuePtr loggerQueue_;
     const int32_t logLevel_;
 
-    std::mutex mutex_;
+    // What the caller reads, what both sides write and what only the drain
+    // touches lie on cache lines of their own.
+    alignas(64) std::mutex mutex_;
     std::vector<Item> pending_;
-    std::vector<Item> draining_; // touched only by the one drain running on the queue
-    std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
     bool drainScheduled_ = false;
     // The node while a drain is scheduled, so that a removed logger outlives
     // what was queued for it; the drain block itself carries only a pointer,
     // which needs no allocation per scheduling.
     std::shared_ptr<VGLoggerNode> scheduledSelf_;
+    alignas(64) std::vector<Item> draining_; // touched only by the one drain running on the queue
+    std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
 };
