@@ -15,7 +15,8 @@
 // own link writes. A folder named for a link that is gone only costs a look.
 // Notes are kept by a 64-bit hash of storage and key, not by name: about
 // 130 bytes a note of two tags (6 MB at 50,000) rather than a copy of every
-// key. Two keys of one hash share their folders, which again costs a look.
+// key. Two keys of one hash (odds near 1 in 10^10 at 50,000 notes) share
+// one entry: the first to lose a tag would hide the other's link there.
 class TagLinkIndex {
 public:
     static TagLinkIndex& shared();
