@@ -215,3 +215,26 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("spelling"))));
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
 }
+
+// A tag tree replaced while the store runs (dropped and built again) is read
+// afresh: what was left in the new tree is tidied like at a start.
+TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
+{
+    restart();
+    ASSERT_TRUE(commit(newNote(QStringLiteral("First note of the day\n#plan"))));
+    QDir(Core::shared().cachesDirectory() + QStringLiteral("/Link")).removeRecursively();
+    const QString key = QStringLiteral("Second note of the day.txt");
+    TestSupport::writeFile(linkFile(NoteTagHashtag, QStringLiteral("gone"), NoteStorageInbox, key), "");
+    QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("empty"), NoteStorageArchive));
+
+    const NotePtr second = newNote(QStringLiteral("Second note of the day\n#work"));
+    ASSERT_TRUE(commit(second));
+    ASSERT_EQ(second->key(), key);
+    const QStringList sent = events->lines();
+    for (const char* tag : {"gone", "empty"}) {
+        EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QLatin1String(tag)))) << tag;
+        EXPECT_TRUE(sent.contains(QStringLiteral("tagDelete %1 %2").arg(QLatin1String(tag)).arg(NoteTagHashtag)))
+            << tag << " in " << sent.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, key)));
+}
