@@ -9,9 +9,7 @@
 
 #include <QRegularExpression>
 
-#include <atomic>
 #include <thread>
-#include <vector>
 
 TEST(Platform, FoldersFollowTheRedirectedHome)
 {
@@ -36,27 +34,6 @@ TEST(Platform, ClockTruncatesAndCanBeReplaced)
     EXPECT_EQ(Clock::now(), -1); // toward zero, not down
     Clock::setWallClock({});
     EXPECT_GT(Clock::now(), 1700000000);
-
-    // Readers on other threads while the clock is swapped see one clock or
-    // the other, never a half-installed one.
-    std::atomic<bool> stop {false};
-    std::atomic<int> strays {0};
-    std::vector<std::thread> readers;
-    for (int i = 0; i < 3; ++i)
-        readers.emplace_back([&] {
-            while (!stop.load()) {
-                const double t = Clock::nowPrecise();
-                strays += t != 42.0 && t < 1700000000;
-            }
-        });
-    for (int i = 0; i < 2000; ++i) {
-        Clock::setWallClock([] { return 42.0; });
-        Clock::setWallClock({});
-    }
-    stop = true;
-    for (std::thread& reader : readers)
-        reader.join();
-    EXPECT_EQ(strays.load(), 0);
 
     const QString uuid = Clock::newUUID();
     EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$").match(uuid).hasMatch())
