@@ -14,10 +14,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <utility>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 

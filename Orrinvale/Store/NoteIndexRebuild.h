@@ -3,7 +3,6 @@
 #include "Note.h"
 #include "NoteSearchRow.h"
 
-#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
