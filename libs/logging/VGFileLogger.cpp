@@ -267,8 +267,12 @@ void VGFileLogger::rollLogFileNow()
     if (fd_ < 0)
         return;
     writePending();
-    ::fsync(fd_);
-    ::close(fd_);
+    // Synchronised and closed off this queue: the next lines, and the caller
+    // of a synchronous error among them, need not wait for the disk.
+    DispatchQueue::global()->async([archived = fd_] {
+        ::fsync(archived);
+        ::close(archived);
+    });
     fd_ = -1;
     currentLogFileInfo_->setIsArchived(true);
     logFileManager_->didRollAndArchiveLogFile(currentLogFileInfo_->filePath());
