@@ -12,6 +12,7 @@ build: deps
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
+	$(BUILD)/desktop/brindlewick --register
 	$(BUILD)/desktop/brindlewick
 
 test: build

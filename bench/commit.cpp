@@ -8,7 +8,8 @@
 //   that only looked for the marker's name; and the start-up tidy after it;
 // - committing a 5 KB note (text, meta, header, tag links, search row, index
 //   marker), p50 and p95 over repeated commits;
-// - committing a new note, its file name included (target: p95 <= 10 ms);
+// - committing a new note, its file name included (target: p95 <= 10 ms),
+//   and the first such commit after the start-up rebuild;
 // - the search-row write alone, found through the key's full-text index and
 //   written by row id, against the plain "UPDATE ... WHERE key=?" that reads
 //   the whole table.
@@ -230,6 +231,8 @@ void NewNoteCommit(benchmark::State& state)
                       QString::fromUtf8(noteText(round, 2048)));
         times.push_back(timedCommit(state, note));
     }
+    // The first includes the folder's listing unless the start-up rebuild made it.
+    state.counters["first_ms"] = times.front();
     reportTimes(state, times);
 }
 

@@ -2,6 +2,7 @@
 // press in its field to the typed query's rows painted (target p95 <= 50 ms, typical <= 20 ms), beside
 // the raw FTS4 MATCH with snippet() and LIMIT 200 through sqlite3 on the same database; a query that
 // every note matches (<= 50 ms); and the note list's handling of one trackpad wheel event (<= 1 ms).
+#include "offscreen_main.h"
 #include "panes/ListViewController.h"
 #include "panes/QuickOpenViewController.h"
 #include "panes/SearchFieldWrapper.h"
@@ -77,12 +78,6 @@ void seed()
         if (meta.open(QIODevice::WriteOnly))
             meta.write(name.toUtf8());
     }
-}
-
-double percentile(std::vector<double> values, double p)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[std::min(values.size() - 1, size_t(p * double(values.size())))];
 }
 
 void report(benchmark::State& state, const std::vector<double>& millis)

@@ -1,36 +1,32 @@
 #include "Folders.h"
-#include "InterimShell.h"
-#include "kit/Responder.h"
-#include "shell/RootWindow.h"
-
-#include "Core.h"
+#include "shell/AppDelegate.h"
+#include "shell/DesktopRegistration.h"
+#include "shell/SingleInstance.h"
 
 #include <QApplication>
 
-namespace {
-
-// Until the application delegate arrives, Quit is the one application-wide command.
-class QuitResponder : public Responder {
-public:
-    QuitResponder() { addHandler(Selector("terminate:"), [](QObject*) { QApplication::quit(); }); }
-};
-
-} // namespace
+#include <cstdio>
 
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     Folders::applyApplicationIdentity();
-
-    QuitResponder quit;
-    ResponderChain::setApplicationDelegate(&quit);
-    RootWindow window;
-    window.setWindowTitle(Folders::displayName());
-    window.applyTheme(Core::shared().colorTheme(), false);
-    auto* shell = new InterimShell;
-    window.setContentViewController(shell);
-    shell->start();
-    window.resize(1100, 720);
-    window.show();
+    if (app.arguments().contains(QStringLiteral("--register"))) {
+        QString failure;
+        if (DesktopRegistration::registerForUser(QCoreApplication::applicationFilePath(), &failure))
+            return 0;
+        std::fprintf(stderr, "brindlewick: %s\n", qPrintable(failure));
+        return 1;
+    }
+    SingleInstance instance;
+    if (!instance.claim()) {
+        if (instance.send(SingleInstance::currentMessage()))
+            return 0;
+        std::fprintf(stderr, "brindlewick: the running instance does not answer\n");
+        return 1;
+    }
+    AppDelegate delegate;
+    QObject::connect(&instance, &SingleInstance::messageReceived, &delegate, &AppDelegate::handleInstanceMessage);
+    delegate.applicationDidFinishLaunching();
     return app.exec();
 }

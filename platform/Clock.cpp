@@ -2,6 +2,7 @@
 
 #include <QUuid>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <mutex>
@@ -11,12 +12,15 @@ namespace Clock {
 namespace {
 std::mutex mutex;
 std::function<double()> wallClock;
+// Set while a replacement clock is installed, so that the real clock, read
+// for every log message, takes no lock.
+std::atomic<bool> clockReplaced {false};
 std::function<QString()> uuidGenerator;
 }
 
 double nowPrecise()
 {
-    {
+    if (clockReplaced.load(std::memory_order_acquire)) {
         std::lock_guard lock(mutex);
         if (wallClock)
             return wallClock();
@@ -31,6 +35,7 @@ void setWallClock(std::function<double()> clock)
 {
     std::lock_guard lock(mutex);
     wallClock = std::move(clock);
+    clockReplaced.store(bool(wallClock), std::memory_order_release);
 }
 
 QString newUUID()

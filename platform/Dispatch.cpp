@@ -95,7 +95,10 @@ bool spinUntil(SpinBudget& budget, bool counted, Ready ready)
             budget.misses.store(0, std::memory_order_relaxed);
             return true;
         }
-        cpuRelax();
+        if ((i & 3) == 3)
+            std::this_thread::yield();
+        else
+            cpuRelax();
     }
     if (budget.misses.fetch_add(1, std::memory_order_relaxed) + 1 >= MissesBeforeBackOff) {
         budget.limit.store(std::max(MinSpin, limit / 2), std::memory_order_relaxed);

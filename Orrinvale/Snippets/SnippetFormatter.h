@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-class Error;
+struct Error;
 class ListItem;
 class Note;
 

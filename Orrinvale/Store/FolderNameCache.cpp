@@ -139,6 +139,13 @@ FolderNameCache::Names& FolderNameCache::current(const QString& folder)
     return entry.names;
 }
 
+void FolderNameCache::prepare(const QString& folder)
+{
+    const QString directory = folderKey(folder);
+    std::lock_guard lock(mutex_);
+    current(directory);
+}
+
 QString FolderNameCache::firstFree(const QString& folder, const std::function<QString(int)>& candidate)
 {
     const QString directory = folderKey(folder);

@@ -29,6 +29,11 @@ public:
 
     static QString folded(const QString& name);
 
+    // Lists and watches the folder now unless that was done, so the first
+    // question about it does not wait for a listing. The start-up rebuild
+    // calls it for each storage folder it walks.
+    void prepare(const QString& folder);
+
 private:
     FolderNameCache();
 

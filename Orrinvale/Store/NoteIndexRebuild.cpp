@@ -1,8 +1,11 @@
 #include "NoteIndexRebuild.h"
 
+#include "FolderListing.h"
+#include "FolderNameCache.h"
 #include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
+#include "TagLinkIndex.h"
 
 #include "Log.h"
 #include "SLDatabase.h"
@@ -11,33 +14,10 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <utility>
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-// Names in the folder's own order, without "." and ".."; false when it
-// cannot be listed.
-bool listFolder(const QString& folder, QStringList* names, Error* error)
-{
-    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir) {
-        setError(error, Error::make(QStringLiteral("NSPOSIXErrorDomain"), errno,
-                                    QString::fromLocal8Bit(std::strerror(errno))));
-        return false;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const char* name = entry->d_name;
-        if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-            names->append(QFile::decodeName(name));
-    }
-    ::closedir(dir);
-    return true;
-}
 
 // The header from the text; the meta file, when missing, from the text
 // file's dates, and when older than the text, dated by it.
@@ -59,7 +39,11 @@ int openFolder(const QString& path)
 
 } // namespace
 
-NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1) {}
+NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1)
+{
+    // Tag folders changed while the application was closed are read afresh.
+    TagLinkIndex::shared().forget();
+}
 
 NoteIndexRebuild::~NoteIndexRebuild()
 {
@@ -87,14 +71,16 @@ bool NoteIndexRebuild::openNextStorage()
     const QString folder = Note::documentDirectoryForStorage(storage_);
     if (!QFileInfo::exists(folder))
         return false;
-    if (!listFolder(folder, &names_, &error)) {
+    if (!listFolderNames(folder, &names_, &error)) {
         LogError("build:reload error: %1", error.localizedDescription());
         return false;
     }
+    // Off the path of the first new note's commit, which would list the folder.
+    FolderNameCache::shared().prepare(folder);
     // One listing of the markers instead of a look-up per note keeps a start
     // with everything indexed cheap.
     QStringList markers;
-    listFolder(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
+    listFolderNames(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
     indexed_ = QSet<QString>(markers.cbegin(), markers.cend());
     documentFolder_ = openFolder(folder);
     markerFolder_ = openFolder(Note::indexDirectoryForStorage(storage_));
@@ -115,51 +101,6 @@ bool NoteIndexRebuild::needsIndexing(const QString& name) const
         return false;
     }
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != stamp;
-}
-
-void NoteIndexRebuild::readTagFolders()
-{
-    tagFoldersRead_ = true;
-    for (const int kind : {NoteTagHashtag, NoteTagMention}) {
-        const auto tagsOf = [kind](Note::LinkedTags& tags) -> QStringList& {
-            return kind == NoteTagHashtag ? tags.hashtags : tags.mentions;
-        };
-        const QString kindFolder = Note::linkDirectoryForTag(kind);
-        QStringList tagFolders;
-        listFolder(kindFolder, &tagFolders, nullptr);
-        for (const QString& d : std::as_const(tagFolders)) {
-            int holding = 0;
-            bool untidy = false;
-            for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
-                const QString name = Note::resourceNameForStorage(storage);
-                QStringList keys;
-                Error error;
-                if (!listFolder(kindFolder + QLatin1Char('/') + d + QLatin1Char('/') + name, &keys, &error)) {
-                    untidy = untidy || error.code != ENOENT;
-                    continue;
-                }
-                if (keys.isEmpty())
-                    untidy = true;
-                else
-                    ++holding;
-                for (const QString& key : std::as_const(keys))
-                    tagsOf(linked_[name + QLatin1Char('/') + key]).append(d);
-            }
-            if (untidy || holding == 0)
-                tagsOf(untidy_).append(d);
-        }
-    }
-}
-
-Note::LinkedTags NoteIndexRebuild::linkedTags(const QString& name)
-{
-    if (!tagFoldersRead_)
-        readTagFolders();
-    Note::LinkedTags tags = linked_.take(Note::resourceNameForStorage(storage_) + QLatin1Char('/') + name);
-    // A full pass would tidy these away at the first note; so does this one.
-    tags.hashtags += std::exchange(untidy_.hashtags, {});
-    tags.mentions += std::exchange(untidy_.mentions, {});
-    return tags;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
@@ -193,8 +134,7 @@ bool NoteIndexRebuild::step()
         if (!note->restoreText())
             continue;
         refreshSideFiles(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
-        const Note::LinkedTags before = linkedTags(name);
-        rows.append(note->writeTagLinkFiles(false, &before));
+        rows.append(note->writeTagLinkFiles(false, nullptr));
         notes.append(std::move(note));
     }
     NoteServices* const core = Note::services();

@@ -3,7 +3,6 @@
 #include "Note.h"
 #include "NoteSearchRow.h"
 
-#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -14,8 +13,8 @@
 // rows of one batch go in as one transaction, and the markers of the rows
 // that went in follow. Between batches the caller's queue is free for other
 // work. A missing or unreadable document folder ends the whole run.
-// The tag folders are read once per run, so that each note visits only the
-// folders holding its links. Only regular files are read as notes.
+// The tag folders are read afresh once per run, so that each note visits
+// only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
 public:
     explicit NoteIndexRebuild(int batchSize = 250);
@@ -31,10 +30,6 @@ private:
     // True when the name is a note whose marker does not match its file.
     bool needsIndexing(const QString& name) const;
     void closeFolders();
-    // Which tag folders hold a link of each note, and which folders a full
-    // pass would tidy away (no links left, or an empty storage folder).
-    void readTagFolders();
-    Note::LinkedTags linkedTags(const QString& name);
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
 
     int batchSize_;
@@ -46,10 +41,6 @@ private:
     // The storage's document and marker folders, open while it is indexed.
     int documentFolder_ = -1;
     int markerFolder_ = -1;
-    bool tagFoldersRead_ = false;
-    // By storage folder name and key ("Inbox/Plan.txt").
-    QHash<QString, Note::LinkedTags> linked_;
-    Note::LinkedTags untidy_;
     // The table's keys, read once per run; read again only after a write
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;

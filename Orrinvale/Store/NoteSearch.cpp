@@ -1,5 +1,8 @@
+#include "Store/ContentPattern.h"
 #include "Store/ListItem.h"
 #include "Store/MatchEntry.h"
+#include "Store/SplitScan.h"
+#include "Store/TitleScan.h"
 #include "Store/Note.h"
 
 #include "Search/Score.h"
@@ -28,18 +31,30 @@ constexpr int MaxRowsReadPerPass = 1000;
 
 enum Pass { TitlePass, LooseTitlePass, ContentPass, LooseContentPass };
 
+// The content scan's statement ends with its test of the note's text.
 const std::array<QString, 4> PassStatements = {
     QStringLiteral("SELECT  key, title, folder, snippet(notes, '[', ']', '...', 1, 64) FROM notes WHERE title MATCH ?"),
     QStringLiteral("SELECT  key, title, folder FROM notes WHERE title MATCH ?"),
     QStringLiteral("SELECT  key, title, folder, snippet(notes, '[', ']', '...', -1) FROM notes WHERE content MATCH ?"),
-    QStringLiteral("SELECT  key, folder FROM notes WHERE content LIKE ?"),
+    QStringLiteral("SELECT  key, folder FROM notes WHERE "),
 };
 // The same scan over every note reads the full-text table's own store of its
 // columns (the "_content" table, "c" + index + name) instead of fetching each
 // row through the full-text module: the same rows in the same order, in a
 // third less time.
-const QString UnfilteredScanStatement =
-    QStringLiteral("SELECT  c0key, c3folder FROM notes_content WHERE c2content LIKE ?");
+const QString UnfilteredScanStatement = QStringLiteral("SELECT  c0key, c3folder FROM notes_content WHERE ");
+
+// The scan's test of a note's text: the content pattern's own function where
+// the pattern lets it match alike, else LIKE.
+QString scanCondition(SLDatabase& db, const QString& column, const QString& pattern)
+{
+    if (ContentPattern::parse(pattern.toUtf8())) {
+        ContentPattern::registerOn(db);
+        if (db.hasFunctionNamed(ContentPattern::FunctionName))
+            return ContentPattern::FunctionName + QLatin1Char('(') + column + QStringLiteral(", ?)");
+    }
+    return column + QStringLiteral(" LIKE ?");
+}
 
 // Notes carrying the whole tag. The tag column holds a note's tags in lower
 // case joined by single blanks, so the padded column contains " work " for
@@ -119,6 +134,55 @@ private:
     }
 };
 
+// The loose title pass asks the same of the index for every query that starts
+// with the same character: the words beginning with it, merged over the whole
+// index, tens of milliseconds in a large store. Its rows (at most a pass's
+// reading limit) are kept with the connection while no write touched the
+// table, so only the first query of a character pays for that merge.
+class KeptRows {
+public:
+    static KeptRows& of(SLDatabase& db)
+    {
+        static const char key = 0;
+        auto kept = std::static_pointer_cast<KeptRows>(db.attachment(&key));
+        if (!kept) {
+            kept = std::make_shared<KeptRows>();
+            db.setAttachment(&key, kept);
+        }
+        return *kept;
+    }
+
+    // The rows kept under the key, or those read() gives now, kept unless
+    // it answers null (an interrupted or failed read, used once).
+    template <typename Read>
+    const std::vector<TextRow>& rows(SLDatabase& db, const QString& key, Read&& read)
+    {
+        // This connection's writes, then those of any other connection to the file.
+        const std::pair<int64_t, int64_t> stamp{db.totalChanges(),
+                                                db.longForQuery(QStringLiteral("PRAGMA data_version"))};
+        if (stamp != stamp_) {
+            entries_.clear();
+            stamp_ = stamp;
+        }
+        if (const auto it = entries_.constFind(key); it != entries_.cend())
+            return *it;
+        if (entries_.size() >= MaximumEntries)
+            entries_.clear();
+        std::optional<std::vector<TextRow>> fresh = read();
+        if (!fresh || !db.sqliteHandle()) {
+            failed_ = fresh ? std::move(*fresh) : std::vector<TextRow>();
+            return failed_;
+        }
+        return *entries_.insert(key, std::move(*fresh));
+    }
+
+private:
+    static constexpr int MaximumEntries = 16;
+    std::pair<int64_t, int64_t> stamp_{-1, -1};
+    QHash<QString, std::vector<TextRow>> entries_;
+    std::vector<TextRow> failed_;
+};
+
 double fuzzyScore(const QString& text, const QString& query)
 {
     return Score::scoreAgainst(text, query, std::nullopt, ScoreOptionDivideByStringLength);
@@ -167,19 +231,19 @@ public:
     template <typename Block>
     int run(Pass pass, const QString& parameter, Block&& block)
     {
-        if (full() || (passes_ && passes_->cancelled && passes_->cancelled()))
+        if (full() || (cancelled() && cancelled()()))
             return 0;
-        QString sql = PassStatements[pass];
-        QVariantList arguments;
-        if (pass == LooseContentPass) {
-            if (filter_.scanSql.isEmpty())
-                sql = UnfilteredScanStatement;
-            // The scan stops at the rows the lists can still take.
-            sql += filter_.scanSql + QStringLiteral(" LIMIT ") + QString::number(MaxRows - size());
-            arguments = QVariantList{parameter} + filter_.scanArguments;
-        } else {
-            sql += filter_.sql;
-            arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
+        if (pass == LooseContentPass)
+            return scan(parameter, block);
+        const QString sql = PassStatements[pass] + filter_.sql;
+        const QVariantList arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
+        // Without a tag the title passes walk the titles where they can.
+        const bool walkable = filter_.sql.isEmpty() && pass != ContentPass;
+        if (pass == LooseTitlePass)
+            return runRows(keptRows(sql, arguments, walkable ? parameter : QString()), block);
+        if (walkable) {
+            if (const auto walked = TitleScan::rows(database_, parameter, int(MaxRows - size()), true))
+                return runRows(*walked, block);
         }
         SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
         int read = 0;
@@ -187,6 +251,56 @@ public:
             block(rows);
         rows.close();
         return read;
+    }
+
+    // The content scan with the pattern, up to the rows the lists can still take.
+    template <typename Block>
+    int scan(const QString& pattern, Block&& block)
+    {
+        const int limit = int(MaxRows - size());
+        QString sql;
+        if (filter_.scanSql.isEmpty()) {
+            const QString condition = scanCondition(database_, QStringLiteral("c2content"), pattern);
+            if (const auto split = SplitScan::rows(database_, condition, {pattern}, limit, cancelled()))
+                return runRows(*split, block);
+            sql = UnfilteredScanStatement + condition;
+        } else {
+            sql = PassStatements[LooseContentPass] + scanCondition(database_, QStringLiteral("content"), pattern) +
+                  filter_.scanSql;
+        }
+        sql += QStringLiteral(" LIMIT ") + QString::number(limit);
+        const auto rows = readTextRows(database_, sql, QVariantList{pattern} + filter_.scanArguments, limit, 2);
+        return rows ? runRows(*rows, block) : 0;
+    }
+
+    // The loose title pass's rows, kept for the statement while the table is
+    // unchanged; walked for a plain prefix when one is given.
+    const std::vector<TextRow>& keptRows(const QString& sql, const QVariantList& arguments, const QString& walked)
+    {
+        QString key = sql;
+        for (const QVariant& argument : arguments)
+            key += QChar(0) + argument.toString();
+        return KeptRows::of(database_).rows(database_, key, [&] {
+            if (auto rows = walked.isNull() ? std::nullopt : TitleScan::rows(database_, walked, MaxRowsReadPerPass, false))
+                return rows;
+            return readTextRows(database_, sql, arguments, MaxRowsReadPerPass, 3);
+        });
+    }
+
+    // As run, over rows read before.
+    template <typename Block>
+    int runRows(const std::vector<TextRow>& rows, Block&& block)
+    {
+        int read = 0;
+        for (; read < int(rows.size()) && !full(); ++read)
+            block(rows[size_t(read)]);
+        return read;
+    }
+
+    const std::function<bool()>& cancelled() const
+    {
+        static const std::function<bool()> never;
+        return passes_ ? passes_->cancelled : never;
     }
 
     qsizetype size() const { return notes.size() + archived.size(); }
@@ -233,7 +347,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
     const bool hasSyntax = query.contains(QLatin1Char('*')) || query.contains(QLatin1Char('"'));
     const QString prefix = hasSyntax ? query : query + QLatin1Char('*');
 
-    search.run(TitlePass, prefix, [&](const SLResultSet& row) {
+    search.run(TitlePass, prefix, [&](const auto& row) {
         const QString key = row.stringForColumnIndex(0);
         if (search.seen.contains(key))
             return;
@@ -248,7 +362,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
     const QString first = firstCharacter(query);
     const bool looseIsTitle = first == query && !hasSyntax && first.at(0).isLetterOrNumber();
     if (!looseIsTitle) {
-        search.run(LooseTitlePass, QLatin1Char('*') + first + QLatin1Char('*'), [&](const SLResultSet& row) {
+        search.run(LooseTitlePass, QLatin1Char('*') + first + QLatin1Char('*'), [&](const auto& row) {
             const QString key = row.stringForColumnIndex(0);
             if (search.seen.contains(key))
                 return;
@@ -263,7 +377,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
     sortByScore(search.notes);
     sortByScore(search.archived);
 
-    search.run(ContentPass, prefix, [&](const SLResultSet& row) {
+    search.run(ContentPass, prefix, [&](const auto& row) {
         const QString key = row.stringForColumnIndex(0);
         if (!search.seen.contains(key))
             search.add(ListItemContentMatch, key, row.stringForColumnIndex(1), row.stringForColumnIndex(3),
@@ -276,7 +390,7 @@ void Note::searchDatabase(SLDatabase& database, const QString& typed, int storag
         QString pattern = query;
         pattern.replace(QLatin1Char(' '), QLatin1Char('%'));
         const int found =
-            search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const SLResultSet& row) {
+            search.run(LooseContentPass, QLatin1Char('%') + pattern + QLatin1Char('%'), [&](const auto& row) {
                 search.add(ListItemFuzzyMatch, row.stringForColumnIndex(0), query, QString(),
                            row.stringForColumnIndex(1));
             });

@@ -1,6 +1,7 @@
 #include "Note.h"
 
 #include "NoteStorageListener.h"
+#include "TagLinkIndex.h"
 
 #include "files/FileDates.h"
 
@@ -83,26 +84,25 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     for (const QString& name : linkFiles)
         lower.insert(name.toLower());
 
-    // Every folder of the kind, or only those that can hold the note's link:
-    // the same steps on fewer folders, in the same order, so the events come
-    // in the order a full pass sends them.
-    QStringList tagFolders;
+    // Only the folders that can hold the note's link or need tidying, in the
+    // order of their names, so the events come in the order a pass over every
+    // folder sends them.
+    TagLinkIndex& index = TagLinkIndex::shared();
+    QSet<QString> names = lower;
+    for (const QString& name : index.foldersFor(kindFolder, storage, f.key))
+        names.insert(name);
     if (linkedBefore) {
-        QSet<QString> names = lower;
         for (const QString& name : *linkedBefore)
             names.insert(name);
-        struct stat entry;
-        for (const QString& d : std::as_const(names)) {
-            if (isSafePathComponent(d)
-                && ::lstat(QFile::encodeName(kindFolder + QLatin1Char('/') + d).constData(), &entry) == 0)
-                tagFolders.append(d);
-        }
-        std::sort(tagFolders.begin(), tagFolders.end());
-    } else {
-        tagFolders = QDir(kindFolder).entryList(QDir::Dirs | QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot
-                                                    | QDir::System,
-                                                QDir::Name);
     }
+    QStringList tagFolders;
+    struct stat entry;
+    for (const QString& d : std::as_const(names)) {
+        if (isSafePathComponent(d)
+            && ::lstat(QFile::encodeName(kindFolder + QLatin1Char('/') + d).constData(), &entry) == 0)
+            tagFolders.append(d);
+    }
+    std::sort(tagFolders.begin(), tagFolders.end());
     // Keys are unique only within a storage: a link under the same key in the
     // other storage belongs to another note and stays.
     const KindFolder kind(kindFolder);
@@ -117,8 +117,10 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             if (t == storage && !lower.contains(d)) {
                 const QByteArray link = storageFolder + key;
                 if (::faccessat(kind.fd(), link.constData(), F_OK, 0) == 0 &&
-                    ::unlinkat(kind.fd(), link.constData(), 0) == 0)
+                    ::unlinkat(kind.fd(), link.constData(), 0) == 0) {
                     removed = true;
+                    index.unlinked(kindFolder, storage, f.key, d);
+                }
             }
             kept = keepsFolder(kind.fd(), storageFolder) || kept;
         }
@@ -145,12 +147,14 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         const QString link = folder + QLatin1Char('/') + f.key;
         if (QFileInfo::exists(link)) {
             datesSet = setDates(link, f.createdOn, f.updatedOn) && datesSet;
+            index.linked(kindFolder, storage, f.key, gLower);
         } else {
             QDir().mkpath(folder);
             QFile file(link);
             if (file.open(QIODevice::WriteOnly)) {
                 file.close();
                 setDates(link, f.createdOn, f.updatedOn);
+                index.linked(kindFolder, storage, f.key, gLower);
             }
             if (events)
                 events->noteDidAddToStorage(note, tag, gLower);

@@ -58,14 +58,6 @@ Completion reporting(QWidget* window, Completion done)
     };
 }
 
-QString proposedName(const QString& text)
-{
-    Note note;
-    note.setText(text);
-    const QString base = note.shareBaseName();
-    return (base.isEmpty() ? QStringLiteral("Untitled") : base) + QStringLiteral(".pdf");
-}
-
 void runExportPanel(const QString& text, const QString& name, QWidget* window, Completion done)
 {
     auto* panel = new SavePanel(window);
@@ -125,7 +117,7 @@ void printNoteFormatted(const QString& text, QWidget* window)
 void exportNote(const QString& text, QWidget* window, Completion done)
 {
     Core::shared().fileQueue()->async([text, window = QPointer<QWidget>(window), done = std::move(done)] {
-        const QString name = proposedName(text);
+        const QString name = fileNameForText(text, QStringLiteral("pdf"));
         DispatchQueue::main()->async([text, name, window, done] { runExportPanel(text, name, window, done); });
     });
 }
@@ -147,6 +139,14 @@ void markdownTextWriteHTMLToURL(const QString& text, const QString& path, QWidge
             LogError("root:export error %1", error.localizedDescription());
         DispatchQueue::main()->async([report, written, error] { report(written, error); });
     });
+}
+
+QString fileNameForText(const QString& text, const QString& extension)
+{
+    Note note;
+    note.setText(text);
+    const QString base = note.shareBaseName();
+    return (base.isEmpty() ? QStringLiteral("Untitled") : base) + QLatin1Char('.') + extension;
 }
 
 void copyNoteHTML(const QString& text)

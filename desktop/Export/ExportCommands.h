@@ -27,6 +27,9 @@ void exportNote(const QString& text, QWidget* window, Completion done = {});
 void markdownTextWritePDFToURL(const QString& text, const QString& path, QWidget* window, Completion done = {});
 void markdownTextWriteHTMLToURL(const QString& text, const QString& path, QWidget* window, Completion done = {});
 
+// The note's cleaned title, or "Untitled", with the extension: the name proposed for an exported or
+// shared file. File queue (it reads the title the way the store does).
+QString fileNameForText(const QString& text, const QString& extension);
 // The HTML fragment as plain text.
 void copyNoteHTML(const QString& text);
 // The note as formatted text: rich text with the plain text beside it.

@@ -12,6 +12,7 @@
 #include "panes/SearchFieldWrapper.h"
 #include "shell/IntroViewController.h"
 #include "shell/PushSegue.h"
+#include "shell/RootViewController.h"
 #include "shell/RootWindow.h"
 #include "shell/SyncDialog.h"
 
@@ -224,6 +225,19 @@ std::unique_ptr<QWidget> editor(ThemeID theme)
     return shown(std::move(window), {900, 560});
 }
 
+// Saves and indexes inbox notes, so that searches find them.
+template <size_t N>
+void commitNotes(const std::pair<const char*, const char*> (&notes)[N])
+{
+    for (const auto& [key, text] : notes) {
+        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
+        note->setText(QString::fromUtf8(text));
+        bool done = false;
+        note->_commitAndCloseLocalNote([&](bool) { done = true; });
+        DispatchQueue::runMainUntil([&] { return done; }, 10);
+    }
+}
+
 // The note list of a storage or tag; with a drag, the second row dragged that far (and let go when open).
 std::unique_ptr<QWidget> noteList(int storage, const QString& tag, std::optional<double> drag, bool release)
 {
@@ -288,13 +302,7 @@ std::unique_ptr<QWidget> quickOpen(const QString& query)
         {"Harbour walk.txt", "Harbour walk\nBoats, gulls and the old lighthouse on the pier."},
         {"Pier repairs.txt", "Pier repairs\nThe pier reopens after the winter storms. #plan"},
     };
-    for (const auto& [key, text] : notes) {
-        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
-        note->setText(QString::fromUtf8(text));
-        bool done = false;
-        note->_commitAndCloseLocalNote([&](bool) { done = true; });
-        DispatchQueue::runMainUntil([&] { return done; }, 10);
-    }
+    commitNotes(notes);
     auto window = std::make_unique<QWidget>();
     window->setAutoFillBackground(true);
     QPalette palette = window->palette();
@@ -317,12 +325,46 @@ std::unique_ptr<QWidget> quickOpen(const QString& query)
     return scene;
 }
 
+// The whole main window: the sidebar with a tag, the list of three notes and the first one open.
+std::unique_ptr<QWidget> mainWindow(ThemeID theme)
+{
+    Core& core = sceneCore(theme);
+    core.setTypeFace(0);
+    core.setTypeSizeOffset(0);
+    const std::pair<const char*, const char*> notes[] = {
+        {"Harbour walk.txt", SampleNote},
+        {"Groceries.txt", "Groceries\n- bread\n- tea\n- apples #weekend"},
+        {"Reading list.txt", "Reading list\nThe novels to take on the train this month."},
+    };
+    commitNotes(notes);
+    UserDefaults& defaults = UserDefaults::standard();
+    for (const char* key : {"sidebarHidden", "toolbarHidden", "folderWidth", "listWidth", "selectedStorage", "selectedTag"})
+        defaults.removeObject(QString::fromLatin1(key));
+    defaults.setString(QStringLiteral("Harbour walk.txt"), QStringLiteral("selectedNoteKey"));
+    defaults.setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
+    auto window = std::make_unique<RootWindow>();
+    window->setWindowTitle(QStringLiteral("Brindlewick"));
+    window->setContentViewController(new RootViewController(core));
+    auto scene = shown(std::move(window), {1100, 680});
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    return scene;
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
         {QStringLiteral("window-white"), [] { return rootWindow(0); }},
         {QStringLiteral("window-charcoal"), [] { return rootWindow(2); }},
         {QStringLiteral("intro"), intro},
+        {QStringLiteral("main-white"), [] { return mainWindow(0); }},
+        {QStringLiteral("main-sepia"), [] { return mainWindow(1); }},
+        {QStringLiteral("main-charcoal"), [] { return mainWindow(2); }},
+        {QStringLiteral("main-night"), [] { return mainWindow(3); }},
+        {QStringLiteral("main-whitebanana"), [] { return mainWindow(4); }},
+        {QStringLiteral("main-whiterose"), [] { return mainWindow(9); }},
+        {QStringLiteral("main-nightmatcha"), [] { return mainWindow(16); }},
+        {QStringLiteral("main-nightcobalt"), [] { return mainWindow(18); }},
         {QStringLiteral("push"), push},
         {QStringLiteral("editor-white"), [] { return editor(0); }},
         {QStringLiteral("editor-charcoal"), [] { return editor(2); }},

@@ -2,6 +2,7 @@
 
 #include "Dispatch.h"
 
+#include <QCoreApplication>
 #include <QGraphicsOpacityEffect>
 #include <QHash>
 #include <QAnimationGroup>
@@ -52,7 +53,8 @@ void AnimationContext::runGroup(double seconds, const Changes& changes, std::fun
 {
     if (testMode)
         seconds = 0;
-    auto* group = seconds > 0 ? new QParallelAnimationGroup : nullptr;
+    // The application owns a group still running when it ends.
+    auto* group = seconds > 0 ? new QParallelAnimationGroup(QCoreApplication::instance()) : nullptr;
     AnimationContext context(seconds, group);
     changes(context);
     const auto complete = [completion = std::move(completion)] {

@@ -153,10 +153,15 @@ void TableView::endUpdates()
                     context.setAlpha(view, 1);
             }
             for (const auto& [view, animation] : removed) {
-                if (animation == Animation::Fade)
+                if (animation == Animation::Fade) {
                     context.setAlpha(view, 0);
-                else
+                } else if (animation == Animation::SlideUp) {
+                    // Slides up behind the rows that close the gap.
+                    view->lower();
+                    context.setFrame(view, view->geometry().translated(0, -view->height()));
+                } else {
                     context.setFrame(view, view->geometry().adjusted(0, 0, 0, -view->height()));
+                }
             }
         },
         [self, removed] {

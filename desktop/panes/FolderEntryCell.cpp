@@ -33,5 +33,8 @@ void FolderEntryCell::paintEvent(QPaintEvent* event)
             painter.fillRect(event->rect(), *background);
     painter.setFont(font());
     painter.setPen(textColor_);
-    painter.drawText(rect().adjusted(TextInset, 0, -4, 0), Qt::AlignLeft | Qt::AlignVCenter, text_);
+    const QRect text = rect().adjusted(TextInset, 0, -4, 0);
+    // A name wider than the sidebar ends in an ellipsis rather than a letter cut in half.
+    painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter,
+                     painter.fontMetrics().elidedText(text_, Qt::ElideRight, text.width()));
 }

@@ -341,9 +341,10 @@ QWidget* FolderViewController::tableViewHeaderViewForSection(TableView& table, i
 {
     auto* header = static_cast<HeaderView*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new HeaderView;
-        label->setIndent(FolderEntryCell::TextInset);
+        label->setForegroundRole(QPalette::WindowText); // else the table's Text, which the theme leaves alone
+        // Margins, not an indent: a label indents from the bottom too when aligned there.
         label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-        label->setContentsMargins(0, 0, 0, 8);
+        label->setContentsMargins(FolderEntryCell::TextInset, 0, 0, 8);
         return label;
     }));
     const bool tags = (section == Hashtags && !hashtags_.isEmpty()) || (section == Mentions && !mentions_.isEmpty());
@@ -352,8 +353,8 @@ QWidget* FolderViewController::tableViewHeaderViewForSection(TableView& table, i
     header->setFont(FontFaces::qfont(Typeset::regularFontForTypeface(SidebarTypeface, 12)));
     const ThemeID current = theme();
     QPalette palette = table.palette();
-    if (!isLight(current))
-        palette.setColor(QPalette::WindowText, toQColor(Themeset::headerColorForTheme(current)));
+    palette.setColor(QPalette::WindowText, isLight(current) ? table.palette().color(QPalette::Text)
+                                                            : toQColor(Themeset::headerColorForTheme(current)));
     header->setPalette(palette);
     header->setFill(tags && !isLight(current) ? toQColor(Themeset::headerBackgroundColorForTheme(current)) : QColor());
     return header;

@@ -35,19 +35,22 @@ private:
 
 namespace {
 
-void setFill(QWidget* widget, const QColor& color)
-{
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, color);
-    widget->setPalette(palette);
-    widget->setAutoFillBackground(true);
-}
+// Filled in its own paint rather than by autoFillBackground: Qt takes an auto-filled child for opaque
+// and leaves it out of the row's repaints, and with it the container above it, so a row whose
+// highlight changed kept its old colour on screen.
+class Fill : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), palette().color(QPalette::Window)); }
+};
 
 } // namespace
 
 ListEntryCell::ListEntryCell(QWidget* parent)
     : QWidget(parent), playSound_([](int sound) { Core::shared().playSound(sound); }),
-      contentView_(new QWidget(this)), swipeContainer_(new QWidget(this)), swipeLabel_(new QLabel(swipeContainer_)),
+      contentView_(new Fill(this)), swipeContainer_(new QWidget(this)), swipeLabel_(new QLabel(swipeContainer_)),
       swipeArrow_(new QLabel(swipeContainer_)), restoreButton_(new BoxButton(this)), trashButton_(new BoxButton(this)),
       container_(new Container(this)), titleLabel_(new AttributedLabel(container_))
 {
@@ -68,7 +71,10 @@ ListEntryCell::ListEntryCell(QWidget* parent)
 
 void ListEntryCell::setContentColor(const QColor& color)
 {
-    setFill(contentView_, color);
+    QPalette palette = contentView_->palette();
+    palette.setColor(QPalette::Window, color);
+    contentView_->setPalette(palette);
+    contentView_->update();
 }
 
 void ListEntryCell::setSwipeTitle(const QString& title, const QColor& color)
@@ -82,9 +88,16 @@ void ListEntryCell::setSwipeTitle(const QString& title, const QColor& color)
     swipeLabel_->setText(title);
 }
 
+void ListEntryCell::setTitleMargins(const QMargins& margins)
+{
+    titleMargins_ = margins;
+    titleLabel_->setGeometry(rect().marginsRemoved(margins));
+}
+
 void ListEntryCell::resizeEvent(QResizeEvent*)
 {
     contentView_->setGeometry(rect());
+    titleLabel_->setGeometry(rect().marginsRemoved(titleMargins_));
     container_->resize(size());
     setOffset(container_->x());
 }

@@ -5,6 +5,7 @@
 #include "Store/ListItem.h"
 
 #include <QColor>
+#include <QMargins>
 #include <QPointer>
 #include <QWidget>
 
@@ -59,6 +60,9 @@ public:
     QWidget* contentView() const { return contentView_; }
     QWidget* container() const { return container_; }
     AttributedLabel* titleLabel() const { return titleLabel_; }
+    // The title label's frame as insets from the row's edges (negative reaches past them); it follows
+    // the row as the row is resized, so a row made while the list was narrow widens with it.
+    void setTitleMargins(const QMargins& margins);
     void setContentColor(const QColor& color);
     // The swipe label's text in the menu font, in the colour.
     void setSwipeTitle(const QString& title, const QColor& color);
@@ -103,4 +107,5 @@ private:
     BoxButton* trashButton_;
     QWidget* container_;
     AttributedLabel* titleLabel_;
+    QMargins titleMargins_;
 };

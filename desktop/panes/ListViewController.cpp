@@ -30,6 +30,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <tuple>
+#include <utility>
 
 namespace {
 
@@ -323,6 +325,9 @@ QWidget* ListViewController::archiveHeader(TableView& table, bool archive, Theme
     auto* header = static_cast<QLabel*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new QLabel;
         label->setAlignment(Qt::AlignCenter);
+        // In the table a label would take the table's Base and Text roles, which the theme leaves alone.
+        label->setBackgroundRole(QPalette::Window);
+        label->setForegroundRole(QPalette::WindowText);
         label->setAutoFillBackground(true);
         return label;
     }));
@@ -402,7 +407,7 @@ void ListViewController::restoreText(const ListItemPtr& item)
 // The label starts left of the container: the snippet's own indent brings the text in.
 void ListViewController::showText(ListEntryCell& cell, const ListItem& item)
 {
-    cell.titleLabel()->setGeometry(-24, 8, view()->width() - 16 - 16 + 40, cell.height() - 4 - 8);
+    cell.setTitleMargins(QMargins(-24, 8, 16, 4));
     cell.titleLabel()->setAttributedText(item.attributedText());
     cell.titleLabel()->show();
 }
@@ -414,9 +419,9 @@ void ListViewController::tableViewDidSelectRow(TableView&, int64_t row, int64_t 
         return;
     if (showingOptions_ && showingOptions_->listItem() != item)
         hideShowingListEntryOptions();
-    const bool changed = !selectedNote_ || !stands(*item, selectedNote_->key(), selectedNote_->storage());
+    // Always told: the delegate decides whether the note is the one it shows.
     selectedNote_ = noteOf(*item);
-    if (changed && delegate_)
+    if (delegate_)
         delegate_->listControllerDidSelectNote(*this, noteOf(*item));
 }
 
@@ -459,8 +464,13 @@ bool ListViewController::selectNote(const NotePtr& note)
         path = find(note->key(), note->storage());
     if (!path)
         return false;
-    selectedNote_ = noteOf(*itemAt(path->row, path->section));
+    const ListItemPtr item = itemAt(path->row, path->section);
+    const NotePtr previous = std::exchange(selectedNote_, noteOf(*item));
+    // The table reports a changed row only, yet a new list may have put another note at the selected one.
+    const bool unreported = bridge_->selectedRow() == path && !(previous && stands(*item, previous->key(), previous->storage()));
     select(path->row, path->section);
+    if (unreported)
+        tableViewDidSelectRow(*tableView_, path->row, path->section);
     return true;
 }
 
@@ -750,16 +760,12 @@ void ListViewController::startEditPass(const NotePtr& note)
 {
     const uint64_t key = editKey_;
     const QString text = livePrefix(delegate_ ? delegate_->listControllerEditingText(*this) : QString());
-    editQueue_->async([self = QPointer(this), formatter = formatter_, note, key, text] {
+    editQueue_->async([self = QPointer(this), formatter = formatter_, build = liveRowBuilder_, note, key, text] {
         QString title;
         std::shared_ptr<const AttributedString> snippet;
         bool built = false;
         try {
-            Note scratch;
-            scratch.setText(text);
-            scratch._reloadHeader();
-            title = scratch.title();
-            snippet = std::make_shared<AttributedString>(formatter->newSnippetWithNote(title, scratch.summary()));
+            std::tie(title, snippet) = build(*formatter, text);
             built = true;
         } catch (const std::exception& exception) {
             LogError("list:updateEditingNote error %1", QString::fromUtf8(exception.what()));
@@ -775,6 +781,14 @@ void ListViewController::startEditPass(const NotePtr& note)
                 self->editing_ = false;
         });
     });
+}
+
+ListViewController::LiveRow ListViewController::buildLiveRow(const SnippetFormatter& formatter, const QString& text)
+{
+    Note scratch;
+    scratch.setText(text);
+    scratch._reloadHeader();
+    return {scratch.title(), std::make_shared<AttributedString>(formatter.newSnippetWithNote(scratch.title(), scratch.summary()))};
 }
 
 void ListViewController::applyEdit(const NotePtr& note, const QString& title, std::shared_ptr<const AttributedString> text)
@@ -849,9 +863,7 @@ void ListViewController::reloadTheme()
         text.setColor(QPalette::WindowText, themed(Themeset::menuColorForTheme(current)));
         label->setPalette(text);
     }
-    const QPixmap shadow = Image::named(Themeset::resourceNameForTheme(current) + QStringLiteral("-topbar"));
-    shadowView_->setPixmap(shadow);
-    shadowView_->setFixedHeight(shadow.isNull() ? 0 : int(shadow.deviceIndependentSize().height()));
+    shadowView_->setPixmap(Image::named(Themeset::resourceNameForTheme(current) + QStringLiteral("-topbar")));
     if (loaded_)
         reloadList();
 }
@@ -872,14 +884,18 @@ int ListViewController::stripOverlap()
     return std::max(0, window->contentLayoutRect().top() - view()->mapTo(content, QPoint()).y());
 }
 
-// The rows start below the toolbar strip; the pane's own background shows under it. The long text
-// when it fits with 50 points beside and 100 below, else the short one; a swap cross-fades.
+// The rows start below the toolbar strip; the pane's own background and the top shadow show in the
+// strip, never over a row at rest. The long text when it fits with 50 points beside and 100 below,
+// else the short one; a swap cross-fades.
 void ListViewController::viewDidLayout()
 {
     const QRect bounds = view()->rect();
-    tableView_->setGeometry(bounds.adjusted(0, stripOverlap(), 0, 0));
+    const int strip = stripOverlap();
+    tableView_->setGeometry(bounds.adjusted(0, strip, 0, 0));
     emptyView_->setGeometry(bounds);
-    shadowView_->setGeometry(0, 0, bounds.width(), shadowView_->height());
+    const QPixmap& shadow = shadowView_->pixmap();
+    const int shadowHeight = shadow.isNull() ? 0 : int(shadow.deviceIndependentSize().height());
+    shadowView_->setGeometry(0, 0, bounds.width(), std::min(shadowHeight, strip));
     shadowView_->raise();
     const int w = bounds.width();
     const int h = bounds.height();

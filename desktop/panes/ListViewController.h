@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class Core;
 class ListGestures;
@@ -88,6 +89,12 @@ public:
     void hideShowingListEntryOptions();
     // The editor changed the note: its row follows the text.
     void noteDidEditingText(const NotePtr& note);
+    // The title and snippet of an edited row, built on the live-edit queue from the editor's text; a
+    // throw is logged and leaves the row as it was.
+    using LiveRow = std::pair<QString, std::shared_ptr<const AttributedString>>;
+    using LiveRowBuilder = std::function<LiveRow(const SnippetFormatter& formatter, const QString& text)>;
+    static LiveRow buildLiveRow(const SnippetFormatter& formatter, const QString& text);
+    void setLiveRowBuilder(LiveRowBuilder builder) { liveRowBuilder_ = std::move(builder); }
     // The main window passes every deletion here.
     void noteDidDelete(const NotePtr& note, int storage, const QString& tag);
 
@@ -100,6 +107,7 @@ public:
     QLabel* shortEmptyLabel() const { return shortEmptyLabel_; }
     QLabel* longEmptyLabel() const { return longEmptyLabel_; }
     QWidget* emptyView() const { return emptyView_; }
+    QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
     // The rows of a directory's regular files with safe names, dated from the notes' text files.
@@ -209,6 +217,7 @@ private:
     QList<std::function<void()>> heldEvents_;
     std::deque<std::weak_ptr<ListItem>> styled_;
 
+    LiveRowBuilder liveRowBuilder_ = &ListViewController::buildLiveRow;
     bool editing_ = false;
     uint64_t editKey_ = 0;
 };

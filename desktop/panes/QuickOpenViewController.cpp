@@ -224,7 +224,7 @@ QWidget* QuickOpenViewController::tableViewRowViewForRow(TableView& table, int64
     if (item && !item->attributedText())
         formatter_->restoreListItemAttributeText(*item);
     if (item && item->attributedText()) {
-        cell->titleLabel()->setGeometry(-24, 4, view()->width() + 8, cell->height() - 12);
+        cell->setTitleMargins(QMargins(-24, 4, 16, 8));
         cell->titleLabel()->setAttributedText(item->attributedText());
         cell->titleLabel()->show();
     } else {

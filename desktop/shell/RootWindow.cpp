@@ -3,6 +3,7 @@
 #include "kit/Image.h"
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
+#include "panes/SearchFieldWrapper.h"
 #include "shell/MainMenu.h"
 #include "views/ToolbarButton.h"
 #include "views/ToolbarView.h"
@@ -63,6 +64,7 @@ void RootWindow::buildStrip()
     folderToolbarItem_ = new QWidget;
     listToolbarItem_ = new QWidget;
     noteToolbarItem_ = new QWidget;
+    searchFieldWrapper_ = new SearchFieldWrapper(listToolbarItem_);
 
     auto* noteItems = new QHBoxLayout(noteToolbarItem_);
     noteItems->setContentsMargins(0, 0, 0, 0);

@@ -5,6 +5,7 @@
 #include "Themes/Themeset.h"
 
 class QMenu;
+class SearchFieldWrapper;
 class ToolbarButton;
 class ToolbarView;
 
@@ -26,6 +27,8 @@ public:
     QWidget* folderToolbarItem() const { return folderToolbarItem_; }
     QWidget* listToolbarItem() const { return listToolbarItem_; }
     QWidget* noteToolbarItem() const { return noteToolbarItem_; }
+    // The search field, inside the list's item.
+    SearchFieldWrapper* searchFieldWrapper() const { return searchFieldWrapper_; }
     // The submenu of the Share item, empty until its owner fills it.
     QMenu* shareMenu() const { return shareMenu_; }
 
@@ -53,5 +56,6 @@ private:
     QWidget* folderToolbarItem_;
     QWidget* listToolbarItem_;
     QWidget* noteToolbarItem_;
+    SearchFieldWrapper* searchFieldWrapper_;
     QMenu* shareMenu_;
 };

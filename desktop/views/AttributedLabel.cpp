@@ -54,8 +54,22 @@ void AttributedLabel::paintEvent(QPaintEvent*)
     if (layouts_.empty())
         layOut(*text_, width(), &layouts_);
     QPainter painter(this);
+    painter.setClipRect(QRectF(0, 0, width(), wholeLinesBottom()));
     for (const auto& layout : layouts_)
         layout->draw(&painter, {0, 0});
+}
+
+double AttributedLabel::wholeLinesBottom() const
+{
+    double bottom = 0;
+    for (const auto& layout : layouts_)
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            if (line.y() + line.height() > height())
+                return bottom;
+            bottom = line.y() + line.height();
+        }
+    return bottom;
 }
 
 double AttributedLabel::layOut(const AttributedString& text, double width,

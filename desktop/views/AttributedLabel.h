@@ -9,7 +9,7 @@
 #include <vector>
 
 // Draws a styled text (fonts, colours, strike-through, paragraph indents) wrapped to its width, from
-// the top left; what does not fit is cut off. The text is shared, never copied or changed.
+// the top left; lines that do not fit whole are left out. The text is shared, never copied or changed.
 class AttributedLabel : public QWidget {
 public:
     explicit AttributedLabel(QWidget* parent = nullptr);
@@ -27,6 +27,8 @@ protected:
 
 private:
     // One layout per paragraph, lines placed from y 0 at the width; returns the total height.
+    // The bottom of the last line that fits whole in the height.
+    double wholeLinesBottom() const;
     static double layOut(const AttributedString& text, double width,
                          std::vector<std::unique_ptr<QTextLayout>>* layouts);
 

@@ -152,6 +152,8 @@ bool SLDatabase::close()
         consoleLog(QStringLiteral("error closing!: %1").arg(rc));
     db_ = nullptr;
     inTransaction_ = false;
+    functionNames_.clear();
+    attachments_.clear();
     return true;
 }
 
@@ -292,8 +294,9 @@ void SLDatabase::makeFunctionNamed(const QString& name, int maximumArguments, Fu
     const auto call = [](sqlite3_context* context, int argc, sqlite3_value** argv) {
         (*static_cast<FunctionBlock*>(sqlite3_user_data(context)))(context, argc, argv);
     };
-    sqlite3_create_function(db_, name.toUtf8().constData(), maximumArguments, SQLITE_UTF8,
-                            openFunctions_.back().get(), call, nullptr, nullptr);
+    if (sqlite3_create_function(db_, name.toUtf8().constData(), maximumArguments, SQLITE_UTF8,
+                                openFunctions_.back().get(), call, nullptr, nullptr) == SQLITE_OK)
+        functionNames_.insert(name);
 }
 
 // --- Dates and keys

@@ -8,6 +8,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QVariant>
 
@@ -85,6 +86,11 @@ public:
     void closeOpenResultSets();
     // Registers a scalar SQL function; the block sets the result through sqlite3_result_*.
     void makeFunctionNamed(const QString& name, int maximumArguments, FunctionBlock block);
+    // True once makeFunctionNamed registered the name on the open connection.
+    bool hasFunctionNamed(const QString& name) const { return db_ && functionNames_.contains(name); }
+    // Values kept with the open connection, keyed by address, dropped when it closes.
+    std::shared_ptr<void> attachment(const void* key) const { return attachments_.value(key); }
+    void setAttachment(const void* key, std::shared_ptr<void> value) { attachments_.insert(key, std::move(value)); }
 
     // --- Dates: seconds since 1970 unless a format is set; a format stores
     // dates as text in that pattern, in UTC, with the en_US names. Empty clears it.
@@ -303,6 +309,8 @@ private:
     // Not owning: a result set leaves this list when it closes or is destroyed.
     std::vector<SLResultSet::Private*> openResultSets_;
     std::vector<std::unique_ptr<FunctionBlock>> openFunctions_;
+    QSet<QString> functionNames_;
+    QHash<const void*, std::shared_ptr<void>> attachments_;
     QString dateFormat_;
     // The outcome of the last failed open, reported while there is no handle.
     int openErrorCode_ = SQLITE_OK;

@@ -131,9 +131,12 @@ int VGFileLogger::currentLogFileHandle()
 
 void VGFileLogger::logMessage(const VGLogMessage& message)
 {
+    // The default line goes straight into the batch, with no text of its own.
+    const auto* plain = dynamic_cast<const VGLogFileFormatterDefault*>(formatter_.get());
+    const bool direct = plain && plain->appendsLines();
     std::optional<QString> text = message.logMsg();
-    bool formatted = false;
-    if (formatter_) {
+    bool formatted = direct;
+    if (formatter_ && !direct) {
         text = formatter_->formatLogMessage(message);
         if (!text)
             return;
@@ -142,7 +145,10 @@ void VGFileLogger::logMessage(const VGLogMessage& message)
     if (currentLogFileHandle() < 0)
         return;
     const qsizetype start = pending_.size();
-    pending_.append(text->toUtf8());
+    if (direct)
+        plain->appendLine(message, pending_);
+    else
+        pending_.append(text->toUtf8());
     const bool endsWithNewline = pending_.size() > start && pending_.endsWith('\n');
     if (!endsWithNewline && (!formatted || appendNewline_))
         pending_.append('\n');
@@ -261,8 +267,12 @@ void VGFileLogger::rollLogFileNow()
     if (fd_ < 0)
         return;
     writePending();
-    ::fsync(fd_);
-    ::close(fd_);
+    // Synchronised and closed off this queue: the next lines, and the caller
+    // of a synchronous error among them, need not wait for the disk.
+    DispatchQueue::global()->async([archived = fd_] {
+        ::fsync(archived);
+        ::close(archived);
+    });
     fd_ = -1;
     currentLogFileInfo_->setIsArchived(true);
     logFileManager_->didRollAndArchiveLogFile(currentLogFileInfo_->filePath());

@@ -5,7 +5,9 @@
 #include <QHash>
 #include <QStringList>
 
+#include <atomic>
 #include <cstdlib>
+#include <iterator>
 #include <mutex>
 #include <semaphore>
 #include <vector>
@@ -22,15 +24,27 @@ struct RegisteredClass {
 
 struct Hub {
     DispatchQueuePtr loggingQueue = DispatchQueue::createSerial(QStringLiteral("vg.logging"));
-    std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {VGLog::MaximumOutstandingMessages};
+    // The three parts that callers and loggers touch at different times each
+    // have cache lines of their own, so that a logger freeing places does not
+    // take the routing lock's line away from the caller.
+    alignas(64) std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {
+        VGLog::MaximumOutstandingMessages};
 
     // Routing takes this lock, so every logger sees messages in one order.
-    std::mutex mutex;
+    alignas(64) std::mutex mutex;
     std::vector<std::shared_ptr<VGLoggerNode>> nodes;
     // Removed nodes still delivering what was queued before their removal.
     std::vector<std::weak_ptr<VGLoggerNode>> retired;
     QHash<QString, RegisteredClass> registeredClasses;
+
+    // Deliveries the loggers are done with, freed by a logging caller.
+    alignas(64) std::mutex givenBackMutex;
+    std::vector<std::shared_ptr<VGLogDelivery>> givenBack;
+    std::atomic<size_t> givenBackCount {0};
 };
+
+// Enough to free in one go that the lock is rare, few enough to hold little.
+constexpr size_t GivenBackRun = 256;
 
 Hub& hub()
 {
@@ -90,14 +104,48 @@ void flush(double timeoutSeconds)
 
 } // namespace
 
-void VGLogDelivery::finishOne()
+bool VGLogDelivery::finishPart()
 {
     if (remaining.fetch_sub(1, std::memory_order_acq_rel) != 1)
-        return;
-    if (holdsSlot)
-        hub().outstanding.release();
+        return false;
+    const bool freesPlace = holdsSlot;
     done.store(true, std::memory_order_release);
     done.notify_all();
+    return freesPlace;
+}
+
+void VGLogDelivery::freePlaces(int count)
+{
+    if (count > 0)
+        hub().outstanding.release(count);
+}
+
+void VGLogDelivery::giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries)
+{
+    if (deliveries.empty())
+        return;
+    Hub& h = hub();
+    std::lock_guard lock(h.givenBackMutex);
+    if (h.givenBack.empty()) {
+        h.givenBack.swap(deliveries);
+    } else {
+        std::move(deliveries.begin(), deliveries.end(), std::back_inserter(h.givenBack));
+        deliveries.clear();
+    }
+    h.givenBackCount.store(h.givenBack.size(), std::memory_order_relaxed);
+}
+
+void VGLogDelivery::releaseGivenBack()
+{
+    Hub& h = hub();
+    if (h.givenBackCount.load(std::memory_order_relaxed) < GivenBackRun)
+        return;
+    std::vector<std::shared_ptr<VGLogDelivery>> released;
+    {
+        std::lock_guard lock(h.givenBackMutex);
+        released.swap(h.givenBack);
+        h.givenBackCount.store(0, std::memory_order_relaxed);
+    }
 }
 
 DispatchQueuePtr VGLog::loggingQueue() { return hub().loggingQueue; }
@@ -175,6 +223,7 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     delivery->finishOne();
     if (!asynchronous && mayWait)
         delivery->waitUntilDone();
+    VGLogDelivery::releaseGivenBack();
 }
 
 void VGLog::flushLog() { flush(-1); }

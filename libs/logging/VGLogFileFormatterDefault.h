@@ -16,6 +16,12 @@ public:
 
     std::optional<QString> formatLogMessage(const VGLogMessage& message) override;
 
+    // Whether appendLine writes the line: it does unless a date formatter makes the stamp.
+    bool appendsLines() const { return !dateFormatter_; }
+    // The same line as formatLogMessage's, appended to out as UTF-8 without a
+    // text of its own: a file logger's batch takes it as it is.
+    void appendLine(const VGLogMessage& message, QByteArray& out) const;
+
 private:
     DateFormatter dateFormatter_;
 };

@@ -25,11 +25,18 @@ void VGLoggerNode::post(Item item)
         std::lock_guard lock(mutex_);
         pending_.push_back(std::move(item));
         schedule = !drainScheduled_;
-        drainScheduled_ = true;
+        if (schedule) {
+            drainScheduled_ = true;
+            scheduledSelf_ = shared_from_this();
+        }
     }
-    // The drain holds the node, so a removed logger outlives what was queued for it.
     if (schedule)
-        loggerQueue_->async([self = shared_from_this()] { self->drain(); });
+        scheduleDrain();
+}
+
+void VGLoggerNode::scheduleDrain()
+{
+    loggerQueue_->async([node = this] { node->drain(); });
 }
 
 void VGLoggerNode::drain()
@@ -44,8 +51,10 @@ void VGLoggerNode::drain()
         if (runStart == end)
             return;
         logger_->didLogBatch();
+        int freed = 0;
         for (size_t i = runStart; i < end; ++i)
-            draining_[i].delivery->finishOne();
+            freed += draining_[i].delivery->finishPart() ? 1 : 0;
+        VGLogDelivery::freePlaces(freed);
     };
     for (size_t i = 0; i < draining_.size(); ++i) {
         Item& item = draining_[i];
@@ -58,14 +67,23 @@ void VGLoggerNode::drain()
         }
     }
     endRun(draining_.size());
+    for (Item& item : draining_) {
+        if (item.delivery)
+            handled_.push_back(std::move(item.delivery));
+    }
     draining_.clear();
+    VGLogDelivery::giveBack(handled_);
     // One batch per queue turn, so the logger's timers and watchers get their turn.
     bool again = false;
+    std::shared_ptr<VGLoggerNode> self;
     {
         std::lock_guard lock(mutex_);
         again = !pending_.empty();
         drainScheduled_ = again;
+        if (!again)
+            self = std::move(scheduledSelf_);
     }
     if (again)
-        loggerQueue_->async([self = shared_from_this()] { self->drain(); });
+        scheduleDrain();
+    // self, perhaps the last reference, goes last: nothing of the node is touched after it.
 }

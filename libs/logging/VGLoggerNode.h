@@ -16,8 +16,22 @@ struct VGLogDelivery {
         : message(std::move(message)), holdsSlot(holdsSlot) {}
 
     void retain() { remaining.fetch_add(1, std::memory_order_relaxed); }
-    void finishOne();
+    // Ends one logger's part; true when that freed the delivery's place in the
+    // bound, which the caller hands back with freePlaces().
+    bool finishPart();
+    void finishOne() { freePlaces(finishPart() ? 1 : 0); }
+    // A run hands back its places at once, so a caller waiting for one wakes
+    // once per run rather than once per message.
+    static void freePlaces(int count);
     void waitUntilDone() const { done.wait(false, std::memory_order_acquire); }
+    // Loggers hand the deliveries of a finished run back here rather than
+    // dropping them: freed on their own threads, they would be freed into
+    // the caller's memory arena and contend for its lock with the caller's
+    // next allocations. The caller frees them in runs instead.
+    static void giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries);
+    // On the logging caller's thread: frees what the loggers gave back once
+    // enough has gathered.
+    static void releaseGivenBack();
 
     const VGLogMessage message;
     const bool holdsSlot;
@@ -48,14 +62,22 @@ private:
 
     VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel);
     void post(Item item);
+    void scheduleDrain();
     void drain();
 
     const VGLoggerPtr logger_;
     const DispatchQueuePtr loggerQueue_;
     const int32_t logLevel_;
 
-    std::mutex mutex_;
+    // What the caller reads, what both sides write and what only the drain
+    // touches lie on cache lines of their own.
+    alignas(64) std::mutex mutex_;
     std::vector<Item> pending_;
-    std::vector<Item> draining_; // touched only by the one drain running on the queue
     bool drainScheduled_ = false;
+    // The node while a drain is scheduled, so that a removed logger outlives
+    // what was queued for it; the drain block itself carries only a pointer,
+    // which needs no allocation per scheduling.
+    std::shared_ptr<VGLoggerNode> scheduledSelf_;
+    alignas(64) std::vector<Item> draining_; // touched only by the one drain running on the queue
+    std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
 };

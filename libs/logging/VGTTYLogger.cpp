@@ -7,6 +7,7 @@
 
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -28,7 +29,8 @@ void fixClassPalette()
     classPalette.store(&fromEnvironment, std::memory_order_release);
 }
 
-constexpr size_t StackTextBytes = 4096;
+// A batch is written once it grows past this, and at its end.
+constexpr qsizetype BatchBytes = 64 * 1024;
 
 } // namespace
 
@@ -199,55 +201,45 @@ void VGTTYLogger::logMessage(const VGLogMessage& message)
     // A formatter that hands back the message's own text leaves the line format in place.
     const bool formatted = formattedText && formattedText->constData() != message.logMsg().constData();
 
-    char stackText[StackTextBytes];
-    std::unique_ptr<char[]> heapText;
-    QStringEncoder encoder(QStringEncoder::Utf8);
-    const qsizetype needed = encoder.requiredSpace(text.size());
-    char* utf8 = stackText;
-    if (size_t(needed) >= StackTextBytes) {
-        heapText.reset(new (std::nothrow) char[size_t(needed) + 1]);
-        if (!heapText)
-            return;
-        utf8 = heapText.get();
-    }
-    char* const utf8End = encoder.appendToBuffer(utf8, text);
-    if (encoder.hasError())
-        return;
-    const size_t utf8Length = size_t(utf8End - utf8);
-    const bool endsWithNewline = utf8Length > 0 && utf8[utf8Length - 1] == '\n';
-    static const char newline = '\n';
-
     const VGTTYLoggerColorProfile* profile = colorsEnabled_ ? profileFor(message) : nullptr;
-    static const QByteArray empty;
-    const QByteArray& fg = profile ? profile->fgCode() : empty;
-    const QByteArray& bg = profile ? profile->bgCode() : empty;
-    const QByteArray& reset = profile ? profile->resetCode() : empty;
-    const auto piece = [](const char* data, size_t length) { return iovec {const_cast<char*>(data), length}; };
-
-    iovec pieces[13];
-    int count = 0;
-    pieces[count++] = piece(fg.constData(), size_t(fg.size()));
-    pieces[count++] = piece(bg.constData(), size_t(bg.size()));
-    char stamp[VGLogTimestamp::Length];
-    char thread[9];
-    if (formatted) {
-        pieces[count++] = piece(utf8, utf8Length);
-        pieces[count++] = piece(&newline, !endsWithNewline && appendNewline_.load() ? 1 : 0);
-    } else {
-        const VGLogTimestamp t = VGLogTimestamp::local(message.timestamp());
-        t.write(stamp, '-');
+    const qsizetype lineStart = pending_.size();
+    if (profile)
+        pending_.append(profile->fgCode()).append(profile->bgCode());
+    if (!formatted) {
+        char stamp[VGLogTimestamp::Length];
+        VGLogTimestamp::local(message.timestamp()).write(stamp, '-');
+        char thread[9];
         const int threadLength = std::snprintf(thread, sizeof thread, "%x", message.machThreadID());
-        pieces[count++] = piece(stamp, VGLogTimestamp::Length);
-        pieces[count++] = piece(" ", 1);
-        pieces[count++] = piece(app_.constData(), size_t(app_.size()));
-        pieces[count++] = piece("[", 1);
-        pieces[count++] = piece(pid_.constData(), size_t(pid_.size()));
-        pieces[count++] = piece(":", 1);
-        pieces[count++] = piece(thread, size_t(std::clamp(threadLength, 0, int(sizeof thread) - 1)));
-        pieces[count++] = piece("] ", 2);
-        pieces[count++] = piece(utf8, utf8Length);
-        pieces[count++] = piece(&newline, endsWithNewline ? 0 : 1);
+        pending_.append(stamp, VGLogTimestamp::Length).append(' ').append(app_).append('[').append(pid_).append(':');
+        pending_.append(thread, std::clamp(threadLength, 0, int(sizeof thread) - 1)).append("] ", 2);
     }
-    pieces[count++] = piece(reset.constData(), size_t(reset.size()));
-    VGLogIO::writeAll(STDERR_FILENO, pieces, count);
+    // The text is encoded straight into the batch.
+    QStringEncoder encoder(QStringEncoder::Utf8);
+    const qsizetype textStart = pending_.size();
+    pending_.resize(textStart + encoder.requiredSpace(text.size()));
+    char* const textEnd = encoder.appendToBuffer(pending_.data() + textStart, text);
+    if (encoder.hasError()) {
+        pending_.truncate(lineStart);
+        return;
+    }
+    pending_.truncate(textEnd - pending_.constData());
+    const bool endsWithNewline = pending_.size() > textStart && pending_.endsWith('\n');
+    if (!endsWithNewline && (!formatted || appendNewline_.load()))
+        pending_.append('\n');
+    if (profile)
+        pending_.append(profile->resetCode());
+    if (pending_.size() >= BatchBytes)
+        writePending();
+}
+
+void VGTTYLogger::didLogBatch() { writePending(); }
+
+void VGTTYLogger::flush() { writePending(); }
+
+void VGTTYLogger::writePending()
+{
+    if (pending_.isEmpty())
+        return;
+    VGLogIO::writeAll(STDERR_FILENO, pending_.constData(), size_t(pending_.size()));
+    pending_.resize(0); // keeps the capacity for the next batch
 }

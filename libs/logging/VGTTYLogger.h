@@ -22,7 +22,10 @@ public:
     // A second logger: none once the shared instance exists.
     static std::shared_ptr<VGTTYLogger> create();
 
+    // Lines are gathered over a run of messages and written in one call at its end.
     void logMessage(const VGLogMessage& message) override;
+    void didLogBatch() override;
+    void flush() override;
 
     bool colorsEnabled();
     // Turning colours on or off loads the default profiles when no flag profile exists.
@@ -50,6 +53,7 @@ private:
     // Runs the change at once on the logger's queue, else after the messages queued so far.
     void changeProfiles(std::function<void(VGTTYLogger&)> change);
     const VGTTYLoggerColorProfile* profileFor(const VGLogMessage& message) const;
+    void writePending();
 
     QByteArray app_;
     QByteArray pid_;
@@ -58,4 +62,5 @@ private:
     bool colorsEnabled_ = false;
     QList<VGTTYLoggerColorProfile> colorProfiles_;
     QList<std::pair<QVariant, VGTTYLoggerColorProfile>> tagProfiles_;
+    QByteArray pending_;
 };

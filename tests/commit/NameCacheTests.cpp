@@ -1,6 +1,7 @@
 #include "CommitTestSupport.h"
 
 #include "Store/FolderNameCache.h"
+#include "Store/NoteIndexRebuild.h"
 
 #include <random>
 
@@ -41,7 +42,7 @@ TEST_F(CommitTest, NoteStoreCachedNamesAgreeWithTheFolderAfterAnyMixOfChanges)
         const int storage = storages[random() % 2];
         const QString folder = Note::documentDirectoryForStorage(storage);
         const QStringList present = QDir(folder).entryList(QDir::Files);
-        switch (random() % 7) {
+        switch (random() % 8) {
         case 0:
         case 1:
             notes.append(committed(pick(titles) + QStringLiteral("\nbody"), storage));
@@ -68,6 +69,12 @@ TEST_F(CommitTest, NoteStoreCachedNamesAgreeWithTheFolderAfterAnyMixOfChanges)
             if (!present.isEmpty())
                 QFile::rename(folder + QLatin1Char('/') + pick(present), folder + QLatin1Char('/') + pick(probes));
             break;
+        case 7: { // A start: the rebuild lists the storage folders for the cache.
+            NoteIndexRebuild run;
+            while (run.step()) {
+            }
+            break;
+        }
         }
         for (const int s : storages) {
             const QString dir = Note::documentDirectoryForStorage(s);

@@ -1,11 +1,13 @@
 // A commit and the start-up rebuild visit only the tag folders that can hold
-// the note's links. Each case runs the same work twice, once that way and once
-// visiting every tag folder of the kind, and the tag trees and events must
-// come out the same.
+// the note's links, known from the note's row or from the folders read once
+// and kept current since. Each case runs the same work that way and with the
+// folders read afresh before every note, which sees every folder, and the
+// tag trees and events must come out the same.
 #include "CommitTestSupport.h"
 
 #include "Store/Migrator.h"
 #include "Store/NoteSearchRow.h"
+#include "Store/TagLinkIndex.h"
 
 #include <QRegularExpression>
 
@@ -34,7 +36,7 @@ struct Outcome {
 
 class TagLinkTest : public CommitTest {
 protected:
-    // Starts an empty store with a fresh event log.
+    // Starts an empty store with a fresh event log, as the application starts.
     void restart()
     {
         Core::shared().closeDatabase();
@@ -43,6 +45,7 @@ protected:
         Core::shared().removeNoteStorageListener(events.get());
         events = std::make_shared<EventJournal>();
         Core::shared().addNoteStorageListener(events);
+        TagLinkIndex::shared().forget();
     }
 
     void record(Outcome& outcome) const
@@ -66,9 +69,22 @@ TEST_F(TagLinkTest, NoteStoreCommitVisitingTheNotesTagsMatchesVisitingEveryTag)
                                            {QStringLiteral("Weekly review notes"), NoteStorageArchive},
                                            {QStringLiteral("Travel ideas for spring"), NoteStorageInbox},
                                            {QStringLiteral("Old project outline"), NoteStorageArchive}};
+    enum class Mode { RowsAndKeptFolders, KeptFoldersOnly, EveryFolderReadAfresh };
 
-    const auto run = [&](bool everyFolder) {
+    const auto run = [&](Mode mode) {
         restart();
+        // Left by an earlier run: a stale link under the key the first new
+        // note takes, an emptied storage folder, a folder holding only its
+        // spelling and a loose file; the first note's commit tidies them.
+        const QString kindFolder = Note::linkDirectoryForTag(NoteTagHashtag);
+        const QString stale = linkFile(NoteTagHashtag, QStringLiteral("gone"), NoteStorageInbox,
+                                       QStringLiteral("Weekly review notes.txt"));
+        TestSupport::writeFile(stale, "");
+        FileDates::setCreationDate(stale, int64_t(CommitNow));
+        FileDates::setModificationDate(stale, int64_t(CommitNow));
+        QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("empty"), NoteStorageArchive));
+        TestSupport::writeFile(Note::metaFileForTag(NoteTagMention, QStringLiteral("spelling")), "Spelling");
+        TestSupport::writeFile(kindFolder + QStringLiteral("/loose"), "");
         std::mt19937 random(20240315);
         QList<NotePtr> live;
         for (const auto& [title, storage] : notes)
@@ -84,29 +100,38 @@ TEST_F(TagLinkTest, NoteStoreCommitVisitingTheNotesTagsMatchesVisitingEveryTag)
             }
             note->setText(text);
             note->setUpdatedOn(1710491412 + step);
-            // Without its row a note's previous tags are unknown, and the
-            // commit visits every folder.
-            if (everyFolder && !note->key().isNull()) {
+            // Without its row a note's previous tags are unknown but to the
+            // folders read.
+            if (mode != Mode::RowsAndKeptFolders && !note->key().isNull()) {
                 Core::shared().syncDatabase([&](SLDatabase& db) {
                     NoteSearchRow::remove(db, NoteSearchRow::searchKey(note->storage(), note->key()));
                 });
             }
+            if (mode == Mode::EveryFolderReadAfresh)
+                TagLinkIndex::shared().forget();
             EXPECT_TRUE(commit(note));
             record(outcome);
         }
         return outcome;
     };
 
-    const Outcome visitingTags = run(false);
-    const Outcome visitingEvery = run(true);
-    ASSERT_EQ(visitingTags.trees.size(), visitingEvery.trees.size());
-    for (qsizetype i = 0; i < visitingTags.trees.size(); ++i) {
-        ASSERT_EQ(visitingTags.trees[i], visitingEvery.trees[i]) << "after commit " << i;
-        ASSERT_EQ(visitingTags.events[i], visitingEvery.events[i]) << "after commit " << i;
+    const Outcome reference = run(Mode::EveryFolderReadAfresh);
+    for (const Mode mode : {Mode::RowsAndKeptFolders, Mode::KeptFoldersOnly}) {
+        const Outcome outcome = run(mode);
+        ASSERT_EQ(outcome.trees.size(), reference.trees.size());
+        for (qsizetype i = 0; i < outcome.trees.size(); ++i) {
+            ASSERT_EQ(outcome.trees[i], reference.trees[i]) << "mode " << int(mode) << " after commit " << i;
+            ASSERT_EQ(outcome.events[i], reference.events[i]) << "mode " << int(mode) << " after commit " << i;
+        }
     }
-    // The sequence did change tags: links came and went.
-    EXPECT_FALSE(visitingTags.events.last().filter(QStringLiteral("tagDelete")).isEmpty());
-    EXPECT_FALSE(visitingTags.trees.last().isEmpty());
+    // The sequence did change tags, and the first commit tidied what was left.
+    EXPECT_FALSE(reference.events.last().filter(QStringLiteral("tagDelete")).isEmpty());
+    EXPECT_FALSE(reference.trees.last().isEmpty());
+    const auto left = [](const QStringList& tree, const char* names) {
+        return tree.filter(QRegularExpression(QStringLiteral("/(%1)(/|$)").arg(QLatin1String(names))));
+    };
+    EXPECT_EQ(left(reference.trees.first(), "empty|spelling|loose"), QStringList());
+    EXPECT_EQ(left(reference.trees.last(), "gone"), QStringList());
 }
 
 TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
@@ -169,6 +194,7 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
             // Header and dates as the run refreshes them.
             note->writeHeaderFile();
             note->restoreMeta();
+            TagLinkIndex::shared().forget();
             note->writeTagLinkFiles(false, nullptr);
         }
     }
@@ -188,4 +214,27 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
                                            QStringLiteral("Other.txt"))));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("spelling"))));
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
+}
+
+// A tag tree replaced while the store runs (dropped and built again) is read
+// afresh: what was left in the new tree is tidied like at a start.
+TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
+{
+    restart();
+    ASSERT_TRUE(commit(newNote(QStringLiteral("First note of the day\n#plan"))));
+    QDir(Core::shared().cachesDirectory() + QStringLiteral("/Link")).removeRecursively();
+    const QString key = QStringLiteral("Second note of the day.txt");
+    TestSupport::writeFile(linkFile(NoteTagHashtag, QStringLiteral("gone"), NoteStorageInbox, key), "");
+    QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("empty"), NoteStorageArchive));
+
+    const NotePtr second = newNote(QStringLiteral("Second note of the day\n#work"));
+    ASSERT_TRUE(commit(second));
+    ASSERT_EQ(second->key(), key);
+    const QStringList sent = events->lines();
+    for (const char* tag : {"gone", "empty"}) {
+        EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QLatin1String(tag)))) << tag;
+        EXPECT_TRUE(sent.contains(QStringLiteral("tagDelete %1 %2").arg(QLatin1String(tag)).arg(NoteTagHashtag)))
+            << tag << " in " << sent.join(QLatin1Char('|')).toStdString();
+    }
+    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, key)));
 }

@@ -60,4 +60,23 @@ TEST(ViewsAttributedLabel, WrapsAndIndentsEachParagraph)
     EXPECT_LT(secondHalf, 20);
 }
 
+// A line cut by the label's bottom edge is left out whole, so a row never shows half a line.
+TEST(ViewsAttributedLabel, DrawsOnlyTheLinesThatFitWhole)
+{
+    AttributedLabel label;
+    label.setAttributedText(std::make_shared<const AttributedString>(paragraphs(QStringLiteral("MM\nMM\nMM"), {})));
+    const int line = label.heightForWidth(300) / 3;
+    const struct {
+        int height, linesDrawn;
+    } cases[] = {{3 * line + 1, 3}, {2 * line + line / 2, 2}, {2 * line - 1, 1}, {line - 2, 0}};
+    for (const auto& c : cases) {
+        label.resize(300, c.height);
+        QImage image(300, 3 * line + 2, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        label.render(&image);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(firstInk(image, i * line, (i + 1) * line) >= 0, i < c.linesDrawn) << c.height << " line " << i;
+    }
+}
+
 } // namespace

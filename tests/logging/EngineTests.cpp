@@ -127,6 +127,41 @@ TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
     EXPECT_EQ(logger->texts.last(), "core:one too many");
 }
 
+// Handled messages go back to a logging caller's thread to be freed in runs;
+// none may stay held once enough later messages went through, whether it
+// reached one logger or several, asynchronously or not.
+TEST_F(LoggingEngine, HandledMessagesAreLetGoWithinARunOfLaterOnes)
+{
+    struct Counting : VGAbstractLogger {
+        Counting() : VGAbstractLogger(QStringLiteral("test.counting")) {}
+        void logMessage(const VGLogMessage&) override { ++count; }
+        std::atomic<int> count {0};
+    };
+    struct Case {
+        int loggers;
+        bool asynchronous;
+    };
+    for (const Case c : {Case {1, true}, Case {2, true}, Case {3, false}}) {
+        std::vector<std::shared_ptr<Counting>> loggers;
+        for (int i = 0; i < c.loggers; ++i) {
+            loggers.push_back(std::make_shared<Counting>());
+            VGLog::addLogger(loggers.back());
+        }
+        auto held = std::make_shared<int>(7);
+        const std::weak_ptr<int> watch = held;
+        VGLog::log(c.asynchronous, VGLogMessage(QStringLiteral("core:tagged"), LogLevelAll, LogFlagInfo, 0, __FILE__,
+                                                __func__, __LINE__, QVariant::fromValue(held)));
+        held.reset();
+        for (int i = 0; i < 2000; ++i)
+            LogInfo("core:later %1", i);
+        VGLog::flushLog();
+        for (const auto& logger : loggers)
+            EXPECT_EQ(logger->count.load(), 2001) << c.loggers;
+        EXPECT_TRUE(watch.expired()) << c.loggers << " loggers";
+        reset();
+    }
+}
+
 TEST_F(LoggingEngine, LoggerListInOrderOfAdditionAndTwiceGetsEachMessageTwice)
 {
     auto logger = addRecordingLogger();

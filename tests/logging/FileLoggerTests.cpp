@@ -30,6 +30,14 @@ protected:
         return infos;
     }
     static QByteArray contents(const VGLogFileInfo& info) { return TestSupport::readFile(info.filePath()); }
+    // The files of the folder this process holds open.
+    int openFiles() const
+    {
+        int open = 0;
+        for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files))
+            open += fd.symLinkTarget().startsWith(QFileInfo(directory).canonicalFilePath() + QLatin1Char('/'));
+        return open;
+    }
 
     // Logs until a line lands in a log file: the old one is gone from the listing.
     bool logUntilNewFile()
@@ -69,6 +77,8 @@ TEST_F(LoggingFileLogger, RollsAfterTheWriteThatReachesTheMaximumSize)
     EXPECT_TRUE(infos[0].isArchived());
     EXPECT_TRUE(infos[1].isArchived());
     EXPECT_FALSE(infos[2].isArchived());
+    // Rolled files are closed; only the current one stays open.
+    EXPECT_TRUE(eventually([&] { return openFiles() == 1; })) << openFiles();
 }
 
 TEST_F(LoggingFileLogger, DefaultFormatterAddsTheDateAndOneLineFeed)

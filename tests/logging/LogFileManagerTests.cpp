@@ -170,6 +170,19 @@ TEST_F(LoggingFileManager, DefaultLineFormat)
 
     VGLogFileFormatterDefault custom([](double) { return QStringLiteral("T"); });
     EXPECT_EQ(custom.formatLogMessage(message), "T  core:open db");
+    EXPECT_FALSE(custom.appendsLines());
+
+    // The line appended to a batch is the formatted text in UTF-8, byte for byte.
+    ASSERT_TRUE(formatter.appendsLines());
+    const QString texts[] = {"", "caf\u00e9 \u2713\n", QString(300, 'x'), QStringLiteral("half ") + QChar(0xD800),
+                             QChar(0xDC00) + QStringLiteral(" low"), QString::fromUtf8("\U0001F970 pair")};
+    QByteArray batch = "earlier line\n";
+    for (const QString& text : texts) {
+        const VGLogMessage m(text, 31, 4, 0, "f", "g", 1, {}, 0, at);
+        const QByteArray before = batch;
+        formatter.appendLine(m, batch);
+        EXPECT_EQ(batch, before + formatter.formatLogMessage(m)->toUtf8()) << text.size();
+    }
 }
 
 TEST_F(LoggingFileManager, DefaultFolderFollowsTheStateHome)

@@ -72,6 +72,27 @@ TEST_F(LoggingTTY, TextWrittenWholeWithOneNewline)
     }
 }
 
+// Lines are gathered and written in runs: a burst past the run's size limit
+// arrives whole and in order, and a line that cannot be encoded leaves no piece behind.
+TEST_F(LoggingTTY, BurstArrivesWholeAndInOrder)
+{
+    QStringList texts;
+    for (int i = 0; i < 3000; ++i)
+        texts.append(i == 1500 ? QStringLiteral("broken ") + QChar(0xD800) + QStringLiteral(" text")
+                               : QStringLiteral("line %1 ").arg(i) + QString(i % 97, QLatin1Char('y')));
+    StderrCapture capture;
+    for (const QString& text : texts)
+        VGLog::log(true, VGLogMessage(text, 31, LogFlagInfo, 0, __FILE__, __func__, __LINE__));
+    VGLog::flushLog();
+    texts.removeAt(1500);
+    const QList<QByteArray> lines = capture.text().chopped(1).split('\n');
+    ASSERT_EQ(lines.size(), texts.size());
+    for (qsizetype at = 0; at < lines.size(); ++at) {
+        EXPECT_EQ(lines[at].count("] "), 1) << at;
+        EXPECT_TRUE(lines[at].endsWith("] " + texts[at].toUtf8())) << at;
+    }
+}
+
 TEST_F(LoggingTTY, FormatterDecidesTheLine)
 {
     const auto use = [&](FunctionFormatter::Function function) {

@@ -240,6 +240,31 @@ TEST_F(PanesSidebar, SelectedEntryIsFilledInTheThemesHighlight)
               toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(2)));
 }
 
+TEST_F(PanesSidebar, ANameTooLongForTheSidebarEndsInAnEllipsisInsideTheRow)
+{
+    const struct { const char* tag; bool elided; } cases[] = {
+        {"plan", false},
+        {"averyveryverylonghashtagname", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.tag);
+        QDir(Note::linkDirectoryForTag(NoteTagHashtag)).removeRecursively();
+        makeTag(NoteTagHashtag, QString::fromLatin1(c.tag));
+        showAndLoad(0);
+        controller.view()->resize(120, 600);
+        settle();
+        const QRect entry = rect(row(0, FolderViewController::Hashtags));
+        const QImage shot = controller.tableView()->viewport()->grab().toImage();
+        const QColor fill = toQColor(Themeset::menuBackgroundColorForTheme(0));
+        // The last column with ink, and how tall its ink is: a dot of the ellipsis, or a letter.
+        const int lastInked = inkBounds(shot, entry, fill).right();
+        const int inkHeight = inkBounds(shot, QRect(lastInked, entry.top(), 1, entry.height()), fill).height();
+        EXPECT_GT(lastInked, entry.left() + FolderEntryCell::TextInset);
+        EXPECT_LT(lastInked, entry.right() - 3) << "the text keeps clear of the row's right edge";
+        EXPECT_EQ(inkHeight <= 4, c.elided) << "ink " << inkHeight << " px tall at x " << lastInked;
+    }
+}
+
 TEST_F(PanesSidebar, ScenesShowTheTagsInBothThemes)
 {
     const struct {
@@ -257,12 +282,20 @@ TEST_F(PanesSidebar, ScenesShowTheTagsInBothThemes)
                 header = label;
         ASSERT_TRUE(header) << s.scene;
         const QImage shot = table->viewport()->grab().toImage();
-        // Light headers show the sidebar's colour; dark ones lay their translucent fill over it.
-        QImage expected(1, 1, QImage::Format_RGB32);
-        expected.fill(toQColor(Themeset::menuBackgroundColorForTheme(s.theme)));
-        if (Themeset::themeStyleForTheme(s.theme) != ThemeStyleLight)
-            QPainter(&expected).fillRect(0, 0, 1, 1, toQColor(Themeset::headerBackgroundColorForTheme(s.theme)));
-        EXPECT_EQ(shot.pixel(header->geometry().topRight() + QPoint(-3, 3)), expected.pixel(0, 0)) << s.scene;
+        // Light headers show the sidebar's colour in the platform's text colour; dark ones lay their
+        // translucent fill over it and write in the theme's header colour.
+        const QColor menu = toQColor(Themeset::menuBackgroundColorForTheme(s.theme));
+        const bool light = Themeset::themeStyleForTheme(s.theme) == ThemeStyleLight;
+        const QColor fill = light ? menu : laid({menu, toQColor(Themeset::headerBackgroundColorForTheme(s.theme))});
+        const QColor text = light ? table->palette().color(QPalette::Text)
+                                  : laid({fill, toQColor(Themeset::headerColorForTheme(s.theme))});
+        EXPECT_EQ(shot.pixelColor(header->geometry().topRight() + QPoint(-3, 3)).name(), fill.name()) << s.scene;
+        EXPECT_EQ(inkColour(shot, header->geometry(), fill).name(), text.name()) << s.scene;
+        // The title sits at the entries' inset, at the foot of its header, by the entries it heads.
+        const QRect ink = inkBounds(shot, header->geometry(), fill);
+        EXPECT_GE(ink.left(), header->x() + FolderEntryCell::TextInset) << s.scene;
+        EXPECT_GT(ink.top(), header->geometry().center().y()) << s.scene;
+        EXPECT_LE(ink.bottom(), header->geometry().bottom() - 8) << s.scene;
     }
 }
 

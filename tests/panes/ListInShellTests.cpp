@@ -1,40 +1,42 @@
 #include "EditorTestSupport.h"
 
-#include "InterimShell.h"
+#include "shell/RootViewController.h"
 #include "UiScenes.h"
 #include "panes/ListViewController.h"
 #include "shell/RootWindow.h"
 #include "views/AttributedLabel.h"
 
+#include <QLabel>
+
 namespace {
 
-TEST(InterimShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTyping)
+TEST(ShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTyping)
 {
     sharedTestCore();
     AnimationContext::setTestMode(true);
     TestSupport::VirtualTime time;
     QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).removeRecursively();
     RootWindow window;
-    auto* shell = new InterimShell;
+    auto* shell = new RootViewController(Core::shared());
     window.setContentViewController(shell);
-    shell->start();
     window.resize(1000, 600);
     window.show();
     Dispatch::waitUntilIdle();
     QApplication::processEvents();
-    ListViewController& list = shell->listController();
-    EXPECT_LT(shell->folderController().view()->geometry().right(), list.view()->geometry().left());
-    EXPECT_LT(list.view()->geometry().right(), shell->noteController().view()->geometry().left());
+    ListViewController& list = *shell->listController();
+    const auto frame = [&](QWidget* pane) { return QRect(pane->mapTo(shell->view(), QPoint(0, 0)), pane->size()); };
+    EXPECT_LT(frame(shell->folderController()->view()).right(), frame(list.view()).left());
+    EXPECT_LT(frame(list.view()).right(), frame(shell->noteController()->view()).left());
 
     ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
     Dispatch::waitUntilIdle();
-    NoteTextView* text = shell->noteController().textView();
+    NoteTextView* text = shell->noteController()->textView();
     QTest::keyClicks(text, QStringLiteral("Shopping list"));
     time.advance(2);
     Dispatch::waitUntilIdle();
     ASSERT_FALSE(list.items().isEmpty());
     const QString key = list.items().first()->key();
-    EXPECT_EQ(key, shell->noteController().warehouse()->editingNote()->key());
+    EXPECT_EQ(key, shell->noteController()->warehouse()->editingNote()->key());
 
     QTest::keyClicks(text, QStringLiteral(" for Friday"));
     Dispatch::waitUntilIdle();
@@ -55,6 +57,10 @@ TEST(InterimShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTypi
         const QPoint top = table.viewport()->mapTo(shell->view(), row.topLeft());
         EXPECT_EQ(top.y(), window.contentLayoutRect().top());
         EXPECT_EQ(window.contentLayoutRect().top() > 0, toolbar);
+        // The top shadow fades the strip, never the first row's title.
+        const QRect shadow = list.shadowView()->geometry();
+        EXPECT_LE(shadow.top() + shadow.height(), table.viewport()->mapTo(list.view(), row.topLeft()).y());
+        EXPECT_EQ(shadow.height() > 0, toolbar);
     }
 }
 

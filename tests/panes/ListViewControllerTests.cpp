@@ -1,5 +1,7 @@
 #include "PanesTestSupport.h"
 
+#include "../store/LogCapture.h"
+
 #include "kit/QtColor.h"
 #include "panes/ListViewController.h"
 #include "views/AttributedLabel.h"
@@ -14,6 +16,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QTest>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -222,7 +226,12 @@ TEST_F(PanesList, DeletingTheSelectedRowSelectsANeighbour)
         const ListItems& section = c.deleted.section == 1 ? list.items() : list.archivedItems();
         const NotePtr gone = std::make_shared<Note>(section.at(c.deleted.row)->key(), section.at(c.deleted.row)->storage());
         ASSERT_TRUE(list.selectNote(gone));
+        QWidget* leaving = list.tableBridge()->rowView(c.deleted.row, c.deleted.section, true);
+        ASSERT_TRUE(leaving);
+        const QRect from = leaving->geometry();
         list.noteDidDelete(gone, NoteTagHashtag, QStringLiteral("PLAN"));
+        EXPECT_EQ(leaving->geometry(), from.translated(0, -from.height())) << "the row slides up, not aside";
+        EXPECT_EQ(leaving->parentWidget()->children().indexOf(leaving), 0) << "behind the rows closing the gap";
         settle();
         EXPECT_EQ(selection(), c.then);
         EXPECT_EQ(list.emptyView()->isVisible(), !c.then.has_value());
@@ -288,16 +297,24 @@ TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
         int64_t option;
         QString text;
         QStringList order; // after editing c.txt
+        bool buildFails = false;
     };
     const Case cases[] = {
         {0, QStringLiteral("Zebra\nbody"), {"c.txt", "a.txt", "b.txt"}},
         {1, QStringLiteral("Zebra\nbody"), {"a.txt", "b.txt", "c.txt"}},
         {2, QStringLiteral("Cherry\nnew body"), {"a.txt", "b.txt", "c.txt"}},
+        // A failed pass is logged, keeps the row, and the next edit still gets its pass.
+        {0, QStringLiteral("Zebra\nbody"), {"a.txt", "b.txt", "c.txt"}, true},
         {2, QStringLiteral("Aardvark\nbody"), {"c.txt", "a.txt", "b.txt"}},
     };
+    const auto capture = LogCapture::install();
+    qsizetype failures = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.toStdString() + " option " + std::to_string(c.option));
+        SCOPED_TRACE(c.text.toStdString() + " option " + std::to_string(c.option) + (c.buildFails ? " failing" : ""));
         core.setNoteSortOptions(c.option);
+        list.setLiveRowBuilder(c.buildFails ? [](const SnippetFormatter&, const QString&) -> ListViewController::LiveRow {
+            throw std::runtime_error("no memory");
+        } : ListViewController::LiveRowBuilder(&ListViewController::buildLiveRow));
         note(QStringLiteral("a.txt"), NoteStorageInbox, 300, 30, "Apple");
         note(QStringLiteral("b.txt"), NoteStorageInbox, 200, 20, "Banana");
         const NotePtr edited = note(QStringLiteral("c.txt"), NoteStorageInbox, 100, 10, "Cherry");
@@ -311,9 +328,13 @@ TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
         EXPECT_EQ(delegate.textAsked, 2) << "one pass, then one for the rest of the burst";
         EXPECT_EQ(keys(list.items()), c.order);
         const int64_t row = c.order.indexOf(QStringLiteral("c.txt"));
-        EXPECT_EQ(list.items().at(row)->title(), c.text.section(QLatin1Char('\n'), 0, 0));
-        EXPECT_EQ(selection(), (IndexPath{1, row}));
+        EXPECT_EQ(list.items().at(row)->title(), c.buildFails ? QStringLiteral("Cherry") : c.text.section(QLatin1Char('\n'), 0, 0));
+        if (!c.buildFails)
+            EXPECT_EQ(selection(), (IndexPath{1, row}));
+        failures += c.buildFails ? 2 : 0; // both passes of the burst
+        EXPECT_EQ(capture->lines().count(QStringLiteral("list:updateEditingNote error no memory")), failures);
     }
+    capture->uninstall();
     delegate.textAsked = 0;
     list.noteDidEditingText(std::make_shared<Note>(QStringLiteral("elsewhere.txt"), NoteStorageInbox));
     list.noteDidEditingText(std::make_shared<Note>(QString(), NoteStorageInbox));
@@ -353,6 +374,26 @@ TEST_F(PanesList, RowsAreDressedByStorageAndTheHeaderOnlyOverArchivedRows)
     EXPECT_EQ(blank->text(), QString());
 }
 
+TEST_F(PanesList, TheArchiveHeaderIsInTheThemesColours)
+{
+    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("b.txt"), NoteStorageArchive);
+    note(QStringLiteral("b.txt"), NoteStorageArchive, 100);
+    for (const ThemeID theme : {0, 1, 2, 18}) {
+        SCOPED_TRACE(theme);
+        core.setColorTheme(theme);
+        list.reloadTheme();
+        ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("plan")));
+        const QWidget* header = list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(2), true);
+        ASSERT_TRUE(header);
+        const QImage shot = list.tableView()->viewport()->grab().toImage();
+        const QColor fill = laid({toQColor(Themeset::menuBackgroundColorForTheme(theme)),
+                                  toQColor(Themeset::headerBackgroundColorForTheme(theme))});
+        EXPECT_EQ(shot.pixelColor(header->geometry().topLeft() + QPoint(3, 3)).name(), fill.name());
+        EXPECT_EQ(inkColour(shot, header->geometry(), fill).name(),
+                  laid({fill, toQColor(Themeset::headerColorForTheme(theme))}).name());
+    }
+}
+
 TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
 {
     note(QStringLiteral("a.txt"), NoteStorageInbox, 200);
@@ -367,27 +408,46 @@ TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
     ASSERT_TRUE(load());
     ASSERT_TRUE(list.selectNote(nullptr));
     settle();
-    const auto shownColour = [&] {
-        const QRect row = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(0, 1));
-        return list.tableView()->viewport()->grab().toImage().pixelColor(row.topRight() + QPoint(-30, 3));
+    // Read from the window's backing store: a row that is not repainted keeps its old colour there.
+    const auto shownColour = [&](int64_t row) {
+        const QRect rect = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(row, 1));
+        return paintedColour(*list.tableView()->viewport(), QPoint(rect.right() - 30, rect.center().y()));
     };
     const ThemeID theme = core.colorTheme();
-    list.tableView()->setFocus();
-    settle();
-    EXPECT_EQ(shownColour(), toQColor(Themeset::firstResponderHighlightBackgroundColorForTheme(theme)));
-    editor->setFocus();
-    settle();
-    EXPECT_EQ(shownColour(), toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme)));
+    const QColor plain = toQColor(Themeset::menuBackgroundColorForTheme(theme));
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        int64_t highlighted;
+        QColor colour;
+    };
     QWidget front;
-    front.show();
-    front.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
-    list.highlightSelectedNote();
-    settle();
-    EXPECT_EQ(shownColour(), toQColor(Themeset::backWindowHighlightBackgroundColorForTheme(theme)));
-    const QRect other = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(1, 1));
-    EXPECT_EQ(list.tableView()->viewport()->grab().toImage().pixelColor(other.topRight() + QPoint(-30, 3)),
-              toQColor(Themeset::menuBackgroundColorForTheme(theme)));
+    const Step steps[] = {
+        {"list focused", [&] { list.tableView()->setFocus(); }, 0,
+         toQColor(Themeset::firstResponderHighlightBackgroundColorForTheme(theme))},
+        {"editor focused", [&] { editor->setFocus(); }, 0,
+         toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme))},
+        {"selection moved with the editor focused",
+         [&] { list.selectNote(std::make_shared<Note>(QStringLiteral("b.txt"), NoteStorageInbox)); }, 1,
+         toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme))},
+        {"selection moved back", [&] { list.selectNote(nullptr); }, 0,
+         toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme))},
+        {"window behind",
+         [&] {
+             front.show();
+             front.activateWindow();
+             ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+             list.highlightSelectedNote();
+         },
+         0, toQColor(Themeset::backWindowHighlightBackgroundColorForTheme(theme))},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.act();
+        settle();
+        EXPECT_EQ(shownColour(step.highlighted).name(), step.colour.name());
+        EXPECT_EQ(shownColour(1 - step.highlighted).name(), plain.name());
+    }
     list.view()->setParent(nullptr);
 }
 

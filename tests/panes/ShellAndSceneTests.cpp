@@ -1,6 +1,6 @@
 #include "EditorTestSupport.h"
 
-#include "InterimShell.h"
+#include "shell/RootViewController.h"
 #include "UiScenes.h"
 #include "kit/QtColor.h"
 #include "panes/FolderEntryCell.h"
@@ -26,7 +26,6 @@ struct ShellWindow : TestCoreFirst {
     ShellWindow()
     {
         window.setContentViewController(shell);
-        shell->start();
         window.resize(900, 600);
         window.show();
         EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -34,8 +33,8 @@ struct ShellWindow : TestCoreFirst {
         QApplication::processEvents();
     }
 
-    NoteTextView* editor() { return shell->noteController().textView(); }
-    NotePtr note() { return shell->noteController().warehouse()->editingNote(); }
+    NoteTextView* editor() { return shell->noteController()->textView(); }
+    NotePtr note() { return shell->noteController()->warehouse()->editingNote(); }
     void newNote()
     {
         ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
@@ -56,7 +55,7 @@ struct ShellWindow : TestCoreFirst {
     QStringList drawnSidebarEntries()
     {
         QApplication::processEvents();
-        QWidget* area = shell->folderController().tableView()->viewport();
+        QWidget* area = shell->folderController()->tableView()->viewport();
         QList<FolderEntryCell*> cells;
         for (QWidget* child : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
             if (auto* cell = dynamic_cast<FolderEntryCell*>(child);
@@ -70,10 +69,10 @@ struct ShellWindow : TestCoreFirst {
     }
 
     RootWindow window;
-    InterimShell* shell = new InterimShell;
+    RootViewController* shell = new RootViewController(Core::shared());
 };
 
-TEST(InterimShell, ReopensTheLastNoteAndANewNoteUnderTheNameItGetsAtQuit)
+TEST(Shell, ReopensTheLastNoteAndANewNoteUnderTheNameItGetsAtQuit)
 {
     sharedTestCore();
     TestSupport::VirtualTime time;
@@ -94,7 +93,7 @@ TEST(InterimShell, ReopensTheLastNoteAndANewNoteUnderTheNameItGetsAtQuit)
     EXPECT_EQ(second.editor()->string(), QStringLiteral("Groceries for the week"));
 }
 
-TEST(InterimShell, ATagTypedInTheEditorIsDrawnInTheSidebarOnceTheNoteIsSaved)
+TEST(Shell, ATagTypedInTheEditorIsDrawnInTheSidebarOnceTheNoteIsSaved)
 {
     // Notes under 32 characters are saved when their editing ends, longer ones by the autosave too.
     const struct {
@@ -109,8 +108,9 @@ TEST(InterimShell, ATagTypedInTheEditorIsDrawnInTheSidebarOnceTheNoteIsSaved)
     TestSupport::VirtualTime time;
     ShellWindow main;
     const NoteTextView* editor = main.editor();
-    EXPECT_LT(main.shell->folderController().view()->geometry().right(),
-              main.shell->noteController().view()->geometry().left());
+    EXPECT_LT(main.shell->folderController()->view()->mapTo(main.shell->view(), QPoint(0, 0)).x() +
+                  main.shell->folderController()->view()->width(),
+              main.shell->noteController()->view()->mapTo(main.shell->view(), QPoint(0, 0)).x());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_FALSE(main.drawnSidebarEntries().contains(c.tag));

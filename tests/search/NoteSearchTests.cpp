@@ -125,6 +125,57 @@ TEST_F(Search, NothingIndexedFallsBackToLikeAcrossWords)
     EXPECT_EQ(rows(search(QStringLiteral("buy milk")).notes), QStringList{"2:List.txt"});
 }
 
+// The loose title rows are kept between searches; every kind of write, from
+// this connection or another one, must show in the next search.
+TEST_F(Search, LooseTitleRowsFollowEveryWriteToTheTable)
+{
+    addRow(QStringLiteral("Pear.txt"), QStringLiteral("Pear"), QStringLiteral("fruit"));
+    addRow(QStringLiteral("Pale lemon.txt"), QStringLiteral("Pale lemon"), QStringLiteral("fruit"), QStringLiteral("inbox"),
+           QStringLiteral("work"));
+    addRow(QStringLiteral("Pal list.txt"), QStringLiteral("Pal list"), QStringLiteral("x"), QStringLiteral("archive"),
+           QStringLiteral("home"));
+    const QString path = Core::shared().cachesDirectory() + QStringLiteral("/search.sqlite");
+    const auto viaOther = [&](const QString& sql, const QString& key) {
+        const auto other = SLDatabase::databaseWithPath(path);
+        ASSERT_TRUE(other->open());
+        ASSERT_TRUE(other->executeUpdate(sql, QStringLiteral("inbox/") + key));
+        other->close();
+    };
+    const struct {
+        const char* step;
+        std::function<void()> write;
+        QStringList expected;
+    } steps[] = {
+        {"start", [] {}, {"3:Pale lemon.txt"}},
+        {"insert here", [] { addRow(QStringLiteral("Plot.txt"), QStringLiteral("Page of lore"), QStringLiteral("x")); },
+         {"3:Pale lemon.txt", "3:Plot.txt"}},
+        {"insert elsewhere",
+         [&] { viaOther(QStringLiteral("INSERT INTO notes(key, title, folder) VALUES(?, 'Paper log', 'inbox')"),
+                        QStringLiteral("Paper.txt")); },
+         {"3:Pale lemon.txt", "3:Plot.txt", "3:Paper.txt"}},
+        {"retitle here",
+         [] { Core::shared().syncDatabase([](SLDatabase& db) {
+              db.executeUpdate(QStringLiteral("UPDATE notes SET title = 'Apple' WHERE key = 'inbox/Paper.txt'"));
+          }); },
+         {"3:Pale lemon.txt", "3:Plot.txt"}},
+    };
+    const auto sorted = [](QStringList rows) {
+        rows.sort();
+        return rows;
+    };
+    for (const auto& step : steps) {
+        step.write();
+        // Once after the write, once from the kept rows, and inside tag views.
+        for (int again = 0; again < 2; ++again)
+            EXPECT_EQ(sorted(rows(search(QStringLiteral("pl")).notes)), sorted(step.expected)) << step.step;
+        EXPECT_EQ(rows(search(QStringLiteral("pl")).archived), QStringList{"3:Pal list.txt"}) << step.step;
+        EXPECT_EQ(rows(search(QStringLiteral("pl"), NoteTagHashtag, QStringLiteral("work")).notes),
+                  QStringList{"3:Pale lemon.txt"}) << step.step;
+        EXPECT_EQ(rows(search(QStringLiteral("pl"), NoteTagHashtag, QStringLiteral("home")).archived),
+                  QStringList{"3:Pal list.txt"}) << step.step;
+    }
+}
+
 TEST_F(Search, TagFilterMatchesWholeTags)
 {
     const struct {

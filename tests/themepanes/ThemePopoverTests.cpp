@@ -1,6 +1,6 @@
 #include "ThemePanesTestSupport.h"
 
-#include "InterimShell.h"
+#include "shell/RootViewController.h"
 #include "kit/Image.h"
 #include "kit/Popover.h"
 #include "shell/RootWindow.h"
@@ -222,15 +222,14 @@ TEST(ThemePopover, InTheApplicationAChoiceIsStoredAndRestylesTheWindow)
     Core::shared().setColorTheme(0);
     Core::shared().setTypeFace(0);
     RootWindow window;
-    auto* shell = new InterimShell;
+    auto* shell = new RootViewController(Core::shared());
     window.setContentViewController(shell);
-    shell->start();
     window.show();
     settle();
 
     QTest::mouseClick(window.themeButton(), Qt::LeftButton);
     settle();
-    Popover* popover = shell->themeSettings().popover();
+    Popover* popover = shell->popOverController();
     ASSERT_NE(popover, nullptr);
     EXPECT_EQ(popover->size(), ThemeViewController::ContentSize);
     auto& controller = *qobject_cast<ThemeViewController*>(popover->contentViewController());
@@ -253,7 +252,7 @@ TEST(ThemePopover, InTheApplicationAChoiceIsStoredAndRestylesTheWindow)
 
     popover->close();
     settle();
-    EXPECT_EQ(shell->themeSettings().popover(), nullptr) << "a closed popover is deleted";
+    EXPECT_EQ(shell->popOverController(), nullptr) << "a closed popover is deleted";
     Core::shared().setColorTheme(0);
     Core::shared().setTypeFace(0);
 }

@@ -1,0 +1,102 @@
+#include "TagLinkIndex.h"
+
+#include "FolderListing.h"
+#include "Note.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+TagLinkIndex& TagLinkIndex::shared()
+{
+    static TagLinkIndex index;
+    return index;
+}
+
+TagLinkIndex::Identity TagLinkIndex::identityOf(const QString& folder)
+{
+    struct statx info {};
+    if (::statx(AT_FDCWD, QFile::encodeName(folder).constData(), 0, STATX_INO | STATX_BTIME, &info) != 0)
+        return {};
+    const qint64 born = (info.stx_mask & STATX_BTIME) ? qint64(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec
+                                                       : 0;
+    return {(quint64(info.stx_dev_major) << 32) | info.stx_dev_minor, info.stx_ino, born};
+}
+
+size_t TagLinkIndex::noteHash(int storage, const QString& key) { return qHashMulti(0, storage, key); }
+
+void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
+{
+    kind.links.clear();
+    kind.names.clear();
+    kind.untidy.clear();
+    QStringList tagFolders;
+    listFolderNames(kindFolder, &tagFolders);
+    for (const QString& d : std::as_const(tagFolders)) {
+        kind.names.insert(d);
+        int holding = 0;
+        bool untidy = false;
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+            QStringList keys;
+            if (!listFolderNames(kindFolder + QLatin1Char('/') + d + QLatin1Char('/') + Note::resourceNameForStorage(storage),
+                            &keys)) {
+                untidy = untidy || errno != ENOENT;
+                continue;
+            }
+            untidy = untidy || keys.isEmpty();
+            holding += keys.isEmpty() ? 0 : 1;
+            for (const QString& key : std::as_const(keys))
+                kind.links[noteHash(storage, key)].append(d);
+        }
+        if (untidy || holding == 0)
+            kind.untidy.append(d);
+    }
+}
+
+TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder)
+{
+    const Identity identity = identityOf(kindFolder);
+    const auto found = kinds_.find(kindFolder);
+    if (found != kinds_.end() && found->identity == identity)
+        return *found;
+    Kind& kind = kinds_[kindFolder];
+    kind.identity = identity;
+    read(kindFolder, kind);
+    return kind;
+}
+
+QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int storage, const QString& key)
+{
+    std::lock_guard lock(mutex_);
+    Kind& kind = current(kindFolder);
+    return kind.links.value(noteHash(storage, key)) + std::exchange(kind.untidy, {});
+}
+
+void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
+{
+    std::lock_guard lock(mutex_);
+    Kind& kind = current(kindFolder);
+    QStringList& tags = kind.links[noteHash(storage, key)];
+    if (!tags.contains(tag))
+        tags.append(*kind.names.insert(tag));
+}
+
+void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
+{
+    std::lock_guard lock(mutex_);
+    Kind& kind = current(kindFolder);
+    const auto found = kind.links.find(noteHash(storage, key));
+    if (found == kind.links.end())
+        return;
+    found->removeAll(tag);
+    if (found->isEmpty())
+        kind.links.erase(found);
+}
+
+void TagLinkIndex::forget()
+{
+    std::lock_guard lock(mutex_);
+    kinds_.clear();
+}

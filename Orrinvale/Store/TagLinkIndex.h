@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <mutex>
+
+// Which tag folders of a kind hold a link of each note, so that bringing a
+// note's links in line visits only those folders instead of probing every
+// folder of the kind (a thousand tags cost three thousand system calls). The
+// folders are read once, at the first question after the application starts
+// or after the kind's folder was replaced, and kept current by the store's
+// own link writes. A folder named for a link that is gone only costs a look.
+// Notes are kept by a 64-bit hash of storage and key, not by name: about
+// 130 bytes a note of two tags (6 MB at 50,000) rather than a copy of every
+// key. Two keys of one hash (odds near 1 in 10^10 at 50,000 notes) share
+// one entry: the first to lose a tag would hide the other's link there.
+class TagLinkIndex {
+public:
+    static TagLinkIndex& shared();
+
+    // The folders that may hold the note's link; the first question after a
+    // read adds the folders a pass over every folder would tidy away (no
+    // storage folder with links left, an empty storage folder, a loose file).
+    QStringList foldersFor(const QString& kindFolder, int storage, const QString& key);
+    void linked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
+    void unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
+    // The next question reads the folders again; the start-up rebuild calls it
+    // so that changes made while the application was closed are seen.
+    void forget();
+
+private:
+    TagLinkIndex() = default;
+
+    // Tells a replaced folder from the one that was read.
+    struct Identity {
+        quint64 device = 0;
+        quint64 inode = 0;
+        qint64 born = 0;
+        bool operator==(const Identity&) const = default;
+    };
+    struct Kind {
+        Identity identity;
+        QHash<size_t, QStringList> links;
+        // One copy of each tag's name, shared by every note linked under it.
+        QSet<QString> names;
+        QStringList untidy;
+    };
+
+    static Identity identityOf(const QString& folder);
+    static size_t noteHash(int storage, const QString& key);
+    static void read(const QString& kindFolder, Kind& kind);
+    Kind& current(const QString& kindFolder);
+
+    std::mutex mutex_;
+    QHash<QString, Kind> kinds_;
+};

@@ -1,0 +1,249 @@
+// Start-up as the user sees it, each start a fresh process, over 10,000 notes of about 2 KB:
+// process start to the note list's rows painted, with the search index built (target 800 ms) and
+// without one while indexing runs (target 1 s), and a second start that hands over and exits (target
+// 100 ms). Peer: a plain Qt program that lists the same folder's titles in a QListWidget and paints
+// it, and for the second start a plain Qt program that starts and exits.
+#include "offscreen_main.h"
+#include "../tests/support/ProgramHome.h"
+
+#include "panes/ListViewController.h"
+#include "shell/AppDelegate.h"
+#include "shell/RootViewController.h"
+#include "shell/RootWindow.h"
+#include "shell/SingleInstance.h"
+
+#include "Core.h"
+#include "Dispatch.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QListWidget>
+#include <QProcess>
+#include <QTest>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr int NoteCount = 10'000;
+const char* const ModeVariable = "STARTUP_BENCH_MODE";
+
+// The inbox folder under a documents folder, as the store lays it out.
+QString inboxOf(const QString& documents)
+{
+    return documents + QStringLiteral("/Brindlewick/Home");
+}
+
+void say(const char* line)
+{
+    std::printf("%s\n", line);
+    std::fflush(stdout);
+}
+
+// --- The child processes
+
+// What main.cpp does, then the rows painted. "stay" keeps the instance running for second starts.
+int startOurs(bool stay)
+{
+    SingleInstance instance;
+    if (!instance.claim())
+        return instance.send(SingleInstance::currentMessage()) ? 0 : 1;
+    AppDelegate app;
+    app.applicationDidFinishLaunching();
+    TableView* rows = app.rootController()->listController()->tableView();
+    if (!QTest::qWaitFor([&] { return rows->numberOfRows() > 0; }, 30000))
+        return 1;
+    paint(app.rootWindow());
+    say(qPrintable(QStringLiteral("painted %1").arg(rows->numberOfRows())));
+    if (!stay)
+        std::_Exit(0);
+    return QApplication::exec();
+}
+
+// The peer: every note's first line in a list widget, painted.
+int startPeer()
+{
+    QListWidget list;
+    const QDir folder(inboxOf(qEnvironmentVariable("XDG_DOCUMENTS_DIR")));
+    for (const QString& name : folder.entryList(QDir::Files)) {
+        QFile file(folder.filePath(name));
+        if (file.open(QIODevice::ReadOnly))
+            list.addItem(QString::fromUtf8(file.readLine()).trimmed());
+    }
+    list.resize(1100, 720);
+    list.show();
+    paint(&list);
+    say(qPrintable(QStringLiteral("painted %1").arg(list.count())));
+    std::_Exit(0);
+}
+
+// Builds the search index of every note and waits until it is done.
+int buildIndex()
+{
+    Core::shared().buildTagLinkAndIndexFiles();
+    Dispatch::waitUntilIdle();
+    return 0;
+}
+
+int runChild(const QByteArray& mode, int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    if (mode == "ours" || mode == "stay")
+        return startOurs(mode == "stay");
+    if (mode == "peer")
+        return startPeer();
+    if (mode == "index")
+        return buildIndex();
+    return 0; // "bare": a plain Qt start and exit
+}
+
+// --- The parent
+
+QString benchHome()
+{
+    const QString root = QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
+    return root + QStringLiteral("/brindlewick-bench-startup");
+}
+
+QProcessEnvironment environment(const char* mode)
+{
+    QProcessEnvironment env = programHome(benchHome());
+    env.insert(ModeVariable, mode);
+    return env;
+}
+
+// Rows the last child painted.
+int paintedRows = 0;
+
+// Milliseconds from the process's start to its "painted" line, or to its end without one.
+double timeChild(const char* mode, bool untilPainted, QProcess* keep = nullptr)
+{
+    QProcess local;
+    QProcess& child = keep ? *keep : local;
+    child.setProcessEnvironment(environment(mode));
+    QElapsedTimer clock;
+    clock.start();
+    child.start(QCoreApplication::applicationFilePath(), {});
+    if (untilPainted) {
+        QByteArray line;
+        while (!line.startsWith("painted")) {
+            if (!child.canReadLine() && !child.waitForReadyRead(60000))
+                return -1;
+            if (child.canReadLine())
+                line = child.readLine();
+        }
+        paintedRows = line.mid(8).trimmed().toInt();
+    } else {
+        child.waitForFinished(60000);
+    }
+    const double ms = clock.nsecsElapsed() / 1e6;
+    if (!keep)
+        child.waitForFinished(60000);
+    return ms;
+}
+
+void seed()
+{
+    const QString folder = inboxOf(benchHome() + "/Documents");
+    QDir().mkpath(folder);
+    if (QDir(folder).entryList(QDir::Files).size() >= NoteCount)
+        return;
+    const QByteArray body = QByteArray("Some words about the week, the plans and the people in them. ").repeated(32);
+    for (int i = 0; i < NoteCount; ++i) {
+        QFile file(folder + QStringLiteral("/Note %1.txt").arg(i));
+        if (file.open(QIODevice::WriteOnly))
+            file.write(QStringLiteral("Title %1\n").arg((i * 7919) % NoteCount).toUtf8() + body);
+    }
+    timeChild("index", false);
+    // The intro belongs to the first launch only.
+    timeChild("ours", true);
+}
+
+void removeIndex()
+{
+    QDir(benchHome() + "/.cache/brindlewick").removeRecursively();
+}
+
+void report(benchmark::State& state, double ours, double peer, int n)
+{
+    state.counters["ours_ms"] = ours / n;
+    state.counters["peer_ms"] = peer / n;
+    state.counters["ratio"] = ours / peer;
+}
+
+void StartToPaintedRowsIndexed(benchmark::State& state)
+{
+    seed();
+    timeChild("index", false);
+    double ours = 0, peer = 0;
+    int n = 0;
+    for (auto _ : state) {
+        const double ms = timeChild("ours", true);
+        state.counters["rows"] = paintedRows;
+        peer += timeChild("peer", true);
+        state.counters["peer_rows"] = paintedRows;
+        ours += ms;
+        ++n;
+        state.SetIterationTime(ms / 1000);
+    }
+    report(state, ours, peer, n);
+}
+
+void FirstRowsWhileIndexing(benchmark::State& state)
+{
+    seed();
+    double ours = 0, peer = 0;
+    int n = 0;
+    for (auto _ : state) {
+        removeIndex();
+        const double ms = timeChild("ours", true);
+        state.counters["rows"] = paintedRows;
+        peer += timeChild("peer", true);
+        ours += ms;
+        ++n;
+        state.SetIterationTime(ms / 1000);
+    }
+    report(state, ours, peer, n);
+    timeChild("index", false);
+}
+
+void SecondStartExits(benchmark::State& state)
+{
+    seed();
+    QProcess first;
+    if (timeChild("stay", true, &first) < 0) {
+        state.SkipWithError("the first instance did not start");
+        return;
+    }
+    double ours = 0, peer = 0;
+    int n = 0;
+    for (auto _ : state) {
+        const double ms = timeChild("ours", false);
+        peer += timeChild("bare", false);
+        ours += ms;
+        ++n;
+        state.SetIterationTime(ms / 1000);
+    }
+    report(state, ours, peer, n);
+    first.terminate();
+    first.waitForFinished(10000);
+}
+
+} // namespace
+
+BENCHMARK(StartToPaintedRowsIndexed)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(FirstRowsWhileIndexing)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(SecondStartExits)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
+
+int main(int argc, char** argv)
+{
+    const QByteArray mode = qgetenv(ModeVariable);
+    if (!mode.isEmpty())
+        return runChild(mode, argc, argv);
+    return runOffscreen(argc, argv);
+}

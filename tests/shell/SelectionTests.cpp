@@ -1,0 +1,227 @@
+#include "ShellTestSupport.h"
+
+#include "panes/SearchFieldWrapper.h"
+
+#include <QLineEdit>
+
+#include <thread>
+
+namespace {
+
+QString selectedKey(const ListViewController& list)
+{
+    return list.selectedNote() ? list.selectedNote()->key() : QString();
+}
+
+TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
+{
+    const struct { int selectedStorage; const char* selectedTag; int storage; const char* tag; bool same; } cases[] = {
+        {NoteStorageInbox, "", NoteStorageInbox, "", true},
+        {NoteStorageInbox, "", NoteStorageArchive, "", false},
+        {NoteTagHashtag, "idea", NoteTagHashtag, "idea", true},
+        {NoteTagHashtag, "idea", NoteTagHashtag, "plan", false},
+        {NoteTagHashtag, "", NoteTagHashtag, "", true},
+        {NoteTagHashtag, "idea", NoteTagMention, "idea", false},
+    };
+    write(QStringLiteral("Plan.txt"), QStringLiteral("Plan"));
+    open();
+    for (const auto& c : cases) {
+        root->selectStorage(c.selectedStorage, QString::fromLatin1(c.selectedTag));
+        EXPECT_EQ(root->isSelectedStorage(c.storage, QString::fromLatin1(c.tag)), c.same)
+            << c.selectedStorage << c.selectedTag << " against " << c.storage << c.tag;
+    }
+    root->selectStorage(NoteStorageInbox, QString());
+    settle();
+    const ListItemPtr row = root->listController()->items().value(0);
+    root->folderControllerDidSelectStorage(*root->folderController(), NoteStorageInbox, QString());
+    settle();
+    EXPECT_EQ(root->listController()->items().value(0), row) << "picking the selected entry lists nothing again";
+}
+
+// The row the table highlights, which the editor must show.
+QString highlightedKey(const ListViewController& list)
+{
+    const auto path = list.tableBridge()->selectedRow();
+    if (!path)
+        return QString();
+    const ListItems& rows = path->section == ListViewController::Archived ? list.archivedItems() : list.items();
+    return rows.value(path->row) ? rows.value(path->row)->key() : QString();
+}
+
+TEST_F(ShellTest, ASidebarPickLeavesTheEditorOnTheHighlightedNote)
+{
+    Core::shared().setNoteSortOptions(2); // by title: Budget above Weekend groceries
+    const QHash<QString, QString> texts = {
+        {QStringLiteral("Budget.txt"), QStringLiteral("Budget\n#shop #money")},
+        {QStringLiteral("Weekend groceries.txt"), QStringLiteral("Weekend groceries\n- milk #shop")},
+        {QStringLiteral("Old.txt"), QStringLiteral("Old")},
+    };
+    for (const auto& [key, text] : texts.asKeyValueRange())
+        write(key, text, key == QStringLiteral("Old.txt") ? NoteStorageArchive : NoteStorageInbox);
+    const struct { const char* name; const char* shown; int storage; const char* tag; const char* highlighted; } cases[] = {
+        {"the note is in the new list", "Weekend groceries.txt", NoteTagHashtag, "shop", "Weekend groceries.txt"},
+        {"the note is not in it", "Weekend groceries.txt", NoteStorageArchive, "", "Old.txt"},
+        {"another note at the same row", "Budget.txt", NoteStorageArchive, "", "Old.txt"},
+        {"an empty list keeps the editor", "Budget.txt", NoteTagMention, "nobody", ""},
+    };
+    open();
+    ListViewController& list = *root->listController();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString shown = QString::fromLatin1(c.shown);
+        root->selectStorage(NoteStorageInbox, QString());
+        settle();
+        list.selectNote(std::make_shared<Note>(shown, NoteStorageInbox));
+        settle();
+        ASSERT_EQ(editor()->string(), texts[shown]);
+        root->folderControllerDidSelectStorage(*root->folderController(), c.storage, QString::fromLatin1(c.tag));
+        settle();
+        const QString highlighted = QString::fromLatin1(c.highlighted);
+        EXPECT_EQ(highlightedKey(list), highlighted);
+        const QString expected = highlighted.isEmpty() ? shown : highlighted;
+        EXPECT_EQ(root->selectedNote()->key(), expected);
+        EXPECT_EQ(editor()->string(), texts[expected]);
+    }
+}
+
+TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
+{
+    write(QStringLiteral("Kept.txt"), QStringLiteral("Kept\nstill here #idea"));
+    FileDates::setModificationDate(Note::documentFileForKey(QStringLiteral("Kept.txt"), NoteStorageInbox), 1'600'000'000);
+    write(QStringLiteral("Other.txt"), QStringLiteral("Other")); // the first row, shown when no note is restored
+    const struct { const char* name; int storage; const char* tag; const char* key; int noteStorage, restoredStorage; const char* restoredKey; } cases[] = {
+        {"both exist", NoteTagHashtag, "idea", "Kept.txt", NoteStorageInbox, NoteTagHashtag, "Kept.txt"},
+        {"the tag is gone", NoteTagHashtag, "gone", "Kept.txt", NoteStorageInbox, 0, "Kept.txt"},
+        {"the note is gone", NoteStorageArchive, "", "Gone.txt", NoteStorageInbox, NoteStorageArchive, ""},
+        {"unsafe names", NoteTagHashtag, "../idea", "../Home/Kept.txt", NoteStorageInbox, 0, "Other.txt"},
+        {"a note in no storage", 7, "", "Kept.txt", NoteTagHashtag, 0, "Other.txt"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UserDefaults& defaults = UserDefaults::standard();
+        defaults.setInteger(c.storage, QStringLiteral("selectedStorage"));
+        defaults.setString(QString::fromLatin1(c.tag), QStringLiteral("selectedTag"));
+        defaults.setString(QString::fromLatin1(c.key), QStringLiteral("selectedNoteKey"));
+        defaults.setInteger(c.noteStorage, QStringLiteral("selectedNoteStorage"));
+        open();
+        EXPECT_EQ(root->selectedStorage(), c.restoredStorage);
+        EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), QString::fromLatin1(c.restoredKey));
+        window.reset();
+    }
+}
+
+TEST_F(ShellTest, TheSearchFieldSearchesKeepsTheSelectedNoteAndTakesItsKeys)
+{
+    for (const char* title : {"Apple pie", "Banana bread", "Cherry bread"})
+        write(QString::fromLatin1(title) + QStringLiteral(".txt"), QString::fromLatin1(title) + QStringLiteral("\nrecipe"));
+    open();
+    ListViewController& list = *root->listController();
+    QLineEdit* field = root->searchField();
+    list.selectNote(std::make_shared<Note>(QStringLiteral("Cherry bread.txt"), NoteStorageInbox));
+    root->listControllerDidSelectNote(list, list.selectedNote());
+    root->queryNote(QStringLiteral("bread"));
+    settle();
+    EXPECT_EQ(list.items().size(), 2);
+    EXPECT_EQ(selectedKey(list), QStringLiteral("Cherry bread.txt")) << "still in the results";
+    root->queryNote(QStringLiteral("pie"));
+    settle();
+    EXPECT_EQ(selectedKey(list), QStringLiteral("Apple pie.txt")) << "the first row";
+
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Escape);
+    settle();
+    EXPECT_EQ(field->text(), QString());
+    EXPECT_EQ(list.items().size(), 3);
+    const struct { Qt::Key key; Qt::KeyboardModifiers modifiers; bool editorFocused; } keys[] = {
+        {Qt::Key_Down, {}, false},
+        {Qt::Key_Return, {}, true},
+        {Qt::Key_Tab, {}, true},
+        {Qt::Key_Backtab, Qt::ShiftModifier, false},
+    };
+    for (const auto& k : keys) {
+        field->setFocus();
+        const QString before = selectedKey(list);
+        QTest::keyClick(field, k.key, k.modifiers);
+        settle();
+        EXPECT_EQ(editor()->hasFocus(), k.editorFocused) << k.key;
+        EXPECT_EQ(selectedKey(list) != before, k.key == Qt::Key_Down) << k.key;
+    }
+    EXPECT_TRUE(root->folderController()->tableView()->hasFocus()) << "Shift-Tab goes to the sidebar";
+}
+
+TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyClose)
+{
+    open();
+    root->newDocument();
+    QStringList lines;
+    for (int i = 1; i <= 30; ++i)
+        lines << QStringLiteral("line %1").arg(i);
+    editor()->setString(lines.join(QLatin1Char('\n')));
+    const struct { const char* command; int block; } cases[] = {{":25", 24}, {":ab", 0}, {":3", 2}, {"notes", 2}};
+    for (const auto& c : cases) {
+        root->openQuickly();
+        QuickOpenViewController& panel = *root->quickOpenController();
+        root->quickOpenDidEnterCommand(panel, QString::fromLatin1(c.command));
+        EXPECT_FALSE(panel.view()->isVisible());
+        EXPECT_EQ(editor()->textCursor().blockNumber(), c.block) << c.command;
+        EXPECT_TRUE(editor()->hasFocus());
+    }
+}
+
+TEST_F(ShellTest, AQuickOpenNoteFromAnotherStorageSwitchesTheSidebarFirst)
+{
+    write(QStringLiteral("Inbox note.txt"), QStringLiteral("Inbox note"));
+    write(QStringLiteral("Old plan.txt"), QStringLiteral("Old plan\narchived"), NoteStorageArchive);
+    open();
+    root->openQuickly();
+    root->quickOpenDidSelectNote(*root->quickOpenController(), std::make_shared<Note>(QStringLiteral("Old plan.txt"), NoteStorageArchive));
+    settle();
+    EXPECT_EQ(root->selectedStorage(), NoteStorageArchive);
+    EXPECT_EQ(root->folderController()->selectedStorage(), NoteStorageArchive);
+    EXPECT_EQ(selectedKey(*root->listController()), QStringLiteral("Old plan.txt"));
+    EXPECT_EQ(editor()->string(), QStringLiteral("Old plan\narchived"));
+    EXPECT_EQ(UserDefaults::standard().integerForKey(QStringLiteral("selectedStorage")), NoteStorageArchive);
+}
+
+TEST_F(ShellTest, ANewNoteStartsWithTheTagOnlyWithTheTemplateOnAndTheSidebarShown)
+{
+    const struct { const char* name; int storage; const char* tag; bool templateOn, sidebarShown; QString text; } cases[] = {
+        {"hashtag", NoteTagHashtag, "idea", true, true, QStringLiteral("\n\n#idea\n ")},
+        {"mention", NoteTagMention, "ann", true, true, QStringLiteral("\n\n@ann\n ")},
+        {"template off", NoteTagHashtag, "idea", false, true, QString()},
+        {"sidebar hidden", NoteTagHashtag, "idea", true, false, QString()},
+        {"inbox", NoteStorageInbox, "", true, true, QString()},
+    };
+    open();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Core::shared().setEnabledPostTemplate(c.templateOn);
+        c.sidebarShown ? root->showSidebar() : root->hideSidebar();
+        root->selectStorage(c.storage, QString::fromLatin1(c.tag));
+        EXPECT_EQ(root->textForNewNote(*root->noteController()), c.text);
+    }
+    root->selectStorage(NoteStorageArchive, QString());
+    EXPECT_EQ(root->storageForNewNote(*root->noteController()), NoteStorageArchive);
+}
+
+// Moves arrive on the file queue and from other threads; the selection follows them on the main thread.
+TEST_F(ShellTest, NoteEventsFromOtherThreadsReachTheSelectionInOrder)
+{
+    write(QStringLiteral("First.txt"), QStringLiteral("First"));
+    open();
+    root->listControllerDidSelectNote(*root->listController(), std::make_shared<Note>(QStringLiteral("First.txt"), NoteStorageInbox));
+    std::thread sender([] {
+        auto first = std::make_shared<Note>(QStringLiteral("First.txt"), NoteStorageInbox);
+        auto second = std::make_shared<Note>(QStringLiteral("Second.txt"), NoteStorageInbox);
+        auto third = std::make_shared<Note>(QStringLiteral("Third.txt"), NoteStorageArchive);
+        Core::shared().noteWillMoveTo(first, second);
+        Core::shared().noteDidMoveTo(second, third);
+    });
+    sender.join();
+    EXPECT_EQ(root->selectedNote()->key(), QStringLiteral("First.txt")) << "nothing changes off the main thread";
+    settle();
+    EXPECT_EQ(root->selectedNote()->key(), QStringLiteral("Third.txt"));
+    EXPECT_EQ(root->selectedNote()->storage(), NoteStorageArchive);
+}
+
+} // namespace

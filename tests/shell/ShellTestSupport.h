@@ -1,0 +1,135 @@
+#pragma once
+
+#include "../store/StoreTestSupport.h"
+
+#include "kit/AnimationContext.h"
+#include "panes/NoteTextView.h"
+#include "shell/RootViewController.h"
+#include "shell/RootWindow.h"
+
+#include "Dispatch.h"
+#include "OfflineAppleCloud.h"
+#include "TestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMessageBox>
+#include <QTest>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+// The offline cloud, whose wait can be held back to stand for a cloud that never drains.
+class HeldCloud : public OfflineAppleCloud {
+public:
+    void wait(std::function<void()> block) override
+    {
+        if (hold)
+            held.push_back(std::move(block));
+        else
+            OfflineAppleCloud::wait(std::move(block));
+    }
+    std::atomic<bool> hold = false;
+    std::vector<std::function<void()>> held; // file queue only
+};
+
+inline HeldCloud& heldCloud()
+{
+    static const auto cloud = std::make_shared<HeldCloud>();
+    return *cloud;
+}
+
+// The main window on the shared test Core, on virtual time, animations at duration 0. Every test
+// starts with empty storages and none of the window's remembered state.
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Core::Configuration configuration;
+        configuration.makeAppleCloud = [] { return std::shared_ptr<AppleCloud>(&heldCloud(), [](AppleCloud*) {}); };
+        Core& core = sharedTestCore(configuration);
+        AnimationContext::setTestMode(true);
+        core.setColorTheme(0);
+        core.setNoteSortOptions(0);
+        core.setEnabledPostTemplate(false);
+        heldCloud().hold = false;
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive})
+            QDir(Note::documentDirectoryForStorage(storage)).removeRecursively();
+        for (const char* key : {"toolbarHidden", "sidebarHidden", "folderWidth", "listWidth", "selectedStorage",
+                                "selectedTag", "selectedNoteKey", "selectedNoteStorage", "notesort", "theme"})
+            UserDefaults::standard().removeObject(QString::fromLatin1(key));
+    }
+    void TearDown() override
+    {
+        window.reset();
+        settle();
+    }
+
+    void open(QSize size = {1000, 600})
+    {
+        window = std::make_unique<RootWindow>();
+        root = new RootViewController(Core::shared());
+        root->setTerminate([this] { ++terminations; });
+        window->setContentViewController(root);
+        window->resize(size);
+        window->show();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        settle();
+    }
+    void reopen()
+    {
+        window.reset();
+        settle();
+        open();
+    }
+    static void settle()
+    {
+        Dispatch::waitUntilIdle();
+        QApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        Dispatch::waitUntilIdle();
+    }
+    // A saved and indexed note.
+    static NotePtr write(const QString& key, const QString& text, int storage = NoteStorageInbox)
+    {
+        auto note = std::make_shared<Note>(key, storage);
+        note->setText(text);
+        bool done = false;
+        Core::shared().fileQueue()->async([&] { note->_commitAndCloseLocalNote([&](bool) { done = true; }); });
+        DispatchQueue::runMainUntil([&] { return done; }, 10);
+        return std::make_shared<Note>(key, storage);
+    }
+    NoteTextView* editor() const { return root->noteController()->textView(); }
+    void type(const QString& keys)
+    {
+        for (const QChar key : keys) {
+            key == QLatin1Char('\n') ? QTest::keyClick(editor(), Qt::Key_Return) : QTest::keyClicks(editor(), QString(key));
+            Dispatch::waitUntilIdle();
+        }
+    }
+    // Answers the open sheet with the button of that title; false when no sheet is open.
+    bool answerSheet(const QString& button)
+    {
+        settle();
+        auto* box = window->findChild<QMessageBox*>();
+        if (!box)
+            return false;
+        for (QAbstractButton* candidate : box->buttons())
+            if (candidate->text() == button) {
+                sheetText = box->text();
+                candidate->click();
+                settle();
+                window->activateWindow();
+                EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+                return true;
+            }
+        return false;
+    }
+
+    TestSupport::VirtualTime time;
+    std::unique_ptr<RootWindow> window;
+    RootViewController* root = nullptr;
+    int terminations = 0;
+    QString sheetText;
+};
