@@ -7,6 +7,7 @@
 #include "RootWindow.h"
 #include "SettingsSwitch.h"
 #include "SignalPipe.h"
+#include "SyncDialog.h"
 #include "URLCommand.h"
 #include "UserNotifier.h"
 
@@ -107,6 +108,7 @@ void AppDelegate::addActions()
 {
     addHandler(Selector("terminate:"), [this](QObject*) { quitApp(); });
     addHandler(Selector("showGuide:"), [this](QObject*) { showIntro(); });
+    addHandler(Selector("showSyncSettings:"), [this](QObject*) { SyncDialog::present(rootWindow()); });
     addHandler(Selector("showReportABug:"), [this](QObject*) { showBugReportWithMessage(QString()); });
     addHandler(Selector("showSendUsAMessage:"), [](QObject*) { HelpLinks::openURL(HelpMail::feedbackURL()); });
     addHandler(Selector("showAcknowledgement:"), [](QObject*) {
