@@ -1,8 +1,9 @@
 // Start-up as the user sees it, each start a fresh process, over 10,000 notes of about 2 KB:
 // process start to the note list's rows painted, with the search index built (target 800 ms) and
 // without one while indexing runs (target 1 s), and a second start that hands over and exits (target
-// 100 ms). Peer: a plain Qt program that lists the same folder's titles in a QListWidget and paints
-// it, and for the second start a plain Qt program that starts and exits.
+// 100 ms), and with sync on beside sync off (within 10 %). Peer: a plain Qt program that lists the same
+// folder's titles in a QListWidget and paints it, and for the second start a plain Qt program that starts
+// and exits.
 #include "offscreen_main.h"
 #include "../tests/support/ProgramHome.h"
 
@@ -23,6 +24,7 @@
 #include <QFile>
 #include <QListWidget>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 
 #include <cstdio>
@@ -164,6 +166,37 @@ void seed()
     timeChild("ours", true);
 }
 
+// --- Sync on and off
+
+QString syncFolder()
+{
+    return benchHome() + QStringLiteral("/Sync");
+}
+
+// Once: every note saved into the sync folder and linked, by a headless computer in the same home.
+bool prepareSyncFolder()
+{
+    if (QDir(syncFolder() + QStringLiteral("/Documents/Inbox")).entryList(QDir::Files).size() >= NoteCount)
+        return true;
+    QDir().mkpath(syncFolder());
+    QProcess sim;
+    sim.setProcessEnvironment(programHome(benchHome()));
+    sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../cli/sync-sim"), {});
+    sim.write(QStringLiteral("folder %1\npass\n").arg(syncFolder()).toUtf8());
+    sim.closeWriteChannel();
+    return sim.waitForFinished(600000) && sim.readAll().count("ok") == 2;
+}
+
+// The start's settings name the sync folder, or none: with none, nothing is watched.
+void setSyncFolder(bool on)
+{
+    QSettings defaults(benchHome() + QStringLiteral("/.config/brindlewick/defaults.ini"), QSettings::IniFormat);
+    if (on)
+        defaults.setValue(QStringLiteral("cloud/driveFolder"), syncFolder());
+    else
+        defaults.remove(QStringLiteral("cloud/driveFolder"));
+}
+
 void removeIndex()
 {
     QDir(benchHome() + "/.cache/brindlewick").removeRecursively();
@@ -234,10 +267,35 @@ void SecondStartExits(benchmark::State& state)
     first.waitForFinished(10000);
 }
 
+// Ours: sync on, with a sync folder of every note, nothing changed since the last exchange, and this
+// computer's record store. Peer: the same start with no sync folder. Target: within 10 %.
+void StartToPaintedRowsSyncOnAndOff(benchmark::State& state)
+{
+    seed();
+    timeChild("index", false);
+    if (!prepareSyncFolder()) {
+        state.SkipWithError("the sync folder could not be filled");
+        return;
+    }
+    double on = 0, off = 0;
+    int n = 0;
+    for (auto _ : state) {
+        setSyncFolder(true);
+        const double ms = timeChild("ours", true);
+        setSyncFolder(false);
+        off += timeChild("ours", true);
+        on += ms;
+        ++n;
+        state.SetIterationTime(ms / 1000);
+    }
+    report(state, on, off, n);
+}
+
 } // namespace
 
 BENCHMARK(StartToPaintedRowsIndexed)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(FirstRowsWhileIndexing)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(StartToPaintedRowsSyncOnAndOff)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(SecondStartExits)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(10);
 
 int main(int argc, char** argv)
