@@ -45,7 +45,8 @@ void runProbe(const QByteArray& probe)
     say("home: " + TestSupport::home());
     auto app = std::make_unique<AppDelegate>();
     app->applicationDidFinishLaunching();
-    QTest::qWaitFor([&] { return app->rootController()->hasLoadedList(); }, WaitMs);
+    if (!QTest::qWaitFor([&] { return app->rootController()->hasLoadedList(); }, WaitMs))
+        say("list: not loaded");
     RootWindow* window = app->rootWindow();
     if (probe == "typing") {
         NoteTextView* text = app->rootController()->noteController()->textView();

@@ -137,8 +137,9 @@ TEST_F(ShellTest, OpeningAFileSelectsTheSameNoteImportsAnotherOrRefuses)
         settle();
         EXPECT_EQ(answerSheet(QStringLiteral("OK")), !c.opened) << "a refusal says why";
         EXPECT_EQ(editor()->string(), c.opened ? QString::fromUtf8(c.fileText) : QString());
-        if (*c.importedKey)
+        if (*c.importedKey) {
             EXPECT_EQ(TestSupport::readFile(inbox(QString::fromUtf8(c.importedKey))), c.fileText);
+        }
     }
     EXPECT_EQ(TestSupport::readFile(inbox(QStringLiteral("Project plan.txt"))), "Project plan\nsteps");
 }
