@@ -160,18 +160,7 @@ void AppDelegate::applicationDidFinishLaunching()
 
 void AppDelegate::applicationWillBecomeActive()
 {
-    Core& core = Core::shared();
-    if (!core.enabledAppleCloud())
-        return;
-    const std::shared_ptr<AppleCloud> cloud = core.appleCloud();
-    cloud->startQuery();
-    const std::shared_ptr<CKCloud> records = cloud->ckCloud();
-    records->fetchStorage([records](bool fetched) {
-        if (fetched)
-            records->optimizeStorageIfLucky();
-    });
-    if (core.enabledPushNotification())
-        cloud->subscribeRemoteNotification({});
+    CloudSetup::activate(Core::shared());
 }
 
 void AppDelegate::quitApp()

@@ -84,28 +84,43 @@ TEST_F(ShellTest, ASidebarPickLeavesTheEditorOnTheHighlightedNote)
     }
 }
 
+// Whatever is restored, the highlighted row and the editor show the same note.
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
 {
-    write(QStringLiteral("Kept.txt"), QStringLiteral("Kept\nstill here #idea"));
+    const QHash<QString, QString> texts = {
+        {QStringLiteral("Kept.txt"), QStringLiteral("Kept\nstill here #idea")},
+        {QStringLiteral("Other.txt"), QStringLiteral("Other")}, // the first row, shown when no note is restored
+        {QString(), QString()},
+    };
+    write(QStringLiteral("Kept.txt"), texts[QStringLiteral("Kept.txt")]);
     FileDates::setModificationDate(Note::documentFileForKey(QStringLiteral("Kept.txt"), NoteStorageInbox), 1'600'000'000);
-    write(QStringLiteral("Other.txt"), QStringLiteral("Other")); // the first row, shown when no note is restored
-    const struct { const char* name; int storage; const char* tag; const char* key; int noteStorage, restoredStorage; const char* restoredKey; } cases[] = {
-        {"both exist", NoteTagHashtag, "idea", "Kept.txt", NoteStorageInbox, NoteTagHashtag, "Kept.txt"},
-        {"the tag is gone", NoteTagHashtag, "gone", "Kept.txt", NoteStorageInbox, 0, "Kept.txt"},
-        {"the note is gone", NoteStorageArchive, "", "Gone.txt", NoteStorageInbox, NoteStorageArchive, ""},
-        {"unsafe names", NoteTagHashtag, "../idea", "../Home/Kept.txt", NoteStorageInbox, 0, "Other.txt"},
-        {"a note in no storage", 7, "", "Kept.txt", NoteTagHashtag, 0, "Other.txt"},
+    write(QStringLiteral("Other.txt"), texts[QStringLiteral("Other.txt")]);
+    const struct { const char* name; bool stored; int storage; const char* tag; const char* key; int noteStorage, restoredStorage; const char* restoredKey; } cases[] = {
+        {"both exist", true, NoteTagHashtag, "idea", "Kept.txt", NoteStorageInbox, NoteTagHashtag, "Kept.txt"},
+        {"the tag is gone", true, NoteTagHashtag, "gone", "Kept.txt", NoteStorageInbox, 0, "Kept.txt"},
+        {"the note is gone", true, NoteStorageArchive, "", "Gone.txt", NoteStorageInbox, NoteStorageArchive, ""},
+        {"unsafe names", true, NoteTagHashtag, "../idea", "../Home/Kept.txt", NoteStorageInbox, 0, "Other.txt"},
+        {"a note in no storage", true, 7, "", "Kept.txt", NoteTagHashtag, 0, "Other.txt"},
+        {"nothing stored yet", false, 0, "", "", 0, 0, "Other.txt"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         UserDefaults& defaults = UserDefaults::standard();
-        defaults.setInteger(c.storage, QStringLiteral("selectedStorage"));
-        defaults.setString(QString::fromLatin1(c.tag), QStringLiteral("selectedTag"));
-        defaults.setString(QString::fromLatin1(c.key), QStringLiteral("selectedNoteKey"));
-        defaults.setInteger(c.noteStorage, QStringLiteral("selectedNoteStorage"));
+        for (const char* key : {"selectedStorage", "selectedTag", "selectedNoteKey", "selectedNoteStorage"})
+            defaults.removeObject(QString::fromLatin1(key));
+        if (c.stored) {
+            defaults.setInteger(c.storage, QStringLiteral("selectedStorage"));
+            defaults.setString(QString::fromLatin1(c.tag), QStringLiteral("selectedTag"));
+            defaults.setString(QString::fromLatin1(c.key), QStringLiteral("selectedNoteKey"));
+            defaults.setInteger(c.noteStorage, QStringLiteral("selectedNoteStorage"));
+        }
         open();
+        const QString restoredKey = QString::fromLatin1(c.restoredKey);
         EXPECT_EQ(root->selectedStorage(), c.restoredStorage);
-        EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), QString::fromLatin1(c.restoredKey));
+        EXPECT_EQ(root->folderController()->selectedStorage(), std::max(c.restoredStorage, NoteStorageInbox));
+        EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), restoredKey);
+        EXPECT_EQ(highlightedKey(*root->listController()), restoredKey);
+        EXPECT_EQ(editor()->string(), texts[restoredKey]);
         window.reset();
     }
 }
