@@ -145,6 +145,7 @@ void changeRecordStore(const std::shared_ptr<FolderAppleCloud>& cloud, const Bac
         DispatchQueue::main()->async([cloud, relay, config, container, error, done] {
             if (!container)
                 return done(error);
+            relay->holdWrites();
             switchOver(cloud, [relay, config, container] {
                 relay->setContainer(container, config);
                 return Error();

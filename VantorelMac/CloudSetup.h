@@ -45,7 +45,8 @@ bool setRecordStore(StoreCKCloud& relay, const BackendConfig& config, Error* err
 // a running fetch and writes in flight included, so no exchange of the old
 // account lands in the new one; then the swap, and the query starts again.
 void changeDriveFolder(const std::shared_ptr<FolderAppleCloud>& cloud, const QString& path, Done done);
-// The store is opened off the main thread.
+// The store is opened off the main thread; writes asked for during the
+// switch wait for the swap and go to the new store.
 void changeRecordStore(const std::shared_ptr<FolderAppleCloud>& cloud, const BackendConfig& config, Done done);
 
 } // namespace CloudSetup

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class Database;
 class Record;
@@ -54,6 +55,9 @@ public:
     std::shared_ptr<Container> openContainer(const BackendConfig& backend, Error* error) const;
     // Work queued from now on goes to that container (backend: where it came from).
     void setContainer(std::shared_ptr<Container> container, BackendConfig backend);
+    // Writes asked for from now on wait for the next setContainer and go to
+    // that container: none reaches the store being given up.
+    void holdWrites();
 
     // Refused when the record already holds this change or a later one, or a
     // change this computer never took in.
@@ -110,6 +114,9 @@ private:
     void adoptStore(const QString& containerID);
     // Queue only.
     void install(std::shared_ptr<Container> container);
+    // Keeps the write for the next container while writes are held; true when kept.
+    // Kept writes are not in flight, so waiting for those does not wait for the swap.
+    bool held(std::function<void()> write);
     // The block, counted among the writes in flight until it has run.
     Completion countedWrite(Completion block);
     // Queue only: fetches the record; the block runs on the database's queue.
@@ -124,4 +131,7 @@ private:
     mutable std::mutex failureMutex_;
     Error lastFetchFailure_;
     std::shared_ptr<DispatchGroup> inFlight_ = DispatchGroup::create();
+    std::mutex holdMutex_;
+    bool holding_ = false;
+    std::vector<std::function<void()>> held_;
 };

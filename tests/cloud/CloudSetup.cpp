@@ -126,13 +126,27 @@ TEST_F(CloudSwitchTest, AStoreSwitchedDuringAFetchEndsWithTheNewStoresLinksOnly)
     CloudSetup::changeRecordStore(cloud, {next, QStringLiteral("a"), {}, {}}, [&](const Error& e) { switched = e; });
     ASSERT_TRUE(DispatchQueue::runMainUntil([] { Dispatch::waitUntilIdle(); return true; }, 10));
     EXPECT_FALSE(switched) << "the swap waits for the fetch under way";
+    // Writes asked for between the start of the switch and the swap.
+    const auto write = [&](const QString& key) { return note(key, QStringLiteral("mine"), CloudNow); };
+    std::optional<bool> saved, moved;
+    relay->saveNote(write(QStringLiteral("Saved.txt")), [&](bool ok) { saved = ok; });
+    relay->moveNote(write(QStringLiteral("Old.txt")), write(QStringLiteral("Moved.txt")), [&](bool ok) { moved = ok; });
+    Dispatch::waitUntilIdle();
     faults->release(Op::FetchRecords);
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return switched.has_value(); }, 10));
-    Dispatch::waitUntilIdle();
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { Dispatch::waitUntilIdle(); return saved && moved; }, 10));
 
     EXPECT_TRUE(switched->isNull());
     EXPECT_EQ(fetched, true);
-    EXPECT_EQ(links(NoteServiceCloudKit), QStringList()) << "links of the store given up";
+    EXPECT_EQ(saved, true);
+    EXPECT_EQ(moved, true);
+    for (const char* key : {"Saved.txt", "Old.txt", "Moved.txt"}) {
+        const QString name = NoteRecord::recordName(NoteStorageInbox, QString::fromUtf8(key));
+        EXPECT_TRUE(StoreClient(next).fetch(name)) << key << " goes to the new store";
+        EXPECT_FALSE(store->fetch(name)) << key << " never reaches the old one";
+    }
+    EXPECT_EQ(links(NoteServiceCloudKit), (QStringList{QStringLiteral("Moved.txt"), QStringLiteral("Saved.txt")}))
+        << "only the new store's links";
     EXPECT_FALSE(defaults().objectForKey(QStringLiteral("ckfetch")).isValid()) << "its fetch date";
     EXPECT_EQ(defaults().stringForKey(QString::fromLatin1(StoreCKCloud::StoreAccountKey)),
               StoreClient(next).db_->containerID());
