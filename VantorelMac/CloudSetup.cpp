@@ -129,11 +129,15 @@ void changeDriveFolder(const std::shared_ptr<FolderAppleCloud>& cloud, const QSt
 {
     if (const Error refused = checkDriveFolder(path); !refused.isNull())
         return done(refused);
+    cloud->holdWrites();
     switchOver(cloud, [cloud, path] {
         Error error;
         setDriveFolder(*cloud, path, &error);
         return error;
-    }, std::move(done));
+    }, [cloud, done = std::move(done)](const Error& error) {
+        cloud->releaseWrites();
+        done(error);
+    });
 }
 
 void changeRecordStore(const std::shared_ptr<FolderAppleCloud>& cloud, const BackendConfig& config, Done done)

@@ -44,6 +44,7 @@ bool setRecordStore(StoreCKCloud& relay, const BackendConfig& config, Error* err
 // checked first, then the drive's query stops and the cloud's queues drain,
 // a running fetch and writes in flight included, so no exchange of the old
 // account lands in the new one; then the swap, and the query starts again.
+// Folder writes asked for during the switch wait and go to the new folder.
 void changeDriveFolder(const std::shared_ptr<FolderAppleCloud>& cloud, const QString& path, Done done);
 // The store is opened off the main thread; writes asked for during the
 // switch wait for the swap and go to the new store.

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class UserDefaults;
 
@@ -50,6 +51,11 @@ public:
     void deleteNote(const NotePtr& note, Handler handler) override;
 
     void wait(std::function<void()> block) override;
+    // Writes asked for from now on wait for releaseWrites and then go to the
+    // folder in force by then: none reaches a folder being given up.
+    void holdWrites();
+    // Main thread: reads the folder afresh, then sends the held writes.
+    void releaseWrites();
 
     void startQuery() override;
     void stopQuery() override;
@@ -95,6 +101,8 @@ private:
 
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);
+    // Keeps the write for releaseWrites while writes are held; true when kept.
+    bool held(std::function<void()> write);
     void keepUnimportedDocument(const NotePtr& note, const QString& path);
     std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);
     // Saves and links the document; its date, or nothing on failure.
@@ -123,4 +131,7 @@ private:
     mutable std::mutex mutex_;
     QString documents_; // empty while no container is known
     std::shared_ptr<FolderQuery> lastQuery_;
+    std::mutex holdMutex_;
+    bool holding_ = false;
+    std::vector<std::function<void()>> held_;
 };

@@ -101,25 +101,31 @@ protected:
         return names;
     }
 
+    // Starts the query, then a fetch of the store's changes that stops where
+    // it asks for the records in full: a switch has to wait for it.
+    void holdAFetch()
+    {
+        for (const char* key : {"One.txt", "Two.txt"}) {
+            Record record(NoteRecord::RecordType, RecordID{NoteRecord::recordName(NoteStorageInbox, QString::fromUtf8(key))});
+            NoteRecord::setLive(record, NoteRecord::dataFromString(QStringLiteral("theirs")), FileTime::fromWholeSeconds(CloudNow - 10));
+            ASSERT_TRUE(store->save(record));
+        }
+        sync();
+        awaitValue<bool>([&](auto done) { relay->notifyDeleteNote(note(QStringLiteral("Open.txt"), QString(), 0), {}, done); });
+        faults->hold(Op::FetchRecords);
+        relay->fetchStorage([this](bool ok) { fetched = ok; });
+        Dispatch::waitUntilIdle();
+        ASSERT_EQ(faults->heldCount(Op::FetchRecords), 1);
+    }
+
     std::shared_ptr<StoreCKCloud> relay;
     std::shared_ptr<FaultInjector> faults;
+    std::optional<bool> fetched;
 };
 
 TEST_F(CloudSwitchTest, AStoreSwitchedDuringAFetchEndsWithTheNewStoresLinksOnly)
 {
-    for (const char* key : {"One.txt", "Two.txt"}) {
-        Record record(NoteRecord::RecordType, RecordID{NoteRecord::recordName(NoteStorageInbox, QString::fromUtf8(key))});
-        NoteRecord::setLive(record, NoteRecord::dataFromString(QStringLiteral("theirs")), FileTime::fromWholeSeconds(CloudNow - 10));
-        ASSERT_TRUE(store->save(record));
-    }
-    sync();
-    // The fetch stops where it asks for the records in full.
-    awaitValue<bool>([&](auto done) { relay->notifyDeleteNote(note(QStringLiteral("Open.txt"), QString(), 0), {}, done); });
-    faults->hold(Op::FetchRecords);
-    std::optional<bool> fetched;
-    relay->fetchStorage([&](bool ok) { fetched = ok; });
-    Dispatch::waitUntilIdle();
-    ASSERT_EQ(faults->heldCount(Op::FetchRecords), 1);
+    ASSERT_NO_FATAL_FAILURE(holdAFetch());
 
     const QString next = TestSupport::home() + QStringLiteral("/switched.sqlite");
     std::optional<Error> switched;
@@ -152,6 +158,78 @@ TEST_F(CloudSwitchTest, AStoreSwitchedDuringAFetchEndsWithTheNewStoresLinksOnly)
               StoreClient(next).db_->containerID());
     EXPECT_NE(cloud->state(), FolderAppleCloud::Idle) << "the query runs again";
 }
+
+struct FolderSwitch {
+    const char* name;
+    bool queryRunning;
+    // The new folder is a copy of the old one's account, so its token stays.
+    bool sameAccount;
+};
+
+void PrintTo(const FolderSwitch& value, std::ostream* out)
+{
+    *out << value.name;
+}
+
+class CloudFolderSwitchTest : public CloudSwitchTest, public ::testing::WithParamInterface<FolderSwitch> {};
+
+TEST_P(CloudFolderSwitchTest, WritesAskedForDuringTheSwitchGoToTheNewFolderOnly)
+{
+    ASSERT_NO_FATAL_FAILURE(holdAFetch());
+    if (!GetParam().queryRunning)
+        cloud->stopQuery();
+    const QString next = TestSupport::home() + QStringLiteral("/NextDrive");
+    for (const QString& folder : {root, next})
+        for (const char* key : {"From.txt", "Gone.txt"})
+            TestSupport::writeFile(folder + QStringLiteral("/Documents/Inbox/") + QString::fromLatin1(key), "theirs");
+    const QString account = cloud->container().identityToken();
+    if (GetParam().sameAccount)
+        ASSERT_TRUE(QFile::copy(root + QStringLiteral("/.account"), next + QStringLiteral("/.account")));
+    std::optional<Error> switched;
+    CloudSetup::changeDriveFolder(cloud, next, [&](const Error& e) { switched = e; });
+    ASSERT_TRUE(DispatchQueue::runMainUntil([] { Dispatch::waitUntilIdle(); return true; }, 10));
+    ASSERT_FALSE(switched) << "the swap waits for the fetch under way";
+
+    // Writes asked for between the start of the switch and the swap.
+    const auto write = [&](const char* key) { return note(QString::fromLatin1(key), QStringLiteral("mine"), CloudNow); };
+    int answered = 0;
+    const auto count = [&](auto&&...) { ++answered; };
+    cloud->commitNote(write("Saved.txt"), count);
+    cloud->moveNote(write("From.txt"), write("Moved.txt"), count);
+    cloud->deleteNote(write("Gone.txt"), count);
+    Dispatch::waitUntilIdle();
+    faults->release(Op::FetchRecords);
+    ASSERT_TRUE(DispatchQueue::runMainUntil([&] { Dispatch::waitUntilIdle(); return switched && answered == 3; }, 10));
+    EXPECT_TRUE(switched->isNull()) << switched->description().toStdString();
+    EXPECT_EQ(fetched, true);
+
+    struct Case {
+        const char* key;
+        bool inOld;
+        bool inNew;
+    } cases[] = {
+        {"Saved.txt", false, true},
+        {"From.txt", true, false},
+        {"Moved.txt", false, true},
+        {"Gone.txt", true, false},
+    };
+    for (const Case& c : cases) {
+        const QString relative = QStringLiteral("/Documents/Inbox/") + QString::fromLatin1(c.key);
+        EXPECT_EQ(QFileInfo::exists(root + relative), c.inOld) << c.key << " in the folder given up";
+        EXPECT_EQ(QFileInfo::exists(next + relative), c.inNew) << c.key << " in the new folder";
+    }
+    EXPECT_EQ(cloud->container().identityToken() == account, GetParam().sameAccount);
+    EXPECT_EQ(defaults().stringForKey(QString::fromLatin1(FolderAppleCloud::LinkedAccountKey)),
+              cloud->container().identityToken())
+        << "the links speak of the new folder's account";
+    EXPECT_TRUE(LinkFiles::modificationDate(QStringLiteral("Saved.txt"), NoteServiceCloud, NoteStorageInbox));
+}
+INSTANTIATE_TEST_SUITE_P(Cloud, CloudFolderSwitchTest,
+                         ::testing::Values(FolderSwitch{"QueryRunning", true, false},
+                                           FolderSwitch{"QueryStopped", false, false},
+                                           FolderSwitch{"QueryRunningSameAccount", true, true},
+                                           FolderSwitch{"QueryStoppedSameAccount", false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CloudSetupTest, AnUnreachableStoreOpensNothingAtStartAndTheFetchReportsIt)
 {
