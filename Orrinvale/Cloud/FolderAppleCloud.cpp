@@ -695,7 +695,7 @@ bool FolderAppleCloud::hasDocuments() const
 // Off, or no folder yet: the handler gets empty values at once.
 void FolderAppleCloud::onQueue(std::function<void()> work, std::function<void()> off)
 {
-    if (held([self = shared_from_this(), work, off] { self->onQueue(work, off); }))
+    if (held_.keep([self = shared_from_this(), work, off] { self->onQueue(work, off); }))
         return;
     if (!quickCloudCheck())
         return off();
@@ -706,32 +706,16 @@ void FolderAppleCloud::onQueue(std::function<void()> work, std::function<void()>
 
 void FolderAppleCloud::holdWrites()
 {
-    std::lock_guard lock(holdMutex_);
-    holding_ = true;
-}
-
-bool FolderAppleCloud::held(std::function<void()> write)
-{
-    std::lock_guard lock(holdMutex_);
-    if (holding_)
-        held_.push_back(std::move(write));
-    return holding_;
+    held_.hold();
 }
 
 void FolderAppleCloud::releaseWrites()
 {
-    std::vector<std::function<void()>> held;
-    {
-        std::lock_guard lock(holdMutex_);
-        holding_ = false;
-        held.swap(held_);
-    }
     // The new folder's account and path come first, so no held write
     // reaches the old folder or is linked under its account.
     identityDidChange();
     queue_->async([self = shared_from_this()] { self->lookUpContainer(); });
-    for (const auto& write : held)
-        write();
+    held_.release();
 }
 
 void FolderAppleCloud::commitNote(const NotePtr& note, CommitHandler handler)

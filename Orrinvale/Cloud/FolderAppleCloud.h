@@ -1,6 +1,7 @@
 #pragma once
 
 #include "AppleDocument.h"
+#include "HeldWrites.h"
 #include "LinkFiles.h"
 
 #include "Store/AppleCloud.h"
@@ -16,7 +17,6 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 class UserDefaults;
 
@@ -101,8 +101,6 @@ private:
 
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);
-    // Keeps the write for releaseWrites while writes are held; true when kept.
-    bool held(std::function<void()> write);
     void keepUnimportedDocument(const NotePtr& note, const QString& path);
     std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);
     // Saves and links the document; its date, or nothing on failure.
@@ -131,7 +129,5 @@ private:
     mutable std::mutex mutex_;
     QString documents_; // empty while no container is known
     std::shared_ptr<FolderQuery> lastQuery_;
-    std::mutex holdMutex_;
-    bool holding_ = false;
-    std::vector<std::function<void()>> held_;
+    HeldWrites held_;
 };

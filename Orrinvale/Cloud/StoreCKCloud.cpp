@@ -137,29 +137,13 @@ void StoreCKCloud::setContainer(std::shared_ptr<Container> container, BackendCon
     queue_->async([this, container = std::move(container), backend = std::move(backend)]() mutable {
         configuration_.backend = std::move(backend);
         install(std::move(container));
-        std::vector<std::function<void()>> held;
-        {
-            std::lock_guard lock(holdMutex_);
-            holding_ = false;
-            held.swap(held_);
-        }
-        for (const auto& write : held)
-            write();
+        held_.release();
     });
 }
 
 void StoreCKCloud::holdWrites()
 {
-    std::lock_guard lock(holdMutex_);
-    holding_ = true;
-}
-
-bool StoreCKCloud::held(std::function<void()> write)
-{
-    std::lock_guard lock(holdMutex_);
-    if (holding_)
-        held_.push_back(std::move(write));
-    return holding_;
+    held_.hold();
 }
 
 void StoreCKCloud::adoptStore(const QString& containerID)
@@ -193,7 +177,7 @@ void StoreCKCloud::fetch(const RecordID& id, Fetched fetched)
 
 void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
 {
-    if (held([=, this] { saveNote(note, block); }))
+    if (held_.keep([=, this] { saveNote(note, block); }))
         return;
     block = countedWrite(std::move(block));
     if (!quickCloudCheck()) {
@@ -250,7 +234,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
 
 void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion block)
 {
-    if (held([=, this] { moveNote(from, to, block); }))
+    if (held_.keep([=, this] { moveNote(from, to, block); }))
         return;
     block = countedWrite(std::move(block));
     if (!quickCloudCheck())
@@ -310,7 +294,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
 
 void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
 {
-    if (held([=, this] { deleteNote(note, block); }))
+    if (held_.keep([=, this] { deleteNote(note, block); }))
         return;
     block = countedWrite(std::move(block));
     if (!quickCloudCheck())
@@ -347,7 +331,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
 
 void StoreCKCloud::notifyDeleteNote(const NotePtr& note, const FileTime& date, Completion block)
 {
-    if (held([=, this] { notifyDeleteNote(note, date, block); }))
+    if (held_.keep([=, this] { notifyDeleteNote(note, date, block); }))
         return;
     block = countedWrite(std::move(block));
     if (!quickCloudCheck())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HeldWrites.h"
 #include "LinkFiles.h"
 
 #include "Store/CKCloud.h"
@@ -13,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 class Database;
 class Record;
@@ -114,9 +114,6 @@ private:
     void adoptStore(const QString& containerID);
     // Queue only.
     void install(std::shared_ptr<Container> container);
-    // Keeps the write for the next container while writes are held; true when kept.
-    // Kept writes are not in flight, so waiting for those does not wait for the swap.
-    bool held(std::function<void()> write);
     // The block, counted among the writes in flight until it has run.
     Completion countedWrite(Completion block);
     // Queue only: fetches the record; the block runs on the database's queue.
@@ -131,7 +128,6 @@ private:
     mutable std::mutex failureMutex_;
     Error lastFetchFailure_;
     std::shared_ptr<DispatchGroup> inFlight_ = DispatchGroup::create();
-    std::mutex holdMutex_;
-    bool holding_ = false;
-    std::vector<std::function<void()>> held_;
+    // Not in flight, so waiting for the writes in flight does not wait for the swap.
+    HeldWrites held_;
 };

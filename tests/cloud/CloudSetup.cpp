@@ -127,7 +127,7 @@ TEST_F(CloudSwitchTest, AStoreSwitchedDuringAFetchEndsWithTheNewStoresLinksOnly)
 {
     ASSERT_NO_FATAL_FAILURE(holdAFetch());
 
-    const QString next = TestSupport::home() + QStringLiteral("/switched.sqlite");
+    const QString next = root + QStringLiteral("-switched.sqlite");
     std::optional<Error> switched;
     CloudSetup::changeRecordStore(cloud, {next, QStringLiteral("a"), {}, {}}, [&](const Error& e) { switched = e; });
     ASSERT_TRUE(DispatchQueue::runMainUntil([] { Dispatch::waitUntilIdle(); return true; }, 10));
@@ -178,13 +178,14 @@ TEST_P(CloudFolderSwitchTest, WritesAskedForDuringTheSwitchGoToTheNewFolderOnly)
     ASSERT_NO_FATAL_FAILURE(holdAFetch());
     if (!GetParam().queryRunning)
         cloud->stopQuery();
-    const QString next = TestSupport::home() + QStringLiteral("/NextDrive");
+    const QString next = root + QStringLiteral("-Next");
     for (const QString& folder : {root, next})
         for (const char* key : {"From.txt", "Gone.txt"})
             TestSupport::writeFile(folder + QStringLiteral("/Documents/Inbox/") + QString::fromLatin1(key), "theirs");
     const QString account = cloud->container().identityToken();
-    if (GetParam().sameAccount)
+    if (GetParam().sameAccount) {
         ASSERT_TRUE(QFile::copy(root + QStringLiteral("/.account"), next + QStringLiteral("/.account")));
+    }
     std::optional<Error> switched;
     CloudSetup::changeDriveFolder(cloud, next, [&](const Error& e) { switched = e; });
     ASSERT_TRUE(DispatchQueue::runMainUntil([] { Dispatch::waitUntilIdle(); return true; }, 10));
