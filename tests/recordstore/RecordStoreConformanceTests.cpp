@@ -109,6 +109,7 @@ TEST(RecordStoreSqlite, PollDeliversPushesNoSignalAnnounced)
     const QString sid = RecordStoreTest::subscribe(*container->privateDatabase(), subscription).first->subscriptionID;
     center->registerForRemoteNotifications();
     ASSERT_TRUE(RecordStoreTest::waitUntil([&] { return !recorder->tokens.isEmpty(); }));
+    Dispatch::waitUntilIdle(); // the catch-up after registering runs before the remote write, not after it
 
     auto remote = SLDatabase::databaseWithPath(backend.path);
     ASSERT_TRUE(remote->open());
