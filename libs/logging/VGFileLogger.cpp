@@ -132,23 +132,24 @@ int VGFileLogger::currentLogFileHandle()
 void VGFileLogger::logMessage(const VGLogMessage& message)
 {
     // The default line goes straight into the batch, with no text of its own.
+    // The message's text is read, never copied: a copy would write its shared
+    // count, whose line the terminal logger is reading on another core.
     const auto* plain = dynamic_cast<const VGLogFileFormatterDefault*>(formatter_.get());
     const bool direct = plain && plain->appendsLines();
-    std::optional<QString> text = message.logMsg();
-    bool formatted = direct;
+    std::optional<QString> formattedText;
     if (formatter_ && !direct) {
-        text = formatter_->formatLogMessage(message);
-        if (!text)
+        formattedText = formatter_->formatLogMessage(message);
+        if (!formattedText)
             return;
-        formatted = text->constData() != message.logMsg().constData();
     }
+    const bool formatted = direct || (formattedText && formattedText->constData() != message.logMsg().constData());
     if (currentLogFileHandle() < 0)
         return;
     const qsizetype start = pending_.size();
     if (direct)
         plain->appendLine(message, pending_);
     else
-        pending_.append(text->toUtf8());
+        pending_.append((formattedText ? *formattedText : message.logMsg()).toUtf8());
     const bool endsWithNewline = pending_.size() > start && pending_.endsWith('\n');
     if (!endsWithNewline && (!formatted || appendNewline_))
         pending_.append('\n');

@@ -1,5 +1,25 @@
 #include "VGLoggerNode.h"
 
+namespace {
+
+// The mailbox is held for a push or a swap only. A caller that finds it taken
+// by the logger's thread on the other core would otherwise sleep on the
+// futex and need a wake-up for a wait of a few dozen nanoseconds.
+std::unique_lock<std::mutex> lockMailbox(std::mutex& mutex)
+{
+    constexpr int Tries = 64;
+    for (int i = 0; i < Tries; ++i) {
+        if (mutex.try_lock())
+            return std::unique_lock(mutex, std::adopt_lock);
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    return std::unique_lock(mutex);
+}
+
+} // namespace
+
 std::shared_ptr<VGLoggerNode> VGLoggerNode::create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel)
 {
     return std::shared_ptr<VGLoggerNode>(new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel));
@@ -22,7 +42,7 @@ void VGLoggerNode::post(Item item)
 {
     bool schedule = false;
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = lockMailbox(mutex_);
         pending_.push_back(std::move(item));
         schedule = !drainScheduled_;
         if (schedule) {
@@ -42,7 +62,7 @@ void VGLoggerNode::scheduleDrain()
 void VGLoggerNode::drain()
 {
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = lockMailbox(mutex_);
         draining_.swap(pending_);
     }
     // Messages since the last control block end their run before the next one runs.
@@ -77,7 +97,7 @@ void VGLoggerNode::drain()
     bool again = false;
     std::shared_ptr<VGLoggerNode> self;
     {
-        std::lock_guard lock(mutex_);
+        const auto lock = lockMailbox(mutex_);
         again = !pending_.empty();
         drainScheduled_ = again;
         if (!again)
