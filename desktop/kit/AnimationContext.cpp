@@ -24,16 +24,19 @@ QHash<Key, QPointer<QPropertyAnimation>>& running()
     return animations;
 }
 
+// A group restarts a child that is merely stopped, so the animation leaves its group.
+void discard(QPropertyAnimation* animation)
+{
+    if (QAnimationGroup* group = animation->group())
+        group->removeAnimation(animation);
+    animation->stop();
+    animation->deleteLater();
+}
+
 void stopRunning(QObject* object, const QByteArray& property)
 {
-    // A group restarts a child that is merely stopped, so the old one leaves its group.
-    const QPointer<QPropertyAnimation> old = running().take({object, property});
-    if (!old)
-        return;
-    if (QAnimationGroup* group = old->group())
-        group->removeAnimation(old);
-    old->stop();
-    old->deleteLater();
+    if (const QPointer<QPropertyAnimation> old = running().take({object, property}))
+        discard(old);
 }
 
 QGraphicsOpacityEffect* opacityEffect(QWidget* widget)
@@ -95,9 +98,17 @@ void AnimationContext::animate(QObject* object, const QByteArray& property, cons
     animation->setDuration(int(seconds_ * 1000));
     animation->setEndValue(end);
     running().insert({object, property}, animation);
-    QObject::connect(animation, &QAbstractAnimation::finished, [key = Key{object, property}, animation] {
+    const auto forget = [key = Key{object, property}, animation] {
         if (running().value(key) == animation)
             running().remove(key);
+    };
+    QObject::connect(animation, &QAbstractAnimation::finished, forget);
+    // A target that goes mid-animation (a window closing mid-fade) takes its animation along; left in
+    // the group, the animation would be restarted without a target, and its key could match a new
+    // object at the same address.
+    QObject::connect(object, &QObject::destroyed, animation, [forget, animation] {
+        forget();
+        discard(animation);
     });
     group_->addAnimation(animation);
 }

@@ -450,8 +450,9 @@ bool RootViewController::fadeInToolbarFullscreen()
     if (toolbarState_ == ToolbarFullScreen)
         return false;
     toolbarState_ = ToolbarFullScreen;
-    runFade(rootWindow(), {0, 1, 0, 1}, [window = QPointer(rootWindow()), this] {
-        if (window && toolbarState_ == ToolbarFullScreen) {
+    // The window can outlive this controller (a new content controller replaces it).
+    runFade(rootWindow(), {0, 1, 0, 1}, [window = QPointer(rootWindow()), self = QPointer(this)] {
+        if (window && self && self->toolbarState_ == ToolbarFullScreen) {
             window->toggleSideBarButton()->hide();
             window->themeButton()->hide();
         }
