@@ -27,8 +27,9 @@ TEST(AppleDocument, ReadsEveryUnicodeFormAndRefusesOtherBytes)
         EXPECT_EQ(document.readFromData(c.bytes, &error), c.text.has_value()) << c.name;
         EXPECT_EQ(document.text(), c.text.value_or(QStringLiteral("before"))) << c.name;
         EXPECT_EQ(error.code, c.text ? 0 : AppleDocument::UndecodableCode) << c.name;
-        if (!c.text)
+        if (!c.text) {
             EXPECT_EQ(error.domain, QStringLiteral("NSOSStatusErrorDomain"));
+        }
     }
 }
 
