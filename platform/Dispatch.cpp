@@ -20,6 +20,18 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+int Dispatch::allowedCores()
+{
+    static const int cores = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (::sched_getaffinity(0, sizeof set, &set) != 0)
+            return int(std::max(1u, std::thread::hardware_concurrency()));
+        return std::max(1, CPU_COUNT(&set));
+    }();
+    return cores;
+}
+
 namespace {
 
 void cpuRelax()
@@ -41,19 +53,6 @@ constexpr int MinSpin = 32;
 constexpr int YieldsWhenOversubscribed = 8;
 constexpr int MissesBeforeBackOff = 4;
 
-// The cores this process may run on (taskset, cgroups' cpusets).
-int allowedCores()
-{
-    static const int cores = [] {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (::sched_getaffinity(0, sizeof set, &set) != 0)
-            return int(std::max(1u, std::thread::hardware_concurrency()));
-        return std::max(1, CPU_COUNT(&set));
-    }();
-    return cores;
-}
-
 // Threads of the dispatch layer that run blocks or spin.
 std::atomic<int> activeThreads {0};
 
@@ -68,7 +67,7 @@ template <typename Ready>
 bool spinUntil(SpinBudget& budget, bool counted, Ready ready)
 {
     const int others = activeThreads.load(std::memory_order_relaxed) + (counted ? 0 : 1);
-    if (others > allowedCores()) {
+    if (others > Dispatch::allowedCores()) {
         // No core to spare: hand this one to a runnable thread a few times,
         // the one being waited for perhaps, rather than sleep at once.
         for (int i = 0; i < YieldsWhenOversubscribed; ++i) {
@@ -128,6 +127,7 @@ struct DispatchQueue::State {
     std::deque<DispatchBlock> blocks;
     bool sleeping = false;
     bool stopping = false;
+    bool heldByCaller = false; // a runOnCaller block runs on its caller's thread
     std::thread worker;
     std::atomic<int> outstanding {0}; // queued or running
     SpinBudget workerSpin;
@@ -135,6 +135,10 @@ struct DispatchQueue::State {
     std::atomic<bool> drainPosted {false};
     QHash<const void*, std::shared_ptr<void>> specifics;
 
+    bool hasRunnable() const { return !blocks.empty() && !heldByCaller; }
+    // An idle serial queue is taken by a caller running one block on its own thread.
+    bool holdForCaller();
+    void releaseFromCaller();
     void runWorker(const std::shared_ptr<State>& self);
     void enqueue(DispatchBlock block, const std::shared_ptr<State>& self);
     int drainOnce();
@@ -222,16 +226,16 @@ void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
     for (;;) {
         {
             std::unique_lock lock(mutex);
-            if (blocks.empty()) {
+            if (!hasRunnable()) {
                 lock.unlock();
                 spinUntil(workerSpin, true, [&] { return outstanding.load(std::memory_order_acquire) != 0; });
                 lock.lock();
                 sleeping = true;
                 activeThreads.fetch_sub(1, std::memory_order_relaxed);
-                wake.wait(lock, [&] { return !blocks.empty() || stopping; });
+                wake.wait(lock, [&] { return hasRunnable() || stopping; });
                 activeThreads.fetch_add(1, std::memory_order_relaxed);
                 sleeping = false;
-                if (blocks.empty()) {
+                if (!hasRunnable()) {
                     activeThreads.fetch_sub(1, std::memory_order_relaxed);
                     return;
                 }
@@ -409,6 +413,43 @@ void DispatchQueue::sync(const DispatchBlock& block)
     }
     spinUntil(state_->callerSpin, false, [&] { return done.load(std::memory_order_acquire); });
     done.wait(false, std::memory_order_acquire);
+}
+
+bool DispatchQueue::State::holdForCaller()
+{
+    std::lock_guard lock(mutex);
+    if (kind != Kind::Serial || outstanding.load() != 0)
+        return false;
+    heldByCaller = true;
+    outstanding.fetch_add(1, std::memory_order_acq_rel);
+    return true;
+}
+
+void DispatchQueue::State::releaseFromCaller()
+{
+    bool notify = false;
+    {
+        std::lock_guard lock(mutex);
+        heldByCaller = false;
+        outstanding.fetch_sub(1, std::memory_order_acq_rel);
+        notify = sleeping && !blocks.empty();
+    }
+    if (notify)
+        wake.notify_one();
+}
+
+void DispatchQueue::runOnCaller(const DispatchBlock& block)
+{
+    // Blocks queued or running: this one waits its turn on the queue's thread.
+    if (!state_->holdForCaller()) {
+        sync(block);
+        return;
+    }
+    {
+        CurrentScope scope(state_.get());
+        block();
+    }
+    state_->releaseFromCaller();
 }
 
 void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value)

@@ -52,6 +52,10 @@ public:
     // Runs the block on this queue and waits for it. Called from a block of
     // this very queue it would never return: the process stops, naming the label.
     void sync(const DispatchBlock& block);
+    // Like sync, but when the queue is idle the block runs on the calling
+    // thread, as a block of this queue (blocks added meanwhile wait for it),
+    // which spares two thread switches when the caller would only wait.
+    void runOnCaller(const DispatchBlock& block);
     // Runs the block on this queue after the delay, measured on the dispatch clock.
     DispatchHandle after(double seconds, DispatchBlock block);
     bool isCurrent() const;
@@ -144,6 +148,8 @@ void advance(double seconds);
 } // namespace DispatchTime
 
 namespace Dispatch {
+// The cores this process may run on (taskset, cgroups' cpusets).
+int allowedCores();
 // Runs the main queue (on the main thread) and waits until every queue is idle.
 // Pending delayed blocks that are not yet due do not count.
 void waitUntilIdle();

@@ -20,13 +20,15 @@ std::unique_lock<std::mutex> lockMailbox(std::mutex& mutex)
 
 } // namespace
 
-std::shared_ptr<VGLoggerNode> VGLoggerNode::create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel)
+std::shared_ptr<VGLoggerNode> VGLoggerNode::create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
+                                                   DispatchQueuePtr runner)
 {
-    return std::shared_ptr<VGLoggerNode>(new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel));
+    return std::shared_ptr<VGLoggerNode>(
+        new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel, std::move(runner)));
 }
 
-VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel)
-    : logger_(std::move(logger)), loggerQueue_(std::move(loggerQueue)), logLevel_(logLevel)
+VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner)
+    : logger_(std::move(logger)), loggerQueue_(std::move(loggerQueue)), logLevel_(logLevel), runner_(std::move(runner))
 {
 }
 
@@ -56,7 +58,12 @@ void VGLoggerNode::post(Item item)
 
 void VGLoggerNode::scheduleDrain()
 {
-    loggerQueue_->async([node = this] { node->drain(); });
+    if (!runner_) {
+        loggerQueue_->async([node = this] { node->drain(); });
+        return;
+    }
+    // The queue is held by the block: the drain may release the node, and with it its reference.
+    runner_->async([node = this, queue = loggerQueue_] { queue->runOnCaller([node] { node->drain(); }); });
 }
 
 void VGLoggerNode::drain()

@@ -45,7 +45,11 @@ struct VGLogDelivery {
 // turn as are waiting, so a busy logger drains in batches.
 class VGLoggerNode : public std::enable_shared_from_this<VGLoggerNode> {
 public:
-    static std::shared_ptr<VGLoggerNode> create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel);
+    // With a runner, the node's batches run on the runner's thread, each as a
+    // block of the logger's queue: loggers sharing one runner take turns on
+    // one thread instead of each needing a core of its own.
+    static std::shared_ptr<VGLoggerNode> create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
+                                                DispatchQueuePtr runner = nullptr);
 
     const VGLoggerPtr& logger() const { return logger_; }
     const DispatchQueuePtr& loggerQueue() const { return loggerQueue_; }
@@ -60,7 +64,7 @@ private:
         DispatchBlock block;
     };
 
-    VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel);
+    VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner);
     void post(Item item);
     void scheduleDrain();
     void drain();
@@ -68,6 +72,7 @@ private:
     const VGLoggerPtr logger_;
     const DispatchQueuePtr loggerQueue_;
     const int32_t logLevel_;
+    const DispatchQueuePtr runner_;
 
     // What the caller reads, what both sides write and what only the drain
     // touches lie on cache lines of their own.

@@ -27,6 +27,7 @@ TEST_F(LoggingEngine, RoutesByFlagAndLevel)
     EXPECT_EQ(all->messages[0].logLevel(), 31);
     EXPECT_EQ(all->messages[0].logFlag(), LogFlagInfo);
     EXPECT_EQ(all->messages[1].logFlag(), LogFlagError);
+    EXPECT_EQ(all->callsOffItsQueue + errorsOnly->callsOffItsQueue, 0);
 }
 
 TEST_F(LoggingEngine, CallSiteAndArgumentsReachTheMessage)

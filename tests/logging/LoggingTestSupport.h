@@ -42,6 +42,8 @@ public:
             changed.wait(lock, [&] { return !held; });
         }
         std::optional<QString> text = message.logMsg();
+        if (!isOnInternalLoggerQueue())
+            ++callsOffItsQueue;
         if (formatter_)
             text = formatter_->formatLogMessage(message);
         std::lock_guard lock(mutex);
@@ -87,6 +89,7 @@ public:
     std::condition_variable changed;
     bool held = false;
     int entered = 0;
+    int callsOffItsQueue = 0;
     int flushes = 0;
     std::vector<VGLogMessage> messages;
     QStringList texts;

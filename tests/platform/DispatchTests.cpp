@@ -66,6 +66,48 @@ TEST(Dispatch, SyncReturnsAfterTheBlockRanOnTheQueue)
     EXPECT_EQ(DispatchQueue::currentLabel(), DispatchQueue::mainLabel());
 }
 
+TEST(Dispatch, RunOnCallerRunsAsTheQueueInItsTurn)
+{
+    static const int key = 0;
+    auto queue = DispatchQueue::createSerial("test.caller");
+    queue->setSpecific(&key, std::make_shared<int>(7));
+    const auto caller = std::this_thread::get_id();
+    Trace trace;
+    // Idle: on the caller's thread, as the queue; what it adds meanwhile waits for it.
+    for (int i = 0; i < 200; ++i) {
+        queue->runOnCaller([&] {
+            if (i == 0) {
+                EXPECT_EQ(std::this_thread::get_id(), caller);
+                EXPECT_TRUE(queue->isCurrent());
+                EXPECT_EQ(DispatchQueue::currentLabel(), "test.caller");
+                EXPECT_EQ(*std::static_pointer_cast<int>(DispatchQueue::currentSpecific(&key)), 7);
+            }
+            queue->async([&] { trace.add("added"); });
+            for (int spin = 0; spin < 2000; ++spin)
+                std::this_thread::yield();
+            trace.add("held");
+        });
+    }
+    queue->sync([] {});
+    const QStringList items = trace.snapshot();
+    ASSERT_EQ(items.size(), 400);
+    for (int i = 0; i < items.size(); i += 2)
+        ASSERT_EQ(items[i], "held") << i;
+    EXPECT_FALSE(queue->isCurrent());
+
+    // Busy: it waits for the running block and runs on the queue's thread.
+    std::atomic<bool> release {false};
+    queue->async([&] {
+        release.wait(false);
+        trace.add("running");
+    });
+    std::thread other([&] { queue->runOnCaller([&] { trace.add("after"); }); });
+    release = true;
+    release.notify_all();
+    other.join();
+    EXPECT_EQ(trace.snapshot().mid(400), QStringList({"running", "after"}));
+}
+
 TEST(DispatchDeathTest, SyncOntoOwnQueueIsCaughtWithItsLabel)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
