@@ -33,8 +33,9 @@ FolderNameCache::~FolderNameCache()
 
 FolderNameCache& FolderNameCache::shared()
 {
-    static FolderNameCache cache;
-    return cache;
+    // Never destroyed: a queue may still name a note while the process exits.
+    static auto* const cache = new FolderNameCache;
+    return *cache;
 }
 
 QString FolderNameCache::folded(const QString& name)

@@ -15,8 +15,8 @@ struct Roots {
 
 Roots& roots()
 {
-    static Roots instance;
-    return instance;
+    static auto* const instance = new Roots; // queues may still make paths while the process exits
+    return *instance;
 }
 
 // Joins with one separator between components; any empty part (an unset root,

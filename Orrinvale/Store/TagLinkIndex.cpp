@@ -11,8 +11,9 @@
 
 TagLinkIndex& TagLinkIndex::shared()
 {
-    static TagLinkIndex index;
-    return index;
+    // Never destroyed: a queue may still commit a note while the process exits.
+    static auto* const index = new TagLinkIndex;
+    return *index;
 }
 
 TagLinkIndex::Identity TagLinkIndex::identityOf(const QString& folder)

@@ -214,11 +214,13 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
 
     // The same query over the rows found checks them and makes their snippets.
     const int columns = withSnippet ? 4 : 3;
-    const QString selected = withSnippet ? QStringLiteral("SELECT  key, title, folder, snippet(%1, '[', ']', '...', 1, 64)")
-                                         : QStringLiteral("SELECT  key, title, folder");
+    const auto selectFrom = [withSnippet](const QString& table) {
+        return (withSnippet ? QStringLiteral("SELECT  key, title, folder, snippet(%1, '[', ']', '...', 1, 64) FROM %1")
+                            : QStringLiteral("SELECT  key, title, folder FROM %1"))
+            .arg(table);
+    };
     if (withSnippet) {
-        const auto checked = readTextRows(probe, selected.arg(QStringLiteral("probe")) +
-                                                     QStringLiteral(" FROM probe WHERE title MATCH ?"),
+        const auto checked = readTextRows(probe, selectFrom(QStringLiteral("probe")) + QStringLiteral(" WHERE title MATCH ?"),
                                           {expression}, found, columns);
         if (!checked || int(checked->size()) != found)
             return std::nullopt;
@@ -228,8 +230,8 @@ std::optional<std::vector<TextRow>> TitleScan::rows(SLDatabase& db, const QStrin
         return rows;
 
     // The rest of the table is the index's.
-    const auto rest = readTextRows(db, selected.arg(QStringLiteral("notes")) +
-                                           QStringLiteral(" FROM notes WHERE title MATCH ? AND docid > ?"),
+    const auto rest = readTextRows(db, selectFrom(QStringLiteral("notes")) +
+                                           QStringLiteral(" WHERE title MATCH ? AND docid > ?"),
                                    {expression, qint64(last)}, wanted - found, columns);
     if (!rest)
         return std::nullopt;

@@ -1,5 +1,6 @@
 // Every test process gets its own temporary home before Qt starts, so no test
 // reads or writes the real user's files, and Qt runs on the offscreen platform.
+#include "Dispatch.h"
 #include "Folders.h"
 
 #include <QApplication>
@@ -41,5 +42,8 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
+    // Work a test left queued ends before the statics it may use are destroyed.
+    Dispatch::waitUntilIdle();
+    return result;
 }
