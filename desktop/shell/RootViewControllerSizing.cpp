@@ -70,8 +70,9 @@ void RootViewController::layoutToolbar()
     const int inset = window->folderToolbarItem()->x() + window->toolbar()->layout()->spacing();
     const PaneSizing::ToolbarLayout layout = PaneSizing::toolbarLayout(root->width(), noteX, listX, inset);
     const int height = int(PaneSizing::ToolbarItemHeight);
-    window->noteToolbarItem()->setFixedSize(int(layout.noteItemWidth), height);
-    window->listToolbarItem()->setFixedSize(int(layout.listItemWidth), height);
+    // Before the first real layout the panes can sit past the window's edge.
+    window->noteToolbarItem()->setFixedSize(std::max(0, int(layout.noteItemWidth)), height);
+    window->listToolbarItem()->setFixedSize(std::max(0, int(layout.listItemWidth)), height);
     window->folderToolbarItem()->setFixedSize(std::max(0, int(listX) - inset), height);
     SearchFieldWrapper* wrapper = window->searchFieldWrapper();
     wrapper->setGeometry(5, 1, std::max(0, int(layout.listItemWidth) - 10), height);
