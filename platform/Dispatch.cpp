@@ -901,6 +901,13 @@ bool DispatchReadSource::isCancelled() const { return state_->cancelled.load(); 
 
 // ---------------------------------------------------------------------------
 
+void Dispatch::waitUntilSet(const std::atomic<bool>& flag)
+{
+    static SpinBudget budget;
+    spinUntil(budget, false, [&] { return flag.load(std::memory_order_acquire); });
+    flag.wait(false, std::memory_order_acquire);
+}
+
 void Dispatch::waitUntilIdle()
 {
     const bool onMain = isMainThread();

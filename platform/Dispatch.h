@@ -150,6 +150,9 @@ void advance(double seconds);
 namespace Dispatch {
 // The cores this process may run on (taskset, cgroups' cpusets).
 int allowedCores();
+// Waits for the flag to be set by another thread: spinning a little first
+// while a core is free, so a short wait needs no wake-up.
+void waitUntilSet(const std::atomic<bool>& flag);
 // Runs the main queue (on the main thread) and waits until every queue is idle.
 // Pending delayed blocks that are not yet due do not count.
 void waitUntilIdle();

@@ -320,7 +320,7 @@ void VGLog::performOnLoggerQueueAndWait(VGLogger& logger, const DispatchBlock& b
         done.store(true, std::memory_order_release);
         done.notify_all();
     });
-    done.wait(false, std::memory_order_acquire);
+    Dispatch::waitUntilSet(done);
 }
 
 bool VGLog::isOnLoggerQueue() { return DispatchQueue::currentSpecific(&loggerQueueKey) != nullptr; }

@@ -23,7 +23,7 @@ struct VGLogDelivery {
     // A run hands back its places at once, so a caller waiting for one wakes
     // once per run rather than once per message.
     static void freePlaces(int count);
-    void waitUntilDone() const { done.wait(false, std::memory_order_acquire); }
+    void waitUntilDone() const { Dispatch::waitUntilSet(done); }
     // Loggers hand the deliveries of a finished run back here rather than
     // dropping them: freed on their own threads, they would be freed into
     // the caller's memory arena and contend for its lock with the caller's
