@@ -1,32 +1,46 @@
 #include "ConsoleLog.h"
 
 #include <QByteArray>
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QFileInfo>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
 
 #include <sys/syscall.h>
 #include <unistd.h>
 
-static QString processName()
+// Loggers report here from their own threads, also while the process exits and its
+// statics, Qt's among them, are being destroyed: this uses only the C library and
+// a name that is never destroyed.
+static const char* processName()
 {
-    static const QString name = [] {
-        char path[4096];
+    static const char* const name = [] {
+        static char path[4096]; // never destroyed
         const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-        return n > 0 ? QFileInfo(QString::fromLocal8Bit(path, n)).fileName() : QStringLiteral("brindlewick");
+        if (n <= 0)
+            return "brindlewick";
+        path[n] = '\0';
+        const char* slash = std::strrchr(path, '/');
+        return slash ? slash + 1 : static_cast<const char*>(path);
     }();
     return name;
 }
 
 void consoleLog(const QString& text)
 {
-    const QString line = QStringLiteral("%1 %2[%3:%4] %5\n")
-                             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")))
-                             .arg(processName())
-                             .arg(getpid())
-                             .arg(static_cast<long>(syscall(SYS_gettid)))
-                             .arg(text);
-    const QByteArray bytes = line.toUtf8();
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    std::tm fields {};
+    localtime_r(&now.tv_sec, &fields);
+    char stamp[512];
+    const int length = std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld %s[%d:%ld] ",
+                                     fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday, fields.tm_hour,
+                                     fields.tm_min, fields.tm_sec, now.tv_nsec / 1000000, processName(),
+                                     int(getpid()), static_cast<long>(syscall(SYS_gettid)));
+    QByteArray bytes(stamp, std::clamp(length, 0, int(sizeof stamp) - 1));
+    bytes += text.toUtf8();
+    bytes += '\n';
     const char* data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {

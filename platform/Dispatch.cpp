@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <poll.h>
@@ -154,15 +155,25 @@ struct CurrentScope {
     ~CurrentScope() { currentState = saved; }
 };
 
-// Every live queue, for Dispatch::waitUntilIdle().
-std::mutex registryMutex;
-std::vector<std::weak_ptr<DispatchQueue::State>> registry;
+// Every live queue, for Dispatch::waitUntilIdle(). Never destroyed: queues are made
+// and waited for while the process exits, too.
+struct Registry {
+    std::mutex mutex;
+    std::vector<std::weak_ptr<DispatchQueue::State>> states;
+};
+
+Registry& registry()
+{
+    static Registry* const instance = new Registry;
+    return *instance;
+}
 
 void registerState(const std::shared_ptr<DispatchQueue::State>& state)
 {
-    std::lock_guard lock(registryMutex);
-    std::erase_if(registry, [](const auto& weak) { return weak.expired(); });
-    registry.push_back(state);
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    std::erase_if(r.states, [](const auto& weak) { return weak.expired(); });
+    r.states.push_back(state);
 }
 
 std::shared_ptr<DispatchQueue::State> makeState(const QString& label, DispatchQueue::State::Kind kind)
@@ -216,6 +227,42 @@ private:
 
 GlobalPool& globalPool();
 
+// The main queue is drained by queued calls to the application. A request from another
+// thread can meet the application's destruction: a post routine, run while the
+// application is still whole, shuts it out under the lock that requests take.
+struct DrainTarget {
+    std::mutex mutex;
+    QCoreApplication* open = nullptr; // its post routine is registered
+    QCoreApplication* closed = nullptr; // being destroyed
+};
+
+DrainTarget& drainTarget()
+{
+    static DrainTarget* const target = new DrainTarget; // used while the process exits
+    return *target;
+}
+
+bool postDrain()
+{
+    DrainTarget& target = drainTarget();
+    std::lock_guard lock(target.mutex);
+    QCoreApplication* app = QCoreApplication::instance();
+    // Only the main thread makes an application, perhaps where a destroyed one was.
+    if (!app || (app == target.closed && !isMainThread()))
+        return false;
+    if (app != target.open) {
+        target.open = app;
+        target.closed = nullptr;
+        qAddPostRoutine([] {
+            DrainTarget& t = drainTarget();
+            std::lock_guard lock(t.mutex);
+            t.closed = std::exchange(t.open, nullptr);
+        });
+    }
+    QMetaObject::invokeMethod(app, [] { DispatchQueue::drainMain(); }, Qt::QueuedConnection);
+    return true;
+}
+
 } // namespace
 
 void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
@@ -267,12 +314,8 @@ void DispatchQueue::State::enqueue(DispatchBlock block, const std::shared_ptr<St
         wake.notify_one();
     if (kind == Kind::Main)
         wake.notify_all(); // runMainUntil() waits on it
-    if (kind == Kind::Main && !drainPosted.exchange(true)) {
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, [] { DispatchQueue::drainMain(); }, Qt::QueuedConnection);
-        else
-            drainPosted = false;
-    }
+    if (kind == Kind::Main && !drainPosted.exchange(true) && !postDrain())
+        drainPosted = false;
 }
 
 int DispatchQueue::State::drainOnce()
@@ -915,8 +958,9 @@ void Dispatch::waitUntilIdle()
     while (quietRounds < 2) {
         int busy = onMain ? DispatchQueue::drainMain() : 0;
         {
-            std::lock_guard lock(registryMutex);
-            for (const auto& weak : registry) {
+            Registry& r = registry();
+            std::lock_guard lock(r.mutex);
+            for (const auto& weak : r.states) {
                 const auto state = weak.lock();
                 // The caller's own queue counts its running block; that one is us.
                 if (state && state.get() != currentState && state->outstanding.load() > 0)

@@ -2,10 +2,18 @@
 
 #include "Folders.h"
 
+#include <cstdlib>
+
 UserDefaults& UserDefaults::standard()
 {
-    static UserDefaults defaults(Folders::config() + QStringLiteral("/defaults.ini"));
-    return defaults;
+    // Never destroyed: Core, which is never released either, reads it from its queues while the
+    // process exits. The changes still reach the file at exit, where its destructor wrote them.
+    static UserDefaults* const defaults = [] {
+        auto* made = new UserDefaults(Folders::config() + QStringLiteral("/defaults.ini"));
+        std::atexit([] { standard().synchronize(); });
+        return made;
+    }();
+    return *defaults;
 }
 
 UserDefaults::UserDefaults(const QString& path)

@@ -2,6 +2,7 @@
 
 #include "kit/ViewController.h"
 #include "panes/ListEntryCell.h"
+#include "panes/SearchFieldWrapper.h"
 #include "panes/TableBridge.h"
 #include "panes/TagNameCache.h"
 
@@ -20,7 +21,6 @@ class Core;
 class QProgressBar;
 class QToolButton;
 class QuickOpenViewController;
-class SearchFieldWrapper;
 
 class QuickOpenViewControllerDelegate {
 public:
@@ -127,7 +127,8 @@ private:
     QuickOpenViewControllerDelegate* delegate_ = nullptr;
     std::shared_ptr<SnippetFormatter> formatter_;
     std::shared_ptr<TagNameCache> tagNames_;
-    SearchFieldWrapper* wrapper_ = nullptr;
+    // Cleared as it goes: events reach the filter while the view's other children are destroyed.
+    QPointer<SearchFieldWrapper> wrapper_;
     TableView* tableView_ = nullptr;
     TableBridge* bridge_ = nullptr;
     QProgressBar* progress_ = nullptr;

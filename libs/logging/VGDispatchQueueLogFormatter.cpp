@@ -36,7 +36,7 @@ QString VGDispatchQueueLogFormatter::queueThreadLabelForLogMessage(const VGLogMe
     const uint64_t minimum = minQueueLength_;
     const uint64_t maximum = maxQueueLength_;
     // The pool behind the global queue runs anyone's work: its name says nothing.
-    static const QString globalLabel = DispatchQueue::global()->label();
+    static const QString& globalLabel = DispatchQueue::global()->label(); // the queue is never destroyed
     QString label;
     if (!message.queueLabel().isEmpty() && message.queueLabel() != globalLabel)
         label = message.queueLabel();

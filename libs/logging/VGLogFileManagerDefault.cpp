@@ -20,7 +20,8 @@
 
 namespace {
 
-const QString logExtension = QStringLiteral(".log");
+// Plain data: the logger threads still name files while the process exits.
+constexpr QLatin1StringView logExtension(".log");
 
 QStringList logFileNamesIn(const QString& directory)
 {
@@ -72,13 +73,13 @@ QString VGLogFileManagerDefault::defaultLogsDirectory()
 
 QString VGLogFileManagerDefault::applicationName()
 {
-    static const QString name = [] {
+    static const QString* const name = [] { // never destroyed, for the same reason
         QString found = Folders::bundleIdentifier();
         if (found.isEmpty())
             found = QString::fromLocal8Bit(program_invocation_short_name);
-        return found;
+        return new QString(found);
     }();
-    return name;
+    return *name;
 }
 
 QString VGLogFileManagerDefault::logFileDate(double time)

@@ -24,8 +24,9 @@ std::atomic<const VGTTYColorPalette*> classPalette{nullptr};
 
 void fixClassPalette()
 {
-    static const VGTTYColorPalette fromEnvironment = VGTTYColorPalette::fromEnvironment();
-    classPalette.store(&fromEnvironment, std::memory_order_release);
+    // Never destroyed, as the other palette: colours may still be set on the logger's queue at exit.
+    static const VGTTYColorPalette* const fromEnvironment = new VGTTYColorPalette(VGTTYColorPalette::fromEnvironment());
+    classPalette.store(fromEnvironment, std::memory_order_release);
 }
 
 // A batch is written once it grows past this, and at its end.
@@ -54,9 +55,9 @@ std::shared_ptr<VGTTYLogger> VGTTYLogger::create()
 
 const VGTTYColorPalette& VGTTYLogger::palette()
 {
-    static const VGTTYColorPalette none = VGTTYColorPalette::none();
+    static const VGTTYColorPalette* const none = new VGTTYColorPalette(VGTTYColorPalette::none());
     const VGTTYColorPalette* const palette = classPalette.load(std::memory_order_acquire);
-    return palette ? *palette : none;
+    return palette ? *palette : *none;
 }
 
 VGTTYLogger::VGTTYLogger() : VGAbstractLogger(QStringLiteral("vg.logging.ttyLogger"))

@@ -2,7 +2,7 @@
 
 namespace {
 
-const QByteArray escape("\033[");
+constexpr char escape[] = "\033[";
 
 // The 8-bit components of a colour, truncated.
 void toBytes(const VGTTYColor& color, uint8_t out[3])
@@ -18,10 +18,10 @@ QByteArray sequence(const VGTTYColor& color, const uint8_t bytes[3], const QList
     switch (palette.mode()) {
     case VGTTYColorPalette::Mode::ANSI: {
         const size_t index = palette.codeIndexForColor(color);
-        return size_t(codes.size()) > index ? escape + codes[qsizetype(index)] : QByteArray();
+        return size_t(codes.size()) > index ? QByteArray(escape) + codes[qsizetype(index)] : QByteArray();
     }
     case VGTTYColorPalette::Mode::XcodeColors:
-        return (escape + xcodeKind + QByteArray::number(bytes[0]) + ',' + QByteArray::number(bytes[1]) + ','
+        return (QByteArray(escape) + xcodeKind + QByteArray::number(bytes[0]) + ',' + QByteArray::number(bytes[1]) + ','
                 + QByteArray::number(bytes[2]) + ';')
             .left(23);
     case VGTTYColorPalette::Mode::None:
@@ -53,9 +53,9 @@ std::optional<VGTTYLoggerColorProfile> VGTTYLoggerColorProfile::create(std::opti
             return std::nullopt;
     }
     if (palette.mode() == VGTTYColorPalette::Mode::ANSI)
-        profile.resetCode_ = escape + "0m";
+        profile.resetCode_ = QByteArray(escape) + "0m";
     else if (palette.mode() == VGTTYColorPalette::Mode::XcodeColors)
-        profile.resetCode_ = escape + ';';
+        profile.resetCode_ = QByteArray(escape) + ';';
     return profile;
 }
 

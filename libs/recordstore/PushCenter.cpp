@@ -4,8 +4,8 @@
 
 std::shared_ptr<PushCenter> PushCenter::shared()
 {
-    static const std::shared_ptr<PushCenter> center = create();
-    return center;
+    static const auto* const center = new std::shared_ptr<PushCenter>(create()); // cloud queues use it at exit
+    return *center;
 }
 
 std::shared_ptr<PushCenter> PushCenter::create() { return std::shared_ptr<PushCenter>(new PushCenter()); }

@@ -12,7 +12,7 @@
 
 RecordingCloud& RecordingCloud::shared()
 {
-    static const auto cloud = std::make_shared<RecordingCloud>();
+    static RecordingCloud* const cloud = new RecordingCloud; // outlives Core, which is never released
     return *cloud;
 }
 
@@ -27,8 +27,13 @@ public:
         configuration.makeAppleCloud = [] { return std::shared_ptr<AppleCloud>(&RecordingCloud::shared(), [](AppleCloud*) {}); };
         Core::configure(std::move(configuration));
     }
-    // The loggers the delegate installed stop before the test's home, their folder, goes.
-    void TearDown() override { VGLog::removeAllLoggers(); }
+    // The loggers the delegate installed stop before the test's home, their folder, goes: the
+    // removal only queues the file logger's last roll, which must not run into the exit.
+    void TearDown() override
+    {
+        VGLog::removeAllLoggers();
+        VGLog::flushLog();
+    }
 };
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new RecordingCloudEnvironment);

@@ -34,7 +34,7 @@ class CommitTest : public ::testing::Test {
 protected:
     static ScriptedAppleCloud& cloud()
     {
-        static const auto scripted = std::make_shared<ScriptedAppleCloud>();
+        static ScriptedAppleCloud* const scripted = new ScriptedAppleCloud; // never destroyed
         return *scripted;
     }
 

@@ -36,7 +36,7 @@ public:
 
 inline HeldCloud& heldCloud()
 {
-    static const auto cloud = std::make_shared<HeldCloud>();
+    static HeldCloud* const cloud = new HeldCloud; // outlives Core, which is never released
     return *cloud;
 }
 

@@ -28,10 +28,11 @@ inline Core& sharedTestCore(Core::Configuration configuration = {})
 {
     static std::once_flag once;
     std::call_once(once, [&] {
-        static UserDefaults defaults(TestSupport::home() + QStringLiteral("/store-defaults.ini"));
+        // Never destroyed, as Core that keeps it.
+        static UserDefaults* const defaults = new UserDefaults(TestSupport::home() + QStringLiteral("/store-defaults.ini"));
         configuration.documentDirectory = TestSupport::home() + QStringLiteral("/Documents/Brindlewick");
         configuration.cachesDirectory = TestSupport::home() + QStringLiteral("/Caches/V5");
-        configuration.defaults = &defaults;
+        configuration.defaults = defaults;
         EXPECT_TRUE(Core::configure(configuration));
     });
     return Core::shared();
