@@ -369,7 +369,7 @@ TEST_F(Styling, ThemeColoursReachTheText)
     setText("plain - #tag `code`\n");
     EXPECT_EQ(at(0).foregroundColor, Themeset::textColorForTheme(16));
     EXPECT_EQ(at(indexOf("#tag")).foregroundColor, Themeset::listColorForTheme(16));
-    EXPECT_EQ(at(indexOf("`")).foregroundColor, Themeset::symbolColorForTheme(16));
+    EXPECT_EQ(at(indexOf("`")).foregroundColor, Themeset::codeColorForTheme(16));
     EXPECT_EQ(at(indexOf("code")).foregroundColor, Themeset::codeColorForTheme(16));
     // An id that is not a theme leaves the colours as they are.
     Themeset::textStorageSetTheme(storage, 7);
