@@ -35,8 +35,8 @@ TEST(MathFunctions, StandardNamesAndAliases)
     EXPECT_TRUE(std::all_of(firstGreek, registered.end(), [](const QString& n) { return n.at(0).unicode() > 0x7f; }));
     EXPECT_EQ(registered.end() - firstGreek, 3);
     const std::pair<const char*, const char*> same[] = {
-        {"avg(1, 2, 3)", "average(1, 2, 3)"}, {"mean(1, 2, 4)", "average(1, 2, 4)"},
-        {"π", "pi"}, {"tau_2", "pi"}, {"trunc(-1.5)", "floor(-1.5)"}, {"τ", "2 * pi"},
+        {"AVG(1, 2, 3)", "average(1, 2, 3)"}, {"mean(1, 2, 4)", "average(1, 2, 4)"}, {"SQRT(4)", "sqrt(4)"},
+        {"π", "pi"}, {"tau_2", "pi"}, {"trunc(-1.5)", "floor(-1.5)"}, {"τ", "2 * pi"}, {"modulo(7, 4)", "mod(7, 4)"},
     };
     for (const auto& [alias, function] : same)
         EXPECT_EQ(evaluate(evaluator, alias), evaluate(evaluator, function)) << alias;

@@ -1,7 +1,6 @@
 // The standard functions: values and the kind of number each gives, argument
 // counts checked before anything is evaluated, integer conversions without
 // undefined behaviour, random ranges and percent's context.
-#include "QVFunctionEvaluator.h"
 #include "QVMathEvaluator.h"
 
 #include <gtest/gtest.h>
@@ -122,17 +121,6 @@ TEST(MathFunctions, RandomStaysInItsRange)
         const int64_t any = evaluate(evaluator, QStringLiteral("random()"))->toInt64();
         EXPECT_TRUE(any >= 0 && any < 4294967295) << any;
     }
-}
-
-TEST(MathFunctions, StandardNames)
-{
-    const QStringList& names = QVFunctionEvaluator::standardFunctions();
-    EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
-    EXPECT_TRUE(QVFunctionEvaluator::isStandardFunction(QStringLiteral("ADD")));
-    EXPECT_FALSE(QVFunctionEvaluator::isStandardFunction(QStringLiteral("evaluateFunction")));
-    EXPECT_FALSE(QVFunctionEvaluator::isStandardFunction(QStringLiteral("positive")));
-    QVMathEvaluator evaluator;
-    EXPECT_EQ(evaluate(evaluator, QStringLiteral("SQRT(4)")), Number(2.0));
 }
 
 // The switch is on the shared default set, so it runs in a child process.
