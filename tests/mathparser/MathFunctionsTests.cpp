@@ -102,12 +102,22 @@ TEST(MathFunctions, CountsAreCheckedBeforeEvaluation)
         {"random(probe(), probe(), probe())", "random() may only have up to 2 arguments"},
         {"random(5, 3)", "random() lower bound must be below upper bound"},
         {"random(4294967295)", "random() lower bound must be below upper bound"},
+        {"median(probe())", "median:variables:error: requires at least 2 arguments"},
+        {"pi(probe())", "pi:variables:error: requires 0 arguments"},
+        {"sin(probe(), probe())", "sin:variables:error: requires 1 argument"},
+        {"l_and(probe())", "l_and:variables:error: requires 2 arguments"},
+        {"count()", "count:variables:error: requires at least 1 argument"},
+        {"haversin()", "haversin:variables:error: requires 1 argument"},
     };
-    for (const auto& c : cases) {
-        Error error;
-        EXPECT_FALSE(evaluate(evaluator, QString::fromUtf8(c.text), &error)) << c.text;
-        EXPECT_EQ(error.code, 17) << c.text;
-        EXPECT_EQ(error.localizedDescription(), QString::fromUtf8(c.message));
+    // The high-precision built-ins check their counts the same way.
+    for (const bool precise : {false, true}) {
+        evaluator.setUsesHighPrecisionEvaluation(precise);
+        for (const auto& c : cases) {
+            Error error;
+            EXPECT_FALSE(evaluate(evaluator, QString::fromUtf8(c.text), &error)) << c.text << " " << precise;
+            EXPECT_EQ(error.code, 17) << c.text;
+            EXPECT_EQ(error.localizedDescription(), QString::fromUtf8(c.message)) << precise;
+        }
     }
     EXPECT_EQ(evaluated, 0);
 }
