@@ -11,7 +11,6 @@
 #include <QByteArray>
 #include <QFile>
 #include <QStringList>
-#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
@@ -140,37 +139,22 @@ inline bool eventually(const std::function<bool()>& condition)
     return false;
 }
 
-// Sends standard error to a file while it lives.
+// Collects what reaches standard error while it lives.
 class StderrCapture {
 public:
-    StderrCapture()
-    {
-        file_.open();
-        fflush(stderr);
-        saved_ = ::dup(STDERR_FILENO);
-        ::dup2(file_.handle(), STDERR_FILENO);
-    }
-    ~StderrCapture() { restore(); }
+    StderrCapture() { testing::internal::CaptureStderr(); }
+    ~StderrCapture() { text(); }
     QByteArray text()
     {
-        restore();
-        QFile read(file_.fileName());
-        read.open(QIODevice::ReadOnly);
-        return read.readAll();
+        if (capturing_)
+            captured_ = QByteArray::fromStdString(testing::internal::GetCapturedStderr());
+        capturing_ = false;
+        return captured_;
     }
 
 private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        fflush(stderr);
-        ::dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-    }
-    QTemporaryFile file_;
-    int saved_ = -1;
+    bool capturing_ = true;
+    QByteArray captured_;
 };
 
 // The shared terminal logger, made with a 256-colour terminal type.
