@@ -5,45 +5,28 @@
 
 #include <QFile>
 #include <QString>
-#include <QTemporaryFile>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <memory>
 
-#include <unistd.h>
-
 // Collects what the console log writes to standard error while it lives.
 class ConsoleCapture {
 public:
-    ConsoleCapture()
-    {
-        file_.open();
-        saved_ = dup(STDERR_FILENO);
-        dup2(file_.handle(), STDERR_FILENO);
-    }
-    ~ConsoleCapture() { restore(); }
-
+    ConsoleCapture() { testing::internal::CaptureStderr(); }
+    ~ConsoleCapture() { text(); }
     QString text()
     {
-        restore();
-        file_.seek(0);
-        return QString::fromUtf8(file_.readAll());
+        if (capturing_)
+            captured_ = QString::fromStdString(testing::internal::GetCapturedStderr());
+        capturing_ = false;
+        return captured_;
     }
 
 private:
-    void restore()
-    {
-        if (saved_ < 0)
-            return;
-        dup2(saved_, STDERR_FILENO);
-        ::close(saved_);
-        saved_ = -1;
-    }
-
-    QTemporaryFile file_;
-    int saved_ = -1;
+    bool capturing_ = true;
+    QString captured_;
 };
 
 // An open in-memory connection, after the given statements.
