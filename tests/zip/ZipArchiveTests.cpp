@@ -119,17 +119,23 @@ TEST(ZipArchive, EveryFixtureEntryMatchesItsManifest)
     }
 }
 
-TEST(ZipArchive, MissingFileFailsOverTheSystemError)
+TEST(ZipArchive, UnreadableFileFailsOverTheSystemError)
 {
-    ZPArchive archive(QDir::home().filePath(QStringLiteral("missing.zip")));
-    EXPECT_FALSE(archive.entries());
-    EXPECT_FALSE(archive.contents());
-    Error error;
-    EXPECT_FALSE(archive.load(&error));
-    EXPECT_EQ(error.code, ZPError::ReadFailed);
-    const Error underlying = error.userInfo.value(UnderlyingErrorKey).value<Error>();
-    EXPECT_EQ(underlying.domain, PosixErrorDomain);
-    EXPECT_EQ(underlying.code, ENOENT);
+    const struct {
+        QString path;
+        int code;
+    } cases[] = {{QDir::home().filePath(QStringLiteral("missing.zip")), ENOENT}, {QDir::homePath(), EISDIR}};
+    for (const auto& c : cases) {
+        ZPArchive archive(c.path);
+        EXPECT_FALSE(archive.entries());
+        EXPECT_FALSE(archive.contents());
+        Error error;
+        EXPECT_FALSE(archive.load(&error));
+        EXPECT_EQ(error.code, ZPError::ReadFailed);
+        const Error underlying = error.userInfo.value(UnderlyingErrorKey).value<Error>();
+        EXPECT_EQ(underlying.domain, PosixErrorDomain);
+        EXPECT_EQ(underlying.code, c.code);
+    }
 }
 
 TEST(ZipArchive, NamesDecodeByFlagOrArchiveEncoding)

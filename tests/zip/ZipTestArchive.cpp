@@ -76,9 +76,9 @@ Archive build(const QList<Entry>& entries, const QByteArray& comment)
         archive.centralOffsets.append(archive.bytes.size());
         appendCentral(archive.bytes, entries[i], archive.localOffsets[i]);
     }
-    archive.endOffset = archive.bytes.size();
+    const int endOffset = archive.bytes.size();
     Writer(archive.bytes) << quint32(0x06054b50) << quint32(0) << quint16(entries.size()) << quint16(entries.size())
-                          << quint32(archive.endOffset - centralStart) << quint32(centralStart)
+                          << quint32(endOffset - centralStart) << quint32(centralStart)
                           << quint16(comment.size());
     archive.bytes.append(comment);
     return archive;

@@ -33,7 +33,6 @@ struct Archive {
     QByteArray bytes;
     QList<int> localOffsets;
     QList<int> centralOffsets;
-    int endOffset = 0;
 };
 
 Archive build(const QList<Entry>& entries, const QByteArray& comment = {});
