@@ -43,23 +43,29 @@ struct PassRecorder : TextStorageObserver {
     void textStorageDidProcessEditing(TextStorage&, int, TextRange range, qsizetype) override { last = range; }
 };
 
+// Gives a storage the tests' faces, line height and colours, and measures them.
+void configure(MarkdownTextStorage& storage)
+{
+    storage.setMainFont(Font{"Main", 20});
+    storage.setBoldFont(Font{"Bold", 20});
+    storage.setItalicFont(Font{"Italic", 20});
+    storage.setBoldItalicFont(Font{"BoldItalic", 20});
+    storage.setCodeFont(Font{"Code", 18});
+    storage.setSmallCapFont(Font{"Main", 19});
+    storage.setSymbolFont(Font{"Symbol", 16});
+    storage.setLineHeight(1.26);
+    storage.setMainColor(Main);
+    storage.setSymbolColor(Symbol);
+    storage.setListColor(List);
+    storage.setCodeColor(Code);
+    storage.reloadAttributes();
+}
+
 class Styling : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        storage.setMainFont(Font{"Main", 20});
-        storage.setBoldFont(Font{"Bold", 20});
-        storage.setItalicFont(Font{"Italic", 20});
-        storage.setBoldItalicFont(Font{"BoldItalic", 20});
-        storage.setCodeFont(Font{"Code", 18});
-        storage.setSmallCapFont(Font{"Main", 19});
-        storage.setSymbolFont(Font{"Symbol", 16});
-        storage.setLineHeight(1.26);
-        storage.setMainColor(Main);
-        storage.setSymbolColor(Symbol);
-        storage.setListColor(List);
-        storage.setCodeColor(Code);
-        storage.reloadAttributes();
+        configure(storage);
         storage.addObserver(&recorder);
     }
 
@@ -72,18 +78,6 @@ protected:
         return storage.attributedString().longestEffectiveRange(keys, index, {0, storage.length()});
     }
     Font fixedSymbol() const { return *storage.fixedSymbolFont(); }
-    // Gives another storage the fixture's faces and line height.
-    void copyFontsTo(MarkdownTextStorage& other) const
-    {
-        other.setMainFont(storage.mainFont());
-        other.setBoldFont(storage.boldFont());
-        other.setItalicFont(storage.italicFont());
-        other.setBoldItalicFont(storage.boldItalicFont());
-        other.setCodeFont(storage.codeFont());
-        other.setSymbolFont(storage.symbolFont());
-        other.setLineHeight(1.26);
-    }
-
     FakeMetrics metrics;
     MarkdownTextStorage storage{metrics};
     PassRecorder recorder;
@@ -397,7 +391,7 @@ TEST_F(Styling, RandomEditsKeepTheCharactersAndMatchAFreshStyle)
     }
     // Styling only the edited lines comes to the same attributes as styling the whole text at once.
     MarkdownTextStorage fresh(metrics);
-    copyFontsTo(fresh);
+    configure(fresh);
     Themeset::textStorageSetTheme(fresh, 0);
     Themeset::textStorageSetTheme(storage, 0);
     fresh.reloadAttributes();
@@ -425,12 +419,7 @@ TEST_F(Styling, StylingALongTextAtOnceMatchesStylingItLineByLine)
     ASSERT_GT(storage.attributedString().runCount(), 4 * 1024);
 
     MarkdownTextStorage byLine(metrics);
-    copyFontsTo(byLine);
-    byLine.setMainColor(Main);
-    byLine.setSymbolColor(Symbol);
-    byLine.setListColor(List);
-    byLine.setCodeColor(Code);
-    byLine.reloadAttributes();
+    configure(byLine);
     for (const QString& line : lines)
         byLine.replaceCharacters({byLine.length(), 0}, line);
     ASSERT_EQ(byLine.string(), storage.string());
