@@ -3,6 +3,7 @@
 #include "ZPFileChannel.h"
 #include "ZPFileChannelOutput.h"
 #include "TestSupport.h"
+#include "ZipTestArchive.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,11 +17,7 @@
 
 namespace {
 
-std::span<const std::byte> span(const QByteArray& bytes)
-{
-    return std::as_bytes(std::span(bytes.constData(), size_t(bytes.size())));
-}
-
+using ZipTest::bytesOf;
 using TestSupport::readFile;
 using TestSupport::writeFile;
 
@@ -35,7 +32,7 @@ void run(ZPChannelOutput& output, const std::vector<Step>& steps)
 {
     for (const Step& step : steps) {
         const bool done = step.op == 's' ? output.seekToOffset(step.value)
-            : step.op == 'w'             ? output.writeData(span(step.bytes))
+            : step.op == 'w'             ? output.writeData(bytesOf(step.bytes))
                                          : output.truncateAtOffset(step.value);
         ASSERT_TRUE(done) << step.op;
     }
@@ -86,7 +83,7 @@ TEST(ZipChannel, OutputsRefuseToPassFourGiB)
     ZPDataChannelOutput output(data);
     ASSERT_TRUE(output.seekToOffset(0xFFFFFFF0));
     Error error;
-    EXPECT_FALSE(output.writeData(span(QByteArray(17, 'x')), &error));
+    EXPECT_FALSE(output.writeData(bytesOf(QByteArray(17, 'x')), &error));
     EXPECT_EQ(error.code, EFBIG);
     EXPECT_TRUE(data->isEmpty());
 }
@@ -126,7 +123,7 @@ TEST(ZipChannel, TemporaryFileReplacesTheArchiveOrTheLinkTarget)
         EXPECT_EQ(QFileInfo(temporaryFile.absolutePath()).permissions() & 0x0077, 0);
 
         auto output = temporary->newOutput();
-        ASSERT_TRUE(output && output->writeData(span("new")) && output->close());
+        ASSERT_TRUE(output && output->writeData(bytesOf("new")) && output->close());
         Error error;
         ASSERT_TRUE(channel.replaceWithChannel(*temporary, &error)) << error.localizedDescription().toStdString();
         temporary->removeAsTemporary();
@@ -153,7 +150,7 @@ TEST(ZipChannel, DataChannelWritesOnlyWritableData)
     const auto before = writable.newInput();
     const auto temporary = writable.temporaryChannel();
     ASSERT_TRUE(temporary);
-    temporary->newOutput()->writeData(span("new"));
+    temporary->newOutput()->writeData(bytesOf("new"));
     EXPECT_FALSE(readOnly.replaceWithChannel(*temporary));
     ASSERT_TRUE(writable.replaceWithChannel(*temporary));
     EXPECT_EQ(*data, "new");

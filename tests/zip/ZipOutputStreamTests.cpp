@@ -45,12 +45,9 @@ QByteArray randomBytes(qsizetype size)
     return data;
 }
 
-std::span<const std::byte> bytesOf(const QByteArray& data)
-{
-    return std::as_bytes(std::span(data.constData(), std::size_t(data.size())));
-}
-
 } // namespace
+
+using namespace ZipTest;
 
 TEST(ZipOutputStream, EntryWriterFailsOnEveryFailedOutputWrite)
 {
@@ -61,7 +58,7 @@ TEST(ZipOutputStream, EntryWriterFailsOnEveryFailedOutputWrite)
         return true;
     };
     // Where the descriptor begins; the deflater writes its last bytes only when finishing.
-    const auto descriptorAt = std::uint32_t(30 + 1 + ZipTest::deflated(data).size());
+    const auto descriptorAt = std::uint32_t(30 + 1 + deflated(data).size());
     const ZPArchiveEntry::DataBlock whole = [&data](Error*) { return std::optional(data); };
     const ZPArchiveEntry::DataConsumerBlock consumer = [&data](DataConsumer& sink, Error*) {
         sink.putBytes(bytesOf(data));

@@ -6,6 +6,7 @@
 #include <QList>
 
 #include <cstdint>
+#include <span>
 
 // Builds small archives byte by byte, so tests can bend any field.
 namespace ZipTest {
@@ -61,6 +62,24 @@ struct StreamRead {
 StreamRead readStream(InputStream& stream, std::size_t piece);
 // What a provider gives when asked for up to count bytes.
 QByteArray readProvider(SequentialDataProvider& provider, qsizetype count);
+
+// The data as the byte span the library's interfaces take.
+inline std::span<const std::byte> bytesOf(const QByteArray& data)
+{
+    return std::as_bytes(std::span(data.constData(), std::size_t(data.size())));
+}
+
+// Hands the data to put in pieces; false once a piece is not taken whole.
+template <typename Put>
+bool inPieces(const QByteArray& data, qsizetype piece, Put put)
+{
+    for (qsizetype at = 0; at < data.size(); at += piece) {
+        const QByteArray part = data.mid(at, piece);
+        if (put(bytesOf(part)) != std::int64_t(part.size()))
+            return false;
+    }
+    return true;
+}
 
 void put16(QByteArray& bytes, int at, std::uint16_t value);
 void put32(QByteArray& bytes, int at, std::uint32_t value);

@@ -114,12 +114,7 @@ TEST(ZipWrite, EveryBlockKindGivesTheSameBytesAsOneDataBlock)
         const std::shared_ptr<ZPArchiveEntry> consumer = ZPArchiveEntry::archiveEntryWithFileName(
             "n", 0100644, QDateTime(QDate(2026, 12, 5), QTime(13, 45, 31)), level, {}, {},
             [&](DataConsumer& sink, Error*) {
-                for (qsizetype at = 0; at < data.size(); at += 1000) {
-                    const auto part = std::as_bytes(std::span(data.constData() + at, std::size_t(std::min<qsizetype>(1000, data.size() - at))));
-                    if (sink.putBytes(part) != std::int64_t(part.size()))
-                        return false;
-                }
-                return true;
+                return inPieces(data, 1000, [&](auto part) { return sink.putBytes(part); });
             });
         for (const auto& other : {entry("n", level, {}, piecesOf(data, 1000)),
                                   entry("n", level, {}, piecesOf(data, data.size())), consumer}) {

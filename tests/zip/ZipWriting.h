@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ZPNewArchiveEntry.h"
+#include "ZipTestArchive.h"
 
 #include <QFile>
 
@@ -30,12 +31,7 @@ inline QByteArray pattern(qsizetype size)
 inline ZPArchiveEntry::StreamBlock piecesOf(const QByteArray& data, qsizetype piece)
 {
     return [data, piece](OutputStream& stream, Error*) {
-        for (qsizetype at = 0; at < data.size(); at += piece) {
-            const auto part = std::as_bytes(std::span(data.constData() + at, std::size_t(std::min(piece, data.size() - at))));
-            if (stream.write(part) != std::int64_t(part.size()))
-                return false;
-        }
-        return true;
+        return ZipTest::inPieces(data, piece, [&](auto part) { return stream.write(part); });
     };
 }
 
