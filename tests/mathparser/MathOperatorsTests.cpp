@@ -2,6 +2,7 @@
 // look-ups by token and function, and the refusals of bad definitions.
 #include "QVMathOperatorSet.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QMap>
@@ -13,6 +14,7 @@ namespace {
 using Arity = QVMathOperatorArity;
 using Associativity = QVMathOperatorAssociativity;
 using Levels = QMap<QString, int64_t>;
+using testing::ThrowsMessage;
 
 Levels levels(const QVMathOperatorSet& set)
 {
@@ -57,16 +59,6 @@ QStringList functions(const QList<std::shared_ptr<QVMathOperator>>& operators)
 std::shared_ptr<QVMathOperator> binary(const char* function, const char* token)
 {
     return QVMathOperator::make(function, {token}, Arity::Binary, Associativity::Left);
-}
-
-template <typename F> std::string thrownMessage(F&& f)
-{
-    try {
-        f();
-    } catch (const std::invalid_argument& e) {
-        return e.what();
-    }
-    return "(nothing thrown)";
 }
 
 } // namespace
@@ -126,10 +118,10 @@ TEST(MathOperators, TokenValidity)
     for (const auto& c : cases)
         EXPECT_EQ(QVMathOperator::isValidToken(c.token), c.valid) << c.token.toStdString();
 
-    EXPECT_EQ(thrownMessage([] { QVMathOperator::make("f", {"@"}, Arity::Unknown, Associativity::Left); }),
-              "Unable to create operator with unknown arity");
-    EXPECT_EQ(thrownMessage([] { QVMathOperator::make("f", {"@", "1X"}, Arity::Unary, Associativity::Left); }),
-              "Invalid operator token: 1x");
+    EXPECT_THAT([] { QVMathOperator::make("f", {"@"}, Arity::Unknown, Associativity::Left); },
+                ThrowsMessage<std::invalid_argument>("Unable to create operator with unknown arity"));
+    EXPECT_THAT([] { QVMathOperator::make("f", {"@", "1X"}, Arity::Unary, Associativity::Left); },
+                ThrowsMessage<std::invalid_argument>("Invalid operator token: 1x"));
     EXPECT_EQ(QVMathOperator::make("f", {"AT"}, Arity::Unary, Associativity::Left)->tokens(), QStringList{"at"});
 }
 
@@ -173,7 +165,8 @@ TEST(MathOperators, ExistingFunctionOnlyGainsTokens)
 
     set.addTokens({"~"}, "multiply");
     EXPECT_EQ(functions(set.operatorsForToken("~")), (QStringList{"not", "multiply"}));
-    EXPECT_EQ(thrownMessage([&] { set.addTokens({"x"}, "nope"); }), "No operator is defined for function 'nope'");
+    EXPECT_THAT([&] { set.addTokens({"x"}, "nope"); },
+                ThrowsMessage<std::invalid_argument>("No operator is defined for function 'nope'"));
 }
 
 TEST(MathOperators, TakenTokenRefusedWithoutChange)
@@ -181,8 +174,8 @@ TEST(MathOperators, TakenTokenRefusedWithoutChange)
     QVMathOperatorSet set;
     const auto op = std::make_shared<QVMathOperator>("twice", QStringList{"@", "**"}, Arity::Unary, 0,
                                                      Associativity::Left);
-    EXPECT_EQ(thrownMessage([&] { set.addOperatorWithPrecedenceLowerThan(op, set.operatorForFunction("add")); }),
-              "An operator is already defined for '**'");
+    EXPECT_THAT([&] { set.addOperatorWithPrecedenceLowerThan(op, set.operatorForFunction("add")); },
+                ThrowsMessage<std::invalid_argument>("An operator is already defined for '**'"));
     EXPECT_EQ(levels(set), freshLevels());
     EXPECT_TRUE(set.operatorsForToken("@").isEmpty());
 }
