@@ -63,9 +63,7 @@ TEST(Database, FailedOpenKeepsErrorAndRetriesNextTime)
 
 TEST(Database, CloseFinalizesLeakedStatementsAndOpenResultSets)
 {
-    auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate("create table t(a)"));
-    ASSERT_TRUE(db->executeUpdate("insert into t values(1)"));
+    auto db = openMemory("create table t(a); insert into t values(1);");
     sqlite3_stmt* leaked = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db->sqliteHandle(), "select a from t", -1, &leaked, nullptr), SQLITE_OK);
     SLResultSet rs = db->executeQuery("select a from t");
@@ -89,9 +87,7 @@ TEST(Database, CloseFinalizesLeakedStatementsAndOpenResultSets)
 
 TEST(Database, HadErrorAndErrorObjects)
 {
-    auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate("create table t(a unique)"));
-    ASSERT_TRUE(db->executeUpdate("insert into t values(1)"));
+    auto db = openMemory("create table t(a unique); insert into t values(1);");
     EXPECT_FALSE(db->hadError());
 
     ConsoleCapture console;
@@ -170,8 +166,7 @@ TEST(Database, NullDatabaseDoesNothingQuietly)
 
 TEST(Database, InUseGuardCatchesReentryFromAFunction)
 {
-    auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate("create table t(a)"));
+    auto db = openMemory("create table t(a)");
     bool innerResult = true;
     db->makeFunctionNamed("twice", 1, [&](sqlite3_context* context, int, sqlite3_value** argv) {
         innerResult = db->executeUpdate("insert into t values(99)");

@@ -3,6 +3,8 @@
 #include "SLDatabasePool.h"
 #include "SLDatabasePoolDelegate.h"
 
+#include <gmock/gmock.h>
+
 #include <barrier>
 #include <stdexcept>
 #include <thread>
@@ -64,13 +66,9 @@ TEST(Database, PoolRefusesADoubleCheckIn)
     auto pool = SLDatabasePool::databasePoolWithPath();
     auto db = pool->db();
     pool->pushDatabaseBackInPool(db);
-    try {
-        pool->pushDatabaseBackInPool(db);
-        ADD_FAILURE() << "a second check-in was accepted";
-    } catch (const std::logic_error& error) {
-        EXPECT_STREQ(error.what(), "Database already in pool: The SLDatabase being put back into the pool is "
-                                   "already present in the pool");
-    }
+    EXPECT_THAT([&] { pool->pushDatabaseBackInPool(db); },
+                testing::ThrowsMessage<std::logic_error>("Database already in pool: The SLDatabase being put back "
+                                                         "into the pool is already present in the pool"));
     EXPECT_EQ(counts(*pool), (Counts {1, 0, 1}));
 }
 

@@ -4,8 +4,7 @@
 
 TEST(Database, ResultSetNextAfterTheEnd)
 {
-    auto db = openMemory();
-    ASSERT_TRUE(db->executeUpdate("create table t(a)"));
+    auto db = openMemory("create table t(a)");
     SLResultSet rs = db->executeQuery("select a from t");
     ASSERT_FALSE(rs.isNull());
     EXPECT_TRUE(db->hasOpenResultSets());
