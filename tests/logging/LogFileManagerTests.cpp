@@ -189,5 +189,4 @@ TEST_F(LoggingFileManager, DefaultFolderFollowsTheStateHome)
 {
     EXPECT_EQ(VGLogFileManagerDefault::defaultLogsDirectory(),
               qEnvironmentVariable("XDG_STATE_HOME") + "/Logs/" + program_invocation_short_name);
-    EXPECT_EQ(VGLogFileManagerDefault::applicationName(), "net.brindlewick.Brindlewick");
 }

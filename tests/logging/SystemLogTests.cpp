@@ -132,23 +132,20 @@ TEST_F(LoggingSystemLogCapture, TakesOnlyThisProcesssOwnRecordsFromTheStartSecon
 
 TEST_F(LoggingSystemLogCapture, LaterPassesTakeOnlyNewRecords)
 {
-    writeJournal({record(10, "PRIORITY=4\nMESSAGE=first\n")});
-    VGASLLogCapture::start();
-    ASSERT_TRUE(eventually([&] { return logger->count() == 1; }));
-    writeJournal({record(20, "PRIORITY=4\nMESSAGE=second\n")});
-    ASSERT_TRUE(eventually([&] { return logger->count() >= 2; }));
-    writeJournal({record(30, "PRIORITY=4\nMESSAGE=third\n")});
-    ASSERT_TRUE(eventually([&] { return logger->count() >= 3; }));
+    const QStringList texts = {"first", "second", "third", "fourth"};
+    for (qsizetype n = 1; n <= texts.size(); ++n) {
+        // Before the last, stop and start again with nothing new: one registration, no repeats.
+        if (n == texts.size()) {
+            VGASLLogCapture::stop();
+            VGASLLogCapture::start();
+        }
+        writeJournal({record(n * 10, "PRIORITY=4\nMESSAGE=" + texts[n - 1].toUtf8() + "\n")});
+        if (n == 1)
+            VGASLLogCapture::start();
+        ASSERT_TRUE(eventually([&] { return qsizetype(logger->count()) >= n; }));
+    }
     Dispatch::waitUntilIdle();
-    EXPECT_EQ(logger->snapshot(), (QStringList {"first", "second", "third"}));
-
-    // Stop and start again before anything new: one registration, no repeats.
-    VGASLLogCapture::stop();
-    VGASLLogCapture::start();
-    writeJournal({record(40, "PRIORITY=4\nMESSAGE=fourth\n")});
-    ASSERT_TRUE(eventually([&] { return logger->count() >= 4; }));
-    Dispatch::waitUntilIdle();
-    EXPECT_EQ(logger->snapshot(), (QStringList {"first", "second", "third", "fourth"}));
+    EXPECT_EQ(logger->snapshot(), texts);
 }
 
 TEST_F(LoggingSystemLogCapture, CaptureLevelFilters)
