@@ -1,12 +1,9 @@
 // One pass of the calculator over small notes: what it evaluates, which range
 // it reports, how subtotals open and close, how numbers are written back, and
 // a randomized check that written results are found again.
+#include "../store/LogCapture.h"
 #include "Calculator/Calculator.h"
-#include "Log.h"
 #include "TestSupport.h"
-#include "VGAbstractLogger.h"
-#include "VGLog.h"
-#include "VGLogMessage.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +11,6 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-#include <mutex>
 #include <random>
 
 namespace {
@@ -53,25 +49,6 @@ QString applied(QString text, const QList<Result>& results)
         text.replace(it->range.location, it->range.length, Calculator::stringFromNumber(it->value));
     return text;
 }
-
-class RecordingLogger : public VGAbstractLogger {
-public:
-    RecordingLogger() : VGAbstractLogger(QStringLiteral("test.calculator")) {}
-    void logMessage(const VGLogMessage& message) override
-    {
-        std::lock_guard lock(mutex);
-        texts << message.logMsg();
-    }
-    QStringList snapshot()
-    {
-        std::lock_guard lock(mutex);
-        return texts;
-    }
-
-private:
-    std::mutex mutex;
-    QStringList texts;
-};
 
 class LocaleScope {
 public:
@@ -168,11 +145,10 @@ TEST(CalculatorPass, DelegateIsHeldWeakly)
 
 TEST(CalculatorPass, FailedLinesAreLogged)
 {
-    const auto logger = std::make_shared<RecordingLogger>();
-    VGLog::addLogger(logger);
+    const auto capture = LogCapture::install();
     pass(QStringLiteral("50 + 10% =>\n1/0 =>"));
-    VGLog::removeLogger(logger);
-    const QStringList texts = logger->snapshot();
+    const QStringList texts = capture->lines();
+    capture->uninstall();
     ASSERT_EQ(texts.size(), 2);
     EXPECT_TRUE(texts[0].startsWith(QStringLiteral("calculator:error [50 + 10%] "))) << texts[0].toStdString();
     EXPECT_TRUE(texts[0].contains(QStringLiteral("Code=10 "))) << texts[0].toStdString();
