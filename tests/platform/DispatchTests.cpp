@@ -229,7 +229,7 @@ TEST(Dispatch, CancelledDelayedPerformNeverRuns)
     EXPECT_FALSE(other.isCancelled());
 }
 
-TEST(Dispatch, TimerSourceRepeatsUntilCancelled)
+TEST(Dispatch, TimerSourceRestartReplacesTheScheduleAndRepeatsUntilCancelled)
 {
     TestSupport::VirtualTime time;
     auto queue = DispatchQueue::createSerial("test.timer");
@@ -237,28 +237,21 @@ TEST(Dispatch, TimerSourceRepeatsUntilCancelled)
     bool cancelHandlerRan = false;
     DispatchTimer timer(queue, [&] { firedAt.push_back(DispatchTime::now()); });
     timer.setCancelHandler([&] { cancelHandlerRan = true; });
-    timer.start(10, 5);
-    time.advance(9);
-    EXPECT_TRUE(firedAt.empty());
-    time.advance(11); // now 20: fired at 10, 15, 20
-    EXPECT_EQ(firedAt, (std::vector<double> {10, 15, 20}));
-    timer.cancel();
-    time.advance(100);
-    EXPECT_EQ(firedAt.size(), 3u);
-    EXPECT_TRUE(cancelHandlerRan);
-}
-
-TEST(Dispatch, TimerSourceRestartReplacesTheSchedule)
-{
-    TestSupport::VirtualTime time;
-    auto queue = DispatchQueue::createSerial("test.timer-restart");
-    std::vector<double> firedAt;
-    DispatchTimer timer(queue, [&] { firedAt.push_back(DispatchTime::now()); });
     timer.start(10, 0);
     time.advance(5);
     timer.start(20, 0); // the first deadline no longer counts
     time.advance(100);
     EXPECT_EQ(firedAt, (std::vector<double> {25}));
+
+    timer.start(10, 5); // at 105
+    time.advance(9);
+    EXPECT_EQ(firedAt.size(), 1u);
+    time.advance(11); // now 125: fired at 115, 120, 125
+    EXPECT_EQ(firedAt, (std::vector<double> {25, 115, 120, 125}));
+    timer.cancel();
+    time.advance(100);
+    EXPECT_EQ(firedAt.size(), 4u);
+    EXPECT_TRUE(cancelHandlerRan);
 }
 
 TEST(Dispatch, ReadSourceRunsHandlerWhenDataArrivesAndStopsOnCancel)
