@@ -178,16 +178,3 @@ TEST(Database, InUseGuardCatchesReentryFromAFunction)
     EXPECT_TRUE(console.text().contains(QString("The SLDatabase %1 is currently in use.").arg(db->description())));
     EXPECT_EQ(db->intForQuery("select group_concat(a) from t"), 42);
 }
-
-TEST(Database, RetiredOperations)
-{
-    auto db = openMemory();
-    ConsoleCapture console;
-    EXPECT_EQ(db->busyRetryTimeout(), -1);
-    db->setBusyRetryTimeout(5);
-    EXPECT_EQ(db->maxBusyRetryTimeInterval(), 2.0);
-    EXPECT_FALSE(db->setKey("secret"));
-    const QString log = console.text();
-    EXPECT_TRUE(log.contains("SLDB: busyRetryTimeout no longer works, please use maxBusyRetryTimeInterval"));
-    EXPECT_TRUE(log.contains("SLDB: setBusyRetryTimeout does nothing, please use setMaxBusyRetryTimeInterval:"));
-}
