@@ -15,7 +15,7 @@ QVExpressionPtr parse(const char* text) { return QVExpression::expressionFromStr
 
 } // namespace
 
-TEST(MathExpression, FunctionNamesCompareWithoutCase)
+TEST(MathExpression, EqualityIgnoresNameCaseAndNumberKind)
 {
     const auto upper = QVExpression::functionExpressionWithFunction(QStringLiteral("Add"), {number(1), number(2)});
     const auto lower = QVExpression::functionExpressionWithFunction(QStringLiteral("add"), {number(1), number(2)});
@@ -24,6 +24,11 @@ TEST(MathExpression, FunctionNamesCompareWithoutCase)
     EXPECT_EQ(*upper, *lower);
     EXPECT_EQ(upper->hash(), lower->hash());
     EXPECT_FALSE(*upper == *QVExpression::functionExpressionWithFunction(QStringLiteral("add"), {number(2), number(1)}));
+    // Numbers are equal by value, whatever their kind.
+    const auto real = QVExpression::numberExpressionWithNumber(Number(1.0));
+    EXPECT_EQ(*number(1), *real);
+    EXPECT_EQ(number(1)->hash(), real->hash());
+    EXPECT_FALSE(*number(1) == *QVExpression::variableExpressionWithVariable(QStringLiteral("1")));
     EXPECT_THROW(upper->variable(), std::logic_error);
     EXPECT_THROW(number(1)->arguments(), std::logic_error);
 
@@ -44,15 +49,6 @@ TEST(MathExpression, Variables)
     EXPECT_EQ(doubled->variable(), QStringLiteral("$x"));
     EXPECT_EQ(doubled->copy()->variable(), QStringLiteral("x"));
     EXPECT_EQ(QVExpression::fromArchive(doubled->archive())->variable(), QStringLiteral("x"));
-}
-
-TEST(MathExpression, NumbersEqualByValue)
-{
-    const auto integer = number(1);
-    const auto real = QVExpression::numberExpressionWithNumber(Number(1.0));
-    EXPECT_EQ(*integer, *real);
-    EXPECT_EQ(integer->hash(), real->hash());
-    EXPECT_FALSE(*integer == *QVExpression::variableExpressionWithVariable(QStringLiteral("1")));
 }
 
 TEST(MathExpression, Simplify)
