@@ -49,21 +49,7 @@ TEST_F(LoggingFileManager, ListsOnlyLogFilesOfThisApplication)
     EXPECT_TRUE(manager.unsortedLogFilePaths().first().startsWith(directory + "/"));
 }
 
-TEST_F(LoggingFileManager, NewFilesOfOneMinuteAreNumbered)
-{
-    Clock::setWallClock([] { return march2; });
-    VGLogFileManagerDefault manager(directory);
-    QStringList made;
-    for (int i = 0; i < 3; ++i)
-        made << QFileInfo(manager.createNewLogFile()).fileName();
-    EXPECT_EQ(made, (QStringList {app + " 2015-03-02 14-05.log", app + " 2015-03-02 14-05 2.log",
-                                  app + " 2015-03-02 14-05 3.log"}));
-    // The folder is made when missing, and listing sorts the newest first.
-    EXPECT_EQ(manager.sortedLogFileNames().first(), made.last());
-    EXPECT_EQ(manager.sortedLogFileNames().last(), made.first());
-}
-
-TEST_F(LoggingFileManager, DeletesBeyondTheMaximumCount)
+TEST_F(LoggingFileManager, NewFilesOfOneMinuteAreNumberedAndTheOldestGoBeyondTheCount)
 {
     Clock::setWallClock([] { return march2; });
     VGLogFileManagerDefault manager(directory);
@@ -72,9 +58,14 @@ TEST_F(LoggingFileManager, DeletesBeyondTheMaximumCount)
     QStringList made;
     for (int i = 0; i < 4; ++i)
         made << QFileInfo(manager.createNewLogFile()).fileName();
+    EXPECT_EQ(made, (QStringList {app + " 2015-03-02 14-05.log", app + " 2015-03-02 14-05 2.log",
+                                  app + " 2015-03-02 14-05 3.log", app + " 2015-03-02 14-05 4.log"}));
     QStringList expected = made.mid(1);
     expected.sort();
     EXPECT_EQ(namesOnDisk(), expected);
+    // The folder is made when missing, and listing sorts the newest first.
+    EXPECT_EQ(manager.sortedLogFileNames().first(), made.last());
+    EXPECT_EQ(manager.sortedLogFileNames().last(), made[1]);
 
     VGLogFileManagerDefault unlimited(directory);
     unlimited.setMaximumNumberOfLogFiles(0);
