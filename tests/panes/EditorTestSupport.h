@@ -1,19 +1,11 @@
 #pragma once
 
-#include "../store/StoreTestSupport.h"
+#include "PanesTestSupport.h"
 
-#include "kit/AnimationContext.h"
 #include "panes/NoteViewController.h"
 
-#include "Dispatch.h"
-#include "TestSupport.h"
-
-#include <QApplication>
 #include <QScrollBar>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 // Records what the editor tells the window, and answers as the window does.
 class RecordingWindowDelegate : public NoteViewControllerDelegate {

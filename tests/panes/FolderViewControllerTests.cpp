@@ -4,18 +4,9 @@
 #include "kit/QtColor.h"
 #include "panes/FolderViewController.h"
 
-#include "Core.h"
-#include "Dispatch.h"
-#include "TestSupport.h"
-
-#include <QDir>
 #include <QLabel>
-#include <QPainter>
-#include <QTest>
 
 #include <optional>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -88,11 +79,6 @@ protected:
 
 TEST_F(PanesSidebar, AnEmptyStoreShowsAllAndArchiveWithCollapsedHeaders)
 {
-    controller.view();
-    auto* table = controller.tableView();
-    EXPECT_EQ(controller.tableViewNumberOfRowsInSection(*table, FolderViewController::TopPadding), 0);
-    EXPECT_EQ(controller.tableViewNumberOfRowsInSection(*table, FolderViewController::BottomPadding), 0);
-
     showAndLoad(0);
     EXPECT_EQ(controller.selectedStorage(), NoteStorageInbox);
     EXPECT_EQ(controller.tableBridge()->selectedRow(), (IndexPath{FolderViewController::Inbox, 0}));
