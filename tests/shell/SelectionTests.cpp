@@ -121,7 +121,7 @@ TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
         EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), restoredKey);
         EXPECT_EQ(highlightedKey(*root->listController()), restoredKey);
         EXPECT_EQ(editor()->string(), texts[restoredKey]);
-        window.reset();
+        shown.reset();
     }
 }
 

@@ -1,6 +1,5 @@
 #include "ShellTestSupport.h"
 #include "SteppedAnimationClock.h"
-#include "../panes/PanesTestSupport.h"
 
 #include "kit/MenuItem.h"
 #include "kit/QtColor.h"
@@ -94,7 +93,7 @@ TEST_F(ShellTest, TypingFadesTheToolbarOnlyWithTheSidebarHiddenAndNothingHolding
         clock.step(100), window->grab();
     AnimationContext::setTestMode(true);
     EXPECT_EQ(toolbarAlphas(*window), (QList<double>{1, 1, 1, 1})) << "the pointer over the strip brings it back";
-    const QRect strip(window->toolbar()->mapTo(window.get(), QPoint()), window->toolbar()->size());
+    const QRect strip(window->toolbar()->mapTo(window, QPoint()), window->toolbar()->size());
     EXPECT_EQ(window->grab().toImage().copy(strip), shown.copy(strip));
 }
 
@@ -194,7 +193,7 @@ TEST_F(ShellTest, ASidebarHiddenAtStartShowsItsRowsWhenShown)
     const ListViewController& list = *root->listController();
     const QWidget* viewport = list.tableView()->viewport();
     const QRect row = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(0, 1))
-                          .translated(viewport->mapTo(window.get(), QPoint()));
+                          .translated(viewport->mapTo(window, QPoint()));
     const QImage screen = paintedWindow(*viewport);
     ASSERT_GT(row.width(), 100);
     EXPECT_GT(inkBounds(screen, row, screen.pixelColor(row.topRight() + QPoint(-2, 2))).width(), row.width() / 2);
