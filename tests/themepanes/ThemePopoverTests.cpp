@@ -1,19 +1,13 @@
 #include "ThemePanesTestSupport.h"
 
-#include "shell/RootViewController.h"
 #include "kit/Image.h"
 #include "kit/Popover.h"
-#include "shell/RootWindow.h"
-#include "views/ToolbarButton.h"
 #include "kit/QtColor.h"
 #include "theme/ThemeButtons.h"
+#include "views/ToolbarButton.h"
 
 #include <QLabel>
-#include <QPainter>
-#include <QTest>
 #include <QWheelEvent>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -217,14 +211,11 @@ TEST(ThemePopover, TheTypefaceListIsPushedReportsThroughThePopoverAndGoesBack)
 
 TEST(ThemePopover, InTheApplicationAChoiceIsStoredAndRestylesTheWindow)
 {
-    sharedTestCore();
-    AnimationContext::setTestMode(true);
-    Core::shared().setColorTheme(0);
+    sharedTestCore().setColorTheme(0);
     Core::shared().setTypeFace(0);
-    RootWindow window;
-    auto* shell = new RootViewController(Core::shared());
-    window.setContentViewController(shell);
-    window.show();
+    ShellWindow main;
+    RootWindow& window = main.window;
+    RootViewController* shell = main.shell;
     settle();
 
     QTest::mouseClick(window.themeButton(), Qt::LeftButton);
