@@ -14,7 +14,6 @@
 #include "Themes/Themeset.h"
 
 #include <QKeyEvent>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
