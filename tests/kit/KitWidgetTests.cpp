@@ -162,10 +162,11 @@ TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)
 {
     QWidget window;
     window.show();
+    const char* const titles[] = {"Delete Note", "Cancel", "Later"};
     for (const int index : {0, 1, 2, -1}) {
         Alert alert;
         alert.setMessageText(QStringLiteral("Delete \"Groceries\"?"));
-        for (const char* title : {"Delete Note", "Cancel", "Later"})
+        for (const char* title : titles)
             alert.addButton(QString::fromLatin1(title));
         int response = 0;
         QMessageBox* box = alert.beginSheetModal(&window, [&](int r) { response = r; });
@@ -174,7 +175,6 @@ TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)
             QTest::keyClick(box, Qt::Key_Escape);
             EXPECT_EQ(response, Alert::FirstButtonReturn + 1);
         } else {
-            const char* titles[] = {"Delete Note", "Cancel", "Later"};
             for (QAbstractButton* button : box->buttons())
                 if (button->text() == QLatin1String(titles[index]))
                     button->click();
@@ -351,7 +351,6 @@ TEST(KitViewController, LoadsOnceAndHearsAppearanceButNotUnminimising)
     qApp->notify(view, &restored); // sendEvent would clear the flag
     view->hide();
     EXPECT_EQ(controller.log, QStringList({"load", "willAppear", "didAppear", "willDisappear", "didDisappear"}));
-
 }
 
 } // namespace

@@ -12,7 +12,7 @@ class RecordingWindowDelegate : public NoteViewControllerDelegate {
 public:
     int storageForNewNote(NoteViewController&) override { return NoteStorageInbox; }
     QString textForNewNote(NoteViewController&) override { return newNoteText; }
-    void noteControllerNoteDidOpen(NoteViewController&, const NotePtr& note) override { opened.append(note->key()); }
+    void noteControllerNoteDidOpen(NoteViewController&, const NotePtr&) override {}
     bool noteControllerDidKeyDown(NoteViewController&, const QKeyEvent& event) override
     {
         keys.append(event.key());
@@ -22,7 +22,6 @@ public:
     void noteControllerDidResignFirstResponder(NoteViewController&) override { --focusChanges; }
 
     QString newNoteText;
-    QStringList opened;
     QList<int> keys;
     int focusChanges = 0; // +1 per becoming the first responder, -1 per resigning
 };

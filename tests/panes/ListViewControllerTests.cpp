@@ -16,12 +16,10 @@
 namespace {
 
 struct RecordingListDelegate : ListViewControllerDelegate {
-    QStringList selected;
-    QStringList archived;
     QString text;
     int textAsked = 0;
-    void listControllerDidSelectNote(ListViewController&, const NotePtr& note) override { selected << note->key(); }
-    void listControllerDidTapArchiveNote(ListViewController&, const NotePtr& note) override { archived << note->key(); }
+    void listControllerDidSelectNote(ListViewController&, const NotePtr&) override {}
+    void listControllerDidTapArchiveNote(ListViewController&, const NotePtr&) override {}
     void listControllerDidTapDeleteNote(ListViewController&, const NotePtr&) override {}
     void listControllerDidTapRestoreNote(ListViewController&, const NotePtr&) override {}
     QString listControllerEditingText(ListViewController&) override

@@ -60,7 +60,7 @@ protected:
         shown = std::make_unique<ShellWindow>(size);
         window = &shown->window;
         root = shown->shell;
-        root->setTerminate([this] { ++terminations; });
+        root->setTerminate([] {});
         settle();
     }
     void reopen()
@@ -111,6 +111,5 @@ protected:
     std::unique_ptr<ShellWindow> shown;
     RootWindow* window = nullptr;
     RootViewController* root = nullptr;
-    int terminations = 0;
     QString sheetText;
 };
