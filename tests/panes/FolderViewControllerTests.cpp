@@ -125,12 +125,10 @@ TEST(PanesSidebarTags, AFolderShowsItsMetaSpellingOnlyWhenItIsSound)
 
 TEST_F(PanesSidebar, TagFoldersListTheirSpellingSorted)
 {
-    const QByteArray toDo("ToDo"), other("Other");
+    const QByteArray toDo("ToDo");
     makeTag(NoteTagHashtag, QStringLiteral("todo"), &toDo);
-    makeTag(NoteTagHashtag, QStringLiteral("plan"), &other);
-    makeTag(NoteTagHashtag, QStringLiteral("bad"));
-    makeTag(NoteTagHashtag, QStringLiteral("Work"));
-    makeTag(NoteTagHashtag, QStringLiteral(".hidden"));
+    for (const char* name : {"plan", "bad", "Work"})
+        makeTag(NoteTagHashtag, QString::fromLatin1(name));
     TestSupport::writeFile(Note::linkDirectoryForTag(NoteTagHashtag) + QStringLiteral("/.DS"), "x");
     makeTag(NoteTagMention, QStringLiteral("ann"));
 
