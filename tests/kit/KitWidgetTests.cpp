@@ -37,7 +37,7 @@ struct ThreePanes {
     int width(int i) const { return panes[i]->width(); }
 };
 
-TEST(KitSplitView, DividerPositionsStayBetweenNeighbours)
+TEST(KitSplitView, DividerPositionsStayBetweenNeighboursAndGrabsReachThreePixelsEitherSide)
 {
     ThreePanes p;
     struct Case {
@@ -56,6 +56,16 @@ TEST(KitSplitView, DividerPositionsStayBetweenNeighbours)
     for (const Case& c : cases) {
         p.split.setPosition(c.position, c.divider);
         EXPECT_EQ(p.split.positionOfDivider(c.divider), c.expectedPosition) << c.divider << " to " << c.position;
+    }
+    // A divider is grabbed within three pixels either side.
+    p.split.setPosition(200, 1);
+    QWindow* window = p.split.windowHandle();
+    for (const auto& [pressX, grabs] : {std::pair{100, true}, {97, true}, {103, true}, {96, false}, {104, false}}) {
+        p.split.setPosition(100, 0);
+        QTest::mousePress(window, Qt::LeftButton, {}, QPoint(pressX, 50));
+        QTest::mouseMove(window, QPoint(pressX + 30, 50)); // with the button held
+        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(pressX + 30, 50));
+        EXPECT_EQ(p.split.positionOfDivider(0), grabs ? 130 : 100) << "press at " << pressX;
     }
     // Panes and 1-pixel dividers tile the whole width, also after a pane is added to a laid-out view.
     auto* added = new QWidget;
@@ -89,25 +99,6 @@ TEST(KitSplitView, ResizeGoesToTheDelegateWithTheOldSize)
     EXPECT_EQ(p.x(2) + p.width(2), 500);
     EXPECT_EQ(p.panes[2]->height(), 80);
     EXPECT_EQ(delegate.didResize, 1);
-}
-
-TEST(KitSplitView, DividerIsGrabbedWithinThreePixelsEitherSide)
-{
-    ThreePanes p;
-    p.split.setPosition(100, 0);
-    p.split.setPosition(200, 1);
-    QWindow* window = p.split.windowHandle();
-    const struct {
-        int pressX;
-        bool grabs;
-    } cases[] = {{100, true}, {97, true}, {103, true}, {96, false}, {104, false}};
-    for (const auto& c : cases) {
-        p.split.setPosition(100, 0);
-        QTest::mousePress(window, Qt::LeftButton, {}, QPoint(c.pressX, 50));
-        QTest::mouseMove(window, QPoint(c.pressX + 30, 50)); // with the button held
-        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(c.pressX + 30, 50));
-        EXPECT_EQ(p.split.positionOfDivider(0), c.grabs ? 130 : 100) << "press at " << c.pressX;
-    }
 }
 
 TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
