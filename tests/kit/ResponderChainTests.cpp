@@ -162,7 +162,7 @@ TEST(KitRootWindow, MenuBarHoldsEveryCommandDisabledUntilHandled)
     EXPECT_NE(window.shareMenu(), nullptr);
 }
 
-TEST(KitRootWindow, ForwardsNoteCommandsToTheContentControllerWithTheirSender)
+TEST(KitRootWindow, ForwardsNoteCommandsAndTheSidebarSegmentToTheContentControllerWithTheirSender)
 {
     // Twelve keep their name; printing goes to the controller's own print commands.
     QList<std::pair<const char*, const char*>> forwards = {{"printNote:", "print:"}, {"printFormattedNote:", "printFormatted:"}};
@@ -196,22 +196,15 @@ TEST(KitRootWindow, ForwardsNoteCommandsToTheContentControllerWithTheirSender)
     QObject sender;
     EXPECT_TRUE(ResponderChain::sendAction(Selector("print:"), nullptr, &sender, &window));
     EXPECT_TRUE(controller->calls.isEmpty());
-}
 
-TEST(KitRootWindow, AppearanceSegmentZeroTogglesTheSidebar)
-{
-    RootWindow window;
-    auto* controller = new RecordingController({"toggleSidebarShown:"});
-    window.setContentViewController(controller);
+    // The appearance control's segment 0 toggles the sidebar, the others nothing.
     QButtonGroup segments;
     QRadioButton sidebar, other;
     segments.addButton(&sidebar, 0);
     segments.addButton(&other, 1);
-
     other.setChecked(true);
     window.performAppearanceAction(&segments);
     EXPECT_TRUE(controller->calls.isEmpty());
-
     sidebar.setChecked(true);
     window.performAppearanceAction(&segments);
     ASSERT_EQ(controller->calls.size(), 1);
