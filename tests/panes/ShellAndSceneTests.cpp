@@ -5,27 +5,6 @@
 
 namespace {
 
-TEST(Shell, ReopensTheLastNoteAndANewNoteUnderTheNameItGetsAtQuit)
-{
-    sharedTestCore();
-    TestSupport::VirtualTime time;
-    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("Last.txt"), NoteStorageInbox), "last note");
-    UserDefaults::standard().setString(QStringLiteral("Last.txt"), QStringLiteral("selectedNoteKey"));
-    UserDefaults::standard().setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
-    {
-        ShellWindow first;
-        EXPECT_EQ(first.editor()->string(), QStringLiteral("last note"));
-        first.newNote();
-        EXPECT_EQ(first.editor()->string(), QString());
-        EXPECT_TRUE(first.editor()->hasFocus());
-        first.type(QStringLiteral("Groceries for the week"));
-        time.advance(2);
-        first.shell->applicationWillTerminate();
-    }
-    ShellWindow second;
-    EXPECT_EQ(second.editor()->string(), QStringLiteral("Groceries for the week"));
-}
-
 TEST(Shell, ATagTypedInTheEditorIsDrawnInTheSidebarOnceTheNoteIsSaved)
 {
     // Notes under 32 characters are saved when their editing ends, longer ones by the autosave too.

@@ -18,13 +18,24 @@ QList<double> toolbarAlphas(const RootWindow& window)
             AnimationContext::alpha(window.toggleSideBarButton()), AnimationContext::alpha(window.listToolbarItem())};
 }
 
-TEST_F(ShellTest, WidthsAndTheSidebarOutliveARestart)
+TEST_F(ShellTest, WidthsTheSidebarAndANewNoteUnderTheNameItGetsAtQuitOutliveARestart)
 {
+    write(QStringLiteral("Last.txt"), QStringLiteral("last note"));
+    UserDefaults::standard().setString(QStringLiteral("Last.txt"), QStringLiteral("selectedNoteKey"));
+    UserDefaults::standard().setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
     open();
+    EXPECT_EQ(editor()->string(), QStringLiteral("last note"));
+    root->newDocument();
+    settle();
+    EXPECT_TRUE(editor()->hasFocus());
+    type(QStringLiteral("Groceries for the week"));
+    time.advance(2);
     root->menuSplitView()->setPosition(150, 0);
     root->mainSplitView()->setPosition(150 + 1 + 230, 0);
     time.advance(RootViewController::ResizeSettleDelay);
+    root->applicationWillTerminate();
     reopen();
+    EXPECT_EQ(editor()->string(), QStringLiteral("Groceries for the week"));
     EXPECT_EQ(root->folderWidth(), 150);
     EXPECT_EQ(root->listWidth(), 230);
     EXPECT_EQ(root->mainSplitView()->positionOfDivider(0), 150 + 1 + 230);
