@@ -79,6 +79,11 @@ protected:
 
 TEST_F(PanesSidebar, AnEmptyStoreShowsAllAndArchiveWithCollapsedHeaders)
 {
+    controller.view();
+    auto* table = controller.tableView();
+    EXPECT_EQ(controller.tableViewNumberOfRowsInSection(*table, FolderViewController::TopPadding), 0);
+    EXPECT_EQ(controller.tableViewNumberOfRowsInSection(*table, FolderViewController::BottomPadding), 0);
+
     showAndLoad(0);
     EXPECT_EQ(controller.selectedStorage(), NoteStorageInbox);
     EXPECT_EQ(controller.tableBridge()->selectedRow(), (IndexPath{FolderViewController::Inbox, 0}));
