@@ -7,11 +7,10 @@
 #include "TestSupport.h"
 #include "VGLogFileManagerDefault.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTest>
 #include <QTimeZone>
-#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 

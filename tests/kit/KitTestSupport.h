@@ -5,8 +5,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QPointer>
-#include <QString>
 
 #include <utility>
 

@@ -14,7 +14,6 @@
 #include "Themes/Themeset.h"
 
 #include <QKeyEvent>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -38,7 +37,7 @@ struct ThreePanes {
     int width(int i) const { return panes[i]->width(); }
 };
 
-TEST(KitSplitView, DividerPositionsStayBetweenNeighbours)
+TEST(KitSplitView, DividerPositionsStayBetweenNeighboursAndGrabsReachThreePixelsEitherSide)
 {
     ThreePanes p;
     struct Case {
@@ -57,6 +56,16 @@ TEST(KitSplitView, DividerPositionsStayBetweenNeighbours)
     for (const Case& c : cases) {
         p.split.setPosition(c.position, c.divider);
         EXPECT_EQ(p.split.positionOfDivider(c.divider), c.expectedPosition) << c.divider << " to " << c.position;
+    }
+    // A divider is grabbed within three pixels either side.
+    p.split.setPosition(200, 1);
+    QWindow* window = p.split.windowHandle();
+    for (const auto& [pressX, grabs] : {std::pair{100, true}, {97, true}, {103, true}, {96, false}, {104, false}}) {
+        p.split.setPosition(100, 0);
+        QTest::mousePress(window, Qt::LeftButton, {}, QPoint(pressX, 50));
+        QTest::mouseMove(window, QPoint(pressX + 30, 50)); // with the button held
+        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(pressX + 30, 50));
+        EXPECT_EQ(p.split.positionOfDivider(0), grabs ? 130 : 100) << "press at " << pressX;
     }
     // Panes and 1-pixel dividers tile the whole width, also after a pane is added to a laid-out view.
     auto* added = new QWidget;
@@ -90,25 +99,6 @@ TEST(KitSplitView, ResizeGoesToTheDelegateWithTheOldSize)
     EXPECT_EQ(p.x(2) + p.width(2), 500);
     EXPECT_EQ(p.panes[2]->height(), 80);
     EXPECT_EQ(delegate.didResize, 1);
-}
-
-TEST(KitSplitView, DividerIsGrabbedWithinThreePixelsEitherSide)
-{
-    ThreePanes p;
-    p.split.setPosition(100, 0);
-    p.split.setPosition(200, 1);
-    QWindow* window = p.split.windowHandle();
-    const struct {
-        int pressX;
-        bool grabs;
-    } cases[] = {{100, true}, {97, true}, {103, true}, {96, false}, {104, false}};
-    for (const auto& c : cases) {
-        p.split.setPosition(100, 0);
-        QTest::mousePress(window, Qt::LeftButton, {}, QPoint(c.pressX, 50));
-        QTest::mouseMove(window, QPoint(c.pressX + 30, 50)); // with the button held
-        QTest::mouseRelease(window, Qt::LeftButton, {}, QPoint(c.pressX + 30, 50));
-        EXPECT_EQ(p.split.positionOfDivider(0), c.grabs ? 130 : 100) << "press at " << c.pressX;
-    }
 }
 
 TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
@@ -163,10 +153,11 @@ TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)
 {
     QWidget window;
     window.show();
+    const char* const titles[] = {"Delete Note", "Cancel", "Later"};
     for (const int index : {0, 1, 2, -1}) {
         Alert alert;
         alert.setMessageText(QStringLiteral("Delete \"Groceries\"?"));
-        for (const char* title : {"Delete Note", "Cancel", "Later"})
+        for (const char* title : titles)
             alert.addButton(QString::fromLatin1(title));
         int response = 0;
         QMessageBox* box = alert.beginSheetModal(&window, [&](int r) { response = r; });
@@ -175,7 +166,6 @@ TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)
             QTest::keyClick(box, Qt::Key_Escape);
             EXPECT_EQ(response, Alert::FirstButtonReturn + 1);
         } else {
-            const char* titles[] = {"Delete Note", "Cancel", "Later"};
             for (QAbstractButton* button : box->buttons())
                 if (button->text() == QLatin1String(titles[index]))
                     button->click();
@@ -352,7 +342,6 @@ TEST(KitViewController, LoadsOnceAndHearsAppearanceButNotUnminimising)
     qApp->notify(view, &restored); // sendEvent would clear the flag
     view->hide();
     EXPECT_EQ(controller.log, QStringList({"load", "willAppear", "didAppear", "willDisappear", "didDisappear"}));
-
 }
 
 } // namespace

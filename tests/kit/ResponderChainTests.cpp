@@ -94,11 +94,15 @@ TEST(KitMenuItem, EnabledOnlyWhenSomeoneHandlesAndValidatesIt)
     EXPECT_EQ(f.controller->calls.size(), 1);
 }
 
-TEST(KitMenuItem, ValidationRunsWhenTheMenuOpensAndSetsTitleAndState)
+TEST(KitMenuItem, ValidationSetsTitleAndStateWhenTheMenuOpensAndShortcutsFireOnlyWhileHandled)
 {
     class Titling : public RecordingController {
     public:
         Titling() : RecordingController({"toggleSidebarShown:"}) {}
+        bool respondsToSelector(const Selector& selector) const override
+        {
+            return handles && RecordingController::respondsToSelector(selector);
+        }
         bool validateMenuItem(MenuItem& item) override
         {
             item.setText(hidden ? QStringLiteral("Show Sidebar") : QStringLiteral("Hide Sidebar"));
@@ -106,6 +110,7 @@ TEST(KitMenuItem, ValidationRunsWhenTheMenuOpensAndSetsTitleAndState)
             return true;
         }
         bool hidden = true;
+        bool handles = true;
     };
     Window window;
     auto* controller = new Titling;
@@ -114,8 +119,8 @@ TEST(KitMenuItem, ValidationRunsWhenTheMenuOpensAndSetsTitleAndState)
     MenuItem::validateOnShow(menu);
     auto* item = new MenuItem(QStringLiteral("?"), Selector("toggleSidebarShown:"), menu);
     item->setWindow(&window);
+    item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
     menu->addAction(item);
-
     for (const bool hidden : {true, false}) {
         controller->hidden = hidden;
         emit menu->aboutToShow();
@@ -123,34 +128,11 @@ TEST(KitMenuItem, ValidationRunsWhenTheMenuOpensAndSetsTitleAndState)
         EXPECT_EQ(item->isChecked(), hidden);
         EXPECT_TRUE(item->isEnabled());
     }
-}
 
-TEST(KitMenuItem, ShortcutFiresOnlyWhileSomeoneHandlesIt)
-{
-    class Toggled : public RecordingController {
-    public:
-        Toggled() : RecordingController({"makeAddLink:"}) {}
-        bool respondsToSelector(const Selector& selector) const override
-        {
-            return handles && RecordingController::respondsToSelector(selector);
-        }
-        bool handles = true;
-    };
-    Window window;
-    auto* controller = new Toggled;
-    window.setContentViewController(controller);
-    QMenu* menu = window.menuBar()->addMenu(QStringLiteral("Format"));
-    auto* item = new MenuItem(QStringLiteral("Add Link"), Selector("makeAddLink:"), menu);
-    item->setWindow(&window);
-    item->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
-    menu->addAction(item);
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-
-    item->validate();
     QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier);
     EXPECT_EQ(controller->calls.size(), 1);
-
     // Enabled when last validated, but nobody handles it any more: checked again before dispatch.
     controller->handles = false;
     QTest::keyClick(&window, Qt::Key_K, Qt::ControlModifier);
@@ -180,7 +162,7 @@ TEST(KitRootWindow, MenuBarHoldsEveryCommandDisabledUntilHandled)
     EXPECT_NE(window.shareMenu(), nullptr);
 }
 
-TEST(KitRootWindow, ForwardsNoteCommandsToTheContentControllerWithTheirSender)
+TEST(KitRootWindow, ForwardsNoteCommandsAndTheSidebarSegmentToTheContentControllerWithTheirSender)
 {
     // Twelve keep their name; printing goes to the controller's own print commands.
     QList<std::pair<const char*, const char*>> forwards = {{"printNote:", "print:"}, {"printFormattedNote:", "printFormatted:"}};
@@ -214,22 +196,15 @@ TEST(KitRootWindow, ForwardsNoteCommandsToTheContentControllerWithTheirSender)
     QObject sender;
     EXPECT_TRUE(ResponderChain::sendAction(Selector("print:"), nullptr, &sender, &window));
     EXPECT_TRUE(controller->calls.isEmpty());
-}
 
-TEST(KitRootWindow, AppearanceSegmentZeroTogglesTheSidebar)
-{
-    RootWindow window;
-    auto* controller = new RecordingController({"toggleSidebarShown:"});
-    window.setContentViewController(controller);
+    // The appearance control's segment 0 toggles the sidebar, the others nothing.
     QButtonGroup segments;
     QRadioButton sidebar, other;
     segments.addButton(&sidebar, 0);
     segments.addButton(&other, 1);
-
     other.setChecked(true);
     window.performAppearanceAction(&segments);
     EXPECT_TRUE(controller->calls.isEmpty());
-
     sidebar.setChecked(true);
     window.performAppearanceAction(&segments);
     ASSERT_EQ(controller->calls.size(), 1);

@@ -3,7 +3,6 @@
 #include "views/ToolbarButton.h"
 #include "views/ToolbarView.h"
 
-#include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>

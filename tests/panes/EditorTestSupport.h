@@ -1,26 +1,18 @@
 #pragma once
 
-#include "../store/StoreTestSupport.h"
+#include "PanesTestSupport.h"
 
-#include "kit/AnimationContext.h"
 #include "panes/NoteViewController.h"
 
-#include "Dispatch.h"
-#include "TestSupport.h"
-
-#include <QApplication>
 #include <QScrollBar>
-#include <QTest>
 #include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 // Records what the editor tells the window, and answers as the window does.
 class RecordingWindowDelegate : public NoteViewControllerDelegate {
 public:
     int storageForNewNote(NoteViewController&) override { return NoteStorageInbox; }
     QString textForNewNote(NoteViewController&) override { return newNoteText; }
-    void noteControllerNoteDidOpen(NoteViewController&, const NotePtr& note) override { opened.append(note->key()); }
+    void noteControllerNoteDidOpen(NoteViewController&, const NotePtr&) override {}
     bool noteControllerDidKeyDown(NoteViewController&, const QKeyEvent& event) override
     {
         keys.append(event.key());
@@ -30,7 +22,6 @@ public:
     void noteControllerDidResignFirstResponder(NoteViewController&) override { --focusChanges; }
 
     QString newNoteText;
-    QStringList opened;
     QList<int> keys;
     int focusChanges = 0; // +1 per becoming the first responder, -1 per resigning
 };

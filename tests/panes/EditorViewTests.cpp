@@ -3,8 +3,6 @@
 #include "kit/QtColor.h"
 #include "panes/FindBar.h"
 
-#include "UserDefaults.h"
-
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -28,7 +26,7 @@ TEST(EditorSizes, PresetsOffsetsAndMargins)
         EXPECT_EQ(NoteViewController::textInsetForWidth(width, 1.0), inset) << width;
 }
 
-TEST_F(EditorTest, TypeSizeCommandsChangeTheFontAndAreRemembered)
+TEST_F(EditorTest, TypeSizeCommandsChangeTheFontAndTheColumnAndAreRemembered)
 {
     EXPECT_EQ(controller->textStorage().mainFont()->pointSize, 16.0);
     Core::shared().setTypeSizeOffset(-7);
@@ -44,10 +42,8 @@ TEST_F(EditorTest, TypeSizeCommandsChangeTheFontAndAreRemembered)
     EXPECT_EQ(UserDefaults::standard().integerForKey(QStringLiteral("typeoffset")), 32);
     controller->useDefaultTypeSizeOffset();
     EXPECT_EQ(controller->textStorage().mainFont()->pointSize, 16.0);
-}
 
-TEST_F(EditorTest, ALargerTypeWidensTheColumn)
-{
+    // A larger type widens the column.
     window.resize(1600, 600);
     QApplication::processEvents();
     EXPECT_EQ(leftInset(view()), 440);

@@ -4,18 +4,9 @@
 #include "kit/QtColor.h"
 #include "panes/FolderViewController.h"
 
-#include "Core.h"
-#include "Dispatch.h"
-#include "TestSupport.h"
-
-#include <QDir>
 #include <QLabel>
-#include <QPainter>
-#include <QTest>
 
 #include <optional>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -139,12 +130,10 @@ TEST(PanesSidebarTags, AFolderShowsItsMetaSpellingOnlyWhenItIsSound)
 
 TEST_F(PanesSidebar, TagFoldersListTheirSpellingSorted)
 {
-    const QByteArray toDo("ToDo"), other("Other");
+    const QByteArray toDo("ToDo");
     makeTag(NoteTagHashtag, QStringLiteral("todo"), &toDo);
-    makeTag(NoteTagHashtag, QStringLiteral("plan"), &other);
-    makeTag(NoteTagHashtag, QStringLiteral("bad"));
-    makeTag(NoteTagHashtag, QStringLiteral("Work"));
-    makeTag(NoteTagHashtag, QStringLiteral(".hidden"));
+    for (const char* name : {"plan", "bad", "Work"})
+        makeTag(NoteTagHashtag, QString::fromLatin1(name));
     TestSupport::writeFile(Note::linkDirectoryForTag(NoteTagHashtag) + QStringLiteral("/.DS"), "x");
     makeTag(NoteTagMention, QStringLiteral("ann"));
 

@@ -2,14 +2,9 @@
 
 #include "panes/ListEntryCell.h"
 
-#include "TestSupport.h"
 #include "kit/QtColor.h"
 
 #include <QLabel>
-#include <QPainter>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -3,16 +3,9 @@
 #include "panes/ListGestures.h"
 #include "panes/ListViewController.h"
 
-#include "TestSupport.h"
-#include "files/FileDates.h"
-
-#include <QDir>
 #include <QLineEdit>
 #include <QScrollBar>
-#include <QTest>
 #include <QWheelEvent>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -156,10 +149,16 @@ TEST_F(PanesListGestures, ClicksSelectDragsSlideAndButtonsTakeTheirOwnPresses)
     EXPECT_EQ(cell(2)->container()->x(), 0) << "selecting another row closes the buttons";
 }
 
-TEST_F(PanesListGestures, LeftIsTheTriggerKeyAndOtherKeysGoOnOnce)
+TEST_F(PanesListGestures, AnArmedSwipeArchivesLeftIsTheTriggerKeyAndOtherKeysGoOnOnce)
 {
+    TestSupport::VirtualTime time;
     load(2);
-    list.listEntryDidSwipeAction(*cell(0), QStringLiteral("n0.txt"), NoteStorageInbox);
+    cell(0)->setSoundPlayer([](int) {});
+    cell(0)->containerPanDidStart();
+    cell(0)->containerPanDidMove(-200);
+    cell(0)->containerPanDidEnd();
+    time.advance(0.31);
+    settle();
     EXPECT_EQ(log.events, (QStringList{"archive n0.txt", "sound 3"}));
     log.events.clear();
     QTest::keyClick(list.tableView(), Qt::Key_Left);

@@ -1,36 +1,26 @@
 #include "EditorTestSupport.h"
 
-#include "shell/RootViewController.h"
 #include "UiScenes.h"
 #include "panes/ListViewController.h"
-#include "shell/RootWindow.h"
 #include "views/AttributedLabel.h"
-
-#include <QLabel>
 
 namespace {
 
 TEST(ShellList, ANewNoteJoinsTheListAtItsFirstSaveAndItsRowFollowsTheTyping)
 {
     sharedTestCore();
-    AnimationContext::setTestMode(true);
     TestSupport::VirtualTime time;
     QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).removeRecursively();
-    RootWindow window;
-    auto* shell = new RootViewController(Core::shared());
-    window.setContentViewController(shell);
-    window.resize(1000, 600);
-    window.show();
-    Dispatch::waitUntilIdle();
-    QApplication::processEvents();
+    ShellWindow main({1000, 600});
+    RootWindow& window = main.window;
+    RootViewController* shell = main.shell;
     ListViewController& list = *shell->listController();
     const auto frame = [&](QWidget* pane) { return QRect(pane->mapTo(shell->view(), QPoint(0, 0)), pane->size()); };
     EXPECT_LT(frame(shell->folderController()->view()).right(), frame(list.view()).left());
     EXPECT_LT(frame(list.view()).right(), frame(shell->noteController()->view()).left());
 
-    ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
-    Dispatch::waitUntilIdle();
-    NoteTextView* text = shell->noteController()->textView();
+    main.newNote();
+    NoteTextView* text = main.editor();
     QTest::keyClicks(text, QStringLiteral("Shopping list"));
     time.advance(2);
     Dispatch::waitUntilIdle();

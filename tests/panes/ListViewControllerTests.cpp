@@ -6,30 +6,20 @@
 #include "panes/ListViewController.h"
 #include "views/AttributedLabel.h"
 
-#include "Core.h"
-#include "Dispatch.h"
-#include "TestSupport.h"
-#include "files/FileDates.h"
 #include "text/FontFaces.h"
 
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTest>
 
 #include <functional>
-
-#include <gtest/gtest.h>
 
 namespace {
 
 struct RecordingListDelegate : ListViewControllerDelegate {
-    QStringList selected;
-    QStringList archived;
     QString text;
     int textAsked = 0;
-    void listControllerDidSelectNote(ListViewController&, const NotePtr& note) override { selected << note->key(); }
-    void listControllerDidTapArchiveNote(ListViewController&, const NotePtr& note) override { archived << note->key(); }
+    void listControllerDidSelectNote(ListViewController&, const NotePtr&) override {}
+    void listControllerDidTapArchiveNote(ListViewController&, const NotePtr&) override {}
     void listControllerDidTapDeleteNote(ListViewController&, const NotePtr&) override {}
     void listControllerDidTapRestoreNote(ListViewController&, const NotePtr&) override {}
     QString listControllerEditingText(ListViewController&) override
@@ -344,7 +334,7 @@ TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
     EXPECT_EQ(list.items().size(), 3);
 }
 
-TEST_F(PanesList, RowsAreDressedByStorageAndTheHeaderOnlyOverArchivedRows)
+TEST_F(PanesList, RowsAreDressedByStorageAndTheHeaderOnlyOverArchivedRowsInTheThemesColours)
 {
     link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("a.txt"), NoteStorageInbox);
     link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("b.txt"), NoteStorageArchive);
@@ -373,24 +363,19 @@ TEST_F(PanesList, RowsAreDressedByStorageAndTheHeaderOnlyOverArchivedRows)
     auto* blank = dynamic_cast<QLabel*>(list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(1), true));
     ASSERT_TRUE(blank);
     EXPECT_EQ(blank->text(), QString());
-}
 
-TEST_F(PanesList, TheArchiveHeaderIsInTheThemesColours)
-{
-    link(NoteTagHashtag, QStringLiteral("plan"), QStringLiteral("b.txt"), NoteStorageArchive);
-    note(QStringLiteral("b.txt"), NoteStorageArchive, 100);
     for (const ThemeID theme : {0, 1, 2, 18}) {
         SCOPED_TRACE(theme);
         core.setColorTheme(theme);
         list.reloadTheme();
         ASSERT_TRUE(load(NoteTagHashtag, QStringLiteral("plan")));
-        const QWidget* header = list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(2), true);
-        ASSERT_TRUE(header);
+        const QWidget* shown = list.tableView()->viewAtRow(list.tableBridge()->rowForHeader(2), true);
+        ASSERT_TRUE(shown);
         const QImage shot = list.tableView()->viewport()->grab().toImage();
         const QColor fill = laid({toQColor(Themeset::menuBackgroundColorForTheme(theme)),
                                   toQColor(Themeset::headerBackgroundColorForTheme(theme))});
-        EXPECT_EQ(shot.pixelColor(header->geometry().topLeft() + QPoint(3, 3)).name(), fill.name());
-        EXPECT_EQ(inkColour(shot, header->geometry(), fill).name(),
+        EXPECT_EQ(shot.pixelColor(shown->geometry().topLeft() + QPoint(3, 3)).name(), fill.name());
+        EXPECT_EQ(inkColour(shot, shown->geometry(), fill).name(),
                   laid({fill, toQColor(Themeset::headerColorForTheme(theme))}).name());
     }
 }
@@ -479,22 +464,6 @@ TEST_F(PanesList, TheEmptyViewSwapsItsTextWhenTheFitChanges)
         else
             EXPECT_EQ(list.shortEmptyLabel()->geometry(), QRect(0, 60, s.pane.width(), s.pane.height() - 100));
     }
-}
-
-TEST_F(PanesList, ASwipedRowArchivesTheNoteItWasArmedOn)
-{
-    TestSupport::VirtualTime time;
-    note(QStringLiteral("a.txt"), NoteStorageInbox, 100);
-    ASSERT_TRUE(load());
-    ListEntryCell* cell = cellAt(0, 1);
-    ASSERT_TRUE(cell);
-    cell->setSoundPlayer([](int) {});
-    cell->containerPanDidStart();
-    cell->containerPanDidMove(-200);
-    cell->containerPanDidEnd();
-    time.advance(0.31);
-    settle();
-    EXPECT_EQ(delegate.archived, QStringList{"a.txt"});
 }
 
 } // namespace

@@ -3,6 +3,10 @@
 #include "../store/StoreTestSupport.h"
 
 #include "kit/AnimationContext.h"
+#include "panes/FolderEntryCell.h"
+#include "panes/NoteTextView.h"
+#include "shell/RootViewController.h"
+#include "shell/RootWindow.h"
 
 #include "Dispatch.h"
 
@@ -10,7 +14,10 @@
 #include <QBackingStore>
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 #include <QWidget>
+
+#include <algorithm>
 
 // Runs the queues and Qt's posted events, deferred deletions included.
 inline void settle()
@@ -78,4 +85,65 @@ class PaneTest : public ::testing::Test {
 protected:
     PaneTest() { AnimationContext::setTestMode(true); }
     Core& core = sharedTestCore();
+};
+
+// Configures the shared test Core before the window's members can reach it.
+struct TestCoreFirst {
+    TestCoreFirst()
+    {
+        sharedTestCore();
+        AnimationContext::setTestMode(true);
+    }
+};
+
+// The main window as main() builds it.
+struct ShellWindow : TestCoreFirst {
+    explicit ShellWindow(QSize size = {900, 600})
+    {
+        window.setContentViewController(shell);
+        window.resize(size);
+        window.show();
+        window.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+        Dispatch::waitUntilIdle();
+        QApplication::processEvents();
+    }
+
+    NoteTextView* editor() { return shell->noteController()->textView(); }
+    NotePtr note() { return shell->noteController()->warehouse()->editingNote(); }
+    void newNote()
+    {
+        ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
+        Dispatch::waitUntilIdle();
+    }
+    // One key at a time with the queues run in between, as the event loop delivers a user's typing.
+    void type(const QString& keys)
+    {
+        for (const QChar key : keys) {
+            if (key == QLatin1Char('\n'))
+                QTest::keyClick(editor(), Qt::Key_Return);
+            else
+                QTest::keyClicks(editor(), QString(key));
+            Dispatch::waitUntilIdle();
+        }
+    }
+    // The sidebar entries drawn in its visible area, top to bottom.
+    QStringList drawnSidebarEntries()
+    {
+        QApplication::processEvents();
+        QWidget* area = shell->folderController()->tableView()->viewport();
+        QList<FolderEntryCell*> cells;
+        for (QWidget* child : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (auto* cell = dynamic_cast<FolderEntryCell*>(child);
+                cell && cell->isVisible() && cell->geometry().intersects(area->rect()))
+                cells.append(cell);
+        std::sort(cells.begin(), cells.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
+        QStringList texts;
+        for (const FolderEntryCell* cell : cells)
+            texts.append(cell->text());
+        return texts;
+    }
+
+    RootWindow window;
+    RootViewController* shell = new RootViewController(Core::shared());
 };

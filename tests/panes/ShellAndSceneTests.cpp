@@ -1,97 +1,9 @@
 #include "EditorTestSupport.h"
 
-#include "shell/RootViewController.h"
 #include "UiScenes.h"
 #include "kit/QtColor.h"
-#include "panes/FolderEntryCell.h"
-#include "shell/RootWindow.h"
-
-#include "UserDefaults.h"
-
-#include <algorithm>
 
 namespace {
-
-// Configures the shared test Core before the window's members can reach it.
-struct TestCoreFirst {
-    TestCoreFirst()
-    {
-        sharedTestCore();
-        AnimationContext::setTestMode(true);
-    }
-};
-
-// The main window as main() builds it.
-struct ShellWindow : TestCoreFirst {
-    ShellWindow()
-    {
-        window.setContentViewController(shell);
-        window.resize(900, 600);
-        window.show();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-        Dispatch::waitUntilIdle();
-        QApplication::processEvents();
-    }
-
-    NoteTextView* editor() { return shell->noteController()->textView(); }
-    NotePtr note() { return shell->noteController()->warehouse()->editingNote(); }
-    void newNote()
-    {
-        ASSERT_TRUE(window.tryToPerform(Selector("newDocument:"), nullptr));
-        Dispatch::waitUntilIdle();
-    }
-    // One key at a time with the queues run in between, as the event loop delivers a user's typing.
-    void type(const QString& keys)
-    {
-        for (const QChar key : keys) {
-            if (key == QLatin1Char('\n'))
-                QTest::keyClick(editor(), Qt::Key_Return);
-            else
-                QTest::keyClicks(editor(), QString(key));
-            Dispatch::waitUntilIdle();
-        }
-    }
-    // The sidebar entries drawn in its visible area, top to bottom.
-    QStringList drawnSidebarEntries()
-    {
-        QApplication::processEvents();
-        QWidget* area = shell->folderController()->tableView()->viewport();
-        QList<FolderEntryCell*> cells;
-        for (QWidget* child : area->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-            if (auto* cell = dynamic_cast<FolderEntryCell*>(child);
-                cell && cell->isVisible() && cell->geometry().intersects(area->rect()))
-                cells.append(cell);
-        std::sort(cells.begin(), cells.end(), [](auto* a, auto* b) { return a->y() < b->y(); });
-        QStringList texts;
-        for (const FolderEntryCell* cell : cells)
-            texts.append(cell->text());
-        return texts;
-    }
-
-    RootWindow window;
-    RootViewController* shell = new RootViewController(Core::shared());
-};
-
-TEST(Shell, ReopensTheLastNoteAndANewNoteUnderTheNameItGetsAtQuit)
-{
-    sharedTestCore();
-    TestSupport::VirtualTime time;
-    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("Last.txt"), NoteStorageInbox), "last note");
-    UserDefaults::standard().setString(QStringLiteral("Last.txt"), QStringLiteral("selectedNoteKey"));
-    UserDefaults::standard().setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
-    {
-        ShellWindow first;
-        EXPECT_EQ(first.editor()->string(), QStringLiteral("last note"));
-        first.newNote();
-        EXPECT_EQ(first.editor()->string(), QString());
-        EXPECT_TRUE(first.editor()->hasFocus());
-        first.type(QStringLiteral("Groceries for the week"));
-        time.advance(2);
-        first.shell->applicationWillTerminate();
-    }
-    ShellWindow second;
-    EXPECT_EQ(second.editor()->string(), QStringLiteral("Groceries for the week"));
-}
 
 TEST(Shell, ATagTypedInTheEditorIsDrawnInTheSidebarOnceTheNoteIsSaved)
 {
@@ -108,9 +20,6 @@ TEST(Shell, ATagTypedInTheEditorIsDrawnInTheSidebarOnceTheNoteIsSaved)
     TestSupport::VirtualTime time;
     ShellWindow main;
     const NoteTextView* editor = main.editor();
-    EXPECT_LT(main.shell->folderController()->view()->mapTo(main.shell->view(), QPoint(0, 0)).x() +
-                  main.shell->folderController()->view()->width(),
-              main.shell->noteController()->view()->mapTo(main.shell->view(), QPoint(0, 0)).x());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_FALSE(main.drawnSidebarEntries().contains(c.tag));

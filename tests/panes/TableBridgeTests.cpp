@@ -3,11 +3,6 @@
 #include "panes/TableBridge.h"
 
 #include <QLabel>
-#include <QTest>
-
-#include <gtest/gtest.h>
-
-#include <limits>
 
 namespace {
 
@@ -56,7 +51,7 @@ protected:
     TableBridge bridge{&table, &model};
 };
 
-TEST_F(PanesTableBridge, FlattensSectionsAndPacksEachRow)
+TEST_F(PanesTableBridge, FlattensSectionsPacksEachRowAndKeepsHiddenHeadersAboveZeroHigh)
 {
     ASSERT_EQ(bridge.totalRows(), 6);
     ASSERT_EQ(table.numberOfRows(), 6);
@@ -71,10 +66,7 @@ TEST_F(PanesTableBridge, FlattensSectionsAndPacksEachRow)
     EXPECT_EQ(bridge.indexPathForRow(6), IndexPath{});
     EXPECT_EQ(static_cast<QLabel*>(bridge.rowView(1, 1, true))->text(), QStringLiteral("1.1"));
     EXPECT_EQ(static_cast<QLabel*>(table.viewAtRow(4, true))->text(), QStringLiteral("header 2"));
-}
-
-TEST_F(PanesTableBridge, KeepsAHiddenHeaderAboveZeroHigh)
-{
+    // A hidden header stays above zero high.
     EXPECT_EQ(table.dataSource()->tableViewHeightOfRow(table, 0), 2.2250738585072014e-308);
     EXPECT_EQ(table.dataSource()->tableViewHeightOfRow(table, 1), 20);
     EXPECT_EQ(table.rectOfRow(0).height(), 0);

@@ -213,7 +213,7 @@ TEST_F(ShellTest, ANoteIsWrittenFoundArchivedRestoredAndDeleted)
     EXPECT_EQ(TestSupport::readFile(inbox(key)), "Weekend groceries\n- milk");
     ASSERT_EQ(root->listController()->items().size(), 1);
 
-    QTest::keyClick(window.get(), Qt::Key_O, Qt::ControlModifier);
+    QTest::keyClick(window, Qt::Key_O, Qt::ControlModifier);
     QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("groc"));
     ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return root->quickOpenController()->state() == QuickOpenViewController::Shown; }, 10));
     settle();

@@ -11,41 +11,30 @@ namespace {
 
 using namespace PaneSizing;
 
-TEST(ShellSizing, TheWindowSplitGrowsTheNotePaneThenAnOpenSidebarAndShrinksThemInTurn)
+// Both splits with their 1-pixel divider and a folder pane 120 wide.
+TEST(ShellSizing, SplitsGrowAndShrinkTheirPanesInTurn)
 {
-    const struct { const char* name; double delta, sidebar, note; double sidebarAfter, noteAfter; } cases[] = {
-        {"growth fills the note pane to 200, then the sidebar", 100, 100, 150, 150, 200},
-        {"a sidebar at folder + 50 leaves the rest to the note pane", 100, 170, 150, 170, 250},
-        {"a collapsed sidebar stays collapsed", 100, 0, 150, 0, 250},
-        {"a wide note pane takes all the growth past the limit", 100, 170, 300, 170, 400},
-        {"shrinking takes the note pane to 200, then the sidebar", -100, 300, 250, 250, 200},
-        {"a note pane at 200 passes the whole shrink on", -100, 300, 200, 200, 200},
-        {"the sidebar never goes below 0", -400, 300, 200, 0, 100},
+    using Split = SplitWidths (*)(double, double, double, double, double);
+    const struct { const char* name; Split split; double delta, left, right; double leftAfter, rightAfter; } cases[] = {
+        {"growth fills the note pane to 200, then the sidebar", mainSplit, 100, 100, 150, 150, 200},
+        {"a sidebar at folder + 50 leaves the rest to the note pane", mainSplit, 100, 170, 150, 170, 250},
+        {"a collapsed sidebar stays collapsed", mainSplit, 100, 0, 150, 0, 250},
+        {"a wide note pane takes all the growth past the limit", mainSplit, 100, 170, 300, 170, 400},
+        {"shrinking takes the note pane to 200, then the sidebar", mainSplit, -100, 300, 250, 250, 200},
+        {"a note pane at 200 passes the whole shrink on", mainSplit, -100, 300, 200, 200, 200},
+        {"the sidebar never goes below 0", mainSplit, -400, 300, 200, 0, 100},
+        {"the list goes to 150, the folder pane loses the rest", menuSplit, -80, 120, 160, 50, 150},
+        {"the folder pane never goes below 0", menuSplit, -400, 120, 160, 0, 0},
+        {"a list above 150 takes a small shrink alone", menuSplit, -10, 120, 200, 120, 190},
+        {"growth returns the folder pane to its width first", menuSplit, 100, 60, 200, 120, 240},
+        {"a folder pane at its width leaves growth to the list", menuSplit, 30, 120, 200, 120, 230},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const double old = c.sidebar + 1 + c.note;
-        const SplitWidths widths = mainSplit(old + c.delta, old, c.sidebar, c.note, 120);
-        EXPECT_EQ(widths.left, c.sidebarAfter);
-        EXPECT_EQ(widths.right, c.noteAfter);
-    }
-}
-
-TEST(ShellSizing, TheSidebarSplitGrowsTheFolderPaneBackAndShrinksTheListFirst)
-{
-    const struct { const char* name; double delta, folder, list; double folderAfter, listAfter; } cases[] = {
-        {"the list goes to 150, the folder pane loses the rest", -80, 120, 160, 50, 150},
-        {"the folder pane never goes below 0", -400, 120, 160, 0, 0},
-        {"a list above 150 takes a small shrink alone", -10, 120, 200, 120, 190},
-        {"growth returns the folder pane to its width first", 100, 60, 200, 120, 240},
-        {"a folder pane at its width leaves growth to the list", 30, 120, 200, 120, 230},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const double old = c.folder + 1 + c.list;
-        const SplitWidths widths = menuSplit(old + c.delta, old, c.folder, c.list, 120);
-        EXPECT_EQ(widths.left, c.folderAfter);
-        EXPECT_EQ(widths.right, c.listAfter);
+        const double old = c.left + 1 + c.right;
+        const SplitWidths widths = c.split(old + c.delta, old, c.left, c.right, 120);
+        EXPECT_EQ(widths.left, c.leftAfter);
+        EXPECT_EQ(widths.right, c.rightAfter);
     }
 }
 

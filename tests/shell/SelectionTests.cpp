@@ -121,7 +121,7 @@ TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
         EXPECT_EQ(root->selectedNote() ? root->selectedNote()->key() : QString(), restoredKey);
         EXPECT_EQ(highlightedKey(*root->listController()), restoredKey);
         EXPECT_EQ(editor()->string(), texts[restoredKey]);
-        window.reset();
+        shown.reset();
     }
 }
 
@@ -166,8 +166,10 @@ TEST_F(ShellTest, TheSearchFieldSearchesKeepsTheSelectedNoteAndTakesItsKeys)
     EXPECT_TRUE(root->folderController()->tableView()->hasFocus()) << "Shift-Tab goes to the sidebar";
 }
 
-TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyClose)
+TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyCloseAndANoteFromAnotherStorageSwitchesTheSidebarFirst)
 {
+    write(QStringLiteral("Inbox note.txt"), QStringLiteral("Inbox note"));
+    write(QStringLiteral("Old plan.txt"), QStringLiteral("Old plan\narchived"), NoteStorageArchive);
     open();
     root->newDocument();
     QStringList lines;
@@ -183,13 +185,7 @@ TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyClose)
         EXPECT_EQ(editor()->textCursor().blockNumber(), c.block) << c.command;
         EXPECT_TRUE(editor()->hasFocus());
     }
-}
 
-TEST_F(ShellTest, AQuickOpenNoteFromAnotherStorageSwitchesTheSidebarFirst)
-{
-    write(QStringLiteral("Inbox note.txt"), QStringLiteral("Inbox note"));
-    write(QStringLiteral("Old plan.txt"), QStringLiteral("Old plan\narchived"), NoteStorageArchive);
-    open();
     root->openQuickly();
     root->quickOpenDidSelectNote(*root->quickOpenController(), std::make_shared<Note>(QStringLiteral("Old plan.txt"), NoteStorageArchive));
     settle();

@@ -1,23 +1,12 @@
 #pragma once
 
-#include "../store/StoreTestSupport.h"
+#include "../panes/PanesTestSupport.h"
 
-#include "kit/AnimationContext.h"
-#include "panes/NoteTextView.h"
-#include "shell/RootViewController.h"
-#include "shell/RootWindow.h"
-
-#include "Dispatch.h"
 #include "OfflineAppleCloud.h"
-#include "TestSupport.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QMessageBox>
-#include <QTest>
 
 #include <atomic>
-#include <memory>
 #include <vector>
 
 // The offline cloud, whose wait can be held back to stand for a cloud that never drains.
@@ -62,24 +51,21 @@ protected:
     }
     void TearDown() override
     {
-        window.reset();
+        shown.reset();
         settle();
     }
 
     void open(QSize size = {1000, 600})
     {
-        window = std::make_unique<RootWindow>();
-        root = new RootViewController(Core::shared());
-        root->setTerminate([this] { ++terminations; });
-        window->setContentViewController(root);
-        window->resize(size);
-        window->show();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        shown = std::make_unique<ShellWindow>(size);
+        window = &shown->window;
+        root = shown->shell;
+        root->setTerminate([] {});
         settle();
     }
     void reopen()
     {
-        window.reset();
+        shown.reset();
         settle();
         open();
     }
@@ -100,14 +86,8 @@ protected:
         DispatchQueue::runMainUntil([&] { return done; }, 10);
         return std::make_shared<Note>(key, storage);
     }
-    NoteTextView* editor() const { return root->noteController()->textView(); }
-    void type(const QString& keys)
-    {
-        for (const QChar key : keys) {
-            key == QLatin1Char('\n') ? QTest::keyClick(editor(), Qt::Key_Return) : QTest::keyClicks(editor(), QString(key));
-            Dispatch::waitUntilIdle();
-        }
-    }
+    NoteTextView* editor() const { return shown->editor(); }
+    void type(const QString& keys) { shown->type(keys); }
     // Answers the open sheet with the button of that title; false when no sheet is open.
     bool answerSheet(const QString& button)
     {
@@ -121,15 +101,15 @@ protected:
                 candidate->click();
                 settle();
                 window->activateWindow();
-                EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
+                EXPECT_TRUE(QTest::qWaitForWindowActive(window));
                 return true;
             }
         return false;
     }
 
     TestSupport::VirtualTime time;
-    std::unique_ptr<RootWindow> window;
+    std::unique_ptr<ShellWindow> shown;
+    RootWindow* window = nullptr;
     RootViewController* root = nullptr;
-    int terminations = 0;
     QString sheetText;
 };

@@ -1,6 +1,5 @@
 #include "ShellTestSupport.h"
 #include "SteppedAnimationClock.h"
-#include "../panes/PanesTestSupport.h"
 
 #include "kit/MenuItem.h"
 #include "kit/QtColor.h"
@@ -19,13 +18,24 @@ QList<double> toolbarAlphas(const RootWindow& window)
             AnimationContext::alpha(window.toggleSideBarButton()), AnimationContext::alpha(window.listToolbarItem())};
 }
 
-TEST_F(ShellTest, WidthsAndTheSidebarOutliveARestart)
+TEST_F(ShellTest, WidthsTheSidebarAndANewNoteUnderTheNameItGetsAtQuitOutliveARestart)
 {
+    write(QStringLiteral("Last.txt"), QStringLiteral("last note"));
+    UserDefaults::standard().setString(QStringLiteral("Last.txt"), QStringLiteral("selectedNoteKey"));
+    UserDefaults::standard().setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
     open();
+    EXPECT_EQ(editor()->string(), QStringLiteral("last note"));
+    root->newDocument();
+    settle();
+    EXPECT_TRUE(editor()->hasFocus());
+    type(QStringLiteral("Groceries for the week"));
+    time.advance(2);
     root->menuSplitView()->setPosition(150, 0);
     root->mainSplitView()->setPosition(150 + 1 + 230, 0);
     time.advance(RootViewController::ResizeSettleDelay);
+    root->applicationWillTerminate();
     reopen();
+    EXPECT_EQ(editor()->string(), QStringLiteral("Groceries for the week"));
     EXPECT_EQ(root->folderWidth(), 150);
     EXPECT_EQ(root->listWidth(), 230);
     EXPECT_EQ(root->mainSplitView()->positionOfDivider(0), 150 + 1 + 230);
@@ -94,7 +104,7 @@ TEST_F(ShellTest, TypingFadesTheToolbarOnlyWithTheSidebarHiddenAndNothingHolding
         clock.step(100), window->grab();
     AnimationContext::setTestMode(true);
     EXPECT_EQ(toolbarAlphas(*window), (QList<double>{1, 1, 1, 1})) << "the pointer over the strip brings it back";
-    const QRect strip(window->toolbar()->mapTo(window.get(), QPoint()), window->toolbar()->size());
+    const QRect strip(window->toolbar()->mapTo(window, QPoint()), window->toolbar()->size());
     EXPECT_EQ(window->grab().toImage().copy(strip), shown.copy(strip));
 }
 
@@ -194,7 +204,7 @@ TEST_F(ShellTest, ASidebarHiddenAtStartShowsItsRowsWhenShown)
     const ListViewController& list = *root->listController();
     const QWidget* viewport = list.tableView()->viewport();
     const QRect row = list.tableView()->rectOfRow(list.tableBridge()->rowForRow(0, 1))
-                          .translated(viewport->mapTo(window.get(), QPoint()));
+                          .translated(viewport->mapTo(window, QPoint()));
     const QImage screen = paintedWindow(*viewport);
     ASSERT_GT(row.width(), 100);
     EXPECT_GT(inkBounds(screen, row, screen.pixelColor(row.topRight() + QPoint(-2, 2))).width(), row.width() / 2);

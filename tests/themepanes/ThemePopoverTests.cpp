@@ -1,19 +1,13 @@
 #include "ThemePanesTestSupport.h"
 
-#include "shell/RootViewController.h"
 #include "kit/Image.h"
 #include "kit/Popover.h"
-#include "shell/RootWindow.h"
-#include "views/ToolbarButton.h"
 #include "kit/QtColor.h"
 #include "theme/ThemeButtons.h"
+#include "views/ToolbarButton.h"
 
 #include <QLabel>
-#include <QPainter>
-#include <QTest>
 #include <QWheelEvent>
-
-#include <gtest/gtest.h>
 
 namespace {
 
@@ -95,29 +89,7 @@ TEST(ThemePopover, PagesStopAtBothEnds)
     EXPECT_EQ(drag(-80), 1);
 }
 
-TEST(ThemePopover, ButtonsCarryTheirThemeAndOnlyTheCurrentIsSelected)
-{
-    ShownPopover popover(18);
-    ThemeViewController& controller = *popover.controller;
-    for (int64_t pageIndex : {1, 0}) {
-        controller.showThemePage(pageIndex, false);
-        ThemePageViewController& page = popover.page();
-        for (int64_t i = 0; i < ThemePageViewController::ButtonCount; ++i) {
-            ThemeCircleButton& button = *page.buttonAtIndex(i);
-            const ThemeID theme = Themeset::themeAtIndex(pageIndex * 4 + i);
-            EXPECT_FALSE(button.isHidden());
-            EXPECT_EQ(button.tag(), theme);
-            EXPECT_EQ(button.accessibleName(), Themeset::themeNameForTheme(theme));
-            const QString stem = Themeset::resourceNameForTheme(theme);
-            EXPECT_TRUE(showsImage(button, stem + (theme == 18 ? "-circle-selected" : "-circle"))) << qPrintable(stem);
-        }
-        EXPECT_EQ(page.buttonAtIndex(4), nullptr);
-        EXPECT_EQ(page.buttonAtIndex(-1), nullptr);
-    }
-    EXPECT_EQ(controller.fontArrow()->pixmap().cacheKey(), Image::named("nightcobalt-right").cacheKey());
-}
-
-TEST(ThemePopover, DotsAreDrawnInTheCurrentTintOverAWhiteEdge)
+TEST(ThemePopover, DotsAreInTheCurrentTintAndButtonsCarryTheirThemeOnlyTheCurrentSelected)
 {
     ShownPopover popover(18);
     PXPageControl& pager = *popover.controller->themePager();
@@ -136,6 +108,24 @@ TEST(ThemePopover, DotsAreDrawnInTheCurrentTintOverAWhiteEdge)
     const int x = int(other.center().x());
     EXPECT_EQ(canvas.pixelColor(x, int(other.bottom()) - 2), QColor(Qt::white));
     EXPECT_EQ(canvas.pixelColor(x, int(other.top()) + 1), QColor(Qt::black));
+
+    ThemeViewController& controller = *popover.controller;
+    for (int64_t pageIndex : {1, 0}) {
+        controller.showThemePage(pageIndex, false);
+        ThemePageViewController& page = popover.page();
+        for (int64_t i = 0; i < ThemePageViewController::ButtonCount; ++i) {
+            ThemeCircleButton& button = *page.buttonAtIndex(i);
+            const ThemeID theme = Themeset::themeAtIndex(pageIndex * 4 + i);
+            EXPECT_FALSE(button.isHidden());
+            EXPECT_EQ(button.tag(), theme);
+            EXPECT_EQ(button.accessibleName(), Themeset::themeNameForTheme(theme));
+            const QString stem = Themeset::resourceNameForTheme(theme);
+            EXPECT_TRUE(showsImage(button, stem + (theme == 18 ? "-circle-selected" : "-circle"))) << qPrintable(stem);
+        }
+        EXPECT_EQ(page.buttonAtIndex(4), nullptr);
+        EXPECT_EQ(page.buttonAtIndex(-1), nullptr);
+    }
+    EXPECT_EQ(controller.fontArrow()->pixmap().cacheKey(), Image::named("nightcobalt-right").cacheKey());
 }
 
 TEST(ThemePopover, TheSampleKeepsTheWhiteThemesMenuColour)
@@ -217,14 +207,11 @@ TEST(ThemePopover, TheTypefaceListIsPushedReportsThroughThePopoverAndGoesBack)
 
 TEST(ThemePopover, InTheApplicationAChoiceIsStoredAndRestylesTheWindow)
 {
-    sharedTestCore();
-    AnimationContext::setTestMode(true);
-    Core::shared().setColorTheme(0);
+    sharedTestCore().setColorTheme(0);
     Core::shared().setTypeFace(0);
-    RootWindow window;
-    auto* shell = new RootViewController(Core::shared());
-    window.setContentViewController(shell);
-    window.show();
+    ShellWindow main;
+    RootWindow& window = main.window;
+    RootViewController* shell = main.shell;
     settle();
 
     QTest::mouseClick(window.themeButton(), Qt::LeftButton);

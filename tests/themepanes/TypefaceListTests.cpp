@@ -5,9 +5,6 @@
 #include "text/FontFaces.h"
 
 #include <QLabel>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 
