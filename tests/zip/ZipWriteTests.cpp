@@ -245,7 +245,9 @@ TEST(ZipWrite, OnlyLocalRecordsBackToBackArePatchedInPlace)
         ASSERT_TRUE(archive.updateEntries({loaded[0], loaded[1], entry("c", 0, QByteArray("x"))}));
         EXPECT_EQ(inodeOf(path) == inode, c.inPlace);
         EXPECT_EQ(namesIn(path), QStringList({"a=5", "b=5", "c=1"}));
-        for (const auto& entry : *archive.entries())
+        const auto reloaded = archive.entries(); // the loop must not range over a temporary's inside
+        ASSERT_TRUE(reloaded);
+        for (const auto& entry : *reloaded)
             EXPECT_TRUE(entry->check());
     }
 }
