@@ -14,11 +14,6 @@ bool hasAnySideFile(const QString& key, int storage)
            || QFileInfo::exists(Note::indexFileForKey(key, storage));
 }
 
-bool linked(int tag, const QString& name, int storage, const QString& key)
-{
-    return QFileInfo::exists(Note::linkDirectoryForTag(tag, name, storage) + QLatin1Char('/') + key);
-}
-
 // Runs the main queue until the events hold a line starting with the prefix.
 bool waitForEvent(const EventJournal& events, const QString& prefix)
 {
