@@ -8,18 +8,7 @@
 #include "FaultInjector.h"
 #include "RecordStoreError.h"
 
-#include <QFile>
-
 using Op = FaultInjector::Operation;
-
-// The text of the local note file; nothing without one.
-inline std::optional<QString> localText(const QString& key, int storage = NoteStorageInbox)
-{
-    QFile file(Note::documentFileForKey(key, storage));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return QString::fromUtf8(file.readAll());
-}
 
 // The test's store with a cloud of client "a" on it behind a fault injector,
 // the other client ("observer", the second computer) and the note events.

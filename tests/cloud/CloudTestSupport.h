@@ -12,6 +12,7 @@
 #include "Container.h"
 #include "UserDefaults.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <future>
@@ -139,12 +140,20 @@ protected:
     {
         return QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
     }
+    // The text of the local note file; nothing without one.
+    static std::optional<QString> localText(const QString& key, int storage = NoteStorageInbox)
+    {
+        QFile file(Note::documentFileForKey(key, storage));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return QString::fromUtf8(file.readAll());
+    }
     // The texts of the storage's notes, sorted.
     static QStringList localTexts(int storage = NoteStorageInbox)
     {
         QStringList texts;
         for (const QString& key : localKeys(storage))
-            texts << QString::fromUtf8(TestSupport::readFile(Note::documentFileForKey(key, storage)));
+            texts << localText(key, storage).value_or(QString());
         texts.sort();
         return texts;
     }

@@ -77,10 +77,6 @@ protected:
         time.advance(FolderQuery::RescanInterval);
         Dispatch::waitUntilIdle();
     }
-    static QString localText(const QString& key, int storage = NoteStorageInbox)
-    {
-        return QString::fromUtf8(TestSupport::readFile(Note::documentFileForKey(key, storage)));
-    }
     // Local notes as an earlier exchange with the folder left them.
     void makeLinkedNotes(int count)
     {
