@@ -1,7 +1,5 @@
 #include "WarehouseTestSupport.h"
 
-#include <QDateTime>
-
 namespace {
 
 using WarehouseEnd = WarehouseTest;
