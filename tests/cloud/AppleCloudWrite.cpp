@@ -1,7 +1,5 @@
 #include "DriveTestSupport.h"
 
-#include "Cloud/AppleDocument.h"
-
 #include <QFile>
 
 namespace {
@@ -83,7 +81,7 @@ TEST_F(AppleCloudWrite, OffOrWithoutAFolderEveryHandlerAnswersAtOnceAndNothingIs
     }
 }
 
-TEST_F(AppleCloudWrite, ACommitSavesUtf8AndLinksTheDocumentsDate)
+TEST_F(AppleCloudWrite, ACommitSavesUtf8AndLinksTheDateAndKeepsATextChangedElsewhereAsANote)
 {
     const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("caf\u00e9"));
     const auto [date, error] = commit(note);
@@ -92,12 +90,7 @@ TEST_F(AppleCloudWrite, ACommitSavesUtf8AndLinksTheDocumentsDate)
     const auto linked = linkDate(NoteServiceCloud, QStringLiteral("a.txt"));
     ASSERT_TRUE(linked);
     EXPECT_EQ(linked->toDateTime(), date);
-}
 
-TEST_F(AppleCloudWrite, ACommitOverADocumentChangedElsewhereKeepsThatTextAsANote)
-{
-    const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("first"));
-    ASSERT_TRUE(commit(note).second.isNull());
     // Another machine's edit, newer than this one's last save, not imported yet.
     writeDocument(QStringLiteral("Inbox/a.txt"), "theirs", {realNow() + 60, 0});
     note->setText(QStringLiteral("mine"));

@@ -1,7 +1,5 @@
 #include "CKCloudTestSupport.h"
 
-#include <QDir>
-
 namespace {
 
 const QString FetchKey = QStringLiteral("ckfetch");
