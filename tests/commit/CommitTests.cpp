@@ -1,7 +1,5 @@
 #include "CommitTestSupport.h"
 
-#include "Store/NoteSearchRow.h"
-
 #include <QDateTime>
 
 namespace {
