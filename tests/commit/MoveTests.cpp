@@ -122,7 +122,7 @@ TEST_F(CommitTest, NoteStoreMoveCloudFailureStillAnnouncesTheLocalMove)
 
 // --- Trash and delete
 
-TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrash)
+TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrashAndPassesTheDriveErrorOn)
 {
     Core::shared().setEnabledAppleCloud(true);
     const auto note = committed(QStringLiteral("Plan for spring\n#work @anna"));
@@ -141,17 +141,13 @@ TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrash)
     EXPECT_EQ(note->key(), QStringLiteral("Plan for spring.txt"));
     EXPECT_EQ(driveCalls(), QStringList{"delete"});
     EXPECT_EQ(recordCalls(), QStringList{"delete"});
-}
 
-TEST_F(CommitTest, NoteStoreTrashPassesTheDriveErrorOn)
-{
-    Core::shared().setEnabledAppleCloud(true);
+    // The drive's error is passed on; the record store still hears of the deletion.
     cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto note = committed(QStringLiteral("Plan for spring"));
     Error received;
-    note->trashNote([&](const Error& error) { received = error; });
+    committed(QStringLiteral("Plan for summer"))->trashNote([&](const Error& error) { received = error; });
     EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
-    EXPECT_EQ(recordCalls(), QStringList{"delete"});
+    EXPECT_EQ(recordCalls(), (QStringList{"delete", "delete"}));
 }
 
 TEST_F(CommitTest, NoteStoreTrashFailureKeepsTheFileAndSkipsTheCloud)
@@ -226,7 +222,7 @@ TEST_F(CommitTest, NoteStorePurgeMovesEachFileToItsOwnPurgedName)
 
 // --- Placeholder rename
 
-TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableName)
+TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableNameAndPassesTheDriveErrorOn)
 {
     Core::shared().setEnabledAppleCloud(true);
     const auto note = newNote(QStringLiteral("Weekly plan review\n#work"));
@@ -251,6 +247,17 @@ TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableName)
     EXPECT_EQ(lines.first(), QStringLiteral("willMove 1/%1>1/Weekly plan review.txt").arg(placeholder));
     EXPECT_EQ(lines.last(), QStringLiteral("didMove 1/%1>1/Weekly plan review.txt on main").arg(placeholder));
     EXPECT_EQ(driveCalls(), QStringList{"rename"});
+
+    // The drive's error reaches the completion; the local rename stands.
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto failing = newNote(QStringLiteral("Monthly plan review"));
+    failing->setKey(Note::uniqueClassicKeyFromURL());
+    ASSERT_TRUE(commit(failing));
+    events->clear();
+    failing->makeReadableFileNameUsingBlock([&](const Error& error) { received = error; });
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+    EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
+    EXPECT_EQ(failing->key(), QStringLiteral("Monthly plan review.txt"));
 }
 
 TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
@@ -268,17 +275,4 @@ TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
     EXPECT_EQ(note->key(), placeholder);
     EXPECT_TRUE(QFileInfo::exists(inbox(placeholder)));
     EXPECT_EQ(events->lines().size(), before);
-}
-
-TEST_F(CommitTest, NoteStoreRenameCloudErrorReachesTheCompletion)
-{
-    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto note = newNote(QStringLiteral("Weekly plan review"));
-    note->setKey(Note::uniqueClassicKeyFromURL());
-    ASSERT_TRUE(commit(note));
-    Error received;
-    note->makeReadableFileNameUsingBlock([&](const Error& error) { received = error; });
-    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
-    EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
-    EXPECT_EQ(note->key(), QStringLiteral("Weekly plan review.txt"));
 }
