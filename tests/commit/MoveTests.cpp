@@ -67,14 +67,22 @@ TEST_F(CommitTest, NoteStoreMoveArchivesWithSideFilesRowAndEvents)
     EXPECT_EQ(recordCalls(), QStringList{"move"});
 }
 
-TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOne)
+TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOneAndAnnouncesItDespiteACloudFailure)
 {
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto log = LogCapture::install();
     const auto note = newNote(QStringLiteral("Quarterly review of the budget"));
     note->setKey(Note::uniqueClassicKeyFromURL());
     ASSERT_TRUE(commit(note));
     ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+    log->uninstall();
+
     EXPECT_EQ(note->key(), QStringLiteral("Quarterly review of the budget.txt"));
     EXPECT_TRUE(QFileInfo::exists(archive(note->key())));
+    EXPECT_EQ(driveCalls(), QStringList{"move"});
+    EXPECT_TRUE(recordCalls().isEmpty());
+    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{"note:move error quota"});
 }
 
 TEST_F(CommitTest, NoteStoreMoveToItsOwnStorageDoesNothing)
@@ -104,20 +112,6 @@ TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
     EXPECT_TRUE(driveCalls().isEmpty());
     DispatchQueue::drainMain();
     EXPECT_TRUE(events->lines().filter(QStringLiteral("didMove")).isEmpty());
-}
-
-TEST_F(CommitTest, NoteStoreMoveCloudFailureStillAnnouncesTheLocalMove)
-{
-    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto log = LogCapture::install();
-    const auto note = committed(QStringLiteral("Plan for spring"));
-    ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
-    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
-    log->uninstall();
-
-    EXPECT_EQ(driveCalls(), QStringList{"move"});
-    EXPECT_TRUE(recordCalls().isEmpty());
-    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{"note:move error quota"});
 }
 
 // --- Trash and delete
