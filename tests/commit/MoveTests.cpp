@@ -40,6 +40,8 @@ TEST_F(CommitTest, NoteStoreMoveArchivesWithSideFilesRowAndEvents)
     TestSupport::writeFile(archive(QStringLiteral("Plan for spring.txt")), "other");
     Clock::setWallClock([] { return CommitNow + 100; });
     const int before = events->lines().size();
+    EXPECT_TRUE(note->moveNoteToStorage(NoteStorageInbox)); // its own storage: nothing happens
+    EXPECT_EQ(events->lines().size(), before);
 
     Error error;
     ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive, &error));
@@ -83,15 +85,6 @@ TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOneAndAnnouncesItD
     EXPECT_EQ(driveCalls(), QStringList{"move"});
     EXPECT_TRUE(recordCalls().isEmpty());
     EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{"note:move error quota"});
-}
-
-TEST_F(CommitTest, NoteStoreMoveToItsOwnStorageDoesNothing)
-{
-    const auto note = committed(QStringLiteral("Plan for spring\n#work"));
-    const int before = events->lines().size();
-    EXPECT_TRUE(note->moveNoteToStorage(NoteStorageInbox));
-    EXPECT_EQ(events->lines().size(), before);
-    EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
 }
 
 TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
