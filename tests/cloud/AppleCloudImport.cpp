@@ -33,12 +33,12 @@ TEST_F(AppleCloudImport, OnlyRegularFilesOfTheNoteFoldersComeInOnce)
     EXPECT_EQ(localKeys(NoteStorageArchive), QStringList{"c.txt"});
     EXPECT_EQ(localText(QStringLiteral("c.txt"), NoteStorageArchive), QStringLiteral("gamma"));
     for (const char* nothing : {"empty.txt", "undecodable.txt", "big.txt"})
-        EXPECT_FALSE(LinkFiles::modificationDate(QString::fromLatin1(nothing), NoteServiceCloud, NoteStorageInbox));
+        EXPECT_FALSE(linkDate(NoteServiceCloud, QString::fromLatin1(nothing)));
     // The note's date in whole seconds, the link to the nanosecond.
     auto imported = std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox);
     imported->restoreMeta();
     EXPECT_EQ(imported->updatedOn(), date.seconds);
-    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("a.txt"), NoteServiceCloud, NoteStorageInbox), date);
+    EXPECT_EQ(linkDate(NoteServiceCloud, QStringLiteral("a.txt")), date);
     EXPECT_EQ(logged(QStringLiteral("apcloud:updateLocal update ok Inbox/a.txt")), 1);
 
     // Nothing new: nothing is read again. A rewrite in place comes in.
@@ -102,7 +102,7 @@ TEST_F(AppleCloudImport, TheTrashPassDeletesOnlyWhatAHealthyFolderLost)
         // A note never sent to the folder stays whatever happens.
         auto unlinked = note(QStringLiteral("Unlinked.txt"), "mine", realNow() - 1000);
         Core::shared().fileQueue()->sync([unlinked] { unlinked->_commitAndCloseLocalNote({}); });
-        const FileTime linkDate = *LinkFiles::modificationDate(QStringLiteral("N000.txt"), NoteServiceCloud, NoteStorageInbox);
+        const FileTime linked = *linkDate(NoteServiceCloud, QStringLiteral("N000.txt"));
         for (int i = 0; i < c.missing; ++i)
             QFile::remove(document(QStringLiteral("Inbox/N%1.txt").arg(i, 3, 10, QLatin1Char('0'))));
         if (c.breakFolder)
@@ -114,9 +114,9 @@ TEST_F(AppleCloudImport, TheTrashPassDeletesOnlyWhatAHealthyFolderLost)
         EXPECT_EQ(keys.size(), c.deletes ? 101 - c.missing : 101);
         EXPECT_EQ(records->tombstones.size(), c.deletes ? size_t(c.missing) : 0u);
         if (c.deletes) {
-            EXPECT_EQ(records->tombstones[QStringLiteral("N000.txt")], linkDate);
-            EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("N000.txt"), NoteServiceTrash, NoteStorageInbox), linkDate);
-            EXPECT_FALSE(LinkFiles::modificationDate(QStringLiteral("N000.txt"), NoteServiceCloud, NoteStorageInbox));
+            EXPECT_EQ(records->tombstones[QStringLiteral("N000.txt")], linked);
+            EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("N000.txt")), linked);
+            EXPECT_FALSE(linkDate(NoteServiceCloud, QStringLiteral("N000.txt")));
             EXPECT_FALSE(QFile::exists(document(QStringLiteral("Inbox/N000.txt")))); // not sent back
         }
         TearDown();
@@ -141,11 +141,7 @@ TEST_F(AppleCloudImport, AnOfflineEditMeetingARemoteChangeKeepsBothTexts)
     ASSERT_TRUE(QFile::rename(account + QStringLiteral("~"), account));
     sync();
 
-    QStringList texts;
-    for (const QString& local : localKeys(NoteStorageInbox))
-        texts << localText(local);
-    texts.sort();
-    EXPECT_EQ(texts, (QStringList{"edited here", "edited there"}));
+    EXPECT_EQ(localTexts(), (QStringList{"edited here", "edited there"}));
     EXPECT_EQ(localText(key), QStringLiteral("edited there"));
 }
 

@@ -1,7 +1,5 @@
 #include "DriveTestSupport.h"
 
-#include "Cloud/AppleDocument.h"
-
 #include <QFile>
 
 namespace {
@@ -34,16 +32,11 @@ protected:
         DriveCloudTest::SetUp();
         sync(); // the folder's documents become known
     }
-    CommitAnswer commit(const NotePtr& note)
+    using CommitCall = void (AppleCloud::*)(const NotePtr&, AppleCloud::CommitHandler);
+    CommitAnswer commit(const NotePtr& note, CommitCall call = &AppleCloud::commitNote)
     {
         return awaitValue<CommitAnswer>([&](auto done) {
-            cloud->commitNote(note, [done](const QDateTime& date, const Error& error) { done({date, error}); });
-        });
-    }
-    CommitAnswer prepare(const NotePtr& note)
-    {
-        return awaitValue<CommitAnswer>([&](auto done) {
-            cloud->prepareNote(note, [done](const QDateTime& date, const Error& error) { done({date, error}); });
+            ((*cloud).*call)(note, [done](const QDateTime& date, const Error& error) { done({date, error}); });
         });
     }
     Error rename(const NotePtr& from, const NotePtr& to)
@@ -53,10 +46,6 @@ protected:
     Error remove(const NotePtr& note)
     {
         return awaitValue<Error>([&](auto done) { cloud->deleteNote(note, done); });
-    }
-    static bool hasLink(const QString& key, int service)
-    {
-        return LinkFiles::modificationDate(key, service, NoteStorageInbox).has_value();
     }
     QByteArray inboxDocument(const QString& key) const { return TestSupport::readFile(document(QStringLiteral("Inbox/") + key)); }
 };
@@ -88,25 +77,20 @@ TEST_F(AppleCloudWrite, OffOrWithoutAFolderEveryHandlerAnswersAtOnceAndNothingIs
         EXPECT_EQ(answered, 6);
         Dispatch::waitUntilIdle();
         EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/a.txt"))));
-        EXPECT_FALSE(hasLink(QStringLiteral("a.txt"), NoteServiceCloud));
+        EXPECT_FALSE(linkDate(NoteServiceCloud, QStringLiteral("a.txt")));
     }
 }
 
-TEST_F(AppleCloudWrite, ACommitSavesUtf8AndLinksTheDocumentsDate)
+TEST_F(AppleCloudWrite, ACommitSavesUtf8AndLinksTheDateAndKeepsATextChangedElsewhereAsANote)
 {
     const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("caf\u00e9"));
     const auto [date, error] = commit(note);
     ASSERT_TRUE(error.isNull()) << error.description().toStdString();
     EXPECT_EQ(inboxDocument(QStringLiteral("a.txt")), QByteArray("caf\xC3\xA9"));
-    const auto linked = LinkFiles::modificationDate(QStringLiteral("a.txt"), NoteServiceCloud, NoteStorageInbox);
+    const auto linked = linkDate(NoteServiceCloud, QStringLiteral("a.txt"));
     ASSERT_TRUE(linked);
     EXPECT_EQ(linked->toDateTime(), date);
-}
 
-TEST_F(AppleCloudWrite, ACommitOverADocumentChangedElsewhereKeepsThatTextAsANote)
-{
-    const NotePtr note = makeNote(QStringLiteral("a.txt"), QStringLiteral("first"));
-    ASSERT_TRUE(commit(note).second.isNull());
     // Another machine's edit, newer than this one's last save, not imported yet.
     writeDocument(QStringLiteral("Inbox/a.txt"), "theirs", {realNow() + 60, 0});
     note->setText(QStringLiteral("mine"));
@@ -114,10 +98,7 @@ TEST_F(AppleCloudWrite, ACommitOverADocumentChangedElsewhereKeepsThatTextAsANote
     Dispatch::waitUntilIdle();
 
     EXPECT_EQ(inboxDocument(QStringLiteral("a.txt")), QByteArray("mine"));
-    QStringList texts;
-    for (const QString& key : localKeys(NoteStorageInbox))
-        texts << localText(key);
-    EXPECT_EQ(texts, QStringList{QStringLiteral("theirs")});
+    EXPECT_EQ(localTexts(), QStringList{QStringLiteral("theirs")});
     EXPECT_EQ(log->lines().filter(QStringLiteral("apcloud:save conflict a.txt -> ")).size(), 1);
 }
 
@@ -131,7 +112,7 @@ TEST_F(AppleCloudWrite, ASaveNeverWritesThroughALinkOrOverAFolder)
         const auto [date, error] = commit(makeNote(key, QStringLiteral("text")));
         EXPECT_FALSE(error.isNull()) << key.toStdString();
         EXPECT_TRUE(date.isNull());
-        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+        EXPECT_FALSE(linkDate(NoteServiceCloud, key));
     }
     EXPECT_EQ(TestSupport::readFile(outside), QByteArray("keep"));
     EXPECT_TRUE(QFileInfo(document(QStringLiteral("Inbox/folder.txt"))).isDir());
@@ -143,9 +124,9 @@ TEST_F(AppleCloudWrite, ARenameWithoutAnOldDocumentSucceedsAndTrashesTheOldName)
     LinkFiles(LinkFiles::Owner::AppleCloud).write(QStringLiteral("old.txt"), NoteServiceCloud, NoteStorageInbox, exchanged);
     EXPECT_TRUE(rename(makeNote(QStringLiteral("old.txt"), QString()), makeNote(QStringLiteral("new.txt"), QString()))
                     .isNull());
-    EXPECT_FALSE(hasLink(QStringLiteral("old.txt"), NoteServiceCloud));
-    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("old.txt"), NoteServiceTrash, NoteStorageInbox), exchanged);
-    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("new.txt"), NoteServiceCloud, NoteStorageInbox), exchanged);
+    EXPECT_FALSE(linkDate(NoteServiceCloud, QStringLiteral("old.txt")));
+    EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("old.txt")), exchanged);
+    EXPECT_EQ(linkDate(NoteServiceCloud, QStringLiteral("new.txt")), exchanged);
     EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/new.txt"))));
 }
 
@@ -163,17 +144,14 @@ TEST_F(AppleCloudWrite, ARenameMovesTheDocumentOrKeepsADifferentOneInTheWay)
     const auto saved = FileTimes::modificationTime(document(QStringLiteral("Inbox/new.txt")));
     ASSERT_TRUE(saved);
     EXPECT_EQ(to->updatedOn(), saved->seconds);
-    QStringList texts;
-    for (const QString& key : localKeys(NoteStorageInbox))
-        texts << localText(key);
-    EXPECT_EQ(texts, QStringList{QStringLiteral("another note")});
+    EXPECT_EQ(localTexts(), QStringList{QStringLiteral("another note")});
 
     // The plain case: the document goes along with its link.
     const NotePtr last = makeNote(QStringLiteral("last.txt"), QStringLiteral("mine"));
     EXPECT_TRUE(rename(to, last).isNull());
     EXPECT_EQ(inboxDocument(QStringLiteral("last.txt")), QByteArray("mine"));
     EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/new.txt"))));
-    EXPECT_EQ(LinkFiles::modificationDate(QStringLiteral("last.txt"), NoteServiceCloud, NoteStorageInbox), saved);
+    EXPECT_EQ(linkDate(NoteServiceCloud, QStringLiteral("last.txt")), saved);
 }
 
 TEST_F(AppleCloudWrite, TheMoveStepRefusesAnExistingDestination)
@@ -209,23 +187,22 @@ TEST_F(AppleCloudWrite, PrepareSavesACloudKitNoteOnceUnlessTrashedSince)
         {"trashed at the same time", received, received, false},
         {"trashed before", received, FileTime{received.seconds - 10, 0}, true},
     };
-    LinkFiles records(LinkFiles::Owner::CKCloud);
-    LinkFiles drive(LinkFiles::Owner::AppleCloud);
+    const LinkFiles drive(LinkFiles::Owner::AppleCloud);
     for (const Case& c : cases) {
         const QString key = QString::fromLatin1(c.name) + QStringLiteral(".txt");
         if (c.ckLink)
-            records.write(key, NoteServiceCloudKit, NoteStorageInbox, c.ckLink);
+            RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, c.ckLink);
         if (c.trashLink)
             drive.write(key, NoteServiceTrash, NoteStorageInbox, c.trashLink);
         const NotePtr note = makeNote(key, QStringLiteral("text"));
-        const auto [date, error] = prepare(note);
+        const auto [date, error] = commit(note, &AppleCloud::prepareNote);
         EXPECT_TRUE(error.isNull()) << c.name;
         EXPECT_EQ(!date.isNull(), c.saved) << c.name;
         EXPECT_EQ(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)), c.saved) << c.name;
         if (!c.saved)
             continue;
-        EXPECT_EQ(LinkFiles::modificationDate(key, NoteServiceCloud, NoteStorageInbox), c.ckLink) << c.name;
-        EXPECT_TRUE(prepare(note).first.isNull()) << c.name << ": the second time";
+        EXPECT_EQ(linkDate(NoteServiceCloud, key), c.ckLink) << c.name;
+        EXPECT_TRUE(commit(note, &AppleCloud::prepareNote).first.isNull()) << c.name << ": the second time";
     }
 }
 
@@ -237,7 +214,7 @@ TEST_F(AppleCloudWrite, DeleteRemovesTheDocumentAndTheCloudLink)
     for (const QString& key : {QStringLiteral("a.txt"), QStringLiteral("gone.txt")}) {
         EXPECT_TRUE(remove(makeNote(key, QString())).isNull()) << key.toStdString();
         EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
-        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+        EXPECT_FALSE(linkDate(NoteServiceCloud, key));
     }
 }
 
@@ -286,8 +263,8 @@ TEST_F(AppleCloudWrite, AMoveToTheArchiveFallsBackLikeARenameButKeepsUpdatedOn)
         EXPECT_TRUE(awaitValue<Error>([&](auto done) { cloud->moveNote(from, to, done); }).isNull());
         EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
         EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Archive/") + key)), QByteArray("mine"));
-        EXPECT_TRUE(LinkFiles::modificationDate(key, NoteServiceCloud, NoteStorageArchive));
-        EXPECT_FALSE(hasLink(key, NoteServiceCloud));
+        EXPECT_TRUE(linkDate(NoteServiceCloud, key, NoteStorageArchive));
+        EXPECT_FALSE(linkDate(NoteServiceCloud, key));
         EXPECT_EQ(to->updatedOn(), 1000);
     }
 }

@@ -8,11 +8,6 @@ namespace {
 
 const int64_t Commit = CloudNow - 30;
 
-QStringList inboxKeys()
-{
-    return QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files, QDir::Name);
-}
-
 } // namespace
 
 class CKCloudApply : public CKCloudTest {};
@@ -58,7 +53,7 @@ TEST_F(CKCloudApply, ARecordIsWrittenOnlyWhenEveryReaderRuleTakesIt)
         const QString label = c.record.recordID().recordName;
         EXPECT_EQ(localText(c.key), c.written ? std::optional<QString>(text) : std::nullopt) << label.toStdString();
         EXPECT_EQ(cloudLines(), c.line.isEmpty() ? QStringList() : QStringList{c.line}) << label.toStdString();
-        EXPECT_EQ(LinkFiles::modificationDate(c.key, NoteServiceCloudKit, NoteStorageInbox),
+        EXPECT_EQ(linkDate(NoteServiceCloudKit, c.key),
                   c.written ? std::optional<FileTime>(cloudSeconds(Commit)) : std::nullopt);
     }
     EXPECT_EQ(events().filter(QStringLiteral("update")).size(), 2);
@@ -76,12 +71,11 @@ TEST_F(CKCloudApply, ALinkDatedAtOrAfterTheCommitResists)
         {NoteServiceCloud, Commit, "ckcloud:reload resist update (applecloud) N.txt"},
         {NoteServiceCloudKit, Commit - 1, "ckcloud:reload update ok (v40) Inbox/N.txt"},
     };
-    const LinkFiles links(LinkFiles::Owner::CKCloud);
     for (const auto& c : cases) {
         for (const int service : {NoteServiceCloud, NoteServiceCloudKit, NoteServiceTrash})
             QDir(Note::linkDirectoryForService(service)).removeRecursively();
         forgetLog();
-        links.write(QStringLiteral("N.txt"), c.service, NoteStorageInbox, cloudSeconds(c.linkDate));
+        RecordLinks.write(QStringLiteral("N.txt"), c.service, NoteStorageInbox, cloudSeconds(c.linkDate));
         reload(liveRecord("Inbox/N.txt", QStringLiteral("theirs"), Commit));
         EXPECT_EQ(cloudLines(), QStringList{c.line});
         EXPECT_EQ(localText(QStringLiteral("N.txt")).has_value(), c.line.contains(QStringLiteral("ok")));
@@ -104,8 +98,8 @@ TEST_F(CKCloudApply, ALiveRecordKeepsItsDatesAndATombstoneTrashesTheNote)
     reload(tombstoneRecord("Inbox/Missing.txt", Commit + 10));
     EXPECT_FALSE(localText(QStringLiteral("Plan.txt"), NoteStorageArchive));
     for (const auto& [key, storage] : {std::pair{"Plan.txt", NoteStorageArchive}, {"Missing.txt", NoteStorageInbox}}) {
-        EXPECT_FALSE(LinkFiles::modificationDate(key, NoteServiceCloudKit, storage));
-        EXPECT_EQ(LinkFiles::modificationDate(key, NoteServiceTrash, storage), cloudSeconds(Commit + 10));
+        EXPECT_FALSE(linkDate(NoteServiceCloudKit, key, storage));
+        EXPECT_EQ(linkDate(NoteServiceTrash, key, storage), cloudSeconds(Commit + 10));
     }
     EXPECT_EQ(events().filter(QRegularExpression(QStringLiteral("update|remoteDelete"))),
               (QStringList{"E update", "E remoteDelete", "E remoteDelete"}));
@@ -132,11 +126,10 @@ TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
         {liveRecord("Inbox/Plan.txt", QStringLiteral("mine, edited"), CloudNow + 60), QStringLiteral("mine, edited"),
          false},
     };
-    const LinkFiles links(LinkFiles::Owner::CKCloud);
     for (const auto& c : cases) {
         QDir(Core::shared().documentDirectory()).removeRecursively();
         forgetLog();
-        links.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
+        RecordLinks.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
         LinkFiles::remove(QStringLiteral("Plan.txt"), NoteServiceTrash, NoteStorageInbox);
         auto mine = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine, edited"), CloudNow - 20);
         ASSERT_TRUE(awaitValue<bool>([&](auto done) { mine->_commitAndCloseLocalNote(done); }));
@@ -148,7 +141,7 @@ TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
         Dispatch::waitUntilIdle();
         const QString label = c.record.recordID().recordName + c.original.value_or(QStringLiteral("tombstone"));
         EXPECT_EQ(localText(QStringLiteral("Plan.txt")), c.original) << label.toStdString();
-        QStringList others = inboxKeys();
+        QStringList others = localKeys(NoteStorageInbox);
         others.removeAll(QStringLiteral("Plan.txt"));
         ASSERT_EQ(others.size(), c.forked ? 1 : 0) << label.toStdString();
         if (c.forked) {
@@ -167,9 +160,5 @@ TEST_F(CKCloudApply, ASaveRefusedOverAnUnseenChangeTakesItInAndKeepsTheLocalText
     EXPECT_FALSE(awaitValue<bool>([&](auto done) { cloud->saveNote(mine, done); }));
     Dispatch::waitUntilIdle();
     EXPECT_EQ(localText(QStringLiteral("Plan.txt")), QStringLiteral("theirs"));
-    QStringList texts;
-    for (const QString& key : inboxKeys())
-        texts << localText(key).value_or(QString());
-    EXPECT_EQ(texts.size(), 2);
-    EXPECT_TRUE(texts.contains(QStringLiteral("mine")));
+    EXPECT_EQ(localTexts(), (QStringList{"mine", "theirs"}));
 }

@@ -1,7 +1,5 @@
 #include "CKCloudTestSupport.h"
 
-#include <QDir>
-
 namespace {
 
 const QString FetchKey = QStringLiteral("ckfetch");
@@ -121,7 +119,6 @@ TEST_F(CKCloudFetch, AFetchWhileOneRunsAnswersNoWithoutAQueryAndWithTheCloudOffY
 
 TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
 {
-    const LinkFiles links(LinkFiles::Owner::CKCloud);
     const struct {
         QString key;
         int64_t linkDate; // 0: no link
@@ -136,7 +133,7 @@ TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
         auto n = CloudTest::note(c.key, QStringLiteral("text of ") + c.key, CloudNow - 10);
         ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
         if (c.linkDate)
-            links.write(c.key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(c.linkDate));
+            RecordLinks.write(c.key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(c.linkDate));
     }
     ASSERT_TRUE(fetch());
     for (const auto& c : cases) {

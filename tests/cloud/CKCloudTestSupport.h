@@ -8,37 +8,7 @@
 #include "FaultInjector.h"
 #include "RecordStoreError.h"
 
-#include <QFile>
-
 using Op = FaultInjector::Operation;
-
-inline FileTime cloudSeconds(int64_t s)
-{
-    return FileTime::fromWholeSeconds(s);
-}
-
-inline Record liveRecord(const QString& name, const QString& text, int64_t commit)
-{
-    Record record(NoteRecord::RecordType, RecordID{name});
-    NoteRecord::setLive(record, NoteRecord::dataFromString(text), cloudSeconds(commit));
-    return record;
-}
-
-inline Record tombstoneRecord(const QString& name, int64_t commit)
-{
-    Record record(NoteRecord::RecordType, RecordID{name});
-    NoteRecord::setTombstone(record, cloudSeconds(commit));
-    return record;
-}
-
-// The text of the local note file; nothing without one.
-inline std::optional<QString> localText(const QString& key, int storage = NoteStorageInbox)
-{
-    QFile file(Note::documentFileForKey(key, storage));
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return QString::fromUtf8(file.readAll());
-}
 
 // The test's store with a cloud of client "a" on it behind a fault injector,
 // the other client ("observer", the second computer) and the note events.
@@ -61,19 +31,24 @@ protected:
         CloudTest::TearDown();
     }
 
-    void makeCloud(const std::function<void(StoreCKCloud::Configuration&)>& configure)
+    using Configure = std::function<void(StoreCKCloud::Configuration&)>;
+    // A cloud of the client on the test's store behind its own fault injector, its store opened.
+    std::unique_ptr<StoreCKCloud> openCloud(std::shared_ptr<FaultInjector>& injector,
+                                            const QString& client = QStringLiteral("a"), const Configure& configure = {})
     {
-        StoreCKCloud::Configuration configuration = storeConfiguration(storePath);
-        configuration.wrapDatabase = [this](std::shared_ptr<Database> db) -> std::shared_ptr<Database> {
-            return faults = std::make_shared<FaultInjector>(std::move(db));
+        StoreCKCloud::Configuration configuration = storeConfiguration(storePath, client);
+        configuration.wrapDatabase = [&injector](std::shared_ptr<Database> db) -> std::shared_ptr<Database> {
+            return injector = std::make_shared<FaultInjector>(std::move(db));
         };
         if (configure)
             configure(configuration);
-        cloud = std::make_unique<StoreCKCloud>(std::move(configuration));
-        awaitValue<bool>([&](auto done) { // opens the store, so the injector is there
-            cloud->notifyDeleteNote(CloudTest::note(QStringLiteral("Opening.txt"), QString(), 0), {}, done);
+        auto made = std::make_unique<StoreCKCloud>(std::move(configuration));
+        awaitValue<bool>([&](auto done) {
+            made->notifyDeleteNote(CloudTest::note(QStringLiteral("Opening.txt"), QString(), 0), {}, done);
         });
+        return made;
     }
+    void makeCloud(const Configure& configure) { cloud = openCloud(faults, QStringLiteral("a"), configure); }
 
     // The other computer saves the record while the store's clock reads the time.
     void saveAt(const Record& record, double storeTime)

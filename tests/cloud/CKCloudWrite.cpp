@@ -1,28 +1,11 @@
-#include "CloudTestSupport.h"
+#include "CKCloudTestSupport.h"
 
-#include "Dispatch.h"
-#include "FaultInjector.h"
-#include "RecordStoreError.h"
-
-#include <QFile>
 #include <QRandomGenerator>
 
 namespace {
 
 const QString Key = QStringLiteral("Plan.txt");
 const QString Name = QStringLiteral("Inbox/Plan.txt");
-const LinkFiles Links(LinkFiles::Owner::CKCloud);
-using Op = FaultInjector::Operation;
-
-std::optional<FileTime> linkDate(int service, const QString& key = Key, int storage = NoteStorageInbox)
-{
-    return LinkFiles::modificationDate(key, service, storage);
-}
-
-FileTime seconds(int64_t s)
-{
-    return FileTime::fromWholeSeconds(s);
-}
 
 std::optional<QString> textOf(const std::optional<Record>& record)
 {
@@ -37,36 +20,14 @@ std::optional<int64_t> stateOf(const std::optional<Record>& record)
 
 } // namespace
 
-class CKCloudWrite : public CloudTest {
+class CKCloudWrite : public CKCloudTest {
 protected:
-    // A cloud on the test's store behind a fault injector, its store opened.
-    std::unique_ptr<StoreCKCloud> makeCloud(std::shared_ptr<FaultInjector>* injector, const QString& client)
-    {
-        StoreCKCloud::Configuration configuration = storeConfiguration(storePath, client);
-        configuration.wrapDatabase = [injector](std::shared_ptr<Database> db) -> std::shared_ptr<Database> {
-            return *injector = std::make_shared<FaultInjector>(std::move(db));
-        };
-        auto made = std::make_unique<StoreCKCloud>(std::move(configuration));
-        write([&](auto done) { made->notifyDeleteNote(note(QStringLiteral("Opening.txt"), QString(), 0), {}, done); });
-        return made;
-    }
-
-    void SetUp() override
-    {
-        CloudTest::SetUp();
-        cloud = makeCloud(&faults, QStringLiteral("a"));
-        forgetLog();
-    }
-
     template <typename Start>
     static bool write(Start start)
     {
         return awaitValue<bool>(start);
     }
     bool save(const NotePtr& n) { return write([&](auto done) { cloud->saveNote(n, done); }); }
-
-    std::unique_ptr<StoreCKCloud> cloud;
-    std::shared_ptr<FaultInjector> faults;
 };
 
 TEST_F(CKCloudWrite, ASaveWritesTheRecordAndStampsItsLinkOnlyOnSuccess)
@@ -75,17 +36,17 @@ TEST_F(CKCloudWrite, ASaveWritesTheRecordAndStampsItsLinkOnlyOnSuccess)
     auto record = store->fetch(Name);
     EXPECT_EQ(textOf(record), QStringLiteral("first"));
     EXPECT_EQ(record->integer(NoteRecord::FileSizeKey), record->data(NoteRecord::TextKey)->size());
-    EXPECT_EQ(record->date(NoteRecord::CreatedDateKey), seconds(CloudNow - 110).toDateTime());
-    EXPECT_EQ(linkDate(NoteServiceCloudKit), seconds(CloudNow - 10));
+    EXPECT_EQ(record->date(NoteRecord::CreatedDateKey), cloudSeconds(CloudNow - 110).toDateTime());
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), cloudSeconds(CloudNow - 10));
 
     // The same update again is refused and stamps nothing; a failed save leaves the link as it was.
     QFile::remove(Note::linkFileForKey(Key, NoteServiceCloudKit, NoteStorageInbox));
     EXPECT_FALSE(save(note(Key, QStringLiteral("second"), CloudNow - 10)));
     EXPECT_FALSE(linkDate(NoteServiceCloudKit));
-    Links.write(Key, NoteServiceCloudKit, NoteStorageInbox, seconds(CloudNow - 10));
+    RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 10));
     faults->failNext(Op::SaveRecord, 1, RecordStoreError::NetworkFailure);
     EXPECT_FALSE(save(note(Key, QStringLiteral("third"), CloudNow)));
-    EXPECT_EQ(linkDate(NoteServiceCloudKit), seconds(CloudNow - 10));
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), cloudSeconds(CloudNow - 10));
     EXPECT_EQ(textOf(store->fetch(Name)), QStringLiteral("first"));
     EXPECT_EQ(cloudLines(), (QStringList{QStringLiteral("ckcloud:save ok Inbox/Plan.txt"),
                                          QStringLiteral("ckcloud:save resist save Inbox/Plan.txt (ckcloud)"),
@@ -95,7 +56,7 @@ TEST_F(CKCloudWrite, ASaveWritesTheRecordAndStampsItsLinkOnlyOnSuccess)
 TEST_F(CKCloudWrite, OfTwoStoresRacingToCreateARecordOneIsRefused)
 {
     std::shared_ptr<FaultInjector> otherFaults;
-    auto other = makeCloud(&otherFaults, QStringLiteral("b"));
+    auto other = openCloud(otherFaults, QStringLiteral("b"));
     faults->hold(Op::FetchRecord); // both fetch before either saves
     otherFaults->hold(Op::FetchRecord);
     std::atomic<int> saved = 0;
@@ -126,11 +87,9 @@ TEST_F(CKCloudWrite, ASaveResistsALiveChangeThisComputerNeverTookIn)
     for (const auto& c : cases) {
         const QString key = QStringLiteral("Plan %1.txt").arg(&c - cases);
         const QString name = NoteRecord::recordName(NoteStorageInbox, key);
-        Record record(NoteRecord::RecordType, RecordID{name});
-        NoteRecord::setLive(record, NoteRecord::dataFromString(c.theirText), seconds(theirs));
-        ASSERT_TRUE(store->save(record));
+        ASSERT_TRUE(store->save(liveRecord(name, c.theirText, theirs)));
         if (c.service)
-            Links.write(key, c.service, NoteStorageInbox, seconds(c.linkDate));
+            RecordLinks.write(key, c.service, NoteStorageInbox, cloudSeconds(c.linkDate));
         EXPECT_EQ(save(note(key, QStringLiteral("mine"), CloudNow)), c.saved) << key.toStdString();
         EXPECT_EQ(textOf(store->fetch(name)), c.saved ? QStringLiteral("mine") : c.theirText);
         EXPECT_EQ(cloudLines().contains(QStringLiteral("ckcloud:save resist save %1 (unseen)").arg(name)), !c.saved);
@@ -146,7 +105,7 @@ TEST_F(CKCloudWrite, AMoveTombstonesTheOldRecordAndStampsEachStepOnlyOnItsSucces
     faults->failNext(Op::SaveRecord, 1, RecordStoreError::NetworkFailure);
     EXPECT_FALSE(move());
     EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateLive);
-    EXPECT_EQ(linkDate(NoteServiceCloudKit), seconds(CloudNow - 10));
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), cloudSeconds(CloudNow - 10));
     EXPECT_FALSE(linkDate(NoteServiceTrash));
 
     // The new record is too large for the store: the old one is gone, the new one unstamped.
@@ -158,7 +117,7 @@ TEST_F(CKCloudWrite, AMoveTombstonesTheOldRecordAndStampsEachStepOnlyOnItsSucces
     EXPECT_FALSE(move());
     EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateDeleted);
     EXPECT_FALSE(linkDate(NoteServiceCloudKit));
-    EXPECT_EQ(linkDate(NoteServiceTrash), seconds(CloudNow));
+    EXPECT_EQ(linkDate(NoteServiceTrash), cloudSeconds(CloudNow));
     EXPECT_FALSE(linkDate(NoteServiceCloudKit, to->key(), NoteStorageArchive));
 
     // An empty text moves as a live record that no reader takes in.
@@ -166,13 +125,13 @@ TEST_F(CKCloudWrite, AMoveTombstonesTheOldRecordAndStampsEachStepOnlyOnItsSucces
     ASSERT_TRUE(move());
     const auto moved = store->fetch(QStringLiteral("Archive/Plan 2.txt"));
     EXPECT_EQ(NoteRecord::change(*moved), NoteRecord::Change::RefusedEmpty);
-    EXPECT_EQ(moved->date(NoteRecord::CreatedDateKey), seconds(CloudNow - 105).toDateTime());
-    EXPECT_EQ(linkDate(NoteServiceCloudKit, to->key(), NoteStorageArchive), seconds(CloudNow - 5));
+    EXPECT_EQ(moved->date(NoteRecord::CreatedDateKey), cloudSeconds(CloudNow - 105).toDateTime());
+    EXPECT_EQ(linkDate(NoteServiceCloudKit, to->key(), NoteStorageArchive), cloudSeconds(CloudNow - 5));
 }
 
 TEST_F(CKCloudWrite, ADeleteOfAMissingRecordLeavesATombstoneThatASaveRevives)
 {
-    Links.write(Key, NoteServiceCloudKit, NoteStorageInbox, seconds(CloudNow - 90));
+    RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 90));
     Clock::setWallClock([] { return CloudNow - 50.75; });
     ASSERT_TRUE(write([&](auto done) { cloud->deleteNote(note(Key, QString(), 0), done); }));
     const QDateTime requested = QDateTime::fromMSecsSinceEpoch((CloudNow - 51) * 1000 + 250, Qt::UTC);
@@ -188,17 +147,15 @@ TEST_F(CKCloudWrite, ADeleteOfAMissingRecordLeavesATombstoneThatASaveRevives)
 
 TEST_F(CKCloudWrite, NotifyDeleteTombstonesARecordNoNewerThanTheDate)
 {
-    Record live(NoteRecord::RecordType, RecordID{Name});
-    NoteRecord::setLive(live, NoteRecord::dataFromString(QStringLiteral("text")), seconds(CloudNow - 10));
-    ASSERT_TRUE(store->save(live));
+    ASSERT_TRUE(store->save(liveRecord(Name, QStringLiteral("text"), CloudNow - 10)));
     const auto notify = [&](const QString& key, const FileTime& date) {
         return write([&](auto done) { cloud->notifyDeleteNote(note(key, QString(), 0), date, done); });
     };
     EXPECT_FALSE(notify(Key, {CloudNow - 11, 999000000}));
-    EXPECT_TRUE(notify(Key, seconds(CloudNow - 10)));
+    EXPECT_TRUE(notify(Key, cloudSeconds(CloudNow - 10)));
     EXPECT_EQ(stateOf(store->fetch(Name)), NoteRecord::StateDeleted);
     EXPECT_FALSE(linkDate(NoteServiceTrash));
-    EXPECT_FALSE(notify(QStringLiteral("Missing.txt"), seconds(CloudNow)));
+    EXPECT_FALSE(notify(QStringLiteral("Missing.txt"), cloudSeconds(CloudNow)));
     EXPECT_FALSE(store->fetch(QStringLiteral("Inbox/Missing.txt")));
     EXPECT_EQ(cloudLines(), (QStringList{QStringLiteral("ckcloud:notifyDelete resist update Inbox/Plan.txt"),
                                          QStringLiteral("ckcloud:notifyDelete ok: Inbox/Plan.txt"),
@@ -212,7 +169,7 @@ TEST_F(CKCloudWrite, WithTheCloudOffEveryWriteAnswersNoAndOnlyTheSaveSaysSo)
     EXPECT_FALSE(write([&](auto done) { cloud->saveNote(n, done); }));
     EXPECT_FALSE(write([&](auto done) { cloud->moveNote(n, n, done); }));
     EXPECT_FALSE(write([&](auto done) { cloud->deleteNote(n, done); }));
-    EXPECT_FALSE(write([&](auto done) { cloud->notifyDeleteNote(n, seconds(CloudNow), done); }));
+    EXPECT_FALSE(write([&](auto done) { cloud->notifyDeleteNote(n, cloudSeconds(CloudNow), done); }));
     EXPECT_EQ(cloudLines(), QStringList{QStringLiteral("ckcloud:save error cloudkit disabled")});
 }
 
@@ -241,17 +198,17 @@ TEST_F(CKCloudWrite, WaitRunsOnTheFileQueueAfterWorkQueuedAndWritesStartedBefore
 
 TEST_F(CKCloudWrite, AnotherStoreFirstDropsTheRecordLinksAndFetchState)
 {
-    Links.write(Key, NoteServiceCloudKit, NoteStorageArchive, seconds(CloudNow));
-    Links.write(Key, NoteServiceCloud, NoteStorageInbox, seconds(CloudNow));
+    RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageArchive, cloudSeconds(CloudNow));
+    RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, cloudSeconds(CloudNow));
     defaults().setDouble(1700000000.5, QStringLiteral("ckfetch"));
     defaults().setBool(true, QStringLiteral("subscribed"));
     std::shared_ptr<FaultInjector> unused;
-    makeCloud(&unused, QStringLiteral("b")); // the same store
+    openCloud(unused, QStringLiteral("b")); // the same store
     EXPECT_TRUE(linkDate(NoteServiceCloudKit, Key, NoteStorageArchive));
 
     const QString account = QString::fromLatin1(StoreCKCloud::StoreAccountKey);
     defaults().setString(QStringLiteral("another store"), account);
-    makeCloud(&unused, QStringLiteral("b"));
+    openCloud(unused, QStringLiteral("b"));
     EXPECT_FALSE(linkDate(NoteServiceCloudKit, Key, NoteStorageArchive));
     EXPECT_TRUE(linkDate(NoteServiceCloud));
     EXPECT_FALSE(defaults().objectForKey(QStringLiteral("ckfetch")).isValid());

@@ -9,12 +9,6 @@
 namespace {
 
 const QString Key = QStringLiteral("Plan.txt");
-const LinkFiles Links(LinkFiles::Owner::CKCloud);
-
-std::optional<FileTime> linkDate(int service, const QString& key = Key, int storage = NoteStorageInbox)
-{
-    return LinkFiles::modificationDate(key, service, storage);
-}
 
 } // namespace
 
@@ -27,7 +21,7 @@ TEST_F(CloudLinks, DatesKeepTheirNanosecondsAndEqualCountsAsNewer)
     TestSupport::writeFile(document, "text");
     ASSERT_TRUE(FileTimes::setModificationTime(document, {CloudNow, 123456789}));
     const FileTime date = *FileTimes::modificationTime(document);
-    Links.write(Key, NoteServiceCloud, NoteStorageInbox, date); // the folder does not exist yet
+    RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, date); // the folder does not exist yet
     EXPECT_EQ(linkDate(NoteServiceCloud), date);
     EXPECT_EQ(QFileInfo(Note::linkFileForKey(Key, NoteServiceCloud, NoteStorageInbox)).size(), 0);
 
@@ -37,7 +31,7 @@ TEST_F(CloudLinks, DatesKeepTheirNanosecondsAndEqualCountsAsNewer)
     EXPECT_FALSE(LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageArchive, {0, 0}));
 
     // An existing link is re-dated either way; one whose date cannot be read is absent.
-    Links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 50, 0});
+    RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 50, 0});
     EXPECT_FALSE(LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageInbox, date));
     const QString trash = Note::linkFileForKey(Key, NoteServiceTrash, NoteStorageInbox);
     Note::createImmediateDirectoryForFilePath(trash);
@@ -59,7 +53,7 @@ TEST_F(CloudLinks, AWriteWithoutADateLogsCreatesANewLinkNowAndKeepsAnOldOnesDate
         // The file system dates by a coarse clock that may trail the precise one.
         EXPECT_GE(linkDate(NoteServiceCloud).value_or(FileTime()).seconds, before - 1);
 
-        Links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 7, 5});
+        RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 7, 5});
         LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
         EXPECT_EQ(linkDate(NoteServiceCloud), (FileTime{CloudNow - 7, 5}));
         EXPECT_EQ(log->lines().count(owner.message), 2);
@@ -70,7 +64,7 @@ TEST_F(CloudLinks, AMoveHandsTheCloudDateToTheNewNameAndTheOldNamesTrashLink)
 {
     const LinkFiles links(LinkFiles::Owner::AppleCloud);
     const FileTime date{CloudNow - 30, 250};
-    Links.write(Key, NoteServiceCloud, NoteStorageInbox, date);
+    RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, date);
     links.moveCloudLink(Key, NoteStorageInbox, QStringLiteral("Plan 2.txt"), NoteStorageArchive);
     EXPECT_FALSE(linkDate(NoteServiceCloud));
     EXPECT_EQ(linkDate(NoteServiceCloud, QStringLiteral("Plan 2.txt"), NoteStorageArchive), date);
@@ -102,7 +96,7 @@ TEST_F(CloudLinks, LocalChangesAreUnexchangedUntilALinkIsAsNewAsTheTextFile)
         TestSupport::writeFile(document, "text");
         ASSERT_TRUE(FileDates::setModificationDate(document, changed));
         for (const auto& [service, date] : c.links)
-            Links.write(Key, service, NoteStorageInbox, date);
+            RecordLinks.write(Key, service, NoteStorageInbox, date);
         EXPECT_EQ(SyncConflict::hasUnexchangedLocalChanges(Key, NoteStorageInbox), c.unexchanged) << c.name;
     }
     QFile::remove(document);

@@ -105,11 +105,8 @@ protected:
     // it asks for the records in full: a switch has to wait for it.
     void holdAFetch()
     {
-        for (const char* key : {"One.txt", "Two.txt"}) {
-            Record record(NoteRecord::RecordType, RecordID{NoteRecord::recordName(NoteStorageInbox, QString::fromUtf8(key))});
-            NoteRecord::setLive(record, NoteRecord::dataFromString(QStringLiteral("theirs")), FileTime::fromWholeSeconds(CloudNow - 10));
-            ASSERT_TRUE(store->save(record));
-        }
+        for (const char* key : {"Inbox/One.txt", "Inbox/Two.txt"})
+            ASSERT_TRUE(store->save(liveRecord(QString::fromLatin1(key), QStringLiteral("theirs"), CloudNow - 10)));
         sync();
         awaitValue<bool>([&](auto done) { relay->notifyDeleteNote(note(QStringLiteral("Open.txt"), QString(), 0), {}, done); });
         faults->hold(Op::FetchRecords);
@@ -223,7 +220,7 @@ TEST_P(CloudFolderSwitchTest, WritesAskedForDuringTheSwitchGoToTheNewFolderOnly)
     EXPECT_EQ(defaults().stringForKey(QString::fromLatin1(FolderAppleCloud::LinkedAccountKey)),
               cloud->container().identityToken())
         << "the links speak of the new folder's account";
-    EXPECT_TRUE(LinkFiles::modificationDate(QStringLiteral("Saved.txt"), NoteServiceCloud, NoteStorageInbox));
+    EXPECT_TRUE(linkDate(NoteServiceCloud, QStringLiteral("Saved.txt")));
 }
 INSTANTIATE_TEST_SUITE_P(Cloud, CloudFolderSwitchTest,
                          ::testing::Values(FolderSwitch{"QueryRunning", true, false},

@@ -12,11 +12,41 @@
 #include "Container.h"
 #include "UserDefaults.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <future>
 
 inline constexpr int64_t CloudNow = 1710491412;
+
+inline FileTime cloudSeconds(int64_t s)
+{
+    return FileTime::fromWholeSeconds(s);
+}
+
+inline Record liveRecord(const QString& name, const QString& text, int64_t commit)
+{
+    Record record(NoteRecord::RecordType, RecordID{name});
+    NoteRecord::setLive(record, NoteRecord::dataFromString(text), cloudSeconds(commit));
+    return record;
+}
+
+inline Record tombstoneRecord(const QString& name, int64_t commit)
+{
+    Record record(NoteRecord::RecordType, RecordID{name});
+    NoteRecord::setTombstone(record, cloudSeconds(commit));
+    return record;
+}
+
+// The record store's links; the drive keeps its own.
+inline const LinkFiles RecordLinks(LinkFiles::Owner::CKCloud);
+
+// Nothing without a link.
+inline std::optional<FileTime> linkDate(int service, const QString& key = QStringLiteral("Plan.txt"),
+                                        int storage = NoteStorageInbox)
+{
+    return LinkFiles::modificationDate(key, service, storage);
+}
 
 // Waits for the one value a callback hands over.
 template <typename T, typename Start>
@@ -105,6 +135,27 @@ protected:
         note->setUpdatedOn(updatedOn);
         note->setCreatedOn(updatedOn - 100);
         return note;
+    }
+    static QStringList localKeys(int storage)
+    {
+        return QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
+    }
+    // The text of the local note file; nothing without one.
+    static std::optional<QString> localText(const QString& key, int storage = NoteStorageInbox)
+    {
+        QFile file(Note::documentFileForKey(key, storage));
+        if (!file.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        return QString::fromUtf8(file.readAll());
+    }
+    // The texts of the storage's notes, sorted.
+    static QStringList localTexts(int storage = NoteStorageInbox)
+    {
+        QStringList texts;
+        for (const QString& key : localKeys(storage))
+            texts << localText(key, storage).value_or(QString());
+        texts.sort();
+        return texts;
     }
     // The "ckcloud:" lines logged since the last forgetLog().
     QStringList cloudLines() const

@@ -4,9 +4,6 @@
 
 #include "Cloud/FolderAppleCloud.h"
 
-#include <QUuid>
-
-
 // The record store as the drive side sees it: every write succeeds, and the
 // deletions the trash pass reports are kept.
 class RecordingCKCloud : public CKCloud {
@@ -36,7 +33,6 @@ private:
         if (block)
             block(true);
     }
-
 };
 
 // The real clock: the drive's documents carry file-system dates.
@@ -44,7 +40,6 @@ inline int64_t realNow()
 {
     return QDateTime::currentSecsSinceEpoch();
 }
-
 
 // This computer's drive cloud over a sync folder.
 class DriveCloudTest : public CloudTest {
@@ -81,14 +76,6 @@ protected:
         Dispatch::waitUntilIdle();
         time.advance(FolderQuery::RescanInterval);
         Dispatch::waitUntilIdle();
-    }
-    static QStringList localKeys(int storage)
-    {
-        return QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
-    }
-    static QString localText(const QString& key, int storage = NoteStorageInbox)
-    {
-        return QString::fromUtf8(TestSupport::readFile(Note::documentFileForKey(key, storage)));
     }
     // Local notes as an earlier exchange with the folder left them.
     void makeLinkedNotes(int count)

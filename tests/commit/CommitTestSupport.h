@@ -127,6 +127,21 @@ protected:
         return keys;
     }
 
+    static QString linkFile(int kind, const QString& tag, int storage, const QString& key)
+    {
+        return Note::linkDirectoryForTag(kind, tag, storage) + QLatin1Char('/') + key;
+    }
+    static bool linked(int kind, const QString& tag, int storage, const QString& key)
+    {
+        return QFileInfo::exists(linkFile(kind, tag, storage, key));
+    }
+    // The start-up rebuild, run to its end.
+    static void rebuild()
+    {
+        Core::shared().buildTagLinkAndIndexFiles();
+        Core::shared().fileQueue()->sync([] {});
+    }
+
     // The files of the trash, by name.
     static QStringList trashedNames()
     {

@@ -1,7 +1,5 @@
 #include "CommitTestSupport.h"
 
-#include "Store/NoteSearchRow.h"
-
 #include <QDateTime>
 
 namespace {
@@ -99,8 +97,7 @@ TEST_F(CommitTest, NoteStoreCommitArchivedNoteIsLinkedOnlyUnderStrongTags)
     const auto note = committed(QStringLiteral("Archived plans\n#Work #URGENT"), NoteStorageArchive);
 
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("work"))));
-    EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive)
-                                  + QStringLiteral("/Archived plans.txt")));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive, QStringLiteral("Archived plans.txt")));
     ASSERT_EQ(rows().size(), 1);
     EXPECT_EQ(rows().first().section(QLatin1Char('|'), 3), QStringLiteral("archive|work urgent|"));
 }
@@ -120,14 +117,19 @@ TEST_F(CommitTest, NoteStoreCommitEventsComeInOrder)
     EXPECT_EQ(log->lines().filter(QStringLiteral("note:commit new")), QStringList{"note:commit new Meeting notes.txt"});
 }
 
-TEST_F(CommitTest, NoteStoreCommitFailedTextWriteTouchesNoSideFile)
+TEST_F(CommitTest, NoteStoreCommitFailedTextWriteTouchesNoSideFileAndCompletesAtOnceWithTheCloudOff)
 {
     // A folder where the text file should be: the write cannot replace it.
     QDir().mkpath(inbox(QStringLiteral("Meeting notes.txt")));
     const auto note = newNote(QStringLiteral("Meeting notes\n#work"));
     note->setKey(QStringLiteral("Meeting notes.txt"));
-    EXPECT_FALSE(commit(note));
+    QStringList order;
+    note->commitNote([&](bool ok) { order.append(QStringLiteral("local %1").arg(ok)); },
+                     [&](const QDateTime& date) { order.append(QStringLiteral("cloud %1").arg(date.isNull())); });
 
+    // The failed local write is still the local outcome; the drive is not asked.
+    EXPECT_EQ(order, (QStringList{"local 0", "cloud 1"}));
+    EXPECT_TRUE(driveCalls().isEmpty());
     EXPECT_FALSE(QFileInfo::exists(Note::metaFileForKey(note->key(), NoteStorageInbox)));
     EXPECT_FALSE(QFileInfo::exists(Note::indexFileForKey(note->key(), NoteStorageInbox)));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag)));
@@ -152,16 +154,30 @@ TEST_F(CommitTest, NoteStoreCommitIndexMarkerFollowsTheRow)
 
 // --- The blank-note backup
 
-TEST_F(CommitTest, NoteStoreCommitBlankNoteBacksUpThePreviousFile)
+TEST_F(CommitTest, NoteStoreCommitOnlyAShortBlankOfAReadableNoteBacksUpThePreviousFile)
 {
-    const auto note = committed(QStringLiteral("Meeting notes\nkeep this"));
-    note->setText(QStringLiteral(" \n\t\n"));
-    ASSERT_TRUE(commit(note));
+    const struct {
+        const char* text;
+        QString blank;
+        bool backedUp;
+    } cases[] = {
+        {"Meeting notes\nkeep this", QStringLiteral(" \n\t\n"), true},
+        {"short", QStringLiteral("  "), false}, // a placeholder name
+        {"Longer blank\nkeep this", QString(21, QLatin1Char(' ')), false},
+    };
+    for (const auto& c : cases) {
+        QDir(trash()).removeRecursively();
+        const auto note = committed(QString::fromLatin1(c.text));
+        ASSERT_EQ(Note::isReadableFileName(note->key()), QByteArray(c.text) != "short");
+        note->setText(c.blank);
+        ASSERT_TRUE(commit(note));
 
-    EXPECT_EQ(trashedNames(), QStringList{"Meeting notes.txt"});
-    EXPECT_EQ(TestSupport::readFile(trash() + QStringLiteral("/files/Meeting notes.txt")),
-              QByteArray("Meeting notes\nkeep this"));
-    EXPECT_EQ(TestSupport::readFile(inbox(QStringLiteral("Meeting notes.txt"))), QByteArray(" \n\t\n"));
+        EXPECT_EQ(TestSupport::readFile(inbox(note->key())), c.blank.toUtf8()) << c.text;
+        EXPECT_EQ(trashedNames(), c.backedUp ? QStringList{note->key()} : QStringList()) << c.text;
+        if (c.backedUp) {
+            EXPECT_EQ(TestSupport::readFile(trash() + QStringLiteral("/files/") + note->key()), QByteArray(c.text));
+        }
+    }
     EXPECT_FALSE(QFileInfo::exists(Folders::temporary() + QStringLiteral("/Meeting notes.txt")));
 }
 
@@ -181,20 +197,6 @@ TEST_F(CommitTest, NoteStoreCommitBlankBackupAvoidsATakenTemporaryName)
     EXPECT_EQ(log->lines().filter(QStringLiteral("backup")),
               QStringList{"note:commitLocal backup trash/" + trashedNames().first()});
     EXPECT_EQ(TestSupport::readFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt")), QByteArray("someone else's"));
-}
-
-TEST_F(CommitTest, NoteStoreCommitNoBackupForPlaceholderNamesOrLongerBlanks)
-{
-    const auto placeholder = committed(QStringLiteral("short"));
-    ASSERT_FALSE(Note::isReadableFileName(placeholder->key()));
-    placeholder->setText(QStringLiteral("  "));
-    ASSERT_TRUE(commit(placeholder));
-
-    const auto readable = committed(QStringLiteral("Meeting notes\nkeep this"));
-    readable->setText(QString(21, QLatin1Char(' ')));
-    ASSERT_TRUE(commit(readable));
-
-    EXPECT_TRUE(trashedNames().isEmpty());
 }
 
 TEST_F(CommitTest, NoteStoreCommitBlankBackupRunsBeforeAQueuedMove)
@@ -232,20 +234,6 @@ TEST_F(CommitTest, NoteStoreCommitHandsTheNoteToTheDriveWhenTheCloudIsOn)
     EXPECT_EQ(driveCalls(), (QStringList{"commit", "commitAndClose"}));
 }
 
-TEST_F(CommitTest, NoteStoreCommitWithTheCloudOffCompletesAtOnce)
-{
-    QStringList order;
-    QDir().mkpath(inbox(QStringLiteral("Meeting notes.txt")));
-    const auto note = newNote(QStringLiteral("Meeting notes\nbody"));
-    note->setKey(QStringLiteral("Meeting notes.txt"));
-    note->commitNote([&](bool ok) { order.append(QStringLiteral("local %1").arg(ok)); },
-                     [&](const QDateTime& date) { order.append(QStringLiteral("cloud %1").arg(date.isNull())); });
-
-    // The failed local write is still the local outcome; the drive is not asked.
-    EXPECT_EQ(order, (QStringList{"local 0", "cloud 1"}));
-    EXPECT_TRUE(driveCalls().isEmpty());
-}
-
 TEST_F(CommitTest, NoteStoreCommitLeavesOneRowPerKey)
 {
     // Two rows of one key, as an interrupted older write could leave them.
@@ -262,8 +250,7 @@ TEST_F(CommitTest, NoteStoreCommitLeavesOneRowPerKey)
     const auto note = committed(QStringLiteral("Meeting notes\nfresh"));
     // The rebuild writes its rows in batches, through one pass over the keys.
     TestSupport::writeFile(inbox(QStringLiteral("Groceries list.txt")), "Groceries list\nfresh too");
-    Core::shared().buildTagLinkAndIndexFiles();
-    Core::shared().fileQueue()->sync([] {});
+    rebuild();
 
     QStringList all = rows();
     all.sort();

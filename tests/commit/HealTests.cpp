@@ -28,11 +28,6 @@ bool finishesWithinASecond(const std::function<void()>& block, const std::functi
     return finished;
 }
 
-QString linkOf(int kind, const QString& tag, int storage, const QString& key)
-{
-    return Note::linkDirectoryForTag(kind, tag, storage) + QLatin1Char('/') + key;
-}
-
 } // namespace
 
 // What interrupted work, a full disk or another program leaves: the start-up
@@ -70,7 +65,7 @@ TEST_F(CommitTest, NoteStoreHealAtStartBringsEveryCacheInLineWithTheTexts)
     Migrator::build();
 
     EXPECT_EQ(storeDisagreements(), QStringList{"temporary " + notOurs});
-    EXPECT_FALSE(QFileInfo::exists(linkOf(NoteTagMention, QStringLiteral("bob"), NoteStorageInbox, ghost->key())));
+    EXPECT_FALSE(linked(NoteTagMention, QStringLiteral("bob"), NoteStorageInbox, ghost->key()));
     EXPECT_TRUE(rows().filter(QStringLiteral("new words")).size() == 1);
     EXPECT_EQ(QDir(purged).entryList(QDir::Files), QStringList{"recent.txt"});
     // The meta rewritten from the text file keeps its creation date.
@@ -99,6 +94,7 @@ TEST_F(CommitTest, NoteStoreHealSkipsWhatIsNotARegularFile)
 
     EXPECT_FALSE(opened);
     EXPECT_EQ(rowKeys(), QStringList{"inbox/" + good->key()});
+    EXPECT_FALSE(QFileInfo::exists(Note::indexFileForKey(QStringLiteral("Folder.txt"), NoteStorageInbox)));
     const QStringList lines = log->lines();
     log->uninstall();
     for (const QString name : {"a.txt", "Folder.txt"})
@@ -145,7 +141,7 @@ TEST_F(CommitTest, NoteStoreFaultFailedRemovalLeavesTheNoteFindable)
         EXPECT_FALSE(error.isNull()) << purge;
         EXPECT_TRUE(QFileInfo::exists(inbox(note->key())));
         EXPECT_EQ(rows(), rowsBefore) << purge;
-        EXPECT_TRUE(QFileInfo::exists(linkOf(NoteTagHashtag, QStringLiteral("trip"), NoteStorageInbox, note->key())));
+        EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("trip"), NoteStorageInbox, note->key()));
         EXPECT_TRUE(storeDisagreements().isEmpty()) << qPrintable(storeDisagreements().join('\n'));
     }
 }

@@ -14,11 +14,6 @@ bool hasAnySideFile(const QString& key, int storage)
            || QFileInfo::exists(Note::indexFileForKey(key, storage));
 }
 
-bool linked(int tag, const QString& name, int storage, const QString& key)
-{
-    return QFileInfo::exists(Note::linkDirectoryForTag(tag, name, storage) + QLatin1Char('/') + key);
-}
-
 // Runs the main queue until the events hold a line starting with the prefix.
 bool waitForEvent(const EventJournal& events, const QString& prefix)
 {
@@ -45,6 +40,8 @@ TEST_F(CommitTest, NoteStoreMoveArchivesWithSideFilesRowAndEvents)
     TestSupport::writeFile(archive(QStringLiteral("Plan for spring.txt")), "other");
     Clock::setWallClock([] { return CommitNow + 100; });
     const int before = events->lines().size();
+    EXPECT_TRUE(note->moveNoteToStorage(NoteStorageInbox)); // its own storage: nothing happens
+    EXPECT_EQ(events->lines().size(), before);
 
     Error error;
     ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive, &error));
@@ -72,23 +69,22 @@ TEST_F(CommitTest, NoteStoreMoveArchivesWithSideFilesRowAndEvents)
     EXPECT_EQ(recordCalls(), QStringList{"move"});
 }
 
-TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOne)
+TEST_F(CommitTest, NoteStoreMoveGivesAPlaceholderNameAReadableOneAndAnnouncesItDespiteACloudFailure)
 {
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto log = LogCapture::install();
     const auto note = newNote(QStringLiteral("Quarterly review of the budget"));
     note->setKey(Note::uniqueClassicKeyFromURL());
     ASSERT_TRUE(commit(note));
     ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+    log->uninstall();
+
     EXPECT_EQ(note->key(), QStringLiteral("Quarterly review of the budget.txt"));
     EXPECT_TRUE(QFileInfo::exists(archive(note->key())));
-}
-
-TEST_F(CommitTest, NoteStoreMoveToItsOwnStorageDoesNothing)
-{
-    const auto note = committed(QStringLiteral("Plan for spring\n#work"));
-    const int before = events->lines().size();
-    EXPECT_TRUE(note->moveNoteToStorage(NoteStorageInbox));
-    EXPECT_EQ(events->lines().size(), before);
-    EXPECT_TRUE(hasSideFiles(note->key(), NoteStorageInbox));
+    EXPECT_EQ(driveCalls(), QStringList{"move"});
+    EXPECT_TRUE(recordCalls().isEmpty());
+    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{"note:move error quota"});
 }
 
 TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
@@ -111,23 +107,9 @@ TEST_F(CommitTest, NoteStoreMoveFailedFileMoveKeepsTheNoteWhereItWas)
     EXPECT_TRUE(events->lines().filter(QStringLiteral("didMove")).isEmpty());
 }
 
-TEST_F(CommitTest, NoteStoreMoveCloudFailureStillAnnouncesTheLocalMove)
-{
-    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto log = LogCapture::install();
-    const auto note = committed(QStringLiteral("Plan for spring"));
-    ASSERT_TRUE(note->moveNoteToStorage(NoteStorageArchive));
-    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
-    log->uninstall();
-
-    EXPECT_EQ(driveCalls(), QStringList{"move"});
-    EXPECT_TRUE(recordCalls().isEmpty());
-    EXPECT_EQ(log->lines().filter(QStringLiteral("note:move error")), QStringList{"note:move error quota"});
-}
-
 // --- Trash and delete
 
-TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrash)
+TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrashAndPassesTheDriveErrorOn)
 {
     Core::shared().setEnabledAppleCloud(true);
     const auto note = committed(QStringLiteral("Plan for spring\n#work @anna"));
@@ -146,17 +128,13 @@ TEST_F(CommitTest, NoteStoreTrashPutsTheFileIntoTheTrash)
     EXPECT_EQ(note->key(), QStringLiteral("Plan for spring.txt"));
     EXPECT_EQ(driveCalls(), QStringList{"delete"});
     EXPECT_EQ(recordCalls(), QStringList{"delete"});
-}
 
-TEST_F(CommitTest, NoteStoreTrashPassesTheDriveErrorOn)
-{
-    Core::shared().setEnabledAppleCloud(true);
+    // The drive's error is passed on; the record store still hears of the deletion.
     cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto note = committed(QStringLiteral("Plan for spring"));
     Error received;
-    note->trashNote([&](const Error& error) { received = error; });
+    committed(QStringLiteral("Plan for summer"))->trashNote([&](const Error& error) { received = error; });
     EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
-    EXPECT_EQ(recordCalls(), QStringList{"delete"});
+    EXPECT_EQ(recordCalls(), (QStringList{"delete", "delete"}));
 }
 
 TEST_F(CommitTest, NoteStoreTrashFailureKeepsTheFileAndSkipsTheCloud)
@@ -231,7 +209,7 @@ TEST_F(CommitTest, NoteStorePurgeMovesEachFileToItsOwnPurgedName)
 
 // --- Placeholder rename
 
-TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableName)
+TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableNameAndPassesTheDriveErrorOn)
 {
     Core::shared().setEnabledAppleCloud(true);
     const auto note = newNote(QStringLiteral("Weekly plan review\n#work"));
@@ -256,6 +234,17 @@ TEST_F(CommitTest, NoteStoreRenameGivesThePlaceholderNoteItsReadableName)
     EXPECT_EQ(lines.first(), QStringLiteral("willMove 1/%1>1/Weekly plan review.txt").arg(placeholder));
     EXPECT_EQ(lines.last(), QStringLiteral("didMove 1/%1>1/Weekly plan review.txt on main").arg(placeholder));
     EXPECT_EQ(driveCalls(), QStringList{"rename"});
+
+    // The drive's error reaches the completion; the local rename stands.
+    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
+    const auto failing = newNote(QStringLiteral("Monthly plan review"));
+    failing->setKey(Note::uniqueClassicKeyFromURL());
+    ASSERT_TRUE(commit(failing));
+    events->clear();
+    failing->makeReadableFileNameUsingBlock([&](const Error& error) { received = error; });
+    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
+    EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
+    EXPECT_EQ(failing->key(), QStringLiteral("Monthly plan review.txt"));
 }
 
 TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
@@ -273,17 +262,4 @@ TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
     EXPECT_EQ(note->key(), placeholder);
     EXPECT_TRUE(QFileInfo::exists(inbox(placeholder)));
     EXPECT_EQ(events->lines().size(), before);
-}
-
-TEST_F(CommitTest, NoteStoreRenameCloudErrorReachesTheCompletion)
-{
-    cloud().error = Error::make(QStringLiteral("Drive"), 3, QStringLiteral("quota"));
-    const auto note = newNote(QStringLiteral("Weekly plan review"));
-    note->setKey(Note::uniqueClassicKeyFromURL());
-    ASSERT_TRUE(commit(note));
-    Error received;
-    note->makeReadableFileNameUsingBlock([&](const Error& error) { received = error; });
-    ASSERT_TRUE(waitForEvent(*events, QStringLiteral("didMove")));
-    EXPECT_EQ(received.localizedDescription(), QStringLiteral("quota"));
-    EXPECT_EQ(note->key(), QStringLiteral("Weekly plan review.txt"));
 }

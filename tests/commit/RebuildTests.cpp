@@ -21,11 +21,15 @@ bool indexed(int storage, const QString& key)
 
 } // namespace
 
-TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotes)
+TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotesAndNothingWithoutAnInboxFolder)
 {
+    writeNote(NoteStorageArchive, QStringLiteral("Old plan.txt"), "Old plan\n#work #URGENT");
+    Migrator::build();
+    EXPECT_FALSE(indexed(NoteStorageArchive, QStringLiteral("Old plan.txt")));
+    EXPECT_TRUE(rows().isEmpty());
+
     writeNote(NoteStorageInbox, QStringLiteral("Groceries.txt"), "Groceries\nmilk #home @anna");
     writeNote(NoteStorageInbox, QStringLiteral(".DS_Store"), "junk");
-    writeNote(NoteStorageArchive, QStringLiteral("Old plan.txt"), "Old plan\n#work #URGENT");
     // Already indexed: its text must not be read, so no row appears for it.
     writeNote(NoteStorageInbox, QStringLiteral("Done.txt"), "Done\n#skipped");
     ASSERT_TRUE(std::make_shared<Note>(QStringLiteral("Done.txt"), NoteStorageInbox)->writeIndexFile());
@@ -39,10 +43,8 @@ TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotes)
     EXPECT_TRUE(indexed(NoteStorageArchive, QStringLiteral("Old plan.txt")));
     EXPECT_FALSE(indexed(NoteStorageInbox, QStringLiteral(".DS_Store")));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("skipped"))));
-    EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagMention, QStringLiteral("anna"), NoteStorageInbox)
-                                  + QStringLiteral("/Groceries.txt")));
-    EXPECT_TRUE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive)
-                                  + QStringLiteral("/Old plan.txt")));
+    EXPECT_TRUE(linked(NoteTagMention, QStringLiteral("anna"), NoteStorageInbox, QStringLiteral("Groceries.txt")));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("urgent"), NoteStorageArchive, QStringLiteral("Old plan.txt")));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("work"))));
     // The header is written from the text when there was none.
     EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(QStringLiteral("Groceries.txt"), NoteStorageInbox)));
@@ -58,27 +60,17 @@ TEST_F(CommitTest, NoteStoreRebuildReindexesNotesChangedOnDiskAndAfterTheIndexIs
     // Written behind the store's back: only a rebuild brings it into the row.
     TestSupport::writeFile(inbox(first->key()), first->text().toUtf8());
 
-    Core::shared().buildTagLinkAndIndexFiles();
-    Core::shared().fileQueue()->sync([] {});
+    rebuild();
     EXPECT_TRUE(rows().first().contains(QLatin1String("changed"))) << rows().first().toStdString();
 
     QDir(caches() + QStringLiteral("/Index")).removeRecursively();
-    Core::shared().buildTagLinkAndIndexFiles();
-    Core::shared().fileQueue()->sync([] {});
+    rebuild();
 
     const QStringList all = rows();
     ASSERT_EQ(all.size(), 2);
     EXPECT_TRUE(all.first().contains(QLatin1String("changed on disk"))) << all.first().toStdString();
     EXPECT_TRUE(indexed(NoteStorageInbox, first->key()));
     EXPECT_TRUE(indexed(NoteStorageArchive, second->key()));
-}
-
-TEST_F(CommitTest, NoteStoreRebuildWithoutAnInboxFolderDoesNothing)
-{
-    writeNote(NoteStorageArchive, QStringLiteral("Old plan.txt"), "Old plan\n#work");
-    Migrator::build();
-    EXPECT_FALSE(indexed(NoteStorageArchive, QStringLiteral("Old plan.txt")));
-    EXPECT_TRUE(rows().isEmpty());
 }
 
 TEST_F(CommitTest, NoteStoreRebuildLeavesTheFileQueueFreeBetweenBatches)
@@ -156,34 +148,20 @@ TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)
     }
 }
 
-TEST_F(CommitTest, NoteStoreRebuildSkipsUnreadableNotesUntilTheyCanBeRead)
-{
-    writeNote(NoteStorageInbox, QStringLiteral("Good.txt"), "Good note");
-    QDir().mkpath(inbox(QStringLiteral("A folder.txt")));
-    NoteIndexRebuild run;
-    while (run.step()) {
-    }
-    EXPECT_TRUE(indexed(NoteStorageInbox, QStringLiteral("Good.txt")));
-    EXPECT_FALSE(indexed(NoteStorageInbox, QStringLiteral("A folder.txt")));
-    EXPECT_EQ(rowKeys(), QStringList{"inbox/Good.txt"});
-}
-
 // --- Migration
 
 TEST_F(CommitTest, NoteStoreMigrationRaisesTheLevelOnlyUpwards)
 {
     UserDefaults& defaults = UserDefaults::standard();
-    defaults.removeObject(QStringLiteral("migrate"));
-    Migrator::migrateInMainThread();
-    EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), 9);
-
-    defaults.setInteger(12, QStringLiteral("migrate"));
-    Migrator::migrateInMainThread();
-    EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), 12);
-
-    defaults.setInteger(4, QStringLiteral("migrate"));
-    Migrator::migrateInMainThread();
-    EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), 9);
+    const std::pair<std::optional<int64_t>, int64_t> cases[] = {{std::nullopt, 9}, {12, 12}, {4, 9}};
+    for (const auto& [stored, raised] : cases) {
+        if (stored)
+            defaults.setInteger(*stored, QStringLiteral("migrate"));
+        else
+            defaults.removeObject(QStringLiteral("migrate"));
+        Migrator::migrateInMainThread();
+        EXPECT_EQ(defaults.integerForKey(QStringLiteral("migrate")), raised) << stored.value_or(-1);
+    }
 }
 
 TEST_F(CommitTest, NoteStoreMigrationForceMakeDirectoryKeepsAPlainFileAside)

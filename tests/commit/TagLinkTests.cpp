@@ -21,11 +21,6 @@ QStringList linkTree()
     return cacheTree(Core::shared().cachesDirectory()).filter(QRegularExpression(QStringLiteral("^Link/")));
 }
 
-QString linkFile(int kind, const QString& tag, int storage, const QString& key)
-{
-    return Note::linkDirectoryForTag(kind, tag, storage) + QLatin1Char('/') + key;
-}
-
 // What one run leaves: the tree and the events after every step.
 struct Outcome {
     QList<QStringList> trees;
@@ -204,14 +199,14 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     EXPECT_EQ(visitingLinked.trees, visitingEvery.trees);
     EXPECT_EQ(visitingLinked.events, visitingEvery.events);
     // The stale links and untidy folders went; links of untouched notes stayed.
-    EXPECT_FALSE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("home"), NoteStorageInbox, beta)));
-    EXPECT_FALSE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox, alpha)));
-    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox,
-                                           QStringLiteral("Indexed notes.txt"))));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("home"), NoteStorageInbox, beta));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox, alpha));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("old"), NoteStorageInbox,
+                                           QStringLiteral("Indexed notes.txt")));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagMention, QStringLiteral("bob"))));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("zed"), NoteStorageInbox)));
-    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("zed"), NoteStorageArchive,
-                                           QStringLiteral("Other.txt"))));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("zed"), NoteStorageArchive,
+                                           QStringLiteral("Other.txt")));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("spelling"))));
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
 }
@@ -236,5 +231,5 @@ TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
         EXPECT_TRUE(sent.contains(QStringLiteral("tagDelete %1 %2").arg(QLatin1String(tag)).arg(NoteTagHashtag)))
             << tag << " in " << sent.join(QLatin1Char('|')).toStdString();
     }
-    EXPECT_TRUE(QFileInfo::exists(linkFile(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, key)));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, key));
 }

@@ -3,8 +3,6 @@
 #include "RecordStoreError.h"
 #include "TestSupport.h"
 
-#include <QDir>
-
 using namespace RecordStoreTest;
 using Op = FaultInjector::Operation;
 

@@ -54,17 +54,19 @@ TEST_F(NoteStorePaths, NamesAndReverseLookups)
         EXPECT_EQ(Note::storageKeyForResourceName(Note::resourceNameForStorage(storage)), storage);
         EXPECT_EQ(Note::storageKeyForSearchName(Note::searchNameForStorage(storage)), storage);
     }
-    for (const char* name : {"Home", "Inbox"})
-        EXPECT_EQ(Note::storageKeyForResourceName(QString::fromLatin1(name)), NoteStorageInbox);
-    EXPECT_EQ(Note::storageKeyForResourceName(QStringLiteral("Archive")), NoteStorageArchive);
-    for (const char* name : {"archive", "Trash", "", "home", "Archive "})
-        EXPECT_EQ(Note::storageKeyForResourceName(QString::fromLatin1(name)), 0) << name;
-
-    for (const char* name : {"home", "inbox"})
-        EXPECT_EQ(Note::storageKeyForSearchName(QString::fromLatin1(name)), NoteStorageInbox);
-    EXPECT_EQ(Note::storageKeyForSearchName(QStringLiteral("archive")), NoteStorageArchive);
-    for (const char* name : {"Inbox", "Archive", ""})
-        EXPECT_EQ(Note::storageKeyForSearchName(QString::fromLatin1(name)), 0) << name;
+    const struct {
+        const char* name;
+        int resource;
+        int search;
+    } names[] = {
+        {"Home", NoteStorageInbox, 0}, {"Inbox", NoteStorageInbox, 0}, {"Archive", NoteStorageArchive, 0},
+        {"home", 0, NoteStorageInbox}, {"inbox", 0, NoteStorageInbox}, {"archive", 0, NoteStorageArchive},
+        {"Trash", 0, 0},               {"", 0, 0},                     {"Archive ", 0, 0},
+    };
+    for (const auto& n : names) {
+        EXPECT_EQ(Note::storageKeyForResourceName(QString::fromLatin1(n.name)), n.resource) << n.name;
+        EXPECT_EQ(Note::storageKeyForSearchName(QString::fromLatin1(n.name)), n.search) << n.name;
+    }
 
     EXPECT_EQ(Note::localizedNameForStorage(NoteStorageInbox), QStringLiteral("All Notes"));
     EXPECT_EQ(Note::localizedNameForStorage(NoteStorageArchive), QStringLiteral("Archive"));

@@ -1,7 +1,5 @@
 #include "WarehouseTestSupport.h"
 
-#include <QDateTime>
-
 namespace {
 
 using WarehouseEnd = WarehouseTest;
@@ -29,11 +27,17 @@ TEST_F(WarehouseEnd, NothingPendingWritesOnlyTheMetaFile)
     EXPECT_EQ(warehouse->editingNote(), note);
 }
 
-TEST_F(WarehouseEnd, PendingChangesAreCommittedThenSentToCloudKit)
+TEST_F(WarehouseEnd, ACommitKeepsTheCloudKitCountThatTheEndCommitsAndSends)
 {
     const NotePtr note = startSaved(QStringLiteral("Ending note.txt"), QStringLiteral("Ending note"));
-    type(QStringLiteral(" with more"));
+    type(QStringLiteral(" with"), 2);
+    finishAndWait(Ending::Commit);
+    EXPECT_EQ(textOnDisk(note), QStringLiteral("Ending note with"));
+    EXPECT_EQ(warehouse->editingChanges(), 0);
+    EXPECT_EQ(warehouse->editingChangesCK(), 2);
+    EXPECT_TRUE(newCKCalls().isEmpty());
 
+    type(QStringLiteral(" more"));
     int ended = 0;
     warehouse->endEditingNote([&] { ++ended; });
     EXPECT_EQ(warehouse->editingChanges(), 0);
@@ -42,7 +46,7 @@ TEST_F(WarehouseEnd, PendingChangesAreCommittedThenSentToCloudKit)
     EXPECT_EQ(ended, 1);
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Ending note with more"));
     EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(note->key(), NoteStorageInbox)));
-    EXPECT_EQ(newDriveCalls(), QStringList{"commitAndClose"});
+    EXPECT_EQ(newDriveCalls(), (QStringList{"commitAndClose", "commitAndClose"}));
     EXPECT_EQ(newCKCalls(), QStringList{"save"});
     EXPECT_EQ(warehouse->lastSaveDate(), cloud->commitDate);
 
@@ -135,17 +139,6 @@ TEST_F(WarehouseEnd, TheEmergencyCommitHasWrittenTheFilesWhenItReturns)
     // With nothing at all pending, and with no block.
     warehouse->emergencyCommitEditingNote({});
     finishAndWait(Ending::Emergency);
-}
-
-TEST_F(WarehouseEnd, CommitEditingKeepsTheCloudKitCount)
-{
-    const NotePtr note = startSaved(QStringLiteral("Committed note.txt"), QStringLiteral("Committed note"));
-    type(QStringLiteral("?"), 2);
-    finishAndWait(Ending::Commit);
-    EXPECT_EQ(textOnDisk(note), QStringLiteral("Committed note?"));
-    EXPECT_EQ(warehouse->editingChanges(), 0);
-    EXPECT_EQ(warehouse->editingChangesCK(), 2);
-    EXPECT_TRUE(newCKCalls().isEmpty());
 }
 
 // Each way to end, in each state, with the cloud answering or failing: the
