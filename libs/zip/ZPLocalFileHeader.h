@@ -7,6 +7,8 @@ class ZPLocalFileHeader : public ZPRecordView {
 public:
     static constexpr std::uint32_t fixedSize = 30;
     static constexpr std::uint32_t signature = 0x04034b50;
+    // Opens the optional descriptor that follows the file data.
+    static constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
 
     static std::optional<ZPLocalFileHeader> at(std::span<const std::byte> bytes, std::uint64_t offset)
     {

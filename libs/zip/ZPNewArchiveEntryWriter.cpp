@@ -20,7 +20,6 @@ constexpr std::uint16_t versionMadeByUnix = 3 << 8 | 30;
 // 1.0 even for deflated entries: every reader tried accepts it.
 constexpr std::uint16_t versionNeeded = 10;
 constexpr std::uint16_t dataDescriptorAndUTF8 = 0x0808;
-constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
 constexpr std::uint32_t fieldLimit = 0xFFFF;
 constexpr std::size_t dataPiece = 1 << 20;
 
@@ -96,7 +95,7 @@ bool ZPNewArchiveEntryWriter::writeLocalFile(ZPChannelOutput& output, std::uint3
     if (written->compressedSize > ZPChannelOutput::sizeLimit || written->uncompressedSize > ZPChannelOutput::sizeLimit)
         return failWith(error, tooLarge(QStringLiteral("an entry of 4 GiB or more")));
     QByteArray descriptor(16, '\0');
-    put32(descriptor, 0, dataDescriptorSignature);
+    put32(descriptor, 0, ZPLocalFileHeader::dataDescriptorSignature);
     put32(descriptor, 4, written->crc32);
     put32(descriptor, 8, std::uint32_t(written->compressedSize));
     put32(descriptor, 12, std::uint32_t(written->uncompressedSize));

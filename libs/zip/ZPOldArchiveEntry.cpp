@@ -17,7 +17,6 @@ namespace {
 
 enum Flag : std::uint16_t { Encrypted = 0x0001, DataDescriptor = 0x0008, StrongEncryption = 0x0040, UTF8Name = 0x0800 };
 enum Method : std::uint16_t { Stored = 0, Deflated = 8 };
-constexpr std::uint32_t dataDescriptorSignature = 0x08074b50;
 
 ZPOldArchiveEntry::EncryptionMode encryptionModeOf(std::uint16_t flags, bool hasAESField)
 {
@@ -50,7 +49,7 @@ std::optional<Sizes> localSizes(const ZPLocalFileHeader& local, std::span<const 
         return Sizes{local.crc32(), local.compressedSize(), local.uncompressedSize()};
     const ZPByteReader reader(archive);
     const std::uint64_t at = local.dataOffset() + compressedSize;
-    if (reader.u32(at) != dataDescriptorSignature)
+    if (reader.u32(at) != ZPLocalFileHeader::dataDescriptorSignature)
         return std::nullopt;
     const bool wide = hasZip64Field(local);
     const auto crc = reader.u32(at + 4);
@@ -286,7 +285,7 @@ std::optional<std::span<const std::byte>> ZPOldArchiveEntry::localRecord() const
     std::uint64_t length = local->record().size() + std::uint64_t(m_central.compressedSize());
     if (local->flags() & DataDescriptor) {
         const bool hasSignature = ZPByteReader(m_contents->bytes()).u32(local->dataOffset() + m_central.compressedSize())
-            == dataDescriptorSignature;
+            == ZPLocalFileHeader::dataDescriptorSignature;
         length += (hasZip64Field(*local) ? 20 : 12) + (hasSignature ? 4 : 0);
     }
     return ZPByteReader(m_contents->bytes()).bytes(m_central.localHeaderOffset(), length);
