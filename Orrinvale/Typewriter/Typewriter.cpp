@@ -51,6 +51,18 @@ void Typewriter::setText(const QString& text)
     resetState();
 }
 
+AttributedString Typewriter::attributedText() const
+{
+    return textView_ ? textView_->attributedString() : AttributedString(store_);
+}
+
+QString Typewriter::substringWithRange(TextRange range) const
+{
+    const QString& text = base();
+    range = clipped(range, text.size());
+    return text.mid(range.location, range.length);
+}
+
 const QString& Typewriter::textBefore(qsizetype end)
 {
     if (batch_.lowest(base().size()) < end)
@@ -65,10 +77,10 @@ void Typewriter::flush()
     const TextRange span = batch_.span();
     const QString replacement = batch_.replacement(base());
     batch_.clear();
-    write(span, replacement);
+    applyEdit(span, replacement);
 }
 
-void Typewriter::write(TextRange range, const QString& text)
+void Typewriter::applyEdit(TextRange range, const QString& text)
 {
     editingText_ = true;
     if (textView_) {

@@ -5,12 +5,18 @@
 #include "Typewriter/TypewriterAction.h"
 #include "Typewriter/TypewriterDelegate.h"
 #include "Typewriter/TypewriterState.h"
+#include "Typewriter/TypewriterSuggestOption.h"
 #include "Typewriter/TypewriterTextView.h"
+
+#include "text/AttributedString.h"
 
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <vector>
+
+class Calculator;
 
 // The editing engine behind the editor. It takes over the keystrokes that continue Markdown structure
 // (Return on list and quote lines, Tab on list items, Backspace right after a prefix it inserted, "["
@@ -29,9 +35,16 @@ public:
     TypewriterTextView* textView() const { return textView_; }
     // What Add link reads as the pasteboard's text; without one the pasteboard reads empty.
     void setPasteboardReader(std::function<QString()> reader) { pasteboard_ = std::move(reader); }
+    // Kept for whoever wants one; the engine itself never calculates.
+    std::shared_ptr<Calculator> calculator() const { return calculator_; }
+    void setCalculator(std::shared_ptr<Calculator> calculator) { calculator_ = std::move(calculator); }
 
     QString text() const { return base(); }
     QString textForSaving() const { return base(); }
+    // The text with the view's styling; the engine's own string has none.
+    AttributedString attributedText() const;
+    // Clipped to the text.
+    QString substringWithRange(TextRange range) const;
     // Replaces the whole text and forgets the typing state.
     void setText(const QString& text);
     // True while the engine writes into the view: the view's owner lets those changes pass unasked.
@@ -64,8 +77,28 @@ public:
     bool setCheckboxCompleted(bool completed, TextRange range);
     bool handleLink(const QString& link, qsizetype index);
 
+    // Text put in as if typed: offered to handleChangeTextInRange(), else replacing the range with a caret
+    // after it.
+    void write(const QString& text, TextRange* range);
+    // The extra key row, buttons 0 to 16: Tab, "#", ";", ":", "*", "/", double quotes, square brackets,
+    // parentheses, "-", "+", "@", "<", ">", "?", ",", "'". Quotes and brackets wrap a selection and
+    // otherwise open after a blank, a line start or another opening, else close. False, changing nothing,
+    // for any other button.
+    bool handleButton(int64_t button, TextRange* range);
+    // Wraps a selection in "*" and keeps the wrapped text selected, so that a Backspace straight after
+    // unwraps it again; a caret just types "*".
+    bool handleAsteriskInRange(TextRange* range);
+    // Puts a suggested word in place of the range, caret after it, tidying the text around it as the
+    // TypewriterSuggestOption flags ask. False, changing nothing, for an empty word.
+    bool handleSuggestWord(const QString& word, int64_t options, TextRange* range);
+    // Suggestions are never offered, so there is nothing to reload.
+    void reloadSuggestInRange(TextRange* /*range*/) {}
+    void reloadSuggestInRange(TextRange* /*range*/, const QString& /*afterText*/) {}
+
     // Runs one formatting command on the selection; false, changing nothing, for a command it lacks.
     bool handleAction(TypewriterAction action, TextRange* selection);
+    // Removing a to-do box takes its list marker along.
+    bool shouldRemoveCheckboxAlongWithListMarker() const { return true; }
 
 private:
     struct Line {
@@ -92,7 +125,7 @@ private:
     void flush();
     // The range clipped to the text as it will be when the edit joins the batch.
     TextRange editRange(TextRange range);
-    void write(TextRange range, const QString& text);
+    void applyEdit(TextRange range, const QString& text);
     void replace(TextRange range, const QString& text, TextRange* selection, bool beforeCursor);
     std::vector<Line> lines(TextRange range);
     static bool hasContent(const std::vector<Line>& lines);
@@ -100,6 +133,7 @@ private:
     void enterState(TypewriterState state, TextRange range);
     bool typeStateIsCurrent();
     bool handleDeleteTextInRange(TextRange* range);
+    void wrap(TextRange* selection, const QString& open, const QString& close);
     bool handleEnterNewLineInRange(TextRange* range);
     bool handleEnterTabInRange(TextRange* range);
     bool handleCloseSquaredBracketInRange(TextRange* range);
@@ -124,6 +158,7 @@ private:
     TypewriterTextView* textView_ = nullptr;
     TypewriterDelegate* delegate_ = nullptr;
     std::function<QString()> pasteboard_;
+    std::shared_ptr<Calculator> calculator_;
     QString store_;
     LineParser parser_;
     EditBatch batch_;

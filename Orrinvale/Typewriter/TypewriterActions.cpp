@@ -309,7 +309,8 @@ bool Typewriter::handleActionTodoList(TextRange* selection)
         if (found.box.location < 0)
             continue;
         const TextRange marker = found.bullet.location >= 0 ? found.bullet : found.number;
-        const qsizetype from = marker.location >= 0 ? marker.location : found.box.location;
+        const bool withMarker = marker.location >= 0 && shouldRemoveCheckboxAlongWithListMarker();
+        const qsizetype from = withMarker ? marker.location : found.box.location;
         replaceRangeBeforeCursor({from, parser_.indentAndPrefixRange().end() - from}, {}, selection);
         removed = true;
     }

@@ -7,6 +7,6 @@ enum TypewriterState : int64_t {
     TypewriterStateIdle = 0,
     TypewriterStateListPrefix = 1,   // Return inserted a list prefix, or "]" typed " ] "
     TypewriterStateQuotePrefix = 2,  // Return inserted quote markers
-    TypewriterStateAsteriskWrap = 3, // a selection wrapped in "*"; nothing enters it today
+    TypewriterStateAsteriskWrap = 3, // a selection was just wrapped in "*"
     TypewriterStateOpenBracket = 4,  // "[" was just typed
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "text/AttributedString.h"
 #include "text/TextRange.h"
 
 #include <QString>
@@ -13,6 +14,8 @@ public:
 
     // Valid until the next change of the text.
     virtual const QString& string() const = 0;
+    // The text with its styling; a view that styles nothing gives it plain.
+    virtual AttributedString attributedString() const { return AttributedString(string()); }
     // Replaces the whole text (another note, a remote update).
     virtual void setString(const QString& string) = 0;
     // Replaces the range as an ordinary edit that passes the owner's change hook.

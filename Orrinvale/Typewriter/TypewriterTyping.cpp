@@ -89,6 +89,15 @@ bool Typewriter::handleDeleteTextInRange(TextRange* range)
             return true;
         }
     }
+    if (state == TypewriterStateAsteriskWrap && *range == prefix && prefix.length >= 2) {
+        const QString wrapped = substringWithRange(prefix);
+        if (wrapped.startsWith(u'*') && wrapped.endsWith(u'*')) {
+            replaceRange(prefix, wrapped.sliced(1, prefix.length - 2));
+            *range = {prefix.location, prefix.length - 2};
+            enterState(TypewriterStateAsteriskWrap, *range);
+            return true;
+        }
+    }
     caretDidChangeLine();
     return false;
 }

@@ -243,6 +243,23 @@ TEST(TypewriterView, EachKeystrokeAndActionIsOneUndoGroup)
         {"shift right", [&](Harness& h) { h.select({0, fifty.size()}); h.action(TypewriterActionShiftRight); }},
         {"tab renumbering", [&](Harness& h) { h.typewriter().setText("7. x"); h.select({3, 0}); h.key("\t"); }},
         {"return on a list line", [&](Harness& h) { h.typewriter().setText("- x"); h.select({3, 0}); h.key("\n"); }},
+        {"button wrapping a selection", [&](Harness& h) {
+             h.select({0, 6});
+             h.apply([](Typewriter& t, TextRange* r) { return t.handleButton(8, r); });
+         }},
+        {"asterisk wrap", [&](Harness& h) {
+             h.select({0, 4});
+             h.apply([](Typewriter& t, TextRange* r) { return t.handleAsteriskInRange(r); });
+         }},
+        {"suggested word with every option", [&](Harness& h) {
+             h.typewriter().setText("- (he) x");
+             h.select({5, 0});
+             h.apply([](Typewriter& t, TextRange* r) { return t.handleSuggestWord("hello ", 30, r); });
+         }},
+        {"written text", [&](Harness& h) {
+             h.select({3, 0});
+             h.apply([](Typewriter& t, TextRange* r) { t.write("x", r); return true; });
+         }},
     };
     for (const auto& row : rows) {
         Harness h(Mode::View);

@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 // One engine in either of its two modes: on its own string, or driving a styled text view through the
@@ -114,6 +115,15 @@ public:
         for (QChar c : sequence)
             handled = key(QString(c));
         return handled;
+    }
+
+    // An engine operation on the selection, which then shows the selection the operation leaves.
+    bool apply(const std::function<bool(Typewriter&, TextRange*)>& operation)
+    {
+        TextRange range = selection();
+        const bool done = operation(typewriter(), &range);
+        select(range);
+        return done;
     }
 
     bool action(TypewriterAction action)
