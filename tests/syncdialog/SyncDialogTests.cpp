@@ -14,6 +14,7 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
 
 namespace {
 
@@ -257,4 +258,32 @@ TEST(SyncStoreString, SyncSimAnswersEachStoreInOneLine)
     EXPECT_TRUE(QDir(working.path()).isEmpty());
     EXPECT_TRUE(QFile::exists(home.path() + QStringLiteral("/.local/share/brindlewick/mine.sqlite")));
     EXPECT_FALSE(QFile::exists(home.path() + QStringLiteral("/.local/share/outside.sqlite")));
+}
+
+TEST_F(SyncDialogTest, APostgresAddressOpensTheSameStoreAsItsPairs)
+{
+    PostgresTestBackend postgres;
+    postgres.setUp();
+    if (IsSkipped() || HasFatalFailure())
+        return;
+    // The test server's key=value pairs as the query of a postgresql:// address.
+    QStringList query;
+    for (const QString& pair : PostgresTest::dsn().split(QLatin1Char(' '), Qt::SkipEmptyParts))
+        query.append(pair.section(QLatin1Char('='), 0, 0) + QLatin1Char('=')
+                     + QString::fromLatin1(QUrl::toPercentEncoding(pair.section(QLatin1Char('='), 1))));
+    query.append(QStringLiteral("options=") + QString::fromLatin1(QUrl::toPercentEncoding(
+                                                   QStringLiteral("-c search_path=") + postgres.schema)));
+    const QString address = QStringLiteral("postgresql:///?") + query.join(QLatin1Char('&'));
+    dialog->applyStore(address);
+    EXPECT_TRUE(settle());
+    EXPECT_EQ(dialog->errorText(), QString());
+    EXPECT_EQ(UserDefaults::standard().stringForKey(ConnectionKey), address);
+    EXPECT_FALSE(savesToTheLocalStore(QStringLiteral("Addressed.txt"))) << "saves go to the database";
+    // The address's options reached the server: the store is in the schema they name.
+    EXPECT_EQ(PostgresTest::admin("SELECT count(*) FROM pg_tables WHERE schemaname = $1 AND tablename = 'meta'",
+                                  {postgres.schema})
+                  .integer(0, 0),
+              1);
+    dialog->applyStore(QString());
+    settle();
 }
