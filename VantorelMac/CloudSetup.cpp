@@ -5,6 +5,7 @@
 #include "Cloud/FolderAppleCloud.h"
 #include "Cloud/StoreCKCloud.h"
 
+#include "Folders.h"
 #include "UserDefaults.h"
 
 #include <QDir>
@@ -29,13 +30,18 @@ bool isInside(const QString& path, const QString& folder)
     return !outer.isEmpty() && (inner == outer || inner.startsWith(outer + QLatin1Char('/')));
 }
 
-// A connection string's password stays out of messages.
+// A store string's password stays out of messages, in a key=value pair or
+// in a URI's user information.
+QString withoutPassword(QString store)
+{
+    static const QRegularExpression pair(QStringLiteral("password\\s*=\\s*\\S+"));
+    static const QRegularExpression userInfo(QStringLiteral("^([A-Za-z][A-Za-z0-9+.-]*://[^/?#@:]*):[^/?#@]*@"));
+    return store.replace(pair, QStringLiteral("password=***")).replace(userInfo, QStringLiteral("\\1:***@"));
+}
+
 QString storeName(const BackendConfig& config)
 {
-    if (config.connection.isEmpty())
-        return config.sqlitePath;
-    QString name = config.connection;
-    return name.replace(QRegularExpression(QStringLiteral("password\\s*=\\s*\\S+")), QStringLiteral("password=***"));
+    return config.connection.isEmpty() ? config.sqlitePath : withoutPassword(config.connection);
 }
 
 // Stops the query, lets every queue drain, swaps, then starts the query
@@ -103,6 +109,37 @@ bool setDriveFolder(FolderAppleCloud& cloud, const QString& path, Error* error)
     }
     setError(error, refused);
     return false;
+}
+
+bool isConnectionString(const QString& store)
+{
+    if (store.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive)
+        || store.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive))
+        return true;
+    return !store.contains(QLatin1String("://")) && store.contains(QLatin1Char('='));
+}
+
+std::optional<BackendConfig> storeConfig(const QString& store, Error* error)
+{
+    BackendConfig config;
+    if (isConnectionString(store)) {
+        config.connection = store;
+        return config;
+    }
+    if (store.isEmpty() || store.contains(QLatin1String("://"))) {
+        setError(error, refusal(QStringLiteral("The record store \"%1\" is neither a PostgreSQL connection string "
+                                               "nor the path of a SQLite file."),
+                                withoutPassword(store)));
+        return std::nullopt;
+    }
+    // A relative path is taken under the data folder, never the working folder.
+    const QString data = QDir::cleanPath(Folders::data());
+    config.sqlitePath = QDir::cleanPath(QDir::isAbsolutePath(store) ? store : data + QLatin1Char('/') + store);
+    if (!QDir::isAbsolutePath(store) && !config.sqlitePath.startsWith(data + QLatin1Char('/'))) {
+        setError(error, refusal(QStringLiteral("The record store %1 leads outside the data folder."), store));
+        return std::nullopt;
+    }
+    return config;
 }
 
 std::shared_ptr<Container> openRecordStore(const StoreCKCloud& relay, const BackendConfig& config, Error* error)

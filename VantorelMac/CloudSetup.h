@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class AppleCloud;
 class Container;
@@ -34,6 +35,13 @@ void activate(Core& core, std::function<void(bool fetched)> done = {});
 // the notes or caches; null when it can.
 Error checkDriveFolder(const QString& path);
 bool setDriveFolder(FolderAppleCloud& cloud, const QString& path, Error* error = nullptr);
+
+// The record store a setting names. A PostgreSQL connection string is
+// key=value pairs or a postgres:// or postgresql:// URI; anything else names
+// a SQLite file: an absolute path, or a path under the data folder, never a
+// string with "://". Nothing, with the reason, when it is neither.
+std::optional<BackendConfig> storeConfig(const QString& store, Error* error = nullptr);
+bool isConnectionString(const QString& store);
 
 // Opens and checks the store; null with the error naming it otherwise.
 std::shared_ptr<Container> openRecordStore(const StoreCKCloud& relay, const BackendConfig& config, Error* error);

@@ -8,6 +8,8 @@
 //   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
 //   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
 // A key with spaces is written percent-encoded ("My%20plan.txt").
+// A store is a PostgreSQL connection string (key=value pairs or a postgres:// or
+// postgresql:// URI) or a SQLite file: an absolute path or one under the data folder.
 #include "CloudSetup.h"
 #include "Core.h"
 
@@ -100,9 +102,10 @@ StoreCKCloud& relay()
     return static_cast<StoreCKCloud&>(*Core::shared().appleCloud()->ckCloud());
 }
 
+// One line, as every answer is: libpq's messages run over several.
 QString errorLine(const Error& error)
 {
-    return QStringLiteral("error ") + error.localizedDescription();
+    return QStringLiteral("error ") + error.localizedDescription().simplified();
 }
 
 // "ok" once every queue of the cloud and the notes has run what was asked before.
@@ -228,16 +231,6 @@ void await(const QStringList& words, const QString& text, const Reply& reply)
     });
 }
 
-BackendConfig storeConfig(const QString& where)
-{
-    BackendConfig config;
-    if (where.contains(QLatin1Char('=')))
-        config.connection = where;
-    else
-        config.sqlitePath = where;
-    return config;
-}
-
 // The text after the first `count` words.
 QString textAfter(const QString& line, int count)
 {
@@ -298,7 +291,8 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
          }},
         {QStringLiteral("store"), [](const Command& c) {
              Error error;
-             CloudSetup::setRecordStore(relay(), storeConfig(c.textAfter(1)), &error);
+             if (const auto config = CloudSetup::storeConfig(c.textAfter(1), &error))
+                 CloudSetup::setRecordStore(relay(), *config, &error);
              c.answer(error);
          }},
         {QStringLiteral("online"), [](const Command& c) { setOnline(true, c.reply); }},

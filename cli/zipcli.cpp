@@ -2,10 +2,13 @@
 // encryption, date, name). zipcli check ARCHIVE: every local header against its
 // central record, and whether the entry's data can be read. zipcli cat ARCHIVE
 // NAME: the entry's bytes on standard output. zipcli extract ARCHIVE DIR: every
-// entry written under DIR, never outside it. zipcli add ARCHIVE FILE...
+// entry checked and written under DIR, never outside it, the declared sizes
+// together at most BYTES of --limit (by default the free space); each entry
+// refused is named with the reason. zipcli add ARCHIVE FILE...
 // [--level N]: the files appended as new entries (level 0 stores, -1 to 9
 // deflate; the archive is made when missing). zipcli remove ARCHIVE NAME: the
 // entries of that name dropped. Exit status 1 on any failure.
+#include "ZPExtraction.h"
 #include "ZPMutableArchive.h"
 #include "ZPNewArchiveEntry.h"
 #include "files/Posix.h"
@@ -29,7 +32,7 @@ const char* const usage = "usage: zipcli list|check ARCHIVE\n"
                           "       zipcli add ARCHIVE FILE... [--level N]\n"
                           "       zipcli remove ARCHIVE NAME\n"
                           "       zipcli cat ARCHIVE NAME [--password P]\n"
-                          "       zipcli extract ARCHIVE DIR [--password P]\n";
+                          "       zipcli extract ARCHIVE DIR [--password P] [--limit BYTES]\n";
 
 QString describe(const Error& error)
 {
@@ -86,34 +89,13 @@ int check(const ZPArchive::Entries& entries, QTextStream& out)
     return failures == 0 ? 0 : 1;
 }
 
-// Copies the entry's stream to the descriptor; false with the error on failure.
-bool copyEntry(const ZPOldArchiveEntry& entry, const QString& password, int descriptor, Error& error)
-{
-    const auto stream = entry.newStream(password, &error);
-    if (!stream)
-        return false;
-    stream->open();
-    std::array<std::byte, 64 * 1024> buffer;
-    std::int64_t count = 0;
-    while ((count = stream->read(buffer)) > 0) {
-        if (!writeAll(descriptor, QByteArray::fromRawData(reinterpret_cast<const char*>(buffer.data()), count))) {
-            error = posixError(errno, QStringLiteral("write"), nameOf(entry));
-            return false;
-        }
-    }
-    if (count < 0)
-        error = stream->streamError().value_or(Error{});
-    stream->close();
-    return count == 0;
-}
-
 int cat(const ZPArchive::Entries& entries, const QString& name, const QString& password)
 {
     for (const auto& entry : entries) {
         if (entry->fileName() != name)
             continue;
         Error error;
-        if (copyEntry(*entry, password, STDOUT_FILENO, error))
+        if (ZPExtraction::writeEntryData(*entry, password, STDOUT_FILENO, &error))
             return 0;
         QTextStream(stderr) << name << ": " << describe(error) << '\n';
         return 1;
@@ -122,103 +104,18 @@ int cat(const ZPArchive::Entries& entries, const QString& name, const QString& p
     return 1;
 }
 
-// The name's path components, or nothing when it could point outside the
-// target: absolute, with a ".." component or a NUL, or not decodable.
-std::optional<QStringList> safeComponents(const std::optional<QString>& name)
+int extractAll(const ZPArchive::Entries& entries, const QString& target, const ZPExtraction::Options& options)
 {
-    if (!name || name->startsWith(u'/') || name->contains(QChar(0)))
-        return std::nullopt;
-    QStringList components = name->split(u'/', Qt::SkipEmptyParts);
-    components.removeAll(QStringLiteral("."));
-    if (components.contains(QStringLiteral("..")))
-        return std::nullopt;
-    return components;
-}
-
-// The directory at the path below the parent, made where missing; symbolic
-// links are not followed. -1 with errno on failure.
-int openDirectories(int parent, const QStringList& path)
-{
-    int directory = ::dup(parent);
-    for (const QString& component : path) {
-        const QByteArray local = QFile::encodeName(component);
-        if (::mkdirat(directory, local.constData(), 0755) != 0 && errno != EEXIST) {
-            ::close(directory);
-            return -1;
-        }
-        const int next = ::openat(directory, local.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        ::close(directory);
-        if (next < 0)
-            return -1;
-        directory = next;
-    }
-    return directory;
-}
-
-// Writes the entry's file into the directory under a temporary name and puts it
-// in place only when all of it was read, so a failure leaves what was there.
-bool writeFile(const ZPOldArchiveEntry& entry, int directory, const QByteArray& leaf, const QString& password,
-               Error& error)
-{
-    const QByteArray partial = "." + leaf + ".partial";
-    const int file = ::openat(directory, partial.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (file < 0) {
-        error = posixError(errno, QStringLiteral("create"), nameOf(entry));
-        return false;
-    }
-    // An entry without a mode (from a host that gives none) is an ordinary file.
-    const mode_t permissions = entry.fileMode() & 0777 ? entry.fileMode() & 0777 : 0644;
-    bool done = copyEntry(entry, password, file, error);
-    ::close(file);
-    if (done && (::fchmodat(directory, partial.constData(), permissions, 0) != 0
-                 || ::renameat(directory, partial.constData(), directory, leaf.constData()) != 0)) {
-        error = posixError(errno, QStringLiteral("put in place"), nameOf(entry));
-        done = false;
-    }
-    if (!done)
-        ::unlinkat(directory, partial.constData(), 0);
-    return done;
-}
-
-// Writes one entry below the target, making its folders.
-bool extractEntry(const ZPOldArchiveEntry& entry, const QStringList& components, int target, const QString& password,
-                  Error& error)
-{
-    const bool isDirectory = entry.fileName()->endsWith(u'/') || (entry.fileMode() & S_IFMT) == S_IFDIR;
-    const int directory = openDirectories(target, isDirectory ? components : components.mid(0, components.size() - 1));
-    if (directory < 0) {
-        error = posixError(errno, QStringLiteral("make folder for"), nameOf(entry));
-        return false;
-    }
-    const bool done = isDirectory || components.isEmpty()
-        || writeFile(entry, directory, QFile::encodeName(components.last()), password, error);
-    ::close(directory);
-    return done;
-}
-
-int extract(const ZPArchive::Entries& entries, const QString& target, const QString& password)
-{
-    ::mkdir(QFile::encodeName(target).constData(), 0755);
-    const int directory = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directory < 0) {
-        QTextStream(stderr) << target << ": " << std::strerror(errno) << '\n';
+    Error error;
+    const auto result = ZPExtraction::extract(entries, target, options, &error);
+    if (!result) {
+        QTextStream(stderr) << describe(error) << '\n';
         return 1;
     }
-    int failures = 0;
-    for (const auto& entry : entries) {
-        const auto components = safeComponents(entry->fileName());
-        Error error;
-        if (!components) {
-            QTextStream(stderr) << nameOf(*entry) << ": refused, the name leads outside the target\n";
-        } else if (!extractEntry(*entry, *components, directory, password, error)) {
-            QTextStream(stderr) << nameOf(*entry) << ": " << describe(error) << '\n';
-        } else {
-            continue;
-        }
-        ++failures;
-    }
-    ::close(directory);
-    return failures == 0 ? 0 : 1;
+    QTextStream report(stderr);
+    for (const auto& refusal : result->refusals)
+        report << refusal.name << ": refused, " << describe(refusal.error) << '\n';
+    return result->refusals.isEmpty() ? 0 : 1;
 }
 
 // A new entry for the file, named by the path as given, with its mode and
@@ -285,30 +182,47 @@ std::optional<int> runUpdate(QStringList arguments)
 }
 
 struct Command {
-    QString verb, archive, operand, password;
+    QString verb, archive, operand;
+    ZPExtraction::Options options;
 };
+
+// Takes "NAME VALUE" out of the arguments: false when the value is missing.
+bool takeOption(QStringList& arguments, const QString& name, std::optional<QString>& value)
+{
+    const qsizetype option = arguments.indexOf(name);
+    if (option < 0)
+        return true;
+    if (option + 1 >= arguments.size())
+        return false;
+    value = arguments[option + 1];
+    arguments.remove(option, 2);
+    return true;
+}
 
 // The command line, or nothing when it is not one of the usages.
 std::optional<Command> parse(QStringList arguments)
 {
     Command command;
-    const qsizetype option = arguments.indexOf(QStringLiteral("--password"));
-    if (option >= 0) {
-        if (option + 1 >= arguments.size())
-            return std::nullopt;
-        command.password = arguments[option + 1];
-        arguments.remove(option, 2);
-    }
-    if (arguments.size() < 3)
+    std::optional<QString> password, limit;
+    if (!takeOption(arguments, QStringLiteral("--password"), password)
+        || !takeOption(arguments, QStringLiteral("--limit"), limit) || arguments.size() < 3)
         return std::nullopt;
     command.verb = arguments[1];
     command.archive = arguments[2];
     const bool takesOperand = command.verb == u"cat" || command.verb == u"extract";
     const bool known = takesOperand || command.verb == u"list" || command.verb == u"check";
-    if (!known || arguments.size() != (takesOperand ? 4 : 3) || (option >= 0 && !takesOperand))
+    if (!known || arguments.size() != (takesOperand ? 4 : 3) || (password && !takesOperand)
+        || (limit && command.verb != u"extract"))
         return std::nullopt;
     if (takesOperand)
         command.operand = arguments[3];
+    command.options.password = password.value_or(QString());
+    if (limit) {
+        bool valid = false;
+        command.options.limit = limit->toULongLong(&valid);
+        if (!valid)
+            return std::nullopt;
+    }
     return command;
 }
 
@@ -346,6 +260,6 @@ int main(int argc, char** argv)
         return check(entries, out);
     }
     if (command->verb == u"cat")
-        return cat(entries, command->operand, command->password);
-    return extract(entries, command->operand, command->password);
+        return cat(entries, command->operand, command->options.password);
+    return extractAll(entries, command->operand, command->options);
 }

@@ -159,10 +159,16 @@ void SyncDialog::applyFolder(const QString& path)
 void SyncDialog::applyStore(const QString& connection)
 {
     BackendConfig config;
-    if (connection.isEmpty())
+    if (connection.isEmpty()) {
         config.sqlitePath = Container::defaultSqlitePath(relayOf(*cloud_).containerIdentifier());
-    else
+    } else if (CloudSetup::isConnectionString(connection)) {
         config.connection = connection;
+    } else {
+        finish(Error::make(QStringLiteral("NSCocoaErrorDomain"), 4,
+                           tr("This is not a PostgreSQL connection string: give key=value pairs or a "
+                              "postgresql:// address.")));
+        return;
+    }
     setBusy(true);
     CloudSetup::changeRecordStore(cloud_, config, [self = QPointer(this), connection](const Error& error) {
         if (!self)

@@ -34,8 +34,9 @@ public:
     static SyncDialog* present(QWidget* parent);
 
     // The folder picked in the file dialog, and the store's two choices: an
-    // empty connection string means this computer's own file. The store
-    // refuses a string that holds a password.
+    // empty connection string means this computer's own file. Text that is
+    // no PostgreSQL connection string is refused at once, and the store
+    // refuses one that holds a password.
     void applyFolder(const QString& path);
     void applyStore(const QString& connection);
     void applyCloudSwitch(bool on);

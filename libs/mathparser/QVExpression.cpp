@@ -11,6 +11,7 @@
 #include <QtEndian>
 
 #include <stdexcept>
+#include <utility>
 
 QVExpressionPtr QVExpression::expressionFromString(const QString& text, Error* error)
 {
@@ -191,9 +192,8 @@ QCborMap QVExpression::archive() const
     return map;
 }
 
-QVExpressionPtr QVExpression::fromArchive(const QCborMap& map) { return fromArchive(map, 0); }
-
-QVExpressionPtr QVExpression::fromArchive(const QCborMap& map, int depth)
+// A number or variable node, or null for anything else.
+QVExpressionPtr QVExpression::leafFromArchive(const QCborMap& map)
 {
     if (map.contains(QStringLiteral("number"))) {
         const auto number = unarchivedNumber(map.value(QStringLiteral("number")));
@@ -201,12 +201,47 @@ QVExpressionPtr QVExpression::fromArchive(const QCborMap& map, int depth)
     }
     if (map.value(QStringLiteral("variable")).isString())
         return variableExpressionWithVariable(map.value(QStringLiteral("variable")).toString());
-    if (!map.value(QStringLiteral("function")).isString() || depth >= QVMathStringTokenizer::maximumTokenCount)
-        return nullptr;
-    QList<QVExpressionPtr> arguments;
-    for (const QCborValue& argument : map.value(QStringLiteral("arguments")).toArray())
-        arguments.append(fromArchive(argument.toMap(), depth + 1));
-    return functionExpressionWithFunction(map.value(QStringLiteral("function")).toString(), arguments);
+    return nullptr;
+}
+
+// Walked with a stack of its own: an archive may nest as deep as a parse can,
+// which is deeper than the call stack of a sanitizer build allows.
+QVExpressionPtr QVExpression::fromArchive(const QCborMap& root)
+{
+    struct Call {
+        QString function;
+        QCborArray arguments;
+        QList<QVExpressionPtr> decoded;
+    };
+    QList<Call> calls;
+    QCborMap map = root;
+    for (;;) {
+        QVExpressionPtr decoded;
+        if (map.value(QStringLiteral("function")).isString() && !map.contains(QStringLiteral("number"))
+            && !map.value(QStringLiteral("variable")).isString()) {
+            if (calls.size() >= QVMathStringTokenizer::maximumTokenCount)
+                return nullptr;
+            calls.append({map.value(QStringLiteral("function")).toString(),
+                          map.value(QStringLiteral("arguments")).toArray(), {}});
+        } else if (!(decoded = leafFromArchive(map))) {
+            return nullptr;
+        }
+        // Hands the finished node to its call, finishing calls whose arguments are all in.
+        while (!calls.isEmpty()) {
+            Call& call = calls.last();
+            if (decoded)
+                call.decoded.append(std::exchange(decoded, nullptr));
+            if (call.decoded.size() < call.arguments.size())
+                break;
+            decoded = functionExpressionWithFunction(call.function, call.decoded);
+            calls.removeLast();
+            if (!decoded)
+                return nullptr;
+        }
+        if (calls.isEmpty())
+            return decoded;
+        map = calls.last().arguments.at(calls.last().decoded.size()).toMap();
+    }
 }
 
 bool QVExpression::operator==(const QVExpression& other) const

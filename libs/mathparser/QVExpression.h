@@ -71,7 +71,7 @@ public:
 
 private:
     explicit QVExpression(QVExpressionType type) : m_type(type) {}
-    static QVExpressionPtr fromArchive(const QCborMap& map, int depth);
+    static QVExpressionPtr leafFromArchive(const QCborMap& map);
 
     QVExpressionType m_type;
     Number m_number;

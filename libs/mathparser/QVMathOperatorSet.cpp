@@ -27,7 +27,9 @@ const std::shared_ptr<QVMathOperatorSet>& QVMathOperatorSet::defaultOperatorSet(
     return set;
 }
 
-QVMathOperatorSet::QVMathOperatorSet()
+QVMathOperatorSet::QVMathOperatorSet() : QVMathOperatorSet(std::vector<std::shared_ptr<QVMathOperator>>()) {}
+
+QVMathOperatorSet::QVMathOperatorSet(const std::vector<std::shared_ptr<QVMathOperator>>&)
 {
     for (const auto& model : QVMathOperator::defaultOperators()) {
         const auto op = model->copy();
@@ -41,7 +43,7 @@ QVMathOperatorSet::QVMathOperatorSet()
 
 std::shared_ptr<QVMathOperatorSet> QVMathOperatorSet::copy() const
 {
-    auto set = std::make_shared<QVMathOperatorSet>();
+    auto set = std::make_shared<QVMathOperatorSet>(m_operators);
     set->setInterpretsPercentSignAsModulo(m_interpretsPercentSignAsModulo);
     return set;
 }

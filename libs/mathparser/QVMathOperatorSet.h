@@ -16,6 +16,9 @@ public:
     static const std::shared_ptr<QVMathOperatorSet>& defaultOperatorSet();
 
     QVMathOperatorSet();
+    // Also built from the default table: the list given is not read, so every
+    // set starts alike however it is made.
+    explicit QVMathOperatorSet(const std::vector<std::shared_ptr<QVMathOperator>>& operators);
     QVMathOperatorSet(const QVMathOperatorSet&) = delete;
     QVMathOperatorSet& operator=(const QVMathOperatorSet&) = delete;
     // A fresh set in this one's "%" mode: added operators and tokens are not in it.

@@ -76,3 +76,27 @@ std::int64_t ZPInflateInputStream::finishUpstream(std::int64_t produced)
     finish();
     return produced;
 }
+
+std::optional<QByteArray> ZPInflateInputStream::decompressData(std::span<const std::byte> data,
+                                                               std::uint64_t uncompressedSize)
+{
+    // One pass means zlib's 32-bit counts must hold both lengths.
+    constexpr std::uint64_t passLimit = std::numeric_limits<uInt>::max();
+    if (uncompressedSize > maximumInflatedSize(data.size()) || uncompressedSize > passLimit || data.size() > passLimit)
+        return std::nullopt;
+    QByteArray output(qsizetype(uncompressedSize), Qt::Uninitialized);
+    z_stream stream{};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK)
+        return std::nullopt;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<std::byte*>(data.data()));
+    stream.avail_in = uInt(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(output.data());
+    stream.avail_out = uInt(uncompressedSize);
+    const int result = inflate(&stream, Z_FINISH);
+    inflateEnd(&stream);
+    // Ending early would leave the rest of the buffer unwritten; a stream that
+    // goes on past the size does not reach its end here.
+    if (result != Z_STREAM_END || stream.avail_out != 0)
+        return std::nullopt;
+    return output;
+}

@@ -254,6 +254,23 @@ std::unique_ptr<InputStream> ZPOldArchiveEntry::newStream(const QString& passwor
 
 std::optional<QByteArray> ZPOldArchiveEntry::newData(const QString& password, Error* error) const
 {
+    if (m_encryptionMode == None) {
+        if (!checkEncryptionAndCompression(error))
+            return std::nullopt;
+        const auto framed = framing(error);
+        if (!framed)
+            return std::nullopt;
+        auto data = compressionMethod() == Stored
+            ? std::optional(QByteArray(reinterpret_cast<const char*>(framed->data.data()), qsizetype(framed->data.size())))
+            : ZPInflateInputStream::decompressData(framed->data, uncompressedSize());
+        // The stream path checks the same: exactly the declared size, and its CRC.
+        if (!data || std::uint64_t(data->size()) != uncompressedSize()
+            || ::crc32_z(0, reinterpret_cast<const Bytef*>(data->constData()), std::size_t(data->size())) != crc32()) {
+            setError(error, ZPError::make(ZPError::EntryDataCorrupt));
+            return std::nullopt;
+        }
+        return data;
+    }
     const auto stream = newStream(password, error);
     if (!stream)
         return std::nullopt;

@@ -100,12 +100,19 @@ TEST(MathExpression, BadArchivesGiveNothing)
     EXPECT_FALSE(QVExpression::fromArchive(notAnArgument));
     EXPECT_FALSE(QVExpression::fromArchive(QCborMap()));
 
+    // As many calls deep as the tokenizer allows tokens are decoded, one more is not.
     QCborMap deep = number(1)->archive();
-    for (int i = 0; i <= QVMathStringTokenizer::maximumTokenCount; ++i) {
+    const auto wrap = [&deep] {
         QCborMap outer;
         outer.insert(QStringLiteral("function"), QStringLiteral("negate"));
         outer.insert(QStringLiteral("arguments"), QCborArray{deep});
         deep = outer;
-    }
+    };
+    for (int i = 0; i < QVMathStringTokenizer::maximumTokenCount; ++i)
+        wrap();
+    const QVExpressionPtr deepest = QVExpression::fromArchive(deep);
+    ASSERT_TRUE(deepest);
+    EXPECT_EQ(deepest->archive(), deep);
+    wrap();
     EXPECT_FALSE(QVExpression::fromArchive(deep));
 }

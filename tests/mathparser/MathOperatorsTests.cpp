@@ -197,3 +197,25 @@ TEST(MathOperators, SetsOwnTheirRecords)
     EXPECT_TRUE(copy->operatorForFunction("add")->description().endsWith(
         "{(+) => add(), Arity: Binary, Assoc: Left, Precedence: 13}"));
 }
+
+TEST(MathOperators, GivenOperatorListIsNotRead)
+{
+    QVMathOperatorSet changed;
+    changed.operatorForFunction("pow")->setPrecedence(99);
+    const struct {
+        const char* name;
+        std::vector<std::shared_ptr<QVMathOperator>> operators;
+    } cases[] = {
+        {"empty", {}},
+        {"one stranger", {binary("new", "@@")}},
+        {"a changed set's", changed.operators()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QVMathOperatorSet set(c.operators);
+        EXPECT_EQ(levels(set), freshLevels());
+        EXPECT_EQ(set.operatorForFunction("new"), nullptr);
+        EXPECT_TRUE(set.operatorsForToken("@@").isEmpty());
+        EXPECT_NE(set.operatorForFunction("pow"), changed.operatorForFunction("pow"));
+    }
+}

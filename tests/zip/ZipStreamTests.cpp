@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "ZPError.h"
+#include "ZPInflateInputStream.h"
 #include "ZipTestArchive.h"
 
 #include <QCoreApplication>
@@ -206,4 +207,31 @@ TEST(ZipStream, CommandLineCatsAndExtractsOnlyInsideTheTarget)
     EXPECT_TRUE(QDir(outside).isEmpty());
     EXPECT_FALSE(QFile::exists(home.filePath(QStringLiteral("escaped"))));
     EXPECT_FALSE(QFile::exists(QStringLiteral("/escaped")));
+}
+
+TEST(ZipStream, OneShotInflationGivesExactlyTheDeclaredSize)
+{
+    const QByteArray text = QByteArray("A line of a note that repeats.\n").repeated(2000);
+    // Zeros compress about as far as deflate goes, so the size bound must let them through.
+    const QByteArray zeros(16 << 20, '\0');
+    const QByteArray packed = deflated(text);
+    const struct {
+        const char* name;
+        QByteArray data;
+        std::uint64_t size;
+        std::optional<QByteArray> expected;
+    } cases[] = {
+        {"exact", packed, std::uint64_t(text.size()), text},
+        {"empty", deflated({}), 0, QByteArray()},
+        {"zeros at deflate's best", deflated(zeros), std::uint64_t(zeros.size()), zeros},
+        {"size one short", packed, std::uint64_t(text.size() - 1), std::nullopt},
+        {"size one over", packed, std::uint64_t(text.size() + 1), std::nullopt},
+        {"size the data cannot back", packed.left(10), 0xFFFFFFFF, std::nullopt},
+        {"cut short", packed.chopped(8), std::uint64_t(text.size()), std::nullopt},
+        {"not deflate data", QByteArray(64, '\xFF'), 64, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ZPInflateInputStream::decompressData(bytesOf(c.data), c.size), c.expected);
+    }
 }
