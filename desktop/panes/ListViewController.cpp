@@ -532,7 +532,8 @@ QColor ListViewController::backgroundColorForListEntry(const ListEntryCell& cell
     if (!tableView_->isActiveWindow())
         return themed(Themeset::backWindowHighlightBackgroundColorForTheme(current));
     const QWidget* focus = tableView_->window()->focusWidget();
-    const bool listFocused = focus && (focus == tableView_ || tableView_->isAncestorOf(focus));
+    const bool listFocused = focus && (focus == tableView_ || tableView_->isAncestorOf(focus) || focus == searchField_
+                                       || (searchField_ && searchField_->isAncestorOf(focus)));
     return themed(listFocused ? Themeset::firstResponderHighlightBackgroundColorForTheme(current)
                               : Themeset::keyWindowHighlightBackgroundColorForTheme(current));
 }

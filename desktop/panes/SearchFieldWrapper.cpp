@@ -30,7 +30,8 @@ void SearchFieldWrapper::reloadLayout()
 {
     const int w = width();
     const int h = height();
-    searchField_->setGeometry(26, 3, w - 28, h - 4);
+    // (26, 3) is the field's bottom-left corner counted upwards: its top lies h - 3 - (h - 4) = 1 down.
+    searchField_->setGeometry(26, 1, w - 28, h - 4);
     background_->setGeometry(2, 1, w - 4, h - 2);
     searchIcon_->move(6, (h - searchIcon_->height()) / 2);
 }

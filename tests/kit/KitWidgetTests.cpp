@@ -77,6 +77,43 @@ TEST(KitSplitView, DividerPositionsStayBetweenNeighboursAndGrabsReachThreePixels
     EXPECT_EQ(p.x(2) + p.width(2), 300);
 }
 
+TEST(KitSplitView, TheSplitPositionAnimatesOverItsOwnThreeTenthsOfASecond)
+{
+    ThreePanes p;
+    p.split.setPosition(200, 1);
+    p.split.setPosition(100, 0);
+    EXPECT_EQ(p.split.splitPosition(), 100);
+    EXPECT_EQ(p.split.property("splitPosition").toDouble(), 100);
+    p.split.setProperty("splitPosition", 160.4);
+    EXPECT_EQ(p.split.positionOfDivider(0), 160);
+    EXPECT_EQ(p.split.positionOfDivider(1), 200) << "only the first divider moves";
+    EXPECT_EQ(p.split.defaultAnimationForKey("splitPosition"), 0.3);
+    EXPECT_EQ(p.split.defaultAnimationForKey("geometry"), std::nullopt);
+
+    AnimationContext::setTestMode(false);
+    SteppedAnimationClock clock;
+    bool completed = false;
+    p.split.setPosition(40, 0);
+    // In a group of 2 s the split position still takes 0.3 s; the group's other changes take 2 s.
+    AnimationContext::runGroup(2.0,
+                               [&](AnimationContext& context) {
+                                   context.animate(&p.split, "splitPosition", 190.0);
+                                   context.setAlpha(&p.split, 0.0);
+                               },
+                               [&] { completed = true; });
+    clock.step(0);
+    clock.step(150);
+    EXPECT_NEAR(p.split.splitPosition(), 115, 8);
+    clock.step(160);
+    EXPECT_EQ(p.split.splitPosition(), 190);
+    EXPECT_GT(AnimationContext::alpha(&p.split), 0.5);
+    clock.step(2000);
+    settle();
+    EXPECT_TRUE(completed);
+    AnimationContext::setTestMode(true);
+    EXPECT_EQ(AnimationContext::alpha(&p.split), 0.0);
+}
+
 TEST(KitSplitView, ResizeGoesToTheDelegateWithTheOldSize)
 {
     struct Recorder : SplitViewDelegate {
