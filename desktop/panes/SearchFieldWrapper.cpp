@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
+#include <utility>
+
 SearchFieldWrapper::SearchFieldWrapper(QWidget* parent)
     : QWidget(parent), background_(new QWidget(this)), searchIcon_(new QLabel(this)), searchField_(new QLineEdit(this))
 {
@@ -14,6 +16,15 @@ SearchFieldWrapper::SearchFieldWrapper(QWidget* parent)
     searchField_->setFrame(false);
     searchIcon_->setGeometry(6, 0, 18, 18);
     searchField_->raise();
+}
+
+// The parts go while the wrapper is still whole: whoever watches the field through the wrapper meets
+// a wrapper up to the field's last event, never one half torn down.
+SearchFieldWrapper::~SearchFieldWrapper()
+{
+    delete std::exchange(searchField_, nullptr);
+    delete std::exchange(searchIcon_, nullptr);
+    delete std::exchange(background_, nullptr);
 }
 
 void SearchFieldWrapper::setBackgroundColor(const QColor& color)

@@ -10,6 +10,7 @@ class QLineEdit;
 class SearchFieldWrapper : public QWidget {
 public:
     explicit SearchFieldWrapper(QWidget* parent = nullptr);
+    ~SearchFieldWrapper() override;
 
     QLineEdit* searchField() const { return searchField_; }
     QWidget* background() const { return background_; }

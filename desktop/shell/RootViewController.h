@@ -25,6 +25,7 @@
 
 class Core;
 class MenuItem;
+class QLabel;
 class QLineEdit;
 class RootWindow;
 class UserDefaults;
@@ -136,6 +137,8 @@ public:
     SplitView* mainSplitView() const { return mainSplitView_; }
     SplitView* menuSplitView() const { return menuSplitView_; }
     QWidget* noteContainer() const { return noteContainer_; }
+    // The image strip under the window's toolbar; it fades with the toolbar buttons and stays in full screen.
+    QLabel* toolbar() const { return toolbar_; }
     // True once the list has loaded its rows for the first time.
     bool hasLoadedList() const { return listLoaded_; }
     RootWindow* rootWindow() const;
@@ -260,6 +263,7 @@ private:
     QWidget* folderContainer_ = nullptr;
     BoxView* listContainer_ = nullptr;
     QWidget* noteContainer_ = nullptr;
+    QLabel* toolbar_ = nullptr;
     QPointer<NoteViewController> noteController_;
     QPointer<ListViewController> listController_;
     QPointer<FolderViewController> folderController_;

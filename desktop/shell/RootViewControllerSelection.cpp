@@ -195,6 +195,9 @@ void RootViewController::searchTextDidChange(const QString& query)
 
 bool RootViewController::eventFilter(QObject* watched, QEvent* event)
 {
+    // The window becoming or ceasing to be the key window takes the strip's image away.
+    if ((event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) && watched == rootWindow())
+        toolbar_->clear();
     if (event->type() == QEvent::KeyPress && watched == searchField()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         return searchFieldCommand(key->key(), key->modifiers());

@@ -138,7 +138,7 @@ TEST(KitSplitView, ResizeGoesToTheDelegateWithTheOldSize)
     EXPECT_EQ(delegate.didResize, 1);
 }
 
-TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
+TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreenAndKeepsInsideItsWindow)
 {
     const QRect screen(0, 0, 1000, 800);
     const QSize size(240, 350);
@@ -146,6 +146,7 @@ TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
         QRect anchor;
         Popover::Edge preferred, used;
         QPoint topLeft;
+        QRect window;
     };
     const Case cases[] = {
         {{480, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {380, 36}},
@@ -153,12 +154,22 @@ TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
         {{480, 10, 40, 26}, Popover::Edge::Top, Popover::Edge::Bottom, {380, 36}},
         {{0, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {0, 36}},    // slides to stay on screen
         {{980, 300, 20, 20}, Popover::Edge::Right, Popover::Edge::Left, {740, 135}},
+        // A button near its window's right edge: the panel slides left to the window's edge.
+        {{860, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {660, 32}, {300, 0, 600, 700}},
+        // The window at the screen's right edge: inside both.
+        {{960, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {760, 32}, {400, 0, 600, 700}},
+        // Partly off the screen's left edge: inside the part on screen.
+        {{10, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {0, 32}, {-100, 0, 400, 600}},
+        // Too narrow a window to hold the panel: only the screen counts.
+        {{860, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {753, 32}, {700, 0, 200, 500}},
+        // Beside the anchor the panel slides within the window's height.
+        {{550, 100, 20, 20}, Popover::Edge::Right, Popover::Edge::Right, {570, 50}, {0, 50, 600, 400}},
     };
     for (const Case& c : cases) {
         Popover::Edge used;
-        const QRect frame = Popover::frameFor(c.anchor, size, c.preferred, screen, &used);
-        EXPECT_EQ(used, c.used);
-        EXPECT_EQ(frame.topLeft(), c.topLeft);
+        const QRect frame = Popover::frameFor(c.anchor, size, c.preferred, screen, &used, c.window);
+        EXPECT_EQ(used, c.used) << c.anchor.x();
+        EXPECT_EQ(frame.topLeft(), c.topLeft) << c.anchor.x();
         EXPECT_EQ(frame.size(), size);
     }
 }
