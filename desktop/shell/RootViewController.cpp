@@ -145,7 +145,6 @@ void RootViewController::viewDidLayout()
 {
     mainSplitView_->setGeometry(view()->rect());
     toolbar_->setGeometry(0, 0, view()->width(), RootWindow::StripHeight);
-    toolbar_->raise();
 }
 
 // The window's parts are reached once the view is in it: the first time it appears.
