@@ -49,11 +49,11 @@ void highlight(AttributedString& text, const QString& query, const Color& strong
     }
 }
 
-// "[word]" becomes "word" in bold, its "#" or "@" sign included. Only a bracket pair with no bracket
-// inside counts, so a lone "[" or "]" stays as text.
+// "[word]" becomes "word" in bold, its "#" or "@" sign included. A mark runs from a "[" to the next
+// "]", so "[[a]]" shows "[a]" with "[a" marked; a lone "[" or "]" stays as text.
 void markSearchWords(AttributedString& text, const SnippetFormatter::Style& style)
 {
-    static const QRegularExpression keyword(QStringLiteral("\\[([^\\[\\]]*)\\]"));
+    static const QRegularExpression keyword(QStringLiteral("\\[([^\\]]*)\\]"));
     const QString copy = text.string();
     TextAttributes mark = run(style.boldFont, style.searchStrongColor);
     qsizetype removed = 0;
@@ -140,6 +140,7 @@ void SnippetFormatter::reloadFonts(SizePreset preset, ThemeID theme)
     style->symbolColor = Themeset::snippetSymbolColorForTheme(theme);
     style->searchColor = Themeset::snippetSearchColorForTheme(theme);
     style->searchStrongColor = Themeset::snippetSearchStrongColorForTheme(theme);
+    style->trashColor = Themeset::trashButtonColorForTheme(theme);
     style->symbolWidth = metrics_.sizeOfString(QStringLiteral("+"), style->codeFont).width();
     style->spaceWidth = metrics_.sizeOfString(QStringLiteral(" "), style->regularFont).width();
     const double hang = style->symbolWidth - 16 + style->spaceWidth;
@@ -205,6 +206,18 @@ AttributedString SnippetFormatter::newQuickOpenSnippet(const QString& snippet, c
     markSearchWords(text, *style);
     if (!summary.isEmpty())
         append(text, QLatin1Char('\n') + summary, run(style->regularFont, style->searchColor));
+    return finished(std::move(text), *style);
+}
+
+AttributedString SnippetFormatter::newSnippetWithDeletedNote(const Note& note, const QString& since) const
+{
+    const Snapshot style = style_.load();
+    AttributedString text;
+    const QString title = note.title();
+    append(text, title.isEmpty() ? localized("Untitled") : title, run(style->boldFont, style->boldColor));
+    append(text, QStringLiteral(" \u2022 %1\n").arg(since), run(style->regularFont, style->trashColor));
+    if (const QString summary = note.summary(); !summary.isEmpty())
+        append(text, summary, run(style->regularFont, style->textColor));
     return finished(std::move(text), *style);
 }
 

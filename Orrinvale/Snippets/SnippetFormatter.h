@@ -28,6 +28,7 @@ public:
         Color boldColor;         // note titles
         Color searchColor;       // text of search hits
         Color searchStrongColor; // matched words and letters
+        Color trashColor;        // the "since" text of a deleted note
         double spaceWidth = 0;   // " " in the regular font
         double symbolWidth = 0;  // "+" in the code font
         double indent = 0;       // of every paragraph
@@ -53,6 +54,8 @@ public:
     // Words of the snippet in square brackets are shown bold, without the brackets.
     AttributedString newSnippetWithSearchTitle(const QString& title, const QString& snippet) const;
     AttributedString newQuickOpenSnippet(const QString& snippet, const QString& summary) const;
+    // The title (or "Untitled"), " • " and the text in the trash button's colour, then the summary.
+    AttributedString newSnippetWithDeletedNote(const Note& note, const QString& since) const;
 
 private:
     const TextMetrics& metrics_;

@@ -2,6 +2,7 @@
 
 #include "Core.h"
 #include "Export/PagePrinter.h"
+#include "kit/DialogFolder.h"
 #include "panes/EditorStyle.h"
 #include "Styling/MarkdownTextStorage.h"
 #include "text/FontFaces.h"
@@ -37,8 +38,11 @@ void PrintingTextView::printText(const QString& text, QWidget* parent)
                            QPageLayout::Point);
     printer.setFullPage(true);
     QPrintDialog dialog(&printer, parent);
-    if (dialog.exec() == QDialog::Accepted)
-        view->print(printer);
+    DialogFolder::preparePrintDialog(dialog);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    DialogFolder::rememberPrintDirectory(printer);
+    view->print(printer);
 }
 
 std::unique_ptr<PrintingTextView> PrintingTextView::newPrintingTextView(const QString& text)

@@ -2,6 +2,7 @@
 
 #include "Dispatch.h"
 #include "Export/PagePrinter.h"
+#include "kit/DialogFolder.h"
 #include "Log.h"
 #include "text/HtmlImport.h"
 
@@ -100,8 +101,10 @@ void PrintingWebView::printHTML(const QString& html, QWidget* parent)
                             QPageLayout::Point);
     printer->setFullPage(true);
     QPrintDialog dialog(printer.get(), parent);
+    DialogFolder::preparePrintDialog(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return;
+    DialogFolder::rememberPrintDirectory(*printer);
     const auto render = [printer, html](Error& error) {
         if (printHTMLToDevice(html, *printer))
             return true;

@@ -3,6 +3,7 @@
 #include "SteppedAnimationClock.h"
 
 #include "kit/AnimationContext.h"
+#include "kit/Popover.h"
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
 #include "panes/FolderViewController.h"
@@ -26,6 +27,9 @@
 #include "files/FileDates.h"
 
 #include <QApplication>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QScreen>
 #include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
@@ -227,10 +231,10 @@ std::unique_ptr<QWidget> editor(ThemeID theme)
 
 // Saves and indexes inbox notes, so that searches find them.
 template <size_t N>
-void commitNotes(const std::pair<const char*, const char*> (&notes)[N])
+void commitNotes(const std::pair<const char*, const char*> (&notes)[N], int storage = NoteStorageInbox)
 {
     for (const auto& [key, text] : notes) {
-        auto note = std::make_shared<Note>(QString::fromUtf8(key), NoteStorageInbox);
+        auto note = std::make_shared<Note>(QString::fromUtf8(key), storage);
         note->setText(QString::fromUtf8(text));
         bool done = false;
         note->_commitAndCloseLocalNote([&](bool) { done = true; });
@@ -292,6 +296,15 @@ struct QuickOpenHost : QuickOpenViewControllerDelegate {
     QWidget* containerViewForQuickOpen(QuickOpenViewController&) override { return container; }
 };
 
+// Searches for the panel's query and waits until the results show, the first one selected.
+void showResults(QuickOpenViewController& panel)
+{
+    panel.reloadList([&panel](bool) { panel.selectNote(nullptr); });
+    DispatchQueue::runMainUntil([&] { return panel.state() == QuickOpenViewController::Shown; }, 10);
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+}
+
 // The quick-open panel over an editor area, showing the results of the query.
 std::unique_ptr<QWidget> quickOpen(const QString& query)
 {
@@ -318,15 +331,12 @@ std::unique_ptr<QWidget> quickOpen(const QString& query)
     auto scene = shown(std::move(window), {900, 560});
     panel->view()->show();
     panel->showQuickOpen(query);
-    panel->reloadList([panel](bool) { panel->selectNote(nullptr); });
-    DispatchQueue::runMainUntil([&] { return panel->state() == QuickOpenViewController::Shown; }, 10);
-    Dispatch::waitUntilIdle();
-    QApplication::processEvents();
+    showResults(*panel);
     return scene;
 }
 
-// The whole main window: the sidebar with a tag, the list of three notes and the first one open.
-std::unique_ptr<QWidget> mainWindow(ThemeID theme)
+// The main window with its remembered state cleared, on the three notes of the main scene.
+std::unique_ptr<RootWindow> freshMainWindow(ThemeID theme)
 {
     Core& core = sceneCore(theme);
     core.setTypeFace(0);
@@ -345,7 +355,63 @@ std::unique_ptr<QWidget> mainWindow(ThemeID theme)
     auto window = std::make_unique<RootWindow>();
     window->setWindowTitle(QStringLiteral("Brindlewick"));
     window->setContentViewController(new RootViewController(core));
-    auto scene = shown(std::move(window), {1100, 680});
+    return window;
+}
+
+// The screen with the main window against its right edge and the theme popover open: the popover
+// keeps inside the window, next to its button.
+std::unique_ptr<QWidget> themePopoverAtScreenEdge()
+{
+    std::unique_ptr<RootWindow> window = freshMainWindow(0);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    window->resize(std::min(screen.width() - 120, 700), std::min(screen.height() - 60, 480));
+    window->move(screen.right() + 1 - window->width(), screen.top() + 30);
+    window->show();
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    auto* root = static_cast<RootViewController*>(window->contentViewController());
+    root->showThemeOptions();
+    QApplication::processEvents();
+    QPixmap shot(screen.size());
+    shot.fill(QColor(0x5a, 0x61, 0x6b));
+    QPainter painter(&shot);
+    painter.drawPixmap(window->geometry().topLeft() - screen.topLeft(), window->grab());
+    if (Popover* popover = root->popOverController()) {
+        painter.drawPixmap(popover->geometry().topLeft() - screen.topLeft(), popover->grab());
+        popover->close();
+    }
+    painter.end();
+    auto picture = std::make_unique<QLabel>();
+    picture->setPixmap(shot);
+    return shown(std::move(picture), screen.size());
+}
+
+// Quick open in a window 328 high: ten hits make the panel higher than the content below the toolbar,
+// so its top stays at the content's top. The hits are archived notes, which leave the other scenes'
+// lists as they are.
+std::unique_ptr<QWidget> quickOpenInALowWindow()
+{
+    std::unique_ptr<RootWindow> window = freshMainWindow(0);
+    for (int i = 1; i <= 10; ++i) {
+        const QByteArray title = "Shore walk " + QByteArray::number(i);
+        const QByteArray key = title + ".txt";
+        const QByteArray text = title + "\nAlong the shore at low tide, stop " + QByteArray::number(i) + ".";
+        const std::pair<const char*, const char*> note[] = {{key.constData(), text.constData()}};
+        commitNotes(note, NoteStorageArchive);
+    }
+    auto* root = static_cast<RootViewController*>(window->contentViewController());
+    auto scene = shown(std::move(window), {900, 328});
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    root->showOpenQuickly(QStringLiteral("shore"));
+    showResults(*root->quickOpenController());
+    return scene;
+}
+
+// The whole main window: the sidebar with a tag, the list of three notes and the first one open.
+std::unique_ptr<QWidget> mainWindow(ThemeID theme)
+{
+    auto scene = shown(freshMainWindow(theme), {1100, 680});
     Dispatch::waitUntilIdle();
     QApplication::processEvents();
     return scene;
@@ -375,6 +441,8 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("list-empty"), [] { return noteList(NoteTagHashtag, QStringLiteral("nothing"), {}, false); }},
         {QStringLiteral("quickopen-tags"), [] { return quickOpen(QStringLiteral("#pl")); }},
         {QStringLiteral("quickopen-text"), [] { return quickOpen(QStringLiteral("pier")); }},
+        {QStringLiteral("quickopen-low-window"), quickOpenInALowWindow},
+        {QStringLiteral("theme-popover-screen-edge"), themePopoverAtScreenEdge},
         {QStringLiteral("sync-dialog"), syncDialog},
     };
     return all;

@@ -95,7 +95,9 @@ void AnimationContext::animate(QObject* object, const QByteArray& property, cons
         return;
     }
     auto* animation = new QPropertyAnimation(object, property, group_);
-    animation->setDuration(int(seconds_ * 1000));
+    const auto* animatable = dynamic_cast<const AnimatableObject*>(object);
+    const std::optional<double> own = animatable ? animatable->defaultAnimationForKey(property) : std::nullopt;
+    animation->setDuration(int(own.value_or(seconds_) * 1000));
     animation->setEndValue(end);
     running().insert({object, property}, animation);
     const auto forget = [key = Key{object, property}, animation] {

@@ -5,15 +5,25 @@
 #include <QVariant>
 
 #include <functional>
+#include <optional>
 
 class QObject;
 class QParallelAnimationGroup;
 class QWidget;
 
+// An object some of whose properties animate over durations of their own, whatever their group's.
+class AnimatableObject {
+public:
+    virtual ~AnimatableObject() = default;
+    // The duration of the property's animation in seconds; none for the group's.
+    virtual std::optional<double> defaultAnimationForKey(const QByteArray& key) const = 0;
+};
+
 // Animates property changes as one group. The changes block names end values through the context;
 // each runs from the property's current value. The completion runs once, on the main queue, after
 // every animation of the group has ended. A new animation of a property stops the one running on it.
-// In test mode every group has duration 0: end values are set at once and the completion is posted.
+// A property of an AnimatableObject runs for its own duration. In test mode every group has duration 0:
+// end values are set at once and the completion is posted.
 class AnimationContext {
 public:
     static constexpr double DefaultDuration = 0.25;

@@ -38,14 +38,18 @@ Popover::Edge opposite(Popover::Edge edge)
     return edge;
 }
 
-// Along the edge the panel only slides to stay on screen.
-QRect keptAlong(QRect frame, const QRect& screen, Popover::Edge edge)
+// Along the edge the panel only slides: into the window's part of the screen when it fits there,
+// else onto the screen.
+QRect keptAlong(QRect frame, const QRect& screen, const QRect& window, Popover::Edge edge)
 {
     const bool vertical = edge == Popover::Edge::Top || edge == Popover::Edge::Bottom;
+    const QRect inside = window.intersected(screen);
+    const bool fits = vertical ? inside.width() >= frame.width() : inside.height() >= frame.height();
+    const QRect& bounds = fits && !inside.isEmpty() ? inside : screen;
     if (vertical)
-        frame.moveLeft(std::clamp(frame.left(), screen.left(), std::max(screen.left(), screen.right() + 1 - frame.width())));
+        frame.moveLeft(std::clamp(frame.left(), bounds.left(), std::max(bounds.left(), bounds.right() + 1 - frame.width())));
     else
-        frame.moveTop(std::clamp(frame.top(), screen.top(), std::max(screen.top(), screen.bottom() + 1 - frame.height())));
+        frame.moveTop(std::clamp(frame.top(), bounds.top(), std::max(bounds.top(), bounds.bottom() + 1 - frame.height())));
     return frame;
 }
 
@@ -77,7 +81,8 @@ void Popover::setContentSize(const QSize& size)
     contentSize_ = size;
 }
 
-QRect Popover::frameFor(const QRect& anchor, const QSize& size, Edge preferred, const QRect& screen, Edge* used)
+QRect Popover::frameFor(const QRect& anchor, const QSize& size, Edge preferred, const QRect& screen, Edge* used,
+                        const QRect& window)
 {
     Edge edge = preferred;
     QRect frame = placed(anchor, size, edge);
@@ -87,7 +92,7 @@ QRect Popover::frameFor(const QRect& anchor, const QSize& size, Edge preferred, 
     }
     if (used)
         *used = edge;
-    return keptAlong(frame, screen, edge);
+    return keptAlong(frame, screen, window, edge);
 }
 
 void Popover::show(const QRect& anchor, QWidget* anchorView, Edge preferredEdge)
@@ -95,7 +100,9 @@ void Popover::show(const QRect& anchor, QWidget* anchorView, Edge preferredEdge)
     const QRect global(anchorView->mapToGlobal(anchor.topLeft()), anchor.size());
     QScreen* screen = anchorView->screen();
     const QRect area = screen ? screen->availableGeometry() : QRect(global.topLeft(), contentSize_ * 4);
-    setGeometry(frameFor(global, contentSize_, preferredEdge, area, &shownEdge_));
+    const QWidget* window = anchorView->window();
+    const QRect windowFrame(window->mapToGlobal(QPoint(0, 0)), window->size());
+    setGeometry(frameFor(global, contentSize_, preferredEdge, area, &shownEdge_, windowFrame));
     if (content_)
         content_->view()->setGeometry(rect());
     QFrame::show();

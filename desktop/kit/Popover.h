@@ -6,8 +6,8 @@
 class ViewController;
 
 // A transient panel beside an anchor rectangle. It opens on the preferred edge of the anchor and on
-// the opposite edge when it would leave the screen there. A click outside or Escape closes it;
-// didClose() follows every close.
+// the opposite edge when it would leave the screen there; along that edge it slides to stay inside the
+// anchor's window and the screen. A click outside or Escape closes it; didClose() follows every close.
 class Popover : public QFrame {
     Q_OBJECT
 public:
@@ -27,8 +27,10 @@ public:
     Edge shownEdge() const { return shownEdge_; }
 
     // The frame, in screen coordinates, for a panel of the size beside the anchor; the edge used is
-    // returned through `used`.
-    static QRect frameFor(const QRect& anchor, const QSize& size, Edge preferred, const QRect& screen, Edge* used);
+    // returned through `used`. Along the edge the frame keeps inside the window's part of the screen
+    // where it fits there, else inside the screen.
+    static QRect frameFor(const QRect& anchor, const QSize& size, Edge preferred, const QRect& screen, Edge* used,
+                          const QRect& window = QRect());
 
 signals:
     void didClose();

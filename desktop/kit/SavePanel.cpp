@@ -1,5 +1,7 @@
 #include "kit/SavePanel.h"
 
+#include "kit/DialogFolder.h"
+
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QLineEdit>
@@ -9,6 +11,7 @@ SavePanel::SavePanel(QWidget* parent) : QFileDialog(parent)
     setOption(QFileDialog::DontUseNativeDialog);
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
+    setDirectory(DialogFolder::startDirectory());
 }
 
 void SavePanel::setNameFieldLabel(const QString& label)
@@ -72,7 +75,9 @@ void SavePanel::beginSheetModalForWindow(QWidget* window, std::function<void(Mod
         setParent(window, windowFlags());
     setWindowModality(window ? Qt::WindowModal : Qt::ApplicationModal);
     setAttribute(Qt::WA_DeleteOnClose);
-    connect(this, &QDialog::finished, this, [handler = std::move(handler)](int result) {
+    connect(this, &QDialog::finished, this, [this, handler = std::move(handler)](int result) {
+        if (result == QDialog::Accepted)
+            DialogFolder::rememberDirectory(QFileInfo(path()).absolutePath());
         if (handler)
             handler(result == QDialog::Accepted ? ModalResponseOK : ModalResponseCancel);
     });

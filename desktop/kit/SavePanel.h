@@ -9,7 +9,8 @@ class QLineEdit;
 
 // A panel that asks where to save a file: the name field with its label, the allowed file types
 // (one name filter, the first type's extension appended to a bare name) and an accessory view
-// below the panel's own controls. Qt's own dialog, never the desktop's, so the accessory shows.
+// below the panel's own controls. Qt's own dialog, never the desktop's, so the accessory shows. It opens
+// in DialogFolder's start directory and remembers the folder a confirmed file goes to.
 class SavePanel : public QFileDialog {
 public:
     enum ModalResponse { ModalResponseCancel = 0, ModalResponseOK = 1 };

@@ -71,6 +71,26 @@ void SplitView::setPosition(int x, int dividerIndex)
     didResizeSubviews();
 }
 
+double SplitView::splitPosition() const
+{
+    if (subviews_.isEmpty())
+        return 0;
+    const QWidget* first = subviews_.first();
+    return first->x() + first->width();
+}
+
+void SplitView::setSplitPosition(double position)
+{
+    setPosition(qRound(position), 0);
+}
+
+std::optional<double> SplitView::defaultAnimationForKey(const QByteArray& key) const
+{
+    if (key == "splitPosition")
+        return SplitPositionAnimationDuration;
+    return std::nullopt;
+}
+
 void SplitView::adjustSubviews()
 {
     int x = 0;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "kit/AnimationContext.h"
+
 #include <QColor>
 #include <QList>
 #include <QWidget>
@@ -21,8 +23,14 @@ public:
 // Subviews side by side, left to right, with a 1-pixel divider between neighbours. Each divider can
 // be dragged within GrabMargin pixels either side of it. Subview frames are set directly (no layout):
 // by the delegate on a resize, by setPosition() on a divider move.
-class SplitView : public QWidget {
+//
+// The first divider's position is the animatable property "splitPosition", whose animations take 0.3 s.
+class SplitView : public QWidget, public AnimatableObject {
+    Q_OBJECT
+    Q_PROPERTY(double splitPosition READ splitPosition WRITE setSplitPosition)
 public:
+    static constexpr double SplitPositionAnimationDuration = 0.3;
+
     static constexpr int DividerThickness = 1;
     static constexpr int GrabMargin = 3;
 
@@ -40,6 +48,11 @@ public:
     void setPosition(int x, int dividerIndex);
     // The left edge of the divider, or -1 when there is no such divider.
     int positionOfDivider(int dividerIndex) const;
+    // The first subview's right edge (0 without subviews); setting it moves divider 0 there.
+    double splitPosition() const;
+    void setSplitPosition(double position);
+    std::optional<double> defaultAnimationForKey(const QByteArray& key) const override;
+
     // Keeps every subview's width but the last one's, which takes the rest.
     void adjustSubviews();
 

@@ -245,10 +245,16 @@ void TableView::setSelectionColor(const QColor& color)
     viewport()->update();
 }
 
+bool TableView::canSelect(qsizetype row) const
+{
+    auto& self = const_cast<TableView&>(*this);
+    return dataSource_ && !dataSource_->tableViewIsGroupRow(self, row) && dataSource_->tableViewShouldSelectRow(self, row);
+}
+
 qsizetype TableView::selectableRowFrom(qsizetype row, int step) const
 {
     for (qsizetype next = row + step; next >= 0 && next < numberOfRows(); next += step)
-        if (dataSource_ && dataSource_->tableViewShouldSelectRow(const_cast<TableView&>(*this), next))
+        if (canSelect(next))
             return next;
     return -1;
 }
@@ -287,7 +293,7 @@ void TableView::mousePressEvent(QMouseEvent* event)
 {
     setFocus(Qt::MouseFocusReason);
     const qsizetype row = rowAtPoint(event->position().toPoint());
-    if (row >= 0 && dataSource_ && dataSource_->tableViewShouldSelectRow(*this, row))
+    if (row >= 0 && canSelect(row))
         selectRow(row);
 }
 
@@ -381,6 +387,7 @@ QWidget* TableView::buildView(qsizetype row)
     if (!view)
         return nullptr;
     views_[row] = view;
+    view->setProperty("objectValue", dataSource_->tableViewObjectValueForRow(*this, row));
     view->setParent(viewport());
     view->setGeometry(rectOfRow(row));
     view->show();

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QVariant>
 
 #include <functional>
 #include <map>
@@ -22,6 +23,10 @@ public:
     virtual QWidget* tableViewViewForRow(TableView& table, qsizetype row) = 0;
     virtual double tableViewHeightOfRow(TableView& table, qsizetype row) = 0;
     virtual bool tableViewShouldSelectRow(TableView&, qsizetype) { return true; }
+    // A group row heads the rows after it: clicks and arrow keys never select it.
+    virtual bool tableViewIsGroupRow(TableView&, qsizetype) { return false; }
+    // Given to a row's view, as its "objectValue" property, when the view is built for the row.
+    virtual QVariant tableViewObjectValueForRow(TableView&, qsizetype) { return {}; }
 };
 
 // A single-column table of row views on a scroll area. Only the rows on screen have views; a view
@@ -98,6 +103,8 @@ private:
     QWidget* buildView(qsizetype row);
     void recycle(QWidget* view);
     void placeViews();
+    // Neither a group row nor one the data source refuses.
+    bool canSelect(qsizetype row) const;
     // The next row from the selected one, in the step's direction, that the data source lets select.
     qsizetype selectableRowFrom(qsizetype row, int step) const;
     void shiftRows(qsizetype from, qsizetype delta);

@@ -5,6 +5,8 @@
 
 #include "Core.h"
 #include "Dispatch.h"
+#include "Log.h"
+#include "Search/Score.h"
 #include "Themes/Typeset.h"
 #include "text/FontFaces.h"
 
@@ -118,6 +120,26 @@ FolderViewController::FolderViewController(Core& core, QObject* parent)
 FolderViewController::~FolderViewController()
 {
     core_.removeNoteStorageListener(listener_.get());
+    LogInfo("folder:dealloc");
+}
+
+QString FolderViewController::findTagInStorage(int storage, const QString& query) const
+{
+    const QStringList* list = storage == NoteTagHashtag ? &hashtags_ : storage == NoteTagMention ? &mentions_ : nullptr;
+    if (!list)
+        return {};
+    for (qsizetype i = list->size() - 1; i >= 0; --i)
+        if (list->at(i).compare(query, Qt::CaseInsensitive) == 0)
+            return list->at(i);
+    QString best;
+    double bestScore = 0;
+    for (const QString& tag : *list)
+        if (const double score = Score::scoreAgainst(tag, query, std::nullopt, ScoreOptionDivideByStringLength);
+            score > 0 && score >= bestScore) {
+            best = tag;
+            bestScore = score;
+        }
+    return best;
 }
 
 QStringList FolderViewController::tagItemsFromDirectory(const QString& directory)

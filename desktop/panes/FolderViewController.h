@@ -59,6 +59,10 @@ public:
     void reloadFolders(Completion completion = {});
     void reloadTheme();
 
+    // The sidebar's spelling of a tag of kind 4 (hashtags) or 5 (mentions): the last entry equal to the
+    // query ignoring case, else the best fuzzy match (the later of equals); null when nothing matches.
+    QString findTagInStorage(int storage, const QString& query) const;
+
     const QStringList& hashtags() const { return hashtags_; }
     const QStringList& mentions() const { return mentions_; }
     int selectedStorage() const { return selectedStorage_; }

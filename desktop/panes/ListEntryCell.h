@@ -25,6 +25,8 @@ public:
     virtual void listEntryDidSwipeAction(ListEntryCell& cell, const QString& key, int storage) = 0;
     // 1 the trash button, 2 the restore button.
     virtual void listEntryDidTapOption(ListEntryCell& cell, int index) = 0;
+    // Asked before a drag or swipe moves the row; a row that may not pan stays put.
+    virtual bool listEntryWillPan(ListEntryCell& cell) = 0;
     virtual QColor backgroundColorForListEntry(const ListEntryCell& cell) = 0;
 };
 
@@ -44,6 +46,7 @@ public:
 
     // Not owned; set each time the row is handed out.
     void setDelegate(ListEntryCellDelegate* delegate) { delegate_ = delegate; }
+    ListEntryCellDelegate* delegate() const { return delegate_; }
     void setMode(int mode) { mode_ = mode; }
     int mode() const { return mode_; }
     void setListItem(ListItemPtr item) { item_ = std::move(item); }

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 ListGestures::ListGestures(TableView* table, Hooks hooks) : QObject(table), table_(table), hooks_(std::move(hooks))
@@ -28,6 +29,12 @@ bool ListGestures::eventFilter(QObject* watched, QEvent* event)
     }
 }
 
+ListEntryCell* ListGestures::pannableCellAt(QPoint at) const
+{
+    ListEntryCell* cell = hooks_.cellAt(at);
+    return cell && (!cell->delegate() || cell->delegate()->listEntryWillPan(*cell)) ? cell : nullptr;
+}
+
 // Presses are held back from the table: a row is selected on release, when no drag began.
 bool ListGestures::mouse(const QMouseEvent& event)
 {
@@ -42,7 +49,7 @@ bool ListGestures::mouse(const QMouseEvent& event)
     if (event.type() == QEvent::MouseMove) {
         if (state_ != Panning && (at - *pressAt_).manhattanLength() >= QApplication::startDragDistance()) {
             state_ = Panning;
-            panning_ = hooks_.cellAt(*pressAt_);
+            panning_ = pannableCellAt(*pressAt_);
             if (panning_)
                 panning_->containerPanDidStart();
         }
@@ -96,7 +103,7 @@ void ListGestures::scroll(Qt::ScrollPhase phase, QPointF delta, QPoint position)
         if (cancel_ && !cancel_->exchange(true))
             endSwipe();
         if (state_ == Idle) {
-            panning_ = hooks_.cellAt(position);
+            panning_ = pannableCellAt(position);
             if (!panning_)
                 return;
             state_ = Undecided;
@@ -122,8 +129,9 @@ void ListGestures::scroll(Qt::ScrollPhase phase, QPointF delta, QPoint position)
     }
     if (state_ != Swiping)
         return;
+    const double amount = std::clamp(travel_ / PixelsPerGestureUnit, -1.0, 1.0);
     if (panning_)
-        panning_->containerPanDidMove(travel_);
+        panning_->containerPanDidMove(amount * PointsPerGestureUnit);
     if (ends)
         endSwipe();
 }

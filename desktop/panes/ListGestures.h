@@ -29,6 +29,10 @@ public:
     // and ends this long after the last one.
     static constexpr double QuietBeforeBegin = 0.150;
     static constexpr double EndAfter = 0.120;
+    // A swipe moves its row this many points per unit of gesture amount; the amount is the fingers'
+    // horizontal travel in Qt's scroll pixels over PixelsPerGestureUnit, bounded to one unit each way.
+    static constexpr double PointsPerGestureUnit = 1300.0;
+    static constexpr double PixelsPerGestureUnit = 1300.0;
 
     struct Hooks {
         // The row under a viewport point, or null (blank space, no row).
@@ -47,6 +51,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The row under a viewport point, when its owner lets it pan.
+    ListEntryCell* pannableCellAt(QPoint at) const;
     bool mouse(const QMouseEvent& event);
     Qt::ScrollPhase phaseOf(const QWheelEvent& event);
     void scroll(Qt::ScrollPhase phase, QPointF delta, QPoint position);

@@ -532,7 +532,9 @@ QColor ListViewController::backgroundColorForListEntry(const ListEntryCell& cell
     if (!tableView_->isActiveWindow())
         return themed(Themeset::backWindowHighlightBackgroundColorForTheme(current));
     const QWidget* focus = tableView_->window()->focusWidget();
-    const bool listFocused = focus && (focus == tableView_ || tableView_->isAncestorOf(focus));
+    // The list and the window's search field both steer the list.
+    const bool listFocused =
+        focus && (tableView_->isAncestorOf(focus) || (searchField_ && searchField_->isAncestorOf(focus)));
     return themed(listFocused ? Themeset::firstResponderHighlightBackgroundColorForTheme(current)
                               : Themeset::keyWindowHighlightBackgroundColorForTheme(current));
 }

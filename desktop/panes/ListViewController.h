@@ -35,6 +35,8 @@ public:
     virtual void listControllerDidTapRestoreNote(ListViewController& controller, const NotePtr& note) = 0;
     // The editor's whole current text.
     virtual QString listControllerEditingText(ListViewController& controller) = 0;
+    // Whether the note is being edited with the editor's keyboard focus.
+    virtual bool listControllerIsEditingNote(ListViewController&, const NotePtr&) { return false; }
     // The left arrow, as 0xF702; the main window takes it for nothing yet.
     virtual void listControllerDidPressTriggerKey(ListViewController&, int) {}
 };
@@ -134,6 +136,7 @@ public:
     void listEntryDidShowOptions(ListEntryCell& cell) override;
     void listEntryDidSwipeAction(ListEntryCell& cell, const QString& key, int storage) override;
     void listEntryDidTapOption(ListEntryCell& cell, int index) override;
+    bool listEntryWillPan(ListEntryCell&) override { return true; }
     QColor backgroundColorForListEntry(const ListEntryCell& cell) override;
 
     // ListScrollViewDelegate

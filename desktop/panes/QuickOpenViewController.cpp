@@ -1,6 +1,7 @@
 #include "panes/QuickOpenViewController.h"
 
 #include "kit/QtColor.h"
+#include "kit/Window.h"
 #include "panes/ListViewController.h"
 #include "panes/SearchFieldWrapper.h"
 #include "views/AttributedLabel.h"
@@ -224,7 +225,7 @@ QWidget* QuickOpenViewController::tableViewRowViewForRow(TableView& table, int64
     if (item && !item->attributedText())
         formatter_->restoreListItemAttributeText(*item);
     if (item && item->attributedText()) {
-        cell->setTitleMargins(QMargins(-24, 4, 16, 8));
+        cell->setTitleMargins(QMargins(-24, 8, 16, 4));
         cell->titleLabel()->setAttributedText(item->attributedText());
         cell->titleLabel()->show();
     } else {
@@ -369,8 +370,12 @@ void QuickOpenViewController::resizeToFit()
     const double height = std::min(maxHeight, content);
     const double width = std::min(double(0.8f) * r.width(), maxHeight);
     const double x = r.left() + (r.width() - width) * 0.5;
+    // Heights as the window's: all of it, and the content below its toolbar strip (all of it without one).
+    const auto* window = qobject_cast<const Window*>(superview->window());
+    const double layoutHeight = window ? window->contentLayoutRect().height() : superview->height();
     const double frameHeight = superview->height();
-    const double bottom = std::min(frameHeight - height, (maxHeight - height) + (frameHeight - maxHeight) * double(0.6f));
+    // The bottom edge counted upwards, as the top is never above the content's top.
+    const double bottom = std::min(layoutHeight - height, (maxHeight - height) + (frameHeight - maxHeight) * double(0.6f));
     const double top = frameHeight - (bottom + height);
     view()->setGeometry(qRound(x), qRound(top), qRound(width), qRound(height));
 }

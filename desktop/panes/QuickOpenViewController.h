@@ -99,6 +99,7 @@ public:
     void listEntryDidShowOptions(ListEntryCell&) override {}
     void listEntryDidSwipeAction(ListEntryCell&, const QString&, int) override {}
     void listEntryDidTapOption(ListEntryCell&, int) override {}
+    bool listEntryWillPan(ListEntryCell&) override { return false; }
     QColor backgroundColorForListEntry(const ListEntryCell& cell) override;
 
 protected:

@@ -4,6 +4,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 
+#include <utility>
+
 SearchFieldWrapper::SearchFieldWrapper(QWidget* parent)
     : QWidget(parent), background_(new QWidget(this)), searchIcon_(new QLabel(this)), searchField_(new QLineEdit(this))
 {
@@ -14,6 +16,15 @@ SearchFieldWrapper::SearchFieldWrapper(QWidget* parent)
     searchField_->setFrame(false);
     searchIcon_->setGeometry(6, 0, 18, 18);
     searchField_->raise();
+}
+
+// The parts go while the wrapper is still whole: whoever watches the field through the wrapper meets
+// a wrapper up to the field's last event, never one half torn down.
+SearchFieldWrapper::~SearchFieldWrapper()
+{
+    delete std::exchange(searchField_, nullptr);
+    delete std::exchange(searchIcon_, nullptr);
+    delete std::exchange(background_, nullptr);
 }
 
 void SearchFieldWrapper::setBackgroundColor(const QColor& color)
@@ -30,7 +41,8 @@ void SearchFieldWrapper::reloadLayout()
 {
     const int w = width();
     const int h = height();
-    searchField_->setGeometry(26, 3, w - 28, h - 4);
+    // (26, 3) is the field's bottom-left corner counted upwards: its top lies h - 3 - (h - 4) = 1 down.
+    searchField_->setGeometry(26, 1, w - 28, h - 4);
     background_->setGeometry(2, 1, w - 4, h - 2);
     searchIcon_->move(6, (h - searchIcon_->height()) / 2);
 }

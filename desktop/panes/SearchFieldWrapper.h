@@ -10,12 +10,13 @@ class QLineEdit;
 class SearchFieldWrapper : public QWidget {
 public:
     explicit SearchFieldWrapper(QWidget* parent = nullptr);
+    ~SearchFieldWrapper() override;
 
     QLineEdit* searchField() const { return searchField_; }
     QWidget* background() const { return background_; }
     QLabel* searchIcon() const { return searchIcon_; }
     void setBackgroundColor(const QColor& color);
-    // The field at (26, 3, w - 28, h - 4), the frame at (2, 1, w - 4, h - 2).
+    // The field 26 from the left, 3 above the bottom, w - 28 by h - 4; the frame inset by 2 and 1.
     void reloadLayout();
 
 protected:

@@ -80,6 +80,9 @@ public:
     QWidget* tableViewViewForRow(TableView& table, qsizetype row) override;
     double tableViewHeightOfRow(TableView& table, qsizetype row) override;
     bool tableViewShouldSelectRow(TableView& table, qsizetype row) override;
+    // No row is a group row and none carries an object value: the delegate's views show everything.
+    bool tableViewIsGroupRow(TableView&, qsizetype) override { return false; }
+    QVariant tableViewObjectValueForRow(TableView&, qsizetype) override { return {}; }
 
 private:
     void recount();

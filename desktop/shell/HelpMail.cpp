@@ -4,6 +4,7 @@
 
 #include "BundleInfo.h"
 #include "VGLogFileManagerDefault.h"
+#include "files/TextDecoding.h"
 
 #include <QFile>
 #include <QSysInfo>
@@ -17,6 +18,41 @@ const QString Rule = QString(40, QLatin1Char('-'));
 QString escaped(const QString& text, const QByteArray& keep = {})
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
+}
+
+struct WideMark {
+    TextDecoding::Encoding encoding;
+    int unit;
+    bool bigEndian;
+};
+
+std::optional<WideMark> wideByteOrderMark(const QByteArray& head)
+{
+    using E = TextDecoding::Encoding;
+    const auto starts = [&](QByteArrayView mark) { return head.startsWith(mark); };
+    if (starts(QByteArrayView("\xFF\xFE\0\0", 4)))
+        return WideMark{E::UTF32LE, 4, false};
+    if (starts(QByteArrayView("\0\0\xFE\xFF", 4)))
+        return WideMark{E::UTF32BE, 4, true};
+    if (starts(QByteArrayView("\xFF\xFE", 2)))
+        return WideMark{E::UTF16LE, 2, false};
+    if (starts(QByteArrayView("\xFE\xFF", 2)))
+        return WideMark{E::UTF16BE, 2, true};
+    return std::nullopt;
+}
+
+// The bytes up to and including the first line feed, read in code units of the size and order; 0
+// when there is none. A tail starting mid-unit (the file's size not a whole number of units) finds none.
+qsizetype firstLineLength(const QByteArray& bytes, int unit, bool bigEndian)
+{
+    for (qsizetype at = 0; at + unit <= bytes.size(); at += unit) {
+        uint32_t value = 0;
+        for (int k = 0; k < unit; ++k)
+            value |= uint32_t(uchar(bytes[at + (bigEndian ? unit - 1 - k : k)])) << (8 * k);
+        if (value == '\n')
+            return at + unit;
+    }
+    return 0;
 }
 
 } // namespace
@@ -58,16 +94,22 @@ std::optional<LogTail> readLogTail(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const bool cut = file.size() > LogTailBytes;
+    // A wide byte-order mark names the encoding of the whole file, so a tail from its middle is read in it.
+    const std::optional<WideMark> wide = wideByteOrderMark(file.peek(4));
+    const int unit = wide ? wide->unit : 1;
+    const qint64 keep = qint64(LogTailBytes) * unit;
+    const bool cut = file.size() > keep;
     if (cut)
-        file.seek(file.size() - LogTailBytes);
+        file.seek(file.size() - keep);
     QByteArray bytes = file.readAll();
     // Start at a whole line, so no character is split either.
     if (cut)
-        bytes.remove(0, bytes.indexOf('\n') + 1);
-    if (bytes.isEmpty())
+        bytes.remove(0, firstLineLength(bytes, unit, wide && wide->bigEndian));
+    QString text;
+    const bool decoded = wide ? TextDecoding::decodeAs(bytes, wide->encoding, &text) : TextDecoding::decode(bytes, &text);
+    if (!decoded || text.isEmpty())
         return std::nullopt;
-    return LogTail{path, QString::fromUtf8(bytes)};
+    return LogTail{path, text};
 }
 
 QString feedbackSubject(const Facts& facts)

@@ -108,6 +108,10 @@ QWidget* RootViewController::loadView()
     mainSplitView_->addSubview(noteContainer_);
     menuSplitView_->setDelegate(this);
     mainSplitView_->setDelegate(this);
+    // Under the window's toolbar strip: a shade between the toolbar and the content scrolling under it.
+    toolbar_ = new QLabel(view);
+    toolbar_->setScaledContents(true);
+    toolbar_->setAttribute(Qt::WA_TransparentForMouseEvents);
     return view;
 }
 
@@ -140,6 +144,7 @@ void RootViewController::viewDidAppear()
 void RootViewController::viewDidLayout()
 {
     mainSplitView_->setGeometry(view()->rect());
+    toolbar_->setGeometry(0, 0, view()->width(), RootWindow::StripHeight);
 }
 
 // The window's parts are reached once the view is in it: the first time it appears.
@@ -151,6 +156,7 @@ void RootViewController::bindWindow()
     windowBound_ = true;
     window->centralWidget()->setMinimumSize(MinimumSize);
     window->toolbar()->setDelegate(this);
+    window->installEventFilter(this);
     QLineEdit* field = searchField();
     field->installEventFilter(this);
     connect(field, &QLineEdit::textEdited, this, &RootViewController::searchTextDidChange);
@@ -272,6 +278,7 @@ void RootViewController::applyTheme()
     if (!window)
         return;
     window->applyTheme(theme, sidebarHidden_);
+    toolbar_->setPixmap(Image::named(Themeset::resourceNameForTheme(theme) + QStringLiteral("-topbar"), window->devicePixelRatioF()));
     SearchFieldWrapper* wrapper = window->searchFieldWrapper();
     wrapper->setBackgroundColor(menuBackground);
     wrapper->searchIcon()->setPixmap(
@@ -404,18 +411,19 @@ void RootViewController::toolbarViewMouseDidEnter(ToolbarView&)
 
 namespace {
 
-void runFade(RootWindow* window, const Fade& fade, std::function<void()> after)
+void runFade(RootWindow* window, QWidget* strip, const Fade& fade, std::function<void()> after)
 {
     if (!window)
         return;
     AnimationContext::runGroup(
         RootViewController::FadeDuration,
-        [window, fade](AnimationContext& context) {
+        [window, strip, fade](AnimationContext& context) {
             context.setAlpha(window->themeButton(), fade.theme);
             context.setAlpha(window->createNoteButton(), fade.create);
             context.setAlpha(window->toggleSideBarButton(), fade.sidebar);
-            // The strip itself draws nothing; what it carries besides the buttons is the search field.
-            // Fading the strip would nest opacity effects, which Qt does not draw again once undone.
+            context.setAlpha(strip, fade.strip);
+            // The search field rides on the window's strip, which is not faded itself: fading it would
+            // nest opacity effects, which Qt does not draw again once undone.
             context.setAlpha(window->listToolbarItem(), fade.strip);
         },
         std::move(after));
@@ -428,7 +436,7 @@ bool RootViewController::fadeOutToolbar()
     if (toolbarState_ == ToolbarFadedOut)
         return false;
     toolbarState_ = ToolbarFadedOut;
-    runFade(rootWindow(), {0, 0, 0, 0}, {});
+    runFade(rootWindow(), toolbar_, {0, 0, 0, 0}, {});
     return true;
 }
 
@@ -441,7 +449,7 @@ bool RootViewController::fadeInToolbar()
         window->toggleSideBarButton()->show();
         window->themeButton()->show();
     }
-    runFade(rootWindow(), {1, 1, 1, 1}, {});
+    runFade(rootWindow(), toolbar_, {1, 1, 1, 1}, {});
     return true;
 }
 
@@ -451,7 +459,7 @@ bool RootViewController::fadeInToolbarFullscreen()
         return false;
     toolbarState_ = ToolbarFullScreen;
     // The window can outlive this controller (a new content controller replaces it).
-    runFade(rootWindow(), {0, 1, 0, 1}, [window = QPointer(rootWindow()), self = QPointer(this)] {
+    runFade(rootWindow(), toolbar_, {0, 1, 0, 1}, [window = QPointer(rootWindow()), self = QPointer(this)] {
         if (window && self && self->toolbarState_ == ToolbarFullScreen) {
             window->toggleSideBarButton()->hide();
             window->themeButton()->hide();

@@ -25,6 +25,7 @@
 
 class Core;
 class MenuItem;
+class QLabel;
 class QLineEdit;
 class RootWindow;
 class UserDefaults;
@@ -136,6 +137,8 @@ public:
     SplitView* mainSplitView() const { return mainSplitView_; }
     SplitView* menuSplitView() const { return menuSplitView_; }
     QWidget* noteContainer() const { return noteContainer_; }
+    // The image strip under the window's toolbar; it fades with the toolbar buttons and stays in full screen.
+    QLabel* toolbar() const { return toolbar_; }
     // True once the list has loaded its rows for the first time.
     bool hasLoadedList() const { return listLoaded_; }
     RootWindow* rootWindow() const;
@@ -147,6 +150,7 @@ public:
     void listControllerDidTapDeleteNote(ListViewController& controller, const NotePtr& note) override;
     void listControllerDidTapRestoreNote(ListViewController& controller, const NotePtr& note) override;
     QString listControllerEditingText(ListViewController& controller) override;
+    bool listControllerIsEditingNote(ListViewController& controller, const NotePtr& note) override;
     void folderControllerDidSelectStorage(FolderViewController& controller, int storage, const QString& tag) override;
     bool folderControllerDidKeyDown(FolderViewController& controller, const KeyEvent& event) override;
     int storageForNewNote(NoteViewController& controller) override;
@@ -220,6 +224,9 @@ private:
     bool searchFieldCommand(int key, Qt::KeyboardModifiers modifiers);
     void showStorageThen(int storage, const QString& tag, std::function<void()> then);
     void openFromQuickOpen(const NotePtr& note, const QString& query);
+    // Selects the note in the list; when the list does not show it, the sidebar first switches to the
+    // note's storage with no tag. Then runs the block.
+    void revealNote(const NotePtr& note, std::function<void()> then);
     void listenToNotes();
     // Note events, on the main queue in the order they were sent.
     void noteDidDelete(const NotePtr& note, int storage, const QString& tag);
@@ -228,7 +235,9 @@ private:
     NotePtr commandNote() const;
     void prepareNoteForMoveOrDelete(const NotePtr& note, std::function<void(const NotePtr&)> block);
     QString editorText() const;
-    void showOpenedFile(const NotePtr& note);
+    // Selects the note in the list and shows it; with reveal, a note the list does not show switches the
+    // sidebar to its storage first. A new note from outside is shown wherever the list stands.
+    void showOpenedFile(const NotePtr& note, bool reveal);
     void importFile(const QString& text);
     void buildShareMenu();
     void shareNote(int service);
@@ -254,6 +263,7 @@ private:
     QWidget* folderContainer_ = nullptr;
     BoxView* listContainer_ = nullptr;
     QWidget* noteContainer_ = nullptr;
+    QLabel* toolbar_ = nullptr;
     QPointer<NoteViewController> noteController_;
     QPointer<ListViewController> listController_;
     QPointer<FolderViewController> folderController_;

@@ -235,7 +235,7 @@ bool RootViewController::openFile(const QString& path)
             continue;
         const QString stored = Note::newTextFromURL(QUrl::fromLocalFile(Note::documentFileForKey(key, storage)));
         if (error.isNull() && stored == text)
-            showOpenedFile(std::make_shared<Note>(key, storage));
+            showOpenedFile(std::make_shared<Note>(key, storage), true);
         else if (error.isNull())
             importFile(text);
         return true;
@@ -248,15 +248,21 @@ bool RootViewController::openFile(const QString& path)
     return true;
 }
 
-void RootViewController::showOpenedFile(const NotePtr& note)
+void RootViewController::showOpenedFile(const NotePtr& note, bool reveal)
 {
-    DispatchQueue::main()->async([self = QPointer(this), note] {
+    DispatchQueue::main()->async([self = QPointer(this), note, reveal] {
         if (!self || !self->noteController_)
             return;
+        self->selectedNote_ = note;
+        const auto show = [self, note] {
+            if (self && self->noteController_)
+                self->noteController_->showNote(note, [] {});
+        };
+        if (reveal)
+            return self->revealNote(note, show);
         if (self->listController_)
             self->listController_->selectNote(note);
-        self->selectedNote_ = note;
-        self->noteController_->showNote(note, [] {});
+        show();
     });
 }
 
@@ -273,7 +279,7 @@ void RootViewController::importFile(const QString& text)
             }
             DispatchQueue::main()->async([self, note] {
                 if (self)
-                    self->showOpenedFile(std::make_shared<Note>(note->key(), note->storage()));
+                    self->showOpenedFile(std::make_shared<Note>(note->key(), note->storage()), false);
             });
         });
     });

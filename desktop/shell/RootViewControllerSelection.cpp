@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QRegularExpression>
+
+#include <limits>
 
 namespace {
 
@@ -26,6 +29,22 @@ bool sameNote(const NotePtr& a, const NotePtr& b)
 bool isTagKind(int storage)
 {
     return storage == NoteTagHashtag || storage == NoteTagMention;
+}
+
+// As a number is read from the start of a text: blanks, a sign and the digits up to the first other
+// character ("12abc" is 12); 0 without digits, the nearest limit when out of range.
+qint64 leadingInteger(const QString& text)
+{
+    static const QRegularExpression leading(QStringLiteral("^\\s*([+-]?[0-9]+)"));
+    const QRegularExpressionMatch match = leading.match(text);
+    if (!match.hasMatch())
+        return 0;
+    bool ok = false;
+    const qint64 value = match.captured(1).toLongLong(&ok);
+    if (ok)
+        return value;
+    return match.captured(1).startsWith(QLatin1Char('-')) ? std::numeric_limits<qint64>::min()
+                                                          : std::numeric_limits<qint64>::max();
 }
 
 } // namespace
@@ -176,6 +195,9 @@ void RootViewController::searchTextDidChange(const QString& query)
 
 bool RootViewController::eventFilter(QObject* watched, QEvent* event)
 {
+    // The window becoming or ceasing to be the key window takes the strip's image away.
+    if ((event->type() == QEvent::WindowActivate || event->type() == QEvent::WindowDeactivate) && watched == rootWindow())
+        toolbar_->clear();
     if (event->type() == QEvent::KeyPress && watched == searchField()) {
         const auto* key = static_cast<QKeyEvent*>(event);
         return searchFieldCommand(key->key(), key->modifiers());
@@ -262,7 +284,7 @@ void RootViewController::quickOpenDidEnterCommand(QuickOpenViewController&, cons
 {
     hideQuickOpen();
     if (command.startsWith(QLatin1Char(':')) && noteController_)
-        noteController_->goToLine(command.mid(1).toLongLong());
+        noteController_->goToLine(leadingInteger(command.mid(1)));
     focusEditor();
 }
 
@@ -286,16 +308,20 @@ void RootViewController::quickOpenDidSelectNote(QuickOpenViewController& panel, 
     panel.restoreFirstResponder();
     hideQuickOpen();
     selectedNote_ = note;
-    const QString query = panel.searchQuery();
-    if (listController_ && listController_->selectNote(note))
-        return openFromQuickOpen(note, query);
+    revealNote(note, [this, note, query = panel.searchQuery()] { openFromQuickOpen(note, query); });
+}
+
+void RootViewController::revealNote(const NotePtr& note, std::function<void()> then)
+{
+    if (!listController_ || !folderController_ || listController_->selectNote(note))
+        return then();
     selectedStorage_ = note->storage();
     selectedTag_.clear();
     commitFolderStorage();
-    showStorageThen(note->storage(), QString(), [this, note, query] {
+    showStorageThen(note->storage(), QString(), [this, note, then = std::move(then)] {
         if (!listController_->selectNote(note))
             listController_->selectNone();
-        openFromQuickOpen(note, query);
+        then();
     });
 }
 
@@ -348,6 +374,11 @@ void RootViewController::listControllerDidTapRestoreNote(ListViewController&, co
 QString RootViewController::listControllerEditingText(ListViewController&)
 {
     return editorText();
+}
+
+bool RootViewController::listControllerIsEditingNote(ListViewController&, const NotePtr& note)
+{
+    return warehouse_->isEditingNote(note) && editorHasFocus();
 }
 
 void RootViewController::folderControllerDidSelectStorage(FolderViewController&, int storage, const QString& tag)

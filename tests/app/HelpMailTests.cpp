@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -115,6 +116,36 @@ TEST(ShellMail, LogTailIsTheNewestLogsEndFromALineStart)
 
     EXPECT_EQ(HelpMail::readLogTail(small)->text.toUtf8(), TestSupport::readFile(small));
     EXPECT_FALSE(HelpMail::readLogTail(TestSupport::home() + "/missing.log"));
+}
+
+TEST(ShellMail, AWideLogWithAByteOrderMarkIsReadInItsEncoding)
+{
+    QString lines;
+    for (int line = 0; lines.size() < 64 * 1024; ++line)
+        lines += QStringLiteral("line %1: caf\u00e9 \u65e5\u672c \U0001F600\n").arg(line);
+    const struct {
+        const char* name;
+        QStringConverter::Encoding encoding;
+        qsizetype length; // characters written
+    } cases[] = {
+        {"UTF-16LE", QStringConverter::Utf16LE, 300},
+        {"UTF-16LE, longer than the tail", QStringConverter::Utf16LE, lines.size()},
+        {"UTF-16BE", QStringConverter::Utf16BE, 300},
+        {"UTF-32LE, longer than the tail", QStringConverter::Utf32LE, lines.size()},
+        {"UTF-8", QStringConverter::Utf8, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString written = lines.left(lines.lastIndexOf(u'\n', c.length - 1) + 1);
+        QStringEncoder encoder(c.encoding, QStringEncoder::Flag::WriteBom);
+        const QString path = TestSupport::home() + QStringLiteral("/wide.log");
+        TestSupport::writeFile(path, encoder(written));
+        const std::optional<HelpMail::LogTail> tail = HelpMail::readLogTail(path);
+        ASSERT_TRUE(tail);
+        EXPECT_TRUE(written.endsWith(tail->text));
+        EXPECT_TRUE(tail->text.startsWith(QStringLiteral("line "))) << tail->text.left(20).toStdString();
+        EXPECT_EQ(tail->text == written, c.length < 1000);
+    }
 }
 
 TEST(ShellMail, MemoryComesFromResidentPages)

@@ -77,6 +77,43 @@ TEST(KitSplitView, DividerPositionsStayBetweenNeighboursAndGrabsReachThreePixels
     EXPECT_EQ(p.x(2) + p.width(2), 300);
 }
 
+TEST(KitSplitView, TheSplitPositionAnimatesOverItsOwnThreeTenthsOfASecond)
+{
+    ThreePanes p;
+    p.split.setPosition(200, 1);
+    p.split.setPosition(100, 0);
+    EXPECT_EQ(p.split.splitPosition(), 100);
+    EXPECT_EQ(p.split.property("splitPosition").toDouble(), 100);
+    p.split.setProperty("splitPosition", 160.4);
+    EXPECT_EQ(p.split.positionOfDivider(0), 160);
+    EXPECT_EQ(p.split.positionOfDivider(1), 200) << "only the first divider moves";
+    EXPECT_EQ(p.split.defaultAnimationForKey("splitPosition"), 0.3);
+    EXPECT_EQ(p.split.defaultAnimationForKey("geometry"), std::nullopt);
+
+    AnimationContext::setTestMode(false);
+    SteppedAnimationClock clock;
+    bool completed = false;
+    p.split.setPosition(40, 0);
+    // In a group of 2 s the split position still takes 0.3 s; the group's other changes take 2 s.
+    AnimationContext::runGroup(2.0,
+                               [&](AnimationContext& context) {
+                                   context.animate(&p.split, "splitPosition", 190.0);
+                                   context.setAlpha(&p.split, 0.0);
+                               },
+                               [&] { completed = true; });
+    clock.step(0);
+    clock.step(150);
+    EXPECT_NEAR(p.split.splitPosition(), 115, 8);
+    clock.step(160);
+    EXPECT_EQ(p.split.splitPosition(), 190);
+    EXPECT_GT(AnimationContext::alpha(&p.split), 0.5);
+    clock.step(2000);
+    settle();
+    EXPECT_TRUE(completed);
+    AnimationContext::setTestMode(true);
+    EXPECT_EQ(AnimationContext::alpha(&p.split), 0.0);
+}
+
 TEST(KitSplitView, ResizeGoesToTheDelegateWithTheOldSize)
 {
     struct Recorder : SplitViewDelegate {
@@ -101,7 +138,7 @@ TEST(KitSplitView, ResizeGoesToTheDelegateWithTheOldSize)
     EXPECT_EQ(delegate.didResize, 1);
 }
 
-TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
+TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreenAndKeepsInsideItsWindow)
 {
     const QRect screen(0, 0, 1000, 800);
     const QSize size(240, 350);
@@ -109,6 +146,7 @@ TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
         QRect anchor;
         Popover::Edge preferred, used;
         QPoint topLeft;
+        QRect window;
     };
     const Case cases[] = {
         {{480, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {380, 36}},
@@ -116,12 +154,22 @@ TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreen)
         {{480, 10, 40, 26}, Popover::Edge::Top, Popover::Edge::Bottom, {380, 36}},
         {{0, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {0, 36}},    // slides to stay on screen
         {{980, 300, 20, 20}, Popover::Edge::Right, Popover::Edge::Left, {740, 135}},
+        // A button near its window's right edge: the panel slides left to the window's edge.
+        {{860, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {660, 32}, {300, 0, 600, 700}},
+        // The window at the screen's right edge: inside both.
+        {{960, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {760, 32}, {400, 0, 600, 700}},
+        // Partly off the screen's left edge: inside the part on screen.
+        {{10, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {0, 32}, {-100, 0, 400, 600}},
+        // Too narrow a window to hold the panel: only the screen counts.
+        {{860, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {753, 32}, {700, 0, 200, 500}},
+        // Beside the anchor the panel slides within the window's height.
+        {{550, 100, 20, 20}, Popover::Edge::Right, Popover::Edge::Right, {570, 50}, {0, 50, 600, 400}},
     };
     for (const Case& c : cases) {
         Popover::Edge used;
-        const QRect frame = Popover::frameFor(c.anchor, size, c.preferred, screen, &used);
-        EXPECT_EQ(used, c.used);
-        EXPECT_EQ(frame.topLeft(), c.topLeft);
+        const QRect frame = Popover::frameFor(c.anchor, size, c.preferred, screen, &used, c.window);
+        EXPECT_EQ(used, c.used) << c.anchor.x();
+        EXPECT_EQ(frame.topLeft(), c.topLeft) << c.anchor.x();
         EXPECT_EQ(frame.size(), size);
     }
 }

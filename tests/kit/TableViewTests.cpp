@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 TEST(KitTableLayout, FindsRowsByOffsetAcrossEmptyRows)
@@ -44,10 +46,13 @@ struct Rows : TableViewDataSource {
     QList<Row> rows;
     int made = 0;
     QSet<qsizetype> unselectable;
+    QSet<qsizetype> groups;
 
     qsizetype numberOfRowsInTableView(TableView&) override { return rows.size(); }
     double tableViewHeightOfRow(TableView&, qsizetype row) override { return rows[row].height; }
     bool tableViewShouldSelectRow(TableView&, qsizetype row) override { return !unselectable.contains(row); }
+    bool tableViewIsGroupRow(TableView&, qsizetype row) override { return groups.contains(row); }
+    QVariant tableViewObjectValueForRow(TableView&, qsizetype row) override { return rows[row].name + "!"; }
     QWidget* tableViewViewForRow(TableView& table, qsizetype row) override
     {
         auto* label = static_cast<QLabel*>(table.makeView(QStringLiteral("row"), [this] {
@@ -173,6 +178,28 @@ TEST_F(KitTableView, SelectionSkipsRefusedRowsAndFollowsItsRow)
     EXPECT_EQ(table.selectedRow(), -1);
     EXPECT_EQ(changes, 4);
     settle();
+}
+
+TEST_F(KitTableView, GroupRowsAreNeverSelectedAndViewsCarryTheirObjectValue)
+{
+    rows.groups = {0, 2};
+    const struct {
+        const char* how;
+        std::function<void()> act;
+        qsizetype selected;
+    } steps[] = {
+        {"down from none skips the group row", [&] { QTest::keyClick(&table, Qt::Key_Down); }, 1},
+        {"down skips the next group row", [&] { QTest::keyClick(&table, Qt::Key_Down); }, 3},
+        {"a click on a group row", [&] { QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.rectOfRow(2).center()); }, 3},
+        {"up skips the group row", [&] { QTest::keyClick(&table, Qt::Key_Up); }, 1},
+        {"up has nothing above", [&] { QTest::keyClick(&table, Qt::Key_Up); }, 1},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        EXPECT_EQ(table.selectedRow(), step.selected) << step.how;
+    }
+    for (const qsizetype row : {0, 1, 5})
+        EXPECT_EQ(table.viewAtRow(row, true)->property("objectValue").toString(), rows.rows[row].name + "!") << row;
 }
 
 TEST_F(KitTableView, ScrollsASelectedRowIntoView)

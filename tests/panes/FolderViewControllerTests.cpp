@@ -1,5 +1,7 @@
 #include "PanesTestSupport.h"
 
+#include "../store/LogCapture.h"
+
 #include "UiScenes.h"
 #include "kit/QtColor.h"
 #include "panes/FolderViewController.h"
@@ -150,6 +152,44 @@ TEST_F(PanesSidebar, TagFoldersListTheirSpellingSorted)
     QTest::mouseClick(controller.tableView()->viewport(), Qt::LeftButton, {},
                       rect(header(FolderViewController::Mentions)).center());
     EXPECT_EQ(delegate.selections, (QList<std::pair<int, QString>>{{NoteTagMention, "ann"}}));
+}
+
+TEST_F(PanesSidebar, FindsATagsSpellingByCaseThenByTheBestScore)
+{
+    for (const char* name : {"garden", "plan", "planets", "work"})
+        makeTag(NoteTagHashtag, QString::fromLatin1(name));
+    for (const char* name : {"bob", "rob"})
+        makeTag(NoteTagMention, QString::fromLatin1(name));
+    showAndLoad();
+    const struct {
+        int storage;
+        const char* query;
+        const char* found; // null: none
+    } cases[] = {
+        {NoteTagHashtag, "PLAN", "plan"},    // equal ignoring case beats the fuzzy "planets"
+        {NoteTagHashtag, "pl", "plan"},      // 1.6 / 4 above 1.6 / 7
+        {NoteTagHashtag, "ts", "planets"},   // the only one scoring
+        {NoteTagMention, "ob", "rob"},       // a tie goes to the later entry
+        {NoteTagHashtag, "xyz", nullptr},
+        {NoteTagMention, "plan", nullptr},   // mentions only
+        {NoteStorageInbox, "plan", nullptr}, // not a tag kind
+        {NoteTagHashtag, "", nullptr},
+    };
+    for (const auto& c : cases) {
+        const QString found = controller.findTagInStorage(c.storage, QString::fromUtf8(c.query));
+        EXPECT_EQ(found.isNull(), c.found == nullptr) << c.query;
+        if (c.found)
+            EXPECT_EQ(found, QString::fromUtf8(c.found)) << c.query;
+    }
+}
+
+TEST_F(PanesSidebar, GoingAwayIsLogged)
+{
+    const auto capture = LogCapture::install();
+    delete new FolderViewController(core);
+    const QStringList lines = capture->lines();
+    capture->uninstall();
+    EXPECT_EQ(lines.count(QStringLiteral("folder:dealloc")), 1) << lines.join('|').toStdString();
 }
 
 TEST_F(PanesSidebar, TagEventsGrowAndShrinkTheLists)

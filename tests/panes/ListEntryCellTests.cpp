@@ -20,6 +20,7 @@ struct RecordingCellDelegate : ListEntryCellDelegate {
         swipes.append({key, storage});
     }
     void listEntryDidTapOption(ListEntryCell&, int index) override { taps.append(index); }
+    bool listEntryWillPan(ListEntryCell&) override { return true; }
     QColor backgroundColorForListEntry(const ListEntryCell&) override { return Qt::white; }
 };
 

@@ -2,6 +2,7 @@
 
 #include "panes/ListGestures.h"
 #include "panes/ListViewController.h"
+#include "panes/QuickOpenViewController.h"
 
 #include <QLineEdit>
 #include <QScrollBar>
@@ -115,6 +116,37 @@ TEST_F(PanesListGestures, ANewGestureEndsTheRunningSwipeAndBlankSpaceNeverSwipes
     wheel({150, 550}, {-1, 0}, Qt::ScrollBegin);
     wheel({150, 550}, {-50, 0}, Qt::ScrollUpdate);
     EXPECT_EQ(list.gestures()->panState(), ListGestures::Idle);
+}
+
+TEST_F(PanesListGestures, ASwipeMovesAtMostOneGestureUnitAndOnlyRowsTheirOwnerLetsPan)
+{
+    load(3);
+    // The list lets its rows pan; a swipe of 3000 pixels is bounded to one unit of 1300 points.
+    wheel(rowPoint(0), {-1, 0}, Qt::ScrollBegin);
+    wheel(rowPoint(0), {-2999, 0}, Qt::ScrollUpdate);
+    EXPECT_EQ(cell(0)->container()->x(), -int(ListGestures::PointsPerGestureUnit));
+    wheel(rowPoint(0), {3000 - 650, 0}, Qt::ScrollUpdate);
+    EXPECT_EQ(cell(0)->container()->x(), -650) << "within the unit the row follows the fingers";
+    wheel(rowPoint(0), {}, Qt::ScrollEnd);
+    settle();
+    log.events.clear();
+
+    // Quick open's rows never pan: neither a swipe nor a drag moves such a row.
+    QuickOpenViewController panel(core);
+    cell(1)->setDelegate(&panel);
+    wheel(rowPoint(1), {-1, 0}, Qt::ScrollBegin);
+    wheel(rowPoint(1), {-200, 0}, Qt::ScrollUpdate);
+    EXPECT_EQ(list.gestures()->panState(), ListGestures::Idle);
+    EXPECT_EQ(cell(1)->container()->x(), 0);
+    wheel(rowPoint(1), {}, Qt::ScrollEnd);
+    const QPoint from = rowPoint(1);
+    QTest::mousePress(viewport(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(viewport(), from + QPoint(-90, 0));
+    QTest::mouseRelease(viewport(), Qt::LeftButton, {}, from + QPoint(-90, 0));
+    settle();
+    EXPECT_EQ(cell(1)->container()->x(), 0);
+    EXPECT_EQ(cell(1)->dragState(), ListEntryCell::Resting);
+    cell(1)->setDelegate(&list);
 }
 
 TEST_F(PanesListGestures, ClicksSelectDragsSlideAndButtonsTakeTheirOwnPresses)

@@ -386,6 +386,8 @@ TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
     note(QStringLiteral("b.txt"), NoteStorageInbox, 100);
     QWidget window;
     auto* editor = new QLineEdit(&window);
+    auto* search = new QLineEdit(&window);
+    list.setSearchField(search);
     list.view()->setParent(&window);
     list.view()->setGeometry(0, 30, 300, 500);
     window.resize(300, 530);
@@ -413,6 +415,18 @@ TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
          toQColor(Themeset::firstResponderHighlightBackgroundColorForTheme(theme))},
         {"editor focused", [&] { editor->setFocus(); }, 0,
          toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme))},
+        {"search field focused",
+         [&] {
+             search->setFocus();
+             list.highlightSelectedNote();
+         },
+         0, toQColor(Themeset::firstResponderHighlightBackgroundColorForTheme(theme))},
+        {"editor focused again",
+         [&] {
+             editor->setFocus();
+             list.highlightSelectedNote();
+         },
+         0, toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme))},
         {"selection moved with the editor focused",
          [&] { list.selectNote(std::make_shared<Note>(QStringLiteral("b.txt"), NoteStorageInbox)); }, 1,
          toQColor(Themeset::keyWindowHighlightBackgroundColorForTheme(theme))},

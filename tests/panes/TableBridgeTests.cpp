@@ -71,6 +71,12 @@ TEST_F(PanesTableBridge, FlattensSectionsPacksEachRowAndKeepsHiddenHeadersAboveZ
     EXPECT_EQ(table.dataSource()->tableViewHeightOfRow(table, 1), 20);
     EXPECT_EQ(table.rectOfRow(0).height(), 0);
     EXPECT_EQ(table.rectOfRow(2).top(), 20);
+    // No row is a group row, none has an object value: the views show everything themselves.
+    for (int64_t row = 0; row < 6; ++row) {
+        EXPECT_FALSE(table.dataSource()->tableViewIsGroupRow(table, row)) << row;
+        EXPECT_FALSE(table.dataSource()->tableViewObjectValueForRow(table, row).isValid()) << row;
+        EXPECT_FALSE(table.viewAtRow(row, true)->property("objectValue").isValid()) << row;
+    }
 }
 
 TEST(PanesTableBridgePacking, TheLargestSectionFitsAndOneMoreRowStops)

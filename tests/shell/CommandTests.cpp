@@ -142,6 +142,19 @@ TEST_F(ShellTest, OpeningAFileSelectsTheSameNoteImportsAnotherOrRefuses)
         }
     }
     EXPECT_EQ(TestSupport::readFile(inbox(QStringLiteral("Project plan.txt"))), "Project plan\nsteps");
+
+    // A note of the archive while the inbox shows: the sidebar switches to the archive and the list
+    // selects it.
+    write(QStringLiteral("Old plan.txt"), QStringLiteral("Old plan\narchived"), NoteStorageArchive);
+    TestSupport::writeFile(folder + QStringLiteral("Old plan.txt"), "Old plan\narchived");
+    ASSERT_EQ(root->listController()->selectedStorage(), NoteStorageInbox);
+    EXPECT_TRUE(root->openFile(folder + QStringLiteral("Old plan.txt")));
+    settle();
+    EXPECT_EQ(root->selectedStorage(), NoteStorageArchive);
+    EXPECT_EQ(root->folderController()->selectedStorage(), NoteStorageArchive);
+    ASSERT_TRUE(root->listController()->selectedNote());
+    EXPECT_EQ(root->listController()->selectedNote()->key(), QStringLiteral("Old plan.txt"));
+    EXPECT_EQ(editor()->string(), QStringLiteral("Old plan\narchived"));
 }
 
 TEST_F(ShellTest, SharedAndExportedFilesAreNamedAfterTheTitle)

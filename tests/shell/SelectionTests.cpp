@@ -176,7 +176,9 @@ TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyCloseAndANoteFromAnotherStorag
     for (int i = 1; i <= 30; ++i)
         lines << QStringLiteral("line %1").arg(i);
     editor()->setString(lines.join(QLatin1Char('\n')));
-    const struct { const char* command; int block; } cases[] = {{":25", 24}, {":ab", 0}, {":3", 2}, {"notes", 2}};
+    // A command reads the number at its start, as far as the digits go.
+    const struct { const char* command; int block; } cases[] = {
+        {":25", 24}, {":ab", 0}, {":3", 2}, {"notes", 2}, {":12abc", 11}, {": 7", 6}, {":99999999999999999999", 29}};
     for (const auto& c : cases) {
         root->openQuickly();
         QuickOpenViewController& panel = *root->quickOpenController();
@@ -194,6 +196,29 @@ TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyCloseAndANoteFromAnotherStorag
     EXPECT_EQ(selectedKey(*root->listController()), QStringLiteral("Old plan.txt"));
     EXPECT_EQ(editor()->string(), QStringLiteral("Old plan\narchived"));
     EXPECT_EQ(UserDefaults::standard().integerForKey(QStringLiteral("selectedStorage")), NoteStorageArchive);
+}
+
+TEST_F(ShellTest, TheListHearsANoteIsEditedOnlyWhileTheEditorHasTheFocus)
+{
+    write(QStringLiteral("Plan.txt"), QStringLiteral("Plan\nsteps"));
+    write(QStringLiteral("Other.txt"), QStringLiteral("Other"));
+    open();
+    ListViewController& list = *root->listController();
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Plan.txt"), NoteStorageInbox)));
+    settle();
+    ASSERT_EQ(editor()->string(), QStringLiteral("Plan\nsteps"));
+    const struct { const char* key; QWidget* focus; bool editing; } cases[] = {
+        {"Plan.txt", editor(), true},
+        {"Other.txt", editor(), false},
+        {"Plan.txt", root->searchField(), false},
+        {"Plan.txt", list.tableView(), false},
+    };
+    for (const auto& c : cases) {
+        c.focus->setFocus();
+        settle();
+        EXPECT_EQ(root->listControllerIsEditingNote(list, std::make_shared<Note>(QString::fromLatin1(c.key), NoteStorageInbox)),
+                  c.editing) << c.key << " with the focus in " << c.focus->metaObject()->className();
+    }
 }
 
 TEST_F(ShellTest, ANewNoteStartsWithTheTagOnlyWithTheTemplateOnAndTheSidebarShown)

@@ -10,12 +10,16 @@
 #include "VGLog.h"
 #include "VGLogFileManagerDefault.h"
 
+#include <QLabel>
+
 namespace {
 
-QList<double> toolbarAlphas(const RootWindow& window)
+// The theme, create and sidebar buttons, the search field's item and the image strip under the toolbar.
+QList<double> toolbarAlphas(const RootWindow& window, const RootViewController& root)
 {
     return {AnimationContext::alpha(window.themeButton()), AnimationContext::alpha(window.createNoteButton()),
-            AnimationContext::alpha(window.toggleSideBarButton()), AnimationContext::alpha(window.listToolbarItem())};
+            AnimationContext::alpha(window.toggleSideBarButton()), AnimationContext::alpha(window.listToolbarItem()),
+            AnimationContext::alpha(root.toolbar())};
 }
 
 TEST_F(ShellTest, WidthsTheSidebarAndANewNoteUnderTheNameItGetsAtQuitOutliveARestart)
@@ -76,18 +80,18 @@ TEST_F(ShellTest, TypingFadesTheToolbarOnlyWithTheSidebarHiddenAndNothingHolding
             root->windowWillEnterFullScreen();
             root->windowDidEnterFullScreen();
         }
-        const QList<double> before = toolbarAlphas(*window);
+        const QList<double> before = toolbarAlphas(*window, *root);
         editor()->setFocus();
         type(QStringLiteral("a"));
         settle();
-        EXPECT_EQ(toolbarAlphas(*window), c.fades ? QList<double>({0, 0, 0, 0}) : before);
+        EXPECT_EQ(toolbarAlphas(*window, *root), c.fades ? QList<double>({0, 0, 0, 0, 0}) : before);
         EXPECT_FALSE(root->fadeOutToolbarIfPossible()) << "a second key starts no animation";
         if (root->popOverController())
             root->popOverController()->close();
     }
     root->toolbarViewMouseDidEnter(*window->toolbar());
     settle();
-    EXPECT_EQ(toolbarAlphas(*window), (QList<double>{0, 1, 0, 1})) << "full screen keeps its own toolbar";
+    EXPECT_EQ(toolbarAlphas(*window, *root), (QList<double>{0, 1, 0, 1, 1})) << "full screen keeps its own toolbar";
 
     // Run on Qt's animation clock, stepped by hand: the strip is drawn again as it was.
     open();
@@ -103,7 +107,7 @@ TEST_F(ShellTest, TypingFadesTheToolbarOnlyWithTheSidebarHiddenAndNothingHolding
     for (int ms = 0; ms <= 700; ms += 100)
         clock.step(100), window->grab();
     AnimationContext::setTestMode(true);
-    EXPECT_EQ(toolbarAlphas(*window), (QList<double>{1, 1, 1, 1})) << "the pointer over the strip brings it back";
+    EXPECT_EQ(toolbarAlphas(*window, *root), (QList<double>{1, 1, 1, 1, 1})) << "the pointer over the strip brings it back";
     const QRect strip(window->toolbar()->mapTo(window, QPoint()), window->toolbar()->size());
     EXPECT_EQ(window->grab().toImage().copy(strip), shown.copy(strip));
 }
@@ -116,7 +120,7 @@ TEST_F(ShellTest, FullScreenShowsOnlyTheCreateButtonAndLeavingItReopensTheSideba
     EXPECT_FALSE(root->isSidebarHidden()) << "entering full screen only collapses the sidebar";
     root->windowDidEnterFullScreen();
     settle();
-    EXPECT_EQ(toolbarAlphas(*window), (QList<double>{0, 1, 0, 1}));
+    EXPECT_EQ(toolbarAlphas(*window, *root), (QList<double>{0, 1, 0, 1, 1}));
     EXPECT_TRUE(window->themeButton()->isHidden());
     EXPECT_TRUE(window->toggleSideBarButton()->isHidden());
     MenuItem sidebar(QString(), Selector("toggleSidebarShown:"));
@@ -129,7 +133,7 @@ TEST_F(ShellTest, FullScreenShowsOnlyTheCreateButtonAndLeavingItReopensTheSideba
     root->windowWillExitFullScreen();
     settle();
     EXPECT_EQ(root->mainSplitView()->positionOfDivider(0), int(root->listWidth() + root->folderWidth() + 1));
-    EXPECT_EQ(toolbarAlphas(*window), (QList<double>{1, 1, 1, 1}));
+    EXPECT_EQ(toolbarAlphas(*window, *root), (QList<double>{1, 1, 1, 1, 1}));
     EXPECT_TRUE(root->validateMenuItem(sidebar));
     root->validateMenuItem(fullScreen);
     EXPECT_EQ(sidebar.text(), QStringLiteral("Hide Sidebar"));
@@ -137,6 +141,25 @@ TEST_F(ShellTest, FullScreenShowsOnlyTheCreateButtonAndLeavingItReopensTheSideba
     root->hideSidebar();
     root->validateMenuItem(sidebar);
     EXPECT_EQ(sidebar.text(), QStringLiteral("Show Sidebar"));
+}
+
+TEST_F(ShellTest, TheStripUnderTheToolbarSpansTheTopAndLosesItsImageWithTheKeyWindow)
+{
+    open();
+    root->reloadTheme();
+    EXPECT_EQ(root->toolbar()->geometry(), QRect(0, 0, root->view()->width(), RootWindow::StripHeight));
+    EXPECT_FALSE(root->toolbar()->pixmap().isNull()) << "a theme gives it its shade";
+    QWidget front;
+    front.show();
+    front.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&front));
+    settle();
+    EXPECT_TRUE(root->toolbar()->pixmap().isNull());
+    root->reloadTheme();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    settle();
+    EXPECT_TRUE(root->toolbar()->pixmap().isNull());
 }
 
 TEST_F(ShellTest, ChoosingAThemeStoresItAndRebuildsTheSidebarOnTheSameEntry)

@@ -84,7 +84,10 @@ TEST_F(Snippets, SearchMarksDropTheirBracketsAndTakeTheSign)
     } cases[] = {
         {"#[plan] and #[work] or [plan]", "#plan and #work or plan", {{0, 5}, {10, 5}, {19, 4}}},
         {"@[ann] x", "@ann x", {{0, 4}}},
-        {"a [b [c] d] e]", "a [b c d] e]", {{5, 1}}},
+        // A mark ends at the first "]": an inner "[" is part of the marked text.
+        {"[[a]]", "[a]", {{0, 2}}},
+        {"a [b [c] d] e]", "a b [c d] e]", {{2, 4}}},
+        {"x#[[t]]", "x#[t]", {{1, 3}}},
         {"open [ and", "open [ and", {}},
         {"x ] y [", "x ] y [", {}},
     };
@@ -127,6 +130,38 @@ TEST_F(Snippets, ListLinesHangTheirBulletAndStrikeDoneItems)
     EXPECT_EQ(paragraphAt("-x"), style().normalStyle);
     EXPECT_EQ(paragraphAt("* eggs"), style().listStyle);
     EXPECT_FALSE(text.attributesAtIndex(s.indexOf(u'e')).strikethroughStyle.has_value());
+}
+
+TEST_F(Snippets, ADeletedNoteShowsItsTitleTheTextInTheTrashColourAndItsSummary)
+{
+    formatter.reloadFonts(0, 3);
+    const struct {
+        const char* title;
+        const char* summary;
+        const char* shown;
+        qsizetype titleLength;
+    } cases[] = {
+        {"Plans", "buy milk", "Plans \u2022 2 days ago\nbuy milk", 5},
+        {"", "", "Untitled \u2022 2 days ago\n", 8},
+        {"100% [done]", "", "100% [done] \u2022 2 days ago\n", 11},
+    };
+    for (const auto& c : cases) {
+        Note note;
+        note.setTitle(QString::fromUtf8(c.title));
+        note.setSummary(QString::fromUtf8(c.summary));
+        const AttributedString text = formatter.newSnippetWithDeletedNote(note, QStringLiteral("2 days ago"));
+        ASSERT_EQ(text.string(), QString::fromUtf8(c.shown)) << c.title;
+        const qsizetype summaryAt = text.string().indexOf(u'\n') + 1;
+        for (qsizetype i = 0; i < text.length(); ++i) {
+            const TextAttributes& attributes = text.attributesAtIndex(i);
+            const bool title = i < c.titleLength;
+            EXPECT_EQ(attributes.font, title ? style().boldFont : style().regularFont) << c.title << " at " << i;
+            EXPECT_EQ(attributes.foregroundColor, title             ? style().boldColor
+                                                  : i < summaryAt ? Themeset::trashButtonColorForTheme(3)
+                                                                  : style().textColor)
+                << c.title << " at " << i;
+        }
+    }
 }
 
 TEST_F(Snippets, RowFailuresAreLoggedAndKeepTheOldText)
