@@ -239,9 +239,10 @@ void TableView::setBackgroundColor(const QColor& color)
     viewport()->update();
 }
 
-void TableView::setSelectionColor(const QColor& color)
+void TableView::setSelectionColor(const QColor& color, const QColor& focused)
 {
     selectionColor_ = color;
+    focusedSelectionColor_ = focused;
     viewport()->update();
 }
 
@@ -297,7 +298,8 @@ void TableView::paintEvent(QPaintEvent*)
     if (background_.isValid())
         painter.fillRect(viewport()->rect(), background_);
     if (selectionColor_.isValid() && selected_ >= 0)
-        painter.fillRect(rectOfRow(selected_), selectionColor_);
+        painter.fillRect(rectOfRow(selected_),
+                         hasFocus() && focusedSelectionColor_.isValid() ? focusedSelectionColor_ : selectionColor_);
 }
 
 void TableView::focusInEvent(QFocusEvent* event)

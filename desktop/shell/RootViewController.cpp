@@ -215,6 +215,7 @@ void RootViewController::showList()
     listController_->setDelegate(this);
     listController_->setSearchField(searchField());
     listContainer_->layout()->addWidget(listController_->view());
+    listController_->tableView()->installEventFilter(this);
     // With no note remembered the list's first row is selected, and the editor shows it too.
     listController_->selectStorage(selectedStorage_, selectedTag_, [this, list = listController_, note = selectedNote_](bool) {
         if (!list)
