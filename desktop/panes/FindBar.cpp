@@ -28,6 +28,7 @@ void FindBar::open()
 void FindBar::close()
 {
     hide();
+    textView_.showFindIndicatorForRange({0, 0});
     textView_.setFocus(Qt::OtherFocusReason);
 }
 

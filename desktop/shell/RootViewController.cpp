@@ -156,7 +156,13 @@ void RootViewController::bindWindow()
     connect(field, &QLineEdit::textEdited, this, &RootViewController::searchTextDidChange);
     if (listController_)
         listController_->setSearchField(field);
-    connect(window, &Window::contentLayoutRectChanged, this, [this] { layoutToolbar(); });
+    connect(window, &Window::contentLayoutRectChanged, this, [this](const QRect& content) {
+        // The editor starts below the toolbar, so neither its text, its scroll bar nor its find bar
+        // runs under the toolbar's buttons.
+        noteContainer_->layout()->setContentsMargins(0, content.top(), 0, 0);
+        layoutToolbar();
+    });
+    noteContainer_->layout()->setContentsMargins(0, window->contentLayoutRect().top(), 0, 0);
     shareMenu_ = window->shareMenu();
     connect(shareMenu_, &QMenu::aboutToShow, this, &RootViewController::buildShareMenu);
     applyRestoredToolbar();
