@@ -437,6 +437,30 @@ TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
     list.view()->setParent(nullptr);
 }
 
+TEST_F(PanesList, AnEmptySearchSaysNothingMatchedRatherThanThatThereAreNoNotes)
+{
+    const struct {
+        const char* query;
+        const char* longText;
+        const char* shortText;
+    } steps[] = {
+        {"meeting notes", "No notes match\n\u201Cmeeting notes\u201D.", "No matches"},
+        {"", "No notes here yet.", "No notes"},
+    };
+    ASSERT_TRUE(load());
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.query);
+        std::optional<bool> done;
+        list.searchNote(QString::fromUtf8(s.query), [&](bool shown) { done = shown; });
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return done.has_value(); }, 10));
+        settle();
+        EXPECT_TRUE(list.emptyView()->isVisible());
+        EXPECT_TRUE(list.longEmptyLabel()->text().startsWith(QString::fromUtf8(s.longText)));
+        EXPECT_EQ(list.shortEmptyLabel()->text(), QString::fromUtf8(s.shortText));
+        EXPECT_TRUE(list.longEmptyLabel()->isVisible()) << "the longer text still fits";
+    }
+}
+
 TEST_F(PanesList, TheEmptyViewSwapsItsTextWhenTheFitChanges)
 {
     ASSERT_TRUE(load());
