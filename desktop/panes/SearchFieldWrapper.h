@@ -15,6 +15,8 @@ public:
     QWidget* background() const { return background_; }
     QLabel* searchIcon() const { return searchIcon_; }
     void setBackgroundColor(const QColor& color);
+    // The typed text, and its placeholder fainter.
+    void setTextColor(const QColor& color);
     // The field at (26, 3, w - 28, h - 4), the frame at (2, 1, w - 4, h - 2).
     void reloadLayout();
 

@@ -283,8 +283,8 @@ void RootViewController::applyTheme()
     wrapper->setBackgroundColor(menuBackground);
     wrapper->searchIcon()->setPixmap(
         Image::named(Themeset::resourceNameForTheme(theme) + QStringLiteral("-search"), window->devicePixelRatioF()));
+    wrapper->setTextColor(toQColor(Themeset::menuColorForTheme(theme)));
     QPalette field = wrapper->searchField()->palette();
-    field.setColor(QPalette::Text, toQColor(Themeset::menuColorForTheme(theme)));
     field.setColor(QPalette::Base, Qt::transparent);
     wrapper->searchField()->setPalette(field);
 }
