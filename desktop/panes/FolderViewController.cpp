@@ -5,6 +5,7 @@
 
 #include "Core.h"
 #include "Dispatch.h"
+#include "Log.h"
 #include "Themes/Typeset.h"
 #include "text/FontFaces.h"
 
@@ -118,6 +119,7 @@ FolderViewController::FolderViewController(Core& core, QObject* parent)
 FolderViewController::~FolderViewController()
 {
     core_.removeNoteStorageListener(listener_.get());
+    LogInfo("folder:dealloc");
 }
 
 QStringList FolderViewController::tagItemsFromDirectory(const QString& directory)

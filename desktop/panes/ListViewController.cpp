@@ -738,6 +738,9 @@ void ListViewController::moved(const NotePtr& before, const NotePtr& after, bool
     if (before->storage() == after->storage()) {
         if (const std::optional<IndexPath> at = find(before->key(), before->storage()))
             itemAt(at->row, at->section)->setKey(after->key());
+        // The selection follows its note to the new name.
+        if (selectedNote_ && selectedNote_->storage() == before->storage() && selectedNote_->key() == before->key())
+            selectedNote_ = std::make_shared<Note>(after->key(), after->storage());
         return;
     }
     if (!done || storage_ == NoteTagHashtag || storage_ == NoteTagMention)

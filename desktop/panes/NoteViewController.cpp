@@ -11,6 +11,7 @@
 
 #include "Core.h"
 #include "Dispatch.h"
+#include "ConsoleLog.h"
 #include "Log.h"
 #include "Themes/Themeset.h"
 #include "UserDefaults.h"
@@ -66,6 +67,7 @@ NoteViewController::~NoteViewController()
     // The view goes first: its text view must not outlive the storage it shows.
     if (isViewLoaded())
         delete view();
+    consoleLog(QStringLiteral("note:dealloc!"));
 }
 
 NoteTextView* NoteViewController::textView()

@@ -267,6 +267,30 @@ TEST_F(PanesList, AdditionsAndMovesFollowTheStoreEvents)
     EXPECT_TRUE(list.items().isEmpty()) << "archiving leaves the inbox";
 }
 
+TEST_F(PanesList, ARenamedNoteStaysSelectedUnderItsNewName)
+{
+    using Event = void (Core::*)(const NotePtr&, const NotePtr&);
+    const struct {
+        const char* name;
+        Event event;
+    } events[] = {{"will move", &Core::noteWillMoveTo}, {"did move", &Core::noteDidMoveTo}};
+    for (const auto& e : events) {
+        SCOPED_TRACE(e.name);
+        QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).removeRecursively();
+        note(QStringLiteral("a.txt"), NoteStorageInbox, 200);
+        note(QStringLiteral("b.txt"), NoteStorageInbox, 100);
+        ASSERT_TRUE(load());
+        ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox)));
+        (core.*e.event)(std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox),
+                        std::make_shared<Note>(QStringLiteral("Plan.txt"), NoteStorageInbox));
+        settle();
+        EXPECT_EQ(keys(list.items()), (QStringList{"Plan.txt", "b.txt"}));
+        ASSERT_TRUE(list.selectedNote());
+        EXPECT_EQ(list.selectedNote()->key(), QStringLiteral("Plan.txt"));
+        EXPECT_EQ(selection(), (IndexPath{ListViewController::Notes, 0}));
+    }
+}
+
 TEST_F(PanesList, AnEventBetweenAReloadsListingAndItsRowsIsApplied)
 {
     note(QStringLiteral("first.txt"), NoteStorageInbox, 100);
