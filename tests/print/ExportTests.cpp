@@ -188,6 +188,25 @@ TEST(ExportCommands, ExportWritesTheChosenFormatOrShowsTheFailure)
     remember(QVariant());
 }
 
+TEST(ExportCommands, ThePanelOffersTheFormatsOnceUnderItsOwnTitle)
+{
+    remember(QVariant());
+    ExportCommand command(QStringLiteral("# Plan"));
+    ASSERT_NE(command.panel, nullptr);
+    command.panel->show();
+    QApplication::processEvents();
+    EXPECT_EQ(command.panel->windowTitle(), QStringLiteral("Export"));
+    QStringList pickers;
+    for (const QComboBox* box : command.panel->findChildren<QComboBox*>())
+        if (box->isVisible() && box->findText(QStringLiteral("HTML"), Qt::MatchContains) >= 0)
+            pickers << box->objectName();
+    EXPECT_EQ(pickers.size(), 1) << pickers.join(u',').toStdString();
+    ExportOptionsViewController* options = childOfType<ExportOptionsViewController>(*command.panel);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->view()->isVisible()) << "the formats are the accessory's";
+    command.finish(QString());
+}
+
 TEST(ExportCommands, CopyPutsHTMLOrFormattedText)
 {
     const QString note = QStringLiteral("# Title\n\nSome **bold** words #tag");
