@@ -353,8 +353,10 @@ double TableView::top() const
 
 void TableView::placeViews()
 {
-    for (const auto& [row, view] : views_)
+    for (const auto& [row, view] : views_) {
+        AnimationContext::stopFrame(view);
         view->setGeometry(rectOfRow(row));
+    }
 }
 
 void TableView::tile(bool recycleOffScreen)
@@ -391,6 +393,8 @@ QWidget* TableView::buildView(qsizetype row)
 
 void TableView::recycle(QWidget* view)
 {
+    // A slide still running would carry the view off the row it serves next.
+    AnimationContext::stopFrame(view);
     view->hide();
     view->setGraphicsEffect(nullptr);
     const QString identifier = view->property(IdentifierProperty).toString();
