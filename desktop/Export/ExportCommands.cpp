@@ -61,6 +61,7 @@ Completion reporting(QWidget* window, Completion done)
 void runExportPanel(const QString& text, const QString& name, QWidget* window, Completion done)
 {
     auto* panel = new SavePanel(window);
+    panel->setWindowTitle(localized("Export"));
     panel->setNameFieldLabel(localized("Export As:"));
     panel->setNameFieldStringValue(name);
     auto* options = new ExportOptionsViewController(panel);

@@ -6,6 +6,7 @@
 #include "kit/Popover.h"
 #include "kit/QtColor.h"
 #include "kit/ViewController.h"
+#include "panes/FindBar.h"
 #include "panes/FolderViewController.h"
 #include "panes/ListViewController.h"
 #include "panes/NoteViewController.h"
@@ -417,6 +418,36 @@ std::unique_ptr<QWidget> mainWindow(ThemeID theme)
     return scene;
 }
 
+// The main window after a step taken in it, once its queues are idle.
+std::unique_ptr<QWidget> mainWindowAfter(ThemeID theme, const std::function<void(RootViewController&)>& step)
+{
+    std::unique_ptr<QWidget> scene = mainWindow(theme);
+    step(*static_cast<RootViewController*>(static_cast<RootWindow*>(scene.get())->contentViewController()));
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    return scene;
+}
+
+void showQuickOpen(RootViewController& root)
+{
+    root.showOpenQuickly(QStringLiteral("walk"));
+    QuickOpenViewController* panel = root.quickOpenController();
+    bool loaded = false;
+    panel->reloadList([panel, &loaded](bool) {
+        panel->selectNote(nullptr);
+        loaded = true;
+    });
+    DispatchQueue::runMainUntil([&] { return loaded; }, 10);
+}
+
+void showFindBar(RootViewController& root)
+{
+    NoteViewController* editor = root.noteController();
+    editor->tryToPerform(Selector("performFindPanelAction:"), nullptr);
+    editor->findBar()->field()->setText(QStringLiteral("walk"));
+    editor->findBar()->find(0, false);
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -431,6 +462,8 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("main-whiterose"), [] { return mainWindow(9); }},
         {QStringLiteral("main-nightmatcha"), [] { return mainWindow(16); }},
         {QStringLiteral("main-nightcobalt"), [] { return mainWindow(18); }},
+        {QStringLiteral("main-charcoal-quickopen"), [] { return mainWindowAfter(2, showQuickOpen); }},
+        {QStringLiteral("main-charcoal-findbar"), [] { return mainWindowAfter(2, showFindBar); }},
         {QStringLiteral("push"), push},
         {QStringLiteral("editor-white"), [] { return editor(0); }},
         {QStringLiteral("editor-charcoal"), [] { return editor(2); }},

@@ -1,5 +1,7 @@
 #include "kit/Alert.h"
 
+#include "Folders.h"
+
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QPushButton>
@@ -25,6 +27,9 @@ QMessageBox* Alert::beginSheetModal(QWidget* window, std::function<void(int resp
 {
     auto* box = new QMessageBox(iconFor(style_), QString(), message_, QMessageBox::NoButton, window);
     box->setInformativeText(informative_);
+    // A sheet: the application's name above it and no buttons to shrink, grow or close it.
+    box->setWindowTitle(Folders::displayName());
+    box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     box->setWindowModality(Qt::WindowModal);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QList<QAbstractButton*> buttons;
@@ -44,5 +49,8 @@ QMessageBox* Alert::beginSheetModal(QWidget* window, std::function<void(int resp
             handler(FirstButtonReturn + int(buttons.indexOf(b)));
     });
     box->open();
+    // Shown, the box offers a close button for its Escape answer: Cancel is there for that.
+    box->setWindowFlag(Qt::WindowCloseButtonHint, false);
+    box->show();
     return box;
 }

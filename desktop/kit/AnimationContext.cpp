@@ -120,6 +120,11 @@ void AnimationContext::setFrame(QWidget* widget, const QRect& frame)
     animate(widget, "geometry", frame);
 }
 
+void AnimationContext::stopFrame(QWidget* widget)
+{
+    stopRunning(widget, "geometry");
+}
+
 void AnimationContext::setAlpha(QWidget* widget, double alpha)
 {
     animate(opacityEffect(widget), "opacity", alpha);

@@ -43,6 +43,8 @@ public:
 
     // 1 for a widget without an opacity effect.
     static double alpha(const QWidget* widget);
+    // Stops a running frame animation of the widget where it is: it is about to be placed anew.
+    static void stopFrame(QWidget* widget);
 
 private:
     AnimationContext(double seconds, QParallelAnimationGroup* group) : seconds_(seconds), group_(group) {}

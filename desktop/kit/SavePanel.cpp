@@ -12,6 +12,10 @@ SavePanel::SavePanel(QWidget* parent) : QFileDialog(parent)
     setAcceptMode(QFileDialog::AcceptSave);
     setFileMode(QFileDialog::AnyFile);
     setDirectory(DialogFolder::startDirectory());
+    // The allowed types come from the caller (an accessory may offer the choice): no picker of its own.
+    for (const char* name : {"fileTypeCombo", "fileTypeLabel"})
+        if (QWidget* picker = findChild<QWidget*>(QLatin1String(name)))
+            picker->hide();
 }
 
 void SavePanel::setNameFieldLabel(const QString& label)

@@ -239,9 +239,10 @@ void TableView::setBackgroundColor(const QColor& color)
     viewport()->update();
 }
 
-void TableView::setSelectionColor(const QColor& color)
+void TableView::setSelectionColor(const QColor& color, const QColor& focused)
 {
     selectionColor_ = color;
+    focusedSelectionColor_ = focused;
     viewport()->update();
 }
 
@@ -303,7 +304,8 @@ void TableView::paintEvent(QPaintEvent*)
     if (background_.isValid())
         painter.fillRect(viewport()->rect(), background_);
     if (selectionColor_.isValid() && selected_ >= 0)
-        painter.fillRect(rectOfRow(selected_), selectionColor_);
+        painter.fillRect(rectOfRow(selected_),
+                         hasFocus() && focusedSelectionColor_.isValid() ? focusedSelectionColor_ : selectionColor_);
 }
 
 void TableView::focusInEvent(QFocusEvent* event)
@@ -357,8 +359,10 @@ double TableView::top() const
 
 void TableView::placeViews()
 {
-    for (const auto& [row, view] : views_)
+    for (const auto& [row, view] : views_) {
+        AnimationContext::stopFrame(view);
         view->setGeometry(rectOfRow(row));
+    }
 }
 
 void TableView::tile(bool recycleOffScreen)
@@ -396,6 +400,8 @@ QWidget* TableView::buildView(qsizetype row)
 
 void TableView::recycle(QWidget* view)
 {
+    // A slide still running would carry the view off the row it serves next.
+    AnimationContext::stopFrame(view);
     view->hide();
     view->setGraphicsEffect(nullptr);
     const QString identifier = view->property(IdentifierProperty).toString();

@@ -78,8 +78,9 @@ public:
     void selectRow(qsizetype row);
 
     void setBackgroundColor(const QColor& color);
-    // Filled behind the selected row; an invalid colour draws none (the row view draws its own).
-    void setSelectionColor(const QColor& color);
+    // Filled behind the selected row, with focused (when valid) while the table has the keys; an
+    // invalid colour draws none (the row view draws its own).
+    void setSelectionColor(const QColor& color, const QColor& focused = QColor());
 
 signals:
     void selectionDidChange();
@@ -120,4 +121,5 @@ private:
     qsizetype selected_ = -1;
     QColor background_;
     QColor selectionColor_;
+    QColor focusedSelectionColor_;
 };

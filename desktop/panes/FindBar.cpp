@@ -11,6 +11,7 @@ FindBar::FindBar(NoteTextView& textView, QWidget* parent) : QFrame(parent), text
     field_->setPlaceholderText(tr("Find in Note"));
     field_->setClearButtonEnabled(true);
     field_->installEventFilter(this);
+    setAutoFillBackground(true);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 4, 8, 4);
     row->addWidget(field_);
@@ -28,6 +29,7 @@ void FindBar::open()
 void FindBar::close()
 {
     hide();
+    textView_.showFindIndicatorForRange({0, 0});
     textView_.setFocus(Qt::OtherFocusReason);
 }
 

@@ -219,9 +219,13 @@ void FolderViewController::reloadTheme()
     palette.setColor(QPalette::Window, background);
     view()->setPalette(palette);
     tableView_->setBackgroundColor(background);
-    // Light themes get the flat source-list fill from the table; the others' cells fill themselves.
-    tableView_->setSelectionColor(isLight(current) ? toQColor(Themeset::highlightBackgroundColorForTheme(current))
-                                                   : QColor());
+    // Light themes get the source-list fill from the table, tinted while it has the keys; the others'
+    // cells fill themselves.
+    if (isLight(current))
+        tableView_->setSelectionColor(toQColor(Themeset::highlightBackgroundColorForTheme(current)),
+                                      toQColor(Themeset::firstResponderHighlightBackgroundColorForTheme(current)));
+    else
+        tableView_->setSelectionColor(QColor());
     const QPixmap shadow = Image::named(Themeset::resourceNameForTheme(current) + QStringLiteral("-topbar"));
     shadowView_->setPixmap(shadow);
     shadowView_->setFixedHeight(shadow.isNull() ? 0 : int(shadow.deviceIndependentSize().height()));

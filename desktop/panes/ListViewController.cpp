@@ -290,7 +290,24 @@ void ListViewController::showRows(Loaded loaded, Completion completion)
 
 void ListViewController::reloadEmptyView()
 {
+    reloadEmptyTexts();
     emptyView_->setVisible(items_.isEmpty() && archivedItems_.isEmpty());
+}
+
+void ListViewController::reloadEmptyTexts()
+{
+    // A search that found nothing says so, rather than that the storage has no notes.
+    const QString longText =
+        query_.isEmpty() ? tr("No notes here yet.\nPress %1 to write one.")
+                               .arg(QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText))
+                         : tr("No notes match\n\u201C%1\u201D.")
+                               .arg(query_);
+    if (longEmptyLabel_->text() != longText) {
+        longEmptyLabel_->setText(longText);
+        shortEmptyLabel_->setText(query_.isEmpty() ? tr("No notes") : tr("No matches"));
+        longEmptyLabel_->adjustSize();
+        viewDidLayout();
+    }
 }
 
 // --- Table
@@ -723,6 +740,9 @@ void ListViewController::moved(const NotePtr& before, const NotePtr& after, bool
     if (before->storage() == after->storage()) {
         if (const std::optional<IndexPath> at = find(before->key(), before->storage()))
             itemAt(at->row, at->section)->setKey(after->key());
+        // The selection follows its note to the new name.
+        if (selectedNote_ && selectedNote_->storage() == before->storage() && selectedNote_->key() == before->key())
+            selectedNote_ = std::make_shared<Note>(after->key(), after->storage());
         return;
     }
     if (!done || storage_ == NoteTagHashtag || storage_ == NoteTagMention)
@@ -828,14 +848,11 @@ QWidget* ListViewController::loadView()
     bridge_ = new TableBridge(tableView_, this, this);
     emptyView_ = new QWidget(view);
     emptyView_->setAttribute(Qt::WA_TransparentForMouseEvents);
-    longEmptyLabel_ = new QLabel(tr("No notes here yet.\nPress %1 to write one.")
-                                     .arg(QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText)),
-                                 emptyView_);
-    shortEmptyLabel_ = new QLabel(tr("No notes"), emptyView_);
+    longEmptyLabel_ = new QLabel(emptyView_);
+    shortEmptyLabel_ = new QLabel(emptyView_);
     for (QLabel* label : {longEmptyLabel_, shortEmptyLabel_}) {
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         label->setWordWrap(label == shortEmptyLabel_);
-        label->adjustSize();
     }
     shortEmptyLabel_->hide();
     emptyView_->hide();
@@ -849,6 +866,7 @@ QWidget* ListViewController::loadView()
 void ListViewController::viewDidLoad()
 {
     reloadTheme();
+    reloadEmptyTexts();
 }
 
 void ListViewController::reloadTheme()

@@ -159,6 +159,7 @@ private:
     Loaded load(int storage, const QString& tag, const QString& query) const;
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
+    void reloadEmptyTexts();
     void dressCell(ListEntryCell& cell, const ListItemPtr& item);
     void restoreText(const ListItemPtr& item);
     void showText(ListEntryCell& cell, const ListItem& item);

@@ -160,6 +160,9 @@ bool NoteTextView::textViewShouldChangeTextInRanges(TextView&, const QList<TextR
 void NoteTextView::storageDidProcessEditing(int editedMask)
 {
     if (editedMask & TextStorage::EditedCharacters) {
+        // A find mark belongs to the text it was found in: an edit or another note ends it.
+        if (findIndicator_.length > 0)
+            showFindIndicatorForRange({0, 0});
         // A change that went around the history would make its steps point into another text.
         if (!std::exchange(expectingRecordedPass_, false))
             history_.clear();

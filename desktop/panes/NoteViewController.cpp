@@ -11,6 +11,7 @@
 
 #include "Core.h"
 #include "Dispatch.h"
+#include "ConsoleLog.h"
 #include "Log.h"
 #include "Themes/Themeset.h"
 #include "UserDefaults.h"
@@ -66,6 +67,7 @@ NoteViewController::~NoteViewController()
     // The view goes first: its text view must not outlive the storage it shows.
     if (isViewLoaded())
         delete view();
+    consoleLog(QStringLiteral("note:dealloc!"));
 }
 
 NoteTextView* NoteViewController::textView()
@@ -223,6 +225,21 @@ void NoteViewController::reloadThemeColors()
     bar.setColor(QPalette::Window, toQColor(Themeset::conflictBackdropColorForTheme(theme)));
     bar.setColor(QPalette::WindowText, toQColor(Themeset::textColorForTheme(theme)));
     readOnlyBar_->setPalette(bar);
+    QPalette find = findBar_->palette();
+    find.setColor(QPalette::Window, toQColor(Themeset::backgroundColorForTheme(theme)));
+    find.setColor(QPalette::Base, toQColor(Themeset::fieldBackgroundColorForTheme(theme)));
+    const QColor findText = toQColor(Themeset::fieldColorForTheme(theme));
+    find.setColor(QPalette::Text, findText);
+    find.setColor(QPalette::PlaceholderText, placeholderColor(findText));
+    findBar_->setPalette(find);
+    // The scroll bar in the editor's colours, not the desktop's.
+    textView_->verticalScrollBar()->setStyleSheet(
+        QStringLiteral("QScrollBar:vertical { background: %1; width: 12px; margin: 0; }"
+                       "QScrollBar::handle:vertical { background: %2; min-height: 28px; border-radius: 4px; margin: 2px; }"
+                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+            .arg(toQColor(Themeset::backgroundColorForTheme(theme)).name(),
+                 toQColor(Themeset::symbolColorForTheme(theme)).name()));
 }
 
 void NoteViewController::reloadTextContainerInset()

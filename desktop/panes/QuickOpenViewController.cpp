@@ -444,6 +444,7 @@ void QuickOpenViewController::reloadTheme()
     tableView_->setBackgroundColor(background);
     tableView_->setSelectionColor(QColor());
     wrapper_->setBackgroundColor(toQColor(Themeset::headerBackgroundColorForTheme(theme())));
+    wrapper_->setTextColor(toQColor(Themeset::fieldColorForTheme(theme())));
     for (const ListItems* list : {&tags_, &items_, &archivedItems_})
         for (const ListItemPtr& item : *list)
             item->setAttributedText(nullptr);

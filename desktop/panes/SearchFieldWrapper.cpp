@@ -1,5 +1,7 @@
 #include "panes/SearchFieldWrapper.h"
 
+#include "kit/QtColor.h"
+
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -34,6 +36,14 @@ void SearchFieldWrapper::setBackgroundColor(const QColor& color)
     background_->setPalette(palette);
     QPalette field = searchField_->palette();
     field.setColor(QPalette::Base, color);
+    searchField_->setPalette(field);
+}
+
+void SearchFieldWrapper::setTextColor(const QColor& color)
+{
+    QPalette field = searchField_->palette();
+    field.setColor(QPalette::Text, color);
+    field.setColor(QPalette::PlaceholderText, placeholderColor(color));
     searchField_->setPalette(field);
 }
 

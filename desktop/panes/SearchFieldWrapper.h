@@ -16,6 +16,8 @@ public:
     QWidget* background() const { return background_; }
     QLabel* searchIcon() const { return searchIcon_; }
     void setBackgroundColor(const QColor& color);
+    // The typed text, and its placeholder fainter.
+    void setTextColor(const QColor& color);
     // The field 26 from the left, 3 above the bottom, w - 28 by h - 4; the frame inset by 2 and 1.
     void reloadLayout();
 

@@ -18,6 +18,7 @@
 #include "Dispatch.h"
 #include "Folders.h"
 #include "Log.h"
+#include "NoteFolderWatch.h"
 #include "PushCenter.h"
 #include "Store/Migrator.h"
 #include "UserDefaults.h"
@@ -146,6 +147,9 @@ void AppDelegate::applicationDidFinishLaunching()
     LogInfo("appdelegate:migrate..");
     Migrator::migrateInMainThread();
     Core::shared().buildTagLinkAndIndexFiles();
+    folderWatch_ = NoteFolderWatch::create(Core::shared());
+    if (!folderWatch_->start())
+        LogError("appdelegate:no watch on %1", Core::shared().documentDirectory());
     rootWindow()->show();
     UserDefaults& defaults = UserDefaults::standard();
     if (defaults.integerForKey(GuideKey) < 1) {
@@ -176,6 +180,8 @@ void AppDelegate::applicationWillTerminate()
     saveWindowFrame();
     if (rootWindow_)
         rootController()->applicationWillTerminate();
+    if (folderWatch_)
+        folderWatch_->stop();
     Core::shared().appleCloud()->stopQuery();
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 class AppleCloud;
+class NoteFolderWatch;
 class RootViewController;
 class RootWindow;
 class SettingsSwitch;
@@ -90,6 +91,7 @@ private:
     std::unique_ptr<SettingsSwitch> settings_;
     std::unique_ptr<SignalPipe> signals_;
     std::shared_ptr<PushRelay> pushRelay_;
+    std::shared_ptr<NoteFolderWatch> folderWatch_;
     QList<std::function<void()>> pending_;
     bool quitting_ = false;
     bool terminated_ = false;

@@ -3,6 +3,7 @@
 #include "kit/MenuItem.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMainWindow>
 #include <QMenuBar>
 
@@ -124,6 +125,29 @@ std::vector<Menu> menus()
     };
 }
 
+// Escape closes a menu and gives the keys back to the widget that had them: left to itself the bar
+// would keep the focus for keyboard navigation, and typing and the Edit commands would go nowhere.
+class EscapeReturnsFocus : public QObject {
+public:
+    explicit EscapeReturnsFocus(QMenuBar* bar) : QObject(bar), bar_(bar) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress || static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape)
+            return false;
+        static_cast<QMenu*>(watched)->hide();
+        // Opened from the keyboard, the bar holds the focus itself: its own Escape hands it back.
+        if (bar_->window()->focusWidget() == bar_) {
+            QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+            QApplication::sendEvent(bar_, &escape);
+        }
+        return true;
+    }
+
+private:
+    QMenuBar* bar_;
+};
+
 } // namespace
 
 namespace MainMenu {
@@ -132,8 +156,10 @@ QMenu* install(QMainWindow& window)
 {
     QMenuBar* bar = window.menuBar();
     QList<QAction*> items;
+    auto* escape = new EscapeReturnsFocus(bar);
     for (const Menu& entry : menus()) {
         QMenu* menu = bar->addMenu(QCoreApplication::translate("MainMenu", entry.title));
+        menu->installEventFilter(escape);
         MenuItem::validateOnShow(menu);
         for (const Command& command : entry.commands) {
             if (!command.title) {

@@ -162,7 +162,13 @@ void RootViewController::bindWindow()
     connect(field, &QLineEdit::textEdited, this, &RootViewController::searchTextDidChange);
     if (listController_)
         listController_->setSearchField(field);
-    connect(window, &Window::contentLayoutRectChanged, this, [this] { layoutToolbar(); });
+    connect(window, &Window::contentLayoutRectChanged, this, [this](const QRect& content) {
+        // The editor starts below the toolbar, so neither its text, its scroll bar nor its find bar
+        // runs under the toolbar's buttons.
+        noteContainer_->layout()->setContentsMargins(0, content.top(), 0, 0);
+        layoutToolbar();
+    });
+    noteContainer_->layout()->setContentsMargins(0, window->contentLayoutRect().top(), 0, 0);
     shareMenu_ = window->shareMenu();
     connect(shareMenu_, &QMenu::aboutToShow, this, &RootViewController::buildShareMenu);
     applyRestoredToolbar();
@@ -221,6 +227,7 @@ void RootViewController::showList()
     listController_->setDelegate(this);
     listController_->setSearchField(searchField());
     listContainer_->layout()->addWidget(listController_->view());
+    listController_->tableView()->installEventFilter(this);
     // With no note remembered the list's first row is selected, and the editor shows it too.
     listController_->selectStorage(selectedStorage_, selectedTag_, [this, list = listController_, note = selectedNote_](bool) {
         if (!list)
@@ -283,8 +290,8 @@ void RootViewController::applyTheme()
     wrapper->setBackgroundColor(menuBackground);
     wrapper->searchIcon()->setPixmap(
         Image::named(Themeset::resourceNameForTheme(theme) + QStringLiteral("-search"), window->devicePixelRatioF()));
+    wrapper->setTextColor(toQColor(Themeset::menuColorForTheme(theme)));
     QPalette field = wrapper->searchField()->palette();
-    field.setColor(QPalette::Text, toQColor(Themeset::menuColorForTheme(theme)));
     field.setColor(QPalette::Base, Qt::transparent);
     wrapper->searchField()->setPalette(field);
 }

@@ -202,6 +202,14 @@ bool RootViewController::eventFilter(QObject* watched, QEvent* event)
         const auto* key = static_cast<QKeyEvent*>(event);
         return searchFieldCommand(key->key(), key->modifiers());
     }
+    // Return on a list row goes on to the note, as it does from the search field.
+    if (event->type() == QEvent::KeyPress && listController_ && watched == listController_->tableView()) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && noteController_) {
+            focusEditor();
+            return true;
+        }
+    }
     return ViewController::eventFilter(watched, event);
 }
 

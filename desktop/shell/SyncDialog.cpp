@@ -10,6 +10,7 @@
 #include "UserDefaults.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -61,6 +62,10 @@ SyncDialog::SyncDialog(std::shared_ptr<FolderAppleCloud> cloud, Core& core, User
     for (QWidget* widget : {static_cast<QWidget*>(status_), static_cast<QWidget*>(error_),
                             static_cast<QWidget*>(busyIndicator_)})
         layout->addWidget(widget);
+    // Changes apply at once: closing is all that is left to do.
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::close);
+    layout->addWidget(buttons);
     statusTimer_ = new QTimer(this);
     connect(statusTimer_, &QTimer::timeout, this, &SyncDialog::refreshStatus);
     statusTimer_->start(StatusInterval);
@@ -128,8 +133,10 @@ void SyncDialog::showSettings()
     const QString connection = defaults_.stringForKey(QString::fromLatin1(Container::StoreConnectionKey));
     (connection.isEmpty() ? localStore_ : sharedStore_)->setChecked(true);
     connection_->setText(connection);
+    // Nothing syncs without a folder, whatever the setting: the switch says so and waits for one.
     const QSignalBlocker quiet(cloudSwitch_);
-    cloudSwitch_->setChecked(core_.enabledAppleCloud());
+    cloudSwitch_->setChecked(!root.isEmpty() && core_.enabledAppleCloud());
+    cloudSwitch_->setEnabled(!root.isEmpty() && !busy_);
     storeChoiceChanged();
     refreshStatus();
 }

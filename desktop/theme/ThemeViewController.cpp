@@ -11,6 +11,7 @@
 #include "text/FontFaces.h"
 
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace {
@@ -86,6 +87,10 @@ QWidget* ThemeViewController::loadView()
     fontNameLabel_->setGeometry(120, 230, 92, 30);
     fontArrow_ = new QLabel(view);
     fontArrow_->setGeometry(212, 235, 18, 20);
+    for (QLabel* opener : {fontNameLabel_, fontArrow_}) {
+        opener->setCursor(Qt::PointingHandCursor);
+        opener->installEventFilter(this);
+    }
 
     smallFontSizeButton_ = sizeButton(QStringLiteral("A"), 11, QRect(16, 302, 100, 36), view);
     smallFontSizeButton_->setAccessibleName(tr("Smaller"));
@@ -231,6 +236,16 @@ void ThemeViewController::largerFontDidTap()
 {
     if (ThemeViewControllerDelegate* delegate = delegate_.get())
         delegate->themeControllerDidTapLargerFontSize(*this);
+}
+
+bool ThemeViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if ((watched == fontNameLabel_ || watched == fontArrow_) && event->type() == QEvent::MouseButtonRelease
+        && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        fontButtonDidTap();
+        return true;
+    }
+    return ViewController::eventFilter(watched, event);
 }
 
 void ThemeViewController::fontButtonDidTap()

@@ -90,6 +90,8 @@ public:
 protected:
     QWidget* loadView() override;
     void viewDidLoad() override;
+    // The typeface's name and the arrow beside it open the list, as the sample does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void viewWillAppear() override;
 
 private:

@@ -210,6 +210,10 @@ TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)
         int response = 0;
         QMessageBox* box = alert.beginSheetModal(&window, [&](int r) { response = r; });
         EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Brindlewick"));
+        for (const Qt::WindowType button : {Qt::WindowMinimizeButtonHint, Qt::WindowMaximizeButtonHint, Qt::WindowCloseButtonHint})
+            EXPECT_FALSE(box->windowFlags().testFlag(button)) << button;
+        EXPECT_EQ(box->defaultButton()->text(), QLatin1String(titles[0]));
         if (index < 0) {
             QTest::keyClick(box, Qt::Key_Escape);
             EXPECT_EQ(response, Alert::FirstButtonReturn + 1);

@@ -1,9 +1,12 @@
 #include "KitTestSupport.h"
+#include "SteppedAnimationClock.h"
 
+#include "kit/AnimationContext.h"
 #include "kit/TableLayout.h"
 #include "kit/TableView.h"
 
 #include <QLabel>
+#include <QScrollBar>
 #include <QSet>
 #include <QTest>
 
@@ -153,6 +156,34 @@ TEST_F(KitTableView, AnimatedChangesLeaveEveryRowAtItsOffset)
         ASSERT_EQ(table.numberOfRows(), rows.rows.size());
         expectViewsOnTheirRows();
     }
+}
+
+TEST_F(KitTableView, AViewReusedWhileItSlidesSitsOnItsNewRow)
+{
+    AnimationContext::setTestMode(false);
+    SteppedAnimationClock clock;
+    const struct {
+        const char* name;
+        std::function<void()> midway;
+    } interruptions[] = {
+        {"a reload", [this] { table.reloadData(); }},
+        {"a scroll", [this] { table.verticalScrollBar()->setValue(table.verticalScrollBar()->value() + 45); }},
+    };
+    for (const auto& i : interruptions) {
+        SCOPED_TRACE(i.name);
+        table.beginUpdates();
+        rows.rows.insert(0, {QStringLiteral("new"), 48});
+        table.insertRows(0, 1, TableView::Animation::SlideDown);
+        table.endUpdates();
+        clock.step(0);
+        clock.step(40);
+        i.midway();
+        for (int step = 0; step < 20; ++step)
+            clock.step(50);
+        settle();
+        expectViewsOnTheirRows();
+    }
+    AnimationContext::setTestMode(true);
 }
 
 TEST_F(KitTableView, SelectionSkipsRefusedRowsAndFollowsItsRow)

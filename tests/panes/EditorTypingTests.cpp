@@ -1,6 +1,7 @@
 #include "EditorTestSupport.h"
 
 #include <QClipboard>
+#include <QScrollBar>
 
 namespace {
 
@@ -126,6 +127,37 @@ TEST_F(EditorTest, ARemoteReplaceForgetsTheUndoHistory)
     view()->undo();
     EXPECT_EQ(text(), QStringLiteral("remote"));
     EXPECT_EQ(warehouse->editingChanges(), 0);
+}
+
+TEST_F(EditorTest, ARemoteReplaceKeepsCaretAndScrollWithinTheNewText)
+{
+    QByteArray lines;
+    for (int i = 0; i < 200; ++i)
+        lines += "line " + QByteArray::number(i) + "\n";
+    const struct {
+        const char* name;
+        QString remote;
+        TextRange caret;
+    } cases[] = {
+        {"a line added at the end", QString::fromUtf8(lines) + QStringLiteral("outside\n"), {700, 5}},
+        {"a shorter text", QStringLiteral("short"), {5, 0}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const NotePtr note = openStored(QStringLiteral("Long.txt"), lines);
+        view()->setSelectedRange({700, 5});
+        view()->scrollRangeToVisible({700, 5});
+        const int scroll = view()->verticalScrollBar()->value();
+        ASSERT_GT(scroll, 0);
+        controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, note, c.remote);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(text(), c.remote);
+        EXPECT_EQ(view()->selectedRange(), c.caret);
+        if (c.remote.size() > lines.size())
+            EXPECT_EQ(view()->verticalScrollBar()->value(), scroll);
+        controller->showNote(nullptr);
+        Dispatch::waitUntilIdle();
+    }
 }
 
 TEST_F(EditorTest, AnEditKeepsEveryOtherByteOfTheFile)

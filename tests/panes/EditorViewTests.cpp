@@ -213,4 +213,34 @@ TEST_F(EditorTest, TheFindBarSelectsMatchesAndEscapeGivesTheTextBack)
     EXPECT_FALSE(controller->showFindIndicator(QString()));
 }
 
+TEST_F(EditorTest, AFindMarkEndsWithTheBarAnEditOrTheNote)
+{
+    const struct {
+        const char* name;
+        std::function<void(EditorTest&)> act;
+    } cases[] = {
+        {"the bar closes", [](EditorTest& t) { QTest::keyClick(t.controller->findBar()->field(), Qt::Key_Escape); }},
+        {"an edit", [](EditorTest& t) { t.controller->typewriter().setText(QStringLiteral("#sh at the start")); }},
+        {"another note", [](EditorTest& t) { t.openStored(QStringLiteral("Other.txt"), "Other\n#shop #shopping"); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        openStored(QStringLiteral("Marked %1.txt").arg(QLatin1String(c.name)), "Marked\nbuy #shopping");
+        controller->tryToPerform(Selector("performFindPanelAction:"), nullptr);
+        QTest::keyClicks(controller->findBar()->field(), QStringLiteral("#sh"));
+        ASSERT_EQ(view()->findIndicatorRange(), (TextRange{11, 3}));
+        ASSERT_FALSE(view()->extraSelections().isEmpty());
+        c.act(*this);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(view()->findIndicatorRange(), (TextRange{0, 0}));
+        EXPECT_TRUE(view()->extraSelections().isEmpty());
+        // Nothing comes back while the old mark would have faded.
+        for (int step = 0; step < 4; ++step) {
+            time.advance(0.5);
+            EXPECT_TRUE(view()->extraSelections().isEmpty()) << step;
+        }
+        controller->findBar()->close();
+    }
+}
+
 } // namespace

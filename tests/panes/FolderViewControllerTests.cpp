@@ -242,7 +242,8 @@ TEST_F(PanesSidebar, SelectedEntryIsFilledInTheThemesHighlight)
         Color selected;
         Color unselected;
     } themes[] = {
-        {0, Themeset::highlightBackgroundColorForTheme(0), Themeset::menuBackgroundColorForTheme(0)},
+        // Light themes tint the source-list fill while the sidebar has the keys.
+        {0, Themeset::firstResponderHighlightBackgroundColorForTheme(0), Themeset::menuBackgroundColorForTheme(0)},
         {2, Themeset::firstResponderHighlightBackgroundColorForTheme(2), Themeset::menuBackgroundColorForTheme(2)},
     };
     for (const auto& t : themes) {

@@ -267,6 +267,30 @@ TEST_F(PanesList, AdditionsAndMovesFollowTheStoreEvents)
     EXPECT_TRUE(list.items().isEmpty()) << "archiving leaves the inbox";
 }
 
+TEST_F(PanesList, ARenamedNoteStaysSelectedUnderItsNewName)
+{
+    using Event = void (Core::*)(const NotePtr&, const NotePtr&);
+    const struct {
+        const char* name;
+        Event event;
+    } events[] = {{"will move", &Core::noteWillMoveTo}, {"did move", &Core::noteDidMoveTo}};
+    for (const auto& e : events) {
+        SCOPED_TRACE(e.name);
+        QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).removeRecursively();
+        note(QStringLiteral("a.txt"), NoteStorageInbox, 200);
+        note(QStringLiteral("b.txt"), NoteStorageInbox, 100);
+        ASSERT_TRUE(load());
+        ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox)));
+        (core.*e.event)(std::make_shared<Note>(QStringLiteral("a.txt"), NoteStorageInbox),
+                        std::make_shared<Note>(QStringLiteral("Plan.txt"), NoteStorageInbox));
+        settle();
+        EXPECT_EQ(keys(list.items()), (QStringList{"Plan.txt", "b.txt"}));
+        ASSERT_TRUE(list.selectedNote());
+        EXPECT_EQ(list.selectedNote()->key(), QStringLiteral("Plan.txt"));
+        EXPECT_EQ(selection(), (IndexPath{ListViewController::Notes, 0}));
+    }
+}
+
 TEST_F(PanesList, AnEventBetweenAReloadsListingAndItsRowsIsApplied)
 {
     note(QStringLiteral("first.txt"), NoteStorageInbox, 100);
@@ -449,6 +473,30 @@ TEST_F(PanesList, TheSelectedRowShowsWhereTheFocusIs)
         EXPECT_EQ(shownColour(1 - step.highlighted).name(), plain.name());
     }
     list.view()->setParent(nullptr);
+}
+
+TEST_F(PanesList, AnEmptySearchSaysNothingMatchedRatherThanThatThereAreNoNotes)
+{
+    const struct {
+        const char* query;
+        const char* longText;
+        const char* shortText;
+    } steps[] = {
+        {"meeting notes", "No notes match\n\u201Cmeeting notes\u201D.", "No matches"},
+        {"", "No notes here yet.", "No notes"},
+    };
+    ASSERT_TRUE(load());
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.query);
+        std::optional<bool> done;
+        list.searchNote(QString::fromUtf8(s.query), [&](bool shown) { done = shown; });
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return done.has_value(); }, 10));
+        settle();
+        EXPECT_TRUE(list.emptyView()->isVisible());
+        EXPECT_TRUE(list.longEmptyLabel()->text().startsWith(QString::fromUtf8(s.longText)));
+        EXPECT_EQ(list.shortEmptyLabel()->text(), QString::fromUtf8(s.shortText));
+        EXPECT_TRUE(list.longEmptyLabel()->isVisible()) << "the longer text still fits";
+    }
 }
 
 TEST_F(PanesList, TheEmptyViewSwapsItsTextWhenTheFitChanges)

@@ -188,6 +188,26 @@ TEST(ExportCommands, ExportWritesTheChosenFormatOrShowsTheFailure)
     remember(QVariant());
 }
 
+TEST(ExportCommands, ThePanelOffersTheFormatsOnceUnderItsOwnTitle)
+{
+    remember(QVariant());
+    ExportCommand command(QStringLiteral("# Plan"));
+    ASSERT_NE(command.panel, nullptr);
+    command.panel->show();
+    QApplication::processEvents();
+    EXPECT_EQ(command.panel->windowTitle(), QStringLiteral("Export"));
+    // Every visible pop-up but the folder's.
+    QStringList pickers;
+    for (const QComboBox* box : command.panel->findChildren<QComboBox*>())
+        if (box->isVisible() && box->objectName() != QLatin1String("lookInCombo"))
+            pickers << box->currentText();
+    EXPECT_EQ(pickers.size(), 1) << pickers.join(u',').toStdString();
+    ExportOptionsViewController* options = childOfType<ExportOptionsViewController>(*command.panel);
+    ASSERT_TRUE(options);
+    EXPECT_TRUE(options->view()->isVisible()) << "the formats are the accessory's";
+    command.finish(QString());
+}
+
 TEST(ExportCommands, CopyPutsHTMLOrFormattedText)
 {
     const QString note = QStringLiteral("# Title\n\nSome **bold** words #tag");

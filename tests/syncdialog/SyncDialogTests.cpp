@@ -11,8 +11,10 @@
 #include "Dispatch.h"
 #include "Folders.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -147,6 +149,40 @@ TEST_F(SyncDialogTest, AcceptedChangesApplyAtOnceAndAreKept)
         EXPECT_EQ(Core::shared().enabledAppleCloud(), s.on);
         EXPECT_EQ(dialog->statusText().contains(QStringLiteral("Disabled")), !s.on) << dialog->statusText().toStdString();
     }
+}
+
+TEST_F(SyncDialogTest, TheSwitchAgreesWithTheFolderAndTheDialogCloses)
+{
+    UserDefaults::standard().removeObject(FolderKey);
+    dialog = std::make_unique<SyncDialog>(cloud, Core::shared(), UserDefaults::standard());
+    QCheckBox* syncSwitch = dialog->findChild<QCheckBox*>();
+    ASSERT_TRUE(syncSwitch);
+    const struct {
+        const char* name;
+        std::function<void()> step;
+        bool checked;
+        bool enabled;
+    } steps[] = {
+        {"no folder", [] {}, false, false},
+        {"a folder chosen", [&] { dialog->applyFolder(root); }, true, true},
+        {"switched off", [&] { syncSwitch->click(); }, false, true},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        s.step();
+        settle();
+        EXPECT_EQ(syncSwitch->isChecked(), s.checked);
+        EXPECT_EQ(syncSwitch->isEnabled(), s.enabled);
+        EXPECT_EQ(dialog->statusText().contains(QStringLiteral("Disabled")), !s.checked) << dialog->statusText().toStdString();
+    }
+    dialog->show();
+    QPushButton* close = nullptr;
+    for (QPushButton* button : dialog->findChildren<QPushButton*>())
+        if (button->text().remove(QLatin1Char('&')) == QStringLiteral("Close"))
+            close = button;
+    ASSERT_TRUE(close);
+    close->click();
+    EXPECT_FALSE(dialog->isVisible());
 }
 
 TEST_F(SyncDialogTest, PresentingTwiceShowsTheOneDialog)

@@ -205,6 +205,26 @@ TEST(ThemePopover, TheTypefaceListIsPushedReportsThroughThePopoverAndGoesBack)
     EXPECT_EQ(controller.fontController(), nullptr);
 }
 
+TEST(ThemePopover, TheSampleTheNameAndTheArrowEachOpenTheTypefaceList)
+{
+    const struct {
+        const char* name;
+        QWidget* (*part)(ThemeViewController&);
+    } parts[] = {
+        {"sample", [](ThemeViewController& c) -> QWidget* { return c.fontButton(); }},
+        {"name", [](ThemeViewController& c) -> QWidget* { return c.fontNameLabel(); }},
+        {"arrow", [](ThemeViewController& c) -> QWidget* { return c.fontArrow(); }},
+    };
+    for (const auto& p : parts) {
+        SCOPED_TRACE(p.name);
+        ShownPopover popover(0, 0);
+        QTest::mouseClick(p.part(*popover.controller), Qt::LeftButton);
+        settle();
+        ASSERT_NE(popover.controller->fontController(), nullptr);
+        EXPECT_TRUE(popover.controller->fontController()->view()->isVisible());
+    }
+}
+
 TEST(ThemePopover, InTheApplicationAChoiceIsStoredAndRestylesTheWindow)
 {
     sharedTestCore().setColorTheme(0);
