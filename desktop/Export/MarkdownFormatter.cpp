@@ -1,6 +1,7 @@
 #include "Export/MarkdownFormatter.h"
 
 #include "Core.h"
+#include "Export/RichTextPage.h"
 #include "Log.h"
 #include "Styling/MarkdownTextStorage.h"
 #include "Themes/Themeset.h"
@@ -299,7 +300,7 @@ AttributedString MarkdownFormatter::attributedStringWithMarkdownText(const QStri
     page += rule(QStringLiteral("strong em, em strong"), Typeset::boldItalicFontNameForTypeface(look.typeface));
     page += QStringLiteral(".strike { text-decoration:line-through; }") + strikeColorRule(0);
     page += QStringLiteral("</style></head><body>") + htmlWithMarkdownText(text) + QStringLiteral("</body></html>");
-    return HtmlImport::attributedStringWithHTML(page);
+    return HtmlImport::attributedStringWithHTML(RichTextPage::withNestingCapped(page));
 }
 
 QString MarkdownFormatter::plainTextWithMarkdownText(const QString& text)
