@@ -123,8 +123,8 @@ private:
     qsizetype pos_ = 0;
 };
 
-// The names the parser treats apart, interned first.
-enum Name : int { P, Li, Dd, Dt, Dl, Tr, Td, Th, Table, Thead, Tbody, Tfoot, Caption, Body, Head, Img, Hr, Br, Meta, Link };
+// The names the parser treats apart, interned first: up to Body those with a rule for their place.
+enum Name : int { P, Li, Dd, Dt, Tr, Td, Th, Thead, Tbody, Tfoot, Caption, Body, Dl, Table, Head, Img, Hr, Br, Meta, Link };
 
 // The elements the parser would hold open, deepest last, each marked kept (handed to the parser) or
 // left out; those left out all lie above those kept. It follows the parser's rules for where a new
@@ -133,8 +133,8 @@ class OpenElements {
 public:
     OpenElements()
     {
-        for (const char* name : {"p", "li", "dd", "dt", "dl", "tr", "td", "th", "table", "thead", "tbody", "tfoot",
-                                 "caption", "body", "head", "img", "hr", "br", "meta", "link"})
+        for (const char* name : {"p", "li", "dd", "dt", "tr", "td", "th", "thead", "tbody", "tfoot", "caption", "body",
+                                 "dl", "table", "head", "img", "hr", "br", "meta", "link"})
             idOf(QString::fromLatin1(name));
     }
 
@@ -223,7 +223,7 @@ private:
         }
     }
 
-    static bool hasPlacementRule(int name) { return name < Head; }
+    static bool hasPlacementRule(int name) { return name <= Body; }
 
     void push(int name, bool kept)
     {

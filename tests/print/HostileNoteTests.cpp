@@ -149,6 +149,9 @@ TEST(Printing, NestingReachingTheLayoutIsCapped)
         {"tags in comments do not count", repeated("<!-- <div> -->", 40) + repeated("<div>", max), repeated("<!-- <div> -->", 40) + repeated("<div>", max)},
         {"stray end tags do not end anything", repeated("</div>", 50) + repeated("<div>", 40), repeated("</div>", 50) + repeated("<div>", max)},
         {"a paragraph ending a deep one", repeated("<div>", max - 1) + "<p>a<p>b<p>c", repeated("<div>", max - 1) + "<p>a<p>b<p>c"},
+        {"a definition ends all it may not stand in", repeated("<div>", 40) + "<dd>x", repeated("<div>", max) + "<dd>x"},
+        {"a cell ends what is open in its row", "<table><tr>" + repeated("<div>", 40) + "<td>x",
+         "<table><tr>" + repeated("<div>", max - 2) + "<td>x"},
         {"style sheet links go", "a<link rel=stylesheet href=\"/x.css\">b", "ab"},
     };
     for (const auto& c : cases)
