@@ -21,6 +21,11 @@ public:
     static QString htmlForPrintingWithMarkdownText(const QString& text);
     // The note as formatted text, for the pasteboard.
     static AttributedString attributedStringWithMarkdownText(const QString& text);
+    // A page for reading on screen in the settings' colour theme, with a marker near the caret (a UTF-16
+    // index; InlineNotFound or below 1 for none) and a script that scrolls to it. Nothing shows it yet.
+    static QString htmlForViewingWithMarkdownText(const QString& text, int64_t caret);
+    // The text without its Markdown markers, links and images, each line without its leading blanks.
+    static QString plainTextWithMarkdownText(const QString& text);
 
     // "#rrggbb" (alpha ignored); a null string for no colour.
     static QString colorToHex(const std::optional<Color>& color);
@@ -33,9 +38,13 @@ public:
     QString markdownForPrintingWithText(const QString& text);
     // The render and the post-pass.
     QString htmlWithMarkdown(const QString& markdown);
+    QString plainTextWithText(const QString& text);
 
 private:
-    bool writeElement(QString& out, QStringView content, InlineElement element);
+    // Walks the elements of every line: `write` appends what replaces an element (nothing drops it) or
+    // answers false to leave it, to be copied with the next gap.
+    using ElementWriter = bool (*)(QString& out, QStringView content, InlineElement element);
+    QString rewrite(const QString& text, ElementWriter write);
 
     InlineParser parser_;
 };

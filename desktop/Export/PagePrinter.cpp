@@ -37,13 +37,19 @@ void withoutLigatures(QTextDocument& document)
 
 } // namespace
 
+QSizeF bodySize(const QPagedPaintDevice& device, double pointsPerUnit)
+{
+    const QSizeF sheet = device.pageLayout().fullRectPoints().size();
+    return QSizeF(sheet.width() - 2 * MarginPoints, sheet.height() - 2 * MarginPoints) / pointsPerUnit;
+}
+
 bool print(QTextDocument& document, QPagedPaintDevice& device, double pointsPerUnit, const PageDecorator& decorate)
 {
     const QPageLayout layout = device.pageLayout();
     const QSizeF sheet = layout.fullRectPoints().size();
     // Where the device's own origin lies on the sheet (the corner when it paints the full page).
     const QPointF origin = layout.paintRect(QPageLayout::Point).topLeft();
-    const QSizeF body = QSizeF(sheet.width() - 2 * MarginPoints, sheet.height() - 2 * MarginPoints) / pointsPerUnit;
+    const QSizeF body = bodySize(device, pointsPerUnit);
     document.setPageSize(body);
     withoutLigatures(document);
     const int pages = document.pageCount();

@@ -19,6 +19,9 @@ using PageDecorator = std::function<void(QPainter& painter, int pageNumber, QSiz
 
 constexpr double MarginPoints = 72;
 
+// The part of the device's sheet inside the margins, in layout units of `pointsPerUnit` points.
+QSizeF bodySize(const QPagedPaintDevice& device, double pointsPerUnit);
+
 // `pointsPerUnit` is the size of one of the document's layout units on paper: 1 for our logical
 // pixels, 0.75 for CSS pixels. False when the device cannot be painted or a page not started.
 bool print(QTextDocument& document, QPagedPaintDevice& device, double pointsPerUnit,

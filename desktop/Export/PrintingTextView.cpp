@@ -87,6 +87,13 @@ bool PrintingTextView::print(QPagedPaintDevice& device)
     });
 }
 
+float PrintingTextView::calculatePrintHeight(const QPagedPaintDevice& job, double scalingFactor)
+{
+    if (!(scalingFactor > 0))
+        return 0;
+    return float(job.pageLayout().paintRect(QPageLayout::Point).height() / scalingFactor);
+}
+
 void PrintingTextView::drawPageBorder(QPainter& painter, int pageNumber, QSizeF sheet) const
 {
     // The painter already counts in points: the font's size undoes the device's own point scale.

@@ -31,6 +31,9 @@ public:
 
     // Paginates and paints every page; false when the device could not be painted.
     bool print(QPagedPaintDevice& device);
+    // The height of a page of the print job inside its margins, in points, divided by the scale the
+    // text is printed at (0 for a scale that is not positive). Nothing in the application calls it.
+    static float calculatePrintHeight(const QPagedPaintDevice& job, double scalingFactor);
 
     const Font& pageNumberFont() const { return pageNumberFont_; }
     MarkdownTextStorage& markdownStorage() { return *storage_; }

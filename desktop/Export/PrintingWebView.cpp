@@ -2,6 +2,7 @@
 
 #include "Dispatch.h"
 #include "Export/PagePrinter.h"
+#include "Export/RichTextPage.h"
 #include "kit/DialogFolder.h"
 #include "Log.h"
 #include "text/HtmlImport.h"
@@ -125,9 +126,12 @@ bool PrintingWebView::printHTMLToDevice(const QString& html, QPagedPaintDevice& 
     HtmlImport::ClosedDocument document;
     QImage layoutDevice = cssPixelDevice();
     // cmark ends a code block with a line feed, which Qt would show as one more shaded line.
-    QString page = HtmlImport::withPercentLineHeights(html);
+    QString page = HtmlImport::withPercentLineHeights(RichTextPage::withNestingCapped(html));
     page.replace(QStringLiteral("\n</code></pre>"), QStringLiteral("</code></pre>"));
     document.setHtml(page);
+    RichTextPage::showImagesAsText(document);
+    // Half the width stays for the text, however deep it lies.
+    RichTextPage::limitIndentation(document, PagePrinter::bodySize(device, PointsPerCssPixel).width() / 2);
     document.setDocumentMargin(0);
     document.documentLayout()->setPaintDevice(&layoutDevice);
     return PagePrinter::print(document, device, PointsPerCssPixel);

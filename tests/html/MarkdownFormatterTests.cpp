@@ -2,8 +2,10 @@
 
 #include "BundleInfo.h"
 #include "Core.h"
+#include "Themes/Themeset.h"
 #include "text/FontFaces.h"
 
+#include <QFile>
 #include <QFontDatabase>
 #include <QRegularExpression>
 
@@ -164,4 +166,109 @@ TEST(MarkdownFormatter, AttributedStringIsStyledByThePage)
     EXPECT_EQ(*bold.font, (Font{Typeset::boldFontNameForTypeface(0), 16}));
     EXPECT_DOUBLE_EQ(bold.paragraphStyle->lineHeightMultiple, 1.5);
     EXPECT_EQ(text.attributesAtIndex(2).font->postScriptName, Typeset::regularFontNameForTypeface(0));
+}
+
+TEST(MarkdownFormatter, ViewingPageGolden)
+{
+    Typeface typeface(0);
+    Core::shared().setColorTheme(0);
+    Core::shared().setTypeSize(0);
+    Core::shared().setTypeSizeOffset(0);
+    QFile styleSheet(QStringLiteral(":/print.css"));
+    ASSERT_TRUE(styleSheet.open(QIODevice::ReadOnly));
+    const QString note = QStringLiteral("# Title\nSome **bold** text\n- [ ] task");
+    const QString expected =
+        QStringLiteral("<html><head><meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+                       "<meta charset=\"UTF-8\"><meta name=\"generator\" content=\"Brindlewick %1 (%2)\">"
+                       "<style type=\"text/css\">body {font-family: \"Lato\";}"
+                       "code {font-family: \"DejaVu Sans Mono\";line-height: 1.5em;}%3"
+                       "html,body {background: #fbfbfb;color: #464646;}"
+                       "ul > li .checkbox {background: #fbfbfb; margin-top: -.15em;}"
+                       "hr { border-color: #95a5a6 }"
+                       "blockquote cite,blockquote p,h1,h2,h3,h4,h5,h6 {color: #464646;}"
+                       "body {font-size: 16px;}"
+                       ".tag, a {color: #12b0cc}.strike, .strike-text { color: #95a5a6 }"
+                       "</style></head><body>"
+                       "<h1>Titl<b id=\"kt9vrstart\"></b>e</h1>\n<p>Some <strong>bold</strong> text</p>\n"
+                       "<ul>\n<li class=\"task\"><span class=\"checkbox uncompleted\">\u2610</span>  task</li>\n</ul>\n"
+                       "<script>window.scrollTo(0, document.getElementById('kt9vrstart').getBoundingClientRect().top);</script>"
+                       "</body></html>")
+            .arg(BundleInfo::shortVersion(), BundleInfo::buildNumber(), QString::fromUtf8(styleSheet.readAll()));
+    EXPECT_EQ(MarkdownFormatter::htmlForViewingWithMarkdownText(note, 12).toStdString(), expected.toStdString());
+}
+
+TEST(MarkdownFormatter, ViewingPageCaretMarker)
+{
+    const QString marker = QStringLiteral("<b id=\"kt9vrstart\"></b>");
+    const QString note = QStringLiteral("first line\nsecond line here\nthird");
+    const struct {
+        const char* name;
+        QString text;
+        int64_t caret;
+        QString body; // the fragment with the marker, or empty for none
+    } cases[] = {
+        {"no caret", note, -1, {}},
+        {"caret at the start", note, 0, {}},
+        {"not found", note, InlineNotFound, {}},
+        {"line feed within 5 before: one before it", note, 14, "<p>first lin" + marker + "e\nsecond line here\nthird</p>\n"},
+        {"line feed within 5 after", note, 7, "<p>first lin" + marker + "e\nsecond line here\nthird</p>\n"},
+        {"no line feed near: at the caret", note, 20, "<p>first line\nsecond li" + marker + "ne here\nthird</p>\n"},
+        {"line feed first: at the start", QStringLiteral("\nabcdefgh"), 3, "<p>" + marker + "\nabcdefgh</p>\n"},
+        {"past the end: at the end", note, 999, "<p>first line\nsecond line here\nthird" + marker + "</p>\n"},
+        {"earlier zero-width spaces are dropped", QStringLiteral("ab\u200Bcdefghij"), 4, "<p>abcd" + marker + "efghij</p>\n"},
+    };
+    const QString script = QStringLiteral("<script>window.scrollTo(0, document.getElementById('kt9vrstart')"
+                                          ".getBoundingClientRect().top);</script>");
+    for (const auto& c : cases) {
+        const QString page = MarkdownFormatter::htmlForViewingWithMarkdownText(c.text, c.caret);
+        const QString body = page.section(QStringLiteral("<body>"), 1).chopped(int(QStringLiteral("</body></html>").size()));
+        if (c.body.isEmpty())
+            EXPECT_EQ(body.toStdString(), html(c.text).toStdString()) << c.name;
+        else
+            EXPECT_EQ(body.toStdString(), (c.body + script).toStdString()) << c.name;
+    }
+}
+
+TEST(MarkdownFormatter, ViewingPageFollowsThemeAndTypeface)
+{
+    const struct {
+        TypefaceID typeface;
+        const char* theme;
+        const char* checkboxMargin;
+    } cases[] = {{0, "night", "margin-top: -.15em;"}, {1, "sepia", "margin-top: -.4em;"}, {2, "whiterose", "margin-top: -.15em;"}};
+    for (const auto& c : cases) {
+        Typeface typeface(c.typeface);
+        ThemeID theme = 0;
+        for (int64_t i = 0; i < Themeset::numberOfThemes(); ++i) {
+            if (Themeset::resourceNameForTheme(Themeset::themeAtIndex(i)) == QLatin1String(c.theme))
+                theme = Themeset::themeAtIndex(i);
+        }
+        Core::shared().setColorTheme(theme);
+        const QString page = MarkdownFormatter::htmlForViewingWithMarkdownText("x", 1);
+        const QString background = MarkdownFormatter::colorToHex(Themeset::backgroundColorForTheme(theme));
+        EXPECT_TRUE(page.contains("html,body {background: " + background + ";color: " +
+                                  MarkdownFormatter::colorToHex(Themeset::textColorForTheme(theme)) + ";}"))
+            << c.theme;
+        EXPECT_TRUE(page.contains("ul > li .checkbox {background: " + background + "; " + c.checkboxMargin + "}")) << c.theme;
+        EXPECT_TRUE(page.contains(".tag, a {color: " + MarkdownFormatter::colorToHex(Themeset::listColorForTheme(theme)) + "}"))
+            << c.theme;
+    }
+    Core::shared().setColorTheme(0);
+}
+
+TEST(MarkdownFormatter, PlainTextDropsMarkup)
+{
+    const Case cases[] = {
+        {"headings and rules", "# Title #\n\n---\nafter", "Title \n\n\nafter"},
+        {"emphasis and strike", "**bold** _it_ ~~gone~~", "bold it gone"},
+        {"quotes and nested lists lose markers and indent", "> quoted\n  - item\n    1. first", "quoted\nitem\nfirst"},
+        {"check boxes", "- [ ] open\n- [x] done", "open\ndone"},
+        {"links and images go whole", "see [here](http://x) and ![pic](a.png) <b>b</b>", "see  and  b"},
+        {"autolink keeps its address", "<http://x.org/a>", "http://x.org/a"},
+        {"tags, mentions, code and bare addresses stay", "#tag @you `a*b*` me@x.org", "#tag @you `a*b*` me@x.org"},
+        {"tabs and blanks before a line", "\t  indented\nkeeps  inner  blanks", "indented\nkeeps  inner  blanks"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MarkdownFormatter::plainTextWithMarkdownText(c.input).toStdString(), c.expected.toStdString()) << c.name;
 }

@@ -169,3 +169,21 @@ TEST(Printing, PdfExportsAreServedInOrderAndFailuresReported)
     EXPECT_EQ(TestSupport::readFile(file), "x");
     log->uninstall();
 }
+
+TEST(Printing, PrintHeightIsThePageInsideItsMarginsOverTheScale)
+{
+    const struct {
+        QPageSize::PageSizeId paper;
+        double margin;
+        double scale;
+        float height;
+    } cases[] = {{QPageSize::Letter, 72, 1.0, 648},    {QPageSize::Letter, 72, 0.5, 1296}, {QPageSize::Letter, 0, 2.0, 396},
+                 {QPageSize::A4, 72, 1.0, 698},       {QPageSize::Letter, 72, 0, 0},      {QPageSize::Letter, 72, -1, 0}};
+    for (const auto& c : cases) {
+        QPrinter job(QPrinter::HighResolution);
+        job.setOutputFormat(QPrinter::PdfFormat);
+        job.setPageSize(QPageSize(c.paper));
+        job.setPageMargins(QMarginsF(c.margin, c.margin, c.margin, c.margin), QPageLayout::Point);
+        EXPECT_NEAR(PrintingTextView::calculatePrintHeight(job, c.scale), c.height, 0.01) << c.paper << " " << c.scale;
+    }
+}
