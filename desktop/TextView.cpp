@@ -1,4 +1,5 @@
 #include "TextView.h"
+#include "TextViewLayout.h"
 
 #include "text/FontFaces.h"
 
@@ -9,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -58,6 +60,7 @@ QTextCursor selecting(QTextDocument* document, qsizetype from, qsizetype to)
 TextView::TextView(QWidget* parent) : QTextEdit(parent)
 {
     setAcceptRichText(false);
+    document()->setDocumentLayout(new TextViewLayout(document()));
     document()->setUndoRedoEnabled(false);
     document()->setDocumentMargin(0);
     connect(document(), &QTextDocument::contentsChange, this,
@@ -119,6 +122,19 @@ void TextView::applyInset()
     format.setTopMargin(insetHeight_);
     format.setBottomMargin(insetHeight_);
     root->setFrameFormat(format);
+}
+
+QString TextView::anchorAt(const QPoint& position) const
+{
+    if (!storage_)
+        return QTextEdit::anchorAt(position);
+    const QScrollBar* bar = horizontalScrollBar();
+    const QPointF point(position.x() + (isRightToLeft() ? bar->maximum() - bar->value() : bar->value()),
+                        position.y() + verticalScrollBar()->value());
+    const int at = document()->documentLayout()->hitTest(point, Qt::ExactHit);
+    if (at < 0 || at >= storage_->length())
+        return {};
+    return storage_->attributesAtIndex(at).link.value_or(QString());
 }
 
 TextRange TextView::selectedRange() const

@@ -45,6 +45,10 @@ public:
     // Space left and right of the text, and above and below it; kept when the document is rebuilt.
     void setTextContainerInset(double width, double height);
 
+    // The link under the viewport point, read from the storage: the widget's own look-up walks every
+    // block above the point.
+    QString anchorAt(const QPoint& position) const;
+
     TextRange selectedRange() const;
     void setSelectedRange(TextRange range);
 
