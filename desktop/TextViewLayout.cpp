@@ -14,6 +14,8 @@ namespace {
 
 // Unbounded width, for a document without a page width.
 constexpr qreal NoWrapWidth = 1e7;
+// Changes to more blocks than this lay them out only when they are looked at again.
+constexpr int RelayoutAtOnce = 64;
 
 // The rich-text layout measures in 1/64 units; rounding the same way puts lines on the same pixels.
 int fixed(qreal value)
@@ -83,40 +85,47 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
     const int firstNumber = first.blockNumber();
     const int added = (last.isValid() ? last.blockNumber() : count - 1) - firstNumber + 1;
     const int removed = added - (count - int(heights_.size()));
+    if (removed < 0 || firstNumber + removed > int(heights_.size())) { // not what the blocks say: start over
+        heights_.clear();
+        laidOut_.clear();
+        documentChanged(0, 0, document->characterCount());
+        return;
+    }
+    // Blocks on show are laid out again at once (a keystroke's paragraph), so that only they are
+    // repainted when their heights stay; the rest wait until they are looked at.
+    const auto begin = laidOut_.begin() + firstNumber;
+    const bool shown = added <= RelayoutAtOnce && std::find(begin, begin + removed, true) != begin + removed;
+    const qreal oldBottom = top(firstNumber + removed);
 
     // A block keeps its old height as the estimate of its new one when the change split or joined
     // none: most changes are to a block's characters or formats, and a new page width changes all.
     if (removed == added) {
-        QTextBlock block = first;
-        for (int i = 0; i < added; ++i, block = block.next()) {
-            laidOut_[firstNumber + i] = false;
-            block.layout()->clearLayout();
-        }
+        std::fill(begin, begin + added, false);
     } else {
-        if (removed < 0 || firstNumber + removed > int(heights_.size())) { // not what the blocks say: start over
-            heights_.clear();
-            laidOut_.clear();
-            documentChanged(0, 0, document->characterCount());
-            return;
-        }
         heights_.erase(heights_.begin() + firstNumber, heights_.begin() + firstNumber + removed);
-        laidOut_.erase(laidOut_.begin() + firstNumber, laidOut_.begin() + firstNumber + removed);
+        laidOut_.erase(begin, begin + removed);
         const QFontMetricsF metrics(document->defaultFont());
         std::vector<qreal> estimates;
         estimates.reserve(size_t(added));
         QTextBlock block = first;
-        for (int i = 0; i < added; ++i, block = block.next()) {
-            block.layout()->clearLayout();
+        for (int i = 0; i < added; ++i, block = block.next())
             estimates.push_back(estimatedHeight(block, metrics));
-        }
         heights_.insert(heights_.begin() + firstNumber, estimates.begin(), estimates.end());
         laidOut_.insert(laidOut_.begin() + firstNumber, size_t(added), false);
         rebuildTree();
     }
+    QTextBlock block = first;
+    for (int i = 0; i < added; ++i, block = block.next()) {
+        if (shown)
+            layOut(block);
+        else
+            block.layout()->clearLayout();
+    }
     reportSize();
-    const QSizeF size = documentSize();
+    const qreal width = std::max(documentSize().width(), NoWrapWidth);
     const qreal changedTop = margins().top + top(firstNumber);
-    emit update(QRectF(0, changedTop, std::max(size.width(), NoWrapWidth), NoWrapWidth));
+    const qreal newBottom = top(firstNumber + added);
+    emit update(QRectF(0, changedTop, width, newBottom == oldBottom ? newBottom - top(firstNumber) : NoWrapWidth));
 }
 
 qreal TextViewLayout::estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const
@@ -187,8 +196,11 @@ qreal TextViewLayout::layOut(const QTextBlock& block) const
     laidOut_[size_t(number)] = true;
     const qreal height = qreal(y) / 64;
     if (height != heights_[size_t(number)]) {
+        // What follows moves: repaint it.
         setHeight(number, height);
         sizeChanged();
+        emit const_cast<TextViewLayout*>(this)->update(
+            QRectF(0, margins().top + top(number), std::max(documentSize().width(), NoWrapWidth), NoWrapWidth));
     }
     return height;
 }
