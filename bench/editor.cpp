@@ -134,8 +134,10 @@ void OpenNote(benchmark::State& state)
         timer.start();
         editor.open(keys[next]);
         state.SetIterationTime(double(timer.nsecsElapsed()) / 1e9);
-        DispatchQueue::runMainUntil([&] { return storage->unstyledRange().length == 0; }, 120);
-        editor.controller.textView()->viewport()->repaint();
+        NoteTextView* view = editor.controller.textView();
+        while (storage->unstyledRange().length > 0 || view->mirroredLength() < storage->length())
+            QApplication::processEvents();
+        view->viewport()->repaint();
         styled.push_back(double(timer.nsecsElapsed()) / 1e6);
         next = 1 - next;
     }

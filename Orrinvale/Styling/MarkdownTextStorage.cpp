@@ -1,7 +1,5 @@
 #include "Styling/MarkdownTextStorage.h"
 
-#include "Dispatch.h"
-
 #include <QCoreApplication>
 #include <QUrl>
 
@@ -139,7 +137,7 @@ void MarkdownTextStorage::processEditing()
     const qsizetype start = std::max<qsizetype>(edited.location - 2, 0);
     const qsizetype end = std::max(start, std::min(edited.end() + 2, text.size()));
     TextRange lines = paragraphRangeForRange(text, {start, end - start});
-    if (lines.length > StyledAtOnce) {
+    if (lines.length > StyledAtOnce && QCoreApplication::instance()) {
         // The first slice now, the rest plain until its turn: unstyled, it would keep whatever the
         // text it replaced had.
         const TextRange head = paragraphRangeForRange(text, {lines.location, SliceLength});
@@ -167,10 +165,15 @@ void MarkdownTextStorage::processEditing()
     if (unstyled_.length <= 0)
         unstyled_ = {0, 0};
     else if (!std::exchange(sliceQueued_, true))
-        DispatchQueue::main()->async([self = std::weak_ptr(self_)] {
-            if (const auto storage = self.lock())
-                (*storage)->styleNextSlice();
-        });
+        // A posted call, not a block on the main queue: that queue runs what is added while it runs,
+        // and the window would wait for all of the slices.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = std::weak_ptr(self_)] {
+                if (const auto storage = self.lock())
+                    (*storage)->styleNextSlice();
+            },
+            Qt::QueuedConnection);
 }
 
 void MarkdownTextStorage::carryUnstyled(TextRange edited, qsizetype changeInLength)
@@ -184,6 +187,12 @@ void MarkdownTextStorage::carryUnstyled(TextRange edited, qsizetype changeInLeng
         unstyled_ = spanning({unstyled_.location, unstyled_.length + changeInLength}, edited);
     const qsizetype from = std::clamp<qsizetype>(unstyled_.location, 0, length());
     unstyled_ = {from, std::clamp<qsizetype>(unstyled_.end(), from, length()) - from};
+}
+
+void MarkdownTextStorage::finishStyling()
+{
+    while (unstyled_.length > 0)
+        styleNextSlice();
 }
 
 void MarkdownTextStorage::styleNextSlice()

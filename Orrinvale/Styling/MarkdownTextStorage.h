@@ -19,7 +19,7 @@
 // calls reloadAttributes() before the storage receives text. A font or colour the owner leaves unset
 // leaves that attribute unset on the text.
 // A change over a long text (a note being opened) styles its first lines at once and the rest in slices
-// on the main queue, each short enough to leave the window responsive; until its slice comes, that text
+// in posted calls, each short enough to leave the window responsive; until its slice comes, that text
 // shows in the main font and colour.
 class MarkdownTextStorage : public TextStorage, public TextStorageColors {
 public:
@@ -31,6 +31,9 @@ public:
     static constexpr qsizetype SliceLength = 16 * 1024;
     // Text waiting for its slice; empty when all of the text is styled.
     TextRange unstyledRange() const { return unstyled_; }
+    // Styles the waiting text now (for a copy that must be complete, such as a print).
+    void finishStyling();
+    qsizetype processedLength() const override { return unstyled_.length > 0 ? unstyled_.location : length(); }
 
     // The line-height multiple of the paragraph style.
     void setLineHeight(double lineHeightMultiple) { lineHeightMultiple_ = lineHeightMultiple; }
