@@ -92,9 +92,11 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
         return;
     }
     // Blocks on show are laid out again at once (a keystroke's paragraph), so that only they are
-    // repainted when their heights stay; the rest wait until they are looked at.
+    // repainted when their heights stay; the rest wait until they are looked at. A block's layout is
+    // made only when it is laid out: one for each block of a long note would take more than its text.
     const auto begin = laidOut_.begin() + firstNumber;
-    const bool shown = added <= RelayoutAtOnce && std::find(begin, begin + removed, true) != begin + removed;
+    std::vector<bool> wasLaidOut(begin, begin + removed);
+    const bool shown = std::find(wasLaidOut.begin(), wasLaidOut.end(), true) != wasLaidOut.end();
     const qreal oldBottom = top(firstNumber + removed);
 
     // A block keeps its old height as the estimate of its new one when the change split or joined
@@ -113,12 +115,15 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
         heights_.insert(heights_.begin() + firstNumber, estimates.begin(), estimates.end());
         laidOut_.insert(laidOut_.begin() + firstNumber, size_t(added), false);
         rebuildTree();
+        // Only the first block was there before: the others are new and have no layout yet.
+        wasLaidOut.assign(size_t(added), false);
+        wasLaidOut[0] = shown;
     }
     QTextBlock block = first;
     for (int i = 0; i < added; ++i, block = block.next()) {
-        if (shown)
+        if (shown && added <= RelayoutAtOnce)
             layOut(block);
-        else
+        else if (wasLaidOut[size_t(i)])
             block.layout()->clearLayout();
     }
     reportSize();
