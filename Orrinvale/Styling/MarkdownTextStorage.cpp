@@ -138,15 +138,17 @@ void MarkdownTextStorage::processEditing()
     const qsizetype end = std::max(start, std::min(edited.end() + 2, text.size()));
     TextRange lines = paragraphRangeForRange(text, {start, end - start});
     if (lines.length > StyledAtOnce && QCoreApplication::instance()) {
-        // The first slice now, the rest plain until its turn: unstyled, it would keep whatever the
-        // text it replaced had.
+        // The first slice now, the rest in slices. New text is plain until its turn: it would keep
+        // whatever the text it replaced had. Restyled text keeps its old look until then.
         const TextRange head = paragraphRangeForRange(text, {lines.location, SliceLength});
         const TextRange rest{head.end(), lines.end() - head.end()};
-        TextAttributes plain;
-        plain.font = mainFont_;
-        plain.foregroundColor = mainColor_;
-        plain.paragraphStyle = defaultParagraphStyle_;
-        setAttributes(plain, rest);
+        if (editedMask() & EditedCharacters) {
+            TextAttributes plain;
+            plain.font = mainFont_;
+            plain.foregroundColor = mainColor_;
+            plain.paragraphStyle = defaultParagraphStyle_;
+            setAttributes(plain, rest);
+        }
         unstyled_ = unstyled_.length > 0 ? spanning(unstyled_, rest) : rest;
         lines = head;
     }

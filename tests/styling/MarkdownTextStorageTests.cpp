@@ -567,3 +567,20 @@ TEST_F(Styling, SlicesLeaveAStorageThatIsGoneAlone)
     configure(byLine);
     expectSameStyles(storage, styleLineByLine(byLine, storage.string()));
 }
+
+TEST_F(Styling, RestylingALongTextKeepsItsLookUntilItsSlice)
+{
+    setText(longNote(6));
+    storage.finishStyling();
+    const qsizetype heading = indexOf("\n# ", MarkdownTextStorage::StyledAtOnce) + 1;
+    const TextAttributes styled = at(heading);
+    ASSERT_EQ(styled.font, fixedSymbol());
+
+    storage.beginEditing();
+    storage.edited(TextStorage::EditedAttributes, {0, storage.length()}, 0);
+    storage.endEditing();
+    EXPECT_GT(storage.unstyledRange().length, 0);
+    EXPECT_EQ(at(heading), styled);
+    runSlices(storage);
+    EXPECT_EQ(at(heading), styled);
+}
