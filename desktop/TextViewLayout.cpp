@@ -214,13 +214,14 @@ void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
 {
     QScopedValueRollback drawing(drawing_, true);
     const QTextDocument* document = this->document();
-    const qreal clipTop = context.clip.isValid() ? context.clip.top() : 0;
-    const qreal clipBottom = context.clip.isValid() ? context.clip.bottom() : documentSize().height();
-    const int cursorWidth = property("cursorWidth").isValid() ? property("cursorWidth").toInt() : 1;
     const QRectF clip = context.clip.isValid() ? context.clip : QRectF(QPointF(), documentSize());
+    const int cursorWidth = property("cursorWidth").isValid() ? property("cursorWidth").toInt() : 1;
 
-    for (QTextBlock block = document->findBlockByNumber(blockAt(clipTop - margins().top));
-         block.isValid() && place(block) <= clipBottom; block = block.next()) {
+    // A line's glyphs may reach past its block's share of the height: the blocks on either side of
+    // the clip are drawn too.
+    int after = 0;
+    for (QTextBlock block = document->findBlockByNumber(std::max(blockAt(clip.top() - margins().top) - 1, 0));
+         block.isValid() && (place(block) <= clip.bottom() || after++ == 0); block = block.next()) {
         const QTextLayout* layout = block.layout();
         const int start = block.position();
         const int length = block.length();
