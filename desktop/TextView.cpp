@@ -188,6 +188,9 @@ bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringL
 
 void TextView::keyPressEvent(QKeyEvent* event)
 {
+    if (storage_ && (event->matches(QKeySequence::SelectAll) || event->matches(QKeySequence::MoveToEndOfDocument) ||
+                     event->matches(QKeySequence::SelectEndOfDocument)))
+        ensureMirrored(storage_->length());
     if (!storage_ || isReadOnly()) {
         QTextEdit::keyPressEvent(event);
         return;
@@ -201,9 +204,6 @@ void TextView::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
-    if (event->matches(QKeySequence::SelectAll) || event->matches(QKeySequence::MoveToEndOfDocument) ||
-        event->matches(QKeySequence::SelectEndOfDocument))
-        ensureMirrored(storage_->length());
     if (event->matches(QKeySequence::Cut)) {
         if (selection.length > 0) {
             copy();

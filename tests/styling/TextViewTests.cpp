@@ -439,9 +439,12 @@ TEST_F(StylingView, ALongTextGoesInASliceAtATime)
     const qsizetype length = storage.length();
     view.setSelectedRange({length - 3, 2});
     EXPECT_EQ(view.selectedRange(), (TextRange{length - 3, 2}));
-    setText(longNote(8));
-    key(Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(view.selectedRange(), (TextRange{0, storage.length()}));
+    for (const bool readOnly : {false, true}) {
+        view.setReadOnly(readOnly);
+        setText(longNote(8));
+        key(Qt::Key_A, Qt::ControlModifier);
+        EXPECT_EQ(view.selectedRange(), (TextRange{0, storage.length()})) << readOnly;
+    }
 }
 
 TEST_F(StylingView, OnlyWhatIsLookedAtIsLaidOut)
