@@ -1,4 +1,5 @@
 #include "TextView.h"
+#include "TextViewLayout.h"
 
 #include "text/FontFaces.h"
 
@@ -9,6 +10,7 @@
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QScopedValueRollback>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -58,6 +60,7 @@ QTextCursor selecting(QTextDocument* document, qsizetype from, qsizetype to)
 TextView::TextView(QWidget* parent) : QTextEdit(parent)
 {
     setAcceptRichText(false);
+    document()->setDocumentLayout(new TextViewLayout(document()));
     document()->setUndoRedoEnabled(false);
     document()->setDocumentMargin(0);
     connect(document(), &QTextDocument::contentsChange, this,
@@ -80,6 +83,7 @@ void TextView::setTextStorage(TextStorage* storage)
         document()->clear();
         applyInset();
     }
+    mirrored_ = 0;
     if (!storage_)
         return;
     storage_->addObserver(this);
@@ -90,7 +94,7 @@ void TextView::setDefaultParagraphStyle(const std::optional<ParagraphStyle>& sty
 {
     defaultParagraphStyle_ = style;
     if (storage_)
-        mirror({0, storage_->length()}, storage_->length());
+        mirror({0, mirrored_}, mirrored_);
 }
 
 void TextView::setDefaultFont(const std::optional<Font>& font)
@@ -121,6 +125,19 @@ void TextView::applyInset()
     root->setFrameFormat(format);
 }
 
+QString TextView::anchorAt(const QPoint& position) const
+{
+    if (!storage_)
+        return QTextEdit::anchorAt(position);
+    const QScrollBar* bar = horizontalScrollBar();
+    const QPointF point(position.x() + (isRightToLeft() ? bar->maximum() - bar->value() : bar->value()),
+                        position.y() + verticalScrollBar()->value());
+    const int at = document()->documentLayout()->hitTest(point, Qt::ExactHit);
+    if (at < 0 || at >= storage_->length())
+        return {};
+    return storage_->attributesAtIndex(at).link.value_or(QString());
+}
+
 TextRange TextView::selectedRange() const
 {
     const QTextCursor cursor = textCursor();
@@ -129,6 +146,7 @@ TextRange TextView::selectedRange() const
 
 void TextView::setSelectedRange(TextRange range)
 {
+    ensureMirrored(range.end());
     QTextCursor cursor = textCursor();
     const int limit = document()->characterCount() - 1;
     cursor.setPosition(std::clamp(int(range.location), 0, limit));
@@ -170,6 +188,9 @@ bool TextView::changeTextInRanges(const QList<TextRange>& ranges, const QStringL
 
 void TextView::keyPressEvent(QKeyEvent* event)
 {
+    if (storage_ && (event->matches(QKeySequence::SelectAll) || event->matches(QKeySequence::MoveToEndOfDocument) ||
+                     event->matches(QKeySequence::SelectEndOfDocument)))
+        ensureMirrored(storage_->length());
     if (!storage_ || isReadOnly()) {
         QTextEdit::keyPressEvent(event);
         return;
@@ -340,10 +361,104 @@ void TextView::dropEvent(QDropEvent* event)
     }
 }
 
+void TextView::selectAll()
+{
+    if (storage_)
+        ensureMirrored(storage_->length());
+    QTextEdit::selectAll();
+}
+
+void TextView::ensureMirrored(qsizetype position)
+{
+    if (storage_ && position > mirrored_) {
+        fillTo(position + FillSlice);
+        queueFill();
+    }
+}
+
 void TextView::textStorageDidProcessEditing(TextStorage&, int, TextRange editedRange, qsizetype changeInLength)
 {
-    // After a change the widget made itself, the document already holds the new characters.
-    mirror(editedRange, documentAhead_ ? editedRange.length : editedRange.length - changeInLength);
+    if (documentAhead_) { // after a change the widget made itself the document holds the new characters
+        mirrored_ += changeInLength;
+        mirror(editedRange, editedRange.length);
+        return;
+    }
+    if (editedRange.end() - changeInLength <= mirrored_) {
+        mirrored_ += changeInLength;
+        mirror(editedRange, editedRange.length - changeInLength);
+    } else if (editedRange.location < mirrored_) {
+        // The change runs past what the document holds: from its start the text goes in again.
+        cutBackTo(editedRange.location);
+        fillTo(editedRange.location + FillSlice);
+    }
+    // A change wholly past it goes in with its slice, once processed.
+    queueFill();
+}
+
+void TextView::cutBackTo(qsizetype position)
+{
+    // A CR shows as a line break or not by the unit after it: it goes too.
+    if (position > 0 && storage_->string()[position - 1] == u'\r')
+        --position;
+    QScopedValueRollback guard(mirroring_, true);
+    if (position == 0) { // far quicker than taking the text out
+        document()->clear();
+        applyInset();
+    } else {
+        selecting(document(), position, document()->characterCount() - 1).removeSelectedText();
+    }
+    mirrored_ = position;
+}
+
+void TextView::fillTo(qsizetype end)
+{
+    const QString& text = storage_->string();
+    end = std::min(end, text.size());
+    if (end > 0)
+        end = paragraphRangeForRange(text, {end - 1, 1}).end(); // whole lines
+    if (end <= mirrored_)
+        return;
+
+    QScopedValueRollback guard(mirroring_, true);
+    // New text at the end would carry a caret that is there along with it.
+    const int anchor = textCursor().anchor();
+    const int position = textCursor().position();
+    const int documentEnd = document()->characterCount() - 1;
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (mirrored_ == 0)
+        cursor.setBlockFormat(blockFormat(0));
+    const TextRange range{mirrored_, end - mirrored_};
+    insertMirrored(cursor, range);
+    mirrorBlockFormats(cursor, {range.location, 0});
+    cursor.endEditBlock();
+    mirrored_ = end;
+    if (anchor == documentEnd || position == documentEnd) {
+        QTextCursor caret(document());
+        caret.setPosition(anchor);
+        caret.setPosition(position, QTextCursor::KeepAnchor);
+        setTextCursor(caret);
+    }
+}
+
+void TextView::queueFill()
+{
+    // Text the storage has yet to process would take its formats twice: it waits for its pass.
+    if (!storage_ || mirrored_ >= storage_->processedLength() || std::exchange(fillQueued_, true))
+        return;
+    // A posted call, not a block on the main queue: that queue runs what is added while it runs, and
+    // the window would wait for all of the slices.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            fillQueued_ = false;
+            if (!storage_)
+                return;
+            fillTo(std::min(mirrored_ + FillSlice, storage_->processedLength()));
+            queueFill();
+        },
+        Qt::QueuedConnection);
 }
 
 void TextView::mirror(TextRange range, qsizetype oldLength)
@@ -390,23 +505,17 @@ void TextView::mirror(TextRange range, qsizetype oldLength)
 
 void TextView::mirrorEverything()
 {
-    // Rebuilt from nothing within one edit, the document is laid out lazily: the first screen at once,
-    // the rest in the background. The text goes in after a stand-in unit so that the widget's caret
-    // stays at the start instead of being dragged to the end, which would make the widget lay out
-    // everything to find where the caret was.
+    // A long text goes in a slice at a time, the first one now. The selection stays, within that slice.
     const TextRange selection = selectedRange();
+    cutBackTo(0);
+    const qsizetype length = storage_->length();
+    fillTo(length <= FilledAtOnce ? length : std::min(FillSlice, storage_->processedLength()));
+    queueFill();
+    const auto within = [this](qsizetype position) { return int(std::min(position, mirrored_)); };
     QTextCursor cursor(document());
-    cursor.beginEditBlock();
-    document()->clear();
-    applyInset();
-    cursor.setBlockFormat(blockFormat(0));
-    cursor.insertText(QStringLiteral(" "));
-    setTextCursor(QTextCursor(document()));
-    insertMirrored(cursor, {0, storage_->length()});
-    cursor.setPosition(0);
-    cursor.deleteChar();
-    cursor.endEditBlock();
-    setSelectedRange(selection);
+    cursor.setPosition(within(selection.location));
+    cursor.setPosition(within(selection.end()), QTextCursor::KeepAnchor);
+    setTextCursor(cursor);
 }
 
 void TextView::insertMirrored(QTextCursor& cursor, TextRange range)
@@ -583,8 +692,8 @@ void TextView::documentContentsChanged(int position, int removed, int added)
     if (mirroring_ || !storage_)
         return;
     // The widget changed its document by itself: carry the change into the storage. The document's
-    // closing block separator has no unit in the storage.
-    const qsizetype oldLength = storage_->length();
+    // closing block separator has no unit in the storage, nor has the document the part not yet in.
+    const qsizetype oldLength = mirrored_;
     const qsizetype newLength = document()->characterCount() - 1;
     qsizetype from = position;
     qsizetype oldSpan = std::min<qsizetype>(removed, oldLength - from);

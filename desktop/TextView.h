@@ -27,6 +27,7 @@ public:
 // paragraph styles, anchors and tool tips for links. User edits never reach the document directly:
 // they go to the delegate and then to the storage, whose changes come back through the mirror.
 // Whatever the widget changes on its own is carried into the storage, so the two never diverge.
+// A long text is mirrored from its start a slice at a time (see FillSlice).
 // Undo is left to the owner: the widget keeps none.
 class TextView : public QTextEdit, private TextStorageObserver {
 public:
@@ -45,8 +46,23 @@ public:
     // Space left and right of the text, and above and below it; kept when the document is rebuilt.
     void setTextContainerInset(double width, double height);
 
+    // The link under the viewport point, read from the storage: the widget's own look-up walks every
+    // block above the point.
+    QString anchorAt(const QPoint& position) const;
+
     TextRange selectedRange() const;
+    // Puts the text up to the range's end into the document first.
     void setSelectedRange(TextRange range);
+
+    // A long text goes into the document a slice at a time in posted calls, the first at once, so
+    // that opening it never holds the window up for long; mirroredLength() is how much is in so far.
+    static constexpr qsizetype FillSlice = 32 * 1024;
+    static constexpr qsizetype FilledAtOnce = 128 * 1024;
+    qsizetype mirroredLength() const { return mirrored_; }
+    // Puts the text up to the position (and a slice after it) into the document now.
+    void ensureMirrored(qsizetype position);
+    // All of the text, not only what the document holds so far.
+    void selectAll();
 
     // Offers the change to the delegate and, when it agrees, makes it in the storage; the caret ends
     // after the last replacement. The path of every user edit.
@@ -72,6 +88,12 @@ private:
     // storage's range: the differing characters first, then every format over the range.
     void mirror(TextRange range, qsizetype oldLength);
     void mirrorEverything();
+    // Takes the document's text from the position on out, to go in again.
+    void cutBackTo(qsizetype position);
+    // Puts the storage's text from the end of the document up to the line end at or after `end` in.
+    void fillTo(qsizetype end);
+    // Posts the next slice while some processed text is still out.
+    void queueFill();
     // Puts the inset on the document's root frame, unless it is there already.
     void applyInset();
     void insertMirrored(QTextCursor& cursor, TextRange range);
@@ -93,6 +115,8 @@ private:
     std::optional<ParagraphStyle> defaultParagraphStyle_;
     bool mirroring_ = false;
     bool documentAhead_ = false;
+    qsizetype mirrored_ = 0; // the storage's units the document holds, from the start
+    bool fillQueued_ = false;
     double insetWidth_ = 0;
     double insetHeight_ = 0;
     QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;

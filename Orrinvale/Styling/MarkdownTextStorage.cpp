@@ -17,6 +17,13 @@ TextRange textRange(const InlineRange& range)
     return {qsizetype(range.location), qsizetype(range.length)};
 }
 
+// The smallest range that covers both.
+TextRange spanning(TextRange a, TextRange b)
+{
+    const qsizetype from = std::min(a.location, b.location);
+    return {from, std::max(a.end(), b.end()) - from};
+}
+
 bool hasEmphasis(int64_t emphasis, int64_t flags)
 {
     return (emphasis & flags) != 0;
@@ -126,15 +133,79 @@ void MarkdownTextStorage::processEditing()
 {
     const TextRange edited = editedRange();
     const QString& text = string();
+    carryUnstyled(edited, changeInLength());
     const qsizetype start = std::max<qsizetype>(edited.location - 2, 0);
     const qsizetype end = std::max(start, std::min(edited.end() + 2, text.size()));
-    const TextRange lines = paragraphRangeForRange(text, {start, end - start});
+    TextRange lines = paragraphRangeForRange(text, {start, end - start});
+    if (lines.length > StyledAtOnce && QCoreApplication::instance()) {
+        // The first slice now, the rest in slices. New text is plain until its turn: it would keep
+        // whatever the text it replaced had. Restyled text keeps its old look until then.
+        const TextRange head = paragraphRangeForRange(text, {lines.location, SliceLength});
+        const TextRange rest{head.end(), lines.end() - head.end()};
+        if (editedMask() & EditedCharacters) {
+            TextAttributes plain;
+            plain.font = mainFont_;
+            plain.foregroundColor = mainColor_;
+            plain.paragraphStyle = defaultParagraphStyle_;
+            setAttributes(plain, rest);
+        }
+        unstyled_ = unstyled_.length > 0 ? spanning(unstyled_, rest) : rest;
+        lines = head;
+    }
     parser_.enumerateParagraph(text, {lines.location, lines.length},
                                [this](const InlineRange& line, bool*) { restyleLine(textRange(line)); });
     writePending();
     // The parser holds on to the text it read last; an empty parse lets go of it, so the next edit
     // changes the text in place instead of copying all of it.
     parser_.parseBlock(QString(), {0, 0}, [](const InlineRange&, InlineElement) {});
+
+    // What waits for its slice no longer holds the lines just styled at either of its ends.
+    if (lines.location <= unstyled_.location && lines.end() > unstyled_.location)
+        unstyled_ = {lines.end(), std::max<qsizetype>(unstyled_.end() - lines.end(), 0)};
+    else if (lines.end() >= unstyled_.end() && lines.location < unstyled_.end())
+        unstyled_.length = lines.location - unstyled_.location;
+    if (unstyled_.length <= 0)
+        unstyled_ = {0, 0};
+    else if (!std::exchange(sliceQueued_, true))
+        // A posted call, not a block on the main queue: that queue runs what is added while it runs,
+        // and the window would wait for all of the slices.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self = std::weak_ptr(self_)] {
+                if (const auto storage = self.lock())
+                    (*storage)->styleNextSlice();
+            },
+            Qt::QueuedConnection);
+}
+
+void MarkdownTextStorage::carryUnstyled(TextRange edited, qsizetype changeInLength)
+{
+    if (unstyled_.length == 0)
+        return;
+    const qsizetype oldEnd = edited.end() - changeInLength; // where the edit ended before it
+    if (unstyled_.location >= oldEnd)
+        unstyled_.location += changeInLength;
+    else if (unstyled_.end() > edited.location)
+        unstyled_ = spanning({unstyled_.location, unstyled_.length + changeInLength}, edited);
+    const qsizetype from = std::clamp<qsizetype>(unstyled_.location, 0, length());
+    unstyled_ = {from, std::clamp<qsizetype>(unstyled_.end(), from, length()) - from};
+}
+
+void MarkdownTextStorage::finishStyling()
+{
+    while (unstyled_.length > 0)
+        styleNextSlice();
+}
+
+void MarkdownTextStorage::styleNextSlice()
+{
+    sliceQueued_ = false;
+    if (unstyled_.length == 0)
+        return;
+    // A pass over the slice's lines with no change to the text: processEditing() styles them.
+    beginEditing();
+    edited(EditedAttributes, {unstyled_.location, std::min(unstyled_.length, SliceLength)}, 0);
+    endEditing();
 }
 
 void MarkdownTextStorage::restyleLine(TextRange line)

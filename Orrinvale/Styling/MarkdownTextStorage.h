@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -17,10 +18,22 @@
 // and never changes a character. The owner sets the seven fonts, the line height and the colours, then
 // calls reloadAttributes() before the storage receives text. A font or colour the owner leaves unset
 // leaves that attribute unset on the text.
+// A change over a long text (a note being opened) styles its first lines at once and the rest in slices
+// in posted calls, each short enough to leave the window responsive; until its slice comes, that text
+// shows in the main font and colour.
 class MarkdownTextStorage : public TextStorage, public TextStorageColors {
 public:
     // Widths and heights come from the metrics (the font layer unless a test gives its own).
     explicit MarkdownTextStorage(const TextMetrics& metrics = FontFaces::metrics());
+
+    // Longer changes are styled a slice at a time; each slice is about this many units.
+    static constexpr qsizetype StyledAtOnce = 128 * 1024;
+    static constexpr qsizetype SliceLength = 16 * 1024;
+    // Text waiting for its slice; empty when all of the text is styled.
+    TextRange unstyledRange() const { return unstyled_; }
+    // Styles the waiting text now (for a copy that must be complete, such as a print).
+    void finishStyling();
+    qsizetype processedLength() const override { return unstyled_.length > 0 ? unstyled_.location : length(); }
 
     // The line-height multiple of the paragraph style.
     void setLineHeight(double lineHeightMultiple) { lineHeightMultiple_ = lineHeightMultiple; }
@@ -89,6 +102,9 @@ private:
     // A stretch of the line being restyled that has one set of attributes, up to `end`.
     using LineRun = AttributedString::AttributeRun;
 
+    // Keeps the text waiting for its slice where it is when the change moves it.
+    void carryUnstyled(TextRange edited, qsizetype changeInLength);
+    void styleNextSlice();
     void restyleLine(TextRange line);
     void styleElement(TextRange range, InlineElement element, TextRange line);
     void styleTag(TextRange range, const QString& host);
@@ -118,4 +134,8 @@ private:
     std::vector<LineRun> pending_;
     qsizetype pendingStart_ = 0;
     std::vector<std::pair<qsizetype, const TextAttributes*>> current_; // the text's runs, by end
+    TextRange unstyled_{0, 0};
+    bool sliceQueued_ = false;
+    // A queued slice holds it weakly: the storage may be gone when the slice's turn comes.
+    std::shared_ptr<MarkdownTextStorage*> self_ = std::make_shared<MarkdownTextStorage*>(this);
 };

@@ -94,6 +94,7 @@ QMimeData* newMimeDataWithFormattedText(const QString& text)
     // The view lets go of the storage before the storage goes.
     TextView view;
     view.setTextStorage(&storage);
+    view.ensureMirrored(storage.length());
     auto* data = new QMimeData;
     data->setText(formatted.string());
     data->setHtml(view.document()->toHtml());

@@ -79,6 +79,9 @@ ThemeID PrintingTextView::printingTheme(ThemeID theme)
 
 bool PrintingTextView::print(QPagedPaintDevice& device)
 {
+    // A long note is styled and shown a slice at a time: the copy needs all of it.
+    storage_->finishStyling();
+    ensureMirrored(storage_->length());
     // Our sizes are logical pixels, which the screen's resolution turned into Qt's points: the copy is
     // laid out at that same resolution, so one of its units is one point on paper.
     const std::unique_ptr<QTextDocument> document(this->document()->clone());

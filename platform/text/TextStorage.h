@@ -41,6 +41,9 @@ public:
     {
         return text_.attributesAtIndex(index, effectiveRange);
     }
+    // The units from the start whose attributes processing has settled: a storage that processes a
+    // long change a slice at a time tells how far it got.
+    virtual qsizetype processedLength() const { return length(); }
 
     // Ranges past the end are clipped to the text.
     void replaceCharacters(TextRange range, const QString& string);

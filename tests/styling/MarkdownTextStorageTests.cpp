@@ -1,10 +1,15 @@
 #include "Styling/MarkdownTextStorage.h"
 #include "Themes/Themeset.h"
 
+#include "LongNote.h"
+
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QRandomGenerator>
 
+#include <functional>
+#include <memory>
 #include <ostream>
 
 void PrintTo(const TextRange& range, std::ostream* out)
@@ -457,4 +462,125 @@ TEST_F(Styling, StylingOperationsReplaceTheirAttribute)
     EXPECT_EQ(at(0).foregroundColor, Main);
     EXPECT_FALSE(at(0).link);
     EXPECT_EQ(at(6).foregroundColor, Main);
+}
+
+namespace {
+
+// Runs the posted calls (the slices) until the storage has styled all of its text.
+void runSlices(const MarkdownTextStorage& storage)
+{
+    for (int turn = 0; turn < 10000 && storage.unstyledRange().length > 0; ++turn)
+        QCoreApplication::sendPostedEvents();
+}
+
+const MarkdownTextStorage& styleLineByLine(MarkdownTextStorage& storage, const QString& text)
+{
+    const QList<QStringView> lines = QStringView(text).split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i)
+        storage.replaceCharacters({storage.length(), 0}, lines[i].toString() + (i + 1 < lines.size() ? "\n" : ""));
+    return storage;
+}
+
+// Every run of the one is a run of the other with the same attributes.
+void expectSameStyles(const MarkdownTextStorage& storage, const MarkdownTextStorage& reference)
+{
+    ASSERT_EQ(storage.string(), reference.string());
+    storage.attributedString().enumerateAttributes({0, storage.length()}, [&](const TextAttributes& attributes,
+                                                                              TextRange run) {
+        TextRange other;
+        ASSERT_EQ(reference.attributesAtIndex(run.location, &other), attributes) << run.location;
+        ASSERT_EQ(other, run);
+    });
+}
+
+} // namespace
+
+TEST_F(Styling, ALongChangeIsStyledInShortSlicesAsIfAtOnce)
+{
+    // Edits while slices wait: the waiting text moves with them, and all of it is styled in the end.
+    const struct {
+        const char* name;
+        std::function<void(MarkdownTextStorage&)> edit;
+    } cases[] = {
+        {"none", [](MarkdownTextStorage&) {}},
+        {"a paste before the waiting text",
+         [](MarkdownTextStorage& s) { s.replaceCharacters({3, 0}, QStringLiteral("**x** `y`\n").repeated(300)); }},
+        {"a new line in it", [](MarkdownTextStorage& s) { s.replaceCharacters({s.length() / 2, 0}, "\n# head\n"); }},
+        {"deleting across its start",
+         [](MarkdownTextStorage& s) { s.replaceCharacters({s.unstyledRange().location - 40, 80}, QString()); }},
+        {"cutting off its end", [](MarkdownTextStorage& s) { s.replaceCharacters({s.length() - 500, 500}, "`x"); }},
+        {"another long text", [](MarkdownTextStorage& s) { s.replaceCharacters({0, s.length()}, longNote(9)); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<TextRange> passes;
+        struct : TextStorageObserver {
+            std::vector<TextRange>* passes;
+            void textStorageDidProcessEditing(TextStorage&, int, TextRange range, qsizetype) override
+            {
+                passes->push_back(range);
+            }
+        } slices;
+        slices.passes = &passes;
+        setText(longNote(5));
+        const TextRange waiting = storage.unstyledRange();
+        ASSERT_GT(waiting.length, 0);
+        EXPECT_EQ(waiting.end(), storage.length());
+        EXPECT_EQ(storage.processedLength(), waiting.location);
+        EXPECT_LE(waiting.location, MarkdownTextStorage::SliceLength + 200);
+        // Waiting, a heading's sign is plain text.
+        const qsizetype heading = indexOf("# ", waiting.location);
+        EXPECT_EQ(at(heading).font, storage.mainFont());
+        EXPECT_EQ(at(heading).foregroundColor, Main);
+        EXPECT_EQ(at(heading).paragraphStyle, storage.defaultParagraphStyle());
+
+        c.edit(storage);
+        storage.addObserver(&slices);
+        runSlices(storage);
+        storage.removeObserver(&slices);
+        EXPECT_EQ(storage.unstyledRange().length, 0);
+        EXPECT_EQ(storage.processedLength(), storage.length());
+        EXPECT_GT(passes.size(), 4u);
+        for (const TextRange& pass : passes)
+            EXPECT_LE(pass.length, MarkdownTextStorage::SliceLength + 400);
+
+        MarkdownTextStorage byLine(metrics);
+        configure(byLine);
+        ASSERT_NO_FATAL_FAILURE(expectSameStyles(storage, styleLineByLine(byLine, storage.string())));
+    }
+}
+
+TEST_F(Styling, SlicesLeaveAStorageThatIsGoneAlone)
+{
+    auto gone = std::make_unique<MarkdownTextStorage>(metrics);
+    configure(*gone);
+    gone->replaceCharacters({0, 0}, longNote(3));
+    ASSERT_GT(gone->unstyledRange().length, 0);
+    gone.reset();
+    QCoreApplication::sendPostedEvents(); // its slice finds nothing to style
+
+    // Waiting text is styled at once when a copy needs all of it.
+    setText(longNote(4));
+    storage.finishStyling();
+    EXPECT_EQ(storage.unstyledRange().length, 0);
+    MarkdownTextStorage byLine(metrics);
+    configure(byLine);
+    expectSameStyles(storage, styleLineByLine(byLine, storage.string()));
+}
+
+TEST_F(Styling, RestylingALongTextKeepsItsLookUntilItsSlice)
+{
+    setText(longNote(6));
+    storage.finishStyling();
+    const qsizetype heading = indexOf("\n# ", MarkdownTextStorage::StyledAtOnce) + 1;
+    const TextAttributes styled = at(heading);
+    ASSERT_EQ(styled.font, fixedSymbol());
+
+    storage.beginEditing();
+    storage.edited(TextStorage::EditedAttributes, {0, storage.length()}, 0);
+    storage.endEditing();
+    EXPECT_GT(storage.unstyledRange().length, 0);
+    EXPECT_EQ(at(heading), styled);
+    runSlices(storage);
+    EXPECT_EQ(at(heading), styled);
 }

@@ -1,19 +1,27 @@
 #include "TextView.h"
+#include "TextViewLayout.h"
 #include "demo/EditorLook.h"
+
+#include "LongNote.h"
 
 #include "text/FontFaces.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QTextBlock>
 #include <QTextLayout>
+
+#include <functional>
+#include <memory>
 
 namespace {
 
@@ -331,4 +339,134 @@ TEST_F(StylingView, BlocksStateTheirDirectionFromTheStart)
     for (QTextBlock a = other.document()->firstBlock(), b = view.document()->firstBlock(); a.isValid();
          a = a.next(), b = b.next())
         EXPECT_EQ(a.blockFormat(), b.blockFormat());
+}
+
+TEST_F(StylingView, LinesSitAndPaintWhereTheRichTextLayoutPutsThem)
+{
+    // A heading, hanging indents of wrapped list items and quotes, right-to-left text, an empty line.
+    setText("# A heading\n\n- [ ] " + QStringLiteral("a list item long enough to wrap ").repeated(6) + "\n> " +
+            QStringLiteral("quoted words ").repeated(20) + "\n1. one\n\u05E9\u05DC\u05D5\u05DD world\n**bold** `code` #tag");
+    view.setTextContainerInset(20, 30);
+    view.show();
+    QApplication::processEvents();
+    const std::unique_ptr<QTextDocument> reference(view.document()->clone());
+    QAbstractTextDocumentLayout* ours = view.document()->documentLayout();
+    QAbstractTextDocumentLayout* theirs = reference->documentLayout();
+
+    for (QTextBlock a = view.document()->firstBlock(), b = reference->firstBlock(); a.isValid(); a = a.next(), b = b.next()) {
+        ASSERT_EQ(ours->blockBoundingRect(a), theirs->blockBoundingRect(b)) << a.blockNumber();
+        ASSERT_EQ(a.layout()->lineCount(), b.layout()->lineCount()) << a.blockNumber();
+        for (int i = 0; i < a.layout()->lineCount(); ++i) {
+            const QTextLine line = a.layout()->lineAt(i);
+            const QTextLine other = b.layout()->lineAt(i);
+            EXPECT_EQ(line.position(), other.position()) << a.blockNumber() << ":" << i;
+            EXPECT_EQ(line.width(), other.width()) << a.blockNumber() << ":" << i;
+            EXPECT_EQ(line.textStart(), other.textStart()) << a.blockNumber() << ":" << i;
+        }
+    }
+    const QSizeF size = theirs->documentSize();
+    EXPECT_EQ(ours->documentSize().height(), size.height());
+
+    // Every point finds the same position, nearest or exact, above, inside and below the text.
+    for (qreal y = -5; y < size.height() + 5; y += 3) {
+        for (qreal x = -5; x < size.width(); x += 11) {
+            for (Qt::HitTestAccuracy accuracy : {Qt::FuzzyHit, Qt::ExactHit})
+                ASSERT_EQ(ours->hitTest({x, y}, accuracy), theirs->hitTest({x, y}, accuracy)) << x << "," << y;
+        }
+    }
+
+    // The same pixels, with a selection across lines and a caret.
+    const auto paint = [&](QAbstractTextDocumentLayout* layout) {
+        QImage image(size.toSize(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.palette = view.palette();
+        context.cursorPosition = 60;
+        QAbstractTextDocumentLayout::Selection selection{QTextCursor(layout->document()), {}};
+        selection.cursor.setPosition(8);
+        selection.cursor.setPosition(90, QTextCursor::KeepAnchor);
+        selection.format.setBackground(Qt::yellow);
+        context.selections = {selection};
+        layout->draw(&painter, context);
+        return image;
+    };
+    EXPECT_TRUE(paint(ours) == paint(theirs));
+}
+
+TEST_F(StylingView, ALongTextGoesInASliceAtATime)
+{
+    const auto runPosted = [this] {
+        for (int turn = 0; turn < 10000 && (storage.unstyledRange().length > 0 || view.mirroredLength() < storage.length());
+             ++turn)
+            QCoreApplication::sendPostedEvents();
+    };
+    // The document holds the storage's text from the start to mirroredLength(), each unit in its place.
+    const auto expectStartMirrored = [this] {
+        ASSERT_EQ(view.document()->characterCount() - 1, view.mirroredLength());
+        ASSERT_EQ(view.document()->toPlainText(), storage.string().left(view.mirroredLength()));
+    };
+    const struct {
+        const char* name;
+        std::function<void()> edit;
+    } cases[] = {
+        {"none", [] {}},
+        {"typing in the part in", [this] {
+             view.setSelectedRange({10, 0});
+             type("x\n");
+         }},
+        {"an edit past it", [this] { storage.replaceCharacters({storage.length() - 10, 3}, "**z**"); }},
+        {"an edit across its end",
+         [this] { storage.replaceCharacters({view.mirroredLength() - 5, 10}, "# new\nline"); }},
+        {"another long text", [this] { setText(longNote(6)); }},
+        {"a short text", [this] { setText("short"); }},
+    };
+    QRandomGenerator random(55);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setText(longNote(5));
+        EXPECT_GT(view.mirroredLength(), 0);
+        EXPECT_LE(view.mirroredLength(), TextView::FillSlice + 200);
+        ASSERT_NO_FATAL_FAILURE(expectStartMirrored());
+        c.edit();
+        ASSERT_NO_FATAL_FAILURE(expectStartMirrored());
+        runPosted();
+        ASSERT_NO_FATAL_FAILURE(expectMirrored(200, random));
+    }
+
+    // A selection past the part in brings the text up to it in at once; so does selecting everything.
+    setText(longNote(7));
+    const qsizetype length = storage.length();
+    view.setSelectedRange({length - 3, 2});
+    EXPECT_EQ(view.selectedRange(), (TextRange{length - 3, 2}));
+    for (const bool readOnly : {false, true}) {
+        view.setReadOnly(readOnly);
+        setText(longNote(8));
+        key(Qt::Key_A, Qt::ControlModifier);
+        EXPECT_EQ(view.selectedRange(), (TextRange{0, storage.length()})) << readOnly;
+    }
+}
+
+TEST_F(StylingView, OnlyWhatIsLookedAtIsLaidOut)
+{
+    setText(longNote(5));
+    view.show();
+    for (int turn = 0; turn < 10000 && view.mirroredLength() < storage.length(); ++turn)
+        QCoreApplication::sendPostedEvents();
+    view.viewport()->repaint();
+    const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+    const int blocks = view.document()->blockCount();
+    EXPECT_GT(layout->laidOutBlockCount(), 0);
+    EXPECT_LT(layout->laidOutBlockCount(), blocks / 20);
+
+    // A keystroke lays out its own paragraph again, and the end shows where its height says.
+    view.setSelectedRange({0, 0});
+    type("x");
+    view.viewport()->repaint();
+    EXPECT_LT(layout->laidOutBlockCount(), blocks / 20);
+    view.setSelectedRange({storage.length(), 0});
+    view.ensureCursorVisible();
+    view.viewport()->repaint();
+    EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << view.cursorRect().y();
+    EXPECT_LT(layout->laidOutBlockCount(), blocks / 10);
 }

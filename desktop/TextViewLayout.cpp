@@ -1,0 +1,368 @@
+#include "TextViewLayout.h"
+
+#include <QPainter>
+#include <QScopedValueRollback>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextLayout>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Unbounded width, for a document without a page width.
+constexpr qreal NoWrapWidth = 1e7;
+// Changes to more blocks than this lay them out only when they are looked at again.
+constexpr int RelayoutAtOnce = 64;
+
+// The rich-text layout measures in 1/64 units; rounding the same way puts lines on the same pixels.
+int fixed(qreal value)
+{
+    return int(std::lround(value * 64));
+}
+
+} // namespace
+
+TextViewLayout::TextViewLayout(QTextDocument* document) : QAbstractTextDocumentLayout(document)
+{
+    documentChanged(0, 0, document->characterCount());
+}
+
+TextViewLayout::Margins TextViewLayout::margins() const
+{
+    const QTextFrameFormat format = document()->rootFrame()->frameFormat();
+    return {format.leftMargin(), format.topMargin(), format.rightMargin(), format.bottomMargin()};
+}
+
+qreal TextViewLayout::availableWidth() const
+{
+    const qreal page = document()->pageSize().width();
+    if (page <= 0)
+        return NoWrapWidth;
+    const Margins m = margins();
+    return std::max<qreal>(page - m.left - m.right, 0);
+}
+
+QSizeF TextViewLayout::documentSize() const
+{
+    const Margins m = margins();
+    const qreal page = document()->pageSize().width();
+    return {page > 0 ? page : m.left + m.right, m.top + top(int(heights_.size())) + m.bottom};
+}
+
+QRectF TextViewLayout::frameBoundingRect(QTextFrame* frame) const
+{
+    return frame == document()->rootFrame() ? QRectF(QPointF(), documentSize()) : QRectF();
+}
+
+QRectF TextViewLayout::blockBoundingRect(const QTextBlock& block) const
+{
+    if (!block.isValid())
+        return {};
+    place(block);
+    const QTextLayout* layout = block.layout();
+    QRectF rect = layout->boundingRect();
+    rect.moveTopLeft(layout->position());
+    return rect;
+}
+
+qsizetype TextViewLayout::laidOutBlockCount() const
+{
+    return std::count(laidOut_.begin(), laidOut_.end(), true);
+}
+
+void TextViewLayout::documentChanged(int from, int, int charsAdded)
+{
+    const QTextDocument* document = this->document();
+    const int count = document->blockCount();
+    // A change may be reported past the end (an input method's composition has no characters).
+    QTextBlock first = document->findBlock(from);
+    if (!first.isValid())
+        first = document->lastBlock();
+    const QTextBlock last = document->findBlock(from + charsAdded);
+    const int firstNumber = first.blockNumber();
+    const int added = (last.isValid() ? last.blockNumber() : count - 1) - firstNumber + 1;
+    const int removed = added - (count - int(heights_.size()));
+    if (removed < 0 || firstNumber + removed > int(heights_.size())) { // not what the blocks say: start over
+        heights_.clear();
+        laidOut_.clear();
+        documentChanged(0, 0, document->characterCount());
+        return;
+    }
+    // Blocks on show are laid out again at once (a keystroke's paragraph), so that only they are
+    // repainted when their heights stay; the rest wait until they are looked at. A block's layout is
+    // made only when it is laid out: one for each block of a long note would take more than its text.
+    const auto begin = laidOut_.begin() + firstNumber;
+    std::vector<bool> wasLaidOut(begin, begin + removed);
+    const bool shown = std::find(wasLaidOut.begin(), wasLaidOut.end(), true) != wasLaidOut.end();
+    const qreal oldBottom = top(firstNumber + removed);
+
+    // A block keeps its old height as the estimate of its new one when the change split or joined
+    // none: most changes are to a block's characters or formats, and a new page width changes all.
+    if (removed == added) {
+        std::fill(begin, begin + added, false);
+    } else {
+        heights_.erase(heights_.begin() + firstNumber, heights_.begin() + firstNumber + removed);
+        laidOut_.erase(begin, begin + removed);
+        const QFontMetricsF metrics(document->defaultFont());
+        std::vector<qreal> estimates;
+        estimates.reserve(size_t(added));
+        QTextBlock block = first;
+        for (int i = 0; i < added; ++i, block = block.next())
+            estimates.push_back(estimatedHeight(block, metrics));
+        heights_.insert(heights_.begin() + firstNumber, estimates.begin(), estimates.end());
+        laidOut_.insert(laidOut_.begin() + firstNumber, size_t(added), false);
+        rebuildTree();
+        // Only the first block was there before: the others are new and have no layout yet.
+        wasLaidOut.assign(size_t(added), false);
+        wasLaidOut[0] = shown;
+    }
+    QTextBlock block = first;
+    for (int i = 0; i < added; ++i, block = block.next()) {
+        if (shown && added <= RelayoutAtOnce)
+            layOut(block);
+        else if (wasLaidOut[size_t(i)])
+            block.layout()->clearLayout();
+    }
+    reportSize();
+    const qreal width = std::max(documentSize().width(), NoWrapWidth);
+    const qreal changedTop = margins().top + top(firstNumber);
+    const qreal newBottom = top(firstNumber + added);
+    emit update(QRectF(0, changedTop, width, newBottom == oldBottom ? newBottom - top(firstNumber) : NoWrapWidth));
+}
+
+qreal TextViewLayout::estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const
+{
+    const QTextBlockFormat format = block.blockFormat();
+    const qreal width = availableWidth() - format.leftMargin() - format.rightMargin();
+    const qreal lines = width > 0 ? std::max(1.0, std::ceil(block.length() * metrics.averageCharWidth() / width)) : 1;
+    return lines * format.lineHeight(std::ceil(metrics.height()), 1);
+}
+
+qreal TextViewLayout::place(const QTextBlock& block) const
+{
+    const int number = block.blockNumber();
+    if (!laidOut_[size_t(number)] || block.layout()->lineCount() == 0)
+        layOut(block);
+    const Margins m = margins();
+    const QPointF position(m.left, m.top + top(number));
+    if (block.layout()->position() != position)
+        block.layout()->setPosition(position);
+    return position.y();
+}
+
+qreal TextViewLayout::layOut(const QTextBlock& block) const
+{
+    // As the rich-text layout lays out a block of a root frame: lines as wide as the frame less the
+    // block's margins, the first moved by the indent, each as high as the block's line-height rule says.
+    const QTextBlockFormat format = block.blockFormat();
+    const Qt::LayoutDirection direction = block.textDirection();
+    QTextOption option = document()->defaultTextOption();
+    option.setTextDirection(direction);
+    option.setAlignment(QStyle::visualAlignment(
+        direction, format.hasProperty(QTextFormat::BlockAlignment) ? format.alignment() : option.alignment()));
+    if (!format.tabPositions().isEmpty())
+        option.setTabs(format.tabPositions());
+
+    QTextLayout* layout = block.layout();
+    layout->setTextOption(option);
+    const qreal left = format.leftMargin();
+    const qreal right = availableWidth() - format.rightMargin();
+    int y = 0; // in 1/64
+    bool firstLine = true;
+    layout->beginLayout();
+    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+        line.setLeadingIncluded(true);
+        qreal lineLeft = left;
+        qreal lineRight = right;
+        if (std::exchange(firstLine, false)) {
+            if (direction == Qt::LeftToRight)
+                lineLeft += format.textIndent();
+            else
+                lineRight -= format.textIndent();
+        }
+        line.setLineWidth(std::max<qreal>(lineRight - lineLeft, 0));
+
+        const int type = format.lineHeightType();
+        const int height = fixed(format.lineHeight(std::ceil(line.ascent() + line.descent() + line.leading()), 1));
+        int adjustment = 0;
+        if (type == QTextBlockFormat::FixedHeight)
+            adjustment = fixed(line.ascent() + std::max<qreal>(line.leading(), 0)) - height * 4 / 5;
+        else if (type == QTextBlockFormat::MinimumHeight)
+            adjustment = fixed(line.height()) - height;
+        line.setPosition(QPointF(lineLeft, qreal(y - adjustment) / 64));
+        y += height;
+    }
+    layout->endLayout();
+
+    const int number = block.blockNumber();
+    laidOut_[size_t(number)] = true;
+    const qreal height = qreal(y) / 64;
+    if (height != heights_[size_t(number)]) {
+        // What follows moves: repaint it.
+        setHeight(number, height);
+        sizeChanged();
+        emit const_cast<TextViewLayout*>(this)->update(
+            QRectF(0, margins().top + top(number), std::max(documentSize().width(), NoWrapWidth), NoWrapWidth));
+    }
+    return height;
+}
+
+void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
+{
+    QScopedValueRollback drawing(drawing_, true);
+    const QTextDocument* document = this->document();
+    const QRectF clip = context.clip.isValid() ? context.clip : QRectF(QPointF(), documentSize());
+    const int cursorWidth = property("cursorWidth").isValid() ? property("cursorWidth").toInt() : 1;
+
+    // A line's glyphs may reach past its block's share of the height: the blocks on either side of
+    // the clip are drawn too.
+    int after = 0;
+    for (QTextBlock block = document->findBlockByNumber(std::max(blockAt(clip.top() - margins().top) - 1, 0));
+         block.isValid() && (place(block) <= clip.bottom() || after++ == 0); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        const int start = block.position();
+        const int length = block.length();
+        QList<QTextLayout::FormatRange> selections;
+        for (const Selection& selection : context.selections) {
+            const int from = selection.cursor.selectionStart() - start;
+            const int to = selection.cursor.selectionEnd() - start;
+            if (from < length && to > 0 && to > from) {
+                selections.append({from, to - from, selection.format});
+            } else if (!selection.cursor.hasSelection() &&
+                       selection.format.hasProperty(QTextFormat::FullWidthSelection) &&
+                       block.contains(selection.cursor.position())) {
+                // A whole line marked by a position on it.
+                const QTextLine line = layout->lineForTextPosition(selection.cursor.position() - start);
+                const int end = line.textStart() + line.textLength();
+                selections.append({line.textStart(), line.textLength() + (end == length - 1), selection.format});
+            }
+        }
+        const QPen pen = painter->pen();
+        painter->setPen(context.palette.color(QPalette::Text));
+        layout->draw(painter, QPointF(), selections, clip);
+        if ((context.cursorPosition >= start && context.cursorPosition < start + length) ||
+            (context.cursorPosition < -1 && !layout->preeditAreaText().isEmpty())) {
+            const int at = context.cursorPosition < -1 ? layout->preeditAreaPosition() - (context.cursorPosition + 2)
+                                                       : context.cursorPosition - start;
+            layout->drawCursor(painter, QPointF(), at, cursorWidth);
+        }
+        painter->setPen(pen);
+    }
+}
+
+int TextViewLayout::hitTest(const QPointF& point, Qt::HitTestAccuracy accuracy) const
+{
+    const QTextDocument* document = this->document();
+    const qreal frameTop = margins().top;
+    // Laying a block out changes its height: look again until the block found is the one laid out.
+    QTextBlock block = document->findBlockByNumber(blockAt(point.y() - frameTop));
+    for (int tries = 0; tries < 4; ++tries) {
+        place(block);
+        const QTextBlock found = document->findBlockByNumber(blockAt(point.y() - frameTop));
+        if (found == block)
+            break;
+        block = found;
+    }
+    const QTextLayout* layout = block.layout();
+    const QRectF text = layout->boundingRect().translated(layout->position());
+    int position = block.position();
+    bool exact = false;
+    if (point.y() > text.bottom()) {
+        position += block.length() - 1;
+    } else if (point.y() >= text.top()) {
+        const QPointF at = point - text.topLeft();
+        int offset = 0;
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            const QRectF rect = line.naturalTextRect();
+            if (rect.top() > at.y()) {
+                offset = std::min(offset, line.textStart());
+            } else if (rect.bottom() <= at.y()) {
+                offset = std::max(offset, line.textStart() + line.textLength());
+            } else {
+                exact = rect.left() <= at.x() && rect.right() >= at.x();
+                // A hit on a link counts on all of its characters, not only on their left halves.
+                offset = line.xToCursor(at.x(), accuracy == Qt::ExactHit ? QTextLine::CursorOnCharacter
+                                                                         : QTextLine::CursorBetweenCharacters);
+                break;
+            }
+        }
+        position += offset;
+    }
+    if (accuracy == Qt::ExactHit && !exact)
+        return -1;
+    const int last = document->rootFrame()->lastPosition() + int(layout->preeditAreaText().size());
+    return std::clamp(position, 0, last);
+}
+
+qreal TextViewLayout::top(int blockNumber) const
+{
+    qreal sum = 0;
+    for (size_t i = size_t(blockNumber); i > 0; i -= i & (~i + 1))
+        sum += tree_[i];
+    return sum;
+}
+
+int TextViewLayout::blockAt(qreal y) const
+{
+    const size_t count = heights_.size();
+    size_t position = 0;
+    size_t step = 1;
+    while (step * 2 <= count)
+        step *= 2;
+    for (; step > 0; step /= 2) {
+        if (position + step <= count && tree_[position + step] <= y) {
+            position += step;
+            y -= tree_[position];
+        }
+    }
+    return int(std::min(position, count - 1));
+}
+
+void TextViewLayout::setHeight(int blockNumber, qreal height) const
+{
+    const qreal change = height - heights_[size_t(blockNumber)];
+    heights_[size_t(blockNumber)] = height;
+    for (size_t i = size_t(blockNumber) + 1; i < tree_.size(); i += i & (~i + 1))
+        tree_[i] += change;
+}
+
+void TextViewLayout::rebuildTree() const
+{
+    tree_.assign(heights_.size() + 1, 0);
+    for (size_t i = 1; i < tree_.size(); ++i) {
+        tree_[i] += heights_[i - 1];
+        const size_t parent = i + (i & (~i + 1));
+        if (parent < tree_.size())
+            tree_[parent] += tree_[i];
+    }
+}
+
+void TextViewLayout::sizeChanged() const
+{
+    if (!drawing_) {
+        reportSize();
+        return;
+    }
+    if (std::exchange(sizeChangePosted_, true))
+        return;
+    QMetaObject::invokeMethod(
+        const_cast<TextViewLayout*>(this),
+        [this] {
+            sizeChangePosted_ = false;
+            reportSize();
+        },
+        Qt::QueuedConnection);
+}
+
+void TextViewLayout::reportSize() const
+{
+    const QSizeF size = documentSize();
+    if (size == reportedSize_)
+        return;
+    reportedSize_ = size;
+    emit const_cast<TextViewLayout*>(this)->documentSizeChanged(size);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QAbstractTextDocumentLayout>
+#include <QFontMetricsF>
+#include <QTextBlock>
+
+#include <vector>
+
+// The layout of a TextView's document, block by block and only where it is looked at.
+//
+// Qt's own rich-text layout moves every block after an edit to its new place and lays out the whole
+// document behind the first screen, so a keystroke and an open cost more the longer the note is. The
+// plain-text layout is lazy but knows nothing of margins, first-line indents or fixed line heights, and
+// its widget scrolls by lines. This one keeps the widget (its caret, selection, input methods and
+// keys) and lays out the blocks the way the rich-text layout does for a document of plain paragraphs
+// in one root frame: the frame's margins around, each block's left and right margins and first-line
+// indent, its direction and its line-height rule. A block is laid out the first time it is drawn,
+// hit or asked for its rectangle; until then its height is estimated from its length. Heights are
+// summed in a Fenwick tree, so that finding a block's place, or the block at a place, and changing a
+// height each take a logarithmic step instead of a walk over the blocks above.
+class TextViewLayout : public QAbstractTextDocumentLayout {
+public:
+    explicit TextViewLayout(QTextDocument* document);
+
+    void draw(QPainter* painter, const PaintContext& context) override;
+    int hitTest(const QPointF& point, Qt::HitTestAccuracy accuracy) const override;
+    int pageCount() const override { return 1; }
+    QSizeF documentSize() const override;
+    QRectF frameBoundingRect(QTextFrame* frame) const override;
+    // Lays the block out when it is not.
+    QRectF blockBoundingRect(const QTextBlock& block) const override;
+
+    // Blocks laid out so far, for the measurements and the tests.
+    qsizetype laidOutBlockCount() const;
+
+protected:
+    void documentChanged(int from, int charsRemoved, int charsAdded) override;
+
+private:
+    struct Margins {
+        qreal left, top, right, bottom;
+    };
+    Margins margins() const;
+    qreal availableWidth() const;
+    // Lays the block out when it is not and gives its top.
+    qreal place(const QTextBlock& block) const;
+    qreal layOut(const QTextBlock& block) const;
+    qreal estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const;
+    qreal top(int blockNumber) const;
+    // The block whose span holds the height (the last one when it is below them all).
+    int blockAt(qreal y) const;
+    void setHeight(int blockNumber, qreal height) const;
+    void rebuildTree() const;
+    // Tells the widget of the new size: at once, or while it paints once the paint is done.
+    void sizeChanged() const;
+    void reportSize() const;
+
+    mutable std::vector<qreal> heights_;
+    mutable std::vector<bool> laidOut_;
+    mutable std::vector<qreal> tree_; // Fenwick sums of heights_, 1-based
+    bool drawing_ = false;
+    mutable bool sizeChangePosted_ = false;
+    mutable QSizeF reportedSize_;
+};
