@@ -288,6 +288,7 @@ void NoteViewController::showStoredNote(const NotePtr& note, Completion completi
     // Until its text is in, the view still shows the previous note's: nothing typed there may
     // reach either note.
     shownNote_.reset();
+    shownNew_ = false;
     textView_->setReadOnly(true);
     warehouse_->startEditingNote(opened, [self = QPointer(this), opened, completion = std::move(completion)] {
         // On the file queue: the text was read; nothing here touches the view.
@@ -313,6 +314,7 @@ void NoteViewController::showNewNote(Completion completion)
     note->setStorage(delegate_ ? delegate_->storageForNewNote(*this) : NoteStorageInbox);
     warehouse_->startEditingNote(note, [this, note, text, completion = std::move(completion)] {
         openText(note, text, QString(), QString());
+        shownNew_ = true;
         textView_->setSelectedRange({0, 0});
         if (completion)
             completion();
@@ -519,9 +521,11 @@ bool NoteViewController::warehouseReloadTextForNote(Warehouse&, const NotePtr& n
     return true;
 }
 
+// A short stored note waits for an explicit save, a switch or the quit; a note begun here is saved
+// after a pause whatever its length, like a long one.
 bool NoteViewController::warehouseShouldAutoSaveEditingNote(Warehouse&, const NotePtr&)
 {
-    return textView()->string().size() >= AutoSaveMinimumLength;
+    return shownNew_ || textView()->string().size() >= AutoSaveMinimumLength;
 }
 
 void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, const NotePtr& note, const QString& text)

@@ -180,4 +180,6 @@ private:
     QString readOnlyReason_;
     // The note whose text the view holds; null while one loads.
     NotePtr shownNote_;
+    // It was begun in this window rather than read from a file.
+    bool shownNew_ = false;
 };
