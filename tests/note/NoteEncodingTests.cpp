@@ -1,21 +1,10 @@
 #include "NoteTestSupport.h"
 
-#include "files/Trash.h"
-
-#include <QDirIterator>
+#include "TrashedCopies.h"
 
 namespace {
 
 using NoteStoreEncoding = NoteStoreTest;
-
-int trashedCopies(const QByteArray& bytes)
-{
-    int copies = 0;
-    QDirIterator files(Trash::folder() + QStringLiteral("/files"), QDir::Files | QDir::Hidden);
-    while (files.hasNext())
-        copies += TestSupport::readFile(files.next()) == bytes;
-    return copies;
-}
 
 bool write(const NotePtr& note)
 {

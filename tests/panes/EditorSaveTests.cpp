@@ -1,10 +1,8 @@
 #include "EditorTestSupport.h"
 
+#include "../note/TrashedCopies.h"
 #include "../warehouse/DiskFault.h"
 
-#include "files/Trash.h"
-
-#include <QDirIterator>
 #include <QMap>
 #include <QMessageBox>
 #include <QPushButton>
@@ -27,6 +25,15 @@ private:
     std::shared_ptr<std::atomic<bool>> gate_ = std::make_shared<std::atomic<bool>>(false);
 };
 
+// Types at the end of the text and saves with Ctrl+S.
+void appendAndSave(NoteTextView* view, const QString& keys)
+{
+    view->setSelectedRange({view->string().size(), 0});
+    QTest::keyClicks(view, keys);
+    QTest::keyClick(view, Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+}
+
 QList<QMessageBox*> alerts(QWidget& window) { return window.findChildren<QMessageBox*>(); }
 
 void answer(QMessageBox* box, const QString& button)
@@ -36,16 +43,6 @@ void answer(QMessageBox* box, const QString& button)
             b->click();
     }
     QApplication::processEvents();
-}
-
-// Every file in the Trash whose bytes are these.
-int trashedCopies(const QByteArray& bytes)
-{
-    int copies = 0;
-    QDirIterator files(Trash::folder() + QStringLiteral("/files"), QDir::Files | QDir::Hidden);
-    while (files.hasNext())
-        copies += TestSupport::readFile(files.next()) == bytes;
-    return copies;
 }
 
 // Switching notes while the next one's text is still being read: what is typed and saved in that
@@ -97,10 +94,7 @@ TEST_F(EditorTest, AStrayByteOpensReadOnlyUntilMadeEditableAndTheOriginalGoesToT
     EXPECT_EQ(text(), u"café naïve 日本 … \uFFFD"_qs);
     EXPECT_TRUE(view()->isReadOnly());
     EXPECT_FALSE(controller->readOnlyReason().isEmpty());
-    view()->setSelectedRange({text().size(), 0});
-    type(" lost");
-    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
-    Dispatch::waitUntilIdle();
+    appendAndSave(view(), QStringLiteral(" lost"));
     EXPECT_EQ(onDisk(QStringLiteral("Stray.txt")), original);
 
     QPushButton* edit = nullptr;
@@ -111,10 +105,7 @@ TEST_F(EditorTest, AStrayByteOpensReadOnlyUntilMadeEditableAndTheOriginalGoesToT
     QTest::mouseClick(edit, Qt::LeftButton);
     EXPECT_FALSE(view()->isReadOnly());
     EXPECT_TRUE(controller->readOnlyReason().isEmpty());
-    view()->setSelectedRange({text().size(), 0});
-    type(" EDIT");
-    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
-    Dispatch::waitUntilIdle();
+    appendAndSave(view(), QStringLiteral(" EDIT"));
     EXPECT_EQ(onDisk(QStringLiteral("Stray.txt")), "caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC \xE2\x80\xA6 "
                                                    "\xEF\xBF\xBD EDIT");
     EXPECT_EQ(trashedCopies(original), 1);
@@ -129,10 +120,7 @@ TEST_F(EditorTest, AFailedSaveIsToldOnceAndQuittingAsksWhileNotesAreUnsaved)
                                        Note::documentDirectoryForStorage(NoteStorageInbox), &refusal);
     openStored(QStringLiteral("Unsaved.txt"), "Unsaved note\nfirst line");
     fault->fail();
-    view()->setSelectedRange({text().size(), 0});
-    type(" second");
-    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
-    Dispatch::waitUntilIdle();
+    appendAndSave(view(), QStringLiteral(" second"));
     ASSERT_EQ(alerts(window).size(), 1);
     EXPECT_TRUE(alerts(window).first()->text().contains(QStringLiteral("Unsaved note")));
     answer(alerts(window).first(), QStringLiteral("OK"));
