@@ -19,10 +19,10 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFontMetricsF>
-#include <QScrollBar>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -469,9 +469,9 @@ void NoteViewController::applicationShouldTerminate(Completion proceed)
     Alert alert;
     alert.setStyle(Alert::Style::Critical);
     alert.setMessageText(tr("Some notes could not be saved"));
-    alert.setInformativeText(tr("%1\n\nTheir text is kept only in this window's memory and is saved as soon as the "
-                                "disk takes it. Quitting now loses it: free some space or make the notes folder "
-                                "writable, or copy the text elsewhere, before you quit.")
+    alert.setInformativeText(tr("%1\n\nTheir text is kept only in memory while the application runs, and is "
+                                "saved as soon as the disk takes it. Quitting now loses it: free some space or make "
+                                "the notes folder writable, or copy the text elsewhere, before you quit.")
                                  .arg(names.join(QLatin1Char('\n'))));
     alert.addButton(tr("Don't Quit"));
     alert.addButton(tr("Quit Anyway"));
