@@ -70,12 +70,12 @@ bool readBytes(const QString& path, QByteArray* bytes, Error* error)
 
 // Detection through the decoding service only: a fallback to UTF-16 for any
 // even-length bytes would turn a Latin-1 note into garbage.
-bool Note::decodeTextFile(const QString& path, QString* text, Error* error)
+bool Note::decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used)
 {
     QByteArray bytes;
     if (!readBytes(path, &bytes, error))
         return false;
-    if (TextDecoding::decode(bytes, text))
+    if (TextDecoding::decode(bytes, text, used))
         return true;
     setError(error, Error::make(ErrorDomain, ReadUnknownStringEncodingError,
                                 QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened because the text "
@@ -138,6 +138,28 @@ QString Note::readFailure() const
     return fields_.readFailure;
 }
 
+QString Note::readCaution() const
+{
+    std::lock_guard lock(mutex_);
+    return fields_.readCaution;
+}
+
+void Note::acceptReadText()
+{
+    std::lock_guard lock(mutex_);
+    fields_.readCaution.clear();
+}
+
+void Note::takeUnsavedTextOf(const Note& other)
+{
+    const Fields theirs = other.fields();
+    std::lock_guard lock(mutex_);
+    fields_.text = theirs.text;
+    fields_.keepsOriginalBytes = theirs.keepsOriginalBytes;
+    fields_.readFailure.clear();
+    fields_.readCaution.clear();
+}
+
 Note::Fields Note::fields() const
 {
     std::lock_guard lock(mutex_);
@@ -166,13 +188,18 @@ bool Note::restoreTextFromURL(const QUrl& url, Error* error)
     const QString path = url.toLocalFile();
     LogInfo("note:open %1 try open..", path);
     QString text;
-    if (!decodeTextFile(path, &text, error)) {
+    TextEncoding used = TextEncoding::UTF8;
+    if (!decodeTextFile(path, &text, error, &used)) {
         LogError("note:open %1 failed.", path);
         return false;
     }
     std::lock_guard lock(mutex_);
     fields_.text = text;
     fields_.readFailure.clear();
+    fields_.keepsOriginalBytes = used != TextEncoding::UTF8;
+    fields_.readCaution = used == TextEncoding::UTF8WithReplacements
+                              ? QStringLiteral("Some bytes of the file are not valid UTF-8 and are shown as �.")
+                              : QString();
     return true;
 }
 
@@ -252,15 +279,26 @@ bool Note::writeTextFile(bool createNew)
 
     Error error;
     bool ok = false;
-    if (!f.readFailure.isEmpty()) {
+    if (!f.readFailure.isEmpty() || !f.readCaution.isEmpty()) {
         error = Error::make(ErrorDomain, WriteUnknownError,
-                            QStringLiteral("The note could not be read, so it is not written over: %1").arg(f.readFailure));
+                            QStringLiteral("The note was not read as it is on disk, so it is not written over: %1")
+                                .arg(f.readFailure.isEmpty() ? f.readCaution : f.readFailure));
     } else if (!path.isEmpty() && !f.text.isNull()) {
         FileCoordinator::Access access = FileCoordinator::coordinate(path);
         createImmediateDirectoryForFilePath(path);
-        ok = createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
-                       : writeText(f.text, QUrl::fromLocalFile(path), &error);
+        // The bytes of a file read through a fallback are kept before UTF-8 replaces them.
+        if (f.keepsOriginalBytes && existed && !backUpIntoTrash(f.key, path)) {
+            error = Error::make(ErrorDomain, WriteUnknownError,
+                                QStringLiteral("The file's original bytes could not be kept in the Trash."));
+        } else {
+            ok = createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
+                           : writeText(f.text, QUrl::fromLocalFile(path), &error);
+        }
         if (ok) {
+            {
+                std::lock_guard lock(mutex_);
+                fields_.keepsOriginalBytes = false;
+            }
             FileDates::setModificationDate(path, f.updatedOn);
             FileDates::setCreationDate(path, f.createdOn);
         } else {
@@ -291,6 +329,8 @@ void Note::forkNote()
     fields_.key = QString();
     // The new file replaces nothing.
     fields_.readFailure.clear();
+    fields_.readCaution.clear();
+    fields_.keepsOriginalBytes = false;
 }
 
 QString Note::newTextFromURL(const QUrl& url, Error* error)

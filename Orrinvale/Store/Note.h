@@ -16,6 +16,10 @@ class NoteStorageListener;
 class NoteSearchRow;
 class NoteServices;
 class QDateTime;
+namespace TextDecoding {
+enum class Encoding;
+}
+using TextEncoding = TextDecoding::Encoding;
 using NotePtr = std::shared_ptr<Note>;
 
 // Where a note lives; 0 is none. Tag kinds share the numbering, because the
@@ -82,6 +86,14 @@ public:
     // Why the last read of an existing file failed; empty after a good read.
     // Such a note is never written over: the user could not see its text.
     QString readFailure() const;
+    // Why the text read differs from the file's bytes (invalid UTF-8 shown as
+    // U+FFFD); empty when it does not. Such a note is written only once the
+    // user accepts the text as read.
+    QString readCaution() const;
+    void acceptReadText();
+    // Takes the text of another object of the same file that no save wrote
+    // yet, with what its first save owes the file's original bytes.
+    void takeUnsavedTextOf(const Note& other);
 
     // Where notes send their events (Core installs itself); null sends nowhere.
     static void setEventRelay(NoteStorageListener* relay);
@@ -159,9 +171,11 @@ public:
     // Saves the note locally, then hands its text to the drive when the cloud
     // is on. From the drive's handler (at once with the cloud off) the local
     // completion gets the local outcome, then the cloud completion the drive
-    // file's date. Either may be empty.
-    void commitNote(Completion completion, CloudCompletion cloudCompletion = {});
-    void commitAndCloseNote(Completion completion, CloudCompletion cloudCompletion = {});
+    // file's date. Either may be empty. `written` gets the local outcome on
+    // the calling thread as soon as the files are written, before the drive.
+    void commitNote(Completion completion, CloudCompletion cloudCompletion = {}, const Completion& written = {});
+    void commitAndCloseNote(Completion completion, CloudCompletion cloudCompletion = {},
+                            const Completion& written = {});
     void _commitAndCloseLocalNote(const Completion& completion);
     // Local only. A blank note about to overwrite a readable-named file first
     // puts a copy of that file into the Trash.
@@ -255,6 +269,10 @@ private:
         QString title;
         QString summary;
         QString readFailure;
+        QString readCaution;
+        // Read through a fallback encoding: the file's bytes go to the Trash
+        // before the first rewrite.
+        bool keepsOriginalBytes = false;
     };
 
     Fields fields() const;
@@ -266,7 +284,10 @@ private:
     bool readText(const QString& path, Error* error);
     void noteReadFailure(const Error& error);
     // The file's text, in whatever encoding the decoding service finds.
-    static bool decodeTextFile(const QString& path, QString* text, Error* error);
+    static bool decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used = nullptr);
+    // A copy of the file into the Trash; false when a file was there and no
+    // copy of it reached the Trash.
+    static bool backUpIntoTrash(const QString& key, const QString& document);
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);

@@ -23,32 +23,6 @@ constexpr qsizetype BlankNoteMaxLength = 20;
 // Names tried for a new note before its commit fails.
 constexpr int MaxNameAttempts = 5;
 
-// Before a blank text overwrites a readable-named file, a copy of that file
-// goes into the Trash, so an accidental select-all and delete can be undone.
-// It runs in place, before the commit, so no later file work of the same
-// note can run between the two. False when a file was there and no copy of
-// it reached the Trash.
-bool backUpIntoTrash(const QString& key, const QString& document)
-{
-    // Only a regular file holds text to keep; copying a FIFO would block.
-    if (!QFileInfo(document).isFile())
-        return true;
-    QString path = QDir(Folders::temporary()).filePath(key);
-    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
-        const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
-        path = QStringLiteral("%1-%2-%3").arg(path, now.toString(QStringLiteral("yyyyMMdd-HHmmsszzz")),
-                                              Clock::newUUID());
-    }
-    LogInfo("note:commitLocal backup trash/%1", QFileInfo(path).fileName());
-    Note::createImmediateDirectoryForFilePath(path);
-    Error error;
-    if (QFile::copy(document, path) && Trash::moveToTrash(path, nullptr, &error))
-        return true;
-    QFile::remove(path);
-    LogError("note:commitLocal backup failed, the old text stays: %1 %2", key, error.localizedDescription());
-    return false;
-}
-
 std::atomic<NoteServices*> installedServices{nullptr};
 
 } // namespace
@@ -63,14 +37,45 @@ NoteServices* Note::services()
     return installedServices;
 }
 
-void Note::commitNote(Completion completion, CloudCompletion cloudCompletion)
+// Runs in place, before the write it guards, so no later file work of the
+// same note can run between the two.
+bool Note::backUpIntoTrash(const QString& key, const QString& document)
 {
-    _commitLocalNote([&](bool ok) { handToCloud(false, ok, completion, cloudCompletion); });
+    // Only a regular file holds text to keep; copying a FIFO would block.
+    if (!QFileInfo(document).isFile())
+        return true;
+    QString path = QDir(Folders::temporary()).filePath(key);
+    if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
+        const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
+        path = QStringLiteral("%1-%2-%3").arg(path, now.toString(QStringLiteral("yyyyMMdd-HHmmsszzz")),
+                                              Clock::newUUID());
+    }
+    LogInfo("note:commitLocal backup trash/%1", QFileInfo(path).fileName());
+    createImmediateDirectoryForFilePath(path);
+    Error error;
+    if (QFile::copy(document, path) && Trash::moveToTrash(path, nullptr, &error))
+        return true;
+    QFile::remove(path);
+    LogError("note:commitLocal backup failed, the old text stays: %1 %2", key, error.localizedDescription());
+    return false;
 }
 
-void Note::commitAndCloseNote(Completion completion, CloudCompletion cloudCompletion)
+void Note::commitNote(Completion completion, CloudCompletion cloudCompletion, const Completion& written)
 {
-    _commitAndCloseLocalNote([&](bool ok) { handToCloud(true, ok, completion, cloudCompletion); });
+    _commitLocalNote([&](bool ok) {
+        if (written)
+            written(ok);
+        handToCloud(false, ok, completion, cloudCompletion);
+    });
+}
+
+void Note::commitAndCloseNote(Completion completion, CloudCompletion cloudCompletion, const Completion& written)
+{
+    _commitAndCloseLocalNote([&](bool ok) {
+        if (written)
+            written(ok);
+        handToCloud(true, ok, completion, cloudCompletion);
+    });
 }
 
 void Note::handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion)
@@ -106,6 +111,8 @@ void Note::_commitAndCloseLocalNote(const Completion& completion)
     });
 }
 
+// Before a blank text overwrites a readable-named file, a copy of that file
+// goes into the Trash, so an accidental select-all and delete can be undone.
 void Note::_commitLocalNote(const Completion& completion)
 {
     const Fields f = fields();
@@ -160,8 +167,11 @@ bool Note::writeUnderNewName()
             return true;
         const QString path = documentFileForKey(key, storage());
         if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
-            return false;
+            break;
     }
+    // Still a new note: the next commit names it afresh, and nothing reads a
+    // file that was never written.
+    setKey(QString());
     return false;
 }
 

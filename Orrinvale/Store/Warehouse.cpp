@@ -5,6 +5,7 @@
 #include "Clock.h"
 #include "Log.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -67,12 +68,15 @@ Warehouse::~Warehouse()
 {
     autoSave_.cancel();
     autoSaveCK_.cancel();
+    retry_.cancel();
 }
 
 void Warehouse::startEditingNote(const NotePtr& note, Block completion)
 {
     editingChanges_ = 0;
     editingChangesCK_ = 0;
+    firstUnsavedChange_ = -1;
+    startsUnsaved_ = false;
     lastSaveDate_ = QDateTime();
     editingNote_ = note;
     // The start text of the previous note must not hide a remote change of this one.
@@ -87,25 +91,33 @@ void Warehouse::startEditingNote(const NotePtr& note, Block completion)
         Error error;
         if (!note->restoreMeta(&error))
             LogError("note:meta error: %1", error.localizedDescription());
-        note->_openLocalNote([self, note, session, completion](bool) {
-            const QString failure = note->readFailure();
-            if (!failure.isEmpty())
-                LogError("warehouse:read-only %1: %2", note->key(), failure);
-            DispatchQueue::main()->async([self, session, text = note->text()] {
-                if (self->session_ == session)
-                    self->textWhenStartEditing_ = text;
-            });
-            completion();
+        // A save of this note that failed holds newer text than its file.
+        const bool unsaved = self->takeUnsavedText(note);
+        if (unsaved)
+            LogInfo("warehouse:%1 opens with its unsaved text", note->key());
+        else
+            note->_openLocalNote({});
+        const QString failure = note->readFailure();
+        if (!failure.isEmpty())
+            LogError("warehouse:read-only %1: %2", note->key(), failure);
+        DispatchQueue::main()->async([self, session, unsaved, text = note->text()] {
+            if (self->session_ != session)
+                return;
+            self->textWhenStartEditing_ = text;
+            self->startsUnsaved_ = unsaved;
         });
+        completion();
     });
 }
 
 void Warehouse::addEditingChanges(int64_t count)
 {
     const NotePtr note = editingNote_;
-    // A note that could not be read is shown read-only: nothing to save.
-    if (!note || !note->readFailure().isEmpty())
+    // A note that could not be read as it is on disk is shown read-only: nothing to save.
+    if (!note || !note->readFailure().isEmpty() || !note->readCaution().isEmpty())
         return;
+    if (editingChanges_ == 0 && firstUnsavedChange_ < 0)
+        firstUnsavedChange_ = DispatchTime::now();
     editingChanges_ += count;
     editingChangesCK_ += count;
     if (hasChangedInThisFrame_)
@@ -121,14 +133,18 @@ void Warehouse::addEditingChanges(int64_t count)
     cancelScheduleEditingAutoSaveCK();
     if (!note->key().isEmpty()) {
         scheduleEditingAutoSaveCK(AutoSaveCKDelay);
-        scheduleEditingAutoSave(editingChanges_ < AutoSaveBusyChanges ? AutoSaveDelay : AutoSaveBusyDelay);
+        scheduleEditingAutoSave(localSaveDelay());
         return;
     }
     // A note never saved (or just forked) gets its file at once.
     editingChanges_ = 0;
-    DispatchQueue::main()->async([self, note] {
-        self->reloadForSave(note, Clock::now());
-        fileQueue()->async([note] { note->commitNote(Note::Completion()); });
+    firstUnsavedChange_ = -1;
+    DispatchQueue::main()->async([self, note, session = session_] {
+        if (!self->reloadForSave(note, Clock::now()))
+            return;
+        fileQueue()->async([self, note, session] {
+            note->commitNote(Note::Completion(), {}, self->watchSave(note, session, 1));
+        });
     });
     scheduleEditingAutoSaveCK(AutoSaveCKDelay);
 }
@@ -139,6 +155,18 @@ void Warehouse::resetEditingChanges()
     cancelScheduleEditingAutoSaveCK();
     editingChanges_ = 0;
     editingChangesCK_ = 0;
+    firstUnsavedChange_ = -1;
+    // The text the editor now shows came from a failed save: still to be written.
+    if (std::exchange(startsUnsaved_, false))
+        addEditingChanges(1);
+}
+
+double Warehouse::localSaveDelay() const
+{
+    const double pause = editingChanges_ < AutoSaveBusyChanges ? AutoSaveDelay : AutoSaveBusyDelay;
+    if (firstUnsavedChange_ < 0)
+        return pause;
+    return std::clamp(firstUnsavedChange_ + AutoSaveMaxDelay - DispatchTime::now(), 0.0, pause);
 }
 
 bool Warehouse::isEditingNote(const NotePtr& note) const
@@ -164,10 +192,14 @@ void Warehouse::endEditingNote(Block block)
         LogInfo("warehouse:endEditing.. (save)");
         auto self = shared_from_this();
         const uint64_t session = session_;
-        editingChanges_ = 0;
+        const int64_t changes = std::exchange(editingChanges_, 0);
         editingChangesCK_ = 0;
-        reloadForSave(note, Clock::now());
-        fileQueue()->async([self, note, session, block = std::move(block)] {
+        firstUnsavedChange_ = -1;
+        if (!reloadForSave(note, Clock::now())) {
+            block();
+            return;
+        }
+        fileQueue()->async([self, note, session, changes, block = std::move(block)] {
             // Decided once, when the local files are written, so the block runs exactly once.
             auto renames = std::make_shared<bool>(false);
             note->commitAndCloseNote(
@@ -189,7 +221,8 @@ void Warehouse::endEditingNote(Block block)
                             saveToCloudKit(note, Block());
                         });
                     });
-                });
+                },
+                self->watchSave(note, session, changes));
         });
         return;
     }
@@ -228,7 +261,11 @@ void Warehouse::endEditingNoteForMoveOrDelete(Block block)
     }
     LogInfo("warehouse:endEditingForMoveOrDelete.. (save)");
     editingChanges_ = 0;
-    reloadForSave(note, now);
+    firstUnsavedChange_ = -1;
+    if (!reloadForSave(note, now)) {
+        block();
+        return;
+    }
     fileQueue()->async([note, block = std::move(block)] {
         note->commitAndCloseNote(Note::Completion(), [block](const QDateTime&) { block(); });
     });
@@ -237,6 +274,9 @@ void Warehouse::endEditingNoteForMoveOrDelete(Block block)
 void Warehouse::emergencyCommitEditingNote(Block block)
 {
     const Block done = block ? std::move(block) : Block([] {});
+    // After every save queued before (an autosave may yet fail: its changes
+    // count here too), the notes whose save failed are tried again.
+    fileQueue()->sync([this] { retryUnsavedNotes(); });
     const NotePtr note = editingNote_;
     if (!note) {
         done();
@@ -244,31 +284,36 @@ void Warehouse::emergencyCommitEditingNote(Block block)
     }
     cancelScheduleEditingAutoSave();
     cancelScheduleEditingAutoSaveCK();
-    // An autosave still queued may yet fail: its changes count here too.
-    fileQueue()->sync([] {});
     editingChanges_ += failedChanges_.exchange(0);
     if (editingChanges_ >= 1) {
-        editingChanges_ = 0;
+        const int64_t changes = std::exchange(editingChanges_, 0);
         editingChangesCK_ = 0;
+        firstUnsavedChange_ = -1;
         LogInfo("warehouse:emergency commit..");
         auto self = shared_from_this();
-        reloadForSave(note, Clock::now());
+        if (!reloadForSave(note, Clock::now())) {
+            done();
+            return;
+        }
         // On the file queue itself, after everything queued before it: work
         // queued later cannot run beside it, and the files are written when
         // this returns.
         const uint64_t session = session_;
         fileQueue()->sync([&] {
-            note->commitAndCloseNote(Note::Completion(), [self, note, session, done](const QDateTime& date) {
-                self->takeSaveDate(note, session, date);
-                if (!hasPlaceholderKey(note)) {
-                    saveToCloudKit(note, done);
-                    return;
-                }
-                fileQueue()->async([note, done] {
-                    note->makeReadableFileNameUsingBlock(
-                        [note, done](const Error&) { saveToCloudKit(note, done); });
-                });
-            });
+            note->commitAndCloseNote(
+                Note::Completion(),
+                [self, note, session, done](const QDateTime& date) {
+                    self->takeSaveDate(note, session, date);
+                    if (!hasPlaceholderKey(note)) {
+                        saveToCloudKit(note, done);
+                        return;
+                    }
+                    fileQueue()->async([note, done] {
+                        note->makeReadableFileNameUsingBlock(
+                            [note, done](const Error&) { saveToCloudKit(note, done); });
+                    });
+                },
+                watchSave(note, session, changes));
         });
         return;
     }
@@ -290,18 +335,24 @@ void Warehouse::commitEditingNote(Block block)
         block();
         return;
     }
-    editingChanges_ = 0;
+    const int64_t changes = std::exchange(editingChanges_, 0);
+    firstUnsavedChange_ = -1;
     LogInfo("warehouse:commitEditing.. (save)");
-    reloadForSave(note, Clock::now());
-    fileQueue()->async([note, block = std::move(block)] {
-        note->commitAndCloseNote([note, block](bool) {
-            if (!hasPlaceholderKey(note)) {
-                block();
-                return;
-            }
-            fileQueue()->async(
-                [note, block] { note->makeReadableFileNameUsingBlock([block](const Error&) { block(); }); });
-        });
+    if (!reloadForSave(note, Clock::now())) {
+        block();
+        return;
+    }
+    fileQueue()->async([self = shared_from_this(), note, session = session_, changes, block = std::move(block)] {
+        note->commitAndCloseNote(
+            [note, block](bool) {
+                if (!hasPlaceholderKey(note)) {
+                    block();
+                    return;
+                }
+                fileQueue()->async(
+                    [note, block] { note->makeReadableFileNameUsingBlock([block](const Error&) { block(); }); });
+            },
+            {}, self->watchSave(note, session, changes));
     });
 }
 
@@ -422,38 +473,112 @@ void Warehouse::editingAutoSave()
     if (!delegate->warehouseReloadTextForNote(*this, note))
         return;
     const int64_t saving = std::exchange(editingChanges_, 0);
+    firstUnsavedChange_ = -1;
     delegate->warehouseReloadScrollPositionForNote(*this, note);
     note->setUpdatedOn(Clock::now());
     auto self = shared_from_this();
     const uint64_t session = session_;
     fileQueue()->async([self, note, session, saving] {
-        // A failed save stays pending: counted at once for an emergency
-        // commit, and retried at the next tick.
-        const auto failed = [self, session, saving](bool ok) {
-            if (!ok)
-                self->keepFailedChanges(session, saving);
-        };
-        note->commitNote(failed, [self, note, session](const QDateTime& date) {
-            self->takeSaveDate(note, session, date);
-            // The drive's answer comes on its own queue; the rename is file work.
-            if (hasPlaceholderKey(note))
-                fileQueue()->async(
-                    [note] { note->makeReadableFileNameUsingBlock([](const Error&) {}); });
+        note->commitNote(
+            Note::Completion(),
+            [self, note, session](const QDateTime& date) {
+                self->takeSaveDate(note, session, date);
+                // The drive's answer comes on its own queue; the rename is file work.
+                if (hasPlaceholderKey(note))
+                    fileQueue()->async([note] { note->makeReadableFileNameUsingBlock([](const Error&) {}); });
+            },
+            self->watchSave(note, session, saving));
+    });
+}
+
+// --- Failed saves
+
+Note::Completion Warehouse::watchSave(const NotePtr& note, uint64_t session, int64_t changes)
+{
+    return [self = shared_from_this(), note, session, changes](bool ok) {
+        self->noteSaveOutcome(note, ok);
+        if (ok)
+            return;
+        // Counted at once for an emergency commit; the session saves again at
+        // its next tick while it still edits the note.
+        LogError("warehouse:save of %1 failed, its text is kept", note->key());
+        self->failedChanges_ += std::max<int64_t>(changes, 1);
+        DispatchQueue::main()->async([self, session] {
+            const int64_t failed = self->failedChanges_.exchange(0);
+            if (self->session_ != session || failed == 0)
+                return;
+            if (self->editingChanges_ == 0)
+                self->firstUnsavedChange_ = DispatchTime::now();
+            self->editingChanges_ += failed;
+            self->scheduleEditingAutoSave(AutoSaveDelay);
+        });
+    };
+}
+
+void Warehouse::noteSaveOutcome(const NotePtr& note, bool ok)
+{
+    const bool known = unsaved_.contains(note);
+    if (ok) {
+        if (known)
+            LogInfo("warehouse:%1 saved after a failed save", note->key());
+        unsaved_.removeAll(note);
+        return;
+    }
+    if (known)
+        return;
+    unsaved_.append(note);
+    DispatchQueue::main()->async([self = shared_from_this(), note] {
+        if (auto delegate = self->editingDelegate())
+            delegate->warehouseDidFailToSaveNote(*self, note);
+        self->scheduleRetry();
+    });
+}
+
+bool Warehouse::takeUnsavedText(const NotePtr& note)
+{
+    const QString key = note->key();
+    for (NotePtr& entry : unsaved_) {
+        if (entry != note && !key.isEmpty() && entry->key() == key && entry->storage() == note->storage()) {
+            note->takeUnsavedTextOf(*entry);
+            // Still unsaved, and the user has been told.
+            entry = note;
+            return true;
+        }
+    }
+    return false;
+}
+
+void Warehouse::scheduleRetry()
+{
+    if (retry_.isValid())
+        return;
+    retry_ = DispatchQueue::main()->after(RetryDelay, [weak = weak_from_this()] {
+        const auto self = weak.lock();
+        if (!self)
+            return;
+        self->retry_ = DispatchHandle();
+        fileQueue()->async([self] {
+            if (self->retryUnsavedNotes() > 0)
+                DispatchQueue::main()->async([self] { self->scheduleRetry(); });
         });
     });
 }
 
-void Warehouse::keepFailedChanges(uint64_t session, int64_t changes)
+size_t Warehouse::retryUnsavedNotes()
 {
-    LogError("warehouse:autosave failed, %1 changes kept", changes);
-    failedChanges_ += changes;
-    DispatchQueue::main()->async([self = shared_from_this(), session] {
-        const int64_t failed = self->failedChanges_.exchange(0);
-        if (self->session_ != session || failed == 0)
-            return;
-        self->editingChanges_ += failed;
-        self->scheduleEditingAutoSave(AutoSaveDelay);
-    });
+    const QList<NotePtr> notes = unsaved_;
+    for (const NotePtr& note : notes) {
+        LogInfo("warehouse:saving %1 again", note->key());
+        note->commitNote(Note::Completion(), {}, [this, note](bool ok) { noteSaveOutcome(note, ok); });
+    }
+    return size_t(unsaved_.size());
+}
+
+QList<NotePtr> Warehouse::unsavedNotes()
+{
+    QList<NotePtr> notes;
+    fileQueue()->sync([&] { notes = unsaved_; });
+    return notes;
 }
 
 void Warehouse::editingAutoSaveCK()
@@ -469,13 +594,17 @@ void Warehouse::editingAutoSaveCK()
     fileQueue()->async([note] { saveToCloudKit(note, Block()); });
 }
 
-void Warehouse::reloadForSave(const NotePtr& note, int64_t updatedOn)
+bool Warehouse::reloadForSave(const NotePtr& note, int64_t updatedOn)
 {
-    if (auto delegate = editingDelegate()) {
-        delegate->warehouseReloadTextForNote(*this, note);
-        delegate->warehouseReloadScrollPositionForNote(*this, note);
+    const auto delegate = editingDelegate();
+    if (delegate && !delegate->warehouseReloadTextForNote(*this, note)) {
+        LogInfo("warehouse:the editor holds no text of %1, nothing saved", note->key());
+        return false;
     }
+    if (delegate)
+        delegate->warehouseReloadScrollPositionForNote(*this, note);
     note->setUpdatedOn(updatedOn);
+    return true;
 }
 
 void Warehouse::takeSaveDate(const NotePtr& note, uint64_t session, const QDateTime& date)

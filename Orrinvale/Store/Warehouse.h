@@ -6,6 +6,7 @@
 #include "Dispatch.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <atomic>
@@ -18,6 +19,13 @@
 // minute later, commits at once when the application quits, and decides
 // whether a change made elsewhere is taken live or forks the note.
 //
+// Saves are tied to the note the editor holds: the editor supplies text only
+// for the note it shows, and a save it gives no text for writes nothing. A
+// note whose save failed keeps its text in memory until a save works: the
+// session saves it again while it edits the note, a timer retries every such
+// note, the quit-time commit does too, and a session started on the note
+// again takes its text from memory rather than from the older file.
+//
 // Its state belongs to the main thread: call it there (the two remote events
 // may come from any queue). File work goes to Core's file queue in call order;
 // the shared Core must exist before the first session starts.
@@ -29,6 +37,10 @@ public:
     static constexpr double AutoSaveBusyDelay = 1.0;
     static constexpr int64_t AutoSaveBusyChanges = 513;
     static constexpr double AutoSaveCKDelay = 60.0;
+    // Typing without a pause is saved at most this long after its first unsaved change.
+    static constexpr double AutoSaveMaxDelay = 10.0;
+    // How often notes whose save failed are saved again.
+    static constexpr double RetryDelay = 10.0;
 
     static std::shared_ptr<Warehouse> create();
     ~Warehouse();
@@ -52,6 +64,10 @@ public:
     // At termination: blocks until the local files are written.
     void emergencyCommitEditingNote(Block block);
     void commitEditingNote(Block block);
+
+    // Notes whose last save failed, their text kept in memory; after the
+    // file work queued before, which the caller waits for.
+    QList<NotePtr> unsavedNotes();
 
     // A cloud service wrote or removed a note locally; any thread.
     void remoteServerDidUpdateNote(const NotePtr& note);
@@ -77,11 +93,24 @@ private:
     void cancelScheduleEditingAutoSaveCK();
     void editingAutoSave();
     void editingAutoSaveCK();
-    // File queue: a failed autosave's changes become pending again.
-    void keepFailedChanges(uint64_t session, int64_t changes);
+    // After the pause, or sooner when the first unsaved change would
+    // otherwise wait longer than AutoSaveMaxDelay.
+    double localSaveDelay() const;
+    // The local completion of a save: a failed one keeps its changes pending
+    // in the session and its note among the unsaved ones. File queue.
+    Note::Completion watchSave(const NotePtr& note, uint64_t session, int64_t changes);
+    // File queue: the outcome of a save of the note.
+    void noteSaveOutcome(const NotePtr& note, bool ok);
+    // File queue: a note of a new session takes over the text of an unsaved
+    // one with the same file; true when there was one.
+    bool takeUnsavedText(const NotePtr& note);
+    void scheduleRetry();
+    // File queue: saves every unsaved note again; answers how many remain.
+    size_t retryUnsavedNotes();
 
-    // Copies the editor's text and caret into the note and stamps it.
-    void reloadForSave(const NotePtr& note, int64_t updatedOn);
+    // Copies the editor's text and caret into the note and stamps it; false
+    // when the editor does not hold the note's text (nothing to save then).
+    bool reloadForSave(const NotePtr& note, int64_t updatedOn);
     // What every save's cloud completion does first: dates the note by the
     // drive's answer and keeps that date for the session it belongs to.
     void takeSaveDate(const NotePtr& note, uint64_t session, const QDateTime& date);
@@ -101,8 +130,16 @@ private:
     QDateTime lastSaveDate_;
     // Counts sessions, so a late answer of an earlier one changes nothing.
     uint64_t session_ = 0;
-    // Changes of failed autosaves, until the main thread takes them back.
+    // Changes of failed saves, until the main thread takes them back.
     std::atomic<int64_t> failedChanges_ = 0;
+    // The session's note came with text no save has written yet.
+    bool startsUnsaved_ = false;
+    // Dispatch time of the first change not yet saved; negative when none.
+    double firstUnsavedChange_ = -1;
     DispatchHandle autoSave_;
     DispatchHandle autoSaveCK_;
+    DispatchHandle retry_;
+    // Notes whose last save failed. File queue only: reads and saves of one
+    // note run there in order, so a session sees every earlier outcome.
+    QList<NotePtr> unsaved_;
 };

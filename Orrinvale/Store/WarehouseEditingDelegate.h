@@ -30,6 +30,9 @@ public:
     virtual void warehouseRemoteServerDidDeleteEditingNote(Warehouse& warehouse, const NotePtr& note) = 0;
     // The first change of a pass of the main queue; count is that of its first report.
     virtual void warehouseEditingNote(Warehouse& warehouse, const NotePtr& note, int64_t count) = 0;
+    // A save of the note failed after the last one that worked (told once per
+    // failure); its text is kept in memory and saved again until a save works.
+    virtual void warehouseDidFailToSaveNote(Warehouse&, const NotePtr&) {}
 };
 
 using WarehouseEditingDelegatePtr = std::shared_ptr<WarehouseEditingDelegate>;

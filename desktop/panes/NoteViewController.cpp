@@ -20,6 +20,9 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFontMetricsF>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -38,6 +41,17 @@ const QString WidthSample = QStringLiteral(
 double widthOf(const Font& font)
 {
     return QFontMetricsF(FontFaces::qfont(font)).horizontalAdvance(WidthSample);
+}
+
+// How the alerts name a note: its first line, else its file name.
+QString noteLabel(const NotePtr& note)
+{
+    constexpr qsizetype LabelLength = 60;
+    const QString line = note->text().section(QLatin1Char('\n'), 0, 0).trimmed().left(LabelLength);
+    if (!line.isEmpty())
+        return line;
+    const QString key = note->key();
+    return key.isEmpty() ? QCoreApplication::translate("NoteViewController", "New note") : key;
 }
 
 bool opensWithoutAsking(const QUrl& url)
@@ -87,10 +101,16 @@ QWidget* NoteViewController::loadView()
     auto* view = new QWidget;
     textView_ = new NoteTextView;
     textView_->setFrameShape(QFrame::NoFrame);
-    readOnlyBar_ = new QLabel;
-    readOnlyBar_->setWordWrap(true);
-    readOnlyBar_->setContentsMargins(12, 8, 12, 8);
+    readOnlyBar_ = new QWidget;
     readOnlyBar_->setAutoFillBackground(true);
+    readOnlyLabel_ = new QLabel;
+    readOnlyLabel_->setWordWrap(true);
+    editAnywayButton_ = new QPushButton(tr("Edit Anyway"));
+    connect(editAnywayButton_, &QPushButton::clicked, this, &NoteViewController::makeEditable);
+    auto* bar = new QHBoxLayout(readOnlyBar_);
+    bar->setContentsMargins(12, 8, 12, 8);
+    bar->addWidget(readOnlyLabel_, 1);
+    bar->addWidget(editAnywayButton_);
     readOnlyBar_->hide();
     findBar_ = new FindBar(*textView_);
     auto* column = new QVBoxLayout(view);
@@ -282,15 +302,21 @@ void NoteViewController::showStoredNote(const NotePtr& note, Completion completi
     auto opened = std::make_shared<Note>(note->key(), note->storage());
     if (delegate_)
         delegate_->noteControllerNoteDidOpen(*this, opened);
+    // Until its text is in, the view still shows the previous note's: nothing typed there may
+    // reach either note.
+    shownNote_.reset();
+    shownNew_ = false;
+    textView_->setReadOnly(true);
     warehouse_->startEditingNote(opened, [self = QPointer(this), opened, completion = std::move(completion)] {
         // On the file queue: the text was read; nothing here touches the view.
         const QString text = opened->text().isNull() ? QStringLiteral("") : opened->text();
         const QString failure = opened->readFailure();
+        const QString caution = opened->readCaution();
         Note::services()->appleCloud()->prepareNote(opened, {});
-        DispatchQueue::main()->async([self, opened, text, failure, completion] {
+        DispatchQueue::main()->async([self, opened, text, failure, caution, completion] {
             // A note opened since owns the view now; this one's text must not reach it.
             if (self && self->warehouse_ && self->warehouse_->editingNote() == opened)
-                self->openText(text, failure);
+                self->openText(opened, text, failure, caution);
             if (completion)
                 completion();
         });
@@ -303,27 +329,56 @@ void NoteViewController::showNewNote(Completion completion)
     const QString text = delegate_ ? delegate_->textForNewNote(*this) : QString();
     auto note = std::make_shared<Note>();
     note->setStorage(delegate_ ? delegate_->storageForNewNote(*this) : NoteStorageInbox);
-    warehouse_->startEditingNote(note, [this, text, completion = std::move(completion)] {
-        openText(text, QString());
+    warehouse_->startEditingNote(note, [this, note, text, completion = std::move(completion)] {
+        openText(note, text, QString(), QString());
+        shownNew_ = true;
         textView_->setSelectedRange({0, 0});
         if (completion)
             completion();
     });
 }
 
-void NoteViewController::openText(const QString& text, const QString& readFailure)
+void NoteViewController::openText(const NotePtr& note, const QString& text, const QString& readFailure,
+                                  const QString& caution)
 {
-    readOnlyReason_ = readFailure;
-    textView_->setReadOnly(!readFailure.isEmpty());
-    readOnlyBar_->setText(readFailure.isEmpty()
-                              ? QString()
-                              : tr("This note could not be read, so it is shown read-only and never saved: %1")
-                                    .arg(readFailure));
-    readOnlyBar_->setVisible(!readFailure.isEmpty());
+    if (!readFailure.isEmpty())
+        showReadOnlyBar(tr("This note could not be read, so it is shown read-only and never saved: %1").arg(readFailure),
+                        false);
+    else if (!caution.isEmpty())
+        showReadOnlyBar(tr("%1 It is shown read-only so that saving does not replace those bytes; a copy of the "
+                           "file goes to the Trash before the first save.")
+                            .arg(caution),
+                        true);
+    else
+        showReadOnlyBar(QString(), false);
     typewriter_->setText(text);
+    shownNote_ = note;
     reloadTextContainerInset();
     textView_->clearUndoHistory();
     warehouse_->resetEditingChanges();
+}
+
+void NoteViewController::showReadOnlyBar(const QString& reason, bool editable)
+{
+    readOnlyReason_ = reason;
+    textView_->setReadOnly(!reason.isEmpty());
+    readOnlyLabel_->setText(reason);
+    editAnywayButton_->setVisible(editable);
+    readOnlyBar_->setVisible(!reason.isEmpty());
+}
+
+void NoteViewController::makeEditable()
+{
+    if (!shownNote_ || shownNote_->readCaution().isEmpty())
+        return;
+    LogInfo("note:%1 made editable as read", shownNote_->key());
+    shownNote_->acceptReadText();
+    showReadOnlyBar(QString(), false);
+}
+
+QString NoteViewController::editingText()
+{
+    return shownNote_ && warehouse_ && shownNote_ == warehouse_->editingNote() ? textView()->string() : QString();
 }
 
 void NoteViewController::newNoteDidTapFromMenu()
@@ -417,10 +472,49 @@ void NoteViewController::applicationWillTerminateUsingBlock(Completion block)
     warehouse_->emergencyCommitEditingNote(std::move(block));
 }
 
+void NoteViewController::applicationShouldTerminate(Completion proceed)
+{
+    warehouse_->emergencyCommitEditingNote({});
+    const QList<NotePtr> unsaved = warehouse_->unsavedNotes();
+    if (unsaved.isEmpty()) {
+        proceed();
+        return;
+    }
+    QStringList names;
+    for (const NotePtr& note : unsaved)
+        names.append(QStringLiteral("• ") + noteLabel(note));
+    Alert alert;
+    alert.setStyle(Alert::Style::Critical);
+    alert.setMessageText(tr("Some notes could not be saved"));
+    alert.setInformativeText(tr("%1\n\nTheir text is kept only in memory while the application runs, and is "
+                                "saved as soon as the disk takes it. Quitting now loses it: free some space or make "
+                                "the notes folder writable, or copy the text elsewhere, before you quit.")
+                                 .arg(names.join(QLatin1Char('\n'))));
+    alert.addButton(tr("Don't Quit"));
+    alert.addButton(tr("Quit Anyway"));
+    alert.beginSheetModal(view()->window(), [proceed = std::move(proceed)](int response) {
+        if (response == Alert::FirstButtonReturn + 1)
+            proceed();
+    });
+}
+
+void NoteViewController::warehouseDidFailToSaveNote(Warehouse&, const NotePtr& note)
+{
+    Alert alert;
+    alert.setStyle(Alert::Style::Critical);
+    alert.setMessageText(tr("“%1” could not be saved").arg(noteLabel(note)));
+    alert.setInformativeText(tr("Its text is kept in memory and saved as soon as the disk takes it (it is tried "
+                                "again every few seconds, and when you quit)."));
+    alert.addButton(tr("OK"));
+    alert.beginSheetModal(view()->window(), [](int) {});
+}
+
 // --- The Warehouse's questions
 
 bool NoteViewController::warehouseReloadScrollPositionForNote(Warehouse&, const NotePtr& note)
 {
+    if (note != shownNote_)
+        return false;
     snapshotScrollPosition(*note);
     return true;
 }
@@ -435,21 +529,27 @@ void NoteViewController::snapshotScrollPosition(Note& note)
     note.setSelectedCaret(textView_->selectedRange().location);
 }
 
+// The view's text belongs to the note it was set for, and to no other.
 bool NoteViewController::warehouseReloadTextForNote(Warehouse&, const NotePtr& note)
 {
+    if (note != shownNote_)
+        return false;
     note->setText(typewriter().textForSaving());
     return true;
 }
 
+// A short stored note waits for an explicit save, a switch or the quit; a note begun here is saved
+// after a pause whatever its length, like a long one.
 bool NoteViewController::warehouseShouldAutoSaveEditingNote(Warehouse&, const NotePtr&)
 {
-    return textView()->string().size() >= AutoSaveMinimumLength;
+    return shownNew_ || textView()->string().size() >= AutoSaveMinimumLength;
 }
 
-void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, const NotePtr&, const QString& text)
+void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, const NotePtr& note, const QString& text)
 {
-    DispatchQueue::main()->async([self = QPointer(this), text] {
-        if (!self)
+    DispatchQueue::main()->async([self = QPointer(this), note, text] {
+        // Another note opened meanwhile: the text is not its.
+        if (!self || self->shownNote_ != note)
             return;
         // The view forgets its undo history with the text: its steps point into the old one.
         self->typewriter().setText(text);
@@ -503,6 +603,8 @@ bool NoteViewController::noteTextViewDidKeyDown(NoteTextView&, const QKeyEvent& 
 
 void NoteViewController::noteTextViewDidTypewriterAction(NoteTextView&, TypewriterAction action)
 {
+    if (textView_->isReadOnly())
+        return;
     TextRange selection = textView_->selectedRange();
     typewriter_->handleAction(action, &selection);
     textView_->setSelectedRange(selection);
@@ -511,8 +613,9 @@ void NoteViewController::noteTextViewDidTypewriterAction(NoteTextView&, Typewrit
 
 bool NoteViewController::noteTextViewReadSelectionFromPasteboard(NoteTextView&, const QMimeData&)
 {
-    DispatchQueue::main()->after(PasteCountDelay, [self = QPointer(this)] {
-        if (self)
+    // Counted for the note pasted into only.
+    DispatchQueue::main()->after(PasteCountDelay, [self = QPointer(this), note = shownNote_] {
+        if (self && note && self->shownNote_ == note)
             self->addEditingChanges(1);
     });
     return true;

@@ -19,6 +19,7 @@
 class FindBar;
 class NoteViewController;
 class QLabel;
+class QPushButton;
 
 // What the editor pane asks of, and tells, the window that holds it.
 class NoteViewControllerDelegate {
@@ -37,7 +38,9 @@ public:
 // edited through a Typewriter and saved by the window's Warehouse, which it tells of every change
 // and answers about the text to save. It applies the type size, typeface and theme from Core, sets
 // the text margins from its width, finds text, jumps to lines, and keeps the caret and scroll
-// position. A note whose text could not be read is shown read-only with the reason above it.
+// position. A note whose text could not be read is shown read-only with the reason above it; so is
+// one whose bytes were not all valid UTF-8, until the user makes it editable. While a note's text
+// loads the view takes no edits, and it hands the Warehouse text only for the note it shows.
 // Handles the type-size commands and "performFindPanelAction:". Notes are shown once it has its
 // Warehouse. Main thread.
 class NoteViewController : public ViewController,
@@ -99,8 +102,15 @@ public:
     bool showFindIndicator(const QString& query, bool excludeFirstLine = false);
     FindBar* findBar() const { return findBar_; }
     void applicationWillTerminateUsingBlock(Completion block);
+    // Saves what is pending; with notes that still could not be saved, asks whether to quit,
+    // naming them. Runs proceed when the application may quit.
+    void applicationShouldTerminate(Completion proceed);
     // Why the open note is read-only; empty while it can be edited.
     QString readOnlyReason() const { return readOnlyReason_; }
+    // Lifts the read-only state of a note whose bytes were not all read as they are.
+    void makeEditable();
+    // The text of the note being edited; null while it loads.
+    QString editingText();
 
     bool validateMenuItem(MenuItem& item) override;
 
@@ -113,6 +123,7 @@ public:
                                                    const QString& text) override;
     void warehouseRemoteServerDidDeleteEditingNote(Warehouse&, const NotePtr&) override {}
     void warehouseEditingNote(Warehouse&, const NotePtr&, int64_t) override {}
+    void warehouseDidFailToSaveNote(Warehouse& warehouse, const NotePtr& note) override;
 
 protected:
     QWidget* loadView() override;
@@ -145,8 +156,10 @@ private:
     void reloadThemeColors();
     void showStoredNote(const NotePtr& note, Completion completion);
     void showNewNote(Completion completion);
-    // The text of a note just opened, with the reason it could not be read (empty when it could).
-    void openText(const QString& text, const QString& readFailure);
+    // The text of a note just opened, with the reason it could not be read (empty when it could) and
+    // the reason it is read-only until the user says otherwise.
+    void openText(const NotePtr& note, const QString& text, const QString& readFailure, const QString& caution);
+    void showReadOnlyBar(const QString& reason, bool editable);
     void setCheckboxCompleted(bool completed, TextRange mark);
     // http(s), mailto and our own scheme open at once, others after asking; text that is no URL opens
     // nothing.
@@ -159,8 +172,14 @@ private:
     MarkdownTextStorage textStorage_;
     std::unique_ptr<Typewriter> typewriter_;
     NoteTextView* textView_ = nullptr; // child of view()
-    QLabel* readOnlyBar_ = nullptr;
+    QWidget* readOnlyBar_ = nullptr;
+    QLabel* readOnlyLabel_ = nullptr;
+    QPushButton* editAnywayButton_ = nullptr;
     QLabel* shadowView_ = nullptr;
     FindBar* findBar_ = nullptr;
     QString readOnlyReason_;
+    // The note whose text the view holds; null while one loads.
+    NotePtr shownNote_;
+    // It was begun in this window rather than read from a file.
+    bool shownNew_ = false;
 };

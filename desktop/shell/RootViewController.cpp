@@ -49,6 +49,11 @@ public:
         if (editor())
             editor()->warehouseRemoteServerDidDeleteEditingNote(w, note);
     }
+    void warehouseDidFailToSaveNote(Warehouse& w, const NotePtr& note) override
+    {
+        if (editor())
+            editor()->warehouseDidFailToSaveNote(w, note);
+    }
     void warehouseEditingNote(Warehouse&, const NotePtr& note, int64_t) override
     {
         if (!root_)
@@ -535,6 +540,15 @@ void RootViewController::windowWillExitFullScreen()
 // A cloud wait that never ends must not leave a hidden process behind: after QuitWaitTimeout the
 // application ends anyway.
 void RootViewController::terminateApp()
+{
+    // Notes that still cannot be saved are named first, and the user decides.
+    noteController_->applicationShouldTerminate([self = QPointer(this)] {
+        if (self)
+            self->terminateAfterSaving();
+    });
+}
+
+void RootViewController::terminateAfterSaving()
 {
     if (QWidget* window = view()->window())
         window->hide();

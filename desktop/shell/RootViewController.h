@@ -60,7 +60,8 @@ public:
 
     // --- From the application delegate
     // Hides the window, commits the edited note, waits for the cloud work (at most QuitWaitTimeout
-    // seconds), logs "root:terminated!" and ends the application.
+    // seconds), logs "root:terminated!" and ends the application; first, with notes that could not be
+    // saved, asks whether to quit.
     void terminateApp();
     // Commits the note being edited at once.
     void applicationWillTerminate();
@@ -231,6 +232,8 @@ private:
     // Note events, on the main queue in the order they were sent.
     void noteDidDelete(const NotePtr& note, int storage, const QString& tag);
     void noteDidMove(const NotePtr& before, const NotePtr& after);
+    // The quit itself, once nothing unsaved stands in its way.
+    void terminateAfterSaving();
     // Note commands
     NotePtr commandNote() const;
     void prepareNoteForMoveOrDelete(const NotePtr& note, std::function<void(const NotePtr&)> block);

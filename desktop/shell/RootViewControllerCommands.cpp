@@ -70,7 +70,7 @@ void showAlert(QWidget* window, const QString& message, const QString& detail)
 
 QString RootViewController::editorText() const
 {
-    return noteController_ ? noteController_->textView()->string() : QString();
+    return noteController_ ? noteController_->editingText() : QString();
 }
 
 NotePtr RootViewController::commandNote() const

@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <mutex>
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -16,6 +17,15 @@
 namespace AtomicFile {
 
 namespace {
+
+std::mutex faultMutex;
+std::function<int(const QString&)> faultCheck;
+
+int injectedFault(const QString& path)
+{
+    std::lock_guard lock(faultMutex);
+    return faultCheck ? faultCheck(path) : 0;
+}
 
 // A fresh name beside the target; short and fixed in shape so that a long
 // note name never makes it too long, hidden and not ending in ".txt" so that
@@ -93,6 +103,10 @@ bool save(const QString& path, const QByteArray& data, Error* error, bool flushF
         setError(error, posixError(EEXIST, QStringLiteral("Cannot create"), target));
         return false;
     }
+    if (const int fault = injectedFault(target)) {
+        setError(error, posixError(fault, QStringLiteral("Cannot write"), target));
+        return false;
+    }
     if (hadFile && S_ISDIR(old.st_mode)) {
         setError(error, posixError(EISDIR, QStringLiteral("Cannot save over the folder"), target));
         return false;
@@ -132,6 +146,12 @@ bool save(const QString& path, const QByteArray& data, Error* error, bool flushF
 }
 
 } // namespace
+
+void setFaultCheck(std::function<int(const QString& path)> check)
+{
+    std::lock_guard lock(faultMutex);
+    faultCheck = std::move(check);
+}
 
 bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
 {

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // Saving a file so that a reader sees either the old bytes or the new ones,
 // never a mixture: the data goes to a temporary file in the same folder, is
 // flushed to disk and renamed over the target. A file that was there keeps its
@@ -19,5 +21,10 @@ bool write(const QString& path, const QByteArray& data, Error* error = nullptr, 
 // The same for a new file: fails with EEXIST, and leaves the entry alone,
 // when the name is taken, even by an entry that appears meanwhile.
 bool create(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);
+
+// Where a disk cannot be filled or made read-only (tests without mount
+// rights), a check answers the errno a save of the path fails with, before
+// anything is written; 0 lets it run. An empty check removes it.
+void setFaultCheck(std::function<int(const QString& path)> check);
 
 } // namespace AtomicFile

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -23,6 +24,7 @@ QString encodingName(Encoding encoding)
     case Encoding::UTF32BE: return QStringLiteral("UTF-32BE");
     case Encoding::Windows1252: return QStringLiteral("Windows-1252");
     case Encoding::ASCII: return QStringLiteral("ASCII");
+    case Encoding::UTF8WithReplacements: return QStringLiteral("UTF-8 with invalid bytes");
     }
     return {};
 }
@@ -45,46 +47,77 @@ const std::array<Mark, 5>& marks()
     return table;
 }
 
-// Well-formed UTF-8 as Unicode defines it: no overlong forms, no encoded
-// surrogates, nothing above U+10FFFF, no truncated sequence.
-bool isStrictUTF8(const QByteArray& bytes)
+// Length of the well-formed UTF-8 sequence at p (Unicode's definition: no
+// overlong forms, no encoded surrogates, nothing above U+10FFFF), or 0.
+int sequenceLength(const uint8_t* p, const uint8_t* end)
 {
+    const uint8_t lead = *p;
+    int length = 1;
+    uint8_t low = 0x80, high = 0xBF; // range of the second byte
+    if (lead < 0x80) {
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (end - p < length || p[1] < low || p[1] > high)
+        return 0;
+    for (int i = 2; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    }
+    return length;
+}
+
+struct UTF8Census {
+    qsizetype multiByte = 0; // well-formed characters of two bytes or more
+    qsizetype invalid = 0;   // bytes that start no well-formed character
+};
+
+UTF8Census utf8Census(const QByteArray& bytes)
+{
+    UTF8Census census;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
     const auto* end = p + bytes.size();
-    const auto continuation = [](uint8_t byte) { return (byte & 0xC0) == 0x80; };
     while (p < end) {
-        const uint8_t lead = *p;
-        int length = 1;
-        uint8_t low = 0x80, high = 0xBF; // range of the second byte
-        if (lead < 0x80) {
+        const int length = sequenceLength(p, end);
+        if (length == 0) {
+            ++census.invalid;
             ++p;
             continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
         }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i) {
-            if (!continuation(p[i]))
-                return false;
-        }
+        census.multiByte += length > 1;
         p += length;
     }
-    return true;
+    return census;
+}
+
+bool isStrictUTF8(const QByteArray& bytes)
+{
+    return utf8Census(bytes).invalid == 0;
+}
+
+// UTF-8 but for a few stray bytes: well-formed multi-byte characters show the
+// encoding, and the invalid bytes are few beside them. Legacy text with
+// accented letters has almost no well-formed sequences, so it stays legacy.
+bool isMostlyUTF8(const QByteArray& bytes)
+{
+    constexpr qsizetype FewInvalidBytes = 4;
+    const UTF8Census census = utf8Census(bytes);
+    return census.multiByte > 0 && census.invalid <= std::max(census.multiByte, FewInvalidBytes);
 }
 
 uint32_t unitAt(const uint8_t* p, int width, bool littleEndian)
@@ -176,6 +209,10 @@ bool decodeStrict(const QByteArray& bytes, Encoding encoding, QString* text)
     case Encoding::UTF32LE: return decodeUTF32(bytes, true, text);
     case Encoding::UTF32BE: return decodeUTF32(bytes, false, text);
     case Encoding::Windows1252: return decodeWindows1252(bytes, text);
+    case Encoding::UTF8WithReplacements:
+        // The decoder drops a leading mark and turns each invalid byte into U+FFFD.
+        *text = QStringDecoder(QStringDecoder::Utf8)(bytes);
+        return true;
     case Encoding::ASCII:
         for (const char byte : bytes) {
             if (uint8_t(byte) >= 0x80)
@@ -261,10 +298,12 @@ bool decode(const QByteArray& bytes, QString* text, Encoding* used, Error* error
         if (showsWidePattern(bytes, wide, &result))
             return accept(wide);
     }
-    for (const Encoding narrow : {Encoding::UTF8, Encoding::Windows1252}) {
-        if (decodeStrict(bytes, narrow, &result))
-            return accept(narrow);
-    }
+    if (decodeStrict(bytes, Encoding::UTF8, &result))
+        return accept(Encoding::UTF8);
+    if (isMostlyUTF8(bytes) && decodeStrict(bytes, Encoding::UTF8WithReplacements, &result))
+        return accept(Encoding::UTF8WithReplacements);
+    if (decodeStrict(bytes, Encoding::Windows1252, &result))
+        return accept(Encoding::Windows1252);
     setError(error, Error::make(QString::fromLatin1(CocoaErrorDomain), UnknownEncodingError,
                                 QStringLiteral("The text encoding of the contents cannot be determined.")));
     return false;

@@ -44,6 +44,11 @@ TEST(Files, DecodingTable)
         {"UTF-16BE text", raw("\0h\0\xE9\0!", 6), Encoding::UTF16BE, u"hé!"_qs},
         {"UTF-16LE mixed scripts", raw("\x1F\x04\x40\x04 \0!\0", 8), Encoding::UTF16LE, u"Пр !"_qs},
         {"UTF-32LE text", raw("h\0\0\0i\0\0\0", 8), Encoding::UTF32LE, u"hi"_qs},
+        {"UTF-8 with a stray byte", "caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC \xE2\x80\xA6 \xFF",
+         Encoding::UTF8WithReplacements, u"café naïve 日本 … \uFFFD"_qs},
+        {"marked UTF-8 with a stray byte", "\xEF\xBB\xBF\xC3\xA9\x81", Encoding::UTF8WithReplacements, u"é\uFFFD"_qs},
+        {"Latin-1 with one UTF-8 lookalike", "\xE9t\xE9 \xC3\xA9 \xE0 \xE8 \xF9 \xEA", Encoding::Windows1252,
+         u"été Ã© à è ù ê"_qs},
     };
     for (const Case& c : cases) {
         QString text = QStringLiteral("unset");

@@ -116,11 +116,11 @@ TEST_F(EditorTest, FocusMovingWithTheWindowIsNoChangeOfResponder)
 
 TEST_F(EditorTest, ARemoteReplaceForgetsTheUndoHistory)
 {
-    const NotePtr note = openStored(QStringLiteral("Remote.txt"), "one");
+    openStored(QStringLiteral("Remote.txt"), "one");
     view()->setSelectedRange({3, 0});
     type(" two");
     warehouse->resetEditingChanges(); // saved meanwhile
-    controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, note, QStringLiteral("remote"));
+    controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, warehouse->editingNote(), QStringLiteral("remote"));
     Dispatch::waitUntilIdle();
     EXPECT_EQ(text(), QStringLiteral("remote"));
     EXPECT_FALSE(view()->canUndo());

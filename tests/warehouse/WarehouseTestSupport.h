@@ -95,6 +95,7 @@ public:
         record(QStringLiteral("didChanges"));
         changeReports.append(changes);
     }
+    void warehouseDidFailToSaveNote(Warehouse&, const NotePtr&) override { record(QStringLiteral("saveFailed")); }
 
 private:
     void record(const QString& call)

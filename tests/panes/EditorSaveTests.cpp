@@ -1,0 +1,166 @@
+#include "EditorTestSupport.h"
+
+#include "../note/TrashedCopies.h"
+#include "../warehouse/DiskFault.h"
+
+#include <QMap>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <atomic>
+
+namespace {
+
+// Holds the file queue, so a read queued meanwhile waits, until released.
+class HeldFileQueue {
+public:
+    HeldFileQueue()
+    {
+        Core::shared().fileQueue()->async([gate = gate_] { Dispatch::waitUntilSet(*gate); });
+    }
+    ~HeldFileQueue() { release(); }
+    void release() { *gate_ = true; }
+
+private:
+    std::shared_ptr<std::atomic<bool>> gate_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+// Types at the end of the text and saves with Ctrl+S.
+void appendAndSave(NoteTextView* view, const QString& keys)
+{
+    view->setSelectedRange({view->string().size(), 0});
+    QTest::keyClicks(view, keys);
+    QTest::keyClick(view, Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+}
+
+QList<QMessageBox*> alerts(QWidget& window) { return window.findChildren<QMessageBox*>(); }
+
+void answer(QMessageBox* box, const QString& button)
+{
+    for (QAbstractButton* b : box->buttons()) {
+        if (b->text() == button)
+            b->click();
+    }
+    QApplication::processEvents();
+}
+
+// Switching notes while the next one's text is still being read: what is typed and saved in that
+// gap reaches no note, and afterwards each file holds exactly its own text plus what was typed
+// into it while it showed.
+TEST_F(EditorTest, SwitchingWhileANoteLoadsNeverWritesOneNotesTextIntoAnother)
+{
+    QMap<QString, QByteArray> expected{
+        {QStringLiteral("Big.txt"), "Big note\n" + QByteArray("a line of a long note, one of many\n").repeated(8000)},
+        {QStringLiteral("Small note.txt"), "Small note\nprecious words"},
+        {QStringLiteral("Tiny.txt"), "27 bytes of a tiny note ..."},
+    };
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        TestSupport::writeFile(Note::documentFileForKey(it.key(), NoteStorageInbox), it.value());
+    const QStringList switches{"Big.txt", "Small note.txt", "Tiny.txt", "Big.txt", "Tiny.txt", "Small note.txt"};
+    for (const QString& key : switches) {
+        SCOPED_TRACE(qPrintable(key));
+        {
+            HeldFileQueue held;
+            controller->showNote(std::make_shared<Note>(key, NoteStorageInbox));
+            view()->setFocus();
+            QTest::keyClick(view(), Qt::Key_End, Qt::ControlModifier);
+            type(" typed");
+            QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+            controller->textView()->paste();
+            EXPECT_TRUE(controller->editingText().isNull()) << "no note's text while one loads";
+        }
+        Dispatch::waitUntilIdle();
+        time.advance(1.0);
+        EXPECT_EQ(text().toUtf8(), expected[key]);
+        QTest::keyClick(view(), Qt::Key_End, Qt::ControlModifier);
+        const QByteArray mine = " +" + key.left(3).toUtf8();
+        type(QString::fromUtf8(mine));
+        expected[key] += mine;
+        time.advance(1.0);
+    }
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        EXPECT_EQ(onDisk(it.key()), it.value()) << qPrintable(it.key());
+}
+
+// A note with a stray byte opens read-only with the reason above it; made editable, its first save
+// keeps the original bytes in the Trash and writes the valid characters as they were.
+TEST_F(EditorTest, AStrayByteOpensReadOnlyUntilMadeEditableAndTheOriginalGoesToTheTrash)
+{
+    const QByteArray original = "caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC \xE2\x80\xA6 \xFF";
+    openStored(QStringLiteral("Stray.txt"), original);
+    EXPECT_EQ(text(), u"café naïve 日本 … \uFFFD"_qs);
+    EXPECT_TRUE(view()->isReadOnly());
+    EXPECT_FALSE(controller->readOnlyReason().isEmpty());
+    appendAndSave(view(), QStringLiteral(" lost"));
+    EXPECT_EQ(onDisk(QStringLiteral("Stray.txt")), original);
+
+    QPushButton* edit = nullptr;
+    for (QPushButton* button : controller->view()->findChildren<QPushButton*>())
+        edit = button->text() == QStringLiteral("Edit Anyway") ? button : edit;
+    ASSERT_NE(edit, nullptr);
+    ASSERT_TRUE(edit->isVisible());
+    QTest::mouseClick(edit, Qt::LeftButton);
+    EXPECT_FALSE(view()->isReadOnly());
+    EXPECT_TRUE(controller->readOnlyReason().isEmpty());
+    appendAndSave(view(), QStringLiteral(" EDIT"));
+    EXPECT_EQ(onDisk(QStringLiteral("Stray.txt")), "caf\xC3\xA9 na\xC3\xAFve \xE6\x97\xA5\xE6\x9C\xAC \xE2\x80\xA6 "
+                                                   "\xEF\xBF\xBD EDIT");
+    EXPECT_EQ(trashedCopies(original), 1);
+}
+
+// A failed save is told once, in an alert; at quit the notes still unsaved are named and the user
+// decides; once the disk takes them, quitting asks nothing.
+TEST_F(EditorTest, AFailedSaveIsToldOnceAndQuittingAsksWhileNotesAreUnsaved)
+{
+    QString refusal;
+    const auto fault = DiskFault::make(DiskFault::Kind::InjectedFull,
+                                       Note::documentDirectoryForStorage(NoteStorageInbox), &refusal);
+    openStored(QStringLiteral("Unsaved.txt"), "Unsaved note\nfirst line");
+    fault->fail();
+    appendAndSave(view(), QStringLiteral(" second"));
+    ASSERT_EQ(alerts(window).size(), 1);
+    EXPECT_TRUE(alerts(window).first()->text().contains(QStringLiteral("Unsaved note")));
+    answer(alerts(window).first(), QStringLiteral("OK"));
+    settle();
+    type(" third");
+    time.advance(Warehouse::RetryDelay);
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+    EXPECT_TRUE(alerts(window).isEmpty()) << "the same failure is told once";
+
+    for (const QString& choice : {QStringLiteral("Don't Quit"), QStringLiteral("Quit Anyway")}) {
+        int proceeded = 0;
+        controller->applicationShouldTerminate([&] { ++proceeded; });
+        ASSERT_EQ(alerts(window).size(), 1) << qPrintable(choice);
+        EXPECT_TRUE(alerts(window).first()->informativeText().contains(QStringLiteral("Unsaved note")));
+        EXPECT_EQ(proceeded, 0);
+        answer(alerts(window).first(), choice);
+        settle();
+        EXPECT_EQ(proceeded, choice == QStringLiteral("Quit Anyway") ? 1 : 0);
+    }
+    fault->heal();
+    int proceeded = 0;
+    controller->applicationShouldTerminate([&] { ++proceeded; });
+    EXPECT_EQ(proceeded, 1);
+    EXPECT_TRUE(alerts(window).isEmpty());
+    EXPECT_EQ(onDisk(QStringLiteral("Unsaved.txt")), "Unsaved note\nfirst line second third");
+}
+
+// A short new note is saved after a pause like a long one; a short stored one still waits.
+TEST_F(EditorTest, AShortNewNoteIsSavedAfterAPause)
+{
+    windowDelegate.newNoteText = QString();
+    controller->newNoteDidTapFromMenu();
+    Dispatch::waitUntilIdle();
+    type("Milk");
+    Dispatch::waitUntilIdle();
+    ASSERT_FALSE(warehouse->editingNote()->key().isEmpty()) << "written at the first key";
+    type(" and eggs");
+    time.advance(2.0);
+    EXPECT_EQ(onDisk(warehouse->editingNote()->key()), "Milk and eggs");
+}
+
+} // namespace
