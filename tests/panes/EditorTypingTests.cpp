@@ -144,12 +144,12 @@ TEST_F(EditorTest, ARemoteReplaceKeepsCaretAndScrollWithinTheNewText)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const NotePtr note = openStored(QStringLiteral("Long.txt"), lines);
+        openStored(QStringLiteral("Long.txt"), lines);
         view()->setSelectedRange({700, 5});
         view()->scrollRangeToVisible({700, 5});
         const int scroll = view()->verticalScrollBar()->value();
         ASSERT_GT(scroll, 0);
-        controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, note, c.remote);
+        controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, warehouse->editingNote(), c.remote);
         Dispatch::waitUntilIdle();
         EXPECT_EQ(text(), c.remote);
         EXPECT_EQ(view()->selectedRange(), c.caret);
