@@ -1,4 +1,5 @@
 #include "NoteSearchRow.h"
+#include "NoteSearchIndex.h"
 
 #include "Note.h"
 
@@ -103,16 +104,30 @@ bool NoteSearchRow::write(SLDatabase& db) const
 bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
 {
     if (ids.isEmpty()) {
-        return db.executeUpdate(
+        NoteSearchIndex::Change change(db, 0);
+        const bool inserted = db.executeUpdate(
             QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag, mention) VALUES(?, ?, ?, ?, ?, ?)"),
             key, title, content, folder, hashtag, mention);
+        change.finish(inserted, inserted ? db.lastInsertRowId() : 0);
+        return inserted;
     }
     // One row per key: a second row, left by an older layout, would show the note twice.
     for (qsizetype i = 1; i < ids.size(); ++i)
-        db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), ids[i]);
-    return db.executeUpdate(
+        removeRow(db, ids[i]);
+    NoteSearchIndex::Change change(db, ids.first());
+    const bool updated = db.executeUpdate(
         QStringLiteral("UPDATE notes SET title=?, content=?, folder=?, hashtag=?, mention=? WHERE rowid=?"), title,
         content, folder, hashtag, mention, ids.first());
+    change.finish(updated, ids.first());
+    return updated;
+}
+
+bool NoteSearchRow::removeRow(SLDatabase& db, qint64 id)
+{
+    NoteSearchIndex::Change change(db, id);
+    const bool removed = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id);
+    change.finish(removed, 0);
+    return removed;
 }
 
 NoteSearchRow::RowIds NoteSearchRow::readRowIds(SLDatabase& db)
@@ -176,6 +191,6 @@ bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
 {
     bool ok = true;
     for (const qint64 id : rowIdsForKey(db, searchKey))
-        ok = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id) && ok;
+        ok = removeRow(db, id) && ok;
     return ok;
 }
