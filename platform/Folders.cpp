@@ -3,6 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Folders {
 
@@ -36,7 +43,31 @@ QString config() { return fromEnvironment("XDG_CONFIG_HOME", QStringLiteral(".co
 QString data() { return fromEnvironment("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/brindlewick"); }
 QString temporary() { return caches() + QStringLiteral("/tmp"); }
 
-bool ensure(const QString& path) { return QDir().mkpath(path); }
+bool ensure(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    // Each folder made here is the user's alone: they hold the notes' text (the
+    // search cache), the logs and the records. A folder that exists is left
+    // as it is: it may be a shared one such as /tmp.
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    qsizetype end = 0;
+    do {
+        end = absolute.indexOf(QLatin1Char('/'), end + 1);
+        const QByteArray part = QFile::encodeName(end < 0 ? absolute : absolute.left(end));
+        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
+            return false;
+    } while (end >= 0);
+    return QFileInfo(absolute).isDir();
+}
+
+bool createPrivateFile(const QString& file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0 || errno == EEXIST;
+}
 
 void placeInHome(const QString& root)
 {
