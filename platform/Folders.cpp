@@ -51,14 +51,14 @@ bool ensure(const QString& path)
     // search cache), the logs and the records. A folder that exists is left
     // as it is: it may be a shared one such as /tmp.
     const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
-    qsizetype end = 0;
-    do {
-        end = absolute.indexOf(QLatin1Char('/'), end + 1);
-        const QByteArray part = QFile::encodeName(end < 0 ? absolute : absolute.left(end));
-        if (::mkdir(part.constData(), 0700) != 0 && errno != EEXIST)
-            return false;
-    } while (end >= 0);
-    return QFileInfo(absolute).isDir();
+    const QByteArray native = QFile::encodeName(absolute);
+    if (::mkdir(native.constData(), 0700) == 0)
+        return true;
+    if (errno == EEXIST)
+        return QFileInfo(absolute).isDir();
+    const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
+    return errno == ENOENT && slash > 0 && ensure(absolute.left(slash)) &&
+           (::mkdir(native.constData(), 0700) == 0 || errno == EEXIST);
 }
 
 bool createPrivateFile(const QString& file)

@@ -11,6 +11,15 @@
 
 namespace {
 
+QString idList(const QList<qint64>& ids)
+{
+    QStringList numbers;
+    numbers.reserve(ids.size());
+    for (const qint64 id : ids)
+        numbers.append(QString::number(id));
+    return numbers.join(QLatin1Char(','));
+}
+
 const QString Table = QStringLiteral("notes_trigram");
 // The index reads the text from the word table's own store of it, so it keeps
 // only which notes hold each run (no positions), a third of the text's size.
@@ -18,10 +27,19 @@ const QString CreateTable = QStringLiteral(
     "CREATE VIRTUAL TABLE notes_trigram USING fts5(c2content, content='notes_content', content_rowid='docid', "
     "tokenize='trigram', detail=none)");
 const QString Rebuild = QStringLiteral("INSERT INTO notes_trigram(notes_trigram) VALUES('rebuild')");
-const QString RemoveRuns = QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, c2content) "
-                                          "SELECT 'delete', docid, c2content FROM notes_content WHERE docid = ?");
-const QString AddRuns = QStringLiteral(
-    "INSERT INTO notes_trigram(rowid, c2content) SELECT docid, c2content FROM notes_content WHERE docid = ?");
+// The runs of the rows with the listed ids, taken out of the index or put in.
+QString removeRuns(const QList<qint64>& rows)
+{
+    return QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, c2content) SELECT 'delete', docid, "
+                          "c2content FROM notes_content WHERE docid IN (%1)")
+        .arg(idList(rows));
+}
+QString addRuns(const QList<qint64>& rows)
+{
+    return QStringLiteral("INSERT INTO notes_trigram(rowid, c2content) SELECT docid, c2content FROM notes_content "
+                          "WHERE docid IN (%1)")
+        .arg(idList(rows));
+}
 // More runs narrow the notes little further and each is a list to merge.
 constexpr qsizetype MaximumRuns = 16;
 
@@ -84,22 +102,22 @@ void NoteSearchIndex::create(SLDatabase& db)
     state.stamp = stampOf(db);
 }
 
-NoteSearchIndex::Change::Change(SLDatabase& db, qint64 replacedRow) : db_(db)
+NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRows) : db_(db)
 {
     const State& state = stateOf(db);
     inStep_ = state.exists && !state.stale && state.stamp == stampOf(db);
-    if (inStep_ && replacedRow)
-        inStep_ = db.executeUpdate(RemoveRuns, replacedRow);
+    if (inStep_ && !replacedRows.isEmpty())
+        inStep_ = db.executeUpdate(removeRuns(replacedRows));
 }
 
-void NoteSearchIndex::Change::finish(bool written, qint64 row)
+void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
 {
     State& state = stateOf(db_);
     if (!state.exists)
         return;
     inStep_ = inStep_ && written;
-    if (inStep_ && row)
-        inStep_ = db_.executeUpdate(AddRuns, row);
+    if (inStep_ && !rows.isEmpty())
+        inStep_ = db_.executeUpdate(addRuns(rows));
     state.stale = state.stale || !inStep_;
     state.stamp = stampOf(db_);
 }

@@ -24,15 +24,15 @@ public:
     // Creates the table when it is missing and fills it from the notes' text.
     static void create(SLDatabase& db);
 
-    // One write of a notes row, inserted, updated or deleted: the row's old
-    // runs go before the write, its new ones after it.
+    // Writes of notes rows, inserted, updated or deleted: the old runs of the
+    // rows replaced go before the writes, the runs of the rows written after.
     class Change {
     public:
-        Change(SLDatabase& db, qint64 replacedRow);
+        Change(SLDatabase& db, const QList<qint64>& replacedRows);
         Change(const Change&) = delete;
         Change& operator=(const Change&) = delete;
-        // After the write; row is the row now holding the text (0 when none).
-        void finish(bool written, qint64 row);
+        // After the writes; rows are those now holding the text written.
+        void finish(bool written, const QList<qint64>& rows);
 
     private:
         SLDatabase& db_;

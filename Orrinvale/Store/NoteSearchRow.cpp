@@ -98,36 +98,26 @@ QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchK
 
 bool NoteSearchRow::write(SLDatabase& db) const
 {
-    return write(db, rowIdsForKey(db, key));
+    const QList<qint64> ids = rowIdsForKey(db, key);
+    NoteSearchIndex::Change change(db, ids);
+    const bool written = write(db, ids);
+    change.finish(written, {ids.isEmpty() ? db.lastInsertRowId() : ids.first()});
+    return written;
 }
 
 bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
 {
     if (ids.isEmpty()) {
-        NoteSearchIndex::Change change(db, 0);
-        const bool inserted = db.executeUpdate(
+        return db.executeUpdate(
             QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag, mention) VALUES(?, ?, ?, ?, ?, ?)"),
             key, title, content, folder, hashtag, mention);
-        change.finish(inserted, inserted ? db.lastInsertRowId() : 0);
-        return inserted;
     }
     // One row per key: a second row, left by an older layout, would show the note twice.
     for (qsizetype i = 1; i < ids.size(); ++i)
-        removeRow(db, ids[i]);
-    NoteSearchIndex::Change change(db, ids.first());
-    const bool updated = db.executeUpdate(
+        db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), ids[i]);
+    return db.executeUpdate(
         QStringLiteral("UPDATE notes SET title=?, content=?, folder=?, hashtag=?, mention=? WHERE rowid=?"), title,
         content, folder, hashtag, mention, ids.first());
-    change.finish(updated, ids.first());
-    return updated;
-}
-
-bool NoteSearchRow::removeRow(SLDatabase& db, qint64 id)
-{
-    NoteSearchIndex::Change change(db, id);
-    const bool removed = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id);
-    change.finish(removed, 0);
-    return removed;
 }
 
 NoteSearchRow::RowIds NoteSearchRow::readRowIds(SLDatabase& db)
@@ -146,14 +136,26 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
     QList<bool> stored;
     stored.reserve(rows.size());
     const bool transaction = db.beginTransaction();
+    // The trigram index takes the batch's rows in one statement each way: a
+    // statement per row would write its pending runs out at every row.
+    QList<qint64> replaced;
+    for (const NoteSearchRow& row : rows)
+        replaced += idsByKey.value(row.key);
+    NoteSearchIndex::Change change(db, replaced);
+    QList<qint64> written;
+    bool all = true;
     for (const NoteSearchRow& row : rows) {
         QList<qint64>& ids = idsByKey[row.key];
         const bool inserted = ids.isEmpty();
         stored.append(row.write(db, ids));
+        all = all && stored.last();
         // A second row of the same key in the batch updates the first.
         if (inserted && stored.last())
             ids.append(db.lastInsertRowId());
+        if (stored.last())
+            written.append(ids.first());
     }
+    change.finish(all, written);
     if (transaction && !db.commit()) {
         db.rollback();
         stored.fill(false);
@@ -189,8 +191,11 @@ QStringList NoteSearchRow::keys(SLDatabase& db)
 
 bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
 {
+    const QList<qint64> ids = rowIdsForKey(db, searchKey);
+    NoteSearchIndex::Change change(db, ids);
     bool ok = true;
-    for (const qint64 id : rowIdsForKey(db, searchKey))
-        ok = removeRow(db, id) && ok;
+    for (const qint64 id : ids)
+        ok = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id) && ok;
+    change.finish(ok, {});
     return ok;
 }

@@ -50,6 +50,4 @@ private:
     static QList<qint64> rowIdsForKey(SLDatabase& db, const QString& searchKey);
     // Updates the first of the key's rows (deleting the others) or inserts one.
     bool write(SLDatabase& db, const QList<qint64>& ids) const;
-    // Deletes the row, and its runs from the trigram index.
-    static bool removeRow(SLDatabase& db, qint64 id);
 };
