@@ -28,7 +28,6 @@ const QString CreateSearchTable = QStringLiteral(
 // LIKE fallback) then no longer copies each page through SQLite's own cache.
 // A larger page cache gained nothing. The file is a cache that can be rebuilt.
 const QString MapDatabaseFile = QStringLiteral("PRAGMA mmap_size=268435456;");
-const QString LargePages = QStringLiteral("PRAGMA page_size=16384;");
 constexpr int CacheVersion = 5;
 
 std::mutex& configurationMutex()
@@ -174,9 +173,6 @@ std::shared_ptr<SLDatabase> Core::openDatabase(bool replaceUnreadable)
         LogError("db:error %1 %2", db->lastErrorCode(), db->lastErrorMessage());
         return nullptr;
     }
-    // A row of a 2 KB note fills more than half a 4 KB page, so each took a
-    // page of its own: larger pages hold several. Only a new file takes it.
-    db->executeStatements(LargePages);
     if (db->executeUpdate(CreateSearchTable)) {
         db->executeStatements(MapDatabaseFile);
         NoteSearchIndex::create(*db);
