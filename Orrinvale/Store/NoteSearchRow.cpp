@@ -11,6 +11,22 @@
 
 namespace {
 
+// A pass over every row, each on a page of its own: read through the mapped
+// file, every page would stay resident with the process, the whole table for
+// a list of names. It reads through SQLite's small cache instead, and leaves
+// the mapping as it was for the searches.
+template <typename Row>
+void readEveryRow(SLDatabase& db, const QString& sql, Row&& row)
+{
+    const int64_t mapped = db.longForQuery(QStringLiteral("PRAGMA mmap_size"));
+    db.executeStatements(QStringLiteral("PRAGMA mmap_size=0"));
+    SLResultSet rows = db.executeQuery(sql);
+    while (rows.next())
+        row(rows);
+    rows.close();
+    db.executeStatements(QStringLiteral("PRAGMA mmap_size=%1").arg(mapped));
+}
+
 QString lowerJoined(const QStringList& tags)
 {
     return tags.join(QLatin1Char(' ')).toLower();
@@ -123,9 +139,9 @@ bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
 NoteSearchRow::RowIds NoteSearchRow::readRowIds(SLDatabase& db)
 {
     RowIds ids;
-    SLResultSet existing = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes"));
-    while (existing.next())
-        ids[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+    readEveryRow(db, QStringLiteral("SELECT rowid, key FROM notes"), [&](SLResultSet& rows) {
+        ids[rows.stringForColumnIndex(1)].append(rows.longForColumnIndex(0));
+    });
     return ids;
 }
 
@@ -183,9 +199,8 @@ bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringLi
 QStringList NoteSearchRow::keys(SLDatabase& db)
 {
     QStringList keys;
-    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key FROM notes"));
-    while (rows.next())
-        keys.append(rows.stringForColumnIndex(0));
+    readEveryRow(db, QStringLiteral("SELECT key FROM notes"),
+                 [&](SLResultSet& rows) { keys.append(rows.stringForColumnIndex(0)); });
     return keys;
 }
 
