@@ -1,11 +1,13 @@
 #include "NoteSearchIndex.h"
 
 #include "SLDatabase.h"
+#include "SLResultSet.h"
 
 #include <sqlite3.h>
 
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 #include <utility>
 
@@ -21,24 +23,28 @@ QString idList(const QList<qint64>& ids)
 }
 
 const QString Table = QStringLiteral("notes_trigram");
-// The index reads the text from the word table's own store of it, so it keeps
-// only which notes hold each run (no positions), a third of the text's size.
-const QString CreateTable = QStringLiteral(
-    "CREATE VIRTUAL TABLE notes_trigram USING fts5(c2content, content='notes_content', content_rowid='docid', "
-    "tokenize='trigram', detail=none)");
-const QString Rebuild = QStringLiteral("INSERT INTO notes_trigram(notes_trigram) VALUES('rebuild')");
-// The runs of the rows with the listed ids, taken out of the index or put in.
+// The index keeps only which notes hold each run (no positions, no text of
+// its own), a third of the text's size. Each text goes in with two end marks,
+// so every character of it, and every pair, starts a run: the notes holding
+// one or two characters are those of the runs that start with them.
+const QString CreateTable =
+    QStringLiteral("CREATE VIRTUAL TABLE notes_trigram USING fts5(text, content='', tokenize='trigram', detail=none)");
+const QString MarkedText = QStringLiteral("c2content || char(1, 1)");
+const QString EmptyIndex = QStringLiteral("INSERT INTO notes_trigram(notes_trigram) VALUES('delete-all')");
+const QString FillIndex =
+    QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, c2content || char(1, 1) FROM notes_content");
+// The runs of the rows with the listed ids, taken out of the index (as they
+// went in) or put in.
 QString removeRuns(const QList<qint64>& rows)
 {
-    return QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, c2content) SELECT 'delete', docid, "
-                          "c2content FROM notes_content WHERE docid IN (%1)")
-        .arg(idList(rows));
+    return QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, text) SELECT 'delete', docid, %1 FROM "
+                          "notes_content WHERE docid IN (%2)")
+        .arg(MarkedText, idList(rows));
 }
 QString addRuns(const QList<qint64>& rows)
 {
-    return QStringLiteral("INSERT INTO notes_trigram(rowid, c2content) SELECT docid, c2content FROM notes_content "
-                          "WHERE docid IN (%1)")
-        .arg(idList(rows));
+    return QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, %1 FROM notes_content WHERE docid IN (%2)")
+        .arg(MarkedText, idList(rows));
 }
 // More runs narrow the notes little further and each is a list to merge.
 constexpr qsizetype MaximumRuns = 16;
@@ -69,6 +75,17 @@ State& stateOf(SLDatabase& db)
     return *state;
 }
 
+// Every note's runs afresh, in one transaction of its own.
+bool rebuild(SLDatabase& db)
+{
+    if (!db.beginTransaction())
+        return false;
+    if (db.executeUpdate(EmptyIndex) && db.executeUpdate(FillIndex) && db.commit())
+        return true;
+    db.rollback();
+    return false;
+}
+
 // True when the index follows the notes, rebuilt first when another write
 // left it behind. Not inside a transaction: its rollback would take back the
 // rebuild but not the knowledge of it.
@@ -79,26 +96,93 @@ bool inStep(SLDatabase& db)
         return false;
     if (!state.stale && state.stamp == stampOf(db))
         return true;
-    if (!sqlite3_get_autocommit(db.sqliteHandle()) || !db.executeUpdate(Rebuild))
+    if (!sqlite3_get_autocommit(db.sqliteHandle()) || !rebuild(db))
         return false;
     state.stale = false;
     state.stamp = stampOf(db);
     return true;
 }
 
+// The pattern's pieces between its wildcards, as the statement binds them
+// (a lone surrogate replaced).
+QStringList piecesOf(const QString& pattern)
+{
+    QStringList pieces;
+    QString piece;
+    for (const QChar c : QString::fromUtf8(pattern.toUtf8())) {
+        if (c != QLatin1Char('%') && c != QLatin1Char('_')) {
+            piece += c;
+            continue;
+        }
+        if (!piece.isEmpty())
+            pieces.append(piece);
+        piece.clear();
+    }
+    if (!piece.isEmpty())
+        pieces.append(piece);
+    return pieces;
+}
+
+// A run as a string of the full-text syntax, where only the quote has a meaning.
+QString quoted(const QString& run)
+{
+    return QLatin1Char('"') + QString(run).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+// The runs that start with a piece of one or two ASCII characters, quoted;
+// null when there are too many to name. The index folds ASCII letters to
+// lower case and nothing else of ASCII, so the piece is looked up so.
+std::optional<QStringList> runsStartingWith(SLDatabase& db, const QString& piece)
+{
+    if (!db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.notes_trigram_runs USING "
+                                         "fts5vocab(main, notes_trigram, 'row')")))
+        return std::nullopt;
+    const QString first = piece.toLower();
+    const QString last = first + QString::fromUcs4(U"\U0010FFFF", 1);
+    QStringList runs;
+    SLResultSet terms = db.executeQuery(
+        QStringLiteral("SELECT term FROM temp.notes_trigram_runs WHERE term >= ? AND term <= ? LIMIT ?"), first, last,
+        MaximumRuns + 1);
+    while (terms.next())
+        runs.append(quoted(terms.stringForColumnIndex(0)));
+    terms.close();
+    if (db.hadError() || runs.size() > MaximumRuns)
+        return std::nullopt;
+    return runs;
+}
+
+// The full-text expression naming the notes that may match the pattern: all
+// of its runs of three, else the runs starting with its piece of one or two
+// ASCII characters that the fewest runs start with. Empty when no note can
+// match; null when the index cannot narrow the notes.
+std::optional<QString> expressionFor(SLDatabase& db, const QString& pattern)
+{
+    const QString runs = NoteSearchIndex::runsOf(pattern);
+    if (!runs.isEmpty())
+        return runs;
+    std::optional<QStringList> fewest;
+    for (const QString& piece : piecesOf(pattern)) {
+        if (!std::all_of(piece.begin(), piece.end(), [](QChar c) { return c.unicode() < 0x80; }))
+            continue;
+        const std::optional<QStringList> starting = runsStartingWith(db, piece);
+        if (starting && (!fewest || starting->size() < fewest->size()))
+            fewest = starting;
+    }
+    if (!fewest)
+        return std::nullopt;
+    return fewest->join(QStringLiteral(" OR "));
+}
+
 } // namespace
 
 void NoteSearchIndex::create(SLDatabase& db)
 {
-    if (!db.tableExists(Table)) {
-        const bool transaction = db.beginTransaction();
-        const bool created = db.executeUpdate(CreateTable) && db.executeUpdate(Rebuild);
-        if (transaction && !(created ? db.commit() : db.rollback()))
-            db.rollback();
-    }
+    bool filled = true;
+    if (!db.tableExists(Table))
+        filled = db.executeUpdate(CreateTable) && rebuild(db);
     State& state = stateOf(db);
     state.exists = db.tableExists(Table);
-    state.stale = false;
+    state.stale = !filled;
     state.stamp = stampOf(db);
 }
 
@@ -125,27 +209,11 @@ void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
 QString NoteSearchIndex::runsOf(const QString& pattern)
 {
     QStringList runs;
-    // The characters as the statement binds them, a lone surrogate replaced.
-    const QString bound = QString::fromUtf8(pattern.toUtf8());
-    QString piece;
-    const auto takeRuns = [&] {
+    for (const QString& piece : piecesOf(pattern)) {
         const QList<uint> points = piece.toUcs4();
-        for (qsizetype i = 0; i + 3 <= points.size() && runs.size() < MaximumRuns; ++i) {
-            // Inside a string only the double quote has a meaning.
-            runs.append(QLatin1Char('"') +
-                        QString::fromUcs4(reinterpret_cast<const char32_t*>(points.constData() + i), 3)
-                            .replace(QLatin1Char('"'), QLatin1String("\"\"")) +
-                        QLatin1Char('"'));
-        }
-        piece.clear();
-    };
-    for (const QChar c : bound) {
-        if (c == QLatin1Char('%') || c == QLatin1Char('_'))
-            takeRuns();
-        else
-            piece += c;
+        for (qsizetype i = 0; i + 3 <= points.size() && runs.size() < MaximumRuns; ++i)
+            runs.append(quoted(QString::fromUcs4(reinterpret_cast<const char32_t*>(points.constData() + i), 3)));
     }
-    takeRuns();
     return runs.join(QStringLiteral(" AND "));
 }
 
@@ -153,13 +221,17 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::rows(SLDatabase& db, const 
                                                           const QString& condition, const QString& restriction,
                                                           const QVariantList& arguments, int limit)
 {
-    const QString runs = runsOf(pattern);
-    if (runs.isEmpty() || !inStep(db))
+    if (!inStep(db))
         return std::nullopt;
+    const std::optional<QString> expression = expressionFor(db, pattern);
+    if (!expression)
+        return std::nullopt;
+    if (expression->isEmpty())
+        return std::vector<TextRow>();
     // The index gives its notes in row order, the order of the table's scan.
     const QString sql = QStringLiteral("SELECT c0key, c3folder FROM notes_trigram JOIN notes_content ON docid = "
                                        "notes_trigram.rowid WHERE notes_trigram MATCH ? AND ") +
                         condition + restriction + QStringLiteral(" ORDER BY notes_trigram.rowid LIMIT ") +
                         QString::number(limit);
-    return readTextRows(db, sql, QVariantList{runs, pattern} + arguments, limit, 2);
+    return readTextRows(db, sql, QVariantList{*expression, pattern} + arguments, limit, 2);
 }

@@ -12,9 +12,10 @@ class SLDatabase;
 
 // Every note's text indexed a second time by runs of three characters, in the
 // table notes_trigram beside the word table: a LIKE pattern holding such a run
-// is answered from the notes that hold all of its runs, instead of reading
-// every note's text. The index keeps only which notes hold a run, so the
-// pattern itself is still tested on each of those notes' text.
+// is answered from the notes that hold all of its runs, and one of one or two
+// ASCII characters from the notes holding a run that starts with them, instead
+// of reading every note's text. The index keeps only which notes hold a run,
+// so the pattern itself is still tested on each of those notes' text.
 //
 // The rows are written with the notes' rows by NoteSearchRow. Any other write
 // to the notes (another connection, a statement of its own) leaves the index
@@ -48,7 +49,7 @@ public:
     // notes_content WHERE " + condition + restriction, in table order, with
     // condition testing c2content against the pattern (bound first) and the
     // restriction's own arguments after it; null when the index cannot answer
-    // (no table, no run in the pattern, a failed statement).
+    // (no table, a pattern it cannot narrow, a failed statement).
     static std::optional<std::vector<TextRow>> rows(SLDatabase& db, const QString& pattern, const QString& condition,
                                                     const QString& restriction, const QVariantList& arguments,
                                                     int limit);

@@ -10,9 +10,10 @@ namespace {
 
 // Characters where the index and LIKE could part: ASCII in both cases, letters
 // LIKE keeps apart by case and the index folds, a character outside the basic
-// plane, the wildcards and the quote of the index's own syntax.
+// plane, the wildcards, the quote of the index's own syntax and the index's
+// own end mark.
 const QStringList Alphabet = {"a", "b", "A", "B", "c", "\u00e9", "\u00c9", "\u00df", "\u65e5",
-                              QString::fromUtf8("\xF0\x9F\x98\x80"), "%", "_", " ", "\""};
+                              QString::fromUtf8("\xF0\x9F\x98\x80"), "%", "_", " ", "\"", QString(QChar(1))};
 
 class SearchTrigramIndex : public SearchTest {
 protected:
@@ -59,8 +60,8 @@ protected:
 // LIKE and the content pattern's function, with and without a restriction.
 TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
 {
-    QStringList keys;
     int compared = 0;
+    int compactCompared = 0;
     Core::shared().syncDatabase([&](SLDatabase& db) {
         ContentPattern::registerOn(db);
         // Hundreds of commits: not each to the disk.
@@ -120,17 +121,22 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
                     conditions.append(ContentPattern::FunctionName + QStringLiteral("(notes_content.c2content, ?)"));
                 for (const QString& condition : conditions) {
                     const auto indexed = NoteSearchIndex::rows(db, pattern, condition, restriction, arguments, limit);
-                    ASSERT_EQ(bool(indexed), !NoteSearchIndex::runsOf(pattern).isEmpty()) << qPrintable(pattern);
+                    // Runs of three, else one or two ASCII characters, are answered from the index.
+                    if (!NoteSearchIndex::runsOf(pattern).isEmpty()) {
+                        ASSERT_TRUE(indexed) << qPrintable(pattern);
+                    }
                     if (!indexed)
                         continue;
                     EXPECT_EQ(joined(*indexed), expected) << qPrintable(pattern) << " " << qPrintable(condition);
                     ++compared;
+                    compactCompared += NoteSearchIndex::runsOf(pattern).isEmpty();
                 }
             }
         }
         ASSERT_TRUE(db.executeStatements(QStringLiteral("PRAGMA synchronous=FULL")));
     });
     EXPECT_GT(compared, 300);
+    EXPECT_GT(compactCompared, 50);
 }
 
 // The runs a pattern names: three characters at a time between wildcards,
