@@ -223,7 +223,13 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::rows(SLDatabase& db, const 
 {
     if (!inStep(db))
         return std::nullopt;
-    const std::optional<QString> expression = expressionFor(db, pattern);
+    // A restriction (the notes of one tag) narrows the notes better than the
+    // many runs starting with a short piece: those are left to the scan.
+    std::optional<QString> expression;
+    if (restriction.isEmpty())
+        expression = expressionFor(db, pattern);
+    else if (const QString runs = runsOf(pattern); !runs.isEmpty())
+        expression = runs;
     if (!expression)
         return std::nullopt;
     if (expression->isEmpty())

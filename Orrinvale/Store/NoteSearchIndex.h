@@ -49,7 +49,8 @@ public:
     // notes_content WHERE " + condition + restriction, in table order, with
     // condition testing c2content against the pattern (bound first) and the
     // restriction's own arguments after it; null when the index cannot answer
-    // (no table, a pattern it cannot narrow, a failed statement).
+    // (no table, a pattern it cannot narrow, a failed statement). With a
+    // restriction only runs of three are looked up.
     static std::optional<std::vector<TextRow>> rows(SLDatabase& db, const QString& pattern, const QString& condition,
                                                     const QString& restriction, const QVariantList& arguments,
                                                     int limit);

@@ -121,7 +121,8 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
                     conditions.append(ContentPattern::FunctionName + QStringLiteral("(notes_content.c2content, ?)"));
                 for (const QString& condition : conditions) {
                     const auto indexed = NoteSearchIndex::rows(db, pattern, condition, restriction, arguments, limit);
-                    // Runs of three, else one or two ASCII characters, are answered from the index.
+                    // Runs of three are answered from the index, and so are one or
+                    // two ASCII characters without a restriction.
                     if (!NoteSearchIndex::runsOf(pattern).isEmpty()) {
                         ASSERT_TRUE(indexed) << qPrintable(pattern);
                     }
