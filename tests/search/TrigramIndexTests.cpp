@@ -35,7 +35,7 @@ protected:
         if (!texts.isEmpty() && random() % 4) {
             const QString& text = texts.at(qsizetype(random() % texts.size()));
             const qsizetype from = text.isEmpty() ? 0 : qsizetype(random() % text.size());
-            piece = text.mid(from, 3 + qsizetype(random() % 6));
+            piece = text.mid(from, 1 + qsizetype(random() % 8));
             for (QChar& c : piece) {
                 if (random() % 3 == 0)
                     c = c.isUpper() ? c.toLower() : c.toUpper();
@@ -96,7 +96,8 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
                                              row.content));
             } else {
                 ASSERT_TRUE(db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid IN "
-                                                            "(SELECT rowid FROM notes ORDER BY random() LIMIT 1)")));
+                                                            "(SELECT rowid FROM notes ORDER BY rowid LIMIT 1 OFFSET ?)"),
+                                             int(random() % 8)));
             }
             if (step % 10 != 9)
                 continue;
