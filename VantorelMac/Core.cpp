@@ -3,6 +3,7 @@
 #include "OfflineAppleCloud.h"
 
 #include "Cloud/StoreCKCloud.h"
+#include "Store/NoteSearchIndex.h"
 
 #include "Clock.h"
 #include "Folders.h"
@@ -174,6 +175,7 @@ std::shared_ptr<SLDatabase> Core::openDatabase(bool replaceUnreadable)
     }
     if (db->executeUpdate(CreateSearchTable)) {
         db->executeStatements(MapDatabaseFile);
+        NoteSearchIndex::create(*db);
         return db;
     }
     const int code = db->lastErrorCode() & 0xff;

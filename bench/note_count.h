@@ -4,6 +4,8 @@
 // first argument (1000, 10000, 50000; 10,000 without one), and a store folder
 // kept between runs, on a memory file system when there is one, so that a
 // large store is seeded once.
+#include "competing_load.h"
+
 #include <benchmark/benchmark.h>
 
 #include <QDir>
@@ -32,9 +34,11 @@ inline QString storeFolder(const char* bench, int notes)
     return QStringLiteral("%1/brindlewick-bench-%2-%3").arg(root, QLatin1String(bench)).arg(notes);
 }
 
-// Registers the benchmarks for the count, then runs them.
+// Registers the benchmarks for the count, then runs them; "--load" anywhere
+// runs them beside the competing processes.
 inline int run(int argc, char** argv, const std::function<void(int notes)>& registerAll)
 {
+    CompetingLoad::startFromArguments(argc, argv);
     registerAll(fromArguments(argc, argv));
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();

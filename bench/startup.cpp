@@ -4,6 +4,7 @@
 // 100 ms), and with sync on beside sync off (within 10 %). Peer: a plain Qt program that lists the same
 // folder's titles in a QListWidget and paints it, and for the second start a plain Qt program that starts
 // and exits.
+#include "competing_load.h"
 #include "offscreen_main.h"
 #include "../tests/support/ProgramHome.h"
 
@@ -303,5 +304,6 @@ int main(int argc, char** argv)
     const QByteArray mode = qgetenv(ModeVariable);
     if (!mode.isEmpty())
         return runChild(mode, argc, argv);
+    CompetingLoad::startFromArguments(argc, argv);
     return runOffscreen(argc, argv);
 }

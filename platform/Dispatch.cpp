@@ -62,13 +62,12 @@ struct SpinBudget {
     std::atomic<int> misses {0};
 };
 
-// Spins until ready() or the budget is spent; true when ready. A waiter not
-// yet counted among the active threads counts itself while it spins.
+// Spins until ready() or the budget is spent; true when ready. The waiter
+// counts itself among the active threads while it spins.
 template <typename Ready>
-bool spinUntil(SpinBudget& budget, bool counted, Ready ready)
+bool spinUntil(SpinBudget& budget, Ready ready)
 {
-    const int others = activeThreads.load(std::memory_order_relaxed) + (counted ? 0 : 1);
-    if (others > Dispatch::allowedCores()) {
+    if (activeThreads.load(std::memory_order_relaxed) + 1 > Dispatch::allowedCores()) {
         // No core to spare: hand this one to a runnable thread a few times,
         // the one being waited for perhaps, rather than sleep at once.
         for (int i = 0; i < YieldsWhenOversubscribed; ++i) {
@@ -78,16 +77,10 @@ bool spinUntil(SpinBudget& budget, bool counted, Ready ready)
         }
         return ready();
     }
-    if (!counted)
-        activeThreads.fetch_add(1, std::memory_order_relaxed);
+    activeThreads.fetch_add(1, std::memory_order_relaxed);
     const struct Uncount {
-        bool counted;
-        ~Uncount()
-        {
-            if (!counted)
-                activeThreads.fetch_sub(1, std::memory_order_relaxed);
-        }
-    } uncount {counted};
+        ~Uncount() { activeThreads.fetch_sub(1, std::memory_order_relaxed); }
+    } uncount;
     const int limit = budget.limit.load(std::memory_order_relaxed);
     for (int i = 0; i < limit; ++i) {
         if (ready()) {
@@ -131,7 +124,6 @@ struct DispatchQueue::State {
     bool heldByCaller = false; // a runOnCaller block runs on its caller's thread
     std::thread worker;
     std::atomic<int> outstanding {0}; // queued or running
-    SpinBudget workerSpin;
     SpinBudget callerSpin;
     std::atomic<bool> drainPosted {false};
     QHash<const void*, std::shared_ptr<void>> specifics;
@@ -274,9 +266,8 @@ void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
         {
             std::unique_lock lock(mutex);
             if (!hasRunnable()) {
-                lock.unlock();
-                spinUntil(workerSpin, true, [&] { return outstanding.load(std::memory_order_acquire) != 0; });
-                lock.lock();
+                // An idle worker sleeps at once: spinning here, with nothing
+                // to wait for, only takes the core from the threads that work.
                 sleeping = true;
                 activeThreads.fetch_sub(1, std::memory_order_relaxed);
                 wake.wait(lock, [&] { return hasRunnable() || stopping; });
@@ -454,7 +445,7 @@ void DispatchQueue::sync(const DispatchBlock& block)
         done.wait(false, std::memory_order_acquire);
         return;
     }
-    spinUntil(state_->callerSpin, false, [&] { return done.load(std::memory_order_acquire); });
+    spinUntil(state_->callerSpin, [&] { return done.load(std::memory_order_acquire); });
     done.wait(false, std::memory_order_acquire);
 }
 
@@ -947,7 +938,7 @@ bool DispatchReadSource::isCancelled() const { return state_->cancelled.load(); 
 void Dispatch::waitUntilSet(const std::atomic<bool>& flag)
 {
     static SpinBudget budget;
-    spinUntil(budget, false, [&] { return flag.load(std::memory_order_acquire); });
+    spinUntil(budget, [&] { return flag.load(std::memory_order_acquire); });
     flag.wait(false, std::memory_order_acquire);
 }
 

@@ -3,6 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace Folders {
 
@@ -36,7 +43,31 @@ QString config() { return fromEnvironment("XDG_CONFIG_HOME", QStringLiteral(".co
 QString data() { return fromEnvironment("XDG_DATA_HOME", QStringLiteral(".local/share")) + QStringLiteral("/brindlewick"); }
 QString temporary() { return caches() + QStringLiteral("/tmp"); }
 
-bool ensure(const QString& path) { return QDir().mkpath(path); }
+bool ensure(const QString& path)
+{
+    if (path.isEmpty())
+        return false;
+    // Each folder made here is the user's alone: they hold the notes' text (the
+    // search cache), the logs and the records. A folder that exists is left
+    // as it is: it may be a shared one such as /tmp.
+    const QString absolute = QDir::cleanPath(QDir(path).absolutePath());
+    const QByteArray native = QFile::encodeName(absolute);
+    if (::mkdir(native.constData(), 0700) == 0)
+        return true;
+    if (errno == EEXIST)
+        return QFileInfo(absolute).isDir();
+    const qsizetype slash = absolute.lastIndexOf(QLatin1Char('/'));
+    return errno == ENOENT && slash > 0 && ensure(absolute.left(slash)) &&
+           (::mkdir(native.constData(), 0700) == 0 || errno == EEXIST);
+}
+
+bool createPrivateFile(const QString& file)
+{
+    const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0 || errno == EEXIST;
+}
 
 void placeInHome(const QString& root)
 {

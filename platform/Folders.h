@@ -19,8 +19,13 @@ QString config();              // $XDG_CONFIG_HOME (else ~/.config) + "/brindlew
 QString data();                // $XDG_DATA_HOME (else ~/.local/share) + "/brindlewick"
 QString temporary();           // on the home volume, so a rename out of it never crosses devices
 
-// Creates the folder and its parents; true when it exists afterwards.
+// Creates the folder and its parents; true when it exists afterwards. The
+// folders it creates are the user's alone (0700): the application's caches,
+// state, settings and data. Notes keep the user's umask.
 bool ensure(const QString& path);
+// Creates the file empty and the user's alone (0600) unless it exists; false
+// when it is still missing. What writes it later keeps the mode.
+bool createPrivateFile(const QString& file);
 
 // Moves this process, before it uses any folder, into a home of its own: HOME
 // and the XDG folders above point inside it and are created.

@@ -2,6 +2,8 @@
 
 #include "Folders.h"
 
+#include <QFileInfo>
+
 #include <cstdlib>
 
 UserDefaults& UserDefaults::standard()
@@ -16,8 +18,16 @@ UserDefaults& UserDefaults::standard()
     return *defaults;
 }
 
+// The settings file is the user's alone; QSettings keeps the mode of the file it replaces.
+static const QString& privateFile(const QString& path)
+{
+    Folders::ensure(QFileInfo(path).absolutePath());
+    Folders::createPrivateFile(path);
+    return path;
+}
+
 UserDefaults::UserDefaults(const QString& path)
-    : settings_(std::make_unique<QSettings>(path, QSettings::IniFormat))
+    : settings_(std::make_unique<QSettings>(privateFile(path), QSettings::IniFormat))
 {
 }
 

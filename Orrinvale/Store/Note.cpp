@@ -3,6 +3,7 @@
 #include "NoteStorageListener.h"
 
 #include "Clock.h"
+#include "Folders.h"
 #include "Log.h"
 #include "files/AtomicFile.h"
 #include "files/FileCoordinator.h"
@@ -352,6 +353,15 @@ bool Note::writeText(const QString& text, const QUrl& url, Error* error)
 void Note::createImmediateDirectoryForFilePath(const QString& path)
 {
     const QString folder = QFileInfo(path).path();
-    if (!QFileInfo::exists(folder))
+    if (QFileInfo::exists(folder))
+        return;
+    // The caches hold the notes' text and tags: their folders are the user's
+    // alone. Notes' own folders keep the user's umask.
+    const auto under = [&](const QString& root) {
+        return !root.isEmpty() && (folder + QLatin1Char('/')).startsWith(QDir::cleanPath(root) + QLatin1Char('/'));
+    };
+    if (under(cachesRoot()) || under(Folders::caches()))
+        Folders::ensure(folder);
+    else
         QDir().mkpath(folder);
 }

@@ -1,6 +1,7 @@
 #include "Store/ContentPattern.h"
 #include "Store/ListItem.h"
 #include "Store/MatchEntry.h"
+#include "Store/NoteSearchIndex.h"
 #include "Store/SplitScan.h"
 #include "Store/TitleScan.h"
 #include "Store/Note.h"
@@ -258,6 +259,10 @@ public:
     int scan(const QString& pattern, Block&& block)
     {
         const int limit = int(MaxRows - size());
+        const QString indexedCondition = scanCondition(database_, QStringLiteral("notes_content.c2content"), pattern);
+        if (const auto indexed = NoteSearchIndex::rows(database_, pattern, indexedCondition, filter_.scanSql,
+                                                       filter_.scanArguments, limit))
+            return runRows(*indexed, block);
         QString sql;
         if (filter_.scanSql.isEmpty()) {
             const QString condition = scanCondition(database_, QStringLiteral("c2content"), pattern);

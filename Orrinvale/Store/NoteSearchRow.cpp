@@ -1,4 +1,5 @@
 #include "NoteSearchRow.h"
+#include "NoteSearchIndex.h"
 
 #include "Note.h"
 
@@ -9,6 +10,22 @@
 #include <QHash>
 
 namespace {
+
+// A pass over every row, each on a page of its own: read through the mapped
+// file, every page would stay resident with the process, the whole table for
+// a list of names. It reads through SQLite's small cache instead, and leaves
+// the mapping as it was for the searches.
+template <typename Row>
+void readEveryRow(SLDatabase& db, const QString& sql, Row&& row)
+{
+    const int64_t mapped = db.longForQuery(QStringLiteral("PRAGMA mmap_size"));
+    db.executeStatements(QStringLiteral("PRAGMA mmap_size=0"));
+    SLResultSet rows = db.executeQuery(sql);
+    while (rows.next())
+        row(rows);
+    rows.close();
+    db.executeStatements(QStringLiteral("PRAGMA mmap_size=%1").arg(mapped));
+}
 
 QString lowerJoined(const QStringList& tags)
 {
@@ -97,7 +114,11 @@ QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchK
 
 bool NoteSearchRow::write(SLDatabase& db) const
 {
-    return write(db, rowIdsForKey(db, key));
+    const QList<qint64> ids = rowIdsForKey(db, key);
+    NoteSearchIndex::Change change(db, ids);
+    const bool written = write(db, ids);
+    change.finish(written, {ids.isEmpty() ? db.lastInsertRowId() : ids.first()});
+    return written;
 }
 
 bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
@@ -118,9 +139,9 @@ bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
 NoteSearchRow::RowIds NoteSearchRow::readRowIds(SLDatabase& db)
 {
     RowIds ids;
-    SLResultSet existing = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes"));
-    while (existing.next())
-        ids[existing.stringForColumnIndex(1)].append(existing.longForColumnIndex(0));
+    readEveryRow(db, QStringLiteral("SELECT rowid, key FROM notes"), [&](SLResultSet& rows) {
+        ids[rows.stringForColumnIndex(1)].append(rows.longForColumnIndex(0));
+    });
     return ids;
 }
 
@@ -131,14 +152,26 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
     QList<bool> stored;
     stored.reserve(rows.size());
     const bool transaction = db.beginTransaction();
+    // The trigram index takes the batch's rows in one statement each way: a
+    // statement per row would write its pending runs out at every row.
+    QList<qint64> replaced;
+    for (const NoteSearchRow& row : rows)
+        replaced += idsByKey.value(row.key);
+    NoteSearchIndex::Change change(db, replaced);
+    QList<qint64> written;
+    bool all = true;
     for (const NoteSearchRow& row : rows) {
         QList<qint64>& ids = idsByKey[row.key];
         const bool inserted = ids.isEmpty();
         stored.append(row.write(db, ids));
+        all = all && stored.last();
         // A second row of the same key in the batch updates the first.
         if (inserted && stored.last())
             ids.append(db.lastInsertRowId());
+        if (stored.last())
+            written.append(ids.first());
     }
+    change.finish(all, written);
     if (transaction && !db.commit()) {
         db.rollback();
         stored.fill(false);
@@ -166,16 +199,18 @@ bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringLi
 QStringList NoteSearchRow::keys(SLDatabase& db)
 {
     QStringList keys;
-    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key FROM notes"));
-    while (rows.next())
-        keys.append(rows.stringForColumnIndex(0));
+    readEveryRow(db, QStringLiteral("SELECT key FROM notes"),
+                 [&](SLResultSet& rows) { keys.append(rows.stringForColumnIndex(0)); });
     return keys;
 }
 
 bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
 {
+    const QList<qint64> ids = rowIdsForKey(db, searchKey);
+    NoteSearchIndex::Change change(db, ids);
     bool ok = true;
-    for (const qint64 id : rowIdsForKey(db, searchKey))
+    for (const qint64 id : ids)
         ok = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id) && ok;
+    change.finish(ok, {});
     return ok;
 }

@@ -1,6 +1,8 @@
 #include "Note.h"
 
 #include "NoteStorageListener.h"
+
+#include "Folders.h"
 #include "TagLinkIndex.h"
 
 #include "files/FileDates.h"
@@ -149,7 +151,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             datesSet = setDates(link, f.createdOn, f.updatedOn) && datesSet;
             index.linked(kindFolder, storage, f.key, gLower);
         } else {
-            QDir().mkpath(folder);
+            Folders::ensure(folder);
             QFile file(link);
             if (file.open(QIODevice::WriteOnly)) {
                 file.close();

@@ -1,6 +1,7 @@
 #include "SLDatabase.h"
 
 #include "ConsoleLog.h"
+#include "Folders.h"
 #include "SLStatement.h"
 
 #include <QFile>
@@ -116,6 +117,11 @@ bool SLDatabase::openHandle(int flags)
     if (inert_)
         return false;
     const QByteArray path = sqlitePath();
+    // The application's databases hold the notes' text and the records: the
+    // user's alone, and so are the journals SQLite gives the file's mode.
+    if ((flags & SQLITE_OPEN_CREATE) && !(flags & SQLITE_OPEN_MEMORY) && !databasePath_.isEmpty() &&
+        databasePath_ != QLatin1String(":memory:") && !databasePath_.startsWith(QLatin1String("file:")))
+        Folders::createPrivateFile(databasePath_);
     const int rc = sqlite3_open_v2(path.constData(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
         consoleLog(QStringLiteral("error opening!: %1").arg(rc));

@@ -24,9 +24,11 @@ struct RegisteredClass {
 
 struct Hub {
     DispatchQueuePtr loggingQueue = DispatchQueue::createSerial(QStringLiteral("vg.logging"));
-    // Where cores are scarce the loggers take turns on this queue's one thread:
-    // a thread of their own each would leave them and the caller fighting for
-    // two cores. Its thread starts only when used.
+    // The loggers take turns on this queue's one thread. A thread of their own
+    // each would leave them and the caller fighting for two cores, and with
+    // cores to spare a message would wake two threads instead of one: a lone
+    // caller then logged at two thirds of the rate. Its thread starts only
+    // when used.
     DispatchQueuePtr sharedRunner = DispatchQueue::createSerial(QStringLiteral("vg.logging.loggers"));
     // The three parts that callers and loggers touch at different times each
     // have cache lines of their own, so that a logger freeing places does not
@@ -162,9 +164,7 @@ void VGLog::addLogger(VGLoggerPtr logger, int32_t level)
     if (!queue)
         queue = DispatchQueue::createSerial(logger->loggerName());
     queue->setSpecific(&loggerQueueKey, std::make_shared<bool>(true));
-    constexpr int CoresForOwnThreads = 3; // two loggers and a caller
-    const bool share = Dispatch::allowedCores() < CoresForOwnThreads;
-    auto node = VGLoggerNode::create(logger, queue, level, share ? hub().sharedRunner : nullptr);
+    auto node = VGLoggerNode::create(logger, queue, level, hub().sharedRunner);
     Hub& h = hub();
     std::lock_guard lock(h.mutex);
     h.nodes.push_back(node);

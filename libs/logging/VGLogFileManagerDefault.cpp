@@ -131,7 +131,7 @@ std::optional<double> VGLogFileManagerDefault::dateInLogFileName(const QString& 
 
 QString VGLogFileManagerDefault::logsDirectory()
 {
-    if (!QFileInfo::exists(logsDirectory_) && !QDir().mkpath(logsDirectory_))
+    if (!QFileInfo::exists(logsDirectory_) && !Folders::ensure(logsDirectory_))
         consoleLog(QStringLiteral("VGFileLogManagerDefault: Error creating logsDirectory: %1").arg(logsDirectory_));
     return logsDirectory_;
 }
@@ -197,7 +197,7 @@ QString VGLogFileManagerDefault::createNewLogFile()
         const QString candidate = attempt == 1 ? name : stem + QStringLiteral(" %1").arg(attempt) + logExtension;
         const QString path = directory.filePath(candidate);
         // Exclusive creation: another instance may take the same name at the same moment.
-        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd >= 0)

@@ -58,10 +58,6 @@ void VGLoggerNode::post(Item item)
 
 void VGLoggerNode::scheduleDrain()
 {
-    if (!runner_) {
-        loggerQueue_->async([node = this] { node->drain(); });
-        return;
-    }
     // The queue is held by the block: the drain may release the node, and with it its reference.
     runner_->async([node = this, queue = loggerQueue_] { queue->runOnCaller([node] { node->drain(); }); });
 }

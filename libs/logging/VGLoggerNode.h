@@ -45,11 +45,11 @@ struct VGLogDelivery {
 // turn as are waiting, so a busy logger drains in batches.
 class VGLoggerNode : public std::enable_shared_from_this<VGLoggerNode> {
 public:
-    // With a runner, the node's batches run on the runner's thread, each as a
-    // block of the logger's queue: loggers sharing one runner take turns on
-    // one thread instead of each needing a core of its own.
+    // The node's batches run on the runner's thread, each as a block of the
+    // logger's queue: loggers sharing one runner take turns on one thread
+    // instead of each needing a core of its own.
     static std::shared_ptr<VGLoggerNode> create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
-                                                DispatchQueuePtr runner = nullptr);
+                                                DispatchQueuePtr runner);
 
     const VGLoggerPtr& logger() const { return logger_; }
     const DispatchQueuePtr& loggerQueue() const { return loggerQueue_; }

@@ -43,6 +43,8 @@ QString Container::installationClientID()
     }
     const QString made = Clock::newUUID();
     Folders::ensure(cloudFolder());
+    // QSaveFile keeps the mode of the file it replaces: the user's alone.
+    Folders::createPrivateFile(path);
     QSaveFile out(path);
     if (out.open(QIODevice::WriteOnly)) {
         out.write(made.toLatin1());

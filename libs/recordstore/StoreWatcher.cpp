@@ -12,7 +12,7 @@ QString StoreWatcher::signalPath(const QString& databasePath) { return databaseP
 void StoreWatcher::signalChange(const QString& databasePath)
 {
     // Closing a file opened for writing is the event; nothing needs writing.
-    const int fd = ::open(QFile::encodeName(signalPath(databasePath)).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(QFile::encodeName(signalPath(databasePath)).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
     if (fd >= 0)
         ::close(fd);
 }

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "TitleScan.h"
+
+#include <QString>
+#include <QVariantList>
+
+#include <optional>
+#include <vector>
+
+class SLDatabase;
+
+// Every note's text indexed a second time by runs of three characters, in the
+// table notes_trigram beside the word table: a LIKE pattern holding such a run
+// is answered from the notes that hold all of its runs, and one of one or two
+// ASCII characters from the notes holding a run that starts with them, instead
+// of reading every note's text. The index keeps only which notes hold a run,
+// so the pattern itself is still tested on each of those notes' text.
+//
+// The rows are written with the notes' rows by NoteSearchRow. Any other write
+// to the notes (another connection, a statement of its own) leaves the index
+// behind; the next search that would use it then rebuilds it first.
+class NoteSearchIndex {
+public:
+    // Creates the table when it is missing and fills it from the notes' text.
+    static void create(SLDatabase& db);
+
+    // Writes of notes rows, inserted, updated or deleted: the old runs of the
+    // rows replaced go before the writes, the runs of the rows written after.
+    class Change {
+    public:
+        Change(SLDatabase& db, const QList<qint64>& replacedRows);
+        Change(const Change&) = delete;
+        Change& operator=(const Change&) = delete;
+        // After the writes; rows are those now holding the text written.
+        void finish(bool written, const QList<qint64>& rows);
+
+    private:
+        SLDatabase& db_;
+        bool inStep_;
+    };
+
+    // The full-text expression naming every run of three characters in the
+    // LIKE pattern, whose "%" and "_" stand between runs; empty when it has
+    // none and the index cannot narrow the notes.
+    static QString runsOf(const QString& pattern);
+
+    // Up to limit rows (key, folder) of "SELECT c0key, c3folder FROM
+    // notes_content WHERE " + condition + restriction, in table order, with
+    // condition testing c2content against the pattern (bound first) and the
+    // restriction's own arguments after it; null when the index cannot answer
+    // (no table, a pattern it cannot narrow, a failed statement). With a
+    // restriction only runs of three are looked up.
+    static std::optional<std::vector<TextRow>> rows(SLDatabase& db, const QString& pattern, const QString& condition,
+                                                    const QString& restriction, const QVariantList& arguments,
+                                                    int limit);
+};

@@ -1,0 +1,165 @@
+#include "SearchTestSupport.h"
+
+#include "Store/ContentPattern.h"
+#include "Store/NoteSearchIndex.h"
+#include "Store/NoteSearchRow.h"
+
+#include <random>
+
+namespace {
+
+// Characters where the index and LIKE could part: ASCII in both cases, letters
+// LIKE keeps apart by case and the index folds, a character outside the basic
+// plane, the wildcards, the quote of the index's own syntax and the index's
+// own end mark.
+const QStringList Alphabet = {"a", "b", "A", "B", "c", "\u00e9", "\u00c9", "\u00df", "\u65e5",
+                              QString::fromUtf8("\xF0\x9F\x98\x80"), "%", "_", " ", "\"", QString(QChar(1))};
+
+class SearchTrigramIndex : public SearchTest {
+protected:
+    std::mt19937 random{5623};
+
+    QString randomText(int longest)
+    {
+        QString text;
+        for (int n = int(random() % unsigned(longest + 1)); n > 0; --n)
+            text += Alphabet.at(qsizetype(random() % Alphabet.size()));
+        return text;
+    }
+
+    // A piece of a stored text with some letters' case flipped and a wildcard
+    // or two, or random text; between "%"s as the search builds it.
+    QString randomPattern(const QStringList& texts)
+    {
+        QString piece = randomText(6);
+        if (!texts.isEmpty() && random() % 4) {
+            const QString& text = texts.at(qsizetype(random() % texts.size()));
+            const qsizetype from = text.isEmpty() ? 0 : qsizetype(random() % text.size());
+            piece = text.mid(from, 1 + qsizetype(random() % 8));
+            for (QChar& c : piece) {
+                if (random() % 3 == 0)
+                    c = c.isUpper() ? c.toLower() : c.toUpper();
+            }
+            if (piece.size() > 4 && random() % 3 == 0)
+                piece[qsizetype(random() % piece.size())] = QLatin1Char(random() % 2 ? '_' : '%');
+        }
+        return QLatin1Char('%') + piece + QLatin1Char('%');
+    }
+
+    static QStringList joined(const std::vector<TextRow>& rows)
+    {
+        QStringList out;
+        for (const TextRow& row : rows)
+            out.append(row.columns[0] + QLatin1Char('|') + row.columns[1]);
+        return out;
+    }
+};
+
+// Through the writes the application makes, and writes around it, the index
+// gives the same rows in the same order as the plain LIKE statement, under
+// LIKE and the content pattern's function, with and without a restriction.
+TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
+{
+    int compared = 0;
+    int compactCompared = 0;
+    Core::shared().syncDatabase([&](SLDatabase& db) {
+        ContentPattern::registerOn(db);
+        // Hundreds of commits: not each to the disk.
+        ASSERT_TRUE(db.executeStatements(QStringLiteral("PRAGMA synchronous=OFF")));
+        for (int step = 0; step < 400; ++step) {
+            const unsigned action = random() % 20;
+            NoteSearchRow row;
+            row.key = QStringLiteral("inbox/N%1.txt").arg(random() % 60);
+            row.title = QStringLiteral("t");
+            row.content = random() % 15 ? randomText(40) : QString();
+            row.folder = random() % 3 ? QStringLiteral("inbox") : QStringLiteral("archive");
+            if (action < 12) {
+                ASSERT_TRUE(row.write(db));
+            } else if (action < 15) {
+                ASSERT_TRUE(NoteSearchRow::remove(db, row.key));
+            } else if (action < 17) {
+                QList<NoteSearchRow> batch;
+                for (int i = 0; i < 5; ++i) {
+                    batch.append(row);
+                    batch.last().key = QStringLiteral("inbox/B%1.txt").arg(random() % 30);
+                    batch.last().content = randomText(40);
+                }
+                NoteSearchRow::RowIds ids = NoteSearchRow::readRowIds(db);
+                for (const bool stored : NoteSearchRow::writeAll(db, batch, ids))
+                    ASSERT_TRUE(stored);
+            } else if (action == 17) {
+                ASSERT_TRUE(db.executeUpdate(QStringLiteral("INSERT INTO notes(key, content, folder) VALUES(?, ?, ?)"),
+                                             row.key, row.content, row.folder));
+            } else if (action == 18) {
+                ASSERT_TRUE(db.executeUpdate(QStringLiteral("UPDATE notes SET content = ? WHERE rowid IN "
+                                                            "(SELECT rowid FROM notes LIMIT 1)"),
+                                             row.content));
+            } else {
+                ASSERT_TRUE(db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid IN "
+                                                            "(SELECT rowid FROM notes ORDER BY rowid LIMIT 1 OFFSET ?)"),
+                                             int(random() % 8)));
+            }
+            if (step % 10 != 9)
+                continue;
+            QStringList texts;
+            SLResultSet stored = db.executeQuery(QStringLiteral("SELECT c2content FROM notes_content"));
+            while (stored.next())
+                texts.append(stored.stringForColumnIndex(0));
+            stored.close();
+            for (int q = 0; q < 16; ++q) {
+                const QString pattern = randomPattern(texts);
+                const int limit = std::array{1, 3, 200}[random() % 3];
+                const bool restricted = random() % 2;
+                const QString restriction = restricted ? QStringLiteral(" AND c3folder = ?") : QString();
+                const QVariantList arguments =
+                    restricted ? QVariantList{QStringLiteral("archive")} : QVariantList{};
+                const QString plain = QStringLiteral("SELECT c0key, c3folder FROM notes_content WHERE c2content LIKE ?") +
+                                      restriction + QStringLiteral(" LIMIT ") + QString::number(limit);
+                const QStringList expected =
+                    joined(*readTextRows(db, plain, QVariantList{pattern} + arguments, limit, 2));
+                QStringList conditions = {QStringLiteral("notes_content.c2content LIKE ?")};
+                if (ContentPattern::parse(pattern.toUtf8()))
+                    conditions.append(ContentPattern::FunctionName + QStringLiteral("(notes_content.c2content, ?)"));
+                for (const QString& condition : conditions) {
+                    const auto indexed = NoteSearchIndex::rows(db, pattern, condition, restriction, arguments, limit);
+                    // Runs of three are answered from the index, and so are one or
+                    // two ASCII characters without a restriction.
+                    if (!NoteSearchIndex::runsOf(pattern).isEmpty()) {
+                        ASSERT_TRUE(indexed) << qPrintable(pattern);
+                    }
+                    if (!indexed)
+                        continue;
+                    EXPECT_EQ(joined(*indexed), expected) << qPrintable(pattern) << " " << qPrintable(condition);
+                    ++compared;
+                    compactCompared += NoteSearchIndex::runsOf(pattern).isEmpty();
+                }
+            }
+        }
+        ASSERT_TRUE(db.executeStatements(QStringLiteral("PRAGMA synchronous=FULL")));
+    });
+    EXPECT_GT(compared, 300);
+    EXPECT_GT(compactCompared, 50);
+}
+
+// The runs a pattern names: three characters at a time between wildcards,
+// characters outside the basic plane whole, quotes doubled.
+TEST_F(SearchTrigramIndex, NamesTheRunsBetweenWildcards)
+{
+    const struct {
+        QString pattern;
+        QString runs;
+    } cases[] = {
+        {"%ab%", ""},
+        {"%a_b%c%", ""},
+        {"%abc%", "\"abc\""},
+        {"%abcd%", "\"abc\" AND \"bcd\""},
+        {"%ab_cd%efg%", "\"efg\""},
+        {"%a\"b%", "\"a\"\"b\""},
+        {QString::fromUtf8("%a\xF0\x9F\x98\x80" "b%"), QString::fromUtf8("\"a\xF0\x9F\x98\x80" "b\"")},
+        {"%" + QString(18, QLatin1Char('x')) + "%", QStringList(16, "\"xxx\"").join(" AND ")},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NoteSearchIndex::runsOf(c.pattern), c.runs) << qPrintable(c.pattern);
+}
+
+} // namespace
