@@ -30,6 +30,7 @@ void expectAll(const char* name, Forward scan, const std::vector<Case>& cases)
         EXPECT_EQ(scan(c.text.c_str()), c.length) << name << " on «" << show(c.text) << "»";
 }
 
+int64_t ruleLine(const char16_t* p) { return uscan_rule_line(p); }
 int64_t htmlTag(const char16_t* p) { return uscan_html_tag(p); }
 int64_t linkTitle(const char16_t* p) { return uscan_link_title(p); }
 
@@ -37,7 +38,7 @@ int64_t linkTitle(const char16_t* p) { return uscan_link_title(p); }
 
 TEST(Markdown, ScannerRuleLine)
 {
-    expectAll("rule", uscan_rule_line,
+    expectAll("rule", ruleLine,
               {{u"---\n", 4}, {u"---", 4}, {u"-*-", 0}, {u"--x", 0}, {u"**", 3}, {u"- - -", 6}, {u"==", 3},
                {u"_ _   \n", 7}, {u"*", 0}, {u"--\r\n", 0}, {u"", 0}});
 }
