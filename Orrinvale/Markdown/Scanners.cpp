@@ -756,7 +756,8 @@ int64_t uscan_link_title(const char16_t* p, ScanMemo* memo)
     case u'\'':
     case u'(': {
         const bool paren = p[0] == u'(';
-        const char16_t* end = nextUnit(p + 1, paren ? u')' : u'\'', memo ? (paren ? &memo->closeParen : &memo->singleQuote) : nullptr);
+        ScanMemo::Next* next = memo ? (paren ? &memo->closeParen : &memo->singleQuote) : nullptr;
+        const char16_t* end = nextUnit(p + 1, paren ? u')' : u'\'', next);
         return end ? end - p + 1 : 0;
     }
     default:

@@ -9,9 +9,10 @@
 
 // Remembers, for the scan of one line, how far earlier scans were seen to run, so that a line full of
 // unclosed openers, or of nested markers, is scanned once, not once per opener. Results are the same with
-// or without it; a memo must only be shared by scans over one unchanging stretch of text.
+// or without it; a memo must only be shared by scans over one unchanging stretch of text, and those of
+// "<?" and CDATA only in order from position to position.
 struct ScanMemo {
-    // The first `unit` at or after `from` stands at `at` (null: none before the end).
+    // The first closer at or after `from` stands at `at` (null: none before the end).
     struct Next {
         const char16_t* from = nullptr;
         const char16_t* at = nullptr;

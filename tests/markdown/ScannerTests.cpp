@@ -205,7 +205,7 @@ TEST(Markdown, ScannerMemoKeepsResults)
 {
     std::mt19937 random(7);
     // Small alphabets, so that unclosed openers and later closers meet often.
-    const std::u16string alphabets[] = {u"<?>x",       u"<!A >x",       u"<![CDATA]>x",          u"\"'()\\x <",
+    const std::u16string alphabets[] = {u"<?>x",     u"<!A >x",  u"<![CDATA]>x", u"\"'()\\x <",
                                         u"- *\t\nx=", u"-_ \t[]x", u"<?>!-[]CDATA \"'()\\x"};
     const auto expectSame = [](const std::u16string& line, size_t i, ScanMemo& memo, bool forwardOnly) {
         const char16_t* p = line.c_str() + i;
