@@ -1,5 +1,6 @@
 // Throughput of the Markdown reader (parseBlockAndInline over whole notes, in bytes of UTF-8 input)
-// against cmark's parse of the same bytes, and the time of one parse of each pathological line.
+// against cmark's parse of the same bytes, and the time of one parse of each pathological line beside
+// cmark's parse of that line.
 
 #include "Markdown/InlineParser.h"
 #include "markdown_corpus.h"
@@ -11,6 +12,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 
@@ -111,6 +113,21 @@ void pathological(benchmark::State& state, const QString& line)
     state.counters["units"] = double(line.size());
 }
 
+void pathologicalCmark(benchmark::State& state, const QByteArray& bytes)
+{
+    for (auto _ : state) {
+        cmark_node* document = cmark_parse_document(bytes.constData(), size_t(bytes.size()), CMARK_OPT_DEFAULT);
+        benchmark::DoNotOptimize(document);
+        cmark_node_free(document);
+    }
+}
+
+// A line of about 1 MB: `piece` repeated, then `tail`.
+QString megabyteOf(const char* piece, const char* tail)
+{
+    return repeated(piece, int(1000000 / std::strlen(piece))) + QString::fromLatin1(tail);
+}
+
 QString megabyteLine()
 {
     QByteArray bytes;
@@ -135,11 +152,25 @@ void registerPathological()
         {"link titles [a](b ( x20000", repeated("[a](b (", 20000)},
         {"schemeless :// x50000", repeated("://", 50000)},
         {"single line 1 MB", megabyteLine()},
+        // Nesting and openers a note may hold to hurt: about 1 MB on one line each.
+        {"1 MB quotes >", megabyteOf(">", "x")},
+        {"1 MB bullets - ", megabyteOf("- ", "x")},
+        {"1 MB bullets * and tab", megabyteOf("*\t", "x")},
+        {"1 MB numbers 1. ", megabyteOf("1. ", "x")},
+        {"1 MB asterisks *", megabyteOf("*", "x")},
+        {"1 MB brackets [", megabyteOf("[", "x")},
+        {"1 MB backticks `", megabyteOf("`", "x")},
+        {"1 MB titles [a](b ( then )", megabyteOf("[a](b (", ")")},
+        {"1 MB titles [a](b ' then '", megabyteOf("[a](b '", "'")},
     };
-    for (const auto& [name, line] : lines)
+    for (const auto& [name, line] : lines) {
         benchmark::RegisterBenchmark(("BM_Pathological/" + name).c_str(),
                                      [line = line](benchmark::State& s) { pathological(s, line); })
             ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(("BM_PathologicalCmark/" + name).c_str(),
+                                     [bytes = line.toUtf8()](benchmark::State& s) { pathologicalCmark(s, bytes); })
+            ->Unit(benchmark::kMillisecond);
+    }
 }
 
 // Prints the reader's rate next to cmark's on the same bytes once the runs are in.
@@ -154,6 +185,8 @@ public:
             const auto it = run.counters.find("bytes_per_second");
             if (it != run.counters.end() && run.run_type == Run::RT_Iteration)
                 _rates[run.benchmark_name()] = it->second.value;
+            if (run.run_type == Run::RT_Iteration)
+                _times[run.benchmark_name()] = run.GetAdjustedRealTime();
         }
     }
     void Finalize() override
@@ -166,10 +199,20 @@ public:
                 std::printf("%-9s reader %8.1f MB/s   cmark %8.1f MB/s   ratio %.2fx\n", corpus, reader / 1e6,
                             cmark / 1e6, reader / cmark);
         }
+        const std::string reader = "BM_Pathological/", cmark = "BM_PathologicalCmark/";
+        for (const auto& [name, time] : _times) {
+            if (name.rfind(reader, 0) != 0)
+                continue;
+            const auto peer = _times.find(cmark + name.substr(reader.size()));
+            if (peer != _times.end())
+                std::printf("%-32s reader %9.2f ms   cmark %9.2f ms\n", name.substr(reader.size()).c_str(), time,
+                            peer->second);
+        }
     }
 
 private:
     std::map<std::string, double> _rates;
+    std::map<std::string, double> _times;  // per iteration, in each run's unit
 };
 
 }  // namespace

@@ -207,28 +207,27 @@ const char16_t* InlineParser::parsePrefix(const InlineCallback& callback)
             continue;
         }
 
-        if (columns < 4) {
-            if (const int64_t n = uscan_rule_line(p)) {
-                _block = InlineBlockRule;
-                if (report({indexOf(p), n - 1}, InlineElementRuleLine, callback))
-                    return nullptr;
-                for (const char16_t* r = p; r < p + n - 1;) {
-                    const int64_t m = uscan_word(r);
-                    if (m == 0) {
-                        ++r;
-                        continue;
-                    }
-                    if (report({indexOf(r), m}, InlineElementRuleSymbol, callback))
-                        return nullptr;
-                    r += m;
-                }
+        const int64_t rule = uscan_rule_line(p, &_memo);
+        if (columns < 4 && rule) {
+            _block = InlineBlockRule;
+            if (report({indexOf(p), rule - 1}, InlineElementRuleLine, callback))
                 return nullptr;
+            for (const char16_t* r = p; r < p + rule - 1;) {
+                const int64_t m = uscan_word(r);
+                if (m == 0) {
+                    ++r;
+                    continue;
+                }
+                if (report({indexOf(r), m}, InlineElementRuleSymbol, callback))
+                    return nullptr;
+                r += m;
             }
+            return nullptr;
         }
 
         const char16_t* afterMarker = nullptr;
         int64_t number = 0;
-        if (uscan_bullet_item(p) && !uscan_rule_line(p)) {
+        if (uscan_bullet_item(p) && !rule) {
             _block = InlineBlockUnorderedList;
             if (report({indexOf(p), 1}, InlineElementUnorderedListBullet, callback))
                 return nullptr;

@@ -94,7 +94,7 @@ private:
     // unit of tags, addresses and URLs) so that later scans stop there.
     std::vector<char16_t> _buffer;
     const char16_t* _endLine = nullptr;  // the line's end after its trailing line feeds
-    ScanMemo _memo;
+    ScanMemo _memo;  // per line; the NULs the scan writes lie behind every position it asks the memo about
     QString _text;
     InlineRange _range{0, 0};
     InlineBlock _block = InlineBlockParagraph;

@@ -89,17 +89,23 @@ int64_t escapedUntil(const char16_t* p, char16_t close, bool stopAtAngleOrNewlin
     return best;
 }
 
-// Whether `c` occurs from `p` to the end; `memo` remembers the earliest start known to have none.
-bool seenUntilEnd(const char16_t* p, char16_t c, const char16_t** memo)
+// The first `c` at or after `p`, or null when none comes before the end. With a memo, a stretch already
+// read is not read again, whichever order the starts come in.
+const char16_t* nextUnit(const char16_t* p, char16_t c, ScanMemo::Next* memo)
 {
-    if (memo && *memo && p >= *memo)
-        return false;
-    for (const char16_t* q = p; *q; ++q)
-        if (*q == c)
-            return true;
-    if (memo && (!*memo || p < *memo))
-        *memo = p;
-    return false;
+    if (memo && memo->from && p >= memo->from && (!memo->at || p <= memo->at))
+        return memo->at;
+    const char16_t* q = p;
+    for (; *q && *q != c; ++q) {
+        if (memo && q == memo->from) {
+            memo->from = p;
+            return memo->at;
+        }
+    }
+    const char16_t* at = *q ? q : nullptr;
+    if (memo)
+        *memo = {p, at};
+    return at;
 }
 
 int64_t openingTag(const char16_t* p)
@@ -252,11 +258,8 @@ int64_t declaration(const char16_t* p, ScanMemo* memo)
         return 0;
     while (isTagSpace(p[i]))
         ++i;
-    if (!seenUntilEnd(p + i, u'>', memo ? &memo->declarationFailed : nullptr))
-        return 0;
-    while (p[i] != u'>')
-        ++i;
-    return i + 1;
+    const char16_t* end = nextUnit(p + i, u'>', memo ? &memo->closeAngle : nullptr);
+    return end ? end - p + 1 : 0;
 }
 
 // "![CDATA[" ... "]]>". Within a run of "]" the reading cycles through three states; an end is a ">"
@@ -306,20 +309,31 @@ int64_t uscan_is_eol(char16_t c) { return isEol(c) ? 1 : 0; }
 int64_t uscan_is_space(char16_t c) { return isBlank(c) ? 1 : 0; }
 int64_t uscan_is_digit(char16_t c) { return isDigit(c) ? 1 : 0; }
 
-int64_t uscan_rule_line(const char16_t* p)
+int64_t uscan_rule_line(const char16_t* p, ScanMemo* memo)
 {
     const char16_t m = p[0];
     if (m != u'*' && m != u'-' && m != u'=' && m != u'_')
         return 0;
+    // Every marker of a failed rule up to where it stopped fails at that same unit: a line of nested
+    // bullets is read once, not once per bullet.
+    if (memo && m == memo->ruleMarker && p >= memo->ruleFrom && p < memo->ruleStop)
+        return 0;
     int64_t i = 1;
     while (isBlank(p[i]))
         ++i;
-    if (p[i] != m)
-        return 0;
-    ++i;
-    while (p[i] == m || isBlank(p[i]))
+    if (p[i] == m) {
         ++i;
-    return isEol(p[i]) ? i + 1 : 0;
+        while (p[i] == m || isBlank(p[i]))
+            ++i;
+        if (isEol(p[i]))
+            return i + 1;
+    }
+    if (memo) {
+        memo->ruleMarker = m;
+        memo->ruleFrom = p;
+        memo->ruleStop = p + i;
+    }
+    return 0;
 }
 
 int64_t uscan_atx_open(const char16_t* p, int16_t* level)
@@ -732,22 +746,19 @@ int64_t uscan_link_destination(const char16_t* p)
 int64_t uscan_link_title(const char16_t* p, ScanMemo* memo)
 {
     switch (p[0]) {
-    case u'"':
-        if (!seenUntilEnd(p + 1, u'"', memo ? &memo->noDoubleQuote : nullptr))
+    case u'"': {
+        // The escaped reading only runs on past a closer, so without one there is no title.
+        if (!nextUnit(p + 1, u'"', memo ? &memo->doubleQuote : nullptr))
             return 0;
-    {
         const int64_t n = escapedUntil(p + 1, u'"', false);
         return n ? n + 1 : 0;
     }
     case u'\'':
     case u'(': {
-        const char16_t close = p[0] == u'(' ? u')' : u'\'';
-        if (!seenUntilEnd(p + 1, close, memo ? (close == u')' ? &memo->noCloseParen : &memo->noSingleQuote) : nullptr))
-            return 0;
-        int64_t i = 1;
-        while (p[i] != close)
-            ++i;
-        return i + 1;
+        const bool paren = p[0] == u'(';
+        ScanMemo::Next* next = memo ? (paren ? &memo->closeParen : &memo->singleQuote) : nullptr;
+        const char16_t* end = nextUnit(p + 1, paren ? u')' : u'\'', next);
+        return end ? end - p + 1 : 0;
     }
     default:
         return 0;

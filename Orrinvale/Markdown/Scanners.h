@@ -7,21 +7,31 @@
 // text, and none reads past the terminating NUL (the backward ones never read before `textStart`).
 // Out-parameters are written only on a match.
 
-// Remembers, for the scan of one line, where the unclosed forms of raw HTML and link titles were already
-// seen to run into the line's end, so that a line full of unclosed openers is scanned once, not once per
-// opener. Results are the same with or without it; a memo must only be shared by scans over one
-// unchanging stretch of text that go forward from position to position.
+// Remembers, for the scan of one line, how far earlier scans were seen to run, so that a line full of
+// unclosed openers, or of nested markers, is scanned once, not once per opener. Results are the same with
+// or without it; a memo must only be shared by scans over one unchanging stretch of text, and those of
+// "<?" and CDATA only in order from position to position.
 struct ScanMemo {
+    // The first closer at or after `from` stands at `at` (null: none before the end).
+    struct Next {
+        const char16_t* from = nullptr;
+        const char16_t* at = nullptr;
+    };
     const char16_t* instructionFailed = nullptr;  // body start of a "<?" that found no end
     const char16_t* characterDataFailed = nullptr;
-    const char16_t* declarationFailed = nullptr;  // no ">" from here to the end
-    const char16_t* noDoubleQuote = nullptr;      // no '"' from here to the end
-    const char16_t* noSingleQuote = nullptr;
-    const char16_t* noCloseParen = nullptr;
+    Next closeAngle;   // ">" of a declaration
+    Next doubleQuote;  // closers of link titles
+    Next singleQuote;
+    Next closeParen;
+    // A rule of `ruleMarker` that failed: from `ruleFrom` up to `ruleStop` there are only that marker and
+    // blanks, and the unit at `ruleStop` can neither continue nor end a rule.
+    char16_t ruleMarker = 0;
+    const char16_t* ruleFrom = nullptr;
+    const char16_t* ruleStop = nullptr;
 };
 
 // Block prefixes.
-int64_t uscan_rule_line(const char16_t* p);
+int64_t uscan_rule_line(const char16_t* p, ScanMemo* memo = nullptr);
 int64_t uscan_atx_open(const char16_t* p, int16_t* level);
 int64_t uscan_atx_close(const char16_t* p, const char16_t** closeStart, int64_t* closeLength);
 int64_t uscan_is_bullet_char(char16_t c);

@@ -333,6 +333,76 @@ TEST(Markdown, ParserLongLine)
     EXPECT_EQ(found[1], std::make_pair(InlineElementHashtag, InlineRange{tagAt, tag.size()}));
 }
 
+// Markers nested on one line, and openers repeated before one closer: each later marker or opener must
+// read the line as the first did.
+TEST(Markdown, ParserNestedMarkersAndRepeatedOpeners)
+{
+    expectRows({
+        {"- - x", "35'-' 35'-'", 4},
+        {"- - -x", "35'-' 35'-'", 4},
+        {"- - -  x", "35'-' 35'-' 35'-' 1' '", 4},
+        {"* * *x", "35'*' 35'*' 26'*' 29'x'", 4},
+        {"- * - *", "35'-' 35'*' 35'-' 35'*'", 4},
+        {"- = - =", "35'-'", 4},
+        {"-\t- x", "35'-' 35'-'", 4},
+        {"    - - -", "1'    ' 11'- - -'", 1},
+        {"- - - -\t- ", "2'- - - -\t- ' 3'-' 3'-' 3'-' 3'-' 3'-'", 7},
+        {"> - > - x", "7'>' 35'-' 7'>' 35'-'", 4},
+        {"1. 1. 1. x", "37'1' 36'.' 37'1' 36'.' 37'1' 36'.'", 5},
+        {"[a](b (c)", "", 0},
+        {"[a](b ([a](b (c))", "21'[a](b ([a](b (c))'", 0},
+        {"[a](b ([a](b (c)", "", 0},
+        {"[a](b (x)y [a](b (z))", "21'[a](b (z))'", 0},
+        {"[a](b '[a](b 'c')", "21'[a](b 'c')'", 0},
+        {"[a](b \"x\" [a](b \"y\")", "21'[a](b \"y\")'", 0},
+        {"<!A <!A x>", "9'<!A <!A x>'", 0},
+    });
+}
+
+// Lines of about a megabyte made of one marker or opener: each is read in one pass (a scan of the rest of
+// the line per marker would outlast the test's time limit many times over).
+TEST(Markdown, ParserHostileLongLines)
+{
+    struct Hostile {
+        const char* piece;
+        const char* tail;
+        InlineElement first;  // the first element reported, 0 for none
+        int64_t perPiece;     // elements per piece
+        int64_t extra;        // elements besides those
+        int64_t block;
+    };
+    const std::vector<Hostile> rows = {
+        {">", "x", InlineElementQuoteSymbol, 1, 1, InlineBlockQuote},
+        {"- ", "x", InlineElementUnorderedListBullet, 1, 0, InlineBlockUnorderedList},
+        {"* ", "x", InlineElementUnorderedListBullet, 1, 0, InlineBlockUnorderedList},
+        {"-\t", "x", InlineElementUnorderedListBullet, 1, 0, InlineBlockUnorderedList},
+        {"1. ", "x", InlineElementOrderedListNumber, 2, 0, InlineBlockOrderedList},
+        {"> - ", "x", InlineElementQuoteSymbol, 2, 0, InlineBlockUnorderedList},
+        {"[", "x", InlineElement(0), 0, 0, InlineBlockParagraph},
+        {"`", "x", InlineElementCodeSpanSymbol, 0, 2, InlineBlockParagraph},
+        {"**x** ", "", InlineElementAsteriskSymbol, 3, 0, InlineBlockParagraph},
+        {"[a](b (", ")", InlineElement(0), 0, 0, InlineBlockParagraph},
+        {"[a](b '", "'", InlineElement(0), 0, 0, InlineBlockParagraph},
+        {"<!A <", ">", InlineElementHTMLTag, 0, 1, InlineBlockParagraph},
+        {"<?", "", InlineElement(0), 0, 0, InlineBlockParagraph},
+    };
+    InlineParser parser;
+    for (const Hostile& row : rows) {
+        const QString piece = QString::fromLatin1(row.piece);
+        const int64_t count = 1000000 / piece.size();
+        const QString line = piece.repeated(count) + QString::fromLatin1(row.tail);
+        int64_t elements = 0;
+        InlineElement first = InlineElement(0);
+        parser.parseBlockAndInline(line, {0, line.size()}, [&](const InlineRange&, InlineElement e) {
+            if (elements++ == 0)
+                first = e;
+        });
+        EXPECT_EQ(first, row.first) << row.piece;
+        EXPECT_EQ(elements, row.perPiece * count + row.extra) << row.piece;
+        EXPECT_EQ(parser.block(), row.block) << row.piece;
+    }
+}
+
 // Random notes through the whole reader: every element lies inside its line and no callback state is
 // out of range; under the sanitizer build this also checks that no scan reads outside its copy.
 TEST(Markdown, ParserRandomNotes)
