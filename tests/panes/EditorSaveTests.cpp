@@ -19,7 +19,11 @@ public:
         Core::shared().fileQueue()->async([gate = gate_] { Dispatch::waitUntilSet(*gate); });
     }
     ~HeldFileQueue() { release(); }
-    void release() { *gate_ = true; }
+    void release()
+    {
+        gate_->store(true, std::memory_order_release);
+        gate_->notify_all();
+    }
 
 private:
     std::shared_ptr<std::atomic<bool>> gate_ = std::make_shared<std::atomic<bool>>(false);
@@ -45,9 +49,8 @@ void answer(QMessageBox* box, const QString& button)
     QApplication::processEvents();
 }
 
-// Switching notes while the next one's text is still being read: what is typed and saved in that
-// gap reaches no note, and afterwards each file holds exactly its own text plus what was typed
-// into it while it showed.
+// Switching notes while the next one's text is still on its way to the view: what is typed and
+// saved in that gap reaches no note.
 TEST_F(EditorTest, SwitchingWhileANoteLoadsNeverWritesOneNotesTextIntoAnother)
 {
     QMap<QString, QByteArray> expected{
@@ -57,12 +60,30 @@ TEST_F(EditorTest, SwitchingWhileANoteLoadsNeverWritesOneNotesTextIntoAnother)
     };
     for (auto it = expected.begin(); it != expected.end(); ++it)
         TestSupport::writeFile(Note::documentFileForKey(it.key(), NoteStorageInbox), it.value());
+    // Only the local files are in question: the record store, whose own conflict rule may fork a note
+    // saved twice, stays out.
+    const bool cloud = Core::shared().enabledAppleCloud();
+    Core::shared().setEnabledAppleCloud(false);
+    // Every file holds its own text and what was typed into it while it showed: after each gap, when
+    // the note left has been saved, and at the end.
+    const auto expectOwnTexts = [&] {
+        for (auto it = expected.begin(); it != expected.end(); ++it)
+            EXPECT_EQ(onDisk(it.key()), it.value()) << qPrintable(it.key());
+    };
     const QStringList switches{"Big.txt", "Small note.txt", "Tiny.txt", "Big.txt", "Tiny.txt", "Small note.txt"};
-    for (const QString& key : switches) {
-        SCOPED_TRACE(qPrintable(key));
+    for (qsizetype i = 0; i < switches.size(); ++i) {
+        const QString& key = switches[i];
+        // Two orders of the race: the keys come before the read, or after it but before its text
+        // reaches the view (the main thread still busy).
+        const bool readFirst = i % 2 == 1;
+        SCOPED_TRACE(qPrintable(key + (readFirst ? " read first" : " read held")));
         {
             HeldFileQueue held;
             controller->showNote(std::make_shared<Note>(key, NoteStorageInbox));
+            if (readFirst) {
+                held.release();
+                Core::shared().fileQueue()->sync([] {});
+            }
             view()->setFocus();
             QTest::keyClick(view(), Qt::Key_End, Qt::ControlModifier);
             type(" typed");
@@ -71,6 +92,7 @@ TEST_F(EditorTest, SwitchingWhileANoteLoadsNeverWritesOneNotesTextIntoAnother)
             EXPECT_TRUE(controller->editingText().isNull()) << "no note's text while one loads";
         }
         Dispatch::waitUntilIdle();
+        expectOwnTexts();
         time.advance(1.0);
         EXPECT_EQ(text().toUtf8(), expected[key]);
         QTest::keyClick(view(), Qt::Key_End, Qt::ControlModifier);
@@ -81,8 +103,8 @@ TEST_F(EditorTest, SwitchingWhileANoteLoadsNeverWritesOneNotesTextIntoAnother)
     }
     QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
     Dispatch::waitUntilIdle();
-    for (auto it = expected.begin(); it != expected.end(); ++it)
-        EXPECT_EQ(onDisk(it.key()), it.value()) << qPrintable(it.key());
+    expectOwnTexts();
+    Core::shared().setEnabledAppleCloud(cloud);
 }
 
 // A note with a stray byte opens read-only with the reason above it; made editable, its first save
