@@ -25,6 +25,7 @@ public:
     }
 
     const QString& string() const override { return view_.textStorage()->string(); }
+    AttributedString attributedString() const override { return view_.textStorage()->attributedString(); }
     void setString(const QString& string) override
     {
         view_.textStorage()->replaceCharacters({0, view_.textStorage()->length()}, string);

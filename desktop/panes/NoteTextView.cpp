@@ -121,6 +121,11 @@ const QString& NoteTextView::string() const
     return textStorage() ? textStorage()->string() : none;
 }
 
+AttributedString NoteTextView::attributedString() const
+{
+    return textStorage() ? textStorage()->attributedString() : AttributedString();
+}
+
 void NoteTextView::setString(const QString& string)
 {
     if (!textStorage())

@@ -56,6 +56,7 @@ public:
 
     // TypewriterTextView. setString() replaces the text and forgets the undo history.
     const QString& string() const override;
+    AttributedString attributedString() const override;
     void setString(const QString& string) override;
     void insertText(const QString& text, TextRange replacementRange) override;
     void beginUndoGroup() override { history_.beginGroup(); }

@@ -85,6 +85,15 @@ TEST_F(EditorTest, OnlyLongEnoughNotesAreAutosavedAndCommandSSavesAtOnce)
     EXPECT_EQ(windowDelegate.keys.count(Qt::Key_J), 1);
 }
 
+TEST_F(EditorTest, TheTypewritersTextIsTheEditorsStyledText)
+{
+    openStored(QStringLiteral("Styled.txt"), "# Title\nplain #tag");
+    const AttributedString styled = controller->typewriter().attributedText();
+    EXPECT_EQ(styled.string(), text());
+    EXPECT_EQ(styled.attributesAtIndex(0), view()->textStorage()->attributedString().attributesAtIndex(0));
+    EXPECT_NE(styled.attributesAtIndex(0), styled.attributesAtIndex(8)); // the heading is not body text
+}
+
 TEST_F(EditorTest, PastedTextIsKeptWhateverItHolds)
 {
     const QString pasted = QStringLiteral("nul\u0000 cr\r crlf\r\n ls\u2028 nc\uFDD0 bom\uFEFF lone\xD800 end");
