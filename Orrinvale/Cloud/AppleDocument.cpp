@@ -3,7 +3,10 @@
 #include "files/AtomicFile.h"
 #include "files/TextDecoding.h"
 
+#include "Log.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
 
 namespace {
@@ -60,4 +63,18 @@ bool AppleDocument::save(Error* error) const
 std::optional<FileTime> AppleDocument::fileModificationDate() const
 {
     return FileTimes::modificationTime(path_);
+}
+
+QString AppleDocument::localizedName() const
+{
+    const QString name = QFileInfo(path_).fileName();
+    LogInfo("apdoc:localizedName %1", name);
+    return name;
+}
+
+void AppleDocument::accommodatePresentedItemDeletion(const std::function<void(const Error& error)>& completion) const
+{
+    LogInfo("apdoc:delete me!?");
+    if (completion)
+        completion(Error());
 }

@@ -8,13 +8,15 @@
 
 #include <optional>
 
+#include <functional>
+
 // One note's text as a document in the sync folder: read in whatever Unicode
 // encoding another machine left, always written as UTF-8 without a BOM.
-// Autosaving, file versions and reacting to another process deleting the file
-// have no counterpart here: every save is explicit and atomic.
+// Every save is explicit and atomic, in place: no autosave timer runs.
 class AppleDocument {
 public:
     static constexpr int UndecodableCode = -4;
+    static inline const QString DocumentType = QStringLiteral("public.text");
 
     explicit AppleDocument(QString path)
         : path_(std::move(path))
@@ -32,6 +34,12 @@ public:
     const QString& text() const { return text_; }
     void setText(const QString& text) { text_ = text; }
     std::optional<FileTime> fileModificationDate() const;
+    const QString& fileType() const { return DocumentType; }
+    // The file's name; logged.
+    QString localizedName() const;
+    // The folder watch found the file deleted by another process: logged, and
+    // the completion lets the deletion go ahead.
+    void accommodatePresentedItemDeletion(const std::function<void(const Error& error)>& completion) const;
 
 private:
     QString path_;

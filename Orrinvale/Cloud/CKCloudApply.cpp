@@ -34,7 +34,7 @@ Incoming incomingOf(const Record& record, const NoteRecord::Name& name)
     in.version = record.integer(NoteRecord::VersionKey).value_or(0);
     in.committed = NoteRecord::commitDate(record).value_or(FileTime());
     if (const auto created = record.date(NoteRecord::CreatedDateKey))
-        in.createdOn = created->toMSecsSinceEpoch() / 1000;
+        in.createdOn = NoteRecord::wholeSeconds(FileTime::fromDateTime(*created));
     if (in.change == NoteRecord::Change::Write)
         in.text = NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()), in.version);
     return in;
@@ -94,7 +94,7 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
     note->restoreMeta();
     note->setStorage(in.name.storage);
     note->setCreatedOn(in.createdOn);
-    note->setUpdatedOn(in.committed.seconds);
+    note->setUpdatedOn(NoteRecord::wholeSeconds(in.committed));
     note->setText(*in.text);
     note->_commitAndCloseLocalNote([=](bool ok) {
         if (!ok) {

@@ -64,9 +64,11 @@ bool exists(const QString& path)
     return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+// Broken links too (QDir lists them among the system entries): a link file
+// whose date cannot be read still says the note was in the folder.
 QStringList linkedKeys(int storage)
 {
-    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files, QDir::Name);
+    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files | QDir::System, QDir::Name);
 }
 
 void sendUpdate(const NotePtr& note, bool deleted)
@@ -236,10 +238,8 @@ void FolderAppleCloud::startQuery()
     });
 }
 
-void FolderAppleCloud::stopQuery()
+std::shared_ptr<FolderQuery> FolderAppleCloud::endQuery()
 {
-    if (state_ != Running)
-        return;
     updateKey_ = (updateKey_ + 1) % 4096;
     std::shared_ptr<FolderQuery> query;
     {
@@ -247,13 +247,42 @@ void FolderAppleCloud::stopQuery()
         query = std::exchange(lastQuery_, nullptr);
     }
     state_ = Idle;
-    if (query && query->isStarted() && !query->isStopped())
+    return query && query->isStarted() && !query->isStopped() ? query : nullptr;
+}
+
+void FolderAppleCloud::stopQuery()
+{
+    if (state_ != Running)
+        return;
+    if (const auto query = endQuery())
         queue_->async([query] {
             DispatchQueue::main()->async([query] {
                 query->stop();
                 LogInfo("apcloud:stopQuery stop.. ok");
             });
         });
+}
+
+void FolderAppleCloud::emergencyStopQuery()
+{
+    if (state_ != Running)
+        return;
+    if (const auto query = endQuery())
+        query->stop();
+    LogInfo("apcloud:emergencyStopQuery stop.. ok");
+}
+
+void FolderAppleCloud::lockQuery()
+{
+    int idle = Idle;
+    state_.compare_exchange_strong(idle, Locked);
+}
+
+void FolderAppleCloud::unlockAndStartQuery()
+{
+    int locked = Locked;
+    if (state_.compare_exchange_strong(locked, Idle))
+        startQuery();
 }
 
 QString FolderAppleCloud::localizedStatus() const
@@ -295,6 +324,57 @@ void FolderAppleCloud::queryDidNotify(const std::shared_ptr<FolderQuery>& query,
     updateFiles(query);
 }
 
+// --- Documents open here
+
+void FolderAppleCloud::presentDocument(const std::shared_ptr<AppleDocument>& document)
+{
+    std::lock_guard lock(mutex_);
+    presented_.insert(document->path(), document);
+}
+
+void FolderAppleCloud::closeDocument(const QString& path)
+{
+    std::lock_guard lock(mutex_);
+    presented_.remove(path);
+}
+
+QStringList FolderAppleCloud::openingFiles() const
+{
+    std::lock_guard lock(mutex_);
+    return presented_.keys();
+}
+
+bool FolderAppleCloud::isOpening(const QString& path) const
+{
+    std::lock_guard lock(mutex_);
+    return presented_.contains(path);
+}
+
+void FolderAppleCloud::releaseDeletedDocuments()
+{
+    QList<std::shared_ptr<AppleDocument>> deleted;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& document : std::as_const(presented_))
+            if (!exists(document->path()))
+                deleted.append(document);
+    }
+    for (const auto& document : deleted)
+        document->accommodatePresentedItemDeletion([self = shared_from_this(), path = document->path()](const Error& error) {
+            if (error.isNull())
+                self->closeDocument(path);
+        });
+}
+
+void FolderAppleCloud::fileURLForNote(const NotePtr& note, std::function<void(const QString& path)> hander)
+{
+    if (!quickCloudCheck())
+        return hander(QString());
+    queue_->async([self = shared_from_this(), note, hander = std::move(hander)] {
+        hander(self->fileURLForKey(note->key(), note->storage()));
+    });
+}
+
 // --- The update pass
 
 void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
@@ -307,6 +387,7 @@ void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
     LogInfo("apcloud:updateFiles disableUpdates");
     query->disableUpdates();
     queue_->async([self = shared_from_this(), pass] {
+        self->releaseDeletedDocuments();
         const std::vector<DriveItem> results = pass->query->results();
         for (auto item = results.rbegin(); item != results.rend(); ++item) {
             if (!self->isCurrent(pass->key))
@@ -326,7 +407,11 @@ bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
     const int storage = storageOfDocument(item.path);
     if (!isImportableName(name) || storage == 0)
         return false;
+    if (isOpening(item.path))
+        return false;
     const QString folder = storageName(storage);
+    if (!item.uploadingError.isEmpty())
+        LogError("apcloud:file uploadError:%1 %2/%3 ", item.uploadingError, folder, name);
     if (!item.downloadingError.isEmpty())
         LogError("apcloud:file downloadError:%1 %2/%3 ", item.downloadingError, folder, name);
     if (item.downloadingStatus != QLatin1String("current"))
@@ -398,24 +483,58 @@ void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QStri
     }
     const FileTime date = pass->changeDates.contains(path) ? pass->changeDates.value(path)
                                                             : FileTimes::modificationTime(path).value_or(FileTime());
+    if (!acceptsImport(key, storage, date))
+        return done();
+    importText(key, storage, date, Note::newTextFromURL(QUrl::fromLocalFile(path)), std::move(done));
+}
+
+void FolderAppleCloud::updateFile(const AppleDocument& document, int updateKey, Done completion)
+{
+    queue_->async([self = shared_from_this(), document, updateKey, completion] {
+        const Done done = [completion] {
+            if (completion)
+                completion();
+        };
+        if (!self->isCurrent(updateKey))
+            return done();
+        const QString key = QFileInfo(document.path()).fileName();
+        const int storage = storageOfDocument(document.path());
+        const std::optional<FileTime> date = document.fileModificationDate();
+        if (storage == 0 || !isImportableName(key) || !date || !self->acceptsImport(key, storage, *date))
+            return done();
+        self->importText(key, storage, *date, document.text(), done);
+    });
+}
+
+void FolderAppleCloud::updateLocalFile(const AppleDocument& document, Done completion)
+{
+    updateFile(document, updateKey_, std::move(completion));
+}
+
+bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const FileTime& date) const
+{
     const QString folder = storageName(storage);
     if (exists(Note::documentFileForKey(key, storage))) {
         if (LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date)) {
             LogInfo("apcloud:localfile resist update (applecloud) %1/%2", folder, key);
-            return done();
+            return false;
         }
         const std::optional<FileTime> ckDate = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage);
         if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
             LogInfo("apcloud:localfile resist update (ckcloud) %1/%2", folder, key);
             links_.write(key, NoteServiceCloud, storage, ckDate);
-            return done();
+            return false;
         }
     }
     if (LinkFiles::isNewerOrEqualTo(key, NoteServiceTrash, storage, date)) {
         LogInfo("apcloud:localfile resist update (trash) %1/%2", folder, key);
-        return done();
+        return false;
     }
-    const QString text = Note::newTextFromURL(QUrl::fromLocalFile(path));
+    return true;
+}
+
+void FolderAppleCloud::importText(const QString& key, int storage, const FileTime& date, const QString& text, Done done)
+{
     if (text.isEmpty())
         return done();
     auto note = std::make_shared<Note>(key, storage);
@@ -490,7 +609,7 @@ bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
         return false;
     const std::optional<FileTime> documentDate = FileTimes::modificationTime(document);
     if (!documentDate)
-        return !LinkFiles::modificationDate(key, NoteServiceCloud, storage); // gone elsewhere: the trash pass decides
+        return !exists(Note::linkFileForKey(key, NoteServiceCloud, storage)); // gone elsewhere: the trash pass decides
     // A document nobody changed since this computer's last exchange takes local edits.
     return SyncConflict::hasUnexchangedLocalChanges(key, storage)
         && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);

@@ -48,6 +48,8 @@ public:
     static void setTombstone(Record& record, const FileTime& commitDate);
     static void setCreatedDate(Record& record, const FileTime& date);
     static std::optional<FileTime> commitDate(const Record& record);
+    // A record date in whole seconds, cut toward zero: -0.5 s is 0.
+    static int64_t wholeSeconds(const FileTime& date);
 
     // UTF-16 with a little-endian byte-order mark, gzip-compressed; empty for an empty text.
     static QByteArray dataFromString(const QString& text);

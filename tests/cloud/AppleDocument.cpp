@@ -1,3 +1,5 @@
+#include "../store/LogCapture.h"
+
 #include "Cloud/AppleDocument.h"
 
 #include "TestSupport.h"
@@ -52,4 +54,22 @@ TEST(AppleDocument, SavesUtf8WithoutAMarkAndReopens)
     TestSupport::writeFile(path, "\xFF");
     EXPECT_FALSE(AppleDocument::open(path));
     EXPECT_FALSE(AppleDocument::open(path + QStringLiteral(".missing")));
+}
+
+TEST(AppleDocument, NamesItselfByItsFileAndLetsADeletionGoAhead)
+{
+    const auto log = LogCapture::install();
+    const AppleDocument document(QStringLiteral("/drive/Documents/Inbox/My plan.txt"));
+    EXPECT_EQ(document.localizedName(), QStringLiteral("My plan.txt"));
+    EXPECT_EQ(document.fileType(), QStringLiteral("public.text"));
+    int calls = 0;
+    Error seen = Error::make(QStringLiteral("before"), 1, QString());
+    document.accommodatePresentedItemDeletion([&](const Error& error) {
+        ++calls;
+        seen = error;
+    });
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(seen.isNull());
+    EXPECT_EQ(log->lines(), (QStringList{"apdoc:localizedName My plan.txt", "apdoc:delete me!?"}));
+    log->uninstall();
 }

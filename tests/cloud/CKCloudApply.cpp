@@ -107,6 +107,26 @@ TEST_F(CKCloudApply, ALiveRecordKeepsItsDatesAndATombstoneTrashesTheNote)
               (QStringList{"ckcloud:reload purge ok Archive/Plan.txt", "ckcloud:reload purge ok Inbox/Missing.txt"}));
 }
 
+TEST_F(CKCloudApply, RecordDatesBecomeWholeSecondsCutTowardZero)
+{
+    const struct {
+        FileTime date;
+        int64_t seconds;
+    } cases[] = {{{-2, 500'000'000}, -1}, {{1, 500'000'000}, 1}, {{-3, 0}, -3}};
+    for (const auto& c : cases) {
+        const QString key = QStringLiteral("At%1.txt").arg(c.seconds);
+        Record record(NoteRecord::RecordType, RecordID{QStringLiteral("Inbox/") + key});
+        NoteRecord::setLive(record, NoteRecord::dataFromString(QStringLiteral("dated")), c.date);
+        NoteRecord::setCreatedDate(record, c.date);
+        reload(record);
+        Note restored(key, NoteStorageInbox);
+        restored.restoreMeta();
+        EXPECT_EQ(restored.updatedOn(), c.seconds) << c.date.seconds << "." << c.date.nanoseconds;
+        EXPECT_EQ(restored.createdOn(), c.seconds) << c.date.seconds << "." << c.date.nanoseconds;
+        EXPECT_EQ(linkDate(NoteServiceCloudKit, key), c.date); // the link keeps the record's date
+    }
+}
+
 TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
 {
     const struct {

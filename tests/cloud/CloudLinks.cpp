@@ -48,10 +48,9 @@ TEST_F(CloudLinks, AWriteWithoutADateLogsCreatesANewLinkNowAndKeepsAnOldOnesDate
                   {LinkFiles::Owner::CKCloud, QStringLiteral("ckcloud:addlink error no changeDate")}};
     for (const auto& owner : owners) {
         QFile::remove(Note::linkFileForKey(Key, NoteServiceCloud, NoteStorageInbox));
-        const int64_t before = QDateTime::currentSecsSinceEpoch();
         LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
-        // The file system dates by a coarse clock that may trail the precise one.
-        EXPECT_GE(linkDate(NoteServiceCloud).value_or(FileTime()).seconds, before - 1);
+        // The project's clock (here the test's), not the file system's.
+        EXPECT_EQ(linkDate(NoteServiceCloud), cloudSeconds(CloudNow));
 
         RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 7, 5});
         LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
