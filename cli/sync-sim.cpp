@@ -4,6 +4,7 @@
 // record store stand for two computers. Texts are the rest of the line, with
 // "\n" for a line break. Storages are "inbox" and "archive".
 //   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online | pushnote on|off
+//   watch on|off   off: the folder is looked at only by "pass" and "online", never in between
 //   new TEXT | edit STORAGE KEY TEXT | rename STORAGE KEY | move STORAGE KEY
 //   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
 //   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
@@ -141,6 +142,15 @@ void commit(const NotePtr& note, const QString& text, const Reply& reply)
     });
 }
 
+// Off: the folder watch stops after each look, so changes come in only when asked for.
+bool watching = true;
+
+void stopWatchingUnlessOn()
+{
+    if (!watching)
+        DispatchQueue::main()->async([] { Core::shared().appleCloud()->stopQuery(); });
+}
+
 void setOnline(bool on, const Reply& reply)
 {
     Core& core = Core::shared();
@@ -148,7 +158,10 @@ void setOnline(bool on, const Reply& reply)
     UserDefaults::standard().synchronize();
     core.setEnabledAppleCloud(on);
     if (on)
-        return CloudSetup::activate(core, [reply](bool) { answerWhenDrained(reply); });
+        return CloudSetup::activate(core, [reply](bool) {
+            stopWatchingUnlessOn();
+            answerWhenDrained(reply);
+        });
     core.appleCloud()->stopQuery();
     answerWhenDrained(reply);
 }
@@ -185,6 +198,7 @@ void runPass(const Reply& reply)
     DispatchQueue::global()->async([&watch, before, reply] {
         if (!watch.waitBeyond(before, 20))
             return reply(QStringLiteral("error the pass did not finish"));
+        stopWatchingUnlessOn();
         answerWhenDrained(reply);
     });
 }
@@ -304,6 +318,11 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
         {QStringLiteral("online"), [](const Command& c) { setOnline(true, c.reply); }},
         {QStringLiteral("offline"), [](const Command& c) { setOnline(false, c.reply); }},
         {QStringLiteral("pushnote"), [](const Command& c) { setPush(c.words.value(1) == QLatin1String("on"), c.reply); }},
+        {QStringLiteral("watch"), [](const Command& c) {
+             watching = c.words.value(1) == QLatin1String("on");
+             stopWatchingUnlessOn();
+             answerWhenDrained(c.reply);
+         }},
         {QStringLiteral("new"), [](const Command& c) { commit(std::make_shared<Note>(), c.textAfter(1), c.reply); }},
         {QStringLiteral("edit"), [](const Command& c) {
              c.withNote([](const NotePtr& note, const Command& c) { commit(note, c.textAfter(3), c.reply); });

@@ -10,8 +10,8 @@
 
 #include <functional>
 
-// One note's text as a document in the sync folder: read in whatever Unicode
-// encoding another machine left, always written as UTF-8 without a BOM.
+// One note's text as a document in the sync folder: read as UTF-8, or as
+// UTF-16 or UTF-32 with a byte-order mark, always written as UTF-8 without one.
 // Every save is explicit and atomic, in place: no autosave timer runs.
 class AppleDocument {
 public:
@@ -28,7 +28,9 @@ public:
     // Fails with NSOSStatusErrorDomain -4, leaving the text alone.
     bool readFromData(const QByteArray& data, Error* error = nullptr);
     QByteArray data() const { return text_.toUtf8(); }
-    bool save(Error* error = nullptr) const;
+    // With a date, the file appears with it: written and dated under a hidden
+    // name, then renamed into place, so no reader sees it undated.
+    bool save(Error* error = nullptr, const std::optional<FileTime>& date = std::nullopt) const;
 
     const QString& path() const { return path_; }
     const QString& text() const { return text_; }

@@ -185,7 +185,7 @@ void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
             const Record* const found = byID.value(record.recordID());
             if (!found)
                 continue; // gone meanwhile, or the fetch failed
-            for (const QString& key : {NoteRecord::TextKey, NoteRecord::CreatedDateKey}) {
+            for (const QString& key : {NoteRecord::TextKey, NoteRecord::CreatedDateKey, NoteRecord::HistoryKey}) {
                 if (const auto value = found->value(key))
                     record.setValue(key, *value);
             }
@@ -253,7 +253,8 @@ void StoreCKCloud::sendUnexchangedNotes()
     for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
         const QDir folder(Note::documentDirectoryForStorage(storage));
         for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
-            if (Note::isReadableFileName(key) && SyncConflict::hasUnexchangedLocalChanges(key, storage))
+            if (Note::isReadableFileName(key) && !SyncConflict::resendIfCut(key, storage)
+                && SyncConflict::hasUnexchangedLocalChanges(key, storage))
                 notes->append({key, storage});
         }
     }

@@ -1,6 +1,7 @@
 #include "FolderAppleCloud.h"
 
 #include "AppleDocument.h"
+#include "NoteHistory.h"
 #include "SyncConflict.h"
 
 #include "Store/NoteServices.h"
@@ -8,6 +9,7 @@
 #include "Folders.h"
 #include "Log.h"
 #include "UserDefaults.h"
+#include "files/AtomicFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -485,7 +487,13 @@ void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QStri
                                                             : FileTimes::modificationTime(path).value_or(FileTime());
     if (!acceptsImport(key, storage, date))
         return done();
-    importText(key, storage, date, Note::newTextFromURL(QUrl::fromLocalFile(path)), std::move(done));
+    // A cut or garbled file is never taken in as text.
+    const std::optional<AppleDocument> document = AppleDocument::open(path);
+    if (!document) {
+        LogError("apcloud:updateLocal undecodable %1", path);
+        return done();
+    }
+    importText(key, storage, date, document->text(), historyOf(path, document->text()), std::move(done));
 }
 
 void FolderAppleCloud::updateFile(const AppleDocument& document, int updateKey, Done completion)
@@ -502,7 +510,7 @@ void FolderAppleCloud::updateFile(const AppleDocument& document, int updateKey, 
         const std::optional<FileTime> date = document.fileModificationDate();
         if (storage == 0 || !isImportableName(key) || !date || !self->acceptsImport(key, storage, *date))
             return done();
-        self->importText(key, storage, *date, document.text(), done);
+        self->importText(key, storage, *date, document.text(), self->historyOf(document.path(), document.text()), done);
     });
 }
 
@@ -533,55 +541,61 @@ bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const File
     return true;
 }
 
-void FolderAppleCloud::importText(const QString& key, int storage, const FileTime& date, const QString& text, Done done)
+void FolderAppleCloud::importText(const QString& key, int storage, const FileTime& date, const QString& text,
+                                  const QStringList& history, Done done)
 {
-    if (text.isEmpty())
+    NoteServices* const services = Note::services();
+    if (text.isEmpty() || !services)
         return done();
-    auto note = std::make_shared<Note>(key, storage);
-    note->restoreMeta();
-    note->setStorage(storage);
-    note->setUpdatedOn(date.seconds);
-    note->setText(text);
-
-    // A local edit this drive has not seen is kept as a note of its own.
-    if (!SyncConflict::hasUnexchangedLocalChanges(key, storage))
-        return commitImport(note, date, std::move(done));
-    SyncConflict::takeTurn([self = shared_from_this(), note, date, done](std::function<void()> finished) {
-        const Done both = [finished, done] {
+    const SyncConflict::Incoming incoming{key, storage, text, date.seconds, 0, history};
+    const DispatchQueuePtr fileQueue = services->fileQueue();
+    SyncConflict::takeTurn([self = shared_from_this(), incoming, date, done, fileQueue](std::function<void()> finished) {
+        fileQueue->async([self, incoming, date, done, finished] {
+            if (SyncConflict::meet(incoming) == SyncConflict::Outcome::Take)
+                self->commitImport(incoming, date);
+            else
+                self->links_.write(incoming.key, NoteServiceCloud, incoming.storage, date);
             finished();
             done();
-        };
-        const QString key = note->key();
-        const int storage = note->storage();
-        const QString local = Note::documentFileForKey(key, storage);
-        if (!SyncConflict::hasUnexchangedLocalChanges(key, storage)
-            || Note::newTextFromURL(QUrl::fromLocalFile(local)) == note->text())
-            return self->commitImport(note, date, both);
-        SyncConflict::forkLocalNote(key, storage, [self, note, date, key, both](const NotePtr& forked) {
-            LogInfo("apcloud:updateLocal upload offline conflict %1 -> %2", key, forked ? forked->key() : QString());
-            self->queue_->async([self, note, date, both] { self->commitImport(note, date, both); });
         });
     });
 }
 
-void FolderAppleCloud::commitImport(const NotePtr& note, const FileTime& date, Done done)
+void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)
 {
-    NoteServices* const services = Note::services();
-    if (!services)
-        return done();
-    services->fileQueue()->async([self = shared_from_this(), note, date, done] {
-        note->_commitAndCloseLocalNote([&](bool ok) {
-            const QString folder = storageName(note->storage());
-            if (!ok) {
-                LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
-                return;
-            }
-            LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
-            self->links_.write(note->key(), NoteServiceCloud, note->storage(), date);
-            sendUpdate(note, false);
-        });
-        done();
+    auto note = std::make_shared<Note>(incoming.key, incoming.storage);
+    note->restoreMeta();
+    note->setStorage(incoming.storage);
+    note->setUpdatedOn(incoming.updatedOn);
+    note->setText(incoming.text);
+    note->_commitAndCloseLocalNote([&](bool ok) {
+        const QString folder = storageName(note->storage());
+        if (!ok) {
+            LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
+            return;
+        }
+        LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
+        links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+        SyncConflict::taken(incoming);
+        sendUpdate(note, false);
     });
+}
+
+// The history the side file beside the document gives its text; the text's own alone when it speaks of another.
+QStringList FolderAppleCloud::historyOf(const QString& path, const QString& text) const
+{
+    QFile file(historyFileFor(path));
+    const QStringList lines = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(4096)).split(QLatin1Char('\n'))
+                                                              : QStringList();
+    const bool describesText = lines.size() >= 2 && lines.first() == NoteHistory::hashOf(text);
+    return NoteHistory::fromField(describesText ? lines.at(1) : QString(), text);
+}
+
+QString FolderAppleCloud::historyFileFor(const QString& path) const
+{
+    const QFileInfo document(path);
+    return QFileInfo(document.path()).path() + QStringLiteral("/.history/") + QFileInfo(document.path()).fileName()
+           + QLatin1Char('/') + document.fileName();
 }
 
 void FolderAppleCloud::afterUpdate(const std::shared_ptr<Pass>& pass)
@@ -623,7 +637,7 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
         for (const QString& name : names) {
             if (!quickCloudCheck() || !isCurrent(pass->key))
                 return;
-            if (name.startsWith(QLatin1Char('.')))
+            if (name.startsWith(QLatin1Char('.')) || SyncConflict::resendIfCut(name, storage))
                 continue;
             if (!shouldUpload(name, storage)) {
                 LogInfo("apcloud:uploadOffline already existed %1", name);
@@ -745,24 +759,22 @@ int moveNoReplace(const QString& source, const QString& destination)
 
 } // namespace
 
-// A document another machine changed that this one has not imported would be
-// lost under the save: it becomes a note of its own first.
-void FolderAppleCloud::keepUnimportedDocument(const NotePtr& note, const QString& path)
+// A document another computer changed with a text this one never held would
+// be lost under the save: it is taken in first, and the conflict rule says
+// which text the document holds then.
+bool FolderAppleCloud::takesInFirst(const NotePtr& note, const QString& path)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(path);
     if (!date || !isImportableFile(path)
         || LinkFiles::isNewerOrEqualTo(note->key(), NoteServiceCloud, note->storage(), *date))
-        return;
+        return false;
     const std::optional<AppleDocument> document = AppleDocument::open(path);
-    if (!document || document->text() == note->text() || document->text().isEmpty())
-        return;
-    auto kept = std::make_shared<Note>();
-    kept->setText(document->text());
-    kept->setStorage(note->storage());
-    kept->setCreatedOn(date->seconds);
-    kept->setUpdatedOn(date->seconds);
-    LogInfo("apcloud:save conflict %1 -> %2", note->key(), kept->key());
-    kept->commitAndCloseNote([](bool) {});
+    if (!document || document->text() == note->text() || document->text().isEmpty()
+        || NoteHistory::load(note->key(), note->storage()).contains(NoteHistory::hashOf(document->text())))
+        return false;
+    LogInfo("apcloud:save takes in first %1", note->key());
+    importText(note->key(), note->storage(), *date, document->text(), historyOf(path, document->text()), [] {});
+    return true;
 }
 
 std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note, Error* error)
@@ -774,14 +786,23 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }
-    keepUnimportedDocument(note, path);
+    if (takesInFirst(note, path)) {
+        setError(error, pathError(4, QStringLiteral("%1 changed elsewhere: taken in first"), path));
+        return std::nullopt;
+    }
     AppleDocument document(path);
     document.setText(note->text());
     Note::createImmediateDirectoryForFilePath(path);
-    if (!document.save(error)) {
+    // Dated by the project's clock, as the notes and records are.
+    if (!document.save(error, FileTime::now())) {
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }
+    const QString history = historyFileFor(path);
+    Note::createImmediateDirectoryForFilePath(history);
+    AtomicFile::write(history, (NoteHistory::hashOf(note->text()) + QLatin1Char('\n')
+                                + SyncConflict::sending(note->key(), note->storage(), note->text()))
+                                   .toLatin1());
     LogInfo("apcloud:save ok %1/%2", folder, note->key());
     return document;
 }

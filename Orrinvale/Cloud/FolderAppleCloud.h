@@ -3,6 +3,7 @@
 #include "AppleDocument.h"
 #include "HeldWrites.h"
 #include "LinkFiles.h"
+#include "SyncConflict.h"
 
 #include "Store/AppleCloud.h"
 
@@ -114,10 +115,16 @@ private:
     void importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done);
     // The import rows of the conflict rule; false when a link refuses the date.
     bool acceptsImport(const QString& key, int storage, const FileTime& date) const;
-    void importText(const QString& key, int storage, const FileTime& date, const QString& text, Done done);
+    // Meets the local note by the conflict rule, on the file queue.
+    void importText(const QString& key, int storage, const FileTime& date, const QString& text,
+                    const QStringList& history, Done done);
+    void commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
+    QStringList historyOf(const QString& path, const QString& text) const;
+    // "<documents>/.history/<folder>/<name>": the document's text hash, then its history.
+    QString historyFileFor(const QString& path) const;
+    bool takesInFirst(const NotePtr& note, const QString& path);
     bool isOpening(const QString& path) const;
     void releaseDeletedDocuments();
-    void commitImport(const NotePtr& note, const FileTime& date, Done done);
     void afterUpdate(const std::shared_ptr<Pass>& pass);
     void uploadOfflineDocuments(const std::shared_ptr<Pass>& pass);
     bool shouldUpload(const QString& key, int storage) const;
@@ -128,7 +135,6 @@ private:
 
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);
-    void keepUnimportedDocument(const NotePtr& note, const QString& path);
     std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);
     // Saves and links the document; its date, or nothing on failure.
     std::optional<FileTime> commitNow(const NotePtr& note, Error* error);

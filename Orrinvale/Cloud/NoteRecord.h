@@ -20,6 +20,9 @@ public:
     static inline const QString CommitDateKey = QStringLiteral("commitDate");
     static inline const QString CreatedDateKey = QStringLiteral("createdDate");
     static inline const QString FileSizeKey = QStringLiteral("filesize");
+    // The hashes of the texts its writer had held for the note ("hash hash ...");
+    // readers that do not know it pass it by.
+    static inline const QString HistoryKey = QStringLiteral("history");
 
     static constexpr int64_t Version = 40;
     static constexpr int64_t HighestVersion = 49;

@@ -102,27 +102,32 @@ TEST_F(CloudLinks, LocalChangesAreUnexchangedUntilALinkIsAsNewAsTheTextFile)
     EXPECT_FALSE(SyncConflict::hasUnexchangedLocalChanges(Key, NoteStorageInbox));
 }
 
-TEST_F(CloudLinks, AForkKeepsTheLocalTextAsANewNoteAndSavesItsRecord)
+TEST_F(CloudLinks, AForkIsNamedByItsNoteAndTextSoKeepingItTwiceKeepsOneNote)
 {
     // The shared Core's store outlives a repetition of the test: a title of its own each time.
     static int run = 0;
     const QString text = QStringLiteral("Plans for the whole week %1\nmine").arg(++run);
-    ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(Key, text, CloudNow - 20)->_commitAndCloseLocalNote(done); }));
-
-    const auto fork = [](const QString& key) {
-        return awaitValue<NotePtr>([&](auto done) { SyncConflict::forkLocalNote(key, NoteStorageInbox, done); });
+    const auto keep = [](const QString& text) {
+        Core::shared().fileQueue()->sync(
+            [&] { SyncConflict::keepAsFork(Key, NoteStorageInbox, text, CloudNow - 20, CloudNow - 120); });
+        Dispatch::waitUntilIdle();
     };
-    const NotePtr forked = fork(Key);
-    ASSERT_TRUE(forked);
-    EXPECT_NE(forked->key(), Key);
-    EXPECT_EQ(forked->storage(), NoteStorageInbox);
+    keep(text);
+    const QString fork = SyncConflict::forkKey(Key, text);
+    EXPECT_TRUE(fork.startsWith(QStringLiteral("Plan ")) && fork.endsWith(QStringLiteral(".txt"))) << qPrintable(fork);
+    auto forked = std::make_shared<Note>(fork, NoteStorageInbox);
+    forked->restoreMeta();
     EXPECT_EQ(forked->createdOn(), CloudNow - 120);
     EXPECT_EQ(forked->updatedOn(), CloudNow - 20);
-    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(forked->key(), NoteStorageInbox)), text.toUtf8());
-    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(Key, NoteStorageInbox)), text.toUtf8());
-    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, forked->key()));
+    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(fork, NoteStorageInbox)), text.toUtf8());
+    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, fork));
     ASSERT_TRUE(record);
     EXPECT_EQ(NoteRecord::stringFromData(*record->data(NoteRecord::TextKey), NoteRecord::Version), text);
 
-    EXPECT_FALSE(fork(QStringLiteral("Missing.txt")));
+    // Kept again (by this or another computer): the same note. Another text: another fork.
+    keep(text);
+    keep(text + QStringLiteral(" and more"));
+    QStringList forks{fork, SyncConflict::forkKey(Key, text + QStringLiteral(" and more"))};
+    forks.sort();
+    EXPECT_EQ(localKeys(NoteStorageInbox), forks);
 }
