@@ -6,6 +6,7 @@
 //   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online | pushnote on|off
 //   watch on|off   off: the folder is looked at only by "pass" and "online", never in between
 //   new TEXT | edit STORAGE KEY TEXT | rename STORAGE KEY | move STORAGE KEY
+//   crash STORAGE KEY TEXT   saves the edit on this computer only, then dies at once (no answer)
 //   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
 //   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
 // A key with spaces is written percent-encoded ("My%20plan.txt").
@@ -14,6 +15,7 @@
 
 #include "Cloud/FolderAppleCloud.h"
 #include "Cloud/StoreCKCloud.h"
+#include "Cloud/SyncConflict.h"
 
 #include "Clock.h"
 #include "Container.h"
@@ -33,6 +35,7 @@
 #include <QJsonObject>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstdio>
 #include <future>
 #include <iostream>
@@ -130,11 +133,20 @@ NotePtr existingNote(const QString& storageName, const QString& word)
 }
 
 // The local commit, the drive save and, at once, the record save the editor's timer would make.
+// A text that came in since the note was read is not written over: as the
+// editor would, the edit then becomes a note of its own beside it.
 void commit(const NotePtr& note, const QString& text, const Reply& reply)
 {
+    const QString read = note->text();
     note->setText(text);
     note->setUpdatedOn(Clock::now());
-    Core::shared().fileQueue()->async([note, reply] {
+    Core::shared().fileQueue()->async([note, read, reply] {
+        Note now(note->key(), note->storage());
+        if (!read.isNull() && now.restoreText() && now.text() != read) {
+            const QString fork = SyncConflict::forkKey(note->key(), note->text());
+            SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
+            return answerWhenDrained(reply, QStringLiteral("ok ") + fork);
+        }
         note->commitNote({}, [note, reply](const QDateTime&) {
             Core::shared().appleCloud()->ckCloud()->saveNote(
                 note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
@@ -219,9 +231,14 @@ QString dump()
         for (const QString& key : QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name))
             notes.append(noteEntry(key, storage));
     QJsonArray trash;
-    for (const QString& name : QDir(Trash::folder() + QStringLiteral("/files")).entryList(QDir::Files, QDir::Name))
+    QJsonArray trashTexts;
+    const QDir trashed(Trash::folder() + QStringLiteral("/files"));
+    for (const QString& name : trashed.entryList(QDir::Files, QDir::Name)) {
         trash.append(name);
-    const QJsonObject all{{QStringLiteral("notes"), notes}, {QStringLiteral("trash"), trash}};
+        trashTexts.append(Note::newTextFromURL(QUrl::fromLocalFile(trashed.filePath(name))));
+    }
+    const QJsonObject all{{QStringLiteral("notes"), notes}, {QStringLiteral("trash"), trash},
+                          {QStringLiteral("trashTexts"), trashTexts}};
     return QStringLiteral("ok ") + QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Compact));
 }
 
@@ -326,6 +343,13 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
         {QStringLiteral("new"), [](const Command& c) { commit(std::make_shared<Note>(), c.textAfter(1), c.reply); }},
         {QStringLiteral("edit"), [](const Command& c) {
              c.withNote([](const NotePtr& note, const Command& c) { commit(note, c.textAfter(3), c.reply); });
+         }},
+        {QStringLiteral("crash"), [](const Command& c) {
+             c.withNote([](const NotePtr& note, const Command& c) {
+                 note->setText(c.textAfter(3));
+                 note->setUpdatedOn(Clock::now());
+                 note->_commitAndCloseLocalNote([](bool) { std::_Exit(137); });
+             });
          }},
         {QStringLiteral("rename"), [](const Command& c) { c.withNote(rename); }},
         {QStringLiteral("move"), [](const Command& c) { c.withNote(move); }},

@@ -4,6 +4,11 @@
 
 #include "SyncMachine.h"
 
+#include "files/FileTimes.h"
+
+#include <QSet>
+#include <QThread>
+
 #include <iostream>
 
 namespace {
@@ -179,6 +184,97 @@ TEST_P(SyncE2EFolder, AFolderMovedAwayDeletesNothingAnywhere)
     for (Machine* machine : {a.get(), b.get()}) {
         EXPECT_EQ(machine->notes(), before) << qPrintable(machine->name);
         EXPECT_TRUE(machine->trash().isEmpty()) << qPrintable(machine->name);
+    }
+}
+
+TEST_P(SyncE2EFolder, EditsOfOneNoteInTheSameSecondEndAsTheNoteAndOneForkOnBoth)
+{
+    for (Machine* machine : {a.get(), b.get()}) { // changes come in at the exchanges only
+        machine->ok(QStringLiteral("watch off"));
+        machine->ok(QStringLiteral("pushnote off"));
+    }
+    a->ok(QStringLiteral("new Shared plan\\nbase"));
+    exchange(*b);
+    for (int round = 1; round <= 8; ++round) {
+        nextSecond(); // the same second on both
+        const QString theirs = QStringLiteral("Shared plan\nA %1").arg(round);
+        const QString mine = QStringLiteral("Shared plan\nB %1").arg(round);
+        a->ok(QStringLiteral("edit inbox Shared%20plan.txt ") + QString(theirs).replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+        b->ok(QStringLiteral("edit inbox Shared%20plan.txt ") + QString(mine).replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+        for (int i = 0; i < 2; ++i)
+            for (Machine* machine : {a.get(), b.get()})
+                exchange(*machine);
+        const Notes notes = a->notes();
+        EXPECT_EQ(b->notes(), notes) << "round " << round;
+        const QStringList all = texts(notes);
+        EXPECT_TRUE(all.contains(theirs) && all.contains(mine)) << "round " << round << ": " << qPrintable(all.join(" | "));
+        EXPECT_EQ(all.size(), round + 1) << "round " << round; // the note and one fork per round
+        EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), all.size()) << "round " << round;
+    }
+}
+
+TEST_P(SyncE2EFolder, AnEditSavedOnAKilledComputerTravelsAfterItsRestart)
+{
+    a->ok(QStringLiteral("new Kill plan\\nfirst"));
+    exchange(*b);
+    const QString at = QStringLiteral("inbox/Kill plan.txt");
+    for (int round = 1; round <= 8; ++round) {
+        nextSecond();
+        const QString edit = QStringLiteral("inbox Kill%20plan.txt Kill plan\\nedit %1").arg(round);
+        if (round % 2) {
+            a->send(QStringLiteral("crash ") + edit); // saved here, never handed on
+            a->answer();
+        } else {
+            a->send(QStringLiteral("edit ") + edit); // killed at some moment of the edit
+            QThread::msleep(round * 2);
+        }
+        a->killAndRestart();
+        a->ok(QStringLiteral("clock %1").arg(offset));
+        const QString saved = a->notes().at(at);
+        if (round % 2) {
+            EXPECT_EQ(saved, QStringLiteral("Kill plan\nedit %1").arg(round));
+        }
+        join(*a);
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        EXPECT_EQ(b->notes(), a->notes()) << "round " << round;
+        EXPECT_EQ(b->notes()[at], saved) << "round " << round;
+    }
+}
+
+TEST_P(SyncE2EFolder, AGarbledOrCutDocumentIsNeverTakenForTextAndAReplacedTextIsKept)
+{
+    // Written here and replaced by an edit made over it elsewhere: the old text waits in the Trash.
+    a->ok(QStringLiteral("new Garden list\\nbeans"));
+    exchange(*b);
+    nextSecond();
+    b->ok(QStringLiteral("edit inbox Garden%20list.txt Garden list\\nbeans, peas and lettuce\\nsnow peas"));
+    exchange(*a);
+    EXPECT_TRUE(a->trashTexts().contains(QStringLiteral("Garden list\nbeans")));
+    EXPECT_TRUE(b->trashTexts().isEmpty()); // there it had only come in
+
+    const QString old = QStringLiteral("Garden list\nbeans, peas and lettuce\nsnow peas");
+    const QString document = root + QStringLiteral("/drive/Documents/Inbox/Garden list.txt");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool takenIn;
+    } cases[] = {
+        {"garbage", QByteArray("\x81\xFEgarden\x00\x13\xC0\xAF\xFF\x10", 12), false},
+        {"cut inside a character", QByteArray("Garden list\nbeans, p\xC3"), false},
+        {"cut between words", QByteArray("Garden list\nbeans, peas"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestSupport::writeFile(document, c.bytes);
+        ASSERT_TRUE(FileTimes::setModificationTime(document, FileTime::fromSeconds(QDateTime::currentSecsSinceEpoch() + offset + 30)));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        // A readable cut was written beside the note's text by no computer of
+        // the note: both texts stay, one as a fork.
+        const QStringList expected = c.takenIn ? QStringList{QString::fromUtf8(c.bytes), old} : QStringList{old};
+        EXPECT_EQ(texts(a->notes()), expected);
+        EXPECT_EQ(b->notes(), a->notes());
     }
 }
 

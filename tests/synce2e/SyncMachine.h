@@ -85,6 +85,7 @@ public:
         return notes;
     }
     QStringList trash() { return dump().value(QStringLiteral("trash")).toVariant().toStringList(); }
+    QStringList trashTexts() { return dump().value(QStringLiteral("trashTexts")).toVariant().toStringList(); }
 
     const QString name;
 
