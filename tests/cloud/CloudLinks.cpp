@@ -1,8 +1,10 @@
 #include "CloudTestSupport.h"
 
+#include "Cloud/NoteHistory.h"
 #include "Cloud/SyncConflict.h"
 
 #include "files/FileDates.h"
+#include "files/Trash.h"
 
 #include <QFile>
 
@@ -130,4 +132,72 @@ TEST_F(CloudLinks, AForkIsNamedByItsNoteAndTextSoKeepingItTwiceKeepsOneNote)
     QStringList forks{fork, SyncConflict::forkKey(Key, text + QStringLiteral(" and more"))};
     forks.sort();
     EXPECT_EQ(localKeys(NoteStorageInbox), forks);
+}
+
+TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
+{
+    const QString mine = QStringLiteral("Plan\nmine");
+    const QString theirs = QStringLiteral("Plan\ntheirs");
+    const QString older = QStringLiteral("Plan\nolder");
+    const QString hMine = NoteHistory::hashOf(mine);
+    const QString hTheirs = NoteHistory::hashOf(theirs);
+    const QString hOlder = NoteHistory::hashOf(older);
+    const bool mineWins = hMine > hTheirs;
+    using O = SyncConflict::Outcome;
+    const struct {
+        const char* what;
+        bool local;
+        QStringList held;   // the local history
+        bool mineCameIn;    // the local text was taken in unchanged
+        QStringList theirHistory;
+        O outcome;
+        bool trashed;       // the local text copied into the Trash
+        QString forked;     // the text kept as a fork, if any
+    } cases[] = {
+        {"no local note", false, {}, false, {hTheirs}, O::Take, false, {}},
+        {"written over mine", true, {hMine}, false, {hTheirs, hMine}, O::Take, true, {}},
+        {"written over mine, which had come in", true, {hMine}, true, {hTheirs, hMine}, O::Take, false, {}},
+        {"an old text of mine", true, {hMine, hTheirs}, false, {hTheirs}, O::KeepLocal, false, {}},
+        {"news over a text that came in", true, {hMine, hOlder}, true, {hTheirs, hOlder}, O::Take, false, {}},
+        {"written beside mine", true, {hMine, hOlder}, false, {hTheirs, hOlder}, mineWins ? O::KeepLocal : O::Take,
+         false, mineWins ? theirs : mine},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        QDir(Trash::folder()).removeRecursively();
+        QDir(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History")).removeRecursively();
+        if (c.local) {
+            ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(Key, mine, CloudNow - 20)->_commitAndCloseLocalNote(done); }));
+            NoteHistory history;
+            history.hashes = c.held;
+            history.received = c.mineCameIn ? hMine : QString();
+            history.save(Key, NoteStorageInbox);
+        }
+        O outcome = O::Same;
+        Core::shared().fileQueue()->sync([&] {
+            outcome = SyncConflict::meet({Key, NoteStorageInbox, theirs, CloudNow - 10, 0, c.theirHistory});
+        });
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(QDir(Trash::folder() + QStringLiteral("/files")).entryList(QDir::Files).size(), c.trashed ? 1 : 0);
+        QStringList keys{Key};
+        if (!c.forked.isEmpty())
+            keys << SyncConflict::forkKey(Key, c.forked);
+        keys.sort();
+        EXPECT_EQ(localKeys(NoteStorageInbox), c.local ? keys : QStringList());
+        if (!c.forked.isEmpty())
+            EXPECT_EQ(localText(SyncConflict::forkKey(Key, c.forked)), c.forked);
+        if (outcome == O::KeepLocal) { // sent again, dated after theirs
+            Note kept(Key, NoteStorageInbox);
+            kept.restoreMeta();
+            EXPECT_EQ(kept.updatedOn(), CloudNow - 9);
+            EXPECT_TRUE(NoteHistory::load(Key, NoteStorageInbox).contains(hTheirs));
+        }
+    }
+    // The same text: nothing changes but what the history knows.
+    Core::shared().fileQueue()->sync([&] {
+        EXPECT_EQ(SyncConflict::meet({Key, NoteStorageInbox, mine, CloudNow, 0, {hMine, hOlder}}), O::Same);
+    });
+    EXPECT_TRUE(NoteHistory::load(Key, NoteStorageInbox).contains(hOlder));
 }

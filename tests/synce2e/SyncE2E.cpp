@@ -1,7 +1,5 @@
 // Two computers, each a sync-sim process with a home of its own, over one
 // sync folder (or none) and one record store (SQLite or PostgreSQL).
-#include "../recordstore/PostgresTestServer.h"
-
 #include "SyncMachine.h"
 
 #include "files/FileTimes.h"
@@ -27,18 +25,8 @@ class SyncE2E : public ::testing::TestWithParam<Setup> {
 protected:
     void SetUp() override
     {
-        static int generation = 0;
-        root = TestSupport::home() + QStringLiteral("/e2e-%1").arg(++generation);
-        QDir().mkpath(root + QStringLiteral("/drive"));
-        if (QLatin1String(GetParam().backend) == QLatin1String("Postgres")) {
-            postgres = std::make_unique<PostgresTestBackend>();
-            postgres->setUp();
-            if (IsSkipped() || HasFatalFailure())
-                return;
-            store = PostgresTest::dsnFor(postgres->schema);
-        } else {
-            store = root + QStringLiteral("/store.sqlite");
-        }
+        if (!makeSharedPlace(QStringLiteral("e2e"), GetParam().backend, root, store, postgres))
+            return;
         a = std::make_unique<Machine>(QStringLiteral("A"), root + QStringLiteral("/A"));
         b = std::make_unique<Machine>(QStringLiteral("B"), root + QStringLiteral("/B"));
         for (Machine* machine : {a.get(), b.get()})

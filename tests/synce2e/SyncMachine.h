@@ -2,6 +2,8 @@
 
 // One computer of an end-to-end sync test: a sync-sim process with a home of
 // its own, driven line by line.
+#include "../recordstore/PostgresTestServer.h"
+
 #include "TestSupport.h"
 
 #include <QDir>
@@ -108,3 +110,24 @@ inline QStringList texts(const Notes& notes)
     return all;
 }
 
+
+// The sync folder ("<root>/drive") and record store of one test's computers:
+// a SQLite file, or a fresh schema of the test server. False when the test
+// ends here (no server: skipped, or failed under CI).
+inline bool makeSharedPlace(const QString& prefix, const char* backend, QString& root, QString& store,
+                            std::unique_ptr<PostgresTestBackend>& postgres)
+{
+    static int generation = 0;
+    root = TestSupport::home() + QStringLiteral("/%1-%2").arg(prefix).arg(++generation);
+    QDir().mkpath(root + QStringLiteral("/drive"));
+    if (QLatin1String(backend) != QLatin1String("Postgres")) {
+        store = root + QStringLiteral("/store.sqlite");
+        return true;
+    }
+    postgres = std::make_unique<PostgresTestBackend>();
+    postgres->setUp();
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure())
+        return false;
+    store = PostgresTest::dsnFor(postgres->schema);
+    return true;
+}

@@ -4,8 +4,6 @@
 // is a note's text everywhere, and no text is held twice.
 // SYNC_ROUNDS=N and SYNC_SEED=S run other rounds or repeat a failed run;
 // SYNC_VERBOSE=1 keeps every computer's log of a failed run in /tmp.
-#include "../recordstore/PostgresTestServer.h"
-
 #include "SyncMachine.h"
 
 #include <QRandomGenerator>
@@ -41,18 +39,8 @@ protected:
 
     void SetUp() override
     {
-        static int generation = 0;
-        root = TestSupport::home() + QStringLiteral("/property-%1").arg(++generation);
-        QDir().mkpath(root + QStringLiteral("/drive"));
-        if (QLatin1String(GetParam().backend) == QLatin1String("Postgres")) {
-            postgres = std::make_unique<PostgresTestBackend>();
-            postgres->setUp();
-            if (IsSkipped() || HasFatalFailure())
-                return;
-            store = PostgresTest::dsnFor(postgres->schema);
-        } else {
-            store = root + QStringLiteral("/store.sqlite");
-        }
+        if (!makeSharedPlace(QStringLiteral("property"), GetParam().backend, root, store, postgres))
+            return;
         for (int i = 0; i < GetParam().computers; ++i) {
             const QString name = QString(QChar(u'A' + i));
             machines.push_back(std::make_unique<Machine>(name, root + QLatin1Char('/') + name));
@@ -207,7 +195,7 @@ TEST_P(SyncProperty, EveryRoundEndsInStepWithNoEditLost)
     const quint32 seed = qEnvironmentVariableIsSet("SYNC_SEED") ? quint32(qEnvironmentVariable("SYNC_SEED").toULong())
                                                                 : QRandomGenerator::system()->generate();
     random.seed(seed);
-    std::cout << "[ seed ] " << runName({GetParam(), 0}) << ": SYNC_SEED=" << seed << " SYNC_ROUNDS=" << rounds << "\n";
+    std::cout << "[ seed ] " << runName({GetParam(), 0}) << ": SYNC_SEED=" << seed << " SYNC_ROUNDS=" << rounds << std::endl;
     for (int round = 1; round <= rounds; ++round) {
         journal.clear();
         clock = round * 2; // one second for all: ties
