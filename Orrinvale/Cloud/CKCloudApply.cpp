@@ -117,11 +117,14 @@ void applyLocally(const Record& record, const NoteRecord::Name& name, const Link
     if (refused(in))
         return done();
     if (in.change == NoteRecord::Change::Delete) {
-        if (SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)) {
-            Note local(in.name.key, in.name.storage);
+        // A text the deleting computer never held was written beside the deletion: it stays, as a fork.
+        Note local(in.name.key, in.name.storage);
+        const bool unseen = in.history.isEmpty()
+                                ? SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)
+                                : local.restoreText() && !in.history.contains(NoteHistory::hashOf(local.text()));
+        if (unseen && local.restoreText()) {
             local.restoreMeta();
-            if (local.restoreText())
-                SyncConflict::keepAsFork(in.name.key, in.name.storage, local.text(), local.updatedOn(), local.createdOn());
+            SyncConflict::keepAsFork(in.name.key, in.name.storage, local.text(), local.updatedOn(), local.createdOn());
         }
         return trashLocal(in, links, done);
     }

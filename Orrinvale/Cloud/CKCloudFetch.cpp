@@ -27,8 +27,8 @@ constexpr int64_t SkipLimit = 200;
 constexpr uint32_t ChanceRange = 50;
 constexpr uint32_t PruneBelow = 2;
 
-const DesiredKeys QueryKeys = QStringList{NoteRecord::CommitDateKey, NoteRecord::VersionKey,
-                                          NoteRecord::FileSizeKey, NoteRecord::StateKey};
+const DesiredKeys QueryKeys = QStringList{NoteRecord::CommitDateKey, NoteRecord::VersionKey, NoteRecord::FileSizeKey,
+                                          NoteRecord::StateKey, NoteRecord::HistoryKey};
 
 QString logDate(const QDateTime& date)
 {
@@ -185,7 +185,7 @@ void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
             const Record* const found = byID.value(record.recordID());
             if (!found)
                 continue; // gone meanwhile, or the fetch failed
-            for (const QString& key : {NoteRecord::TextKey, NoteRecord::CreatedDateKey, NoteRecord::HistoryKey}) {
+            for (const QString& key : {NoteRecord::TextKey, NoteRecord::CreatedDateKey}) {
                 if (const auto value = found->value(key))
                     record.setValue(key, *value);
             }
@@ -253,7 +253,7 @@ void StoreCKCloud::sendUnexchangedNotes()
     for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
         const QDir folder(Note::documentDirectoryForStorage(storage));
         for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
-            if (Note::isReadableFileName(key) && !SyncConflict::resendIfCut(key, storage)
+            if (!key.startsWith(QLatin1Char('.')) && Note::isReadableFileName(key) && !SyncConflict::resendIfCut(key, storage)
                 && SyncConflict::hasUnexchangedLocalChanges(key, storage))
                 notes->append({key, storage});
         }

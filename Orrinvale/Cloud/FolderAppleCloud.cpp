@@ -702,6 +702,15 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
         LogInfo("apcloud:trash use meta update %1/%2", folder, key);
         note->restoreMeta();
         date = FileTime::fromWholeSeconds(note->updatedOn());
+    } else if (NoteServices* const services = Note::services()) {
+        // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork.
+        services->fileQueue()->sync([&] {
+            Note local(key, storage);
+            if (SyncConflict::hasUnexchangedLocalChanges(key, storage) && local.restoreText()) {
+                local.restoreMeta();
+                SyncConflict::keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
+            }
+        });
     }
     note->_deleteLocalNote([&](const Error& error) {
         if (!error.isNull()) {

@@ -257,6 +257,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
             }
             Record tombstone = fetchedOrNew(std::move(old), source->id, requested);
             NoteRecord::setTombstone(tombstone, requested);
+            tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(source->key, source->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
                 if (failedBeyondMissing(error)) {
                     LogError("ckcloud:move oldNote delete error: %1", error.localizedDescription());
@@ -304,6 +305,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
         return answer(block, false);
     }
     const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
+    const QString text = note->text();
     const LinkFiles links = links_;
     queue_->async([=, this] {
         fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
@@ -313,6 +315,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
             }
             Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
             NoteRecord::setTombstone(tombstone, requested);
+            tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
                 // The note is gone here whatever the store answered.
                 LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);

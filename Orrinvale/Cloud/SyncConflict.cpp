@@ -58,7 +58,8 @@ bool resendIfCut(const QString& key, int storage)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(Note::documentFileForKey(key, storage));
     NoteServices* const services = Note::services();
-    if (!date || date->nanoseconds == 0 || !services || !Note::isReadableFileName(key))
+    // Hidden names are a save under way, no note.
+    if (!date || date->nanoseconds == 0 || !services || key.startsWith(QLatin1Char('.')) || !Note::isReadableFileName(key))
         return false;
     LogInfo("sync:cut commit sent again %1", key);
     services->fileQueue()->async([key, storage] {
@@ -109,8 +110,10 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
 QString sending(const QString& key, int storage, const QString& text)
 {
     NoteHistory history = NoteHistory::load(key, storage);
-    history.add(NoteHistory::hashOf(text));
-    history.save(key, storage);
+    if (!text.isEmpty()) {
+        history.add(NoteHistory::hashOf(text));
+        history.save(key, storage);
+    }
     return history.toField();
 }
 

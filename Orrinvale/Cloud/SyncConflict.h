@@ -34,8 +34,9 @@ QString forkKey(const QString& key, const QString& text);
 // exists, and sends it to the drive and the record store.
 void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn);
 
-// The note's history with the text about to be sent added, as the field the
-// drive's side file and the record carry.
+// The note's history with the text about to be sent added (an empty text,
+// as of a deleted note not read, adds nothing), as the field the drive's side
+// file and the record carry.
 QString sending(const QString& key, int storage, const QString& text);
 
 // A text from elsewhere for a local note.

@@ -136,6 +136,8 @@ TEST_F(CloudLinks, AForkIsNamedByItsNoteAndTextSoKeepingItTwiceKeepsOneNote)
 
 TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
 {
+    // A name of its own: the shared Core's store keeps other tests' records of "Plan.txt".
+    const QString Key = QStringLiteral("Meeting.txt");
     const QString mine = QStringLiteral("Plan\nmine");
     const QString theirs = QStringLiteral("Plan\ntheirs");
     const QString older = QStringLiteral("Plan\nolder");
@@ -164,6 +166,7 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
+        Dispatch::waitUntilIdle(); // what an earlier case sent on
         QDir(Core::shared().documentDirectory()).removeRecursively();
         QDir(Trash::folder()).removeRecursively();
         QDir(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History")).removeRecursively();
