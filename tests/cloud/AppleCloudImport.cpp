@@ -1,5 +1,7 @@
 #include "DriveTestSupport.h"
 
+#include "Cloud/SyncConflict.h"
+
 #include <QProcess>
 
 #include <future>
@@ -169,18 +171,34 @@ TEST_F(AppleCloudImport, AnotherAccountDropsTheCloudLinksAndReceivesEveryNote)
 TEST_F(AppleCloudImport, ABrokenCloudLinkStillTrashesTheNoteDatedByItsMeta)
 {
     makeLinkedNotes(10);
-    auto broken = note(QStringLiteral("Broken.txt"), "broken", realNow() - 2000);
+    const int64_t updated = realNow() - 2000;
+    auto broken = note(QStringLiteral("Broken.txt"), "broken", updated);
     Core::shared().fileQueue()->sync([broken] { broken->_commitAndCloseLocalNote({}); });
     const QString link = Note::linkFileForKey(QStringLiteral("Broken.txt"), NoteServiceCloud, NoteStorageInbox);
     ASSERT_TRUE(QFile::link(TestSupport::home() + QStringLiteral("/nowhere"), link));
     sync();
 
     EXPECT_FALSE(localText(QStringLiteral("Broken.txt")));
-    EXPECT_EQ(records->tombstones[QStringLiteral("Broken.txt")], cloudSeconds(realNow() - 2000));
-    EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("Broken.txt")), cloudSeconds(realNow() - 2000));
+    EXPECT_EQ(records->tombstones[QStringLiteral("Broken.txt")], cloudSeconds(updated));
+    EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("Broken.txt")), cloudSeconds(updated));
     EXPECT_FALSE(QFileInfo(link).isSymLink());
     EXPECT_EQ(logged(QStringLiteral("apcloud:trash use meta update Inbox/Broken.txt")), 1);
     EXPECT_EQ(localKeys(NoteStorageInbox).size(), 10);
+}
+
+TEST_F(AppleCloudImport, AnEditThatWentNowhereOutlivesItsDocumentDeletedElsewhere)
+{
+    makeLinkedNotes(10);
+    const QString local = Note::documentFileForKey(QStringLiteral("N003.txt"), NoteStorageInbox);
+    TestSupport::writeFile(local, "edited offline");
+    ASSERT_TRUE(FileTimes::setModificationTime(local, {realNow() - 100, 0}));
+    QFile::remove(document(QStringLiteral("Inbox/N003.txt")));
+    QFile::remove(document(QStringLiteral("Inbox/N004.txt")));
+    sync();
+    const QString fork = SyncConflict::forkKey(QStringLiteral("N003.txt"), QStringLiteral("edited offline"));
+    EXPECT_FALSE(localText(QStringLiteral("N003.txt")));
+    EXPECT_FALSE(localText(QStringLiteral("N004.txt"))); // unchanged here: simply gone
+    EXPECT_EQ(localText(fork), QStringLiteral("edited offline"));
 }
 
 TEST_F(AppleCloudImport, AnOpenDocumentIsLeftToItsOwnImportUntilDeletedFromOutside)

@@ -178,6 +178,24 @@ TEST_F(CKCloudApply, AnEditMadeBesideTheLocalOneKeepsBothOnceWhateverTheDates)
     }
 }
 
+TEST_F(CKCloudApply, ADeletionKeepsAsAForkOnlyATextItsComputerNeverHeld)
+{
+    for (const bool held : {true, false}) {
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        LinkFiles::remove(QStringLiteral("Plan.txt"), NoteServiceTrash, NoteStorageInbox);
+        auto local = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine"), CloudNow - 20);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { local->_commitAndCloseLocalNote(done); }));
+        RecordLinks.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 10));
+        Record tombstone = tombstoneRecord("Inbox/Plan.txt", CloudNow);
+        tombstone.setValue(NoteRecord::HistoryKey, NoteHistory::hashOf(held ? "mine" : "older"));
+        reload(tombstone);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(localKeys(NoteStorageInbox),
+                  held ? QStringList() : QStringList{SyncConflict::forkKey(QStringLiteral("Plan.txt"), "mine")})
+            << held;
+    }
+}
+
 TEST_F(CKCloudApply, ASaveRefusedOverAnUnseenChangeTakesItInAndKeepsTheLocalText)
 {
     saveAt(liveRecord("Inbox/Plan.txt", QStringLiteral("theirs"), CloudNow - 30), CloudNow - 30);

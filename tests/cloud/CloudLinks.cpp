@@ -204,3 +204,19 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
     });
     EXPECT_TRUE(NoteHistory::load(Key, NoteStorageInbox).contains(hOlder));
 }
+
+TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAndSent)
+{
+    const QString key = QStringLiteral("Cut short.txt");
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(key, "cut", CloudNow - 50)->_commitAndCloseLocalNote(done); }));
+    const QString path = Note::documentFileForKey(key, NoteStorageInbox);
+    EXPECT_FALSE(SyncConflict::resendIfCut(key, NoteStorageInbox)); // a whole second: a finished commit
+    ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 50, 250}));
+    EXPECT_FALSE(SyncConflict::resendIfCut(QStringLiteral(".save-1.tmp"), NoteStorageInbox));
+    EXPECT_TRUE(SyncConflict::resendIfCut(key, NoteStorageInbox));
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(FileTimes::modificationTime(path), cloudSeconds(CloudNow)); // dated now
+    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, key));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(NoteRecord::stringFromData(*record->data(NoteRecord::TextKey), NoteRecord::Version), QStringLiteral("cut"));
+}
