@@ -119,13 +119,9 @@ void applyLocally(const Record& record, const NoteRecord::Name& name, const Link
     if (in.change == NoteRecord::Change::Delete) {
         // A text the deleting computer never held was written beside the deletion: it stays, as a fork.
         Note local(in.name.key, in.name.storage);
-        const bool unseen = in.history.isEmpty()
-                                ? SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)
-                                : local.restoreText() && !in.history.contains(NoteHistory::hashOf(local.text()));
-        if (unseen && local.restoreText()) {
-            local.restoreMeta();
-            SyncConflict::keepAsFork(in.name.key, in.name.storage, local.text(), local.updatedOn(), local.createdOn());
-        }
+        if (in.history.isEmpty() ? SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)
+                                 : local.restoreText() && !in.history.contains(NoteHistory::hashOf(local.text())))
+            SyncConflict::keepLocalAsFork(in.name.key, in.name.storage);
         return trashLocal(in, links, done);
     }
     if (SyncConflict::meet(meeting(in)) == SyncConflict::Outcome::Take)

@@ -705,11 +705,8 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
     } else if (NoteServices* const services = Note::services()) {
         // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork.
         services->fileQueue()->sync([&] {
-            Note local(key, storage);
-            if (SyncConflict::hasUnexchangedLocalChanges(key, storage) && local.restoreText()) {
-                local.restoreMeta();
-                SyncConflict::keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
-            }
+            if (SyncConflict::hasUnexchangedLocalChanges(key, storage))
+                SyncConflict::keepLocalAsFork(key, storage);
         });
     }
     note->_deleteLocalNote([&](const Error& error) {

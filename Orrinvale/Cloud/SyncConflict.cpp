@@ -107,6 +107,14 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
     });
 }
 
+void keepLocalAsFork(const QString& key, int storage)
+{
+    Note local(key, storage);
+    local.restoreMeta();
+    if (local.restoreText())
+        keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
+}
+
 QString sending(const QString& key, int storage, const QString& text)
 {
     NoteHistory history = NoteHistory::load(key, storage);
@@ -144,7 +152,7 @@ Outcome meet(const Incoming& in)
         LogInfo("sync:old text met %1", in.key);
     } else if (theirs > mine) {
         // Written beside each other: the greater hash holds the note everywhere.
-        keepAsFork(in.key, in.storage, local->text(), local->updatedOn(), local->createdOn());
+        keepLocalAsFork(in.key, in.storage);
         return Outcome::Take;
     } else {
         keepAsFork(in.key, in.storage, in.text, in.updatedOn, in.createdOn ? in.createdOn : in.updatedOn);

@@ -34,6 +34,9 @@ QString forkKey(const QString& key, const QString& text);
 // exists, and sends it to the drive and the record store.
 void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn);
 
+// File queue: keepAsFork with the local note's text and dates, when it has a text.
+void keepLocalAsFork(const QString& key, int storage);
+
 // The note's history with the text about to be sent added (an empty text,
 // as of a deleted note not read, adds nothing), as the field the drive's side
 // file and the record carry.
