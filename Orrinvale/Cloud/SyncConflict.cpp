@@ -33,9 +33,11 @@ void trashCopy(const QString& key, int storage)
         LogInfo("sync:replaced text kept in the Trash %1", key);
 }
 
+// Unless the note was deleted here meanwhile.
 void sendRecord(const NotePtr& note)
 {
-    if (NoteServices* const services = Note::services())
+    NoteServices* const services = Note::services();
+    if (services && QFileInfo::exists(Note::documentFileForKey(note->key(), note->storage())))
         services->appleCloud()->ckCloud()->saveNote(note, {});
 }
 
