@@ -792,13 +792,6 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }
-    // A save asked for before the note was deleted here must not bring its document back.
-    if (!exists(Note::documentFileForKey(note->key(), note->storage()))
-        && exists(Note::linkFileForKey(note->key(), NoteServiceTrash, note->storage()))) {
-        setError(error, pathError(4, QStringLiteral("%1 was deleted here"), path));
-        LogInfo("apcloud:save skipped, deleted here %1/%2", folder, note->key());
-        return std::nullopt;
-    }
     if (takesInFirst(note, path)) {
         setError(error, pathError(4, QStringLiteral("%1 changed elsewhere: taken in first"), path));
         return std::nullopt;

@@ -33,11 +33,9 @@ void trashCopy(const QString& key, int storage)
         LogInfo("sync:replaced text kept in the Trash %1", key);
 }
 
-// Unless the note was deleted here meanwhile.
 void sendRecord(const NotePtr& note)
 {
-    NoteServices* const services = Note::services();
-    if (services && QFileInfo::exists(Note::documentFileForKey(note->key(), note->storage())))
+    if (NoteServices* const services = Note::services())
         services->appleCloud()->ckCloud()->saveNote(note, {});
 }
 

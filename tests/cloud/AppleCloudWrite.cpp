@@ -200,7 +200,6 @@ TEST_F(AppleCloudWrite, PrepareSavesACloudKitNoteOnceUnlessTrashedSince)
         if (c.trashLink)
             drive.write(key, NoteServiceTrash, NoteStorageInbox, c.trashLink);
         const NotePtr note = makeNote(key, QStringLiteral("text"));
-        Core::shared().fileQueue()->sync([note] { note->_commitAndCloseLocalNote({}); }); // the note the editor opens
         const auto [date, error] = commit(note, &AppleCloud::prepareNote);
         EXPECT_TRUE(error.isNull()) << c.name;
         EXPECT_EQ(!date.isNull(), c.saved) << c.name;
@@ -210,17 +209,6 @@ TEST_F(AppleCloudWrite, PrepareSavesACloudKitNoteOnceUnlessTrashedSince)
         EXPECT_EQ(linkDate(NoteServiceCloud, key), c.ckLink) << c.name;
         EXPECT_TRUE(commit(note, &AppleCloud::prepareNote).first.isNull()) << c.name << ": the second time";
     }
-}
-
-TEST_F(AppleCloudWrite, ASaveOfANoteDeletedHereMeanwhileBringsNoDocumentBack)
-{
-    const NotePtr note = makeNote(QStringLiteral("Gone.txt"), QStringLiteral("text"));
-    LinkFiles(LinkFiles::Owner::AppleCloud).write(QStringLiteral("Gone.txt"), NoteServiceTrash, NoteStorageInbox, FileTime{realNow(), 0});
-    EXPECT_FALSE(commit(note).second.isNull());
-    EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/Gone.txt"))));
-    Core::shared().fileQueue()->sync([note] { note->_commitAndCloseLocalNote({}); }); // written here again
-    EXPECT_TRUE(commit(note).second.isNull());
-    EXPECT_EQ(inboxDocument(QStringLiteral("Gone.txt")), QByteArray("text"));
 }
 
 TEST_F(AppleCloudWrite, DeleteRemovesTheDocumentAndTheCloudLink)
