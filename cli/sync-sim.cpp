@@ -4,7 +4,9 @@
 // record store stand for two computers. Texts are the rest of the line, with
 // "\n" for a line break. Storages are "inbox" and "archive".
 //   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online | pushnote on|off
+//   watch on|off   off: the folder is looked at only by "pass" and "online", never in between
 //   new TEXT | edit STORAGE KEY TEXT | rename STORAGE KEY | move STORAGE KEY
+//   crash STORAGE KEY TEXT   saves the edit on this computer only, then dies at once (no answer)
 //   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
 //   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
 // A key with spaces is written percent-encoded ("My%20plan.txt").
@@ -15,6 +17,7 @@
 
 #include "Cloud/FolderAppleCloud.h"
 #include "Cloud/StoreCKCloud.h"
+#include "Cloud/SyncConflict.h"
 
 #include "Clock.h"
 #include "Container.h"
@@ -34,6 +37,7 @@
 #include <QJsonObject>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <cstdio>
 #include <future>
 #include <iostream>
@@ -132,16 +136,34 @@ NotePtr existingNote(const QString& storageName, const QString& word)
 }
 
 // The local commit, the drive save and, at once, the record save the editor's timer would make.
+// A text that came in since the note was read is not written over: as the
+// editor would, the edit then becomes a note of its own beside it.
 void commit(const NotePtr& note, const QString& text, const Reply& reply)
 {
+    const QString read = note->text();
     note->setText(text);
     note->setUpdatedOn(Clock::now());
-    Core::shared().fileQueue()->async([note, reply] {
+    Core::shared().fileQueue()->async([note, read, reply] {
+        Note now(note->key(), note->storage());
+        if (!read.isNull() && now.restoreText() && now.text() != read) {
+            const QString fork = SyncConflict::forkKey(note->key(), note->text());
+            SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
+            return answerWhenDrained(reply, QStringLiteral("ok ") + fork);
+        }
         note->commitNote({}, [note, reply](const QDateTime&) {
             Core::shared().appleCloud()->ckCloud()->saveNote(
                 note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
         });
     });
+}
+
+// Off: the folder watch stops after each look, so changes come in only when asked for.
+bool watching = true;
+
+void stopWatchingUnlessOn()
+{
+    if (!watching)
+        DispatchQueue::main()->async([] { Core::shared().appleCloud()->stopQuery(); });
 }
 
 void setOnline(bool on, const Reply& reply)
@@ -151,7 +173,10 @@ void setOnline(bool on, const Reply& reply)
     UserDefaults::standard().synchronize();
     core.setEnabledAppleCloud(on);
     if (on)
-        return CloudSetup::activate(core, [reply](bool) { answerWhenDrained(reply); });
+        return CloudSetup::activate(core, [reply](bool) {
+            stopWatchingUnlessOn();
+            answerWhenDrained(reply);
+        });
     core.appleCloud()->stopQuery();
     answerWhenDrained(reply);
 }
@@ -188,6 +213,7 @@ void runPass(const Reply& reply)
     DispatchQueue::global()->async([&watch, before, reply] {
         if (!watch.waitBeyond(before, 20))
             return reply(QStringLiteral("error the pass did not finish"));
+        stopWatchingUnlessOn();
         answerWhenDrained(reply);
     });
 }
@@ -208,9 +234,14 @@ QString dump()
         for (const QString& key : QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name))
             notes.append(noteEntry(key, storage));
     QJsonArray trash;
-    for (const QString& name : QDir(Trash::folder() + QStringLiteral("/files")).entryList(QDir::Files, QDir::Name))
+    QJsonArray trashTexts;
+    const QDir trashed(Trash::folder() + QStringLiteral("/files"));
+    for (const QString& name : trashed.entryList(QDir::Files, QDir::Name)) {
         trash.append(name);
-    const QJsonObject all{{QStringLiteral("notes"), notes}, {QStringLiteral("trash"), trash}};
+        trashTexts.append(Note::newTextFromURL(QUrl::fromLocalFile(trashed.filePath(name))));
+    }
+    const QJsonObject all{{QStringLiteral("notes"), notes}, {QStringLiteral("trash"), trash},
+                          {QStringLiteral("trashTexts"), trashTexts}};
     return QStringLiteral("ok ") + QString::fromUtf8(QJsonDocument(all).toJson(QJsonDocument::Compact));
 }
 
@@ -298,9 +329,21 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
         {QStringLiteral("online"), [](const Command& c) { setOnline(true, c.reply); }},
         {QStringLiteral("offline"), [](const Command& c) { setOnline(false, c.reply); }},
         {QStringLiteral("pushnote"), [](const Command& c) { setPush(c.words.value(1) == QLatin1String("on"), c.reply); }},
+        {QStringLiteral("watch"), [](const Command& c) {
+             watching = c.words.value(1) == QLatin1String("on");
+             stopWatchingUnlessOn();
+             answerWhenDrained(c.reply);
+         }},
         {QStringLiteral("new"), [](const Command& c) { commit(std::make_shared<Note>(), c.textAfter(1), c.reply); }},
         {QStringLiteral("edit"), [](const Command& c) {
              c.withNote([](const NotePtr& note, const Command& c) { commit(note, c.textAfter(3), c.reply); });
+         }},
+        {QStringLiteral("crash"), [](const Command& c) {
+             c.withNote([](const NotePtr& note, const Command& c) {
+                 note->setText(c.textAfter(3));
+                 note->setUpdatedOn(Clock::now());
+                 note->_commitAndCloseLocalNote([](bool) { std::_Exit(137); });
+             });
          }},
         {QStringLiteral("rename"), [](const Command& c) { c.withNote(rename); }},
         {QStringLiteral("move"), [](const Command& c) { c.withNote(move); }},

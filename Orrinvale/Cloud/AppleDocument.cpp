@@ -3,8 +3,13 @@
 #include "files/AtomicFile.h"
 #include "files/TextDecoding.h"
 
+#include "Log.h"
+
 #include <QFile>
+#include <QFileInfo>
 #include <QList>
+
+#include <cstdio>
 
 namespace {
 
@@ -13,15 +18,20 @@ using TextDecoding::Encoding;
 const QByteArray Utf32LittleMark("\xFF\xFE\0\0", 4);
 const QByteArray Utf32BigMark("\0\0\xFE\xFF", 4);
 
-// The encodings to try in turn; a wide one honours its byte-order mark and is
-// big-endian without one. UTF-32's marks would pass as UTF-16 with a NUL.
+// The encodings to try in turn. A wide one only with its byte-order mark:
+// without one, nearly any bytes pass as UTF-16, and a cut or garbled file would
+// be taken for a text. UTF-32's marks would pass as UTF-16 with a NUL.
 QList<Encoding> readingOrder(const QByteArray& data)
 {
-    const bool littleMark = data.startsWith(QByteArray("\xFF\xFE", 2));
-    const Encoding utf32 = data.startsWith(Utf32LittleMark) ? Encoding::UTF32LE : Encoding::UTF32BE;
-    if (data.startsWith(Utf32LittleMark) || data.startsWith(Utf32BigMark))
-        return {Encoding::UTF8, utf32, Encoding::ASCII};
-    return {Encoding::UTF8, littleMark ? Encoding::UTF16LE : Encoding::UTF16BE, utf32, Encoding::ASCII};
+    if (data.startsWith(Utf32LittleMark))
+        return {Encoding::UTF8, Encoding::UTF32LE};
+    if (data.startsWith(Utf32BigMark))
+        return {Encoding::UTF8, Encoding::UTF32BE};
+    if (data.startsWith(QByteArray("\xFF\xFE", 2)))
+        return {Encoding::UTF8, Encoding::UTF16LE};
+    if (data.startsWith(QByteArray("\xFE\xFF", 2)))
+        return {Encoding::UTF8, Encoding::UTF16BE};
+    return {Encoding::UTF8, Encoding::ASCII};
 }
 
 } // namespace
@@ -41,7 +51,8 @@ bool AppleDocument::readFromData(const QByteArray& data, Error* error)
 {
     for (const Encoding encoding : readingOrder(data)) {
         QString text;
-        if (TextDecoding::decodeAs(data, encoding, &text)) {
+        // No note holds a NUL: such bytes are no text.
+        if (TextDecoding::decodeAs(data, encoding, &text) && !text.contains(QChar(0))) {
             text_ = text;
             return true;
         }
@@ -52,12 +63,37 @@ bool AppleDocument::readFromData(const QByteArray& data, Error* error)
     return false;
 }
 
-bool AppleDocument::save(Error* error) const
+bool AppleDocument::save(Error* error, const std::optional<FileTime>& date) const
 {
-    return AtomicFile::write(path_, data(), error);
+    if (!date)
+        return AtomicFile::write(path_, data(), error);
+    const QFileInfo target(path_);
+    const QString hidden = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".saving");
+    if (!AtomicFile::write(hidden, data(), error))
+        return false;
+    if (FileTimes::setModificationTime(hidden, *date)
+        && ::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path_).constData()) == 0)
+        return true;
+    QFile::remove(hidden);
+    setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 512, QStringLiteral("Cannot save %1").arg(path_)));
+    return false;
 }
 
 std::optional<FileTime> AppleDocument::fileModificationDate() const
 {
     return FileTimes::modificationTime(path_);
+}
+
+QString AppleDocument::localizedName() const
+{
+    const QString name = QFileInfo(path_).fileName();
+    LogInfo("apdoc:localizedName %1", name);
+    return name;
+}
+
+void AppleDocument::accommodatePresentedItemDeletion(const std::function<void(const Error& error)>& completion) const
+{
+    LogInfo("apdoc:delete me!?");
+    if (completion)
+        completion(Error());
 }

@@ -8,13 +8,15 @@
 
 #include <optional>
 
-// One note's text as a document in the sync folder: read in whatever Unicode
-// encoding another machine left, always written as UTF-8 without a BOM.
-// Autosaving, file versions and reacting to another process deleting the file
-// have no counterpart here: every save is explicit and atomic.
+#include <functional>
+
+// One note's text as a document in the sync folder: read as UTF-8, or as
+// UTF-16 or UTF-32 with a byte-order mark, always written as UTF-8 without one.
+// Every save is explicit and atomic, in place: no autosave timer runs.
 class AppleDocument {
 public:
     static constexpr int UndecodableCode = -4;
+    static inline const QString DocumentType = QStringLiteral("public.text");
 
     explicit AppleDocument(QString path)
         : path_(std::move(path))
@@ -26,12 +28,20 @@ public:
     // Fails with NSOSStatusErrorDomain -4, leaving the text alone.
     bool readFromData(const QByteArray& data, Error* error = nullptr);
     QByteArray data() const { return text_.toUtf8(); }
-    bool save(Error* error = nullptr) const;
+    // With a date, the file appears with it: written and dated under a hidden
+    // name, then renamed into place, so no reader sees it undated.
+    bool save(Error* error = nullptr, const std::optional<FileTime>& date = std::nullopt) const;
 
     const QString& path() const { return path_; }
     const QString& text() const { return text_; }
     void setText(const QString& text) { text_ = text; }
     std::optional<FileTime> fileModificationDate() const;
+    const QString& fileType() const { return DocumentType; }
+    // The file's name; logged.
+    QString localizedName() const;
+    // The folder watch found the file deleted by another process: logged, and
+    // the completion lets the deletion go ahead.
+    void accommodatePresentedItemDeletion(const std::function<void(const Error& error)>& completion) const;
 
 private:
     QString path_;

@@ -1,5 +1,6 @@
 #include "StoreCKCloud.h"
 
+#include "NoteHistory.h"
 #include "NoteRecord.h"
 #include "RecordIntake.h"
 #include "SyncConflict.h"
@@ -21,6 +22,7 @@ struct Incoming {
     FileTime committed;
     int64_t createdOn = 0; // 0: none, the commit takes now
     std::optional<QString> text;
+    QString history; // the sender's, as the record holds it
 
     QString resourceName() const { return Note::resourceNameForStorage(name.storage); }
 };
@@ -34,9 +36,10 @@ Incoming incomingOf(const Record& record, const NoteRecord::Name& name)
     in.version = record.integer(NoteRecord::VersionKey).value_or(0);
     in.committed = NoteRecord::commitDate(record).value_or(FileTime());
     if (const auto created = record.date(NoteRecord::CreatedDateKey))
-        in.createdOn = created->toMSecsSinceEpoch() / 1000;
+        in.createdOn = NoteRecord::wholeSeconds(FileTime::fromDateTime(*created));
     if (in.change == NoteRecord::Change::Write)
         in.text = NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()), in.version);
+    in.history = record.string(NoteRecord::HistoryKey).value_or(QString());
     return in;
 }
 
@@ -61,16 +64,10 @@ bool refused(const Incoming& in)
     return true;
 }
 
-// The local text would be lost: changed here since its last exchange, and
-// about to be trashed or replaced by another text.
-bool overwritesUnexchanged(const Incoming& in)
+SyncConflict::Incoming meeting(const Incoming& in)
 {
-    if (!SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage))
-        return false;
-    if (in.change == NoteRecord::Change::Delete)
-        return true;
-    Note local(in.name.key, in.name.storage);
-    return !local.restoreText() || local.text() != *in.text;
+    return {in.name.key, in.name.storage, *in.text, NoteRecord::wholeSeconds(in.committed), in.createdOn,
+            NoteHistory::fromField(in.history, *in.text)};
 }
 
 void trashLocal(const Incoming& in, const LinkFiles& links, const Done& done)
@@ -94,7 +91,7 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
     note->restoreMeta();
     note->setStorage(in.name.storage);
     note->setCreatedOn(in.createdOn);
-    note->setUpdatedOn(in.committed.seconds);
+    note->setUpdatedOn(NoteRecord::wholeSeconds(in.committed));
     note->setText(*in.text);
     note->_commitAndCloseLocalNote([=](bool ok) {
         if (!ok) {
@@ -103,21 +100,15 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
         }
         LogInfo("ckcloud:reload update ok (v%1) %2/%3", qint64(in.version), in.resourceName(), in.name.key);
         links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
+        SyncConflict::taken(meeting(in));
         if (NoteServices* const services = Note::services())
             services->noteDidUpdateFromRemoteServer(note);
         done();
     });
 }
 
-void writeOrTrash(const Incoming& in, const LinkFiles& links, const Done& done)
-{
-    if (in.change == NoteRecord::Change::Delete)
-        trashLocal(in, links, done);
-    else
-        writeLocal(in, links, done);
-}
-
-// File queue: the record's change unless a link resists it, the local text forked first when it would be lost.
+// File queue: the record's change unless a link resists it; nothing changed
+// here and sent nowhere is lost to it.
 void applyLocally(const Record& record, const NoteRecord::Name& name, const LinkFiles& links, const Done& done)
 {
     if (RecordIntake::resisted(record, name, "reload"))
@@ -125,16 +116,18 @@ void applyLocally(const Record& record, const NoteRecord::Name& name, const Link
     const Incoming in = incomingOf(record, name);
     if (refused(in))
         return done();
-    if (!overwritesUnexchanged(in))
-        return writeOrTrash(in, links, done);
-    SyncConflict::forkLocalNote(in.name.key, in.name.storage, [=](const NotePtr& forked) {
-        if (!forked) {
-            LogError("ckcloud:reload fork error %1", in.name.key);
-            return done();
-        }
-        LogInfo("ckcloud:reload fork local %1 -> %2", in.name.key, forked->key());
-        Note::services()->fileQueue()->async([=] { writeOrTrash(in, links, done); });
-    });
+    if (in.change == NoteRecord::Change::Delete) {
+        // A text the deleting computer never held was written beside the deletion: it stays, as a fork.
+        Note local(in.name.key, in.name.storage);
+        if (in.history.isEmpty() ? SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)
+                                 : local.restoreText() && !in.history.contains(NoteHistory::hashOf(local.text())))
+            SyncConflict::keepLocalAsFork(in.name.key, in.name.storage);
+        return trashLocal(in, links, done);
+    }
+    if (SyncConflict::meet(meeting(in)) == SyncConflict::Outcome::Take)
+        return writeLocal(in, links, done);
+    links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
+    done();
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "Store/NoteServices.h"
 
 #include "Log.h"
+#include "RecordStoreError.h"
 #include "UserDefaults.h"
 #include "files/FileDates.h"
 
@@ -26,8 +27,8 @@ constexpr int64_t SkipLimit = 200;
 constexpr uint32_t ChanceRange = 50;
 constexpr uint32_t PruneBelow = 2;
 
-const DesiredKeys QueryKeys = QStringList{NoteRecord::CommitDateKey, NoteRecord::VersionKey,
-                                          NoteRecord::FileSizeKey, NoteRecord::StateKey};
+const DesiredKeys QueryKeys = QStringList{NoteRecord::CommitDateKey, NoteRecord::VersionKey, NoteRecord::FileSizeKey,
+                                          NoteRecord::StateKey, NoteRecord::HistoryKey};
 
 QString logDate(const QDateTime& date)
 {
@@ -43,34 +44,36 @@ void answer(const CKCloud::Completion& block, bool ok)
 } // namespace
 
 struct StoreCKCloud::FetchRun {
+    const char* word; // "fetch", "bgfetch": how its messages read
     std::shared_ptr<Database> db;
     QDateTime start; // the store's time
     Query query;
     QList<Record> live;
     QList<Record> tombstones;
+    int64_t sorted = 0; // records the two lists held when the query completed
     Error error; // the last failure
-    Completion block;
+    std::function<void(bool ok, int64_t sorted, const Error& error)> done;
     LinkFiles links{LinkFiles::Owner::CKCloud}; // of the store the run asks
 
     // The first arbitration, on the query's thread: a record known here or
     // refused never costs a full fetch.
     void sort(const Record& record)
     {
-        const auto name = RecordIntake::admit(record, "fetch");
-        if (!name || RecordIntake::resisted(record, *name, "fetch"))
+        const auto name = RecordIntake::admit(record, word);
+        if (!name || RecordIntake::resisted(record, *name, word))
             return;
         switch (NoteRecord::change(record)) {
         case NoteRecord::Change::Write:
             live.append(record);
             break;
         case NoteRecord::Change::RefusedEmpty:
-            LogInfo("ckcloud:fetch update error (file size <= 0) %1", name->key);
+            LogInfo("ckcloud:%1 update error (file size <= 0) %2", word, name->key);
             break;
         case NoteRecord::Change::Delete:
             tombstones.append(record);
             break;
         case NoteRecord::Change::RefusedDeleteWithText:
-            LogInfo("ckcloud:fetch purge error (fileSize > 0) %1", name->key);
+            LogInfo("ckcloud:%1 purge error (fileSize > 0) %2", word, name->key);
             break;
         case NoteRecord::Change::UnknownState:
             break;
@@ -87,15 +90,35 @@ void StoreCKCloud::fetchStorage(Completion block)
     int idle = 0;
     if (!fetchState_.compare_exchange_strong(idle, 1))
         return answer(block, false);
+    startFetch("fetch", [this, block = std::move(block)](bool ok, int64_t, const Error&) {
+        fetchState_ = 0;
+        answer(block, ok);
+    });
+}
+
+void StoreCKCloud::backgroundFetchStorage(CountBlock block)
+{
+    const auto report = [block = std::move(block)](bool, int64_t sorted, const Error& error) {
+        if (block)
+            block(sorted, error);
+    };
+    if (!quickCloudCheck())
+        return report(true, 0, Error());
+    startFetch("bgfetch", report);
+}
+
+void StoreCKCloud::startFetch(const char* word, std::function<void(bool ok, int64_t sorted, const Error& error)> done)
+{
     inFlight_->enter();
-    queue_->async([this, block = std::move(block)] {
+    queue_->async([this, word, done = std::move(done)] {
         auto run = std::make_shared<FetchRun>();
-        run->block = block;
+        run->word = word;
+        run->done = done;
         Error error;
         run->db = database(&error);
         run->links = links_;
         if (!run->db) {
-            LogError("ckcloud:fetch error %1", error.localizedDescription());
+            LogError("ckcloud:%1 error %2", word, error.localizedDescription());
             run->error = error;
             return finishFetch(run, false);
         }
@@ -104,7 +127,7 @@ void StoreCKCloud::fetchStorage(Completion block)
         const QDateTime windowStart =
             previous == 0 ? run->start.addSecs(-Week)
                           : QDateTime::fromMSecsSinceEpoch(qint64(previous * 1000), Qt::UTC).addSecs(-WindowOverlap);
-        LogInfo("ckcloud:fetch date %1", logDate(windowStart));
+        LogInfo("ckcloud:%1 date %2", word, logDate(windowStart));
         run->query = Query { NoteRecord::RecordType,
             Predicate::where(Predicate::modificationDateKey(), Predicate::Comparison::GreaterOrEqual, windowStart) };
         queryChanges(run, std::nullopt);
@@ -122,12 +145,13 @@ void StoreCKCloud::queryChanges(const std::shared_ptr<FetchRun>& run, const std:
     const auto fetched = [run](const Record& record) { run->sort(record); };
     const auto completed = [this, run](std::optional<QueryCursor> next, QDateTime, Error error) {
         if (!error.isNull()) {
-            LogError("ckcloud:fetch query error %1", error.localizedDescription());
+            LogError("ckcloud:%1 query error %2", run->word, error.localizedDescription());
             run->error = error;
             return finishFetch(run, false);
         }
         if (next)
             return queryChanges(run, next);
+        run->sorted = run->live.size() + run->tombstones.size();
         queue_->async([this, run] { fetchNextLive(run); });
     };
     const int limit = std::max(configuration_.fetchPageSize, 1);
@@ -152,11 +176,7 @@ void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
         batch->append(run->live.takeLast());
         ids.append(batch->last().recordID());
     }
-    run->db->fetchRecords(ids, [this, run, batch](QList<Record> full, Error error) {
-        if (!error.isNull()) {
-            LogError("ckcloud:fetch:worker error %1", error.localizedDescription());
-            run->error = error;
-        }
+    fetchInFull(run, ids, [this, run, batch](const QList<Record>& full) {
         QHash<RecordID, const Record*> byID;
         for (const Record& record : full)
             byID.insert(record.recordID(), &record);
@@ -172,6 +192,26 @@ void StoreCKCloud::fetchNextLive(const std::shared_ptr<FetchRun>& run)
             ready->append(std::move(record));
         }
         applyInTurn(ready, run->links, [this, run] { fetchNextLive(run); });
+    });
+}
+
+void StoreCKCloud::fetchInFull(const std::shared_ptr<FetchRun>& run, const QList<RecordID>& ids,
+                               std::function<void(const QList<Record>& full)> then)
+{
+    run->db->fetchRecords(ids, [this, run, ids, then](QList<Record> full, Error error) {
+        // One record that cannot be read fails its whole batch: the halves are
+        // asked again, so it costs only itself.
+        if (!error.isNull() && error.code != RecordStoreError::PartialFailure && ids.size() > 1) {
+            const qsizetype half = ids.size() / 2;
+            return fetchInFull(run, ids.mid(0, half), [this, run, rest = ids.mid(half), then](const QList<Record>& first) {
+                fetchInFull(run, rest, [first, then](const QList<Record>& second) { then(first + second); });
+            });
+        }
+        if (!error.isNull()) {
+            LogError("ckcloud:fetch:worker error %1", error.localizedDescription());
+            run->error = error;
+        }
+        then(full);
     });
 }
 
@@ -194,13 +234,12 @@ void StoreCKCloud::finishFetch(const std::shared_ptr<FetchRun>& run, bool ok)
         configuration_.defaults->synchronize();
     }
     if (ok)
-        LogInfo("ckcloud:fetch done!");
+        LogInfo("ckcloud:%1 done!", run->word);
     {
         std::lock_guard lock(failureMutex_);
         lastFetchFailure_ = run->error;
     }
-    fetchState_ = 0;
-    answer(run->block, ok);
+    run->done(ok, run->sorted, run->error);
     if (complete)
         queue_->async([this] { sendUnexchangedNotes(); });
     inFlight_->leave();
@@ -214,7 +253,8 @@ void StoreCKCloud::sendUnexchangedNotes()
     for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
         const QDir folder(Note::documentDirectoryForStorage(storage));
         for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
-            if (Note::isReadableFileName(key) && SyncConflict::hasUnexchangedLocalChanges(key, storage))
+            if (!key.startsWith(QLatin1Char('.')) && Note::isReadableFileName(key) && !SyncConflict::resendIfCut(key, storage)
+                && SyncConflict::hasUnexchangedLocalChanges(key, storage))
                 notes->append({key, storage});
         }
     }
@@ -233,6 +273,31 @@ void StoreCKCloud::sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> no
     // The file's date is what the links are compared with.
     note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
     saveNote(note, [this, notes](bool) { queue_->async([this, notes] { sendInTurn(notes); }); });
+}
+
+// --- Every record
+
+void StoreCKCloud::queryWithCompletionHandler(QueryBlock block)
+{
+    queue_->async([this, block = std::move(block)] {
+        const auto fail = [block](const Error& error) {
+            LogError("ckcloud:query error %1", error.localizedDescription());
+            block(std::nullopt, error);
+        };
+        Error error;
+        const auto db = database(&error);
+        if (!db)
+            return fail(error);
+        auto records = std::make_shared<QList<Record>>();
+        db->addQueryOperation(
+            Query{NoteRecord::RecordType, Predicate::alwaysTrue()}, QStringList{NoteRecord::CommitDateKey}, 0,
+            [records](const Record& record) { records->append(record); },
+            [records, block, fail](std::optional<QueryCursor>, QDateTime, Error error) {
+                if (!error.isNull())
+                    return fail(error);
+                block(*records, Error());
+            });
+    });
 }
 
 // --- Pruning

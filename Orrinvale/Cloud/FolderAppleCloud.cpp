@@ -1,6 +1,7 @@
 #include "FolderAppleCloud.h"
 
 #include "AppleDocument.h"
+#include "NoteHistory.h"
 #include "SyncConflict.h"
 
 #include "Store/NoteServices.h"
@@ -8,6 +9,7 @@
 #include "Folders.h"
 #include "Log.h"
 #include "UserDefaults.h"
+#include "files/AtomicFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -64,9 +66,11 @@ bool exists(const QString& path)
     return !path.isEmpty() && ::lstat(QFile::encodeName(path).constData(), &info) == 0;
 }
 
+// Broken links too (QDir lists them among the system entries): a link file
+// whose date cannot be read still says the note was in the folder.
 QStringList linkedKeys(int storage)
 {
-    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files, QDir::Name);
+    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files | QDir::System, QDir::Name);
 }
 
 void sendUpdate(const NotePtr& note, bool deleted)
@@ -236,10 +240,8 @@ void FolderAppleCloud::startQuery()
     });
 }
 
-void FolderAppleCloud::stopQuery()
+std::shared_ptr<FolderQuery> FolderAppleCloud::endQuery()
 {
-    if (state_ != Running)
-        return;
     updateKey_ = (updateKey_ + 1) % 4096;
     std::shared_ptr<FolderQuery> query;
     {
@@ -247,13 +249,42 @@ void FolderAppleCloud::stopQuery()
         query = std::exchange(lastQuery_, nullptr);
     }
     state_ = Idle;
-    if (query && query->isStarted() && !query->isStopped())
+    return query && query->isStarted() && !query->isStopped() ? query : nullptr;
+}
+
+void FolderAppleCloud::stopQuery()
+{
+    if (state_ != Running)
+        return;
+    if (const auto query = endQuery())
         queue_->async([query] {
             DispatchQueue::main()->async([query] {
                 query->stop();
                 LogInfo("apcloud:stopQuery stop.. ok");
             });
         });
+}
+
+void FolderAppleCloud::emergencyStopQuery()
+{
+    if (state_ != Running)
+        return;
+    if (const auto query = endQuery())
+        query->stop();
+    LogInfo("apcloud:emergencyStopQuery stop.. ok");
+}
+
+void FolderAppleCloud::lockQuery()
+{
+    int idle = Idle;
+    state_.compare_exchange_strong(idle, Locked);
+}
+
+void FolderAppleCloud::unlockAndStartQuery()
+{
+    int locked = Locked;
+    if (state_.compare_exchange_strong(locked, Idle))
+        startQuery();
 }
 
 QString FolderAppleCloud::localizedStatus() const
@@ -295,6 +326,57 @@ void FolderAppleCloud::queryDidNotify(const std::shared_ptr<FolderQuery>& query,
     updateFiles(query);
 }
 
+// --- Documents open here
+
+void FolderAppleCloud::presentDocument(const std::shared_ptr<AppleDocument>& document)
+{
+    std::lock_guard lock(mutex_);
+    presented_.insert(document->path(), document);
+}
+
+void FolderAppleCloud::closeDocument(const QString& path)
+{
+    std::lock_guard lock(mutex_);
+    presented_.remove(path);
+}
+
+QStringList FolderAppleCloud::openingFiles() const
+{
+    std::lock_guard lock(mutex_);
+    return presented_.keys();
+}
+
+bool FolderAppleCloud::isOpening(const QString& path) const
+{
+    std::lock_guard lock(mutex_);
+    return presented_.contains(path);
+}
+
+void FolderAppleCloud::releaseDeletedDocuments()
+{
+    QList<std::shared_ptr<AppleDocument>> deleted;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& document : std::as_const(presented_))
+            if (!exists(document->path()))
+                deleted.append(document);
+    }
+    for (const auto& document : deleted)
+        document->accommodatePresentedItemDeletion([self = shared_from_this(), path = document->path()](const Error& error) {
+            if (error.isNull())
+                self->closeDocument(path);
+        });
+}
+
+void FolderAppleCloud::fileURLForNote(const NotePtr& note, std::function<void(const QString& path)> hander)
+{
+    if (!quickCloudCheck())
+        return hander(QString());
+    queue_->async([self = shared_from_this(), note, hander = std::move(hander)] {
+        hander(self->fileURLForKey(note->key(), note->storage()));
+    });
+}
+
 // --- The update pass
 
 void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
@@ -307,6 +389,7 @@ void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
     LogInfo("apcloud:updateFiles disableUpdates");
     query->disableUpdates();
     queue_->async([self = shared_from_this(), pass] {
+        self->releaseDeletedDocuments();
         const std::vector<DriveItem> results = pass->query->results();
         for (auto item = results.rbegin(); item != results.rend(); ++item) {
             if (!self->isCurrent(pass->key))
@@ -326,7 +409,11 @@ bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
     const int storage = storageOfDocument(item.path);
     if (!isImportableName(name) || storage == 0)
         return false;
+    if (isOpening(item.path))
+        return false;
     const QString folder = storageName(storage);
+    if (!item.uploadingError.isEmpty())
+        LogError("apcloud:file uploadError:%1 %2/%3 ", item.uploadingError, folder, name);
     if (!item.downloadingError.isEmpty())
         LogError("apcloud:file downloadError:%1 %2/%3 ", item.downloadingError, folder, name);
     if (item.downloadingStatus != QLatin1String("current"))
@@ -398,71 +485,117 @@ void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QStri
     }
     const FileTime date = pass->changeDates.contains(path) ? pass->changeDates.value(path)
                                                             : FileTimes::modificationTime(path).value_or(FileTime());
+    if (!acceptsImport(key, storage, date))
+        return done();
+    // A cut or garbled file is never taken in as text.
+    const std::optional<AppleDocument> document = AppleDocument::open(path);
+    if (!document) {
+        LogError("apcloud:updateLocal undecodable %1", path);
+        return done();
+    }
+    importText(key, storage, date, document->text(), historyOf(path, document->text()), std::move(done));
+}
+
+void FolderAppleCloud::updateFile(const AppleDocument& document, int updateKey, Done completion)
+{
+    queue_->async([self = shared_from_this(), document, updateKey, completion] {
+        const Done done = [completion] {
+            if (completion)
+                completion();
+        };
+        if (!self->isCurrent(updateKey))
+            return done();
+        const QString key = QFileInfo(document.path()).fileName();
+        const int storage = storageOfDocument(document.path());
+        const std::optional<FileTime> date = document.fileModificationDate();
+        if (storage == 0 || !isImportableName(key) || !date || !self->acceptsImport(key, storage, *date))
+            return done();
+        self->importText(key, storage, *date, document.text(), self->historyOf(document.path(), document.text()), done);
+    });
+}
+
+void FolderAppleCloud::updateLocalFile(const AppleDocument& document, Done completion)
+{
+    updateFile(document, updateKey_, std::move(completion));
+}
+
+bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const FileTime& date) const
+{
     const QString folder = storageName(storage);
     if (exists(Note::documentFileForKey(key, storage))) {
         if (LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date)) {
             LogInfo("apcloud:localfile resist update (applecloud) %1/%2", folder, key);
-            return done();
+            return false;
         }
         const std::optional<FileTime> ckDate = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage);
         if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
             LogInfo("apcloud:localfile resist update (ckcloud) %1/%2", folder, key);
             links_.write(key, NoteServiceCloud, storage, ckDate);
-            return done();
+            return false;
         }
     }
     if (LinkFiles::isNewerOrEqualTo(key, NoteServiceTrash, storage, date)) {
         LogInfo("apcloud:localfile resist update (trash) %1/%2", folder, key);
-        return done();
+        return false;
     }
-    const QString text = Note::newTextFromURL(QUrl::fromLocalFile(path));
-    if (text.isEmpty())
-        return done();
-    auto note = std::make_shared<Note>(key, storage);
-    note->restoreMeta();
-    note->setStorage(storage);
-    note->setUpdatedOn(date.seconds);
-    note->setText(text);
+    return true;
+}
 
-    // A local edit this drive has not seen is kept as a note of its own.
-    if (!SyncConflict::hasUnexchangedLocalChanges(key, storage))
-        return commitImport(note, date, std::move(done));
-    SyncConflict::takeTurn([self = shared_from_this(), note, date, done](std::function<void()> finished) {
-        const Done both = [finished, done] {
+void FolderAppleCloud::importText(const QString& key, int storage, const FileTime& date, const QString& text,
+                                  const QStringList& history, Done done)
+{
+    NoteServices* const services = Note::services();
+    if (text.isEmpty() || !services)
+        return done();
+    const SyncConflict::Incoming incoming{key, storage, text, date.seconds, 0, history};
+    const DispatchQueuePtr fileQueue = services->fileQueue();
+    SyncConflict::takeTurn([self = shared_from_this(), incoming, date, done, fileQueue](std::function<void()> finished) {
+        fileQueue->async([self, incoming, date, done, finished] {
+            if (SyncConflict::meet(incoming) == SyncConflict::Outcome::Take)
+                self->commitImport(incoming, date);
+            else
+                self->links_.write(incoming.key, NoteServiceCloud, incoming.storage, date);
             finished();
             done();
-        };
-        const QString key = note->key();
-        const int storage = note->storage();
-        const QString local = Note::documentFileForKey(key, storage);
-        if (!SyncConflict::hasUnexchangedLocalChanges(key, storage)
-            || Note::newTextFromURL(QUrl::fromLocalFile(local)) == note->text())
-            return self->commitImport(note, date, both);
-        SyncConflict::forkLocalNote(key, storage, [self, note, date, key, both](const NotePtr& forked) {
-            LogInfo("apcloud:updateLocal upload offline conflict %1 -> %2", key, forked ? forked->key() : QString());
-            self->queue_->async([self, note, date, both] { self->commitImport(note, date, both); });
         });
     });
 }
 
-void FolderAppleCloud::commitImport(const NotePtr& note, const FileTime& date, Done done)
+void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)
 {
-    NoteServices* const services = Note::services();
-    if (!services)
-        return done();
-    services->fileQueue()->async([self = shared_from_this(), note, date, done] {
-        note->_commitAndCloseLocalNote([&](bool ok) {
-            const QString folder = storageName(note->storage());
-            if (!ok) {
-                LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
-                return;
-            }
-            LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
-            self->links_.write(note->key(), NoteServiceCloud, note->storage(), date);
-            sendUpdate(note, false);
-        });
-        done();
+    auto note = std::make_shared<Note>(incoming.key, incoming.storage);
+    note->restoreMeta();
+    note->setStorage(incoming.storage);
+    note->setUpdatedOn(incoming.updatedOn);
+    note->setText(incoming.text);
+    note->_commitAndCloseLocalNote([&](bool ok) {
+        const QString folder = storageName(note->storage());
+        if (!ok) {
+            LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
+            return;
+        }
+        LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
+        links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+        SyncConflict::taken(incoming);
+        sendUpdate(note, false);
     });
+}
+
+// The history the side file beside the document gives its text; the text's own alone when it speaks of another.
+QStringList FolderAppleCloud::historyOf(const QString& path, const QString& text) const
+{
+    QFile file(historyFileFor(path));
+    const QStringList lines = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(4096)).split(QLatin1Char('\n'))
+                                                              : QStringList();
+    const bool describesText = lines.size() >= 2 && lines.first() == NoteHistory::hashOf(text);
+    return NoteHistory::fromField(describesText ? lines.at(1) : QString(), text);
+}
+
+QString FolderAppleCloud::historyFileFor(const QString& path) const
+{
+    const QFileInfo document(path);
+    return QFileInfo(document.path()).path() + QStringLiteral("/.history/") + QFileInfo(document.path()).fileName()
+           + QLatin1Char('/') + document.fileName();
 }
 
 void FolderAppleCloud::afterUpdate(const std::shared_ptr<Pass>& pass)
@@ -490,7 +623,7 @@ bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
         return false;
     const std::optional<FileTime> documentDate = FileTimes::modificationTime(document);
     if (!documentDate)
-        return !LinkFiles::modificationDate(key, NoteServiceCloud, storage); // gone elsewhere: the trash pass decides
+        return !exists(Note::linkFileForKey(key, NoteServiceCloud, storage)); // gone elsewhere: the trash pass decides
     // A document nobody changed since this computer's last exchange takes local edits.
     return SyncConflict::hasUnexchangedLocalChanges(key, storage)
         && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);
@@ -504,7 +637,7 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
         for (const QString& name : names) {
             if (!quickCloudCheck() || !isCurrent(pass->key))
                 return;
-            if (name.startsWith(QLatin1Char('.')))
+            if (name.startsWith(QLatin1Char('.')) || SyncConflict::resendIfCut(name, storage))
                 continue;
             if (!shouldUpload(name, storage)) {
                 LogInfo("apcloud:uploadOffline already existed %1", name);
@@ -569,6 +702,12 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
         LogInfo("apcloud:trash use meta update %1/%2", folder, key);
         note->restoreMeta();
         date = FileTime::fromWholeSeconds(note->updatedOn());
+    } else if (NoteServices* const services = Note::services()) {
+        // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork.
+        services->fileQueue()->sync([&] {
+            if (SyncConflict::hasUnexchangedLocalChanges(key, storage))
+                SyncConflict::keepLocalAsFork(key, storage);
+        });
     }
     note->_deleteLocalNote([&](const Error& error) {
         if (!error.isNull()) {
@@ -626,24 +765,22 @@ int moveNoReplace(const QString& source, const QString& destination)
 
 } // namespace
 
-// A document another machine changed that this one has not imported would be
-// lost under the save: it becomes a note of its own first.
-void FolderAppleCloud::keepUnimportedDocument(const NotePtr& note, const QString& path)
+// A document another computer changed with a text this one never held would
+// be lost under the save: it is taken in first, and the conflict rule says
+// which text the document holds then.
+bool FolderAppleCloud::takesInFirst(const NotePtr& note, const QString& path)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(path);
     if (!date || !isImportableFile(path)
         || LinkFiles::isNewerOrEqualTo(note->key(), NoteServiceCloud, note->storage(), *date))
-        return;
+        return false;
     const std::optional<AppleDocument> document = AppleDocument::open(path);
-    if (!document || document->text() == note->text() || document->text().isEmpty())
-        return;
-    auto kept = std::make_shared<Note>();
-    kept->setText(document->text());
-    kept->setStorage(note->storage());
-    kept->setCreatedOn(date->seconds);
-    kept->setUpdatedOn(date->seconds);
-    LogInfo("apcloud:save conflict %1 -> %2", note->key(), kept->key());
-    kept->commitAndCloseNote([](bool) {});
+    if (!document || document->text() == note->text() || document->text().isEmpty()
+        || NoteHistory::load(note->key(), note->storage()).contains(NoteHistory::hashOf(document->text())))
+        return false;
+    LogInfo("apcloud:save takes in first %1", note->key());
+    importText(note->key(), note->storage(), *date, document->text(), historyOf(path, document->text()), [] {});
+    return true;
 }
 
 std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note, Error* error)
@@ -655,14 +792,23 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }
-    keepUnimportedDocument(note, path);
+    if (takesInFirst(note, path)) {
+        setError(error, pathError(4, QStringLiteral("%1 changed elsewhere: taken in first"), path));
+        return std::nullopt;
+    }
     AppleDocument document(path);
     document.setText(note->text());
     Note::createImmediateDirectoryForFilePath(path);
-    if (!document.save(error)) {
+    // Dated by the project's clock, as the notes and records are.
+    if (!document.save(error, FileTime::now())) {
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }
+    const QString history = historyFileFor(path);
+    Note::createImmediateDirectoryForFilePath(history);
+    AtomicFile::write(history, (NoteHistory::hashOf(note->text()) + QLatin1Char('\n')
+                                + SyncConflict::sending(note->key(), note->storage(), note->text()))
+                                   .toLatin1());
     LogInfo("apcloud:save ok %1/%2", folder, note->key());
     return document;
 }

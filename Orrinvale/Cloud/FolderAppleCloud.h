@@ -3,6 +3,7 @@
 #include "AppleDocument.h"
 #include "HeldWrites.h"
 #include "LinkFiles.h"
+#include "SyncConflict.h"
 
 #include "Store/AppleCloud.h"
 
@@ -59,7 +60,27 @@ public:
 
     void startQuery() override;
     void stopQuery() override;
+    // As stopQuery, but the query stops at once on the calling thread.
+    void emergencyStopQuery();
+    // Idle becomes Locked, where startQuery does nothing; unlocking goes back
+    // to Idle and starts the query.
+    void lockQuery();
+    void unlockAndStartQuery();
     QString localizedStatus() const override;
+
+    // The note's document path, handed over on the queue; empty at once when off.
+    void fileURLForNote(const NotePtr& note, std::function<void(const QString& path)> hander);
+    // Takes an open document in as the update pass takes a file: dated by the
+    // file, with the same checks, commit and events; an empty text changes
+    // nothing. updateFile ends quietly once the pass of updateKey is over.
+    void updateFile(const AppleDocument& document, int updateKey, std::function<void()> completion);
+    void updateLocalFile(const AppleDocument& document, std::function<void()> completion);
+    // A document open here: the update pass leaves its file alone (its path
+    // is among openingFiles) until it is closed, or until the folder watch
+    // finds the file deleted from outside and the document lets it go.
+    void presentDocument(const std::shared_ptr<AppleDocument>& document);
+    void closeDocument(const QString& path);
+    QStringList openingFiles() const;
 
     // The cloud switch is on and the folder has its account.
     bool quickCloudCheck() const;
@@ -78,6 +99,8 @@ private:
     struct Pass;
     using Done = std::function<void()>;
 
+    // Running to Idle, ending the pass under way: the query, when it still has to be stopped.
+    std::shared_ptr<FolderQuery> endQuery();
     void identityDidChange();
     // A token this folder has not seen before: old Cloud links go, everything is sent.
     void adoptToken(const QString& token);
@@ -90,7 +113,18 @@ private:
     void runWorkers(const std::shared_ptr<Pass>& pass);
     void workerTurn(const std::shared_ptr<Pass>& pass, Done done);
     void importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done);
-    void commitImport(const NotePtr& note, const FileTime& date, Done done);
+    // The import rows of the conflict rule; false when a link refuses the date.
+    bool acceptsImport(const QString& key, int storage, const FileTime& date) const;
+    // Meets the local note by the conflict rule, on the file queue.
+    void importText(const QString& key, int storage, const FileTime& date, const QString& text,
+                    const QStringList& history, Done done);
+    void commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
+    QStringList historyOf(const QString& path, const QString& text) const;
+    // "<documents>/.history/<folder>/<name>": the document's text hash, then its history.
+    QString historyFileFor(const QString& path) const;
+    bool takesInFirst(const NotePtr& note, const QString& path);
+    bool isOpening(const QString& path) const;
+    void releaseDeletedDocuments();
     void afterUpdate(const std::shared_ptr<Pass>& pass);
     void uploadOfflineDocuments(const std::shared_ptr<Pass>& pass);
     bool shouldUpload(const QString& key, int storage) const;
@@ -101,7 +135,6 @@ private:
 
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);
-    void keepUnimportedDocument(const NotePtr& note, const QString& path);
     std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);
     // Saves and links the document; its date, or nothing on failure.
     std::optional<FileTime> commitNow(const NotePtr& note, Error* error);
@@ -129,5 +162,6 @@ private:
     mutable std::mutex mutex_;
     QString documents_; // empty while no container is known
     std::shared_ptr<FolderQuery> lastQuery_;
+    QHash<QString, std::shared_ptr<AppleDocument>> presented_;
     HeldWrites held_;
 };

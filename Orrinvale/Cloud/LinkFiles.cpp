@@ -62,12 +62,13 @@ void LinkFiles::write(const QString& key, int service, int storage, const std::o
     }
     if (!existsAt(path)) {
         Note::createImmediateDirectoryForFilePath(path);
-        if (!createEmpty(path) || !changeDate)
+        if (!createEmpty(path))
             return;
     } else if (!changeDate) {
         return;
     }
-    FileTimes::setModificationTime(path, *changeDate);
+    // A new file without a date takes the project's clock, not the file system's.
+    FileTimes::setModificationTime(path, changeDate.value_or(FileTime::now()));
 }
 
 void LinkFiles::remove(const QString& key, int service, int storage)

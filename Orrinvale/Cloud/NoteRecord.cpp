@@ -99,6 +99,11 @@ std::optional<FileTime> NoteRecord::commitDate(const Record& record)
     return FileTime::fromDateTime(*date);
 }
 
+int64_t NoteRecord::wholeSeconds(const FileTime& date)
+{
+    return date.seconds < 0 && date.nanoseconds > 0 ? date.seconds + 1 : date.seconds;
+}
+
 // --- Codec
 
 QByteArray NoteRecord::dataFromString(const QString& text)

@@ -20,6 +20,9 @@ public:
     static inline const QString CommitDateKey = QStringLiteral("commitDate");
     static inline const QString CreatedDateKey = QStringLiteral("createdDate");
     static inline const QString FileSizeKey = QStringLiteral("filesize");
+    // The hashes of the texts its writer had held for the note ("hash hash ...");
+    // readers that do not know it pass it by.
+    static inline const QString HistoryKey = QStringLiteral("history");
 
     static constexpr int64_t Version = 40;
     static constexpr int64_t HighestVersion = 49;
@@ -48,6 +51,8 @@ public:
     static void setTombstone(Record& record, const FileTime& commitDate);
     static void setCreatedDate(Record& record, const FileTime& date);
     static std::optional<FileTime> commitDate(const Record& record);
+    // A record date in whole seconds, cut toward zero: -0.5 s is 0.
+    static int64_t wholeSeconds(const FileTime& date);
 
     // UTF-16 with a little-endian byte-order mark, gzip-compressed; empty for an empty text.
     static QByteArray dataFromString(const QString& text);

@@ -1,6 +1,8 @@
 #include "StoreCKCloud.h"
 
+#include "NoteHistory.h"
 #include "NoteRecord.h"
+#include "SyncConflict.h"
 
 #include "Store/NoteServices.h"
 
@@ -64,22 +66,16 @@ void answer(const CKCloud::Completion& block, bool ok)
         block(ok);
 }
 
-// A live record whose text differs from the note's and whose commit no link
-// of the note has seen: another computer's change this one never took in.
+// A live record whose text differs from the note's and is none this
+// computer held: another computer's change it never took in.
 bool isUnseenChange(const Record& record, const QString& text, const Target& target)
 {
     if (record.integer(NoteRecord::StateKey).value_or(NoteRecord::StateLive) != NoteRecord::StateLive)
         return false;
-    const auto committed = NoteRecord::commitDate(record);
     const auto theirs = NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()),
                                                    record.integer(NoteRecord::VersionKey).value_or(0));
-    if (!committed || !theirs || *theirs == text)
-        return false;
-    for (const int service : {NoteServiceCloudKit, NoteServiceCloud, NoteServiceTrash}) {
-        if (LinkFiles::isNewerOrEqualTo(target.key, service, target.storage, *committed))
-            return false;
-    }
-    return true;
+    return theirs && !theirs->isEmpty() && *theirs != text
+           && !NoteHistory::load(target.key, target.storage).contains(NoteHistory::hashOf(*theirs));
 }
 
 } // namespace
@@ -205,17 +201,18 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
+            if (record && isUnseenChange(*record, text, *target)) {
+                LogInfo("ckcloud:save resist save %1/%2 (unseen)", target->resourceName(), target->key);
+                _reloadNoteWithRecord(*record, {}); // the conflict rule decides which text goes out
+                return answer(block, false);
+            }
             if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), commitDate)) {
                 LogInfo("ckcloud:save resist save %1/%2 (ckcloud)", target->resourceName(), target->key);
                 return answer(block, false);
             }
-            if (record && isUnseenChange(*record, text, *target)) {
-                LogInfo("ckcloud:save resist save %1/%2 (unseen)", target->resourceName(), target->key);
-                _reloadNoteWithRecord(*record, {}); // theirs here, ours forked first
-                return answer(block, false);
-            }
             Record live = fetchedOrNew(std::move(record), target->id, createdDate);
             NoteRecord::setLive(live, data, commitDate);
+            live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
             // The fetched change tag makes the save fail if another client saved in between.
             db->saveRecord(live, [=](std::optional<Record>, Error error) {
                 if (!error.isNull()) {
@@ -245,7 +242,8 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
         LogError("ckcloud:move ignore unreadable file name %1", to->key());
         return answer(block, false);
     }
-    const QByteArray data = NoteRecord::dataFromString(to->text());
+    const QString text = to->text();
+    const QByteArray data = NoteRecord::dataFromString(text);
     const FileTime commitDate = FileTime::fromWholeSeconds(to->updatedOn());
     const FileTime createdDate = FileTime::fromWholeSeconds(to->createdOn());
     // Milliseconds are what the record keeps; the Trash link gets the same date.
@@ -259,6 +257,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
             }
             Record tombstone = fetchedOrNew(std::move(old), source->id, requested);
             NoteRecord::setTombstone(tombstone, requested);
+            tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(source->key, source->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
                 if (failedBeyondMissing(error)) {
                     LogError("ckcloud:move oldNote delete error: %1", error.localizedDescription());
@@ -275,6 +274,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                     Record live = fetchedOrNew(std::move(record), target->id, std::nullopt);
                     NoteRecord::setLive(live, data, commitDate);
                     NoteRecord::setCreatedDate(live, createdDate);
+                    live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
                     db->saveRecord(live, [=](std::optional<Record>, Error error) {
                         if (!error.isNull()) {
                             LogError("ckcloud:move newNote save error %1", error.localizedDescription());
@@ -305,6 +305,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
         return answer(block, false);
     }
     const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
+    const QString text = note->text();
     const LinkFiles links = links_;
     queue_->async([=, this] {
         fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
@@ -314,6 +315,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
             }
             Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
             NoteRecord::setTombstone(tombstone, requested);
+            tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
                 // The note is gone here whatever the store answered.
                 LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);

@@ -74,6 +74,14 @@ public:
     // Any failure keeps that start; only a failed query answers false. A
     // good fetch then sends the notes changed here that no service took.
     void fetchStorage(Completion block) override;
+    // The same fetch without the guard against one already running; the
+    // block (may be empty) gets the number of records sorted for applying and
+    // the last failure. With the cloud off: 0 and no error.
+    using CountBlock = std::function<void(int64_t sorted, const Error& error)>;
+    void backgroundFetchStorage(CountBlock block);
+    // Every note record with its commit date alone, or nothing and the error.
+    using QueryBlock = std::function<void(std::optional<QList<Record>> records, const Error& error)>;
+    void queryWithCompletionHandler(QueryBlock block);
     // Why the last fetch failed (the store could not be opened or asked); null after a good one.
     Error lastFetchFailure() const;
     void optimizeStorageIfLucky() override;
@@ -95,8 +103,11 @@ public:
 private:
     struct FetchRun;
     using Records = std::shared_ptr<QList<Record>>;
+    void startFetch(const char* word, std::function<void(bool ok, int64_t sorted, const Error& error)> done);
     void queryChanges(const std::shared_ptr<FetchRun>& run, const std::optional<QueryCursor>& cursor);
     void fetchNextLive(const std::shared_ptr<FetchRun>& run);
+    void fetchInFull(const std::shared_ptr<FetchRun>& run, const QList<RecordID>& ids,
+                     std::function<void(const QList<Record>& full)> then);
     void applyInTurn(Records records, const LinkFiles& links, std::function<void()> then);
     // Applies the record with links of the account it came from: nothing once that account was given up.
     void applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block);

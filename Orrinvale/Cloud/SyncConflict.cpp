@@ -1,15 +1,45 @@
 #include "SyncConflict.h"
 
 #include "LinkFiles.h"
+#include "NoteHistory.h"
 
 #include "Store/AppleCloud.h"
 #include "Store/NoteServices.h"
 
+#include "Clock.h"
+#include "Log.h"
 #include "files/FileDates.h"
+#include "files/FileTimes.h"
+#include "files/Trash.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 namespace SyncConflict {
+
+namespace {
+
+// A copy of the note's text file in the Trash, under the note's name.
+void trashCopy(const QString& key, int storage)
+{
+    const QString folder = QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/Replaced");
+    QDir().mkpath(folder);
+    const QString copy = folder + QLatin1Char('/') + key;
+    QFile::remove(copy);
+    if (!QFile::copy(Note::documentFileForKey(key, storage), copy) || !Trash::moveToTrash(copy))
+        LogError("sync:replaced text not kept %1", key);
+    else
+        LogInfo("sync:replaced text kept in the Trash %1", key);
+}
+
+void sendRecord(const NotePtr& note)
+{
+    if (NoteServices* const services = Note::services())
+        services->appleCloud()->ckCloud()->saveNote(note, {});
+}
+
+} // namespace
 
 bool hasUnexchangedLocalChanges(const QString& key, int storage)
 {
@@ -24,33 +54,124 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage)
     return true;
 }
 
-void forkLocalNote(const QString& key, int storage, std::function<void(const NotePtr& forked)> completion)
+bool resendIfCut(const QString& key, int storage)
 {
-    const auto local = std::make_shared<Note>(key, storage);
-    local->restoreMeta();
-    if (!local->restoreText()) {
-        if (completion)
-            completion(nullptr);
-        return;
-    }
-    auto forked = std::make_shared<Note>();
-    forked->setText(local->text());
-    forked->setStorage(storage);
-    forked->setCreatedOn(local->createdOn());
-    forked->setUpdatedOn(local->updatedOn());
-    // The drive may answer later, on its own queue.
-    forked->commitAndCloseNote([forked, completion = std::move(completion)](bool ok) {
-        NoteServices* const services = Note::services();
-        if (!ok || !services) {
-            if (completion)
-                completion(ok ? forked : nullptr);
-            return;
-        }
-        services->appleCloud()->ckCloud()->saveNote(forked, [forked, completion](bool) {
-            if (completion)
-                completion(forked);
-        });
+    const std::optional<FileTime> date = FileTimes::modificationTime(Note::documentFileForKey(key, storage));
+    NoteServices* const services = Note::services();
+    // Hidden names are a save under way, no note.
+    if (!date || date->nanoseconds == 0 || !services || key.startsWith(QLatin1Char('.')) || !Note::isReadableFileName(key))
+        return false;
+    LogInfo("sync:cut commit sent again %1", key);
+    services->fileQueue()->async([key, storage] {
+        auto note = std::make_shared<Note>(key, storage);
+        note->restoreMeta();
+        if (note->restoreText())
+            resend(note, Clock::now());
     });
+    return true;
+}
+
+void resend(const NotePtr& note, int64_t updatedOn)
+{
+    note->setUpdatedOn(std::max(note->updatedOn(), updatedOn));
+    note->commitAndCloseNote([note](bool ok) {
+        if (ok)
+            sendRecord(note);
+    });
+}
+
+QString forkKey(const QString& key, const QString& text)
+{
+    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? key.left(dot) : key;
+    const QString suffix = dot > 0 ? key.mid(dot) : QString();
+    return stem + QLatin1Char(' ') + NoteHistory::hashOf(text).left(6) + suffix;
+}
+
+void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn)
+{
+    const QString fork = forkKey(key, text);
+    if (!Note::isSafePathComponent(fork) || QFileInfo::exists(Note::documentFileForKey(fork, storage)))
+        return;
+    auto note = std::make_shared<Note>(fork, storage);
+    note->setText(text);
+    note->setCreatedOn(createdOn);
+    note->setUpdatedOn(updatedOn);
+    LogInfo("sync:fork %1 -> %2", key, fork);
+    NoteHistory history;
+    history.add(NoteHistory::hashOf(text));
+    history.save(fork, storage);
+    note->commitAndCloseNote([note](bool ok) {
+        if (ok)
+            sendRecord(note);
+    });
+}
+
+void keepLocalAsFork(const QString& key, int storage)
+{
+    Note local(key, storage);
+    local.restoreMeta();
+    if (local.restoreText())
+        keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
+}
+
+QString sending(const QString& key, int storage, const QString& text)
+{
+    NoteHistory history = NoteHistory::load(key, storage);
+    if (!text.isEmpty()) {
+        history.add(NoteHistory::hashOf(text));
+        history.save(key, storage);
+    }
+    return history.toField();
+}
+
+Outcome meet(const Incoming& in)
+{
+    auto local = std::make_shared<Note>(in.key, in.storage);
+    if (!QFileInfo(Note::documentFileForKey(in.key, in.storage)).isFile() || !local->restoreText())
+        return Outcome::Take;
+    NoteHistory history = NoteHistory::load(in.key, in.storage);
+    const QString mine = NoteHistory::hashOf(local->text());
+    const QString theirs = NoteHistory::hashOf(in.text);
+    if (mine == theirs) {
+        history.add(mine);
+        history.merge(in.history);
+        history.save(in.key, in.storage);
+        return Outcome::Same;
+    }
+    const bool theyKnowMine = in.history.contains(mine);
+    const bool iKnowTheirs = history.contains(theirs);
+    const bool mineCameIn = history.received == mine;
+    if ((theyKnowMine && !iKnowTheirs) || (!theyKnowMine && !iKnowTheirs && mineCameIn)) {
+        if (!mineCameIn)
+            trashCopy(in.key, in.storage);
+        return Outcome::Take;
+    }
+    local->restoreMeta();
+    if (iKnowTheirs && !theyKnowMine) {
+        LogInfo("sync:old text met %1", in.key);
+    } else if (theirs > mine) {
+        // Written beside each other: the greater hash holds the note everywhere.
+        keepLocalAsFork(in.key, in.storage);
+        return Outcome::Take;
+    } else {
+        keepAsFork(in.key, in.storage, in.text, in.updatedOn, in.createdOn ? in.createdOn : in.updatedOn);
+    }
+    // Ours goes out again, dated after theirs so no link holds it back.
+    history.add(mine);
+    history.merge(in.history);
+    history.save(in.key, in.storage);
+    resend(local, std::max(local->updatedOn(), in.updatedOn) + 1);
+    return Outcome::KeepLocal;
+}
+
+void taken(const Incoming& in)
+{
+    NoteHistory history = NoteHistory::load(in.key, in.storage);
+    history.add(NoteHistory::hashOf(in.text));
+    history.merge(in.history);
+    history.received = NoteHistory::hashOf(in.text);
+    history.save(in.key, in.storage);
 }
 
 void takeTurn(OneAtATime::Job job)

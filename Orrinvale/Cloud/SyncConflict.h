@@ -4,6 +4,8 @@
 
 #include "Store/Note.h"
 
+#include <QStringList>
+
 #include <functional>
 
 // The conflict rule's answers that the drive and record-store sides share.
@@ -16,11 +18,54 @@ namespace SyncConflict {
 // A missing text file has no changes.
 bool hasUnexchangedLocalChanges(const QString& key, int storage);
 
-// Keeps the local text of a note about to be overwritten from elsewhere:
-// commits it as a new note (a key of its own, the same storage and dates),
-// then saves that note's record. The completion gets the new note, or null
-// when the text could not be read or committed, and is called once.
-void forkLocalNote(const QString& key, int storage, std::function<void(const NotePtr& forked)> completion);
+// A commit sets its text file's date to the note's whole second: any other
+// date means the commit was cut short (or another program wrote the file). Such
+// a note is committed again, dated now, and sent: true when that was started.
+bool resendIfCut(const QString& key, int storage);
+// File queue: commits the note again, dated at least updatedOn, and sends it
+// to the drive and the record store.
+void resend(const NotePtr& note, int64_t updatedOn);
+
+// The name a conflict gives the text it keeps beside the note: the note's
+// name and a short hash of the text, so every computer keeping the same text
+// of the same note keeps one note.
+QString forkKey(const QString& key, const QString& text);
+// File queue: commits the text as that fork, unless a note of that name
+// exists, and sends it to the drive and the record store.
+void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn);
+
+// File queue: keepAsFork with the local note's text and dates, when it has a text.
+void keepLocalAsFork(const QString& key, int storage);
+
+// The note's history with the text about to be sent added (an empty text,
+// as of a deleted note not read, adds nothing), as the field the drive's side
+// file and the record carry.
+QString sending(const QString& key, int storage, const QString& text);
+
+// A text from elsewhere for a local note.
+struct Incoming {
+    QString key;
+    int storage = 0;
+    QString text;
+    int64_t updatedOn = 0;
+    int64_t createdOn = 0;
+    QStringList history; // the sender's, the text's own hash among them
+};
+
+enum class Outcome {
+    Take,      // the caller commits the incoming text, then calls taken()
+    Same,      // the note holds that text already
+    KeepLocal, // the local text stays and is sent again over the incoming one
+};
+
+// File queue. An incoming text written over the local one replaces it (the
+// local text into the Trash unless it was itself taken in unchanged); one
+// the local text was written over is old and changes nothing; two written
+// beside each other keep the one with the greater hash on every computer and
+// the other as a fork.
+Outcome meet(const Incoming& incoming);
+// After the incoming text was committed.
+void taken(const Incoming& incoming);
 
 // Writes from elsewhere that may fork a local note take turns, process-wide:
 // two of them seeing the same unexchanged edit at once would fork it twice.

@@ -39,13 +39,17 @@ void listFolder(const QString& folder, std::vector<DriveItem>* items)
             continue;
         struct stat info {};
         DriveItem item{folder + QLatin1Char('/') + QFile::decodeName(entry->d_name), std::nullopt,
-                       QStringLiteral("current"), QString()};
+                       QStringLiteral("current"), QString(), QString()};
         if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
             item.downloadingError = QStringLiteral("The file went away while it was read.");
         else if (!S_ISREG(info.st_mode))
             continue;
         else
             item.changeDate = FileTime{int64_t(info.st_mtim.tv_sec), int32_t(info.st_mtim.tv_nsec)};
+        if (item.changeDate && ::faccessat(::dirfd(dir), entry->d_name, R_OK, AT_EACCESS) != 0)
+            item.downloadingError = QStringLiteral("The file cannot be read.");
+        if (item.changeDate && ::faccessat(::dirfd(dir), entry->d_name, W_OK, AT_EACCESS) != 0)
+            item.uploadingError = QStringLiteral("The file cannot be written.");
         items->push_back(std::move(item));
     }
     ::closedir(dir);

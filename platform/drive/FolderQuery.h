@@ -16,7 +16,8 @@ struct DriveItem {
     QString path;
     std::optional<FileTime> changeDate;
     QString downloadingStatus; // "current"
-    QString downloadingError;  // set when the file went between listing and reading it
+    QString downloadingError;  // set when the file went between listing and reading it, or cannot be read
+    QString uploadingError;    // set when this computer cannot write the file
 
     friend bool operator==(const DriveItem&, const DriveItem&) = default;
 };

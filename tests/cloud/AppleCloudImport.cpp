@@ -1,6 +1,12 @@
 #include "DriveTestSupport.h"
 
+#include "Cloud/SyncConflict.h"
+
+#include <QProcess>
+
 #include <future>
+
+#include <unistd.h>
 
 // This computer's drive cloud over a sync folder; the test plays the other computer.
 class AppleCloudImport : public DriveCloudTest {
@@ -160,4 +166,130 @@ TEST_F(AppleCloudImport, AnotherAccountDropsTheCloudLinksAndReceivesEveryNote)
     EXPECT_EQ(localKeys(NoteStorageInbox).size(), 3);
     EXPECT_TRUE(records->tombstones.empty());
     EXPECT_EQ(QDir(document(QStringLiteral("Inbox"))).entryList(QDir::Files).size(), 3);
+}
+
+TEST_F(AppleCloudImport, ABrokenCloudLinkStillTrashesTheNoteDatedByItsMeta)
+{
+    makeLinkedNotes(10);
+    const int64_t updated = realNow() - 2000;
+    auto broken = note(QStringLiteral("Broken.txt"), "broken", updated);
+    Core::shared().fileQueue()->sync([broken] { broken->_commitAndCloseLocalNote({}); });
+    const QString link = Note::linkFileForKey(QStringLiteral("Broken.txt"), NoteServiceCloud, NoteStorageInbox);
+    ASSERT_TRUE(QFile::link(TestSupport::home() + QStringLiteral("/nowhere"), link));
+    sync();
+
+    EXPECT_FALSE(localText(QStringLiteral("Broken.txt")));
+    EXPECT_EQ(records->tombstones[QStringLiteral("Broken.txt")], cloudSeconds(updated));
+    EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("Broken.txt")), cloudSeconds(updated));
+    EXPECT_FALSE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(logged(QStringLiteral("apcloud:trash use meta update Inbox/Broken.txt")), 1);
+    EXPECT_EQ(localKeys(NoteStorageInbox).size(), 10);
+}
+
+TEST_F(AppleCloudImport, AnEditThatWentNowhereOutlivesItsDocumentDeletedElsewhere)
+{
+    makeLinkedNotes(10);
+    const QString local = Note::documentFileForKey(QStringLiteral("N003.txt"), NoteStorageInbox);
+    TestSupport::writeFile(local, "edited offline");
+    ASSERT_TRUE(FileTimes::setModificationTime(local, {realNow() - 100, 0}));
+    QFile::remove(document(QStringLiteral("Inbox/N003.txt")));
+    QFile::remove(document(QStringLiteral("Inbox/N004.txt")));
+    sync();
+    const QString fork = SyncConflict::forkKey(QStringLiteral("N003.txt"), QStringLiteral("edited offline"));
+    EXPECT_FALSE(localText(QStringLiteral("N003.txt")));
+    EXPECT_FALSE(localText(QStringLiteral("N004.txt"))); // unchanged here: simply gone
+    EXPECT_EQ(localText(fork), QStringLiteral("edited offline"));
+}
+
+TEST_F(AppleCloudImport, AnOpenDocumentIsLeftToItsOwnImportUntilDeletedFromOutside)
+{
+    sync();
+    const QString path = document(QStringLiteral("Inbox/Open.txt"));
+    const FileTime date{realNow() - 300, 42};
+    writeDocument(QStringLiteral("Inbox/Open.txt"), "opened", date);
+    auto open = std::make_shared<AppleDocument>(*AppleDocument::open(path));
+    cloud->presentDocument(open);
+    sync();
+    EXPECT_FALSE(localText(QStringLiteral("Open.txt")));
+    EXPECT_EQ(cloud->openingFiles(), QStringList{path});
+
+    const auto update = [&](const AppleDocument& document, std::optional<int> key) {
+        awaitValue<bool>([&](auto done) {
+            const auto finished = [done] { done(true); };
+            key ? cloud->updateFile(document, *key, finished) : cloud->updateLocalFile(document, finished);
+        });
+        Dispatch::waitUntilIdle();
+    };
+    update(*open, -1); // a pass long over
+    EXPECT_FALSE(localText(QStringLiteral("Open.txt")));
+    update(*open, std::nullopt);
+    EXPECT_EQ(localText(QStringLiteral("Open.txt")), QStringLiteral("opened"));
+    EXPECT_EQ(linkDate(NoteServiceCloud, QStringLiteral("Open.txt")), date);
+    forgetLog();
+    update(*open, std::nullopt);
+    EXPECT_EQ(logged(QStringLiteral("apcloud:localfile resist update (applecloud) Inbox/Open.txt")), 1);
+    AppleDocument blank(document(QStringLiteral("Inbox/Blank.txt")));
+    ASSERT_TRUE(blank.save());
+    update(blank, std::nullopt);
+    EXPECT_FALSE(localText(QStringLiteral("Blank.txt")));
+
+    // Deleted from outside: the document lets go, and the note goes as any other.
+    QFile::remove(path);
+    sync();
+    EXPECT_EQ(logged(QStringLiteral("apdoc:delete me!?")), 1);
+    EXPECT_EQ(cloud->openingFiles(), QStringList());
+    EXPECT_FALSE(localText(QStringLiteral("Open.txt")));
+}
+
+TEST_F(AppleCloudImport, ADocumentThisComputerCannotWriteIsLoggedAndStillComesIn)
+{
+    writeDocument(QStringLiteral("Inbox/Fixed.txt"), "fixed", {realNow() - 100, 0});
+    const QString path = document(QStringLiteral("Inbox/Fixed.txt"));
+    // Read-only for everybody but root, which only an immutable file stops.
+    const auto setFixed = [&](bool on) {
+        if (::geteuid() != 0)
+            return QFile::setPermissions(path, on ? QFile::ReadOwner : QFile::ReadOwner | QFile::WriteOwner);
+        return QProcess::execute(QStringLiteral("chattr"), {on ? QStringLiteral("+i") : QStringLiteral("-i"), path}) == 0;
+    };
+    if (!setFixed(true))
+        GTEST_SKIP() << "cannot make a file unwritable here";
+    sync();
+    setFixed(false);
+    EXPECT_EQ(logged(QStringLiteral("apcloud:file uploadError:The file cannot be written. Inbox/Fixed.txt ")), 1);
+    EXPECT_EQ(localText(QStringLiteral("Fixed.txt")), QStringLiteral("fixed"));
+}
+
+TEST_F(AppleCloudImport, ALockedQueryWaitsForItsUnlockAndAnEmergencyStopActsAtOnce)
+{
+    cloud->lockQuery();
+    cloud->startQuery();
+    cloud->stopQuery();
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(cloud->state(), FolderAppleCloud::Locked);
+    EXPECT_EQ(cloud->localizedStatus(), QStringLiteral("Locked"));
+    EXPECT_EQ(awaitValue<QString>([&](auto done) { cloud->fileURLForNote(note("Plan.txt", "x", 1), done); }), QString());
+
+    cloud->unlockAndStartQuery();
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(cloud->state(), FolderAppleCloud::Running);
+    cloud->lockQuery(); // only from idle
+    EXPECT_EQ(cloud->state(), FolderAppleCloud::Running);
+    EXPECT_EQ(awaitValue<QString>([&](auto done) { cloud->fileURLForNote(note("Plan.txt", "x", 1, NoteStorageArchive), done); }),
+              document(QStringLiteral("Archive/Plan.txt")));
+
+    cloud->emergencyStopQuery();
+    EXPECT_EQ(cloud->state(), FolderAppleCloud::Idle);
+    EXPECT_EQ(logged(QStringLiteral("apcloud:emergencyStopQuery stop.. ok")), 1);
+    writeDocument(QStringLiteral("Inbox/Late.txt"), "late", {realNow() - 10, 0});
+    time.advance(FolderQuery::RescanInterval);
+    Dispatch::waitUntilIdle();
+    EXPECT_FALSE(localText(QStringLiteral("Late.txt"))); // nobody watches
+    cloud->unlockAndStartQuery(); // not locked: nothing
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(cloud->state(), FolderAppleCloud::Idle);
+
+    Core::shared().setEnabledAppleCloud(false);
+    bool answered = false;
+    cloud->fileURLForNote(note("Plan.txt", "x", 1), [&](const QString& path) { answered = path.isEmpty(); });
+    EXPECT_TRUE(answered); // at once
 }

@@ -1,3 +1,5 @@
+#include "../store/LogCapture.h"
+
 #include "Cloud/AppleDocument.h"
 
 #include "TestSupport.h"
@@ -15,7 +17,9 @@ TEST(AppleDocument, ReadsEveryUnicodeFormAndRefusesOtherBytes)
         {"empty", QByteArray(), QString()},
         {"UTF-16 little-endian mark", QByteArray("\xFF\xFEh\0\xE9\0", 6), QStringLiteral("h\u00e9")},
         {"UTF-16 big-endian mark", QByteArray("\xFE\xFF\0h\0\xE9", 6), QStringLiteral("h\u00e9")},
-        {"UTF-16 without a mark", QByteArray("\0h\0\xE9", 4), QStringLiteral("h\u00e9")},
+        {"UTF-16 without a mark", QByteArray("\0h\0\xE9", 4), std::nullopt},
+        {"a NUL", QByteArray("a\0b", 3), std::nullopt},
+        {"cut inside a character", QByteArray("caf\xC3", 4), std::nullopt},
         {"UTF-32 little-endian mark", QByteArray("\xFF\xFE\0\0h\0\0\0\xE9\0\0\0", 12), QStringLiteral("h\u00e9")},
         {"UTF-32 big-endian mark", QByteArray("\0\0\xFE\xFF\0\0\0h\0\0\0\xE9", 12), QStringLiteral("h\u00e9")},
         {"a stray byte", QByteArray("\xFF"), std::nullopt},
@@ -52,4 +56,22 @@ TEST(AppleDocument, SavesUtf8WithoutAMarkAndReopens)
     TestSupport::writeFile(path, "\xFF");
     EXPECT_FALSE(AppleDocument::open(path));
     EXPECT_FALSE(AppleDocument::open(path + QStringLiteral(".missing")));
+}
+
+TEST(AppleDocument, NamesItselfByItsFileAndLetsADeletionGoAhead)
+{
+    const auto log = LogCapture::install();
+    const AppleDocument document(QStringLiteral("/drive/Documents/Inbox/My plan.txt"));
+    EXPECT_EQ(document.localizedName(), QStringLiteral("My plan.txt"));
+    EXPECT_EQ(document.fileType(), QStringLiteral("public.text"));
+    int calls = 0;
+    Error seen = Error::make(QStringLiteral("before"), 1, QString());
+    document.accommodatePresentedItemDeletion([&](const Error& error) {
+        ++calls;
+        seen = error;
+    });
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(seen.isNull());
+    EXPECT_EQ(log->lines(), (QStringList{"apdoc:localizedName My plan.txt", "apdoc:delete me!?"}));
+    log->uninstall();
 }

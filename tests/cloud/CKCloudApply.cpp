@@ -1,5 +1,8 @@
 #include "CKCloudTestSupport.h"
 
+#include "Cloud/NoteHistory.h"
+#include "Cloud/SyncConflict.h"
+
 #include "files/FileDates.h"
 
 #include <QDir>
@@ -107,48 +110,89 @@ TEST_F(CKCloudApply, ALiveRecordKeepsItsDatesAndATombstoneTrashesTheNote)
               (QStringList{"ckcloud:reload purge ok Archive/Plan.txt", "ckcloud:reload purge ok Inbox/Missing.txt"}));
 }
 
-TEST_F(CKCloudApply, AnUnexchangedLocalEditIsForkedBeforeARecordReplacesIt)
+TEST_F(CKCloudApply, RecordDatesBecomeWholeSecondsCutTowardZero)
 {
     const struct {
+        FileTime date;
+        int64_t seconds;
+    } cases[] = {{{-2, 500'000'000}, -1}, {{1, 500'000'000}, 1}, {{-3, 0}, -3}};
+    for (const auto& c : cases) {
+        const QString key = QStringLiteral("At%1.txt").arg(c.seconds);
+        Record record(NoteRecord::RecordType, RecordID{QStringLiteral("Inbox/") + key});
+        NoteRecord::setLive(record, NoteRecord::dataFromString(QStringLiteral("dated")), c.date);
+        NoteRecord::setCreatedDate(record, c.date);
+        reload(record);
+        Note restored(key, NoteStorageInbox);
+        restored.restoreMeta();
+        EXPECT_EQ(restored.updatedOn(), c.seconds) << c.date.seconds << "." << c.date.nanoseconds;
+        EXPECT_EQ(restored.createdOn(), c.seconds) << c.date.seconds << "." << c.date.nanoseconds;
+        EXPECT_EQ(linkDate(NoteServiceCloudKit, key), c.date); // the link keeps the record's date
+    }
+}
+
+TEST_F(CKCloudApply, AnEditMadeBesideTheLocalOneKeepsBothOnceWhateverTheDates)
+{
+    const QString mine = QStringLiteral("mine, edited");
+    const struct {
         Record record;
-        std::optional<QString> original; // after the apply
-        bool forked;
+        QString theirs; // empty: a tombstone
         int arrivals = 1; // a push and a fetch may carry the same record at once
     } cases[] = {
-        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs older"), CloudNow - 60), QStringLiteral("theirs older"),
-         true},
-        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs newer"), CloudNow + 60), QStringLiteral("theirs newer"),
-         true},
-        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs twice"), CloudNow + 60), QStringLiteral("theirs twice"),
-         true, 3},
-        {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), std::nullopt, true},
-        {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), std::nullopt, true, 2},
-        {liveRecord("Inbox/Plan.txt", QStringLiteral("mine, edited"), CloudNow + 60), QStringLiteral("mine, edited"),
-         false},
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs older"), CloudNow - 60), QStringLiteral("theirs older")},
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs newer"), CloudNow + 60), QStringLiteral("theirs newer")},
+        {liveRecord("Inbox/Plan.txt", QStringLiteral("theirs twice"), CloudNow + 60), QStringLiteral("theirs twice"), 3},
+        {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), QString()},
+        {tombstoneRecord("Inbox/Plan.txt", CloudNow + 60), QString(), 2},
+        {liveRecord("Inbox/Plan.txt", mine, CloudNow + 60), mine},
     };
     for (const auto& c : cases) {
         QDir(Core::shared().documentDirectory()).removeRecursively();
+        QDir(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History")).removeRecursively();
         forgetLog();
         RecordLinks.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
         LinkFiles::remove(QStringLiteral("Plan.txt"), NoteServiceTrash, NoteStorageInbox);
-        auto mine = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine, edited"), CloudNow - 20);
-        ASSERT_TRUE(awaitValue<bool>([&](auto done) { mine->_commitAndCloseLocalNote(done); }));
+        auto local = CloudTest::note(QStringLiteral("Plan.txt"), mine, CloudNow - 20);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { local->_commitAndCloseLocalNote(done); }));
 
         auto applied = std::make_shared<std::atomic<int>>(0);
         for (int i = 0; i < c.arrivals; ++i)
             cloud->_reloadNoteWithRecord(c.record, [applied] { ++*applied; });
         ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return *applied == c.arrivals; }, 10));
         Dispatch::waitUntilIdle();
-        const QString label = c.record.recordID().recordName + c.original.value_or(QStringLiteral("tombstone"));
-        EXPECT_EQ(localText(QStringLiteral("Plan.txt")), c.original) << label.toStdString();
-        QStringList others = localKeys(NoteStorageInbox);
-        others.removeAll(QStringLiteral("Plan.txt"));
-        ASSERT_EQ(others.size(), c.forked ? 1 : 0) << label.toStdString();
-        if (c.forked) {
-            EXPECT_EQ(localText(others[0]), QStringLiteral("mine, edited"));
-            EXPECT_TRUE(
-                cloudLines().contains(QStringLiteral("ckcloud:reload fork local Plan.txt -> %1").arg(others[0])));
-        }
+        SCOPED_TRACE(c.theirs.isEmpty() ? "tombstone" : qPrintable(c.theirs));
+        // The greater hash holds the note on every computer; the other text is kept once, named by its hash.
+        const bool mineWins = !c.theirs.isEmpty() && NoteHistory::hashOf(mine) > NoteHistory::hashOf(c.theirs);
+        const QString kept = c.theirs.isEmpty() ? mine : mineWins ? c.theirs : mine;
+        QStringList expected{QStringLiteral("Plan.txt"), SyncConflict::forkKey(QStringLiteral("Plan.txt"), kept)};
+        if (c.theirs.isEmpty())
+            expected.removeFirst();
+        if (c.theirs == mine)
+            expected.removeLast();
+        QStringList sorted = expected;
+        sorted.sort();
+        EXPECT_EQ(localKeys(NoteStorageInbox), sorted);
+        if (!c.theirs.isEmpty())
+            EXPECT_EQ(localText(QStringLiteral("Plan.txt")), mineWins || c.theirs == mine ? mine : c.theirs);
+        if (expected.size() == 2 || c.theirs.isEmpty())
+            EXPECT_EQ(localText(expected.last()), kept);
+    }
+}
+
+TEST_F(CKCloudApply, ADeletionKeepsAsAForkOnlyATextItsComputerNeverHeld)
+{
+    for (const bool held : {true, false}) {
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        LinkFiles::remove(QStringLiteral("Plan.txt"), NoteServiceTrash, NoteStorageInbox);
+        auto local = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine"), CloudNow - 20);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { local->_commitAndCloseLocalNote(done); }));
+        RecordLinks.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 10));
+        Record tombstone = tombstoneRecord("Inbox/Plan.txt", CloudNow);
+        tombstone.setValue(NoteRecord::HistoryKey, NoteHistory::hashOf(held ? "mine" : "older"));
+        reload(tombstone);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(localKeys(NoteStorageInbox),
+                  held ? QStringList() : QStringList{SyncConflict::forkKey(QStringLiteral("Plan.txt"), "mine")})
+            << held;
     }
 }
 
@@ -159,6 +203,7 @@ TEST_F(CKCloudApply, ASaveRefusedOverAnUnseenChangeTakesItInAndKeepsTheLocalText
     ASSERT_TRUE(awaitValue<bool>([&](auto done) { mine->_commitAndCloseLocalNote(done); }));
     EXPECT_FALSE(awaitValue<bool>([&](auto done) { cloud->saveNote(mine, done); }));
     Dispatch::waitUntilIdle();
-    EXPECT_EQ(localText(QStringLiteral("Plan.txt")), QStringLiteral("theirs"));
+    const bool mineWins = NoteHistory::hashOf("mine") > NoteHistory::hashOf("theirs");
+    EXPECT_EQ(localText(QStringLiteral("Plan.txt")), mineWins ? "mine" : "theirs");
     EXPECT_EQ(localTexts(), (QStringList{"mine", "theirs"}));
 }

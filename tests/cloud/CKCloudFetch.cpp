@@ -97,6 +97,67 @@ TEST_F(CKCloudFetch, AnyFailureKeepsTheWindowAndOnlyAFailedQueryAnswersNo)
     EXPECT_EQ(defaults().doubleForKey(FetchKey), double(CloudNow));
 }
 
+TEST_F(CKCloudFetch, ARecordWhoseFullFetchFailsCostsOnlyItself)
+{
+    for (const char* key : {"L1.txt", "L2.txt", "L3.txt", "L4.txt"})
+        saveAt(liveRecord(name(key), key, CloudNow - 50), CloudNow - 50);
+    defaults().setDouble(CloudNow - 200, FetchKey);
+    // The batch of four fails, then the half holding L4 and L3, then L4 alone.
+    faults->failNext(Op::FetchRecords, 3, RecordStoreError::NetworkFailure);
+    EXPECT_TRUE(fetch());
+    EXPECT_EQ(applied(), (QStringList{"L3.txt", "L2.txt", "L1.txt"}));
+    EXPECT_FALSE(localText(QStringLiteral("L4.txt")));
+    EXPECT_EQ(cloudLines().filter(QStringLiteral("fetch:worker error")).size(), 1);
+    EXPECT_EQ(defaults().doubleForKey(FetchKey), double(CloudNow - 200)); // L4 comes with the next fetch
+
+    forgetLog();
+    EXPECT_TRUE(fetch());
+    EXPECT_EQ(applied(), QStringList{"L4.txt"});
+}
+
+TEST_F(CKCloudFetch, ABackgroundFetchRunsBesideAFetchAndReportsCountAndError)
+{
+    saveAt(liveRecord(name("Live.txt"), "live", CloudNow - 50), CloudNow - 50);
+    saveAt(tombstoneRecord(name("Gone.txt"), CloudNow - 50), CloudNow - 50);
+    Record tooNew = liveRecord(name("New.txt"), "new", CloudNow - 50);
+    tooNew.setValue(NoteRecord::VersionKey, int64_t(50));
+    saveAt(tooNew, CloudNow - 50);
+    const auto background = [&] {
+        return awaitValue<std::pair<int64_t, Error>>([&](auto done) {
+            cloud->backgroundFetchStorage([done](int64_t sorted, const Error& error) { done({sorted, error}); });
+        });
+    };
+
+    faults->hold(Op::Query);
+    std::promise<bool> first;
+    cloud->fetchStorage([&](bool ok) { first.set_value(ok); });
+    Dispatch::waitUntilIdle();
+    const int oneQuery = faults->heldCount(Op::Query);
+    std::promise<std::pair<int64_t, Error>> second;
+    cloud->backgroundFetchStorage([&](int64_t sorted, const Error& error) { second.set_value({sorted, error}); });
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(faults->heldCount(Op::Query), 2 * oneQuery); // no guard between them
+    faults->release(Op::Query);
+    EXPECT_TRUE(first.get_future().get());
+    const auto [sorted, error] = second.get_future().get();
+    EXPECT_EQ(sorted, 2);
+    EXPECT_TRUE(error.isNull());
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(localText(QStringLiteral("Live.txt")), QStringLiteral("live"));
+    for (const char* line : {"ckcloud:bgfetch error (version > 49)", "ckcloud:bgfetch done!"})
+        EXPECT_TRUE(cloudLines().contains(QString::fromLatin1(line))) << line;
+
+    faults->failNext(Op::Query, 1, RecordStoreError::NetworkFailure);
+    const auto failed = background();
+    EXPECT_EQ(failed.first, 0);
+    EXPECT_EQ(failed.second.code, RecordStoreError::NetworkFailure);
+
+    Core::shared().setEnabledAppleCloud(false);
+    const auto off = background();
+    EXPECT_EQ(off.first, 0);
+    EXPECT_TRUE(off.second.isNull());
+}
+
 TEST_F(CKCloudFetch, AFetchWhileOneRunsAnswersNoWithoutAQueryAndWithTheCloudOffYes)
 {
     faults->hold(Op::Query);

@@ -1,5 +1,7 @@
 #include "CKCloudTestSupport.h"
 
+#include "Cloud/NoteHistory.h"
+
 #include <QRandomGenerator>
 
 namespace {
@@ -75,24 +77,27 @@ TEST_F(CKCloudWrite, ASaveResistsALiveChangeThisComputerNeverTookIn)
     const int64_t theirs = CloudNow - 30;
     const struct {
         QString theirText;
-        int service; // 0: no link
-        int64_t linkDate;
+        bool heldHere; // the note's history holds their text
         bool saved;
     } cases[] = {
-        {QStringLiteral("theirs"), 0, 0, false},
-        {QStringLiteral("mine"), 0, 0, true},
-        {QStringLiteral("theirs"), NoteServiceTrash, theirs, true},
-        {QStringLiteral("theirs"), NoteServiceCloud, theirs - 1, false},
+        {QStringLiteral("theirs"), false, false},
+        {QStringLiteral("mine"), false, true},
+        {QStringLiteral("theirs"), true, true},
     };
     for (const auto& c : cases) {
         const QString key = QStringLiteral("Plan %1.txt").arg(&c - cases);
         const QString name = NoteRecord::recordName(NoteStorageInbox, key);
         ASSERT_TRUE(store->save(liveRecord(name, c.theirText, theirs)));
-        if (c.service)
-            RecordLinks.write(key, c.service, NoteStorageInbox, cloudSeconds(c.linkDate));
+        if (c.heldHere) {
+            NoteHistory history;
+            history.add(NoteHistory::hashOf(c.theirText));
+            history.save(key, NoteStorageInbox);
+        }
         EXPECT_EQ(save(note(key, QStringLiteral("mine"), CloudNow)), c.saved) << key.toStdString();
         EXPECT_EQ(textOf(store->fetch(name)), c.saved ? QStringLiteral("mine") : c.theirText);
         EXPECT_EQ(cloudLines().contains(QStringLiteral("ckcloud:save resist save %1 (unseen)").arg(name)), !c.saved);
+        if (c.saved) // the record tells the next reader which texts it was written over
+            EXPECT_TRUE(store->fetch(name)->string(NoteRecord::HistoryKey)->contains(NoteHistory::hashOf("mine")));
     }
 }
 

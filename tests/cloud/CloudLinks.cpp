@@ -1,8 +1,10 @@
 #include "CloudTestSupport.h"
 
+#include "Cloud/NoteHistory.h"
 #include "Cloud/SyncConflict.h"
 
 #include "files/FileDates.h"
+#include "files/Trash.h"
 
 #include <QFile>
 
@@ -48,10 +50,9 @@ TEST_F(CloudLinks, AWriteWithoutADateLogsCreatesANewLinkNowAndKeepsAnOldOnesDate
                   {LinkFiles::Owner::CKCloud, QStringLiteral("ckcloud:addlink error no changeDate")}};
     for (const auto& owner : owners) {
         QFile::remove(Note::linkFileForKey(Key, NoteServiceCloud, NoteStorageInbox));
-        const int64_t before = QDateTime::currentSecsSinceEpoch();
         LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
-        // The file system dates by a coarse clock that may trail the precise one.
-        EXPECT_GE(linkDate(NoteServiceCloud).value_or(FileTime()).seconds, before - 1);
+        // The project's clock (here the test's), not the file system's.
+        EXPECT_EQ(linkDate(NoteServiceCloud), cloudSeconds(CloudNow));
 
         RecordLinks.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 7, 5});
         LinkFiles(owner.owner).write(Key, NoteServiceCloud, NoteStorageInbox, std::nullopt);
@@ -103,27 +104,119 @@ TEST_F(CloudLinks, LocalChangesAreUnexchangedUntilALinkIsAsNewAsTheTextFile)
     EXPECT_FALSE(SyncConflict::hasUnexchangedLocalChanges(Key, NoteStorageInbox));
 }
 
-TEST_F(CloudLinks, AForkKeepsTheLocalTextAsANewNoteAndSavesItsRecord)
+TEST_F(CloudLinks, AForkIsNamedByItsNoteAndTextSoKeepingItTwiceKeepsOneNote)
 {
     // The shared Core's store outlives a repetition of the test: a title of its own each time.
     static int run = 0;
     const QString text = QStringLiteral("Plans for the whole week %1\nmine").arg(++run);
-    ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(Key, text, CloudNow - 20)->_commitAndCloseLocalNote(done); }));
-
-    const auto fork = [](const QString& key) {
-        return awaitValue<NotePtr>([&](auto done) { SyncConflict::forkLocalNote(key, NoteStorageInbox, done); });
+    const auto keep = [](const QString& text) {
+        Core::shared().fileQueue()->sync(
+            [&] { SyncConflict::keepAsFork(Key, NoteStorageInbox, text, CloudNow - 20, CloudNow - 120); });
+        Dispatch::waitUntilIdle();
     };
-    const NotePtr forked = fork(Key);
-    ASSERT_TRUE(forked);
-    EXPECT_NE(forked->key(), Key);
-    EXPECT_EQ(forked->storage(), NoteStorageInbox);
+    keep(text);
+    const QString fork = SyncConflict::forkKey(Key, text);
+    EXPECT_TRUE(fork.startsWith(QStringLiteral("Plan ")) && fork.endsWith(QStringLiteral(".txt"))) << qPrintable(fork);
+    auto forked = std::make_shared<Note>(fork, NoteStorageInbox);
+    forked->restoreMeta();
     EXPECT_EQ(forked->createdOn(), CloudNow - 120);
     EXPECT_EQ(forked->updatedOn(), CloudNow - 20);
-    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(forked->key(), NoteStorageInbox)), text.toUtf8());
-    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(Key, NoteStorageInbox)), text.toUtf8());
-    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, forked->key()));
+    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(fork, NoteStorageInbox)), text.toUtf8());
+    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, fork));
     ASSERT_TRUE(record);
     EXPECT_EQ(NoteRecord::stringFromData(*record->data(NoteRecord::TextKey), NoteRecord::Version), text);
 
-    EXPECT_FALSE(fork(QStringLiteral("Missing.txt")));
+    // Kept again (by this or another computer): the same note. Another text: another fork.
+    keep(text);
+    keep(text + QStringLiteral(" and more"));
+    QStringList forks{fork, SyncConflict::forkKey(Key, text + QStringLiteral(" and more"))};
+    forks.sort();
+    EXPECT_EQ(localKeys(NoteStorageInbox), forks);
+}
+
+TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
+{
+    // A name of its own: the shared Core's store keeps other tests' records of "Plan.txt".
+    const QString Key = QStringLiteral("Meeting.txt");
+    const QString mine = QStringLiteral("Plan\nmine");
+    const QString theirs = QStringLiteral("Plan\ntheirs");
+    const QString older = QStringLiteral("Plan\nolder");
+    const QString hMine = NoteHistory::hashOf(mine);
+    const QString hTheirs = NoteHistory::hashOf(theirs);
+    const QString hOlder = NoteHistory::hashOf(older);
+    const bool mineWins = hMine > hTheirs;
+    using O = SyncConflict::Outcome;
+    const struct {
+        const char* what;
+        bool local;
+        QStringList held;   // the local history
+        bool mineCameIn;    // the local text was taken in unchanged
+        QStringList theirHistory;
+        O outcome;
+        bool trashed;       // the local text copied into the Trash
+        QString forked;     // the text kept as a fork, if any
+    } cases[] = {
+        {"no local note", false, {}, false, {hTheirs}, O::Take, false, {}},
+        {"written over mine", true, {hMine}, false, {hTheirs, hMine}, O::Take, true, {}},
+        {"written over mine, which had come in", true, {hMine}, true, {hTheirs, hMine}, O::Take, false, {}},
+        {"an old text of mine", true, {hMine, hTheirs}, false, {hTheirs}, O::KeepLocal, false, {}},
+        {"news over a text that came in", true, {hMine, hOlder}, true, {hTheirs, hOlder}, O::Take, false, {}},
+        {"written beside mine", true, {hMine, hOlder}, false, {hTheirs, hOlder}, mineWins ? O::KeepLocal : O::Take,
+         false, mineWins ? theirs : mine},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Dispatch::waitUntilIdle(); // what an earlier case sent on
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        QDir(Trash::folder()).removeRecursively();
+        QDir(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History")).removeRecursively();
+        if (c.local) {
+            ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(Key, mine, CloudNow - 20)->_commitAndCloseLocalNote(done); }));
+            NoteHistory history;
+            history.hashes = c.held;
+            history.received = c.mineCameIn ? hMine : QString();
+            history.save(Key, NoteStorageInbox);
+        }
+        O outcome = O::Same;
+        Core::shared().fileQueue()->sync([&] {
+            outcome = SyncConflict::meet({Key, NoteStorageInbox, theirs, CloudNow - 10, 0, c.theirHistory});
+        });
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(QDir(Trash::folder() + QStringLiteral("/files")).entryList(QDir::Files).size(), c.trashed ? 1 : 0);
+        QStringList keys{Key};
+        if (!c.forked.isEmpty())
+            keys << SyncConflict::forkKey(Key, c.forked);
+        keys.sort();
+        EXPECT_EQ(localKeys(NoteStorageInbox), c.local ? keys : QStringList());
+        if (!c.forked.isEmpty())
+            EXPECT_EQ(localText(SyncConflict::forkKey(Key, c.forked)), c.forked);
+        if (outcome == O::KeepLocal) { // sent again, dated after theirs
+            Note kept(Key, NoteStorageInbox);
+            kept.restoreMeta();
+            EXPECT_EQ(kept.updatedOn(), CloudNow - 9);
+            EXPECT_TRUE(NoteHistory::load(Key, NoteStorageInbox).contains(hTheirs));
+        }
+    }
+    // The same text: nothing changes but what the history knows.
+    Core::shared().fileQueue()->sync([&] {
+        EXPECT_EQ(SyncConflict::meet({Key, NoteStorageInbox, mine, CloudNow, 0, {hMine, hOlder}}), O::Same);
+    });
+    EXPECT_TRUE(NoteHistory::load(Key, NoteStorageInbox).contains(hOlder));
+}
+
+TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAndSent)
+{
+    const QString key = QStringLiteral("Cut short.txt");
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(key, "cut", CloudNow - 50)->_commitAndCloseLocalNote(done); }));
+    const QString path = Note::documentFileForKey(key, NoteStorageInbox);
+    EXPECT_FALSE(SyncConflict::resendIfCut(key, NoteStorageInbox)); // a whole second: a finished commit
+    ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 50, 250}));
+    EXPECT_FALSE(SyncConflict::resendIfCut(QStringLiteral(".save-1.tmp"), NoteStorageInbox));
+    EXPECT_TRUE(SyncConflict::resendIfCut(key, NoteStorageInbox));
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(FileTimes::modificationTime(path), cloudSeconds(CloudNow)); // dated now
+    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, key));
+    ASSERT_TRUE(record);
+    EXPECT_EQ(NoteRecord::stringFromData(*record->data(NoteRecord::TextKey), NoteRecord::Version), QStringLiteral("cut"));
 }

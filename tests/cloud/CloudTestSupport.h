@@ -63,10 +63,8 @@ T awaitValue(Start start)
 // Another client of a store file, to look at or write records directly.
 class StoreClient {
 public:
-    explicit StoreClient(const QString& path)
-        : db_(Container::open(QStringLiteral("observer"), {path, QStringLiteral("observer"), {}, {}}))
-    {
-    }
+    explicit StoreClient(const QString& path) : StoreClient(BackendConfig{path, QStringLiteral("observer"), {}, {}}) {}
+    explicit StoreClient(const BackendConfig& backend) : db_(Container::open(QStringLiteral("observer"), backend)) {}
     std::optional<Record> fetch(const QString& name) const
     {
         return awaitValue<std::optional<Record>>([&](auto done) {

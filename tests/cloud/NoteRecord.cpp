@@ -131,3 +131,13 @@ TEST(NoteRecord, AMissingDateIsNewerOrEqualButNeverNewer)
     EXPECT_TRUE(NoteRecord::dateIsNewerOrEqualTo(std::nullopt, t));
     EXPECT_FALSE(NoteRecord::dateIsNewerThan(std::nullopt, t));
 }
+
+TEST(NoteRecord, RecordDatesInWholeSecondsAreCutTowardZero)
+{
+    const struct {
+        FileTime date;
+        int64_t seconds;
+    } cases[] = {{{-1, 500'000'000}, 0}, {{-2, 500'000'000}, -1}, {{-3, 0}, -3}, {{0, 0}, 0}, {{1, 999'999'999}, 1}};
+    for (const auto& c : cases)
+        EXPECT_EQ(NoteRecord::wholeSeconds(c.date), c.seconds) << c.date.seconds << "." << c.date.nanoseconds;
+}

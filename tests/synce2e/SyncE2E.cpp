@@ -1,101 +1,15 @@
 // Two computers, each a sync-sim process with a home of its own, over one
 // sync folder (or none) and one record store (SQLite or PostgreSQL).
-#include "../recordstore/PostgresTestServer.h"
+#include "SyncMachine.h"
 
-#include "TestSupport.h"
+#include "files/FileTimes.h"
 
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-
-#include <gtest/gtest.h>
+#include <QSet>
+#include <QThread>
 
 #include <iostream>
-#include <map>
-
-// Failures show texts, not bytes.
-inline void PrintTo(const QString& text, std::ostream* os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
 
 namespace {
-
-using Notes = std::map<QString, QString>; // "storage/key" -> text
-
-class Machine {
-public:
-    Machine(const QString& name, const QString& home) : name(name)
-    {
-        process_.setStandardErrorFile(home + QStringLiteral(".log"));
-        process_.start(QStringLiteral(CLI_DIR "/sync-sim"), {QStringLiteral("--home"), home});
-        EXPECT_TRUE(process_.waitForStarted()) << "cannot start " << CLI_DIR << "/sync-sim";
-    }
-    ~Machine()
-    {
-        process_.closeWriteChannel();
-        if (!process_.waitForFinished(20000))
-            process_.kill();
-    }
-
-    void send(const QString& command)
-    {
-        process_.write((command + QLatin1Char('\n')).toUtf8());
-        process_.waitForBytesWritten();
-    }
-    QString answer()
-    {
-        while (!process_.canReadLine())
-            if (!process_.waitForReadyRead(30000))
-                return QStringLiteral("error no answer");
-        return QString::fromUtf8(process_.readLine()).trimmed();
-    }
-    // The answer after "ok"; a failure names the machine and the command.
-    QString ok(const QString& command)
-    {
-        send(command);
-        const QString answer = this->answer();
-        EXPECT_TRUE(answer.startsWith(QLatin1String("ok"))) << qPrintable(name) << ": " << qPrintable(command)
-                                                             << " -> " << qPrintable(answer);
-        return answer.mid(3);
-    }
-    QJsonObject dump() { return QJsonDocument::fromJson(ok(QStringLiteral("dump")).toUtf8()).object(); }
-    // Notes with readable names: placeholder-named ones never reach the record store.
-    Notes notes()
-    {
-        Notes notes;
-        for (const QJsonValue& entry : dump().value(QStringLiteral("notes")).toArray()) {
-            const QJsonObject note = entry.toObject();
-            const QString key = note.value(QStringLiteral("key")).toString();
-            if (!key.startsWith(QLatin1String("Untitled Note")))
-                notes[note.value(QStringLiteral("storage")).toString() + QLatin1Char('/') + key] =
-                    note.value(QStringLiteral("text")).toString();
-        }
-        return notes;
-    }
-    QStringList trash() { return dump().value(QStringLiteral("trash")).toVariant().toStringList(); }
-
-    const QString name;
-
-private:
-    QProcess process_;
-};
-
-QString encoded(const QString& key)
-{
-    return QString::fromUtf8(QUrl::toPercentEncoding(key));
-}
-
-QStringList texts(const Notes& notes)
-{
-    QStringList all;
-    for (const auto& [where, text] : notes)
-        all.append(text);
-    all.sort();
-    return all;
-}
 
 struct Setup {
     const char* backend;
@@ -111,18 +25,8 @@ class SyncE2E : public ::testing::TestWithParam<Setup> {
 protected:
     void SetUp() override
     {
-        static int generation = 0;
-        root = TestSupport::home() + QStringLiteral("/e2e-%1").arg(++generation);
-        QDir().mkpath(root + QStringLiteral("/drive"));
-        if (QLatin1String(GetParam().backend) == QLatin1String("Postgres")) {
-            postgres = std::make_unique<PostgresTestBackend>();
-            postgres->setUp();
-            if (IsSkipped() || HasFatalFailure())
-                return;
-            store = PostgresTest::dsnFor(postgres->schema);
-        } else {
-            store = root + QStringLiteral("/store.sqlite");
-        }
+        if (!makeSharedPlace(QStringLiteral("e2e"), GetParam().backend, root, store, postgres))
+            return;
         a = std::make_unique<Machine>(QStringLiteral("A"), root + QStringLiteral("/A"));
         b = std::make_unique<Machine>(QStringLiteral("B"), root + QStringLiteral("/B"));
         for (Machine* machine : {a.get(), b.get()})
@@ -268,6 +172,97 @@ TEST_P(SyncE2EFolder, AFolderMovedAwayDeletesNothingAnywhere)
     for (Machine* machine : {a.get(), b.get()}) {
         EXPECT_EQ(machine->notes(), before) << qPrintable(machine->name);
         EXPECT_TRUE(machine->trash().isEmpty()) << qPrintable(machine->name);
+    }
+}
+
+TEST_P(SyncE2EFolder, EditsOfOneNoteInTheSameSecondEndAsTheNoteAndOneForkOnBoth)
+{
+    for (Machine* machine : {a.get(), b.get()}) { // changes come in at the exchanges only
+        machine->ok(QStringLiteral("watch off"));
+        machine->ok(QStringLiteral("pushnote off"));
+    }
+    a->ok(QStringLiteral("new Shared plan\\nbase"));
+    exchange(*b);
+    for (int round = 1; round <= 8; ++round) {
+        nextSecond(); // the same second on both
+        const QString theirs = QStringLiteral("Shared plan\nA %1").arg(round);
+        const QString mine = QStringLiteral("Shared plan\nB %1").arg(round);
+        a->ok(QStringLiteral("edit inbox Shared%20plan.txt ") + QString(theirs).replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+        b->ok(QStringLiteral("edit inbox Shared%20plan.txt ") + QString(mine).replace(QLatin1Char('\n'), QStringLiteral("\\n")));
+        for (int i = 0; i < 2; ++i)
+            for (Machine* machine : {a.get(), b.get()})
+                exchange(*machine);
+        const Notes notes = a->notes();
+        EXPECT_EQ(b->notes(), notes) << "round " << round;
+        const QStringList all = texts(notes);
+        EXPECT_TRUE(all.contains(theirs) && all.contains(mine)) << "round " << round << ": " << qPrintable(all.join(" | "));
+        EXPECT_EQ(all.size(), round + 1) << "round " << round; // the note and one fork per round
+        EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), all.size()) << "round " << round;
+    }
+}
+
+TEST_P(SyncE2EFolder, AnEditSavedOnAKilledComputerTravelsAfterItsRestart)
+{
+    a->ok(QStringLiteral("new Kill plan\\nfirst"));
+    exchange(*b);
+    const QString at = QStringLiteral("inbox/Kill plan.txt");
+    for (int round = 1; round <= 8; ++round) {
+        nextSecond();
+        const QString edit = QStringLiteral("inbox Kill%20plan.txt Kill plan\\nedit %1").arg(round);
+        if (round % 2) {
+            a->send(QStringLiteral("crash ") + edit); // saved here, never handed on
+            a->answer();
+        } else {
+            a->send(QStringLiteral("edit ") + edit); // killed at some moment of the edit
+            QThread::msleep(round * 2);
+        }
+        a->killAndRestart();
+        a->ok(QStringLiteral("clock %1").arg(offset));
+        const QString saved = a->notes().at(at);
+        if (round % 2) {
+            EXPECT_EQ(saved, QStringLiteral("Kill plan\nedit %1").arg(round));
+        }
+        join(*a);
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        EXPECT_EQ(b->notes(), a->notes()) << "round " << round;
+        EXPECT_EQ(b->notes()[at], saved) << "round " << round;
+    }
+}
+
+TEST_P(SyncE2EFolder, AGarbledOrCutDocumentIsNeverTakenForTextAndAReplacedTextIsKept)
+{
+    // Written here and replaced by an edit made over it elsewhere: the old text waits in the Trash.
+    a->ok(QStringLiteral("new Garden list\\nbeans"));
+    exchange(*b);
+    nextSecond();
+    b->ok(QStringLiteral("edit inbox Garden%20list.txt Garden list\\nbeans, peas and lettuce\\nsnow peas"));
+    exchange(*a);
+    EXPECT_TRUE(a->trashTexts().contains(QStringLiteral("Garden list\nbeans")));
+    EXPECT_TRUE(b->trashTexts().isEmpty()); // there it had only come in
+
+    const QString old = QStringLiteral("Garden list\nbeans, peas and lettuce\nsnow peas");
+    const QString document = root + QStringLiteral("/drive/Documents/Inbox/Garden list.txt");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+        bool takenIn;
+    } cases[] = {
+        {"garbage", QByteArray("\x81\xFEgarden\x00\x13\xC0\xAF\xFF\x10", 12), false},
+        {"cut inside a character", QByteArray("Garden list\nbeans, p\xC3"), false},
+        {"cut between words", QByteArray("Garden list\nbeans, peas"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TestSupport::writeFile(document, c.bytes);
+        ASSERT_TRUE(FileTimes::setModificationTime(document, FileTime::fromSeconds(QDateTime::currentSecsSinceEpoch() + offset + 30)));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        // A readable cut was written beside the note's text by no computer of
+        // the note: both texts stay, one as a fork.
+        const QStringList expected = c.takenIn ? QStringList{QString::fromUtf8(c.bytes), old} : QStringList{old};
+        EXPECT_EQ(texts(a->notes()), expected);
+        EXPECT_EQ(b->notes(), a->notes());
     }
 }
 

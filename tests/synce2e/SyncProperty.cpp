@@ -1,0 +1,224 @@
+// Seeded random rounds of concurrent changes on two or three computers (each a
+// sync-sim process) over one sync folder and one record store: after every
+// round's exchanges each computer holds the same notes, every text saved since
+// is a note's text everywhere, and no text is held twice.
+// SYNC_ROUNDS=N and SYNC_SEED=S run other rounds or repeat a failed run;
+// SYNC_VERBOSE=1 keeps every computer's log of a failed run in /tmp.
+#include "SyncMachine.h"
+
+#include <QRandomGenerator>
+
+#include <iostream>
+#include <set>
+#include <thread>
+
+namespace {
+
+struct Run {
+    const char* backend;
+    int computers;
+    int rounds; // in CI
+};
+
+std::string runName(const ::testing::TestParamInfo<Run>& info)
+{
+    return std::string(info.param.backend) + std::to_string(info.param.computers) + "Computers";
+}
+
+// A text saved on a computer, the note line it belongs to ("Shared note 7"),
+// and the text it was written over there, which it supersedes.
+struct Saved {
+    QString text;
+    QString title;
+    QString base;
+};
+
+class SyncProperty : public ::testing::TestWithParam<Run> {
+protected:
+    static constexpr int MaxExchanges = 8;
+
+    void SetUp() override
+    {
+        if (!makeSharedPlace(QStringLiteral("property"), GetParam().backend, root, store, postgres))
+            return;
+        for (int i = 0; i < GetParam().computers; ++i) {
+            const QString name = QString(QChar(u'A' + i));
+            machines.push_back(std::make_unique<Machine>(name, root + QLatin1Char('/') + name));
+            join(*machines.back());
+        }
+    }
+    void TearDown() override
+    {
+        machines.clear();
+        postgres.reset();
+    }
+
+    // Changes arrive only at the exchanges, so each edit's base is the text the test saw.
+    void join(Machine& machine)
+    {
+        machine.ok(QStringLiteral("clock %1").arg(clock));
+        machine.ok(QStringLiteral("watch off"));
+        machine.ok(QStringLiteral("pushnote off"));
+        machine.ok(QStringLiteral("folder ") + root + QStringLiteral("/drive"));
+        machine.ok(QStringLiteral("store ") + store);
+        machine.ok(QStringLiteral("online"));
+    }
+    static QString storageWord(const QString& where) { return where.section(QLatin1Char('/'), 0, 0); }
+    static QString keyWord(const QString& where) { return encoded(where.section(QLatin1Char('/'), 1)); }
+    static QString line(const QString& text) { return QString(text).replace(QLatin1Char('\n'), QStringLiteral("\\n")); }
+
+    // One random change on the computer; concurrent with the others' of the round.
+    void change(Machine& machine, int round)
+    {
+        const auto note = [&](const QString& what) { journal << machine.name + QLatin1Char(' ') + what; };
+        const Notes notes = machine.notes();
+        std::vector<QString> where;
+        for (const auto& [at, text] : notes)
+            where.push_back(at);
+        const int draw = random.bounded(100);
+        const QString body = QStringLiteral("r%1 %2 %3").arg(round).arg(machine.name).arg(++edits);
+        if (where.empty() || draw < 12 || (notes.size() < 3 && draw < 30)) {
+            const QString title = QStringLiteral("Shared note %1").arg(++lines);
+            const QString text = title + QLatin1Char('\n') + body;
+            if (draw % 4 == 0) { // a placeholder name first, then its title's
+                const QString key = machine.ok(QStringLiteral("new Hi"));
+                machine.ok(QStringLiteral("edit inbox %1 %2").arg(encoded(key), line(text)));
+                machine.ok(QStringLiteral("rename inbox ") + encoded(key));
+            } else {
+                machine.ok(QStringLiteral("new ") + line(text));
+            }
+            note(QStringLiteral("new ") + line(text));
+            saved.push_back({text, title});
+            return;
+        }
+        const QString at = where[random.bounded(int(where.size()))];
+        const QString title = notes.at(at).section(QLatin1Char('\n'), 0, 0);
+        const QString text = title + QLatin1Char('\n') + body;
+        const QString edit = QStringLiteral("edit %1 %2 %3").arg(storageWord(at), keyWord(at), line(text));
+        const QString base = notes.at(at);
+        note(QString::number(draw) + QLatin1Char(' ') + edit);
+        if (draw < 60) {
+            machine.ok(edit);
+            saved.push_back({text, title, base});
+        } else if (draw < 70) {
+            machine.ok(QStringLiteral("move %1 %2").arg(storageWord(at), keyWord(at)));
+        } else if (draw < 78 && notes.size() > 2) {
+            machine.ok(QStringLiteral("delete %1 %2").arg(storageWord(at), keyWord(at)));
+            deleted.insert(title);
+        } else if (draw < 89) {
+            // Killed at a random moment of the edit: it counts once it is on the disk.
+            machine.send(edit);
+            std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(20000)));
+            machine.killAndRestart();
+            if (machine.notes().count(at) && machine.notes().at(at) == text)
+                saved.push_back({text, title, base});
+            join(machine);
+        } else {
+            // The store and the folder out of reach until the exchanges.
+            machine.ok(QStringLiteral("offline"));
+            machine.ok(edit);
+            saved.push_back({text, title, base});
+            offline.insert(&machine);
+        }
+    }
+    // Each computer looks at the folder and the store, again and again until
+    // nothing changes any more (a conflict settles over a few exchanges).
+    void exchange()
+    {
+        for (Machine* machine : offline)
+            machine->ok(QStringLiteral("online"));
+        offline.clear();
+        std::vector<Notes> last;
+        for (int i = 0; i < MaxExchanges; ++i) {
+            std::vector<Notes> now;
+            for (const auto& machine : machines) {
+                machine->ok(QStringLiteral("pass"));
+                machine->ok(QStringLiteral("fetch"));
+            }
+            for (const auto& machine : machines)
+                now.push_back(machine->notes());
+            if (now == last && std::all_of(now.begin(), now.end(), [&](const Notes& n) { return n == now.front(); }))
+                return;
+            last = std::move(now);
+        }
+    }
+    static QString shown(const Notes& notes)
+    {
+        QStringList all;
+        for (const auto& [where, text] : notes)
+            all << where + QStringLiteral(": ") + line(text);
+        return all.join(QStringLiteral(" | "));
+    }
+    // Empty when every computer agrees and keeps every text saved.
+    QString fault()
+    {
+        const Notes first = machines.front()->notes();
+        for (const auto& machine : machines) {
+            const Notes notes = machine->notes();
+            if (notes != first)
+                return machine->name + QStringLiteral(" differs from A: ") + shown(notes) + QStringLiteral(" vs ")
+                       + shown(first);
+        }
+        const QStringList held = texts(first);
+        for (qsizetype i = 1; i < held.size(); ++i)
+            if (held[i] == held[i - 1])
+                return QStringLiteral("held twice: ") + held[i];
+        std::set<QString> superseded;
+        for (const Saved& text : saved)
+            superseded.insert(text.base);
+        for (const Saved& text : saved)
+            if (!deleted.count(text.title) && !superseded.count(text.text) && !held.contains(text.text))
+                return QStringLiteral("lost: ") + line(text.text) + QStringLiteral(" of ") + shown(first);
+        return QString();
+    }
+
+    QString root;
+    QString store;
+    std::unique_ptr<PostgresTestBackend> postgres;
+    std::vector<std::unique_ptr<Machine>> machines;
+    QRandomGenerator random;
+    int lines = 0;
+    int edits = 0;
+    std::vector<Saved> saved;
+    std::set<QString> deleted;
+    std::set<Machine*> offline;
+    QStringList journal; // the round's changes, shown with a failure
+    int clock = 0;
+};
+
+TEST_P(SyncProperty, EveryRoundEndsInStepWithNoEditLost)
+{
+    if (machines.empty())
+        return;
+    const int rounds = qEnvironmentVariableIsSet("SYNC_ROUNDS") ? qEnvironmentVariableIntValue("SYNC_ROUNDS")
+                                                                 : GetParam().rounds;
+    const quint32 seed = qEnvironmentVariableIsSet("SYNC_SEED") ? quint32(qEnvironmentVariable("SYNC_SEED").toULong())
+                                                                : QRandomGenerator::system()->generate();
+    random.seed(seed);
+    std::cout << "[ seed ] " << runName({GetParam(), 0}) << ": SYNC_SEED=" << seed << " SYNC_ROUNDS=" << rounds << std::endl;
+    for (int round = 1; round <= rounds; ++round) {
+        journal.clear();
+        clock = round * 2; // one second for all: ties
+        for (const auto& machine : machines)
+            machine->ok(QStringLiteral("clock %1").arg(clock));
+        for (const auto& machine : machines)
+            if (random.bounded(100) < 70)
+                change(*machine, round);
+        exchange();
+        const QString found = fault();
+        if (!found.isEmpty() || HasFailure()) {
+            if (qEnvironmentVariableIsSet("SYNC_VERBOSE")) // the computers' logs outlive the run
+                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), root, QStringLiteral("/tmp/sync-property-%1").arg(seed)});
+            ADD_FAILURE() << "SYNC_SEED=" << seed << " round " << round << ": " << qPrintable(found) << "\n  after "
+                          << qPrintable(journal.join(QStringLiteral("\n  ")));
+            return;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SyncProperty,
+                         ::testing::Values(Run{"Sqlite", 2, 150}, Run{"Sqlite", 3, 60}, Run{"Postgres", 2, 150},
+                                           Run{"Postgres", 3, 60}),
+                         runName);
+
+} // namespace
