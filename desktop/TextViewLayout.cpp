@@ -122,7 +122,7 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
     QTextBlock block = first;
     for (int i = 0; i < added; ++i, block = block.next()) {
         if (shown && added <= RelayoutAtOnce)
-            layOut(block);
+            layOut(block, true);
         else if (wasLaidOut[size_t(i)])
             block.layout()->clearLayout();
     }
@@ -153,7 +153,7 @@ qreal TextViewLayout::place(const QTextBlock& block) const
     return position.y();
 }
 
-qreal TextViewLayout::layOut(const QTextBlock& block) const
+qreal TextViewLayout::layOut(const QTextBlock& block, bool keepGlyphs) const
 {
     // As the rich-text layout lays out a block of a root frame: lines as wide as the frame less the
     // block's margins, the first moved by the indent, each as high as the block's line-height rule says.
@@ -168,6 +168,7 @@ qreal TextViewLayout::layOut(const QTextBlock& block) const
 
     QTextLayout* layout = block.layout();
     layout->setTextOption(option);
+    layout->setCacheEnabled(keepGlyphs);
     const qreal left = format.leftMargin();
     const qreal right = availableWidth() - format.rightMargin();
     int y = 0; // in 1/64
@@ -242,6 +243,7 @@ void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
         }
         const QPen pen = painter->pen();
         painter->setPen(context.palette.color(QPalette::Text));
+        block.layout()->setCacheEnabled(false); // the glyphs an edit kept go once drawn
         layout->draw(painter, QPointF(), selections, clip);
         if ((context.cursorPosition >= start && context.cursorPosition < start + length) ||
             (context.cursorPosition < -1 && !layout->preeditAreaText().isEmpty())) {

@@ -44,7 +44,9 @@ private:
     qreal availableWidth() const;
     // Lays the block out when it is not and gives its top.
     qreal place(const QTextBlock& block) const;
-    qreal layOut(const QTextBlock& block) const;
+    // An edited block keeps its shaped glyphs until it is drawn: placing the caret and painting it
+    // would each shape it again.
+    qreal layOut(const QTextBlock& block, bool keepGlyphs = false) const;
     qreal estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const;
     qreal top(int blockNumber) const;
     // The block whose span holds the height (the last one when it is below them all).

@@ -382,7 +382,11 @@ void AttributedString::replaceCharacters(TextRange range, const QString& string)
         runs.push_back({uint32_t(string.size()), id});
     }
     splice(range.location, range.end(), runs);
-    text_.replace(range.location, range.length, string);
+    // A whole new text is shared with whoever handed it over (a note's text as read), not copied.
+    if (range.location == 0 && range.length == text_.size())
+        text_ = string;
+    else
+        text_.replace(range.location, range.length, string);
 }
 
 void AttributedString::setAttributes(const TextAttributes& attributes, TextRange range)

@@ -127,6 +127,24 @@ protected:
         }
     }
 
+    // The layout's pixels with a selection across lines and a caret.
+    QImage paint(QAbstractTextDocumentLayout* layout, QSizeF size) const
+    {
+        QImage image(size.toSize(), QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.palette = view.palette();
+        context.cursorPosition = 60;
+        QAbstractTextDocumentLayout::Selection selection{QTextCursor(layout->document()), {}};
+        selection.cursor.setPosition(8);
+        selection.cursor.setPosition(90, QTextCursor::KeepAnchor);
+        selection.format.setBackground(Qt::yellow);
+        context.selections = {selection};
+        layout->draw(&painter, context);
+        return image;
+    }
+
     MarkdownTextStorage storage;
     DroppingTextView view;
     RecordingDelegate delegate;
@@ -376,22 +394,40 @@ TEST_F(StylingView, LinesSitAndPaintWhereTheRichTextLayoutPutsThem)
     }
 
     // The same pixels, with a selection across lines and a caret.
-    const auto paint = [&](QAbstractTextDocumentLayout* layout) {
-        QImage image(size.toSize(), QImage::Format_ARGB32);
-        image.fill(Qt::white);
-        QPainter painter(&image);
-        QAbstractTextDocumentLayout::PaintContext context;
-        context.palette = view.palette();
-        context.cursorPosition = 60;
-        QAbstractTextDocumentLayout::Selection selection{QTextCursor(layout->document()), {}};
-        selection.cursor.setPosition(8);
-        selection.cursor.setPosition(90, QTextCursor::KeepAnchor);
-        selection.format.setBackground(Qt::yellow);
-        context.selections = {selection};
-        layout->draw(&painter, context);
-        return image;
+    EXPECT_TRUE(paint(ours, size) == paint(theirs, size));
+}
+
+// An edited paragraph keeps its shaped glyphs until it is drawn: what it draws must still be what
+// the rich-text layout draws of the text as it is now, after edits that restyle the line.
+TEST_F(StylingView, EditedParagraphsPaintAsTheRichTextLayoutDoes)
+{
+    struct Edit {
+        const char* name;
+        qsizetype at;
+        QString typed;
     };
-    EXPECT_TRUE(paint(ours) == paint(theirs));
+    const Edit edits[] = {
+        {"a letter in a wrapped item", 30, "x"},
+        {"a heading marker", 0, "# "},
+        {"a closing emphasis", 16, "**"},
+        {"a line break", 20, "\n"},
+        {"a letter before a code span", 5, "y"},
+    };
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.name);
+        setText("- [ ] " + QStringLiteral("an item long enough to wrap ").repeated(6) + "\n**open `code` #tag\nlast");
+        view.show();
+        QApplication::processEvents();
+        // Twice, the second before any paint.
+        for (int round = 0; round < 2; ++round) {
+            view.setSelectedRange({edit.at, 0});
+            type(edit.typed);
+        }
+        const std::unique_ptr<QTextDocument> reference(view.document()->clone());
+        const QSizeF size = reference->documentLayout()->documentSize();
+        ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+    }
 }
 
 TEST_F(StylingView, ALongTextGoesInASliceAtATime)

@@ -188,6 +188,28 @@ TEST(Text, ReplacedCharactersTakeTheirNeighboursAttributes)
     EXPECT_EQ(text.attributeSetCount(), 1);
 }
 
+// A long note's text is handed over whole: it is shared, and later edits leave the giver's copy alone.
+TEST(Text, AWholeNewTextIsSharedAndEditsLeaveTheGiversCopyAlone)
+{
+    struct Case {
+        QString before;
+        TextRange range;
+    };
+    const Case cases[] = {{QString(), {0, 0}}, {QStringLiteral("old text"), {0, 8}}, {QStringLiteral("old"), {0, 99}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before.toStdString());
+        AttributedString text(c.before);
+        const QString given = QStringLiteral("given\ntext");
+        text.replaceCharacters(c.range, given);
+        EXPECT_EQ(text.string().constData(), given.constData());
+        EXPECT_EQ(text.runCount(), 1);
+        text.replaceCharacters({5, 1}, QStringLiteral(" "));
+        text.replaceCharacters({0, 0}, QStringLiteral("# "));
+        EXPECT_EQ(text.string(), QStringLiteral("# given text"));
+        EXPECT_EQ(given, QStringLiteral("given\ntext"));
+    }
+}
+
 TEST(Text, RangesOutsideTheTextAreClipped)
 {
     AttributedString text(QStringLiteral("abc"));
