@@ -250,14 +250,20 @@ void StoreCKCloud::finishFetch(const std::shared_ptr<FetchRun>& run, bool ok)
 void StoreCKCloud::sendUnexchangedNotes()
 {
     auto notes = std::make_shared<QList<std::pair<QString, int>>>();
-    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
-        const QDir folder(Note::documentDirectoryForStorage(storage));
-        for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
-            if (!key.startsWith(QLatin1Char('.')) && Note::isReadableFileName(key) && !SyncConflict::resendIfCut(key, storage)
-                && SyncConflict::hasUnexchangedLocalChanges(key, storage))
-                notes->append({key, storage});
+    NoteServices* const services = Note::services();
+    if (!services)
+        return;
+    services->fileQueue()->sync([&] {
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+            const QDir folder(Note::documentDirectoryForStorage(storage));
+            for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
+                SyncConflict::repairCutCommit(key, storage);
+                if (!key.startsWith(QLatin1Char('.')) && Note::isReadableFileName(key)
+                    && SyncConflict::hasUnexchangedLocalChanges(key, storage))
+                    notes->append({key, storage});
+            }
         }
-    }
+    });
     sendInTurn(std::move(notes));
 }
 

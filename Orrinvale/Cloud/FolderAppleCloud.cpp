@@ -637,8 +637,10 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
         for (const QString& name : names) {
             if (!quickCloudCheck() || !isCurrent(pass->key))
                 return;
-            if (name.startsWith(QLatin1Char('.')) || SyncConflict::resendIfCut(name, storage))
+            if (name.startsWith(QLatin1Char('.')))
                 continue;
+            if (NoteServices* const services = Note::services())
+                services->fileQueue()->sync([&] { SyncConflict::repairCutCommit(name, storage); });
             if (!shouldUpload(name, storage)) {
                 LogInfo("apcloud:uploadOffline already existed %1", name);
                 continue;

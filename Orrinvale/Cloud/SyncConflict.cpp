@@ -54,24 +54,26 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage)
     return true;
 }
 
-bool resendIfCut(const QString& key, int storage)
+bool repairCutCommit(const QString& key, int storage)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(Note::documentFileForKey(key, storage));
-    NoteServices* const services = Note::services();
     // Hidden names are a save under way, no note.
-    if (!date || date->nanoseconds == 0 || !services || key.startsWith(QLatin1Char('.')) || !Note::isReadableFileName(key))
+    if (!date || date->nanoseconds == 0 || key.startsWith(QLatin1Char('.')) || !Note::isReadableFileName(key))
         return false;
-    LogInfo("sync:cut commit sent again %1", key);
-    services->fileQueue()->async([key, storage] {
-        auto note = std::make_shared<Note>(key, storage);
-        note->restoreMeta();
-        if (note->restoreText())
-            resend(note, Clock::now());
-    });
-    return true;
+    auto note = std::make_shared<Note>(key, storage);
+    note->restoreMeta();
+    if (!note->restoreText())
+        return false;
+    LogInfo("sync:cut commit made again %1", key);
+    note->setUpdatedOn(std::max(note->updatedOn(), Clock::now()));
+    bool done = false;
+    note->_commitAndCloseLocalNote([&](bool ok) { done = ok; });
+    return done;
 }
 
-void resend(const NotePtr& note, int64_t updatedOn)
+// File queue: commits the note again, dated at least updatedOn, and sends it
+// to the drive and the record store.
+static void resend(const NotePtr& note, int64_t updatedOn)
 {
     note->setUpdatedOn(std::max(note->updatedOn(), updatedOn));
     note->commitAndCloseNote([note](bool ok) {

@@ -18,13 +18,11 @@ namespace SyncConflict {
 // A missing text file has no changes.
 bool hasUnexchangedLocalChanges(const QString& key, int storage);
 
-// A commit sets its text file's date to the note's whole second: any other
-// date means the commit was cut short (or another program wrote the file). Such
-// a note is committed again, dated now, and sent: true when that was started.
-bool resendIfCut(const QString& key, int storage);
-// File queue: commits the note again, dated at least updatedOn, and sends it
-// to the drive and the record store.
-void resend(const NotePtr& note, int64_t updatedOn);
+// File queue. A commit sets its text file's date to the note's whole second:
+// any other date means the commit was cut short (or another program wrote the
+// file). Such a note is committed again here, dated now, so the passes that
+// send local changes find it; true when that was done.
+bool repairCutCommit(const QString& key, int storage);
 
 // The name a conflict gives the text it keeps beside the note: the note's
 // name and a short hash of the text, so every computer keeping the same text

@@ -205,18 +205,23 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
     EXPECT_TRUE(NoteHistory::load(Key, NoteStorageInbox).contains(hOlder));
 }
 
-TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAndSent)
+TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAsALocalChange)
 {
     const QString key = QStringLiteral("Cut short.txt");
     ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(key, "cut", CloudNow - 50)->_commitAndCloseLocalNote(done); }));
+    RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 50));
     const QString path = Note::documentFileForKey(key, NoteStorageInbox);
-    EXPECT_FALSE(SyncConflict::resendIfCut(key, NoteStorageInbox)); // a whole second: a finished commit
-    ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 50, 250}));
-    EXPECT_FALSE(SyncConflict::resendIfCut(QStringLiteral(".save-1.tmp"), NoteStorageInbox));
-    EXPECT_TRUE(SyncConflict::resendIfCut(key, NoteStorageInbox));
-    Dispatch::waitUntilIdle();
+    const auto repair = [](const QString& key) {
+        bool repaired = false;
+        Core::shared().fileQueue()->sync([&] { repaired = SyncConflict::repairCutCommit(key, NoteStorageInbox); });
+        return repaired;
+    };
+    EXPECT_FALSE(repair(key)); // a whole second: a finished commit
+    ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 60, 250}));
+    EXPECT_FALSE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the cut looked exchanged
+    EXPECT_FALSE(repair(QStringLiteral(".save-1.tmp")));
+    EXPECT_TRUE(repair(key));
     EXPECT_EQ(FileTimes::modificationTime(path), cloudSeconds(CloudNow)); // dated now
-    const auto record = StoreClient(corePath()).fetch(NoteRecord::recordName(NoteStorageInbox, key));
-    ASSERT_TRUE(record);
-    EXPECT_EQ(NoteRecord::stringFromData(*record->data(NoteRecord::TextKey), NoteRecord::Version), QStringLiteral("cut"));
+    EXPECT_TRUE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the send passes take it
+    EXPECT_EQ(localText(key), QStringLiteral("cut"));
 }
