@@ -115,6 +115,12 @@ void Note::_commitAndCloseLocalNote(const Completion& completion)
 // goes into the Trash, so an accidental select-all and delete can be undone.
 void Note::_commitLocalNote(const Completion& completion)
 {
+    // Another program wrote the file since we read it: its text stays there,
+    // ours becomes a note of its own, as for a sync conflict.
+    if (changedOnDisk()) {
+        LogInfo("note:commit %1 changed on disk since read, kept -> fork.", key());
+        forkNote();
+    }
     const Fields f = fields();
     if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
         && f.text.trimmed().isEmpty()) {
@@ -155,6 +161,16 @@ void Note::commitLocalFiles(const Completion& completion)
     }
     if (completion)
         completion(written);
+}
+
+bool Note::changedOnDisk() const
+{
+    const Fields f = fields();
+    if (f.key.isNull() || !f.onDisk)
+        return false;
+    const NoteIndexMarker::Identity now = NoteIndexMarker::identityOf(documentFileForKey(f.key, f.storage));
+    // Only a text file holds another program's text: a removed one is written anew.
+    return now.stamp.regular && now != *f.onDisk;
 }
 
 bool Note::writeUnderNewName()
