@@ -221,7 +221,7 @@ bool Note::readText(const QString& path, Error* error)
     const bool ok = restoreTextFromURL(QUrl::fromLocalFile(path), &failure);
     {
         std::lock_guard lock(mutex_);
-        fields_.onDisk = ok ? std::optional(before) : std::nullopt;
+        fields_.onDisk = ok ? std::optional(DiskState{before, qHash(fields_.text)}) : std::nullopt;
     }
     if (ok)
         return true;
@@ -316,7 +316,7 @@ bool Note::writeTextFile(bool createNew)
             const NoteIndexMarker::Identity written = NoteIndexMarker::identityOf(path);
             std::lock_guard lock(mutex_);
             fields_.keepsOriginalBytes = false;
-            fields_.onDisk = written;
+            fields_.onDisk = DiskState{written, qHash(f.text)};
         } else {
             LogError("note:write error: %1", error.localizedDescription());
         }

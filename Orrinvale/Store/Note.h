@@ -260,6 +260,11 @@ public:
     static bool isSafePathComponent(const QString& name);
 
 private:
+    // The text file as an object last read or wrote it, and that text's hash.
+    struct DiskState {
+        NoteIndexMarker::Identity identity;
+        size_t textHash = 0;
+    };
     struct Fields {
         QString folder;
         QString key;
@@ -281,7 +286,7 @@ private:
         // The text file as this object last read or wrote it; none when it did
         // neither. A save finding another file there would write over text
         // nobody has seen here.
-        std::optional<NoteIndexMarker::Identity> onDisk;
+        std::optional<DiskState> onDisk;
     };
 
     Fields fields() const;

@@ -168,9 +168,14 @@ bool Note::changedOnDisk() const
     const Fields f = fields();
     if (f.key.isNull() || !f.onDisk)
         return false;
-    const NoteIndexMarker::Identity now = NoteIndexMarker::identityOf(documentFileForKey(f.key, f.storage));
+    const QString path = documentFileForKey(f.key, f.storage);
+    const NoteIndexMarker::Identity now = NoteIndexMarker::identityOf(path);
     // Only a text file holds another program's text: a removed one is written anew.
-    return now.stamp.regular && now != *f.onDisk;
+    if (!now.stamp.regular || now == f.onDisk->identity)
+        return false;
+    // Written again with the text we know (a sync program's copy, a touch): nothing to keep.
+    const QString text = newTextFromURL(QUrl::fromLocalFile(path));
+    return text.isNull() || qHash(text) != f.onDisk->textHash;
 }
 
 bool Note::writeUnderNewName()

@@ -16,14 +16,21 @@ protected:
     }
 };
 
-enum class Change { None, Append, ReplaceShorter, ReplaceKeepingSizeAndTime, Delete };
+enum class Change { None, RewriteSameText, Append, ReplaceShorter, ReplaceKeepingSizeAndTime, Delete };
 
-// Another program's write, as a shell's ">>", an editor's save, a sync
-// program's rename over the file (times kept), or "rm" leave it.
+// Another program's write, as a sync program's copy of the same text, a
+// shell's ">>", an editor's save, a sync program's rename over the file
+// (times kept), or "rm" leave it.
 void changeOutside(const QString& path, Change change)
 {
     switch (change) {
     case Change::None: break;
+    case Change::RewriteSameText: {
+        const QByteArray same = TestSupport::readFile(path);
+        ASSERT_TRUE(QFile::remove(path));
+        TestSupport::writeFile(path, same);
+        break;
+    }
     case Change::Append: {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Append));
@@ -57,6 +64,7 @@ TEST_F(OutsideWrite, AnAutosaveNeverWritesOverTextItHasNotRead)
     };
     const Case cases[] = {
         {"none", Change::None, {}},
+        {"same text", Change::RewriteSameText, {}},
         {"append", Change::Append, "Plan\nours\nfrom the shell"},
         {"shorter", Change::ReplaceShorter, "Short"},
         {"same size and time", Change::ReplaceKeepingSizeAndTime, "Plan\nthey"},
