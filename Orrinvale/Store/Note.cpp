@@ -157,8 +157,16 @@ void Note::takeUnsavedTextOf(const Note& other)
     std::lock_guard lock(mutex_);
     fields_.text = theirs.text;
     fields_.keepsOriginalBytes = theirs.keepsOriginalBytes;
+    fields_.onDisk = theirs.onDisk;
     fields_.readFailure.clear();
     fields_.readCaution.clear();
+}
+
+void Note::takeDiskIdentityOf(const Note& other)
+{
+    const Fields theirs = other.fields();
+    std::lock_guard lock(mutex_);
+    fields_.onDisk = theirs.onDisk;
 }
 
 Note::Fields Note::fields() const
@@ -207,8 +215,15 @@ bool Note::restoreTextFromURL(const QUrl& url, Error* error)
 bool Note::readText(const QString& path, Error* error)
 {
     FileCoordinator::Access access = FileCoordinator::coordinate(path);
+    // Taken before the read: a write meanwhile then shows as a change, never hides one.
+    const NoteIndexMarker::Identity before = NoteIndexMarker::identityOf(path);
     Error failure;
-    if (restoreTextFromURL(QUrl::fromLocalFile(path), &failure))
+    const bool ok = restoreTextFromURL(QUrl::fromLocalFile(path), &failure);
+    {
+        std::lock_guard lock(mutex_);
+        fields_.onDisk = ok ? std::optional(DiskState{before, qHash(fields_.text)}) : std::nullopt;
+    }
+    if (ok)
         return true;
     noteReadFailure(failure);
     setError(error, failure);
@@ -296,12 +311,12 @@ bool Note::writeTextFile(bool createNew)
                            : writeText(f.text, QUrl::fromLocalFile(path), &error);
         }
         if (ok) {
-            {
-                std::lock_guard lock(mutex_);
-                fields_.keepsOriginalBytes = false;
-            }
             FileDates::setModificationDate(path, f.updatedOn);
             FileDates::setCreationDate(path, f.createdOn);
+            const NoteIndexMarker::Identity written = NoteIndexMarker::identityOf(path);
+            std::lock_guard lock(mutex_);
+            fields_.keepsOriginalBytes = false;
+            fields_.onDisk = DiskState{written, qHash(f.text)};
         } else {
             LogError("note:write error: %1", error.localizedDescription());
         }
@@ -328,6 +343,7 @@ void Note::forkNote()
 {
     std::lock_guard lock(mutex_);
     fields_.key = QString();
+    fields_.onDisk.reset();
     // The new file replaces nothing.
     fields_.readFailure.clear();
     fields_.readCaution.clear();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "NoteIndexMarker.h"
 
 #include <QString>
 #include <QStringList>
@@ -10,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class Note;
 class NoteStorageListener;
@@ -94,6 +96,9 @@ public:
     // Takes the text of another object of the same file that no save wrote
     // yet, with what its first save owes the file's original bytes.
     void takeUnsavedTextOf(const Note& other);
+    // Takes what another object of the same file last read or wrote, once
+    // this one shows that object's text.
+    void takeDiskIdentityOf(const Note& other);
 
     // Where notes send their events (Core installs itself); null sends nowhere.
     static void setEventRelay(NoteStorageListener* relay);
@@ -255,6 +260,11 @@ public:
     static bool isSafePathComponent(const QString& name);
 
 private:
+    // The text file as an object last read or wrote it, and that text's hash.
+    struct DiskState {
+        NoteIndexMarker::Identity identity;
+        size_t textHash = 0;
+    };
     struct Fields {
         QString folder;
         QString key;
@@ -273,6 +283,10 @@ private:
         // Read through a fallback encoding: the file's bytes go to the Trash
         // before the first rewrite.
         bool keepsOriginalBytes = false;
+        // The text file as this object last read or wrote it; none when it did
+        // neither. A save finding another file there would write over text
+        // nobody has seen here.
+        std::optional<DiskState> onDisk;
     };
 
     Fields fields() const;
@@ -291,6 +305,8 @@ private:
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);
+    // The file at the note's key is no longer what this object read or wrote.
+    bool changedOnDisk() const;
     // The text file's write; a new file only where no entry is.
     bool writeTextFile(bool createNew);
     // Names the note and creates its file, trying the next free name when an

@@ -115,6 +115,12 @@ void Note::_commitAndCloseLocalNote(const Completion& completion)
 // goes into the Trash, so an accidental select-all and delete can be undone.
 void Note::_commitLocalNote(const Completion& completion)
 {
+    // Another program wrote the file since we read it: its text stays there,
+    // ours becomes a note of its own, as for a sync conflict.
+    if (changedOnDisk()) {
+        LogInfo("note:commit %1 changed on disk since read, kept -> fork.", key());
+        forkNote();
+    }
     const Fields f = fields();
     if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
         && f.text.trimmed().isEmpty()) {
@@ -155,6 +161,21 @@ void Note::commitLocalFiles(const Completion& completion)
     }
     if (completion)
         completion(written);
+}
+
+bool Note::changedOnDisk() const
+{
+    const Fields f = fields();
+    if (f.key.isNull() || !f.onDisk)
+        return false;
+    const QString path = documentFileForKey(f.key, f.storage);
+    const NoteIndexMarker::Identity now = NoteIndexMarker::identityOf(path);
+    // Only a text file holds another program's text: a removed one is written anew.
+    if (!now.stamp.regular || now == f.onDisk->identity)
+        return false;
+    // Written again with the text we know (a sync program's copy, a touch): nothing to keep.
+    const QString text = newTextFromURL(QUrl::fromLocalFile(path));
+    return text.isNull() || qHash(text) != f.onDisk->textHash;
 }
 
 bool Note::writeUnderNewName()

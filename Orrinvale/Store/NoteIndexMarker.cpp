@@ -18,12 +18,17 @@ Stamp fromStat(const struct stat& info)
 
 } // namespace
 
-Stamp stampOf(const QString& path)
+Identity identityOf(const QString& path)
 {
     struct stat info {};
     if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &info) != 0)
-        return Stamp();
-    return fromStat(info);
+        return Identity();
+    return Identity{fromStat(info), uint64_t(info.st_ino)};
+}
+
+Stamp stampOf(const QString& path)
+{
+    return identityOf(path).stamp;
 }
 
 Stamp stampAt(int folder, const char* name)

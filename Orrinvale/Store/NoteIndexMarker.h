@@ -25,6 +25,15 @@ struct Stamp {
 Stamp stampOf(const QString& path);
 // The same for a name inside an open folder: no path to resolve.
 Stamp stampAt(int folder, const char* name);
+// A stamp with the file's inode: what a note last read or wrote. An atomic
+// replace that keeps size and time still gives another inode.
+struct Identity {
+    Stamp stamp;
+    uint64_t inode = 0;
+
+    bool operator==(const Identity&) const = default;
+};
+Identity identityOf(const QString& path);
 // Marks the text file at documentPath as indexed; false when it is no
 // regular file or the marker cannot be written.
 bool write(const QString& markerPath, const QString& documentPath);

@@ -379,8 +379,12 @@ void Warehouse::handleRemoteUpdate(const NotePtr& remote)
         const QString current = note->text();
         return text == current || text == current + QStringLiteral("\n ");
     };
-    if (matchesNote() || (!textWhenStartEditing_.isNull() && text == textWhenStartEditing_))
+    // The editor holds the remote text (or starts from it): the file as the
+    // remote left it is no outside change for the next save.
+    if (matchesNote() || (!textWhenStartEditing_.isNull() && text == textWhenStartEditing_)) {
+        note->takeDiskIdentityOf(*remote);
         return;
+    }
     if (editingChanges_ >= 1) {
         LogInfo("note:update from apple cloud, but user is editing -> fork.");
         fork(note);
@@ -389,8 +393,10 @@ void Warehouse::handleRemoteUpdate(const NotePtr& remote)
     const auto delegate = editingDelegate();
     if (delegate)
         delegate->warehouseReloadTextForNote(*this, note);
-    if (matchesNote())
+    if (matchesNote()) {
+        note->takeDiskIdentityOf(*remote);
         return;
+    }
     if (delegate && delegate->warehouseUserIsEditingNote(*this, note)) {
         LogInfo("note:update from apple cloud, but user is editing -> fork.");
         fork(note);
@@ -400,6 +406,7 @@ void Warehouse::handleRemoteUpdate(const NotePtr& remote)
     cancelScheduleEditingAutoSaveCK();
     LogInfo("note:update from apple cloud, and keyboard is down -> live update.");
     note->setStorage(remote->storage());
+    note->takeDiskIdentityOf(*remote);
     if (delegate)
         delegate->warehouseRemoteServerDidUpdateEditingNote(*this, note, text);
 }

@@ -113,6 +113,8 @@ TEST_F(CommitTest, NoteStoreFaultFullDiskKeepsTheOldTextAndReportsFailure)
         if (!full)
             GTEST_SKIP() << qPrintable(refusal);
         TestSupport::writeFile(inbox(note->key()), before);
+        // Read as the editor would, so the save may write over it.
+        ASSERT_TRUE(note->restoreText());
         full->fill();
         const bool blank = folder == Folders::temporary();
         note->setText(blank ? QString() : QStringLiteral("Meeting notes\nmore words ") + QString(4096, 'x'));

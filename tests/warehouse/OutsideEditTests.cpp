@@ -115,7 +115,12 @@ TEST_F(OutsideEdit, TheOpenNoteReloadsOrKeepsBothTexts)
             EXPECT_EQ(textOnDisk(note), QStringLiteral("Groceries\nmilk\neggs"));
         } else {
             EXPECT_EQ(editor->text, QStringLiteral("Groceries\nmilk") + outside);
+            // The reloaded file is what the editor now builds on: its next save is no conflict.
+            type(QStringLiteral("\ntea"));
+            advance(Warehouse::AutoSaveDelay);
+            Dispatch::waitUntilIdle();
             EXPECT_EQ(note->key(), key);
+            EXPECT_EQ(textOnDisk(note), QStringLiteral("Groceries\nmilk") + outside + QStringLiteral("\ntea"));
         }
         finishAndWait(Ending::End);
         settle();
