@@ -193,10 +193,11 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
     }
     const FileTime commitDate = FileTime::fromWholeSeconds(note->updatedOn());
     const FileTime createdDate = FileTime::fromWholeSeconds(note->createdOn());
-    const LinkFiles links = links_;
     queue_->async([=, this] {
         fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record,
                                     const Error& error) {
+            // Taken once the store is open: opening it may change the account, and the link files with it.
+            const LinkFiles links = links_;
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
                 return answer(block, false);
@@ -248,9 +249,9 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
     const FileTime createdDate = FileTime::fromWholeSeconds(to->createdOn());
     // Milliseconds are what the record keeps; the Trash link gets the same date.
     const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
-    const LinkFiles links = links_;
     queue_->async([=, this] {
-        fetch(source->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> old, const Error& error) {
+        fetch(source->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> old, const Error& error) {
+            const LinkFiles links = links_;
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:move oldNote fetch error %1", error.localizedDescription());
                 return answer(block, false);
@@ -306,9 +307,9 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
     }
     const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
     const QString text = note->text();
-    const LinkFiles links = links_;
     queue_->async([=, this] {
-        fetch(target->id, [=](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+        fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record, const Error& error) {
+            const LinkFiles links = links_;
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:delete fetch error %1", error.localizedDescription());
                 return answer(block, false);

@@ -220,3 +220,13 @@ TEST_F(CKCloudWrite, AnotherStoreFirstDropsTheRecordLinksAndFetchState)
     EXPECT_FALSE(defaults().objectForKey(QStringLiteral("subscribed")).isValid());
     EXPECT_EQ(defaults().stringForKey(account), store->db_->containerID());
 }
+
+TEST_F(CKCloudWrite, TheFirstSaveOnAnotherStoreKeepsItsLink)
+{
+    defaults().setString(QStringLiteral("another store"), QString::fromLatin1(StoreCKCloud::StoreAccountKey));
+    StoreCKCloud fresh(storeConfiguration(storePath, QStringLiteral("b")));
+    // Its first write opens the store, which drops the old store's links before this save's is written.
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { fresh.saveNote(note(Key, QStringLiteral("first"), CloudNow), done); }));
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), cloudSeconds(CloudNow));
+    Dispatch::waitUntilIdle();
+}
