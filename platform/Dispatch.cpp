@@ -122,6 +122,7 @@ struct DispatchQueue::State {
     bool sleeping = false;
     bool stopping = false;
     bool heldByCaller = false; // a runOnCaller block runs on its caller's thread
+    std::atomic<bool> lingers {false};
     std::thread worker;
     std::atomic<int> outstanding {0}; // queued or running
     SpinBudget callerSpin;
@@ -263,6 +264,14 @@ void DispatchQueue::State::runWorker(const std::shared_ptr<State>& self)
     std::deque<DispatchBlock> batch;
     activeThreads.fetch_add(1, std::memory_order_relaxed);
     for (;;) {
+        // Only while a core is free: otherwise the wait takes the time of the
+        // thread that would add the next block.
+        if (lingers.load(std::memory_order_relaxed)
+            && activeThreads.load(std::memory_order_relaxed) <= Dispatch::allowedCores()) {
+            constexpr int LingerRounds = 512;
+            for (int i = 0; i < LingerRounds && outstanding.load(std::memory_order_relaxed) == 0; ++i)
+                cpuRelax();
+        }
         {
             std::unique_lock lock(mutex);
             if (!hasRunnable()) {
@@ -485,6 +494,8 @@ void DispatchQueue::runOnCaller(const DispatchBlock& block)
     }
     state_->releaseFromCaller();
 }
+
+void DispatchQueue::setLingersWhenIdle(bool lingers) { state_->lingers.store(lingers, std::memory_order_relaxed); }
 
 void DispatchQueue::setSpecific(const void* key, std::shared_ptr<void> value)
 {

@@ -59,6 +59,10 @@ public:
     // Runs the block on this queue after the delay, measured on the dispatch clock.
     DispatchHandle after(double seconds, DispatchBlock block);
     bool isCurrent() const;
+    // For a queue fed a steady stream of short blocks: once idle, its worker
+    // waits a few microseconds for the next block before it sleeps, so the
+    // next block needs no wake-up. Off by default.
+    void setLingersWhenIdle(bool lingers);
 
     // Values keyed by address that blocks of this queue can read back.
     void setSpecific(const void* key, std::shared_ptr<void> value);

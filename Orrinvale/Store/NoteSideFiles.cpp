@@ -19,12 +19,14 @@ QByteArray contents(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+// The records are caches: the note's text and file dates can make them again,
+// so they are not flushed to disk one by one.
 bool writeRecord(const QString& path, const QByteArray& data, Error* error)
 {
     if (path.isEmpty())
         return false;
     Note::createImmediateDirectoryForFilePath(path);
-    return AtomicFile::write(path, data, error);
+    return AtomicFile::writeCache(path, data, error);
 }
 
 } // namespace
@@ -39,8 +41,9 @@ bool Note::restoreMeta(Error*)
         return false;
     const QString path = metaFileForKey(f.key, f.storage);
     NoteMetaFile meta{f.scrollCaret, f.scrollCaretOffset, f.selectedCaret, f.createdOn, f.updatedOn, f.branchSignature};
-    if (QFileInfo::exists(path)) {
-        if (!meta.read(contents(path)))
+    // An empty record (a crash before its bytes reached the disk) counts as missing.
+    if (const QByteArray record = contents(path); !record.isEmpty()) {
+        if (!meta.read(record))
             return true;
     } else {
         // Without a record the text file knows the dates best; "now" would be
@@ -90,9 +93,10 @@ bool Note::restoreHeader(Error* error)
     if (f.key.isNull())
         return false;
     const QString path = headerFileForKey(f.key, f.storage);
-    if (QFileInfo::exists(path)) {
+    // An empty record (a crash before its bytes reached the disk) is made again.
+    if (const QByteArray record = contents(path); !record.isEmpty()) {
         NoteHeaderFile header{f.title, f.summary};
-        if (header.read(contents(path))) {
+        if (header.read(record)) {
             std::lock_guard lock(mutex_);
             fields_.title = header.title;
             fields_.summary = header.summary;

@@ -58,8 +58,12 @@ void VGLoggerNode::post(Item item)
 
 void VGLoggerNode::scheduleDrain()
 {
-    // The queue is held by the block: the drain may release the node, and with it its reference.
-    runner_->async([node = this, queue = loggerQueue_] { queue->runOnCaller([node] { node->drain(); }); });
+    // The queue is held while the drain runs: the drain may release the node, and with it its
+    // reference. The block carries only the pointer, so scheduling it allocates nothing.
+    runner_->async([node = this] {
+        const DispatchQueuePtr queue = node->loggerQueue_;
+        queue->runOnCaller([node] { node->drain(); });
+    });
 }
 
 void VGLoggerNode::drain()

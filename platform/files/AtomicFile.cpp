@@ -84,7 +84,9 @@ int moveIntoPlace(const char* temporary, const char* target, bool replace)
     return 0;
 }
 
-bool save(const QString& path, const QByteArray& data, Error* error, bool flushFolder, bool replace)
+enum class Flush { None, File, FileAndFolder };
+
+bool save(const QString& path, const QByteArray& data, Error* error, Flush flush, bool replace)
 {
     if (path.isEmpty()) {
         setError(error, posixError(EINVAL, QStringLiteral("Cannot save an unnamed file"), path));
@@ -128,7 +130,7 @@ bool save(const QString& path, const QByteArray& data, Error* error, bool flushF
     // The umask narrowed the new file's permissions; the old file's stand.
     if (hadFile)
         ::fchmod(fd, mode);
-    if (!writeAll(fd, data) || ::fsync(fd) != 0) {
+    if (!writeAll(fd, data) || (flush != Flush::None && ::fsync(fd) != 0)) {
         const int code = errno;
         ::close(fd);
         return fail(code, QStringLiteral("Cannot write"));
@@ -140,7 +142,7 @@ bool save(const QString& path, const QByteArray& data, Error* error, bool flushF
         FileDates::setCreationDate(temporary, created);
     if (moveIntoPlace(QFile::encodeName(temporary).constData(), nativeTarget.constData(), replace) != 0)
         return fail(errno, replace ? QStringLiteral("Cannot replace") : QStringLiteral("Cannot create"));
-    if (flushFolder)
+    if (flush == Flush::FileAndFolder)
         flushFolderOf(folder);
     return true;
 }
@@ -155,12 +157,17 @@ void setFaultCheck(std::function<int(const QString& path)> check)
 
 bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
 {
-    return save(path, data, error, flushFolder, true);
+    return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, true);
 }
 
 bool create(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
 {
-    return save(path, data, error, flushFolder, false);
+    return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, false);
+}
+
+bool writeCache(const QString& path, const QByteArray& data, Error* error)
+{
+    return save(path, data, error, Flush::None, true);
 }
 
 } // namespace AtomicFile

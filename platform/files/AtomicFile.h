@@ -21,6 +21,10 @@ bool write(const QString& path, const QByteArray& data, Error* error = nullptr, 
 // The same for a new file: fails with EEXIST, and leaves the entry alone,
 // when the name is taken, even by an entry that appears meanwhile.
 bool create(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);
+// The same replacement for a cache the program can make again, without
+// waiting for the disk: after a crash the file may be empty, and its readers
+// take a record they cannot read for a missing one.
+bool writeCache(const QString& path, const QByteArray& data, Error* error = nullptr);
 
 // Where a disk cannot be filled or made read-only (tests without mount
 // rights), a check answers the errno a save of the path fails with, before

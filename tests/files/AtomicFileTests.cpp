@@ -44,14 +44,25 @@ TEST(Files, AtomicWriteCreatesAndReplacesLeavingNoTemporary)
 {
     const QString folder = freshFolder("replace");
     const QString path = folder + "/Note.txt";
-    for (const bool flushFolder : {false, true}) {
-        ASSERT_TRUE(AtomicFile::write(path, "first version", nullptr, flushFolder));
+    using Save = bool (*)(const QString&, const QByteArray&);
+    const Save saves[] = {
+        [](const QString& p, const QByteArray& d) { return AtomicFile::write(p, d, nullptr, false); },
+        [](const QString& p, const QByteArray& d) { return AtomicFile::write(p, d, nullptr, true); },
+        [](const QString& p, const QByteArray& d) { return AtomicFile::writeCache(p, d); },
+    };
+    for (const Save save : saves) {
+        ASSERT_TRUE(save(path, "first version"));
         EXPECT_EQ(TestSupport::readFile(path), "first version");
-        ASSERT_TRUE(AtomicFile::write(path, QByteArray(), nullptr, flushFolder));
+        ASSERT_TRUE(save(path, QByteArray()));
         EXPECT_TRUE(QFileInfo::exists(path));
         EXPECT_EQ(TestSupport::readFile(path), QByteArray());
     }
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
+    // A cache keeps the permissions of the file it replaces too.
+    ASSERT_EQ(chmod(qPrintable(path), 0640), 0);
+    ASSERT_TRUE(AtomicFile::writeCache(path, "cache"));
+    EXPECT_EQ(permissionsOf(path), 0640u);
+    EXPECT_FALSE(AtomicFile::writeCache(folder + "/absent/Cache", "x"));
 }
 
 TEST(Files, AtomicCreateNeverReplacesAnEntry)

@@ -123,6 +123,14 @@ TEST_F(NoteStoreSideFiles, MissingMetaTakesTheTextFileDates)
     EXPECT_EQ(note->createdOn(), 1600000000);
     EXPECT_EQ(note->updatedOn(), 1600086400);
 
+    // An empty record, as a crash can leave one, counts as missing.
+    TestSupport::writeFile(metaPath(QStringLiteral("Dated.txt")), QByteArray());
+    note = primed(QStringLiteral("Dated.txt"));
+    ASSERT_TRUE(note->restoreMeta());
+    EXPECT_EQ(note->scrollCaret(), 0);
+    EXPECT_EQ(note->createdOn(), 1600000000);
+    EXPECT_EQ(note->updatedOn(), 1600086400);
+
     note = primed(QStringLiteral("Nowhere.txt"));
     ASSERT_TRUE(note->restoreMeta());
     EXPECT_EQ(note->createdOn(), 1710491412);
@@ -149,6 +157,13 @@ TEST_F(NoteStoreSideFiles, HeaderFileBytesRestoreAndRebuild)
     Note rebuilt(key, NoteStorageInbox);
     ASSERT_TRUE(rebuilt.restoreHeader());
     EXPECT_EQ(rebuilt.title(), QStringLiteral("Shopping list"));
+    EXPECT_EQ(TestSupport::readFile(path), TestSupport::readFile(data("header-v6.bin")));
+
+    // So is an empty one, as a crash can leave it.
+    TestSupport::writeFile(path, QByteArray());
+    Note emptied(key, NoteStorageInbox);
+    ASSERT_TRUE(emptied.restoreHeader());
+    EXPECT_EQ(emptied.title(), QStringLiteral("Shopping list"));
     EXPECT_EQ(TestSupport::readFile(path), TestSupport::readFile(data("header-v6.bin")));
 
     // An unreadable text gives an empty header.

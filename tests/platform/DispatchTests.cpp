@@ -31,24 +31,30 @@ struct Trace {
 
 TEST(Dispatch, SerialQueueRunsBlocksInOrderOneAtATime)
 {
-    auto queue = DispatchQueue::createSerial("test.fifo");
-    std::vector<int> seen;
-    std::atomic<int> running {0};
-    bool overlapped = false;
-    // One producer keeps its own order; the queue must never run two blocks at once.
-    for (int i = 0; i < 10000; ++i) {
-        queue->async([&, i] {
-            if (running.fetch_add(1) != 0)
-                overlapped = true;
-            seen.push_back(i);
-            running.fetch_sub(1);
-        });
+    // A lingering worker picks up blocks added while it waits for them.
+    for (const bool lingers : {false, true}) {
+        auto queue = DispatchQueue::createSerial("test.fifo");
+        queue->setLingersWhenIdle(lingers);
+        std::vector<int> seen;
+        std::atomic<int> running {0};
+        bool overlapped = false;
+        // One producer keeps its own order; the queue must never run two blocks at once.
+        for (int i = 0; i < 10000; ++i) {
+            queue->async([&, i] {
+                if (running.fetch_add(1) != 0)
+                    overlapped = true;
+                seen.push_back(i);
+                running.fetch_sub(1);
+            });
+            if (i % 100 == 0)
+                std::this_thread::yield();
+        }
+        queue->sync([] {});
+        ASSERT_EQ(seen.size(), 10000u) << lingers;
+        for (int i = 0; i < 10000; ++i)
+            ASSERT_EQ(seen[i], i) << lingers;
+        EXPECT_FALSE(overlapped) << lingers;
     }
-    queue->sync([] {});
-    ASSERT_EQ(seen.size(), 10000u);
-    for (int i = 0; i < 10000; ++i)
-        ASSERT_EQ(seen[i], i);
-    EXPECT_FALSE(overlapped);
 }
 
 TEST(Dispatch, SyncReturnsAfterTheBlockRanOnTheQueue)
@@ -68,44 +74,48 @@ TEST(Dispatch, SyncReturnsAfterTheBlockRanOnTheQueue)
 
 TEST(Dispatch, RunOnCallerRunsAsTheQueueInItsTurn)
 {
-    static const int key = 0;
-    auto queue = DispatchQueue::createSerial("test.caller");
-    queue->setSpecific(&key, std::make_shared<int>(7));
-    const auto caller = std::this_thread::get_id();
-    Trace trace;
-    // Idle: on the caller's thread, as the queue; what it adds meanwhile waits for it.
-    for (int i = 0; i < 200; ++i) {
-        queue->runOnCaller([&] {
-            if (i == 0) {
-                EXPECT_EQ(std::this_thread::get_id(), caller);
-                EXPECT_TRUE(queue->isCurrent());
-                EXPECT_EQ(DispatchQueue::currentLabel(), "test.caller");
-                EXPECT_EQ(*std::static_pointer_cast<int>(DispatchQueue::currentSpecific(&key)), 7);
-            }
-            queue->async([&] { trace.add("added"); });
-            for (int spin = 0; spin < 2000; ++spin)
-                std::this_thread::yield();
-            trace.add("held");
-        });
-    }
-    queue->sync([] {});
-    const QStringList items = trace.snapshot();
-    ASSERT_EQ(items.size(), 400);
-    for (int i = 0; i < items.size(); i += 2)
-        ASSERT_EQ(items[i], "held") << i;
-    EXPECT_FALSE(queue->isCurrent());
+    for (const bool lingers : {false, true}) {
+        static const int key = 0;
+        auto queue = DispatchQueue::createSerial("test.caller");
+        // A worker waiting for work must leave the held queue to its caller.
+        queue->setLingersWhenIdle(lingers);
+        queue->setSpecific(&key, std::make_shared<int>(7));
+        const auto caller = std::this_thread::get_id();
+        Trace trace;
+        // Idle: on the caller's thread, as the queue; what it adds meanwhile waits for it.
+        for (int i = 0; i < 200; ++i) {
+            queue->runOnCaller([&] {
+                if (i == 0) {
+                    EXPECT_EQ(std::this_thread::get_id(), caller);
+                    EXPECT_TRUE(queue->isCurrent());
+                    EXPECT_EQ(DispatchQueue::currentLabel(), "test.caller");
+                    EXPECT_EQ(*std::static_pointer_cast<int>(DispatchQueue::currentSpecific(&key)), 7);
+                }
+                queue->async([&] { trace.add("added"); });
+                for (int spin = 0; spin < 2000; ++spin)
+                    std::this_thread::yield();
+                trace.add("held");
+            });
+        }
+        queue->sync([] {});
+        const QStringList items = trace.snapshot();
+        ASSERT_EQ(items.size(), 400);
+        for (int i = 0; i < items.size(); i += 2)
+            ASSERT_EQ(items[i], "held") << i;
+        EXPECT_FALSE(queue->isCurrent());
 
-    // Busy: it waits for the running block and runs on the queue's thread.
-    std::atomic<bool> release {false};
-    queue->async([&] {
-        release.wait(false);
-        trace.add("running");
-    });
-    std::thread other([&] { queue->runOnCaller([&] { trace.add("after"); }); });
-    release = true;
-    release.notify_all();
-    other.join();
-    EXPECT_EQ(trace.snapshot().mid(400), QStringList({"running", "after"}));
+        // Busy: it waits for the running block and runs on the queue's thread.
+        std::atomic<bool> release {false};
+        queue->async([&] {
+            release.wait(false);
+            trace.add("running");
+        });
+        std::thread other([&] { queue->runOnCaller([&] { trace.add("after"); }); });
+        release = true;
+        release.notify_all();
+        other.join();
+        EXPECT_EQ(trace.snapshot().mid(400), QStringList({"running", "after"}));
+    }
 }
 
 TEST(DispatchDeathTest, SyncOntoOwnQueueIsCaughtWithItsLabel)
