@@ -4,7 +4,8 @@
 // same HTML into a PDF writer, and plain print of 10 pages to a 600-dpi PDF printer beside a bare print
 // of the same text. Targets: 1 page within 50 ms, 250 pages within 1 s, at most 1.2 times the bare
 // print; plain print of 10 pages within 1 s; no child process; memory back where it was. And the PDF
-// export of one line of 100,000 ">" within 2 s, beside plain print of the same note.
+// export of one line of 100,000 ">" within 2 s, beside plain print of the same note; the same for notes
+// of one line of a megabyte (">", one word of "[", one paragraph of words): both within 2 s.
 
 #include "Dispatch.h"
 #include "Export/MarkdownFormatter.h"
@@ -169,6 +170,12 @@ void registerAll()
     add("PlainPrint/600dpi", plainPrint, tenPages);
     // Plain print of this one long line takes seconds: one round is enough.
     add("PdfExport/quotes_100000", deepExport, quotes)->Iterations(1);
+    static const QString quotesMegabyte = QStringLiteral(">").repeated(1 << 20);
+    static const QString wordMegabyte = QStringLiteral("[").repeated(1 << 20);
+    static const QString paragraphMegabyte = QStringLiteral("word ").repeated(1 << 18);
+    add("PdfExport/quotes_1MB", deepExport, quotesMegabyte)->Iterations(1);
+    add("PdfExport/word_1MB", deepExport, wordMegabyte)->Iterations(1);
+    add("PdfExport/paragraph_1MB", deepExport, paragraphMegabyte)->Iterations(1);
 }
 
 } // namespace

@@ -28,6 +28,8 @@ constexpr QChar CarriageReturnHolder = QChar(0x200B);
 // The document takes these as frame marks; they are shown as the replacement character.
 constexpr QChar FrameStart = QChar(0xFDD0);
 constexpr QChar FrameEnd = QChar(0xFDD1);
+// Deeper than any list a person nests, and well inside a page or a window's text.
+constexpr double MaximumHangingIndent = 200;
 
 // The document looks every inserted format up by its hash, which a format works out once and keeps;
 // comparing it with another format works it out here, so the copies made for each insertion share it.
@@ -670,8 +672,11 @@ QTextBlockFormat TextView::blockFormat(qsizetype position) const
     }
     QTextBlockFormat format;
     if (style) {
-        format.setLeftMargin(style->headIndent);
-        format.setTextIndent(style->firstLineHeadIndent - style->headIndent);
+        // The hanging indent is as wide as the line's prefix, which a hostile line makes a million
+        // points wide: laid out that far in, every character would take a line of its own.
+        const double indent = std::min(style->headIndent, MaximumHangingIndent);
+        format.setLeftMargin(indent);
+        format.setTextIndent(style->firstLineHeadIndent - indent);
         if (style->maximumLineHeight > 0 && style->minimumLineHeight == style->maximumLineHeight)
             format.setLineHeight(style->maximumLineHeight, QTextBlockFormat::FixedHeight);
         else if (style->minimumLineHeight > 0)

@@ -241,14 +241,13 @@ void MarkdownTextStorage::change(TextRange range, const std::function<void(TextA
     const qsizetype to = std::min(range.end(), line_.back().end);
     if (from >= to)
         return;
-    // Splits the run holding the position so that a run starts there; gives that run's index.
+    // Splits the run holding the position so that a run starts there; gives that run's index. The
+    // runs' ends increase strictly, so a search finds it: a long line may hold a million runs.
     const auto split = [this](qsizetype position) {
-        size_t i = 0;
-        qsizetype start = lineStart_;
-        while (line_[i].end <= position) {
-            start = line_[i].end;
-            ++i;
-        }
+        const auto run = std::upper_bound(line_.begin(), line_.end(), position,
+                                          [](qsizetype p, const LineRun& r) { return p < r.end; });
+        const size_t i = size_t(run - line_.begin());
+        const qsizetype start = i == 0 ? lineStart_ : line_[i - 1].end;
         if (start == position)
             return i;
         line_.insert(line_.begin() + i, LineRun{position, line_[i].attributes});

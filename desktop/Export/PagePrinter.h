@@ -19,6 +19,20 @@ using PageDecorator = std::function<void(QPainter& painter, int pageNumber, QSiz
 
 constexpr double MarginPoints = 72;
 
+// Qt lays a line out by reading on to the next place it may break, so a word of a million letters
+// would be read once for each of its lines. Words longer than `longestWord` get a zero-width space
+// every `pieceLength` letters, where their lines may break.
+void breakLongWords(QTextDocument& document, int longestWord, int pieceLength);
+
+constexpr int LongestWord = 200;
+constexpr int LongWordPiece = 8;
+
+// Cuts every paragraph of more than `linesPerPiece` laid-out lines into paragraphs of that many, at the
+// places its lines break, so that they lay out as before. List items are left whole.
+void splitLongParagraphs(QTextDocument& document, int linesPerPiece);
+
+constexpr int LinesPerPiece = 40;
+
 // The part of the device's sheet inside the margins, in layout units of `pointsPerUnit` points.
 QSizeF bodySize(const QPagedPaintDevice& device, double pointsPerUnit);
 

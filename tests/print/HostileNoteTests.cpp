@@ -1,5 +1,6 @@
 #include "Export/ExportCommands.h"
 #include "Export/MarkdownFormatter.h"
+#include "Export/PagePrinter.h"
 #include "Export/PrintingTextView.h"
 #include "Export/PrintingWebView.h"
 #include "Export/RichTextPage.h"
@@ -12,6 +13,9 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPrinter>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -126,6 +130,21 @@ QString repeated(const char* piece, int times)
     return QString::fromLatin1(piece).repeated(times);
 }
 
+// Every laid-out line of the document: its text and where it stands.
+QStringList placedLines(const QTextDocument& document)
+{
+    QStringList lines;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const QTextLayout* layout = block.layout();
+        for (int i = 0; i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            const QPointF at = layout->position() + line.position();
+            lines << QStringLiteral("%1 @%2,%3").arg(block.text().mid(line.textStart(), line.textLength())).arg(at.x()).arg(at.y());
+        }
+    }
+    return lines;
+}
+
 } // namespace
 
 TEST(Printing, NestingReachingTheLayoutIsCapped)
@@ -156,6 +175,64 @@ TEST(Printing, NestingReachingTheLayoutIsCapped)
     };
     for (const auto& c : cases)
         EXPECT_EQ(RichTextPage::withNestingCapped(c.in).toStdString(), c.out.toStdString()) << c.name;
+}
+
+TEST(Printing, LongParagraphsAreCutWhereTheirLinesBreak)
+{
+    const QString words = repeated("many words wrap here, ", 60);
+    const struct {
+        const char* name;
+        QString html;
+        int blocksAfter; // 0: cut into blocks of three lines at most
+    } cases[] = {
+        {"hanging indent", "<p style=\"margin-left: 30px; text-indent: -30px\">" + words + "</p>", 0},
+        {"spacing around the paragraph",
+         "<p>before</p><p style=\"margin: 14px 0 20px 0\">" + words + "</p><p>after</p>", 0},
+        {"right to left", "<p dir=\"rtl\">" + QStringLiteral("\u05e9\u05dc\u05d5\u05dd \u05e2\u05d5\u05dc\u05dd ").repeated(80) + "</p>", 0},
+        {"a heading that starts a page", "<h1 style=\"page-break-before: always\">" + words + "</h1>", 0},
+        {"list items stay whole", "<ul><li>" + words + "</li><li>b</li></ul>", 2},
+        {"short paragraphs stay whole", "<p>one</p><p>two words</p>", 2},
+    };
+    for (const auto& c : cases) {
+        QTextDocument document;
+        document.setHtml(c.html);
+        document.setPageSize(QSizeF(300, 150));
+        const int pages = document.pageCount();
+        const QStringList before = placedLines(document);
+        const int blocks = document.blockCount();
+        PagePrinter::splitLongParagraphs(document, 3);
+        EXPECT_EQ(document.pageCount(), pages) << c.name;
+        EXPECT_EQ(placedLines(document), before) << c.name;
+        if (c.blocksAfter) {
+            EXPECT_EQ(document.blockCount(), c.blocksAfter) << c.name;
+            continue;
+        }
+        EXPECT_GT(document.blockCount(), blocks) << c.name;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+            EXPECT_LE(block.layout()->lineCount(), 3) << c.name;
+    }
+}
+
+TEST(Printing, LongWordsGetPlacesToBreak)
+{
+    const struct {
+        const char* name;
+        QString text;
+        QString broken; // with | for each break opportunity put in
+    } cases[] = {
+        {"short words stay whole", "short words stay whole", "short words stay whole"},
+        {"as long as allowed", "abcdefghij abcdefghij", "abcdefghij abcdefghij"},
+        {"longer", "abcdefghijklmn op", "abcd|efgh|ijkl|mn op"},
+        {"never inside a surrogate pair", QStringLiteral("abc\U0001D400defghijk"), QStringLiteral("abc\U0001D400|defg|hijk")},
+        {"never before a combining mark", QStringLiteral("abce\u0301fghijklm"), QStringLiteral("abce\u0301|fghi|jklm")},
+        {"in a later paragraph", "ab\nabcdefghijkl", "ab\nabcd|efgh|ijkl"},
+    };
+    for (const auto& c : cases) {
+        QTextDocument document;
+        document.setPlainText(c.text);
+        PagePrinter::breakLongWords(document, 10, 4);
+        EXPECT_EQ(document.toPlainText().replace(QChar(0x200B), u'|').toStdString(), c.broken.toStdString()) << c.name;
+    }
 }
 
 TEST(Printing, HostileNotesFinishAndReadNothing)
