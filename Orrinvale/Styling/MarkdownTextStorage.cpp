@@ -134,8 +134,11 @@ void MarkdownTextStorage::processEditing()
     const TextRange edited = editedRange();
     const QString& text = string();
     carryUnstyled(edited, changeInLength());
-    const qsizetype start = std::max<qsizetype>(edited.location - 2, 0);
-    const qsizetype end = std::max(start, std::min(edited.end() + 2, text.size()));
+    // A change of characters may change how the lines beside it read; a pass over attributes alone
+    // (a slice) styles only its own lines, so a long line before it is not styled again every slice.
+    const qsizetype reach = (editedMask() & EditedCharacters) ? 2 : 0;
+    const qsizetype start = std::max<qsizetype>(edited.location - reach, 0);
+    const qsizetype end = std::max(start, std::min(edited.end() + reach, text.size()));
     TextRange lines = paragraphRangeForRange(text, {start, end - start});
     if (lines.length > StyledAtOnce && QCoreApplication::instance()) {
         // The first slice now, the rest in slices. New text is plain until its turn: it would keep

@@ -550,6 +550,25 @@ TEST_F(Styling, ALongChangeIsStyledInShortSlicesAsIfAtOnce)
     }
 }
 
+TEST_F(Styling, SlicesGetPastAParagraphLongerThanASlice)
+{
+    // Each slice reaches back into the paragraph before it; a long one must not be all it ever styles.
+    const QString cases[] = {
+        QStringLiteral("[").repeated(MarkdownTextStorage::StyledAtOnce) + QStringLiteral("\n\n# deepest"),
+        QStringLiteral("word ").repeated(MarkdownTextStorage::StyledAtOnce / 4) + QStringLiteral("\n**b**\n").repeated(3000),
+    };
+    for (const QString& text : cases) {
+        setText(text);
+        runSlices(storage);
+        EXPECT_EQ(storage.unstyledRange().length, 0);
+        MarkdownTextStorage byLine(metrics);
+        configure(byLine);
+        styleLineByLine(byLine, storage.string());
+        runSlices(byLine); // a line after the long one reaches back into it, which is sliced again
+        ASSERT_NO_FATAL_FAILURE(expectSameStyles(storage, byLine));
+    }
+}
+
 TEST_F(Styling, SlicesLeaveAStorageThatIsGoneAlone)
 {
     auto gone = std::make_unique<MarkdownTextStorage>(metrics);
