@@ -624,8 +624,10 @@ bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
     const std::optional<FileTime> documentDate = FileTimes::modificationTime(document);
     if (!documentDate)
         return !exists(Note::linkFileForKey(key, NoteServiceCloud, storage)); // gone elsewhere: the trash pass decides
-    // A document nobody changed since this computer's last exchange takes local edits.
-    return SyncConflict::hasUnexchangedLocalChanges(key, storage)
+    // A document nobody changed since this computer's last exchange takes local edits. Only the
+    // drive's link counts: an edit the record store took first is still missing from the drive,
+    // where a move would carry the stale document to every computer.
+    return SyncConflict::hasUnexchangedLocalChanges(key, storage, {NoteServiceCloud})
         && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);
 }
 

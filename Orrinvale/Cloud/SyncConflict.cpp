@@ -41,13 +41,13 @@ void sendRecord(const NotePtr& note)
 
 } // namespace
 
-bool hasUnexchangedLocalChanges(const QString& key, int storage)
+bool hasUnexchangedLocalChanges(const QString& key, int storage, std::initializer_list<int> services)
 {
     const QString path = Note::documentFileForKey(key, storage);
     if (path.isEmpty() || !QFileInfo(path).isFile())
         return false;
     const FileTime changed = FileTime::fromWholeSeconds(FileDates::modificationDate(path));
-    for (const int service : {NoteServiceCloud, NoteServiceCloudKit}) {
+    for (const int service : services) {
         if (LinkFiles::isNewerOrEqualTo(key, service, storage, changed))
             return false;
     }

@@ -7,16 +7,18 @@
 #include <QStringList>
 
 #include <functional>
+#include <initializer_list>
 
 // The conflict rule's answers that the drive and record-store sides share.
 namespace SyncConflict {
 
 // True when the note's text file was changed here after its last exchange
-// with both the drive and the record store: its modification date (whole
-// seconds, as a commit writes updatedOn there) is later than each of its
-// Cloud and CloudKit link dates; a missing link counts as never exchanged.
-// A missing text file has no changes.
-bool hasUnexchangedLocalChanges(const QString& key, int storage);
+// with each of the services (the drive and the record store unless named):
+// its modification date (whole seconds, as a commit writes updatedOn there)
+// is later than each of their link dates; a missing link counts as never
+// exchanged. A missing text file has no changes.
+bool hasUnexchangedLocalChanges(const QString& key, int storage,
+                                std::initializer_list<int> services = {NoteServiceCloud, NoteServiceCloudKit});
 
 // File queue. A commit sets its text file's date to the note's whole second:
 // any other date means the commit was cut short (or another program wrote the

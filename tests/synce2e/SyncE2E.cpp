@@ -266,6 +266,38 @@ TEST_P(SyncE2EFolder, AGarbledOrCutDocumentIsNeverTakenForTextAndAReplacedTextIs
     }
 }
 
+// An edit only the store took (the folder was away) must still reach the folder:
+// a later move carries the folder's document to the other computers.
+TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt)
+{
+    for (Machine* machine : {a.get(), b.get()}) {
+        machine->ok(QStringLiteral("watch off"));
+        machine->ok(QStringLiteral("pushnote off"));
+    }
+    a->ok(QStringLiteral("new Moved plan\\nbase"));
+    exchange(*b);
+    nextSecond();
+    const QString drive = root + QStringLiteral("/drive");
+    ASSERT_TRUE(QDir().rename(drive, drive + QStringLiteral("-away")));
+    a->send(QStringLiteral("edit inbox Moved%20plan.txt Moved plan\\nedit")); // the folder's half fails
+    a->answer();
+    a->ok(QStringLiteral("wait"));
+    ASSERT_TRUE(QDir().rename(drive + QStringLiteral("-away"), drive));
+    a->ok(QStringLiteral("pass"));
+    QFile document(drive + QStringLiteral("/Documents/Inbox/Moved plan.txt"));
+    ASSERT_TRUE(document.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(document.readAll()), QStringLiteral("Moved plan\nedit"));
+    exchange(*b);
+    b->ok(QStringLiteral("move inbox Moved%20plan.txt"));
+    for (Machine* machine : {a.get(), b.get(), a.get(), b.get()}) {
+        machine->ok(QStringLiteral("fetch")); // the store first: its text must not meet a stale document
+        machine->ok(QStringLiteral("pass"));
+    }
+    const Notes moved{{QStringLiteral("archive/Moved plan.txt"), QStringLiteral("Moved plan\nedit")}};
+    EXPECT_EQ(a->notes(), moved);
+    EXPECT_EQ(b->notes(), moved);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2EFolder,
                          ::testing::Values(Setup{"Sqlite", true}, Setup{"Postgres", true}), setupName);
 
