@@ -15,22 +15,14 @@ namespace {
 
 using TextDecoding::Encoding;
 
-const QByteArray Utf32LittleMark("\xFF\xFE\0\0", 4);
-const QByteArray Utf32BigMark("\0\0\xFE\xFF", 4);
-
 // The encodings to try in turn. A wide one only with its byte-order mark:
 // without one, nearly any bytes pass as UTF-16, and a cut or garbled file would
-// be taken for a text. UTF-32's marks would pass as UTF-16 with a NUL.
+// be taken for a text.
 QList<Encoding> readingOrder(const QByteArray& data)
 {
-    if (data.startsWith(Utf32LittleMark))
-        return {Encoding::UTF8, Encoding::UTF32LE};
-    if (data.startsWith(Utf32BigMark))
-        return {Encoding::UTF8, Encoding::UTF32BE};
-    if (data.startsWith(QByteArray("\xFF\xFE", 2)))
-        return {Encoding::UTF8, Encoding::UTF16LE};
-    if (data.startsWith(QByteArray("\xFE\xFF", 2)))
-        return {Encoding::UTF8, Encoding::UTF16BE};
+    const std::optional<Encoding> marked = TextDecoding::markedEncoding(data);
+    if (marked && *marked != Encoding::UTF8)
+        return {Encoding::UTF8, *marked};
     return {Encoding::UTF8, Encoding::ASCII};
 }
 

@@ -20,25 +20,15 @@ QString escaped(const QString& text, const QByteArray& keep = {})
     return QString::fromLatin1(QUrl::toPercentEncoding(text, keep));
 }
 
-struct WideMark {
-    TextDecoding::Encoding encoding;
-    int unit;
-    bool bigEndian;
-};
-
-std::optional<WideMark> wideByteOrderMark(const QByteArray& head)
+// The code unit of a wide encoding a byte-order mark names: the whole file is in it.
+int wideUnit(const std::optional<TextDecoding::Encoding>& marked)
 {
     using E = TextDecoding::Encoding;
-    const auto starts = [&](QByteArrayView mark) { return head.startsWith(mark); };
-    if (starts(QByteArrayView("\xFF\xFE\0\0", 4)))
-        return WideMark{E::UTF32LE, 4, false};
-    if (starts(QByteArrayView("\0\0\xFE\xFF", 4)))
-        return WideMark{E::UTF32BE, 4, true};
-    if (starts(QByteArrayView("\xFF\xFE", 2)))
-        return WideMark{E::UTF16LE, 2, false};
-    if (starts(QByteArrayView("\xFE\xFF", 2)))
-        return WideMark{E::UTF16BE, 2, true};
-    return std::nullopt;
+    if (marked == E::UTF32LE || marked == E::UTF32BE)
+        return 4;
+    if (marked == E::UTF16LE || marked == E::UTF16BE)
+        return 2;
+    return 1;
 }
 
 // The bytes up to and including the first line feed, read in code units of the size and order; 0
@@ -95,8 +85,9 @@ std::optional<LogTail> readLogTail(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     // A wide byte-order mark names the encoding of the whole file, so a tail from its middle is read in it.
-    const std::optional<WideMark> wide = wideByteOrderMark(file.peek(4));
-    const int unit = wide ? wide->unit : 1;
+    const std::optional<TextDecoding::Encoding> marked = TextDecoding::markedEncoding(file.peek(4));
+    const int unit = wideUnit(marked);
+    const bool bigEndian = marked == TextDecoding::Encoding::UTF32BE || marked == TextDecoding::Encoding::UTF16BE;
     const qint64 keep = qint64(LogTailBytes) * unit;
     const bool cut = file.size() > keep;
     if (cut)
@@ -104,9 +95,9 @@ std::optional<LogTail> readLogTail(const QString& path)
     QByteArray bytes = file.readAll();
     // Start at a whole line, so no character is split either.
     if (cut)
-        bytes.remove(0, firstLineLength(bytes, unit, wide && wide->bigEndian));
+        bytes.remove(0, firstLineLength(bytes, unit, bigEndian));
     QString text;
-    const bool decoded = wide ? TextDecoding::decodeAs(bytes, wide->encoding, &text) : TextDecoding::decode(bytes, &text);
+    const bool decoded = unit > 1 ? TextDecoding::decodeAs(bytes, *marked, &text) : TextDecoding::decode(bytes, &text);
     if (!decoded || text.isEmpty())
         return std::nullopt;
     return LogTail{path, text};

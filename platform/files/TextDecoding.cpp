@@ -259,6 +259,14 @@ bool showsWidePattern(const QByteArray& bytes, Encoding encoding, QString* text)
 
 } // namespace
 
+std::optional<Encoding> markedEncoding(QByteArrayView head)
+{
+    for (const Mark& mark : marks())
+        if (head.startsWith(mark.bytes))
+            return mark.encoding;
+    return std::nullopt;
+}
+
 bool decodeAs(const QByteArray& bytes, Encoding encoding, QString* text, Error* error)
 {
     QByteArray body = bytes;

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 // Reading text files of unknown encoding. Detection: a byte-order mark wins;
 // then UTF-32 or UTF-16 only where the bytes show the pattern of such text
 // (zero bytes in the high half of many code units, no control characters),
@@ -27,5 +29,8 @@ bool decode(const QByteArray& bytes, QString* text, Encoding* used = nullptr, Er
 // Strict decoding in one given encoding, for callers that try encodings in an
 // order of their own. A byte-order mark of that same encoding is skipped.
 bool decodeAs(const QByteArray& bytes, Encoding encoding, QString* text, Error* error = nullptr);
+
+// The encoding a byte-order mark at the start of the bytes names (UTF-8, UTF-16 or UTF-32), if any.
+std::optional<Encoding> markedEncoding(QByteArrayView head);
 
 } // namespace TextDecoding
