@@ -41,7 +41,8 @@ struct Hub {
     alignas(64) std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {
         VGLog::MaximumOutstandingMessages};
 
-    // Routing takes this lock, so every logger sees messages in one order.
+    // Routing takes this lock, so every logger sees messages in one order;
+    // it also guards the loggers' mailboxes.
     alignas(64) std::mutex mutex;
     std::vector<std::shared_ptr<VGLoggerNode>> nodes;
     // Removed nodes still delivering what was queued before their removal.
@@ -169,8 +170,8 @@ void VGLog::addLogger(VGLoggerPtr logger, int32_t level)
     if (!queue)
         queue = DispatchQueue::createSerial(logger->loggerName());
     queue->setSpecific(&loggerQueueKey, std::make_shared<bool>(true));
-    auto node = VGLoggerNode::create(logger, queue, level, hub().sharedRunner);
     Hub& h = hub();
+    auto node = VGLoggerNode::create(logger, queue, level, h.sharedRunner, h.mutex);
     std::lock_guard lock(h.mutex);
     h.nodes.push_back(node);
     node->postBlock([logger] { logger->didAddLogger(); });
@@ -218,28 +219,29 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     // A logger's queue never waits: the outstanding it would wait for may be freed only by itself.
     const bool mayWait = !isOnLoggerQueue();
     bool holdsSlot = true;
-    if (mayWait) {
-        if (!h.outstanding.try_acquire()) {
-            // The places are freed by the loggers' thread: it must not nap meanwhile.
-            h.sharedRunner->endLinger();
-            h.outstanding.acquire();
-        }
-    } else
+    if (mayWait)
+        h.outstanding.acquire();
+    else
         holdsSlot = h.outstanding.try_acquire();
     auto delivery = std::make_shared<VGLogDelivery>(std::move(message), holdsSlot);
     const int32_t flag = delivery->message.logFlag();
+    int parts = 0;
     {
-        std::lock_guard lock(h.mutex);
+        const auto lock = VGLoggerNode::lockBriefly(h.mutex);
+        for (const auto& node : h.nodes)
+            parts += (node->logLevel() & flag) ? 1 : 0;
+        // Counted before the first logger can see it, so routing adds no
+        // write to the count that the loggers' thread is ending.
+        delivery->setParts(parts);
         for (const auto& node : h.nodes) {
             if (node->logLevel() & flag)
                 node->postMessage(delivery);
         }
     }
-    delivery->finishOne();
-    if (!asynchronous && mayWait) {
-        h.sharedRunner->endLinger();
+    if (parts == 0)
+        delivery->finishOne();
+    if (!asynchronous && mayWait)
         delivery->waitUntilDone();
-    }
     VGLogDelivery::releaseGivenBack();
 }
 

@@ -1,12 +1,10 @@
 #include "VGLoggerNode.h"
 
-namespace {
-
-// The mailbox is held for a push or a swap only. A caller that finds it taken
-// by the logger's thread on the other core would otherwise sleep on the
-// futex and need a wake-up for a wait of a few dozen nanoseconds.
-std::unique_lock<std::mutex> lockMailbox(std::mutex& mutex)
+std::unique_lock<std::mutex> VGLoggerNode::lockBriefly(std::mutex& mutex)
 {
+    // A caller that finds the lock taken by the logger's thread on the other
+    // core would otherwise sleep on the futex and need a wake-up for a wait of
+    // a few dozen nanoseconds.
     constexpr int Tries = 64;
     for (int i = 0; i < Tries; ++i) {
         if (mutex.try_lock())
@@ -18,47 +16,35 @@ std::unique_lock<std::mutex> lockMailbox(std::mutex& mutex)
     return std::unique_lock(mutex);
 }
 
-} // namespace
-
 std::shared_ptr<VGLoggerNode> VGLoggerNode::create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
-                                                   DispatchQueuePtr runner)
+                                                   DispatchQueuePtr runner, std::mutex& routingMutex)
 {
     return std::shared_ptr<VGLoggerNode>(
-        new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel, std::move(runner)));
+        new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel, std::move(runner), routingMutex));
 }
 
-VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner)
-    : logger_(std::move(logger)), loggerQueue_(std::move(loggerQueue)), logLevel_(logLevel), runner_(std::move(runner))
+VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner,
+                           std::mutex& routingMutex)
+    : logger_(std::move(logger))
+    , loggerQueue_(std::move(loggerQueue))
+    , logLevel_(logLevel)
+    , runner_(std::move(runner))
+    , routingMutex_(routingMutex)
 {
 }
 
-void VGLoggerNode::postMessage(const std::shared_ptr<VGLogDelivery>& delivery)
-{
-    delivery->retain();
-    post({delivery, {}});
-}
+void VGLoggerNode::postMessage(const std::shared_ptr<VGLogDelivery>& delivery) { post({delivery, {}}); }
 
-void VGLoggerNode::postBlock(DispatchBlock block)
-{
-    post({{}, std::move(block)});
-    // Control blocks are often waited for (flushes, settings read back).
-    runner_->endLinger();
-}
+void VGLoggerNode::postBlock(DispatchBlock block) { post({{}, std::move(block)}); }
 
 void VGLoggerNode::post(Item item)
 {
-    bool schedule = false;
-    {
-        const auto lock = lockMailbox(mutex_);
-        pending_.push_back(std::move(item));
-        schedule = !drainScheduled_;
-        if (schedule) {
-            drainScheduled_ = true;
-            scheduledSelf_ = shared_from_this();
-        }
-    }
-    if (schedule)
-        scheduleDrain();
+    pending_.push_back(std::move(item));
+    if (drainScheduled_)
+        return;
+    drainScheduled_ = true;
+    scheduledSelf_ = shared_from_this();
+    scheduleDrain();
 }
 
 void VGLoggerNode::scheduleDrain()
@@ -74,7 +60,7 @@ void VGLoggerNode::scheduleDrain()
 void VGLoggerNode::drain()
 {
     {
-        const auto lock = lockMailbox(mutex_);
+        const auto lock = lockBriefly(routingMutex_);
         draining_.swap(pending_);
     }
     // Messages since the last control block end their run before the next one runs.
@@ -109,7 +95,7 @@ void VGLoggerNode::drain()
     bool again = false;
     std::shared_ptr<VGLoggerNode> self;
     {
-        const auto lock = lockMailbox(mutex_);
+        const auto lock = lockBriefly(routingMutex_);
         again = !pending_.empty();
         drainScheduled_ = again;
         if (!again)

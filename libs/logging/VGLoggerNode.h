@@ -15,7 +15,10 @@ struct VGLogDelivery {
     explicit VGLogDelivery(VGLogMessage message, bool holdsSlot)
         : message(std::move(message)), holdsSlot(holdsSlot) {}
 
-    void retain() { remaining.fetch_add(1, std::memory_order_relaxed); }
+    // Set by the router before it posts the delivery: one part per logger it
+    // goes to. A delivery that goes nowhere still has the router's part, which
+    // it ends with finishOne().
+    void setParts(int parts) { remaining.store(parts > 0 ? parts : 1, std::memory_order_relaxed); }
     // Ends one logger's part; true when that freed the delivery's place in the
     // bound, which the caller hands back with freePlaces().
     bool finishPart();
@@ -35,7 +38,7 @@ struct VGLogDelivery {
 
     const VGLogMessage message;
     const bool holdsSlot;
-    std::atomic<int> remaining {1}; // the router's own reference until routing ends
+    std::atomic<int> remaining {1};
     std::atomic<bool> done {false};
 };
 
@@ -48,13 +51,20 @@ public:
     // The node's batches run on the runner's thread, each as a block of the
     // logger's queue: loggers sharing one runner take turns on one thread
     // instead of each needing a core of its own.
+    // The mailbox is guarded by the router's lock, which the caller already
+    // holds when it posts: a message then takes one lock, not one per logger.
     static std::shared_ptr<VGLoggerNode> create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
-                                                DispatchQueuePtr runner);
+                                                DispatchQueuePtr runner, std::mutex& routingMutex);
+
+    // Takes a lock that is held only for a push or a swap, spinning a little
+    // before it sleeps.
+    static std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex);
 
     const VGLoggerPtr& logger() const { return logger_; }
     const DispatchQueuePtr& loggerQueue() const { return loggerQueue_; }
     int32_t logLevel() const { return logLevel_; }
 
+    // Both with the routing lock held.
     void postMessage(const std::shared_ptr<VGLogDelivery>& delivery);
     void postBlock(DispatchBlock block);
 
@@ -64,7 +74,8 @@ private:
         DispatchBlock block;
     };
 
-    VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner);
+    VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner,
+                 std::mutex& routingMutex);
     void post(Item item);
     void scheduleDrain();
     void drain();
@@ -76,8 +87,8 @@ private:
 
     // What the caller reads, what both sides write and what only the drain
     // touches lie on cache lines of their own.
-    alignas(64) std::mutex mutex_;
-    std::vector<Item> pending_;
+    std::mutex& routingMutex_; // guards the mailbox: pending_ to scheduledSelf_
+    alignas(64) std::vector<Item> pending_;
     bool drainScheduled_ = false;
     // The node while a drain is scheduled, so that a removed logger outlives
     // what was queued for it; the drain block itself carries only a pointer,
