@@ -60,10 +60,12 @@ public:
     DispatchHandle after(double seconds, DispatchBlock block);
     bool isCurrent() const;
     // For a queue fed a steady stream of short blocks: once idle, its worker
-    // waits a few microseconds for the next block before it sleeps, so the
-    // next block needs no wake-up. The wait shortens while it goes unrewarded
-    // (the caller lost its core to other work). Off by default.
+    // spins a few microseconds for the next block while a core is free, then
+    // naps for some tens of microseconds before it sleeps; blocks queued
+    // meanwhile need no wake-up and run after the nap. Off by default.
     void setLingersWhenIdle(bool lingers);
+    // Ends a lingering worker's nap at once, for a block its caller waits for.
+    void endLinger();
 
     // Values keyed by address that blocks of this queue can read back.
     void setSpecific(const void* key, std::shared_ptr<void> value);

@@ -219,9 +219,13 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     // A logger's queue never waits: the outstanding it would wait for may be freed only by itself.
     const bool mayWait = !isOnLoggerQueue();
     bool holdsSlot = true;
-    if (mayWait)
-        h.outstanding.acquire();
-    else
+    if (mayWait) {
+        if (!h.outstanding.try_acquire()) {
+            // The places are freed by the loggers' thread: it must not nap meanwhile.
+            h.sharedRunner->endLinger();
+            h.outstanding.acquire();
+        }
+    } else
         holdsSlot = h.outstanding.try_acquire();
     auto delivery = std::make_shared<VGLogDelivery>(std::move(message), holdsSlot);
     const int32_t flag = delivery->message.logFlag();
@@ -240,8 +244,10 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     }
     if (parts == 0)
         delivery->finishOne();
-    if (!asynchronous && mayWait)
+    if (!asynchronous && mayWait) {
+        h.sharedRunner->endLinger();
         delivery->waitUntilDone();
+    }
     VGLogDelivery::releaseGivenBack();
 }
 

@@ -35,7 +35,12 @@ VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int
 
 void VGLoggerNode::postMessage(const std::shared_ptr<VGLogDelivery>& delivery) { post({delivery, {}}); }
 
-void VGLoggerNode::postBlock(DispatchBlock block) { post({{}, std::move(block)}); }
+void VGLoggerNode::postBlock(DispatchBlock block)
+{
+    post({{}, std::move(block)});
+    // Control blocks are often waited for (flushes, settings read back).
+    runner_->endLinger();
+}
 
 void VGLoggerNode::post(Item item)
 {
