@@ -27,7 +27,7 @@ void VGDispatchQueueLogFormatter::setReplacementString(const QString& replacemen
 QString VGDispatchQueueLogFormatter::stringFromDate(double timestamp)
 {
     char text[VGLogTimestamp::Length];
-    VGLogTimestamp::local(timestamp).write(text, '-');
+    VGLogTimestamp::write(text, timestamp, '-');
     return QString::fromLatin1(text, VGLogTimestamp::Length);
 }
 

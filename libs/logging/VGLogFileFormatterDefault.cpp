@@ -20,7 +20,7 @@ constexpr qsizetype StampBytes = VGLogTimestamp::Length + 2;
 
 void writeStamp(char* stamp, double timestamp)
 {
-    VGLogTimestamp::local(timestamp).write(stamp, '/');
+    VGLogTimestamp::write(stamp, timestamp, '/');
     stamp[VGLogTimestamp::Length] = ' ';
     stamp[VGLogTimestamp::Length + 1] = ' ';
 }

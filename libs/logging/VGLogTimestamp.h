@@ -1,16 +1,13 @@
 #pragma once
 
-#include <cstdint>
+// Log time stamps in local time: "yyyy<s>MM<s>dd HH:mm:ss:SSS" for a date
+// separator s. Each thread keeps the text up to the seconds of the last second
+// it wrote for each of two separators, so a stream of messages converts and
+// formats the date once per second and writes only the milliseconds.
+namespace VGLogTimestamp {
 
-// Local calendar fields of a log time stamp. Each thread caches the fields of the
-// last second it converted, so a stream of messages costs one conversion per second.
-struct VGLogTimestamp {
-    int year, month, day, hour, minute, second, millisecond;
+constexpr int Length = 23;
+// Writes Length bytes, no NUL; timestamp: seconds since 1970 with the fraction.
+void write(char* out, double timestamp, char dateSeparator);
 
-    // timestamp: seconds since 1970 with the fraction.
-    static VGLogTimestamp local(double timestamp);
-
-    static constexpr int Length = 23;
-    // Writes "yyyy<s>MM<s>dd HH:mm:ss:SSS" (Length bytes, no NUL) for a date separator s.
-    void write(char* out, char dateSeparator) const;
-};
+} // namespace VGLogTimestamp

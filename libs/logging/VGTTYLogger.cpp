@@ -207,7 +207,7 @@ void VGTTYLogger::logMessage(const VGLogMessage& message)
         pending_.append(profile->fgCode()).append(profile->bgCode());
     if (!formatted) {
         char stamp[VGLogTimestamp::Length];
-        VGLogTimestamp::local(message.timestamp()).write(stamp, '-');
+        VGLogTimestamp::write(stamp, message.timestamp(), '-');
         // Lower-case hexadecimal, as "%x" writes it, at a fraction of snprintf's cost.
         char thread[8];
         const char* const threadEnd = std::to_chars(thread, thread + sizeof thread, message.machThreadID(), 16).ptr;

@@ -2,9 +2,12 @@
 #include "VGContextBlacklistFilterLogFormatter.h"
 #include "VGContextWhitelistFilterLogFormatter.h"
 #include "VGDispatchQueueLogFormatter.h"
+#include "VGLogTimestamp.h"
 #include "VGMultiFormatter.h"
 
 #include <QDateTime>
+
+#include <cmath>
 
 namespace {
 
@@ -137,4 +140,36 @@ TEST(LoggingFormatters, FormatterOnTwoLoggersAtOnce)
     EXPECT_TRUE(first->snapshot()[1999].endsWith(":999 [main] 1999"));
     VGLog::removeAllLoggers();
     VGLog::flushLog();
+}
+
+// Stamps written in turn with both separators, within one second, across
+// seconds, back in time and before 1970, each as the calendar writes it.
+TEST(LoggingFormatters, TimestampsAcrossSecondsAndSeparators)
+{
+    const double second = 1772442303; // a Monday morning in March 2026
+    const struct {
+        double timestamp;
+        char separator;
+    } cases[] = {
+        {second, '-'},
+        {second + 0.5, '/'},
+        {second + 0.125, '-'},
+        {second + 0.9990234375, '/'},
+        {second + 1, '-'},
+        {second + 1.25, '/'},
+        {second, '-'}, // back a second
+        {second + 86400 * 31 + 0.5, '-'}, // another month, then the cached one again
+        {second + 0.25, '/'},
+        {second + 0.25, '-'},
+        {-0.5, '/'},
+        {4102444800.75, '-'}, // the year 2100
+    };
+    for (const auto& c : cases) {
+        char text[VGLogTimestamp::Length + 1] = {};
+        VGLogTimestamp::write(text, c.timestamp, c.separator);
+        const auto msecs = qint64(std::floor(c.timestamp * 1000));
+        const QString format = QStringLiteral("yyyy%1MM%1dd HH:mm:ss:zzz").arg(QChar::fromLatin1(c.separator));
+        EXPECT_EQ(QString::fromLatin1(text), QDateTime::fromMSecsSinceEpoch(msecs).toString(format))
+            << c.timestamp << ' ' << c.separator;
+    }
 }
