@@ -10,6 +10,7 @@
 #include <iterator>
 #include <mutex>
 #include <semaphore>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -57,6 +58,74 @@ struct Hub {
 
 // Enough to free in one go that the lock is rare, few enough to hold little.
 constexpr size_t GivenBackRun = 256;
+
+// Deliveries are made on logging callers' threads and, given back, freed there
+// in runs: more at once than the allocator's per-thread cache holds, so each
+// would go the allocator's slow way. Each thread keeps the blocks it frees, up
+// to a few runs, for its next messages instead. The list is plain data, usable
+// even while the thread's other objects are destroyed; a guard frees its blocks
+// as the thread ends.
+struct DeliveryBlocks {
+    std::vector<void*>* kept = nullptr;
+    size_t blockSize = 0;
+    bool threadEnded = false;
+
+    static constexpr size_t Kept = 4 * GivenBackRun;
+
+    void* take(size_t size)
+    {
+        if (!kept || kept->empty() || size != blockSize)
+            return ::operator new(size);
+        void* block = kept->back();
+        kept->pop_back();
+        return block;
+    }
+    void keep(void* block, size_t size);
+};
+
+thread_local DeliveryBlocks deliveryBlocks;
+
+struct DeliveryBlocksGuard {
+    ~DeliveryBlocksGuard()
+    {
+        DeliveryBlocks& blocks = deliveryBlocks;
+        blocks.threadEnded = true;
+        if (!blocks.kept)
+            return;
+        for (void* block : *blocks.kept)
+            ::operator delete(block);
+        delete std::exchange(blocks.kept, nullptr);
+    }
+};
+
+thread_local DeliveryBlocksGuard deliveryBlocksGuard;
+
+void DeliveryBlocks::keep(void* block, size_t size)
+{
+    if (!kept && !threadEnded) {
+        (void)&deliveryBlocksGuard; // made, and its end registered, on first use
+        kept = new std::vector<void*>;
+        kept->reserve(Kept);
+        blockSize = size;
+    }
+    if (!kept || size != blockSize || kept->size() >= Kept) {
+        ::operator delete(block);
+        return;
+    }
+    kept->push_back(block);
+}
+
+template <typename T>
+struct DeliveryAllocator {
+    using value_type = T;
+    DeliveryAllocator() = default;
+    template <typename U>
+    DeliveryAllocator(const DeliveryAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(deliveryBlocks.take(n * sizeof(T))); }
+    void deallocate(T* block, size_t n) { deliveryBlocks.keep(block, n * sizeof(T)); }
+    template <typename U>
+    bool operator==(const DeliveryAllocator<U>&) const { return true; }
+};
 
 Hub& hub()
 {
@@ -227,7 +296,7 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
         }
     } else
         holdsSlot = h.outstanding.try_acquire();
-    auto delivery = std::make_shared<VGLogDelivery>(std::move(message), holdsSlot);
+    auto delivery = std::allocate_shared<VGLogDelivery>(DeliveryAllocator<VGLogDelivery>(), std::move(message), holdsSlot);
     const int32_t flag = delivery->message.logFlag();
     int parts = 0;
     {
