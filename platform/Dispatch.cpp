@@ -19,8 +19,8 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/eventfd.h>
-#include <unistd.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 int Dispatch::allowedCores()
 {
@@ -537,6 +537,7 @@ void DispatchQueue::setLingersWhenIdle(bool lingers) { state_->lingers.store(lin
 
 void DispatchQueue::endLinger()
 {
+    // A nap that starts just after this look still ends on its own, one nap later.
     if (!state_->napping.load(std::memory_order_relaxed))
         return;
     {
