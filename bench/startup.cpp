@@ -92,30 +92,10 @@ int startPeer()
     std::_Exit(0);
 }
 
-// The first start without caches, until every queue is idle: the list, the
-// search index, the side records and the tag links all made.
-int settleOurs()
+// With sync on: waits for the fetch at activation and every write it led to.
+// Some of that work comes back to the main queue: it runs while waiting.
+bool settleSync()
 {
-    SingleInstance instance;
-    if (!instance.claim())
-        return 1;
-    AppDelegate app;
-    app.applicationDidFinishLaunching();
-    Dispatch::waitUntilIdle();
-    say("settled");
-    std::_Exit(0);
-}
-
-// The same with sync on: the fetch at activation, then every note sent to the
-// record store and the sync folder. "settled" names the records stored.
-int settleOursWithSync()
-{
-    SingleInstance instance;
-    if (!instance.claim())
-        return 1;
-    AppDelegate app;
-    app.applicationDidFinishLaunching();
-    // Some of the work comes back to the main queue: it runs while waiting.
     const auto waitFor = [](const std::atomic<bool>& flag) {
         return QTest::qWaitFor([&] {
             Dispatch::waitUntilIdle();
@@ -125,12 +105,25 @@ int settleOursWithSync()
     std::atomic<bool> fetched {false};
     // Unless activating already fetched: then this one is refused and the first one's work is waited for.
     CloudSetup::activate(Core::shared(), [&](bool) { fetched = true; });
+    if (!waitFor(fetched))
+        return false;
     std::atomic<bool> written {false};
-    const bool settled = waitFor(fetched) && [&] {
-        Core::shared().appleCloud()->wait([&] { written = true; });
-        return waitFor(written);
-    }();
-    say(settled ? "settled" : "stuck");
+    Core::shared().appleCloud()->wait([&] { written = true; });
+    return waitFor(written);
+}
+
+// The first start without caches, until every queue is idle: the list, the
+// search index, the side records and the tag links all made; with sync on,
+// every note sent as well.
+int settleOurs(bool sync)
+{
+    SingleInstance instance;
+    if (!instance.claim())
+        return 1;
+    AppDelegate app;
+    app.applicationDidFinishLaunching();
+    Dispatch::waitUntilIdle();
+    say(!sync || settleSync() ? "settled" : "stuck");
     std::_Exit(0);
 }
 
@@ -151,10 +144,8 @@ int runChild(const QByteArray& mode, int argc, char** argv)
         return startPeer();
     if (mode == "index")
         return buildIndex();
-    if (mode == "settle")
-        return settleOurs();
-    if (mode == "settle-sync")
-        return settleOursWithSync();
+    if (mode == "settle" || mode == "settle-sync")
+        return settleOurs(mode == "settle-sync");
     return 0; // "bare": a plain Qt start and exit
 }
 

@@ -202,17 +202,6 @@ std::optional<Record> PostgresBackend::fetch(const RecordID& id, const DesiredKe
     return recordsFromRows(rows, desiredKeys).first();
 }
 
-Error PostgresBackend::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs)
-{
-    return write(saves, deleteIDs, nullptr);
-}
-
-Error PostgresBackend::saveEach(QList<Record>& saves, QList<Error>& refusals)
-{
-    refusals = QList<Error>(saves.size());
-    return write(saves, {}, &refusals);
-}
-
 Error PostgresBackend::write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals)
 {
     if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs, refusals))

@@ -33,8 +33,6 @@ public:
     QDateTime serverTime() const override;
 
     std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) override;
-    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) override;
-    Error saveEach(QList<Record>& saves, QList<Error>& refusals) override;
     Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
                 const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
                 QDateTime& readAt) override;
@@ -55,8 +53,7 @@ private:
     Error inTransaction(const std::function<Error()>& body);
     // The server's clock in milliseconds; also corrects serverTime().
     Error readClock(int64_t& now);
-    // modify, or saveEach with refusals.
-    Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals);
+    Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals) override;
     // refused: by the change tag, before writing anything.
     Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed, bool& refused);
     Error deleteOne(const RecordID& id, int64_t now, const QList<Subscription>& subscribed);

@@ -205,17 +205,6 @@ std::optional<Record> SqliteStore::readRecord(const RecordID& id, const DesiredK
     return record;
 }
 
-Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs)
-{
-    return write(saves, deleteIDs, nullptr);
-}
-
-Error SqliteStore::saveEach(QList<Record>& saves, QList<Error>& refusals)
-{
-    refusals = QList<Error>(saves.size());
-    return write(saves, {}, &refusals);
-}
-
 Error SqliteStore::write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals)
 {
     if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs, refusals))

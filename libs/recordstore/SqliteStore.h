@@ -20,8 +20,6 @@ public:
     QDateTime serverTime() const override;
 
     std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) override;
-    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) override;
-    Error saveEach(QList<Record>& saves, QList<Error>& refusals) override;
     Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
                 const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
                 QDateTime& readAt) override;
@@ -41,8 +39,7 @@ private:
     Error lastError() const;
     enum TransactionKind { Read, Write };
     Error inTransaction(TransactionKind kind, const std::function<Error()>& body);
-    // modify, or saveEach with refusals.
-    Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals);
+    Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals) override;
     std::optional<Record> readRecord(const RecordID& id, const DesiredKeys& desiredKeys, Error* error);
     // refused: by the change tag, before writing anything.
     Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscriptions, bool& refused);
