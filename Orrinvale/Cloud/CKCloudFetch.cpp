@@ -269,16 +269,19 @@ void StoreCKCloud::sendUnexchangedNotes()
 
 void StoreCKCloud::sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> notes)
 {
-    if (notes->isEmpty())
-        return;
-    const auto [key, storage] = notes->takeFirst();
-    auto note = std::make_shared<Note>(key, storage);
-    note->restoreMeta();
-    if (!note->restoreText())
-        return sendInTurn(std::move(notes));
-    // The file's date is what the links are compared with.
-    note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
-    saveNote(note, [this, notes](bool) { queue_->async([this, notes] { sendInTurn(notes); }); });
+    QList<NotePtr> batch;
+    while (!notes->isEmpty() && batch.size() < configuration_.sendBatchSize) {
+        const auto [key, storage] = notes->takeFirst();
+        auto note = std::make_shared<Note>(key, storage);
+        note->restoreMeta();
+        if (!note->restoreText())
+            continue;
+        // The file's date is what the links are compared with.
+        note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
+        batch.append(std::move(note));
+    }
+    if (!batch.isEmpty())
+        sendMany(batch, [this, notes] { queue_->async([this, notes] { sendInTurn(notes); }); });
 }
 
 // --- Every record

@@ -13,6 +13,7 @@
 #include "UserDefaults.h"
 
 #include <QDir>
+#include <QHash>
 
 namespace {
 
@@ -76,6 +77,50 @@ bool isUnseenChange(const Record& record, const QString& text, const Target& tar
                                                    record.integer(NoteRecord::VersionKey).value_or(0));
     return theirs && !theirs->isEmpty() && *theirs != text
            && !NoteHistory::load(target.key, target.storage).contains(NoteHistory::hashOf(*theirs));
+}
+
+// What a save of a note sends, copied on the calling thread.
+struct Outgoing {
+    Target target;
+    QString text;
+    QByteArray data;
+    FileTime commitDate;
+    FileTime createdDate;
+};
+
+Outgoing outgoingOf(const NotePtr& note, const Target& target)
+{
+    const QString text = note->text();
+    return {target, text, NoteRecord::dataFromString(text), FileTime::fromWholeSeconds(note->updatedOn()),
+            FileTime::fromWholeSeconds(note->createdOn())};
+}
+
+enum class Verdict { Send, Unseen, AsNew };
+
+// Whether the note's text may go over the fetched record.
+Verdict verdictOn(const std::optional<Record>& record, const Outgoing& out)
+{
+    if (record && isUnseenChange(*record, out.text, out.target))
+        return Verdict::Unseen;
+    if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), out.commitDate))
+        return Verdict::AsNew;
+    return Verdict::Send;
+}
+
+// The record holding the note's text: the fetched one, whose change tag makes
+// the save fail if another client saved in between, or a new one.
+Record liveRecord(std::optional<Record> record, const Outgoing& out)
+{
+    Record live = fetchedOrNew(std::move(record), out.target.id, out.createdDate);
+    NoteRecord::setLive(live, out.data, out.commitDate);
+    live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(out.target.key, out.target.storage, out.text));
+    return live;
+}
+
+void markSent(const LinkFiles& links, const Outgoing& out)
+{
+    links.write(out.target.key, NoteServiceCloudKit, out.target.storage, out.commitDate);
+    LogInfo("ckcloud:save ok %1", out.target.recordName());
 }
 
 } // namespace
@@ -185,14 +230,11 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
         LogError("ckcloud:save ignore unreadable file name %1", note->key());
         return answer(block, false);
     }
-    const QString text = note->text();
-    const QByteArray data = NoteRecord::dataFromString(text);
-    if (data.isEmpty()) {
+    const Outgoing out = outgoingOf(note, *target);
+    if (out.data.isEmpty()) {
         LogError("ckcloud:save error data.length <= 0");
         return answer(block, false);
     }
-    const FileTime commitDate = FileTime::fromWholeSeconds(note->updatedOn());
-    const FileTime createdDate = FileTime::fromWholeSeconds(note->createdOn());
     queue_->async([=, this] {
         fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record,
                                     const Error& error) {
@@ -202,30 +244,103 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            if (record && isUnseenChange(*record, text, *target)) {
+            switch (verdictOn(record, out)) {
+            case Verdict::Unseen:
                 LogInfo("ckcloud:save resist save %1/%2 (unseen)", target->resourceName(), target->key);
                 _reloadNoteWithRecord(*record, {}); // the conflict rule decides which text goes out
                 return answer(block, false);
-            }
-            if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), commitDate)) {
+            case Verdict::AsNew:
                 LogInfo("ckcloud:save resist save %1/%2 (ckcloud)", target->resourceName(), target->key);
                 return answer(block, false);
+            case Verdict::Send:
+                break;
             }
-            Record live = fetchedOrNew(std::move(record), target->id, createdDate);
-            NoteRecord::setLive(live, data, commitDate);
-            live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
-            // The fetched change tag makes the save fail if another client saved in between.
-            db->saveRecord(live, [=](std::optional<Record>, Error error) {
+            db->saveRecord(liveRecord(std::move(record), out), [=](std::optional<Record>, Error error) {
                 if (!error.isNull()) {
                     LogError("ckcloud:save save error %1", error.localizedDescription());
                     return answer(block, false);
                 }
-                links.write(target->key, NoteServiceCloudKit, target->storage, commitDate);
-                LogInfo("ckcloud:save ok %1", target->recordName());
+                markSent(links, out);
                 answer(block, true);
             });
         });
     });
+}
+
+// Many notes at once: a fetch and a save of all their records. Only what a
+// save would send plainly goes in the batch; saveNote handles the rest, and
+// every record the store refuses, with its own fetch and checks.
+void StoreCKCloud::sendMany(const QList<NotePtr>& notes, std::function<void()> then)
+{
+    if (held_.keep([=, this] { queue_->async([=, this] { sendMany(notes, then); }); }))
+        return;
+    const Completion done = countedWrite([then](bool) { then(); });
+    auto alone = std::make_shared<QList<NotePtr>>();
+    QList<std::pair<NotePtr, Outgoing>> batch;
+    for (const NotePtr& note : notes) {
+        const auto target = targetOf(note);
+        std::optional<Outgoing> out;
+        if (target)
+            out = outgoingOf(note, *target);
+        if (out && !out->data.isEmpty() && quickCloudCheck())
+            batch.append({note, *out});
+        else
+            alone->append(note);
+    }
+    Error error;
+    const auto db = batch.size() > 1 ? database(&error) : nullptr;
+    if (!db) {
+        for (const auto& [note, out] : batch)
+            alone->append(note);
+        return sendAlone(alone, done);
+    }
+    QList<RecordID> ids;
+    for (const auto& [note, out] : batch)
+        ids.append(out.target.id);
+    db->fetchRecords(ids, [=, this](QList<Record> found, Error error) {
+        const LinkFiles links = links_;
+        if (!error.isNull() && error.code != RecordStoreError::PartialFailure) {
+            LogError("ckcloud:save batch fetch error %1", error.localizedDescription());
+            for (const auto& [note, out] : batch)
+                alone->append(note);
+            return sendAlone(alone, done);
+        }
+        QHash<QString, Record> byName;
+        for (Record& record : found)
+            byName.insert(record.recordID().recordName, std::move(record));
+        QList<Record> saves;
+        QList<std::pair<NotePtr, Outgoing>> sending;
+        for (const auto& [note, out] : batch) {
+            std::optional<Record> record;
+            if (const auto it = byName.constFind(out.target.recordName()); it != byName.cend())
+                record = *it;
+            if (verdictOn(record, out) != Verdict::Send) {
+                alone->append(note);
+                continue;
+            }
+            saves.append(liveRecord(std::move(record), out));
+            sending.append({note, out});
+        }
+        db->saveRecords(saves, [=, this](QList<Database::SaveOutcome> outcomes) {
+            for (qsizetype i = 0; i < sending.size(); ++i) {
+                if (outcomes[i].error.isNull()) {
+                    markSent(links, sending[i].second);
+                    continue;
+                }
+                LogInfo("ckcloud:save batch refused %1 (%2)", sending[i].second.target.recordName(),
+                        outcomes[i].error.localizedDescription());
+                alone->append(sending[i].first);
+            }
+            sendAlone(alone, done);
+        });
+    });
+}
+
+void StoreCKCloud::sendAlone(std::shared_ptr<QList<NotePtr>> notes, Completion done)
+{
+    if (notes->isEmpty())
+        return done(true);
+    saveNote(notes->takeFirst(), [this, notes, done](bool) { queue_->async([=, this] { sendAlone(notes, done); }); });
 }
 
 // --- Move

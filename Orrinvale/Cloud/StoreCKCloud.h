@@ -36,6 +36,8 @@ public:
         std::function<uint32_t()> random;
         // Records per page of the fetch's query.
         int fetchPageSize = 400;
+        // Notes per record-store transaction when many wait to be sent.
+        int sendBatchSize = 200;
     };
 
     // The store whose records the link files describe.
@@ -112,9 +114,13 @@ private:
     // Applies the record with links of the account it came from: nothing once that account was given up.
     void applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block);
     void finishFetch(const std::shared_ptr<FetchRun>& run, bool ok);
-    // Queue only: saves, one at a time, each readable-named note changed here since its last exchange.
+    // Queue only: saves, a batch at a time, each readable-named note changed here since its last exchange.
     void sendUnexchangedNotes();
     void sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> notes);
+    // Queue only: saves many notes' records in one transaction; then runs once every note was tried.
+    void sendMany(const QList<NotePtr>& notes, std::function<void()> then);
+    // Saves the notes one after another through saveNote; done(true) after the last.
+    void sendAlone(std::shared_ptr<QList<NotePtr>> notes, Completion done);
 
     using Fetched = std::function<void(const std::shared_ptr<Database>& db, std::optional<Record> record,
                                        const Error& error)>;

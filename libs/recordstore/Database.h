@@ -26,6 +26,13 @@ public:
     using QueryCompletion = std::function<void(std::optional<QueryCursor> cursor, QDateTime serverTime, Error error)>;
     // On failure nothing was saved or deleted.
     using ModifyCompletion = std::function<void(QList<Record> saved, QList<RecordID> deleted, Error error)>;
+    // One record's answer among many saves: what saveRecord would have answered.
+    struct SaveOutcome {
+        std::optional<Record> record;
+        Error error;
+    };
+    // An outcome for every record, in the order given.
+    using SavesCompletion = std::function<void(QList<SaveOutcome> outcomes)>;
     using SubscriptionsCompletion = std::function<void(QList<Subscription> subscriptions, Error error)>;
     using SubscriptionCompletion = std::function<void(std::optional<Subscription> subscription, Error error)>;
     using DeleteSubscriptionCompletion = std::function<void(QString subscriptionID, Error error)>;
@@ -40,6 +47,11 @@ public:
     // ServerRecordChanged (14); a saved copy whose record is gone: UnknownItem (11).
     // Answers the record with its new system fields.
     virtual void saveRecord(const Record& record, RecordCompletion completion) = 0;
+    // Saves as saveRecord does, record after record (a second copy of a record
+    // meets the tag the first left), in one transaction: a record its check
+    // refuses is refused alone. Any other failure saves none and every record
+    // not refused answers it.
+    virtual void saveRecords(const QList<Record>& records, SavesCompletion completion) = 0;
     // limit 0: no limit. A predicate or key the store cannot take: InvalidArguments (12).
     virtual void addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit,
                                    RecordFetched recordFetched, QueryCompletion completion) = 0;

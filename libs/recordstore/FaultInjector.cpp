@@ -110,6 +110,15 @@ void FaultInjector::saveRecord(const Record& record, RecordCompletion completion
             [done](const Error& error) { done(std::nullopt, error); });
 }
 
+void FaultInjector::saveRecords(const QList<Record>& records, SavesCompletion completion)
+{
+    auto done = gate(Operation::SaveRecords, std::move(completion));
+    perform(Operation::SaveRecords, [db = database_, records, done] { db->saveRecords(records, done); },
+            [done, count = records.size()](const Error& error) {
+                done(QList<SaveOutcome>(count, SaveOutcome {std::nullopt, error}));
+            });
+}
+
 void FaultInjector::addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit,
                                       RecordFetched recordFetched, QueryCompletion completion)
 {

@@ -17,6 +17,7 @@ public:
         FetchRecord,
         FetchRecords,
         SaveRecord,
+        SaveRecords,
         Query, // also continueQuery
         ModifyRecords,
         FetchAllSubscriptions,
@@ -38,6 +39,8 @@ public:
     void fetchRecord(const RecordID& id, RecordCompletion completion) override;
     void fetchRecords(const QList<RecordID>& ids, RecordsCompletion completion) override;
     void saveRecord(const Record& record, RecordCompletion completion) override;
+    // A failure injected here is every record's outcome.
+    void saveRecords(const QList<Record>& records, SavesCompletion completion) override;
     void addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit, RecordFetched recordFetched,
                            QueryCompletion completion) override;
     void continueQuery(const QueryCursor& cursor, const DesiredKeys& desiredKeys, int limit,

@@ -202,9 +202,9 @@ std::optional<Record> PostgresBackend::fetch(const RecordID& id, const DesiredKe
     return recordsFromRows(rows, desiredKeys).first();
 }
 
-Error PostgresBackend::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs)
+Error PostgresBackend::write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals)
 {
-    if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs))
+    if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs, refusals))
         return *error;
     QList<Record> written = saves;
     pushedSeq_ = 0;
@@ -218,9 +218,10 @@ Error PostgresBackend::modify(QList<Record>& saves, const QList<RecordID>& delet
         int64_t now = 0;
         if (failure.isNull())
             failure = readClock(now);
-        for (Record& record : written)
-            if (failure.isNull())
-                failure = saveOne(record, now, subscribed);
+        if (failure.isNull())
+            failure = RecordStoreSql::saveInOrder(written, refusals, [&](Record& record, bool& refused) {
+                return saveOne(record, now, subscribed, refused);
+            });
         for (const RecordID& id : deleteIDs)
             if (failure.isNull())
                 failure = deleteOne(id, now, subscribed);
@@ -236,7 +237,7 @@ Error PostgresBackend::modify(QList<Record>& saves, const QList<RecordID>& delet
     return error;
 }
 
-Error PostgresBackend::saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed)
+Error PostgresBackend::saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed, bool& refused)
 {
     const RecordID& id = record.recordID();
     const QString tag = Clock::newUUID().left(13);
@@ -256,6 +257,7 @@ Error PostgresBackend::saveOne(Record& record, int64_t now, const QList<Subscrip
         PgResult exists;
         if (error = run(QString::fromLatin1(RecordExists), {id.zoneName, id.recordName}, &exists); !error.isNull())
             return error;
+        refused = true;
         if (!isNew && exists.rows() == 0)
             return RecordStoreError::make(RecordStoreError::UnknownItem,
                                           QStringLiteral("record %1 no longer exists").arg(id.recordName));

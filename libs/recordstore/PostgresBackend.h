@@ -33,7 +33,6 @@ public:
     QDateTime serverTime() const override;
 
     std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) override;
-    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) override;
     Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
                 const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
                 QDateTime& readAt) override;
@@ -54,7 +53,9 @@ private:
     Error inTransaction(const std::function<Error()>& body);
     // The server's clock in milliseconds; also corrects serverTime().
     Error readClock(int64_t& now);
-    Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed);
+    Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals) override;
+    // refused: by the change tag, before writing anything.
+    Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed, bool& refused);
     Error deleteOne(const RecordID& id, int64_t now, const QList<Subscription>& subscribed);
     Error notify(const Record& record, int reason, int64_t now, const QList<Subscription>& subscribed);
 

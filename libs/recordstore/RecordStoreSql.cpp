@@ -125,11 +125,16 @@ std::optional<QueryCursor> trimPage(QList<Record>& records, const Query& query, 
     return QueryCursor {query, records.last().modificationDate().toMSecsSinceEpoch(), records.last().recordID()};
 }
 
-std::optional<Error> checkChanges(const QList<Record>& saves, const QList<RecordID>& deleteIDs)
+std::optional<Error> checkChanges(const QList<Record>& saves, const QList<RecordID>& deleteIDs,
+                                  QList<Error>* refusals)
 {
-    for (const Record& record : saves)
-        if (auto error = record.validate())
+    for (qsizetype i = 0; i < saves.size(); ++i) {
+        auto error = saves[i].validate();
+        if (error && !refusals)
             return error;
+        if (error)
+            (*refusals)[i] = *error;
+    }
     for (const RecordID& id : deleteIDs) {
         auto error = RecordValidation::checkName(id.recordName, "record name");
         if (!error)
@@ -138,6 +143,24 @@ std::optional<Error> checkChanges(const QList<Record>& saves, const QList<Record
             return error;
     }
     return std::nullopt;
+}
+
+Error saveInOrder(QList<Record>& records, QList<Error>* refusals,
+                  const std::function<Error(Record& record, bool& refused)>& save)
+{
+    for (qsizetype i = 0; i < records.size(); ++i) {
+        if (refusals && !(*refusals)[i].isNull())
+            continue;
+        // Told apart from a failed statement, whose code may look the same but
+        // which leaves a PostgreSQL transaction unusable.
+        bool refused = false;
+        Error error = save(records[i], refused);
+        if (refusals && refused && !error.isNull())
+            (*refusals)[i] = error;
+        else if (!error.isNull())
+            return error;
+    }
+    return {};
 }
 
 std::optional<Error> subscriptionRow(Subscription& subscription, QVariantList& row)

@@ -35,8 +35,15 @@ Statement pageOfRecords(const Query& query, const QueryCursor* after, int limit)
 // Drops that extra record and answers the cursor to the next page, if any.
 std::optional<QueryCursor> trimPage(QList<Record>& records, const Query& query, int limit);
 
-// Everything of a modification that can be refused before it writes.
-std::optional<Error> checkChanges(const QList<Record>& saves, const QList<RecordID>& deleteIDs);
+// Everything of a modification that can be refused before it writes. With
+// refusals (one per save), an invalid record is refused alone there instead.
+std::optional<Error> checkChanges(const QList<Record>& saves, const QList<RecordID>& deleteIDs,
+                                  QList<Error>* refusals = nullptr);
+// Saves the records in order until one fails. With refusals, a record refused
+// already or by its own check (save sets refused, and wrote nothing) is skipped
+// and its refusal kept there; any other failure still stops the lot.
+Error saveInOrder(QList<Record>& records, QList<Error>* refusals,
+                  const std::function<Error(Record& record, bool& refused)>& save);
 // The row UpsertSubscription writes for a subscription, which gets its ID if
 // it has none yet; or why the subscription is refused.
 std::optional<Error> subscriptionRow(Subscription& subscription, QVariantList& row);

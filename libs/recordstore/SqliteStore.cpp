@@ -205,9 +205,9 @@ std::optional<Record> SqliteStore::readRecord(const RecordID& id, const DesiredK
     return record;
 }
 
-Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs)
+Error SqliteStore::write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals)
 {
-    if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs))
+    if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs, refusals))
         return *error;
     QList<Record> written = saves;
     pushesAdded_ = false;
@@ -215,9 +215,10 @@ Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs
         Error failure;
         const QList<Subscription> subscribed = subscriptions(&failure);
         const int64_t now = nowMSecs();
-        for (Record& record : written)
-            if (failure.isNull())
-                failure = saveOne(record, now, subscribed);
+        if (failure.isNull())
+            failure = RecordStoreSql::saveInOrder(written, refusals, [&](Record& record, bool& refused) {
+                return saveOne(record, now, subscribed, refused);
+            });
         for (const RecordID& id : deleteIDs)
             if (failure.isNull())
                 failure = deleteOne(id, now, subscribed);
@@ -231,7 +232,7 @@ Error SqliteStore::modify(QList<Record>& saves, const QList<RecordID>& deleteIDs
     return {};
 }
 
-Error SqliteStore::saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed)
+Error SqliteStore::saveOne(Record& record, int64_t now, const QList<Subscription>& subscribed, bool& refused)
 {
     const RecordID& id = record.recordID();
     SLResultSet current = db_->executeQuery(QString::fromLatin1(SelectTag), id.zoneName, id.recordName);
@@ -241,10 +242,11 @@ Error SqliteStore::saveOne(Record& record, int64_t now, const QList<Subscription
     current.close();
     if (db_->hadError())
         return lastError();
-    if (exists && storedTag != record.recordChangeTag())
+    refused = exists ? storedTag != record.recordChangeTag() : !record.recordChangeTag().isEmpty();
+    if (refused && exists)
         return RecordStoreError::make(RecordStoreError::ServerRecordChanged,
                                       QStringLiteral("record %1 was changed by another client").arg(id.recordName));
-    if (!exists && !record.recordChangeTag().isEmpty())
+    if (refused)
         return RecordStoreError::make(RecordStoreError::UnknownItem,
                                       QStringLiteral("record %1 no longer exists").arg(id.recordName));
 

@@ -20,7 +20,6 @@ public:
     QDateTime serverTime() const override;
 
     std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) override;
-    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) override;
     Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
                 const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
                 QDateTime& readAt) override;
@@ -40,8 +39,10 @@ private:
     Error lastError() const;
     enum TransactionKind { Read, Write };
     Error inTransaction(TransactionKind kind, const std::function<Error()>& body);
+    Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals) override;
     std::optional<Record> readRecord(const RecordID& id, const DesiredKeys& desiredKeys, Error* error);
-    Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscriptions);
+    // refused: by the change tag, before writing anything.
+    Error saveOne(Record& record, int64_t now, const QList<Subscription>& subscriptions, bool& refused);
     Error deleteOne(const RecordID& id, int64_t now, const QList<Subscription>& subscriptions);
     Error notify(const Record& record, int reason, int64_t now, const QList<Subscription>& subscriptions);
     bool readFields(Record& record, const DesiredKeys& desiredKeys);

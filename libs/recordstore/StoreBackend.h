@@ -26,7 +26,15 @@ public:
 
     virtual std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) = 0;
     // Writes all or nothing; the saved records get their new system fields.
-    virtual Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) = 0;
+    Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) { return write(saves, deleteIDs, nullptr); }
+    // Saves in one transaction, each record on its own checks: one refused gets
+    // its error in refusals (one per save) and the rest are saved, with their
+    // new system fields. Any other failure saves none and is answered.
+    Error saveEach(QList<Record>& saves, QList<Error>& refusals)
+    {
+        refusals = QList<Error>(saves.size());
+        return write(saves, {}, &refusals);
+    }
     // Calls fetched for each record of the page; next is set when more follow.
     // readAt is the store's clock when the page was read.
     virtual Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
@@ -42,4 +50,8 @@ public:
     virtual void stopPush(bool unregister) = 0;
     // Delivers what others caused since this client's last delivery.
     virtual void deliverPending() = 0;
+
+protected:
+    // modify, or saveEach with refusals.
+    virtual Error write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals) = 0;
 };

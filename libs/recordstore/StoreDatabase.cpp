@@ -58,10 +58,28 @@ void StoreDatabase::fetchRecords(const QList<RecordID>& ids, RecordsCompletion c
 
 void StoreDatabase::saveRecord(const Record& record, RecordCompletion completion)
 {
-    onQueue([record, completion = std::move(completion)](StoreBackend& store) {
-        QList<Record> saves {record};
-        const Error error = store.modify(saves, {});
-        completion(error.isNull() ? std::optional<Record>(saves.first()) : std::nullopt, error);
+    saveRecords({record}, [completion = std::move(completion)](QList<SaveOutcome> outcomes) {
+        completion(std::move(outcomes.first().record), outcomes.first().error);
+    });
+}
+
+void StoreDatabase::saveRecords(const QList<Record>& records, SavesCompletion completion)
+{
+    onQueue([records, completion = std::move(completion)](StoreBackend& store) {
+        QList<Record> saved = records;
+        QList<Error> refusals;
+        const Error failure = store.saveEach(saved, refusals);
+        QList<SaveOutcome> outcomes;
+        outcomes.reserve(records.size());
+        for (qsizetype i = 0; i < records.size(); ++i) {
+            if (!refusals.value(i).isNull())
+                outcomes.append({std::nullopt, refusals[i]});
+            else if (!failure.isNull())
+                outcomes.append({std::nullopt, failure});
+            else
+                outcomes.append({saved[i], Error()});
+        }
+        completion(std::move(outcomes));
     });
 }
 

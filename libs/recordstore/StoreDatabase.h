@@ -20,6 +20,7 @@ public:
     void fetchRecord(const RecordID& id, RecordCompletion completion) override;
     void fetchRecords(const QList<RecordID>& ids, RecordsCompletion completion) override;
     void saveRecord(const Record& record, RecordCompletion completion) override;
+    void saveRecords(const QList<Record>& records, SavesCompletion completion) override;
     void addQueryOperation(const Query& query, const DesiredKeys& desiredKeys, int limit, RecordFetched recordFetched,
                            QueryCompletion completion) override;
     void continueQuery(const QueryCursor& cursor, const DesiredKeys& desiredKeys, int limit,

@@ -206,6 +206,59 @@ TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
     }
 }
 
+// More notes than one batch takes; the store's records of two of them predate the fetch window.
+TEST_F(CKCloudFetch, ManyUnsentNotesGoOutInBatchesAndWhatABatchCannotTakeGoesAlone)
+{
+    makeCloud([](StoreCKCloud::Configuration& configuration) { configuration.sendBatchSize = 8; });
+    forgetLog();
+    constexpr int Plain = 20;
+    const struct {
+        const char* what;
+        Op operation;
+        int code;
+        bool singleSavesFail; // so nothing but the batch can have sent the plain notes
+    } cases[] = {
+        {"fetch of the batch fails", Op::FetchRecords, RecordStoreError::NetworkFailure, false},
+        {"batch saves", Op::SaveRecord, 0, true},
+        {"batch refused", Op::SaveRecords, RecordStoreError::ServerRecordChanged, false},
+        {"batch fails", Op::SaveRecords, RecordStoreError::ZoneBusy, false},
+    };
+    int round = 0;
+    for (const auto& c : cases) {
+        const QString prefix = QStringLiteral("R%1-").arg(++round);
+        QStringList plain;
+        for (int i = 0; i < Plain; ++i)
+            plain << prefix + QStringLiteral("%1.txt").arg(i);
+        const QString newer = prefix + "Newer.txt", older = prefix + "Older.txt";
+        for (const QString& key : plain + QStringList{newer, older}) {
+            auto n = CloudTest::note(key, QStringLiteral("text of ") + key, CloudNow - 10);
+            ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
+        }
+        // The same texts, committed elsewhere later and earlier than here.
+        saveAt(liveRecord(name(newer), QStringLiteral("text of ") + newer, CloudNow), CloudNow - 2 * Week);
+        saveAt(liveRecord(name(older), QStringLiteral("text of ") + older, CloudNow - 100), CloudNow - 2 * Week);
+        if (c.singleSavesFail)
+            faults->failNext(Op::SaveRecord, 1000, RecordStoreError::NetworkFailure);
+        else
+            faults->failNext(c.operation, 1, c.code);
+        forgetLog();
+        ASSERT_TRUE(fetch()) << c.what;
+        faults->failNext(Op::SaveRecord, 0, 0);
+
+        for (const QString& key : plain + QStringList{older}) {
+            const auto record = store->fetch(name(key));
+            ASSERT_TRUE(record) << c.what << " " << key.toStdString();
+            EXPECT_EQ(NoteRecord::commitDate(*record), cloudSeconds(CloudNow - 10)) << c.what << " " << key.toStdString();
+            EXPECT_EQ(linkDate(NoteServiceCloudKit, key), cloudSeconds(CloudNow - 10)) << c.what << " " << key.toStdString();
+        }
+        EXPECT_EQ(NoteRecord::commitDate(store->fetch(name(newer)).value_or(Record())), cloudSeconds(CloudNow))
+            << c.what << ": a later commit elsewhere is not overwritten";
+        EXPECT_EQ(cloudLines().filter(QStringLiteral("save resist save Inbox/") + newer + " (ckcloud)").size(), 1)
+            << c.what;
+        EXPECT_EQ(cloudLines().filter("save ok").size(), Plain + 1) << c.what << ": each note is sent once";
+    }
+}
+
 TEST_F(CKCloudFetch, ALuckyDrawOrTwoHundredSkipsPrune)
 {
     uint32_t draw = 0;

@@ -137,6 +137,22 @@ struct PostgresTestBackend {
                             {qlonglong(seconds * 1000)});
     }
 
+    void failWritesOf(const QString& name)
+    {
+        PostgresTest::admin(QStringLiteral("CREATE FUNCTION %1.fail_writes() RETURNS trigger LANGUAGE plpgsql AS "
+                                           "$f$ BEGIN IF NEW.name = '%2' THEN RAISE EXCEPTION 'no room'; END IF; "
+                                           "RETURN NEW; END $f$")
+                                .arg(schema, name));
+        PostgresTest::admin(QStringLiteral("CREATE TRIGGER fail_writes BEFORE INSERT ON %1.records FOR EACH ROW "
+                                           "EXECUTE FUNCTION %1.fail_writes()")
+                                .arg(schema));
+    }
+
+    void allowWrites()
+    {
+        PostgresTest::admin(QStringLiteral("DROP FUNCTION %1.fail_writes() CASCADE").arg(schema));
+    }
+
     QString schema;
     QString otherSchema;
 };

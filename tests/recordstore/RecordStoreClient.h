@@ -80,6 +80,12 @@ inline Modified modify(Database& db, const QList<Record>& saves, const QList<Rec
     return {saved, deleted, error};
 }
 
+inline QList<Database::SaveOutcome> saveAll(Database& db, const QList<Record>& records)
+{
+    auto [outcomes] = call<QList<Database::SaveOutcome>>(db, [&](auto done) { db.saveRecords(records, done); });
+    return outcomes;
+}
+
 struct Page {
     QList<Record> records;
     std::optional<QueryCursor> cursor;

@@ -12,6 +12,8 @@
 //   Error openDamaged();       // the store holds something that is no store
 //   Error openNewerSchema();   // a newer program wrote the store
 //   void backdatePushes(double seconds);  // ages every push kept in the store
+//   void failWritesOf(const QString& name);  // the store fails on writing a new record of that name
+//   void allowWrites();                       // ends failWritesOf
 
 #include "Clock.h"
 #include "Notification.h"
@@ -295,6 +297,106 @@ TYPED_TEST(RecordStore, ModifyDeletesPresentAndMissing)
     const Modified refused = modify(a->db(), {stale}, {RecordID {"new"}});
     EXPECT_EQ(refused.error.code, RecordStoreError::ServerRecordChanged);
     EXPECT_TRUE(fetch(a->db(), RecordID {"new"}).record);
+}
+
+TYPED_TEST(RecordStore, SavingManyChecksEachRecordAlone)
+{
+    auto a = this->client("A");
+    auto b = this->client("B");
+    subscribe(a->db(), this->allNotes(Subscription::FiresOnRecordCreation | Subscription::FiresOnRecordUpdate));
+    this->registerPush(*b);
+    const Record current = this->saved(a->db(), this->note("current"));
+    const Record stale = this->saved(a->db(), this->note("stale"));
+    const Record moved = this->saved(a->db(), stale);
+    const Record existing = this->saved(a->db(), this->note("existing"));
+    Record gone("Notes", RecordID {"gone"});
+    gone.setSystemFields(current.recordChangeTag(), {}, {});
+    Record invalid = this->note("invalid");
+    invalid.setValue("bad key", int64_t(1));
+    this->syncPushes(*a, *b);
+    b->recorder->received.clear(); // the setting up's own
+
+    const struct {
+        const char* what;
+        Record record;
+        int code;
+        QString storedTag; // what the store holds afterwards when refused; empty: nothing
+    } cases[] = {
+        {"new record", this->note("fresh"), 0, {}},
+        {"current copy", current, 0, {}},
+        {"stale copy", stale, RecordStoreError::ServerRecordChanged, moved.recordChangeTag()},
+        {"new record whose name exists", this->note("existing"), RecordStoreError::ServerRecordChanged,
+         existing.recordChangeTag()},
+        {"saved copy of a record that is gone", gone, RecordStoreError::UnknownItem, {}},
+        {"invalid field key", invalid, RecordStoreError::InvalidArguments, {}},
+        {"second copy of the one saved before it", current, RecordStoreError::ServerRecordChanged, {}},
+        {"new record after the refusals", this->note("fresh2"), 0, {}},
+    };
+    QList<Record> records;
+    for (const auto& c : cases)
+        records.append(c.record);
+    const QList<Database::SaveOutcome> outcomes = saveAll(a->db(), records);
+    ASSERT_EQ(outcomes.size(), records.size());
+    QList<std::pair<QString, int>> expectedPushes;
+    for (qsizetype i = 0; i < outcomes.size(); ++i) {
+        const auto& c = cases[i];
+        const auto& outcome = outcomes[i];
+        const Fetched stored = fetch(a->db(), c.record.recordID());
+        if (c.code != 0) {
+            EXPECT_EQ(outcome.error.code, c.code) << c.what;
+            EXPECT_FALSE(outcome.record) << c.what;
+            if (!c.storedTag.isEmpty())
+                EXPECT_EQ(stored.record.value_or(Record()).recordChangeTag(), c.storedTag) << c.what;
+            else if (c.record.recordID().recordName != "current")
+                EXPECT_EQ(stored.error.code, RecordStoreError::UnknownItem) << c.what;
+            continue;
+        }
+        ASSERT_TRUE(outcome.error.isNull()) << c.what << ": " << qPrintable(outcome.error.localizedDescription());
+        ASSERT_TRUE(outcome.record) << c.what;
+        EXPECT_NE(outcome.record->recordChangeTag(), c.record.recordChangeTag()) << c.what;
+        ASSERT_TRUE(stored.record) << c.what;
+        EXPECT_EQ(stored.record->recordChangeTag(), outcome.record->recordChangeTag()) << c.what;
+        EXPECT_EQ(stored.record->fields(), c.record.fields()) << c.what;
+        expectedPushes.append({c.record.recordID().recordName,
+                               c.record.recordChangeTag().isEmpty() ? Notification::RecordCreated
+                                                                    : Notification::RecordUpdated});
+    }
+    EXPECT_EQ(outcomes[1].record.value_or(Record()).creationDate(), current.creationDate());
+    this->syncPushes(*a, *b);
+    EXPECT_EQ(this->pushes(*b), expectedPushes) << "a push for each saved record, none for a refused one";
+}
+
+TYPED_TEST(RecordStore, SavingManyFailingMidwaySavesNoneAndAnswersEach)
+{
+    auto a = this->client("A");
+    const Record kept = this->saved(a->db(), this->note("kept"));
+    Record stale = kept;
+    stale.setSystemFields("0000000000000", kept.creationDate(), kept.modificationDate());
+    const QList<Record> records {this->note("before"), kept, stale, this->note("poison"), this->note("after")};
+
+    this->backend.failWritesOf("poison");
+    const QList<Database::SaveOutcome> failed = saveAll(a->db(), records);
+    ASSERT_EQ(failed.size(), records.size());
+    const Error failure = failed[3].error;
+    EXPECT_FALSE(failure.isNull());
+    EXPECT_NE(failure.code, RecordStoreError::ServerRecordChanged);
+    for (qsizetype i : {0, 1, 3, 4}) {
+        EXPECT_EQ(failed[i].error.code, failure.code) << "record " << i;
+        EXPECT_FALSE(failed[i].record) << "record " << i;
+    }
+    EXPECT_EQ(failed[2].error.code, RecordStoreError::ServerRecordChanged) << "a refusal keeps its own answer";
+    for (const char* name : {"before", "poison", "after"})
+        EXPECT_EQ(fetch(a->db(), RecordID {name}).error.code, RecordStoreError::UnknownItem) << name;
+    EXPECT_EQ(fetch(a->db(), kept.recordID()).record.value_or(Record()).recordChangeTag(), kept.recordChangeTag());
+    EXPECT_EQ(save(a->db(), this->note("poison")).error.code, failure.code) << "a single save answers the same";
+
+    this->backend.allowWrites();
+    const QList<Database::SaveOutcome> again = saveAll(a->db(), records);
+    for (qsizetype i : {0, 1, 3, 4}) {
+        EXPECT_TRUE(again.value(i).error.isNull()) << "record " << i;
+        EXPECT_TRUE(fetch(a->db(), records[i].recordID()).record) << "record " << i;
+    }
+    EXPECT_TRUE(saveAll(a->db(), {}).isEmpty());
 }
 
 TYPED_TEST(RecordStore, BadInputIsRefusedAndNothingWritten)

@@ -81,6 +81,24 @@ struct SqliteBackend {
         db->close();
     }
 
+    void failWritesOf(const QString& name)
+    {
+        auto db = SLDatabase::databaseWithPath(path);
+        ASSERT_TRUE(db->open());
+        EXPECT_TRUE(db->executeUpdate(QStringLiteral("CREATE TRIGGER fail_writes BEFORE INSERT ON records WHEN "
+                                                     "NEW.name = '%1' BEGIN SELECT RAISE(ABORT, 'no room'); END")
+                                          .arg(name)));
+        db->close();
+    }
+
+    void allowWrites()
+    {
+        auto db = SLDatabase::databaseWithPath(path);
+        ASSERT_TRUE(db->open());
+        EXPECT_TRUE(db->executeUpdate("DROP TRIGGER fail_writes"));
+        db->close();
+    }
+
     QString folder;
     QString path;
 };
