@@ -15,6 +15,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <functional>
@@ -149,6 +150,7 @@ TextRange TextView::selectedRange() const
 void TextView::setSelectedRange(TextRange range)
 {
     ensureMirrored(range.end());
+    layOutAround(range.end());
     QTextCursor cursor = textCursor();
     const int limit = document()->characterCount() - 1;
     cursor.setPosition(std::clamp(int(range.location), 0, limit));
@@ -376,6 +378,25 @@ void TextView::ensureMirrored(qsizetype position)
         fillTo(position + FillSlice);
         queueFill();
     }
+}
+
+void TextView::layOutAround(qsizetype position)
+{
+    QAbstractTextDocumentLayout* layout = document()->documentLayout();
+    // Up to a viewport's height each way, and the block beyond it, which a paint draws as well.
+    const auto layOut = [this, layout](QTextBlock block, QTextBlock (QTextBlock::*step)() const) {
+        for (qreal height = 0; block.isValid(); block = (block.*step)()) {
+            const bool beyond = height >= viewport()->height();
+            const QTextLayout* lines = block.layout();
+            height += lines->lineCount() > 0 ? lines->boundingRect().height()
+                                             : layout->blockBoundingRect(block).height();
+            if (beyond)
+                break;
+        }
+    };
+    const QTextBlock at = document()->findBlock(int(position));
+    layOut(at, &QTextBlock::previous);
+    layOut(at.next(), &QTextBlock::next);
 }
 
 void TextView::textStorageDidProcessEditing(TextStorage&, int, TextRange editedRange, qsizetype changeInLength)

@@ -63,6 +63,10 @@ public:
     void ensureMirrored(qsizetype position);
     // All of the text, not only what the document holds so far.
     void selectAll();
+    // Lays out the lines a viewport's height above and below the position. Scrolled to with their
+    // estimated heights, the lines above would move the position once drawn and the next key would
+    // scroll; those below would change the scroll bar after the paint, a loop turn later.
+    void layOutAround(qsizetype position);
 
     // Offers the change to the delegate and, when it agrees, makes it in the storage; the caret ends
     // after the last replacement. The path of every user edit.

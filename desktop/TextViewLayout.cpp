@@ -1,5 +1,6 @@
 #include "TextViewLayout.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QScopedValueRollback>
 #include <QStyle>
@@ -16,6 +17,8 @@ namespace {
 constexpr qreal NoWrapWidth = 1e7;
 // Changes to more blocks than this lay them out only when they are looked at again.
 constexpr int RelayoutAtOnce = 64;
+// More than a tall window's lines; the kept blocks are looked through for each block drawn.
+constexpr size_t BlocksKept = 256;
 
 // The rich-text layout measures in 1/64 units; rounding the same way puts lines on the same pixels.
 int fixed(qreal value)
@@ -88,6 +91,8 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
     if (removed < 0 || firstNumber + removed > int(heights_.size())) { // not what the blocks say: start over
         heights_.clear();
         laidOut_.clear();
+        kept_.clear();
+        keptLength_ = 0;
         documentChanged(0, 0, document->characterCount());
         return;
     }
@@ -98,6 +103,7 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
     std::vector<bool> wasLaidOut(begin, begin + removed);
     const bool shown = std::find(wasLaidOut.begin(), wasLaidOut.end(), true) != wasLaidOut.end();
     const qreal oldBottom = top(firstNumber + removed);
+    renumberKeptGlyphs(firstNumber, removed, added);
 
     // A block keeps its old height as the estimate of its new one when the change split or joined
     // none: most changes are to a block's characters or formats, and a new page width changes all.
@@ -168,7 +174,7 @@ qreal TextViewLayout::layOut(const QTextBlock& block, bool keepGlyphs) const
 
     QTextLayout* layout = block.layout();
     layout->setTextOption(option);
-    layout->setCacheEnabled(keepGlyphs);
+    setGlyphsKept(block, keepGlyphs);
     const qreal left = format.leftMargin();
     const qreal right = availableWidth() - format.rightMargin();
     int y = 0; // in 1/64
@@ -243,7 +249,7 @@ void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
         }
         const QPen pen = painter->pen();
         painter->setPen(context.palette.color(QPalette::Text));
-        block.layout()->setCacheEnabled(false); // the glyphs an edit kept go once drawn
+        setGlyphsKept(block, true);
         layout->draw(painter, QPointF(), selections, clip);
         if ((context.cursorPosition >= start && context.cursorPosition < start + length) ||
             (context.cursorPosition < -1 && !layout->preeditAreaText().isEmpty())) {
@@ -253,6 +259,54 @@ void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
         }
         painter->setPen(pen);
     }
+}
+
+void TextViewLayout::setGlyphsKept(const QTextBlock& block, bool keep) const
+{
+    const int number = block.blockNumber();
+    const auto found =
+        std::find_if(kept_.begin(), kept_.end(), [number](const Kept& kept) { return kept.block == number; });
+    if (found != kept_.end()) {
+        keptLength_ -= found->length;
+        kept_.erase(found);
+    }
+    block.layout()->setCacheEnabled(keep);
+    if (!keep)
+        return;
+    kept_.push_back({number, block.length()});
+    keptLength_ += block.length();
+    if (keptLength_ <= GlyphsKept && kept_.size() <= BlocksKept)
+        return;
+    // A layout lets its glyphs go after a draw without its cache: these draw none of their lines.
+    QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&scratch);
+    while (keptLength_ > GlyphsKept || kept_.size() > BlocksKept) {
+        const Kept oldest = kept_.front();
+        kept_.pop_front();
+        keptLength_ -= oldest.length;
+        const QTextBlock old = document()->findBlockByNumber(oldest.block);
+        if (!old.isValid())
+            continue;
+        old.layout()->setCacheEnabled(false);
+        old.layout()->draw(&painter, QPointF(), {}, QRectF(0, -2 * NoWrapWidth, 1, 1));
+    }
+}
+
+void TextViewLayout::renumberKeptGlyphs(int first, int removed, int added)
+{
+    std::erase_if(kept_, [&](Kept& kept) {
+        if (kept.block >= first + removed) {
+            kept.block += added - removed;
+            return false;
+        }
+        if (kept.block < first)
+            return false;
+        // The change took its glyphs; it keeps new ones once laid out on show or drawn.
+        if (kept.block < first + added)
+            document()->findBlockByNumber(kept.block).layout()->setCacheEnabled(false);
+        keptLength_ -= kept.length;
+        return true;
+    });
 }
 
 int TextViewLayout::hitTest(const QPointF& point, Qt::HitTestAccuracy accuracy) const

@@ -4,6 +4,7 @@
 #include <QFontMetricsF>
 #include <QTextBlock>
 
+#include <deque>
 #include <vector>
 
 // The layout of a TextView's document, block by block and only where it is looked at.
@@ -32,6 +33,9 @@ public:
 
     // Blocks laid out so far, for the measurements and the tests.
     qsizetype laidOutBlockCount() const;
+    // The units of the blocks drawn lately that keep their shaped glyphs (see setGlyphsKept).
+    static constexpr qsizetype GlyphsKept = 64 * 1024;
+    qsizetype keptGlyphsLength() const { return keptLength_; }
 
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
@@ -56,6 +60,12 @@ private:
     // Tells the widget of the new size: at once, or while it paints once the paint is done.
     void sizeChanged() const;
     void reportSize() const;
+    // A drawn block keeps its glyphs, so that the next paint of its lines (a key beside them, the
+    // caret) does not shape them again, and so does one edited on show until it is drawn; past
+    // GlyphsKept units the least lately drawn let theirs go.
+    void setGlyphsKept(const QTextBlock& block, bool keep) const;
+    // Block numbers move with a change of blocks; those changed are laid out afresh.
+    void renumberKeptGlyphs(int first, int removed, int added);
 
     mutable std::vector<qreal> heights_;
     mutable std::vector<bool> laidOut_;
@@ -63,4 +73,10 @@ private:
     bool drawing_ = false;
     mutable bool sizeChangePosted_ = false;
     mutable QSizeF reportedSize_;
+    struct Kept {
+        int block;
+        qsizetype length;
+    };
+    mutable std::deque<Kept> kept_; // least lately drawn first
+    mutable qsizetype keptLength_ = 0;
 };

@@ -360,6 +360,7 @@ qsizetype NoteTextView::characterIndexForPoint(const QPoint& point) const
 void NoteTextView::scrollRangeToVisible(TextRange range)
 {
     ensureMirrored(range.end());
+    layOutAround(range.end());
     const auto rectAt = [this](qsizetype position) {
         QTextCursor cursor(document());
         cursor.setPosition(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));

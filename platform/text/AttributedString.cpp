@@ -1,6 +1,7 @@
 #include "text/AttributedString.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -386,7 +387,32 @@ void AttributedString::replaceCharacters(TextRange range, const QString& string)
     if (range.location == 0 && range.length == text_.size())
         text_ = string;
     else
+        replaceText(range, string);
+}
+
+void AttributedString::replaceText(TextRange range, const QString& string)
+{
+    // An edit to one flat text moves all the units on one side of it: the side before costs less
+    // when it is shorter, taking or giving room at the start (the text keeps some there once it
+    // has grown or shrunk at its start).
+    const qsizetype before = range.location;
+    const qsizetype change = string.size() - range.length;
+    const QChar* own = text_.constData();
+    const bool overlaps = string.constData() < own + text_.size() && own < string.constData() + string.size();
+    if (change == 0 || before >= text_.size() - range.end() || overlaps) {
         text_.replace(range.location, range.length, string);
+        return;
+    }
+    if (change > 0) {
+        text_.insert(0, string.constData(), change);
+        QChar* data = text_.data();
+        std::memmove(data, data + change, size_t(before) * sizeof(QChar));
+    } else {
+        QChar* data = text_.data();
+        std::memmove(data - change, data, size_t(before) * sizeof(QChar));
+        text_.remove(0, -change);
+    }
+    std::copy(string.cbegin(), string.cend(), text_.data() + before);
 }
 
 void AttributedString::setAttributes(const TextAttributes& attributes, TextRange range)

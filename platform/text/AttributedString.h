@@ -91,6 +91,8 @@ private:
     void mergeAt(qsizetype index);
     void balance(size_t chunk);
     void forEachRun(TextRange range, const std::function<void(uint32_t id, TextRange)>& block) const;
+    // The text part of replaceCharacters() for anything but the whole text.
+    void replaceText(TextRange range, const QString& string);
     // Maps every run in the range to new attributes (none: unchanged).
     void transform(TextRange range,
                    const std::function<std::optional<TextAttributes>(const TextAttributes&)>& change);

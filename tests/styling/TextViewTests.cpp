@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
 
@@ -505,4 +506,127 @@ TEST_F(StylingView, OnlyWhatIsLookedAtIsLaidOut)
     view.viewport()->repaint();
     EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << view.cursorRect().y();
     EXPECT_LT(layout->laidOutBlockCount(), blocks / 10);
+}
+
+// Drawn paragraphs keep their shaped glyphs, a bounded number of them: a later paint must still draw
+// what the rich-text layout draws of the text as it is by then, for those kept and those let go alike.
+TEST_F(StylingView, ParagraphsThatKeptTheirGlyphsPaintTheTextAsItIsNow)
+{
+    QString text;
+    for (int line = 0; line < 300; ++line) // more blocks than keep their glyphs at once
+        text += QStringLiteral("%1 **bold** `code` #tag %2\n").arg(line % 7 ? "word" : "# Heading").arg(line);
+    const auto lineStart = [this](int line) { return qsizetype(view.document()->findBlockByNumber(line).position()); };
+    const struct {
+        const char* name;
+        std::function<void()> change;
+    } changes[] = {
+        {"nothing", [] {}},
+        {"a letter in the line after the caret's", [&] {
+             view.setSelectedRange({lineStart(3) + 2, 0});
+             type("x");
+         }},
+        {"two lines joined", [&] {
+             view.setSelectedRange({lineStart(4), 0});
+             key(Qt::Key_Backspace);
+         }},
+        {"another theme", [this] { applyEditorLook(storage, 0, 16, 1, &view); }},
+        {"a narrower view", [this] {
+             view.resize(300, 400);
+             QApplication::processEvents();
+         }},
+    };
+    const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.name);
+        applyEditorLook(storage, 0, 16, 0, &view);
+        view.resize(600, 400);
+        setText(text);
+        view.show();
+        QApplication::processEvents();
+        // Everything drawn once, so that the last blocks drawn keep their glyphs and the first let go.
+        const QSizeF before = view.document()->documentLayout()->documentSize();
+        (void)paint(view.document()->documentLayout(), before);
+        EXPECT_LE(layout->keptGlyphsLength(), TextViewLayout::GlyphsKept);
+        c.change();
+        const std::unique_ptr<QTextDocument> reference(view.document()->clone());
+        const QSizeF size = reference->documentLayout()->documentSize();
+        ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+    }
+}
+
+// Scrolling through a long note, while lines come and go above, keeps the glyphs of a bounded part of
+// it only; a paragraph longer than that bound lets its glyphs go once drawn.
+TEST_F(StylingView, KeptGlyphsStayWithinTheirBound)
+{
+    const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+    const auto keeping = [this] {
+        qsizetype length = 0;
+        for (QTextBlock block = view.document()->firstBlock(); block.isValid(); block = block.next()) {
+            if (block.layout()->cacheEnabled())
+                length += block.length();
+        }
+        return length;
+    };
+    setText(longNote(5));
+    view.show();
+    for (int turn = 0; turn < 10000 && view.mirroredLength() < storage.length(); ++turn)
+        QCoreApplication::sendPostedEvents();
+    QApplication::processEvents();
+    QScrollBar* bar = view.verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    for (int value = 0, step = 0; value < bar->maximum(); value += view.viewport()->height() / 2, ++step) {
+        if (step % 3 == 1)
+            storage.replaceCharacters({0, 0}, QStringLiteral("a new first line\n"));
+        else if (step % 3 == 2)
+            storage.replaceCharacters({0, paragraphRangeForRange(storage.string(), {0, 0}).length}, QString());
+        bar->setValue(value);
+        view.viewport()->repaint();
+    }
+    EXPECT_GT(keeping(), 0);
+    EXPECT_EQ(keeping(), layout->keptGlyphsLength());
+    EXPECT_LE(keeping(), TextViewLayout::GlyphsKept);
+
+    setText(QStringLiteral("words ").repeated(TextViewLayout::GlyphsKept / 6 + 10));
+    view.viewport()->repaint();
+    EXPECT_EQ(keeping(), 0);
+    EXPECT_EQ(layout->keptGlyphsLength(), 0);
+}
+
+// A caret put far into a long note is scrolled to with the lines around it laid out: drawing them does
+// not move it, so the first key typed there does not scroll the view.
+TEST_F(StylingView, TheFirstKeyAfterAJumpDoesNotScroll)
+{
+    // Wrapped headings of wide letters and list items of narrow ones: taller and shorter than their
+    // lengths make them out to be.
+    QString text;
+    for (int line = 0; line < 1500; ++line)
+        text += line % 3 ? "- [ ] " + QStringLiteral("ill iii ").repeated(line % 20 + 5) + '\n'
+                         : "# " + QStringLiteral("WIDE words ").repeated(12) + '\n';
+    setText(text);
+    view.show();
+    for (int turn = 0; turn < 10000 && (storage.unstyledRange().length > 0 || view.mirroredLength() < storage.length());
+         ++turn)
+        QCoreApplication::sendPostedEvents();
+    QApplication::processEvents();
+    QScrollBar* bar = view.verticalScrollBar();
+    // Down to the end, then up a step at a time: the caret sits on the first line shown or the last.
+    const struct {
+        const char* name;
+        double at; // of the text
+    } jumps[] = {{"to the end", 1.0}, {"up to 0.9", 0.9}, {"up to 0.7", 0.7}, {"up to 0.5", 0.5},
+                 {"up to 0.3", 0.3}, {"up to 0.1", 0.1}, {"down to 0.6", 0.6}};
+    for (const auto& jump : jumps) {
+        SCOPED_TRACE(jump.name);
+        view.setSelectedRange({qsizetype(double(storage.length() - 1) * jump.at), 0});
+        for (int turn = 0; turn < 5; ++turn)
+            QApplication::processEvents();
+        const int value = bar->value();
+        const int maximum = bar->maximum();
+        EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << view.cursorRect().y();
+        type("x");
+        EXPECT_EQ(bar->value(), value);
+        EXPECT_EQ(bar->maximum(), maximum);
+        EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << view.cursorRect().y();
+    }
 }

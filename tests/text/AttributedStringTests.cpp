@@ -210,6 +210,58 @@ TEST(Text, AWholeNewTextIsSharedAndEditsLeaveTheGiversCopyAlone)
     }
 }
 
+// An edit nearer the start moves the units before it rather than those after it, taking room at the
+// start or giving it back. Copies of the text taken before keep what they had, and a replacement read
+// out of the text itself is read before anything moves.
+TEST(Text, EditsNearTheStartMoveTheUnitsBeforeThem)
+{
+    struct Case {
+        const char* name;
+        TextRange range;
+        QString replacement;
+    };
+    const QString start = QStringLiteral("0123456789abcdefghij");
+    const Case cases[] = {
+        {"a unit typed near the start", {3, 0}, "x"},
+        {"units deleted near the start", {2, 4}, ""},
+        {"a longer replacement near the start", {1, 2}, "wxyz"},
+        {"a shorter replacement near the start", {4, 5}, "q"},
+        {"an insertion at the start", {0, 0}, "#"},
+        {"a deletion at the start", {0, 3}, ""},
+        {"an equal replacement near the start", {5, 2}, "yz"},
+        {"a unit typed near the end", {17, 0}, "x"},
+        {"units deleted near the end", {15, 4}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString expected = start;
+        expected.replace(c.range.location, c.range.length, c.replacement);
+
+        AttributedString text(start);
+        text.replaceCharacters({10, 0}, QStringLiteral("-")); // its own buffer from here on
+        text.replaceCharacters({10, 1}, QString());
+        const QString copy = text.string();
+        text.replaceCharacters(c.range, c.replacement);
+        EXPECT_EQ(text.string(), expected);
+        EXPECT_EQ(copy, start);
+        EXPECT_EQ(text.runCount(), 1);
+
+        // A hundred more at the same place and taken out again, one unit at a time.
+        for (int i = 0; i < 100; ++i)
+            text.replaceCharacters({c.range.location, 0}, QStringLiteral("%1").arg(i % 10));
+        for (int i = 0; i < 100; ++i)
+            text.replaceCharacters({c.range.location, 1}, QString());
+        EXPECT_EQ(text.string(), expected);
+
+        // The replacement's units are the text's own, not a copy of them.
+        QString wanted(text.string().constData() + 1, 3);
+        expected = QString(text.string().constData(), text.length());
+        expected.replace(c.range.location, c.range.length, wanted);
+        text.replaceCharacters(c.range, QString::fromRawData(text.string().constData() + 1, 3));
+        EXPECT_EQ(text.string(), expected);
+    }
+}
+
 TEST(Text, RangesOutsideTheTextAreClipped)
 {
     AttributedString text(QStringLiteral("abc"));
