@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTextCharFormat>
 #include <QTextEdit>
+#include <QTextLayout>
 
 #include <functional>
 #include <optional>
@@ -23,8 +24,9 @@ public:
 };
 
 // A text view on a Qt text widget that shows a TextStorage. The widget's document mirrors the storage
-// one UTF-16 unit for one position, with character formats for the runs, block formats for the
-// paragraph styles, anchors and tool tips for links. User edits never reach the document directly:
+// one UTF-16 unit for one position, with block formats for the paragraph styles; the character formats
+// of the runs (fonts, colours, anchors and tool tips for links) go to each block's layout as it is laid
+// out, or into the document too when it is to be copied (see setFormatsInDocument). User edits never reach the document directly:
 // they go to the delegate and then to the storage, whose changes come back through the mirror.
 // Whatever the widget changes on its own is carried into the storage, so the two never diverge.
 // A long text is mirrored from its start a slice at a time (see FillSlice).
@@ -42,6 +44,11 @@ public:
     // What an empty line or a run without these attributes shows.
     void setDefaultParagraphStyle(const std::optional<ParagraphStyle>& style);
     void setDefaultFont(const std::optional<Font>& font);
+
+    // The character formats go into the document as well as the layouts: for a view whose document is
+    // copied (printed, turned into rich text), not for one that is only looked at, where one fragment
+    // per run of a format would take more than the text itself.
+    void setFormatsInDocument(bool inDocument);
 
     // Space left and right of the text, and above and below it; kept when the document is rebuilt.
     void setTextContainerInset(double width, double height);
@@ -98,6 +105,8 @@ private:
     void applyInset();
     void insertMirrored(QTextCursor& cursor, TextRange range);
     void mirrorFormats(QTextCursor& cursor, TextRange range);
+    // The formats a block's layout shows its text in.
+    QList<QTextLayout::FormatRange> characterFormats(const QTextBlock& block);
     // Calls the block for each stretch of the range that shows in one character format.
     void forEachFormat(TextRange range,
                        const std::function<void(qsizetype from, qsizetype to, const QTextCharFormat& format)>& block);
@@ -113,6 +122,7 @@ private:
     TextStorage* storage_ = nullptr;
     TextViewDelegate* delegate_ = nullptr;
     std::optional<ParagraphStyle> defaultParagraphStyle_;
+    bool formatsInDocument_ = false;
     bool mirroring_ = false;
     bool documentAhead_ = false;
     qsizetype mirrored_ = 0; // the storage's units the document holds, from the start
