@@ -93,13 +93,14 @@ protected:
 
     // Qt's rich-text layout needs the formats in the document: a copy of what a view keeping them
     // there holds of the same storage, set out as the view is.
-    std::unique_ptr<QTextDocument> richTextCopy()
+    std::unique_ptr<QTextDocument> richTextCopy() { return richTextCopy(storage); }
+    std::unique_ptr<QTextDocument> richTextCopy(TextStorage& shown)
     {
         TextView formatted;
         formatted.setFormatsInDocument(true);
         EditorStyle::applyToView(formatted, storage, 0);
-        formatted.setTextStorage(&storage);
-        formatted.ensureMirrored(storage.length());
+        formatted.setTextStorage(&shown);
+        formatted.ensureMirrored(shown.length());
         std::unique_ptr<QTextDocument> copy(formatted.document()->clone());
         formatted.setTextStorage(nullptr);
         copy->setPageSize(view.document()->pageSize());
@@ -455,6 +456,133 @@ TEST_F(StylingView, EditedParagraphsPaintAsTheRichTextLayoutDoes)
         ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
         EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
     }
+}
+
+// A restyle reaches the lines it changes even when their text stays, and the document keeps no runs
+// of formats: each line is one fragment, however many styles it shows.
+TEST_F(StylingView, RestylesReachTheLinesTheyChangeAndTheDocumentHoldsNoRuns)
+{
+    const QString text = "plain words and more words\n\n- [ ] an item with **bold** and `code` #tag\n"
+                         "> quoted [a link](https://example.org) text\n\nlast line of the note, long enough for the selection";
+    const qsizetype fence = text.indexOf("\n- ") + 1;
+    const struct {
+        const char* name;
+        std::function<void()> edit;
+    } cases[] = {
+        {"opening a code block above lines", [&] { storage.replaceCharacters({0, 0}, "```\n"); }},
+        {"closing it between lines", [&] {
+             storage.replaceCharacters({0, 0}, "```\n");
+             view.viewport()->repaint();
+             storage.replaceCharacters({fence + 4, 0}, "```\n");
+         }},
+        {"an emphasis closed across a line", [&] { storage.replaceCharacters({0, 0}, "**"); }},
+        {"a heading marker", [&] { storage.replaceCharacters({fence, 0}, "# "); }},
+        {"a new theme", [&] { applyEditorLook(storage, 0, 16, 3, &view); }},
+    };
+    QRandomGenerator random(7);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        applyEditorLook(storage, 0, 16, 0, &view);
+        setText(text);
+        view.show();
+        view.viewport()->repaint(); // every line laid out with its formats
+        const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+        ASSERT_EQ(layout->laidOutBlockCount(), view.document()->blockCount());
+        c.edit();
+        ASSERT_NO_FATAL_FAILURE(expectMirrored(100, random));
+        const std::unique_ptr<QTextDocument> reference(richTextCopy());
+        const QSizeF size = reference->documentLayout()->documentSize();
+        ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+        for (QTextBlock block = view.document()->firstBlock(); block.isValid(); block = block.next()) {
+            int fragments = 0;
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                ++fragments;
+            EXPECT_LE(fragments, 1) << block.blockNumber();
+        }
+    }
+
+    // A storage that restyles nothing itself: attributes set on lines already laid out show at once.
+    TextStorage plain;
+    const QString lines = "first line of words\nsecond line of words\nthird line of words, long enough to "
+                          "reach past the selection";
+    TextAttributes base;
+    base.font = storage.mainFont();
+    base.foregroundColor = storage.mainColor();
+    base.paragraphStyle = storage.defaultParagraphStyle();
+    TextAttributes marked;
+    marked.font = storage.mainFont()->withPointSize(storage.mainFont()->pointSize * 1.5);
+    marked.foregroundColor = Color{0.8, 0.1, 0.1, 1};
+    const struct {
+        const char* name;
+        TextRange range;
+    } ranges[] = {{"inside a line", {26, 4}}, {"across a line break", {14, 12}}, {"a line with its break", {20, 22}}};
+    view.setTextStorage(&plain);
+    for (const auto& r : ranges) {
+        SCOPED_TRACE(r.name);
+        plain.replaceCharacters({0, plain.length()}, lines);
+        plain.setAttributes(base, {0, plain.length()});
+        view.viewport()->repaint();
+        plain.setAttributes(marked, r.range);
+        const std::unique_ptr<QTextDocument> reference(richTextCopy(plain));
+        const QSizeF size = reference->documentLayout()->documentSize();
+        ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+    }
+    view.setTextStorage(&storage);
+}
+
+// An input method's composition shows inside a line as it would in a document holding the formats:
+// the method's formats over the style before it, and the rest of the line moved along.
+TEST_F(StylingView, ACompositionShowsAsInADocumentWithItsFormats)
+{
+    const QString text = "# Heading words\n\nsome **bold words** and [a link](https://example.org) end\n"
+                         "`code span` and the last line of the note";
+    QTextCharFormat underline;
+    underline.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+    QTextCharFormat shaded;
+    shaded.setBackground(Qt::cyan);
+    const QList<QInputMethodEvent::Attribute> none;
+    const QList<QInputMethodEvent::Attribute> methods = {{QInputMethodEvent::TextFormat, 0, 2, underline},
+                                                         {QInputMethodEvent::TextFormat, 2, 1, shaded}};
+    const struct {
+        const char* name;
+        qsizetype at;
+        QList<QInputMethodEvent::Attribute> attributes;
+    } cases[] = {
+        {"inside a bold word", text.indexOf("words**") + 2, methods},
+        {"at a heading's start", 0, methods},
+        {"at a line's start after an empty line", text.indexOf("some"), methods},
+        {"in an empty line", text.indexOf("\n\n") + 1, methods},
+        {"after a link", text.indexOf("](") , none},
+        {"at the end of a code span", text.indexOf("` and"), methods},
+    };
+    setText(text);
+    TextView formatted;
+    formatted.setFormatsInDocument(true);
+    EditorStyle::applyToView(formatted, storage, 0);
+    formatted.setTextStorage(&storage);
+    formatted.resize(view.size());
+    view.show();
+    formatted.show();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (TextView* shown : {static_cast<TextView*>(&view), &formatted}) {
+            shown->setSelectedRange({c.at, 0});
+            QInputMethodEvent composing("kana", c.attributes);
+            QApplication::sendEvent(shown, &composing);
+        }
+        QApplication::processEvents();
+        ASSERT_EQ(view.document()->findBlock(int(c.at)).layout()->preeditAreaText(), QStringLiteral("kana"));
+        const QSizeF size = formatted.document()->documentLayout()->documentSize();
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(formatted.document()->documentLayout(), size));
+        for (TextView* shown : {static_cast<TextView*>(&view), &formatted}) {
+            QInputMethodEvent done;
+            QApplication::sendEvent(shown, &done);
+        }
+        EXPECT_EQ(storage.string(), text);
+    }
+    formatted.setTextStorage(nullptr);
 }
 
 TEST_F(StylingView, ALongTextGoesInASliceAtATime)
