@@ -15,6 +15,7 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFrame>
+#include <QToolTip>
 
 #include <algorithm>
 #include <functional>
@@ -154,6 +155,40 @@ QString TextView::anchorAt(const QPoint& position) const
     if (at < 0 || at >= storage_->length())
         return {};
     return storage_->attributesAtIndex(at).link.value_or(QString());
+}
+
+std::optional<QTextCharFormat> TextView::formatAtCursor(const QTextCursor& cursor) const
+{
+    if (!storage_ || formatsInDocument_)
+        return std::nullopt;
+    const qsizetype at = cursor.position() - (cursor.atBlockStart() && cursor.block().length() > 1 ? 0 : 1);
+    if (at < 0 || at >= storage_->length())
+        return std::nullopt;
+    const TextAttributes& attributes = storage_->attributesAtIndex(at);
+    const bool fixedAdvance = attributes.font && attributes.font->fixedAdvance > 0;
+    return charFormat(attributes, fixedAdvance ? storage_->string()[at] : QChar());
+}
+
+QVariant TextView::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query == Qt::ImFont) {
+        if (const auto format = formatAtCursor(textCursor()))
+            return format->font();
+    }
+    return QTextEdit::inputMethodQuery(query);
+}
+
+bool TextView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const auto format = formatAtCursor(cursorForPosition(help->pos()));
+        if (format && !format->toolTip().isEmpty()) {
+            QToolTip::showText(help->globalPos(), format->toolTip(), viewport());
+            return true;
+        }
+    }
+    return QTextEdit::viewportEvent(event);
 }
 
 TextRange TextView::selectedRange() const
@@ -678,7 +713,7 @@ void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
     }
 }
 
-const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter)
+const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter) const
 {
     const QPair<TextAttributes, QChar> key(attributes, fixedAdvanceCharacter);
     auto found = formats_.constFind(key);

@@ -57,6 +57,10 @@ public:
     // block above the point.
     QString anchorAt(const QPoint& position) const;
 
+    // The font an input method is told of is that at the caret, read from the storage.
+    using QTextEdit::inputMethodQuery;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
+
     TextRange selectedRange() const;
     // Puts the text up to the range's end into the document first.
     void setSelectedRange(TextRange range);
@@ -80,6 +84,8 @@ protected:
     // that the earlier ranges stay where they were.
     static QList<qsizetype> replacementOrder(const QList<TextRange>& ranges);
 
+    // Tool tips of links, check boxes and tags are the storage's.
+    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     // Copies and drags carry the storage's own units, not the document's stand-ins for them.
@@ -113,7 +119,10 @@ private:
     void mirrorBlockFormats(QTextCursor& cursor, TextRange range);
     // The document's characters for the storage's range.
     QString mirroredText(TextRange range) const;
-    const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {});
+    const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {}) const;
+    // The format the widget reads at a cursor (that of the unit before it, at a line's start that of
+    // its first), when the document holds none.
+    std::optional<QTextCharFormat> formatAtCursor(const QTextCursor& cursor) const;
     QTextBlockFormat blockFormat(qsizetype position) const;
     void documentContentsChanged(int position, int removed, int added);
     // The range a deletion key removes when nothing is selected.
@@ -129,7 +138,7 @@ private:
     bool fillQueued_ = false;
     double insetWidth_ = 0;
     double insetHeight_ = 0;
-    QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
+    mutable QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
     struct BlockFormat {
         std::optional<ParagraphStyle> style;
         bool rightToLeft;

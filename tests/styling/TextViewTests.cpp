@@ -20,6 +20,7 @@
 #include <QTextBlock>
 #include <QTextFrame>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <functional>
 #include <memory>
@@ -583,6 +584,51 @@ TEST_F(StylingView, ACompositionShowsAsInADocumentWithItsFormats)
         EXPECT_EQ(storage.string(), text);
     }
     formatted.setTextStorage(nullptr);
+}
+
+// The document holds no character formats: what the widget would read from it comes from the storage.
+TEST_F(StylingView, ToolTipsAndTheInputMethodsFontAreTheStorages)
+{
+    setText("# A heading\n- [ ] a task for #later\nplain words");
+    view.show();
+    const QString& text = storage.string();
+    const auto pointAt = [this](qsizetype position) {
+        QTextCursor cursor(view.document());
+        cursor.setPosition(int(position));
+        return view.cursorRect(cursor).center();
+    };
+    // In the order a tool tip shows and changes: none over plain words.
+    const struct {
+        const char* name;
+        qsizetype at;
+        QString tip;
+    } tips[] = {
+        {"plain words", text.indexOf("words") + 2, QString()},
+        {"a check box", text.indexOf("[ ]") + 2, QStringLiteral("Tap to completed")},
+        {"a tag", text.indexOf("#later") + 3, QStringLiteral("#later")},
+    };
+    for (const auto& t : tips) {
+        SCOPED_TRACE(t.name);
+        const QPoint point = pointAt(t.at);
+        QHelpEvent help(QEvent::ToolTip, point, view.viewport()->mapToGlobal(point));
+        QApplication::sendEvent(view.viewport(), &help);
+        EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), t.tip);
+    }
+    QToolTip::hideText();
+
+    // The font at the caret: the heading's is not the body's.
+    const auto fontAtCaret = [this](qsizetype caret) {
+        view.setSelectedRange({caret, 0});
+        return view.inputMethodQuery(Qt::ImFont).value<QFont>();
+    };
+    const QFont heading = FontFaces::qfont(*storage.attributesAtIndex(4).font);
+    const QFont body = FontFaces::qfont(*storage.attributesAtIndex(text.indexOf("plain")).font);
+    ASSERT_NE(heading, body);
+    for (const auto& [caret, expected] : {std::pair{qsizetype(5), heading}, std::pair{text.indexOf("words"), body}}) {
+        EXPECT_EQ(fontAtCaret(caret).pointSizeF(), expected.pointSizeF()) << caret;
+        EXPECT_EQ(fontAtCaret(caret).family(), expected.family()) << caret;
+        EXPECT_EQ(fontAtCaret(caret).bold(), expected.bold()) << caret;
+    }
 }
 
 TEST_F(StylingView, ALongTextGoesInASliceAtATime)
