@@ -26,8 +26,9 @@ public:
 // A text view on a Qt text widget that shows a TextStorage. The widget's document mirrors the storage
 // one UTF-16 unit for one position, with block formats for the paragraph styles; the character formats
 // of the runs (fonts, colours, anchors and tool tips for links) go to each block's layout as it is laid
-// out, or into the document too when it is to be copied (see setFormatsInDocument). User edits never reach the document directly:
-// they go to the delegate and then to the storage, whose changes come back through the mirror.
+// out, or into the document too when it is to be copied (see setFormatsInDocument). User edits never
+// reach the document directly: they go to the delegate and then to the storage, whose changes come
+// back through the mirror.
 // Whatever the widget changes on its own is carried into the storage, so the two never diverge.
 // A long text is mirrored from its start a slice at a time (see FillSlice).
 // Undo is left to the owner: the widget keeps none.
