@@ -103,6 +103,7 @@ void TextView::setTextStorage(TextStorage* storage)
 void TextView::setFormatsInDocument(bool inDocument)
 {
     formatsInDocument_ = inDocument;
+    formats_.clear();
     static_cast<TextViewLayout*>(document()->documentLayout())
         ->setFormatSource(inDocument ? TextViewLayout::FormatSource()
                                      : [this](const QTextBlock& block) { return characterFormats(block); });
@@ -724,10 +725,12 @@ const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QC
     if (attributes.font) {
         const Font& font = *attributes.font;
         const QFont face = FontFaces::qfont(font);
-        // Only what the face states: the rest is the document's default, as it would be anyway. A
-        // layout merges its formats for every run each time it is drawn, and the fewer properties the
-        // quicker that is.
-        format.setFont(face, QTextCharFormat::FontPropertiesSpecifiedOnly);
+        // For the layouts only what the face states: the rest is the document's default, as it would
+        // be anyway. A layout merges its formats for every run each time it is drawn, and the fewer
+        // properties the quicker that is. A document that is copied keeps every property, so its rich
+        // text and print stay as they were.
+        format.setFont(face, formatsInDocument_ ? QTextCharFormat::FontPropertiesAll
+                                                : QTextCharFormat::FontPropertiesSpecifiedOnly);
         if (font.fixedAdvance > 0) {
             const double natural = QFontMetricsF(face).horizontalAdvance(fixedAdvanceCharacter);
             format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
