@@ -16,6 +16,10 @@ namespace {
 constexpr qreal NoWrapWidth = 1e7;
 // Changes to more blocks than this lay them out only when they are looked at again.
 constexpr int RelayoutAtOnce = 64;
+// Blocks drawn last that keep their glyphs, and the longest block that does: a screen's worth, of
+// paragraphs whose glyphs take less than shaping them again costs.
+constexpr size_t GlyphsKeptBlocks = 128;
+constexpr int GlyphsKeptLength = 4096;
 
 // The rich-text layout measures in 1/64 units; rounding the same way puts lines on the same pixels.
 int fixed(qreal value)
@@ -96,6 +100,7 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
     if (removed < 0 || firstNumber + removed > int(heights_.size())) { // not what the blocks say: start over
         heights_.clear();
         laidOut_.clear();
+        keptGlyphs_.clear();
         documentChanged(0, 0, document->characterCount());
         return;
     }
@@ -127,6 +132,20 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
         wasLaidOut.assign(size_t(added), false);
         wasLaidOut[0] = shown;
     }
+    // The changed blocks still there let go of their kept glyphs; the blocks after move along.
+    std::vector<int> kept;
+    std::vector<int> changed;
+    for (int number : keptGlyphs_) {
+        if (number < firstNumber)
+            kept.push_back(number);
+        else if (number >= firstNumber + removed)
+            kept.push_back(number + added - removed);
+        else if (number < firstNumber + added)
+            changed.push_back(number);
+    }
+    keptGlyphs_ = std::move(kept);
+    for (int number : changed)
+        dropGlyphs(number);
     QTextBlock block = first;
     for (int i = 0; i < added; ++i, block = block.next()) {
         if (shown && added <= RelayoutAtOnce)
@@ -262,6 +281,39 @@ void TextViewLayout::applyFormats(const QTextBlock& block) const
     document()->markContentsDirty(block.position(), block.length());
 }
 
+void TextViewLayout::keepGlyphs(const QTextBlock& block) const
+{
+    const int number = block.blockNumber();
+    std::erase(keptGlyphs_, number);
+    // Without formats of its own a layout has no way to let go of them but drawing: the glyphs an
+    // edit kept go once drawn.
+    if (!formatSource_ || block.length() > GlyphsKeptLength) {
+        block.layout()->setCacheEnabled(false);
+        return;
+    }
+    block.layout()->setCacheEnabled(true);
+    keptGlyphs_.push_back(number);
+    if (keptGlyphs_.size() > GlyphsKeptBlocks) {
+        const int oldest = keptGlyphs_.front();
+        keptGlyphs_.erase(keptGlyphs_.begin());
+        dropGlyphs(oldest);
+    }
+}
+
+void TextViewLayout::dropGlyphs(int blockNumber) const
+{
+    const QTextBlock block = document()->findBlockByNumber(blockNumber);
+    if (!block.isValid())
+        return;
+    // New formats are the one way to make a laid-out layout let go of its glyphs; its lines go too.
+    QTextLayout* layout = block.layout();
+    layout->setCacheEnabled(false);
+    QScopedValueRollback applying(applyingFormats_, true);
+    layout->setFormats(layout->formats());
+    document()->markContentsDirty(block.position(), block.length());
+    laidOut_[size_t(blockNumber)] = false;
+}
+
 void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
 {
     QScopedValueRollback drawing(drawing_, true);
@@ -294,7 +346,7 @@ void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
         }
         const QPen pen = painter->pen();
         painter->setPen(context.palette.color(QPalette::Text));
-        block.layout()->setCacheEnabled(false); // the glyphs an edit kept go once drawn
+        keepGlyphs(block);
         layout->draw(painter, QPointF(), selections, clip);
         if ((context.cursorPosition >= start && context.cursorPosition < start + length) ||
             (context.cursorPosition < -1 && !layout->preeditAreaText().isEmpty())) {

@@ -36,8 +36,9 @@ public:
     // Lays the block out when it is not.
     QRectF blockBoundingRect(const QTextBlock& block) const override;
 
-    // Blocks laid out so far, for the measurements and the tests.
+    // Blocks laid out so far, and blocks keeping their glyphs, for the measurements and the tests.
     qsizetype laidOutBlockCount() const;
+    qsizetype glyphsKeptBlockCount() const { return qsizetype(keptGlyphs_.size()); }
 
     // A block's character formats, in its own positions, covering its text. Without a source the
     // document's own formats show.
@@ -60,6 +61,10 @@ private:
     qreal layOut(const QTextBlock& block, bool keepGlyphs = false) const;
     // Gives the block's layout the source's formats, around an input method's composition.
     void applyFormats(const QTextBlock& block) const;
+    // A block drawn keeps its shaped glyphs while it is among the last blocks drawn: a repaint (the
+    // caret, a keystroke's neighbours) would shape it again. Dropping them lays it out afresh later.
+    void keepGlyphs(const QTextBlock& block) const;
+    void dropGlyphs(int blockNumber) const;
     qreal estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const;
     qreal top(int blockNumber) const;
     // The block whose span holds the height (the last one when it is below them all).
@@ -73,6 +78,7 @@ private:
     mutable std::vector<qreal> heights_;
     mutable std::vector<bool> laidOut_;
     mutable std::vector<qreal> tree_; // Fenwick sums of heights_, 1-based
+    mutable std::vector<int> keptGlyphs_; // block numbers, the last drawn last
     FormatSource formatSource_;
     mutable bool applyingFormats_ = false;
     bool drawing_ = false;

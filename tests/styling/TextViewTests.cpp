@@ -17,6 +17,7 @@
 #include <QMimeData>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTextBlock>
 #include <QTextFrame>
 #include <QTextLayout>
@@ -486,7 +487,8 @@ TEST_F(StylingView, RestylesReachTheLinesTheyChangeAndTheDocumentHoldsNoRuns)
         applyEditorLook(storage, 0, 16, 0, &view);
         setText(text);
         view.show();
-        view.viewport()->repaint(); // every line laid out with its formats
+        QApplication::processEvents();
+        view.viewport()->repaint(); // every line laid out and drawn with its formats, glyphs kept
         const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
         ASSERT_EQ(layout->laidOutBlockCount(), view.document()->blockCount());
         c.edit();
@@ -706,4 +708,58 @@ TEST_F(StylingView, OnlyWhatIsLookedAtIsLaidOut)
     view.viewport()->repaint();
     EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << view.cursorRect().y();
     EXPECT_LT(layout->laidOutBlockCount(), blocks / 10);
+}
+
+// Blocks drawn keep their glyphs for the next repaint, but only the last ones drawn: scrolling through
+// a long note, editing and restyling it leave no more layouts holding glyphs than the bound. (That
+// what they paint stays right after edits and restyles, the pixel tests above check.)
+TEST_F(StylingView, OnlyTheLastBlocksDrawnKeepTheirGlyphs)
+{
+    setText(longNote(9));
+    view.show();
+    for (int turn = 0; turn < 10000 && view.mirroredLength() < storage.length(); ++turn)
+        QCoreApplication::sendPostedEvents();
+    QApplication::processEvents(); // shown: a repaint draws
+    const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+    const auto layoutsKeepingGlyphs = [this] {
+        qsizetype count = 0;
+        for (QTextBlock block = view.document()->firstBlock(); block.isValid(); block = block.next())
+            count += block.layout()->cacheEnabled();
+        return count;
+    };
+    const struct {
+        const char* name;
+        std::function<void()> step;
+    } steps[] = {
+        {"scrolling through", [this] {
+             QScrollBar* bar = view.verticalScrollBar();
+             for (int value = 0; value <= bar->maximum(); value += std::max(bar->pageStep(), 1)) {
+                 bar->setValue(value);
+                 view.viewport()->repaint();
+             }
+         }},
+        {"typing at the top", [this] {
+             view.verticalScrollBar()->setValue(0);
+             view.setSelectedRange({3, 0});
+             type("x\n# y");
+             view.viewport()->repaint();
+         }},
+        {"restyling blocks drawn before and on show", [this] {
+             view.verticalScrollBar()->setValue(view.verticalScrollBar()->pageStep());
+             view.viewport()->repaint();
+             TextAttributes underlined;
+             underlined.underlineStyle = 1;
+             storage.beginEditing();
+             storage.addAttributes(underlined, {0, 2000});
+             storage.endEditing();
+             view.viewport()->repaint();
+         }},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        s.step();
+        EXPECT_GT(layout->glyphsKeptBlockCount(), 0);
+        EXPECT_LE(layout->glyphsKeptBlockCount(), 128);
+        EXPECT_EQ(layoutsKeepingGlyphs(), layout->glyphsKeptBlockCount());
+    }
 }
