@@ -16,6 +16,7 @@
 #include <QTextDocument>
 #include <QTextFrame>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <algorithm>
 #include <functional>
@@ -50,6 +51,12 @@ bool isSeparator(const QString& text, qsizetype index)
     return c == u'\n' || c == u'\r' || c == BlockSeparator;
 }
 
+// Whether the unit ends a block in the document: the CR of a CR LF does not, its LF does.
+bool endsBlock(const QString& text, qsizetype index)
+{
+    return isSeparator(text, index) && !(text[index] == u'\r' && index + 1 < text.size() && text[index + 1] == u'\n');
+}
+
 QTextCursor selecting(QTextDocument* document, qsizetype from, qsizetype to)
 {
     QTextCursor cursor(document);
@@ -68,6 +75,7 @@ TextView::TextView(QWidget* parent) : QTextEdit(parent)
     document()->setDocumentMargin(0);
     connect(document(), &QTextDocument::contentsChange, this,
             [this](int position, int removed, int added) { documentContentsChanged(position, removed, added); });
+    setFormatsInDocument(false);
 }
 
 TextView::~TextView()
@@ -91,6 +99,16 @@ void TextView::setTextStorage(TextStorage* storage)
         return;
     storage_->addObserver(this);
     mirror({0, storage_->length()}, 0);
+}
+
+void TextView::setFormatsInDocument(bool inDocument)
+{
+    formatsInDocument_ = inDocument;
+    formats_.clear();
+    static_cast<TextViewLayout*>(document()->documentLayout())
+        ->setFormatSource(inDocument ? TextViewLayout::FormatSource()
+                                     : [this](const QTextBlock& block) { return characterFormats(block); });
+    setTextStorage(storage_);
 }
 
 void TextView::setDefaultParagraphStyle(const std::optional<ParagraphStyle>& style)
@@ -139,6 +157,40 @@ QString TextView::anchorAt(const QPoint& position) const
     if (at < 0 || at >= storage_->length())
         return {};
     return storage_->attributesAtIndex(at).link.value_or(QString());
+}
+
+std::optional<QTextCharFormat> TextView::formatAtCursor(const QTextCursor& cursor) const
+{
+    if (!storage_ || formatsInDocument_)
+        return std::nullopt;
+    const qsizetype at = cursor.position() - (cursor.atBlockStart() && cursor.block().length() > 1 ? 0 : 1);
+    if (at < 0 || at >= storage_->length())
+        return std::nullopt;
+    const TextAttributes& attributes = storage_->attributesAtIndex(at);
+    const bool fixedAdvance = attributes.font && attributes.font->fixedAdvance > 0;
+    return charFormat(attributes, fixedAdvance ? storage_->string()[at] : QChar());
+}
+
+QVariant TextView::inputMethodQuery(Qt::InputMethodQuery query) const
+{
+    if (query == Qt::ImFont) {
+        if (const auto format = formatAtCursor(textCursor()))
+            return format->font();
+    }
+    return QTextEdit::inputMethodQuery(query);
+}
+
+bool TextView::viewportEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const auto format = formatAtCursor(cursorForPosition(help->pos()));
+        if (format && !format->toolTip().isEmpty()) {
+            QToolTip::showText(help->globalPos(), format->toolTip(), viewport());
+            return true;
+        }
+    }
+    return QTextEdit::viewportEvent(event);
 }
 
 TextRange TextView::selectedRange() const
@@ -514,7 +566,8 @@ void TextView::mirror(TextRange range, qsizetype oldLength)
     QTextCursor cursor(document);
     cursor.beginEditBlock();
     const TextRange inserted{range.location + head, wanted.size() - head - tail};
-    if (head + tail < current.size() || inserted.length > 0) {
+    const bool textChanged = head + tail < current.size() || inserted.length > 0;
+    if (textChanged) {
         cursor.setPosition(int(inserted.location));
         cursor.setPosition(int(range.location + current.size() - tail), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
@@ -524,6 +577,15 @@ void TextView::mirror(TextRange range, qsizetype oldLength)
     mirrorFormats(cursor, {inserted.end(), range.end() - inserted.end()});
     mirrorBlockFormats(cursor, range);
     cursor.endEditBlock();
+    if (formatsInDocument_ || range.length == 0)
+        return;
+    // The restyled lines take their formats when they are laid out again. The lines whose text
+    // changed are laid out again already: a keystroke's line is not laid out twice.
+    const int first = document->findBlock(int(range.location)).blockNumber();
+    const int last = document->findBlock(int(range.end() - 1)).blockNumber();
+    if (!textChanged || first < document->findBlock(int(inserted.location)).blockNumber() ||
+        last > document->findBlock(int(inserted.end())).blockNumber())
+        document->markContentsDirty(int(range.location), int(range.length));
 }
 
 void TextView::mirrorEverything()
@@ -543,25 +605,32 @@ void TextView::mirrorEverything()
 
 void TextView::insertMirrored(QTextCursor& cursor, TextRange range)
 {
-    // New text goes in run by run with its formats, each line break as a block in its paragraph's format.
+    // New text goes in with its formats, or plain when the layouts take them; each line break as a
+    // block in its paragraph's format, the break keeping its own format (an empty line after it takes
+    // its height from it).
     const QString shown = mirroredText(range);
     // The document copies what it is given, so the pieces need no copies of their own.
     const auto piece = [&](qsizetype from, qsizetype to) {
         return QString::fromRawData(shown.constData() + (from - range.location), to - from);
     };
+    const QTextCharFormat plain;
+    qsizetype start = range.location; // what is not in yet
     forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
-        qsizetype start = from;
         for (qsizetype i = from; i < to; ++i) {
             if (shown[i - range.location] != BlockSeparator)
                 continue;
             if (i > start)
-                cursor.insertText(piece(start, i), format);
+                cursor.insertText(piece(start, i), formatsInDocument_ ? format : plain);
             cursor.insertBlock(blockFormat(i + 1), format);
             start = i + 1;
         }
-        if (to > start)
+        if (formatsInDocument_ && to > start) {
             cursor.insertText(piece(start, to), format);
+            start = to;
+        }
     });
+    if (range.end() > start)
+        cursor.insertText(piece(start, range.end()), plain);
 }
 
 QString TextView::mirroredText(TextRange range) const
@@ -571,10 +640,10 @@ QString TextView::mirroredText(TextRange range) const
     for (qsizetype i = 0; i < result.size(); ++i) {
         const qsizetype index = range.location + i;
         const QChar c = result[i];
-        if (c == u'\r' && index + 1 < text.size() && text[index + 1] == u'\n')
-            result[i] = CarriageReturnHolder;
-        else if (isSeparator(text, index))
+        if (endsBlock(text, index))
             result[i] = BlockSeparator;
+        else if (c == u'\r')
+            result[i] = CarriageReturnHolder;
         else if (c == FrameStart || c == FrameEnd)
             result[i] = QChar::ReplacementCharacter;
     }
@@ -614,11 +683,44 @@ void TextView::mirrorFormats(QTextCursor& cursor, TextRange range)
 {
     if (range.length <= 0)
         return;
+    const QString& text = storage_->string();
     forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
-        cursor.setPosition(int(from));
-        cursor.setPosition(int(to), QTextCursor::KeepAnchor);
-        cursor.setCharFormat(format);
+        if (formatsInDocument_) {
+            cursor.setPosition(int(from));
+            cursor.setPosition(int(to), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+            return;
+        }
+        for (qsizetype i = from; i < to; ++i) {
+            // A block's own format is that of the break before it.
+            if (!endsBlock(text, i) || document()->findBlock(int(i) + 1).charFormat() == format)
+                continue;
+            cursor.setPosition(int(i));
+            cursor.setPosition(int(i) + 1, QTextCursor::KeepAnchor);
+            cursor.setCharFormat(format);
+        }
     });
+}
+
+QList<QTextLayout::FormatRange> TextView::characterFormats(const QTextBlock& block)
+{
+    QList<QTextLayout::FormatRange> formats;
+    if (!storage_)
+        return formats;
+    const qsizetype start = block.position();
+    // The document's blocks hold the storage's text at the same positions once a change is in.
+    const qsizetype end = std::min<qsizetype>(start + block.length() - 1, storage_->length());
+    if (end <= start)
+        return formats;
+    forEachFormat({start, end - start}, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
+        // Neighbours in equal formats are one run, as the document would make them one fragment:
+        // text is shaped the same across them.
+        if (!formats.isEmpty() && formats.last().format == format)
+            formats.last().length += int(to - from);
+        else
+            formats.append({int(from - start), int(to - from), format});
+    });
+    return formats;
 }
 
 void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
@@ -633,7 +735,7 @@ void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
     }
 }
 
-const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter)
+const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter) const
 {
     const QPair<TextAttributes, QChar> key(attributes, fixedAdvanceCharacter);
     auto found = formats_.constFind(key);
@@ -644,7 +746,12 @@ const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QC
     if (attributes.font) {
         const Font& font = *attributes.font;
         const QFont face = FontFaces::qfont(font);
-        format.setFont(face, QTextCharFormat::FontPropertiesAll);
+        // For the layouts only what the face states: the rest is the document's default, as it would
+        // be anyway. A layout merges its formats for every run each time it is drawn, and the fewer
+        // properties the quicker that is. A document that is copied keeps every property, so its rich
+        // text and print stay as they were.
+        format.setFont(face, formatsInDocument_ ? QTextCharFormat::FontPropertiesAll
+                                                : QTextCharFormat::FontPropertiesSpecifiedOnly);
         if (font.fixedAdvance > 0) {
             const double natural = QFontMetricsF(face).horizontalAdvance(fixedAdvanceCharacter);
             format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
@@ -681,8 +788,7 @@ QTextBlockFormat TextView::blockFormat(qsizetype position) const
     // A stated direction spares the layout a look at the block's text each time it moves the block.
     const QString& text = storage_->string();
     qsizetype end = std::min(position, text.size());
-    while (end < text.size() && !(isSeparator(text, end) && !(text[end] == u'\r' && end + 1 < text.size() &&
-                                                              text[end + 1] == u'\n')))
+    while (end < text.size() && !endsBlock(text, end))
         ++end;
     const bool rightToLeft = QStringView(text).mid(position, end - position).isRightToLeft();
 
@@ -733,8 +839,10 @@ void TextView::documentContentsChanged(int position, int removed, int added)
     if (text == mirroredText({from, oldSpan})) {
         // Only formats changed: the storage's win.
         QScopedValueRollback guard(mirroring_, true);
-        QTextCursor cursor(document());
+        QTextCursor cursor = selecting(document(), from, from + oldSpan);
         cursor.beginEditBlock();
+        if (!formatsInDocument_)
+            cursor.setCharFormat(QTextCharFormat());
         mirrorFormats(cursor, {from, oldSpan});
         mirrorBlockFormats(cursor, {from, oldSpan});
         cursor.endEditBlock();

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTextCharFormat>
 #include <QTextEdit>
+#include <QTextLayout>
 
 #include <functional>
 #include <optional>
@@ -23,9 +24,11 @@ public:
 };
 
 // A text view on a Qt text widget that shows a TextStorage. The widget's document mirrors the storage
-// one UTF-16 unit for one position, with character formats for the runs, block formats for the
-// paragraph styles, anchors and tool tips for links. User edits never reach the document directly:
-// they go to the delegate and then to the storage, whose changes come back through the mirror.
+// one UTF-16 unit for one position, with block formats for the paragraph styles; the character formats
+// of the runs (fonts, colours, anchors and tool tips for links) go to each block's layout as it is laid
+// out, or into the document too when it is to be copied (see setFormatsInDocument). User edits never
+// reach the document directly: they go to the delegate and then to the storage, whose changes come
+// back through the mirror.
 // Whatever the widget changes on its own is carried into the storage, so the two never diverge.
 // A long text is mirrored from its start a slice at a time (see FillSlice).
 // Undo is left to the owner: the widget keeps none.
@@ -43,12 +46,21 @@ public:
     void setDefaultParagraphStyle(const std::optional<ParagraphStyle>& style);
     void setDefaultFont(const std::optional<Font>& font);
 
+    // The character formats go into the document as well as the layouts: for a view whose document is
+    // copied (printed, turned into rich text), not for one that is only looked at, where one fragment
+    // per run of a format would take more than the text itself.
+    void setFormatsInDocument(bool inDocument);
+
     // Space left and right of the text, and above and below it; kept when the document is rebuilt.
     void setTextContainerInset(double width, double height);
 
     // The link under the viewport point, read from the storage: the widget's own look-up walks every
     // block above the point.
     QString anchorAt(const QPoint& position) const;
+
+    // The font an input method is told of is that at the caret, read from the storage.
+    using QTextEdit::inputMethodQuery;
+    QVariant inputMethodQuery(Qt::InputMethodQuery query) const override;
 
     TextRange selectedRange() const;
     // Puts the text up to the range's end into the document first.
@@ -77,6 +89,8 @@ protected:
     // that the earlier ranges stay where they were.
     static QList<qsizetype> replacementOrder(const QList<TextRange>& ranges);
 
+    // Tool tips of links, check boxes and tags are the storage's.
+    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void inputMethodEvent(QInputMethodEvent* event) override;
     // Copies and drags carry the storage's own units, not the document's stand-ins for them.
@@ -102,13 +116,18 @@ private:
     void applyInset();
     void insertMirrored(QTextCursor& cursor, TextRange range);
     void mirrorFormats(QTextCursor& cursor, TextRange range);
+    // The formats a block's layout shows its text in.
+    QList<QTextLayout::FormatRange> characterFormats(const QTextBlock& block);
     // Calls the block for each stretch of the range that shows in one character format.
     void forEachFormat(TextRange range,
                        const std::function<void(qsizetype from, qsizetype to, const QTextCharFormat& format)>& block);
     void mirrorBlockFormats(QTextCursor& cursor, TextRange range);
     // The document's characters for the storage's range.
     QString mirroredText(TextRange range) const;
-    const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {});
+    const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {}) const;
+    // The format the widget reads at a cursor (that of the unit before it, at a line's start that of
+    // its first), when the document holds none.
+    std::optional<QTextCharFormat> formatAtCursor(const QTextCursor& cursor) const;
     QTextBlockFormat blockFormat(qsizetype position) const;
     void documentContentsChanged(int position, int removed, int added);
     // The range a deletion key removes when nothing is selected.
@@ -117,13 +136,14 @@ private:
     TextStorage* storage_ = nullptr;
     TextViewDelegate* delegate_ = nullptr;
     std::optional<ParagraphStyle> defaultParagraphStyle_;
+    bool formatsInDocument_ = false;
     bool mirroring_ = false;
     bool documentAhead_ = false;
     qsizetype mirrored_ = 0; // the storage's units the document holds, from the start
     bool fillQueued_ = false;
     double insetWidth_ = 0;
     double insetHeight_ = 0;
-    QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
+    mutable QHash<QPair<TextAttributes, QChar>, QTextCharFormat> formats_;
     struct BlockFormat {
         std::optional<ParagraphStyle> style;
         bool rightToLeft;

@@ -76,8 +76,16 @@ qsizetype TextViewLayout::laidOutBlockCount() const
     return std::count(laidOut_.begin(), laidOut_.end(), true);
 }
 
+void TextViewLayout::setFormatSource(FormatSource source)
+{
+    formatSource_ = std::move(source);
+    documentChanged(0, 0, document()->characterCount());
+}
+
 void TextViewLayout::documentChanged(int from, int, int charsAdded)
 {
+    if (applyingFormats_) // a block taking its formats: it is being laid out already
+        return;
     const QTextDocument* document = this->document();
     const int count = document->blockCount();
     // A change may be reported past the end (an input method's composition has no characters).
@@ -173,6 +181,8 @@ qreal TextViewLayout::layOut(const QTextBlock& block, bool keepGlyphs) const
         option.setTabs(format.tabPositions());
 
     QTextLayout* layout = block.layout();
+    if (formatSource_)
+        applyFormats(block);
     layout->setTextOption(option);
     setGlyphsKept(block, keepGlyphs);
     const qreal left = format.leftMargin();
@@ -215,6 +225,47 @@ qreal TextViewLayout::layOut(const QTextBlock& block, bool keepGlyphs) const
             QRectF(0, margins().top + top(number), std::max(documentSize().width(), NoWrapWidth), NoWrapWidth));
     }
     return height;
+}
+
+void TextViewLayout::applyFormats(const QTextBlock& block) const
+{
+    QTextLayout* layout = block.layout();
+    QList<QTextLayout::FormatRange> formats = formatSource_(block);
+    const QString composition = layout->preeditAreaText();
+    if (!composition.isEmpty()) {
+        // The composition sits between the block's characters, which move along after it. It shows
+        // the input method's formats over that of the character before it, as the document would.
+        const int at = layout->preeditAreaPosition();
+        const int size = int(composition.size());
+        const int baseAt = std::max(std::min(block.length(), at) - 1, 0);
+        QTextCharFormat base;
+        QList<QTextLayout::FormatRange> placed;
+        for (const QTextLayout::FormatRange& range : std::as_const(formats)) {
+            const int end = range.start + range.length;
+            if (range.start <= baseAt && baseAt < end)
+                base = range.format;
+            if (range.start < at)
+                placed.append({range.start, std::min(end, at) - range.start, range.format});
+            if (end > at)
+                placed.append({std::max(range.start, at) + size, end - std::max(range.start, at), range.format});
+        }
+        // The input method's own formats are those inside its composition: ours never are.
+        for (const QTextLayout::FormatRange& range : layout->formats()) {
+            if (range.start < at || range.start + range.length > at + size)
+                continue;
+            QTextCharFormat format = base;
+            format.merge(range.format);
+            placed.append({range.start, range.length, format});
+        }
+        formats = placed;
+    }
+    if (layout->formats() == formats)
+        return;
+    // Setting them marks the block changed in the document: that change is this lay-out itself, and
+    // it is let go of at once rather than reported with the next edit.
+    QScopedValueRollback applying(applyingFormats_, true);
+    layout->setFormats(formats);
+    document()->markContentsDirty(block.position(), block.length());
 }
 
 void TextViewLayout::draw(QPainter* painter, const PaintContext& context)

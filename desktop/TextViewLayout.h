@@ -3,8 +3,10 @@
 #include <QAbstractTextDocumentLayout>
 #include <QFontMetricsF>
 #include <QTextBlock>
+#include <QTextLayout>
 
 #include <deque>
+#include <functional>
 #include <vector>
 
 // The layout of a TextView's document, block by block and only where it is looked at.
@@ -19,6 +21,10 @@
 // hit or asked for its rectangle; until then its height is estimated from its length. Heights are
 // summed in a Fenwick tree, so that finding a block's place, or the block at a place, and changing a
 // height each take a logarithmic step instead of a walk over the blocks above.
+//
+// The character formats may come from a source instead of the document: a block takes them when it is
+// laid out. The document then holds one fragment per line instead of one per run of a format, and a
+// restyle only lays its blocks out again.
 class TextViewLayout : public QAbstractTextDocumentLayout {
 public:
     explicit TextViewLayout(QTextDocument* document);
@@ -37,6 +43,11 @@ public:
     static constexpr qsizetype GlyphsKept = 64 * 1024;
     qsizetype keptGlyphsLength() const { return keptLength_; }
 
+    // A block's character formats, in its own positions, covering its text. Without a source the
+    // document's own formats show.
+    using FormatSource = std::function<QList<QTextLayout::FormatRange>(const QTextBlock& block)>;
+    void setFormatSource(FormatSource source);
+
 protected:
     void documentChanged(int from, int charsRemoved, int charsAdded) override;
 
@@ -51,6 +62,8 @@ private:
     // An edited block keeps its shaped glyphs until it is drawn: placing the caret and painting it
     // would each shape it again.
     qreal layOut(const QTextBlock& block, bool keepGlyphs = false) const;
+    // Gives the block's layout the source's formats, around an input method's composition.
+    void applyFormats(const QTextBlock& block) const;
     qreal estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const;
     qreal top(int blockNumber) const;
     // The block whose span holds the height (the last one when it is below them all).
@@ -70,6 +83,8 @@ private:
     mutable std::vector<qreal> heights_;
     mutable std::vector<bool> laidOut_;
     mutable std::vector<qreal> tree_; // Fenwick sums of heights_, 1-based
+    FormatSource formatSource_;
+    mutable bool applyingFormats_ = false;
     bool drawing_ = false;
     mutable bool sizeChangePosted_ = false;
     mutable QSizeF reportedSize_;

@@ -93,6 +93,7 @@ QMimeData* newMimeDataWithFormattedText(const QString& text)
     });
     // The view lets go of the storage before the storage goes.
     TextView view;
+    view.setFormatsInDocument(true);
     view.setTextStorage(&storage);
     view.ensureMirrored(storage.length());
     auto* data = new QMimeData;

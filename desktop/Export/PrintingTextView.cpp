@@ -60,6 +60,7 @@ std::unique_ptr<PrintingTextView> PrintingTextView::newPrintingTextView(const QS
     view->pageNumberFont_ = Typeset::regularFontForTypeface(face, int64_t(PageNumberPoints));
     view->setDefaultParagraphStyle(storage.defaultParagraphStyle());
     view->setDefaultFont(storage.mainFont());
+    view->setFormatsInDocument(true); // printed from a copy of the document
     storage.replaceCharacters({0, 0}, text.trimmed());
     view->setTextStorage(&storage);
     return view;

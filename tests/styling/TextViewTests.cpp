@@ -19,7 +19,9 @@
 #include <QRandomGenerator>
 #include <QScrollBar>
 #include <QTextBlock>
+#include <QTextFrame>
 #include <QTextLayout>
+#include <QToolTip>
 
 #include <functional>
 #include <memory>
@@ -71,15 +73,42 @@ protected:
         for (QChar c : text)
             key(c == u'\n' ? Qt::Key_Return : Qt::Key_A, Qt::NoModifier, c == u'\n' ? "\r" : QString(c));
     }
+    // What the unit shows in: the document's format under the one its block's layout gives it.
     QTextCharFormat formatAt(qsizetype index) const
     {
         const QTextBlock block = view.document()->findBlock(int(index));
+        view.document()->documentLayout()->blockBoundingRect(block); // laid out, with its formats
+        const int offset = int(index) - block.position();
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            if (index >= fragment.position() && index < fragment.position() + fragment.length())
-                return fragment.charFormat();
+            if (index < fragment.position() || index >= fragment.position() + fragment.length())
+                continue;
+            QTextCharFormat format = fragment.charFormat();
+            for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+                if (offset >= range.start && offset < range.start + range.length)
+                    format.merge(range.format);
+            }
+            return format;
         }
         return block.next().charFormat(); // the separator that ends the block
+    }
+
+    // Qt's rich-text layout needs the formats in the document: a copy of what a view keeping them
+    // there holds of the same storage, set out as the view is.
+    std::unique_ptr<QTextDocument> richTextCopy() { return richTextCopy(storage); }
+    std::unique_ptr<QTextDocument> richTextCopy(TextStorage& shown)
+    {
+        TextView formatted;
+        formatted.setFormatsInDocument(true);
+        EditorStyle::applyToView(formatted, storage, 0);
+        formatted.setTextStorage(&shown);
+        formatted.ensureMirrored(shown.length());
+        std::unique_ptr<QTextDocument> copy(formatted.document()->clone());
+        formatted.setTextStorage(nullptr);
+        copy->setPageSize(view.document()->pageSize());
+        copy->setDefaultTextOption(view.document()->defaultTextOption());
+        copy->rootFrame()->setFrameFormat(view.document()->rootFrame()->frameFormat());
+        return copy;
     }
 
     // The document shows every unit of the storage at its own position, blocks where the storage's
@@ -368,7 +397,7 @@ TEST_F(StylingView, LinesSitAndPaintWhereTheRichTextLayoutPutsThem)
     view.setTextContainerInset(20, 30);
     view.show();
     QApplication::processEvents();
-    const std::unique_ptr<QTextDocument> reference(view.document()->clone());
+    const std::unique_ptr<QTextDocument> reference(richTextCopy());
     QAbstractTextDocumentLayout* ours = view.document()->documentLayout();
     QAbstractTextDocumentLayout* theirs = reference->documentLayout();
 
@@ -424,10 +453,183 @@ TEST_F(StylingView, EditedParagraphsPaintAsTheRichTextLayoutDoes)
             view.setSelectedRange({edit.at, 0});
             type(edit.typed);
         }
-        const std::unique_ptr<QTextDocument> reference(view.document()->clone());
+        const std::unique_ptr<QTextDocument> reference(richTextCopy());
         const QSizeF size = reference->documentLayout()->documentSize();
         ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
         EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+    }
+}
+
+// A restyle reaches the lines it changes even when their text stays, and the document keeps no runs
+// of formats: each line is one fragment, however many styles it shows.
+TEST_F(StylingView, RestylesReachTheLinesTheyChangeAndTheDocumentHoldsNoRuns)
+{
+    const QString text = "plain words and more words\n\n- [ ] an item with **bold** and `code` #tag\n"
+                         "> quoted [a link](https://example.org) text\n\nlast line of the note, long enough for the selection";
+    const qsizetype fence = text.indexOf("\n- ") + 1;
+    const struct {
+        const char* name;
+        std::function<void()> edit;
+    } cases[] = {
+        {"opening a code block above lines", [&] { storage.replaceCharacters({0, 0}, "```\n"); }},
+        {"closing it between lines", [&] {
+             storage.replaceCharacters({0, 0}, "```\n");
+             view.viewport()->repaint();
+             storage.replaceCharacters({fence + 4, 0}, "```\n");
+         }},
+        {"an emphasis closed across a line", [&] { storage.replaceCharacters({0, 0}, "**"); }},
+        {"a heading marker", [&] { storage.replaceCharacters({fence, 0}, "# "); }},
+        {"a new theme", [&] { applyEditorLook(storage, 0, 16, 3, &view); }},
+    };
+    QRandomGenerator random(7);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        applyEditorLook(storage, 0, 16, 0, &view);
+        setText(text);
+        view.show();
+        QApplication::processEvents();
+        view.viewport()->repaint(); // every line laid out and drawn with its formats, glyphs kept
+        const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+        ASSERT_EQ(layout->laidOutBlockCount(), view.document()->blockCount());
+        c.edit();
+        ASSERT_NO_FATAL_FAILURE(expectMirrored(100, random));
+        const std::unique_ptr<QTextDocument> reference(richTextCopy());
+        const QSizeF size = reference->documentLayout()->documentSize();
+        ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+        for (QTextBlock block = view.document()->firstBlock(); block.isValid(); block = block.next()) {
+            int fragments = 0;
+            for (auto it = block.begin(); !it.atEnd(); ++it)
+                ++fragments;
+            EXPECT_LE(fragments, 1) << block.blockNumber();
+        }
+    }
+
+    // A storage that restyles nothing itself: attributes set on lines already laid out show at once.
+    TextStorage plain;
+    const QString lines = "first line of words\nsecond line of words\nthird line of words, long enough to "
+                          "reach past the selection";
+    TextAttributes base;
+    base.font = storage.mainFont();
+    base.foregroundColor = storage.mainColor();
+    base.paragraphStyle = storage.defaultParagraphStyle();
+    TextAttributes marked;
+    marked.font = storage.mainFont()->withPointSize(storage.mainFont()->pointSize * 1.5);
+    marked.foregroundColor = Color{0.8, 0.1, 0.1, 1};
+    const struct {
+        const char* name;
+        TextRange range;
+    } ranges[] = {{"inside a line", {26, 4}}, {"across a line break", {14, 12}}, {"a line with its break", {20, 22}}};
+    view.setTextStorage(&plain);
+    for (const auto& r : ranges) {
+        SCOPED_TRACE(r.name);
+        plain.replaceCharacters({0, plain.length()}, lines);
+        plain.setAttributes(base, {0, plain.length()});
+        view.viewport()->repaint();
+        plain.setAttributes(marked, r.range);
+        const std::unique_ptr<QTextDocument> reference(richTextCopy(plain));
+        const QSizeF size = reference->documentLayout()->documentSize();
+        ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
+    }
+    view.setTextStorage(&storage);
+}
+
+// An input method's composition shows inside a line as it would in a document holding the formats:
+// the method's formats over the style before it, and the rest of the line moved along.
+TEST_F(StylingView, ACompositionShowsAsInADocumentWithItsFormats)
+{
+    const QString text = "# Heading words\n\nsome **bold words** and [a link](https://example.org) end\n"
+                         "`code span` and the last line of the note";
+    QTextCharFormat underline;
+    underline.setUnderlineStyle(QTextCharFormat::SingleUnderline);
+    QTextCharFormat shaded;
+    shaded.setBackground(Qt::cyan);
+    const QList<QInputMethodEvent::Attribute> none;
+    const QList<QInputMethodEvent::Attribute> methods = {{QInputMethodEvent::TextFormat, 0, 2, underline},
+                                                         {QInputMethodEvent::TextFormat, 2, 1, shaded}};
+    const struct {
+        const char* name;
+        qsizetype at;
+        QList<QInputMethodEvent::Attribute> attributes;
+    } cases[] = {
+        {"inside a bold word", text.indexOf("words**") + 2, methods},
+        {"at a heading's start", 0, methods},
+        {"at a line's start after an empty line", text.indexOf("some"), methods},
+        {"in an empty line", text.indexOf("\n\n") + 1, methods},
+        {"after a link", text.indexOf("](") , none},
+        {"at the end of a code span", text.indexOf("` and"), methods},
+    };
+    setText(text);
+    TextView formatted;
+    formatted.setFormatsInDocument(true);
+    EditorStyle::applyToView(formatted, storage, 0);
+    formatted.setTextStorage(&storage);
+    formatted.resize(view.size());
+    view.show();
+    formatted.show();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (TextView* shown : {static_cast<TextView*>(&view), &formatted}) {
+            shown->setSelectedRange({c.at, 0});
+            QInputMethodEvent composing("kana", c.attributes);
+            QApplication::sendEvent(shown, &composing);
+        }
+        QApplication::processEvents();
+        ASSERT_EQ(view.document()->findBlock(int(c.at)).layout()->preeditAreaText(), QStringLiteral("kana"));
+        const QSizeF size = formatted.document()->documentLayout()->documentSize();
+        EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(formatted.document()->documentLayout(), size));
+        for (TextView* shown : {static_cast<TextView*>(&view), &formatted}) {
+            QInputMethodEvent done;
+            QApplication::sendEvent(shown, &done);
+        }
+        EXPECT_EQ(storage.string(), text);
+    }
+    formatted.setTextStorage(nullptr);
+}
+
+// The document holds no character formats: what the widget would read from it comes from the storage.
+TEST_F(StylingView, ToolTipsAndTheInputMethodsFontAreTheStorages)
+{
+    setText("# A heading\n- [ ] a task for #later\nplain words");
+    view.show();
+    const QString& text = storage.string();
+    const auto pointAt = [this](qsizetype position) {
+        QTextCursor cursor(view.document());
+        cursor.setPosition(int(position));
+        return view.cursorRect(cursor).center();
+    };
+    // In the order a tool tip shows and changes: none over plain words.
+    const struct {
+        const char* name;
+        qsizetype at;
+        QString tip;
+    } tips[] = {
+        {"plain words", text.indexOf("words") + 2, QString()},
+        {"a check box", text.indexOf("[ ]") + 2, QStringLiteral("Tap to completed")},
+        {"a tag", text.indexOf("#later") + 3, QStringLiteral("#later")},
+    };
+    for (const auto& t : tips) {
+        SCOPED_TRACE(t.name);
+        const QPoint point = pointAt(t.at);
+        QHelpEvent help(QEvent::ToolTip, point, view.viewport()->mapToGlobal(point));
+        QApplication::sendEvent(view.viewport(), &help);
+        EXPECT_EQ(QToolTip::isVisible() ? QToolTip::text() : QString(), t.tip);
+    }
+    QToolTip::hideText();
+
+    // The font at the caret: the heading's is not the body's.
+    const auto fontAtCaret = [this](qsizetype caret) {
+        view.setSelectedRange({caret, 0});
+        return view.inputMethodQuery(Qt::ImFont).value<QFont>();
+    };
+    const QFont heading = FontFaces::qfont(*storage.attributesAtIndex(4).font);
+    const QFont body = FontFaces::qfont(*storage.attributesAtIndex(text.indexOf("plain")).font);
+    ASSERT_NE(heading, body);
+    for (const auto& [caret, expected] : {std::pair{qsizetype(5), heading}, std::pair{text.indexOf("words"), body}}) {
+        EXPECT_EQ(fontAtCaret(caret).pointSizeF(), expected.pointSizeF()) << caret;
+        EXPECT_EQ(fontAtCaret(caret).family(), expected.family()) << caret;
+        EXPECT_EQ(fontAtCaret(caret).bold(), expected.bold()) << caret;
     }
 }
 
@@ -548,7 +750,7 @@ TEST_F(StylingView, ParagraphsThatKeptTheirGlyphsPaintTheTextAsItIsNow)
         (void)paint(view.document()->documentLayout(), before);
         EXPECT_LE(layout->keptGlyphsLength(), TextViewLayout::GlyphsKept);
         c.change();
-        const std::unique_ptr<QTextDocument> reference(view.document()->clone());
+        const std::unique_ptr<QTextDocument> reference(richTextCopy());
         const QSizeF size = reference->documentLayout()->documentSize();
         ASSERT_EQ(view.document()->documentLayout()->documentSize().height(), size.height());
         EXPECT_TRUE(paint(view.document()->documentLayout(), size) == paint(reference->documentLayout(), size));
@@ -628,5 +830,59 @@ TEST_F(StylingView, TheFirstKeyAfterAJumpDoesNotScroll)
         EXPECT_EQ(bar->value(), value);
         EXPECT_EQ(bar->maximum(), maximum);
         EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << view.cursorRect().y();
+    }
+}
+
+// Blocks drawn keep their glyphs for the next repaint, but only the last ones drawn: scrolling through
+// a long note, editing and restyling it leave no more layouts holding glyphs than the bound. (That
+// what they paint stays right after edits and restyles, the pixel tests above check.)
+TEST_F(StylingView, OnlyTheLastBlocksDrawnKeepTheirGlyphs)
+{
+    setText(longNote(9));
+    view.show();
+    for (int turn = 0; turn < 10000 && view.mirroredLength() < storage.length(); ++turn)
+        QCoreApplication::sendPostedEvents();
+    QApplication::processEvents(); // shown: a repaint draws
+    const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
+    const auto lengthKeepingGlyphs = [this] {
+        qsizetype length = 0;
+        for (QTextBlock block = view.document()->firstBlock(); block.isValid(); block = block.next())
+            length += block.layout()->cacheEnabled() ? block.length() : 0;
+        return length;
+    };
+    const struct {
+        const char* name;
+        std::function<void()> step;
+    } steps[] = {
+        {"scrolling through", [this] {
+             QScrollBar* bar = view.verticalScrollBar();
+             for (int value = 0; value <= bar->maximum(); value += std::max(bar->pageStep(), 1)) {
+                 bar->setValue(value);
+                 view.viewport()->repaint();
+             }
+         }},
+        {"typing at the top", [this] {
+             view.verticalScrollBar()->setValue(0);
+             view.setSelectedRange({3, 0});
+             type("x\n# y");
+             view.viewport()->repaint();
+         }},
+        {"restyling blocks drawn before and on show", [this] {
+             view.verticalScrollBar()->setValue(view.verticalScrollBar()->pageStep());
+             view.viewport()->repaint();
+             TextAttributes underlined;
+             underlined.underlineStyle = 1;
+             storage.beginEditing();
+             storage.addAttributes(underlined, {0, 2000});
+             storage.endEditing();
+             view.viewport()->repaint();
+         }},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.name);
+        s.step();
+        EXPECT_GT(layout->keptGlyphsLength(), 0);
+        EXPECT_LE(layout->keptGlyphsLength(), TextViewLayout::GlyphsKept);
+        EXPECT_EQ(lengthKeepingGlyphs(), layout->keptGlyphsLength());
     }
 }
