@@ -112,13 +112,33 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
+void NoteIndexRebuild::store(NoteServices& core, QList<NotePtr>& notes, QList<NoteSearchRow>& rows)
+{
+    if (rows.isEmpty())
+        return;
+    // The markers follow the rows that went in, on the database's queue,
+    // while this queue reads and writes the next notes' files.
+    core.asyncDatabase([this, notes = std::exchange(notes, {}), rows = std::exchange(rows, {})](SLDatabase& db) {
+        const QList<bool> stored = writeRows(db, rows);
+        for (qsizetype i = 0; i < notes.size(); ++i) {
+            if (stored.value(i))
+                notes[i]->writeIndexFile();
+        }
+    });
+}
+
 bool NoteIndexRebuild::step()
 {
     if (done_)
         return false;
+    NoteServices* const core = Note::services();
     QList<NotePtr> notes;
     QList<NoteSearchRow> rows;
-    while (notes.size() < batchSize_) {
+    // Half a batch per transaction: the first half's rows go in while the
+    // second half's files are written.
+    const int half = std::max(1, (batchSize_ + 1) / 2);
+    int taken = 0;
+    while (taken < batchSize_) {
         if (next_ >= names_.size()) {
             if (!openNextStorage()) {
                 done_ = true;
@@ -136,15 +156,13 @@ bool NoteIndexRebuild::step()
         refreshSideFiles(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
         rows.append(note->writeTagLinkFiles(false, nullptr));
         notes.append(std::move(note));
+        if (++taken == half && core)
+            store(*core, notes, rows);
     }
-    NoteServices* const core = Note::services();
-    if (!rows.isEmpty() && core) {
-        QList<bool> stored;
-        core->syncDatabase([&](SLDatabase& db) { stored = writeRows(db, rows); });
-        for (qsizetype i = 0; i < notes.size(); ++i) {
-            if (stored.value(i))
-                notes[i]->writeIndexFile();
-        }
+    if (core) {
+        store(*core, notes, rows);
+        // The batch is whole when the step returns: rows and markers are in.
+        core->syncDatabase([](SLDatabase&) {});
     }
     return !done_;
 }

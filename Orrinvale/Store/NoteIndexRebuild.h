@@ -10,8 +10,8 @@
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
 // search table, its header and meta file, a batch at a time: the
-// rows of one batch go in as one transaction, and the markers of the rows
-// that went in follow. Between batches the caller's queue is free for other
+// rows of each half batch go in as one transaction, and the markers of the
+// rows that went in follow. Between batches the caller's queue is free for other
 // work. A missing or unreadable document folder ends the whole run.
 // The tag folders are read afresh once per run, so that each note visits
 // only the folders holding its links. Only regular files are read as notes.
@@ -31,6 +31,8 @@ private:
     bool needsIndexing(const QString& name) const;
     void closeFolders();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // Hands the rows and their notes to the database's queue and empties both.
+    void store(NoteServices& core, QList<NotePtr>& notes, QList<NoteSearchRow>& rows);
 
     int batchSize_;
     int storage_ = 0;
