@@ -19,17 +19,16 @@
 
 namespace {
 
-// The header from the text; the meta file, when missing, from the text
-// file's dates, and when older than the text, dated by it.
-void refreshSideFiles(Note& note, const NoteIndexMarker::Stamp& stamp)
+// The meta file's dates: when missing, from the text file's; when older than
+// the text, the text's. True when the file needs writing.
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
 {
-    note.writeHeaderFile();
     const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
     note.restoreMeta();
     if (hadMeta && note.updatedOn() >= stamp.seconds)
-        return;
+        return false;
     note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
-    note.writeMetaFile();
+    return true;
 }
 
 int openFolder(const QString& path)
@@ -39,7 +38,8 @@ int openFolder(const QString& path)
 
 } // namespace
 
-NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1)
+NoteIndexRebuild::NoteIndexRebuild(int batchSize)
+    : batchSize_(batchSize > 0 ? batchSize : 1), records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
 {
     // Tag folders changed while the application was closed are read afresh.
     TagLinkIndex::shared().forget();
@@ -153,16 +153,25 @@ bool NoteIndexRebuild::step()
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
-        refreshSideFiles(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
+        const bool writeMeta = refreshMeta(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
+        // The links carry the meta file's dates and the row the header's
+        // title: both are known here, and the records are written meanwhile.
+        note->_reloadHeader();
         rows.append(note->writeTagLinkFiles(false, nullptr));
+        records_->async([note, writeMeta] {
+            note->writeHeaderRecord();
+            if (writeMeta)
+                note->writeMetaFile();
+        });
         notes.append(std::move(note));
         if (++taken == half && core)
             store(*core, notes, rows);
     }
-    if (core) {
+    if (core)
         store(*core, notes, rows);
-        // The batch is whole when the step returns: rows and markers are in.
+    // The batch is whole when the step returns: records, rows and markers are in.
+    records_->sync([] {});
+    if (core)
         core->syncDatabase([](SLDatabase&) {});
-    }
     return !done_;
 }

@@ -3,13 +3,16 @@
 #include "Note.h"
 #include "NoteSearchRow.h"
 
+#include "Dispatch.h"
+
 #include <QSet>
 #include <QString>
 #include <QStringList>
 
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
-// search table, its header and meta file, a batch at a time: the
+// search table, its header and meta file, a batch at a time (the records
+// on a queue of their own, the rows on the database's): the
 // rows of each half batch go in as one transaction, and the markers of the
 // rows that went in follow. Between batches the caller's queue is free for other
 // work. A missing or unreadable document folder ends the whole run.
@@ -47,4 +50,6 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
+    // Writes the header and meta files beside the run.
+    DispatchQueuePtr records_;
 };

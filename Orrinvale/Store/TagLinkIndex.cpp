@@ -68,6 +68,12 @@ TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder)
     return kind;
 }
 
+TagLinkIndex::Kind& TagLinkIndex::known(const QString& kindFolder)
+{
+    const auto found = kinds_.find(kindFolder);
+    return found != kinds_.end() ? *found : current(kindFolder);
+}
+
 QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int storage, const QString& key)
 {
     std::lock_guard lock(mutex_);
@@ -78,7 +84,7 @@ QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int storage, con
 void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
 {
     std::lock_guard lock(mutex_);
-    Kind& kind = current(kindFolder);
+    Kind& kind = known(kindFolder);
     QStringList& tags = kind.links[noteHash(storage, key)];
     if (!tags.contains(tag))
         tags.append(*kind.names.insert(tag));
@@ -87,7 +93,7 @@ void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString&
 void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
 {
     std::lock_guard lock(mutex_);
-    Kind& kind = current(kindFolder);
+    Kind& kind = known(kindFolder);
     const auto found = kind.links.find(noteHash(storage, key));
     if (found == kind.links.end())
         return;

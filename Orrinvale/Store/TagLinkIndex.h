@@ -53,6 +53,9 @@ private:
     static size_t noteHash(int storage, const QString& key);
     static void read(const QString& kindFolder, Kind& kind);
     Kind& current(const QString& kindFolder);
+    // The kind as last read: a link write follows the question that checked
+    // the folder, so it is not looked up again.
+    Kind& known(const QString& kindFolder);
 
     std::mutex mutex_;
     QHash<QString, Kind> kinds_;
