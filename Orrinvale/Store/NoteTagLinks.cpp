@@ -123,10 +123,8 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     }
     KindFolder kind(kindFolder);
     QStringList tagFolders;
-    struct stat entry;
     for (const QString& d : std::as_const(names)) {
-        if (isSafePathComponent(d) && kind.fd() >= 0
-            && ::fstatat(kind.fd(), QFile::encodeName(d).constData(), &entry, AT_SYMLINK_NOFOLLOW) == 0)
+        if (isSafePathComponent(d) && kind.fd() >= 0)
             tagFolders.append(d);
     }
     std::sort(tagFolders.begin(), tagFolders.end());
@@ -135,7 +133,8 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     const QByteArray key = '/' + QFile::encodeName(f.key);
     for (const QString& d : tagFolders) {
         const QString tagFolder = kindFolder + QLatin1Char('/') + d;
-        const QByteArray relative = QFile::encodeName(d) + '/';
+        const QByteArray name = QFile::encodeName(d);
+        const QByteArray relative = name + '/';
         bool removed = false;
         bool kept = false;
         for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
@@ -149,6 +148,11 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             }
             kept = keepsFolder(kind.fd(), storageFolder) || kept;
         }
+        // Both removals failing for want of a folder is the one case that
+        // asks whether the tag folder is there at all.
+        struct stat entry;
+        if (!kept && ::fstatat(kind.fd(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
         if (!kept) {
             QDir(tagFolder).removeRecursively();
             QFile::remove(tagFolder);
