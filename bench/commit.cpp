@@ -41,6 +41,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <ftw.h>
 
 namespace {
 
@@ -157,6 +158,37 @@ double peerRebuildSeconds()
     return elapsed;
 }
 
+// Megabytes on disk under a folder (whole blocks, as du counts them).
+double diskMB(const QString& folder)
+{
+    static double bytes;
+    bytes = 0;
+    nftw(QFile::encodeName(folder).constData(),
+         [](const char*, const struct stat* info, int, FTW*) {
+             bytes += double(info->st_blocks) * 512;
+             return 0;
+         },
+         16, FTW_PHYS);
+    return bytes / (1024 * 1024);
+}
+
+// The caches beside the notes they were made from (target: at most 3 times).
+void reportCacheSizes(benchmark::State& state)
+{
+    const QString caches = Core::shared().cachesDirectory();
+    const double notes = diskMB(Note::documentDirectoryForStorage(NoteStorageInbox));
+    double total = 0;
+    for (const char* folder : {"Head", "Meta", "Index", "Link"}) {
+        const double mb = diskMB(caches + QLatin1Char('/') + QLatin1String(folder));
+        state.counters[QString::fromLatin1(folder).toLower().append(QStringLiteral("_MB")).toStdString()] = mb;
+        total += mb;
+    }
+    const double database = diskMB(caches + QStringLiteral("/search.sqlite")) + diskMB(caches + QStringLiteral("/search.sqlite-wal"));
+    state.counters["database_MB"] = database;
+    state.counters["notes_MB"] = notes;
+    state.counters["caches_to_notes"] = notes > 0 ? (total + database) / notes : 0;
+}
+
 void Rebuild(benchmark::State& state)
 {
     store();
@@ -171,6 +203,7 @@ void Rebuild(benchmark::State& state)
     state.counters["peer_fts4_s"] = peerRebuildSeconds();
     const int indexed = int(QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size());
     state.counters["notes_indexed"] = indexed;
+    reportCacheSizes(state);
     if (indexed != SeededNotes)
         state.SkipWithError("not every note was indexed");
 }
