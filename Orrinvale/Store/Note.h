@@ -162,8 +162,6 @@ public:
     // text (read first when null) and written.
     bool restoreHeader(Error* error = nullptr);
     bool writeHeaderFile(Error* error = nullptr);
-    // The header file from the title and summary as they stand, not derived again.
-    bool writeHeaderRecord(Error* error = nullptr);
     bool removeHeaderFile(Error* error = nullptr);
     bool writeIndexFile(Error* error = nullptr);
     bool removeIndexFile(Error* error = nullptr);

@@ -112,19 +112,20 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
-void NoteIndexRebuild::store(NoteServices& core, QList<NotePtr>& notes, QList<NoteSearchRow>& rows)
+void NoteIndexRebuild::store(NoteServices& core)
 {
-    if (rows.isEmpty())
+    if (pendingRows_.isEmpty())
         return;
     // The markers follow the rows that went in, on the database's queue,
-    // while this queue reads and writes the next notes' files.
-    core.asyncDatabase([this, notes = std::exchange(notes, {}), rows = std::exchange(rows, {})](SLDatabase& db) {
-        const QList<bool> stored = writeRows(db, rows);
-        for (qsizetype i = 0; i < notes.size(); ++i) {
-            if (stored.value(i))
-                notes[i]->writeIndexFile();
-        }
-    });
+    // while the other queues go on with the next notes.
+    core.asyncDatabase(
+        [this, notes = std::exchange(pendingNotes_, {}), rows = std::exchange(pendingRows_, {})](SLDatabase& db) {
+            const QList<bool> stored = writeRows(db, rows);
+            for (qsizetype i = 0; i < notes.size(); ++i) {
+                if (stored.value(i))
+                    notes[i]->writeIndexFile();
+            }
+        });
 }
 
 bool NoteIndexRebuild::step()
@@ -132,8 +133,6 @@ bool NoteIndexRebuild::step()
     if (done_)
         return false;
     NoteServices* const core = Note::services();
-    QList<NotePtr> notes;
-    QList<NoteSearchRow> rows;
     // Half a batch per transaction: the first half's rows go in while the
     // second half's files are written.
     const int half = std::max(1, (batchSize_ + 1) / 2);
@@ -153,22 +152,22 @@ bool NoteIndexRebuild::step()
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
+        // The links carry the meta file's dates, so those come first; the
+        // title, the records and the row follow on the records' queue.
         const bool writeMeta = refreshMeta(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
-        // The links carry the meta file's dates and the row the header's
-        // title: both are known here, and the records are written meanwhile.
-        note->_reloadHeader();
-        rows.append(note->writeTagLinkFiles(false, nullptr));
-        records_->async([note, writeMeta] {
-            note->writeHeaderRecord();
+        records_->async([this, note, writeMeta, row = note->writeTagLinkFiles(false, nullptr)]() mutable {
+            note->writeHeaderFile();
             if (writeMeta)
                 note->writeMetaFile();
+            row.title = note->title();
+            pendingRows_.append(std::move(row));
+            pendingNotes_.append(note);
         });
-        notes.append(std::move(note));
         if (++taken == half && core)
-            store(*core, notes, rows);
+            records_->async([this, core] { store(*core); });
     }
     if (core)
-        store(*core, notes, rows);
+        records_->async([this, core] { store(*core); });
     // The batch is whole when the step returns: records, rows and markers are in.
     records_->sync([] {});
     if (core)

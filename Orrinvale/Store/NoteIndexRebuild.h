@@ -34,8 +34,8 @@ private:
     bool needsIndexing(const QString& name) const;
     void closeFolders();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
-    // Hands the rows and their notes to the database's queue and empties both.
-    void store(NoteServices& core, QList<NotePtr>& notes, QList<NoteSearchRow>& rows);
+    // Hands the pending rows and their notes to the database's queue.
+    void store(NoteServices& core);
 
     int batchSize_;
     int storage_ = 0;
@@ -50,6 +50,9 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
-    // Writes the header and meta files beside the run.
+    // Writes the header and meta files beside the run and completes the
+    // rows with their titles; the pending rows are its alone.
     DispatchQueuePtr records_;
+    QList<NotePtr> pendingNotes_;
+    QList<NoteSearchRow> pendingRows_;
 };

@@ -113,11 +113,6 @@ bool Note::restoreHeader(Error* error)
 bool Note::writeHeaderFile(Error* error)
 {
     _reloadHeader();
-    return writeHeaderRecord(error);
-}
-
-bool Note::writeHeaderRecord(Error* error)
-{
     const Fields f = fields();
     if (f.key.isNull())
         return false;
