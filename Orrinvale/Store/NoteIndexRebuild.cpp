@@ -7,6 +7,7 @@
 #include "NoteServices.h"
 #include "TagLinkIndex.h"
 
+#include "Folders.h"
 #include "Log.h"
 #include "SLDatabase.h"
 
@@ -47,16 +48,16 @@ NoteIndexRebuild::NoteIndexRebuild(int batchSize)
 
 NoteIndexRebuild::~NoteIndexRebuild()
 {
-    closeFolders();
+    closeDocumentFolder();
+    for (const int folder : markerFolders_)
+        ::close(folder);
 }
 
-void NoteIndexRebuild::closeFolders()
+void NoteIndexRebuild::closeDocumentFolder()
 {
-    for (int* folder : {&documentFolder_, &markerFolder_}) {
-        if (*folder >= 0)
-            ::close(*folder);
-        *folder = -1;
-    }
+    if (documentFolder_ >= 0)
+        ::close(documentFolder_);
+    documentFolder_ = -1;
 }
 
 bool NoteIndexRebuild::openNextStorage()
@@ -65,7 +66,8 @@ bool NoteIndexRebuild::openNextStorage()
         return false;
     storage_ = storage_ == 0 ? NoteStorageInbox : NoteStorageArchive;
     names_.clear();
-    closeFolders();
+    closeDocumentFolder();
+    markerFolder_ = -1;
     next_ = 0;
     Error error;
     const QString folder = Note::documentDirectoryForStorage(storage_);
@@ -79,28 +81,34 @@ bool NoteIndexRebuild::openNextStorage()
     FolderNameCache::shared().prepare(folder);
     // One listing of the markers instead of a look-up per note keeps a start
     // with everything indexed cheap.
-    QStringList markers;
-    listFolderNames(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
-    indexed_ = QSet<QString>(markers.cbegin(), markers.cend());
+    QStringList markerNames;
+    listFolderNames(Note::indexDirectoryForStorage(storage_), &markerNames, nullptr);
+    indexed_ = QSet<QString>(markerNames.cbegin(), markerNames.cend());
     documentFolder_ = openFolder(folder);
-    markerFolder_ = openFolder(Note::indexDirectoryForStorage(storage_));
+    // Made now, so that every marker is written inside it; it stays open
+    // while markers of its notes may still be on the database's queue.
+    const QString markers = Note::indexDirectoryForStorage(storage_);
+    Folders::ensure(markers);
+    markerFolder_ = openFolder(markers);
+    if (markerFolder_ >= 0)
+        markerFolders_.append(markerFolder_);
     return true;
 }
 
-bool NoteIndexRebuild::needsIndexing(const QString& name) const
+bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const
 {
     if (name.startsWith(QLatin1Char('.')))
         return false;
     // One look at the text file and one at its marker, relative to the open
     // folders: a start with everything indexed stays cheap.
     const QByteArray native = QFile::encodeName(name);
-    const NoteIndexMarker::Stamp stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
-    if (!stamp.regular) {
+    *stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
+    if (!stamp->regular) {
         // A FIFO or device would block the read for ever.
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != stamp;
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != *stamp;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
@@ -123,7 +131,8 @@ void NoteIndexRebuild::store(NoteServices& core)
             const QList<bool> stored = writeRows(db, rows);
             for (qsizetype i = 0; i < notes.size(); ++i) {
                 if (stored.value(i))
-                    notes[i]->writeIndexFile();
+                    NoteIndexMarker::writeAt(notes[i].markerFolder, QFile::encodeName(notes[i].note->key()).constData(),
+                                             notes[i].stamp);
             }
         });
 }
@@ -146,7 +155,10 @@ bool NoteIndexRebuild::step()
             continue;
         }
         const QString& name = names_[next_++];
-        if (!needsIndexing(name))
+        // Taken before the read: a write meanwhile leaves a marker that does
+        // not match, and the note is indexed again at the next start.
+        NoteIndexMarker::Stamp stamp;
+        if (!needsIndexing(name, &stamp))
             continue;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
@@ -154,14 +166,16 @@ bool NoteIndexRebuild::step()
             continue;
         // The links carry the meta file's dates, so those come first; the
         // title, the records and the row follow on the records' queue.
-        const bool writeMeta = refreshMeta(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
-        records_->async([this, note, writeMeta, row = note->writeTagLinkFiles(false, nullptr)]() mutable {
+        const bool writeMeta = refreshMeta(*note, stamp);
+        records_->async([this, indexed = Indexed{note, stamp, markerFolder_}, writeMeta,
+                         row = note->writeTagLinkFiles(false, nullptr)]() mutable {
+            const NotePtr& note = indexed.note;
             note->writeHeaderFile();
             if (writeMeta)
                 note->writeMetaFile();
             row.title = note->title();
             pendingRows_.append(std::move(row));
-            pendingNotes_.append(note);
+            pendingNotes_.append(std::move(indexed));
         });
         if (++taken == half && core)
             records_->async([this, core] { store(*core); });

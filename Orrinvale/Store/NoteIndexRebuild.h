@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Note.h"
+#include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
 
 #include "Dispatch.h"
@@ -30,9 +31,10 @@ public:
 
 private:
     bool openNextStorage();
-    // True when the name is a note whose marker does not match its file.
-    bool needsIndexing(const QString& name) const;
-    void closeFolders();
+    // True when the name is a note whose marker does not match its file,
+    // whose stamp it gives.
+    bool needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const;
+    void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // Hands the pending rows and their notes to the database's queue.
     void store(NoteServices& core);
@@ -43,9 +45,11 @@ private:
     QStringList names_;
     qsizetype next_ = 0;
     QSet<QString> indexed_;
-    // The storage's document and marker folders, open while it is indexed.
+    // The storage's document and marker folders, open while it is indexed;
+    // every marker folder stays open until the run ends.
     int documentFolder_ = -1;
     int markerFolder_ = -1;
+    QList<int> markerFolders_;
     // The table's keys, read once per run; read again only after a write
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
@@ -53,6 +57,11 @@ private:
     // Writes the header and meta files beside the run and completes the
     // rows with their titles; the pending rows are its alone.
     DispatchQueuePtr records_;
-    QList<NotePtr> pendingNotes_;
+    struct Indexed {
+        NotePtr note;
+        NoteIndexMarker::Stamp stamp;
+        int markerFolder = -1;
+    };
+    QList<Indexed> pendingNotes_;
     QList<NoteSearchRow> pendingRows_;
 };
