@@ -137,14 +137,36 @@ void NoteIndexRebuild::store(NoteServices& core)
         });
 }
 
+void NoteIndexRebuild::hand(QList<Written>& written, NoteServices* core, bool store)
+{
+    if (written.isEmpty() && !store)
+        return;
+    records_->async([this, written = std::exchange(written, {}), core, store]() mutable {
+        for (Written& w : written) {
+            const NotePtr& note = w.indexed.note;
+            note->writeHeaderFile();
+            if (w.writeMeta)
+                note->writeMetaFile();
+            w.row.title = note->title();
+            pendingRows_.append(std::move(w.row));
+            pendingNotes_.append(std::move(w.indexed));
+        }
+        if (store && core)
+            this->store(*core);
+    });
+}
+
 bool NoteIndexRebuild::step()
 {
     if (done_)
         return false;
     NoteServices* const core = Note::services();
     // Half a batch per transaction: the first half's rows go in while the
-    // second half's files are written.
+    // second half's files are written. The records' queue gets the notes a
+    // few at a time, not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
+    constexpr int NotesPerHand = 16;
+    QList<Written> written;
     int taken = 0;
     while (taken < batchSize_) {
         if (next_ >= names_.size()) {
@@ -167,21 +189,15 @@ bool NoteIndexRebuild::step()
         // The links carry the meta file's dates, so those come first; the
         // title, the records and the row follow on the records' queue.
         const bool writeMeta = refreshMeta(*note, stamp);
-        records_->async([this, indexed = Indexed{note, stamp, markerFolder_}, writeMeta,
-                         row = note->writeTagLinkFiles(false, nullptr)]() mutable {
-            const NotePtr& note = indexed.note;
-            note->writeHeaderFile();
-            if (writeMeta)
-                note->writeMetaFile();
-            row.title = note->title();
-            pendingRows_.append(std::move(row));
-            pendingNotes_.append(std::move(indexed));
-        });
-        if (++taken == half && core)
-            records_->async([this, core] { store(*core); });
+        NoteSearchRow row = note->writeTagLinkFiles(false, nullptr);
+        written.append({{std::move(note), stamp, markerFolder_}, writeMeta, std::move(row)});
+        ++taken;
+        if (taken == half)
+            hand(written, core, true);
+        else if (written.size() == NotesPerHand)
+            hand(written, core, false);
     }
-    if (core)
-        records_->async([this, core] { store(*core); });
+    hand(written, core, true);
     // The batch is whole when the step returns: records, rows and markers are in.
     records_->sync([] {});
     if (core)

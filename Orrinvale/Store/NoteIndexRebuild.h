@@ -38,6 +38,10 @@ private:
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // Hands the pending rows and their notes to the database's queue.
     void store(NoteServices& core);
+    struct Written;
+    // Hands notes whose links are written to the records' queue, and with
+    // store the rows pending there on to the database's.
+    void hand(QList<Written>& written, NoteServices* core, bool store);
 
     int batchSize_;
     int storage_ = 0;
@@ -63,5 +67,10 @@ private:
         int markerFolder = -1;
     };
     QList<Indexed> pendingNotes_;
+    struct Written {
+        Indexed indexed;
+        bool writeMeta = false;
+        NoteSearchRow row;
+    };
     QList<NoteSearchRow> pendingRows_;
 };
