@@ -114,14 +114,14 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     // order of their names, so the events come in the order a pass over every
     // folder sends them.
     TagLinkIndex& index = TagLinkIndex::shared();
+    KindFolder kind(kindFolder);
     QSet<QString> names = lower;
-    for (const QString& name : index.foldersFor(kindFolder, storage, f.key))
+    for (const QString& name : index.foldersFor(kindFolder, kind.fd(), storage, f.key))
         names.insert(name);
     if (linkedBefore) {
         for (const QString& name : *linkedBefore)
             names.insert(name);
     }
-    KindFolder kind(kindFolder);
     QStringList tagFolders;
     for (const QString& d : std::as_const(names)) {
         if (isSafePathComponent(d) && kind.fd() >= 0)
@@ -164,10 +164,12 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     }
 
     bool datesSet = true;
-    const QByteArray storageName = '/' + QFile::encodeName(resourceNameForStorage(storage));
+    const QString resource = resourceNameForStorage(storage);
+    const QByteArray storageName = '/' + QFile::encodeName(resource);
     for (const QString& g : linkFiles) {
         const QString gLower = g.toLower();
-        if (linkDirectoryForTag(tag, g, storage).isEmpty() || kind.made() < 0)
+        // The checks that naming the folder by path would make.
+        if (resource.isEmpty() || !isSafePathComponent(gLower) || kind.made() < 0)
             continue;
         const bool strong = isStrongTag(g);
         const QByteArray tagFolder = QFile::encodeName(gLower);
