@@ -12,11 +12,13 @@
 
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
-// search table, its header and meta file, a batch at a time (the records
-// on a queue of their own, the rows on the database's): the
-// rows of each half batch go in as one transaction, and the markers of the
-// rows that went in follow. Between batches the caller's queue is free for other
-// work. A missing or unreadable document folder ends the whole run.
+// search table, its header and meta file, a batch at a time. Three queues
+// share the work: the caller's reads each note and writes its links, a queue
+// of the run's own writes the header and meta files, and the database's
+// takes the rows of each half batch in one transaction, followed by the
+// markers of the rows that went in. A batch is whole when its step returns;
+// between batches the caller's queue is free for other work. A missing or
+// unreadable document folder ends the whole run.
 // The tag folders are read afresh once per run, so that each note visits
 // only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
@@ -66,11 +68,11 @@ private:
         NoteIndexMarker::Stamp stamp;
         int markerFolder = -1;
     };
-    QList<Indexed> pendingNotes_;
     struct Written {
         Indexed indexed;
         bool writeMeta = false;
         NoteSearchRow row;
     };
+    QList<Indexed> pendingNotes_;
     QList<NoteSearchRow> pendingRows_;
 };
