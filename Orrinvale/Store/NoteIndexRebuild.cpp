@@ -151,8 +151,13 @@ void NoteIndexRebuild::hand(QList<Written>& written, NoteServices* core, bool st
             pendingRows_.append(std::move(w.row));
             pendingNotes_.append(std::move(w.indexed));
         }
-        if (store && core)
+        if (store && core) {
             this->store(*core);
+        } else if (store) {
+            // No database to take them.
+            pendingRows_.clear();
+            pendingNotes_.clear();
+        }
     });
 }
 
