@@ -54,16 +54,27 @@ bool readBytes(const QString& path, QByteArray* bytes, Error* error)
         setError(error, openError(path, ReadUnknownError, QStringLiteral(" because it is not a regular file")));
         return false;
     }
-    QFile file;
-    const bool ok = file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
-    if (ok)
-        *bytes = file.readAll();
-    else
-        ::close(fd);
-    if (!ok || file.error() != QFileDevice::NoError) {
-        setError(error, openError(path, ReadUnknownError, QString()));
-        return false;
+    // Sized by the file with a byte to spare, so a file read whole ends at
+    // the next read; one that grew meanwhile is read to its end all the same.
+    QByteArray data(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    for (;;) {
+        if (filled == data.size())
+            data.resize(data.size() * 2);
+        const ssize_t n = ::read(fd, data.data() + filled, size_t(data.size() - filled));
+        if (n > 0) {
+            filled += n;
+        } else if (n == 0) {
+            break;
+        } else if (errno != EINTR) {
+            ::close(fd);
+            setError(error, openError(path, ReadUnknownError, QString()));
+            return false;
+        }
     }
+    ::close(fd);
+    data.truncate(filled);
+    *bytes = std::move(data);
     return true;
 }
 

@@ -39,12 +39,10 @@ Stamp stampAt(int folder, const char* name)
     return fromStat(info);
 }
 
-bool write(const QString& markerPath, const QString& documentPath)
+namespace {
+
+bool mark(int fd, const Stamp& document)
 {
-    const Stamp document = stampOf(documentPath);
-    if (markerPath.isEmpty() || !document.regular)
-        return false;
-    const int fd = ::open(QFile::encodeName(markerPath).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         return false;
     // The size first: setting it changes the modification time. Cut short
@@ -53,6 +51,23 @@ bool write(const QString& markerPath, const QString& documentPath)
     const bool ok = ::ftruncate(fd, document.size) == 0 && ::futimens(fd, times) == 0;
     ::close(fd);
     return ok;
+}
+
+constexpr int MarkerFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+
+} // namespace
+
+bool write(const QString& markerPath, const QString& documentPath)
+{
+    const Stamp document = stampOf(documentPath);
+    if (markerPath.isEmpty() || !document.regular)
+        return false;
+    return mark(::open(QFile::encodeName(markerPath).constData(), MarkerFlags, 0644), document);
+}
+
+bool writeAt(int folder, const char* name, const Stamp& document)
+{
+    return document.regular && folder >= 0 && mark(::openat(folder, name, MarkerFlags, 0644), document);
 }
 
 } // namespace NoteIndexMarker

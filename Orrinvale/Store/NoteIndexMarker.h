@@ -37,5 +37,8 @@ Identity identityOf(const QString& path);
 // Marks the text file at documentPath as indexed; false when it is no
 // regular file or the marker cannot be written.
 bool write(const QString& markerPath, const QString& documentPath);
+// Marks a note indexed with the stamp its text file had when it was read,
+// the marker named inside an open folder.
+bool writeAt(int folder, const char* name, const Stamp& document);
 
 } // namespace NoteIndexMarker

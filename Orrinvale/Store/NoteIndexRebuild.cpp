@@ -7,6 +7,7 @@
 #include "NoteServices.h"
 #include "TagLinkIndex.h"
 
+#include "Folders.h"
 #include "Log.h"
 #include "SLDatabase.h"
 
@@ -19,17 +20,16 @@
 
 namespace {
 
-// The header from the text; the meta file, when missing, from the text
-// file's dates, and when older than the text, dated by it.
-void refreshSideFiles(Note& note, const NoteIndexMarker::Stamp& stamp)
+// The meta file's dates: when missing, from the text file's; when older than
+// the text, the text's. True when the file needs writing.
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
 {
-    note.writeHeaderFile();
     const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
     note.restoreMeta();
     if (hadMeta && note.updatedOn() >= stamp.seconds)
-        return;
+        return false;
     note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
-    note.writeMetaFile();
+    return true;
 }
 
 int openFolder(const QString& path)
@@ -39,7 +39,8 @@ int openFolder(const QString& path)
 
 } // namespace
 
-NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? batchSize : 1)
+NoteIndexRebuild::NoteIndexRebuild(int batchSize)
+    : batchSize_(batchSize > 0 ? batchSize : 1), records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
 {
     // Tag folders changed while the application was closed are read afresh.
     TagLinkIndex::shared().forget();
@@ -47,16 +48,16 @@ NoteIndexRebuild::NoteIndexRebuild(int batchSize) : batchSize_(batchSize > 0 ? b
 
 NoteIndexRebuild::~NoteIndexRebuild()
 {
-    closeFolders();
+    closeDocumentFolder();
+    for (const int folder : markerFolders_)
+        ::close(folder);
 }
 
-void NoteIndexRebuild::closeFolders()
+void NoteIndexRebuild::closeDocumentFolder()
 {
-    for (int* folder : {&documentFolder_, &markerFolder_}) {
-        if (*folder >= 0)
-            ::close(*folder);
-        *folder = -1;
-    }
+    if (documentFolder_ >= 0)
+        ::close(documentFolder_);
+    documentFolder_ = -1;
 }
 
 bool NoteIndexRebuild::openNextStorage()
@@ -65,7 +66,8 @@ bool NoteIndexRebuild::openNextStorage()
         return false;
     storage_ = storage_ == 0 ? NoteStorageInbox : NoteStorageArchive;
     names_.clear();
-    closeFolders();
+    closeDocumentFolder();
+    markerFolder_ = -1;
     next_ = 0;
     Error error;
     const QString folder = Note::documentDirectoryForStorage(storage_);
@@ -79,28 +81,34 @@ bool NoteIndexRebuild::openNextStorage()
     FolderNameCache::shared().prepare(folder);
     // One listing of the markers instead of a look-up per note keeps a start
     // with everything indexed cheap.
-    QStringList markers;
-    listFolderNames(Note::indexDirectoryForStorage(storage_), &markers, nullptr);
-    indexed_ = QSet<QString>(markers.cbegin(), markers.cend());
+    QStringList markerNames;
+    listFolderNames(Note::indexDirectoryForStorage(storage_), &markerNames, nullptr);
+    indexed_ = QSet<QString>(markerNames.cbegin(), markerNames.cend());
     documentFolder_ = openFolder(folder);
-    markerFolder_ = openFolder(Note::indexDirectoryForStorage(storage_));
+    // Made now, so that every marker is written inside it; it stays open
+    // while markers of its notes may still be on the database's queue.
+    const QString markers = Note::indexDirectoryForStorage(storage_);
+    Folders::ensure(markers);
+    markerFolder_ = openFolder(markers);
+    if (markerFolder_ >= 0)
+        markerFolders_.append(markerFolder_);
     return true;
 }
 
-bool NoteIndexRebuild::needsIndexing(const QString& name) const
+bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const
 {
     if (name.startsWith(QLatin1Char('.')))
         return false;
     // One look at the text file and one at its marker, relative to the open
     // folders: a start with everything indexed stays cheap.
     const QByteArray native = QFile::encodeName(name);
-    const NoteIndexMarker::Stamp stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
-    if (!stamp.regular) {
+    *stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
+    if (!stamp->regular) {
         // A FIFO or device would block the read for ever.
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != stamp;
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != *stamp;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
@@ -112,13 +120,60 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
+void NoteIndexRebuild::store(NoteServices& core)
+{
+    if (pendingRows_.isEmpty())
+        return;
+    // The markers follow the rows that went in, on the database's queue,
+    // while the other queues go on with the next notes.
+    core.asyncDatabase(
+        [this, notes = std::exchange(pendingNotes_, {}), rows = std::exchange(pendingRows_, {})](SLDatabase& db) {
+            const QList<bool> stored = writeRows(db, rows);
+            for (qsizetype i = 0; i < notes.size(); ++i) {
+                if (stored.value(i))
+                    NoteIndexMarker::writeAt(notes[i].markerFolder, QFile::encodeName(notes[i].note->key()).constData(),
+                                             notes[i].stamp);
+            }
+        });
+}
+
+void NoteIndexRebuild::hand(QList<Written>& written, NoteServices* core, bool store)
+{
+    if (written.isEmpty() && !store)
+        return;
+    records_->async([this, written = std::exchange(written, {}), core, store]() mutable {
+        for (Written& w : written) {
+            const NotePtr& note = w.indexed.note;
+            note->writeHeaderFile();
+            if (w.writeMeta)
+                note->writeMetaFile();
+            w.row.title = note->title();
+            pendingRows_.append(std::move(w.row));
+            pendingNotes_.append(std::move(w.indexed));
+        }
+        if (store && core) {
+            this->store(*core);
+        } else if (store) {
+            // No database to take them.
+            pendingRows_.clear();
+            pendingNotes_.clear();
+        }
+    });
+}
+
 bool NoteIndexRebuild::step()
 {
     if (done_)
         return false;
-    QList<NotePtr> notes;
-    QList<NoteSearchRow> rows;
-    while (notes.size() < batchSize_) {
+    NoteServices* const core = Note::services();
+    // Half a batch per transaction: the first half's rows go in while the
+    // second half's files are written. The records' queue gets the notes a
+    // few at a time, not one wake-up each.
+    const int half = std::max(1, (batchSize_ + 1) / 2);
+    constexpr int NotesPerHand = 16;
+    QList<Written> written;
+    int taken = 0;
+    while (taken < batchSize_) {
         if (next_ >= names_.size()) {
             if (!openNextStorage()) {
                 done_ = true;
@@ -127,24 +182,30 @@ bool NoteIndexRebuild::step()
             continue;
         }
         const QString& name = names_[next_++];
-        if (!needsIndexing(name))
+        // Taken before the read: a write meanwhile leaves a marker that does
+        // not match, and the note is indexed again at the next start.
+        NoteIndexMarker::Stamp stamp;
+        if (!needsIndexing(name, &stamp))
             continue;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
-        refreshSideFiles(*note, NoteIndexMarker::stampOf(Note::documentFileForKey(name, storage_)));
-        rows.append(note->writeTagLinkFiles(false, nullptr));
-        notes.append(std::move(note));
+        // The links carry the meta file's dates, so those come first; the
+        // title, the records and the row follow on the records' queue.
+        const bool writeMeta = refreshMeta(*note, stamp);
+        NoteSearchRow row = note->writeTagLinkFiles(false, nullptr);
+        written.append({{std::move(note), stamp, markerFolder_}, writeMeta, std::move(row)});
+        ++taken;
+        if (taken == half)
+            hand(written, core, true);
+        else if (written.size() == NotesPerHand)
+            hand(written, core, false);
     }
-    NoteServices* const core = Note::services();
-    if (!rows.isEmpty() && core) {
-        QList<bool> stored;
-        core->syncDatabase([&](SLDatabase& db) { stored = writeRows(db, rows); });
-        for (qsizetype i = 0; i < notes.size(); ++i) {
-            if (stored.value(i))
-                notes[i]->writeIndexFile();
-        }
-    }
+    hand(written, core, true);
+    // The batch is whole when the step returns: records, rows and markers are in.
+    records_->sync([] {});
+    if (core)
+        core->syncDatabase([](SLDatabase&) {});
     return !done_;
 }

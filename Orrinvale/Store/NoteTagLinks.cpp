@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
@@ -33,10 +32,7 @@ bool keepsFolder(int kindFolder, const QByteArray& folder)
 // is resolved from there rather than from the root, once per tag folder.
 class KindFolder {
 public:
-    explicit KindFolder(const QString& path)
-        : fd_(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
-    {
-    }
+    explicit KindFolder(const QString& path) : path_(path) { open(); }
     ~KindFolder()
     {
         if (fd_ >= 0)
@@ -47,22 +43,50 @@ public:
 
     int fd() const { return fd_; }
 
+    // Makes the folder and its parents when it is missing.
+    int made()
+    {
+        if (fd_ < 0 && Folders::ensure(path_))
+            open();
+        return fd_;
+    }
+
 private:
-    int fd_;
+    void open() { fd_ = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+
+    QString path_;
+    int fd_ = -1;
 };
 
-void writeSpelling(const QString& path, const QString& spelling)
+// Creates the file below the folder unless it exists; -1 with errno EEXIST
+// when it does. The create's own error answers whether it was there.
+int createAt(int folder, const QByteArray& path)
 {
-    Note::createImmediateDirectoryForFilePath(path);
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        file.write(spelling.toUtf8());
+    return ::openat(folder, path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
 }
 
-bool setDates(const QString& path, int64_t created, int64_t updated)
+// A tag folder and its storage folder below the kind's folder, private like
+// every cache folder; true when the storage folder is there afterwards.
+bool makeFolders(int kindFolder, const QByteArray& tagFolder, const QByteArray& storageFolder)
 {
-    const bool modified = FileDates::setModificationDate(path, updated);
-    return FileDates::setCreationDate(path, created) && modified;
+    if (::mkdirat(kindFolder, tagFolder.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ::mkdirat(kindFolder, storageFolder.constData(), 0700) == 0 || errno == EEXIST;
+}
+
+void writeSpelling(int fd, const QString& spelling)
+{
+    if (fd < 0)
+        return;
+    const QByteArray bytes = spelling.toUtf8();
+    [[maybe_unused]] const ssize_t written = ::write(fd, bytes.constData(), size_t(bytes.size()));
+    ::close(fd);
+}
+
+bool setDates(int fd, int64_t created, int64_t updated)
+{
+    const bool modified = FileDates::setModificationDate(fd, updated);
+    return FileDates::setCreationDate(fd, created) && modified;
 }
 
 } // namespace
@@ -90,42 +114,45 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     // order of their names, so the events come in the order a pass over every
     // folder sends them.
     TagLinkIndex& index = TagLinkIndex::shared();
+    KindFolder kind(kindFolder);
     QSet<QString> names = lower;
-    for (const QString& name : index.foldersFor(kindFolder, storage, f.key))
+    for (const QString& name : index.foldersFor(kindFolder, kind.fd(), storage, f.key))
         names.insert(name);
     if (linkedBefore) {
         for (const QString& name : *linkedBefore)
             names.insert(name);
     }
     QStringList tagFolders;
-    struct stat entry;
     for (const QString& d : std::as_const(names)) {
-        if (isSafePathComponent(d)
-            && ::lstat(QFile::encodeName(kindFolder + QLatin1Char('/') + d).constData(), &entry) == 0)
+        if (isSafePathComponent(d) && kind.fd() >= 0)
             tagFolders.append(d);
     }
     std::sort(tagFolders.begin(), tagFolders.end());
     // Keys are unique only within a storage: a link under the same key in the
     // other storage belongs to another note and stays.
-    const KindFolder kind(kindFolder);
     const QByteArray key = '/' + QFile::encodeName(f.key);
     for (const QString& d : tagFolders) {
         const QString tagFolder = kindFolder + QLatin1Char('/') + d;
-        const QByteArray relative = QFile::encodeName(d) + '/';
+        const QByteArray name = QFile::encodeName(d);
+        const QByteArray relative = name + '/';
         bool removed = false;
         bool kept = false;
         for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
             const QByteArray storageFolder = relative + QFile::encodeName(resourceNameForStorage(t));
             if (t == storage && !lower.contains(d)) {
                 const QByteArray link = storageFolder + key;
-                if (::faccessat(kind.fd(), link.constData(), F_OK, 0) == 0 &&
-                    ::unlinkat(kind.fd(), link.constData(), 0) == 0) {
+                if (::unlinkat(kind.fd(), link.constData(), 0) == 0) {
                     removed = true;
                     index.unlinked(kindFolder, storage, f.key, d);
                 }
             }
             kept = keepsFolder(kind.fd(), storageFolder) || kept;
         }
+        // Both removals failing for want of a folder is the one case that
+        // asks whether the tag folder is there at all.
+        struct stat entry;
+        if (!kept && ::fstatat(kind.fd(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
+            continue;
         if (!kept) {
             QDir(tagFolder).removeRecursively();
             QFile::remove(tagFolder);
@@ -137,44 +164,49 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     }
 
     bool datesSet = true;
+    const QString resource = resourceNameForStorage(storage);
+    const QByteArray storageName = '/' + QFile::encodeName(resource);
     for (const QString& g : linkFiles) {
         const QString gLower = g.toLower();
-        const QString folder = linkDirectoryForTag(tag, g, storage);
-        if (folder.isEmpty())
+        // The checks that naming the folder by path would make.
+        if (resource.isEmpty() || !isSafePathComponent(gLower) || kind.made() < 0)
             continue;
         const bool strong = isStrongTag(g);
-        if (!QFileInfo::exists(folder) && events)
-            events->noteTagDidAddToStorage(strong ? gLower : g, tag);
+        const QByteArray tagFolder = QFile::encodeName(gLower);
+        const QByteArray storageFolder = tagFolder + storageName;
+        const QByteArray link = storageFolder + key;
 
-        const QString link = folder + QLatin1Char('/') + f.key;
-        if (QFileInfo::exists(link)) {
-            datesSet = setDates(link, f.createdOn, f.updatedOn) && datesSet;
+        // Every path from the open kind folder, and no look before a create:
+        // its error says whether the link or its folder was there.
+        int fd = createAt(kind.fd(), link);
+        const bool existed = fd < 0 && errno == EEXIST;
+        if (fd < 0 && errno == ENOENT) {
+            if (events)
+                events->noteTagDidAddToStorage(strong ? gLower : g, tag);
+            if (makeFolders(kind.fd(), tagFolder, storageFolder))
+                fd = createAt(kind.fd(), link);
+        }
+        if (existed) {
+            fd = ::openat(kind.fd(), link.constData(), O_RDONLY | O_CLOEXEC);
+            datesSet = fd >= 0 && setDates(fd, f.createdOn, f.updatedOn) && datesSet;
             index.linked(kindFolder, storage, f.key, gLower);
         } else {
-            Folders::ensure(folder);
-            QFile file(link);
-            if (file.open(QIODevice::WriteOnly)) {
-                file.close();
-                setDates(link, f.createdOn, f.updatedOn);
+            if (fd >= 0) {
+                setDates(fd, f.createdOn, f.updatedOn);
                 index.linked(kindFolder, storage, f.key, gLower);
             }
             if (events)
                 events->noteDidAddToStorage(note, tag, gLower);
         }
+        if (fd >= 0)
+            ::close(fd);
 
         // The spelling shown for the tag: a strong spelling never replaces
         // another, and a weak one replaces it only when the caller says so.
-        const QString spelling = metaFileForTag(tag, g);
-        const bool exists = QFileInfo::exists(spelling);
-        if (strong) {
-            if (!exists)
-                writeSpelling(spelling, gLower);
-        } else if (manifest) {
-            QFile::remove(spelling);
-            writeSpelling(spelling, g);
-        } else if (!exists) {
-            writeSpelling(spelling, g);
-        }
+        const QByteArray spelling = tagFolder + "/.meta";
+        if (!strong && manifest)
+            ::unlinkat(kind.fd(), spelling.constData(), 0);
+        writeSpelling(createAt(kind.fd(), spelling), strong ? gLower : g);
     }
     if (!datesSet)
         setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 512,

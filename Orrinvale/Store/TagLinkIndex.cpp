@@ -16,10 +16,10 @@ TagLinkIndex& TagLinkIndex::shared()
     return *index;
 }
 
-TagLinkIndex::Identity TagLinkIndex::identityOf(const QString& folder)
+TagLinkIndex::Identity TagLinkIndex::identityOf(int at, const char* name, int flags)
 {
     struct statx info {};
-    if (::statx(AT_FDCWD, QFile::encodeName(folder).constData(), 0, STATX_INO | STATX_BTIME, &info) != 0)
+    if (::statx(at, name, flags, STATX_INO | STATX_BTIME, &info) != 0)
         return {};
     const qint64 born = (info.stx_mask & STATX_BTIME) ? qint64(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec
                                                        : 0;
@@ -56,9 +56,8 @@ void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
     }
 }
 
-TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder)
+TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder, const Identity& identity)
 {
-    const Identity identity = identityOf(kindFolder);
     const auto found = kinds_.find(kindFolder);
     if (found != kinds_.end() && found->identity == identity)
         return *found;
@@ -68,17 +67,24 @@ TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder)
     return kind;
 }
 
-QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int storage, const QString& key)
+TagLinkIndex::Kind& TagLinkIndex::known(const QString& kindFolder)
+{
+    const auto found = kinds_.find(kindFolder);
+    return found != kinds_.end() ? *found
+                                 : current(kindFolder, identityOf(AT_FDCWD, QFile::encodeName(kindFolder).constData(), 0));
+}
+
+QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int kindFd, int storage, const QString& key)
 {
     std::lock_guard lock(mutex_);
-    Kind& kind = current(kindFolder);
+    Kind& kind = current(kindFolder, identityOf(kindFd, "", AT_EMPTY_PATH));
     return kind.links.value(noteHash(storage, key)) + std::exchange(kind.untidy, {});
 }
 
 void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
 {
     std::lock_guard lock(mutex_);
-    Kind& kind = current(kindFolder);
+    Kind& kind = known(kindFolder);
     QStringList& tags = kind.links[noteHash(storage, key)];
     if (!tags.contains(tag))
         tags.append(*kind.names.insert(tag));
@@ -87,7 +93,7 @@ void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString&
 void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
 {
     std::lock_guard lock(mutex_);
-    Kind& kind = current(kindFolder);
+    Kind& kind = known(kindFolder);
     const auto found = kind.links.find(noteHash(storage, key));
     if (found == kind.links.end())
         return;

@@ -24,7 +24,9 @@ public:
     // The folders that may hold the note's link; the first question after a
     // read adds the folders a pass over every folder would tidy away (no
     // storage folder with links left, an empty storage folder, a loose file).
-    QStringList foldersFor(const QString& kindFolder, int storage, const QString& key);
+    // The kind's folder is open (or -1 when missing): its identity is read
+    // from there, not looked up by path.
+    QStringList foldersFor(const QString& kindFolder, int kindFd, int storage, const QString& key);
     void linked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
     void unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
     // The next question reads the folders again; the start-up rebuild calls it
@@ -49,10 +51,13 @@ private:
         QStringList untidy;
     };
 
-    static Identity identityOf(const QString& folder);
+    static Identity identityOf(int at, const char* name, int flags);
     static size_t noteHash(int storage, const QString& key);
     static void read(const QString& kindFolder, Kind& kind);
-    Kind& current(const QString& kindFolder);
+    Kind& current(const QString& kindFolder, const Identity& identity);
+    // The kind as last read: a link write follows the question that checked
+    // the folder, so it is not looked up again.
+    Kind& known(const QString& kindFolder);
 
     std::mutex mutex_;
     QHash<QString, Kind> kinds_;

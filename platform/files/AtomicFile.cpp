@@ -93,18 +93,20 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
         return false;
     }
     // Only a replacement writes through a link; a creation fails on any entry.
+    // One look at the entry answers both unless it is a link.
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    const QFileInfo info(replace ? resolvedTarget(absolute) : absolute);
+    struct stat old {};
+    const bool entry = ::lstat(QFile::encodeName(absolute).constData(), &old) == 0;
+    if (!replace && entry) {
+        setError(error, posixError(EEXIST, QStringLiteral("Cannot create"), absolute));
+        return false;
+    }
+    const bool link = entry && S_ISLNK(old.st_mode);
+    const QFileInfo info(link ? resolvedTarget(absolute) : absolute);
     const QString target = info.absoluteFilePath();
     const QString folder = info.absolutePath();
     const QByteArray nativeTarget = QFile::encodeName(target);
-
-    struct stat old {};
-    const bool hadFile = ::stat(nativeTarget.constData(), &old) == 0;
-    if (!replace && (hadFile || ::lstat(nativeTarget.constData(), &old) == 0)) {
-        setError(error, posixError(EEXIST, QStringLiteral("Cannot create"), target));
-        return false;
-    }
+    const bool hadFile = link ? ::stat(nativeTarget.constData(), &old) == 0 : entry;
     if (const int fault = injectedFault(target)) {
         setError(error, posixError(fault, QStringLiteral("Cannot write"), target));
         return false;

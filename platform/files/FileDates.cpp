@@ -65,4 +65,16 @@ bool setModificationDate(const QString& path, int64_t seconds)
     return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
 
+bool setCreationDate(int fd, int64_t seconds)
+{
+    const std::string value = std::to_string(seconds);
+    return fsetxattr(fd, CreationDateAttribute, value.data(), value.size(), 0) == 0;
+}
+
+bool setModificationDate(int fd, int64_t seconds)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(seconds), 0}};
+    return futimens(fd, times) == 0;
+}
+
 } // namespace FileDates

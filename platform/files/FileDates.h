@@ -19,4 +19,8 @@ bool setCreationDate(const QString& path, int64_t seconds);
 int64_t modificationDate(const QString& path);
 bool setModificationDate(const QString& path, int64_t seconds);
 
+// The same for a file already open, without looking its path up again.
+bool setCreationDate(int fd, int64_t seconds);
+bool setModificationDate(int fd, int64_t seconds);
+
 } // namespace FileDates

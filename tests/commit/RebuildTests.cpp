@@ -1,6 +1,7 @@
 #include "CommitTestSupport.h"
 
 #include "Store/Migrator.h"
+#include "Store/NoteIndexMarker.h"
 #include "Store/NoteIndexRebuild.h"
 #include "Store/NoteSearchRow.h"
 #include "files/UnicodeRegex.h"
@@ -127,6 +128,64 @@ TEST_F(CommitTest, NoteStoreRebuildOverATableHoldingSomeNotesIndexesExactlyTheRe
     EXPECT_EQ(QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size(), Count);
     for (const QString& row : rows())
         ASSERT_TRUE(row.contains(QLatin1String("Note fresh"))) << qPrintable(row);
+}
+
+// Whatever the batch size, batches that run from the inbox into the archive
+// included, a step leaves exactly its batch's notes whole when it returns:
+// row and title, header and meta files, links, and a marker that matches the
+// text file. Work done beside the run must not trail behind the step.
+TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
+{
+    struct Seeded {
+        int storage;
+        QString key;
+        QString title;
+        QString tag;
+    };
+    QList<Seeded> notes;
+    for (int i = 0; i < 9; ++i)
+        notes.append({NoteStorageInbox, QStringLiteral("Plan %1.txt").arg(i), QStringLiteral("Plan number %1").arg(i),
+                      QStringLiteral("weekly")});
+    for (int i = 0; i < 6; ++i)
+        notes.append({NoteStorageArchive, QStringLiteral("Old %1.txt").arg(i), QStringLiteral("Old outline %1").arg(i),
+                      QStringLiteral("plan")});
+    const auto whole = [](const Seeded& n, const QStringList& rows) {
+        const QString row = Note::searchNameForStorage(n.storage) + QLatin1Char('/') + n.key + QLatin1Char('|') + n.title
+                            + QLatin1Char('|');
+        const bool hasRow = std::any_of(rows.cbegin(), rows.cend(), [&](const QString& r) { return r.startsWith(row); });
+        return hasRow && QFileInfo::exists(Note::headerFileForKey(n.key, n.storage))
+               && QFileInfo::exists(Note::metaFileForKey(n.key, n.storage))
+               && linked(NoteTagHashtag, n.tag, n.storage, n.key)
+               && NoteIndexMarker::stampOf(Note::indexFileForKey(n.key, n.storage))
+                      == NoteIndexMarker::stampOf(Note::documentFileForKey(n.key, n.storage));
+    };
+
+    for (const int batch : {1, 2, 4, 9, 10, 50}) {
+        SCOPED_TRACE(batch);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (const Seeded& n : notes)
+            writeNote(n.storage, n.key, (n.title + QStringLiteral("\nsome words #") +
+                                         (n.storage == NoteStorageInbox ? n.tag : n.tag.toUpper())).toUtf8());
+        NoteIndexRebuild run(batch);
+        for (int steps = 1;; ++steps) {
+            const bool more = run.step();
+            const QStringList table = rows();
+            qsizetype done = 0;
+            for (const Seeded& n : notes) {
+                if (!indexed(n.storage, n.key))
+                    continue;
+                ++done;
+                EXPECT_TRUE(whole(n, table)) << qPrintable(n.key) << " after step " << steps;
+            }
+            EXPECT_EQ(done, std::min<qsizetype>(notes.size(), qsizetype(steps) * batch)) << "after step " << steps;
+            EXPECT_EQ(table.size(), done);
+            if (!more)
+                break;
+            ASSERT_LT(steps, 100);
+        }
+    }
 }
 
 TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,4 +67,23 @@ TEST(Files, DatesFallBackToBirthTimeThenModificationTime)
     expectFallback();
     ASSERT_EQ(setxattr(qPrintable(path), FileDates::CreationDateAttribute, "", 0, 0), 0);
     expectFallback();
+}
+
+// Dates set through an open file read back as those set by path do, and a
+// descriptor that is no file sets nothing.
+TEST(Files, DatesSetThroughAnOpenFileMatchThoseSetByPath)
+{
+    const QString path = fileNamed("open.txt");
+    for (const int64_t seconds : {int64_t(1710495012), int64_t(0), int64_t(-86400), int64_t(4102444800)}) {
+        SCOPED_TRACE(seconds);
+        const int fd = ::open(qPrintable(path), O_RDONLY | O_CLOEXEC);
+        ASSERT_GE(fd, 0);
+        EXPECT_TRUE(FileDates::setCreationDate(fd, seconds));
+        EXPECT_TRUE(FileDates::setModificationDate(fd, seconds + 7));
+        ::close(fd);
+        EXPECT_EQ(FileDates::creationDate(path), seconds);
+        EXPECT_EQ(FileDates::modificationDate(path), seconds + 7);
+        EXPECT_FALSE(FileDates::setCreationDate(-1, seconds));
+        EXPECT_FALSE(FileDates::setModificationDate(-1, seconds));
+    }
 }

@@ -54,4 +54,28 @@ TEST_F(NoteStoreEncoding, ANoteReadThroughAFallbackKeepsItsOriginalBytes)
     }
 }
 
+// The text is read whole whatever its size: empty, around the size of one
+// read and far past it, and a file that is no text file at all fails.
+TEST_F(NoteStoreEncoding, ANoteIsReadWholeAtEverySize)
+{
+    for (const qsizetype size : {qsizetype(0), qsizetype(1), qsizetype(4095), qsizetype(4096), qsizetype(4097),
+                                 qsizetype(65536), qsizetype(300001)}) {
+        SCOPED_TRACE(size);
+        QByteArray bytes;
+        for (qsizetype i = 0; bytes.size() < size; ++i)
+            bytes += "line " + QByteArray::number(i) + (i % 7 ? " words\n" : " #tag\n");
+        bytes.truncate(size);
+        const QString key = QStringLiteral("Size %1.txt").arg(size);
+        TestSupport::writeFile(Note::documentFileForKey(key, NoteStorageInbox), bytes);
+        const auto note = std::make_shared<Note>(key, NoteStorageInbox);
+        ASSERT_TRUE(note->restoreText());
+        EXPECT_EQ(note->text().toUtf8(), bytes);
+    }
+    const QString folder = QStringLiteral("A folder.txt");
+    QDir().mkpath(Note::documentFileForKey(folder, NoteStorageInbox));
+    const auto note = std::make_shared<Note>(folder, NoteStorageInbox);
+    EXPECT_FALSE(note->restoreText());
+    EXPECT_TRUE(note->text().isEmpty());
+}
+
 } // namespace
