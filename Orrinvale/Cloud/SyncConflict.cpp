@@ -54,6 +54,12 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage, std::initialize
     return true;
 }
 
+bool holdsReceivedText(const QString& key, int storage)
+{
+    Note local(key, storage);
+    return local.restoreText() && NoteHistory::load(key, storage).received == NoteHistory::hashOf(local.text());
+}
+
 bool repairCutCommit(const QString& key, int storage)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(Note::documentFileForKey(key, storage));

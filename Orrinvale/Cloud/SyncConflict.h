@@ -20,6 +20,9 @@ namespace SyncConflict {
 bool hasUnexchangedLocalChanges(const QString& key, int storage,
                                 std::initializer_list<int> services = {NoteServiceCloud, NoteServiceCloudKit});
 
+// True when the note holds the text it last took in from elsewhere, unchanged.
+bool holdsReceivedText(const QString& key, int storage);
+
 // File queue. A commit sets its text file's date to the note's whole second:
 // any other date means the commit was cut short (or another program wrote the
 // file). Such a note is committed again here, dated now, so the passes that

@@ -298,6 +298,59 @@ TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt
     EXPECT_EQ(b->notes(), moved);
 }
 
+// A note moved on one computer while the other edits it: the edit ends as the
+// moved note's text or as a fork beside it, on both, however far it had got
+// (the folder and the store, or the store alone) and whichever looks first.
+TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
+{
+    for (Machine* machine : {a.get(), b.get()}) {
+        machine->ok(QStringLiteral("watch off"));
+        machine->ok(QStringLiteral("pushnote off"));
+    }
+    const QString drive = root + QStringLiteral("/drive");
+    const struct {
+        const char* what;
+        bool folderAway; // during the edit: only the store takes it
+        bool storeFirst; // the exchanges fetch before they pass
+    } cases[] = {
+        {"folder and store, folder first", false, false},
+        {"folder and store, store first", false, true},
+        {"store alone, folder first", true, false},
+        {"store alone, store first", true, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString title = QStringLiteral("Move plan %1").arg(++n);
+        const QString key = encoded(title + QStringLiteral(".txt"));
+        a->ok(QStringLiteral("new %1\\nbase").arg(title));
+        exchange(*b);
+        nextSecond();
+        if (c.folderAway)
+            ASSERT_TRUE(QDir().rename(drive, drive + QStringLiteral("-away")));
+        a->send(QStringLiteral("edit inbox %1 %2\\nedit").arg(key, title));
+        a->answer();
+        a->ok(QStringLiteral("wait"));
+        if (c.folderAway)
+            ASSERT_TRUE(QDir().rename(drive + QStringLiteral("-away"), drive));
+        b->ok(QStringLiteral("move inbox ") + key); // B has not seen the edit
+        b->ok(QStringLiteral("wait"));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()}) {
+            machine->ok(QString::fromLatin1(c.storeFirst ? "fetch" : "pass"));
+            machine->ok(QString::fromLatin1(c.storeFirst ? "pass" : "fetch"));
+        }
+        const Notes notes = a->notes();
+        EXPECT_EQ(b->notes(), notes);
+        QStringList held;
+        for (const auto& [where, text] : notes)
+            if (text.startsWith(title + QLatin1Char('\n')))
+                held << text;
+        held.sort();
+        EXPECT_EQ(held, QStringList({title + QStringLiteral("\nbase"), title + QStringLiteral("\nedit")}));
+        EXPECT_EQ(notes.count(QStringLiteral("archive/") + title + QStringLiteral(".txt")), 1u);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2EFolder,
                          ::testing::Values(Setup{"Sqlite", true}, Setup{"Postgres", true}), setupName);
 
