@@ -710,9 +710,7 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
         // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork; so does one
         // only the record store took: whoever removed the document may never have seen it.
         services->fileQueue()->sync([&] {
-            if (SyncConflict::hasUnexchangedLocalChanges(key, storage)
-                || (SyncConflict::hasUnexchangedLocalChanges(key, storage, {NoteServiceCloud})
-                    && !SyncConflict::holdsReceivedText(key, storage)))
+            if (SyncConflict::hasUnsentChanges(key, storage, NoteServiceCloud))
                 SyncConflict::keepLocalAsFork(key, storage);
         });
     }

@@ -54,10 +54,14 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage, std::initialize
     return true;
 }
 
-bool holdsReceivedText(const QString& key, int storage)
+bool hasUnsentChanges(const QString& key, int storage, int service)
 {
+    if (hasUnexchangedLocalChanges(key, storage))
+        return true;
+    if (!hasUnexchangedLocalChanges(key, storage, {service}))
+        return false;
     Note local(key, storage);
-    return local.restoreText() && NoteHistory::load(key, storage).received == NoteHistory::hashOf(local.text());
+    return local.restoreText() && NoteHistory::load(key, storage).received != NoteHistory::hashOf(local.text());
 }
 
 bool repairCutCommit(const QString& key, int storage)
