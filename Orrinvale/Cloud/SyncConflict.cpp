@@ -75,7 +75,7 @@ bool repairCutCommit(const QString& key, int storage)
     if (!note->restoreText())
         return false;
     LogInfo("sync:cut commit made again %1", key);
-    note->setUpdatedOn(std::max(note->updatedOn(), Clock::now()));
+    note->setUpdatedOnForChange(std::max(note->updatedOn(), Clock::now()));
     bool done = false;
     note->_commitAndCloseLocalNote([&](bool ok) { done = ok; });
     return done;

@@ -351,6 +351,45 @@ TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
     }
 }
 
+// A conflict dates the text it sends again a second ahead, and with it the links
+// of both computers: an edit made within that second, online or offline, must
+// still be sent and taken in.
+TEST_P(SyncE2EFolder, AnEditInTheSecondAConflictWasSettledInReachesTheOtherComputer)
+{
+    for (Machine* machine : {a.get(), b.get()}) {
+        machine->ok(QStringLiteral("watch off"));
+        machine->ok(QStringLiteral("pushnote off"));
+    }
+    a->ok(QStringLiteral("new Busy plan\\nbase"));
+    exchange(*b);
+    const struct {
+        char editor;
+        bool offline;
+    } cases[] = {{'A', false}, {'B', false}, {'A', true}, {'B', true}};
+    int round = 0;
+    for (const auto& c : cases) {
+        ++round;
+        SCOPED_TRACE(std::string(1, c.editor) + (c.offline ? " offline" : " online"));
+        nextSecond(); // everything below in this one second
+        a->ok(QStringLiteral("edit inbox Busy%20plan.txt Busy plan\\nA %1").arg(round));
+        b->ok(QStringLiteral("edit inbox Busy%20plan.txt Busy plan\\nB %1").arg(round));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        ASSERT_EQ(a->notes(), b->notes());
+        Machine& editor = c.editor == 'A' ? *a : *b;
+        if (c.offline)
+            editor.ok(QStringLiteral("offline"));
+        const QString later = QStringLiteral("Busy plan\nlater %1").arg(round);
+        editor.ok(QStringLiteral("edit inbox Busy%20plan.txt Busy plan\\nlater %1").arg(round));
+        if (c.offline)
+            editor.ok(QStringLiteral("online"));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        EXPECT_EQ(a->notes(), b->notes());
+        EXPECT_EQ(other(editor).notes()[QStringLiteral("inbox/Busy plan.txt")], later);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2EFolder,
                          ::testing::Values(Setup{"Sqlite", true}, Setup{"Postgres", true}), setupName);
 

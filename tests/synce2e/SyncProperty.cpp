@@ -212,7 +212,7 @@ TEST_P(SyncProperty, EveryRoundEndsInStepWithNoEditLost)
         const QString found = fault();
         if (!found.isEmpty() || HasFailure()) {
             if (qEnvironmentVariableIsSet("SYNC_VERBOSE")) // the computers' logs outlive the run
-                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), root, QStringLiteral("/tmp/sync-property-%1").arg(seed)});
+                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), root, QStringLiteral("/tmp/sync-property-%1").arg(seed)});
             ADD_FAILURE() << "SYNC_SEED=" << seed << " round " << round << ": " << qPrintable(found) << "\n  after "
                           << qPrintable(journal.join(QStringLiteral("\n  ")));
             return;
