@@ -54,6 +54,14 @@ protected:
         machine.ok(QStringLiteral("fetch"));
     }
     Machine& other(Machine& machine) { return &machine == a.get() ? *b : *a; }
+    // No folder watch, no pushes: changes come in at the exchanges only.
+    void changesOnlyAtExchanges()
+    {
+        for (Machine* machine : {a.get(), b.get()}) {
+            machine->ok(QStringLiteral("watch off"));
+            machine->ok(QStringLiteral("pushnote off"));
+        }
+    }
     // Note dates are whole seconds: each change of a run gets a later one on both computers.
     void nextSecond()
     {
@@ -177,10 +185,7 @@ TEST_P(SyncE2EFolder, AFolderMovedAwayDeletesNothingAnywhere)
 
 TEST_P(SyncE2EFolder, EditsOfOneNoteInTheSameSecondEndAsTheNoteAndOneForkOnBoth)
 {
-    for (Machine* machine : {a.get(), b.get()}) { // changes come in at the exchanges only
-        machine->ok(QStringLiteral("watch off"));
-        machine->ok(QStringLiteral("pushnote off"));
-    }
+    changesOnlyAtExchanges();
     a->ok(QStringLiteral("new Shared plan\\nbase"));
     exchange(*b);
     for (int round = 1; round <= 8; ++round) {
@@ -270,10 +275,7 @@ TEST_P(SyncE2EFolder, AGarbledOrCutDocumentIsNeverTakenForTextAndAReplacedTextIs
 // a later move carries the folder's document to the other computers.
 TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt)
 {
-    for (Machine* machine : {a.get(), b.get()}) {
-        machine->ok(QStringLiteral("watch off"));
-        machine->ok(QStringLiteral("pushnote off"));
-    }
+    changesOnlyAtExchanges();
     a->ok(QStringLiteral("new Moved plan\\nbase"));
     exchange(*b);
     nextSecond();
@@ -303,10 +305,7 @@ TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt
 // (the folder and the store, or the store alone) and whichever looks first.
 TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
 {
-    for (Machine* machine : {a.get(), b.get()}) {
-        machine->ok(QStringLiteral("watch off"));
-        machine->ok(QStringLiteral("pushnote off"));
-    }
+    changesOnlyAtExchanges();
     const QString drive = root + QStringLiteral("/drive");
     const struct {
         const char* what;
@@ -356,10 +355,7 @@ TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
 // still be sent and taken in.
 TEST_P(SyncE2EFolder, AnEditInTheSecondAConflictWasSettledInReachesTheOtherComputer)
 {
-    for (Machine* machine : {a.get(), b.get()}) {
-        machine->ok(QStringLiteral("watch off"));
-        machine->ok(QStringLiteral("pushnote off"));
-    }
+    changesOnlyAtExchanges();
     a->ok(QStringLiteral("new Busy plan\\nbase"));
     exchange(*b);
     const struct {
