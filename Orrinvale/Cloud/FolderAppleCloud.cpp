@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "UserDefaults.h"
 #include "files/AtomicFile.h"
+#include "files/FileDates.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -649,6 +650,8 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
             }
             LogInfo("apcloud:uploadOffline upload %1", name);
             auto note = std::make_shared<Note>(name, storage);
+            // The file's date is what the links are compared with.
+            note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(name, storage)));
             if (note->restoreText())
                 save(note, {});
         }
@@ -804,8 +807,9 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
     AppleDocument document(path);
     document.setText(note->text());
     Note::createImmediateDirectoryForFilePath(path);
-    // Dated by the project's clock, as the notes and records are.
-    if (!document.save(error, FileTime::now())) {
+    // Dated by the project's clock, as the notes and records are, and never before the note's own date
+    // (a change can be dated after its last exchange): the link it leaves must count the text as sent.
+    if (!document.save(error, std::max(FileTime::now(), FileTime::fromWholeSeconds(note->updatedOn())))) {
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }

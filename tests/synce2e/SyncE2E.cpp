@@ -352,12 +352,11 @@ TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
 
 // A conflict dates the text it sends again a second ahead, and with it the links
 // of both computers: an edit made within that second, online or offline, must
-// still be sent and taken in.
+// still be sent and taken in, and once the other computer moves the note, the
+// editor must not keep it as an edit that never went out.
 TEST_P(SyncE2EFolder, AnEditInTheSecondAConflictWasSettledInReachesTheOtherComputer)
 {
     changesOnlyAtExchanges();
-    a->ok(QStringLiteral("new Busy plan\\nbase"));
-    exchange(*b);
     const struct {
         char editor;
         bool offline;
@@ -366,23 +365,33 @@ TEST_P(SyncE2EFolder, AnEditInTheSecondAConflictWasSettledInReachesTheOtherCompu
     for (const auto& c : cases) {
         ++round;
         SCOPED_TRACE(std::string(1, c.editor) + (c.offline ? " offline" : " online"));
+        const QString title = QStringLiteral("Busy plan %1").arg(round);
+        const QString edit = QStringLiteral("edit inbox %1 %2\\n").arg(encoded(title + QStringLiteral(".txt")), title);
+        a->ok(QStringLiteral("new %1\\nbase").arg(title));
+        exchange(*b);
         nextSecond(); // everything below in this one second
-        a->ok(QStringLiteral("edit inbox Busy%20plan.txt Busy plan\\nA %1").arg(round));
-        b->ok(QStringLiteral("edit inbox Busy%20plan.txt Busy plan\\nB %1").arg(round));
+        a->ok(edit + QStringLiteral("A"));
+        b->ok(edit + QStringLiteral("B"));
         for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
             exchange(*machine);
         ASSERT_EQ(a->notes(), b->notes());
         Machine& editor = c.editor == 'A' ? *a : *b;
         if (c.offline)
             editor.ok(QStringLiteral("offline"));
-        const QString later = QStringLiteral("Busy plan\nlater %1").arg(round);
-        editor.ok(QStringLiteral("edit inbox Busy%20plan.txt Busy plan\\nlater %1").arg(round));
+        editor.ok(edit + QStringLiteral("later"));
         if (c.offline)
             editor.ok(QStringLiteral("online"));
         for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
             exchange(*machine);
+        const QString later = title + QStringLiteral("\nlater");
         EXPECT_EQ(a->notes(), b->notes());
-        EXPECT_EQ(other(editor).notes()[QStringLiteral("inbox/Busy plan.txt")], later);
+        EXPECT_EQ(other(editor).notes()[QStringLiteral("inbox/") + title + QStringLiteral(".txt")], later);
+
+        other(editor).ok(QStringLiteral("move inbox ") + encoded(title + QStringLiteral(".txt")));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        EXPECT_EQ(a->notes(), b->notes());
+        EXPECT_EQ(texts(a->notes()).count(later), 1);
     }
 }
 
