@@ -142,7 +142,7 @@ void commit(const NotePtr& note, const QString& text, const Reply& reply)
 {
     const QString read = note->text();
     note->setText(text);
-    note->setUpdatedOn(Clock::now());
+    note->setUpdatedOnForChange(Clock::now());
     Core::shared().fileQueue()->async([note, read, reply] {
         Note now(note->key(), note->storage());
         if (!read.isNull() && now.restoreText() && now.text() != read) {
@@ -341,7 +341,7 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
         {QStringLiteral("crash"), [](const Command& c) {
              c.withNote([](const NotePtr& note, const Command& c) {
                  note->setText(c.textAfter(3));
-                 note->setUpdatedOn(Clock::now());
+                 note->setUpdatedOnForChange(Clock::now());
                  note->_commitAndCloseLocalNote([](bool) { std::_Exit(137); });
              });
          }},

@@ -259,7 +259,7 @@ void StoreCKCloud::sendUnexchangedNotes()
             for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
                 SyncConflict::repairCutCommit(key, storage);
                 if (!key.startsWith(QLatin1Char('.')) && Note::isReadableFileName(key)
-                    && SyncConflict::hasUnexchangedLocalChanges(key, storage))
+                    && SyncConflict::hasUnsentChanges(key, storage, NoteServiceCloudKit))
                     notes->append({key, storage});
             }
         }

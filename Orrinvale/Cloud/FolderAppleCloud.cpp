@@ -10,6 +10,7 @@
 #include "Log.h"
 #include "UserDefaults.h"
 #include "files/AtomicFile.h"
+#include "files/FileDates.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -649,6 +650,8 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
             }
             LogInfo("apcloud:uploadOffline upload %1", name);
             auto note = std::make_shared<Note>(name, storage);
+            // The file's date is what the links are compared with.
+            note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(name, storage)));
             if (note->restoreText())
                 save(note, {});
         }
@@ -707,9 +710,10 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
         note->restoreMeta();
         date = FileTime::fromWholeSeconds(note->updatedOn());
     } else if (NoteServices* const services = Note::services()) {
-        // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork.
+        // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork; so does one
+        // only the record store took: whoever removed the document may never have seen it.
         services->fileQueue()->sync([&] {
-            if (SyncConflict::hasUnexchangedLocalChanges(key, storage))
+            if (SyncConflict::hasUnsentChanges(key, storage, NoteServiceCloud))
                 SyncConflict::keepLocalAsFork(key, storage);
         });
     }
@@ -803,8 +807,9 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
     AppleDocument document(path);
     document.setText(note->text());
     Note::createImmediateDirectoryForFilePath(path);
-    // Dated by the project's clock, as the notes and records are.
-    if (!document.save(error, FileTime::now())) {
+    // Dated by the project's clock, as the notes and records are, and never before the note's own date
+    // (a change can be dated after its last exchange): the link it leaves must count the text as sent.
+    if (!document.save(error, std::max(FileTime::now(), FileTime::fromWholeSeconds(note->updatedOn())))) {
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }
@@ -957,10 +962,48 @@ Error FolderAppleCloud::deleteFile(const QString& path)
 
 Error FolderAppleCloud::deleteNow(const NotePtr& note)
 {
-    const Error error = deleteFile(fileURLForKey(note->key(), note->storage()));
-    if (error.isNull())
+    const QString path = fileURLForKey(note->key(), note->storage());
+    const Error error = deleteFile(path);
+    if (error.isNull()) {
         LinkFiles::remove(note->key(), NoteServiceCloud, note->storage());
+        if (!path.isEmpty())
+            QFile::remove(historyFileFor(path));
+    }
     return error;
+}
+
+// A side file left under the old name would speak for a later document there.
+void FolderAppleCloud::moveHistoryFile(const QString& source, const QString& destination) const
+{
+    const QString from = historyFileFor(source);
+    const QString to = historyFileFor(destination);
+    QFile::remove(to);
+    if (!QFileInfo::exists(from))
+        return;
+    Note::createImmediateDirectoryForFilePath(to);
+    if (!QFile::rename(from, to))
+        QFile::remove(from);
+}
+
+// A move carries the document only when it holds the moved text. Another
+// computer's edit waiting there, never held here, meets the move as it would
+// a deletion: it stays beside, as a fork of the note it was written to.
+bool FolderAppleCloud::holdsAnotherText(const NotePtr& note, const QString& path) const
+{
+    const std::optional<AppleDocument> document = exists(path) ? AppleDocument::open(path) : std::nullopt;
+    if (!document || document->text() == note->text())
+        return false;
+    const auto keep = [&] {
+        const std::optional<FileTime> date = document->fileModificationDate();
+        if (!document->text().isEmpty() && date
+            && !NoteHistory::load(note->key(), note->storage()).contains(NoteHistory::hashOf(document->text())))
+            SyncConflict::keepAsFork(note->key(), note->storage(), document->text(), date->seconds, date->seconds);
+    };
+    if (NoteServices* const services = Note::services())
+        services->fileQueue()->sync(keep);
+    else
+        keep();
+    return true;
 }
 
 void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler)
@@ -971,10 +1014,11 @@ void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool ren
     };
     onQueue(
         [self = shared_from_this(), from, to, rename, answer] {
-            const Error error = self->moveFile(self->fileURLForKey(from->key(), from->storage()),
-                                               self->fileURLForKey(to->key(), to->storage()));
-            if (error.isNull()) {
+            const QString source = self->fileURLForKey(from->key(), from->storage());
+            const QString destination = self->fileURLForKey(to->key(), to->storage());
+            if (!self->holdsAnotherText(from, source) && self->moveFile(source, destination).isNull()) {
                 self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
+                self->moveHistoryFile(source, destination);
                 return answer();
             }
             // Delete and save afresh; a failed save here only shows in the log.

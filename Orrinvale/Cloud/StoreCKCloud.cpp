@@ -69,12 +69,18 @@ void answer(const CKCloud::Completion& block, bool ok)
 
 // A live record whose text differs from the note's and is none this
 // computer held: another computer's change it never took in.
-bool isUnseenChange(const Record& record, const QString& text, const Target& target)
+// The text of a live record; nothing for a tombstone or one that does not decode.
+std::optional<QString> liveText(const Record& record)
 {
     if (record.integer(NoteRecord::StateKey).value_or(NoteRecord::StateLive) != NoteRecord::StateLive)
-        return false;
-    const auto theirs = NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()),
-                                                   record.integer(NoteRecord::VersionKey).value_or(0));
+        return std::nullopt;
+    return NoteRecord::stringFromData(record.data(NoteRecord::TextKey).value_or(QByteArray()),
+                                      record.integer(NoteRecord::VersionKey).value_or(0));
+}
+
+bool isUnseenChange(const Record& record, const QString& text, const Target& target)
+{
+    const auto theirs = liveText(record);
     return theirs && !theirs->isEmpty() && *theirs != text
            && !NoteHistory::load(target.key, target.storage).contains(NoteHistory::hashOf(*theirs));
 }
@@ -251,6 +257,10 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
                 return answer(block, false);
             case Verdict::AsNew:
                 LogInfo("ckcloud:save resist save %1/%2 (ckcloud)", target->resourceName(), target->key);
+                // The store holds this very text, only dated later: it is exchanged, and the send pass
+                // stops offering it.
+                if (liveText(*record) == text)
+                    links.write(target->key, NoteServiceCloudKit, target->storage, NoteRecord::commitDate(*record));
                 return answer(block, false);
             case Verdict::Send:
                 break;

@@ -54,6 +54,16 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage, std::initialize
     return true;
 }
 
+bool hasUnsentChanges(const QString& key, int storage, int service)
+{
+    if (hasUnexchangedLocalChanges(key, storage))
+        return true;
+    if (!hasUnexchangedLocalChanges(key, storage, {service}))
+        return false;
+    Note local(key, storage);
+    return local.restoreText() && NoteHistory::load(key, storage).received != NoteHistory::hashOf(local.text());
+}
+
 bool repairCutCommit(const QString& key, int storage)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(Note::documentFileForKey(key, storage));
@@ -65,7 +75,7 @@ bool repairCutCommit(const QString& key, int storage)
     if (!note->restoreText())
         return false;
     LogInfo("sync:cut commit made again %1", key);
-    note->setUpdatedOn(std::max(note->updatedOn(), Clock::now()));
+    note->setUpdatedOnForChange(std::max(note->updatedOn(), Clock::now()));
     bool done = false;
     note->_commitAndCloseLocalNote([&](bool ok) { done = ok; });
     return done;

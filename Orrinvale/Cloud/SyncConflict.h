@@ -20,6 +20,12 @@ namespace SyncConflict {
 bool hasUnexchangedLocalChanges(const QString& key, int storage,
                                 std::initializer_list<int> services = {NoteServiceCloud, NoteServiceCloudKit});
 
+// True when the service never had the note's text and nothing else says it
+// was seen: unexchanged with every service, or written here (not taken in
+// unchanged) and unexchanged with that one. One service taking an edit does
+// not carry it through the other.
+bool hasUnsentChanges(const QString& key, int storage, int service);
+
 // File queue. A commit sets its text file's date to the note's whole second:
 // any other date means the commit was cut short (or another program wrote the
 // file). Such a note is committed again here, dated now, so the passes that

@@ -69,6 +69,10 @@ public:
     void setText(const QString& text);
     int64_t updatedOn() const;
     void setUpdatedOn(int64_t seconds);
+    // A change made here: dated now, and after the note's last exchange with the drive and the record
+    // store (a conflict can date that a little ahead), whose links would otherwise hide the change from
+    // the passes that send what was not sent.
+    void setUpdatedOnForChange(int64_t now);
     int64_t createdOn() const;
     void setCreatedOn(int64_t seconds);
     int storage() const;

@@ -8,6 +8,7 @@
 #include "Clock.h"
 #include "Folders.h"
 #include "Log.h"
+#include "files/FileDates.h"
 #include "files/Trash.h"
 
 #include <QDateTime>
@@ -58,6 +59,18 @@ bool Note::backUpIntoTrash(const QString& key, const QString& document)
     QFile::remove(path);
     LogError("note:commitLocal backup failed, the old text stays: %1 %2", key, error.localizedDescription());
     return false;
+}
+
+void Note::setUpdatedOnForChange(int64_t now)
+{
+    int64_t date = now;
+    const QString name = key();
+    for (const int service : {NoteServiceCloud, NoteServiceCloudKit}) {
+        const QString link = name.isEmpty() ? QString() : linkFileForKey(name, service, storage());
+        if (!link.isEmpty() && QFileInfo::exists(link))
+            date = std::max(date, FileDates::modificationDate(link) + 1);
+    }
+    setUpdatedOn(date);
 }
 
 void Note::commitNote(Completion completion, CloudCompletion cloudCompletion, const Completion& written)

@@ -482,7 +482,7 @@ void Warehouse::editingAutoSave()
     const int64_t saving = std::exchange(editingChanges_, 0);
     firstUnsavedChange_ = -1;
     delegate->warehouseReloadScrollPositionForNote(*this, note);
-    note->setUpdatedOn(Clock::now());
+    note->setUpdatedOnForChange(Clock::now());
     auto self = shared_from_this();
     const uint64_t session = session_;
     fileQueue()->async([self, note, session, saving] {
@@ -610,7 +610,7 @@ bool Warehouse::reloadForSave(const NotePtr& note, int64_t updatedOn)
     }
     if (delegate)
         delegate->warehouseReloadScrollPositionForNote(*this, note);
-    note->setUpdatedOn(updatedOn);
+    note->setUpdatedOnForChange(updatedOn);
     return true;
 }
 

@@ -1,7 +1,9 @@
 #include "DriveTestSupport.h"
 
 #include "Cloud/NoteHistory.h"
+#include "Cloud/SyncConflict.h"
 
+#include <QDir>
 #include <QFile>
 
 namespace {
@@ -219,6 +221,7 @@ TEST_F(AppleCloudWrite, DeleteRemovesTheDocumentAndTheCloudLink)
     for (const QString& key : {QStringLiteral("a.txt"), QStringLiteral("gone.txt")}) {
         EXPECT_TRUE(remove(makeNote(key, QString())).isNull()) << key.toStdString();
         EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral(".history/Inbox/") + key))); // the side file too
         EXPECT_FALSE(linkDate(NoteServiceCloud, key));
     }
 }
@@ -271,5 +274,43 @@ TEST_F(AppleCloudWrite, AMoveToTheArchiveFallsBackLikeARenameButKeepsUpdatedOn)
         EXPECT_TRUE(linkDate(NoteServiceCloud, key, NoteStorageArchive));
         EXPECT_FALSE(linkDate(NoteServiceCloud, key));
         EXPECT_EQ(to->updatedOn(), 1000);
+    }
+}
+
+TEST_F(AppleCloudWrite, AMoveCarriesTheDocumentOnlyWithTheMovedTextAndItsSideFileGoesAlong)
+{
+    const struct {
+        const char* key;
+        const char* document;   // what the folder's document holds when the move runs
+        bool heldHere;          // this computer had held that text
+        QStringList inboxAfter; // local inbox texts after the move: a fork of a text never held here
+    } cases[] = {
+        {"same.txt", "mine", true, {}},
+        {"older.txt", "older", true, {}},
+        {"theirs.txt", "theirs", false, {"theirs"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const QString key = QString::fromLatin1(c.key);
+        ASSERT_TRUE(commit(makeNote(key, QString::fromLatin1(c.document))).second.isNull()); // with its side file
+        NoteHistory history;
+        if (c.heldHere)
+            history.add(NoteHistory::hashOf(QString::fromLatin1(c.document)));
+        history.save(key, NoteStorageInbox);
+        const NotePtr to = makeNote(key, QStringLiteral("mine"), NoteStorageArchive);
+        EXPECT_TRUE(awaitValue<Error>([&](auto done) { cloud->moveNote(makeNote(key, QStringLiteral("mine")), to, done); })
+                        .isNull());
+        Dispatch::waitUntilIdle();
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
+        EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Archive/") + key)), QByteArray("mine"));
+        // The side file under the old name is gone; the one under the new name speaks for "mine".
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral(".history/Inbox/") + key)));
+        EXPECT_TRUE(TestSupport::readFile(document(QStringLiteral(".history/Archive/") + key))
+                        .startsWith(NoteHistory::hashOf(QStringLiteral("mine")).toLatin1() + '\n'));
+        EXPECT_EQ(localTexts(), c.inboxAfter);
+        for (const QString& fork : QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files))
+            EXPECT_EQ(fork, SyncConflict::forkKey(key, QString::fromLatin1(c.document)));
+        for (const QString& fork : QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files))
+            ASSERT_TRUE(QFile::remove(Note::documentFileForKey(fork, NoteStorageInbox)));
     }
 }

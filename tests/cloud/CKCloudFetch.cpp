@@ -1,5 +1,7 @@
 #include "CKCloudTestSupport.h"
 
+#include "Cloud/NoteHistory.h"
+
 namespace {
 
 const QString FetchKey = QStringLiteral("ckfetch");
@@ -184,17 +186,32 @@ TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
         QString key;
         int64_t linkDate; // 0: no link
         bool sent;
+        bool folderTookIt = false; // the sync folder's link is as new as the text
+        bool cameIn = false;       // the text was taken in from elsewhere, unchanged
     } cases[] = {
         {"Offline.txt", 0, true},
         {"Edited.txt", CloudNow - 60, true},
         {"Exchanged.txt", CloudNow - 10, false},
         {Note::uniqueClassicKeyFromURL(), 0, false},
+        // The folder's taking an edit made here does not carry it into the store.
+        {"Folder only.txt", CloudNow - 60, true, true},
+        {"Folder first.txt", 0, true, true},
+        // A text that came in through the folder is its sender's to send.
+        {"Came in.txt", CloudNow - 60, false, true, true},
     };
     for (const auto& c : cases) {
-        auto n = CloudTest::note(c.key, QStringLiteral("text of ") + c.key, CloudNow - 10);
+        const QString text = QStringLiteral("text of ") + c.key;
+        auto n = CloudTest::note(c.key, text, CloudNow - 10);
         ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
         if (c.linkDate)
             RecordLinks.write(c.key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(c.linkDate));
+        if (c.folderTookIt)
+            LinkFiles(LinkFiles::Owner::AppleCloud).write(c.key, NoteServiceCloud, NoteStorageInbox, cloudSeconds(CloudNow - 10));
+        NoteHistory history;
+        history.add(NoteHistory::hashOf(text));
+        if (c.cameIn)
+            history.received = NoteHistory::hashOf(text);
+        history.save(c.key, NoteStorageInbox);
     }
     ASSERT_TRUE(fetch());
     for (const auto& c : cases) {

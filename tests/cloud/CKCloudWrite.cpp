@@ -53,6 +53,12 @@ TEST_F(CKCloudWrite, ASaveWritesTheRecordAndStampsItsLinkOnlyOnSuccess)
     EXPECT_EQ(cloudLines(), (QStringList{QStringLiteral("ckcloud:save ok Inbox/Plan.txt"),
                                          QStringLiteral("ckcloud:save resist save Inbox/Plan.txt (ckcloud)"),
                                          QStringLiteral("ckcloud:save save error injected failure")}));
+
+    // Refused by date, but the record holds this very text: it is exchanged, linked at the record's date.
+    QFile::remove(Note::linkFileForKey(Key, NoteServiceCloudKit, NoteStorageInbox));
+    EXPECT_FALSE(save(note(Key, QStringLiteral("first"), CloudNow - 20)));
+    EXPECT_EQ(linkDate(NoteServiceCloudKit), cloudSeconds(CloudNow - 10));
+    EXPECT_EQ(textOf(store->fetch(Name)), QStringLiteral("first"));
 }
 
 TEST_F(CKCloudWrite, OfTwoStoresRacingToCreateARecordOneIsRefused)

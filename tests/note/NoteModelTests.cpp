@@ -197,4 +197,37 @@ TEST_F(NoteStoreModel, FieldsStayWholeUnderConcurrentUse)
     EXPECT_EQ(torn, 0);
 }
 
+TEST_F(NoteStoreModel, AChangeIsDatedAfterTheNotesLastExchange)
+{
+    constexpr int64_t Now = 1800000000;
+    const struct {
+        const char* what;
+        int64_t drive;  // the link dates, 0: no link
+        int64_t record;
+        int64_t dated;
+    } cases[] = {
+        {"never exchanged", 0, 0, Now},
+        {"exchanged before", Now - 5, Now - 1, Now},
+        {"the drive's link in this second", Now, 0, Now + 1},
+        {"the store's link a second ahead", Now - 5, Now + 1, Now + 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString key = QString::fromLatin1(c.what) + QStringLiteral(".txt");
+        for (const auto& [service, date] : {std::pair{NoteServiceCloud, c.drive}, std::pair{NoteServiceCloudKit, c.record}}) {
+            if (!date)
+                continue;
+            const QString link = Note::linkFileForKey(key, service, NoteStorageInbox);
+            TestSupport::writeFile(link, QByteArray());
+            ASSERT_TRUE(FileDates::setModificationDate(link, date));
+        }
+        Note note(key, NoteStorageInbox);
+        note.setUpdatedOnForChange(Now);
+        EXPECT_EQ(note.updatedOn(), c.dated);
+    }
+    Note unsaved; // no name, no links
+    unsaved.setUpdatedOnForChange(Now);
+    EXPECT_EQ(unsaved.updatedOn(), Now);
+}
+
 } // namespace

@@ -54,6 +54,14 @@ protected:
         machine.ok(QStringLiteral("fetch"));
     }
     Machine& other(Machine& machine) { return &machine == a.get() ? *b : *a; }
+    // No folder watch, no pushes: changes come in at the exchanges only.
+    void changesOnlyAtExchanges()
+    {
+        for (Machine* machine : {a.get(), b.get()}) {
+            machine->ok(QStringLiteral("watch off"));
+            machine->ok(QStringLiteral("pushnote off"));
+        }
+    }
     // Note dates are whole seconds: each change of a run gets a later one on both computers.
     void nextSecond()
     {
@@ -177,10 +185,7 @@ TEST_P(SyncE2EFolder, AFolderMovedAwayDeletesNothingAnywhere)
 
 TEST_P(SyncE2EFolder, EditsOfOneNoteInTheSameSecondEndAsTheNoteAndOneForkOnBoth)
 {
-    for (Machine* machine : {a.get(), b.get()}) { // changes come in at the exchanges only
-        machine->ok(QStringLiteral("watch off"));
-        machine->ok(QStringLiteral("pushnote off"));
-    }
+    changesOnlyAtExchanges();
     a->ok(QStringLiteral("new Shared plan\\nbase"));
     exchange(*b);
     for (int round = 1; round <= 8; ++round) {
@@ -270,10 +275,7 @@ TEST_P(SyncE2EFolder, AGarbledOrCutDocumentIsNeverTakenForTextAndAReplacedTextIs
 // a later move carries the folder's document to the other computers.
 TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt)
 {
-    for (Machine* machine : {a.get(), b.get()}) {
-        machine->ok(QStringLiteral("watch off"));
-        machine->ok(QStringLiteral("pushnote off"));
-    }
+    changesOnlyAtExchanges();
     a->ok(QStringLiteral("new Moved plan\\nbase"));
     exchange(*b);
     nextSecond();
@@ -296,6 +298,101 @@ TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt
     const Notes moved{{QStringLiteral("archive/Moved plan.txt"), QStringLiteral("Moved plan\nedit")}};
     EXPECT_EQ(a->notes(), moved);
     EXPECT_EQ(b->notes(), moved);
+}
+
+// A note moved on one computer while the other edits it: the edit ends as the
+// moved note's text or as a fork beside it, on both, however far it had got
+// (the folder and the store, or the store alone) and whichever looks first.
+TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
+{
+    changesOnlyAtExchanges();
+    const QString drive = root + QStringLiteral("/drive");
+    const struct {
+        const char* what;
+        bool folderAway; // during the edit: only the store takes it
+        bool storeFirst; // the exchanges fetch before they pass
+    } cases[] = {
+        {"folder and store, folder first", false, false},
+        {"folder and store, store first", false, true},
+        {"store alone, folder first", true, false},
+        {"store alone, store first", true, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString title = QStringLiteral("Move plan %1").arg(++n);
+        const QString key = encoded(title + QStringLiteral(".txt"));
+        a->ok(QStringLiteral("new %1\\nbase").arg(title));
+        exchange(*b);
+        nextSecond();
+        if (c.folderAway)
+            ASSERT_TRUE(QDir().rename(drive, drive + QStringLiteral("-away")));
+        a->send(QStringLiteral("edit inbox %1 %2\\nedit").arg(key, title));
+        a->answer();
+        a->ok(QStringLiteral("wait"));
+        if (c.folderAway)
+            ASSERT_TRUE(QDir().rename(drive + QStringLiteral("-away"), drive));
+        b->ok(QStringLiteral("move inbox ") + key); // B has not seen the edit
+        b->ok(QStringLiteral("wait"));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()}) {
+            machine->ok(QString::fromLatin1(c.storeFirst ? "fetch" : "pass"));
+            machine->ok(QString::fromLatin1(c.storeFirst ? "pass" : "fetch"));
+        }
+        const Notes notes = a->notes();
+        EXPECT_EQ(b->notes(), notes);
+        QStringList held;
+        for (const auto& [where, text] : notes)
+            if (text.startsWith(title + QLatin1Char('\n')))
+                held << text;
+        held.sort();
+        EXPECT_EQ(held, QStringList({title + QStringLiteral("\nbase"), title + QStringLiteral("\nedit")}));
+        EXPECT_EQ(notes.count(QStringLiteral("archive/") + title + QStringLiteral(".txt")), 1u);
+    }
+}
+
+// A conflict dates the text it sends again a second ahead, and with it the links
+// of both computers: an edit made within that second, online or offline, must
+// still be sent and taken in, and once the other computer moves the note, the
+// editor must not keep it as an edit that never went out.
+TEST_P(SyncE2EFolder, AnEditInTheSecondAConflictWasSettledInReachesTheOtherComputer)
+{
+    changesOnlyAtExchanges();
+    const struct {
+        char editor;
+        bool offline;
+    } cases[] = {{'A', false}, {'B', false}, {'A', true}, {'B', true}};
+    int round = 0;
+    for (const auto& c : cases) {
+        ++round;
+        SCOPED_TRACE(std::string(1, c.editor) + (c.offline ? " offline" : " online"));
+        const QString title = QStringLiteral("Busy plan %1").arg(round);
+        const QString edit = QStringLiteral("edit inbox %1 %2\\n").arg(encoded(title + QStringLiteral(".txt")), title);
+        a->ok(QStringLiteral("new %1\\nbase").arg(title));
+        exchange(*b);
+        nextSecond(); // everything below in this one second
+        a->ok(edit + QStringLiteral("A"));
+        b->ok(edit + QStringLiteral("B"));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        ASSERT_EQ(a->notes(), b->notes());
+        Machine& editor = c.editor == 'A' ? *a : *b;
+        if (c.offline)
+            editor.ok(QStringLiteral("offline"));
+        editor.ok(edit + QStringLiteral("later"));
+        if (c.offline)
+            editor.ok(QStringLiteral("online"));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        const QString later = title + QStringLiteral("\nlater");
+        EXPECT_EQ(a->notes(), b->notes());
+        EXPECT_EQ(other(editor).notes()[QStringLiteral("inbox/") + title + QStringLiteral(".txt")], later);
+
+        other(editor).ok(QStringLiteral("move inbox ") + encoded(title + QStringLiteral(".txt")));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+        EXPECT_EQ(a->notes(), b->notes());
+        EXPECT_EQ(texts(a->notes()).count(later), 1);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2EFolder,

@@ -3,8 +3,7 @@
 // round's exchanges each computer holds the same notes, every text saved since
 // is a note's text everywhere, and no text is held twice.
 // SYNC_ROUNDS=N and SYNC_SEED=S run other rounds or repeat a failed run (with CI=true and no
-// SYNC_SEED the seed is CiSeed); SYNC_MOVES=1 draws moves too; SYNC_VERBOSE=1 keeps every computer's
-// log of a failed run in /tmp.
+// SYNC_SEED the seed is CiSeed); SYNC_VERBOSE=1 keeps every computer's log of a failed run in /tmp.
 #include "SyncMachine.h"
 
 #include <QRandomGenerator>
@@ -23,17 +22,9 @@ struct Run {
     int rounds; // in CI
 };
 
-// A note moved while another computer edits it can still, rarely, lose that edit or leave the computers
-// apart: moves are drawn only when SYNC_MOVES=1 asks for them, until that is mended.
-bool movesDrawn()
-{
-    return qEnvironmentVariable("SYNC_MOVES") == QLatin1String("1");
-}
-
 std::string runName(const ::testing::TestParamInfo<Run>& info)
 {
-    return std::string(info.param.backend) + std::to_string(info.param.computers) + "Computers"
-           + (movesDrawn() ? "" : "NoMoves");
+    return std::string(info.param.backend) + std::to_string(info.param.computers) + "Computers";
 }
 
 // A text saved on a computer, the note line it belongs to ("Shared note 7"),
@@ -111,7 +102,7 @@ protected:
         if (draw < 60) {
             machine.ok(edit);
             saved.push_back({text, title, base});
-        } else if (draw < 70 && movesDrawn()) {
+        } else if (draw < 70) {
             machine.ok(QStringLiteral("move %1 %2").arg(storageWord(at), keyWord(at)));
         } else if (draw < 78 && notes.size() > 2) {
             machine.ok(QStringLiteral("delete %1 %2").arg(storageWord(at), keyWord(at)));
@@ -221,7 +212,7 @@ TEST_P(SyncProperty, EveryRoundEndsInStepWithNoEditLost)
         const QString found = fault();
         if (!found.isEmpty() || HasFailure()) {
             if (qEnvironmentVariableIsSet("SYNC_VERBOSE")) // the computers' logs outlive the run
-                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-r"), root, QStringLiteral("/tmp/sync-property-%1").arg(seed)});
+                QProcess::execute(QStringLiteral("cp"), {QStringLiteral("-a"), root, QStringLiteral("/tmp/sync-property-%1").arg(seed)});
             ADD_FAILURE() << "SYNC_SEED=" << seed << " round " << round << ": " << qPrintable(found) << "\n  after "
                           << qPrintable(journal.join(QStringLiteral("\n  ")));
             return;
