@@ -259,7 +259,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
                 LogInfo("ckcloud:save resist save %1/%2 (ckcloud)", target->resourceName(), target->key);
                 // The store holds this very text, only dated later: it is exchanged, and the send pass
                 // stops offering it.
-                if (liveText(*record) == text)
+                if (liveText(*record) == out.text)
                     links.write(target->key, NoteServiceCloudKit, target->storage, NoteRecord::commitDate(*record));
                 return answer(block, false);
             case Verdict::Send:
