@@ -48,7 +48,9 @@ void NoteHistory::save(const QString& key, int storage) const
     Note::createImmediateDirectoryForFilePath(path);
     const QString text = (received.isEmpty() ? QStringLiteral("-") : received) + QLatin1Char('\n')
                          + hashes.join(QLatin1Char('\n')) + QLatin1Char('\n');
-    AtomicFile::write(path, text.toLatin1());
+    // Not waited for on the disk: one wait per note made a first start with sync on crawl. A history a
+    // crash leaves empty only makes a text this computer held look new, which keeps it as a fork.
+    AtomicFile::writeCache(path, text.toLatin1());
 }
 
 QStringList NoteHistory::fromField(const QString& field, const QString& text)

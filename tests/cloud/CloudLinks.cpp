@@ -3,6 +3,7 @@
 #include "Cloud/NoteHistory.h"
 #include "Cloud/SyncConflict.h"
 
+#include "files/AtomicFile.h"
 #include "files/FileDates.h"
 #include "files/Trash.h"
 
@@ -163,6 +164,10 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
         {"news over a text that came in", true, {hMine, hOlder}, true, {hTheirs, hOlder}, O::Take, false, {}},
         {"written beside mine", true, {hMine, hOlder}, false, {hTheirs, hOlder}, mineWins ? O::KeepLocal : O::Take,
          false, mineWins ? theirs : mine},
+        // A history is written without waiting for the disk: a crash may leave it empty. An old text of
+        // mine then looks written beside mine, and is kept as a fork rather than lost.
+        {"an old text of mine, the history emptied by a crash", true, {}, false, {hTheirs},
+         mineWins ? O::KeepLocal : O::Take, false, mineWins ? theirs : mine},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -176,6 +181,11 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
             history.hashes = c.held;
             history.received = c.mineCameIn ? hMine : QString();
             history.save(Key, NoteStorageInbox);
+            if (c.held.isEmpty())
+                ASSERT_TRUE(AtomicFile::write(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path()
+                                                  + QStringLiteral("/History/")
+                                                  + Note::resourceNameForStorage(NoteStorageInbox) + '/' + Key,
+                                              {}));
         }
         O outcome = O::Same;
         Core::shared().fileQueue()->sync([&] {
