@@ -23,21 +23,23 @@ VGLogMailbox::VGLogMailbox(DispatchQueuePtr runner, std::mutex& routingMutex)
 {
 }
 
-void VGLogMailbox::postMessage(std::shared_ptr<VGLogDelivery> delivery)
-{
-    post({Kind::Message, std::move(delivery), {}, {}});
-}
+void VGLogMailbox::postMessage(std::shared_ptr<VGLogDelivery> delivery) { post({std::move(delivery), {}}); }
 
 void VGLogMailbox::postBlock(VGLoggerNodePtr node, DispatchBlock block)
 {
-    post({Kind::Block, {}, std::move(node), std::move(block)});
+    postControl(Kind::Block, std::move(node), std::move(block));
     // Control blocks are often waited for (flushes, settings read back).
     runner_->endLinger();
 }
 
-void VGLogMailbox::install(VGLoggerNodePtr node) { post({Kind::Install, {}, std::move(node), {}}); }
+void VGLogMailbox::install(VGLoggerNodePtr node) { postControl(Kind::Install, std::move(node)); }
 
-void VGLogMailbox::uninstall(VGLoggerNodePtr node) { post({Kind::Uninstall, {}, std::move(node), {}}); }
+void VGLogMailbox::uninstall(VGLoggerNodePtr node) { postControl(Kind::Uninstall, std::move(node)); }
+
+void VGLogMailbox::postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block)
+{
+    post({{}, std::make_unique<Control>(Control {kind, std::move(node), std::move(block)})});
+}
 
 void VGLogMailbox::post(Item item)
 {
@@ -59,10 +61,18 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
 {
     if (start == end)
         return;
+    // The first logger is the first to read each message, all written on
+    // the caller's core: it asks for them ahead, so the transfers overlap.
+    constexpr size_t Ahead = 8;
+    bool first = true;
     for (const VGLoggerNodePtr& node : installed_) {
         node->loggerQueue->runOnCaller([&] {
             bool logged = false;
             for (size_t i = start; i < end; ++i) {
+                if (first && i + Ahead < end) {
+                    draining_[i + Ahead].delivery->prefetchBlock(false);
+                    draining_[i + Ahead / 2].delivery->prefetchText(false);
+                }
                 const VGLogMessage& message = draining_[i].delivery->message;
                 if (node->logLevel & message.logFlag()) {
                     node->logger->logMessage(message);
@@ -72,6 +82,7 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
             if (logged)
                 node->logger->didLogBatch();
         });
+        first = false;
     }
     int freed = 0;
     for (size_t i = start; i < end; ++i)
@@ -88,25 +99,23 @@ void VGLogMailbox::drain()
     // Messages since the last control item end their run before it takes effect.
     size_t runStart = 0;
     for (size_t i = 0; i < draining_.size(); ++i) {
-        Item& item = draining_[i];
-        if (item.kind == Kind::Message)
+        if (!draining_[i].control)
             continue;
         deliverRun(runStart, i);
         runStart = i + 1;
-        switch (item.kind) {
+        Control& control = *draining_[i].control;
+        switch (control.kind) {
         case Kind::Block:
-            if (item.node)
-                item.node->loggerQueue->runOnCaller(item.block);
+            if (control.node)
+                control.node->loggerQueue->runOnCaller(control.block);
             else
-                item.block();
+                control.block();
             break;
         case Kind::Install:
-            installed_.push_back(item.node);
+            installed_.push_back(control.node);
             break;
         case Kind::Uninstall:
-            std::erase(installed_, item.node);
-            break;
-        case Kind::Message:
+            std::erase(installed_, control.node);
             break;
         }
     }

@@ -33,6 +33,10 @@ struct VGLogDelivery {
     // On the logging caller's thread: frees what the loggers gave back once
     // enough has gathered.
     static void releaseGivenBack();
+    // Ask for the delivery's cache lines and its text's: to be written when
+    // the caller frees it (and reuses its block), or read by the loggers.
+    void prefetchBlock(bool forWriting) const;
+    void prefetchText(bool forWriting) const;
 
     const VGLogMessage message;
     const bool holdsSlot;
@@ -71,15 +75,21 @@ public:
     void uninstall(VGLoggerNodePtr node);
 
 private:
-    enum class Kind { Message, Block, Install, Uninstall };
-    struct Item {
+    enum class Kind { Block, Install, Uninstall };
+    struct Control {
         Kind kind;
-        std::shared_ptr<VGLogDelivery> delivery;
         VGLoggerNodePtr node;
         DispatchBlock block;
     };
+    // A message or, rarely, a control item: small, so that a message moves
+    // few cache lines between the caller and the loggers' thread.
+    struct Item {
+        std::shared_ptr<VGLogDelivery> delivery;
+        std::unique_ptr<Control> control;
+    };
 
     void post(Item item);
+    void postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block = {});
     void scheduleDrain();
     void drain();
     void deliverRun(size_t start, size_t end);
