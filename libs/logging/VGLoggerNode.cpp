@@ -104,20 +104,21 @@ void VGLogMailbox::drain()
         deliverRun(runStart, i);
         runStart = i + 1;
         Control& control = *draining_[i].control;
-        switch (control.kind) {
-        case Kind::Block:
-            if (control.node)
-                control.node->loggerQueue->runOnCaller(control.block);
-            else
-                control.block();
-            break;
-        case Kind::Install:
+        if (control.kind == Kind::Install)
             installed_.push_back(control.node);
-            break;
-        case Kind::Uninstall:
+        else if (control.kind == Kind::Uninstall)
             std::erase(installed_, control.node);
-            break;
+        if (!control.node) {
+            control.block();
+            continue;
         }
+        // The item may hold the logger's last reference: it goes on the logger's queue too.
+        const DispatchQueuePtr queue = control.node->loggerQueue;
+        queue->runOnCaller([&] {
+            if (control.block)
+                control.block();
+            control = {};
+        });
     }
     deliverRun(runStart, draining_.size());
     for (Item& item : draining_) {

@@ -338,3 +338,34 @@ TEST_F(LoggingEngine, ALoggerSeesWhatWasQueuedWhileItWasInstalled)
         reset();
     }
 }
+
+TEST_F(LoggingEngine, ARemovedLoggerGoesOnItsOwnQueue)
+{
+    // A logger's teardown writes out what it holds: on its queue, like every other call.
+    struct Reporting : RecordingLogger {
+        explicit Reporting(std::shared_ptr<std::atomic<int>> onQueue) : onQueue(std::move(onQueue)) {}
+        ~Reporting() override { *onQueue = isOnInternalLoggerQueue() ? 1 : 0; }
+        std::shared_ptr<std::atomic<int>> onQueue;
+    };
+    // Whether the logger takes a block of its own before it goes.
+    for (const bool withBlock : {false, true}) {
+        auto onQueue = std::make_shared<std::atomic<int>>(-1);
+        auto blocker = addRecordingLogger();
+        blocker->hold();
+        LogInfo("held");
+        blocker->waitUntilEntered(1);
+        {
+            auto logger = std::make_shared<Reporting>(onQueue);
+            VGLog::addLogger(logger);
+            LogInfo("queued");
+            if (withBlock)
+                VGLog::performOnLoggerQueue(*logger, [logger] { logger->flush(); });
+            VGLog::removeLogger(logger);
+        }
+        blocker->release();
+        VGLog::flushLog();
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(onQueue->load(), 1) << withBlock;
+        reset();
+    }
+}
