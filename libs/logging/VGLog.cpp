@@ -340,14 +340,9 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     bool holdsSlot = true;
     if (mayWait) {
         if (!h.outstanding.try_acquire()) {
-            // Waiting for the loggers' thread to be scheduled would cost the
-            // caller far more than writing the lines itself.
-            const bool drained = h.mailbox.drainOnCaller();
-            if (!drained || !h.outstanding.try_acquire()) {
-                // The places are freed by the loggers' thread: it must not nap meanwhile.
-                h.sharedRunner->endLinger();
-                h.outstanding.acquire();
-            }
+            // The places are freed by the loggers' thread: it must not nap meanwhile.
+            h.sharedRunner->endLinger();
+            h.outstanding.acquire();
         }
     } else
         holdsSlot = h.outstanding.try_acquire();

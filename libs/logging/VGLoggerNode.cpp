@@ -54,7 +54,7 @@ void VGLogMailbox::scheduleDrain()
 {
     // The hub, and with it the mailbox, is never destroyed; the block carries
     // only the pointer, so scheduling it allocates nothing.
-    runner_->async([mailbox = this] { mailbox->runnerTurn(); });
+    runner_->async([mailbox = this] { mailbox->drain(); });
 }
 
 void VGLogMailbox::deliverRun(size_t start, size_t end)
@@ -90,55 +90,12 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
     VGLogDelivery::freePlaces(freed);
 }
 
-void VGLogMailbox::runnerTurn()
-{
-    {
-        const auto lock = lockBriefly(routingMutex_);
-        // A caller is draining: it schedules a turn for what follows.
-        if (drainingNow_) {
-            drainScheduled_ = false;
-            return;
-        }
-        drainingNow_ = true;
-        draining_.swap(pending_);
-    }
-    drain();
-    // One batch per turn of the runner, so other queues' blocks get their turn.
-    bool again = false;
-    {
-        const auto lock = lockBriefly(routingMutex_);
-        drainingNow_ = false;
-        again = !pending_.empty();
-        drainScheduled_ = again;
-    }
-    if (again)
-        scheduleDrain();
-}
-
-bool VGLogMailbox::drainOnCaller()
-{
-    {
-        const auto lock = lockBriefly(routingMutex_);
-        if (drainingNow_ || pending_.empty())
-            return false;
-        drainingNow_ = true;
-        draining_.swap(pending_);
-    }
-    drain();
-    bool schedule = false;
-    {
-        const auto lock = lockBriefly(routingMutex_);
-        drainingNow_ = false;
-        schedule = !pending_.empty() && !drainScheduled_;
-        drainScheduled_ = drainScheduled_ || schedule;
-    }
-    if (schedule)
-        scheduleDrain();
-    return true;
-}
-
 void VGLogMailbox::drain()
 {
+    {
+        const auto lock = lockBriefly(routingMutex_);
+        draining_.swap(pending_);
+    }
     // Messages since the last control item end their run before it takes effect.
     size_t runStart = 0;
     for (size_t i = 0; i < draining_.size(); ++i) {
@@ -170,4 +127,13 @@ void VGLogMailbox::drain()
     }
     draining_.clear();
     VGLogDelivery::giveBack(handled_);
+    // One batch per turn of the runner, so other queues' blocks get their turn.
+    bool again = false;
+    {
+        const auto lock = lockBriefly(routingMutex_);
+        again = !pending_.empty();
+        drainScheduled_ = again;
+    }
+    if (again)
+        scheduleDrain();
 }

@@ -74,12 +74,6 @@ public:
     void install(VGLoggerNodePtr node);
     void uninstall(VGLoggerNodePtr node);
 
-    // For a caller that found the bound full: unless a drain is running, it
-    // drains what waits on its own thread (each logger still on its queue)
-    // rather than wait for the runner's thread to be scheduled. Without the
-    // routing lock; true when it drained.
-    bool drainOnCaller();
-
 private:
     enum class Kind { Block, Install, Uninstall };
     struct Control {
@@ -97,19 +91,16 @@ private:
     void post(Item item);
     void postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block = {});
     void scheduleDrain();
-    void runnerTurn();
-    // Hands out what was taken from the mailbox; one drain at a time.
     void drain();
     void deliverRun(size_t start, size_t end);
 
     const DispatchQueuePtr runner_;
-    std::mutex& routingMutex_; // guards pending_ to drainingNow_
+    std::mutex& routingMutex_; // guards pending_ and drainScheduled_
 
     // What callers write and what only the drain touches lie on cache lines of their own.
     alignas(64) std::vector<Item> pending_;
-    bool drainScheduled_ = false; // a turn of the runner is queued or running
-    bool drainingNow_ = false;
-    alignas(64) std::vector<Item> draining_; // touched only by the one drain running
+    bool drainScheduled_ = false;
+    alignas(64) std::vector<Item> draining_; // touched only by the one drain running on the runner
     std::vector<VGLoggerNodePtr> installed_; // likewise: the loggers as of the item being drained
     std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
 };
