@@ -43,11 +43,12 @@ struct Hub {
         VGLog::MaximumOutstandingMessages};
 
     // Routing takes this lock, so every logger sees messages in one order;
-    // it also guards the loggers' mailboxes.
+    // it also guards the loggers' mailbox.
     alignas(64) std::mutex mutex;
-    std::vector<std::shared_ptr<VGLoggerNode>> nodes;
-    // Removed nodes still delivering what was queued before their removal.
-    std::vector<std::weak_ptr<VGLoggerNode>> retired;
+    std::vector<VGLoggerNodePtr> nodes;
+    // Every flag some installed logger takes: a message with none goes nowhere.
+    int32_t routedFlags = 0;
+    VGLogMailbox mailbox {sharedRunner, mutex};
     QHash<QString, RegisteredClass> registeredClasses;
 
     // Deliveries the loggers are done with, freed by a logging caller.
@@ -141,23 +142,31 @@ Hub& hub()
     return *instance;
 }
 
-std::shared_ptr<VGLoggerNode> nodeFor(Hub& h, const VGLogger* logger)
+VGLoggerNodePtr nodeFor(Hub& h, const VGLogger* logger)
 {
     for (const auto& node : h.nodes) {
-        if (node->logger().get() == logger)
+        if (node->logger.get() == logger)
             return node;
     }
     return nullptr;
 }
 
-void retire(Hub& h, std::shared_ptr<VGLoggerNode> node)
+void updateRoutedFlags(Hub& h)
 {
-    std::erase_if(h.retired, [](const auto& weak) { return weak.expired(); });
-    h.retired.push_back(node);
-    node->postBlock([logger = node->logger()] { logger->willRemoveLogger(); });
+    h.routedFlags = 0;
+    for (const auto& node : h.nodes)
+        h.routedFlags |= node->logLevel;
 }
 
-// Waits for a flush block on every installed and retired node.
+// The logger still gets what was queued before; then it is told and left out.
+void retire(Hub& h, const VGLoggerNodePtr& node)
+{
+    h.mailbox.postBlock(node, [logger = node->logger] { logger->willRemoveLogger(); });
+    h.mailbox.uninstall(node);
+}
+
+// Waits for a flush block on every installed node, and for removed loggers
+// to finish what was queued for them.
 void flush(double timeoutSeconds)
 {
     Hub& h = hub();
@@ -166,17 +175,13 @@ void flush(double timeoutSeconds)
         std::lock_guard lock(h.mutex);
         for (const auto& node : h.nodes) {
             group->enter();
-            node->postBlock([group, logger = node->logger()] {
+            h.mailbox.postBlock(node, [group, logger = node->logger] {
                 logger->flush();
                 group->leave();
             });
         }
-        for (const auto& weak : h.retired) {
-            if (const auto node = weak.lock()) {
-                group->enter();
-                node->postBlock([group] { group->leave(); });
-            }
-        }
+        group->enter();
+        h.mailbox.postBlock(nullptr, [group] { group->leave(); });
     }
     // On a logger's queue the wait could be for this very queue: the flush is only queued.
     if (!VGLog::isOnLoggerQueue())
@@ -185,13 +190,13 @@ void flush(double timeoutSeconds)
 
 } // namespace
 
-bool VGLogDelivery::finishPart()
+bool VGLogDelivery::finish()
 {
-    if (remaining.fetch_sub(1, std::memory_order_acq_rel) != 1)
-        return false;
     const bool freesPlace = holdsSlot;
-    done.store(true, std::memory_order_release);
-    done.notify_all();
+    if (waitedFor) {
+        done.store(true, std::memory_order_release);
+        done.notify_all();
+    }
     return freesPlace;
 }
 
@@ -227,6 +232,47 @@ void VGLogDelivery::releaseGivenBack()
         released.swap(h.givenBack);
         h.givenBackCount.store(0, std::memory_order_relaxed);
     }
+    // The loggers' thread read these last. Freed one by one, each would wait
+    // for its lines to come back, and the counts' locked instructions keep
+    // those waits from overlapping: the lines are asked for ahead instead,
+    // the text's only once the delivery's line holding its pointer is here.
+    constexpr size_t TextAhead = 8;
+    constexpr size_t BlockAhead = 2 * TextAhead;
+    const size_t count = released.size();
+    for (size_t i = 0; i < count; ++i) {
+        if (i + BlockAhead < count)
+            released[i + BlockAhead]->prefetchBlock(true);
+        if (i + TextAhead < count)
+            released[i + TextAhead]->prefetchText(true);
+        released[i].reset();
+    }
+}
+
+namespace {
+
+void prefetch(const void* address, bool forWriting)
+{
+    if (forWriting)
+        __builtin_prefetch(address, 1);
+    else
+        __builtin_prefetch(address, 0);
+}
+
+} // namespace
+
+void VGLogDelivery::prefetchBlock(bool forWriting) const
+{
+    // The shared pointer's counts lie just before the delivery.
+    const char* const start = reinterpret_cast<const char*>(this) - 2 * sizeof(void*);
+    for (const char* line = start; line < reinterpret_cast<const char*>(this + 1); line += 64)
+        prefetch(line, forWriting);
+}
+
+void VGLogDelivery::prefetchText(bool forWriting) const
+{
+    // d_ptr() only reads, but Qt declares it non-const.
+    if (const auto* text = const_cast<QString::DataPointer&>(message.logMsg().data_ptr()).d_ptr())
+        prefetch(text, forWriting);
 }
 
 DispatchQueuePtr VGLog::loggingQueue() { return hub().loggingQueue; }
@@ -240,10 +286,12 @@ void VGLog::addLogger(VGLoggerPtr logger, int32_t level)
         queue = DispatchQueue::createSerial(logger->loggerName());
     queue->setSpecific(&loggerQueueKey, std::make_shared<bool>(true));
     Hub& h = hub();
-    auto node = VGLoggerNode::create(logger, queue, level, h.sharedRunner, h.mutex);
+    auto node = std::make_shared<VGLoggerNode>(VGLoggerNode {logger, std::move(queue), level});
     std::lock_guard lock(h.mutex);
     h.nodes.push_back(node);
-    node->postBlock([logger] { logger->didAddLogger(); });
+    updateRoutedFlags(h);
+    h.mailbox.install(node);
+    h.mailbox.postBlock(node, [logger] { logger->didAddLogger(); });
 }
 
 void VGLog::removeLogger(const VGLoggerPtr& logger)
@@ -253,12 +301,13 @@ void VGLog::removeLogger(const VGLoggerPtr& logger)
     Hub& h = hub();
     std::lock_guard lock(h.mutex);
     const auto it = std::find_if(h.nodes.begin(), h.nodes.end(),
-                                 [&](const auto& node) { return node->logger() == logger; });
+                                 [&](const auto& node) { return node->logger == logger; });
     if (it == h.nodes.end())
         return;
     auto node = *it;
     h.nodes.erase(it);
-    retire(h, std::move(node));
+    updateRoutedFlags(h);
+    retire(h, node);
 }
 
 void VGLog::removeAllLoggers()
@@ -267,8 +316,9 @@ void VGLog::removeAllLoggers()
     std::lock_guard lock(h.mutex);
     auto nodes = std::move(h.nodes);
     h.nodes.clear();
-    for (auto& node : nodes)
-        retire(h, std::move(node));
+    updateRoutedFlags(h);
+    for (const auto& node : nodes)
+        retire(h, node);
 }
 
 QList<VGLoggerPtr> VGLog::allLoggers()
@@ -278,7 +328,7 @@ QList<VGLoggerPtr> VGLog::allLoggers()
     QList<VGLoggerPtr> loggers;
     loggers.reserve(qsizetype(h.nodes.size()));
     for (const auto& node : h.nodes)
-        loggers << node->logger();
+        loggers << node->logger;
     return loggers;
 }
 
@@ -296,26 +346,26 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
         }
     } else
         holdsSlot = h.outstanding.try_acquire();
-    auto delivery = std::allocate_shared<VGLogDelivery>(DeliveryAllocator<VGLogDelivery>(), std::move(message), holdsSlot);
+    const bool waits = !asynchronous && mayWait;
+    auto delivery = std::allocate_shared<VGLogDelivery>(DeliveryAllocator<VGLogDelivery>(), std::move(message), holdsSlot,
+                                                        waits);
     const int32_t flag = delivery->message.logFlag();
-    int parts = 0;
+    // Kept for the wait; an asynchronous caller hands its delivery over.
+    std::shared_ptr<VGLogDelivery> waitedFor;
+    if (waits)
+        waitedFor = delivery;
+    bool routed = false;
     {
-        const auto lock = VGLoggerNode::lockBriefly(h.mutex);
-        for (const auto& node : h.nodes)
-            parts += (node->logLevel() & flag) ? 1 : 0;
-        // Counted before the first logger can see it, so routing adds no
-        // write to the count that the loggers' thread is ending.
-        delivery->setParts(parts);
-        for (const auto& node : h.nodes) {
-            if (node->logLevel() & flag)
-                node->postMessage(delivery);
-        }
+        const auto lock = VGLogMailbox::lockBriefly(h.mutex);
+        routed = (h.routedFlags & flag) != 0;
+        if (routed)
+            h.mailbox.postMessage(std::move(delivery));
     }
-    if (parts == 0)
+    if (!routed)
         delivery->finishOne();
-    if (!asynchronous && mayWait) {
+    if (waitedFor) {
         h.sharedRunner->endLinger();
-        delivery->waitUntilDone();
+        waitedFor->waitUntilDone();
     }
     VGLogDelivery::releaseGivenBack();
 }
@@ -379,7 +429,7 @@ void VGLog::performOnLoggerQueue(VGLogger& logger, DispatchBlock block)
     {
         std::lock_guard lock(h.mutex);
         if (const auto node = nodeFor(h, &logger)) {
-            node->postBlock(std::move(block));
+            h.mailbox.postBlock(node, std::move(block));
             return;
         }
     }
@@ -396,7 +446,7 @@ void VGLog::performOnLoggerQueueAndWait(VGLogger& logger, const DispatchBlock& b
         Hub& h = hub();
         std::lock_guard lock(h.mutex);
         const auto node = nodeFor(h, &logger);
-        queue = node ? node->loggerQueue() : logger.loggerQueue();
+        queue = node ? node->loggerQueue : logger.loggerQueue();
     }
     if (!queue || queue->isCurrent()) {
         block();

@@ -1,8 +1,10 @@
 #include "VGLoggerNode.h"
 
-std::unique_lock<std::mutex> VGLoggerNode::lockBriefly(std::mutex& mutex)
+#include <algorithm>
+
+std::unique_lock<std::mutex> VGLogMailbox::lockBriefly(std::mutex& mutex)
 {
-    // A caller that finds the lock taken by the logger's thread on the other
+    // A caller that finds the lock taken by the loggers' thread on the other
     // core would otherwise sleep on the futex and need a wake-up for a wait of
     // a few dozen nanoseconds.
     constexpr int Tries = 64;
@@ -16,97 +18,122 @@ std::unique_lock<std::mutex> VGLoggerNode::lockBriefly(std::mutex& mutex)
     return std::unique_lock(mutex);
 }
 
-std::shared_ptr<VGLoggerNode> VGLoggerNode::create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
-                                                   DispatchQueuePtr runner, std::mutex& routingMutex)
-{
-    return std::shared_ptr<VGLoggerNode>(
-        new VGLoggerNode(std::move(logger), std::move(loggerQueue), logLevel, std::move(runner), routingMutex));
-}
-
-VGLoggerNode::VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner,
-                           std::mutex& routingMutex)
-    : logger_(std::move(logger))
-    , loggerQueue_(std::move(loggerQueue))
-    , logLevel_(logLevel)
-    , runner_(std::move(runner))
-    , routingMutex_(routingMutex)
+VGLogMailbox::VGLogMailbox(DispatchQueuePtr runner, std::mutex& routingMutex)
+    : runner_(std::move(runner)), routingMutex_(routingMutex)
 {
 }
 
-void VGLoggerNode::postMessage(const std::shared_ptr<VGLogDelivery>& delivery) { post({delivery, {}}); }
+void VGLogMailbox::postMessage(std::shared_ptr<VGLogDelivery> delivery) { post({std::move(delivery), {}}); }
 
-void VGLoggerNode::postBlock(DispatchBlock block)
+void VGLogMailbox::postBlock(VGLoggerNodePtr node, DispatchBlock block)
 {
-    post({{}, std::move(block)});
+    postControl(Kind::Block, std::move(node), std::move(block));
     // Control blocks are often waited for (flushes, settings read back).
     runner_->endLinger();
 }
 
-void VGLoggerNode::post(Item item)
+void VGLogMailbox::install(VGLoggerNodePtr node) { postControl(Kind::Install, std::move(node)); }
+
+void VGLogMailbox::uninstall(VGLoggerNodePtr node) { postControl(Kind::Uninstall, std::move(node)); }
+
+void VGLogMailbox::postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block)
+{
+    post({{}, std::make_unique<Control>(Control {kind, std::move(node), std::move(block)})});
+}
+
+void VGLogMailbox::post(Item item)
 {
     pending_.push_back(std::move(item));
     if (drainScheduled_)
         return;
     drainScheduled_ = true;
-    scheduledSelf_ = shared_from_this();
     scheduleDrain();
 }
 
-void VGLoggerNode::scheduleDrain()
+void VGLogMailbox::scheduleDrain()
 {
-    // The queue is held while the drain runs: the drain may release the node, and with it its
-    // reference. The block carries only the pointer, so scheduling it allocates nothing.
-    runner_->async([node = this] {
-        const DispatchQueuePtr queue = node->loggerQueue_;
-        queue->runOnCaller([node] { node->drain(); });
-    });
+    // The hub, and with it the mailbox, is never destroyed; the block carries
+    // only the pointer, so scheduling it allocates nothing.
+    runner_->async([mailbox = this] { mailbox->drain(); });
 }
 
-void VGLoggerNode::drain()
+void VGLogMailbox::deliverRun(size_t start, size_t end)
+{
+    if (start == end)
+        return;
+    // The first logger is the first to read each message, all written on
+    // the caller's core: it asks for them ahead, so the transfers overlap.
+    constexpr size_t Ahead = 8;
+    bool first = true;
+    for (const VGLoggerNodePtr& node : installed_) {
+        node->loggerQueue->runOnCaller([&] {
+            bool logged = false;
+            for (size_t i = start; i < end; ++i) {
+                if (first && i + Ahead < end) {
+                    draining_[i + Ahead].delivery->prefetchBlock(false);
+                    draining_[i + Ahead / 2].delivery->prefetchText(false);
+                }
+                const VGLogMessage& message = draining_[i].delivery->message;
+                if (node->logLevel & message.logFlag()) {
+                    node->logger->logMessage(message);
+                    logged = true;
+                }
+            }
+            if (logged)
+                node->logger->didLogBatch();
+        });
+        first = false;
+    }
+    int freed = 0;
+    for (size_t i = start; i < end; ++i)
+        freed += draining_[i].delivery->finish() ? 1 : 0;
+    VGLogDelivery::freePlaces(freed);
+}
+
+void VGLogMailbox::drain()
 {
     {
         const auto lock = lockBriefly(routingMutex_);
         draining_.swap(pending_);
     }
-    // Messages since the last control block end their run before the next one runs.
+    // Messages since the last control item end their run before it takes effect.
     size_t runStart = 0;
-    const auto endRun = [&](size_t end) {
-        if (runStart == end)
-            return;
-        logger_->didLogBatch();
-        int freed = 0;
-        for (size_t i = runStart; i < end; ++i)
-            freed += draining_[i].delivery->finishPart() ? 1 : 0;
-        VGLogDelivery::freePlaces(freed);
-    };
     for (size_t i = 0; i < draining_.size(); ++i) {
-        Item& item = draining_[i];
-        if (item.delivery) {
-            logger_->logMessage(item.delivery->message);
-        } else {
-            endRun(i);
-            item.block();
-            runStart = i + 1;
+        if (!draining_[i].control)
+            continue;
+        deliverRun(runStart, i);
+        runStart = i + 1;
+        Control& control = *draining_[i].control;
+        if (control.kind == Kind::Install)
+            installed_.push_back(control.node);
+        else if (control.kind == Kind::Uninstall)
+            std::erase(installed_, control.node);
+        if (!control.node) {
+            control.block();
+            continue;
         }
+        // The item may hold the logger's last reference: it goes on the logger's queue too.
+        const DispatchQueuePtr queue = control.node->loggerQueue;
+        queue->runOnCaller([&] {
+            if (control.block)
+                control.block();
+            control = {};
+        });
     }
-    endRun(draining_.size());
+    deliverRun(runStart, draining_.size());
     for (Item& item : draining_) {
         if (item.delivery)
             handled_.push_back(std::move(item.delivery));
     }
     draining_.clear();
     VGLogDelivery::giveBack(handled_);
-    // One batch per queue turn, so the logger's timers and watchers get their turn.
+    // One batch per turn of the runner, so other queues' blocks get their turn.
     bool again = false;
-    std::shared_ptr<VGLoggerNode> self;
     {
         const auto lock = lockBriefly(routingMutex_);
         again = !pending_.empty();
         drainScheduled_ = again;
-        if (!again)
-            self = std::move(scheduledSelf_);
     }
     if (again)
         scheduleDrain();
-    // self, perhaps the last reference, goes last: nothing of the node is touched after it.
 }

@@ -9,91 +9,98 @@
 #include <mutex>
 #include <vector>
 
-// One message on its way to the loggers it was routed to. It is done when the
-// last of them has handled it; that frees its place in the engine's bound.
+// One message on its way to the loggers. It is done once every logger it was
+// routed to has handled it; that frees its place in the engine's bound.
 struct VGLogDelivery {
-    explicit VGLogDelivery(VGLogMessage message, bool holdsSlot)
-        : message(std::move(message)), holdsSlot(holdsSlot) {}
+    VGLogDelivery(VGLogMessage message, bool holdsSlot, bool waitedFor)
+        : message(std::move(message)), holdsSlot(holdsSlot), waitedFor(waitedFor) {}
 
-    // Set by the router before it posts the delivery: one part per logger it
-    // goes to. A delivery that goes nowhere still has the router's part, which
-    // it ends with finishOne().
-    void setParts(int parts) { remaining.store(parts > 0 ? parts : 1, std::memory_order_relaxed); }
-    // Ends one logger's part; true when that freed the delivery's place in the
-    // bound, which the caller hands back with freePlaces().
-    bool finishPart();
-    void finishOne() { freePlaces(finishPart() ? 1 : 0); }
+    // Marks the delivery done; true when that freed its place in the bound,
+    // which the caller hands back with freePlaces(). Only a delivery that is
+    // waited for is written: the loggers' thread leaves the others' cache
+    // lines unmodified for the caller that reuses them.
+    bool finish();
+    void finishOne() { freePlaces(finish() ? 1 : 0); }
     // A run hands back its places at once, so a caller waiting for one wakes
     // once per run rather than once per message.
     static void freePlaces(int count);
     void waitUntilDone() const { Dispatch::waitUntilSet(done); }
-    // Loggers hand the deliveries of a finished run back here rather than
-    // dropping them: freed on their own threads, they would be freed into
-    // the caller's memory arena and contend for its lock with the caller's
-    // next allocations. The caller frees them in runs instead.
+    // The loggers' thread hands the deliveries of a finished run back here
+    // rather than dropping them: freed on its own thread, they would be freed
+    // into the caller's memory arena and contend for its lock with the
+    // caller's next allocations. The caller frees them in runs instead.
     static void giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries);
     // On the logging caller's thread: frees what the loggers gave back once
     // enough has gathered.
     static void releaseGivenBack();
+    // Ask for the delivery's cache lines and its text's: to be written when
+    // the caller frees it (and reuses its block), or read by the loggers.
+    void prefetchBlock(bool forWriting) const;
+    void prefetchText(bool forWriting) const;
 
     const VGLogMessage message;
     const bool holdsSlot;
-    std::atomic<int> remaining {1};
+    const bool waitedFor;
     std::atomic<bool> done {false};
 };
 
 // One installed logger: the logger, the queue it is called on and its level.
-// Messages and control blocks (add, remove, flush, setting changes) wait in the
-// node's mailbox and run on the queue in the order posted, as many per queue
-// turn as are waiting, so a busy logger drains in batches.
-class VGLoggerNode : public std::enable_shared_from_this<VGLoggerNode> {
+struct VGLoggerNode {
+    VGLoggerPtr logger;
+    DispatchQueuePtr loggerQueue;
+    int32_t logLevel = 0;
+};
+using VGLoggerNodePtr = std::shared_ptr<VGLoggerNode>;
+
+// The one mailbox of all loggers. Messages, control blocks (add, remove,
+// flush, setting changes) and the changes to the set of loggers wait here in
+// the order posted; the runner's thread takes all that waits in one go and
+// hands each run of messages to every logger in turn, each on its own queue.
+// So a message is posted once however many loggers it goes to, and a logger
+// sees exactly the messages queued while it was installed.
+// Posting is guarded by the router's lock, which the caller already holds.
+class VGLogMailbox {
 public:
-    // The node's batches run on the runner's thread, each as a block of the
-    // logger's queue: loggers sharing one runner take turns on one thread
-    // instead of each needing a core of its own.
-    // The mailbox is guarded by the router's lock, which the caller already
-    // holds when it posts: a message then takes one lock, not one per logger.
-    static std::shared_ptr<VGLoggerNode> create(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel,
-                                                DispatchQueuePtr runner, std::mutex& routingMutex);
+    VGLogMailbox(DispatchQueuePtr runner, std::mutex& routingMutex);
 
     // Takes a lock that is held only for a push or a swap, spinning a little
     // before it sleeps.
     static std::unique_lock<std::mutex> lockBriefly(std::mutex& mutex);
 
-    const VGLoggerPtr& logger() const { return logger_; }
-    const DispatchQueuePtr& loggerQueue() const { return loggerQueue_; }
-    int32_t logLevel() const { return logLevel_; }
-
-    // Both with the routing lock held.
-    void postMessage(const std::shared_ptr<VGLogDelivery>& delivery);
-    void postBlock(DispatchBlock block);
+    // All with the routing lock held.
+    void postMessage(std::shared_ptr<VGLogDelivery> delivery);
+    // Runs the block on the node's queue; with no node, on the runner.
+    void postBlock(VGLoggerNodePtr node, DispatchBlock block);
+    void install(VGLoggerNodePtr node);
+    void uninstall(VGLoggerNodePtr node);
 
 private:
-    struct Item {
-        std::shared_ptr<VGLogDelivery> delivery;
+    enum class Kind { Block, Install, Uninstall };
+    struct Control {
+        Kind kind;
+        VGLoggerNodePtr node;
         DispatchBlock block;
     };
+    // A message or, rarely, a control item: small, so that a message moves
+    // few cache lines between the caller and the loggers' thread.
+    struct Item {
+        std::shared_ptr<VGLogDelivery> delivery;
+        std::unique_ptr<Control> control;
+    };
 
-    VGLoggerNode(VGLoggerPtr logger, DispatchQueuePtr loggerQueue, int32_t logLevel, DispatchQueuePtr runner,
-                 std::mutex& routingMutex);
     void post(Item item);
+    void postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block = {});
     void scheduleDrain();
     void drain();
+    void deliverRun(size_t start, size_t end);
 
-    const VGLoggerPtr logger_;
-    const DispatchQueuePtr loggerQueue_;
-    const int32_t logLevel_;
     const DispatchQueuePtr runner_;
+    std::mutex& routingMutex_; // guards pending_ and drainScheduled_
 
-    // What the caller reads, what both sides write and what only the drain
-    // touches lie on cache lines of their own.
-    std::mutex& routingMutex_; // guards the mailbox: pending_ to scheduledSelf_
+    // What callers write and what only the drain touches lie on cache lines of their own.
     alignas(64) std::vector<Item> pending_;
     bool drainScheduled_ = false;
-    // The node while a drain is scheduled, so that a removed logger outlives
-    // what was queued for it; the drain block itself carries only a pointer,
-    // which needs no allocation per scheduling.
-    std::shared_ptr<VGLoggerNode> scheduledSelf_;
-    alignas(64) std::vector<Item> draining_; // touched only by the one drain running on the queue
+    alignas(64) std::vector<Item> draining_; // touched only by the one drain running on the runner
+    std::vector<VGLoggerNodePtr> installed_; // likewise: the loggers as of the item being drained
     std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
 };

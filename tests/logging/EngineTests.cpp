@@ -289,3 +289,83 @@ TEST_F(LoggingEngine, EveryLoggerSeesOneOrderAcrossThreads)
         }
     }
 }
+
+TEST_F(LoggingEngine, ALoggerSeesWhatWasQueuedWhileItWasInstalled)
+{
+    // Records its addition ('+') and removal ('-') among the texts.
+    struct Marking : RecordingLogger {
+        void didAddLogger() override { mark("+"); }
+        void willRemoveLogger() override { mark("-"); }
+        void mark(const QString& event)
+        {
+            std::lock_guard lock(mutex);
+            texts << event;
+        }
+    };
+    // The script: 'a' adds the logger, 'r' removes it, a digit logs itself.
+    // Another logger is held on its first message meanwhile, so the whole
+    // script waits in line before any of it is handled.
+    struct Case {
+        const char* script;
+        const char* seen;
+    };
+    const Case cases[] = {
+        {"1a2r3", "+2-"},
+        {"a12r3a4", "+12-+4"},
+        {"a1rr2", "+1-"},
+        {"ara1", "+-+1"},
+        {"12r3", ""},
+        {"a", "+"},
+    };
+    for (const Case& c : cases) {
+        auto blocker = addRecordingLogger();
+        blocker->hold();
+        LogInfo("0");
+        blocker->waitUntilEntered(1);
+        auto logger = std::make_shared<Marking>();
+        for (const char* op = c.script; *op; ++op) {
+            if (*op == 'a')
+                VGLog::addLogger(logger);
+            else if (*op == 'r')
+                VGLog::removeLogger(logger);
+            else
+                VGLog::log(true, LogLevelAll, LogFlagInfo, 0, __FILE__, __func__, __LINE__, QVariant(), QString(*op));
+        }
+        blocker->release();
+        VGLog::flushLog();
+        EXPECT_EQ(logger->snapshot().join(QString()), QString::fromLatin1(c.seen)) << c.script;
+        EXPECT_EQ(logger->callsOffItsQueue, 0) << c.script;
+        reset();
+    }
+}
+
+TEST_F(LoggingEngine, ARemovedLoggerGoesOnItsOwnQueue)
+{
+    // A logger's teardown writes out what it holds: on its queue, like every other call.
+    struct Reporting : RecordingLogger {
+        explicit Reporting(std::shared_ptr<std::atomic<int>> onQueue) : onQueue(std::move(onQueue)) {}
+        ~Reporting() override { *onQueue = isOnInternalLoggerQueue() ? 1 : 0; }
+        std::shared_ptr<std::atomic<int>> onQueue;
+    };
+    // Whether the logger takes a block of its own before it goes.
+    for (const bool withBlock : {false, true}) {
+        auto onQueue = std::make_shared<std::atomic<int>>(-1);
+        auto blocker = addRecordingLogger();
+        blocker->hold();
+        LogInfo("held");
+        blocker->waitUntilEntered(1);
+        {
+            auto logger = std::make_shared<Reporting>(onQueue);
+            VGLog::addLogger(logger);
+            LogInfo("queued");
+            if (withBlock)
+                VGLog::performOnLoggerQueue(*logger, [logger] { logger->flush(); });
+            VGLog::removeLogger(logger);
+        }
+        blocker->release();
+        VGLog::flushLog();
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(onQueue->load(), 1) << withBlock;
+        reset();
+    }
+}
