@@ -127,6 +127,19 @@ void keepLocalAsFork(const QString& key, int storage)
         keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
 }
 
+void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
+{
+    const auto holds = [&](const QString& name) {
+        Note held(name, storage);
+        return QFileInfo(Note::documentFileForKey(name, storage)).isFile() && held.restoreText() && held.text() == text;
+    };
+    const QString fork = forkKey(key, text);
+    if (!holds(key) || !holds(fork))
+        return;
+    LogInfo("sync:fork held by its note again %1", fork);
+    std::make_shared<Note>(fork, storage)->trashNote({});
+}
+
 QString sending(const QString& key, int storage, const QString& text)
 {
     NoteHistory history = NoteHistory::load(key, storage);
@@ -174,6 +187,7 @@ Outcome meet(const Incoming& in)
     history.merge(in.history);
     history.save(in.key, in.storage);
     resend(local, std::max(local->updatedOn(), in.updatedOn) + 1);
+    dropForkTheNoteHolds(in.key, in.storage, local->text());
     return Outcome::KeepLocal;
 }
 
