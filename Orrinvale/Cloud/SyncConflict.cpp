@@ -108,7 +108,10 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
     auto note = std::make_shared<Note>(fork, storage);
     note->setText(text);
     note->setCreatedOn(createdOn);
-    note->setUpdatedOn(updatedOn);
+    // Made again after it went (its note had held the text): dated after that
+    // deletion, or every computer's trash link would refuse it.
+    const std::optional<FileTime> gone = LinkFiles::modificationDate(fork, NoteServiceTrash, storage);
+    note->setUpdatedOn(gone ? std::max(updatedOn, gone->seconds + 1) : updatedOn);
     LogInfo("sync:fork %1 -> %2", key, fork);
     NoteHistory history;
     history.add(NoteHistory::hashOf(text));
