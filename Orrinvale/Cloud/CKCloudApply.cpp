@@ -103,6 +103,7 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
         SyncConflict::taken(meeting(in));
         if (NoteServices* const services = Note::services())
             services->noteDidUpdateFromRemoteServer(note);
+        SyncConflict::dropForkTheNoteHolds(in.name.key, in.name.storage, *in.text);
         done();
     });
 }

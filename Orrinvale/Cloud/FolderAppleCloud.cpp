@@ -579,6 +579,7 @@ void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, cons
         links_.write(note->key(), NoteServiceCloud, note->storage(), date);
         SyncConflict::taken(incoming);
         sendUpdate(note, false);
+        SyncConflict::dropForkTheNoteHolds(incoming.key, incoming.storage, incoming.text);
     });
 }
 

@@ -108,7 +108,10 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
     auto note = std::make_shared<Note>(fork, storage);
     note->setText(text);
     note->setCreatedOn(createdOn);
-    note->setUpdatedOn(updatedOn);
+    // Made again after it went (its note had held the text): dated after that
+    // deletion, or every computer's trash link would refuse it.
+    const std::optional<FileTime> gone = LinkFiles::modificationDate(fork, NoteServiceTrash, storage);
+    note->setUpdatedOn(gone ? std::max(updatedOn, gone->seconds + 1) : updatedOn);
     LogInfo("sync:fork %1 -> %2", key, fork);
     NoteHistory history;
     history.add(NoteHistory::hashOf(text));
@@ -125,6 +128,19 @@ void keepLocalAsFork(const QString& key, int storage)
     local.restoreMeta();
     if (local.restoreText())
         keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
+}
+
+void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
+{
+    const auto holds = [&](const QString& name) {
+        Note held(name, storage);
+        return QFileInfo(Note::documentFileForKey(name, storage)).isFile() && held.restoreText() && held.text() == text;
+    };
+    const QString fork = forkKey(key, text);
+    if (!holds(key) || !holds(fork))
+        return;
+    LogInfo("sync:fork held by its note again %1", fork);
+    std::make_shared<Note>(fork, storage)->trashNote({});
 }
 
 QString sending(const QString& key, int storage, const QString& text)
@@ -174,6 +190,7 @@ Outcome meet(const Incoming& in)
     history.merge(in.history);
     history.save(in.key, in.storage);
     resend(local, std::max(local->updatedOn(), in.updatedOn) + 1);
+    dropForkTheNoteHolds(in.key, in.storage, local->text());
     return Outcome::KeepLocal;
 }
 

@@ -43,6 +43,14 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
 // File queue: keepAsFork with the local note's text and dates, when it has a text.
 void keepLocalAsFork(const QString& key, int storage);
 
+// File queue, once the note's text was taken in or kept over another: when
+// the fork a conflict made of that very text (where a move or delete met it)
+// still holds it, the note has brought the text back and the fork goes to
+// the Trash, its deletion out to the drive and the record store. Only the
+// note's own text settling does this: a fork coming in while the note still
+// holds its text may be all that is left of it once a deletion arrives.
+void dropForkTheNoteHolds(const QString& key, int storage, const QString& text);
+
 // The note's history with the text about to be sent added (an empty text,
 // as of a deleted note not read, adds nothing), as the field the drive's side
 // file and the record carry.

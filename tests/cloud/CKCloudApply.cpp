@@ -196,6 +196,82 @@ TEST_F(CKCloudApply, ADeletionKeepsAsAForkOnlyATextItsComputerNeverHeld)
     }
 }
 
+// A fork made where a move or delete met an edit, and the note then back with
+// that very text (taken in, or kept over another computer's): the fork goes,
+// unless it was edited since or holds another text.
+TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
+{
+    // Kept over the incoming text: the local one wins the tie-break.
+    const bool firstWins = NoteHistory::hashOf("first") > NoteHistory::hashOf("second");
+    const QString winner = QString::fromLatin1(firstWins ? "first" : "second");
+    const QString loser = QString::fromLatin1(firstWins ? "second" : "first");
+    const struct {
+        const char* what;
+        QString local;  // the note's text here; empty: none
+        QString incoming;
+        QString forkOf; // the fork's name comes from this text
+        QString forkText;
+        bool forkGoes;
+        bool forkComesIn = false; // the record is the fork's, not the note's
+    } cases[] = {
+        {"taken in", QString(), winner, winner, winner, true},
+        {"kept over another", winner, loser, winner, winner, true},
+        {"fork edited since", QString(), winner, winner, QStringLiteral("edited"), false},
+        {"fork of another text", QString(), winner, loser, loser, false},
+        {"taken in over another", loser, winner, winner, winner, true},
+        // Here the note may yet be deleted by a move that never saw its text: the fork is what stays then.
+        {"the fork comes in", winner, winner, winner, winner, false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        QDir(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History")).removeRecursively();
+        const QString fork = SyncConflict::forkKey(QStringLiteral("Plan.txt"), c.forkOf);
+        for (const QString& key : {QStringLiteral("Plan.txt"), fork})
+            for (const int service : {NoteServiceTrash, NoteServiceCloudKit})
+                LinkFiles::remove(key, service, NoteStorageInbox);
+        std::vector<NotePtr> notes;
+        if (!c.forkComesIn)
+            notes.push_back(CloudTest::note(fork, c.forkText, CloudNow - 40));
+        if (!c.local.isEmpty())
+            notes.push_back(CloudTest::note(QStringLiteral("Plan.txt"), c.local, CloudNow - 20));
+        for (const NotePtr& note : notes)
+            ASSERT_TRUE(awaitValue<bool>([&](auto done) { note->_commitAndCloseLocalNote(done); }));
+        reload(liveRecord(qPrintable(QStringLiteral("Inbox/") + (c.forkComesIn ? fork : QStringLiteral("Plan.txt"))), c.incoming,
+                          CloudNow - 10));
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(localText(fork).has_value(), !c.forkGoes);
+        QStringList held = localTexts();
+        held.removeDuplicates();
+        if (!c.forkComesIn)
+            EXPECT_EQ(held.size(), localTexts().size()) << qPrintable(localTexts().join(" | "));
+        EXPECT_TRUE(held.contains(c.incoming) && held.contains(c.forkText));
+    }
+}
+
+// The fork went once (its note held the text again), then a deletion that never
+// saw the text makes it again: dated after it went, so no trash link refuses it.
+TEST_F(CKCloudApply, AForkMadeAgainAfterItWentIsDatedAfterItWent)
+{
+    for (const int64_t went : {CloudNow - 40, CloudNow + 50}) {
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        LinkFiles::remove(QStringLiteral("Plan.txt"), NoteServiceTrash, NoteStorageInbox);
+        const QString fork = SyncConflict::forkKey(QStringLiteral("Plan.txt"), "mine");
+        RecordLinks.write(fork, NoteServiceTrash, NoteStorageInbox, cloudSeconds(went));
+        auto local = CloudTest::note(QStringLiteral("Plan.txt"), QStringLiteral("mine"), CloudNow - 20);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { local->_commitAndCloseLocalNote(done); }));
+        RecordLinks.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 10));
+        Record tombstone = tombstoneRecord("Inbox/Plan.txt", CloudNow);
+        tombstone.setValue(NoteRecord::HistoryKey, NoteHistory::hashOf("older"));
+        reload(tombstone);
+        Dispatch::waitUntilIdle();
+        ASSERT_EQ(localText(fork), QStringLiteral("mine")) << went;
+        Note kept(fork, NoteStorageInbox);
+        kept.restoreMeta();
+        EXPECT_EQ(kept.updatedOn(), std::max(CloudNow - 20, went + 1)) << went;
+    }
+}
+
 TEST_F(CKCloudApply, ASaveRefusedOverAnUnseenChangeTakesItInAndKeepsTheLocalText)
 {
     saveAt(liveRecord("Inbox/Plan.txt", QStringLiteral("theirs"), CloudNow - 30), CloudNow - 30);

@@ -4,6 +4,7 @@
 
 #include "files/FileTimes.h"
 
+#include <QCryptographicHash>
 #include <QSet>
 #include <QThread>
 
@@ -392,6 +393,67 @@ TEST_P(SyncE2EFolder, AnEditInTheSecondAConflictWasSettledInReachesTheOtherCompu
             exchange(*machine);
         EXPECT_EQ(a->notes(), b->notes());
         EXPECT_EQ(texts(a->notes()).count(later), 1);
+    }
+}
+
+// A third computer moves or deletes the note while two others edit it, none
+// having seen the others' changes: whichever edit the conflict keeps as the
+// note, every text ends held once, on all three. The conflict keeps the text
+// with the greater hash, so each kind runs with either editor's text kept.
+TEST_P(SyncE2EFolder, AMoveOrDeleteMeetingTwoEditsLeavesEachTextOnce)
+{
+    changesOnlyAtExchanges();
+    Machine c(QStringLiteral("C"), root + QStringLiteral("/C"));
+    join(c);
+    c.ok(QStringLiteral("watch off"));
+    c.ok(QStringLiteral("pushnote off"));
+    const auto hash = [](const QString& text) { return QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex(); };
+    const struct {
+        const char* what;
+        const char* change; // B's, on the note as all three last saw it
+        bool firstEditorKept;
+    } cases[] = {
+        {"move, the first editor's text kept", "move", true},
+        {"move, the last editor's text kept", "move", false},
+        {"delete, the first editor's text kept", "delete", true},
+        {"delete, the last editor's text kept", "delete", false},
+    };
+    int n = 0;
+    for (const auto& row : cases) {
+        SCOPED_TRACE(row.what);
+        const QString title = QStringLiteral("Triple plan %1").arg(++n);
+        const QString key = encoded(title + QStringLiteral(".txt"));
+        a->ok(QStringLiteral("new %1\\nbase").arg(title));
+        for (Machine* machine : {b.get(), &c})
+            exchange(*machine);
+        nextSecond();
+        c.ok(QStringLiteral("clock %1").arg(offset));
+        QString first = title + QStringLiteral("\nleft");
+        QString last = title + QStringLiteral("\nright");
+        if ((hash(first) > hash(last)) != row.firstEditorKept)
+            std::swap(first, last);
+        a->ok(QStringLiteral("edit inbox %1 %2").arg(key, QString(first).replace(QLatin1Char('\n'), QStringLiteral("\\n"))));
+        a->ok(QStringLiteral("wait"));
+        b->ok(QStringLiteral("%1 inbox %2").arg(QString::fromLatin1(row.change), key));
+        b->ok(QStringLiteral("wait"));
+        c.ok(QStringLiteral("edit inbox %1 %2").arg(key, QString(last).replace(QLatin1Char('\n'), QStringLiteral("\\n"))));
+        c.ok(QStringLiteral("wait"));
+        for (int i = 0; i < 4; ++i)
+            for (Machine* machine : {a.get(), b.get(), &c})
+                exchange(*machine);
+        const Notes notes = a->notes();
+        EXPECT_EQ(b->notes(), notes);
+        EXPECT_EQ(c.notes(), notes);
+        QStringList held;
+        for (const auto& [where, text] : notes)
+            if (text.startsWith(title + QLatin1Char('\n')))
+                held << text;
+        held.sort();
+        QStringList expected{first, last};
+        if (QLatin1String(row.change) == QLatin1String("move"))
+            expected << title + QStringLiteral("\nbase");
+        expected.sort();
+        EXPECT_EQ(held, expected);
     }
 }
 
