@@ -15,12 +15,17 @@ namespace {
 // opened, for as long as it lasts.
 class NestedEvaluation {
 public:
-    explicit NestedEvaluation(int& depth) : m_depth(depth) { ++m_depth; }
+    explicit NestedEvaluation(int& depth, int limit = QVMathEvaluator::maximumNestedEvaluations)
+        : m_depth(depth), m_limit(limit)
+    {
+        ++m_depth;
+    }
     ~NestedEvaluation() { --m_depth; }
-    bool tooDeep() const { return m_depth > QVMathEvaluator::maximumNestedEvaluations; }
+    bool tooDeep() const { return m_depth > m_limit; }
 
 private:
     int& m_depth;
+    int m_limit;
 };
 
 std::optional<Number> numberValue(const QVariant& value)
@@ -207,6 +212,16 @@ std::optional<Number> QVMathEvaluator::evaluateVariable(const QVExpression& expr
 std::optional<Number> QVMathEvaluator::evaluateFunction(const QVExpression& expression,
                                                         const QVSubstitutions& substitutions, Error* error)
 {
+    // A tree is at most maximumDepth deep, and percent evaluates its first
+    // operand once more. A node a rewrite shares between two trees names the
+    // last as its parent, so percent's operands can lead back to the call:
+    // deeper than any tree would take, that is a circle, and it fails.
+    const NestedEvaluation nesting(m_nestedFunctions, maximumNestedFunctions);
+    if (nesting.tooDeep()) {
+        if (stillEmpty(error))
+            *error = QVMathError::nestingTooDeep();
+        return std::nullopt;
+    }
     const QVariant value = m_functionEvaluator->evaluateFunction(expression, substitutions, error);
     if (!value.isValid())
         return std::nullopt;

@@ -36,6 +36,8 @@ public:
     // Substitutions and function blocks may lead back to themselves: deeper
     // than this, the variable or function counts as unresolved (code 14 or 15).
     static constexpr int maximumNestedEvaluations = 64;
+    // Function calls evaluated inside one another.
+    static constexpr int maximumNestedFunctions = 4 * QVExpression::maximumDepth;
 
     // Made on first use (safe under concurrent first use) and shared by every
     // caller: like any evaluator, it serves one thread at a time.
@@ -109,6 +111,7 @@ private:
     QVFunctionResolver m_functionResolver;
     QVVariableResolver m_variableResolver;
     int m_nestedEvaluations = 0;
+    int m_nestedFunctions = 0;
 };
 
 // Strings evaluated by the default evaluator.

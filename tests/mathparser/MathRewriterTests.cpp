@@ -61,6 +61,21 @@ TEST(MathRewriter, RewritingLeavesTheGivenTreeAlone)
     EXPECT_EQ(*tree, *copy);
 }
 
+// Rewriting folds constant parts by evaluating them, and percent reads its
+// context from the tree: parts the rewrite shares between trees once sent it
+// round in a circle until the stack ran out.
+TEST(MathRewriter, PercentInSharedPartsEnds)
+{
+    QVMathEvaluator evaluator;
+    for (const char* text : {"50 + percent(0wwwwwww9)+ percent(0wwwwwww9)>>(09)6",
+                             "50 + percent(10) + percent(10) >> 2", "(1 + percent(5)) + percent(5) + percent(5)"}) {
+        SCOPED_TRACE(text);
+        const QVExpressionPtr tree = parsed(text);
+        ASSERT_NE(tree, nullptr);
+        EXPECT_NE(evaluator.expressionByRewritingExpression(tree), nullptr);
+    }
+}
+
 TEST(MathRewriter, RefusedRulesAreLoggedAndNotAdded)
 {
     // Templates that are no call or do not parse, a replacement or condition that does not parse.
