@@ -28,6 +28,22 @@ TextRange AttributedString::clipped(TextRange range) const
     return {location, end - location};
 }
 
+QChar AttributedString::characterAtIndex(qsizetype index) const
+{
+    return index >= 0 && index < text_.size() ? text_[index] : QChar();
+}
+
+QString AttributedString::substring(TextRange range) const
+{
+    range = clipped(range);
+    return text_.mid(range.location, range.length);
+}
+
+TextRange AttributedString::paragraphRange(TextRange range) const
+{
+    return paragraphRangeForRange(text_, range);
+}
+
 qsizetype AttributedString::runCount() const
 {
     qsizetype count = 0;

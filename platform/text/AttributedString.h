@@ -24,6 +24,11 @@ public:
 
     const QString& string() const { return text_; }
     qsizetype length() const { return text_.size(); }
+    // Reads of a part of the text, for callers that must not take all of it on every key.
+    QChar characterAtIndex(qsizetype index) const;
+    QString substring(TextRange range) const; // clipped to the text
+    // The whole lines around the range, as paragraphRangeForRange() finds them.
+    TextRange paragraphRange(TextRange range) const;
 
     // The attributes at the index and, optionally, the range over which they
     // are the same. An index outside the text has no attributes and an empty range.

@@ -35,6 +35,9 @@ public:
 
     const QString& string() const { return text_.string(); }
     qsizetype length() const { return text_.length(); }
+    QChar characterAtIndex(qsizetype index) const { return text_.characterAtIndex(index); }
+    QString substring(TextRange range) const { return text_.substring(range); }
+    TextRange paragraphRange(TextRange range) const { return text_.paragraphRange(range); }
     const AttributedString& attributedString() const { return text_; }
     // The reference stays valid until the next change.
     const TextAttributes& attributesAtIndex(qsizetype index, TextRange* effectiveRange = nullptr) const
