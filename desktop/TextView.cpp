@@ -168,7 +168,7 @@ std::optional<QTextCharFormat> TextView::formatAtCursor(const QTextCursor& curso
         return std::nullopt;
     const TextAttributes& attributes = storage_->attributesAtIndex(at);
     const bool fixedAdvance = attributes.font && attributes.font->fixedAdvance > 0;
-    return charFormat(attributes, fixedAdvance ? storage_->string()[at] : QChar());
+    return charFormat(attributes, fixedAdvance ? storage_->characterAtIndex(at) : QChar());
 }
 
 QVariant TextView::inputMethodQuery(Qt::InputMethodQuery query) const
@@ -292,8 +292,8 @@ void TextView::keyPressEvent(QKeyEvent* event)
 
 TextRange TextView::deletionRange(QKeyEvent* event) const
 {
-    const QString& text = storage_->string();
     const qsizetype caret = textCursor().position();
+    const auto at = [this](qsizetype index) { return storage_->characterAtIndex(index); };
     QTextCursor cursor = textCursor();
     cursor.clearSelection();
     const auto cursorRange = [&]() -> TextRange {
@@ -305,18 +305,17 @@ TextRange TextView::deletionRange(QKeyEvent* event) const
             return {caret, 0};
         qsizetype start = caret - 1;
         // A whole code point, and a whole CR LF: its CR has no place of its own on screen.
-        if (start > 0 && text[start].isLowSurrogate() && text[start - 1].isHighSurrogate())
+        if (start > 0 && at(start).isLowSurrogate() && at(start - 1).isHighSurrogate())
             --start;
-        else if (start > 0 && text[start] == u'\n' && text[start - 1] == u'\r')
+        else if (start > 0 && at(start) == u'\n' && at(start - 1) == u'\r')
             --start;
         return {start, caret - start};
     }
     if (event->matches(QKeySequence::Delete)) {
-        if (caret >= text.size())
+        if (caret >= storage_->length())
             return {caret, 0};
         qsizetype end = caret + 1;
-        if (end < text.size() && ((text[caret].isHighSurrogate() && text[end].isLowSurrogate()) ||
-                                  (text[caret] == u'\r' && text[end] == u'\n')))
+        if ((at(caret).isHighSurrogate() && at(end).isLowSurrogate()) || (at(caret) == u'\r' && at(end) == u'\n'))
             ++end;
         return {caret, end - caret};
     }
@@ -371,7 +370,7 @@ QMimeData* TextView::createMimeDataFromSelection() const
         return QTextEdit::createMimeDataFromSelection();
     const TextRange selection = selectedRange();
     auto* data = new QMimeData;
-    data->setText(storage_->string().mid(selection.location, selection.length));
+    data->setText(storage_->substring(selection));
     return data;
 }
 
@@ -473,7 +472,7 @@ void TextView::textStorageDidProcessEditing(TextStorage&, int, TextRange editedR
 void TextView::cutBackTo(qsizetype position)
 {
     // A CR shows as a line break or not by the unit after it: it goes too.
-    if (position > 0 && storage_->string()[position - 1] == u'\r')
+    if (storage_->characterAtIndex(position - 1) == u'\r')
         --position;
     QScopedValueRollback guard(mirroring_, true);
     if (position == 0) { // far quicker than taking the text out
@@ -487,10 +486,9 @@ void TextView::cutBackTo(qsizetype position)
 
 void TextView::fillTo(qsizetype end)
 {
-    const QString& text = storage_->string();
-    end = std::min(end, text.size());
+    end = std::min(end, storage_->length());
     if (end > 0)
-        end = paragraphRangeForRange(text, {end - 1, 1}).end(); // whole lines
+        end = storage_->paragraphRange({end - 1, 1}).end(); // whole lines
     if (end <= mirrored_)
         return;
 
@@ -539,7 +537,7 @@ void TextView::queueFill()
 void TextView::mirror(TextRange range, qsizetype oldLength)
 {
     // A CR before the range shows differently once the unit after it is (or stops being) a LF.
-    if (range.location > 0 && storage_->string()[range.location - 1] == u'\r') {
+    if (storage_->characterAtIndex(range.location - 1) == u'\r') {
         --range.location;
         ++range.length;
         ++oldLength;
@@ -635,25 +633,25 @@ void TextView::insertMirrored(QTextCursor& cursor, TextRange range)
 
 QString TextView::mirroredText(TextRange range) const
 {
-    const QString& text = storage_->string();
-    QString result = text.mid(range.location, range.length);
-    for (qsizetype i = 0; i < result.size(); ++i) {
-        const qsizetype index = range.location + i;
+    // With the unit after the range, which tells whether a CR at its end ends a block.
+    QString result = storage_->substring({range.location, range.length + 1});
+    const qsizetype length = std::min(result.size(), range.length);
+    for (qsizetype i = 0; i < length; ++i) {
         const QChar c = result[i];
-        if (endsBlock(text, index))
+        if (endsBlock(result, i))
             result[i] = BlockSeparator;
         else if (c == u'\r')
             result[i] = CarriageReturnHolder;
         else if (c == FrameStart || c == FrameEnd)
             result[i] = QChar::ReplacementCharacter;
     }
+    result.truncate(length);
     return result;
 }
 
 void TextView::forEachFormat(TextRange range,
                              const std::function<void(qsizetype, qsizetype, const QTextCharFormat&)>& block)
 {
-    const QString& text = storage_->string();
     // While the runs are read, one attribute set is one object: its format is found once per call.
     QHash<QPair<const TextAttributes*, QChar>, QTextCharFormat> seen;
     const auto format = [&](const TextAttributes& attributes, QChar fixedAdvanceCharacter = {}) {
@@ -668,12 +666,13 @@ void TextView::forEachFormat(TextRange range,
             return;
         }
         // Each character gets the spacing that makes its advance the fixed one.
-        qsizetype start = run.location;
-        while (start < run.end()) {
+        const QString text = storage_->substring(run);
+        qsizetype start = 0;
+        while (start < text.size()) {
             qsizetype end = start + 1;
-            while (end < run.end() && text[end] == text[start])
+            while (end < text.size() && text[end] == text[start])
                 ++end;
-            block(start, end, format(attributes, text[start]));
+            block(run.location + start, run.location + end, format(attributes, text[start]));
             start = end;
         }
     });
@@ -683,7 +682,7 @@ void TextView::mirrorFormats(QTextCursor& cursor, TextRange range)
 {
     if (range.length <= 0)
         return;
-    const QString& text = storage_->string();
+    const QString text = storage_->substring({range.location, range.length + 1}); // the unit after it too
     forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
         if (formatsInDocument_) {
             cursor.setPosition(int(from));
@@ -693,7 +692,7 @@ void TextView::mirrorFormats(QTextCursor& cursor, TextRange range)
         }
         for (qsizetype i = from; i < to; ++i) {
             // A block's own format is that of the break before it.
-            if (!endsBlock(text, i) || document()->findBlock(int(i) + 1).charFormat() == format)
+            if (!endsBlock(text, i - range.location) || document()->findBlock(int(i) + 1).charFormat() == format)
                 continue;
             cursor.setPosition(int(i));
             cursor.setPosition(int(i) + 1, QTextCursor::KeepAnchor);
@@ -786,11 +785,11 @@ QTextBlockFormat TextView::blockFormat(qsizetype position) const
             style = attributes.paragraphStyle;
     }
     // A stated direction spares the layout a look at the block's text each time it moves the block.
-    const QString& text = storage_->string();
-    qsizetype end = std::min(position, text.size());
-    while (end < text.size() && !endsBlock(text, end))
+    const QString line = storage_->substring({position, storage_->paragraphRange({position, 0}).end() - position});
+    qsizetype end = 0;
+    while (end < line.size() && !endsBlock(line, end))
         ++end;
-    const bool rightToLeft = QStringView(text).mid(position, end - position).isRightToLeft();
+    const bool rightToLeft = QStringView(line).first(end).isRightToLeft();
 
     // A note has few paragraph styles, so their formats are kept, each built and hashed once.
     for (const BlockFormat& known : blockFormats_) {

@@ -132,18 +132,17 @@ bool MarkdownTextStorage::isStrongTag(const QString& tag)
 void MarkdownTextStorage::processEditing()
 {
     const TextRange edited = editedRange();
-    const QString& text = string();
     carryUnstyled(edited, changeInLength());
     // A change of characters may change how the lines beside it read; a pass over attributes alone
     // (a slice) styles only its own lines, so a long line before it is not styled again every slice.
     const qsizetype reach = (editedMask() & EditedCharacters) ? 2 : 0;
     const qsizetype start = std::max<qsizetype>(edited.location - reach, 0);
-    const qsizetype end = std::max(start, std::min(edited.end() + reach, text.size()));
-    TextRange lines = paragraphRangeForRange(text, {start, end - start});
+    const qsizetype end = std::max(start, std::min(edited.end() + reach, length()));
+    TextRange lines = paragraphRange({start, end - start});
     if (lines.length > StyledAtOnce && QCoreApplication::instance()) {
         // The first slice now, the rest in slices. New text is plain until its turn: it would keep
         // whatever the text it replaced had. Restyled text keeps its old look until then.
-        const TextRange head = paragraphRangeForRange(text, {lines.location, SliceLength});
+        const TextRange head = paragraphRange({lines.location, SliceLength});
         const TextRange rest{head.end(), lines.end() - head.end()};
         if (editedMask() & EditedCharacters) {
             TextAttributes plain;
@@ -155,12 +154,16 @@ void MarkdownTextStorage::processEditing()
         unstyled_ = unstyled_.length > 0 ? spanning(unstyled_, rest) : rest;
         lines = head;
     }
-    parser_.enumerateParagraph(text, {lines.location, lines.length},
+    // Only the lines are read: a long text is never taken whole on a keystroke.
+    lines_ = substring(lines);
+    linesStart_ = lines.location;
+    parser_.enumerateParagraph(lines_, {0, lines_.size()},
                                [this](const InlineRange& line, bool*) { restyleLine(textRange(line)); });
     writePending();
-    // The parser holds on to the text it read last; an empty parse lets go of it, so the next edit
-    // changes the text in place instead of copying all of it.
+    // The parser holds on to the lines it read last, which may share all of the text; letting go of
+    // them lets the next edit change the text in place instead of copying all of it.
     parser_.parseBlock(QString(), {0, 0}, [](const InlineRange&, InlineElement) {});
+    lines_.clear();
 
     // What waits for its slice no longer holds the lines just styled at either of its ends.
     if (lines.location <= unstyled_.location && lines.end() > unstyled_.location)
@@ -211,8 +214,9 @@ void MarkdownTextStorage::styleNextSlice()
     endEditing();
 }
 
-void MarkdownTextStorage::restyleLine(TextRange line)
+void MarkdownTextStorage::restyleLine(TextRange lineInLines)
 {
+    const TextRange line{linesStart_ + lineInLines.location, lineInLines.length};
     // Every attribute of the line is decided afresh: the base style, then the elements in the order
     // reported (a later one wins where they overlap), then the paragraph style.
     TextAttributes base;
@@ -221,9 +225,10 @@ void MarkdownTextStorage::restyleLine(TextRange line)
     line_.assign(1, LineRun{line.end(), base});
     lineStart_ = line.location;
 
-    parser_.parseBlockAndInline(string(), {line.location, line.length},
+    parser_.parseBlockAndInline(lines_, {lineInLines.location, lineInLines.length},
                                 [this, line](const InlineRange& range, InlineElement element) {
-                                    styleElement(textRange(range), element, line);
+                                    styleElement({linesStart_ + range.location, qsizetype(range.length)}, element,
+                                                 line);
                                 });
 
     // List items and quotes hang their wrapped lines under the text after the prefix.
@@ -407,12 +412,12 @@ void MarkdownTextStorage::styleElement(TextRange range, InlineElement element, T
     case InlineElementAutolinkURL:
         font(codeFont_, range);
         color(listColor_, range);
-        underlinedLink(string().mid(range.location, range.length));
+        underlinedLink(linesText(range));
         break;
     case InlineElementAutolinkEmail:
         font(codeFont_, range);
         color(listColor_, range);
-        underlinedLink(QStringLiteral("mailto:") + string().mid(range.location, range.length));
+        underlinedLink(QStringLiteral("mailto:") + linesText(range));
         break;
     case InlineElementInlineLink:
     case InlineElementInlineImage:
@@ -458,12 +463,12 @@ void MarkdownTextStorage::styleElement(TextRange range, InlineElement element, T
     case InlineElementEmail:
         emphasisFont(emphasis, range);
         color(listColor_, range);
-        underlinedLink(QStringLiteral("mailto:") + string().mid(range.location, range.length));
+        underlinedLink(QStringLiteral("mailto:") + linesText(range));
         break;
     case InlineElementURL:
         emphasisFont(emphasis, range);
         color(listColor_, range);
-        underlinedLink(string().mid(range.location, range.length));
+        underlinedLink(linesText(range));
         break;
     default:
         break;
@@ -472,7 +477,7 @@ void MarkdownTextStorage::styleElement(TextRange range, InlineElement element, T
 
 void MarkdownTextStorage::styleTag(TextRange range, const QString& host)
 {
-    const QString tag = string().mid(range.location, range.length);
+    const QString tag = linesText(range);
     const QString link =
         QStringLiteral("brindlewick://%1/%2").arg(host, QString::fromLatin1(QUrl::toPercentEncoding(tag.mid(1))));
     change(range, [&](TextAttributes& attributes) {

@@ -105,7 +105,9 @@ private:
     // Keeps the text waiting for its slice where it is when the change moves it.
     void carryUnstyled(TextRange edited, qsizetype changeInLength);
     void styleNextSlice();
-    void restyleLine(TextRange line);
+    // The line is given within lines_.
+    void restyleLine(TextRange lineInLines);
+    QString linesText(TextRange range) const { return lines_.mid(range.location - linesStart_, range.length); }
     void styleElement(TextRange range, InlineElement element, TextRange line);
     void styleTag(TextRange range, const QString& host);
     // Changes the attributes of the line being restyled over the range (clipped to the line).
@@ -126,6 +128,9 @@ private:
     std::optional<ParagraphStyle> defaultParagraphStyle_;
     std::optional<Font> fixedSymbolFont_;
     InlineParser parser_;
+    // The lines being restyled, read out of the text once per pass, and where they start in it.
+    QString lines_;
+    qsizetype linesStart_ = 0;
     // The line being restyled is built here, apart from the text, so that restyling a line that did
     // not change costs no edits and reports no change.
     std::vector<LineRun> line_;
