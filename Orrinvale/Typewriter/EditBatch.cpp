@@ -8,7 +8,7 @@ TextRange EditBatch::span() const
     return {start, edits_.front().range.end() - start};
 }
 
-QString EditBatch::replacement(const QString& text) const
+QString EditBatch::replacement(const QString& spanText) const
 {
     const TextRange whole = span();
     QString result;
@@ -18,7 +18,7 @@ QString EditBatch::replacement(const QString& text) const
     result.reserve(size);
     qsizetype position = whole.location;
     for (auto edit = edits_.rbegin(); edit != edits_.rend(); ++edit) {
-        result.append(QStringView(text).sliced(position, edit->range.location - position));
+        result.append(QStringView(spanText).sliced(position - whole.location, edit->range.location - position));
         result.append(edit->text);
         position = edit->range.end();
     }

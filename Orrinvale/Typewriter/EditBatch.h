@@ -21,9 +21,10 @@ public:
     }
     void clear() { edits_.clear(); }
 
-    // The stretch of the unedited text that the edits touch, and what it reads once they are made.
+    // The stretch of the unedited text that the edits touch, and what it reads once they are made,
+    // given what it reads now.
     TextRange span() const;
-    QString replacement(const QString& text) const;
+    QString replacement(const QString& spanText) const;
 
 private:
     struct Edit {

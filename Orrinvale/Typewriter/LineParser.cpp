@@ -1,24 +1,23 @@
 #include "Typewriter/LineParser.h"
 
-#include <algorithm>
-
-QString LineParser::load(const QString& text, TextRange line)
+QString LineParser::load(TextRange line)
 {
-    offset_ = std::clamp<qsizetype>(line.location, 0, text.size());
-    return text.mid(offset_, std::clamp<qsizetype>(line.length, 0, text.size() - offset_));
+    QString text = read_(&line);
+    offset_ = line.location;
+    return text;
 }
 
-void LineParser::parseBlock(const QString& text, TextRange line, const Callback& callback)
+void LineParser::parseBlock(TextRange line, const Callback& callback)
 {
-    const QString copy = load(text, line);
+    const QString copy = load(line);
     parser_.parseBlock(copy, {0, copy.size()}, [&](const InlineRange& range, InlineElement element) {
         callback({offset_ + range.location, range.length}, element);
     });
 }
 
-void LineParser::parseBlockAndInline(const QString& text, TextRange line, const Callback& callback)
+void LineParser::parseBlockAndInline(TextRange line, const Callback& callback)
 {
-    const QString copy = load(text, line);
+    const QString copy = load(line);
     parser_.parseBlockAndInline(copy, {0, copy.size()}, [&](const InlineRange& range, InlineElement element) {
         callback({offset_ + range.location, range.length}, element);
     });
@@ -32,15 +31,16 @@ TextRange LineParser::matchingOpenSymbol(InlineElement element, TextRange closin
     return shifted(open);
 }
 
-QString LineParser::autoIndent(const QString& text, TextRange line)
+QString LineParser::autoIndent(TextRange line)
 {
-    const QString copy = load(text, line);
+    const QString copy = load(line);
     return parser_.parseAutoIndent(copy, {0, copy.size()});
 }
 
-void LineParser::expandText(const QString& text, TextRange* range, char16_t symbol)
+void LineParser::expandText(TextRange lines, TextRange* range, char16_t symbol)
 {
-    InlineRange r{range->location, range->length};
-    parser_.expandText(text, &r, symbol);
-    *range = {r.location, r.length};
+    const QString copy = load(lines);
+    InlineRange r{range->location - offset_, range->length};
+    parser_.expandText(copy, &r, symbol);
+    *range = {offset_ + r.location, r.length};
 }

@@ -5,15 +5,19 @@
 
 #include <functional>
 
-// The Markdown reader over one line of a longer text, in the whole text's positions. The reader keeps a
-// copy of what it parsed; handing it only the line keeps it from sharing the whole text, whose next
-// edit would then copy every unit of it.
+// The Markdown reader over one line of a longer text, in the whole text's positions. It reads only the
+// line, through the reader it is given: a long text is never taken whole, and the reader's copy of the
+// line never shares the whole text, whose next edit would then copy every unit of it.
 class LineParser {
 public:
     using Callback = std::function<void(TextRange range, InlineElement element)>;
+    // Clips the range to the text and gives what it holds, current.
+    using Reader = std::function<QString(TextRange* range)>;
 
-    void parseBlock(const QString& text, TextRange line, const Callback& callback);
-    void parseBlockAndInline(const QString& text, TextRange line, const Callback& callback);
+    explicit LineParser(Reader read) : read_(std::move(read)) {}
+
+    void parseBlock(TextRange line, const Callback& callback);
+    void parseBlockAndInline(TextRange line, const Callback& callback);
     // From inside a callback: ends the parse after it returns.
     void stop() { parser_.stop(); }
 
@@ -26,14 +30,16 @@ public:
     TextRange matchingOpenSymbol(InlineElement element, TextRange closing) const;
 
     // The prefix that continues the line on a new one, null for none.
-    QString autoIndent(const QString& text, TextRange line);
-    // Widens the range to the blank-delimited word around it, then over adjoining runs of `symbol`.
-    void expandText(const QString& text, TextRange* range, char16_t symbol);
+    QString autoIndent(TextRange line);
+    // Widens the range to the blank-delimited word around it, then over adjoining runs of `symbol`;
+    // `lines` are the whole lines around the range.
+    void expandText(TextRange lines, TextRange* range, char16_t symbol);
 
 private:
-    QString load(const QString& text, TextRange line);
+    QString load(TextRange line);
     TextRange shifted(InlineRange range) const { return {offset_ + range.location, range.length}; }
 
+    Reader read_;
     InlineParser parser_;
     qsizetype offset_ = 0;
 };

@@ -43,31 +43,38 @@ Typewriter::Typewriter(TypewriterTextView* textView) : textView_(textView) {}
 void Typewriter::setText(const QString& text)
 {
     editingText_ = true;
-    if (textView_)
-        textView_->setString(text);
-    else
-        store_ = text;
+    view().setString(text);
     editingText_ = false;
     resetState();
 }
 
 AttributedString Typewriter::attributedText() const
 {
-    return textView_ ? textView_->attributedString() : AttributedString(store_);
+    return view().attributedString();
 }
 
 QString Typewriter::substringWithRange(TextRange range) const
 {
-    const QString& text = base();
-    range = clipped(range, text.size());
-    return text.mid(range.location, range.length);
+    return view().substring(range);
 }
 
-const QString& Typewriter::textBefore(qsizetype end)
+void Typewriter::settleBefore(qsizetype end)
 {
-    if (batch_.lowest(base().size()) < end)
+    if (batch_.lowest(view().length()) < end)
         flush();
-    return base();
+}
+
+QString Typewriter::textOf(TextRange* range)
+{
+    settleBefore(range->end());
+    *range = clipped(*range, view().length());
+    return view().substring(*range);
+}
+
+TextRange Typewriter::currentParagraphs(TextRange range)
+{
+    flush();
+    return view().paragraphRange(range);
 }
 
 void Typewriter::flush()
@@ -75,7 +82,7 @@ void Typewriter::flush()
     if (batch_.isEmpty())
         return;
     const TextRange span = batch_.span();
-    const QString replacement = batch_.replacement(base());
+    const QString replacement = batch_.replacement(view().substring(span));
     batch_.clear();
     applyEdit(span, replacement);
 }
@@ -83,22 +90,19 @@ void Typewriter::flush()
 void Typewriter::applyEdit(TextRange range, const QString& text)
 {
     editingText_ = true;
-    if (textView_) {
-        if (!undoGroupOpen_) {
-            undoGroupOpen_ = true;
-            textView_->beginUndoGroup();
-        }
-        textView_->insertText(text, range);
-    } else {
-        store_.replace(range.location, range.length, text);
+    if (textView_ && !undoGroupOpen_) {
+        undoGroupOpen_ = true;
+        textView_->beginUndoGroup();
     }
+    view().insertText(text, range);
     editingText_ = false;
 }
 
 TextRange Typewriter::editRange(TextRange range)
 {
     // The edits held are made first unless this one lies wholly before them.
-    return clipped(range, textBefore(range.location + std::max<qsizetype>(range.length, 0)).size());
+    settleBefore(range.location + std::max<qsizetype>(range.length, 0));
+    return clipped(range, view().length());
 }
 
 void Typewriter::replaceRange(TextRange range, const QString& text)
@@ -139,10 +143,13 @@ void Typewriter::type(const QString& text, TextRange* range)
 
 std::vector<Typewriter::Line> Typewriter::lines(TextRange range)
 {
-    const QString& text = textBefore(range.end() + 1);
-    range = clipped(range, text.size());
+    settleBefore(range.end() + 1);
+    range = clipped(range, view().length());
+    // Read once, the lines from the one holding the range's start to the one holding its end.
+    const TextRange span = view().paragraphRange(range);
+    const QString text = view().substring(span);
     std::vector<Line> result;
-    qsizetype position = paragraphRangeForRange(text, {range.location, 0}).location;
+    qsizetype position = 0;
     for (;;) {
         const qsizetype end = lineContentEnd(text, position);
         qsizetype first = position, last = end;
@@ -150,11 +157,12 @@ std::vector<Typewriter::Line> Typewriter::lines(TextRange range)
             ++first;
         while (last > first && isBlank(text[last - 1]))
             --last;
-        result.push_back({{position, end - position}, {first, last - first}});
+        const qsizetype at = span.location;
+        result.push_back({{at + position, end - position}, {at + first, last - first}});
         if (end >= text.size())
             break;
         position = nextLineStart(text, end);
-        if (position >= range.end())
+        if (at + position >= range.end())
             break;
     }
     return result;

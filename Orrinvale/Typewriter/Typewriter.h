@@ -29,6 +29,8 @@ public:
     Typewriter();
     // The view is not owned and must outlive the engine.
     explicit Typewriter(TypewriterTextView* textView);
+    Typewriter(const Typewriter&) = delete; // the parser reads through this one
+    Typewriter& operator=(const Typewriter&) = delete;
 
     void setDelegate(TypewriterDelegate* delegate) { delegate_ = delegate; }
     TypewriterDelegate* delegate() const { return delegate_; }
@@ -118,10 +120,34 @@ private:
         Typewriter& typewriter_;
     };
 
-    const QString& base() const { return textView_ ? textView_->string() : store_; }
-    // The text, current at least up to `end`.
-    const QString& textBefore(qsizetype end);
-    const QString& currentText() { return textBefore(base().size() + 1); }
+    // The engine's own text, edited like a view's when it has none.
+    class OwnText : public TypewriterTextView {
+    public:
+        const QString& string() const override { return text_; }
+        void setString(const QString& string) override { text_ = string; }
+        void insertText(const QString& text, TextRange range) override
+        {
+            text_.replace(range.location, range.length, text);
+        }
+        void beginUndoGroup() override {}
+        void endUndoGroup() override {}
+
+    private:
+        QString text_;
+    };
+
+    TypewriterTextView& view() { return textView_ ? *textView_ : static_cast<TypewriterTextView&>(ownText_); }
+    const TypewriterTextView& view() const
+    {
+        return textView_ ? *textView_ : static_cast<const TypewriterTextView&>(ownText_);
+    }
+    const QString& base() const { return view().string(); }
+    // Makes the held edits that lie before `end`, so that the text up to there is current.
+    void settleBefore(qsizetype end);
+    // Clips the range to the text and gives what it holds, current.
+    QString textOf(TextRange* range);
+    // The whole lines around the range, current.
+    TextRange currentParagraphs(TextRange range);
     void flush();
     // The range clipped to the text as it will be when the edit joins the batch.
     TextRange editRange(TextRange range);
@@ -159,8 +185,8 @@ private:
     TypewriterDelegate* delegate_ = nullptr;
     std::function<QString()> pasteboard_;
     std::shared_ptr<Calculator> calculator_;
-    QString store_;
-    LineParser parser_;
+    OwnText ownText_;
+    LineParser parser_{[this](TextRange* range) { return textOf(range); }};
     EditBatch batch_;
     int sessionDepth_ = 0;
     bool undoGroupOpen_ = false;

@@ -51,7 +51,7 @@ constexpr BareMarkers bareMarkers[] = {
 
 bool Typewriter::handleAction(TypewriterAction action, TextRange* selection)
 {
-    *selection = clipped(*selection, base().size());
+    *selection = clipped(*selection, view().length());
     EditSession session(*this);
     return runAction(action, selection);
 }
@@ -93,7 +93,7 @@ bool Typewriter::runAction(TypewriterAction action, TextRange* selection)
 bool Typewriter::handleActionHeading(int level, TextRange* selection)
 {
     const QString marker(level, u'#');
-    const std::vector<Line> all = lines(paragraphRangeForRange(currentText(), *selection));
+    const std::vector<Line> all = lines(currentParagraphs(*selection));
     const bool content = hasContent(all);
     // Heading runs of the line: the opening run of this level (or of another one) and the closing run.
     struct Runs {
@@ -102,7 +102,7 @@ bool Typewriter::handleActionHeading(int level, TextRange* selection)
     };
     const auto scan = [&](const Line& line) {
         Runs runs;
-        parser_.parseBlock(textBefore(line.line.end()), line.line, [&](TextRange element, InlineElement type) {
+        parser_.parseBlock(line.line, [&](TextRange element, InlineElement type) {
             if (type == InlineElementHeadingOpenSymbol && runs.open.location < 0)
                 runs.open = element;
             else if (type == InlineElementHeadingCloseSymbol)
@@ -141,8 +141,8 @@ int64_t Typewriter::expandRangeWithEnclosingEmphasis(TextRange* range, int flags
 {
     qsizetype start = range->location, end = range->end();
     int64_t found = 0;
-    for (const Line& line : lines(paragraphRangeForRange(currentText(), *range))) {
-        parser_.parseBlockAndInline(textBefore(line.line.end()), line.line, [&](TextRange symbol, InlineElement type) {
+    for (const Line& line : lines(currentParagraphs(*range))) {
+        parser_.parseBlockAndInline(line.line, [&](TextRange symbol, InlineElement type) {
             if (!isEmphasisSymbol(type, flags))
                 return;
             const TextRange open = parser_.matchingOpenSymbol(type, symbol);
@@ -164,9 +164,10 @@ bool Typewriter::handleActionEmphasis(TypewriterAction action, TextRange* select
     TextRange range = *selection;
     const int flags = strike ? InlineEmphasisStrike : InlineEmphasisAsteriskBold | InlineEmphasisAsteriskItalic;
     if (!expandRangeWithEnclosingEmphasis(&range, flags))
-        parser_.expandText(currentText(), &range, strike ? u'~' : u'*');
+        parser_.expandText(currentParagraphs(range), &range, strike ? u'~' : u'*');
 
-    const QStringView held = QStringView(currentText()).sliced(range.location, range.length);
+    TextRange heldRange = range;
+    const QString held = textOf(&heldRange);
     for (const BareMarkers& bare : bareMarkers) {
         if (bare.action == action && held == QStringView(bare.from)) {
             replaceRange(range, QString::fromUtf16(bare.to));
@@ -186,9 +187,9 @@ bool Typewriter::removeEmphasis(TypewriterAction action, TextRange range, TextRa
 {
     const qsizetype start = range.location, end = range.end();
     bool removed = false;
-    reverseEnumerateLineContent(paragraphRangeForRange(currentText(), range), [&](TextRange line, TextRange, bool*) {
+    reverseEnumerateLineContent(currentParagraphs(range), [&](TextRange line, TextRange, bool*) {
         std::vector<TextRange> cuts;
-        parser_.parseBlockAndInline(textBefore(line.end()), line, [&](TextRange symbol, InlineElement type) {
+        parser_.parseBlockAndInline(line, [&](TextRange symbol, InlineElement type) {
             if (!touches(symbol, start, end))
                 return;
             if (action == TypewriterActionStrikethrough && type == InlineElementStrikeSymbol)
@@ -208,11 +209,11 @@ bool Typewriter::removeEmphasis(TypewriterAction action, TextRange range, TextRa
 void Typewriter::addEmphasis(const QString& marker, TextRange range, TextRange* selection)
 {
     const qsizetype start = range.location, end = range.end();
-    const TextRange paragraphs = paragraphRangeForRange(currentText(), range);
+    const TextRange paragraphs = currentParagraphs(range);
     reverseEnumerateLineContent(paragraphs, [&](TextRange line, TextRange content, bool*) {
         if (content.length == 0)
             return;
-        parser_.parseBlock(textBefore(line.end()), line, [](TextRange, InlineElement) {});
+        parser_.parseBlock(line, [](TextRange, InlineElement) {});
         const qsizetype open = std::max(start, parser_.indentAndPrefixRange().end());
         const qsizetype close = std::min(end, content.end());
         replaceRangeAfterCursor({close, 0}, marker, selection);
@@ -231,10 +232,10 @@ struct ListPrefix {
     TextRange headingClose{-1, 0};
 };
 
-ListPrefix scanListPrefix(LineParser& parser, const QString& text, TextRange line)
+ListPrefix scanListPrefix(LineParser& parser, TextRange line)
 {
     ListPrefix found;
-    parser.parseBlock(text, line, [&](TextRange element, InlineElement type) {
+    parser.parseBlock(line, [&](TextRange element, InlineElement type) {
         switch (type) {
         case InlineElementUnorderedListBullet:
             found.bullet = element;
@@ -267,10 +268,10 @@ ListPrefix scanListPrefix(LineParser& parser, const QString& text, TextRange lin
 
 bool Typewriter::toggleListMarkers(bool numbered, TextRange* selection)
 {
-    const std::vector<Line> all = lines(paragraphRangeForRange(currentText(), *selection));
+    const std::vector<Line> all = lines(currentParagraphs(*selection));
     bool removed = false;
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
-        const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
+        const ListPrefix found = scanListPrefix(parser_, line->line);
         const TextRange marker = numbered ? found.number : found.bullet;
         if (marker.location < 0 || found.box.location >= 0)
             continue;  // to-do items belong to the to-do command
@@ -288,7 +289,7 @@ bool Typewriter::toggleListMarkers(bool numbered, TextRange* selection)
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
         if (content && line->content.length == 0)
             continue;
-        const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
+        const ListPrefix found = scanListPrefix(parser_, line->line);
         const TextRange prefix = parser_.prefixRange();
         if (found.headingClose.location >= 0)
             replaceRangeAfterCursor(found.headingClose, {}, selection);
@@ -301,11 +302,11 @@ bool Typewriter::toggleListMarkers(bool numbered, TextRange* selection)
 
 bool Typewriter::handleActionTodoList(TextRange* selection)
 {
-    const TextRange paragraphs = paragraphRangeForRange(currentText(), *selection);
+    const TextRange paragraphs = currentParagraphs(*selection);
     const std::vector<Line> all = lines(paragraphs);
     bool removed = false;
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
-        const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
+        const ListPrefix found = scanListPrefix(parser_, line->line);
         if (found.box.location < 0)
             continue;
         const TextRange marker = found.bullet.location >= 0 ? found.bullet : found.number;
@@ -326,17 +327,16 @@ void Typewriter::addTodoBoxes(TextRange paragraphs, TextRange* selection)
     // New boxes take the bullet of the topmost bulleted line.
     QString bullet = QStringLiteral("-");
     for (const Line& line : all) {
-        const QString& text = textBefore(line.line.end());
-        const ListPrefix found = scanListPrefix(parser_, text, line.line);
+        const ListPrefix found = scanListPrefix(parser_, line.line);
         if (found.bullet.location >= 0) {
-            bullet = text.mid(found.bullet.location, found.bullet.length);
+            bullet = substringWithRange(found.bullet);
             break;
         }
     }
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
         if (content && line->content.length == 0)
             continue;
-        const ListPrefix found = scanListPrefix(parser_, textBefore(line->line.end()), line->line);
+        const ListPrefix found = scanListPrefix(parser_, line->line);
         if (found.box.location >= 0)
             continue;
         const TextRange prefix = parser_.prefixRange();
@@ -352,7 +352,7 @@ void Typewriter::addTodoBoxes(TextRange paragraphs, TextRange* selection)
 
 bool Typewriter::handleActionTodoListComplete(TextRange* selection)
 {
-    const TextRange paragraphs = paragraphRangeForRange(currentText(), *selection);
+    const TextRange paragraphs = currentParagraphs(*selection);
     if (replaceCheckboxMarks(paragraphs, InlineElementCheckboxMarkUncompleted, QStringLiteral("x")))
         return true;
     if (replaceCheckboxMarks(paragraphs, InlineElementCheckboxMarkCompleted, QStringLiteral(" ")))
@@ -368,13 +368,14 @@ bool Typewriter::handleActionAddLink(TextRange* selection)
     if (!url.contains(QStringLiteral("://")) || !singleLine)
         url.clear();
     if (selection->length == 0)
-        parser_.expandText(currentText(), selection, 0);
+        parser_.expandText(currentParagraphs(*selection), selection, 0);
     if (selection->length == 0) {
         replaceRange(*selection, QStringLiteral("[](%1)").arg(url));
         *selection = {selection->location + 1, 0};
         return true;
     }
-    const QString link = QStringLiteral("[%1](%2)").arg(currentText().mid(selection->location, selection->length), url);
+    TextRange linked = *selection;
+    const QString link = QStringLiteral("[%1](%2)").arg(textOf(&linked), url);
     replaceRange(*selection, link);
     *selection = {selection->location + link.size() - (url.isEmpty() ? 1 : 0), 0};
     return true;
@@ -382,17 +383,17 @@ bool Typewriter::handleActionAddLink(TextRange* selection)
 
 bool Typewriter::handleActionShiftRight(TextRange* selection)
 {
-    const QString& text = currentText();
-    const std::vector<Line> all = lines(paragraphRangeForRange(text, *selection));
+    const std::vector<Line> all = lines(currentParagraphs(*selection));
     // Lines indented with blanks only take four blanks; a tab anywhere in the indents makes it a tab.
     bool tabs = false, blanks = false;
     for (auto line = all.rbegin(); line != all.rend() && !(tabs && blanks); ++line) {
-        const QChar first = line->line.length > 0 ? text[line->line.location] : QChar();
+        const QChar first = line->line.length > 0 ? view().characterAtIndex(line->line.location) : QChar();
         tabs = tabs || first == u'\t';
         blanks = blanks || first == u' ';
     }
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
-        const bool lineTab = line->line.length > 0 && textBefore(line->line.end())[line->line.location] == u'\t';
+        settleBefore(line->line.end());
+        const bool lineTab = line->line.length > 0 && view().characterAtIndex(line->line.location) == u'\t';
         const QString unit = tabs || !blanks || lineTab ? QStringLiteral("\t") : QStringLiteral("    ");
         replaceRangeBeforeCursor({line->line.location, 0}, unit, selection);
     }
@@ -401,15 +402,15 @@ bool Typewriter::handleActionShiftRight(TextRange* selection)
 
 bool Typewriter::handleActionShiftLeft(TextRange* selection)
 {
-    const std::vector<Line> all = lines(paragraphRangeForRange(currentText(), *selection));
+    const std::vector<Line> all = lines(currentParagraphs(*selection));
     for (auto line = all.rbegin(); line != all.rend(); ++line) {
-        const QString& text = textBefore(line->line.end());
-        const qsizetype start = line->line.location;
+        TextRange head{line->line.location, std::min<qsizetype>(line->line.length, 4)};
+        const QString text = textOf(&head);
         qsizetype indent = 0;
-        while (indent < std::min<qsizetype>(line->line.length, 4) && isBlank(text[start + indent]))
+        while (indent < text.size() && isBlank(text[indent]))
             ++indent;
         if (indent > 0)
-            replaceRangeBeforeCursor({start, text[start] == u'\t' ? 1 : indent}, {}, selection);
+            replaceRangeBeforeCursor({head.location, text[0] == u'\t' ? 1 : indent}, {}, selection);
     }
     return true;
 }

@@ -28,11 +28,10 @@ constexpr Button buttons[] = {
 };
 
 // Quotes and brackets open at a line start, after white space or after another opening.
-bool opensAt(const QString& text, qsizetype index)
+bool opensAfter(qsizetype index, QChar before)
 {
     if (index == 0)
         return true;
-    const QChar before = text[index - 1];
     return before.isSpace() || QStringView(u"([{\u201C<").contains(before);
 }
 
@@ -75,7 +74,7 @@ bool Typewriter::handleButton(int64_t button, TextRange* range)
 {
     if (button < 0 || button >= int64_t(std::size(buttons)))
         return false;
-    *range = clipped(*range, base().size());
+    *range = clipped(*range, view().length());
     EditSession session(*this);
     resetState();
     if (button == asteriskButton)
@@ -85,14 +84,17 @@ bool Typewriter::handleButton(int64_t button, TextRange* range)
     const Button& key = buttons[button];
     if (key.wraps && range->length > 0)
         wrap(range, QString::fromUtf16(key.open), QString::fromUtf16(key.close));
-    else
-        type(QString::fromUtf16(opensAt(currentText(), range->location) ? key.open : key.close), range);
+    else {
+        flush();
+        const bool opens = opensAfter(range->location, view().characterAtIndex(range->location - 1));
+        type(QString::fromUtf16(opens ? key.open : key.close), range);
+    }
     return true;
 }
 
 bool Typewriter::handleAsteriskInRange(TextRange* range)
 {
-    *range = clipped(*range, base().size());
+    *range = clipped(*range, view().length());
     EditSession session(*this);
     if (range->length == 0) {
         type(QStringLiteral("*"), range);
@@ -106,7 +108,8 @@ bool Typewriter::handleAsteriskInRange(TextRange* range)
 
 void Typewriter::wrap(TextRange* selection, const QString& open, const QString& close)
 {
-    const QString held = textBefore(selection->end()).mid(selection->location, selection->length);
+    TextRange range = *selection;
+    const QString held = textOf(&range);
     replaceRange(*selection, open + held + close);
     selection->length += open.size() + close.size();
 }
@@ -117,7 +120,8 @@ bool Typewriter::handleSuggestWord(const QString& word, int64_t options, TextRan
         return false;
     EditSession session(*this);
     resetState();
-    const QString& text = currentText();
+    flush();
+    const QString& text = base();
     const TextRange selection = clipped(*range, text.size());
     qsizetype start = selection.location, end = selection.end();
     if ((options & TypewriterSuggestBareSymbol) && start >= 2 && text[start - 1] == u' ' &&

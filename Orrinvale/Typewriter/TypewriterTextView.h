@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Typewriter/TypewriterText.h"
+
 #include "text/AttributedString.h"
 #include "text/TextRange.h"
 
@@ -16,6 +18,22 @@ public:
     virtual const QString& string() const = 0;
     // The text with its styling; a view that styles nothing gives it plain.
     virtual AttributedString attributedString() const { return AttributedString(string()); }
+    // Reads of a part of the text, which the engine makes on every keystroke: a view over a long text
+    // answers them without taking all of it. These read string().
+    virtual qsizetype length() const { return string().size(); }
+    // QChar() outside the text.
+    virtual QChar characterAtIndex(qsizetype index) const
+    {
+        return index >= 0 && index < length() ? string()[index] : QChar();
+    }
+    // Clipped to the text.
+    virtual QString substring(TextRange range) const
+    {
+        range = TypewriterText::clipped(range, length());
+        return string().mid(range.location, range.length);
+    }
+    // The whole lines around the range, as paragraphRangeForRange() finds them.
+    virtual TextRange paragraphRange(TextRange range) const { return paragraphRangeForRange(string(), range); }
     // Replaces the whole text (another note, a remote update).
     virtual void setString(const QString& string) = 0;
     // Replaces the range as an ordinary edit that passes the owner's change hook.

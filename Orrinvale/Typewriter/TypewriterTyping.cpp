@@ -8,7 +8,7 @@ using namespace TypewriterText;
 
 bool Typewriter::handleChangeTextInRange(TextRange* range, const QString& text)
 {
-    *range = clipped(*range, base().size());
+    *range = clipped(*range, view().length());
     caretLineChanged_ = false;
     bool handled = false;
     {
@@ -41,11 +41,11 @@ void Typewriter::caretDidChangeLine()
 
 void Typewriter::enterState(TypewriterState state, TextRange range)
 {
-    const QString& text = currentText();
+    flush();
     state_ = state;
     typeStateRange_ = range;
-    typeStateText_ = text.mid(range.location, range.length);
-    typeStateTextLength_ = text.size();
+    typeStateText_ = view().substring(range);
+    typeStateTextLength_ = view().length();
 }
 
 void Typewriter::resetState()
@@ -57,10 +57,10 @@ void Typewriter::resetState()
 
 bool Typewriter::typeStateIsCurrent()
 {
-    const QString& text = currentText();
-    const bool current = text.size() == typeStateTextLength_ && typeStateRange_.location >= 0 &&
-                         typeStateRange_.end() <= text.size() &&
-                         QStringView(text).sliced(typeStateRange_.location, typeStateRange_.length) == typeStateText_;
+    flush();
+    const qsizetype length = view().length();
+    const bool current = length == typeStateTextLength_ && typeStateRange_.location >= 0 &&
+                         typeStateRange_.end() <= length && view().substring(typeStateRange_) == typeStateText_;
     if (!current)
         resetState();
     return current;
@@ -78,8 +78,10 @@ bool Typewriter::handleDeleteTextInRange(TextRange* range)
         return true;
     }
     if (state == TypewriterStateQuotePrefix && atPrefixEnd) {
-        const qsizetype marker = currentText().lastIndexOf(u'>', prefix.end() - 1);
-        if (marker >= prefix.location) {
+        flush();
+        const qsizetype inPrefix = view().substring(prefix).lastIndexOf(u'>');
+        const qsizetype marker = prefix.location + inPrefix;
+        if (inPrefix >= 0) {
             replaceRange({marker, prefix.end() - marker}, {});
             *range = {marker, 0};
             if (marker > prefix.location)
@@ -107,10 +109,10 @@ bool Typewriter::handleEnterNewLineInRange(TextRange* range)
     const qsizetype caret = range->location;
     if (caret == 0)
         return false;
-    const QString& text = currentText();
-    const qsizetype lineStart = paragraphRangeForRange(text, {caret, 0}).location;
-    const qsizetype lineEnd = lineContentEnd(text, caret);
-    const QString prefix = parser_.autoIndent(text, {lineStart, caret - lineStart});
+    const TextRange paragraph = currentParagraphs({caret, 0});
+    const qsizetype lineStart = paragraph.location;
+    const qsizetype lineEnd = lineStart + lineContentEnd(view().substring(paragraph), caret - lineStart);
+    const QString prefix = parser_.autoIndent({lineStart, caret - lineStart});
     const qsizetype firstNonSpace = parser_.firstNonSpace();
     const InlineBlock block = parser_.block();
     if (prefix.isNull()) {
@@ -147,11 +149,10 @@ bool Typewriter::handleEnterTabInRange(TextRange* range)
     const qsizetype caret = range->location;
     if (caret == 0)
         return false;
-    const QString& text = currentText();
-    const qsizetype lineStart = paragraphRangeForRange(text, {caret, 0}).location;
+    const qsizetype lineStart = currentParagraphs({caret, 0}).location;
     TextRange marker{-1, 0};
     InlineElement kind = InlineElementIndent;
-    parser_.parseBlock(text, {lineStart, caret - lineStart}, [&](TextRange element, InlineElement type) {
+    parser_.parseBlock({lineStart, caret - lineStart}, [&](TextRange element, InlineElement type) {
         if (type == InlineElementUnorderedListBullet || type == InlineElementOrderedListNumber) {
             marker = element;
             kind = type;
@@ -170,11 +171,10 @@ bool Typewriter::handleCloseSquaredBracketInRange(TextRange* range)
 {
     if (state_ != TypewriterStateOpenBracket || range->length > 0 || !typeStateIsCurrent())
         return false;
-    const QString& text = currentText();
     const qsizetype caret = range->location;
-    const qsizetype lineStart = paragraphRangeForRange(text, {caret, 0}).location;
+    const qsizetype lineStart = currentParagraphs({caret, 0}).location;
     int boxParts = 0;
-    parser_.parseBlock(text, {lineStart, caret - lineStart}, [&](TextRange, InlineElement type) {
+    parser_.parseBlock({lineStart, caret - lineStart}, [&](TextRange, InlineElement type) {
         boxParts += type == InlineElementCheckboxBracket || type == InlineElementCheckboxMarkUncompleted ||
                     type == InlineElementCheckboxMarkCompleted;
     });
@@ -189,10 +189,10 @@ bool Typewriter::handleCloseSquaredBracketInRange(TextRange* range)
 bool Typewriter::setCheckboxCompleted(bool completed, TextRange range)
 {
     EditSession session(*this);
-    const QString& text = currentText();
-    range = clipped(range, text.size());
+    flush();
+    range = clipped(range, view().length());
     if (range.length == 0)
-        range = paragraphRangeForRange(text, range);
+        range = view().paragraphRange(range);
     return completed ? replaceCheckboxMarks(range, InlineElementCheckboxMarkUncompleted, QStringLiteral("x"))
                      : replaceCheckboxMarks(range, InlineElementCheckboxMarkCompleted, QStringLiteral(" "));
 }
@@ -202,7 +202,7 @@ bool Typewriter::replaceCheckboxMarks(TextRange paragraphs, InlineElement mark, 
     bool replaced = false;
     reverseEnumerateLineContent(paragraphs, [&](TextRange line, TextRange, bool*) {
         std::vector<TextRange> marks;
-        parser_.parseBlock(textBefore(line.end()), line, [&](TextRange element, InlineElement type) {
+        parser_.parseBlock(line, [&](TextRange element, InlineElement type) {
             if (type == mark)
                 marks.push_back(element);
         });
@@ -215,8 +215,7 @@ bool Typewriter::replaceCheckboxMarks(TextRange paragraphs, InlineElement mark, 
 
 bool Typewriter::handleLink(const QString& link, qsizetype index)
 {
-    const QString& text = base();
-    if (index < 0 || index >= text.size())
+    if (index < 0 || index >= view().length())
         return false;
     static const QString mailto = QStringLiteral("mailto:");
     if (link.startsWith(mailto))
@@ -224,7 +223,7 @@ bool Typewriter::handleLink(const QString& link, qsizetype index)
     if (link.startsWith(QStringLiteral("brindlewick://todo"))) {
         TextRange mark{-1, 0};
         InlineElement kind = InlineElementIndent;
-        parser_.parseBlock(text, paragraphRangeForRange(text, {index, 0}), [&](TextRange element, InlineElement type) {
+        parser_.parseBlock(view().paragraphRange({index, 0}), [&](TextRange element, InlineElement type) {
             if (type == InlineElementCheckboxMarkUncompleted || type == InlineElementCheckboxMarkCompleted) {
                 mark = element;
                 kind = type;

@@ -25,6 +25,10 @@ public:
     }
 
     const QString& string() const override { return view_.textStorage()->string(); }
+    qsizetype length() const override { return view_.textStorage()->length(); }
+    QChar characterAtIndex(qsizetype index) const override { return view_.textStorage()->characterAtIndex(index); }
+    QString substring(TextRange range) const override { return view_.textStorage()->substring(range); }
+    TextRange paragraphRange(TextRange range) const override { return view_.textStorage()->paragraphRange(range); }
     AttributedString attributedString() const override { return view_.textStorage()->attributedString(); }
     void setString(const QString& string) override
     {

@@ -33,7 +33,7 @@ public:
     virtual void listControllerDidTapArchiveNote(ListViewController& controller, const NotePtr& note) = 0;
     virtual void listControllerDidTapDeleteNote(ListViewController& controller, const NotePtr& note) = 0;
     virtual void listControllerDidTapRestoreNote(ListViewController& controller, const NotePtr& note) = 0;
-    // The editor's whole current text.
+    // The editor's current text; only its first LiveEditRead units are read, and need be given.
     virtual QString listControllerEditingText(ListViewController& controller) = 0;
     // Whether the note is being edited with the editor's keyboard focus.
     virtual bool listControllerIsEditingNote(ListViewController&, const NotePtr&) { return false; }
@@ -58,6 +58,8 @@ public:
     static constexpr double ArchiveHeaderHeight = 48;
     // Of the editor's text, the live row is built from this much, cut at a line end.
     static constexpr qsizetype LiveEditPrefix = 8192;
+    // How much of the editor's text the live row needs: one unit past the prefix tells it goes on.
+    static constexpr qsizetype LiveEditRead = LiveEditPrefix + 1;
     static constexpr size_t StyledRowsKept = 200;
 
     using Completion = std::function<void(bool reloaded)>;

@@ -121,6 +121,26 @@ const QString& NoteTextView::string() const
     return textStorage() ? textStorage()->string() : none;
 }
 
+qsizetype NoteTextView::length() const
+{
+    return textStorage() ? textStorage()->length() : 0;
+}
+
+QChar NoteTextView::characterAtIndex(qsizetype index) const
+{
+    return textStorage() ? textStorage()->characterAtIndex(index) : QChar();
+}
+
+QString NoteTextView::substring(TextRange range) const
+{
+    return textStorage() ? textStorage()->substring(range) : QString();
+}
+
+TextRange NoteTextView::paragraphRange(TextRange range) const
+{
+    return textStorage() ? textStorage()->paragraphRange(range) : TextRange{0, 0};
+}
+
 AttributedString NoteTextView::attributedString() const
 {
     return textStorage() ? textStorage()->attributedString() : AttributedString();
@@ -144,16 +164,16 @@ bool NoteTextView::textViewShouldChangeTextInRanges(TextView&, const QList<TextR
 {
     if (changeDelegate_ && !changeDelegate_->textViewShouldChangeTextInRanges(*this, ranges, replacementStrings))
         return false;
-    const QString& text = string();
+    const qsizetype length = this->length();
     bool changes = false;
     // Several ranges (a drop that moves text) are one step; a single change may join a run of typing.
     const bool alone = ranges.size() == 1;
     if (!alone)
         history_.beginGroup();
     for (qsizetype i : replacementOrder(ranges)) { // recorded in the order the base makes them
-        const TextRange range = TypewriterText::clipped(ranges[i], text.size());
+        const TextRange range = TypewriterText::clipped(ranges[i], length);
         changes = changes || range.length > 0 || !replacementStrings[i].isEmpty();
-        history_.record({range.location, text.mid(range.location, range.length), replacementStrings[i]});
+        history_.record({range.location, substring(range), replacementStrings[i]});
     }
     if (!alone)
         history_.endGroup();
@@ -428,7 +448,7 @@ void NoteTextView::paintEvent(QPaintEvent* event)
 void NoteTextView::showFindIndicatorForRange(TextRange range)
 {
     findIndicatorHold_.cancel();
-    findIndicator_ = TypewriterText::clipped(range, string().size());
+    findIndicator_ = TypewriterText::clipped(range, length());
     setFindIndicatorAlpha(findIndicator_.length > 0 ? 1.0 : 0.0);
     if (findIndicator_.length == 0)
         return;

@@ -56,6 +56,10 @@ public:
 
     // TypewriterTextView. setString() replaces the text and forgets the undo history.
     const QString& string() const override;
+    qsizetype length() const override;
+    QChar characterAtIndex(qsizetype index) const override;
+    QString substring(TextRange range) const override;
+    TextRange paragraphRange(TextRange range) const override;
     AttributedString attributedString() const override;
     void setString(const QString& string) override;
     void insertText(const QString& text, TextRange replacementRange) override;

@@ -376,9 +376,12 @@ void NoteViewController::makeEditable()
     showReadOnlyBar(QString(), false);
 }
 
-QString NoteViewController::editingText()
+QString NoteViewController::editingText(qsizetype length)
 {
-    return shownNote_ && warehouse_ && shownNote_ == warehouse_->editingNote() ? textView()->string() : QString();
+    if (!shownNote_ || !warehouse_ || shownNote_ != warehouse_->editingNote())
+        return QString();
+    // The whole text is the storage's own, shared; a part of it is read without taking all of it.
+    return length >= textView()->length() ? textView()->string() : textView()->substring({0, length});
 }
 
 void NoteViewController::newNoteDidTapFromMenu()
@@ -397,7 +400,7 @@ void NoteViewController::restoreInsertionPoint()
 
 void NoteViewController::restoreNoteInsertionPoint(const NotePtr& note)
 {
-    const qsizetype length = textView()->string().size();
+    const qsizetype length = textView()->length();
     textView_->setSelectedRange({std::clamp<qsizetype>(note->selectedCaret(), 0, length), 0});
 }
 
@@ -409,7 +412,7 @@ void NoteViewController::restoreScrollPosition()
 
 void NoteViewController::restoreNoteScrollPosition(const NotePtr& note)
 {
-    const qsizetype length = textView()->string().size();
+    const qsizetype length = textView()->length();
     const int64_t caret = note->scrollCaret();
     if (caret < 1 || length == 0) {
         scrollToTop();
@@ -438,7 +441,7 @@ void NoteViewController::goToLine(qsizetype line)
 QString NoteViewController::selectedText()
 {
     const TextRange selection = textView()->selectedRange();
-    return textView_->string().mid(selection.location, selection.length);
+    return textView_->substring(selection);
 }
 
 bool NoteViewController::showFindIndicator(const QString& query, bool excludeFirstLine)
@@ -456,11 +459,11 @@ bool NoteViewController::showFindIndicator(const QString& query, bool excludeFir
     // changed meanwhile gets none.
     const qsizetype length = text.size();
     DispatchQueue::main()->async([self = QPointer(this), match, length] {
-        if (!self || self->textView_->string().size() != length)
+        if (!self || self->textView_->length() != length)
             return;
         self->textView_->scrollRangeToVisible(match);
         DispatchQueue::main()->async([self, match, length] {
-            if (self && self->textView_->string().size() == length)
+            if (self && self->textView_->length() == length)
                 self->textView_->showFindIndicatorForRange(match);
         });
     });
@@ -542,7 +545,7 @@ bool NoteViewController::warehouseReloadTextForNote(Warehouse&, const NotePtr& n
 // after a pause whatever its length, like a long one.
 bool NoteViewController::warehouseShouldAutoSaveEditingNote(Warehouse&, const NotePtr&)
 {
-    return shownNew_ || textView()->string().size() >= AutoSaveMinimumLength;
+    return shownNew_ || textView()->length() >= AutoSaveMinimumLength;
 }
 
 void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, const NotePtr& note, const QString& text)

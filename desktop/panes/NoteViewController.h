@@ -14,6 +14,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 class FindBar;
@@ -109,8 +110,8 @@ public:
     QString readOnlyReason() const { return readOnlyReason_; }
     // Lifts the read-only state of a note whose bytes were not all read as they are.
     void makeEditable();
-    // The text of the note being edited; null while it loads.
-    QString editingText();
+    // The text of the note being edited, or its first `length` units; null while it loads.
+    QString editingText(qsizetype length = std::numeric_limits<qsizetype>::max());
 
     bool validateMenuItem(MenuItem& item) override;
 

@@ -381,7 +381,7 @@ void RootViewController::listControllerDidTapRestoreNote(ListViewController&, co
 
 QString RootViewController::listControllerEditingText(ListViewController&)
 {
-    return editorText();
+    return noteController_ ? noteController_->editingText(ListViewController::LiveEditRead) : QString();
 }
 
 bool RootViewController::listControllerIsEditingNote(ListViewController&, const NotePtr& note)
