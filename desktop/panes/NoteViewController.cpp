@@ -376,12 +376,19 @@ void NoteViewController::makeEditable()
     showReadOnlyBar(QString(), false);
 }
 
+bool NoteViewController::showsEditingNote() const
+{
+    return shownNote_ && warehouse_ && shownNote_ == warehouse_->editingNote();
+}
+
+QString NoteViewController::editingText()
+{
+    return showsEditingNote() ? textView()->string() : QString();
+}
+
 QString NoteViewController::editingText(qsizetype length)
 {
-    if (!shownNote_ || !warehouse_ || shownNote_ != warehouse_->editingNote())
-        return QString();
-    // The whole text is the storage's own, shared; a part of it is read without taking all of it.
-    return length >= textView()->length() ? textView()->string() : textView()->substring({0, length});
+    return showsEditingNote() ? textView()->substring({0, length}) : QString();
 }
 
 void NoteViewController::newNoteDidTapFromMenu()

@@ -14,7 +14,6 @@
 #include <QUrl>
 
 #include <functional>
-#include <limits>
 #include <memory>
 
 class FindBar;
@@ -110,8 +109,10 @@ public:
     QString readOnlyReason() const { return readOnlyReason_; }
     // Lifts the read-only state of a note whose bytes were not all read as they are.
     void makeEditable();
-    // The text of the note being edited, or its first `length` units; null while it loads.
-    QString editingText(qsizetype length = std::numeric_limits<qsizetype>::max());
+    // The text of the note being edited; null while it loads.
+    QString editingText();
+    // Its first `length` units, read without taking all of it.
+    QString editingText(qsizetype length);
 
     bool validateMenuItem(MenuItem& item) override;
 
@@ -132,6 +133,7 @@ protected:
     void viewDidLayout() override;
 
 private:
+    bool showsEditingNote() const;
     // TextViewDelegate
     bool textViewShouldChangeTextInRanges(TextView& view, const QList<TextRange>& ranges,
                                           const QStringList& replacementStrings) override;

@@ -433,3 +433,79 @@ TEST(Markdown, ParserRandomNotes)
         });
     }
 }
+
+// The editor hands the parser the text of the lines around an edit, not the whole note: a line parsed
+// out of any stretch of whole lines holding it (or out of itself alone) reads exactly as out of the
+// whole text, whatever ends the lines and wherever the line sits.
+TEST(Markdown, ParserReadsNothingBeyondTheLinesItIsGiven)
+{
+    const QString texts[] = {
+        QString::fromUtf16(u"# Head **b** #\n- [ ] todo #tag\r\n> quote *i* <a@b.cc>\rtail http://x.y/z"),
+        QString::fromUtf16(u"\n\r\n\r\u2029"),
+        QString::fromUtf16(u"1. one\u2029    code\u2029`x` ~~s~~ [t](u \"v\") ![i][r]\u2028same line\r"),
+        QString::fromUtf16(u"* a\r\n\r\n**open\n_x_ @who &amp; \\* *\n"),
+        QString::fromUtf16(u"---\r\n## x ##\r\n\t- [x] done\r\n"),
+    };
+    // Every scan the editor and the typewriter read after a parse, as one line, ranges made absolute.
+    const auto read = [](InlineParser& parser, const QString& text, InlineRange line, int64_t offset,
+                         bool withInline) {
+        QStringList out;
+        const auto callback = [&](const InlineRange& r, InlineElement e) {
+            out << QStringLiteral("%1@%2+%3").arg(e).arg(offset + r.location).arg(r.length);
+            if (e == InlineElementInlineLink || e == InlineElementReferenceImage)
+                out << parser.lastInlineLinkText() + '|' + parser.lastInlineLinkURL() + '|' +
+                           parser.lastInlineLinkTitle() + '|' + parser.lastInlineLinkLabel();
+        };
+        if (withInline)
+            parser.parseBlockAndInline(text, line, callback);
+        else
+            parser.parseBlock(text, line, callback);
+        const InlineRange prefix = parser.lastIndentAndPrefixRange();
+        out << QStringLiteral("block %1 emphasis %2 width %3 prefix %4+%5 first %6")
+                   .arg(parser.block())
+                   .arg(parser.emphasis())
+                   .arg(parser.lastIndentWidth())
+                   .arg(offset + prefix.location)
+                   .arg(prefix.length)
+                   .arg(offset + parser.lastFirstNonSpace());
+        out << parser.parseAutoIndent(text, line);
+        for (const int64_t at : {line.location, line.location + line.length / 2}) {
+            InlineRange word{at, 0};
+            parser.expandText(text, &word, u'*');
+            out << QStringLiteral("word %1+%2").arg(offset + word.location).arg(word.length);
+        }
+        return out.join(' ');
+    };
+    InlineParser parser;
+    parser.spaceWidth = 1;
+    parser.tabWidth = 10;
+    parser.numberWidth = 100;
+    parser.squaredBracketWidth = 1000;
+    parser.otherCharacterWidth = 10000;
+    for (const QString& text : texts) {
+        QList<InlineRange> lines;
+        parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& p, bool*) { lines << p; });
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const InlineRange line = lines[i];
+            // The line alone, with its neighbours, and from the text's start to the line's end.
+            const InlineRange stretches[] = {line,
+                                             {lines[std::max<qsizetype>(i - 1, 0)].location, 0},
+                                             {0, line.location + line.length}};
+            for (bool withInline : {true, false}) {
+                const QString whole = read(parser, text, line, 0, withInline);
+                for (InlineRange stretch : stretches) {
+                    if (stretch.length == 0) {
+                        const InlineRange last = lines[std::min<qsizetype>(i + 1, lines.size() - 1)];
+                        stretch.length = last.location + last.length - stretch.location;
+                    }
+                    const QString piece = text.mid(stretch.location, stretch.length);
+                    EXPECT_EQ(read(parser, piece, {line.location - stretch.location, line.length}, stretch.location,
+                                   withInline),
+                              whole)
+                        << "line " << i << " of «" << text.toStdString() << "» out of " << stretch.location << "+"
+                        << stretch.length;
+                }
+            }
+        }
+    }
+}
