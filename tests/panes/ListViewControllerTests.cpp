@@ -305,6 +305,50 @@ TEST_F(PanesList, AnEventBetweenAReloadsListingAndItsRowsIsApplied)
     EXPECT_EQ(keys(list.items()), (QStringList{"late.txt", "first.txt"}));
 }
 
+// The editor hands the list only the first LiveEditRead units of a long text: the row is built from
+// what the whole text would have given, wherever the last line break before the cut lies.
+TEST_F(PanesList, TheLiveRowIsBuiltFromTheEditorsFirstUnitsAsFromTheWholeText)
+{
+    const qsizetype cut = ListViewController::LiveEditPrefix;
+    const auto text = [](qsizetype length, QList<qsizetype> breaks) {
+        QString made(length, u'w');
+        for (const qsizetype at : breaks)
+            made[at] = u'\n';
+        return made;
+    };
+    const struct Case {
+        const char* name;
+        QString text;
+    } cases[] = {
+        {"short", QStringLiteral("Title\nbody")},
+        {"as long as the prefix", text(cut, {5, cut - 1})},
+        {"one past it, a break at its end", text(cut + 1, {5, cut})},
+        {"longer, the last break just inside", text(cut + 40, {5, cut - 1, cut + 1})},
+        {"longer, a break just past the prefix", text(cut + 40, {5, cut, cut + 2})},
+        {"longer, no break", text(3 * cut, {})},
+    };
+    note(QStringLiteral("a.txt"), NoteStorageInbox, 300, 30, "Apple");
+    const NotePtr edited = note(QStringLiteral("b.txt"), NoteStorageInbox, 200, 20, "Banana");
+    ASSERT_TRUE(load());
+    auto handed = std::make_shared<QString>();
+    list.setLiveRowBuilder([handed](const SnippetFormatter& formatter, const QString& built) {
+        *handed = built;
+        return ListViewController::buildLiveRow(formatter, built);
+    });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList seen;
+        for (const QString& given : {c.text, c.text.left(ListViewController::LiveEditRead)}) {
+            delegate.text = given;
+            list.noteDidEditingText(edited);
+            settle();
+            seen << *handed;
+        }
+        EXPECT_EQ(seen[1], seen[0]);
+        EXPECT_LE(seen[0].size(), cut);
+    }
+}
+
 TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
 {
     struct Case {
