@@ -64,6 +64,69 @@ TEST_P(TypewriterTyping, KeysContinueAndEndStructure)
     }
 }
 
+// A view that answers the range reads itself, as the editor's does over a long text, and counts the
+// reads of its whole text.
+class RangeReadingView : public TypewriterTextView {
+public:
+    const QString& string() const override
+    {
+        ++wholeReads;
+        return text;
+    }
+    qsizetype length() const override { return text.size(); }
+    QChar characterAtIndex(qsizetype index) const override
+    {
+        return index >= 0 && index < text.size() ? text[index] : QChar();
+    }
+    QString substring(TextRange range) const override
+    {
+        range = TypewriterText::clipped(range, text.size());
+        return text.mid(range.location, range.length);
+    }
+    TextRange paragraphRange(TextRange range) const override { return paragraphRangeForRange(text, range); }
+    void setString(const QString& string) override { text = string; }
+    void insertText(const QString& string, TextRange range) override { text.replace(range.location, range.length, string); }
+    void beginUndoGroup() override {}
+    void endUndoGroup() override {}
+
+    QString text;
+    mutable int wholeReads = 0;
+};
+
+// A keystroke reads the lines around it, never the whole note, and comes to the same text.
+TEST(TypewriterView, KeystrokesReadOnlyTheLinesAroundThem)
+{
+    std::vector<KeyRow> rows(std::begin(keyRows), std::end(keyRows));
+    rows.push_back({"a\nb|\nc", "x\b\b", "a\n|\nc", false, TypewriterStateIdle, ""});
+    rows.push_back({"* ‹a›", "*", "* *|", false, TypewriterStateIdle, ""});
+    for (const KeyRow& row : rows) {
+        SCOPED_TRACE(QStringLiteral("%1 + %2").arg(row.before, QString(row.keys).toHtmlEscaped()).toStdString());
+        RangeReadingView view;
+        Typewriter typewriter(&view);
+        const Marked start = unmark(row.before);
+        typewriter.setText(start.text);
+        TextRange selection = start.selection;
+        view.wholeReads = 0;
+        for (const QChar c : QString(row.keys)) {
+            TextRange range = selection;
+            QString text(c);
+            if (c == u'\b') {
+                text.clear();
+                if (range.length == 0)
+                    range = {range.location - 1, 1};
+            }
+            if (typewriter.handleChangeTextInRange(&range, text)) {
+                selection = range;
+                continue;
+            }
+            typewriter.replaceRange(range, text);
+            selection = {range.location + text.size(), 0};
+        }
+        EXPECT_EQ(view.wholeReads, 0);
+        EXPECT_EQ(mark(view.text, selection), QString(row.after));
+    }
+}
+
 // A pending prefix must not act on a text that changed under it: the Backspace that would have
 // removed the prefix deletes one character of whatever is there now.
 TEST_P(TypewriterTyping, StaleStateIsNeverUsed)
