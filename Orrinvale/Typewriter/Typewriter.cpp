@@ -148,6 +148,7 @@ std::vector<Typewriter::Line> Typewriter::lines(TextRange range)
     // Read once, the lines from the one holding the range's start to the one holding its end.
     const TextRange span = view().paragraphRange(range);
     const QString text = view().substring(span);
+    const qsizetype at = span.location;
     std::vector<Line> result;
     qsizetype position = 0;
     for (;;) {
@@ -157,7 +158,6 @@ std::vector<Typewriter::Line> Typewriter::lines(TextRange range)
             ++first;
         while (last > first && isBlank(text[last - 1]))
             --last;
-        const qsizetype at = span.location;
         result.push_back({{at + position, end - position}, {at + first, last - first}});
         if (end >= text.size())
             break;
