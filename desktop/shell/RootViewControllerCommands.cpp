@@ -347,8 +347,8 @@ bool RootViewController::validateMenuItem(MenuItem& item)
         item.setText(isFullScreen() ? localized("Exit Full Screen") : localized("Enter Full Screen"));
         return true;
     }
-    if (action == "copyNoteFormattedText:" || action == "copyNoteHTML:")
-        return !editorText().isEmpty();
+    if (action == "copyNoteFormattedText:" || action == "copyNoteHTML:") // one unit tells: no copy of a long note
+        return noteController_ && !noteController_->editingText(1).isEmpty();
     const bool keyed = selectedNote_ && !selectedNote_->key().isEmpty();
     if (action == "restoreNoteToInbox:")
         return keyed && selectedNote_->storage() == NoteStorageArchive;
