@@ -34,7 +34,8 @@ struct VGLogDelivery : VGLogMailboxEntry {
     // The loggers' thread hands the deliveries of a finished run back here
     // rather than dropping them: freed on its own thread, they would be freed
     // into the caller's memory arena and contend for its lock with the
-    // caller's next allocations. The caller frees them in runs instead.
+    // caller's next allocations. Logging callers free them instead, taking
+    // them in runs.
     static void giveBack(std::vector<VGLogDelivery*>& deliveries);
     // On the logging caller's thread: once a run has gathered, frees one or
     // two of what the loggers gave back per message logged.
