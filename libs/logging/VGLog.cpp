@@ -53,17 +53,17 @@ struct Hub {
 
     // Deliveries the loggers are done with, freed by a logging caller.
     alignas(64) std::mutex givenBackMutex;
-    std::vector<std::shared_ptr<VGLogDelivery>> givenBack;
+    std::vector<VGLogDelivery*> givenBack;
     std::atomic<size_t> givenBackCount {0};
 };
 
-// Enough to free in one go that the lock is rare, few enough to hold little.
+// Enough to take in one go that the lock is rare, few enough to hold little.
 constexpr size_t GivenBackRun = 256;
 
-// Deliveries are made on logging callers' threads and, given back, freed there
-// in runs: more at once than the allocator's per-thread cache holds, so each
-// would go the allocator's slow way. Each thread keeps the blocks it frees, up
-// to a few runs, for its next messages instead. The list is plain data, usable
+// Deliveries are made on logging callers' threads and, given back, freed there.
+// Each thread keeps the blocks it frees, up to a few runs, for its next
+// messages: the block freed last is reused first, still in the cache, and none
+// goes the allocator's way. The list is plain data, usable
 // even while the thread's other objects are destroyed; a guard frees its blocks
 // as the thread ends.
 struct DeliveryBlocks {
@@ -206,7 +206,7 @@ void VGLogDelivery::freePlaces(int count)
         hub().outstanding.release(count);
 }
 
-void VGLogDelivery::giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries)
+void VGLogDelivery::giveBack(std::vector<VGLogDelivery*>& deliveries)
 {
     if (deliveries.empty())
         return;
@@ -221,31 +221,66 @@ void VGLogDelivery::giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& delive
     h.givenBackCount.store(h.givenBack.size(), std::memory_order_relaxed);
 }
 
+namespace {
+
+// A run of given-back deliveries that a logging thread frees a few at a time,
+// one or two per message it logs: each text is freed just before the next
+// one is allocated, so both stay in the allocator's per-thread cache (freed
+// all at once, a run overflowed it and every allocation took the slow way),
+// and the block just freed is the one the next delivery reuses.
+struct ReleaseRun {
+    std::vector<VGLogDelivery*> deliveries;
+    size_t next = 0;
+
+    bool empty() const { return next == deliveries.size(); }
+    void releaseNext()
+    {
+        // The loggers' thread read these last: the lines of the ones freed
+        // next are asked for now, the text's only once the delivery's line
+        // holding its pointer is here.
+        if (next + 2 < deliveries.size())
+            deliveries[next + 2]->prefetchBlock(true);
+        if (next + 1 < deliveries.size())
+            deliveries[next + 1]->prefetchText(true);
+        // The delivery's own reference, moved out so that it is not reset from within.
+        const std::shared_ptr<VGLogDelivery> last = std::move(deliveries[next++]->keptAlive);
+    }
+    // What a thread leaves unfreed goes with it.
+    ~ReleaseRun()
+    {
+        while (!empty())
+            releaseNext();
+    }
+};
+
+thread_local ReleaseRun releaseRun;
+
+} // namespace
+
 void VGLogDelivery::releaseGivenBack()
 {
     Hub& h = hub();
-    if (h.givenBackCount.load(std::memory_order_relaxed) < GivenBackRun)
-        return;
-    std::vector<std::shared_ptr<VGLogDelivery>> released;
-    {
-        std::lock_guard lock(h.givenBackMutex);
-        released.swap(h.givenBack);
-        h.givenBackCount.store(0, std::memory_order_relaxed);
+    // Two at a time while a full run waits behind this one, so no thread's
+    // run falls further behind the messages it logs.
+    const bool behind = h.givenBackCount.load(std::memory_order_relaxed) >= GivenBackRun;
+    ReleaseRun& run = releaseRun;
+    if (run.empty()) {
+        if (!behind)
+            return;
+        run.deliveries.clear();
+        run.next = 0;
+        {
+            std::lock_guard lock(h.givenBackMutex);
+            run.deliveries.swap(h.givenBack);
+            h.givenBackCount.store(0, std::memory_order_relaxed);
+        }
+        // Another thread may have taken the run since the count was read.
+        if (run.empty())
+            return;
     }
-    // The loggers' thread read these last. Freed one by one, each would wait
-    // for its lines to come back, and the counts' locked instructions keep
-    // those waits from overlapping: the lines are asked for ahead instead,
-    // the text's only once the delivery's line holding its pointer is here.
-    constexpr size_t TextAhead = 8;
-    constexpr size_t BlockAhead = 2 * TextAhead;
-    const size_t count = released.size();
-    for (size_t i = 0; i < count; ++i) {
-        if (i + BlockAhead < count)
-            released[i + BlockAhead]->prefetchBlock(true);
-        if (i + TextAhead < count)
-            released[i + TextAhead]->prefetchText(true);
-        released[i].reset();
-    }
+    run.releaseNext();
+    if (behind && !run.empty())
+        run.releaseNext();
 }
 
 namespace {

@@ -36,12 +36,13 @@ public:
     // each turned into text), then queues the message. A null format logs nothing.
     template <typename... Args>
     static void log(bool asynchronous, int32_t level, int32_t flag, int32_t context, const char* file,
-                    const char* function, int32_t line, const QVariant& tag, const QString& format,
+                    const char* function, int32_t line, QVariant tag, const QString& format,
                     const Args&... args)
     {
         if (format.isNull())
             return;
-        queueLogMessage(VGLogMessage(formatText(format, args...), level, flag, context, file, function, line, tag),
+        queueLogMessage(VGLogMessage(formatText(format, args...), level, flag, context, file, function, line,
+                                     std::move(tag)),
                         asynchronous);
     }
     static void log(bool asynchronous, VGLogMessage message) { queueLogMessage(std::move(message), asynchronous); }

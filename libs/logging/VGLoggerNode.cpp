@@ -23,7 +23,12 @@ VGLogMailbox::VGLogMailbox(DispatchQueuePtr runner, std::mutex& routingMutex)
 {
 }
 
-void VGLogMailbox::postMessage(std::shared_ptr<VGLogDelivery> delivery) { post({std::move(delivery), {}}); }
+void VGLogMailbox::postMessage(std::shared_ptr<VGLogDelivery> delivery)
+{
+    VGLogDelivery* const entry = delivery.get();
+    entry->keptAlive = std::move(delivery);
+    post(entry);
+}
 
 void VGLogMailbox::postBlock(VGLoggerNodePtr node, DispatchBlock block)
 {
@@ -38,12 +43,12 @@ void VGLogMailbox::uninstall(VGLoggerNodePtr node) { postControl(Kind::Uninstall
 
 void VGLogMailbox::postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block)
 {
-    post({{}, std::make_unique<Control>(Control {kind, std::move(node), std::move(block)})});
+    post(new Control(kind, std::move(node), std::move(block)));
 }
 
-void VGLogMailbox::post(Item item)
+void VGLogMailbox::post(VGLogMailboxEntry* entry)
 {
-    pending_.push_back(std::move(item));
+    pending_.push_back(entry);
     if (drainScheduled_)
         return;
     drainScheduled_ = true;
@@ -70,10 +75,10 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
             bool logged = false;
             for (size_t i = start; i < end; ++i) {
                 if (first && i + Ahead < end) {
-                    draining_[i + Ahead].delivery->prefetchBlock(false);
-                    draining_[i + Ahead / 2].delivery->prefetchText(false);
+                    delivery(i + Ahead).prefetchBlock(false);
+                    delivery(i + Ahead / 2).prefetchText(false);
                 }
-                const VGLogMessage& message = draining_[i].delivery->message;
+                const VGLogMessage& message = delivery(i).message;
                 if (node->logLevel & message.logFlag()) {
                     node->logger->logMessage(message);
                     logged = true;
@@ -86,7 +91,7 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
     }
     int freed = 0;
     for (size_t i = start; i < end; ++i)
-        freed += draining_[i].delivery->finish() ? 1 : 0;
+        freed += delivery(i).finish() ? 1 : 0;
     VGLogDelivery::freePlaces(freed);
 }
 
@@ -99,32 +104,31 @@ void VGLogMailbox::drain()
     // Messages since the last control item end their run before it takes effect.
     size_t runStart = 0;
     for (size_t i = 0; i < draining_.size(); ++i) {
-        if (!draining_[i].control)
+        if (!draining_[i]->isControl) {
+            handled_.push_back(&delivery(i));
             continue;
+        }
         deliverRun(runStart, i);
         runStart = i + 1;
-        Control& control = *draining_[i].control;
-        if (control.kind == Kind::Install)
-            installed_.push_back(control.node);
-        else if (control.kind == Kind::Uninstall)
-            std::erase(installed_, control.node);
-        if (!control.node) {
-            control.block();
+        const std::unique_ptr<Control> control(static_cast<Control*>(draining_[i]));
+        if (control->kind == Kind::Install)
+            installed_.push_back(control->node);
+        else if (control->kind == Kind::Uninstall)
+            std::erase(installed_, control->node);
+        if (!control->node) {
+            control->block();
             continue;
         }
         // The item may hold the logger's last reference: it goes on the logger's queue too.
-        const DispatchQueuePtr queue = control.node->loggerQueue;
+        const DispatchQueuePtr queue = control->node->loggerQueue;
         queue->runOnCaller([&] {
-            if (control.block)
-                control.block();
-            control = {};
+            if (control->block)
+                control->block();
+            control->block = {};
+            control->node.reset();
         });
     }
     deliverRun(runStart, draining_.size());
-    for (Item& item : draining_) {
-        if (item.delivery)
-            handled_.push_back(std::move(item.delivery));
-    }
     draining_.clear();
     VGLogDelivery::giveBack(handled_);
     // One batch per turn of the runner, so other queues' blocks get their turn.

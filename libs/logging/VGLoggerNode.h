@@ -9,11 +9,17 @@
 #include <mutex>
 #include <vector>
 
+// What waits in the loggers' mailbox: a message or a control item.
+struct VGLogMailboxEntry {
+    explicit VGLogMailboxEntry(bool isControl) : isControl(isControl) {}
+    const bool isControl;
+};
+
 // One message on its way to the loggers. It is done once every logger it was
 // routed to has handled it; that frees its place in the engine's bound.
-struct VGLogDelivery {
-    VGLogDelivery(VGLogMessage message, bool holdsSlot, bool waitedFor)
-        : message(std::move(message)), holdsSlot(holdsSlot), waitedFor(waitedFor) {}
+struct VGLogDelivery : VGLogMailboxEntry {
+    VGLogDelivery(VGLogMessage&& message, bool holdsSlot, bool waitedFor)
+        : VGLogMailboxEntry(false), message(std::move(message)), holdsSlot(holdsSlot), waitedFor(waitedFor) {}
 
     // Marks the delivery done; true when that freed its place in the bound,
     // which the caller hands back with freePlaces(). Only a delivery that is
@@ -28,10 +34,11 @@ struct VGLogDelivery {
     // The loggers' thread hands the deliveries of a finished run back here
     // rather than dropping them: freed on its own thread, they would be freed
     // into the caller's memory arena and contend for its lock with the
-    // caller's next allocations. The caller frees them in runs instead.
-    static void giveBack(std::vector<std::shared_ptr<VGLogDelivery>>& deliveries);
-    // On the logging caller's thread: frees what the loggers gave back once
-    // enough has gathered.
+    // caller's next allocations. Logging callers free them instead, taking
+    // them in runs.
+    static void giveBack(std::vector<VGLogDelivery*>& deliveries);
+    // On the logging caller's thread: once a run has gathered, frees one or
+    // two of what the loggers gave back per message logged.
     static void releaseGivenBack();
     // Ask for the delivery's cache lines and its text's: to be written when
     // the caller frees it (and reuses its block), or read by the loggers.
@@ -42,6 +49,10 @@ struct VGLogDelivery {
     const bool holdsSlot;
     const bool waitedFor;
     std::atomic<bool> done {false};
+    // The mailbox's reference, kept here so that passing the delivery on
+    // copies a plain pointer and touches no count; dropped when the caller
+    // frees what was given back.
+    std::shared_ptr<VGLogDelivery> keptAlive;
 };
 
 // One installed logger: the logger, the queue it is called on and its level.
@@ -76,31 +87,31 @@ public:
 
 private:
     enum class Kind { Block, Install, Uninstall };
-    struct Control {
+    struct Control : VGLogMailboxEntry {
+        Control(Kind kind, VGLoggerNodePtr node, DispatchBlock block)
+            : VGLogMailboxEntry(true), kind(kind), node(std::move(node)), block(std::move(block)) {}
         Kind kind;
         VGLoggerNodePtr node;
         DispatchBlock block;
     };
-    // A message or, rarely, a control item: small, so that a message moves
-    // few cache lines between the caller and the loggers' thread.
-    struct Item {
-        std::shared_ptr<VGLogDelivery> delivery;
-        std::unique_ptr<Control> control;
-    };
 
-    void post(Item item);
+    // Plain pointers: a message adds eight bytes to the caller's side of the
+    // mailbox, and the drain only reads them, so their lines come back to the
+    // caller unmodified.
+    void post(VGLogMailboxEntry* entry);
     void postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block = {});
     void scheduleDrain();
     void drain();
     void deliverRun(size_t start, size_t end);
+    VGLogDelivery& delivery(size_t index) const { return *static_cast<VGLogDelivery*>(draining_[index]); }
 
     const DispatchQueuePtr runner_;
     std::mutex& routingMutex_; // guards pending_ and drainScheduled_
 
     // What callers write and what only the drain touches lie on cache lines of their own.
-    alignas(64) std::vector<Item> pending_;
+    alignas(64) std::vector<VGLogMailboxEntry*> pending_;
     bool drainScheduled_ = false;
-    alignas(64) std::vector<Item> draining_; // touched only by the one drain running on the runner
+    alignas(64) std::vector<VGLogMailboxEntry*> draining_; // touched only by the one drain running on the runner
     std::vector<VGLoggerNodePtr> installed_; // likewise: the loggers as of the item being drained
-    std::vector<std::shared_ptr<VGLogDelivery>> handled_; // likewise
+    std::vector<VGLogDelivery*> handled_; // likewise
 };

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <future>
+#include <thread>
+#include <vector>
 
 using LoggingEngine = LoggingTest;
 
@@ -131,13 +133,16 @@ TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
 // Handled messages go back to a logging caller's thread to be freed in runs;
 // none may stay held once enough later messages went through, whether it
 // reached one logger or several, asynchronously or not.
+// Keeps no message, so a message's tag lives only as long as the engine holds it.
+struct CountingLogger : VGAbstractLogger {
+    CountingLogger() : VGAbstractLogger(QStringLiteral("test.counting")) {}
+    void logMessage(const VGLogMessage&) override { ++count; }
+    std::atomic<int> count {0};
+};
+
 TEST_F(LoggingEngine, HandledMessagesAreLetGoWithinARunOfLaterOnes)
 {
-    struct Counting : VGAbstractLogger {
-        Counting() : VGAbstractLogger(QStringLiteral("test.counting")) {}
-        void logMessage(const VGLogMessage&) override { ++count; }
-        std::atomic<int> count {0};
-    };
+    using Counting = CountingLogger;
     struct Case {
         int loggers;
         bool asynchronous;
@@ -160,6 +165,45 @@ TEST_F(LoggingEngine, HandledMessagesAreLetGoWithinARunOfLaterOnes)
             EXPECT_EQ(logger->count.load(), 2001) << c.loggers;
         EXPECT_TRUE(watch.expired()) << c.loggers << " loggers";
         reset();
+    }
+}
+
+// Several threads take runs of handled messages to free at once: none is
+// freed twice or skipped, whether the threads keep logging or end.
+TEST_F(LoggingEngine, HandledMessagesFromSeveralThreadsAreEachLetGo)
+{
+    auto logger = std::make_shared<CountingLogger>();
+    VGLog::addLogger(logger);
+    struct Case {
+        int threads;
+        int laterPerThread;
+    };
+    for (const Case c : {Case {2, 300}, Case {4, 1000}, Case {8, 2000}}) {
+        std::vector<std::weak_ptr<int>> watches;
+        std::vector<std::shared_ptr<int>> held;
+        for (int t = 0; t < c.threads; ++t) {
+            held.push_back(std::make_shared<int>(t));
+            watches.push_back(held.back());
+        }
+        std::vector<std::thread> workers;
+        for (int t = 0; t < c.threads; ++t)
+            workers.emplace_back([&, t] {
+                VGLog::log(true, VGLogMessage(QStringLiteral("core:tagged"), LogLevelAll, LogFlagInfo, 0, __FILE__,
+                                              __func__, __LINE__, QVariant::fromValue(held[size_t(t)])));
+                for (int i = 0; i < c.laterPerThread; ++i)
+                    LogInfo("core:later %1", i);
+            });
+        for (auto& worker : workers)
+            worker.join();
+        held.clear();
+        VGLog::flushLog();
+        // What the ended threads left in the shared list goes with this thread's later messages.
+        for (int i = 0; i < 2000; ++i)
+            LogInfo("core:after %1", i);
+        VGLog::flushLog();
+        EXPECT_EQ(logger->count.exchange(0), c.threads * (1 + c.laterPerThread) + 2000) << c.threads;
+        for (size_t t = 0; t < watches.size(); ++t)
+            EXPECT_TRUE(watches[t].expired()) << c.threads << " threads, thread " << t;
     }
 }
 
