@@ -202,6 +202,13 @@ std::optional<Record> PostgresBackend::fetch(const RecordID& id, const DesiredKe
     return recordsFromRows(rows, desiredKeys).first();
 }
 
+Error PostgresBackend::fetchEach(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing)
+{
+    return RecordStoreSql::fetchInOrder(ids, found, missing, [this](const RecordID& id, Error* error) {
+        return fetch(id, std::nullopt, error);
+    });
+}
+
 Error PostgresBackend::write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals)
 {
     if (auto error = RecordStoreSql::checkChanges(saves, deleteIDs, refusals))
