@@ -332,7 +332,7 @@ void StoreCKCloud::sendMany(const QList<NotePtr>& notes, std::function<void()> t
             sending.append({note, out});
         }
         db->saveRecords(saves, [=, this](QList<Database::SaveOutcome> outcomes) {
-            // One line for the batch: a line per note made the log the busiest thing of a first start.
+            // One line for the batch: a first start sends thousands of notes, a line each was thousands of lines.
             QStringList sent;
             for (qsizetype i = 0; i < sending.size(); ++i) {
                 if (outcomes[i].error.isNull()) {
