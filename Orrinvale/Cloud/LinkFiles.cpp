@@ -8,24 +8,18 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Something is at the path, even a link whose target is gone.
-bool existsAt(const QString& path)
+// Fails with EEXIST on anything at the path, even a link whose target is gone.
+int createEmpty(const QString& path)
 {
-    return QFileInfo(path).exists() || QFileInfo(path).isSymLink();
-}
-
-bool createEmpty(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
 }
 
 } // namespace
@@ -60,15 +54,21 @@ void LinkFiles::write(const QString& key, int service, int storage, const std::o
             LogInfo("ckcloud:addlink drop (account changed) %1", key);
         return;
     }
-    if (!existsAt(path)) {
+    // Tried first, as the folder is there and the link is not for most notes.
+    int fd = createEmpty(path);
+    if (fd < 0 && errno == ENOENT) {
         Note::createImmediateDirectoryForFilePath(path);
-        if (!createEmpty(path))
-            return;
-    } else if (!changeDate) {
-        return;
+        fd = createEmpty(path);
     }
-    // A new file without a date takes the project's clock, not the file system's.
-    FileTimes::setModificationTime(path, changeDate.value_or(FileTime::now()));
+    if (fd >= 0) {
+        // A new file without a date takes the project's clock, not the file system's.
+        const FileTime date = changeDate.value_or(FileTime::now());
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(date.seconds), date.nanoseconds}};
+        ::futimens(fd, times);
+        ::close(fd);
+    } else if (errno == EEXIST && changeDate) {
+        FileTimes::setModificationTime(path, *changeDate);
+    }
 }
 
 void LinkFiles::remove(const QString& key, int service, int storage)

@@ -8,6 +8,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QString pathFor(const QString& key, int storage)
@@ -17,6 +20,22 @@ QString pathFor(const QString& key, int storage)
         return QString();
     return QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History/") + storageName
            + QLatin1Char('/') + key;
+}
+
+// Makes the file with the bytes in one write; false when anything is at the
+// path already or the bytes did not all go in (then nothing is left there).
+bool createWhole(const QString& path, const QByteArray& bytes)
+{
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const bool whole = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
+    if (::close(fd) != 0 || !whole) {
+        ::unlink(native.constData());
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -50,7 +69,11 @@ void NoteHistory::save(const QString& key, int storage) const
                          + hashes.join(QLatin1Char('\n')) + QLatin1Char('\n');
     // Not waited for on the disk: one wait per note made a first start with sync on crawl. A history a
     // crash leaves empty only makes a text this computer held look new, which keeps it as a fork.
-    AtomicFile::writeCache(path, text.toLatin1());
+    // For the same reason a note's first history is written in place: a temporary file and a rename
+    // in a folder of every note cost a first start more than the rest of the history's work.
+    const QByteArray bytes = text.toLatin1();
+    if (!createWhole(path, bytes))
+        AtomicFile::writeCache(path, bytes);
 }
 
 QStringList NoteHistory::fromField(const QString& field, const QString& text)

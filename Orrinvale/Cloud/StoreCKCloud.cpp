@@ -126,7 +126,6 @@ Record liveRecord(std::optional<Record> record, const Outgoing& out)
 void markSent(const LinkFiles& links, const Outgoing& out)
 {
     links.write(out.target.key, NoteServiceCloudKit, out.target.storage, out.commitDate);
-    LogInfo("ckcloud:save ok %1", out.target.recordName());
 }
 
 } // namespace
@@ -271,6 +270,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
                     return answer(block, false);
                 }
                 markSent(links, out);
+                LogInfo("ckcloud:save ok %1", out.target.recordName());
                 answer(block, true);
             });
         });
@@ -332,15 +332,20 @@ void StoreCKCloud::sendMany(const QList<NotePtr>& notes, std::function<void()> t
             sending.append({note, out});
         }
         db->saveRecords(saves, [=, this](QList<Database::SaveOutcome> outcomes) {
+            // One line for the batch: a first start sends thousands of notes, a line each was thousands of lines.
+            QStringList sent;
             for (qsizetype i = 0; i < sending.size(); ++i) {
                 if (outcomes[i].error.isNull()) {
                     markSent(links, sending[i].second);
+                    sent.append(sending[i].second.target.recordName());
                     continue;
                 }
                 LogInfo("ckcloud:save batch refused %1 (%2)", sending[i].second.target.recordName(),
                         outcomes[i].error.localizedDescription());
                 alone->append(sending[i].first);
             }
+            if (!sent.isEmpty())
+                LogInfo("ckcloud:save ok %1 in a batch: %2", qint64(sent.size()), sent.join(QStringLiteral(", ")));
             sendAlone(alone, done);
         });
     });

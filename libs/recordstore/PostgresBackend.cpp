@@ -9,6 +9,7 @@
 #include "RecordStoreSql.h"
 
 #include <QCryptographicHash>
+#include <QHash>
 
 using namespace RecordStoreSchema;
 
@@ -200,6 +201,38 @@ std::optional<Record> PostgresBackend::fetch(const RecordID& id, const DesiredKe
     if (!failure.isNull())
         return std::nullopt;
     return recordsFromRows(rows, desiredKeys).first();
+}
+
+// A statement per thousand records rather than a round trip per record.
+Error PostgresBackend::fetchEach(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing)
+{
+    constexpr qsizetype PerStatement = 1000;
+    QHash<std::pair<QString, QString>, Record> read;
+    Error failure = connect();
+    for (qsizetype start = 0; failure.isNull() && start < ids.size(); start += PerStatement) {
+        const QList<RecordID> part = ids.mid(start, PerStatement);
+        QStringList pairs;
+        QVariantList arguments;
+        for (const RecordID& id : part) {
+            pairs << QStringLiteral("(?, ?)");
+            arguments << id.zoneName << id.recordName;
+        }
+        PgResult rows;
+        failure = run(QString::fromLatin1(SelectRecordsWithFields).arg(pairs.join(QStringLiteral(", "))), arguments,
+                      &rows);
+        if (failure.isNull())
+            for (Record& record : recordsFromRows(rows, std::nullopt))
+                read.insert({record.recordID().zoneName, record.recordID().recordName}, std::move(record));
+    }
+    if (!failure.isNull())
+        return failure;
+    return RecordStoreSql::fetchInOrder(ids, found, missing, [&read](const RecordID& id, Error* error) {
+        if (const auto it = read.constFind({id.zoneName, id.recordName}); it != read.cend())
+            return std::optional<Record>(*it);
+        setError(error, RecordStoreError::make(RecordStoreError::UnknownItem,
+                                               QStringLiteral("no record %1").arg(id.recordName)));
+        return std::optional<Record>();
+    });
 }
 
 Error PostgresBackend::write(QList<Record>& saves, const QList<RecordID>& deleteIDs, QList<Error>* refusals)

@@ -33,6 +33,7 @@ public:
     QDateTime serverTime() const override;
 
     std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) override;
+    Error fetchEach(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing) override;
     Error query(const Query& query, const QueryCursor* after, const DesiredKeys& desiredKeys, int limit,
                 const std::function<void(const Record&)>& fetched, std::optional<QueryCursor>& next,
                 QDateTime& readAt) override;

@@ -75,10 +75,15 @@ inline const char* const UpdateRecordWithTag =
     "UPDATE records SET type = ?, change_tag = ?, modified = ?, modified_by = ? WHERE zone = ? AND name = ?"
     " AND change_tag = ? RETURNING created";
 inline const char* const RecordExists = "SELECT 1 FROM records WHERE zone = ? AND name = ?";
+#define RECORDSTORE_RECORD_WITH_FIELDS                                                                          \
+    "SELECT r.zone, r.name, r.type, r.change_tag, r.created, r.modified, f.key, f.kind, f.int, f.real, f.text, f.blob" \
+    " FROM records r LEFT JOIN fields f ON f.zone = r.zone AND f.name = r.name"
 // A record and its fields in one statement, one row per field.
-inline const char* const SelectRecordWithFields =
-    "SELECT r.zone, r.name, r.type, r.change_tag, r.created, r.modified, f.key, f.kind, f.int, f.real, f.text, f.blob"
-    " FROM records r LEFT JOIN fields f ON f.zone = r.zone AND f.name = r.name WHERE r.zone = ? AND r.name = ?";
+inline const char* const SelectRecordWithFields = RECORDSTORE_RECORD_WITH_FIELDS " WHERE r.zone = ? AND r.name = ?";
+// The same of several records, each one's rows together; %1 stands for "(?, ?)" per record.
+inline const char* const SelectRecordsWithFields =
+    RECORDSTORE_RECORD_WITH_FIELDS " WHERE (r.zone, r.name) IN (%1) ORDER BY r.zone, r.name";
+#undef RECORDSTORE_RECORD_WITH_FIELDS
 
 // Meta, subscriptions and pushes.
 inline const char* const InsertMeta =

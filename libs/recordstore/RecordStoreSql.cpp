@@ -163,6 +163,21 @@ Error saveInOrder(QList<Record>& records, QList<Error>* refusals,
     return {};
 }
 
+Error fetchInOrder(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing,
+                   const std::function<std::optional<Record>(const RecordID& id, Error* error)>& fetch)
+{
+    for (const RecordID& id : ids) {
+        Error error;
+        if (auto record = fetch(id, &error))
+            found.append(std::move(*record));
+        else if (error.code == RecordStoreError::UnknownItem)
+            missing.append(id.recordName);
+        else
+            return error;
+    }
+    return {};
+}
+
 std::optional<Error> subscriptionRow(Subscription& subscription, QVariantList& row)
 {
     if (auto error = RecordValidation::checkKey(subscription.recordType, "record type"))

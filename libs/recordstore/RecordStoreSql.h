@@ -44,6 +44,10 @@ std::optional<Error> checkChanges(const QList<Record>& saves, const QList<Record
 // and its refusal kept there; any other failure still stops the lot.
 Error saveInOrder(QList<Record>& records, QList<Error>* refusals,
                   const std::function<Error(Record& record, bool& refused)>& save);
+// Fetches the records in order with fetch, sorting the missing from the found,
+// until one fails otherwise.
+Error fetchInOrder(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing,
+                   const std::function<std::optional<Record>(const RecordID& id, Error* error)>& fetch);
 // The row UpsertSubscription writes for a subscription, which gets its ID if
 // it has none yet; or why the subscription is refused.
 std::optional<Error> subscriptionRow(Subscription& subscription, QVariantList& row);

@@ -186,6 +186,16 @@ std::optional<Record> SqliteStore::fetch(const RecordID& id, const DesiredKeys& 
     return record;
 }
 
+// One read transaction for them all, not one each.
+Error SqliteStore::fetchEach(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing)
+{
+    return inTransaction(Read, [&] {
+        return RecordStoreSql::fetchInOrder(ids, found, missing, [this](const RecordID& id, Error* error) {
+            return readRecord(id, std::nullopt, error);
+        });
+    });
+}
+
 std::optional<Record> SqliteStore::readRecord(const RecordID& id, const DesiredKeys& desiredKeys, Error* error)
 {
     SLResultSet row = db_->executeQuery(QString::fromLatin1(SelectRecord), id.zoneName, id.recordName);
@@ -222,6 +232,9 @@ Error SqliteStore::write(QList<Record>& saves, const QList<RecordID>& deleteIDs,
         for (const RecordID& id : deleteIDs)
             if (failure.isNull())
                 failure = deleteOne(id, now, subscribed);
+        if (failure.isNull() && pushesAdded_
+            && !db_->executeUpdate(QString::fromLatin1(PruneNotifications), qlonglong(now - NotificationLifetimeMSecs)))
+            failure = lastError();
         return failure;
     });
     if (!error.isNull())
@@ -292,9 +305,6 @@ Error SqliteStore::notify(const Record& record, int reason, int64_t now, const Q
         added = true;
     }
     pushesAdded_ = pushesAdded_ || added;
-    if (added && !db_->executeUpdate(QString::fromLatin1(PruneNotifications),
-                                     qlonglong(now - NotificationLifetimeMSecs)))
-        return lastError();
     return {};
 }
 

@@ -25,6 +25,9 @@ public:
     virtual QDateTime serverTime() const = 0;
 
     virtual std::optional<Record> fetch(const RecordID& id, const DesiredKeys& desiredKeys, Error* error) = 0;
+    // The records of ids that exist, in their order; the names of the others go
+    // to missing. Any other failure stops it and is answered.
+    virtual Error fetchEach(const QList<RecordID>& ids, QList<Record>& found, QStringList& missing) = 0;
     // Writes all or nothing; the saved records get their new system fields.
     Error modify(QList<Record>& saves, const QList<RecordID>& deleteIDs) { return write(saves, deleteIDs, nullptr); }
     // Saves in one transaction, each record on its own checks: one refused gets

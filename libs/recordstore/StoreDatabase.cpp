@@ -37,15 +37,8 @@ void StoreDatabase::fetchRecords(const QList<RecordID>& ids, RecordsCompletion c
     onQueue([ids, completion = std::move(completion)](StoreBackend& store) {
         QList<Record> records;
         QStringList missing;
-        for (const RecordID& id : ids) {
-            Error error;
-            if (auto record = store.fetch(id, std::nullopt, &error))
-                records.append(std::move(*record));
-            else if (error.code == RecordStoreError::UnknownItem)
-                missing.append(id.recordName);
-            else
-                return completion({}, error);
-        }
+        if (Error error = store.fetchEach(ids, records, missing); !error.isNull())
+            return completion({}, error);
         Error error;
         if (!missing.isEmpty()) {
             error = RecordStoreError::make(RecordStoreError::PartialFailure,

@@ -235,3 +235,62 @@ TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAsALocalChange)
     EXPECT_TRUE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the send passes take it
     EXPECT_EQ(localText(key), QStringLiteral("cut"));
 }
+
+TEST_F(CloudLinks, AWriteMakesTheLinkWhereNoneIsAndRedatesOnlyARealOne)
+{
+    const QString path = Note::linkFileForKey(Key, NoteServiceCloudKit, NoteStorageInbox);
+    const QString nowhere = TestSupport::home() + QStringLiteral("/nowhere");
+    const FileTime old{CloudNow - 90, 7}, date{CloudNow - 3, 123456789};
+    const struct {
+        const char* what;
+        std::function<void()> before;
+        bool file;                      // a plain file there afterwards
+        std::optional<FileTime> dated;  // its date afterwards
+    } cases[] = {
+        {"no folder yet", [&] { QDir(QFileInfo(path).path()).removeRecursively(); }, true, date},
+        {"folder, no link", [&] { QDir().mkpath(QFileInfo(path).path()); }, true, date},
+        {"a link there", [&] { RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageInbox, old); }, true, date},
+        {"a symbolic link to nothing", [&] { ASSERT_TRUE(QFile::link(nowhere, path)); }, false, std::nullopt},
+        {"a folder there, left a folder", [&] { QDir().mkpath(path); }, false, date},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QDir(Note::cachesRoot() + QStringLiteral("/Link")).removeRecursively();
+        QDir().mkpath(QFileInfo(path).path());
+        c.before();
+        RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageInbox, date);
+        const QFileInfo info(path);
+        EXPECT_EQ(info.isFile() && !info.isSymLink(), c.file);
+        EXPECT_EQ(linkDate(NoteServiceCloudKit), c.dated);
+        EXPECT_FALSE(QFileInfo::exists(nowhere)) << "written through a dangling link";
+        if (c.file)
+            EXPECT_EQ(info.size(), 0);
+    }
+}
+
+TEST_F(CloudLinks, AHistoryReadsBackAsSavedFirstTimeAndOverAnOldOne)
+{
+    const auto saved = [](const QStringList& hashes, const QString& received) {
+        NoteHistory history;
+        history.hashes = hashes;
+        history.received = received;
+        history.save(Key, NoteStorageInbox);
+    };
+    const struct {
+        const char* what;
+        QStringList hashes;
+        QString received;
+    } steps[] = {
+        {"first save", {"aaaa", "bbbb"}, ""},
+        {"over it, longer", {"cccc", "aaaa", "bbbb"}, "cccc"},
+        {"over it, shorter", {"dddd"}, ""},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        saved(step.hashes, step.received);
+        const NoteHistory read = NoteHistory::load(Key, NoteStorageInbox);
+        EXPECT_EQ(read.hashes, step.hashes);
+        EXPECT_EQ(read.received, step.received);
+    }
+    EXPECT_TRUE(NoteHistory::load(Key, NoteStorageArchive).hashes.isEmpty());
+}

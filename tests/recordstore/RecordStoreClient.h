@@ -67,6 +67,17 @@ inline Fetched save(Database& db, const Record& record)
     return {saved, error};
 }
 
+struct FetchedMany {
+    QList<Record> records;
+    Error error;
+};
+
+inline FetchedMany fetchAll(Database& db, const QList<RecordID>& ids)
+{
+    auto [records, error] = call<QList<Record>, Error>(db, [&](auto done) { db.fetchRecords(ids, done); });
+    return {records, error};
+}
+
 struct Modified {
     QList<Record> saved;
     QList<RecordID> deleted;

@@ -299,6 +299,48 @@ TYPED_TEST(RecordStore, ModifyDeletesPresentAndMissing)
     EXPECT_TRUE(fetch(a->db(), RecordID {"new"}).record);
 }
 
+TYPED_TEST(RecordStore, FetchingManyAnswersWhatExistsInOrderAndNamesTheMissing)
+{
+    auto a = this->client("A");
+    const Record first = this->saved(a->db(), this->note("first"));
+    const Record second = this->saved(a->db(), this->note("second"));
+    QStringList absent; // more than one statement asks for on some backends
+    for (int i = 0; i < 2500; ++i)
+        absent << QStringLiteral("absent-%1").arg(i);
+    const struct {
+        const char* what;
+        QStringList asked;
+        QStringList found;
+        QStringList missing; // empty: no error at all
+    } cases[] = {
+        {"none asked", {}, {}, {}},
+        {"all there", {"second", "first"}, {"second", "first"}, {}},
+        {"none there", {"x", "y"}, {}, {"x", "y"}},
+        {"mixed, one asked twice", {"x", "first", "y", "second", "first"}, {"first", "second", "first"}, {"x", "y"}},
+        {"thousands, found at both ends", QStringList{"second"} + absent + QStringList{"first"}, {"second", "first"},
+         absent},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QList<RecordID> ids;
+        for (const QString& name : c.asked)
+            ids.append(RecordID {name});
+        const FetchedMany got = fetchAll(a->db(), ids);
+        EXPECT_EQ(names(got.records), c.found);
+        for (const Record& record : got.records) {
+            const Record& stored = record.recordID().recordName == "first" ? first : second;
+            EXPECT_EQ(record.recordChangeTag(), stored.recordChangeTag());
+            EXPECT_EQ(record.fields(), stored.fields());
+        }
+        if (c.missing.isEmpty()) {
+            EXPECT_TRUE(got.error.isNull()) << qPrintable(got.error.localizedDescription());
+            continue;
+        }
+        EXPECT_EQ(got.error.code, RecordStoreError::PartialFailure);
+        EXPECT_EQ(got.error.userInfo.value("missing").toStringList(), c.missing);
+    }
+}
+
 TYPED_TEST(RecordStore, SavingManyChecksEachRecordAlone)
 {
     auto a = this->client("A");
