@@ -1006,6 +1006,11 @@ void Dispatch::waitUntilSet(const std::atomic<bool>& flag)
 void Dispatch::waitUntilIdle()
 {
     const bool onMain = isMainThread();
+    // The pause doubles while the work goes on: a waiter polling every 50 µs through a long run
+    // took a good part of a core from the work it waited for.
+    constexpr auto firstPause = std::chrono::microseconds(50);
+    constexpr auto longestPause = std::chrono::microseconds(1000);
+    auto pause = firstPause;
     int quietRounds = 0;
     while (quietRounds < 2) {
         int busy = onMain ? DispatchQueue::drainMain() : 0;
@@ -1023,7 +1028,8 @@ void Dispatch::waitUntilIdle()
             ++quietRounds;
         } else {
             quietRounds = 0;
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            std::this_thread::sleep_for(pause);
+            pause = std::min(pause * 2, longestPause);
         }
     }
 }
