@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/ChunkIndex.h"
+#include "text/ChunkedText.h"
 #include "text/TextAttributes.h"
 #include "text/TextRange.h"
 
@@ -22,7 +24,9 @@ public:
     AttributedString() = default;
     explicit AttributedString(const QString& text, const TextAttributes& attributes = {});
 
-    const QString& string() const { return text_; }
+    // Valid until the next change of characters (attributes may change meanwhile): a long text is kept
+    // in chunks once edited, and this is a copy of them joined, emptied by the next edit.
+    const QString& string() const { return text_.string(); }
     qsizetype length() const { return text_.size(); }
     // Reads of a part of the text, for callers that must not take all of it on every key.
     QChar characterAtIndex(qsizetype index) const;
@@ -86,8 +90,6 @@ private:
     // The run that contains the index; the end of the text gives the place after the last run.
     Place locate(qsizetype index) const;
     void resizeChunk(size_t chunk, qsizetype delta);
-    void chunksRestructured();
-    void rebuildTree() const;
     // Makes a run start at the index and returns its place.
     Place splitAt(qsizetype index);
     // Replaces the runs over [start, end) (both run boundaries) by `runs`.
@@ -96,17 +98,14 @@ private:
     void mergeAt(qsizetype index);
     void balance(size_t chunk);
     void forEachRun(TextRange range, const std::function<void(uint32_t id, TextRange)>& block) const;
-    // The text part of replaceCharacters() for anything but the whole text.
-    void replaceText(TextRange range, const QString& string);
     // Maps every run in the range to new attributes (none: unchanged).
     void transform(TextRange range,
                    const std::function<std::optional<TextAttributes>(const TextAttributes&)>& change);
 
-    QString text_;
+    ChunkedText text_;
     std::vector<Chunk> chunks_;
     qsizetype total_ = 0; // the runs' length: the text's, once an edit is done
-    mutable std::vector<qsizetype> tree_;
-    mutable bool treeValid_ = false;
+    mutable ChunkIndex index_;
 
     std::vector<PoolEntry> pool_{PoolEntry{}}; // id 0: no attributes, never released
     QHash<TextAttributes, uint32_t> ids_;
