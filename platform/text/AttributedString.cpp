@@ -93,7 +93,7 @@ void AttributedString::resizeChunk(size_t chunk, qsizetype delta)
 {
     chunks_[chunk].length += delta;
     total_ += delta;
-    index_.resized(chunk, delta);
+    runIndex_.resized(chunk, delta);
 }
 
 AttributedString::Place AttributedString::locate(qsizetype index) const
@@ -103,7 +103,7 @@ AttributedString::Place AttributedString::locate(qsizetype index) const
     if (index >= total_)
         return {chunks_.size() - 1, chunks_.back().runs.size(), total_};
     index = std::max<qsizetype>(index, 0);
-    const ChunkIndex::Found found = index_.find(index, chunks_.size(),
+    const ChunkIndex::Found found = runIndex_.find(index, chunks_.size(),
                                                 [this](size_t chunk) { return chunks_[chunk].length; });
     const size_t chunk = found.chunk;
     qsizetype start = found.start;
@@ -232,7 +232,7 @@ void AttributedString::splice(qsizetype start, qsizetype end, const std::vector<
 
     if (chunks_.empty()) {
         chunks_.emplace_back();
-        index_.invalidate();
+        runIndex_.invalidate();
     }
     Chunk& target = chunks_[at.chunk];
     target.runs.insert(target.runs.begin() + qsizetype(at.run), runs.begin(), runs.end());
@@ -241,7 +241,7 @@ void AttributedString::splice(qsizetype start, qsizetype end, const std::vector<
     for (size_t i = std::min(chunk, chunks_.size() - 1) + 1; i-- > at.chunk;) {
         if (chunks_[i].runs.empty()) {
             chunks_.erase(chunks_.begin() + qsizetype(i));
-            index_.invalidate();
+            runIndex_.invalidate();
         }
     }
     // The chunk after may have lost most of its runs to the removal.
@@ -270,7 +270,7 @@ void AttributedString::balance(size_t index)
         chunks_.erase(chunks_.begin() + qsizetype(index));
         chunks_.insert(chunks_.begin() + qsizetype(index), std::make_move_iterator(pieces.begin()),
                        std::make_move_iterator(pieces.end()));
-        index_.invalidate();
+        runIndex_.invalidate();
         return;
     }
     if (chunk.runs.size() >= MinRunsPerChunk)
@@ -281,7 +281,7 @@ void AttributedString::balance(size_t index)
         left.runs.insert(left.runs.end(), right.runs.begin(), right.runs.end());
         left.length += right.length;
         chunks_.erase(chunks_.begin() + qsizetype(into) + 1);
-        index_.invalidate();
+        runIndex_.invalidate();
     };
     if (index + 1 < chunks_.size() && chunk.runs.size() + chunks_[index + 1].runs.size() <= MaxRunsPerChunk)
         absorb(index);
@@ -311,7 +311,7 @@ void AttributedString::mergeAt(qsizetype index)
     }
     if (chunk.runs.empty()) {
         chunks_.erase(chunks_.begin() + qsizetype(place.chunk));
-        index_.invalidate();
+        runIndex_.invalidate();
     }
 }
 

@@ -105,7 +105,7 @@ private:
     ChunkedText text_;
     std::vector<Chunk> chunks_;
     qsizetype total_ = 0; // the runs' length: the text's, once an edit is done
-    mutable ChunkIndex index_;
+    mutable ChunkIndex runIndex_;
 
     std::vector<PoolEntry> pool_{PoolEntry{}}; // id 0: no attributes, never released
     QHash<TextAttributes, uint32_t> ids_;
