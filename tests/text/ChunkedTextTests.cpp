@@ -146,3 +146,21 @@ TEST(Text, ChunkedTextKeepsWhatStringHandedOutSafeAcrossEdits)
         EXPECT_EQ(text.string(), model);
     }
 }
+
+// A whole text replaced by a piece of itself, read as raw units out of string() while nothing else
+// holds that buffer: the piece is copied, not kept pointing into the buffer it replaces.
+TEST(Text, ChunkedTextTakesAWholeTextReadOutOfItself)
+{
+    for (const qsizetype size : {qsizetype(40), qsizetype(100000)}) {
+        SCOPED_TRACE(size);
+        std::mt19937 random(11);
+        ChunkedText text(randomText(random, size));
+        text.replace({size / 2, 1}, QStringLiteral("-")); // its own buffer (or chunks) from here on
+        const QString expected = text.string().mid(5, size / 2);
+        text.replace({0, size}, QString::fromRawData(text.string().constData() + 5, size / 2));
+        EXPECT_FALSE(text.chunked());
+        EXPECT_EQ(text.string(), expected);
+        text.replace({1, 0}, QStringLiteral("+"));
+        EXPECT_EQ(text.string(), QString(expected).insert(1, u'+'));
+    }
+}
