@@ -18,14 +18,16 @@
 // kept once (interned, reference-counted by the runs that use it), and the runs
 // of equal attributes are kept in chunks so an edit touches one short array.
 // Adjacent runs always differ, so a run's range is the longest effective range.
+// The characters are a ChunkedText: a long text goes into chunks at its first edit.
 // Ranges past the end of the text are clipped to it.
 class AttributedString {
 public:
     AttributedString() = default;
     explicit AttributedString(const QString& text, const TextAttributes& attributes = {});
 
-    // Valid until the next change of characters (attributes may change meanwhile): a long text is kept
-    // in chunks once edited, and this is a copy of them joined, emptied by the next edit.
+    // Valid until the next change of characters (attribute changes keep it). Once a long text is in
+    // chunks this joins them, a copy of all of it that the next edit empties: what reads on every key
+    // uses the reads below instead.
     const QString& string() const { return text_.string(); }
     qsizetype length() const { return text_.size(); }
     // Reads of a part of the text, for callers that must not take all of it on every key.
