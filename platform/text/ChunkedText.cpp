@@ -132,8 +132,10 @@ qsizetype ChunkedText::lineEnd(qsizetype index) const
 void ChunkedText::replace(TextRange range, const QString& string)
 {
     if (range.location == 0 && range.length == size_) {
-        // Shared with whoever handed it over, unless it points into the text it replaces.
-        flat_ = overlaps(string, flat_) ? QString(string.constData(), string.size()) : string;
+        // Shared with whoever handed it over, unless it points into a part of the text it replaces
+        // (the same units again are kept as they are).
+        if (string.constData() != flat_.constData() || string.size() != flat_.size())
+            flat_ = overlaps(string, flat_) ? QString(string.constData(), string.size()) : string;
         chunks_.clear();
         chunked_ = false;
         joined_ = false;

@@ -164,3 +164,24 @@ TEST(Text, ChunkedTextTakesAWholeTextReadOutOfItself)
         EXPECT_EQ(text.string(), QString(expected).insert(1, u'+'));
     }
 }
+
+// The text it holds handed over whole again (a note shown again, the joined text set back) stays
+// shared: not a second copy of the note.
+TEST(Text, ChunkedTextSharesAWholeTextHandedOverAgain)
+{
+    for (const qsizetype size : {qsizetype(40), qsizetype(100000)}) {
+        SCOPED_TRACE(size);
+        std::mt19937 random(13);
+        const QString note = randomText(random, size);
+        ChunkedText text(note);
+        text.replace({0, size}, note);
+        EXPECT_EQ(text.string().constData(), note.constData());
+
+        text.replace({1, 0}, QStringLiteral("+")); // in chunks when long
+        const QString edited = text.string();
+        text.replace({0, text.size()}, edited);
+        EXPECT_FALSE(text.chunked());
+        EXPECT_EQ(text.string().constData(), edited.constData());
+        EXPECT_EQ(text.string(), QString(note).insert(1, u'+'));
+    }
+}
