@@ -1,7 +1,6 @@
 #include "text/AttributedString.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
 
@@ -17,7 +16,7 @@ AttributedString::AttributedString(const QString& text, const TextAttributes& at
     if (text.isEmpty())
         return;
     splice(0, 0, {Run{uint32_t(text.size()), intern(attributes)}});
-    text_ = text;
+    text_ = ChunkedText(text);
 }
 
 TextRange AttributedString::clipped(TextRange range) const
@@ -30,18 +29,18 @@ TextRange AttributedString::clipped(TextRange range) const
 
 QChar AttributedString::characterAtIndex(qsizetype index) const
 {
-    return index >= 0 && index < text_.size() ? text_[index] : QChar();
+    return text_.at(index);
 }
 
 QString AttributedString::substring(TextRange range) const
 {
     range = clipped(range);
-    return text_.mid(range.location, range.length);
+    return text_.mid(range);
 }
 
 TextRange AttributedString::paragraphRange(TextRange range) const
 {
-    return paragraphRangeForRange(text_, range);
+    return text_.paragraphRange(range);
 }
 
 qsizetype AttributedString::runCount() const
@@ -90,35 +89,11 @@ void AttributedString::release(uint32_t id)
 
 // --- finding runs -----------------------------------------------------------
 
-// Chunk positions come from a Fenwick tree over the chunk lengths, so a
-// change of one chunk's length costs O(log n) and finding a position too.
-// Adding or removing chunks (rare) rebuilds the tree on the next query.
-void AttributedString::rebuildTree() const
-{
-    const size_t n = chunks_.size();
-    tree_.assign(n + 1, 0);
-    for (size_t i = 1; i <= n; ++i) {
-        tree_[i] += chunks_[i - 1].length;
-        const size_t parent = i + (i & (~i + 1));
-        if (parent <= n)
-            tree_[parent] += tree_[i];
-    }
-    treeValid_ = true;
-}
-
 void AttributedString::resizeChunk(size_t chunk, qsizetype delta)
 {
     chunks_[chunk].length += delta;
     total_ += delta;
-    if (!treeValid_)
-        return;
-    for (size_t i = chunk + 1; i < tree_.size(); i += i & (~i + 1))
-        tree_[i] += delta;
-}
-
-void AttributedString::chunksRestructured()
-{
-    treeValid_ = false;
+    runIndex_.resized(chunk, delta);
 }
 
 AttributedString::Place AttributedString::locate(qsizetype index) const
@@ -128,20 +103,10 @@ AttributedString::Place AttributedString::locate(qsizetype index) const
     if (index >= total_)
         return {chunks_.size() - 1, chunks_.back().runs.size(), total_};
     index = std::max<qsizetype>(index, 0);
-    if (!treeValid_)
-        rebuildTree();
-    // Descend to the last chunk whose start is at or before the index.
-    size_t chunk = 0;
-    qsizetype start = 0;
-    size_t step = 1;
-    while (step * 2 < tree_.size())
-        step *= 2;
-    for (; step > 0; step /= 2) {
-        if (chunk + step < tree_.size() && start + tree_[chunk + step] <= index) {
-            chunk += step;
-            start += tree_[chunk];
-        }
-    }
+    const ChunkIndex::Found found = runIndex_.find(index, chunks_.size(),
+                                                [this](size_t chunk) { return chunks_[chunk].length; });
+    const size_t chunk = found.chunk;
+    qsizetype start = found.start;
     const std::vector<Run>& runs = chunks_[chunk].runs;
     size_t run = 0;
     while (index >= start + qsizetype(runs[run].length))
@@ -267,7 +232,7 @@ void AttributedString::splice(qsizetype start, qsizetype end, const std::vector<
 
     if (chunks_.empty()) {
         chunks_.emplace_back();
-        chunksRestructured();
+        runIndex_.invalidate();
     }
     Chunk& target = chunks_[at.chunk];
     target.runs.insert(target.runs.begin() + qsizetype(at.run), runs.begin(), runs.end());
@@ -276,7 +241,7 @@ void AttributedString::splice(qsizetype start, qsizetype end, const std::vector<
     for (size_t i = std::min(chunk, chunks_.size() - 1) + 1; i-- > at.chunk;) {
         if (chunks_[i].runs.empty()) {
             chunks_.erase(chunks_.begin() + qsizetype(i));
-            chunksRestructured();
+            runIndex_.invalidate();
         }
     }
     // The chunk after may have lost most of its runs to the removal.
@@ -305,7 +270,7 @@ void AttributedString::balance(size_t index)
         chunks_.erase(chunks_.begin() + qsizetype(index));
         chunks_.insert(chunks_.begin() + qsizetype(index), std::make_move_iterator(pieces.begin()),
                        std::make_move_iterator(pieces.end()));
-        chunksRestructured();
+        runIndex_.invalidate();
         return;
     }
     if (chunk.runs.size() >= MinRunsPerChunk)
@@ -316,7 +281,7 @@ void AttributedString::balance(size_t index)
         left.runs.insert(left.runs.end(), right.runs.begin(), right.runs.end());
         left.length += right.length;
         chunks_.erase(chunks_.begin() + qsizetype(into) + 1);
-        chunksRestructured();
+        runIndex_.invalidate();
     };
     if (index + 1 < chunks_.size() && chunk.runs.size() + chunks_[index + 1].runs.size() <= MaxRunsPerChunk)
         absorb(index);
@@ -346,7 +311,7 @@ void AttributedString::mergeAt(qsizetype index)
     }
     if (chunk.runs.empty()) {
         chunks_.erase(chunks_.begin() + qsizetype(place.chunk));
-        chunksRestructured();
+        runIndex_.invalidate();
     }
 }
 
@@ -391,7 +356,7 @@ void AttributedString::replaceCharacters(TextRange range, const QString& string)
     std::vector<Run> runs;
     if (!string.isEmpty()) {
         uint32_t id = 0;
-        if (!text_.isEmpty()) {
+        if (text_.size() > 0) {
             const qsizetype from = range.length > 0 ? range.location : std::max<qsizetype>(range.location - 1, 0);
             const Place place = locate(from);
             id = chunks_[place.chunk].runs[place.run].id;
@@ -399,36 +364,7 @@ void AttributedString::replaceCharacters(TextRange range, const QString& string)
         runs.push_back({uint32_t(string.size()), id});
     }
     splice(range.location, range.end(), runs);
-    // A whole new text is shared with whoever handed it over (a note's text as read), not copied.
-    if (range.location == 0 && range.length == text_.size())
-        text_ = string;
-    else
-        replaceText(range, string);
-}
-
-void AttributedString::replaceText(TextRange range, const QString& string)
-{
-    // An edit to one flat text moves all the units on one side of it: the side before costs less
-    // when it is shorter, taking or giving room at the start (the text keeps some there once it
-    // has grown or shrunk at its start).
-    const qsizetype before = range.location;
-    const qsizetype change = string.size() - range.length;
-    const QChar* own = text_.constData();
-    const bool overlaps = string.constData() < own + text_.size() && own < string.constData() + string.size();
-    if (change == 0 || before >= text_.size() - range.end() || overlaps) {
-        text_.replace(range.location, range.length, string);
-        return;
-    }
-    if (change > 0) {
-        text_.insert(0, string.constData(), change);
-        QChar* data = text_.data();
-        std::memmove(data, data + change, size_t(before) * sizeof(QChar));
-    } else {
-        QChar* data = text_.data();
-        std::memmove(data - change, data, size_t(before) * sizeof(QChar));
-        text_.remove(0, -change);
-    }
-    std::copy(string.cbegin(), string.cend(), text_.data() + before);
+    text_.replace(range, string);
 }
 
 void AttributedString::setAttributes(const TextAttributes& attributes, TextRange range)

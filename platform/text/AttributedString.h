@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text/ChunkIndex.h"
+#include "text/ChunkedText.h"
 #include "text/TextAttributes.h"
 #include "text/TextRange.h"
 
@@ -16,13 +18,17 @@
 // kept once (interned, reference-counted by the runs that use it), and the runs
 // of equal attributes are kept in chunks so an edit touches one short array.
 // Adjacent runs always differ, so a run's range is the longest effective range.
+// The characters are a ChunkedText: a long text goes into chunks at its first edit.
 // Ranges past the end of the text are clipped to it.
 class AttributedString {
 public:
     AttributedString() = default;
     explicit AttributedString(const QString& text, const TextAttributes& attributes = {});
 
-    const QString& string() const { return text_; }
+    // Valid until the next change of characters (attribute changes keep it). Once a long text is in
+    // chunks this joins them, a copy of all of it that the next edit empties: what reads on every key
+    // uses the reads below instead.
+    const QString& string() const { return text_.string(); }
     qsizetype length() const { return text_.size(); }
     // Reads of a part of the text, for callers that must not take all of it on every key.
     QChar characterAtIndex(qsizetype index) const;
@@ -86,8 +92,6 @@ private:
     // The run that contains the index; the end of the text gives the place after the last run.
     Place locate(qsizetype index) const;
     void resizeChunk(size_t chunk, qsizetype delta);
-    void chunksRestructured();
-    void rebuildTree() const;
     // Makes a run start at the index and returns its place.
     Place splitAt(qsizetype index);
     // Replaces the runs over [start, end) (both run boundaries) by `runs`.
@@ -96,17 +100,14 @@ private:
     void mergeAt(qsizetype index);
     void balance(size_t chunk);
     void forEachRun(TextRange range, const std::function<void(uint32_t id, TextRange)>& block) const;
-    // The text part of replaceCharacters() for anything but the whole text.
-    void replaceText(TextRange range, const QString& string);
     // Maps every run in the range to new attributes (none: unchanged).
     void transform(TextRange range,
                    const std::function<std::optional<TextAttributes>(const TextAttributes&)>& change);
 
-    QString text_;
+    ChunkedText text_;
     std::vector<Chunk> chunks_;
     qsizetype total_ = 0; // the runs' length: the text's, once an edit is done
-    mutable std::vector<qsizetype> tree_;
-    mutable bool treeValid_ = false;
+    mutable ChunkIndex runIndex_;
 
     std::vector<PoolEntry> pool_{PoolEntry{}}; // id 0: no attributes, never released
     QHash<TextAttributes, uint32_t> ids_;

@@ -331,3 +331,80 @@ TEST(Text, AttributeRunsAgreeWithPerUnitModel)
     }
     EXPECT_GT(text.runCount(), 256) << "the test should span several chunks";
 }
+
+// A long note is kept in chunks once edited: its attributes still follow the edits, and the reads of
+// a unit, a range and the lines around a range agree with the text before string() joins it.
+TEST(Text, AttributesAndReadsFollowEditsOfALongText)
+{
+    struct Case {
+        const char* name;
+        qsizetype maxInsert;
+        qsizetype maxRemove;
+    };
+    const Case cases[] = {
+        {"typed into", 3, 2},
+        {"pasted into and cut from", 9000, 9000},
+    };
+    const QString letters = QStringLiteral("ab \n\r#\u2029");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::mt19937 random(20261208);
+        QString initial;
+        for (int i = 0; i < 70000; ++i)
+            initial += letters[qsizetype(random() % uint32_t(letters.size()))];
+        AttributedString text(initial);
+        NaiveText naive;
+        naive.replace({0, 0}, initial);
+        for (int i = 0; i < 40; ++i) {
+            const TextRange range = randomRange(random, naive.text.size(), 3000);
+            const TextAttributes attributes = randomAttributes(random);
+            text.setAttributes(attributes, range);
+            naive.change(range, [&](const TextAttributes&) { return attributes; });
+        }
+
+        for (int step = 0; step < 120; ++step) {
+            const TextRange range = randomRange(random, naive.text.size(), c.maxRemove);
+            QString inserted;
+            for (qsizetype i = qsizetype(random() % uint32_t(c.maxInsert + 1)); i > 0; --i)
+                inserted += letters[qsizetype(random() % uint32_t(letters.size()))];
+            text.replaceCharacters(range, inserted);
+            naive.replace(range, inserted);
+
+            ASSERT_EQ(text.length(), naive.text.size()) << "step " << step;
+            for (int probe = 0; probe < 8; ++probe) {
+                const qsizetype index = qsizetype(random() % uint32_t(naive.text.size()));
+                TextRange effective;
+                ASSERT_EQ(text.attributesAtIndex(index, &effective), naive.attributes[size_t(index)]);
+                ASSERT_EQ(effective, naive.longestRun(index)) << "step " << step << " index " << index;
+                ASSERT_EQ(text.characterAtIndex(index), naive.text[index]) << "step " << step;
+                const TextRange read = randomRange(random, naive.text.size(), 10000);
+                ASSERT_EQ(text.substring(read), naive.text.mid(read.location, read.length)) << "step " << step;
+                ASSERT_EQ(text.paragraphRange(read), paragraphRangeForRange(naive.text, read)) << "step " << step;
+            }
+            if (step % 20 == 0)
+                ASSERT_NO_FATAL_FAILURE(expectMatchesModel(text, naive, step));
+        }
+        ASSERT_NO_FATAL_FAILURE(expectMatchesModel(text, naive, -1));
+    }
+}
+
+// Reads outside the text give nothing and are clipped, flat or in chunks.
+TEST(Text, RangeReadsOutsideTheTextAreClipped)
+{
+    for (const qsizetype size : {qsizetype(10), qsizetype(100000)}) {
+        SCOPED_TRACE(size);
+        QString model(size, QChar(u'a'));
+        AttributedString text(model);
+        text.replaceCharacters({size / 2, 0}, QStringLiteral("\n"));
+        model.insert(size / 2, u'\n');
+        EXPECT_EQ(text.characterAtIndex(-1), QChar());
+        EXPECT_EQ(text.characterAtIndex(size + 1), QChar());
+        EXPECT_EQ(text.characterAtIndex(size), QChar(u'a'));
+        EXPECT_EQ(text.substring({-5, 8}), model.left(3));
+        EXPECT_EQ(text.substring({size - 2, 50}), model.right(3));
+        EXPECT_EQ(text.substring({size + 5, 2}), QString());
+        EXPECT_EQ(text.substring({3, -2}), QString());
+        EXPECT_EQ(text.paragraphRange({-4, 2}), (TextRange{0, size / 2 + 1}));
+        EXPECT_EQ(text.paragraphRange({size + 9, 3}), (TextRange{size / 2 + 1, size - size / 2}));
+    }
+}

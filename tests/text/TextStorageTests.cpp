@@ -172,3 +172,49 @@ TEST(Text, StorageObserverEditsStartTheNextPassAfterEveryoneHeard)
     EXPECT_EQ(second.passes[1].range, (TextRange{1, 1}));
     EXPECT_EQ(first.passes.size(), 2u);
 }
+
+// A long text is kept in chunks once edited: what processing and the observers read of it, whole or
+// in part, is the text after the edit.
+TEST(Text, StorageReadersSeeEachEditOfALongText)
+{
+    struct Edit {
+        const char* name;
+        TextRange range;
+        QString replacement;
+    };
+    QString model;
+    for (int line = 0; model.size() < 100000; ++line)
+        model += QStringLiteral("line %1 of a long note\n").arg(line);
+    const Edit edits[] = {
+        {"typed in the middle", {50000, 0}, "x"},
+        {"a line end typed", {50010, 0}, "\r\n"},
+        {"pasted near the start", {7, 3}, QString(9000, QChar(u'p'))},
+        {"cut across many lines", {20000, 30000}, ""},
+        {"typed at the end", {model.size() - 1, 0}, "!"},
+    };
+    MarkingStorage storage;
+    storage.replaceCharacters({0, 0}, model);
+    Recorder recorder;
+    std::vector<QString> linesSeen;
+    recorder.onPass = [&](TextStorage& s) {
+        linesSeen.push_back(s.substring(s.paragraphRange(recorder.passes.back().range)));
+    };
+    storage.addObserver(&recorder);
+    for (const Edit& edit : edits) {
+        SCOPED_TRACE(edit.name);
+        const TextRange range{std::min(edit.range.location, model.size()), edit.range.length};
+        storage.replaceCharacters(range, edit.replacement);
+        model.replace(range.location, range.length, edit.replacement);
+
+        ASSERT_FALSE(recorder.passes.empty());
+        EXPECT_EQ(recorder.passes.back().text, model);
+        const TextRange lines = paragraphRangeForRange(model, {range.location, edit.replacement.size()});
+        EXPECT_EQ(recorder.passes.back().range, lines);
+        EXPECT_EQ(linesSeen.back(), model.mid(lines.location, lines.length));
+        EXPECT_EQ(storage.seen.back(), (TextRange{range.location, edit.replacement.size()}));
+        // Processing marked the lines it was told of, in the text as edited.
+        EXPECT_EQ(storage.attributesAtIndex(lines.location).underlineStyle, 1);
+        EXPECT_EQ(storage.attributesAtIndex(lines.end() - 1).underlineStyle, 1);
+        EXPECT_EQ(storage.length(), model.size());
+    }
+}
