@@ -160,12 +160,13 @@ public:
     // Caret, offset, selection, dates and branch signature from the meta
     // file; without one, the text file's dates (now when there is no file).
     bool restoreMeta(Error* error = nullptr);
-    bool writeMetaFile(Error* error = nullptr);
+    // With folder, the storage's record folder held open by the caller.
+    bool writeMetaFile(Error* error = nullptr, int folder = -1);
     bool removeMetaFile(Error* error = nullptr);
     // Title and summary from the header file; without one, derived from the
     // text (read first when null) and written.
     bool restoreHeader(Error* error = nullptr);
-    bool writeHeaderFile(Error* error = nullptr);
+    bool writeHeaderFile(Error* error = nullptr, int folder = -1);
     bool removeHeaderFile(Error* error = nullptr);
     bool writeIndexFile(Error* error = nullptr);
     bool removeIndexFile(Error* error = nullptr);

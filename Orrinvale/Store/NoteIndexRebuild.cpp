@@ -21,10 +21,15 @@
 namespace {
 
 // The meta file's dates: when missing, from the text file's; when older than
-// the text, the text's. True when the file needs writing.
-bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
+// the text, the text's. True when the file needs writing. An empty record (a
+// crash before its bytes reached the disk) is read as missing, so it is made
+// again too. The meta folder is open, or -1 when it could not be.
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder)
 {
-    const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
+    const NoteIndexMarker::Stamp record =
+        metaFolder >= 0 ? NoteIndexMarker::stampAt(metaFolder, QFile::encodeName(note.key()).constData())
+                        : NoteIndexMarker::stampOf(Note::metaFileForKey(note.key(), note.storage()));
+    const bool hadMeta = record.size > 0;
     note.restoreMeta();
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
@@ -40,7 +45,9 @@ int openFolder(const QString& path)
 } // namespace
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize)
-    : batchSize_(batchSize > 0 ? batchSize : 1), records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
+    : batchSize_(batchSize > 0 ? batchSize : 1),
+      links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
+      records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
 {
     // Tag folders changed while the application was closed are read afresh.
     TagLinkIndex::shared().forget();
@@ -49,7 +56,7 @@ NoteIndexRebuild::NoteIndexRebuild(int batchSize)
 NoteIndexRebuild::~NoteIndexRebuild()
 {
     closeDocumentFolder();
-    for (const int folder : markerFolders_)
+    for (const int folder : openCacheFolders_)
         ::close(folder);
 }
 
@@ -67,7 +74,7 @@ bool NoteIndexRebuild::openNextStorage()
     storage_ = storage_ == 0 ? NoteStorageInbox : NoteStorageArchive;
     names_.clear();
     closeDocumentFolder();
-    markerFolder_ = -1;
+    cacheFolders_ = {};
     next_ = 0;
     Error error;
     const QString folder = Note::documentDirectoryForStorage(storage_);
@@ -85,13 +92,17 @@ bool NoteIndexRebuild::openNextStorage()
     listFolderNames(Note::indexDirectoryForStorage(storage_), &markerNames, nullptr);
     indexed_ = QSet<QString>(markerNames.cbegin(), markerNames.cend());
     documentFolder_ = openFolder(folder);
-    // Made now, so that every marker is written inside it; it stays open
-    // while markers of its notes may still be on the database's queue.
-    const QString markers = Note::indexDirectoryForStorage(storage_);
-    Folders::ensure(markers);
-    markerFolder_ = openFolder(markers);
-    if (markerFolder_ >= 0)
-        markerFolders_.append(markerFolder_);
+    // Made now, so that every marker and record is written inside them.
+    const auto cacheFolder = [this](const QString& path) {
+        Folders::ensure(path);
+        const int fd = openFolder(path);
+        if (fd >= 0)
+            openCacheFolders_.append(fd);
+        return fd;
+    };
+    cacheFolders_ = {cacheFolder(Note::indexDirectoryForStorage(storage_)),
+                     cacheFolder(Note::headerDirectoryForStorage(storage_)),
+                     cacheFolder(Note::metaDirectoryForStorage(storage_))};
     return true;
 }
 
@@ -108,14 +119,19 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Stamp
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != *stamp;
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != *stamp;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     if (db.totalChanges() != changesAfterLastBatch_)
         rowIds_ = NoteSearchRow::readRowIds(db);
+    // Every row goes in through the same statement: prepared once a batch,
+    // not once a row. The connection's own setting is back afterwards.
+    const bool cached = db.shouldCacheStatements();
+    db.setShouldCacheStatements(true);
     const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
+    db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
     return stored;
 }
@@ -131,33 +147,42 @@ void NoteIndexRebuild::store(NoteServices& core)
             const QList<bool> stored = writeRows(db, rows);
             for (qsizetype i = 0; i < notes.size(); ++i) {
                 if (stored.value(i))
-                    NoteIndexMarker::writeAt(notes[i].markerFolder, QFile::encodeName(notes[i].note->key()).constData(),
-                                             notes[i].stamp);
+                    NoteIndexMarker::writeAt(notes[i].folders.markers,
+                                             QFile::encodeName(notes[i].note->key()).constData(), notes[i].stamp);
             }
         });
 }
 
-void NoteIndexRebuild::hand(QList<Written>& written, NoteServices* core, bool store)
+void NoteIndexRebuild::hand(QList<Read>& read, NoteServices* core, bool store)
 {
-    if (written.isEmpty() && !store)
+    if (read.isEmpty() && !store)
         return;
-    records_->async([this, written = std::exchange(written, {}), core, store]() mutable {
-        for (Written& w : written) {
-            const NotePtr& note = w.indexed.note;
-            note->writeHeaderFile();
-            if (w.writeMeta)
-                note->writeMetaFile();
-            w.row.title = note->title();
-            pendingRows_.append(std::move(w.row));
-            pendingNotes_.append(std::move(w.indexed));
+    links_->async([this, read = std::exchange(read, {}), core, store]() mutable {
+        // The row comes with the links: both follow from the tags of the text.
+        QList<std::pair<Read, NoteSearchRow>> linked;
+        linked.reserve(read.size());
+        for (Read& r : read) {
+            NoteSearchRow row = r.indexed.note->writeTagLinkFiles(false, nullptr);
+            linked.append({std::move(r), std::move(row)});
         }
-        if (store && core) {
-            this->store(*core);
-        } else if (store) {
-            // No database to take them.
-            pendingRows_.clear();
-            pendingNotes_.clear();
-        }
+        records_->async([this, linked = std::move(linked), core, store]() mutable {
+            for (auto& [r, row] : linked) {
+                const NotePtr& note = r.indexed.note;
+                note->writeHeaderFile(nullptr, r.indexed.folders.headers);
+                if (r.writeMeta)
+                    note->writeMetaFile(nullptr, r.indexed.folders.metas);
+                row.title = note->title();
+                pendingRows_.append(std::move(row));
+                pendingNotes_.append(std::move(r.indexed));
+            }
+            if (store && core) {
+                this->store(*core);
+            } else if (store) {
+                // No database to take them.
+                pendingRows_.clear();
+                pendingNotes_.clear();
+            }
+        });
     });
 }
 
@@ -167,11 +192,11 @@ bool NoteIndexRebuild::step()
         return false;
     NoteServices* const core = Note::services();
     // Half a batch per transaction: the first half's rows go in while the
-    // second half's files are written. The records' queue gets the notes a
-    // few at a time, not one wake-up each.
+    // second half's files are written. The other queues get the notes a few
+    // at a time, not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
-    QList<Written> written;
+    QList<Read> read;
     int taken = 0;
     while (taken < batchSize_) {
         if (next_ >= names_.size()) {
@@ -192,18 +217,20 @@ bool NoteIndexRebuild::step()
         if (!note->restoreText())
             continue;
         // The links carry the meta file's dates, so those come first; the
-        // title, the records and the row follow on the records' queue.
-        const bool writeMeta = refreshMeta(*note, stamp);
-        NoteSearchRow row = note->writeTagLinkFiles(false, nullptr);
-        written.append({{std::move(note), stamp, markerFolder_}, writeMeta, std::move(row)});
+        // links and the row follow on the links' queue, the title and the
+        // records on the records' queue.
+        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
+        read.append({{std::move(note), stamp, cacheFolders_}, writeMeta});
         ++taken;
         if (taken == half)
-            hand(written, core, true);
-        else if (written.size() == NotesPerHand)
-            hand(written, core, false);
+            hand(read, core, true);
+        else if (read.size() == NotesPerHand)
+            hand(read, core, false);
     }
-    hand(written, core, true);
-    // The batch is whole when the step returns: records, rows and markers are in.
+    hand(read, core, true);
+    // The batch is whole when the step returns: links, records, rows and
+    // markers are in. Each queue has handed everything on once it is synced.
+    links_->sync([] {});
     records_->sync([] {});
     if (core)
         core->syncDatabase([](SLDatabase&) {});
