@@ -136,52 +136,36 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
-void NoteIndexRebuild::store(NoteServices& core)
+void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
 {
-    if (pendingRows_.isEmpty())
+    if (read.isEmpty() && !stored)
         return;
-    // The markers follow the rows that went in, on the database's queue,
-    // while the other queues go on with the next notes.
-    core.asyncDatabase(
-        [this, notes = std::exchange(pendingNotes_, {}), rows = std::exchange(pendingRows_, {})](SLDatabase& db) {
-            const QList<bool> stored = writeRows(db, rows);
-            for (qsizetype i = 0; i < notes.size(); ++i) {
-                if (stored.value(i))
-                    NoteIndexMarker::writeAt(notes[i].folders.markers,
-                                             QFile::encodeName(notes[i].note->key()).constData(), notes[i].stamp);
-            }
-        });
-}
-
-void NoteIndexRebuild::hand(QList<Read>& read, NoteServices* core, bool store)
-{
-    if (read.isEmpty() && !store)
-        return;
-    links_->async([this, read = std::exchange(read, {}), core, store]() mutable {
-        // The row comes with the links: both follow from the tags of the text.
-        QList<std::pair<Read, NoteSearchRow>> linked;
-        linked.reserve(read.size());
-        for (Read& r : read) {
-            NoteSearchRow row = r.indexed.note->writeTagLinkFiles(false, nullptr);
-            linked.append({std::move(r), std::move(row)});
-        }
-        records_->async([this, linked = std::move(linked), core, store]() mutable {
-            for (auto& [r, row] : linked) {
+    links_->async([this, read = std::exchange(read, {}), stored]() mutable {
+        for (const Read& r : read)
+            r.indexed.note->writeTagLinks(r.tags, false, nullptr);
+        records_->async([this, read = std::move(read), stored]() mutable {
+            for (Read& r : read) {
                 const NotePtr& note = r.indexed.note;
-                note->writeHeaderFile(nullptr, r.indexed.folders.headers);
+                note->writeHeaderRecord(nullptr, r.indexed.folders.headers);
                 if (r.writeMeta)
                     note->writeMetaFile(nullptr, r.indexed.folders.metas);
-                row.title = note->title();
-                pendingRows_.append(std::move(row));
-                pendingNotes_.append(std::move(r.indexed));
+                unmarked_.append(std::move(r.indexed));
             }
-            if (store && core) {
-                this->store(*core);
-            } else if (store) {
-                // No database to take them.
-                pendingRows_.clear();
-                pendingNotes_.clear();
-            }
+            if (!stored)
+                return;
+            NoteServices* const core = Note::services();
+            QList<Indexed> notes = std::exchange(unmarked_, {});
+            if (!core)
+                return;
+            // Their rows were handed to the database's queue before, so the
+            // markers come after them there.
+            core->asyncDatabase([notes = std::move(notes), stored](SLDatabase&) {
+                for (qsizetype i = 0; i < notes.size(); ++i) {
+                    if (stored->value(i))
+                        NoteIndexMarker::writeAt(notes[i].folders.markers,
+                                                 QFile::encodeName(notes[i].note->key()).constData(), notes[i].stamp);
+                }
+            });
         });
     });
 }
@@ -192,11 +176,23 @@ bool NoteIndexRebuild::step()
         return false;
     NoteServices* const core = Note::services();
     // Half a batch per transaction: the first half's rows go in while the
-    // second half's files are written. The other queues get the notes a few
-    // at a time, not one wake-up each.
+    // second half is read. The other queues get the notes a few at a time,
+    // not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
     QList<Read> read;
+    QList<NoteSearchRow> rows;
+    // Hands the rows read since the last call to the database's queue and
+    // their notes on; the markers follow both.
+    const auto store = [&] {
+        auto stored = std::make_shared<QList<bool>>();
+        if (core && !rows.isEmpty())
+            core->asyncDatabase([this, rows = std::exchange(rows, {}), stored](SLDatabase& db) {
+                *stored = writeRows(db, rows);
+            });
+        rows.clear();
+        hand(read, stored);
+    };
     int taken = 0;
     while (taken < batchSize_) {
         if (next_ >= names_.size()) {
@@ -216,18 +212,19 @@ bool NoteIndexRebuild::step()
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
-        // The links carry the meta file's dates, so those come first; the
-        // links and the row follow on the links' queue, the title and the
-        // records on the records' queue.
+        // The links carry the meta file's dates, so those come first.
         const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
-        read.append({{std::move(note), stamp, cacheFolders_}, writeMeta});
+        note->_reloadHeader();
+        Note::TagLinks tags = note->tagLinks();
+        rows.append(note->searchRow(tags));
+        read.append({{std::move(note), stamp, cacheFolders_}, writeMeta, std::move(tags)});
         ++taken;
         if (taken == half)
-            hand(read, core, true);
+            store();
         else if (read.size() == NotesPerHand)
-            hand(read, core, false);
+            hand(read, nullptr);
     }
-    hand(read, core, true);
+    store();
     // The batch is whole when the step returns: links, records, rows and
     // markers are in. Each queue has handed everything on once it is synced.
     links_->sync([] {});

@@ -10,17 +10,20 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
 // search table, its header and meta file, a batch at a time. Four queues
-// share the work, each handing the notes on in order: the caller's reads each
-// note and its dates, one of the run's own writes the links, another the
-// header and meta files, and the database's takes the rows of each half batch
-// in one transaction, followed by the markers of the rows that went in. A
-// batch is whole when its step returns; between batches the caller's queue
-// is free for other work, and while a step runs it holds the caller's queue,
-// so no other work meets the links written beside it. A missing or
-// unreadable document folder ends the whole run.
+// share the work, each taking the notes in order: the caller's reads each
+// note, its dates, title and tags and hands the rows of each half batch to
+// the database's, which takes them in one transaction while one queue of the
+// run's own writes the links and another the header and meta files. Once a
+// note's files are written its marker follows its row on the database's
+// queue, if the row went in. A batch is whole when its step returns; between
+// batches the caller's queue is free for other work, and while a step runs
+// it holds the caller's queue, so no other work meets the links written
+// beside it. A missing or unreadable document folder ends the whole run.
 // The tag folders are read afresh once per run, so that each note visits
 // only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
@@ -40,13 +43,14 @@ private:
     bool needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const;
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
-    // Hands the pending rows and their notes to the database's queue.
-    void store(NoteServices& core);
+    // What the database's queue answered for the rows of one transaction,
+    // read there again when their notes' markers are written.
+    using Stored = std::shared_ptr<QList<bool>>;
     struct Read;
-    // Hands notes read to the links' queue, from there to the records' and,
-    // with store, the rows pending there on to the database's.
-    void hand(QList<Read>& read, NoteServices* core, bool store);
-
+    // Hands notes read to the links' queue and from there to the records';
+    // with stored, the records' queue then hands the markers of every note
+    // since the last such hand to the database's, after their rows.
+    void hand(QList<Read>& read, const Stored& stored);
     int batchSize_;
     int storage_ = 0;
     bool done_ = false;
@@ -71,8 +75,8 @@ private:
     int64_t changesAfterLastBatch_ = -1;
     // Writes the tag links of the notes read, in the order read.
     DispatchQueuePtr links_;
-    // Writes the header and meta files beside the run and completes the
-    // rows with their titles; the pending rows are its alone.
+    // Writes the header and meta files beside the run; the notes awaiting
+    // their markers are its alone.
     DispatchQueuePtr records_;
     struct Indexed {
         NotePtr note;
@@ -82,7 +86,7 @@ private:
     struct Read {
         Indexed indexed;
         bool writeMeta = false;
+        Note::TagLinks tags;
     };
-    QList<Indexed> pendingNotes_;
-    QList<NoteSearchRow> pendingRows_;
+    QList<Indexed> unmarked_;
 };

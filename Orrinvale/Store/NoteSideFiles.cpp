@@ -117,6 +117,11 @@ bool Note::restoreHeader(Error* error)
 bool Note::writeHeaderFile(Error* error, int folder)
 {
     _reloadHeader();
+    return writeHeaderRecord(error, folder);
+}
+
+bool Note::writeHeaderRecord(Error* error, int folder)
+{
     const Fields f = fields();
     if (f.key.isNull())
         return false;
