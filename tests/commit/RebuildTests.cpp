@@ -190,6 +190,51 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
     }
 }
 
+// Notes that cannot be read take no place in a batch: each step still
+// leaves exactly its batch of readable notes whole, and none of the others
+// marked, whatever the batch size and wherever the unreadable ones fall.
+TEST_F(CommitTest, NoteStoreRebuildFillsEachBatchWithReadableNotesOnly)
+{
+    const QByteArray undecodable("\x81\x8D\x8F\x90\x9D", 5);
+    struct Seeded {
+        int storage;
+        QString key;
+        bool readable;
+    };
+    QList<Seeded> notes;
+    for (int i = 0; i < 45; ++i) {
+        const int storage = i < 33 ? NoteStorageInbox : NoteStorageArchive;
+        // Runs of unreadable notes, long ones included, and lone ones.
+        const bool readable = !(i % 7 == 3 || (i >= 10 && i < 20) || i == 44);
+        notes.append({storage, QStringLiteral("Note %1.txt").arg(i), readable});
+    }
+    const qsizetype readable = std::count_if(notes.cbegin(), notes.cend(), [](const Seeded& n) { return n.readable; });
+    for (const int batch : {1, 3, 4, 16, 31, 33, 40}) {
+        SCOPED_TRACE(batch);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (const Seeded& n : notes)
+            writeNote(n.storage, n.key, n.readable ? (n.key + QStringLiteral("\nwords #plan")).toUtf8() : undecodable);
+        NoteIndexRebuild run(batch);
+        for (int steps = 1;; ++steps) {
+            const bool more = run.step();
+            qsizetype done = 0;
+            for (const Seeded& n : notes) {
+                if (!indexed(n.storage, n.key))
+                    continue;
+                ++done;
+                EXPECT_TRUE(n.readable) << qPrintable(n.key) << " after step " << steps;
+            }
+            EXPECT_EQ(done, std::min<qsizetype>(readable, qsizetype(steps) * batch)) << "after step " << steps;
+            EXPECT_EQ(rows().size(), done) << "after step " << steps;
+            if (!more)
+                break;
+            ASSERT_LT(steps, 100);
+        }
+    }
+}
+
 // Whatever records a note had when it is indexed again, the rebuild leaves a
 // header of its text and a meta record no older than the text, and nothing
 // of its saves beside them.

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
 #include <fcntl.h>
 #include <csignal>
 #include <sys/resource.h>
@@ -37,6 +38,23 @@ mode_t permissionsOf(const QString& path)
     struct stat info {};
     stat(qPrintable(path), &info);
     return info.st_mode & 07777;
+}
+
+// Runs body in a child process whose files cannot grow past 4 KB; its exit
+// status is what body answered, -1 when it did not exit.
+int underFileSizeLimit(const std::function<int()>& body)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 } // namespace
@@ -142,20 +160,12 @@ TEST(Files, AtomicWriteFailingMidwayLeavesOldFileIntact)
     TestSupport::writeFile(path, "the old text");
     const QByteArray large(64 * 1024, 'n');
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        Error error;
-        const bool written = AtomicFile::write(path, large, &error, true);
-        _exit(written ? 0 : (error.code == EFBIG ? 1 : 2));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(underFileSizeLimit([&] {
+                  Error error;
+                  const bool written = AtomicFile::write(path, large, &error, true);
+                  return written ? 0 : (error.code == EFBIG ? 1 : 2);
+              }),
+              1);
     EXPECT_EQ(TestSupport::readFile(path), "the old text");
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
 }
@@ -227,17 +237,7 @@ TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
     AtomicFile::setFaultCheck([](const QString& path) { return path.endsWith("/Full.txt") ? ENOSPC : 0; });
     EXPECT_EQ(AtomicFile::createCacheAt(fd, folder + "/Full.txt", "x"), ENOSPC);
     AtomicFile::setFaultCheck({});
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        _exit(AtomicFile::createCacheAt(fd, folder + "/Cut.txt", large) == EFBIG ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(underFileSizeLimit([&] { return AtomicFile::createCacheAt(fd, folder + "/Cut.txt", large); }), EFBIG);
     close(fd);
 
     EXPECT_EQ(TestSupport::readFile(folder + "/New.txt"), "record");
