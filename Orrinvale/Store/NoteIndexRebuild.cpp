@@ -46,7 +46,6 @@ int openFolder(const QString& path)
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize)
     : batchSize_(batchSize > 0 ? batchSize : 1),
-      reads_(DispatchQueue::createSerial(QStringLiteral("note-reads"))),
       links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
       records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
 {
@@ -171,46 +170,6 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
     });
 }
 
-QList<NoteIndexRebuild::Candidate> NoteIndexRebuild::candidates(int count)
-{
-    QList<Candidate> found;
-    while (!done_ && found.size() < count) {
-        if (next_ >= names_.size()) {
-            if (!openNextStorage()) {
-                done_ = true;
-                break;
-            }
-            continue;
-        }
-        const QString& name = names_[next_++];
-        // Taken before the read: a write meanwhile leaves a marker that does
-        // not match, and the note is indexed again at the next start.
-        NoteIndexMarker::Stamp stamp;
-        if (needsIndexing(name, &stamp))
-            found.append({name, storage_, stamp, cacheFolders_});
-    }
-    return found;
-}
-
-QList<NoteIndexRebuild::Prepared> NoteIndexRebuild::prepare(const QList<Candidate>& candidates)
-{
-    QList<Prepared> prepared;
-    prepared.reserve(candidates.size());
-    for (const Candidate& c : candidates) {
-        auto note = std::make_shared<Note>(c.name, c.storage);
-        // An unreadable note gets no marker, so the next start tries it again.
-        if (!note->restoreText())
-            continue;
-        // The links carry the meta file's dates, so those come first.
-        const bool writeMeta = refreshMeta(*note, c.stamp, c.folders.metas);
-        note->_reloadHeader();
-        Note::TagLinks tags = note->tagLinks();
-        NoteSearchRow row = note->searchRow(tags);
-        prepared.append({{{std::move(note), c.stamp, c.folders}, writeMeta, std::move(tags)}, std::move(row)});
-    }
-    return prepared;
-}
-
 bool NoteIndexRebuild::step()
 {
     if (done_)
@@ -235,31 +194,34 @@ bool NoteIndexRebuild::step()
         hand(read, stored);
     };
     int taken = 0;
-    while (taken < batchSize_ && !done_) {
-        // Two runs of notes read side by side, the second on the caller's
-        // queue: never more than the half or the batch still wants, so the
-        // batch and its transactions hold the same notes as one by one.
-        const int wanted = (taken < half ? half : batchSize_) - taken;
-        QList<Candidate> first = candidates(std::min(wanted, NotesPerHand));
-        QList<Candidate> second = candidates(std::min(wanted - int(first.size()), NotesPerHand));
-        QList<Prepared> firstRead;
-        if (!second.isEmpty())
-            reads_->async([&first, &firstRead] { firstRead = prepare(first); });
-        else
-            firstRead = prepare(first);
-        QList<Prepared> secondRead = prepare(second);
-        if (!second.isEmpty())
-            reads_->sync([] {});
-        for (const QList<Prepared>* prepared : {&firstRead, &secondRead}) {
-            for (const Prepared& p : *prepared) {
-                rows.append(p.row);
-                read.append(p.read);
-                ++taken;
+    while (taken < batchSize_) {
+        if (next_ >= names_.size()) {
+            if (!openNextStorage()) {
+                done_ = true;
+                break;
             }
+            continue;
         }
+        const QString& name = names_[next_++];
+        // Taken before the read: a write meanwhile leaves a marker that does
+        // not match, and the note is indexed again at the next start.
+        NoteIndexMarker::Stamp stamp;
+        if (!needsIndexing(name, &stamp))
+            continue;
+        auto note = std::make_shared<Note>(name, storage_);
+        // An unreadable note gets no marker, so the next start tries it again.
+        if (!note->restoreText())
+            continue;
+        // The links carry the meta file's dates, so those come first.
+        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
+        note->_reloadHeader();
+        Note::TagLinks tags = note->tagLinks();
+        rows.append(note->searchRow(tags));
+        read.append({{std::move(note), stamp, cacheFolders_}, writeMeta, std::move(tags)});
+        ++taken;
         if (taken == half)
             store();
-        else
+        else if (read.size() == NotesPerHand)
             hand(read, nullptr);
     }
     store();

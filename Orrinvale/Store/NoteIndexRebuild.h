@@ -51,6 +51,7 @@ private:
     // with stored, the records' queue then hands the markers of every note
     // since the last such hand to the database's, after their rows.
     void hand(QList<Read>& read, const Stored& stored);
+
     int batchSize_;
     int storage_ = 0;
     bool done_ = false;
@@ -73,8 +74,6 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
-    // Reads notes beside the caller's queue within a step.
-    DispatchQueuePtr reads_;
     // Writes the tag links of the notes read, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
@@ -91,21 +90,4 @@ private:
         Note::TagLinks tags;
     };
     QList<Indexed> unmarked_;
-    // A note to index, as found in its storage.
-    struct Candidate {
-        QString name;
-        int storage = 0;
-        NoteIndexMarker::Stamp stamp;
-        CacheFolders folders;
-    };
-    // Up to count notes that need indexing, from where the last call ended;
-    // the storages' end ends the run.
-    QList<Candidate> candidates(int count);
-    struct Prepared {
-        Read read;
-        NoteSearchRow row;
-    };
-    // The notes read, with their dates, titles, tags and rows; the unreadable
-    // ones left out. Touches nothing of the run's own.
-    static QList<Prepared> prepare(const QList<Candidate>& candidates);
 };
