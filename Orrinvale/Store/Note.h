@@ -160,12 +160,16 @@ public:
     // Caret, offset, selection, dates and branch signature from the meta
     // file; without one, the text file's dates (now when there is no file).
     bool restoreMeta(Error* error = nullptr);
-    bool writeMetaFile(Error* error = nullptr);
+    // With folder, the storage's record folder held open by the caller.
+    bool writeMetaFile(Error* error = nullptr, int folder = -1);
     bool removeMetaFile(Error* error = nullptr);
     // Title and summary from the header file; without one, derived from the
     // text (read first when null) and written.
     bool restoreHeader(Error* error = nullptr);
-    bool writeHeaderFile(Error* error = nullptr);
+    // Derives title and summary from the text, then writes them.
+    bool writeHeaderFile(Error* error = nullptr, int folder = -1);
+    // Writes title and summary as they stand.
+    bool writeHeaderRecord(Error* error = nullptr, int folder = -1);
     bool removeHeaderFile(Error* error = nullptr);
     bool writeIndexFile(Error* error = nullptr);
     bool removeIndexFile(Error* error = nullptr);
@@ -203,6 +207,18 @@ public:
     // With linkedBefore covering every link the note has, only those folders
     // and the new tags' are visited; without it, every tag folder.
     NoteSearchRow writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error = nullptr);
+    // The same in parts: the tags of the text (for the row) and those it is
+    // linked under in its storage, the links, and the row with the title as
+    // it stands.
+    struct TagLinks {
+        QStringList hashtags;
+        QStringList mentions;
+        QStringList linkedHashtags;
+        QStringList linkedMentions;
+    };
+    TagLinks tagLinks() const;
+    void writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error = nullptr);
+    NoteSearchRow searchRow(const TagLinks& tags) const;
     // Core's queues, database and cloud; null until Core installs itself.
     static void setServices(NoteServices* services);
     static NoteServices* services();

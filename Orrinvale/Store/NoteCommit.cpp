@@ -209,26 +209,41 @@ bool Note::writeUnderNewName()
     return false;
 }
 
-NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)
+Note::TagLinks Note::tagLinks() const
 {
     const Fields f = fields();
-    QStringList hashtags;
-    QStringList mentions;
-    fillHashtags(&hashtags, &mentions, f.text, true);
-    const QStringList* hashtagsBefore = linkedBefore ? &linkedBefore->hashtags : nullptr;
-    const QStringList* mentionsBefore = linkedBefore ? &linkedBefore->mentions : nullptr;
+    TagLinks tags;
+    fillHashtags(&tags.hashtags, &tags.mentions, f.text, true);
     if (f.storage == NoteStorageInbox) {
-        writeTag(NoteTagHashtag, hashtags, f.storage, manifest, hashtagsBefore, error);
-        writeTag(NoteTagMention, mentions, f.storage, manifest, mentionsBefore, error);
+        tags.linkedHashtags = tags.hashtags;
+        tags.linkedMentions = tags.mentions;
     } else {
         // Archived notes appear only under all-capital tags.
-        QStringList strongHashtags;
-        QStringList strongMentions;
-        fillHashtags(&strongHashtags, &strongMentions, f.text, false);
-        writeTag(NoteTagHashtag, strongHashtags, f.storage, manifest, hashtagsBefore, error);
-        writeTag(NoteTagMention, strongMentions, f.storage, manifest, mentionsBefore, error);
+        fillHashtags(&tags.linkedHashtags, &tags.linkedMentions, f.text, false);
     }
-    return NoteSearchRow(f.storage, f.key, f.title, f.text, hashtags, mentions);
+    return tags;
+}
+
+void Note::writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error)
+{
+    const int storage = fields().storage;
+    writeTag(NoteTagHashtag, tags.linkedHashtags, storage, manifest, linkedBefore ? &linkedBefore->hashtags : nullptr,
+             error);
+    writeTag(NoteTagMention, tags.linkedMentions, storage, manifest, linkedBefore ? &linkedBefore->mentions : nullptr,
+             error);
+}
+
+NoteSearchRow Note::searchRow(const TagLinks& tags) const
+{
+    const Fields f = fields();
+    return NoteSearchRow(f.storage, f.key, f.title, f.text, tags.hashtags, tags.mentions);
+}
+
+NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)
+{
+    const TagLinks tags = tagLinks();
+    writeTagLinks(tags, manifest, linkedBefore, error);
+    return searchRow(tags);
 }
 
 bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)

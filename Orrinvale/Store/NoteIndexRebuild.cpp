@@ -21,10 +21,15 @@
 namespace {
 
 // The meta file's dates: when missing, from the text file's; when older than
-// the text, the text's. True when the file needs writing.
-bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
+// the text, the text's. True when the file needs writing. An empty record (a
+// crash before its bytes reached the disk) is read as missing, so it is made
+// again too. The meta folder is open, or -1 when it could not be.
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder)
 {
-    const bool hadMeta = QFileInfo::exists(Note::metaFileForKey(note.key(), note.storage()));
+    const NoteIndexMarker::Stamp record =
+        metaFolder >= 0 ? NoteIndexMarker::stampAt(metaFolder, QFile::encodeName(note.key()).constData())
+                        : NoteIndexMarker::stampOf(Note::metaFileForKey(note.key(), note.storage()));
+    const bool hadMeta = record.size > 0;
     note.restoreMeta();
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
@@ -40,7 +45,9 @@ int openFolder(const QString& path)
 } // namespace
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize)
-    : batchSize_(batchSize > 0 ? batchSize : 1), records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
+    : batchSize_(batchSize > 0 ? batchSize : 1),
+      links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
+      records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
 {
     // Tag folders changed while the application was closed are read afresh.
     TagLinkIndex::shared().forget();
@@ -49,7 +56,7 @@ NoteIndexRebuild::NoteIndexRebuild(int batchSize)
 NoteIndexRebuild::~NoteIndexRebuild()
 {
     closeDocumentFolder();
-    for (const int folder : markerFolders_)
+    for (const int folder : openCacheFolders_)
         ::close(folder);
 }
 
@@ -67,7 +74,7 @@ bool NoteIndexRebuild::openNextStorage()
     storage_ = storage_ == 0 ? NoteStorageInbox : NoteStorageArchive;
     names_.clear();
     closeDocumentFolder();
-    markerFolder_ = -1;
+    cacheFolders_ = {};
     next_ = 0;
     Error error;
     const QString folder = Note::documentDirectoryForStorage(storage_);
@@ -85,13 +92,17 @@ bool NoteIndexRebuild::openNextStorage()
     listFolderNames(Note::indexDirectoryForStorage(storage_), &markerNames, nullptr);
     indexed_ = QSet<QString>(markerNames.cbegin(), markerNames.cend());
     documentFolder_ = openFolder(folder);
-    // Made now, so that every marker is written inside it; it stays open
-    // while markers of its notes may still be on the database's queue.
-    const QString markers = Note::indexDirectoryForStorage(storage_);
-    Folders::ensure(markers);
-    markerFolder_ = openFolder(markers);
-    if (markerFolder_ >= 0)
-        markerFolders_.append(markerFolder_);
+    // Made now, so that every marker and record is written inside them.
+    const auto cacheFolder = [this](const QString& path) {
+        Folders::ensure(path);
+        const int fd = openFolder(path);
+        if (fd >= 0)
+            openCacheFolders_.append(fd);
+        return fd;
+    };
+    cacheFolders_ = {cacheFolder(Note::indexDirectoryForStorage(storage_)),
+                     cacheFolder(Note::headerDirectoryForStorage(storage_)),
+                     cacheFolder(Note::metaDirectoryForStorage(storage_))};
     return true;
 }
 
@@ -108,56 +119,54 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Stamp
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || NoteIndexMarker::stampAt(markerFolder_, native.constData()) != *stamp;
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != *stamp;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     if (db.totalChanges() != changesAfterLastBatch_)
         rowIds_ = NoteSearchRow::readRowIds(db);
+    // Every row goes in through the same statement: prepared once a batch,
+    // not once a row. The connection's own setting is back afterwards.
+    const bool cached = db.shouldCacheStatements();
+    db.setShouldCacheStatements(true);
     const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
+    db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
     return stored;
 }
 
-void NoteIndexRebuild::store(NoteServices& core)
+void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
 {
-    if (pendingRows_.isEmpty())
+    if (read.isEmpty() && !stored)
         return;
-    // The markers follow the rows that went in, on the database's queue,
-    // while the other queues go on with the next notes.
-    core.asyncDatabase(
-        [this, notes = std::exchange(pendingNotes_, {}), rows = std::exchange(pendingRows_, {})](SLDatabase& db) {
-            const QList<bool> stored = writeRows(db, rows);
-            for (qsizetype i = 0; i < notes.size(); ++i) {
-                if (stored.value(i))
-                    NoteIndexMarker::writeAt(notes[i].markerFolder, QFile::encodeName(notes[i].note->key()).constData(),
-                                             notes[i].stamp);
+    links_->async([this, read = std::exchange(read, {}), stored]() mutable {
+        for (const Read& r : read)
+            r.indexed.note->writeTagLinks(r.tags, false, nullptr);
+        records_->async([this, read = std::move(read), stored]() mutable {
+            for (Read& r : read) {
+                const NotePtr& note = r.indexed.note;
+                note->writeHeaderRecord(nullptr, r.indexed.folders.headers);
+                if (r.writeMeta)
+                    note->writeMetaFile(nullptr, r.indexed.folders.metas);
+                unmarked_.append(std::move(r.indexed));
             }
+            if (!stored)
+                return;
+            NoteServices* const core = Note::services();
+            QList<Indexed> notes = std::exchange(unmarked_, {});
+            if (!core)
+                return;
+            // Their rows were handed to the database's queue before, so the
+            // markers come after them there.
+            core->asyncDatabase([notes = std::move(notes), stored](SLDatabase&) {
+                for (qsizetype i = 0; i < notes.size(); ++i) {
+                    if (stored->value(i))
+                        NoteIndexMarker::writeAt(notes[i].folders.markers,
+                                                 QFile::encodeName(notes[i].note->key()).constData(), notes[i].stamp);
+                }
+            });
         });
-}
-
-void NoteIndexRebuild::hand(QList<Written>& written, NoteServices* core, bool store)
-{
-    if (written.isEmpty() && !store)
-        return;
-    records_->async([this, written = std::exchange(written, {}), core, store]() mutable {
-        for (Written& w : written) {
-            const NotePtr& note = w.indexed.note;
-            note->writeHeaderFile();
-            if (w.writeMeta)
-                note->writeMetaFile();
-            w.row.title = note->title();
-            pendingRows_.append(std::move(w.row));
-            pendingNotes_.append(std::move(w.indexed));
-        }
-        if (store && core) {
-            this->store(*core);
-        } else if (store) {
-            // No database to take them.
-            pendingRows_.clear();
-            pendingNotes_.clear();
-        }
     });
 }
 
@@ -167,11 +176,23 @@ bool NoteIndexRebuild::step()
         return false;
     NoteServices* const core = Note::services();
     // Half a batch per transaction: the first half's rows go in while the
-    // second half's files are written. The records' queue gets the notes a
-    // few at a time, not one wake-up each.
+    // second half is read. The other queues get the notes a few at a time,
+    // not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
-    QList<Written> written;
+    QList<Read> read;
+    QList<NoteSearchRow> rows;
+    // Hands the rows read since the last call to the database's queue and
+    // their notes on; the markers follow both.
+    const auto store = [&] {
+        auto stored = std::make_shared<QList<bool>>();
+        if (core && !rows.isEmpty())
+            core->asyncDatabase([this, rows = std::exchange(rows, {}), stored](SLDatabase& db) {
+                *stored = writeRows(db, rows);
+            });
+        rows.clear();
+        hand(read, stored);
+    };
     int taken = 0;
     while (taken < batchSize_) {
         if (next_ >= names_.size()) {
@@ -191,19 +212,22 @@ bool NoteIndexRebuild::step()
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText())
             continue;
-        // The links carry the meta file's dates, so those come first; the
-        // title, the records and the row follow on the records' queue.
-        const bool writeMeta = refreshMeta(*note, stamp);
-        NoteSearchRow row = note->writeTagLinkFiles(false, nullptr);
-        written.append({{std::move(note), stamp, markerFolder_}, writeMeta, std::move(row)});
+        // The links carry the meta file's dates, so those come first.
+        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
+        note->_reloadHeader();
+        Note::TagLinks tags = note->tagLinks();
+        rows.append(note->searchRow(tags));
+        read.append({{std::move(note), stamp, cacheFolders_}, writeMeta, std::move(tags)});
         ++taken;
         if (taken == half)
-            hand(written, core, true);
-        else if (written.size() == NotesPerHand)
-            hand(written, core, false);
+            store();
+        else if (read.size() == NotesPerHand)
+            hand(read, nullptr);
     }
-    hand(written, core, true);
-    // The batch is whole when the step returns: records, rows and markers are in.
+    store();
+    // The batch is whole when the step returns: links, records, rows and
+    // markers are in. Each queue has handed everything on once it is synced.
+    links_->sync([] {});
     records_->sync([] {});
     if (core)
         core->syncDatabase([](SLDatabase&) {});

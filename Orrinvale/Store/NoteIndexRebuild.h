@@ -10,15 +10,20 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
-// search table, its header and meta file, a batch at a time. Three queues
-// share the work: the caller's reads each note and writes its links, a queue
-// of the run's own writes the header and meta files, and the database's
-// takes the rows of each half batch in one transaction, followed by the
-// markers of the rows that went in. A batch is whole when its step returns;
-// between batches the caller's queue is free for other work. A missing or
-// unreadable document folder ends the whole run.
+// search table, its header and meta file, a batch at a time. Four queues
+// share the work, each taking the notes in order: the caller's reads each
+// note, its dates, title and tags and hands the rows of each half batch to
+// the database's, which takes them in one transaction while one queue of the
+// run's own writes the links and another the header and meta files. Once a
+// note's files are written its marker follows its row on the database's
+// queue, if the row went in. A batch is whole when its step returns; between
+// batches the caller's queue is free for other work, and while a step runs
+// it holds the caller's queue, so no other work meets the links written
+// beside it. A missing or unreadable document folder ends the whole run.
 // The tag folders are read afresh once per run, so that each note visits
 // only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
@@ -38,12 +43,14 @@ private:
     bool needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const;
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
-    // Hands the pending rows and their notes to the database's queue.
-    void store(NoteServices& core);
-    struct Written;
-    // Hands notes whose links are written to the records' queue, and with
-    // store the rows pending there on to the database's.
-    void hand(QList<Written>& written, NoteServices* core, bool store);
+    // What the database's queue answered for the rows of one transaction,
+    // read there again when their notes' markers are written.
+    using Stored = std::shared_ptr<QList<bool>>;
+    struct Read;
+    // Hands notes read to the links' queue and from there to the records';
+    // with stored, the records' queue then hands the markers of every note
+    // since the last such hand to the database's, after their rows.
+    void hand(QList<Read>& read, const Stored& stored);
 
     int batchSize_;
     int storage_ = 0;
@@ -51,28 +58,36 @@ private:
     QStringList names_;
     qsizetype next_ = 0;
     QSet<QString> indexed_;
-    // The storage's document and marker folders, open while it is indexed;
-    // every marker folder stays open until the run ends.
+    // The storage's folders of markers, headers and metas: open from the
+    // storage's start until the run ends, since the other queues may still
+    // write into them.
+    struct CacheFolders {
+        int markers = -1;
+        int headers = -1;
+        int metas = -1;
+    };
+    // The storage's document folder, open while it is indexed.
     int documentFolder_ = -1;
-    int markerFolder_ = -1;
-    QList<int> markerFolders_;
+    CacheFolders cacheFolders_;
+    QList<int> openCacheFolders_;
     // The table's keys, read once per run; read again only after a write
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
-    // Writes the header and meta files beside the run and completes the
-    // rows with their titles; the pending rows are its alone.
+    // Writes the tag links of the notes read, in the order read.
+    DispatchQueuePtr links_;
+    // Writes the header and meta files beside the run; the notes awaiting
+    // their markers are its alone.
     DispatchQueuePtr records_;
     struct Indexed {
         NotePtr note;
         NoteIndexMarker::Stamp stamp;
-        int markerFolder = -1;
+        CacheFolders folders;
     };
-    struct Written {
+    struct Read {
         Indexed indexed;
         bool writeMeta = false;
-        NoteSearchRow row;
+        Note::TagLinks tags;
     };
-    QList<Indexed> pendingNotes_;
-    QList<NoteSearchRow> pendingRows_;
+    QList<Indexed> unmarked_;
 };

@@ -20,11 +20,15 @@ QByteArray contents(const QString& path)
 }
 
 // The records are caches: the note's text and file dates can make them again,
-// so they are not flushed to disk one by one.
-bool writeRecord(const QString& path, const QByteArray& data, Error* error)
+// so they are not flushed to disk one by one. Inside the record's folder,
+// open, a new record costs no look first and no path from the root; one
+// that is there already is replaced as anywhere else.
+bool writeRecord(const QString& path, const QByteArray& data, Error* error, int folder = -1)
 {
     if (path.isEmpty())
         return false;
+    if (folder >= 0 && AtomicFile::createCacheAt(folder, path, data) == 0)
+        return true;
     Note::createImmediateDirectoryForFilePath(path);
     return AtomicFile::writeCache(path, data, error);
 }
@@ -68,14 +72,14 @@ bool Note::restoreMeta(Error*)
     return true;
 }
 
-bool Note::writeMetaFile(Error* error)
+bool Note::writeMetaFile(Error* error, int folder)
 {
     const Fields f = fields();
     if (f.key.isNull())
         return false;
     const NoteMetaFile meta{f.scrollCaret, f.scrollCaretOffset, f.selectedCaret,
                             f.createdOn,   f.updatedOn,         f.branchSignature};
-    return writeRecord(metaFileForKey(f.key, f.storage), meta.data(), error);
+    return writeRecord(metaFileForKey(f.key, f.storage), meta.data(), error, folder);
 }
 
 bool Note::removeMetaFile(Error*)
@@ -110,14 +114,19 @@ bool Note::restoreHeader(Error* error)
     return true;
 }
 
-bool Note::writeHeaderFile(Error* error)
+bool Note::writeHeaderFile(Error* error, int folder)
 {
     _reloadHeader();
+    return writeHeaderRecord(error, folder);
+}
+
+bool Note::writeHeaderRecord(Error* error, int folder)
+{
     const Fields f = fields();
     if (f.key.isNull())
         return false;
     const NoteHeaderFile header{f.title, f.summary};
-    return writeRecord(headerFileForKey(f.key, f.storage), header.data(), error);
+    return writeRecord(headerFileForKey(f.key, f.storage), header.data(), error, folder);
 }
 
 bool Note::removeHeaderFile(Error*)

@@ -29,15 +29,17 @@ int injectedFault(const QString& path)
 
 // A fresh name beside the target; short and fixed in shape so that a long
 // note name never makes it too long, hidden and not ending in ".txt" so that
-// listings of notes pass over it.
-int createTemporary(const QString& folder, mode_t mode, QString* temporaryPath)
+// listings of notes pass over it. The folder is open (at) or named by path.
+int createTemporary(int at, const QString& folder, mode_t mode, QByteArray* temporary)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate = folder + QStringLiteral("/.save-%1.tmp")
-                                               .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
-        const int fd = ::open(QFile::encodeName(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const QByteArray name = QByteArrayLiteral(".save-")
+                                + QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0')
+                                + QByteArrayLiteral(".tmp");
+        const QByteArray candidate = folder.isEmpty() ? name : QFile::encodeName(folder) + '/' + name;
+        const int fd = ::openat(at, candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0 || errno != EEXIST) {
-            *temporaryPath = candidate;
+            *temporary = candidate;
             return fd;
         }
     }
@@ -69,18 +71,18 @@ QString resolvedTarget(const QString& path)
 }
 
 // Puts the finished temporary in place; when creating, only where no entry is.
-int moveIntoPlace(const char* temporary, const char* target, bool replace)
+int moveIntoPlace(int at, const char* temporary, const char* target, bool replace)
 {
     if (replace)
-        return ::rename(temporary, target);
-    if (::renameat2(AT_FDCWD, temporary, AT_FDCWD, target, RENAME_NOREPLACE) == 0)
+        return ::renameat(at, temporary, at, target);
+    if (::renameat2(at, temporary, at, target, RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return -1;
     // A file system without the flag: a hard link fails on an existing name too.
-    if (::link(temporary, target) != 0)
+    if (::linkat(at, temporary, at, target, 0) != 0)
         return -1;
-    ::unlink(temporary);
+    ::unlinkat(at, temporary, 0);
     return 0;
 }
 
@@ -118,14 +120,14 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
     const mode_t mode = hadFile ? (old.st_mode & 07777) : 0666;
     const int64_t created = hadFile ? FileDates::creationDate(target) : 0;
 
-    QString temporary;
-    const int fd = createTemporary(folder, mode, &temporary);
+    QByteArray temporary;
+    const int fd = createTemporary(AT_FDCWD, folder, mode, &temporary);
     if (fd < 0) {
         setError(error, posixError(errno, QStringLiteral("Cannot create a temporary file for"), target));
         return false;
     }
     const auto fail = [&](int code, const QString& what) {
-        ::unlink(QFile::encodeName(temporary).constData());
+        ::unlink(temporary.constData());
         setError(error, posixError(code, what, target));
         return false;
     };
@@ -141,8 +143,8 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
         return fail(errno, QStringLiteral("Cannot write"));
     // Renaming replaces the file with a new one: carry its creation date over.
     if (hadFile)
-        FileDates::setCreationDate(temporary, created);
-    if (moveIntoPlace(QFile::encodeName(temporary).constData(), nativeTarget.constData(), replace) != 0)
+        FileDates::setCreationDate(QFile::decodeName(temporary), created);
+    if (moveIntoPlace(AT_FDCWD, temporary.constData(), nativeTarget.constData(), replace) != 0)
         return fail(errno, replace ? QStringLiteral("Cannot replace") : QStringLiteral("Cannot create"));
     if (flush == Flush::FileAndFolder)
         flushFolderOf(folder);
@@ -170,6 +172,28 @@ bool create(const QString& path, const QByteArray& data, Error* error, bool flus
 bool writeCache(const QString& path, const QByteArray& data, Error* error)
 {
     return save(path, data, error, Flush::None, true);
+}
+
+int createCacheAt(int folder, const QString& path, const QByteArray& data)
+{
+    if (folder < 0 || path.isEmpty())
+        return EINVAL;
+    if (const int fault = injectedFault(path))
+        return fault;
+    QByteArray temporary;
+    const int fd = createTemporary(folder, QString(), 0666, &temporary);
+    if (fd < 0)
+        return errno;
+    const bool written = writeAll(fd, data);
+    int code = written ? 0 : errno;
+    if (::close(fd) != 0 && code == 0)
+        code = errno;
+    const QByteArray name = QFile::encodeName(path.section(QLatin1Char('/'), -1));
+    if (code == 0 && moveIntoPlace(folder, temporary.constData(), name.constData(), false) != 0)
+        code = errno;
+    if (code != 0)
+        ::unlinkat(folder, temporary.constData(), 0);
+    return code;
 }
 
 } // namespace AtomicFile

@@ -25,6 +25,10 @@ bool create(const QString& path, const QByteArray& data, Error* error = nullptr,
 // waiting for the disk: after a crash the file may be empty, and its readers
 // take a record they cannot read for a missing one.
 bool writeCache(const QString& path, const QByteArray& data, Error* error = nullptr);
+// The same for a new cache file named by path inside the folder open as
+// folder, every name resolved from there: 0 when written, else the errno,
+// EEXIST when the name is taken (the entry is left alone).
+int createCacheAt(int folder, const QString& path, const QByteArray& data);
 
 // Where a disk cannot be filled or made read-only (tests without mount
 // rights), a check answers the errno a save of the path fails with, before

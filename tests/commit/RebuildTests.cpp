@@ -2,7 +2,9 @@
 
 #include "Store/Migrator.h"
 #include "Store/NoteIndexMarker.h"
+#include "Store/NoteHeaderFile.h"
 #include "Store/NoteIndexRebuild.h"
+#include "Store/NoteMetaFile.h"
 #include "Store/NoteSearchRow.h"
 #include "files/UnicodeRegex.h"
 
@@ -186,6 +188,101 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
             ASSERT_LT(steps, 100);
         }
     }
+}
+
+// Notes that cannot be read take no place in a batch: each step still
+// leaves exactly its batch of readable notes whole, and none of the others
+// marked, whatever the batch size and wherever the unreadable ones fall.
+TEST_F(CommitTest, NoteStoreRebuildFillsEachBatchWithReadableNotesOnly)
+{
+    const QByteArray undecodable("\x81\x8D\x8F\x90\x9D", 5);
+    struct Seeded {
+        int storage;
+        QString key;
+        bool readable;
+    };
+    QList<Seeded> notes;
+    for (int i = 0; i < 45; ++i) {
+        const int storage = i < 33 ? NoteStorageInbox : NoteStorageArchive;
+        // Runs of unreadable notes, long ones included, and lone ones.
+        const bool readable = !(i % 7 == 3 || (i >= 10 && i < 20) || i == 44);
+        notes.append({storage, QStringLiteral("Note %1.txt").arg(i), readable});
+    }
+    const qsizetype readable = std::count_if(notes.cbegin(), notes.cend(), [](const Seeded& n) { return n.readable; });
+    for (const int batch : {1, 3, 4, 16, 31, 33, 40}) {
+        SCOPED_TRACE(batch);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (const Seeded& n : notes)
+            writeNote(n.storage, n.key, n.readable ? (n.key + QStringLiteral("\nwords #plan")).toUtf8() : undecodable);
+        NoteIndexRebuild run(batch);
+        for (int steps = 1;; ++steps) {
+            const bool more = run.step();
+            qsizetype done = 0;
+            for (const Seeded& n : notes) {
+                if (!indexed(n.storage, n.key))
+                    continue;
+                ++done;
+                EXPECT_TRUE(n.readable) << qPrintable(n.key) << " after step " << steps;
+            }
+            EXPECT_EQ(done, std::min<qsizetype>(readable, qsizetype(steps) * batch)) << "after step " << steps;
+            EXPECT_EQ(rows().size(), done) << "after step " << steps;
+            if (!more)
+                break;
+            ASSERT_LT(steps, 100);
+        }
+    }
+}
+
+// Whatever records a note had when it is indexed again, the rebuild leaves a
+// header of its text and a meta record no older than the text, and nothing
+// of its saves beside them.
+TEST_F(CommitTest, NoteStoreRebuildWritesTheRecordsOfEachNoteOverWhatWasThere)
+{
+    constexpr int64_t TextTime = 1700000000;
+    const NoteMetaFile newer{3, 0, 0, TextTime - 50, TextTime + 100, QString()};
+    const struct {
+        const char* key;
+        QByteArray header; // null: none
+        QByteArray meta;
+        int64_t updatedOn; // what the meta record holds afterwards
+        bool metaKept;
+    } cases[] = {
+        {"None.txt", QByteArray(), QByteArray(), TextTime, false},
+        {"Empty.txt", "", "", TextTime, false},
+        {"Stale.txt", NoteHeaderFile{"Old title", "old words"}.data(),
+         NoteMetaFile{7, 0, 0, TextTime - 90, TextTime - 10, QString()}.data(), TextTime, false},
+        {"Newer.txt", NoteHeaderFile{"Old title", "old words"}.data(), newer.data(), TextTime + 100, true},
+    };
+    for (const auto& c : cases) {
+        const QString key = QString::fromLatin1(c.key);
+        writeNote(NoteStorageInbox, key, "Fresh title " + QByteArray(c.key) + "\nnew words");
+        ASSERT_TRUE(FileDates::setModificationDate(inbox(key), TextTime));
+        if (!c.header.isNull())
+            TestSupport::writeFile(Note::headerFileForKey(key, NoteStorageInbox), c.header);
+        if (!c.meta.isNull())
+            TestSupport::writeFile(Note::metaFileForKey(key, NoteStorageInbox), c.meta);
+    }
+    rebuild();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const QString key = QString::fromLatin1(c.key);
+        NoteHeaderFile header;
+        ASSERT_TRUE(header.read(TestSupport::readFile(Note::headerFileForKey(key, NoteStorageInbox))));
+        EXPECT_EQ(header.title, QStringLiteral("Fresh title ") + key);
+        const QByteArray metaRecord = TestSupport::readFile(Note::metaFileForKey(key, NoteStorageInbox));
+        NoteMetaFile meta;
+        ASSERT_TRUE(meta.read(metaRecord));
+        EXPECT_EQ(meta.updatedOn, c.updatedOn);
+        if (c.metaKept) {
+            EXPECT_EQ(metaRecord, c.meta);
+        }
+        EXPECT_TRUE(indexed(NoteStorageInbox, key));
+    }
+    for (const QString& folder : {Note::headerDirectoryForStorage(NoteStorageInbox), Note::metaDirectoryForStorage(NoteStorageInbox)})
+        EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{"Empty.txt", "Newer.txt", "None.txt", "Stale.txt"}));
 }
 
 TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)

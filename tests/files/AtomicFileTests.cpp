@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
+#include <fcntl.h>
 #include <csignal>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -36,6 +38,23 @@ mode_t permissionsOf(const QString& path)
     struct stat info {};
     stat(qPrintable(path), &info);
     return info.st_mode & 07777;
+}
+
+// Runs body in a child process whose files cannot grow past 4 KB; its exit
+// status is what body answered, -1 when it did not exit.
+int underFileSizeLimit(const std::function<int()>& body)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        _exit(body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 } // namespace
@@ -141,20 +160,12 @@ TEST(Files, AtomicWriteFailingMidwayLeavesOldFileIntact)
     TestSupport::writeFile(path, "the old text");
     const QByteArray large(64 * 1024, 'n');
 
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{4096, 4096};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        Error error;
-        const bool written = AtomicFile::write(path, large, &error, true);
-        _exit(written ? 0 : (error.code == EFBIG ? 1 : 2));
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(underFileSizeLimit([&] {
+                  Error error;
+                  const bool written = AtomicFile::write(path, large, &error, true);
+                  return written ? 0 : (error.code == EFBIG ? 1 : 2);
+              }),
+              1);
     EXPECT_EQ(TestSupport::readFile(path), "the old text");
     EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
 }
@@ -196,4 +207,46 @@ TEST(Files, AtomicWriteGoesThroughSymbolicLinks)
     }
     EXPECT_EQ(entriesOf(folder), (QStringList{"Alias.txt", "Dangling.txt", "Note.txt"}));
     EXPECT_EQ(entriesOf(elsewhere), (QStringList{"New.txt", "Real.txt"}));
+}
+
+TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
+{
+    const QString folder = freshFolder("at");
+    ASSERT_EQ(symlink("nowhere", qPrintable(folder + "/Link.txt")), 0);
+    QDir().mkpath(folder + "/Folder.txt");
+    TestSupport::writeFile(folder + "/Taken.txt", "old");
+    const QByteArray large(64 * 1024 + 1, 'r');
+    const struct {
+        const char* name;
+        QByteArray data;
+        int code;
+    } cases[] = {
+        {"New.txt", "record", 0},
+        {"Empty.txt", QByteArray(), 0},
+        {"Large.txt", large, 0},
+        {"Taken.txt", "new", EEXIST},
+        {"Link.txt", "new", EEXIST},
+        {"Folder.txt", "new", EEXIST},
+    };
+    const int fd = open(qPrintable(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    for (const auto& c : cases)
+        EXPECT_EQ(AtomicFile::createCacheAt(fd, folder + "/" + c.name, c.data), c.code) << c.name;
+    EXPECT_EQ(AtomicFile::createCacheAt(-1, folder + "/Other.txt", "x"), EINVAL);
+    // A failed save names no entry: the folder it was refused for stays as it was.
+    AtomicFile::setFaultCheck([](const QString& path) { return path.endsWith("/Full.txt") ? ENOSPC : 0; });
+    EXPECT_EQ(AtomicFile::createCacheAt(fd, folder + "/Full.txt", "x"), ENOSPC);
+    AtomicFile::setFaultCheck({});
+    EXPECT_EQ(underFileSizeLimit([&] { return AtomicFile::createCacheAt(fd, folder + "/Cut.txt", large); }), EFBIG);
+    close(fd);
+
+    EXPECT_EQ(TestSupport::readFile(folder + "/New.txt"), "record");
+    EXPECT_TRUE(QFileInfo(folder + "/Empty.txt").isFile());
+    EXPECT_EQ(TestSupport::readFile(folder + "/Empty.txt"), QByteArray());
+    EXPECT_EQ(TestSupport::readFile(folder + "/Large.txt"), large);
+    EXPECT_EQ(TestSupport::readFile(folder + "/Taken.txt"), "old");
+    EXPECT_TRUE(QFileInfo(folder + "/Link.txt").isSymLink());
+    EXPECT_TRUE(QFileInfo(folder + "/Folder.txt").isDir());
+    // The listing leaves the dangling link out, and holds no temporary.
+    EXPECT_EQ(entriesOf(folder), (QStringList{"Empty.txt", "Folder.txt", "Large.txt", "New.txt", "Taken.txt"}));
 }
