@@ -10,11 +10,6 @@
 // paragraphs end: LF, CR, CR LF or U+2029.
 namespace TypewriterText {
 
-inline bool isParagraphEnd(QChar c)
-{
-    return c == u'\n' || c == u'\r' || c == QChar(0x2029);
-}
-
 inline bool isBlank(QChar c)
 {
     return c == u' ' || c == u'\t';

@@ -15,11 +15,6 @@ constexpr qsizetype ChunkSize = 4096;
 constexpr qsizetype MaxChunk = 2 * ChunkSize;
 constexpr qsizetype MinChunk = ChunkSize / 4;
 
-bool isParagraphEnd(QChar c)
-{
-    return c == u'\n' || c == u'\r' || c == QChar(0x2029);
-}
-
 bool overlaps(const QString& a, const QString& b)
 {
     return a.constData() < b.constData() + b.size() && b.constData() < a.constData() + a.size();
@@ -82,17 +77,9 @@ TextRange ChunkedText::paragraphRange(TextRange range) const
 {
     if (!chunked_ || joined_)
         return paragraphRangeForRange(flat_, range);
-    const qsizetype first = std::clamp<qsizetype>(range.location, 0, size_);
-    const qsizetype last = range.length > 0 ? std::clamp<qsizetype>(range.end() - 1, first, size_) : first;
-    // The LF of a CR LF belongs to the paragraph the CR ends.
-    qsizetype start = first;
-    if (at(start) == u'\n' && at(start - 1) == u'\r')
-        --start;
-    start = lineStart(start);
-    qsizetype end = lineEnd(last);
-    if (end < size_)
-        end += (at(end) == u'\r' && at(end + 1) == u'\n') ? 2 : 1;
-    return {start, end - start};
+    return paragraphRangeIn(
+        size_, range, [this](qsizetype index) { return at(index); },
+        [this](qsizetype index) { return lineStart(index); }, [this](qsizetype index) { return lineEnd(index); });
 }
 
 qsizetype ChunkedText::lineStart(qsizetype index) const
