@@ -6,7 +6,6 @@
 #include "Store/AppleCloud.h"
 #include "Store/NoteServices.h"
 
-#include "Clock.h"
 #include "Log.h"
 #include "files/FileDates.h"
 #include "files/FileTimes.h"
@@ -75,7 +74,9 @@ bool repairCutCommit(const QString& key, int storage)
     if (!note->restoreText())
         return false;
     LogInfo("sync:cut commit made again %1", key);
-    note->setUpdatedOnForChange(std::max(note->updatedOn(), Clock::now()));
+    // Dated when the file was written (its second, rounded up), not now: a folder of notes another
+    // program wrote keeps its order by date once sync is turned on.
+    note->setUpdatedOnForChange(std::max(note->updatedOn(), date->seconds + 1));
     bool done = false;
     note->_commitAndCloseLocalNote([&](bool ok) { done = ok; });
     return done;

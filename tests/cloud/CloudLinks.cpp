@@ -217,23 +217,39 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
 
 TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAsALocalChange)
 {
-    const QString key = QStringLiteral("Cut short.txt");
-    ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(key, "cut", CloudNow - 50)->_commitAndCloseLocalNote(done); }));
-    RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 50));
-    const QString path = Note::documentFileForKey(key, NoteStorageInbox);
     const auto repair = [](const QString& key) {
         bool repaired = false;
         Core::shared().fileQueue()->sync([&] { repaired = SyncConflict::repairCutCommit(key, NoteStorageInbox); });
         return repaired;
     };
-    EXPECT_FALSE(repair(key)); // a whole second: a finished commit
-    ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 60, 250}));
-    EXPECT_FALSE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the cut looked exchanged
-    EXPECT_FALSE(repair(QStringLiteral(".save-1.tmp")));
-    EXPECT_TRUE(repair(key));
-    EXPECT_EQ(FileTimes::modificationTime(path), cloudSeconds(CloudNow)); // dated now
-    EXPECT_TRUE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the send passes take it
-    EXPECT_EQ(localText(key), QStringLiteral("cut"));
+    // Dated in the second the file was written, rounded up (the order by date stays), and after the last
+    // exchange, so the send passes take it.
+    const struct {
+        const char* what;
+        std::optional<int64_t> exchanged;
+        bool lookedExchanged; // before the repair
+        int64_t dated;
+    } cases[] = {
+        {"exchanged before the cut", CloudNow - 70, false, CloudNow - 59},
+        {"exchanged after the file's date", CloudNow - 50, true, CloudNow - 49},
+        {"never exchanged: another program's file", std::nullopt, false, CloudNow - 59},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString key = QStringLiteral("Cut short %1.txt").arg(&c - cases);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(key, "cut", CloudNow - 80)->_commitAndCloseLocalNote(done); }));
+        if (c.exchanged)
+            RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(*c.exchanged));
+        const QString path = Note::documentFileForKey(key, NoteStorageInbox);
+        EXPECT_FALSE(repair(key)); // a whole second: a finished commit
+        ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 60, 250}));
+        EXPECT_EQ(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox), !c.lookedExchanged);
+        EXPECT_FALSE(repair(QStringLiteral(".save-1.tmp")));
+        EXPECT_TRUE(repair(key));
+        EXPECT_EQ(FileTimes::modificationTime(path), cloudSeconds(c.dated));
+        EXPECT_TRUE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the send passes take it
+        EXPECT_EQ(localText(key), QStringLiteral("cut"));
+    }
 }
 
 TEST_F(CloudLinks, AWriteMakesTheLinkWhereNoneIsAndRedatesOnlyARealOne)
