@@ -23,14 +23,11 @@ namespace {
 // The meta file's dates: when missing, from the text file's; when older than
 // the text, the text's. True when the file needs writing. An empty record (a
 // crash before its bytes reached the disk) is read as missing, so it is made
-// again too. The meta folder is open, or -1 when it could not be.
-bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder)
+// again too.
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
 {
-    const NoteIndexMarker::Stamp record =
-        metaFolder >= 0 ? NoteIndexMarker::stampAt(metaFolder, QFile::encodeName(note.key()).constData())
-                        : NoteIndexMarker::stampOf(Note::metaFileForKey(note.key(), note.storage()));
-    const bool hadMeta = record.size > 0;
-    note.restoreMeta();
+    bool hadMeta = false;
+    note.restoreMeta(nullptr, &hadMeta);
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
     note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
@@ -141,8 +138,11 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
     if (read.isEmpty() && !stored)
         return;
     links_->async([this, read = std::exchange(read, {}), stored]() mutable {
+        // Opened again for each hand: the run holds the file queue during a
+        // step, and a folder replaced between steps is not written into.
+        Note::KindFolders kinds;
         for (const Read& r : read)
-            r.indexed.note->writeTagLinks(r.tags, false, nullptr);
+            r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
         records_->async([this, read = std::move(read), stored]() mutable {
             for (Read& r : read) {
                 const NotePtr& note = r.indexed.note;
@@ -213,7 +213,7 @@ bool NoteIndexRebuild::step()
         if (!note->restoreText())
             continue;
         // The links carry the meta file's dates, so those come first.
-        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
+        const bool writeMeta = refreshMeta(*note, stamp);
         note->_reloadHeader();
         Note::TagLinks tags = note->tagLinks();
         rows.append(note->searchRow(tags));
