@@ -168,7 +168,8 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
                     index.unlinked(kindFolder, storage, f.key, d);
                 }
             }
-            kept = keepsFolder(kind.fd(), storageFolder) || kept;
+            // A folder known to hold links is not tried: the removal would fail.
+            kept = index.holdsLinks(kindFolder, d, t) || keepsFolder(kind.fd(), storageFolder) || kept;
         }
         // Both removals failing for want of a folder is the one case that
         // asks whether the tag folder is there at all.

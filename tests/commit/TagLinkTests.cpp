@@ -211,6 +211,54 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
 }
 
+// The run keeps the kind folders open across notes; one missing when it starts
+// is made by the first note that needs it and serves the notes after it.
+TEST_F(TagLinkTest, NoteStoreRebuildMakingTheKindFoldersMatchesNotesWrittenOneByOne)
+{
+    const QList<QList<int>> present{{}, {NoteTagHashtag}, {NoteTagMention}, {NoteTagHashtag, NoteTagMention}};
+    for (const QList<int>& kinds : present) {
+        SCOPED_TRACE(kinds.size() == 2 ? "both" : kinds.isEmpty() ? "none" : kinds[0] == NoteTagHashtag ? "hashtag" : "mention");
+        const auto seed = [&] {
+            restart();
+            for (const int kind : kinds)
+                ASSERT_TRUE(QDir().mkpath(Note::linkDirectoryForTag(kind)));
+            for (int i = 0; i < 40; ++i) {
+                const int storage = i % 5 == 4 ? NoteStorageArchive : NoteStorageInbox;
+                const QString key = QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0'));
+                // Untagged notes first, then hashtags, then mentions too, some archived.
+                const QByteArray tags = i < 10 ? QByteArray() : i < 25 ? "#tag" + QByteArray::number(i % 3) + " #ALL"
+                                                                       : "#ALL @who" + QByteArray::number(i % 4);
+                const QString path = Note::documentFileForKey(key, storage);
+                TestSupport::writeFile(path, "Note " + QByteArray::number(i) + "\n" + tags);
+                FileDates::setCreationDate(path, 1700000000 + i);
+                FileDates::setModificationDate(path, 1700003600 + i);
+            }
+        };
+        seed();
+        Migrator::build();
+        Outcome kept;
+        record(kept);
+
+        seed();
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+            for (const QString& name : QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Unsorted)) {
+                const auto note = std::make_shared<Note>(name, storage);
+                ASSERT_TRUE(note->restoreText());
+                note->writeHeaderFile();
+                note->restoreMeta();
+                note->writeTagLinkFiles(false, nullptr);
+            }
+        }
+        Outcome oneByOne;
+        record(oneByOne);
+
+        EXPECT_EQ(kept.trees, oneByOne.trees);
+        EXPECT_EQ(kept.events, oneByOne.events);
+        EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("all"), NoteStorageArchive, QStringLiteral("Note 39.txt")));
+        EXPECT_TRUE(linked(NoteTagMention, QStringLiteral("who2"), NoteStorageInbox, QStringLiteral("Note 38.txt")));
+    }
+}
+
 // A tag tree replaced while the store runs (dropped and built again) is read
 // afresh: what was left in the new tree is tidied like at a start.
 TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
