@@ -11,7 +11,11 @@
 
 #include <QRegularExpression>
 
+#include <array>
 #include <random>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -280,4 +284,70 @@ TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
             << tag << " in " << sent.join(QLatin1Char('|')).toStdString();
     }
     EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, key));
+}
+
+// The links counted per storage folder follow the folders as read and the
+// store's own writes; a write repeated or of a link the index never knew
+// leaves the count alone.
+TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersHoldLinks)
+{
+    restart();
+    const QString kindFolder = Note::linkDirectoryForTag(NoteTagHashtag);
+    for (const QString& link : {linkFile(NoteTagHashtag, QStringLiteral("a"), NoteStorageInbox, QStringLiteral("x.txt")),
+                                linkFile(NoteTagHashtag, QStringLiteral("a"), NoteStorageInbox, QStringLiteral("y.txt")),
+                                linkFile(NoteTagHashtag, QStringLiteral("b"), NoteStorageArchive, QStringLiteral("x.txt"))})
+        TestSupport::writeFile(link, "");
+    ASSERT_TRUE(QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("a"), NoteStorageArchive)));
+    TagLinkIndex& index = TagLinkIndex::shared();
+    const int fd = ::open(qPrintable(kindFolder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+
+    enum Op { Read, Linked, Unlinked };
+    struct Row {
+        const char* what;
+        Op op;
+        int storage;
+        const char* key;
+        const char* tag;
+        // a in the inbox, a in the archive, b in the inbox, b in the archive
+        std::array<bool, 4> holds;
+    };
+    const int in = NoteStorageInbox;
+    const int ar = NoteStorageArchive;
+    const Row rows[] = {
+        {"as read", Read, in, "x.txt", "", {true, false, false, true}},
+        {"one of two gone", Unlinked, in, "x.txt", "a", {true, false, false, true}},
+        {"the same again", Unlinked, in, "x.txt", "a", {true, false, false, true}},
+        {"the last gone", Unlinked, in, "y.txt", "a", {false, false, false, true}},
+        {"into the empty folder", Linked, ar, "z.txt", "a", {false, true, false, true}},
+        {"the same again", Linked, ar, "z.txt", "a", {false, true, false, true}},
+        {"out again, once", Unlinked, ar, "z.txt", "a", {false, false, false, true}},
+        {"a link never known", Unlinked, ar, "q.txt", "b", {false, false, false, true}},
+        {"a new tag folder", Linked, in, "q.txt", "b", {false, false, true, true}},
+        {"read afresh", Read, in, "x.txt", "", {true, false, false, true}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString key = QString::fromLatin1(row.key);
+        const QString tag = QString::fromLatin1(row.tag);
+        switch (row.op) {
+        case Read:
+            index.forget();
+            index.foldersFor(kindFolder, fd, row.storage, key);
+            break;
+        case Linked:
+            index.linked(kindFolder, row.storage, key, tag);
+            break;
+        case Unlinked:
+            index.unlinked(kindFolder, row.storage, key, tag);
+            break;
+        }
+        const std::array<bool, 4> holds{index.holdsLinks(kindFolder, QStringLiteral("a"), in),
+                                        index.holdsLinks(kindFolder, QStringLiteral("a"), ar),
+                                        index.holdsLinks(kindFolder, QStringLiteral("b"), in),
+                                        index.holdsLinks(kindFolder, QStringLiteral("b"), ar)};
+        EXPECT_EQ(holds, row.holds);
+    }
+    ::close(fd);
+    index.forget();
 }
