@@ -111,7 +111,8 @@ public:
     // Reads the file in whatever encoding it is in; on failure text is kept.
     bool restoreTextFromURL(const QUrl& url, Error* error = nullptr);
     // A coordinated read of the note's own file; on failure text becomes empty.
-    bool restoreText(Error* error = nullptr);
+    // `before`: the file as the caller saw it just before, instead of a look here.
+    bool restoreText(Error* error = nullptr, const NoteIndexMarker::Identity* before = nullptr);
     // The same read; on failure text is kept. The completion may be empty.
     void _openLocalNote(const Completion& completion);
     void _closeLocalNote(const Completion& completion);
@@ -332,7 +333,7 @@ private:
     // writeTag visiting only linkedBefore and the new tags when given.
     bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, const QStringList* linkedBefore,
                   Error* error, KindFolders* open = nullptr);
-    bool readText(const QString& path, Error* error);
+    bool readText(const QString& path, Error* error, const NoteIndexMarker::Identity* before = nullptr);
     void noteReadFailure(const Error& error);
     // The file's text, in whatever encoding the decoding service finds.
     static bool decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used = nullptr);

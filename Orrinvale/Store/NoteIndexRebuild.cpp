@@ -103,20 +103,21 @@ bool NoteIndexRebuild::openNextStorage()
     return true;
 }
 
-bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const
+bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Identity* identity) const
 {
     if (name.startsWith(QLatin1Char('.')))
         return false;
     // One look at the text file and one at its marker, relative to the open
     // folders: a start with everything indexed stays cheap.
     const QByteArray native = QFile::encodeName(name);
-    *stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
-    if (!stamp->regular) {
+    *identity = NoteIndexMarker::identityAt(documentFolder_, native.constData());
+    const NoteIndexMarker::Stamp& stamp = identity->stamp;
+    if (!stamp.regular) {
         // A FIFO or device would block the read for ever.
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != *stamp;
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
@@ -205,12 +206,14 @@ bool NoteIndexRebuild::step()
         const QString& name = names_[next_++];
         // Taken before the read: a write meanwhile leaves a marker that does
         // not match, and the note is indexed again at the next start.
-        NoteIndexMarker::Stamp stamp;
-        if (!needsIndexing(name, &stamp))
+        // The same look stands for the one the read would take.
+        NoteIndexMarker::Identity identity;
+        if (!needsIndexing(name, &identity))
             continue;
+        const NoteIndexMarker::Stamp& stamp = identity.stamp;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
-        if (!note->restoreText())
+        if (!note->restoreText(nullptr, &identity))
             continue;
         // The links carry the meta file's dates, so those come first.
         const bool writeMeta = refreshMeta(*note, stamp);
