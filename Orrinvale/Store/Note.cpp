@@ -223,11 +223,11 @@ bool Note::restoreTextFromURL(const QUrl& url, Error* error)
     return true;
 }
 
-bool Note::readText(const QString& path, Error* error)
+bool Note::readText(const QString& path, Error* error, const NoteIndexMarker::Identity* seen)
 {
     FileCoordinator::Access access = FileCoordinator::coordinate(path);
     // Taken before the read: a write meanwhile then shows as a change, never hides one.
-    const NoteIndexMarker::Identity before = NoteIndexMarker::identityOf(path);
+    const NoteIndexMarker::Identity before = seen ? *seen : NoteIndexMarker::identityOf(path);
     Error failure;
     const bool ok = restoreTextFromURL(QUrl::fromLocalFile(path), &failure);
     {
@@ -250,12 +250,12 @@ void Note::noteReadFailure(const Error& error)
     fields_.readFailure = error.localizedDescription();
 }
 
-bool Note::restoreText(Error*)
+bool Note::restoreText(Error*, const NoteIndexMarker::Identity* before)
 {
     const Fields f = fields();
     if (f.key.isNull())
         return false;
-    if (readText(documentFileForKey(f.key, f.storage), nullptr))
+    if (readText(documentFileForKey(f.key, f.storage), nullptr, before))
         return true;
     setText(QStringLiteral(""));
     LogError("note:read error");

@@ -111,7 +111,8 @@ public:
     // Reads the file in whatever encoding it is in; on failure text is kept.
     bool restoreTextFromURL(const QUrl& url, Error* error = nullptr);
     // A coordinated read of the note's own file; on failure text becomes empty.
-    bool restoreText(Error* error = nullptr);
+    // `before`: the file as the caller saw it just before, instead of a look here.
+    bool restoreText(Error* error = nullptr, const NoteIndexMarker::Identity* before = nullptr);
     // The same read; on failure text is kept. The completion may be empty.
     void _openLocalNote(const Completion& completion);
     void _closeLocalNote(const Completion& completion);
@@ -159,7 +160,8 @@ public:
     // --- Side files
     // Caret, offset, selection, dates and branch signature from the meta
     // file; without one, the text file's dates (now when there is no file).
-    bool restoreMeta(Error* error = nullptr);
+    // `hadRecord`, when given, tells whether a non-empty record was there.
+    bool restoreMeta(Error* error = nullptr, bool* hadRecord = nullptr);
     // With folder, the storage's record folder held open by the caller.
     bool writeMetaFile(Error* error = nullptr, int folder = -1);
     bool removeMetaFile(Error* error = nullptr);
@@ -217,7 +219,23 @@ public:
         QStringList linkedMentions;
     };
     TagLinks tagLinks() const;
-    void writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error = nullptr);
+    // The hashtag and mention folders, open while one caller writes the links
+    // of many notes in a row: each is opened at its first use, not per note.
+    class KindFolders {
+    public:
+        KindFolders() = default;
+        ~KindFolders();
+        KindFolders(const KindFolders&) = delete;
+        KindFolders& operator=(const KindFolders&) = delete;
+        // The kind's slot: -1 until the folder is open.
+        int& of(int tag) { return tag == NoteTagMention ? mentions_ : hashtags_; }
+
+    private:
+        int hashtags_ = -1;
+        int mentions_ = -1;
+    };
+    void writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error = nullptr,
+                       KindFolders* open = nullptr);
     NoteSearchRow searchRow(const TagLinks& tags) const;
     // Core's queues, database and cloud; null until Core installs itself.
     static void setServices(NoteServices* services);
@@ -314,8 +332,8 @@ private:
     static NoteStorageListener* relay();
     // writeTag visiting only linkedBefore and the new tags when given.
     bool writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest, const QStringList* linkedBefore,
-                  Error* error);
-    bool readText(const QString& path, Error* error);
+                  Error* error, KindFolders* open = nullptr);
+    bool readText(const QString& path, Error* error, const NoteIndexMarker::Identity* before = nullptr);
     void noteReadFailure(const Error& error);
     // The file's text, in whatever encoding the decoding service finds.
     static bool decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used = nullptr);

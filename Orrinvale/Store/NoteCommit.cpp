@@ -224,13 +224,14 @@ Note::TagLinks Note::tagLinks() const
     return tags;
 }
 
-void Note::writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error)
+void Note::writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error,
+                         KindFolders* open)
 {
     const int storage = fields().storage;
     writeTag(NoteTagHashtag, tags.linkedHashtags, storage, manifest, linkedBefore ? &linkedBefore->hashtags : nullptr,
-             error);
+             error, open);
     writeTag(NoteTagMention, tags.linkedMentions, storage, manifest, linkedBefore ? &linkedBefore->mentions : nullptr,
-             error);
+             error, open);
 }
 
 NoteSearchRow Note::searchRow(const TagLinks& tags) const

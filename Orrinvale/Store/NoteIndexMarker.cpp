@@ -33,10 +33,15 @@ Stamp stampOf(const QString& path)
 
 Stamp stampAt(int folder, const char* name)
 {
+    return identityAt(folder, name).stamp;
+}
+
+Identity identityAt(int folder, const char* name)
+{
     struct stat info {};
     if (folder < 0 || ::fstatat(folder, name, &info, 0) != 0)
-        return Stamp();
-    return fromStat(info);
+        return Identity();
+    return Identity{fromStat(info), uint64_t(info.st_ino)};
 }
 
 namespace {

@@ -34,6 +34,7 @@ struct Identity {
     bool operator==(const Identity&) const = default;
 };
 Identity identityOf(const QString& path);
+Identity identityAt(int folder, const char* name);
 // Marks the text file at documentPath as indexed; false when it is no
 // regular file or the marker cannot be written.
 bool write(const QString& markerPath, const QString& documentPath);

@@ -23,14 +23,11 @@ namespace {
 // The meta file's dates: when missing, from the text file's; when older than
 // the text, the text's. True when the file needs writing. An empty record (a
 // crash before its bytes reached the disk) is read as missing, so it is made
-// again too. The meta folder is open, or -1 when it could not be.
-bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder)
+// again too.
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
 {
-    const NoteIndexMarker::Stamp record =
-        metaFolder >= 0 ? NoteIndexMarker::stampAt(metaFolder, QFile::encodeName(note.key()).constData())
-                        : NoteIndexMarker::stampOf(Note::metaFileForKey(note.key(), note.storage()));
-    const bool hadMeta = record.size > 0;
-    note.restoreMeta();
+    bool hadMeta = false;
+    note.restoreMeta(nullptr, &hadMeta);
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
     note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
@@ -106,20 +103,21 @@ bool NoteIndexRebuild::openNextStorage()
     return true;
 }
 
-bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const
+bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Identity* identity) const
 {
     if (name.startsWith(QLatin1Char('.')))
         return false;
     // One look at the text file and one at its marker, relative to the open
     // folders: a start with everything indexed stays cheap.
     const QByteArray native = QFile::encodeName(name);
-    *stamp = NoteIndexMarker::stampAt(documentFolder_, native.constData());
-    if (!stamp->regular) {
+    *identity = NoteIndexMarker::identityAt(documentFolder_, native.constData());
+    const NoteIndexMarker::Stamp& stamp = identity->stamp;
+    if (!stamp.regular) {
         // A FIFO or device would block the read for ever.
         LogInfo("build:skip %1, not a regular file", name);
         return false;
     }
-    return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != *stamp;
+    return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
@@ -141,8 +139,11 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
     if (read.isEmpty() && !stored)
         return;
     links_->async([this, read = std::exchange(read, {}), stored]() mutable {
+        // Opened again for each hand: the run holds the file queue during a
+        // step, and a folder replaced between steps is not written into.
+        Note::KindFolders kinds;
         for (const Read& r : read)
-            r.indexed.note->writeTagLinks(r.tags, false, nullptr);
+            r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
         records_->async([this, read = std::move(read), stored]() mutable {
             for (Read& r : read) {
                 const NotePtr& note = r.indexed.note;
@@ -205,15 +206,17 @@ bool NoteIndexRebuild::step()
         const QString& name = names_[next_++];
         // Taken before the read: a write meanwhile leaves a marker that does
         // not match, and the note is indexed again at the next start.
-        NoteIndexMarker::Stamp stamp;
-        if (!needsIndexing(name, &stamp))
+        // The same look stands for the one the read would take.
+        NoteIndexMarker::Identity identity;
+        if (!needsIndexing(name, &identity))
             continue;
+        const NoteIndexMarker::Stamp& stamp = identity.stamp;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
-        if (!note->restoreText())
+        if (!note->restoreText(nullptr, &identity))
             continue;
         // The links carry the meta file's dates, so those come first.
-        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
+        const bool writeMeta = refreshMeta(*note, stamp);
         note->_reloadHeader();
         Note::TagLinks tags = note->tagLinks();
         rows.append(note->searchRow(tags));

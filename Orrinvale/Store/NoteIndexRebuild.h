@@ -40,7 +40,7 @@ private:
     bool openNextStorage();
     // True when the name is a note whose marker does not match its file,
     // whose stamp it gives.
-    bool needsIndexing(const QString& name, NoteIndexMarker::Stamp* stamp) const;
+    bool needsIndexing(const QString& name, NoteIndexMarker::Identity* identity) const;
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // What the database's queue answered for the rows of one transaction,

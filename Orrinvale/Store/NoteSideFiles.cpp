@@ -9,7 +9,6 @@
 #include "files/FileDates.h"
 
 #include <QFile>
-#include <QFileInfo>
 
 namespace {
 
@@ -37,8 +36,10 @@ bool writeRecord(const QString& path, const QByteArray& data, Error* error, int 
 
 // --- Meta file
 
-bool Note::restoreMeta(Error*)
+bool Note::restoreMeta(Error*, bool* hadRecord)
 {
+    if (hadRecord)
+        *hadRecord = false;
     const Fields f = fields();
     Q_ASSERT_X(!f.key.isNull(), "Note::restoreMeta", "self.key != nil");
     if (f.key.isNull())
@@ -47,16 +48,17 @@ bool Note::restoreMeta(Error*)
     NoteMetaFile meta{f.scrollCaret, f.scrollCaretOffset, f.selectedCaret, f.createdOn, f.updatedOn, f.branchSignature};
     // An empty record (a crash before its bytes reached the disk) counts as missing.
     if (const QByteArray record = contents(path); !record.isEmpty()) {
+        if (hadRecord)
+            *hadRecord = true;
         if (!meta.read(record))
             return true;
     } else {
         // Without a record the text file knows the dates best; "now" would be
         // written into its creation date at the next commit.
-        const QString document = documentFileForKey(f.key, f.storage);
-        const bool hasFile = QFileInfo(document).isFile();
+        int64_t created = 0;
+        int64_t updated = 0;
+        FileDates::regularFileDates(documentFileForKey(f.key, f.storage), &created, &updated);
         const int64_t now = Clock::now();
-        const int64_t created = hasFile ? FileDates::creationDate(document) : 0;
-        const int64_t updated = hasFile ? FileDates::modificationDate(document) : 0;
         meta.scrollCaret = 0;
         meta.scrollCaretOffset = 0;
         meta.createdOn = created > 0 ? created : now;

@@ -30,12 +30,20 @@ bool keepsFolder(int kindFolder, const QByteArray& folder)
 
 // The kind's folder, open for the duration of one pass: every path below it
 // is resolved from there rather than from the root, once per tag folder.
+// With a caller's slot, the folder open there is used and one opened here is
+// left there for the next note, the caller closing it.
 class KindFolder {
 public:
-    explicit KindFolder(const QString& path) : path_(path) { open(); }
+    KindFolder(const QString& path, int* kept) : path_(path), kept_(kept)
+    {
+        if (kept_ && *kept_ >= 0)
+            fd_ = *kept_;
+        else
+            open();
+    }
     ~KindFolder()
     {
-        if (fd_ >= 0)
+        if (!kept_ && fd_ >= 0)
             ::close(fd_);
     }
     KindFolder(const KindFolder&) = delete;
@@ -52,9 +60,15 @@ public:
     }
 
 private:
-    void open() { fd_ = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); }
+    void open()
+    {
+        fd_ = ::open(QFile::encodeName(path_).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (kept_)
+            *kept_ = fd_;
+    }
 
     QString path_;
+    int* kept_;
     int fd_ = -1;
 };
 
@@ -96,8 +110,16 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     return writeTag(tag, linkFiles, storage, manifest, nullptr, error);
 }
 
+Note::KindFolders::~KindFolders()
+{
+    for (const int fd : {hashtags_, mentions_}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
+}
+
 bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest,
-                    const QStringList* linkedBefore, Error* error)
+                    const QStringList* linkedBefore, Error* error, KindFolders* open)
 {
     const Fields f = fields();
     const NotePtr note = self();
@@ -114,7 +136,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     // order of their names, so the events come in the order a pass over every
     // folder sends them.
     TagLinkIndex& index = TagLinkIndex::shared();
-    KindFolder kind(kindFolder);
+    KindFolder kind(kindFolder, open ? &open->of(tag) : nullptr);
     QSet<QString> names = lower;
     for (const QString& name : index.foldersFor(kindFolder, kind.fd(), storage, f.key))
         names.insert(name);
@@ -146,7 +168,8 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
                     index.unlinked(kindFolder, storage, f.key, d);
                 }
             }
-            kept = keepsFolder(kind.fd(), storageFolder) || kept;
+            // A folder known to hold links is not tried: the removal would fail.
+            kept = index.holdsLinks(kindFolder, d, t) || keepsFolder(kind.fd(), storageFolder) || kept;
         }
         // Both removals failing for want of a folder is the one case that
         // asks whether the tag folder is there at all.

@@ -169,8 +169,11 @@ bool Note::_reloadHeader(Error*)
 
     for (const char16_t quote : {u'\u201C', u'\u201D', u'"'})
         body.replace(QChar(quote), QLatin1Char(' '));
-    for (const char* mark : {"{++", "++}", "{==", "==}"})
-        body.remove(QLatin1String(mark));
+    // Every mark holds a brace: one look for those spares four searches.
+    if (body.contains(QLatin1Char('{')) || body.contains(QLatin1Char('}'))) {
+        for (const char* mark : {"{++", "++}", "{==", "==}"})
+            body.remove(QLatin1String(mark));
+    }
     body = body.trimmed();
     body = UnicodeRegex::replace(body, regex(LineBreaks), QStringLiteral("\n"));
     const QString s = collapsedBlanks(body);

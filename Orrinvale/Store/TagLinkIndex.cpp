@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,10 +29,16 @@ TagLinkIndex::Identity TagLinkIndex::identityOf(int at, const char* name, int fl
 
 size_t TagLinkIndex::noteHash(int storage, const QString& key) { return qHashMulti(0, storage, key); }
 
+int& TagLinkIndex::heldIn(Kind& kind, const QString& tag, int storage)
+{
+    return kind.held[tag][storage == NoteStorageArchive ? 1 : 0];
+}
+
 void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
 {
     kind.links.clear();
     kind.names.clear();
+    kind.held.clear();
     kind.untidy.clear();
     QStringList tagFolders;
     listFolderNames(kindFolder, &tagFolders);
@@ -48,6 +55,7 @@ void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
             }
             untidy = untidy || keys.isEmpty();
             holding += keys.isEmpty() ? 0 : 1;
+            heldIn(kind, d, storage) = int(keys.size());
             for (const QString& key : std::as_const(keys))
                 kind.links[noteHash(storage, key)].append(d);
         }
@@ -86,8 +94,18 @@ void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString&
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
     QStringList& tags = kind.links[noteHash(storage, key)];
-    if (!tags.contains(tag))
+    if (!tags.contains(tag)) {
         tags.append(*kind.names.insert(tag));
+        ++heldIn(kind, tag, storage);
+    }
+}
+
+bool TagLinkIndex::holdsLinks(const QString& kindFolder, const QString& tag, int storage)
+{
+    std::lock_guard lock(mutex_);
+    const Kind& kind = known(kindFolder);
+    const auto found = kind.held.constFind(tag);
+    return found != kind.held.constEnd() && (*found)[storage == NoteStorageArchive ? 1 : 0] > 0;
 }
 
 void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
@@ -97,7 +115,10 @@ void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QStrin
     const auto found = kind.links.find(noteHash(storage, key));
     if (found == kind.links.end())
         return;
-    found->removeAll(tag);
+    if (found->removeAll(tag) > 0) {
+        int& held = heldIn(kind, tag, storage);
+        held = std::max(held - 1, 0);
+    }
     if (found->isEmpty())
         kind.links.erase(found);
 }

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
+
 #include <mutex>
 
 // Which tag folders of a kind hold a link of each note, so that bringing a
@@ -28,6 +30,9 @@ public:
     // from there, not looked up by path.
     QStringList foldersFor(const QString& kindFolder, int kindFd, int storage, const QString& key);
     void linked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
+    // True when the tag's storage folder holds a link the index knows of, so
+    // trying to remove it as empty would fail: the try is left out.
+    bool holdsLinks(const QString& kindFolder, const QString& tag, int storage);
     void unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
     // The next question reads the folders again; the start-up rebuild calls it
     // so that changes made while the application was closed are seen.
@@ -48,11 +53,14 @@ private:
         QHash<size_t, QStringList> links;
         // One copy of each tag's name, shared by every note linked under it.
         QSet<QString> names;
+        // Links per tag folder, inbox then archive.
+        QHash<QString, std::array<int, 2>> held;
         QStringList untidy;
     };
 
     static Identity identityOf(int at, const char* name, int flags);
     static size_t noteHash(int storage, const QString& key);
+    static int& heldIn(Kind& kind, const QString& tag, int storage);
     static void read(const QString& kindFolder, Kind& kind);
     Kind& current(const QString& kindFolder, const Identity& identity);
     // The kind as last read: a link write follows the question that checked

@@ -18,7 +18,12 @@ std::mutex lock;
 std::condition_variable released;
 QHash<QString, Holder> holders;
 
-QString key(const QString& path) { return QDir::cleanPath(QDir::current().absoluteFilePath(path)); }
+// The working folder is asked for only when the path is relative: a call
+// per look-up otherwise, on every read of a note.
+QString key(const QString& path)
+{
+    return QDir::cleanPath(QDir::isAbsolutePath(path) ? path : QDir::current().absoluteFilePath(path));
+}
 
 bool available(const QStringList& paths)
 {
@@ -37,8 +42,11 @@ FileCoordinator::Access FileCoordinator::coordinate(const QString& path) { retur
 FileCoordinator::Access FileCoordinator::coordinate(const QString& first, const QString& second)
 {
     QStringList paths{key(first)};
-    if (key(second) != paths.first())
-        paths.append(key(second));
+    if (second != first) {
+        const QString other = key(second);
+        if (other != paths.first())
+            paths.append(other);
+    }
     std::unique_lock guard(lock);
     released.wait(guard, [&] { return available(paths); });
     for (const QString& path : paths) {

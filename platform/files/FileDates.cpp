@@ -29,6 +29,14 @@ bool attributeDate(const QByteArray& path, int64_t* seconds)
     return status == std::errc() && end == buffer + length;
 }
 
+// Without the attribute: the birth time where the file system keeps one.
+int64_t fileCreation(const struct statx& info)
+{
+    if (info.stx_mask & STATX_BTIME)
+        return wholeSeconds(info.stx_btime.tv_sec, info.stx_btime.tv_nsec);
+    return wholeSeconds(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+}
+
 } // namespace
 
 int64_t creationDate(const QString& path)
@@ -40,9 +48,22 @@ int64_t creationDate(const QString& path)
     struct statx info {};
     if (statx(AT_FDCWD, native.constData(), 0, STATX_BTIME | STATX_MTIME, &info) != 0)
         return 0;
-    if (info.stx_mask & STATX_BTIME)
-        return wholeSeconds(info.stx_btime.tv_sec, info.stx_btime.tv_nsec);
-    return wholeSeconds(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+    return fileCreation(info);
+}
+
+bool regularFileDates(const QString& path, int64_t* created, int64_t* modified)
+{
+    *created = 0;
+    *modified = 0;
+    const QByteArray native = QFile::encodeName(path);
+    struct statx info {};
+    if (statx(AT_FDCWD, native.constData(), 0, STATX_TYPE | STATX_BTIME | STATX_MTIME, &info) != 0 ||
+        !S_ISREG(info.stx_mode))
+        return false;
+    *modified = wholeSeconds(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+    if (!attributeDate(native, created))
+        *created = fileCreation(info);
+    return true;
 }
 
 bool setCreationDate(const QString& path, int64_t seconds)

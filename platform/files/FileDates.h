@@ -19,6 +19,10 @@ bool setCreationDate(const QString& path, int64_t seconds);
 int64_t modificationDate(const QString& path);
 bool setModificationDate(const QString& path, int64_t seconds);
 
+// Both dates of a regular file (links followed) with one look at it instead
+// of one per date; false, both dates 0, when the path names no regular file.
+bool regularFileDates(const QString& path, int64_t* created, int64_t* modified);
+
 // The same for a file already open, without looking its path up again.
 bool setCreationDate(int fd, int64_t seconds);
 bool setModificationDate(int fd, int64_t seconds);

@@ -11,7 +11,11 @@
 
 #include <QRegularExpression>
 
+#include <array>
 #include <random>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -211,6 +215,54 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
 }
 
+// The run keeps the kind folders open across notes; one missing when it starts
+// is made by the first note that needs it and serves the notes after it.
+TEST_F(TagLinkTest, NoteStoreRebuildMakingTheKindFoldersMatchesNotesWrittenOneByOne)
+{
+    const QList<QList<int>> present{{}, {NoteTagHashtag}, {NoteTagMention}, {NoteTagHashtag, NoteTagMention}};
+    for (const QList<int>& kinds : present) {
+        SCOPED_TRACE(kinds.size() == 2 ? "both" : kinds.isEmpty() ? "none" : kinds[0] == NoteTagHashtag ? "hashtag" : "mention");
+        const auto seed = [&] {
+            restart();
+            for (const int kind : kinds)
+                ASSERT_TRUE(QDir().mkpath(Note::linkDirectoryForTag(kind)));
+            for (int i = 0; i < 40; ++i) {
+                const int storage = i % 5 == 4 ? NoteStorageArchive : NoteStorageInbox;
+                const QString key = QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0'));
+                // Untagged notes first, then hashtags, then mentions too, some archived.
+                const QByteArray tags = i < 10 ? QByteArray() : i < 25 ? "#tag" + QByteArray::number(i % 3) + " #ALL"
+                                                                       : "#ALL @who" + QByteArray::number(i % 4);
+                const QString path = Note::documentFileForKey(key, storage);
+                TestSupport::writeFile(path, "Note " + QByteArray::number(i) + "\n" + tags);
+                FileDates::setCreationDate(path, 1700000000 + i);
+                FileDates::setModificationDate(path, 1700003600 + i);
+            }
+        };
+        seed();
+        Migrator::build();
+        Outcome kept;
+        record(kept);
+
+        seed();
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+            for (const QString& name : QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Unsorted)) {
+                const auto note = std::make_shared<Note>(name, storage);
+                ASSERT_TRUE(note->restoreText());
+                note->writeHeaderFile();
+                note->restoreMeta();
+                note->writeTagLinkFiles(false, nullptr);
+            }
+        }
+        Outcome oneByOne;
+        record(oneByOne);
+
+        EXPECT_EQ(kept.trees, oneByOne.trees);
+        EXPECT_EQ(kept.events, oneByOne.events);
+        EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("all"), NoteStorageArchive, QStringLiteral("Note 39.txt")));
+        EXPECT_TRUE(linked(NoteTagMention, QStringLiteral("who2"), NoteStorageInbox, QStringLiteral("Note 38.txt")));
+    }
+}
+
 // A tag tree replaced while the store runs (dropped and built again) is read
 // afresh: what was left in the new tree is tidied like at a start.
 TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
@@ -232,4 +284,70 @@ TEST_F(TagLinkTest, NoteStoreCommitReadsAReplacedTagTreeAfresh)
             << tag << " in " << sent.join(QLatin1Char('|')).toStdString();
     }
     EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, key));
+}
+
+// The links counted per storage folder follow the folders as read and the
+// store's own writes; a write repeated or of a link the index never knew
+// leaves the count alone.
+TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersHoldLinks)
+{
+    restart();
+    const QString kindFolder = Note::linkDirectoryForTag(NoteTagHashtag);
+    for (const QString& link : {linkFile(NoteTagHashtag, QStringLiteral("a"), NoteStorageInbox, QStringLiteral("x.txt")),
+                                linkFile(NoteTagHashtag, QStringLiteral("a"), NoteStorageInbox, QStringLiteral("y.txt")),
+                                linkFile(NoteTagHashtag, QStringLiteral("b"), NoteStorageArchive, QStringLiteral("x.txt"))})
+        TestSupport::writeFile(link, "");
+    ASSERT_TRUE(QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("a"), NoteStorageArchive)));
+    TagLinkIndex& index = TagLinkIndex::shared();
+    const int fd = ::open(qPrintable(kindFolder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+
+    enum Op { Read, Linked, Unlinked };
+    struct Row {
+        const char* what;
+        Op op;
+        int storage;
+        const char* key;
+        const char* tag;
+        // a in the inbox, a in the archive, b in the inbox, b in the archive
+        std::array<bool, 4> holds;
+    };
+    const int in = NoteStorageInbox;
+    const int ar = NoteStorageArchive;
+    const Row rows[] = {
+        {"as read", Read, in, "x.txt", "", {true, false, false, true}},
+        {"one of two gone", Unlinked, in, "x.txt", "a", {true, false, false, true}},
+        {"the same again", Unlinked, in, "x.txt", "a", {true, false, false, true}},
+        {"the last gone", Unlinked, in, "y.txt", "a", {false, false, false, true}},
+        {"into the empty folder", Linked, ar, "z.txt", "a", {false, true, false, true}},
+        {"the same again", Linked, ar, "z.txt", "a", {false, true, false, true}},
+        {"out again, once", Unlinked, ar, "z.txt", "a", {false, false, false, true}},
+        {"a link never known", Unlinked, ar, "q.txt", "b", {false, false, false, true}},
+        {"a new tag folder", Linked, in, "q.txt", "b", {false, false, true, true}},
+        {"read afresh", Read, in, "x.txt", "", {true, false, false, true}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString key = QString::fromLatin1(row.key);
+        const QString tag = QString::fromLatin1(row.tag);
+        switch (row.op) {
+        case Read:
+            index.forget();
+            index.foldersFor(kindFolder, fd, row.storage, key);
+            break;
+        case Linked:
+            index.linked(kindFolder, row.storage, key, tag);
+            break;
+        case Unlinked:
+            index.unlinked(kindFolder, row.storage, key, tag);
+            break;
+        }
+        const std::array<bool, 4> holds{index.holdsLinks(kindFolder, QStringLiteral("a"), in),
+                                        index.holdsLinks(kindFolder, QStringLiteral("a"), ar),
+                                        index.holdsLinks(kindFolder, QStringLiteral("b"), in),
+                                        index.holdsLinks(kindFolder, QStringLiteral("b"), ar)};
+        EXPECT_EQ(holds, row.holds);
+    }
+    ::close(fd);
+    index.forget();
 }

@@ -55,6 +55,36 @@ TEST(Files, CoordinationExcludesOtherThreadsFromTheSamePath)
     EXPECT_EQ(occupancy.most.load(), 1);
 }
 
+// A relative path is the file below the working folder: its spellings, the
+// absolute one among them, exclude each other, alone or as a pair.
+TEST(Files, CoordinationTakesRelativePathsFromTheWorkingFolder)
+{
+    const QString folder = TestSupport::home() + "/coord/relative";
+    ASSERT_TRUE(QDir().mkpath(folder + "/x"));
+    const QString working = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder));
+    const QStringList spellings{folder + "/Note.txt", "Note.txt", "./Note.txt", "x/../Note.txt"};
+    Occupancy occupancy;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                const QString& one = spellings[(t + i) % 4];
+                const auto access = i % 2 ? FileCoordinator::coordinate(one)
+                                          : FileCoordinator::coordinate(one, spellings[(t + i + 1) % 4]);
+                occupancy.enter();
+                // Long enough inside for another holder to show.
+                std::this_thread::yield();
+                occupancy.leave();
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    QDir::setCurrent(working);
+    EXPECT_EQ(occupancy.most.load(), 1);
+}
+
 TEST(Files, CoordinationOfTwoPathsInEitherOrderNeverDeadlocks)
 {
     const QString a = TestSupport::home() + "/coord/A.txt";

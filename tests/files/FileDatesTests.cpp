@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "TestSupport.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -85,5 +86,60 @@ TEST(Files, DatesSetThroughAnOpenFileMatchThoseSetByPath)
         EXPECT_EQ(FileDates::modificationDate(path), seconds + 7);
         EXPECT_FALSE(FileDates::setCreationDate(-1, seconds));
         EXPECT_FALSE(FileDates::setModificationDate(-1, seconds));
+    }
+}
+
+// Both dates from one look give what the two single reads give for a regular
+// file, links followed; anything else is no file and has no dates.
+TEST(Files, RegularFileDatesMatchTheSingleReadsAndRefuseWhatIsNoFile)
+{
+    const int64_t before = Clock::now();
+    const QString dir = TestSupport::home() + "/dates/both";
+    QDir(dir).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(dir + "/folder"));
+    const auto file = [&](const QString& name, const QByteArray& attribute) {
+        const QString path = dir + '/' + name;
+        TestSupport::writeFile(path, "text");
+        EXPECT_TRUE(FileDates::setModificationDate(path, 1000));
+        if (!attribute.isNull())
+            EXPECT_EQ(setxattr(qPrintable(path), FileDates::CreationDateAttribute, attribute.constData(),
+                               size_t(attribute.size()), 0),
+                      0);
+        return path;
+    };
+    const QString dated = file("dated.txt", "1710495012");
+    const QString plain = file("plain.txt", QByteArray());
+    const QString malformed = file("malformed.txt", "12x");
+    ASSERT_EQ(::symlink(qPrintable(dated), qPrintable(dir + "/link.txt")), 0);
+    ASSERT_EQ(::symlink(qPrintable(dir + "/gone.txt"), qPrintable(dir + "/dangling.txt")), 0);
+
+    struct Row {
+        QString name;
+        bool regular;
+        int64_t created; // -1: the birth time, or the modification time without one
+    };
+    const Row rows[] = {
+        {"dated.txt", true, 1710495012},  {"plain.txt", true, -1},    {"malformed.txt", true, -1},
+        {"link.txt", true, 1710495012},   {"folder", false, 0},       {"dangling.txt", false, 0},
+        {"absent.txt", false, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name.toStdString());
+        const QString path = dir + '/' + row.name;
+        int64_t created = -7;
+        int64_t modified = -7;
+        EXPECT_EQ(FileDates::regularFileDates(path, &created, &modified), row.regular);
+        if (!row.regular) {
+            EXPECT_EQ(created, 0);
+            EXPECT_EQ(modified, 0);
+            continue;
+        }
+        EXPECT_EQ(modified, 1000);
+        EXPECT_EQ(modified, FileDates::modificationDate(path));
+        EXPECT_EQ(created, FileDates::creationDate(path));
+        if (row.created >= 0)
+            EXPECT_EQ(created, row.created);
+        else
+            EXPECT_TRUE(created == 1000 || created >= before) << created;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "files/FileDates.h"
 
+#include <QDir>
 #include <QFileInfo>
 
 #include <cstring>
@@ -135,6 +136,45 @@ TEST_F(NoteStoreSideFiles, MissingMetaTakesTheTextFileDates)
     ASSERT_TRUE(note->restoreMeta());
     EXPECT_EQ(note->createdOn(), 1710491412);
     EXPECT_EQ(note->updatedOn(), 1710491412);
+}
+
+// Whether a record was there is told apart from where the dates came from:
+// an empty record counts as none, one that reads as nothing still counts.
+TEST_F(NoteStoreSideFiles, MetaRestoreTellsWhetherARecordWasThere)
+{
+    const NotePtr written = makeNote(QStringLiteral("Text.txt"), QStringLiteral("text"), NoteStorageInbox,
+                                     1600000000, 1600086400);
+    written->writeText(nullptr);
+    ASSERT_TRUE(QDir().mkpath(Note::documentFileForKey(QStringLiteral("Folder.txt"), NoteStorageInbox)));
+    struct Row {
+        const char* key;
+        QByteArray record; // null: no record
+        bool hadRecord;
+        int64_t created;
+        int64_t updated;
+    };
+    const QByteArray v6 = TestSupport::readFile(data("meta-v6.bin"));
+    const Row rows[] = {
+        {"Text.txt", QByteArray(), false, 1600000000, 1600086400},
+        {"Text.txt", QByteArray(""), false, 1600000000, 1600086400},
+        {"Text.txt", v6, true, 1710491412, 1710495012},
+        {"Text.txt", QByteArray(40, '\0'), true, 11, 22},
+        {"Folder.txt", QByteArray(), false, 1710491412, 1710491412},
+        {"Nowhere.txt", QByteArray(), false, 1710491412, 1710491412},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.key) + " " + std::to_string(row.record.size()));
+        const QString key = QString::fromLatin1(row.key);
+        QFile::remove(metaPath(key));
+        if (!row.record.isNull())
+            TestSupport::writeFile(metaPath(key), row.record);
+        const NotePtr note = primed(key);
+        bool hadRecord = !row.hadRecord;
+        ASSERT_TRUE(note->restoreMeta(nullptr, &hadRecord));
+        EXPECT_EQ(hadRecord, row.hadRecord);
+        EXPECT_EQ(note->createdOn(), row.created);
+        EXPECT_EQ(note->updatedOn(), row.updated);
+    }
 }
 
 TEST_F(NoteStoreSideFiles, HeaderFileBytesRestoreAndRebuild)

@@ -47,6 +47,8 @@ TEST_F(NoteStoreTitle, ExamplesOfTitleAndSummary)
          QStringLiteral("quoted line")},
         {QStringLiteral("Say \u201Chello\u201D {++added++} {--dropped--}now{>>note<<}\nrest"),
          QStringLiteral("Say hello added now"), QStringLiteral("rest")},
+        {QStringLiteral("Loose ++} and ==} marks\nrest"), QStringLiteral("Loose and marks"), QStringLiteral("rest")},
+        {QStringLiteral("Set {a} and }b{ as is\nrest"), QStringLiteral("Set {a} and }b{ as is"), QStringLiteral("rest")},
         {QStringLiteral("{~~old~>new~~} title\n1. first\n2) second\n- third\nfourth"), QStringLiteral("new title"),
          QStringLiteral("1. first\n2) second\n- third fourth")},
         {QStringLiteral("Café 東京 plan notes\nПривет мир"), QStringLiteral("Café 東京 plan notes"),
