@@ -121,6 +121,22 @@ QString cleanedText(const QString& text)
     return result.trimmed();
 }
 
+// As much of s from `from` on as the summary's breaks must see: the summary
+// keeps its first SummaryLength + 1 units. A break matches blanks alone and
+// looks ahead no further than a run of digits, so ending just after a letter,
+// with more letters and digits (never replaced) before it than the summary
+// keeps, leaves the start of the replaced text as the whole text gives it.
+QString summarySource(const QString& s, qsizetype from)
+{
+    qsizetype kept = 0;
+    for (qsizetype i = from; i < s.size(); ++i) {
+        const QChar c = s.at(i);
+        if (c.isLetterOrNumber() && ++kept > SummaryLength && c.isLetter())
+            return s.mid(from, i + 1 - from);
+    }
+    return s.mid(from);
+}
+
 } // namespace
 
 bool Note::_reloadHeader(Error*)
@@ -199,7 +215,7 @@ bool Note::_reloadHeader(Error*)
     if (c + 1 < s.size()) {
         const qsizetype cut = characterBoundary(s, c + 1);
         title = s.left(cut).trimmed();
-        summary = UnicodeRegex::replace(s.mid(cut), regex(SummaryBreaks), QStringLiteral(" "));
+        summary = UnicodeRegex::replace(summarySource(s, cut), regex(SummaryBreaks), QStringLiteral(" "));
         if (summary.size() > SummaryLength)
             summary.truncate(characterBoundary(summary, SummaryLength));
         summary = summary.trimmed();
