@@ -129,6 +129,30 @@ TEST_F(NoteStoreTitle, SummaryBreaksNearItsEndMatchTheWholeText)
     }
 }
 
+TEST_F(NoteStoreTitle, ALongFirstLineDecidesTheTitleWhateverFollows)
+{
+    QString words;
+    for (int i = 0; i < 100; ++i)
+        words += QStringLiteral("abcd ");
+    const QString shortened = QStringLiteral("Hi. abcd abcd abcd abcd abcd abcd abcd abcd abcd");
+    QString rest;
+    while (rest.size() < 3000)
+        rest += QStringLiteral("\nmore words on a later line.");
+    const struct {
+        QString firstLine;
+        QString title;
+    } cases[] = {
+        // A to-do mark far along the line wins over the sentence's end before it.
+        {QStringLiteral("Hi. ") + words + QStringLiteral("~ end"), shortened},
+        {QStringLiteral("Hi. ") + words + QStringLiteral("end."), QStringLiteral("Hi.")},
+        {QStringLiteral("Hi ") + words + QStringLiteral("end?"), QStringLiteral("Hi abcd abcd abcd abcd abcd abcd abcd abcd abcd")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(derive(c.firstLine + rest).title, c.title) << qPrintable(c.firstLine.right(10));
+        EXPECT_EQ(derive(c.firstLine + rest).summary, derive(c.firstLine + rest.left(1000)).summary);
+    }
+}
+
 TEST_F(NoteStoreTitle, HashtagsAndMentionsInOrderOfFirstSpelling)
 {
     QStringList hashtags;
