@@ -120,7 +120,8 @@ TEST_F(NoteStoreTitle, SummaryBreaksNearItsEndMatchTheWholeText)
                 rest += c.line;
             // Whole lines only: a line cut short can turn into a mark of its own.
             for (const qsizetype size : {qsizetype(150), qsizetype(310), rest.size()}) {
-                const QString part = size < rest.size() ? rest.left(rest.lastIndexOf(QLatin1Char('\n'), size) + 1) : rest;
+                const QString part =
+                    size < rest.size() ? rest.left(rest.lastIndexOf(QLatin1Char('\n'), size) + 1) : rest;
                 const Derived d = derive(QStringLiteral("Head.\n") + part);
                 ASSERT_EQ(d.title, QStringLiteral("Head.")) << c.name;
                 EXPECT_EQ(d.summary, summaryOfWholeRest(part)) << c.name << " filler " << filler << " size " << size;
@@ -145,7 +146,8 @@ TEST_F(NoteStoreTitle, ALongFirstLineDecidesTheTitleWhateverFollows)
         // A to-do mark far along the line wins over the sentence's end before it.
         {QStringLiteral("Hi. ") + words + QStringLiteral("~ end"), shortened},
         {QStringLiteral("Hi. ") + words + QStringLiteral("end."), QStringLiteral("Hi.")},
-        {QStringLiteral("Hi ") + words + QStringLiteral("end?"), QStringLiteral("Hi abcd abcd abcd abcd abcd abcd abcd abcd abcd")},
+        {QStringLiteral("Hi ") + words + QStringLiteral("end?"),
+         QStringLiteral("Hi abcd abcd abcd abcd abcd abcd abcd abcd abcd")},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(derive(c.firstLine + rest).title, c.title) << qPrintable(c.firstLine.right(10));
