@@ -121,6 +121,22 @@ QString cleanedText(const QString& text)
     return result.trimmed();
 }
 
+// The text up to just after the first letter, from `from` on, that follows
+// more than SummaryLength letters and digits; the whole text if there is none.
+// The line and summary breaks match blanks alone and look ahead no further
+// than a run of digits, so replacing them in this much gives the start of what
+// replacing them in the whole text gives, and the summary needs no more.
+QString throughSummary(const QString& text, qsizetype from)
+{
+    qsizetype kept = 0;
+    for (qsizetype i = std::max<qsizetype>(from, 0); i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isLetterOrNumber() && ++kept > SummaryLength && c.isLetter())
+            return text.left(i + 1);
+    }
+    return text;
+}
+
 } // namespace
 
 bool Note::_reloadHeader(Error*)
@@ -175,6 +191,10 @@ bool Note::_reloadHeader(Error*)
             body.remove(QLatin1String(mark));
     }
     body = body.trimmed();
+    // The title ends on the first line; the summary follows it.
+    const qsizetype firstBreak = body.indexOf(QLatin1Char('\n'));
+    if (firstBreak >= 0)
+        body = throughSummary(body, firstBreak);
     body = UnicodeRegex::replace(body, regex(LineBreaks), QStringLiteral("\n"));
     const QString s = collapsedBlanks(body);
 
@@ -199,7 +219,7 @@ bool Note::_reloadHeader(Error*)
     if (c + 1 < s.size()) {
         const qsizetype cut = characterBoundary(s, c + 1);
         title = s.left(cut).trimmed();
-        summary = UnicodeRegex::replace(s.mid(cut), regex(SummaryBreaks), QStringLiteral(" "));
+        summary = UnicodeRegex::replace(throughSummary(s, cut).mid(cut), regex(SummaryBreaks), QStringLiteral(" "));
         if (summary.size() > SummaryLength)
             summary.truncate(characterBoundary(summary, SummaryLength));
         summary = summary.trimmed();

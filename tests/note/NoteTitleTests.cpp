@@ -1,5 +1,7 @@
 #include "NoteTestSupport.h"
 
+#include "files/UnicodeRegex.h"
+
 namespace {
 
 using NoteStoreTitle = NoteStoreTest;
@@ -79,6 +81,78 @@ TEST_F(NoteStoreTitle, LongNotesReadOnlyTheirBeginning)
     // Blank lines after the scan limit do not change what the limit cuts.
     const QString padded = QString(10010, QLatin1Char('z')) + QStringLiteral("\n   \n\n  ");
     EXPECT_EQ(derive(padded).title, derive(QString(10010, QLatin1Char('z'))).title);
+}
+
+// The summary of "Head." and the lines after it, as the whole rest of the
+// text with its breaks replaced gives it.
+QString summaryOfWholeRest(const QString& rest)
+{
+    const QRegularExpression breaks = UnicodeRegex::expression(
+        QString::fromUtf8("\\s*\\n+\\s*(?!([\\-\\+\\*•‣⁃⁌⁍∙◦]|\\d+[\\.\\)]))"), UnicodeRegex::AnchorsMatchLines);
+    QString summary = UnicodeRegex::replace(QStringLiteral("\n") + rest, breaks, QStringLiteral(" "));
+    if (summary.size() > 300)
+        summary.truncate(summary.at(300).isLowSurrogate() && summary.at(299).isHighSurrogate() ? 299 : 300);
+    return summary.trimmed();
+}
+
+TEST_F(NoteStoreTitle, SummaryBreaksNearItsEndMatchTheWholeText)
+{
+    // Lines whose breaks, list marks and digit runs fall on every unit
+    // around the summary's end as the filler before them grows.
+    const struct {
+        const char* name;
+        QString line;
+    } cases[] = {
+        {"numbered", QStringLiteral("word 1234567890) and\n98765.")},
+        {"digits before a letter", QStringLiteral("ab\n123456789x\n")},
+        {"list marks", QString::fromUtf8("item\n\u2022next\n\u2023more\n\u2043dash\n\u2219dot\n")},
+        {"short lines", QStringLiteral("a\nb\nc\n")},
+        {"only digits", QStringLiteral("1234567\n")},
+        {"only symbols", QStringLiteral("%&/\n")},
+        {"wide spaces", QString::fromUtf8("wörd\u2003\n\u00A0\u2003next\u3000\n")},
+        {"emoji", QStringLiteral("e\U0001F600\nf\U0001F600g\n")},
+        {"one long line", QStringLiteral("letters")},
+    };
+    for (const auto& c : cases) {
+        for (int filler = 0; filler < 40; ++filler) {
+            QString rest = QString(filler, QLatin1Char('x'));
+            while (rest.size() < 1200)
+                rest += c.line;
+            // Whole lines only: a line cut short can turn into a mark of its own.
+            for (const qsizetype size : {qsizetype(150), qsizetype(310), rest.size()}) {
+                const QString part =
+                    size < rest.size() ? rest.left(rest.lastIndexOf(QLatin1Char('\n'), size) + 1) : rest;
+                const Derived d = derive(QStringLiteral("Head.\n") + part);
+                ASSERT_EQ(d.title, QStringLiteral("Head.")) << c.name;
+                EXPECT_EQ(d.summary, summaryOfWholeRest(part)) << c.name << " filler " << filler << " size " << size;
+            }
+        }
+    }
+}
+
+TEST_F(NoteStoreTitle, ALongFirstLineDecidesTheTitleWhateverFollows)
+{
+    QString words;
+    for (int i = 0; i < 100; ++i)
+        words += QStringLiteral("abcd ");
+    const QString shortened = QStringLiteral("Hi. abcd abcd abcd abcd abcd abcd abcd abcd abcd");
+    QString rest;
+    while (rest.size() < 3000)
+        rest += QStringLiteral("\nmore words on a later line.");
+    const struct {
+        QString firstLine;
+        QString title;
+    } cases[] = {
+        // A to-do mark far along the line wins over the sentence's end before it.
+        {QStringLiteral("Hi. ") + words + QStringLiteral("~ end"), shortened},
+        {QStringLiteral("Hi. ") + words + QStringLiteral("end."), QStringLiteral("Hi.")},
+        {QStringLiteral("Hi ") + words + QStringLiteral("end?"),
+         QStringLiteral("Hi abcd abcd abcd abcd abcd abcd abcd abcd abcd")},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(derive(c.firstLine + rest).title, c.title) << qPrintable(c.firstLine.right(10));
+        EXPECT_EQ(derive(c.firstLine + rest).summary, derive(c.firstLine + rest.left(1000)).summary);
+    }
 }
 
 TEST_F(NoteStoreTitle, HashtagsAndMentionsInOrderOfFirstSpelling)
