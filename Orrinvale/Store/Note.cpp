@@ -298,7 +298,7 @@ void Note::writeText(const Completion& completion)
         completion(ok);
 }
 
-bool Note::writeTextFile(bool createNew)
+bool Note::writeTextFile(bool createNew, bool* inPlace)
 {
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
@@ -318,8 +318,15 @@ bool Note::writeTextFile(bool createNew)
             error = Error::make(ErrorDomain, WriteUnknownError,
                                 QStringLiteral("The file's original bytes could not be kept in the Trash."));
         } else {
-            ok = createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
-                           : writeText(f.text, QUrl::fromLocalFile(path), &error);
+            // The same bytes already there (a commit cut short before its date, a file another
+            // program wrote): only the dates change, and nothing waits for the disk.
+            const bool datedOnly = !createNew && AtomicFile::holds(path, f.text.toUtf8())
+                                   && FileDates::setModificationDate(path, f.updatedOn);
+            if (inPlace)
+                *inPlace = datedOnly;
+            ok = datedOnly
+                 || (createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
+                               : writeText(f.text, QUrl::fromLocalFile(path), &error));
         }
         if (ok) {
             FileDates::setModificationDate(path, f.updatedOn);

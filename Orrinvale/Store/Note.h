@@ -345,8 +345,13 @@ private:
     void commitLocalFiles(const Completion& completion);
     // The file at the note's key is no longer what this object read or wrote.
     bool changedOnDisk() const;
-    // The text file's write; a new file only where no entry is.
-    bool writeTextFile(bool createNew);
+    // The text file's write; a new file only where no entry is. inPlace says
+    // the file held the bytes already and only its dates were set.
+    bool writeTextFile(bool createNew, bool* inPlace = nullptr);
+    // The index marker matches the text file as it is now.
+    bool hasCurrentIndexFile() const;
+    // Tag links dated anew and the marker written, for a text its row holds already.
+    void redateTagLinksAndIndexFile();
     // Names the note and creates its file, trying the next free name when an
     // outside program took the chosen one meanwhile.
     bool writeUnderNewName();

@@ -160,17 +160,25 @@ void Note::commitLocalFiles(const Completion& completion)
             fields_.createdOn = now;
     }
 
+    // Read before the marker goes: the same bytes saved again under a current
+    // marker (a note another program wrote, dated once sync starts) leave the
+    // row as it is.
+    const bool rowCurrent = hasCurrentIndexFile();
     // Until the row is in again, the marker must not say the new text is indexed.
     removeIndexFile();
     bool written = false;
+    bool inPlace = false;
     if (key().isNull())
         written = writeUnderNewName();
     else
-        writeText([&](bool ok) { written = ok; });
+        written = writeTextFile(false, &inPlace);
     if (written) {
         writeMetaFile();
         writeHeaderFile();
-        writeTagLinkAndIndexFiles(true);
+        if (inPlace && rowCurrent)
+            redateTagLinksAndIndexFile();
+        else
+            writeTagLinkAndIndexFiles(true);
     }
     if (completion)
         completion(written);
@@ -272,6 +280,21 @@ bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)
     if (stored)
         writeIndexFile(error);
     return true;
+}
+
+void Note::redateTagLinksAndIndexFile()
+{
+    const TagLinks tags = tagLinks();
+    // Tag folders are named in lower case.
+    const auto lower = [](const QStringList& names) {
+        QStringList lowered;
+        for (const QString& name : names)
+            lowered.append(name.toLower());
+        return lowered;
+    };
+    const LinkedTags linked{lower(tags.linkedHashtags), lower(tags.linkedMentions)};
+    writeTagLinks(tags, true, &linked);
+    writeIndexFile();
 }
 
 bool Note::buildTagLinkAndIndexFiles(bool manifest, Error* error)

@@ -21,12 +21,15 @@ QByteArray contents(const QString& path)
 // The records are caches: the note's text and file dates can make them again,
 // so they are not flushed to disk one by one. Inside the record's folder,
 // open, a new record costs no look first and no path from the root; one
-// that is there already is replaced as anywhere else.
+// that is there already is replaced as anywhere else, unless it holds the
+// same bytes (a note saved again with a new date keeps its title record).
 bool writeRecord(const QString& path, const QByteArray& data, Error* error, int folder = -1)
 {
     if (path.isEmpty())
         return false;
     if (folder >= 0 && AtomicFile::createCacheAt(folder, path, data) == 0)
+        return true;
+    if (AtomicFile::holds(path, data))
         return true;
     Note::createImmediateDirectoryForFilePath(path);
     return AtomicFile::writeCache(path, data, error);
@@ -147,6 +150,15 @@ bool Note::writeIndexFile(Error*)
         return false;
     createImmediateDirectoryForFilePath(path);
     return NoteIndexMarker::write(path, documentFileForKey(f.key, f.storage));
+}
+
+bool Note::hasCurrentIndexFile() const
+{
+    const Fields f = fields();
+    if (f.key.isNull())
+        return false;
+    const NoteIndexMarker::Stamp text = NoteIndexMarker::stampOf(documentFileForKey(f.key, f.storage));
+    return text.regular && NoteIndexMarker::stampOf(indexFileForKey(f.key, f.storage)) == text;
 }
 
 bool Note::removeIndexFile(Error*)

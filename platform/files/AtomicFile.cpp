@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <mutex>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,6 +173,31 @@ bool create(const QString& path, const QByteArray& data, Error* error, bool flus
 bool writeCache(const QString& path, const QByteArray& data, Error* error)
 {
     return save(path, data, error, Flush::None, true);
+}
+
+bool holds(const QString& path, const QByteArray& data)
+{
+    if (path.isEmpty() || injectedFault(path) != 0)
+        return false;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == data.size();
+    // One byte more than expected is read, so a file that grew meanwhile differs.
+    QByteArray read(data.size() + 1, Qt::Uninitialized);
+    qsizetype filled = 0;
+    while (same && filled < read.size()) {
+        const ssize_t n = ::read(fd, read.data() + filled, size_t(read.size() - filled));
+        if (n < 0 && errno == EINTR)
+            continue;
+        same = n >= 0;
+        if (n <= 0)
+            break;
+        filled += n;
+    }
+    ::close(fd);
+    return same && filled == data.size() && std::memcmp(read.constData(), data.constData(), size_t(filled)) == 0;
 }
 
 int createCacheAt(int folder, const QString& path, const QByteArray& data)

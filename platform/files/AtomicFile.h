@@ -30,6 +30,11 @@ bool writeCache(const QString& path, const QByteArray& data, Error* error = null
 // EEXIST when the name is taken (the entry is left alone).
 int createCacheAt(int folder, const QString& path, const QByteArray& data);
 
+// True when path is a regular file holding exactly data (read through a
+// symbolic link): saving the same bytes again then needs only their dates,
+// and spares the disk a flush. False where a save would be refused.
+bool holds(const QString& path, const QByteArray& data);
+
 // Where a disk cannot be filled or made read-only (tests without mount
 // rights), a check answers the errno a save of the path fails with, before
 // anything is written; 0 lets it run. An empty check removes it.
