@@ -1,6 +1,11 @@
 #include "CommitTestSupport.h"
 
+#include "Store/NoteIndexMarker.h"
+#include "files/FileTimes.h"
+
 #include <QDateTime>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -259,4 +264,57 @@ TEST_F(CommitTest, NoteStoreCommitLeavesOneRowPerKey)
         << all[0].toStdString();
     EXPECT_TRUE(all[1].startsWith(QLatin1String("inbox/Meeting notes.txt|Meeting notes|Meeting notes fresh|")))
         << all[1].toStdString();
+}
+
+// A note another program wrote, indexed at start, saved again by this program
+// with a new date (as sync does once it starts) or with new text.
+TEST_F(CommitTest, NoteStoreCommitOfTheBytesOnDiskOnlyDatesTheFile)
+{
+    const struct {
+        const char* key;
+        const char* saved;
+        bool markerLost; // a commit cut short after the marker went
+        bool rewritten;
+        const char* tag;
+    } cases[] = {
+        {"Same.txt", "Plans\n#work", false, false, "work"},
+        {"Same, marker lost.txt", "Plans\n#work", true, false, "work"},
+        {"New text.txt", "Plans\n#home", false, true, "home"},
+    };
+    for (const auto& c : cases)
+        TestSupport::writeFile(inbox(c.key), "Plans\n#work");
+    rebuild();
+    const int64_t updated = int64_t(CommitNow) + 60;
+    const auto inode = [](const QString& path) {
+        struct stat info {};
+        ::stat(qPrintable(path), &info);
+        return info.st_ino;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const QString path = inbox(c.key);
+        if (c.markerLost)
+            QFile::remove(Note::indexFileForKey(c.key, NoteStorageInbox));
+        const ino_t before = inode(path);
+        const auto note = std::make_shared<Note>(c.key, NoteStorageInbox);
+        note->restoreMeta();
+        ASSERT_TRUE(note->restoreText());
+        note->setText(c.saved);
+        note->setUpdatedOn(updated);
+        ASSERT_TRUE(commit(note));
+
+        EXPECT_EQ(inode(path) != before, c.rewritten);
+        EXPECT_EQ(TestSupport::readFile(path), QByteArray(c.saved));
+        const std::optional<FileTime> written = FileTimes::modificationTime(path);
+        ASSERT_TRUE(written);
+        EXPECT_EQ(written->seconds, updated);
+        EXPECT_EQ(written->nanoseconds, 0);
+        EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(c.key, NoteStorageInbox)), NoteIndexMarker::stampOf(path));
+        EXPECT_EQ(rows().filter(QStringLiteral("inbox/%1|Plans|Plans %2|inbox|%3|").arg(c.key, c.saved + 6, c.tag)).size(), 1)
+            << rows().join('\n').toStdString();
+        ASSERT_TRUE(linked(NoteTagHashtag, c.tag, NoteStorageInbox, c.key));
+        EXPECT_EQ(FileDates::modificationDate(linkFile(NoteTagHashtag, c.tag, NoteStorageInbox, c.key)), updated);
+        EXPECT_EQ(linked(NoteTagHashtag, QStringLiteral("work"), NoteStorageInbox, c.key), !c.rewritten);
+    }
+    EXPECT_EQ(rows().size(), 3);
 }

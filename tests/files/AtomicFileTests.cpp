@@ -250,3 +250,36 @@ TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
     // The listing leaves the dangling link out, and holds no temporary.
     EXPECT_EQ(entriesOf(folder), (QStringList{"Empty.txt", "Folder.txt", "Large.txt", "New.txt", "Taken.txt"}));
 }
+
+TEST(Files, HoldsAnswersOnlyForARegularFileWithExactlyTheBytes)
+{
+    const QString folder = freshFolder("holds");
+    const QByteArray bytes = "Plan\nThe week ahead\n";
+    ASSERT_TRUE(AtomicFile::write(folder + "/note.txt", bytes));
+    ASSERT_EQ(::symlink(qPrintable(folder + "/note.txt"), qPrintable(folder + "/link.txt")), 0);
+    ASSERT_EQ(::mkfifo(qPrintable(folder + "/pipe.txt"), 0600), 0);
+    QDir().mkpath(folder + "/folder.txt");
+    const struct {
+        const char* name;
+        QByteArray data;
+        bool held;
+    } cases[] = {
+        {"note.txt", bytes, true},
+        {"link.txt", bytes, true},
+        {"note.txt", "Plan\nThe week ahead!", false},    // same length, other bytes
+        {"note.txt", bytes.chopped(1), false},           // the file is longer
+        {"note.txt", bytes + "\n", false},               // the file is shorter
+        {"note.txt", QByteArray(), false},
+        {"missing.txt", QByteArray(), false},
+        {"pipe.txt", QByteArray(), false},               // must not block on the reader
+        {"folder.txt", QByteArray(), false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AtomicFile::holds(folder + "/" + c.name, c.data), c.held) << c.name << " " << c.data.constData();
+    EXPECT_FALSE(AtomicFile::holds(QString(), QByteArray()));
+
+    // A disk that refuses the save refuses its dates too: the caller must try the write.
+    AtomicFile::setFaultCheck([](const QString&) { return EROFS; });
+    EXPECT_FALSE(AtomicFile::holds(folder + "/note.txt", bytes));
+    AtomicFile::setFaultCheck({});
+}
