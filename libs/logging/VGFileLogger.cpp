@@ -268,19 +268,20 @@ void VGFileLogger::rollLogFileNow()
     if (fd_ < 0)
         return;
     writePending();
+    watcher_.reset();
     // Synchronised and closed off this queue: the next lines, and the caller
-    // of a synchronous error among them, need not wait for the disk.
-    DispatchQueue::global()->async([archived = fd_] {
+    // of a synchronous error among them, need not wait for the disk, nor for
+    // the file watch, whose closing waits for the kernel to retire it.
+    DispatchQueue::global()->async([archived = fd_, watch = inotifyFd_] {
         ::fsync(archived);
         ::close(archived);
+        if (watch >= 0)
+            ::close(watch);
     });
     fd_ = -1;
+    inotifyFd_ = -1;
     currentLogFileInfo_->setIsArchived(true);
     logFileManager_->didRollAndArchiveLogFile(currentLogFileInfo_->filePath());
     currentLogFileInfo_.reset();
-    watcher_.reset();
-    if (inotifyFd_ >= 0)
-        ::close(inotifyFd_);
-    inotifyFd_ = -1;
     rollingTimer_.reset();
 }

@@ -1,5 +1,6 @@
 #include "VGLog.h"
 
+#include "VGLogBound.h"
 #include "VGLoggerNode.h"
 
 #include <QHash>
@@ -9,7 +10,6 @@
 #include <cstdlib>
 #include <iterator>
 #include <mutex>
-#include <semaphore>
 #include <utility>
 #include <vector>
 
@@ -39,8 +39,7 @@ struct Hub {
     // The three parts that callers and loggers touch at different times each
     // have cache lines of their own, so that a logger freeing places does not
     // take the routing lock's line away from the caller.
-    alignas(64) std::counting_semaphore<VGLog::MaximumOutstandingMessages> outstanding {
-        VGLog::MaximumOutstandingMessages};
+    alignas(64) VGLogBound outstanding {VGLog::MaximumOutstandingMessages};
 
     // Routing takes this lock, so every logger sees messages in one order;
     // it also guards the loggers' mailbox.
@@ -202,8 +201,7 @@ bool VGLogDelivery::finish()
 
 void VGLogDelivery::freePlaces(int count)
 {
-    if (count > 0)
-        hub().outstanding.release(count);
+    hub().outstanding.give(count);
 }
 
 void VGLogDelivery::giveBack(std::vector<VGLogDelivery*>& deliveries)
@@ -374,13 +372,13 @@ void VGLog::queueLogMessage(VGLogMessage message, bool asynchronous)
     const bool mayWait = !isOnLoggerQueue();
     bool holdsSlot = true;
     if (mayWait) {
-        if (!h.outstanding.try_acquire()) {
+        if (!h.outstanding.tryTake()) {
             // The places are freed by the loggers' thread: it must not nap meanwhile.
             h.sharedRunner->endLinger();
-            h.outstanding.acquire();
+            h.outstanding.take();
         }
     } else
-        holdsSlot = h.outstanding.try_acquire();
+        holdsSlot = h.outstanding.tryTake();
     const bool waits = !asynchronous && mayWait;
     auto delivery = std::allocate_shared<VGLogDelivery>(DeliveryAllocator<VGLogDelivery>(), std::move(message), holdsSlot,
                                                         waits);

@@ -56,6 +56,23 @@ QList<VGLogFileInfo> sortedInfosIn(const QString& directory)
     return infos;
 }
 
+// Unlinking a file's last name frees its blocks, which on a file system that
+// discards them waits for the disk. Held open, the file leaves the folder at
+// once and its blocks are freed when the descriptor closes, off this thread.
+void removeLogFile(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    const bool removed = ::unlink(name.constData()) == 0;
+    if (fd < 0)
+        return;
+    if (!removed) {
+        ::close(fd);
+        return;
+    }
+    DispatchQueue::global()->async([fd] { ::close(fd); });
+}
+
 } // namespace
 
 VGLogFileManagerDefault::VGLogFileManagerDefault(const QString& logsDirectory)
@@ -233,7 +250,7 @@ void VGLogFileManagerDefault::deleteOldLogFiles(const QString& directory, const 
     if (!firstToDelete)
         return;
     for (qsizetype i = *firstToDelete; i < infos.size(); ++i)
-        QFile::remove(infos[i].filePath());
+        removeLogFile(infos[i].filePath());
 }
 
 void VGLogFileManagerDefault::setMaximumNumberOfLogFiles(uint64_t count)

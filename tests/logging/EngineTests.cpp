@@ -1,4 +1,5 @@
 #include "LoggingTestSupport.h"
+#include "VGLogBound.h"
 
 #include <atomic>
 #include <future>
@@ -128,6 +129,32 @@ TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
     VGLog::flushLog();
     EXPECT_EQ(logger->count(), size_t(VGLog::MaximumOutstandingMessages + 1));
     EXPECT_EQ(logger->texts.last(), "core:one too many");
+}
+
+// The loggers free places a run at a time: one run lets in as many waiting
+// callers as it freed places, and no more.
+TEST_F(LoggingEngine, ARunOfFreedPlacesLetsInAsManyWaitingCallers)
+{
+    VGLogBound bound(1);
+    ASSERT_TRUE(bound.tryTake());
+    EXPECT_FALSE(bound.tryTake());
+    std::atomic<int> admitted {0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 3; ++i)
+        callers.emplace_back([&] {
+            bound.take();
+            ++admitted;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(admitted.load(), 0);
+    bound.give(2);
+    EXPECT_TRUE(eventually([&] { return admitted.load() == 2; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(admitted.load(), 2);
+    bound.give(1);
+    for (auto& caller : callers)
+        caller.join();
+    EXPECT_FALSE(bound.tryTake());
 }
 
 // Handled messages go back to a logging caller's thread to be freed in runs;

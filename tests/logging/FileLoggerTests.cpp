@@ -30,13 +30,23 @@ protected:
         return infos;
     }
     static QByteArray contents(const VGLogFileInfo& info) { return TestSupport::readFile(info.filePath()); }
-    // The files of the folder this process holds open.
-    int openFiles() const
+    // The descriptors this process holds whose target passes the test.
+    static int openDescriptors(const std::function<bool(const QString& target)>& counts)
     {
         int open = 0;
         for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System | QDir::Files))
-            open += fd.symLinkTarget().startsWith(QFileInfo(directory).canonicalFilePath() + QLatin1Char('/'));
+            open += counts(fd.symLinkTarget());
         return open;
+    }
+    // The files of the folder this process holds open, deleted ones included.
+    int openFiles() const
+    {
+        const QString folder = QFileInfo(directory).canonicalFilePath() + QLatin1Char('/');
+        return openDescriptors([&](const QString& target) { return target.startsWith(folder); });
+    }
+    static int fileWatches()
+    {
+        return openDescriptors([](const QString& target) { return target.endsWith(QStringLiteral("inotify")); });
     }
 
     // Logs until a line lands in a log file: the old one is gone from the listing.
@@ -79,6 +89,27 @@ TEST_F(LoggingFileLogger, RollsAfterTheWriteThatReachesTheMaximumSize)
     EXPECT_FALSE(infos[2].isArchived());
     // Rolled files are closed; only the current one stays open.
     EXPECT_TRUE(eventually([&] { return openFiles() == 1; })) << openFiles();
+}
+
+// A roll closes the old file and its watch, and deletes the files beyond the
+// count, partly on another thread: none of them stays open for long.
+TEST_F(LoggingFileLogger, RollsLeaveOnlyTheCurrentFileAndItsWatchOpen)
+{
+    manager->setMaximumNumberOfLogFiles(2);
+    Dispatch::waitUntilIdle();
+    const int watchesBefore = fileWatches();
+    install(100);
+    for (int i = 0; i < 12; ++i)
+        line(QString(29, QLatin1Char('a'))); // 30 bytes: a roll after every fourth
+    line("last");
+    VGLog::flushLog();
+
+    const auto infos = files();
+    ASSERT_EQ(infos.size(), 2);
+    EXPECT_EQ(contents(infos[0]), QByteArray(29, 'a').append('\n').repeated(4));
+    EXPECT_EQ(contents(infos[1]), "last\n");
+    EXPECT_TRUE(eventually([&] { return openFiles() == 1 && fileWatches() == watchesBefore + 1; }))
+        << openFiles() << " " << fileWatches() - watchesBefore;
 }
 
 TEST_F(LoggingFileLogger, DefaultFormatterAddsTheDateAndOneLineFeed)
