@@ -14,9 +14,10 @@
 
 namespace {
 
-// Rewrites in place, moves, creation, removal, date changes, and the watched
-// folder itself going away.
-constexpr uint32_t WatchMask = IN_CLOSE_WRITE | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_ATTRIB
+// Rewrites in place, moves, creation, removal, date changes (a modification
+// date set alone reports as a modification), and the watched folder itself
+// going away.
+constexpr uint32_t WatchMask = IN_CLOSE_WRITE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO | IN_CREATE | IN_DELETE | IN_ATTRIB
                                | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT;
 
 std::vector<QString> subfolders(const QString& documents)
@@ -28,6 +29,26 @@ std::vector<QString> subfolders(const QString& documents)
     return folders;
 }
 
+// The entry named inside the folder open as at; none when it is no regular
+// file. One that goes before it is looked at counts, without a date.
+std::optional<DriveItem> itemAt(int at, const char* name, const QString& path)
+{
+    DriveItem item{path, std::nullopt, QStringLiteral("current"), QString(), QString()};
+    struct stat info {};
+    if (::fstatat(at, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        item.downloadingError = QStringLiteral("The file went away while it was read.");
+        return item;
+    }
+    if (!S_ISREG(info.st_mode))
+        return std::nullopt;
+    item.changeDate = FileTime{int64_t(info.st_mtim.tv_sec), int32_t(info.st_mtim.tv_nsec)};
+    if (::faccessat(at, name, R_OK, AT_EACCESS) != 0)
+        item.downloadingError = QStringLiteral("The file cannot be read.");
+    if (::faccessat(at, name, W_OK, AT_EACCESS) != 0)
+        item.uploadingError = QStringLiteral("The file cannot be written.");
+    return item;
+}
+
 void listFolder(const QString& folder, std::vector<DriveItem>* items)
 {
     const QByteArray encoded = QFile::encodeName(folder);
@@ -37,22 +58,22 @@ void listFolder(const QString& folder, std::vector<DriveItem>* items)
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
             continue;
-        struct stat info {};
-        DriveItem item{folder + QLatin1Char('/') + QFile::decodeName(entry->d_name), std::nullopt,
-                       QStringLiteral("current"), QString(), QString()};
-        if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            item.downloadingError = QStringLiteral("The file went away while it was read.");
-        else if (!S_ISREG(info.st_mode))
-            continue;
-        else
-            item.changeDate = FileTime{int64_t(info.st_mtim.tv_sec), int32_t(info.st_mtim.tv_nsec)};
-        if (item.changeDate && ::faccessat(::dirfd(dir), entry->d_name, R_OK, AT_EACCESS) != 0)
-            item.downloadingError = QStringLiteral("The file cannot be read.");
-        if (item.changeDate && ::faccessat(::dirfd(dir), entry->d_name, W_OK, AT_EACCESS) != 0)
-            item.uploadingError = QStringLiteral("The file cannot be written.");
-        items->push_back(std::move(item));
+        if (std::optional<DriveItem> item =
+                itemAt(::dirfd(dir), entry->d_name, folder + QLatin1Char('/') + QFile::decodeName(entry->d_name)))
+            items->push_back(std::move(*item));
     }
     ::closedir(dir);
+}
+
+// Oldest change first; the path orders equal dates, so that a listing and
+// the same files taken in one by one come out alike.
+void sortByChange(std::vector<DriveItem>& items)
+{
+    std::sort(items.begin(), items.end(), [](const DriveItem& a, const DriveItem& b) {
+        const FileTime first = a.changeDate.value_or(FileTime());
+        const FileTime second = b.changeDate.value_or(FileTime());
+        return first < second || (!(second < first) && a.path < b.path);
+    });
 }
 
 } // namespace
@@ -110,13 +131,13 @@ bool FolderQuery::start()
             });
         rescan_ = std::make_unique<DispatchTimer>(queue_, [weak] {
             if (auto self = weak.lock())
-                self->runScan();
+                self->runScan(true);
         });
         rescan_->start(RescanInterval, RescanInterval);
     });
     queue_->async([weak] {
         if (auto self = weak.lock())
-            self->runScan();
+            self->runScan(true);
     });
     return true;
 }
@@ -190,9 +211,7 @@ std::vector<DriveItem> FolderQuery::scan(const QString& documents)
     std::vector<DriveItem> items;
     for (const QString& folder : subfolders(documents))
         listFolder(folder, &items);
-    std::stable_sort(items.begin(), items.end(), [](const DriveItem& a, const DriveItem& b) {
-        return a.changeDate.value_or(FileTime()) < b.changeDate.value_or(FileTime());
-    });
+    sortByChange(items);
     return items;
 }
 
@@ -203,11 +222,11 @@ void FolderQuery::scheduleScan(double delay)
     std::weak_ptr<FolderQuery> weak = weak_from_this();
     pendingScan_ = queue_->after(delay, [weak] {
         if (auto self = weak.lock())
-            self->runScan();
+            self->runScan(false);
     });
 }
 
-void FolderQuery::runScan()
+void FolderQuery::runScan(bool full)
 {
     pendingScan_ = DispatchHandle();
     std::function<void()> observer;
@@ -219,9 +238,8 @@ void FolderQuery::runScan()
     }
     if (observer)
         observer();
-    watchFolders();
-    std::vector<DriveItem> items = scan(documents_);
     const bool gathering = !gathered_;
+    std::vector<DriveItem> items = full || gathering || listAgain_ ? listAll() : takeInTouched();
     if (!gathering && items == lastScan_)
         return;
     gathered_ = true;
@@ -257,16 +275,49 @@ void FolderQuery::post(bool gathering)
     });
 }
 
+std::vector<DriveItem> FolderQuery::listAll()
+{
+    watchFolders();
+    std::vector<DriveItem> items = scan(documents_);
+    known_.clear();
+    for (const DriveItem& item : items)
+        known_.insert(item.path, item);
+    touched_.clear();
+    listAgain_ = false;
+    return items;
+}
+
+std::vector<DriveItem> FolderQuery::takeInTouched()
+{
+    for (const QString& path : std::as_const(touched_)) {
+        const std::optional<DriveItem> item = itemAt(AT_FDCWD, QFile::encodeName(path).constData(), path);
+        if (item && item->changeDate)
+            known_.insert(path, *item);
+        else
+            known_.remove(path);
+    }
+    touched_.clear();
+    std::vector<DriveItem> items;
+    items.reserve(size_t(known_.size()));
+    for (const DriveItem& item : std::as_const(known_))
+        items.push_back(item);
+    sortByChange(items);
+    return items;
+}
+
 void FolderQuery::watchFolders()
 {
+    watched_.clear();
     if (inotify_ < 0)
         return;
     // The parent sees the documents folder itself removed, moved or recreated.
-    std::vector<QString> folders{QFileInfo(documents_).absolutePath(), documents_};
-    for (QString& folder : subfolders(documents_))
-        folders.push_back(std::move(folder));
-    for (const QString& folder : folders)
+    for (const QString& folder : {QFileInfo(documents_).absolutePath(), documents_})
         ::inotify_add_watch(inotify_, QFile::encodeName(folder).constData(), WatchMask | IN_ONLYDIR);
+    for (const QString& folder : subfolders(documents_)) {
+        const int watch = ::inotify_add_watch(inotify_, QFile::encodeName(folder).constData(), WatchMask | IN_ONLYDIR);
+        if (watch >= 0)
+            watched_.insert(watch, folder);
+    }
 }
 
 void FolderQuery::readEvents()
@@ -278,7 +329,24 @@ void FolderQuery::readEvents()
         if (length <= 0)
             break;
         changed = true;
+        for (ssize_t at = 0; at < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += ssize_t(sizeof(inotify_event) + event->len);
+            takeNote(*event);
+        }
     }
     if (changed)
         scheduleScan(Debounce);
+}
+
+// A file in a listed folder is looked at again on its own; anything else (a
+// folder added, moved or gone, the documents folder itself, lost events)
+// asks for a full listing.
+void FolderQuery::takeNote(const inotify_event& event)
+{
+    const auto folder = watched_.constFind(event.wd);
+    if (folder != watched_.cend() && event.len > 0 && !(event.mask & (IN_ISDIR | IN_Q_OVERFLOW)))
+        touched_.insert(*folder + QLatin1Char('/') + QFile::decodeName(event.name));
+    else
+        listAgain_ = true;
 }

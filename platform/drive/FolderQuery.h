@@ -3,6 +3,8 @@
 #include "Dispatch.h"
 #include "files/FileTimes.h"
 
+#include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -10,6 +12,8 @@
 #include <mutex>
 #include <optional>
 #include <vector>
+
+struct inotify_event;
 
 // One document the folder query found.
 struct DriveItem {
@@ -26,7 +30,8 @@ struct DriveItem {
 // anything but regular files never count). Scans run on the query's own
 // queue; the notifications run on the main queue, and the results a reader
 // sees are the snapshot last posted, oldest change first. Changes are taken
-// in after a short quiet spell; a full rescan runs at start, on an event
+// in after a short quiet spell, each file an event names looked at on its
+// own; a full rescan runs at start, when folders come or go, on an event
 // overflow and every minute, as network folders send no events.
 class FolderQuery : public std::enable_shared_from_this<FolderQuery> {
 public:
@@ -63,8 +68,12 @@ public:
 private:
     explicit FolderQuery(const QString& documents);
     void scheduleScan(double delay);
-    void runScan();
+    // A full listing, or the files events named since the last scan.
+    void runScan(bool full);
+    std::vector<DriveItem> listAll();
+    std::vector<DriveItem> takeInTouched();
     void readEvents();
+    void takeNote(const inotify_event& event);
     void watchFolders();
     void post(bool gathering);
 
@@ -77,6 +86,12 @@ private:
     DispatchHandle pendingScan_;
     bool gathered_ = false;
     std::vector<DriveItem> lastScan_;
+    // What the scans found by path, the listed folders by watch, and the
+    // paths events named since.
+    QHash<QString, DriveItem> known_;
+    QHash<int, QString> watched_;
+    QSet<QString> touched_;
+    bool listAgain_ = false;
 
     mutable std::mutex mutex_;
     bool started_ = false;

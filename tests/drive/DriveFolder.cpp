@@ -184,3 +184,46 @@ TEST_F(DriveFolder, UpdatesArePostedOnMainWithASnapshotAndHeldWhileDisabled)
     Dispatch::waitUntilIdle();
     EXPECT_EQ(updates, 2);
 }
+
+// Between full listings the query looks again only at the files events name:
+// after each change what it posts must be what a full listing finds.
+TEST_F(DriveFolder, ChangesTakenInOneByOneMatchAFullListing)
+{
+    write(QStringLiteral("Inbox/a.txt"), "a", 100);
+    write(QStringLiteral("Inbox/b.txt"), "b", 100);
+    write(QStringLiteral("Archive/c.txt"), "c", 200);
+    const QString documents = driveRoot() + QStringLiteral("/Documents");
+    auto query = FolderQuery::create(documents);
+    bool gathered = false;
+    query->setDidFinishGathering([&] { gathered = true; });
+    ASSERT_TRUE(query->start());
+    ASSERT_TRUE(settle([&] { return gathered; }));
+
+    const struct {
+        const char* what;
+        std::function<void()> change;
+    } steps[] = {
+        {"dated anew", [] { FileTimes::setModificationTime(document("Inbox/a.txt"), FileTime{300, 7}); }},
+        {"rewritten", [] { TestSupport::writeFile(document("Inbox/b.txt"), "longer b"); }},
+        {"added", [] { TestSupport::writeFile(document("Inbox/d.txt"), "d"); }},
+        {"renamed", [] { QFile::rename(document("Inbox/d.txt"), document("Inbox/e.txt")); }},
+        {"moved across folders", [] { QFile::rename(document("Inbox/e.txt"), document("Archive/e.txt")); }},
+        {"removed", [] { QFile::remove(document("Archive/c.txt")); }},
+        {"made unwritable", [] { QFile::setPermissions(document("Inbox/b.txt"), QFile::ReadOwner); }},
+        {"replaced by a folder", [] { QFile::remove(document("Inbox/a.txt")); QDir().mkpath(document("Inbox/a.txt")); }},
+        {"folder added", [] { TestSupport::writeFile(document("Notes/f.txt"), "f"); }},
+        {"file in the new folder", [] { TestSupport::writeFile(document("Notes/g.txt"), "g"); }},
+        {"folder moved", [&] { QDir().rename(document("Notes"), document("Moved")); }},
+        {"folder removed", [&] { QDir(document("Archive")).removeRecursively(); }},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        step.change();
+        // Well within the minute after which a full rescan would find the change anyway.
+        EXPECT_TRUE(settle([&] { return query->results() == FolderQuery::scan(documents); }, 100))
+            << names(query->results()).join(' ').toStdString();
+    }
+    EXPECT_EQ(names(query->results()), (QStringList{"Inbox/b.txt", "Moved/f.txt", "Moved/g.txt"}));
+    QFile::setPermissions(document("Inbox/b.txt"), QFile::ReadOwner | QFile::WriteOwner);
+    query->stop();
+}
