@@ -306,6 +306,7 @@ bool Note::writeTextFile(bool createNew, bool* inPlace)
 
     Error error;
     bool ok = false;
+    bool datedOnly = false;
     if (!f.readFailure.isEmpty() || !f.readCaution.isEmpty()) {
         error = Error::make(ErrorDomain, WriteUnknownError,
                             QStringLiteral("The note was not read as it is on disk, so it is not written over: %1")
@@ -320,16 +321,15 @@ bool Note::writeTextFile(bool createNew, bool* inPlace)
         } else {
             // The same bytes already there (a commit cut short before its date, a file another
             // program wrote): only the dates change, and nothing waits for the disk.
-            const bool datedOnly = !createNew && AtomicFile::holds(path, f.text.toUtf8())
-                                   && FileDates::setModificationDate(path, f.updatedOn);
-            if (inPlace)
-                *inPlace = datedOnly;
+            datedOnly = !createNew && AtomicFile::holds(path, f.text.toUtf8())
+                        && FileDates::setModificationDate(path, f.updatedOn);
             ok = datedOnly
                  || (createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
                                : writeText(f.text, QUrl::fromLocalFile(path), &error));
         }
         if (ok) {
-            FileDates::setModificationDate(path, f.updatedOn);
+            if (!datedOnly)
+                FileDates::setModificationDate(path, f.updatedOn);
             FileDates::setCreationDate(path, f.createdOn);
             const NoteIndexMarker::Identity written = NoteIndexMarker::identityOf(path);
             std::lock_guard lock(mutex_);
@@ -352,6 +352,8 @@ bool Note::writeTextFile(bool createNew, bool* inPlace)
     } else if (!error.isNull()) {
         LogError("note:write local error %1 - %2", path, error.localizedDescription());
     }
+    if (inPlace)
+        *inPlace = datedOnly;
     return ok;
 }
 
