@@ -215,12 +215,18 @@ std::vector<DriveItem> FolderQuery::scan(const QString& documents)
     return items;
 }
 
-void FolderQuery::scheduleScan(double delay)
+void FolderQuery::scheduleScan()
 {
+    // Each event moves the scan to a quiet spell after it, within a bound
+    // from the first: a long run of changes is posted every few seconds, not
+    // at every pause, as every post has its readers go over all the results.
+    const double now = DispatchTime::now();
     if (pendingScan_.isValid() && !pendingScan_.isCancelled())
-        return;
+        pendingScan_.cancel();
+    else
+        burstStart_ = now;
     std::weak_ptr<FolderQuery> weak = weak_from_this();
-    pendingScan_ = queue_->after(delay, [weak] {
+    pendingScan_ = queue_->after(std::min(now + Debounce, burstStart_ + LongestWait) - now, [weak] {
         if (auto self = weak.lock())
             self->runScan(false);
     });
@@ -336,7 +342,7 @@ void FolderQuery::readEvents()
         }
     }
     if (changed)
-        scheduleScan(Debounce);
+        scheduleScan();
 }
 
 // A file in a listed folder is looked at again on its own; anything else (a

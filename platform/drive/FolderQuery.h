@@ -30,14 +30,16 @@ struct DriveItem {
 // anything but regular files never count). Scans run on the query's own
 // queue; the notifications run on the main queue, and the results a reader
 // sees are the snapshot last posted, oldest change first. Changes are taken
-// in after a short quiet spell, each file an event names looked at on its
-// own; a full rescan runs at start, when folders come or go, on an event
+// in after a short quiet spell (or a few seconds into a long run of them),
+// each file an event names looked at on its own; a full rescan runs at start, when folders come or go, on an event
 // overflow and every minute, as network folders send no events.
 class FolderQuery : public std::enable_shared_from_this<FolderQuery> {
 public:
     using Notification = std::function<void()>;
 
     static constexpr double Debounce = 0.3;
+    // The longest a scan waits for the changes to stop.
+    static constexpr double LongestWait = 3;
     static constexpr double RescanInterval = 60;
 
     static std::shared_ptr<FolderQuery> create(const QString& documents);
@@ -67,7 +69,7 @@ public:
 
 private:
     explicit FolderQuery(const QString& documents);
-    void scheduleScan(double delay);
+    void scheduleScan();
     // A full listing, or the files events named since the last scan.
     void runScan(bool full);
     std::vector<DriveItem> listAll();
@@ -84,6 +86,7 @@ private:
     std::unique_ptr<DispatchReadSource> events_;
     std::unique_ptr<DispatchTimer> rescan_;
     DispatchHandle pendingScan_;
+    double burstStart_ = 0;
     bool gathered_ = false;
     std::vector<DriveItem> lastScan_;
     // What the scans found by path, the listed folders by watch, and the

@@ -227,3 +227,40 @@ TEST_F(DriveFolder, ChangesTakenInOneByOneMatchAFullListing)
     QFile::setPermissions(document("Inbox/b.txt"), QFile::ReadOwner | QFile::WriteOwner);
     query->stop();
 }
+
+// Changes every 0.2 s never leave the quiet spell: the scan waits for it only
+// up to the bound, then posts them; a lone change posts after the spell.
+TEST_F(DriveFolder, ALongRunOfChangesIsPostedWithinTheLongestWait)
+{
+    write(QStringLiteral("Inbox/a.txt"), "a", 100);
+    auto query = FolderQuery::create(driveRoot() + QStringLiteral("/Documents"));
+    bool gathered = false;
+    int updates = 0;
+    query->setDidFinishGathering([&] { gathered = true; });
+    query->setDidUpdate([&] { ++updates; });
+    ASSERT_TRUE(query->start());
+    ASSERT_TRUE(settle([&] { return gathered; }));
+
+    const auto changeAndWait = [&](int i, double seconds) {
+        TestSupport::writeFile(document(QStringLiteral("Inbox/%1.txt").arg(i)), "x");
+        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // the event reaches the query
+        Dispatch::waitUntilIdle();
+        DispatchTime::advance(seconds);
+        Dispatch::waitUntilIdle();
+    };
+    double waited = 0;
+    for (int i = 0; updates == 0 && waited < 2 * FolderQuery::LongestWait; ++i) {
+        changeAndWait(i, 0.2);
+        waited += 0.2;
+    }
+    EXPECT_EQ(updates, 1);
+    EXPECT_GT(waited, FolderQuery::LongestWait - 0.3);
+    EXPECT_LT(waited, FolderQuery::LongestWait + 0.3);
+
+    changeAndWait(100, FolderQuery::Debounce - 0.1);
+    EXPECT_EQ(updates, 1);
+    DispatchTime::advance(0.1);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(updates, 2);
+    query->stop();
+}
