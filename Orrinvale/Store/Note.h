@@ -350,6 +350,8 @@ private:
     bool writeTextFile(bool createNew, bool* inPlace = nullptr);
     // The index marker matches the text file as it is now.
     bool hasCurrentIndexFile() const;
+    // The text file holds the text's bytes.
+    bool fileHoldsText() const;
     // Tag links dated anew and the marker written, for a text its row holds already.
     void redateTagLinksAndIndexFile();
     // Names the note and creates its file, trying the next free name when an

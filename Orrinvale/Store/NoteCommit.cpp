@@ -160,12 +160,13 @@ void Note::commitLocalFiles(const Completion& completion)
             fields_.createdOn = now;
     }
 
-    // Read before the marker goes: the same bytes saved again under a current
-    // marker (a note another program wrote, dated once sync starts) leave the
-    // row as it is.
-    const bool rowCurrent = hasCurrentIndexFile();
+    // The same bytes saved again under a current marker (a note another
+    // program wrote, dated once sync starts) leave the row as it is, and the
+    // marker stays for its new stamp.
+    const bool rowCurrent = hasCurrentIndexFile() && fileHoldsText();
     // Until the row is in again, the marker must not say the new text is indexed.
-    removeIndexFile();
+    if (!rowCurrent)
+        removeIndexFile();
     bool written = false;
     bool inPlace = false;
     if (key().isNull())
@@ -175,10 +176,13 @@ void Note::commitLocalFiles(const Completion& completion)
     if (written) {
         writeMetaFile();
         writeHeaderFile();
-        if (inPlace && rowCurrent)
+        if (inPlace && rowCurrent) {
             redateTagLinksAndIndexFile();
-        else
+        } else {
+            if (rowCurrent)
+                removeIndexFile();
             writeTagLinkAndIndexFiles(true);
+        }
     }
     if (completion)
         completion(written);
