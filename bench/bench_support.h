@@ -7,6 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -19,6 +20,18 @@ inline QString syntheticNote(qsizetype bytes)
     for (const QByteArray& note : MarkdownCorpus::Generator(20261206).notes(bytes))
         text += note + '\n';
     return QString::fromUtf8(text);
+}
+
+// This process's resident memory in MB.
+inline double residentMB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
+    return 0;
 }
 
 inline double millisecondsOf(const std::function<void()>& work)

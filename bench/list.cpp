@@ -3,6 +3,7 @@
 // 150 ms; the first rows from a cold cache within 1 s; the main thread's time per key while a 1 MB note
 // is typed in at most 0.5 ms (peer: one deep copy of the text, what copying the whole text on main per
 // pass costs); at most 30 MB more after scrolling every row.
+#include "bench_support.h"
 #include "offscreen_main.h"
 #include "panes/ListViewController.h"
 
@@ -215,28 +216,17 @@ void LiveEditMainPerKey(benchmark::State& state)
     state.counters["main_ms_per_key"] = main * 1e3 / double(std::max<benchmark::IterationCount>(state.iterations(), 1));
 }
 
-double rssMB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024;
-    return 0;
-}
-
 void ListScrollEveryRow(benchmark::State& state)
 {
     ShownList shown;
     shown.load();
-    const double before = rssMB();
+    const double before = residentMB();
     QScrollBar* bar = shown.list.tableView()->verticalScrollBar();
     for (auto _ : state) {
         for (bar->setValue(0); bar->value() < bar->maximum(); bar->setValue(bar->value() + bar->pageStep()))
             paint(shown.list.tableView()->viewport());
     }
-    state.counters["rss_growth_MB"] = rssMB() - before;
+    state.counters["rss_growth_MB"] = residentMB() - before;
 }
 
 } // namespace
