@@ -298,7 +298,7 @@ void Note::writeText(const Completion& completion)
         completion(ok);
 }
 
-bool Note::writeTextFile(bool createNew, bool* inPlace)
+bool Note::writeTextFile(bool createNew, bool* inPlace, const std::function<void()>& beforeRewrite)
 {
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
@@ -321,11 +321,12 @@ bool Note::writeTextFile(bool createNew, bool* inPlace)
         } else {
             // The same bytes already there (a commit cut short before its date, a file another
             // program wrote): only the dates change, and nothing waits for the disk.
-            datedOnly = !createNew && AtomicFile::holds(path, f.text.toUtf8())
-                        && FileDates::setModificationDate(path, f.updatedOn);
+            const QByteArray bytes = f.text.toUtf8();
+            datedOnly = !createNew && AtomicFile::holds(path, bytes) && FileDates::setModificationDate(path, f.updatedOn);
+            if (!datedOnly && beforeRewrite)
+                beforeRewrite();
             ok = datedOnly
-                 || (createNew ? AtomicFile::create(path, f.text.toUtf8(), &error, true)
-                               : writeText(f.text, QUrl::fromLocalFile(path), &error));
+                 || (createNew ? AtomicFile::create(path, bytes, &error, true) : AtomicFile::write(path, bytes, &error, true));
         }
         if (ok) {
             if (!datedOnly)

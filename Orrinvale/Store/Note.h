@@ -346,12 +346,11 @@ private:
     // The file at the note's key is no longer what this object read or wrote.
     bool changedOnDisk() const;
     // The text file's write; a new file only where no entry is. inPlace says
-    // the file held the bytes already and only its dates were set.
-    bool writeTextFile(bool createNew, bool* inPlace = nullptr);
+    // the file held the bytes already and only its dates were set;
+    // beforeRewrite runs just before the bytes are written.
+    bool writeTextFile(bool createNew, bool* inPlace = nullptr, const std::function<void()>& beforeRewrite = {});
     // The index marker matches the text file as it is now.
     bool hasCurrentIndexFile() const;
-    // The text file holds the text's bytes.
-    bool fileHoldsText() const;
     // Tag links dated anew and the marker written, for a text its row holds already.
     void redateTagLinksAndIndexFile();
     // Names the note and creates its file, trying the next free name when an

@@ -160,11 +160,11 @@ void Note::commitLocalFiles(const Completion& completion)
             fields_.createdOn = now;
     }
 
-    // The same bytes saved again under a current marker (a note another
-    // program wrote, dated once sync starts) leave the row as it is, and the
-    // marker stays for its new stamp.
-    const bool rowCurrent = hasCurrentIndexFile() && fileHoldsText();
-    // Until the row is in again, the marker must not say the new text is indexed.
+    // Until the row is in again, the marker must not say the new text is
+    // indexed. The same bytes saved again under a current marker (a note
+    // another program wrote, dated once sync starts) leave the row as it is,
+    // and the marker stays for the file's new stamp.
+    const bool rowCurrent = hasCurrentIndexFile();
     if (!rowCurrent)
         removeIndexFile();
     bool written = false;
@@ -172,17 +172,14 @@ void Note::commitLocalFiles(const Completion& completion)
     if (key().isNull())
         written = writeUnderNewName();
     else
-        written = writeTextFile(false, &inPlace);
+        written = writeTextFile(false, &inPlace, [this] { removeIndexFile(); });
     if (written) {
         writeMetaFile();
         writeHeaderFile();
-        if (inPlace && rowCurrent) {
+        if (inPlace && rowCurrent)
             redateTagLinksAndIndexFile();
-        } else {
-            if (rowCurrent)
-                removeIndexFile();
+        else
             writeTagLinkAndIndexFiles(true);
-        }
     }
     if (completion)
         completion(written);

@@ -115,9 +115,6 @@ QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchK
 bool NoteSearchRow::write(SLDatabase& db) const
 {
     const QList<qint64> ids = rowIdsForKey(db, key);
-    // A note committed again with the same text (a new date only) changes nothing here.
-    if (ids.size() == 1 && isStoredAs(db, ids.first()))
-        return true;
     // The row and its trigram runs change together, with one flush for both.
     const bool transaction = !db.inTransaction() && db.beginTransaction();
     NoteSearchIndex::Change change(db, ids);
@@ -128,18 +125,6 @@ bool NoteSearchRow::write(SLDatabase& db) const
         written = false;
     }
     return written;
-}
-
-bool NoteSearchRow::isStoredAs(SLDatabase& db, qint64 id) const
-{
-    SLResultSet rows =
-        db.executeQuery(QStringLiteral("SELECT title, content, folder, hashtag, mention FROM notes WHERE rowid=?"), id);
-    const QString columns[] = {title, content, folder, hashtag, mention};
-    bool same = rows.next();
-    for (int i = 0; same && i < 5; ++i)
-        same = rows.stringForColumnIndex(i) == columns[i];
-    rows.close();
-    return same;
 }
 
 bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const

@@ -48,8 +48,6 @@ public:
 
 private:
     static QList<qint64> rowIdsForKey(SLDatabase& db, const QString& searchKey);
-    // True when the row of that id holds exactly this row's columns.
-    bool isStoredAs(SLDatabase& db, qint64 id) const;
     // Updates the first of the key's rows (deleting the others) or inserts one.
     bool write(SLDatabase& db, const QList<qint64>& ids) const;
 };

@@ -161,12 +161,6 @@ bool Note::hasCurrentIndexFile() const
     return text.regular && NoteIndexMarker::stampOf(indexFileForKey(f.key, f.storage)) == text;
 }
 
-bool Note::fileHoldsText() const
-{
-    const Fields f = fields();
-    return !f.key.isNull() && !f.text.isNull() && AtomicFile::holds(documentFileForKey(f.key, f.storage), f.text.toUtf8());
-}
-
 bool Note::removeIndexFile(Error*)
 {
     const Fields f = fields();

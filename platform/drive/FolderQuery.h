@@ -31,8 +31,9 @@ struct DriveItem {
 // queue; the notifications run on the main queue, and the results a reader
 // sees are the snapshot last posted, oldest change first. Changes are taken
 // in after a short quiet spell (or a few seconds into a long run of them),
-// each file an event names looked at on its own; a full rescan runs at start, when folders come or go, on an event
-// overflow and every minute, as network folders send no events.
+// each file an event names looked at on its own; a full rescan runs at
+// start, when folders come or go, on an event overflow and every minute, as
+// network folders send no events.
 class FolderQuery : public std::enable_shared_from_this<FolderQuery> {
 public:
     using Notification = std::function<void()>;

@@ -185,7 +185,7 @@ bool holds(const QString& path, const QByteArray& data)
     struct stat info {};
     bool same = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == data.size();
     // One byte more than expected is read, so a file that grew meanwhile differs.
-    QByteArray read(data.size() + 1, Qt::Uninitialized);
+    QByteArray read(same ? data.size() + 1 : 0, Qt::Uninitialized);
     qsizetype filled = 0;
     while (same && filled < read.size()) {
         const ssize_t n = ::read(fd, read.data() + filled, size_t(read.size() - filled));
