@@ -133,12 +133,15 @@ bool Note::moveNoteToStorage(int storage, Error* error)
         return false;
     }
     {
-        // A moved note counts as created at the moment of the move.
+        // A moved note counts as created at the moment of the move; its record
+        // is never older than the file it keeps, which a sync may have dated
+        // into the current second's end.
+        const int64_t fileDate = FileDates::modificationDate(to);
         std::lock_guard lock(mutex_);
         fields_.key = newKey;
         fields_.storage = storage;
         fields_.createdOn = now;
-        fields_.updatedOn = now;
+        fields_.updatedOn = std::max(now, fileDate);
     }
     reattach();
 

@@ -140,6 +140,8 @@ private:
             return newNote();
         if (choice < 62)
             return type();
+        if (choice < 66)
+            return redate(anyNote());
         if (choice < 70)
             return quit();
         const int id = anyNote();
@@ -200,6 +202,24 @@ private:
         warehouse_->emergencyCommitEditingNote({});
         saved(editing_);
         Dispatch::waitUntilIdle();
+    }
+
+    // Saved again with the bytes on disk and a later date, as sync does with a
+    // note another program wrote: only dates, records and the marker change.
+    void redate(int id)
+    {
+        if (id == editing_)
+            endSession(false);
+        const NotePtr& note = notes_[id];
+        journal(QStringLiteral("E %1").arg(id));
+        onFileQueue([&] {
+            auto again = std::make_shared<Note>(note->key(), note->storage());
+            again->restoreMeta();
+            if (!again->restoreText())
+                std::_Exit(8);
+            again->setUpdatedOnForChange(again->updatedOn() + 1);
+            again->_commitAndCloseLocalNote({});
+        });
     }
 
     void move(int id)
