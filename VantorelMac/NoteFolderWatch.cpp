@@ -109,7 +109,7 @@ void NoteFolderWatch::takeIn(const QString& key, int storage, bool added)
     if (!note->restoreText())
         return;
     LogInfo("watch:outside change %1/%2", Note::resourceNameForStorage(storage), key);
-    note->setUpdatedOn(std::max(note->updatedOn(), stamp.seconds));
+    note->setUpdatedOn(std::max(note->updatedOn(), stamp.recordSeconds()));
     note->writeMetaFile();
     note->writeHeaderFile();
     note->writeTagLinkAndIndexFiles(true);

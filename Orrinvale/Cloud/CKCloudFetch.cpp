@@ -14,6 +14,9 @@
 #include <QDir>
 #include <QRandomGenerator>
 
+#include <algorithm>
+#include <utility>
+
 namespace {
 
 const QString FetchKey = QStringLiteral("ckfetch");
@@ -247,31 +250,64 @@ void StoreCKCloud::finishFetch(const std::shared_ptr<FetchRun>& run, bool ok)
 
 // --- Sending what changed here while no service took it
 
+// One pass over the note folders: the names still to look at, and the notes
+// found changed here that still wait for their batch.
+struct StoreCKCloud::UnexchangedRun {
+    QList<std::pair<QString, int>> names;
+    qsizetype next = 0;
+    QList<std::pair<QString, int>> unsent;
+    bool sending = false;
+    // Counts the whole pass among the writes in flight, so that a wait
+    // started meanwhile does not end between two batches.
+    Completion done;
+};
+
 void StoreCKCloud::sendUnexchangedNotes()
 {
-    auto notes = std::make_shared<QList<std::pair<QString, int>>>();
     NoteServices* const services = Note::services();
     if (!services)
         return;
+    auto run = std::make_shared<UnexchangedRun>();
     services->fileQueue()->sync([&] {
         for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
             const QDir folder(Note::documentDirectoryForStorage(storage));
-            for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort)) {
+            for (const QString& key : folder.entryList(QDir::Files | QDir::Hidden, QDir::NoSort))
+                run->names.append({key, storage});
+        }
+    });
+    run->done = countedWrite({});
+    lookForUnexchanged(run);
+}
+
+// A batch of names at a time: the file queue is held for one batch only, so
+// that the user's saves do not wait for the whole folder, and each batch
+// found goes out while the next is looked at.
+void StoreCKCloud::lookForUnexchanged(const std::shared_ptr<UnexchangedRun>& run)
+{
+    const qsizetype end = std::min(run->names.size(), run->next + qsizetype(configuration_.sendBatchSize));
+    if (NoteServices* const services = Note::services()) {
+        services->fileQueue()->sync([&] {
+            for (; run->next < end; ++run->next) {
+                const auto& [key, storage] = run->names[run->next];
                 SyncConflict::repairCutCommit(key, storage);
                 if (!key.startsWith(QLatin1Char('.')) && Note::isReadableFileName(key)
                     && SyncConflict::hasUnsentChanges(key, storage, NoteServiceCloudKit))
-                    notes->append({key, storage});
+                    run->unsent.append({key, storage});
             }
-        }
-    });
-    sendInTurn(std::move(notes));
+        });
+    }
+    run->next = end;
+    if (run->next < run->names.size())
+        queue_->async([this, run] { lookForUnexchanged(run); });
+    if (!run->sending)
+        sendInTurn(run);
 }
 
-void StoreCKCloud::sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> notes)
+void StoreCKCloud::sendInTurn(const std::shared_ptr<UnexchangedRun>& run)
 {
     QList<NotePtr> batch;
-    while (!notes->isEmpty() && batch.size() < configuration_.sendBatchSize) {
-        const auto [key, storage] = notes->takeFirst();
+    while (!run->unsent.isEmpty() && batch.size() < configuration_.sendBatchSize) {
+        const auto [key, storage] = run->unsent.takeFirst();
         auto note = std::make_shared<Note>(key, storage);
         note->restoreMeta();
         if (!note->restoreText())
@@ -280,8 +316,11 @@ void StoreCKCloud::sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> no
         note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
         batch.append(std::move(note));
     }
-    if (!batch.isEmpty())
-        sendMany(batch, [this, notes] { queue_->async([this, notes] { sendInTurn(notes); }); });
+    run->sending = !batch.isEmpty();
+    if (run->sending)
+        sendMany(batch, [this, run] { queue_->async([this, run] { sendInTurn(run); }); });
+    else if (run->next >= run->names.size() && run->done)
+        std::exchange(run->done, {})(true);
 }
 
 // --- Every record

@@ -115,8 +115,10 @@ private:
     void applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block);
     void finishFetch(const std::shared_ptr<FetchRun>& run, bool ok);
     // Queue only: saves, a batch at a time, each readable-named note changed here since its last exchange.
+    struct UnexchangedRun;
     void sendUnexchangedNotes();
-    void sendInTurn(std::shared_ptr<QList<std::pair<QString, int>>> notes);
+    void lookForUnexchanged(const std::shared_ptr<UnexchangedRun>& run);
+    void sendInTurn(const std::shared_ptr<UnexchangedRun>& run);
     // Queue only: saves many notes' records in one transaction; then runs once every note was tried.
     void sendMany(const QList<NotePtr>& notes, std::function<void()> then);
     // Saves the notes one after another through saveNote; done(true) after the last.

@@ -17,6 +17,12 @@ struct Stamp {
     int64_t nanoseconds = 0;
     bool regular = false;
 
+    // The whole second a note's record takes from its file: a date with a
+    // fraction (another program's) counts as the next second, so the record
+    // is never older than the file, and the sync's repair of such a file,
+    // which dates it so, finds the record already right.
+    int64_t recordSeconds() const { return seconds + (nanoseconds > 0 ? 1 : 0); }
+
     bool operator==(const Stamp&) const = default;
 };
 

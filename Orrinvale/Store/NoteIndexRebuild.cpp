@@ -30,7 +30,7 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
     note.restoreMeta(nullptr, &hadMeta);
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
-    note.setUpdatedOn(std::max(note.updatedOn(), stamp.seconds));
+    note.setUpdatedOn(std::max(note.updatedOn(), stamp.recordSeconds()));
     return true;
 }
 

@@ -2,6 +2,9 @@
 
 #include "Cloud/NoteHistory.h"
 
+#include <chrono>
+#include <thread>
+
 namespace {
 
 const QString FetchKey = QStringLiteral("ckfetch");
@@ -298,6 +301,33 @@ TEST_F(CKCloudFetch, ManyUnsentNotesGoOutInBatchesAndWhatABatchCannotTakeGoesAlo
         expected.sort();
         EXPECT_EQ(saved, expected) << c.what << ": each note is sent once";
     }
+}
+
+// A wait started while the notes changed here go out ends after their last batch, not between two.
+TEST_F(CKCloudFetch, AWaitDuringTheSendPassEndsOnlyAfterItsLastBatch)
+{
+    makeCloud([](StoreCKCloud::Configuration& configuration) { configuration.sendBatchSize = 4; });
+    QStringList keys;
+    for (int i = 0; i < 12; ++i) {
+        keys << QStringLiteral("Batch %1.txt").arg(i);
+        auto n = CloudTest::note(keys.last(), QStringLiteral("text of ") + keys.last(), CloudNow - 10);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
+    }
+    faults->hold(Op::SaveRecords);
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { cloud->fetchStorage(done); }));
+    for (int tries = 0; faults->heldCount(Op::SaveRecords) == 0 && tries < 1000; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(faults->heldCount(Op::SaveRecords), 1);
+    const qsizetype sentWhenTheWaitEnded = awaitValue<qsizetype>([&](auto done) {
+        cloud->wait([&, done] {
+            qsizetype sent = 0;
+            for (const QString& key : keys)
+                sent += store->fetch(name(key)).has_value();
+            done(sent);
+        });
+        faults->release(Op::SaveRecords);
+    });
+    EXPECT_EQ(sentWhenTheWaitEnded, keys.size());
 }
 
 TEST_F(CKCloudFetch, ALuckyDrawOrTwoHundredSkipsPrune)

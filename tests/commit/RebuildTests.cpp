@@ -6,6 +6,7 @@
 #include "Store/NoteIndexRebuild.h"
 #include "Store/NoteMetaFile.h"
 #include "Store/NoteSearchRow.h"
+#include "files/FileTimes.h"
 #include "files/UnicodeRegex.h"
 
 #include <random>
@@ -248,17 +249,24 @@ TEST_F(CommitTest, NoteStoreRebuildWritesTheRecordsOfEachNoteOverWhatWasThere)
         QByteArray meta;
         int64_t updatedOn; // what the meta record holds afterwards
         bool metaKept;
+        int32_t textNanoseconds = 0; // another program's date has a fraction
     } cases[] = {
         {"None.txt", QByteArray(), QByteArray(), TextTime, false},
         {"Empty.txt", "", "", TextTime, false},
         {"Stale.txt", NoteHeaderFile{"Old title", "old words"}.data(),
          NoteMetaFile{7, 0, 0, TextTime - 90, TextTime - 10, QString()}.data(), TextTime, false},
         {"Newer.txt", NoteHeaderFile{"Old title", "old words"}.data(), newer.data(), TextTime + 100, true},
+        // A fraction dates a new record at the next second, never before its file.
+        {"Foreign.txt", QByteArray(), QByteArray(), TextTime + 1, false, 250'000'000},
+        {"Foreign stale.txt", QByteArray(), NoteMetaFile{7, 0, 0, TextTime - 90, TextTime - 10, QString()}.data(),
+         TextTime + 1, false, 1},
+        {"Foreign same second.txt", QByteArray(), NoteMetaFile{7, 0, 0, TextTime - 90, TextTime, QString()}.data(),
+         TextTime, true, 999'999'999},
     };
     for (const auto& c : cases) {
         const QString key = QString::fromLatin1(c.key);
         writeNote(NoteStorageInbox, key, "Fresh title " + QByteArray(c.key) + "\nnew words");
-        ASSERT_TRUE(FileDates::setModificationDate(inbox(key), TextTime));
+        ASSERT_TRUE(FileTimes::setModificationTime(inbox(key), {TextTime, c.textNanoseconds}));
         if (!c.header.isNull())
             TestSupport::writeFile(Note::headerFileForKey(key, NoteStorageInbox), c.header);
         if (!c.meta.isNull())
@@ -282,7 +290,8 @@ TEST_F(CommitTest, NoteStoreRebuildWritesTheRecordsOfEachNoteOverWhatWasThere)
     }
     for (const QString& folder : {Note::headerDirectoryForStorage(NoteStorageInbox), Note::metaDirectoryForStorage(NoteStorageInbox)})
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
-                  (QStringList{"Empty.txt", "Newer.txt", "None.txt", "Stale.txt"}));
+                  (QStringList{"Empty.txt", "Foreign same second.txt", "Foreign stale.txt", "Foreign.txt",
+                               "Newer.txt", "None.txt", "Stale.txt"}));
 }
 
 TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)
