@@ -28,6 +28,14 @@ void redirectHome(const QString& root)
     chmod(qPrintable(root + QStringLiteral("/.run")), 0700);
 }
 
+// Settings made during the tests live in statics, which are destroyed after
+// main returns and write their files once more: the home goes after them.
+QString& homeToRemove()
+{
+    static QString path;
+    return path;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -38,6 +46,9 @@ int main(int argc, char** argv)
         return 2;
     }
     redirectHome(home.path());
+    homeToRemove() = home.path();
+    home.setAutoRemove(false);
+    std::atexit([] { QDir(homeToRemove()).removeRecursively(); });
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
