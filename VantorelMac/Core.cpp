@@ -203,7 +203,9 @@ void Core::closeOpenDatabase()
 
 void Core::syncDatabase(const DatabaseBlock& block)
 {
-    dbQueue_->sync([this, &block] {
+    // On the caller's thread when the queue is idle: a search typed on a busy
+    // machine then waits for no other thread to be given a core, twice.
+    dbQueue_->runOnCaller([this, &block] {
         const auto db = database();
         block(db ? *db : *SLDatabase::nullDatabase());
     });

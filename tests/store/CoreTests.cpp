@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -180,6 +181,31 @@ TEST_F(NoteStoreCore, DatabaseBlocksNeverOverlap)
     core->syncDatabase([](SLDatabase&) {});
     EXPECT_EQ(runs.load(), 4 * PerThread);
     EXPECT_EQ(overlaps.load(), 0);
+}
+
+// A search waits for its block anyway: on an idle queue it runs on the
+// caller's thread, behind queued work it waits its turn.
+TEST_F(NoteStoreCore, AWaitedDatabaseBlockRunsOnTheCallerUnlessWorkIsQueued)
+{
+    auto core = makeCore();
+    std::thread::id ranOn;
+    core->syncDatabase([&](SLDatabase&) { ranOn = std::this_thread::get_id(); });
+    EXPECT_EQ(ranOn, std::this_thread::get_id());
+
+    std::atomic<bool> release = false;
+    QStringList order;
+    core->asyncDatabase([&](SLDatabase&) {
+        while (!release)
+            std::this_thread::yield();
+        order << QStringLiteral("queued");
+    });
+    std::thread releaser([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        release = true;
+    });
+    core->syncDatabase([&](SLDatabase&) { order << QStringLiteral("waited"); });
+    releaser.join();
+    EXPECT_EQ(order, (QStringList{"queued", "waited"}));
 }
 
 TEST_F(NoteStoreCore, UnopenableDatabaseGivesNoRowsAndOpensLater)
