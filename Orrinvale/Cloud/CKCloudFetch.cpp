@@ -306,16 +306,25 @@ void StoreCKCloud::lookForUnexchanged(const std::shared_ptr<UnexchangedRun>& run
 void StoreCKCloud::sendInTurn(const std::shared_ptr<UnexchangedRun>& run)
 {
     QList<NotePtr> batch;
-    while (!run->unsent.isEmpty() && batch.size() < configuration_.sendBatchSize) {
-        const auto [key, storage] = run->unsent.takeFirst();
-        auto note = std::make_shared<Note>(key, storage);
-        note->restoreMeta();
-        if (!note->restoreText())
-            continue;
-        // The file's date is what the links are compared with.
-        note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
-        batch.append(std::move(note));
-    }
+    const auto readBatch = [&] {
+        while (!run->unsent.isEmpty() && batch.size() < configuration_.sendBatchSize) {
+            const auto [key, storage] = run->unsent.takeFirst();
+            auto note = std::make_shared<Note>(key, storage);
+            note->restoreMeta();
+            if (!note->restoreText())
+                continue;
+            // The file's date is what the links are compared with.
+            note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(key, storage)));
+            batch.append(std::move(note));
+        }
+    };
+    // Text and date are read on the file queue, so that no save comes between
+    // them: an older text sent with a newer save's date would have every link
+    // take the newer text as exchanged.
+    if (NoteServices* const services = Note::services())
+        services->fileQueue()->sync(readBatch);
+    else
+        run->unsent.clear();
     run->sending = !batch.isEmpty();
     if (run->sending)
         sendMany(batch, [this, run] { queue_->async([this, run] { sendInTurn(run); }); });

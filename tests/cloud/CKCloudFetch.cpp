@@ -330,6 +330,39 @@ TEST_F(CKCloudFetch, AWaitDuringTheSendPassEndsOnlyAfterItsLastBatch)
     EXPECT_EQ(sentWhenTheWaitEnded, keys.size());
 }
 
+// A note's text and date go out as one save left them: the pass reads a
+// batch only while no save runs on the file queue.
+TEST_F(CKCloudFetch, TheSendPassReadsItsNotesOnlyBetweenSaves)
+{
+    makeCloud([](StoreCKCloud::Configuration& configuration) { configuration.sendBatchSize = 2; });
+    QStringList keys;
+    for (int i = 0; i < 4; ++i) {
+        keys << QStringLiteral("Between %1.txt").arg(i);
+        auto n = CloudTest::note(keys.last(), QStringLiteral("text of ") + keys.last(), CloudNow - 10);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
+    }
+    faults->hold(Op::SaveRecords);
+    ASSERT_TRUE(awaitValue<bool>([&](auto done) { cloud->fetchStorage(done); }));
+    for (int tries = 0; faults->heldCount(Op::SaveRecords) == 0 && tries < 1000; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(faults->heldCount(Op::SaveRecords), 1);
+    // The second batch is looked at meanwhile; then a save holds the file queue.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::atomic<bool> saved = false;
+    Note::services()->fileQueue()->async([&] {
+        while (!saved)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+    const qsizetype before = log->lines().size();
+    faults->release(Op::SaveRecords);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(log->lines().mid(before).filter(QStringLiteral("note:open")), QStringList());
+    saved = true;
+    Dispatch::waitUntilIdle();
+    for (const QString& key : keys)
+        EXPECT_TRUE(store->fetch(name(key)).has_value()) << key.toStdString();
+}
+
 TEST_F(CKCloudFetch, ALuckyDrawOrTwoHundredSkipsPrune)
 {
     uint32_t draw = 0;
