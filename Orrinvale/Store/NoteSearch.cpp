@@ -3,7 +3,6 @@
 #include "Store/MatchEntry.h"
 #include "Store/NoteSearchIndex.h"
 #include "Store/SplitScan.h"
-#include "Store/TitleScan.h"
 #include "Store/Note.h"
 
 #include "Search/Score.h"
@@ -135,11 +134,12 @@ private:
     }
 };
 
-// The loose title pass asks the same of the index for every query that starts
-// with the same character: the words beginning with it, merged over the whole
-// index, tens of milliseconds in a large store. Its rows (at most a pass's
-// reading limit) are kept with the connection while no write touched the
-// table, so only the first query of a character pays for that merge.
+// The loose title pass asks the same for every query that starts with the same
+// character: the titles with a word beginning with it, up to a pass's reading
+// limit. Within a tag that is a merge of the lists of every such word of the
+// notes' text, tens of milliseconds in a large store. The rows are kept with
+// the connection while no write touched the table, so only the first query of
+// a character reads them.
 class KeptRows {
 public:
     static KeptRows& of(SLDatabase& db)
@@ -238,13 +238,13 @@ public:
             return scan(parameter, block);
         const QString sql = PassStatements[pass] + filter_.sql;
         const QVariantList arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
-        // Without a tag the title passes walk the titles where they can.
-        const bool walkable = filter_.sql.isEmpty() && pass != ContentPass;
+        // Without a tag the title passes ask the index of titles where it can.
+        const bool titlesOnly = filter_.sql.isEmpty() && pass != ContentPass;
         if (pass == LooseTitlePass)
-            return runRows(keptRows(sql, arguments, walkable ? parameter : QString()), block);
-        if (walkable) {
-            if (const auto walked = TitleScan::rows(database_, parameter, int(MaxRows - size()), true))
-                return runRows(*walked, block);
+            return runRows(keptRows(sql, arguments, titlesOnly), block);
+        if (titlesOnly) {
+            if (const auto found = NoteSearchIndex::titleRows(database_, parameter, int(MaxRows - size()), true))
+                return runRows(*found, block);
         }
         SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
         int read = 0;
@@ -279,14 +279,16 @@ public:
     }
 
     // The loose title pass's rows, kept for the statement while the table is
-    // unchanged; walked for a plain prefix when one is given.
-    const std::vector<TextRow>& keptRows(const QString& sql, const QVariantList& arguments, const QString& walked)
+    // unchanged; from the index of titles when asked to and it can answer.
+    const std::vector<TextRow>& keptRows(const QString& sql, const QVariantList& arguments, bool titlesOnly)
     {
         QString key = sql;
         for (const QVariant& argument : arguments)
             key += QChar(0) + argument.toString();
         return KeptRows::of(database_).rows(database_, key, [&] {
-            if (auto rows = walked.isNull() ? std::nullopt : TitleScan::rows(database_, walked, MaxRowsReadPerPass, false))
+            if (auto rows = titlesOnly ? NoteSearchIndex::titleRows(database_, arguments.first().toString(),
+                                                                     MaxRowsReadPerPass, false)
+                                       : std::nullopt)
                 return rows;
             return readTextRows(database_, sql, arguments, MaxRowsReadPerPass, 3);
         });

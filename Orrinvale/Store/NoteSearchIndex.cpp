@@ -8,7 +8,9 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <array>
 #include <memory>
+#include <span>
 #include <utility>
 
 namespace {
@@ -22,30 +24,59 @@ QString idList(const QList<qint64>& ids)
     return numbers.join(QLatin1Char(','));
 }
 
-const QString Table = QStringLiteral("notes_trigram");
-// The index keeps only which notes hold each run (no positions, no text of
-// its own), a third of the text's size. Each text goes in with two end marks,
-// so every character of it, and every pair, starts a run: the notes holding
-// one or two characters are those of the runs that start with them.
-const QString CreateTable =
-    QStringLiteral("CREATE VIRTUAL TABLE notes_trigram USING fts5(text, content='', tokenize='trigram', detail=none)");
-const QString MarkedText = QStringLiteral("c2content || char(1, 1)");
-const QString EmptyIndex = QStringLiteral("INSERT INTO notes_trigram(notes_trigram) VALUES('delete-all')");
-const QString FillIndex =
-    QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, c2content || char(1, 1) FROM notes_content");
-// The runs of the rows with the listed ids, taken out of the index (as they
-// went in) or put in.
-QString removeRuns(const QList<qint64>& rows)
+// A second index of the notes beside their word table, a full-text table of
+// its own, written with the notes' rows.
+struct SideTable {
+    QString name;
+    QString create;
+    QString empty;
+    // Every note's row; with " WHERE docid IN (...)" appended, the rows listed.
+    QString fill;
+    // The rows listed, taken out again (%1), as they went in.
+    QString remove;
+};
+
+// The trigram index keeps only which notes hold each run (no positions, no
+// text of its own), a third of the text's size. Each text goes in with two end
+// marks, so every character of it, and every pair, starts a run: the notes
+// holding one or two characters are those of the runs that start with them.
+//
+// The title index holds each note's title alone, split into words as the word
+// table splits it: a prefix there merges the lists of the titles' words only,
+// not those of every word of every note's text.
+const std::array<SideTable, 2> SideTables = {{
+    {QStringLiteral("notes_trigram"),
+     QStringLiteral("CREATE VIRTUAL TABLE notes_trigram USING fts5(text, content='', tokenize='trigram', detail=none)"),
+     QStringLiteral("INSERT INTO notes_trigram(notes_trigram) VALUES('delete-all')"),
+     QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, c2content || char(1, 1) FROM notes_content"),
+     QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, text) SELECT 'delete', docid, "
+                    "c2content || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
+    {QStringLiteral("notes_titles"), QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, tokenize=unicode61)"),
+     QStringLiteral("DELETE FROM notes_titles"),
+     QStringLiteral("INSERT INTO notes_titles(docid, title) SELECT docid, c1title FROM notes_content"),
+     QStringLiteral("DELETE FROM notes_titles WHERE docid IN (%1)")},
+}};
+
+bool removeRows(SLDatabase& db, const QList<qint64>& rows)
 {
-    return QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, text) SELECT 'delete', docid, %1 FROM "
-                          "notes_content WHERE docid IN (%2)")
-        .arg(MarkedText, idList(rows));
+    const QString ids = idList(rows);
+    return std::all_of(SideTables.begin(), SideTables.end(),
+                       [&](const SideTable& table) { return db.executeUpdate(table.remove.arg(ids)); });
 }
-QString addRuns(const QList<qint64>& rows)
+
+bool addRows(SLDatabase& db, const QList<qint64>& rows)
 {
-    return QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, %1 FROM notes_content WHERE docid IN (%2)")
-        .arg(MarkedText, idList(rows));
+    const QString where = QStringLiteral(" WHERE docid IN (%1)").arg(idList(rows));
+    return std::all_of(SideTables.begin(), SideTables.end(),
+                       [&](const SideTable& table) { return db.executeUpdate(table.fill + where); });
 }
+
+bool tablesExist(SLDatabase& db)
+{
+    return std::all_of(SideTables.begin(), SideTables.end(),
+                       [&](const SideTable& table) { return db.tableExists(table.name); });
+}
+
 // More runs narrow the notes little further and each is a list to merge.
 constexpr qsizetype MaximumRuns = 16;
 
@@ -53,7 +84,7 @@ constexpr qsizetype MaximumRuns = 16;
 using Stamp = std::pair<int64_t, int64_t>;
 Stamp stampOf(SLDatabase& db) { return {db.totalChanges(), db.longForQuery(QStringLiteral("PRAGMA data_version"))}; }
 
-// Whether the connection's index follows the notes: it does as found when the
+// Whether the connection's indexes follow the notes: it does as found when the
 // connection first asks, and after each write made through Change while the
 // stamp shows no other write in between.
 struct State {
@@ -68,26 +99,29 @@ State& stateOf(SLDatabase& db)
     auto state = std::static_pointer_cast<State>(db.attachment(&key));
     if (!state) {
         state = std::make_shared<State>();
-        state->exists = db.tableExists(Table);
+        state->exists = tablesExist(db);
         state->stamp = stampOf(db);
         db.setAttachment(&key, state);
     }
     return *state;
 }
 
-// Every note's runs afresh, in one transaction of its own.
-bool rebuild(SLDatabase& db)
+// The tables afresh, in one transaction of their own.
+bool refill(SLDatabase& db, std::span<const SideTable> tables)
 {
     if (!db.beginTransaction())
         return false;
-    if (db.executeUpdate(EmptyIndex) && db.executeUpdate(FillIndex) && db.commit())
+    const bool filled = std::all_of(tables.begin(), tables.end(), [&](const SideTable& table) {
+        return db.executeUpdate(table.empty) && db.executeUpdate(table.fill);
+    });
+    if (filled && db.commit())
         return true;
     db.rollback();
     return false;
 }
 
-// True when the index follows the notes, rebuilt first when another write
-// left it behind. Not inside a transaction: its rollback would take back the
+// True when the indexes follow the notes, rebuilt first when another write
+// left them behind. Not inside a transaction: its rollback would take back the
 // rebuild but not the knowledge of it.
 bool inStep(SLDatabase& db)
 {
@@ -96,7 +130,7 @@ bool inStep(SLDatabase& db)
         return false;
     if (!state.stale && state.stamp == stampOf(db))
         return true;
-    if (!sqlite3_get_autocommit(db.sqliteHandle()) || !rebuild(db))
+    if (!sqlite3_get_autocommit(db.sqliteHandle()) || !refill(db, SideTables))
         return false;
     state.stale = false;
     state.stamp = stampOf(db);
@@ -178,10 +212,12 @@ std::optional<QString> expressionFor(SLDatabase& db, const QString& pattern)
 void NoteSearchIndex::create(SLDatabase& db)
 {
     bool filled = true;
-    if (!db.tableExists(Table))
-        filled = db.executeUpdate(CreateTable) && rebuild(db);
+    for (const SideTable& table : SideTables) {
+        if (!db.tableExists(table.name))
+            filled = db.executeUpdate(table.create) && refill(db, {&table, 1}) && filled;
+    }
     State& state = stateOf(db);
-    state.exists = db.tableExists(Table);
+    state.exists = tablesExist(db);
     state.stale = !filled;
     state.stamp = stampOf(db);
 }
@@ -191,7 +227,7 @@ NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRow
     const State& state = stateOf(db);
     inStep_ = state.exists && !state.stale && state.stamp == stampOf(db);
     if (inStep_ && !replacedRows.isEmpty())
-        inStep_ = db.executeUpdate(removeRuns(replacedRows));
+        inStep_ = removeRows(db, replacedRows);
 }
 
 void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
@@ -201,7 +237,7 @@ void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
         return;
     inStep_ = inStep_ && written;
     if (inStep_ && !rows.isEmpty())
-        inStep_ = db_.executeUpdate(addRuns(rows));
+        inStep_ = addRows(db_, rows);
     state.stale = state.stale || !inStep_;
     state.stamp = stampOf(db_);
 }
@@ -240,4 +276,18 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::rows(SLDatabase& db, const 
                         condition + restriction + QStringLiteral(" ORDER BY notes_trigram.rowid LIMIT ") +
                         QString::number(limit);
     return readTextRows(db, sql, QVariantList{*expression, pattern} + arguments, limit, 2);
+}
+
+std::optional<std::vector<TextRow>> NoteSearchIndex::titleRows(SLDatabase& db, const QString& expression, int limit,
+                                                               bool withSnippet)
+{
+    // A column named in the expression is one of the word table's own.
+    if (expression.contains(QLatin1Char(':')) || !inStep(db))
+        return std::nullopt;
+    const QString sql =
+        QStringLiteral("SELECT c0key, c1title, c3folder%1 FROM notes_titles JOIN notes_content ON notes_content.docid = "
+                       "notes_titles.docid WHERE notes_titles MATCH ? ORDER BY notes_titles.docid LIMIT %2")
+            .arg(withSnippet ? QStringLiteral(", snippet(notes_titles, '[', ']', '...', 0, 64)") : QString())
+            .arg(limit);
+    return readTextRows(db, sql, {expression}, limit, withSnippet ? 4 : 3);
 }

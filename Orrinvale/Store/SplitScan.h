@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TitleScan.h"
+#include "TextRows.h"
 
 #include <QVariantList>
 

@@ -46,22 +46,59 @@ protected:
         return QLatin1Char('%') + piece + QLatin1Char('%');
     }
 
-    static QStringList joined(const std::vector<TextRow>& rows)
+    // A word of a stored title as a prefix, loose or not, or random text.
+    QString randomTitleExpression(const QStringList& titles)
+    {
+        QString word = randomText(3);
+        if (!titles.isEmpty() && random() % 4) {
+            const QStringList words = titles.at(qsizetype(random() % titles.size())).split(QLatin1Char(' '));
+            word = words.at(qsizetype(random() % words.size())).left(1 + qsizetype(random() % 3));
+        }
+        return (random() % 2 ? QStringLiteral("*") : QString()) + word + QLatin1Char('*');
+    }
+
+    static QStringList joined(const std::vector<TextRow>& rows, int columns = 2)
     {
         QStringList out;
         for (const TextRow& row : rows)
-            out.append(row.columns[0] + QLatin1Char('|') + row.columns[1]);
+            out.append(QStringList(row.columns.begin(), row.columns.begin() + columns).join(QLatin1Char('|')));
         return out;
+    }
+
+    // The index of titles against the word table's own title query.
+    int compareTitles(SLDatabase& db, const QStringList& titles)
+    {
+        int compared = 0;
+        for (int q = 0; q < 8; ++q) {
+            const QString expression = randomTitleExpression(titles);
+            const int limit = std::array{1, 3, 200}[random() % 3];
+            const bool withSnippet = random() % 2;
+            const int columns = withSnippet ? 4 : 3;
+            const auto expected = readTextRows(
+                db, QStringLiteral("SELECT key, title, folder%1 FROM notes WHERE title MATCH ? LIMIT %2")
+                        .arg(withSnippet ? QStringLiteral(", snippet(notes, '[', ']', '...', 1, 64)") : QString())
+                        .arg(limit),
+                {expression}, limit, columns);
+            const auto indexed = NoteSearchIndex::titleRows(db, expression, limit, withSnippet);
+            EXPECT_EQ(bool(indexed), bool(expected)) << qPrintable(expression);
+            if (!indexed || !expected)
+                continue;
+            EXPECT_EQ(joined(*indexed, columns), joined(*expected, columns)) << qPrintable(expression);
+            compared += !expected->empty();
+        }
+        return compared;
     }
 };
 
 // Through the writes the application makes, and writes around it, the index
 // gives the same rows in the same order as the plain LIKE statement, under
-// LIKE and the content pattern's function, with and without a restriction.
+// LIKE and the content pattern's function, with and without a restriction;
+// the index of titles those of the word table's title query.
 TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
 {
     int compared = 0;
     int compactCompared = 0;
+    int titlesCompared = 0;
     Core::shared().syncDatabase([&](SLDatabase& db) {
         ContentPattern::registerOn(db);
         // Hundreds of commits: not each to the disk.
@@ -70,7 +107,7 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
             const unsigned action = random() % 20;
             NoteSearchRow row;
             row.key = QStringLiteral("inbox/N%1.txt").arg(random() % 60);
-            row.title = QStringLiteral("t");
+            row.title = randomText(12);
             row.content = random() % 15 ? randomText(40) : QString();
             row.folder = random() % 3 ? QStringLiteral("inbox") : QStringLiteral("archive");
             if (action < 12) {
@@ -91,9 +128,9 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
                 ASSERT_TRUE(db.executeUpdate(QStringLiteral("INSERT INTO notes(key, content, folder) VALUES(?, ?, ?)"),
                                              row.key, row.content, row.folder));
             } else if (action == 18) {
-                ASSERT_TRUE(db.executeUpdate(QStringLiteral("UPDATE notes SET content = ? WHERE rowid IN "
+                ASSERT_TRUE(db.executeUpdate(QStringLiteral("UPDATE notes SET title = ?, content = ? WHERE rowid IN "
                                                             "(SELECT rowid FROM notes LIMIT 1)"),
-                                             row.content));
+                                             row.title, row.content));
             } else {
                 ASSERT_TRUE(db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid IN "
                                                             "(SELECT rowid FROM notes ORDER BY rowid LIMIT 1 OFFSET ?)"),
@@ -101,11 +138,14 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
             }
             if (step % 10 != 9)
                 continue;
-            QStringList texts;
-            SLResultSet stored = db.executeQuery(QStringLiteral("SELECT c2content FROM notes_content"));
-            while (stored.next())
+            QStringList texts, titles;
+            SLResultSet stored = db.executeQuery(QStringLiteral("SELECT c2content, c1title FROM notes_content"));
+            while (stored.next()) {
                 texts.append(stored.stringForColumnIndex(0));
+                titles.append(stored.stringForColumnIndex(1));
+            }
             stored.close();
+            titlesCompared += compareTitles(db, titles);
             for (int q = 0; q < 16; ++q) {
                 const QString pattern = randomPattern(texts);
                 const int limit = std::array{1, 3, 200}[random() % 3];
@@ -139,6 +179,7 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
     });
     EXPECT_GT(compared, 300);
     EXPECT_GT(compactCompared, 50);
+    EXPECT_GT(titlesCompared, 100);
 }
 
 // The runs a pattern names: three characters at a time between wildcards,
