@@ -203,4 +203,34 @@ TEST_F(SearchTrigramIndex, NamesTheRunsBetweenWildcards)
         EXPECT_EQ(NoteSearchIndex::runsOf(c.pattern), c.runs) << qPrintable(c.pattern);
 }
 
+
+// A database an earlier version left, without either index or with the
+// trigram index alone, has both filled from its notes when it is opened.
+TEST_F(SearchTrigramIndex, AnEarlierDatabaseHasItsIndexesFilledWhenOpened)
+{
+    for (const bool withTrigrams : {false, true}) {
+        const auto db = SLDatabase::databaseWithPath();
+        ASSERT_TRUE(db->open());
+        ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, "
+                                                     "hashtag, mention, tokenize=unicode61)")));
+        ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder) VALUES "
+                                                     "('inbox/A.txt', 'Plan ahead', 'apple pie', 'inbox'), "
+                                                     "('archive/B.txt', 'Pie chart', 'plans', 'archive')")));
+        if (withTrigrams) {
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes_trigram USING fts5(text, content='', "
+                                                         "tokenize='trigram', detail=none)")));
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, "
+                                                         "c2content || char(1, 1) FROM notes_content")));
+        }
+        NoteSearchIndex::create(*db);
+        const auto titles = NoteSearchIndex::titleRows(*db, QStringLiteral("pl*"), 10, false);
+        ASSERT_TRUE(titles);
+        EXPECT_EQ(joined(*titles, 3), QStringList{"inbox/A.txt|Plan ahead|inbox"}) << withTrigrams;
+        const auto texts = NoteSearchIndex::rows(*db, QStringLiteral("%pie%"),
+                                                 QStringLiteral("notes_content.c2content LIKE ?"), {}, {}, 10);
+        ASSERT_TRUE(texts);
+        EXPECT_EQ(joined(*texts), QStringList{"inbox/A.txt|inbox"}) << withTrigrams;
+    }
+}
+
 } // namespace
