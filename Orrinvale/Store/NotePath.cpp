@@ -21,18 +21,21 @@ Roots& roots()
 
 // Joins with one separator between components; any empty part (an unset root,
 // a refused name) makes the whole path empty, so nothing lands outside the store.
+// Sized once: paths are made for every note a rebuild indexes.
 QString join(std::initializer_list<QString> parts)
 {
-    QString path;
+    qsizetype size = 0;
     for (const QString& part : parts) {
         if (part.isEmpty())
             return QString();
-        if (path.isEmpty())
-            path = part;
-        else if (path.endsWith(QLatin1Char('/')))
-            path += part;
-        else
-            path += QLatin1Char('/') + part;
+        size += part.size() + 1;
+    }
+    QString path;
+    path.reserve(size);
+    for (const QString& part : parts) {
+        if (!path.isEmpty() && !path.endsWith(QLatin1Char('/')))
+            path += QLatin1Char('/');
+        path += part;
     }
     return path;
 }

@@ -214,7 +214,7 @@ int createCacheAt(int folder, const QString& path, const QByteArray& data)
     int code = written ? 0 : errno;
     if (::close(fd) != 0 && code == 0)
         code = errno;
-    const QByteArray name = QFile::encodeName(path.section(QLatin1Char('/'), -1));
+    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
     if (code == 0 && moveIntoPlace(folder, temporary.constData(), name.constData(), false) != 0)
         code = errno;
     if (code != 0)
