@@ -59,6 +59,25 @@ protected:
                 [done](int64_t deleted, const Error& error) { done(error.isNull() ? deleted : -1); });
         });
     }
+
+    // Notes changed here and never sent, then a fetch whose send pass is
+    // stopped at its first batch's save; the notes' keys.
+    QStringList sendPassHeldAtItsFirstBatch(int batchSize, int notes, const QString& prefix)
+    {
+        makeCloud([&](StoreCKCloud::Configuration& configuration) { configuration.sendBatchSize = batchSize; });
+        QStringList keys;
+        for (int i = 0; i < notes; ++i) {
+            keys << prefix + QStringLiteral(" %1.txt").arg(i);
+            auto n = CloudTest::note(keys.last(), QStringLiteral("text of ") + keys.last(), CloudNow - 10);
+            EXPECT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
+        }
+        faults->hold(Op::SaveRecords);
+        EXPECT_TRUE(awaitValue<bool>([&](auto done) { cloud->fetchStorage(done); }));
+        for (int tries = 0; faults->heldCount(Op::SaveRecords) == 0 && tries < 1000; ++tries)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(faults->heldCount(Op::SaveRecords), 1);
+        return keys;
+    }
 };
 
 TEST_F(CKCloudFetch, TheWindowOpensAWeekBackThenJustBeforeTheLastFetchStarted)
@@ -306,18 +325,8 @@ TEST_F(CKCloudFetch, ManyUnsentNotesGoOutInBatchesAndWhatABatchCannotTakeGoesAlo
 // A wait started while the notes changed here go out ends after their last batch, not between two.
 TEST_F(CKCloudFetch, AWaitDuringTheSendPassEndsOnlyAfterItsLastBatch)
 {
-    makeCloud([](StoreCKCloud::Configuration& configuration) { configuration.sendBatchSize = 4; });
-    QStringList keys;
-    for (int i = 0; i < 12; ++i) {
-        keys << QStringLiteral("Batch %1.txt").arg(i);
-        auto n = CloudTest::note(keys.last(), QStringLiteral("text of ") + keys.last(), CloudNow - 10);
-        ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
-    }
-    faults->hold(Op::SaveRecords);
-    ASSERT_TRUE(awaitValue<bool>([&](auto done) { cloud->fetchStorage(done); }));
-    for (int tries = 0; faults->heldCount(Op::SaveRecords) == 0 && tries < 1000; ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(faults->heldCount(Op::SaveRecords), 1);
+    const QStringList keys = sendPassHeldAtItsFirstBatch(4, 12, QStringLiteral("Batch"));
+    ASSERT_FALSE(HasFailure());
     const qsizetype sentWhenTheWaitEnded = awaitValue<qsizetype>([&](auto done) {
         cloud->wait([&, done] {
             qsizetype sent = 0;
@@ -334,18 +343,8 @@ TEST_F(CKCloudFetch, AWaitDuringTheSendPassEndsOnlyAfterItsLastBatch)
 // batch only while no save runs on the file queue.
 TEST_F(CKCloudFetch, TheSendPassReadsItsNotesOnlyBetweenSaves)
 {
-    makeCloud([](StoreCKCloud::Configuration& configuration) { configuration.sendBatchSize = 2; });
-    QStringList keys;
-    for (int i = 0; i < 4; ++i) {
-        keys << QStringLiteral("Between %1.txt").arg(i);
-        auto n = CloudTest::note(keys.last(), QStringLiteral("text of ") + keys.last(), CloudNow - 10);
-        ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
-    }
-    faults->hold(Op::SaveRecords);
-    ASSERT_TRUE(awaitValue<bool>([&](auto done) { cloud->fetchStorage(done); }));
-    for (int tries = 0; faults->heldCount(Op::SaveRecords) == 0 && tries < 1000; ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(faults->heldCount(Op::SaveRecords), 1);
+    const QStringList keys = sendPassHeldAtItsFirstBatch(2, 4, QStringLiteral("Between"));
+    ASSERT_FALSE(HasFailure());
     // The second batch is looked at meanwhile; then a save holds the file queue.
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     std::atomic<bool> saved = false;

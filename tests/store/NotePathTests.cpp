@@ -102,6 +102,15 @@ TEST_F(NoteStorePaths, NamesThatCouldLeaveTheirFolderGiveNoPath)
     EXPECT_EQ(Note::documentFileForKey(QStringLiteral("..hidden"), NoteStorageInbox), D + "/Home/..hidden");
 }
 
+// A root ending in a slash takes no second one.
+TEST(NoteStorePathsUnderSlashedRoots, JoinWithOneSeparator)
+{
+    Note::setRootDirectories(QStringLiteral("/"), QStringLiteral("/cache/"));
+    EXPECT_EQ(Note::documentFileForKey(QStringLiteral("a.txt"), NoteStorageInbox), QStringLiteral("/Home/a.txt"));
+    EXPECT_EQ(Note::metaFileForKey(QStringLiteral("a.txt"), NoteStorageArchive), QStringLiteral("/cache/Meta/Archive/a.txt"));
+    Note::setRootDirectories(QString(), QString());
+}
+
 TEST(NoteStorePathsWithoutRoots, GiveNoPathRatherThanARelativeOne)
 {
     Note::setRootDirectories(QString(), QString());
