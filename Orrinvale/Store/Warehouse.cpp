@@ -529,6 +529,11 @@ void Warehouse::noteSaveOutcome(const NotePtr& note, bool ok)
         if (known)
             LogInfo("warehouse:%1 saved after a failed save", note->key());
         unsaved_.removeAll(note);
+        if (known && unsaved_.isEmpty())
+            DispatchQueue::main()->async([self = shared_from_this()] {
+                if (auto delegate = self->editingDelegate())
+                    delegate->warehouseDidSaveUnsavedNotes(*self);
+            });
         return;
     }
     if (known)

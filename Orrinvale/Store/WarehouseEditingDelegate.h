@@ -33,6 +33,8 @@ public:
     // A save of the note failed after the last one that worked (told once per
     // failure); its text is kept in memory and saved again until a save works.
     virtual void warehouseDidFailToSaveNote(Warehouse&, const NotePtr&) {}
+    // Every note whose save failed has been saved since.
+    virtual void warehouseDidSaveUnsavedNotes(Warehouse&) {}
 };
 
 using WarehouseEditingDelegatePtr = std::shared_ptr<WarehouseEditingDelegate>;

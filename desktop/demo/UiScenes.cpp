@@ -36,6 +36,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QVBoxLayout>
 
@@ -448,6 +449,66 @@ void showFindBar(RootViewController& root)
     editor->findBar()->find(0, false);
 }
 
+// Every control of the window at once: the archive, long enough for the list to scroll, with a note of
+// stray bytes open read-only, a failed save told above it and the find bar open. Archived notes leave
+// the other scenes' lists as they are.
+std::unique_ptr<QWidget> controls(ThemeID theme)
+{
+    std::unique_ptr<RootWindow> window = freshMainWindow(theme);
+    for (int i = 1; i <= 12; ++i) {
+        const QByteArray key = "Shelf " + QByteArray::number(i) + ".txt";
+        const QByteArray text = "Shelf " + QByteArray::number(i) + "\nBooks and boxes on shelf " + QByteArray::number(i) + ".";
+        const std::pair<const char*, const char*> note[] = {{key.constData(), text.constData()}};
+        commitNotes(note, NoteStorageArchive);
+    }
+    const QString stray = QStringLiteral("Stray bytes.txt");
+    QFile file(Note::documentFileForKey(stray, NoteStorageArchive));
+    if (file.open(QIODevice::WriteOnly))
+        file.write("Stray bytes\nA caf\xC3\xA9 menu with one \xFF byte that is not UTF-8.");
+    file.close();
+    auto* root = static_cast<RootViewController*>(window->contentViewController());
+    auto scene = shown(std::move(window), {1100, 520});
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    root->selectStorage(NoteStorageArchive, QString());
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    NoteViewController* editor = root->noteController();
+    const auto note = std::make_shared<Note>(stray, NoteStorageArchive);
+    editor->showNote(note);
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    const auto unsaved = std::make_shared<Note>();
+    unsaved->setText(QStringLiteral("Groceries\n- bread"));
+    editor->warehouseDidFailToSaveNote(*editor->warehouse(), unsaved);
+    showFindBar(*root);
+    Dispatch::waitUntilIdle();
+    QApplication::processEvents();
+    return scene;
+}
+
+// The delete confirmation over the main window, both drawn into one picture.
+std::unique_ptr<QWidget> deleteAlert(ThemeID theme)
+{
+    std::unique_ptr<QWidget> window = mainWindow(theme);
+    auto* root = static_cast<RootViewController*>(static_cast<RootWindow*>(window.get())->contentViewController());
+    root->listController()->tableView()->setFocus();
+    root->deleteNote();
+    QMessageBox* box = nullptr;
+    DispatchQueue::runMainUntil([&] { return (box = window->findChild<QMessageBox*>()) && box->isVisible(); }, 10);
+    QApplication::processEvents();
+    QPixmap shot = window->grab();
+    if (box) {
+        QPainter painter(&shot);
+        painter.drawPixmap(box->geometry().topLeft() - window->geometry().topLeft(), box->grab());
+        painter.end();
+        box->reject();
+    }
+    auto picture = std::make_unique<QLabel>();
+    picture->setPixmap(shot);
+    return shown(std::move(picture), shot.size());
+}
+
 const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
 {
     static const std::map<QString, std::function<std::unique_ptr<QWidget>()>> all = {
@@ -465,6 +526,17 @@ const std::map<QString, std::function<std::unique_ptr<QWidget>()>>& scenes()
         {QStringLiteral("main-charcoal-quickopen"), [] { return mainWindowAfter(2, showQuickOpen); }},
         {QStringLiteral("main-charcoal-findbar"), [] { return mainWindowAfter(2, showFindBar); }},
         {QStringLiteral("push"), push},
+        {QStringLiteral("controls-white"), [] { return controls(0); }},
+        {QStringLiteral("controls-sepia"), [] { return controls(1); }},
+        {QStringLiteral("controls-whitebanana"), [] { return controls(4); }},
+        {QStringLiteral("controls-whiterose"), [] { return controls(9); }},
+        {QStringLiteral("controls-nightcobalt"), [] { return controls(18); }},
+        {QStringLiteral("controls-nightmatcha"), [] { return controls(16); }},
+        {QStringLiteral("controls-charcoal"), [] { return controls(2); }},
+        {QStringLiteral("controls-night"), [] { return controls(3); }},
+        {QStringLiteral("alert-white"), [] { return deleteAlert(0); }},
+        {QStringLiteral("alert-charcoal"), [] { return deleteAlert(2); }},
+        {QStringLiteral("alert-nightcobalt"), [] { return deleteAlert(18); }},
         {QStringLiteral("editor-white"), [] { return editor(0); }},
         {QStringLiteral("editor-charcoal"), [] { return editor(2); }},
         {QStringLiteral("sidebar-white"), [] { return sidebar(0); }},

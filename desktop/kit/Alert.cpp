@@ -29,8 +29,10 @@ QMessageBox* Alert::beginSheetModal(QWidget* window, std::function<void(int resp
     box->setInformativeText(informative_);
     // A sheet: the application's name above it and no buttons to shrink, grow or close it.
     box->setWindowTitle(Folders::displayName());
-    box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    // Flags last and before showing: the box's modality setter puts back its own flags, and flags
+    // changed on a shown window hide it and map it again, which a window manager may never finish.
     box->setWindowModality(Qt::WindowModal);
+    box->setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     box->setAttribute(Qt::WA_DeleteOnClose);
     QList<QAbstractButton*> buttons;
     for (qsizetype i = 0; i < buttons_.size(); ++i) {
@@ -49,8 +51,5 @@ QMessageBox* Alert::beginSheetModal(QWidget* window, std::function<void(int resp
             handler(FirstButtonReturn + int(buttons.indexOf(b)));
     });
     box->open();
-    // Shown, the box offers a close button for its Escape answer: Cancel is there for that.
-    box->setWindowFlag(Qt::WindowCloseButtonHint, false);
-    box->show();
     return box;
 }

@@ -1,6 +1,7 @@
 #include "kit/TableView.h"
 
 #include "kit/AnimationContext.h"
+#include "kit/ScrollerStyle.h"
 
 #include <QKeyEvent>
 #include <QPainter>
@@ -236,6 +237,8 @@ void TableView::selectRow(qsizetype row)
 void TableView::setBackgroundColor(const QColor& color)
 {
     background_ = color;
+    // The desktop's scroll bar is light whatever the pane's colour.
+    ScrollerStyle::apply(*verticalScrollBar(), color, ScrollerStyle::knobOn(color));
     viewport()->update();
 }
 

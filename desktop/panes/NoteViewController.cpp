@@ -5,8 +5,10 @@
 #include "kit/KeyEvent.h"
 #include "kit/MenuItem.h"
 #include "kit/QtColor.h"
+#include "kit/ScrollerStyle.h"
 #include "panes/EditorStyle.h"
 #include "panes/FindBar.h"
+#include "views/Banner.h"
 #include "views/PassThroughViews.h"
 
 #include "Core.h"
@@ -20,7 +22,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFontMetricsF>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -101,21 +102,18 @@ QWidget* NoteViewController::loadView()
     auto* view = new QWidget;
     textView_ = new NoteTextView;
     textView_->setFrameShape(QFrame::NoFrame);
-    readOnlyBar_ = new QWidget;
-    readOnlyBar_->setAutoFillBackground(true);
-    readOnlyLabel_ = new QLabel;
-    readOnlyLabel_->setWordWrap(true);
-    editAnywayButton_ = new QPushButton(tr("Edit Anyway"));
-    connect(editAnywayButton_, &QPushButton::clicked, this, &NoteViewController::makeEditable);
-    auto* bar = new QHBoxLayout(readOnlyBar_);
-    bar->setContentsMargins(12, 8, 12, 8);
-    bar->addWidget(readOnlyLabel_, 1);
-    bar->addWidget(editAnywayButton_);
+    saveFailureBar_ = new Banner;
+    saveFailureBar_->setButtonTitle(tr("OK"));
+    connect(saveFailureBar_->button(), &QPushButton::clicked, this, &NoteViewController::dismissSaveFailure);
+    saveFailureBar_->hide();
+    readOnlyBar_ = new Banner;
+    connect(readOnlyBar_->button(), &QPushButton::clicked, this, &NoteViewController::makeEditable);
     readOnlyBar_->hide();
     findBar_ = new FindBar(*textView_);
     auto* column = new QVBoxLayout(view);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    column->addWidget(saveFailureBar_);
     column->addWidget(readOnlyBar_);
     column->addWidget(findBar_);
     column->addWidget(textView_, 1);
@@ -241,10 +239,10 @@ void NoteViewController::reloadThemeColors()
     textView_->setCaretColor(toQColor(Themeset::caretColorForTheme(theme)));
     shadowView_->setPixmap(Image::named(Themeset::resourceNameForTheme(theme) + QStringLiteral("-topbar"),
                                         view()->devicePixelRatioF()));
-    QPalette bar = readOnlyBar_->palette();
-    bar.setColor(QPalette::Window, toQColor(Themeset::conflictBackdropColorForTheme(theme)));
-    bar.setColor(QPalette::WindowText, toQColor(Themeset::textColorForTheme(theme)));
-    readOnlyBar_->setPalette(bar);
+    for (Banner* banner : {saveFailureBar_, readOnlyBar_})
+        banner->setColors(toQColor(Themeset::conflictBackdropColorForTheme(theme)),
+                          toQColor(Themeset::textColorForTheme(theme)),
+                          toQColor(Themeset::backgroundColorForTheme(theme)), toQColor(Themeset::textColorForTheme(theme)));
     QPalette find = findBar_->palette();
     find.setColor(QPalette::Window, toQColor(Themeset::backgroundColorForTheme(theme)));
     find.setColor(QPalette::Base, toQColor(Themeset::fieldBackgroundColorForTheme(theme)));
@@ -252,14 +250,8 @@ void NoteViewController::reloadThemeColors()
     find.setColor(QPalette::Text, findText);
     find.setColor(QPalette::PlaceholderText, placeholderColor(findText));
     findBar_->setPalette(find);
-    // The scroll bar in the editor's colours, not the desktop's.
-    textView_->verticalScrollBar()->setStyleSheet(
-        QStringLiteral("QScrollBar:vertical { background: %1; width: 12px; margin: 0; }"
-                       "QScrollBar::handle:vertical { background: %2; min-height: 28px; border-radius: 4px; margin: 2px; }"
-                       "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                       "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
-            .arg(toQColor(Themeset::backgroundColorForTheme(theme)).name(),
-                 toQColor(Themeset::symbolColorForTheme(theme)).name()));
+    ScrollerStyle::apply(*textView_->verticalScrollBar(), toQColor(Themeset::backgroundColorForTheme(theme)),
+                         toQColor(Themeset::symbolColorForTheme(theme)));
 }
 
 void NoteViewController::reloadTextContainerInset()
@@ -362,8 +354,8 @@ void NoteViewController::showReadOnlyBar(const QString& reason, bool editable)
 {
     readOnlyReason_ = reason;
     textView_->setReadOnly(!reason.isEmpty());
-    readOnlyLabel_->setText(reason);
-    editAnywayButton_->setVisible(editable);
+    readOnlyBar_->setMessage(reason);
+    readOnlyBar_->setButtonTitle(editable ? tr("Edit Anyway") : QString());
     readOnlyBar_->setVisible(!reason.isEmpty());
 }
 
@@ -508,15 +500,33 @@ void NoteViewController::applicationShouldTerminate(Completion proceed)
     });
 }
 
+// Told above the text, not in a window of its own: a window that opens while the user types would
+// take the keys meant for the note.
 void NoteViewController::warehouseDidFailToSaveNote(Warehouse&, const NotePtr& note)
 {
-    Alert alert;
-    alert.setStyle(Alert::Style::Critical);
-    alert.setMessageText(tr("“%1” could not be saved").arg(noteLabel(note)));
-    alert.setInformativeText(tr("Its text is kept in memory and saved as soon as the disk takes it (it is tried "
-                                "again every few seconds, and when you quit)."));
-    alert.addButton(tr("OK"));
-    alert.beginSheetModal(view()->window(), [](int) {});
+    view();
+    unsavedLabels_.append(tr("“%1”").arg(noteLabel(note)));
+    saveFailureBar_->setMessage(tr("%1 could not be saved. The text is kept in memory and saved as soon as the disk "
+                                   "takes it (it is tried again every few seconds, and when you quit).")
+                                    .arg(unsavedLabels_.join(QStringLiteral(", "))));
+    saveFailureBar_->show();
+}
+
+QString NoteViewController::saveFailureMessage() const
+{
+    return unsavedLabels_.isEmpty() ? QString() : saveFailureBar_->message();
+}
+
+void NoteViewController::warehouseDidSaveUnsavedNotes(Warehouse&)
+{
+    dismissSaveFailure();
+}
+
+void NoteViewController::dismissSaveFailure()
+{
+    unsavedLabels_.clear();
+    if (isViewLoaded())
+        saveFailureBar_->hide();
 }
 
 // --- The Warehouse's questions

@@ -16,10 +16,10 @@
 #include <functional>
 #include <memory>
 
+class Banner;
 class FindBar;
 class NoteViewController;
 class QLabel;
-class QPushButton;
 
 // What the editor pane asks of, and tells, the window that holds it.
 class NoteViewControllerDelegate {
@@ -126,6 +126,9 @@ public:
     void warehouseRemoteServerDidDeleteEditingNote(Warehouse&, const NotePtr&) override {}
     void warehouseEditingNote(Warehouse&, const NotePtr&, int64_t) override {}
     void warehouseDidFailToSaveNote(Warehouse& warehouse, const NotePtr& note) override;
+    void warehouseDidSaveUnsavedNotes(Warehouse& warehouse) override;
+    // What the strip above the text tells of failed saves; empty while it is hidden.
+    QString saveFailureMessage() const;
 
 protected:
     QWidget* loadView() override;
@@ -163,6 +166,7 @@ private:
     // the reason it is read-only until the user says otherwise.
     void openText(const NotePtr& note, const QString& text, const QString& readFailure, const QString& caution);
     void showReadOnlyBar(const QString& reason, bool editable);
+    void dismissSaveFailure();
     void setCheckboxCompleted(bool completed, TextRange mark);
     // http(s), mailto and our own scheme open at once, others after asking; text that is no URL opens
     // nothing.
@@ -175,12 +179,13 @@ private:
     MarkdownTextStorage textStorage_;
     std::unique_ptr<Typewriter> typewriter_;
     NoteTextView* textView_ = nullptr; // child of view()
-    QWidget* readOnlyBar_ = nullptr;
-    QLabel* readOnlyLabel_ = nullptr;
-    QPushButton* editAnywayButton_ = nullptr;
+    Banner* saveFailureBar_ = nullptr;
+    Banner* readOnlyBar_ = nullptr;
     QLabel* shadowView_ = nullptr;
     FindBar* findBar_ = nullptr;
     QString readOnlyReason_;
+    // The notes named by the save-failure strip since it was last hidden.
+    QStringList unsavedLabels_;
     // The note whose text the view holds; null while one loads.
     NotePtr shownNote_;
     // It was begun in this window rather than read from a file.

@@ -54,6 +54,11 @@ public:
         if (editor())
             editor()->warehouseDidFailToSaveNote(w, note);
     }
+    void warehouseDidSaveUnsavedNotes(Warehouse& w) override
+    {
+        if (editor())
+            editor()->warehouseDidSaveUnsavedNotes(w);
+    }
     void warehouseEditingNote(Warehouse&, const NotePtr& note, int64_t) override
     {
         if (!root_)
@@ -386,8 +391,9 @@ void RootViewController::showThemeOptions()
     if (!isFullScreen()) {
         popover->show(button->rect(), button, Popover::Edge::Bottom);
     } else {
-        const QRect inRoot(button->mapTo(window, QPoint(0, 0)), button->size());
-        popover->show(QRect(inRoot.x(), 0, inRoot.width(), 50), window, Popover::Edge::Bottom);
+        // The top of the root view, which starts below the window's own top.
+        const QRect inRoot(view()->mapFrom(window, button->mapTo(window, QPoint(0, 0))), button->size());
+        popover->show(QRect(inRoot.x(), 0, inRoot.width(), 50), view(), Popover::Edge::Bottom);
     }
     popOverController_ = popover;
 }

@@ -1,5 +1,6 @@
-// The editor's saves in the real window on the private X display: this test program run again as a
-// child that starts the application delegate and types into it, ended by SIGKILL or by its own quit.
+// The editor's saves and the window's alerts in the real window on the private X display: this test
+// program run again as a child that starts the application delegate and types into it (or is typed
+// into through the X server), ended by SIGKILL or by its own quit.
 #include "X11Session.h"
 
 #include "shell/AppDelegate.h"
@@ -11,6 +12,7 @@
 #include "panes/NoteViewController.h"
 
 #include "Folders.h"
+#include "files/AtomicFile.h"
 #include "Store/Note.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
@@ -18,11 +20,14 @@
 #include <QApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -30,6 +35,10 @@ namespace {
 const char* const TrialVariable = "SAVE_TRIAL_PROBE";
 constexpr int WaitMs = 60000;
 const QByteArray SmallText = "Small note\nprecious words";
+const QString TypedText = QStringLiteral("Hello world again");
+constexpr int AlertRounds = 50;
+// How soon an alert is on screen with the keys.
+constexpr int AlertDeadlineMs = 1000;
 
 void say(const QString& line)
 {
@@ -65,25 +74,80 @@ std::unique_ptr<AppDelegate> launch()
     return app;
 }
 
+void selectAtStart(const QString& key)
+{
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.setInteger(NoteStorageInbox, QStringLiteral("selectedStorage"));
+    defaults.setString(key, QStringLiteral("selectedNoteKey"));
+    defaults.setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
+    defaults.synchronize();
+}
+
+// "full": the disk is full from the start; a new note is typed into through the X server (by the
+// parent) and, once the parent has made the marker file, the disk takes files again.
+void typeOnAFullDisk(RootViewController& root, NoteTextView& text)
+{
+    AtomicFile::setFaultCheck([](const QString& path) { return path.startsWith(Folders::documents()) ? ENOSPC : 0; });
+    root.noteController()->newNoteDidTapFromMenu();
+    // The keys come through the X server, to the window it has given the focus.
+    root.rootWindow()->activateWindow();
+    waitFor("the editor's keys", [&] {
+        return QApplication::focusWidget() == &text && root.rootWindow()->isActiveWindow() &&
+               X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == root.rootWindow()->winId();
+    });
+    say("ready");
+    waitFor("the typing", [] { return QFile::exists(TestSupport::home() + QStringLiteral("/typed")); });
+    say(QStringLiteral("told: %1").arg(root.noteController()->saveFailureMessage()));
+    say(QStringLiteral("editor: %1").arg(text.string()));
+    AtomicFile::setFaultCheck({});
+    waitFor("the save", [&] {
+        QDirIterator it(Folders::documents(), {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+        return it.hasNext() && TestSupport::readFile(it.next()) == text.string().toUtf8();
+    });
+    say("saved");
+}
+
+// "delete": the delete confirmation, opened again and again; each time the parent finds it on screen
+// and answers it with Escape through the X server.
+void confirmDeleteRepeatedly(RootViewController& root)
+{
+    root.listController()->tableView()->setFocus();
+    for (int round = 0; round < AlertRounds; ++round) {
+        root.deleteNote();
+        QPointer<QMessageBox> box;
+        waitFor("the alert", [&] { return (box = root.rootWindow()->findChild<QMessageBox*>()) && box->isVisible(); });
+        if (!box)
+            return;
+        say(QStringLiteral("alert: %1").arg(box->winId()));
+        waitFor("the answer", [&] { return box.isNull(); });
+        say(QStringLiteral("answered: %1").arg(box.isNull()));
+    }
+}
+
 // "typing": a new note, typed into without a pause until the process is killed.
 // "race": a 50 MB note selected at start; while it is shown another row is chosen, and keys and
 // Ctrl+S go to the editor at once; then the application quits as the user would.
 void runTrial(const QByteArray& trial)
 {
-    if (trial == "race") {
+    if (trial == "race" || trial == "delete")
         QDir().mkpath(Folders::documents() + QStringLiteral("/Home"));
+    if (trial == "race") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Big.txt")), bigText());
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
-        UserDefaults& defaults = UserDefaults::standard();
-        defaults.setInteger(NoteStorageInbox, QStringLiteral("selectedStorage"));
-        defaults.setString(QStringLiteral("Big.txt"), QStringLiteral("selectedNoteKey"));
-        defaults.setInteger(NoteStorageInbox, QStringLiteral("selectedNoteStorage"));
-        defaults.synchronize();
+        selectAtStart(QStringLiteral("Big.txt"));
+    }
+    if (trial == "delete") {
+        TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
+        selectAtStart(QStringLiteral("Small note.txt"));
     }
     const auto app = launch();
     RootViewController* root = app->rootController();
     waitFor("list", [&] { return root->hasLoadedList(); });
     NoteTextView* text = root->noteController()->textView();
+    if (trial == "full")
+        return typeOnAFullDisk(*root, *text);
+    if (trial == "delete")
+        return confirmDeleteRepeatedly(*root);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -225,6 +289,65 @@ TEST(SaveTrialX11, ChoosingANoteWhileALargeOneIsShownWritesNothingAcross)
     EXPECT_TRUE(small == SmallText || small == SmallText + " typed") << small.left(200).constData();
     EXPECT_EQ(notes.value(QStringLiteral("Big.txt")).size(), bigText().size());
     EXPECT_EQ(notes.size(), 2) << qPrintable(QStringList(notes.keys()).join("|"));
+}
+
+} // namespace
+
+namespace {
+
+// Typing goes on while a save fails: nothing typed goes astray, the failure is told, and once the
+// disk takes files again the note holds every character.
+TEST(SaveTrialX11, TypingThroughAFailedSaveLosesNoKey)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("full");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    ASSERT_FALSE(trial.nextLine("ready").isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    X11Session::run("xdotool", {"type", "--delay", "60", TypedText});
+    TestSupport::writeFile(trial.home + QStringLiteral("/typed"), QByteArray());
+    const QString told = trial.nextLine("told: ");
+    EXPECT_TRUE(told.contains(QStringLiteral("could not be saved"))) << qPrintable(told);
+    EXPECT_EQ(trial.nextLine("editor: "), TypedText) << "in the editor";
+    ASSERT_FALSE(trial.nextLine("saved").isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    const QMap<QString, QByteArray> notes = trial.notes();
+    ASSERT_EQ(notes.size(), 1) << qPrintable(QStringList(notes.keys()).join("|"));
+    EXPECT_EQ(QString::fromUtf8(notes.first()), TypedText);
+}
+
+// The delete confirmation is on screen with the keys within a second, every time it opens.
+TEST(SaveTrialX11, TheDeleteConfirmationIsShownWithTheKeysEveryTime)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("delete");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    int ready = 0;
+    qint64 slowest = 0;
+    for (int round = 0; round < AlertRounds; ++round) {
+        const QString id = trial.nextLine("alert: ");
+        ASSERT_FALSE(id.isNull()) << "round " << round << trial.process.readAllStandardError().right(3000).constData();
+        QElapsedTimer clock;
+        clock.start();
+        const auto viewableWithKeys = [&] {
+            return X11Session::run("xwininfo", {"-id", id}).contains("Map State: IsViewable") &&
+                   X11Session::run("xdotool", {"getwindowfocus"}).trimmed() == id.toLatin1();
+        };
+        bool shown = false;
+        while (!(shown = viewableWithKeys()) && clock.elapsed() < AlertDeadlineMs)
+            QTest::qWait(20);
+        slowest = std::max(slowest, clock.elapsed());
+        ready += shown;
+        // Answered blind when it never showed, as a user would end a window they cannot see.
+        X11Session::run("xdotool", {"key", "Escape"});
+        ASSERT_EQ(trial.nextLine("answered: "), "1") << "round " << round;
+    }
+    EXPECT_EQ(ready, AlertRounds);
+    std::printf("[   NOTE   ] %d of %d alerts shown with the keys, the slowest after %lld ms\n", ready, AlertRounds,
+                static_cast<long long>(slowest));
+    EXPECT_EQ(trial.notes().value(QStringLiteral("Small note.txt")), SmallText) << "Escape deletes nothing";
 }
 
 } // namespace

@@ -133,8 +133,9 @@ TEST_F(EditorTest, AStrayByteOpensReadOnlyUntilMadeEditableAndTheOriginalGoesToT
     EXPECT_EQ(trashedCopies(original), 1);
 }
 
-// A failed save is told once, in an alert; at quit the notes still unsaved are named and the user
-// decides; once the disk takes them, quitting asks nothing.
+// A failed save is told once, above the text and in no window that would take the keys; at quit the
+// notes still unsaved are named and the user decides; once the disk takes them, the strip goes and
+// quitting asks nothing.
 TEST_F(EditorTest, AFailedSaveIsToldOnceAndQuittingAsksWhileNotesAreUnsaved)
 {
     QString refusal;
@@ -143,15 +144,24 @@ TEST_F(EditorTest, AFailedSaveIsToldOnceAndQuittingAsksWhileNotesAreUnsaved)
     openStored(QStringLiteral("Unsaved.txt"), "Unsaved note\nfirst line");
     fault->fail();
     appendAndSave(view(), QStringLiteral(" second"));
-    ASSERT_EQ(alerts(window).size(), 1);
-    EXPECT_TRUE(alerts(window).first()->text().contains(QStringLiteral("Unsaved note")));
-    answer(alerts(window).first(), QStringLiteral("OK"));
     settle();
+    EXPECT_TRUE(alerts(window).isEmpty());
+    EXPECT_TRUE(controller->saveFailureMessage().contains(QStringLiteral("“Unsaved note” could not be saved")))
+        << qPrintable(controller->saveFailureMessage());
+    EXPECT_EQ(QApplication::focusWidget(), view()) << "the keys stay with the text";
+    QPushButton* dismiss = nullptr;
+    for (QPushButton* button : controller->view()->findChildren<QPushButton*>())
+        dismiss = button->isVisible() && button->text() == QStringLiteral("OK") ? button : dismiss;
+    ASSERT_NE(dismiss, nullptr);
+    QTest::mouseClick(dismiss, Qt::LeftButton);
+    EXPECT_TRUE(controller->saveFailureMessage().isEmpty());
+    EXPECT_EQ(QApplication::focusWidget(), view()) << "a click on the strip leaves the caret where it was";
     type(" third");
     time.advance(Warehouse::RetryDelay);
     QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
     Dispatch::waitUntilIdle();
-    EXPECT_TRUE(alerts(window).isEmpty()) << "the same failure is told once";
+    settle();
+    EXPECT_TRUE(controller->saveFailureMessage().isEmpty()) << "the same failure is told once";
 
     for (const QString& choice : {QStringLiteral("Don't Quit"), QStringLiteral("Quit Anyway")}) {
         int proceeded = 0;
@@ -169,6 +179,25 @@ TEST_F(EditorTest, AFailedSaveIsToldOnceAndQuittingAsksWhileNotesAreUnsaved)
     EXPECT_EQ(proceeded, 1);
     EXPECT_TRUE(alerts(window).isEmpty());
     EXPECT_EQ(onDisk(QStringLiteral("Unsaved.txt")), "Unsaved note\nfirst line second third");
+}
+
+// Told of a failure and not dismissed, the strip goes once every failed note is saved.
+TEST_F(EditorTest, TheSaveFailureStripGoesWhenTheDiskTakesTheNote)
+{
+    QString refusal;
+    const auto fault = DiskFault::make(DiskFault::Kind::InjectedFull,
+                                       Note::documentDirectoryForStorage(NoteStorageInbox), &refusal);
+    openStored(QStringLiteral("Later.txt"), "Later note\nfirst line");
+    fault->fail();
+    appendAndSave(view(), QStringLiteral(" second"));
+    settle();
+    ASSERT_FALSE(controller->saveFailureMessage().isEmpty());
+    fault->heal();
+    time.advance(Warehouse::RetryDelay);
+    Dispatch::waitUntilIdle();
+    settle();
+    EXPECT_TRUE(controller->saveFailureMessage().isEmpty());
+    EXPECT_EQ(onDisk(QStringLiteral("Later.txt")), "Later note\nfirst line second");
 }
 
 // A short new note is saved after a pause like a long one; a short stored one still waits.

@@ -143,6 +143,33 @@ TEST_F(ShellTest, FullScreenShowsOnlyTheCreateButtonAndLeavingItReopensTheSideba
     EXPECT_EQ(sidebar.text(), QStringLiteral("Show Sidebar"));
 }
 
+// The theme popover hangs from the theme button, and in full screen from the top 50 points of the
+// root view, which starts below the window's top.
+TEST_F(ShellTest, TheThemePopoverHangsBelowTheTopOfTheRootView)
+{
+    for (const bool fullScreen : {false, true}) {
+        SCOPED_TRACE(fullScreen ? "full screen" : "window");
+        open();
+        if (fullScreen) {
+            root->windowWillEnterFullScreen();
+            root->windowDidEnterFullScreen();
+            settle();
+        }
+        const int rootTop = root->view()->mapTo(window, QPoint()).y();
+        ASSERT_GT(rootTop, 0) << "the menu bar sits above the root view";
+        root->showThemeOptions();
+        settle();
+        ASSERT_TRUE(root->popOverController());
+        const QRect frame = root->popOverController()->geometry();
+        QWidget* button = window->themeButton();
+        const QPoint buttonInWindow = button->mapTo(window, QPoint());
+        const int anchorBottom = fullScreen ? rootTop + 50 : buttonInWindow.y() + button->height();
+        EXPECT_EQ(frame.top(), window->mapToGlobal(QPoint(0, anchorBottom)).y());
+        EXPECT_EQ(frame.size(), ThemeViewController::ContentSize);
+        root->popOverController()->close();
+    }
+}
+
 TEST_F(ShellTest, TheStripUnderTheToolbarSpansTheTopAndLosesItsImageWithTheKeyWindow)
 {
     open();
