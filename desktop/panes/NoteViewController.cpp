@@ -505,7 +505,9 @@ void NoteViewController::applicationShouldTerminate(Completion proceed)
 void NoteViewController::warehouseDidFailToSaveNote(Warehouse&, const NotePtr& note)
 {
     view();
-    unsavedLabels_.append(tr("“%1”").arg(noteLabel(note)));
+    const QString label = tr("“%1”").arg(noteLabel(note));
+    if (!unsavedLabels_.contains(label))
+        unsavedLabels_.append(label);
     saveFailureBar_->setMessage(tr("%1 could not be saved. The text is kept in memory and saved as soon as the disk "
                                    "takes it (it is tried again every few seconds, and when you quit).")
                                     .arg(unsavedLabels_.join(QStringLiteral(", "))));

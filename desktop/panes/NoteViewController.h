@@ -39,10 +39,11 @@ public:
 // and answers about the text to save. It applies the type size, typeface and theme from Core, sets
 // the text margins from its width, finds text, jumps to lines, and keeps the caret and scroll
 // position. A note whose text could not be read is shown read-only with the reason above it; so is
-// one whose bytes were not all valid UTF-8, until the user makes it editable. While a note's text
-// loads the view takes no edits, and it hands the Warehouse text only for the note it shows.
-// Handles the type-size commands and "performFindPanelAction:". Notes are shown once it has its
-// Warehouse. Main thread.
+// one whose bytes were not all valid UTF-8, until the user makes it editable. A failed save is told
+// in a strip above the text, which takes no keys, until the disk takes the note or the user dismisses
+// it. While a note's text loads the view takes no edits, and it hands the Warehouse text only for the
+// note it shows. Handles the type-size commands and "performFindPanelAction:". Notes are shown once
+// it has its Warehouse. Main thread.
 class NoteViewController : public ViewController,
                            public WarehouseEditingDelegate,
                            private TextViewDelegate,
