@@ -242,7 +242,7 @@ void NoteViewController::reloadThemeColors()
     for (Banner* banner : {saveFailureBar_, readOnlyBar_})
         banner->setColors(toQColor(Themeset::conflictBackdropColorForTheme(theme)),
                           toQColor(Themeset::textColorForTheme(theme)),
-                          toQColor(Themeset::backgroundColorForTheme(theme)), toQColor(Themeset::textColorForTheme(theme)));
+                          toQColor(Themeset::backgroundColorForTheme(theme)));
     QPalette find = findBar_->palette();
     find.setColor(QPalette::Window, toQColor(Themeset::backgroundColorForTheme(theme)));
     find.setColor(QPalette::Base, toQColor(Themeset::fieldBackgroundColorForTheme(theme)));

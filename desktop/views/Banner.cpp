@@ -32,8 +32,7 @@ void Banner::setButtonTitle(const QString& title)
     button_->setVisible(!title.isEmpty());
 }
 
-void Banner::setColors(const QColor& background, const QColor& text, const QColor& buttonBackground,
-                       const QColor& buttonText)
+void Banner::setColors(const QColor& background, const QColor& text, const QColor& buttonBackground)
 {
     QPalette strip = palette();
     strip.setColor(QPalette::Window, background);
@@ -41,6 +40,6 @@ void Banner::setColors(const QColor& background, const QColor& text, const QColo
     setPalette(strip);
     QPalette button = button_->palette();
     button.setColor(QPalette::Button, buttonBackground);
-    button.setColor(QPalette::ButtonText, buttonText);
+    button.setColor(QPalette::ButtonText, text);
     button_->setPalette(button);
 }

@@ -17,9 +17,9 @@ public:
     // An empty title hides the button.
     void setButtonTitle(const QString& title);
     QPushButton* button() const { return button_; }
-    // The button is drawn in the pane's own colours, so it reads on any strip colour.
-    void setColors(const QColor& background, const QColor& text, const QColor& buttonBackground,
-                   const QColor& buttonText);
+    // The button is filled with the pane's own colour and titled in the text colour, so it reads on
+    // any strip colour.
+    void setColors(const QColor& background, const QColor& text, const QColor& buttonBackground);
 
 private:
     QLabel* label_;
