@@ -102,6 +102,10 @@ Core::Core(Configuration configuration)
 {
     LogInfo("core:init documents:%1", documentDirectory_);
     LogInfo("core:init cache:%1", cachesDirectory_);
+    // Earlier versions left these readable by others; whatever is made now is private from the start.
+    Folders::makePrivate({Folders::caches(), cachesDirectory_, QDir(cachesDirectory_).filePath(SearchDatabaseName),
+                          Folders::config(), defaults_->path(), Folders::data(),
+                          Folders::library() + QStringLiteral("/Logs")});
     appleCloud_ = configuration.makeAppleCloud ? configuration.makeAppleCloud() : nullptr;
     if (!appleCloud_) {
         StoreCKCloud::Configuration records;

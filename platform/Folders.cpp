@@ -69,6 +69,17 @@ bool createPrivateFile(const QString& file)
     return fd >= 0 || errno == EEXIST;
 }
 
+void makePrivate(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        const QByteArray native = QFile::encodeName(path);
+        struct stat info {};
+        if (::lstat(native.constData(), &info) == 0 && !S_ISLNK(info.st_mode) && info.st_uid == ::geteuid()
+            && (info.st_mode & 077) != 0)
+            ::chmod(native.constData(), info.st_mode & 07700);
+    }
+}
+
 void placeInHome(const QString& root)
 {
     const std::pair<const char*, const char*> folders[] = {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Where the application keeps its files, and the names it goes by. Every folder
 // follows the XDG variables, so a test redirects all of them with its own home.
@@ -26,6 +27,11 @@ bool ensure(const QString& path);
 // Creates the file empty and the user's alone (0600) unless it exists; false
 // when it is still missing. What writes it later keeps the mode.
 bool createPrivateFile(const QString& file);
+
+// Clears the group's and others' bits of each path that is there, is the
+// user's own and is no link: what earlier versions made readable by others.
+// Only the paths named are looked at, nothing below them.
+void makePrivate(const QStringList& paths);
 
 // Moves this process, before it uses any folder, into a home of its own: HOME
 // and the XDG folders above point inside it and are created.

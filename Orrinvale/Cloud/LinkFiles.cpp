@@ -19,7 +19,7 @@ namespace {
 // Fails with EEXIST on anything at the path, even a link whose target is gone.
 int createEmpty(const QString& path)
 {
-    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 } // namespace

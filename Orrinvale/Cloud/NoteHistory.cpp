@@ -27,7 +27,7 @@ QString pathFor(const QString& key, int storage)
 bool createWhole(const QString& path, const QByteArray& bytes)
 {
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0)
         return false;
     const bool whole = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();

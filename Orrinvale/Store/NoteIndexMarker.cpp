@@ -67,12 +67,12 @@ bool write(const QString& markerPath, const QString& documentPath)
     const Stamp document = stampOf(documentPath);
     if (markerPath.isEmpty() || !document.regular)
         return false;
-    return mark(::open(QFile::encodeName(markerPath).constData(), MarkerFlags, 0644), document);
+    return mark(::open(QFile::encodeName(markerPath).constData(), MarkerFlags, 0600), document);
 }
 
 bool writeAt(int folder, const char* name, const Stamp& document)
 {
-    return document.regular && folder >= 0 && mark(::openat(folder, name, MarkerFlags, 0644), document);
+    return document.regular && folder >= 0 && mark(::openat(folder, name, MarkerFlags, 0600), document);
 }
 
 } // namespace NoteIndexMarker

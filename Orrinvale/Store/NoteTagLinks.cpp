@@ -76,7 +76,7 @@ private:
 // when it does. The create's own error answers whether it was there.
 int createAt(int folder, const QByteArray& path)
 {
-    return ::openat(folder, path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    return ::openat(folder, path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 // A tag folder and its storage folder below the kind's folder, private like

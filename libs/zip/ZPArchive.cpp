@@ -1,5 +1,6 @@
 #include "ZPArchive.h"
 
+#include "ZPByteReader.h"
 #include "ZPDataChannel.h"
 #include "ZPEndOfCentralDirectory.h"
 #include "ZPError.h"
@@ -18,6 +19,16 @@ bool centralFileHeaderValid(const ZPCentralFileHeader& header, std::uint32_t cen
         && header.uncompressedSize() != zip64Marker && header.localHeaderOffset() != zip64Marker
         && std::uint64_t(header.localHeaderOffset()) + ZPLocalFileHeader::fixedSize <= centralDirectoryOffset
         && !aesMalformed;
+}
+
+// Entries past 65,535 and offsets past 4 GiB live only in ZIP64 records,
+// which are not read: such an archive is refused whole, never listed in part.
+Error tooLargeForEndRecord()
+{
+    return ZPError::make(ZPError::EndOfCentralDirectoryInvalid,
+                         Error::make(QString::fromLatin1(ZPError::domain), ZPError::EndOfCentralDirectoryInvalid,
+                                     QStringLiteral("it needs ZIP64 records (more than 65,535 entries or "
+                                                    "4 GiB), which are not read")));
 }
 
 bool fail(Error* error, const Error& failure)
@@ -68,6 +79,8 @@ bool ZPArchive::load(Error* error)
     const auto end = bytes.size() <= ZPChannelOutput::sizeLimit ? ZPEndOfCentralDirectory::find(bytes) : std::nullopt;
     if (!end)
         return fail(error, ZPError::make(ZPError::EndOfCentralDirectoryInvalid));
+    if (end->deferredToZip64)
+        return fail(error, tooLargeForEndRecord());
     Entries entries;
     entries.reserve(end->entryCount);
     std::uint64_t offset = end->centralDirectoryOffset;
@@ -78,6 +91,10 @@ bool ZPArchive::load(Error* error)
         entries.append(std::make_shared<ZPOldArchiveEntry>(contents, *header, m_encoding));
         offset += header->record().size();
     }
+    // A count cut to 16 bits leaves central records past the last one read.
+    if (offset + ZPCentralFileHeader::fixedSize <= end->position
+        && ZPByteReader(bytes).u32(offset) == ZPCentralFileHeader::signature)
+        return fail(error, tooLargeForEndRecord());
     m_contents = contents;
     m_entries = std::move(entries);
     return true;

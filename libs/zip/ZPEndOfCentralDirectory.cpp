@@ -32,8 +32,15 @@ std::optional<ZPEndOfCentralDirectory> ZPEndOfCentralDirectory::find(std::span<c
     const std::uint16_t centralDisk = *reader.u16(*position + 6);
     const std::uint16_t entriesHere = *reader.u16(*position + 8);
     const std::uint16_t entries = *reader.u16(*position + 10);
+    const std::uint32_t size = *reader.u32(*position + 12);
     const std::uint32_t offset = *reader.u32(*position + 16);
     const std::uint16_t commentLength = *reader.u16(*position + 20);
+    // A writer that keeps ZIP64 records when it need not still fills these
+    // fields, so only a placeholder sends the reader to them.
+    const bool zip64Located = *position >= zip64LocatorSize
+        && reader.u32(*position - zip64LocatorSize) == zip64LocatorSignature;
+    if (zip64Located && (entries == 0xFFFF || entriesHere == 0xFFFF || size == 0xFFFFFFFF || offset == 0xFFFFFFFF))
+        return ZPEndOfCentralDirectory{*position, entries, offset, true};
     const bool valid = disk == 0 && centralDisk == 0 && entriesHere == entries
         && std::uint64_t(offset) + std::uint64_t(ZPCentralFileHeader::fixedSize) * entries <= *position
         && *position + fixedSize + commentLength == reader.size();

@@ -128,18 +128,21 @@ std::optional<Error> refusalFor(const ZPOldArchiveEntry& entry, const QList<Exte
     return std::nullopt;
 }
 
-// Writes the file, or the link, under a temporary name and puts it in place
-// only when all of it was there, so a failure leaves what was before.
+// Writes the file, or the link, under a fresh temporary name and puts it in
+// place only when all of it was there, so a failure leaves what was before.
+// The short name fits beside any entry's and is never one that exists.
 bool writeLeaf(const ZPOldArchiveEntry& entry, Kind kind, int directory, const QByteArray& leaf, qsizetype depth,
                const QString& password, Error& error)
 {
-    const QByteArray partial = "." + leaf + ".partial";
+    QByteArray partial;
     bool done = false;
     if (kind == Kind::Link) {
         const auto link = entry.newData(password, &error);
         if (link && !linkStaysInside(*link, depth))
             error = refusal(LinkOutsideTarget, QStringLiteral("its link leads outside the target"));
-        else if (link && ::symlinkat(link->constData(), directory, partial.constData()) != 0)
+        else if (link && underFreshName([&](const QByteArray& name) {
+                             return ::symlinkat(link->constData(), directory, name.constData());
+                         }, &partial) != 0)
             error = posixError(errno, QStringLiteral("create"), nameOf(entry));
         else
             done = link.has_value();
@@ -147,8 +150,12 @@ bool writeLeaf(const ZPOldArchiveEntry& entry, Kind kind, int directory, const Q
         // An entry without a mode (from a host that gives none) is an ordinary
         // file; the kernel applies the umask to the mode a new file is made with.
         const mode_t permissions = entry.fileMode() & 0777 ? entry.fileMode() & 0775 : 0644;
-        const int file = ::openat(directory, partial.constData(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
+        const int file = underFreshName(
+            [&](const QByteArray& name) {
+                return ::openat(directory, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                permissions);
+            },
+            &partial);
         if (file < 0) {
             error = posixError(errno, QStringLiteral("create"), nameOf(entry));
             return false;
@@ -160,7 +167,7 @@ bool writeLeaf(const ZPOldArchiveEntry& entry, Kind kind, int directory, const Q
         error = posixError(errno, QStringLiteral("put in place"), nameOf(entry));
         done = false;
     }
-    if (!done)
+    if (!done && !partial.isEmpty())
         ::unlinkat(directory, partial.constData(), 0);
     return done;
 }

@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <cerrno>
 #include <mutex>
@@ -28,24 +27,19 @@ int injectedFault(const QString& path)
     return faultCheck ? faultCheck(path) : 0;
 }
 
-// A fresh name beside the target; short and fixed in shape so that a long
-// note name never makes it too long, hidden and not ending in ".txt" so that
+// A fresh name beside the target, hidden and not ending in ".txt" so that
 // listings of notes pass over it. The folder is open (at) or named by path.
 int createTemporary(int at, const QString& folder, mode_t mode, QByteArray* temporary)
 {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QByteArray name = QByteArrayLiteral(".save-")
-                                + QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0')
-                                + QByteArrayLiteral(".tmp");
-        const QByteArray candidate = folder.isEmpty() ? name : QFile::encodeName(folder) + '/' + name;
-        const int fd = ::openat(at, candidate.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0 || errno != EEXIST) {
-            *temporary = candidate;
-            return fd;
-        }
-    }
-    errno = EEXIST;
-    return -1;
+    const QByteArray prefix = folder.isEmpty() ? QByteArray() : QFile::encodeName(folder) + '/';
+    QByteArray name;
+    const int fd = underFreshName(
+        [&](const QByteArray& candidate) {
+            return ::openat(at, (prefix + candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        },
+        &name);
+    *temporary = prefix + name;
+    return fd;
 }
 
 void flushFolderOf(const QString& folder)
@@ -89,7 +83,12 @@ int moveIntoPlace(int at, const char* temporary, const char* target, bool replac
 
 enum class Flush { None, File, FileAndFolder };
 
-bool save(const QString& path, const QByteArray& data, Error* error, Flush flush, bool replace)
+// Notes take the user's umask; the caches, which hold the notes' text too,
+// are the user's alone.
+constexpr mode_t NoteMode = 0666;
+constexpr mode_t CacheMode = 0600;
+
+bool save(const QString& path, const QByteArray& data, Error* error, Flush flush, bool replace, mode_t newMode)
 {
     if (path.isEmpty()) {
         setError(error, posixError(EINVAL, QStringLiteral("Cannot save an unnamed file"), path));
@@ -118,7 +117,7 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
         setError(error, posixError(EISDIR, QStringLiteral("Cannot save over the folder"), target));
         return false;
     }
-    const mode_t mode = hadFile ? (old.st_mode & 07777) : 0666;
+    const mode_t mode = hadFile ? (old.st_mode & 07777) : newMode;
     const int64_t created = hadFile ? FileDates::creationDate(target) : 0;
 
     QByteArray temporary;
@@ -162,17 +161,17 @@ void setFaultCheck(std::function<int(const QString& path)> check)
 
 bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
 {
-    return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, true);
+    return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, true, NoteMode);
 }
 
 bool create(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
 {
-    return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, false);
+    return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, false, NoteMode);
 }
 
 bool writeCache(const QString& path, const QByteArray& data, Error* error)
 {
-    return save(path, data, error, Flush::None, true);
+    return save(path, data, error, Flush::None, true, CacheMode);
 }
 
 bool holds(const QString& path, const QByteArray& data)
@@ -207,7 +206,7 @@ int createCacheAt(int folder, const QString& path, const QByteArray& data)
     if (const int fault = injectedFault(path))
         return fault;
     QByteArray temporary;
-    const int fd = createTemporary(folder, QString(), 0666, &temporary);
+    const int fd = createTemporary(folder, QString(), CacheMode, &temporary);
     if (fd < 0)
         return errno;
     const bool written = writeAll(fd, data);

@@ -23,7 +23,8 @@ bool write(const QString& path, const QByteArray& data, Error* error = nullptr, 
 bool create(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);
 // The same replacement for a cache the program can make again, without
 // waiting for the disk: after a crash the file may be empty, and its readers
-// take a record they cannot read for a missing one.
+// take a record they cannot read for a missing one. A new cache file is the
+// user's alone (0600).
 bool writeCache(const QString& path, const QByteArray& data, Error* error = nullptr);
 // The same for a new cache file named by path inside the folder open as
 // folder, every name resolved from there: 0 when written, else the errno,

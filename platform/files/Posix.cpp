@@ -1,5 +1,7 @@
 #include "Posix.h"
 
+#include <QRandomGenerator>
+
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -21,4 +23,22 @@ bool writeAll(int fd, const QByteArray& data)
             done += written;
     }
     return true;
+}
+
+int underFreshName(const std::function<int(const QByteArray& name)>& make, QByteArray* name)
+{
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *name = QByteArrayLiteral(".save-")
+                + QByteArray::number(QRandomGenerator::global()->generate64(), 16).rightJustified(16, '0')
+                + QByteArrayLiteral(".tmp");
+        const int made = make(*name);
+        if (made >= 0 || errno != EEXIST) {
+            if (made < 0)
+                name->clear();
+            return made;
+        }
+    }
+    name->clear();
+    errno = EEXIST;
+    return -1;
 }

@@ -135,8 +135,9 @@ bool moveToTrash(const QString& path, QString* trashedPath, Error* error)
         return false;
     }
     const QString trash = folder();
+    // A trash made here is the user's alone: it holds the notes' text.
     for (const QString& sub : {QStringLiteral("/files"), QStringLiteral("/info")}) {
-        if (!QDir().mkpath(trash + sub)) {
+        if (!Folders::ensure(trash + sub)) {
             setError(error, posixError(EACCES, QStringLiteral("Cannot create the Trash folder"), trash + sub));
             return false;
         }
@@ -175,6 +176,9 @@ bool moveToTrash(const QString& path, QString* trashedPath, Error* error)
             return false;
         }
     }
+    // So is what lies in it, whatever the original allowed; a link has no mode.
+    if (!S_ISLNK(item.st_mode))
+        ::chmod(native(destination).constData(), item.st_mode & 0700);
     if (trashedPath)
         *trashedPath = destination;
     return true;

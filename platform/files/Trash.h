@@ -7,7 +7,9 @@
 // The user's Trash, as the desktop's file managers keep it: the home trash
 // folder in the user's data folder, with the item under "files" and a
 // ".trashinfo" record of its origin and deletion date under "info". Items are
-// given a free name there, so nothing in the trash is ever overwritten.
+// given a free name there, so nothing in the trash is ever overwritten. The
+// folders it makes and the items it moves in are the user's alone (0700,
+// group and others' bits cleared).
 namespace Trash {
 
 // $XDG_DATA_HOME/Trash (else ~/.local/share/Trash); always an absolute path.

@@ -5,15 +5,7 @@
 
 #include <sys/stat.h>
 
-namespace {
-
-int modeOf(const QString& path)
-{
-    struct stat status {};
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 0777) : -1;
-}
-
-} // namespace
+using TestSupport::modeOf;
 
 // The search cache, settings, logs and databases with their journals are the
 // user's alone, in folders of the user's alone; a folder that was there keeps
@@ -63,4 +55,27 @@ TEST_F(CommitTest, ApplicationFilesAreTheUsersAloneAndNotesKeepTheUmask)
     for (const auto& c : cases)
         EXPECT_EQ(modeOf(c.path), c.mode) << qPrintable(c.path);
     EXPECT_EQ(journalMode, 0600);
+}
+
+// Not only the folders: every side file a commit writes or rewrites, whatever the umask.
+TEST_F(CommitTest, SideFilesOfACommitAreTheUsersAlone)
+{
+    const mode_t umask = ::umask(022);
+    const NotePtr note = committed(QStringLiteral("Private plans\nfor #work with @anna"));
+    note->setText(QStringLiteral("Private plans\nrevised for #work and #home"));
+    EXPECT_TRUE(commit(note));
+    ::umask(umask);
+    QStringList open;
+    int files = 0;
+    QDirIterator it(caches(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const bool folder = it.fileInfo().isDir();
+        files += folder ? 0 : 1;
+        if (modeOf(path) != (folder ? 0700 : 0600))
+            open << QDir(caches()).relativeFilePath(path) + QStringLiteral(" %1").arg(modeOf(path), 0, 8);
+    }
+    EXPECT_EQ(open, QStringList());
+    // The search database, the meta, header and index files, and a link per tag.
+    EXPECT_GE(files, 7);
 }

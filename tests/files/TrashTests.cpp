@@ -95,6 +95,33 @@ TEST_F(FilesTrash, TrashMovesFileIntoTrashWithItsRecord)
     EXPECT_EQ(Trash::folder(), QFileInfo(working).absolutePath() + "/share/Trash");
 }
 
+TEST_F(FilesTrash, TrashAndWhatItHoldsAreTheUsersAlone)
+{
+    const mode_t oldMask = ::umask(022);
+    const QString from = TestSupport::home() + "/private-" + QString::number(counter);
+    const struct {
+        const char* name;
+        int mode;
+        int trashed;
+    } items[] = {{"note.txt", 0644, 0600}, {"tool", 0755, 0700}, {"folder", 0755 | S_IFDIR, 0700}};
+    for (const auto& item : items) {
+        SCOPED_TRACE(item.name);
+        const QString origin = from + "/" + item.name;
+        if (S_ISDIR(item.mode))
+            TestSupport::writeFile(origin + "/inner.txt", "text");
+        else
+            TestSupport::writeFile(origin, "text");
+        ASSERT_EQ(::chmod(QFile::encodeName(origin).constData(), mode_t(item.mode & 07777)), 0);
+        QString trashed;
+        ASSERT_TRUE(Trash::moveToTrash(origin, &trashed));
+        EXPECT_EQ(TestSupport::modeOf(trashed), item.trashed);
+        EXPECT_EQ(TestSupport::modeOf(Trash::folder() + "/info/" + item.name + ".trashinfo"), 0600);
+    }
+    for (const QString& folder : {Trash::folder(), Trash::folder() + "/files", Trash::folder() + "/info"})
+        EXPECT_EQ(TestSupport::modeOf(folder), 0700) << qPrintable(folder);
+    ::umask(oldMask);
+}
+
 TEST_F(FilesTrash, TrashGivesSameNamesFreshNamesAndKeepsBoth)
 {
     const QString origin = TestSupport::home() + "/same/Plan.txt";

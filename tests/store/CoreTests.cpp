@@ -13,6 +13,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QUuid>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,8 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -130,6 +133,41 @@ TEST_F(NoteStoreCore, StoredSettingsFollowTheLoadRules)
     core->setTypeFace(7);
     EXPECT_EQ(core->menuTypeFace(), 0);
     EXPECT_EQ(expectForcedOnInTheFile().toLongLong(), -1);
+}
+
+TEST_F(NoteStoreCore, WhatEarlierVersionsLeftOpenToOthersIsMadePrivateAtStart)
+{
+    const QString caches = root + QStringLiteral("/Caches/V5");
+    const QString documents = root + QStringLiteral("/Documents");
+    TestSupport::writeFile(caches + QStringLiteral("/search.sqlite"), QByteArray());
+    TestSupport::writeFile(caches + QStringLiteral("/Meta/Inbox/a.txt"), "meta");
+    TestSupport::writeFile(documents + QStringLiteral("/Home/a.txt"), "note");
+    const struct {
+        QString path;
+        int before;
+        int after;
+    } cases[] = {
+        {Folders::caches(), 0755, 0700},
+        {caches, 0755, 0700},
+        {caches + QStringLiteral("/search.sqlite"), 0644, 0600},
+        {Folders::config(), 0755, 0700},
+        {root + QStringLiteral("/defaults.ini"), 0644, 0600},
+        {Folders::data(), 0750, 0700},
+        {Folders::library() + QStringLiteral("/Logs"), 0755, 0700},
+        // Only the named paths: nothing below them is walked, and the notes keep their modes.
+        {caches + QStringLiteral("/Meta/Inbox/a.txt"), 0644, 0644},
+        {documents, 0755, 0755},
+        {documents + QStringLiteral("/Home/a.txt"), 0644, 0644},
+    };
+    for (const auto& c : cases) {
+        if (!QFileInfo(c.path).isFile()) {
+            ASSERT_TRUE(QDir().mkpath(c.path));
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(c.path).constData(), mode_t(c.before)), 0) << qPrintable(c.path);
+    }
+    makeCore();
+    for (const auto& c : cases)
+        EXPECT_EQ(TestSupport::modeOf(c.path), c.after) << qPrintable(c.path);
 }
 
 TEST_F(NoteStoreCore, SearchDatabaseIsCreatedWithItsSchema)

@@ -11,6 +11,8 @@ QString home();
 // Writes bytes to a file, creating its folder; fails the test on error.
 void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
+// The permission bits of the entry (followed through links), or -1 when missing.
+int modeOf(const QString& path);
 
 // Switches the dispatch clock to virtual time for the life of the object.
 class VirtualTime {

@@ -224,6 +224,19 @@ TEST(ZipExtraction, HostileArchivesWriteOnlyTheirSoundEntries)
          std::nullopt,
          rlim_t(zeros.size())},
         {"truncated", truncated, {}, {}},
+        {"names as long as a name may be",
+         build({stored(QByteArray(255, 'n'), "hello"), stored("sub/" + QByteArray(247, 'm'), "hello")}).bytes,
+         {{std::string(255, 'n'), "640 hello"}, {"sub/" + std::string(247, 'm'), "640 hello"}},
+         {}},
+        {"names of an older extraction's temporaries",
+         build({stored(".notes.txt.partial", "first"), stored("notes.txt", "second"), stored(".here.partial", "third"),
+                linkEntry("here", "notes.txt")})
+             .bytes,
+         {{".notes.txt.partial", "640 first"},
+          {"notes.txt", "640 second"},
+          {".here.partial", "640 third"},
+          {"here", "-> notes.txt"}},
+         {}},
     };
     const QDir home(TestSupport::home());
     int run = 0;
@@ -254,4 +267,30 @@ TEST(ZipExtraction, CommandSaysWhyTheOverlappingRecordsAreRefused)
     EXPECT_EQ(process.exitCode(), 1);
     EXPECT_EQ(QString::fromUtf8(process.readAllStandardError()),
               QStringLiteral("same: refused, its data overlaps entry 0's (code 2)\n").repeated(2));
+}
+
+TEST(ZipExtraction, CommandRefusesAnArchiveWithMoreEntriesThanItReads)
+{
+    const QString path = QDir(TestSupport::home()).filePath(QStringLiteral("many.zip"));
+    // Past 65,535 entries Python's writer keeps the count in ZIP64 records.
+    QProcess python;
+    python.start(QStringLiteral("python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, zipfile\n"
+                                 "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                 "    for i in range(70000): z.writestr('f%05d' % i, '')"),
+                  path});
+    ASSERT_TRUE(python.waitForFinished(60000) && python.exitCode() == 0) << python.readAllStandardError().data();
+    for (const QStringList& arguments : {QStringList{QStringLiteral("list"), path},
+                                         QStringList{QStringLiteral("check"), path},
+                                         QStringList{QStringLiteral("extract"), path, path + QStringLiteral(".d")}}) {
+        SCOPED_TRACE(arguments.first().toStdString());
+        QProcess process;
+        process.start(zipcli(), arguments);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitCode(), 1);
+        EXPECT_EQ(process.readAllStandardOutput(), QByteArray());
+        EXPECT_TRUE(process.readAllStandardError().contains("ZIP64"));
+    }
+    EXPECT_EQ(tree(path + QStringLiteral(".d")), Tree());
 }

@@ -2,6 +2,10 @@
 #include "ZPError.h"
 #include "ZipTestArchive.h"
 
+#include <QDataStream>
+#include <QIODevice>
+#include <QtEndian>
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -13,6 +17,23 @@ namespace {
 QByteArray endRecord(std::uint16_t commentLength)
 {
     return build({}, QByteArray(commentLength, 'c')).bytes;
+}
+
+// The archive with a ZIP64 end record and its locator before its end record,
+// as writers add them; the end record's own fields are left as they are.
+QByteArray withZip64Records(QByteArray bytes)
+{
+    const qsizetype end = bytes.size() - 22;
+    const auto field = [&](int at) { return qFromLittleEndian<quint32>(bytes.constData() + end + at); };
+    const quint64 count = field(10) & 0xFFFF;
+    QByteArray records;
+    QDataStream out(&records, QIODevice::WriteOnly);
+    out.setByteOrder(QDataStream::LittleEndian);
+    out << quint32(0x06064b50) << quint64(44) << quint16(45) << quint16(45) << quint32(0) << quint32(0) << count
+        << count << quint64(field(12)) << quint64(field(16));
+    out << quint32(0x07064b50) << quint32(0) << quint64(end) << quint32(1);
+    bytes.insert(end, records);
+    return bytes;
 }
 
 } // namespace
@@ -56,6 +77,44 @@ TEST(ZipRecords, EndRecordIsTheLastSignatureThatEndsTheArchive)
             ASSERT_TRUE(loaded.entries) << loaded.error.code;
             EXPECT_EQ(loaded.entries->size(), c.entries);
         }
+    }
+}
+
+TEST(ZipRecords, ArchivesWhoseEntriesTheEndRecordCannotCountAreRefusedWhole)
+{
+    const QByteArray three = build({Entry{.name = "a"}, Entry{.name = "b"}, Entry{.name = "c"}}).bytes;
+    const int end = int(withZip64Records(three).size()) - 22;
+    QByteArray countInZip64 = withZip64Records(three);
+    put16(countInZip64, end + 8, 0xFFFF);
+    put16(countInZip64, end + 10, 0xFFFF);
+    QByteArray offsetInZip64 = withZip64Records(three);
+    put32(offsetInZip64, end + 16, 0xFFFFFFFF);
+    QByteArray countCut = three;
+    put16(countCut, int(three.size()) - 22 + 8, 2);
+    put16(countCut, int(three.size()) - 22 + 10, 2);
+
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        int entries; // -1: refused as needing ZIP64 records
+    } cases[] = {
+        {"ZIP64 records beside an end record that holds the values", withZip64Records(three), 3},
+        {"count kept in the ZIP64 record", countInZip64, -1},
+        {"directory offset kept in the ZIP64 record", offsetInZip64, -1},
+        {"count cut to fewer than the central records", countCut, -1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Loaded loaded = load(c.bytes);
+        if (c.entries >= 0) {
+            ASSERT_TRUE(loaded.entries) << loaded.error.code;
+            EXPECT_EQ(loaded.entries->size(), c.entries);
+            continue;
+        }
+        EXPECT_FALSE(loaded.entries);
+        EXPECT_EQ(loaded.error.code, ZPError::EndOfCentralDirectoryInvalid);
+        EXPECT_TRUE(loaded.error.userInfo.value(UnderlyingErrorKey).value<Error>().localizedDescription().contains(
+            QStringLiteral("ZIP64")));
     }
 }
 
