@@ -252,8 +252,11 @@ void NoteTextView::keyPressEvent(QKeyEvent* event)
         return;
     }
     const qsizetype before = recordedChanges_;
+    const TextRange selection = selectedRange();
     TextView::keyPressEvent(event);
-    if (recordedChanges_ == before)
+    // A key that moved the caret ends the run of typing; one that did nothing at all (Shift on its own,
+    // pressed for "!" or "<") leaves it open.
+    if (recordedChanges_ == before && selectedRange() != selection)
         history_.breakRun();
 }
 

@@ -53,6 +53,8 @@ void QuickOpenViewController::showQuickOpen(const std::optional<QString>& query)
         wrapper_->searchField()->setText(*query);
         selectedQuery_ = *query;
     } else {
+        // The last query stays, selected, so that typing starts a new one.
+        wrapper_->searchField()->selectAll();
         state_ = Shown;
     }
     view()->raise();

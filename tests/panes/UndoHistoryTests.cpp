@@ -1,3 +1,5 @@
+#include "EditorTestSupport.h"
+
 #include "panes/UndoHistory.h"
 
 #include <QStringList>
@@ -83,6 +85,52 @@ TEST(UndoHistory, ANewChangeDropsRedoAndSizesCountBothSides)
     text.replace(0, 0, "x");
     EXPECT_FALSE(text.history.canRedo());
     EXPECT_EQ(UndoHistory::size({{0, "hello", "b"}, {7, "", "xy"}}), 8);
+}
+
+// Types as a keyboard does: a character reached with Shift comes between a press and a release of
+// Shift itself.
+void typeWithShift(QWidget* view, const QString& keys)
+{
+    for (const QChar key : keys) {
+        const bool shifted = key.isUpper() || QStringLiteral("!<>?:").contains(key);
+        if (shifted)
+            QTest::keyPress(view, Qt::Key_Shift);
+        QTest::keyClick(view, key.toLatin1(), shifted ? Qt::ShiftModifier : Qt::NoModifier);
+        if (shifted)
+            QTest::keyRelease(view, Qt::Key_Shift, Qt::ShiftModifier);
+    }
+}
+
+TEST_F(EditorTest, OneUndoTakesBackABurstOfTypingShiftedKeysIncluded)
+{
+    struct KeysCase {
+        const char* name;
+        std::function<void(EditorTest&)> keys;
+        QStringList afterEachUndo;
+    } const cases[] = {
+        {"a sentence with capitals and marks", [](EditorTest& t) { typeWithShift(t.view(), "Top! "); }, {""}},
+        {"angle brackets inside a word", [](EditorTest& t) { typeWithShift(t.view(), "a<b>c"); }, {""}},
+        {"the caret moved away and back",
+         [](EditorTest& t) {
+             typeWithShift(t.view(), "ab");
+             QTest::keyClick(t.view(), Qt::Key_Left);
+             QTest::keyClick(t.view(), Qt::Key_Right);
+             typeWithShift(t.view(), "c");
+         },
+         {"ab", ""}},
+    };
+    for (const KeysCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        openStored(QStringLiteral("Burst.txt"), "");
+        c.keys(*this);
+        for (const QString& expected : c.afterEachUndo) {
+            QTest::keyClick(view(), Qt::Key_Z, Qt::ControlModifier);
+            EXPECT_EQ(text(), expected);
+        }
+        EXPECT_FALSE(view()->canUndo());
+        controller->showNote(nullptr);
+        Dispatch::waitUntilIdle();
+    }
 }
 
 } // namespace
