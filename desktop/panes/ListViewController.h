@@ -158,6 +158,9 @@ private:
         ListItems archived;
     };
 
+    // A row stands for a note of the same storage and key.
+    static bool stands(const ListItem& item, const QString& key, int storage);
+    static NotePtr noteOf(const ListItem& item);
     Loaded load(int storage, const QString& tag, const QString& query) const;
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
