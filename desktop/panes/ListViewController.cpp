@@ -283,6 +283,21 @@ bool ListViewController::selectNote(const NotePtr& note)
     return true;
 }
 
+void ListViewController::followNote(const NotePtr& note)
+{
+    selectedNote_ = note;
+    highlightSelectedRow();
+}
+
+void ListViewController::highlightSelectedRow()
+{
+    const std::optional<IndexPath> at = selectedNote_ ? find(selectedNote_->key(), selectedNote_->storage()) : std::nullopt;
+    if (!at)
+        tableView_->selectRow(-1);
+    else if (bridge_->selectedRow() != at)
+        select(at->row, at->section);
+}
+
 bool ListViewController::selectNextNote()
 {
     const std::optional<IndexPath> at = bridge_->selectedRow();

@@ -86,6 +86,10 @@ public:
 
     // Null selects the first row. False when no row was selected.
     bool selectNote(const NotePtr& note);
+    // The note the window shows: its row keeps the highlight, in view, through reloads, re-sorts,
+    // insertions and removals; while it has no row, no row is highlighted. The delegate hears of no
+    // other note.
+    void followNote(const NotePtr& note);
     bool selectNextNote();
     bool selectPreviousNote();
     void selectNone();
@@ -114,7 +118,8 @@ public:
     QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
-    // The rows of a directory's regular files with safe names, dated from the notes' text files.
+    // The rows of a directory's regular files with safe names, dated from the notes' text files; the
+    // note whose file changed last comes first.
     static ListItems importDirectory(const QString& directory, int storage);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
@@ -161,6 +166,7 @@ private:
     // A row stands for a note of the same storage and key.
     static bool stands(const ListItem& item, const QString& key, int storage);
     static NotePtr noteOf(const ListItem& item);
+    static bool sortsBefore(const ListItem& a, const ListItem& b, int64_t option);
     Loaded load(int storage, const QString& tag, const QString& query) const;
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
@@ -173,9 +179,14 @@ private:
     // The (row, section) of the note's row, searched from the last row; section 1 first.
     std::optional<IndexPath> find(const QString& key, int storage) const;
     void select(int64_t row, int64_t section);
+    // The selected note's row takes the highlight, or no row does.
+    void highlightSelectedRow();
     ListEntryCell* listEntryCellFromPoint(QPoint point) const;
     void listDidTap(QPoint point);
-    // Sorts the section and moves the row at index with an animation; the row's new index.
+    // Puts a changed row in its place by the sort option, first among its equals (it changed last);
+    // its index.
+    int64_t placeRow(ListItems& list, const ListItemPtr& item) const;
+    // Places the row at index anew and moves it there with an animation; the row's new index.
     int64_t sortAndMove(int64_t index, int64_t section);
     double rowHeight() const;
     ThemeID theme() const;

@@ -2,12 +2,12 @@
 // store reports its notes, and the edited note's row following the editor's text.
 #include "panes/ListViewController.h"
 
+#include "Clock.h"
 #include "Core.h"
 #include "Log.h"
 #include "files/FileDates.h"
 
-#include <QDateTime>
-
+#include <algorithm>
 #include <exception>
 #include <tuple>
 #include <utility>
@@ -121,16 +121,17 @@ void ListViewController::added(const NotePtr& note, int storage, const QString& 
     const QString document = Note::documentFileForKey(note->key(), note->storage());
     item->setCreatedOn(FileDates::creationDate(document));
     item->setUpdatedOn(FileDates::modificationDate(document));
-    list.append(item);
     ListItems single{item};
     if (core_.noteSortOptions() == 2)
         readTitles(single);
-    sortListItems(list, core_.noteSortOptions());
-    const int64_t index = list.indexOf(item);
+    const int64_t index = placeRow(list, item);
     bridge_->beginUpdates();
     tableView_->insertRows(bridge_->rowForRow(index, section), 1, TableView::Animation::SlideDown);
     bridge_->endUpdates();
     reloadEmptyView();
+    // The window may have opened the note before its row came.
+    if (selectedNote_ && stands(*item, selectedNote_->key(), selectedNote_->storage()))
+        select(index, section);
 }
 
 void ListViewController::moved(const NotePtr& before, const NotePtr& after, bool done)
@@ -149,12 +150,21 @@ void ListViewController::moved(const NotePtr& before, const NotePtr& after, bool
     added(after, after->storage(), QString());
 }
 
+int64_t ListViewController::placeRow(ListItems& list, const ListItemPtr& item) const
+{
+    const int64_t option = core_.noteSortOptions();
+    const auto at = std::lower_bound(list.begin(), list.end(), item, [option](const ListItemPtr& a, const ListItemPtr& b) {
+        return sortsBefore(*a, *b, option);
+    });
+    const int64_t index = at - list.begin();
+    list.insert(index, item);
+    return index;
+}
+
 int64_t ListViewController::sortAndMove(int64_t index, int64_t section)
 {
     ListItems& list = *listOf(section);
-    const ListItemPtr item = list.at(index);
-    sortListItems(list, core_.noteSortOptions());
-    const int64_t moved = list.indexOf(item);
+    const int64_t moved = placeRow(list, list.takeAt(index));
     if (moved != index) {
         const int64_t from = bridge_->rowForRow(index, section);
         const int64_t to = bridge_->rowForRow(moved, section);
@@ -220,7 +230,7 @@ void ListViewController::applyEdit(const NotePtr& note, const QString& title, st
     const QString oldTitle = item.title();
     item.setTitle(title);
     item.setAttributedText(std::move(text));
-    item.setUpdatedOn(QDateTime::currentSecsSinceEpoch());
+    item.setUpdatedOn(Clock::now());
     const int64_t option = core_.noteSortOptions();
     int64_t row = at->row;
     if ((option == 2 && (title.isNull() || title != oldTitle)) || (option == 0 && row != 0))

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -26,6 +27,16 @@ bool isRegularFile(const QByteArray& path, unsigned char type)
         return type == DT_REG;
     struct stat info {};
     return ::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// When the file last changed, in nanoseconds: every save dates the note's file anew, so of two notes
+// dated to the same whole second the later save reads later here.
+int64_t statusChangeTime(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return int64_t(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
 }
 
 } // namespace
@@ -107,11 +118,11 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
 
 ListItems ListViewController::importDirectory(const QString& directory, int storage)
 {
-    ListItems items;
+    std::vector<std::pair<int64_t, ListItemPtr>> changed;
     const QByteArray path = QFile::encodeName(directory);
     DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
     if (!dir)
-        return items;
+        return {};
     while (const dirent* entry = ::readdir(dir)) {
         const QString name = QFile::decodeName(entry->d_name);
         if (name.startsWith(QLatin1Char('.')) || !Note::isSafePathComponent(name) ||
@@ -123,9 +134,15 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         const QString document = Note::documentFileForKey(name, storage);
         item->setCreatedOn(FileDates::creationDate(document));
         item->setUpdatedOn(FileDates::modificationDate(document));
-        items.append(item);
+        changed.emplace_back(statusChangeTime(document), std::move(item));
     }
     ::closedir(dir);
+    // The sorts are stable: rows equal by the sort option stay latest change first.
+    std::stable_sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    ListItems items;
+    items.reserve(qsizetype(changed.size()));
+    for (auto& [time, item] : changed)
+        items.append(std::move(item));
     return items;
 }
 
@@ -152,16 +169,19 @@ void ListViewController::readTitles(ListItems& items) const
     }
 }
 
+bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64_t option)
+{
+    if (option == 1)
+        return a.createdOn() > b.createdOn();
+    if (option == 2)
+        return a.title().compare(b.title(), Qt::CaseInsensitive) < 0;
+    return a.updatedOn() > b.updatedOn();
+}
+
 void ListViewController::sortListItems(ListItems& items, int64_t option)
 {
-    const auto before = [option](const ListItemPtr& a, const ListItemPtr& b) {
-        if (option == 1)
-            return a->createdOn() > b->createdOn();
-        if (option == 2)
-            return a->title().compare(b->title(), Qt::CaseInsensitive) < 0;
-        return a->updatedOn() > b->updatedOn();
-    };
-    std::stable_sort(items.begin(), items.end(), before);
+    std::stable_sort(items.begin(), items.end(),
+                     [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
 }
 
 void ListViewController::showRows(Loaded loaded, Completion completion)
@@ -177,6 +197,7 @@ void ListViewController::showRows(Loaded loaded, Completion completion)
     archivedItems_ = std::move(loaded.archived);
     loaded_ = true;
     bridge_->reloadData();
+    highlightSelectedRow();
     reloadEmptyView();
     reloading_ = false;
     for (const auto& event : std::exchange(heldEvents_, {}))

@@ -84,6 +84,43 @@ TEST_F(ShellTest, ASidebarPickLeavesTheEditorOnTheHighlightedNote)
     }
 }
 
+// The highlighted row is the editor's note, so Delete asks about the note the user sees highlighted.
+TEST_F(ShellTest, TheEditorsNoteStaysHighlightedThroughReSortsAndASplitBySaving)
+{
+    const struct { const char* key; const char* text; int64_t updated; } notes[] = {
+        {"Cherry.txt", "Cherry", 1'600'000'300}, {"Apple.txt", "Apple", 1'600'000'200}, {"Banana.txt", "Banana", 1'600'000'100}};
+    for (const auto& n : notes) {
+        write(QString::fromLatin1(n.key), QString::fromLatin1(n.text));
+        FileDates::setModificationDate(Note::documentFileForKey(QString::fromLatin1(n.key), NoteStorageInbox), n.updated);
+    }
+    open();
+    ListViewController& list = *root->listController();
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Apple.txt"), NoteStorageInbox)));
+    settle();
+    ASSERT_EQ(editor()->string(), QStringLiteral("Apple"));
+    for (const int64_t option : {2, 1, 0}) {
+        root->selectNoteSortOptions(option);
+        settle();
+        EXPECT_EQ(highlightedKey(list), QStringLiteral("Apple.txt")) << "sorted by " << option;
+    }
+
+    // A change from elsewhere while the user types splits the note: the editor keeps the typed text
+    // as a new note, whose row takes the highlight once it is saved.
+    editor()->setFocus();
+    type(QStringLiteral("s"));
+    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("Apple.txt"), NoteStorageInbox), "Apple\nfrom elsewhere");
+    Core::shared().noteDidUpdateFromRemoteServer(std::make_shared<Note>(QStringLiteral("Apple.txt"), NoteStorageInbox));
+    settle();
+    time.advance(Warehouse::AutoSaveDelay);
+    settle();
+    const NotePtr split = shown->note();
+    ASSERT_TRUE(split);
+    ASSERT_NE(split->key(), QStringLiteral("Apple.txt"));
+    EXPECT_EQ(list.items().size(), 4);
+    EXPECT_EQ(highlightedKey(list), split->key());
+    EXPECT_EQ(root->selectedNote()->key(), split->key());
+}
+
 // Whatever is restored, the highlighted row and the editor show the same note.
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
 {
