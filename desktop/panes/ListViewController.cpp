@@ -373,6 +373,7 @@ QWidget* ListViewController::loadView()
     scrollView->setListDelegate(this);
     tableView_ = scrollView;
     tableView_->setFocusPolicy(Qt::StrongFocus);
+    tableView_->installEventFilter(this);
     gestures_ = new ListGestures(tableView_, {[this](QPoint at) { return listEntryCellFromPoint(at); },
                                               [this](QPoint at) { listDidTap(at); }});
     bridge_ = new TableBridge(tableView_, this, this);

@@ -56,10 +56,11 @@ public:
     enum Section : int64_t { Blank, Notes, Archived };
     static constexpr double BaseRowHeight = 96;
     static constexpr double ArchiveHeaderHeight = 48;
-    // Of the editor's text, the live row is built from this much, cut at a line end.
+    // Of the editor's text, the live row is built from this much: a title and summary take far less,
+    // and a cut inside a long line keeps the part of it they show.
     static constexpr qsizetype LiveEditPrefix = 8192;
-    // How much of the editor's text the live row needs: one unit past the prefix tells it goes on.
-    static constexpr qsizetype LiveEditRead = LiveEditPrefix + 1;
+    // How much of its text the editor hands the list.
+    static constexpr qsizetype LiveEditRead = LiveEditPrefix;
     static constexpr size_t StyledRowsKept = 200;
 
     using Completion = std::function<void(bool reloaded)>;
@@ -69,7 +70,8 @@ public:
 
     // Not owned.
     void setDelegate(ListViewControllerDelegate* delegate) { delegate_ = delegate; }
-    // The window's search field, or null; while it shows, a click on a row leaves the focus in it.
+    // The window's search field, or null; while it shows, it takes the keys of a list reached by a
+    // click on a row or by Tab or Shift-Tab.
     void setSearchField(QWidget* field) { searchField_ = field; }
     // Archive (3) and restore (0) sounds; the core's by default.
     void setSoundPlayer(std::function<void(int)> play) { playSound_ = std::move(play); }
@@ -151,6 +153,7 @@ public:
     bool listScrollViewDidKeyDown(ListScrollView& view, const QKeyEvent& event) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QWidget* loadView() override;
     void viewDidLoad() override;
     void viewWillAppear() override;
@@ -183,9 +186,12 @@ private:
     void highlightSelectedRow();
     ListEntryCell* listEntryCellFromPoint(QPoint point) const;
     void listDidTap(QPoint point);
-    // Puts a changed row in its place by the sort option, first among its equals (it changed last);
-    // its index.
+    // Sorts the list by the sort option with the changed row first among its equals (it changed
+    // last); the row's index.
     int64_t placeRow(ListItems& list, const ListItemPtr& item) const;
+    // Gives the note's row its new title, text and date, as a plain note row, and in a list that is
+    // not a search moves it where the sort option wants it; the row's index.
+    int64_t changeRow(IndexPath at, const QString& title, std::shared_ptr<const AttributedString> text, int64_t updatedOn);
     // Places the row at index anew and moves it there with an animation; the row's new index.
     int64_t sortAndMove(int64_t index, int64_t section);
     double rowHeight() const;

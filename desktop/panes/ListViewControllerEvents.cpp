@@ -12,20 +12,6 @@
 #include <tuple>
 #include <utility>
 
-namespace {
-
-// The first part of a long text, cut after its last whole line.
-QString livePrefix(const QString& text)
-{
-    if (text.size() <= ListViewController::LiveEditPrefix)
-        return text;
-    const QString head = text.left(ListViewController::LiveEditPrefix);
-    const qsizetype end = head.lastIndexOf(QLatin1Char('\n'));
-    return end > 0 ? head.left(end) : head;
-}
-
-} // namespace
-
 // --- Note events
 
 void ListViewController::whenLoaded(std::function<void()> event)
@@ -46,25 +32,33 @@ bool ListViewController::takesEvent(int storage, const QString& tag) const
 
 void ListViewController::remoteUpdate(const NotePtr& note)
 {
-    const std::optional<IndexPath> at = query_.isEmpty() ? find(note->key(), note->storage()) : std::nullopt;
+    const std::optional<IndexPath> at = find(note->key(), note->storage());
     if (!at)
         return;
-    ListItem& item = *itemAt(at->row, at->section);
-    const QString oldTitle = item.title();
-    item.setTitle(note->title());
-    item.setUpdatedOn(note->updatedOn());
-    item.setAttributedText(nullptr);
-    const int64_t option = core_.noteSortOptions();
-    int64_t row = at->row;
-    if ((option == 0 && row != 0) || (option == 2 && (item.title().isNull() || item.title() != oldTitle))) {
-        row = sortAndMove(row, at->section);
-        if (row != at->row && selectedNote_)
-            selectNote(selectedNote_);
-    }
+    const int64_t row = changeRow(*at, note->title(), nullptr, note->updatedOn());
+    if (row != at->row && selectedNote_)
+        selectNote(selectedNote_);
     if (auto* cell = dynamic_cast<ListEntryCell*>(bridge_->rowView(row, at->section, false))) {
         restoreText(itemAt(row, at->section));
-        showText(*cell, item);
+        showText(*cell, *itemAt(row, at->section));
     }
+}
+
+int64_t ListViewController::changeRow(IndexPath at, const QString& title, std::shared_ptr<const AttributedString> text,
+                                      int64_t updatedOn)
+{
+    ListItem& item = *itemAt(at.row, at.section);
+    const QString oldTitle = item.title();
+    // A search row's snippet is the text that matched, which the change made stale.
+    item.setTag(0);
+    item.setTitle(title);
+    item.setAttributedText(std::move(text));
+    item.setUpdatedOn(updatedOn);
+    // Found rows keep their order by relevance, which no sort by a date or title would keep.
+    const int64_t option = core_.noteSortOptions();
+    if (query_.isEmpty() && ((option == 0 && at.row != 0) || (option == 2 && (title.isNull() || title != oldTitle))))
+        return sortAndMove(at.row, at.section);
+    return at.row;
 }
 
 void ListViewController::noteDidDelete(const NotePtr& note, int storage, const QString& tag)
@@ -121,6 +115,7 @@ void ListViewController::added(const NotePtr& note, int storage, const QString& 
     const QString document = Note::documentFileForKey(note->key(), note->storage());
     item->setCreatedOn(FileDates::creationDate(document));
     item->setUpdatedOn(FileDates::modificationDate(document));
+    list.append(item);
     ListItems single{item};
     if (core_.noteSortOptions() == 2)
         readTitles(single);
@@ -153,18 +148,18 @@ void ListViewController::moved(const NotePtr& before, const NotePtr& after, bool
 int64_t ListViewController::placeRow(ListItems& list, const ListItemPtr& item) const
 {
     const int64_t option = core_.noteSortOptions();
-    const auto at = std::lower_bound(list.begin(), list.end(), item, [option](const ListItemPtr& a, const ListItemPtr& b) {
-        return sortsBefore(*a, *b, option);
-    });
-    const int64_t index = at - list.begin();
-    list.insert(index, item);
+    sortListItems(list, option);
+    qsizetype index = list.indexOf(item);
+    for (; index > 0 && !sortsBefore(*list[index - 1], *item, option); --index)
+        list.swapItemsAt(index - 1, index);
     return index;
 }
 
 int64_t ListViewController::sortAndMove(int64_t index, int64_t section)
 {
     ListItems& list = *listOf(section);
-    const int64_t moved = placeRow(list, list.takeAt(index));
+    const ListItemPtr item = list.at(index);
+    const int64_t moved = placeRow(list, item);
     if (moved != index) {
         const int64_t from = bridge_->rowForRow(index, section);
         const int64_t to = bridge_->rowForRow(moved, section);
@@ -189,7 +184,7 @@ void ListViewController::noteDidEditingText(const NotePtr& note)
 void ListViewController::startEditPass(const NotePtr& note)
 {
     const uint64_t key = editKey_;
-    const QString text = livePrefix(delegate_ ? delegate_->listControllerEditingText(*this) : QString());
+    const QString text = (delegate_ ? delegate_->listControllerEditingText(*this) : QString()).left(LiveEditPrefix);
     editQueue_->async([self = QPointer(this), formatter = formatter_, build = liveRowBuilder_, note, key, text] {
         QString title;
         std::shared_ptr<const AttributedString> snippet;
@@ -226,17 +221,9 @@ void ListViewController::applyEdit(const NotePtr& note, const QString& title, st
     const std::optional<IndexPath> at = note->key().isEmpty() ? std::nullopt : find(note->key(), note->storage());
     if (!at)
         return;
-    ListItem& item = *itemAt(at->row, at->section);
-    const QString oldTitle = item.title();
-    item.setTitle(title);
-    item.setAttributedText(std::move(text));
-    item.setUpdatedOn(Clock::now());
-    const int64_t option = core_.noteSortOptions();
-    int64_t row = at->row;
-    if ((option == 2 && (title.isNull() || title != oldTitle)) || (option == 0 && row != 0))
-        row = sortAndMove(row, at->section);
+    const int64_t row = changeRow(*at, title, std::move(text), Clock::now());
     if (auto* cell = dynamic_cast<ListEntryCell*>(bridge_->rowView(row, at->section, false))) {
         select(row, at->section);
-        showText(*cell, item);
+        showText(*cell, *itemAt(row, at->section));
     }
 }

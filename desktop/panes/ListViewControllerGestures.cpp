@@ -6,6 +6,7 @@
 
 #include "kit/KeyEvent.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 
 // --- Row options
@@ -78,4 +79,15 @@ void ListViewController::listDidTap(QPoint point)
         searchField_->setFocus(Qt::MouseFocusReason);
     else
         tableView_->setFocus(Qt::MouseFocusReason);
+}
+
+// A list reached by the keyboard hands the keys on as a click on a row does.
+bool ListViewController::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == tableView_ && event->type() == QEvent::FocusIn && searchField_ && searchField_->isVisible()) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason)
+            searchField_->setFocus(reason);
+    }
+    return ViewController::eventFilter(watched, event);
 }

@@ -421,6 +421,26 @@ TEST_F(PanesList, TheLiveRowIsBuiltFromTheEditorsFirstUnitsAsFromTheWholeText)
     }
 }
 
+// The editor hands over only the start of a body of one long line: the row still shows what the
+// saved note shows.
+TEST_F(PanesList, AnEditedNoteOfOneLongLineKeepsItsSnippet)
+{
+    QByteArray line = "Long line\nwords";
+    while (line.size() < 300 * 1024)
+        line += " of words";
+    const NotePtr edited = note(QStringLiteral("long.txt"), NoteStorageInbox, 100, 0, line);
+    ASSERT_TRUE(load());
+    ListEntryCell* cell = cellAt(0, 1);
+    ASSERT_TRUE(cell && cell->titleLabel()->attributedText());
+    const QString saved = cell->titleLabel()->attributedText()->string();
+    ASSERT_FALSE(saved.isEmpty());
+    delegate.text = QString::fromLatin1(line).left(ListViewController::LiveEditRead);
+    list.noteDidEditingText(edited);
+    settle();
+    ASSERT_TRUE(cell->titleLabel()->attributedText());
+    EXPECT_EQ(cell->titleLabel()->attributedText()->string(), saved);
+}
+
 TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)
 {
     struct Case {

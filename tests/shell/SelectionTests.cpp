@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 
 #include "panes/SearchFieldWrapper.h"
+#include "views/AttributedLabel.h"
 
 #include <QLineEdit>
 
@@ -201,6 +202,73 @@ TEST_F(ShellTest, TheSearchFieldSearchesKeepsTheSelectedNoteAndTakesItsKeys)
         EXPECT_EQ(selectedKey(list) != before, k.key == Qt::Key_Down) << k.key;
     }
     EXPECT_TRUE(root->folderController()->tableView()->hasFocus()) << "Shift-Tab goes to the sidebar";
+}
+
+// A row found by a query shows the note as it is now, after an edit here or from elsewhere.
+TEST_F(ShellTest, RowsFoundByAQueryFollowTheirNotesChanges)
+{
+    write(QStringLiteral("Salad.txt"), QStringLiteral("Salad\nZmatoes and basil"));
+    write(QStringLiteral("Soup.txt"), QStringLiteral("Soup\nbasil broth"));
+    open();
+    ListViewController& list = *root->listController();
+    root->queryNote(QStringLiteral("basil"));
+    settle();
+    ASSERT_EQ(list.items().size(), 2);
+    const auto rowText = [&](const QString& key) {
+        for (int64_t row = 0; row < list.items().size(); ++row)
+            if (list.items().at(row)->key() == key) {
+                auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
+                return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
+            }
+        return QString();
+    };
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Salad.txt"), NoteStorageInbox)));
+    settle();
+    editor()->setFocus();
+    QTextCursor cursor = editor()->textCursor();
+    cursor.setPosition(6);
+    editor()->setTextCursor(cursor);
+    QTest::keyClick(editor(), Qt::Key_Delete);
+    type(QStringLiteral("To"));
+    settle();
+    ASSERT_EQ(editor()->string(), QStringLiteral("Salad\nTomatoes and basil"));
+    EXPECT_TRUE(rowText(QStringLiteral("Salad.txt")).contains(QStringLiteral("Tomatoes"))) << rowText(QStringLiteral("Salad.txt")).toStdString();
+    EXPECT_FALSE(rowText(QStringLiteral("Salad.txt")).contains(QStringLiteral("Zmatoes")));
+
+    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("Soup.txt"), NoteStorageInbox), "Soup\nbasil and leek");
+    auto remote = std::make_shared<Note>(QStringLiteral("Soup.txt"), NoteStorageInbox);
+    bool done = false;
+    Core::shared().fileQueue()->async([&] { remote->restoreText(); remote->_commitAndCloseLocalNote([&](bool) { done = true; }); });
+    DispatchQueue::runMainUntil([&] { return done; }, 10);
+    Core::shared().noteDidUpdateFromRemoteServer(remote);
+    settle();
+    EXPECT_TRUE(rowText(QStringLiteral("Soup.txt")).contains(QStringLiteral("leek"))) << rowText(QStringLiteral("Soup.txt")).toStdString();
+}
+
+// However the list is reached while the search field shows, what is typed next searches.
+TEST_F(ShellTest, LettersTypedInTheListGoToTheSearchFieldHoweverTheListWasReached)
+{
+    for (const char* title : {"Apple pie", "Banana bread"})
+        write(QString::fromLatin1(title) + QStringLiteral(".txt"), QString::fromLatin1(title) + QStringLiteral("\nrecipe"));
+    open();
+    TableView& table = *root->listController()->tableView();
+    QLineEdit* field = root->searchField();
+    const struct { const char* way; std::function<void()> reach; } ways[] = {
+        {"a click on a row", [&] { QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.rectOfRow(table.selectedRow()).center()); }},
+        {"Shift-Tab", [&] { table.setFocus(Qt::BacktabFocusReason); }},
+        {"Tab", [&] { table.setFocus(Qt::TabFocusReason); }},
+    };
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.way);
+        root->queryNote(QString());
+        editor()->setFocus();
+        settle();
+        w.reach();
+        settle();
+        QTest::keyClicks(window->focusWidget(), QStringLiteral("br"));
+        settle();
+        EXPECT_EQ(field->text(), QStringLiteral("br"));
+    }
 }
 
 TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyCloseAndANoteFromAnotherStorageSwitchesTheSidebarFirst)
