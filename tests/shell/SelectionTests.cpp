@@ -88,36 +88,39 @@ TEST_F(ShellTest, ASidebarPickLeavesTheEditorOnTheHighlightedNote)
 // The highlighted row is the editor's note, so Delete asks about the note the user sees highlighted.
 TEST_F(ShellTest, TheEditorsNoteStaysHighlightedThroughReSortsAndASplitBySaving)
 {
-    const struct { const char* key; const char* text; int64_t updated; } notes[] = {
-        {"Cherry.txt", "Cherry", 1'600'000'300}, {"Apple.txt", "Apple", 1'600'000'200}, {"Banana.txt", "Banana", 1'600'000'100}};
-    for (const auto& n : notes) {
-        write(QString::fromLatin1(n.key), QString::fromLatin1(n.text));
-        FileDates::setModificationDate(Note::documentFileForKey(QString::fromLatin1(n.key), NoteStorageInbox), n.updated);
+    // Zucchini, changed last, leads by date and ends the list by title, out of view.
+    for (int i = 0; i < 12; ++i) {
+        const QString title = i == 0 ? QStringLiteral("Zucchini") : QStringLiteral("Note %1").arg(i, 2, 10, QLatin1Char('0'));
+        write(title + QStringLiteral(".txt"), title);
+        FileDates::setModificationDate(Note::documentFileForKey(title + QStringLiteral(".txt"), NoteStorageInbox), 1'600'000'000 - i);
     }
+    const QString shownKey = QStringLiteral("Zucchini.txt");
     open();
     ListViewController& list = *root->listController();
-    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Apple.txt"), NoteStorageInbox)));
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(shownKey, NoteStorageInbox)));
     settle();
-    ASSERT_EQ(editor()->string(), QStringLiteral("Apple"));
-    for (const int64_t option : {2, 1, 0}) {
+    ASSERT_EQ(editor()->string(), QStringLiteral("Zucchini"));
+    for (const int64_t option : {2, 1, 0, 2}) {
         root->selectNoteSortOptions(option);
         settle();
-        EXPECT_EQ(highlightedKey(list), QStringLiteral("Apple.txt")) << "sorted by " << option;
+        EXPECT_EQ(highlightedKey(list), shownKey) << "sorted by " << option;
+        const QRect row = list.tableView()->rectOfRow(list.tableView()->selectedRow());
+        EXPECT_TRUE(list.tableView()->viewport()->rect().contains(row)) << "in view, sorted by " << option;
     }
 
     // A change from elsewhere while the user types splits the note: the editor keeps the typed text
     // as a new note, whose row takes the highlight once it is saved.
     editor()->setFocus();
     type(QStringLiteral("s"));
-    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("Apple.txt"), NoteStorageInbox), "Apple\nfrom elsewhere");
-    Core::shared().noteDidUpdateFromRemoteServer(std::make_shared<Note>(QStringLiteral("Apple.txt"), NoteStorageInbox));
+    TestSupport::writeFile(Note::documentFileForKey(shownKey, NoteStorageInbox), "Zucchini\nfrom elsewhere");
+    Core::shared().noteDidUpdateFromRemoteServer(std::make_shared<Note>(shownKey, NoteStorageInbox));
     settle();
     time.advance(Warehouse::AutoSaveDelay);
     settle();
     const NotePtr split = shown->note();
     ASSERT_TRUE(split);
-    ASSERT_NE(split->key(), QStringLiteral("Apple.txt"));
-    EXPECT_EQ(list.items().size(), 4);
+    ASSERT_NE(split->key(), shownKey);
+    EXPECT_EQ(list.items().size(), 13);
     EXPECT_EQ(highlightedKey(list), split->key());
     EXPECT_EQ(root->selectedNote()->key(), split->key());
 }
