@@ -120,11 +120,13 @@ public:
     QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
-    // The rows of a directory's regular files with safe names, dated from the notes' text files; the
-    // note whose file changed last comes first.
+    // The rows of a directory's regular files with safe names, dated from the notes' text files.
     static ListItems importDirectory(const QString& directory, int storage);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
+    // Of sorted rows equal by the option (dates are whole seconds), the note whose file changed last
+    // comes first.
+    static void orderTiesByLatestChange(ListItems& items, int64_t option);
     // The "A R C H I V E" header, or an empty one in the list's colour.
     static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
     // Titles from the search table, else from the header files.

@@ -111,18 +111,20 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
         readTitles(loaded.items);
         readTitles(loaded.archived);
     }
-    sortListItems(loaded.items, option);
-    sortListItems(loaded.archived, option);
+    for (ListItems* list : {&loaded.items, &loaded.archived}) {
+        sortListItems(*list, option);
+        orderTiesByLatestChange(*list, option);
+    }
     return loaded;
 }
 
 ListItems ListViewController::importDirectory(const QString& directory, int storage)
 {
-    std::vector<std::pair<int64_t, ListItemPtr>> changed;
+    ListItems items;
     const QByteArray path = QFile::encodeName(directory);
     DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
     if (!dir)
-        return {};
+        return items;
     while (const dirent* entry = ::readdir(dir)) {
         const QString name = QFile::decodeName(entry->d_name);
         if (name.startsWith(QLatin1Char('.')) || !Note::isSafePathComponent(name) ||
@@ -134,15 +136,9 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         const QString document = Note::documentFileForKey(name, storage);
         item->setCreatedOn(FileDates::creationDate(document));
         item->setUpdatedOn(FileDates::modificationDate(document));
-        changed.emplace_back(statusChangeTime(document), std::move(item));
+        items.append(item);
     }
     ::closedir(dir);
-    // The sorts are stable: rows equal by the sort option stay latest change first.
-    std::stable_sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    ListItems items;
-    items.reserve(qsizetype(changed.size()));
-    for (auto& [time, item] : changed)
-        items.append(std::move(item));
     return items;
 }
 
@@ -182,6 +178,24 @@ void ListViewController::sortListItems(ListItems& items, int64_t option)
 {
     std::stable_sort(items.begin(), items.end(),
                      [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+}
+
+// Only rows that tie are looked at again: a listing of thousands seldom has more than a few.
+void ListViewController::orderTiesByLatestChange(ListItems& items, int64_t option)
+{
+    for (auto run = items.begin(); run != items.end();) {
+        const auto end = std::find_if(run + 1, items.end(), [&](const ListItemPtr& item) { return sortsBefore(**run, *item, option); });
+        if (end - run > 1) {
+            std::vector<std::pair<int64_t, ListItemPtr>> changed;
+            for (auto it = run; it != end; ++it)
+                changed.emplace_back(statusChangeTime(Note::documentFileForKey((*it)->key(), (*it)->storage())), *it);
+            std::stable_sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+            auto out = run;
+            for (auto& [time, item] : changed)
+                *out++ = std::move(item);
+        }
+        run = end;
+    }
 }
 
 void ListViewController::showRows(Loaded loaded, Completion completion)
