@@ -7,7 +7,6 @@
 #include "Log.h"
 #include "files/FileDates.h"
 
-#include <algorithm>
 #include <exception>
 #include <tuple>
 #include <utility>
