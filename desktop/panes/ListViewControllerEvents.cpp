@@ -31,7 +31,8 @@ bool ListViewController::takesEvent(int storage, const QString& tag) const
 
 void ListViewController::remoteUpdate(const NotePtr& note)
 {
-    const std::optional<IndexPath> at = find(note->key(), note->storage());
+    // A search list keeps what it found until the query runs again; only typing in the editor changes its rows.
+    const std::optional<IndexPath> at = query_.isEmpty() ? find(note->key(), note->storage()) : std::nullopt;
     if (!at)
         return;
     const int64_t row = changeRow(*at, note->title(), nullptr, note->updatedOn());
