@@ -461,6 +461,9 @@ void FolderViewController::tagDeleted(const QString& tag, int kind)
             refreshHeader(section);
         bridge_->endUpdates();
     }
+    // The shown tag is gone: the sidebar falls back to all notes, as if the user had picked it.
+    if (selectedStorage_ == kind && selectedTag_.compare(tag, Qt::CaseInsensitive) == 0)
+        bridge_->selectRow(0, Inbox);
 }
 
 void FolderViewController::refreshHeader(Section section)

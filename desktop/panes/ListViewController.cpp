@@ -1,36 +1,25 @@
+// The list pane's frame: its construction and listener, the bridged table's sections and row views,
+// the selection and its highlight, and the view's layout and theme. Loading, gestures and note
+// events have files of their own.
 #include "panes/ListViewController.h"
 
 #include "panes/ListGestures.h"
 
 #include "kit/AnimationContext.h"
 #include "kit/Image.h"
-#include "kit/KeyEvent.h"
 #include "kit/QtColor.h"
 #include "kit/Window.h"
 #include "views/AttributedLabel.h"
 
 #include "Core.h"
 #include "Folders.h"
-#include "Log.h"
-#include "SLDatabase.h"
-#include "Store/NoteHeaderFile.h"
 #include "Store/NoteStorageListener.h"
-#include "files/FileDates.h"
 #include "text/FontFaces.h"
 
-#include <QDateTime>
-#include <QFile>
-#include <QHash>
-#include <QKeySequence>
 #include <QLabel>
 #include <QPainter>
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <exception>
-#include <tuple>
 #include <utility>
 
 namespace {
@@ -40,34 +29,6 @@ const QString SwipeIdentifier = QStringLiteral("listswipe");
 const QString ButtonsIdentifier = QStringLiteral("listbuttons");
 const QString HeaderIdentifier = QStringLiteral("listheader");
 constexpr TypefaceID PaneTypeface = 0;
-
-bool isRegularFile(const QByteArray& path, unsigned char type)
-{
-    if (type != DT_UNKNOWN)
-        return type == DT_REG;
-    struct stat info {};
-    return ::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool stands(const ListItem& item, const QString& key, int storage)
-{
-    return item.storage() == storage && item.key() == key;
-}
-
-NotePtr noteOf(const ListItem& item)
-{
-    return std::make_shared<Note>(item.key(), item.storage());
-}
-
-// The first part of a long text, cut after its last whole line.
-QString livePrefix(const QString& text)
-{
-    if (text.size() <= ListViewController::LiveEditPrefix)
-        return text;
-    const QString head = text.left(ListViewController::LiveEditPrefix);
-    const qsizetype end = head.lastIndexOf(QLatin1Char('\n'));
-    return end > 0 ? head.left(end) : head;
-}
 
 QColor themed(Color color)
 {
@@ -131,183 +92,14 @@ ListViewController::~ListViewController()
     core_.removeNoteStorageListener(listener_.get());
 }
 
-// --- Loading
-
-void ListViewController::selectStorage(int storage, const QString& tag, Completion completion)
+bool ListViewController::stands(const ListItem& item, const QString& key, int storage)
 {
-    storage_ = storage < NoteStorageInbox ? NoteStorageInbox : storage;
-    tag_ = tag;
-    reloadList(std::move(completion));
+    return item.storage() == storage && item.key() == key;
 }
 
-void ListViewController::searchNote(const QString& query, Completion completion)
+NotePtr ListViewController::noteOf(const ListItem& item)
 {
-    if (!query_.isNull() && query == query_) {
-        if (completion)
-            completion(false);
-        return;
-    }
-    query_ = query;
-    reloadList(std::move(completion));
-}
-
-void ListViewController::reloadList(Completion completion)
-{
-    view();
-    if (reloading_) {
-        reloadAgain_ = true;
-        if (pendingCompletion_)
-            pendingCompletion_(false);
-        pendingCompletion_ = std::move(completion);
-        return;
-    }
-    reloading_ = true;
-    rowHeightDelta_ = (Typeset::fontSizeForSizePreset(core_.typeSize()) - Typeset::fontSizeForSizePreset(0)) * 4.5;
-    formatter_->reloadFonts(core_.typeSize(), theme());
-    core_.fileQueue()->async([self = QPointer(this), storage = storage_, tag = tag_, query = query_,
-                              completion = std::move(completion)]() mutable {
-        if (!self)
-            return;
-        Loaded loaded = self->load(storage, tag, query);
-        DispatchQueue::main()->async([self, loaded = std::move(loaded), completion = std::move(completion)] {
-            if (self)
-                self->showRows(loaded, completion);
-        });
-    });
-}
-
-ListViewController::Loaded ListViewController::load(int storage, const QString& tag, const QString& query) const
-{
-    Loaded loaded;
-    if (!query.isEmpty()) {
-        core_.syncDatabase([&](SLDatabase& db) {
-            Note::searchDatabase(db, query, storage, tag, [&](const auto& notes, const auto& archived) {
-                loaded.items = notes;
-                loaded.archived = archived;
-            });
-        });
-        return loaded;
-    }
-    if (storage == NoteTagHashtag || storage == NoteTagMention) {
-        if (!Note::isSafePathComponent(tag))
-            return loaded;
-        loaded.items = importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageInbox), NoteStorageInbox);
-        loaded.archived =
-            importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageArchive), NoteStorageArchive);
-    } else {
-        const int shown = storage == NoteStorageArchive ? NoteStorageArchive : NoteStorageInbox;
-        loaded.items = importDirectory(Note::documentDirectoryForStorage(shown), shown);
-    }
-    const int64_t option = core_.noteSortOptions();
-    if (option == 2) {
-        readTitles(loaded.items);
-        readTitles(loaded.archived);
-    }
-    sortListItems(loaded.items, option);
-    sortListItems(loaded.archived, option);
-    return loaded;
-}
-
-ListItems ListViewController::importDirectory(const QString& directory, int storage)
-{
-    ListItems items;
-    const QByteArray path = QFile::encodeName(directory);
-    DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
-    if (!dir)
-        return items;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name.startsWith(QLatin1Char('.')) || !Note::isSafePathComponent(name) ||
-            !isRegularFile(path + '/' + entry->d_name, entry->d_type))
-            continue;
-        auto item = std::make_shared<ListItem>();
-        item->setKey(name);
-        item->setStorage(storage);
-        const QString document = Note::documentFileForKey(name, storage);
-        item->setCreatedOn(FileDates::creationDate(document));
-        item->setUpdatedOn(FileDates::modificationDate(document));
-        items.append(item);
-    }
-    ::closedir(dir);
-    return items;
-}
-
-void ListViewController::readTitles(ListItems& items) const
-{
-    if (items.isEmpty())
-        return;
-    QHash<QString, QString> titles;
-    const QString folder = Note::searchNameForStorage(items.first()->storage());
-    core_.syncDatabase([&](SLDatabase& db) {
-        SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, title FROM notes WHERE folder = ?"), folder);
-        while (rows.next())
-            titles.insert(rows.stringForColumnIndex(0), rows.stringForColumnIndex(1));
-    });
-    for (const ListItemPtr& item : items) {
-        if (const auto title = titles.constFind(item->key()); title != titles.constEnd()) {
-            item->setTitle(*title);
-            continue;
-        }
-        QFile file(Note::headerFileForKey(item->key(), item->storage()));
-        NoteHeaderFile header;
-        if (file.open(QIODevice::ReadOnly) && header.read(file.readAll()))
-            item->setTitle(header.title);
-    }
-}
-
-void ListViewController::sortListItems(ListItems& items, int64_t option)
-{
-    const auto before = [option](const ListItemPtr& a, const ListItemPtr& b) {
-        if (option == 1)
-            return a->createdOn() > b->createdOn();
-        if (option == 2)
-            return a->title().compare(b->title(), Qt::CaseInsensitive) < 0;
-        return a->updatedOn() > b->updatedOn();
-    };
-    std::stable_sort(items.begin(), items.end(), before);
-}
-
-void ListViewController::showRows(Loaded loaded, Completion completion)
-{
-    if (std::exchange(reloadAgain_, false)) {
-        if (completion)
-            completion(false);
-        reloading_ = false;
-        reloadList(std::exchange(pendingCompletion_, {}));
-        return;
-    }
-    items_ = std::move(loaded.items);
-    archivedItems_ = std::move(loaded.archived);
-    loaded_ = true;
-    bridge_->reloadData();
-    reloadEmptyView();
-    reloading_ = false;
-    for (const auto& event : std::exchange(heldEvents_, {}))
-        event();
-    if (completion)
-        completion(true);
-}
-
-void ListViewController::reloadEmptyView()
-{
-    reloadEmptyTexts();
-    emptyView_->setVisible(items_.isEmpty() && archivedItems_.isEmpty());
-}
-
-void ListViewController::reloadEmptyTexts()
-{
-    // A search that found nothing says so, rather than that the storage has no notes.
-    const QString longText =
-        query_.isEmpty() ? tr("No notes here yet.\nPress %1 to write one.")
-                               .arg(QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText))
-                         : tr("No notes match\n\u201C%1\u201D.")
-                               .arg(query_);
-    if (longEmptyLabel_->text() != longText) {
-        longEmptyLabel_->setText(longText);
-        shortEmptyLabel_->setText(query_.isEmpty() ? tr("No notes") : tr("No matches"));
-        longEmptyLabel_->adjustSize();
-        viewDidLayout();
-    }
+    return std::make_shared<Note>(item.key(), item.storage());
 }
 
 // --- Table
@@ -491,6 +283,21 @@ bool ListViewController::selectNote(const NotePtr& note)
     return true;
 }
 
+void ListViewController::followNote(const NotePtr& note)
+{
+    selectedNote_ = note;
+    highlightSelectedRow();
+}
+
+void ListViewController::highlightSelectedRow()
+{
+    const std::optional<IndexPath> at = selectedNote_ ? find(selectedNote_->key(), selectedNote_->storage()) : std::nullopt;
+    if (!at)
+        tableView_->selectRow(-1);
+    else if (bridge_->selectedRow() != at)
+        select(at->row, at->section);
+}
+
 bool ListViewController::selectNextNote()
 {
     const std::optional<IndexPath> at = bridge_->selectedRow();
@@ -556,283 +363,6 @@ QColor ListViewController::backgroundColorForListEntry(const ListEntryCell& cell
                               : Themeset::keyWindowHighlightBackgroundColorForTheme(current));
 }
 
-// --- Row options
-
-void ListViewController::listEntryDidTouchDown(ListEntryCell& cell)
-{
-    if (showingOptions_ && showingOptions_ != &cell)
-        hideShowingListEntryOptions();
-}
-
-void ListViewController::listEntryDidShowOptions(ListEntryCell& cell)
-{
-    if (showingOptions_ != &cell)
-        hideShowingListEntryOptions();
-    showingOptions_ = &cell;
-}
-
-void ListViewController::listEntryDidSwipeAction(ListEntryCell&, const QString& key, int storage)
-{
-    if (!delegate_ || key.isEmpty())
-        return;
-    delegate_->listControllerDidTapArchiveNote(*this, std::make_shared<Note>(key, storage));
-    playSound_(3);
-}
-
-void ListViewController::listEntryDidTapOption(ListEntryCell& cell, int index)
-{
-    if (!delegate_ || !cell.listItem())
-        return;
-    const NotePtr note = noteOf(*cell.listItem());
-    if (index == 1)
-        delegate_->listControllerDidTapDeleteNote(*this, note);
-    else if (index == 2) {
-        playSound_(0);
-        delegate_->listControllerDidTapRestoreNote(*this, note);
-    }
-}
-
-// --- Gestures and keys
-
-bool ListViewController::listScrollViewShouldScroll(ListScrollView&, const QWheelEvent& event)
-{
-    return gestures_->shouldScroll(event);
-}
-
-// The left arrow is the trigger key, keypad flag or not (Qt sets none on arrows).
-bool ListViewController::listScrollViewDidKeyDown(ListScrollView&, const QKeyEvent& event)
-{
-    if (event.key() != Qt::Key_Left)
-        return false;
-    if (delegate_)
-        delegate_->listControllerDidPressTriggerKey(*this, FunctionKey::LeftArrow);
-    return true;
-}
-
-ListEntryCell* ListViewController::listEntryCellFromPoint(QPoint point) const
-{
-    const qsizetype row = tableView_->rowAtPoint(point);
-    return row >= 0 ? dynamic_cast<ListEntryCell*>(tableView_->viewAtRow(row, false)) : nullptr;
-}
-
-void ListViewController::listDidTap(QPoint point)
-{
-    const qsizetype row = tableView_->rowAtPoint(point);
-    if (row < 0 || row >= tableView_->numberOfRows() || !bridge_->tableViewShouldSelectRow(*tableView_, row))
-        return;
-    tableView_->selectRow(row);
-    bridge_->reloadSelectedRow();
-    if (searchField_ && searchField_->isVisible())
-        searchField_->setFocus(Qt::MouseFocusReason);
-    else
-        tableView_->setFocus(Qt::MouseFocusReason);
-}
-
-// --- Note events
-
-void ListViewController::whenLoaded(std::function<void()> event)
-{
-    // A reload's listing may predate the event: apply it once the new rows are in.
-    if (reloading_)
-        heldEvents_.append(std::move(event));
-    else if (loaded_)
-        event();
-}
-
-bool ListViewController::takesEvent(int storage, const QString& tag) const
-{
-    if (storage_ != storage)
-        return false;
-    return (storage != NoteTagHashtag && storage != NoteTagMention) || tag_.toLower() == tag.toLower();
-}
-
-void ListViewController::remoteUpdate(const NotePtr& note)
-{
-    const std::optional<IndexPath> at = query_.isEmpty() ? find(note->key(), note->storage()) : std::nullopt;
-    if (!at)
-        return;
-    ListItem& item = *itemAt(at->row, at->section);
-    const QString oldTitle = item.title();
-    item.setTitle(note->title());
-    item.setUpdatedOn(note->updatedOn());
-    item.setAttributedText(nullptr);
-    const int64_t option = core_.noteSortOptions();
-    int64_t row = at->row;
-    if ((option == 0 && row != 0) || (option == 2 && (item.title().isNull() || item.title() != oldTitle))) {
-        row = sortAndMove(row, at->section);
-        if (row != at->row && selectedNote_)
-            selectNote(selectedNote_);
-    }
-    if (auto* cell = dynamic_cast<ListEntryCell*>(bridge_->rowView(row, at->section, false))) {
-        restoreText(itemAt(row, at->section));
-        showText(*cell, item);
-    }
-}
-
-void ListViewController::noteDidDelete(const NotePtr& note, int storage, const QString& tag)
-{
-    if (!loaded_ || (query_.isEmpty() && !takesEvent(storage, tag)))
-        return;
-    std::optional<int64_t> removedAt[3];
-    bool wasSelected[3] = {};
-    bridge_->beginUpdates();
-    for (const int64_t section : {Archived, Notes}) {
-        ListItems& list = *listOf(section);
-        for (qsizetype i = list.size() - 1; i >= 0; --i) {
-            if (!stands(*list[i], note->key(), note->storage()))
-                continue;
-            const int64_t tableRow = bridge_->rowForRow(i, section);
-            wasSelected[section] = tableView_->selectedRow() == tableRow;
-            list.removeAt(i);
-            tableView_->removeRows(tableRow, 1, TableView::Animation::SlideUp);
-            removedAt[section] = i;
-            break;
-        }
-    }
-    bridge_->endUpdates();
-    reloadEmptyView();
-    const auto pick = [&](int64_t section, int64_t index) {
-        const ListItems& list = *listOf(section);
-        const ListItems& other = *listOf(section == Notes ? Archived : Notes);
-        if (list.size() > index)
-            select(index, section);
-        else if (index >= 1)
-            select(index - 1, section);
-        else if (!other.isEmpty())
-            select(section == Notes ? 0 : other.size() - 1, section == Notes ? Archived : Notes);
-        else
-            selectedNote_.reset();
-    };
-    if (wasSelected[Notes])
-        pick(Notes, *removedAt[Notes]);
-    else if (wasSelected[Archived])
-        pick(Archived, *removedAt[Archived]);
-}
-
-void ListViewController::added(const NotePtr& note, int storage, const QString& tag)
-{
-    if (!query_.isEmpty() || !takesEvent(storage, tag) || find(note->key(), note->storage()))
-        return;
-    const bool archived = (storage_ == NoteTagHashtag || storage_ == NoteTagMention) &&
-                          note->storage() == NoteStorageArchive;
-    const int64_t section = archived ? Archived : Notes;
-    ListItems& list = *listOf(section);
-    auto item = std::make_shared<ListItem>();
-    item->setKey(note->key());
-    item->setStorage(note->storage());
-    const QString document = Note::documentFileForKey(note->key(), note->storage());
-    item->setCreatedOn(FileDates::creationDate(document));
-    item->setUpdatedOn(FileDates::modificationDate(document));
-    list.append(item);
-    ListItems single{item};
-    if (core_.noteSortOptions() == 2)
-        readTitles(single);
-    sortListItems(list, core_.noteSortOptions());
-    const int64_t index = list.indexOf(item);
-    bridge_->beginUpdates();
-    tableView_->insertRows(bridge_->rowForRow(index, section), 1, TableView::Animation::SlideDown);
-    bridge_->endUpdates();
-    reloadEmptyView();
-}
-
-void ListViewController::moved(const NotePtr& before, const NotePtr& after, bool done)
-{
-    if (before->storage() == after->storage()) {
-        if (const std::optional<IndexPath> at = find(before->key(), before->storage()))
-            itemAt(at->row, at->section)->setKey(after->key());
-        // The selection follows its note to the new name.
-        if (selectedNote_ && selectedNote_->storage() == before->storage() && selectedNote_->key() == before->key())
-            selectedNote_ = std::make_shared<Note>(after->key(), after->storage());
-        return;
-    }
-    if (!done || storage_ == NoteTagHashtag || storage_ == NoteTagMention)
-        return;
-    noteDidDelete(before, before->storage(), QString());
-    added(after, after->storage(), QString());
-}
-
-int64_t ListViewController::sortAndMove(int64_t index, int64_t section)
-{
-    ListItems& list = *listOf(section);
-    const ListItemPtr item = list.at(index);
-    sortListItems(list, core_.noteSortOptions());
-    const int64_t moved = list.indexOf(item);
-    if (moved != index) {
-        const int64_t from = bridge_->rowForRow(index, section);
-        const int64_t to = bridge_->rowForRow(moved, section);
-        bridge_->beginUpdates();
-        tableView_->moveRow(from, to);
-        bridge_->endUpdates();
-    }
-    return moved;
-}
-
-// --- Live edits
-
-void ListViewController::noteDidEditingText(const NotePtr& note)
-{
-    ++editKey_;
-    if (std::exchange(editing_, true))
-        return;
-    startEditPass(note);
-}
-
-// One pass at a time: the text is taken once per pass, and a pass that ends behind the key starts another.
-void ListViewController::startEditPass(const NotePtr& note)
-{
-    const uint64_t key = editKey_;
-    const QString text = livePrefix(delegate_ ? delegate_->listControllerEditingText(*this) : QString());
-    editQueue_->async([self = QPointer(this), formatter = formatter_, build = liveRowBuilder_, note, key, text] {
-        QString title;
-        std::shared_ptr<const AttributedString> snippet;
-        bool built = false;
-        try {
-            std::tie(title, snippet) = build(*formatter, text);
-            built = true;
-        } catch (const std::exception& exception) {
-            LogError("list:updateEditingNote error %1", QString::fromUtf8(exception.what()));
-        }
-        DispatchQueue::main()->async([self, note, key, title, snippet, built] {
-            if (!self)
-                return;
-            if (built)
-                self->applyEdit(note, title, snippet);
-            if (self->editKey_ != key)
-                self->startEditPass(note);
-            else
-                self->editing_ = false;
-        });
-    });
-}
-
-ListViewController::LiveRow ListViewController::buildLiveRow(const SnippetFormatter& formatter, const QString& text)
-{
-    Note scratch;
-    scratch.setText(text);
-    scratch._reloadHeader();
-    return {scratch.title(), std::make_shared<AttributedString>(formatter.newSnippetWithNote(scratch.title(), scratch.summary()))};
-}
-
-void ListViewController::applyEdit(const NotePtr& note, const QString& title, std::shared_ptr<const AttributedString> text)
-{
-    const std::optional<IndexPath> at = note->key().isEmpty() ? std::nullopt : find(note->key(), note->storage());
-    if (!at)
-        return;
-    ListItem& item = *itemAt(at->row, at->section);
-    const QString oldTitle = item.title();
-    item.setTitle(title);
-    item.setAttributedText(std::move(text));
-    item.setUpdatedOn(QDateTime::currentSecsSinceEpoch());
-    const int64_t option = core_.noteSortOptions();
-    int64_t row = at->row;
-    if ((option == 2 && (title.isNull() || title != oldTitle)) || (option == 0 && row != 0))
-        row = sortAndMove(row, at->section);
-    if (auto* cell = dynamic_cast<ListEntryCell*>(bridge_->rowView(row, at->section, false))) {
-        select(row, at->section);
-        showText(*cell, item);
-    }
-}
-
 // --- View
 
 QWidget* ListViewController::loadView()
@@ -843,6 +373,7 @@ QWidget* ListViewController::loadView()
     scrollView->setListDelegate(this);
     tableView_ = scrollView;
     tableView_->setFocusPolicy(Qt::StrongFocus);
+    tableView_->installEventFilter(this);
     gestures_ = new ListGestures(tableView_, {[this](QPoint at) { return listEntryCellFromPoint(at); },
                                               [this](QPoint at) { listDidTap(at); }});
     bridge_ = new TableBridge(tableView_, this, this);

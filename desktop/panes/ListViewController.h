@@ -56,10 +56,11 @@ public:
     enum Section : int64_t { Blank, Notes, Archived };
     static constexpr double BaseRowHeight = 96;
     static constexpr double ArchiveHeaderHeight = 48;
-    // Of the editor's text, the live row is built from this much, cut at a line end.
+    // Of the editor's text, the live row is built from this much: a title and summary take far less,
+    // and a cut inside a long line keeps the part of it they show.
     static constexpr qsizetype LiveEditPrefix = 8192;
-    // How much of the editor's text the live row needs: one unit past the prefix tells it goes on.
-    static constexpr qsizetype LiveEditRead = LiveEditPrefix + 1;
+    // How much of its text the editor hands the list.
+    static constexpr qsizetype LiveEditRead = LiveEditPrefix;
     static constexpr size_t StyledRowsKept = 200;
 
     using Completion = std::function<void(bool reloaded)>;
@@ -69,7 +70,8 @@ public:
 
     // Not owned.
     void setDelegate(ListViewControllerDelegate* delegate) { delegate_ = delegate; }
-    // The window's search field, or null; while it shows, a click on a row leaves the focus in it.
+    // The window's search field, or null; while it shows, it takes the keys of a list reached by a
+    // click on a row or by Tab or Shift-Tab.
     void setSearchField(QWidget* field) { searchField_ = field; }
     // Archive (3) and restore (0) sounds; the core's by default.
     void setSoundPlayer(std::function<void(int)> play) { playSound_ = std::move(play); }
@@ -86,6 +88,10 @@ public:
 
     // Null selects the first row. False when no row was selected.
     bool selectNote(const NotePtr& note);
+    // The note the window shows: its row keeps the highlight, in view, through reloads, re-sorts,
+    // insertions and removals; while it has no row, no row is highlighted. The delegate hears of no
+    // other note.
+    void followNote(const NotePtr& note);
     bool selectNextNote();
     bool selectPreviousNote();
     void selectNone();
@@ -118,6 +124,9 @@ public:
     static ListItems importDirectory(const QString& directory, int storage);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
+    // Of sorted rows equal by the option (dates are whole seconds), the note whose file changed last
+    // comes first.
+    static void orderTiesByLatestChange(ListItems& items, int64_t option);
     // The "A R C H I V E" header, or an empty one in the list's colour.
     static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
     // Titles from the search table, else from the header files.
@@ -146,6 +155,7 @@ public:
     bool listScrollViewDidKeyDown(ListScrollView& view, const QKeyEvent& event) override;
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     QWidget* loadView() override;
     void viewDidLoad() override;
     void viewWillAppear() override;
@@ -158,6 +168,10 @@ private:
         ListItems archived;
     };
 
+    // A row stands for a note of the same storage and key.
+    static bool stands(const ListItem& item, const QString& key, int storage);
+    static NotePtr noteOf(const ListItem& item);
+    static bool sortsBefore(const ListItem& a, const ListItem& b, int64_t option);
     Loaded load(int storage, const QString& tag, const QString& query) const;
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
@@ -170,9 +184,17 @@ private:
     // The (row, section) of the note's row, searched from the last row; section 1 first.
     std::optional<IndexPath> find(const QString& key, int storage) const;
     void select(int64_t row, int64_t section);
+    // The selected note's row takes the highlight, or no row does.
+    void highlightSelectedRow();
     ListEntryCell* listEntryCellFromPoint(QPoint point) const;
     void listDidTap(QPoint point);
-    // Sorts the section and moves the row at index with an animation; the row's new index.
+    // Sorts the list by the sort option with the changed row first among its equals (it changed
+    // last); the row's index.
+    int64_t placeRow(ListItems& list, const ListItemPtr& item) const;
+    // Gives the note's row its new title, text and date, as a plain note row, and in a list that is
+    // not a search moves it where the sort option wants it; the row's index.
+    int64_t changeRow(IndexPath at, const QString& title, std::shared_ptr<const AttributedString> text, int64_t updatedOn);
+    // Places the row at index anew and moves it there with an animation; the row's new index.
     int64_t sortAndMove(int64_t index, int64_t section);
     double rowHeight() const;
     ThemeID theme() const;

@@ -75,7 +75,23 @@ public:
     {
         post([before, after](RootViewController& root) { root.noteDidMove(before, after); });
     }
-    void noteDidAddToStorage(const NotePtr&, int, const QString&) override {}
+    // The note in the editor got its file (a new note, or one split from it by a save): the window
+    // shows it, and the list highlights its row.
+    void noteDidAddToStorage(const NotePtr& note, int storage, const QString&) override
+    {
+        if (storage != NoteStorageInbox && storage != NoteStorageArchive)
+            return;
+        post([note](RootViewController& root) {
+            if (!root.warehouse_->isEditingNote(note))
+                return;
+            if (!sameNote(note, root.selectedNote_)) {
+                root.selectedNote_ = std::make_shared<Note>(note->key(), note->storage());
+                root.commitNoteStorage();
+            }
+            if (root.listController_)
+                root.listController_->followNote(root.selectedNote_);
+        });
+    }
     void noteTagDidAddToStorage(const QString&, int) override {}
     void noteTagDidDeleteFromStorage(const QString&, int) override {}
 
@@ -431,6 +447,8 @@ void RootViewController::noteControllerNoteDidOpen(NoteViewController&, const No
 {
     selectedNote_ = note;
     commitNoteStorage();
+    if (listController_)
+        listController_->followNote(note);
 }
 
 bool RootViewController::noteControllerDidKeyDown(NoteViewController&, const QKeyEvent&)

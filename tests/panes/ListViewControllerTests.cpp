@@ -291,6 +291,78 @@ TEST_F(PanesList, ARenamedNoteStaysSelectedUnderItsNewName)
     }
 }
 
+// The open note keeps the highlight wherever a re-sort or an insertion puts its row, and a note
+// opened before its row is listed is highlighted when the row comes.
+TEST_F(PanesList, TheFollowedNoteKeepsTheHighlightThroughReSortsAndInsertions)
+{
+    note(QStringLiteral("c.txt"), NoteStorageInbox, 300, 0, "Cherry");
+    note(QStringLiteral("a.txt"), NoteStorageInbox, 200, 0, "Apple");
+    note(QStringLiteral("b.txt"), NoteStorageInbox, 100, 0, "Banana");
+    ASSERT_TRUE(load());
+    list.followNote(std::make_shared<Note>(QStringLiteral("c.txt"), NoteStorageInbox));
+    const struct Step {
+        const char* what;
+        std::function<void()> act;
+        std::optional<IndexPath> highlighted;
+    } steps[] = {
+        {"followed", [] {}, IndexPath{1, 0}},
+        {"sorted by title",
+         [&] {
+             core.setNoteSortOptions(2);
+             list.reloadList();
+         },
+         IndexPath{1, 2}},
+        {"a row above it", [&] { core.noteDidAddToStorage(note(QStringLiteral("0.txt"), NoteStorageInbox, 50, 0, "Aardvark"), NoteStorageInbox, {}); },
+         IndexPath{1, 3}},
+        {"a note not listed yet", [&] { list.followNote(std::make_shared<Note>(QStringLiteral("new.txt"), NoteStorageInbox)); },
+         std::nullopt},
+        {"its row comes", [&] { core.noteDidAddToStorage(note(QStringLiteral("new.txt"), NoteStorageInbox, 60, 0, "Berry"), NoteStorageInbox, {}); },
+         IndexPath{1, 3}},
+        {"back by date", [&] {
+             core.setNoteSortOptions(0);
+             list.reloadList();
+         },
+         IndexPath{1, 3}},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.what);
+        s.act();
+        settle();
+        EXPECT_EQ(selection(), s.highlighted);
+    }
+    ASSERT_TRUE(list.selectedNote());
+    EXPECT_EQ(list.selectedNote()->key(), QStringLiteral("new.txt"));
+}
+
+// Within one second the note changed last comes first: an edit, and a listing of files whose dates
+// (kept in whole seconds) are equal.
+TEST_F(PanesList, TheNoteChangedLastLeadsAmongEqualDates)
+{
+    TestSupport::VirtualTime time;
+    for (const char* key : {"a.txt", "b.txt", "c.txt"})
+        note(QString::fromLatin1(key), NoteStorageInbox, 100, 0, key);
+    ASSERT_TRUE(load());
+    for (const char* key : {"c.txt", "a.txt", "b.txt"}) {
+        delegate.text = QString::fromLatin1(key);
+        list.noteDidEditingText(std::make_shared<Note>(QString::fromLatin1(key), NoteStorageInbox));
+        settle();
+    }
+    EXPECT_EQ(keys(list.items()), (QStringList{"b.txt", "a.txt", "c.txt"})) << "edited in one second";
+
+    // Dated to the same second in another order than their names and creation. The file system's
+    // clock is coarse: each dating is repeated until it reads later than the one before.
+    QDateTime last;
+    for (const char* key : {"b.txt", "c.txt", "a.txt"}) {
+        const QString path = Note::documentFileForKey(QString::fromLatin1(key), NoteStorageInbox);
+        do
+            FileDates::setModificationDate(path, 200);
+        while (QFileInfo(path).metadataChangeTime() <= last);
+        last = QFileInfo(path).metadataChangeTime();
+    }
+    ASSERT_TRUE(load());
+    EXPECT_EQ(keys(list.items()), (QStringList{"a.txt", "c.txt", "b.txt"})) << "listed";
+}
+
 TEST_F(PanesList, AnEventBetweenAReloadsListingAndItsRowsIsApplied)
 {
     note(QStringLiteral("first.txt"), NoteStorageInbox, 100);
@@ -347,6 +419,26 @@ TEST_F(PanesList, TheLiveRowIsBuiltFromTheEditorsFirstUnitsAsFromTheWholeText)
         EXPECT_EQ(seen[1], seen[0]);
         EXPECT_LE(seen[0].size(), cut);
     }
+}
+
+// The editor hands over only the start of a body of one long line: the row still shows what the
+// saved note shows.
+TEST_F(PanesList, AnEditedNoteOfOneLongLineKeepsItsSnippet)
+{
+    QByteArray line = "Long line\nwords";
+    while (line.size() < 300 * 1024)
+        line += " of words";
+    const NotePtr edited = note(QStringLiteral("long.txt"), NoteStorageInbox, 100, 0, line);
+    ASSERT_TRUE(load());
+    ListEntryCell* cell = cellAt(0, 1);
+    ASSERT_TRUE(cell && cell->titleLabel()->attributedText());
+    const QString saved = cell->titleLabel()->attributedText()->string();
+    ASSERT_FALSE(saved.isEmpty());
+    delegate.text = QString::fromLatin1(line).left(ListViewController::LiveEditRead);
+    list.noteDidEditingText(edited);
+    settle();
+    ASSERT_TRUE(cell->titleLabel()->attributedText());
+    EXPECT_EQ(cell->titleLabel()->attributedText()->string(), saved);
 }
 
 TEST_F(PanesList, TypingUpdatesTheEditedRowOnePassAtATime)

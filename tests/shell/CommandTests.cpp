@@ -212,6 +212,32 @@ TEST(ShellSharing, ServicesStartTheDesktopToolsWithTheFiles)
     SharingService::setLauncher({});
 }
 
+// The tag of the archived note leaves the sidebar: the window falls back to all notes, and the list
+// and the editor show what is there.
+TEST_F(ShellTest, ArchivingTheLastNoteOfTheShownTagFallsBackToAllNotes)
+{
+    write(QStringLiteral("Soup.txt"), QStringLiteral("Soup\n#cooking"));
+    write(QStringLiteral("Other.txt"), QStringLiteral("Other"));
+    open();
+    root->selectStorage(NoteTagHashtag, QStringLiteral("cooking"));
+    settle();
+    ListViewController& list = *root->listController();
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Soup.txt"), NoteStorageInbox)));
+    settle();
+    ASSERT_EQ(editor()->string(), QStringLiteral("Soup\n#cooking"));
+
+    ASSERT_TRUE(window->tryToPerform(Selector("archiveNote:"), nullptr));
+    settle();
+    EXPECT_TRUE(root->folderController()->hashtags().isEmpty());
+    EXPECT_EQ(root->selectedStorage(), NoteStorageInbox);
+    EXPECT_EQ(root->folderController()->selectedStorage(), NoteStorageInbox);
+    EXPECT_EQ(list.selectedStorage(), NoteStorageInbox);
+    ASSERT_EQ(list.items().size(), 1);
+    EXPECT_EQ(list.tableBridge()->selectedRow(), (IndexPath{ListViewController::Notes, 0}));
+    EXPECT_EQ(editor()->string(), QStringLiteral("Other"));
+    EXPECT_EQ(UserDefaults::standard().integerForKey(QStringLiteral("selectedStorage")), NoteStorageInbox);
+}
+
 // The whole path a user takes: write a note, find it, archive it, restore it and delete it.
 TEST_F(ShellTest, ANoteIsWrittenFoundArchivedRestoredAndDeleted)
 {

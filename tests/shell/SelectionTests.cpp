@@ -1,6 +1,7 @@
 #include "ShellTestSupport.h"
 
 #include "panes/SearchFieldWrapper.h"
+#include "views/AttributedLabel.h"
 
 #include <QLineEdit>
 
@@ -84,6 +85,46 @@ TEST_F(ShellTest, ASidebarPickLeavesTheEditorOnTheHighlightedNote)
     }
 }
 
+// The highlighted row is the editor's note, so Delete asks about the note the user sees highlighted.
+TEST_F(ShellTest, TheEditorsNoteStaysHighlightedThroughReSortsAndASplitBySaving)
+{
+    // Zucchini, changed last, leads by date and ends the list by title, out of view.
+    for (int i = 0; i < 12; ++i) {
+        const QString title = i == 0 ? QStringLiteral("Zucchini") : QStringLiteral("Note %1").arg(i, 2, 10, QLatin1Char('0'));
+        write(title + QStringLiteral(".txt"), title);
+        FileDates::setModificationDate(Note::documentFileForKey(title + QStringLiteral(".txt"), NoteStorageInbox), 1'600'000'000 - i);
+    }
+    const QString shownKey = QStringLiteral("Zucchini.txt");
+    open();
+    ListViewController& list = *root->listController();
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(shownKey, NoteStorageInbox)));
+    settle();
+    ASSERT_EQ(editor()->string(), QStringLiteral("Zucchini"));
+    for (const int64_t option : {2, 1, 0, 2}) {
+        root->selectNoteSortOptions(option);
+        settle();
+        EXPECT_EQ(highlightedKey(list), shownKey) << "sorted by " << option;
+        const QRect row = list.tableView()->rectOfRow(list.tableView()->selectedRow());
+        EXPECT_TRUE(list.tableView()->viewport()->rect().contains(row)) << "in view, sorted by " << option;
+    }
+
+    // A change from elsewhere while the user types splits the note: the editor keeps the typed text
+    // as a new note, whose row takes the highlight once it is saved.
+    editor()->setFocus();
+    type(QStringLiteral("s"));
+    TestSupport::writeFile(Note::documentFileForKey(shownKey, NoteStorageInbox), "Zucchini\nfrom elsewhere");
+    Core::shared().noteDidUpdateFromRemoteServer(std::make_shared<Note>(shownKey, NoteStorageInbox));
+    settle();
+    time.advance(Warehouse::AutoSaveDelay);
+    settle();
+    const NotePtr split = shown->note();
+    ASSERT_TRUE(split);
+    ASSERT_NE(split->key(), shownKey);
+    EXPECT_EQ(list.items().size(), 13);
+    EXPECT_EQ(highlightedKey(list), split->key());
+    EXPECT_EQ(root->selectedNote()->key(), split->key());
+}
+
 // Whatever is restored, the highlighted row and the editor show the same note.
 TEST_F(ShellTest, RestoringDropsATagOrNoteThatIsGoneOrUnsafe)
 {
@@ -164,6 +205,64 @@ TEST_F(ShellTest, TheSearchFieldSearchesKeepsTheSelectedNoteAndTakesItsKeys)
         EXPECT_EQ(selectedKey(list) != before, k.key == Qt::Key_Down) << k.key;
     }
     EXPECT_TRUE(root->folderController()->tableView()->hasFocus()) << "Shift-Tab goes to the sidebar";
+}
+
+// A row found by a query shows the text being typed into its note, not the text that matched.
+TEST_F(ShellTest, RowsFoundByAQueryFollowTheTypingInTheEditor)
+{
+    write(QStringLiteral("Salad.txt"), QStringLiteral("Salad\nZmatoes and basil"));
+    write(QStringLiteral("Soup.txt"), QStringLiteral("Soup\nbasil broth"));
+    open();
+    ListViewController& list = *root->listController();
+    root->queryNote(QStringLiteral("basil"));
+    settle();
+    ASSERT_EQ(list.items().size(), 2);
+    const auto rowText = [&](const QString& key) {
+        for (int64_t row = 0; row < list.items().size(); ++row)
+            if (list.items().at(row)->key() == key) {
+                auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
+                return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
+            }
+        return QString();
+    };
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Salad.txt"), NoteStorageInbox)));
+    settle();
+    editor()->setFocus();
+    QTextCursor cursor = editor()->textCursor();
+    cursor.setPosition(6);
+    editor()->setTextCursor(cursor);
+    QTest::keyClick(editor(), Qt::Key_Delete);
+    type(QStringLiteral("To"));
+    settle();
+    ASSERT_EQ(editor()->string(), QStringLiteral("Salad\nTomatoes and basil"));
+    EXPECT_TRUE(rowText(QStringLiteral("Salad.txt")).contains(QStringLiteral("Tomatoes"))) << rowText(QStringLiteral("Salad.txt")).toStdString();
+    EXPECT_FALSE(rowText(QStringLiteral("Salad.txt")).contains(QStringLiteral("Zmatoes")));
+}
+
+// However the list is reached while the search field shows, what is typed next searches.
+TEST_F(ShellTest, LettersTypedInTheListGoToTheSearchFieldHoweverTheListWasReached)
+{
+    for (const char* title : {"Apple pie", "Banana bread"})
+        write(QString::fromLatin1(title) + QStringLiteral(".txt"), QString::fromLatin1(title) + QStringLiteral("\nrecipe"));
+    open();
+    TableView& table = *root->listController()->tableView();
+    QLineEdit* field = root->searchField();
+    const struct { const char* way; std::function<void()> reach; } ways[] = {
+        {"a click on a row", [&] { QTest::mouseClick(table.viewport(), Qt::LeftButton, {}, table.rectOfRow(table.selectedRow()).center()); }},
+        {"Shift-Tab", [&] { table.setFocus(Qt::BacktabFocusReason); }},
+        {"Tab", [&] { table.setFocus(Qt::TabFocusReason); }},
+    };
+    for (const auto& w : ways) {
+        SCOPED_TRACE(w.way);
+        root->queryNote(QString());
+        editor()->setFocus();
+        settle();
+        w.reach();
+        settle();
+        QTest::keyClicks(window->focusWidget(), QStringLiteral("br"));
+        settle();
+        EXPECT_EQ(field->text(), QStringLiteral("br"));
+    }
 }
 
 TEST_F(ShellTest, QuickOpenCommandsGoToALineOrOnlyCloseAndANoteFromAnotherStorageSwitchesTheSidebarFirst)

@@ -1,0 +1,243 @@
+// The list's loading: the storage, tag or search to show, the reload on the file queue, the import
+// and sorting of a directory's rows, and the empty view's texts.
+#include "panes/ListViewController.h"
+
+#include "Core.h"
+#include "SLDatabase.h"
+#include "Store/NoteHeaderFile.h"
+#include "files/FileDates.h"
+
+#include <QFile>
+#include <QHash>
+#include <QKeySequence>
+#include <QLabel>
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace {
+
+bool isRegularFile(const QByteArray& path, unsigned char type)
+{
+    if (type != DT_UNKNOWN)
+        return type == DT_REG;
+    struct stat info {};
+    return ::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// When the file last changed, in nanoseconds: every save dates the note's file anew, so of two notes
+// dated to the same whole second the later save reads later here.
+int64_t statusChangeTime(const QString& path)
+{
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return 0;
+    return int64_t(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
+}
+
+} // namespace
+
+void ListViewController::selectStorage(int storage, const QString& tag, Completion completion)
+{
+    storage_ = storage < NoteStorageInbox ? NoteStorageInbox : storage;
+    tag_ = tag;
+    reloadList(std::move(completion));
+}
+
+void ListViewController::searchNote(const QString& query, Completion completion)
+{
+    if (!query_.isNull() && query == query_) {
+        if (completion)
+            completion(false);
+        return;
+    }
+    query_ = query;
+    reloadList(std::move(completion));
+}
+
+void ListViewController::reloadList(Completion completion)
+{
+    view();
+    if (reloading_) {
+        reloadAgain_ = true;
+        if (pendingCompletion_)
+            pendingCompletion_(false);
+        pendingCompletion_ = std::move(completion);
+        return;
+    }
+    reloading_ = true;
+    rowHeightDelta_ = (Typeset::fontSizeForSizePreset(core_.typeSize()) - Typeset::fontSizeForSizePreset(0)) * 4.5;
+    formatter_->reloadFonts(core_.typeSize(), theme());
+    core_.fileQueue()->async([self = QPointer(this), storage = storage_, tag = tag_, query = query_,
+                              completion = std::move(completion)]() mutable {
+        if (!self)
+            return;
+        Loaded loaded = self->load(storage, tag, query);
+        DispatchQueue::main()->async([self, loaded = std::move(loaded), completion = std::move(completion)] {
+            if (self)
+                self->showRows(loaded, completion);
+        });
+    });
+}
+
+ListViewController::Loaded ListViewController::load(int storage, const QString& tag, const QString& query) const
+{
+    Loaded loaded;
+    if (!query.isEmpty()) {
+        core_.syncDatabase([&](SLDatabase& db) {
+            Note::searchDatabase(db, query, storage, tag, [&](const auto& notes, const auto& archived) {
+                loaded.items = notes;
+                loaded.archived = archived;
+            });
+        });
+        return loaded;
+    }
+    if (storage == NoteTagHashtag || storage == NoteTagMention) {
+        if (!Note::isSafePathComponent(tag))
+            return loaded;
+        loaded.items = importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageInbox), NoteStorageInbox);
+        loaded.archived =
+            importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageArchive), NoteStorageArchive);
+    } else {
+        const int shown = storage == NoteStorageArchive ? NoteStorageArchive : NoteStorageInbox;
+        loaded.items = importDirectory(Note::documentDirectoryForStorage(shown), shown);
+    }
+    const int64_t option = core_.noteSortOptions();
+    if (option == 2) {
+        readTitles(loaded.items);
+        readTitles(loaded.archived);
+    }
+    for (ListItems* list : {&loaded.items, &loaded.archived}) {
+        sortListItems(*list, option);
+        orderTiesByLatestChange(*list, option);
+    }
+    return loaded;
+}
+
+ListItems ListViewController::importDirectory(const QString& directory, int storage)
+{
+    ListItems items;
+    const QByteArray path = QFile::encodeName(directory);
+    DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
+    if (!dir)
+        return items;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        if (name.startsWith(QLatin1Char('.')) || !Note::isSafePathComponent(name) ||
+            !isRegularFile(path + '/' + entry->d_name, entry->d_type))
+            continue;
+        auto item = std::make_shared<ListItem>();
+        item->setKey(name);
+        item->setStorage(storage);
+        const QString document = Note::documentFileForKey(name, storage);
+        item->setCreatedOn(FileDates::creationDate(document));
+        item->setUpdatedOn(FileDates::modificationDate(document));
+        items.append(item);
+    }
+    ::closedir(dir);
+    return items;
+}
+
+void ListViewController::readTitles(ListItems& items) const
+{
+    if (items.isEmpty())
+        return;
+    QHash<QString, QString> titles;
+    const QString folder = Note::searchNameForStorage(items.first()->storage());
+    core_.syncDatabase([&](SLDatabase& db) {
+        SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, title FROM notes WHERE folder = ?"), folder);
+        while (rows.next())
+            titles.insert(rows.stringForColumnIndex(0), rows.stringForColumnIndex(1));
+    });
+    for (const ListItemPtr& item : items) {
+        if (const auto title = titles.constFind(item->key()); title != titles.constEnd()) {
+            item->setTitle(*title);
+            continue;
+        }
+        QFile file(Note::headerFileForKey(item->key(), item->storage()));
+        NoteHeaderFile header;
+        if (file.open(QIODevice::ReadOnly) && header.read(file.readAll()))
+            item->setTitle(header.title);
+    }
+}
+
+bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64_t option)
+{
+    if (option == 1)
+        return a.createdOn() > b.createdOn();
+    if (option == 2)
+        return a.title().compare(b.title(), Qt::CaseInsensitive) < 0;
+    return a.updatedOn() > b.updatedOn();
+}
+
+void ListViewController::sortListItems(ListItems& items, int64_t option)
+{
+    std::stable_sort(items.begin(), items.end(),
+                     [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+}
+
+// Only rows that tie are looked at again: a listing of thousands seldom has more than a few.
+void ListViewController::orderTiesByLatestChange(ListItems& items, int64_t option)
+{
+    for (auto run = items.begin(); run != items.end();) {
+        const auto end = std::find_if(run + 1, items.end(), [&](const ListItemPtr& item) { return sortsBefore(**run, *item, option); });
+        if (end - run > 1) {
+            std::vector<std::pair<int64_t, ListItemPtr>> changed;
+            for (auto it = run; it != end; ++it)
+                changed.emplace_back(statusChangeTime(Note::documentFileForKey((*it)->key(), (*it)->storage())), *it);
+            std::stable_sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+            auto out = run;
+            for (auto& [time, item] : changed)
+                *out++ = std::move(item);
+        }
+        run = end;
+    }
+}
+
+void ListViewController::showRows(Loaded loaded, Completion completion)
+{
+    if (std::exchange(reloadAgain_, false)) {
+        if (completion)
+            completion(false);
+        reloading_ = false;
+        reloadList(std::exchange(pendingCompletion_, {}));
+        return;
+    }
+    items_ = std::move(loaded.items);
+    archivedItems_ = std::move(loaded.archived);
+    loaded_ = true;
+    bridge_->reloadData();
+    highlightSelectedRow();
+    reloadEmptyView();
+    reloading_ = false;
+    for (const auto& event : std::exchange(heldEvents_, {}))
+        event();
+    if (completion)
+        completion(true);
+}
+
+void ListViewController::reloadEmptyView()
+{
+    reloadEmptyTexts();
+    emptyView_->setVisible(items_.isEmpty() && archivedItems_.isEmpty());
+}
+
+void ListViewController::reloadEmptyTexts()
+{
+    // A search that found nothing says so, rather than that the storage has no notes.
+    const QString longText =
+        query_.isEmpty() ? tr("No notes here yet.\nPress %1 to write one.")
+                               .arg(QKeySequence(QKeySequence::New).toString(QKeySequence::NativeText))
+                         : tr("No notes match\n\u201C%1\u201D.")
+                               .arg(query_);
+    if (longEmptyLabel_->text() != longText) {
+        longEmptyLabel_->setText(longText);
+        shortEmptyLabel_->setText(query_.isEmpty() ? tr("No notes") : tr("No matches"));
+        longEmptyLabel_->adjustSize();
+        viewDidLayout();
+    }
+}
