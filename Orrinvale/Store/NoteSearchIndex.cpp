@@ -95,6 +95,9 @@ const QStringList MarkSchema = {
 // have no count yet; null when the counts cannot be read.
 std::optional<std::vector<const SideTable*>> laggingTables(SLDatabase& db)
 {
+    // A database never opened through create() has no counts to read.
+    if (!db.tableExists(QStringLiteral("notes_side")))
+        return std::nullopt;
     QHash<QString, int64_t> written;
     SLResultSet marks = db.executeQuery(QStringLiteral("SELECT name, written FROM notes_side"));
     while (marks.next())
