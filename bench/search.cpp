@@ -12,6 +12,7 @@
 #include "SLDatabase.h"
 #include "Store/ListItem.h"
 #include "Store/Note.h"
+#include "Store/NoteSearchRow.h"
 #include "Store/NoteSearchSession.h"
 #include "note_count.h"
 #include "UserDefaults.h"
@@ -22,6 +23,7 @@
 #include <algorithm>
 #include <chrono>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -63,8 +65,9 @@ private:
     std::discrete_distribution<size_t> pick_;
 };
 
-// One row per note, as the commit writes it: the key with the storage's
-// search name, the content already cleaned, tags in lower case.
+// One row per note, as the start-up rebuild writes it, its indexes beside it:
+// the key with the storage's search name, the content already cleaned, tags
+// in lower case.
 void seed(SLDatabase& db)
 {
     Words words;
@@ -72,30 +75,33 @@ void seed(SLDatabase& db)
     std::vector<QString> tags;
     for (int i = 0; i < Tags; ++i)
         tags.push_back(words.next(random) + QString::number(i));
-    db.beginTransaction();
+    NoteSearchRow::RowIds ids;
+    QList<NoteSearchRow> batch;
     for (int n = 0; n < Notes; ++n) {
-        QString title;
+        NoteSearchRow row;
         const int titleWords = 2 + int(random() % 4);
         for (int i = 0; i < titleWords; ++i)
-            title += (i ? QStringLiteral(" ") : QString()) + words.next(random);
-        title[0] = title[0].toUpper();
+            row.title += (i ? QStringLiteral(" ") : QString()) + words.next(random);
+        row.title[0] = row.title[0].toUpper();
         QStringList hashtags, mentions;
         for (int i = int(random() % 4); i > 0; --i)
             hashtags.append(tags[random() % Tags]);
         if (random() % 5 == 0)
             mentions.append(tags[random() % Tags]);
-        QString content = title;
-        while (content.size() < NoteBytes)
-            content += QLatin1Char(' ') + words.next(random);
+        row.content = row.title;
+        while (row.content.size() < NoteBytes)
+            row.content += QLatin1Char(' ') + words.next(random);
         for (const QString& tag : hashtags)
-            content += QStringLiteral(" #") + tag;
-        const QString folder = n % 5 == 0 ? QStringLiteral("archive") : QStringLiteral("inbox");
-        db.executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag, mention) "
-                                        "VALUES(?, ?, ?, ?, ?, ?)"),
-                         folder + QLatin1Char('/') + title + QString::number(n) + QStringLiteral(".txt"), title,
-                         content, folder, hashtags.join(QLatin1Char(' ')), mentions.join(QLatin1Char(' ')));
+            row.content += QStringLiteral(" #") + tag;
+        row.folder = n % 5 == 0 ? QStringLiteral("archive") : QStringLiteral("inbox");
+        row.key = row.folder + QLatin1Char('/') + row.title + QString::number(n) + QStringLiteral(".txt");
+        row.hashtag = hashtags.join(QLatin1Char(' '));
+        row.mention = mentions.join(QLatin1Char(' '));
+        batch.append(row);
+        // Batches of the rebuild's size, one transaction each.
+        if (batch.size() == 125 || n == Notes - 1)
+            NoteSearchRow::writeAll(db, std::exchange(batch, {}), ids);
     }
-    db.commit();
 }
 
 // The seeded table is kept between runs of the same size.

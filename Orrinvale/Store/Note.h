@@ -135,7 +135,9 @@ public:
     // Derives title and summary from text.
     bool _reloadHeader(Error* error = nullptr);
     // Appends the text's tags as first written, one per lower-case form; all
-    // of them when weak, else only strong ones.
+    // of them when weak, else only strong ones. Only the first forms of each
+    // kind, up to the limit, count: every tag costs a folder of its own.
+    static constexpr int MaximumTagsPerKind = 1000;
     static void fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak);
     // All capitals, with at least one cased letter: "TODO", "A1" (the styling's rule).
     static bool isStrongTag(const QString& tag);

@@ -5,13 +5,11 @@
 
 #include <sqlite3.h>
 
+#include <QHash>
 #include <QStringList>
 
 #include <algorithm>
 #include <array>
-#include <memory>
-#include <span>
-#include <utility>
 
 namespace {
 
@@ -71,48 +69,65 @@ bool addRows(SLDatabase& db, const QList<qint64>& rows)
                        [&](const SideTable& table) { return db.executeUpdate(table.fill + where); });
 }
 
-bool tablesExist(SLDatabase& db)
-{
-    return std::all_of(SideTables.begin(), SideTables.end(),
-                       [&](const SideTable& table) { return db.tableExists(table.name); });
-}
-
 // More runs narrow the notes little further and each is a list to merge.
 constexpr qsizetype MaximumRuns = 16;
 
-// Writes on this connection, then those of any other connection to the file.
-using Stamp = std::pair<int64_t, int64_t>;
-Stamp stampOf(SLDatabase& db) { return {db.totalChanges(), db.longForQuery(QStringLiteral("PRAGMA data_version"))}; }
+// How far each index follows the notes, kept in the database itself, so that
+// every connection and every writer, this program's or not, is seen: the
+// notes' row counts every row written to the word table (triggers count them,
+// whoever writes), and each index's row the count it was last brought up to.
+// An index whose count differs missed a write and is filled afresh; asking
+// reads three rows, whatever the number of notes.
+const QString NotesMark = QStringLiteral("notes");
 
-// Whether the connection's indexes follow the notes: it does as found when the
-// connection first asks, and after each write made through Change while the
-// stamp shows no other write in between.
-struct State {
-    bool exists = false;
-    bool stale = false;
-    Stamp stamp;
+const QStringList MarkSchema = {
+    QStringLiteral("CREATE TABLE IF NOT EXISTS notes_side(name TEXT PRIMARY KEY, written INTEGER NOT NULL)"),
+    QStringLiteral("INSERT OR IGNORE INTO notes_side VALUES('notes', 0)"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS notes_side_insert AFTER INSERT ON notes_content BEGIN "
+                   "UPDATE notes_side SET written = written + 1 WHERE name = 'notes'; END"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS notes_side_update AFTER UPDATE ON notes_content BEGIN "
+                   "UPDATE notes_side SET written = written + 1 WHERE name = 'notes'; END"),
+    QStringLiteral("CREATE TRIGGER IF NOT EXISTS notes_side_delete AFTER DELETE ON notes_content BEGIN "
+                   "UPDATE notes_side SET written = written + 1 WHERE name = 'notes'; END"),
 };
 
-State& stateOf(SLDatabase& db)
+// Each index's count against the notes': the tables that missed a write, or
+// have no count yet; null when the counts cannot be read.
+std::optional<std::vector<const SideTable*>> laggingTables(SLDatabase& db)
 {
-    static const char key = 0;
-    auto state = std::static_pointer_cast<State>(db.attachment(&key));
-    if (!state) {
-        state = std::make_shared<State>();
-        state->exists = tablesExist(db);
-        state->stamp = stampOf(db);
-        db.setAttachment(&key, state);
+    // A database never opened through create() has no counts to read.
+    if (!db.tableExists(QStringLiteral("notes_side")))
+        return std::nullopt;
+    QHash<QString, int64_t> written;
+    SLResultSet marks = db.executeQuery(QStringLiteral("SELECT name, written FROM notes_side"));
+    while (marks.next())
+        written.insert(marks.stringForColumnIndex(0), marks.longForColumnIndex(1));
+    marks.close();
+    if (db.hadError() || !written.contains(NotesMark))
+        return std::nullopt;
+    std::vector<const SideTable*> lagging;
+    for (const SideTable& table : SideTables) {
+        if (written.value(table.name, -1) != written.value(NotesMark))
+            lagging.push_back(&table);
     }
-    return *state;
+    return lagging;
+}
+
+// Records that the table follows every write of the notes so far.
+bool markCurrent(SLDatabase& db, const SideTable& table)
+{
+    return db.executeUpdate(QStringLiteral("INSERT OR REPLACE INTO notes_side(name, written) SELECT ?, written FROM "
+                                           "notes_side WHERE name = 'notes'"),
+                            table.name);
 }
 
 // The tables afresh, in one transaction of their own.
-bool refill(SLDatabase& db, std::span<const SideTable> tables)
+bool refill(SLDatabase& db, const std::vector<const SideTable*>& tables)
 {
     if (!db.beginTransaction())
         return false;
-    const bool filled = std::all_of(tables.begin(), tables.end(), [&](const SideTable& table) {
-        return db.executeUpdate(table.empty) && db.executeUpdate(table.fill);
+    const bool filled = std::all_of(tables.begin(), tables.end(), [&](const SideTable* table) {
+        return db.executeUpdate(table->empty) && db.executeUpdate(table->fill) && markCurrent(db, *table);
     });
     if (filled && db.commit())
         return true;
@@ -120,21 +135,15 @@ bool refill(SLDatabase& db, std::span<const SideTable> tables)
     return false;
 }
 
-// True when the indexes follow the notes, rebuilt first when another write
-// left them behind. Not inside a transaction: its rollback would take back the
-// rebuild but not the knowledge of it.
+// True when the indexes follow the notes, refilled first when a write left
+// them behind. Not inside a transaction: the caller's rollback would take
+// the refill back with its own writes.
 bool inStep(SLDatabase& db)
 {
-    State& state = stateOf(db);
-    if (!state.exists)
+    const auto lagging = laggingTables(db);
+    if (!lagging)
         return false;
-    if (!state.stale && state.stamp == stampOf(db))
-        return true;
-    if (!sqlite3_get_autocommit(db.sqliteHandle()) || !refill(db, SideTables))
-        return false;
-    state.stale = false;
-    state.stamp = stampOf(db);
-    return true;
+    return lagging->empty() || (sqlite3_get_autocommit(db.sqliteHandle()) && refill(db, *lagging));
 }
 
 // The pattern's pieces between its wildcards, as the statement binds them
@@ -211,35 +220,41 @@ std::optional<QString> expressionFor(SLDatabase& db, const QString& pattern)
 
 void NoteSearchIndex::create(SLDatabase& db)
 {
-    bool filled = true;
+    // Writes made while a count trigger was missing went uncounted: no
+    // index's count can be trusted then.
+    const bool counted = db.longForQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' "
+                                                        "AND name LIKE 'notes_side_%'")) == 3;
+    if (!db.beginTransaction())
+        return;
+    bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
+    if (!counted)
+        made = made && db.executeUpdate(QStringLiteral("DELETE FROM notes_side WHERE name != 'notes'"));
     for (const SideTable& table : SideTables) {
         if (!db.tableExists(table.name))
-            filled = db.executeUpdate(table.create) && refill(db, {&table, 1}) && filled;
+            made = made && db.executeUpdate(table.create);
     }
-    State& state = stateOf(db);
-    state.exists = tablesExist(db);
-    state.stale = !filled;
-    state.stamp = stampOf(db);
+    if (!made || !db.commit()) {
+        db.rollback();
+        return;
+    }
+    inStep(db);
 }
 
 NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRows) : db_(db)
 {
-    const State& state = stateOf(db);
-    inStep_ = state.exists && !state.stale && state.stamp == stampOf(db);
+    const auto lagging = laggingTables(db);
+    inStep_ = lagging && lagging->empty();
     if (inStep_ && !replacedRows.isEmpty())
         inStep_ = removeRows(db, replacedRows);
 }
 
 void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
 {
-    State& state = stateOf(db_);
-    if (!state.exists)
+    // Left uncounted, the tables are filled afresh before they next answer.
+    if (!inStep_ || !written || (!rows.isEmpty() && !addRows(db_, rows)))
         return;
-    inStep_ = inStep_ && written;
-    if (inStep_ && !rows.isEmpty())
-        inStep_ = addRows(db_, rows);
-    state.stale = state.stale || !inStep_;
-    state.stamp = stampOf(db_);
+    for (const SideTable& table : SideTables)
+        markCurrent(db_, table);
 }
 
 QString NoteSearchIndex::runsOf(const QString& pattern)

@@ -23,11 +23,13 @@ class SLDatabase;
 // a prefix, tens of milliseconds for a short one in a large store.
 //
 // The rows are written with the notes' rows by NoteSearchRow. Any other write
-// to the notes (another connection, a statement of its own) leaves the indexes
-// behind; the next search that would use them then rebuilds them first.
+// to the notes (another connection, another program, a statement of its own)
+// leaves the indexes behind, which the database itself counts; opening the
+// database, or the next search that would use them, fills them afresh first.
 class NoteSearchIndex {
 public:
-    // Creates the tables that are missing and fills them from the notes.
+    // Creates the tables that are missing and fills those that do not follow
+    // the notes.
     static void create(SLDatabase& db);
 
     // Writes of notes rows, inserted, updated or deleted: the old entries of

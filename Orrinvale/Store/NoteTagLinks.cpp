@@ -153,21 +153,26 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     // Keys are unique only within a storage: a link under the same key in the
     // other storage belongs to another note and stays.
     const QByteArray key = '/' + QFile::encodeName(f.key);
+    const QString resource = resourceNameForStorage(storage);
+    const QByteArray storageName = '/' + QFile::encodeName(resource);
+    // The links go first, all told to the index at once, then each folder
+    // left without links.
+    QStringList unlinked;
+    for (const QString& d : std::as_const(tagFolders)) {
+        const QByteArray link = QFile::encodeName(d) + storageName + key;
+        if (!resource.isEmpty() && !lower.contains(d) && ::unlinkat(kind.fd(), link.constData(), 0) == 0)
+            unlinked.append(d);
+    }
+    index.unlinked(kindFolder, storage, f.key, unlinked);
+    const QSet<QString> removedFrom(unlinked.cbegin(), unlinked.cend());
     for (const QString& d : tagFolders) {
         const QString tagFolder = kindFolder + QLatin1Char('/') + d;
         const QByteArray name = QFile::encodeName(d);
         const QByteArray relative = name + '/';
-        bool removed = false;
+        const bool removed = removedFrom.contains(d);
         bool kept = false;
         for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
             const QByteArray storageFolder = relative + QFile::encodeName(resourceNameForStorage(t));
-            if (t == storage && !lower.contains(d)) {
-                const QByteArray link = storageFolder + key;
-                if (::unlinkat(kind.fd(), link.constData(), 0) == 0) {
-                    removed = true;
-                    index.unlinked(kindFolder, storage, f.key, d);
-                }
-            }
             // A folder known to hold links is not tried: the removal would fail.
             kept = index.holdsLinks(kindFolder, d, t) || keepsFolder(kind.fd(), storageFolder) || kept;
         }
@@ -187,8 +192,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     }
 
     bool datesSet = true;
-    const QString resource = resourceNameForStorage(storage);
-    const QByteArray storageName = '/' + QFile::encodeName(resource);
+    QStringList linked;
     for (const QString& g : linkFiles) {
         const QString gLower = g.toLower();
         // The checks that naming the folder by path would make.
@@ -212,11 +216,11 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         if (existed) {
             fd = ::openat(kind.fd(), link.constData(), O_RDONLY | O_CLOEXEC);
             datesSet = fd >= 0 && setDates(fd, f.createdOn, f.updatedOn) && datesSet;
-            index.linked(kindFolder, storage, f.key, gLower);
+            linked.append(gLower);
         } else {
             if (fd >= 0) {
                 setDates(fd, f.createdOn, f.updatedOn);
-                index.linked(kindFolder, storage, f.key, gLower);
+                linked.append(gLower);
             }
             if (events)
                 events->noteDidAddToStorage(note, tag, gLower);
@@ -231,6 +235,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             ::unlinkat(kind.fd(), spelling.constData(), 0);
         writeSpelling(createAt(kind.fd(), spelling), strong ? gLower : g);
     }
+    index.linked(kindFolder, storage, f.key, linked);
     if (!datesSet)
         setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 512,
                                     QStringLiteral("The dates of a tag link could not be set.")));

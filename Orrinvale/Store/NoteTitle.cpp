@@ -237,22 +237,32 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
 {
     if (text.isNull())
         return;
-    QSet<QString> seenHashtags;
-    QSet<QString> seenMentions;
+    // Per kind, the lower-case forms met in the text, weak or strong, up to
+    // the limit, and those taken: strong tags come only from the forms the
+    // weak list holds, so the search row names every folder a note is under.
+    struct Seen {
+        QSet<QString> met;
+        QSet<QString> taken;
+    };
+    Seen seenHashtags;
+    Seen seenMentions;
     InlineParser parser;
     parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& paragraph, bool*) {
         parser.parseBlockAndInline(text, paragraph, [&](const InlineRange& r, InlineElement element) {
             if (element != InlineElementHashtag && element != InlineElementMention)
                 return;
-            const QString tag = text.mid(r.location + 1, r.length - 1);
-            if (!weak && !isStrongTag(tag))
-                return;
             const bool hashtag = element == InlineElementHashtag;
-            QSet<QString>& seen = hashtag ? seenHashtags : seenMentions;
+            Seen& seen = hashtag ? seenHashtags : seenMentions;
+            const QString tag = text.mid(r.location + 1, r.length - 1);
             const QString lower = tag.toLower();
-            if (seen.contains(lower))
+            if (!seen.met.contains(lower)) {
+                if (seen.met.size() == MaximumTagsPerKind)
+                    return;
+                seen.met.insert(lower);
+            }
+            if ((!weak && !isStrongTag(tag)) || seen.taken.contains(lower))
                 return;
-            seen.insert(lower);
+            seen.taken.insert(lower);
             (hashtag ? hashtags : mentions)->append(tag);
         });
     });

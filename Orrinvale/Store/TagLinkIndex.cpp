@@ -89,13 +89,17 @@ QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int kindFd, int 
     return kind.links.value(noteHash(storage, key)) + std::exchange(kind.untidy, {});
 }
 
-void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
+void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags)
 {
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
-    QStringList& tags = kind.links[noteHash(storage, key)];
-    if (!tags.contains(tag)) {
-        tags.append(*kind.names.insert(tag));
+    QStringList& noteTags = kind.links[noteHash(storage, key)];
+    QSet<QString> had(noteTags.cbegin(), noteTags.cend());
+    for (const QString& tag : tags) {
+        if (had.contains(tag))
+            continue;
+        had.insert(tag);
+        noteTags.append(*kind.names.insert(tag));
         ++heldIn(kind, tag, storage);
     }
 }
@@ -108,17 +112,21 @@ bool TagLinkIndex::holdsLinks(const QString& kindFolder, const QString& tag, int
     return found != kind.held.constEnd() && (*found)[storage == NoteStorageArchive ? 1 : 0] > 0;
 }
 
-void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag)
+void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags)
 {
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
     const auto found = kind.links.find(noteHash(storage, key));
     if (found == kind.links.end())
         return;
-    if (found->removeAll(tag) > 0) {
+    const QSet<QString> gone(tags.cbegin(), tags.cend());
+    found->removeIf([&](const QString& tag) {
+        if (!gone.contains(tag))
+            return false;
         int& held = heldIn(kind, tag, storage);
         held = std::max(held - 1, 0);
-    }
+        return true;
+    });
     if (found->isEmpty())
         kind.links.erase(found);
 }

@@ -29,11 +29,13 @@ public:
     // The kind's folder is open (or -1 when missing): its identity is read
     // from there, not looked up by path.
     QStringList foldersFor(const QString& kindFolder, int kindFd, int storage, const QString& key);
-    void linked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
+    // The note's links under the tags given came into being, or went: one
+    // pass over the note's list for all of them, however many.
+    void linked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags);
     // True when the tag's storage folder holds a link the index knows of, so
     // trying to remove it as empty would fail: the try is left out.
     bool holdsLinks(const QString& kindFolder, const QString& tag, int storage);
-    void unlinked(const QString& kindFolder, int storage, const QString& key, const QString& tag);
+    void unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags);
     // The next question reads the folders again; the start-up rebuild calls it
     // so that changes made while the application was closed are seen.
     void forget();

@@ -336,10 +336,10 @@ TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersHoldLinks)
             index.foldersFor(kindFolder, fd, row.storage, key);
             break;
         case Linked:
-            index.linked(kindFolder, row.storage, key, tag);
+            index.linked(kindFolder, row.storage, key, {tag});
             break;
         case Unlinked:
-            index.unlinked(kindFolder, row.storage, key, tag);
+            index.unlinked(kindFolder, row.storage, key, {tag});
             break;
         }
         const std::array<bool, 4> holds{index.holdsLinks(kindFolder, QStringLiteral("a"), in),
@@ -350,4 +350,42 @@ TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersHoldLinks)
     }
     ::close(fd);
     index.forget();
+}
+
+// A note of more tags than the limit is linked under the first forms of each
+// kind as written, and its row names those; the rest cost no entry, however
+// many, and the links an earlier version left under them go. The strong forms
+// linked in the archive come from the same first forms.
+TEST_F(TagLinkTest, NoteStoreANoteOfMoreTagsThanTheLimitIsLinkedUnderItsFirstOnes)
+{
+    const int limit = Note::MaximumTagsPerKind;
+    const QString key = QStringLiteral("Many tags.txt");
+    restart();
+    QString text = QStringLiteral("Many tags\n@ann ");
+    QStringList first;
+    for (int i = 0; i < limit + limit / 4; ++i) {
+        const QString tag = QStringLiteral("t%1").arg(i);
+        text += QLatin1Char('#') + tag + QLatin1Char(i % 10 == 9 ? '\n' : ' ');
+        if (i < limit)
+            first.append(tag);
+        if (i >= limit - 5)
+            TestSupport::writeFile(linkFile(NoteTagHashtag, tag, NoteStorageInbox, key), "");
+    }
+    text += QStringLiteral("#T1 #LATE");
+    TestSupport::writeFile(Note::documentFileForKey(key, NoteStorageInbox), text.toUtf8());
+    rebuild();
+
+    const QStringList folders = QDir(Note::linkDirectoryForTag(NoteTagHashtag)).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList expected = first;
+    expected.sort();
+    EXPECT_EQ(folders, expected);
+    EXPECT_EQ(rows().value(0).section(QLatin1Char('|'), 4, 4), first.join(QLatin1Char(' ')));
+    // A folder, its storage folder, the link and the spelling per tag; the
+    // folder of links and one per kind.
+    EXPECT_EQ(linkTree().size(), 4 * (limit + 1) + 3);
+    EXPECT_TRUE(linked(NoteTagMention, QStringLiteral("ann"), NoteStorageInbox, key));
+
+    QStringList hashtags, mentions;
+    Note::fillHashtags(&hashtags, &mentions, text, false);
+    EXPECT_EQ(hashtags, QStringList{QStringLiteral("T1")});
 }

@@ -4,6 +4,9 @@
 #include "Store/NoteSearchIndex.h"
 #include "Store/NoteSearchRow.h"
 
+#include <QFile>
+
+#include <array>
 #include <random>
 
 namespace {
@@ -230,6 +233,69 @@ TEST_F(SearchTrigramIndex, AnEarlierDatabaseHasItsIndexesFilledWhenOpened)
                                                  QStringLiteral("notes_content.c2content LIKE ?"), {}, {}, 10);
         ASSERT_TRUE(texts);
         EXPECT_EQ(joined(*texts), QStringList{"inbox/A.txt|inbox"}) << withTrigrams;
+    }
+}
+
+
+// A database kept by this program, then written by another that leaves the
+// indexes alone (rows added past them, a row changed in place, a row taken
+// out, or all three by an earlier version that kept no counts), is trusted no
+// further when it is opened again: every note is found, as in the notes.
+TEST_F(SearchTrigramIndex, IndexesLeftBehindByAnotherWriterAreFilledWhenOpened)
+{
+    const QStringList written = {
+        QStringLiteral("INSERT INTO notes(key, title, content, folder) VALUES ('inbox/C.txt', 'Plum tart', "
+                       "'pie crust', 'inbox'), ('inbox/D.txt', 'Pleats', 'a pied piper', 'inbox')"),
+        QStringLiteral("UPDATE notes SET title = 'Plain pie', content = 'pie again' WHERE key = 'inbox/B.txt'"),
+        QStringLiteral("DELETE FROM notes WHERE key = 'inbox/A.txt'"),
+    };
+    const QString path = TestSupport::home() + QStringLiteral("/behind.sqlite");
+    const auto open = [&] {
+        auto db = SLDatabase::databaseWithPath(path);
+        EXPECT_TRUE(db->open());
+        return db;
+    };
+    for (int c = 0; c <= written.size(); ++c) {
+        const QStringList writes = c < written.size() ? QStringList{written[c]} : written;
+        SCOPED_TRACE(writes.join(QLatin1Char(';')).toStdString());
+        QFile::remove(path);
+        {
+            const auto db = open();
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
+                                                         "folder, hashtag, mention, tokenize=unicode61)")));
+            NoteSearchIndex::create(*db);
+            for (const auto& [key, title, content] : {std::array<QString, 3>{"inbox/A.txt", "Plan ahead", "apple pie"},
+                                                      std::array<QString, 3>{"inbox/B.txt", "Chart", "plans"}}) {
+                NoteSearchRow row;
+                row.key = key;
+                row.title = title;
+                row.content = content;
+                row.folder = QStringLiteral("inbox");
+                ASSERT_TRUE(row.write(*db));
+            }
+        }
+        {
+            const auto other = open();
+            if (c == written.size()) {
+                ASSERT_TRUE(other->executeStatements(QStringLiteral(
+                    "DROP TRIGGER notes_side_insert; DROP TRIGGER notes_side_update; "
+                    "DROP TRIGGER notes_side_delete; DROP TABLE notes_side")));
+            }
+            for (const QString& sql : writes)
+                ASSERT_TRUE(other->executeUpdate(sql));
+        }
+        const auto db = open();
+        NoteSearchIndex::create(*db);
+        const auto titles = NoteSearchIndex::titleRows(*db, QStringLiteral("pl*"), 10, false);
+        const auto texts = NoteSearchIndex::rows(*db, QStringLiteral("%pie%"),
+                                                 QStringLiteral("notes_content.c2content LIKE ?"), {}, {}, 10);
+        ASSERT_TRUE(titles && texts);
+        EXPECT_EQ(joined(*titles, 2),
+                  joined(*readTextRows(*db, QStringLiteral("SELECT key, title FROM notes WHERE title MATCH 'pl*' "
+                                                           "ORDER BY docid"), {}, 10, 2)));
+        EXPECT_EQ(joined(*texts),
+                  joined(*readTextRows(*db, QStringLiteral("SELECT key, folder FROM notes WHERE content LIKE "
+                                                           "'%pie%' ORDER BY docid"), {}, 10, 2)));
     }
 }
 
