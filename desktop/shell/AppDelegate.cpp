@@ -241,8 +241,7 @@ void AppDelegate::handleURLEvent(const QString& url)
         });
         return;
     case URLCommand::Kind::Settings:
-        for (const auto& [key, value] : command.parameters)
-            settings().apply(key, value);
+        settings().apply(command.parameters);
         return;
     case URLCommand::Kind::OpenFile:
         return openFile(command.filePath);
