@@ -97,9 +97,10 @@ public:
     void dropDatabase();
     // Removes every tag and service link file and every tag's ".meta".
     void dropLinkFiles();
-    // Queues on fileQueue the indexing of every note whose index marker is
-    // missing or stale, a batch per block, then the start-up tidy of what
-    // interrupted work left (CoreRebuild.cpp).
+    // Queues on fileQueue the readable names of placeholder-named notes, the
+    // indexing of every note whose index marker is missing or stale, a batch
+    // per block, then the start-up tidy of what interrupted work left
+    // (CoreRebuild.cpp).
     void buildTagLinkAndIndexFiles();
 
     // --- Note events, passed unchanged to noteStorage on the caller's thread.

@@ -21,5 +21,9 @@ void runBatch(const DispatchQueuePtr& queue, const std::shared_ptr<NoteIndexRebu
 void Core::buildTagLinkAndIndexFiles()
 {
     auto run = std::make_shared<NoteIndexRebuild>();
-    fileQueue_->async([queue = fileQueue_, run] { runBatch(queue, run); });
+    // Before any note is opened, which would hold it under its old name.
+    fileQueue_->async([queue = fileQueue_, run] {
+        Note::makeReadableFileNames();
+        runBatch(queue, run);
+    });
 }

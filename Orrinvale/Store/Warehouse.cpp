@@ -36,6 +36,22 @@ bool hasPlaceholderKey(const NotePtr& note)
     return !key.isEmpty() && !Note::isReadableFileName(key);
 }
 
+// What follows every save of the session once the drive has the note, a
+// fork's first save and the retried saves included: a note still under a
+// placeholder name takes the name its title allows (a save that failed
+// leaves it as it is), then the block runs. Any thread.
+void nameAfterTitle(const NotePtr& note, const Warehouse::Block& then)
+{
+    const auto done = [then] {
+        if (then)
+            then();
+    };
+    if (!hasPlaceholderKey(note))
+        return done();
+    // The drive answers on its own queue; the rename is file work.
+    fileQueue()->async([note, done] { note->makeReadableFileNameUsingBlock([done](const Error&) { done(); }); });
+}
+
 // A save's date in whole seconds; now when the save brought none.
 int64_t secondsOrNow(const QDateTime& date)
 {
@@ -143,7 +159,8 @@ void Warehouse::addEditingChanges(int64_t count)
         if (!self->reloadForSave(note, Clock::now()))
             return;
         fileQueue()->async([self, note, session] {
-            note->commitNote(Note::Completion(), {}, self->watchSave(note, session, 1));
+            note->commitNote(Note::Completion(), [note](const QDateTime&) { nameAfterTitle(note, {}); },
+                             self->watchSave(note, session, 1));
         });
     });
     scheduleEditingAutoSaveCK(AutoSaveCKDelay);
@@ -200,26 +217,13 @@ void Warehouse::endEditingNote(Block block)
             return;
         }
         fileQueue()->async([self, note, session, changes, block = std::move(block)] {
-            // Decided once, when the local files are written, so the block runs exactly once.
-            auto renames = std::make_shared<bool>(false);
             note->commitAndCloseNote(
-                [note, renames, block](bool) {
-                    *renames = hasPlaceholderKey(note);
-                    if (!*renames)
-                        block();
-                },
-                [self, note, session, renames, block](const QDateTime& date) {
+                Note::Completion(),
+                [self, note, session, block](const QDateTime& date) {
                     self->takeSaveDate(note, session, date);
-                    if (!*renames) {
-                        if (hasReadableKey(note))
-                            saveToCloudKit(note, Block());
-                        return;
-                    }
-                    fileQueue()->async([note, block] {
-                        note->makeReadableFileNameUsingBlock([note, block](const Error&) {
-                            block();
-                            saveToCloudKit(note, Block());
-                        });
+                    nameAfterTitle(note, [note, block] {
+                        block();
+                        saveToCloudKit(note, Block());
                     });
                 },
                 self->watchSave(note, session, changes));
@@ -304,14 +308,7 @@ void Warehouse::emergencyCommitEditingNote(Block block)
                 Note::Completion(),
                 [self, note, session, done](const QDateTime& date) {
                     self->takeSaveDate(note, session, date);
-                    if (!hasPlaceholderKey(note)) {
-                        saveToCloudKit(note, done);
-                        return;
-                    }
-                    fileQueue()->async([note, done] {
-                        note->makeReadableFileNameUsingBlock(
-                            [note, done](const Error&) { saveToCloudKit(note, done); });
-                    });
+                    nameAfterTitle(note, [note, done] { saveToCloudKit(note, done); });
                 },
                 watchSave(note, session, changes));
         });
@@ -343,16 +340,8 @@ void Warehouse::commitEditingNote(Block block)
         return;
     }
     fileQueue()->async([self = shared_from_this(), note, session = session_, changes, block = std::move(block)] {
-        note->commitAndCloseNote(
-            [note, block](bool) {
-                if (!hasPlaceholderKey(note)) {
-                    block();
-                    return;
-                }
-                fileQueue()->async(
-                    [note, block] { note->makeReadableFileNameUsingBlock([block](const Error&) { block(); }); });
-            },
-            {}, self->watchSave(note, session, changes));
+        note->commitAndCloseNote([note, block](bool) { nameAfterTitle(note, block); }, {},
+                                 self->watchSave(note, session, changes));
     });
 }
 
@@ -490,9 +479,7 @@ void Warehouse::editingAutoSave()
             Note::Completion(),
             [self, note, session](const QDateTime& date) {
                 self->takeSaveDate(note, session, date);
-                // The drive's answer comes on its own queue; the rename is file work.
-                if (hasPlaceholderKey(note))
-                    fileQueue()->async([note] { note->makeReadableFileNameUsingBlock([](const Error&) {}); });
+                nameAfterTitle(note, {});
             },
             self->watchSave(note, session, saving));
     });
@@ -576,7 +563,8 @@ size_t Warehouse::retryUnsavedNotes()
     const QList<NotePtr> notes = unsaved_;
     for (const NotePtr& note : notes) {
         LogInfo("warehouse:saving %1 again", note->key());
-        note->commitNote(Note::Completion(), {}, [this, note](bool ok) { noteSaveOutcome(note, ok); });
+        note->commitNote(Note::Completion(), [note](const QDateTime&) { nameAfterTitle(note, {}); },
+                         [this, note](bool ok) { noteSaveOutcome(note, ok); });
     }
     return size_t(unsaved_.size());
 }
