@@ -102,6 +102,8 @@ public:
     // per block, then the start-up tidy of what interrupted work left
     // (CoreRebuild.cpp).
     void buildTagLinkAndIndexFiles();
+    // Quitting: that indexing ends with the batch under way, whatever is left.
+    void stopIndexing() { indexingStopped_ = true; }
 
     // --- Note events, passed unchanged to noteStorage on the caller's thread.
     void addNoteStorageListener(const NoteStorageListenerPtr& listener);
@@ -136,6 +138,7 @@ private:
     // Touched only on dbQueue; the flag lets closeDatabase look from elsewhere.
     std::shared_ptr<SLDatabase> db_;
     std::atomic<bool> dbOpen_ = false;
+    std::atomic<bool> indexingStopped_ = false;
 
     std::atomic<bool> enabledAppleCloud_ = false;
     std::atomic<bool> enabledSoundEffect_ = false;

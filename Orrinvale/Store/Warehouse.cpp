@@ -158,9 +158,8 @@ void Warehouse::addEditingChanges(int64_t count)
     DispatchQueue::main()->async([self, note, session = session_] {
         if (!self->reloadForSave(note, Clock::now()))
             return;
-        fileQueue()->async([self, note, session] {
-            note->commitNote(Note::Completion(), [note](const QDateTime&) { nameAfterTitle(note, {}); },
-                             self->watchSave(note, session, 1));
+        fileQueue()->async([note, written = self->underWay(self->watchSave(note, session, 1))] {
+            note->commitNote(Note::Completion(), [note](const QDateTime&) { nameAfterTitle(note, {}); }, written);
         });
     });
     scheduleEditingAutoSaveCK(AutoSaveCKDelay);
@@ -216,7 +215,8 @@ void Warehouse::endEditingNote(Block block)
             block();
             return;
         }
-        fileQueue()->async([self, note, session, changes, block = std::move(block)] {
+        fileQueue()->async([self, note, session, block = std::move(block),
+                            written = underWay(watchSave(note, session, changes))] {
             note->commitAndCloseNote(
                 Note::Completion(),
                 [self, note, session, block](const QDateTime& date) {
@@ -226,7 +226,7 @@ void Warehouse::endEditingNote(Block block)
                         saveToCloudKit(note, Block());
                     });
                 },
-                self->watchSave(note, session, changes));
+                written);
         });
         return;
     }
@@ -270,8 +270,8 @@ void Warehouse::endEditingNoteForMoveOrDelete(Block block)
         block();
         return;
     }
-    fileQueue()->async([note, block = std::move(block)] {
-        note->commitAndCloseNote(Note::Completion(), [block](const QDateTime&) { block(); });
+    fileQueue()->async([note, block = std::move(block), written = underWay({})] {
+        note->commitAndCloseNote(Note::Completion(), [block](const QDateTime&) { block(); }, written);
     });
 }
 
@@ -279,8 +279,10 @@ void Warehouse::emergencyCommitEditingNote(Block block)
 {
     const Block done = block ? std::move(block) : Block([] {});
     // After every save queued before (an autosave may yet fail: its changes
-    // count here too), the notes whose save failed are tried again.
-    fileQueue()->sync([this] { retryUnsavedNotes(); });
+    // count here too), the notes whose save failed are tried again. With
+    // none of either, whatever else the file queue is busy with is not waited for.
+    if (hasUnsavedWork())
+        fileQueue()->sync([this] { retryUnsavedNotes(); });
     const NotePtr note = editingNote_;
     if (!note) {
         done();
@@ -339,9 +341,8 @@ void Warehouse::commitEditingNote(Block block)
         block();
         return;
     }
-    fileQueue()->async([self = shared_from_this(), note, session = session_, changes, block = std::move(block)] {
-        note->commitAndCloseNote([note, block](bool) { nameAfterTitle(note, block); }, {},
-                                 self->watchSave(note, session, changes));
+    fileQueue()->async([note, block = std::move(block), written = underWay(watchSave(note, session_, changes))] {
+        note->commitAndCloseNote([note, block](bool) { nameAfterTitle(note, block); }, {}, written);
     });
 }
 
@@ -474,18 +475,33 @@ void Warehouse::editingAutoSave()
     note->setUpdatedOnForChange(Clock::now());
     auto self = shared_from_this();
     const uint64_t session = session_;
-    fileQueue()->async([self, note, session, saving] {
+    fileQueue()->async([self, note, session, written = underWay(watchSave(note, session, saving))] {
         note->commitNote(
             Note::Completion(),
             [self, note, session](const QDateTime& date) {
                 self->takeSaveDate(note, session, date);
                 nameAfterTitle(note, {});
             },
-            self->watchSave(note, session, saving));
+            written);
     });
 }
 
 // --- Failed saves
+
+Note::Completion Warehouse::underWay(Note::Completion written)
+{
+    ++savesUnderWay_;
+    return [self = shared_from_this(), written = std::move(written)](bool ok) {
+        if (written)
+            written(ok);
+        --self->savesUnderWay_;
+    };
+}
+
+bool Warehouse::hasUnsavedWork() const
+{
+    return editingChanges_ > 0 || failedChanges_ > 0 || savesUnderWay_ > 0 || unsavedCount_ > 0;
+}
 
 Note::Completion Warehouse::watchSave(const NotePtr& note, uint64_t session, int64_t changes)
 {
@@ -516,11 +532,13 @@ void Warehouse::noteSaveOutcome(const NotePtr& note, bool ok)
         if (known)
             LogInfo("warehouse:%1 saved after a failed save", note->key());
         unsaved_.removeAll(note);
+        unsavedCount_ = unsaved_.size();
         return;
     }
     if (known)
         return;
     unsaved_.append(note);
+    unsavedCount_ = unsaved_.size();
     DispatchQueue::main()->async([self = shared_from_this(), note] {
         if (auto delegate = self->editingDelegate())
             delegate->warehouseDidFailToSaveNote(*self, note);
@@ -571,6 +589,9 @@ size_t Warehouse::retryUnsavedNotes()
 
 QList<NotePtr> Warehouse::unsavedNotes()
 {
+    // Every save's outcome is in: the file queue, busy as it may be, has none to add.
+    if (savesUnderWay_ == 0 && unsavedCount_ == 0)
+        return {};
     QList<NotePtr> notes;
     fileQueue()->sync([&] { notes = unsaved_; });
     return notes;

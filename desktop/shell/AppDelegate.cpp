@@ -170,6 +170,8 @@ void AppDelegate::applicationWillBecomeActive()
 void AppDelegate::quitApp()
 {
     quitting_ = true;
+    // Saving waits for the file queue: no further indexing batch comes before it.
+    Core::shared().stopIndexing();
     rootController()->terminateApp();
 }
 
@@ -177,6 +179,7 @@ void AppDelegate::applicationWillTerminate()
 {
     if (std::exchange(terminated_, true))
         return;
+    Core::shared().stopIndexing();
     saveWindowFrame();
     if (rootWindow_)
         rootController()->applicationWillTerminate();
