@@ -97,10 +97,13 @@ public:
     void dropDatabase();
     // Removes every tag and service link file and every tag's ".meta".
     void dropLinkFiles();
-    // Queues on fileQueue the indexing of every note whose index marker is
-    // missing or stale, a batch per block, then the start-up tidy of what
-    // interrupted work left (CoreRebuild.cpp).
+    // Queues on fileQueue the readable names of placeholder-named notes, the
+    // indexing of every note whose index marker is missing or stale, a batch
+    // per block, then the start-up tidy of what interrupted work left
+    // (CoreRebuild.cpp).
     void buildTagLinkAndIndexFiles();
+    // Quitting: that indexing ends with the batch under way, whatever is left.
+    void stopIndexing() { indexingStopped_ = true; }
 
     // --- Note events, passed unchanged to noteStorage on the caller's thread.
     void addNoteStorageListener(const NoteStorageListenerPtr& listener);
@@ -135,6 +138,7 @@ private:
     // Touched only on dbQueue; the flag lets closeDatabase look from elsewhere.
     std::shared_ptr<SLDatabase> db_;
     std::atomic<bool> dbOpen_ = false;
+    std::atomic<bool> indexingStopped_ = false;
 
     std::atomic<bool> enabledAppleCloud_ = false;
     std::atomic<bool> enabledSoundEffect_ = false;

@@ -7,11 +7,14 @@ namespace {
 
 // Each batch is its own block, so commits and moves queued meanwhile run
 // between batches rather than after the whole run. What interrupted work
-// left behind is cleared once the notes are indexed.
-void runBatch(const DispatchQueuePtr& queue, const std::shared_ptr<NoteIndexRebuild>& run)
+// left behind is cleared once the notes are indexed. A stopped run ends
+// before its next batch: the next start indexes the rest.
+void runBatch(const DispatchQueuePtr& queue, const std::shared_ptr<NoteIndexRebuild>& run, const std::atomic<bool>& stopped)
 {
+    if (stopped)
+        return;
     if (run->step())
-        queue->async([queue, run] { runBatch(queue, run); });
+        queue->async([queue, run, &stopped] { runBatch(queue, run, stopped); });
     else
         queue->async([] { NoteStoreTidy::atStart(); });
 }
@@ -21,5 +24,9 @@ void runBatch(const DispatchQueuePtr& queue, const std::shared_ptr<NoteIndexRebu
 void Core::buildTagLinkAndIndexFiles()
 {
     auto run = std::make_shared<NoteIndexRebuild>();
-    fileQueue_->async([queue = fileQueue_, run] { runBatch(queue, run); });
+    // Before any note is opened, which would hold it under its old name.
+    fileQueue_->async([queue = fileQueue_, run, &stopped = indexingStopped_] {
+        Note::makeReadableFileNames();
+        runBatch(queue, run, stopped);
+    });
 }

@@ -95,10 +95,7 @@ static void resend(const NotePtr& note, int64_t updatedOn)
 
 QString forkKey(const QString& key, const QString& text)
 {
-    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > 0 ? key.left(dot) : key;
-    const QString suffix = dot > 0 ? key.mid(dot) : QString();
-    return stem + QLatin1Char(' ') + NoteHistory::hashOf(text).left(6) + suffix;
+    return Note::forkFileName(key, text);
 }
 
 void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn)

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cerrno>
 #include <type_traits>
+#include <utility>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -363,7 +364,9 @@ bool Note::writeTextFile(bool createNew, bool* inPlace, const std::function<void
 void Note::forkNote()
 {
     std::lock_guard lock(mutex_);
-    fields_.key = QString();
+    // A fork of a fork not yet written keeps the first name.
+    if (!fields_.key.isNull())
+        fields_.forkedFrom = std::exchange(fields_.key, QString());
     fields_.onDisk.reset();
     // The new file replaces nothing.
     fields_.readFailure.clear();

@@ -123,7 +123,8 @@ public:
     static bool removeItemIfExistsAtPath(const QString& path);
 
     // --- Fork and file utilities
-    // Forgets the file name: the next commit writes a new file.
+    // Forgets the file name: the next commit writes a new file, under the
+    // fork's name of the old one while that is free.
     void forkNote();
     // The file's text in whatever encoding it is in, or null.
     static QString newTextFromURL(const QUrl& url, Error* error = nullptr);
@@ -152,6 +153,9 @@ public:
     static bool isReadableFileName(const QString& name);
     // "Untitled Note <UTC stamp>-<UUID>.txt".
     static QString uniqueClassicKeyFromURL(const QUrl& url = QUrl());
+    // "<name> <6 hex>.txt": the name and a short hash of the text a fork of
+    // the note keeps, the same on every computer that keeps that text.
+    static QString forkFileName(const QString& key, const QString& text);
     // The key when free in the storage, else a numbered variant ("Plan1.txt"),
     // else a placeholder name; null when all of those are taken.
     static QString findUnusedFileNameForKey(const QString& key, int storage);
@@ -256,8 +260,13 @@ public:
     // For a note whose file is gone: its side files, tag links and row go too.
     void removeFromIndex();
     // Gives a placeholder-named note the name its title allows; nil when
-    // renamed or when the title allows none yet.
+    // renamed or when the title allows none yet. A note with a readable name,
+    // none at all, or text its file does not hold (a save that failed) is
+    // left as it is. Every save of the editing session and the start-up ask.
     void makeReadableFileNameUsingBlock(const ErrorCompletion& completion);
+    // File queue, at start before any note is opened: every note of both
+    // storages still under a placeholder name takes the name its title allows.
+    static void makeReadableFileNames();
 
     // The two roots every path hangs from; the shared Core sets them once.
     static void setRootDirectories(const QString& documentDirectory, const QString& cachesDirectory);
@@ -323,6 +332,8 @@ private:
         // Read through a fallback encoding: the file's bytes go to the Trash
         // before the first rewrite.
         bool keepsOriginalBytes = false;
+        // The name a fork was made from, until the fork has a file of its own.
+        QString forkedFrom;
         // The text file as this object last read or wrote it; none when it did
         // neither. A save finding another file there would write over text
         // nobody has seen here.
@@ -358,6 +369,8 @@ private:
     // Names the note and creates its file, trying the next free name when an
     // outside program took the chosen one meanwhile.
     bool writeUnderNewName();
+    // A fork's name while free, else the name the title allows.
+    QString newFileName();
     void handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion);
     // Side files, tag links and search row leave the old place; links first
     // for a move, marker and side files first for trash and purge.

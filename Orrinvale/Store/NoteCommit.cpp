@@ -203,11 +203,14 @@ bool Note::changedOnDisk() const
 bool Note::writeUnderNewName()
 {
     for (int attempt = 0; attempt < MaxNameAttempts; ++attempt) {
-        const QString key = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
+        const QString key = newFileName();
         setKey(key);
         LogInfo("note:commit new %1", key);
-        if (writeTextFile(true))
+        if (writeTextFile(true)) {
+            std::lock_guard lock(mutex_);
+            fields_.forkedFrom.clear();
             return true;
+        }
         const QString path = documentFileForKey(key, storage());
         if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
             break;

@@ -7,6 +7,7 @@
 #include "files/DatePattern.h"
 #include "files/UnicodeRegex.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
@@ -112,6 +113,30 @@ QString Note::uniqueClassicKeyFromURL(const QUrl&)
     const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
     return QStringLiteral("Untitled Note %1-%2.txt")
         .arg(DatePattern::format(now, QStringLiteral("yyyyMMdd-HHmmssSSS")), Clock::newUUID());
+}
+
+QString Note::forkFileName(const QString& key, const QString& text)
+{
+    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot > 0 ? key.left(dot) : key;
+    const QString suffix = dot > 0 ? key.mid(dot) : QString();
+    const QByteArray hash = QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex();
+    return stem + QLatin1Char(' ') + QString::fromLatin1(hash.left(6)) + suffix;
+}
+
+QString Note::newFileName()
+{
+    const Fields f = fields();
+    const QString directory = documentDirectoryForStorage(f.storage);
+    if (!f.forkedFrom.isEmpty()) {
+        const QString fork = forkFileName(f.forkedFrom, f.text);
+        const QString free = isSafePathComponent(fork)
+            ? FolderNameCache::shared().firstFree(directory, [&](int n) { return n == 0 ? fork : QString(); })
+            : QString();
+        if (!free.isNull())
+            return free;
+    }
+    return findUnusedReadableFileNameForDirectory(directory);
 }
 
 QString Note::findUnusedFileNameForKey(const QString& key, int storage)

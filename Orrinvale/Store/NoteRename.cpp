@@ -1,6 +1,7 @@
 #include "Note.h"
 
 #include "AppleCloud.h"
+#include "FolderListing.h"
 #include "NoteServices.h"
 #include "NoteStorageListener.h"
 
@@ -10,6 +11,15 @@
 
 void Note::makeReadableFileNameUsingBlock(const ErrorCompletion& completion)
 {
+    {
+        const Fields held = fields();
+        // Text the file does not hold would be read over from the file.
+        const bool unsaved = held.onDisk && qHash(held.text) != held.onDisk->textHash;
+        if (held.key.isNull() || isReadableFileName(held.key) || unsaved) {
+            completion(Error());
+            return;
+        }
+    }
     restoreText();
     restoreHeader();
     restoreMeta();
@@ -57,4 +67,16 @@ void Note::makeReadableFileNameUsingBlock(const ErrorCompletion& completion)
         core->appleCloud()->renameNote(d.before, d.after, finish);
     else
         finish(Error());
+}
+
+void Note::makeReadableFileNames()
+{
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        QStringList names;
+        listFolderNames(documentDirectoryForStorage(storage), &names);
+        for (const QString& name : std::as_const(names)) {
+            if (!isReadableFileName(name))
+                std::make_shared<Note>(name, storage)->makeReadableFileNameUsingBlock([](const Error&) {});
+        }
+    }
 }

@@ -36,6 +36,22 @@ bool hasPlaceholderKey(const NotePtr& note)
     return !key.isEmpty() && !Note::isReadableFileName(key);
 }
 
+// What follows every save of the session once the drive has the note, a
+// fork's first save and the retried saves included: a note still under a
+// placeholder name takes the name its title allows (a save that failed
+// leaves it as it is), then the block runs. Any thread.
+void nameAfterTitle(const NotePtr& note, const Warehouse::Block& then)
+{
+    const auto done = [then] {
+        if (then)
+            then();
+    };
+    if (!hasPlaceholderKey(note))
+        return done();
+    // The drive answers on its own queue; the rename is file work.
+    fileQueue()->async([note, done] { note->makeReadableFileNameUsingBlock([done](const Error&) { done(); }); });
+}
+
 // A save's date in whole seconds; now when the save brought none.
 int64_t secondsOrNow(const QDateTime& date)
 {
@@ -142,8 +158,8 @@ void Warehouse::addEditingChanges(int64_t count)
     DispatchQueue::main()->async([self, note, session = session_] {
         if (!self->reloadForSave(note, Clock::now()))
             return;
-        fileQueue()->async([self, note, session] {
-            note->commitNote(Note::Completion(), {}, self->watchSave(note, session, 1));
+        fileQueue()->async([note, written = self->underWay(self->watchSave(note, session, 1))] {
+            note->commitNote(Note::Completion(), [note](const QDateTime&) { nameAfterTitle(note, {}); }, written);
         });
     });
     scheduleEditingAutoSaveCK(AutoSaveCKDelay);
@@ -199,30 +215,18 @@ void Warehouse::endEditingNote(Block block)
             block();
             return;
         }
-        fileQueue()->async([self, note, session, changes, block = std::move(block)] {
-            // Decided once, when the local files are written, so the block runs exactly once.
-            auto renames = std::make_shared<bool>(false);
+        fileQueue()->async([self, note, session, block = std::move(block),
+                            written = underWay(watchSave(note, session, changes))] {
             note->commitAndCloseNote(
-                [note, renames, block](bool) {
-                    *renames = hasPlaceholderKey(note);
-                    if (!*renames)
-                        block();
-                },
-                [self, note, session, renames, block](const QDateTime& date) {
+                Note::Completion(),
+                [self, note, session, block](const QDateTime& date) {
                     self->takeSaveDate(note, session, date);
-                    if (!*renames) {
-                        if (hasReadableKey(note))
-                            saveToCloudKit(note, Block());
-                        return;
-                    }
-                    fileQueue()->async([note, block] {
-                        note->makeReadableFileNameUsingBlock([note, block](const Error&) {
-                            block();
-                            saveToCloudKit(note, Block());
-                        });
+                    nameAfterTitle(note, [note, block] {
+                        block();
+                        saveToCloudKit(note, Block());
                     });
                 },
-                self->watchSave(note, session, changes));
+                written);
         });
         return;
     }
@@ -266,8 +270,8 @@ void Warehouse::endEditingNoteForMoveOrDelete(Block block)
         block();
         return;
     }
-    fileQueue()->async([note, block = std::move(block)] {
-        note->commitAndCloseNote(Note::Completion(), [block](const QDateTime&) { block(); });
+    fileQueue()->async([note, block = std::move(block), written = underWay({})] {
+        note->commitAndCloseNote(Note::Completion(), [block](const QDateTime&) { block(); }, written);
     });
 }
 
@@ -275,8 +279,10 @@ void Warehouse::emergencyCommitEditingNote(Block block)
 {
     const Block done = block ? std::move(block) : Block([] {});
     // After every save queued before (an autosave may yet fail: its changes
-    // count here too), the notes whose save failed are tried again.
-    fileQueue()->sync([this] { retryUnsavedNotes(); });
+    // count here too), the notes whose save failed are tried again. With
+    // none of either, whatever else the file queue is busy with is not waited for.
+    if (hasUnsavedWork())
+        fileQueue()->sync([this] { retryUnsavedNotes(); });
     const NotePtr note = editingNote_;
     if (!note) {
         done();
@@ -304,14 +310,7 @@ void Warehouse::emergencyCommitEditingNote(Block block)
                 Note::Completion(),
                 [self, note, session, done](const QDateTime& date) {
                     self->takeSaveDate(note, session, date);
-                    if (!hasPlaceholderKey(note)) {
-                        saveToCloudKit(note, done);
-                        return;
-                    }
-                    fileQueue()->async([note, done] {
-                        note->makeReadableFileNameUsingBlock(
-                            [note, done](const Error&) { saveToCloudKit(note, done); });
-                    });
+                    nameAfterTitle(note, [note, done] { saveToCloudKit(note, done); });
                 },
                 watchSave(note, session, changes));
         });
@@ -342,17 +341,8 @@ void Warehouse::commitEditingNote(Block block)
         block();
         return;
     }
-    fileQueue()->async([self = shared_from_this(), note, session = session_, changes, block = std::move(block)] {
-        note->commitAndCloseNote(
-            [note, block](bool) {
-                if (!hasPlaceholderKey(note)) {
-                    block();
-                    return;
-                }
-                fileQueue()->async(
-                    [note, block] { note->makeReadableFileNameUsingBlock([block](const Error&) { block(); }); });
-            },
-            {}, self->watchSave(note, session, changes));
+    fileQueue()->async([note, block = std::move(block), written = underWay(watchSave(note, session_, changes))] {
+        note->commitAndCloseNote([note, block](bool) { nameAfterTitle(note, block); }, {}, written);
     });
 }
 
@@ -485,20 +475,33 @@ void Warehouse::editingAutoSave()
     note->setUpdatedOnForChange(Clock::now());
     auto self = shared_from_this();
     const uint64_t session = session_;
-    fileQueue()->async([self, note, session, saving] {
+    fileQueue()->async([self, note, session, written = underWay(watchSave(note, session, saving))] {
         note->commitNote(
             Note::Completion(),
             [self, note, session](const QDateTime& date) {
                 self->takeSaveDate(note, session, date);
-                // The drive's answer comes on its own queue; the rename is file work.
-                if (hasPlaceholderKey(note))
-                    fileQueue()->async([note] { note->makeReadableFileNameUsingBlock([](const Error&) {}); });
+                nameAfterTitle(note, {});
             },
-            self->watchSave(note, session, saving));
+            written);
     });
 }
 
 // --- Failed saves
+
+Note::Completion Warehouse::underWay(Note::Completion written)
+{
+    ++savesUnderWay_;
+    return [self = shared_from_this(), written = std::move(written)](bool ok) {
+        if (written)
+            written(ok);
+        --self->savesUnderWay_;
+    };
+}
+
+bool Warehouse::hasUnsavedWork() const
+{
+    return editingChanges_ > 0 || failedChanges_ > 0 || savesUnderWay_ > 0 || unsavedCount_ > 0;
+}
 
 Note::Completion Warehouse::watchSave(const NotePtr& note, uint64_t session, int64_t changes)
 {
@@ -529,6 +532,7 @@ void Warehouse::noteSaveOutcome(const NotePtr& note, bool ok)
         if (known)
             LogInfo("warehouse:%1 saved after a failed save", note->key());
         unsaved_.removeAll(note);
+        unsavedCount_ = unsaved_.size();
         if (known && unsaved_.isEmpty())
             DispatchQueue::main()->async([self = shared_from_this()] {
                 if (auto delegate = self->editingDelegate())
@@ -539,6 +543,7 @@ void Warehouse::noteSaveOutcome(const NotePtr& note, bool ok)
     if (known)
         return;
     unsaved_.append(note);
+    unsavedCount_ = unsaved_.size();
     DispatchQueue::main()->async([self = shared_from_this(), note] {
         if (auto delegate = self->editingDelegate())
             delegate->warehouseDidFailToSaveNote(*self, note);
@@ -581,13 +586,17 @@ size_t Warehouse::retryUnsavedNotes()
     const QList<NotePtr> notes = unsaved_;
     for (const NotePtr& note : notes) {
         LogInfo("warehouse:saving %1 again", note->key());
-        note->commitNote(Note::Completion(), {}, [this, note](bool ok) { noteSaveOutcome(note, ok); });
+        note->commitNote(Note::Completion(), [note](const QDateTime&) { nameAfterTitle(note, {}); },
+                         [this, note](bool ok) { noteSaveOutcome(note, ok); });
     }
     return size_t(unsaved_.size());
 }
 
 QList<NotePtr> Warehouse::unsavedNotes()
 {
+    // Every save's outcome is in: the file queue, busy as it may be, has none to add.
+    if (savesUnderWay_ == 0 && unsavedCount_ == 0)
+        return {};
     QList<NotePtr> notes;
     fileQueue()->sync([&] { notes = unsaved_; });
     return notes;

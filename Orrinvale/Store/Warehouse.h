@@ -96,6 +96,11 @@ private:
     // After the pause, or sooner when the first unsaved change would
     // otherwise wait longer than AutoSaveMaxDelay.
     double localSaveDelay() const;
+    // Counts a save from its queuing until its local outcome is in.
+    Note::Completion underWay(Note::Completion written);
+    // Typing not yet saved, or a save under way or failed: quitting then
+    // waits for the file queue. Main thread.
+    bool hasUnsavedWork() const;
     // The local completion of a save: a failed one keeps its changes pending
     // in the session and its note among the unsaved ones. File queue.
     Note::Completion watchSave(const NotePtr& note, uint64_t session, int64_t changes);
@@ -142,4 +147,8 @@ private:
     // Notes whose last save failed. File queue only: reads and saves of one
     // note run there in order, so a session sees every earlier outcome.
     QList<NotePtr> unsaved_;
+    // Its size, for any thread.
+    std::atomic<qsizetype> unsavedCount_ = 0;
+    // Saves queued whose local outcome is not in yet.
+    std::atomic<int> savesUnderWay_ = 0;
 };

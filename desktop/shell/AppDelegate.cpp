@@ -170,6 +170,8 @@ void AppDelegate::applicationWillBecomeActive()
 void AppDelegate::quitApp()
 {
     quitting_ = true;
+    // Saving waits for the file queue: no further indexing batch comes before it.
+    Core::shared().stopIndexing();
     rootController()->terminateApp();
 }
 
@@ -177,6 +179,7 @@ void AppDelegate::applicationWillTerminate()
 {
     if (std::exchange(terminated_, true))
         return;
+    Core::shared().stopIndexing();
     saveWindowFrame();
     if (rootWindow_)
         rootController()->applicationWillTerminate();
@@ -241,8 +244,7 @@ void AppDelegate::handleURLEvent(const QString& url)
         });
         return;
     case URLCommand::Kind::Settings:
-        for (const auto& [key, value] : command.parameters)
-            settings().apply(key, value);
+        settings().apply(command.parameters);
         return;
     case URLCommand::Kind::OpenFile:
         return openFile(command.filePath);

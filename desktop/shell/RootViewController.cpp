@@ -21,6 +21,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 // The editing session asks the editor; typing also reaches the list and the toolbar fade.
 class RootViewController::EditingForwarder : public WarehouseEditingDelegate {
 public:
@@ -547,6 +549,7 @@ void RootViewController::windowWillExitFullScreen()
 // application ends anyway.
 void RootViewController::terminateApp()
 {
+    quitDeadline_ = DispatchTime::now() + QuitWaitTimeout;
     // Notes that still cannot be saved are named first, and the user decides.
     noteController_->applicationShouldTerminate([self = QPointer(this)] {
         if (self)
@@ -571,7 +574,7 @@ void RootViewController::terminateAfterSaving()
         if (self->terminate_)
             self->terminate_();
     };
-    DispatchQueue::main()->after(QuitWaitTimeout, [finish] { finish(true); });
+    DispatchQueue::main()->after(std::max(0.0, quitDeadline_ - DispatchTime::now()), [finish] { finish(true); });
     noteController_->applicationWillTerminateUsingBlock([fileQueue = core_.fileQueue(), cloud = core_.appleCloud(), finish] {
         fileQueue->async([cloud, finish] {
             cloud->wait([finish] { DispatchQueue::main()->async([finish] { finish(false); }); });
@@ -586,7 +589,9 @@ void RootViewController::applicationWillTerminate()
     encodeRestorableState();
     auto committed = std::make_shared<std::atomic<bool>>(false);
     noteController_->applicationWillTerminateUsingBlock([committed] { *committed = true; });
-    DispatchQueue::runMainUntil([&] { return committed->load(); }, QuitWaitTimeout);
+    // The local files are written when the commit returns; its cloud save has what is left of the wait.
+    const double wait = quitDeadline_ < 0 ? QuitWaitTimeout : std::max(0.0, quitDeadline_ - DispatchTime::now());
+    DispatchQueue::runMainUntil([&] { return committed->load(); }, wait);
     rememberEditingNote();
 }
 

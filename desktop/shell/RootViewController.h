@@ -48,8 +48,9 @@ public:
     enum ToolbarState : int64_t { ToolbarShown = 0, ToolbarFadedOut = 1, ToolbarFullScreen = 2 };
     static constexpr double FadeDuration = 0.6;
     static constexpr double ResizeSettleDelay = 0.2;
-    // How long quitting waits for the cloud work to drain.
-    static constexpr double QuitWaitTimeout = 10;
+    // How long quitting waits, from the quit command, for the cloud work to drain. The notes are
+    // saved first whatever that takes; what is not sent by then goes at the next start.
+    static constexpr double QuitWaitTimeout = 1.0;
     // Small enough for any screen, large enough that no pane or toolbar item gets a negative width.
     static constexpr QSize MinimumSize{240, 200};
     // Files opened from outside are read whole: larger ones are refused.
@@ -59,11 +60,11 @@ public:
     ~RootViewController() override;
 
     // --- From the application delegate
-    // Hides the window, commits the edited note, waits for the cloud work (at most QuitWaitTimeout
-    // seconds), logs "root:terminated!" and ends the application; first, with notes that could not be
-    // saved, asks whether to quit.
+    // Hides the window, commits the edited note, waits for the cloud work (until QuitWaitTimeout
+    // seconds after the call), logs "root:terminated!" and ends the application; first, with notes
+    // that could not be saved, asks whether to quit.
     void terminateApp();
-    // Commits the note being edited at once.
+    // Commits the note being edited at once; waits for its cloud save no longer than the quit's wait.
     void applicationWillTerminate();
     // What ends the application at the end of terminateApp(); QCoreApplication::quit by default.
     void setTerminate(std::function<void()> terminate) { terminate_ = std::move(terminate); }
@@ -275,4 +276,6 @@ private:
     QPointer<QMenu> shareMenu_;
     DispatchHandle settle_;
     std::function<void()> terminate_;
+    // Dispatch time at which the quit's wait ends; negative before a quit.
+    double quitDeadline_ = -1;
 };

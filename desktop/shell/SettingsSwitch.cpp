@@ -8,6 +8,8 @@
 #include "UserDefaults.h"
 
 #include <QCoreApplication>
+#include <QHash>
+#include <QStringList>
 
 namespace {
 
@@ -31,6 +33,15 @@ const Setting Settings[] = {
     {"posttemplate", &Core::setEnabledPostTemplate, "noposttemplate", true, QT_TRANSLATE_NOOP("AppDelegate", "Post Template")},
 };
 
+const Setting* settingFor(const QString& key)
+{
+    for (const Setting& setting : Settings) {
+        if (key == QLatin1String(setting.key))
+            return &setting;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 SettingsSwitch::SettingsSwitch(Core& core, UserDefaults& defaults, Hooks hooks)
@@ -38,24 +49,38 @@ SettingsSwitch::SettingsSwitch(Core& core, UserDefaults& defaults, Hooks hooks)
 {
 }
 
-void SettingsSwitch::apply(const QString& key, const QString& value)
+void SettingsSwitch::apply(const QList<Parameter>& parameters)
 {
-    const bool on = URLCommand::isOn(value);
-    if (key == QLatin1String("pushnote")) {
-        LogInfo("appdelegate:settings link asks pushnote=%1", on);
-        changePushNotification(on);
-        return;
-    }
-    for (const Setting& setting : Settings) {
-        if (key != QLatin1String(setting.key))
+    const QString push = QStringLiteral("pushnote");
+    // Each known key once, where the link first names it, with the last value it gives.
+    QStringList keys;
+    QHash<QString, bool> values;
+    for (const auto& [key, value] : parameters) {
+        if (key != push && !settingFor(key))
             continue;
-        LogInfo("appdelegate:settings link sets %1=%2", key, on);
-        (core_.*setting.set)(on);
-        defaults_.setBool(setting.defaultIsNegated ? !on : on, QString::fromLatin1(setting.defaultKey));
-        defaults_.synchronize();
-        notifySettings(tr(setting.name), on);
-        return;
+        if (!values.contains(key))
+            keys.append(key);
+        values.insert(key, URLCommand::isOn(value));
     }
+    QList<const Setting*> changed;
+    for (const QString& key : std::as_const(keys)) {
+        const bool on = values.value(key);
+        if (key == push) {
+            LogInfo("appdelegate:settings link asks pushnote=%1", on);
+            changePushNotification(on);
+            continue;
+        }
+        const Setting* setting = settingFor(key);
+        LogInfo("appdelegate:settings link sets %1=%2", key, on);
+        (core_.*setting->set)(on);
+        defaults_.setBool(setting->defaultIsNegated ? !on : on, QString::fromLatin1(setting->defaultKey));
+        changed.append(setting);
+    }
+    if (changed.isEmpty())
+        return;
+    defaults_.synchronize();
+    for (const Setting* setting : std::as_const(changed))
+        notifySettings(tr(setting->name), values.value(QLatin1String(setting->key)));
 }
 
 void SettingsSwitch::notifySettings(const QString& name, bool enabled) const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -20,8 +22,12 @@ public:
 
     SettingsSwitch(Core& core, UserDefaults& defaults, Hooks hooks);
 
-    // Unknown keys change nothing.
-    void apply(const QString& key, const QString& value);
+    using Parameter = QPair<QString, QString>;
+
+    // A link's raw key and value pairs, in order; unknown keys change nothing. A setting named
+    // more than once takes its last value: each setting changes and is notified once, and the
+    // defaults file is written once for the whole link.
+    void apply(const QList<Parameter>& parameters);
     // "Settings" titled "<name> Activated" or "<name> Disabled".
     void notifySettings(const QString& name, bool enabled) const;
 

@@ -7,7 +7,51 @@
 #include "RecordStoreError.h"
 #include "UserDefaults.h"
 
+#include "TestSupport.h"
+
+#include <QDir>
+
+#include <sys/inotify.h>
+#include <unistd.h>
+
 namespace {
+
+// How many times the folder's file was replaced (as QSettings writes it), from the events so far.
+int writesOf(int watch, const QString& name)
+{
+    int writes = 0;
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (ssize_t size; (size = ::read(watch, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < size;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len && QString::fromUtf8(event->name) == name)
+                ++writes;
+            at += ssize_t(sizeof(inotify_event)) + event->len;
+        }
+    }
+    return writes;
+}
+
+// A long link takes each setting's last value, notifies it once and writes the defaults file once.
+TEST(ShellSettings, ALongLinkWritesTheDefaultsOnce)
+{
+    const QString folder = TestSupport::home() + "/long-link";
+    QDir().mkpath(folder);
+    UserDefaults defaults(folder + "/defaults.ini");
+    const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(inotify_add_watch(watch, QFile::encodeName(folder).constData(), IN_MOVED_TO), 0);
+    QList<QPair<QString, QString>> link;
+    for (int i = 0; i < 10000; ++i)
+        link.append(QPair<QString, QString>(i % 2 ? "sound" : "calculator", i % 3 ? "on" : "off"));
+    QStringList shown;
+    SettingsSwitch settings(Core::shared(), defaults, {[&](const QString& title, const QString& text) { shown << title + ": " + text; }, {}});
+    settings.apply(link);
+    EXPECT_EQ(writesOf(watch, "defaults.ini"), 1);
+    ::close(watch);
+    EXPECT_EQ(shown.join('|'), "Settings: Calculator Activated|Settings: Sound Effect Disabled");
+    EXPECT_TRUE(defaults.boolForKey("calculator"));
+    EXPECT_TRUE(defaults.boolForKey("nosfx"));
+}
 
 // Each link's parameters on a fresh start: Core's state, the defaults written and what was shown.
 TEST(ShellSettings, LinksSwitchCoreThenDefaultsThenNotify)
@@ -42,8 +86,7 @@ TEST(ShellSettings, LinksSwitchCoreThenDefaultsThenNotify)
         SettingsSwitch settings(core, defaults,
                                 {[&](const QString& title, const QString& text) { shown << title + ": " + text; },
                                  [&](const QString& message, const QString& detail) { shown << "error: " + message + ": " + detail; }});
-        for (const auto& [key, value] : c.parameters)
-            settings.apply(key, value);
+        settings.apply(c.parameters);
         DispatchQueue::drainMain();
         const auto flag = [&](const char* key) {
             const QVariant value = defaults.objectForKey(QString::fromLatin1(key));

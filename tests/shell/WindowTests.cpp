@@ -207,7 +207,7 @@ TEST_F(ShellTest, ChoosingAThemeStoresItAndRebuildsTheSidebarOnTheSameEntry)
     EXPECT_EQ(root->view()->palette().color(QPalette::Window), toQColor(Themeset::backgroundColorForTheme(2)));
 }
 
-TEST_F(ShellTest, QuitHidesCommitsWaitsAtMostTenSecondsThenLogsAndTerminates)
+TEST_F(ShellTest, QuitHidesCommitsWaitsAtMostTheQuitWaitThenLogsAndTerminates)
 {
     const QString logs = TestSupport::home() + QStringLiteral("/quit-logs");
     auto files = std::make_shared<VGLogFileManagerDefault>(logs);
