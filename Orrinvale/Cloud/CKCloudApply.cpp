@@ -5,6 +5,7 @@
 #include "RecordIntake.h"
 #include "SyncConflict.h"
 
+#include "Store/AppleCloud.h"
 #include "Store/NoteServices.h"
 
 #include "Log.h"
@@ -85,7 +86,10 @@ void trashLocal(const Incoming& in, const LinkFiles& links, const Done& done)
     });
 }
 
-void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
+// Over a local text kept as a fork, the folder may still hold that text (sent
+// there a moment ago): it gets the text taken, or a computer taking the
+// folder's would undo the choice.
+void writeLocal(const Incoming& in, const LinkFiles& links, bool overFork, const Done& done)
 {
     auto note = std::make_shared<Note>(in.name.key, in.name.storage);
     note->restoreMeta();
@@ -101,8 +105,11 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
         LogInfo("ckcloud:reload update ok (v%1) %2/%3", qint64(in.version), in.resourceName(), in.name.key);
         links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
         SyncConflict::taken(meeting(in));
-        if (NoteServices* const services = Note::services())
+        if (NoteServices* const services = Note::services()) {
             services->noteDidUpdateFromRemoteServer(note);
+            if (overFork)
+                services->appleCloud()->commitNote(note, {});
+        }
         SyncConflict::dropForkTheNoteHolds(in.name.key, in.name.storage, *in.text);
         done();
     });
@@ -125,8 +132,9 @@ void applyLocally(const Record& record, const NoteRecord::Name& name, const Link
             SyncConflict::keepLocalAsFork(in.name.key, in.name.storage);
         return trashLocal(in, links, done);
     }
-    if (SyncConflict::meet(meeting(in)) == SyncConflict::Outcome::Take)
-        return writeLocal(in, links, done);
+    const SyncConflict::Outcome outcome = SyncConflict::meet(meeting(in));
+    if (SyncConflict::takes(outcome))
+        return writeLocal(in, links, outcome == SyncConflict::Outcome::TakeOverFork, done);
     links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
     done();
 }

@@ -231,7 +231,7 @@ void FolderAppleCloud::importText(const QString& key, int storage, const FileTim
     const DispatchQueuePtr fileQueue = services->fileQueue();
     SyncConflict::takeTurn([self = shared_from_this(), incoming, date, done, fileQueue](std::function<void()> finished) {
         fileQueue->async([self, incoming, date, done, finished] {
-            if (SyncConflict::meet(incoming) == SyncConflict::Outcome::Take)
+            if (SyncConflict::takes(SyncConflict::meet(incoming)))
                 self->commitImport(incoming, date);
             else
                 self->links_.write(incoming.key, NoteServiceCloud, incoming.storage, date);

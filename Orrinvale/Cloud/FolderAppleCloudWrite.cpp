@@ -95,6 +95,12 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
         setError(error, pathError(4, QStringLiteral("%1 changed elsewhere: taken in first"), path));
         return std::nullopt;
     }
+    const std::optional<QString> sent = SyncConflict::sendingHeld(note->key(), note->storage(), note->text());
+    if (!sent) {
+        setError(error, pathError(4, QStringLiteral("%1 holds another text here now"), path));
+        LogInfo("apcloud:save skipped, written over here %1/%2", folder, note->key());
+        return std::nullopt;
+    }
     AppleDocument document(path);
     document.setText(note->text());
     Note::createImmediateDirectoryForFilePath(path);
@@ -106,9 +112,7 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
     }
     const QString history = historyFileFor(path);
     Note::createImmediateDirectoryForFilePath(history);
-    AtomicFile::write(history, (NoteHistory::hashOf(note->text()) + QLatin1Char('\n')
-                                + SyncConflict::sending(note->key(), note->storage(), note->text()))
-                                   .toLatin1());
+    AtomicFile::write(history, (NoteHistory::hashOf(note->text()) + QLatin1Char('\n') + *sent).toLatin1());
     LogInfo("apcloud:save ok %1/%2", folder, note->key());
     return document;
 }

@@ -114,12 +114,18 @@ Verdict verdictOn(const std::optional<Record>& record, const Outgoing& out)
 }
 
 // The record holding the note's text: the fetched one, whose change tag makes
-// the save fail if another client saved in between, or a new one.
-Record liveRecord(std::optional<Record> record, const Outgoing& out)
+// the save fail if another client saved in between, or a new one. Nothing
+// when the note holds another text here by now.
+std::optional<Record> liveRecord(std::optional<Record> record, const Outgoing& out)
 {
+    const std::optional<QString> history = SyncConflict::sendingHeld(out.target.key, out.target.storage, out.text);
+    if (!history) {
+        LogInfo("ckcloud:save resist save %1/%2 (written over here)", out.target.resourceName(), out.target.key);
+        return std::nullopt;
+    }
     Record live = fetchedOrNew(std::move(record), out.target.id, out.createdDate);
     NoteRecord::setLive(live, out.data, out.commitDate);
-    live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(out.target.key, out.target.storage, out.text));
+    live.setValue(NoteRecord::HistoryKey, *history);
     return live;
 }
 
@@ -264,7 +270,10 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
             case Verdict::Send:
                 break;
             }
-            db->saveRecord(liveRecord(std::move(record), out), [=](std::optional<Record>, Error error) {
+            std::optional<Record> live = liveRecord(std::move(record), out);
+            if (!live)
+                return answer(block, false);
+            db->saveRecord(*live, [=](std::optional<Record>, Error error) {
                 if (!error.isNull()) {
                     LogError("ckcloud:save save error %1", error.localizedDescription());
                     return answer(block, false);
@@ -328,8 +337,10 @@ void StoreCKCloud::sendMany(const QList<NotePtr>& notes, std::function<void()> t
                 alone->append(note);
                 continue;
             }
-            saves.append(liveRecord(std::move(record), out));
-            sending.append({note, out});
+            if (std::optional<Record> live = liveRecord(std::move(record), out)) {
+                saves.append(std::move(*live));
+                sending.append({note, out});
+            }
         }
         db->saveRecords(saves, [=, this](QList<Database::SaveOutcome> outcomes) {
             // One line for the batch: a first start sends thousands of notes, a line each was thousands of lines.
