@@ -67,8 +67,6 @@ void answer(const CKCloud::Completion& block, bool ok)
         block(ok);
 }
 
-// A live record whose text differs from the note's and is none this
-// computer held: another computer's change it never took in.
 // The text of a live record; nothing for a tombstone or one that does not decode.
 std::optional<QString> liveText(const Record& record)
 {
@@ -78,6 +76,8 @@ std::optional<QString> liveText(const Record& record)
                                       record.integer(NoteRecord::VersionKey).value_or(0));
 }
 
+// A live record whose text differs from the note's and is none this
+// computer held: another computer's change it never took in.
 bool isUnseenChange(const Record& record, const QString& text, const Target& target)
 {
     const auto theirs = liveText(record);
@@ -103,12 +103,26 @@ Outgoing outgoingOf(const NotePtr& note, const Target& target)
 
 enum class Verdict { Send, Unseen, AsNew };
 
+// A live record holding a text this computer held before the one its note
+// holds now: that text was made over it (or over a later one), whatever the
+// dates say. A note object whose text the note no longer holds proves nothing.
+bool isMadeOver(const Record& record, const Outgoing& out)
+{
+    const auto theirs = liveText(record);
+    if (!theirs || *theirs == out.text
+        || !NoteHistory::load(out.target.key, out.target.storage).contains(NoteHistory::hashOf(*theirs)))
+        return false;
+    Note local(out.target.key, out.target.storage);
+    return local.restoreText() && local.text() == out.text;
+}
+
 // Whether the note's text may go over the fetched record.
 Verdict verdictOn(const std::optional<Record>& record, const Outgoing& out)
 {
     if (record && isUnseenChange(*record, out.text, out.target))
         return Verdict::Unseen;
-    if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), out.commitDate))
+    if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), out.commitDate)
+        && !isMadeOver(*record, out))
         return Verdict::AsNew;
     return Verdict::Send;
 }

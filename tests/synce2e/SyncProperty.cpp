@@ -75,11 +75,15 @@ protected:
     void change(Machine& machine, int round)
     {
         const auto note = [&](const QString& what) { journal << machine.name + QLatin1Char(' ') + what; };
+        const int draw = random.bounded(100);
+        if (draw >= 60) { // edits meet edits here; moves and deletes meet settled notes
+            awaitEdits();
+            exchange();
+        }
         const Notes notes = machine.notes();
         std::vector<QString> where;
         for (const auto& [at, text] : notes)
             where.push_back(at);
-        const int draw = random.bounded(100);
         const QString body = QStringLiteral("r%1 %2 %3").arg(round).arg(machine.name).arg(++edits);
         if (where.empty() || draw < 12 || (notes.size() < 3 && draw < 30)) {
             awaitEdits();
@@ -103,8 +107,6 @@ protected:
         const QString base = notes.at(at);
         const QString edit = QStringLiteral("edit-over %1 %2 %3 %4").arg(storageWord(at), keyWord(at), encoded(base), line(text));
         note(QString::number(draw) + QLatin1Char(' ') + edit);
-        if (draw >= 60)
-            awaitEdits(); // edits meet edits; moves and deletes meeting edits are tested elsewhere
         if (draw < 60) {
             machine.send(edit); // answered once every computer's edit of the round has started
             editing.push_back(&machine);
