@@ -6,6 +6,10 @@
 //   folder PATH | store SQLITE-PATH-OR-CONNECTION | offline | online | pushnote on|off
 //   watch on|off   off: the folder is looked at only by "pass" and "online", never in between
 //   new TEXT | edit STORAGE KEY TEXT | rename STORAGE KEY | move STORAGE KEY
+//   edit-over STORAGE KEY BASE TEXT   an edit made over BASE (percent-encoded), as a window shows
+//                                     a note: a note holding another text by the save keeps it, and
+//                                     the edit becomes a note of its own beside it (so does "edit"'s,
+//                                     made over what the note holds when the command comes)
 //   crash STORAGE KEY TEXT   saves the edit on this computer only, then dies at once (no answer)
 //   delete STORAGE KEY | pass | fetch | wait | clock SECONDS | status | dump
 //   await SECONDS STORAGE KEY TEXT   answers "ok <ms>" once the note holds TEXT
@@ -136,16 +140,15 @@ NotePtr existingNote(const QString& storageName, const QString& word)
 }
 
 // The local commit, the drive save and, at once, the record save the editor's timer would make.
-// A text that came in since the note was read is not written over: as the
+// A text that came in since the base was read is not written over: as the
 // editor would, the edit then becomes a note of its own beside it.
-void commit(const NotePtr& note, const QString& text, const Reply& reply)
+void commit(const NotePtr& note, const QString& text, const QString& base, const Reply& reply)
 {
-    const QString read = note->text();
     note->setText(text);
     note->setUpdatedOnForChange(Clock::now());
-    Core::shared().fileQueue()->async([note, read, reply] {
+    Core::shared().fileQueue()->async([note, base, reply] {
         Note now(note->key(), note->storage());
-        if (!read.isNull() && now.restoreText() && now.text() != read) {
+        if (!base.isNull() && now.restoreText() && now.text() != base) {
             const QString fork = SyncConflict::forkKey(note->key(), note->text());
             SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
             return answerWhenDrained(reply, QStringLiteral("ok ") + fork);
@@ -334,9 +337,14 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
              stopWatchingUnlessOn();
              answerWhenDrained(c.reply);
          }},
-        {QStringLiteral("new"), [](const Command& c) { commit(std::make_shared<Note>(), c.textAfter(1), c.reply); }},
+        {QStringLiteral("new"), [](const Command& c) { commit(std::make_shared<Note>(), c.textAfter(1), QString(), c.reply); }},
         {QStringLiteral("edit"), [](const Command& c) {
-             c.withNote([](const NotePtr& note, const Command& c) { commit(note, c.textAfter(3), c.reply); });
+             c.withNote([](const NotePtr& note, const Command& c) { commit(note, c.textAfter(3), note->text(), c.reply); });
+         }},
+        {QStringLiteral("edit-over"), [](const Command& c) {
+             c.withNote([](const NotePtr& note, const Command& c) {
+                 commit(note, c.textAfter(4), keyWord(c.words.value(3)), c.reply);
+             });
          }},
         {QStringLiteral("crash"), [](const Command& c) {
              c.withNote([](const NotePtr& note, const Command& c) {

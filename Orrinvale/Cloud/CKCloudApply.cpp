@@ -5,6 +5,7 @@
 #include "RecordIntake.h"
 #include "SyncConflict.h"
 
+#include "Store/AppleCloud.h"
 #include "Store/NoteServices.h"
 
 #include "Log.h"
@@ -70,7 +71,10 @@ SyncConflict::Incoming meeting(const Incoming& in)
             NoteHistory::fromField(in.history, *in.text)};
 }
 
-void trashLocal(const Incoming& in, const LinkFiles& links, const Done& done)
+// Over a local text kept as a fork, the folder may hold that text under the
+// note's name (saved there after the deletion): it goes too, or a computer
+// taking it from there would bring the note back beside the fork.
+void trashLocal(const Incoming& in, const LinkFiles& links, bool overFork, const Done& done)
 {
     auto note = std::make_shared<Note>(in.name.key, in.name.storage);
     note->_deleteLocalNote([=](const Error& error) {
@@ -78,14 +82,20 @@ void trashLocal(const Incoming& in, const LinkFiles& links, const Done& done)
             return done();
         LinkFiles::remove(in.name.key, NoteServiceCloudKit, in.name.storage);
         links.write(in.name.key, NoteServiceTrash, in.name.storage, in.committed);
-        if (NoteServices* const services = Note::services())
+        if (NoteServices* const services = Note::services()) {
             services->noteDidDeleteFromRemoteServer(note);
+            if (overFork)
+                services->appleCloud()->deleteNote(note, {});
+        }
         LogInfo("ckcloud:reload purge ok %1/%2", in.resourceName(), in.name.key);
         done();
     });
 }
 
-void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
+// Over a local text kept as a fork, the folder may still hold that text (sent
+// there a moment ago): it gets the text taken, or a computer taking the
+// folder's would undo the choice.
+void writeLocal(const Incoming& in, const LinkFiles& links, bool overFork, const Done& done)
 {
     auto note = std::make_shared<Note>(in.name.key, in.name.storage);
     note->restoreMeta();
@@ -101,8 +111,11 @@ void writeLocal(const Incoming& in, const LinkFiles& links, const Done& done)
         LogInfo("ckcloud:reload update ok (v%1) %2/%3", qint64(in.version), in.resourceName(), in.name.key);
         links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
         SyncConflict::taken(meeting(in));
-        if (NoteServices* const services = Note::services())
+        if (NoteServices* const services = Note::services()) {
             services->noteDidUpdateFromRemoteServer(note);
+            if (overFork)
+                services->appleCloud()->commitNote(note, {});
+        }
         SyncConflict::dropForkTheNoteHolds(in.name.key, in.name.storage, *in.text);
         done();
     });
@@ -120,13 +133,16 @@ void applyLocally(const Record& record, const NoteRecord::Name& name, const Link
     if (in.change == NoteRecord::Change::Delete) {
         // A text the deleting computer never held was written beside the deletion: it stays, as a fork.
         Note local(in.name.key, in.name.storage);
-        if (in.history.isEmpty() ? SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)
-                                 : local.restoreText() && !in.history.contains(NoteHistory::hashOf(local.text())))
+        const bool beside = in.history.isEmpty()
+                                ? SyncConflict::hasUnexchangedLocalChanges(in.name.key, in.name.storage)
+                                : local.restoreText() && !in.history.contains(NoteHistory::hashOf(local.text()));
+        if (beside)
             SyncConflict::keepLocalAsFork(in.name.key, in.name.storage);
-        return trashLocal(in, links, done);
+        return trashLocal(in, links, beside, done);
     }
-    if (SyncConflict::meet(meeting(in)) == SyncConflict::Outcome::Take)
-        return writeLocal(in, links, done);
+    const SyncConflict::Outcome outcome = SyncConflict::meet(meeting(in));
+    if (SyncConflict::takes(outcome))
+        return writeLocal(in, links, outcome == SyncConflict::Outcome::TakeOverFork, done);
     links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
     done();
 }

@@ -133,6 +133,11 @@ private:
     void trashNote(const QString& key, int storage);
     void save(const NotePtr& note, CommitHandler handler);
 
+    // The file checks the passes and the writes share; exists is true for a broken link too.
+    static QString storageName(int storage);
+    static bool isImportableFile(const QString& path);
+    static bool exists(const QString& path);
+
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);
     std::optional<AppleDocument> saveDocument(const NotePtr& note, Error* error);

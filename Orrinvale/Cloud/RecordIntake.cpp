@@ -1,6 +1,7 @@
 #include "RecordIntake.h"
 
 #include "LinkFiles.h"
+#include "NoteHistory.h"
 
 #include "Store/Note.h"
 
@@ -29,6 +30,24 @@ std::optional<NoteRecord::Name> admit(const Record& record, const char* reader)
     return std::nullopt;
 }
 
+namespace {
+
+// A link stands for the text this computer exchanged as of its date, not for
+// every text dated before it: two computers saving one note in one second, or
+// a record saved after another computer's later save to the folder, date
+// another text alike. So the Cloud and CloudKit links hold a record back only
+// when its text (the first hash of the history it carries) is one this
+// computer held, or when the record carries no history to tell.
+bool heldHere(const Record& record, const NoteRecord::Name& name)
+{
+    const QString theirs = record.string(NoteRecord::HistoryKey)
+                               .value_or(QString())
+                               .section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    return theirs.isEmpty() || NoteHistory::load(name.key, name.storage).contains(theirs);
+}
+
+} // namespace
+
 bool resisted(const Record& record, const NoteRecord::Name& name, const char* reader)
 {
     const auto committed = NoteRecord::commitDate(record);
@@ -41,7 +60,8 @@ bool resisted(const Record& record, const NoteRecord::Name& name, const char* re
         const char* word;
     } services[] = {{NoteServiceCloudKit, "ckcloud"}, {NoteServiceTrash, "trash"}, {NoteServiceCloud, "applecloud"}};
     for (const auto& s : services) {
-        if (LinkFiles::isNewerOrEqualTo(name.key, s.service, name.storage, *committed)) {
+        if (LinkFiles::isNewerOrEqualTo(name.key, s.service, name.storage, *committed)
+            && (s.service == NoteServiceTrash || heldHere(record, name))) {
             LogInfo("ckcloud:%1 resist update (%2) %3", reader, s.word, name.key);
             return true;
         }

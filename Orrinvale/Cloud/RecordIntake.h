@@ -12,7 +12,8 @@ namespace RecordIntake {
 std::optional<NoteRecord::Name> admit(const Record& record, const char* reader);
 // True when a link file of the note is dated at or after the record's
 // commit (this computer holds that change or a later one), or the record
-// has no commit date to compare.
+// has no commit date to compare. The Cloud and CloudKit links count only for
+// a text this computer held: another goes on to the conflict rule.
 bool resisted(const Record& record, const NoteRecord::Name& name, const char* reader);
 
 } // namespace RecordIntake

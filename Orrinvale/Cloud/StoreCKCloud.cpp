@@ -67,8 +67,6 @@ void answer(const CKCloud::Completion& block, bool ok)
         block(ok);
 }
 
-// A live record whose text differs from the note's and is none this
-// computer held: another computer's change it never took in.
 // The text of a live record; nothing for a tombstone or one that does not decode.
 std::optional<QString> liveText(const Record& record)
 {
@@ -78,6 +76,8 @@ std::optional<QString> liveText(const Record& record)
                                       record.integer(NoteRecord::VersionKey).value_or(0));
 }
 
+// A live record whose text differs from the note's and is none this
+// computer held: another computer's change it never took in.
 bool isUnseenChange(const Record& record, const QString& text, const Target& target)
 {
     const auto theirs = liveText(record);
@@ -103,23 +103,43 @@ Outgoing outgoingOf(const NotePtr& note, const Target& target)
 
 enum class Verdict { Send, Unseen, AsNew };
 
+// A live record holding a text this computer held before the one its note
+// holds now: that text was made over it (or over a later one), whatever the
+// dates say. A note object whose text the note no longer holds proves nothing.
+bool isMadeOver(const Record& record, const Outgoing& out)
+{
+    const auto theirs = liveText(record);
+    if (!theirs || *theirs == out.text
+        || !NoteHistory::load(out.target.key, out.target.storage).contains(NoteHistory::hashOf(*theirs)))
+        return false;
+    Note local(out.target.key, out.target.storage);
+    return local.restoreText() && local.text() == out.text;
+}
+
 // Whether the note's text may go over the fetched record.
 Verdict verdictOn(const std::optional<Record>& record, const Outgoing& out)
 {
     if (record && isUnseenChange(*record, out.text, out.target))
         return Verdict::Unseen;
-    if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), out.commitDate))
+    if (record && NoteRecord::dateIsNewerOrEqualTo(NoteRecord::commitDate(*record), out.commitDate)
+        && !isMadeOver(*record, out))
         return Verdict::AsNew;
     return Verdict::Send;
 }
 
 // The record holding the note's text: the fetched one, whose change tag makes
-// the save fail if another client saved in between, or a new one.
-Record liveRecord(std::optional<Record> record, const Outgoing& out)
+// the save fail if another client saved in between, or a new one. Nothing
+// when the note holds another text here by now.
+std::optional<Record> liveRecord(std::optional<Record> record, const Outgoing& out)
 {
+    const std::optional<QString> history = SyncConflict::sendingHeld(out.target.key, out.target.storage, out.text);
+    if (!history) {
+        LogInfo("ckcloud:save resist save %1/%2 (written over here)", out.target.resourceName(), out.target.key);
+        return std::nullopt;
+    }
     Record live = fetchedOrNew(std::move(record), out.target.id, out.createdDate);
     NoteRecord::setLive(live, out.data, out.commitDate);
-    live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(out.target.key, out.target.storage, out.text));
+    live.setValue(NoteRecord::HistoryKey, *history);
     return live;
 }
 
@@ -264,7 +284,10 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
             case Verdict::Send:
                 break;
             }
-            db->saveRecord(liveRecord(std::move(record), out), [=](std::optional<Record>, Error error) {
+            std::optional<Record> live = liveRecord(std::move(record), out);
+            if (!live)
+                return answer(block, false);
+            db->saveRecord(*live, [=](std::optional<Record>, Error error) {
                 if (!error.isNull()) {
                     LogError("ckcloud:save save error %1", error.localizedDescription());
                     return answer(block, false);
@@ -328,8 +351,10 @@ void StoreCKCloud::sendMany(const QList<NotePtr>& notes, std::function<void()> t
                 alone->append(note);
                 continue;
             }
-            saves.append(liveRecord(std::move(record), out));
-            sending.append({note, out});
+            if (std::optional<Record> live = liveRecord(std::move(record), out)) {
+                saves.append(std::move(*live));
+                sending.append({note, out});
+            }
         }
         db->saveRecords(saves, [=, this](QList<Database::SaveOutcome> outcomes) {
             // One line for the batch: a first start sends thousands of notes, a line each was thousands of lines.

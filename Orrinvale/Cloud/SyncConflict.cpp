@@ -151,6 +151,21 @@ QString sending(const QString& key, int storage, const QString& text)
     return history.toField();
 }
 
+std::optional<QString> sendingHeld(const QString& key, int storage, const QString& text)
+{
+    std::optional<QString> history;
+    const auto check = [&] {
+        Note local(key, storage);
+        if (!QFileInfo(Note::documentFileForKey(key, storage)).isFile() || !local.restoreText() || local.text() == text)
+            history = sending(key, storage, text);
+    };
+    if (NoteServices* const services = Note::services())
+        services->fileQueue()->sync(check);
+    else
+        check();
+    return history;
+}
+
 Outcome meet(const Incoming& in)
 {
     auto local = std::make_shared<Note>(in.key, in.storage);
@@ -179,7 +194,7 @@ Outcome meet(const Incoming& in)
     } else if (theirs > mine) {
         // Written beside each other: the greater hash holds the note everywhere.
         keepLocalAsFork(in.key, in.storage);
-        return Outcome::Take;
+        return Outcome::TakeOverFork;
     } else {
         keepAsFork(in.key, in.storage, in.text, in.updatedOn, in.createdOn ? in.createdOn : in.updatedOn);
     }

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <optional>
 
 // The conflict rule's answers that the drive and record-store sides share.
 namespace SyncConflict {
@@ -56,6 +57,12 @@ void dropForkTheNoteHolds(const QString& key, int storage, const QString& text);
 // file and the record carry.
 QString sending(const QString& key, int storage, const QString& text);
 
+// Not on the file queue: sending, done there, for a save of the note's text;
+// nothing when the note holds another text by then (one taken in since, which
+// the conflict rule kept beside it, or a later edit). Sent, it would claim to
+// be made over texts it never saw, and replace them everywhere.
+std::optional<QString> sendingHeld(const QString& key, int storage, const QString& text);
+
 // A text from elsewhere for a local note.
 struct Incoming {
     QString key;
@@ -68,6 +75,7 @@ struct Incoming {
 
 enum class Outcome {
     Take,      // the caller commits the incoming text, then calls taken()
+    TakeOverFork, // as Take, the local text kept as a fork: what went out of it is written over
     Same,      // the note holds that text already
     KeepLocal, // the local text stays and is sent again over the incoming one
 };
@@ -78,6 +86,10 @@ enum class Outcome {
 // beside each other keep the one with the greater hash on every computer and
 // the other as a fork.
 Outcome meet(const Incoming& incoming);
+inline bool takes(Outcome outcome)
+{
+    return outcome == Outcome::Take || outcome == Outcome::TakeOverFork;
+}
 // After the incoming text was committed.
 void taken(const Incoming& incoming);
 

@@ -314,3 +314,16 @@ TEST_F(AppleCloudWrite, AMoveCarriesTheDocumentOnlyWithTheMovedTextAndItsSideFil
             ASSERT_TRUE(QFile::remove(Note::documentFileForKey(fork, NoteStorageInbox)));
     }
 }
+
+// A text taken in after the note's local save is not written over by the
+// folder's save of the text it replaced.
+TEST_F(AppleCloudWrite, ASaveOfATextTheNoteNoLongerHoldsLeavesTheDocument)
+{
+    ASSERT_TRUE(commit(makeNote(QStringLiteral("b.txt"), QStringLiteral("before"))).second.isNull());
+    const NotePtr taken = makeNote(QStringLiteral("b.txt"), QStringLiteral("taken meanwhile"));
+    Core::shared().fileQueue()->sync([taken] { taken->_commitAndCloseLocalNote({}); });
+    EXPECT_FALSE(commit(makeNote(QStringLiteral("b.txt"), QStringLiteral("mine"))).second.isNull());
+    EXPECT_EQ(inboxDocument(QStringLiteral("b.txt")), QByteArray("before"));
+    EXPECT_TRUE(commit(taken).second.isNull());
+    EXPECT_EQ(inboxDocument(QStringLiteral("b.txt")), QByteArray("taken meanwhile"));
+}

@@ -171,10 +171,12 @@ TEST_F(CKCloudApply, AnEditMadeBesideTheLocalOneKeepsBothOnceWhateverTheDates)
         QStringList sorted = expected;
         sorted.sort();
         EXPECT_EQ(localKeys(NoteStorageInbox), sorted);
-        if (!c.theirs.isEmpty())
+        if (!c.theirs.isEmpty()) {
             EXPECT_EQ(localText(QStringLiteral("Plan.txt")), mineWins || c.theirs == mine ? mine : c.theirs);
-        if (expected.size() == 2 || c.theirs.isEmpty())
+        }
+        if (expected.size() == 2 || c.theirs.isEmpty()) {
             EXPECT_EQ(localText(expected.last()), kept);
+        }
     }
 }
 
@@ -243,8 +245,9 @@ TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
         EXPECT_EQ(localText(fork).has_value(), !c.forkGoes);
         QStringList held = localTexts();
         held.removeDuplicates();
-        if (!c.forkComesIn)
+        if (!c.forkComesIn) {
             EXPECT_EQ(held.size(), localTexts().size()) << qPrintable(localTexts().join(" | "));
+        }
         EXPECT_TRUE(held.contains(c.incoming) && held.contains(c.forkText));
     }
 }
@@ -282,4 +285,43 @@ TEST_F(CKCloudApply, ASaveRefusedOverAnUnseenChangeTakesItInAndKeepsTheLocalText
     const bool mineWins = NoteHistory::hashOf("mine") > NoteHistory::hashOf("theirs");
     EXPECT_EQ(localText(QStringLiteral("Plan.txt")), mineWins ? "mine" : "theirs");
     EXPECT_EQ(localTexts(), (QStringList{"mine", "theirs"}));
+}
+
+// Two computers saving one note in one second date both texts alike, and a
+// record may be saved after a later save of another text to the folder: a
+// Cloud or CloudKit link holds back only a text this computer held.
+TEST_F(CKCloudApply, ALinkAtOrAfterTheCommitResistsOnlyATextHeldHere)
+{
+    const struct {
+        int service;
+        int64_t linkDate;
+        bool held;    // the note's history holds the record's text
+        bool history; // the record carries one
+        QString line;
+    } cases[] = {
+        {NoteServiceCloudKit, Commit, true, true, "ckcloud:reload resist update (ckcloud) N.txt"},
+        {NoteServiceCloudKit, Commit, false, true, "ckcloud:reload update ok (v40) Inbox/N.txt"},
+        {NoteServiceCloud, Commit + 5, true, true, "ckcloud:reload resist update (applecloud) N.txt"},
+        {NoteServiceCloud, Commit + 5, false, true, "ckcloud:reload update ok (v40) Inbox/N.txt"},
+        {NoteServiceCloud, Commit, false, false, "ckcloud:reload resist update (applecloud) N.txt"},
+        {NoteServiceTrash, Commit + 5, false, true, "ckcloud:reload resist update (trash) N.txt"},
+    };
+    const QString theirs = QStringLiteral("theirs");
+    for (const auto& c : cases) {
+        const auto label = &c - cases;
+        for (const int service : {NoteServiceCloud, NoteServiceCloudKit, NoteServiceTrash})
+            QDir(Note::linkDirectoryForService(service)).removeRecursively();
+        QFile::remove(Note::documentFileForKey(QStringLiteral("N.txt"), NoteStorageInbox));
+        NoteHistory history;
+        history.add(NoteHistory::hashOf(c.held ? theirs : QStringLiteral("another")));
+        history.save(QStringLiteral("N.txt"), NoteStorageInbox);
+        forgetLog();
+        RecordLinks.write(QStringLiteral("N.txt"), c.service, NoteStorageInbox, cloudSeconds(c.linkDate));
+        Record record = liveRecord("Inbox/N.txt", theirs, Commit);
+        if (c.history)
+            record.setValue(NoteRecord::HistoryKey, NoteHistory::hashOf(theirs) + QStringLiteral(" 0123456789abcdef"));
+        reload(record);
+        EXPECT_EQ(cloudLines(), QStringList{c.line}) << label;
+        EXPECT_EQ(localText(QStringLiteral("N.txt")).has_value(), c.line.contains(QStringLiteral("ok"))) << label;
+    }
 }

@@ -236,3 +236,35 @@ TEST_F(CKCloudWrite, TheFirstSaveOnAnotherStoreKeepsItsLink)
     EXPECT_EQ(linkDate(NoteServiceCloudKit), cloudSeconds(CloudNow));
     Dispatch::waitUntilIdle();
 }
+
+// A text taken in between a note's local save and its record's save (kept
+// as a fork by the conflict rule) is not written over by that save; a text
+// made over the record's goes out whatever the record's date.
+TEST_F(CKCloudWrite, ASaveSendsOnlyTheTextTheNoteHoldsAndGoesOverATextItWasMadeOver)
+{
+    const struct {
+        QString local;    // the note's file, none when empty
+        int64_t recorded; // the record's date, holding "before"
+        bool saved;
+    } cases[] = {
+        {QStringLiteral("taken meanwhile"), CloudNow - 30, false},
+        {QStringLiteral("mine"), CloudNow - 30, true},
+        {QStringLiteral("mine"), CloudNow + 30, true},
+        {QString(), CloudNow + 30, false},
+    };
+    for (const auto& c : cases) {
+        const QString key = QStringLiteral("Held %1.txt").arg(&c - cases);
+        const QString name = NoteRecord::recordName(NoteStorageInbox, key);
+        ASSERT_TRUE(store->save(liveRecord(name, QStringLiteral("before"), c.recorded)));
+        NoteHistory history;
+        history.add(NoteHistory::hashOf(QStringLiteral("before")));
+        history.save(key, NoteStorageInbox);
+        if (!c.local.isEmpty()) {
+            auto held = note(key, c.local, CloudNow);
+            ASSERT_TRUE(awaitValue<bool>([&](auto done) { held->_commitAndCloseLocalNote(done); }));
+        }
+        EXPECT_EQ(save(note(key, QStringLiteral("mine"), CloudNow)), c.saved) << key.toStdString();
+        EXPECT_EQ(textOf(store->fetch(name)), c.saved ? QStringLiteral("mine") : QStringLiteral("before"));
+    }
+    EXPECT_EQ(cloudLines().filter(QStringLiteral("(written over here)")).size(), 1);
+}

@@ -1,0 +1,411 @@
+// FolderAppleCloud's passes over the folder: the update pass that takes
+// changed documents into the local notes, then the upload pass for notes
+// edited while offline and the trash pass for documents gone from the folder.
+#include "FolderAppleCloud.h"
+
+#include "AppleDocument.h"
+#include "NoteHistory.h"
+#include "SyncConflict.h"
+
+#include "Store/NoteServices.h"
+
+#include "Log.h"
+#include "UserDefaults.h"
+#include "files/FileDates.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+struct FolderAppleCloud::Pass {
+    std::shared_ptr<FolderQuery> query;
+    int key = 0;
+    QStringList files;
+    QHash<QString, FileTime> changeDates;
+    int cursor = 0; // queue only
+};
+
+namespace {
+
+const int Storages[] = {NoteStorageInbox, NoteStorageArchive};
+
+int storageOfDocument(const QString& path)
+{
+    return Note::storageKeyForResourceName(QFileInfo(QFileInfo(path).path()).fileName());
+}
+
+// Hidden files and placeholders, and names no note file can have.
+bool isImportableName(const QString& name)
+{
+    return !name.startsWith(QLatin1Char('.')) && Note::isSafePathComponent(name);
+}
+
+// Broken links too (QDir lists them among the system entries): a link file
+// whose date cannot be read still says the note was in the folder.
+QStringList linkedKeys(int storage)
+{
+    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files | QDir::System, QDir::Name);
+}
+
+void sendUpdate(const NotePtr& note, bool deleted)
+{
+    if (NoteServices* const services = Note::services())
+        deleted ? services->noteDidDeleteFromRemoteServer(note) : services->noteDidUpdateFromRemoteServer(note);
+}
+
+} // namespace
+
+// --- The update pass
+
+void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
+{
+    if (!quickCloudCheck())
+        return;
+    auto pass = std::make_shared<Pass>();
+    pass->query = query;
+    pass->key = updateKey_ = (updateKey_ + 1) % 4096;
+    LogInfo("apcloud:updateFiles disableUpdates");
+    query->disableUpdates();
+    queue_->async([self = shared_from_this(), pass] {
+        self->releaseDeletedDocuments();
+        const std::vector<DriveItem> results = pass->query->results();
+        for (auto item = results.rbegin(); item != results.rend(); ++item) {
+            if (!self->isCurrent(pass->key))
+                return;
+            if (self->choose(*item, *pass))
+                pass->files.append(item->path);
+        }
+        std::sort(pass->files.begin(), pass->files.end(),
+                  [](const QString& a, const QString& b) { return a.localeAwareCompare(b) > 0; });
+        self->runWorkers(pass);
+    });
+}
+
+bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
+{
+    const QString name = QFileInfo(item.path).fileName();
+    const int storage = storageOfDocument(item.path);
+    if (!isImportableName(name) || storage == 0)
+        return false;
+    if (isOpening(item.path))
+        return false;
+    const QString folder = storageName(storage);
+    if (!item.uploadingError.isEmpty())
+        LogError("apcloud:file uploadError:%1 %2/%3 ", item.uploadingError, folder, name);
+    if (!item.downloadingError.isEmpty())
+        LogError("apcloud:file downloadError:%1 %2/%3 ", item.downloadingError, folder, name);
+    if (item.downloadingStatus != QLatin1String("current"))
+        LogInfo("apcloud:file status:%1 %2/%3 ", item.downloadingStatus, folder, name);
+    if (!item.changeDate)
+        return true;
+    const FileTime date = *item.changeDate;
+    // A date means the scan found the file on disk: no read for a document already taken in.
+    if (LinkFiles::isNewerOrEqualTo(name, NoteServiceCloud, storage, date))
+        return false;
+    const std::optional<FileTime> ckDate = LinkFiles::modificationDate(name, NoteServiceCloudKit, storage);
+    if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
+        links_.write(name, NoteServiceCloud, storage, ckDate);
+        LogInfo("apcloud:file resist update (ckcloud) %1/%2", folder, name);
+        return false;
+    }
+    if (LinkFiles::isNewerOrEqualTo(name, NoteServiceTrash, storage, date)) {
+        LogInfo("apcloud:file resist update (trash) %1/%2", folder, name);
+        return false;
+    }
+    pass.changeDates.insert(item.path, date);
+    return true;
+}
+
+void FolderAppleCloud::runWorkers(const std::shared_ptr<Pass>& pass)
+{
+    startedFiles_ = 0;
+    finishedFiles_ = 0;
+    listedFiles_ = int(pass->files.size());
+    auto group = DispatchGroup::create();
+    const int workers = std::min<int>(int(pass->files.size()), MaxWorkers);
+    for (int i = 0; i < workers && isCurrent(pass->key); ++i) {
+        group->enter();
+        workerTurn(pass, [group] { group->leave(); });
+    }
+    group->notify(queue_, [self = shared_from_this(), pass] {
+        if (self->isCurrent(pass->key))
+            self->afterUpdate(pass);
+    });
+}
+
+void FolderAppleCloud::workerTurn(const std::shared_ptr<Pass>& pass, Done done)
+{
+    if (!isCurrent(pass->key) || !quickCloudCheck() || pass->cursor >= pass->files.size()) {
+        done();
+        return;
+    }
+    const QString path = pass->files.at(pass->cursor++);
+    ++startedFiles_;
+    importFile(pass, path, [self = shared_from_this(), pass, done] {
+        self->queue_->async([self, pass, done] {
+            ++self->finishedFiles_;
+            self->workerTurn(pass, done);
+        });
+    });
+}
+
+void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done)
+{
+    const QString key = QFileInfo(path).fileName();
+    const int storage = storageOfDocument(path);
+    if (!exists(path)) {
+        LogInfo("apcloud:updateLocal skip %1", path);
+        return done();
+    }
+    if (storage == 0 || !isImportableName(key) || !isImportableFile(path)) {
+        LogError("apcloud:updateLocal refused %1", path);
+        return done();
+    }
+    const FileTime date = pass->changeDates.contains(path) ? pass->changeDates.value(path)
+                                                            : FileTimes::modificationTime(path).value_or(FileTime());
+    if (!acceptsImport(key, storage, date))
+        return done();
+    // A cut or garbled file is never taken in as text.
+    const std::optional<AppleDocument> document = AppleDocument::open(path);
+    if (!document) {
+        LogError("apcloud:updateLocal undecodable %1", path);
+        return done();
+    }
+    importText(key, storage, date, document->text(), historyOf(path, document->text()), std::move(done));
+}
+
+void FolderAppleCloud::updateFile(const AppleDocument& document, int updateKey, Done completion)
+{
+    queue_->async([self = shared_from_this(), document, updateKey, completion] {
+        const Done done = [completion] {
+            if (completion)
+                completion();
+        };
+        if (!self->isCurrent(updateKey))
+            return done();
+        const QString key = QFileInfo(document.path()).fileName();
+        const int storage = storageOfDocument(document.path());
+        const std::optional<FileTime> date = document.fileModificationDate();
+        if (storage == 0 || !isImportableName(key) || !date || !self->acceptsImport(key, storage, *date))
+            return done();
+        self->importText(key, storage, *date, document.text(), self->historyOf(document.path(), document.text()), done);
+    });
+}
+
+void FolderAppleCloud::updateLocalFile(const AppleDocument& document, Done completion)
+{
+    updateFile(document, updateKey_, std::move(completion));
+}
+
+bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const FileTime& date) const
+{
+    const QString folder = storageName(storage);
+    if (exists(Note::documentFileForKey(key, storage))) {
+        if (LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date)) {
+            LogInfo("apcloud:localfile resist update (applecloud) %1/%2", folder, key);
+            return false;
+        }
+        const std::optional<FileTime> ckDate = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage);
+        if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
+            LogInfo("apcloud:localfile resist update (ckcloud) %1/%2", folder, key);
+            links_.write(key, NoteServiceCloud, storage, ckDate);
+            return false;
+        }
+    }
+    if (LinkFiles::isNewerOrEqualTo(key, NoteServiceTrash, storage, date)) {
+        LogInfo("apcloud:localfile resist update (trash) %1/%2", folder, key);
+        return false;
+    }
+    return true;
+}
+
+void FolderAppleCloud::importText(const QString& key, int storage, const FileTime& date, const QString& text,
+                                  const QStringList& history, Done done)
+{
+    NoteServices* const services = Note::services();
+    if (text.isEmpty() || !services)
+        return done();
+    const SyncConflict::Incoming incoming{key, storage, text, date.seconds, 0, history};
+    const DispatchQueuePtr fileQueue = services->fileQueue();
+    SyncConflict::takeTurn([self = shared_from_this(), incoming, date, done, fileQueue](std::function<void()> finished) {
+        fileQueue->async([self, incoming, date, done, finished] {
+            if (SyncConflict::takes(SyncConflict::meet(incoming)))
+                self->commitImport(incoming, date);
+            else
+                self->links_.write(incoming.key, NoteServiceCloud, incoming.storage, date);
+            finished();
+            done();
+        });
+    });
+}
+
+void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)
+{
+    auto note = std::make_shared<Note>(incoming.key, incoming.storage);
+    note->restoreMeta();
+    note->setStorage(incoming.storage);
+    note->setUpdatedOn(incoming.updatedOn);
+    note->setText(incoming.text);
+    note->_commitAndCloseLocalNote([&](bool ok) {
+        const QString folder = storageName(note->storage());
+        if (!ok) {
+            LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
+            return;
+        }
+        LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
+        links_.write(note->key(), NoteServiceCloud, note->storage(), date);
+        SyncConflict::taken(incoming);
+        sendUpdate(note, false);
+        SyncConflict::dropForkTheNoteHolds(incoming.key, incoming.storage, incoming.text);
+    });
+}
+
+// The history the side file beside the document gives its text; the text's own alone when it speaks of another.
+QStringList FolderAppleCloud::historyOf(const QString& path, const QString& text) const
+{
+    QFile file(historyFileFor(path));
+    const QStringList lines = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(4096)).split(QLatin1Char('\n'))
+                                                              : QStringList();
+    const bool describesText = lines.size() >= 2 && lines.first() == NoteHistory::hashOf(text);
+    return NoteHistory::fromField(describesText ? lines.at(1) : QString(), text);
+}
+
+QString FolderAppleCloud::historyFileFor(const QString& path) const
+{
+    const QFileInfo document(path);
+    return QFileInfo(document.path()).path() + QStringLiteral("/.history/") + QFileInfo(document.path()).fileName()
+           + QLatin1Char('/') + document.fileName();
+}
+
+void FolderAppleCloud::afterUpdate(const std::shared_ptr<Pass>& pass)
+{
+    if (!quickCloudCheck() || !isCurrent(pass->key))
+        return;
+    queue_->async([self = shared_from_this(), pass] {
+        if (!self->quickCloudCheck() || !self->isCurrent(pass->key))
+            return;
+        if (self->requireUploadOfflineDocuments_.exchange(false))
+            return self->uploadOfflineDocuments(pass);
+        if (self->needTrash_.exchange(false))
+            return self->trashDocumentsMissingFromCloud(pass);
+        LogInfo("apcloud:afterUpdate enableUpdates");
+        pass->query->enableUpdates();
+    });
+}
+
+// --- Upload and trash passes
+
+bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
+{
+    const QString document = fileURLForKey(key, storage);
+    if (document.isEmpty())
+        return false;
+    const std::optional<FileTime> documentDate = FileTimes::modificationTime(document);
+    if (!documentDate)
+        return !exists(Note::linkFileForKey(key, NoteServiceCloud, storage)); // gone elsewhere: the trash pass decides
+    // A document nobody changed since this computer's last exchange takes local edits. Only the
+    // drive's link counts: an edit the record store took first is still missing from the drive,
+    // where a move would carry the stale document to every computer.
+    return SyncConflict::hasUnexchangedLocalChanges(key, storage, {NoteServiceCloud})
+        && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);
+}
+
+void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
+{
+    for (const int storage : Storages) {
+        const QStringList names = QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
+        LogInfo("apcloud:uploadOffline uploads: %1", names.join(QStringLiteral(", ")));
+        for (const QString& name : names) {
+            if (!quickCloudCheck() || !isCurrent(pass->key))
+                return;
+            if (name.startsWith(QLatin1Char('.')))
+                continue;
+            if (NoteServices* const services = Note::services())
+                services->fileQueue()->sync([&] { SyncConflict::repairCutCommit(name, storage); });
+            if (!shouldUpload(name, storage)) {
+                LogInfo("apcloud:uploadOffline already existed %1", name);
+                continue;
+            }
+            LogInfo("apcloud:uploadOffline upload %1", name);
+            auto note = std::make_shared<Note>(name, storage);
+            // The file's date is what the links are compared with.
+            note->setUpdatedOn(FileDates::modificationDate(Note::documentFileForKey(name, storage)));
+            if (note->restoreText())
+                save(note, {});
+        }
+    }
+    afterUpdate(pass);
+}
+
+bool FolderAppleCloud::isHealthyForTrash() const
+{
+    const QString token = container_.identityToken();
+    const QString documents = container_.documentsPath();
+    if (token.isEmpty() || token != defaults_.stringForKey(QString::fromLatin1(LinkedAccountKey))
+        || !QFileInfo(documents).isDir())
+        return false;
+    for (const int storage : Storages) {
+        if (!linkedKeys(storage).isEmpty() && !QFileInfo(documents + QLatin1Char('/') + storageName(storage)).isDir())
+            return false;
+    }
+    return true;
+}
+
+void FolderAppleCloud::trashDocumentsMissingFromCloud(const std::shared_ptr<Pass>& pass)
+{
+    if (!quickCloudCheck())
+        return;
+    if (!isHealthyForTrash()) {
+        LogError("apcloud:trash skipped: the folder is not complete");
+        return afterUpdate(pass);
+    }
+    QList<std::pair<QString, int>> missing;
+    qsizetype linked = 0;
+    for (const int storage : Storages) {
+        const QStringList keys = linkedKeys(storage);
+        linked += keys.size();
+        for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
+            if (!documentExists(*key, storage))
+                missing.append({*key, storage});
+        }
+    }
+    if (missing.size() > std::max<double>(TrashFloor, TrashShare * double(linked))) {
+        LogError("apcloud:trash refused: %1 of %2 documents missing", missing.size(), linked);
+        return afterUpdate(pass);
+    }
+    for (const auto& [key, storage] : missing)
+        trashNote(key, storage);
+    afterUpdate(pass);
+}
+
+void FolderAppleCloud::trashNote(const QString& key, int storage)
+{
+    auto note = std::make_shared<Note>(key, storage);
+    const QString folder = storageName(storage);
+    std::optional<FileTime> date = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
+    if (!date) {
+        LogInfo("apcloud:trash use meta update %1/%2", folder, key);
+        note->restoreMeta();
+        date = FileTime::fromWholeSeconds(note->updatedOn());
+    } else if (NoteServices* const services = Note::services()) {
+        // An edit made here that went nowhere yet (offline, or cut short) stays, as a fork; so does one
+        // only the record store took: whoever removed the document may never have seen it.
+        services->fileQueue()->sync([&] {
+            if (SyncConflict::hasUnsentChanges(key, storage, NoteServiceCloud))
+                SyncConflict::keepLocalAsFork(key, storage);
+        });
+    }
+    note->_deleteLocalNote([&](const Error& error) {
+        if (!error.isNull()) {
+            LogError("apcloud:trash error %1/%2 %3", folder, key, error.description());
+            return;
+        }
+        LinkFiles::remove(key, NoteServiceCloud, storage);
+        links_.write(key, NoteServiceTrash, storage, date);
+        LogInfo("apcloud:trash ok %1/%2", folder, key);
+        sendUpdate(note, true);
+    });
+    ckCloud_->notifyDeleteNote(note, *date, [](bool) {});
+}
