@@ -171,10 +171,12 @@ TEST_F(CKCloudApply, AnEditMadeBesideTheLocalOneKeepsBothOnceWhateverTheDates)
         QStringList sorted = expected;
         sorted.sort();
         EXPECT_EQ(localKeys(NoteStorageInbox), sorted);
-        if (!c.theirs.isEmpty())
+        if (!c.theirs.isEmpty()) {
             EXPECT_EQ(localText(QStringLiteral("Plan.txt")), mineWins || c.theirs == mine ? mine : c.theirs);
-        if (expected.size() == 2 || c.theirs.isEmpty())
+        }
+        if (expected.size() == 2 || c.theirs.isEmpty()) {
             EXPECT_EQ(localText(expected.last()), kept);
+        }
     }
 }
 
@@ -243,8 +245,9 @@ TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
         EXPECT_EQ(localText(fork).has_value(), !c.forkGoes);
         QStringList held = localTexts();
         held.removeDuplicates();
-        if (!c.forkComesIn)
+        if (!c.forkComesIn) {
             EXPECT_EQ(held.size(), localTexts().size()) << qPrintable(localTexts().join(" | "));
+        }
         EXPECT_TRUE(held.contains(c.incoming) && held.contains(c.forkText));
     }
 }

@@ -181,11 +181,12 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
             history.hashes = c.held;
             history.received = c.mineCameIn ? hMine : QString();
             history.save(Key, NoteStorageInbox);
-            if (c.held.isEmpty())
+            if (c.held.isEmpty()) {
                 ASSERT_TRUE(AtomicFile::write(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path()
                                                   + QStringLiteral("/History/")
                                                   + Note::resourceNameForStorage(NoteStorageInbox) + '/' + Key,
                                               {}));
+            }
         }
         O outcome = O::Same;
         Core::shared().fileQueue()->sync([&] {
@@ -199,8 +200,9 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
             keys << SyncConflict::forkKey(Key, c.forked);
         keys.sort();
         EXPECT_EQ(localKeys(NoteStorageInbox), c.local ? keys : QStringList());
-        if (!c.forked.isEmpty())
+        if (!c.forked.isEmpty()) {
             EXPECT_EQ(localText(SyncConflict::forkKey(Key, c.forked)), c.forked);
+        }
         if (outcome == O::KeepLocal) { // sent again, dated after theirs
             Note kept(Key, NoteStorageInbox);
             kept.restoreMeta();
@@ -279,8 +281,9 @@ TEST_F(CloudLinks, AWriteMakesTheLinkWhereNoneIsAndRedatesOnlyARealOne)
         EXPECT_EQ(info.isFile() && !info.isSymLink(), c.file);
         EXPECT_EQ(linkDate(NoteServiceCloudKit), c.dated);
         EXPECT_FALSE(QFileInfo::exists(nowhere)) << "written through a dangling link";
-        if (c.file)
+        if (c.file) {
             EXPECT_EQ(info.size(), 0);
+        }
     }
 }
 

@@ -101,10 +101,11 @@ TEST(Files, RegularFileDatesMatchTheSingleReadsAndRefuseWhatIsNoFile)
         const QString path = dir + '/' + name;
         TestSupport::writeFile(path, "text");
         EXPECT_TRUE(FileDates::setModificationDate(path, 1000));
-        if (!attribute.isNull())
+        if (!attribute.isNull()) {
             EXPECT_EQ(setxattr(qPrintable(path), FileDates::CreationDateAttribute, attribute.constData(),
                                size_t(attribute.size()), 0),
                       0);
+        }
         return path;
     };
     const QString dated = file("dated.txt", "1710495012");

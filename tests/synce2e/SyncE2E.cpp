@@ -326,13 +326,15 @@ TEST_P(SyncE2EFolder, AnEditMadeWhileTheNoteIsMovedElsewhereIsKeptBesideIt)
         a->ok(QStringLiteral("new %1\\nbase").arg(title));
         exchange(*b);
         nextSecond();
-        if (c.folderAway)
+        if (c.folderAway) {
             ASSERT_TRUE(QDir().rename(drive, drive + QStringLiteral("-away")));
+        }
         a->send(QStringLiteral("edit inbox %1 %2\\nedit").arg(key, title));
         a->answer();
         a->ok(QStringLiteral("wait"));
-        if (c.folderAway)
+        if (c.folderAway) {
             ASSERT_TRUE(QDir().rename(drive + QStringLiteral("-away"), drive));
+        }
         b->ok(QStringLiteral("move inbox ") + key); // B has not seen the edit
         b->ok(QStringLiteral("wait"));
         for (Machine* machine : {a.get(), b.get(), a.get(), b.get()}) {
