@@ -532,6 +532,47 @@ void DispatchQueue::runOnCaller(const DispatchBlock& block)
     state_->releaseFromCaller();
 }
 
+struct DispatchRetractable::Shared {
+    explicit Shared(DispatchBlock block) : block(std::move(block)) {}
+    std::atomic<bool> started {false};
+    DispatchBlock block;
+};
+
+DispatchRetractable DispatchQueue::asyncRetractable(DispatchBlock block)
+{
+    auto shared = std::make_shared<DispatchRetractable::Shared>(std::move(block));
+    async([shared] {
+        if (!shared->started.exchange(true, std::memory_order_acq_rel))
+            shared->block();
+    });
+    return DispatchRetractable(state_, std::move(shared));
+}
+
+bool DispatchRetractable::runHereIfWaiting()
+{
+    DispatchQueue::State& queue = *queue_;
+    DispatchBlock taken;
+    {
+        std::lock_guard lock(queue.mutex);
+        // Its one block still waiting in the queue is this one: the worker takes
+        // blocks only under the lock, and one it holds counts as outstanding.
+        if (queue.kind != DispatchQueue::State::Kind::Serial || queue.heldByCaller || queue.outstanding.load() != 1
+            || queue.blocks.size() != 1 || shared_->started.exchange(true, std::memory_order_acq_rel))
+            return false;
+        taken = std::move(queue.blocks.front());
+        queue.blocks.clear();
+        // The place it held in the count is kept while it runs here.
+        queue.heldByCaller = true;
+    }
+    taken = nullptr;
+    {
+        CurrentScope scope(&queue);
+        shared_->block();
+    }
+    queue.releaseFromCaller();
+    return true;
+}
+
 void DispatchQueue::setLingersWhenIdle(bool lingers) { state_->lingers.store(lingers, std::memory_order_relaxed); }
 
 void DispatchQueue::endLinger()

@@ -27,8 +27,9 @@ struct Hub {
     DispatchQueuePtr loggingQueue = DispatchQueue::createSerial(QStringLiteral("vg.logging"));
     // Takes each run of messages to the loggers, which work on it side by
     // side, each on its own queue; this thread takes the first logger itself,
-    // so a lone logger costs no second wake-up. Its thread starts only when
-    // used. A lone caller's next message follows within microseconds: the
+    // and any other whose thread has not started on the run by then, so a lone
+    // logger costs no second wake-up and busy cores no wait for a woken
+    // thread's turn. Its thread starts only when used. A lone caller's next message follows within microseconds: the
     // thread waits for it rather than sleep after each short batch.
     DispatchQueuePtr sharedRunner = [] {
         DispatchQueuePtr runner = DispatchQueue::createSerial(QStringLiteral("vg.logging.loggers"));

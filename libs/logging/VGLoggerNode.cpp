@@ -93,13 +93,13 @@ bool VGLogMailbox::fanOut(size_t start, size_t end)
     for (size_t n = 1; n < selected_.size(); ++n) {
         const VGLoggerNode* node = selected_[n];
         // The runner waits for this block, so the mailbox and the node outlive it.
-        node->loggerQueue->async([this, node, start, end] {
+        fannedOutBlocks_.push_back(node->loggerQueue->asyncRetractable([this, node, start, end] {
             logRun(*node, start, end, false);
             if (fannedOut_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
                 fanOutDone_.store(true, std::memory_order_release);
                 fanOutDone_.notify_one();
             }
-        });
+        }));
     }
     return true;
 }
@@ -118,8 +118,14 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
     const bool fannedOut = fanOut(start, end);
     for (size_t n = 0; n < (fannedOut ? 1 : selected_.size()); ++n)
         selected_[n]->loggerQueue->runOnCaller([&] { logRun(*selected_[n], start, end, n == 0); });
-    if (fannedOut)
+    if (fannedOut) {
+        // A logger whose thread has not come to the run yet (on busy cores, a
+        // wake-up can take a time slice) is taken here rather than waited for.
+        for (DispatchRetractable& block : fannedOutBlocks_)
+            block.runHereIfWaiting();
+        fannedOutBlocks_.clear();
         Dispatch::waitUntilSet(fanOutDone_);
+    }
     int freed = 0;
     for (size_t i = start; i < end; ++i)
         freed += delivery(i).finish() ? 1 : 0;

@@ -122,6 +122,7 @@ private:
     std::vector<VGLogDelivery*> handled_; // likewise
     int32_t runFlags_ = 0; // likewise: the flags of the run being gathered
     std::vector<const VGLoggerNode*> selected_; // likewise: the loggers that take some of the run
+    std::vector<DispatchRetractable> fannedOutBlocks_; // likewise
     alignas(64) std::atomic<size_t> fannedOut_ {0}; // the loggers of the run still at it
     std::atomic<bool> fanOutDone_ {false};
 };

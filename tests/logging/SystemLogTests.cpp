@@ -170,6 +170,8 @@ TEST_F(LoggingSystemLogCapture, CaptureLevelFilters)
 
 TEST_F(LoggingSystemLogCapture, ARecordReachesEachLoggerWhileAnotherIsHeld)
 {
+    if (Dispatch::allowedCores() < 2)
+        GTEST_SKIP() << "on one core the loggers take turns";
     auto other = addRecordingLogger();
     size_t received = 0;
     for (const int level : {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}) {
