@@ -16,6 +16,7 @@ using DispatchBlock = std::function<void()>;
 
 class DispatchQueue;
 using DispatchQueuePtr = std::shared_ptr<DispatchQueue>;
+class DispatchRetractable;
 
 // Cancels a delayed block or a timer firing that has not started yet.
 class DispatchHandle {
@@ -56,6 +57,9 @@ public:
     // thread, as a block of this queue (blocks added meanwhile wait for it),
     // which spares two thread switches when the caller would only wait.
     void runOnCaller(const DispatchBlock& block);
+    // Queues the block; until the queue starts it, its caller may run it
+    // itself through the handle (see DispatchRetractable).
+    DispatchRetractable asyncRetractable(DispatchBlock block);
     // Runs the block on this queue after the delay, measured on the dispatch clock.
     DispatchHandle after(double seconds, DispatchBlock block);
     bool isCurrent() const;
@@ -82,6 +86,25 @@ public:
 private:
     explicit DispatchQueue(std::shared_ptr<State> state);
     std::shared_ptr<State> state_;
+};
+
+// A block queued by asyncRetractable(). A caller that would otherwise wait
+// for a queue whose thread has not started the block yet runs it at once.
+class DispatchRetractable {
+public:
+    // Runs the block on the calling thread, as a block of its queue, when the
+    // queue has neither started it nor holds anything before it; true when it
+    // ran here, false when the queue runs (or ran) it.
+    bool runHereIfWaiting();
+
+    struct Shared;
+
+private:
+    friend class DispatchQueue;
+    DispatchRetractable(std::shared_ptr<DispatchQueue::State> queue, std::shared_ptr<Shared> shared)
+        : queue_(std::move(queue)), shared_(std::move(shared)) {}
+    std::shared_ptr<DispatchQueue::State> queue_;
+    std::shared_ptr<Shared> shared_;
 };
 
 // Counts outstanding work; notify blocks run once the count drops to zero.

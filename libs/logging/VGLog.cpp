@@ -25,12 +25,12 @@ struct RegisteredClass {
 
 struct Hub {
     DispatchQueuePtr loggingQueue = DispatchQueue::createSerial(QStringLiteral("vg.logging"));
-    // The loggers take turns on this queue's one thread. A thread of their own
-    // each would leave them and the caller fighting for two cores, and with
-    // cores to spare a message would wake two threads instead of one: a lone
-    // caller then logged at two thirds of the rate. Its thread starts only
-    // when used. A lone caller's next message follows within microseconds:
-    // the thread waits for it rather than sleep after each short batch.
+    // Takes each run of messages to the loggers, which work on it side by
+    // side, each on its own queue; this thread takes the first logger itself,
+    // and any other whose thread has not started on the run by then, so a lone
+    // logger costs no second wake-up and busy cores no wait for a woken
+    // thread's turn. Its thread starts only when used. A lone caller's next message follows within microseconds: the
+    // thread waits for it rather than sleep after each short batch.
     DispatchQueuePtr sharedRunner = [] {
         DispatchQueuePtr runner = DispatchQueue::createSerial(QStringLiteral("vg.logging.loggers"));
         runner->setLingersWhenIdle(true);

@@ -102,8 +102,9 @@ TEST_F(CKCloudWrite, ASaveResistsALiveChangeThisComputerNeverTookIn)
         EXPECT_EQ(save(note(key, QStringLiteral("mine"), CloudNow)), c.saved) << key.toStdString();
         EXPECT_EQ(textOf(store->fetch(name)), c.saved ? QStringLiteral("mine") : c.theirText);
         EXPECT_EQ(cloudLines().contains(QStringLiteral("ckcloud:save resist save %1 (unseen)").arg(name)), !c.saved);
-        if (c.saved) // the record tells the next reader which texts it was written over
+        if (c.saved) { // the record tells the next reader which texts it was written over
             EXPECT_TRUE(store->fetch(name)->string(NoteRecord::HistoryKey)->contains(NoteHistory::hashOf("mine")));
+        }
     }
 }
 

@@ -149,11 +149,11 @@ TEST(KitPopover, OpensOnThePreferredEdgeAndFlipsWhenOffScreenAndKeepsInsideItsWi
         QRect window;
     };
     const Case cases[] = {
-        {{480, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {380, 36}},
-        {{480, 700, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Top, {380, 350}},
-        {{480, 10, 40, 26}, Popover::Edge::Top, Popover::Edge::Bottom, {380, 36}},
-        {{0, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {0, 36}},    // slides to stay on screen
-        {{980, 300, 20, 20}, Popover::Edge::Right, Popover::Edge::Left, {740, 135}},
+        {{480, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {380, 36}, {}},
+        {{480, 700, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Top, {380, 350}, {}},
+        {{480, 10, 40, 26}, Popover::Edge::Top, Popover::Edge::Bottom, {380, 36}, {}},
+        {{0, 10, 40, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {0, 36}, {}},    // slides to stay on screen
+        {{980, 300, 20, 20}, Popover::Edge::Right, Popover::Edge::Left, {740, 135}, {}},
         // A button near its window's right edge: the panel slides left to the window's edge.
         {{860, 6, 26, 26}, Popover::Edge::Bottom, Popover::Edge::Bottom, {660, 32}, {300, 0, 600, 700}},
         // The window at the screen's right edge: inside both.

@@ -113,6 +113,28 @@ TEST_F(LoggingEngine, SynchronousCallsWaitForEveryLoggerAsynchronousOnesDoNot)
     EXPECT_EQ(first->count(), 210u);
 }
 
+TEST_F(LoggingEngine, ALoggerHeldInsideItsCallHoldsNoOtherBack)
+{
+    if (Dispatch::allowedCores() < 2)
+        GTEST_SKIP() << "on one core the loggers take turns";
+    auto slow = addRecordingLogger();
+    auto other = addRecordingLogger();
+    for (const bool asynchronous : {true, false}) {
+        const size_t before = other->count();
+        slow->hold();
+        // A synchronous caller waits for the slow logger too, so it logs on a thread of its own.
+        auto caller = std::async(std::launch::async, [asynchronous] {
+            VGLog::log(asynchronous, LogLevelAll, asynchronous ? LogFlagInfo : LogFlagError, 0, __FILE__, __func__,
+                       __LINE__, QVariant(), QStringLiteral("core:slow"));
+        });
+        EXPECT_TRUE(other->receivedWithin(before + 1)) << asynchronous;
+        EXPECT_EQ(slow->count(), before) << asynchronous;
+        slow->release();
+        caller.get();
+        ASSERT_TRUE(slow->receivedWithin(before + 1)) << asynchronous;
+    }
+}
+
 TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
 {
     auto logger = std::make_shared<RecordingLogger>();

@@ -73,6 +73,13 @@ public:
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return entered >= count; });
     }
+    // False when the count is not reached in a few seconds: for a wait that must
+    // not depend on the engine going idle.
+    bool receivedWithin(size_t count)
+    {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return messages.size() >= count; });
+    }
     QStringList snapshot()
     {
         std::lock_guard lock(mutex);

@@ -168,6 +168,28 @@ TEST_F(LoggingSystemLogCapture, CaptureLevelFilters)
     EXPECT_EQ(logger->count(), 1u);
 }
 
+TEST_F(LoggingSystemLogCapture, ARecordReachesEachLoggerWhileAnotherIsHeld)
+{
+    if (Dispatch::allowedCores() < 2)
+        GTEST_SKIP() << "on one core the loggers take turns";
+    auto other = addRecordingLogger();
+    size_t received = 0;
+    for (const int level : {0, 1, 2, 3, 4, 5, 6, 7, 8, -1}) {
+        logger->hold();
+        writeJournal({record(qint64(received + 1) * 10, "PRIORITY=" + QByteArray::number(level) + "\nMESSAGE=level "
+                                             + QByteArray::number(level) + "\n")});
+        if (received == 0)
+            VGASLLogCapture::start();
+        ++received;
+        EXPECT_TRUE(other->receivedWithin(received)) << level;
+        EXPECT_EQ(logger->count(), received - 1) << level;
+        logger->release();
+        ASSERT_TRUE(logger->receivedWithin(received)) << level;
+    }
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(other->snapshot(), logger->snapshot());
+}
+
 QString mountNamespace() { return QFileInfo("/proc/self/ns/mnt").symLinkTarget(); }
 
 // The test below runs this one in a private mount namespace, where it may cover /run.

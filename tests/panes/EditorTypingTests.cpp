@@ -162,8 +162,9 @@ TEST_F(EditorTest, ARemoteReplaceKeepsCaretAndScrollWithinTheNewText)
         Dispatch::waitUntilIdle();
         EXPECT_EQ(text(), c.remote);
         EXPECT_EQ(view()->selectedRange(), c.caret);
-        if (c.remote.size() > lines.size())
+        if (c.remote.size() > lines.size()) {
             EXPECT_EQ(view()->verticalScrollBar()->value(), scroll);
+        }
         controller->showNote(nullptr);
         Dispatch::waitUntilIdle();
     }

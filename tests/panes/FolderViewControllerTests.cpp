@@ -178,8 +178,9 @@ TEST_F(PanesSidebar, FindsATagsSpellingByCaseThenByTheBestScore)
     for (const auto& c : cases) {
         const QString found = controller.findTagInStorage(c.storage, QString::fromUtf8(c.query));
         EXPECT_EQ(found.isNull(), c.found == nullptr) << c.query;
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(found, QString::fromUtf8(c.found)) << c.query;
+        }
     }
 }
 

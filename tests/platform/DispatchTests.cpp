@@ -5,6 +5,7 @@
 
 #include <QStringList>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -116,6 +117,41 @@ TEST(Dispatch, RunOnCallerRunsAsTheQueueInItsTurn)
         other.join();
         EXPECT_EQ(trace.snapshot().mid(400), QStringList({"running", "after"}));
     }
+}
+
+TEST(Dispatch, ARetractableBlockRunsOnceHereOrOnItsQueue)
+{
+    auto queue = DispatchQueue::createSerial("test.retractable");
+    const auto caller = std::this_thread::get_id();
+    // Behind a running block: the queue keeps it.
+    std::atomic<bool> release {false};
+    queue->async([&] { release.wait(false); });
+    std::atomic<int> onQueue {0};
+    auto behind = queue->asyncRetractable([&] { onQueue += std::this_thread::get_id() != caller ? 1 : 100; });
+    EXPECT_FALSE(behind.runHereIfWaiting());
+    release = true;
+    release.notify_all();
+    queue->sync([] {});
+    EXPECT_EQ(onQueue.load(), 1);
+
+    // Waiting alone: the caller mostly comes before the queue's thread wakes;
+    // either way it runs once, as a block of the queue.
+    int ranHere = 0;
+    for (int i = 0; i < 100; ++i) {
+        std::atomic<int> runs {0};
+        std::atomic<bool> onCaller {false};
+        auto block = queue->asyncRetractable([&] {
+            EXPECT_TRUE(queue->isCurrent());
+            onCaller = std::this_thread::get_id() == caller;
+            ++runs;
+        });
+        const bool here = block.runHereIfWaiting();
+        queue->sync([] {});
+        EXPECT_EQ(runs.load(), 1);
+        EXPECT_EQ(onCaller.load(), here);
+        ranHere += here ? 1 : 0;
+    }
+    EXPECT_GT(ranHere, 0);
 }
 
 TEST(DispatchDeathTest, SyncOntoOwnQueueIsCaughtWithItsLabel)

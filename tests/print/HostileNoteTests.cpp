@@ -301,8 +301,9 @@ TEST(Printing, HostileNotesFinishAndReadNothing)
                 const PdfText::Word found = pdf.find(word);
                 EXPECT_GT(found.page, 0) << n.name << ", " << mode.name << ": " << word.toStdString() << " not in "
                                          << pdf.joined().left(200).toStdString();
-                if (found.page > 0)
+                if (found.page > 0) {
                     EXPECT_LE(found.box.right(), pdf.pages[found.page - 1].width() - 71) << n.name << ", " << mode.name;
+                }
             }
         }
     }

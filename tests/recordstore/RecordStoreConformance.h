@@ -387,10 +387,11 @@ TYPED_TEST(RecordStore, SavingManyChecksEachRecordAlone)
         if (c.code != 0) {
             EXPECT_EQ(outcome.error.code, c.code) << c.what;
             EXPECT_FALSE(outcome.record) << c.what;
-            if (!c.storedTag.isEmpty())
+            if (!c.storedTag.isEmpty()) {
                 EXPECT_EQ(stored.record.value_or(Record()).recordChangeTag(), c.storedTag) << c.what;
-            else if (c.record.recordID().recordName != "current")
+            } else if (c.record.recordID().recordName != "current") {
                 EXPECT_EQ(stored.error.code, RecordStoreError::UnknownItem) << c.what;
+            }
             continue;
         }
         ASSERT_TRUE(outcome.error.isNull()) << c.what << ": " << qPrintable(outcome.error.localizedDescription());

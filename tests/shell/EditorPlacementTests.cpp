@@ -44,8 +44,9 @@ TEST_F(ShellTest, TheEditorItsScrollBarAndItsFindBarStayClearOfTheToolbar)
             EXPECT_GT(at.top(), toolbarBottom);
         }
         // Without the toolbar nothing is left above the editor.
-        if (!toolbarShown)
+        if (!toolbarShown) {
             EXPECT_EQ(inWindow(bar).top(), toolbarBottom + 1);
+        }
     }
 }
 

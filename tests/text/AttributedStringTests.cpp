@@ -381,8 +381,9 @@ TEST(Text, AttributesAndReadsFollowEditsOfALongText)
                 ASSERT_EQ(text.substring(read), naive.text.mid(read.location, read.length)) << "step " << step;
                 ASSERT_EQ(text.paragraphRange(read), paragraphRangeForRange(naive.text, read)) << "step " << step;
             }
-            if (step % 20 == 0)
+            if (step % 20 == 0) {
                 ASSERT_NO_FATAL_FAILURE(expectMatchesModel(text, naive, step));
+            }
         }
         ASSERT_NO_FATAL_FAILURE(expectMatchesModel(text, naive, -1));
     }

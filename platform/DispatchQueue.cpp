@@ -1,4 +1,9 @@
+// Serial queues, the main queue and the global pool: their workers, the
+// spinning and lingering that spare wake-ups, runOnCaller, queue-specific
+// values, delayed blocks handed to the scheduler, and the waits on all queues
+// (Dispatch::waitUntilSet, Dispatch::waitUntilIdle).
 #include "Dispatch.h"
+#include "DispatchScheduler.h"
 
 #include <QCoreApplication>
 #include <QHash>
@@ -10,15 +15,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include <poll.h>
 #include <sched.h>
-#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -115,9 +117,6 @@ const std::thread::id mainThreadId = std::this_thread::get_id();
 bool isMainThread() { return std::this_thread::get_id() == mainThreadId; }
 
 } // namespace
-
-// ---------------------------------------------------------------------------
-// Queues
 
 struct DispatchQueue::State {
     enum class Kind { Serial, Main, Global };
@@ -533,6 +532,47 @@ void DispatchQueue::runOnCaller(const DispatchBlock& block)
     state_->releaseFromCaller();
 }
 
+struct DispatchRetractable::Shared {
+    explicit Shared(DispatchBlock block) : block(std::move(block)) {}
+    std::atomic<bool> started {false};
+    DispatchBlock block;
+};
+
+DispatchRetractable DispatchQueue::asyncRetractable(DispatchBlock block)
+{
+    auto shared = std::make_shared<DispatchRetractable::Shared>(std::move(block));
+    async([shared] {
+        if (!shared->started.exchange(true, std::memory_order_acq_rel))
+            shared->block();
+    });
+    return DispatchRetractable(state_, std::move(shared));
+}
+
+bool DispatchRetractable::runHereIfWaiting()
+{
+    DispatchQueue::State& queue = *queue_;
+    DispatchBlock taken;
+    {
+        std::lock_guard lock(queue.mutex);
+        // Its one block still waiting in the queue is this one: the worker takes
+        // blocks only under the lock, and one it holds counts as outstanding.
+        if (queue.kind != DispatchQueue::State::Kind::Serial || queue.heldByCaller || queue.outstanding.load() != 1
+            || queue.blocks.size() != 1 || shared_->started.exchange(true, std::memory_order_acq_rel))
+            return false;
+        taken = std::move(queue.blocks.front());
+        queue.blocks.clear();
+        // The place it held in the count is kept while it runs here.
+        queue.heldByCaller = true;
+    }
+    taken = nullptr;
+    {
+        CurrentScope scope(&queue);
+        shared_->block();
+    }
+    queue.releaseFromCaller();
+    return true;
+}
+
 void DispatchQueue::setLingersWhenIdle(bool lingers) { state_->lingers.store(lingers, std::memory_order_relaxed); }
 
 void DispatchQueue::endLinger()
@@ -588,156 +628,6 @@ bool DispatchQueue::runMainUntil(const std::function<bool()>& done, double timeo
     }
 }
 
-// ---------------------------------------------------------------------------
-// Clock and scheduled firings
-
-namespace {
-
-std::atomic<bool> virtualMode {false};
-std::mutex virtualMutex;
-double virtualNow = 0;
-
-double realNow()
-{
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-} // namespace
-
-double DispatchTime::now()
-{
-    if (virtualMode.load()) {
-        std::lock_guard lock(virtualMutex);
-        return virtualNow;
-    }
-    return realNow();
-}
-
-bool DispatchTime::isVirtual() { return virtualMode.load(); }
-
-class DispatchScheduler {
-public:
-    // `enqueue` hands the block to its queue; nothing runs once `cancelled` is set.
-    struct Firing {
-        std::function<void(DispatchBlock)> enqueue;
-        DispatchBlock block;
-        std::shared_ptr<std::atomic<bool>> cancelled;
-    };
-
-    static DispatchScheduler& shared()
-    {
-        static DispatchScheduler* scheduler = new DispatchScheduler; // lives with the process
-        return *scheduler;
-    }
-
-    static DispatchHandle handle(std::shared_ptr<std::atomic<bool>> flag) { return DispatchHandle(std::move(flag)); }
-
-    void schedule(double when, Firing firing)
-    {
-        {
-            std::lock_guard lock(mutex_);
-            firings_.emplace(std::make_pair(when, nextSequence_++), std::move(firing));
-        }
-        changed_.notify_all();
-    }
-
-    // Virtual mode: takes the earliest firing due at or before `limit`.
-    bool takeDue(double limit, double& when, Firing& firing)
-    {
-        std::lock_guard lock(mutex_);
-        if (firings_.empty() || firings_.begin()->first.first > limit)
-            return false;
-        auto it = firings_.begin();
-        when = it->first.first;
-        firing = std::move(it->second);
-        firings_.erase(it);
-        return true;
-    }
-
-    void wakeUp() { changed_.notify_all(); }
-
-    static void deliver(Firing firing)
-    {
-        if (firing.cancelled->load())
-            return;
-        firing.enqueue([flag = firing.cancelled, block = std::move(firing.block)] {
-            if (!flag->load())
-                block();
-        });
-    }
-
-private:
-    DispatchScheduler() { std::thread([this] { run(); }).detach(); }
-
-    void run()
-    {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            if (virtualMode.load() || firings_.empty()) {
-                changed_.wait_for(lock, std::chrono::milliseconds(50));
-                continue;
-            }
-            const double when = firings_.begin()->first.first;
-            const double now = realNow();
-            if (when > now) {
-                changed_.wait_for(lock, std::chrono::duration<double>(when - now));
-                continue;
-            }
-            Firing firing = std::move(firings_.begin()->second);
-            firings_.erase(firings_.begin());
-            lock.unlock();
-            deliver(std::move(firing));
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::map<std::pair<double, uint64_t>, Firing> firings_;
-    uint64_t nextSequence_ = 0;
-};
-
-void DispatchTime::setVirtual(bool on)
-{
-    {
-        std::lock_guard lock(virtualMutex);
-        virtualNow = 0;
-    }
-    virtualMode = on;
-    DispatchScheduler::shared().wakeUp();
-}
-
-void DispatchTime::advance(double seconds)
-{
-    double target;
-    {
-        std::lock_guard lock(virtualMutex);
-        target = virtualNow + seconds;
-    }
-    Dispatch::waitUntilIdle();
-    double when = 0;
-    DispatchScheduler::Firing firing;
-    while (DispatchScheduler::shared().takeDue(target, when, firing)) {
-        {
-            std::lock_guard lock(virtualMutex);
-            virtualNow = std::max(virtualNow, when);
-        }
-        DispatchScheduler::deliver(std::move(firing));
-        Dispatch::waitUntilIdle();
-    }
-    std::lock_guard lock(virtualMutex);
-    virtualNow = target;
-}
-
-void DispatchHandle::cancel()
-{
-    if (flag_)
-        flag_->store(true);
-}
-
-bool DispatchHandle::isCancelled() const { return flag_ && flag_->load(); }
-
 DispatchHandle DispatchQueue::after(double seconds, DispatchBlock block)
 {
     auto flag = std::make_shared<std::atomic<bool>>(false);
@@ -754,247 +644,6 @@ DispatchHandle DispatchQueue::after(double seconds, DispatchBlock block)
                                          {std::move(enqueue), std::move(block), flag});
     return DispatchScheduler::handle(flag);
 }
-
-// ---------------------------------------------------------------------------
-// Groups
-
-struct DispatchGroup::State {
-    std::mutex mutex;
-    std::condition_variable emptied;
-    int count = 0;
-    std::vector<std::pair<DispatchQueuePtr, DispatchBlock>> notifications;
-};
-
-DispatchGroup::DispatchGroup() : state_(std::make_shared<State>()) {}
-
-std::shared_ptr<DispatchGroup> DispatchGroup::create() { return std::shared_ptr<DispatchGroup>(new DispatchGroup); }
-
-void DispatchGroup::enter()
-{
-    std::lock_guard lock(state_->mutex);
-    ++state_->count;
-}
-
-void DispatchGroup::leave()
-{
-    std::vector<std::pair<DispatchQueuePtr, DispatchBlock>> ready;
-    {
-        std::lock_guard lock(state_->mutex);
-        if (state_->count == 0) {
-            fprintf(stderr, "dispatch: group left more often than entered\n");
-            std::abort();
-        }
-        if (--state_->count > 0)
-            return;
-        ready.swap(state_->notifications);
-    }
-    state_->emptied.notify_all();
-    for (auto& [queue, block] : ready)
-        queue->async(std::move(block));
-}
-
-void DispatchGroup::async(const DispatchQueuePtr& queue, DispatchBlock block)
-{
-    enter();
-    queue->async([self = shared_from_this(), block = std::move(block)] {
-        block();
-        self->leave();
-    });
-}
-
-void DispatchGroup::notify(const DispatchQueuePtr& queue, DispatchBlock block)
-{
-    {
-        std::lock_guard lock(state_->mutex);
-        if (state_->count > 0) {
-            state_->notifications.emplace_back(queue, std::move(block));
-            return;
-        }
-    }
-    queue->async(std::move(block));
-}
-
-bool DispatchGroup::wait(double timeoutSeconds)
-{
-    std::unique_lock lock(state_->mutex);
-    const auto empty = [&] { return state_->count == 0; };
-    if (timeoutSeconds < 0) {
-        state_->emptied.wait(lock, empty);
-        return true;
-    }
-    return state_->emptied.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), empty);
-}
-
-// ---------------------------------------------------------------------------
-// Timer sources
-
-struct DispatchTimer::State : std::enable_shared_from_this<DispatchTimer::State> {
-    DispatchQueuePtr queue;
-    DispatchBlock handler;
-    DispatchBlock cancelHandler;
-    std::mutex mutex;
-    std::shared_ptr<std::atomic<bool>> cancelled = std::make_shared<std::atomic<bool>>(false);
-    std::atomic<bool> firingPending {false};
-    std::atomic<uint64_t> generation {0};
-    std::atomic<double> interval {0};
-
-    void arm(double when, uint64_t forGeneration)
-    {
-        std::weak_ptr<State> weak = weak_from_this();
-        auto onPool = [](DispatchBlock ready) { DispatchQueue::global()->async(std::move(ready)); };
-        DispatchScheduler::shared().schedule(when, {onPool, [weak, when, forGeneration] {
-            if (auto self = weak.lock())
-                self->fire(when, forGeneration);
-        }, cancelled});
-    }
-
-    void fire(double when, uint64_t forGeneration)
-    {
-        if (cancelled->load() || generation.load() != forGeneration)
-            return;
-        if (!firingPending.exchange(true)) {
-            std::weak_ptr<State> weak = weak_from_this();
-            queue->async([weak] {
-                auto self = weak.lock();
-                if (!self)
-                    return;
-                self->firingPending = false;
-                if (!self->cancelled->load())
-                    self->handler();
-            });
-        }
-        if (interval > 0) {
-            // The next deadline follows the schedule; one already past fires once, not in a burst.
-            const double next = std::max(when + interval, DispatchTime::now());
-            arm(next, forGeneration);
-        }
-    }
-};
-
-DispatchTimer::DispatchTimer(DispatchQueuePtr queue, DispatchBlock handler) : state_(std::make_shared<State>())
-{
-    state_->queue = std::move(queue);
-    state_->handler = std::move(handler);
-}
-
-DispatchTimer::~DispatchTimer() { cancel(); }
-
-void DispatchTimer::start(double startAfter, double interval, double /*leeway*/)
-{
-    if (isCancelled())
-        return;
-    const uint64_t generation = ++state_->generation;
-    state_->interval = std::max(0.0, interval);
-    state_->arm(DispatchTime::now() + std::max(0.0, startAfter), generation);
-}
-
-void DispatchTimer::setCancelHandler(DispatchBlock handler)
-{
-    std::lock_guard lock(state_->mutex);
-    state_->cancelHandler = std::move(handler);
-}
-
-void DispatchTimer::cancel()
-{
-    if (state_->cancelled->exchange(true))
-        return;
-    DispatchBlock handler;
-    {
-        std::lock_guard lock(state_->mutex);
-        handler = std::move(state_->cancelHandler);
-    }
-    if (handler)
-        state_->queue->async(std::move(handler));
-}
-
-bool DispatchTimer::isCancelled() const { return state_->cancelled->load(); }
-
-// ---------------------------------------------------------------------------
-// Read sources
-
-struct DispatchReadSource::State {
-    int fd = -1;
-    int stopFd = -1;
-    DispatchQueuePtr queue;
-    DispatchBlock handler;
-    DispatchBlock cancelHandler;
-    std::mutex mutex;
-    std::condition_variable handled;
-    bool handlerPending = false;
-    std::atomic<bool> cancelled {false};
-    std::thread watcher;
-
-    void watch(const std::shared_ptr<State>& self)
-    {
-        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-        while (!cancelled.load()) {
-            const int ready = ::poll(fds, 2, -1);
-            if (ready < 0 && errno == EINTR)
-                continue;
-            if (ready < 0 || cancelled.load() || (fds[1].revents & POLLIN))
-                break;
-            if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-                std::unique_lock lock(mutex);
-                handlerPending = true;
-                queue->async([self] {
-                    if (!self->cancelled.load())
-                        self->handler();
-                    std::lock_guard done(self->mutex);
-                    self->handlerPending = false;
-                    self->handled.notify_all();
-                });
-                handled.wait(lock, [&] { return !handlerPending || cancelled.load(); });
-            }
-            if (fds[0].revents & POLLNVAL)
-                break;
-        }
-    }
-};
-
-DispatchReadSource::DispatchReadSource(int fd, DispatchQueuePtr queue, DispatchBlock handler)
-    : state_(std::make_shared<State>())
-{
-    state_->fd = fd;
-    state_->stopFd = eventfd(0, EFD_CLOEXEC);
-    state_->queue = std::move(queue);
-    state_->handler = std::move(handler);
-    auto state = state_;
-    state_->watcher = std::thread([state] { state->watch(state); });
-}
-
-DispatchReadSource::~DispatchReadSource()
-{
-    cancel();
-    if (state_->watcher.joinable())
-        state_->watcher.join();
-    ::close(state_->stopFd);
-}
-
-void DispatchReadSource::setCancelHandler(DispatchBlock handler)
-{
-    std::lock_guard lock(state_->mutex);
-    state_->cancelHandler = std::move(handler);
-}
-
-void DispatchReadSource::cancel()
-{
-    if (state_->cancelled.exchange(true))
-        return;
-    const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(state_->stopFd, &one, sizeof one);
-    DispatchBlock handler;
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->handled.notify_all();
-        handler = std::move(state_->cancelHandler);
-    }
-    if (handler)
-        state_->queue->async(std::move(handler));
-}
-
-bool DispatchReadSource::isCancelled() const { return state_->cancelled.load(); }
-
-// ---------------------------------------------------------------------------
 
 void Dispatch::waitUntilSet(const std::atomic<bool>& flag)
 {
