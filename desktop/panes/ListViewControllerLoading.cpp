@@ -234,10 +234,37 @@ bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64
     return a.updatedOn() > b.updatedOn();
 }
 
+std::u32string ListViewController::titleOrderKey(const QString& title)
+{
+    std::u32string key;
+    key.reserve(size_t(title.size()));
+    char16_t last = 0;
+    for (const QChar letter : title) {
+        const char16_t unit = letter.unicode();
+        const char32_t point = QChar::isLowSurrogate(unit) && QChar::isHighSurrogate(last)
+                                   ? QChar::surrogateToUcs4(last, unit)
+                                   : char32_t(unit);
+        last = unit;
+        key.push_back(QChar::toCaseFolded(point));
+    }
+    return key;
+}
+
 void ListViewController::sortListItems(ListItems& items, int64_t option)
 {
-    std::stable_sort(items.begin(), items.end(),
-                     [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+    if (option != 2) {
+        std::stable_sort(items.begin(), items.end(),
+                         [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+        return;
+    }
+    // Each title folded once rather than at every comparison.
+    std::vector<std::pair<std::u32string, ListItemPtr>> keyed;
+    keyed.reserve(size_t(items.size()));
+    for (ListItemPtr& item : items)
+        keyed.emplace_back(titleOrderKey(item->title()), std::move(item));
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (qsizetype i = 0; i < items.size(); ++i)
+        items[i] = std::move(keyed[size_t(i)].second);
 }
 
 // Only rows that tie are looked at again: a listing of thousands seldom has more than a few.
