@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -234,10 +235,8 @@ bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64
     return a.updatedOn() > b.updatedOn();
 }
 
-std::u32string ListViewController::titleOrderKey(const QString& title)
+void ListViewController::appendTitleOrderKey(const QString& title, std::u32string& key)
 {
-    std::u32string key;
-    key.reserve(size_t(title.size()));
     char16_t last = 0;
     for (const QChar letter : title) {
         const char16_t unit = letter.unicode();
@@ -247,7 +246,6 @@ std::u32string ListViewController::titleOrderKey(const QString& title)
         last = unit;
         key.push_back(QChar::toCaseFolded(point));
     }
-    return key;
 }
 
 void ListViewController::sortListItems(ListItems& items, int64_t option)
@@ -257,11 +255,21 @@ void ListViewController::sortListItems(ListItems& items, int64_t option)
                          [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
         return;
     }
-    // Each title folded once rather than at every comparison.
-    std::vector<std::pair<std::u32string, ListItemPtr>> keyed;
+    // Each title folded once rather than at every comparison, all keys in one buffer.
+    std::u32string letters;
+    std::vector<std::pair<size_t, size_t>> bounds;
+    bounds.reserve(size_t(items.size()));
+    for (const ListItemPtr& item : items) {
+        const size_t start = letters.size();
+        appendTitleOrderKey(item->title(), letters);
+        bounds.emplace_back(start, letters.size() - start);
+    }
+    std::vector<std::pair<std::u32string_view, ListItemPtr>> keyed;
     keyed.reserve(size_t(items.size()));
-    for (ListItemPtr& item : items)
-        keyed.emplace_back(titleOrderKey(item->title()), std::move(item));
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        const auto [start, length] = bounds[size_t(i)];
+        keyed.emplace_back(std::u32string_view(letters).substr(start, length), std::move(items[i]));
+    }
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (qsizetype i = 0; i < items.size(); ++i)
         items[i] = std::move(keyed[size_t(i)].second);

@@ -152,12 +152,14 @@ TEST(ListTitleOrder, KeysOrderAsTheTitlesCompareIgnoringCase)
                                 "x\U00010400", "x\uFFFF", "\uD7FF", "\uE000", "\uFFFF", "z", QString(high),
                                 QString(low), QString("x") + high, QString(low) + high, QString(high) + "a"};
     const auto sign = [](auto value) { return (value > 0) - (value < 0); };
+    const auto key = [](const QString& title) {
+        std::u32string folded = U"kept";
+        ListViewController::appendTitleOrderKey(title, folded);
+        return folded;
+    };
     for (const QString& a : titles) {
-        for (const QString& b : titles) {
-            EXPECT_EQ(sign(ListViewController::titleOrderKey(a).compare(ListViewController::titleOrderKey(b))),
-                      sign(a.compare(b, Qt::CaseInsensitive)))
-                << qPrintable(a) << " vs " << qPrintable(b);
-        }
+        for (const QString& b : titles)
+            EXPECT_EQ(sign(key(a).compare(key(b))), sign(a.compare(b, Qt::CaseInsensitive))) << qPrintable(a) << " vs " << qPrintable(b);
     }
 }
 
