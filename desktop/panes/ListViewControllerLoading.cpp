@@ -19,7 +19,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -73,23 +77,48 @@ QByteArray readSmallFile(int folder, const QByteArray& name)
     return data;
 }
 
-// Runs the work on every row, slices of a large list side by side on the global pool and the last slice
-// on the caller, which waits for all: a row that costs a few file-system calls leaves the other cores
-// idle while the caller waits on the kernel.
-void forEachInSlices(const ListItems& items, const std::function<void(ListItem&)>& work)
-{
-    constexpr qsizetype Slice = 1024;
-    const auto run = [&items, &work](qsizetype from, qsizetype to) {
-        for (qsizetype i = from; i < to; ++i)
-            work(*items[i]);
-    };
-    const auto slices = DispatchGroup::create();
-    qsizetype from = 0;
-    for (; items.size() - from > Slice; from += Slice)
-        slices->async(DispatchQueue::global(), [&run, from] { run(from, from + Slice); });
-    run(from, items.size());
-    slices->wait();
-}
+// Runs the work on every row of a list: the caller and threads of the global pool take slices of rows
+// in turn, since a row costs a few file-system calls that other cores can make meanwhile. The caller
+// waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
+class Slices {
+public:
+    Slices(const ListItems& items, const std::function<void(ListItem&)>& work)
+        : items_(items), work_(work), count_((items.size() + Size - 1) / Size)
+    {
+    }
+    static void forEach(const ListItems& items, const std::function<void(ListItem&)>& work)
+    {
+        const auto slices = std::make_shared<Slices>(items, work);
+        const qsizetype helpers = std::min<qsizetype>(slices->count_, std::thread::hardware_concurrency()) - 1;
+        for (qsizetype i = 0; i < helpers; ++i)
+            DispatchQueue::global()->async([slices] { slices->take(); });
+        slices->take();
+        std::unique_lock lock(slices->mutex_);
+        slices->finished_.wait(lock, [&] { return slices->done_ == slices->count_; });
+    }
+
+private:
+    static constexpr qsizetype Size = 512;
+
+    void take()
+    {
+        for (qsizetype slice = next_++; slice < count_; slice = next_++) {
+            for (qsizetype i = slice * Size; i < std::min(items_.size(), (slice + 1) * Size); ++i)
+                work_(*items_[i]);
+            std::lock_guard lock(mutex_);
+            if (++done_ == count_)
+                finished_.notify_all();
+        }
+    }
+
+    const ListItems items_;
+    const std::function<void(ListItem&)> work_;
+    const qsizetype count_;
+    std::atomic<qsizetype> next_ = 0;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    qsizetype done_ = 0;
+};
 
 } // namespace
 
@@ -188,7 +217,7 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         items.append(item);
     }
     ::closedir(dir);
-    forEachInSlices(items, [](ListItem& item) {
+    Slices::forEach(items, [](ListItem& item) {
         int64_t created = 0;
         int64_t modified = 0;
         FileDates::regularFileDates(Note::documentFileForKey(item.key(), item.storage()), &created, &modified);
@@ -212,7 +241,7 @@ void ListViewController::readTitles(ListItems& items) const
     const int headers =
         ::open(QFile::encodeName(Note::headerDirectoryForStorage(items.first()->storage())).constData(),
                O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    forEachInSlices(items, [&](ListItem& item) {
+    Slices::forEach(items, [&](ListItem& item) {
         if (const auto title = titles.constFind(item.key()); title != titles.constEnd()) {
             item.setTitle(*title);
             return;

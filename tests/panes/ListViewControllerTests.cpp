@@ -14,6 +14,8 @@
 #include <QLineEdit>
 
 #include <functional>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -163,9 +165,9 @@ TEST(ListTitleOrder, KeysOrderAsTheTitlesCompareIgnoringCase)
     }
 }
 
-// By title, every header is read, a long one whole, in a list spread over several reading slices;
-// titles equal but for case, or folding alike, sit together (their order among themselves is the
-// latest change's, tested with the dates).
+// By title, every header is read, a long one whole, in a list spread over several reading slices,
+// also while every thread of the global pool is held busy; titles equal but for case, or folding
+// alike, sit together (their order among themselves is the latest change's, tested with the dates).
 TEST_F(PanesList, SortsByTitleIgnoringCaseOverEveryHeader)
 {
     for (int i = 0; i < 1100; ++i)
@@ -183,7 +185,16 @@ TEST_F(PanesList, SortsByTitleIgnoringCaseOverEveryHeader)
     const NoteHeaderFile longHeader{QStringLiteral("\u00E9long") + QString(QChar(0xE9)).repeated(6000), "summary"};
     TestSupport::writeFile(Note::headerFileForKey(QStringLiteral("long.txt"), NoteStorageInbox), longHeader.data());
     core.setNoteSortOptions(2);
-    ASSERT_TRUE(load());
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    for (unsigned i = 0; i < 4 * std::max(4u, std::thread::hardware_concurrency()); ++i)
+        DispatchQueue::global()->async([released] { released.wait(); });
+    bool loaded = false;
+    list.selectStorage(NoteStorageInbox, {}, [&](bool reloaded) { loaded = reloaded; });
+    const bool loadedWhileBusy = DispatchQueue::runMainUntil([&] { return loaded; }, 10);
+    release.set_value();
+    settle();
+    ASSERT_TRUE(loadedWhileBusy);
     const QStringList order = keys(list.items());
     ASSERT_EQ(order.size(), 1108);
     const auto together = [&](qsizetype at, QStringList expected) {
