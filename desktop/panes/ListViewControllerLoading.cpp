@@ -15,17 +15,17 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <functional>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
