@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <utility>
 
 class Core;
@@ -124,6 +125,9 @@ public:
     static ListItems importDirectory(const QString& directory, int storage);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
+    // Appends the title folded as the case-insensitive comparison of titles folds it, letter by letter
+    // (a surrogate pair's second half as the whole letter): keys order as their titles compare.
+    static void appendTitleOrderKey(const QString& title, std::u32string& key);
     // Of sorted rows equal by the option (dates are whole seconds), the note whose file changed last
     // comes first.
     static void orderTiesByLatestChange(ListItems& items, int64_t option);

@@ -6,12 +6,16 @@
 #include "panes/ListViewController.h"
 #include "views/AttributedLabel.h"
 
+#include "Store/NoteHeaderFile.h"
+
 #include "text/FontFaces.h"
 
 #include <QLabel>
 #include <QLineEdit>
 
 #include <functional>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -135,6 +139,79 @@ TEST_F(PanesList, SortsByTheOption)
         ASSERT_TRUE(load());
         EXPECT_EQ(keys(list.items()), order) << option;
     }
+}
+
+// The folded keys the title sort orders by agree with the case-insensitive comparison of the titles,
+// accents, special foldings and letters beyond 16 bits included.
+TEST(ListTitleOrder, KeysOrderAsTheTitlesCompareIgnoringCase)
+{
+    const QChar high(0xD801);
+    const QChar low(0xDC00);
+    const QStringList titles = {QString(), "", "a", "A", "ab", "Ab", "b", "B", "Title 10", "title 9",
+                                "e", "E", "\u00E9", "\u00C9", "\u00E9clair", "Eclair", "\u00DF", "ss", "SS",
+                                "\u1E9E", "\u01C4", "\u01C5", "\u01C6", "I", "i", "\u0130", "\u0131",
+                                "\u03A3", "\u03C3", "\u03C2", "\uFB00", "ff", "\U00010400", "\U00010428",
+                                "x\U00010400", "x\uFFFF", "\uD7FF", "\uE000", "\uFFFF", "z", QString(high),
+                                QString(low), QString("x") + high, QString(low) + high, QString(high) + "a"};
+    const auto sign = [](auto value) { return (value > 0) - (value < 0); };
+    const auto key = [](const QString& title) {
+        std::u32string folded = U"kept";
+        ListViewController::appendTitleOrderKey(title, folded);
+        return folded;
+    };
+    for (const QString& a : titles) {
+        for (const QString& b : titles)
+            EXPECT_EQ(sign(key(a).compare(key(b))), sign(a.compare(b, Qt::CaseInsensitive))) << qPrintable(a) << " vs " << qPrintable(b);
+    }
+}
+
+// By title, every header is read, a long one whole, in a list spread over several reading slices,
+// also while every thread of the global pool is held busy; titles equal but for case, or folding
+// alike, sit together (their order among themselves is the latest change's, tested with the dates).
+TEST_F(PanesList, SortsByTitleIgnoringCaseOverEveryHeader)
+{
+    for (int i = 0; i < 1100; ++i)
+        note(QStringLiteral("m%1.txt").arg(i), NoteStorageInbox, 100, 0, QStringLiteral("m %1").arg(i, 4, 10, QLatin1Char('0')).toUtf8());
+    for (const auto& [key, title] : {std::pair{"banana.txt", QStringLiteral("banana")},
+                                     {"apple.txt", QStringLiteral("apple")},
+                                     {"Apple.txt", QStringLiteral("Apple")},
+                                     {"eclair.txt", QStringLiteral("\u00E9clair")},
+                                     {"Eclair.txt", QStringLiteral("\u00C9CLAIR")},
+                                     {"zebra.txt", QStringLiteral("Zebra")},
+                                     {"aardvark.txt", QStringLiteral("aardvark")}})
+        note(QString::fromLatin1(key), NoteStorageInbox, 100, 0, title.toUtf8() + "\nbody");
+    // A header far longer than a note makes, so that it takes more than one read.
+    note(QStringLiteral("long.txt"), NoteStorageInbox, 100);
+    const NoteHeaderFile longHeader{QStringLiteral("\u00E9long") + QString(QChar(0xE9)).repeated(6000), "summary"};
+    TestSupport::writeFile(Note::headerFileForKey(QStringLiteral("long.txt"), NoteStorageInbox), longHeader.data());
+    core.setNoteSortOptions(2);
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    for (unsigned i = 0; i < 4 * std::max(4u, std::thread::hardware_concurrency()); ++i)
+        DispatchQueue::global()->async([released] { released.wait(); });
+    bool loaded = false;
+    list.selectStorage(NoteStorageInbox, {}, [&](bool reloaded) { loaded = reloaded; });
+    const bool loadedWhileBusy = DispatchQueue::runMainUntil([&] { return loaded; }, 10);
+    release.set_value();
+    settle();
+    ASSERT_TRUE(loadedWhileBusy);
+    const QStringList order = keys(list.items());
+    ASSERT_EQ(order.size(), 1108);
+    const auto together = [&](qsizetype at, QStringList expected) {
+        QStringList found = order.mid(at, expected.size());
+        found.sort();
+        expected.sort();
+        return found == expected;
+    };
+    EXPECT_EQ(order.first(), QStringLiteral("aardvark.txt"));
+    EXPECT_TRUE(together(1, {"apple.txt", "Apple.txt"}));
+    EXPECT_EQ(order.mid(3, 2), (QStringList{"banana.txt", "m0.txt"}));
+    EXPECT_EQ(order.at(1104), QStringLiteral("zebra.txt"));
+    EXPECT_TRUE(together(1105, {"eclair.txt", "Eclair.txt"}));
+    EXPECT_EQ(order.last(), QStringLiteral("long.txt"));
+    EXPECT_EQ(list.items().last()->title(), longHeader.title);
+    for (qsizetype i = 4; i < 1104; ++i)
+        ASSERT_EQ(order.at(i), QStringLiteral("m%1.txt").arg(i - 4));
 }
 
 TEST_F(PanesList, ReloadsAskedDuringAnotherCoalesceIntoOneWithTheLatestChoice)
