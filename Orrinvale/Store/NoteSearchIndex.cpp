@@ -5,8 +5,10 @@
 
 #include <sqlite3.h>
 
+#include <QCryptographicHash>
 #include <QHash>
 #include <QStringList>
+#include <QtEndian>
 
 #include <algorithm>
 #include <array>
@@ -73,61 +75,92 @@ bool addRows(SLDatabase& db, const QList<qint64>& rows)
 constexpr qsizetype MaximumRuns = 16;
 
 // How far each index follows the notes, kept in the database itself, so that
-// every connection and every writer, this program's or not, is seen: the
-// notes' row counts every row written to the word table (triggers count them,
-// whoever writes), and each index's row the count it was last brought up to.
-// An index whose count differs missed a write and is filled afresh; asking
-// reads three rows, whatever the number of notes.
-const QString NotesMark = QStringLiteral("notes");
-
+// every connection and every writer, this program's or not, is seen: each
+// index's row holds the state of the word table it was last brought up to,
+// a digest of the table's segments and totals. Every write of the notes
+// (once flushed into the segments, as each transaction's are at its end)
+// changes them. An index whose state differs missed a write and is filled
+// afresh; asking reads a few dozen rows, whatever the number of notes.
+//
+// No trigger counts the writes: a trigger on the word table's rows makes the
+// module flush its pending words at every row, as a savepoint does, which
+// slowed a rebuild by a third.
 const QStringList MarkSchema = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS notes_side(name TEXT PRIMARY KEY, written INTEGER NOT NULL)"),
-    QStringLiteral("INSERT OR IGNORE INTO notes_side VALUES('notes', 0)"),
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS notes_side_insert AFTER INSERT ON notes_content BEGIN "
-                   "UPDATE notes_side SET written = written + 1 WHERE name = 'notes'; END"),
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS notes_side_update AFTER UPDATE ON notes_content BEGIN "
-                   "UPDATE notes_side SET written = written + 1 WHERE name = 'notes'; END"),
-    QStringLiteral("CREATE TRIGGER IF NOT EXISTS notes_side_delete AFTER DELETE ON notes_content BEGIN "
-                   "UPDATE notes_side SET written = written + 1 WHERE name = 'notes'; END"),
+    QStringLiteral("DROP TRIGGER IF EXISTS notes_side_insert"),
+    QStringLiteral("DROP TRIGGER IF EXISTS notes_side_update"),
+    QStringLiteral("DROP TRIGGER IF EXISTS notes_side_delete"),
 };
 
-// Each index's count against the notes': the tables that missed a write, or
-// have no count yet; null when the counts cannot be read.
-std::optional<std::vector<const SideTable*>> laggingTables(SLDatabase& db)
+// The word table's present state; null when it cannot be read. Inside a
+// transaction its pending words are flushed first, by a savepoint.
+std::optional<qint64> notesState(SLDatabase& db)
 {
-    // A database never opened through create() has no counts to read.
+    if (!sqlite3_get_autocommit(db.sqliteHandle())
+        && !db.executeStatements(QStringLiteral("SAVEPOINT notes_side; RELEASE notes_side")))
+        return std::nullopt;
+    QCryptographicHash digest(QCryptographicHash::Sha1);
+    SLResultSet parts = db.executeQuery(QStringLiteral(
+        "SELECT 0, level, idx, start_block || ' ' || end_block, root FROM notes_segdir UNION ALL "
+        "SELECT 1, 0, 0, 'totals', value FROM notes_stat WHERE id = 0 UNION ALL "
+        "SELECT 2, 0, 0, 'last', max(docid) FROM notes_content ORDER BY 1, 2, 3"));
+    while (parts.next()) {
+        for (int column = 1; column < 5; ++column) {
+            digest.addData(parts.dataForColumnIndex(column));
+            digest.addData(QByteArrayView("\0", 1));
+        }
+    }
+    parts.close();
+    if (db.hadError())
+        return std::nullopt;
+    return qFromLittleEndian<qint64>(digest.result().constData());
+}
+
+struct Lag {
+    qint64 state;
+    // The tables that missed a write, or have no state yet.
+    std::vector<const SideTable*> tables;
+};
+
+// Each index's recorded state against the notes' present one; null when
+// either cannot be read.
+std::optional<Lag> laggingTables(SLDatabase& db)
+{
+    // A database never opened through create() has no states to read.
     if (!db.tableExists(QStringLiteral("notes_side")))
+        return std::nullopt;
+    const std::optional<qint64> state = notesState(db);
+    if (!state)
         return std::nullopt;
     QHash<QString, int64_t> written;
     SLResultSet marks = db.executeQuery(QStringLiteral("SELECT name, written FROM notes_side"));
     while (marks.next())
         written.insert(marks.stringForColumnIndex(0), marks.longForColumnIndex(1));
     marks.close();
-    if (db.hadError() || !written.contains(NotesMark))
+    if (db.hadError())
         return std::nullopt;
-    std::vector<const SideTable*> lagging;
+    Lag lag{*state, {}};
     for (const SideTable& table : SideTables) {
-        if (written.value(table.name, -1) != written.value(NotesMark))
-            lagging.push_back(&table);
+        if (const auto found = written.constFind(table.name); found == written.cend() || *found != *state)
+            lag.tables.push_back(&table);
     }
-    return lagging;
+    return lag;
 }
 
-// Records that the table follows every write of the notes so far.
-bool markCurrent(SLDatabase& db, const SideTable& table)
+// Records that the table follows the notes in the state given.
+bool markCurrent(SLDatabase& db, const SideTable& table, qint64 state)
 {
-    return db.executeUpdate(QStringLiteral("INSERT OR REPLACE INTO notes_side(name, written) SELECT ?, written FROM "
-                                           "notes_side WHERE name = 'notes'"),
-                            table.name);
+    return db.executeUpdate(QStringLiteral("INSERT OR REPLACE INTO notes_side(name, written) VALUES(?, ?)"), table.name,
+                            state);
 }
 
 // The tables afresh, in one transaction of their own.
-bool refill(SLDatabase& db, const std::vector<const SideTable*>& tables)
+bool refill(SLDatabase& db, const Lag& lag)
 {
     if (!db.beginTransaction())
         return false;
-    const bool filled = std::all_of(tables.begin(), tables.end(), [&](const SideTable* table) {
-        return db.executeUpdate(table->empty) && db.executeUpdate(table->fill) && markCurrent(db, *table);
+    const bool filled = std::all_of(lag.tables.begin(), lag.tables.end(), [&](const SideTable* table) {
+        return db.executeUpdate(table->empty) && db.executeUpdate(table->fill) && markCurrent(db, *table, lag.state);
     });
     if (filled && db.commit())
         return true;
@@ -143,7 +176,7 @@ bool inStep(SLDatabase& db)
     const auto lagging = laggingTables(db);
     if (!lagging)
         return false;
-    return lagging->empty() || (sqlite3_get_autocommit(db.sqliteHandle()) && refill(db, *lagging));
+    return lagging->tables.empty() || (sqlite3_get_autocommit(db.sqliteHandle()) && refill(db, *lagging));
 }
 
 // The pattern's pieces between its wildcards, as the statement binds them
@@ -220,15 +253,9 @@ std::optional<QString> expressionFor(SLDatabase& db, const QString& pattern)
 
 void NoteSearchIndex::create(SLDatabase& db)
 {
-    // Writes made while a count trigger was missing went uncounted: no
-    // index's count can be trusted then.
-    const bool counted = db.longForQuery(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' "
-                                                        "AND name LIKE 'notes_side_%'")) == 3;
     if (!db.beginTransaction())
         return;
     bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
-    if (!counted)
-        made = made && db.executeUpdate(QStringLiteral("DELETE FROM notes_side WHERE name != 'notes'"));
     for (const SideTable& table : SideTables) {
         if (!db.tableExists(table.name))
             made = made && db.executeUpdate(table.create);
@@ -243,18 +270,21 @@ void NoteSearchIndex::create(SLDatabase& db)
 NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRows) : db_(db)
 {
     const auto lagging = laggingTables(db);
-    inStep_ = lagging && lagging->empty();
+    inStep_ = lagging && lagging->tables.empty();
     if (inStep_ && !replacedRows.isEmpty())
         inStep_ = removeRows(db, replacedRows);
 }
 
 void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
 {
-    // Left uncounted, the tables are filled afresh before they next answer.
+    // Left unmarked, the tables are filled afresh before they next answer.
     if (!inStep_ || !written || (!rows.isEmpty() && !addRows(db_, rows)))
         return;
+    const std::optional<qint64> state = notesState(db_);
+    if (!state)
+        return;
     for (const SideTable& table : SideTables)
-        markCurrent(db_, table);
+        markCurrent(db_, table, *state);
 }
 
 QString NoteSearchIndex::runsOf(const QString& pattern)

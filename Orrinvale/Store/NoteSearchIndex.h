@@ -24,7 +24,7 @@ class SLDatabase;
 //
 // The rows are written with the notes' rows by NoteSearchRow. Any other write
 // to the notes (another connection, another program, a statement of its own)
-// leaves the indexes behind, which the database itself counts; opening the
+// leaves the indexes behind, which the database itself shows; opening the
 // database, or the next search that would use them, fills them afresh first.
 class NoteSearchIndex {
 public:
