@@ -152,6 +152,16 @@ struct Child {
         ::kill(pid_t(process.processId()), SIGTERM);
         return process.waitForFinished(WaitMs) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
     }
+    // Starts this test program as the offscreen probe of that name, off the session bus: its home.
+    QString startProbe(const char* probe)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(ProbeVariable, probe);
+        environment.remove("DBUS_SESSION_BUS_ADDRESS");
+        process.setProcessEnvironment(environment);
+        process.start(QCoreApplication::applicationFilePath(), {});
+        return waitForLine("home: ");
+    }
     QProcess process;
 };
 
@@ -179,12 +189,7 @@ TEST(ShellProcess, ASecondStartHandsItsLinkToTheFirstAndEnds)
 TEST(ShellProcess, ATermSignalWhileTypingKeepsTheNote)
 {
     Child child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(ProbeVariable, "typing");
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    child.process.setProcessEnvironment(environment);
-    child.process.start(QCoreApplication::applicationFilePath(), {});
-    const QString home = child.waitForLine("home: ");
+    const QString home = child.startProbe("typing");
     ASSERT_EQ(child.waitForLine("typed: "), "yes") << child.process.readAllStandardError().constData();
     EXPECT_TRUE(child.terminate());
     QStringList texts;
@@ -199,12 +204,7 @@ TEST(ShellProcess, ATermSignalWhileTypingKeepsTheNote)
 TEST(ShellProcess, ATermSignalEndsWithinTwoSecondsWhateverTheStoreAndTheIndexingDo)
 {
     Child child;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(ProbeVariable, "quitting");
-    environment.remove("DBUS_SESSION_BUS_ADDRESS");
-    child.process.setProcessEnvironment(environment);
-    child.process.start(QCoreApplication::applicationFilePath(), {});
-    const QString home = child.waitForLine("home: ");
+    const QString home = child.startProbe("quitting");
     // Writing the notes and opening one takes a while on a busy machine.
     ASSERT_EQ(child.waitForLine("typed: ", 6 * WaitMs), "yes") << child.process.readAllStandardError().constData();
     QElapsedTimer clock;
