@@ -129,6 +129,10 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
     int freed = 0;
     for (size_t i = start; i < end; ++i)
         freed += delivery(i).finish() ? 1 : 0;
+    // Given back before the places are freed: a caller that waited for a
+    // place finds the run ready to let go, even when it logs nothing more
+    // before this thread's next turn.
+    VGLogDelivery::giveBack(handled_);
     VGLogDelivery::freePlaces(freed);
 }
 
@@ -168,7 +172,6 @@ void VGLogMailbox::drain()
     }
     deliverRun(runStart, draining_.size());
     draining_.clear();
-    VGLogDelivery::giveBack(handled_);
     // One batch per turn of the runner, so other queues' blocks get their turn.
     bool again = false;
     {
