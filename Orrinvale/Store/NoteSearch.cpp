@@ -2,6 +2,7 @@
 #include "Store/ListItem.h"
 #include "Store/MatchEntry.h"
 #include "Store/NoteSearchIndex.h"
+#include "Store/NoteSearchShortWord.h"
 #include "Store/SplitScan.h"
 #include "Store/Note.h"
 
@@ -236,6 +237,10 @@ public:
             return 0;
         if (pass == LooseContentPass)
             return scan(parameter, block);
+        if (pass == ContentPass) {
+            if (const auto read = shortWordRun(parameter, block))
+                return *read;
+        }
         const QString sql = PassStatements[pass] + filter_.sql;
         const QVariantList arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
         // Without a tag the title passes ask the index of titles where it can.
@@ -252,6 +257,31 @@ public:
             block(rows);
         rows.close();
         return read;
+    }
+
+    // The content pass of whole words and the first letter or two of the
+    // last one, without the word table's merge of every word with that
+    // start; null when the plain statement is to answer.
+    template <typename Block>
+    std::optional<int> shortWordRun(const QString& expression, Block&& block)
+    {
+        const auto query = expression.endsWith(QLatin1Char('*')) ? NoteSearchShortWord::split(expression.chopped(1))
+                                                                 : std::nullopt;
+        if (!query)
+            return std::nullopt;
+        const NoteSearchShortWord::Pass pass{PassStatements[ContentPass], filter_.sql,
+                                             filter_.arguments,           filter_.expression(expression),
+                                             filter_.expression(query->words), query->start,
+                                             int(MaxRows - size())};
+        int read = 0;
+        const bool answered = NoteSearchShortWord::rows(database_, pass, [&](const TextRow& row) {
+            if (read == MaxRowsReadPerPass || full())
+                return false;
+            block(row);
+            ++read;
+            return true;
+        });
+        return answered ? std::optional<int>(read) : std::nullopt;
     }
 
     // The content scan with the pattern, up to the rows the lists can still take.

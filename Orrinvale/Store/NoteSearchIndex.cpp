@@ -37,25 +37,67 @@ struct SideTable {
 };
 
 // The trigram index keeps only which notes hold each run (no positions, no
-// text of its own), a third of the text's size. Each text goes in with two end
-// marks, so every character of it, and every pair, starts a run: the notes
-// holding one or two characters are those of the runs that start with them.
+// text of its own), a third of the text's size. A piece of a pattern holds no
+// blank, so it lies inside one of the text's words: the index takes each
+// word once (WordsFunction), not the runs of every repetition and of the
+// blanks between. The words go in with two end marks, so every character of
+// them, and every pair, starts a run: the notes holding one or two characters
+// are those of the runs that start with them.
 //
 // The title index holds each note's title alone, split into words as the word
 // table splits it: a prefix there merges the lists of the titles' words only,
 // not those of every word of every note's text.
 const std::array<SideTable, 2> SideTables = {{
-    {QStringLiteral("notes_trigram"),
-     QStringLiteral("CREATE VIRTUAL TABLE notes_trigram USING fts5(text, content='', tokenize='trigram', detail=none)"),
-     QStringLiteral("INSERT INTO notes_trigram(notes_trigram) VALUES('delete-all')"),
-     QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, c2content || char(1, 1) FROM notes_content"),
-     QStringLiteral("INSERT INTO notes_trigram(notes_trigram, rowid, text) SELECT 'delete', docid, "
-                    "c2content || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
+    {QStringLiteral("notes_word_runs"),
+     QStringLiteral("CREATE VIRTUAL TABLE notes_word_runs USING fts5(text, content='', tokenize='trigram', detail=none)"),
+     QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs) VALUES('delete-all')"),
+     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_words(c2content) || char(1, 1) FROM "
+                    "notes_content"),
+     QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs, rowid, text) SELECT 'delete', docid, "
+                    "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
     {QStringLiteral("notes_titles"), QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, tokenize=unicode61)"),
      QStringLiteral("DELETE FROM notes_titles"),
      QStringLiteral("INSERT INTO notes_titles(docid, title) SELECT docid, c1title FROM notes_content"),
      QStringLiteral("DELETE FROM notes_titles WHERE docid IN (%1)")},
 }};
+
+const QString WordsFunction = QStringLiteral("notes_words");
+
+// The text's words (its runs between blanks), each once, in the order they
+// first appear, joined by blanks.
+QByteArray distinctWords(QByteArrayView text)
+{
+    QByteArray words;
+    words.reserve(text.size());
+    QSet<QByteArrayView> seen;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype end = text.indexOf(' ', start);
+        if (end < 0)
+            end = text.size();
+        const QByteArrayView word = text.sliced(start, end - start);
+        if (!word.isEmpty() && !seen.contains(word)) {
+            seen.insert(word);
+            if (!words.isEmpty())
+                words += ' ';
+            words += word;
+        }
+        start = end + 1;
+    }
+    return words;
+}
+
+// Every statement writing the side tables reads the text through it.
+bool registerWords(SLDatabase& db)
+{
+    if (!db.hasFunctionNamed(WordsFunction)) {
+        db.makeFunctionNamed(WordsFunction, 1, [](sqlite3_context* context, int, sqlite3_value** argv) {
+            const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+            const QByteArray words = distinctWords(QByteArrayView(bytes, bytes ? sqlite3_value_bytes(argv[0]) : 0));
+            sqlite3_result_text(context, words.constData(), int(words.size()), SQLITE_TRANSIENT);
+        });
+    }
+    return db.hasFunctionNamed(WordsFunction);
+}
 
 bool removeRows(SLDatabase& db, const QList<qint64>& rows)
 {
@@ -87,6 +129,9 @@ constexpr qsizetype MaximumRuns = 16;
 // slowed a rebuild by a third.
 const QStringList MarkSchema = {
     QStringLiteral("CREATE TABLE IF NOT EXISTS notes_side(name TEXT PRIMARY KEY, written INTEGER NOT NULL)"),
+    // The earlier trigram index of the whole text.
+    QStringLiteral("DROP TABLE IF EXISTS notes_trigram"),
+    QStringLiteral("DELETE FROM notes_side WHERE name = 'notes_trigram'"),
     QStringLiteral("DROP TRIGGER IF EXISTS notes_side_insert"),
     QStringLiteral("DROP TRIGGER IF EXISTS notes_side_update"),
     QStringLiteral("DROP TRIGGER IF EXISTS notes_side_delete"),
@@ -157,7 +202,7 @@ bool markCurrent(SLDatabase& db, const SideTable& table, qint64 state)
 // The tables afresh, in one transaction of their own.
 bool refill(SLDatabase& db, const Lag& lag)
 {
-    if (!db.beginTransaction())
+    if (!registerWords(db) || !db.beginTransaction())
         return false;
     const bool filled = std::all_of(lag.tables.begin(), lag.tables.end(), [&](const SideTable* table) {
         return db.executeUpdate(table->empty) && db.executeUpdate(table->fill) && markCurrent(db, *table, lag.state);
@@ -179,14 +224,14 @@ bool inStep(SLDatabase& db)
     return lagging->tables.empty() || (sqlite3_get_autocommit(db.sqliteHandle()) && refill(db, *lagging));
 }
 
-// The pattern's pieces between its wildcards, as the statement binds them
-// (a lone surrogate replaced).
+// The pattern's pieces between its wildcards and blanks, as the statement
+// binds them (a lone surrogate replaced).
 QStringList piecesOf(const QString& pattern)
 {
     QStringList pieces;
     QString piece;
     for (const QChar c : QString::fromUtf8(pattern.toUtf8())) {
-        if (c != QLatin1Char('%') && c != QLatin1Char('_')) {
+        if (c != QLatin1Char('%') && c != QLatin1Char('_') && c != QLatin1Char(' ')) {
             piece += c;
             continue;
         }
@@ -210,14 +255,14 @@ QString quoted(const QString& run)
 // lower case and nothing else of ASCII, so the piece is looked up so.
 std::optional<QStringList> runsStartingWith(SLDatabase& db, const QString& piece)
 {
-    if (!db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.notes_trigram_runs USING "
-                                         "fts5vocab(main, notes_trigram, 'row')")))
+    if (!db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.notes_word_runs_terms USING "
+                                         "fts5vocab(main, notes_word_runs, 'row')")))
         return std::nullopt;
     const QString first = piece.toLower();
     const QString last = first + QString::fromUcs4(U"\U0010FFFF", 1);
     QStringList runs;
     SLResultSet terms = db.executeQuery(
-        QStringLiteral("SELECT term FROM temp.notes_trigram_runs WHERE term >= ? AND term <= ? LIMIT ?"), first, last,
+        QStringLiteral("SELECT term FROM temp.notes_word_runs_terms WHERE term >= ? AND term <= ? LIMIT ?"), first, last,
         MaximumRuns + 1);
     while (terms.next())
         runs.append(quoted(terms.stringForColumnIndex(0)));
@@ -270,7 +315,7 @@ void NoteSearchIndex::create(SLDatabase& db)
 NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRows) : db_(db)
 {
     const auto lagging = laggingTables(db);
-    inStep_ = lagging && lagging->tables.empty();
+    inStep_ = lagging && lagging->tables.empty() && registerWords(db);
     if (inStep_ && !replacedRows.isEmpty())
         inStep_ = removeRows(db, replacedRows);
 }
@@ -316,9 +361,9 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::rows(SLDatabase& db, const 
     if (expression->isEmpty())
         return std::vector<TextRow>();
     // The index gives its notes in row order, the order of the table's scan.
-    const QString sql = QStringLiteral("SELECT c0key, c3folder FROM notes_trigram JOIN notes_content ON docid = "
-                                       "notes_trigram.rowid WHERE notes_trigram MATCH ? AND ") +
-                        condition + restriction + QStringLiteral(" ORDER BY notes_trigram.rowid LIMIT ") +
+    const QString sql = QStringLiteral("SELECT c0key, c3folder FROM notes_word_runs JOIN notes_content ON docid = "
+                                       "notes_word_runs.rowid WHERE notes_word_runs MATCH ? AND ") +
+                        condition + restriction + QStringLiteral(" ORDER BY notes_word_runs.rowid LIMIT ") +
                         QString::number(limit);
     return readTextRows(db, sql, QVariantList{*expression, pattern} + arguments, limit, 2);
 }

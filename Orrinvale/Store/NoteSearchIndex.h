@@ -10,8 +10,8 @@
 
 class SLDatabase;
 
-// Every note's text indexed a second time by runs of three characters, in the
-// table notes_trigram beside the word table: a LIKE pattern holding such a run
+// Every note's words indexed a second time by runs of three characters, in the
+// table notes_word_runs beside the word table: a LIKE pattern holding such a run
 // is answered from the notes that hold all of its runs, and one of one or two
 // ASCII characters from the notes holding a run that starts with them, instead
 // of reading every note's text. The index keeps only which notes hold a run,

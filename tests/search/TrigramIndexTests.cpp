@@ -198,6 +198,8 @@ TEST_F(SearchTrigramIndex, NamesTheRunsBetweenWildcards)
         {"%abc%", "\"abc\""},
         {"%abcd%", "\"abc\" AND \"bcd\""},
         {"%ab_cd%efg%", "\"efg\""},
+        {"%abc def%", "\"abc\" AND \"def\""},
+        {"%ab cd%", ""},
         {"%a\"b%", "\"a\"\"b\""},
         {QString::fromUtf8("%a\xF0\x9F\x98\x80" "b%"), QString::fromUtf8("\"a\xF0\x9F\x98\x80" "b\"")},
         {"%" + QString(18, QLatin1Char('x')) + "%", QStringList(16, "\"xxx\"").join(" AND ")},
@@ -226,6 +228,8 @@ TEST_F(SearchTrigramIndex, AnEarlierDatabaseHasItsIndexesFilledWhenOpened)
                                                          "c2content || char(1, 1) FROM notes_content")));
         }
         NoteSearchIndex::create(*db);
+        // The earlier index of the whole text is gone.
+        EXPECT_FALSE(db->tableExists(QStringLiteral("notes_trigram")));
         const auto titles = NoteSearchIndex::titleRows(*db, QStringLiteral("pl*"), 10, false);
         ASSERT_TRUE(titles);
         EXPECT_EQ(joined(*titles, 3), QStringList{"inbox/A.txt|Plan ahead|inbox"}) << withTrigrams;

@@ -1,0 +1,148 @@
+#include "Store/NoteSearchShortWord.h"
+
+#include "SLDatabase.h"
+#include "SLResultSet.h"
+
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString ContentStatement =
+    QStringLiteral("SELECT key, title, folder, snippet(notes, '[', ']', '...', -1) FROM notes WHERE content MATCH ?");
+
+std::shared_ptr<SLDatabase> corpus()
+{
+    const auto db = SLDatabase::databaseWithPath();
+    EXPECT_TRUE(db->open());
+    EXPECT_TRUE(db->executeUpdate(QStringLiteral(
+        "CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, hashtag, mention, tokenize=unicode61)")));
+    const QStringList texts = {
+        QStringLiteral("buy milk and bread"), QStringLiteral("Buy MILK today"), QStringLiteral("buy gum, rum"),
+        QStringLiteral("buy (mangoes) for the plan"), QStringLiteral("plan to buy"),
+        QStringLiteral("buy \u00c9mile a gift"), QStringLiteral("buy the m\u0301ilk"),
+        QStringLiteral("buy \u212Aelvin rods"), QStringLiteral("buy \u2019mints\u2019 now"),
+        QStringLiteral("buy x\u00e9mo"), QStringLiteral("buy 2kg of 24 things"), QStringLiteral("nothing here"),
+        QStringLiteral("buy stuff\nmore lines"), QStringLiteral("call mom, buy mi"),
+    };
+    for (int round = 0; round < 3; ++round) {
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            EXPECT_TRUE(db->executeUpdate(
+                QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag) VALUES(?, ?, ?, ?, ?)"),
+                QStringLiteral("inbox/%1-%2.txt").arg(round).arg(i), QStringLiteral("Note %1").arg(i), texts[i],
+                QStringLiteral("inbox"), i % 2 ? QStringLiteral("work") : QStringLiteral("home")));
+    }
+    return db;
+}
+
+QStringList joined(const std::vector<TextRow>& rows)
+{
+    QStringList lines;
+    for (const TextRow& row : rows)
+        lines.append(QStringList(row.columns.begin(), row.columns.end()).join(QLatin1Char('|')));
+    return lines;
+}
+
+} // namespace
+
+// Every row the plain statement gives, in its order and with its snippet,
+// comes out of the notes holding the whole words, in batches of any size,
+// with or without a restriction.
+TEST(SearchShortWord, RowsAndSnippetsAreThePlainStatementsOwn)
+{
+    const auto db = corpus();
+    const QString tag = QStringLiteral(" AND (' ' || hashtag || ' ') LIKE ?");
+    for (const char* text : {"buy m", "Buy M", "buy mi", "buy k", "buy e", "buy 2", "buy mo", "plan to", "call m"}) {
+        const QString query = QString::fromUtf8(text);
+        const auto split = NoteSearchShortWord::split(query);
+        ASSERT_TRUE(split) << qPrintable(query);
+        for (const int wanted : {1, 4, 200}) {
+            for (const QString& restriction : {QString(), tag}) {
+                const QVariantList arguments =
+                    restriction.isEmpty() ? QVariantList() : QVariantList{QStringLiteral("% work %")};
+                const QString expression = query + QLatin1Char('*');
+                const auto plain = readTextRows(*db, ContentStatement + restriction,
+                                                QVariantList{expression} + arguments, 1000, 4);
+                ASSERT_TRUE(plain);
+                std::vector<TextRow> rows;
+                const NoteSearchShortWord::Pass pass{ContentStatement, restriction, arguments,     expression,
+                                                     split->words,     split->start, wanted};
+                ASSERT_TRUE(NoteSearchShortWord::rows(*db, pass, [&](const TextRow& row) {
+                    rows.push_back(row);
+                    return true;
+                })) << qPrintable(query);
+                EXPECT_EQ(joined(rows), joined(*plain)) << qPrintable(query) << wanted << qPrintable(restriction);
+            }
+        }
+    }
+}
+
+TEST(SearchShortWord, OnlyPlainWordsEndingInOneOrTwoLettersSplit)
+{
+    const struct {
+        QString query;
+        QString words;
+        QByteArray start;
+    } cases[] = {
+        {"buy m", "buy", "m"},          {"  buy  fresh   MI ", "buy fresh", "mi"}, {"caf\u00e9 2", "caf\u00e9", "2"},
+        {"buy", {}, {}},                {"buy mil", {}, {}},                    {"buy \u00e9", {}, {}},
+        {"buy OR m", {}, {}},           {"buy or", {}, {}},                     {"content:buy m", {}, {}},
+        {"-buy m", {}, {}},             {"\u4e70 m", {}, {}},
+    };
+    for (const auto& c : cases) {
+        const auto split = NoteSearchShortWord::split(c.query);
+        EXPECT_EQ(split.has_value(), !c.start.isEmpty()) << qPrintable(c.query);
+        if (split && !c.start.isEmpty()) {
+            EXPECT_EQ(split->words, c.words);
+            EXPECT_EQ(split->start, c.start);
+        }
+    }
+}
+
+// The text test may keep a note without the word, never drop one the word
+// table's tokenizer finds it in: every character outside ASCII is tried
+// before, inside and after the start.
+TEST(SearchShortWord, TextTestKeepsEveryNoteTheTokenizerFindsTheStartIn)
+{
+    const auto db = SLDatabase::databaseWithPath();
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE temp.words USING fts3tokenize(unicode61)")));
+    for (const QByteArray& start : {QByteArray("m"), QByteArray("mi")}) {
+        QList<QByteArray> pieces;
+        for (char32_t c = 0x80; c < 0x30000; ++c) {
+            if (c >= 0xD800 && c < 0xE000)
+                continue;
+            const QByteArray character = QString::fromUcs4(&c, 1).toUtf8();
+            pieces += {character + "ilk", "m" + character + "ilk", "x" + character + "mi"};
+        }
+        QByteArray text = pieces.join('\n');
+        QList<qsizetype> ends;
+        qsizetype end = -1;
+        for (const QByteArray& piece : pieces)
+            ends.append(end += piece.size() + 1);
+        SLResultSet tokens = db->executeQuery(QStringLiteral("SELECT token, start FROM temp.words WHERE input = ?"),
+                                              QString::fromUtf8(text));
+        int found = 0;
+        while (tokens.next()) {
+            if (!tokens.dataForColumnIndex(0).startsWith(start))
+                continue;
+            const qsizetype piece = std::lower_bound(ends.begin(), ends.end(), tokens.longForColumnIndex(1)) - ends.begin();
+            ++found;
+            EXPECT_TRUE(NoteSearchShortWord::mayHoldWordStarting(pieces[piece], start))
+                << pieces[piece].toHex().constData() << " " << start.constData();
+        }
+        EXPECT_GT(found, 0);
+    }
+    const struct {
+        QByteArray text;
+        QByteArray start;
+        bool may;
+    } cases[] = {
+        {"gum and rum", "m", false}, {"(milk)", "m", true},  {"MILK", "mi", true},   {"mxlk", "mi", false},
+        {"4m", "m", false},          {"x-mi", "mi", true},   {"m", "mi", false},     {"a_m", "m", true},
+        {"\xe2\x80\x99s", "m", false}, {"\xc3\x89mile", "e", true}, {"24 things", "2", true}, {"", "m", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NoteSearchShortWord::mayHoldWordStarting(c.text, c.start), c.may) << c.text.constData();
+}
