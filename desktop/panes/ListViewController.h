@@ -3,6 +3,7 @@
 #include "kit/ViewController.h"
 #include "panes/ListEntryCell.h"
 #include "panes/ListScrollView.h"
+#include "panes/ListTitleCache.h"
 #include "panes/TableBridge.h"
 
 #include "Snippets/SnippetFormatter.h"
@@ -16,10 +17,12 @@
 #include <deque>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 class Core;
 class ListGestures;
@@ -121,8 +124,11 @@ public:
     QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
-    // The rows of a directory's regular files with safe names, dated from the notes' text files.
-    static ListItems importDirectory(const QString& directory, int storage);
+    // The rows of a directory's regular files with safe names, dated from the notes' text files: the
+    // creation date only for the sort option 1 that orders by it (it costs another look per file);
+    // with versions, also each row's text file version, by row.
+    static ListItems importDirectory(const QString& directory, int storage, int64_t option,
+                                     std::vector<FileDates::Version>* versions = nullptr);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
     static void sortListItems(ListItems& items, int64_t option);
     // Appends the title folded as the case-insensitive comparison of titles folds it, letter by letter
@@ -133,8 +139,11 @@ public:
     static void orderTiesByLatestChange(ListItems& items, int64_t option);
     // The "A R C H I V E" header, or an empty one in the list's colour.
     static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
-    // Titles from the search table, else from the header files.
-    void readTitles(ListItems& items) const;
+    // Titles kept for the rows' text file versions, else from the header files; `versions` by row,
+    // `whole` when the rows are their storage's whole folder. On the file queue.
+    void readTitles(ListItems& items, const std::vector<FileDates::Version>& versions, bool whole) const;
+    // The title in the note's header file; empty when it cannot be read.
+    static QString headerTitle(const QString& key, int storage);
 
     // TableBridgeDelegate
     int64_t numberOfSectionsInTableView(TableView&) override { return 3; }
@@ -248,6 +257,9 @@ private:
     Completion pendingCompletion_;
     QList<std::function<void()>> heldEvents_;
     std::deque<std::weak_ptr<ListItem>> styled_;
+
+    // Each storage's, on the file queue only.
+    mutable std::map<int, ListTitleCache> titleCaches_;
 
     LiveRowBuilder liveRowBuilder_ = &ListViewController::buildLiveRow;
     bool editing_ = false;

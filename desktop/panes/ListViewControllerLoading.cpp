@@ -6,10 +6,10 @@
 #include "Dispatch.h"
 #include "SLDatabase.h"
 #include "Store/NoteHeaderFile.h"
+#include "Store/NoteIndexMarker.h"
 #include "files/FileDates.h"
 
 #include <QFile>
-#include <QHash>
 #include <QKeySequence>
 #include <QLabel>
 
@@ -77,18 +77,18 @@ QByteArray readSmallFile(int folder, const QByteArray& name)
     return data;
 }
 
-// Runs the work on every row of a list: the caller and threads of the global pool take slices of rows
-// in turn, since a row costs a few file-system calls that other cores can make meanwhile. The caller
-// waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
+// Runs the work on every row of a list, by index: the caller and threads of the global pool take slices
+// of rows in turn, since a row costs a few file-system calls that other cores can make meanwhile. The
+// caller waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
 class Slices {
 public:
-    Slices(const ListItems& items, const std::function<void(ListItem&)>& work)
-        : items_(items), work_(work), count_((items.size() + Size - 1) / Size)
+    Slices(qsizetype rows, const std::function<void(qsizetype)>& work)
+        : rows_(rows), work_(work), count_((rows + Size - 1) / Size)
     {
     }
-    static void forEach(const ListItems& items, const std::function<void(ListItem&)>& work)
+    static void forEach(qsizetype rows, const std::function<void(qsizetype)>& work)
     {
-        const auto slices = std::make_shared<Slices>(items, work);
+        const auto slices = std::make_shared<Slices>(rows, work);
         const qsizetype helpers = std::min<qsizetype>(slices->count_, std::thread::hardware_concurrency()) - 1;
         for (qsizetype i = 0; i < helpers; ++i)
             DispatchQueue::global()->async([slices] { slices->take(); });
@@ -103,21 +103,46 @@ private:
     void take()
     {
         for (qsizetype slice = next_++; slice < count_; slice = next_++) {
-            for (qsizetype i = slice * Size; i < std::min(items_.size(), (slice + 1) * Size); ++i)
-                work_(*items_[i]);
+            for (qsizetype i = slice * Size; i < std::min(rows_, (slice + 1) * Size); ++i)
+                work_(i);
             std::lock_guard lock(mutex_);
             if (++done_ == count_)
                 finished_.notify_all();
         }
     }
 
-    const ListItems items_;
-    const std::function<void(ListItem&)> work_;
+    const qsizetype rows_;
+    const std::function<void(qsizetype)> work_;
     const qsizetype count_;
     std::atomic<qsizetype> next_ = 0;
     std::mutex mutex_;
     std::condition_variable finished_;
     qsizetype done_ = 0;
+};
+
+// The title in the note's header file inside the open header folder; none when it cannot be read.
+std::optional<QString> titleInHeaders(int headers, const QString& key)
+{
+    NoteHeaderFile header;
+    if (headers < 0 || !Note::isSafePathComponent(key) || !header.read(readSmallFile(headers, QFile::encodeName(key))))
+        return std::nullopt;
+    return header.title;
+}
+
+// A folder of the store open for lookups by name, closed with the object.
+struct OpenFolder {
+    explicit OpenFolder(const QString& path)
+        : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+    }
+    ~OpenFolder()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    const int fd;
 };
 
 } // namespace
@@ -177,20 +202,25 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
         });
         return loaded;
     }
-    if (storage == NoteTagHashtag || storage == NoteTagMention) {
+    const int64_t option = core_.noteSortOptions();
+    // By title, each text file's version tells whether the title kept for it still holds.
+    std::vector<FileDates::Version> versions[2];
+    const auto versionsOf = [&](int list) { return option == 2 ? &versions[list] : nullptr; };
+    const bool tagged = storage == NoteTagHashtag || storage == NoteTagMention;
+    if (tagged) {
         if (!Note::isSafePathComponent(tag))
             return loaded;
-        loaded.items = importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageInbox), NoteStorageInbox);
-        loaded.archived =
-            importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageArchive), NoteStorageArchive);
+        loaded.items = importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageInbox), NoteStorageInbox, option,
+                                       versionsOf(0));
+        loaded.archived = importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageArchive),
+                                          NoteStorageArchive, option, versionsOf(1));
     } else {
         const int shown = storage == NoteStorageArchive ? NoteStorageArchive : NoteStorageInbox;
-        loaded.items = importDirectory(Note::documentDirectoryForStorage(shown), shown);
+        loaded.items = importDirectory(Note::documentDirectoryForStorage(shown), shown, option, versionsOf(0));
     }
-    const int64_t option = core_.noteSortOptions();
     if (option == 2) {
-        readTitles(loaded.items);
-        readTitles(loaded.archived);
+        readTitles(loaded.items, versions[0], !tagged);
+        readTitles(loaded.archived, versions[1], !tagged);
     }
     for (ListItems* list : {&loaded.items, &loaded.archived}) {
         sortListItems(*list, option);
@@ -199,7 +229,8 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
     return loaded;
 }
 
-ListItems ListViewController::importDirectory(const QString& directory, int storage)
+ListItems ListViewController::importDirectory(const QString& directory, int storage, int64_t option,
+                                              std::vector<FileDates::Version>* versions)
 {
     ListItems items;
     const QByteArray path = QFile::encodeName(directory);
@@ -217,42 +248,68 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         items.append(item);
     }
     ::closedir(dir);
-    Slices::forEach(items, [](ListItem& item) {
-        int64_t created = 0;
+    if (versions)
+        versions->assign(size_t(items.size()), {});
+    const OpenFolder documents(Note::documentDirectoryForStorage(storage));
+    Slices::forEach(items.size(), [&](qsizetype i) {
+        ListItem& item = *items[i];
         int64_t modified = 0;
-        FileDates::regularFileDates(Note::documentFileForKey(item.key(), item.storage()), &created, &modified);
-        item.setCreatedOn(created);
+        if (option == 1) {
+            int64_t created = 0;
+            FileDates::regularFileDates(Note::documentFileForKey(item.key(), storage), &created, &modified);
+            item.setCreatedOn(created);
+        } else {
+            FileDates::regularFileModifiedAt(documents.fd, QFile::encodeName(item.key()).constData(), &modified,
+                                             versions ? &(*versions)[size_t(i)] : nullptr);
+        }
         item.setUpdatedOn(modified);
     });
     return items;
 }
 
-void ListViewController::readTitles(ListItems& items) const
+void ListViewController::readTitles(ListItems& items, const std::vector<FileDates::Version>& versions,
+                                    bool whole) const
 {
     if (items.isEmpty())
         return;
-    QHash<QString, QString> titles;
-    const QString folder = Note::searchNameForStorage(items.first()->storage());
-    core_.syncDatabase([&](SLDatabase& db) {
-        SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, title FROM notes WHERE folder = ?"), folder);
-        while (rows.next())
-            titles.insert(rows.stringForColumnIndex(0), rows.stringForColumnIndex(1));
-    });
-    const int headers =
-        ::open(QFile::encodeName(Note::headerDirectoryForStorage(items.first()->storage())).constData(),
-               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    Slices::forEach(items, [&](ListItem& item) {
-        if (const auto title = titles.constFind(item.key()); title != titles.constEnd()) {
+    const int storage = items.first()->storage();
+    auto cache = titleCaches_.find(storage);
+    if (cache == titleCaches_.end())
+        cache = titleCaches_.try_emplace(storage, ListTitleCache::fileForStorage(storage)).first;
+    std::vector<ListTitleCache::Row> rows(size_t(items.size()));
+    const OpenFolder headers(Note::headerDirectoryForStorage(storage));
+    const OpenFolder markers(Note::indexDirectoryForStorage(storage));
+    Slices::forEach(items.size(), [&](qsizetype i) {
+        ListItem& item = *items[i];
+        ListTitleCache::Row& row = rows[size_t(i)];
+        row.key = item.key();
+        row.version = versions[size_t(i)];
+        if (const QString* title = cache->second.find(row.key, row.version)) {
             item.setTitle(*title);
+            row.title = *title;
             return;
         }
-        NoteHeaderFile header;
-        if (headers >= 0 && Note::isSafePathComponent(item.key()) &&
-            header.read(readSmallFile(headers, QFile::encodeName(item.key()))))
-            item.setTitle(header.title);
+        const QByteArray name = QFile::encodeName(row.key);
+        // The store writes a note's header before the marker of the text it indexed: a marker that
+        // matches the text file, looked at first, vouches for the header read after it.
+        const NoteIndexMarker::Stamp text{row.version.size, row.version.modifiedSeconds,
+                                          row.version.modifiedNanoseconds, true};
+        const bool indexed = row.version.size >= 0 && NoteIndexMarker::stampAt(markers.fd, name.constData()) == text;
+        const std::optional<QString> title = titleInHeaders(headers.fd, row.key);
+        if (!title)
+            return;
+        item.setTitle(*title);
+        if (indexed) {
+            row.title = title;
+            row.fresh = true;
+        }
     });
-    if (headers >= 0)
-        ::close(headers);
+    cache->second.keep(rows, whole);
+}
+
+QString ListViewController::headerTitle(const QString& key, int storage)
+{
+    return titleInHeaders(OpenFolder(Note::headerDirectoryForStorage(storage)).fd, key).value_or(QString());
 }
 
 bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64_t option)
