@@ -2,11 +2,18 @@
 
 #include "Store/Note.h"
 #include "Store/NoteHeaderFile.h"
+#include "Store/NoteIndexMarker.h"
 #include "files/AtomicFile.h"
 
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QFile>
+#include <QSet>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace {
 
@@ -16,6 +23,7 @@ QByteArray mark()
 {
     return "list-titles 1 " + QByteArray::number(NoteHeaderFile::Version) + '\n';
 }
+
 constexpr auto Digest = QCryptographicHash::Sha256;
 
 QDataStream& operator<<(QDataStream& out, const FileDates::Version& v)
@@ -33,7 +41,54 @@ QDataStream& operator>>(QDataStream& in, FileDates::Version& v)
     return in;
 }
 
+// A small file of a folder read whole with one open and, for files under 4 KB, one read. Empty when
+// the file cannot be read.
+QByteArray readSmallFile(int folder, const QByteArray& name)
+{
+    const int fd = ::openat(folder, name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray data(4096, Qt::Uninitialized);
+    qsizetype size = 0;
+    for (;;) {
+        const ssize_t got = ::read(fd, data.data() + size, size_t(data.size() - size));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            size = 0;
+        if (got <= 0)
+            break;
+        size += got;
+        // A short read of a regular file is its end; a full one may have more behind it.
+        if (size < data.size())
+            break;
+        data.resize(size * 2);
+    }
+    ::close(fd);
+    data.truncate(size);
+    return data;
+}
+
+std::optional<QString> titleInHeaders(int headers, const QString& key)
+{
+    NoteHeaderFile header;
+    if (headers < 0 || !Note::isSafePathComponent(key) || !header.read(readSmallFile(headers, QFile::encodeName(key))))
+        return std::nullopt;
+    return header.title;
+}
+
 } // namespace
+
+OpenFolder::OpenFolder(const QString& path)
+    : fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+{
+}
+
+OpenFolder::~OpenFolder()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
 
 ListTitleCache::ListTitleCache(QString path) : path_(std::move(path))
 {
@@ -51,24 +106,20 @@ const QString* ListTitleCache::find(const QString& key, const FileDates::Version
     return entry != entries_.constEnd() && entry->version == version ? &entry->title : nullptr;
 }
 
-void ListTitleCache::keep(const std::vector<Row>& rows, bool whole)
+void ListTitleCache::keep(const QHash<QString, Entry>& fresh, qsizetype found, const QList<ListItemPtr>& rows, bool whole)
 {
-    qsizetype kept = 0;
-    bool fresh = false;
-    for (const Row& row : rows) {
-        kept += row.title.has_value();
-        fresh = fresh || row.fresh;
+    bool changed = !fresh.isEmpty();
+    entries_.insert(fresh);
+    // More entries than rows that found theirs: some are of notes no longer listed (or of older versions).
+    if (whole && entries_.size() > found + fresh.size()) {
+        QSet<QString> listed;
+        listed.reserve(rows.size());
+        for (const ListItemPtr& row : rows)
+            listed.insert(row->key());
+        changed = entries_.removeIf([&](const auto& entry) { return !listed.contains(entry.key()); }) > 0 || changed;
     }
-    // Entries of notes no longer listed, or of older versions, go with the next whole listing.
-    if (!fresh && (!whole || kept == entries_.size()))
-        return;
-    if (whole)
-        entries_.clear();
-    for (const Row& row : rows) {
-        if (row.title)
-            entries_.insert(row.key, {row.version, *row.title});
-    }
-    write();
+    if (changed)
+        write();
 }
 
 void ListTitleCache::read()
@@ -107,4 +158,39 @@ void ListTitleCache::write() const
         out << entry.key() << entry->version << entry->title;
     Note::createImmediateDirectoryForFilePath(path_);
     AtomicFile::writeCache(path_, mark() + QCryptographicHash::hash(body, Digest) + body);
+}
+
+ListTitleReader::ListTitleReader(ListTitleCache& cache, int storage)
+    : cache_(cache), headers_(Note::headerDirectoryForStorage(storage)), markers_(Note::indexDirectoryForStorage(storage))
+{
+}
+
+void ListTitleReader::read(ListItem& item, const FileDates::Version& version)
+{
+    if (const QString* title = cache_.find(item.key(), version)) {
+        item.setTitle(*title);
+        ++found_;
+        return;
+    }
+    const NoteIndexMarker::Stamp text{version.size, version.modifiedSeconds, version.modifiedNanoseconds, true};
+    const bool indexed =
+        version.size >= 0 && NoteIndexMarker::stampAt(markers_.fd, QFile::encodeName(item.key()).constData()) == text;
+    const std::optional<QString> title = titleInHeaders(headers_.fd, item.key());
+    if (!title)
+        return;
+    item.setTitle(*title);
+    if (indexed) {
+        std::lock_guard lock(mutex_);
+        fresh_.insert(item.key(), {version, *title});
+    }
+}
+
+void ListTitleReader::finish(const QList<ListItemPtr>& rows, bool whole)
+{
+    cache_.keep(fresh_, found_, rows, whole);
+}
+
+QString ListTitleReader::headerTitle(const QString& key, int storage)
+{
+    return titleInHeaders(OpenFolder(Note::headerDirectoryForStorage(storage)).fd, key).value_or(QString());
 }

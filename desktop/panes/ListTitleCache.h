@@ -1,12 +1,25 @@
 #pragma once
 
+#include "Store/ListItem.h"
 #include "files/FileDates.h"
 
 #include <QHash>
+#include <QList>
 #include <QString>
 
+#include <atomic>
+#include <mutex>
 #include <optional>
 #include <vector>
+
+// A folder open for lookups by name inside it, closed with the object; -1 when it cannot be opened.
+struct OpenFolder {
+    explicit OpenFolder(const QString& path);
+    ~OpenFolder();
+    OpenFolder(const OpenFolder&) = delete;
+    OpenFolder& operator=(const OpenFolder&) = delete;
+    const int fd;
+};
 
 // The titles a storage's list sorts by, each kept with the version of the note's text file it was
 // read for, in memory and in one file beside the header folders: a list sorted by title then reads
@@ -22,26 +35,42 @@ public:
     // The title kept for the note when its text file still has this version.
     const QString* find(const QString& key, const FileDates::Version& version) const;
 
-    // A listed note: its key, its text file's version and its title when known to belong to that
-    // version (kept or freshly read), else none.
-    struct Row {
-        QString key;
-        FileDates::Version version;
-        std::optional<QString> title;
-        bool fresh = false;
-    };
-    // Keeps the titles of the rows; when the rows are the storage's whole folder, only theirs. The
-    // file is written again when that changed anything.
-    void keep(const std::vector<Row>& rows, bool whole);
-
-private:
     struct Entry {
         FileDates::Version version;
         QString title;
     };
+    // After a listing in which `found` rows had their titles here: keeps the titles read afresh and,
+    // when the rows are the storage's whole folder, drops those of notes no longer listed. The file is
+    // written again when that changed anything.
+    void keep(const QHash<QString, Entry>& fresh, qsizetype found, const QList<ListItemPtr>& rows, bool whole);
+
+private:
     void read();
     void write() const;
 
     QString path_;
     QHash<QString, Entry> entries_;
+};
+
+// The titles of one listing by title, read from any thread: the kept title of a note unchanged since,
+// else its header file's, kept in turn when the note's index marker matches its text file (the store
+// writes the header before that marker, so the marker, looked at first, vouches for it).
+class ListTitleReader {
+public:
+    ListTitleReader(ListTitleCache& cache, int storage);
+
+    void read(ListItem& item, const FileDates::Version& version);
+    // The listing is over: the cache keeps what was read.
+    void finish(const QList<ListItemPtr>& rows, bool whole);
+
+    // The title in the note's header file; empty when it cannot be read.
+    static QString headerTitle(const QString& key, int storage);
+
+private:
+    ListTitleCache& cache_;
+    const OpenFolder headers_;
+    const OpenFolder markers_;
+    std::atomic<qsizetype> found_ = 0;
+    std::mutex mutex_;
+    QHash<QString, ListTitleCache::Entry> fresh_;
 };

@@ -126,24 +126,18 @@ public:
 
     // The rows of a directory's regular files with safe names, dated from the notes' text files: the
     // creation date only for the sort option 1 that orders by it (it costs another look per file);
-    // with versions, also each row's text file version, by row.
+    // with titles, each row's title read as soon as it is dated.
     static ListItems importDirectory(const QString& directory, int storage, int64_t option,
-                                     std::vector<FileDates::Version>* versions = nullptr);
-    // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
-    static void sortListItems(ListItems& items, int64_t option);
+                                     ListTitleReader* titles = nullptr);
+    // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified;
+    // with tiesByLatestChange, of rows equal by the option (dates are whole seconds) the note whose
+    // file changed last comes first.
+    static void sortListItems(ListItems& items, int64_t option, bool tiesByLatestChange = false);
     // Appends the title folded as the case-insensitive comparison of titles folds it, letter by letter
     // (a surrogate pair's second half as the whole letter): keys order as their titles compare.
-    static void appendTitleOrderKey(const QString& title, std::u32string& key);
-    // Of sorted rows equal by the option (dates are whole seconds), the note whose file changed last
-    // comes first.
-    static void orderTiesByLatestChange(ListItems& items, int64_t option);
+    static void appendTitleOrderKey(const QString& title, std::string& key);
     // The "A R C H I V E" header, or an empty one in the list's colour.
     static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
-    // Titles kept for the rows' text file versions, else from the header files; `versions` by row,
-    // `whole` when the rows are their storage's whole folder. On the file queue.
-    void readTitles(ListItems& items, const std::vector<FileDates::Version>& versions, bool whole) const;
-    // The title in the note's header file; empty when it cannot be read.
-    static QString headerTitle(const QString& key, int storage);
 
     // TableBridgeDelegate
     int64_t numberOfSectionsInTableView(TableView&) override { return 3; }
@@ -186,6 +180,8 @@ private:
     static NotePtr noteOf(const ListItem& item);
     static bool sortsBefore(const ListItem& a, const ListItem& b, int64_t option);
     Loaded load(int storage, const QString& tag, const QString& query) const;
+    // The storage's kept titles; on the file queue.
+    ListTitleCache& titleCache(int storage) const;
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
     void reloadEmptyTexts();

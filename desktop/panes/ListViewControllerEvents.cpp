@@ -117,7 +117,7 @@ void ListViewController::added(const NotePtr& note, int storage, const QString& 
     item->setUpdatedOn(FileDates::modificationDate(document));
     list.append(item);
     if (core_.noteSortOptions() == 2)
-        item->setTitle(headerTitle(note->key(), note->storage()));
+        item->setTitle(ListTitleReader::headerTitle(note->key(), note->storage()));
     const int64_t index = placeRow(list, item);
     bridge_->beginUpdates();
     tableView_->insertRows(bridge_->rowForRow(index, section), 1, TableView::Animation::SlideDown);

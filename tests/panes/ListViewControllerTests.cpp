@@ -172,7 +172,7 @@ TEST(ListTitleOrder, KeysOrderAsTheTitlesCompareIgnoringCase)
                                 QString(low), QString("x") + high, QString(low) + high, QString(high) + "a"};
     const auto sign = [](auto value) { return (value > 0) - (value < 0); };
     const auto key = [](const QString& title) {
-        std::u32string folded = U"kept";
+        std::string folded = "kept";
         ListViewController::appendTitleOrderKey(title, folded);
         return folded;
     };
