@@ -48,7 +48,10 @@ void writeNotes()
             file.write(QStringLiteral("Title %1\n").arg((i * 7919) % NoteCount).toUtf8() + body);
         file.close();
         FileDates::setModificationDate(file.fileName(), 1'600'000'000 + i);
-        Note(key, NoteStorageInbox).restoreHeader();
+        // Header and index marker, as the start-up indexing leaves every note.
+        Note note(key, NoteStorageInbox);
+        note.restoreHeader();
+        note.writeIndexFile();
     }
 }
 

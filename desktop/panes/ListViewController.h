@@ -3,6 +3,7 @@
 #include "kit/ViewController.h"
 #include "panes/ListEntryCell.h"
 #include "panes/ListScrollView.h"
+#include "panes/ListTitleCache.h"
 #include "panes/TableBridge.h"
 
 #include "Snippets/SnippetFormatter.h"
@@ -16,10 +17,12 @@
 #include <deque>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 class Core;
 class ListGestures;
@@ -121,20 +124,20 @@ public:
     QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
-    // The rows of a directory's regular files with safe names, dated from the notes' text files.
-    static ListItems importDirectory(const QString& directory, int storage);
-    // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified.
-    static void sortListItems(ListItems& items, int64_t option);
+    // The rows of a directory's regular files with safe names, dated from the notes' text files: the
+    // creation date only for the sort option 1 that orders by it (it costs another look per file);
+    // with titles, each row's title read as soon as it is dated.
+    static ListItems importDirectory(const QString& directory, int storage, int64_t option,
+                                     ListTitleReader* titles = nullptr);
+    // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified;
+    // with tiesByLatestChange, of rows equal by the option (dates are whole seconds) the note whose
+    // file changed last comes first.
+    static void sortListItems(ListItems& items, int64_t option, bool tiesByLatestChange = false);
     // Appends the title folded as the case-insensitive comparison of titles folds it, letter by letter
     // (a surrogate pair's second half as the whole letter): keys order as their titles compare.
-    static void appendTitleOrderKey(const QString& title, std::u32string& key);
-    // Of sorted rows equal by the option (dates are whole seconds), the note whose file changed last
-    // comes first.
-    static void orderTiesByLatestChange(ListItems& items, int64_t option);
+    static void appendTitleOrderKey(const QString& title, std::string& key);
     // The "A R C H I V E" header, or an empty one in the list's colour.
     static QWidget* archiveHeader(TableView& table, bool archive, ThemeID theme);
-    // Titles from the search table, else from the header files.
-    void readTitles(ListItems& items) const;
 
     // TableBridgeDelegate
     int64_t numberOfSectionsInTableView(TableView&) override { return 3; }
@@ -177,6 +180,8 @@ private:
     static NotePtr noteOf(const ListItem& item);
     static bool sortsBefore(const ListItem& a, const ListItem& b, int64_t option);
     Loaded load(int storage, const QString& tag, const QString& query) const;
+    // The storage's kept titles; on the file queue.
+    ListTitleCache& titleCache(int storage) const;
     void showRows(Loaded loaded, Completion completion);
     void reloadEmptyView();
     void reloadEmptyTexts();
@@ -248,6 +253,9 @@ private:
     Completion pendingCompletion_;
     QList<std::function<void()>> heldEvents_;
     std::deque<std::weak_ptr<ListItem>> styled_;
+
+    // Each storage's, on the file queue only.
+    mutable std::map<int, ListTitleCache> titleCaches_;
 
     LiveRowBuilder liveRowBuilder_ = &ListViewController::buildLiveRow;
     bool editing_ = false;

@@ -116,9 +116,8 @@ void ListViewController::added(const NotePtr& note, int storage, const QString& 
     item->setCreatedOn(FileDates::creationDate(document));
     item->setUpdatedOn(FileDates::modificationDate(document));
     list.append(item);
-    ListItems single{item};
     if (core_.noteSortOptions() == 2)
-        readTitles(single);
+        item->setTitle(ListTitleReader::headerTitle(note->key(), note->storage()));
     const int64_t index = placeRow(list, item);
     bridge_->beginUpdates();
     tableView_->insertRows(bridge_->rowForRow(index, section), 1, TableView::Animation::SlideDown);

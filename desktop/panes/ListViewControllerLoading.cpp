@@ -5,22 +5,19 @@
 #include "Core.h"
 #include "Dispatch.h"
 #include "SLDatabase.h"
-#include "Store/NoteHeaderFile.h"
 #include "files/FileDates.h"
 
 #include <QFile>
-#include <QHash>
 #include <QKeySequence>
 #include <QLabel>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -31,12 +28,12 @@
 
 namespace {
 
-bool isRegularFile(const QByteArray& path, unsigned char type)
+bool isRegularFile(int folder, const char* name, unsigned char type)
 {
     if (type != DT_UNKNOWN)
         return type == DT_REG;
     struct stat info {};
-    return ::lstat(path.constData(), &info) == 0 && S_ISREG(info.st_mode);
+    return ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode);
 }
 
 // When the file last changed, in nanoseconds: every save dates the note's file anew, so of two notes
@@ -49,46 +46,39 @@ int64_t statusChangeTime(const QString& path)
     return int64_t(info.st_ctim.tv_sec) * 1'000'000'000 + info.st_ctim.tv_nsec;
 }
 
-// A small file of a folder read whole with one open and, for files under 4 KB, one read: a list sorted
-// by title reads one header file per note. Empty when the file cannot be read.
-QByteArray readSmallFile(int folder, const QByteArray& name)
+// Puts each run of sorted rows that tie (`same`, of two indexes) in the order of their files' last
+// changes, latest first. Only rows that tie are looked at again: a listing of thousands seldom has more than a few.
+template <typename Same>
+void orderTiesByLatestChange(ListItems& items, const Same& same)
 {
-    const int fd = ::openat(folder, name.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    QByteArray data(4096, Qt::Uninitialized);
-    qsizetype size = 0;
-    for (;;) {
-        const ssize_t got = ::read(fd, data.data() + size, size_t(data.size() - size));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            size = 0;
-        if (got <= 0)
-            break;
-        size += got;
-        // A short read of a regular file is its end; a full one may have more behind it.
-        if (size < data.size())
-            break;
-        data.resize(size * 2);
+    for (qsizetype run = 0; run < items.size();) {
+        qsizetype end = run + 1;
+        while (end < items.size() && same(run, end))
+            ++end;
+        if (end - run > 1) {
+            std::vector<std::pair<int64_t, ListItemPtr>> changed;
+            for (qsizetype i = run; i < end; ++i)
+                changed.emplace_back(statusChangeTime(Note::documentFileForKey(items[i]->key(), items[i]->storage())), items[i]);
+            std::stable_sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+            for (qsizetype i = run; i < end; ++i)
+                items[i] = std::move(changed[size_t(i - run)].second);
+        }
+        run = end;
     }
-    ::close(fd);
-    data.truncate(size);
-    return data;
 }
 
-// Runs the work on every row of a list: the caller and threads of the global pool take slices of rows
-// in turn, since a row costs a few file-system calls that other cores can make meanwhile. The caller
-// waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
+// Runs the work on every row of a list, by index: the caller and threads of the global pool take slices
+// of rows in turn, since a row costs a few file-system calls that other cores can make meanwhile. The
+// caller waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
 class Slices {
 public:
-    Slices(const ListItems& items, const std::function<void(ListItem&)>& work)
-        : items_(items), work_(work), count_((items.size() + Size - 1) / Size)
+    Slices(qsizetype rows, const std::function<void(qsizetype)>& work)
+        : rows_(rows), work_(work), count_((rows + Size - 1) / Size)
     {
     }
-    static void forEach(const ListItems& items, const std::function<void(ListItem&)>& work)
+    static void forEach(qsizetype rows, const std::function<void(qsizetype)>& work)
     {
-        const auto slices = std::make_shared<Slices>(items, work);
+        const auto slices = std::make_shared<Slices>(rows, work);
         const qsizetype helpers = std::min<qsizetype>(slices->count_, std::thread::hardware_concurrency()) - 1;
         for (qsizetype i = 0; i < helpers; ++i)
             DispatchQueue::global()->async([slices] { slices->take(); });
@@ -103,16 +93,16 @@ private:
     void take()
     {
         for (qsizetype slice = next_++; slice < count_; slice = next_++) {
-            for (qsizetype i = slice * Size; i < std::min(items_.size(), (slice + 1) * Size); ++i)
-                work_(*items_[i]);
+            for (qsizetype i = slice * Size; i < std::min(rows_, (slice + 1) * Size); ++i)
+                work_(i);
             std::lock_guard lock(mutex_);
             if (++done_ == count_)
                 finished_.notify_all();
         }
     }
 
-    const ListItems items_;
-    const std::function<void(ListItem&)> work_;
+    const qsizetype rows_;
+    const std::function<void(qsizetype)> work_;
     const qsizetype count_;
     std::atomic<qsizetype> next_ = 0;
     std::mutex mutex_;
@@ -177,82 +167,88 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
         });
         return loaded;
     }
-    if (storage == NoteTagHashtag || storage == NoteTagMention) {
-        if (!Note::isSafePathComponent(tag))
-            return loaded;
-        loaded.items = importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageInbox), NoteStorageInbox);
-        loaded.archived =
-            importDirectory(Note::linkDirectoryForTag(storage, tag, NoteStorageArchive), NoteStorageArchive);
+    const int64_t option = core_.noteSortOptions();
+    const bool tagged = storage == NoteTagHashtag || storage == NoteTagMention;
+    if (tagged && !Note::isSafePathComponent(tag))
+        return loaded;
+    const auto import = [&](const QString& directory, int shown) {
+        if (option != 2)
+            return importDirectory(directory, shown, option);
+        ListTitleReader titles(titleCache(shown), shown);
+        ListItems items = importDirectory(directory, shown, option, &titles);
+        titles.finish(items, !tagged);
+        return items;
+    };
+    if (tagged) {
+        loaded.items = import(Note::linkDirectoryForTag(storage, tag, NoteStorageInbox), NoteStorageInbox);
+        loaded.archived = import(Note::linkDirectoryForTag(storage, tag, NoteStorageArchive), NoteStorageArchive);
     } else {
         const int shown = storage == NoteStorageArchive ? NoteStorageArchive : NoteStorageInbox;
-        loaded.items = importDirectory(Note::documentDirectoryForStorage(shown), shown);
+        loaded.items = import(Note::documentDirectoryForStorage(shown), shown);
     }
-    const int64_t option = core_.noteSortOptions();
-    if (option == 2) {
-        readTitles(loaded.items);
-        readTitles(loaded.archived);
-    }
-    for (ListItems* list : {&loaded.items, &loaded.archived}) {
-        sortListItems(*list, option);
-        orderTiesByLatestChange(*list, option);
-    }
+    for (ListItems* list : {&loaded.items, &loaded.archived})
+        sortListItems(*list, option, true);
     return loaded;
 }
 
-ListItems ListViewController::importDirectory(const QString& directory, int storage)
+ListTitleCache& ListViewController::titleCache(int storage) const
 {
-    ListItems items;
+    auto cache = titleCaches_.find(storage);
+    if (cache == titleCaches_.end())
+        cache = titleCaches_.try_emplace(storage, ListTitleCache::fileForStorage(storage)).first;
+    return cache->second;
+}
+
+ListItems ListViewController::importDirectory(const QString& directory, int storage, int64_t option,
+                                              ListTitleReader* titles)
+{
     const QByteArray path = QFile::encodeName(directory);
     DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
     if (!dir)
-        return items;
+        return {};
+    // The listing alone is read in turn; each entry's checks and looks go to the slices.
+    QByteArray names;
+    std::vector<std::pair<qsizetype, unsigned char>> entries;
     while (const dirent* entry = ::readdir(dir)) {
-        const QString name = QFile::decodeName(entry->d_name);
-        if (name.startsWith(QLatin1Char('.')) || !Note::isSafePathComponent(name) ||
-            !isRegularFile(path + '/' + entry->d_name, entry->d_type))
+        if (entry->d_name[0] == '.')
             continue;
-        auto item = std::make_shared<ListItem>();
-        item->setKey(name);
-        item->setStorage(storage);
-        items.append(item);
+        entries.emplace_back(names.size(), entry->d_type);
+        names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
     }
-    ::closedir(dir);
-    Slices::forEach(items, [](ListItem& item) {
-        int64_t created = 0;
-        int64_t modified = 0;
-        FileDates::regularFileDates(Note::documentFileForKey(item.key(), item.storage()), &created, &modified);
-        item.setCreatedOn(created);
-        item.setUpdatedOn(modified);
-    });
-    return items;
-}
-
-void ListViewController::readTitles(ListItems& items) const
-{
-    if (items.isEmpty())
-        return;
-    QHash<QString, QString> titles;
-    const QString folder = Note::searchNameForStorage(items.first()->storage());
-    core_.syncDatabase([&](SLDatabase& db) {
-        SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, title FROM notes WHERE folder = ?"), folder);
-        while (rows.next())
-            titles.insert(rows.stringForColumnIndex(0), rows.stringForColumnIndex(1));
-    });
-    const int headers =
-        ::open(QFile::encodeName(Note::headerDirectoryForStorage(items.first()->storage())).constData(),
-               O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    Slices::forEach(items, [&](ListItem& item) {
-        if (const auto title = titles.constFind(item.key()); title != titles.constEnd()) {
-            item.setTitle(*title);
+    std::vector<ListItemPtr> rows(entries.size());
+    const OpenFolder documents(Note::documentDirectoryForStorage(storage));
+    Slices::forEach(qsizetype(entries.size()), [&](qsizetype i) {
+        const auto [offset, type] = entries[size_t(i)];
+        const char* name = names.constData() + offset;
+        const QString key = QFile::decodeName(name);
+        if (!Note::isSafePathComponent(key) || !isRegularFile(dirfd(dir), name, type))
             return;
+        auto item = std::make_shared<ListItem>();
+        item->setKey(key);
+        item->setStorage(storage);
+        int64_t modified = 0;
+        if (option == 1) {
+            int64_t created = 0;
+            FileDates::regularFileDates(Note::documentFileForKey(key, storage), &created, &modified);
+            item->setCreatedOn(created);
+        } else {
+            FileDates::Version version;
+            FileDates::regularFileModifiedAt(documents.fd, QFile::encodeName(key).constData(), &modified,
+                                             titles ? &version : nullptr);
+            if (titles)
+                titles->read(*item, version);
         }
-        NoteHeaderFile header;
-        if (headers >= 0 && Note::isSafePathComponent(item.key()) &&
-            header.read(readSmallFile(headers, QFile::encodeName(item.key()))))
-            item.setTitle(header.title);
+        item->setUpdatedOn(modified);
+        rows[size_t(i)] = std::move(item);
     });
-    if (headers >= 0)
-        ::close(headers);
+    ::closedir(dir);
+    ListItems items;
+    items.reserve(qsizetype(rows.size()));
+    for (ListItemPtr& row : rows) {
+        if (row)
+            items.append(std::move(row));
+    }
+    return items;
 }
 
 bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64_t option)
@@ -264,7 +260,7 @@ bool ListViewController::sortsBefore(const ListItem& a, const ListItem& b, int64
     return a.updatedOn() > b.updatedOn();
 }
 
-void ListViewController::appendTitleOrderKey(const QString& title, std::u32string& key)
+void ListViewController::appendTitleOrderKey(const QString& title, std::string& key)
 {
     char16_t last = 0;
     for (const QChar letter : title) {
@@ -273,53 +269,51 @@ void ListViewController::appendTitleOrderKey(const QString& title, std::u32strin
                                    ? QChar::surrogateToUcs4(last, unit)
                                    : char32_t(unit);
         last = unit;
-        key.push_back(QChar::toCaseFolded(point));
+        // Most titles are mostly ASCII, whose folding is lower case.
+        const char32_t folded = point < 0x80 ? (point >= U'A' && point <= U'Z' ? point + (U'a' - U'A') : point)
+                                             : QChar::toCaseFolded(point);
+        // Each value in the bytes of its UTF-8 form (surrogates too), which order as the values do:
+        // keys then compare a byte run at a time.
+        if (folded < 0x80) {
+            key.push_back(char(folded));
+        } else if (folded < 0x800) {
+            key.push_back(char(0xC0 | (folded >> 6)));
+            key.push_back(char(0x80 | (folded & 0x3F)));
+        } else if (folded < 0x10000) {
+            key.push_back(char(0xE0 | (folded >> 12)));
+            key.push_back(char(0x80 | ((folded >> 6) & 0x3F)));
+            key.push_back(char(0x80 | (folded & 0x3F)));
+        } else {
+            key.push_back(char(0xF0 | (folded >> 18)));
+            key.push_back(char(0x80 | ((folded >> 12) & 0x3F)));
+            key.push_back(char(0x80 | ((folded >> 6) & 0x3F)));
+            key.push_back(char(0x80 | (folded & 0x3F)));
+        }
     }
 }
 
-void ListViewController::sortListItems(ListItems& items, int64_t option)
+void ListViewController::sortListItems(ListItems& items, int64_t option, bool tiesByLatestChange)
 {
     if (option != 2) {
         std::stable_sort(items.begin(), items.end(),
                          [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+        if (tiesByLatestChange)
+            orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return !sortsBefore(*items[a], *items[b], option); });
         return;
     }
-    // Each title folded once rather than at every comparison, all keys in one buffer.
-    std::u32string letters;
-    std::vector<std::pair<size_t, size_t>> bounds;
-    bounds.reserve(size_t(items.size()));
-    for (const ListItemPtr& item : items) {
-        const size_t start = letters.size();
-        appendTitleOrderKey(item->title(), letters);
-        bounds.emplace_back(start, letters.size() - start);
-    }
-    std::vector<std::pair<std::u32string_view, ListItemPtr>> keyed;
-    keyed.reserve(size_t(items.size()));
-    for (qsizetype i = 0; i < items.size(); ++i) {
-        const auto [start, length] = bounds[size_t(i)];
-        keyed.emplace_back(std::u32string_view(letters).substr(start, length), std::move(items[i]));
-    }
+    // Each title folded once rather than at every comparison, on the slices: reading thousands of
+    // titles is mostly waiting for memory.
+    std::vector<std::string> keys(size_t(items.size()));
+    Slices::forEach(items.size(), [&](qsizetype i) { appendTitleOrderKey(items[i]->title(), keys[size_t(i)]); });
+    std::vector<std::pair<std::string_view, ListItemPtr>> keyed;
+    keyed.reserve(keys.size());
+    for (qsizetype i = 0; i < items.size(); ++i)
+        keyed.emplace_back(keys[size_t(i)], std::move(items[i]));
     std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (qsizetype i = 0; i < items.size(); ++i)
         items[i] = std::move(keyed[size_t(i)].second);
-}
-
-// Only rows that tie are looked at again: a listing of thousands seldom has more than a few.
-void ListViewController::orderTiesByLatestChange(ListItems& items, int64_t option)
-{
-    for (auto run = items.begin(); run != items.end();) {
-        const auto end = std::find_if(run + 1, items.end(), [&](const ListItemPtr& item) { return sortsBefore(**run, *item, option); });
-        if (end - run > 1) {
-            std::vector<std::pair<int64_t, ListItemPtr>> changed;
-            for (auto it = run; it != end; ++it)
-                changed.emplace_back(statusChangeTime(Note::documentFileForKey((*it)->key(), (*it)->storage())), *it);
-            std::stable_sort(changed.begin(), changed.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-            auto out = run;
-            for (auto& [time, item] : changed)
-                *out++ = std::move(item);
-        }
-        run = end;
-    }
+    if (tiesByLatestChange)
+        orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return keyed[size_t(a)].first == keyed[size_t(b)].first; });
 }
 
 void ListViewController::showRows(Loaded loaded, Completion completion)
@@ -331,8 +325,12 @@ void ListViewController::showRows(Loaded loaded, Completion completion)
         reloadList(std::exchange(pendingCompletion_, {}));
         return;
     }
-    items_ = std::move(loaded.items);
-    archivedItems_ = std::move(loaded.archived);
+    // The rows shown so far are let go on the pool: freeing thousands would hold the main thread.
+    DispatchQueue::global()->async([shown = std::exchange(items_, std::move(loaded.items)),
+                                    archived = std::exchange(archivedItems_, std::move(loaded.archived))]() mutable {
+        shown.clear();
+        archived.clear();
+    });
     loaded_ = true;
     bridge_->reloadData();
     highlightSelectedRow();

@@ -66,6 +66,20 @@ bool regularFileDates(const QString& path, int64_t* created, int64_t* modified)
     return true;
 }
 
+bool regularFileModifiedAt(int folder, const char* name, int64_t* modified, Version* version)
+{
+    *modified = 0;
+    struct statx info {};
+    const unsigned int wanted = STATX_TYPE | STATX_MTIME | (version ? STATX_INO | STATX_SIZE | STATX_CTIME : 0);
+    if (statx(folder, name, 0, wanted, &info) != 0 || !S_ISREG(info.stx_mode))
+        return false;
+    *modified = wholeSeconds(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+    if (version)
+        *version = {info.stx_ino, int64_t(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
+                    int64_t(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
+    return true;
+}
+
 bool setCreationDate(const QString& path, int64_t seconds)
 {
     const std::string value = std::to_string(seconds);

@@ -23,6 +23,23 @@ bool setModificationDate(const QString& path, int64_t seconds);
 // of one per date; false, both dates 0, when the path names no regular file.
 bool regularFileDates(const QString& path, int64_t* created, int64_t* modified);
 
+// One version of a file: writing it, replacing it or changing its attributes
+// gives another (the status change time moves on, never back).
+struct Version {
+    uint64_t inode = 0;
+    int64_t size = -1;
+    int64_t modifiedSeconds = 0;
+    int64_t modifiedNanoseconds = 0;
+    int64_t changed = 0; // nanoseconds
+
+    bool operator==(const Version&) const = default;
+};
+
+// The modification date of a regular file named inside an open folder (links
+// followed), with its version when asked: one look, no creation date. False,
+// the date 0, when the name is no regular file.
+bool regularFileModifiedAt(int folder, const char* name, int64_t* modified, Version* version = nullptr);
+
 // The same for a file already open, without looking its path up again.
 bool setCreationDate(int fd, int64_t seconds);
 bool setModificationDate(int fd, int64_t seconds);

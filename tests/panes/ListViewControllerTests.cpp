@@ -39,9 +39,11 @@ protected:
     {
         core.setColorTheme(0);
         core.setNoteSortOptions(0);
-        for (const int storage : {NoteStorageInbox, NoteStorageArchive})
+        for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
             for (const QString& folder : {Note::documentDirectoryForStorage(storage), Note::headerDirectoryForStorage(storage)})
                 QDir(folder).removeRecursively();
+            QFile::remove(ListTitleCache::fileForStorage(storage));
+        }
         for (const int kind : {NoteTagHashtag, NoteTagMention})
             QDir(Note::linkDirectoryForTag(kind)).removeRecursively();
         list.setDelegate(&delegate);
@@ -61,6 +63,21 @@ protected:
         made->restoreHeader(); // writes the header file the title sort reads
         FileDates::setModificationDate(path, updated);
         return made;
+    }
+    // A note as the store leaves it once indexed: header file and index marker written.
+    static void indexed(const QString& key, const QByteArray& text)
+    {
+        note(key, NoteStorageInbox, 100, 0, text)->writeIndexFile();
+    }
+    static QStringList titlesOf(ListViewController& pane)
+    {
+        std::optional<bool> done;
+        pane.selectStorage(NoteStorageInbox, {}, [&](bool reloaded) { done = reloaded; });
+        EXPECT_TRUE(DispatchQueue::runMainUntil([&] { return done.has_value(); }, 10));
+        QStringList titles;
+        for (const ListItemPtr& item : pane.items())
+            titles << item->title();
+        return titles;
     }
     static void link(int kind, const QString& tag, const QString& key, int storage)
     {
@@ -155,7 +172,7 @@ TEST(ListTitleOrder, KeysOrderAsTheTitlesCompareIgnoringCase)
                                 QString(low), QString("x") + high, QString(low) + high, QString(high) + "a"};
     const auto sign = [](auto value) { return (value > 0) - (value < 0); };
     const auto key = [](const QString& title) {
-        std::u32string folded = U"kept";
+        std::string folded = "kept";
         ListViewController::appendTitleOrderKey(title, folded);
         return folded;
     };
@@ -212,6 +229,68 @@ TEST_F(PanesList, SortsByTitleIgnoringCaseOverEveryHeader)
     EXPECT_EQ(list.items().last()->title(), longHeader.title);
     for (qsizetype i = 4; i < 1104; ++i)
         ASSERT_EQ(order.at(i), QStringLiteral("m%1.txt").arg(i - 4));
+}
+
+// By title, the titles kept from one listing serve the next, in the same pane and in a new one (shown
+// here with the header files gone); a note another program changed sorts by the title the store then
+// reads from it, also when a listing came between the change and the store's reading.
+TEST_F(PanesList, TitleSortKeepsTitlesOnlyForTheTextTheyWereReadFrom)
+{
+    indexed(QStringLiteral("a.txt"), "alpha");
+    indexed(QStringLiteral("b.txt"), "beta");
+    indexed(QStringLiteral("c.txt"), "gamma");
+    core.setNoteSortOptions(2);
+    EXPECT_EQ(titlesOf(list), (QStringList{"alpha", "beta", "gamma"}));
+
+    TestSupport::writeFile(Note::documentFileForKey(QStringLiteral("b.txt"), NoteStorageInbox), "aardvark\nbody");
+    titlesOf(list);
+    Note takenIn(QStringLiteral("b.txt"), NoteStorageInbox);
+    ASSERT_TRUE(takenIn.restoreText());
+    takenIn.writeHeaderFile();
+    takenIn.writeIndexFile();
+    EXPECT_EQ(titlesOf(list), (QStringList{"aardvark", "alpha", "gamma"}));
+    EXPECT_EQ(keys(list.items()), (QStringList{"b.txt", "a.txt", "c.txt"}));
+
+    QDir(Note::headerDirectoryForStorage(NoteStorageInbox)).removeRecursively();
+    ListViewController fresh{sharedTestCore()};
+    EXPECT_EQ(titlesOf(fresh), (QStringList{"aardvark", "alpha", "gamma"}));
+}
+
+// A missing or damaged file of kept titles counts as empty: the titles come from the header files,
+// nothing else changes, and the file is made anew.
+TEST_F(PanesList, TitleSortReadsHeadersPastADamagedTitleFile)
+{
+    indexed(QStringLiteral("a.txt"), "alpha");
+    indexed(QStringLiteral("b.txt"), "beta");
+    indexed(QStringLiteral("c.txt"), "gamma");
+    core.setNoteSortOptions(2);
+    const QStringList titles{"alpha", "beta", "gamma"};
+    EXPECT_EQ(titlesOf(list), titles);
+    const QString file = ListTitleCache::fileForStorage(NoteStorageInbox);
+    const QByteArray good = TestSupport::readFile(file);
+    const QByteArray beta("\0b\0e\0t\0a", 8);
+    ASSERT_TRUE(good.contains(beta));
+    const std::pair<const char*, std::optional<QByteArray>> damages[] = {
+        {"missing", std::nullopt},
+        {"empty", QByteArray()},
+        {"another format", QByteArray(good).replace("list-titles 1", "list-titles 9")},
+        {"a title changed", QByteArray(good).replace(beta, QByteArray("\0z\0e\0t\0a", 8))},
+        {"cut short", good.left(good.size() - 3)},
+        {"more behind", good + "x"},
+        {"noise", QByteArray(4096, '\x7f')},
+    };
+    for (const auto& [damage, bytes] : damages) {
+        SCOPED_TRACE(damage);
+        QFile::remove(file);
+        if (bytes)
+            TestSupport::writeFile(file, *bytes);
+        ListViewController fresh{sharedTestCore()};
+        EXPECT_EQ(titlesOf(fresh), titles);
+        EXPECT_EQ(keys(fresh.items()), (QStringList{"a.txt", "b.txt", "c.txt"}));
+    }
+    QDir(Note::headerDirectoryForStorage(NoteStorageInbox)).removeRecursively();
+    ListViewController fresh{sharedTestCore()};
+    EXPECT_EQ(titlesOf(fresh), titles);
 }
 
 TEST_F(PanesList, ReloadsAskedDuringAnotherCoalesceIntoOneWithTheLatestChoice)
