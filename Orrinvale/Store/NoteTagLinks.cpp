@@ -97,6 +97,19 @@ void writeSpelling(int fd, const QString& spelling)
     ::close(fd);
 }
 
+// The spelling file already says this: rewriting it would only churn the disk.
+bool holdsSpelling(int kindFolder, const QByteArray& path, const QString& spelling)
+{
+    const int fd = ::openat(kindFolder, path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const QByteArray expected = spelling.toUtf8();
+    QByteArray read(expected.size() + 1, Qt::Uninitialized);
+    const ssize_t n = ::read(fd, read.data(), size_t(read.size()));
+    ::close(fd);
+    return n == expected.size() && read.left(n) == expected;
+}
+
 bool setDates(int fd, int64_t created, int64_t updated)
 {
     const bool modified = FileDates::setModificationDate(fd, updated);
@@ -231,9 +244,12 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         // The spelling shown for the tag: a strong spelling never replaces
         // another, and a weak one replaces it only when the caller says so.
         const QByteArray spelling = tagFolder + "/.meta";
+        const QString shown = strong ? gLower : g;
+        if (holdsSpelling(kind.fd(), spelling, shown))
+            continue;
         if (!strong && manifest)
             ::unlinkat(kind.fd(), spelling.constData(), 0);
-        writeSpelling(createAt(kind.fd(), spelling), strong ? gLower : g);
+        writeSpelling(createAt(kind.fd(), spelling), shown);
     }
     index.linked(kindFolder, storage, f.key, linked);
     if (!datesSet)

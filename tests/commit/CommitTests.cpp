@@ -318,3 +318,21 @@ TEST_F(CommitTest, NoteStoreCommitOfTheBytesOnDiskOnlyDatesTheFile)
     }
     EXPECT_EQ(rows().size(), 3);
 }
+
+// A spelling file that already says the tag's spelling is left as it is.
+TEST_F(CommitTest, NoteStoreCommitKeepsATagSpellingThatHoldsTheSpellingAlready)
+{
+    const NotePtr note = committed(QStringLiteral("Plans\n#Garden"));
+    const QString spelling = Note::metaFileForTag(NoteTagHashtag, QStringLiteral("garden"));
+    ASSERT_EQ(TestSupport::readFile(spelling), QByteArray("Garden"));
+    ASSERT_TRUE(FileDates::setModificationDate(spelling, 1000000000));
+
+    note->setText(QStringLiteral("Plans\n#Garden and more"));
+    ASSERT_TRUE(commit(note));
+    EXPECT_EQ(FileDates::modificationDate(spelling), 1000000000);
+
+    // Another weak spelling still replaces it.
+    note->setText(QStringLiteral("Plans\n#garDen"));
+    ASSERT_TRUE(commit(note));
+    EXPECT_EQ(TestSupport::readFile(spelling), QByteArray("garDen"));
+}
