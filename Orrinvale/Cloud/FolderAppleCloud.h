@@ -149,6 +149,7 @@ private:
     void relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler);
     // True when the document at path holds a text other than the note's (kept as a fork when this computer never held it).
     bool holdsAnotherText(const NotePtr& note, const QString& path) const;
+    void dateMovedDocument(const NotePtr& to, const QString& path) const;
     void moveHistoryFile(const QString& source, const QString& destination) const;
 
     std::shared_ptr<CKCloud> ckCloud_;

@@ -301,6 +301,19 @@ bool FolderAppleCloud::holdsAnotherText(const NotePtr& note, const QString& path
     return true;
 }
 
+// A document moved to another storage keeps its date, which a computer that
+// saw it leave that storage has as the date it went: moved back, it would be
+// held back there for good. It is dated at the move, after its last write.
+void FolderAppleCloud::dateMovedDocument(const NotePtr& to, const QString& path) const
+{
+    const std::optional<FileTime> written = FileTimes::modificationTime(path);
+    FileTime moved = FileTime::fromWholeSeconds(to->updatedOn());
+    if (written && *written >= moved)
+        moved = FileTime::fromWholeSeconds(written->seconds + 1);
+    if (FileTimes::setModificationTime(path, moved))
+        links_.write(to->key(), NoteServiceCloud, to->storage(), moved);
+}
+
 void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler)
 {
     auto answer = [handler] {
@@ -314,6 +327,8 @@ void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool ren
             if (!self->holdsAnotherText(from, source) && self->moveFile(source, destination).isNull()) {
                 self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
                 self->moveHistoryFile(source, destination);
+                if (!rename)
+                    self->dateMovedDocument(to, destination);
                 return answer();
             }
             // Delete and save afresh; a failed save here only shows in the log.

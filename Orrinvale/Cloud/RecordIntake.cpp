@@ -7,6 +7,8 @@
 
 #include "Log.h"
 
+#include <QFileInfo>
+
 namespace RecordIntake {
 
 std::optional<NoteRecord::Name> admit(const Record& record, const char* reader)
@@ -37,13 +39,22 @@ namespace {
 // a record saved after another computer's later save to the folder, date
 // another text alike. So the Cloud and CloudKit links hold a record back only
 // when its text (the first hash of the history it carries) is one this
-// computer held, or when the record carries no history to tell.
+// computer held, or when the record carries no history to tell. A text held
+// here before the one the note holds now, sent over that one (its history
+// knows it), is newer than it: two texts that came in one after the other
+// leave the later one's writer's choice to the conflict rule.
 bool heldHere(const Record& record, const NoteRecord::Name& name)
 {
-    const QString theirs = record.string(NoteRecord::HistoryKey)
-                               .value_or(QString())
-                               .section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
-    return theirs.isEmpty() || NoteHistory::load(name.key, name.storage).contains(theirs);
+    const QStringList hashes = record.string(NoteRecord::HistoryKey).value_or(QString()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (hashes.isEmpty())
+        return true;
+    if (!NoteHistory::load(name.key, name.storage).contains(hashes.first()))
+        return false;
+    Note local(name.key, name.storage);
+    if (!QFileInfo(Note::documentFileForKey(name.key, name.storage)).isFile() || !local.restoreText())
+        return true;
+    const QString mine = NoteHistory::hashOf(local.text());
+    return mine == hashes.first() || !hashes.contains(mine);
 }
 
 } // namespace

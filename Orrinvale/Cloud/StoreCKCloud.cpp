@@ -85,6 +85,20 @@ bool isUnseenChange(const Record& record, const QString& text, const Target& tar
            && !NoteHistory::load(target.key, target.storage).contains(NoteHistory::hashOf(*theirs));
 }
 
+// A note moved to a name another computer moved or deleted it from in the same
+// second would be dated no later than that name's tombstone, and every computer
+// that took the tombstone would hold the note back as the one that went: it is
+// dated the second after.
+FileTime datedAfterTombstone(const std::optional<Record>& record, const FileTime& date)
+{
+    if (!record || record->integer(NoteRecord::StateKey) != NoteRecord::StateDeleted)
+        return date;
+    const std::optional<FileTime> gone = NoteRecord::commitDate(*record);
+    if (!gone || *gone < date)
+        return date;
+    return FileTime::fromWholeSeconds(NoteRecord::wholeSeconds(*gone) + 1);
+}
+
 // What a save of a note sends, copied on the calling thread.
 struct Outgoing {
     Target target;
@@ -426,9 +440,10 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                         LogError("ckcloud:move newNote fetch error %1", error.localizedDescription());
                         return answer(block, false);
                     }
+                    const FileTime dated = datedAfterTombstone(record, commitDate);
                     // The target of a move takes the note's creation date even when it existed.
                     Record live = fetchedOrNew(std::move(record), target->id, std::nullopt);
-                    NoteRecord::setLive(live, data, commitDate);
+                    NoteRecord::setLive(live, data, dated);
                     NoteRecord::setCreatedDate(live, createdDate);
                     live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
                     db->saveRecord(live, [=](std::optional<Record>, Error error) {
@@ -436,7 +451,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                             LogError("ckcloud:move newNote save error %1", error.localizedDescription());
                             return answer(block, false);
                         }
-                        links.write(target->key, NoteServiceCloudKit, target->storage, commitDate);
+                        links.write(target->key, NoteServiceCloudKit, target->storage, dated);
                         LogInfo("ckcloud:move ok %1 -> %2", source->recordName(), target->recordName());
                         answer(block, true);
                     });

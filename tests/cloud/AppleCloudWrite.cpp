@@ -277,6 +277,26 @@ TEST_F(AppleCloudWrite, AMoveToTheArchiveFallsBackLikeARenameButKeepsUpdatedOn)
     }
 }
 
+// The computers that saw the document leave its storage hold it back there up to
+// the date it had; moved back, it must be dated later: at the move, or after its
+// last write when that was in the move's second or later.
+TEST_F(AppleCloudWrite, AMovedDocumentIsDatedAtTheMoveAfterItsLastWrite)
+{
+    for (const bool movedLater : {true, false}) {
+        const QString key = movedLater ? QStringLiteral("later.txt") : QStringLiteral("same.txt");
+        ASSERT_TRUE(commit(makeNote(key, QStringLiteral("mine"))).second.isNull());
+        const FileTime written = *FileTimes::modificationTime(document(QStringLiteral("Inbox/") + key));
+        const NotePtr to = makeNote(key, QStringLiteral("mine"), NoteStorageArchive);
+        to->setUpdatedOn(movedLater ? written.seconds + 60 : written.seconds);
+        EXPECT_TRUE(awaitValue<Error>([&](auto done) { cloud->moveNote(makeNote(key, QStringLiteral("mine")), to, done); })
+                        .isNull());
+        const FileTime dated = *FileTimes::modificationTime(document(QStringLiteral("Archive/") + key));
+        EXPECT_EQ(dated, FileTime::fromWholeSeconds(written.seconds + (movedLater ? 60 : 1))) << movedLater;
+        EXPECT_EQ(linkDate(NoteServiceCloud, key, NoteStorageArchive), dated) << movedLater;
+        EXPECT_LT(*linkDate(NoteServiceTrash, key), dated) << movedLater;
+    }
+}
+
 TEST_F(AppleCloudWrite, AMoveCarriesTheDocumentOnlyWithTheMovedTextAndItsSideFileGoesAlong)
 {
     const struct {

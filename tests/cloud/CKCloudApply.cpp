@@ -325,3 +325,31 @@ TEST_F(CKCloudApply, ALinkAtOrAfterTheCommitResistsOnlyATextHeldHere)
         EXPECT_EQ(localText(QStringLiteral("N.txt")).has_value(), c.line.contains(QStringLiteral("ok"))) << label;
     }
 }
+
+// "theirs" came in here, then "mine" from elsewhere; the writer of "theirs" has
+// since sent it over "mine" (its history knows it): the link gives way to the
+// conflict rule, which keeps both. A "theirs" that never knew "mine" is held back.
+TEST_F(CKCloudApply, ATextHeldHereSentOverTheNotesPresentTextPassesTheLink)
+{
+    const QString mine = QStringLiteral("mine");
+    const QString theirs = QStringLiteral("theirs");
+    ASSERT_LT(NoteHistory::hashOf(mine), NoteHistory::hashOf(theirs)); // the greater hash holds the note
+    for (const bool knowsMine : {true, false}) {
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        auto local = CloudTest::note(QStringLiteral("N.txt"), mine, Commit);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { local->_commitAndCloseLocalNote(done); }));
+        NoteHistory history;
+        history.add(NoteHistory::hashOf(theirs));
+        history.add(NoteHistory::hashOf(mine));
+        history.received = NoteHistory::hashOf(mine);
+        history.save(QStringLiteral("N.txt"), NoteStorageInbox);
+        RecordLinks.write(QStringLiteral("N.txt"), NoteServiceCloud, NoteStorageInbox, cloudSeconds(Commit + 5));
+        Record record = liveRecord("Inbox/N.txt", theirs, Commit);
+        record.setValue(NoteRecord::HistoryKey, NoteHistory::hashOf(theirs) + QLatin1Char(' ')
+                                                    + (knowsMine ? NoteHistory::hashOf(mine) : QStringLiteral("0123456789abcdef")));
+        reload(record);
+        Dispatch::waitUntilIdle();
+        EXPECT_EQ(localText(QStringLiteral("N.txt")), knowsMine ? theirs : mine) << knowsMine;
+        EXPECT_EQ(localTexts(), knowsMine ? QStringList({mine, theirs}) : QStringList{mine}) << knowsMine;
+    }
+}

@@ -157,6 +157,27 @@ TEST_P(SyncE2E, AnEditArrivesUnpromptedAndIsTimed)
     EXPECT_EQ(b->notes().at(QStringLiteral("inbox/Timing note.txt")), text);
 }
 
+// A note moved back where another computer moved it from, in the second of
+// that move: the name's tombstone must not hold it back on the computer that
+// moved it away.
+TEST_P(SyncE2E, ANoteMovedBackInTheSecondItWasMovedAwayStaysOnBoth)
+{
+    a->ok(QStringLiteral("new Seed list\\nradish"));
+    exchange(*b);
+    // Both moves early in one second, as far as the clocks tell.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (Machine* machine : {a.get(), b.get()})
+        machine->ok(QStringLiteral("clock %1").arg(offset + 2 + double(1000 - now % 1000) / 1000));
+    a->ok(QStringLiteral("move inbox Seed%20list.txt"));
+    exchange(*b);
+    b->ok(QStringLiteral("move archive Seed%20list.txt"));
+    b->ok(QStringLiteral("wait"));
+    exchange(*a);
+    const Notes expected{{QStringLiteral("inbox/Seed list.txt"), QStringLiteral("Seed list\nradish")}};
+    EXPECT_EQ(a->notes(), expected);
+    EXPECT_EQ(b->notes(), expected);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2E,
                          ::testing::Values(Setup{"Sqlite", true}, Setup{"Sqlite", false}, Setup{"Postgres", true},
                                            Setup{"Postgres", false}),

@@ -106,16 +106,19 @@ protected:
         const QString text = title + QLatin1Char('\n') + body;
         const QString base = notes.at(at);
         const QString edit = QStringLiteral("edit-over %1 %2 %3 %4").arg(storageWord(at), keyWord(at), encoded(base), line(text));
-        note(QString::number(draw) + QLatin1Char(' ') + edit);
+        const bool moves = draw >= 60 && draw < 70;
+        const bool deletes = draw >= 70 && draw < 78 && notes.size() > 2;
+        const QString place = storageWord(at) + QLatin1Char(' ') + keyWord(at);
+        const QString command = moves ? QStringLiteral("move ") + place : deletes ? QStringLiteral("delete ") + place : edit;
+        note(QString::number(draw) + QLatin1Char(' ') + command);
         if (draw < 60) {
             machine.send(edit); // answered once every computer's edit of the round has started
             editing.push_back({&machine, {text, title, base}});
             edited = at;
-        } else if (draw < 70) {
-            machine.ok(QStringLiteral("move %1 %2").arg(storageWord(at), keyWord(at)));
-        } else if (draw < 78 && notes.size() > 2) {
-            machine.ok(QStringLiteral("delete %1 %2").arg(storageWord(at), keyWord(at)));
-            deleted.insert(title);
+        } else if (moves || deletes) {
+            machine.ok(command);
+            if (deletes)
+                deleted.insert(title);
         } else if (draw < 89) {
             // Killed at a random moment of the edit: it counts once it is on the disk.
             machine.send(edit);
