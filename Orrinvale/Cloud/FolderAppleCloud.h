@@ -114,12 +114,16 @@ private:
     void workerTurn(const std::shared_ptr<Pass>& pass, Done done);
     void importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done);
     // The import rows of the conflict rule; false when a link refuses the date.
-    bool acceptsImport(const QString& key, int storage, const FileTime& date) const;
+    bool acceptsImport(const QString& key, int storage, const FileTime& date, const QString& path) const;
+    // The drive's link counts the document as exchanged: dated at or after it, and not sent over this text.
+    bool linkHolds(const QString& key, int storage, const FileTime& date, const QString& path) const;
     // Meets the local note by the conflict rule, on the file queue.
     void importText(const QString& key, int storage, const FileTime& date, const QString& text,
                     const QStringList& history, Done done);
     void commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
     QStringList historyOf(const QString& path, const QString& text) const;
+    // The side file's lines: the text hash its writer saved, then that text's history.
+    QStringList historyFileLines(const QString& path) const;
     // "<documents>/.history/<folder>/<name>": the document's text hash, then its history.
     QString historyFileFor(const QString& path) const;
     bool takesInFirst(const NotePtr& note, const QString& path);

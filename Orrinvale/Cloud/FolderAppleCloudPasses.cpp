@@ -102,7 +102,7 @@ bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
         return true;
     const FileTime date = *item.changeDate;
     // A date means the scan found the file on disk: no read for a document already taken in.
-    if (LinkFiles::isNewerOrEqualTo(name, NoteServiceCloud, storage, date))
+    if (linkHolds(name, storage, date, item.path))
         return false;
     const std::optional<FileTime> ckDate = LinkFiles::modificationDate(name, NoteServiceCloudKit, storage);
     if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
@@ -165,7 +165,7 @@ void FolderAppleCloud::importFile(const std::shared_ptr<Pass>& pass, const QStri
     }
     const FileTime date = pass->changeDates.contains(path) ? pass->changeDates.value(path)
                                                             : FileTimes::modificationTime(path).value_or(FileTime());
-    if (!acceptsImport(key, storage, date))
+    if (!acceptsImport(key, storage, date, path))
         return done();
     // A cut or garbled file is never taken in as text.
     const std::optional<AppleDocument> document = AppleDocument::open(path);
@@ -188,7 +188,7 @@ void FolderAppleCloud::updateFile(const AppleDocument& document, int updateKey, 
         const QString key = QFileInfo(document.path()).fileName();
         const int storage = storageOfDocument(document.path());
         const std::optional<FileTime> date = document.fileModificationDate();
-        if (storage == 0 || !isImportableName(key) || !date || !self->acceptsImport(key, storage, *date))
+        if (storage == 0 || !isImportableName(key) || !date || !self->acceptsImport(key, storage, *date, document.path()))
             return done();
         self->importText(key, storage, *date, document.text(), self->historyOf(document.path(), document.text()), done);
     });
@@ -199,11 +199,11 @@ void FolderAppleCloud::updateLocalFile(const AppleDocument& document, Done compl
     updateFile(document, updateKey_, std::move(completion));
 }
 
-bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const FileTime& date) const
+bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const FileTime& date, const QString& path) const
 {
     const QString folder = storageName(storage);
     if (exists(Note::documentFileForKey(key, storage))) {
-        if (LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date)) {
+        if (linkHolds(key, storage, date, path)) {
             LogInfo("apcloud:localfile resist update (applecloud) %1/%2", folder, key);
             return false;
         }
@@ -262,12 +262,27 @@ void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, cons
     });
 }
 
+// A link can be dated ahead of the clock (a conflict re-send is dated after the text it met), so a
+// later save elsewhere can carry an earlier date: one whose history chose it over this text is newer.
+bool FolderAppleCloud::linkHolds(const QString& key, int storage, const FileTime& date, const QString& path) const
+{
+    if (!LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date))
+        return false;
+    const QStringList lines = historyFileLines(path);
+    const QStringList hashes = lines.size() >= 2 ? lines.at(1).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
+    return hashes.isEmpty() || hashes.first() != lines.first() || !SyncConflict::sentOverHeldText(hashes, key, storage);
+}
+
+QStringList FolderAppleCloud::historyFileLines(const QString& path) const
+{
+    QFile file(historyFileFor(path));
+    return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(4096)).split(QLatin1Char('\n')) : QStringList();
+}
+
 // The history the side file beside the document gives its text; the text's own alone when it speaks of another.
 QStringList FolderAppleCloud::historyOf(const QString& path, const QString& text) const
 {
-    QFile file(historyFileFor(path));
-    const QStringList lines = file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.read(4096)).split(QLatin1Char('\n'))
-                                                              : QStringList();
+    const QStringList lines = historyFileLines(path);
     const bool describesText = lines.size() >= 2 && lines.first() == NoteHistory::hashOf(text);
     return NoteHistory::fromField(describesText ? lines.at(1) : QString(), text);
 }

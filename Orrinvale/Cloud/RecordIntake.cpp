@@ -2,12 +2,11 @@
 
 #include "LinkFiles.h"
 #include "NoteHistory.h"
+#include "SyncConflict.h"
 
 #include "Store/Note.h"
 
 #include "Log.h"
-
-#include <QFileInfo>
 
 namespace RecordIntake {
 
@@ -48,13 +47,8 @@ bool heldHere(const Record& record, const NoteRecord::Name& name)
     const QStringList hashes = record.string(NoteRecord::HistoryKey).value_or(QString()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (hashes.isEmpty())
         return true;
-    if (!NoteHistory::load(name.key, name.storage).contains(hashes.first()))
-        return false;
-    Note local(name.key, name.storage);
-    if (!QFileInfo(Note::documentFileForKey(name.key, name.storage)).isFile() || !local.restoreText())
-        return true;
-    const QString mine = NoteHistory::hashOf(local.text());
-    return mine == hashes.first() || !hashes.contains(mine);
+    return NoteHistory::load(name.key, name.storage).contains(hashes.first())
+           && !SyncConflict::sentOverHeldText(hashes, name.key, name.storage);
 }
 
 } // namespace

@@ -141,6 +141,17 @@ void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
     std::make_shared<Note>(fork, storage)->trashNote({});
 }
 
+bool sentOverHeldText(const QStringList& hashes, const QString& key, int storage)
+{
+    if (hashes.size() < 2)
+        return false;
+    Note local(key, storage);
+    if (!QFileInfo(Note::documentFileForKey(key, storage)).isFile() || !local.restoreText())
+        return false;
+    const QString mine = NoteHistory::hashOf(local.text());
+    return mine != hashes.first() && hashes.contains(mine);
+}
+
 QString sending(const QString& key, int storage, const QString& text)
 {
     NoteHistory history = NoteHistory::load(key, storage);

@@ -52,6 +52,11 @@ void keepLocalAsFork(const QString& key, int storage);
 // holds its text may be all that is left of it once a deletion arrives.
 void dropForkTheNoteHolds(const QString& key, int storage, const QString& text);
 
+// Whether a text whose history is `hashes` (its own hash first) was sent over
+// the text the note holds here: its writer held this text and chose its own,
+// so it is newer than this one whatever the dates say.
+bool sentOverHeldText(const QStringList& hashes, const QString& key, int storage);
+
 // The note's history with the text about to be sent added (an empty text,
 // as of a deleted note not read, adds nothing), as the field the drive's side
 // file and the record carry.

@@ -1,5 +1,6 @@
 #include "DriveTestSupport.h"
 
+#include "Cloud/NoteHistory.h"
 #include "Cloud/SyncConflict.h"
 
 #include <QProcess>
@@ -149,6 +150,37 @@ TEST_F(AppleCloudImport, AnOfflineEditMeetingARemoteChangeKeepsBothTexts)
 
     EXPECT_EQ(localTexts(), (QStringList{"edited here", "edited there"}));
     EXPECT_EQ(localText(key), QStringLiteral("edited there"));
+}
+
+// A link dated ahead of the clock (a conflict re-send) makes a later save elsewhere look older.
+TEST_F(AppleCloudImport, ADocumentSentOverTheNotesTextPassesALinkDatedAfterIt)
+{
+    const QString key = QStringLiteral("N000.txt");
+    const QString mine = QStringLiteral("mine");
+    const QString theirs = QStringLiteral("theirs");
+    ASSERT_LT(NoteHistory::hashOf(mine), NoteHistory::hashOf(theirs)); // the greater hash holds the note
+    for (const bool knowsMine : {true, false}) {
+        makeLinkedNotes(1);
+        const QString local = Note::documentFileForKey(key, NoteStorageInbox);
+        TestSupport::writeFile(local, mine.toUtf8());
+        ASSERT_TRUE(FileTimes::setModificationTime(local, {realNow() - 1000, 0}));
+        NoteHistory history;
+        history.add(NoteHistory::hashOf(theirs));
+        history.add(NoteHistory::hashOf(mine));
+        history.received = NoteHistory::hashOf(theirs);
+        history.save(key, NoteStorageInbox);
+        LinkFiles(LinkFiles::Owner::AppleCloud).write(key, NoteServiceCloud, NoteStorageInbox, FileTime{realNow() - 800, 0});
+        writeDocument(QStringLiteral("Inbox/") + key, theirs.toUtf8(), {realNow() - 801, 500000000});
+        const QString sent = NoteHistory::hashOf(theirs) + QLatin1Char(' ')
+                             + (knowsMine ? NoteHistory::hashOf(mine) : QStringLiteral("0123456789abcdef"));
+        TestSupport::writeFile(document(QStringLiteral(".history/Inbox/") + key),
+                               (NoteHistory::hashOf(theirs) + QLatin1Char('\n') + sent).toLatin1());
+        sync();
+
+        EXPECT_EQ(localText(key), knowsMine ? theirs : mine) << knowsMine;
+        cloud->stopQuery();
+        Dispatch::waitUntilIdle();
+    }
 }
 
 TEST_F(AppleCloudImport, AnotherAccountDropsTheCloudLinksAndReceivesEveryNote)
