@@ -266,8 +266,12 @@ void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, cons
 // later save elsewhere can carry an earlier date: one whose history chose it over this text is newer.
 bool FolderAppleCloud::linkHolds(const QString& key, int storage, const FileTime& date, const QString& path) const
 {
-    if (!LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, date))
+    const std::optional<FileTime> linked = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
+    if (!linked || !LinkFiles::dateIsNewerOrEqualTo(*linked, date))
         return false;
+    // Dated as the document it was written for: that document, unchanged, with no history to read.
+    if (*linked == date)
+        return true;
     const QStringList lines = historyFileLines(path);
     const QStringList hashes = lines.size() >= 2 ? lines.at(1).split(QLatin1Char(' '), Qt::SkipEmptyParts) : QStringList();
     return hashes.isEmpty() || hashes.first() != lines.first() || !SyncConflict::sentOverHeldText(hashes, key, storage);
