@@ -39,15 +39,6 @@ bool FolderAppleCloud::quickCloudCheck() const
     return services && services->enabledAppleCloud() && !container_.identityToken().isEmpty();
 }
 
-bool FolderAppleCloud::documentExists(const QString& key, int storage) const
-{
-    // The inbox's documents may sit in a "Home" folder too.
-    const QString path = fileURLForKey(key, storage);
-    return exists(path)
-        || (storage == NoteStorageInbox && !path.isEmpty()
-            && exists(QFileInfo(QFileInfo(path).path()).path() + QStringLiteral("/Home/") + key));
-}
-
 QString FolderAppleCloud::fileURLForKey(const QString& key, int storage) const
 {
     std::lock_guard lock(mutex_);

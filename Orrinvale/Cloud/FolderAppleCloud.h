@@ -12,12 +12,14 @@
 #include "drive/FolderQuery.h"
 
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class UserDefaults;
 
@@ -86,8 +88,6 @@ public:
     bool quickCloudCheck() const;
     // The document's path, or empty without a folder or with an unsafe key.
     QString fileURLForKey(const QString& key, int storage) const;
-    // Also in "Home" for the inbox.
-    bool documentExists(const QString& key, int storage) const;
     // Moves a document unless the destination exists (code 512, "FileURL");
     // nothing at the source is no error.
     static Error moveFile(const QString& source, const QString& destination);
@@ -131,9 +131,11 @@ private:
     void releaseDeletedDocuments();
     void afterUpdate(const std::shared_ptr<Pass>& pass);
     void uploadOfflineDocuments(const std::shared_ptr<Pass>& pass);
-    bool shouldUpload(const QString& key, int storage) const;
+    bool shouldUpload(const QString& key, int storage, const FileTime& textDate) const;
+    std::optional<FileTime> committedTextDate(const QString& key, int storage) const;
     void trashDocumentsMissingFromCloud(const std::shared_ptr<Pass>& pass);
-    bool isHealthyForTrash() const;
+    bool isHealthyForTrash(const QList<QStringList>& linked) const;
+    QSet<QString> documentNames(int storage) const;
     void trashNote(const QString& key, int storage);
     void save(const NotePtr& note, CommitHandler handler);
 

@@ -7,6 +7,7 @@
 #include "NoteHistory.h"
 #include "SyncConflict.h"
 
+#include "Store/FolderListing.h"
 #include "Store/NoteServices.h"
 
 #include "Log.h"
@@ -16,6 +17,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -316,19 +318,35 @@ void FolderAppleCloud::afterUpdate(const std::shared_ptr<Pass>& pass)
 
 // --- Upload and trash passes
 
-bool FolderAppleCloud::shouldUpload(const QString& key, int storage) const
+bool FolderAppleCloud::shouldUpload(const QString& key, int storage, const FileTime& textDate) const
 {
+    // A text the drive's link covers has nothing to send, wherever the document is: the common
+    // case, answered without looking at the document. Only the drive's link counts: an edit the
+    // record store took first is still missing from the drive, where a move would carry the
+    // stale document to every computer.
+    const std::optional<FileTime> link = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
+    if (SyncConflict::linkCovers(link, textDate))
+        return false;
     const QString document = fileURLForKey(key, storage);
     if (document.isEmpty())
         return false;
     const std::optional<FileTime> documentDate = FileTimes::modificationTime(document);
     if (!documentDate)
-        return !exists(Note::linkFileForKey(key, NoteServiceCloud, storage)); // gone elsewhere: the trash pass decides
-    // A document nobody changed since this computer's last exchange takes local edits. Only the
-    // drive's link counts: an edit the record store took first is still missing from the drive,
-    // where a move would carry the stale document to every computer.
-    return SyncConflict::hasUnexchangedLocalChanges(key, storage, {NoteServiceCloud})
-        && LinkFiles::isNewerOrEqualTo(key, NoteServiceCloud, storage, *documentDate);
+        return !link && !exists(Note::linkFileForKey(key, NoteServiceCloud, storage)); // gone elsewhere: the trash pass decides
+    // A document nobody changed since this computer's last exchange takes local edits.
+    return link && LinkFiles::dateIsNewerOrEqualTo(*link, *documentDate);
+}
+
+// The text file's date, once its commit is whole: a cut one is made again on the file queue.
+std::optional<FileTime> FolderAppleCloud::committedTextDate(const QString& key, int storage) const
+{
+    const QString path = Note::documentFileForKey(key, storage);
+    const std::optional<FileTime> date = FileTimes::modificationTime(path);
+    NoteServices* const services = Note::services();
+    if (!SyncConflict::mayBeCutCommit(date) || !services)
+        return date;
+    services->fileQueue()->sync([&] { SyncConflict::repairCutCommit(key, storage); });
+    return FileTimes::modificationTime(path);
 }
 
 void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
@@ -341,9 +359,8 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
                 return;
             if (name.startsWith(QLatin1Char('.')))
                 continue;
-            if (NoteServices* const services = Note::services())
-                services->fileQueue()->sync([&] { SyncConflict::repairCutCommit(name, storage); });
-            if (!shouldUpload(name, storage)) {
+            const std::optional<FileTime> textDate = committedTextDate(name, storage);
+            if (!textDate || !shouldUpload(name, storage, *textDate)) {
                 LogInfo("apcloud:uploadOffline already existed %1", name);
                 continue;
             }
@@ -358,40 +375,62 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
     afterUpdate(pass);
 }
 
-bool FolderAppleCloud::isHealthyForTrash() const
+bool FolderAppleCloud::isHealthyForTrash(const QList<QStringList>& linked) const
 {
     const QString token = container_.identityToken();
     const QString documents = container_.documentsPath();
     if (token.isEmpty() || token != defaults_.stringForKey(QString::fromLatin1(LinkedAccountKey))
         || !QFileInfo(documents).isDir())
         return false;
-    for (const int storage : Storages) {
-        if (!linkedKeys(storage).isEmpty() && !QFileInfo(documents + QLatin1Char('/') + storageName(storage)).isDir())
+    for (qsizetype i = 0; i < linked.size(); ++i) {
+        if (!linked[i].isEmpty() && !QFileInfo(documents + QLatin1Char('/') + storageName(Storages[i])).isDir())
             return false;
     }
     return true;
+}
+
+// The names in the storage's drive folder (the inbox's documents may sit in a
+// "Home" folder too): one listing, not a look per linked key.
+QSet<QString> FolderAppleCloud::documentNames(int storage) const
+{
+    QString documents;
+    {
+        std::lock_guard lock(mutex_);
+        documents = documents_;
+    }
+    QStringList names;
+    if (documents.isEmpty())
+        return {};
+    listFolderNames(documents + QLatin1Char('/') + storageName(storage), &names);
+    if (storage == NoteStorageInbox)
+        listFolderNames(documents + QStringLiteral("/Home"), &names);
+    return QSet<QString>(names.cbegin(), names.cend());
 }
 
 void FolderAppleCloud::trashDocumentsMissingFromCloud(const std::shared_ptr<Pass>& pass)
 {
     if (!quickCloudCheck())
         return;
-    if (!isHealthyForTrash()) {
+    QList<QStringList> linked;
+    for (const int storage : Storages)
+        linked.append(linkedKeys(storage));
+    if (!isHealthyForTrash(linked)) {
         LogError("apcloud:trash skipped: the folder is not complete");
         return afterUpdate(pass);
     }
     QList<std::pair<QString, int>> missing;
-    qsizetype linked = 0;
-    for (const int storage : Storages) {
-        const QStringList keys = linkedKeys(storage);
-        linked += keys.size();
+    qsizetype total = 0;
+    for (qsizetype i = 0; i < linked.size(); ++i) {
+        const QStringList& keys = linked[i];
+        const QSet<QString> documents = documentNames(Storages[i]);
+        total += keys.size();
         for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
-            if (!documentExists(*key, storage))
-                missing.append({*key, storage});
+            if (!documents.contains(*key))
+                missing.append({*key, Storages[i]});
         }
     }
-    if (missing.size() > std::max<double>(TrashFloor, TrashShare * double(linked))) {
-        LogError("apcloud:trash refused: %1 of %2 documents missing", missing.size(), linked);
+    if (missing.size() > std::max<double>(TrashFloor, TrashShare * double(total))) {
+        LogError("apcloud:trash refused: %1 of %2 documents missing", missing.size(), total);
         return afterUpdate(pass);
     }
     for (const auto& [key, storage] : missing)

@@ -47,10 +47,17 @@ bool hasUnexchangedLocalChanges(const QString& key, int storage, std::initialize
         return false;
     const FileTime changed = FileTime::fromWholeSeconds(FileDates::modificationDate(path));
     for (const int service : services) {
-        if (LinkFiles::isNewerOrEqualTo(key, service, storage, changed))
+        if (linkCovers(LinkFiles::modificationDate(key, service, storage), changed))
             return false;
     }
     return true;
+}
+
+bool linkCovers(const std::optional<FileTime>& link, const FileTime& textDate)
+{
+    // Truncated toward zero, as a commit writes updatedOn there.
+    const int64_t second = textDate.seconds < 0 && textDate.nanoseconds > 0 ? textDate.seconds + 1 : textDate.seconds;
+    return link && LinkFiles::dateIsNewerOrEqualTo(*link, FileTime::fromWholeSeconds(second));
 }
 
 bool hasUnsentChanges(const QString& key, int storage, int service)
@@ -67,7 +74,7 @@ bool repairCutCommit(const QString& key, int storage)
 {
     const std::optional<FileTime> date = FileTimes::modificationTime(Note::documentFileForKey(key, storage));
     // Hidden names are a save under way, no note.
-    if (!date || date->nanoseconds == 0 || key.startsWith(QLatin1Char('.')) || !Note::isReadableFileName(key))
+    if (!mayBeCutCommit(date) || key.startsWith(QLatin1Char('.')) || !Note::isReadableFileName(key))
         return false;
     auto note = std::make_shared<Note>(key, storage);
     note->restoreMeta();

@@ -4,6 +4,8 @@
 
 #include "Store/Note.h"
 
+#include "files/FileTimes.h"
+
 #include <QStringList>
 
 #include <functional>
@@ -20,6 +22,9 @@ namespace SyncConflict {
 // exchanged. A missing text file has no changes.
 bool hasUnexchangedLocalChanges(const QString& key, int storage,
                                 std::initializer_list<int> services = {NoteServiceCloud, NoteServiceCloudKit});
+// Whether a service's link of that date (nothing: no link) says the text
+// file of that date was exchanged with it.
+bool linkCovers(const std::optional<FileTime>& link, const FileTime& textDate);
 
 // True when the service never had the note's text and nothing else says it
 // was seen: unexchanged with every service, or written here (not taken in
@@ -32,6 +37,9 @@ bool hasUnsentChanges(const QString& key, int storage, int service);
 // file). Such a note is committed again here, dated now, so the passes that
 // send local changes find it; true when that was done.
 bool repairCutCommit(const QString& key, int storage);
+// Whether repairCutCommit may find work for a text file of that date: a pass
+// over every note asks this first and goes to the file queue for those alone.
+inline bool mayBeCutCommit(const std::optional<FileTime>& textDate) { return textDate && textDate->nanoseconds != 0; }
 
 // The name a conflict gives the text it keeps beside the note: the note's
 // name and a short hash of the text, so every computer keeping the same text

@@ -9,6 +9,10 @@
 #include <QFileInfo>
 #include <QUuid>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+
 namespace {
 
 const QString AccountFile = QStringLiteral(".account");
@@ -21,6 +25,15 @@ QString readAccount(const QString& root)
         return QString();
     const QUuid uuid = QUuid::fromString(QString::fromUtf8(file.read(64)).trimmed());
     return uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces);
+}
+
+// Changed over a second ago: a later write in place gets another change time,
+// where one within the file system's clock tick could keep this one.
+bool isSettled(const FileDates::Version& version)
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return version.changed < (int64_t(now.tv_sec) - 1) * 1'000'000'000 + now.tv_nsec;
 }
 
 } // namespace
@@ -69,10 +82,29 @@ QString DriveContainer::documentsPath() const
 QString DriveContainer::identityToken() const
 {
     const QString folder = root();
-    if (folder.isEmpty() || !QFileInfo(documentsPath()).isDir())
+    const QString name = folder.isEmpty() ? QString() : account(folder);
+    return !name.isEmpty() && name == defaults_.stringForKey(QString::fromLatin1(AccountKey)) ? name : QString();
+}
+
+QString DriveContainer::account(const QString& root) const
+{
+    std::lock_guard lock(accountMutex_);
+    AccountCache& file = accountCache_;
+    if (file.root != root) {
+        file = {root, QFile::encodeName(QDir(root).filePath(QStringLiteral("Documents"))),
+                QFile::encodeName(QDir(root).filePath(AccountFile)), {}, {}};
+    }
+    struct statx documents {};
+    int64_t modified = 0;
+    FileDates::Version version;
+    if (statx(AT_FDCWD, file.documents.constData(), 0, STATX_TYPE, &documents) != 0 || !S_ISDIR(documents.stx_mode)
+        || !FileDates::regularFileModifiedAt(AT_FDCWD, file.path.constData(), &modified, &version))
         return QString();
-    const QString account = readAccount(folder);
-    return account == defaults_.stringForKey(QString::fromLatin1(AccountKey)) ? account : QString();
+    if (version != file.version || !isSettled(version)) {
+        file.account = readAccount(root);
+        file.version = version;
+    }
+    return file.account;
 }
 
 void DriveContainer::check()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Error.h"
+#include "files/FileDates.h"
 
 #include <QString>
 
@@ -37,7 +38,20 @@ public:
     void setIdentityCallback(std::function<void()> callback);
 
 private:
+    // The folder's account while it has its "Documents" folder, the file read
+    // again only when it changed: the token is asked for before every note of a pass.
+    QString account(const QString& root) const;
+
     UserDefaults& defaults_;
+    struct AccountCache {
+        QString root;
+        QByteArray documents;
+        QByteArray path;
+        FileDates::Version version;
+        QString account;
+    };
+    mutable std::mutex accountMutex_;
+    mutable AccountCache accountCache_;
     mutable std::mutex mutex_;
     QString lastToken_;
     std::function<void()> callback_;

@@ -101,6 +101,10 @@ TEST_F(AppleCloudImport, TheTrashPassDeletesOnlyWhatAHealthyFolderLost)
         {"the folder moved", 0, [&] { QDir().rename(root, elsewhere); }, false},
         {"the account file gone", 1, [&] { QFile::remove(root + "/.account"); }, false},
         {"a storage folder gone", 0, [&] { QDir(document("Inbox")).removeRecursively(); }, false},
+        {"a document kept in the Home folder", 0, [&] {
+             QDir().mkpath(document("Home"));
+             QFile::rename(document("Inbox/N000.txt"), document("Home/N000.txt"));
+         }, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -231,6 +235,28 @@ TEST_F(AppleCloudImport, AnEditThatWentNowhereOutlivesItsDocumentDeletedElsewher
     EXPECT_FALSE(localText(QStringLiteral("N003.txt")));
     EXPECT_FALSE(localText(QStringLiteral("N004.txt"))); // unchanged here: simply gone
     EXPECT_EQ(localText(fork), QStringLiteral("edited offline"));
+}
+
+// The pass at every start sends only texts changed here since their exchange; a
+// file another program wrote (a date with nanoseconds) is committed again first.
+TEST_F(AppleCloudImport, TheUploadPassSendsOnlyTextsChangedHereSinceTheirExchange)
+{
+    makeLinkedNotes(4);
+    const auto rewriteLocal = [](const QString& key, const QByteArray& text, const FileTime& date) {
+        const QString local = Note::documentFileForKey(key, NoteStorageInbox);
+        TestSupport::writeFile(local, text);
+        ASSERT_TRUE(FileTimes::setModificationTime(local, date));
+    };
+    rewriteLocal(QStringLiteral("N001.txt"), "written by another program", {realNow() - 100, 250});
+    rewriteLocal(QStringLiteral("N002.txt"), "an edit of the same second", {realNow() - 900, 0});
+    QFile::remove(document(QStringLiteral("Inbox/N003.txt")));
+    sync();
+
+    EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Inbox/N000.txt"))), "text");
+    EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Inbox/N001.txt"))), "written by another program");
+    EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Inbox/N002.txt"))), "text"); // the link covers its second
+    EXPECT_FALSE(QFile::exists(document(QStringLiteral("Inbox/N003.txt"))));
+    EXPECT_FALSE(localText(QStringLiteral("N003.txt"))); // gone elsewhere, unchanged here
 }
 
 TEST_F(AppleCloudImport, AnOpenDocumentIsLeftToItsOwnImportUntilDeletedFromOutside)

@@ -60,6 +60,13 @@ protected:
         container = std::make_unique<DriveContainer>(*defaults);
         ASSERT_TRUE(container->chooseFolder(driveRoot()));
     }
+    // The same file, neither replaced nor cut first.
+    static void writeInPlace(const QString& path, const QByteArray& bytes)
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    }
     static QString defaultsPath() { return TestSupport::home() + QStringLiteral("/drive-defaults.ini"); }
     // A document dated the given second.
     static void write(const QString& relative, const QByteArray& bytes, int64_t seconds)
@@ -117,6 +124,19 @@ TEST_F(DriveFolder, ChoosingAFolderAdoptsItsAccountAndTheTokenFollowsTheFolder)
         EXPECT_EQ(container->identityToken().isEmpty(), !step.hasToken);
         EXPECT_EQ(calls, ++expectedCalls);
     }
+}
+
+// Two writes within one tick of the file system's clock leave the same dates.
+TEST_F(DriveFolder, TheTokenFollowsAnAccountFileRewrittenInPlaceAtOnce)
+{
+    const QString account = container->identityToken();
+    const QString accountFile = driveRoot() + QStringLiteral("/.account");
+    writeInPlace(accountFile, account.toUtf8());
+    ASSERT_EQ(container->identityToken(), account);
+    writeInPlace(accountFile, QUuid::createUuid().toByteArray(QUuid::WithoutBraces));
+    EXPECT_EQ(container->identityToken(), QString());
+    writeInPlace(accountFile, account.toUtf8());
+    EXPECT_EQ(container->identityToken(), account);
 }
 
 TEST_F(DriveFolder, AScanListsRegularFilesOneLevelDownOldestFirst)
