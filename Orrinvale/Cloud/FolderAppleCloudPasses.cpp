@@ -44,11 +44,19 @@ bool isImportableName(const QString& name)
     return !name.startsWith(QLatin1Char('.')) && Note::isSafePathComponent(name);
 }
 
+// By name, as QDir's own sort orders them without its look at every file.
+QStringList namesByName(const QString& folder, QDir::Filters filters)
+{
+    QStringList names = QDir(folder).entryList(filters, QDir::Unsorted);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 // Broken links too (QDir lists them among the system entries): a link file
 // whose date cannot be read still says the note was in the folder.
 QStringList linkedKeys(int storage)
 {
-    return QDir(Note::linkDirectoryForService(NoteServiceCloud, storage)).entryList(QDir::Files | QDir::System, QDir::Name);
+    return namesByName(Note::linkDirectoryForService(NoteServiceCloud, storage), QDir::Files | QDir::System);
 }
 
 void sendUpdate(const NotePtr& note, bool deleted)
@@ -352,7 +360,7 @@ std::optional<FileTime> FolderAppleCloud::committedTextDate(const QString& key, 
 void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
 {
     for (const int storage : Storages) {
-        const QStringList names = QDir(Note::documentDirectoryForStorage(storage)).entryList(QDir::Files, QDir::Name);
+        const QStringList names = namesByName(Note::documentDirectoryForStorage(storage), QDir::Files);
         LogInfo("apcloud:uploadOffline uploads: %1", names.join(QStringLiteral(", ")));
         for (const QString& name : names) {
             if (!quickCloudCheck() || !isCurrent(pass->key))
