@@ -24,10 +24,10 @@ namespace {
 // the text, the text's. True when the file needs writing. An empty record (a
 // crash before its bytes reached the disk) is read as missing, so it is made
 // again too.
-bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder)
 {
     bool hadMeta = false;
-    note.restoreMeta(nullptr, &hadMeta);
+    note.restoreMeta(nullptr, &hadMeta, metaFolder);
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
     note.setUpdatedOn(std::max(note.updatedOn(), stamp.recordSeconds()));
@@ -216,7 +216,7 @@ bool NoteIndexRebuild::step()
         if (!note->restoreText(nullptr, &identity))
             continue;
         // The links carry the meta file's dates, so those come first.
-        const bool writeMeta = refreshMeta(*note, stamp);
+        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
         note->_reloadHeader();
         Note::TagLinks tags = note->tagLinks();
         rows.append(note->searchRow(tags));

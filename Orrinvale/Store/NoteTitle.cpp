@@ -137,6 +137,36 @@ QString throughSummary(const QString& text, qsizetype from)
     return text;
 }
 
+// Whether the title text read so far already holds the point where the
+// summary ends, so the paragraphs after it cannot change the title or summary:
+// past a line break that follows a letter or digit, more than SummaryLength
+// of those and then a letter. Counting from a later break than the one the
+// header takes only puts that point later, so the answer is never early. Fed
+// the text as it grows; what was counted is never taken back.
+class SummaryEnd {
+public:
+    bool reachedIn(const QString& body)
+    {
+        for (; scanned_ < body.size() && !reached_; ++scanned_) {
+            const QChar c = body.at(scanned_);
+            if (!afterBreak_) {
+                afterBreak_ = textSeen_ && c == QLatin1Char('\n');
+                textSeen_ = textSeen_ || c.isLetterOrNumber();
+            } else if (c.isLetterOrNumber() && ++counted_ > SummaryLength && c.isLetter()) {
+                reached_ = true;
+            }
+        }
+        return reached_;
+    }
+
+private:
+    qsizetype scanned_ = 0;
+    qsizetype counted_ = 0;
+    bool textSeen_ = false;
+    bool afterBreak_ = false;
+    bool reached_ = false;
+};
+
 } // namespace
 
 bool Note::_reloadHeader(Error*)
@@ -149,7 +179,8 @@ bool Note::_reloadHeader(Error*)
     QString tail;
     qsizetype p = 0;
     InlineParser parser;
-    parser.enumerateParagraph(t, {0, limit}, [&](const InlineRange& paragraph, bool*) {
+    SummaryEnd summaryEnd;
+    parser.enumerateParagraph(t, {0, limit}, [&](const InlineRange& paragraph, bool* stop) {
         const qsizetype lineStart = body.size();
         InlineElement checkbox = InlineElement(0);
         parser.parseBlockAndInline(t, paragraph, [&](const InlineRange& r, InlineElement element) {
@@ -178,10 +209,14 @@ bool Note::_reloadHeader(Error*)
             tail += QLatin1Char('~');
             body.truncate(lineStart);
         }
+        // The rest, and the completed items after it, would be cut off.
+        *stop = summaryEnd.reachedIn(body);
     });
-    if (p < limit)
-        body += QStringView(t).mid(p, limit - p);
-    body += tail;
+    if (!summaryEnd.reachedIn(body)) {
+        if (p < limit)
+            body += QStringView(t).mid(p, limit - p);
+        body += tail;
+    }
 
     for (const char16_t quote : {u'\u201C', u'\u201D', u'"'})
         body.replace(QChar(quote), QLatin1Char(' '));
