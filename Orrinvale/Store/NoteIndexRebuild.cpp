@@ -159,13 +159,17 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
             if (!core)
                 return;
             // Their rows were handed to the database's queue before, so the
-            // markers come after them there.
-            core->asyncDatabase([notes = std::move(notes), stored](SLDatabase&) {
-                for (qsizetype i = 0; i < notes.size(); ++i) {
-                    if (stored->value(i))
-                        NoteIndexMarker::writeAt(notes[i].folders.markers,
-                                                 QFile::encodeName(notes[i].note->key()).constData(), notes[i].stamp);
-                }
+            // markers come after them there; they are written back here, the
+            // least busy of the queues, which the step syncs once more.
+            core->asyncDatabase([this, notes = std::move(notes), stored](SLDatabase&) mutable {
+                records_->async([notes = std::move(notes), stored] {
+                    for (qsizetype i = 0; i < notes.size(); ++i) {
+                        if (stored->value(i))
+                            NoteIndexMarker::writeAt(notes[i].folders.markers,
+                                                     QFile::encodeName(notes[i].note->key()).constData(),
+                                                     notes[i].stamp);
+                    }
+                });
             });
         });
     });
@@ -234,5 +238,6 @@ bool NoteIndexRebuild::step()
     records_->sync([] {});
     if (core)
         core->syncDatabase([](SLDatabase&) {});
+    records_->sync([] {});
     return !done_;
 }
