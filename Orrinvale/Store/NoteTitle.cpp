@@ -89,9 +89,6 @@ qsizetype characterBoundary(const QString& text, qsizetype cut)
 
 QString withoutEditorialMarks(const QString& text)
 {
-    // Every mark opens with a brace; most lines have none.
-    if (!text.contains(QLatin1Char('{')))
-        return text;
     QString result = UnicodeRegex::replace(text, regex(DeletionMark), QString());
     result = UnicodeRegex::replace(result, regex(SubstitutionMark), QStringLiteral("$1"));
     return UnicodeRegex::replace(result, regex(CommentMark), QString());
@@ -104,18 +101,25 @@ QString cleanedText(const QString& text)
 {
     QString result;
     bool pastLimit = false;
+    const auto isText = [](QChar c) { return !c.isSpace(); };
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = text.indexOf(QLatin1Char('\n'), start);
         end = end < 0 ? text.size() : end + 1;
-        const QString line = withoutEditorialMarks(text.mid(start, end - start));
+        const QStringView raw = QStringView(text).mid(start, end - start);
         start = end;
-        const bool blank = line.trimmed().isEmpty();
+        // Every mark opens with a brace: a line without one is taken as it
+        // is, uncopied.
+        const bool marked = raw.contains(QLatin1Char('{'));
+        const QString cleaned = marked ? withoutEditorialMarks(raw.toString()) : QString();
+        const QStringView line = marked ? QStringView(cleaned) : raw;
+        const auto firstText = std::find_if(line.begin(), line.end(), isText);
+        const bool blank = firstText == line.end();
         if (pastLimit && !blank)
             return result;
         if (!result.isEmpty())
             result += line;
         else if (!blank)
-            result = line.mid(std::find_if(line.begin(), line.end(), [](QChar c) { return !c.isSpace(); }) - line.begin());
+            result = line.mid(firstText - line.begin()).toString();
         pastLimit = result.size() > TitleScanLimit;
     }
     return result.trimmed();
@@ -176,6 +180,7 @@ bool Note::_reloadHeader(Error*)
     const qsizetype limit = std::min(t.size(), TitleScanLimit);
 
     QString body;
+    body.reserve(limit);
     QString tail;
     qsizetype p = 0;
     InlineParser parser;
