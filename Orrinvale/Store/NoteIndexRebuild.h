@@ -28,7 +28,7 @@
 // only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
 public:
-    explicit NoteIndexRebuild(int batchSize = 500);
+    explicit NoteIndexRebuild(int batchSize = 250);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
