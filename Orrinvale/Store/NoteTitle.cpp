@@ -275,7 +275,8 @@ bool Note::_reloadHeader(Error*)
 
 void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak)
 {
-    if (text.isNull())
+    // Every tag opens with one of these: a text without them needs no parse.
+    if (text.isNull() || (!text.contains(QLatin1Char('#')) && !text.contains(QLatin1Char('@'))))
         return;
     // Per kind, the lower-case forms met in the text, weak or strong, up to
     // the limit, and those taken: strong tags come only from the forms the
