@@ -404,6 +404,8 @@ TEST_F(TagLinkTest, NoteStoreCommitKeepsAStorageFolderTheIndexDidNotSeeMade)
 {
     restart();
     const NotePtr note = newNote(QStringLiteral("Plans for the week\n#plan"));
+    // The first commit makes the kind's folder, the second reads it.
+    ASSERT_TRUE(commit(note));
     ASSERT_TRUE(commit(note));
     const QString other = QStringLiteral("Made elsewhere.txt");
     TestSupport::writeFile(linkFile(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, other), "");
