@@ -167,7 +167,8 @@ public:
     // Caret, offset, selection, dates and branch signature from the meta
     // file; without one, the text file's dates (now when there is no file).
     // `hadRecord`, when given, tells whether a non-empty record was there.
-    bool restoreMeta(Error* error = nullptr, bool* hadRecord = nullptr);
+    // With folder, the storage's record folder held open by the caller.
+    bool restoreMeta(Error* error = nullptr, bool* hadRecord = nullptr, int folder = -1);
     // With folder, the storage's record folder held open by the caller.
     bool writeMetaFile(Error* error = nullptr, int folder = -1);
     bool removeMetaFile(Error* error = nullptr);

@@ -24,10 +24,10 @@ namespace {
 // the text, the text's. True when the file needs writing. An empty record (a
 // crash before its bytes reached the disk) is read as missing, so it is made
 // again too.
-bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp)
+bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder)
 {
     bool hadMeta = false;
-    note.restoreMeta(nullptr, &hadMeta);
+    note.restoreMeta(nullptr, &hadMeta, metaFolder);
     if (hadMeta && note.updatedOn() >= stamp.seconds)
         return false;
     note.setUpdatedOn(std::max(note.updatedOn(), stamp.recordSeconds()));
@@ -159,13 +159,17 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
             if (!core)
                 return;
             // Their rows were handed to the database's queue before, so the
-            // markers come after them there.
-            core->asyncDatabase([notes = std::move(notes), stored](SLDatabase&) {
-                for (qsizetype i = 0; i < notes.size(); ++i) {
-                    if (stored->value(i))
-                        NoteIndexMarker::writeAt(notes[i].folders.markers,
-                                                 QFile::encodeName(notes[i].note->key()).constData(), notes[i].stamp);
-                }
+            // markers come after them there; they are written back here, the
+            // least busy of the queues, which the step syncs once more.
+            core->asyncDatabase([this, notes = std::move(notes), stored](SLDatabase&) mutable {
+                records_->async([notes = std::move(notes), stored] {
+                    for (qsizetype i = 0; i < notes.size(); ++i) {
+                        if (stored->value(i))
+                            NoteIndexMarker::writeAt(notes[i].folders.markers,
+                                                     QFile::encodeName(notes[i].note->key()).constData(),
+                                                     notes[i].stamp);
+                    }
+                });
             });
         });
     });
@@ -216,7 +220,7 @@ bool NoteIndexRebuild::step()
         if (!note->restoreText(nullptr, &identity))
             continue;
         // The links carry the meta file's dates, so those come first.
-        const bool writeMeta = refreshMeta(*note, stamp);
+        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
         note->_reloadHeader();
         Note::TagLinks tags = note->tagLinks();
         rows.append(note->searchRow(tags));
@@ -234,5 +238,6 @@ bool NoteIndexRebuild::step()
     records_->sync([] {});
     if (core)
         core->syncDatabase([](SLDatabase&) {});
+    records_->sync([] {});
     return !done_;
 }

@@ -70,18 +70,23 @@ QByteArray distinctWords(QByteArrayView text)
     QByteArray words;
     words.reserve(text.size());
     QSet<QByteArrayView> seen;
+    // Sized once rather than grown word by word; one look-up a word.
+    seen.reserve(text.size() / 6);
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = text.indexOf(' ', start);
         if (end < 0)
             end = text.size();
         const QByteArrayView word = text.sliced(start, end - start);
-        if (!word.isEmpty() && !seen.contains(word)) {
-            seen.insert(word);
-            if (!words.isEmpty())
-                words += ' ';
-            words += word;
-        }
         start = end + 1;
+        if (word.isEmpty())
+            continue;
+        const qsizetype known = seen.size();
+        seen.insert(word);
+        if (seen.size() == known)
+            continue;
+        if (!words.isEmpty())
+            words += ' ';
+        words += word;
     }
     return words;
 }

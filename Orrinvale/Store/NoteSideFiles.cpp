@@ -10,12 +10,36 @@
 
 #include <QFile>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QByteArray contents(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A small record named inside an open folder: no path to resolve, and a
+// missing one costs a single failed open.
+QByteArray contentsAt(int folder, const QString& name)
+{
+    const int fd = ::openat(folder, QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return QByteArray();
+    QByteArray data;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0)
+            data.append(buffer, n);
+        else if (n == 0 || errno != EINTR)
+            break;
+    }
+    ::close(fd);
+    return data;
 }
 
 // The records are caches: the note's text and file dates can make them again,
@@ -39,7 +63,7 @@ bool writeRecord(const QString& path, const QByteArray& data, Error* error, int 
 
 // --- Meta file
 
-bool Note::restoreMeta(Error*, bool* hadRecord)
+bool Note::restoreMeta(Error*, bool* hadRecord, int folder)
 {
     if (hadRecord)
         *hadRecord = false;
@@ -47,10 +71,12 @@ bool Note::restoreMeta(Error*, bool* hadRecord)
     Q_ASSERT_X(!f.key.isNull(), "Note::restoreMeta", "self.key != nil");
     if (f.key.isNull())
         return false;
-    const QString path = metaFileForKey(f.key, f.storage);
     NoteMetaFile meta{f.scrollCaret, f.scrollCaretOffset, f.selectedCaret, f.createdOn, f.updatedOn, f.branchSignature};
     // An empty record (a crash before its bytes reached the disk) counts as missing.
-    if (const QByteArray record = contents(path); !record.isEmpty()) {
+    const QByteArray record = folder < 0                         ? contents(metaFileForKey(f.key, f.storage))
+                              : isSafePathComponent(f.key) ? contentsAt(folder, f.key)
+                                                           : QByteArray();
+    if (!record.isEmpty()) {
         if (hadRecord)
             *hadRecord = true;
         if (!meta.read(record))

@@ -183,17 +183,29 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         const QByteArray name = QFile::encodeName(d);
         const QByteArray relative = name + '/';
         const bool removed = removedFrom.contains(d);
-        bool kept = false;
-        for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
-            const QByteArray storageFolder = relative + QFile::encodeName(resourceNameForStorage(t));
-            // A folder known to hold links is not tried: the removal would fail.
-            kept = index.holdsLinks(kindFolder, d, t) || keepsFolder(kind.fd(), storageFolder) || kept;
-        }
-        // Both removals failing for want of a folder is the one case that
-        // asks whether the tag folder is there at all.
+        // A folder known to hold links, or known to be missing, is not tried:
+        // the removal would fail. Before the whole tag folder goes, every
+        // folder without known links is tried, in case the index missed one.
+        const auto keptStorageFolders = [&](bool trustMissing) {
+            bool kept = false;
+            for (const int t : {NoteStorageInbox, NoteStorageArchive}) {
+                if (index.holdsLinks(kindFolder, d, t)) {
+                    kept = true;
+                } else if (!trustMissing || index.mayHoldFolder(kindFolder, d, t)) {
+                    const bool keeps = keepsFolder(kind.fd(), relative + QFile::encodeName(resourceNameForStorage(t)));
+                    index.folderPresent(kindFolder, d, t, keeps);
+                    kept = keeps || kept;
+                }
+            }
+            return kept;
+        };
+        bool kept = keptStorageFolders(true);
+        // Both storage folders gone is the one case that asks whether the tag
+        // folder is there at all.
         struct stat entry;
         if (!kept && ::fstatat(kind.fd(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
+        kept = kept || keptStorageFolders(false);
         if (!kept) {
             QDir(tagFolder).removeRecursively();
             QFile::remove(tagFolder);
@@ -223,8 +235,10 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         if (fd < 0 && errno == ENOENT) {
             if (events)
                 events->noteTagDidAddToStorage(strong ? gLower : g, tag);
-            if (makeFolders(kind.fd(), tagFolder, storageFolder))
+            if (makeFolders(kind.fd(), tagFolder, storageFolder)) {
+                index.folderPresent(kindFolder, gLower, storage, true);
                 fd = createAt(kind.fd(), link);
+            }
         }
         if (existed) {
             fd = ::openat(kind.fd(), link.constData(), O_RDONLY | O_CLOEXEC);
@@ -245,10 +259,13 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         // another, and a weak one replaces it only when the caller says so.
         const QByteArray spelling = tagFolder + "/.meta";
         const QString shown = strong ? gLower : g;
-        if (holdsSpelling(kind.fd(), spelling, shown))
-            continue;
-        if (!strong && manifest)
+        // Otherwise the spelling is written only where none is: the create
+        // itself tells, with no read first.
+        if (!strong && manifest) {
+            if (holdsSpelling(kind.fd(), spelling, shown))
+                continue;
             ::unlinkat(kind.fd(), spelling.constData(), 0);
+        }
         writeSpelling(createAt(kind.fd(), spelling), shown);
     }
     index.linked(kindFolder, storage, f.key, linked);

@@ -89,9 +89,6 @@ qsizetype characterBoundary(const QString& text, qsizetype cut)
 
 QString withoutEditorialMarks(const QString& text)
 {
-    // Every mark opens with a brace; most lines have none.
-    if (!text.contains(QLatin1Char('{')))
-        return text;
     QString result = UnicodeRegex::replace(text, regex(DeletionMark), QString());
     result = UnicodeRegex::replace(result, regex(SubstitutionMark), QStringLiteral("$1"));
     return UnicodeRegex::replace(result, regex(CommentMark), QString());
@@ -104,18 +101,25 @@ QString cleanedText(const QString& text)
 {
     QString result;
     bool pastLimit = false;
+    const auto isText = [](QChar c) { return !c.isSpace(); };
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = text.indexOf(QLatin1Char('\n'), start);
         end = end < 0 ? text.size() : end + 1;
-        const QString line = withoutEditorialMarks(text.mid(start, end - start));
+        const QStringView raw = QStringView(text).mid(start, end - start);
         start = end;
-        const bool blank = line.trimmed().isEmpty();
+        // Every mark opens with a brace: a line without one is taken as it
+        // is, uncopied.
+        const bool marked = raw.contains(QLatin1Char('{'));
+        const QString cleaned = marked ? withoutEditorialMarks(raw.toString()) : QString();
+        const QStringView line = marked ? QStringView(cleaned) : raw;
+        const auto firstText = std::find_if(line.begin(), line.end(), isText);
+        const bool blank = firstText == line.end();
         if (pastLimit && !blank)
             return result;
         if (!result.isEmpty())
             result += line;
         else if (!blank)
-            result = line.mid(std::find_if(line.begin(), line.end(), [](QChar c) { return !c.isSpace(); }) - line.begin());
+            result = line.mid(firstText - line.begin()).toString();
         pastLimit = result.size() > TitleScanLimit;
     }
     return result.trimmed();
@@ -137,6 +141,36 @@ QString throughSummary(const QString& text, qsizetype from)
     return text;
 }
 
+// Whether the title text read so far already holds the point where the
+// summary ends, so the paragraphs after it cannot change the title or summary:
+// past a line break that follows a letter or digit, more than SummaryLength
+// of those and then a letter. Counting from a later break than the one the
+// header takes only puts that point later, so the answer is never early. Fed
+// the text as it grows; what was counted is never taken back.
+class SummaryEnd {
+public:
+    bool reachedIn(const QString& body)
+    {
+        for (; scanned_ < body.size() && !reached_; ++scanned_) {
+            const QChar c = body.at(scanned_);
+            if (!afterBreak_) {
+                afterBreak_ = textSeen_ && c == QLatin1Char('\n');
+                textSeen_ = textSeen_ || c.isLetterOrNumber();
+            } else if (c.isLetterOrNumber() && ++counted_ > SummaryLength && c.isLetter()) {
+                reached_ = true;
+            }
+        }
+        return reached_;
+    }
+
+private:
+    qsizetype scanned_ = 0;
+    qsizetype counted_ = 0;
+    bool textSeen_ = false;
+    bool afterBreak_ = false;
+    bool reached_ = false;
+};
+
 } // namespace
 
 bool Note::_reloadHeader(Error*)
@@ -146,10 +180,12 @@ bool Note::_reloadHeader(Error*)
     const qsizetype limit = std::min(t.size(), TitleScanLimit);
 
     QString body;
+    body.reserve(limit);
     QString tail;
     qsizetype p = 0;
     InlineParser parser;
-    parser.enumerateParagraph(t, {0, limit}, [&](const InlineRange& paragraph, bool*) {
+    SummaryEnd summaryEnd;
+    parser.enumerateParagraph(t, {0, limit}, [&](const InlineRange& paragraph, bool* stop) {
         const qsizetype lineStart = body.size();
         InlineElement checkbox = InlineElement(0);
         parser.parseBlockAndInline(t, paragraph, [&](const InlineRange& r, InlineElement element) {
@@ -178,10 +214,14 @@ bool Note::_reloadHeader(Error*)
             tail += QLatin1Char('~');
             body.truncate(lineStart);
         }
+        // The rest, and the completed items after it, would be cut off.
+        *stop = summaryEnd.reachedIn(body);
     });
-    if (p < limit)
-        body += QStringView(t).mid(p, limit - p);
-    body += tail;
+    if (!summaryEnd.reachedIn(body)) {
+        if (p < limit)
+            body += QStringView(t).mid(p, limit - p);
+        body += tail;
+    }
 
     for (const char16_t quote : {u'\u201C', u'\u201D', u'"'})
         body.replace(QChar(quote), QLatin1Char(' '));
@@ -235,7 +275,8 @@ bool Note::_reloadHeader(Error*)
 
 void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak)
 {
-    if (text.isNull())
+    // Every tag opens with one of these: a text without them needs no parse.
+    if (text.isNull() || (!text.contains(QLatin1Char('#')) && !text.contains(QLatin1Char('@'))))
         return;
     // Per kind, the lower-case forms met in the text, weak or strong, up to
     // the limit, and those taken: strong tags come only from the forms the

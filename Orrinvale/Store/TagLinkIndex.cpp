@@ -29,7 +29,7 @@ TagLinkIndex::Identity TagLinkIndex::identityOf(int at, const char* name, int fl
 
 size_t TagLinkIndex::noteHash(int storage, const QString& key) { return qHashMulti(0, storage, key); }
 
-int& TagLinkIndex::heldIn(Kind& kind, const QString& tag, int storage)
+TagLinkIndex::Kind::StorageFolder& TagLinkIndex::heldIn(Kind& kind, const QString& tag, int storage)
 {
     return kind.held[tag][storage == NoteStorageArchive ? 1 : 0];
 }
@@ -48,14 +48,16 @@ void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
         bool untidy = false;
         for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
             QStringList keys;
+            Kind::StorageFolder& folder = heldIn(kind, d, storage);
             if (!listFolderNames(kindFolder + QLatin1Char('/') + d + QLatin1Char('/') + Note::resourceNameForStorage(storage),
                             &keys)) {
-                untidy = untidy || errno != ENOENT;
+                folder.present = errno != ENOENT;
+                untidy = untidy || folder.present;
                 continue;
             }
             untidy = untidy || keys.isEmpty();
             holding += keys.isEmpty() ? 0 : 1;
-            heldIn(kind, d, storage) = int(keys.size());
+            folder = {int(keys.size()), true};
             for (const QString& key : std::as_const(keys))
                 kind.links[noteHash(storage, key)].append(d);
         }
@@ -100,7 +102,9 @@ void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString&
             continue;
         had.insert(tag);
         noteTags.append(*kind.names.insert(tag));
-        ++heldIn(kind, tag, storage);
+        Kind::StorageFolder& folder = heldIn(kind, tag, storage);
+        ++folder.links;
+        folder.present = true;
     }
 }
 
@@ -109,7 +113,22 @@ bool TagLinkIndex::holdsLinks(const QString& kindFolder, const QString& tag, int
     std::lock_guard lock(mutex_);
     const Kind& kind = known(kindFolder);
     const auto found = kind.held.constFind(tag);
-    return found != kind.held.constEnd() && (*found)[storage == NoteStorageArchive ? 1 : 0] > 0;
+    return found != kind.held.constEnd() && (*found)[storage == NoteStorageArchive ? 1 : 0].links > 0;
+}
+
+bool TagLinkIndex::mayHoldFolder(const QString& kindFolder, const QString& tag, int storage)
+{
+    std::lock_guard lock(mutex_);
+    const Kind& kind = known(kindFolder);
+    // A folder not read and not made since was not there.
+    const auto found = kind.held.constFind(tag);
+    return found != kind.held.constEnd() && (*found)[storage == NoteStorageArchive ? 1 : 0].present;
+}
+
+void TagLinkIndex::folderPresent(const QString& kindFolder, const QString& tag, int storage, bool present)
+{
+    std::lock_guard lock(mutex_);
+    heldIn(known(kindFolder), tag, storage).present = present;
 }
 
 void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags)
@@ -123,7 +142,7 @@ void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QStrin
     found->removeIf([&](const QString& tag) {
         if (!gone.contains(tag))
             return false;
-        int& held = heldIn(kind, tag, storage);
+        int& held = heldIn(kind, tag, storage).links;
         held = std::max(held - 1, 0);
         return true;
     });

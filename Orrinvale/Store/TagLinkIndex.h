@@ -35,6 +35,11 @@ public:
     // True when the tag's storage folder holds a link the index knows of, so
     // trying to remove it as empty would fail: the try is left out.
     bool holdsLinks(const QString& kindFolder, const QString& tag, int storage);
+    // False when the tag's storage folder is known to be missing (as read, or
+    // found so or removed since), so trying to remove it would only fail.
+    bool mayHoldFolder(const QString& kindFolder, const QString& tag, int storage);
+    // The storage folder was made, or a removal found it there or not.
+    void folderPresent(const QString& kindFolder, const QString& tag, int storage, bool present);
     void unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags);
     // The next question reads the folders again; the start-up rebuild calls it
     // so that changes made while the application was closed are seen.
@@ -55,14 +60,19 @@ private:
         QHash<size_t, QStringList> links;
         // One copy of each tag's name, shared by every note linked under it.
         QSet<QString> names;
-        // Links per tag folder, inbox then archive.
-        QHash<QString, std::array<int, 2>> held;
+        // Per tag folder, inbox then archive: the links and whether the
+        // storage folder is there.
+        struct StorageFolder {
+            int links = 0;
+            bool present = false;
+        };
+        QHash<QString, std::array<StorageFolder, 2>> held;
         QStringList untidy;
     };
 
     static Identity identityOf(int at, const char* name, int flags);
     static size_t noteHash(int storage, const QString& key);
-    static int& heldIn(Kind& kind, const QString& tag, int storage);
+    static Kind::StorageFolder& heldIn(Kind& kind, const QString& tag, int storage);
     static void read(const QString& kindFolder, Kind& kind);
     Kind& current(const QString& kindFolder, const Identity& identity);
     // The kind as last read: a link write follows the question that checked

@@ -352,6 +352,72 @@ TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersHoldLinks)
     index.forget();
 }
 
+// A storage folder is known missing as read, when a removal took it or found
+// none, and present again once made or linked into; the folders of a tag
+// never seen are missing.
+TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersAreMissing)
+{
+    restart();
+    const QString kindFolder = Note::linkDirectoryForTag(NoteTagHashtag);
+    TestSupport::writeFile(linkFile(NoteTagHashtag, QStringLiteral("a"), NoteStorageInbox, QStringLiteral("x.txt")), "");
+    TagLinkIndex& index = TagLinkIndex::shared();
+    const int fd = ::open(qPrintable(kindFolder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    index.foldersFor(kindFolder, fd, NoteStorageInbox, QStringLiteral("x.txt"));
+
+    enum Op { None, Removed, Made, Linked };
+    struct Row {
+        const char* what;
+        Op op;
+        const char* tag;
+        int storage;
+        // a in the inbox, a in the archive, c in the inbox
+        std::array<bool, 3> mayHold;
+    };
+    const int in = NoteStorageInbox;
+    const int ar = NoteStorageArchive;
+    const Row rows[] = {
+        {"as read", None, "", in, {true, false, false}},
+        {"removed", Removed, "a", in, {false, false, false}},
+        {"made", Made, "a", ar, {false, true, false}},
+        {"linked into a new tag", Linked, "c", in, {false, true, true}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const QString tag = QString::fromLatin1(row.tag);
+        if (row.op == Removed || row.op == Made)
+            index.folderPresent(kindFolder, tag, row.storage, row.op == Made);
+        else if (row.op == Linked)
+            index.linked(kindFolder, row.storage, QStringLiteral("y.txt"), {tag});
+        const std::array<bool, 3> mayHold{index.mayHoldFolder(kindFolder, QStringLiteral("a"), in),
+                                          index.mayHoldFolder(kindFolder, QStringLiteral("a"), ar),
+                                          index.mayHoldFolder(kindFolder, QStringLiteral("c"), in)};
+        EXPECT_EQ(mayHold, row.mayHold);
+    }
+    ::close(fd);
+    index.forget();
+}
+
+// A storage folder made behind the index's back, after the folders were read,
+// keeps its tag folder and its links when a note leaves the tag.
+TEST_F(TagLinkTest, NoteStoreCommitKeepsAStorageFolderTheIndexDidNotSeeMade)
+{
+    restart();
+    const NotePtr note = newNote(QStringLiteral("Plans for the week\n#plan"));
+    // The first commit makes the kind's folder, the second reads it.
+    ASSERT_TRUE(commit(note));
+    ASSERT_TRUE(commit(note));
+    const QString other = QStringLiteral("Made elsewhere.txt");
+    TestSupport::writeFile(linkFile(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, other), "");
+
+    note->setText(QStringLiteral("Plans for the week\nno tags now"));
+    ASSERT_TRUE(commit(note));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, note->key()));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, other));
+    EXPECT_TRUE(QFileInfo::exists(Note::metaFileForTag(NoteTagHashtag, QStringLiteral("plan"))));
+    EXPECT_FALSE(events->lines().contains(QStringLiteral("tagDelete plan %1").arg(NoteTagHashtag)));
+}
+
 // A note of more tags than the limit is linked under the first forms of each
 // kind as written, and its row names those; the rest cost no entry, however
 // many, and the links an earlier version left under them go. The strong forms

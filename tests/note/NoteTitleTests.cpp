@@ -130,6 +130,25 @@ TEST_F(NoteStoreTitle, SummaryBreaksNearItsEndMatchTheWholeText)
     }
 }
 
+// A completed item goes to the summary's end when the summary ends after
+// the lines before it, and not when they already fill it: the item's place
+// moves across that end, one line at a time, for lines of letters, of digits
+// and letters, and of single letters.
+TEST_F(NoteStoreTitle, CompletedItemsAfterTheSummaryEndAreLeftOut)
+{
+    for (const QString& line : {QStringLiteral("abcdefghij"), QStringLiteral("a1 b2 c3 d4 e5"), QStringLiteral("x")}) {
+        for (int lines = 1; lines < 320; lines += lines < 20 ? 1 : 3) {
+            QStringList rest;
+            for (int i = 0; i < lines; ++i)
+                rest.append(line);
+            const Derived d = derive(QStringLiteral("Head.\n") + rest.join(QLatin1Char('\n')) + QStringLiteral("\n- [x] done"));
+            ASSERT_EQ(d.title, QStringLiteral("Head.")) << qPrintable(line) << " " << lines;
+            EXPECT_EQ(d.summary, summaryOfWholeRest(rest.join(QLatin1Char('\n')) + QStringLiteral("\n- done~")))
+                << qPrintable(line) << " " << lines;
+        }
+    }
+}
+
 TEST_F(NoteStoreTitle, ALongFirstLineDecidesTheTitleWhateverFollows)
 {
     QString words;
