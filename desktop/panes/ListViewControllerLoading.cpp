@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QKeySequence>
 #include <QLabel>
+#include <QtEndian>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -17,16 +18,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <compare>
 #include <cstring>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace {
+
+bool isAscii(const char* name, qsizetype length)
+{
+    return std::all_of(name, name + length, [](char c) { return (unsigned char)c < 0x80; });
+}
 
 bool isRegularFile(int folder, const char* name, unsigned char type)
 {
@@ -66,6 +72,46 @@ void orderTiesByLatestChange(ListItems& items, const Same& same)
         run = end;
     }
 }
+
+// A row to sort: what it sorts by and its index before the sort, which keeps rows that sort alike in
+// their order. Sorting these moves small values and reads no row while comparing.
+template <typename Key>
+struct Ranked {
+    Key key;
+    uint32_t row;
+};
+
+// Sorts the rows as their ranks order by `order` (a three-way comparison of two ranks), rows that
+// it finds equal in their present order; `ranks` ends in the new order.
+template <typename Key, typename Order>
+void arrange(ListItems& items, std::vector<Ranked<Key>>& ranks, const Order& order)
+{
+    std::sort(ranks.begin(), ranks.end(), [&](const Ranked<Key>& a, const Ranked<Key>& b) {
+        const auto sign = order(a, b);
+        return sign != 0 ? sign < 0 : a.row < b.row;
+    });
+    ListItems sorted;
+    sorted.reserve(items.size());
+    for (const Ranked<Key>& rank : ranks)
+        sorted.append(std::move(items[rank.row]));
+    items = std::move(sorted);
+}
+
+// The first 16 bytes of a title key, zero after its end, as two numbers that order as the bytes do:
+// most titles differ within them, so most comparisons are of numbers. Keys whose heads are equal
+// compare whole.
+struct TitleHead {
+    uint64_t high = 0;
+    uint64_t low = 0;
+
+    static TitleHead of(const std::string& key)
+    {
+        unsigned char bytes[16] = {};
+        std::memcpy(bytes, key.data(), std::min(key.size(), sizeof bytes));
+        return {qFromBigEndian<uint64_t>(bytes), qFromBigEndian<uint64_t>(bytes + 8)};
+    }
+    auto operator<=>(const TitleHead&) const = default;
+};
 
 // Runs the work on every row of a list, by index: the caller and threads of the global pool take slices
 // of rows in turn, since a row costs a few file-system calls that other cores can make meanwhile. The
@@ -220,8 +266,12 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
     Slices::forEach(qsizetype(entries.size()), [&](qsizetype i) {
         const auto [offset, type] = entries[size_t(i)];
         const char* name = names.constData() + offset;
-        const QString key = QFile::decodeName(name);
-        if (!Note::isSafePathComponent(key) || !isRegularFile(dirfd(dir), name, type))
+        const qsizetype length = qsizetype(std::strlen(name));
+        // A listed name is never empty, has at most 255 bytes and no '/' or NUL: an ASCII one is a safe
+        // key and the bytes of its file name, with no decoding or encoding again.
+        const bool ascii = isAscii(name, length);
+        const QString key = ascii ? QString::fromLatin1(name, length) : QFile::decodeName(name);
+        if (!(ascii || Note::isSafePathComponent(key)) || !isRegularFile(dirfd(dir), name, type))
             return;
         auto item = std::make_shared<ListItem>();
         item->setKey(key);
@@ -233,8 +283,8 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
             item->setCreatedOn(created);
         } else {
             FileDates::Version version;
-            FileDates::regularFileModifiedAt(documents.fd, QFile::encodeName(key).constData(), &modified,
-                                             titles ? &version : nullptr);
+            FileDates::regularFileModifiedAt(documents.fd, ascii ? name : QFile::encodeName(key).constData(),
+                                             &modified, titles ? &version : nullptr);
             if (titles)
                 titles->read(*item, version);
         }
@@ -295,8 +345,11 @@ void ListViewController::appendTitleOrderKey(const QString& title, std::string& 
 void ListViewController::sortListItems(ListItems& items, int64_t option, bool tiesByLatestChange)
 {
     if (option != 2) {
-        std::stable_sort(items.begin(), items.end(),
-                         [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+        std::vector<Ranked<int64_t>> ranks(size_t(items.size()));
+        for (qsizetype i = 0; i < items.size(); ++i)
+            ranks[size_t(i)] = {option == 1 ? items[i]->createdOn() : items[i]->updatedOn(), uint32_t(i)};
+        // Newest first.
+        arrange(items, ranks, [](const auto& a, const auto& b) { return b.key <=> a.key; });
         if (tiesByLatestChange)
             orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return !sortsBefore(*items[a], *items[b], option); });
         return;
@@ -304,16 +357,20 @@ void ListViewController::sortListItems(ListItems& items, int64_t option, bool ti
     // Each title folded once rather than at every comparison, on the slices: reading thousands of
     // titles is mostly waiting for memory.
     std::vector<std::string> keys(size_t(items.size()));
-    Slices::forEach(items.size(), [&](qsizetype i) { appendTitleOrderKey(items[i]->title(), keys[size_t(i)]); });
-    std::vector<std::pair<std::string_view, ListItemPtr>> keyed;
-    keyed.reserve(keys.size());
-    for (qsizetype i = 0; i < items.size(); ++i)
-        keyed.emplace_back(keys[size_t(i)], std::move(items[i]));
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (qsizetype i = 0; i < items.size(); ++i)
-        items[i] = std::move(keyed[size_t(i)].second);
+    std::vector<Ranked<TitleHead>> ranks(keys.size());
+    Slices::forEach(items.size(), [&](qsizetype i) {
+        std::string& key = keys[size_t(i)];
+        appendTitleOrderKey(items[i]->title(), key);
+        ranks[size_t(i)] = {TitleHead::of(key), uint32_t(i)};
+    });
+    arrange(items, ranks, [&](const auto& a, const auto& b) {
+        const auto heads = a.key <=> b.key;
+        return heads != 0 ? heads : keys[a.row].compare(keys[b.row]) <=> 0;
+    });
     if (tiesByLatestChange)
-        orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return keyed[size_t(a)].first == keyed[size_t(b)].first; });
+        orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) {
+            return keys[ranks[size_t(a)].row] == keys[ranks[size_t(b)].row];
+        });
 }
 
 void ListViewController::showRows(Loaded loaded, Completion completion)
