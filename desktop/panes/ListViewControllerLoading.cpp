@@ -17,12 +17,14 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <compare>
-#include <cstring>
 #include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -113,47 +115,98 @@ struct TitleHead {
     auto operator<=>(const TitleHead&) const = default;
 };
 
-// Runs the work on every row of a list, by index: the caller and threads of the global pool take slices
-// of rows in turn, since a row costs a few file-system calls that other cores can make meanwhile. The
-// caller waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
+// A listing's entries read so far, a slice at a time: the names (each ending in NUL), with the kinds
+// the listing gave, the rows made of them and their titles' order keys.
+struct ListingSlice {
+    QByteArray names;
+    std::vector<std::pair<qsizetype, unsigned char>> entries;
+    std::vector<ListItemPtr> rows;
+    std::vector<std::string> keys; // of the rows made, when asked
+};
+
+// Runs work on slices of a list's rows, by number: the caller and threads of the global pool take
+// slices in turn, since a row costs a few file-system calls that other cores can make meanwhile. Slices
+// may be added while earlier ones are worked on, as a listing is read. The caller waits only for slices
+// already begun, so a pool kept busy elsewhere delays the list by nothing.
 class Slices {
 public:
-    Slices(qsizetype rows, const std::function<void(qsizetype)>& work)
-        : rows_(rows), work_(work), count_((rows + Size - 1) / Size)
+    static constexpr qsizetype Size = 512;
+
+    // At most `helpers` threads of the pool help at once.
+    Slices(std::function<void(qsizetype slice)> work, qsizetype helpers)
+        : state_(std::make_shared<State>(std::move(work), helpers))
     {
     }
+    Slices(const Slices&) = delete;
+    Slices& operator=(const Slices&) = delete;
+    ~Slices() { finish(); }
+
+    // Runs the work on every row of a list, by index.
     static void forEach(qsizetype rows, const std::function<void(qsizetype)>& work)
     {
-        const auto slices = std::make_shared<Slices>(rows, work);
-        const qsizetype helpers = std::min<qsizetype>(slices->count_, std::thread::hardware_concurrency()) - 1;
-        for (qsizetype i = 0; i < helpers; ++i)
-            DispatchQueue::global()->async([slices] { slices->take(); });
-        slices->take();
-        std::unique_lock lock(slices->mutex_);
-        slices->finished_.wait(lock, [&] { return slices->done_ == slices->count_; });
+        const qsizetype count = (rows + Size - 1) / Size;
+        Slices slices([&](qsizetype slice) {
+            for (qsizetype i = slice * Size; i < std::min(rows, (slice + 1) * Size); ++i)
+                work(i);
+        }, std::min<qsizetype>(count, qsizetype(std::thread::hardware_concurrency())) - 1);
+        for (qsizetype slice = 0; slice < count; ++slice)
+            slices.add();
+    }
+
+    // One more slice, numbered as the count of those before, is ready for the work; a thread of the
+    // pool is called for it only when asked (the caller may be about to take it).
+    void add(bool callHelper = true)
+    {
+        std::unique_lock lock(state_->mutex);
+        ++state_->added;
+        if (!callHelper || state_->helpers >= state_->maxHelpers)
+            return;
+        ++state_->helpers;
+        lock.unlock();
+        DispatchQueue::global()->async([state = state_] { state->take(true); });
+    }
+
+    // No slice comes after: takes those left and waits for those begun.
+    void finish()
+    {
+        state_->take(false);
+        std::unique_lock lock(state_->mutex);
+        state_->finished.wait(lock, [&] { return state_->done == state_->added; });
     }
 
 private:
-    static constexpr qsizetype Size = 512;
-
-    void take()
-    {
-        for (qsizetype slice = next_++; slice < count_; slice = next_++) {
-            for (qsizetype i = slice * Size; i < std::min(rows_, (slice + 1) * Size); ++i)
-                work_(i);
-            std::lock_guard lock(mutex_);
-            if (++done_ == count_)
-                finished_.notify_all();
+    struct State {
+        State(std::function<void(qsizetype)> work, qsizetype maxHelpers)
+            : work(std::move(work)), maxHelpers(maxHelpers)
+        {
         }
-    }
+        // Works on slices until none is ready; a helper leaves the count as it finds none, so a slice
+        // added after that calls another.
+        void take(bool helper)
+        {
+            std::unique_lock lock(mutex);
+            while (taken < added) {
+                const qsizetype slice = taken++;
+                lock.unlock();
+                work(slice);
+                lock.lock();
+                if (++done == added)
+                    finished.notify_all();
+            }
+            if (helper)
+                --helpers;
+        }
 
-    const qsizetype rows_;
-    const std::function<void(qsizetype)> work_;
-    const qsizetype count_;
-    std::atomic<qsizetype> next_ = 0;
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    qsizetype done_ = 0;
+        const std::function<void(qsizetype)> work;
+        const qsizetype maxHelpers;
+        std::mutex mutex;
+        std::condition_variable finished;
+        qsizetype added = 0;
+        qsizetype taken = 0;
+        qsizetype done = 0;
+        qsizetype helpers = 0;
+    };
+    std::shared_ptr<State> state_;
 };
 
 } // namespace
@@ -218,11 +271,16 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
     if (tagged && !Note::isSafePathComponent(tag))
         return loaded;
     const auto import = [&](const QString& directory, int shown) {
-        if (option != 2)
-            return importDirectory(directory, shown, option);
+        if (option != 2) {
+            ListItems items = importDirectory(directory, shown, option);
+            sortListItems(items, option, true);
+            return items;
+        }
         ListTitleReader titles(titleCache(shown), shown);
-        ListItems items = importDirectory(directory, shown, option, &titles);
+        std::vector<std::string> keys;
+        ListItems items = importDirectory(directory, shown, option, &titles, &keys);
         titles.finish(items, !tagged);
+        sortByTitleKeys(items, keys, true);
         return items;
     };
     if (tagged) {
@@ -232,8 +290,6 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
         const int shown = storage == NoteStorageArchive ? NoteStorageArchive : NoteStorageInbox;
         loaded.items = import(Note::documentDirectoryForStorage(shown), shown);
     }
-    for (ListItems* list : {&loaded.items, &loaded.archived})
-        sortListItems(*list, option, true);
     return loaded;
 }
 
@@ -246,33 +302,21 @@ ListTitleCache& ListViewController::titleCache(int storage) const
 }
 
 ListItems ListViewController::importDirectory(const QString& directory, int storage, int64_t option,
-                                              ListTitleReader* titles)
+                                              ListTitleReader* titles, std::vector<std::string>* titleKeys)
 {
     const QByteArray path = QFile::encodeName(directory);
     DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
     if (!dir)
         return {};
-    // The listing alone is read in turn; each entry's checks and looks go to the slices.
-    QByteArray names;
-    std::vector<std::pair<qsizetype, unsigned char>> entries;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        entries.emplace_back(names.size(), entry->d_type);
-        names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
-    }
-    std::vector<ListItemPtr> rows(entries.size());
     const OpenFolder documents(Note::documentDirectoryForStorage(storage));
-    Slices::forEach(qsizetype(entries.size()), [&](qsizetype i) {
-        const auto [offset, type] = entries[size_t(i)];
-        const char* name = names.constData() + offset;
+    const auto row = [&](const char* name, unsigned char type) -> ListItemPtr {
         const qsizetype length = qsizetype(std::strlen(name));
         // A listed name is never empty, has at most 255 bytes and no '/' or NUL: an ASCII one is a safe
         // key and the bytes of its file name, with no decoding or encoding again.
         const bool ascii = isAscii(name, length);
         const QString key = ascii ? QString::fromLatin1(name, length) : QFile::decodeName(name);
         if (!(ascii || Note::isSafePathComponent(key)) || !isRegularFile(dirfd(dir), name, type))
-            return;
+            return nullptr;
         auto item = std::make_shared<ListItem>();
         item->setKey(key);
         item->setStorage(storage);
@@ -289,14 +333,57 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
                 titles->read(*item, version);
         }
         item->setUpdatedOn(modified);
-        rows[size_t(i)] = std::move(item);
-    });
+        return item;
+    };
+    // The listing alone is read in turn; each slice of entries goes to the slices' threads, for their
+    // checks and looks, while the next is read.
+    std::deque<ListingSlice> listed;
+    std::mutex listedMutex;
+    {
+        Slices slices([&](qsizetype number) {
+            ListingSlice* slice = nullptr;
+            {
+                std::lock_guard lock(listedMutex);
+                slice = &listed[size_t(number)];
+            }
+            slice->rows.reserve(slice->entries.size());
+            for (const auto& [offset, type] : slice->entries) {
+                slice->rows.push_back(row(slice->names.constData() + offset, type));
+                // Folded here, while the title is at hand.
+                if (titleKeys && slice->rows.back())
+                    appendTitleOrderKey(slice->rows.back()->title(), slice->keys.emplace_back());
+            }
+        }, qsizetype(std::thread::hardware_concurrency()) - 1);
+        ListingSlice reading;
+        const auto hand = [&](bool callHelper) {
+            {
+                std::lock_guard lock(listedMutex);
+                listed.push_back(std::exchange(reading, {}));
+            }
+            slices.add(callHelper);
+        };
+        while (const dirent* entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            reading.entries.emplace_back(reading.names.size(), entry->d_type);
+            reading.names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+            if (qsizetype(reading.entries.size()) == Slices::Size)
+                hand(true);
+        }
+        // The caller takes the last slice next.
+        if (!reading.entries.empty())
+            hand(false);
+        slices.finish();
+    }
     ::closedir(dir);
     ListItems items;
-    items.reserve(qsizetype(rows.size()));
-    for (ListItemPtr& row : rows) {
-        if (row)
-            items.append(std::move(row));
+    for (ListingSlice& slice : listed) {
+        for (ListItemPtr& made : slice.rows) {
+            if (made)
+                items.append(std::move(made));
+        }
+        if (titleKeys)
+            std::move(slice.keys.begin(), slice.keys.end(), std::back_inserter(*titleKeys));
     }
     return items;
 }
@@ -357,12 +444,16 @@ void ListViewController::sortListItems(ListItems& items, int64_t option, bool ti
     // Each title folded once rather than at every comparison, on the slices: reading thousands of
     // titles is mostly waiting for memory.
     std::vector<std::string> keys(size_t(items.size()));
+    Slices::forEach(items.size(), [&](qsizetype i) { appendTitleOrderKey(items[i]->title(), keys[size_t(i)]); });
+    sortByTitleKeys(items, keys, tiesByLatestChange);
+}
+
+void ListViewController::sortByTitleKeys(ListItems& items, const std::vector<std::string>& keys,
+                                         bool tiesByLatestChange)
+{
     std::vector<Ranked<TitleHead>> ranks(keys.size());
-    Slices::forEach(items.size(), [&](qsizetype i) {
-        std::string& key = keys[size_t(i)];
-        appendTitleOrderKey(items[i]->title(), key);
-        ranks[size_t(i)] = {TitleHead::of(key), uint32_t(i)};
-    });
+    for (size_t i = 0; i < keys.size(); ++i)
+        ranks[i] = {TitleHead::of(keys[i]), uint32_t(i)};
     arrange(items, ranks, [&](const auto& a, const auto& b) {
         const auto heads = a.key <=> b.key;
         return heads != 0 ? heads : keys[a.row].compare(keys[b.row]) <=> 0;

@@ -213,6 +213,23 @@ TEST(ListSortOrder, EveryOptionSortsAsAStableSortByItsComparison)
     }
 }
 
+// A folder of several reading slices, handed to the pool while the rest is read, lists every note once
+// in either order.
+TEST_F(PanesList, AFolderOfManySlicesListsEveryNoteOnce)
+{
+    constexpr int count = 1300;
+    for (int i = 0; i < count; ++i)
+        note(QStringLiteral("n%1.txt").arg(i), NoteStorageInbox, 1000 + i, 0,
+             "t" + QByteArray::number(count - i).rightJustified(5, '0'));
+    for (const int64_t option : {0, 2}) {
+        core.setNoteSortOptions(option);
+        ASSERT_TRUE(load());
+        ASSERT_EQ(list.items().size(), count) << option;
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(list.items()[i]->key(), QStringLiteral("n%1.txt").arg(count - 1 - i)) << option;
+    }
+}
+
 // A name beyond ASCII is listed, dated and titled as an ASCII one is, by either order.
 TEST_F(PanesList, NamesBeyondAsciiAreDatedAndTitledAsAnyOther)
 {
