@@ -209,6 +209,68 @@ private:
     std::shared_ptr<State> state_;
 };
 
+// A row of a listing: a regular file with a safe name, dated from the note's text file (created too
+// for the sort option 1 that orders by it) and, with titles, titled.
+struct RowMaker {
+    int listed;    // the folder listed, for entries of unknown kind
+    int documents; // the notes' text files
+    int storage;
+    int64_t option;
+    ListTitleReader* titles;
+
+    ListItemPtr operator()(const char* name, unsigned char type) const
+    {
+        const qsizetype length = qsizetype(std::strlen(name));
+        // A listed name is never empty, has at most 255 bytes and no '/' or NUL: an ASCII one is a safe
+        // key and the bytes of its file name, with no decoding or encoding again.
+        const bool ascii = isAscii(name, length);
+        const QString key = ascii ? QString::fromLatin1(name, length) : QFile::decodeName(name);
+        if (!(ascii || Note::isSafePathComponent(key)) || !isRegularFile(listed, name, type))
+            return nullptr;
+        auto item = std::make_shared<ListItem>();
+        item->setKey(key);
+        item->setStorage(storage);
+        int64_t modified = 0;
+        if (option == 1) {
+            int64_t created = 0;
+            FileDates::regularFileDates(Note::documentFileForKey(key, storage), &created, &modified);
+            item->setCreatedOn(created);
+        } else {
+            FileDates::Version version;
+            FileDates::regularFileModifiedAt(documents, ascii ? name : QFile::encodeName(key).constData(), &modified,
+                                             titles ? &version : nullptr);
+            if (titles)
+                titles->read(*item, version);
+        }
+        item->setUpdatedOn(modified);
+        return item;
+    }
+};
+
+// Reads the listing's names but those beginning with '.', handing each slice of them to `slices` as it
+// fills; the caller takes the last slice next.
+void readListing(DIR* dir, Slices& slices, std::deque<ListingSlice>& listed, std::mutex& listedMutex)
+{
+    ListingSlice reading;
+    const auto hand = [&](bool callHelper) {
+        {
+            std::lock_guard lock(listedMutex);
+            listed.push_back(std::exchange(reading, {}));
+        }
+        slices.add(callHelper);
+    };
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        reading.entries.emplace_back(reading.names.size(), entry->d_type);
+        reading.names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+        if (qsizetype(reading.entries.size()) == Slices::Size)
+            hand(true);
+    }
+    if (!reading.entries.empty())
+        hand(false);
+}
+
 } // namespace
 
 void ListViewController::selectStorage(int storage, const QString& tag, Completion completion)
@@ -309,32 +371,7 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
     if (!dir)
         return {};
     const OpenFolder documents(Note::documentDirectoryForStorage(storage));
-    const auto row = [&](const char* name, unsigned char type) -> ListItemPtr {
-        const qsizetype length = qsizetype(std::strlen(name));
-        // A listed name is never empty, has at most 255 bytes and no '/' or NUL: an ASCII one is a safe
-        // key and the bytes of its file name, with no decoding or encoding again.
-        const bool ascii = isAscii(name, length);
-        const QString key = ascii ? QString::fromLatin1(name, length) : QFile::decodeName(name);
-        if (!(ascii || Note::isSafePathComponent(key)) || !isRegularFile(dirfd(dir), name, type))
-            return nullptr;
-        auto item = std::make_shared<ListItem>();
-        item->setKey(key);
-        item->setStorage(storage);
-        int64_t modified = 0;
-        if (option == 1) {
-            int64_t created = 0;
-            FileDates::regularFileDates(Note::documentFileForKey(key, storage), &created, &modified);
-            item->setCreatedOn(created);
-        } else {
-            FileDates::Version version;
-            FileDates::regularFileModifiedAt(documents.fd, ascii ? name : QFile::encodeName(key).constData(),
-                                             &modified, titles ? &version : nullptr);
-            if (titles)
-                titles->read(*item, version);
-        }
-        item->setUpdatedOn(modified);
-        return item;
-    };
+    const RowMaker row{dirfd(dir), documents.fd, storage, option, titles};
     // The listing alone is read in turn; each slice of entries goes to the slices' threads, for their
     // checks and looks, while the next is read.
     std::deque<ListingSlice> listed;
@@ -354,25 +391,7 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
                     appendTitleOrderKey(slice->rows.back()->title(), slice->keys.emplace_back());
             }
         }, qsizetype(std::thread::hardware_concurrency()) - 1);
-        ListingSlice reading;
-        const auto hand = [&](bool callHelper) {
-            {
-                std::lock_guard lock(listedMutex);
-                listed.push_back(std::exchange(reading, {}));
-            }
-            slices.add(callHelper);
-        };
-        while (const dirent* entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.')
-                continue;
-            reading.entries.emplace_back(reading.names.size(), entry->d_type);
-            reading.names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
-            if (qsizetype(reading.entries.size()) == Slices::Size)
-                hand(true);
-        }
-        // The caller takes the last slice next.
-        if (!reading.entries.empty())
-            hand(false);
+        readListing(dir, slices, listed, listedMutex);
         slices.finish();
     }
     ::closedir(dir);
