@@ -130,7 +130,7 @@ struct ListingSlice {
 // already begun, so a pool kept busy elsewhere delays the list by nothing.
 class Slices {
 public:
-    static constexpr qsizetype Size = 512;
+    static constexpr qsizetype Size = 256;
 
     // At most `helpers` threads of the pool help at once.
     Slices(std::function<void(qsizetype slice)> work, qsizetype helpers)
