@@ -169,9 +169,9 @@ void ListTitleReader::read(ListItem& item, const FileDates::Version& version)
 {
     if (const QString* title = cache_.find(item.key(), version)) {
         item.setTitle(*title);
-        ++found_;
         return;
     }
+    ++missed_;
     const NoteIndexMarker::Stamp text{version.size, version.modifiedSeconds, version.modifiedNanoseconds, true};
     const bool indexed =
         version.size >= 0 && NoteIndexMarker::stampAt(markers_.fd, QFile::encodeName(item.key()).constData()) == text;
@@ -187,7 +187,7 @@ void ListTitleReader::read(ListItem& item, const FileDates::Version& version)
 
 void ListTitleReader::finish(const QList<ListItemPtr>& rows, bool whole)
 {
-    cache_.keep(fresh_, found_, rows, whole);
+    cache_.keep(fresh_, rows.size() - missed_, rows, whole);
 }
 
 QString ListTitleReader::headerTitle(const QString& key, int storage)

@@ -59,6 +59,7 @@ class ListTitleReader {
 public:
     ListTitleReader(ListTitleCache& cache, int storage);
 
+    // Once for each row the listing will give `finish`.
     void read(ListItem& item, const FileDates::Version& version);
     // The listing is over: the cache keeps what was read.
     void finish(const QList<ListItemPtr>& rows, bool whole);
@@ -70,7 +71,9 @@ private:
     ListTitleCache& cache_;
     const OpenFolder headers_;
     const OpenFolder markers_;
-    std::atomic<qsizetype> found_ = 0;
+    // Rows without a kept title, counted instead of the rows with one: they are few, so the threads
+    // seldom pass the count between cores.
+    std::atomic<qsizetype> missed_ = 0;
     std::mutex mutex_;
     QHash<QString, ListTitleCache::Entry> fresh_;
 };

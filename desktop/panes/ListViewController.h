@@ -126,9 +126,11 @@ public:
 
     // The rows of a directory's regular files with safe names, dated from the notes' text files: the
     // creation date only for the sort option 1 that orders by it (it costs another look per file);
-    // with titles, each row's title read as soon as it is dated.
+    // with titles, each row's title read as soon as it is dated, and with titleKeys its order key
+    // (appendTitleOrderKey) made, at the row's index.
     static ListItems importDirectory(const QString& directory, int storage, int64_t option,
-                                     ListTitleReader* titles = nullptr);
+                                     ListTitleReader* titles = nullptr,
+                                     std::vector<std::string>* titleKeys = nullptr);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified;
     // with tiesByLatestChange, of rows equal by the option (dates are whole seconds) the note whose
     // file changed last comes first.
@@ -179,6 +181,8 @@ private:
     static bool stands(const ListItem& item, const QString& key, int storage);
     static NotePtr noteOf(const ListItem& item);
     static bool sortsBefore(const ListItem& a, const ListItem& b, int64_t option);
+    // sortListItems by title, each row's order key given at its index.
+    static void sortByTitleKeys(ListItems& items, const std::vector<std::string>& keys, bool tiesByLatestChange);
     Loaded load(int storage, const QString& tag, const QString& query) const;
     // The storage's kept titles; on the file queue.
     ListTitleCache& titleCache(int storage) const;

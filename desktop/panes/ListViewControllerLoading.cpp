@@ -10,23 +10,31 @@
 #include <QFile>
 #include <QKeySequence>
 #include <QLabel>
+#include <QtEndian>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstring>
+#include <compare>
 #include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <functional>
+#include <iterator>
 #include <mutex>
-#include <string_view>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 namespace {
+
+bool isAscii(const char* name, qsizetype length)
+{
+    return std::all_of(name, name + length, [](char c) { return (unsigned char)c < 0x80; });
+}
 
 bool isRegularFile(int folder, const char* name, unsigned char type)
 {
@@ -67,48 +75,201 @@ void orderTiesByLatestChange(ListItems& items, const Same& same)
     }
 }
 
-// Runs the work on every row of a list, by index: the caller and threads of the global pool take slices
-// of rows in turn, since a row costs a few file-system calls that other cores can make meanwhile. The
-// caller waits only for slices already begun, so a pool kept busy elsewhere delays the list by nothing.
+// A row to sort: what it sorts by and its index before the sort, which keeps rows that sort alike in
+// their order. Sorting these moves small values and reads no row while comparing.
+template <typename Key>
+struct Ranked {
+    Key key;
+    uint32_t row;
+};
+
+// Sorts the rows as their ranks order by `order` (a three-way comparison of two ranks), rows that
+// it finds equal in their present order; `ranks` ends in the new order.
+template <typename Key, typename Order>
+void arrange(ListItems& items, std::vector<Ranked<Key>>& ranks, const Order& order)
+{
+    std::sort(ranks.begin(), ranks.end(), [&](const Ranked<Key>& a, const Ranked<Key>& b) {
+        const auto sign = order(a, b);
+        return sign != 0 ? sign < 0 : a.row < b.row;
+    });
+    ListItems sorted;
+    sorted.reserve(items.size());
+    for (const Ranked<Key>& rank : ranks)
+        sorted.append(std::move(items[rank.row]));
+    items = std::move(sorted);
+}
+
+// The first 16 bytes of a title key, zero after its end, as two numbers that order as the bytes do:
+// most titles differ within them, so most comparisons are of numbers. Keys whose heads are equal
+// compare whole.
+struct TitleHead {
+    uint64_t high = 0;
+    uint64_t low = 0;
+
+    static TitleHead of(const std::string& key)
+    {
+        unsigned char bytes[16] = {};
+        std::memcpy(bytes, key.data(), std::min(key.size(), sizeof bytes));
+        return {qFromBigEndian<uint64_t>(bytes), qFromBigEndian<uint64_t>(bytes + 8)};
+    }
+    auto operator<=>(const TitleHead&) const = default;
+};
+
+// A listing's entries read so far, a slice at a time: the names (each ending in NUL), with the kinds
+// the listing gave, the rows made of them and their titles' order keys.
+struct ListingSlice {
+    QByteArray names;
+    std::vector<std::pair<qsizetype, unsigned char>> entries;
+    std::vector<ListItemPtr> rows;
+    std::vector<std::string> keys; // of the rows made, when asked
+};
+
+// Runs work on slices of a list's rows, by number: the caller and threads of the global pool take
+// slices in turn, since a row costs a few file-system calls that other cores can make meanwhile. Slices
+// may be added while earlier ones are worked on, as a listing is read. The caller waits only for slices
+// already begun, so a pool kept busy elsewhere delays the list by nothing.
 class Slices {
 public:
-    Slices(qsizetype rows, const std::function<void(qsizetype)>& work)
-        : rows_(rows), work_(work), count_((rows + Size - 1) / Size)
+    static constexpr qsizetype Size = 256;
+
+    // At most `helpers` threads of the pool help at once.
+    Slices(std::function<void(qsizetype slice)> work, qsizetype helpers)
+        : state_(std::make_shared<State>(std::move(work), helpers))
     {
     }
+    Slices(const Slices&) = delete;
+    Slices& operator=(const Slices&) = delete;
+    ~Slices() { finish(); }
+
+    // Runs the work on every row of a list, by index.
     static void forEach(qsizetype rows, const std::function<void(qsizetype)>& work)
     {
-        const auto slices = std::make_shared<Slices>(rows, work);
-        const qsizetype helpers = std::min<qsizetype>(slices->count_, std::thread::hardware_concurrency()) - 1;
-        for (qsizetype i = 0; i < helpers; ++i)
-            DispatchQueue::global()->async([slices] { slices->take(); });
-        slices->take();
-        std::unique_lock lock(slices->mutex_);
-        slices->finished_.wait(lock, [&] { return slices->done_ == slices->count_; });
+        const qsizetype count = (rows + Size - 1) / Size;
+        Slices slices([&](qsizetype slice) {
+            for (qsizetype i = slice * Size; i < std::min(rows, (slice + 1) * Size); ++i)
+                work(i);
+        }, std::min<qsizetype>(count, qsizetype(std::thread::hardware_concurrency())) - 1);
+        for (qsizetype slice = 0; slice < count; ++slice)
+            slices.add();
+    }
+
+    // One more slice, numbered as the count of those before, is ready for the work; a thread of the
+    // pool is called for it only when asked (the caller may be about to take it).
+    void add(bool callHelper = true)
+    {
+        std::unique_lock lock(state_->mutex);
+        ++state_->added;
+        if (!callHelper || state_->helpers >= state_->maxHelpers)
+            return;
+        ++state_->helpers;
+        lock.unlock();
+        DispatchQueue::global()->async([state = state_] { state->take(true); });
+    }
+
+    // No slice comes after: takes those left and waits for those begun.
+    void finish()
+    {
+        state_->take(false);
+        std::unique_lock lock(state_->mutex);
+        state_->finished.wait(lock, [&] { return state_->done == state_->added; });
     }
 
 private:
-    static constexpr qsizetype Size = 512;
-
-    void take()
-    {
-        for (qsizetype slice = next_++; slice < count_; slice = next_++) {
-            for (qsizetype i = slice * Size; i < std::min(rows_, (slice + 1) * Size); ++i)
-                work_(i);
-            std::lock_guard lock(mutex_);
-            if (++done_ == count_)
-                finished_.notify_all();
+    struct State {
+        State(std::function<void(qsizetype)> work, qsizetype maxHelpers)
+            : work(std::move(work)), maxHelpers(maxHelpers)
+        {
         }
-    }
+        // Works on slices until none is ready; a helper leaves the count as it finds none, so a slice
+        // added after that calls another.
+        void take(bool helper)
+        {
+            std::unique_lock lock(mutex);
+            while (taken < added) {
+                const qsizetype slice = taken++;
+                lock.unlock();
+                work(slice);
+                lock.lock();
+                if (++done == added)
+                    finished.notify_all();
+            }
+            if (helper)
+                --helpers;
+        }
 
-    const qsizetype rows_;
-    const std::function<void(qsizetype)> work_;
-    const qsizetype count_;
-    std::atomic<qsizetype> next_ = 0;
-    std::mutex mutex_;
-    std::condition_variable finished_;
-    qsizetype done_ = 0;
+        const std::function<void(qsizetype)> work;
+        const qsizetype maxHelpers;
+        std::mutex mutex;
+        std::condition_variable finished;
+        qsizetype added = 0;
+        qsizetype taken = 0;
+        qsizetype done = 0;
+        qsizetype helpers = 0;
+    };
+    std::shared_ptr<State> state_;
 };
+
+// A row of a listing: a regular file with a safe name, dated from the note's text file (created too
+// for the sort option 1 that orders by it) and, with titles, titled.
+struct RowMaker {
+    int listed;    // the folder listed, for entries of unknown kind
+    int documents; // the notes' text files
+    int storage;
+    int64_t option;
+    ListTitleReader* titles;
+
+    ListItemPtr operator()(const char* name, unsigned char type) const
+    {
+        const qsizetype length = qsizetype(std::strlen(name));
+        // A listed name is never empty, has at most 255 bytes and no '/' or NUL: an ASCII one is a safe
+        // key and the bytes of its file name, with no decoding or encoding again.
+        const bool ascii = isAscii(name, length);
+        const QString key = ascii ? QString::fromLatin1(name, length) : QFile::decodeName(name);
+        if (!(ascii || Note::isSafePathComponent(key)) || !isRegularFile(listed, name, type))
+            return nullptr;
+        auto item = std::make_shared<ListItem>();
+        item->setKey(key);
+        item->setStorage(storage);
+        int64_t modified = 0;
+        if (option == 1) {
+            int64_t created = 0;
+            FileDates::regularFileDates(Note::documentFileForKey(key, storage), &created, &modified);
+            item->setCreatedOn(created);
+        } else {
+            FileDates::Version version;
+            FileDates::regularFileModifiedAt(documents, ascii ? name : QFile::encodeName(key).constData(), &modified,
+                                             titles ? &version : nullptr);
+            if (titles)
+                titles->read(*item, version);
+        }
+        item->setUpdatedOn(modified);
+        return item;
+    }
+};
+
+// Reads the listing's names but those beginning with '.', handing each slice of them to `slices` as it
+// fills; the caller takes the last slice next.
+void readListing(DIR* dir, Slices& slices, std::deque<ListingSlice>& listed, std::mutex& listedMutex)
+{
+    ListingSlice reading;
+    const auto hand = [&](bool callHelper) {
+        {
+            std::lock_guard lock(listedMutex);
+            listed.push_back(std::exchange(reading, {}));
+        }
+        slices.add(callHelper);
+    };
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        reading.entries.emplace_back(reading.names.size(), entry->d_type);
+        reading.names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+        if (qsizetype(reading.entries.size()) == Slices::Size)
+            hand(true);
+    }
+    if (!reading.entries.empty())
+        hand(false);
+}
 
 } // namespace
 
@@ -172,11 +333,16 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
     if (tagged && !Note::isSafePathComponent(tag))
         return loaded;
     const auto import = [&](const QString& directory, int shown) {
-        if (option != 2)
-            return importDirectory(directory, shown, option);
+        if (option != 2) {
+            ListItems items = importDirectory(directory, shown, option);
+            sortListItems(items, option, true);
+            return items;
+        }
         ListTitleReader titles(titleCache(shown), shown);
-        ListItems items = importDirectory(directory, shown, option, &titles);
+        std::vector<std::string> keys;
+        ListItems items = importDirectory(directory, shown, option, &titles, &keys);
         titles.finish(items, !tagged);
+        sortByTitleKeys(items, keys, true);
         return items;
     };
     if (tagged) {
@@ -186,8 +352,6 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
         const int shown = storage == NoteStorageArchive ? NoteStorageArchive : NoteStorageInbox;
         loaded.items = import(Note::documentDirectoryForStorage(shown), shown);
     }
-    for (ListItems* list : {&loaded.items, &loaded.archived})
-        sortListItems(*list, option, true);
     return loaded;
 }
 
@@ -200,53 +364,45 @@ ListTitleCache& ListViewController::titleCache(int storage) const
 }
 
 ListItems ListViewController::importDirectory(const QString& directory, int storage, int64_t option,
-                                              ListTitleReader* titles)
+                                              ListTitleReader* titles, std::vector<std::string>* titleKeys)
 {
     const QByteArray path = QFile::encodeName(directory);
     DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
     if (!dir)
         return {};
-    // The listing alone is read in turn; each entry's checks and looks go to the slices.
-    QByteArray names;
-    std::vector<std::pair<qsizetype, unsigned char>> entries;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        entries.emplace_back(names.size(), entry->d_type);
-        names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
-    }
-    std::vector<ListItemPtr> rows(entries.size());
     const OpenFolder documents(Note::documentDirectoryForStorage(storage));
-    Slices::forEach(qsizetype(entries.size()), [&](qsizetype i) {
-        const auto [offset, type] = entries[size_t(i)];
-        const char* name = names.constData() + offset;
-        const QString key = QFile::decodeName(name);
-        if (!Note::isSafePathComponent(key) || !isRegularFile(dirfd(dir), name, type))
-            return;
-        auto item = std::make_shared<ListItem>();
-        item->setKey(key);
-        item->setStorage(storage);
-        int64_t modified = 0;
-        if (option == 1) {
-            int64_t created = 0;
-            FileDates::regularFileDates(Note::documentFileForKey(key, storage), &created, &modified);
-            item->setCreatedOn(created);
-        } else {
-            FileDates::Version version;
-            FileDates::regularFileModifiedAt(documents.fd, QFile::encodeName(key).constData(), &modified,
-                                             titles ? &version : nullptr);
-            if (titles)
-                titles->read(*item, version);
-        }
-        item->setUpdatedOn(modified);
-        rows[size_t(i)] = std::move(item);
-    });
+    const RowMaker row{dirfd(dir), documents.fd, storage, option, titles};
+    // The listing alone is read in turn; each slice of entries goes to the slices' threads, for their
+    // checks and looks, while the next is read.
+    std::deque<ListingSlice> listed;
+    std::mutex listedMutex;
+    {
+        Slices slices([&](qsizetype number) {
+            ListingSlice* slice = nullptr;
+            {
+                std::lock_guard lock(listedMutex);
+                slice = &listed[size_t(number)];
+            }
+            slice->rows.reserve(slice->entries.size());
+            for (const auto& [offset, type] : slice->entries) {
+                slice->rows.push_back(row(slice->names.constData() + offset, type));
+                // Folded here, while the title is at hand.
+                if (titleKeys && slice->rows.back())
+                    appendTitleOrderKey(slice->rows.back()->title(), slice->keys.emplace_back());
+            }
+        }, qsizetype(std::thread::hardware_concurrency()) - 1);
+        readListing(dir, slices, listed, listedMutex);
+        slices.finish();
+    }
     ::closedir(dir);
     ListItems items;
-    items.reserve(qsizetype(rows.size()));
-    for (ListItemPtr& row : rows) {
-        if (row)
-            items.append(std::move(row));
+    for (ListingSlice& slice : listed) {
+        for (ListItemPtr& made : slice.rows) {
+            if (made)
+                items.append(std::move(made));
+        }
+        if (titleKeys)
+            std::move(slice.keys.begin(), slice.keys.end(), std::back_inserter(*titleKeys));
     }
     return items;
 }
@@ -295,8 +451,11 @@ void ListViewController::appendTitleOrderKey(const QString& title, std::string& 
 void ListViewController::sortListItems(ListItems& items, int64_t option, bool tiesByLatestChange)
 {
     if (option != 2) {
-        std::stable_sort(items.begin(), items.end(),
-                         [option](const ListItemPtr& a, const ListItemPtr& b) { return sortsBefore(*a, *b, option); });
+        std::vector<Ranked<int64_t>> ranks(size_t(items.size()));
+        for (qsizetype i = 0; i < items.size(); ++i)
+            ranks[size_t(i)] = {option == 1 ? items[i]->createdOn() : items[i]->updatedOn(), uint32_t(i)};
+        // Newest first.
+        arrange(items, ranks, [](const auto& a, const auto& b) { return b.key <=> a.key; });
         if (tiesByLatestChange)
             orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return !sortsBefore(*items[a], *items[b], option); });
         return;
@@ -305,15 +464,23 @@ void ListViewController::sortListItems(ListItems& items, int64_t option, bool ti
     // titles is mostly waiting for memory.
     std::vector<std::string> keys(size_t(items.size()));
     Slices::forEach(items.size(), [&](qsizetype i) { appendTitleOrderKey(items[i]->title(), keys[size_t(i)]); });
-    std::vector<std::pair<std::string_view, ListItemPtr>> keyed;
-    keyed.reserve(keys.size());
-    for (qsizetype i = 0; i < items.size(); ++i)
-        keyed.emplace_back(keys[size_t(i)], std::move(items[i]));
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (qsizetype i = 0; i < items.size(); ++i)
-        items[i] = std::move(keyed[size_t(i)].second);
+    sortByTitleKeys(items, keys, tiesByLatestChange);
+}
+
+void ListViewController::sortByTitleKeys(ListItems& items, const std::vector<std::string>& keys,
+                                         bool tiesByLatestChange)
+{
+    std::vector<Ranked<TitleHead>> ranks(keys.size());
+    for (size_t i = 0; i < keys.size(); ++i)
+        ranks[i] = {TitleHead::of(keys[i]), uint32_t(i)};
+    arrange(items, ranks, [&](const auto& a, const auto& b) {
+        const auto heads = a.key <=> b.key;
+        return heads != 0 ? heads : keys[a.row].compare(keys[b.row]) <=> 0;
+    });
     if (tiesByLatestChange)
-        orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return keyed[size_t(a)].first == keyed[size_t(b)].first; });
+        orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) {
+            return keys[ranks[size_t(a)].row] == keys[ranks[size_t(b)].row];
+        });
 }
 
 void ListViewController::showRows(Loaded loaded, Completion completion)

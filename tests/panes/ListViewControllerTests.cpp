@@ -182,6 +182,75 @@ TEST(ListTitleOrder, KeysOrderAsTheTitlesCompareIgnoringCase)
     }
 }
 
+// Every option orders rows as a stable sort by its comparison does: titles alike for 16 bytes and
+// more, one the start of another, equal but for case or equal outright; dates equal or not.
+TEST(ListSortOrder, EveryOptionSortsAsAStableSortByItsComparison)
+{
+    const QString shared = QStringLiteral("A shared opening of many titles");
+    const QStringList titles = {shared + "b", shared.toUpper() + "A", shared, shared + "b", "",
+                                QString(), shared.left(16), shared.left(16) + QChar(0), shared.left(15),
+                                "\u00E9t\u00E9", "\u00C9T\u00C9", "z", "Z", "\U00010428", "b", shared + "a"};
+    ListItems rows;
+    for (qsizetype i = 0; i < 40; ++i) {
+        auto row = std::make_shared<ListItem>();
+        row->setKey(QString::number(i));
+        row->setTitle(titles[(i * 7) % titles.size()]);
+        row->setUpdatedOn((i * 5) % 11);
+        row->setCreatedOn((i * 3) % 7);
+        rows << row;
+    }
+    const std::pair<int64_t, std::function<bool(const ListItem&, const ListItem&)>> options[] = {
+        {0, [](const ListItem& a, const ListItem& b) { return a.updatedOn() > b.updatedOn(); }},
+        {1, [](const ListItem& a, const ListItem& b) { return a.createdOn() > b.createdOn(); }},
+        {2, [](const ListItem& a, const ListItem& b) { return a.title().compare(b.title(), Qt::CaseInsensitive) < 0; }},
+    };
+    for (const auto& [option, before] : options) {
+        ListItems expected = rows;
+        std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) { return before(*a, *b); });
+        ListItems sorted = rows;
+        ListViewController::sortListItems(sorted, option);
+        EXPECT_EQ(sorted, expected) << option;
+    }
+}
+
+// A folder of several reading slices, handed to the pool while the rest is read, lists every note once
+// in either order.
+TEST_F(PanesList, AFolderOfManySlicesListsEveryNoteOnce)
+{
+    constexpr int count = 1300;
+    for (int i = 0; i < count; ++i)
+        note(QStringLiteral("n%1.txt").arg(i), NoteStorageInbox, 1000 + i, 0,
+             "t" + QByteArray::number(count - i).rightJustified(5, '0'));
+    for (const int64_t option : {0, 2}) {
+        core.setNoteSortOptions(option);
+        ASSERT_TRUE(load());
+        ASSERT_EQ(list.items().size(), count) << option;
+        for (int i = 0; i < count; ++i)
+            ASSERT_EQ(list.items()[i]->key(), QStringLiteral("n%1.txt").arg(count - 1 - i)) << option;
+    }
+}
+
+// A name beyond ASCII is listed, dated and titled as an ASCII one is, by either order.
+TEST_F(PanesList, NamesBeyondAsciiAreDatedAndTitledAsAnyOther)
+{
+    const std::tuple<QString, int64_t, QByteArray> notes[] = {{"plain.txt", 300, "beta"},
+                                                             {"\u00E9t\u00E9.txt", 200, "alpha"},
+                                                             {"\u65E5\u8A18.txt", 100, "gamma"}};
+    for (const auto& [key, date, title] : notes)
+        note(key, NoteStorageInbox, date, 0, title + "\nbody")->writeIndexFile();
+    for (const auto& [option, order] : {std::pair{int64_t(0), QList{0, 1, 2}}, {int64_t(2), QList{1, 0, 2}}}) {
+        core.setNoteSortOptions(option);
+        ASSERT_TRUE(load());
+        ASSERT_EQ(list.items().size(), 3);
+        for (qsizetype i = 0; i < 3; ++i) {
+            const auto& [key, date, title] = notes[order[i]];
+            EXPECT_EQ(list.items()[i]->key(), key) << option;
+            EXPECT_EQ(list.items()[i]->updatedOn(), date) << option;
+            EXPECT_EQ(list.items()[i]->title(), QString::fromUtf8(title)) << option;
+        }
+    }
+}
+
 // By title, every header is read, a long one whole, in a list spread over several reading slices,
 // also while every thread of the global pool is held busy; titles equal but for case, or folding
 // alike, sit together (their order among themselves is the latest change's, tested with the dates).
