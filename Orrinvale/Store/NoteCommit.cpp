@@ -363,8 +363,9 @@ void Note::IndexBatch::drop(const QString& searchKey)
 
 void Note::IndexBatch::close()
 {
-    // A text file moved, deleted or written again since its row was made:
-    // whatever did that also saw to the row.
+    // A text file moved, deleted or written again since its row was made
+    // gets no row from here: a move or commit writes its own, and a note
+    // left without a marker is indexed again.
     QList<NoteSearchRow> rows;
     std::vector<const Entry*> current;
     for (const Entry& entry : entries_) {
