@@ -2,9 +2,9 @@
 // of every document (target: at most 30 s), beside indexing the same notes
 // from scratch; and a pass over the same documents once nothing changed
 // (target: at most 100 ms), beside a bare listing of the folder. The import
-// runs the note store's local commits one at a time, each creating about ten
-// files and committing its own search row; the text's flushes are a small
-// part of it. Then a
+// commits the notes waiting at each turn of the file queue (up to eight),
+// each creating about seventeen files and flushing its text and folder; their
+// search rows go in together, one transaction a turn. Then a
 // 5 KB note's folder save, which follows every local commit (target: at most
 // 5 ms p95 on top of it), beside that durable local commit.
 #include "bench_support.h"

@@ -17,6 +17,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -120,6 +121,10 @@ private:
     // Meets the local note by the conflict rule, on the file queue.
     void importText(const QString& key, int storage, const FileTime& date, const QString& text,
                     const QStringList& history, Done done);
+    // File queue: the imports waiting now, their search rows written together
+    // once all are in; true when more came meanwhile.
+    bool takeInWaiting();
+    void takeTurnForWaiting(const DispatchQueuePtr& fileQueue);
     void commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
     QStringList historyOf(const QString& path, const QString& text) const;
     // The side file's lines: the text hash its writer saved, then that text's history.
@@ -179,4 +184,14 @@ private:
     std::shared_ptr<FolderQuery> lastQuery_;
     QHash<QString, std::shared_ptr<AppleDocument>> presented_;
     HeldWrites held_;
+
+    // Imports waiting for their turn on the file queue, taken in a few at once.
+    struct Waiting {
+        SyncConflict::Incoming incoming;
+        FileTime date;
+        Done done;
+    };
+    std::mutex waitingMutex_;
+    std::deque<Waiting> waiting_;
+    bool takingIn_ = false;
 };

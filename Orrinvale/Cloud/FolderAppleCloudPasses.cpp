@@ -237,18 +237,49 @@ void FolderAppleCloud::importText(const QString& key, int storage, const FileTim
     NoteServices* const services = Note::services();
     if (text.isEmpty() || !services)
         return done();
-    const SyncConflict::Incoming incoming{key, storage, text, date.seconds, 0, history};
-    const DispatchQueuePtr fileQueue = services->fileQueue();
-    SyncConflict::takeTurn([self = shared_from_this(), incoming, date, done, fileQueue](std::function<void()> finished) {
-        fileQueue->async([self, incoming, date, done, finished] {
-            if (SyncConflict::takes(SyncConflict::meet(incoming)))
-                self->commitImport(incoming, date);
-            else
-                self->links_.write(incoming.key, NoteServiceCloud, incoming.storage, date);
+    {
+        std::lock_guard lock(waitingMutex_);
+        waiting_.push_back({{key, storage, text, date.seconds, 0, history}, date, std::move(done)});
+        if (std::exchange(takingIn_, true))
+            return;
+    }
+    takeTurnForWaiting(services->fileQueue());
+}
+
+void FolderAppleCloud::takeTurnForWaiting(const DispatchQueuePtr& fileQueue)
+{
+    SyncConflict::takeTurn([self = shared_from_this(), fileQueue](std::function<void()> finished) {
+        fileQueue->async([self, fileQueue, finished] {
+            const bool more = self->takeInWaiting();
             finished();
-            done();
+            if (more)
+                self->takeTurnForWaiting(fileQueue);
         });
     });
+}
+
+bool FolderAppleCloud::takeInWaiting()
+{
+    std::deque<Waiting> taking;
+    {
+        std::lock_guard lock(waitingMutex_);
+        taking.swap(waiting_);
+    }
+    {
+        // One transaction for the rows instead of one per note; the workers
+        // read the next documents meanwhile.
+        Note::IndexBatch rows;
+        for (Waiting& waiting : taking) {
+            if (SyncConflict::takes(SyncConflict::meet(waiting.incoming)))
+                commitImport(waiting.incoming, waiting.date);
+            else
+                links_.write(waiting.incoming.key, NoteServiceCloud, waiting.incoming.storage, waiting.date);
+            waiting.done();
+        }
+    }
+    std::lock_guard lock(waitingMutex_);
+    takingIn_ = !waiting_.empty();
+    return takingIn_;
 }
 
 void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)

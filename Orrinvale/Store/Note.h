@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class Note;
 class NoteStorageListener;
@@ -206,6 +207,28 @@ public:
     bool writeTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
     // The same after reading text and header; false when the text cannot be read.
     bool buildTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
+    // While one is open on a thread, the indexing steps run there hold their
+    // rows back; closing it writes them in one transaction, then the markers
+    // of the notes whose text files are still the ones indexed. Crashed before
+    // that, the notes have no marker and are indexed again at the next start.
+    class IndexBatch {
+    public:
+        IndexBatch();
+        ~IndexBatch();
+        IndexBatch(const IndexBatch&) = delete;
+        IndexBatch& operator=(const IndexBatch&) = delete;
+
+    private:
+        friend class Note;
+        struct Entry;
+        static IndexBatch* current();
+        // A note taken out of the index: its held rows go too.
+        static void drop(const QString& searchKey);
+        void close();
+
+        std::vector<Entry> entries_;
+        IndexBatch* outer_;
+    };
     // The tag folders (names as on disk) that held a note's links before it
     // is indexed again, per kind.
     struct LinkedTags {

@@ -18,6 +18,9 @@
 
 #include <atomic>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 constexpr qsizetype BlankNoteMaxLength = 20;
@@ -26,7 +29,27 @@ constexpr int MaxNameAttempts = 5;
 
 std::atomic<NoteServices*> installedServices{nullptr};
 
+thread_local Note::IndexBatch* openBatch = nullptr;
+
+// Marks the text file indexed with the stamp it had when its row was made.
+bool writeMarker(const QString& marker, const NoteIndexMarker::Stamp& document)
+{
+    Note::createImmediateDirectoryForFilePath(marker);
+    const int folder = ::open(QFile::encodeName(QFileInfo(marker).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool written = NoteIndexMarker::writeAt(folder, QFile::encodeName(QFileInfo(marker).fileName()).constData(), document);
+    if (folder >= 0)
+        ::close(folder);
+    return written;
+}
+
 } // namespace
+
+struct Note::IndexBatch::Entry {
+    NoteSearchRow row;
+    QString marker;
+    QString document;
+    NoteIndexMarker::Identity indexed;
+};
 
 void Note::setServices(NoteServices* services)
 {
@@ -276,6 +299,11 @@ bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)
                                              &before.mentions);
         });
     const NoteSearchRow row = writeTagLinkFiles(manifest, hasRow ? &before : nullptr, error);
+    if (IndexBatch* const batch = IndexBatch::current()) {
+        const QString document = documentFileForKey(f.key, f.storage);
+        batch->entries_.push_back({row, indexFileForKey(f.key, f.storage), document, NoteIndexMarker::identityOf(document)});
+        return true;
+    }
     // The marker says the row is in: written without it, the note would never
     // be indexed again.
     bool stored = false;
@@ -307,4 +335,52 @@ bool Note::buildTagLinkAndIndexFiles(bool manifest, Error* error)
         return false;
     restoreHeader(error);
     return writeTagLinkAndIndexFiles(manifest, error);
+}
+
+// --- Rows held back
+
+Note::IndexBatch::IndexBatch()
+    : outer_(std::exchange(openBatch, this))
+{
+}
+
+Note::IndexBatch::~IndexBatch()
+{
+    openBatch = outer_;
+    close();
+}
+
+Note::IndexBatch* Note::IndexBatch::current()
+{
+    return openBatch;
+}
+
+void Note::IndexBatch::drop(const QString& searchKey)
+{
+    for (IndexBatch* batch = openBatch; batch; batch = batch->outer_)
+        std::erase_if(batch->entries_, [&](const Entry& entry) { return entry.row.key == searchKey; });
+}
+
+void Note::IndexBatch::close()
+{
+    // A text file moved, deleted or written again since its row was made
+    // gets no row from here: a move or commit writes its own, and a note
+    // left without a marker is indexed again.
+    QList<NoteSearchRow> rows;
+    std::vector<const Entry*> current;
+    for (const Entry& entry : entries_) {
+        if (entry.indexed.stamp.regular && NoteIndexMarker::identityOf(entry.document) == entry.indexed) {
+            rows.append(entry.row);
+            current.push_back(&entry);
+        }
+    }
+    NoteServices* const core = services();
+    if (!core || rows.isEmpty())
+        return;
+    QList<bool> stored;
+    core->syncDatabase([&](SLDatabase& db) { stored = NoteSearchRow::writeAll(db, rows); });
+    for (size_t i = 0; i < current.size(); ++i) {
+        if (stored.value(qsizetype(i)))
+            writeMarker(current[i]->marker, current[i]->indexed.stamp);
+    }
 }

@@ -66,6 +66,7 @@ void Note::detach(bool linksFirst)
     writeTag(NoteTagMention, QStringList(), f.storage, false);
     if (linksFirst)
         removeSideFiles();
+    IndexBatch::drop(NoteSearchRow::searchKey(f.storage, f.key));
     if (NoteServices* const core = services())
         core->asyncDatabase([searchKey = NoteSearchRow::searchKey(f.storage, f.key)](SLDatabase& db) {
             NoteSearchRow::remove(db, searchKey);

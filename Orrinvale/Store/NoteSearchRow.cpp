@@ -187,6 +187,22 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
     return stored;
 }
 
+QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows)
+{
+    // Looked up before the transaction opens, where a full-text query would
+    // first write out the rows pending so far.
+    RowIds ids;
+    for (const NoteSearchRow& row : rows) {
+        if (!ids.contains(row.key))
+            ids.insert(row.key, rowIdsForKey(db, row.key));
+    }
+    const bool cached = db.shouldCacheStatements();
+    db.setShouldCacheStatements(true);
+    const QList<bool> stored = writeAll(db, rows, ids);
+    db.setShouldCacheStatements(cached);
+    return stored;
+}
+
 bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions)
 {
     bool found = false;

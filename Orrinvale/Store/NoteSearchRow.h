@@ -32,6 +32,8 @@ public:
     // The rows in one transaction, looked up in ids, which gains the rows
     // inserted; each flag says whether that row is in.
     static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows, RowIds& ids);
+    // The same for a few rows, each looked up by its key.
+    static QList<bool> writeAll(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // The lower-case tags in the key's rows; false when it has no row.
     static bool readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions);
     // The search key of every row.

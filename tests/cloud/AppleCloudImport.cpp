@@ -3,6 +3,9 @@
 #include "Cloud/NoteHistory.h"
 #include "Cloud/SyncConflict.h"
 
+#include "SLDatabase.h"
+#include "SLResultSet.h"
+
 #include <QProcess>
 
 #include <future>
@@ -60,6 +63,32 @@ TEST_F(AppleCloudImport, OnlyRegularFilesOfTheNoteFoldersComeInOnce)
     sync();
     EXPECT_EQ(localText(QStringLiteral("a.txt")), QStringLiteral("alpha two"));
     EXPECT_EQ(records->tombstones.size(), 0u);
+}
+
+// More documents than workers: imports taken in together still leave each
+// note its own row and a marker that matches its file.
+TEST_F(AppleCloudImport, EveryImportedNoteIsIndexedWithAMarkerOfItsFile)
+{
+    constexpr int Documents = 3 * FolderAppleCloud::MaxWorkers;
+    for (int i = 0; i < Documents; ++i)
+        writeDocument(QStringLiteral("Inbox/n%1.txt").arg(i), QStringLiteral("Note %1\nbody #tag%1").arg(i).toUtf8(),
+                      {realNow() - 500, 0});
+    sync();
+
+    QHash<QString, QString> contents;
+    Core::shared().syncDatabase([&](SLDatabase& db) {
+        SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, content FROM notes"));
+        while (rows.next())
+            contents.insert(rows.stringForColumnIndex(0), rows.stringForColumnIndex(1));
+    });
+    EXPECT_EQ(contents.size(), Documents);
+    for (int i = 0; i < Documents; ++i) {
+        const QString key = QStringLiteral("n%1.txt").arg(i);
+        EXPECT_EQ(contents.value(QStringLiteral("inbox/") + key), QStringLiteral("Note %1 body #tag%1").arg(i)) << qPrintable(key);
+        const NoteIndexMarker::Stamp text = NoteIndexMarker::stampOf(Note::documentFileForKey(key, NoteStorageInbox));
+        EXPECT_TRUE(text.regular) << qPrintable(key);
+        EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(key, NoteStorageInbox)), text) << qPrintable(key);
+    }
 }
 
 TEST_F(AppleCloudImport, StoppingTheQueryEndsAPassAndASecondStartDoesNothing)
