@@ -18,9 +18,6 @@
 
 #include <atomic>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 constexpr qsizetype BlankNoteMaxLength = 20;
@@ -30,17 +27,6 @@ constexpr int MaxNameAttempts = 5;
 std::atomic<NoteServices*> installedServices{nullptr};
 
 thread_local Note::IndexBatch* openBatch = nullptr;
-
-// Marks the text file indexed with the stamp it had when its row was made.
-bool writeMarker(const QString& marker, const NoteIndexMarker::Stamp& document)
-{
-    Note::createImmediateDirectoryForFilePath(marker);
-    const int folder = ::open(QFile::encodeName(QFileInfo(marker).path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool written = NoteIndexMarker::writeAt(folder, QFile::encodeName(QFileInfo(marker).fileName()).constData(), document);
-    if (folder >= 0)
-        ::close(folder);
-    return written;
-}
 
 } // namespace
 
@@ -380,7 +366,9 @@ void Note::IndexBatch::close()
     QList<bool> stored;
     core->syncDatabase([&](SLDatabase& db) { stored = NoteSearchRow::writeAll(db, rows); });
     for (size_t i = 0; i < current.size(); ++i) {
-        if (stored.value(qsizetype(i)))
-            writeMarker(current[i]->marker, current[i]->indexed.stamp);
+        if (stored.value(qsizetype(i))) {
+            createImmediateDirectoryForFilePath(current[i]->marker);
+            NoteIndexMarker::write(current[i]->marker, current[i]->indexed.stamp);
+        }
     }
 }

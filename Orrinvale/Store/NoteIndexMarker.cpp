@@ -64,7 +64,11 @@ constexpr int MarkerFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 
 bool write(const QString& markerPath, const QString& documentPath)
 {
-    const Stamp document = stampOf(documentPath);
+    return write(markerPath, stampOf(documentPath));
+}
+
+bool write(const QString& markerPath, const Stamp& document)
+{
     if (markerPath.isEmpty() || !document.regular)
         return false;
     return mark(::open(QFile::encodeName(markerPath).constData(), MarkerFlags, 0600), document);

@@ -44,6 +44,8 @@ Identity identityAt(int folder, const char* name);
 // Marks the text file at documentPath as indexed; false when it is no
 // regular file or the marker cannot be written.
 bool write(const QString& markerPath, const QString& documentPath);
+// The same with the stamp the text file had when it was indexed.
+bool write(const QString& markerPath, const Stamp& document);
 // Marks a note indexed with the stamp its text file had when it was read,
 // the marker named inside an open folder.
 bool writeAt(int folder, const char* name, const Stamp& document);
