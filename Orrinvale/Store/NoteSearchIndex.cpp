@@ -47,7 +47,10 @@ struct SideTable {
 // The title index holds each note's title alone, split into words as the word
 // table splits it: a prefix there merges the lists of the titles' words only,
 // not those of every word of every note's text.
-const std::array<SideTable, 2> SideTables = {{
+//
+// The key index is a plain table of each row's key: the word table finds a key
+// only through the lists of its words, and "inbox" and "txt" are in every row.
+const std::array<SideTable, 3> SideTables = {{
     {QStringLiteral("notes_word_runs"),
      QStringLiteral("CREATE VIRTUAL TABLE notes_word_runs USING fts5(text, content='', tokenize='trigram', detail=none)"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs) VALUES('delete-all')"),
@@ -59,6 +62,12 @@ const std::array<SideTable, 2> SideTables = {{
      QStringLiteral("DELETE FROM notes_titles"),
      QStringLiteral("INSERT INTO notes_titles(docid, title) SELECT docid, c1title FROM notes_content"),
      QStringLiteral("DELETE FROM notes_titles WHERE docid IN (%1)")},
+    {QStringLiteral("notes_keys"),
+     QStringLiteral("CREATE TABLE notes_keys(docid INTEGER PRIMARY KEY, key TEXT); "
+                    "CREATE INDEX notes_keys_key ON notes_keys(key)"),
+     QStringLiteral("DELETE FROM notes_keys"),
+     QStringLiteral("INSERT OR REPLACE INTO notes_keys(docid, key) SELECT docid, c0key FROM notes_content"),
+     QStringLiteral("DELETE FROM notes_keys WHERE docid IN (%1)")},
 }};
 
 const QString WordsFunction = QStringLiteral("notes_words");
@@ -308,7 +317,7 @@ void NoteSearchIndex::create(SLDatabase& db)
     bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
     for (const SideTable& table : SideTables) {
         if (!db.tableExists(table.name))
-            made = made && db.executeUpdate(table.create);
+            made = made && db.executeStatements(table.create);
     }
     if (!made || !db.commit()) {
         db.rollback();
@@ -335,6 +344,29 @@ void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
         return;
     for (const SideTable& table : SideTables)
         markCurrent(db_, table, *state);
+}
+
+std::optional<QHash<QString, QList<qint64>>> NoteSearchIndex::rowsOfKeys(SLDatabase& db, const QStringList& keys)
+{
+    // Never filled here: a look-up on the way to a write waits for no refill.
+    const auto lagging = laggingTables(db);
+    if (!lagging || std::any_of(lagging->tables.begin(), lagging->tables.end(),
+                                [](const SideTable* table) { return table->name == QLatin1String("notes_keys"); }))
+        return std::nullopt;
+    QHash<QString, QList<qint64>> rows;
+    for (const QString& key : keys) {
+        if (rows.contains(key))
+            continue;
+        QList<qint64>& ids = rows[key];
+        SLResultSet found =
+            db.executeQuery(QStringLiteral("SELECT docid FROM notes_keys WHERE key = ? ORDER BY docid"), key);
+        while (found.next())
+            ids.append(found.longForColumnIndex(0));
+        found.close();
+        if (db.hadError())
+            return std::nullopt;
+    }
+    return rows;
 }
 
 QString NoteSearchIndex::runsOf(const QString& pattern)

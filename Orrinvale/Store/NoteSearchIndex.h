@@ -2,7 +2,9 @@
 
 #include "TextRows.h"
 
+#include <QHash>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <optional>
@@ -21,6 +23,10 @@ class SLDatabase;
 // a title query there reads the lists of the titles' words alone, where the
 // word table would merge those of every word of the notes' text that shares
 // a prefix, tens of milliseconds for a short one in a large store.
+//
+// Every key indexed a second time, in the plain table notes_keys(docid, key):
+// a note's row is found there by its exact key, where the word table would
+// read the lists of its words, in every row for the folder and the extension.
 //
 // The rows are written with the notes' rows by NoteSearchRow. Any other write
 // to the notes (another connection, another program, a statement of its own)
@@ -46,6 +52,11 @@ public:
         SLDatabase& db_;
         bool inStep_;
     };
+
+    // For each key, the row ids of the notes rows whose key is exactly that,
+    // in row order; null when the key index cannot answer (no table, left
+    // behind by a write it did not see, a failed statement).
+    static std::optional<QHash<QString, QList<qint64>>> rowsOfKeys(SLDatabase& db, const QStringList& keys);
 
     // The full-text expression naming every run of three characters in the
     // LIKE pattern, whose "%" and "_" stand between runs; empty when it has

@@ -102,6 +102,23 @@ QString NoteSearchRow::cleanedContent(const QString& text)
 
 QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchKey)
 {
+    return rowIdsForKeys(db, {searchKey}).value(searchKey);
+}
+
+NoteSearchRow::RowIds NoteSearchRow::rowIdsForKeys(SLDatabase& db, const QStringList& searchKeys)
+{
+    if (std::optional<RowIds> indexed = NoteSearchIndex::rowsOfKeys(db, searchKeys))
+        return *indexed;
+    RowIds ids;
+    for (const QString& searchKey : searchKeys) {
+        if (!ids.contains(searchKey))
+            ids.insert(searchKey, rowIdsMatchingKey(db, searchKey));
+    }
+    return ids;
+}
+
+QList<qint64> NoteSearchRow::rowIdsMatchingKey(SLDatabase& db, const QString& searchKey)
+{
     QList<qint64> ids;
     SLResultSet rows = db.executeQuery(QStringLiteral("SELECT rowid, key FROM notes WHERE key MATCH ?"),
                                        keyPhrase(searchKey));
@@ -191,11 +208,10 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
 {
     // Looked up before the transaction opens, where a full-text query would
     // first write out the rows pending so far.
-    RowIds ids;
-    for (const NoteSearchRow& row : rows) {
-        if (!ids.contains(row.key))
-            ids.insert(row.key, rowIdsForKey(db, row.key));
-    }
+    QStringList keys;
+    for (const NoteSearchRow& row : rows)
+        keys.append(row.key);
+    RowIds ids = rowIdsForKeys(db, keys);
     const bool cached = db.shouldCacheStatements();
     db.setShouldCacheStatements(true);
     const QList<bool> stored = writeAll(db, rows, ids);
@@ -205,17 +221,15 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
 
 bool NoteSearchRow::readTags(SLDatabase& db, const QString& searchKey, QStringList* hashtags, QStringList* mentions)
 {
-    bool found = false;
-    SLResultSet rows = db.executeQuery(QStringLiteral("SELECT key, hashtag, mention FROM notes WHERE key MATCH ?"),
-                                       keyPhrase(searchKey));
-    while (rows.next()) {
-        if (rows.stringForColumnIndex(0) != searchKey)
+    const QList<qint64> ids = rowIdsForKey(db, searchKey);
+    for (const qint64 id : ids) {
+        SLResultSet row = db.executeQuery(QStringLiteral("SELECT hashtag, mention FROM notes WHERE docid = ?"), id);
+        if (!row.next())
             continue;
-        found = true;
-        hashtags->append(rows.stringForColumnIndex(1).split(QLatin1Char(' '), Qt::SkipEmptyParts));
-        mentions->append(rows.stringForColumnIndex(2).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        hashtags->append(row.stringForColumnIndex(0).split(QLatin1Char(' '), Qt::SkipEmptyParts));
+        mentions->append(row.stringForColumnIndex(1).split(QLatin1Char(' '), Qt::SkipEmptyParts));
     }
-    return found;
+    return !ids.isEmpty();
 }
 
 QStringList NoteSearchRow::keys(SLDatabase& db)

@@ -9,8 +9,9 @@ class SLDatabase;
 
 // A note's row in the full-text table notes(key, title, content, folder,
 // hashtag, mention). The table has no index on key, so a row is found through
-// the key column's full-text index and the exact key, then written by row id:
-// "WHERE key=?" would read the whole table.
+// the key index beside it (NoteSearchIndex), else through the key column's
+// full-text index and the exact key, then written by row id: "WHERE key=?"
+// would read the whole table.
 class NoteSearchRow {
 public:
     NoteSearchRow() = default;
@@ -50,6 +51,9 @@ public:
 
 private:
     static QList<qint64> rowIdsForKey(SLDatabase& db, const QString& searchKey);
+    // Each key's ids through the key index, else through the full-text index.
+    static RowIds rowIdsForKeys(SLDatabase& db, const QStringList& searchKeys);
+    static QList<qint64> rowIdsMatchingKey(SLDatabase& db, const QString& searchKey);
     // Updates the first of the key's rows (deleting the others) or inserts one.
     bool write(SLDatabase& db, const QList<qint64>& ids) const;
 };

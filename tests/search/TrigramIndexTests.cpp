@@ -60,6 +60,31 @@ protected:
         return (random() % 2 ? QStringLiteral("*") : QString()) + word + QLatin1Char('*');
     }
 
+    // The key index against the plain statement over every key the test writes;
+    // the number of keys it answered.
+    static int compareKeys(SLDatabase& db)
+    {
+        int answered = 0;
+        for (const QString& name : {QStringLiteral("N%1"), QStringLiteral("B%1")}) {
+            for (int n = 0; n < 60; ++n) {
+                const QString key = QStringLiteral("inbox/") + name.arg(n) + QStringLiteral(".txt");
+                QList<qint64> expected;
+                SLResultSet rows = db.executeQuery(
+                    QStringLiteral("SELECT docid FROM notes_content WHERE c0key = ? ORDER BY docid"), key);
+                while (rows.next())
+                    expected.append(rows.longForColumnIndex(0));
+                rows.close();
+                // Named twice, as a batch writing one note twice names it.
+                const auto indexed = NoteSearchIndex::rowsOfKeys(db, {key, key});
+                if (!indexed)
+                    continue;
+                EXPECT_EQ(indexed->value(key), expected) << qPrintable(key);
+                ++answered;
+            }
+        }
+        return answered;
+    }
+
     static QStringList joined(const std::vector<TextRow>& rows, int columns = 2)
     {
         QStringList out;
@@ -102,6 +127,7 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
     int compared = 0;
     int compactCompared = 0;
     int titlesCompared = 0;
+    int keysCompared = 0;
     Core::shared().syncDatabase([&](SLDatabase& db) {
         ContentPattern::registerOn(db);
         // Hundreds of commits: not each to the disk.
@@ -130,6 +156,9 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
             } else if (action == 17) {
                 ASSERT_TRUE(db.executeUpdate(QStringLiteral("INSERT INTO notes(key, content, folder) VALUES(?, ?, ?)"),
                                              row.key, row.content, row.folder));
+                // A row the key index did not see: a write looking its key up
+                // there would add a second one.
+                EXPECT_FALSE(NoteSearchIndex::rowsOfKeys(db, {row.key}));
             } else if (action == 18) {
                 ASSERT_TRUE(db.executeUpdate(QStringLiteral("UPDATE notes SET title = ?, content = ? WHERE rowid IN "
                                                             "(SELECT rowid FROM notes LIMIT 1)"),
@@ -149,6 +178,7 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
             }
             stored.close();
             titlesCompared += compareTitles(db, titles);
+            keysCompared += compareKeys(db);
             for (int q = 0; q < 16; ++q) {
                 const QString pattern = randomPattern(texts);
                 const int limit = std::array{1, 3, 200}[random() % 3];
@@ -183,6 +213,7 @@ TEST_F(SearchTrigramIndex, GivesThePlainStatementsRowsThroughEveryWrite)
     EXPECT_GT(compared, 300);
     EXPECT_GT(compactCompared, 50);
     EXPECT_GT(titlesCompared, 100);
+    EXPECT_GT(keysCompared, 40 * 90);
 }
 
 // The runs a pattern names: three characters at a time between wildcards,
