@@ -336,9 +336,14 @@ NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRow
 
 void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
 {
-    // Left unmarked, the tables are filled afresh before they next answer.
-    if (!inStep_ || !written || (!rows.isEmpty() && !addRows(db_, rows)))
+    if (!inStep_)
         return;
+    // Unmarked, the tables are filled afresh before they next answer: a write
+    // that failed may have left the notes as they were, and the marks with them.
+    if (!written || (!rows.isEmpty() && !addRows(db_, rows))) {
+        db_.executeUpdate(QStringLiteral("DELETE FROM notes_side"));
+        return;
+    }
     const std::optional<qint64> state = notesState(db_);
     if (!state)
         return;

@@ -9,6 +9,8 @@
 
 #include <QHash>
 
+#include <algorithm>
+
 namespace {
 
 // A pass over every row, each on a page of its own: read through the mapped
@@ -132,16 +134,25 @@ QList<qint64> NoteSearchRow::rowIdsMatchingKey(SLDatabase& db, const QString& se
 bool NoteSearchRow::write(SLDatabase& db) const
 {
     const QList<qint64> ids = rowIdsForKey(db, key);
-    // The row and its trigram runs change together, with one flush for both.
+    return changeTogether(db, ids, [&] { return write(db, ids); },
+                          [&] { return QList<qint64>{ids.isEmpty() ? db.lastInsertRowId() : ids.first()}; });
+}
+
+// The rows and their side indexes change together, with one flush for all;
+// a change that failed is taken back whole, so that no side index is left
+// without rows it was said to follow.
+bool NoteSearchRow::changeTogether(SLDatabase& db, const QList<qint64>& replaced, const std::function<bool()>& change,
+                                   const std::function<QList<qint64>()>& written)
+{
     const bool transaction = !db.inTransaction() && db.beginTransaction();
-    NoteSearchIndex::Change change(db, ids);
-    bool written = write(db, ids);
-    change.finish(written, {ids.isEmpty() ? db.lastInsertRowId() : ids.first()});
-    if (transaction && !db.commit()) {
+    NoteSearchIndex::Change sides(db, replaced);
+    const bool changed = change();
+    sides.finish(changed, changed ? written() : QList<qint64>());
+    if (transaction && (!changed || !db.commit())) {
         db.rollback();
-        written = false;
+        return false;
     }
-    return written;
+    return changed;
 }
 
 bool NoteSearchRow::write(SLDatabase& db, const QList<qint64>& ids) const
@@ -243,10 +254,12 @@ QStringList NoteSearchRow::keys(SLDatabase& db)
 bool NoteSearchRow::remove(SLDatabase& db, const QString& searchKey)
 {
     const QList<qint64> ids = rowIdsForKey(db, searchKey);
-    NoteSearchIndex::Change change(db, ids);
-    bool ok = true;
-    for (const qint64 id : ids)
-        ok = db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id) && ok;
-    change.finish(ok, {});
-    return ok;
+    return changeTogether(
+        db, ids,
+        [&] {
+            return std::all_of(ids.begin(), ids.end(), [&](qint64 id) {
+                return db.executeUpdate(QStringLiteral("DELETE FROM notes WHERE rowid=?"), id);
+            });
+        },
+        [] { return QList<qint64>(); });
 }

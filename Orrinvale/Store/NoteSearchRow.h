@@ -5,6 +5,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class SLDatabase;
 
 // A note's row in the full-text table notes(key, title, content, folder,
@@ -54,6 +56,8 @@ private:
     // Each key's ids through the key index, else through the full-text index.
     static RowIds rowIdsForKeys(SLDatabase& db, const QStringList& searchKeys);
     static QList<qint64> rowIdsMatchingKey(SLDatabase& db, const QString& searchKey);
+    static bool changeTogether(SLDatabase& db, const QList<qint64>& replaced, const std::function<bool()>& change,
+                               const std::function<QList<qint64>()>& written);
     // Updates the first of the key's rows (deleting the others) or inserts one.
     bool write(SLDatabase& db, const QList<qint64>& ids) const;
 };

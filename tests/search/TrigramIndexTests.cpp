@@ -4,6 +4,8 @@
 #include "Store/NoteSearchIndex.h"
 #include "Store/NoteSearchRow.h"
 
+#include <sqlite3.h>
+
 #include <QFile>
 
 #include <array>
@@ -363,3 +365,53 @@ TEST_F(SearchTrigramIndex, ABatchOfRowsIsFlushedOnce)
 }
 
 } // namespace
+
+// A write or removal the database refuses leaves the key index answering
+// with the note's row, or not at all: a look-up answering "no row" would
+// have the next write add a second one.
+TEST_F(SearchTrigramIndex, ARefusedWriteLeavesNoRowUnknownToTheKeyIndex)
+{
+    struct Case {
+        const char* name;
+        int refused;
+        bool outerTransaction;
+    };
+    const Case cases[] = {
+        {"removal", SQLITE_DELETE, false},
+        {"removal inside a transaction", SQLITE_DELETE, true},
+        {"rewrite", SQLITE_UPDATE, false},
+        {"rewrite inside a transaction", SQLITE_UPDATE, true},
+    };
+    for (const Case& c : cases) {
+        const auto db = SLDatabase::databaseWithPath();
+        ASSERT_TRUE(db->open() && db->executeUpdate(QStringLiteral(
+                                      "CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, hashtag, "
+                                      "mention, tokenize=unicode61)")));
+        NoteSearchIndex::create(*db);
+        NoteSearchRow row;
+        row.key = QStringLiteral("inbox/Plan.txt");
+        row.content = QStringLiteral("apple pie");
+        ASSERT_TRUE(row.write(*db));
+        int refused = c.refused;
+        sqlite3_set_authorizer(
+            db->sqliteHandle(),
+            [](void* action, int code, const char* table, const char*, const char*, const char*) {
+                return code == *static_cast<int*>(action) && table && qstrcmp(table, "notes") == 0 ? SQLITE_DENY
+                                                                                                  : SQLITE_OK;
+            },
+            &refused);
+        if (c.outerTransaction) {
+            ASSERT_TRUE(db->beginTransaction());
+        }
+        row.content = QStringLiteral("cherry pie");
+        EXPECT_FALSE(c.refused == SQLITE_DELETE ? NoteSearchRow::remove(*db, row.key) : row.write(*db)) << c.name;
+        if (c.outerTransaction) {
+            ASSERT_TRUE(db->commit());
+        }
+        sqlite3_set_authorizer(db->sqliteHandle(), nullptr, nullptr);
+        const auto indexed = NoteSearchIndex::rowsOfKeys(*db, {row.key});
+        if (indexed) {
+            EXPECT_EQ(indexed->value(row.key), QList<qint64>{1}) << c.name;
+        }
+    }
+}
