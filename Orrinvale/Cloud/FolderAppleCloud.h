@@ -125,7 +125,9 @@ private:
     // once all are in; true when more came meanwhile.
     bool takeInWaiting();
     void takeTurnForWaiting(const DispatchQueuePtr& fileQueue);
-    void commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
+    // Commits the text; answers what says it was taken in, to run once the
+    // text's folder is flushed (nothing when the commit failed).
+    Done commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
     QStringList historyOf(const QString& path, const QString& text) const;
     // The side file's lines: the text hash its writer saved, then that text's history.
     QStringList historyFileLines(const QString& path) const;

@@ -12,6 +12,7 @@
 
 #include "Log.h"
 #include "UserDefaults.h"
+#include "files/AtomicFile.h"
 #include "files/FileDates.h"
 
 #include <QDir>
@@ -64,6 +65,38 @@ void sendUpdate(const NotePtr& note, bool deleted)
     if (NoteServices* const services = Note::services())
         deleted ? services->noteDidDeleteFromRemoteServer(note) : services->noteDidUpdateFromRemoteServer(note);
 }
+
+// Imports of one turn whose texts are written but whose folders are not yet
+// flushed, one flush for them all. What says each was taken in waits for it:
+// a link to a text a crash took would have the trash pass delete the document.
+class TakenIn {
+public:
+    // The commits made in work leave their folders to settle().
+    void commit(const std::function<void()>& work) { folders_.collect(work); }
+    // The steps touch the note and the fork its text may have left.
+    void add(const QString& key, int storage, const QString& text, std::function<void()> steps)
+    {
+        notes_.insert(nameOf(key, storage));
+        notes_.insert(nameOf(SyncConflict::forkKey(key, text), storage));
+        steps_.push_back(std::move(steps));
+    }
+    bool touches(const QString& key, int storage) const { return notes_.contains(nameOf(key, storage)); }
+    // Flushes the folders, then runs the steps in the order the notes came.
+    void settle()
+    {
+        folders_.flush();
+        notes_.clear();
+        for (const std::function<void()>& steps : std::exchange(steps_, {}))
+            steps();
+    }
+
+private:
+    static QString nameOf(const QString& key, int storage) { return QString::number(storage) + QLatin1Char('/') + key; }
+
+    AtomicFile::FolderFlushes folders_;
+    QSet<QString> notes_;
+    std::vector<std::function<void()>> steps_;
+};
 
 } // namespace
 
@@ -269,38 +302,55 @@ bool FolderAppleCloud::takeInWaiting()
         // One transaction for the rows instead of one per note; the workers
         // read the next documents meanwhile.
         Note::IndexBatch rows;
+        TakenIn takenIn;
         for (Waiting& waiting : taking) {
-            if (SyncConflict::takes(SyncConflict::meet(waiting.incoming)))
-                commitImport(waiting.incoming, waiting.date);
-            else
-                links_.write(waiting.incoming.key, NoteServiceCloud, waiting.incoming.storage, waiting.date);
-            waiting.done();
+            const SyncConflict::Incoming& incoming = waiting.incoming;
+            // A note here may meet the text with forks and re-sends that go out at once, and a
+            // waiting step may read or change the note: the imports before it settle first.
+            if (exists(Note::documentFileForKey(incoming.key, incoming.storage))
+                || takenIn.touches(incoming.key, incoming.storage))
+                takenIn.settle();
+            if (!SyncConflict::takes(SyncConflict::meet(incoming))) {
+                links_.write(incoming.key, NoteServiceCloud, incoming.storage, waiting.date);
+                waiting.done();
+                continue;
+            }
+            Done taken;
+            takenIn.commit([&] { taken = commitImport(incoming, waiting.date); });
+            takenIn.add(incoming.key, incoming.storage, incoming.text, [taken, done = std::move(waiting.done)] {
+                if (taken)
+                    taken();
+                done();
+            });
         }
+        takenIn.settle();
     }
     std::lock_guard lock(waitingMutex_);
     takingIn_ = !waiting_.empty();
     return takingIn_;
 }
 
-void FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)
+FolderAppleCloud::Done FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)
 {
     auto note = std::make_shared<Note>(incoming.key, incoming.storage);
     note->restoreMeta();
     note->setStorage(incoming.storage);
     note->setUpdatedOn(incoming.updatedOn);
     note->setText(incoming.text);
-    note->_commitAndCloseLocalNote([&](bool ok) {
-        const QString folder = storageName(note->storage());
-        if (!ok) {
-            LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
-            return;
-        }
+    bool committed = false;
+    note->_commitAndCloseLocalNote([&](bool ok) { committed = ok; });
+    const QString folder = storageName(note->storage());
+    if (!committed) {
+        LogError("apcloud:updateLocal update error %1/%2", folder, note->key());
+        return {};
+    }
+    return [this, incoming, date, note, folder] {
         LogInfo("apcloud:updateLocal update ok %1/%2", folder, note->key());
         links_.write(note->key(), NoteServiceCloud, note->storage(), date);
         SyncConflict::taken(incoming);
         sendUpdate(note, false);
         SyncConflict::dropForkTheNoteHolds(incoming.key, incoming.storage, incoming.text);
-    });
+    };
 }
 
 // A link can be dated ahead of the clock (a conflict re-send is dated after the text it met), so a

@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -18,12 +20,16 @@ namespace AtomicFile {
 
 namespace {
 
-std::mutex faultMutex;
+// The tests' hooks.
+std::mutex hooksMutex;
 std::function<int(const QString&)> faultCheck;
+std::function<void(const QString&)> flushWatch;
+// The folders of the holder collecting on this thread; none outside collect().
+thread_local std::vector<QString>* collectedFolders = nullptr;
 
 int injectedFault(const QString& path)
 {
-    std::lock_guard lock(faultMutex);
+    std::lock_guard lock(hooksMutex);
     return faultCheck ? faultCheck(path) : 0;
 }
 
@@ -49,6 +55,21 @@ void flushFolderOf(const QString& folder)
         return;
     ::fsync(fd);
     ::close(fd);
+    std::function<void(const QString&)> watch;
+    {
+        std::lock_guard lock(hooksMutex);
+        watch = flushWatch;
+    }
+    if (watch)
+        watch(folder);
+}
+
+void flushOrCollect(const QString& folder)
+{
+    if (!collectedFolders)
+        flushFolderOf(folder);
+    else if (std::find(collectedFolders->begin(), collectedFolders->end(), folder) == collectedFolders->end())
+        collectedFolders->push_back(folder);
 }
 
 // A symbolic link is written through: its target gets the new bytes, and
@@ -147,16 +168,42 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
     if (moveIntoPlace(AT_FDCWD, temporary.constData(), nativeTarget.constData(), replace) != 0)
         return fail(errno, replace ? QStringLiteral("Cannot replace") : QStringLiteral("Cannot create"));
     if (flush == Flush::FileAndFolder)
-        flushFolderOf(folder);
+        flushOrCollect(folder);
     return true;
 }
 
 } // namespace
 
+FolderFlushes::~FolderFlushes()
+{
+    flush();
+}
+
+void FolderFlushes::collect(const std::function<void()>& work)
+{
+    struct Restore {
+        std::vector<QString>* outer;
+        ~Restore() { collectedFolders = outer; }
+    } restore{std::exchange(collectedFolders, &folders_)};
+    work();
+}
+
+void FolderFlushes::flush()
+{
+    for (const QString& folder : std::exchange(folders_, {}))
+        flushFolderOf(folder);
+}
+
 void setFaultCheck(std::function<int(const QString& path)> check)
 {
-    std::lock_guard lock(faultMutex);
+    std::lock_guard lock(hooksMutex);
     faultCheck = std::move(check);
+}
+
+void setFlushWatch(std::function<void(const QString& folder)> watch)
+{
+    std::lock_guard lock(hooksMutex);
+    flushWatch = std::move(watch);
 }
 
 bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 // Saving a file so that a reader sees either the old bytes or the new ones,
 // never a mixture: the data goes to a temporary file in the same folder, is
@@ -36,9 +37,32 @@ int createCacheAt(int folder, const QString& path, const QByteArray& data);
 // and spares the disk a flush. False where a save would be refused.
 bool holds(const QString& path, const QByteArray& data);
 
+// Durable saves made inside collect() on its thread flush their file but
+// leave its folder to the holder, which flushes each folder it was left once,
+// at flush() or at its end: a batch of notes pays one folder flush. Nothing
+// may say such a file is on disk before then. Saves outside collect() flush
+// their folder themselves; a holder collecting inside another's collect()
+// takes the folders until its own collect() returns.
+class FolderFlushes {
+public:
+    FolderFlushes() = default;
+    ~FolderFlushes();
+    FolderFlushes(const FolderFlushes&) = delete;
+    FolderFlushes& operator=(const FolderFlushes&) = delete;
+
+    void collect(const std::function<void()>& work);
+    void flush();
+
+private:
+    std::vector<QString> folders_;
+};
+
 // Where a disk cannot be filled or made read-only (tests without mount
 // rights), a check answers the errno a save of the path fails with, before
 // anything is written; 0 lets it run. An empty check removes it.
 void setFaultCheck(std::function<int(const QString& path)> check);
+// Tests see each folder flush: the watch is told the folder once it was
+// flushed. An empty watch removes it.
+void setFlushWatch(std::function<void(const QString& folder)> watch);
 
 } // namespace AtomicFile

@@ -5,10 +5,12 @@
 
 #include "SLDatabase.h"
 #include "SLResultSet.h"
+#include "files/AtomicFile.h"
 
 #include <QProcess>
 
 #include <future>
+#include <mutex>
 
 #include <unistd.h>
 
@@ -16,6 +18,24 @@
 class AppleCloudImport : public DriveCloudTest {
 protected:
     qsizetype logged(const QString& line) const { return log->lines().mid(forgotten).count(line); }
+    // Starts the query with the file queue held until each of the count
+    // documents waits there: the imports are taken in at one turn.
+    void syncTogether(int count)
+    {
+        std::promise<void> release;
+        Core::shared().fileQueue()->async([released = release.get_future().share()] { released.wait(); });
+        cloud->startQuery();
+        const bool waiting = DispatchQueue::runMainUntil(
+            [&] { return cloud->localizedStatus() == QStringLiteral("Download 0 / %1 ..").arg(count); }, 10);
+        cloud->queue()->sync([] {}); // every worker has handed its document over
+        release.set_value();
+        Dispatch::waitUntilIdle();
+        ASSERT_TRUE(waiting);
+    }
+    static QStringList cloudLinkedKeys()
+    {
+        return QDir(Note::linkDirectoryForService(NoteServiceCloud, NoteStorageInbox)).entryList(QDir::Files, QDir::Name);
+    }
 };
 
 TEST_F(AppleCloudImport, OnlyRegularFilesOfTheNoteFoldersComeInOnce)
@@ -89,6 +109,59 @@ TEST_F(AppleCloudImport, EveryImportedNoteIsIndexedWithAMarkerOfItsFile)
         EXPECT_TRUE(text.regular) << qPrintable(key);
         EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(key, NoteStorageInbox)), text) << qPrintable(key);
     }
+}
+
+// A link to a text that a crash took would have the trash pass delete its
+// document: the notes' folder is flushed once for a turn's imports, and before
+// any of them is linked.
+TEST_F(AppleCloudImport, ImportsTakenInTogetherAreLinkedOnlyAfterOneFlushOfTheirFolder)
+{
+    constexpr int Count = FolderAppleCloud::MaxWorkers;
+    for (int i = 0; i < Count; ++i)
+        writeDocument(QStringLiteral("Inbox/t%1.txt").arg(i), QStringLiteral("Note %1").arg(i).toUtf8(), {realNow() - 500, 0});
+    const QString notes = QFileInfo(Note::documentDirectoryForStorage(NoteStorageInbox)).absoluteFilePath();
+    std::mutex mutex;
+    int flushes = 0;
+    QStringList flushedTexts;
+    QStringList linkedEarly;
+    AtomicFile::setFlushWatch([&](const QString& folder) {
+        if (folder != notes)
+            return;
+        std::lock_guard lock(mutex);
+        ++flushes;
+        for (const QString& key : cloudLinkedKeys()) {
+            if (!flushedTexts.contains(key))
+                linkedEarly.append(key);
+        }
+        flushedTexts = localKeys(NoteStorageInbox);
+    });
+    syncTogether(Count);
+    AtomicFile::setFlushWatch({});
+
+    EXPECT_EQ(flushes, 1);
+    EXPECT_EQ(linkedEarly, QStringList());
+    EXPECT_EQ(flushedTexts.size(), Count);
+    EXPECT_EQ(cloudLinkedKeys(), flushedTexts);
+    EXPECT_EQ(log->lines().filter(QStringLiteral("apcloud:updateLocal update ok")).size(), Count);
+}
+
+// Taken in together as one after the other: the note's own import drops no
+// fork of its text that came in beside it.
+TEST_F(AppleCloudImport, ANoteAndAForkOfItsTextTakenInTogetherAreBothKept)
+{
+    const QString key = QStringLiteral("Plan.txt");
+    const QString text = QStringLiteral("The plan");
+    const QString fork = SyncConflict::forkKey(key, text);
+    for (const QString& name : {key, fork})
+        writeDocument(QStringLiteral("Inbox/") + name, text.toUtf8(), {realNow() - 500, 0});
+    syncTogether(2);
+
+    EXPECT_EQ(localText(key), text);
+    EXPECT_EQ(localText(fork), text);
+    QStringList both{key, fork};
+    both.sort();
+    EXPECT_EQ(cloudLinkedKeys(), both);
+    EXPECT_TRUE(QFile::exists(document(QStringLiteral("Inbox/") + fork)));
 }
 
 TEST_F(AppleCloudImport, StoppingTheQueryEndsAPassAndASecondStartDoesNothing)

@@ -11,6 +11,9 @@
 
 #include <cerrno>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
 #include <fcntl.h>
 #include <csignal>
 #include <sys/resource.h>
@@ -56,6 +59,28 @@ int underFileSizeLimit(const std::function<int()>& body)
         return -1;
     return WEXITSTATUS(status);
 }
+
+// The folders flushed since the last take, in order, as the watch saw them.
+class FlushedFolders {
+public:
+    FlushedFolders()
+    {
+        AtomicFile::setFlushWatch([this](const QString& folder) {
+            std::lock_guard lock(mutex_);
+            folders_.append(folder);
+        });
+    }
+    ~FlushedFolders() { AtomicFile::setFlushWatch({}); }
+    QStringList take()
+    {
+        std::lock_guard lock(mutex_);
+        return std::exchange(folders_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    QStringList folders_;
+};
 
 } // namespace
 
@@ -282,4 +307,61 @@ TEST(Files, HoldsAnswersOnlyForARegularFileWithExactlyTheBytes)
     AtomicFile::setFaultCheck([](const QString&) { return EROFS; });
     EXPECT_FALSE(AtomicFile::holds(folder + "/note.txt", bytes));
     AtomicFile::setFaultCheck({});
+}
+
+TEST(Files, AFolderFlushHolderFlushesEachFolderItWasLeftOnceAndOnlyItsThreadsSaves)
+{
+    const QString a = QFileInfo(freshFolder("flushA")).absoluteFilePath();
+    const QString b = QFileInfo(freshFolder("flushB")).absoluteFilePath();
+    const auto durable = [](const QString& path) { return AtomicFile::write(path, "x", nullptr, true); };
+    FlushedFolders flushed;
+
+    // No holder: a durable save or creation flushes its folder at once, the others none.
+    ASSERT_TRUE(durable(a + "/1.txt"));
+    ASSERT_TRUE(AtomicFile::create(b + "/1.txt", "x", nullptr, true));
+    ASSERT_TRUE(AtomicFile::write(a + "/2.txt", "x", nullptr, false));
+    ASSERT_TRUE(AtomicFile::writeCache(a + "/cache", "x"));
+    EXPECT_EQ(flushed.take(), (QStringList{a, b}));
+
+    {
+        AtomicFile::FolderFlushes holder;
+        holder.collect([&] {
+            for (const char* name : {"/3.txt", "/4.txt", "/5.txt"})
+                ASSERT_TRUE(durable(a + name));
+            ASSERT_TRUE(AtomicFile::create(b + "/2.txt", "x", nullptr, true));
+            // Another thread's save is not the holder's.
+            std::thread([&] { EXPECT_TRUE(durable(b + "/3.txt")); }).join();
+            EXPECT_EQ(flushed.take(), QStringList{b});
+        });
+        EXPECT_EQ(flushed.take(), QStringList());
+        ASSERT_TRUE(durable(a + "/6.txt")); // after collect: at once
+        EXPECT_EQ(flushed.take(), QStringList{a});
+        holder.flush();
+        EXPECT_EQ(flushed.take(), (QStringList{a, b}));
+        holder.flush();
+        EXPECT_EQ(flushed.take(), QStringList());
+        // A failed save leaves nothing to flush.
+        AtomicFile::setFaultCheck([](const QString& path) { return path.endsWith("/Full.txt") ? ENOSPC : 0; });
+        holder.collect([&] { EXPECT_FALSE(durable(a + "/Full.txt")); });
+        AtomicFile::setFaultCheck({});
+        holder.flush();
+        EXPECT_EQ(flushed.take(), QStringList());
+        holder.collect([&] { ASSERT_TRUE(durable(b + "/4.txt")); });
+    }
+    EXPECT_EQ(flushed.take(), QStringList{b}); // at its end
+
+    // A holder collecting inside another's takes the folders until its collect returns.
+    AtomicFile::FolderFlushes outer;
+    outer.collect([&] {
+        ASSERT_TRUE(durable(a + "/7.txt"));
+        {
+            AtomicFile::FolderFlushes inner;
+            inner.collect([&] { ASSERT_TRUE(durable(b + "/5.txt")); });
+            ASSERT_TRUE(durable(a + "/8.txt"));
+            EXPECT_EQ(flushed.take(), QStringList());
+        }
+        EXPECT_EQ(flushed.take(), QStringList{b});
+    });
+    outer.flush();
+    EXPECT_EQ(flushed.take(), QStringList{a});
 }
