@@ -1,23 +1,31 @@
 #include "NoteSearchShortWord.h"
 
+#include "Dispatch.h"
 #include "SLDatabase.h"
 #include "SLResultSet.h"
 
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
+#include <limits>
+#include <memory>
 
 namespace {
 
 // The notes holding the words read before the plain statement is judged the
 // cheaper, if they gave too few with the start: a few milliseconds.
 constexpr int FirstBatchReadLimit = 600;
+// Rows below which a batch is not split between two threads.
+constexpr int SmallestSplitRows = 16;
 
 const QString CandidateStatement =
     QStringLiteral("SELECT docid, key, title, content, folder, hashtag, mention FROM notes WHERE content MATCH ?");
 const QString CopyStatement = QStringLiteral(
     "INSERT INTO notes(docid, key, title, content, folder, hashtag, mention) VALUES(?, ?, ?, ?, ?, ?, ?)");
 constexpr int CandidateColumns = 7;
+constexpr int KeyColumn = 1;
 constexpr int ContentColumn = 3;
 
 bool isAsciiWordByte(uchar c)
@@ -57,32 +65,103 @@ bool mayFoldToAscii(char32_t c)
     return c < 0x2000 || (c >= 0x2100 && c < 0x2150);
 }
 
-// A fresh table of the notes' own columns and tokenizer, in memory.
-std::shared_ptr<SLDatabase> scratchTable(const QString& schema)
+// The thread that matches the upper half of a batch, kept with the connection.
+DispatchQueue& helperQueue(SLDatabase& db)
 {
-    auto scratch = SLDatabase::databaseWithPath(QStringLiteral(":memory:"));
-    if (!scratch->open() || !scratch->executeUpdate(schema))
-        return nullptr;
-    scratch->setShouldCacheStatements(true);
-    return scratch;
+    static const char key = 0;
+    auto queue = std::static_pointer_cast<DispatchQueue>(db.attachment(&key));
+    if (!queue) {
+        queue = DispatchQueue::createSerial(QStringLiteral("search.short-word"));
+        db.setAttachment(&key, queue);
+    }
+    return *queue;
 }
 
+using CopiedRows = QList<QVariantList>;
+
 // The pass's rows among the copied ones, in table order; null on a failure.
-std::optional<std::vector<TextRow>> matchesAmong(const QString& schema, const QList<QVariantList>& copied,
-                                                 const NoteSearchShortWord::Pass& pass)
+// They go into a fresh table of the notes' own columns and tokenizer, in
+// memory, and are matched there before the transaction ends: the table
+// answers from the words it holds pending, which a commit would first write
+// into its segments, a fifth of the whole time.
+std::optional<std::vector<TextRow>> matchesAmong(const QString& schema, CopiedRows::const_iterator begin,
+                                                 CopiedRows::const_iterator end, const NoteSearchShortWord::Pass& pass)
 {
-    if (copied.isEmpty())
+    if (begin == end)
         return std::vector<TextRow>();
-    const auto scratch = scratchTable(schema);
-    if (!scratch || !scratch->beginTransaction())
+    const auto scratch = SLDatabase::databaseWithPath(QStringLiteral(":memory:"));
+    if (!scratch->open() || !scratch->executeUpdate(schema) || !scratch->beginTransaction())
         return std::nullopt;
-    const bool all = std::all_of(copied.begin(), copied.end(), [&](const QVariantList& row) {
+    scratch->setShouldCacheStatements(true);
+    const bool all = std::all_of(begin, end, [&](const QVariantList& row) {
         return scratch->executeUpdateWithArgumentsInArray(CopyStatement, row);
     });
-    if (!all || !scratch->commit())
+    auto found = all ? readTextRows(*scratch, pass.statement + pass.restriction,
+                                    QVariantList{pass.expression} + pass.restrictionArguments, int(end - begin), 4)
+                     : std::nullopt;
+    scratch->rollback();
+    return found;
+}
+
+// The upper half's outcome, handed from the helper's thread.
+struct UpperHalf {
+    std::optional<std::vector<TextRow>> rows;
+    std::atomic<bool> done {false};
+};
+
+// As matchesAmong over every copied row: a batch large enough is matched in
+// two halves at once, the upper one on the helper's thread, or here after
+// the lower one when that thread has not started it by then.
+std::optional<std::vector<TextRow>> matchesInHalves(SLDatabase& db, const QString& schema, const CopiedRows& copied,
+                                                    const NoteSearchShortWord::Pass& pass)
+{
+    if (copied.size() < SmallestSplitRows)
+        return matchesAmong(schema, copied.cbegin(), copied.cend(), pass);
+    const auto middle = copied.cbegin() + copied.size() / 2;
+    auto upper = std::make_shared<UpperHalf>();
+    // The block reads the caller's rows: it ends before this function returns.
+    DispatchRetractable upperRun = helperQueue(db).asyncRetractable([&, upper] {
+        upper->rows = matchesAmong(schema, middle, copied.cend(), pass);
+        upper->done.store(true);
+        upper->done.notify_all();
+    });
+    std::optional<std::vector<TextRow>> rows = matchesAmong(schema, copied.cbegin(), middle, pass);
+    if (!upperRun.runHereIfWaiting())
+        upper->done.wait(false);
+    if (!rows || !upper->rows)
         return std::nullopt;
-    return readTextRows(*scratch, pass.statement + pass.restriction,
-                        QVariantList{pass.expression} + pass.restrictionArguments, int(copied.size()), 4);
+    rows->insert(rows->end(), std::make_move_iterator(upper->rows->begin()),
+                 std::make_move_iterator(upper->rows->end()));
+    return rows;
+}
+
+struct Batch {
+    CopiedRows rows;
+    // No candidate is left after these.
+    bool exhausted = false;
+};
+
+// The next candidates that may match, copied, up to wanted of them or until
+// readLimit were read; the notes the caller lists already are passed over.
+Batch nextBatch(SLResultSet& candidates, const NoteSearchShortWord::Pass& pass, int wanted, int readLimit,
+                Error& error)
+{
+    Batch batch;
+    for (int read = 0; batch.rows.size() < wanted && read < readLimit; ++read) {
+        if (!candidates.nextWithError(&error)) {
+            batch.exhausted = true;
+            break;
+        }
+        if (pass.listed && pass.listed(candidates.stringForColumnIndex(KeyColumn)))
+            continue;
+        if (!NoteSearchShortWord::mayHoldWordStarting(candidates.dataNoCopyForColumnIndex(ContentColumn), pass.start))
+            continue;
+        QVariantList row;
+        for (int column = 0; column < CandidateColumns; ++column)
+            row.append(candidates.objectForColumnIndex(column));
+        batch.rows.append(std::move(row));
+    }
+    return batch;
 }
 
 } // namespace
@@ -136,32 +215,24 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
     SLResultSet candidates = db.executeQueryWithArgumentsInArray(
         CandidateStatement + pass.restriction, QVariantList{pass.wordsExpression} + pass.restrictionArguments);
     Error error;
+    int handed = 0;
     bool first = true;
     bool exhausted = false;
     while (!exhausted) {
-        QList<QVariantList> copied;
-        int read = 0;
-        while (copied.size() < pass.wanted && !(first && read == FirstBatchReadLimit)) {
-            if (!candidates.nextWithError(&error)) {
-                exhausted = true;
-                break;
-            }
-            ++read;
-            if (!mayHoldWordStarting(candidates.dataNoCopyForColumnIndex(ContentColumn), pass.start))
-                continue;
-            QVariantList row;
-            for (int column = 0; column < CandidateColumns; ++column)
-                row.append(candidates.objectForColumnIndex(column));
-            copied.append(std::move(row));
-        }
-        const auto found = error.isNull() ? matchesAmong(schema, copied, pass) : std::nullopt;
+        // One row at a time once the caller takes more than it meant to.
+        const int wanted = std::max(1, pass.wanted - handed);
+        const Batch batch = nextBatch(candidates, pass, wanted,
+                                      first ? FirstBatchReadLimit : std::numeric_limits<int>::max(), error);
+        exhausted = batch.exhausted;
+        const auto found = error.isNull() ? matchesInHalves(db, schema, batch.rows, pass) : std::nullopt;
         // Nothing handed yet: the plain statement can still answer.
-        if (first && (!found || (!exhausted && copied.size() < pass.wanted))) {
+        if (first && (!found || (!exhausted && batch.rows.size() < wanted))) {
             candidates.close();
             return false;
         }
         first = false;
         for (const TextRow& row : found.value_or(std::vector<TextRow>())) {
+            ++handed;
             if (!take(row)) {
                 candidates.close();
                 return true;

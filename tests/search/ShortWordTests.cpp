@@ -5,6 +5,9 @@
 
 #include <QStringList>
 
+#include <algorithm>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -73,6 +76,48 @@ TEST(SearchShortWord, RowsAndSnippetsAreThePlainStatementsOwn)
                     return true;
                 })) << qPrintable(query);
                 EXPECT_EQ(joined(rows), joined(*plain)) << qPrintable(query) << wanted << qPrintable(restriction);
+            }
+        }
+    }
+}
+
+// Notes the caller lists already are passed over, and a caller taking no
+// more than it wanted gets the plain statement's next rows, in its order.
+TEST(SearchShortWord, ListedNotesArePassedOverAndTheRestComeInOrder)
+{
+    const auto db = corpus();
+    const struct {
+        const char* name;
+        std::function<bool(const QString& key)> listed;
+    } listings[] = {
+        {"none", nullptr},
+        {"some", [](const QString& key) { return key.endsWith(QLatin1String("1.txt")); }},
+        {"first round", [](const QString& key) { return key.startsWith(QLatin1String("inbox/0-")); }},
+        {"all", [](const QString&) { return true; }},
+    };
+    for (const char* text : {"buy m", "buy mi", "plan to", "buy e", "call m"}) {
+        const QString query = QString::fromUtf8(text);
+        const auto split = NoteSearchShortWord::split(query);
+        ASSERT_TRUE(split) << text;
+        const auto plain = readTextRows(*db, ContentStatement, {query + QLatin1Char('*')}, 1000, 4);
+        ASSERT_TRUE(plain);
+        for (const auto& listing : listings) {
+            std::vector<TextRow> unlisted;
+            std::copy_if(plain->begin(), plain->end(), std::back_inserter(unlisted), [&](const TextRow& row) {
+                return !listing.listed || !listing.listed(row.columns[0]);
+            });
+            for (const int wanted : {1, 3, 200}) {
+                const NoteSearchShortWord::Pass pass{ContentStatement, {},           {},
+                                                     query + QLatin1Char('*'), split->words, split->start,
+                                                     wanted,           listing.listed};
+                std::vector<TextRow> rows;
+                ASSERT_TRUE(NoteSearchShortWord::rows(*db, pass, [&](const TextRow& row) {
+                    rows.push_back(row);
+                    return int(rows.size()) < wanted;
+                })) << text;
+                const auto expected = std::vector<TextRow>(
+                    unlisted.begin(), unlisted.begin() + std::min<qsizetype>(wanted, qsizetype(unlisted.size())));
+                EXPECT_EQ(joined(rows), joined(expected)) << text << " " << listing.name << " " << wanted;
             }
         }
     }
