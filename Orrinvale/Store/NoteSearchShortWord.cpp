@@ -17,8 +17,9 @@ namespace {
 // The notes holding the words read before the plain statement is judged the
 // cheaper, if they gave too few with the start: a few milliseconds.
 constexpr int FirstBatchReadLimit = 600;
-// Rows below which a batch is not split between two threads.
-constexpr int SmallestSplitRows = 16;
+// The rows each thread matches at a time, at least: a run costs a
+// transaction and a statement of its own.
+constexpr int RowsPerRun = 16;
 
 const QString CandidateStatement =
     QStringLiteral("SELECT docid, key, title, content, folder, hashtag, mention FROM notes WHERE content MATCH ?");
@@ -65,74 +66,137 @@ bool mayFoldToAscii(char32_t c)
     return c < 0x2000 || (c >= 0x2100 && c < 0x2150);
 }
 
-// The thread that matches the upper half of a batch, kept with the connection.
-DispatchQueue& helperQueue(SLDatabase& db)
-{
-    static const char key = 0;
-    auto queue = std::static_pointer_cast<DispatchQueue>(db.attachment(&key));
-    if (!queue) {
-        queue = DispatchQueue::createSerial(QStringLiteral("search.short-word"));
-        db.setAttachment(&key, queue);
-    }
-    return *queue;
-}
-
 using CopiedRows = QList<QVariantList>;
 
-// The pass's rows among the copied ones, in table order; null on a failure.
-// They go into a fresh table of the notes' own columns and tokenizer, in
-// memory, and are matched there before the transaction ends: the table
+// A table of the notes' own columns and tokenizer, in memory, kept empty
+// between batches while the notes' columns stay the same. Its rows are
+// matched before the transaction ends and then rolled back: the table
 // answers from the words it holds pending, which a commit would first write
 // into its segments, a fifth of the whole time.
-std::optional<std::vector<TextRow>> matchesAmong(const QString& schema, CopiedRows::const_iterator begin,
-                                                 CopiedRows::const_iterator end, const NoteSearchShortWord::Pass& pass)
-{
-    if (begin == end)
-        return std::vector<TextRow>();
-    const auto scratch = SLDatabase::databaseWithPath(QStringLiteral(":memory:"));
-    if (!scratch->open() || !scratch->executeUpdate(schema) || !scratch->beginTransaction())
-        return std::nullopt;
-    scratch->setShouldCacheStatements(true);
-    const bool all = std::all_of(begin, end, [&](const QVariantList& row) {
-        return scratch->executeUpdateWithArgumentsInArray(CopyStatement, row);
-    });
-    auto found = all ? readTextRows(*scratch, pass.statement + pass.restriction,
-                                    QVariantList{pass.expression} + pass.restrictionArguments, int(end - begin), 4)
-                     : std::nullopt;
-    scratch->rollback();
-    return found;
-}
+class ScratchTable {
+public:
+    // The pass's rows among the copied ones, in table order; null on a failure.
+    std::optional<std::vector<TextRow>> matches(const QString& schema, CopiedRows::const_iterator begin,
+                                                CopiedRows::const_iterator end, const NoteSearchShortWord::Pass& pass)
+    {
+        if (begin == end)
+            return std::vector<TextRow>();
+        if (!open(schema) || !db_->beginTransaction()) {
+            db_ = nullptr;
+            return std::nullopt;
+        }
+        const bool all = std::all_of(begin, end, [&](const QVariantList& row) {
+            return db_->executeUpdateWithArgumentsInArray(CopyStatement, row);
+        });
+        auto found = all ? readTextRows(*db_, pass.statement + pass.restriction,
+                                        QVariantList{pass.expression} + pass.restrictionArguments, int(end - begin), 4)
+                         : std::nullopt;
+        if (!db_->rollback())
+            db_ = nullptr;
+        return found;
+    }
 
-// The upper half's outcome, handed from the helper's thread.
-struct UpperHalf {
-    std::optional<std::vector<TextRow>> rows;
-    std::atomic<bool> done {false};
+private:
+    bool open(const QString& schema)
+    {
+        if (db_ && schema == schema_)
+            return true;
+        db_ = SLDatabase::databaseWithPath(QStringLiteral(":memory:"));
+        if (!db_->open() || !db_->executeUpdate(schema))
+            return false;
+        db_->setShouldCacheStatements(true);
+        schema_ = schema;
+        return true;
+    }
+
+    std::shared_ptr<SLDatabase> db_;
+    QString schema_;
 };
 
-// As matchesAmong over every copied row: a batch large enough is matched in
-// two halves at once, the upper one on the helper's thread, or here after
-// the lower one when that thread has not started it by then.
-std::optional<std::vector<TextRow>> matchesInHalves(SLDatabase& db, const QString& schema, const CopiedRows& copied,
-                                                    const NoteSearchShortWord::Pass& pass)
+// The second thread matching a batch and the tables of both, kept with the
+// connection.
+struct Helper {
+    DispatchQueuePtr queue = DispatchQueue::createSerial(QStringLiteral("search.short-word"));
+    ScratchTable own;
+    ScratchTable helpers;
+};
+
+Helper& helperFor(SLDatabase& db)
 {
-    if (copied.size() < SmallestSplitRows)
-        return matchesAmong(schema, copied.cbegin(), copied.cend(), pass);
-    const auto middle = copied.cbegin() + copied.size() / 2;
-    auto upper = std::make_shared<UpperHalf>();
-    // The block reads the caller's rows: it ends before this function returns.
-    DispatchRetractable upperRun = helperQueue(db).asyncRetractable([&, upper] {
-        upper->rows = matchesAmong(schema, middle, copied.cend(), pass);
-        upper->done.store(true);
-        upper->done.notify_all();
+    static const char key = 0;
+    auto helper = std::static_pointer_cast<Helper>(db.attachment(&key));
+    if (!helper) {
+        helper = std::make_shared<Helper>();
+        db.setAttachment(&key, helper);
+    }
+    return *helper;
+}
+
+// A batch cut into runs of rows that both threads take one at a time, each
+// into its own table, until none is left: a thread held up by other work
+// leaves its share to the other.
+class Runs {
+public:
+    Runs(const QString& schema, const CopiedRows& rows, const NoteSearchShortWord::Pass& pass)
+        : schema_(schema), rows_(rows), pass_(pass), found_(size_t(std::max<qsizetype>(1, rows.size() / RowsPerRun)))
+    {
+    }
+
+    int count() const { return int(found_.size()); }
+
+    void work(ScratchTable& table)
+    {
+        for (int run = next_.fetch_add(1); run < count(); run = next_.fetch_add(1)) {
+            found_[size_t(run)] =
+                table.matches(schema_, rows_.cbegin() + start(run), rows_.cbegin() + start(run + 1), pass_);
+        }
+    }
+
+    // Every run's rows in table order; null when one failed.
+    std::optional<std::vector<TextRow>> take()
+    {
+        std::vector<TextRow> rows;
+        for (auto& found : found_) {
+            if (!found)
+                return std::nullopt;
+            rows.insert(rows.end(), std::make_move_iterator(found->begin()), std::make_move_iterator(found->end()));
+        }
+        return rows;
+    }
+
+private:
+    qsizetype start(int run) const { return rows_.size() * run / count(); }
+
+    const QString& schema_;
+    const CopiedRows& rows_;
+    const NoteSearchShortWord::Pass& pass_;
+    std::atomic<int> next_ {0};
+    std::vector<std::optional<std::vector<TextRow>>> found_;
+};
+
+// The pass's rows among the copied ones, in table order; null on a failure.
+// A batch of more than one run is matched on the helper's thread as well,
+// unless that thread has not started by the time this one is done.
+std::optional<std::vector<TextRow>> matchesAmong(SLDatabase& db, const QString& schema, const CopiedRows& copied,
+                                                 const NoteSearchShortWord::Pass& pass)
+{
+    Helper& helper = helperFor(db);
+    Runs runs(schema, copied, pass);
+    if (runs.count() == 1) {
+        runs.work(helper.own);
+        return runs.take();
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    // The block works on this function's runs: it ends before they do.
+    DispatchRetractable second = helper.queue->asyncRetractable([&runs, &helper, done] {
+        runs.work(helper.helpers);
+        done->store(true);
+        done->notify_all();
     });
-    std::optional<std::vector<TextRow>> rows = matchesAmong(schema, copied.cbegin(), middle, pass);
-    if (!upperRun.runHereIfWaiting())
-        upper->done.wait(false);
-    if (!rows || !upper->rows)
-        return std::nullopt;
-    rows->insert(rows->end(), std::make_move_iterator(upper->rows->begin()),
-                 std::make_move_iterator(upper->rows->end()));
-    return rows;
+    runs.work(helper.own);
+    if (!second.runHereIfWaiting())
+        done->wait(false);
+    return runs.take();
 }
 
 struct Batch {
@@ -224,7 +288,7 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
         const Batch batch = nextBatch(candidates, pass, wanted,
                                       first ? FirstBatchReadLimit : std::numeric_limits<int>::max(), error);
         exhausted = batch.exhausted;
-        const auto found = error.isNull() ? matchesInHalves(db, schema, batch.rows, pass) : std::nullopt;
+        const auto found = error.isNull() ? matchesAmong(db, schema, batch.rows, pass) : std::nullopt;
         // Nothing handed yet: the plain statement can still answer.
         if (first && (!found || (!exhausted && batch.rows.size() < wanted))) {
             candidates.close();
