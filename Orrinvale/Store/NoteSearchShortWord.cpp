@@ -17,6 +17,12 @@ namespace {
 // The notes holding the words read before the plain statement is judged the
 // cheaper, if they gave too few with the start: a few milliseconds.
 constexpr int FirstBatchReadLimit = 600;
+// Copies of the first batch for each row they match, at most, before the
+// plain statement is judged the cheaper: it costs about as much as copying
+// eight times a full list.
+constexpr int CopiesPerMatchAtMost = 8;
+// The copies of a first batch too small to judge by.
+constexpr int LeastCopiesJudged = 32;
 // The rows each thread matches at a time, at least: a run costs a
 // transaction and a statement of its own.
 constexpr int RowsPerRun = 16;
@@ -289,8 +295,12 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
                                       first ? FirstBatchReadLimit : std::numeric_limits<int>::max(), error);
         exhausted = batch.exhausted;
         const auto found = error.isNull() ? matchesAmong(db, schema, batch.rows, pass) : std::nullopt;
-        // Nothing handed yet: the plain statement can still answer.
-        if (first && (!found || (!exhausted && batch.rows.size() < wanted))) {
+        // Nothing handed yet: the plain statement can still answer, and
+        // answers sooner when few notes hold the start or few of those
+        // copied match (text outside ASCII, which the test lets through).
+        const bool fewMatch = found && batch.rows.size() >= LeastCopiesJudged &&
+                              qsizetype(found->size()) * CopiesPerMatchAtMost < batch.rows.size();
+        if (first && (!found || (!exhausted && (batch.rows.size() < wanted || fewMatch)))) {
             candidates.close();
             return false;
         }

@@ -51,7 +51,8 @@ public:
     // Hands take() the pass's rows in table order while it answers that it
     // wants more.
     // False, with nothing handed, when too few of the many notes holding the
-    // words hold the start: the plain statement answers sooner then.
+    // words hold the start, or too few of the first ones copied match: the
+    // plain statement answers sooner then.
     static bool rows(SLDatabase& db, const Pass& pass, const std::function<bool(const TextRow&)>& take);
 
     // False only where the word table's tokenizer finds no word starting

@@ -160,6 +160,44 @@ TEST(SearchShortWord, ManyRowsFollowTheTableAsItIsNow)
     }
 }
 
+// Text outside ASCII passes the text test whether it holds the start or not:
+// when few of a first batch of many copies match, the plain statement is left
+// to answer; when they match, or when no other note holds the words, the
+// copies give its rows.
+TEST(SearchShortWord, FewMatchesAmongTheFirstCopiesLeaveThePlainStatementToAnswer)
+{
+    const struct {
+        int notes;
+        // One note in so many holds a word starting with "m"; the others "молоко".
+        int every;
+        bool answered;
+    } cases[] = {{100, 1, true}, {100, 4, true}, {100, 9, false}, {100, 20, false}, {30, 20, true}};
+    constexpr int Wanted = 40;
+    for (const auto& c : cases) {
+        const auto db = SLDatabase::databaseWithPath();
+        ASSERT_TRUE(db->open());
+        ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
+                                                     "folder, hashtag, mention, tokenize=unicode61)")));
+        for (int n = 0; n < c.notes; ++n) {
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content) VALUES(?, ?, ?)"),
+                                          QStringLiteral("inbox/%1.txt").arg(n), QStringLiteral("Note"),
+                                          (n + 1) % c.every ? QStringLiteral("buy \u043c\u043e\u043b\u043e\u043a\u043e")
+                                                            : QStringLiteral("buy milk")));
+        }
+        const QString expression = QStringLiteral("buy m*");
+        const auto plain = readTextRows(*db, ContentStatement, {expression}, Wanted, 4);
+        ASSERT_TRUE(plain);
+        const NoteSearchShortWord::Pass pass{ContentStatement, {}, {}, expression, QStringLiteral("buy"), "m", Wanted};
+        std::vector<TextRow> rows;
+        const bool answered = NoteSearchShortWord::rows(*db, pass, [&](const TextRow& row) {
+            rows.push_back(row);
+            return int(rows.size()) < Wanted;
+        });
+        EXPECT_EQ(answered, c.answered) << c.notes << " " << c.every;
+        EXPECT_EQ(joined(rows), c.answered ? joined(*plain) : QStringList()) << c.notes << " " << c.every;
+    }
+}
+
 TEST(SearchShortWord, OnlyPlainWordsEndingInOneOrTwoLettersSplit)
 {
     const struct {
