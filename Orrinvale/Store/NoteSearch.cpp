@@ -265,21 +265,26 @@ public:
     template <typename Block>
     std::optional<int> shortWordRun(const QString& expression, Block&& block)
     {
-        const auto query = expression.endsWith(QLatin1Char('*')) ? NoteSearchShortWord::split(expression.chopped(1))
-                                                                 : std::nullopt;
+        // After a blank the star stands alone and the last word is matched
+        // whole: no merge to spare.
+        const bool prefix =
+            expression.size() > 1 && expression.endsWith(QLatin1Char('*')) && !expression.chopped(1).back().isSpace();
+        const auto query = prefix ? NoteSearchShortWord::split(expression.chopped(1)) : std::nullopt;
         if (!query)
             return std::nullopt;
-        const NoteSearchShortWord::Pass pass{PassStatements[ContentPass], filter_.sql,
-                                             filter_.arguments,           filter_.expression(expression),
-                                             filter_.expression(query->words), query->start,
-                                             int(MaxRows - size())};
+        const NoteSearchShortWord::Pass pass{PassStatements[ContentPass],
+                                             filter_.sql,
+                                             filter_.arguments,
+                                             filter_.expression(expression),
+                                             filter_.expression(query->words),
+                                             query->start,
+                                             int(MaxRows - size()),
+                                             [this](const QString& key) { return seen.contains(key); }};
         int read = 0;
         const bool answered = NoteSearchShortWord::rows(database_, pass, [&](const TextRow& row) {
-            if (read == MaxRowsReadPerPass || full())
-                return false;
             block(row);
             ++read;
-            return true;
+            return read < MaxRowsReadPerPass && !full();
         });
         return answered ? std::optional<int>(read) : std::nullopt;
     }

@@ -1,23 +1,38 @@
 #include "NoteSearchShortWord.h"
 
+#include "Dispatch.h"
 #include "SLDatabase.h"
 #include "SLResultSet.h"
 
 #include <QStringList>
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
+#include <limits>
+#include <memory>
 
 namespace {
 
 // The notes holding the words read before the plain statement is judged the
 // cheaper, if they gave too few with the start: a few milliseconds.
 constexpr int FirstBatchReadLimit = 600;
+// Copies of the first batch for each row they match, at most, before the
+// plain statement is judged the cheaper: it costs about as much as copying
+// eight times a full list.
+constexpr int CopiesPerMatchAtMost = 8;
+// The copies of a first batch too small to judge by.
+constexpr int LeastCopiesJudged = 32;
+// The rows each thread matches at a time, at least: a run costs a
+// transaction and a statement of its own.
+constexpr int RowsPerRun = 16;
 
 const QString CandidateStatement =
     QStringLiteral("SELECT docid, key, title, content, folder, hashtag, mention FROM notes WHERE content MATCH ?");
 const QString CopyStatement = QStringLiteral(
     "INSERT INTO notes(docid, key, title, content, folder, hashtag, mention) VALUES(?, ?, ?, ?, ?, ?, ?)");
 constexpr int CandidateColumns = 7;
+constexpr int KeyColumn = 1;
 constexpr int ContentColumn = 3;
 
 bool isAsciiWordByte(uchar c)
@@ -57,32 +72,166 @@ bool mayFoldToAscii(char32_t c)
     return c < 0x2000 || (c >= 0x2100 && c < 0x2150);
 }
 
-// A fresh table of the notes' own columns and tokenizer, in memory.
-std::shared_ptr<SLDatabase> scratchTable(const QString& schema)
+using CopiedRows = QList<QVariantList>;
+
+// A table of the notes' own columns and tokenizer, in memory, kept empty
+// between batches while the notes' columns stay the same. Its rows are
+// matched before the transaction ends and then rolled back: the table
+// answers from the words it holds pending, which a commit would first write
+// into its segments, a fifth of the whole time.
+class ScratchTable {
+public:
+    // The pass's rows among the copied ones, in table order; null on a failure.
+    std::optional<std::vector<TextRow>> matches(const QString& schema, CopiedRows::const_iterator begin,
+                                                CopiedRows::const_iterator end, const NoteSearchShortWord::Pass& pass)
+    {
+        if (begin == end)
+            return std::vector<TextRow>();
+        if (!open(schema) || !db_->beginTransaction()) {
+            db_ = nullptr;
+            return std::nullopt;
+        }
+        const bool all = std::all_of(begin, end, [&](const QVariantList& row) {
+            return db_->executeUpdateWithArgumentsInArray(CopyStatement, row);
+        });
+        auto found = all ? readTextRows(*db_, pass.statement + pass.restriction,
+                                        QVariantList{pass.expression} + pass.restrictionArguments, int(end - begin), 4)
+                         : std::nullopt;
+        if (!db_->rollback())
+            db_ = nullptr;
+        return found;
+    }
+
+private:
+    bool open(const QString& schema)
+    {
+        if (db_ && schema == schema_)
+            return true;
+        db_ = SLDatabase::databaseWithPath(QStringLiteral(":memory:"));
+        if (!db_->open() || !db_->executeUpdate(schema))
+            return false;
+        db_->setShouldCacheStatements(true);
+        schema_ = schema;
+        return true;
+    }
+
+    std::shared_ptr<SLDatabase> db_;
+    QString schema_;
+};
+
+// The second thread matching a batch and the tables of both, kept with the
+// connection.
+struct Helper {
+    DispatchQueuePtr queue = DispatchQueue::createSerial(QStringLiteral("search.short-word"));
+    ScratchTable own;
+    ScratchTable helpers;
+};
+
+Helper& helperFor(SLDatabase& db)
 {
-    auto scratch = SLDatabase::databaseWithPath(QStringLiteral(":memory:"));
-    if (!scratch->open() || !scratch->executeUpdate(schema))
-        return nullptr;
-    scratch->setShouldCacheStatements(true);
-    return scratch;
+    static const char key = 0;
+    auto helper = std::static_pointer_cast<Helper>(db.attachment(&key));
+    if (!helper) {
+        helper = std::make_shared<Helper>();
+        db.setAttachment(&key, helper);
+    }
+    return *helper;
 }
 
+// A batch cut into runs of rows that both threads take one at a time, each
+// into its own table, until none is left: a thread held up by other work
+// leaves its share to the other.
+class Runs {
+public:
+    Runs(const QString& schema, const CopiedRows& rows, const NoteSearchShortWord::Pass& pass)
+        : schema_(schema), rows_(rows), pass_(pass), found_(size_t(std::max<qsizetype>(1, rows.size() / RowsPerRun)))
+    {
+    }
+
+    int count() const { return int(found_.size()); }
+
+    void work(ScratchTable& table)
+    {
+        for (int run = next_.fetch_add(1); run < count(); run = next_.fetch_add(1)) {
+            found_[size_t(run)] =
+                table.matches(schema_, rows_.cbegin() + start(run), rows_.cbegin() + start(run + 1), pass_);
+        }
+    }
+
+    // Every run's rows in table order; null when one failed.
+    std::optional<std::vector<TextRow>> take()
+    {
+        std::vector<TextRow> rows;
+        for (auto& found : found_) {
+            if (!found)
+                return std::nullopt;
+            rows.insert(rows.end(), std::make_move_iterator(found->begin()), std::make_move_iterator(found->end()));
+        }
+        return rows;
+    }
+
+private:
+    qsizetype start(int run) const { return rows_.size() * run / count(); }
+
+    const QString& schema_;
+    const CopiedRows& rows_;
+    const NoteSearchShortWord::Pass& pass_;
+    std::atomic<int> next_ {0};
+    std::vector<std::optional<std::vector<TextRow>>> found_;
+};
+
 // The pass's rows among the copied ones, in table order; null on a failure.
-std::optional<std::vector<TextRow>> matchesAmong(const QString& schema, const QList<QVariantList>& copied,
+// A batch of more than one run is matched on the helper's thread as well,
+// unless that thread has not started by the time this one is done.
+std::optional<std::vector<TextRow>> matchesAmong(SLDatabase& db, const QString& schema, const CopiedRows& copied,
                                                  const NoteSearchShortWord::Pass& pass)
 {
-    if (copied.isEmpty())
-        return std::vector<TextRow>();
-    const auto scratch = scratchTable(schema);
-    if (!scratch || !scratch->beginTransaction())
-        return std::nullopt;
-    const bool all = std::all_of(copied.begin(), copied.end(), [&](const QVariantList& row) {
-        return scratch->executeUpdateWithArgumentsInArray(CopyStatement, row);
+    Helper& helper = helperFor(db);
+    Runs runs(schema, copied, pass);
+    if (runs.count() == 1) {
+        runs.work(helper.own);
+        return runs.take();
+    }
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    // The block works on this function's runs: it ends before they do.
+    DispatchRetractable second = helper.queue->asyncRetractable([&runs, &helper, done] {
+        runs.work(helper.helpers);
+        done->store(true);
+        done->notify_all();
     });
-    if (!all || !scratch->commit())
-        return std::nullopt;
-    return readTextRows(*scratch, pass.statement + pass.restriction,
-                        QVariantList{pass.expression} + pass.restrictionArguments, int(copied.size()), 4);
+    runs.work(helper.own);
+    if (!second.runHereIfWaiting())
+        done->wait(false);
+    return runs.take();
+}
+
+struct Batch {
+    CopiedRows rows;
+    // No candidate is left after these.
+    bool exhausted = false;
+};
+
+// The next candidates that may match, copied, up to wanted of them or until
+// readLimit were read; the notes the caller lists already are passed over.
+Batch nextBatch(SLResultSet& candidates, const NoteSearchShortWord::Pass& pass, int wanted, int readLimit,
+                Error& error)
+{
+    Batch batch;
+    for (int read = 0; batch.rows.size() < wanted && read < readLimit; ++read) {
+        if (!candidates.nextWithError(&error)) {
+            batch.exhausted = true;
+            break;
+        }
+        if (pass.listed && pass.listed(candidates.stringForColumnIndex(KeyColumn)))
+            continue;
+        if (!NoteSearchShortWord::mayHoldWordStarting(candidates.dataNoCopyForColumnIndex(ContentColumn), pass.start))
+            continue;
+        QVariantList row;
+        for (int column = 0; column < CandidateColumns; ++column)
+            row.append(candidates.objectForColumnIndex(column));
+        batch.rows.append(std::move(row));
+    }
+    return batch;
 }
 
 } // namespace
@@ -136,32 +285,28 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
     SLResultSet candidates = db.executeQueryWithArgumentsInArray(
         CandidateStatement + pass.restriction, QVariantList{pass.wordsExpression} + pass.restrictionArguments);
     Error error;
+    int handed = 0;
     bool first = true;
     bool exhausted = false;
     while (!exhausted) {
-        QList<QVariantList> copied;
-        int read = 0;
-        while (copied.size() < pass.wanted && !(first && read == FirstBatchReadLimit)) {
-            if (!candidates.nextWithError(&error)) {
-                exhausted = true;
-                break;
-            }
-            ++read;
-            if (!mayHoldWordStarting(candidates.dataNoCopyForColumnIndex(ContentColumn), pass.start))
-                continue;
-            QVariantList row;
-            for (int column = 0; column < CandidateColumns; ++column)
-                row.append(candidates.objectForColumnIndex(column));
-            copied.append(std::move(row));
-        }
-        const auto found = error.isNull() ? matchesAmong(schema, copied, pass) : std::nullopt;
-        // Nothing handed yet: the plain statement can still answer.
-        if (first && (!found || (!exhausted && copied.size() < pass.wanted))) {
+        // One row at a time once the caller takes more than it meant to.
+        const int wanted = std::max(1, pass.wanted - handed);
+        const Batch batch = nextBatch(candidates, pass, wanted,
+                                      first ? FirstBatchReadLimit : std::numeric_limits<int>::max(), error);
+        exhausted = batch.exhausted;
+        const auto found = error.isNull() ? matchesAmong(db, schema, batch.rows, pass) : std::nullopt;
+        // Nothing handed yet: the plain statement can still answer, and
+        // answers sooner when few notes hold the start or few of those
+        // copied match (text outside ASCII, which the test lets through).
+        const bool fewMatch = found && batch.rows.size() >= LeastCopiesJudged &&
+                              qsizetype(found->size()) * CopiesPerMatchAtMost < batch.rows.size();
+        if (first && (!found || (!exhausted && (batch.rows.size() < wanted || fewMatch)))) {
             candidates.close();
             return false;
         }
         first = false;
         for (const TextRow& row : found.value_or(std::vector<TextRow>())) {
+            ++handed;
             if (!take(row)) {
                 candidates.close();
                 return true;

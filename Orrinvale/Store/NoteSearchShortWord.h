@@ -17,7 +17,9 @@ class SLDatabase;
 // it gives a row. Instead the notes holding the whole words are read in table
 // order, those whose text may hold a word with that start are copied into a
 // table of the same columns in memory, and the query itself runs there: the
-// same rows in the same order, with the same snippets.
+// same rows in the same order, with the same snippets. Copying costs most:
+// only the rows the caller still wants are copied, and a large batch goes
+// into two such tables at once, on two threads.
 class NoteSearchShortWord {
 public:
     struct Query {
@@ -42,10 +44,15 @@ public:
         QByteArray start;
         // The rows the caller means to take, at most.
         int wanted = 0;
+        // The notes the caller lists already, by their key column: passed
+        // over before their text is copied, as the caller would drop them.
+        std::function<bool(const QString& key)> listed = {};
     };
-    // Hands take() the pass's rows in table order until it answers false.
+    // Hands take() the pass's rows in table order while it answers that it
+    // wants more.
     // False, with nothing handed, when too few of the many notes holding the
-    // words hold the start: the plain statement answers sooner then.
+    // words hold the start, or too few of the first ones copied match: the
+    // plain statement answers sooner then.
     static bool rows(SLDatabase& db, const Pass& pass, const std::function<bool(const TextRow&)>& take);
 
     // False only where the word table's tokenizer finds no word starting

@@ -116,6 +116,10 @@ bool SLDatabase::openHandle(int flags)
         return true;
     if (inert_)
         return false;
+    // Counting the memory in use, which nothing here reads, takes one lock
+    // of the whole process at every allocation: connections on two threads
+    // would wait on each other. Set once, before SQLite starts.
+    [[maybe_unused]] static const int uncounted = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     const QByteArray path = sqlitePath();
     // The application's databases hold the notes' text and the records: the
     // user's alone, and so are the journals SQLite gives the file's mode.

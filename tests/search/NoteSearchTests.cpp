@@ -270,4 +270,68 @@ TEST_F(Search, ResultsStopAtTwoHundredRows)
         ASSERT_EQ(item->tag(), ListItemTitleMatch) << qPrintable(item->key());
 }
 
+// Whole words and the first letter or two of another: after the title rows
+// come the content statement's own rows, in its order, up to the end of the
+// lists, with or without a tag, and without one with its snippets (the tag's
+// words join the expression). After a blank the last word is a whole one.
+TEST_F(Search, ShortLastWordListsTheContentStatementsRowsAfterTheTitles)
+{
+    const QStringList words = {"milk", "mangoes", "gum", "mint", "bread"};
+    Core::shared().syncDatabase([&](SLDatabase& db) {
+        db.beginTransaction();
+        for (int i = 0; i < 320; ++i) {
+            const QString folder = i % 4 ? QStringLiteral("inbox") : QStringLiteral("archive");
+            const QString title = i % 9 ? QStringLiteral("Note %1").arg(i) : QStringLiteral("Buy ") + words[i % 5];
+            db.executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag) "
+                                            "VALUES(?, ?, ?, ?, ?)"),
+                             folder + QStringLiteral("/%1.txt").arg(i), title,
+                             title + QStringLiteral(" then buy ") + words[i * 3 % 5] + QStringLiteral(" and m"), folder,
+                             i % 3 ? QStringLiteral("shop") : QString());
+        }
+        db.commit();
+    });
+    for (const char* text : {"buy m", "Buy MI", "buy m ", "buy g", "then b", "milk an"}) {
+        for (const QString& tag : {QString(), QStringLiteral("shop")}) {
+            const QString query = QString::fromUtf8(text);
+            const Results results = search(query, tag.isEmpty() ? 0 : NoteTagHashtag, tag);
+            QSet<QString> listed;
+            QStringList expected[2];
+            for (const Note::ListItemList* list : {&results.notes, &results.archived}) {
+                for (const ListItemPtr& item : *list) {
+                    if (item->tag() != ListItemContentMatch)
+                        listed.insert(item->key());
+                }
+            }
+            qsizetype room = 200 - listed.size();
+            Core::shared().syncDatabase([&](SLDatabase& db) {
+                SLResultSet plain = db.executeQuery(
+                    QStringLiteral("SELECT key, title, snippet(notes, '[', ']', '...', -1) FROM notes WHERE content "
+                                   "MATCH ? AND (' ' || hashtag || ' ') LIKE ?"),
+                    query + QLatin1Char('*'),
+                    tag.isEmpty() ? QStringLiteral("%") : QStringLiteral("% ") + tag + QStringLiteral(" %"));
+                while (room > 0 && plain.next()) {
+                    const QString key = plain.stringForColumnIndex(0).section(QLatin1Char('/'), -1);
+                    if (listed.contains(key))
+                        continue;
+                    expected[plain.stringForColumnIndex(0).startsWith(QLatin1String("archive/"))].append(
+                        key + QLatin1Char('|') + plain.stringForColumnIndex(1) + QLatin1Char('|') +
+                        (tag.isEmpty() ? plain.stringForColumnIndex(2) : QString()));
+                    --room;
+                }
+                plain.close();
+            });
+            QStringList found[2];
+            for (const int archived : {0, 1}) {
+                for (const ListItemPtr& item : archived ? results.archived : results.notes) {
+                    if (item->tag() == ListItemContentMatch)
+                        found[archived].append(item->key() + QLatin1Char('|') + item->title() + QLatin1Char('|') +
+                                               (tag.isEmpty() ? item->snippet() : QString()));
+                }
+                EXPECT_EQ(found[archived], expected[archived]) << text << " " << qPrintable(tag) << " " << archived;
+            }
+            EXPECT_FALSE(found[0].isEmpty()) << text << " " << qPrintable(tag);
+        }
+    }
+}
+
 } // namespace
