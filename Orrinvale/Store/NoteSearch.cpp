@@ -159,9 +159,7 @@ public:
     template <typename Read>
     const std::vector<TextRow>& rows(SLDatabase& db, const QString& key, Read&& read)
     {
-        // This connection's writes, then those of any other connection to the file.
-        const std::pair<int64_t, int64_t> stamp{db.totalChanges(),
-                                                db.longForQuery(QStringLiteral("PRAGMA data_version"))};
+        const std::pair<int64_t, int64_t> stamp = db.writeStamp();
         if (stamp != stamp_) {
             entries_.clear();
             stamp_ = stamp;

@@ -351,12 +351,38 @@ void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
         markCurrent(db_, table, *state);
 }
 
-std::optional<QHash<QString, QList<qint64>>> NoteSearchIndex::rowsOfKeys(SLDatabase& db, const QStringList& keys)
+namespace {
+
+// True when the key index follows the notes. Never filled here: a look-up on
+// the way to a write waits for no refill. Known so until anybody writes: a
+// commit's two look-ups, and those of a batch, check the state once.
+bool keysInStep(SLDatabase& db)
 {
-    // Never filled here: a look-up on the way to a write waits for no refill.
+    struct Checked {
+        std::pair<int64_t, int64_t> stamp{-1, -1};
+    };
+    static const char key = 0;
+    auto checked = std::static_pointer_cast<Checked>(db.attachment(&key));
+    if (!checked) {
+        checked = std::make_shared<Checked>();
+        db.setAttachment(&key, checked);
+    }
+    const std::pair<int64_t, int64_t> stamp = db.writeStamp();
+    if (stamp == checked->stamp)
+        return true;
     const auto lagging = laggingTables(db);
     if (!lagging || std::any_of(lagging->tables.begin(), lagging->tables.end(),
                                 [](const SideTable* table) { return table->name == QLatin1String("notes_keys"); }))
+        return false;
+    checked->stamp = stamp;
+    return true;
+}
+
+} // namespace
+
+std::optional<QHash<QString, QList<qint64>>> NoteSearchIndex::rowsOfKeys(SLDatabase& db, const QStringList& keys)
+{
+    if (!keysInStep(db))
         return std::nullopt;
     QHash<QString, QList<qint64>> rows;
     for (const QString& key : keys) {

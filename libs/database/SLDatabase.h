@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <span>
 #include <type_traits>
 #include <vector>
@@ -195,6 +196,9 @@ public:
     // Rows changed since the connection opened: a count that moved means a
     // write happened in between.
     int64_t totalChanges();
+    // This connection's writes, then those of every other connection to the
+    // file: an equal stamp means nobody wrote in between.
+    std::pair<int64_t, int64_t> writeStamp();
     bool goodConnection();
 
     // --- Additions (SLDatabaseAdditions.cpp)

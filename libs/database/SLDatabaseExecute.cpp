@@ -565,6 +565,11 @@ int64_t SLDatabase::totalChanges()
     return sqlite3_total_changes64(db_);
 }
 
+std::pair<int64_t, int64_t> SLDatabase::writeStamp()
+{
+    return {totalChanges(), longForQuery(QStringLiteral("PRAGMA data_version"))};
+}
+
 bool SLDatabase::goodConnection()
 {
     if (!db_)

@@ -415,3 +415,29 @@ TEST_F(SearchTrigramIndex, ARefusedWriteLeavesNoRowUnknownToTheKeyIndex)
         }
     }
 }
+
+// A connection that found the key index in step and stays open is not fooled
+// by another's writes: the key index stops answering until it is filled
+// afresh, as when the database is opened again.
+TEST_F(SearchTrigramIndex, TheKeyIndexStopsAnsweringOnceAnotherConnectionWrites)
+{
+    const QString path = TestSupport::home() + QStringLiteral("/shared.sqlite");
+    const auto open = [&] {
+        auto db = SLDatabase::databaseWithPath(path);
+        EXPECT_TRUE(db->open());
+        return db;
+    };
+    const auto ours = open();
+    ASSERT_TRUE(ours->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, "
+                                                   "hashtag, mention, tokenize=unicode61)")));
+    NoteSearchIndex::create(*ours);
+    const QString key = QStringLiteral("inbox/Plan.txt");
+    const auto asked = [&] { return NoteSearchIndex::rowsOfKeys(*ours, {key}); };
+    ASSERT_TRUE(asked());
+    EXPECT_EQ(asked()->value(key), QList<qint64>());
+    ASSERT_TRUE(open()->executeUpdate(QStringLiteral("INSERT INTO notes(key, content) VALUES (?, 'apple pie')"), key));
+    EXPECT_FALSE(asked());
+    NoteSearchIndex::create(*ours);
+    ASSERT_TRUE(asked());
+    EXPECT_EQ(asked()->value(key), QList<qint64>{1});
+}
