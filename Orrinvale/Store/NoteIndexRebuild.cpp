@@ -3,6 +3,7 @@
 #include "FolderListing.h"
 #include "FolderNameCache.h"
 #include "NoteIndexMarker.h"
+#include "NoteSearchIndex.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
 #include "TagLinkIndex.h"
@@ -124,8 +125,15 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
+    const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_)
         rowIds_ = NoteSearchRow::readRowIds(db);
+    // Into an empty table every row is the run's: the side indexes are filled
+    // once, after the last, in place of following each transaction.
+    if (first && rowIds_.isEmpty()) {
+        NoteSearchIndex::leaveBehind(db);
+        sideIndexesBehind_ = true;
+    }
     // Every row goes in through the same statement: prepared once a batch,
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
@@ -140,7 +148,7 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
 {
     if (read.isEmpty() && !store)
         return;
-    parser_->async([this, read = std::exchange(read, {}), store, whole]() mutable {
+    parser_->async([this, read = std::exchange(read, {}), store, whole, last = done_]() mutable {
         for (Read& r : read) {
             Note& note = *r.indexed.note;
             // The links carry the meta file's dates, so those come first.
@@ -156,11 +164,17 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         // Hands the rows parsed since the last store to the database's queue
         // and their notes on; the markers follow both.
         auto stored = std::make_shared<QList<bool>>();
-        if (NoteServices* const core = Note::services(); core && !rows_.isEmpty())
+        NoteServices* const core = Note::services();
+        if (core && !rows_.isEmpty())
             core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
                 *stored = writeRows(db, rows);
             });
         rows_.clear();
+        if (core && last)
+            core->asyncDatabase([this](SLDatabase& db) {
+                if (std::exchange(sideIndexesBehind_, false))
+                    NoteSearchIndex::create(db);
+            });
         hand(read, stored, whole);
     });
 }

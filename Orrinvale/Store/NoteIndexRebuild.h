@@ -84,6 +84,9 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
+    // The search side indexes were left behind, to be filled after the run's
+    // last rows; the database's queue's alone.
+    bool sideIndexesBehind_ = false;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
