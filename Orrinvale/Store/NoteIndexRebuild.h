@@ -29,9 +29,7 @@
 // only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
 public:
-    // Each transaction makes the full-text tables write their pending words
-    // out, so a batch's halves of 250 notes take less work than of 125.
-    explicit NoteIndexRebuild(int batchSize = 500);
+    explicit NoteIndexRebuild(int batchSize = 250);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
