@@ -3,6 +3,7 @@
 #include "FolderListing.h"
 #include "FolderNameCache.h"
 #include "NoteIndexMarker.h"
+#include "NoteSearchIndex.h"
 #include "NoteSearchRow.h"
 #include "NoteServices.h"
 #include "TagLinkIndex.h"
@@ -15,6 +16,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <future>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -43,6 +45,7 @@ int openFolder(const QString& path)
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize)
     : batchSize_(batchSize > 0 ? batchSize : 1),
+      parser_(DispatchQueue::createSerial(QStringLiteral("note-parser"))),
       links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
       records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
 {
@@ -122,8 +125,15 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
 
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
+    const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_)
         rowIds_ = NoteSearchRow::readRowIds(db);
+    // Into an empty table every row is the run's: the side indexes are filled
+    // once, after the last, in place of following each transaction.
+    if (first && rowIds_.isEmpty()) {
+        NoteSearchIndex::leaveBehind(db);
+        sideIndexesBehind_ = true;
+    }
     // Every row goes in through the same statement: prepared once a batch,
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
@@ -134,17 +144,52 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
-void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
+void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
+{
+    if (read.isEmpty() && !store)
+        return;
+    parser_->async([this, read = std::exchange(read, {}), store, whole, last = done_]() mutable {
+        for (Read& r : read) {
+            Note& note = *r.indexed.note;
+            // The links carry the meta file's dates, so those come first.
+            r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
+            note._reloadHeader();
+            r.tags = note.tagLinks();
+            rows_.append(note.searchRow(r.tags));
+        }
+        if (!store) {
+            hand(read, nullptr, {});
+            return;
+        }
+        // Hands the rows parsed since the last store to the database's queue
+        // and their notes on; the markers follow both.
+        auto stored = std::make_shared<QList<bool>>();
+        NoteServices* const core = Note::services();
+        if (core && !rows_.isEmpty())
+            core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
+                *stored = writeRows(db, rows);
+            });
+        rows_.clear();
+        if (core && last)
+            core->asyncDatabase([this](SLDatabase& db) {
+                if (std::exchange(sideIndexesBehind_, false))
+                    NoteSearchIndex::create(db);
+            });
+        hand(read, stored, whole);
+    });
+}
+
+void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole& whole)
 {
     if (read.isEmpty() && !stored)
         return;
-    links_->async([this, read = std::exchange(read, {}), stored]() mutable {
+    links_->async([this, read = std::exchange(read, {}), stored, whole]() mutable {
         // Opened again for each hand: the run holds the file queue during a
         // step, and a folder replaced between steps is not written into.
         Note::KindFolders kinds;
         for (const Read& r : read)
             r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
-        records_->async([this, read = std::move(read), stored]() mutable {
+        records_->async([this, read = std::move(read), stored, whole]() mutable {
             for (Read& r : read) {
                 const NotePtr& note = r.indexed.note;
                 note->writeHeaderRecord(nullptr, r.indexed.folders.headers);
@@ -156,19 +201,24 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored)
                 return;
             NoteServices* const core = Note::services();
             QList<Indexed> notes = std::exchange(unmarked_, {});
-            if (!core)
+            if (!core) {
+                if (whole)
+                    whole();
                 return;
+            }
             // Their rows were handed to the database's queue before, so the
             // markers come after them there; they are written back here, the
-            // least busy of the queues, which the step syncs once more.
-            core->asyncDatabase([this, notes = std::move(notes), stored](SLDatabase&) mutable {
-                records_->async([notes = std::move(notes), stored] {
+            // least busy of the queues.
+            core->asyncDatabase([this, notes = std::move(notes), stored, whole](SLDatabase&) mutable {
+                records_->async([notes = std::move(notes), stored, whole] {
                     for (qsizetype i = 0; i < notes.size(); ++i) {
                         if (stored->value(i))
                             NoteIndexMarker::writeAt(notes[i].folders.markers,
                                                      QFile::encodeName(notes[i].note->key()).constData(),
                                                      notes[i].stamp);
                     }
+                    if (whole)
+                        whole();
                 });
             });
         });
@@ -179,25 +229,12 @@ bool NoteIndexRebuild::step()
 {
     if (done_)
         return false;
-    NoteServices* const core = Note::services();
     // Half a batch per transaction: the first half's rows go in while the
     // second half is read. The other queues get the notes a few at a time,
     // not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
     QList<Read> read;
-    QList<NoteSearchRow> rows;
-    // Hands the rows read since the last call to the database's queue and
-    // their notes on; the markers follow both.
-    const auto store = [&] {
-        auto stored = std::make_shared<QList<bool>>();
-        if (core && !rows.isEmpty())
-            core->asyncDatabase([this, rows = std::exchange(rows, {}), stored](SLDatabase& db) {
-                *stored = writeRows(db, rows);
-            });
-        rows.clear();
-        hand(read, stored);
-    };
     int taken = 0;
     while (taken < batchSize_) {
         if (next_ >= names_.size()) {
@@ -214,30 +251,23 @@ bool NoteIndexRebuild::step()
         NoteIndexMarker::Identity identity;
         if (!needsIndexing(name, &identity))
             continue;
-        const NoteIndexMarker::Stamp& stamp = identity.stamp;
         auto note = std::make_shared<Note>(name, storage_);
         // An unreadable note gets no marker, so the next start tries it again.
         if (!note->restoreText(nullptr, &identity))
             continue;
-        // The links carry the meta file's dates, so those come first.
-        const bool writeMeta = refreshMeta(*note, stamp, cacheFolders_.metas);
-        note->_reloadHeader();
-        Note::TagLinks tags = note->tagLinks();
-        rows.append(note->searchRow(tags));
-        read.append({{std::move(note), stamp, cacheFolders_}, writeMeta, std::move(tags)});
+        read.append(Read{{std::move(note), identity.stamp, cacheFolders_}, false, {}});
         ++taken;
         if (taken == half)
-            store();
+            parse(read, true);
         else if (read.size() == NotesPerHand)
-            hand(read, nullptr);
+            parse(read, false);
     }
-    store();
     // The batch is whole when the step returns: links, records, rows and
-    // markers are in. Each queue has handed everything on once it is synced.
-    links_->sync([] {});
-    records_->sync([] {});
-    if (core)
-        core->syncDatabase([](SLDatabase&) {});
-    records_->sync([] {});
+    // markers are in. Every queue takes its blocks in order, so the last
+    // notes' markers come after all of them: one wake-up on a busy machine,
+    // not one for each queue.
+    std::promise<void> whole;
+    parse(read, true, [&whole] { whole.set_value(); });
+    whole.get_future().wait();
     return !done_;
 }

@@ -10,17 +10,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
-// search table, its header and meta file, a batch at a time. Four queues
+// search table, its header and meta file, a batch at a time. Five queues
 // share the work, each taking the notes in order: the caller's reads each
-// note, its dates, title and tags and hands the rows of each half batch to
-// the database's, which takes them in one transaction while one queue of the
-// run's own writes the links and another the header and meta files. Once a
-// note's files are written its marker follows its row on the database's
-// queue, if the row went in. A batch is whole when its step returns; between
+// note's text, one queue of the run's own its dates, title and tags, and
+// hands the rows of each half batch to the database's, which takes them in
+// one transaction while another writes the links and a third the header and
+// meta files. Once a note's files are written its marker follows its row on
+// the database's queue, if the row went in. A batch is whole when its step returns; between
 // batches the caller's queue is free for other work, and while a step runs
 // it holds the caller's queue, so no other work meets the links written
 // beside it. A missing or unreadable document folder ends the whole run.
@@ -46,11 +47,18 @@ private:
     // What the database's queue answered for the rows of one transaction,
     // read there again when their notes' markers are written.
     using Stored = std::shared_ptr<QList<bool>>;
+    // Called once the notes of a store and all before them are marked.
+    using Whole = std::function<void()>;
     struct Read;
-    // Hands notes read to the links' queue and from there to the records';
+    // Hands notes read to the parser's queue, which takes their meta files'
+    // dates, titles, tags and rows; with store, it then hands the rows parsed
+    // since the last store to the database's queue, in one transaction.
+    void parse(QList<Read>& read, bool store, const Whole& whole = {});
+    // Hands notes parsed to the links' queue and from there to the records';
     // with stored, the records' queue then hands the markers of every note
-    // since the last such hand to the database's, after their rows.
-    void hand(QList<Read>& read, const Stored& stored);
+    // since the last such hand to the database's, after their rows, and
+    // whole follows their markers.
+    void hand(QList<Read>& read, const Stored& stored, const Whole& whole);
 
     int batchSize_;
     int storage_ = 0;
@@ -74,7 +82,13 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
-    // Writes the tag links of the notes read, in the order read.
+    // The search side indexes were left behind, to be filled after the run's
+    // last rows; the database's queue's alone.
+    bool sideIndexesBehind_ = false;
+    // Parses the notes read, in the order read; the rows not yet stored are its alone.
+    DispatchQueuePtr parser_;
+    QList<NoteSearchRow> rows_;
+    // Writes the tag links of the notes parsed, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
     // their markers are its alone.

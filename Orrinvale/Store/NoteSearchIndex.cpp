@@ -326,6 +326,13 @@ void NoteSearchIndex::create(SLDatabase& db)
     inStep(db);
 }
 
+void NoteSearchIndex::leaveBehind(SLDatabase& db)
+{
+    // An index with no recorded state is filled afresh before it next answers.
+    if (db.tableExists(QStringLiteral("notes_side")))
+        db.executeUpdate(QStringLiteral("DELETE FROM notes_side"));
+}
+
 NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRows) : db_(db)
 {
     const auto lagging = laggingTables(db);

@@ -5,6 +5,7 @@
 #include "Store/NoteHeaderFile.h"
 #include "Store/NoteIndexRebuild.h"
 #include "Store/NoteMetaFile.h"
+#include "Store/NoteSearchIndex.h"
 #include "Store/NoteSearchRow.h"
 #include "files/FileTimes.h"
 #include "files/UnicodeRegex.h"
@@ -131,6 +132,55 @@ TEST_F(CommitTest, NoteStoreRebuildOverATableHoldingSomeNotesIndexesExactlyTheRe
     EXPECT_EQ(QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).size(), Count);
     for (const QString& row : rows())
         ASSERT_TRUE(row.contains(QLatin1String("Note fresh"))) << qPrintable(row);
+}
+
+// A run into an empty table fills the search side indexes once, after its
+// last rows; one into a table holding rows follows each transaction. A title
+// search between two steps finds the notes indexed so far, and when the run
+// ends the indexes hold every note, marked as following them.
+TEST_F(CommitTest, NoteStoreRebuildLeavesTheSideIndexesFollowingEveryNote)
+{
+    constexpr int Count = 25;
+    const auto titled = [] {
+        int found = -1;
+        Core::shared().syncDatabase([&](SLDatabase& db) {
+            const auto rows = NoteSearchIndex::titleRows(db, QStringLiteral("trip"), 1000, false);
+            found = rows ? int(rows->size()) : -1;
+        });
+        return found;
+    };
+    const struct {
+        bool holdingARow;
+        bool searchBetweenSteps;
+    } cases[] = {{false, false}, {false, true}, {true, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.holdingARow << c.searchBetweenSteps);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (int i = 0; i < Count; ++i)
+            writeNote(NoteStorageInbox, QStringLiteral("Trip %1.txt").arg(i), QByteArray("Trip day") + QByteArray::number(i));
+        if (c.holdingARow) {
+            Core::shared().syncDatabase([](SLDatabase& db) {
+                ASSERT_TRUE(NoteSearchRow(NoteStorageInbox, QStringLiteral("Other.txt"), QStringLiteral("Other"),
+                                          QStringLiteral("x"), {}, {})
+                                .write(db));
+            });
+        }
+        NoteIndexRebuild run(10);
+        ASSERT_TRUE(run.step());
+        if (c.searchBetweenSteps) {
+            EXPECT_EQ(titled(), 10);
+        }
+        while (run.step()) {
+        }
+        // Read before any search, which would fill an index left behind.
+        Core::shared().syncDatabase([&](SLDatabase& db) {
+            EXPECT_GE(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")), 2);
+            EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_titles")), Count + c.holdingARow);
+        });
+        EXPECT_EQ(titled(), Count);
+    }
 }
 
 // Whatever the batch size, batches that run from the inbox into the archive
