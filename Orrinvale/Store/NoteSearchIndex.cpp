@@ -348,7 +348,7 @@ void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
     // Unmarked, the tables are filled afresh before they next answer: a write
     // that failed may have left the notes as they were, and the marks with them.
     if (!written || (!rows.isEmpty() && !addRows(db_, rows))) {
-        db_.executeUpdate(QStringLiteral("DELETE FROM notes_side"));
+        leaveBehind(db_);
         return;
     }
     const std::optional<qint64> state = notesState(db_);
