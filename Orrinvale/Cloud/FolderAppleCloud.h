@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 
+class HeldFolder;
 class UserDefaults;
 
 // The drive side of cloud sync over a sync folder: watches the folder's
@@ -116,8 +117,9 @@ private:
     void importFile(const std::shared_ptr<Pass>& pass, const QString& path, Done done);
     // The import rows of the conflict rule; false when a link refuses the date.
     bool acceptsImport(const QString& key, int storage, const FileTime& date, const QString& path) const;
-    // The drive's link counts the document as exchanged: dated at or after it, and not sent over this text.
-    bool linkHolds(const QString& key, int storage, const FileTime& date, const QString& path) const;
+    // The drive's link (dated linked) counts the document as exchanged: dated at or after it, and not sent over this text.
+    bool linkHolds(const std::optional<FileTime>& linked, const QString& key, int storage, const FileTime& date,
+                   const QString& path) const;
     // Meets the local note by the conflict rule, on the file queue.
     void importText(const QString& key, int storage, const FileTime& date, const QString& text,
                     const QStringList& history, Done done);
@@ -138,8 +140,9 @@ private:
     void releaseDeletedDocuments();
     void afterUpdate(const std::shared_ptr<Pass>& pass);
     void uploadOfflineDocuments(const std::shared_ptr<Pass>& pass);
-    bool shouldUpload(const QString& key, int storage, const FileTime& textDate) const;
-    std::optional<FileTime> committedTextDate(const QString& key, int storage) const;
+    // link: the Cloud link's date, read after the text's.
+    bool shouldUpload(const QString& key, int storage, const FileTime& textDate, const std::optional<FileTime>& link) const;
+    std::optional<FileTime> committedTextDate(const HeldFolder& texts, const QString& key, int storage) const;
     void trashDocumentsMissingFromCloud(const std::shared_ptr<Pass>& pass);
     bool isHealthyForTrash(const QList<QStringList>& linked) const;
     QSet<QString> documentNames(int storage) const;

@@ -14,13 +14,25 @@
 #include "UserDefaults.h"
 #include "files/AtomicFile.h"
 #include "files/FileDates.h"
+#include "files/HeldFolder.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
 #include <algorithm>
+#include <functional>
+
+namespace {
+
+const int Storages[] = {NoteStorageInbox, NoteStorageArchive};
+
+HeldFolder cloudLinkFolder(int storage)
+{
+    return HeldFolder(Note::linkDirectoryForService(NoteServiceCloud, storage));
+}
+
+} // namespace
 
 struct FolderAppleCloud::Pass {
     std::shared_ptr<FolderQuery> query;
@@ -28,11 +40,16 @@ struct FolderAppleCloud::Pass {
     QStringList files;
     QHash<QString, FileTime> changeDates;
     int cursor = 0; // queue only
+    // The choice's look at each document's Cloud link, opened as it starts.
+    HeldFolder cloudLinks[2] = {cloudLinkFolder(NoteStorageInbox), cloudLinkFolder(NoteStorageArchive)};
+
+    std::optional<FileTime> cloudLinkDate(const QString& key, int storage) const
+    {
+        return cloudLinks[storage == NoteStorageArchive].modificationTime(key);
+    }
 };
 
 namespace {
-
-const int Storages[] = {NoteStorageInbox, NoteStorageArchive};
 
 int storageOfDocument(const QString& path)
 {
@@ -45,19 +62,10 @@ bool isImportableName(const QString& name)
     return !name.startsWith(QLatin1Char('.')) && Note::isSafePathComponent(name);
 }
 
-// By name, as QDir's own sort orders them without its look at every file.
-QStringList namesByName(const QString& folder, QDir::Filters filters)
-{
-    QStringList names = QDir(folder).entryList(filters, QDir::Unsorted);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Broken links too (QDir lists them among the system entries): a link file
-// whose date cannot be read still says the note was in the folder.
+// Broken links too: a link file whose date cannot be read still says the note was in the folder.
 QStringList linkedKeys(int storage)
 {
-    return namesByName(Note::linkDirectoryForService(NoteServiceCloud, storage), QDir::Files | QDir::System);
+    return cloudLinkFolder(storage).names(HeldFolder::Entries::NonFolders);
 }
 
 void sendUpdate(const NotePtr& note, bool deleted)
@@ -106,12 +114,13 @@ void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
 {
     if (!quickCloudCheck())
         return;
-    auto pass = std::make_shared<Pass>();
-    pass->query = query;
-    pass->key = updateKey_ = (updateKey_ + 1) % 4096;
+    const int key = updateKey_ = (updateKey_ + 1) % 4096;
     LogInfo("apcloud:updateFiles disableUpdates");
     query->disableUpdates();
-    queue_->async([self = shared_from_this(), pass] {
+    queue_->async([self = shared_from_this(), query, key] {
+        auto pass = std::make_shared<Pass>();
+        pass->query = query;
+        pass->key = key;
         self->releaseDeletedDocuments();
         const std::vector<DriveItem> results = pass->query->results();
         for (auto item = results.rbegin(); item != results.rend(); ++item) {
@@ -145,7 +154,7 @@ bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
         return true;
     const FileTime date = *item.changeDate;
     // A date means the scan found the file on disk: no read for a document already taken in.
-    if (linkHolds(name, storage, date, item.path))
+    if (linkHolds(pass.cloudLinkDate(name, storage), name, storage, date, item.path))
         return false;
     const std::optional<FileTime> ckDate = LinkFiles::modificationDate(name, NoteServiceCloudKit, storage);
     if (ckDate && LinkFiles::dateIsNewerOrEqualTo(*ckDate, date)) {
@@ -246,7 +255,7 @@ bool FolderAppleCloud::acceptsImport(const QString& key, int storage, const File
 {
     const QString folder = storageName(storage);
     if (exists(Note::documentFileForKey(key, storage))) {
-        if (linkHolds(key, storage, date, path)) {
+        if (linkHolds(LinkFiles::modificationDate(key, NoteServiceCloud, storage), key, storage, date, path)) {
             LogInfo("apcloud:localfile resist update (applecloud) %1/%2", folder, key);
             return false;
         }
@@ -355,9 +364,9 @@ FolderAppleCloud::Done FolderAppleCloud::commitImport(const SyncConflict::Incomi
 
 // A link can be dated ahead of the clock (a conflict re-send is dated after the text it met), so a
 // later save elsewhere can carry an earlier date: one whose history chose it over this text is newer.
-bool FolderAppleCloud::linkHolds(const QString& key, int storage, const FileTime& date, const QString& path) const
+bool FolderAppleCloud::linkHolds(const std::optional<FileTime>& linked, const QString& key, int storage,
+                                 const FileTime& date, const QString& path) const
 {
-    const std::optional<FileTime> linked = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
     if (!linked || !LinkFiles::dateIsNewerOrEqualTo(*linked, date))
         return false;
     // Dated as the document it was written for: that document, unchanged, with no history to read.
@@ -407,13 +416,13 @@ void FolderAppleCloud::afterUpdate(const std::shared_ptr<Pass>& pass)
 
 // --- Upload and trash passes
 
-bool FolderAppleCloud::shouldUpload(const QString& key, int storage, const FileTime& textDate) const
+bool FolderAppleCloud::shouldUpload(const QString& key, int storage, const FileTime& textDate,
+                                    const std::optional<FileTime>& link) const
 {
     // A text the drive's link covers has nothing to send, wherever the document is: the common
     // case, answered without looking at the document. Only the drive's link counts: an edit the
     // record store took first is still missing from the drive, where a move would carry the
     // stale document to every computer.
-    const std::optional<FileTime> link = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
     if (SyncConflict::linkCovers(link, textDate))
         return false;
     const QString document = fileURLForKey(key, storage);
@@ -427,29 +436,32 @@ bool FolderAppleCloud::shouldUpload(const QString& key, int storage, const FileT
 }
 
 // The text file's date, once its commit is whole: a cut one is made again on the file queue.
-std::optional<FileTime> FolderAppleCloud::committedTextDate(const QString& key, int storage) const
+std::optional<FileTime> FolderAppleCloud::committedTextDate(const HeldFolder& texts, const QString& key, int storage) const
 {
-    const QString path = Note::documentFileForKey(key, storage);
-    const std::optional<FileTime> date = FileTimes::modificationTime(path);
+    const std::optional<FileTime> date = texts.modificationTime(key);
     NoteServices* const services = Note::services();
     if (!SyncConflict::mayBeCutCommit(date) || !services)
         return date;
     services->fileQueue()->sync([&] { SyncConflict::repairCutCommit(key, storage); });
-    return FileTimes::modificationTime(path);
+    return texts.modificationTime(key);
 }
 
 void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
 {
     for (const int storage : Storages) {
-        const QStringList names = namesByName(Note::documentDirectoryForStorage(storage), QDir::Files);
+        // Held open for the looks at every name; each link is read after its text.
+        const HeldFolder texts(Note::documentDirectoryForStorage(storage));
+        const HeldFolder links = cloudLinkFolder(storage);
+        QStringList names = texts.names(HeldFolder::Entries::Files);
+        std::sort(names.begin(), names.end());
         LogInfo("apcloud:uploadOffline uploads: %1", names.join(QStringLiteral(", ")));
         for (const QString& name : names) {
             if (!quickCloudCheck() || !isCurrent(pass->key))
                 return;
             if (name.startsWith(QLatin1Char('.')))
                 continue;
-            const std::optional<FileTime> textDate = committedTextDate(name, storage);
-            if (!textDate || !shouldUpload(name, storage, *textDate)) {
+            const std::optional<FileTime> textDate = committedTextDate(texts, name, storage);
+            if (!textDate || !shouldUpload(name, storage, *textDate, links.modificationTime(name))) {
                 LogInfo("apcloud:uploadOffline already existed %1", name);
                 continue;
             }
@@ -510,13 +522,17 @@ void FolderAppleCloud::trashDocumentsMissingFromCloud(const std::shared_ptr<Pass
     QList<std::pair<QString, int>> missing;
     qsizetype total = 0;
     for (qsizetype i = 0; i < linked.size(); ++i) {
-        const QStringList& keys = linked[i];
         const QSet<QString> documents = documentNames(Storages[i]);
-        total += keys.size();
-        for (auto key = keys.rbegin(); key != keys.rend(); ++key) {
-            if (!documents.contains(*key))
-                missing.append({*key, Storages[i]});
+        total += linked[i].size();
+        QStringList gone;
+        for (const QString& key : std::as_const(linked[i])) {
+            if (!documents.contains(key))
+                gone.append(key);
         }
+        // Walked from the last name to the first.
+        std::sort(gone.begin(), gone.end(), std::greater<>());
+        for (const QString& key : std::as_const(gone))
+            missing.append({key, Storages[i]});
     }
     if (missing.size() > std::max<double>(TrashFloor, TrashShare * double(total))) {
         LogError("apcloud:trash refused: %1 of %2 documents missing", missing.size(), total);

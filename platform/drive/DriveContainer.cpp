@@ -91,12 +91,18 @@ QString DriveContainer::account(const QString& root) const
     std::lock_guard lock(accountMutex_);
     AccountCache& file = accountCache_;
     if (file.root != root) {
-        file = {root, QFile::encodeName(QDir(root).filePath(QStringLiteral("Documents"))),
-                QFile::encodeName(QDir(root).filePath(AccountFile)), {}, {}};
+        const QString documents = QDir(root).filePath(QStringLiteral("Documents"));
+        file = {root, QFile::encodeName(documents), QFile::encodeName(QDir(root).filePath(AccountFile)),
+                QFile::encodeName(documents + QStringLiteral("/../") + AccountFile), {}, {}};
     }
-    struct statx documents {};
     int64_t modified = 0;
     FileDates::Version version;
+    // ".." leads out of "Documents" only when it is a folder: while that path
+    // reaches the very file read last, unchanged, one look has checked both.
+    if (FileDates::regularFileModifiedAt(AT_FDCWD, file.throughDocuments.constData(), &modified, &version)
+        && version == file.version && isSettled(version))
+        return file.account;
+    struct statx documents {};
     if (statx(AT_FDCWD, file.documents.constData(), 0, STATX_TYPE, &documents) != 0 || !S_ISDIR(documents.stx_mode)
         || !FileDates::regularFileModifiedAt(AT_FDCWD, file.path.constData(), &modified, &version))
         return QString();

@@ -47,6 +47,7 @@ private:
         QString root;
         QByteArray documents;
         QByteArray path;
+        QByteArray throughDocuments; // "<root>/Documents/../.account"
         FileDates::Version version;
         QString account;
     };

@@ -42,6 +42,9 @@ std::optional<DriveItem> itemAt(int at, const char* name, const QString& path)
     if (!S_ISREG(info.st_mode))
         return std::nullopt;
     item.changeDate = FileTime{int64_t(info.st_mtim.tv_sec), int32_t(info.st_mtim.tv_nsec)};
+    // Both at once first: for nearly every file, one look says neither fails.
+    if (::faccessat(at, name, R_OK | W_OK, AT_EACCESS) == 0)
+        return item;
     if (::faccessat(at, name, R_OK, AT_EACCESS) != 0)
         item.downloadingError = QStringLiteral("The file cannot be read.");
     if (::faccessat(at, name, W_OK, AT_EACCESS) != 0)

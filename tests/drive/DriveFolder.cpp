@@ -101,6 +101,8 @@ TEST_F(DriveFolder, ChoosingAFolderAdoptsItsAccountAndTheTokenFollowsTheFolder)
     container->setIdentityCallback([&] { ++calls; });
     const QString accountFile = driveRoot() + QStringLiteral("/.account");
     const QString moved = TestSupport::home() + QStringLiteral("/Moved");
+    const QString documents = driveRoot() + QStringLiteral("/Documents");
+    const QString elsewhere = TestSupport::home() + QStringLiteral("/Elsewhere");
     const struct {
         const char* what;
         std::function<void()> change;
@@ -113,6 +115,15 @@ TEST_F(DriveFolder, ChoosingAFolderAdoptsItsAccountAndTheTokenFollowsTheFolder)
         {"folder moved away", [&] { QDir().rename(driveRoot(), moved); }, false},
         {"folder back", [&] { QDir().rename(moved, driveRoot()); }, true},
         {"documents gone", [&] { QDir(driveRoot() + QStringLiteral("/Documents")).removeRecursively(); }, false},
+        {"documents a link to a folder beside another account",
+         [&] {
+             QDir().mkpath(elsewhere + QStringLiteral("/Documents"));
+             TestSupport::writeFile(elsewhere + QStringLiteral("/.account"), QUuid::createUuid().toByteArray());
+             QFile::link(elsewhere + QStringLiteral("/Documents"), documents);
+         },
+         true},
+        {"documents a file", [&] { QFile::remove(documents); TestSupport::writeFile(documents, "not a folder"); }, false},
+        {"documents a folder again", [&] { QFile::remove(documents); QDir().mkpath(documents); }, true},
     };
     int expectedCalls = 0;
     for (const auto& step : steps) {
