@@ -13,9 +13,9 @@
 //   marker), p50 and p95 over repeated commits;
 // - committing a new note, its file name included (target: p95 <= 10 ms),
 //   and the first such commit after the start-up rebuild;
-// - the search-row write alone, found through the key's full-text index and
-//   written by row id, against the plain "UPDATE ... WHERE key=?" that reads
-//   the whole table.
+// - the search-row write alone, found through the key index beside the table
+//   and written by row id, against the plain "UPDATE ... WHERE key=?" that
+//   reads the whole table.
 // The store lies on a memory file system when there is one (/dev/shm), so the
 // figures leave out the text file's own flush to disk.
 #include "Core.h"
