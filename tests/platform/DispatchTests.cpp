@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -134,10 +135,9 @@ TEST(Dispatch, ARetractableBlockRunsOnceHereOrOnItsQueue)
     queue->sync([] {});
     EXPECT_EQ(onQueue.load(), 1);
 
-    // Waiting alone: the caller mostly comes before the queue's thread wakes;
-    // either way it runs once, as a block of the queue.
-    int ranHere = 0;
-    for (int i = 0; i < 100; ++i) {
+    // Waiting alone, the caller and the queue's thread race: either way it runs
+    // once, as a block of the queue.
+    const auto runOnceEitherWay = [&] {
         std::atomic<int> runs {0};
         std::atomic<bool> onCaller {false};
         auto block = queue->asyncRetractable([&] {
@@ -149,8 +149,30 @@ TEST(Dispatch, ARetractableBlockRunsOnceHereOrOnItsQueue)
         queue->sync([] {});
         EXPECT_EQ(runs.load(), 1);
         EXPECT_EQ(onCaller.load(), here);
-        ranHere += here ? 1 : 0;
-    }
+        return here;
+    };
+    for (int i = 0; i < 100; ++i)
+        runOnceEitherWay();
+
+    // The caller wins when the queue's thread cannot take the core from it:
+    // both on one core, the queue's thread only when the core is idle. A waking
+    // idle-class thread never preempts the caller, so only a rare tick between
+    // queueing and taking the block could hand it over.
+    cpu_set_t callerCores;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof callerCores, &callerCores), 0);
+    cpu_set_t oneCore;
+    CPU_ZERO(&oneCore);
+    CPU_SET(::sched_getcpu(), &oneCore);
+    ASSERT_EQ(::sched_setaffinity(0, sizeof oneCore, &oneCore), 0);
+    queue->sync([&] {
+        const sched_param idle {};
+        EXPECT_EQ(::sched_setaffinity(0, sizeof oneCore, &oneCore), 0);
+        EXPECT_EQ(::sched_setscheduler(0, SCHED_IDLE, &idle), 0);
+    });
+    int ranHere = 0;
+    for (int i = 0; i < 20; ++i)
+        ranHere += runOnceEitherWay() ? 1 : 0;
+    ::sched_setaffinity(0, sizeof callerCores, &callerCores);
     EXPECT_GT(ranHere, 0);
 }
 
