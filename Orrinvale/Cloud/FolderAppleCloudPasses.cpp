@@ -40,20 +40,53 @@ struct FolderAppleCloud::Pass {
     QStringList files;
     QHash<QString, FileTime> changeDates;
     int cursor = 0; // queue only
-    // The choice's look at each document's Cloud link, opened as it starts.
+    // Counted before the choice reads a link: the later passes take the dates it
+    // read for as long as no link changes.
+    uint64_t cloudLinkChanges = LinkFiles::changes(NoteServiceCloud);
+    // The choice's look at each document's Cloud link, opened as it starts, and what it found.
     HeldFolder cloudLinks[2] = {cloudLinkFolder(NoteStorageInbox), cloudLinkFolder(NoteStorageArchive)};
+    QHash<QString, std::optional<FileTime>> cloudLinksRead[2];
 
-    std::optional<FileTime> cloudLinkDate(const QString& key, int storage) const
+    std::optional<FileTime> cloudLinkDate(const QString& key, int storage)
     {
-        return cloudLinks[storage == NoteStorageArchive].modificationTime(key);
+        const int at = storage == NoteStorageArchive;
+        const std::optional<FileTime> date = cloudLinks[at].modificationTime(key);
+        cloudLinksRead[at].insert(key, date);
+        return date;
+    }
+
+    // The link's date as a read in links now would find it, with no read while the choice's still holds.
+    std::optional<FileTime> currentCloudLinkDate(const HeldFolder& links, const QString& key, int storage) const
+    {
+        const QHash<QString, std::optional<FileTime>>& read = cloudLinksRead[storage == NoteStorageArchive];
+        const auto found = read.constFind(key);
+        if (found != read.cend() && LinkFiles::changes(NoteServiceCloud) == cloudLinkChanges)
+            return *found;
+        return links.modificationTime(key);
     }
 };
 
 namespace {
 
+// The last two components of a document's path, read in place: one pass
+// looks at thousands of paths.
+struct DocumentPath {
+    QStringView folder;
+    QStringView name;
+};
+
+DocumentPath splitDocumentPath(QStringView path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return {{}, path};
+    const QStringView parent = path.first(slash);
+    return {parent.sliced(parent.lastIndexOf(u'/') + 1), path.sliced(slash + 1)};
+}
+
 int storageOfDocument(const QString& path)
 {
-    return Note::storageKeyForResourceName(QFileInfo(QFileInfo(path).path()).fileName());
+    return Note::storageKeyForResourceName(splitDocumentPath(path).folder.toString());
 }
 
 // Hidden files and placeholders, and names no note file can have.
@@ -137,8 +170,9 @@ void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
 
 bool FolderAppleCloud::choose(const DriveItem& item, Pass& pass)
 {
-    const QString name = QFileInfo(item.path).fileName();
-    const int storage = storageOfDocument(item.path);
+    const DocumentPath parts = splitDocumentPath(item.path);
+    const QString name = parts.name.toString();
+    const int storage = Note::storageKeyForResourceName(parts.folder.toString());
     if (!isImportableName(name) || storage == 0)
         return false;
     if (isOpening(item.path))
@@ -449,7 +483,7 @@ std::optional<FileTime> FolderAppleCloud::committedTextDate(const HeldFolder& te
 void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
 {
     for (const int storage : Storages) {
-        // Held open for the looks at every name; each link is read after its text.
+        // Held open for the looks at every name; each link is taken after its text is read.
         const HeldFolder texts(Note::documentDirectoryForStorage(storage));
         const HeldFolder links = cloudLinkFolder(storage);
         QStringList names = texts.names(HeldFolder::Entries::Files);
@@ -461,7 +495,7 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
             if (name.startsWith(QLatin1Char('.')))
                 continue;
             const std::optional<FileTime> textDate = committedTextDate(texts, name, storage);
-            if (!textDate || !shouldUpload(name, storage, *textDate, links.modificationTime(name))) {
+            if (!textDate || !shouldUpload(name, storage, *textDate, pass->currentCloudLinkDate(links, name, storage))) {
                 LogInfo("apcloud:uploadOffline already existed %1", name);
                 continue;
             }

@@ -16,6 +16,8 @@
 
 namespace {
 
+std::atomic<uint64_t> changeCounts[NoteServiceTrash + 1];
+
 // Fails with EEXIST on anything at the path, even a link whose target is gone.
 int createEmpty(const QString& path)
 {
@@ -23,6 +25,17 @@ int createEmpty(const QString& path)
 }
 
 } // namespace
+
+uint64_t LinkFiles::changes(int service)
+{
+    return service >= 0 && service <= NoteServiceTrash ? changeCounts[service].load() : 0;
+}
+
+void LinkFiles::changed(int service)
+{
+    if (service >= 0 && service <= NoteServiceTrash)
+        ++changeCounts[service];
+}
 
 std::optional<FileTime> LinkFiles::modificationDate(const QString& key, int service, int storage)
 {
@@ -69,6 +82,7 @@ void LinkFiles::write(const QString& key, int service, int storage, const std::o
     } else if (errno == EEXIST && changeDate) {
         FileTimes::setModificationTime(path, *changeDate);
     }
+    changed(service);
 }
 
 void LinkFiles::remove(const QString& key, int service, int storage)
@@ -76,6 +90,7 @@ void LinkFiles::remove(const QString& key, int service, int storage)
     const QString path = Note::linkFileForKey(key, service, storage);
     if (!path.isEmpty())
         QFile::remove(path);
+    changed(service);
 }
 
 void LinkFiles::moveCloudLink(const QString& fromKey, int fromStorage, const QString& toKey, int toStorage) const
@@ -92,6 +107,7 @@ void LinkFiles::changeAccount(int service)
     std::lock_guard lock(account_->mutex);
     generation_ = ++account_->generation;
     QDir(Note::linkDirectoryForService(service)).removeRecursively();
+    changed(service);
 }
 
 bool LinkFiles::isCurrentAccount() const

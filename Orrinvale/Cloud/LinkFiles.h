@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -36,6 +37,10 @@ public:
     static bool isNewerOrEqualTo(const QString& key, int service, int storage, const FileTime& date);
     // Equal dates count as newer.
     static bool dateIsNewerOrEqualTo(const FileTime& date, const FileTime& other) { return date >= other; }
+    // How many times this process created, re-dated or removed links of the
+    // service, each counted once it is done: while the count stands, a date
+    // read before is what a read now would find.
+    static uint64_t changes(int service);
 
     // Creates the file (and its folder) dated changeDate, or re-dates it.
     // Without a date: logged, a new file is dated now, an existing one kept.
@@ -53,6 +58,8 @@ public:
     bool isCurrentAccount() const;
 
 private:
+    static void changed(int service);
+
     struct Account {
         std::mutex mutex;
         int generation = 0;

@@ -289,6 +289,7 @@ std::vector<DriveItem> FolderQuery::listAll()
     watchFolders();
     std::vector<DriveItem> items = scan(documents_);
     known_.clear();
+    known_.reserve(qsizetype(items.size()));
     for (const DriveItem& item : items)
         known_.insert(item.path, item);
     touched_.clear();

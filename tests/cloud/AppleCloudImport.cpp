@@ -361,6 +361,25 @@ TEST_F(AppleCloudImport, TheUploadPassSendsOnlyTextsChangedHereSinceTheirExchang
     EXPECT_FALSE(localText(QStringLiteral("N003.txt"))); // gone elsewhere, unchanged here
 }
 
+// The choice dates a Cloud link from the record store's; the upload pass right after it compares with that date,
+// not with the one the choice read.
+TEST_F(AppleCloudImport, TheUploadPassComparesWithTheLinkTheChoiceReDated)
+{
+    makeLinkedNotes(1);
+    const QString key = QStringLiteral("N000.txt");
+    const FileTime held{realNow() - 500, 0};
+    writeDocument(QStringLiteral("Inbox/") + key, "text", held);
+    RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, held);
+    const QString local = Note::documentFileForKey(key, NoteStorageInbox);
+    TestSupport::writeFile(local, "edited here since");
+    ASSERT_TRUE(FileTimes::setModificationTime(local, {realNow() - 100, 0}));
+    sync();
+
+    EXPECT_EQ(logged(QStringLiteral("apcloud:file resist update (ckcloud) Inbox/N000.txt")), 1);
+    EXPECT_EQ(TestSupport::readFile(document(QStringLiteral("Inbox/") + key)), "edited here since");
+    EXPECT_EQ(localText(key), QStringLiteral("edited here since"));
+}
+
 TEST_F(AppleCloudImport, AnOpenDocumentIsLeftToItsOwnImportUntilDeletedFromOutside)
 {
     sync();

@@ -9,6 +9,8 @@
 
 #include <QFile>
 
+#include <functional>
+
 namespace {
 
 const QString Key = QStringLiteral("Plan.txt");
@@ -76,6 +78,41 @@ TEST_F(CloudLinks, AMoveHandsTheCloudDateToTheNewNameAndTheOldNamesTrashLink)
     links.moveCloudLink(QStringLiteral("Never.txt"), NoteStorageInbox, QStringLiteral("Now.txt"), NoteStorageInbox);
     EXPECT_FALSE(linkDate(NoteServiceCloud, QStringLiteral("Now.txt")));
     EXPECT_EQ(linkDate(NoteServiceTrash, QStringLiteral("Never.txt")), FileTime::fromWholeSeconds(CloudNow));
+}
+
+// A pass takes the link dates it read earlier only while this count stands, so every change counts.
+TEST_F(CloudLinks, EveryChangeOfALinkMovesItsServicesCountAndReadsDoNot)
+{
+    LinkFiles links(LinkFiles::Owner::AppleCloud);
+    const FileTime date{CloudNow - 40, 7};
+    const struct {
+        const char* what;
+        std::function<void()> step;
+        QList<int> changing; // the services whose count moves
+    } cases[] = {
+        {"a new link", [&] { links.write(Key, NoteServiceCloud, NoteStorageInbox, date); }, {NoteServiceCloud}},
+        {"a link re-dated earlier", [&] { links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 90, 0}); },
+         {NoteServiceCloud}},
+        {"a read", [&] { LinkFiles::modificationDate(Key, NoteServiceCloud, NoteStorageInbox); }, {}},
+        {"a comparison", [&] { LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageInbox, date); }, {}},
+        {"a record's link", [&] { RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageInbox, date); },
+         {NoteServiceCloudKit}},
+        {"a move", [&] { links.moveCloudLink(Key, NoteStorageInbox, QStringLiteral("Plan 2.txt"), NoteStorageInbox); },
+         {NoteServiceCloud, NoteServiceTrash}},
+        {"a removal", [&] { LinkFiles::remove(QStringLiteral("Plan 2.txt"), NoteServiceCloud, NoteStorageInbox); },
+         {NoteServiceCloud}},
+        {"another account", [&] { links.changeAccount(NoteServiceCloud); }, {NoteServiceCloud}},
+    };
+    const QList<int> services{NoteServiceCloud, NoteServiceCloudKit, NoteServiceTrash};
+    for (const auto& c : cases) {
+        QList<uint64_t> before;
+        for (const int service : services)
+            before.append(LinkFiles::changes(service));
+        c.step();
+        for (qsizetype i = 0; i < services.size(); ++i)
+            EXPECT_EQ(LinkFiles::changes(services[i]) > before[i], c.changing.contains(services[i]))
+                << c.what << " service " << services[i];
+    }
 }
 
 TEST_F(CloudLinks, LocalChangesAreUnexchangedUntilALinkIsAsNewAsTheTextFile)
