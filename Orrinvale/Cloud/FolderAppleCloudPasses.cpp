@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string_view>
 
 namespace {
 
@@ -77,11 +78,14 @@ struct DocumentPath {
 
 DocumentPath splitDocumentPath(QStringView path)
 {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    if (slash < 0)
+    // std's search: Qt's looks for one character as for any text.
+    const std::u16string_view chars(path.utf16(), size_t(path.size()));
+    const size_t slash = chars.rfind(u'/');
+    if (slash == chars.npos)
         return {{}, path};
-    const QStringView parent = path.first(slash);
-    return {parent.sliced(parent.lastIndexOf(u'/') + 1), path.sliced(slash + 1)};
+    const size_t before = chars.substr(0, slash).rfind(u'/');
+    const size_t folder = before == chars.npos ? 0 : before + 1;
+    return {path.sliced(qsizetype(folder), qsizetype(slash - folder)), path.sliced(qsizetype(slash) + 1)};
 }
 
 int storageOfDocument(const QString& path)
