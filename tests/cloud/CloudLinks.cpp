@@ -91,8 +91,8 @@ TEST_F(CloudLinks, EveryChangeOfALinkMovesItsServicesCountAndReadsDoNot)
         QList<int> changing; // the services whose count moves
     } cases[] = {
         {"a new link", [&] { links.write(Key, NoteServiceCloud, NoteStorageInbox, date); }, {NoteServiceCloud}},
-        {"a link re-dated earlier", [&] { links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 90, 0}); },
-         {NoteServiceCloud}},
+        {"a link re-dated earlier",
+         [&] { links.write(Key, NoteServiceCloud, NoteStorageInbox, FileTime{CloudNow - 90, 0}); }, {NoteServiceCloud}},
         {"a read", [&] { LinkFiles::modificationDate(Key, NoteServiceCloud, NoteStorageInbox); }, {}},
         {"a comparison", [&] { LinkFiles::isNewerOrEqualTo(Key, NoteServiceCloud, NoteStorageInbox, date); }, {}},
         {"a record's link", [&] { RecordLinks.write(Key, NoteServiceCloudKit, NoteStorageInbox, date); },
