@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <sched.h>
 #include <thread>
@@ -28,6 +29,17 @@ struct Trace {
         return items;
     }
 };
+
+// Yields for a millisecond, long enough for a worker that wrongly took the
+// queue's next block to show; bounded in time, as each yield can hand the
+// core away for a whole slice on a loaded machine.
+void holdAWhile()
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+    do
+        std::this_thread::yield();
+    while (std::chrono::steady_clock::now() < until);
+}
 
 } // namespace
 
@@ -94,8 +106,7 @@ TEST(Dispatch, RunOnCallerRunsAsTheQueueInItsTurn)
                     EXPECT_EQ(*std::static_pointer_cast<int>(DispatchQueue::currentSpecific(&key)), 7);
                 }
                 queue->async([&] { trace.add("added"); });
-                for (int spin = 0; spin < 2000; ++spin)
-                    std::this_thread::yield();
+                holdAWhile();
                 trace.add("held");
             });
         }
