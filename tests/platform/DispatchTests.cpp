@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QStringList>
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <mutex>
-#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -27,6 +30,77 @@ struct Trace {
         std::lock_guard lock(mutex);
         return items;
     }
+};
+
+// Yields for a millisecond, long enough for a worker that wrongly took the
+// queue's next block to show; bounded in time, as each yield can hand the
+// core away for a whole slice on a loaded machine.
+void holdAWhile()
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1);
+    do
+        std::this_thread::yield();
+    while (std::chrono::steady_clock::now() < until);
+}
+
+// Keeps a serial queue's thread asleep for the life of the object: a signal
+// stops it inside its wait for blocks, where it holds no lock of the queue,
+// until the object goes.
+class HeldThread {
+public:
+    explicit HeldThread(const DispatchQueuePtr& queue)
+    {
+        EXPECT_EQ(::pipe(release_), 0);
+        releaseFd = release_[0];
+        struct sigaction action {};
+        action.sa_handler = &HeldThread::hold;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(SIGUSR1, &action, &previous_);
+        pid_t thread = 0;
+        queue->sync([&] { thread = ::gettid(); });
+        // Asleep: past the block and its count, waiting for the next one.
+        while (stateOf(thread) != 'S')
+            std::this_thread::yield();
+        entered = false;
+        EXPECT_EQ(::tgkill(::getpid(), thread, SIGUSR1), 0);
+        while (!entered)
+            std::this_thread::yield();
+    }
+    ~HeldThread()
+    {
+        const char go = 1;
+        EXPECT_EQ(::write(release_[1], &go, 1), 1);
+        ::sigaction(SIGUSR1, &previous_, nullptr);
+        ::close(release_[1]); // the handler reads its byte first
+    }
+    HeldThread(const HeldThread&) = delete;
+    HeldThread& operator=(const HeldThread&) = delete;
+
+private:
+    static char stateOf(pid_t thread)
+    {
+        QFile stat(QStringLiteral("/proc/self/task/%1/stat").arg(thread));
+        if (!stat.open(QIODevice::ReadOnly))
+            return 0;
+        const QByteArray line = stat.readAll();
+        const qsizetype afterName = line.lastIndexOf(')');
+        return afterName >= 0 && afterName + 2 < line.size() ? line.at(afterName + 2) : 0;
+    }
+    static void hold(int)
+    {
+        const int saved = errno;
+        entered = true;
+        char go = 0;
+        while (::read(releaseFd, &go, 1) < 0 && errno == EINTR) {
+        }
+        ::close(releaseFd);
+        errno = saved;
+    }
+
+    static inline std::atomic<bool> entered {false};
+    static inline int releaseFd = -1;
+    int release_[2] = {-1, -1};
+    struct sigaction previous_ {};
 };
 
 } // namespace
@@ -94,8 +168,7 @@ TEST(Dispatch, RunOnCallerRunsAsTheQueueInItsTurn)
                     EXPECT_EQ(*std::static_pointer_cast<int>(DispatchQueue::currentSpecific(&key)), 7);
                 }
                 queue->async([&] { trace.add("added"); });
-                for (int spin = 0; spin < 2000; ++spin)
-                    std::this_thread::yield();
+                holdAWhile();
                 trace.add("held");
             });
         }
@@ -154,26 +227,20 @@ TEST(Dispatch, ARetractableBlockRunsOnceHereOrOnItsQueue)
     for (int i = 0; i < 100; ++i)
         runOnceEitherWay();
 
-    // The caller wins when the queue's thread cannot take the core from it:
-    // both on one core, the queue's thread only when the core is idle. A waking
-    // idle-class thread never preempts the caller, so only a rare tick between
-    // queueing and taking the block could hand it over.
-    cpu_set_t callerCores;
-    ASSERT_EQ(::sched_getaffinity(0, sizeof callerCores, &callerCores), 0);
-    cpu_set_t oneCore;
-    CPU_ZERO(&oneCore);
-    CPU_SET(::sched_getcpu(), &oneCore);
-    ASSERT_EQ(::sched_setaffinity(0, sizeof oneCore, &oneCore), 0);
-    queue->sync([&] {
-        const sched_param idle {};
-        EXPECT_EQ(::sched_setaffinity(0, sizeof oneCore, &oneCore), 0);
-        EXPECT_EQ(::sched_setscheduler(0, SCHED_IDLE, &idle), 0);
-    });
+    // The caller wins whenever the queue's thread has not woken for the block:
+    // held asleep, it can take none of them.
     int ranHere = 0;
-    for (int i = 0; i < 20; ++i)
-        ranHere += runOnceEitherWay() ? 1 : 0;
-    ::sched_setaffinity(0, sizeof callerCores, &callerCores);
-    EXPECT_GT(ranHere, 0);
+    std::atomic<int> ranOnCaller {0};
+    {
+        HeldThread held(queue);
+        for (int i = 0; i < 20; ++i) {
+            auto block = queue->asyncRetractable([&] { ranOnCaller += std::this_thread::get_id() == caller ? 1 : 0; });
+            ranHere += block.runHereIfWaiting() ? 1 : 0;
+        }
+    }
+    queue->sync([] {});
+    EXPECT_EQ(ranHere, 20);
+    EXPECT_EQ(ranOnCaller.load(), 20);
 }
 
 TEST(DispatchDeathTest, SyncOntoOwnQueueIsCaughtWithItsLabel)
