@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <cstdio>
 #include <cstring>
@@ -244,13 +246,30 @@ void Prepared::prepare(const QString& path, const QByteArray& data)
 
 void Prepared::makeDurable()
 {
+    // Side by side, the waits share one commit of the file system and one
+    // flush of the disk's cache; one after another, each waits for a flush.
+    std::vector<Entry*> open;
     for (Entry& entry : entries_) {
-        if (entry.fd < 0)
-            continue;
-        const bool flushed = ::fsync(entry.fd) == 0;
-        entry.durable = ::close(std::exchange(entry.fd, -1)) == 0 && flushed;
-        if (entry.durable)
-            tellFlushWatch(QFile::decodeName(entry.temporary));
+        if (entry.fd >= 0)
+            open.push_back(&entry);
+    }
+    const auto flush = [](Entry* entry) { entry->durable = ::fsync(entry->fd) == 0; };
+    std::vector<std::thread> flushes;
+    for (size_t i = 1; i < open.size(); ++i) {
+        try {
+            flushes.emplace_back(flush, open[i]);
+        } catch (const std::system_error&) {
+            flush(open[i]);
+        }
+    }
+    if (!open.empty())
+        flush(open.front());
+    for (std::thread& thread : flushes)
+        thread.join();
+    for (Entry* entry : open) {
+        entry->durable = ::close(std::exchange(entry->fd, -1)) == 0 && entry->durable;
+        if (entry->durable)
+            tellFlushWatch(QFile::decodeName(entry->temporary));
     }
 }
 
