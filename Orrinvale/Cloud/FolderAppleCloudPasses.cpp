@@ -350,6 +350,16 @@ bool FolderAppleCloud::takeInWaiting()
         // read the next documents meanwhile.
         Note::IndexBatch rows;
         TakenIn takenIn;
+        // The texts of notes new here reach the disk together, each before it takes its name.
+        AtomicFile::Prepared texts;
+        for (const Waiting& waiting : taking) {
+            const QString path = Note::documentFileForKey(waiting.incoming.key, waiting.incoming.storage);
+            if (exists(path))
+                continue;
+            Note::createImmediateDirectoryForFilePath(path);
+            texts.prepare(path, waiting.incoming.text.toUtf8());
+        }
+        texts.makeDurable();
         for (Waiting& waiting : taking) {
             const SyncConflict::Incoming& incoming = waiting.incoming;
             // A note here may meet the text with forks and re-sends that go out at once, and a

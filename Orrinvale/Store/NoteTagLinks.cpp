@@ -97,19 +97,6 @@ void writeSpelling(int fd, const QString& spelling)
     ::close(fd);
 }
 
-// The spelling file already says this: rewriting it would only churn the disk.
-bool holdsSpelling(int kindFolder, const QByteArray& path, const QString& spelling)
-{
-    const int fd = ::openat(kindFolder, path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const QByteArray expected = spelling.toUtf8();
-    QByteArray read(expected.size() + 1, Qt::Uninitialized);
-    const ssize_t n = ::read(fd, read.data(), size_t(read.size()));
-    ::close(fd);
-    return n == expected.size() && read.left(n) == expected;
-}
-
 bool setDates(int fd, int64_t created, int64_t updated)
 {
     const bool modified = FileDates::setModificationDate(fd, updated);
@@ -262,7 +249,8 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         // Otherwise the spelling is written only where none is: the create
         // itself tells, with no read first.
         if (!strong && manifest) {
-            if (holdsSpelling(kind.fd(), spelling, shown))
+            // The spelling file already says this: rewriting it would only churn the disk.
+            if (index.holdsSpelling(kindFolder, kind.fd(), gLower, spelling, shown.toUtf8()))
                 continue;
             ::unlinkat(kind.fd(), spelling.constData(), 0);
         }

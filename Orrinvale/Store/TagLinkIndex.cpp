@@ -9,6 +9,25 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// A spelling file changed less than this before it was read may still be
+// mid-write or changed again within the same tick of the file clock, which
+// would leave its version as read: such a read is not remembered.
+constexpr qint64 SettledNanoseconds = 1'000'000'000;
+
+// The file clock's own time, without a system call.
+qint64 coarseNow()
+{
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+} // namespace
 
 TagLinkIndex& TagLinkIndex::shared()
 {
@@ -27,6 +46,16 @@ TagLinkIndex::Identity TagLinkIndex::identityOf(int at, const char* name, int fl
     return {(quint64(info.stx_dev_major) << 32) | info.stx_dev_minor, info.stx_ino, born};
 }
 
+FileDates::Version TagLinkIndex::versionOf(int at, const char* name, int flags)
+{
+    struct statx info {};
+    if (::statx(at, name, flags, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &info) != 0 ||
+        !S_ISREG(info.stx_mode))
+        return {};
+    return {info.stx_ino, qint64(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
+            qint64(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
+}
+
 size_t TagLinkIndex::noteHash(int storage, const QString& key) { return qHashMulti(0, storage, key); }
 
 TagLinkIndex::Kind::StorageFolder& TagLinkIndex::heldIn(Kind& kind, const QString& tag, int storage)
@@ -40,6 +69,7 @@ void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
     kind.names.clear();
     kind.held.clear();
     kind.untidy.clear();
+    kind.spellings.clear();
     QStringList tagFolders;
     listFolderNames(kindFolder, &tagFolders);
     for (const QString& d : std::as_const(tagFolders)) {
@@ -148,6 +178,55 @@ void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QStrin
     });
     if (found->isEmpty())
         kind.links.erase(found);
+}
+
+bool TagLinkIndex::holdsSpelling(const QString& kindFolder, int kindFd, const QString& tag, const QByteArray& path,
+                                 const QByteArray& spelling)
+{
+    if (const std::optional<QByteArray> text = rememberedSpelling(kindFolder, kindFd, tag, path))
+        return *text == spelling;
+    return readSpelling(kindFolder, kindFd, tag, path, spelling.size()) == spelling;
+}
+
+std::optional<QByteArray> TagLinkIndex::rememberedSpelling(const QString& kindFolder, int kindFd, const QString& tag,
+                                                           const QByteArray& path)
+{
+    Kind::Spelling remembered;
+    {
+        std::lock_guard lock(mutex_);
+        const Kind& kind = known(kindFolder);
+        const auto found = kind.spellings.constFind(tag);
+        if (found == kind.spellings.constEnd())
+            return std::nullopt;
+        remembered = *found;
+    }
+    if (versionOf(kindFd, path.constData(), AT_SYMLINK_NOFOLLOW) != remembered.version)
+        return std::nullopt;
+    return remembered.text;
+}
+
+QByteArray TagLinkIndex::readSpelling(const QString& kindFolder, int kindFd, const QString& tag, const QByteArray& path,
+                                      qsizetype expected)
+{
+    const qint64 readAt = coarseNow();
+    const int fd = ::openat(kindFd, path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const FileDates::Version version = versionOf(fd, "", AT_EMPTY_PATH);
+    // One byte more than expected tells a longer text from the one expected.
+    QByteArray text(expected + 1, Qt::Uninitialized);
+    const ssize_t n = ::read(fd, text.data(), size_t(text.size()));
+    ::close(fd);
+    if (n < 0)
+        return {};
+    text.truncate(n);
+    // Only a whole file, settled before it was read, is remembered.
+    if (n == version.size && version.changed + SettledNanoseconds <= readAt) {
+        std::lock_guard lock(mutex_);
+        Kind& kind = known(kindFolder);
+        kind.spellings.insert(*kind.names.insert(tag), {version, text});
+    }
+    return text;
 }
 
 void TagLinkIndex::forget()

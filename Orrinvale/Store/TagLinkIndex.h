@@ -1,5 +1,8 @@
 #pragma once
 
+#include "files/FileDates.h"
+
+#include <QByteArray>
 #include <QHash>
 #include <QSet>
 #include <QString>
@@ -8,6 +11,7 @@
 #include <array>
 
 #include <mutex>
+#include <optional>
 
 // Which tag folders of a kind hold a link of each note, so that bringing a
 // note's links in line visits only those folders instead of probing every
@@ -19,6 +23,8 @@
 // 130 bytes a note of two tags (6 MB at 50,000) rather than a copy of every
 // key. Two keys of one hash (odds near 1 in 10^10 at 50,000 notes) share
 // one entry: the first to lose a tag would hide the other's link there.
+// Each tag's spelling file is remembered as read, with its version, so a
+// note that leaves it as it is looks at it without reading it.
 class TagLinkIndex {
 public:
     static TagLinkIndex& shared();
@@ -41,6 +47,11 @@ public:
     // The storage folder was made, or a removal found it there or not.
     void folderPresent(const QString& kindFolder, const QString& tag, int storage, bool present);
     void unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags);
+    // True when the tag's spelling file (its path below the kind's folder)
+    // holds exactly these bytes. A version of the file seen before costs one
+    // look instead of a read.
+    bool holdsSpelling(const QString& kindFolder, int kindFd, const QString& tag, const QByteArray& path,
+                       const QByteArray& spelling);
     // The next question reads the folders again; the start-up rebuild calls it
     // so that changes made while the application was closed are seen.
     void forget();
@@ -68,10 +79,23 @@ private:
         };
         QHash<QString, std::array<StorageFolder, 2>> held;
         QStringList untidy;
+        // Per tag folder, the spelling file as last read.
+        struct Spelling {
+            FileDates::Version version;
+            QByteArray text;
+        };
+        QHash<QString, Spelling> spellings;
     };
 
     static Identity identityOf(int at, const char* name, int flags);
     static size_t noteHash(int storage, const QString& key);
+    static FileDates::Version versionOf(int at, const char* name, int flags);
+    // The spelling file's text as last read, when the file is still that version.
+    std::optional<QByteArray> rememberedSpelling(const QString& kindFolder, int kindFd, const QString& tag,
+                                                 const QByteArray& path);
+    // Reads the file (at most one byte more than expected) and remembers it.
+    QByteArray readSpelling(const QString& kindFolder, int kindFd, const QString& tag, const QByteArray& path,
+                            qsizetype expected);
     static Kind::StorageFolder& heldIn(Kind& kind, const QString& tag, int storage);
     static void read(const QString& kindFolder, Kind& kind);
     Kind& current(const QString& kindFolder, const Identity& identity);

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +28,8 @@ std::function<int(const QString&)> faultCheck;
 std::function<void(const QString&)> flushWatch;
 // The folders of the holder collecting on this thread; none outside collect().
 thread_local std::vector<QString>* collectedFolders = nullptr;
+// The texts written ahead on this thread; none outside a holder.
+thread_local Prepared* preparedTexts = nullptr;
 
 int injectedFault(const QString& path)
 {
@@ -48,6 +52,17 @@ int createTemporary(int at, const QString& folder, mode_t mode, QByteArray* temp
     return fd;
 }
 
+void tellFlushWatch(const QString& path)
+{
+    std::function<void(const QString&)> watch;
+    {
+        std::lock_guard lock(hooksMutex);
+        watch = flushWatch;
+    }
+    if (watch)
+        watch(path);
+}
+
 void flushFolderOf(const QString& folder)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -55,13 +70,7 @@ void flushFolderOf(const QString& folder)
         return;
     ::fsync(fd);
     ::close(fd);
-    std::function<void(const QString&)> watch;
-    {
-        std::lock_guard lock(hooksMutex);
-        watch = flushWatch;
-    }
-    if (watch)
-        watch(folder);
+    tellFlushWatch(folder);
 }
 
 void flushOrCollect(const QString& folder)
@@ -141,27 +150,33 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
     const mode_t mode = hadFile ? (old.st_mode & 07777) : newMode;
     const int64_t created = hadFile ? FileDates::creationDate(target) : 0;
 
-    QByteArray temporary;
-    const int fd = createTemporary(AT_FDCWD, folder, mode, &temporary);
-    if (fd < 0) {
-        setError(error, posixError(errno, QStringLiteral("Cannot create a temporary file for"), target));
-        return false;
-    }
+    // A text written ahead is on disk already; a link's target was not known then.
+    QByteArray temporary
+        = flush != Flush::None && !link && preparedTexts ? preparedTexts->take(target, data) : QByteArray();
     const auto fail = [&](int code, const QString& what) {
         ::unlink(temporary.constData());
         setError(error, posixError(code, what, target));
         return false;
     };
-    // The umask narrowed the new file's permissions; the old file's stand.
-    if (hadFile)
-        ::fchmod(fd, mode);
-    if (!writeAll(fd, data) || (flush != Flush::None && ::fsync(fd) != 0)) {
-        const int code = errno;
-        ::close(fd);
-        return fail(code, QStringLiteral("Cannot write"));
+    if (temporary.isEmpty()) {
+        const int fd = createTemporary(AT_FDCWD, folder, mode, &temporary);
+        if (fd < 0) {
+            setError(error, posixError(errno, QStringLiteral("Cannot create a temporary file for"), target));
+            return false;
+        }
+        // The umask narrowed the new file's permissions; the old file's stand.
+        if (hadFile)
+            ::fchmod(fd, mode);
+        if (!writeAll(fd, data) || (flush != Flush::None && ::fsync(fd) != 0)) {
+            const int code = errno;
+            ::close(fd);
+            return fail(code, QStringLiteral("Cannot write"));
+        }
+        if (::close(fd) != 0)
+            return fail(errno, QStringLiteral("Cannot write"));
+    } else if (hadFile) {
+        ::chmod(temporary.constData(), mode);
     }
-    if (::close(fd) != 0)
-        return fail(errno, QStringLiteral("Cannot write"));
     // Renaming replaces the file with a new one: carry its creation date over.
     if (hadFile)
         FileDates::setCreationDate(QFile::decodeName(temporary), created);
@@ -192,6 +207,81 @@ void FolderFlushes::flush()
 {
     for (const QString& folder : std::exchange(folders_, {}))
         flushFolderOf(folder);
+}
+
+Prepared::Prepared()
+    : outer_(std::exchange(preparedTexts, this))
+{
+}
+
+Prepared::~Prepared()
+{
+    preparedTexts = outer_;
+    for (const Entry& entry : entries_) {
+        if (entry.fd >= 0)
+            ::close(entry.fd);
+        if (!entry.temporary.isEmpty())
+            ::unlink(entry.temporary.constData());
+    }
+}
+
+void Prepared::prepare(const QString& path, const QByteArray& data)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || injectedFault(info.absoluteFilePath()) != 0)
+        return;
+    Entry entry{info.absoluteFilePath(), {}, data};
+    entry.fd = createTemporary(AT_FDCWD, info.absolutePath(), NoteMode, &entry.temporary);
+    if (entry.fd < 0)
+        return;
+    // Started now, every text is written by the time the first wait for one
+    // ends, and that wait's commit carries them all: the next waits are short.
+    if (!writeAll(entry.fd, data) || ::sync_file_range(entry.fd, 0, 0, SYNC_FILE_RANGE_WRITE) != 0) {
+        ::close(entry.fd);
+        ::unlink(entry.temporary.constData());
+        return;
+    }
+    entries_.push_back(std::move(entry));
+}
+
+void Prepared::makeDurable()
+{
+    // Side by side, the waits share one commit of the file system and one
+    // flush of the disk's cache; one after another, each waits for a flush.
+    std::vector<Entry*> open;
+    for (Entry& entry : entries_) {
+        if (entry.fd >= 0)
+            open.push_back(&entry);
+    }
+    const auto flush = [](Entry* entry) { entry->durable = ::fsync(entry->fd) == 0; };
+    std::vector<std::thread> flushes;
+    for (size_t i = 1; i < open.size(); ++i) {
+        try {
+            flushes.emplace_back(flush, open[i]);
+        } catch (const std::system_error&) {
+            flush(open[i]);
+        }
+    }
+    if (!open.empty())
+        flush(open.front());
+    for (std::thread& thread : flushes)
+        thread.join();
+    for (Entry* entry : open) {
+        entry->durable = ::close(std::exchange(entry->fd, -1)) == 0 && entry->durable;
+        if (entry->durable)
+            tellFlushWatch(QFile::decodeName(entry->temporary));
+    }
+}
+
+QByteArray Prepared::take(const QString& target, const QByteArray& data)
+{
+    for (Entry& entry : entries_) {
+        if (entry.durable && entry.target == target && entry.data == data) {
+            entry.durable = false;
+            return std::exchange(entry.temporary, {});
+        }
+    }
+    return {};
 }
 
 void setFaultCheck(std::function<int(const QString& path)> check)

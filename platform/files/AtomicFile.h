@@ -57,12 +57,44 @@ private:
     std::vector<QString> folders_;
 };
 
+// Texts written ahead of their saves: prepare() writes each to a temporary
+// beside its target and only starts it toward the disk; makeDurable() then
+// waits for them all, so that one commit of the file system carries them
+// instead of one commit each. A durable save on the holder's thread of the
+// same target and bytes only moves its temporary into place. Temporaries no
+// save took are removed at the end; the inner of two holders answers saves.
+class Prepared {
+public:
+    Prepared();
+    ~Prepared();
+    Prepared(const Prepared&) = delete;
+    Prepared& operator=(const Prepared&) = delete;
+
+    void prepare(const QString& path, const QByteArray& data);
+    void makeDurable();
+    // For the saves: the durable temporary holding exactly data for the
+    // absolute target, taken once; empty when there is none.
+    QByteArray take(const QString& target, const QByteArray& data);
+
+private:
+    struct Entry {
+        QString target;
+        QByteArray temporary;
+        QByteArray data;
+        int fd = -1;
+        bool durable = false;
+    };
+    std::vector<Entry> entries_;
+    Prepared* outer_;
+};
+
 // Where a disk cannot be filled or made read-only (tests without mount
 // rights), a check answers the errno a save of the path fails with, before
 // anything is written; 0 lets it run. An empty check removes it.
 void setFaultCheck(std::function<int(const QString& path)> check);
-// Tests see each folder flush: the watch is told the folder once it was
-// flushed. An empty watch removes it.
+// Tests see each folder flush and each text made durable ahead: the watch
+// is told the folder, or the text's temporary, once it was flushed. An empty
+// watch removes it.
 void setFlushWatch(std::function<void(const QString& folder)> watch);
 
 } // namespace AtomicFile

@@ -145,6 +145,40 @@ TEST_F(AppleCloudImport, ImportsTakenInTogetherAreLinkedOnlyAfterOneFlushOfTheir
     EXPECT_EQ(log->lines().filter(QStringLiteral("apcloud:updateLocal update ok")).size(), Count);
 }
 
+// A cut text under a note's name would pass for an edit made here: a turn's
+// new texts are all on disk before the first takes its name, and each name
+// gets the text that was flushed for it.
+TEST_F(AppleCloudImport, ImportsTakenInTogetherTakeTheirNamesOnlyOnceEveryTextIsOnDisk)
+{
+    constexpr int Count = FolderAppleCloud::MaxWorkers;
+    QStringList texts;
+    for (int i = 0; i < Count; ++i) {
+        texts.append(QStringLiteral("Note %1\nbody #tag%1").arg(i));
+        writeDocument(QStringLiteral("Inbox/t%1.txt").arg(i), texts.last().toUtf8(), {realNow() - 500, 0});
+    }
+    const QString notes = QFileInfo(Note::documentDirectoryForStorage(NoteStorageInbox)).absoluteFilePath();
+    std::mutex mutex;
+    QStringList flushedTexts;
+    QStringList namedEarly;
+    AtomicFile::setFlushWatch([&](const QString& path) {
+        // The texts' temporaries: the folder's own flush has another parent.
+        if (QFileInfo(path).absolutePath() != notes)
+            return;
+        std::lock_guard lock(mutex);
+        namedEarly += localKeys(NoteStorageInbox);
+        flushedTexts.append(QString::fromUtf8(TestSupport::readFile(path)));
+    });
+    syncTogether(Count);
+    AtomicFile::setFlushWatch({});
+
+    EXPECT_EQ(namedEarly, QStringList());
+    flushedTexts.sort();
+    EXPECT_EQ(flushedTexts, texts);
+    EXPECT_EQ(localKeys(NoteStorageInbox).size(), Count);
+    for (int i = 0; i < Count; ++i)
+        EXPECT_EQ(localText(QStringLiteral("t%1.txt").arg(i)), texts.at(i));
+}
+
 // Taken in together as one after the other: the note's own import drops no
 // fork of its text that came in beside it.
 TEST_F(AppleCloudImport, ANoteAndAForkOfItsTextTakenInTogetherAreBothKept)

@@ -12,7 +12,11 @@
 #include <QRegularExpression>
 
 #include <array>
+#include <chrono>
+#include <cstdio>
+#include <functional>
 #include <random>
+#include <thread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -454,4 +458,76 @@ TEST_F(TagLinkTest, NoteStoreANoteOfMoreTagsThanTheLimitIsLinkedUnderItsFirstOne
     QStringList hashtags, mentions;
     Note::fillHashtags(&hashtags, &mentions, text, false);
     EXPECT_EQ(hashtags, QStringList{QStringLiteral("T1")});
+}
+
+// A spelling file remembered as read must not hide what was done to it since:
+// each tag of one note meets another change, and the next commit writes the
+// spelling the note asks for as if nothing had been remembered.
+TEST_F(TagLinkTest, NoteStoreCommitSeesSpellingFilesChangedSinceTheyWereRead)
+{
+    const auto meta = [](const char* tag) { return Note::metaFileForTag(NoteTagHashtag, QLatin1String(tag)); };
+    const auto writeInPlace = [](const QString& path, const QByteArray& bytes) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(bytes);
+    };
+    struct Case {
+        const char* tag;
+        const char* spelled; // in the note's last version
+        std::function<void()> change;
+        const char* expected;
+        bool tagAdded;
+    };
+    const QList<Case> cases{
+        {"work", "Work", [] {}, "Work", false},
+        {"plan", "Plan", [&] { TestSupport::writeFile(meta("plan"), "pLAN"); }, "Plan", false},
+        {"home", "Home", [&] { writeInPlace(meta("home"), "HOME"); }, "Home", false},
+        {"trip", "Trip", [&] { QFile::remove(meta("trip")); }, "Trip", false},
+        {"idea", "Idea", [] { QDir(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("idea"))).removeRecursively(); },
+         "Idea", true},
+        {"read", "Read",
+         [&] {
+             const QString other = meta("read") + QStringLiteral(".new");
+             TestSupport::writeFile(other, "Other");
+             ::rename(QFile::encodeName(other).constData(), QFile::encodeName(meta("read")).constData());
+         },
+         "Read", false},
+        // Renamed in the note: the spelling remembered is the old one.
+        {"soon", "soon", [] {}, "soon", false},
+        // Missing when an archived note links the tag: its strong form is written.
+        {"late", "Late",
+         [&] {
+             QFile::remove(meta("late"));
+             EXPECT_TRUE(commit(newNote(QStringLiteral("Archived plans\n#LATE"), NoteStorageArchive)));
+             EXPECT_EQ(TestSupport::readFile(meta("late")), "late");
+         },
+         "Late", false},
+    };
+
+    restart();
+    QString text = QStringLiteral("Spellings of many tags\n");
+    for (const Case& c : cases)
+        text += QStringLiteral("#%1 ").arg(QString::fromLatin1(c.tag).left(1).toUpper() + QLatin1String(c.tag + 1));
+    const NotePtr note = newNote(text);
+    ASSERT_TRUE(commit(note));
+    // Only a spelling file older than the file clock's doubt is remembered.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    ASSERT_TRUE(commit(note));
+    ASSERT_TRUE(commit(note));
+
+    text = QStringLiteral("Spellings of many tags\n");
+    for (const Case& c : cases) {
+        c.change();
+        text += QStringLiteral("#%1 ").arg(QLatin1String(c.spelled));
+    }
+    const qsizetype before = events->lines().size();
+    note->setText(text);
+    ASSERT_TRUE(commit(note));
+    const QStringList sent = events->lines().mid(before);
+    for (const Case& c : cases) {
+        EXPECT_EQ(TestSupport::readFile(meta(c.tag)), QByteArray(c.expected)) << c.tag;
+        EXPECT_TRUE(linked(NoteTagHashtag, QLatin1String(c.tag), NoteStorageInbox, note->key())) << c.tag;
+        EXPECT_EQ(sent.contains(QStringLiteral("tagAdd %1 %2").arg(QLatin1String(c.spelled)).arg(NoteTagHashtag)), c.tagAdded)
+            << c.tag << " in " << sent.join(QLatin1Char('|')).toStdString();
+    }
 }

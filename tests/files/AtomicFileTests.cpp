@@ -365,3 +365,97 @@ TEST(Files, AFolderFlushHolderFlushesEachFolderItWasLeftOnceAndOnlyItsThreadsSav
     outer.flush();
     EXPECT_EQ(flushed.take(), QStringList{a});
 }
+
+namespace {
+
+ino_t inodeOf(const QString& path)
+{
+    struct stat info {};
+    return ::stat(qPrintable(path), &info) == 0 ? info.st_ino : 0;
+}
+
+} // namespace
+
+// A text written ahead is moved into place by the durable save of the same
+// target and bytes on the holder's thread, and only by that; the others save
+// as ever, and whatever no save took is gone with the holder.
+TEST(Files, ATextWrittenAheadIsTakenOnlyByADurableSaveOfTheSameTargetAndBytes)
+{
+    using Save = std::function<bool(const QString& path)>;
+    const Save durable = [](const QString& p) { return AtomicFile::write(p, "ahead", nullptr, true); };
+    const struct {
+        const char* name;
+        bool made;
+        bool existed;
+        Save save;
+        bool taken;
+    } cases[] = {
+        {"new", true, false, durable, true},
+        {"created", true, false, [](const QString& p) { return AtomicFile::create(p, "ahead", nullptr, true); }, true},
+        {"replaced", true, true, durable, true},
+        {"notMadeDurable", false, false, durable, false},
+        {"otherBytes", true, false, [](const QString& p) { return AtomicFile::write(p, "other", nullptr, true); }, false},
+        {"otherName", true, false, [](const QString& p) { return AtomicFile::write(p + ".2", "ahead", nullptr, true); }, false},
+        {"cache", true, false, [](const QString& p) { return AtomicFile::writeCache(p, "ahead"); }, false},
+        {"otherThread", true, false,
+         [](const QString& p) {
+             bool saved = false;
+             std::thread([&] { saved = AtomicFile::write(p, "ahead", nullptr, true); }).join();
+             return saved;
+         },
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString folder = QFileInfo(freshFolder(QString("ahead-") + c.name)).absoluteFilePath();
+        const QString path = folder + "/Note.txt";
+        if (c.existed) {
+            TestSupport::writeFile(path, "old");
+            ASSERT_EQ(chmod(qPrintable(path), 0660), 0);
+            ASSERT_TRUE(FileDates::setCreationDate(path, 1000000000));
+        }
+        FlushedFolders flushed;
+        {
+            AtomicFile::Prepared ahead;
+            ahead.prepare(path, "ahead");
+            if (c.made)
+                ahead.makeDurable();
+            const QStringList temporaries = flushed.take();
+            ASSERT_EQ(temporaries.size(), c.made ? 1 : 0);
+            const ino_t written = c.made ? inodeOf(temporaries.first()) : 0;
+            ASSERT_TRUE(c.save(path));
+            EXPECT_EQ(written != 0 && inodeOf(path) == written, c.taken);
+            // A cache's save flushes nothing; a durable one its folder, once, after its move.
+            EXPECT_EQ(flushed.take(), QString(c.name) == "cache" ? QStringList() : QStringList{folder});
+        }
+        EXPECT_EQ(QDir(folder).entryList(QDir::Hidden | QDir::Files).filter(".tmp"), QStringList());
+        if (c.existed) {
+            EXPECT_EQ(TestSupport::readFile(path), "ahead");
+            EXPECT_EQ(permissionsOf(path), 0660u);
+            EXPECT_EQ(FileDates::creationDate(path), 1000000000);
+        }
+    }
+}
+
+// What cannot be written ahead is saved as ever, and a creation over a name
+// taken meanwhile still fails, leaving the entry as it was.
+TEST(Files, ATextThatCannotBeWrittenAheadIsSavedAsEver)
+{
+    const QString folder = QFileInfo(freshFolder("ahead-faults")).absoluteFilePath();
+    AtomicFile::Prepared ahead;
+    AtomicFile::setFaultCheck([](const QString& path) { return path.endsWith("/Full.txt") ? ENOSPC : 0; });
+    ahead.prepare(folder + "/Full.txt", "x");
+    AtomicFile::setFaultCheck({});
+    ahead.prepare(folder + "/missing/Note.txt", "x");
+    ahead.prepare(folder + "/Taken.txt", "x");
+    ahead.prepare(QString(), "x");
+    ahead.makeDurable();
+    TestSupport::writeFile(folder + "/Taken.txt", "theirs");
+
+    EXPECT_TRUE(AtomicFile::write(folder + "/Full.txt", "x", nullptr, true));
+    Error error;
+    EXPECT_FALSE(AtomicFile::create(folder + "/Taken.txt", "x", &error, true));
+    EXPECT_EQ(TestSupport::readFile(folder + "/Full.txt"), "x");
+    EXPECT_EQ(TestSupport::readFile(folder + "/Taken.txt"), "theirs");
+    EXPECT_EQ(entriesOf(folder).filter(".tmp").size(), 1) << "the one for Taken.txt, until the holder ends";
+}
