@@ -1,5 +1,6 @@
 #include "AtomicFile.h"
 
+#include "Dispatch.h"
 #include "FileDates.h"
 #include "Posix.h"
 
@@ -9,8 +10,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <utility>
 #include <cstdio>
 #include <cstring>
@@ -254,18 +253,12 @@ void Prepared::makeDurable()
             open.push_back(&entry);
     }
     const auto flush = [](Entry* entry) { entry->durable = ::fsync(entry->fd) == 0; };
-    std::vector<std::thread> flushes;
-    for (size_t i = 1; i < open.size(); ++i) {
-        try {
-            flushes.emplace_back(flush, open[i]);
-        } catch (const std::system_error&) {
-            flush(open[i]);
-        }
-    }
+    const auto flushes = DispatchGroup::create();
+    for (size_t i = 1; i < open.size(); ++i)
+        flushes->async(DispatchQueue::global(), [entry = open[i], flush] { flush(entry); });
     if (!open.empty())
         flush(open.front());
-    for (std::thread& thread : flushes)
-        thread.join();
+    flushes->wait();
     for (Entry* entry : open) {
         entry->durable = ::close(std::exchange(entry->fd, -1)) == 0 && entry->durable;
         if (entry->durable)
