@@ -36,6 +36,13 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
     return true;
 }
 
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
+{
+    note._reloadHeader();
+    *tags = note.tagLinks();
+    *row = note.searchRow(*tags);
+}
+
 int openFolder(const QString& path)
 {
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -151,11 +158,17 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
     parser_->async([this, read = std::exchange(read, {}), store, whole, last = done_]() mutable {
         for (Read& r : read) {
             Note& note = *r.indexed.note;
-            // The links carry the meta file's dates, so those come first.
+            // The links carry the meta file's dates, read now: a note read
+            // ahead may have had its meta file written since.
             r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
-            note._reloadHeader();
-            r.tags = note.tagLinks();
-            rows_.append(note.searchRow(r.tags));
+            if (r.parsed) {
+                r.tags = r.parsed->tags;
+                rows_.append(std::move(r.parsed->row));
+                r.parsed.reset();
+            } else {
+                rows_.append(NoteSearchRow());
+                parseText(note, &r.tags, &rows_.last());
+            }
         }
         if (!store) {
             hand(read, nullptr, {});
@@ -225,9 +238,72 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
     });
 }
 
+std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::readNote(const QString& name,
+                                                                 NoteIndexMarker::Identity* identity)
+{
+    // Taken before the read: a write meanwhile leaves a marker that does
+    // not match, and the note is indexed again at the next start.
+    // The same look stands for the one the read would take.
+    if (!needsIndexing(name, identity))
+        return std::nullopt;
+    auto note = std::make_shared<Note>(name, storage_);
+    // An unreadable note gets no marker, so the next start tries it again.
+    if (!note->restoreText(nullptr, identity))
+        return std::nullopt;
+    return Read{{std::move(note), identity->stamp, cacheFolders_}, false, {}, nullptr};
+}
+
+std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::nextNote()
+{
+    NoteIndexMarker::Identity identity;
+    while (!ahead_.isEmpty()) {
+        Ahead ahead = ahead_.takeFirst();
+        const QString key = ahead.read.indexed.note->key();
+        // Written, moved or replaced since it was read: read again.
+        if (NoteIndexMarker::identityAt(documentFolder_, QFile::encodeName(key).constData()) == ahead.identity)
+            return std::move(ahead.read);
+        if (std::optional<Read> read = readNote(key, &identity))
+            return read;
+    }
+    for (;;) {
+        if (next_ >= names_.size()) {
+            if (!openNextStorage()) {
+                done_ = true;
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (std::optional<Read> read = readNote(names_[next_++], &identity))
+            return read;
+    }
+}
+
+void NoteIndexRebuild::readAhead()
+{
+    // Only inside the storage: the folders stay those of the notes read.
+    QList<Read> read;
+    while (read.size() < batchSize_ && next_ < names_.size()) {
+        NoteIndexMarker::Identity identity;
+        std::optional<Read> note = readNote(names_[next_++], &identity);
+        if (!note)
+            continue;
+        note->parsed = std::make_shared<Parsed>();
+        ahead_.append(Ahead{*note, identity});
+        read.append(std::move(*note));
+    }
+    if (read.isEmpty())
+        return;
+    // Queued after the batch's own notes, so made before the next batch's
+    // notes are taken there.
+    parser_->async([read = std::move(read)] {
+        for (const Read& r : read)
+            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row);
+    });
+}
+
 bool NoteIndexRebuild::step()
 {
-    if (done_)
+    if (done_ && ahead_.isEmpty())
         return false;
     // Half a batch per transaction: the first half's rows go in while the
     // second half is read. The other queues get the notes a few at a time,
@@ -237,25 +313,10 @@ bool NoteIndexRebuild::step()
     QList<Read> read;
     int taken = 0;
     while (taken < batchSize_) {
-        if (next_ >= names_.size()) {
-            if (!openNextStorage()) {
-                done_ = true;
-                break;
-            }
-            continue;
-        }
-        const QString& name = names_[next_++];
-        // Taken before the read: a write meanwhile leaves a marker that does
-        // not match, and the note is indexed again at the next start.
-        // The same look stands for the one the read would take.
-        NoteIndexMarker::Identity identity;
-        if (!needsIndexing(name, &identity))
-            continue;
-        auto note = std::make_shared<Note>(name, storage_);
-        // An unreadable note gets no marker, so the next start tries it again.
-        if (!note->restoreText(nullptr, &identity))
-            continue;
-        read.append(Read{{std::move(note), identity.stamp, cacheFolders_}, false, {}});
+        std::optional<Read> note = nextNote();
+        if (!note)
+            break;
+        read.append(std::move(*note));
         ++taken;
         if (taken == half)
             parse(read, true);
@@ -265,9 +326,11 @@ bool NoteIndexRebuild::step()
     // The batch is whole when the step returns: links, records, rows and
     // markers are in. Every queue takes its blocks in order, so the last
     // notes' markers come after all of them: one wake-up on a busy machine,
-    // not one for each queue.
+    // not one for each queue. Meanwhile this queue reads the next notes.
     std::promise<void> whole;
     parse(read, true, [&whole] { whole.set_value(); });
+    if (!done_)
+        readAhead();
     whole.get_future().wait();
-    return !done_;
+    return !done_ || !ahead_.isEmpty();
 }

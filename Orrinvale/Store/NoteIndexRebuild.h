@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
@@ -24,7 +25,11 @@
 // the database's queue, if the row went in. A batch is whole when its step returns; between
 // batches the caller's queue is free for other work, and while a step runs
 // it holds the caller's queue, so no other work meets the links written
-// beside it. A missing or unreadable document folder ends the whole run.
+// beside it. While a batch's last writes go on, the caller's queue reads the
+// next batch's notes and the parser's makes their titles, tags and rows, all
+// without writing; the next step takes each so only when its file is still
+// as it was read, and reads its meta file's dates itself.
+// A missing or unreadable document folder ends the whole run.
 // The tag folders are read afresh once per run, so that each note visits
 // only the folders holding its links. Only regular files are read as notes.
 class NoteIndexRebuild {
@@ -42,6 +47,16 @@ private:
     // True when the name is a note whose marker does not match its file,
     // whose stamp it gives.
     bool needsIndexing(const QString& name, NoteIndexMarker::Identity* identity) const;
+    struct Read;
+    // The named note of the storage, read, when it needs indexing; identity
+    // is its file as read.
+    std::optional<Read> readNote(const QString& name, NoteIndexMarker::Identity* identity);
+    // The batch's next note: one read ahead whose file is as it was read,
+    // else the next name read now; none once the run is over.
+    std::optional<Read> nextNote();
+    // Reads the storage's next notes while the batch's last writes go on,
+    // and has their titles, tags and rows made; nothing of them is written.
+    void readAhead();
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // What the database's queue answered for the rows of one transaction,
@@ -49,7 +64,6 @@ private:
     using Stored = std::shared_ptr<QList<bool>>;
     // Called once the notes of a store and all before them are marked.
     using Whole = std::function<void()>;
-    struct Read;
     // Hands notes read to the parser's queue, which takes their meta files'
     // dates, titles, tags and rows; with store, it then hands the rows parsed
     // since the last store to the database's queue, in one transaction.
@@ -98,10 +112,23 @@ private:
         NoteIndexMarker::Stamp stamp;
         CacheFolders folders;
     };
+    // What a note's text alone gives; the parser's queue's alone.
+    struct Parsed {
+        Note::TagLinks tags;
+        NoteSearchRow row;
+    };
     struct Read {
         Indexed indexed;
         bool writeMeta = false;
         Note::TagLinks tags;
+        // Made ahead when the note was read ahead.
+        std::shared_ptr<Parsed> parsed;
     };
     QList<Indexed> unmarked_;
+    // Notes read ahead for the next batch, with their files as read.
+    struct Ahead {
+        Read read;
+        NoteIndexMarker::Identity identity;
+    };
+    QList<Ahead> ahead_;
 };

@@ -344,6 +344,83 @@ TEST_F(CommitTest, NoteStoreRebuildWritesTheRecordsOfEachNoteOverWhatWasThere)
                                "Newer.txt", "None.txt", "Stale.txt"}));
 }
 
+// A step reads the next batch's notes ahead while its own writes finish.
+// Each is taken as read only when its file is as it was: a note edited in
+// place, replaced by another file of the same size and time, or removed
+// between the steps is indexed as it is then (or not at all), and a meta
+// record saved meanwhile is kept.
+TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
+{
+    constexpr int Count = 24;
+    constexpr int64_t TextTime = 1700000000;
+    const auto key = [](int i) { return QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0')); };
+    for (int i = 0; i < Count; ++i)
+        writeNote(NoteStorageInbox, key(i), "Note first " + QByteArray::number(i) + "\n#before");
+    const NoteMetaFile saved{7, 0, 0, TextTime - 50, TextTime + 100, QString()};
+    enum Change { Edited, Replaced, Removed, CaretSaved };
+    QHash<QString, Change> changes;
+    NoteIndexRebuild run(6);
+    ASSERT_TRUE(run.step());
+    for (int i = 0; i < Count; ++i) {
+        const QString path = inbox(key(i));
+        if (indexed(NoteStorageInbox, key(i)))
+            continue;
+        const auto change = Change(changes.size() % 4);
+        changes.insert(key(i), change);
+        switch (change) {
+        case Edited:
+            TestSupport::writeFile(path, "Note edited " + QByteArray::number(i) + "\n#after more");
+            break;
+        case Replaced: {
+            const auto before = FileTimes::modificationTime(path);
+            ASSERT_TRUE(before);
+            const QString other = path + QStringLiteral(".new");
+            TestSupport::writeFile(other, "Note fresh " + QByteArray::number(i) + "\n#before");
+            ASSERT_TRUE(FileTimes::setModificationTime(other, *before));
+            ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+            break;
+        }
+        case Removed:
+            ASSERT_TRUE(QFile::remove(path));
+            break;
+        case CaretSaved:
+            ASSERT_TRUE(FileTimes::setModificationTime(path, {TextTime, 0}));
+            TestSupport::writeFile(Note::metaFileForKey(key(i), NoteStorageInbox), saved.data());
+            break;
+        }
+    }
+    ASSERT_EQ(changes.size(), Count - 6);
+    while (run.step()) {
+    }
+
+    const QStringList table = rows();
+    const auto rowOf = [&](const QString& k) {
+        const auto found = std::find_if(table.cbegin(), table.cend(),
+                                        [&](const QString& r) { return r.startsWith(QStringLiteral("inbox/") + k); });
+        return found == table.cend() ? QString() : *found;
+    };
+    for (auto c = changes.cbegin(); c != changes.cend(); ++c) {
+        SCOPED_TRACE(qPrintable(c.key()));
+        const QString row = rowOf(c.key());
+        if (c.value() == Removed) {
+            EXPECT_TRUE(row.isNull());
+            EXPECT_FALSE(indexed(NoteStorageInbox, c.key()));
+            EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("before"), NoteStorageInbox, c.key()));
+            continue;
+        }
+        const char* expected[] = {"Note edited", "Note fresh", "", "Note first"};
+        EXPECT_TRUE(row.contains(QLatin1String(expected[c.value()]))) << qPrintable(row);
+        EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(c.key(), NoteStorageInbox)),
+                  NoteIndexMarker::stampOf(inbox(c.key())));
+        EXPECT_EQ(linked(NoteTagHashtag, QStringLiteral("after"), NoteStorageInbox, c.key()), c.value() == Edited);
+        EXPECT_EQ(linked(NoteTagHashtag, QStringLiteral("before"), NoteStorageInbox, c.key()), c.value() != Edited);
+        if (c.value() == CaretSaved) {
+            EXPECT_EQ(TestSupport::readFile(Note::metaFileForKey(c.key(), NoteStorageInbox)), saved.data());
+        }
+    }
+    EXPECT_EQ(table.size(), Count - std::count(changes.cbegin(), changes.cend(), Removed));
+}
+
 TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)
 {
     // Every kind of white space, the mark characters, and look-alikes that are neither.
