@@ -196,24 +196,34 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
 {
     if (read.isEmpty() && !stored)
         return;
-    links_->async([this, read = std::exchange(read, {}), stored, whole]() mutable {
+    // The header and meta files need nothing of the links: they are written
+    // while the links are.
+    QList<Indexed> notes;
+    QList<bool> writeMeta;
+    for (const Read& r : read) {
+        notes.append(r.indexed);
+        writeMeta.append(r.writeMeta);
+    }
+    records_->async([notes, writeMeta] {
+        for (qsizetype i = 0; i < notes.size(); ++i) {
+            notes[i].note->writeHeaderRecord(nullptr, notes[i].folders.headers);
+            if (writeMeta[i])
+                notes[i].note->writeMetaFile(nullptr, notes[i].folders.metas);
+        }
+    });
+    links_->async([this, read = std::exchange(read, {}), notes = std::move(notes), stored, whole]() mutable {
         // Opened again for each hand: the run holds the file queue during a
         // step, and a folder replaced between steps is not written into.
         Note::KindFolders kinds;
         for (const Read& r : read)
             r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
-        records_->async([this, read = std::move(read), stored, whole]() mutable {
-            for (Read& r : read) {
-                const NotePtr& note = r.indexed.note;
-                note->writeHeaderRecord(nullptr, r.indexed.folders.headers);
-                if (r.writeMeta)
-                    note->writeMetaFile(nullptr, r.indexed.folders.metas);
-                unmarked_.append(std::move(r.indexed));
-            }
+        // After the records' queue has written these notes' records.
+        records_->async([this, notes = std::move(notes), stored, whole]() mutable {
+            unmarked_.append(std::move(notes));
             if (!stored)
                 return;
             NoteServices* const core = Note::services();
-            QList<Indexed> notes = std::exchange(unmarked_, {});
+            QList<Indexed> marked = std::exchange(unmarked_, {});
             if (!core) {
                 if (whole)
                     whole();
@@ -222,13 +232,13 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
             // Their rows were handed to the database's queue before, so the
             // markers come after them there; they are written back here, the
             // least busy of the queues.
-            core->asyncDatabase([this, notes = std::move(notes), stored, whole](SLDatabase&) mutable {
-                records_->async([notes = std::move(notes), stored, whole] {
-                    for (qsizetype i = 0; i < notes.size(); ++i) {
+            core->asyncDatabase([this, marked = std::move(marked), stored, whole](SLDatabase&) mutable {
+                records_->async([marked = std::move(marked), stored, whole] {
+                    for (qsizetype i = 0; i < marked.size(); ++i) {
                         if (stored->value(i))
-                            NoteIndexMarker::writeAt(notes[i].folders.markers,
-                                                     QFile::encodeName(notes[i].note->key()).constData(),
-                                                     notes[i].stamp);
+                            NoteIndexMarker::writeAt(marked[i].folders.markers,
+                                                     QFile::encodeName(marked[i].note->key()).constData(),
+                                                     marked[i].stamp);
                     }
                     if (whole)
                         whole();

@@ -20,18 +20,19 @@
 // share the work, each taking the notes in order: the caller's reads each
 // note's text, one queue of the run's own its dates, title and tags, and
 // hands the rows of each half batch to the database's, which takes them in
-// one transaction while another writes the links and a third the header and
-// meta files. Once a note's files are written its marker follows its row on
-// the database's queue, if the row went in. A batch is whole when its step returns; between
-// batches the caller's queue is free for other work, and while a step runs
-// it holds the caller's queue, so no other work meets the links written
-// beside it. While a batch's last writes go on, the caller's queue reads the
-// next batch's notes and the parser's makes their titles, tags and rows, all
-// without writing; the next step takes each so only when its file is still
-// as it was read, and reads its meta file's dates itself.
-// A missing or unreadable document folder ends the whole run.
-// The tag folders are read afresh once per run, so that each note visits
-// only the folders holding its links. Only regular files are read as notes.
+// one transaction while another writes the links and a third, beside it,
+// the header and meta files. Once a note's files are written its marker
+// follows its row on the database's queue, if the row went in. A batch is
+// whole when its step returns; between batches the caller's queue is free
+// for other work, and while a step runs it holds the caller's queue, so no
+// other work meets the links written beside it. While a batch's last writes
+// go on, the caller's queue reads the next batch's notes and the parser's
+// makes their titles, tags and rows, all without writing; the next step
+// takes each so only when its file is still as it was read, and reads its
+// meta file's dates itself. A missing or unreadable document folder ends
+// the whole run. The tag folders are read afresh once per run, so that each
+// note visits only the folders holding its links. Only regular files are
+// read as notes.
 class NoteIndexRebuild {
 public:
     explicit NoteIndexRebuild(int batchSize = 250);
@@ -68,10 +69,11 @@ private:
     // dates, titles, tags and rows; with store, it then hands the rows parsed
     // since the last store to the database's queue, in one transaction.
     void parse(QList<Read>& read, bool store, const Whole& whole = {});
-    // Hands notes parsed to the links' queue and from there to the records';
-    // with stored, the records' queue then hands the markers of every note
-    // since the last such hand to the database's, after their rows, and
-    // whole follows their markers.
+    // Hands notes parsed to the records' queue, for their header and meta
+    // files, and to the links' queue, which then hands them on to the
+    // records' once their links are in; with stored, the records' queue then
+    // hands the markers of every note since the last such hand to the
+    // database's, after their rows, and whole follows their markers.
     void hand(QList<Read>& read, const Stored& stored, const Whole& whole);
 
     int batchSize_;
