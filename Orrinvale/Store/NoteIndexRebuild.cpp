@@ -50,8 +50,9 @@ int openFolder(const QString& path)
 
 } // namespace
 
-NoteIndexRebuild::NoteIndexRebuild(int batchSize)
+NoteIndexRebuild::NoteIndexRebuild(int batchSize, int sideRowsPerPart)
     : batchSize_(batchSize > 0 ? batchSize : 1),
+      sideRowsPerPart_(std::max(1, sideRowsPerPart)),
       parser_(DispatchQueue::createSerial(QStringLiteral("note-parser"))),
       links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
       records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
@@ -133,14 +134,19 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     const bool first = changesAfterLastBatch_ < 0;
-    if (db.totalChanges() != changesAfterLastBatch_)
+    if (db.totalChanges() != changesAfterLastBatch_) {
         rowIds_ = NoteSearchRow::readRowIds(db);
-    // Into an empty table every row is the run's: the side indexes are filled
-    // once, after the last, in place of following each transaction.
-    if (first && rowIds_.isEmpty()) {
-        NoteSearchIndex::leaveBehind(db);
-        sideIndexesBehind_ = true;
+        // Rows already in the side indexes may have changed.
+        sideRowsThrough_.reset();
     }
+    // Into an empty table every row is the run's: the side indexes are filled
+    // in a few large parts, in place of following each transaction.
+    if (first && rowIds_.isEmpty()) {
+        sideIndexesBehind_ = true;
+        if (NoteSearchIndex::emptyBehind(db))
+            sideRowsThrough_ = 0;
+    }
+    sideRowsPending_ += rows.size();
     // Every row goes in through the same statement: prepared once a batch,
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
@@ -149,6 +155,24 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
     return stored;
+}
+
+void NoteIndexRebuild::fillSideIndexes(SLDatabase& db, bool last)
+{
+    if (!sideIndexesBehind_)
+        return;
+    if (db.totalChanges() != changesAfterLastBatch_)
+        sideRowsThrough_.reset();
+    if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
+        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
+        sideRowsPending_ = 0;
+        changesAfterLastBatch_ = db.totalChanges();
+    }
+    if (!last)
+        return;
+    sideIndexesBehind_ = false;
+    if (!sideRowsThrough_ || !NoteSearchIndex::markFollowing(db))
+        NoteSearchIndex::create(db);
 }
 
 void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
@@ -184,10 +208,7 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
             });
         rows_.clear();
         if (core && last)
-            core->asyncDatabase([this](SLDatabase& db) {
-                if (std::exchange(sideIndexesBehind_, false))
-                    NoteSearchIndex::create(db);
-            });
+            core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
         hand(read, stored, whole);
     });
 }
@@ -320,6 +341,9 @@ bool NoteIndexRebuild::step()
     // not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
+    // While this step's first notes are parsed, the database's queue is free.
+    if (NoteServices* const core = Note::services())
+        core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, false); });
     QList<Read> read;
     int taken = 0;
     while (taken < batchSize_) {

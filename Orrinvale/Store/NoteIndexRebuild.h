@@ -35,7 +35,9 @@
 // read as notes.
 class NoteIndexRebuild {
 public:
-    explicit NoteIndexRebuild(int batchSize = 250);
+    // Into an empty table, the search side indexes are filled sideRowsPerPart
+    // rows at a time beside the run rather than all after its last rows.
+    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 5000);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
@@ -60,6 +62,11 @@ private:
     void readAhead();
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // Adds the rows written since the last part to the side indexes left
+    // behind once a part's worth is there; with last, the rest, and marks
+    // them as following, or has them filled afresh when another writer met
+    // the rows meanwhile.
+    void fillSideIndexes(SLDatabase& db, bool last);
     // What the database's queue answered for the rows of one transaction,
     // read there again when their notes' markers are written.
     using Stored = std::shared_ptr<QList<bool>>;
@@ -98,9 +105,13 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
-    // The search side indexes were left behind, to be filled after the run's
-    // last rows; the database's queue's alone.
+    // The search side indexes were left behind, to be filled beside the run;
+    // the database's queue's alone, as the last row id they hold (null once
+    // they are left to be filled afresh) and the rows written since.
     bool sideIndexesBehind_ = false;
+    int sideRowsPerPart_;
+    std::optional<qint64> sideRowsThrough_;
+    qsizetype sideRowsPending_ = 0;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;

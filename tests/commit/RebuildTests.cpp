@@ -183,6 +183,76 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesTheSideIndexesFollowingEveryNote)
     }
 }
 
+// Filled a part at a time beside the run, the side indexes end as a fill
+// afresh leaves them, and marked as following the notes: whether the parts
+// divide the notes evenly or not, and when a search (which fills them
+// afresh) or a commit (a write the run did not make) comes between steps.
+TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfresh)
+{
+    constexpr int Count = 23;
+    // Every side table as text: the titles, the keys, and each run of the
+    // trigram index with its notes.
+    const auto sides = [] {
+        QStringList all;
+        Core::shared().syncDatabase([&](SLDatabase& db) {
+            ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
+                                                        "fts5vocab(main, notes_word_runs, 'instance')")));
+            for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
+                                    "SELECT docid, key FROM notes_keys ORDER BY docid",
+                                    "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {
+                SLResultSet r = db.executeQuery(QString::fromLatin1(sql));
+                while (r.next())
+                    all.append(r.stringForColumnIndex(0) + QLatin1Char('|') + r.stringForColumnIndex(1));
+            }
+        });
+        return all;
+    };
+    const struct {
+        int part;
+        bool searchBetweenSteps;
+        bool commitBetweenSteps;
+    } cases[] = {{1, false, false}, {7, false, false}, {10, false, false}, {100, false, false},
+                 {7, true, false},  {7, false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.part << c.searchBetweenSteps << c.commitBetweenSteps);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (int i = 0; i < Count; ++i)
+            writeNote(NoteStorageInbox, QStringLiteral("Trip %1.txt").arg(i),
+                      "Trip day " + QByteArray::number(i) + "\nwords of day " + QByteArray::number(i * 7));
+        NoteIndexRebuild run(5, c.part);
+        for (int steps = 0; run.step(); ++steps) {
+            if (steps != 2)
+                continue;
+            if (c.searchBetweenSteps) {
+                Core::shared().syncDatabase([](SLDatabase& db) {
+                    EXPECT_TRUE(NoteSearchIndex::titleRows(db, QStringLiteral("trip"), 1000, false));
+                });
+            }
+            if (c.commitBetweenSteps) {
+                // A note indexed already, changed and committed.
+                const QString key = QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).first();
+                const auto note = std::make_shared<Note>(key, NoteStorageInbox);
+                ASSERT_TRUE(note->restoreText());
+                note->setText(QStringLiteral("Trip changed\nother words entirely"));
+                ASSERT_TRUE(commit(note));
+            }
+        }
+        const QStringList parted = sides();
+        Core::shared().syncDatabase([](SLDatabase& db) {
+            EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(DISTINCT written) FROM notes_side")), 1);
+            EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")), 3);
+            NoteSearchIndex::leaveBehind(db);
+            NoteSearchIndex::create(db);
+        });
+        EXPECT_EQ(parted, sides());
+        EXPECT_EQ(std::count_if(parted.cbegin(), parted.cend(),
+                                [](const QString& row) { return row.contains(QLatin1String("|inbox/Trip")); }),
+                  Count);
+    }
+}
+
 // Whatever the batch size, batches that run from the inbox into the archive
 // included, a step leaves exactly its batch's notes whole when it returns:
 // row and title, header and meta files, links, and a marker that matches the
