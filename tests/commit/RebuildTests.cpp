@@ -243,6 +243,10 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
         Core::shared().syncDatabase([](SLDatabase& db) {
             EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(DISTINCT written) FROM notes_side")), 1);
             EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")), 3);
+            // Marked as following: the first search fills nothing afresh.
+            const int64_t changes = db.totalChanges();
+            EXPECT_TRUE(NoteSearchIndex::titleRows(db, QStringLiteral("trip"), 1000, false));
+            EXPECT_EQ(db.totalChanges(), changes);
             NoteSearchIndex::leaveBehind(db);
             NoteSearchIndex::create(db);
         });
