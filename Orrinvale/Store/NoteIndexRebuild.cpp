@@ -36,6 +36,13 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
     return true;
 }
 
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
+{
+    note._reloadHeader();
+    *tags = note.tagLinks();
+    *row = note.searchRow(*tags);
+}
+
 int openFolder(const QString& path)
 {
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -43,8 +50,9 @@ int openFolder(const QString& path)
 
 } // namespace
 
-NoteIndexRebuild::NoteIndexRebuild(int batchSize)
+NoteIndexRebuild::NoteIndexRebuild(int batchSize, int sideRowsPerPart)
     : batchSize_(batchSize > 0 ? batchSize : 1),
+      sideRowsPerPart_(std::max(1, sideRowsPerPart)),
       parser_(DispatchQueue::createSerial(QStringLiteral("note-parser"))),
       links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
       records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
@@ -126,14 +134,19 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
 QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     const bool first = changesAfterLastBatch_ < 0;
-    if (db.totalChanges() != changesAfterLastBatch_)
+    if (db.totalChanges() != changesAfterLastBatch_) {
         rowIds_ = NoteSearchRow::readRowIds(db);
-    // Into an empty table every row is the run's: the side indexes are filled
-    // once, after the last, in place of following each transaction.
-    if (first && rowIds_.isEmpty()) {
-        NoteSearchIndex::leaveBehind(db);
-        sideIndexesBehind_ = true;
+        // Rows already in the side indexes may have changed.
+        sideRowsThrough_.reset();
     }
+    // Into an empty table every row is the run's: the side indexes are filled
+    // in a few large parts, in place of following each transaction.
+    if (first && rowIds_.isEmpty()) {
+        sideIndexesBehind_ = true;
+        if (NoteSearchIndex::emptyBehind(db))
+            sideRowsThrough_ = 0;
+    }
+    sideRowsPending_ += rows.size();
     // Every row goes in through the same statement: prepared once a batch,
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
@@ -144,6 +157,24 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
+void NoteIndexRebuild::fillSideIndexes(SLDatabase& db, bool last)
+{
+    if (!sideIndexesBehind_)
+        return;
+    if (db.totalChanges() != changesAfterLastBatch_)
+        sideRowsThrough_.reset();
+    if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
+        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
+        sideRowsPending_ = 0;
+        changesAfterLastBatch_ = db.totalChanges();
+    }
+    if (!last)
+        return;
+    sideIndexesBehind_ = false;
+    if (!sideRowsThrough_ || !NoteSearchIndex::markFollowing(db))
+        NoteSearchIndex::create(db);
+}
+
 void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
 {
     if (read.isEmpty() && !store)
@@ -151,11 +182,17 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
     parser_->async([this, read = std::exchange(read, {}), store, whole, last = done_]() mutable {
         for (Read& r : read) {
             Note& note = *r.indexed.note;
-            // The links carry the meta file's dates, so those come first.
+            // The links carry the meta file's dates, read now: a note read
+            // ahead may have had its meta file written since.
             r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
-            note._reloadHeader();
-            r.tags = note.tagLinks();
-            rows_.append(note.searchRow(r.tags));
+            if (r.parsed) {
+                r.tags = r.parsed->tags;
+                rows_.append(std::move(r.parsed->row));
+                r.parsed.reset();
+            } else {
+                rows_.append(NoteSearchRow());
+                parseText(note, &r.tags, &rows_.last());
+            }
         }
         if (!store) {
             hand(read, nullptr, {});
@@ -171,10 +208,7 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
             });
         rows_.clear();
         if (core && last)
-            core->asyncDatabase([this](SLDatabase& db) {
-                if (std::exchange(sideIndexesBehind_, false))
-                    NoteSearchIndex::create(db);
-            });
+            core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
         hand(read, stored, whole);
     });
 }
@@ -183,24 +217,34 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
 {
     if (read.isEmpty() && !stored)
         return;
-    links_->async([this, read = std::exchange(read, {}), stored, whole]() mutable {
+    // The header and meta files need nothing of the links: they are written
+    // while the links are.
+    QList<Indexed> notes;
+    QList<bool> writeMeta;
+    for (const Read& r : read) {
+        notes.append(r.indexed);
+        writeMeta.append(r.writeMeta);
+    }
+    records_->async([notes, writeMeta] {
+        for (qsizetype i = 0; i < notes.size(); ++i) {
+            notes[i].note->writeHeaderRecord(nullptr, notes[i].folders.headers);
+            if (writeMeta[i])
+                notes[i].note->writeMetaFile(nullptr, notes[i].folders.metas);
+        }
+    });
+    links_->async([this, read = std::exchange(read, {}), notes = std::move(notes), stored, whole]() mutable {
         // Opened again for each hand: the run holds the file queue during a
         // step, and a folder replaced between steps is not written into.
         Note::KindFolders kinds;
         for (const Read& r : read)
             r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
-        records_->async([this, read = std::move(read), stored, whole]() mutable {
-            for (Read& r : read) {
-                const NotePtr& note = r.indexed.note;
-                note->writeHeaderRecord(nullptr, r.indexed.folders.headers);
-                if (r.writeMeta)
-                    note->writeMetaFile(nullptr, r.indexed.folders.metas);
-                unmarked_.append(std::move(r.indexed));
-            }
+        // After the records' queue has written these notes' records.
+        records_->async([this, notes = std::move(notes), stored, whole]() mutable {
+            unmarked_.append(std::move(notes));
             if (!stored)
                 return;
             NoteServices* const core = Note::services();
-            QList<Indexed> notes = std::exchange(unmarked_, {});
+            QList<Indexed> marked = std::exchange(unmarked_, {});
             if (!core) {
                 if (whole)
                     whole();
@@ -209,13 +253,13 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
             // Their rows were handed to the database's queue before, so the
             // markers come after them there; they are written back here, the
             // least busy of the queues.
-            core->asyncDatabase([this, notes = std::move(notes), stored, whole](SLDatabase&) mutable {
-                records_->async([notes = std::move(notes), stored, whole] {
-                    for (qsizetype i = 0; i < notes.size(); ++i) {
+            core->asyncDatabase([this, marked = std::move(marked), stored, whole](SLDatabase&) mutable {
+                records_->async([marked = std::move(marked), stored, whole] {
+                    for (qsizetype i = 0; i < marked.size(); ++i) {
                         if (stored->value(i))
-                            NoteIndexMarker::writeAt(notes[i].folders.markers,
-                                                     QFile::encodeName(notes[i].note->key()).constData(),
-                                                     notes[i].stamp);
+                            NoteIndexMarker::writeAt(marked[i].folders.markers,
+                                                     QFile::encodeName(marked[i].note->key()).constData(),
+                                                     marked[i].stamp);
                     }
                     if (whole)
                         whole();
@@ -225,37 +269,88 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
     });
 }
 
+std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::readNote(const QString& name,
+                                                                 NoteIndexMarker::Identity* identity)
+{
+    // Taken before the read: a write meanwhile leaves a marker that does
+    // not match, and the note is indexed again at the next start.
+    // The same look stands for the one the read would take.
+    if (!needsIndexing(name, identity))
+        return std::nullopt;
+    auto note = std::make_shared<Note>(name, storage_);
+    // An unreadable note gets no marker, so the next start tries it again.
+    if (!note->restoreText(nullptr, identity))
+        return std::nullopt;
+    return Read{{std::move(note), identity->stamp, cacheFolders_}, false, {}, nullptr};
+}
+
+std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::nextNote()
+{
+    NoteIndexMarker::Identity identity;
+    while (!ahead_.isEmpty()) {
+        Ahead ahead = ahead_.takeFirst();
+        const QString key = ahead.read.indexed.note->key();
+        // Written, moved or replaced since it was read: read again.
+        if (NoteIndexMarker::identityAt(documentFolder_, QFile::encodeName(key).constData()) == ahead.identity)
+            return std::move(ahead.read);
+        if (std::optional<Read> read = readNote(key, &identity))
+            return read;
+    }
+    for (;;) {
+        if (next_ >= names_.size()) {
+            if (!openNextStorage()) {
+                done_ = true;
+                return std::nullopt;
+            }
+            continue;
+        }
+        if (std::optional<Read> read = readNote(names_[next_++], &identity))
+            return read;
+    }
+}
+
+void NoteIndexRebuild::readAhead()
+{
+    // Only inside the storage: the folders stay those of the notes read.
+    QList<Read> read;
+    while (read.size() < batchSize_ && next_ < names_.size()) {
+        NoteIndexMarker::Identity identity;
+        std::optional<Read> note = readNote(names_[next_++], &identity);
+        if (!note)
+            continue;
+        note->parsed = std::make_shared<Parsed>();
+        ahead_.append(Ahead{*note, identity});
+        read.append(std::move(*note));
+    }
+    if (read.isEmpty())
+        return;
+    // Queued after the batch's own notes, so made before the next batch's
+    // notes are taken there.
+    parser_->async([read = std::move(read)] {
+        for (const Read& r : read)
+            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row);
+    });
+}
+
 bool NoteIndexRebuild::step()
 {
-    if (done_)
+    if (done_ && ahead_.isEmpty())
         return false;
     // Half a batch per transaction: the first half's rows go in while the
     // second half is read. The other queues get the notes a few at a time,
     // not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
+    // While this step's first notes are parsed, the database's queue is free.
+    if (NoteServices* const core = Note::services())
+        core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, false); });
     QList<Read> read;
     int taken = 0;
     while (taken < batchSize_) {
-        if (next_ >= names_.size()) {
-            if (!openNextStorage()) {
-                done_ = true;
-                break;
-            }
-            continue;
-        }
-        const QString& name = names_[next_++];
-        // Taken before the read: a write meanwhile leaves a marker that does
-        // not match, and the note is indexed again at the next start.
-        // The same look stands for the one the read would take.
-        NoteIndexMarker::Identity identity;
-        if (!needsIndexing(name, &identity))
-            continue;
-        auto note = std::make_shared<Note>(name, storage_);
-        // An unreadable note gets no marker, so the next start tries it again.
-        if (!note->restoreText(nullptr, &identity))
-            continue;
-        read.append(Read{{std::move(note), identity.stamp, cacheFolders_}, false, {}});
+        std::optional<Read> note = nextNote();
+        if (!note)
+            break;
+        read.append(std::move(*note));
         ++taken;
         if (taken == half)
             parse(read, true);
@@ -265,9 +360,11 @@ bool NoteIndexRebuild::step()
     // The batch is whole when the step returns: links, records, rows and
     // markers are in. Every queue takes its blocks in order, so the last
     // notes' markers come after all of them: one wake-up on a busy machine,
-    // not one for each queue.
+    // not one for each queue. Meanwhile this queue reads the next notes.
     std::promise<void> whole;
     parse(read, true, [&whole] { whole.set_value(); });
+    if (!done_)
+        readAhead();
     whole.get_future().wait();
-    return !done_;
+    return !done_ || !ahead_.isEmpty();
 }

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 // Brings every note of the inbox, then of the archive, whose index marker is
 // missing or no longer matches its text file into the tag folders, the
@@ -19,17 +20,24 @@
 // share the work, each taking the notes in order: the caller's reads each
 // note's text, one queue of the run's own its dates, title and tags, and
 // hands the rows of each half batch to the database's, which takes them in
-// one transaction while another writes the links and a third the header and
-// meta files. Once a note's files are written its marker follows its row on
-// the database's queue, if the row went in. A batch is whole when its step returns; between
-// batches the caller's queue is free for other work, and while a step runs
-// it holds the caller's queue, so no other work meets the links written
-// beside it. A missing or unreadable document folder ends the whole run.
-// The tag folders are read afresh once per run, so that each note visits
-// only the folders holding its links. Only regular files are read as notes.
+// one transaction while another writes the links and a third, beside it,
+// the header and meta files. Once a note's files are written its marker
+// follows its row on the database's queue, if the row went in. A batch is
+// whole when its step returns; between batches the caller's queue is free
+// for other work, and while a step runs it holds the caller's queue, so no
+// other work meets the links written beside it. While a batch's last writes
+// go on, the caller's queue reads the next batch's notes and the parser's
+// makes their titles, tags and rows, all without writing; the next step
+// takes each so only when its file is still as it was read, and reads its
+// meta file's dates itself. A missing or unreadable document folder ends
+// the whole run. The tag folders are read afresh once per run, so that each
+// note visits only the folders holding its links. Only regular files are
+// read as notes.
 class NoteIndexRebuild {
 public:
-    explicit NoteIndexRebuild(int batchSize = 250);
+    // Into an empty table, the search side indexes are filled sideRowsPerPart
+    // rows at a time beside the run rather than all after its last rows.
+    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 5000);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
@@ -42,22 +50,37 @@ private:
     // True when the name is a note whose marker does not match its file,
     // whose stamp it gives.
     bool needsIndexing(const QString& name, NoteIndexMarker::Identity* identity) const;
+    struct Read;
+    // The named note of the storage, read, when it needs indexing; identity
+    // is its file as read.
+    std::optional<Read> readNote(const QString& name, NoteIndexMarker::Identity* identity);
+    // The batch's next note: one read ahead whose file is as it was read,
+    // else the next name read now; none once the run is over.
+    std::optional<Read> nextNote();
+    // Reads the storage's next notes while the batch's last writes go on,
+    // and has their titles, tags and rows made; nothing of them is written.
+    void readAhead();
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // Adds the rows written since the last part to the side indexes left
+    // behind once a part's worth is there; with last, the rest, and marks
+    // them as following, or has them filled afresh when another writer met
+    // the rows meanwhile.
+    void fillSideIndexes(SLDatabase& db, bool last);
     // What the database's queue answered for the rows of one transaction,
     // read there again when their notes' markers are written.
     using Stored = std::shared_ptr<QList<bool>>;
     // Called once the notes of a store and all before them are marked.
     using Whole = std::function<void()>;
-    struct Read;
     // Hands notes read to the parser's queue, which takes their meta files'
     // dates, titles, tags and rows; with store, it then hands the rows parsed
     // since the last store to the database's queue, in one transaction.
     void parse(QList<Read>& read, bool store, const Whole& whole = {});
-    // Hands notes parsed to the links' queue and from there to the records';
-    // with stored, the records' queue then hands the markers of every note
-    // since the last such hand to the database's, after their rows, and
-    // whole follows their markers.
+    // Hands notes parsed to the records' queue, for their header and meta
+    // files, and to the links' queue, which then hands them on to the
+    // records' once their links are in; with stored, the records' queue then
+    // hands the markers of every note since the last such hand to the
+    // database's, after their rows, and whole follows their markers.
     void hand(QList<Read>& read, const Stored& stored, const Whole& whole);
 
     int batchSize_;
@@ -82,9 +105,13 @@ private:
     // that was not the run's own.
     NoteSearchRow::RowIds rowIds_;
     int64_t changesAfterLastBatch_ = -1;
-    // The search side indexes were left behind, to be filled after the run's
-    // last rows; the database's queue's alone.
+    // The search side indexes were left behind, to be filled beside the run;
+    // the database's queue's alone, as the last row id they hold (null once
+    // they are left to be filled afresh) and the rows written since.
     bool sideIndexesBehind_ = false;
+    int sideRowsPerPart_;
+    std::optional<qint64> sideRowsThrough_;
+    qsizetype sideRowsPending_ = 0;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
@@ -98,10 +125,23 @@ private:
         NoteIndexMarker::Stamp stamp;
         CacheFolders folders;
     };
+    // What a note's text alone gives; the parser's queue's alone.
+    struct Parsed {
+        Note::TagLinks tags;
+        NoteSearchRow row;
+    };
     struct Read {
         Indexed indexed;
         bool writeMeta = false;
         Note::TagLinks tags;
+        // Made ahead when the note was read ahead.
+        std::shared_ptr<Parsed> parsed;
     };
     QList<Indexed> unmarked_;
+    // Notes read ahead for the next batch, with their files as read.
+    struct Ahead {
+        Read read;
+        NoteIndexMarker::Identity identity;
+    };
+    QList<Ahead> ahead_;
 };

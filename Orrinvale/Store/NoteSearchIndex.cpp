@@ -333,6 +333,65 @@ void NoteSearchIndex::leaveBehind(SLDatabase& db)
         db.executeUpdate(QStringLiteral("DELETE FROM notes_side"));
 }
 
+namespace {
+
+// True while the indexes are left behind with no state recorded: nobody has
+// filled them afresh since.
+bool stillBehind(SLDatabase& db)
+{
+    return db.tableExists(QStringLiteral("notes_side"))
+           && db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")) == 0 && !db.hadError();
+}
+
+// The statements in one transaction of their own, taken back whole when one fails.
+template <typename Statements>
+bool together(SLDatabase& db, Statements statements)
+{
+    if (!db.beginTransaction())
+        return false;
+    if (statements() && db.commit())
+        return true;
+    db.rollback();
+    return false;
+}
+
+} // namespace
+
+bool NoteSearchIndex::emptyBehind(SLDatabase& db)
+{
+    leaveBehind(db);
+    return stillBehind(db) && together(db, [&] {
+               return std::all_of(SideTables.begin(), SideTables.end(),
+                                  [&](const SideTable& table) { return db.executeUpdate(table.empty); });
+           });
+}
+
+std::optional<qint64> NoteSearchIndex::addRowsAbove(SLDatabase& db, qint64 after)
+{
+    if (!stillBehind(db) || !registerWords(db))
+        return std::nullopt;
+    const qint64 last = db.longForQuery(QStringLiteral("SELECT max(docid) FROM notes_content"));
+    if (db.hadError())
+        return std::nullopt;
+    if (last <= after)
+        return after;
+    const QString where = QStringLiteral(" WHERE docid > %1 AND docid <= %2").arg(after).arg(last);
+    const bool added = together(db, [&] {
+        return std::all_of(SideTables.begin(), SideTables.end(),
+                           [&](const SideTable& table) { return db.executeUpdate(table.fill + where); });
+    });
+    return added ? std::optional(last) : std::nullopt;
+}
+
+bool NoteSearchIndex::markFollowing(SLDatabase& db)
+{
+    const std::optional<qint64> state = notesState(db);
+    return state && stillBehind(db) && together(db, [&] {
+               return std::all_of(SideTables.begin(), SideTables.end(),
+                                  [&](const SideTable& table) { return markCurrent(db, table, *state); });
+           });
+}
+
 NoteSearchIndex::Change::Change(SLDatabase& db, const QList<qint64>& replacedRows) : db_(db)
 {
     const auto lagging = laggingTables(db);

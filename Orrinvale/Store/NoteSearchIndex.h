@@ -41,6 +41,17 @@ public:
     // fill skip them: after many rows, one fill costs less than following
     // each transaction.
     static void leaveBehind(SLDatabase& db);
+    // A writer of many rows into an empty table can fill the indexes left
+    // behind a part at a time, in step with its writes: emptied first, the
+    // indexes take the rows above a row id, and are marked as following the
+    // notes once every row is in. Each is false (null) when the indexes
+    // cannot be so filled: no tables, filled afresh meanwhile (a search), or
+    // a failed statement; the writer then leaves them to be filled afresh.
+    static bool emptyBehind(SLDatabase& db);
+    // Adds the rows with ids above after; the last row id added (after when
+    // none is above).
+    static std::optional<qint64> addRowsAbove(SLDatabase& db, qint64 after);
+    static bool markFollowing(SLDatabase& db);
 
     // Writes of notes rows, inserted, updated or deleted: the old entries of
     // the rows replaced go before the writes, those of the rows written after.

@@ -183,6 +183,80 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesTheSideIndexesFollowingEveryNote)
     }
 }
 
+// Filled a part at a time beside the run, the side indexes end as a fill
+// afresh leaves them, and marked as following the notes: whether the parts
+// divide the notes evenly or not, and when a search (which fills them
+// afresh) or a commit (a write the run did not make) comes between steps.
+TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfresh)
+{
+    constexpr int Count = 23;
+    // Every side table as text: the titles, the keys, and each run of the
+    // trigram index with its notes.
+    const auto sides = [] {
+        QStringList all;
+        Core::shared().syncDatabase([&](SLDatabase& db) {
+            ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
+                                                        "fts5vocab(main, notes_word_runs, 'instance')")));
+            for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
+                                    "SELECT docid, key FROM notes_keys ORDER BY docid",
+                                    "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {
+                SLResultSet r = db.executeQuery(QString::fromLatin1(sql));
+                while (r.next())
+                    all.append(r.stringForColumnIndex(0) + QLatin1Char('|') + r.stringForColumnIndex(1));
+            }
+        });
+        return all;
+    };
+    const struct {
+        int part;
+        bool searchBetweenSteps;
+        bool commitBetweenSteps;
+    } cases[] = {{1, false, false}, {7, false, false}, {10, false, false}, {100, false, false},
+                 {7, true, false},  {7, false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.part << c.searchBetweenSteps << c.commitBetweenSteps);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (int i = 0; i < Count; ++i)
+            writeNote(NoteStorageInbox, QStringLiteral("Trip %1.txt").arg(i),
+                      "Trip day " + QByteArray::number(i) + "\nwords of day " + QByteArray::number(i * 7));
+        NoteIndexRebuild run(5, c.part);
+        for (int steps = 0; run.step(); ++steps) {
+            if (steps != 2)
+                continue;
+            if (c.searchBetweenSteps) {
+                Core::shared().syncDatabase([](SLDatabase& db) {
+                    EXPECT_TRUE(NoteSearchIndex::titleRows(db, QStringLiteral("trip"), 1000, false));
+                });
+            }
+            if (c.commitBetweenSteps) {
+                // A note indexed already, changed and committed.
+                const QString key = QDir(Note::indexDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files).first();
+                const auto note = std::make_shared<Note>(key, NoteStorageInbox);
+                ASSERT_TRUE(note->restoreText());
+                note->setText(QStringLiteral("Trip changed\nother words entirely"));
+                ASSERT_TRUE(commit(note));
+            }
+        }
+        const QStringList parted = sides();
+        Core::shared().syncDatabase([](SLDatabase& db) {
+            EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(DISTINCT written) FROM notes_side")), 1);
+            EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")), 3);
+            // Marked as following: the first search fills nothing afresh.
+            const int64_t changes = db.totalChanges();
+            EXPECT_TRUE(NoteSearchIndex::titleRows(db, QStringLiteral("trip"), 1000, false));
+            EXPECT_EQ(db.totalChanges(), changes);
+            NoteSearchIndex::leaveBehind(db);
+            NoteSearchIndex::create(db);
+        });
+        EXPECT_EQ(parted, sides());
+        EXPECT_EQ(std::count_if(parted.cbegin(), parted.cend(),
+                                [](const QString& row) { return row.contains(QLatin1String("|inbox/Trip")); }),
+                  Count);
+    }
+}
+
 // Whatever the batch size, batches that run from the inbox into the archive
 // included, a step leaves exactly its batch's notes whole when it returns:
 // row and title, header and meta files, links, and a marker that matches the
@@ -342,6 +416,83 @@ TEST_F(CommitTest, NoteStoreRebuildWritesTheRecordsOfEachNoteOverWhatWasThere)
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden),
                   (QStringList{"Empty.txt", "Foreign same second.txt", "Foreign stale.txt", "Foreign.txt",
                                "Newer.txt", "None.txt", "Stale.txt"}));
+}
+
+// A step reads the next batch's notes ahead while its own writes finish.
+// Each is taken as read only when its file is as it was: a note edited in
+// place, replaced by another file of the same size and time, or removed
+// between the steps is indexed as it is then (or not at all), and a meta
+// record saved meanwhile is kept.
+TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
+{
+    constexpr int Count = 24;
+    constexpr int64_t TextTime = 1700000000;
+    const auto key = [](int i) { return QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0')); };
+    for (int i = 0; i < Count; ++i)
+        writeNote(NoteStorageInbox, key(i), "Note first " + QByteArray::number(i) + "\n#before");
+    const NoteMetaFile saved{7, 0, 0, TextTime - 50, TextTime + 100, QString()};
+    enum Change { Edited, Replaced, Removed, CaretSaved };
+    QHash<QString, Change> changes;
+    NoteIndexRebuild run(6);
+    ASSERT_TRUE(run.step());
+    for (int i = 0; i < Count; ++i) {
+        const QString path = inbox(key(i));
+        if (indexed(NoteStorageInbox, key(i)))
+            continue;
+        const auto change = Change(changes.size() % 4);
+        changes.insert(key(i), change);
+        switch (change) {
+        case Edited:
+            TestSupport::writeFile(path, "Note edited " + QByteArray::number(i) + "\n#after more");
+            break;
+        case Replaced: {
+            const auto before = FileTimes::modificationTime(path);
+            ASSERT_TRUE(before);
+            const QString other = path + QStringLiteral(".new");
+            TestSupport::writeFile(other, "Note fresh " + QByteArray::number(i) + "\n#before");
+            ASSERT_TRUE(FileTimes::setModificationTime(other, *before));
+            ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+            break;
+        }
+        case Removed:
+            ASSERT_TRUE(QFile::remove(path));
+            break;
+        case CaretSaved:
+            ASSERT_TRUE(FileTimes::setModificationTime(path, {TextTime, 0}));
+            TestSupport::writeFile(Note::metaFileForKey(key(i), NoteStorageInbox), saved.data());
+            break;
+        }
+    }
+    ASSERT_EQ(changes.size(), Count - 6);
+    while (run.step()) {
+    }
+
+    const QStringList table = rows();
+    const auto rowOf = [&](const QString& k) {
+        const auto found = std::find_if(table.cbegin(), table.cend(),
+                                        [&](const QString& r) { return r.startsWith(QStringLiteral("inbox/") + k); });
+        return found == table.cend() ? QString() : *found;
+    };
+    for (auto c = changes.cbegin(); c != changes.cend(); ++c) {
+        SCOPED_TRACE(qPrintable(c.key()));
+        const QString row = rowOf(c.key());
+        if (c.value() == Removed) {
+            EXPECT_TRUE(row.isNull());
+            EXPECT_FALSE(indexed(NoteStorageInbox, c.key()));
+            EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("before"), NoteStorageInbox, c.key()));
+            continue;
+        }
+        const char* expected[] = {"Note edited", "Note fresh", "", "Note first"};
+        EXPECT_TRUE(row.contains(QLatin1String(expected[c.value()]))) << qPrintable(row);
+        EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(c.key(), NoteStorageInbox)),
+                  NoteIndexMarker::stampOf(inbox(c.key())));
+        EXPECT_EQ(linked(NoteTagHashtag, QStringLiteral("after"), NoteStorageInbox, c.key()), c.value() == Edited);
+        EXPECT_EQ(linked(NoteTagHashtag, QStringLiteral("before"), NoteStorageInbox, c.key()), c.value() != Edited);
+        if (c.value() == CaretSaved) {
+            EXPECT_EQ(TestSupport::readFile(Note::metaFileForKey(c.key(), NoteStorageInbox)), saved.data());
+        }
+    }
+    EXPECT_EQ(table.size(), Count - std::count(changes.cbegin(), changes.cend(), Removed));
 }
 
 TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)
