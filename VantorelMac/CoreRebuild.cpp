@@ -8,12 +8,12 @@ namespace {
 // Each batch is its own block, so commits and moves queued meanwhile run
 // between batches rather than after the whole run. What interrupted work
 // left behind is cleared once the notes are indexed. A stopped run ends
-// before its next batch: the next start indexes the rest.
+// within its batch: the next start indexes the rest.
 void runBatch(const DispatchQueuePtr& queue, const std::shared_ptr<NoteIndexRebuild>& run, const std::atomic<bool>& stopped)
 {
     if (stopped)
         return;
-    if (run->step())
+    if (run->step(&stopped))
         queue->async([queue, run, &stopped] { runBatch(queue, run, stopped); });
     else
         queue->async([] { NoteStoreTidy::atStart(); });

@@ -43,6 +43,11 @@ void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
     *row = note.searchRow(*tags);
 }
 
+bool isStopped(const std::atomic<bool>* stopped)
+{
+    return stopped && stopped->load(std::memory_order_relaxed);
+}
+
 int openFolder(const QString& path)
 {
     return ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -309,11 +314,11 @@ std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::nextNote()
     }
 }
 
-void NoteIndexRebuild::readAhead()
+void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
 {
     // Only inside the storage: the folders stay those of the notes read.
     QList<Read> read;
-    while (read.size() < batchSize_ && next_ < names_.size()) {
+    while (read.size() < batchSize_ && next_ < names_.size() && !isStopped(stopped)) {
         NoteIndexMarker::Identity identity;
         std::optional<Read> note = readNote(names_[next_++], &identity);
         if (!note)
@@ -332,7 +337,7 @@ void NoteIndexRebuild::readAhead()
     });
 }
 
-bool NoteIndexRebuild::step()
+bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
 {
     if (done_ && ahead_.isEmpty())
         return false;
@@ -346,7 +351,9 @@ bool NoteIndexRebuild::step()
         core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, false); });
     QList<Read> read;
     int taken = 0;
-    while (taken < batchSize_) {
+    // A stop (the application quitting) waits for no more reads: what was
+    // read is indexed whole, the rest at the next start.
+    while (taken < batchSize_ && !isStopped(stopped)) {
         std::optional<Read> note = nextNote();
         if (!note)
             break;
@@ -364,7 +371,7 @@ bool NoteIndexRebuild::step()
     std::promise<void> whole;
     parse(read, true, [&whole] { whole.set_value(); });
     if (!done_)
-        readAhead();
+        readAhead(stopped);
     whole.get_future().wait();
     return !done_ || !ahead_.isEmpty();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "Note.h"
 #include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
@@ -42,8 +44,9 @@ public:
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
 
-    // Indexes the next batch; false once the run is over.
-    bool step();
+    // Indexes the next batch; false once the run is over. Once stopped turns
+    // true, the step reads no more notes and indexes only those it has read.
+    bool step(const std::atomic<bool>* stopped = nullptr);
 
 private:
     bool openNextStorage();
@@ -59,7 +62,7 @@ private:
     std::optional<Read> nextNote();
     // Reads the storage's next notes while the batch's last writes go on,
     // and has their titles, tags and rows made; nothing of them is written.
-    void readAhead();
+    void readAhead(const std::atomic<bool>* stopped);
     void closeDocumentFolder();
     QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // Adds the rows written since the last part to the side indexes left

@@ -315,6 +315,44 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
     }
 }
 
+// The application quitting stops a step before its next read: the notes it
+// read are indexed whole, none after them, and a later run takes the rest.
+TEST_F(CommitTest, NoteStoreRebuildStoppedReadsNoMoreNotesAndTheNextRunTakesTheRest)
+{
+    constexpr int Notes = 12;
+    constexpr int Batch = 4;
+    for (const int stepsBeforeStop : {0, 1, 2}) {
+        SCOPED_TRACE(stepsBeforeStop);
+        Core::shared().closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
+        for (int i = 0; i < Notes; ++i)
+            writeNote(NoteStorageInbox, QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0')),
+                      QStringLiteral("Note %1\n#weekly").arg(i).toUtf8());
+        const auto indexedCount = [] {
+            int count = 0;
+            for (int i = 0; i < Notes; ++i)
+                count += indexed(NoteStorageInbox, QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0')));
+            return count;
+        };
+        std::atomic<bool> stopped {false};
+        {
+            NoteIndexRebuild run(Batch);
+            for (int step = 0; step < stepsBeforeStop; ++step)
+                ASSERT_TRUE(run.step(&stopped));
+            stopped = true;
+            EXPECT_TRUE(run.step(&stopped)) << "a stopped run is not over";
+            EXPECT_EQ(indexedCount(), stepsBeforeStop * Batch);
+            EXPECT_EQ(rows().size(), stepsBeforeStop * Batch);
+        }
+        NoteIndexRebuild next(Notes);
+        while (next.step()) {
+        }
+        EXPECT_EQ(indexedCount(), Notes);
+        EXPECT_EQ(rows().size(), Notes);
+    }
+}
+
 // Notes that cannot be read take no place in a batch: each step still
 // leaves exactly its batch of readable notes whole, and none of the others
 // marked, whatever the batch size and wherever the unreadable ones fall.
