@@ -213,18 +213,27 @@ bool markCurrent(SLDatabase& db, const SideTable& table, qint64 state)
                             state);
 }
 
-// The tables afresh, in one transaction of their own.
-bool refill(SLDatabase& db, const Lag& lag)
+// The statements in one transaction of their own, taken back whole when one fails.
+template <typename Statements>
+bool together(SLDatabase& db, Statements statements)
 {
-    if (!registerWords(db) || !db.beginTransaction())
+    if (!db.beginTransaction())
         return false;
-    const bool filled = std::all_of(lag.tables.begin(), lag.tables.end(), [&](const SideTable* table) {
-        return db.executeUpdate(table->empty) && db.executeUpdate(table->fill) && markCurrent(db, *table, lag.state);
-    });
-    if (filled && db.commit())
+    if (statements() && db.commit())
         return true;
     db.rollback();
     return false;
+}
+
+// The tables afresh, in one transaction of their own.
+bool refill(SLDatabase& db, const Lag& lag)
+{
+    return registerWords(db) && together(db, [&] {
+               return std::all_of(lag.tables.begin(), lag.tables.end(), [&](const SideTable* table) {
+                   return db.executeUpdate(table->empty) && db.executeUpdate(table->fill)
+                          && markCurrent(db, *table, lag.state);
+               });
+           });
 }
 
 // True when the indexes follow the notes, refilled first when a write left
@@ -312,18 +321,16 @@ std::optional<QString> expressionFor(SLDatabase& db, const QString& pattern)
 
 void NoteSearchIndex::create(SLDatabase& db)
 {
-    if (!db.beginTransaction())
-        return;
-    bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
-    for (const SideTable& table : SideTables) {
-        if (!db.tableExists(table.name))
-            made = made && db.executeStatements(table.create);
-    }
-    if (!made || !db.commit()) {
-        db.rollback();
-        return;
-    }
-    inStep(db);
+    const bool made = together(db, [&] {
+        bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
+        for (const SideTable& table : SideTables) {
+            if (!db.tableExists(table.name))
+                made = made && db.executeStatements(table.create);
+        }
+        return made;
+    });
+    if (made)
+        inStep(db);
 }
 
 void NoteSearchIndex::leaveBehind(SLDatabase& db)
@@ -341,18 +348,6 @@ bool stillBehind(SLDatabase& db)
 {
     return db.tableExists(QStringLiteral("notes_side"))
            && db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")) == 0 && !db.hadError();
-}
-
-// The statements in one transaction of their own, taken back whole when one fails.
-template <typename Statements>
-bool together(SLDatabase& db, Statements statements)
-{
-    if (!db.beginTransaction())
-        return false;
-    if (statements() && db.commit())
-        return true;
-    db.rollback();
-    return false;
 }
 
 } // namespace
