@@ -384,7 +384,7 @@ TEST_F(AppleCloudImport, TheUploadPassSendsOnlyTextsChangedHereSinceTheirExchang
         ASSERT_TRUE(FileTimes::setModificationTime(local, date));
     };
     rewriteLocal(QStringLiteral("N001.txt"), "written by another program", {realNow() - 100, 250});
-    rewriteLocal(QStringLiteral("N002.txt"), "an edit of the same second", {realNow() - 900, 0});
+    rewriteLocal(QStringLiteral("N002.txt"), "an edit of the same second", exchanged);
     QFile::remove(document(QStringLiteral("Inbox/N003.txt")));
     sync();
 

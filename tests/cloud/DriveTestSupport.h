@@ -80,7 +80,7 @@ protected:
     // Local notes as an earlier exchange with the folder left them.
     void makeLinkedNotes(int count)
     {
-        const FileTime exchanged{realNow() - 900, 0};
+        exchanged = {realNow() - 900, 0};
         for (int i = 0; i < count; ++i) {
             const QString key = QStringLiteral("N%1.txt").arg(i, 3, 10, QLatin1Char('0'));
             const QString local = Note::documentFileForKey(key, NoteStorageInbox);
@@ -93,6 +93,8 @@ protected:
     }
 
     TestSupport::VirtualTime time;
+    // The date of the links makeLinkedNotes left.
+    FileTime exchanged;
     QString root;
     std::shared_ptr<RecordingCKCloud> records;
     std::shared_ptr<FolderAppleCloud> cloud;
