@@ -299,7 +299,7 @@ void Note::writeText(const Completion& completion)
         completion(ok);
 }
 
-bool Note::writeTextFile(bool createNew, bool* inPlace, const std::function<void()>& beforeRewrite)
+bool Note::writeTextFile(bool createNew, TextWritten* written, const std::function<void()>& beforeRewrite)
 {
     const Fields f = fields();
     const QString path = f.key.isNull() ? QString() : documentFileForKey(f.key, f.storage);
@@ -333,10 +333,10 @@ bool Note::writeTextFile(bool createNew, bool* inPlace, const std::function<void
             if (!datedOnly)
                 FileDates::setModificationDate(path, f.updatedOn);
             FileDates::setCreationDate(path, f.createdOn);
-            const NoteIndexMarker::Identity written = NoteIndexMarker::identityOf(path);
+            const NoteIndexMarker::Identity identity = NoteIndexMarker::identityOf(path);
             std::lock_guard lock(mutex_);
             fields_.keepsOriginalBytes = false;
-            fields_.onDisk = DiskState{written, qHash(f.text)};
+            fields_.onDisk = DiskState{identity, qHash(f.text)};
         } else {
             LogError("note:write error: %1", error.localizedDescription());
         }
@@ -354,8 +354,8 @@ bool Note::writeTextFile(bool createNew, bool* inPlace, const std::function<void
     } else if (!error.isNull()) {
         LogError("note:write local error %1 - %2", path, error.localizedDescription());
     }
-    if (inPlace)
-        *inPlace = datedOnly;
+    if (written)
+        *written = {datedOnly, ok && !existed};
     return ok;
 }
 

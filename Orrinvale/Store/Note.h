@@ -204,7 +204,9 @@ public:
     // puts a copy of that file into the Trash.
     void _commitLocalNote(const Completion& completion);
     // Tag links, the search row, and the index marker once the row is in.
-    bool writeTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
+    // For a text its commit created, the tag link index alone says which
+    // folders may hold links to tidy: no row is read for the earlier tags.
+    bool writeTagLinkAndIndexFiles(bool manifest, Error* error = nullptr, bool textCreated = false);
     // The same after reading text and header; false when the text cannot be read.
     bool buildTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
     // While one is open on a thread, the indexing steps run there hold their
@@ -382,10 +384,15 @@ private:
     void commitLocalFiles(const Completion& completion);
     // The file at the note's key is no longer what this object read or wrote.
     bool changedOnDisk() const;
-    // The text file's write; a new file only where no entry is. inPlace says
-    // the file held the bytes already and only its dates were set;
-    // beforeRewrite runs just before the bytes are written.
-    bool writeTextFile(bool createNew, bool* inPlace = nullptr, const std::function<void()>& beforeRewrite = {});
+    // How a text file's write went: inPlace, the file held the bytes already
+    // and only its dates were set; created, no file was there before.
+    struct TextWritten {
+        bool inPlace = false;
+        bool created = false;
+    };
+    // The text file's write; a new file only where no entry is. beforeRewrite
+    // runs just before the bytes are written.
+    bool writeTextFile(bool createNew, TextWritten* written = nullptr, const std::function<void()>& beforeRewrite = {});
     // The index marker matches the text file as it is now.
     bool hasCurrentIndexFile() const;
     // Tag links dated anew and the marker written, for a text its row holds already.

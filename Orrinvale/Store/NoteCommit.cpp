@@ -177,18 +177,18 @@ void Note::commitLocalFiles(const Completion& completion)
     if (!rowCurrent)
         removeIndexFile();
     bool written = false;
-    bool inPlace = false;
+    TextWritten how;
     if (key().isNull())
-        written = writeUnderNewName();
+        written = how.created = writeUnderNewName();
     else
-        written = writeTextFile(false, &inPlace, [this] { removeIndexFile(); });
+        written = writeTextFile(false, &how, [this] { removeIndexFile(); });
     if (written) {
         writeMetaFile();
         writeHeaderFile();
-        if (inPlace && rowCurrent)
+        if (how.inPlace && rowCurrent)
             redateTagLinksAndIndexFile();
         else
-            writeTagLinkAndIndexFiles(true);
+            writeTagLinkAndIndexFiles(true, nullptr, how.created);
     }
     if (completion)
         completion(written);
@@ -268,7 +268,7 @@ NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBef
     return searchRow(tags);
 }
 
-bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)
+bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error, bool textCreated)
 {
     const Fields f = fields();
     if (f.key.isNull())
@@ -279,7 +279,7 @@ bool Note::writeTagLinkAndIndexFiles(bool manifest, Error* error)
     // could be left from anywhere: every folder is visited.
     LinkedTags before;
     bool hasRow = false;
-    if (core)
+    if (core && !textCreated)
         core->syncDatabase([&](SLDatabase& db) {
             hasRow = NoteSearchRow::readTags(db, NoteSearchRow::searchKey(f.storage, f.key), &before.hashtags,
                                              &before.mentions);

@@ -85,6 +85,13 @@ TEST_F(TagLinkTest, NoteStoreCommitVisitingTheNotesTagsMatchesVisitingEveryTag)
         TestSupport::writeFile(stale, "");
         FileDates::setCreationDate(stale, int64_t(CommitNow));
         FileDates::setModificationDate(stale, int64_t(CommitNow));
+        // Its row too, left naming the tag: a commit that creates the text
+        // reads no row, so the folders read must find the link.
+        Core::shared().syncDatabase([](SLDatabase& db) {
+            NoteSearchRow(NoteStorageInbox, QStringLiteral("Weekly review notes.txt"), QStringLiteral("Weekly"),
+                          QStringLiteral("#gone"), {QStringLiteral("gone")}, {})
+                .write(db);
+        });
         QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("empty"), NoteStorageArchive));
         TestSupport::writeFile(Note::metaFileForTag(NoteTagMention, QStringLiteral("spelling")), "Spelling");
         TestSupport::writeFile(kindFolder + QStringLiteral("/loose"), "");
