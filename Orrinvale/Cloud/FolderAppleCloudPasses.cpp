@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string_view>
 
 namespace {
@@ -126,10 +127,14 @@ public:
         steps_.push_back(std::move(steps));
     }
     bool touches(const QString& key, int storage) const { return notes_.contains(nameOf(key, storage)); }
-    // Flushes the folders, then runs the steps in the order the notes came.
-    void settle()
+    // Flushes the folders, then runs the steps in the order the notes came;
+    // meanwhile runs here while the folders flush.
+    void settle(const std::function<void()>& meanwhile = {})
     {
-        folders_.flush();
+        if (meanwhile)
+            folders_.flushWhile(meanwhile);
+        else
+            folders_.flush();
         notes_.clear();
         for (const std::function<void()>& steps : std::exchange(steps_, {}))
             steps();
@@ -348,7 +353,7 @@ bool FolderAppleCloud::takeInWaiting()
     {
         // One transaction for the rows instead of one per note; the workers
         // read the next documents meanwhile.
-        Note::IndexBatch rows;
+        std::optional<Note::IndexBatch> rows(std::in_place);
         TakenIn takenIn;
         // The texts of notes new here reach the disk together, each before it takes its name.
         AtomicFile::Prepared texts;
@@ -380,7 +385,9 @@ bool FolderAppleCloud::takeInWaiting()
                 done();
             });
         }
-        takenIn.settle();
+        // The rows' commit waits for the disk beside the folders' flush: a row
+        // whose text a crash took is a ghost the start-up tidy removes.
+        takenIn.settle([&rows] { rows.reset(); });
     }
     std::lock_guard lock(waitingMutex_);
     takingIn_ = !waiting_.empty();

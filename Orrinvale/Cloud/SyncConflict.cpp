@@ -141,8 +141,9 @@ void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
         Note held(name, storage);
         return QFileInfo(Note::documentFileForKey(name, storage)).isFile() && held.restoreText() && held.text() == text;
     };
+    // The fork first: seldom there, while the note's text is read whole.
     const QString fork = forkKey(key, text);
-    if (!holds(key) || !holds(fork))
+    if (!holds(fork) || !holds(key))
         return;
     LogInfo("sync:fork held by its note again %1", fork);
     std::make_shared<Note>(fork, storage)->trashNote({});

@@ -62,14 +62,20 @@ void tellFlushWatch(const QString& path)
         watch(path);
 }
 
-void flushFolderOf(const QString& folder)
+bool syncFolder(const QString& folder)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return false;
     ::fsync(fd);
     ::close(fd);
-    tellFlushWatch(folder);
+    return true;
+}
+
+void flushFolderOf(const QString& folder)
+{
+    if (syncFolder(folder))
+        tellFlushWatch(folder);
 }
 
 void flushOrCollect(const QString& folder)
@@ -206,6 +212,21 @@ void FolderFlushes::flush()
 {
     for (const QString& folder : std::exchange(folders_, {}))
         flushFolderOf(folder);
+}
+
+void FolderFlushes::flushWhile(const std::function<void()>& meanwhile)
+{
+    const std::vector<QString> folders = std::exchange(folders_, {});
+    std::vector<char> synced(folders.size(), false);
+    const auto flushes = DispatchGroup::create();
+    for (size_t i = 0; i < folders.size(); ++i)
+        flushes->async(DispatchQueue::global(), [&folders, &synced, i] { synced[i] = syncFolder(folders[i]); });
+    meanwhile();
+    flushes->wait();
+    for (size_t i = 0; i < folders.size(); ++i) {
+        if (synced[i])
+            tellFlushWatch(folders[i]);
+    }
 }
 
 Prepared::Prepared()

@@ -52,6 +52,9 @@ public:
 
     void collect(const std::function<void()>& work);
     void flush();
+    // The same, the folders flushed on the pool while meanwhile runs here:
+    // work with its own wait for the disk shares a commit with theirs.
+    void flushWhile(const std::function<void()>& meanwhile);
 
 private:
     std::vector<QString> folders_;

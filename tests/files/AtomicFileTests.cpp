@@ -346,6 +346,18 @@ TEST(Files, AFolderFlushHolderFlushesEachFolderItWasLeftOnceAndOnlyItsThreadsSav
         AtomicFile::setFaultCheck({});
         holder.flush();
         EXPECT_EQ(flushed.take(), QStringList());
+        // Flushed while other work runs here: that work sees no folder told
+        // flushed, and each is told once, in order, before the call returns.
+        holder.collect([&] {
+            ASSERT_TRUE(durable(b + "/6.txt"));
+            ASSERT_TRUE(durable(a + "/9.txt"));
+        });
+        const std::thread::id caller = std::this_thread::get_id();
+        holder.flushWhile([&] {
+            EXPECT_EQ(std::this_thread::get_id(), caller);
+            EXPECT_EQ(flushed.take(), QStringList());
+        });
+        EXPECT_EQ(flushed.take(), (QStringList{b, a}));
         holder.collect([&] { ASSERT_TRUE(durable(b + "/4.txt")); });
     }
     EXPECT_EQ(flushed.take(), QStringList{b}); // at its end
