@@ -18,10 +18,34 @@ namespace {
 
 std::atomic<uint64_t> changeCounts[NoteServiceTrash + 1];
 
-// Fails with EEXIST on anything at the path, even a link whose target is gone.
-int createEmpty(const QString& path)
+// Makes a new link already dated: 0, or the errno (EEXIST on anything at the
+// path, even a link whose target is gone). A link dated after it took its
+// name would, if the process died in between, keep the date of that moment
+// and claim an exchange later than the real one: the file is dated while it
+// has no name yet, where the file system allows, else at once after.
+int createDated(const QString& path, const FileTime& date)
 {
-    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const QByteArray name = QFile::encodeName(path);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(date.seconds), date.nanoseconds}};
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
+    const int unnamed = ::open(folder.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (unnamed >= 0) {
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(unnamed);
+        const bool named = ::futimens(unnamed, times) == 0
+                           && ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0;
+        const int error = named ? 0 : errno;
+        ::close(unnamed);
+        if (named || error == EEXIST)
+            return error;
+    } else if (errno == ENOENT) {
+        return ENOENT;
+    }
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    ::futimens(fd, times);
+    ::close(fd);
+    return 0;
 }
 
 } // namespace
@@ -67,21 +91,16 @@ void LinkFiles::write(const QString& key, int service, int storage, const std::o
             LogInfo("ckcloud:addlink drop (account changed) %1", key);
         return;
     }
+    // A new file without a date takes the project's clock, not the file system's.
+    const FileTime date = changeDate.value_or(FileTime::now());
     // Tried first, as the folder is there and the link is not for most notes.
-    int fd = createEmpty(path);
-    if (fd < 0 && errno == ENOENT) {
+    int error = createDated(path, date);
+    if (error == ENOENT) {
         Note::createImmediateDirectoryForFilePath(path);
-        fd = createEmpty(path);
+        error = createDated(path, date);
     }
-    if (fd >= 0) {
-        // A new file without a date takes the project's clock, not the file system's.
-        const FileTime date = changeDate.value_or(FileTime::now());
-        const struct timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(date.seconds), date.nanoseconds}};
-        ::futimens(fd, times);
-        ::close(fd);
-    } else if (errno == EEXIST && changeDate) {
+    if (error == EEXIST && changeDate)
         FileTimes::setModificationTime(path, *changeDate);
-    }
     changed(service);
 }
 

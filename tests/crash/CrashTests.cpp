@@ -1,44 +1,23 @@
 // A child process edits notes with faults of the worst kind: it is killed
 // with SIGKILL at a random moment. A fresh process on the same folders then
 // runs the start-up rebuild, and every note must be whole, no completed save
-// lost, and every cache in line with the texts.
-//
-// The parent runs the trials (200 by default; "--trials N" and "--seed S"
-// on the command line); each trial's seed is printed, and a failing seed can
-// be run alone with "--trials 1 --seed S".
+// lost, and every cache in line with the texts. 200 trials by default.
+#include "CrashTrial.h"
+
 #include "../store/StoreConsistency.h"
 #include "../warehouse/WarehouseTestSupport.h"
 
 #include "OfflineAppleCloud.h"
 #include "Store/Migrator.h"
 
-#include <QCoreApplication>
 #include <QRandomGenerator>
 
-#include <atomic>
-#include <csignal>
-#include <cstdio>
-#include <fcntl.h>
 #include <map>
-#include <mutex>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
-// The value after a name on the command line.
-QString argumentAfter(const QString& name, const QString& fallback)
-{
-    const QStringList arguments = QCoreApplication::arguments();
-    const qsizetype at = arguments.indexOf(name);
-    return at >= 0 && at + 1 < arguments.size() ? arguments[at + 1] : fallback;
-}
+using CrashTrial::journal;
 
-constexpr int JournalDescriptor = 3;
 constexpr int OperationsPerTrial = 36;
 
 // --- The texts: each version of each note is known in full, so a text on
@@ -102,14 +81,6 @@ public:
     }
 
 private:
-    void journal(const QString& line)
-    {
-        const QByteArray bytes = (line + u'\n').toUtf8();
-        // One write per line: the parent never sees half of one.
-        if (::write(JournalDescriptor, bytes.constData(), size_t(bytes.size())) != bytes.size())
-            std::_Exit(3);
-    }
-
     void onFileQueue(const std::function<void()>& block) { Core::shared().fileQueue()->sync(block); }
 
     // The editing note's text as the last completed save left it.
@@ -326,75 +297,12 @@ void verify(const QString& store)
 
 // --- The parent.
 
-struct Child {
-    pid_t pid = -1;
-    int journal = -1;
-};
-
-Child spawn(const char* role, uint32_t seed, const QString& store, bool withJournal)
-{
-    int pipe[2] = {-1, -1};
-    if (withJournal && ::pipe2(pipe, O_CLOEXEC) != 0)
-        return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray log = QFile::encodeName(store + QStringLiteral("/%1.log").arg(QLatin1String(role)));
-    posix_spawn_file_actions_addopen(&actions, 1, log.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (withJournal)
-        posix_spawn_file_actions_adddup2(&actions, pipe[1], JournalDescriptor);
-    QList<QByteArray> arguments{"/proc/self/exe", "--gtest_filter=StoreCrash.DISABLED_Child",
-                                "--gtest_also_run_disabled_tests", "--crash-role", role, "--crash-seed",
-                                QByteArray::number(seed), "--crash-store", QFile::encodeName(store)};
-    std::vector<char*> argv;
-    for (QByteArray& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    Child child;
-    if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        child.pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    if (withJournal) {
-        ::close(pipe[1]);
-        child.journal = pipe[0];
-    }
-    return child;
-}
-
-// One trial; empty when it passed, else what went wrong.
+// One trial; empty when it passed, else what went wrong. Killed after a
+// random number of journal lines.
 QString runTrial(uint32_t seed, const QString& store)
 {
-    QDir(store).removeRecursively();
-    QDir().mkpath(store);
-    Child worker = spawn("work", seed, store, true);
-    if (worker.pid < 0)
-        return QStringLiteral("cannot start the worker");
-    // Killed after a random number of journal lines: the worker has gone on
-    // meanwhile, so the kill lands anywhere in what follows.
     const int killAfter = int(QRandomGenerator(seed).bounded(1, OperationsPerTrial * 2));
-    QByteArray journal;
-    int lines = 0;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(worker.journal, buffer, sizeof buffer)) > 0;) {
-        journal.append(buffer, n);
-        lines += int(std::count(buffer, buffer + n, '\n'));
-        if (lines >= killAfter)
-            ::kill(worker.pid, SIGKILL);
-    }
-    ::close(worker.journal);
-    int status = 0;
-    ::waitpid(worker.pid, &status, 0);
-    const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
-    if (!killed && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        return QStringLiteral("the worker failed (status %1), see %2/work.log").arg(status).arg(store);
-    TestSupport::writeFile(store + QStringLiteral("/journal"), journal);
-
-    Child verifier = spawn("verify", seed, store, false);
-    ::waitpid(verifier.pid, &status, 0);
-    if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        return QString::fromUtf8(TestSupport::readFile(store + QStringLiteral("/verify.log")));
-    QDir(store).removeRecursively();
-    return QString();
+    return CrashTrial::run("StoreCrash.DISABLED_Child", seed, store, killAfter);
 }
 
 } // namespace
@@ -402,37 +310,18 @@ QString runTrial(uint32_t seed, const QString& store)
 // Run only by the test below, in a process of its own.
 TEST(StoreCrash, DISABLED_Child)
 {
-    const QString role = argumentAfter(QStringLiteral("--crash-role"), QString());
-    const QString store = argumentAfter(QStringLiteral("--crash-store"), QString());
+    const QString role = CrashTrial::role();
+    const QString store = CrashTrial::store();
     ASSERT_FALSE(role.isEmpty() || store.isEmpty());
     configureCore(store);
     if (role == QLatin1String("work"))
-        Worker(argumentAfter(QStringLiteral("--crash-seed"), QString()).toUInt()).run();
+        Worker(CrashTrial::seed()).run();
     else
         verify(store);
 }
 
 TEST(StoreCrash, KilledAtRandomMomentsLosesNothing)
 {
-    const int trials = argumentAfter(QStringLiteral("--trials"), QStringLiteral("200")).toInt();
-    const uint32_t firstSeed = argumentAfter(QStringLiteral("--seed"), QStringLiteral("1")).toUInt();
-    std::atomic<int> next = 0;
-    std::mutex mutex;
-    QStringList failures;
-    const auto runTrials = [&] {
-        for (int i; (i = next++) < trials;) {
-            const uint32_t seed = firstSeed + uint32_t(i);
-            const QString failure = runTrial(seed, TestSupport::home() + QStringLiteral("/crash/%1").arg(seed));
-            std::lock_guard lock(mutex);
-            std::printf("crash trial seed %u: %s\n", seed, failure.isEmpty() ? "whole" : "FAILED");
-            if (!failure.isEmpty())
-                failures << QStringLiteral("seed %1: %2").arg(seed).arg(failure);
-        }
-    };
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < std::max(2u, std::thread::hardware_concurrency() / 2); ++i)
-        workers.emplace_back(runTrials);
-    for (std::thread& worker : workers)
-        worker.join();
-    EXPECT_TRUE(failures.isEmpty()) << qPrintable(failures.join(u'\n'));
+    const QString failures = CrashTrial::runTrials(QStringLiteral("crash"), 200, runTrial);
+    EXPECT_TRUE(failures.isEmpty()) << qPrintable(failures);
 }
