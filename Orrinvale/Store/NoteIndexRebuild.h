@@ -1,7 +1,5 @@
 #pragma once
 
-#include <atomic>
-
 #include "Note.h"
 #include "NoteIndexMarker.h"
 #include "NoteSearchRow.h"
@@ -12,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>

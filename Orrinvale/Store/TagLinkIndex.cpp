@@ -9,25 +9,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
-
-namespace {
-
-// A spelling file changed less than this before it was read may still be
-// mid-write or changed again within the same tick of the file clock, which
-// would leave its version as read: such a read is not remembered.
-constexpr qint64 SettledNanoseconds = 1'000'000'000;
-
-// The file clock's own time, without a system call.
-qint64 coarseNow()
-{
-    struct timespec now {};
-    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    return qint64(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
-}
-
-} // namespace
 
 TagLinkIndex& TagLinkIndex::shared()
 {
@@ -44,16 +26,6 @@ TagLinkIndex::Identity TagLinkIndex::identityOf(int at, const char* name, int fl
     const qint64 born = (info.stx_mask & STATX_BTIME) ? qint64(info.stx_btime.tv_sec) * 1000000000 + info.stx_btime.tv_nsec
                                                        : 0;
     return {(quint64(info.stx_dev_major) << 32) | info.stx_dev_minor, info.stx_ino, born};
-}
-
-FileDates::Version TagLinkIndex::versionOf(int at, const char* name, int flags)
-{
-    struct statx info {};
-    if (::statx(at, name, flags, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &info) != 0 ||
-        !S_ISREG(info.stx_mode))
-        return {};
-    return {info.stx_ino, qint64(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
-            qint64(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
 }
 
 size_t TagLinkIndex::noteHash(int storage, const QString& key) { return qHashMulti(0, storage, key); }
@@ -200,7 +172,7 @@ std::optional<QByteArray> TagLinkIndex::rememberedSpelling(const QString& kindFo
             return std::nullopt;
         remembered = *found;
     }
-    if (versionOf(kindFd, path.constData(), AT_SYMLINK_NOFOLLOW) != remembered.version)
+    if (FileDates::versionAt(kindFd, path.constData(), AT_SYMLINK_NOFOLLOW) != remembered.version)
         return std::nullopt;
     return remembered.text;
 }
@@ -208,11 +180,14 @@ std::optional<QByteArray> TagLinkIndex::rememberedSpelling(const QString& kindFo
 QByteArray TagLinkIndex::readSpelling(const QString& kindFolder, int kindFd, const QString& tag, const QByteArray& path,
                                       qsizetype expected)
 {
-    const qint64 readAt = coarseNow();
     const int fd = ::openat(kindFd, path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return {};
-    const FileDates::Version version = versionOf(fd, "", AT_EMPTY_PATH);
+    const FileDates::Version version = FileDates::versionAt(fd, "", AT_EMPTY_PATH);
+    // A file changed less than a second before it is read may still be
+    // mid-write, or change again within the same tick of the file clock and
+    // keep its version: such a read is not remembered.
+    const bool settled = FileDates::isSettled(version);
     // One byte more than expected tells a longer text from the one expected.
     QByteArray text(expected + 1, Qt::Uninitialized);
     const ssize_t n = ::read(fd, text.data(), size_t(text.size()));
@@ -221,7 +196,7 @@ QByteArray TagLinkIndex::readSpelling(const QString& kindFolder, int kindFd, con
         return {};
     text.truncate(n);
     // Only a whole file, settled before it was read, is remembered.
-    if (n == version.size && version.changed + SettledNanoseconds <= readAt) {
+    if (n == version.size && settled) {
         std::lock_guard lock(mutex_);
         Kind& kind = known(kindFolder);
         kind.spellings.insert(*kind.names.insert(tag), {version, text});

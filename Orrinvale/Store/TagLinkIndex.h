@@ -89,7 +89,6 @@ private:
 
     static Identity identityOf(int at, const char* name, int flags);
     static size_t noteHash(int storage, const QString& key);
-    static FileDates::Version versionOf(int at, const char* name, int flags);
     // The spelling file's text as last read, when the file is still that version.
     std::optional<QByteArray> rememberedSpelling(const QString& kindFolder, int kindFd, const QString& tag,
                                                  const QByteArray& path);

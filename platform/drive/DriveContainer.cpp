@@ -11,7 +11,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 
 namespace {
 
@@ -25,15 +24,6 @@ QString readAccount(const QString& root)
         return QString();
     const QUuid uuid = QUuid::fromString(QString::fromUtf8(file.read(64)).trimmed());
     return uuid.isNull() ? QString() : uuid.toString(QUuid::WithoutBraces);
-}
-
-// Changed over a second ago: a later write in place gets another change time,
-// where one within the file system's clock tick could keep this one.
-bool isSettled(const FileDates::Version& version)
-{
-    timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return version.changed < (int64_t(now.tv_sec) - 1) * 1'000'000'000 + now.tv_nsec;
 }
 
 } // namespace
@@ -100,13 +90,13 @@ QString DriveContainer::account(const QString& root) const
     // ".." leads out of "Documents" only when it is a folder: while that path
     // reaches the very file read last, unchanged, one look has checked both.
     if (FileDates::regularFileModifiedAt(AT_FDCWD, file.throughDocuments.constData(), &modified, &version)
-        && version == file.version && isSettled(version))
+        && version == file.version && FileDates::isSettled(version))
         return file.account;
     struct statx documents {};
     if (statx(AT_FDCWD, file.documents.constData(), 0, STATX_TYPE, &documents) != 0 || !S_ISDIR(documents.stx_mode)
         || !FileDates::regularFileModifiedAt(AT_FDCWD, file.path.constData(), &modified, &version))
         return QString();
-    if (version != file.version || !isSettled(version)) {
+    if (version != file.version || !FileDates::isSettled(version)) {
         file.account = readAccount(root);
         file.version = version;
     }

@@ -72,6 +72,19 @@ bool syncFolder(const QString& folder)
     return true;
 }
 
+// Runs work(0) .. work(count - 1) on the pool while meanwhile runs here, and
+// returns once all are done: waits for the disk side by side share one
+// commit of the file system and one flush of the disk's cache.
+template <typename Work>
+void sideBySide(size_t count, const Work& work, const std::function<void()>& meanwhile)
+{
+    const auto group = DispatchGroup::create();
+    for (size_t i = 0; i < count; ++i)
+        group->async(DispatchQueue::global(), [&work, i] { work(i); });
+    meanwhile();
+    group->wait();
+}
+
 void flushFolderOf(const QString& folder)
 {
     if (syncFolder(folder))
@@ -218,11 +231,7 @@ void FolderFlushes::flushWhile(const std::function<void()>& meanwhile)
 {
     const std::vector<QString> folders = std::exchange(folders_, {});
     std::vector<char> synced(folders.size(), false);
-    const auto flushes = DispatchGroup::create();
-    for (size_t i = 0; i < folders.size(); ++i)
-        flushes->async(DispatchQueue::global(), [&folders, &synced, i] { synced[i] = syncFolder(folders[i]); });
-    meanwhile();
-    flushes->wait();
+    sideBySide(folders.size(), [&](size_t i) { synced[i] = syncFolder(folders[i]); }, meanwhile);
     for (size_t i = 0; i < folders.size(); ++i) {
         if (synced[i])
             tellFlushWatch(folders[i]);
@@ -266,20 +275,16 @@ void Prepared::prepare(const QString& path, const QByteArray& data)
 
 void Prepared::makeDurable()
 {
-    // Side by side, the waits share one commit of the file system and one
-    // flush of the disk's cache; one after another, each waits for a flush.
+    // One after another, each wait would be for a flush of its own.
     std::vector<Entry*> open;
     for (Entry& entry : entries_) {
         if (entry.fd >= 0)
             open.push_back(&entry);
     }
-    const auto flush = [](Entry* entry) { entry->durable = ::fsync(entry->fd) == 0; };
-    const auto flushes = DispatchGroup::create();
-    for (size_t i = 1; i < open.size(); ++i)
-        flushes->async(DispatchQueue::global(), [entry = open[i], flush] { flush(entry); });
-    if (!open.empty())
-        flush(open.front());
-    flushes->wait();
+    if (open.empty())
+        return;
+    const auto flush = [&open](size_t i) { open[i]->durable = ::fsync(open[i]->fd) == 0; };
+    sideBySide(open.size() - 1, [&flush](size_t i) { flush(i + 1); }, [&flush] { flush(0); });
     for (Entry* entry : open) {
         entry->durable = ::close(std::exchange(entry->fd, -1)) == 0 && entry->durable;
         if (entry->durable)

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <ctime>
 #include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -66,18 +67,31 @@ bool regularFileDates(const QString& path, int64_t* created, int64_t* modified)
     return true;
 }
 
+Version versionAt(int folder, const char* name, int flags)
+{
+    struct statx info {};
+    if (statx(folder, name, flags, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &info) != 0
+        || !S_ISREG(info.stx_mode))
+        return {};
+    return {info.stx_ino, int64_t(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
+            int64_t(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
+}
+
+bool isSettled(const Version& version)
+{
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return version.changed < (int64_t(now.tv_sec) - 1) * 1'000'000'000 + now.tv_nsec;
+}
+
 bool regularFileModifiedAt(int folder, const char* name, int64_t* modified, Version* version)
 {
-    *modified = 0;
-    struct statx info {};
-    const unsigned int wanted = STATX_TYPE | STATX_MTIME | (version ? STATX_INO | STATX_SIZE | STATX_CTIME : 0);
-    if (statx(folder, name, 0, wanted, &info) != 0 || !S_ISREG(info.stx_mode))
-        return false;
-    *modified = wholeSeconds(info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec);
+    const Version found = versionAt(folder, name);
+    const bool regular = found.size >= 0;
+    *modified = regular ? wholeSeconds(found.modifiedSeconds, found.modifiedNanoseconds) : 0;
     if (version)
-        *version = {info.stx_ino, int64_t(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
-                    int64_t(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
-    return true;
+        *version = found;
+    return regular;
 }
 
 bool setCreationDate(const QString& path, int64_t seconds)

@@ -35,6 +35,14 @@ struct Version {
     bool operator==(const Version&) const = default;
 };
 
+// The version of a regular file named inside an open folder, looked at with
+// the statx flags given (links followed unless they say otherwise); an empty
+// version (size -1) when the name is no regular file.
+Version versionAt(int folder, const char* name, int flags = 0);
+// Changed over a second ago: a later write in place gets another change time,
+// where one within the file system's clock tick could keep this one.
+bool isSettled(const Version& version);
+
 // The modification date of a regular file named inside an open folder (links
 // followed), with its version when asked: one look, no creation date. False,
 // the date 0, when the name is no regular file.
