@@ -385,9 +385,14 @@ bool FolderAppleCloud::takeInWaiting()
                 done();
             });
         }
-        // The rows' commit waits for the disk beside the folders' flush: a row
-        // whose text a crash took is a ghost the start-up tidy removes.
-        takenIn.settle([&rows] { rows.reset(); });
+        // The rows are committed beside the folders' flush and the turns
+        // after, nobody waiting for them: a row whose text a crash took is a
+        // ghost the start-up tidy removes, and a text whose row a crash took
+        // has no marker and is indexed again.
+        takenIn.settle([&rows] {
+            rows->handOff();
+            rows.reset();
+        });
     }
     std::lock_guard lock(waitingMutex_);
     takingIn_ = !waiting_.empty();

@@ -18,6 +18,7 @@ class Note;
 class NoteStorageListener;
 class NoteSearchRow;
 class NoteServices;
+class SLDatabase;
 class QDateTime;
 namespace TextDecoding {
 enum class Encoding;
@@ -219,6 +220,10 @@ public:
         ~IndexBatch();
         IndexBatch(const IndexBatch&) = delete;
         IndexBatch& operator=(const IndexBatch&) = delete;
+        // Gives the rows held so far to the database queue and returns
+        // without waiting for them; their markers follow on the file queue.
+        // Readers of the database come after them in its queue.
+        void handOff();
 
     private:
         friend class Note;
@@ -227,6 +232,12 @@ public:
         // A note taken out of the index: its held rows go too.
         static void drop(const QString& searchKey);
         void close();
+        std::vector<Entry> takeCurrent();
+        static QList<bool> writeRows(SLDatabase& db, const std::vector<Entry>& entries);
+        static void writeMarker(const Entry& entry);
+        struct HandedOff;
+        static std::vector<std::shared_ptr<HandedOff>>& handedOff(std::unique_lock<std::mutex>& lock);
+        static void writeMarkersOf(const HandedOff& handed, const QList<bool>& stored);
 
         std::vector<Entry> entries_;
         IndexBatch* outer_;

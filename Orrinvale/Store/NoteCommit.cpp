@@ -341,34 +341,107 @@ Note::IndexBatch* Note::IndexBatch::current()
     return openBatch;
 }
 
-void Note::IndexBatch::drop(const QString& searchKey)
+// Rows given to the database queue whose markers are still to come. Only
+// dropped is written after the hand-off, and only under the lock.
+struct Note::IndexBatch::HandedOff {
+    std::vector<Entry> entries;
+    std::vector<char> dropped;
+};
+
+std::vector<std::shared_ptr<Note::IndexBatch::HandedOff>>& Note::IndexBatch::handedOff(std::unique_lock<std::mutex>& lock)
 {
-    for (IndexBatch* batch = openBatch; batch; batch = batch->outer_)
-        std::erase_if(batch->entries_, [&](const Entry& entry) { return entry.row.key == searchKey; });
+    static std::mutex mutex;
+    static std::vector<std::shared_ptr<HandedOff>> waiting;
+    lock = std::unique_lock(mutex);
+    return waiting;
 }
 
-void Note::IndexBatch::close()
+void Note::IndexBatch::drop(const QString& searchKey)
+{
+    const auto dropped = [&](const Entry& entry) { return entry.row.key == searchKey; };
+    for (IndexBatch* batch = openBatch; batch; batch = batch->outer_)
+        std::erase_if(batch->entries_, dropped);
+    std::unique_lock<std::mutex> lock;
+    for (const auto& handed : handedOff(lock)) {
+        for (size_t i = 0; i < handed->entries.size(); ++i)
+            handed->dropped[i] = handed->dropped[i] || dropped(handed->entries[i]);
+    }
+}
+
+std::vector<Note::IndexBatch::Entry> Note::IndexBatch::takeCurrent()
 {
     // A text file moved, deleted or written again since its row was made
     // gets no row from here: a move or commit writes its own, and a note
     // left without a marker is indexed again.
-    QList<NoteSearchRow> rows;
-    std::vector<const Entry*> current;
-    for (const Entry& entry : entries_) {
-        if (entry.indexed.stamp.regular && NoteIndexMarker::identityOf(entry.document) == entry.indexed) {
-            rows.append(entry.row);
-            current.push_back(&entry);
-        }
+    std::vector<Entry> current;
+    for (Entry& entry : std::exchange(entries_, {})) {
+        if (entry.indexed.stamp.regular && NoteIndexMarker::identityOf(entry.document) == entry.indexed)
+            current.push_back(std::move(entry));
     }
+    return current;
+}
+
+QList<bool> Note::IndexBatch::writeRows(SLDatabase& db, const std::vector<Entry>& entries)
+{
+    QList<NoteSearchRow> rows;
+    rows.reserve(qsizetype(entries.size()));
+    for (const Entry& entry : entries)
+        rows.append(entry.row);
+    return NoteSearchRow::writeAll(db, rows);
+}
+
+void Note::IndexBatch::writeMarker(const Entry& entry)
+{
+    createImmediateDirectoryForFilePath(entry.marker);
+    NoteIndexMarker::write(entry.marker, entry.indexed.stamp);
+}
+
+void Note::IndexBatch::close()
+{
     NoteServices* const core = services();
-    if (!core || rows.isEmpty())
+    const std::vector<Entry> current = takeCurrent();
+    if (!core || current.empty())
         return;
     QList<bool> stored;
-    core->syncDatabase([&](SLDatabase& db) { stored = NoteSearchRow::writeAll(db, rows); });
+    core->syncDatabase([&](SLDatabase& db) { stored = writeRows(db, current); });
     for (size_t i = 0; i < current.size(); ++i) {
-        if (stored.value(qsizetype(i))) {
-            createImmediateDirectoryForFilePath(current[i]->marker);
-            NoteIndexMarker::write(current[i]->marker, current[i]->indexed.stamp);
-        }
+        if (stored.value(qsizetype(i)))
+            writeMarker(current[i]);
+    }
+}
+
+void Note::IndexBatch::handOff()
+{
+    NoteServices* const core = services();
+    auto handed = std::make_shared<HandedOff>(HandedOff{takeCurrent(), {}});
+    if (!core || handed->entries.empty())
+        return;
+    handed->dropped.assign(handed->entries.size(), false);
+    {
+        std::unique_lock<std::mutex> lock;
+        handedOff(lock).push_back(handed);
+    }
+    core->asyncDatabase([core, handed](SLDatabase& db) {
+        const QList<bool> stored = writeRows(db, handed->entries);
+        core->fileQueue()->async([handed, stored] { writeMarkersOf(*handed, stored); });
+    });
+}
+
+// On the file queue, where texts are written: a text written again since its
+// row keeps no marker (its own commit writes one), nor does a note taken out
+// of the index meanwhile.
+void Note::IndexBatch::writeMarkersOf(const HandedOff& handed, const QList<bool>& stored)
+{
+    std::vector<char> dropped;
+    {
+        std::unique_lock<std::mutex> lock;
+        std::vector<std::shared_ptr<HandedOff>>& waiting = handedOff(lock);
+        std::erase_if(waiting, [&](const auto& other) { return other.get() == &handed; });
+        dropped = handed.dropped;
+    }
+    for (size_t i = 0; i < handed.entries.size(); ++i) {
+        const Entry& entry = handed.entries[i];
+        if (stored.value(qsizetype(i)) && !dropped[i] && NoteIndexMarker::identityOf(entry.document) == entry.indexed)
+            writeMarker(entry);
     }
 }

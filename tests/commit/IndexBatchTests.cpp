@@ -3,6 +3,7 @@
 #include "Store/NoteIndexMarker.h"
 
 #include <functional>
+#include <future>
 
 namespace {
 
@@ -12,35 +13,60 @@ bool markedCurrent(const QString& key, int storage)
     return text.regular && NoteIndexMarker::stampOf(Note::indexFileForKey(key, storage)) == text;
 }
 
+struct BatchCase {
+    const char* name;
+    std::function<void(const NotePtr&)> meanwhile;
+    QStringList rows;
+    QString marked; // search key of the one note left marked, empty for none
+    QStringList rowsHandedOff; // when the change comes after the rows were handed off
+};
+
+std::vector<BatchCase> batchCases()
+{
+    return {
+        {"left alone", [](const NotePtr&) {}, {"inbox/Meeting notes.txt"}, "inbox/Meeting notes.txt",
+         {"inbox/Meeting notes.txt"}},
+        {"committed again",
+         [](const NotePtr& note) {
+             note->setText(QStringLiteral("Meeting notes\nsecond"));
+             bool committed = false;
+             note->_commitLocalNote([&](bool ok) { committed = ok; });
+             EXPECT_TRUE(committed);
+         },
+         {"inbox/Meeting notes.txt"}, "inbox/Meeting notes.txt", {"inbox/Meeting notes.txt"}},
+        // Handed off, the row was taken before the change: unmarked, it is indexed again.
+        {"written by another program",
+         [](const NotePtr& note) { TestSupport::writeFile(Note::documentFileForKey(note->key(), NoteStorageInbox), "Meeting notes\nfrom elsewhere"); },
+         {}, "", {"inbox/Meeting notes.txt"}},
+        {"moved to the archive",
+         [](const NotePtr& note) { EXPECT_TRUE(note->moveNoteToStorage(NoteStorageArchive)); },
+         {"archive/Meeting notes.txt"}, "archive/Meeting notes.txt", {"archive/Meeting notes.txt"}},
+        {"removed from the index", [](const NotePtr& note) { note->removeFromIndex(); }, {}, "", {}},
+    };
+}
+
+void expectMarked(const QString& marked)
+{
+    EXPECT_TRUE(markedCurrent(QStringLiteral("Groceries list.txt"), NoteStorageInbox));
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        const bool expected = marked == Note::searchNameForStorage(storage) + QStringLiteral("/Meeting notes.txt");
+        EXPECT_EQ(markedCurrent(QStringLiteral("Meeting notes.txt"), storage), expected) << storage;
+    }
+}
+
+QStringList meetingRows(QStringList keys)
+{
+    keys.removeAll(QStringLiteral("inbox/Groceries list.txt"));
+    return keys;
+}
+
 } // namespace
 
 // Rows held back by an open batch go in when it closes, each with its marker,
 // unless the note's text file changed in between.
 TEST_F(CommitTest, IndexBatchWritesTheRowsAndMarkersOfTheNotesStillAsIndexed)
 {
-    struct Case {
-        const char* name;
-        std::function<void(const NotePtr&)> meanwhile;
-        QStringList rows;
-        QString marked; // search key of the one note left marked, empty for none
-    };
-    const Case cases[] = {
-        {"left alone", [](const NotePtr&) {}, {"inbox/Meeting notes.txt"}, "inbox/Meeting notes.txt"},
-        {"committed again",
-         [](const NotePtr& note) {
-             note->setText(QStringLiteral("Meeting notes\nsecond"));
-             EXPECT_TRUE(commit(note));
-         },
-         {"inbox/Meeting notes.txt"}, "inbox/Meeting notes.txt"},
-        {"written by another program",
-         [](const NotePtr& note) { TestSupport::writeFile(inbox(note->key()), "Meeting notes\nfrom elsewhere"); },
-         {}, ""},
-        {"moved to the archive",
-         [](const NotePtr& note) { EXPECT_TRUE(note->moveNoteToStorage(NoteStorageArchive)); },
-         {"archive/Meeting notes.txt"}, "archive/Meeting notes.txt"},
-        {"removed from the index", [](const NotePtr& note) { note->removeFromIndex(); }, {}, ""},
-    };
-    for (const Case& c : cases) {
+    for (const BatchCase& c : batchCases()) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
@@ -55,14 +81,34 @@ TEST_F(CommitTest, IndexBatchWritesTheRowsAndMarkersOfTheNotesStillAsIndexed)
             EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, note->key()));
             c.meanwhile(note);
         }
-        QStringList keys = rowKeys();
-        keys.removeAll(QStringLiteral("inbox/Groceries list.txt"));
-        EXPECT_EQ(keys, c.rows);
-        EXPECT_TRUE(markedCurrent(QStringLiteral("Groceries list.txt"), NoteStorageInbox));
-        for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
-            const bool marked = c.marked == Note::searchNameForStorage(storage) + QStringLiteral("/Meeting notes.txt");
-            EXPECT_EQ(markedCurrent(QStringLiteral("Meeting notes.txt"), storage), marked) << storage;
+        EXPECT_EQ(meetingRows(rowKeys()), c.rows);
+        expectMarked(c.marked);
+    }
+}
+
+// Handed to the database queue, the rows go in without the committer waiting;
+// a change made before the markers are written leaves none that lies.
+TEST_F(CommitTest, IndexBatchHandedOffMarksOnlyTheNotesStillAsIndexed)
+{
+    for (const BatchCase& c : batchCases()) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        // The markers are written on the file queue: held, they come after the change.
+        std::promise<void> release;
+        Core::shared().fileQueue()->async([held = release.get_future().share()] { held.wait(); });
+        NotePtr note;
+        {
+            Note::IndexBatch batch;
+            note = committed(QStringLiteral("Meeting notes\nfirst #plan"));
+            const NotePtr other = committed(QStringLiteral("Groceries list\nmilk"));
+            batch.handOff();
         }
+        c.meanwhile(note);
+        release.set_value();
+        EXPECT_EQ(meetingRows(rowKeys()), c.rowsHandedOff);
+        Core::shared().fileQueue()->sync([] {});
+        expectMarked(c.marked);
     }
 }
 
