@@ -4,8 +4,8 @@
 // (target: at most 100 ms), beside a bare listing of the folder. The import
 // commits the notes waiting at each turn of the file queue (up to eight),
 // each creating about seventeen files; the turn writes their texts ahead and
-// flushes them side by side, then flushes their folder once and writes their
-// search rows in one transaction. Then a
+// flushes them side by side, then flushes their folder once while their
+// search rows go to the database queue in one transaction. Then a
 // 5 KB note's folder save, which follows every local commit (target: at most
 // 5 ms p95 on top of it), beside that durable local commit.
 #include "bench_support.h"

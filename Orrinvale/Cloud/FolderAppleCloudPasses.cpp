@@ -333,12 +333,16 @@ void FolderAppleCloud::importText(const QString& key, int storage, const FileTim
 
 void FolderAppleCloud::takeTurnForWaiting(const DispatchQueuePtr& fileQueue)
 {
-    SyncConflict::takeTurn([self = shared_from_this(), fileQueue](std::function<void()> finished) {
-        fileQueue->async([self, fileQueue, finished] {
-            const bool more = self->takeInWaiting();
-            finished();
-            if (more)
-                self->takeTurnForWaiting(fileQueue);
+    // The documents already queued to be read come first: the turn takes them
+    // all, and pays its waits for the disk once for them.
+    queue_->async([self = shared_from_this(), fileQueue] {
+        SyncConflict::takeTurn([self, fileQueue](std::function<void()> finished) {
+            fileQueue->async([self, fileQueue, finished] {
+                const bool more = self->takeInWaiting();
+                finished();
+                if (more)
+                    self->takeTurnForWaiting(fileQueue);
+            });
         });
     });
 }

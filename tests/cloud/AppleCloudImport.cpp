@@ -9,6 +9,7 @@
 
 #include <QProcess>
 
+#include <atomic>
 #include <future>
 #include <mutex>
 
@@ -109,6 +110,23 @@ TEST_F(AppleCloudImport, EveryImportedNoteIsIndexedWithAMarkerOfItsFile)
         EXPECT_TRUE(text.regular) << qPrintable(key);
         EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(key, NoteStorageInbox)), text) << qPrintable(key);
     }
+}
+
+// Every wait for the disk is paid per turn: a turn starts only once the
+// documents already handed to the workers are read, so it takes all of them.
+TEST_F(AppleCloudImport, EachTurnTakesEveryDocumentTheWorkersHaveRead)
+{
+    constexpr int Documents = 2 * FolderAppleCloud::MaxWorkers + 3;
+    for (int i = 0; i < Documents; ++i)
+        writeDocument(QStringLiteral("Inbox/n%1.txt").arg(i), QStringLiteral("Note %1").arg(i).toUtf8(), {realNow() - 500, 0});
+    const QString notes = QFileInfo(Note::documentDirectoryForStorage(NoteStorageInbox)).absoluteFilePath();
+    std::atomic<int> flushes = 0;
+    AtomicFile::setFlushWatch([&](const QString& folder) { flushes += folder == notes ? 1 : 0; });
+    sync();
+    AtomicFile::setFlushWatch({});
+
+    EXPECT_EQ(localKeys(NoteStorageInbox).size(), Documents);
+    EXPECT_EQ(flushes.load(), 3);
 }
 
 // A link to a text that a crash took would have the trash pass delete its
