@@ -5,7 +5,6 @@
 
 #include "SLDatabase.h"
 #include "SLResultSet.h"
-#include "files/UnicodeRegex.h"
 
 #include <QHash>
 
@@ -75,6 +74,79 @@ QString withoutMarks(const QString& text)
     return cleaned;
 }
 
+// The characters after which a line starts, for "^" in the expressions.
+bool isLineTerminator(char16_t c)
+{
+    return c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// The end of a heading mark at a line's start: "#" and a blank, or a run of
+// "#", after nothing or after ">" and any ">" and blanks; 0 for none. The
+// quote marks end at *quoteEnd.
+qsizetype headingMarkEnd(QStringView line, qsizetype* quoteEnd)
+{
+    qsizetype hash = 0;
+    if (!line.isEmpty() && line[0] == QLatin1Char('>')) {
+        do
+            ++hash;
+        while (hash < line.size() && (line[hash] == QLatin1Char('>') || line[hash] == QLatin1Char(' ')));
+    }
+    *quoteEnd = hash;
+    if (hash + 1 >= line.size() || line[hash] != QLatin1Char('#'))
+        return 0;
+    if (line[hash + 1] == QLatin1Char(' '))
+        return hash + 2;
+    qsizetype end = hash + 1;
+    while (end < line.size() && line[end] == QLatin1Char('#'))
+        ++end;
+    return end > hash + 1 ? end : 0;
+}
+
+// Each heading mark becomes its quote marks and a blank.
+QString withoutHeadingMarks(const QString& text)
+{
+    QString result;
+    qsizetype copied = 0;
+    for (qsizetype start = 0; start < text.size();) {
+        qsizetype quoteEnd = 0;
+        const qsizetype end = headingMarkEnd(QStringView(text).mid(start), &quoteEnd);
+        if (end > 0) {
+            if (result.isNull())
+                result.reserve(text.size());
+            result += QStringView(text).mid(copied, start + quoteEnd - copied);
+            result += QLatin1Char(' ');
+            copied = start + end;
+        }
+        start += std::max<qsizetype>(end, 1);
+        while (start < text.size() && !isLineTerminator(text[start - 1].unicode()))
+            ++start;
+    }
+    if (result.isNull())
+        return text;
+    result += QStringView(text).mid(copied);
+    return result;
+}
+
+// Runs of three or more "-" or "=" (rules, underlines) taken out, in place.
+void removeRules(QString& text)
+{
+    const auto isRule = [](QChar c) { return c == QLatin1Char('-') || c == QLatin1Char('='); };
+    QChar* const begin = text.data();
+    const QChar* const end = begin + text.size();
+    QChar* out = begin;
+    for (const QChar* p = begin; p < end;) {
+        if (!isRule(*p)) {
+            *out++ = *p++;
+            continue;
+        }
+        const QChar* const run = std::find_if_not(p, end, isRule);
+        if (run - p < 3)
+            out = std::copy(p, run, out);
+        p = run;
+    }
+    text.truncate(out - begin);
+}
+
 } // namespace
 
 NoteSearchRow::NoteSearchRow(int storage, const QString& key, const QString& title, const QString& text,
@@ -95,11 +167,14 @@ QString NoteSearchRow::searchKey(int storage, const QString& key)
 
 QString NoteSearchRow::cleanedContent(const QString& text)
 {
-    static const QRegularExpression headings =
-        UnicodeRegex::expression(QStringLiteral("^(|>[> ]*)\\#( |\\#+)"), UnicodeRegex::AnchorsMatchLines);
-    static const QRegularExpression rules = UnicodeRegex::expression(QStringLiteral("[\\-\\=]{3,}"));
-    const QString content = UnicodeRegex::replace(text, headings, QStringLiteral("$1 "));
-    return UnicodeRegex::replace(withoutMarks(content), rules, QString());
+    // Text that is not valid UTF-16 (a lone surrogate) keeps its heading
+    // marks and rules, as it always has: rows already stored stay the same.
+    const bool valid = QStringView(text).isValidUtf16();
+    QString content = withoutMarks(valid ? withoutHeadingMarks(text) : text);
+    if (valid)
+        removeRules(content);
+    // Empty content is stored as it always was: null.
+    return content.isEmpty() ? QString() : content;
 }
 
 QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchKey)

@@ -275,9 +275,6 @@ bool Note::_reloadHeader(Error*)
 
 void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak)
 {
-    // Every tag opens with one of these: a text without them needs no parse.
-    if (text.isNull() || (!text.contains(QLatin1Char('#')) && !text.contains(QLatin1Char('@'))))
-        return;
     // Per kind, the lower-case forms met in the text, weak or strong, up to
     // the limit, and those taken: strong tags come only from the forms the
     // weak list holds, so the search row names every folder a note is under.
@@ -288,7 +285,15 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
     Seen seenHashtags;
     Seen seenMentions;
     InlineParser parser;
-    parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& paragraph, bool*) {
+    // Every tag opens with one of these, and nothing carries from one line to
+    // the next: only the lines that hold one are parsed.
+    const auto isTagSymbol = [](QChar c) { return c == QLatin1Char('#') || c == QLatin1Char('@'); };
+    for (qsizetype from = 0;;) {
+        const auto symbol = std::find_if(text.begin() + from, text.end(), isTagSymbol);
+        if (symbol == text.end())
+            return;
+        const InlineRange paragraph = InlineParser::paragraphRange(text, symbol - text.begin());
+        from = paragraph.end();
         parser.parseBlockAndInline(text, paragraph, [&](const InlineRange& r, InlineElement element) {
             if (element != InlineElementHashtag && element != InlineElementMention)
                 return;
@@ -306,7 +311,7 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
             seen.taken.insert(lower);
             (hashtag ? hashtags : mentions)->append(tag);
         });
-    });
+    }
 }
 
 bool Note::isStrongTag(const QString& tag)

@@ -1,6 +1,11 @@
 #include "NoteTestSupport.h"
 
+#include "Markdown/InlineParser.h"
 #include "files/UnicodeRegex.h"
+
+#include <QSet>
+
+#include <random>
 
 namespace {
 
@@ -194,6 +199,40 @@ TEST_F(NoteStoreTitle, HashtagsAndMentionsInOrderOfFirstSpelling)
     QStringList untouched{QStringLiteral("x")};
     Note::fillHashtags(&untouched, &mentions, QString(), true);
     EXPECT_EQ(untouched, QStringList{"x"});
+}
+
+// The first spelling of each tag of the kind, every line of the text parsed.
+QStringList tagsOfEveryLine(const QString& text, InlineElement kind)
+{
+    QStringList tags;
+    QSet<QString> seen;
+    InlineParser parser;
+    parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& paragraph, bool*) {
+        parser.parseBlockAndInline(text, paragraph, [&](const InlineRange& r, InlineElement element) {
+            const QString tag = text.mid(r.location + 1, r.length - 1);
+            if (element == kind && !seen.contains(tag.toLower())) {
+                seen.insert(tag.toLower());
+                tags.append(tag);
+            }
+        });
+    });
+    return tags;
+}
+
+TEST_F(NoteStoreTitle, TagsAreThoseOfEveryLineWhateverEndsTheLines)
+{
+    const QString alphabet = QStringLiteral("aB# @\n\r\u2028\u2029`!&_*");
+    std::mt19937 random(3);
+    for (int round = 0; round < 4000; ++round) {
+        QString text;
+        for (int i = int(random() % 24); i > 0; --i)
+            text += alphabet.at(qsizetype(random() % alphabet.size()));
+        QStringList hashtags;
+        QStringList mentions;
+        Note::fillHashtags(&hashtags, &mentions, text, true);
+        ASSERT_EQ(hashtags, tagsOfEveryLine(text, InlineElementHashtag)) << qPrintable(text.toHtmlEscaped());
+        ASSERT_EQ(mentions, tagsOfEveryLine(text, InlineElementMention)) << qPrintable(text.toHtmlEscaped());
+    }
 }
 
 TEST_F(NoteStoreTitle, StrongTagsAreAllCapitals)
