@@ -84,9 +84,9 @@ TEST(NoteStoreSearchRow, ContentMatchesTheExpressionsOnRandomText)
 {
     const QString alphabet = u"a# >-=\n\r\u2028\u2029\u0085\v\f\t*(\u00a0"_qs + QChar(0xD83D) + QChar(0xDE00);
     std::mt19937 random(11);
-    for (int round = 0; round < 5000; ++round) {
+    for (int round = 0; round < 20000; ++round) {
         QString text;
-        for (int i = int(random() % 16); i > 0; --i)
+        for (int i = int(random() % 24); i > 0; --i)
             text += alphabet.at(qsizetype(random() % alphabet.size()));
         expectSameContent(text);
     }

@@ -88,6 +88,30 @@ TEST_F(NoteStoreTitle, LongNotesReadOnlyTheirBeginning)
     EXPECT_EQ(derive(padded).title, derive(QString(10010, QLatin1Char('z'))).title);
 }
 
+// A comment mark at a line's end is cleaned out of that line alone: the title
+// and summary are those of the text without it, wherever the marked lines
+// fall beside blank ones and the scan limit.
+TEST_F(NoteStoreTitle, CommentsAtLineEndsLeaveTheTitleAndSummaryAsTheyWere)
+{
+    const QString lines[] = {u""_qs,        u"   "_qs,      u"\t"_qs,         u"Words here. More"_qs,
+                             u" Indented"_qs, u"- [x] done"_qs, QString(4000, u'w'), u"end?"_qs};
+    std::mt19937 random(9);
+    for (int round = 0; round < 600; ++round) {
+        QString plain;
+        QString commented;
+        for (int i = 1 + int(random() % 9); i > 0; --i) {
+            const QString& line = lines[random() % std::size(lines)];
+            const QString lineEnd = i > 1 ? u"\n"_qs : QString();
+            plain += line + lineEnd;
+            commented += line + (random() % 3 == 0 ? u"{>>note<<}"_qs : QString()) + lineEnd;
+        }
+        const Derived expected = derive(plain);
+        const Derived derived = derive(commented);
+        ASSERT_EQ(derived.title, expected.title) << qPrintable(commented.left(200));
+        ASSERT_EQ(derived.summary, expected.summary) << qPrintable(commented.left(200));
+    }
+}
+
 // The summary of "Head." and the lines after it, as the whole rest of the
 // text with its breaks replaced gives it.
 QString summaryOfWholeRest(const QString& rest)
