@@ -1,17 +1,8 @@
 #include "TextScans.h"
 
-#include <QChar>
-
 #include <algorithm>
 
 namespace TextScans {
-
-bool isExpressionSpace(char16_t c)
-{
-    // U+180E stays in the expressions' horizontal space though Unicode
-    // no longer counts it as a space.
-    return QChar::isSpace(c) || c == 0x180E;
-}
 
 QString joinedLineBreaks(const QString& text)
 {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QChar>
 #include <QString>
 #include <QStringView>
 
@@ -8,8 +9,12 @@
 // not valid UTF-16 (a lone surrogate) matches nothing at all.
 namespace TextScans {
 
-// White space to the expressions' \s.
-bool isExpressionSpace(char16_t c);
+// White space to the expressions' \s. U+180E stays in their horizontal
+// space though Unicode no longer counts it as a space.
+inline bool isExpressionSpace(char16_t c)
+{
+    return QChar::isSpace(c) || c == 0x180E;
+}
 
 // Each run of white space that holds a line feed becomes one line feed
 // (the expression \s*\n+\s*); null when the result is empty.
