@@ -70,9 +70,10 @@ Unit wideUnitKind(char16_t c)
 
 // Each run of marks becomes one blank and, with dropRules, each run of three
 // or more rule units goes: one loop, since nearly every word ends a run and a
-// match per word would cost more than the rest of the row. Branch-free where
-// it can be: blanks and words alternate too often to predict. With dropRules
-// it gives up, false, at a lone surrogate: such text keeps its rules.
+// match per word would cost more than the rest of the row. Every unit is
+// written and the output moves on past those kept: blanks and words alternate
+// too often for a branch to guess. With dropRules it gives up, false, at a
+// lone surrogate: such text keeps its rules.
 bool withoutMarks(const QString& text, bool dropRules, QString* cleaned)
 {
     QString result(text.size(), Qt::Uninitialized);
