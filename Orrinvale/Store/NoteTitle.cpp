@@ -34,20 +34,21 @@ const QRegularExpression& regex(int which)
 enum { DeletionMark, SubstitutionMark, CommentMark, SummaryBreaks };
 
 // Each run of blanks, tabs and returns becomes one blank: a loop, since
-// nearly every word ends such a run.
+// nearly every word ends such a run. Every unit is written and the output
+// moves on past those kept, with no call per unit.
 QString collapsedBlanks(const QString& text)
 {
-    QString collapsed;
-    collapsed.reserve(text.size());
+    QString collapsed(text.size(), Qt::Uninitialized);
+    QChar* const begin = collapsed.data();
+    QChar* out = begin;
     bool inRun = false;
     for (const QChar c : text) {
         const bool blank = c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
-        if (!blank)
-            collapsed += c;
-        else if (!inRun)
-            collapsed += QLatin1Char(' ');
+        *out = blank ? QChar(u' ') : c;
+        out += !(blank && inRun);
         inRun = blank;
     }
+    collapsed.truncate(out - begin);
     return collapsed;
 }
 
