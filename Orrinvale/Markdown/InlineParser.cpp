@@ -110,6 +110,11 @@ void InlineParser::reverseEnumerateParagraph(const QString& text, InlineRange ra
     }
 }
 
+InlineRange InlineParser::paragraphRange(const QString& text, int64_t position)
+{
+    return ::paragraphAt(reinterpret_cast<const char16_t*>(text.utf16()), text.size(), position);
+}
+
 void InlineParser::load(const QString& text, InlineRange range)
 {
     _text = text;

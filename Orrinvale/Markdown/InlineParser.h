@@ -21,6 +21,8 @@ public:
     // with its terminator. LF, CR, CRLF and U+2029 end a paragraph; U+2028 does not.
     void enumerateParagraph(const QString& text, InlineRange range, const ParagraphBlock& block);
     void reverseEnumerateParagraph(const QString& text, InlineRange range, const ParagraphBlock& block);
+    // The paragraph holding the position (inside the text), with its terminator.
+    static InlineRange paragraphRange(const QString& text, int64_t position);
 
     // Parse one line: its block prefix only, or the prefix and then its inline elements. A range outside
     // the text is clamped; a parse started from inside this parser's own callback does nothing.

@@ -1,15 +1,17 @@
 #include "NoteSearchRow.h"
 #include "NoteSearchIndex.h"
+#include "TextScans.h"
 
 #include "Note.h"
 
 #include "SLDatabase.h"
 #include "SLResultSet.h"
-#include "files/UnicodeRegex.h"
 
 #include <QHash>
 
 #include <algorithm>
+#include <array>
+#include <string_view>
 
 namespace {
 
@@ -47,32 +49,111 @@ QString keyPhrase(const QString& searchKey)
     return phrase;
 }
 
-// Each run of white space and emphasis or bracket characters becomes one
-// blank: a loop, since nearly every word ends such a run and a match per
-// word would cost more than the rest of the row.
-QString withoutMarks(const QString& text)
+// What a unit is to the row's content: a mark joins a run of white space and
+// emphasis or bracket characters, a rule unit a run of "-" or "=".
+enum class Unit : uint8_t { Word, Mark, Rule, Surrogate };
+
+constexpr std::array<Unit, 128> AsciiUnits = [] {
+    std::array<Unit, 128> units{};
+    for (const char c : std::string_view("*_\"[](){} \t\n\v\f\r"))
+        units[size_t(c)] = Unit::Mark;
+    units['-'] = units['='] = Unit::Rule;
+    return units;
+}();
+
+Unit wideUnitKind(char16_t c)
 {
-    QString cleaned(text.size(), Qt::Uninitialized);
-    QChar* out = cleaned.data();
+    if (QChar::isSurrogate(c))
+        return Unit::Surrogate;
+    return TextScans::isExpressionSpace(c) ? Unit::Mark : Unit::Word;
+}
+
+// Each run of marks becomes one blank and, with dropRules, each run of three
+// or more rule units goes: one loop, since nearly every word ends a run and a
+// match per word would cost more than the rest of the row. Every unit is
+// written and the output moves on past those kept: blanks and words alternate
+// too often for a branch to guess. With dropRules it gives up, false, at a
+// lone surrogate: such text keeps its rules.
+bool withoutMarks(const QString& text, bool dropRules, QString* cleaned)
+{
+    QString result(text.size(), Qt::Uninitialized);
+    QChar* const begin = result.data();
+    QChar* out = begin;
     bool inRun = false;
-    for (const QChar c : text) {
-        bool mark;
-        switch (c.unicode()) {
-        case '*': case '_': case '"': case '[': case ']': case '(': case ')': case '{': case '}':
-        case 0x180E: // white space to the expressions' \s
-            mark = true;
-            break;
-        default:
-            mark = c.isSpace();
+    qsizetype rules = 0;
+    const QChar* const end = text.constData() + text.size();
+    for (const QChar* p = text.constData(); p < end; ++p) {
+        const char16_t c = p->unicode();
+        const Unit unit = c < 128 ? AsciiUnits[c] : wideUnitKind(c);
+        if (unit == Unit::Surrogate) {
+            const bool paired = p->isHighSurrogate() && p + 1 < end && p[1].isLowSurrogate();
+            if (!paired && dropRules)
+                return false;
+            if (paired)
+                *out++ = *p++;
         }
-        if (!mark)
-            *out++ = c;
-        else if (!inRun)
-            *out++ = QLatin1Char(' ');
+        const bool rule = unit == Unit::Rule;
+        if (!rule && rules >= 3 && dropRules)
+            out -= rules;
+        rules = rule ? rules + 1 : 0;
+        const bool mark = unit == Unit::Mark;
+        *out = mark ? QChar(u' ') : *p;
+        out += !(mark && inRun);
         inRun = mark;
     }
-    cleaned.truncate(out - cleaned.constData());
-    return cleaned;
+    if (rules >= 3 && dropRules)
+        out -= rules;
+    result.truncate(out - begin);
+    *cleaned = result;
+    return true;
+}
+
+// The characters after which a line starts, for "^" in the expressions.
+bool isLineTerminator(char16_t c)
+{
+    return c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+// The end of the heading mark whose "#" is at hash: at a line's start, or
+// after ">" there and any ">" and blanks, "#" and a blank or a run of "#";
+// 0 for none. The quote marks end at hash.
+qsizetype headingMarkEnd(QStringView text, qsizetype hash)
+{
+    qsizetype lineStart = hash;
+    while (lineStart > 0 && (text[lineStart - 1] == QLatin1Char('>') || text[lineStart - 1] == QLatin1Char(' ')))
+        --lineStart;
+    if (lineStart < hash && text[lineStart] != QLatin1Char('>'))
+        return 0;
+    if ((lineStart > 0 && !isLineTerminator(text[lineStart - 1].unicode())) || hash + 1 >= text.size())
+        return 0;
+    if (text[hash + 1] == QLatin1Char(' '))
+        return hash + 2;
+    qsizetype end = hash + 1;
+    while (end < text.size() && text[end] == QLatin1Char('#'))
+        ++end;
+    return end > hash + 1 ? end : 0;
+}
+
+// Each heading mark becomes its quote marks and a blank.
+QString withoutHeadingMarks(const QString& text)
+{
+    QString result;
+    qsizetype copied = 0;
+    for (qsizetype hash = text.indexOf(QLatin1Char('#')); hash >= 0;) {
+        const qsizetype end = headingMarkEnd(text, hash);
+        if (end > 0) {
+            if (result.isNull())
+                result.reserve(text.size());
+            result += QStringView(text).mid(copied, hash - copied);
+            result += QLatin1Char(' ');
+            copied = end;
+        }
+        hash = text.indexOf(QLatin1Char('#'), std::max(end, hash + 1));
+    }
+    if (result.isNull())
+        return text;
+    result += QStringView(text).mid(copied);
+    return result;
 }
 
 } // namespace
@@ -95,11 +176,14 @@ QString NoteSearchRow::searchKey(int storage, const QString& key)
 
 QString NoteSearchRow::cleanedContent(const QString& text)
 {
-    static const QRegularExpression headings =
-        UnicodeRegex::expression(QStringLiteral("^(|>[> ]*)\\#( |\\#+)"), UnicodeRegex::AnchorsMatchLines);
-    static const QRegularExpression rules = UnicodeRegex::expression(QStringLiteral("[\\-\\=]{3,}"));
-    const QString content = UnicodeRegex::replace(text, headings, QStringLiteral("$1 "));
-    return UnicodeRegex::replace(withoutMarks(content), rules, QString());
+    // Text that is not valid UTF-16 (a lone surrogate) keeps its heading
+    // marks and rules, as it always has: rows already stored stay the same.
+    // A heading mark holds no surrogate, so the first pass tells.
+    QString content;
+    if (!withoutMarks(withoutHeadingMarks(text), true, &content))
+        withoutMarks(text, false, &content);
+    // Empty content is stored as it always was: null.
+    return content.isEmpty() ? QString() : content;
 }
 
 QList<qint64> NoteSearchRow::rowIdsForKey(SLDatabase& db, const QString& searchKey)

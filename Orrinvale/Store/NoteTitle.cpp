@@ -1,4 +1,5 @@
 #include "Note.h"
+#include "TextScans.h"
 
 #include "Markdown/InlineParser.h"
 #include "Styling/MarkdownTextStorage.h"
@@ -8,6 +9,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -24,30 +26,29 @@ const QRegularExpression& regex(int which)
         expression(QStringLiteral("\\{\\-\\-.*\\-\\-\\}")),
         expression(QStringLiteral("\\{\\~\\~.*\\~\\>(.*)\\~\\~\\}")),
         expression(QStringLiteral("\\{\\>\\>.*\\<\\<\\}")),
-        expression(QStringLiteral("\\s*\\n+\\s*"), CaseInsensitive),
-        expression(QStringLiteral("[\\.\\?](?=($|\\s))"), AnchorsMatchLines),
         expression(QString::fromUtf8("\\s*\\n+\\s*(?!([\\-\\+\\*•‣⁃⁌⁍∙◦]|\\d+[\\.\\)]))"), AnchorsMatchLines),
     };
     return expressions[which];
 }
 
-enum { DeletionMark, SubstitutionMark, CommentMark, LineBreaks, SentenceEnd, SummaryBreaks };
+enum { DeletionMark, SubstitutionMark, CommentMark, SummaryBreaks };
 
 // Each run of blanks, tabs and returns becomes one blank: a loop, since
-// nearly every word ends such a run.
+// nearly every word ends such a run. Every unit is written and the output
+// moves on past those kept, with no call per unit.
 QString collapsedBlanks(const QString& text)
 {
-    QString collapsed;
-    collapsed.reserve(text.size());
+    QString collapsed(text.size(), Qt::Uninitialized);
+    QChar* const begin = collapsed.data();
+    QChar* out = begin;
     bool inRun = false;
     for (const QChar c : text) {
         const bool blank = c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\r');
-        if (!blank)
-            collapsed += c;
-        else if (!inRun)
-            collapsed += QLatin1Char(' ');
+        *out = blank ? QChar(u' ') : c;
+        out += !(blank && inRun);
         inRun = blank;
     }
+    collapsed.truncate(out - begin);
     return collapsed;
 }
 
@@ -100,29 +101,43 @@ QString withoutEditorialMarks(const QString& text)
 QString cleanedText(const QString& text)
 {
     QString result;
+    // Until a line needs cleaning, the result is the stretch of the text from
+    // `from` to `to`, copied once at the end.
+    qsizetype from = -1;
+    qsizetype to = -1;
+    const auto size = [&] { return from >= 0 ? to - from : result.size(); };
     bool pastLimit = false;
     const auto isText = [](QChar c) { return !c.isSpace(); };
     for (qsizetype start = 0; start < text.size();) {
         qsizetype end = text.indexOf(QLatin1Char('\n'), start);
         end = end < 0 ? text.size() : end + 1;
         const QStringView raw = QStringView(text).mid(start, end - start);
-        start = end;
-        // Every mark opens with a brace: a line without one is taken as it
-        // is, uncopied.
+        const qsizetype lineStart = std::exchange(start, end);
+        // Every mark opens with a brace: a line without one is taken as it is.
         const bool marked = raw.contains(QLatin1Char('{'));
         const QString cleaned = marked ? withoutEditorialMarks(raw.toString()) : QString();
         const QStringView line = marked ? QStringView(cleaned) : raw;
         const auto firstText = std::find_if(line.begin(), line.end(), isText);
         const bool blank = firstText == line.end();
         if (pastLimit && !blank)
-            return result;
-        if (!result.isEmpty())
+            return from >= 0 ? text.mid(from, to - from) : result;
+        if (marked && from >= 0) {
+            result = text.mid(from, to - from);
+            from = -1;
+        }
+        if (from >= 0) {
+            to = end;
+        } else if (!result.isEmpty()) {
             result += line;
-        else if (!blank)
+        } else if (!blank && !marked) {
+            from = lineStart + (firstText - line.begin());
+            to = end;
+        } else if (!blank) {
             result = line.mid(firstText - line.begin()).toString();
-        pastLimit = result.size() > TitleScanLimit;
+        }
+        pastLimit = size() > TitleScanLimit;
     }
-    return result.trimmed();
+    return from >= 0 ? QStringView(text).mid(from, to - from).trimmed().toString() : std::move(result).trimmed();
 }
 
 // The text up to just after the first letter, from `from` on, that follows
@@ -235,8 +250,7 @@ bool Note::_reloadHeader(Error*)
     const qsizetype firstBreak = body.indexOf(QLatin1Char('\n'));
     if (firstBreak >= 0)
         body = throughSummary(body, firstBreak);
-    body = UnicodeRegex::replace(body, regex(LineBreaks), QStringLiteral("\n"));
-    const QString s = collapsedBlanks(body);
+    const QString s = collapsedBlanks(TextScans::joinedLineBreaks(body));
 
     qsizetype n = s.indexOf(QLatin1Char('\n'));
     if (n < 0)
@@ -246,8 +260,8 @@ bool Note::_reloadHeader(Error*)
     if (tilde >= 0 && tilde < n) {
         c = tilde;
     } else {
-        const QRegularExpressionMatch match = regex(SentenceEnd).match(s.left(n));
-        c = match.hasMatch() ? match.capturedStart() : n;
+        const qsizetype end = TextScans::sentenceEnd(QStringView(s).left(n));
+        c = end >= 0 ? end : n;
     }
     if (c >= LongTitle) {
         const qsizetype space = s.left(ShortTitle).lastIndexOf(QLatin1Char(' '));
@@ -275,9 +289,6 @@ bool Note::_reloadHeader(Error*)
 
 void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak)
 {
-    // Every tag opens with one of these: a text without them needs no parse.
-    if (text.isNull() || (!text.contains(QLatin1Char('#')) && !text.contains(QLatin1Char('@'))))
-        return;
     // Per kind, the lower-case forms met in the text, weak or strong, up to
     // the limit, and those taken: strong tags come only from the forms the
     // weak list holds, so the search row names every folder a note is under.
@@ -288,7 +299,15 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
     Seen seenHashtags;
     Seen seenMentions;
     InlineParser parser;
-    parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& paragraph, bool*) {
+    // Every tag opens with one of these, and nothing carries from one line to
+    // the next: only the lines that hold one are parsed.
+    const auto isTagSymbol = [](QChar c) { return c == QLatin1Char('#') || c == QLatin1Char('@'); };
+    for (qsizetype from = 0;;) {
+        const auto symbol = std::find_if(text.begin() + from, text.end(), isTagSymbol);
+        if (symbol == text.end())
+            return;
+        const InlineRange paragraph = InlineParser::paragraphRange(text, symbol - text.begin());
+        from = paragraph.end();
         parser.parseBlockAndInline(text, paragraph, [&](const InlineRange& r, InlineElement element) {
             if (element != InlineElementHashtag && element != InlineElementMention)
                 return;
@@ -306,7 +325,7 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
             seen.taken.insert(lower);
             (hashtag ? hashtags : mentions)->append(tag);
         });
-    });
+    }
 }
 
 bool Note::isStrongTag(const QString& tag)

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace TextDecoding {
 
@@ -87,12 +88,25 @@ struct UTF8Census {
     qsizetype invalid = 0;   // bytes that start no well-formed character
 };
 
+// Whether the eight bytes at p are all ASCII.
+bool isASCIIWord(const uint8_t* p)
+{
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return (word & 0x8080808080808080u) == 0;
+}
+
 UTF8Census utf8Census(const QByteArray& bytes)
 {
     UTF8Census census;
     const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
     const auto* end = p + bytes.size();
     while (p < end) {
+        // Most notes are mostly ASCII: a word of it at a time.
+        if (end - p >= 8 && isASCIIWord(p)) {
+            p += 8;
+            continue;
+        }
         const int length = sequenceLength(p, end);
         if (length == 0) {
             ++census.invalid;
@@ -302,8 +316,10 @@ bool decode(const QByteArray& bytes, QString* text, Encoding* used, Error* error
             return accept(mark.encoding);
     }
     // Wide text before UTF-8: "a\0b\0" is well-formed UTF-8 too, with NULs.
+    // Without a zero byte there is no wide pattern, and no UTF-32 unit.
+    const bool mayBeWide = bytes.contains('\0');
     for (const Encoding wide : {Encoding::UTF32LE, Encoding::UTF32BE, Encoding::UTF16LE, Encoding::UTF16BE}) {
-        if (showsWidePattern(bytes, wide, &result))
+        if (mayBeWide && showsWidePattern(bytes, wide, &result))
             return accept(wide);
     }
     if (decodeStrict(bytes, Encoding::UTF8, &result))

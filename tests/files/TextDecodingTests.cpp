@@ -60,6 +60,28 @@ TEST(Files, DecodingTable)
     }
 }
 
+TEST(Files, DecodingIsTheSameWhereverTheASCIIAroundItEnds)
+{
+    // A multi-byte character or stray byte at every offset in a word of ASCII.
+    const QList<Case> cases{
+        {"UTF-8", "caf\xC3\xA9 \xE6\x97\xA5 \xF0\x9F\x98\x80", Encoding::UTF8, u"café 日 😀"_qs},
+        {"stray byte", "\xC3\xA9 \xE6\x97\xA5 \xFF", Encoding::UTF8WithReplacements, u"é 日 \uFFFD"_qs},
+        {"lone continuation byte", "\xC3\xA9\xC3\xA9\x80", Encoding::UTF8WithReplacements, u"éé\uFFFD"_qs},
+        {"Latin-1", "\xE9t\xE9 \x80", Encoding::Windows1252, u"été €"_qs},
+    };
+    for (const Case& c : cases) {
+        for (int before = 0; before <= 17; ++before) {
+            const QByteArray pad(before, 'x');
+            const QByteArray tail(17 - before, 'y');
+            QString text;
+            Encoding used = Encoding::ASCII;
+            ASSERT_TRUE(TextDecoding::decode(pad + c.bytes + tail, &text, &used)) << c.name << before;
+            EXPECT_EQ(used, c.encoding) << c.name << before;
+            EXPECT_EQ(text, QString::fromLatin1(pad) + c.text + QString::fromLatin1(tail)) << c.name << before;
+        }
+    }
+}
+
 TEST(Files, DecodingRefusesBytesNoEncodingAccepts)
 {
     // 0x81 is undefined in Windows-1252 and cannot start UTF-8; an odd

@@ -1,6 +1,11 @@
 #include "NoteTestSupport.h"
 
+#include "Markdown/InlineParser.h"
 #include "files/UnicodeRegex.h"
+
+#include <QSet>
+
+#include <random>
 
 namespace {
 
@@ -81,6 +86,30 @@ TEST_F(NoteStoreTitle, LongNotesReadOnlyTheirBeginning)
     // Blank lines after the scan limit do not change what the limit cuts.
     const QString padded = QString(10010, QLatin1Char('z')) + QStringLiteral("\n   \n\n  ");
     EXPECT_EQ(derive(padded).title, derive(QString(10010, QLatin1Char('z'))).title);
+}
+
+// A comment mark at a line's end is cleaned out of that line alone: the title
+// and summary are those of the text without it, wherever the marked lines
+// fall beside blank ones and the scan limit.
+TEST_F(NoteStoreTitle, CommentsAtLineEndsLeaveTheTitleAndSummaryAsTheyWere)
+{
+    const QString lines[] = {u""_qs,        u"   "_qs,      u"\t"_qs,         u"Words here. More"_qs,
+                             u" Indented"_qs, u"- [x] done"_qs, QString(4000, u'w'), u"end?"_qs};
+    std::mt19937 random(9);
+    for (int round = 0; round < 600; ++round) {
+        QString plain;
+        QString commented;
+        for (int i = 1 + int(random() % 9); i > 0; --i) {
+            const QString& line = lines[random() % std::size(lines)];
+            const QString lineEnd = i > 1 ? u"\n"_qs : QString();
+            plain += line + lineEnd;
+            commented += line + (random() % 3 == 0 ? u"{>>note<<}"_qs : QString()) + lineEnd;
+        }
+        const Derived expected = derive(plain);
+        const Derived derived = derive(commented);
+        ASSERT_EQ(derived.title, expected.title) << qPrintable(commented.left(200));
+        ASSERT_EQ(derived.summary, expected.summary) << qPrintable(commented.left(200));
+    }
 }
 
 // The summary of "Head." and the lines after it, as the whole rest of the
@@ -194,6 +223,40 @@ TEST_F(NoteStoreTitle, HashtagsAndMentionsInOrderOfFirstSpelling)
     QStringList untouched{QStringLiteral("x")};
     Note::fillHashtags(&untouched, &mentions, QString(), true);
     EXPECT_EQ(untouched, QStringList{"x"});
+}
+
+// The first spelling of each tag of the kind, every line of the text parsed.
+QStringList tagsOfEveryLine(const QString& text, InlineElement kind)
+{
+    QStringList tags;
+    QSet<QString> seen;
+    InlineParser parser;
+    parser.enumerateParagraph(text, {0, text.size()}, [&](const InlineRange& paragraph, bool*) {
+        parser.parseBlockAndInline(text, paragraph, [&](const InlineRange& r, InlineElement element) {
+            const QString tag = text.mid(r.location + 1, r.length - 1);
+            if (element == kind && !seen.contains(tag.toLower())) {
+                seen.insert(tag.toLower());
+                tags.append(tag);
+            }
+        });
+    });
+    return tags;
+}
+
+TEST_F(NoteStoreTitle, TagsAreThoseOfEveryLineWhateverEndsTheLines)
+{
+    const QString alphabet = QStringLiteral("aB# @\n\r\u2028\u2029`!&_*");
+    std::mt19937 random(3);
+    for (int round = 0; round < 4000; ++round) {
+        QString text;
+        for (int i = int(random() % 24); i > 0; --i)
+            text += alphabet.at(qsizetype(random() % alphabet.size()));
+        QStringList hashtags;
+        QStringList mentions;
+        Note::fillHashtags(&hashtags, &mentions, text, true);
+        ASSERT_EQ(hashtags, tagsOfEveryLine(text, InlineElementHashtag)) << qPrintable(text.toHtmlEscaped());
+        ASSERT_EQ(mentions, tagsOfEveryLine(text, InlineElementMention)) << qPrintable(text.toHtmlEscaped());
+    }
 }
 
 TEST_F(NoteStoreTitle, StrongTagsAreAllCapitals)
