@@ -1,6 +1,8 @@
 #include "Store/NoteSearchRow.h"
 #include "files/UnicodeRegex.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -85,9 +87,7 @@ TEST(NoteStoreSearchRow, ContentMatchesTheExpressionsOnRandomText)
     const QString alphabet = u"a# >-=\n\r\u2028\u2029\u0085\v\f\t*(\u00a0"_qs + QChar(0xD83D) + QChar(0xDE00);
     std::mt19937 random(11);
     for (int round = 0; round < 20000; ++round) {
-        QString text;
-        for (int i = int(random() % 24); i > 0; --i)
-            text += alphabet.at(qsizetype(random() % alphabet.size()));
+        const QString text = TestSupport::randomString(random, alphabet, 23);
         expectSameContent(text);
     }
 }

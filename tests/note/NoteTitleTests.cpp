@@ -1,4 +1,5 @@
 #include "NoteTestSupport.h"
+#include "TestSupport.h"
 
 #include "Markdown/InlineParser.h"
 #include "files/UnicodeRegex.h"
@@ -248,9 +249,7 @@ TEST_F(NoteStoreTitle, TagsAreThoseOfEveryLineWhateverEndsTheLines)
     const QString alphabet = QStringLiteral("aB# @\n\r\u2028\u2029`!&_*");
     std::mt19937 random(3);
     for (int round = 0; round < 4000; ++round) {
-        QString text;
-        for (int i = int(random() % 24); i > 0; --i)
-            text += alphabet.at(qsizetype(random() % alphabet.size()));
+        const QString text = TestSupport::randomString(random, alphabet, 23);
         QStringList hashtags;
         QStringList mentions;
         Note::fillHashtags(&hashtags, &mentions, text, true);

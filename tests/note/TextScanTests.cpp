@@ -1,6 +1,8 @@
 #include "Store/TextScans.h"
 #include "files/UnicodeRegex.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -59,9 +61,7 @@ TEST(NoteTextScans, LineBreaksAndSentenceEndsAsTheExpressions)
     const QString alphabet = u"a.? \n\r\t\u2028\u2029\u0085\v\f\u00a0\u180e\u200b"_qs + QChar(0xD83D) + QChar(0xDE00);
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
-        QString text;
-        for (int i = int(random() % 16); i > 0; --i)
-            text += alphabet.at(qsizetype(random() % alphabet.size()));
+        const QString text = TestSupport::randomString(random, alphabet, 15);
         expectAsTheExpressions(text);
     }
 }

@@ -22,6 +22,14 @@ void writeFile(const QString& path, const QByteArray& bytes)
     ASSERT_EQ(file.write(bytes), bytes.size());
 }
 
+QString randomString(std::mt19937& random, const QString& alphabet, int longest)
+{
+    QString text;
+    for (int i = int(random() % unsigned(longest + 1)); i > 0; --i)
+        text += alphabet.at(qsizetype(random() % alphabet.size()));
+    return text;
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile file(path);

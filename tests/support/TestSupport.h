@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <random>
+
 // Helpers shared by the test programs.
 namespace TestSupport {
 
@@ -13,6 +15,10 @@ void writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // The permission bits of the entry (followed through links), or -1 when missing.
 int modeOf(const QString& path);
+
+// Up to longest units drawn from the alphabet: short strings over a few
+// chosen characters meet the edges of a scan far more often than real text.
+QString randomString(std::mt19937& random, const QString& alphabet, int longest);
 
 // Switches the dispatch clock to virtual time for the life of the object.
 class VirtualTime {
