@@ -49,12 +49,18 @@ struct FolderAppleCloud::Pass {
     HeldFolder cloudLinks[2] = {cloudLinkFolder(NoteStorageInbox), cloudLinkFolder(NoteStorageArchive)};
     QHash<QString, std::optional<FileTime>> cloudLinksRead[2];
 
+    // Reads the links of every dated document side by side, for the choice to take while no link changes.
+    void readCloudLinksAhead(const std::vector<DriveItem>& items);
+
     std::optional<FileTime> cloudLinkDate(const QString& key, int storage)
     {
         const int at = storage == NoteStorageArchive;
-        const std::optional<FileTime> date = cloudLinks[at].modificationTime(key);
-        cloudLinksRead[at].insert(key, date);
-        return date;
+        if (LinkFiles::changes(NoteServiceCloud) != cloudLinkChanges)
+            return cloudLinks[at].modificationTime(key);
+        auto found = cloudLinksRead[at].constFind(key);
+        if (found == cloudLinksRead[at].cend())
+            found = cloudLinksRead[at].insert(key, cloudLinks[at].modificationTime(key));
+        return *found;
     }
 
     // The link's date as a read in links now would find it, with no read while the choice's still holds.
@@ -150,6 +156,23 @@ private:
 
 } // namespace
 
+void FolderAppleCloud::Pass::readCloudLinksAhead(const std::vector<DriveItem>& items)
+{
+    QStringList keys[2];
+    for (const DriveItem& item : items) {
+        const DocumentPath parts = splitDocumentPath(item.path);
+        const int storage = Note::storageKeyForResourceName(parts.folder.toString());
+        if (item.changeDate && storage != 0)
+            keys[storage == NoteStorageArchive].append(parts.name.toString());
+    }
+    for (int at = 0; at < 2; ++at) {
+        const std::vector<std::optional<FileTime>> dates = cloudLinks[at].modificationTimes(keys[at]);
+        cloudLinksRead[at].reserve(keys[at].size());
+        for (qsizetype i = 0; i < keys[at].size(); ++i)
+            cloudLinksRead[at].insert(keys[at][i], dates[size_t(i)]);
+    }
+}
+
 // --- The update pass
 
 void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
@@ -165,6 +188,7 @@ void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
         pass->key = key;
         self->releaseDeletedDocuments();
         const std::vector<DriveItem> results = pass->query->results();
+        pass->readCloudLinksAhead(results);
         for (auto item = results.rbegin(); item != results.rend(); ++item) {
             if (!self->isCurrent(pass->key))
                 return;

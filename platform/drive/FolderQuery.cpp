@@ -1,5 +1,6 @@
 #include "FolderQuery.h"
 
+#include "DispatchApply.h"
 #include "Folders.h"
 
 #include <QDir>
@@ -52,20 +53,29 @@ std::optional<DriveItem> itemAt(int at, const char* name, const QString& path)
     return item;
 }
 
+// The looks at the entries go side by side: two system calls a file are
+// most of a scan.
 void listFolder(const QString& folder, std::vector<DriveItem>* items)
 {
-    const QByteArray encoded = QFile::encodeName(folder);
-    DIR* dir = ::opendir(encoded.constData());
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
         return;
+    std::vector<QByteArray> names;
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)
-            continue;
-        if (std::optional<DriveItem> item =
-                itemAt(::dirfd(dir), entry->d_name, folder + QLatin1Char('/') + QFile::decodeName(entry->d_name)))
+        if (entry->d_type == DT_REG || entry->d_type == DT_UNKNOWN)
+            names.emplace_back(entry->d_name);
+    }
+    std::vector<std::optional<DriveItem>> found(names.size());
+    const int at = ::dirfd(dir);
+    dispatchApply(names.size(), DiskLooks::PerSlice, DiskLooks::Helpers, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            found[i] = itemAt(at, names[i].constData(), folder + QLatin1Char('/') + QFile::decodeName(names[i]));
+    });
+    ::closedir(dir);
+    for (std::optional<DriveItem>& item : found) {
+        if (item)
             items->push_back(std::move(*item));
     }
-    ::closedir(dir);
 }
 
 // Oldest change first; the path orders equal dates, so that a listing and

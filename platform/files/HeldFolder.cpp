@@ -1,5 +1,7 @@
 #include "HeldFolder.h"
 
+#include "DispatchApply.h"
+
 #include <QFile>
 
 #include <utility>
@@ -53,6 +55,16 @@ std::optional<FileTime> HeldFolder::modificationTime(const QString& name) const
         || !(info.stx_mask & STATX_MTIME))
         return std::nullopt;
     return FileTime{info.stx_mtime.tv_sec, int32_t(info.stx_mtime.tv_nsec)};
+}
+
+std::vector<std::optional<FileTime>> HeldFolder::modificationTimes(const QStringList& names) const
+{
+    std::vector<std::optional<FileTime>> times(size_t(names.size()));
+    dispatchApply(times.size(), DiskLooks::PerSlice, DiskLooks::Helpers, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i)
+            times[i] = modificationTime(names[qsizetype(i)]);
+    });
+    return times;
 }
 
 QStringList HeldFolder::names(Entries entries) const

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <vector>
 
 // A folder held open for a run of looks at the entries in it: each look walks
 // one name instead of the whole path. A folder that cannot be opened looks
@@ -26,6 +27,8 @@ public:
 
     // As FileTimes::modificationTime on the entry's path.
     std::optional<FileTime> modificationTime(const QString& name) const;
+    // The same for each name, in order; the looks go side by side.
+    std::vector<std::optional<FileTime>> modificationTimes(const QStringList& names) const;
     // The names of the entries, unsorted; hidden ones (".name") left out.
     QStringList names(Entries entries) const;
 

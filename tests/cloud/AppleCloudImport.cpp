@@ -432,6 +432,24 @@ TEST_F(AppleCloudImport, TheUploadPassComparesWithTheLinkTheChoiceReDated)
     EXPECT_EQ(localText(key), QStringLiteral("edited here since"));
 }
 
+// "Home" and "Inbox" hold one note: the link the choice re-dates for the newer document is the one the older meets.
+TEST_F(AppleCloudImport, TheChoiceMeetsTheLinkItReDatedForTheSameNoteInTheOtherFolder)
+{
+    makeLinkedNotes(1); // the account's links, their folder among them
+    const QString key = QStringLiteral("x.txt");
+    const FileTime older{realNow() - 600, 0};
+    const FileTime newer{realNow() - 500, 0};
+    writeDocument(QStringLiteral("Inbox/") + key, "inbox text", older);
+    QDir().mkpath(document(QStringLiteral("Home")));
+    writeDocument(QStringLiteral("Home/") + key, "home text", newer);
+    RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, newer);
+    sync();
+
+    EXPECT_EQ(logged(QStringLiteral("apcloud:file resist update (ckcloud) Inbox/x.txt")), 1);
+    EXPECT_EQ(linkDate(NoteServiceCloud, key), newer);
+    EXPECT_FALSE(localText(key));
+}
+
 TEST_F(AppleCloudImport, AnOpenDocumentIsLeftToItsOwnImportUntilDeletedFromOutside)
 {
     sync();

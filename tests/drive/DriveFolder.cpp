@@ -168,6 +168,24 @@ TEST_F(DriveFolder, AScanListsRegularFilesOneLevelDownOldestFirst)
     EXPECT_EQ(items[1].downloadingStatus, QStringLiteral("current"));
 }
 
+// A folder of many documents is looked at in slices side by side: the scan still finds each once, dated as its own.
+TEST_F(DriveFolder, AScanOfAFullFolderFindsEveryDocumentOnce)
+{
+    constexpr int Documents = 700;
+    QStringList expected;
+    for (int i = Documents - 1; i >= 0; --i)
+        expected << QStringLiteral("Inbox/%1.txt").arg(i);
+    for (int i = 0; i < Documents; ++i)
+        write(QStringLiteral("Inbox/%1.txt").arg(i), "text", 2000 - i);
+    QDir().mkpath(document(QStringLiteral("Inbox/folder")));
+    ASSERT_TRUE(QFile::link(document(QStringLiteral("Inbox/1.txt")), document(QStringLiteral("Inbox/link.txt"))));
+
+    const std::vector<DriveItem> items = FolderQuery::scan(driveRoot() + QStringLiteral("/Documents"));
+    ASSERT_EQ(names(items), expected);
+    for (int i = 0; i < Documents; ++i)
+        ASSERT_EQ(items[size_t(i)].changeDate, (FileTime{2000 - (Documents - 1 - i), 500})) << i;
+}
+
 TEST_F(DriveFolder, UpdatesArePostedOnMainWithASnapshotAndHeldWhileDisabled)
 {
     write(QStringLiteral("Inbox/a.txt"), "a", 100);

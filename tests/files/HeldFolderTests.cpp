@@ -78,3 +78,30 @@ TEST(Files, AHeldFolderKeepsReadingTheFolderItOpened)
     EXPECT_EQ(sorted(held.names(HeldFolder::Entries::Files)), QStringList{"file.txt"});
     QDir(folder + " moved").removeRecursively();
 }
+
+// Enough names for several slices, the missing ones among them.
+TEST(Files, AHeldFolderDatesManyNamesAsOneByOne)
+{
+    const QString folder = TestSupport::home() + "/held-many";
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    QStringList names;
+    for (int i = 0; i < 700; ++i) {
+        const QString name = QString::number(i) + ".txt";
+        names << name;
+        if (i % 7 == 3)
+            continue;
+        TestSupport::writeFile(folder + "/" + name, "text");
+        FileTimes::setModificationTime(folder + "/" + name, FileTime{1710495012 + i, i * 1000});
+    }
+    const HeldFolder held(folder);
+    for (const QStringList& asked : {names, names.mid(0, 1), QStringList()}) {
+        const std::vector<std::optional<FileTime>> times = held.modificationTimes(asked);
+        ASSERT_EQ(times.size(), size_t(asked.size()));
+        for (qsizetype i = 0; i < asked.size(); ++i)
+            ASSERT_EQ(times[size_t(i)], held.modificationTime(asked[i])) << qPrintable(asked[i]);
+    }
+    EXPECT_EQ(held.modificationTimes(names)[3], std::nullopt);
+    EXPECT_EQ(held.modificationTimes(names)[699], (FileTime{1710495012 + 699, 699000}));
+    QDir(folder).removeRecursively();
+}

@@ -1,4 +1,5 @@
 #include "Dispatch.h"
+#include "DispatchApply.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -7,11 +8,13 @@
 #include <QStringList>
 
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <mutex>
 #include <thread>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -443,4 +446,47 @@ TEST(Dispatch, WaitUntilIdleRunsChainedWorkAcrossQueues)
     });
     Dispatch::waitUntilIdle();
     EXPECT_EQ(steps, QStringList({"main", "main again"}));
+}
+
+TEST(Dispatch, ApplyRunsEveryIndexOnceInWholeSlices)
+{
+    const struct {
+        size_t count;
+        size_t sliceSize;
+        int helpers;
+    } cases[] = {{0, 4, 3}, {1, 4, 3}, {7, 4, 0}, {8, 4, 3}, {9, 4, 3}, {1000, 7, 3}, {1000, 1000, 3}, {5, 0, 2}, {50, 1, 8}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.count << " by " << c.sliceSize << ", helpers " << c.helpers);
+        std::vector<std::atomic<int>> runs(c.count);
+        std::atomic<bool> oddSlice = false;
+        dispatchApply(c.count, c.sliceSize, c.helpers, [&](size_t begin, size_t end) {
+            const size_t size = std::max<size_t>(1, c.sliceSize);
+            if (begin % size != 0 || end <= begin || (end - begin != size && end != c.count))
+                oddSlice = true;
+            for (size_t i = begin; i < end; ++i)
+                runs[i].fetch_add(1);
+        });
+        EXPECT_FALSE(oddSlice);
+        for (size_t i = 0; i < c.count; ++i)
+            ASSERT_EQ(runs[i].load(), 1) << "index " << i;
+    }
+}
+
+// The first slice waits for the second to start: with no helper running it, it never would.
+TEST(Dispatch, ApplyRunsSlicesSideBySide)
+{
+    std::mutex mutex;
+    std::condition_variable started;
+    bool secondStarted = false;
+    bool firstSawSecond = false;
+    dispatchApply(2, 1, 1, [&](size_t begin, size_t) {
+        std::unique_lock lock(mutex);
+        if (begin == 1) {
+            secondStarted = true;
+            started.notify_all();
+            return;
+        }
+        firstSawSecond = started.wait_for(lock, std::chrono::seconds(10), [&] { return secondStarted; });
+    });
+    EXPECT_TRUE(firstSawSecond);
 }
