@@ -85,6 +85,11 @@ bool withoutMarks(const QString& text, bool dropRules, QString* cleaned)
     for (const QChar* p = text.constData(); p < end; ++p) {
         const char16_t c = p->unicode();
         const Unit unit = c < 128 ? AsciiUnits[c] : wideUnitKind(c);
+        const bool rule = unit == Unit::Rule;
+        // A run of rules ends before the unit is written, a pair's high half included.
+        if (!rule && rules >= 3 && dropRules)
+            out -= rules;
+        rules = rule ? rules + 1 : 0;
         if (unit == Unit::Surrogate) {
             const bool paired = p->isHighSurrogate() && p + 1 < end && p[1].isLowSurrogate();
             if (!paired && dropRules)
@@ -92,10 +97,6 @@ bool withoutMarks(const QString& text, bool dropRules, QString* cleaned)
             if (paired)
                 *out++ = *p++;
         }
-        const bool rule = unit == Unit::Rule;
-        if (!rule && rules >= 3 && dropRules)
-            out -= rules;
-        rules = rule ? rules + 1 : 0;
         const bool mark = unit == Unit::Mark;
         *out = mark ? QChar(u' ') : *p;
         out += !(mark && inRun);

@@ -69,7 +69,7 @@ TEST(NoteStoreSearchRow, ContentTakesHeadingsAndRulesOutAsTheExpressionsDo)
         u" # x"_qs, u">#"_qs, u"># x"_qs, u">## x"_qs, u">#x"_qs, u"> > # x"_qs, u">>  ##"_qs, u"> >#x"_qs,
         u"a # x"_qs, u"x#"_qs, u"--"_qs, u"---"_qs, u"-=-="_qs, u"a----b"_qs, u"a - --- b"_qs, u"= == ==="_qs,
         u"#---"_qs, u"# ---"_qs, u"--- # x"_qs, u"\uFFFE# x\uFFFF ---"_qs, u"*[#]* (x) {y}"_qs,
-        u"\u00e9# \U0001F600 ## \u00e9"_qs,
+        u"\u00e9# \U0001F600 ## \u00e9"_qs, u"---\U0001F600"_qs, u"a==\U0001F600==b"_qs, u"\U0001F600---"_qs,
         // A lone surrogate: such text keeps its headings and rules.
         QString(QChar(0xD800)) + u"\n# x ---"_qs, u"# x\n"_qs + QChar(0xDC00),
     };
