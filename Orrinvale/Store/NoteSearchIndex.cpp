@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -72,33 +75,94 @@ const std::array<SideTable, 3> SideTables = {{
 
 const QString WordsFunction = QStringLiteral("notes_words");
 
-// The text's words (its runs between blanks), each once, in the order they
-// first appear, joined by blanks.
-QByteArray distinctWords(QByteArrayView text)
+// A word's hash, eight bytes at a time: most words take one step.
+quint64 wordHash(const char* word, qsizetype size)
+{
+    quint64 hash = quint64(size);
+    for (qsizetype at = 0; at < size; at += 8) {
+        quint64 chunk = 0;
+        std::memcpy(&chunk, word + at, size_t(std::min<qsizetype>(8, size - at)));
+        hash = (hash ^ chunk) * 0x9E3779B97F4A7C15ULL;
+        hash ^= hash >> 29;
+    }
+    return hash;
+}
+
+// The words met so far, in a flat table kept at most half full: one look a
+// word, no node to allocate.
+class WordSet {
+public:
+    explicit WordSet(qsizetype expected) : slots_(std::bit_ceil(size_t(expected) * 2 + 16)) {}
+
+    // False when the word was there already.
+    bool insert(const char* word, qsizetype size)
+    {
+        if ((count_ + 1) * 2 > slots_.size())
+            grow();
+        const quint64 hash = wordHash(word, size);
+        Slot* slot = find(hash, word, size);
+        if (slot->word)
+            return false;
+        *slot = Slot{word, size, hash};
+        ++count_;
+        return true;
+    }
+
+private:
+    struct Slot {
+        const char* word = nullptr;
+        qsizetype size = 0;
+        quint64 hash = 0;
+    };
+
+    Slot* find(quint64 hash, const char* word, qsizetype size)
+    {
+        const size_t mask = slots_.size() - 1;
+        for (size_t at = size_t(hash) & mask;; at = (at + 1) & mask) {
+            Slot& slot = slots_[at];
+            if (!slot.word || (slot.hash == hash && slot.size == size && std::memcmp(slot.word, word, size_t(size)) == 0))
+                return &slot;
+        }
+    }
+
+    void grow()
+    {
+        std::vector<Slot> old(slots_.size() * 2);
+        old.swap(slots_);
+        for (const Slot& slot : old) {
+            if (slot.word)
+                *find(slot.hash, slot.word, slot.size) = slot;
+        }
+    }
+
+    std::vector<Slot> slots_;
+    size_t count_ = 0;
+};
+
+} // namespace
+
+QByteArray NoteSearchIndex::distinctWords(QByteArrayView text)
 {
     QByteArray words;
     words.reserve(text.size());
-    QSet<QByteArrayView> seen;
-    // Sized once rather than grown word by word; one look-up a word.
-    seen.reserve(text.size() / 6);
-    for (qsizetype start = 0; start < text.size();) {
-        qsizetype end = text.indexOf(' ', start);
-        if (end < 0)
-            end = text.size();
-        const QByteArrayView word = text.sliced(start, end - start);
-        start = end + 1;
-        if (word.isEmpty())
-            continue;
-        const qsizetype known = seen.size();
-        seen.insert(word);
-        if (seen.size() == known)
-            continue;
-        if (!words.isEmpty())
-            words += ' ';
-        words += word;
+    // Sized once for the usual text rather than grown word by word.
+    WordSet seen(text.size() / 6);
+    const char* const end = text.data() + text.size();
+    for (const char* start = text.data(); start < end;) {
+        const char* blank = static_cast<const char*>(std::memchr(start, ' ', size_t(end - start)));
+        const char* const wordEnd = blank ? blank : end;
+        const qsizetype size = wordEnd - start;
+        if (size > 0 && seen.insert(start, size)) {
+            if (!words.isEmpty())
+                words += ' ';
+            words.append(start, size);
+        }
+        start = wordEnd + 1;
     }
     return words;
 }
+
+namespace {
 
 // Every statement writing the side tables reads the text through it.
 bool registerWords(SLDatabase& db)
@@ -106,7 +170,7 @@ bool registerWords(SLDatabase& db)
     if (!db.hasFunctionNamed(WordsFunction)) {
         db.makeFunctionNamed(WordsFunction, 1, [](sqlite3_context* context, int, sqlite3_value** argv) {
             const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-            const QByteArray words = distinctWords(QByteArrayView(bytes, bytes ? sqlite3_value_bytes(argv[0]) : 0));
+            const QByteArray words = NoteSearchIndex::distinctWords(QByteArrayView(bytes, bytes ? sqlite3_value_bytes(argv[0]) : 0));
             sqlite3_result_text(context, words.constData(), int(words.size()), SQLITE_TRANSIENT);
         });
     }

@@ -2,6 +2,7 @@
 
 #include "TextRows.h"
 
+#include <QByteArrayView>
 #include <QHash>
 #include <QString>
 #include <QStringList>
@@ -72,6 +73,10 @@ public:
     // in row order; null when the key index cannot answer (no table, left
     // behind by a write it did not see, a failed statement).
     static std::optional<QHash<QString, QList<qint64>>> rowsOfKeys(SLDatabase& db, const QStringList& keys);
+
+    // The words of a row's content (its runs between blanks) as the run index
+    // takes them: each once, in the order they first appear, joined by blanks.
+    static QByteArray distinctWords(QByteArrayView text);
 
     // The full-text expression naming every run of three characters in the
     // LIKE pattern, whose "%" and "_" stand between runs; empty when it has

@@ -361,19 +361,19 @@ int createCacheAt(int folder, const QString& path, const QByteArray& data)
         return EINVAL;
     if (const int fault = injectedFault(path))
         return fault;
-    QByteArray temporary;
-    const int fd = createTemporary(folder, QString(), CacheMode, &temporary);
+    // Made under its own name: no other writer can have taken the name, and a
+    // reader that meets the file before its bytes takes it for missing, as
+    // after a crash.
+    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+    const int fd = ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, CacheMode);
     if (fd < 0)
         return errno;
     const bool written = writeAll(fd, data);
     int code = written ? 0 : errno;
     if (::close(fd) != 0 && code == 0)
         code = errno;
-    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-    if (code == 0 && moveIntoPlace(folder, temporary.constData(), name.constData(), false) != 0)
-        code = errno;
     if (code != 0)
-        ::unlinkat(folder, temporary.constData(), 0);
+        ::unlinkat(folder, name.constData(), 0);
     return code;
 }
 

@@ -27,9 +27,10 @@ bool create(const QString& path, const QByteArray& data, Error* error = nullptr,
 // take a record they cannot read for a missing one. A new cache file is the
 // user's alone (0600).
 bool writeCache(const QString& path, const QByteArray& data, Error* error = nullptr);
-// The same for a new cache file named by path inside the folder open as
-// folder, every name resolved from there: 0 when written, else the errno,
-// EEXIST when the name is taken (the entry is left alone).
+// A new cache file named by path inside the folder open as folder, every name
+// resolved from there: 0 when written, else the errno, EEXIST when the name is
+// taken (the entry is left alone). It is written under its own name, so a
+// reader may find it empty for a moment, as after a crash.
 int createCacheAt(int folder, const QString& path, const QByteArray& data);
 
 // True when path is a regular file holding exactly data (read through a

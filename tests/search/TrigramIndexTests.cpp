@@ -10,6 +10,7 @@
 
 #include <array>
 #include <random>
+#include <set>
 
 namespace {
 
@@ -241,6 +242,54 @@ TEST_F(SearchTrigramIndex, NamesTheRunsBetweenWildcards)
         EXPECT_EQ(NoteSearchIndex::runsOf(c.pattern), c.runs) << qPrintable(c.pattern);
 }
 
+
+// The words the run index takes: each once, in the order met, however many
+// there are (the table grows) and however alike (words that differ only past
+// their eighth byte, or in length, or hold a zero byte).
+TEST_F(SearchTrigramIndex, TakesEachWordOnceInTheOrderMet)
+{
+    const auto plainSet = [](const QByteArray& text) {
+        QByteArray words;
+        std::set<QByteArray> seen;
+        for (const QByteArray& word : text.split(' ')) {
+            if (!word.isEmpty() && seen.insert(word).second)
+                words += (words.isEmpty() ? "" : " ") + word;
+        }
+        return words;
+    };
+    const struct {
+        QByteArray text;
+        QByteArray words;
+    } cases[] = {
+        {"", ""},
+        {"   ", ""},
+        {"a", "a"},
+        {" a  b a ", "a b"},
+        {"abcdefgh abcdefghi abcdefgh abcdefghij", "abcdefgh abcdefghi abcdefghij"},
+        {QByteArray("x\0y x\0z x\0y", 11), QByteArray("x\0y x\0z", 7)},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(NoteSearchIndex::distinctWords(c.text), c.words) << c.text.toStdString();
+
+    // Far more different words than the table is first sized for.
+    QByteArray pairs;
+    for (char first = '0'; first < 'X'; ++first) {
+        for (char second = '0'; second < 'X'; ++second)
+            pairs += QByteArray(1, first) + second + ' ';
+    }
+    EXPECT_EQ(NoteSearchIndex::distinctWords(pairs + pairs.left(300)), plainSet(pairs));
+
+    // Words of a few letters, short ones repeated, long ones mostly not.
+    for (int round = 0; round < 300; ++round) {
+        QByteArray text;
+        for (int words = int(random() % 1500); words > 0; --words) {
+            for (int n = 1 + int(random() % unsigned(1 + round % 12)); n > 0; --n)
+                text += "ab\x01c"[random() % 4];
+            text += random() % 3 ? " " : "  ";
+        }
+        ASSERT_EQ(NoteSearchIndex::distinctWords(text), plainSet(text)) << text.toStdString();
+    }
+}
 
 // A database an earlier version left, without either index or with the
 // trigram index alone, has both filled from its notes when it is opened.
