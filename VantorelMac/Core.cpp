@@ -2,8 +2,10 @@
 
 #include "OfflineAppleCloud.h"
 
+#include "Cloud/LinkFiles.h"
 #include "Cloud/StoreCKCloud.h"
 #include "Store/NoteSearchIndex.h"
+#include "Store/TagLinkIndex.h"
 
 #include "Clock.h"
 #include "Folders.h"
@@ -256,7 +258,13 @@ void Core::dropDatabase()
 
 void Core::dropLinkFiles()
 {
-    fileQueue_->async([this] { QDir(QDir(cachesDirectory_).filePath(QStringLiteral("Link"))).removeRecursively(); });
+    fileQueue_->async([this] {
+        QDir(QDir(cachesDirectory_).filePath(QStringLiteral("Link"))).removeRecursively();
+        // A pass holding link dates read before, and the tag folders known
+        // to be there, would otherwise trust what is gone.
+        LinkFiles::droppedAll();
+        TagLinkIndex::shared().forget();
+    });
 }
 
 // --- Note events

@@ -61,6 +61,12 @@ void LinkFiles::changed(int service)
         ++changeCounts[service];
 }
 
+void LinkFiles::droppedAll()
+{
+    for (int service = 0; service <= NoteServiceTrash; ++service)
+        changed(service);
+}
+
 std::optional<FileTime> LinkFiles::modificationDate(const QString& key, int service, int storage)
 {
     return FileTimes::modificationTime(Note::linkFileForKey(key, service, storage));

@@ -41,6 +41,9 @@ public:
     // service, each counted once it is done: while the count stands, a date
     // read before is what a read now would find.
     static uint64_t changes(int service);
+    // Every link of every service went at once (their whole folder dropped):
+    // each service's count moves on.
+    static void droppedAll();
 
     // Creates the file (and its folder) dated changeDate, or re-dates it.
     // Without a date: logged, a new file is dated now, an existing one kept.

@@ -1,6 +1,8 @@
 #include "Core.h"
 #include "OfflineAppleCloud.h"
 
+#include "Cloud/LinkFiles.h"
+
 #include "EventJournal.h"
 #include "LogCapture.h"
 #include "ScriptedCloud.h"
@@ -309,9 +311,12 @@ TEST_F(NoteStoreCore, CloseDropAndDropLinkFiles)
     EXPECT_FALSE(QFile::exists(caches + QStringLiteral("/search.sqlite")));
     EXPECT_EQ(rowCount(*core), 0);
 
+    const uint64_t cloudLinkChanges = LinkFiles::changes(NoteServiceCloud);
     core->dropLinkFiles();
     core->fileQueue()->sync([] {});
     EXPECT_FALSE(QDir(caches + QStringLiteral("/Link")).exists());
+    // A pass that read link dates before no longer takes them for the disk's.
+    EXPECT_GT(LinkFiles::changes(NoteServiceCloud), cloudLinkChanges);
     EXPECT_TRUE(QFile::exists(caches + QStringLiteral("/Meta/Inbox/a.txt")));
 }
 
