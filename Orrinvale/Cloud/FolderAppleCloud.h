@@ -161,10 +161,12 @@ private:
     std::optional<FileTime> commitNow(const NotePtr& note, Error* error);
     void prepareNow(const NotePtr& note, const CommitHandler& handler);
     Error deleteFile(const QString& path);
+    // Keeps a text this computer never held as a fork before the document goes.
     Error deleteNow(const NotePtr& note);
     void relocate(const NotePtr& from, const NotePtr& to, bool rename, Handler handler);
-    // True when the document at path holds a text other than the note's (kept as a fork when this computer never held it).
+    // True when the document at path holds a text other than the note's.
     bool holdsAnotherText(const NotePtr& note, const QString& path) const;
+    void keepTextNeverHeld(const NotePtr& note, const QString& path) const;
     void dateMovedDocument(const NotePtr& to, const QString& path) const;
     void moveHistoryFile(const QString& source, const QString& destination) const;
 

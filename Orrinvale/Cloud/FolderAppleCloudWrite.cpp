@@ -258,6 +258,7 @@ Error FolderAppleCloud::deleteFile(const QString& path)
 Error FolderAppleCloud::deleteNow(const NotePtr& note)
 {
     const QString path = fileURLForKey(note->key(), note->storage());
+    keepTextNeverHeld(note, path);
     const Error error = deleteFile(path);
     if (error.isNull()) {
         LinkFiles::remove(note->key(), NoteServiceCloud, note->storage());
@@ -280,14 +281,22 @@ void FolderAppleCloud::moveHistoryFile(const QString& source, const QString& des
         QFile::remove(from);
 }
 
-// A move carries the document only when it holds the moved text. Another
-// computer's edit waiting there, never held here, meets the move as it would
-// a deletion: it stays beside, as a fork of the note it was written to.
+// A move carries the document only when it holds the moved text; another
+// one goes as a deletion would.
 bool FolderAppleCloud::holdsAnotherText(const NotePtr& note, const QString& path) const
 {
     const std::optional<AppleDocument> document = exists(path) ? AppleDocument::open(path) : std::nullopt;
+    return document && document->text() != note->text();
+}
+
+// Another computer's edit waiting in the document, never held here, stays
+// beside, as a fork of the note it was written to: its writer counts it as
+// sent, and takes the document's going for a deletion of it.
+void FolderAppleCloud::keepTextNeverHeld(const NotePtr& note, const QString& path) const
+{
+    const std::optional<AppleDocument> document = exists(path) ? AppleDocument::open(path) : std::nullopt;
     if (!document || document->text() == note->text())
-        return false;
+        return;
     const auto keep = [&] {
         const std::optional<FileTime> date = document->fileModificationDate();
         if (!document->text().isEmpty() && date
@@ -298,7 +307,6 @@ bool FolderAppleCloud::holdsAnotherText(const NotePtr& note, const QString& path
         services->fileQueue()->sync(keep);
     else
         keep();
-    return true;
 }
 
 // A document moved to another storage keeps its date, which a computer that

@@ -15,6 +15,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace SyncConflict {
 
 namespace {
@@ -105,7 +107,8 @@ QString forkKey(const QString& key, const QString& text)
     return Note::forkFileName(key, text);
 }
 
-void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn)
+void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn,
+                const QString& keptFor)
 {
     const QString fork = forkKey(key, text);
     if (!Note::isSafePathComponent(fork) || QFileInfo::exists(Note::documentFileForKey(fork, storage)))
@@ -119,6 +122,8 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
     note->setUpdatedOn(gone ? std::max(updatedOn, gone->seconds + 1) : updatedOn);
     LogInfo("sync:fork %1 -> %2", key, fork);
     NoteHistory history;
+    if (!keptFor.isEmpty())
+        history.add(keptFor);
     history.add(NoteHistory::hashOf(text));
     history.save(fork, storage);
     note->commitAndCloseNote([note](bool ok) {
@@ -127,12 +132,20 @@ void keepAsFork(const QString& key, int storage, const QString& text, int64_t up
     });
 }
 
-void keepLocalAsFork(const QString& key, int storage)
+void keepLocalAsFork(const QString& key, int storage, const QString& keptFor)
 {
     Note local(key, storage);
     local.restoreMeta();
     if (local.restoreText())
-        keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn());
+        keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn(), keptFor);
+}
+
+// Its history names a text besides its own: the one a conflict kept over it.
+static bool setAside(const QString& fork, int storage, const QString& text)
+{
+    const QString own = NoteHistory::hashOf(text);
+    const QStringList hashes = NoteHistory::load(fork, storage).hashes;
+    return std::any_of(hashes.begin(), hashes.end(), [&](const QString& hash) { return hash != own; });
 }
 
 void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
@@ -143,7 +156,7 @@ void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
     };
     // The fork first: seldom there, while the note's text is read whole.
     const QString fork = forkKey(key, text);
-    if (!holds(fork) || !holds(key))
+    if (!holds(fork) || !holds(key) || setAside(fork, storage, text))
         return;
     LogInfo("sync:fork held by its note again %1", fork);
     std::make_shared<Note>(fork, storage)->trashNote({});
@@ -212,10 +225,10 @@ Outcome meet(const Incoming& in)
         LogInfo("sync:old text met %1", in.key);
     } else if (theirs > mine) {
         // Written beside each other: the greater hash holds the note everywhere.
-        keepLocalAsFork(in.key, in.storage);
+        keepLocalAsFork(in.key, in.storage, theirs);
         return Outcome::TakeOverFork;
     } else {
-        keepAsFork(in.key, in.storage, in.text, in.updatedOn, in.createdOn ? in.createdOn : in.updatedOn);
+        keepAsFork(in.key, in.storage, in.text, in.updatedOn, in.createdOn ? in.createdOn : in.updatedOn, mine);
     }
     // Ours goes out again, dated after theirs so no link holds it back.
     history.add(mine);

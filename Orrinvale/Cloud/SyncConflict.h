@@ -46,18 +46,23 @@ inline bool mayBeCutCommit(const std::optional<FileTime>& textDate) { return tex
 // of the same note keeps one note.
 QString forkKey(const QString& key, const QString& text);
 // File queue: commits the text as that fork, unless a note of that name
-// exists, and sends it to the drive and the record store.
-void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn);
+// exists, and sends it to the drive and the record store. A fork a conflict
+// sets aside for the text the note keeps (keptFor, its hash) names that text
+// in its history, which goes out with it.
+void keepAsFork(const QString& key, int storage, const QString& text, int64_t updatedOn, int64_t createdOn,
+                const QString& keptFor = QString());
 
 // File queue: keepAsFork with the local note's text and dates, when it has a text.
-void keepLocalAsFork(const QString& key, int storage);
+void keepLocalAsFork(const QString& key, int storage, const QString& keptFor = QString());
 
 // File queue, once the note's text was taken in or kept over another: when
 // the fork a conflict made of that very text (where a move or delete met it)
 // still holds it, the note has brought the text back and the fork goes to
 // the Trash, its deletion out to the drive and the record store. Only the
 // note's own text settling does this: a fork coming in while the note still
-// holds its text may be all that is left of it once a deletion arrives.
+// holds its text may be all that is left of it once a deletion arrives. A
+// fork set aside for another text stays: the note holding its text meanwhile
+// moves on to that one, which was written over it.
 void dropForkTheNoteHolds(const QString& key, int storage, const QString& text);
 
 // Whether a text whose history is `hashes` (its own hash first) was sent over

@@ -226,6 +226,40 @@ TEST_F(AppleCloudWrite, DeleteRemovesTheDocumentAndTheCloudLink)
     }
 }
 
+// The document may hold another computer's edit that came after this one's
+// last look: its writer counts it as sent and takes the document's going for
+// a deletion of it, so a text never held here stays, as a fork of the note.
+TEST_F(AppleCloudWrite, ADeletionKeepsATextNeverHeldHereAsAForkOfTheNote)
+{
+    const struct {
+        const char* key;
+        const char* document; // what the folder's document holds when the deletion runs
+        bool heldHere;
+    } cases[] = {
+        {"same.txt", "mine", true},
+        {"older.txt", "older", true},
+        {"theirs.txt", "theirs", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const QString key = QString::fromLatin1(c.key);
+        ASSERT_TRUE(commit(makeNote(key, QString::fromLatin1(c.document))).second.isNull());
+        NoteHistory history;
+        history.add(NoteHistory::hashOf(QStringLiteral("mine")));
+        if (c.heldHere)
+            history.add(NoteHistory::hashOf(QString::fromLatin1(c.document)));
+        history.save(key, NoteStorageInbox);
+        EXPECT_TRUE(remove(makeNote(key, QString())).isNull());
+        Dispatch::waitUntilIdle();
+        EXPECT_FALSE(QFileInfo::exists(document(QStringLiteral("Inbox/") + key)));
+        const QStringList kept = QDir(Note::documentDirectoryForStorage(NoteStorageInbox)).entryList(QDir::Files);
+        EXPECT_EQ(kept, c.heldHere ? QStringList() : QStringList{SyncConflict::forkKey(key, QString::fromLatin1(c.document))});
+        EXPECT_EQ(localTexts(), c.heldHere ? QStringList() : QStringList{QString::fromLatin1(c.document)});
+        for (const QString& fork : kept)
+            ASSERT_TRUE(QFile::remove(Note::documentFileForKey(fork, NoteStorageInbox)));
+    }
+}
+
 TEST_F(AppleCloudWrite, WaitRunsAfterEverythingQueuedBeforeOnAllThreeQueues)
 {
     auto queued = std::make_shared<QueuedCKCloud>();

@@ -353,3 +353,59 @@ TEST_F(CKCloudApply, ATextHeldHereSentOverTheNotesPresentTextPassesTheLink)
         EXPECT_EQ(localTexts(), knowsMine ? QStringList({mine, theirs}) : QStringList{mine}) << knowsMine;
     }
 }
+
+// Three computers edit one note at once. The greatest text's computer sets the
+// middle one aside as a fork and sends its own over it; where the least was
+// written, that fork comes in before the middle text wins over the least as
+// the note. The note then goes on to the greatest text: the middle one must
+// still be held, as the fork.
+TEST_F(CKCloudApply, ATextSetAsideElsewhereOutlivesItsNoteHoldingItForAWhile)
+{
+    QStringList edits{QStringLiteral("left"), QStringLiteral("middle"), QStringLiteral("right")};
+    std::sort(edits.begin(), edits.end(), [](const QString& x, const QString& y) {
+        return NoteHistory::hashOf(x) > NoteHistory::hashOf(y);
+    });
+    const QString& greatest = edits[0];
+    const QString& middle = edits[1];
+    const QString& least = edits[2];
+    const QString base = NoteHistory::hashOf(QStringLiteral("base"));
+    const QString fork = SyncConflict::forkKey(QStringLiteral("Plan.txt"), middle);
+    const auto sent = [](const QString& name, const QString& text, int64_t commit, const QString& history) {
+        Record record = liveRecord(qPrintable(QStringLiteral("Inbox/") + name), text, commit);
+        record.setValue(NoteRecord::HistoryKey, history);
+        return record;
+    };
+    // Here, as the computer of one edit over the base.
+    const auto editedHere = [&](const QString& text) {
+        QDir(Core::shared().documentDirectory()).removeRecursively();
+        QDir(QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History")).removeRecursively();
+        RecordLinks.write(QStringLiteral("Plan.txt"), NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
+        auto local = CloudTest::note(QStringLiteral("Plan.txt"), text, CloudNow - 20);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { local->_commitAndCloseLocalNote(done); }));
+        NoteHistory history;
+        history.add(base);
+        history.received = base;
+        history.add(NoteHistory::hashOf(text));
+        history.save(QStringLiteral("Plan.txt"), NoteStorageInbox);
+    };
+    const QString middleSent = NoteHistory::hashOf(middle) + QLatin1Char(' ') + base;
+
+    editedHere(greatest);
+    reload(sent(QStringLiteral("Plan.txt"), middle, CloudNow - 10, middleSent));
+    Dispatch::waitUntilIdle();
+    ASSERT_EQ(localText(fork), middle);
+    const QString forkSent = SyncConflict::sending(fork, NoteStorageInbox, middle);
+    const QString greatestSent = SyncConflict::sending(QStringLiteral("Plan.txt"), NoteStorageInbox, greatest);
+
+    editedHere(least);
+    reload(sent(fork, middle, CloudNow - 15, forkSent));
+    reload(sent(QStringLiteral("Plan.txt"), middle, CloudNow - 10, middleSent));
+    reload(sent(QStringLiteral("Plan.txt"), greatest, CloudNow - 5, greatestSent));
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(localText(QStringLiteral("Plan.txt")), greatest);
+    QStringList expected = edits;
+    expected.sort();
+    QStringList held = localTexts();
+    held.sort();
+    EXPECT_EQ(held, expected);
+}
