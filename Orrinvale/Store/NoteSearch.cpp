@@ -68,19 +68,33 @@ QString scanCondition(SLDatabase& db, const QString& column, const QString& patt
 struct TagFilter {
     // Joined to each full-text pass: the column's words, then the query.
     QString matchPrefix;
+    // The column's words alone.
+    QString columnWords;
     QString sql;
     QVariantList arguments;
     // Restricts the content scan to the rows holding the tag.
     QString scanSql;
     QVariantList scanArguments;
+    // Restricts the index of titles to the rows holding the tag: those whose
+    // column holds its words, read from their lists alone, then the whole tag
+    // among the titles found. Without titlesIndexed the tag is matched by
+    // the padded column alone, which the title passes leave to the word table.
+    bool titlesIndexed = true;
+    QString titleSql;
+    QVariantList titleArguments;
 
     TagFilter(int kind, const QString& tag)
     {
         if (kind != NoteTagHashtag && kind != NoteTagMention)
             return;
+        titlesIndexed = false;
         const QString column = kind == NoteTagHashtag ? QStringLiteral("hashtag") : QStringLiteral("mention");
+        const QString stored = kind == NoteTagHashtag ? QStringLiteral("c4hashtag") : QStringLiteral("c5mention");
         QString name = tag.toLower();
-        const QString padded = QStringLiteral("(' ' || ") + column + QStringLiteral(" || ' ') LIKE ? ESCAPE '\\'");
+        const auto paddedLike = [](const QString& tags) {
+            return QStringLiteral("(' ' || ") + tags + QStringLiteral(" || ' ') LIKE ? ESCAPE '\\'");
+        };
+        const QString padded = paddedLike(column);
         const QString words = wordsOf(name);
         QString pattern = name;
         pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
@@ -105,9 +119,16 @@ struct TagFilter {
         QStringList filtered;
         for (const QString& word : words.split(QLatin1Char(' ')))
             filtered.append(column + QLatin1Char(':') + word);
-        matchPrefix = filtered.join(QLatin1Char(' ')) + QStringLiteral(" AND (");
+        columnWords = filtered.join(QLatin1Char(' '));
+        matchPrefix = columnWords + QStringLiteral(" AND (");
         sql = QStringLiteral(" AND ") + padded;
         arguments = {pattern};
+        titlesIndexed = true;
+        // The unary plus keeps the set out of the title index's plan: each
+        // title found is tested against it before its row is read.
+        titleSql = QStringLiteral(" AND +notes_titles.docid IN (SELECT docid FROM notes WHERE ") + column +
+                   QStringLiteral(" MATCH ?) AND ") + paddedLike(stored);
+        titleArguments = scanArguments;
     }
 
     // A pass's full-text expression, narrowed by the tag when it can be.
@@ -241,12 +262,12 @@ public:
         }
         const QString sql = PassStatements[pass] + filter_.sql;
         const QVariantList arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
-        // Without a tag the title passes ask the index of titles where it can.
-        const bool titlesOnly = filter_.sql.isEmpty() && pass != ContentPass;
+        // The title passes ask the index of titles where it can.
+        const bool titlesOnly = filter_.titlesIndexed && pass != ContentPass;
         if (pass == LooseTitlePass)
-            return runRows(keptRows(sql, arguments, titlesOnly), block);
+            return runRows(keptRows(sql, arguments, titlesOnly ? parameter : QString()), block);
         if (titlesOnly) {
-            if (const auto found = NoteSearchIndex::titleRows(database_, parameter, int(MaxRows - size()), true))
+            if (const auto found = titleRows(parameter, int(MaxRows - size()), true))
                 return runRows(*found, block);
         }
         SLResultSet rows = database_.executeQueryWithArgumentsInArray(sql, arguments);
@@ -277,7 +298,9 @@ public:
                                              filter_.expression(query->words),
                                              query->start,
                                              int(MaxRows - size()),
-                                             [this](const QString& key) { return seen.contains(key); }};
+                                             [this](const QString& key) { return seen.contains(key); },
+                                             filter_.columnWords,
+                                             query->words};
         int read = 0;
         const bool answered = NoteSearchShortWord::rows(database_, pass, [&](const TextRow& row) {
             block(row);
@@ -312,19 +335,27 @@ public:
     }
 
     // The loose title pass's rows, kept for the statement while the table is
-    // unchanged; from the index of titles when asked to and it can answer.
-    const std::vector<TextRow>& keptRows(const QString& sql, const QVariantList& arguments, bool titlesOnly)
+    // unchanged; from the index of titles when given its expression there
+    // and it can answer.
+    const std::vector<TextRow>& keptRows(const QString& sql, const QVariantList& arguments,
+                                         const QString& titlesExpression)
     {
         QString key = sql;
         for (const QVariant& argument : arguments)
             key += QChar(0) + argument.toString();
         return KeptRows::of(database_).rows(database_, key, [&] {
-            if (auto rows = titlesOnly ? NoteSearchIndex::titleRows(database_, arguments.first().toString(),
-                                                                     MaxRowsReadPerPass, false)
-                                       : std::nullopt)
+            if (auto rows = titlesExpression.isEmpty() ? std::nullopt
+                                                        : titleRows(titlesExpression, MaxRowsReadPerPass, false))
                 return rows;
             return readTextRows(database_, sql, arguments, MaxRowsReadPerPass, 3);
         });
+    }
+
+    // The index of titles' rows for the expression, within the tag.
+    std::optional<std::vector<TextRow>> titleRows(const QString& expression, int limit, bool withSnippet)
+    {
+        return NoteSearchIndex::titleRows(database_, expression, limit, withSnippet, filter_.titleSql,
+                                          filter_.titleArguments);
     }
 
     // As run, over rows read before.

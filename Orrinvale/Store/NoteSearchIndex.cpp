@@ -49,7 +49,8 @@ struct SideTable {
 //
 // The title index holds each note's title alone, split into words as the word
 // table splits it: a prefix there merges the lists of the titles' words only,
-// not those of every word of every note's text.
+// not those of every word of every note's text. A prefix of one or two bytes,
+// which would merge the lists of thousands of words, has a list of its own.
 //
 // The key index is a plain table of each row's key: the word table finds a key
 // only through the lists of its words, and "inbox" and "txt" are in every row.
@@ -61,7 +62,7 @@ const std::array<SideTable, 3> SideTables = {{
                     "notes_content"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs, rowid, text) SELECT 'delete', docid, "
                     "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
-    {QStringLiteral("notes_titles"), QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, tokenize=unicode61)"),
+    {QStringLiteral("notes_titles"), QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, tokenize=unicode61, prefix=\"1,2\")"),
      QStringLiteral("DELETE FROM notes_titles"),
      QStringLiteral("INSERT INTO notes_titles(docid, title) SELECT docid, c1title FROM notes_content"),
      QStringLiteral("DELETE FROM notes_titles WHERE docid IN (%1)")},
@@ -383,13 +384,33 @@ std::optional<QString> expressionFor(SLDatabase& db, const QString& pattern)
 
 } // namespace
 
+namespace {
+
+// The table as this version makes it: one an earlier version made otherwise
+// is made again, and filled afresh for want of a state.
+bool madeAsNow(SLDatabase& db, const SideTable& table)
+{
+    const QString made = db.stringForQuery(
+        QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"), table.name);
+    return !made.isEmpty() && table.create.startsWith(made);
+}
+
+bool makeAgain(SLDatabase& db, const SideTable& table)
+{
+    return db.executeUpdate(QStringLiteral("DROP TABLE IF EXISTS ") + table.name)
+           && db.executeUpdate(QStringLiteral("DELETE FROM notes_side WHERE name = ?"), table.name)
+           && db.executeStatements(table.create);
+}
+
+} // namespace
+
 void NoteSearchIndex::create(SLDatabase& db)
 {
     const bool made = together(db, [&] {
         bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
         for (const SideTable& table : SideTables) {
-            if (!db.tableExists(table.name))
-                made = made && db.executeStatements(table.create);
+            if (!madeAsNow(db, table))
+                made = made && makeAgain(db, table);
         }
         return made;
     });
@@ -562,15 +583,16 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::rows(SLDatabase& db, const 
 }
 
 std::optional<std::vector<TextRow>> NoteSearchIndex::titleRows(SLDatabase& db, const QString& expression, int limit,
-                                                               bool withSnippet)
+                                                               bool withSnippet, const QString& restriction,
+                                                               const QVariantList& arguments)
 {
     // A column named in the expression is one of the word table's own.
     if (expression.contains(QLatin1Char(':')) || !inStep(db))
         return std::nullopt;
     const QString sql =
         QStringLiteral("SELECT c0key, c1title, c3folder%1 FROM notes_titles JOIN notes_content ON notes_content.docid = "
-                       "notes_titles.docid WHERE notes_titles MATCH ? ORDER BY notes_titles.docid LIMIT %2")
-            .arg(withSnippet ? QStringLiteral(", snippet(notes_titles, '[', ']', '...', 0, 64)") : QString())
+                       "notes_titles.docid WHERE notes_titles MATCH ?%2 ORDER BY notes_titles.docid LIMIT %3")
+            .arg(withSnippet ? QStringLiteral(", snippet(notes_titles, '[', ']', '...', 0, 64)") : QString(), restriction)
             .arg(limit);
-    return readTextRows(db, sql, {expression}, limit, withSnippet ? 4 : 3);
+    return readTextRows(db, sql, QVariantList{expression} + arguments, limit, withSnippet ? 4 : 3);
 }

@@ -97,7 +97,9 @@ public:
     // WHERE title MATCH expression", in table order, the snippet as
     // "snippet(notes, '[', ']', '...', 1, 64)" gives it; null when the index
     // cannot answer (no table, an expression naming a column, a failed
-    // statement).
+    // statement). The restriction, with its own arguments, is a condition on
+    // notes_titles.docid and the notes_content columns of the row.
     static std::optional<std::vector<TextRow>> titleRows(SLDatabase& db, const QString& expression, int limit,
-                                                         bool withSnippet);
+                                                         bool withSnippet, const QString& restriction = {},
+                                                         const QVariantList& arguments = {});
 };

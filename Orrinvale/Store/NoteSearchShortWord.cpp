@@ -26,6 +26,10 @@ constexpr int LeastCopiesJudged = 32;
 // The rows each thread matches at a time, at least: a run costs a
 // transaction and a statement of its own.
 constexpr int RowsPerRun = 16;
+// The most notes of a tag read in full: reading and testing a note costs a
+// tenth of the word table's own test of it, and reading a large tag whole
+// would cost more than the lists of the query's words.
+constexpr int SmallTagNotes = 500;
 
 const QString CandidateStatement =
     QStringLiteral("SELECT docid, key, title, content, folder, hashtag, mention FROM notes WHERE content MATCH ?");
@@ -211,24 +215,60 @@ struct Batch {
     bool exhausted = false;
 };
 
+// The notes that may match: those holding the whole words, or every note of
+// a small tag with the words (lower-case ASCII ones) to test on its text.
+struct Candidates {
+    SLResultSet rows;
+    QList<QByteArray> words;
+
+    Candidates(SLDatabase& db, const NoteSearchShortWord::Pass& pass)
+    {
+        const bool smallTag =
+            !pass.tagExpression.isEmpty() &&
+            db.intForQuery(QStringLiteral("SELECT count(*) FROM (SELECT docid FROM notes WHERE notes MATCH ? LIMIT ?)"),
+                           pass.tagExpression, SmallTagNotes + 1) <= SmallTagNotes &&
+            !db.hadError();
+        rows = db.executeQueryWithArgumentsInArray(
+            CandidateStatement + pass.restriction,
+            QVariantList{smallTag ? pass.tagExpression : pass.wordsExpression} + pass.restrictionArguments);
+        if (!smallTag)
+            return;
+        // A word outside ASCII may match text the test cannot tell: the
+        // copy's own match decides.
+        for (const QString& word : pass.words.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (std::all_of(word.begin(), word.end(), [](QChar c) { return c.unicode() < 0x80; }))
+                words.append(word.toLatin1().toLower());
+        }
+    }
+
+    bool mayMatch(QByteArrayView text, QByteArrayView start) const
+    {
+        return NoteSearchShortWord::mayHoldWordStarting(text, start) &&
+               std::all_of(words.begin(), words.end(), [&](const QByteArray& word) {
+                   return NoteSearchShortWord::mayHoldWordStarting(text, word);
+               });
+    }
+};
+
 // The next candidates that may match, copied, up to wanted of them or until
 // readLimit were read; the notes the caller lists already are passed over.
-Batch nextBatch(SLResultSet& candidates, const NoteSearchShortWord::Pass& pass, int wanted, int readLimit,
+Batch nextBatch(Candidates& candidates, const NoteSearchShortWord::Pass& pass, int wanted, int readLimit,
                 Error& error)
 {
+    SLResultSet& rows = candidates.rows;
     Batch batch;
     for (int read = 0; batch.rows.size() < wanted && read < readLimit; ++read) {
-        if (!candidates.nextWithError(&error)) {
+        if (!rows.nextWithError(&error)) {
             batch.exhausted = true;
             break;
         }
-        if (pass.listed && pass.listed(candidates.stringForColumnIndex(KeyColumn)))
+        if (pass.listed && pass.listed(rows.stringForColumnIndex(KeyColumn)))
             continue;
-        if (!NoteSearchShortWord::mayHoldWordStarting(candidates.dataNoCopyForColumnIndex(ContentColumn), pass.start))
+        if (!candidates.mayMatch(rows.dataNoCopyForColumnIndex(ContentColumn), pass.start))
             continue;
         QVariantList row;
         for (int column = 0; column < CandidateColumns; ++column)
-            row.append(candidates.objectForColumnIndex(column));
+            row.append(rows.objectForColumnIndex(column));
         batch.rows.append(std::move(row));
     }
     return batch;
@@ -282,8 +322,7 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
         db.stringForQuery(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'notes'"));
     if (schema.isEmpty() || pass.wanted <= 0)
         return false;
-    SLResultSet candidates = db.executeQueryWithArgumentsInArray(
-        CandidateStatement + pass.restriction, QVariantList{pass.wordsExpression} + pass.restrictionArguments);
+    Candidates candidates(db, pass);
     Error error;
     int handed = 0;
     bool first = true;
@@ -301,19 +340,19 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
         const bool fewMatch = found && batch.rows.size() >= LeastCopiesJudged &&
                               qsizetype(found->size()) * CopiesPerMatchAtMost < batch.rows.size();
         if (first && (!found || (!exhausted && (batch.rows.size() < wanted || fewMatch)))) {
-            candidates.close();
+            candidates.rows.close();
             return false;
         }
         first = false;
         for (const TextRow& row : found.value_or(std::vector<TextRow>())) {
             ++handed;
             if (!take(row)) {
-                candidates.close();
+                candidates.rows.close();
                 return true;
             }
         }
         exhausted = exhausted || !found;
     }
-    candidates.close();
+    candidates.rows.close();
     return true;
 }

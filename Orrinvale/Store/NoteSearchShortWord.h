@@ -47,6 +47,13 @@ public:
         // The notes the caller lists already, by their key column: passed
         // over before their text is copied, as the caller would drop them.
         std::function<bool(const QString& key)> listed = {};
+        // Names the notes of the tag the restriction keeps to, by its words
+        // alone; with the query's whole words, as typed. A small tag's notes
+        // are read in full and their text tested for the words here, where
+        // the word table would read the whole lists of common words or read
+        // every word of each note again.
+        QString tagExpression = {};
+        QString words = {};
     };
     // Hands take() the pass's rows in table order while it answers that it
     // wants more.

@@ -1,5 +1,9 @@
 #include "SearchTestSupport.h"
 
+#include "Store/NoteSearchIndex.h"
+
+#include <random>
+
 namespace {
 
 using Search = SearchTest;
@@ -214,6 +218,63 @@ TEST_F(Search, TagFilterMatchesWholeTags)
     const Results loose = search(QStringLiteral("lan"), NoteTagHashtag, QStringLiteral("work"));
     EXPECT_EQ(rows(loose.notes), QStringList{"3:Work.txt"});
     EXPECT_EQ(rows(loose.archived), QStringList{"3:Archived work.txt"});
+}
+
+// Inside a tag the title passes read the index of titles narrowed to the
+// tag's notes: the same rows, titles, snippets and scores as the word
+// table's own statements give without that index.
+TEST_F(Search, TitlesInATagAreTheWordTablesOwn)
+{
+    const QStringList words = {"plan", "planet", "meeting", "milk", "mint", "todo", "the", "then", "Élan", "über"};
+    const QStringList tags = {"work", "work-life", "to_do", "homework", "a\"b", "naïve", "w*", "__"};
+    std::mt19937 random(5);
+    const auto pick = [&](const QStringList& from) { return from.at(qsizetype(random() % from.size())); };
+    Core::shared().syncDatabase([&](SLDatabase& db) {
+        ASSERT_TRUE(db.beginTransaction());
+        for (int i = 0; i < 240; ++i) {
+            QStringList title, noteTags;
+            for (int n = 1 + int(random() % 4); n > 0; --n)
+                title.append(pick(words));
+            for (int n = int(random() % 3); n > 0; --n)
+                noteTags.append(pick(tags));
+            const QString folder = i % 4 ? QStringLiteral("inbox") : QStringLiteral("archive");
+            const QString tagged = noteTags.join(QLatin1Char(' '));
+            ASSERT_TRUE(db.executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder, hashtag, "
+                                                        "mention) VALUES(?, ?, ?, ?, ?, ?)"),
+                                         folder + QStringLiteral("/N%1.txt").arg(i), title.join(QLatin1Char(' ')),
+                                         QStringLiteral("body"), folder, i % 2 ? tagged : QString(),
+                                         i % 2 ? QString() : tagged));
+        }
+        ASSERT_TRUE(db.commit());
+    });
+    const QStringList queries = {"pl", "plan", "plan m", "m", "the mi", "élan", "uber", "\"plan meeting\"", "t*", "pla"};
+    int titleRows = 0;
+    const auto everything = [&] {
+        QStringList out;
+        for (const int kind : {int(NoteTagHashtag), int(NoteTagMention)}) {
+            for (const QString& tag : tags) {
+                for (const QString& query : queries) {
+                    const Results results = search(query, kind, tag);
+                    for (const auto* list : {&results.notes, &results.archived}) {
+                        for (const ListItemPtr& item : *list) {
+                            titleRows += item->tag() != ListItemContentMatch;
+                            out.append(QStringList{tag, query, QString::number(item->tag()), item->key(), item->title(),
+                                                   item->snippet(), QString::number(item->score())}
+                                           .join(QLatin1Char('|')));
+                        }
+                    }
+                }
+            }
+        }
+        return out;
+    };
+    Core::shared().syncDatabase(
+        [](SLDatabase& db) { ASSERT_TRUE(db.executeUpdate(QStringLiteral("DROP TABLE notes_titles"))); });
+    const QStringList plain = everything();
+    Core::shared().syncDatabase([](SLDatabase& db) { NoteSearchIndex::create(db); });
+    titleRows = 0;
+    EXPECT_EQ(everything(), plain);
+    EXPECT_GT(titleRows, 300);
 }
 
 TEST_F(Search, TagWildcardsAreLiteral)

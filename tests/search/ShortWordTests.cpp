@@ -59,31 +59,43 @@ QStringList joined(const std::vector<TextRow>& rows)
 
 // Every row the plain statement gives, in its order and with its snippet,
 // comes out of the notes holding the whole words, in batches of any size,
-// with or without a restriction.
+// with or without a restriction; within a tag also out of the tag's notes
+// read whole.
 TEST(SearchShortWord, RowsAndSnippetsAreThePlainStatementsOwn)
 {
     const auto db = corpus();
     const QString tag = QStringLiteral(" AND (' ' || hashtag || ' ') LIKE ?");
-    for (const char* text : {"buy m", "Buy M", "buy mi", "buy k", "buy e", "buy 2", "buy mo", "plan to", "call m"}) {
+    const struct {
+        const char* name;
+        QString restriction;
+        QString tagExpression;
+    } restrictions[] = {{"none", {}, {}}, {"tag", tag, {}}, {"tag read whole", tag, QStringLiteral("hashtag:work")}};
+    for (const char* text : {"buy m", "Buy M", "buy mi", "buy k", "buy e", "buy 2", "buy mo", "plan to", "call m",
+                             "\u00e9mile a", "BUY the m", "rum m"}) {
         const QString query = QString::fromUtf8(text);
         const auto split = NoteSearchShortWord::split(query);
         ASSERT_TRUE(split) << qPrintable(query);
         for (const int wanted : {1, 4, 200}) {
-            for (const QString& restriction : {QString(), tag}) {
+            for (const auto& r : restrictions) {
                 const QVariantList arguments =
-                    restriction.isEmpty() ? QVariantList() : QVariantList{QStringLiteral("% work %")};
-                const QString expression = query + QLatin1Char('*');
-                const auto plain = readTextRows(*db, ContentStatement + restriction,
+                    r.restriction.isEmpty() ? QVariantList() : QVariantList{QStringLiteral("% work %")};
+                const auto narrowed = [&](const QString& words) {
+                    return r.tagExpression.isEmpty() ? words
+                                                     : r.tagExpression + QStringLiteral(" AND (") + words + QLatin1Char(')');
+                };
+                const QString expression = narrowed(query + QLatin1Char('*'));
+                const auto plain = readTextRows(*db, ContentStatement + r.restriction,
                                                 QVariantList{expression} + arguments, 1000, 4);
                 ASSERT_TRUE(plain);
                 std::vector<TextRow> rows;
-                const NoteSearchShortWord::Pass pass{ContentStatement, restriction, arguments,     expression,
-                                                     split->words,     split->start, wanted};
+                const NoteSearchShortWord::Pass pass{ContentStatement, r.restriction, arguments, expression,
+                                                     narrowed(split->words), split->start, wanted, {},
+                                                     r.tagExpression, split->words};
                 ASSERT_TRUE(NoteSearchShortWord::rows(*db, pass, [&](const TextRow& row) {
                     rows.push_back(row);
                     return true;
                 })) << qPrintable(query);
-                EXPECT_EQ(joined(rows), joined(*plain)) << qPrintable(query) << wanted << qPrintable(restriction);
+                EXPECT_EQ(joined(rows), joined(*plain)) << qPrintable(query) << wanted << r.name;
             }
         }
     }

@@ -295,7 +295,9 @@ TEST_F(SearchTrigramIndex, TakesEachWordOnceInTheOrderMet)
 // trigram index alone, has both filled from its notes when it is opened.
 TEST_F(SearchTrigramIndex, AnEarlierDatabaseHasItsIndexesFilledWhenOpened)
 {
-    for (const bool withTrigrams : {false, true}) {
+    enum Earlier { NoIndex, TrigramsOfTheWholeText, TitlesWithoutPrefixLists };
+    for (const Earlier earlier : {NoIndex, TrigramsOfTheWholeText, TitlesWithoutPrefixLists}) {
+        const bool withTrigrams = earlier == TrigramsOfTheWholeText;
         const auto db = SLDatabase::databaseWithPath();
         ASSERT_TRUE(db->open());
         ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, "
@@ -309,16 +311,28 @@ TEST_F(SearchTrigramIndex, AnEarlierDatabaseHasItsIndexesFilledWhenOpened)
             ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes_trigram(rowid, text) SELECT docid, "
                                                          "c2content || char(1, 1) FROM notes_content")));
         }
+        if (earlier == TitlesWithoutPrefixLists) {
+            // Filled and recorded as following the notes, with a title the
+            // notes no longer hold.
+            NoteSearchIndex::create(*db);
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("DROP TABLE notes_titles")));
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, "
+                                                         "tokenize=unicode61)")));
+            ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes_titles(docid, title) VALUES (2, 'Plot')")));
+        }
         NoteSearchIndex::create(*db);
         // The earlier index of the whole text is gone.
         EXPECT_FALSE(db->tableExists(QStringLiteral("notes_trigram")));
         const auto titles = NoteSearchIndex::titleRows(*db, QStringLiteral("pl*"), 10, false);
         ASSERT_TRUE(titles);
-        EXPECT_EQ(joined(*titles, 3), QStringList{"inbox/A.txt|Plan ahead|inbox"}) << withTrigrams;
+        EXPECT_EQ(joined(*titles, 3), QStringList{"inbox/A.txt|Plan ahead|inbox"}) << earlier;
+        EXPECT_TRUE(db->stringForQuery(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'notes_titles'"))
+                        .contains(QStringLiteral("prefix")))
+            << earlier;
         const auto texts = NoteSearchIndex::rows(*db, QStringLiteral("%pie%"),
                                                  QStringLiteral("notes_content.c2content LIKE ?"), {}, {}, 10);
         ASSERT_TRUE(texts);
-        EXPECT_EQ(joined(*texts), QStringList{"inbox/A.txt|inbox"}) << withTrigrams;
+        EXPECT_EQ(joined(*texts), QStringList{"inbox/A.txt|inbox"}) << earlier;
     }
 }
 
