@@ -75,13 +75,12 @@ struct TagFilter {
     // Restricts the content scan to the rows holding the tag.
     QString scanSql;
     QVariantList scanArguments;
-    // Restricts the index of titles to the rows holding the tag: those whose
-    // column holds its words, read from their lists alone, then the whole tag
-    // among the titles found. Without titlesIndexed the tag is matched by
-    // the padded column alone, which the title passes leave to the word table.
+    // Restricts the index of titles, which holds the tags too, to the rows
+    // holding the tag: by its words there, then by the whole tag. Without
+    // titlesIndexed the tag is matched by the padded column alone, which the
+    // title passes leave to the word table.
     bool titlesIndexed = true;
     QString titleSql;
-    QVariantList titleArguments;
 
     TagFilter(int kind, const QString& tag)
     {
@@ -124,11 +123,7 @@ struct TagFilter {
         sql = QStringLiteral(" AND ") + padded;
         arguments = {pattern};
         titlesIndexed = true;
-        // The unary plus keeps the set out of the title index's plan: each
-        // title found is tested against it before its row is read.
-        titleSql = QStringLiteral(" AND +notes_titles.docid IN (SELECT docid FROM notes WHERE ") + column +
-                   QStringLiteral(" MATCH ?) AND ") + paddedLike(stored);
-        titleArguments = scanArguments;
+        titleSql = QStringLiteral(" AND ") + paddedLike(stored);
     }
 
     // A pass's full-text expression, narrowed by the tag when it can be.
@@ -354,8 +349,8 @@ public:
     // The index of titles' rows for the expression, within the tag.
     std::optional<std::vector<TextRow>> titleRows(const QString& expression, int limit, bool withSnippet)
     {
-        return NoteSearchIndex::titleRows(database_, expression, limit, withSnippet, filter_.titleSql,
-                                          filter_.titleArguments);
+        return NoteSearchIndex::titleRows(database_, expression, limit, withSnippet,
+                                          {filter_.columnWords, filter_.titleSql, filter_.arguments});
     }
 
     // As run, over rows read before.

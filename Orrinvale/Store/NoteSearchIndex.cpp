@@ -47,10 +47,12 @@ struct SideTable {
 // them, and every pair, starts a run: the notes holding one or two characters
 // are those of the runs that start with them.
 //
-// The title index holds each note's title alone, split into words as the word
-// table splits it: a prefix there merges the lists of the titles' words only,
-// not those of every word of every note's text. A prefix of one or two bytes,
-// which would merge the lists of thousands of words, has a list of its own.
+// The title index holds each note's title and tags, split into words as the
+// word table splits them: a prefix there merges the lists of the titles'
+// words only, not those of every word of every note's text, and a query
+// within a tag tests the few notes of the tag without reading their text. A
+// prefix of one or two bytes, which would merge the lists of thousands of
+// words, has a list of its own.
 //
 // The key index is a plain table of each row's key: the word table finds a key
 // only through the lists of its words, and "inbox" and "txt" are in every row.
@@ -62,9 +64,12 @@ const std::array<SideTable, 3> SideTables = {{
                     "notes_content"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs, rowid, text) SELECT 'delete', docid, "
                     "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
-    {QStringLiteral("notes_titles"), QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, tokenize=unicode61, prefix=\"1,2\")"),
+    {QStringLiteral("notes_titles"),
+     QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, hashtag, mention, tokenize=unicode61, "
+                    "prefix=\"1,2\")"),
      QStringLiteral("DELETE FROM notes_titles"),
-     QStringLiteral("INSERT INTO notes_titles(docid, title) SELECT docid, c1title FROM notes_content"),
+     QStringLiteral("INSERT INTO notes_titles(docid, title, hashtag, mention) SELECT docid, c1title, c4hashtag, "
+                    "c5mention FROM notes_content"),
      QStringLiteral("DELETE FROM notes_titles WHERE docid IN (%1)")},
     {QStringLiteral("notes_keys"),
      QStringLiteral("CREATE TABLE notes_keys(docid INTEGER PRIMARY KEY, key TEXT); "
@@ -583,16 +588,19 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::rows(SLDatabase& db, const 
 }
 
 std::optional<std::vector<TextRow>> NoteSearchIndex::titleRows(SLDatabase& db, const QString& expression, int limit,
-                                                               bool withSnippet, const QString& restriction,
-                                                               const QVariantList& arguments)
+                                                               bool withSnippet, const TitleNarrowing& narrowing)
 {
     // A column named in the expression is one of the word table's own.
     if (expression.contains(QLatin1Char(':')) || !inStep(db))
         return std::nullopt;
     const QString sql =
         QStringLiteral("SELECT c0key, c1title, c3folder%1 FROM notes_titles JOIN notes_content ON notes_content.docid = "
-                       "notes_titles.docid WHERE notes_titles MATCH ?%2 ORDER BY notes_titles.docid LIMIT %3")
-            .arg(withSnippet ? QStringLiteral(", snippet(notes_titles, '[', ']', '...', 0, 64)") : QString(), restriction)
+                       "notes_titles.docid WHERE notes_titles.title MATCH ?%2 ORDER BY notes_titles.docid LIMIT %3")
+            .arg(withSnippet ? QStringLiteral(", snippet(notes_titles, '[', ']', '...', 0, 64)") : QString(),
+                 narrowing.restriction)
             .arg(limit);
-    return readTextRows(db, sql, QVariantList{expression} + arguments, limit, withSnippet ? 4 : 3);
+    const QString narrowed = narrowing.columnWords.isEmpty()
+                                 ? expression
+                                 : narrowing.columnWords + QStringLiteral(" AND (") + expression + QLatin1Char(')');
+    return readTextRows(db, sql, QVariantList{narrowed} + narrowing.arguments, limit, withSnippet ? 4 : 3);
 }

@@ -93,13 +93,20 @@ public:
                                                     const QString& restriction, const QVariantList& arguments,
                                                     int limit);
 
+    // Narrows a title query to the notes of one tag.
+    struct TitleNarrowing {
+        // Words of the tag's column ("hashtag:work"), all of which a note holds.
+        QString columnWords;
+        // A condition on the notes_content columns of the row, and its arguments.
+        QString restriction;
+        QVariantList arguments;
+    };
     // Up to limit rows (key, title, folder[, title snippet]) of "FROM notes
     // WHERE title MATCH expression", in table order, the snippet as
     // "snippet(notes, '[', ']', '...', 1, 64)" gives it; null when the index
     // cannot answer (no table, an expression naming a column, a failed
-    // statement). The restriction, with its own arguments, is a condition on
-    // notes_titles.docid and the notes_content columns of the row.
+    // statement). With the column's words ANDed to the expression, as
+    // "columnWords AND (expression)" would be, and the restriction.
     static std::optional<std::vector<TextRow>> titleRows(SLDatabase& db, const QString& expression, int limit,
-                                                         bool withSnippet, const QString& restriction = {},
-                                                         const QVariantList& arguments = {});
+                                                         bool withSnippet, const TitleNarrowing& narrowing = {});
 };
