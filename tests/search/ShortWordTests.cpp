@@ -240,7 +240,7 @@ TEST(SearchShortWord, TextTestKeepsEveryNoteTheTokenizerFindsTheStartIn)
     const auto db = SLDatabase::databaseWithPath();
     ASSERT_TRUE(db->open());
     ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE temp.words USING fts3tokenize(unicode61)")));
-    for (const QByteArray& start : {QByteArray("m"), QByteArray("mi")}) {
+    for (const QByteArray& start : {QByteArray("m"), QByteArray("mi"), QByteArray("mil")}) {
         QList<QByteArray> pieces;
         for (char32_t c = 0x80; c < 0x30000; ++c) {
             if (c >= 0xD800 && c < 0xE000)
