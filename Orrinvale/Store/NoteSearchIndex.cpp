@@ -52,7 +52,8 @@ struct SideTable {
 // words only, not those of every word of every note's text, and a query
 // within a tag tests the few notes of the tag without reading their text. A
 // prefix of one or two bytes, which would merge the lists of thousands of
-// words, has a list of its own.
+// words, has a list of its own. Nothing ranks its rows, so it keeps no sizes
+// of them (the older form of its match statistics).
 //
 // The key index is a plain table of each row's key: the word table finds a key
 // only through the lists of its words, and "inbox" and "txt" are in every row.
@@ -66,7 +67,7 @@ const std::array<SideTable, 3> SideTables = {{
                     "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
     {QStringLiteral("notes_titles"),
      QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, hashtag, mention, tokenize=unicode61, "
-                    "prefix=\"1,2\")"),
+                    "prefix=\"1,2\", matchinfo=fts3)"),
      QStringLiteral("DELETE FROM notes_titles"),
      QStringLiteral("INSERT INTO notes_titles(docid, title, hashtag, mention) SELECT docid, c1title, c4hashtag, "
                     "c5mention FROM notes_content"),
