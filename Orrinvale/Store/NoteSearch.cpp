@@ -66,27 +66,19 @@ QString scanCondition(SLDatabase& db, const QString& column, const QString& patt
 // no words to look up, and one with a character the table may split
 // differently is looked up by the padded column alone.
 struct TagFilter {
-    // Joined to each full-text pass: the column's words, then the query.
-    QString matchPrefix;
-    // The column's words alone.
-    QString columnWords;
     QString sql;
     QVariantList arguments;
     // Restricts the content scan to the rows holding the tag.
     QString scanSql;
     QVariantList scanArguments;
-    // Restricts the index of titles, which holds the tags too, to the rows
-    // holding the tag: by its words there, then by the whole tag. Without
-    // titlesIndexed the tag is matched by the padded column alone, which the
-    // title passes leave to the word table.
-    bool titlesIndexed = true;
-    QString titleSql;
+    // The column's words, joined to each full-text pass; with the whole tag
+    // as the index of titles, which holds the tags too, tests it.
+    NoteSearchIndex::TitleNarrowing titles;
 
     TagFilter(int kind, const QString& tag)
     {
         if (kind != NoteTagHashtag && kind != NoteTagMention)
             return;
-        titlesIndexed = false;
         const QString column = kind == NoteTagHashtag ? QStringLiteral("hashtag") : QStringLiteral("mention");
         const QString stored = kind == NoteTagHashtag ? QStringLiteral("c4hashtag") : QStringLiteral("c5mention");
         QString name = tag.toLower();
@@ -118,19 +110,17 @@ struct TagFilter {
         QStringList filtered;
         for (const QString& word : words.split(QLatin1Char(' ')))
             filtered.append(column + QLatin1Char(':') + word);
-        columnWords = filtered.join(QLatin1Char(' '));
-        matchPrefix = columnWords + QStringLiteral(" AND (");
         sql = QStringLiteral(" AND ") + padded;
         arguments = {pattern};
-        titlesIndexed = true;
-        titleSql = QStringLiteral(" AND ") + paddedLike(stored);
+        titles = {filtered.join(QLatin1Char(' ')), QStringLiteral(" AND ") + paddedLike(stored), arguments};
     }
 
+    // False where the tag is matched by the padded column alone, which the
+    // title passes leave to the word table.
+    bool titlesIndexed() const { return sql.isEmpty() || !titles.columnWords.isEmpty(); }
+
     // A pass's full-text expression, narrowed by the tag when it can be.
-    QString expression(const QString& query) const
-    {
-        return matchPrefix.isEmpty() ? query : matchPrefix + query + QLatin1Char(')');
-    }
+    QString expression(const QString& query) const { return titles.expression(query); }
 
 private:
     // The runs of letters, digits and marks, blank-separated.
@@ -258,7 +248,7 @@ public:
         const QString sql = PassStatements[pass] + filter_.sql;
         const QVariantList arguments = QVariantList{filter_.expression(parameter)} + filter_.arguments;
         // The title passes ask the index of titles where it can.
-        const bool titlesOnly = filter_.titlesIndexed && pass != ContentPass;
+        const bool titlesOnly = filter_.titlesIndexed() && pass != ContentPass;
         if (pass == LooseTitlePass)
             return runRows(keptRows(sql, arguments, titlesOnly ? parameter : QString()), block);
         if (titlesOnly) {
@@ -294,7 +284,7 @@ public:
                                              query->start,
                                              int(MaxRows - size()),
                                              [this](const QString& key) { return seen.contains(key); },
-                                             filter_.columnWords,
+                                             filter_.titles.columnWords,
                                              query->words};
         int read = 0;
         const bool answered = NoteSearchShortWord::rows(database_, pass, [&](const TextRow& row) {
@@ -349,8 +339,7 @@ public:
     // The index of titles' rows for the expression, within the tag.
     std::optional<std::vector<TextRow>> titleRows(const QString& expression, int limit, bool withSnippet)
     {
-        return NoteSearchIndex::titleRows(database_, expression, limit, withSnippet,
-                                          {filter_.columnWords, filter_.titleSql, filter_.arguments});
+        return NoteSearchIndex::titleRows(database_, expression, limit, withSnippet, filter_.titles);
     }
 
     // As run, over rows read before.

@@ -600,8 +600,11 @@ std::optional<std::vector<TextRow>> NoteSearchIndex::titleRows(SLDatabase& db, c
             .arg(withSnippet ? QStringLiteral(", snippet(notes_titles, '[', ']', '...', 0, 64)") : QString(),
                  narrowing.restriction)
             .arg(limit);
-    const QString narrowed = narrowing.columnWords.isEmpty()
-                                 ? expression
-                                 : narrowing.columnWords + QStringLiteral(" AND (") + expression + QLatin1Char(')');
-    return readTextRows(db, sql, QVariantList{narrowed} + narrowing.arguments, limit, withSnippet ? 4 : 3);
+    return readTextRows(db, sql, QVariantList{narrowing.expression(expression)} + narrowing.arguments, limit,
+                        withSnippet ? 4 : 3);
+}
+
+QString NoteSearchIndex::TitleNarrowing::expression(const QString& query) const
+{
+    return columnWords.isEmpty() ? query : columnWords + QStringLiteral(" AND (") + query + QLatin1Char(')');
 }

@@ -100,13 +100,15 @@ public:
         // A condition on the notes_content columns of the row, and its arguments.
         QString restriction;
         QVariantList arguments;
+
+        // "columnWords AND (query)"; the query alone without column words.
+        QString expression(const QString& query) const;
     };
     // Up to limit rows (key, title, folder[, title snippet]) of "FROM notes
     // WHERE title MATCH expression", in table order, the snippet as
     // "snippet(notes, '[', ']', '...', 1, 64)" gives it; null when the index
     // cannot answer (no table, an expression naming a column, a failed
-    // statement). With the column's words ANDed to the expression, as
-    // "columnWords AND (expression)" would be, and the restriction.
+    // statement). Narrowed by the column's words and the restriction.
     static std::optional<std::vector<TextRow>> titleRows(SLDatabase& db, const QString& expression, int limit,
                                                          bool withSnippet, const TitleNarrowing& narrowing = {});
 };
