@@ -47,8 +47,10 @@ QWidget* TableView::makeView(const QString& identifier, const std::function<QWid
 
 void TableView::reloadData()
 {
-    for (const auto& [row, view] : views_)
-        recycle(view);
+    // Last row first: the pool hands out its last view first and rows are built from the top, so each
+    // row gets the view that showed it, whose content may well be unchanged.
+    for (auto it = views_.rbegin(); it != views_.rend(); ++it)
+        recycle(it->second);
     views_.clear();
     relayout();
     if (selected_ >= numberOfRows())

@@ -32,7 +32,12 @@ void AttributedLabel::setAttributedText(std::shared_ptr<const AttributedString> 
 {
     if (text == text_)
         return;
+    // A list reloaded with the same rows gives its labels equal texts: laying them out again would cost
+    // most of its paint.
+    const bool same = text && text_ && text->isEqualToAttributedString(*text_);
     text_ = std::move(text);
+    if (same)
+        return;
     layouts_.clear();
     update();
 }

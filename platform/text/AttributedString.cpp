@@ -160,6 +160,24 @@ void AttributedString::enumerateAttributes(TextRange range,
     forEachRun(range, [&](uint32_t id, TextRange piece) { block(pool_[id].attributes, piece); });
 }
 
+bool AttributedString::isEqualToAttributedString(const AttributedString& other) const
+{
+    if (length() != other.length() || string() != other.string())
+        return false;
+    // Adjacent runs always differ, so equal texts have equal runs.
+    std::vector<std::pair<const TextAttributes*, TextRange>> runs;
+    enumerateAttributes({0, length()}, [&](const TextAttributes& attributes, TextRange range) {
+        runs.emplace_back(&attributes, range);
+    });
+    size_t next = 0;
+    bool same = true;
+    other.enumerateAttributes({0, other.length()}, [&](const TextAttributes& attributes, TextRange range) {
+        same = same && next < runs.size() && runs[next].second == range && *runs[next].first == attributes;
+        ++next;
+    });
+    return same && next == runs.size();
+}
+
 void AttributedString::forEachRun(TextRange range, const std::function<void(uint32_t, TextRange)>& block) const
 {
     range = clipped(range);

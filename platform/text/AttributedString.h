@@ -64,6 +64,8 @@ public:
 
     TextRange clipped(TextRange range) const;
     qsizetype runCount() const;
+    // The same characters with the same attributes, run for run.
+    bool isEqualToAttributedString(const AttributedString& other) const;
     qsizetype attributeSetCount() const { return qsizetype(pool_.size() - free_.size()); }
 
 private:

@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <functional>
 
 namespace {
@@ -116,6 +118,25 @@ TEST_F(KitTableView, BuildsOnlyVisibleRowsAndReusesThem)
     QWidget* made = table.viewAtRow(0, true);
     ASSERT_NE(made, nullptr);
     EXPECT_EQ(table.rowForView(made), 0);
+}
+
+// A row whose content did not change keeps what its view has laid out.
+TEST_F(KitTableView, AReloadGivesEveryShownRowTheViewThatShowedIt)
+{
+    QTest::keyClick(&table, Qt::Key_PageDown);
+    settle();
+    std::map<qsizetype, QWidget*> before;
+    for (qsizetype row = 0; row < table.numberOfRows(); ++row) {
+        if (QWidget* view = table.viewAtRow(row, false))
+            before[row] = view;
+    }
+    ASSERT_GT(before.size(), 2u);
+    const int made = rows.made;
+    table.reloadData();
+    for (const auto& [row, view] : before)
+        EXPECT_EQ(table.viewAtRow(row, false), view) << "row " << row;
+    EXPECT_EQ(rows.made, made);
+    expectViewsOnTheirRows();
 }
 
 TEST_F(KitTableView, AnimatedChangesLeaveEveryRowAtItsOffset)

@@ -150,6 +150,41 @@ TEST(Text, RandomEditsAgreeWithPerUnitModel)
     EXPECT_GT(text.runCount(), 256) << "the test should span several chunks";
 }
 
+// Texts styled by different steps are equal when every unit ends with the same attributes.
+TEST(Text, EqualTextsHaveTheSameUnitsAndAttributes)
+{
+    TextAttributes red;
+    red.foregroundColor = Color::fromHex(0xff0000ff);
+    TextAttributes blue;
+    blue.foregroundColor = Color::fromHex(0x0000ffff);
+    const auto styled = [&](const QString& string, const std::vector<std::pair<TextAttributes, TextRange>>& steps) {
+        AttributedString text(string);
+        for (const auto& [attributes, range] : steps)
+            text.setAttributes(attributes, range);
+        return text;
+    };
+    const AttributedString reference = styled(QStringLiteral("abcdef"), {{red, {0, 3}}});
+    const struct {
+        const char* name;
+        AttributedString other;
+        bool equal;
+    } cases[] = {
+        {"same steps", styled(QStringLiteral("abcdef"), {{red, {0, 3}}}), true},
+        {"run in two steps", styled(QStringLiteral("abcdef"), {{red, {0, 1}}, {red, {1, 2}}}), true},
+        {"painted over", styled(QStringLiteral("abcdef"), {{blue, {0, 6}}, {red, {0, 3}}, {{}, {3, 3}}}), true},
+        {"one unit more styled", styled(QStringLiteral("abcdef"), {{red, {0, 4}}}), false},
+        {"another colour", styled(QStringLiteral("abcdef"), {{blue, {0, 3}}}), false},
+        {"another unit", styled(QStringLiteral("abcdeF"), {{red, {0, 3}}}), false},
+        {"longer", styled(QStringLiteral("abcdefg"), {{red, {0, 3}}}), false},
+        {"unstyled", AttributedString(QStringLiteral("abcdef")), false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(reference.isEqualToAttributedString(c.other), c.equal) << c.name;
+        EXPECT_EQ(c.other.isEqualToAttributedString(reference), c.equal) << c.name;
+    }
+    EXPECT_TRUE(AttributedString().isEqualToAttributedString(AttributedString()));
+}
+
 TEST(Text, LongestEffectiveRangeLooksAtTheGivenKeysOnly)
 {
     AttributedString text(QStringLiteral("0123456789"));
