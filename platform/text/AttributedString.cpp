@@ -164,7 +164,7 @@ bool AttributedString::isEqualToAttributedString(const AttributedString& other) 
 {
     if (length() != other.length() || string() != other.string())
         return false;
-    // Adjacent runs always differ, so equal texts have equal runs.
+    // Adjacent runs differ, so equal texts have the same runs; texts that are not equal never do.
     std::vector<std::pair<const TextAttributes*, TextRange>> runs;
     enumerateAttributes({0, length()}, [&](const TextAttributes& attributes, TextRange range) {
         runs.emplace_back(&attributes, range);
