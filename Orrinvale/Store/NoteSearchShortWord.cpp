@@ -322,6 +322,7 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
         db.stringForQuery(QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = 'notes'"));
     if (schema.isEmpty() || pass.wanted <= 0)
         return false;
+    // Their cursor closes at every return, before the caller reads anything else.
     Candidates candidates(db, pass);
     Error error;
     int handed = 0;
@@ -339,20 +340,15 @@ bool NoteSearchShortWord::rows(SLDatabase& db, const Pass& pass, const std::func
         // copied match (text outside ASCII, which the test lets through).
         const bool fewMatch = found && batch.rows.size() >= LeastCopiesJudged &&
                               qsizetype(found->size()) * CopiesPerMatchAtMost < batch.rows.size();
-        if (first && (!found || (!exhausted && (batch.rows.size() < wanted || fewMatch)))) {
-            candidates.rows.close();
+        if (first && (!found || (!exhausted && (batch.rows.size() < wanted || fewMatch))))
             return false;
-        }
         first = false;
         for (const TextRow& row : found.value_or(std::vector<TextRow>())) {
             ++handed;
-            if (!take(row)) {
-                candidates.rows.close();
+            if (!take(row))
                 return true;
-            }
         }
         exhausted = exhausted || !found;
     }
-    candidates.rows.close();
     return true;
 }
