@@ -59,7 +59,7 @@ class ListTitleReader {
 public:
     ListTitleReader(ListTitleCache& cache, int storage);
 
-    // Once for each row the listing will give `finish`.
+    // Once for each name listed, or made ahead of the listing; `finish` gets the rows listed.
     void read(ListItem& item, const FileDates::Version& version);
     // The listing is over: the cache keeps what was read.
     void finish(const QList<ListItemPtr>& rows, bool whole);

@@ -12,6 +12,7 @@
 
 #include "Dispatch.h"
 
+#include <QByteArray>
 #include <QList>
 
 #include <deque>
@@ -124,13 +125,19 @@ public:
     QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
+    // The names a folder's listing gave, each ending in NUL, in the listing's order.
+    struct ListedNames {
+        QByteArray names;
+        std::vector<qsizetype> offsets;
+    };
     // The rows of a directory's regular files with safe names, dated from the notes' text files: the
     // creation date only for the sort option 1 that orders by it (it costs another look per file);
     // with titles, each row's title read as soon as it is dated, and with titleKeys its order key
-    // (appendTitleOrderKey) made, at the row's index.
+    // (appendTitleOrderKey) made, at the row's index. With listed, the rows of the names it holds (the
+    // folder's last listing) are made while the folder is read again, and it ends holding this listing.
     static ListItems importDirectory(const QString& directory, int storage, int64_t option,
                                      ListTitleReader* titles = nullptr,
-                                     std::vector<std::string>* titleKeys = nullptr);
+                                     std::vector<std::string>* titleKeys = nullptr, ListedNames* listed = nullptr);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified;
     // with tiesByLatestChange, of rows equal by the option (dates are whole seconds) the note whose
     // file changed last comes first.
@@ -260,6 +267,7 @@ private:
 
     // Each storage's, on the file queue only.
     mutable std::map<int, ListTitleCache> titleCaches_;
+    mutable std::map<int, ListedNames> listedNames_;
 
     LiveRowBuilder liveRowBuilder_ = &ListViewController::buildLiveRow;
     bool editing_ = false;

@@ -22,10 +22,11 @@
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <iterator>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -116,12 +117,18 @@ struct TitleHead {
 };
 
 // A listing's entries read so far, a slice at a time: the names (each ending in NUL), with the kinds
-// the listing gave, the rows made of them and their titles' order keys.
+// the listing gave and, for a name whose row was made ahead, its index among those (else -1); the rows
+// made of the others and their titles' order keys, at their entries' indexes.
 struct ListingSlice {
+    struct Entry {
+        qsizetype offset;
+        unsigned char type;
+        qsizetype ahead;
+    };
     QByteArray names;
-    std::vector<std::pair<qsizetype, unsigned char>> entries;
+    std::vector<Entry> entries;
     std::vector<ListItemPtr> rows;
-    std::vector<std::string> keys; // of the rows made, when asked
+    std::vector<std::string> keys; // when asked
 };
 
 // Runs work on slices of a list's rows, by number: the caller and threads of the global pool take
@@ -247,28 +254,94 @@ struct RowMaker {
     }
 };
 
+// Rows made ahead of a listing, of the names the folder's last listing gave: a name listed again takes
+// its row from here instead of waiting for the listing to reach it, and between two listings few
+// names come or go. They are made as of regular files; the listing's kind of each decides.
+class RowsAhead {
+public:
+    RowsAhead(const ListViewController::ListedNames* last, bool withKeys)
+        : last_(last), count_(last ? qsizetype(last->offsets.size()) : 0), rows_(static_cast<size_t>(count_)),
+          keys_(static_cast<size_t>(withKeys ? count_ : 0))
+    {
+    }
+
+    qsizetype count() const { return count_; }
+    const char* name(qsizetype i) const { return last_->names.constData() + last_->offsets[size_t(i)]; }
+    ListItemPtr& row(qsizetype i) { return rows_[size_t(i)]; }
+    std::string& key(qsizetype i) { return keys_[size_t(i)]; }
+
+    // The name's index among the last listing's, or -1. A folder unchanged lists its names in the same
+    // order again, so the name after the last one found, or the one after that (a note gone), is
+    // tried before all of them are looked up.
+    qsizetype find(const char* name)
+    {
+        for (const qsizetype at : {next_, next_ + 1}) {
+            if (at < count_ && std::strcmp(this->name(at), name) == 0)
+                return found(at);
+        }
+        if (count_ > 0 && index_.empty()) {
+            index_.reserve(size_t(count_));
+            for (qsizetype i = 0; i < count_; ++i)
+                index_.emplace(this->name(i), i);
+        }
+        const auto at = index_.find(name);
+        return at == index_.end() ? -1 : found(at->second);
+    }
+
+private:
+    qsizetype found(qsizetype at)
+    {
+        next_ = at + 1;
+        return at;
+    }
+
+    const ListViewController::ListedNames* last_;
+    const qsizetype count_;
+    std::vector<ListItemPtr> rows_;
+    std::vector<std::string> keys_;
+    qsizetype next_ = 0;
+    // Made at the first name out of turn.
+    std::unordered_map<std::string_view, qsizetype> index_;
+};
+
 // Reads the listing's names but those beginning with '.', handing each slice of them to `slices` as it
 // fills; the caller takes the last slice next.
-void readListing(DIR* dir, Slices& slices, std::deque<ListingSlice>& listed, std::mutex& listedMutex)
+void readListing(DIR* dir, RowsAhead& ahead, Slices& slices, std::deque<ListingSlice>& listed, std::mutex& listedMutex)
 {
     ListingSlice reading;
+    // A thread is called only for a slice with rows to make.
+    bool rowsToMake = false;
     const auto hand = [&](bool callHelper) {
         {
             std::lock_guard lock(listedMutex);
             listed.push_back(std::exchange(reading, {}));
         }
-        slices.add(callHelper);
+        slices.add(callHelper && std::exchange(rowsToMake, false));
     };
     while (const dirent* entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue;
-        reading.entries.emplace_back(reading.names.size(), entry->d_type);
+        const qsizetype early = ahead.find(entry->d_name);
+        rowsToMake = rowsToMake || early < 0;
+        reading.entries.push_back({reading.names.size(), entry->d_type, early});
         reading.names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
         if (qsizetype(reading.entries.size()) == Slices::Size)
             hand(true);
     }
     if (!reading.entries.empty())
         hand(false);
+}
+
+// The names of a listing read, for the next.
+ListViewController::ListedNames namesOf(const std::deque<ListingSlice>& listed)
+{
+    ListViewController::ListedNames names;
+    for (const ListingSlice& slice : listed) {
+        for (const ListingSlice::Entry& entry : slice.entries)
+            names.offsets.push_back(names.names.size() + entry.offset);
+        names.names += slice.names;
+    }
+    return names;
 }
 
 } // namespace
@@ -332,15 +405,18 @@ ListViewController::Loaded ListViewController::load(int storage, const QString& 
     const bool tagged = storage == NoteTagHashtag || storage == NoteTagMention;
     if (tagged && !Note::isSafePathComponent(tag))
         return loaded;
+    // A storage's folder is listed again and again as the user moves between storages: its rows are
+    // made ahead from its last listing.
+    ListedNames* const last = tagged ? nullptr : &listedNames_[storage == NoteStorageArchive ? storage : NoteStorageInbox];
     const auto import = [&](const QString& directory, int shown) {
         if (option != 2) {
-            ListItems items = importDirectory(directory, shown, option);
+            ListItems items = importDirectory(directory, shown, option, nullptr, nullptr, last);
             sortListItems(items, option, true);
             return items;
         }
         ListTitleReader titles(titleCache(shown), shown);
         std::vector<std::string> keys;
-        ListItems items = importDirectory(directory, shown, option, &titles, &keys);
+        ListItems items = importDirectory(directory, shown, option, &titles, &keys, last);
         titles.finish(items, !tagged);
         sortByTitleKeys(items, keys, true);
         return items;
@@ -364,7 +440,8 @@ ListTitleCache& ListViewController::titleCache(int storage) const
 }
 
 ListItems ListViewController::importDirectory(const QString& directory, int storage, int64_t option,
-                                              ListTitleReader* titles, std::vector<std::string>* titleKeys)
+                                              ListTitleReader* titles, std::vector<std::string>* titleKeys,
+                                              ListedNames* last)
 {
     const QByteArray path = QFile::encodeName(directory);
     DIR* dir = directory.isEmpty() ? nullptr : ::opendir(path.constData());
@@ -372,38 +449,63 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         return {};
     const OpenFolder documents(Note::documentDirectoryForStorage(storage));
     const RowMaker row{dirfd(dir), documents.fd, storage, option, titles};
-    // The listing alone is read in turn; each slice of entries goes to the slices' threads, for their
-    // checks and looks, while the next is read.
+    const auto made = [&](const char* name, unsigned char type, ListItemPtr& into, std::string* key) {
+        into = row(name, type);
+        // Folded here, while the title is at hand.
+        if (key && into)
+            appendTitleOrderKey(into->title(), *key);
+    };
+    RowsAhead ahead(last, titleKeys);
+    const qsizetype aheadSlices = (ahead.count() + Slices::Size - 1) / Slices::Size;
+    // The listing alone is read in turn; the rows made ahead, then each slice of entries not among
+    // them, go to the slices' threads, for their checks and looks, while the next is read.
     std::deque<ListingSlice> listed;
     std::mutex listedMutex;
     {
         Slices slices([&](qsizetype number) {
+            if (number < aheadSlices) {
+                for (qsizetype i = number * Slices::Size; i < std::min(ahead.count(), (number + 1) * Slices::Size); ++i)
+                    made(ahead.name(i), DT_REG, ahead.row(i), titleKeys ? &ahead.key(i) : nullptr);
+                return;
+            }
             ListingSlice* slice = nullptr;
             {
                 std::lock_guard lock(listedMutex);
-                slice = &listed[size_t(number)];
+                slice = &listed[size_t(number - aheadSlices)];
             }
-            slice->rows.reserve(slice->entries.size());
-            for (const auto& [offset, type] : slice->entries) {
-                slice->rows.push_back(row(slice->names.constData() + offset, type));
-                // Folded here, while the title is at hand.
-                if (titleKeys && slice->rows.back())
-                    appendTitleOrderKey(slice->rows.back()->title(), slice->keys.emplace_back());
+            slice->rows.resize(slice->entries.size());
+            slice->keys.resize(titleKeys ? slice->entries.size() : 0);
+            for (size_t i = 0; i < slice->entries.size(); ++i) {
+                const ListingSlice::Entry& entry = slice->entries[i];
+                if (entry.ahead < 0)
+                    made(slice->names.constData() + entry.offset, entry.type, slice->rows[i],
+                         titleKeys ? &slice->keys[i] : nullptr);
             }
         }, qsizetype(std::thread::hardware_concurrency()) - 1);
-        readListing(dir, slices, listed, listedMutex);
+        for (qsizetype i = 0; i < aheadSlices; ++i)
+            slices.add();
+        readListing(dir, ahead, slices, listed, listedMutex);
         slices.finish();
     }
-    ::closedir(dir);
     ListItems items;
+    items.reserve(qsizetype(listed.size()) * Slices::Size);
     for (ListingSlice& slice : listed) {
-        for (ListItemPtr& made : slice.rows) {
-            if (made)
-                items.append(std::move(made));
+        for (size_t i = 0; i < slice.entries.size(); ++i) {
+            const ListingSlice::Entry& entry = slice.entries[i];
+            const bool early = entry.ahead >= 0;
+            if (early && !isRegularFile(dirfd(dir), slice.names.constData() + entry.offset, entry.type))
+                continue;
+            ListItemPtr& taken = early ? ahead.row(entry.ahead) : slice.rows[i];
+            if (!taken)
+                continue;
+            items.append(std::move(taken));
+            if (titleKeys)
+                titleKeys->push_back(std::move(early ? ahead.key(entry.ahead) : slice.keys[i]));
         }
-        if (titleKeys)
-            std::move(slice.keys.begin(), slice.keys.end(), std::back_inserter(*titleKeys));
     }
+    ::closedir(dir);
+    if (last)
+        *last = namesOf(listed);
     return items;
 }
 

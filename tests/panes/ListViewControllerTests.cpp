@@ -230,6 +230,66 @@ TEST_F(PanesList, AFolderOfManySlicesListsEveryNoteOnce)
     }
 }
 
+// Rows made ahead from a folder's last listing are those a listing afresh makes, in its order, whatever
+// changed between the two listings; the names kept are the new listing's.
+TEST_F(PanesList, RowsMadeAheadFromTheLastListingAreThoseOfAListingAfresh)
+{
+    const QString inbox = Note::documentDirectoryForStorage(NoteStorageInbox);
+    const auto key = [](int i) { return QStringLiteral("n%1.txt").arg(i); };
+    const auto rows = [&](int64_t option, ListViewController::ListedNames* last) {
+        ListTitleCache cache(ListTitleCache::fileForStorage(NoteStorageInbox));
+        ListTitleReader titles(cache, NoteStorageInbox);
+        std::vector<std::string> orderKeys;
+        const bool titled = option == 2;
+        const ListItems items = ListViewController::importDirectory(inbox, NoteStorageInbox, option,
+                                                                    titled ? &titles : nullptr,
+                                                                    titled ? &orderKeys : nullptr, last);
+        QStringList shown;
+        for (const ListItemPtr& item : items)
+            shown << item->key() + u' ' + QString::number(item->updatedOn()) + u' ' + item->title();
+        for (const std::string& orderKey : orderKeys)
+            shown << QString::fromStdString(orderKey);
+        return shown;
+    };
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"nothing", [] {}},
+        {"a note added", [&] { note(QStringLiteral("added.txt"), NoteStorageInbox, 5000, 0, "added"); }},
+        {"a note gone", [&] { QFile::remove(Note::documentFileForKey(key(7), NoteStorageInbox)); }},
+        {"notes gone and added",
+         [&] {
+             for (int i = 100; i < 400; ++i)
+                 QFile::remove(Note::documentFileForKey(key(i), NoteStorageInbox));
+             for (int i = 0; i < 40; ++i)
+                 note(QStringLiteral("m%1.txt").arg(i), NoteStorageInbox, 6000 + i, 0, "more");
+         }},
+        {"a note redated", [&] { FileDates::setModificationDate(Note::documentFileForKey(key(3), NoteStorageInbox), 9000); }},
+        {"a note become a folder",
+         [&] {
+             const QString path = Note::documentFileForKey(key(11), NoteStorageInbox);
+             QFile::remove(path);
+             QDir().mkpath(path);
+         }},
+    };
+    for (const int64_t option : {0, 2}) {
+        for (const auto& [what, change] : changes) {
+            QDir(inbox).removeRecursively();
+            for (int i = 0; i < 600; ++i)
+                note(key(i), NoteStorageInbox, 1000 + i, 0, "t" + QByteArray::number(i % 7));
+            ListViewController::ListedNames last;
+            rows(option, &last);
+            ASSERT_EQ(last.offsets.size(), 600u);
+            change();
+            const QStringList afresh = rows(option, nullptr);
+            EXPECT_EQ(rows(option, &last), afresh) << what << " by option " << option;
+            QStringList names;
+            for (const qsizetype offset : last.offsets)
+                names << QString::fromUtf8(last.names.constData() + offset);
+            EXPECT_EQ(names, QDir(inbox).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted))
+                << what << " by option " << option;
+        }
+    }
+}
+
 // A name beyond ASCII is listed, dated and titled as an ASCII one is, by either order.
 TEST_F(PanesList, NamesBeyondAsciiAreDatedAndTitledAsAnyOther)
 {
