@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <future>
+#include <random>
 #include <thread>
 
 namespace {
@@ -211,6 +212,31 @@ TEST(ListSortOrder, EveryOptionSortsAsAStableSortByItsComparison)
         ListViewController::sortListItems(sorted, option);
         EXPECT_EQ(sorted, expected) << option;
     }
+}
+
+// Thousands of titles drawn at random, many alike well past their first 16 bytes, sort by title as a
+// stable sort by the comparison of titles ignoring case does.
+TEST(ListSortOrder, ThousandsOfRandomTitlesSortAsAStableSortByTitle)
+{
+    std::mt19937 random(20261209);
+    const QString letters = QStringLiteral("aAbB \u00E9\u00C9z");
+    const QStringList openings = {QString(), QStringLiteral("Meeting notes for the "), QStringLiteral("meeting")};
+    ListItems rows;
+    for (int i = 0; i < 3000; ++i) {
+        QString title = openings[random() % openings.size()];
+        for (int length = int(random() % 24); length > 0; --length)
+            title += letters[random() % letters.size()];
+        auto row = std::make_shared<ListItem>();
+        row->setKey(QString::number(i));
+        row->setTitle(title);
+        rows << row;
+    }
+    ListItems expected = rows;
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        return a->title().compare(b->title(), Qt::CaseInsensitive) < 0;
+    });
+    ListViewController::sortListItems(rows, 2);
+    EXPECT_EQ(rows, expected);
 }
 
 // A folder of several reading slices, handed to the pool while the rest is read, lists every note once
