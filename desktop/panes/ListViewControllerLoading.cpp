@@ -118,15 +118,14 @@ void arrange(ListItems& items, std::vector<Ranked<Key>>& ranks, const Order& ord
 }
 
 // The first 16 bytes of a title key, zero after its end, as two numbers that order as the bytes do:
-// most titles differ within them, so most comparisons are of numbers. Keys whose heads are equal
-// compare whole.
+// most titles differ within them. Keys whose heads are equal compare whole.
 struct TitleHead {
     uint64_t high = 0;
     uint64_t low = 0;
 
     static TitleHead of(const std::string& key)
     {
-        unsigned char bytes[16] = {};
+        unsigned char bytes[Bytes] = {};
         std::memcpy(bytes, key.data(), std::min(key.size(), sizeof bytes));
         return {qFromBigEndian<uint64_t>(bytes), qFromBigEndian<uint64_t>(bytes + 8)};
     }
