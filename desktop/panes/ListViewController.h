@@ -133,11 +133,11 @@ public:
     // The rows of a directory's regular files with safe names, dated from the notes' text files: the
     // creation date only for the sort option 1 that orders by it (it costs another look per file);
     // with titles, each row's title read as soon as it is dated, and with titleKeys its order key
-    // (appendTitleOrderKey) made, at the row's index. With listed, the rows of the names it holds (the
+    // (appendTitleOrderKey) made, at the row's index. With last, the rows of the names it holds (the
     // folder's last listing) are made while the folder is read again, and it ends holding this listing.
     static ListItems importDirectory(const QString& directory, int storage, int64_t option,
                                      ListTitleReader* titles = nullptr,
-                                     std::vector<std::string>* titleKeys = nullptr, ListedNames* listed = nullptr);
+                                     std::vector<std::string>* titleKeys = nullptr, ListedNames* last = nullptr);
     // Stable, by the sort option: 1 newest created first, 2 title ignoring case, else newest modified;
     // with tiesByLatestChange, of rows equal by the option (dates are whole seconds) the note whose
     // file changed last comes first.
