@@ -108,15 +108,6 @@ void placeRows(ListItems& items, const std::vector<Ranked<Key>>& ranks)
     items = std::move(sorted);
 }
 
-// Sorts the rows as their ranks order by `order`, rows that it finds equal in their present order;
-// `ranks` ends in the new order.
-template <typename Key, typename Order>
-void arrange(ListItems& items, std::vector<Ranked<Key>>& ranks, const Order& order)
-{
-    sortRanks(ranks.begin(), ranks.end(), order);
-    placeRows(items, ranks);
-}
-
 // The first 16 bytes of a title key, zero after its end, as two numbers that order as the bytes do:
 // most titles differ within them. Keys whose heads are equal compare whole.
 struct TitleHead {
@@ -135,28 +126,41 @@ struct TitleHead {
     unsigned byte(int i) const { return unsigned(((i < 8 ? high : low) >> (8 * (7 - i % 8))) & 0xFF); }
 };
 
-// Sorts ranks by their heads, those of equal heads in their present order: a stable pass per byte,
-// from the last, over the bytes that differ between heads. Titles that share their opening (a date,
-// "Meeting notes") make comparisons go on to the second half, which the processor guesses wrong;
-// here a byte every head shares costs no pass, and heads differing in every byte cost about what
-// comparing them does.
-void sortByHeads(std::vector<Ranked<TitleHead>>& ranks)
+// A date as a number whose bytes order as the list does, newest first: with its sign bit flipped a
+// date orders as an unsigned number, and every bit inverted puts the latest first.
+struct NewestFirst {
+    uint64_t value = 0;
+
+    static NewestFirst of(int64_t date) { return {~(uint64_t(date) ^ (uint64_t(1) << 63))}; }
+    auto operator<=>(const NewestFirst&) const = default;
+
+    static constexpr int Bytes = 8;
+    unsigned byte(int i) const { return unsigned((value >> (8 * (7 - i))) & 0xFF); }
+};
+
+// Sorts ranks by their keys' bytes, those of equal keys in their present order: a stable pass per
+// byte, from the last, over the bytes that differ between keys. Keys that share their opening (dates
+// of one year, titles such as "Meeting notes") make comparisons go on to later bytes, which the
+// processor guesses wrong; here a byte every key shares costs no pass, and keys differing in every
+// byte cost about what comparing them does.
+template <typename Key>
+void sortByBytes(std::vector<Ranked<Key>>& ranks)
 {
-    std::vector<std::array<uint32_t, 256>> counts(TitleHead::Bytes);
-    for (const Ranked<TitleHead>& rank : ranks) {
-        for (int i = 0; i < TitleHead::Bytes; ++i)
+    std::vector<std::array<uint32_t, 256>> counts(Key::Bytes);
+    for (const Ranked<Key>& rank : ranks) {
+        for (int i = 0; i < Key::Bytes; ++i)
             ++counts[size_t(i)][rank.key.byte(i)];
     }
-    std::vector<Ranked<TitleHead>> passed(ranks.size());
-    for (int i = TitleHead::Bytes - 1; i >= 0; --i) {
+    std::vector<Ranked<Key>> passed(ranks.size());
+    for (int i = Key::Bytes - 1; i >= 0; --i) {
         std::array<uint32_t, 256>& count = counts[size_t(i)];
-        // A byte every head shares orders nothing.
+        // A byte every key shares orders nothing.
         if (std::find(count.begin(), count.end(), uint32_t(ranks.size())) != count.end())
             continue;
         uint32_t start = 0;
         for (uint32_t& bucket : count)
             start += std::exchange(bucket, start);
-        for (const Ranked<TitleHead>& rank : ranks)
+        for (const Ranked<Key>& rank : ranks)
             passed[count[rank.key.byte(i)]++] = rank;
         ranks.swap(passed);
     }
@@ -599,13 +603,14 @@ void ListViewController::appendTitleOrderKey(const QString& title, std::string& 
 void ListViewController::sortListItems(ListItems& items, int64_t option, bool tiesByLatestChange)
 {
     if (option != 2) {
-        std::vector<Ranked<int64_t>> ranks(size_t(items.size()));
+        std::vector<Ranked<NewestFirst>> ranks(size_t(items.size()));
         for (qsizetype i = 0; i < items.size(); ++i)
-            ranks[size_t(i)] = {option == 1 ? items[i]->createdOn() : items[i]->updatedOn(), uint32_t(i)};
-        // Newest first.
-        arrange(items, ranks, [](const auto& a, const auto& b) { return b.key <=> a.key; });
+            ranks[size_t(i)] = {NewestFirst::of(option == 1 ? items[i]->createdOn() : items[i]->updatedOn()), uint32_t(i)};
+        sortByBytes(ranks);
+        placeRows(items, ranks);
+        // The dates, at hand in order, spare reading the rows again.
         if (tiesByLatestChange)
-            orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return !sortsBefore(*items[a], *items[b], option); });
+            orderTiesByLatestChange(items, [&](qsizetype a, qsizetype b) { return ranks[size_t(a)].key == ranks[size_t(b)].key; });
         return;
     }
     // Each title folded once rather than at every comparison, on the slices: reading thousands of
@@ -621,7 +626,7 @@ void ListViewController::sortByTitleKeys(ListItems& items, const std::vector<std
     std::vector<Ranked<TitleHead>> ranks(keys.size());
     for (size_t i = 0; i < keys.size(); ++i)
         ranks[i] = {TitleHead::of(keys[i]), uint32_t(i)};
-    sortByHeads(ranks);
+    sortByBytes(ranks);
     // Titles alike for the heads' length (few) are ordered by their whole keys.
     for (auto run = ranks.begin(); run != ranks.end();) {
         const auto end = std::find_if(run + 1, ranks.end(), [&](const auto& rank) { return rank.key != run->key; });

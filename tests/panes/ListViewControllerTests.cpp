@@ -239,6 +239,33 @@ TEST(ListSortOrder, ThousandsOfRandomTitlesSortAsAStableSortByTitle)
     EXPECT_EQ(rows, expected);
 }
 
+// Thousands of dates drawn at random, before 1970 and after, alike but in one byte or outright equal,
+// sort newest first as a stable sort by either date does.
+TEST(ListSortOrder, ThousandsOfRandomDatesSortNewestFirstAsAStableSort)
+{
+    std::mt19937_64 random(20261209);
+    const int64_t dates[] = {0, -1, 1, 1'600'000'000, -1'600'000'000, INT64_MAX, INT64_MIN, int64_t(1) << 40};
+    ListItems rows;
+    for (int i = 0; i < 3000; ++i) {
+        auto row = std::make_shared<ListItem>();
+        row->setKey(QString::number(i));
+        // A known date, the same moved in one of its bytes, or anything at all.
+        const int64_t known = dates[random() % std::size(dates)];
+        const int64_t moved = known ^ int64_t(uint64_t(random() % 4) << (8 * (random() % 8)));
+        row->setUpdatedOn(random() % 3 == 0 ? int64_t(random()) : moved);
+        row->setCreatedOn(random() % 2 == 0 ? known : moved);
+        rows << row;
+    }
+    for (const int64_t option : {0, 1}) {
+        const auto date = [&](const ListItemPtr& row) { return option == 1 ? row->createdOn() : row->updatedOn(); };
+        ListItems expected = rows;
+        std::stable_sort(expected.begin(), expected.end(), [&](const auto& a, const auto& b) { return date(a) > date(b); });
+        ListItems sorted = rows;
+        ListViewController::sortListItems(sorted, option);
+        EXPECT_EQ(sorted, expected) << option;
+    }
+}
+
 // A folder of several reading slices, handed to the pool while the rest is read, lists every note once
 // in either order.
 TEST_F(PanesList, AFolderOfManySlicesListsEveryNoteOnce)
