@@ -36,11 +36,14 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
     return true;
 }
 
-void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
+// The row's words too, here rather than on the database's queue, where each
+// step's rows wait for each other.
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, NoteSearchIndex::MadeWords* words)
 {
     note._reloadHeader();
     *tags = note.tagLinks();
     *row = note.searchRow(*tags);
+    *words = NoteSearchIndex::wordsOf(row->content);
 }
 
 bool isStopped(const std::atomic<bool>* stopped)
@@ -136,7 +139,8 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
-QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
+QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
+                                        const NoteSearchIndex::WordsByKey& words)
 {
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
@@ -144,6 +148,7 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
         // Rows already in the side indexes may have changed.
         sideRowsThrough_.reset();
     }
+    sideWords_.insert(words);
     // Into an empty table every row is the run's: the side indexes are filled
     // in a few large parts, in place of following each transaction.
     if (first && rowIds_.isEmpty()) {
@@ -156,9 +161,17 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
     db.setShouldCacheStatements(true);
-    const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
+    QList<bool> stored;
+    {
+        // Taken by the fills of these rows: now when the indexes follow each
+        // transaction, else by the next part.
+        const NoteSearchIndex::LentWords lent(db, sideWords_);
+        stored = NoteSearchRow::writeAll(db, rows, rowIds_);
+    }
     db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
+    if (!sideRowsThrough_)
+        sideWords_.clear();
     return stored;
 }
 
@@ -166,13 +179,21 @@ void NoteIndexRebuild::fillSideIndexes(SLDatabase& db, bool last)
 {
     if (!sideIndexesBehind_)
         return;
+    // Another write met the rows: the words made of them may no longer be theirs.
     if (db.totalChanges() != changesAfterLastBatch_)
         sideRowsThrough_.reset();
     if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
-        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
+        {
+            const NoteSearchIndex::LentWords lent(db, sideWords_);
+            sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
+        }
+        // Every row written so far is in; words left are of rows not stored.
+        sideWords_.clear();
         sideRowsPending_ = 0;
         changesAfterLastBatch_ = db.totalChanges();
     }
+    if (!sideRowsThrough_)
+        sideWords_.clear();
     if (!last)
         return;
     sideIndexesBehind_ = false;
@@ -190,14 +211,17 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
             // The links carry the meta file's dates, read now: a note read
             // ahead may have had its meta file written since.
             r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
+            NoteSearchIndex::MadeWords words;
             if (r.parsed) {
                 r.tags = r.parsed->tags;
                 rows_.append(std::move(r.parsed->row));
+                words = std::move(r.parsed->words);
                 r.parsed.reset();
             } else {
                 rows_.append(NoteSearchRow());
-                parseText(note, &r.tags, &rows_.last());
+                parseText(note, &r.tags, &rows_.last(), &words);
             }
+            words_.insert(rows_.last().key.toUtf8(), std::move(words));
         }
         if (!store) {
             hand(read, nullptr, {});
@@ -208,10 +232,10 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         auto stored = std::make_shared<QList<bool>>();
         NoteServices* const core = Note::services();
         if (core && !rows_.isEmpty())
-            core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
-                *stored = writeRows(db, rows);
-            });
+            core->asyncDatabase([this, rows = std::exchange(rows_, {}), words = std::exchange(words_, {}),
+                                 stored](SLDatabase& db) { *stored = writeRows(db, rows, words); });
         rows_.clear();
+        words_.clear();
         if (core && last)
             core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
         hand(read, stored, whole);
@@ -333,7 +357,7 @@ void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
     // notes are taken there.
     parser_->async([read = std::move(read)] {
         for (const Read& r : read)
-            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row);
+            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
     });
 }
 
