@@ -24,6 +24,25 @@ bool indexed(int storage, const QString& key)
     return QFileInfo::exists(Note::indexFileForKey(key, storage));
 }
 
+// Every side table as text: the titles, the keys, and each run of the
+// trigram index with its notes.
+QStringList sideTables()
+{
+    QStringList all;
+    Core::shared().syncDatabase([&](SLDatabase& db) {
+        ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
+                                                    "fts5vocab(main, notes_word_runs, 'instance')")));
+        for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
+                                "SELECT docid, key FROM notes_keys ORDER BY docid",
+                                "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {
+            SLResultSet r = db.executeQuery(QString::fromLatin1(sql));
+            while (r.next())
+                all.append(r.stringForColumnIndex(0) + QLatin1Char('|') + r.stringForColumnIndex(1));
+        }
+    });
+    return all;
+}
+
 } // namespace
 
 TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotesAndNothingWithoutAnInboxFolder)
@@ -190,23 +209,6 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesTheSideIndexesFollowingEveryNote)
 TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfresh)
 {
     constexpr int Count = 23;
-    // Every side table as text: the titles, the keys, and each run of the
-    // trigram index with its notes.
-    const auto sides = [] {
-        QStringList all;
-        Core::shared().syncDatabase([&](SLDatabase& db) {
-            ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
-                                                        "fts5vocab(main, notes_word_runs, 'instance')")));
-            for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
-                                    "SELECT docid, key FROM notes_keys ORDER BY docid",
-                                    "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {
-                SLResultSet r = db.executeQuery(QString::fromLatin1(sql));
-                while (r.next())
-                    all.append(r.stringForColumnIndex(0) + QLatin1Char('|') + r.stringForColumnIndex(1));
-            }
-        });
-        return all;
-    };
     const struct {
         int part;
         bool searchBetweenSteps;
@@ -239,7 +241,7 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
                 ASSERT_TRUE(commit(note));
             }
         }
-        const QStringList parted = sides();
+        const QStringList parted = sideTables();
         Core::shared().syncDatabase([](SLDatabase& db) {
             EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(DISTINCT written) FROM notes_side")), 1);
             EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")), 3);
@@ -250,11 +252,41 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
             NoteSearchIndex::leaveBehind(db);
             NoteSearchIndex::create(db);
         });
-        EXPECT_EQ(parted, sides());
+        EXPECT_EQ(parted, sideTables());
         EXPECT_EQ(std::count_if(parted.cbegin(), parted.cend(),
                                 [](const QString& row) { return row.contains(QLatin1String("|inbox/Trip")); }),
                   Count);
     }
+}
+
+// Notes changed on disk once the side indexes follow the notes are indexed
+// again with the indexes following each transaction: the words made beside
+// the run go to the new rows, never to taking out the old ones, so the
+// indexes end as a fill afresh leaves them, texts of the same size included.
+TEST_F(CommitTest, NoteStoreRebuildOfNotesChangedOnDiskKeepsTheSideIndexesAsAFillAfresh)
+{
+    constexpr int Count = 12;
+    const auto key = [](int i) { return QStringLiteral("Walk %1.txt").arg(i); };
+    for (int i = 0; i < Count; ++i)
+        writeNote(NoteStorageInbox, key(i), "Walk " + QByteArray::number(i) + "\nalong the river");
+    Migrator::build();
+    const QStringList before = sideTables();
+    for (int i = 0; i < Count; i += 3) {
+        writeNote(NoteStorageInbox, key(i), "Walk " + QByteArray::number(i) + "\nunder the trees");
+        // Later, so that its marker no longer matches.
+        FileDates::setModificationDate(Note::documentFileForKey(key(i), NoteStorageInbox), 2'000'000'000 + i);
+    }
+    NoteIndexRebuild run(5);
+    while (run.step()) {
+    }
+    const QStringList rebuilt = sideTables();
+    Core::shared().syncDatabase([](SLDatabase& db) {
+        NoteSearchIndex::leaveBehind(db);
+        NoteSearchIndex::create(db);
+    });
+    EXPECT_EQ(rebuilt, sideTables());
+    EXPECT_NE(rebuilt, before);
+    EXPECT_EQ(rebuilt.filter(QStringLiteral("tre|")).size(), (Count + 2) / 3);
 }
 
 // Whatever the batch size, batches that run from the inbox into the archive
