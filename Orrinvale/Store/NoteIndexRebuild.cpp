@@ -36,14 +36,11 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
     return true;
 }
 
-// The row's words too, here rather than on the database's queue, where each
-// step's rows wait for each other.
-void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, NoteSearchIndex::MadeWords* words)
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
 {
     note._reloadHeader();
     *tags = note.tagLinks();
     *row = note.searchRow(*tags);
-    *words = NoteSearchIndex::wordsOf(row->content);
 }
 
 bool isStopped(const std::atomic<bool>* stopped)
@@ -139,8 +136,7 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
-QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
-                                        const NoteSearchIndex::WordsByKey& words)
+QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
@@ -148,7 +144,6 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
         // Rows already in the side indexes may have changed.
         sideRowsThrough_.reset();
     }
-    sideWords_.insert(words);
     // Into an empty table every row is the run's: the side indexes are filled
     // in a few large parts, in place of following each transaction.
     if (first && rowIds_.isEmpty()) {
@@ -161,17 +156,9 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
     db.setShouldCacheStatements(true);
-    QList<bool> stored;
-    {
-        // Taken by the fills of these rows: now when the indexes follow each
-        // transaction, else by the next part.
-        const NoteSearchIndex::LentWords lent(db, sideWords_);
-        stored = NoteSearchRow::writeAll(db, rows, rowIds_);
-    }
+    const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
     db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
-    if (!sideRowsThrough_)
-        sideWords_.clear();
     return stored;
 }
 
@@ -179,21 +166,13 @@ void NoteIndexRebuild::fillSideIndexes(SLDatabase& db, bool last)
 {
     if (!sideIndexesBehind_)
         return;
-    // Another write met the rows: the words made of them may no longer be theirs.
     if (db.totalChanges() != changesAfterLastBatch_)
         sideRowsThrough_.reset();
     if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
-        {
-            const NoteSearchIndex::LentWords lent(db, sideWords_);
-            sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
-        }
-        // Every row written so far is in; words left are of rows not stored.
-        sideWords_.clear();
+        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
         sideRowsPending_ = 0;
         changesAfterLastBatch_ = db.totalChanges();
     }
-    if (!sideRowsThrough_)
-        sideWords_.clear();
     if (!last)
         return;
     sideIndexesBehind_ = false;
@@ -211,17 +190,14 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
             // The links carry the meta file's dates, read now: a note read
             // ahead may have had its meta file written since.
             r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
-            NoteSearchIndex::MadeWords words;
             if (r.parsed) {
                 r.tags = r.parsed->tags;
                 rows_.append(std::move(r.parsed->row));
-                words = std::move(r.parsed->words);
                 r.parsed.reset();
             } else {
                 rows_.append(NoteSearchRow());
-                parseText(note, &r.tags, &rows_.last(), &words);
+                parseText(note, &r.tags, &rows_.last());
             }
-            words_.insert(rows_.last().key.toUtf8(), std::move(words));
         }
         if (!store) {
             hand(read, nullptr, {});
@@ -232,10 +208,10 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         auto stored = std::make_shared<QList<bool>>();
         NoteServices* const core = Note::services();
         if (core && !rows_.isEmpty())
-            core->asyncDatabase([this, rows = std::exchange(rows_, {}), words = std::exchange(words_, {}),
-                                 stored](SLDatabase& db) { *stored = writeRows(db, rows, words); });
+            core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
+                *stored = writeRows(db, rows);
+            });
         rows_.clear();
-        words_.clear();
         if (core && last)
             core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
         hand(read, stored, whole);
@@ -357,7 +333,7 @@ void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
     // notes are taken there.
     parser_->async([read = std::move(read)] {
         for (const Read& r : read)
-            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
+            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row);
     });
 }
 

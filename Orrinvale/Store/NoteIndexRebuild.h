@@ -2,7 +2,6 @@
 
 #include "Note.h"
 #include "NoteIndexMarker.h"
-#include "NoteSearchIndex.h"
 #include "NoteSearchRow.h"
 
 #include "Dispatch.h"
@@ -64,7 +63,7 @@ private:
     // and has their titles, tags and rows made; nothing of them is written.
     void readAhead(const std::atomic<bool>* stopped);
     void closeDocumentFolder();
-    QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows, const NoteSearchIndex::WordsByKey& words);
+    QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
     // Adds the rows written since the last part to the side indexes left
     // behind once a part's worth is there; with last, the rest, and marks
     // them as following, or has them filled afresh when another writer met
@@ -115,13 +114,9 @@ private:
     int sideRowsPerPart_;
     std::optional<qint64> sideRowsThrough_;
     qsizetype sideRowsPending_ = 0;
-    // The words of the rows written since, made on the parser's queue.
-    NoteSearchIndex::WordsByKey sideWords_;
-    // Parses the notes read, in the order read; the rows not yet stored, and
-    // their words, are its alone.
+    // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
-    NoteSearchIndex::WordsByKey words_;
     // Writes the tag links of the notes parsed, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
@@ -136,7 +131,6 @@ private:
     struct Parsed {
         Note::TagLinks tags;
         NoteSearchRow row;
-        NoteSearchIndex::MadeWords words;
     };
     struct Read {
         Indexed indexed;

@@ -61,8 +61,8 @@ const std::array<SideTable, 3> SideTables = {{
     {QStringLiteral("notes_word_runs"),
      QStringLiteral("CREATE VIRTUAL TABLE notes_word_runs USING fts5(text, content='', tokenize='trigram', detail=none)"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs) VALUES('delete-all')"),
-     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_words(c2content, c0key) || char(1, 1) "
-                    "FROM notes_content"),
+     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_words(c2content) || char(1, 1) FROM "
+                    "notes_content"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs, rowid, text) SELECT 'delete', docid, "
                     "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
     {QStringLiteral("notes_titles"),
@@ -169,45 +169,15 @@ QByteArray NoteSearchIndex::distinctWords(QByteArrayView text)
     return words;
 }
 
-NoteSearchIndex::MadeWords NoteSearchIndex::wordsOf(const QString& content)
-{
-    // The bytes the row's statement binds.
-    const QByteArray bytes = content.toUtf8();
-    return {distinctWords(bytes), bytes.size()};
-}
-
 namespace {
 
-QByteArrayView textOf(sqlite3_value* value)
-{
-    const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(value));
-    return QByteArrayView(bytes, bytes ? sqlite3_value_bytes(value) : 0);
-}
-
-const char LentWordsKey = 0;
-
-// The words lent for the row of the key, when made from content of its size; taken once.
-std::optional<QByteArray> takeLentWords(const SLDatabase& db, QByteArrayView key, qsizetype contentBytes)
-{
-    auto* const lent = static_cast<NoteSearchIndex::WordsByKey*>(db.attachment(&LentWordsKey).get());
-    const auto made = lent ? lent->constFind(key.toByteArray()) : NoteSearchIndex::WordsByKey::const_iterator();
-    if (!lent || made == lent->cend() || made->contentBytes != contentBytes)
-        return std::nullopt;
-    return lent->take(made.key()).words;
-}
-
-// Every statement writing the side tables reads the text through it. With
-// the row's key as well (the fills, never the removals, which must give
-// the words the row's present content makes), a row's words lent are taken.
+// Every statement writing the side tables reads the text through it.
 bool registerWords(SLDatabase& db)
 {
     if (!db.hasFunctionNamed(WordsFunction)) {
-        db.makeFunctionNamed(WordsFunction, -1, [&db](sqlite3_context* context, int count, sqlite3_value** argv) {
-            const QByteArrayView content = textOf(argv[0]);
-            std::optional<QByteArray> lent;
-            if (count > 1)
-                lent = takeLentWords(db, textOf(argv[1]), content.size());
-            const QByteArray words = lent ? *lent : NoteSearchIndex::distinctWords(content);
+        db.makeFunctionNamed(WordsFunction, 1, [](sqlite3_context* context, int, sqlite3_value** argv) {
+            const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+            const QByteArray words = NoteSearchIndex::distinctWords(QByteArrayView(bytes, bytes ? sqlite3_value_bytes(argv[0]) : 0));
             sqlite3_result_text(context, words.constData(), int(words.size()), SQLITE_TRANSIENT);
         });
     }
@@ -480,17 +450,6 @@ bool NoteSearchIndex::emptyBehind(SLDatabase& db)
                return std::all_of(SideTables.begin(), SideTables.end(),
                                   [&](const SideTable& table) { return db.executeUpdate(table.empty); });
            });
-}
-
-NoteSearchIndex::LentWords::LentWords(SLDatabase& db, WordsByKey& words) : db_(db)
-{
-    // Not the lender's to free.
-    db_.setAttachment(&LentWordsKey, std::shared_ptr<void>(std::shared_ptr<void>(), &words));
-}
-
-NoteSearchIndex::LentWords::~LentWords()
-{
-    db_.setAttachment(&LentWordsKey, nullptr);
 }
 
 std::optional<qint64> NoteSearchIndex::addRowsAbove(SLDatabase& db, qint64 after)

@@ -78,30 +78,6 @@ public:
     // takes them: each once, in the order they first appear, joined by blanks.
     static QByteArray distinctWords(QByteArrayView text);
 
-    // A row's words made away from the database's queue, with the size of
-    // the content (UTF-8) they were made from; kept by the row's key (UTF-8).
-    struct MadeWords {
-        QByteArray words;
-        qsizetype contentBytes = 0;
-    };
-    using WordsByKey = QHash<QByteArray, MadeWords>;
-    static MadeWords wordsOf(const QString& content);
-
-    // While one lives, the connection's fills of the run index take a row's
-    // words from those lent, once, when made from content of the row's size,
-    // in place of making them from its content there. The lender makes sure
-    // that no other write changed those rows since.
-    class LentWords {
-    public:
-        LentWords(SLDatabase& db, WordsByKey& words);
-        ~LentWords();
-        LentWords(const LentWords&) = delete;
-        LentWords& operator=(const LentWords&) = delete;
-
-    private:
-        SLDatabase& db_;
-    };
-
     // The full-text expression naming every run of three characters in the
     // LIKE pattern, whose "%" and "_" stand between runs; empty when it has
     // none and the index cannot narrow the notes.
