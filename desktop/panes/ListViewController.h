@@ -11,6 +11,7 @@
 #include "Store/Note.h"
 
 #include "Dispatch.h"
+#include "files/FileDates.h"
 
 #include <QByteArray>
 #include <QList>
@@ -125,16 +126,22 @@ public:
     QLabel* shadowView() const { return shadowView_; }
     const DispatchQueuePtr& editQueue() const { return editQueue_; }
 
-    // The names a folder's listing gave, each ending in NUL, in the listing's order.
+    // The names a folder's listing gave, each ending in NUL, in the listing's order, with the kinds it
+    // gave; and the folder's version before it was listed, when that vouches for the listing until the
+    // version changes: the folder had settled (FileDates::isSettled) on a file system that
+    // keepsFolderChanges.
     struct ListedNames {
         QByteArray names;
         std::vector<qsizetype> offsets;
+        std::vector<unsigned char> types;
+        std::optional<FileDates::Version> settledFolder;
     };
     // The rows of a directory's regular files with safe names, dated from the notes' text files: the
     // creation date only for the sort option 1 that orders by it (it costs another look per file);
     // with titles, each row's title read as soon as it is dated, and with titleKeys its order key
     // (appendTitleOrderKey) made, at the row's index. With last, the rows of the names it holds (the
-    // folder's last listing) are made while the folder is read again, and it ends holding this listing.
+    // folder's last listing) are made while the folder is read again, or instead of reading it when
+    // the folder's version is the one its listing settled at; it ends holding this listing.
     static ListItems importDirectory(const QString& directory, int storage, int64_t option,
                                      ListTitleReader* titles = nullptr,
                                      std::vector<std::string>* titleKeys = nullptr, ListedNames* last = nullptr);

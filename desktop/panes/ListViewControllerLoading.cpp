@@ -354,9 +354,37 @@ private:
     std::unordered_map<std::string_view, qsizetype> index_;
 };
 
-// Reads the listing's names but those beginning with '.', handing each slice of them to `slices` as it
-// fills; the caller takes the last slice next.
-void readListing(DIR* dir, RowsAhead& ahead, Slices& slices, std::deque<ListingSlice>& listed, std::mutex& listedMutex)
+// A listing's next name and kind; a null name at its end.
+struct ListedEntry {
+    const char* name;
+    unsigned char type;
+};
+
+// The folder's entries, as read.
+auto readEntries(DIR* dir)
+{
+    return [dir] {
+        const dirent* entry = ::readdir(dir);
+        return entry ? ListedEntry{entry->d_name, entry->d_type} : ListedEntry{nullptr, DT_UNKNOWN};
+    };
+}
+
+// The entries of a listing kept, again.
+auto keptEntries(const ListViewController::ListedNames& kept)
+{
+    return [&kept, next = size_t(0)]() mutable {
+        if (next == kept.offsets.size())
+            return ListedEntry{nullptr, DT_UNKNOWN};
+        const size_t at = next++;
+        return ListedEntry{kept.names.constData() + kept.offsets[at], kept.types[at]};
+    };
+}
+
+// Takes the listing's entries from `next` but those beginning with '.', handing each slice of them to
+// `slices` as it fills; the caller takes the last slice next.
+template <typename Entries>
+void readListing(Entries next, RowsAhead& ahead, Slices& slices, std::deque<ListingSlice>& listed,
+                 std::mutex& listedMutex)
 {
     ListingSlice reading;
     // A thread is called only for a slice with rows to make.
@@ -368,13 +396,13 @@ void readListing(DIR* dir, RowsAhead& ahead, Slices& slices, std::deque<ListingS
         }
         slices.add(callHelper && std::exchange(rowsToMake, false));
     };
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
+    for (ListedEntry entry = next(); entry.name; entry = next()) {
+        if (entry.name[0] == '.')
             continue;
-        const qsizetype early = ahead.find(entry->d_name);
+        const qsizetype early = ahead.find(entry.name);
         rowsToMake = rowsToMake || early < 0;
-        reading.entries.push_back({reading.names.size(), entry->d_type, early});
-        reading.names.append(entry->d_name, qsizetype(std::strlen(entry->d_name)) + 1);
+        reading.entries.push_back({reading.names.size(), entry.type, early});
+        reading.names.append(entry.name, qsizetype(std::strlen(entry.name)) + 1);
         if (qsizetype(reading.entries.size()) == Slices::Size)
             hand(true);
     }
@@ -387,8 +415,10 @@ ListViewController::ListedNames namesOf(const std::deque<ListingSlice>& listed)
 {
     ListViewController::ListedNames names;
     for (const ListingSlice& slice : listed) {
-        for (const ListingSlice::Entry& entry : slice.entries)
+        for (const ListingSlice::Entry& entry : slice.entries) {
             names.offsets.push_back(names.names.size() + entry.offset);
+            names.types.push_back(entry.type);
+        }
         names.names += slice.names;
     }
     return names;
@@ -505,6 +535,10 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         if (key && into)
             appendTitleOrderKey(into->title(), *key);
     };
+    // Looked at before the listing: a name that comes or goes meanwhile gives the folder another version.
+    const FileDates::Version folder = FileDates::folderVersion(dirfd(dir));
+    const bool settled = folder.size >= 0 && FileDates::isSettled(folder) && FileDates::keepsFolderChanges(dirfd(dir));
+    const bool unchanged = last && last->settledFolder == folder;
     RowsAhead ahead(last, titleKeys);
     const qsizetype aheadSlices = (ahead.count() + Slices::Size - 1) / Slices::Size;
     // The listing alone is read in turn; the rows made ahead, then each slice of entries not among
@@ -534,7 +568,10 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         }, qsizetype(std::thread::hardware_concurrency()) - 1);
         for (qsizetype i = 0; i < aheadSlices; ++i)
             slices.add();
-        readListing(dir, ahead, slices, listed, listedMutex);
+        if (unchanged)
+            readListing(keptEntries(*last), ahead, slices, listed, listedMutex);
+        else
+            readListing(readEntries(dir), ahead, slices, listed, listedMutex);
         slices.finish();
     }
     ListItems items;
@@ -554,8 +591,11 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         }
     }
     ::closedir(dir);
-    if (last)
+    if (last) {
         *last = namesOf(listed);
+        if (settled)
+            last->settledFolder = folder;
+    }
     return items;
 }
 

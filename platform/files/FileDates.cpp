@@ -7,7 +7,9 @@
 #include <ctime>
 #include <string>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/xattr.h>
 
 namespace FileDates {
@@ -82,6 +84,33 @@ bool isSettled(const Version& version)
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     return version.changed < (int64_t(now.tv_sec) - 1) * 1'000'000'000 + now.tv_nsec;
+}
+
+Version folderVersion(int folder)
+{
+    struct statx info {};
+    if (statx(folder, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &info) != 0
+        || !S_ISDIR(info.stx_mode))
+        return {};
+    return {info.stx_ino, int64_t(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
+            int64_t(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
+}
+
+bool keepsFolderChanges(int folder)
+{
+    struct statfs info {};
+    if (fstatfs(folder, &info) != 0)
+        return false;
+    switch (info.f_type) {
+    case EXT4_SUPER_MAGIC: // ext2 and ext3 too
+    case XFS_SUPER_MAGIC:
+    case BTRFS_SUPER_MAGIC:
+    case TMPFS_MAGIC:
+    case F2FS_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool regularFileModifiedAt(int folder, const char* name, int64_t* modified, Version* version)

@@ -43,6 +43,14 @@ Version versionAt(int folder, const char* name, int flags = 0);
 // where one within the file system's clock tick could keep this one.
 bool isSettled(const Version& version);
 
+// The version of an open folder; an empty version (size -1) when it is none.
+// On a file system that keepsFolderChanges, every name that comes into the
+// folder or leaves it gives another.
+Version folderVersion(int folder);
+// True on the local file systems that move a folder's change time with each
+// of its names that comes or goes; network and user-space ones may not.
+bool keepsFolderChanges(int folder);
+
 // The modification date of a regular file named inside an open folder (links
 // followed), with its version when asked: one look, no creation date. False,
 // the date 0, when the name is no regular file.

@@ -8,6 +8,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
+#include <string_view>
+#include <thread>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -143,4 +148,37 @@ TEST(Files, RegularFileDatesMatchTheSingleReadsAndRefuseWhatIsNoFile)
         else
             EXPECT_TRUE(created == 1000 || created >= before) << created;
     }
+}
+
+// A folder's version moves with every name that comes into it, leaves it or is renamed in it, and
+// stays while the files inside are written or redated; what is no folder has none.
+TEST(Files, FolderVersionMovesWithEachNameThatComesOrGoes)
+{
+    const QString dir = TestSupport::home() + "/dates/watched";
+    QDir(dir).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(dir));
+    TestSupport::writeFile(dir + "/kept.txt", "text");
+    const int folder = ::open(qPrintable(dir), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"a file written", [&] { TestSupport::writeFile(dir + "/kept.txt", "other text"); }},
+        {"a file redated", [&] { FileDates::setModificationDate(dir + "/kept.txt", 1000); }},
+        {"a file added", [&] { TestSupport::writeFile(dir + "/added.txt", "text"); }},
+        {"a file renamed", [&] { QFile::rename(dir + "/added.txt", dir + "/renamed.txt"); }},
+        {"a file removed", [&] { QFile::remove(dir + "/renamed.txt"); }},
+        {"a folder made", [&] { QDir().mkpath(dir + "/inner"); }},
+    };
+    for (const auto& [what, step] : steps) {
+        const FileDates::Version before = FileDates::folderVersion(folder);
+        ASSERT_GE(before.size, 0) << what;
+        // Past the file system clock's tick, which a change within could share.
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        step();
+        const bool namesChanged = std::string_view(what) != "a file written" && std::string_view(what) != "a file redated";
+        EXPECT_EQ(FileDates::folderVersion(folder) != before, namesChanged) << what;
+    }
+    const int file = ::open(qPrintable(dir + "/kept.txt"), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(FileDates::folderVersion(file).size, -1);
+    ::close(file);
+    ::close(folder);
 }

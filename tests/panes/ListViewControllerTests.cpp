@@ -13,8 +13,10 @@
 #include <QLabel>
 #include <QLineEdit>
 
+#include <chrono>
 #include <functional>
 #include <future>
+#include <map>
 #include <random>
 #include <thread>
 
@@ -339,6 +341,64 @@ TEST_F(PanesList, RowsMadeAheadFromTheLastListingAreThoseOfAListingAfresh)
                 names << QString::fromUtf8(last.names.constData() + offset);
             EXPECT_EQ(names, QDir(inbox).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted))
                 << what << " by option " << option;
+        }
+    }
+}
+
+// A folder that settled before its listing is not read again while its version stays: its rows are
+// those of a listing afresh, kinds and a redated note included, and once a name comes or goes the
+// folder is read again.
+TEST_F(PanesList, ASettledFolderUnchangedListsItsKeptNamesAsAListingAfresh)
+{
+    const QString inbox = Note::documentDirectoryForStorage(NoteStorageInbox);
+    const auto key = [](int i) { return QStringLiteral("n%1.txt").arg(i); };
+    for (int i = 0; i < 600; ++i)
+        note(key(i), NoteStorageInbox, 1000 + i, 0, "t" + QByteArray::number(i % 7));
+    ASSERT_TRUE(QDir().mkpath(inbox + QStringLiteral("/Attachments")));
+    TestSupport::writeFile(inbox + QStringLiteral("/.hidden"), "hidden");
+    const OpenFolder folder(inbox);
+    if (!FileDates::keepsFolderChanges(folder.fd))
+        GTEST_SKIP() << "the test folder's file system may not move a folder's change time";
+    for (int waited = 0; !FileDates::isSettled(FileDates::folderVersion(folder.fd)) && waited < 30; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto rows = [&](int64_t option, ListViewController::ListedNames* last) {
+        ListTitleCache cache(ListTitleCache::fileForStorage(NoteStorageInbox));
+        ListTitleReader titles(cache, NoteStorageInbox);
+        std::vector<std::string> orderKeys;
+        const bool titled = option == 2;
+        QStringList shown;
+        for (const ListItemPtr& item : ListViewController::importDirectory(inbox, NoteStorageInbox, option,
+                                                                            titled ? &titles : nullptr,
+                                                                            titled ? &orderKeys : nullptr, last))
+            shown << item->key() + u' ' + QString::number(item->updatedOn()) + u' ' + item->title();
+        return shown;
+    };
+    std::map<int64_t, ListViewController::ListedNames> kept;
+    for (const int64_t option : {0, 2}) {
+        rows(option, &kept[option]);
+        ASSERT_TRUE(kept[option].settledFolder) << option;
+    }
+    const std::pair<const char*, std::function<void()>> changes[] = {
+        {"a note redated", [&] { FileDates::setModificationDate(Note::documentFileForKey(key(3), NoteStorageInbox), 9000); }},
+        {"names come and go",
+         [&] {
+             note(QStringLiteral("added.txt"), NoteStorageInbox, 5000, 0, "added");
+             QFile::remove(Note::documentFileForKey(key(7), NoteStorageInbox));
+             QFile::remove(Note::documentFileForKey(key(11), NoteStorageInbox));
+             QDir().mkpath(Note::documentFileForKey(key(11), NoteStorageInbox));
+         }},
+    };
+    for (const auto& [what, change] : changes) {
+        change();
+        for (const int64_t option : {0, 2}) {
+            EXPECT_EQ(rows(option, &kept[option]), rows(option, nullptr)) << what << " by option " << option;
+            QStringList names;
+            for (const qsizetype offset : kept[option].offsets)
+                names << QString::fromUtf8(kept[option].names.constData() + offset);
+            QStringList listed = QDir(inbox).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Unsorted);
+            names.sort();
+            listed.sort();
+            EXPECT_EQ(names, listed) << what << " by option " << option;
         }
     }
 }
