@@ -69,14 +69,24 @@ bool regularFileDates(const QString& path, int64_t* created, int64_t* modified)
     return true;
 }
 
-Version versionAt(int folder, const char* name, int flags)
+namespace {
+
+// The version of what the name inside the folder names, when it is of the kind (S_IFREG, S_IFDIR).
+Version versionOfKind(int folder, const char* name, int flags, mode_t kind)
 {
     struct statx info {};
     if (statx(folder, name, flags, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &info) != 0
-        || !S_ISREG(info.stx_mode))
+        || (info.stx_mode & S_IFMT) != kind)
         return {};
     return {info.stx_ino, int64_t(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
             int64_t(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
+}
+
+} // namespace
+
+Version versionAt(int folder, const char* name, int flags)
+{
+    return versionOfKind(folder, name, flags, S_IFREG);
 }
 
 bool isSettled(const Version& version)
@@ -88,12 +98,7 @@ bool isSettled(const Version& version)
 
 Version folderVersion(int folder)
 {
-    struct statx info {};
-    if (statx(folder, "", AT_EMPTY_PATH, STATX_TYPE | STATX_INO | STATX_SIZE | STATX_MTIME | STATX_CTIME, &info) != 0
-        || !S_ISDIR(info.stx_mode))
-        return {};
-    return {info.stx_ino, int64_t(info.stx_size), info.stx_mtime.tv_sec, info.stx_mtime.tv_nsec,
-            int64_t(info.stx_ctime.tv_sec) * 1'000'000'000 + info.stx_ctime.tv_nsec};
+    return versionOfKind(folder, "", AT_EMPTY_PATH, S_IFDIR);
 }
 
 bool keepsFolderChanges(int folder)
