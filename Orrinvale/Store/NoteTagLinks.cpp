@@ -159,15 +159,14 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     // left without links.
     QStringList unlinked;
     for (const QString& d : std::as_const(tagFolders)) {
-        if (resource.isEmpty() || lower.contains(d))
-            continue;
         const QByteArray link = QFile::encodeName(d) + storageName + key;
-        if (::unlinkat(kind.fd(), link.constData(), 0) == 0)
+        if (!resource.isEmpty() && !lower.contains(d) && ::unlinkat(kind.fd(), link.constData(), 0) == 0)
             unlinked.append(d);
     }
     index.unlinked(kindFolder, storage, f.key, unlinked);
     const QSet<QString> removedFrom(unlinked.cbegin(), unlinked.cend());
     for (const QString& d : tagFolders) {
+        const QString tagFolder = kindFolder + QLatin1Char('/') + d;
         const QByteArray name = QFile::encodeName(d);
         const QByteArray relative = name + '/';
         const bool removed = removedFrom.contains(d);
@@ -195,7 +194,6 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             continue;
         kept = kept || keptStorageFolders(false);
         if (!kept) {
-            const QString tagFolder = kindFolder + QLatin1Char('/') + d;
             QDir(tagFolder).removeRecursively();
             QFile::remove(tagFolder);
             if (events)
