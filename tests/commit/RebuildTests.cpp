@@ -260,9 +260,9 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
 }
 
 // Notes changed on disk once the side indexes follow the notes are indexed
-// again with the indexes following each transaction: the words made beside
-// the run go to the new rows, never to taking out the old ones, so the
-// indexes end as a fill afresh leaves them, texts of the same size included.
+// again with the indexes following each transaction: each note's old words
+// go out of them and its new ones in, so the indexes end as a fill afresh
+// leaves them, texts of the same size included.
 TEST_F(CommitTest, NoteStoreRebuildOfNotesChangedOnDiskKeepsTheSideIndexesAsAFillAfresh)
 {
     constexpr int Count = 12;
