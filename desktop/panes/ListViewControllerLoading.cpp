@@ -535,8 +535,9 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         if (key && into)
             appendTitleOrderKey(into->title(), *key);
     };
-    // Looked at before the listing: a name that comes or goes meanwhile gives the folder another version.
-    const FileDates::Version folder = FileDates::folderVersion(dirfd(dir));
+    // Looked at before the listing, and only when one is kept: a name that comes or goes meanwhile
+    // gives the folder another version.
+    const FileDates::Version folder = last ? FileDates::folderVersion(dirfd(dir)) : FileDates::Version{};
     const bool settled = folder.size >= 0 && FileDates::isSettled(folder) && FileDates::keepsFolderChanges(dirfd(dir));
     const bool unchanged = last && last->settledFolder == folder;
     RowsAhead ahead(last, titleKeys);
@@ -591,7 +592,8 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
         }
     }
     ::closedir(dir);
-    if (last) {
+    // A kept listing that stood in for the folder is this listing already.
+    if (last && !unchanged) {
         *last = namesOf(listed);
         if (settled)
             last->settledFolder = folder;
