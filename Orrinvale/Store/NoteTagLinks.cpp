@@ -9,7 +9,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -97,6 +96,12 @@ void writeSpelling(int fd, const QString& spelling)
     ::close(fd);
 }
 
+void sortedUnique(QStringList& names)
+{
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+}
+
 bool setDates(int fd, int64_t created, int64_t updated)
 {
     const bool modified = FileDates::setModificationDate(fd, updated);
@@ -128,28 +133,25 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     if (f.key.isNull() || kindFolder.isEmpty() || !isSafePathComponent(f.key))
         return true;
 
-    QSet<QString> lower;
+    // A note has a few tags: sorted lists, not hash sets, to look them up.
+    QStringList lower;
     for (const QString& name : linkFiles)
-        lower.insert(name.toLower());
+        lower.append(name.toLower());
+    sortedUnique(lower);
+    const auto linksTo = [&lower](const QString& d) { return std::binary_search(lower.cbegin(), lower.cend(), d); };
 
     // Only the folders that can hold the note's link or need tidying, in the
     // order of their names, so the events come in the order a pass over every
     // folder sends them.
     TagLinkIndex& index = TagLinkIndex::shared();
     KindFolder kind(kindFolder, open ? &open->of(tag) : nullptr);
-    QSet<QString> names = lower;
-    for (const QString& name : index.foldersFor(kindFolder, kind.fd(), storage, f.key))
-        names.insert(name);
-    if (linkedBefore) {
-        for (const QString& name : *linkedBefore)
-            names.insert(name);
-    }
-    QStringList tagFolders;
-    for (const QString& d : std::as_const(names)) {
-        if (isSafePathComponent(d) && kind.fd() >= 0)
-            tagFolders.append(d);
-    }
-    std::sort(tagFolders.begin(), tagFolders.end());
+    QStringList tagFolders = lower + index.foldersFor(kindFolder, kind.fd(), storage, f.key);
+    if (linkedBefore)
+        tagFolders += *linkedBefore;
+    if (kind.fd() < 0)
+        tagFolders.clear();
+    tagFolders.removeIf([](const QString& d) { return !isSafePathComponent(d); });
+    sortedUnique(tagFolders);
     // Keys are unique only within a storage: a link under the same key in the
     // other storage belongs to another note and stays.
     const QByteArray key = '/' + QFile::encodeName(f.key);
@@ -160,16 +162,15 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
     QStringList unlinked;
     for (const QString& d : std::as_const(tagFolders)) {
         const QByteArray link = QFile::encodeName(d) + storageName + key;
-        if (!resource.isEmpty() && !lower.contains(d) && ::unlinkat(kind.fd(), link.constData(), 0) == 0)
+        if (!resource.isEmpty() && !linksTo(d) && ::unlinkat(kind.fd(), link.constData(), 0) == 0)
             unlinked.append(d);
     }
     index.unlinked(kindFolder, storage, f.key, unlinked);
-    const QSet<QString> removedFrom(unlinked.cbegin(), unlinked.cend());
     for (const QString& d : tagFolders) {
-        const QString tagFolder = kindFolder + QLatin1Char('/') + d;
         const QByteArray name = QFile::encodeName(d);
         const QByteArray relative = name + '/';
-        const bool removed = removedFrom.contains(d);
+        // Made in the folders' order, so as sorted as they are.
+        const bool removed = std::binary_search(unlinked.cbegin(), unlinked.cend(), d);
         // A folder known to hold links, or known to be missing, is not tried:
         // the removal would fail. Before the whole tag folder goes, every
         // folder without known links is tried, in case the index missed one.
@@ -194,6 +195,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             continue;
         kept = kept || keptStorageFolders(false);
         if (!kept) {
+            const QString tagFolder = kindFolder + QLatin1Char('/') + d;
             QDir(tagFolder).removeRecursively();
             QFile::remove(tagFolder);
             if (events)

@@ -68,11 +68,26 @@ void TagLinkIndex::read(const QString& kindFolder, Kind& kind)
     }
 }
 
+TagLinkIndex::Kind* TagLinkIndex::find(const QString& kindFolder)
+{
+    // A note's links ask a few questions of one kind in a row: the path is
+    // compared once, not hashed for each.
+    if (last_ && kindFolder == lastFolder_)
+        return last_;
+    const auto found = kinds_.find(kindFolder);
+    if (found == kinds_.end())
+        return nullptr;
+    lastFolder_ = kindFolder;
+    last_ = &*found;
+    return last_;
+}
+
 TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder, const Identity& identity)
 {
-    const auto found = kinds_.find(kindFolder);
-    if (found != kinds_.end() && found->identity == identity)
+    if (Kind* const found = find(kindFolder); found && found->identity == identity)
         return *found;
+    // Taking a kind in may move the others.
+    last_ = nullptr;
     Kind& kind = kinds_[kindFolder];
     kind.identity = identity;
     read(kindFolder, kind);
@@ -81,9 +96,8 @@ TagLinkIndex::Kind& TagLinkIndex::current(const QString& kindFolder, const Ident
 
 TagLinkIndex::Kind& TagLinkIndex::known(const QString& kindFolder)
 {
-    const auto found = kinds_.find(kindFolder);
-    return found != kinds_.end() ? *found
-                                 : current(kindFolder, identityOf(AT_FDCWD, QFile::encodeName(kindFolder).constData(), 0));
+    Kind* const found = find(kindFolder);
+    return found ? *found : current(kindFolder, identityOf(AT_FDCWD, QFile::encodeName(kindFolder).constData(), 0));
 }
 
 QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int kindFd, int storage, const QString& key)
@@ -98,11 +112,10 @@ void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString&
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
     QStringList& noteTags = kind.links[noteHash(storage, key)];
-    QSet<QString> had(noteTags.cbegin(), noteTags.cend());
+    // A note's few tags are looked through, not hashed.
     for (const QString& tag : tags) {
-        if (had.contains(tag))
+        if (noteTags.contains(tag))
             continue;
-        had.insert(tag);
         noteTags.append(*kind.names.insert(tag));
         Kind::StorageFolder& folder = heldIn(kind, tag, storage);
         ++folder.links;
@@ -207,5 +220,6 @@ QByteArray TagLinkIndex::readSpelling(const QString& kindFolder, int kindFd, con
 void TagLinkIndex::forget()
 {
     std::lock_guard lock(mutex_);
+    last_ = nullptr;
     kinds_.clear();
 }

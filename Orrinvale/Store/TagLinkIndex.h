@@ -97,6 +97,8 @@ private:
                             qsizetype expected);
     static Kind::StorageFolder& heldIn(Kind& kind, const QString& tag, int storage);
     static void read(const QString& kindFolder, Kind& kind);
+    // The kind read for the folder, if any.
+    Kind* find(const QString& kindFolder);
     Kind& current(const QString& kindFolder, const Identity& identity);
     // The kind as last read: a link write follows the question that checked
     // the folder, so it is not looked up again.
@@ -104,4 +106,7 @@ private:
 
     std::mutex mutex_;
     QHash<QString, Kind> kinds_;
+    // The kind last asked for, until another is taken in.
+    QString lastFolder_;
+    Kind* last_ = nullptr;
 };
