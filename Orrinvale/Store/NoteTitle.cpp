@@ -6,7 +6,6 @@
 
 #include "files/UnicodeRegex.h"
 
-#include <QSet>
 
 #include <algorithm>
 #include <utility>
@@ -292,9 +291,19 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
     // Per kind, the lower-case forms met in the text, weak or strong, up to
     // the limit, and those taken: strong tags come only from the forms the
     // weak list holds, so the search row names every folder a note is under.
+    // Sorted lists: a note has a few tags, and a hash set would be made for
+    // each note.
     struct Seen {
-        QSet<QString> met;
-        QSet<QString> taken;
+        QStringList met;
+        QStringList taken;
+    };
+    // False when the form was there already.
+    const auto insert = [](QStringList& forms, const QString& form) {
+        const auto at = std::lower_bound(forms.begin(), forms.end(), form);
+        if (at != forms.end() && *at == form)
+            return false;
+        forms.insert(at, form);
+        return true;
     };
     Seen seenHashtags;
     Seen seenMentions;
@@ -315,14 +324,11 @@ void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QStr
             Seen& seen = hashtag ? seenHashtags : seenMentions;
             const QString tag = text.mid(r.location + 1, r.length - 1);
             const QString lower = tag.toLower();
-            if (!seen.met.contains(lower)) {
-                if (seen.met.size() == MaximumTagsPerKind)
-                    return;
-                seen.met.insert(lower);
-            }
-            if ((!weak && !isStrongTag(tag)) || seen.taken.contains(lower))
+            if (seen.met.size() == MaximumTagsPerKind && !std::binary_search(seen.met.cbegin(), seen.met.cend(), lower))
                 return;
-            seen.taken.insert(lower);
+            insert(seen.met, lower);
+            if ((!weak && !isStrongTag(tag)) || !insert(seen.taken, lower))
+                return;
             (hashtag ? hashtags : mentions)->append(tag);
         });
     }
