@@ -6,7 +6,6 @@
 
 #include "files/UnicodeRegex.h"
 
-
 #include <algorithm>
 #include <utility>
 
