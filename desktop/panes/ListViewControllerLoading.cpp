@@ -538,7 +538,6 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
     // Looked at before the listing, and only when one is kept: a name that comes or goes meanwhile
     // gives the folder another version.
     const FileDates::Version folder = last ? FileDates::folderVersion(dirfd(dir)) : FileDates::Version{};
-    const bool settled = folder.size >= 0 && FileDates::isSettled(folder) && FileDates::keepsFolderChanges(dirfd(dir));
     const bool unchanged = last && last->settledFolder == folder;
     RowsAhead ahead(last, titleKeys);
     const qsizetype aheadSlices = (ahead.count() + Slices::Size - 1) / Slices::Size;
@@ -591,13 +590,14 @@ ListItems ListViewController::importDirectory(const QString& directory, int stor
                 titleKeys->push_back(std::move(early ? ahead.key(entry.ahead) : slice.keys[i]));
         }
     }
-    ::closedir(dir);
-    // A kept listing that stood in for the folder is this listing already.
+    // A kept listing that stood in for the folder is this listing already; the file system is asked
+    // about only for a listing read afresh.
     if (last && !unchanged) {
         *last = namesOf(listed);
-        if (settled)
+        if (folder.size >= 0 && FileDates::isSettled(folder) && FileDates::keepsFolderChanges(dirfd(dir)))
             last->settledFolder = folder;
     }
+    ::closedir(dir);
     return items;
 }
 
