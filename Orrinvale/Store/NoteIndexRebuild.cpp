@@ -36,15 +36,11 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
     return true;
 }
 
-// The row's words for the side indexes are made here too, off the
-// database's queue, the run's slowest.
-void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, NoteSearchIndex::KnownWords* words)
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
 {
     note._reloadHeader();
     *tags = note.tagLinks();
     *row = note.searchRow(*tags);
-    const QByteArray content = row->content.toUtf8();
-    *words = {content.size(), NoteSearchIndex::distinctWords(content)};
 }
 
 bool isStopped(const std::atomic<bool>* stopped)
@@ -61,7 +57,7 @@ int openFolder(const QString& path)
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize, int sideRowsPerPart)
     : batchSize_(batchSize > 0 ? batchSize : 1),
-      table_(std::make_shared<Table>(std::max(1, sideRowsPerPart))),
+      sideRowsPerPart_(std::max(1, sideRowsPerPart)),
       parser_(DispatchQueue::createSerial(QStringLiteral("note-parser"))),
       links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
       records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
@@ -140,15 +136,13 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
-QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
-                                               const QList<NoteSearchIndex::KnownWords>& words)
+QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
         rowIds_ = NoteSearchRow::readRowIds(db);
         // Rows already in the side indexes may have changed.
         sideRowsThrough_.reset();
-        knownWords_.clear();
     }
     // Into an empty table every row is the run's: the side indexes are filled
     // in a few large parts, in place of following each transaction.
@@ -165,26 +159,17 @@ QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteS
     const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
     db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
-    // The words for the next part, by the row each went into: a second row
-    // of a key in the batch went over the first, and so do its words.
-    for (qsizetype i = 0; sideRowsThrough_ && i < rows.size(); ++i) {
-        if (stored.value(i) && i < words.size())
-            knownWords_.insert(rowIds_.value(rows[i].key).value(0), words[i]);
-    }
     return stored;
 }
 
-void NoteIndexRebuild::Table::fillSideIndexes(SLDatabase& db, bool last)
+void NoteIndexRebuild::fillSideIndexes(SLDatabase& db, bool last)
 {
     if (!sideIndexesBehind_)
         return;
-    if (db.totalChanges() != changesAfterLastBatch_) {
+    if (db.totalChanges() != changesAfterLastBatch_)
         sideRowsThrough_.reset();
-        knownWords_.clear();
-    }
     if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
-        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_, &knownWords_);
-        knownWords_.clear();
+        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
         sideRowsPending_ = 0;
         changesAfterLastBatch_ = db.totalChanges();
     }
@@ -201,40 +186,36 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         return;
     parser_->async([this, read = std::exchange(read, {}), store, whole, last = done_]() mutable {
         for (Read& r : read) {
+            Note& note = *r.indexed.note;
+            // The links carry the meta file's dates, read now: a note read
+            // ahead may have had its meta file written since.
+            r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
             if (r.parsed) {
                 r.tags = r.parsed->tags;
                 rows_.append(std::move(r.parsed->row));
-                rowWords_.append(std::move(r.parsed->words));
                 r.parsed.reset();
             } else {
                 rows_.append(NoteSearchRow());
-                rowWords_.append(NoteSearchIndex::KnownWords());
-                parseText(*r.indexed.note, &r.tags, &rows_.last(), &rowWords_.last());
+                parseText(note, &r.tags, &rows_.last());
             }
         }
-        // The rows need nothing of the meta files: the database's queue, the
-        // busiest, has them before their dates are read.
-        auto stored = store ? std::make_shared<QList<bool>>() : nullptr;
-        if (store)
-            storeRows(stored, last);
-        // The links carry the meta file's dates, read now: a note read ahead
-        // may have had its meta file written since.
-        for (Read& r : read)
-            r.writeMeta = refreshMeta(*r.indexed.note, r.indexed.stamp, r.indexed.folders.metas);
+        if (!store) {
+            hand(read, nullptr, {});
+            return;
+        }
+        // Hands the rows parsed since the last store to the database's queue
+        // and their notes on; the markers follow both.
+        auto stored = std::make_shared<QList<bool>>();
+        NoteServices* const core = Note::services();
+        if (core && !rows_.isEmpty())
+            core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
+                *stored = writeRows(db, rows);
+            });
+        rows_.clear();
+        if (core && last)
+            core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
         hand(read, stored, whole);
     });
-}
-
-void NoteIndexRebuild::storeRows(const Stored& stored, bool last)
-{
-    NoteServices* const core = Note::services();
-    if (core && !rows_.isEmpty())
-        core->asyncDatabase([table = table_, rows = std::exchange(rows_, {}), words = std::exchange(rowWords_, {}),
-                             stored](SLDatabase& db) { *stored = table->writeRows(db, rows, words); });
-    rows_.clear();
-    rowWords_.clear();
-    if (core && last)
-        core->asyncDatabase([table = table_](SLDatabase& db) { table->fillSideIndexes(db, true); });
 }
 
 void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole& whole)
@@ -277,10 +258,8 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
             // Their rows were handed to the database's queue before, so the
             // markers come after them there; they are written back here, the
             // least busy of the queues.
-            core->asyncDatabase([records = records_, table = table_, marked = std::move(marked), stored,
-                                 whole](SLDatabase& db) mutable {
-                const bool stepEnds = bool(whole);
-                records->async([marked = std::move(marked), stored, whole] {
+            core->asyncDatabase([this, marked = std::move(marked), stored, whole](SLDatabase&) mutable {
+                records_->async([marked = std::move(marked), stored, whole] {
                     for (qsizetype i = 0; i < marked.size(); ++i) {
                         if (stored->value(i))
                             NoteIndexMarker::writeAt(marked[i].folders.markers,
@@ -290,11 +269,6 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
                     if (whole)
                         whole();
                 });
-                // The side indexes take the time the database's queue would
-                // wait for the next step's rows, while these markers are
-                // written and the next notes are taken.
-                if (stepEnds)
-                    table->fillSideIndexes(db, false);
             });
         });
     });
@@ -359,7 +333,7 @@ void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
     // notes are taken there.
     parser_->async([read = std::move(read)] {
         for (const Read& r : read)
-            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
+            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row);
     });
 }
 
@@ -367,13 +341,14 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
 {
     if (done_ && ahead_.isEmpty())
         return false;
-    // Notes read now go in half a batch per transaction, the first half's
-    // rows while the second half is read, and on to the other queues a few
-    // at a time, not one wake-up each. Notes read ahead, already parsed, go
-    // together in one: a commit less, and the database's queue waits for no
-    // hand before their rows.
+    // Half a batch per transaction: the first half's rows go in while the
+    // second half is read. The other queues get the notes a few at a time,
+    // not one wake-up each.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
+    // While this step's first notes are parsed, the database's queue is free.
+    if (NoteServices* const core = Note::services())
+        core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, false); });
     QList<Read> read;
     int taken = 0;
     // A stop (the application quitting) waits for no more reads: what was
@@ -384,10 +359,9 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
             break;
         read.append(std::move(*note));
         ++taken;
-        const bool readNow = !read.last().parsed;
-        if (taken == half && readNow)
+        if (taken == half)
             parse(read, true);
-        else if (read.size() >= NotesPerHand && readNow)
+        else if (read.size() == NotesPerHand)
             parse(read, false);
     }
     // The batch is whole when the step returns: links, records, rows and

@@ -2,7 +2,6 @@
 
 #include "Note.h"
 #include "NoteIndexMarker.h"
-#include "NoteSearchIndex.h"
 #include "NoteSearchRow.h"
 
 #include "Dispatch.h"
@@ -17,31 +16,29 @@
 #include <optional>
 
 // Brings every note of the inbox, then of the archive, whose index marker is
-// missing or no longer matches its text file into the tag folders, the search
-// table, its header and meta file, a batch at a time. Five queues share the
-// work, each taking the notes in order: the caller's reads each note's text,
-// one queue of the run's own its dates, title and tags, and hands the rows of
-// each half batch read now, or of a whole batch read ahead, to the
-// database's, which takes them in one transaction while another writes the
-// links and a third, beside it, the header and meta files. Once a note's
-// files are written its marker follows its row on the database's queue, if
-// the row went in. A batch is whole when its step returns; between batches
-// the caller's queue is free for other work, and while a step runs it holds
-// the caller's queue, so no other work meets the links written beside it.
-// While a batch's last writes go on, the caller's queue reads the next
-// batch's notes and the parser's makes their titles, tags and rows, all
-// without writing; the next step takes each so only when its file is still as
-// it was read, and reads its meta file's dates itself. A missing or
-// unreadable document folder ends the whole run. The tag folders are read
-// afresh once per run, so that each note visits only the folders holding its
-// links. Only regular files are read as notes.
+// missing or no longer matches its text file into the tag folders, the
+// search table, its header and meta file, a batch at a time. Five queues
+// share the work, each taking the notes in order: the caller's reads each
+// note's text, one queue of the run's own its dates, title and tags, and
+// hands the rows of each half batch to the database's, which takes them in
+// one transaction while another writes the links and a third, beside it,
+// the header and meta files. Once a note's files are written its marker
+// follows its row on the database's queue, if the row went in. A batch is
+// whole when its step returns; between batches the caller's queue is free
+// for other work, and while a step runs it holds the caller's queue, so no
+// other work meets the links written beside it. While a batch's last writes
+// go on, the caller's queue reads the next batch's notes and the parser's
+// makes their titles, tags and rows, all without writing; the next step
+// takes each so only when its file is still as it was read, and reads its
+// meta file's dates itself. A missing or unreadable document folder ends
+// the whole run. The tag folders are read afresh once per run, so that each
+// note visits only the folders holding its links. Only regular files are
+// read as notes.
 class NoteIndexRebuild {
 public:
     // Into an empty table, the search side indexes are filled sideRowsPerPart
-    // rows at a time beside the run rather than all after its last rows: by
-    // default a batch's worth at the end of each step, while the database's
-    // queue would otherwise wait for the next step's rows.
-    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 250);
+    // rows at a time beside the run rather than all after its last rows.
+    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 5000);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
@@ -66,19 +63,21 @@ private:
     // and has their titles, tags and rows made; nothing of them is written.
     void readAhead(const std::atomic<bool>* stopped);
     void closeDocumentFolder();
+    QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
+    // Adds the rows written since the last part to the side indexes left
+    // behind once a part's worth is there; with last, the rest, and marks
+    // them as following, or has them filled afresh when another writer met
+    // the rows meanwhile.
+    void fillSideIndexes(SLDatabase& db, bool last);
     // What the database's queue answered for the rows of one transaction,
     // read there again when their notes' markers are written.
     using Stored = std::shared_ptr<QList<bool>>;
     // Called once the notes of a store and all before them are marked.
     using Whole = std::function<void()>;
-    // Hands notes read to the parser's queue, which takes their titles, tags
-    // and rows, with store stores the rows (storeRows), then takes their
-    // meta files' dates.
+    // Hands notes read to the parser's queue, which takes their meta files'
+    // dates, titles, tags and rows; with store, it then hands the rows parsed
+    // since the last store to the database's queue, in one transaction.
     void parse(QList<Read>& read, bool store, const Whole& whole = {});
-    // Hands the rows parsed since the last store to the database's queue,
-    // in one transaction whose answers go to stored; with last, the side
-    // indexes left behind follow.
-    void storeRows(const Stored& stored, bool last);
     // Hands notes parsed to the records' queue, for their header and meta
     // files, and to the links' queue, which then hands them on to the
     // records' once their links are in; with stored, the records' queue then
@@ -104,40 +103,20 @@ private:
     int documentFolder_ = -1;
     CacheFolders cacheFolders_;
     QList<int> openCacheFolders_;
-    // What the database's queue keeps of the run, its alone: shared with
-    // the blocks queued there, which may run after a step returns.
-    class Table {
-    public:
-        explicit Table(int sideRowsPerPart) : sideRowsPerPart_(sideRowsPerPart) {}
-        // Writes the rows; words holds the distinct words of each.
-        QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
-                              const QList<NoteSearchIndex::KnownWords>& words);
-        // Adds the rows written since the last part to the side indexes left
-        // behind once a part's worth is there; with last, the rest, and marks
-        // them as following, or has them filled afresh when another writer met
-        // the rows meanwhile.
-        void fillSideIndexes(SLDatabase& db, bool last);
-
-    private:
-        // The table's keys, read once per run; read again only after a write
-        // that was not the run's own.
-        NoteSearchRow::RowIds rowIds_;
-        int64_t changesAfterLastBatch_ = -1;
-        // The search side indexes were left behind, to be filled beside the
-        // run; the last row id they hold (null once they are left to be filled
-        // afresh) and the rows written since.
-        bool sideIndexesBehind_ = false;
-        int sideRowsPerPart_;
-        std::optional<qint64> sideRowsThrough_;
-        qsizetype sideRowsPending_ = 0;
-        // The words of the rows written since, by row id.
-        NoteSearchIndex::WordsByRow knownWords_;
-    };
-    std::shared_ptr<Table> table_;
+    // The table's keys, read once per run; read again only after a write
+    // that was not the run's own.
+    NoteSearchRow::RowIds rowIds_;
+    int64_t changesAfterLastBatch_ = -1;
+    // The search side indexes were left behind, to be filled beside the run;
+    // the database's queue's alone, as the last row id they hold (null once
+    // they are left to be filled afresh) and the rows written since.
+    bool sideIndexesBehind_ = false;
+    int sideRowsPerPart_;
+    std::optional<qint64> sideRowsThrough_;
+    qsizetype sideRowsPending_ = 0;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
-    QList<NoteSearchIndex::KnownWords> rowWords_;
     // Writes the tag links of the notes parsed, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
@@ -152,7 +131,6 @@ private:
     struct Parsed {
         Note::TagLinks tags;
         NoteSearchRow row;
-        NoteSearchIndex::KnownWords words;
     };
     struct Read {
         Indexed indexed;
