@@ -50,8 +50,7 @@ protected:
     {
         Core& core = Core::shared();
         // The database file goes with the caches folder: close it first.
-        core.closeDatabase();
-        core.fileQueue()->sync([] {});
+        closeDatabase();
         Clock::setWallClock([] { return CommitNow; });
         static std::atomic<int> uuids = 0;
         Clock::setUUIDGenerator([] { return QStringLiteral("0A1B2C3D-0000-4000-8000-%1").arg(++uuids, 12, 10, QLatin1Char('0')); });
@@ -73,6 +72,21 @@ protected:
         DispatchQueue::drainMain();
         Core::shared().removeNoteStorageListener(events.get());
         Clock::setUUIDGenerator({});
+    }
+
+    // The close goes through the file queue: waited for, so that no write
+    // goes into a file about to be removed, or the new one misses rows.
+    static void closeDatabase()
+    {
+        Core::shared().closeDatabase();
+        Core::shared().fileQueue()->sync([] {});
+    }
+    // An empty store, its database closed first.
+    static void emptyStore()
+    {
+        closeDatabase();
+        for (const QString& folder : {documents(), caches()})
+            QDir(folder).removeRecursively();
     }
 
     static QString documents() { return Core::shared().documentDirectory(); }

@@ -144,8 +144,7 @@ TEST_F(CommitTest, NoteStoreCommitFailedTextWriteTouchesNoSideFileAndCompletesAt
 TEST_F(CommitTest, NoteStoreCommitIndexMarkerFollowsTheRow)
 {
     // A folder in place of the database: no row can go in, so no marker.
-    Core::shared().closeDatabase();
-    Core::shared().fileQueue()->sync([] {});
+    closeDatabase();
     QDir().mkpath(caches() + QStringLiteral("/search.sqlite"));
     const auto note = committed(QStringLiteral("Meeting notes\nbody"));
     EXPECT_TRUE(QFileInfo::exists(Note::headerFileForKey(note->key(), NoteStorageInbox)));

@@ -174,9 +174,7 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesTheSideIndexesFollowingEveryNote)
     } cases[] = {{false, false}, {false, true}, {true, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.holdingARow << c.searchBetweenSteps);
-        Core::shared().closeDatabase();
-        for (const QString& folder : {documents(), caches()})
-            QDir(folder).removeRecursively();
+        emptyStore();
         for (int i = 0; i < Count; ++i)
             writeNote(NoteStorageInbox, QStringLiteral("Trip %1.txt").arg(i), QByteArray("Trip day") + QByteArray::number(i));
         if (c.holdingARow) {
@@ -217,9 +215,7 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
                  {7, true, false},  {7, false, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.part << c.searchBetweenSteps << c.commitBetweenSteps);
-        Core::shared().closeDatabase();
-        for (const QString& folder : {documents(), caches()})
-            QDir(folder).removeRecursively();
+        emptyStore();
         for (int i = 0; i < Count; ++i)
             writeNote(NoteStorageInbox, QStringLiteral("Trip %1.txt").arg(i),
                       "Trip day " + QByteArray::number(i) + "\nwords of day " + QByteArray::number(i * 7));
@@ -321,9 +317,7 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
 
     for (const int batch : {1, 2, 4, 9, 10, 50}) {
         SCOPED_TRACE(batch);
-        Core::shared().closeDatabase();
-        for (const QString& folder : {documents(), caches()})
-            QDir(folder).removeRecursively();
+        emptyStore();
         for (const Seeded& n : notes)
             writeNote(n.storage, n.key, (n.title + QStringLiteral("\nsome words #") +
                                          (n.storage == NoteStorageInbox ? n.tag : n.tag.toUpper())).toUtf8());
@@ -355,9 +349,7 @@ TEST_F(CommitTest, NoteStoreRebuildStoppedReadsNoMoreNotesAndTheNextRunTakesTheR
     constexpr int Batch = 4;
     for (const int stepsBeforeStop : {0, 1, 2}) {
         SCOPED_TRACE(stepsBeforeStop);
-        Core::shared().closeDatabase();
-        for (const QString& folder : {documents(), caches()})
-            QDir(folder).removeRecursively();
+        emptyStore();
         for (int i = 0; i < Notes; ++i)
             writeNote(NoteStorageInbox, QStringLiteral("Note %1.txt").arg(i, 2, 10, QLatin1Char('0')),
                       QStringLiteral("Note %1\n#weekly").arg(i).toUtf8());
@@ -406,9 +398,7 @@ TEST_F(CommitTest, NoteStoreRebuildFillsEachBatchWithReadableNotesOnly)
     const qsizetype readable = std::count_if(notes.cbegin(), notes.cend(), [](const Seeded& n) { return n.readable; });
     for (const int batch : {1, 3, 4, 16, 31, 33, 40}) {
         SCOPED_TRACE(batch);
-        Core::shared().closeDatabase();
-        for (const QString& folder : {documents(), caches()})
-            QDir(folder).removeRecursively();
+        emptyStore();
         for (const Seeded& n : notes)
             writeNote(n.storage, n.key, n.readable ? (n.key + QStringLiteral("\nwords #plan")).toUtf8() : undecodable);
         NoteIndexRebuild run(batch);

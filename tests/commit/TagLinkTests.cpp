@@ -42,9 +42,7 @@ protected:
     // Starts an empty store with a fresh event log, as the application starts.
     void restart()
     {
-        Core::shared().closeDatabase();
-        for (const QString& folder : {documents(), caches()})
-            QDir(folder).removeRecursively();
+        emptyStore();
         Core::shared().removeNoteStorageListener(events.get());
         events = std::make_shared<EventJournal>();
         Core::shared().addNoteStorageListener(events);
