@@ -186,36 +186,38 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         return;
     parser_->async([this, read = std::exchange(read, {}), store, whole, last = done_]() mutable {
         for (Read& r : read) {
-            Note& note = *r.indexed.note;
-            // The links carry the meta file's dates, read now: a note read
-            // ahead may have had its meta file written since.
-            r.writeMeta = refreshMeta(note, r.indexed.stamp, r.indexed.folders.metas);
             if (r.parsed) {
                 r.tags = r.parsed->tags;
                 rows_.append(std::move(r.parsed->row));
                 r.parsed.reset();
             } else {
                 rows_.append(NoteSearchRow());
-                parseText(note, &r.tags, &rows_.last());
+                parseText(*r.indexed.note, &r.tags, &rows_.last());
             }
         }
-        if (!store) {
-            hand(read, nullptr, {});
-            return;
-        }
-        // Hands the rows parsed since the last store to the database's queue
-        // and their notes on; the markers follow both.
-        auto stored = std::make_shared<QList<bool>>();
-        NoteServices* const core = Note::services();
-        if (core && !rows_.isEmpty())
-            core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
-                *stored = writeRows(db, rows);
-            });
-        rows_.clear();
-        if (core && last)
-            core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
+        // The rows need nothing of the meta files: the database's queue, the
+        // busiest, has them before their dates are read.
+        auto stored = store ? std::make_shared<QList<bool>>() : nullptr;
+        if (store)
+            storeRows(stored, last);
+        // The links carry the meta file's dates, read now: a note read ahead
+        // may have had its meta file written since.
+        for (Read& r : read)
+            r.writeMeta = refreshMeta(*r.indexed.note, r.indexed.stamp, r.indexed.folders.metas);
         hand(read, stored, whole);
     });
+}
+
+void NoteIndexRebuild::storeRows(const Stored& stored, bool last)
+{
+    NoteServices* const core = Note::services();
+    if (core && !rows_.isEmpty())
+        core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
+            *stored = writeRows(db, rows);
+        });
+    rows_.clear();
+    if (core && last)
+        core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
 }
 
 void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole& whole)
@@ -341,9 +343,11 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
 {
     if (done_ && ahead_.isEmpty())
         return false;
-    // Half a batch per transaction: the first half's rows go in while the
-    // second half is read. The other queues get the notes a few at a time,
-    // not one wake-up each.
+    // Notes read now go in half a batch per transaction, the first half's
+    // rows while the second half is read, and on to the other queues a few
+    // at a time, not one wake-up each. Notes read ahead, already parsed, go
+    // together in one: a commit less, and the database's queue waits for no
+    // hand before their rows.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
     // While this step's first notes are parsed, the database's queue is free.
@@ -359,9 +363,10 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
             break;
         read.append(std::move(*note));
         ++taken;
-        if (taken == half)
+        const bool readNow = !read.last().parsed;
+        if (taken == half && readNow)
             parse(read, true);
-        else if (read.size() == NotesPerHand)
+        else if (read.size() >= NotesPerHand && readNow)
             parse(read, false);
     }
     // The batch is whole when the step returns: links, records, rows and

@@ -20,9 +20,10 @@
 // search table, its header and meta file, a batch at a time. Five queues
 // share the work, each taking the notes in order: the caller's reads each
 // note's text, one queue of the run's own its dates, title and tags, and
-// hands the rows of each half batch to the database's, which takes them in
-// one transaction while another writes the links and a third, beside it,
-// the header and meta files. Once a note's files are written its marker
+// hands the rows of each half batch read now, or of a whole batch read
+// ahead, to the database's, which takes them in one transaction while
+// another writes the links and a third, beside it, the header and meta
+// files. Once a note's files are written its marker
 // follows its row on the database's queue, if the row went in. A batch is
 // whole when its step returns; between batches the caller's queue is free
 // for other work, and while a step runs it holds the caller's queue, so no
@@ -74,10 +75,14 @@ private:
     using Stored = std::shared_ptr<QList<bool>>;
     // Called once the notes of a store and all before them are marked.
     using Whole = std::function<void()>;
-    // Hands notes read to the parser's queue, which takes their meta files'
-    // dates, titles, tags and rows; with store, it then hands the rows parsed
-    // since the last store to the database's queue, in one transaction.
+    // Hands notes read to the parser's queue, which takes their titles, tags
+    // and rows, with store stores the rows (storeRows), then takes their
+    // meta files' dates.
     void parse(QList<Read>& read, bool store, const Whole& whole = {});
+    // Hands the rows parsed since the last store to the database's queue,
+    // in one transaction whose answers go to stored; with last, the side
+    // indexes left behind follow.
+    void storeRows(const Stored& stored, bool last);
     // Hands notes parsed to the records' queue, for their header and meta
     // files, and to the links' queue, which then hands them on to the
     // records' once their links are in; with stored, the records' queue then
