@@ -57,7 +57,7 @@ int openFolder(const QString& path)
 
 NoteIndexRebuild::NoteIndexRebuild(int batchSize, int sideRowsPerPart)
     : batchSize_(batchSize > 0 ? batchSize : 1),
-      sideRowsPerPart_(std::max(1, sideRowsPerPart)),
+      table_(std::make_shared<Table>(std::max(1, sideRowsPerPart))),
       parser_(DispatchQueue::createSerial(QStringLiteral("note-parser"))),
       links_(DispatchQueue::createSerial(QStringLiteral("note-links"))),
       records_(DispatchQueue::createSerial(QStringLiteral("note-records")))
@@ -136,7 +136,7 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
-QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
+QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
 {
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
@@ -162,7 +162,7 @@ QList<bool> NoteIndexRebuild::writeRows(SLDatabase& db, const QList<NoteSearchRo
     return stored;
 }
 
-void NoteIndexRebuild::fillSideIndexes(SLDatabase& db, bool last)
+void NoteIndexRebuild::Table::fillSideIndexes(SLDatabase& db, bool last)
 {
     if (!sideIndexesBehind_)
         return;
@@ -212,12 +212,12 @@ void NoteIndexRebuild::storeRows(const Stored& stored, bool last)
 {
     NoteServices* const core = Note::services();
     if (core && !rows_.isEmpty())
-        core->asyncDatabase([this, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
-            *stored = writeRows(db, rows);
+        core->asyncDatabase([table = table_, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
+            *stored = table->writeRows(db, rows);
         });
     rows_.clear();
     if (core && last)
-        core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, true); });
+        core->asyncDatabase([table = table_](SLDatabase& db) { table->fillSideIndexes(db, true); });
 }
 
 void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole& whole)
@@ -260,8 +260,10 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
             // Their rows were handed to the database's queue before, so the
             // markers come after them there; they are written back here, the
             // least busy of the queues.
-            core->asyncDatabase([this, marked = std::move(marked), stored, whole](SLDatabase&) mutable {
-                records_->async([marked = std::move(marked), stored, whole] {
+            core->asyncDatabase([records = records_, table = table_, marked = std::move(marked), stored,
+                                 whole](SLDatabase& db) mutable {
+                const bool stepEnds = bool(whole);
+                records->async([marked = std::move(marked), stored, whole] {
                     for (qsizetype i = 0; i < marked.size(); ++i) {
                         if (stored->value(i))
                             NoteIndexMarker::writeAt(marked[i].folders.markers,
@@ -271,6 +273,11 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
                     if (whole)
                         whole();
                 });
+                // The side indexes take the time the database's queue would
+                // wait for the next step's rows, while these markers are
+                // written and the next notes are taken.
+                if (stepEnds)
+                    table->fillSideIndexes(db, false);
             });
         });
     });
@@ -350,9 +357,6 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
     // hand before their rows.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
-    // While this step's first notes are parsed, the database's queue is free.
-    if (NoteServices* const core = Note::services())
-        core->asyncDatabase([this](SLDatabase& db) { fillSideIndexes(db, false); });
     QList<Read> read;
     int taken = 0;
     // A stop (the application quitting) waits for no more reads: what was

@@ -38,8 +38,10 @@
 class NoteIndexRebuild {
 public:
     // Into an empty table, the search side indexes are filled sideRowsPerPart
-    // rows at a time beside the run rather than all after its last rows.
-    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 5000);
+    // rows at a time beside the run rather than all after its last rows: by
+    // default a batch's worth at the end of each step, while the database's
+    // queue would otherwise wait for the next step's rows.
+    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 250);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
@@ -64,12 +66,6 @@ private:
     // and has their titles, tags and rows made; nothing of them is written.
     void readAhead(const std::atomic<bool>* stopped);
     void closeDocumentFolder();
-    QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
-    // Adds the rows written since the last part to the side indexes left
-    // behind once a part's worth is there; with last, the rest, and marks
-    // them as following, or has them filled afresh when another writer met
-    // the rows meanwhile.
-    void fillSideIndexes(SLDatabase& db, bool last);
     // What the database's queue answered for the rows of one transaction,
     // read there again when their notes' markers are written.
     using Stored = std::shared_ptr<QList<bool>>;
@@ -108,17 +104,32 @@ private:
     int documentFolder_ = -1;
     CacheFolders cacheFolders_;
     QList<int> openCacheFolders_;
-    // The table's keys, read once per run; read again only after a write
-    // that was not the run's own.
-    NoteSearchRow::RowIds rowIds_;
-    int64_t changesAfterLastBatch_ = -1;
-    // The search side indexes were left behind, to be filled beside the run;
-    // the database's queue's alone, as the last row id they hold (null once
-    // they are left to be filled afresh) and the rows written since.
-    bool sideIndexesBehind_ = false;
-    int sideRowsPerPart_;
-    std::optional<qint64> sideRowsThrough_;
-    qsizetype sideRowsPending_ = 0;
+    // What the database's queue keeps of the run, its alone: shared with
+    // the blocks queued there, which may run after a step returns.
+    class Table {
+    public:
+        explicit Table(int sideRowsPerPart) : sideRowsPerPart_(sideRowsPerPart) {}
+        QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
+        // Adds the rows written since the last part to the side indexes left
+        // behind once a part's worth is there; with last, the rest, and marks
+        // them as following, or has them filled afresh when another writer met
+        // the rows meanwhile.
+        void fillSideIndexes(SLDatabase& db, bool last);
+
+    private:
+        // The table's keys, read once per run; read again only after a write
+        // that was not the run's own.
+        NoteSearchRow::RowIds rowIds_;
+        int64_t changesAfterLastBatch_ = -1;
+        // The search side indexes were left behind, to be filled beside the
+        // run; the last row id they hold (null once they are left to be filled
+        // afresh) and the rows written since.
+        bool sideIndexesBehind_ = false;
+        int sideRowsPerPart_;
+        std::optional<qint64> sideRowsThrough_;
+        qsizetype sideRowsPending_ = 0;
+    };
+    std::shared_ptr<Table> table_;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
