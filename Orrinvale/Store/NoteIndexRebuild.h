@@ -16,25 +16,24 @@
 #include <optional>
 
 // Brings every note of the inbox, then of the archive, whose index marker is
-// missing or no longer matches its text file into the tag folders, the
-// search table, its header and meta file, a batch at a time. Five queues
-// share the work, each taking the notes in order: the caller's reads each
-// note's text, one queue of the run's own its dates, title and tags, and
-// hands the rows of each half batch read now, or of a whole batch read
-// ahead, to the database's, which takes them in one transaction while
-// another writes the links and a third, beside it, the header and meta
-// files. Once a note's files are written its marker
-// follows its row on the database's queue, if the row went in. A batch is
-// whole when its step returns; between batches the caller's queue is free
-// for other work, and while a step runs it holds the caller's queue, so no
-// other work meets the links written beside it. While a batch's last writes
-// go on, the caller's queue reads the next batch's notes and the parser's
-// makes their titles, tags and rows, all without writing; the next step
-// takes each so only when its file is still as it was read, and reads its
-// meta file's dates itself. A missing or unreadable document folder ends
-// the whole run. The tag folders are read afresh once per run, so that each
-// note visits only the folders holding its links. Only regular files are
-// read as notes.
+// missing or no longer matches its text file into the tag folders, the search
+// table, its header and meta file, a batch at a time. Five queues share the
+// work, each taking the notes in order: the caller's reads each note's text,
+// one queue of the run's own its dates, title and tags, and hands the rows of
+// each half batch read now, or of a whole batch read ahead, to the
+// database's, which takes them in one transaction while another writes the
+// links and a third, beside it, the header and meta files. Once a note's
+// files are written its marker follows its row on the database's queue, if
+// the row went in. A batch is whole when its step returns; between batches
+// the caller's queue is free for other work, and while a step runs it holds
+// the caller's queue, so no other work meets the links written beside it.
+// While a batch's last writes go on, the caller's queue reads the next
+// batch's notes and the parser's makes their titles, tags and rows, all
+// without writing; the next step takes each so only when its file is still as
+// it was read, and reads its meta file's dates itself. A missing or
+// unreadable document folder ends the whole run. The tag folders are read
+// afresh once per run, so that each note visits only the folders holding its
+// links. Only regular files are read as notes.
 class NoteIndexRebuild {
 public:
     // Into an empty table, the search side indexes are filled sideRowsPerPart
