@@ -36,11 +36,15 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
     return true;
 }
 
-void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row)
+// The row's words for the side indexes are made here too, off the
+// database's queue, the run's slowest.
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, NoteSearchIndex::KnownWords* words)
 {
     note._reloadHeader();
     *tags = note.tagLinks();
     *row = note.searchRow(*tags);
+    const QByteArray content = row->content.toUtf8();
+    *words = {content.size(), NoteSearchIndex::distinctWords(content)};
 }
 
 bool isStopped(const std::atomic<bool>* stopped)
@@ -136,13 +140,15 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
-QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows)
+QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
+                                               const QList<NoteSearchIndex::KnownWords>& words)
 {
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
         rowIds_ = NoteSearchRow::readRowIds(db);
         // Rows already in the side indexes may have changed.
         sideRowsThrough_.reset();
+        knownWords_.clear();
     }
     // Into an empty table every row is the run's: the side indexes are filled
     // in a few large parts, in place of following each transaction.
@@ -159,6 +165,12 @@ QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteS
     const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
     db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
+    // The words for the next part, by the row each went into: a second row
+    // of a key in the batch went over the first, and so do its words.
+    for (qsizetype i = 0; sideRowsThrough_ && i < rows.size(); ++i) {
+        if (stored.value(i) && i < words.size())
+            knownWords_.insert(rowIds_.value(rows[i].key).value(0), words[i]);
+    }
     return stored;
 }
 
@@ -166,10 +178,13 @@ void NoteIndexRebuild::Table::fillSideIndexes(SLDatabase& db, bool last)
 {
     if (!sideIndexesBehind_)
         return;
-    if (db.totalChanges() != changesAfterLastBatch_)
+    if (db.totalChanges() != changesAfterLastBatch_) {
         sideRowsThrough_.reset();
+        knownWords_.clear();
+    }
     if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
-        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_);
+        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_, &knownWords_);
+        knownWords_.clear();
         sideRowsPending_ = 0;
         changesAfterLastBatch_ = db.totalChanges();
     }
@@ -189,10 +204,12 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
             if (r.parsed) {
                 r.tags = r.parsed->tags;
                 rows_.append(std::move(r.parsed->row));
+                rowWords_.append(std::move(r.parsed->words));
                 r.parsed.reset();
             } else {
                 rows_.append(NoteSearchRow());
-                parseText(*r.indexed.note, &r.tags, &rows_.last());
+                rowWords_.append(NoteSearchIndex::KnownWords());
+                parseText(*r.indexed.note, &r.tags, &rows_.last(), &rowWords_.last());
             }
         }
         // The rows need nothing of the meta files: the database's queue, the
@@ -212,10 +229,10 @@ void NoteIndexRebuild::storeRows(const Stored& stored, bool last)
 {
     NoteServices* const core = Note::services();
     if (core && !rows_.isEmpty())
-        core->asyncDatabase([table = table_, rows = std::exchange(rows_, {}), stored](SLDatabase& db) {
-            *stored = table->writeRows(db, rows);
-        });
+        core->asyncDatabase([table = table_, rows = std::exchange(rows_, {}), words = std::exchange(rowWords_, {}),
+                             stored](SLDatabase& db) { *stored = table->writeRows(db, rows, words); });
     rows_.clear();
+    rowWords_.clear();
     if (core && last)
         core->asyncDatabase([table = table_](SLDatabase& db) { table->fillSideIndexes(db, true); });
 }
@@ -342,7 +359,7 @@ void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
     // notes are taken there.
     parser_->async([read = std::move(read)] {
         for (const Read& r : read)
-            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row);
+            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "Note.h"
 #include "NoteIndexMarker.h"
+#include "NoteSearchIndex.h"
 #include "NoteSearchRow.h"
 
 #include "Dispatch.h"
@@ -108,7 +109,9 @@ private:
     class Table {
     public:
         explicit Table(int sideRowsPerPart) : sideRowsPerPart_(sideRowsPerPart) {}
-        QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows);
+        // Writes the rows; words holds the distinct words of each.
+        QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
+                              const QList<NoteSearchIndex::KnownWords>& words);
         // Adds the rows written since the last part to the side indexes left
         // behind once a part's worth is there; with last, the rest, and marks
         // them as following, or has them filled afresh when another writer met
@@ -127,11 +130,14 @@ private:
         int sideRowsPerPart_;
         std::optional<qint64> sideRowsThrough_;
         qsizetype sideRowsPending_ = 0;
+        // The words of the rows written since, by row id.
+        NoteSearchIndex::WordsByRow knownWords_;
     };
     std::shared_ptr<Table> table_;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
+    QList<NoteSearchIndex::KnownWords> rowWords_;
     // Writes the tag links of the notes parsed, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
@@ -146,6 +152,7 @@ private:
     struct Parsed {
         Note::TagLinks tags;
         NoteSearchRow row;
+        NoteSearchIndex::KnownWords words;
     };
     struct Read {
         Indexed indexed;

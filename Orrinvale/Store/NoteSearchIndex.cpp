@@ -61,8 +61,8 @@ const std::array<SideTable, 3> SideTables = {{
     {QStringLiteral("notes_word_runs"),
      QStringLiteral("CREATE VIRTUAL TABLE notes_word_runs USING fts5(text, content='', tokenize='trigram', detail=none)"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs) VALUES('delete-all')"),
-     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_words(c2content) || char(1, 1) FROM "
-                    "notes_content"),
+     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_row_words(c2content, docid) || "
+                    "char(1, 1) FROM notes_content"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs, rowid, text) SELECT 'delete', docid, "
                     "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
     {QStringLiteral("notes_titles"),
@@ -81,6 +81,10 @@ const std::array<SideTable, 3> SideTables = {{
 }};
 
 const QString WordsFunction = QStringLiteral("notes_words");
+// The same for a row, taken from the words known for it when there are.
+const QString RowWordsFunction = QStringLiteral("notes_row_words");
+// The words known while a fill of this thread runs.
+thread_local const NoteSearchIndex::WordsByRow* knownWords = nullptr;
 
 // A word's hash, eight bytes at a time: most words take one step.
 quint64 wordHash(const char* word, qsizetype size)
@@ -171,17 +175,33 @@ QByteArray NoteSearchIndex::distinctWords(QByteArrayView text)
 
 namespace {
 
-// Every statement writing the side tables reads the text through it.
+void resultWords(sqlite3_context* context, sqlite3_value* content)
+{
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(content));
+    const QByteArray words = NoteSearchIndex::distinctWords(QByteArrayView(bytes, bytes ? sqlite3_value_bytes(content) : 0));
+    sqlite3_result_text(context, words.constData(), int(words.size()), SQLITE_TRANSIENT);
+}
+
+// Every statement writing the side tables reads the text through them.
 bool registerWords(SLDatabase& db)
 {
     if (!db.hasFunctionNamed(WordsFunction)) {
-        db.makeFunctionNamed(WordsFunction, 1, [](sqlite3_context* context, int, sqlite3_value** argv) {
-            const auto* bytes = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
-            const QByteArray words = NoteSearchIndex::distinctWords(QByteArrayView(bytes, bytes ? sqlite3_value_bytes(argv[0]) : 0));
-            sqlite3_result_text(context, words.constData(), int(words.size()), SQLITE_TRANSIENT);
+        db.makeFunctionNamed(WordsFunction, 1,
+                             [](sqlite3_context* context, int, sqlite3_value** argv) { resultWords(context, argv[0]); });
+    }
+    if (!db.hasFunctionNamed(RowWordsFunction)) {
+        db.makeFunctionNamed(RowWordsFunction, 2, [](sqlite3_context* context, int, sqlite3_value** argv) {
+            if (knownWords) {
+                const auto known = knownWords->constFind(sqlite3_value_int64(argv[1]));
+                if (known != knownWords->cend() && known->contentBytes == sqlite3_value_bytes(argv[0])) {
+                    sqlite3_result_text(context, known->words.constData(), int(known->words.size()), SQLITE_TRANSIENT);
+                    return;
+                }
+            }
+            resultWords(context, argv[0]);
         });
     }
-    return db.hasFunctionNamed(WordsFunction);
+    return db.hasFunctionNamed(WordsFunction) && db.hasFunctionNamed(RowWordsFunction);
 }
 
 bool removeRows(SLDatabase& db, const QList<qint64>& rows)
@@ -452,8 +472,12 @@ bool NoteSearchIndex::emptyBehind(SLDatabase& db)
            });
 }
 
-std::optional<qint64> NoteSearchIndex::addRowsAbove(SLDatabase& db, qint64 after)
+std::optional<qint64> NoteSearchIndex::addRowsAbove(SLDatabase& db, qint64 after, const WordsByRow* known)
 {
+    const struct Known {
+        explicit Known(const WordsByRow* words) { knownWords = words; }
+        ~Known() { knownWords = nullptr; }
+    } scope(known);
     if (!stillBehind(db) || !registerWords(db))
         return std::nullopt;
     const qint64 last = db.longForQuery(QStringLiteral("SELECT max(docid) FROM notes_content"));

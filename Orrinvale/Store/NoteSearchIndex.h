@@ -49,9 +49,17 @@ public:
     // cannot be so filled: no tables, filled afresh meanwhile (a search), or
     // a failed statement; the writer then leaves them to be filled afresh.
     static bool emptyBehind(SLDatabase& db);
+    // A row's distinct words (distinctWords) made off the database's queue,
+    // with the size in bytes of the content they were made from.
+    struct KnownWords {
+        qsizetype contentBytes = 0;
+        QByteArray words;
+    };
+    using WordsByRow = QHash<qint64, KnownWords>;
     // Adds the rows with ids above after; the last row id added (after when
-    // none is above).
-    static std::optional<qint64> addRowsAbove(SLDatabase& db, qint64 after);
+    // none is above). The words of a row in known are taken as they are when
+    // its content still has their size.
+    static std::optional<qint64> addRowsAbove(SLDatabase& db, qint64 after, const WordsByRow* known = nullptr);
     static bool markFollowing(SLDatabase& db);
 
     // Writes of notes rows, inserted, updated or deleted: the old entries of

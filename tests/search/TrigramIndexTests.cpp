@@ -427,6 +427,38 @@ TEST_F(SearchTrigramIndex, ABatchOfRowsIsFlushedOnce)
     }
 }
 
+// Words made off the database's queue go into the run index in place of the
+// content's own, but only while the content has the size they were made from.
+TEST_F(SearchTrigramIndex, AFillTakesWordsMadeAheadOnlyForContentOfTheirSize)
+{
+    const auto db = SLDatabase::databaseWithPath();
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, "
+                                                 "hashtag, mention, tokenize=unicode61)")));
+    NoteSearchIndex::create(*db);
+    ASSERT_TRUE(NoteSearchIndex::emptyBehind(*db));
+    const QList<NoteSearchRow> rows = {
+        NoteSearchRow(NoteStorageInbox, QStringLiteral("A.txt"), QStringLiteral("A"), QStringLiteral("apple pie"), {}, {}),
+        NoteSearchRow(NoteStorageInbox, QStringLiteral("B.txt"), QStringLiteral("B"), QStringLiteral("apple pie"), {}, {})};
+    NoteSearchRow::RowIds ids;
+    ASSERT_EQ(NoteSearchRow::writeAll(*db, rows, ids), QList<bool>(rows.size(), true));
+    const qint64 first = ids.value(rows[0].key).value(0);
+    const qint64 second = ids.value(rows[1].key).value(0);
+    const qsizetype size = rows[0].content.toUtf8().size();
+    const NoteSearchIndex::WordsByRow known = {{first, {size, "zebra"}}, {second, {size + 1, "zebra"}}};
+    ASSERT_EQ(NoteSearchIndex::addRowsAbove(*db, 0, &known), second);
+    const auto holding = [&](const QString& run) {
+        QList<qint64> found;
+        SLResultSet result = db->executeQuery(
+            QStringLiteral("SELECT rowid FROM notes_word_runs WHERE notes_word_runs MATCH ? ORDER BY rowid"), run);
+        while (result.next())
+            found.append(result.longForColumnIndex(0));
+        return found;
+    };
+    EXPECT_EQ(holding(QStringLiteral("zeb")), QList<qint64>{first});
+    EXPECT_EQ(holding(QStringLiteral("app")), QList<qint64>{second});
+}
+
 } // namespace
 
 // A write or removal the database refuses leaves the key index answering
