@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <cmath>
 
@@ -212,6 +213,14 @@ QRect TableView::rectOfRow(qsizetype row) const
 
 void TableView::scrollRowToVisible(qsizetype row)
 {
+    // A hidden table has no height of its own yet (a layout sizes only what
+    // it shows): scrolled now, it would stay scrolled against a height it
+    // never has.
+    if (!isVisible()) {
+        rowToReveal_ = row;
+        return;
+    }
+    rowToReveal_ = -1;
     const QRect rect = rectOfRow(row);
     if (rect.isNull())
         return;
@@ -331,6 +340,20 @@ void TableView::resizeEvent(QResizeEvent* event)
     updateScrollRange();
     placeViews();
     tile(true);
+    revealPendingRow();
+}
+
+void TableView::showEvent(QShowEvent* event)
+{
+    QAbstractScrollArea::showEvent(event);
+    // After the layout has given the table its height, when showing changed it.
+    QTimer::singleShot(0, this, &TableView::revealPendingRow);
+}
+
+void TableView::revealPendingRow()
+{
+    if (rowToReveal_ >= 0 && isVisible())
+        scrollRowToVisible(std::exchange(rowToReveal_, -1));
 }
 
 void TableView::scrollContentsBy(int, int)

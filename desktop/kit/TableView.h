@@ -93,6 +93,7 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -104,6 +105,7 @@ private:
     QWidget* buildView(qsizetype row);
     void recycle(QWidget* view);
     void placeViews();
+    void revealPendingRow();
     // Neither a group row nor one the data source refuses.
     bool canSelect(qsizetype row) const;
     // The next row from the selected one, in the step's direction, that the data source lets select.
@@ -119,6 +121,8 @@ private:
     QList<std::pair<QWidget*, Animation>> removed_;
     int updateDepth_ = 0;
     qsizetype selected_ = -1;
+    // Asked to be scrolled into view while hidden, before the table had its height.
+    qsizetype rowToReveal_ = -1;
     QColor background_;
     QColor selectionColor_;
     QColor focusedSelectionColor_;

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QSet>
 #include <QTest>
+#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -264,6 +265,36 @@ TEST_F(KitTableView, ScrollsASelectedRowIntoView)
     EXPECT_EQ(rect.bottom(), table.viewport()->height() - 1);
     table.scrollRowToVisible(0);
     EXPECT_EQ(table.rectOfRow(0).top(), 0);
+}
+
+// Asked while hidden, before its layout gave it a height, the table scrolls
+// once shown and sized: a row near the top needs no scroll, one far down
+// still comes into view.
+TEST(KitTableViewHidden, RevealsARowAskedForWhileHiddenOnceShownAtItsHeight)
+{
+    Rows rows;
+    for (int i = 0; i < 40; ++i)
+        rows.rows.append({QStringLiteral("r%1").arg(i), 20.0});
+    for (const qsizetype row : {qsizetype(2), qsizetype(39)}) {
+        SCOPED_TRACE(row);
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        auto* table = new TableView;
+        table->hide();
+        column->addWidget(table);
+        table->setDataSource(&rows);
+        window.resize(200, 300);
+        window.show();
+        table->reloadData();
+        table->scrollRowToVisible(row);
+        table->show();
+        settle();
+        ASSERT_GT(table->viewport()->height(), 100);
+        if (row == 2)
+            EXPECT_EQ(table->verticalScrollBar()->value(), 0);
+        else
+            EXPECT_EQ(table->rectOfRow(row).bottom(), table->viewport()->height() - 1);
+    }
 }
 
 } // namespace
