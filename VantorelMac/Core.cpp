@@ -54,10 +54,11 @@ bool& sharedCreated()
     return created;
 }
 
+// The notes' database with the side indexes' file beside it.
 void removeDatabaseFiles(const QString& path)
 {
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
-        QFile::remove(path + QLatin1String(suffix));
+    SLDatabase::removeDatabaseFiles(path);
+    SLDatabase::removeDatabaseFiles(NoteSearchIndex::sideDatabasePath(path));
 }
 
 } // namespace

@@ -194,7 +194,11 @@ void reportCacheSizes(benchmark::State& state)
         state.counters[QString::fromLatin1(folder).toLower().append(QStringLiteral("_MB")).toStdString()] = mb;
         total += mb;
     }
-    const double database = diskMB(caches + QStringLiteral("/search.sqlite")) + diskMB(caches + QStringLiteral("/search.sqlite-wal"));
+    double database = 0;
+    for (const char* file : {"search", "search-side"}) {
+        const QString path = caches + QLatin1Char('/') + QLatin1String(file) + QStringLiteral(".sqlite");
+        database += diskMB(path) + diskMB(path + QStringLiteral("-wal"));
+    }
     state.counters["database_MB"] = database;
     state.counters["notes_MB"] = notes;
     state.counters["caches_to_notes"] = notes > 0 ? (total + database) / notes : 0;

@@ -38,13 +38,12 @@ bool refreshMeta(Note& note, const NoteIndexMarker::Stamp& stamp, int metaFolder
 
 // The row's words for the side indexes are made here too, off the
 // database's queue, the run's slowest.
-void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, NoteSearchIndex::KnownWords* words)
+void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, QByteArray* words)
 {
     note._reloadHeader();
     *tags = note.tagLinks();
     *row = note.searchRow(*tags);
-    const QByteArray content = row->content.toUtf8();
-    *words = {content.size(), NoteSearchIndex::distinctWords(content)};
+    *words = NoteSearchIndex::distinctWords(row->content.toUtf8());
 }
 
 bool isStopped(const std::atomic<bool>* stopped)
@@ -140,22 +139,74 @@ bool NoteIndexRebuild::needsIndexing(const QString& name, NoteIndexMarker::Ident
     return !indexed_.contains(name) || NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) != stamp;
 }
 
+// Fills the side indexes left behind through a connection of its own, on a
+// queue of its own: the side file takes each part while the notes'
+// connection, the run's slowest, writes the next rows.
+class NoteIndexRebuild::Table::SideFill {
+public:
+    explicit SideFill(const QString& databasePath)
+        : state_(std::make_shared<State>(databasePath)),
+          queue_(DispatchQueue::createSerial(QStringLiteral("note-side-fill")))
+    {
+    }
+
+    void addRows(QList<NoteSearchIndex::SideRow> rows)
+    {
+        queue_->async([state = state_, rows = std::move(rows)] {
+            state->filled = state->filled && state->open() && NoteSearchIndex::addRows(*state->db, rows);
+        });
+    }
+
+    // Once every part handed is in: true when each went in.
+    bool finish()
+    {
+        bool filled = false;
+        queue_->sync([&] {
+            filled = state_->filled;
+            state_->db.reset();
+        });
+        return filled;
+    }
+
+private:
+    // The queue's alone.
+    struct State {
+        explicit State(const QString& path) : path(path) {}
+        bool open()
+        {
+            if (db)
+                return true;
+            auto opened = SLDatabase::databaseWithPath(path);
+            if (!opened->open() || !NoteSearchIndex::attach(*opened))
+                return false;
+            db = std::move(opened);
+            return true;
+        }
+        QString path;
+        std::shared_ptr<SLDatabase> db;
+        bool filled = true;
+    };
+    std::shared_ptr<State> state_;
+    DispatchQueuePtr queue_;
+};
+
 QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
-                                               const QList<NoteSearchIndex::KnownWords>& words)
+                                               const QList<QByteArray>& words)
 {
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
         rowIds_ = NoteSearchRow::readRowIds(db);
         // Rows already in the side indexes may have changed.
-        sideRowsThrough_.reset();
-        knownWords_.clear();
+        sideFillMissedRows_ = true;
     }
     // Into an empty table every row is the run's: the side indexes are filled
-    // in a few large parts, in place of following each transaction.
+    // in a few large parts, in place of following each transaction. A
+    // database in memory has no file for a second connection to open.
     if (first && rowIds_.isEmpty()) {
         sideIndexesBehind_ = true;
-        if (NoteSearchIndex::emptyBehind(db))
-            sideRowsThrough_ = 0;
+        sideFillMissedRows_ = false;
+        if (!db.databasePath().isEmpty() && NoteSearchIndex::emptyBehind(db))
+            sideFill_ = std::make_shared<SideFill>(db.databasePath());
     }
     sideRowsPending_ += rows.size();
     // Every row goes in through the same statement: prepared once a batch,
@@ -165,33 +216,38 @@ QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteS
     const QList<bool> stored = NoteSearchRow::writeAll(db, rows, rowIds_);
     db.setShouldCacheStatements(cached);
     changesAfterLastBatch_ = db.totalChanges();
-    // The words for the next part, by the row each went into: a second row
-    // of a key in the batch went over the first, and so do its words.
-    for (qsizetype i = 0; sideRowsThrough_ && i < rows.size(); ++i) {
-        if (stored.value(i) && i < words.size())
-            knownWords_.insert(rowIds_.value(rows[i].key).value(0), words[i]);
+    if (!sideFill_ || sideFillMissedRows_)
+        return stored;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        const NoteSearchRow& row = rows[i];
+        const qint64 docid = rowIds_.value(row.key).value(0);
+        if (stored.value(i))
+            sideRows_.insert(docid, {docid, row.key, row.title, row.hashtag, row.mention, words.value(i)});
     }
+    if (sideRowsPending_ >= sideRowsPerPart_)
+        handSideRows();
     return stored;
 }
 
-void NoteIndexRebuild::Table::fillSideIndexes(SLDatabase& db, bool last)
+void NoteIndexRebuild::Table::handSideRows()
+{
+    sideFill_->addRows(std::exchange(sideRows_, {}).values());
+    sideRowsPending_ = 0;
+}
+
+void NoteIndexRebuild::Table::finishSideIndexes(SLDatabase& db)
 {
     if (!sideIndexesBehind_)
         return;
-    if (db.totalChanges() != changesAfterLastBatch_) {
-        sideRowsThrough_.reset();
-        knownWords_.clear();
-    }
-    if (sideRowsThrough_ && (last || sideRowsPending_ >= sideRowsPerPart_)) {
-        sideRowsThrough_ = NoteSearchIndex::addRowsAbove(db, *sideRowsThrough_, &knownWords_);
-        knownWords_.clear();
-        sideRowsPending_ = 0;
-        changesAfterLastBatch_ = db.totalChanges();
-    }
-    if (!last)
-        return;
     sideIndexesBehind_ = false;
-    if (!sideRowsThrough_ || !NoteSearchIndex::markFollowing(db))
+    if (db.totalChanges() != changesAfterLastBatch_)
+        sideFillMissedRows_ = true;
+    if (sideFill_ && !sideFillMissedRows_)
+        handSideRows();
+    // Waited for before any write of the notes' connection to the side file.
+    const bool filled = sideFill_ && sideFill_->finish();
+    sideFill_.reset();
+    if (!filled || sideFillMissedRows_ || !NoteSearchIndex::markFollowing(db))
         NoteSearchIndex::create(db);
 }
 
@@ -208,7 +264,7 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
                 r.parsed.reset();
             } else {
                 rows_.append(NoteSearchRow());
-                rowWords_.append(NoteSearchIndex::KnownWords());
+                rowWords_.append(QByteArray());
                 parseText(*r.indexed.note, &r.tags, &rows_.last(), &rowWords_.last());
             }
         }
@@ -234,7 +290,7 @@ void NoteIndexRebuild::storeRows(const Stored& stored, bool last)
     rows_.clear();
     rowWords_.clear();
     if (core && last)
-        core->asyncDatabase([table = table_](SLDatabase& db) { table->fillSideIndexes(db, true); });
+        core->asyncDatabase([table = table_](SLDatabase& db) { table->finishSideIndexes(db); });
 }
 
 void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole& whole)
@@ -277,9 +333,7 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
             // Their rows were handed to the database's queue before, so the
             // markers come after them there; they are written back here, the
             // least busy of the queues.
-            core->asyncDatabase([records = records_, table = table_, marked = std::move(marked), stored,
-                                 whole](SLDatabase& db) mutable {
-                const bool stepEnds = bool(whole);
+            core->asyncDatabase([records = records_, marked = std::move(marked), stored, whole](SLDatabase&) mutable {
                 records->async([marked = std::move(marked), stored, whole] {
                     for (qsizetype i = 0; i < marked.size(); ++i) {
                         if (stored->value(i))
@@ -290,11 +344,6 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
                     if (whole)
                         whole();
                 });
-                // The side indexes take the time the database's queue would
-                // wait for the next step's rows, while these markers are
-                // written and the next notes are taken.
-                if (stepEnds)
-                    table->fillSideIndexes(db, false);
             });
         });
     });

@@ -7,6 +7,7 @@
 
 #include "Dispatch.h"
 
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -23,7 +24,9 @@
 // one queue of the run's own its dates, title and tags, and hands the rows of
 // each half batch read now, or of a whole batch read ahead, to the
 // database's, which takes them in one transaction while another writes the
-// links and a third, beside it, the header and meta files. Once a note's
+// links and a third, beside it, the header and meta files; into an empty
+// table a sixth, through a connection of its own, puts the rows written into
+// the search side indexes. Once a note's
 // files are written its marker follows its row on the database's queue, if
 // the row went in. A batch is whole when its step returns; between batches
 // the caller's queue is free for other work, and while a step runs it holds
@@ -37,10 +40,9 @@
 // links. Only regular files are read as notes.
 class NoteIndexRebuild {
 public:
-    // Into an empty table, the search side indexes are filled sideRowsPerPart
-    // rows at a time beside the run rather than all after its last rows: by
-    // default a batch's worth at the end of each step, while the database's
-    // queue would otherwise wait for the next step's rows.
+    // Into an empty table, the search side indexes are filled beside the run
+    // rather than all after its last rows, sideRowsPerPart rows at a time
+    // (by default a batch's worth), by a connection and a queue of their own.
     explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 250);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
@@ -110,13 +112,11 @@ private:
     public:
         explicit Table(int sideRowsPerPart) : sideRowsPerPart_(sideRowsPerPart) {}
         // Writes the rows; words holds the distinct words of each.
-        QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
-                              const QList<NoteSearchIndex::KnownWords>& words);
-        // Adds the rows written since the last part to the side indexes left
-        // behind once a part's worth is there; with last, the rest, and marks
-        // them as following, or has them filled afresh when another writer met
-        // the rows meanwhile.
-        void fillSideIndexes(SLDatabase& db, bool last);
+        QList<bool> writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows, const QList<QByteArray>& words);
+        // Once the run's last rows are in: hands on the rest of them to the
+        // side indexes left behind and marks those as following, or has them
+        // filled afresh when another writer met the rows meanwhile.
+        void finishSideIndexes(SLDatabase& db);
 
     private:
         // The table's keys, read once per run; read again only after a write
@@ -124,20 +124,24 @@ private:
         NoteSearchRow::RowIds rowIds_;
         int64_t changesAfterLastBatch_ = -1;
         // The search side indexes were left behind, to be filled beside the
-        // run; the last row id they hold (null once they are left to be filled
-        // afresh) and the rows written since.
+        // run by a connection of its own (null once they are left to be
+        // filled afresh), and the rows written since its last part.
         bool sideIndexesBehind_ = false;
         int sideRowsPerPart_;
-        std::optional<qint64> sideRowsThrough_;
+        class SideFill;
+        void handSideRows();
+        std::shared_ptr<SideFill> sideFill_;
+        bool sideFillMissedRows_ = false;
         qsizetype sideRowsPending_ = 0;
-        // The words of the rows written since, by row id.
-        NoteSearchIndex::WordsByRow knownWords_;
+        // The rows written since, by row id: a later row of a key went over
+        // the earlier.
+        QMap<qint64, NoteSearchIndex::SideRow> sideRows_;
     };
     std::shared_ptr<Table> table_;
     // Parses the notes read, in the order read; the rows not yet stored are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
-    QList<NoteSearchIndex::KnownWords> rowWords_;
+    QList<QByteArray> rowWords_;
     // Writes the tag links of the notes parsed, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
@@ -152,7 +156,7 @@ private:
     struct Parsed {
         Note::TagLinks tags;
         NoteSearchRow row;
-        NoteSearchIndex::KnownWords words;
+        QByteArray words;
     };
     struct Read {
         Indexed indexed;

@@ -1,5 +1,7 @@
 #include "NoteSearchIndex.h"
 
+#include "Folders.h"
+#include "Log.h"
 #include "SLDatabase.h"
 #include "SLResultSet.h"
 
@@ -31,6 +33,7 @@ QString idList(const QList<qint64>& ids)
 // its own, written with the notes' rows.
 struct SideTable {
     QString name;
+    // In the side file: a schema keeps the statement without its "side.".
     QString create;
     QString empty;
     // Every note's row; with " WHERE docid IN (...)" appended, the rows listed.
@@ -59,32 +62,28 @@ struct SideTable {
 // only through the lists of its words, and "inbox" and "txt" are in every row.
 const std::array<SideTable, 3> SideTables = {{
     {QStringLiteral("notes_word_runs"),
-     QStringLiteral("CREATE VIRTUAL TABLE notes_word_runs USING fts5(text, content='', tokenize='trigram', detail=none)"),
+     QStringLiteral("CREATE VIRTUAL TABLE side.notes_word_runs USING fts5(text, content='', tokenize='trigram', detail=none)"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs) VALUES('delete-all')"),
-     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_row_words(c2content, docid) || "
+     QStringLiteral("INSERT INTO notes_word_runs(rowid, text) SELECT docid, notes_words(c2content) || "
                     "char(1, 1) FROM notes_content"),
      QStringLiteral("INSERT INTO notes_word_runs(notes_word_runs, rowid, text) SELECT 'delete', docid, "
                     "notes_words(c2content) || char(1, 1) FROM notes_content WHERE docid IN (%1)")},
     {QStringLiteral("notes_titles"),
-     QStringLiteral("CREATE VIRTUAL TABLE notes_titles USING fts4(title, hashtag, mention, tokenize=unicode61, "
+     QStringLiteral("CREATE VIRTUAL TABLE side.notes_titles USING fts4(title, hashtag, mention, tokenize=unicode61, "
                     "prefix=\"1,2\", matchinfo=fts3)"),
      QStringLiteral("DELETE FROM notes_titles"),
      QStringLiteral("INSERT INTO notes_titles(docid, title, hashtag, mention) SELECT docid, c1title, c4hashtag, "
                     "c5mention FROM notes_content"),
      QStringLiteral("DELETE FROM notes_titles WHERE docid IN (%1)")},
     {QStringLiteral("notes_keys"),
-     QStringLiteral("CREATE TABLE notes_keys(docid INTEGER PRIMARY KEY, key TEXT); "
-                    "CREATE INDEX notes_keys_key ON notes_keys(key)"),
+     QStringLiteral("CREATE TABLE side.notes_keys(docid INTEGER PRIMARY KEY, key TEXT); "
+                    "CREATE INDEX side.notes_keys_key ON notes_keys(key)"),
      QStringLiteral("DELETE FROM notes_keys"),
      QStringLiteral("INSERT OR REPLACE INTO notes_keys(docid, key) SELECT docid, c0key FROM notes_content"),
      QStringLiteral("DELETE FROM notes_keys WHERE docid IN (%1)")},
 }};
 
 const QString WordsFunction = QStringLiteral("notes_words");
-// The same for a row, taken from the words known for it when there are.
-const QString RowWordsFunction = QStringLiteral("notes_row_words");
-// The words known while a fill of this thread runs.
-thread_local const NoteSearchIndex::WordsByRow* knownWords = nullptr;
 
 // A word's hash, eight bytes at a time: most words take one step.
 quint64 wordHash(const char* word, qsizetype size)
@@ -182,26 +181,33 @@ void resultWords(sqlite3_context* context, sqlite3_value* content)
     sqlite3_result_text(context, words.constData(), int(words.size()), SQLITE_TRANSIENT);
 }
 
-// Every statement writing the side tables reads the text through them.
+// Every statement writing the side tables reads the text through it.
 bool registerWords(SLDatabase& db)
 {
     if (!db.hasFunctionNamed(WordsFunction)) {
         db.makeFunctionNamed(WordsFunction, 1,
                              [](sqlite3_context* context, int, sqlite3_value** argv) { resultWords(context, argv[0]); });
     }
-    if (!db.hasFunctionNamed(RowWordsFunction)) {
-        db.makeFunctionNamed(RowWordsFunction, 2, [](sqlite3_context* context, int, sqlite3_value** argv) {
-            if (knownWords) {
-                const auto known = knownWords->constFind(sqlite3_value_int64(argv[1]));
-                if (known != knownWords->cend() && known->contentBytes == sqlite3_value_bytes(argv[0])) {
-                    sqlite3_result_text(context, known->words.constData(), int(known->words.size()), SQLITE_TRANSIENT);
-                    return;
-                }
-            }
-            resultWords(context, argv[0]);
-        });
-    }
-    return db.hasFunctionNamed(WordsFunction) && db.hasFunctionNamed(RowWordsFunction);
+    return db.hasFunctionNamed(WordsFunction);
+}
+
+// True when the side file is attached and holds the indexes' marks.
+bool hasMarks(SLDatabase& db)
+{
+    return db.sqliteHandle() && sqlite3_db_filename(db.sqliteHandle(), "side")
+           && !db.stringForQuery(QStringLiteral(
+                     "SELECT name FROM side.sqlite_master WHERE type = 'table' AND name = 'notes_side'"))
+                   .isEmpty();
+}
+
+bool attachFile(SLDatabase& db, const QString& path)
+{
+    // Private from the start, as the notes' own file is.
+    if (!path.isEmpty())
+        Folders::createPrivateFile(path);
+    return db.executeUpdate(QStringLiteral("ATTACH DATABASE ? AS side"), path)
+           && db.executeStatements(QStringLiteral("PRAGMA side.journal_mode=WAL; PRAGMA side.mmap_size=268435456"))
+           && !db.stringForQuery(QStringLiteral("SELECT count(*) FROM side.sqlite_master")).isEmpty();
 }
 
 bool removeRows(SLDatabase& db, const QList<qint64>& rows)
@@ -211,7 +217,7 @@ bool removeRows(SLDatabase& db, const QList<qint64>& rows)
                        [&](const SideTable& table) { return db.executeUpdate(table.remove.arg(ids)); });
 }
 
-bool addRows(SLDatabase& db, const QList<qint64>& rows)
+bool fillRows(SLDatabase& db, const QList<qint64>& rows)
 {
     const QString where = QStringLiteral(" WHERE docid IN (%1)").arg(idList(rows));
     return std::all_of(SideTables.begin(), SideTables.end(),
@@ -233,7 +239,12 @@ constexpr qsizetype MaximumRuns = 16;
 // module flush its pending words at every row, as a savepoint does, which
 // slowed a rebuild by a third.
 const QStringList MarkSchema = {
-    QStringLiteral("CREATE TABLE IF NOT EXISTS notes_side(name TEXT PRIMARY KEY, written INTEGER NOT NULL)"),
+    // Earlier versions kept the indexes in the notes' own file.
+    QStringLiteral("DROP TABLE IF EXISTS main.notes_side"),
+    QStringLiteral("DROP TABLE IF EXISTS main.notes_word_runs"),
+    QStringLiteral("DROP TABLE IF EXISTS main.notes_titles"),
+    QStringLiteral("DROP TABLE IF EXISTS main.notes_keys"),
+    QStringLiteral("CREATE TABLE IF NOT EXISTS side.notes_side(name TEXT PRIMARY KEY, written INTEGER NOT NULL)"),
     // The earlier trigram index of the whole text.
     QStringLiteral("DROP TABLE IF EXISTS notes_trigram"),
     QStringLiteral("DELETE FROM notes_side WHERE name = 'notes_trigram'"),
@@ -277,7 +288,7 @@ struct Lag {
 std::optional<Lag> laggingTables(SLDatabase& db)
 {
     // A database never opened through create() has no states to read.
-    if (!db.tableExists(QStringLiteral("notes_side")))
+    if (!hasMarks(db))
         return std::nullopt;
     const std::optional<qint64> state = notesState(db);
     if (!state)
@@ -304,11 +315,12 @@ bool markCurrent(SLDatabase& db, const SideTable& table, qint64 state)
                             state);
 }
 
-// The statements in one transaction of their own, taken back whole when one fails.
+// The statements in one transaction of their own, taken back whole when one
+// fails. Deferred: it locks the side file alone, not the notes' file too.
 template <typename Statements>
 bool together(SLDatabase& db, Statements statements)
 {
-    if (!db.beginTransaction())
+    if (!db.beginDeferredTransaction())
         return false;
     if (statements() && db.commit())
         return true;
@@ -370,7 +382,7 @@ QString quoted(const QString& run)
 std::optional<QStringList> runsStartingWith(SLDatabase& db, const QString& piece)
 {
     if (!db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.notes_word_runs_terms USING "
-                                         "fts5vocab(main, notes_word_runs, 'row')")))
+                                         "fts5vocab(side, notes_word_runs, 'row')")))
         return std::nullopt;
     const QString first = piece.toLower();
     const QString last = first + QString::fromUcs4(U"\U0010FFFF", 1);
@@ -417,22 +429,52 @@ namespace {
 bool madeAsNow(SLDatabase& db, const SideTable& table)
 {
     const QString made = db.stringForQuery(
-        QStringLiteral("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?"), table.name);
-    return !made.isEmpty() && table.create.startsWith(made);
+        QStringLiteral("SELECT sql FROM side.sqlite_master WHERE type = 'table' AND name = ?"), table.name);
+    return !made.isEmpty() && QString(table.create).remove(QStringLiteral("side.")).startsWith(made);
 }
 
 bool makeAgain(SLDatabase& db, const SideTable& table)
 {
-    return db.executeUpdate(QStringLiteral("DROP TABLE IF EXISTS ") + table.name)
+    return db.executeUpdate(QStringLiteral("DROP TABLE IF EXISTS side.") + table.name)
            && db.executeUpdate(QStringLiteral("DELETE FROM notes_side WHERE name = ?"), table.name)
            && db.executeStatements(table.create);
 }
 
 } // namespace
 
+QString NoteSearchIndex::sideDatabasePath(const QString& databasePath)
+{
+    if (databasePath.isEmpty())
+        return {};
+    const QLatin1String suffix(".sqlite");
+    return databasePath.endsWith(suffix) ? databasePath.chopped(suffix.size()) + QStringLiteral("-side") + suffix
+                                         : databasePath + QStringLiteral("-side");
+}
+
+bool NoteSearchIndex::attach(SLDatabase& db)
+{
+    sqlite3* const handle = db.sqliteHandle();
+    if (!handle)
+        return false;
+    if (sqlite3_db_filename(handle, "side"))
+        return true;
+    const char* const notes = sqlite3_db_filename(handle, "main");
+    const QString path = sideDatabasePath(notes ? QString::fromUtf8(notes) : QString());
+    if (attachFile(db, path))
+        return true;
+    // The side file is a cache: one that is not a database is made afresh.
+    LogError("db:side error %1 %2", db.lastErrorCode(), db.lastErrorMessage());
+    if (sqlite3_db_filename(handle, "side"))
+        db.executeUpdate(QStringLiteral("DETACH DATABASE side"));
+    if (path.isEmpty())
+        return false;
+    SLDatabase::removeDatabaseFiles(path);
+    return attachFile(db, path);
+}
+
 void NoteSearchIndex::create(SLDatabase& db)
 {
-    const bool made = together(db, [&] {
+    const bool made = attach(db) && together(db, [&] {
         bool made = std::all_of(MarkSchema.begin(), MarkSchema.end(), [&](const QString& sql) { return db.executeUpdate(sql); });
         for (const SideTable& table : SideTables) {
             if (!madeAsNow(db, table))
@@ -447,7 +489,7 @@ void NoteSearchIndex::create(SLDatabase& db)
 void NoteSearchIndex::leaveBehind(SLDatabase& db)
 {
     // An index with no recorded state is filled afresh before it next answers.
-    if (db.tableExists(QStringLiteral("notes_side")))
+    if (hasMarks(db))
         db.executeUpdate(QStringLiteral("DELETE FROM notes_side"));
 }
 
@@ -457,8 +499,7 @@ namespace {
 // filled them afresh since.
 bool stillBehind(SLDatabase& db)
 {
-    return db.tableExists(QStringLiteral("notes_side"))
-           && db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")) == 0 && !db.hadError();
+    return hasMarks(db) && db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")) == 0 && !db.hadError();
 }
 
 } // namespace
@@ -472,25 +513,27 @@ bool NoteSearchIndex::emptyBehind(SLDatabase& db)
            });
 }
 
-std::optional<qint64> NoteSearchIndex::addRowsAbove(SLDatabase& db, qint64 after, const WordsByRow* known)
+bool NoteSearchIndex::addRows(SLDatabase& db, const QList<SideRow>& rows)
 {
-    const struct Known {
-        explicit Known(const WordsByRow* words) { knownWords = words; }
-        ~Known() { knownWords = nullptr; }
-    } scope(known);
-    if (!stillBehind(db) || !registerWords(db))
-        return std::nullopt;
-    const qint64 last = db.longForQuery(QStringLiteral("SELECT max(docid) FROM notes_content"));
-    if (db.hadError())
-        return std::nullopt;
-    if (last <= after)
-        return after;
-    const QString where = QStringLiteral(" WHERE docid > %1 AND docid <= %2").arg(after).arg(last);
+    const bool cached = db.shouldCacheStatements();
+    db.setShouldCacheStatements(true);
+    // Checked inside the transaction: a connection filling the indexes
+    // afresh meanwhile makes these writes fail, not add the rows twice.
     const bool added = together(db, [&] {
-        return std::all_of(SideTables.begin(), SideTables.end(),
-                           [&](const SideTable& table) { return db.executeUpdate(table.fill + where); });
+        return stillBehind(db) && std::all_of(rows.begin(), rows.end(), [&](const SideRow& row) {
+                   return db.executeUpdate(QStringLiteral("INSERT INTO notes_word_runs(rowid, text) VALUES(?, CAST(? "
+                                                          "AS TEXT) || char(1, 1))"),
+                                           row.docid, row.words)
+                          && db.executeUpdate(QStringLiteral("INSERT INTO notes_titles(docid, title, hashtag, mention) "
+                                                             "VALUES(?, ?, ?, ?)"),
+                                              row.docid, row.title, row.hashtag, row.mention)
+                          && db.executeUpdate(
+                              QStringLiteral("INSERT OR REPLACE INTO notes_keys(docid, key) VALUES(?, ?)"), row.docid,
+                              row.key);
+               });
     });
-    return added ? std::optional(last) : std::nullopt;
+    db.setShouldCacheStatements(cached);
+    return added;
 }
 
 bool NoteSearchIndex::markFollowing(SLDatabase& db)
@@ -516,7 +559,7 @@ void NoteSearchIndex::Change::finish(bool written, const QList<qint64>& rows)
         return;
     // Unmarked, the tables are filled afresh before they next answer: a write
     // that failed may have left the notes as they were, and the marks with them.
-    if (!written || (!rows.isEmpty() && !addRows(db_, rows))) {
+    if (!written || (!rows.isEmpty() && !fillRows(db_, rows))) {
         leaveBehind(db_);
         return;
     }

@@ -29,14 +29,24 @@ class SLDatabase;
 // a note's row is found there by its exact key, where the word table would
 // read the lists of its words, in every row for the folder and the extension.
 //
+// The three indexes and their marks live in a file of their own beside the
+// notes' (sideDatabasePath), attached to the connection as "side": a second
+// connection can fill them while the notes' own writes the notes' rows.
+//
 // The rows are written with the notes' rows by NoteSearchRow. Any other write
 // to the notes (another connection, another program, a statement of its own)
 // leaves the indexes behind, which the database itself shows; opening the
 // database, or the next search that would use them, fills them afresh first.
 class NoteSearchIndex {
 public:
-    // Creates the tables that are missing and fills those that do not follow
-    // the notes.
+    // The side file beside the notes' database file; empty for a database
+    // in memory or a temporary one, whose side file is temporary too.
+    static QString sideDatabasePath(const QString& databasePath);
+    // Attaches the side file to the connection, once; one that is not a
+    // database is made afresh. Not inside a transaction.
+    static bool attach(SLDatabase& db);
+    // Attaches the side file, creates the tables that are missing and fills
+    // those that do not follow the notes.
     static void create(SLDatabase& db);
     // Leaves the indexes behind the notes, so that the writes until the next
     // fill skip them: after many rows, one fill costs less than following
@@ -44,22 +54,24 @@ public:
     static void leaveBehind(SLDatabase& db);
     // A writer of many rows into an empty table can fill the indexes left
     // behind a part at a time, in step with its writes: emptied first, the
-    // indexes take the rows above a row id, and are marked as following the
-    // notes once every row is in. Each is false (null) when the indexes
-    // cannot be so filled: no tables, filled afresh meanwhile (a search), or
-    // a failed statement; the writer then leaves them to be filled afresh.
+    // indexes take the rows as written, and are marked as following the
+    // notes once every row is in. False when the indexes cannot be so
+    // filled: no tables, filled afresh meanwhile (a search, on this
+    // connection or another), or a failed statement; the writer then leaves
+    // them to be filled afresh.
     static bool emptyBehind(SLDatabase& db);
-    // A row's distinct words (distinctWords) made off the database's queue,
-    // with the size in bytes of the content they were made from.
-    struct KnownWords {
-        qsizetype contentBytes = 0;
+    // A row as written, for the side indexes: its content's distinct words
+    // (distinctWords), made off the database's queue, in place of the content.
+    struct SideRow {
+        qint64 docid = 0;
+        QString key;
+        QString title;
+        QString hashtag;
+        QString mention;
         QByteArray words;
     };
-    using WordsByRow = QHash<qint64, KnownWords>;
-    // Adds the rows with ids above after; the last row id added (after when
-    // none is above). The words of a row in known are taken as they are when
-    // its content still has their size.
-    static std::optional<qint64> addRowsAbove(SLDatabase& db, qint64 after, const WordsByRow* known = nullptr);
+    // Adds the rows, in row order, to the indexes left behind.
+    static bool addRows(SLDatabase& db, const QList<SideRow>& rows);
     static bool markFollowing(SLDatabase& db);
 
     // Writes of notes rows, inserted, updated or deleted: the old entries of

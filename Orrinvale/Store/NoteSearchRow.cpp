@@ -229,7 +229,10 @@ bool NoteSearchRow::write(SLDatabase& db) const
 bool NoteSearchRow::changeTogether(SLDatabase& db, const QList<qint64>& replaced, const std::function<bool()>& change,
                                    const std::function<QList<qint64>()>& written)
 {
-    const bool transaction = !db.inTransaction() && db.beginTransaction();
+    // Deferred, as every transaction of the search database: one written by
+    // its first statement alone locks no other file attached, so a second
+    // connection can fill the side file meanwhile.
+    const bool transaction = !db.inTransaction() && db.beginDeferredTransaction();
     NoteSearchIndex::Change sides(db, replaced);
     const bool changed = change();
     sides.finish(changed, changed ? written() : QList<qint64>());
@@ -270,7 +273,7 @@ QList<bool> NoteSearchRow::writeAll(SLDatabase& db, const QList<NoteSearchRow>& 
 {
     QList<bool> stored;
     stored.reserve(rows.size());
-    const bool transaction = db.beginTransaction();
+    const bool transaction = db.beginDeferredTransaction();
     // The trigram index takes the batch's rows in one statement each way: a
     // statement per row would write its pending runs out at every row.
     QList<qint64> replaced;

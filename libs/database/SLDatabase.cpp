@@ -47,6 +47,12 @@ std::shared_ptr<SLDatabase> SLDatabase::databaseWithPath(const QString& path)
     return std::shared_ptr<SLDatabase>(new SLDatabase(path, false));
 }
 
+void SLDatabase::removeDatabaseFiles(const QString& path)
+{
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
 std::shared_ptr<SLDatabase> SLDatabase::nullDatabase()
 {
     return std::shared_ptr<SLDatabase>(new SLDatabase(QString(), true));

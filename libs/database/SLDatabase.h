@@ -46,6 +46,9 @@ public:
     // An inert connection: it never opens, logs nothing, its statements do
     // nothing and its queries yield no rows. Stands in where there is no database.
     static std::shared_ptr<SLDatabase> nullDatabase();
+    // Removes a closed database file with its journal, write-ahead log and
+    // shared-memory files.
+    static void removeDatabaseFiles(const QString& path);
     ~SLDatabase();
     SLDatabase(const SLDatabase&) = delete;
     SLDatabase& operator=(const SLDatabase&) = delete;

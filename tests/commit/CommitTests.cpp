@@ -25,7 +25,7 @@ QStringList storeTree()
         while (it.hasNext()) {
             const QString path = it.next();
             const QString relative = QDir(TestSupport::home()).relativeFilePath(path);
-            if (relative.contains(QLatin1String("search.sqlite")))
+            if (relative.contains(QLatin1String("search.sqlite")) || relative.contains(QLatin1String("search-side.sqlite")))
                 continue;
             const bool dated = relative.startsWith(QLatin1String("Documents/"))
                                || (relative.contains(QLatin1String("/Link/")) && !relative.endsWith(QLatin1String("/.meta")));

@@ -31,7 +31,7 @@ QStringList sideTables()
     QStringList all;
     Core::shared().syncDatabase([&](SLDatabase& db) {
         ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
-                                                    "fts5vocab(main, notes_word_runs, 'instance')")));
+                                                    "fts5vocab(side, notes_word_runs, 'instance')")));
         for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
                                 "SELECT docid, key FROM notes_keys ORDER BY docid",
                                 "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {

@@ -326,7 +326,7 @@ TEST_F(SearchTrigramIndex, AnEarlierDatabaseHasItsIndexesFilledWhenOpened)
         const auto titles = NoteSearchIndex::titleRows(*db, QStringLiteral("pl*"), 10, false);
         ASSERT_TRUE(titles);
         EXPECT_EQ(joined(*titles, 3), QStringList{"inbox/A.txt|Plan ahead|inbox"}) << earlier;
-        EXPECT_TRUE(db->stringForQuery(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'notes_titles'"))
+        EXPECT_TRUE(db->stringForQuery(QStringLiteral("SELECT sql FROM side.sqlite_master WHERE name = 'notes_titles'"))
                         .contains(QStringLiteral("prefix")))
             << earlier;
         const auto texts = NoteSearchIndex::rows(*db, QStringLiteral("%pie%"),
@@ -358,7 +358,8 @@ TEST_F(SearchTrigramIndex, IndexesLeftBehindByAnotherWriterAreFilledWhenOpened)
     for (int c = 0; c <= written.size(); ++c) {
         const QStringList writes = c < written.size() ? QStringList{written[c]} : written;
         SCOPED_TRACE(writes.join(QLatin1Char(';')).toStdString());
-        QFile::remove(path);
+        SLDatabase::removeDatabaseFiles(path);
+        SLDatabase::removeDatabaseFiles(NoteSearchIndex::sideDatabasePath(path));
         {
             const auto db = open();
             ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
@@ -377,6 +378,7 @@ TEST_F(SearchTrigramIndex, IndexesLeftBehindByAnotherWriterAreFilledWhenOpened)
         {
             const auto other = open();
             if (c == written.size()) {
+                ASSERT_TRUE(NoteSearchIndex::attach(*other));
                 ASSERT_TRUE(other->executeUpdate(QStringLiteral("DROP TABLE notes_side")));
             }
             for (const QString& sql : writes)
@@ -427,36 +429,71 @@ TEST_F(SearchTrigramIndex, ABatchOfRowsIsFlushedOnce)
     }
 }
 
-// Words made off the database's queue go into the run index in place of the
-// content's own, but only while the content has the size they were made from.
-TEST_F(SearchTrigramIndex, AFillTakesWordsMadeAheadOnlyForContentOfTheirSize)
+// The side file is a cache: one that is no database (a crash, another
+// program) is made afresh when the database opens, and the indexes answer.
+TEST_F(SearchTrigramIndex, AnUnreadableSideFileIsMadeAfresh)
 {
-    const auto db = SLDatabase::databaseWithPath();
+    const QString path = TestSupport::home() + QStringLiteral("/unreadable.sqlite");
+    const QString side = NoteSearchIndex::sideDatabasePath(path);
+    EXPECT_EQ(side, TestSupport::home() + QStringLiteral("/unreadable-side.sqlite"));
+    {
+        const auto db = SLDatabase::databaseWithPath(path);
+        ASSERT_TRUE(db->open());
+        ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
+                                                     "folder, hashtag, mention, tokenize=unicode61)")));
+        ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder) VALUES "
+                                                     "('inbox/A.txt', 'Plan ahead', 'apple pie', 'inbox')")));
+    }
+    TestSupport::writeFile(side, QByteArray(4096, 'x'));
+    const auto db = SLDatabase::databaseWithPath(path);
     ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, "
-                                                 "hashtag, mention, tokenize=unicode61)")));
     NoteSearchIndex::create(*db);
-    ASSERT_TRUE(NoteSearchIndex::emptyBehind(*db));
-    const QList<NoteSearchRow> rows = {
-        NoteSearchRow(NoteStorageInbox, QStringLiteral("A.txt"), QStringLiteral("A"), QStringLiteral("apple pie"), {}, {}),
-        NoteSearchRow(NoteStorageInbox, QStringLiteral("B.txt"), QStringLiteral("B"), QStringLiteral("apple pie"), {}, {})};
-    NoteSearchRow::RowIds ids;
-    ASSERT_EQ(NoteSearchRow::writeAll(*db, rows, ids), QList<bool>(rows.size(), true));
-    const qint64 first = ids.value(rows[0].key).value(0);
-    const qint64 second = ids.value(rows[1].key).value(0);
-    const qsizetype size = rows[0].content.toUtf8().size();
-    const NoteSearchIndex::WordsByRow known = {{first, {size, "zebra"}}, {second, {size + 1, "zebra"}}};
-    ASSERT_EQ(NoteSearchIndex::addRowsAbove(*db, 0, &known), second);
-    const auto holding = [&](const QString& run) {
-        QList<qint64> found;
-        SLResultSet result = db->executeQuery(
-            QStringLiteral("SELECT rowid FROM notes_word_runs WHERE notes_word_runs MATCH ? ORDER BY rowid"), run);
-        while (result.next())
-            found.append(result.longForColumnIndex(0));
-        return found;
+    const auto titles = NoteSearchIndex::titleRows(*db, QStringLiteral("pl*"), 10, false);
+    const auto texts = NoteSearchIndex::rows(*db, QStringLiteral("%pie%"),
+                                             QStringLiteral("notes_content.c2content LIKE ?"), {}, {}, 10);
+    ASSERT_TRUE(titles && texts);
+    EXPECT_EQ(joined(*titles, 3), QStringList{"inbox/A.txt|Plan ahead|inbox"});
+    EXPECT_EQ(joined(*texts), QStringList{"inbox/A.txt|inbox"});
+}
+
+// Rows added beside a rebuild go in with the words given for their content,
+// and only while the indexes are still behind: once another connection has
+// filled them afresh, adding would list the rows twice.
+TEST_F(SearchTrigramIndex, RowsAddedGoInWithTheirWordsOnlyWhileTheIndexesAreBehind)
+{
+    const QString path = TestSupport::home() + QStringLiteral("/added.sqlite");
+    const auto open = [&] {
+        auto db = SLDatabase::databaseWithPath(path);
+        EXPECT_TRUE(db->open());
+        EXPECT_TRUE(NoteSearchIndex::attach(*db));
+        return db;
     };
-    EXPECT_EQ(holding(QStringLiteral("zeb")), QList<qint64>{first});
-    EXPECT_EQ(holding(QStringLiteral("app")), QList<qint64>{second});
+    for (const bool filledMeanwhile : {false, true}) {
+        SCOPED_TRACE(filledMeanwhile);
+        SLDatabase::removeDatabaseFiles(path);
+        SLDatabase::removeDatabaseFiles(NoteSearchIndex::sideDatabasePath(path));
+        const auto db = open();
+        ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
+                                                     "folder, hashtag, mention, tokenize=unicode61)")));
+        NoteSearchIndex::create(*db);
+        ASSERT_TRUE(NoteSearchIndex::emptyBehind(*db));
+        const NoteSearchRow row(NoteStorageInbox, QStringLiteral("A.txt"), QStringLiteral("Plum"),
+                                QStringLiteral("apple pie"), {}, {});
+        NoteSearchRow::RowIds ids;
+        ASSERT_EQ(NoteSearchRow::writeAll(*db, {row}, ids), QList<bool>{true});
+        const qint64 docid = ids.value(row.key).value(0);
+        if (filledMeanwhile)
+            NoteSearchIndex::create(*open());
+        const NoteSearchIndex::SideRow added{docid, row.key, row.title, row.hashtag, row.mention, "zebra"};
+        EXPECT_EQ(NoteSearchIndex::addRows(*open(), {added}), !filledMeanwhile);
+        const auto count = [&](const QString& sql) { return db->intForQuery(sql); };
+        EXPECT_EQ(count(QStringLiteral("SELECT count(*) FROM notes_word_runs WHERE notes_word_runs MATCH 'zeb'")),
+                  !filledMeanwhile);
+        EXPECT_EQ(count(QStringLiteral("SELECT count(*) FROM notes_word_runs WHERE notes_word_runs MATCH 'app'")),
+                  filledMeanwhile);
+        EXPECT_EQ(count(QStringLiteral("SELECT count(*) FROM notes_titles WHERE notes_titles MATCH 'plum'")), 1);
+        EXPECT_EQ(count(QStringLiteral("SELECT count(*) FROM notes_keys")), 1);
+    }
 }
 
 } // namespace

@@ -309,6 +309,7 @@ TEST_F(NoteStoreCore, CloseDropAndDropLinkFiles)
     EXPECT_FALSE(QDir(caches + QStringLiteral("/Index")).exists());
     EXPECT_FALSE(QFile::exists(caches + QStringLiteral("/search-v3.sqlite")));
     EXPECT_FALSE(QFile::exists(caches + QStringLiteral("/search.sqlite")));
+    EXPECT_FALSE(QFile::exists(caches + QStringLiteral("/search-side.sqlite")));
     EXPECT_EQ(rowCount(*core), 0);
 
     const uint64_t cloudLinkChanges = LinkFiles::changes(NoteServiceCloud);
