@@ -41,9 +41,10 @@
 class NoteIndexRebuild {
 public:
     // Into an empty table, the search side indexes are filled beside the run
-    // rather than all after its last rows, sideRowsPerPart rows at a time
-    // (by default a batch's worth), by a connection and a queue of their own.
-    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 250);
+    // rather than all after its last rows, sideRowsPerPart rows at a time, by
+    // a connection and a queue of their own. Each part is a transaction and
+    // a segment of their own to merge later: larger parts cost less in all.
+    explicit NoteIndexRebuild(int batchSize = 250, int sideRowsPerPart = 2500);
     ~NoteIndexRebuild();
     NoteIndexRebuild(const NoteIndexRebuild&) = delete;
     NoteIndexRebuild& operator=(const NoteIndexRebuild&) = delete;
