@@ -125,8 +125,10 @@ private:
         NoteSearchRow::RowIds rowIds_;
         int64_t changesAfterLastBatch_ = -1;
         // The search side indexes were left behind, to be filled beside the
-        // run by a connection of its own (null once they are left to be
-        // filled afresh), and the rows written since its last part.
+        // run by a connection of its own (none when they could not be
+        // emptied, or the database is in memory), and the rows written since
+        // its last part. Missed: a write not the run's own met the rows, so
+        // the indexes are filled afresh once the run ends.
         bool sideIndexesBehind_ = false;
         int sideRowsPerPart_;
         class SideFill;
