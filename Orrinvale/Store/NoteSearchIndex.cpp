@@ -200,13 +200,17 @@ bool hasMarks(SLDatabase& db)
                    .isEmpty();
 }
 
+// A commit waits for the notes' file to reach the disk, not for the side
+// file: transactions it loses in a crash take their marks with them, so the
+// indexes no longer match the notes' state and are filled afresh.
 bool attachFile(SLDatabase& db, const QString& path)
 {
     // Private from the start, as the notes' own file is.
     if (!path.isEmpty())
         Folders::createPrivateFile(path);
     return db.executeUpdate(QStringLiteral("ATTACH DATABASE ? AS side"), path)
-           && db.executeStatements(QStringLiteral("PRAGMA side.journal_mode=WAL; PRAGMA side.mmap_size=268435456"))
+           && db.executeStatements(QStringLiteral(
+               "PRAGMA side.journal_mode=WAL; PRAGMA side.synchronous=NORMAL; PRAGMA side.mmap_size=268435456"))
            && !db.stringForQuery(QStringLiteral("SELECT count(*) FROM side.sqlite_master")).isEmpty();
 }
 
