@@ -21,6 +21,18 @@ namespace {
 const QStringList Alphabet = {"a", "b", "A", "B", "c", "\u00e9", "\u00c9", "\u00df", "\u65e5",
                               QString::fromUtf8("\xF0\x9F\x98\x80"), "%", "_", " ", "\"", QString(QChar(1))};
 
+// A database file with an empty notes table and no side file yet.
+std::shared_ptr<SLDatabase> freshDatabase(const QString& path)
+{
+    SLDatabase::removeDatabaseFiles(path);
+    SLDatabase::removeDatabaseFiles(NoteSearchIndex::sideDatabasePath(path));
+    auto db = SLDatabase::databaseWithPath(path);
+    EXPECT_TRUE(db->open());
+    EXPECT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, folder, "
+                                                 "hashtag, mention, tokenize=unicode61)")));
+    return db;
+}
+
 class SearchTrigramIndex : public SearchTest {
 protected:
     std::mt19937 random{5623};
@@ -358,12 +370,8 @@ TEST_F(SearchTrigramIndex, IndexesLeftBehindByAnotherWriterAreFilledWhenOpened)
     for (int c = 0; c <= written.size(); ++c) {
         const QStringList writes = c < written.size() ? QStringList{written[c]} : written;
         SCOPED_TRACE(writes.join(QLatin1Char(';')).toStdString());
-        SLDatabase::removeDatabaseFiles(path);
-        SLDatabase::removeDatabaseFiles(NoteSearchIndex::sideDatabasePath(path));
         {
-            const auto db = open();
-            ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
-                                                         "folder, hashtag, mention, tokenize=unicode61)")));
+            const auto db = freshDatabase(path);
             NoteSearchIndex::create(*db);
             for (const auto& [key, title, content] : {std::array<QString, 3>{"inbox/A.txt", "Plan ahead", "apple pie"},
                                                       std::array<QString, 3>{"inbox/B.txt", "Chart", "plans"}}) {
@@ -437,10 +445,7 @@ TEST_F(SearchTrigramIndex, AnUnreadableSideFileIsMadeAfresh)
     const QString side = NoteSearchIndex::sideDatabasePath(path);
     EXPECT_EQ(side, TestSupport::home() + QStringLiteral("/unreadable-side.sqlite"));
     {
-        const auto db = SLDatabase::databaseWithPath(path);
-        ASSERT_TRUE(db->open());
-        ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
-                                                     "folder, hashtag, mention, tokenize=unicode61)")));
+        const auto db = freshDatabase(path);
         ASSERT_TRUE(db->executeUpdate(QStringLiteral("INSERT INTO notes(key, title, content, folder) VALUES "
                                                      "('inbox/A.txt', 'Plan ahead', 'apple pie', 'inbox')")));
     }
@@ -470,11 +475,7 @@ TEST_F(SearchTrigramIndex, RowsAddedGoInWithTheirWordsOnlyWhileTheIndexesAreBehi
     };
     for (const bool filledMeanwhile : {false, true}) {
         SCOPED_TRACE(filledMeanwhile);
-        SLDatabase::removeDatabaseFiles(path);
-        SLDatabase::removeDatabaseFiles(NoteSearchIndex::sideDatabasePath(path));
-        const auto db = open();
-        ASSERT_TRUE(db->executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE notes USING fts4(key, title, content, "
-                                                     "folder, hashtag, mention, tokenize=unicode61)")));
+        const auto db = freshDatabase(path);
         NoteSearchIndex::create(*db);
         ASSERT_TRUE(NoteSearchIndex::emptyBehind(*db));
         const NoteSearchRow row(NoteStorageInbox, QStringLiteral("A.txt"), QStringLiteral("Plum"),
