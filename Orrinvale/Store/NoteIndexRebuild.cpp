@@ -196,19 +196,17 @@ QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteS
     const bool first = changesAfterLastBatch_ < 0;
     if (db.totalChanges() != changesAfterLastBatch_) {
         rowIds_ = NoteSearchRow::readRowIds(db);
-        // Rows already in the side indexes may have changed.
-        sideFillMissedRows_ = true;
+        // After the first batch: rows already in the side indexes may have changed.
+        sideFillMissedRows_ = !first;
     }
     // Into an empty table every row is the run's: the side indexes are filled
     // in a few large parts, in place of following each transaction. A
     // database in memory has no file for a second connection to open.
     if (first && rowIds_.isEmpty()) {
         sideIndexesBehind_ = true;
-        sideFillMissedRows_ = false;
         if (!db.databasePath().isEmpty() && NoteSearchIndex::emptyBehind(db))
             sideFill_ = std::make_shared<SideFill>(db.databasePath());
     }
-    sideRowsPending_ += rows.size();
     // Every row goes in through the same statement: prepared once a batch,
     // not once a row. The connection's own setting is back afterwards.
     const bool cached = db.shouldCacheStatements();
@@ -224,7 +222,7 @@ QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteS
         if (stored.value(i))
             sideRows_.insert(docid, {docid, row.key, row.title, row.hashtag, row.mention, words.value(i)});
     }
-    if (sideRowsPending_ >= sideRowsPerPart_)
+    if (sideRows_.size() >= sideRowsPerPart_)
         handSideRows();
     return stored;
 }
@@ -232,7 +230,6 @@ QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteS
 void NoteIndexRebuild::Table::handSideRows()
 {
     sideFill_->addRows(std::exchange(sideRows_, {}).values());
-    sideRowsPending_ = 0;
 }
 
 void NoteIndexRebuild::Table::finishSideIndexes(SLDatabase& db)
@@ -242,7 +239,7 @@ void NoteIndexRebuild::Table::finishSideIndexes(SLDatabase& db)
     sideIndexesBehind_ = false;
     if (db.totalChanges() != changesAfterLastBatch_)
         sideFillMissedRows_ = true;
-    if (sideFill_ && !sideFillMissedRows_)
+    if (sideFill_ && !sideFillMissedRows_ && !sideRows_.isEmpty())
         handSideRows();
     // Waited for before any write of the notes' connection to the side file.
     const bool filled = sideFill_ && sideFill_->finish();

@@ -135,7 +135,6 @@ private:
         void handSideRows();
         std::shared_ptr<SideFill> sideFill_;
         bool sideFillMissedRows_ = false;
-        qsizetype sideRowsPending_ = 0;
         // The rows written since, by row id: a later row of a key went over
         // the earlier.
         QMap<qint64, NoteSearchIndex::SideRow> sideRows_;

@@ -191,10 +191,15 @@ bool registerWords(SLDatabase& db)
     return db.hasFunctionNamed(WordsFunction);
 }
 
+bool sideAttached(SLDatabase& db)
+{
+    return db.sqliteHandle() && sqlite3_db_filename(db.sqliteHandle(), "side");
+}
+
 // True when the side file is attached and holds the indexes' marks.
 bool hasMarks(SLDatabase& db)
 {
-    return db.sqliteHandle() && sqlite3_db_filename(db.sqliteHandle(), "side")
+    return sideAttached(db)
            && !db.stringForQuery(QStringLiteral(
                      "SELECT name FROM side.sqlite_master WHERE type = 'table' AND name = 'notes_side'"))
                    .isEmpty();
@@ -458,17 +463,15 @@ QString NoteSearchIndex::sideDatabasePath(const QString& databasePath)
 bool NoteSearchIndex::attach(SLDatabase& db)
 {
     sqlite3* const handle = db.sqliteHandle();
-    if (!handle)
-        return false;
-    if (sqlite3_db_filename(handle, "side"))
-        return true;
+    if (!handle || sideAttached(db))
+        return handle != nullptr;
     const char* const notes = sqlite3_db_filename(handle, "main");
     const QString path = sideDatabasePath(notes ? QString::fromUtf8(notes) : QString());
     if (attachFile(db, path))
         return true;
     // The side file is a cache: one that is not a database is made afresh.
     LogError("db:side error %1 %2", db.lastErrorCode(), db.lastErrorMessage());
-    if (sqlite3_db_filename(handle, "side"))
+    if (sideAttached(db))
         db.executeUpdate(QStringLiteral("DETACH DATABASE side"));
     if (path.isEmpty())
         return false;
