@@ -1,4 +1,5 @@
 #include "CommitTestSupport.h"
+#include "../store/StoreConsistency.h"
 
 #include "Store/Migrator.h"
 #include "Store/NoteIndexMarker.h"
@@ -22,25 +23,6 @@ void writeNote(int storage, const QString& key, const QByteArray& text)
 bool indexed(int storage, const QString& key)
 {
     return QFileInfo::exists(Note::indexFileForKey(key, storage));
-}
-
-// Every side table as text: the titles, the keys, and each run of the
-// trigram index with its notes.
-QStringList sideTables()
-{
-    QStringList all;
-    Core::shared().syncDatabase([&](SLDatabase& db) {
-        ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
-                                                    "fts5vocab(side, notes_word_runs, 'instance')")));
-        for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
-                                "SELECT docid, key FROM notes_keys ORDER BY docid",
-                                "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {
-            SLResultSet r = db.executeQuery(QString::fromLatin1(sql));
-            while (r.next())
-                all.append(r.stringForColumnIndex(0) + QLatin1Char('|') + r.stringForColumnIndex(1));
-        }
-    });
-    return all;
 }
 
 } // namespace
@@ -237,7 +219,7 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
                 ASSERT_TRUE(commit(note));
             }
         }
-        const QStringList parted = sideTables();
+        const QStringList parted = sideIndexRows();
         Core::shared().syncDatabase([](SLDatabase& db) {
             EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(DISTINCT written) FROM notes_side")), 1);
             EXPECT_EQ(db.intForQuery(QStringLiteral("SELECT count(*) FROM notes_side")), 3);
@@ -248,7 +230,7 @@ TEST_F(CommitTest, NoteStoreRebuildFillingTheSideIndexesInPartsMatchesAFillAfres
             NoteSearchIndex::leaveBehind(db);
             NoteSearchIndex::create(db);
         });
-        EXPECT_EQ(parted, sideTables());
+        EXPECT_EQ(parted, sideIndexRows());
         EXPECT_EQ(std::count_if(parted.cbegin(), parted.cend(),
                                 [](const QString& row) { return row.contains(QLatin1String("|inbox/Trip")); }),
                   Count);
@@ -266,7 +248,7 @@ TEST_F(CommitTest, NoteStoreRebuildOfNotesChangedOnDiskKeepsTheSideIndexesAsAFil
     for (int i = 0; i < Count; ++i)
         writeNote(NoteStorageInbox, key(i), "Walk " + QByteArray::number(i) + "\nalong the river");
     Migrator::build();
-    const QStringList before = sideTables();
+    const QStringList before = sideIndexRows();
     for (int i = 0; i < Count; i += 3) {
         writeNote(NoteStorageInbox, key(i), "Walk " + QByteArray::number(i) + "\nunder the trees");
         // Later, so that its marker no longer matches.
@@ -275,12 +257,12 @@ TEST_F(CommitTest, NoteStoreRebuildOfNotesChangedOnDiskKeepsTheSideIndexesAsAFil
     NoteIndexRebuild run(5);
     while (run.step()) {
     }
-    const QStringList rebuilt = sideTables();
+    const QStringList rebuilt = sideIndexRows();
     Core::shared().syncDatabase([](SLDatabase& db) {
         NoteSearchIndex::leaveBehind(db);
         NoteSearchIndex::create(db);
     });
-    EXPECT_EQ(rebuilt, sideTables());
+    EXPECT_EQ(rebuilt, sideIndexRows());
     EXPECT_NE(rebuilt, before);
     EXPECT_EQ(rebuilt.filter(QStringLiteral("tre|")).size(), (Count + 2) / 3);
 }

@@ -5,6 +5,7 @@
 #include "Store/NoteHeaderFile.h"
 #include "Store/NoteIndexMarker.h"
 #include "Store/NoteMetaFile.h"
+#include "Store/NoteSearchIndex.h"
 #include "Store/NoteSearchRow.h"
 
 #include "SLDatabase.h"
@@ -17,9 +18,45 @@
 #include <QSet>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
+// Every search side table as text: the titles, the keys, and each run of the
+// trigram index with its notes.
+inline QStringList sideIndexRows()
+{
+    QStringList all;
+    Core::shared().syncDatabase([&](SLDatabase& db) {
+        ASSERT_TRUE(db.executeUpdate(QStringLiteral("CREATE VIRTUAL TABLE IF NOT EXISTS temp.runs USING "
+                                                    "fts5vocab(side, notes_word_runs, 'instance')")));
+        for (const char* sql : {"SELECT docid, title FROM notes_titles ORDER BY docid",
+                                "SELECT docid, key FROM notes_keys ORDER BY docid",
+                                "SELECT term, doc FROM temp.runs ORDER BY term, doc"}) {
+            SLResultSet r = db.executeQuery(QString::fromLatin1(sql));
+            while (r.next())
+                all.append(r.stringForColumnIndex(0) + QLatin1Char('|') + r.stringForColumnIndex(1));
+        }
+    });
+    return all;
+}
+
+// The search side indexes as the next search takes them (filled afresh first
+// when their marks say they are behind), against a fill afresh: a crash
+// between the notes' file and the side file must not leave marks that claim
+// rows the indexes do not hold.
+inline bool sideIndexesAsAFillAfresh()
+{
+    Core::shared().syncDatabase([](SLDatabase& db) { NoteSearchIndex::titleRows(db, QStringLiteral("x"), 1, false); });
+    const QStringList answered = sideIndexRows();
+    Core::shared().syncDatabase([](SLDatabase& db) {
+        NoteSearchIndex::leaveBehind(db);
+        NoteSearchIndex::create(db);
+    });
+    return answered == sideIndexRows();
+}
+
 // Everything in the store that disagrees with its text files, one line each:
 // a note's row, header, marker or tag links, a meta file missing or dated
-// before its text; a row or link whose
+// before its text; search side indexes unlike a fill afresh; a row or link whose
 // file is gone; a save temporary left behind. Empty for a healthy store.
 inline QStringList storeDisagreements()
 {
@@ -81,6 +118,8 @@ inline QStringList storeDisagreements()
     }
     for (const QString& ghost : rows.keys())
         problems << QStringLiteral("ghost row %1").arg(ghost);
+    if (!sideIndexesAsAFillAfresh())
+        problems << QStringLiteral("side indexes unlike a fill afresh");
     QDirIterator links(Note::cachesRoot() + QStringLiteral("/Link"), QDir::Files, QDirIterator::Subdirectories);
     while (links.hasNext()) {
         const QString link = links.next();
