@@ -110,13 +110,14 @@ void writeLocal(const Incoming& in, const LinkFiles& links, bool overFork, const
         }
         LogInfo("ckcloud:reload update ok (v%1) %2/%3", qint64(in.version), in.resourceName(), in.name.key);
         links.write(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
-        SyncConflict::taken(meeting(in));
+        const SyncConflict::Incoming met = meeting(in);
+        SyncConflict::taken(met);
         if (NoteServices* const services = Note::services()) {
             services->noteDidUpdateFromRemoteServer(note);
             if (overFork)
                 services->appleCloud()->commitNote(note, {});
         }
-        SyncConflict::dropForkTheNoteHolds(in.name.key, in.name.storage, *in.text);
+        SyncConflict::dropForkTheNoteHolds(in.name.key, in.name.storage, *in.text, met.history);
         done();
     });
 }

@@ -446,7 +446,7 @@ FolderAppleCloud::Done FolderAppleCloud::commitImport(const SyncConflict::Incomi
         links_.write(note->key(), NoteServiceCloud, note->storage(), date);
         SyncConflict::taken(incoming);
         sendUpdate(note, false);
-        SyncConflict::dropForkTheNoteHolds(incoming.key, incoming.storage, incoming.text);
+        SyncConflict::dropForkTheNoteHolds(incoming.key, incoming.storage, incoming.text, incoming.history);
     };
 }
 

@@ -140,15 +140,17 @@ void keepLocalAsFork(const QString& key, int storage, const QString& keptFor)
         keepAsFork(key, storage, local.text(), local.updatedOn(), local.createdOn(), keptFor);
 }
 
-// Its history names a text besides its own: the one a conflict kept over it.
-static bool setAside(const QString& fork, int storage, const QString& text)
+// Its history names a text besides its own that the note's text was not
+// sent over: one a conflict kept over it, which may yet hold the note.
+static bool setAside(const QString& fork, int storage, const QString& text, const QStringList& sentOver)
 {
     const QString own = NoteHistory::hashOf(text);
     const QStringList hashes = NoteHistory::load(fork, storage).hashes;
-    return std::any_of(hashes.begin(), hashes.end(), [&](const QString& hash) { return hash != own; });
+    return std::any_of(hashes.begin(), hashes.end(),
+                       [&](const QString& hash) { return hash != own && !sentOver.contains(hash); });
 }
 
-void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
+void dropForkTheNoteHolds(const QString& key, int storage, const QString& text, const QStringList& sentOver)
 {
     const auto holds = [&](const QString& name) {
         Note held(name, storage);
@@ -156,7 +158,7 @@ void dropForkTheNoteHolds(const QString& key, int storage, const QString& text)
     };
     // The fork first: seldom there, while the note's text is read whole.
     const QString fork = forkKey(key, text);
-    if (!holds(fork) || !holds(key) || setAside(fork, storage, text))
+    if (!holds(fork) || !holds(key) || setAside(fork, storage, text, sentOver))
         return;
     LogInfo("sync:fork held by its note again %1", fork);
     std::make_shared<Note>(fork, storage)->trashNote({});

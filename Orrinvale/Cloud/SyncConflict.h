@@ -62,8 +62,10 @@ void keepLocalAsFork(const QString& key, int storage, const QString& keptFor = Q
 // note's own text settling does this: a fork coming in while the note still
 // holds its text may be all that is left of it once a deletion arrives. A
 // fork set aside for another text stays: the note holding its text meanwhile
-// moves on to that one, which was written over it.
-void dropForkTheNoteHolds(const QString& key, int storage, const QString& text);
+// moves on to that one, which was written over it. Unless the note's text
+// came in sent over that one (the sender's history, sentOver, names it): the
+// conflict that set the fork aside was judged before that history came.
+void dropForkTheNoteHolds(const QString& key, int storage, const QString& text, const QStringList& sentOver = {});
 
 // Whether a text whose history is `hashes` (its own hash first) was sent over
 // the text the note holds here: its writer held this text and chose its own,

@@ -200,7 +200,8 @@ TEST_F(CKCloudApply, ADeletionKeepsAsAForkOnlyATextItsComputerNeverHeld)
 
 // A fork made where a move or delete met an edit, and the note then back with
 // that very text (taken in, or kept over another computer's): the fork goes,
-// unless it was edited since or holds another text.
+// unless it was edited since or holds another text, or was set aside for a
+// text the one taken in was not sent over.
 TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
 {
     // Kept over the incoming text: the local one wins the tie-break.
@@ -215,6 +216,8 @@ TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
         QString forkText;
         bool forkGoes;
         bool forkComesIn = false; // the record is the fork's, not the note's
+        const char* setAsideFor = nullptr; // the text the fork's history names besides its own
+        bool sentOverIt = false; // the incoming record's history names that text too
     } cases[] = {
         {"taken in", QString(), winner, winner, winner, true},
         {"kept over another", winner, loser, winner, winner, true},
@@ -223,6 +226,9 @@ TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
         {"taken in over another", loser, winner, winner, winner, true},
         // Here the note may yet be deleted by a move that never saw its text: the fork is what stays then.
         {"the fork comes in", winner, winner, winner, winner, false, true},
+        // Set aside where the incoming text's history had not come yet.
+        {"set aside for a text the one taken in was sent over", QString(), winner, winner, winner, true, false, "older", true},
+        {"set aside for a text the one taken in never saw", QString(), winner, winner, winner, false, false, "older", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -239,14 +245,26 @@ TEST_F(CKCloudApply, AForkWhoseTextTheNoteHoldsAgainGoesUnlessItDiffers)
             notes.push_back(CloudTest::note(QStringLiteral("Plan.txt"), c.local, CloudNow - 20));
         for (const NotePtr& note : notes)
             ASSERT_TRUE(awaitValue<bool>([&](auto done) { note->_commitAndCloseLocalNote(done); }));
-        reload(liveRecord(qPrintable(QStringLiteral("Inbox/") + (c.forkComesIn ? fork : QStringLiteral("Plan.txt"))), c.incoming,
-                          CloudNow - 10));
+        Record record = liveRecord(qPrintable(QStringLiteral("Inbox/") + (c.forkComesIn ? fork : QStringLiteral("Plan.txt"))),
+                                   c.incoming, CloudNow - 10);
+        if (c.setAsideFor) {
+            NoteHistory forkHistory;
+            forkHistory.add(NoteHistory::hashOf(c.forkText));
+            forkHistory.add(NoteHistory::hashOf(c.setAsideFor));
+            forkHistory.save(fork, NoteStorageInbox);
+        }
+        if (c.sentOverIt)
+            record.setValue(NoteRecord::HistoryKey,
+                            NoteHistory::hashOf(c.incoming) + QLatin1Char(' ') + NoteHistory::hashOf(c.setAsideFor));
+        reload(record);
         Dispatch::waitUntilIdle();
         EXPECT_EQ(localText(fork).has_value(), !c.forkGoes);
         QStringList held = localTexts();
         held.removeDuplicates();
+        // A fork that stays with the note's own text holds it twice, as it should.
+        const bool twice = !c.forkGoes && c.forkText == c.incoming;
         if (!c.forkComesIn) {
-            EXPECT_EQ(held.size(), localTexts().size()) << qPrintable(localTexts().join(" | "));
+            EXPECT_EQ(held.size() + (twice ? 1 : 0), localTexts().size()) << qPrintable(localTexts().join(" | "));
         }
         EXPECT_TRUE(held.contains(c.incoming) && held.contains(c.forkText));
     }
