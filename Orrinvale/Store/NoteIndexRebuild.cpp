@@ -8,6 +8,7 @@
 #include "NoteServices.h"
 #include "TagLinkIndex.h"
 
+#include "DispatchApply.h"
 #include "Folders.h"
 #include "Log.h"
 #include "SLDatabase.h"
@@ -49,6 +50,15 @@ void parseText(Note& note, Note::TagLinks* tags, NoteSearchRow* row, QByteArray*
 bool isStopped(const std::atomic<bool>* stopped)
 {
     return stopped && stopped->load(std::memory_order_relaxed);
+}
+
+// Work on each note alone, cut into slices that run side by side with the
+// caller; returns once every slice has run.
+void inSlices(qsizetype notes, const std::function<void(size_t begin, size_t end)>& work)
+{
+    constexpr size_t NotesPerSlice = 32;
+    constexpr int Helpers = 2;
+    dispatchApply(size_t(notes), NotesPerSlice, Helpers, work);
 }
 
 int openFolder(const QString& path)
@@ -310,11 +320,17 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
         }
     });
     links_->async([this, read = std::exchange(read, {}), notes = std::move(notes), stored, whole]() mutable {
-        // Opened again for each hand: the run holds the file queue during a
-        // step, and a folder replaced between steps is not written into.
-        Note::KindFolders kinds;
-        for (const Read& r : read)
-            r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
+        // Side by side in slices: a busy machine shares its cores out by
+        // thread, and the links are the run's largest part. Each slice opens
+        // the folders again for its hand: the run holds the file queue during
+        // a step, and a folder replaced between steps is not written into.
+        inSlices(read.size(), [&reads = std::as_const(read)](size_t begin, size_t end) {
+            Note::KindFolders kinds;
+            for (size_t i = begin; i < end; ++i) {
+                const Read& r = reads[qsizetype(i)];
+                r.indexed.note->writeTagLinks(r.tags, false, nullptr, nullptr, &kinds);
+            }
+        });
         // After the records' queue has written these notes' records.
         records_->async([this, notes = std::move(notes), stored, whole]() mutable {
             unmarked_.append(std::move(notes));
@@ -404,8 +420,12 @@ void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
     // Queued after the batch's own notes, so made before the next batch's
     // notes are taken there.
     parser_->async([read = std::move(read)] {
-        for (const Read& r : read)
-            parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
+        inSlices(read.size(), [&read](size_t begin, size_t end) {
+            for (size_t i = begin; i < end; ++i) {
+                const Read& r = read[qsizetype(i)];
+                parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
+            }
+        });
     });
 }
 

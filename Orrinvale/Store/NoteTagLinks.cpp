@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <shared_mutex>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -102,6 +103,15 @@ void sortedUnique(QStringList& names)
     names.erase(std::unique(names.begin(), names.end()), names.end());
 }
 
+// Links may be made side by side (the index rebuild): a folder is taken away
+// only while no link is being made, or a link made between its folder's
+// making and its own create would go with the folder.
+std::shared_mutex& folderRemovals()
+{
+    static std::shared_mutex mutex;
+    return mutex;
+}
+
 bool setDates(int fd, int64_t created, int64_t updated)
 {
     const bool modified = FileDates::setModificationDate(fd, updated);
@@ -187,6 +197,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             }
             return kept;
         };
+        std::unique_lock removing(folderRemovals());
         bool kept = keptStorageFolders(true);
         // Both storage folders gone is the one case that asks whether the tag
         // folder is there at all.
@@ -201,6 +212,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             if (events)
                 events->noteTagDidDeleteFromStorage(d, tag);
         }
+        removing.unlock();
         if (removed && events)
             events->noteDidDeleteFromStorage(note, tag, d);
     }
@@ -219,6 +231,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
 
         // Every path from the open kind folder, and no look before a create:
         // its error says whether the link or its folder was there.
+        std::shared_lock making(folderRemovals());
         int fd = createAt(kind.fd(), link);
         const bool existed = fd < 0 && errno == EEXIST;
         if (fd < 0 && errno == ENOENT) {
@@ -229,6 +242,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
                 fd = createAt(kind.fd(), link);
             }
         }
+        making.unlock();
         if (existed) {
             fd = ::openat(kind.fd(), link.constData(), O_RDONLY | O_CLOEXEC);
             datesSet = fd >= 0 && setDates(fd, f.createdOn, f.updatedOn) && datesSet;

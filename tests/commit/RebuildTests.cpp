@@ -323,6 +323,38 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
     }
 }
 
+// Links are made side by side: a note whose old link leaves a tag folder empty, while other notes
+// are being linked into it, takes nothing of theirs with it.
+TEST_F(CommitTest, NoteStoreRebuildLinksEveryNoteUnderItsOwnTagsOnly)
+{
+    constexpr int Notes = 400;
+    constexpr int Tags = 4;
+    const auto tag = [](int i) { return QStringLiteral("t%1").arg(i % Tags); };
+    const auto key = [](int i) { return QStringLiteral("Note %1.txt").arg(i); };
+    for (int i = 0; i < Notes; ++i) {
+        writeNote(NoteStorageInbox, key(i), QStringLiteral("Note %1\n#%2 @%2").arg(i).arg(tag(i)).toUtf8());
+        // Left from before: under a tag the note no longer carries, and under one no note does.
+        for (const int kind : {NoteTagHashtag, NoteTagMention}) {
+            TestSupport::writeFile(linkFile(kind, tag(i + 1), NoteStorageInbox, key(i)), {});
+            TestSupport::writeFile(linkFile(kind, QStringLiteral("gone"), NoteStorageInbox, key(i)), {});
+        }
+    }
+
+    Migrator::build();
+
+    for (const int kind : {NoteTagHashtag, NoteTagMention}) {
+        SCOPED_TRACE(kind);
+        int misplaced = 0;
+        for (int i = 0; i < Notes; ++i)
+            misplaced += !linked(kind, tag(i), NoteStorageInbox, key(i)) || linked(kind, tag(i + 1), NoteStorageInbox, key(i));
+        EXPECT_EQ(misplaced, 0);
+        EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(kind, QStringLiteral("gone"))));
+        for (int t = 0; t < Tags; ++t)
+            EXPECT_EQ(QDir(Note::linkDirectoryForTag(kind, tag(t), NoteStorageInbox)).entryList(QDir::Files).size(),
+                      Notes / Tags);
+    }
+}
+
 // The application quitting stops a step before its next read: the notes it
 // read are indexed whole, none after them, and a later run takes the rest.
 TEST_F(CommitTest, NoteStoreRebuildStoppedReadsNoMoreNotesAndTheNextRunTakesTheRest)
