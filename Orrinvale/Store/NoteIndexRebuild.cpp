@@ -200,6 +200,29 @@ private:
     DispatchQueuePtr queue_;
 };
 
+// The markers of one store's notes, written on the records' queue, the least
+// busy, once both the database's queue has taken their rows and the records'
+// queue their links and records, whichever comes last: the database's queue
+// goes on with the next rows meanwhile.
+struct NoteIndexRebuild::Marking {
+    explicit Marking(Whole whole) : whole(std::move(whole)) {}
+    // True for the last of the two to arrive.
+    bool arrive() { return waiting.fetch_sub(1, std::memory_order_acq_rel) == 1; }
+    void writeMarkers() const
+    {
+        for (const Indexed& n : notes) {
+            if (n.row.wentIn())
+                NoteIndexMarker::writeAt(n.folders.markers, QFile::encodeName(n.note->key()).constData(), n.stamp);
+        }
+        if (whole)
+            whole();
+    }
+    Whole whole;
+    // Set by the records' queue before it arrives.
+    QList<Indexed> notes;
+    std::atomic<int> waiting{2};
+};
+
 QList<bool> NoteIndexRebuild::Table::writeRows(SLDatabase& db, const QList<NoteSearchRow>& rows,
                                                const QList<QByteArray>& words)
 {
@@ -266,43 +289,60 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         for (Read& r : read) {
             if (r.parsed) {
                 r.tags = r.parsed->tags;
-                rows_.append(std::move(r.parsed->row));
-                rowWords_.append(std::move(r.parsed->words));
+                r.indexed.row = r.parsed->answer;
                 r.parsed.reset();
-            } else {
-                rows_.append(NoteSearchRow());
-                rowWords_.append(QByteArray());
-                parseText(*r.indexed.note, &r.tags, &rows_.last(), &rowWords_.last());
+                continue;
             }
+            if (!rowsStored_)
+                rowsStored_ = std::make_shared<QList<bool>>();
+            r.indexed.row = {rowsStored_, rows_.size()};
+            rows_.append(NoteSearchRow());
+            rowWords_.append(QByteArray());
+            parseText(*r.indexed.note, &r.tags, &rows_.last(), &rowWords_.last());
         }
         // The rows need nothing of the meta files: the database's queue, the
         // busiest, has them before their dates are read.
-        auto stored = store ? std::make_shared<QList<bool>>() : nullptr;
+        const auto marking = store ? std::make_shared<Marking>(whole) : nullptr;
         if (store)
-            storeRows(stored, last);
+            storeRows(last, marking);
         // The links carry the meta file's dates, read now: a note read ahead
         // may have had its meta file written since.
         for (Read& r : read)
             r.writeMeta = refreshMeta(*r.indexed.note, r.indexed.stamp, r.indexed.folders.metas);
-        hand(read, stored, whole);
+        hand(read, marking);
     });
 }
 
-void NoteIndexRebuild::storeRows(const Stored& stored, bool last)
+void NoteIndexRebuild::queueRows(NoteServices& core, const std::shared_ptr<Table>& table, QList<NoteSearchRow> rows,
+                                 QList<QByteArray> words, const Stored& stored)
+{
+    core.asyncDatabase([table, rows = std::move(rows), words = std::move(words), stored](SLDatabase& db) {
+        *stored = table->writeRows(db, rows, words);
+    });
+}
+
+void NoteIndexRebuild::storeRows(bool last, const std::shared_ptr<Marking>& marking)
 {
     NoteServices* const core = Note::services();
     if (core && !rows_.isEmpty())
-        core->asyncDatabase([table = table_, rows = std::exchange(rows_, {}), words = std::exchange(rowWords_, {}),
-                             stored](SLDatabase& db) { *stored = table->writeRows(db, rows, words); });
+        queueRows(*core, table_, std::exchange(rows_, {}), std::exchange(rowWords_, {}), rowsStored_);
     rows_.clear();
     rowWords_.clear();
+    rowsStored_.reset();
     if (core && last)
         core->asyncDatabase([table = table_](SLDatabase& db) { table->finishSideIndexes(db); });
+    if (!core)
+        marking->arrive();
+    else
+        core->asyncDatabase([marking, records = records_](SLDatabase&) {
+            if (marking->arrive())
+                records->async([marking] { marking->writeMarkers(); });
+        });
 }
 
-void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole& whole)
+void NoteIndexRebuild::hand(QList<Read>& read, const std::shared_ptr<Marking>& marking)
 {
-    if (read.isEmpty() && !stored)
+    if (read.isEmpty() && !marking)
         return;
     // The header and meta files need nothing of the links: they are written
     // while the links are.
@@ -319,7 +359,7 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
                 notes[i].note->writeMetaFile(nullptr, notes[i].folders.metas);
         }
     });
-    links_->async([this, read = std::exchange(read, {}), notes = std::move(notes), stored, whole]() mutable {
+    links_->async([this, read = std::exchange(read, {}), notes = std::move(notes), marking]() mutable {
         // Side by side in slices: a busy machine shares its cores out by
         // thread, and the links are the run's largest part. Each slice opens
         // the folders again for its hand: the run holds the file queue during
@@ -332,32 +372,13 @@ void NoteIndexRebuild::hand(QList<Read>& read, const Stored& stored, const Whole
             }
         });
         // After the records' queue has written these notes' records.
-        records_->async([this, notes = std::move(notes), stored, whole]() mutable {
+        records_->async([this, notes = std::move(notes), marking]() mutable {
             unmarked_.append(std::move(notes));
-            if (!stored)
+            if (!marking)
                 return;
-            NoteServices* const core = Note::services();
-            QList<Indexed> marked = std::exchange(unmarked_, {});
-            if (!core) {
-                if (whole)
-                    whole();
-                return;
-            }
-            // Their rows were handed to the database's queue before, so the
-            // markers come after them there; they are written back here, the
-            // least busy of the queues.
-            core->asyncDatabase([records = records_, marked = std::move(marked), stored, whole](SLDatabase&) mutable {
-                records->async([marked = std::move(marked), stored, whole] {
-                    for (qsizetype i = 0; i < marked.size(); ++i) {
-                        if (stored->value(i))
-                            NoteIndexMarker::writeAt(marked[i].folders.markers,
-                                                     QFile::encodeName(marked[i].note->key()).constData(),
-                                                     marked[i].stamp);
-                    }
-                    if (whole)
-                        whole();
-                });
-            });
+            marking->notes = std::exchange(unmarked_, {});
+            if (marking->arrive())
+                marking->writeMarkers();
         });
     });
 }
@@ -374,7 +395,7 @@ std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::readNote(const QString& 
     // An unreadable note gets no marker, so the next start tries it again.
     if (!note->restoreText(nullptr, identity))
         return std::nullopt;
-    return Read{{std::move(note), identity->stamp, cacheFolders_}, false, {}, nullptr};
+    return Read{{std::move(note), identity->stamp, cacheFolders_, {}}, false, {}, nullptr};
 }
 
 std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::nextNote()
@@ -388,6 +409,7 @@ std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::nextNote()
             return std::move(ahead.read);
         if (std::optional<Read> read = readNote(key, &identity))
             return read;
+        dropAheadRow(key, identity);
     }
     for (;;) {
         if (next_ >= names_.size()) {
@@ -402,7 +424,20 @@ std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::nextNote()
     }
 }
 
-void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
+void NoteIndexRebuild::dropAheadRow(const QString& key, const NoteIndexMarker::Identity& identity)
+{
+    NoteServices* const core = Note::services();
+    // Committed meanwhile by the note store, whose row came after it.
+    const QByteArray native = QFile::encodeName(key);
+    if (!core
+        || (identity.stamp.regular && NoteIndexMarker::stampAt(cacheFolders_.markers, native.constData()) == identity.stamp))
+        return;
+    core->asyncDatabase([searchKey = NoteSearchRow::searchKey(storage_, key)](SLDatabase& db) {
+        NoteSearchRow::remove(db, searchKey);
+    });
+}
+
+std::future<void> NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
 {
     // Only inside the storage: the folders stay those of the notes read.
     QList<Read> read;
@@ -416,17 +451,36 @@ void NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
         read.append(std::move(*note));
     }
     if (read.isEmpty())
-        return;
+        return {};
     // Queued after the batch's own notes, so made before the next batch's
-    // notes are taken there.
-    parser_->async([read = std::move(read)] {
+    // notes are taken there. Their rows go in now, while this batch's links
+    // are made: the database's queue is the run's slowest.
+    auto handed = std::make_shared<std::promise<void>>();
+    std::future<void> rowsHanded = handed->get_future();
+    parser_->async([table = table_, read = std::move(read), handed] {
         inSlices(read.size(), [&read](size_t begin, size_t end) {
             for (size_t i = begin; i < end; ++i) {
                 const Read& r = read[qsizetype(i)];
                 parseText(*r.indexed.note, &r.parsed->tags, &r.parsed->row, &r.parsed->words);
             }
         });
+        NoteServices* const core = Note::services();
+        if (!core) {
+            handed->set_value();
+            return;
+        }
+        auto stored = std::make_shared<QList<bool>>();
+        QList<NoteSearchRow> rows;
+        QList<QByteArray> words;
+        for (qsizetype i = 0; i < read.size(); ++i) {
+            rows.append(read[i].parsed->row);
+            words.append(read[i].parsed->words);
+            read[i].parsed->answer = {stored, i};
+        }
+        queueRows(*core, table, std::move(rows), std::move(words), stored);
+        handed->set_value();
     });
+    return rowsHanded;
 }
 
 bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
@@ -462,8 +516,13 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
     // not one for each queue. Meanwhile this queue reads the next notes.
     std::promise<void> whole;
     parse(read, true, [&whole] { whole.set_value(); });
+    std::future<void> aheadRowsHanded;
     if (!done_)
-        readAhead(stopped);
+        aheadRowsHanded = readAhead(stopped);
     whole.get_future().wait();
+    // The next batch's rows are on the database's queue before anything
+    // queued between steps.
+    if (aheadRowsHanded.valid())
+        aheadRowsHanded.wait();
     return !done_ || !ahead_.isEmpty();
 }

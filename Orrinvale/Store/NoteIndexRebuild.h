@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 
@@ -22,20 +23,21 @@
 // table, its header and meta file, a batch at a time. Five queues share the
 // work, each taking the notes in order: the caller's reads each note's text,
 // one queue of the run's own its dates, title and tags, and hands the rows of
-// each half batch read now, or of a whole batch read ahead, to the
-// database's, which takes them in one transaction while another writes the
-// links and a third, beside it, the header and meta files; into an empty
-// table a sixth, through a connection of its own, puts the rows written into
-// the search side indexes. Once a note's
-// files are written its marker follows its row on the database's queue, if
-// the row went in. A batch is whole when its step returns; between batches
-// the caller's queue is free for other work, and while a step runs it holds
-// the caller's queue, so no other work meets the links written beside it.
-// While a batch's last writes go on, the caller's queue reads the next
-// batch's notes and the parser's makes their titles, tags and rows, all
-// without writing; the next step takes each so only when its file is still as
-// it was read, and reads its meta file's dates itself. A missing or
-// unreadable document folder ends the whole run. The tag folders are read
+// each half batch read now to the database's, which takes them in one
+// transaction while another writes the links and a third, beside it, the
+// header and meta files; into an empty table a sixth, through a connection of
+// its own, puts the rows written into the search side indexes. A note's
+// marker is written once its row went in and its files are written. A batch
+// is whole when its step returns; between batches the caller's queue is free
+// for other work, and while a step runs it holds the caller's queue, so no
+// other work meets the links written beside it. While a batch's last writes
+// go on, the caller's queue reads the next batch's notes and the parser's
+// makes their titles, tags and rows; of them only the rows are written, in
+// one transaction handed to the database's queue before the step returns, so
+// that work queued between steps comes after them there. The next step takes
+// each note so only when its file is still as it was read, and reads its meta
+// file's dates itself; a note read again has its row written again. A missing
+// or unreadable document folder ends the whole run. The tag folders are read
 // afresh once per run, so that each note visits only the folders holding its
 // links. Only regular files are read as notes.
 class NoteIndexRebuild {
@@ -65,12 +67,17 @@ private:
     // The batch's next note: one read ahead whose file is as it was read,
     // else the next name read now; none once the run is over.
     std::optional<Read> nextNote();
+    // A note read ahead, its row written, not taken at its step (identity is
+    // its file then): its row goes too, unless the note store committed it
+    // meanwhile, its marker matching the file.
+    void dropAheadRow(const QString& key, const NoteIndexMarker::Identity& identity);
     // Reads the storage's next notes while the batch's last writes go on,
-    // and has their titles, tags and rows made; nothing of them is written.
-    void readAhead(const std::atomic<bool>* stopped);
+    // and has their titles, tags and rows made, and the rows written;
+    // answers once the rows are on the database's queue.
+    std::future<void> readAhead(const std::atomic<bool>* stopped);
     void closeDocumentFolder();
     // What the database's queue answered for the rows of one transaction,
-    // read there again when their notes' markers are written.
+    // read when their notes' markers are written, once it has answered.
     using Stored = std::shared_ptr<QList<bool>>;
     // Called once the notes of a store and all before them are marked.
     using Whole = std::function<void()>;
@@ -78,16 +85,21 @@ private:
     // and rows, with store stores the rows (storeRows), then takes their
     // meta files' dates.
     void parse(QList<Read>& read, bool store, const Whole& whole = {});
+    class Table;
+    // Has the database's queue write the rows in one transaction, its
+    // answers going to stored.
+    static void queueRows(NoteServices& core, const std::shared_ptr<Table>& table, QList<NoteSearchRow> rows,
+                          QList<QByteArray> words, const Stored& stored);
+    struct Marking;
     // Hands the rows parsed since the last store to the database's queue,
-    // in one transaction whose answers go to stored; with last, the side
-    // indexes left behind follow.
-    void storeRows(const Stored& stored, bool last);
+    // in one transaction; with last, the side indexes left behind follow;
+    // then marking learns that they are in.
+    void storeRows(bool last, const std::shared_ptr<Marking>& marking);
     // Hands notes parsed to the records' queue, for their header and meta
     // files, and to the links' queue, which then hands them on to the
-    // records' once their links are in; with stored, the records' queue then
-    // hands the markers of every note since the last such hand to the
-    // database's, after their rows, and whole follows their markers.
-    void hand(QList<Read>& read, const Stored& stored, const Whole& whole);
+    // records' once their links are in; with marking, the records' queue
+    // then hands it every note since the last such hand, for their markers.
+    void hand(QList<Read>& read, const std::shared_ptr<Marking>& marking);
 
     int batchSize_;
     int storage_ = 0;
@@ -140,25 +152,37 @@ private:
         QMap<qint64, NoteSearchIndex::SideRow> sideRows_;
     };
     std::shared_ptr<Table> table_;
-    // Parses the notes read, in the order read; the rows not yet stored are its alone.
+    // Parses the notes read, in the order read; the rows not yet stored, and
+    // where their answers will be, are its alone.
     DispatchQueuePtr parser_;
     QList<NoteSearchRow> rows_;
     QList<QByteArray> rowWords_;
+    Stored rowsStored_;
     // Writes the tag links of the notes parsed, in the order read.
     DispatchQueuePtr links_;
     // Writes the header and meta files beside the run; the notes awaiting
     // their markers are its alone.
     DispatchQueuePtr records_;
+    // Where the database's queue answers whether a note's row went in: read
+    // only once that queue has taken the row.
+    struct RowAnswer {
+        Stored stored;
+        qsizetype at = 0;
+        bool wentIn() const { return stored && stored->value(at); }
+    };
     struct Indexed {
         NotePtr note;
         NoteIndexMarker::Stamp stamp;
         CacheFolders folders;
+        RowAnswer row;
     };
-    // What a note's text alone gives; the parser's queue's alone.
+    // What a note's text alone gives, and its row's answer once handed; the
+    // parser's queue's alone.
     struct Parsed {
         Note::TagLinks tags;
         NoteSearchRow row;
         QByteArray words;
+        RowAnswer answer;
     };
     struct Read {
         Indexed indexed;

@@ -25,6 +25,35 @@ bool indexed(int storage, const QString& key)
     return QFileInfo::exists(Note::indexFileForKey(key, storage));
 }
 
+// A step writes the rows of the next batch's notes, read ahead, but not their
+// markers: a batch at most, each indexed once the next step returns.
+class RowsAhead {
+public:
+    explicit RowsAhead(int batch) : batch_(batch) {}
+
+    // After each step: the table's rows and the notes indexed (search keys).
+    void check(const QStringList& table, const QSet<QString>& indexedKeys, int step)
+    {
+        QSet<QString> ahead;
+        for (const QString& row : table) {
+            const QString key = row.section(QLatin1Char('|'), 0, 0);
+            if (!indexedKeys.contains(key))
+                ahead.insert(key);
+        }
+        EXPECT_LE(ahead.size(), batch_) << "after step " << step;
+        EXPECT_EQ(table.size(), indexedKeys.size() + ahead.size()) << "after step " << step;
+        for (const QString& key : std::as_const(last_))
+            EXPECT_TRUE(indexedKeys.contains(key)) << qPrintable(key) << " read ahead before step " << step;
+        last_ = ahead;
+    }
+    // Once the run is over, none is left ahead.
+    bool noneLeft() const { return last_.isEmpty(); }
+
+private:
+    int batch_;
+    QSet<QString> last_;
+};
+
 } // namespace
 
 TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotesAndNothingWithoutAnInboxFolder)
@@ -168,8 +197,9 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesTheSideIndexesFollowingEveryNote)
         }
         NoteIndexRebuild run(10);
         ASSERT_TRUE(run.step());
+        // The first batch and the next, read ahead.
         if (c.searchBetweenSteps) {
-            EXPECT_EQ(titled(), 10);
+            EXPECT_EQ(titled(), 20);
         }
         while (run.step()) {
         }
@@ -270,7 +300,8 @@ TEST_F(CommitTest, NoteStoreRebuildOfNotesChangedOnDiskKeepsTheSideIndexesAsAFil
 // Whatever the batch size, batches that run from the inbox into the archive
 // included, a step leaves exactly its batch's notes whole when it returns:
 // row and title, header and meta files, links, and a marker that matches the
-// text file. Work done beside the run must not trail behind the step.
+// text file; of the next batch's, only rows. Work done beside the run must not
+// trail behind the step.
 TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
 {
     struct Seeded {
@@ -304,18 +335,21 @@ TEST_F(CommitTest, NoteStoreRebuildLeavesEachBatchWholeWhenItsStepReturns)
             writeNote(n.storage, n.key, (n.title + QStringLiteral("\nsome words #") +
                                          (n.storage == NoteStorageInbox ? n.tag : n.tag.toUpper())).toUtf8());
         NoteIndexRebuild run(batch);
+        RowsAhead ahead(batch);
         for (int steps = 1;; ++steps) {
             const bool more = run.step();
             const QStringList table = rows();
-            qsizetype done = 0;
+            QSet<QString> done;
             for (const Seeded& n : notes) {
                 if (!indexed(n.storage, n.key))
                     continue;
-                ++done;
+                done.insert(NoteSearchRow::searchKey(n.storage, n.key));
                 EXPECT_TRUE(whole(n, table)) << qPrintable(n.key) << " after step " << steps;
             }
-            EXPECT_EQ(done, std::min<qsizetype>(notes.size(), qsizetype(steps) * batch)) << "after step " << steps;
-            EXPECT_EQ(table.size(), done);
+            EXPECT_EQ(done.size(), std::min<qsizetype>(notes.size(), qsizetype(steps) * batch))
+                << "after step " << steps;
+            ahead.check(table, done, steps);
+            EXPECT_TRUE(more || ahead.noneLeft());
             if (!more)
                 break;
             ASSERT_LT(steps, 100);
@@ -381,7 +415,8 @@ TEST_F(CommitTest, NoteStoreRebuildStoppedReadsNoMoreNotesAndTheNextRunTakesTheR
             stopped = true;
             EXPECT_TRUE(run.step(&stopped)) << "a stopped run is not over";
             EXPECT_EQ(indexedCount(), stepsBeforeStop * Batch);
-            EXPECT_EQ(rows().size(), stepsBeforeStop * Batch);
+            // With the rows of the batch the last step read ahead.
+            EXPECT_EQ(rows().size(), stepsBeforeStop == 0 ? 0 : (stepsBeforeStop + 1) * Batch);
         }
         NoteIndexRebuild next(Notes);
         while (next.step()) {
@@ -416,17 +451,19 @@ TEST_F(CommitTest, NoteStoreRebuildFillsEachBatchWithReadableNotesOnly)
         for (const Seeded& n : notes)
             writeNote(n.storage, n.key, n.readable ? (n.key + QStringLiteral("\nwords #plan")).toUtf8() : undecodable);
         NoteIndexRebuild run(batch);
+        RowsAhead ahead(batch);
         for (int steps = 1;; ++steps) {
             const bool more = run.step();
-            qsizetype done = 0;
+            QSet<QString> done;
             for (const Seeded& n : notes) {
                 if (!indexed(n.storage, n.key))
                     continue;
-                ++done;
+                done.insert(NoteSearchRow::searchKey(n.storage, n.key));
                 EXPECT_TRUE(n.readable) << qPrintable(n.key) << " after step " << steps;
             }
-            EXPECT_EQ(done, std::min<qsizetype>(readable, qsizetype(steps) * batch)) << "after step " << steps;
-            EXPECT_EQ(rows().size(), done) << "after step " << steps;
+            EXPECT_EQ(done.size(), std::min<qsizetype>(readable, qsizetype(steps) * batch)) << "after step " << steps;
+            ahead.check(rows(), done, steps);
+            EXPECT_TRUE(more || ahead.noneLeft());
             if (!more)
                 break;
             ASSERT_LT(steps, 100);
@@ -494,9 +531,10 @@ TEST_F(CommitTest, NoteStoreRebuildWritesTheRecordsOfEachNoteOverWhatWasThere)
 
 // A step reads the next batch's notes ahead while its own writes finish.
 // Each is taken as read only when its file is as it was: a note edited in
-// place, replaced by another file of the same size and time, or removed
-// between the steps is indexed as it is then (or not at all), and a meta
-// record saved meanwhile is kept.
+// place, replaced by another file of the same size and time, removed or made
+// unreadable between the steps is indexed as it is then (or not at all, and
+// the row written ahead goes), a note committed meanwhile keeps its commit's
+// row, and a meta record saved meanwhile is kept.
 TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
 {
     constexpr int Count = 24;
@@ -505,7 +543,7 @@ TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
     for (int i = 0; i < Count; ++i)
         writeNote(NoteStorageInbox, key(i), "Note first " + QByteArray::number(i) + "\n#before");
     const NoteMetaFile saved{7, 0, 0, TextTime - 50, TextTime + 100, QString()};
-    enum Change { Edited, Replaced, Removed, CaretSaved };
+    enum Change { Edited, Replaced, Removed, CaretSaved, Undecodable, Committed, Changes };
     QHash<QString, Change> changes;
     NoteIndexRebuild run(6);
     ASSERT_TRUE(run.step());
@@ -513,7 +551,7 @@ TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
         const QString path = inbox(key(i));
         if (indexed(NoteStorageInbox, key(i)))
             continue;
-        const auto change = Change(changes.size() % 4);
+        const auto change = Change(changes.size() % Changes);
         changes.insert(key(i), change);
         switch (change) {
         case Edited:
@@ -535,6 +573,18 @@ TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
             ASSERT_TRUE(FileTimes::setModificationTime(path, {TextTime, 0}));
             TestSupport::writeFile(Note::metaFileForKey(key(i), NoteStorageInbox), saved.data());
             break;
+        case Undecodable:
+            TestSupport::writeFile(path, QByteArray("\x81\x8D\x8F\x90\x9D", 5));
+            break;
+        case Committed: {
+            const auto note = std::make_shared<Note>(key(i), NoteStorageInbox);
+            ASSERT_TRUE(note->restoreText());
+            note->setText(QStringLiteral("Note committed %1\n#before").arg(i));
+            ASSERT_TRUE(commit(note));
+            break;
+        }
+        case Changes:
+            break;
         }
     }
     ASSERT_EQ(changes.size(), Count - 6);
@@ -550,13 +600,13 @@ TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
     for (auto c = changes.cbegin(); c != changes.cend(); ++c) {
         SCOPED_TRACE(qPrintable(c.key()));
         const QString row = rowOf(c.key());
-        if (c.value() == Removed) {
+        if (c.value() == Removed || c.value() == Undecodable) {
             EXPECT_TRUE(row.isNull());
             EXPECT_FALSE(indexed(NoteStorageInbox, c.key()));
             EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("before"), NoteStorageInbox, c.key()));
             continue;
         }
-        const char* expected[] = {"Note edited", "Note fresh", "", "Note first"};
+        const char* expected[] = {"Note edited", "Note fresh", "", "Note first", "", "Note committed"};
         EXPECT_TRUE(row.contains(QLatin1String(expected[c.value()]))) << qPrintable(row);
         EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(c.key(), NoteStorageInbox)),
                   NoteIndexMarker::stampOf(inbox(c.key())));
@@ -566,7 +616,46 @@ TEST_F(CommitTest, NoteStoreRebuildTakesNotesChangedBetweenStepsAsTheyAreThen)
             EXPECT_EQ(TestSupport::readFile(Note::metaFileForKey(c.key(), NoteStorageInbox)), saved.data());
         }
     }
-    EXPECT_EQ(table.size(), Count - std::count(changes.cbegin(), changes.cend(), Removed));
+    EXPECT_EQ(table.size(), Count - std::count(changes.cbegin(), changes.cend(), Removed)
+                                - std::count(changes.cbegin(), changes.cend(), Undecodable));
+}
+
+// A note indexed before and changed on disk is read ahead, its row written,
+// then committed by the note store before its step: the commit's row and
+// marker stand, the run taking nothing away.
+TEST_F(CommitTest, NoteStoreRebuildKeepsTheRowOfANoteCommittedAfterItWasReadAhead)
+{
+    const auto key = [](int i) { return QStringLiteral("Note %1.txt").arg(i); };
+    for (int i = 0; i < 4; ++i)
+        writeNote(NoteStorageInbox, key(i), "Note " + QByteArray::number(i) + "\nfirst words");
+    Migrator::build();
+    for (int i = 0; i < 4; ++i) {
+        writeNote(NoteStorageInbox, key(i), "Note " + QByteArray::number(i) + "\nchanged on disk");
+        FileDates::setModificationDate(Note::documentFileForKey(key(i), NoteStorageInbox), 2'000'000'000 + i);
+    }
+    NoteIndexRebuild run(2);
+    ASSERT_TRUE(run.step());
+    // One of the next batch: its new row in, its marker still the old one.
+    QString ahead;
+    for (int i = 0; i < 4 && ahead.isEmpty(); ++i) {
+        const bool marked = NoteIndexMarker::stampOf(Note::indexFileForKey(key(i), NoteStorageInbox))
+                            == NoteIndexMarker::stampOf(inbox(key(i)));
+        const QString row = rows().filter(QStringLiteral("inbox/") + key(i)).join(QString());
+        if (!marked && row.contains(QLatin1String("changed on disk")))
+            ahead = key(i);
+    }
+    ASSERT_FALSE(ahead.isEmpty());
+    const auto note = std::make_shared<Note>(ahead, NoteStorageInbox);
+    ASSERT_TRUE(note->restoreText());
+    note->setText(QStringLiteral("Note ahead\ncommitted words"));
+    ASSERT_TRUE(commit(note));
+    while (run.step()) {
+    }
+    const QStringList found = rows().filter(QStringLiteral("inbox/") + ahead);
+    ASSERT_EQ(found.size(), 1);
+    EXPECT_TRUE(found.first().contains(QLatin1String("committed words"))) << qPrintable(found.first());
+    EXPECT_EQ(NoteIndexMarker::stampOf(Note::indexFileForKey(ahead, NoteStorageInbox)),
+              NoteIndexMarker::stampOf(inbox(ahead)));
 }
 
 TEST(NoteStoreSearchRow, ContentCollapsesMarksAndWhiteSpaceAsTheExpressionDoes)
