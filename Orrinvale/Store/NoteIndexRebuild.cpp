@@ -473,8 +473,8 @@ std::future<void> NoteIndexRebuild::readAhead(const std::atomic<bool>* stopped)
         QList<NoteSearchRow> rows;
         QList<QByteArray> words;
         for (qsizetype i = 0; i < read.size(); ++i) {
-            rows.append(read[i].parsed->row);
-            words.append(read[i].parsed->words);
+            rows.append(std::move(read[i].parsed->row));
+            words.append(std::move(read[i].parsed->words));
             read[i].parsed->answer = {stored, i};
         }
         queueRows(*core, table, std::move(rows), std::move(words), stored);
@@ -489,9 +489,8 @@ bool NoteIndexRebuild::step(const std::atomic<bool>* stopped)
         return false;
     // Notes read now go in half a batch per transaction, the first half's
     // rows while the second half is read, and on to the other queues a few
-    // at a time, not one wake-up each. Notes read ahead, already parsed, go
-    // together in one: a commit less, and the database's queue waits for no
-    // hand before their rows.
+    // at a time, not one wake-up each. Notes read ahead have their rows in
+    // already, and go on together.
     const int half = std::max(1, (batchSize_ + 1) / 2);
     constexpr int NotesPerHand = 16;
     QList<Read> read;
