@@ -302,7 +302,7 @@ void NoteIndexRebuild::parse(QList<Read>& read, bool store, const Whole& whole)
         }
         // The rows need nothing of the meta files: the database's queue, the
         // busiest, has them before their dates are read.
-        const auto marking = store ? std::make_shared<Marking>(whole) : nullptr;
+        const auto marking = whole ? std::make_shared<Marking>(whole) : nullptr;
         if (store)
             storeRows(last, marking);
         // The links carry the meta file's dates, read now: a note read ahead
@@ -331,6 +331,8 @@ void NoteIndexRebuild::storeRows(bool last, const std::shared_ptr<Marking>& mark
     rowsStored_.reset();
     if (core && last)
         core->asyncDatabase([table = table_](SLDatabase& db) { table->finishSideIndexes(db); });
+    if (!marking)
+        return;
     if (!core)
         marking->arrive();
     else

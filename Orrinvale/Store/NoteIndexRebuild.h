@@ -79,11 +79,12 @@ private:
     // What the database's queue answered for the rows of one transaction,
     // read when their notes' markers are written, once it has answered.
     using Stored = std::shared_ptr<QList<bool>>;
-    // Called once the notes of a store and all before them are marked.
+    // Called once the notes handed with it and all before them are marked.
     using Whole = std::function<void()>;
     // Hands notes read to the parser's queue, which takes their titles, tags
     // and rows, with store stores the rows (storeRows), then takes their
-    // meta files' dates.
+    // meta files' dates. With whole, every note handed since the last whole
+    // is marked: one marking at a time, so they are written in order.
     void parse(QList<Read>& read, bool store, const Whole& whole = {});
     class Table;
     // Has the database's queue write the rows in one transaction, its
@@ -93,7 +94,7 @@ private:
     struct Marking;
     // Hands the rows parsed since the last store to the database's queue,
     // in one transaction; with last, the side indexes left behind follow;
-    // then marking learns that they are in.
+    // then marking, if any, learns that they are in.
     void storeRows(bool last, const std::shared_ptr<Marking>& marking);
     // Hands notes parsed to the records' queue, for their header and meta
     // files, and to the links' queue, which then hands them on to the
