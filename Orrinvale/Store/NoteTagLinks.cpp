@@ -176,11 +176,11 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             unlinked.append(d);
     }
     index.unlinked(kindFolder, storage, f.key, unlinked);
-    for (const QString& d : tagFolders) {
+    // A folder left without links goes; false when the tag folder is not
+    // there at all.
+    const auto tidy = [&](const QString& d) {
         const QByteArray name = QFile::encodeName(d);
         const QByteArray relative = name + '/';
-        // Made in the folders' order, so as sorted as they are.
-        const bool removed = std::binary_search(unlinked.cbegin(), unlinked.cend(), d);
         // A folder known to hold links, or known to be missing, is not tried:
         // the removal would fail. Before the whole tag folder goes, every
         // folder without known links is tried, in case the index missed one.
@@ -203,7 +203,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         // folder is there at all.
         struct stat entry;
         if (!kept && ::fstatat(kind.fd(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
+            return false;
         kept = kept || keptStorageFolders(false);
         if (!kept) {
             const QString tagFolder = kindFolder + QLatin1Char('/') + d;
@@ -212,7 +212,17 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             if (events)
                 events->noteTagDidDeleteFromStorage(d, tag);
         }
-        removing.unlock();
+        return true;
+    };
+    // Links the index knows of keep a folder: no look, and no wait for the
+    // links being made beside this note's.
+    const QList<bool> keptByLinks = index.keptByLinks(kindFolder, tagFolders);
+    for (qsizetype i = 0; i < tagFolders.size(); ++i) {
+        const QString& d = tagFolders[i];
+        // Made in the folders' order, so as sorted as they are.
+        const bool removed = std::binary_search(unlinked.cbegin(), unlinked.cend(), d);
+        if (!keptByLinks[i] && !tidy(d))
+            continue;
         if (removed && events)
             events->noteDidDeleteFromStorage(note, tag, d);
     }

@@ -109,6 +109,8 @@ QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int kindFd, int 
 
 void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags)
 {
+    if (tags.isEmpty())
+        return;
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
     QStringList& noteTags = kind.links[noteHash(storage, key)];
@@ -140,6 +142,22 @@ bool TagLinkIndex::mayHoldFolder(const QString& kindFolder, const QString& tag, 
     return found != kind.held.constEnd() && (*found)[storage == NoteStorageArchive ? 1 : 0].present;
 }
 
+QList<bool> TagLinkIndex::keptByLinks(const QString& kindFolder, const QStringList& tags)
+{
+    const auto holds = [](const Kind::StorageFolder& folder) { return folder.links > 0; };
+    const auto empty = [](const Kind::StorageFolder& folder) { return folder.links == 0 && folder.present; };
+    QList<bool> kept;
+    kept.reserve(tags.size());
+    std::lock_guard lock(mutex_);
+    const Kind& kind = known(kindFolder);
+    for (const QString& tag : tags) {
+        const auto found = kind.held.constFind(tag);
+        kept.append(found != kind.held.constEnd() && std::any_of(found->cbegin(), found->cend(), holds)
+                    && std::none_of(found->cbegin(), found->cend(), empty));
+    }
+    return kept;
+}
+
 void TagLinkIndex::folderPresent(const QString& kindFolder, const QString& tag, int storage, bool present)
 {
     std::lock_guard lock(mutex_);
@@ -148,6 +166,9 @@ void TagLinkIndex::folderPresent(const QString& kindFolder, const QString& tag, 
 
 void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags)
 {
+    // A note's entry goes with its last tag, never empty.
+    if (tags.isEmpty())
+        return;
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
     const auto found = kind.links.find(noteHash(storage, key));

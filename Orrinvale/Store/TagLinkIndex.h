@@ -44,6 +44,11 @@ public:
     // False when the tag's storage folder is known to be missing (as read, or
     // found so or removed since), so trying to remove it would only fail.
     bool mayHoldFolder(const QString& kindFolder, const QString& tag, int storage);
+    // For each tag, true when links the index knows of keep its folder as it
+    // is: a storage folder holds links and the other holds links or is known
+    // to be missing, so a tidy would try nothing. One question for a note's
+    // tags, not one each.
+    QList<bool> keptByLinks(const QString& kindFolder, const QStringList& tags);
     // The storage folder was made, or a removal found it there or not.
     void folderPresent(const QString& kindFolder, const QString& tag, int storage, bool present);
     void unlinked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags);

@@ -407,6 +407,61 @@ TEST_F(TagLinkTest, TagLinkIndexTellsWhichStorageFoldersAreMissing)
     index.forget();
 }
 
+// A tag folder is kept by its links alone while no storage folder of it lies
+// empty: only then may a note's links leave it without a look.
+TEST_F(TagLinkTest, TagLinkIndexTellsWhichTagFoldersTheirLinksKeep)
+{
+    restart();
+    const QString kindFolder = Note::linkDirectoryForTag(NoteTagHashtag);
+    const int in = NoteStorageInbox;
+    const int ar = NoteStorageArchive;
+    enum Folder { Missing, Empty, Holding };
+    struct Row {
+        const char* tag;
+        Folder inbox;
+        Folder archive;
+        bool kept;
+    };
+    const Row rows[] = {
+        {"inbox-only", Holding, Missing, true},
+        {"both", Holding, Holding, true},
+        {"archive-inbox-empty", Empty, Holding, false},
+        {"inbox-archive-empty", Holding, Empty, false},
+        {"both-empty", Empty, Empty, false},
+        {"spelling-only", Missing, Missing, false},
+        {"never-seen", Missing, Missing, false},
+    };
+    for (const Row& row : rows) {
+        const QString tag = QString::fromLatin1(row.tag);
+        if (tag == QLatin1String("spelling-only"))
+            TestSupport::writeFile(Note::metaFileForTag(NoteTagHashtag, tag), "Spelling");
+        for (const auto& [storage, folder] : {std::pair{in, row.inbox}, std::pair{ar, row.archive}}) {
+            if (folder == Empty)
+                ASSERT_TRUE(QDir().mkpath(Note::linkDirectoryForTag(NoteTagHashtag, tag, storage)));
+            else if (folder == Holding)
+                TestSupport::writeFile(linkFile(NoteTagHashtag, tag, storage, QStringLiteral("x.txt")), "");
+        }
+    }
+    TagLinkIndex& index = TagLinkIndex::shared();
+    const int fd = ::open(qPrintable(kindFolder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    index.foldersFor(kindFolder, fd, in, QStringLiteral("x.txt"));
+    QStringList tags;
+    QList<bool> expected;
+    for (const Row& row : rows) {
+        tags.append(QString::fromLatin1(row.tag));
+        expected.append(row.kept);
+    }
+    EXPECT_EQ(index.keptByLinks(kindFolder, tags), expected);
+    // Linked into its empty folder, or the empty folder gone: kept again.
+    index.linked(kindFolder, in, QStringLiteral("y.txt"), {QStringLiteral("archive-inbox-empty")});
+    index.folderPresent(kindFolder, QStringLiteral("inbox-archive-empty"), ar, false);
+    EXPECT_EQ(index.keptByLinks(kindFolder, {QStringLiteral("archive-inbox-empty"), QStringLiteral("inbox-archive-empty")}),
+              (QList<bool>{true, true}));
+    ::close(fd);
+    index.forget();
+}
+
 // A storage folder made behind the index's back, after the folders were read,
 // keeps its tag folder and its links when a note leaves the tag.
 TEST_F(TagLinkTest, NoteStoreCommitKeepsAStorageFolderTheIndexDidNotSeeMade)
