@@ -102,23 +102,29 @@ TagLinkIndex::Kind& TagLinkIndex::known(const QString& kindFolder)
 
 QStringList TagLinkIndex::foldersFor(const QString& kindFolder, int kindFd, int storage, const QString& key)
 {
+    // Looked at and hashed before the lock: the links of several notes are
+    // made side by side.
+    const Identity identity = identityOf(kindFd, "", AT_EMPTY_PATH);
+    const size_t note = noteHash(storage, key);
     std::lock_guard lock(mutex_);
-    Kind& kind = current(kindFolder, identityOf(kindFd, "", AT_EMPTY_PATH));
-    return kind.links.value(noteHash(storage, key)) + std::exchange(kind.untidy, {});
+    Kind& kind = current(kindFolder, identity);
+    return kind.links.value(note) + std::exchange(kind.untidy, {});
 }
 
 void TagLinkIndex::linked(const QString& kindFolder, int storage, const QString& key, const QStringList& tags)
 {
     if (tags.isEmpty())
         return;
+    const size_t note = noteHash(storage, key);
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
-    QStringList& noteTags = kind.links[noteHash(storage, key)];
+    QStringList& noteTags = kind.links[note];
     // A note's few tags are looked through, not hashed.
     for (const QString& tag : tags) {
         if (noteTags.contains(tag))
             continue;
-        noteTags.append(*kind.names.insert(tag));
+        const auto name = kind.names.constFind(tag);
+        noteTags.append(name != kind.names.cend() ? *name : *kind.names.insert(tag));
         Kind::StorageFolder& folder = heldIn(kind, tag, storage);
         ++folder.links;
         folder.present = true;
@@ -169,9 +175,10 @@ void TagLinkIndex::unlinked(const QString& kindFolder, int storage, const QStrin
     // A note's entry goes with its last tag, never empty.
     if (tags.isEmpty())
         return;
+    const size_t note = noteHash(storage, key);
     std::lock_guard lock(mutex_);
     Kind& kind = known(kindFolder);
-    const auto found = kind.links.find(noteHash(storage, key));
+    const auto found = kind.links.find(note);
     if (found == kind.links.end())
         return;
     const QSet<QString> gone(tags.cbegin(), tags.cend());
