@@ -28,6 +28,7 @@
 
 #include "Clock.h"
 #include "note_count.h"
+#include "process_cpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -43,7 +44,6 @@
 
 #include <dirent.h>
 #include <ftw.h>
-#include <sys/resource.h>
 
 namespace {
 
@@ -158,15 +158,6 @@ double peerRebuildSeconds()
     const double elapsed = seconds(start);
     db->close();
     return elapsed;
-}
-
-// CPU seconds of every thread of this process (not the competing load's).
-double processCpuSeconds()
-{
-    rusage usage {};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-           + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Megabytes on disk under a folder (whole blocks, as du counts them).

@@ -14,6 +14,7 @@
 #include "VGLogFileManagerDefault.h"
 #include "VGTTYLogger.h"
 #include "competing_load.h"
+#include "process_cpu.h"
 
 #include <benchmark/benchmark.h>
 
@@ -95,13 +96,6 @@ double percentile(std::vector<double> values, double p)
         return 0;
     std::sort(values.begin(), values.end());
     return values[size_t(p * double(values.size() - 1))];
-}
-
-double processCpuSeconds()
-{
-    timespec t {};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
 }
 
 const QString key = QStringLiteral("Groceries.md");
