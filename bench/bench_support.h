@@ -7,11 +7,14 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <cstdio>
 #include <functional>
+#include <utility>
 
 // Notes of the synthetic corpus joined into one text of about that many bytes.
 inline QString syntheticNote(qsizetype bytes)
@@ -59,9 +62,43 @@ inline void timeAgainstPeer(benchmark::State& state, const char* peer, const std
     state.counters["ratio"] = oursTotal / theirsTotal;
 }
 
+// An ext4 file system without a journal (this machine's) passes over every
+// inode freed in the last minutes each time it makes a file, so a run soon
+// after deleting an earlier run's tens of thousands of files spends most of
+// its time in the kernel on them: a cost no user's import or start meets.
+// Such files are moved into this folder instead and never deleted by a
+// benchmark; whoever runs them deletes it when done, some minutes before any
+// further run. It is on the temporary folder's file system, so moves are renames.
+inline QString retiredFolder()
+{
+    return QDir::tempPath() + QStringLiteral("/brindlewick-bench-retired");
+}
+
+// Moves folder aside into retiredFolder(), saying where the first time.
+inline bool retire(const QString& folder)
+{
+    static int retired = 0;
+    static bool told = false;
+    QDir().mkpath(retiredFolder());
+    const QString to = retiredFolder()
+                       + QStringLiteral("/%1-%2-%3")
+                             .arg(QCoreApplication::applicationName())
+                             .arg(QCoreApplication::applicationPid())
+                             .arg(++retired);
+    if (!QDir().rename(folder, to))
+        return false;
+    if (!std::exchange(told, true))
+        std::fprintf(stderr, "files of this run are moved to %s; delete it when done, not just before a run\n",
+                     qPrintable(retiredFolder()));
+    return true;
+}
+
 // The process around a benchmark program that needs the settings: an offscreen application and the
-// shared Core on a temporary home, then the benchmarks the callback registers.
-inline int runWithOffscreenCore(int argc, char** argv, const std::function<void(QTemporaryDir& home)>& registerAll)
+// shared Core on a temporary home, then the benchmarks the callback registers. A home of many files
+// is retired rather than deleted at the end.
+enum class HomeAfterRun { Removed, Retired };
+inline int runWithOffscreenCore(int argc, char** argv, const std::function<void(QTemporaryDir& home)>& registerAll,
+                                HomeAfterRun after = HomeAfterRun::Removed)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -78,5 +115,7 @@ inline int runWithOffscreenCore(int argc, char** argv, const std::function<void(
     registerAll(home);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    if (after == HomeAfterRun::Retired)
+        home.setAutoRemove(!retire(home.path()));
     return 0;
 }

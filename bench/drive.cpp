@@ -171,5 +171,5 @@ void registerAll(QTemporaryDir& home)
 
 int main(int argc, char** argv)
 {
-    return runWithOffscreenCore(argc, argv, registerAll);
+    return runWithOffscreenCore(argc, argv, registerAll, HomeAfterRun::Retired);
 }

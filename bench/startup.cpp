@@ -260,25 +260,7 @@ void setSyncFolder(bool on)
         defaults.remove(QStringLiteral("cloud/driveFolder"));
 }
 
-// Where a home on disk keeps the caches of earlier starts. An ext4 file system
-// without a journal (this machine's) passes over every inode freed in the last
-// minutes each time it makes a file, so a start soon after deleting the last
-// start's tens of thousands of cache files spends most of its time in the
-// kernel on them: a cost no user's first start meets. On disk the caches are
-// therefore moved aside and never deleted here; whoever runs the benchmark
-// deletes them when done, some minutes before any further run.
-QString retiredCaches()
-{
-    return benchHome() + QStringLiteral("/retired");
-}
-
-void tellOfRetiredCaches()
-{
-    if (homeOnDisk)
-        std::fprintf(stderr, "earlier caches are moved to %s; delete it when done, not just before a run\n",
-                     qPrintable(retiredCaches()));
-}
-
+// On disk the caches are retired rather than deleted (see retiredFolder()).
 void removeIndex()
 {
     const QString caches = benchHome() + QStringLiteral("/.cache/brindlewick");
@@ -286,9 +268,7 @@ void removeIndex()
         QDir(caches).removeRecursively();
         return;
     }
-    QDir().mkpath(retiredCaches());
-    static int retired = 0;
-    QDir().rename(caches, retiredCaches() + QStringLiteral("/%1-%2").arg(QCoreApplication::applicationPid()).arg(++retired));
+    retire(caches);
 }
 
 void report(benchmark::State& state, double ours, double peer, int n)
@@ -319,7 +299,6 @@ void StartToPaintedRowsIndexed(benchmark::State& state)
 void FirstRowsWhileIndexing(benchmark::State& state)
 {
     seed();
-    tellOfRetiredCaches();
     double ours = 0, peer = 0;
     int n = 0;
     for (auto _ : state) {
@@ -404,7 +383,6 @@ void FirstStartUntilIdle(benchmark::State& state)
 {
     seed();
     const bool sync = state.range(0) != 0;
-    tellOfRetiredCaches();
     double wall = 0, cpu = 0, peer = 0;
     int n = 0;
     for (auto _ : state) {
