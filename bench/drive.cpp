@@ -142,7 +142,8 @@ void registerAll(QTemporaryDir& home)
         const auto importTimed = [&cpu] {
             const ProcessCpu before = processCpu();
             runQuery();
-            cpu = {processCpu().user - before.user, processCpu().kernel - before.kernel};
+            const ProcessCpu after = processCpu();
+            cpu = {after.user - before.user, after.kernel - before.kernel};
         };
         timeAgainstPeer(state, "buildTagLinkAndIndexFiles", importTimed, reindexEverything);
         state.counters["imported"] = double(localNotes());
