@@ -135,12 +135,9 @@ public:
     bool touches(const QString& key, int storage) const { return notes_.contains(nameOf(key, storage)); }
     // Flushes the folders, then runs the steps in the order the notes came;
     // meanwhile runs here while the folders flush.
-    void settle(const std::function<void()>& meanwhile = {})
+    void settle(const std::function<void()>& meanwhile)
     {
-        if (meanwhile)
-            folders_.flushWhile(meanwhile);
-        else
-            folders_.flush();
+        folders_.flushWhile(meanwhile);
         notes_.clear();
         for (const std::function<void()>& steps : std::exchange(steps_, {}))
             steps();
@@ -399,7 +396,7 @@ bool FolderAppleCloud::takeInWaiting()
             // waiting step may read or change the note: the imports before it settle first.
             if (exists(Note::documentFileForKey(incoming.key, incoming.storage))
                 || takenIn.touches(incoming.key, incoming.storage))
-                takenIn.settle();
+                takenIn.settle([&rows] { rows->makeLinks(); });
             if (!SyncConflict::takes(SyncConflict::meet(incoming))) {
                 links_.write(incoming.key, NoteServiceCloud, incoming.storage, waiting.date);
                 waiting.done();
@@ -413,10 +410,11 @@ bool FolderAppleCloud::takeInWaiting()
                 done();
             });
         }
-        // The rows are committed beside the folders' flush and the turns
-        // after, nobody waiting for them: a row whose text a crash took is a
-        // ghost the start-up tidy removes, and a text whose row a crash took
-        // has no marker and is indexed again.
+        // The links are made and the rows committed beside the folders'
+        // flush, and the rows beside the turns after, nobody waiting for
+        // them: a row whose text a crash took is a ghost the start-up tidy
+        // removes, and a text whose row or links a crash took has no marker
+        // and is indexed again.
         takenIn.settle([&rows] {
             rows->handOff();
             rows.reset();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class Note;
@@ -210,16 +211,23 @@ public:
     bool writeTagLinkAndIndexFiles(bool manifest, Error* error = nullptr, bool textCreated = false);
     // The same after reading text and header; false when the text cannot be read.
     bool buildTagLinkAndIndexFiles(bool manifest, Error* error = nullptr);
+    struct TagLinks;
+    struct LinkedTags;
     // While one is open on a thread, the indexing steps run there hold their
     // rows back; closing it writes them in one transaction, then the markers
     // of the notes whose text files are still the ones indexed. Crashed before
     // that, the notes have no marker and are indexed again at the next start.
+    // Their tag links go to helpers, made side by side with the work that
+    // follows, each note's in the order of its commits; other link work on
+    // the thread, a hand-off and the close wait for them first.
     class IndexBatch {
     public:
         IndexBatch();
         ~IndexBatch();
         IndexBatch(const IndexBatch&) = delete;
         IndexBatch& operator=(const IndexBatch&) = delete;
+        // Returns once the links handed to helpers so far are made.
+        void makeLinks();
         // Gives the rows held so far to the database queue and returns
         // without waiting for them; their markers follow on the file queue.
         // Readers of the database come after them in its queue.
@@ -228,7 +236,12 @@ public:
     private:
         friend class Note;
         struct Entry;
+        struct Links;
         static IndexBatch* current();
+        // False when no batch is open here and the links are to be made now.
+        static bool holdLinks(const NotePtr& note, const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore);
+        // The links held by this thread's batches, made before other link work here.
+        static void makeHeldLinks();
         // A note taken out of the index: its held rows go too.
         static void drop(const QString& searchKey);
         void close();
@@ -240,6 +253,9 @@ public:
         static void writeMarkersOf(const HandedOff& handed, const QList<bool>& stored);
 
         std::vector<Entry> entries_;
+        std::shared_ptr<Links> links_;
+        // The notes whose links went to helpers since the last makeLinks(), by key and storage.
+        std::vector<std::pair<QString, int>> linked_;
         IndexBatch* outer_;
     };
     // The tag folders (names as on disk) that held a note's links before it

@@ -6,6 +6,7 @@
 #include "NoteStorageListener.h"
 
 #include "Clock.h"
+#include "Dispatch.h"
 #include "Folders.h"
 #include "Log.h"
 #include "files/FileDates.h"
@@ -16,7 +17,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 
 namespace {
 
@@ -264,7 +268,8 @@ NoteSearchRow Note::searchRow(const TagLinks& tags) const
 NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)
 {
     const TagLinks tags = tagLinks();
-    writeTagLinks(tags, manifest, linkedBefore, error);
+    if (error || !IndexBatch::holdLinks(self(), tags, manifest, linkedBefore))
+        writeTagLinks(tags, manifest, linkedBefore, error);
     return searchRow(tags);
 }
 
@@ -325,13 +330,56 @@ bool Note::buildTagLinkAndIndexFiles(bool manifest, Error* error)
 
 // --- Rows held back
 
+// The links not yet begun are taken by a helper or by the waiter, whichever
+// comes first: the waiter never waits for a helper that has not started.
+struct Note::IndexBatch::Links {
+    struct Held {
+        NotePtr note;
+        TagLinks tags;
+        bool manifest = false;
+        std::optional<LinkedTags> linkedBefore;
+    };
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::deque<Held> waiting;
+    int running = 0;
+
+    bool makeOne()
+    {
+        std::unique_lock lock(mutex);
+        if (waiting.empty())
+            return false;
+        const Held held = std::move(waiting.front());
+        waiting.pop_front();
+        ++running;
+        lock.unlock();
+        {
+            // The batch is out of sight meanwhile: on its own thread, the wait of
+            // other link work for the held links would wait for this one.
+            const struct Restore {
+                Note::IndexBatch* outer;
+                ~Restore() { openBatch = outer; }
+            } restore{std::exchange(openBatch, nullptr)};
+            KindFolders kinds;
+            held.note->writeTagLinks(held.tags, held.manifest, held.linkedBefore ? &*held.linkedBefore : nullptr,
+                                     nullptr, &kinds);
+        }
+        lock.lock();
+        if (--running == 0)
+            finished.notify_all();
+        return true;
+    }
+};
+
 Note::IndexBatch::IndexBatch()
-    : outer_(std::exchange(openBatch, this))
+    : links_(std::make_shared<Links>()),
+      outer_(std::exchange(openBatch, this))
 {
 }
 
 Note::IndexBatch::~IndexBatch()
 {
+    makeLinks();
     openBatch = outer_;
     close();
 }
@@ -339,6 +387,40 @@ Note::IndexBatch::~IndexBatch()
 Note::IndexBatch* Note::IndexBatch::current()
 {
     return openBatch;
+}
+
+bool Note::IndexBatch::holdLinks(const NotePtr& note, const TagLinks& tags, bool manifest,
+                                 const LinkedTags* linkedBefore)
+{
+    IndexBatch* const batch = openBatch;
+    if (!batch || !note)
+        return false;
+    const std::pair linked(note->key(), note->storage());
+    if (std::find(batch->linked_.begin(), batch->linked_.end(), linked) != batch->linked_.end())
+        batch->makeLinks();
+    batch->linked_.push_back(linked);
+    {
+        std::lock_guard lock(batch->links_->mutex);
+        batch->links_->waiting.push_back(
+            {note, tags, manifest, linkedBefore ? std::optional(*linkedBefore) : std::nullopt});
+    }
+    DispatchQueue::global()->async([links = batch->links_] { links->makeOne(); });
+    return true;
+}
+
+void Note::IndexBatch::makeLinks()
+{
+    while (links_->makeOne()) {
+    }
+    std::unique_lock lock(links_->mutex);
+    links_->finished.wait(lock, [this] { return links_->running == 0; });
+    linked_.clear();
+}
+
+void Note::IndexBatch::makeHeldLinks()
+{
+    for (IndexBatch* batch = openBatch; batch; batch = batch->outer_)
+        batch->makeLinks();
 }
 
 // Rows given to the database queue whose markers are still to come. Only
@@ -412,6 +494,7 @@ void Note::IndexBatch::close()
 
 void Note::IndexBatch::handOff()
 {
+    makeLinks();
     NoteServices* const core = services();
     auto handed = std::make_shared<HandedOff>(HandedOff{takeCurrent(), {}});
     if (!core || handed->entries.empty())

@@ -136,6 +136,8 @@ Note::KindFolders::~KindFolders()
 bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool manifest,
                     const QStringList* linkedBefore, Error* error, KindFolders* open)
 {
+    // Links handed to helpers come first, as their commits did.
+    IndexBatch::makeHeldLinks();
     const Fields f = fields();
     const NotePtr note = self();
     NoteStorageListener* const events = relay();

@@ -13,8 +13,12 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <thread>
 
@@ -222,6 +226,121 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
                                            QStringLiteral("Other.txt")));
     EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("spelling"))));
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
+}
+
+// Every helper of the pool kept busy until release(): work handed to them waits.
+class PoolHeld {
+public:
+    PoolHeld()
+    {
+        // More tasks than the pool has threads: the rest queue ahead of anything later.
+        for (int i = 0; i < 256; ++i)
+            DispatchQueue::global()->async([state = state_] {
+                std::unique_lock lock(state->mutex);
+                state->changed.wait(lock, [&] { return state->released; });
+            });
+    }
+    ~PoolHeld() { release(); }
+    void release()
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->released = true;
+        state_->changed.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool released = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+// In a batch the links go to helpers and are made side by side; the tag trees
+// must come out as from the same commits made one by one, with the same events
+// (one by one, each at its own time; in a batch in any order across notes).
+// With the helpers held up, the links wait for the batch's own waits and for
+// other link work on its thread, which then come first.
+TEST_F(TagLinkTest, NoteStoreLinksMadeBesideABatchMatchCommitsOneByOne)
+{
+    enum class Step { Commit, Remove, MakeLinks };
+    struct Action {
+        Step step;
+        int note;
+        const char* tags;
+    };
+    // Notes 0-7 in the inbox, 8-9 archived (linked only under capital tags).
+    const QList<Action> actions{
+        {Step::Commit, 0, "#plan #work @ann"}, {Step::Commit, 1, "#plan #trip"},  {Step::Commit, 2, "#new #work"},
+        {Step::Commit, 3, "#new @ann @bob"},   {Step::Commit, 8, "#PLAN #idea"},  {Step::Commit, 9, "#IDEA #new"},
+        // Committed again before its first links were made: the first go first.
+        {Step::Commit, 0, "#work #fresh"},     {Step::Commit, 4, "#fresh #plan"}, {Step::Commit, 5, "#trip @bob"},
+        {Step::MakeLinks, 0, ""},
+        // Tags every note drops, so their folders go; a note taken out of the index, its links still held.
+        // The note taken out comes last: a new note after it could take its free name.
+        {Step::Commit, 1, "#trip"},            {Step::Commit, 3, "@ann"},         {Step::Commit, 6, "#gone #plan"},
+        {Step::Commit, 2, "#work"},            {Step::Commit, 7, "#new #idea @cy"}, {Step::Commit, 8, "#IDEA"},
+        {Step::Commit, 4, "#plan"},            {Step::Remove, 6, ""},
+    };
+    QList<NotePtr> notes;
+    enum class Mode { OneByOne, Batched, HelpersHeldBetweenWaits };
+    const auto run = [&](Mode mode) -> Outcome {
+        restart();
+        std::unique_ptr<PoolHeld> held;
+        if (mode == Mode::HelpersHeldBetweenWaits)
+            held = std::make_unique<PoolHeld>();
+        notes.clear();
+        for (int i = 0; i < 10; ++i)
+            notes.append(newNote(QStringLiteral("Note %1\n").arg(i), i < 8 ? NoteStorageInbox : NoteStorageArchive));
+        Outcome outcome;
+        {
+            std::optional<Note::IndexBatch> batch;
+            if (mode != Mode::OneByOne)
+                batch.emplace();
+            for (const Action& action : actions) {
+                const NotePtr& note = notes[action.note];
+                if (action.step == Step::Commit) {
+                    note->setText(QStringLiteral("Note %1\n%2").arg(action.note).arg(QLatin1String(action.tags)));
+                    EXPECT_TRUE(commit(note));
+                } else if (action.step == Step::Remove) {
+                    EXPECT_TRUE(QFile::remove(Note::documentFileForKey(note->key(), note->storage())));
+                    note->removeFromIndex();
+                } else {
+                    if (held)
+                        held->release();
+                    if (batch)
+                        batch->makeLinks();
+                    if (held)
+                        held = std::make_unique<PoolHeld>();
+                    outcome.trees.append(linkTree());
+                }
+            }
+        }
+        outcome.trees.append(linkTree());
+        QStringList events = this->events->lines();
+        events.sort();
+        events.removeDuplicates();
+        outcome.events.append(events);
+        return outcome;
+    };
+    const Outcome oneByOne = run(Mode::OneByOne);
+    for (const Mode mode : {Mode::Batched, Mode::HelpersHeldBetweenWaits}) {
+        const Outcome batched = run(mode);
+        ASSERT_EQ(batched.trees.size(), 2);
+        for (qsizetype i = 0; i < batched.trees.size(); ++i)
+            EXPECT_EQ(batched.trees[i], oneByOne.trees[i]) << "mode " << int(mode) << " tree " << i;
+        EXPECT_EQ(batched.events, oneByOne.events) << "mode " << int(mode);
+    }
+    // The sequence did what it says: note 0's first links went, its second came; a folder every note
+    // dropped went; the note taken out of the index left no link; an archived note is under its capital tag.
+    const auto key = [&](int note) { return notes[note]->key(); };
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, key(0)));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("fresh"), NoteStorageInbox, key(0)));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("gone"))));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, key(6)));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("idea"), NoteStorageArchive, key(8)));
+    EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, key(8)));
 }
 
 // The run keeps the kind folders open across notes; one missing when it starts
