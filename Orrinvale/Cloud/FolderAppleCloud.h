@@ -127,9 +127,10 @@ private:
     // once all are in; true when more came meanwhile.
     bool takeInWaiting();
     void takeTurnForWaiting(const DispatchQueuePtr& fileQueue);
-    // Commits the text; answers what says it was taken in, to run once the
-    // text's folder is flushed (nothing when the commit failed).
-    Done commitImport(const SyncConflict::Incoming& incoming, const FileTime& date);
+    // Commits the text as the note (its key and storage, not yet read);
+    // answers what says it was taken in, to run once the text's folder is
+    // flushed (nothing when the commit failed).
+    Done commitImport(const SyncConflict::Incoming& incoming, const FileTime& date, const NotePtr& note);
     QStringList historyOf(const QString& path, const QString& text) const;
     // The side file's lines: the text hash its writer saved, then that text's history.
     QStringList historyFileLines(const QString& path) const;

@@ -389,8 +389,18 @@ bool FolderAppleCloud::takeInWaiting()
             Note::createImmediateDirectoryForFilePath(path);
             texts.prepare(path, waiting.incoming.text.toUtf8());
         }
-        texts.makeDurable();
-        for (Waiting& waiting : taking) {
+        // Each note to commit, its text parsed here while the texts go to the disk.
+        std::vector<NotePtr> notes;
+        for (const Waiting& waiting : taking)
+            notes.push_back(std::make_shared<Note>(waiting.incoming.key, waiting.incoming.storage));
+        texts.makeDurable([&] {
+            for (size_t i = 0; i < notes.size(); ++i) {
+                notes[i]->setText(taking[i].incoming.text);
+                notes[i]->parseAhead();
+            }
+        });
+        for (size_t i = 0; i < taking.size(); ++i) {
+            Waiting& waiting = taking[i];
             const SyncConflict::Incoming& incoming = waiting.incoming;
             // A note here may meet the text with forks and re-sends that go out at once, and a
             // waiting step may read or change the note: the imports before it settle first.
@@ -403,31 +413,30 @@ bool FolderAppleCloud::takeInWaiting()
                 continue;
             }
             Done taken;
-            takenIn.commit([&] { taken = commitImport(incoming, waiting.date); });
+            takenIn.commit([&] { taken = commitImport(incoming, waiting.date, notes[i]); });
             takenIn.add(incoming.key, incoming.storage, incoming.text, [taken, done = std::move(waiting.done)] {
                 if (taken)
                     taken();
                 done();
             });
         }
-        // The links are made and the rows committed beside the folders'
-        // flush, and the rows beside the turns after, nobody waiting for
-        // them: a row whose text a crash took is a ghost the start-up tidy
-        // removes, and a text whose row or links a crash took has no marker
-        // and is indexed again.
-        takenIn.settle([&rows] {
-            rows->handOff();
-            rows.reset();
-        });
+        // The rows go to the database beside the folders' flush, committed
+        // beside the turns after, nobody waiting for them; the links are made
+        // beside the flush and the steps, and waited for at the turn's end.
+        // A row whose text a crash took is a ghost the start-up tidy removes,
+        // and a text whose row or links a crash took has no marker and is
+        // indexed again.
+        takenIn.settle([&rows] { rows->handOff(); });
+        rows.reset();
     }
     std::lock_guard lock(waitingMutex_);
     takingIn_ = !waiting_.empty();
     return takingIn_;
 }
 
-FolderAppleCloud::Done FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date)
+FolderAppleCloud::Done FolderAppleCloud::commitImport(const SyncConflict::Incoming& incoming, const FileTime& date,
+                                                      const NotePtr& note)
 {
-    auto note = std::make_shared<Note>(incoming.key, incoming.storage);
     note->restoreMeta();
     note->setStorage(incoming.storage);
     note->setUpdatedOn(incoming.updatedOn);

@@ -8,9 +8,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 namespace {
 
 QString pathFor(const QString& key, int storage)
@@ -20,22 +17,6 @@ QString pathFor(const QString& key, int storage)
         return QString();
     return QFileInfo(Note::linkDirectoryForService(NoteServiceCloud)).path() + QStringLiteral("/History/") + storageName
            + QLatin1Char('/') + key;
-}
-
-// Makes the file with the bytes in one write; false when anything is at the
-// path already or the bytes did not all go in (then nothing is left there).
-bool createWhole(const QString& path, const QByteArray& bytes)
-{
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    const bool whole = ::write(fd, bytes.constData(), size_t(bytes.size())) == bytes.size();
-    if (::close(fd) != 0 || !whole) {
-        ::unlink(native.constData());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -72,7 +53,7 @@ void NoteHistory::save(const QString& key, int storage) const
     // For the same reason a note's first history is written in place: a temporary file and a rename
     // in a folder of every note cost a first start more than the rest of the history's work.
     const QByteArray bytes = text.toLatin1();
-    if (!createWhole(path, bytes))
+    if (AtomicFile::createCache(path, bytes) != 0)
         AtomicFile::writeCache(path, bytes);
 }
 

@@ -244,9 +244,10 @@ Outcome meet(const Incoming& in)
 void taken(const Incoming& in)
 {
     NoteHistory history = NoteHistory::load(in.key, in.storage);
-    history.add(NoteHistory::hashOf(in.text));
+    const QString hash = NoteHistory::hashOf(in.text);
+    history.add(hash);
     history.merge(in.history);
-    history.received = NoteHistory::hashOf(in.text);
+    history.received = hash;
     history.save(in.key, in.storage);
 }
 

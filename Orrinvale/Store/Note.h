@@ -138,6 +138,10 @@ public:
     // --- Title, summary, hashtags and mentions
     // Derives title and summary from text.
     bool _reloadHeader(Error* error = nullptr);
+    // Works out ahead, on any thread, what a commit makes of the text (title,
+    // summary, tags, search content); the commit takes it instead of parsing
+    // again while the text and storage are still those.
+    void parseAhead();
     // Appends the text's tags as first written, one per lower-case form; all
     // of them when weak, else only strong ones. Only the first forms of each
     // kind, up to the limit, count: every tag costs a folder of its own.
@@ -219,7 +223,7 @@ public:
     // that, the notes have no marker and are indexed again at the next start.
     // Their tag links go to helpers, made side by side with the work that
     // follows, each note's in the order of its commits; other link work on
-    // the thread, a hand-off and the close wait for them first.
+    // the thread, the close and every marker wait for them first.
     class IndexBatch {
     public:
         IndexBatch();
@@ -229,8 +233,8 @@ public:
         // Returns once the links handed to helpers so far are made.
         void makeLinks();
         // Gives the rows held so far to the database queue and returns
-        // without waiting for them; their markers follow on the file queue.
-        // Readers of the database come after them in its queue.
+        // without waiting for them or for the links; their markers follow on
+        // the file queue. Readers of the database come after them in its queue.
         void handOff();
 
     private:
@@ -249,7 +253,9 @@ public:
         static QList<bool> writeRows(SLDatabase& db, const std::vector<Entry>& entries);
         static void writeMarker(const Entry& entry);
         struct HandedOff;
-        static std::vector<std::shared_ptr<HandedOff>>& handedOff(std::unique_lock<std::mutex>& lock);
+        struct HandOffs;
+        static HandOffs& handOffs(std::unique_lock<std::mutex>& lock);
+        static void writeHandedRows(NoteServices* core, SLDatabase& db);
         static void writeMarkersOf(const HandedOff& handed, const QList<bool>& stored);
 
         std::vector<Entry> entries_;
@@ -448,8 +454,14 @@ private:
     };
     MoveDescriptors announceMove(const QString& newKey, int newStorage, int64_t created, int64_t updated);
 
+    struct Parsed;
+    // What parseAhead() made, when it was made of this text in this storage.
+    std::shared_ptr<const Parsed> parsedAhead(const QString& text, int storage) const;
+    static TagLinks tagLinksOf(const QString& text, int storage);
+
     mutable std::mutex mutex_;
     Fields fields_;
+    std::shared_ptr<const Parsed> parsed_;
 
 public:
     // Search (NoteSearch.cpp): no state; each block runs once, on the calling

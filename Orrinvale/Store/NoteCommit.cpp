@@ -234,21 +234,6 @@ bool Note::writeUnderNewName()
     return false;
 }
 
-Note::TagLinks Note::tagLinks() const
-{
-    const Fields f = fields();
-    TagLinks tags;
-    fillHashtags(&tags.hashtags, &tags.mentions, f.text, true);
-    if (f.storage == NoteStorageInbox) {
-        tags.linkedHashtags = tags.hashtags;
-        tags.linkedMentions = tags.mentions;
-    } else {
-        // Archived notes appear only under all-capital tags.
-        fillHashtags(&tags.linkedHashtags, &tags.linkedMentions, f.text, false);
-    }
-    return tags;
-}
-
 void Note::writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* linkedBefore, Error* error,
                          KindFolders* open)
 {
@@ -257,12 +242,6 @@ void Note::writeTagLinks(const TagLinks& tags, bool manifest, const LinkedTags* 
              error, open);
     writeTag(NoteTagMention, tags.linkedMentions, storage, manifest, linkedBefore ? &linkedBefore->mentions : nullptr,
              error, open);
-}
-
-NoteSearchRow Note::searchRow(const TagLinks& tags) const
-{
-    const Fields f = fields();
-    return NoteSearchRow(f.storage, f.key, f.title, f.text, tags.hashtags, tags.mentions);
 }
 
 NoteSearchRow Note::writeTagLinkFiles(bool manifest, const LinkedTags* linkedBefore, Error* error)
@@ -369,6 +348,15 @@ struct Note::IndexBatch::Links {
             finished.notify_all();
         return true;
     }
+
+    // Returns once every link held so far is made.
+    void makeAll()
+    {
+        while (makeOne()) {
+        }
+        std::unique_lock lock(mutex);
+        finished.wait(lock, [this] { return running == 0; });
+    }
 };
 
 Note::IndexBatch::IndexBatch()
@@ -410,10 +398,7 @@ bool Note::IndexBatch::holdLinks(const NotePtr& note, const TagLinks& tags, bool
 
 void Note::IndexBatch::makeLinks()
 {
-    while (links_->makeOne()) {
-    }
-    std::unique_lock lock(links_->mutex);
-    links_->finished.wait(lock, [this] { return links_->running == 0; });
+    links_->makeAll();
     linked_.clear();
 }
 
@@ -428,12 +413,21 @@ void Note::IndexBatch::makeHeldLinks()
 struct Note::IndexBatch::HandedOff {
     std::vector<Entry> entries;
     std::vector<char> dropped;
+    // The batch's links, made before any marker.
+    std::shared_ptr<Links> links;
 };
 
-std::vector<std::shared_ptr<Note::IndexBatch::HandedOff>>& Note::IndexBatch::handedOff(std::unique_lock<std::mutex>& lock)
+// The hand-offs whose markers are still to come, and those of them whose rows
+// are not yet written: the queued writer takes every one there when it runs.
+struct Note::IndexBatch::HandOffs {
+    std::vector<std::shared_ptr<HandedOff>> awaitingMarkers;
+    std::vector<std::shared_ptr<HandedOff>> awaitingRows;
+};
+
+Note::IndexBatch::HandOffs& Note::IndexBatch::handOffs(std::unique_lock<std::mutex>& lock)
 {
     static std::mutex mutex;
-    static std::vector<std::shared_ptr<HandedOff>> waiting;
+    static HandOffs waiting;
     lock = std::unique_lock(mutex);
     return waiting;
 }
@@ -444,7 +438,7 @@ void Note::IndexBatch::drop(const QString& searchKey)
     for (IndexBatch* batch = openBatch; batch; batch = batch->outer_)
         std::erase_if(batch->entries_, dropped);
     std::unique_lock<std::mutex> lock;
-    for (const auto& handed : handedOff(lock)) {
+    for (const auto& handed : handOffs(lock).awaitingMarkers) {
         for (size_t i = 0; i < handed->entries.size(); ++i)
             handed->dropped[i] = handed->dropped[i] || dropped(handed->entries[i]);
     }
@@ -494,19 +488,43 @@ void Note::IndexBatch::close()
 
 void Note::IndexBatch::handOff()
 {
-    makeLinks();
     NoteServices* const core = services();
-    auto handed = std::make_shared<HandedOff>(HandedOff{takeCurrent(), {}});
+    auto handed = std::make_shared<HandedOff>(HandedOff{takeCurrent(), {}, links_});
     if (!core || handed->entries.empty())
         return;
     handed->dropped.assign(handed->entries.size(), false);
+    bool writerQueued = false;
     {
         std::unique_lock<std::mutex> lock;
-        handedOff(lock).push_back(handed);
+        HandOffs& waiting = handOffs(lock);
+        waiting.awaitingMarkers.push_back(handed);
+        writerQueued = !waiting.awaitingRows.empty();
+        waiting.awaitingRows.push_back(handed);
     }
-    core->asyncDatabase([core, handed](SLDatabase& db) {
-        const QList<bool> stored = writeRows(db, handed->entries);
-        core->fileQueue()->async([handed, stored] { writeMarkersOf(*handed, stored); });
+    // While the database queue is behind, hand-offs join the writer already
+    // queued: one transaction for them all, not one each.
+    if (!writerQueued)
+        core->asyncDatabase([core](SLDatabase& db) { writeHandedRows(core, db); });
+}
+
+void Note::IndexBatch::writeHandedRows(NoteServices* core, SLDatabase& db)
+{
+    std::vector<std::shared_ptr<HandedOff>> taken;
+    {
+        std::unique_lock<std::mutex> lock;
+        taken.swap(handOffs(lock).awaitingRows);
+    }
+    std::vector<Entry> entries;
+    for (const auto& handed : taken)
+        entries.insert(entries.end(), handed->entries.begin(), handed->entries.end());
+    const QList<bool> stored = writeRows(db, entries);
+    core->fileQueue()->async([taken, stored] {
+        qsizetype first = 0;
+        for (const auto& handed : taken) {
+            const qsizetype count = qsizetype(handed->entries.size());
+            writeMarkersOf(*handed, stored.mid(first, count));
+            first += count;
+        }
     });
 }
 
@@ -515,11 +533,11 @@ void Note::IndexBatch::handOff()
 // of the index meanwhile.
 void Note::IndexBatch::writeMarkersOf(const HandedOff& handed, const QList<bool>& stored)
 {
+    handed.links->makeAll();
     std::vector<char> dropped;
     {
         std::unique_lock<std::mutex> lock;
-        std::vector<std::shared_ptr<HandedOff>>& waiting = handedOff(lock);
-        std::erase_if(waiting, [&](const auto& other) { return other.get() == &handed; });
+        std::erase_if(handOffs(lock).awaitingMarkers, [&](const auto& other) { return other.get() == &handed; });
         dropped = handed.dropped;
     }
     for (size_t i = 0; i < handed.entries.size(); ++i) {

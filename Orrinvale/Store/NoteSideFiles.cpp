@@ -43,15 +43,17 @@ QByteArray contentsAt(int folder, const QString& name)
 }
 
 // The records are caches: the note's text and file dates can make them again,
-// so they are not flushed to disk one by one. Inside the record's folder,
-// open, a new record costs no look first and no path from the root; one
-// that is there already is replaced as anywhere else, unless it holds the
-// same bytes (a note saved again with a new date keeps its title record).
+// so they are not flushed to disk one by one. A new record costs no look
+// first, nor a temporary and a rename in a folder of every note; inside the
+// record's folder, open, no path from the root either. One that is there
+// already is replaced as anywhere else, unless it holds the same bytes (a
+// note saved again with a new date keeps its title record).
 bool writeRecord(const QString& path, const QByteArray& data, Error* error, int folder = -1)
 {
     if (path.isEmpty())
         return false;
-    if (folder >= 0 && AtomicFile::createCacheAt(folder, path, data) == 0)
+    const int created = folder >= 0 ? AtomicFile::createCacheAt(folder, path, data) : AtomicFile::createCache(path, data);
+    if (created == 0)
         return true;
     if (AtomicFile::holds(path, data))
         return true;

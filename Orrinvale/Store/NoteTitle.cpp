@@ -1,4 +1,5 @@
 #include "Note.h"
+#include "NoteSearchRow.h"
 #include "TextScans.h"
 
 #include "Markdown/InlineParser.h"
@@ -184,11 +185,13 @@ private:
     bool reached_ = false;
 };
 
-} // namespace
+struct Header {
+    QString title;
+    QString summary;
+};
 
-bool Note::_reloadHeader(Error*)
+Header headerOf(const QString& text)
 {
-    const QString text = this->text();
     const QString t = cleanedText(text);
     const qsizetype limit = std::min(t.size(), TitleScanLimit);
 
@@ -279,10 +282,80 @@ bool Note::_reloadHeader(Error*)
         title = s;
         summary = QStringLiteral("");
     }
+    return {title, summary};
+}
+
+} // namespace
+
+struct Note::Parsed {
+    QString text;
+    int storage = 0;
+    Header header;
+    TagLinks tags;
+    QString content;
+};
+
+void Note::parseAhead()
+{
+    const Fields f = fields();
+    auto parsed = std::make_shared<Parsed>();
+    parsed->text = f.text;
+    parsed->storage = f.storage;
+    parsed->header = headerOf(f.text);
+    parsed->tags = tagLinksOf(f.text, f.storage);
+    parsed->content = NoteSearchRow::cleanedContent(f.text);
     std::lock_guard lock(mutex_);
-    fields_.title = title;
-    fields_.summary = summary;
+    parsed_ = std::move(parsed);
+}
+
+std::shared_ptr<const Note::Parsed> Note::parsedAhead(const QString& text, int storage) const
+{
+    std::lock_guard lock(mutex_);
+    return parsed_ && parsed_->storage == storage && parsed_->text == text ? parsed_ : nullptr;
+}
+
+bool Note::_reloadHeader(Error*)
+{
+    const Fields f = fields();
+    const std::shared_ptr<const Parsed> ahead = parsedAhead(f.text, f.storage);
+    const Header header = ahead ? ahead->header : headerOf(f.text);
+    std::lock_guard lock(mutex_);
+    fields_.title = header.title;
+    fields_.summary = header.summary;
     return true;
+}
+
+Note::TagLinks Note::tagLinks() const
+{
+    const Fields f = fields();
+    const std::shared_ptr<const Parsed> ahead = parsedAhead(f.text, f.storage);
+    return ahead ? ahead->tags : tagLinksOf(f.text, f.storage);
+}
+
+Note::TagLinks Note::tagLinksOf(const QString& text, int storage)
+{
+    TagLinks tags;
+    fillHashtags(&tags.hashtags, &tags.mentions, text, true);
+    if (storage == NoteStorageInbox) {
+        tags.linkedHashtags = tags.hashtags;
+        tags.linkedMentions = tags.mentions;
+    } else {
+        // Archived notes appear only under all-capital tags.
+        fillHashtags(&tags.linkedHashtags, &tags.linkedMentions, text, false);
+    }
+    return tags;
+}
+
+NoteSearchRow Note::searchRow(const TagLinks& tags) const
+{
+    const Fields f = fields();
+    const std::shared_ptr<const Parsed> ahead = parsedAhead(f.text, f.storage);
+    if (!ahead)
+        return NoteSearchRow(f.storage, f.key, f.title, f.text, tags.hashtags, tags.mentions);
+    // The content was cleaned ahead: the row is made of no text.
+    NoteSearchRow row(f.storage, f.key, f.title, QString(), tags.hashtags, tags.mentions);
+    row.content = ahead->content;
+    return row;
 }
 
 void Note::fillHashtags(QStringList* hashtags, QStringList* mentions, const QString& text, bool weak)

@@ -273,7 +273,7 @@ void Prepared::prepare(const QString& path, const QByteArray& data)
     entries_.push_back(std::move(entry));
 }
 
-void Prepared::makeDurable()
+void Prepared::makeDurable(const std::function<void()>& meanwhile)
 {
     // One after another, each wait would be for a flush of its own.
     std::vector<Entry*> open;
@@ -281,10 +281,11 @@ void Prepared::makeDurable()
         if (entry.fd >= 0)
             open.push_back(&entry);
     }
-    if (open.empty())
-        return;
     const auto flush = [&open](size_t i) { open[i]->durable = ::fsync(open[i]->fd) == 0; };
-    sideBySide(open.size() - 1, [&flush](size_t i) { flush(i + 1); }, [&flush] { flush(0); });
+    if (meanwhile)
+        sideBySide(open.size(), flush, meanwhile);
+    else if (!open.empty())
+        sideBySide(open.size() - 1, [&flush](size_t i) { flush(i + 1); }, [&flush] { flush(0); });
     for (Entry* entry : open) {
         entry->durable = ::close(std::exchange(entry->fd, -1)) == 0 && entry->durable;
         if (entry->durable)
@@ -355,17 +356,16 @@ bool holds(const QString& path, const QByteArray& data)
     return same && filled == data.size() && std::memcmp(read.constData(), data.constData(), size_t(filled)) == 0;
 }
 
-int createCacheAt(int folder, const QString& path, const QByteArray& data)
+namespace {
+
+// Made under its own name: no other writer can have taken the name, and a
+// reader that meets the file before its bytes takes it for missing, as after
+// a crash.
+int createCacheNamed(int at, const QByteArray& name, const QString& path, const QByteArray& data)
 {
-    if (folder < 0 || path.isEmpty())
-        return EINVAL;
     if (const int fault = injectedFault(path))
         return fault;
-    // Made under its own name: no other writer can have taken the name, and a
-    // reader that meets the file before its bytes takes it for missing, as
-    // after a crash.
-    const QByteArray name = QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
-    const int fd = ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, CacheMode);
+    const int fd = ::openat(at, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, CacheMode);
     if (fd < 0)
         return errno;
     const bool written = writeAll(fd, data);
@@ -373,8 +373,22 @@ int createCacheAt(int folder, const QString& path, const QByteArray& data)
     if (::close(fd) != 0 && code == 0)
         code = errno;
     if (code != 0)
-        ::unlinkat(folder, name.constData(), 0);
+        ::unlinkat(at, name.constData(), 0);
     return code;
+}
+
+} // namespace
+
+int createCacheAt(int folder, const QString& path, const QByteArray& data)
+{
+    if (folder < 0 || path.isEmpty())
+        return EINVAL;
+    return createCacheNamed(folder, QFile::encodeName(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1)), path, data);
+}
+
+int createCache(const QString& path, const QByteArray& data)
+{
+    return path.isEmpty() ? EINVAL : createCacheNamed(AT_FDCWD, QFile::encodeName(path), path, data);
 }
 
 } // namespace AtomicFile

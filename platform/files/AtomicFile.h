@@ -32,6 +32,8 @@ bool writeCache(const QString& path, const QByteArray& data, Error* error = null
 // taken (the entry is left alone). It is written under its own name, so a
 // reader may find it empty for a moment, as after a crash.
 int createCacheAt(int folder, const QString& path, const QByteArray& data);
+// The same with path resolved as it stands.
+int createCache(const QString& path, const QByteArray& data);
 
 // True when path is a regular file holding exactly data (read through a
 // symbolic link): saving the same bytes again then needs only their dates,
@@ -75,7 +77,8 @@ public:
     Prepared& operator=(const Prepared&) = delete;
 
     void prepare(const QString& path, const QByteArray& data);
-    void makeDurable();
+    // With meanwhile, every wait is on the pool while it runs here.
+    void makeDurable(const std::function<void()>& meanwhile = {});
     // For the saves: the durable temporary holding exactly data for the
     // absolute target, taken once; empty when there is none.
     QByteArray take(const QString& target, const QByteArray& data);

@@ -24,6 +24,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 // 2024-03-15 08:30:12.250 UTC.
 inline constexpr double CommitNow = 1710491412.25;
@@ -169,4 +172,33 @@ protected:
     std::shared_ptr<EventJournal> events;
     qsizetype driveCallsBefore = 0;
     qsizetype recordCallsBefore = 0;
+};
+
+// Every helper of the pool kept busy until release(): work handed to them waits.
+class PoolHeld {
+public:
+    PoolHeld()
+    {
+        // More tasks than the pool has threads: the rest queue ahead of anything later.
+        for (int i = 0; i < 256; ++i)
+            DispatchQueue::global()->async([state = state_] {
+                std::unique_lock lock(state->mutex);
+                state->changed.wait(lock, [&] { return state->released; });
+            });
+    }
+    ~PoolHeld() { release(); }
+    void release()
+    {
+        std::lock_guard lock(state_->mutex);
+        state_->released = true;
+        state_->changed.notify_all();
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool released = false;
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };

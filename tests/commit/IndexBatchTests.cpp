@@ -78,6 +78,7 @@ TEST_F(CommitTest, IndexBatchWritesTheRowsAndMarkersOfTheNotesStillAsIndexed)
             EXPECT_TRUE(rows().isEmpty());
             EXPECT_FALSE(markedCurrent(note->key(), NoteStorageInbox));
             // The links do not wait for the row.
+            batch.makeLinks();
             EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, note->key()));
             c.meanwhile(note);
         }
@@ -124,4 +125,47 @@ TEST_F(CommitTest, IndexBatchRowHoldsTheLastTextCommittedInIt)
     ASSERT_EQ(all.size(), 1);
     EXPECT_TRUE(all[0].startsWith(QLatin1String("inbox/Meeting notes.txt|Meeting notes|Meeting notes second|")))
         << all[0].toStdString();
+}
+
+// Hand-offs that meet a busy database queue go in together; each note is
+// still marked as its own hand-off and later changes say.
+TEST_F(CommitTest, IndexBatchHandOffsMeetingABusyDatabaseAreEachMarkedAsTheirNotesStand)
+{
+    std::promise<void> release;
+    Core::shared().asyncDatabase([held = release.get_future().share()](SLDatabase&) { held.wait(); });
+    QList<NotePtr> notes;
+    for (const char* texts : {"Alpha notes\none|Beta notes\ntwo", "Gamma notes\nthree|Delta notes\nfour|Epsilon notes\nfive"}) {
+        Note::IndexBatch batch;
+        for (const QString& text : QString::fromLatin1(texts).split(QLatin1Char('|')))
+            notes.append(committed(text));
+        batch.handOff();
+    }
+    // Beta leaves the index and Delta's file is rewritten while their rows wait.
+    notes[1]->removeFromIndex();
+    TestSupport::writeFile(inbox(notes[3]->key()), "Delta notes\nfrom elsewhere");
+    release.set_value();
+    Core::shared().syncDatabase([](SLDatabase&) {});
+    Core::shared().fileQueue()->sync([] {});
+
+    EXPECT_EQ(rowKeys(), (QStringList{"inbox/Alpha notes.txt", "inbox/Gamma notes.txt", "inbox/Delta notes.txt",
+                                    "inbox/Epsilon notes.txt"}));
+    const std::vector<bool> marked{true, false, true, false, true};
+    for (qsizetype i = 0; i < notes.size(); ++i)
+        EXPECT_EQ(markedCurrent(notes[i]->key(), NoteStorageInbox), marked[size_t(i)]) << i;
+}
+
+// A marker says the note is indexed, links included: markers written while
+// the batch's helpers are held up make the links first.
+TEST_F(CommitTest, IndexBatchMarkersOfAHandOffComeAfterItsLinks)
+{
+    PoolHeld held;
+    Note::IndexBatch batch;
+    const NotePtr note = committed(QStringLiteral("Meeting notes\n#plan @ann"));
+    batch.handOff();
+    Core::shared().syncDatabase([](SLDatabase&) {});
+    Core::shared().fileQueue()->sync([] {});
+
+    EXPECT_TRUE(markedCurrent(note->key(), NoteStorageInbox));
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, note->key()));
+    EXPECT_TRUE(linked(NoteTagMention, QStringLiteral("ann"), NoteStorageInbox, note->key()));
 }

@@ -228,35 +228,6 @@ TEST_F(TagLinkTest, NoteStoreRebuildVisitingLinkedTagsMatchesVisitingEveryTag)
     EXPECT_FALSE(QFileInfo::exists(kindFolder + QStringLiteral("/loose")));
 }
 
-// Every helper of the pool kept busy until release(): work handed to them waits.
-class PoolHeld {
-public:
-    PoolHeld()
-    {
-        // More tasks than the pool has threads: the rest queue ahead of anything later.
-        for (int i = 0; i < 256; ++i)
-            DispatchQueue::global()->async([state = state_] {
-                std::unique_lock lock(state->mutex);
-                state->changed.wait(lock, [&] { return state->released; });
-            });
-    }
-    ~PoolHeld() { release(); }
-    void release()
-    {
-        std::lock_guard lock(state_->mutex);
-        state_->released = true;
-        state_->changed.notify_all();
-    }
-
-private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable changed;
-        bool released = false;
-    };
-    std::shared_ptr<State> state_ = std::make_shared<State>();
-};
-
 // In a batch the links go to helpers and are made side by side; the tag trees
 // must come out as from the same commits made one by one, with the same events
 // (one by one, each at its own time; in a batch in any order across notes).

@@ -234,9 +234,13 @@ TEST(Files, AtomicWriteGoesThroughSymbolicLinks)
     EXPECT_EQ(entriesOf(elsewhere), (QStringList{"New.txt", "Real.txt"}));
 }
 
-TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
+namespace {
+
+// A cache file made by create(path, data) takes only a free name, fails
+// with the errno and leaves no temporary.
+void expectCacheCreatedUnderAFreeNameOnly(const QString& folder,
+                                          const std::function<int(const QString&, const QByteArray&)>& create)
 {
-    const QString folder = freshFolder("at");
     ASSERT_EQ(symlink("nowhere", qPrintable(folder + "/Link.txt")), 0);
     QDir().mkpath(folder + "/Folder.txt");
     TestSupport::writeFile(folder + "/Taken.txt", "old");
@@ -253,17 +257,13 @@ TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
         {"Link.txt", "new", EEXIST},
         {"Folder.txt", "new", EEXIST},
     };
-    const int fd = open(qPrintable(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
     for (const auto& c : cases)
-        EXPECT_EQ(AtomicFile::createCacheAt(fd, folder + "/" + c.name, c.data), c.code) << c.name;
-    EXPECT_EQ(AtomicFile::createCacheAt(-1, folder + "/Other.txt", "x"), EINVAL);
+        EXPECT_EQ(create(folder + "/" + c.name, c.data), c.code) << c.name;
     // A failed save names no entry: the folder it was refused for stays as it was.
     AtomicFile::setFaultCheck([](const QString& path) { return path.endsWith("/Full.txt") ? ENOSPC : 0; });
-    EXPECT_EQ(AtomicFile::createCacheAt(fd, folder + "/Full.txt", "x"), ENOSPC);
+    EXPECT_EQ(create(folder + "/Full.txt", "x"), ENOSPC);
     AtomicFile::setFaultCheck({});
-    EXPECT_EQ(underFileSizeLimit([&] { return AtomicFile::createCacheAt(fd, folder + "/Cut.txt", large); }), EFBIG);
-    close(fd);
+    EXPECT_EQ(underFileSizeLimit([&] { return create(folder + "/Cut.txt", large); }), EFBIG);
 
     EXPECT_EQ(TestSupport::readFile(folder + "/New.txt"), "record");
     EXPECT_TRUE(QFileInfo(folder + "/Empty.txt").isFile());
@@ -274,6 +274,27 @@ TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
     EXPECT_TRUE(QFileInfo(folder + "/Folder.txt").isDir());
     // The listing leaves the dangling link out, and holds no temporary.
     EXPECT_EQ(entriesOf(folder), (QStringList{"Empty.txt", "Folder.txt", "Large.txt", "New.txt", "Taken.txt"}));
+}
+
+} // namespace
+
+TEST(Files, CacheCreatedInAnOpenFolderTakesOnlyAFreeNameAndLeavesNoTemporary)
+{
+    const QString folder = freshFolder("at");
+    const int fd = open(qPrintable(folder), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(AtomicFile::createCacheAt(-1, folder + "/Other.txt", "x"), EINVAL);
+    expectCacheCreatedUnderAFreeNameOnly(
+        folder, [fd](const QString& path, const QByteArray& data) { return AtomicFile::createCacheAt(fd, path, data); });
+    close(fd);
+}
+
+TEST(Files, CacheCreatedByPathTakesOnlyAFreeNameAndLeavesNoTemporary)
+{
+    const QString folder = freshFolder("path");
+    EXPECT_EQ(AtomicFile::createCache(QString(), "x"), EINVAL);
+    EXPECT_EQ(AtomicFile::createCache(folder + "/Missing/New.txt", "x"), ENOENT);
+    expectCacheCreatedUnderAFreeNameOnly(folder, AtomicFile::createCache);
 }
 
 TEST(Files, HoldsAnswersOnlyForARegularFileWithExactlyTheBytes)

@@ -2,6 +2,7 @@
 #include "TestSupport.h"
 
 #include "Markdown/InlineParser.h"
+#include "Store/NoteSearchRow.h"
 #include "files/UnicodeRegex.h"
 
 #include <QSet>
@@ -264,6 +265,47 @@ TEST_F(NoteStoreTitle, StrongTagsAreAllCapitals)
         EXPECT_TRUE(Note::isStrongTag(QString::fromUtf8(strong))) << strong;
     for (const char* weak : {"Todo", "todo", "2024", "東京", ""})
         EXPECT_FALSE(Note::isStrongTag(QString::fromUtf8(weak))) << weak;
+}
+
+// What a note makes of its text, as a commit reads it.
+QStringList madeOf(Note& note)
+{
+    EXPECT_TRUE(note._reloadHeader());
+    const Note::TagLinks tags = note.tagLinks();
+    const NoteSearchRow row = note.searchRow(tags);
+    return {note.title(), note.summary(), tags.hashtags.join(' '), tags.mentions.join(' '),
+            tags.linkedHashtags.join(' '), tags.linkedMentions.join(' '), row.title, row.content, row.hashtag,
+            row.mention};
+}
+
+// Parsed ahead, a note gives what it gives parsed at the commit; once its text
+// or storage changed, what the later ones give.
+TEST_F(NoteStoreTitle, AParseAheadStandsOnlyForTheTextAndStorageItWasMadeOf)
+{
+    const QString plan = QStringLiteral("# Plan\nThe *week* ahead #Work #TODO @ann\n- [x] done");
+    const QString trip = QStringLiteral("Trip\n**Bags** and #Travel @bob #PACK");
+    const struct {
+        QString parsed;
+        int parsedIn;
+        QString text;
+        int storage;
+    } cases[] = {
+        {plan, NoteStorageInbox, plan, NoteStorageInbox},
+        {plan, NoteStorageArchive, plan, NoteStorageArchive},
+        {plan, NoteStorageInbox, trip, NoteStorageInbox},
+        {plan, NoteStorageInbox, plan, NoteStorageArchive},
+        {plan, NoteStorageArchive, plan + QStringLiteral(" "), NoteStorageArchive},
+    };
+    for (const auto& c : cases) {
+        Note ahead(QStringLiteral("Plan.txt"), c.parsedIn);
+        ahead.setText(c.parsed);
+        ahead.parseAhead();
+        ahead.setText(c.text);
+        ahead.setStorage(c.storage);
+        Note atCommit(QStringLiteral("Plan.txt"), c.storage);
+        atCommit.setText(c.text);
+        EXPECT_EQ(madeOf(ahead), madeOf(atCommit)) << qPrintable(c.text) << " " << c.storage;
+    }
 }
 
 } // namespace
