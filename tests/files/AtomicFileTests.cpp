@@ -422,8 +422,11 @@ TEST(Files, ATextWrittenAheadIsTakenOnlyByADurableSaveOfTheSameTargetAndBytes)
         bool existed;
         Save save;
         bool taken;
+        // Made durable while other work runs on the holder's thread.
+        bool beside = false;
     } cases[] = {
         {"new", true, false, durable, true},
+        {"newBesideOtherWork", true, false, durable, true, true},
         {"created", true, false, [](const QString& p) { return AtomicFile::create(p, "ahead", nullptr, true); }, true},
         {"replaced", true, true, durable, true},
         {"notMadeDurable", false, false, durable, false},
@@ -451,8 +454,12 @@ TEST(Files, ATextWrittenAheadIsTakenOnlyByADurableSaveOfTheSameTargetAndBytes)
         {
             AtomicFile::Prepared ahead;
             ahead.prepare(path, "ahead");
-            if (c.made)
+            bool besideRan = false;
+            if (c.made && c.beside)
+                ahead.makeDurable([&] { besideRan = true; });
+            else if (c.made)
                 ahead.makeDurable();
+            EXPECT_EQ(besideRan, c.beside);
             const QStringList temporaries = flushed.take();
             ASSERT_EQ(temporaries.size(), c.made ? 1 : 0);
             const ino_t written = c.made ? inodeOf(temporaries.first()) : 0;
@@ -482,6 +489,10 @@ TEST(Files, ATextThatCannotBeWrittenAheadIsSavedAsEver)
     ahead.prepare(folder + "/missing/Note.txt", "x");
     ahead.prepare(folder + "/Taken.txt", "x");
     ahead.prepare(QString(), "x");
+    // Work beside the flushes runs even with no text to flush.
+    bool besideRan = false;
+    AtomicFile::Prepared().makeDurable([&] { besideRan = true; });
+    EXPECT_TRUE(besideRan);
     ahead.makeDurable();
     TestSupport::writeFile(folder + "/Taken.txt", "theirs");
 
