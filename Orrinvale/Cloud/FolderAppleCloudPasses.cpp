@@ -391,13 +391,13 @@ bool FolderAppleCloud::takeInWaiting()
         }
         // Each note to commit, its text parsed here while the texts go to the disk.
         std::vector<NotePtr> notes;
-        for (const Waiting& waiting : taking)
+        for (const Waiting& waiting : taking) {
             notes.push_back(std::make_shared<Note>(waiting.incoming.key, waiting.incoming.storage));
-        texts.makeDurable([&] {
-            for (size_t i = 0; i < notes.size(); ++i) {
-                notes[i]->setText(taking[i].incoming.text);
-                notes[i]->parseAhead();
-            }
+            notes.back()->setText(waiting.incoming.text);
+        }
+        texts.makeDurable([&notes] {
+            for (const NotePtr& note : notes)
+                note->parseAhead();
         });
         for (size_t i = 0; i < taking.size(); ++i) {
             Waiting& waiting = taking[i];
