@@ -74,11 +74,12 @@ void runExportPanel(const QString& text, const QString& name, QWidget* window, C
                 done(false, Error());
             return;
         }
+        const QString path = options->takeConfirmedPath(panel->path());
         options->saveExportOptions();
         if (options->exportOutput() == ExportOutputHTML)
-            markdownTextWriteHTMLToURL(text, panel->path(), window, done);
+            markdownTextWriteHTMLToURL(text, path, window, done);
         else
-            markdownTextWritePDFToURL(text, panel->path(), window, done);
+            markdownTextWritePDFToURL(text, path, window, done);
     });
 }
 

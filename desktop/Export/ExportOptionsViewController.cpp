@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -86,6 +87,24 @@ void ExportOptionsViewController::saveExportOptions()
     UserDefaults& defaults = UserDefaults::standard();
     defaults.setString(pathExtensionForExportOutput(exportOutput()), LastExportOutputKey);
     defaults.synchronize();
+}
+
+QString ExportOptionsViewController::takeConfirmedPath(const QString& path)
+{
+    loadView();
+    const QString typed = QFileInfo(savePanel_ ? savePanel_->nameFieldStringValue() : path).fileName();
+    const ExportOutput named = findExportOutputWithPathExtension(QFileInfo(typed).suffix().toLower());
+    if (named != ExportOutputNone) {
+        popUpButton_->setCurrentIndex(popUpButton_->findData(QVariant::fromValue(int64_t(named))));
+        return path;
+    }
+    const QFileInfo chosen(path);
+    const QString extension = pathExtensionForExportOutput(exportOutput());
+    if (chosen.suffix().compare(extension, Qt::CaseInsensitive) == 0)
+        return path;
+    // The panel adds its type's extension to a bare name; that one gives way to the format's.
+    const bool added = chosen.fileName() != typed && chosen.fileName().startsWith(typed + QLatin1Char('.'));
+    return (added ? chosen.dir().filePath(typed) : path) + QLatin1Char('.') + extension;
 }
 
 ExportOutput ExportOptionsViewController::exportOutput() const

@@ -41,6 +41,10 @@ public:
     // Remembers the chosen format; called once the user confirmed.
     void saveExportOptions();
     ExportOutput exportOutput() const;
+    // Once the user confirmed: a typed ".pdf" or ".html" (in any case) picks its format, so the written
+    // format and the name agree; any other name keeps the chosen format and gets its extension added.
+    // Answers the path to write.
+    QString takeConfirmedPath(const QString& path);
 
     // 1 for "pdf", 2 for "html", 0 for anything else.
     static ExportOutput findExportOutputWithPathExtension(const QString& extension);

@@ -147,32 +147,46 @@ TEST(ExportCommands, ExportWritesTheChosenFormatOrShowsTheFailure)
         QString proposed;
         ExportOutput output;
         QString path;
+        QString written = {};
+        ExportOutput writtenOutput = ExportOutputNone;
+        QString nameBeforeChoice = {};
     } cases[] = {
         {"# Plan for May\n\nSome text", "Plan for May.pdf", ExportOutputPDF, home + "/plan.pdf"},
         {"# Plan\n\n**Bold** text", "Plan.pdf", ExportOutputHTML, home + "/plan.html"},
         {"", "Untitled.pdf", ExportOutputPDF, home + "/empty.pdf"},
         {"x", "x.pdf", ExportOutputPDF, home + "/a-file/x.pdf"},
         {"x", "x.pdf", ExportOutputHTML, home + "/a-file/x.html"},
+        // The typed extension names the format; any other gets the chosen format's beside it.
+        {"# Second", "Second.pdf", ExportOutputHTML, home + "/second.pdf", {}, ExportOutputPDF},
+        {"# Second", "Second.pdf", ExportOutputPDF, home + "/second-e.html", {}, ExportOutputHTML},
+        {"# Second", "Second.pdf", ExportOutputHTML, home + "/third.PDF", {}, ExportOutputPDF},
+        {"# Second", "Second.pdf", ExportOutputHTML, home + "/notes.txt", home + "/notes.txt.html"},
+        {"# Second", "Second.pdf", ExportOutputHTML, home + "/bare", home + "/bare.html", ExportOutputNone, "bare"},
     };
     for (const auto& c : cases) {
         remember(QVariant());
         ExportCommand command(c.text);
         ASSERT_NE(command.panel, nullptr);
         EXPECT_EQ(command.panel->nameFieldStringValue(), c.proposed);
+        if (!c.nameBeforeChoice.isEmpty())
+            command.panel->setNameFieldStringValue(c.nameBeforeChoice);
         choose(*childOfType<ExportOptionsViewController>(*command.panel), c.output);
         command.finish(c.path);
+        const QString written = c.written.isEmpty() ? c.path : c.written;
+        const ExportOutput output = c.writtenOutput == ExportOutputNone ? c.output : c.writtenOutput;
         const bool expected = !c.path.contains(QLatin1String("a-file"));
         EXPECT_EQ(command.written, expected) << c.path.toStdString();
-        EXPECT_EQ(QFile::exists(c.path), expected) << c.path.toStdString();
+        EXPECT_EQ(QFile::exists(written), expected) << written.toStdString();
         EXPECT_EQ(UserDefaults::standard().stringForKey(LastExportOutput),
-                  ExportOptionsViewController::pathExtensionForExportOutput(c.output));
+                  ExportOptionsViewController::pathExtensionForExportOutput(output));
         const QMessageBox* alert = command.window.findChild<QMessageBox*>();
         EXPECT_EQ(alert ? alert->informativeText() : QString(), expected ? QString() : command.error.localizedDescription());
         if (expected) {
-            const QByteArray bytes = TestSupport::readFile(c.path);
-            EXPECT_EQ(c.output == ExportOutputHTML ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes.left(4)),
-                      c.output == ExportOutputHTML ? MarkdownFormatter::htmlForPrintingWithMarkdownText(c.text)
-                                                   : QStringLiteral("%PDF"));
+            const QByteArray bytes = TestSupport::readFile(written);
+            EXPECT_EQ(output == ExportOutputHTML ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes.left(4)),
+                      output == ExportOutputHTML ? MarkdownFormatter::htmlForPrintingWithMarkdownText(c.text)
+                                                 : QStringLiteral("%PDF"))
+                << written.toStdString();
         }
     }
 
