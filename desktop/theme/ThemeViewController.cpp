@@ -84,7 +84,10 @@ QWidget* ThemeViewController::loadView()
     fontButton_->setAccessibleName(tr("Typeface"));
     connect(fontButton_, &QAbstractButton::clicked, this, &ThemeViewController::fontButtonDidTap);
     fontNameLabel_ = new QLabel(view);
-    fontNameLabel_->setGeometry(120, 230, 92, 30);
+    // Two lines beside the arrow: the fonts standing in for the designed ones run wider.
+    fontNameLabel_->setGeometry(120, 218, 92, 54);
+    fontNameLabel_->setWordWrap(true);
+    fontNameLabel_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     fontArrow_ = new QLabel(view);
     fontArrow_->setGeometry(212, 235, 18, 20);
     for (QLabel* opener : {fontNameLabel_, fontArrow_}) {

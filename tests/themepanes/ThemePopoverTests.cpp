@@ -154,6 +154,24 @@ TEST(ThemePopover, TheSampleKeepsTheWhiteThemesMenuColour)
     EXPECT_EQ(grey(), 0);
 }
 
+// Every typeface's name shows whole beside the sample, in its own typeface: the fonts standing in
+// for the designed ones run wider, so a long name takes two lines.
+TEST(ThemePopover, EveryTypefaceNameShowsWhole)
+{
+    for (int64_t index = 0; index < Typeset::numberOfTypefaces(); ++index) {
+        const TypefaceID typeface = Typeset::typefaceAtIndex(index);
+        ShownPopover popover(0, typeface);
+        const QLabel& name = *popover.controller->fontNameLabel();
+        const QRect drawn = name.fontMetrics().boundingRect(name.contentsRect(), int(name.alignment()) | Qt::TextWordWrap,
+                                                            name.text());
+        EXPECT_TRUE(name.contentsRect().contains(drawn)) << qPrintable(name.text());
+        for (const QString& word : name.text().split(u' '))
+            EXPECT_LE(name.fontMetrics().horizontalAdvance(word), name.contentsRect().width()) << qPrintable(word);
+        EXPECT_TRUE(name.wordWrap() || name.fontMetrics().horizontalAdvance(name.text()) <= name.width()) << qPrintable(name.text());
+        EXPECT_LE(name.geometry().right(), popover.controller->fontArrow()->x()) << qPrintable(name.text());
+    }
+}
+
 TEST(ThemePopover, ATapReportsFirstThenTheLooksFollow)
 {
     ShownPopover popover(0);
