@@ -12,6 +12,7 @@
 
 #include <QCollator>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QLabel>
 #include <QPainter>
@@ -62,6 +63,8 @@ QString displaySpelling(const QString& directory, const QString& name)
 // A section title over a fill of its own (translucent in the dark themes, so drawn over the table's).
 class HeaderView : public QLabel {
 public:
+    HeaderView() { keepInset(); }
+
     void setFill(const QColor& fill)
     {
         fill_ = fill;
@@ -69,6 +72,15 @@ public:
     }
 
 protected:
+    bool event(QEvent* event) override
+    {
+        const bool handled = QLabel::event(event);
+        // A frame sets its margins anew when it is moved to another parent or polished.
+        if (event->type() == QEvent::ParentChange || event->type() == QEvent::Polish)
+            keepInset();
+        return handled;
+    }
+
     void paintEvent(QPaintEvent* event) override
     {
         if (fill_.isValid())
@@ -77,6 +89,9 @@ protected:
     }
 
 private:
+    // Margins, not an indent: a label indents from the bottom too when aligned there.
+    void keepInset() { setContentsMargins(FolderEntryCell::TextInset, 0, 0, 8); }
+
     QColor fill_;
 };
 
@@ -368,9 +383,7 @@ QWidget* FolderViewController::tableViewHeaderViewForSection(TableView& table, i
     auto* header = static_cast<HeaderView*>(table.makeView(HeaderIdentifier, [] {
         auto* label = new HeaderView;
         label->setForegroundRole(QPalette::WindowText); // else the table's Text, which the theme leaves alone
-        // Margins, not an indent: a label indents from the bottom too when aligned there.
         label->setAlignment(Qt::AlignLeft | Qt::AlignBottom);
-        label->setContentsMargins(FolderEntryCell::TextInset, 0, 0, 8);
         return label;
     }));
     const bool tags = (section == Hashtags && !hashtags_.isEmpty()) || (section == Mentions && !mentions_.isEmpty());

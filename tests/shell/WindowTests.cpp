@@ -3,6 +3,8 @@
 
 #include "kit/MenuItem.h"
 #include "kit/QtColor.h"
+#include "panes/FolderEntryCell.h"
+#include "panes/FolderViewController.h"
 #include "views/ToolbarButton.h"
 #include "views/ToolbarView.h"
 
@@ -258,6 +260,27 @@ TEST_F(ShellTest, ASidebarHiddenAtStartShowsItsRowsWhenShown)
     const QImage screen = paintedWindow(*viewport);
     ASSERT_GT(row.width(), 100);
     EXPECT_GT(inkBounds(screen, row, screen.pixelColor(row.topRight() + QPoint(-2, 2))).width(), row.width() / 2);
+}
+
+TEST_F(ShellTest, ASidebarHiddenAtStartDrawsItsTagHeadersInsetWhenShown)
+{
+    write(QStringLiteral("Weekend groceries.txt"), QStringLiteral("Weekend groceries\n- milk #shopping @sam"));
+    UserDefaults::standard().setBool(true, QStringLiteral("sidebarHidden"));
+    open();
+    ASSERT_TRUE(root->isSidebarHidden());
+    root->toggleSidebarShown();
+    settle();
+    FolderViewController& sidebar = *root->folderController();
+    const QWidget* viewport = sidebar.tableView()->viewport();
+    const QImage screen = paintedWindow(*viewport);
+    for (const int64_t section : {FolderViewController::Hashtags, FolderViewController::Mentions}) {
+        const QRect header = sidebar.tableView()->rectOfRow(sidebar.tableBridge()->rowForHeader(section))
+                                 .translated(viewport->mapTo(window, QPoint()));
+        ASSERT_GT(header.width(), 100) << section;
+        const QRect ink = inkBounds(screen, header, screen.pixelColor(header.topRight() + QPoint(-2, 2)));
+        ASSERT_FALSE(ink.isEmpty()) << section;
+        EXPECT_GE(ink.left() - header.left(), FolderEntryCell::TextInset) << section;
+    }
 }
 
 } // namespace
