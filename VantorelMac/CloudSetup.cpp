@@ -8,6 +8,7 @@
 #include "Folders.h"
 #include "UserDefaults.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -151,6 +152,19 @@ std::shared_ptr<Container> openRecordStore(const StoreCKCloud& relay, const Back
                                     QStringLiteral("The record store %1 cannot be used: %2")
                                         .arg(storeName(config), failure.localizedDescription())));
     return container;
+}
+
+QStringList storeStatus(const StoreCKCloud& relay)
+{
+    const auto tr = [](const char* text) { return QCoreApplication::translate("CloudSetup", text); };
+    const QString inUse = relay.storeInUse();
+    QStringList lines{inUse.isEmpty() ? tr("Records go to: no store yet") : tr("Records go to: %1").arg(withoutPassword(inUse))};
+    if (const Error failure = relay.lastFetchFailure(); !failure.isNull())
+        lines += tr("Record store: %1").arg(failure.localizedDescription().simplified());
+    if (const auto refused = relay.lastRefusal())
+        lines += tr("Not in use: %1 (%2)")
+                     .arg(withoutPassword(refused->location), refused->error.localizedDescription().simplified());
+    return lines;
 }
 
 bool setRecordStore(StoreCKCloud& relay, const BackendConfig& config, Error* error)

@@ -3,6 +3,7 @@
 #include "Error.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -42,6 +43,10 @@ bool setDriveFolder(FolderAppleCloud& cloud, const QString& path, Error* error =
 // string with "://". Nothing, with the reason, when it is neither.
 std::optional<BackendConfig> storeConfig(const QString& store, Error* error = nullptr);
 bool isConnectionString(const QString& store);
+
+// What the relay does with records, a line each: the store they go to, why the last fetch failed,
+// and the last store asked for that was refused, which is not in use.
+QStringList storeStatus(const StoreCKCloud& relay);
 
 // Opens and checks the store; null with the error naming it otherwise.
 std::shared_ptr<Container> openRecordStore(const StoreCKCloud& relay, const BackendConfig& config, Error* error);

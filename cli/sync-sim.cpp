@@ -373,7 +373,9 @@ const std::map<QString, std::function<void(const Command&)>>& commands()
              c.reply(QStringLiteral("ok"));
          }},
         {QStringLiteral("status"), [](const Command& c) {
-             c.reply(QStringLiteral("ok ") + Core::shared().appleCloud()->localizedStatus());
+             const QStringList lines = QStringList{Core::shared().appleCloud()->localizedStatus()}
+                                       + CloudSetup::storeStatus(relay());
+             c.reply(QStringLiteral("ok ") + lines.join(QStringLiteral("; ")));
          }},
         {QStringLiteral("dump"), [](const Command& c) {
              Core::shared().fileQueue()->async([reply = c.reply] { reply(dump()); });

@@ -205,15 +205,40 @@ void StoreCKCloud::install(std::shared_ptr<Container> container)
     database_ = container_->privateDatabase();
     if (configuration_.wrapDatabase)
         database_ = configuration_.wrapDatabase(database_);
+    std::lock_guard lock(failureMutex_);
+    storeInUse_ = container_->location();
 }
 
 std::shared_ptr<Container> StoreCKCloud::openContainer(const BackendConfig& backend, Error* error) const
 {
-    return Container::open(configuration_.containerIdentifier, backend, error);
+    Error failure;
+    std::shared_ptr<Container> container = Container::open(configuration_.containerIdentifier, backend, &failure);
+    if (!container) {
+        std::lock_guard lock(failureMutex_);
+        lastRefusal_ = Refusal{backend.connection.isEmpty() ? backend.sqlitePath : backend.connection, failure};
+    }
+    setError(error, failure);
+    return container;
+}
+
+QString StoreCKCloud::storeInUse() const
+{
+    std::lock_guard lock(failureMutex_);
+    return storeInUse_;
+}
+
+std::optional<StoreCKCloud::Refusal> StoreCKCloud::lastRefusal() const
+{
+    std::lock_guard lock(failureMutex_);
+    return lastRefusal_;
 }
 
 void StoreCKCloud::setContainer(std::shared_ptr<Container> container, BackendConfig backend)
 {
+    {
+        std::lock_guard lock(failureMutex_);
+        lastRefusal_.reset();
+    }
     queue_->async([this, container = std::move(container), backend = std::move(backend)]() mutable {
         configuration_.backend = std::move(backend);
         install(std::move(container));

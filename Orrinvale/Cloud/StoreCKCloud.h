@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 
 class Database;
@@ -53,7 +54,8 @@ public:
     bool quickCloudCheck() const;
     const DispatchQueuePtr& queue() const { return queue_; }
     const QString& containerIdentifier() const { return configuration_.containerIdentifier; }
-    // This relay's container in another store; null with the error when it cannot be used.
+    // This relay's container in another store; null with the error when it cannot be used, which
+    // is kept as the last refusal until a store is taken.
     std::shared_ptr<Container> openContainer(const BackendConfig& backend, Error* error) const;
     // Work queued from now on goes to that container (backend: where it came from).
     void setContainer(std::shared_ptr<Container> container, BackendConfig backend);
@@ -86,6 +88,14 @@ public:
     void queryWithCompletionHandler(QueryBlock block);
     // Why the last fetch failed (the store could not be opened or asked); null after a good one.
     Error lastFetchFailure() const;
+    // Where records go: the location of the store in use; empty until one was opened.
+    QString storeInUse() const;
+    // The last store asked for that could not be used, with the reason; empty once another is taken.
+    struct Refusal {
+        QString location;
+        Error error;
+    };
+    std::optional<Refusal> lastRefusal() const;
     void optimizeStorageIfLucky() override;
     // Deletes every record last saved before the local start of the day a
     // week ago; the block (may be empty) gets the number deleted and the error.
@@ -144,8 +154,11 @@ private:
     std::shared_ptr<Container> container_;
     std::shared_ptr<Database> database_;
     std::atomic<int> fetchState_{0};
+    // Guards what the status shows: the last fetch failure, the store in use and the last refusal.
     mutable std::mutex failureMutex_;
     Error lastFetchFailure_;
+    QString storeInUse_;
+    mutable std::optional<Refusal> lastRefusal_;
     std::shared_ptr<DispatchGroup> inFlight_ = DispatchGroup::create();
     // Not in flight, so waiting for the writes in flight does not wait for the swap.
     HeldWrites held_;

@@ -221,11 +221,9 @@ void SyncDialog::setBusy(bool busy)
 
 void SyncDialog::refreshStatus()
 {
-    QString status = tr("Status: %1").arg(cloud_->localizedStatus());
-    const Error failure = relayOf(*cloud_).lastFetchFailure();
-    if (!failure.isNull())
-        status += QLatin1Char('\n') + tr("Record store: %1").arg(failure.localizedDescription());
-    status_->setText(status);
+    const QStringList lines = QStringList{tr("Sync folder: %1").arg(cloud_->localizedStatus())}
+                              + CloudSetup::storeStatus(relayOf(*cloud_));
+    status_->setText(lines.join(QLatin1Char('\n')));
 }
 
 QString SyncDialog::errorText() const

@@ -71,11 +71,13 @@ std::shared_ptr<Container> Container::open(const QString& identifier, const Back
     if (!connection.isEmpty()) {
         auto postgres = PostgresBackend::open(connection, container->clientID_, error);
         storeName = postgres ? postgres->schema() : QString();
+        container->location_ = connection;
         store = std::move(postgres);
     } else {
         const QString path = config.sqlitePath.isEmpty() ? defaultSqlitePath(identifier) : config.sqlitePath;
         store = SqliteStore::open(path, container->clientID_, error);
         storeName = QFileInfo(path).completeBaseName();
+        container->location_ = path;
     }
     if (!store)
         return nullptr;

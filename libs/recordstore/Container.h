@@ -37,6 +37,8 @@ public:
     const QString& containerID() const { return containerID_; }
     // This client: one per installation unless the configuration names one.
     const QString& clientID() const { return clientID_; }
+    // Where the records are: the PostgreSQL connection string or the SQLite file.
+    const QString& location() const { return location_; }
 
     // The defaults key of the PostgreSQL connection string.
     static inline const char* const StoreConnectionKey = "cloud/storeConnection";
@@ -51,6 +53,7 @@ private:
     QString identifier_;
     QString containerID_;
     QString clientID_;
+    QString location_;
     std::shared_ptr<StoreDatabase> database_;
     std::shared_ptr<PushCenter> pushCenter_;
 };

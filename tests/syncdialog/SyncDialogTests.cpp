@@ -117,9 +117,17 @@ TEST_F(SyncDialogTest, RefusalsAreShownAndLeaveThePreviousSettingsWorking)
          QStringLiteral("not a PostgreSQL connection string"), false},
     };
     ASSERT_TRUE(savesToTheLocalStore(QStringLiteral("Before.txt")));
+    const QString inUse = QStringLiteral("Records go to: ")
+                          + Container::defaultSqlitePath(static_cast<StoreCKCloud&>(*cloud->ckCloud()).containerIdentifier());
     for (const auto& c : cases) {
         c.apply(*dialog);
         EXPECT_EQ(settle(), c.checkedOffTheMainThread) << c.name;
+        // The status names the store still in use, and a store refused on opening as not in use.
+        const QStringList status = dialog->statusText().split(QLatin1Char('\n'));
+        EXPECT_TRUE(status.contains(inUse)) << c.name << ": " << dialog->statusText().toStdString();
+        EXPECT_TRUE(!c.checkedOffTheMainThread || status.last().startsWith(QStringLiteral("Not in use: ")))
+            << c.name << ": " << dialog->statusText().toStdString();
+        EXPECT_FALSE(dialog->statusText().contains(QStringLiteral("secret"))) << c.name;
         EXPECT_TRUE(dialog->errorText().contains(c.shown)) << c.name << ": " << dialog->errorText().toStdString();
         EXPECT_FALSE(dialog->errorText().contains(QStringLiteral("secret"))) << c.name;
         EXPECT_EQ(cloud->container().root(), root) << c.name;
@@ -210,6 +218,8 @@ TEST_F(SyncDialogTest, APostgresStoreIsKeptAndLeftAgainForThisComputersFile)
     EXPECT_EQ(dialog->errorText(), QString());
     EXPECT_EQ(UserDefaults::standard().stringForKey(ConnectionKey), connection);
     EXPECT_FALSE(savesToTheLocalStore(QStringLiteral("Elsewhere.txt"))) << "saves go to the database";
+    EXPECT_TRUE(dialog->statusText().split(QLatin1Char('\n')).contains(QStringLiteral("Records go to: ") + connection))
+        << dialog->statusText().toStdString();
 
     dialog->applyStore(QString());
     settle();
@@ -287,8 +297,15 @@ TEST(SyncStoreString, SyncSimAnswersEachStoreInOneLine)
         const QString answer = ask(QStringLiteral("store ") + c.store);
         EXPECT_TRUE(answer.startsWith(c.answerStart)) << answer.toStdString();
         EXPECT_FALSE(answer.contains(QStringLiteral("secret"))) << answer.toStdString();
-        EXPECT_TRUE(ask(QStringLiteral("status")).startsWith(QStringLiteral("ok"))) << "the answer ran over one line";
+        const QString status = ask(QStringLiteral("status"));
+        EXPECT_TRUE(status.startsWith(QStringLiteral("ok"))) << "the answer ran over one line";
+        // A store refused on opening is said not to be in use; records never go to it unsaid.
+        EXPECT_EQ(status.contains(QStringLiteral("Not in use: ")), c.answerStart == QLatin1String("error"))
+            << status.toStdString();
+        EXPECT_FALSE(status.contains(QStringLiteral("secret"))) << status.toStdString();
     }
+    EXPECT_TRUE(ask(QStringLiteral("status"))
+                    .contains(QStringLiteral("Records go to: ") + home.path() + QStringLiteral("/.local/share/brindlewick/mine.sqlite")));
     sim.closeWriteChannel();
     EXPECT_TRUE(sim.waitForFinished(20000));
     EXPECT_TRUE(QDir(working.path()).isEmpty());
