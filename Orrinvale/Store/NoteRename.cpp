@@ -23,6 +23,9 @@ void Note::makeReadableFileNameUsingBlock(const ErrorCompletion& completion)
     restoreText();
     restoreHeader();
     restoreMeta();
+    // The header on disk may predate the text (another program wrote it while we were not running):
+    // the name comes from the text.
+    _reloadHeader();
     const Fields f = fields();
     const QString newKey = findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(f.storage));
     const QString to = documentFileForKey(newKey, f.storage);

@@ -263,3 +263,16 @@ TEST_F(CommitTest, NoteStoreRenameWaitsForALongerTitle)
     EXPECT_TRUE(QFileInfo::exists(inbox(placeholder)));
     EXPECT_EQ(events->lines().size(), before);
 }
+
+// At start the header on disk may be older than the text another program wrote: the text names the note.
+TEST_F(CommitTest, NoteStoreRenameAtStartTakesTheTitleOfTheTextOnDisk)
+{
+    const auto note = committed(QStringLiteral("todo"));
+    const QString placeholder = note->key();
+    ASSERT_FALSE(Note::isReadableFileName(placeholder));
+    TestSupport::writeFile(inbox(placeholder), "Quarterly garden plan from the other program\nmore");
+    Core::shared().fileQueue()->sync([] { Note::makeReadableFileNames(); });
+    DispatchQueue::drainMain();
+    EXPECT_FALSE(QFileInfo::exists(inbox(placeholder)));
+    EXPECT_TRUE(QFileInfo::exists(inbox(QStringLiteral("Quarterly garden plan from the other program.txt"))));
+}
