@@ -364,9 +364,7 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
 void Note::forkNote()
 {
     std::lock_guard lock(mutex_);
-    // A fork of a fork not yet written keeps the first name.
-    if (!fields_.key.isNull())
-        fields_.forkedFrom = std::exchange(fields_.key, QString());
+    fields_.key = QString();
     fields_.onDisk.reset();
     // The new file replaces nothing.
     fields_.readFailure.clear();

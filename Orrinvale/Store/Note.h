@@ -126,8 +126,8 @@ public:
     static bool removeItemIfExistsAtPath(const QString& path);
 
     // --- Fork and file utilities
-    // Forgets the file name: the next commit writes a new file, under the
-    // fork's name of the old one while that is free.
+    // Forgets the file name: the next commit writes a new file, named after
+    // the title in the same storage as a new note is.
     void forkNote();
     // The file's text in whatever encoding it is in, or null.
     static QString newTextFromURL(const QUrl& url, Error* error = nullptr);
@@ -160,8 +160,8 @@ public:
     static bool isReadableFileName(const QString& name);
     // "Untitled Note <UTC stamp>-<UUID>.txt".
     static QString uniqueClassicKeyFromURL(const QUrl& url = QUrl());
-    // "<name> <6 hex>.txt": the name and a short hash of the text a fork of
-    // the note keeps, the same on every computer that keeps that text.
+    // "<name> <6 hex>.txt": the copy a sync conflict sets aside for a text, named
+    // the same on every computer that keeps that text.
     static QString forkFileName(const QString& key, const QString& text);
     // The key when free in the storage, else a numbered variant ("Plan1.txt"),
     // else a placeholder name; null when all of those are taken.
@@ -391,8 +391,6 @@ private:
         // Read through a fallback encoding: the file's bytes go to the Trash
         // before the first rewrite.
         bool keepsOriginalBytes = false;
-        // The name a fork was made from, until the fork has a file of its own.
-        QString forkedFrom;
         // The text file as this object last read or wrote it; none when it did
         // neither. A save finding another file there would write over text
         // nobody has seen here.
@@ -433,7 +431,7 @@ private:
     // Names the note and creates its file, trying the next free name when an
     // outside program took the chosen one meanwhile.
     bool writeUnderNewName();
-    // A fork's name while free, else the name the title allows.
+    // The free name the title allows in the note's storage.
     QString newFileName();
     void handToCloud(bool close, bool ok, const Completion& completion, const CloudCompletion& cloudCompletion);
     // Side files, tag links and search row leave the old place; links first

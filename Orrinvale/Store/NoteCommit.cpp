@@ -219,11 +219,8 @@ bool Note::writeUnderNewName()
         const QString key = newFileName();
         setKey(key);
         LogInfo("note:commit new %1", key);
-        if (writeTextFile(true)) {
-            std::lock_guard lock(mutex_);
-            fields_.forkedFrom.clear();
+        if (writeTextFile(true))
             return true;
-        }
         const QString path = documentFileForKey(key, storage());
         if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink())
             break;

@@ -126,17 +126,7 @@ QString Note::forkFileName(const QString& key, const QString& text)
 
 QString Note::newFileName()
 {
-    const Fields f = fields();
-    const QString directory = documentDirectoryForStorage(f.storage);
-    if (!f.forkedFrom.isEmpty()) {
-        const QString fork = forkFileName(f.forkedFrom, f.text);
-        const QString free = isSafePathComponent(fork)
-            ? FolderNameCache::shared().firstFree(directory, [&](int n) { return n == 0 ? fork : QString(); })
-            : QString();
-        if (!free.isNull())
-            return free;
-    }
-    return findUnusedReadableFileNameForDirectory(directory);
+    return findUnusedReadableFileNameForDirectory(documentDirectoryForStorage(storage()));
 }
 
 QString Note::findUnusedFileNameForKey(const QString& key, int storage)

@@ -66,13 +66,13 @@ TEST_F(WarehouseRemote, WithNothingPendingTheRemoteTextIsTakenLive)
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Live note\nv2 from the laptop"));
 }
 
-TEST_F(WarehouseRemote, PendingChangesForkTheNoteUnderItsForkName)
+TEST_F(WarehouseRemote, PendingChangesForkTheNoteUnderTheNextNameOfItsTitle)
 {
     const NotePtr note = startSaved(QStringLiteral("Weekly plan.txt"), QStringLiteral("Weekly plan\nmonday"));
     type(QStringLiteral(" tuesday"));
 
     remoteUpdate(note, QStringLiteral("Weekly plan\nmonday wednesday"));
-    EXPECT_EQ(note->key(), QStringLiteral("Weekly plan d50c70.txt"));
+    EXPECT_EQ(note->key(), QStringLiteral("Weekly plan 2.txt"));
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Weekly plan\nmonday tuesday"));
     // The remote version keeps the old file.
     EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(QStringLiteral("Weekly plan.txt"), NoteStorageInbox)),
@@ -90,7 +90,7 @@ TEST_F(WarehouseRemote, TheUserTypingForksToo)
 
     remoteUpdate(note, QStringLiteral("Typing note\nv2"));
     EXPECT_EQ(editor->count(QStringLiteral("userIsEditing")), 1);
-    EXPECT_EQ(note->key(), QStringLiteral("Typing note d06e87.txt"));
+    EXPECT_EQ(note->key(), QStringLiteral("Typing note 2.txt"));
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Typing note\nv1 unsaved"));
 }
 

@@ -72,20 +72,20 @@ TEST_F(WarehouseStoreScenario, CreateTypeArchiveSearchRenameForkAndQuit)
     TestSupport::writeFile(Note::documentFileForKey(trip->key(), NoteStorageArchive), remote->text().toUtf8());
     Core::shared().fileQueue()->async([warehouse = warehouse, remote] { warehouse->remoteServerDidUpdateNote(remote); });
     Dispatch::waitUntilIdle();
-    EXPECT_EQ(trip->key(), QStringLiteral("Trip to Lisbon 6ead32.txt"));
+    EXPECT_EQ(trip->key(), QStringLiteral("Trip to Lisbon 2.txt"));
     EXPECT_EQ(trip->storage(), NoteStorageArchive);
 
     // Quit while typing: everything is on disk when the commit returns.
     type(QStringLiteral(" adapter"));
     warehouse->emergencyCommitEditingNote({});
-    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(QStringLiteral("Trip to Lisbon 6ead32.txt"), NoteStorageArchive)),
+    EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(QStringLiteral("Trip to Lisbon 2.txt"), NoteStorageArchive)),
               QByteArray("Trip to Lisbon\n#travel pack sunscreen hat passport adapter"));
     EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(QStringLiteral("Trip to Lisbon.txt"), NoteStorageArchive)),
               QByteArray("Trip to Lisbon\n#travel pack sunscreen hat tickets"));
     EXPECT_EQ(TestSupport::readFile(Note::documentFileForKey(QStringLiteral("Hi there a longer idea.txt"), NoteStorageInbox)),
               QByteArray("Hi there a longer idea\nwith a zeppelin"));
     Dispatch::waitUntilIdle();
-    EXPECT_EQ(searchKeys(QStringLiteral("adapter"), true), QStringList{"Trip to Lisbon 6ead32.txt"});
+    EXPECT_EQ(searchKeys(QStringLiteral("adapter"), true), QStringList{"Trip to Lisbon 2.txt"});
 }
 
 } // namespace
