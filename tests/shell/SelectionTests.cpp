@@ -1,5 +1,6 @@
 #include "ShellTestSupport.h"
 
+#include "NoteFolderWatch.h"
 #include "panes/SearchFieldWrapper.h"
 #include "views/AttributedLabel.h"
 
@@ -359,6 +360,45 @@ TEST_F(ShellTest, NoteEventsFromOtherThreadsReachTheSelectionInOrder)
     settle();
     EXPECT_EQ(root->selectedNote()->key(), QStringLiteral("Third.txt"));
     EXPECT_EQ(root->selectedNote()->storage(), NoteStorageArchive);
+}
+
+// Another program's change meets the typing: the typed text goes to a note of its own, and the note's
+// own row shows the other program's text again, not the typing it showed before.
+TEST_F(ShellTest, AnOutsideChangeThatForksTheOpenNoteLeavesItsRowWithTheFilesText)
+{
+    write(QStringLiteral("Packing list.txt"), QStringLiteral("Packing list\n- socks"));
+    open();
+    const auto watch = NoteFolderWatch::create(Core::shared());
+    ASSERT_TRUE(watch->start());
+    ListViewController& list = *root->listController();
+    const auto rowText = [&](const QString& key) {
+        for (int64_t row = 0; row < list.items().size(); ++row)
+            if (list.items().at(row)->key() == key) {
+                auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
+                return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
+            }
+        return QString();
+    };
+    ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Packing list.txt"), NoteStorageInbox)));
+    settle();
+    editor()->setFocus();
+    editor()->moveCursor(QTextCursor::End);
+    type(QStringLiteral("\n- typed gloves"));
+    settle();
+    ASSERT_TRUE(rowText(QStringLiteral("Packing list.txt")).contains(QStringLiteral("gloves")));
+    const QString path = Note::documentFileForKey(QStringLiteral("Packing list.txt"), NoteStorageInbox);
+    TestSupport::writeFile(path, "Packing list\n- boots from the other program");
+    // The watch's quiet spell runs on the test's clock.
+    for (int round = 0; round < 200 && !rowText(QStringLiteral("Packing list.txt")).contains(QStringLiteral("boots")); ++round) {
+        time.advance(FolderQuery::Debounce);
+        settle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_TRUE(rowText(QStringLiteral("Packing list.txt")).contains(QStringLiteral("boots")))
+        << rowText(QStringLiteral("Packing list.txt")).toStdString();
+    EXPECT_FALSE(rowText(QStringLiteral("Packing list.txt")).contains(QStringLiteral("gloves")));
+    EXPECT_TRUE(QFileInfo::exists(Note::documentFileForKey(QStringLiteral("Packing list 2.txt"), NoteStorageInbox)));
+    watch->stop();
 }
 
 } // namespace
