@@ -15,6 +15,17 @@ QString selectedKey(const ListViewController& list)
     return list.selectedNote() ? list.selectedNote()->key() : QString();
 }
 
+// The title and snippet the note's row shows.
+QString shownRowText(ListViewController& list, const QString& key)
+{
+    for (int64_t row = 0; row < list.items().size(); ++row)
+        if (list.items().at(row)->key() == key) {
+            auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
+            return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
+        }
+    return QString();
+}
+
 TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
 {
     const struct { int selectedStorage; const char* selectedTag; int storage; const char* tag; bool same; } cases[] = {
@@ -218,14 +229,7 @@ TEST_F(ShellTest, RowsFoundByAQueryFollowTheTypingInTheEditor)
     root->queryNote(QStringLiteral("basil"));
     settle();
     ASSERT_EQ(list.items().size(), 2);
-    const auto rowText = [&](const QString& key) {
-        for (int64_t row = 0; row < list.items().size(); ++row)
-            if (list.items().at(row)->key() == key) {
-                auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
-                return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
-            }
-        return QString();
-    };
+    const auto rowText = [&](const QString& key) { return shownRowText(list, key); };
     ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Salad.txt"), NoteStorageInbox)));
     settle();
     editor()->setFocus();
@@ -371,14 +375,7 @@ TEST_F(ShellTest, AnOutsideChangeThatForksTheOpenNoteLeavesItsRowWithTheFilesTex
     const auto watch = NoteFolderWatch::create(Core::shared());
     ASSERT_TRUE(watch->start());
     ListViewController& list = *root->listController();
-    const auto rowText = [&](const QString& key) {
-        for (int64_t row = 0; row < list.items().size(); ++row)
-            if (list.items().at(row)->key() == key) {
-                auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
-                return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
-            }
-        return QString();
-    };
+    const auto rowText = [&](const QString& key) { return shownRowText(list, key); };
     ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QStringLiteral("Packing list.txt"), NoteStorageInbox)));
     settle();
     editor()->setFocus();
