@@ -106,7 +106,7 @@ void NoteFolderWatch::takeIn(const QString& key, int storage, bool added)
         return;
     auto note = std::make_shared<Note>(key, storage);
     note->restoreMeta();
-    if (!note->restoreText())
+    if (!note->restoreTextOrHead())
         return;
     LogInfo("watch:outside change %1/%2", Note::resourceNameForStorage(storage), key);
     note->setUpdatedOn(std::max(note->updatedOn(), stamp.recordSeconds()));

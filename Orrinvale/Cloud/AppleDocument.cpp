@@ -1,5 +1,6 @@
 #include "AppleDocument.h"
 
+#include "Store/Note.h"
 #include "files/AtomicFile.h"
 #include "files/TextDecoding.h"
 
@@ -9,6 +10,7 @@
 #include <QFileInfo>
 #include <QList>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -33,8 +35,14 @@ std::optional<AppleDocument> AppleDocument::open(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    // Never more than a note's text file is read: a larger file is no note to take in.
+    const QByteArray data = file.read(std::min<qint64>(file.size(), Note::MaximumTextFileSize) + 1);
+    if (data.size() > Note::MaximumTextFileSize) {
+        LogError("apdoc:open %1 too large", path);
+        return std::nullopt;
+    }
     AppleDocument document(path);
-    if (!document.readFromData(file.readAll()))
+    if (!document.readFromData(data))
         return std::nullopt;
     return document;
 }

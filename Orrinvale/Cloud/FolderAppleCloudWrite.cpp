@@ -197,7 +197,9 @@ void FolderAppleCloud::prepareNow(const NotePtr& note, const CommitHandler& hand
     const QString key = note->key();
     const int storage = note->storage();
     const QString folder = storageName(storage);
-    if (exists(fileURLForKey(key, storage)))
+    // A note not read as its file holds it (unreadable, or too large to read
+    // whole) has no text to give the folder.
+    if (exists(fileURLForKey(key, storage)) || !note->readFailure().isEmpty())
         return handler(QDateTime(), Error());
     const std::optional<FileTime> ckDate = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage);
     if (!ckDate) {

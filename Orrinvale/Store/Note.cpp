@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <type_traits>
@@ -30,6 +31,7 @@ const QString ErrorDomain = QStringLiteral("NSCocoaErrorDomain");
 constexpr int ReadNoSuchFileError = 260;
 constexpr int ReadUnknownError = 256;
 constexpr int ReadUnknownStringEncodingError = 264;
+constexpr int ReadTooLargeError = 263;
 constexpr int WriteUnknownError = 512;
 
 Error openError(const QString& path, int code, const QString& why)
@@ -38,10 +40,44 @@ Error openError(const QString& path, int code, const QString& why)
                        QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened%2.").arg(QFileInfo(path).fileName(), why));
 }
 
+// The length of the bytes without the UTF-8 character a cut left incomplete.
+qsizetype withoutCutCharacter(const QByteArray& bytes)
+{
+    const qsizetype size = bytes.size();
+    for (qsizetype back = 1; back <= std::min<qsizetype>(4, size); ++back) {
+        const auto c = uchar(bytes[size - back]);
+        if ((c & 0xC0) == 0x80)
+            continue;
+        const qsizetype length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        return length > back ? size - back : size;
+    }
+    return size;
+}
+
+QString megabytes(qint64 bytes)
+{
+    return QStringLiteral("%1 MB").arg(bytes / (1024 * 1024));
+}
+
+Error tooLargeError(const QString& path)
+{
+    return openError(path, ReadTooLargeError,
+                     QStringLiteral(" because it is larger than %1").arg(megabytes(Note::MaximumTextFileSize)));
+}
+
+// Why a note read by its head alone is read-only.
+QString headOnlyReason(const QString& path)
+{
+    return QStringLiteral("The file \u201C%1\u201D is larger than %2, too large to edit here: only its first %3 is shown.")
+        .arg(QFileInfo(path).fileName(), megabytes(Note::MaximumTextFileSize), megabytes(Note::HeadOfLargeFile));
+}
+
 // The whole file, or false with an error naming why it cannot be read. Only
 // a regular file is read: opening a FIFO or a device named like a note would
-// block the file queue for ever.
-bool readBytes(const QString& path, QByteArray* bytes, Error* error)
+// block the file queue for ever. A file larger than the limit is never read
+// whole: with headOnly given, its head is read and headOnly set; without,
+// it is an error.
+bool readBytes(const QString& path, QByteArray* bytes, Error* error, bool* headOnly)
 {
     const int fd = path.isEmpty() ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -55,13 +91,23 @@ bool readBytes(const QString& path, QByteArray* bytes, Error* error)
         setError(error, openError(path, ReadUnknownError, QStringLiteral(" because it is not a regular file")));
         return false;
     }
+    bool large = info.st_size > Note::MaximumTextFileSize;
+    if (large && !headOnly) {
+        ::close(fd);
+        setError(error, tooLargeError(path));
+        return false;
+    }
     // Sized by the file with a byte to spare, so a file read whole ends at
-    // the next read; one that grew meanwhile is read to its end all the same.
-    QByteArray data(qsizetype(info.st_size) + 1, Qt::Uninitialized);
+    // the next read; one that grew meanwhile is read on, up to the limit.
+    const qsizetype most = large ? Note::HeadOfLargeFile : qsizetype(Note::MaximumTextFileSize) + 1;
+    QByteArray data(std::min(qsizetype(info.st_size) + 1, most), Qt::Uninitialized);
     qsizetype filled = 0;
     for (;;) {
-        if (filled == data.size())
-            data.resize(data.size() * 2);
+        if (filled == data.size()) {
+            if (filled == most)
+                break;
+            data.resize(std::min(data.size() * 2, most));
+        }
         const ssize_t n = ::read(fd, data.data() + filled, size_t(data.size() - filled));
         if (n > 0) {
             filled += n;
@@ -74,7 +120,16 @@ bool readBytes(const QString& path, QByteArray* bytes, Error* error)
         }
     }
     ::close(fd);
-    data.truncate(filled);
+    large = large || filled > Note::MaximumTextFileSize;
+    if (large && !headOnly) {
+        setError(error, tooLargeError(path));
+        return false;
+    }
+    data.truncate(large ? std::min(filled, Note::HeadOfLargeFile) : filled);
+    if (large) {
+        data.truncate(withoutCutCharacter(data));
+        *headOnly = true;
+    }
     *bytes = std::move(data);
     return true;
 }
@@ -83,10 +138,10 @@ bool readBytes(const QString& path, QByteArray* bytes, Error* error)
 
 // Detection through the decoding service only: a fallback to UTF-16 for any
 // even-length bytes would turn a Latin-1 note into garbage.
-bool Note::decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used)
+bool Note::decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used, bool* headOnly)
 {
     QByteArray bytes;
-    if (!readBytes(path, &bytes, error))
+    if (!readBytes(path, &bytes, error, headOnly))
         return false;
     if (TextDecoding::decode(bytes, text, used))
         return true;
@@ -210,18 +265,24 @@ bool Note::restoreTextFromURL(const QUrl& url, Error* error)
     LogInfo("note:open %1 try open..", path);
     QString text;
     TextEncoding used = TextEncoding::UTF8;
-    if (!decodeTextFile(path, &text, error, &used)) {
+    bool headOnly = false;
+    if (!decodeTextFile(path, &text, error, &used, &headOnly)) {
         LogError("note:open %1 failed.", path);
         return false;
     }
+    const QString tooLarge = headOnly ? headOnlyReason(path) : QString();
+    if (headOnly) {
+        LogError("note:open %1 too large, its head only.", path);
+        setError(error, Error::make(ErrorDomain, ReadTooLargeError, tooLarge));
+    }
     std::lock_guard lock(mutex_);
     fields_.text = text;
-    fields_.readFailure.clear();
+    fields_.readFailure = tooLarge;
     fields_.keepsOriginalBytes = used != TextEncoding::UTF8;
     fields_.readCaution = used == TextEncoding::UTF8WithReplacements
                               ? QStringLiteral("Some bytes of the file are not valid UTF-8 and are shown as �.")
                               : QString();
-    return true;
+    return !headOnly;
 }
 
 bool Note::readText(const QString& path, Error* error, const NoteIndexMarker::Identity* seen)
@@ -251,16 +312,25 @@ void Note::noteReadFailure(const Error& error)
     fields_.readFailure = error.localizedDescription();
 }
 
-bool Note::restoreText(Error*, const NoteIndexMarker::Identity* before)
+bool Note::restoreText(Error* error, const NoteIndexMarker::Identity* before)
 {
     const Fields f = fields();
     if (f.key.isNull())
         return false;
-    if (readText(documentFileForKey(f.key, f.storage), nullptr, before))
+    Error failure;
+    if (readText(documentFileForKey(f.key, f.storage), &failure, before))
         return true;
-    setText(QStringLiteral(""));
+    if (failure.code != ReadTooLargeError)
+        setText(QStringLiteral(""));
     LogError("note:read error");
+    setError(error, failure);
     return false;
+}
+
+bool Note::restoreTextOrHead(const NoteIndexMarker::Identity* before)
+{
+    Error error;
+    return restoreText(&error, before) || error.code == ReadTooLargeError;
 }
 
 void Note::_openLocalNote(const Completion& completion)

@@ -111,11 +111,23 @@ public:
     static void setEventRelay(NoteStorageListener* relay);
 
     // --- The text file
-    // Reads the file in whatever encoding it is in; on failure text is kept.
+    // A text file larger than this is never read whole, so memory stays
+    // bounded whatever lies in the folders: a note's read takes its first
+    // HeadOfLargeFile bytes, which give its title, summary, tags and search
+    // row, and the note is shown read-only with that reason, never written.
+    // Other readers refuse such a file.
+    static constexpr qint64 MaximumTextFileSize = 16 * 1024 * 1024;
+    static constexpr qsizetype HeadOfLargeFile = 1024 * 1024;
+    // Reads the file in whatever encoding it is in; on failure text is kept,
+    // but a file too large to read whole leaves its head as the text.
     bool restoreTextFromURL(const QUrl& url, Error* error = nullptr);
-    // A coordinated read of the note's own file; on failure text becomes empty.
+    // A coordinated read of the note's own file; on failure text becomes
+    // empty, or the head of a file too large to read whole.
     // `before`: the file as the caller saw it just before, instead of a look here.
     bool restoreText(Error* error = nullptr, const NoteIndexMarker::Identity* before = nullptr);
+    // The same, where a file too large to read whole counts as read: its
+    // head is enough to list and index the note.
+    bool restoreTextOrHead(const NoteIndexMarker::Identity* before = nullptr);
     // The same read; on failure text is kept. The completion may be empty.
     void _openLocalNote(const Completion& completion);
     void _closeLocalNote(const Completion& completion);
@@ -405,8 +417,10 @@ private:
                   Error* error, KindFolders* open = nullptr);
     bool readText(const QString& path, Error* error, const NoteIndexMarker::Identity* before = nullptr);
     void noteReadFailure(const Error& error);
-    // The file's text, in whatever encoding the decoding service finds.
-    static bool decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used = nullptr);
+    // The file's text, in whatever encoding the decoding service finds. With
+    // headOnly given, a file too large to read whole gives its head and sets it.
+    static bool decodeTextFile(const QString& path, QString* text, Error* error, TextEncoding* used = nullptr,
+                               bool* headOnly = nullptr);
     // A copy of the file into the Trash; false when a file was there and no
     // copy of it reached the Trash.
     static bool backUpIntoTrash(const QString& key, const QString& document);

@@ -298,7 +298,7 @@ void Note::redateTagLinksAndIndexFile()
 
 bool Note::buildTagLinkAndIndexFiles(bool manifest, Error* error)
 {
-    if (!restoreText(error))
+    if (!restoreTextOrHead())
         return false;
     restoreHeader(error);
     return writeTagLinkAndIndexFiles(manifest, error);

@@ -396,7 +396,7 @@ std::optional<NoteIndexRebuild::Read> NoteIndexRebuild::readNote(const QString& 
         return std::nullopt;
     auto note = std::make_shared<Note>(name, storage_);
     // An unreadable note gets no marker, so the next start tries it again.
-    if (!note->restoreText(nullptr, identity))
+    if (!note->restoreTextOrHead(identity))
         return std::nullopt;
     return Read{{std::move(note), identity->stamp, cacheFolders_, {}}, false, {}, nullptr};
 }

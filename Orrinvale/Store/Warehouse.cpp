@@ -363,6 +363,10 @@ void Warehouse::handleRemoteUpdate(const NotePtr& remote)
 {
     if (!isEditingNote(remote))
         return;
+    // Not the file's text (the head of one too large to read whole): the
+    // editor keeps its own, which the next save finds changed on disk.
+    if (!remote->readFailure().isEmpty())
+        return;
     const NotePtr note = editingNote_;
     const QString text = remote->text();
     const auto matchesNote = [&] {

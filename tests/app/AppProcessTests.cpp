@@ -28,6 +28,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -221,6 +222,66 @@ TEST(ShellProcess, ATermSignalEndsWithinTwoSecondsWhateverTheStoreAndTheIndexing
     for (QDirIterator it(home + "/.cache", QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
         indexed += it.next().contains("/Index/");
     EXPECT_LT(indexed, UnindexedNotes) << "the indexing had ended before the signal";
+    QDir(home).removeRecursively();
+}
+
+// The peak of the process's resident memory, in bytes; 0 when it cannot be read.
+qint64 peakResidentBytes(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    return 0;
+}
+
+// A note far larger than any text a note holds (a sparse file, so it costs no disk) among the notes:
+// the program indexes it by its head and opens it read-only, its memory staying far below the file's
+// size, under a cap it would otherwise run into.
+TEST(ShellProcess, AHugeNoteKeepsTheProgramsMemoryBounded)
+{
+    constexpr qint64 NoteSize = qint64(1) << 30;
+    constexpr qint64 AddressSpaceCap = qint64(6) << 30;
+    const QString home = TestSupport::home() + "/huge-note";
+    QProcessEnvironment environment = programHome(home);
+    const QString inbox = home + "/Documents/Brindlewick/Home";
+    QDir().mkpath(inbox);
+    {
+        QFile note(inbox + "/Huge log.txt");
+        ASSERT_TRUE(note.open(QIODevice::WriteOnly));
+        note.write("Huge log\nThe start of a log that goes on #early\n");
+        ASSERT_TRUE(note.resize(NoteSize));
+    }
+    Child child;
+    child.process.setProcessEnvironment(environment);
+    // A sanitizer's shadow memory takes more address space than any cap would allow.
+#ifndef __SANITIZE_ADDRESS__
+    child.process.setChildProcessModifier([] {
+        const rlimit cap{rlim_t(AddressSpaceCap), rlim_t(AddressSpaceCap)};
+        ::setrlimit(RLIMIT_AS, &cap);
+    });
+#endif
+    child.process.start(QCoreApplication::applicationDirPath() + "/../desktop/brindlewick", {});
+    ASSERT_TRUE(child.process.waitForStarted(WaitMs));
+    const auto markerWritten = [&] {
+        for (QDirIterator it(home + "/.cache", QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();)
+            if (it.next().endsWith("/Index/Inbox/Huge log.txt"))
+                return true;
+        return false;
+    };
+    QByteArray log;
+    const auto openedReadOnly = [&] {
+        log += child.process.readAllStandardError();
+        return log.contains("read-only Huge log.txt");
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return child.process.state() != QProcess::Running || (openedReadOnly() && markerWritten()); }, 6 * WaitMs));
+    ASSERT_EQ(child.process.state(), QProcess::Running) << log.right(3000).constData();
+    const qint64 peak = peakResidentBytes(child.process.processId());
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, NoteSize / 4) << "peak resident memory " << peak;
+    EXPECT_TRUE(child.terminate());
     QDir(home).removeRecursively();
 }
 

@@ -188,11 +188,14 @@ TEST_F(AppleCloudWrite, PrepareSavesACloudKitNoteOnceUnlessTrashedSince)
         std::optional<FileTime> ckLink;
         std::optional<FileTime> trashLink;
         bool saved;
+        // Read from a local file too large to read whole: only its head is the text.
+        bool tooLarge = false;
     } cases[] = {
         {"no record link", std::nullopt, std::nullopt, false},
         {"record link", received, std::nullopt, true},
         {"trashed at the same time", received, received, false},
         {"trashed before", received, FileTime{received.seconds - 10, 0}, true},
+        {"too large", received, std::nullopt, false, true},
     };
     const LinkFiles drive(LinkFiles::Owner::AppleCloud);
     for (const Case& c : cases) {
@@ -202,6 +205,11 @@ TEST_F(AppleCloudWrite, PrepareSavesACloudKitNoteOnceUnlessTrashedSince)
         if (c.trashLink)
             drive.write(key, NoteServiceTrash, NoteStorageInbox, c.trashLink);
         const NotePtr note = makeNote(key, QStringLiteral("text"));
+        if (c.tooLarge) {
+            TestSupport::writeFile(Note::documentFileForKey(key, NoteStorageInbox),
+                                   QByteArray(Note::MaximumTextFileSize + 1, 'a'));
+            ASSERT_TRUE(note->restoreTextOrHead());
+        }
         const auto [date, error] = commit(note, &AppleCloud::prepareNote);
         EXPECT_TRUE(error.isNull()) << c.name;
         EXPECT_EQ(!date.isNull(), c.saved) << c.name;

@@ -1,6 +1,7 @@
 #include "../store/LogCapture.h"
 
 #include "Cloud/AppleDocument.h"
+#include "Store/Note.h"
 
 #include "TestSupport.h"
 
@@ -56,6 +57,12 @@ TEST(AppleDocument, SavesUtf8WithoutAMarkAndReopens)
     TestSupport::writeFile(path, "\xFF");
     EXPECT_FALSE(AppleDocument::open(path));
     EXPECT_FALSE(AppleDocument::open(path + QStringLiteral(".missing")));
+
+    // A document larger than a note is read is none to take in; one at the size opens.
+    for (const qint64 size : {Note::MaximumTextFileSize, Note::MaximumTextFileSize + 1}) {
+        TestSupport::writeFile(path, QByteArray(size, 'a'));
+        EXPECT_EQ(AppleDocument::open(path).has_value(), size <= Note::MaximumTextFileSize) << size;
+    }
 }
 
 TEST(AppleDocument, NamesItselfByItsFileAndLetsADeletionGoAhead)

@@ -56,6 +56,38 @@ private:
 
 } // namespace
 
+// A note too large to read whole is listed and found by its head: its title,
+// summary and tags come from there, its search row holds no more, and its
+// marker spares the next start another read.
+TEST_F(CommitTest, NoteStoreRebuildIndexesANoteTooLargeToReadWholeByItsHead)
+{
+    const QString key = QStringLiteral("Huge log.txt");
+    QByteArray bytes = "Huge log\nStarts with words #early\n";
+    const QByteArray line = "filler words of a long log\n";
+    while (bytes.size() < 2 * Note::HeadOfLargeFile)
+        bytes += line;
+    bytes += "#late past the head\n";
+    while (bytes.size() <= Note::MaximumTextFileSize)
+        bytes += line;
+    writeNote(NoteStorageInbox, key, bytes);
+
+    rebuild();
+
+    EXPECT_TRUE(indexed(NoteStorageInbox, key));
+    NoteHeaderFile header;
+    ASSERT_TRUE(header.read(TestSupport::readFile(Note::headerFileForKey(key, NoteStorageInbox))));
+    EXPECT_EQ(header.title, QStringLiteral("Huge log"));
+    EXPECT_TRUE(header.summary.startsWith(QStringLiteral("Starts with words #early filler words"))) << qPrintable(header.summary);
+    EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("early"), NoteStorageInbox, key));
+    EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("late"))));
+    const QStringList table = rows();
+    ASSERT_EQ(table.size(), 1);
+    const QString content = table[0].section(QLatin1Char('|'), 2, 2);
+    EXPECT_TRUE(content.startsWith(QStringLiteral("Huge log Starts with words #early"))) << qPrintable(content.left(80));
+    EXPECT_LE(content.size(), Note::HeadOfLargeFile);
+    EXPECT_EQ(table[0].section(QLatin1Char('|'), 4, 4), QStringLiteral("early"));
+}
+
 TEST_F(CommitTest, NoteStoreRebuildIndexesOnlyUnindexedNotesAndNothingWithoutAnInboxFolder)
 {
     writeNote(NoteStorageArchive, QStringLiteral("Old plan.txt"), "Old plan\n#work #URGENT");

@@ -78,4 +78,53 @@ TEST_F(NoteStoreEncoding, ANoteIsReadWholeAtEverySize)
     EXPECT_TRUE(note->text().isEmpty());
 }
 
+// A text file past the size limit is read no further than its head, cut
+// before a character the cut would split; the note keeps that head as its
+// text, says why it is read-only, and is never written over. Other readers
+// refuse the file.
+TEST_F(NoteStoreEncoding, ANoteTooLargeToReadWholeGivesItsHeadAndIsNeverWritten)
+{
+    const struct {
+        const char* name;
+        QByteArray line;
+        qint64 size;
+    } cases[] = {
+        {"one byte past", "plain words\n", Note::MaximumTextFileSize + 1},
+        {"three-byte characters", "\xE2\x82\xAC", Note::MaximumTextFileSize + 4096},
+        {"four-byte characters", "\xF0\x9F\x93\x9D", 3 * Note::MaximumTextFileSize},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QByteArray bytes = "Huge log\n";
+        bytes.reserve(c.size);
+        while (bytes.size() < c.size)
+            bytes += c.line;
+        bytes.truncate(c.size);
+        const QString key = QString::fromUtf8(c.name) + QStringLiteral(".txt");
+        const QString path = Note::documentFileForKey(key, NoteStorageInbox);
+        TestSupport::writeFile(path, bytes);
+
+        const auto note = std::make_shared<Note>(key, NoteStorageInbox);
+        EXPECT_FALSE(note->restoreText());
+        EXPECT_TRUE(note->restoreTextOrHead());
+        const QByteArray head = note->text().toUtf8();
+        EXPECT_LE(head.size(), Note::HeadOfLargeFile);
+        EXPECT_GT(head.size(), Note::HeadOfLargeFile - c.line.size());
+        EXPECT_TRUE(bytes.startsWith(head)) << "cut inside a character";
+        EXPECT_TRUE(note->readCaution().isEmpty());
+        EXPECT_TRUE(note->readFailure().contains(QStringLiteral("too large to edit"))) << qPrintable(note->readFailure());
+
+        note->setText(note->text() + QStringLiteral(" edited"));
+        EXPECT_FALSE(write(note));
+        EXPECT_EQ(QFileInfo(path).size(), c.size);
+
+        Error error;
+        EXPECT_TRUE(Note::newTextFromURL(QUrl::fromLocalFile(path), &error).isNull());
+        EXPECT_TRUE(error.localizedDescription().contains(QStringLiteral("larger than 16 MB")))
+            << qPrintable(error.localizedDescription());
+        EXPECT_EQ(Note::noteWithRemoteURL(QUrl::fromLocalFile(path)), nullptr);
+        QFile::remove(path);
+    }
+}
+
 } // namespace

@@ -139,6 +139,27 @@ TEST_F(EditorTest, AnUnreadableNoteIsReadOnlyWithItsReason)
     EXPECT_TRUE(controller->readOnlyReason().isEmpty());
 }
 
+// A note too large to edit shows its head, read-only with the reason; typing
+// there changes nothing, and the file stays as it is.
+TEST_F(EditorTest, ANoteTooLargeToEditShowsItsHeadReadOnlyWithTheReason)
+{
+    const QString key = QStringLiteral("Huge log.txt");
+    QByteArray bytes = "Huge log\n";
+    while (bytes.size() <= Note::MaximumTextFileSize)
+        bytes += "filler words of a long log\n";
+    openStored(key, bytes);
+    EXPECT_TRUE(controller->readOnlyReason().contains(QStringLiteral("too large to edit")))
+        << qPrintable(controller->readOnlyReason());
+    EXPECT_TRUE(view()->isReadOnly());
+    EXPECT_TRUE(text().startsWith(QStringLiteral("Huge log\nfiller words")));
+    EXPECT_LE(text().size(), Note::HeadOfLargeFile);
+    type("typed");
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(warehouse->editingChanges(), 0);
+    EXPECT_EQ(onDisk(key), bytes);
+}
+
 TEST_F(EditorTest, CheckBoxClicksToggleInPlaceAndLinksOpenSafely)
 {
     QByteArray note;

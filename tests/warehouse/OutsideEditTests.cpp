@@ -127,6 +127,38 @@ TEST_F(OutsideEdit, TheOpenNoteReloadsOrKeepsBothTexts)
     }
 }
 
+// The open note's file grown past the size limit outside: it is indexed by
+// its head, but the head never reaches the editor as the note's text, and
+// what is typed next becomes a note of its own beside the untouched file.
+TEST_F(OutsideEdit, AnOpenNoteGrownTooLargeOutsideIsIndexedButNeverTakenLive)
+{
+    const QString key = QStringLiteral("Log.txt");
+    const QString document = Note::documentFileForKey(key, NoteStorageInbox);
+    const NotePtr note = startSaved(key, QStringLiteral("Log\nfirst lines"));
+    Core::shared().fileQueue()->sync([&] { note->buildTagLinkAndIndexFiles(true); });
+    settle();
+    journal->clear();
+    editor->calls.clear();
+
+    QByteArray grown = "Log\nfirst lines #grown\n";
+    while (grown.size() <= Note::MaximumTextFileSize)
+        grown += "filler words of a long log\n";
+    writeOutside(document, grown);
+    settle();
+
+    EXPECT_TRUE(journal->lines().contains(QStringLiteral("tagAdd grown 4")));
+    EXPECT_EQ(editor->count(QStringLiteral("remoteUpdate")), 0);
+    EXPECT_EQ(editor->text, QStringLiteral("Log\nfirst lines"));
+    type(QStringLiteral("\nmore"));
+    advance(Warehouse::AutoSaveDelay);
+    Dispatch::waitUntilIdle();
+    EXPECT_EQ(TestSupport::readFile(document), grown);
+    EXPECT_NE(note->key(), key);
+    EXPECT_EQ(textOnDisk(note), QStringLiteral("Log\nfirst lines\nmore"));
+    finishAndWait(Ending::End);
+    settle();
+}
+
 TEST_F(OutsideEdit, FilesAddedChangedAndRemovedOutsideAreIndexed)
 {
     const QString home = Note::documentDirectoryForStorage(NoteStorageInbox);
