@@ -21,6 +21,7 @@
 #include <QApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -152,7 +153,18 @@ void sayTheEditorAfterTheTyping(const NoteTextView& text)
     const QString typed = QString::fromUtf8(TestSupport::readFile(marker));
     QFile::remove(marker);
     static_cast<void>(QTest::qWaitFor([&] { return text.string().endsWith(typed); }, TypedKeysMs));
-    say(QStringLiteral("editor: %1").arg(text.string()));
+    say(QStringLiteral("editor: %1").arg(QString(text.string()).replace(QLatin1Char('\n'), QStringLiteral("\\n"))));
+}
+
+// "shift-tab": the parent makes a new note with Ctrl+N and types a list into it, Shift-Tab among it.
+void typeAList(RootViewController& root, const NoteTextView& text)
+{
+    root.searchField()->setText(QStringLiteral("Other"));
+    root.rootWindow()->activateWindow();
+    waitFor("the editor's keys", [&] { return QApplication::focusWidget() == &text && hasTheKeys(*root.rootWindow()); });
+    say("ready");
+    sayTheEditorAfterTheTyping(text);
+    say(QStringLiteral("search: %1").arg(root.searchField()->text()));
 }
 
 // "intro": the first launch, whose intro the parent types into; then the intro once more, closed
@@ -184,13 +196,15 @@ void runTrial(const QByteArray& trial)
         UserDefaults::standard().setInteger(1, QStringLiteral("macguide"));
         UserDefaults::standard().synchronize();
     }
-    if (trial == "race" || trial == "delete" || trial == "click")
+    if (trial == "race" || trial == "delete" || trial == "click" || trial == "shift-tab")
         QDir().mkpath(Folders::documents() + QStringLiteral("/Home"));
     if (trial == "race") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Big.txt")), bigText());
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
         selectAtStart(QStringLiteral("Big.txt"));
     }
+    if (trial == "shift-tab")
+        TestSupport::writeFile(inboxFile(QStringLiteral("Other zz.txt")), "Other zz\nwords");
     if (trial == "delete" || trial == "click") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
         selectAtStart(QStringLiteral("Small note.txt"));
@@ -205,6 +219,8 @@ void runTrial(const QByteArray& trial)
         return confirmDeleteRepeatedly(*root, trial == "delete" ? AlertRounds : 2);
     if (trial == "intro")
         return typeIntoTheIntro(*app, *text);
+    if (trial == "shift-tab")
+        return typeAList(*root, *text);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -478,6 +494,28 @@ TEST(SaveTrialX11, TheDeleteConfirmationKeepsTheKeysWhenTheWindowIsClicked)
     }
     ASSERT_FALSE(trial.nextLine("done").isNull());
     EXPECT_FALSE(trial.notes().contains(QStringLiteral("Small note.txt"))) << "Return deletes the note";
+}
+
+} // namespace
+
+namespace {
+
+// Shift-Tab on a list line takes back the indent Tab gave it, and the keys stay in the note: none
+// go to the search field, and no other note takes them.
+TEST(SaveTrialX11, ShiftTabInAListKeepsTheTypingInTheNote)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("shift-tab");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    ASSERT_FALSE(trial.nextLine("ready").isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    X11Session::run("xdotool", {"key", "--delay", "80", "ctrl+n", "minus", "space", "a", "Return", "Tab", "b", "Return",
+                                "shift+Tab", "z", "z"});
+    TestSupport::writeFile(trial.home + QStringLiteral("/typed"), "zz");
+    EXPECT_EQ(trial.nextLine("editor: "), QStringLiteral("- a\\n\t- b\\n- zz"));
+    EXPECT_EQ(trial.nextLine("search: "), QStringLiteral("Other"));
+    EXPECT_EQ(trial.notes().value(QStringLiteral("Other zz.txt")), "Other zz\nwords");
 }
 
 } // namespace
