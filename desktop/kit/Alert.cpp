@@ -4,9 +4,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QWindow>
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QWindow>
 
 namespace {
 

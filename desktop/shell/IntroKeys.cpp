@@ -14,14 +14,19 @@ IntroKeys::IntroKeys(QWidget& intro, QWidget& main, std::function<void()> dismis
 
 bool IntroKeys::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress || !intro_.isVisible())
+    const QEvent::Type type = event->type();
+    if ((type != QEvent::KeyPress && type != QEvent::ShortcutOverride) || !intro_.isVisible())
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     auto& key = static_cast<QKeyEvent&>(*event);
     if (!widget || !main_ || widget->window() != main_ || !dismisses(key))
         return false;
+    // A shortcut (Ctrl+N) takes its key before the key is pressed; Return waits to be pressed.
+    const bool getStarted = key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+    if (type == QEvent::ShortcutOverride && getStarted)
+        return false;
     dismiss_();
-    return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+    return type == QEvent::KeyPress && getStarted;
 }
 
 bool IntroKeys::dismisses(const QKeyEvent& event)

@@ -113,13 +113,15 @@ TEST_F(ShellAppDelegate, TheFirstLaunchLogsMigratesIndexesAndShowsTheIntroOnce)
 }
 
 // The intro leaves the keys to the main window: the first key there closes it and goes on to the
-// editor, but Return, which stands for "Get Started", and a modifier on its own, which waits.
+// editor, but Return, which stands for "Get Started", and a modifier on its own, which waits; a
+// shortcut closes it too.
 TEST_F(ShellAppDelegate, TheIntroClosesOnTheFirstKeyOfTheMainWindowAndHandsItOn)
 {
     launch();
     NoteTextView* editor = root()->noteController()->textView();
-    const std::tuple<Qt::Key, QString> cases[] = {{Qt::Key_X, "x"}, {Qt::Key_Return, ""}, {Qt::Key_Space, " "}};
-    for (const auto& [key, typed] : cases) {
+    const std::tuple<Qt::Key, Qt::KeyboardModifiers, QString> cases[] = {
+        {Qt::Key_X, {}, "x"}, {Qt::Key_Return, {}, ""}, {Qt::Key_Space, {}, " "}, {Qt::Key_N, Qt::ControlModifier, ""}};
+    for (const auto& [key, modifiers, typed] : cases) {
         SCOPED_TRACE(key);
         root()->noteController()->newNoteDidTapFromMenu();
         editor->setFocus();
@@ -129,7 +131,7 @@ TEST_F(ShellAppDelegate, TheIntroClosesOnTheFirstKeyOfTheMainWindowAndHandsItOn)
         EXPECT_NE(QApplication::focusWidget(), intro->focusWidget()) << "the intro took the keys";
         QTest::keyClick(editor, Qt::Key_Shift);
         EXPECT_TRUE(intro->isVisible()) << "closed on Shift alone";
-        QTest::keyClick(editor, key);
+        QTest::keyClick(editor, key, modifiers);
         EXPECT_TRUE(intro.isNull() || !intro->isVisible());
         EXPECT_FALSE(app->introWindow());
         EXPECT_EQ(editor->string(), typed);
