@@ -3,8 +3,10 @@
 #include "Folders.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QPushButton>
+#include <QWindow>
 
 namespace {
 
@@ -19,6 +21,19 @@ QMessageBox::Icon iconFor(Alert::Style style)
         return QMessageBox::Critical;
     }
     return QMessageBox::NoIcon;
+}
+
+// The sheet keeps the keys until it is answered: a click on the window it blocks may give that
+// window the focus, where every key would be dropped, so the activation goes back to the sheet.
+void keepKeys(QMessageBox& box)
+{
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, &box, [&box](QWindow* focus) {
+        const QWidget* blocked = box.parentWidget() ? box.parentWidget()->window() : nullptr;
+        if (focus && blocked && focus == blocked->windowHandle() && box.isVisible()) {
+            box.raise();
+            box.activateWindow();
+        }
+    });
 }
 
 } // namespace
@@ -50,6 +65,7 @@ QMessageBox* Alert::beginSheetModal(QWidget* window, std::function<void(int resp
         if (handler)
             handler(FirstButtonReturn + int(buttons.indexOf(b)));
     });
+    keepKeys(*box);
     box->open();
     return box;
 }

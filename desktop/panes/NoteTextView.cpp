@@ -235,9 +235,22 @@ void NoteTextView::replay(const UndoHistory::Step& step, bool backwards)
 
 // --- Keys, focus, pasteboard
 
+bool NoteTextView::isShiftTab(const QKeyEvent& event)
+{
+    const bool backtab = event.key() == Qt::Key_Backtab || (event.key() == Qt::Key_Tab && event.modifiers() & Qt::ShiftModifier);
+    return backtab && !(event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+}
+
 void NoteTextView::keyPressEvent(QKeyEvent* event)
 {
     if (noteDelegate_ && noteDelegate_->noteTextViewDidKeyDown(*this, *event)) {
+        event->accept();
+        return;
+    }
+    // Shift-Tab takes back what Tab did, as the Shift Left command; it never leaves the note.
+    if (isShiftTab(*event)) {
+        if (noteDelegate_)
+            noteDelegate_->noteTextViewDidTypewriterAction(*this, TypewriterActionShiftLeft);
         event->accept();
         return;
     }

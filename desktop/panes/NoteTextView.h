@@ -114,6 +114,7 @@ private:
         NoteTextView& view_;
     };
     void storageDidProcessEditing(int editedMask);
+    static bool isShiftTab(const QKeyEvent& event);
     void addActions();
     void cut();
     // Makes the step's replacements in the storage, outside the change hook.

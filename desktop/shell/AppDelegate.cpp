@@ -2,6 +2,7 @@
 
 #include "HelpLinks.h"
 #include "HelpMail.h"
+#include "IntroKeys.h"
 #include "IntroPlacement.h"
 #include "RootViewController.h"
 #include "RootWindow.h"
@@ -331,11 +332,12 @@ void AppDelegate::showIntro()
 {
     if (introWindow_) {
         introWindow_->raise();
-        introWindow_->activateWindow();
         return;
     }
-    auto* window = new QWidget(nullptr, Qt::Window);
+    // Over the main window, which keeps the keys.
+    auto* window = new QWidget(rootWindow(), Qt::Window);
     window->setAttribute(Qt::WA_DeleteOnClose);
+    new IntroKeys(*window, *rootWindow(), [this] { dismissIntro(); });
     window->setWindowTitle(Folders::displayName());
     auto* controller = new IntroViewController(window);
     controller->setDelegate(this);

@@ -4,6 +4,9 @@
 #include "shell/RootViewController.h"
 #include "shell/RootWindow.h"
 
+#include "panes/NoteTextView.h"
+#include "panes/NoteViewController.h"
+
 #include "Dispatch.h"
 #include "PushCenter.h"
 #include "PushSource.h"
@@ -18,6 +21,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
 
 namespace {
@@ -106,6 +110,32 @@ TEST_F(ShellAppDelegate, TheFirstLaunchLogsMigratesIndexesAndShowsTheIntroOnce)
     EXPECT_EQ(app->introWindow(), intro) << "a second intro window";
     launch();
     EXPECT_FALSE(app->introWindow());
+}
+
+// The intro leaves the keys to the main window: the first key there closes it and goes on to the
+// editor, but Return, which stands for "Get Started", and a modifier on its own, which waits; a
+// shortcut closes it too.
+TEST_F(ShellAppDelegate, TheIntroClosesOnTheFirstKeyOfTheMainWindowAndHandsItOn)
+{
+    launch();
+    NoteTextView* editor = root()->noteController()->textView();
+    const std::tuple<Qt::Key, Qt::KeyboardModifiers, QString> cases[] = {
+        {Qt::Key_X, {}, "x"}, {Qt::Key_Return, {}, ""}, {Qt::Key_Space, {}, " "}, {Qt::Key_N, Qt::ControlModifier, ""}};
+    for (const auto& [key, modifiers, typed] : cases) {
+        SCOPED_TRACE(key);
+        root()->noteController()->newNoteDidTapFromMenu();
+        editor->setFocus();
+        app->showIntro();
+        QPointer<QWidget> intro = app->introWindow();
+        ASSERT_TRUE(intro && intro->isVisible());
+        EXPECT_NE(QApplication::focusWidget(), intro->focusWidget()) << "the intro took the keys";
+        QTest::keyClick(editor, Qt::Key_Shift);
+        EXPECT_TRUE(intro->isVisible()) << "closed on Shift alone";
+        QTest::keyClick(editor, key, modifiers);
+        EXPECT_TRUE(intro.isNull() || !intro->isVisible());
+        EXPECT_FALSE(app->introWindow());
+        EXPECT_EQ(editor->string(), typed);
+    }
 }
 
 TEST_F(ShellAppDelegate, ActivationPushesAndQuitReachTheCloudInOrder)

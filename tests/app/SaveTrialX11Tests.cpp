@@ -11,6 +11,7 @@
 #include "panes/NoteTextView.h"
 #include "panes/NoteViewController.h"
 
+#include "Dispatch.h"
 #include "Folders.h"
 #include "files/AtomicFile.h"
 #include "Store/Note.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProcess>
@@ -29,6 +31,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -39,6 +42,8 @@ const QString TypedText = QStringLiteral("Hello world again");
 constexpr int AlertRounds = 50;
 // How soon an alert is on screen with the keys.
 constexpr int AlertDeadlineMs = 1000;
+// How long keys the X server has taken may still be on their way to the editor.
+constexpr int TypedKeysMs = 15000;
 
 void say(const QString& line)
 {
@@ -108,19 +113,76 @@ void typeOnAFullDisk(RootViewController& root, NoteTextView& text)
 }
 
 // "delete": the delete confirmation, opened again and again; each time the parent finds it on screen
-// and answers it with Escape through the X server.
-void confirmDeleteRepeatedly(RootViewController& root)
+// and answers it with Escape through the X server. "click": twice, and the parent clicks the main
+// window before it answers; the main window's taking the focus is told.
+void confirmDeleteRepeatedly(RootViewController& root, int rounds)
 {
+    RootWindow* window = root.rootWindow();
+    say(QStringLiteral("window: %1").arg(window->winId()));
+    QObject::connect(qApp, &QGuiApplication::focusWindowChanged, window, [window](QWindow* focus) {
+        if (focus && focus == window->windowHandle())
+            say("main window focused");
+    });
     root.listController()->tableView()->setFocus();
-    for (int round = 0; round < AlertRounds; ++round) {
+    for (int round = 0; round < rounds; ++round) {
         root.deleteNote();
         QPointer<QMessageBox> box;
-        waitFor("the alert", [&] { return (box = root.rootWindow()->findChild<QMessageBox*>()) && box->isVisible(); });
+        waitFor("the alert", [&] { return (box = window->findChild<QMessageBox*>()) && box->isVisible(); });
         if (!box)
             return;
         say(QStringLiteral("alert: %1").arg(box->winId()));
         waitFor("the answer", [&] { return box.isNull(); });
         say(QStringLiteral("answered: %1").arg(box.isNull()));
+    }
+    Dispatch::waitUntilIdle();
+    say("done");
+}
+
+// The X server's keyboard focus is on the window.
+bool hasTheKeys(const QWidget& window)
+{
+    return X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == window.winId();
+}
+
+// Once the parent has typed (its marker file holds what it typed), what the editor holds: the wait
+// ends early when the editor holds all of it.
+void sayTheEditorAfterTheTyping(const NoteTextView& text)
+{
+    const QString marker = TestSupport::home() + QStringLiteral("/typed");
+    waitFor("the typing", [&] { return QFile::exists(marker); });
+    const QString typed = QString::fromUtf8(TestSupport::readFile(marker));
+    QFile::remove(marker);
+    static_cast<void>(QTest::qWaitFor([&] { return text.string().endsWith(typed); }, TypedKeysMs));
+    say(QStringLiteral("editor: %1").arg(QString(text.string()).replace(QLatin1Char('\n'), QStringLiteral("\\n"))));
+}
+
+// "shift-tab": the parent makes a new note with Ctrl+N and types a list into it, Shift-Tab among it.
+void typeAList(RootViewController& root, const NoteTextView& text)
+{
+    root.searchField()->setText(QStringLiteral("Other"));
+    root.rootWindow()->activateWindow();
+    waitFor("the editor's keys", [&] { return QApplication::focusWidget() == &text && hasTheKeys(*root.rootWindow()); });
+    say("ready");
+    sayTheEditorAfterTheTyping(text);
+    say(QStringLiteral("search: %1").arg(root.searchField()->text()));
+}
+
+// "intro": the first launch, whose intro the parent types into; then the intro once more, closed
+// with Return by the parent, who goes on typing at once.
+void typeIntoTheIntro(AppDelegate& app, const NoteTextView& text)
+{
+    for (int round = 0; round < 2; ++round) {
+        if (round > 0)
+            app.showIntro();
+        QPointer<QWidget> intro = app.introWindow();
+        // Shown, and the keys settled on one of the two windows.
+        waitFor("the intro", [&] {
+            return !intro || (intro->isVisible() && (hasTheKeys(*intro) || hasTheKeys(*app.rootWindow())));
+        });
+        say(QStringLiteral("intro: %1").arg(!intro.isNull()));
+        sayTheEditorAfterTheTyping(text);
+        const bool closed = QTest::qWaitFor([&] { return intro.isNull() || !intro->isVisible(); }, TypedKeysMs);
+        say(QStringLiteral("closed: %1").arg(closed));
     }
 }
 
@@ -129,18 +191,21 @@ void confirmDeleteRepeatedly(RootViewController& root)
 // Ctrl+S go to the editor at once; then the application quits as the user would.
 void runTrial(const QByteArray& trial)
 {
-    // A user past the first launch: its intro window takes the keys whenever it maps, which under
-    // load can be after the editor has them.
-    UserDefaults::standard().setInteger(1, QStringLiteral("macguide"));
-    UserDefaults::standard().synchronize();
-    if (trial == "race" || trial == "delete")
+    // A user past the first launch, but for the intro's own trial.
+    if (trial != "intro") {
+        UserDefaults::standard().setInteger(1, QStringLiteral("macguide"));
+        UserDefaults::standard().synchronize();
+    }
+    if (trial == "race" || trial == "delete" || trial == "click" || trial == "shift-tab")
         QDir().mkpath(Folders::documents() + QStringLiteral("/Home"));
     if (trial == "race") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Big.txt")), bigText());
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
         selectAtStart(QStringLiteral("Big.txt"));
     }
-    if (trial == "delete") {
+    if (trial == "shift-tab")
+        TestSupport::writeFile(inboxFile(QStringLiteral("Other zz.txt")), "Other zz\nwords");
+    if (trial == "delete" || trial == "click") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
         selectAtStart(QStringLiteral("Small note.txt"));
     }
@@ -150,8 +215,12 @@ void runTrial(const QByteArray& trial)
     NoteTextView* text = root->noteController()->textView();
     if (trial == "full")
         return typeOnAFullDisk(*root, *text);
-    if (trial == "delete")
-        return confirmDeleteRepeatedly(*root);
+    if (trial == "delete" || trial == "click")
+        return confirmDeleteRepeatedly(*root, trial == "delete" ? AlertRounds : 2);
+    if (trial == "intro")
+        return typeIntoTheIntro(*app, *text);
+    if (trial == "shift-tab")
+        return typeAList(*root, *text);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -352,6 +421,101 @@ TEST(SaveTrialX11, TheDeleteConfirmationIsShownWithTheKeysEveryTime)
     std::printf("[   NOTE   ] %d of %d alerts shown with the keys, the slowest after %lld ms\n", ready, AlertRounds,
                 static_cast<long long>(slowest));
     EXPECT_EQ(trial.notes().value(QStringLiteral("Small note.txt")), SmallText) << "Escape deletes nothing";
+}
+
+} // namespace
+
+namespace {
+
+// On the first launch the intro has the keys: what is typed into it goes on to the editor, as does
+// what is typed right after Return closes it.
+TEST(SaveTrialX11, NothingTypedIntoTheIntroOrRightAfterItIsLost)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("intro");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    const QString first = QStringLiteral("Dear diary, the first words");
+    // Return presses "Get Started"; it types nothing.
+    const QString keys[] = {first, QStringLiteral("\n and keeps typing")};
+    QString editor;
+    for (const QString& typed : keys) {
+        SCOPED_TRACE(qPrintable(typed));
+        ASSERT_EQ(trial.nextLine("intro: "), "1") << trial.process.readAllStandardError().right(3000).constData();
+        X11Session::run("xdotool", {"type", "--delay", "60", typed});
+        editor += QString(typed).remove(QLatin1Char('\n'));
+        TestSupport::writeFile(trial.home + QStringLiteral("/typed"), QString(typed).remove(QLatin1Char('\n')).toUtf8());
+        ASSERT_EQ(trial.nextLine("editor: "), editor);
+        ASSERT_EQ(trial.nextLine("closed: "), "1");
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The X server's keyboard focus reaches the window within the deadline.
+bool getsTheKeys(const QString& id, int deadlineMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (X11Session::run("xdotool", {"getwindowfocus"}).trimmed() != id.toLatin1()) {
+        if (clock.elapsed() > deadlineMs)
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
+}
+
+// A click on the main window while the delete confirmation is open leaves the keys with the
+// confirmation: Escape keeps the note, Return deletes it.
+TEST(SaveTrialX11, TheDeleteConfirmationKeepsTheKeysWhenTheWindowIsClicked)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("click");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    const QString window = trial.nextLine("window: ");
+    for (const char* key : {"Escape", "Return"}) {
+        SCOPED_TRACE(key);
+        const QString id = trial.nextLine("alert: ");
+        ASSERT_FALSE(id.isNull()) << trial.process.readAllStandardError().right(3000).constData();
+        ASSERT_TRUE(getsTheKeys(id, TypedKeysMs)) << "never shown with the keys";
+        X11Session::run("xdotool", {"mousemove", "--window", window, "20", "300", "click", "1"});
+        ASSERT_FALSE(trial.nextLine("main window focused").isNull());
+        ASSERT_TRUE(getsTheKeys(id, TypedKeysMs)) << "the keys stayed with the main window";
+        X11Session::run("xdotool", {"key", key});
+        ASSERT_EQ(trial.nextLine("answered: "), "1");
+        if (std::strcmp(key, "Escape") == 0) {
+            EXPECT_EQ(trial.notes().value(QStringLiteral("Small note.txt")), SmallText) << "Escape deletes nothing";
+        }
+    }
+    ASSERT_FALSE(trial.nextLine("done").isNull());
+    EXPECT_FALSE(trial.notes().contains(QStringLiteral("Small note.txt"))) << "Return deletes the note";
+}
+
+} // namespace
+
+namespace {
+
+// Shift-Tab on a list line takes back the indent Tab gave it, and the keys stay in the note: none
+// go to the search field, and no other note takes them.
+TEST(SaveTrialX11, ShiftTabInAListKeepsTheTypingInTheNote)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("shift-tab");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    ASSERT_FALSE(trial.nextLine("ready").isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    X11Session::run("xdotool", {"key", "--delay", "80", "ctrl+n", "minus", "space", "a", "Return", "Tab", "b", "Return",
+                                "shift+Tab", "z", "z"});
+    TestSupport::writeFile(trial.home + QStringLiteral("/typed"), "zz");
+    EXPECT_EQ(trial.nextLine("editor: "), QStringLiteral("- a\\n\t- b\\n- zz"));
+    EXPECT_EQ(trial.nextLine("search: "), QStringLiteral("Other"));
+    EXPECT_EQ(trial.notes().value(QStringLiteral("Other zz.txt")), "Other zz\nwords");
 }
 
 } // namespace

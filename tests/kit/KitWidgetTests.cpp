@@ -14,6 +14,7 @@
 #include "Themes/Themeset.h"
 
 #include <QKeyEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -225,6 +226,27 @@ TEST(KitAlert, AnswersWithTheButtonsPositionAndEscapeIsCancel)
         }
         settle();
     }
+}
+
+// The window under the sheet given the focus (a click, on a real desktop) hands it back to the sheet,
+// which then takes Escape.
+TEST(KitAlert, TheSheetTakesTheFocusBackFromItsWindow)
+{
+    QWidget window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    Alert alert;
+    alert.addButton(QStringLiteral("Delete Note"));
+    alert.addButton(QStringLiteral("Cancel"));
+    int response = 0;
+    QPointer<QMessageBox> box = alert.beginSheetModal(&window, [&](int r) { response = r; });
+    ASSERT_TRUE(QTest::qWaitForWindowActive(box.data()));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == window.windowHandle(); }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == box->windowHandle(); }));
+    QTest::keyClick(QGuiApplication::focusWindow(), Qt::Key_Escape);
+    EXPECT_EQ(response, Alert::FirstButtonReturn + 1);
+    settle();
 }
 
 TEST(KitKeyEvent, TranslatesQtKeys)

@@ -64,6 +64,34 @@ QRect firstNoteRow(TableView& table)
     return {};
 }
 
+// Shift-Tab in the editor is the Shift Left command, as Tab indents a list item: the keys stay in
+// the note, whichever form of the key the platform sends.
+TEST_F(ShellTest, ShiftTabInTheEditorShiftsTheLineLeftAndKeepsTheKeys)
+{
+    write(QStringLiteral("Other zz.txt"), QStringLiteral("Other zz\nwords"));
+    const std::tuple<QString, Qt::Key, Qt::KeyboardModifiers, QString> cases[] = {
+        {"- a\n\tb\n", Qt::Key_Backtab, Qt::ShiftModifier, "- a\n\t- b\n- zz"},
+        {"- a\n\tb\n", Qt::Key_Tab, Qt::ShiftModifier, "- a\n\t- b\n- zz"},
+        {"1. a\n\tb\n", Qt::Key_Backtab, Qt::ShiftModifier, "1. a\n\t1. b\n2. zz"},
+        {"\t\tplain ", Qt::Key_Backtab, Qt::ShiftModifier, "\tplain zz"},
+        {"plain ", Qt::Key_Backtab, Qt::ShiftModifier, "plain zz"},
+    };
+    open();
+    for (const auto& [typed, key, modifiers, result] : cases) {
+        SCOPED_TRACE(qPrintable(typed));
+        root->searchField()->setText(QStringLiteral("Other"));
+        shown->newNote();
+        editor()->setFocus();
+        type(typed);
+        QTest::keyClick(editor(), key, modifiers);
+        settle();
+        ASSERT_EQ(window->focusWidget(), editor());
+        type(QStringLiteral("zz"));
+        EXPECT_EQ(editor()->string(), result);
+        EXPECT_EQ(root->searchField()->text(), QStringLiteral("Other"));
+    }
+}
+
 TEST_F(ShellTest, TheSidebarShowsWhenItHasTheKeys)
 {
     for (const ThemeID theme : {ThemeID(0), ThemeID(2)}) {
