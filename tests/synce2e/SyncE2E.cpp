@@ -214,8 +214,14 @@ TEST_P(SyncE2E, AMoveAndADeletionMadeOfflineReachTheOtherComputer)
                     held[where] = text;
             EXPECT_EQ(held, expected) << qPrintable(machine->name);
         }
-        if (!editedMeanwhile) {
-            EXPECT_TRUE(a->trash().contains(dropped + QStringLiteral(".txt")));
+        if (editedMeanwhile)
+            continue;
+        EXPECT_TRUE(a->trash().contains(dropped + QStringLiteral(".txt")));
+        if (GetParam().folder) { // the folder holds what a computer joining now takes in
+            const QString documents = root + QStringLiteral("/drive/Documents/");
+            EXPECT_FALSE(QFileInfo::exists(documents + QStringLiteral("Inbox/") + moved + QStringLiteral(".txt")));
+            EXPECT_FALSE(QFileInfo::exists(documents + QStringLiteral("Inbox/") + dropped + QStringLiteral(".txt")));
+            EXPECT_TRUE(QFileInfo::exists(documents + QStringLiteral("Archive/") + moved + QStringLiteral(".txt")));
         }
     }
 }
