@@ -267,6 +267,7 @@ void StoreCKCloud::sendUnexchangedNotes()
     NoteServices* const services = Note::services();
     if (!services)
         return;
+    carryOfflineRemovals(*services);
     auto run = std::make_shared<UnexchangedRun>();
     services->fileQueue()->sync([&] {
         for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
@@ -277,6 +278,16 @@ void StoreCKCloud::sendUnexchangedNotes()
     });
     run->done = countedWrite({});
     lookForUnexchanged(run);
+}
+
+void StoreCKCloud::carryOfflineRemovals(NoteServices& services)
+{
+    QList<std::pair<QString, int>> gone;
+    services.fileQueue()->sync([&] { gone = SyncConflict::notesGoneSinceExchange(NoteServiceCloudKit); });
+    for (const auto& [key, storage] : gone) {
+        if (const std::optional<FileTime> link = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage))
+            deleteRecord(std::make_shared<Note>(key, storage), link, {});
+    }
 }
 
 // A batch of names at a time: the file queue is held for one batch only, so

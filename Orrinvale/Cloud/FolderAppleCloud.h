@@ -39,10 +39,6 @@ public:
     static inline const char* const LinkedAccountKey = "cloud/driveLinkedAccount";
     static constexpr int MaxWorkers = 8;
     static constexpr qint64 MaxDocumentBytes = 16 * 1024 * 1024;
-    // A trash pass deleting more linked notes than this looks like a folder
-    // gone wrong rather than deletions made elsewhere.
-    static constexpr int TrashFloor = 5;
-    static constexpr double TrashShare = 0.2;
 
     FolderAppleCloud(std::shared_ptr<CKCloud> ckCloud, UserDefaults& defaults);
     ~FolderAppleCloud() override;
@@ -141,6 +137,9 @@ private:
     void releaseDeletedDocuments();
     void afterUpdate(const std::shared_ptr<Pass>& pass);
     void uploadOfflineDocuments(const std::shared_ptr<Pass>& pass);
+    // The documents of notes moved or deleted here while the folder was off
+    // go, as an online move or deletion would have taken them.
+    void carryOfflineRemovals(const std::shared_ptr<Pass>& pass);
     // link: the Cloud link's date, read after the text's.
     bool shouldUpload(const QString& key, int storage, const FileTime& textDate, const std::optional<FileTime>& link) const;
     std::optional<FileTime> committedTextDate(const HeldFolder& texts, const QString& key, int storage) const;

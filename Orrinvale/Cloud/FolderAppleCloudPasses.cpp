@@ -48,6 +48,8 @@ struct FolderAppleCloud::Pass {
     // The choice's look at each document's Cloud link, opened as it starts, and what it found.
     HeldFolder cloudLinks[2] = {cloudLinkFolder(NoteStorageInbox), cloudLinkFolder(NoteStorageArchive)};
     QHash<QString, std::optional<FileTime>> cloudLinksRead[2];
+    // The notes gone here though linked to the folder, seen before the pass links anything.
+    QList<std::pair<QString, int>> goneSinceExchange;
 
     // Reads the links of every dated document side by side, for the choice to take while no link changes.
     void readCloudLinksAhead(const std::vector<DriveItem>& items);
@@ -184,6 +186,7 @@ void FolderAppleCloud::updateFiles(const std::shared_ptr<FolderQuery>& query)
         pass->query = query;
         pass->key = key;
         self->releaseDeletedDocuments();
+        pass->goneSinceExchange = SyncConflict::notesGoneSinceExchange(NoteServiceCloud);
         const std::vector<DriveItem> results = pass->query->results();
         pass->readCloudLinksAhead(results);
         for (auto item = results.rbegin(); item != results.rend(); ++item) {
@@ -568,6 +571,31 @@ void FolderAppleCloud::uploadOfflineDocuments(const std::shared_ptr<Pass>& pass)
                 save(note, {});
         }
     }
+    carryOfflineRemovals(pass);
+}
+
+void FolderAppleCloud::carryOfflineRemovals(const std::shared_ptr<Pass>& pass)
+{
+    for (const auto& [key, storage] : std::as_const(pass->goneSinceExchange)) {
+        if (!quickCloudCheck() || !isCurrent(pass->key))
+            return;
+        // Taken in again by the update pass: a change made elsewhere since.
+        if (exists(Note::documentFileForKey(key, storage)))
+            continue;
+        const QString path = fileURLForKey(key, storage);
+        const std::optional<FileTime> link = LinkFiles::modificationDate(key, NoteServiceCloud, storage);
+        const std::optional<FileTime> documentDate = FileTimes::modificationTime(path);
+        // A missing document is the trash pass's; one changed since the link, the update pass took in.
+        if (!link || !documentDate || !LinkFiles::dateIsNewerOrEqualTo(*link, *documentDate))
+            continue;
+        LogInfo("apcloud:uploadOffline remove %1/%2", storageName(storage), key);
+        if (!deleteFile(path).isNull())
+            continue;
+        LinkFiles::remove(key, NoteServiceCloud, storage);
+        QFile::remove(historyFileFor(path));
+        // As a move's old name: changes up to the last exchange are refused, later ones still come in.
+        links_.write(key, NoteServiceTrash, storage, link);
+    }
     afterUpdate(pass);
 }
 
@@ -629,7 +657,8 @@ void FolderAppleCloud::trashDocumentsMissingFromCloud(const std::shared_ptr<Pass
         for (const QString& key : std::as_const(gone))
             missing.append({key, Storages[i]});
     }
-    if (missing.size() > std::max<double>(TrashFloor, TrashShare * double(total))) {
+    // More than that looks like a folder gone wrong rather than deletions made elsewhere.
+    if (SyncConflict::tooManyGone(missing.size(), total)) {
         LogError("apcloud:trash refused: %1 of %2 documents missing", missing.size(), total);
         return afterUpdate(pass);
     }

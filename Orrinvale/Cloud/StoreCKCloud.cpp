@@ -490,7 +490,12 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
 
 void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
 {
-    if (held_.keep([=, this] { deleteNote(note, block); }))
+    deleteRecord(note, std::nullopt, std::move(block));
+}
+
+void StoreCKCloud::deleteRecord(const NotePtr& note, const std::optional<FileTime>& exchanged, Completion block)
+{
+    if (held_.keep([=, this] { deleteRecord(note, exchanged, block); }))
         return;
     block = countedWrite(std::move(block));
     if (!quickCloudCheck())
@@ -509,13 +514,22 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
                 LogError("ckcloud:delete fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
+            if (exchanged && record && NoteRecord::dateIsNewerThan(NoteRecord::commitDate(*record), *exchanged)) {
+                // Changed elsewhere since this computer last saw it: that change comes in instead.
+                LogInfo("ckcloud:delete resist (changed since) %1/%2", target->resourceName(), target->key);
+                _reloadNoteWithRecord(*record, {});
+                return answer(block, false);
+            }
             Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
             NoteRecord::setTombstone(tombstone, requested);
             tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
-                // The note is gone here whatever the store answered.
-                LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);
-                links.write(target->key, NoteServiceTrash, target->storage, requested);
+                // The note is gone here whatever the store answered; a deletion carried later keeps its
+                // link to be carried again.
+                if (!exchanged || !failedBeyondMissing(error)) {
+                    LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);
+                    links.write(target->key, NoteServiceTrash, target->storage, requested);
+                }
                 if (failedBeyondMissing(error)) {
                     LogError("ckcloud:delete error: %1", error.localizedDescription());
                     return answer(block, false);

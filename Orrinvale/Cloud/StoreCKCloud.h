@@ -17,6 +17,7 @@
 #include <mutex>
 
 class Database;
+class NoteServices;
 class Record;
 class UserDefaults;
 
@@ -124,6 +125,11 @@ private:
     // Applies the record with links of the account it came from: nothing once that account was given up.
     void applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block);
     void finishFetch(const std::shared_ptr<FetchRun>& run, bool ok);
+    // A tombstone for the note, now; with exchanged (the date this computer last exchanged the
+    // record), only while the record is no newer, else the record's change is taken in instead.
+    void deleteRecord(const NotePtr& note, const std::optional<FileTime>& exchanged, Completion block);
+    // Queue only: records of notes moved or deleted here while the store was off become tombstones.
+    void carryOfflineRemovals(NoteServices& services);
     // Queue only: saves, a batch at a time, each readable-named note changed here since its last exchange.
     struct UnexchangedRun;
     void sendUnexchangedNotes();

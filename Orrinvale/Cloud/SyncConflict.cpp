@@ -9,11 +9,13 @@
 #include "Log.h"
 #include "files/FileDates.h"
 #include "files/FileTimes.h"
+#include "files/HeldFolder.h"
 #include "files/Trash.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 #include <algorithm>
 
@@ -89,6 +91,44 @@ bool repairCutCommit(const QString& key, int storage)
     bool done = false;
     note->_commitAndCloseLocalNote([&](bool ok) { done = ok; });
     return done;
+}
+
+QList<std::pair<QString, int>> notesGoneSinceExchange(int service)
+{
+    QList<std::pair<QString, int>> gone;
+    // Judged over the notes either service holds: each may hold a few of them only.
+    qsizetype linked = 0;
+    qsizetype goneFromEither = 0;
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        QSet<QString> keys[2];
+        for (const int each : {NoteServiceCloud, NoteServiceCloudKit}) {
+            const QStringList names = HeldFolder(Note::linkDirectoryForService(each, storage)).names(HeldFolder::Entries::NonFolders);
+            keys[each == service] = QSet<QString>(names.cbegin(), names.cend());
+        }
+        const QSet<QString> either = keys[0] + keys[1];
+        const QString folder = Note::documentDirectoryForStorage(storage);
+        // A storage never used has no folder; one whose notes were exchanged lost it.
+        if (!QFileInfo(folder).isDir()) {
+            if (either.isEmpty())
+                continue;
+            return {};
+        }
+        const QStringList notes = HeldFolder(folder).names(HeldFolder::Entries::Files);
+        const QSet<QString> held(notes.cbegin(), notes.cend());
+        linked += either.size();
+        for (const QString& key : either) {
+            if (held.contains(key))
+                continue;
+            ++goneFromEither;
+            if (keys[1].contains(key))
+                gone.append({key, storage});
+        }
+    }
+    if (tooManyGone(goneFromEither, linked)) {
+        LogError("sync:removals refused: %1 of %2 linked notes gone", goneFromEither, linked);
+        return {};
+    }
+    return gone;
 }
 
 // File queue: commits the note again, dated at least updatedOn, and sends it

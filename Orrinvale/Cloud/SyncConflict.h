@@ -8,6 +8,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <optional>
@@ -40,6 +41,22 @@ bool repairCutCommit(const QString& key, int storage);
 // Whether repairCutCommit may find work for a text file of that date: a pass
 // over every note asks this first and goes to the file queue for those alone.
 inline bool mayBeCutCommit(const std::optional<FileTime>& textDate) { return textDate && textDate->nanoseconds != 0; }
+
+// Whether a pass that would take `gone` of `total` linked notes out looks
+// like a folder gone wrong rather than removals made on purpose.
+constexpr int RemovalFloor = 5;
+constexpr double RemovalShare = 0.2;
+inline bool tooManyGone(qsizetype gone, qsizetype total)
+{
+    return double(gone) > std::max<double>(RemovalFloor, RemovalShare * double(total));
+}
+
+// The notes the service's links say it holds whose text file is
+// gone here: moved, renamed or deleted while the service was off. Nothing
+// when a storage's folder that held such notes is missing, or when tooManyGone
+// of the notes the drive or the record store holds. Only reads: off the file
+// queue, a caller looks at each note again before acting.
+QList<std::pair<QString, int>> notesGoneSinceExchange(int service);
 
 // The name a conflict gives the text it keeps beside the note: the note's
 // name and a short hash of the text, so every computer keeping the same text

@@ -263,6 +263,44 @@ TEST_F(CKCloudFetch, AGoodFetchSendsTheNotesChangedHereThatNoServiceTook)
     }
 }
 
+// A note gone here (moved or deleted while the store was off) whose record this computer last
+// exchanged becomes a tombstone at the next good fetch; one whose record changed since, beyond the
+// fetch's window, comes back with that change. A note still here is left alone.
+TEST_F(CKCloudFetch, AGoodFetchCarriesANoteGoneHereUnlessItsRecordChangedSince)
+{
+    const struct {
+        const char* key;
+        int64_t recordDate;
+        bool here;
+        bool tombstone;
+    } cases[] = {
+        {"Unchanged.txt", CloudNow - 100, false, true},
+        {"Changed.txt", CloudNow - 50, false, false},
+        {"Kept.txt", CloudNow - 100, true, false},
+    };
+    for (const auto& c : cases) {
+        const QString key = QString::fromLatin1(c.key);
+        const QString text = QStringLiteral("text of ") + key;
+        if (c.here) {
+            auto n = CloudTest::note(key, text, CloudNow - 100);
+            ASSERT_TRUE(awaitValue<bool>([&](auto done) { n->_commitAndCloseLocalNote(done); }));
+        }
+        saveAt(liveRecord(name(key), text, c.recordDate), CloudNow - 2 * Week);
+        RecordLinks.write(key, NoteServiceCloudKit, NoteStorageInbox, cloudSeconds(CloudNow - 100));
+    }
+    ASSERT_TRUE(fetch());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        const QString key = QString::fromLatin1(c.key);
+        const auto record = store->fetch(name(key));
+        ASSERT_TRUE(record);
+        EXPECT_EQ(record->integer(NoteRecord::StateKey) == NoteRecord::StateDeleted, c.tombstone);
+        EXPECT_EQ(localText(key), c.tombstone ? std::nullopt : std::optional(QStringLiteral("text of ") + key));
+        EXPECT_EQ(linkDate(NoteServiceCloudKit, key).has_value(), !c.tombstone);
+        EXPECT_EQ(linkDate(NoteServiceTrash, key).has_value(), c.tombstone);
+    }
+}
+
 // More notes than one batch takes; the store's records of two of them predate the fetch window.
 TEST_F(CKCloudFetch, ManyUnsentNotesGoOutInBatchesAndWhatABatchCannotTakeGoesAlone)
 {

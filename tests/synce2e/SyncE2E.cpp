@@ -178,6 +178,78 @@ TEST_P(SyncE2E, ANoteMovedBackInTheSecondItWasMovedAwayStaysOnBoth)
     EXPECT_EQ(b->notes(), expected);
 }
 
+// A move and a deletion made while sync was off go out once it is back on, and
+// the other computer follows; an edit it made meanwhile, unseen by the mover,
+// stays: the moved note beside it, the deleted one back with the edit.
+TEST_P(SyncE2E, AMoveAndADeletionMadeOfflineReachTheOtherComputer)
+{
+    for (const bool editedMeanwhile : {false, true}) {
+        SCOPED_TRACE(editedMeanwhile ? "edited on A meanwhile" : "untouched on A");
+        const QString moved = QStringLiteral("Moved offline %1").arg(editedMeanwhile);
+        const QString dropped = QStringLiteral("Dropped offline %1").arg(editedMeanwhile);
+        for (const QString& title : {moved, dropped})
+            a->ok(QStringLiteral("new %1\\nbase").arg(title));
+        exchange(*b);
+        nextSecond();
+        b->ok(QStringLiteral("offline"));
+        b->ok(QStringLiteral("move inbox ") + encoded(moved + QStringLiteral(".txt")));
+        b->ok(QStringLiteral("delete inbox ") + encoded(dropped + QStringLiteral(".txt")));
+        if (editedMeanwhile)
+            for (const QString& title : {moved, dropped})
+                a->ok(QStringLiteral("edit inbox %1 %2\\nedit").arg(encoded(title + QStringLiteral(".txt")), title));
+        nextSecond();
+        b->ok(QStringLiteral("online"));
+        for (Machine* machine : {a.get(), b.get(), a.get(), b.get(), a.get(), b.get()})
+            exchange(*machine);
+
+        Notes expected{{QStringLiteral("archive/") + moved + QStringLiteral(".txt"), moved + QStringLiteral("\nbase")}};
+        if (editedMeanwhile) {
+            expected[QStringLiteral("inbox/") + moved + QStringLiteral(".txt")] = moved + QStringLiteral("\nedit");
+            expected[QStringLiteral("inbox/") + dropped + QStringLiteral(".txt")] = dropped + QStringLiteral("\nedit");
+        }
+        for (Machine* machine : {a.get(), b.get()}) {
+            Notes held;
+            for (const auto& [where, text] : machine->notes())
+                if (text.startsWith(moved) || text.startsWith(dropped))
+                    held[where] = text;
+            EXPECT_EQ(held, expected) << qPrintable(machine->name);
+        }
+        if (editedMeanwhile)
+            continue;
+        EXPECT_TRUE(a->trash().contains(dropped + QStringLiteral(".txt")));
+        if (GetParam().folder) { // the folder holds what a computer joining now takes in
+            const QString documents = root + QStringLiteral("/drive/Documents/");
+            EXPECT_FALSE(QFileInfo::exists(documents + QStringLiteral("Inbox/") + moved + QStringLiteral(".txt")));
+            EXPECT_FALSE(QFileInfo::exists(documents + QStringLiteral("Inbox/") + dropped + QStringLiteral(".txt")));
+            EXPECT_TRUE(QFileInfo::exists(documents + QStringLiteral("Archive/") + moved + QStringLiteral(".txt")));
+        }
+    }
+}
+
+// Most notes gone from a computer's folder while it was offline look like a
+// folder gone wrong, not like deletions: none goes anywhere else.
+TEST_P(SyncE2E, NotesLostFromAFolderWhileOfflineAreDeletedNowhereElse)
+{
+    for (int i = 1; i <= 7; ++i)
+        a->ok(QStringLiteral("new Kept note %1\\nbase").arg(i));
+    exchange(*b);
+    const Notes before = a->notes();
+    ASSERT_EQ(b->notes(), before);
+    b->ok(QStringLiteral("offline"));
+    const QString documents = root + QStringLiteral("/B/Documents");
+    for (const QString& app : QDir(documents).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QDir inbox(documents + QLatin1Char('/') + app + QStringLiteral("/Home"));
+        for (const QString& name : inbox.entryList(QDir::Files))
+            ASSERT_TRUE(inbox.remove(name));
+    }
+    ASSERT_TRUE(b->notes().empty());
+    b->ok(QStringLiteral("online"));
+    for (Machine* machine : {b.get(), a.get(), b.get(), a.get()})
+        exchange(*machine);
+    EXPECT_EQ(a->notes(), before);
+    EXPECT_TRUE(a->trash().isEmpty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2E,
                          ::testing::Values(Setup{"Sqlite", true}, Setup{"Sqlite", false}, Setup{"Postgres", true},
                                            Setup{"Postgres", false}),

@@ -2,9 +2,11 @@
 // sync-sim process) over one sync folder and one record store, the folder
 // watch and pushes on as the window runs them: after every round's exchanges
 // each computer holds the same notes, every text saved since is a note's text
-// everywhere, and no text is held twice. A round's edits run at once, half of
-// them on the note another computer edits; each is made over the text the
-// test saw, so a text arriving first turns it into a note of its own.
+// everywhere unless a computer holding it deleted its note, and no text is
+// held twice. A round's edits run at once, half of them on the note another
+// computer edits; each is made over the text the test saw, so a text arriving
+// first turns it into a note of its own. A computer may go offline for a few
+// edits, moves, deletions and new notes, carried once it is back.
 // SYNC_ROUNDS=N and SYNC_SEED=S run other rounds or repeat a failed run (with CI=true and no
 // SYNC_SEED the seed is CiSeed); SYNC_VERBOSE=1 keeps every computer's log of a failed run in /tmp.
 #include "SyncMachine.h"
@@ -30,11 +32,9 @@ std::string runName(const ::testing::TestParamInfo<Run>& info)
     return std::string(info.param.backend) + std::to_string(info.param.computers) + "Computers";
 }
 
-// A text saved on a computer, the note line it belongs to ("Shared note 7"),
-// and the text it was written over there, which it supersedes.
+// A text saved on a computer, and the text it was written over there, which it supersedes.
 struct Saved {
     QString text;
-    QString title;
     QString base;
 };
 
@@ -71,68 +71,114 @@ protected:
     static QString keyWord(const QString& where) { return encoded(where.section(QLatin1Char('/'), 1)); }
     static QString line(const QString& text) { return QString(text).replace(QLatin1Char('\n'), QStringLiteral("\\n")); }
 
+    void note(const Machine& machine, const QString& what) { journal << machine.name + QLatin1Char(' ') + what; }
+    QString body(const Machine& machine, int round) { return QStringLiteral("r%1 %2 %3").arg(round).arg(machine.name).arg(++edits); }
+    // A note of a new line of texts.
+    void newNote(Machine& machine, int round, bool placeholderFirst)
+    {
+        awaitEdits();
+        const QString title = QStringLiteral("Shared note %1").arg(++lines);
+        const QString text = title + QLatin1Char('\n') + body(machine, round);
+        if (placeholderFirst) { // a placeholder name first, then its title's
+            const QString key = machine.ok(QStringLiteral("new Hi"));
+            machine.ok(QStringLiteral("edit inbox %1 %2").arg(encoded(key), line(text)));
+            machine.ok(QStringLiteral("rename inbox ") + encoded(key));
+        } else {
+            machine.ok(QStringLiteral("new ") + line(text));
+        }
+        note(machine, QStringLiteral("new ") + line(text));
+        saved.push_back({text, QString()});
+    }
+    // The next text of the note at `at` of the computer's notes, made over the text it shows.
+    Saved editOf(const Notes& notes, const QString& at, const QString& body) const
+    {
+        const QString title = notes.at(at).section(QLatin1Char('\n'), 0, 0);
+        return {title + QLatin1Char('\n') + body, notes.at(at)};
+    }
+    static QString editCommand(const QString& at, const Saved& edit)
+    {
+        return QStringLiteral("edit-over %1 %2 %3 %4").arg(storageWord(at), keyWord(at), encoded(edit.base), line(edit.text));
+    }
+    static QString place(const QString& at) { return storageWord(at) + QLatin1Char(' ') + keyWord(at); }
+    // The computer deletes the note as it shows it: the texts it saw there may go.
+    void deleteNote(Machine& machine, const Notes& notes, const QString& at)
+    {
+        machine.ok(QStringLiteral("delete ") + place(at));
+        seenDeleted.insert(notes.at(at));
+    }
+    QString anyOf(const Notes& notes)
+    {
+        auto at = notes.begin();
+        std::advance(at, random.bounded(int(notes.size())));
+        return at->first;
+    }
+
     // One random change on the computer; concurrent with the others' of the round.
     void change(Machine& machine, int round)
     {
-        const auto note = [&](const QString& what) { journal << machine.name + QLatin1Char(' ') + what; };
         const int draw = random.bounded(100);
         if (draw >= 60) { // edits meet edits here; moves and deletes meet settled notes
             awaitEdits();
             exchange();
         }
+        if (draw >= 89)
+            return changeOffline(machine, round);
         const Notes notes = machine.notes();
-        std::vector<QString> where;
-        for (const auto& [at, text] : notes)
-            where.push_back(at);
-        const QString body = QStringLiteral("r%1 %2 %3").arg(round).arg(machine.name).arg(++edits);
-        if (where.empty() || draw < 12 || (notes.size() < 3 && draw < 30)) {
-            awaitEdits();
-            const QString title = QStringLiteral("Shared note %1").arg(++lines);
-            const QString text = title + QLatin1Char('\n') + body;
-            if (draw % 4 == 0) { // a placeholder name first, then its title's
-                const QString key = machine.ok(QStringLiteral("new Hi"));
-                machine.ok(QStringLiteral("edit inbox %1 %2").arg(encoded(key), line(text)));
-                machine.ok(QStringLiteral("rename inbox ") + encoded(key));
-            } else {
-                machine.ok(QStringLiteral("new ") + line(text));
-            }
-            note(QStringLiteral("new ") + line(text));
-            saved.push_back({text, title, QString()});
-            return;
-        }
+        if (notes.empty() || draw < 12 || (notes.size() < 3 && draw < 30))
+            return newNote(machine, round, draw % 4 == 0);
         const bool meet = notes.count(edited) && random.bounded(2) == 0;
-        const QString at = meet ? edited : where[random.bounded(int(where.size()))];
-        const QString title = notes.at(at).section(QLatin1Char('\n'), 0, 0);
-        const QString text = title + QLatin1Char('\n') + body;
-        const QString base = notes.at(at);
-        const QString edit = QStringLiteral("edit-over %1 %2 %3 %4").arg(storageWord(at), keyWord(at), encoded(base), line(text));
+        const QString at = meet ? edited : anyOf(notes);
+        const Saved next = editOf(notes, at, body(machine, round));
+        const QString edit = editCommand(at, next);
         const bool moves = draw >= 60 && draw < 70;
         const bool deletes = draw >= 70 && draw < 78 && notes.size() > 2;
-        const QString place = storageWord(at) + QLatin1Char(' ') + keyWord(at);
-        const QString command = moves ? QStringLiteral("move ") + place : deletes ? QStringLiteral("delete ") + place : edit;
-        note(QString::number(draw) + QLatin1Char(' ') + command);
+        const QString command = moves ? QStringLiteral("move ") + place(at) : deletes ? QStringLiteral("delete ") + place(at) : edit;
+        note(machine, QString::number(draw) + QLatin1Char(' ') + command);
         if (draw < 60) {
             machine.send(edit); // answered once every computer's edit of the round has started
-            editing.push_back({&machine, {text, title, base}});
+            editing.push_back({&machine, next});
             edited = at;
-        } else if (moves || deletes) {
+        } else if (moves) {
             machine.ok(command);
-            if (deletes)
-                deleted.insert(title);
-        } else if (draw < 89) {
+        } else if (deletes) {
+            deleteNote(machine, notes, at);
+        } else {
             // Killed at a random moment of the edit: it counts once it is on the disk.
             machine.send(edit);
             std::this_thread::sleep_for(std::chrono::microseconds(random.bounded(20000)));
             machine.killAndRestart();
-            if (machine.notes().count(at) && machine.notes().at(at) == text)
-                saved.push_back({text, title, base});
+            if (machine.notes().count(at) && machine.notes().at(at) == next.text)
+                saved.push_back(next);
             join(machine);
-        } else {
-            // The store and the folder out of reach until the exchanges.
-            machine.ok(QStringLiteral("offline"));
-            machine.ok(edit);
-            saved.push_back({text, title, base});
-            offline.insert(&machine);
+        }
+    }
+    // The store and the folder out of reach until the exchanges: one to three
+    // edits, moves, deletions and new notes meanwhile.
+    void changeOffline(Machine& machine, int round)
+    {
+        machine.ok(QStringLiteral("offline"));
+        offline.insert(&machine);
+        note(machine, QStringLiteral("offline"));
+        for (int i = random.bounded(1, 4); i > 0; --i) {
+            const Notes notes = machine.notes();
+            const int draw = random.bounded(100);
+            if (notes.empty() || draw < 15) {
+                newNote(machine, round, draw % 4 == 0);
+                continue;
+            }
+            const QString at = anyOf(notes);
+            if (draw < 35) {
+                note(machine, QStringLiteral("move ") + place(at));
+                machine.ok(QStringLiteral("move ") + place(at));
+            } else if (draw < 50 && notes.size() > 2) {
+                note(machine, QStringLiteral("delete ") + place(at));
+                deleteNote(machine, notes, at);
+            } else {
+                const Saved next = editOf(notes, at, body(machine, round));
+                note(machine, editCommand(at, next));
+                machine.ok(editCommand(at, next));
+                saved.push_back(next);
+            }
         }
     }
     // A note can go (a fork its note holds again) between the look and the edit: then nothing was saved.
@@ -194,7 +240,7 @@ protected:
         for (const Saved& text : saved)
             superseded.insert(text.base);
         for (const Saved& text : saved)
-            if (!deleted.count(text.title) && !superseded.count(text.text) && !held.contains(text.text))
+            if (!seenDeleted.count(text.text) && !superseded.count(text.text) && !held.contains(text.text))
                 return QStringLiteral("lost: ") + line(text.text) + QStringLiteral(" of ") + shown(first);
         return QString();
     }
@@ -207,7 +253,7 @@ protected:
     int lines = 0;
     int edits = 0;
     std::vector<Saved> saved;
-    std::set<QString> deleted;
+    std::set<QString> seenDeleted; // texts a computer deleted the note of, holding them
     std::set<Machine*> offline;
     std::vector<std::pair<Machine*, Saved>> editing; // the round's edits under way
     QString edited; // the note the round's last edit is on
