@@ -793,7 +793,7 @@ TEST_F(StylingView, KeptGlyphsStayWithinTheirBound)
 
 // A line of tags longer than the bound, on show: a paint (the caret's blink among them), a click and
 // a key keep its glyphs, so the next paint does not shape the whole line anew; once other lines take
-// its place it lets them go.
+// its place it lets them go. Its thousands of tags, each a link of its own, do not each keep a format.
 TEST_F(StylingView, ALineLongerThanTheBoundKeepsItsGlyphsWhileOnShow)
 {
     const auto* layout = static_cast<const TextViewLayout*>(view.document()->documentLayout());
@@ -835,6 +835,7 @@ TEST_F(StylingView, ALineLongerThanTheBoundKeepsItsGlyphsWhileOnShow)
         const QTextBlock shown = view.document()->firstBlock();
         EXPECT_TRUE(shown.layout()->cacheEnabled());
         EXPECT_GE(layout->keptGlyphsLength(), shown.length());
+        EXPECT_LE(view.keptFormatsCount(), TextView::FormatsKept);
     }
 
     setText(QStringLiteral("words\n").repeated(50));
