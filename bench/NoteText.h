@@ -33,3 +33,16 @@ inline QString note(qsizetype units, quint32 seed)
     text.truncate(units);
     return text;
 }
+
+// A note of one line of `tags` seeded hashtags, 8 units each with the space after it: the longest
+// line a note-taker's tags make, which the editor must not lay out whole for every paint or key.
+inline QString oneLineNote(int tags, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QString text;
+    text.reserve(qsizetype(tags) * 8);
+    for (int i = 0; i < tags; ++i)
+        text += QStringLiteral("#t%1 ").arg(random.bounded(100000), 5, 10, QChar(u'0'));
+    text.chop(1);
+    return text;
+}

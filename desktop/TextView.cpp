@@ -773,6 +773,8 @@ const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QC
     if (attributes.toolTip)
         format.setToolTip(*attributes.toolTip);
     primeHash(format);
+    if (formats_.size() >= FormatsKept)
+        formats_.clear();
     return formats_.insert(key, format).value();
 }
 

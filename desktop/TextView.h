@@ -75,6 +75,11 @@ public:
     void ensureMirrored(qsizetype position);
     // All of the text, not only what the document holds so far.
     void selectAll();
+    // The character formats made for the storage's attribute sets are kept, up to this many: a note
+    // of many tags or links has as many sets, and all of them kept would outgrow the text and hold the
+    // view's teardown at quit for seconds.
+    static constexpr qsizetype FormatsKept = 4096;
+    qsizetype keptFormatsCount() const { return formats_.size(); }
     // Lays out the lines a viewport's height above and below the position. Scrolled to with their
     // estimated heights, the lines above would move the position once drawn and the next key would
     // scroll; those below would change the scroll bar after the paint, a loop turn later.

@@ -271,6 +271,7 @@ void TextViewLayout::applyFormats(const QTextBlock& block) const
 void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
 {
     QScopedValueRollback drawing(drawing_, true);
+    QScopedValueRollback drawn(drawnBlocks_, size_t(0));
     const QTextDocument* document = this->document();
     const QRectF clip = context.clip.isValid() ? context.clip : QRectF(QPointF(), documentSize());
     const int cursorWidth = property("cursorWidth").isValid() ? property("cursorWidth").toInt() : 1;
@@ -300,6 +301,7 @@ void TextViewLayout::draw(QPainter* painter, const PaintContext& context)
         }
         const QPen pen = painter->pen();
         painter->setPen(context.palette.color(QPalette::Text));
+        ++drawnBlocks_;
         setGlyphsKept(block, true);
         layout->draw(painter, QPointF(), selections, clip);
         if ((context.cursorPosition >= start && context.cursorPosition < start + length) ||
@@ -326,12 +328,18 @@ void TextViewLayout::setGlyphsKept(const QTextBlock& block, bool keep) const
         return;
     kept_.push_back({number, block.length()});
     keptLength_ += block.length();
-    if (keptLength_ <= GlyphsKept && kept_.size() <= BlocksKept)
+    // Those on show keep theirs whatever their length: a line longer than the bound would otherwise be
+    // shaped anew for each paint, a caret's blink among them.
+    const size_t spared = std::max<size_t>(drawnBlocks_, 1);
+    const auto over = [this, spared] {
+        return (keptLength_ > GlyphsKept || kept_.size() > BlocksKept) && kept_.size() > spared;
+    };
+    if (!over())
         return;
     // A layout lets its glyphs go after a draw without its cache: these draw none of their lines.
     QImage scratch(1, 1, QImage::Format_ARGB32_Premultiplied);
     QPainter painter(&scratch);
-    while (keptLength_ > GlyphsKept || kept_.size() > BlocksKept) {
+    while (over()) {
         const Kept oldest = kept_.front();
         kept_.pop_front();
         keptLength_ -= oldest.length;

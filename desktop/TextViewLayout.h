@@ -75,7 +75,8 @@ private:
     void reportSize() const;
     // A drawn block keeps its glyphs, so that the next paint of its lines (a key beside them, the
     // caret) does not shape them again, and so does one edited on show until it is drawn; past
-    // GlyphsKept units the least lately drawn let theirs go.
+    // GlyphsKept units the least lately drawn let theirs go, but never the blocks of the paint under
+    // way nor the block just kept.
     void setGlyphsKept(const QTextBlock& block, bool keep) const;
     // Block numbers move with a change of blocks; those changed are laid out afresh.
     void renumberKeptGlyphs(int first, int removed, int added);
@@ -93,5 +94,6 @@ private:
         qsizetype length;
     };
     mutable std::deque<Kept> kept_; // least lately drawn first
+    size_t drawnBlocks_ = 0;        // by the paint under way
     mutable qsizetype keptLength_ = 0;
 };
