@@ -19,6 +19,7 @@
 #include "CloudSetup.h"
 #include "Core.h"
 
+#include "Cloud/AppleDocument.h"
 #include "Cloud/FolderAppleCloud.h"
 #include "Cloud/StoreCKCloud.h"
 #include "Cloud/SyncConflict.h"
@@ -139,6 +140,32 @@ NotePtr existingNote(const QString& storageName, const QString& word)
     return note;
 }
 
+// A failed drive save: the note here still holds the text, the sync folder
+// another (a save that met another computer's text lets the conflict rule
+// settle the note, which leaves either in step or the note holding another).
+bool folderBehind(const Note& note)
+{
+    if (!driveCloud().quickCloudCheck())
+        return false;
+    Note local(note.key(), note.storage());
+    if (!local.restoreText() || local.text() != note.text())
+        return false;
+    const auto document = AppleDocument::open(driveCloud().fileURLForKey(note.key(), note.storage()));
+    return !document || document->text() != note.text();
+}
+
+// The edit as a note of its own beside the note, answered once it is on disk.
+void keepAsFork(const NotePtr& note, const Reply& reply)
+{
+    const QString fork = SyncConflict::forkKey(note->key(), note->text());
+    SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
+    Core::shared().appleCloud()->wait([fork, storage = note->storage(), reply] {
+        reply(QFileInfo::exists(Note::documentFileForKey(fork, storage))
+                  ? QStringLiteral("ok ") + fork
+                  : QStringLiteral("error the edit was not kept as %1").arg(fork));
+    });
+}
+
 // The local commit, the drive save and, at once, the record save the editor's timer would make.
 // A text that came in since the base was read is not written over: as the
 // editor would, the edit then becomes a note of its own beside it.
@@ -148,14 +175,18 @@ void commit(const NotePtr& note, const QString& text, const QString& base, const
     note->setUpdatedOnForChange(Clock::now());
     Core::shared().fileQueue()->async([note, base, reply] {
         Note now(note->key(), note->storage());
-        if (!base.isNull() && now.restoreText() && now.text() != base) {
-            const QString fork = SyncConflict::forkKey(note->key(), note->text());
-            SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
-            return answerWhenDrained(reply, QStringLiteral("ok ") + fork);
-        }
-        note->commitNote({}, [note, reply](const QDateTime&) {
-            Core::shared().appleCloud()->ckCloud()->saveNote(
-                note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
+        if (!base.isNull() && now.restoreText() && now.text() != base)
+            return keepAsFork(note, reply);
+        auto written = std::make_shared<bool>(false);
+        note->commitNote([written](bool ok) { *written = ok; }, [note, reply, written](const QDateTime&) {
+            if (!*written)
+                return reply(QStringLiteral("error the note was not saved"));
+            Core::shared().appleCloud()->ckCloud()->saveNote(note, [note, reply](bool) {
+                Core::shared().appleCloud()->wait([note, reply] {
+                    reply(folderBehind(*note) ? QStringLiteral("error the sync folder did not take %1").arg(note->key())
+                                              : QStringLiteral("ok ") + note->key());
+                });
+            });
         });
     });
 }

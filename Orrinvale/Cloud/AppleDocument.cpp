@@ -1,6 +1,7 @@
 #include "AppleDocument.h"
 
 #include "files/AtomicFile.h"
+#include "files/FileName.h"
 #include "files/TextDecoding.h"
 
 #include "Log.h"
@@ -60,7 +61,9 @@ bool AppleDocument::save(Error* error, const std::optional<FileTime>& date) cons
     if (!date)
         return AtomicFile::write(path_, data(), error);
     const QFileInfo target(path_);
-    const QString hidden = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".saving");
+    // The dot and ".saving" must leave a name within the file system's limit.
+    const QString hidden = target.path() + QStringLiteral("/.") + FileName::fitted(target.fileName(), 8)
+                           + QStringLiteral(".saving");
     if (!AtomicFile::write(hidden, data(), error))
         return false;
     if (FileTimes::setModificationTime(hidden, *date)

@@ -51,13 +51,12 @@ bool failedBeyondMissing(const Error& error)
 }
 
 // The fetched record, or a new one of the note's name, dated created when given.
-Record fetchedOrNew(std::optional<Record> record, const RecordID& id, const std::optional<FileTime>& created)
+Record fetchedOrNew(std::optional<Record> record, const Target& target, const std::optional<FileTime>& created)
 {
-    if (record)
-        return std::move(*record);
-    Record made(NoteRecord::RecordType, id);
-    if (created)
+    Record made = record ? std::move(*record) : Record(NoteRecord::RecordType, target.id);
+    if (!record && created)
         NoteRecord::setCreatedDate(made, *created);
+    NoteRecord::setFileName(made, target.key);
     return made;
 }
 
@@ -151,7 +150,7 @@ std::optional<Record> liveRecord(std::optional<Record> record, const Outgoing& o
         LogInfo("ckcloud:save resist save %1/%2 (written over here)", out.target.resourceName(), out.target.key);
         return std::nullopt;
     }
-    Record live = fetchedOrNew(std::move(record), out.target.id, out.createdDate);
+    Record live = fetchedOrNew(std::move(record), out.target, out.createdDate);
     NoteRecord::setLive(live, out.data, out.commitDate);
     live.setValue(NoteRecord::HistoryKey, *history);
     return live;
@@ -425,7 +424,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                 LogError("ckcloud:move oldNote fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            Record tombstone = fetchedOrNew(std::move(old), source->id, requested);
+            Record tombstone = fetchedOrNew(std::move(old), *source, requested);
             NoteRecord::setTombstone(tombstone, requested);
             tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(source->key, source->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
@@ -442,7 +441,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                     }
                     const FileTime dated = datedAfterTombstone(record, commitDate);
                     // The target of a move takes the note's creation date even when it existed.
-                    Record live = fetchedOrNew(std::move(record), target->id, std::nullopt);
+                    Record live = fetchedOrNew(std::move(record), *target, std::nullopt);
                     NoteRecord::setLive(live, data, dated);
                     NoteRecord::setCreatedDate(live, createdDate);
                     live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
@@ -484,7 +483,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
                 LogError("ckcloud:delete fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
+            Record tombstone = fetchedOrNew(std::move(record), *target, requested);
             NoteRecord::setTombstone(tombstone, requested);
             tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
