@@ -19,7 +19,6 @@
 #include "CloudSetup.h"
 #include "Core.h"
 
-#include "Cloud/AppleDocument.h"
 #include "Cloud/FolderAppleCloud.h"
 #include "Cloud/StoreCKCloud.h"
 #include "Cloud/SyncConflict.h"
@@ -140,20 +139,6 @@ NotePtr existingNote(const QString& storageName, const QString& word)
     return note;
 }
 
-// A failed drive save: the note here still holds the text, the sync folder
-// another (a save that met another computer's text lets the conflict rule
-// settle the note, which leaves either in step or the note holding another).
-bool folderBehind(const Note& note)
-{
-    if (!driveCloud().quickCloudCheck())
-        return false;
-    Note local(note.key(), note.storage());
-    if (!local.restoreText() || local.text() != note.text())
-        return false;
-    const auto document = AppleDocument::open(driveCloud().fileURLForKey(note.key(), note.storage()));
-    return !document || document->text() != note.text();
-}
-
 // The edit as a note of its own beside the note, answered once it is on disk.
 void keepAsFork(const NotePtr& note, const Reply& reply)
 {
@@ -177,15 +162,17 @@ void commit(const NotePtr& note, const QString& text, const QString& base, const
         Note now(note->key(), note->storage());
         if (!base.isNull() && now.restoreText() && now.text() != base)
             return keepAsFork(note, reply);
-        auto written = std::make_shared<bool>(false);
-        note->commitNote([written](bool ok) { *written = ok; }, [note, reply, written](const QDateTime&) {
-            if (!*written)
+        note->_commitLocalNote([note, reply](bool ok) {
+            if (!ok)
                 return reply(QStringLiteral("error the note was not saved"));
-            Core::shared().appleCloud()->ckCloud()->saveNote(note, [note, reply](bool) {
-                Core::shared().appleCloud()->wait([note, reply] {
-                    reply(folderBehind(*note) ? QStringLiteral("error the sync folder did not take %1").arg(note->key())
-                                              : QStringLiteral("ok ") + note->key());
-                });
+            if (!Core::shared().enabledAppleCloud())
+                return answerWhenDrained(reply, QStringLiteral("ok ") + note->key());
+            Core::shared().appleCloud()->commitNote(note, [note, reply](const QDateTime&, const Error& error) {
+                if (!error.isNull() && error.code != FolderAppleCloud::StoodAsideCode)
+                    return reply(QStringLiteral("error the sync folder did not take %1: %2")
+                                     .arg(note->key(), error.localizedDescription()));
+                Core::shared().appleCloud()->ckCloud()->saveNote(
+                    note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
             });
         });
     });

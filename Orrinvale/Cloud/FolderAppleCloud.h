@@ -43,6 +43,9 @@ public:
     // gone wrong rather than deletions made elsewhere.
     static constexpr int TrashFloor = 5;
     static constexpr double TrashShare = 0.2;
+    // A save that stood aside for the conflict rule (a text taken in first, or
+    // another held here by now): no failure, the rule settles the note.
+    static constexpr int StoodAsideCode = 3072;
 
     FolderAppleCloud(std::shared_ptr<CKCloud> ckCloud, UserDefaults& defaults);
     ~FolderAppleCloud() override;
@@ -154,6 +157,7 @@ private:
     static QString storageName(int storage);
     static bool isImportableFile(const QString& path);
     static bool exists(const QString& path);
+    static bool isLinkedFolder(const QString& folder);
 
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);
