@@ -252,6 +252,21 @@ void StoreCKCloud::fetch(const RecordID& id, Fetched fetched)
     });
 }
 
+uint64_t StoreCKCloud::askWrite(const QString& deletedName)
+{
+    std::lock_guard lock(askedMutex_);
+    ++writesAsked_;
+    if (!deletedName.isEmpty())
+        deletionsAsked_.insert(deletedName, writesAsked_);
+    return writesAsked_;
+}
+
+bool StoreCKCloud::deletedSince(const QString& recordName, uint64_t asked) const
+{
+    std::lock_guard lock(askedMutex_);
+    return deletionsAsked_.value(recordName, 0) > asked;
+}
+
 // --- Save
 
 void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
@@ -273,6 +288,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
         LogError("ckcloud:save error data.length <= 0");
         return answer(block, false);
     }
+    const uint64_t asked = askWrite();
     queue_->async([=, this] {
         fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record,
                                     const Error& error) {
@@ -280,6 +296,10 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
             const LinkFiles links = links_;
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
+                return answer(block, false);
+            }
+            if (deletedSince(target->recordName(), asked)) {
+                LogInfo("ckcloud:save dropped, deleted since %1", target->recordName());
                 return answer(block, false);
             }
             switch (verdictOn(record, out)) {
@@ -411,6 +431,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
         LogError("ckcloud:move ignore unreadable file name %1", to->key());
         return answer(block, false);
     }
+    askWrite(source->recordName());
     const QString text = to->text();
     const QByteArray data = NoteRecord::dataFromString(text);
     const FileTime commitDate = FileTime::fromWholeSeconds(to->updatedOn());
@@ -474,6 +495,7 @@ void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
         LogError("ckcloud:delete ignore unreadable file name %1", note->key());
         return answer(block, false);
     }
+    askWrite(target->recordName());
     const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
     const QString text = note->text();
     queue_->async([=, this] {
