@@ -10,11 +10,14 @@
 #include <QFileInfo>
 #include <QList>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
 
 using TextDecoding::Encoding;
+
+constexpr int SaveAttempts = 5;
 
 // The encodings to try in turn. A wide one only with its byte-order mark:
 // without one, nearly any bytes pass as UTF-16, and a cut or garbled file would
@@ -64,11 +67,17 @@ bool AppleDocument::save(Error* error, const std::optional<FileTime>& date) cons
     // The dot and ".saving" must leave a name within the file system's limit.
     const QString hidden = target.path() + QStringLiteral("/.") + FileName::fitted(target.fileName(), 8)
                            + QStringLiteral(".saving");
-    if (!AtomicFile::write(hidden, data(), error))
-        return false;
-    if (FileTimes::setModificationTime(hidden, *date)
-        && ::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path_).constData()) == 0)
-        return true;
+    // Another computer saving the document uses the same hidden name and may
+    // take the file away before this rename: the save is made again.
+    for (int attempt = 0; attempt < SaveAttempts; ++attempt) {
+        if (!AtomicFile::write(hidden, data(), error))
+            return false;
+        if (FileTimes::setModificationTime(hidden, *date)
+            && ::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path_).constData()) == 0)
+            return true;
+        if (errno != ENOENT)
+            break;
+    }
     QFile::remove(hidden);
     setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 512, QStringLiteral("Cannot save %1").arg(path_)));
     return false;
