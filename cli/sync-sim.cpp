@@ -139,6 +139,18 @@ NotePtr existingNote(const QString& storageName, const QString& word)
     return note;
 }
 
+// The edit as a note of its own beside the note, answered once it is on disk.
+void keepAsFork(const NotePtr& note, const Reply& reply)
+{
+    const QString fork = SyncConflict::forkKey(note->key(), note->text());
+    SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
+    Core::shared().appleCloud()->wait([fork, storage = note->storage(), reply] {
+        reply(QFileInfo::exists(Note::documentFileForKey(fork, storage))
+                  ? QStringLiteral("ok ") + fork
+                  : QStringLiteral("error the edit was not kept as %1").arg(fork));
+    });
+}
+
 // The local commit, the drive save and, at once, the record save the editor's timer would make.
 // A text that came in since the base was read is not written over: as the
 // editor would, the edit then becomes a note of its own beside it.
@@ -148,14 +160,20 @@ void commit(const NotePtr& note, const QString& text, const QString& base, const
     note->setUpdatedOnForChange(Clock::now());
     Core::shared().fileQueue()->async([note, base, reply] {
         Note now(note->key(), note->storage());
-        if (!base.isNull() && now.restoreText() && now.text() != base) {
-            const QString fork = SyncConflict::forkKey(note->key(), note->text());
-            SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
-            return answerWhenDrained(reply, QStringLiteral("ok ") + fork);
-        }
-        note->commitNote({}, [note, reply](const QDateTime&) {
-            Core::shared().appleCloud()->ckCloud()->saveNote(
-                note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
+        if (!base.isNull() && now.restoreText() && now.text() != base)
+            return keepAsFork(note, reply);
+        note->_commitLocalNote([note, reply](bool ok) {
+            if (!ok)
+                return reply(QStringLiteral("error the note was not saved"));
+            if (!Core::shared().enabledAppleCloud())
+                return answerWhenDrained(reply, QStringLiteral("ok ") + note->key());
+            Core::shared().appleCloud()->commitNote(note, [note, reply](const QDateTime&, const Error& error) {
+                if (!error.isNull() && error.code != FolderAppleCloud::StoodAsideCode)
+                    return reply(QStringLiteral("error the sync folder did not take %1: %2")
+                                     .arg(note->key(), error.localizedDescription()));
+                Core::shared().appleCloud()->ckCloud()->saveNote(
+                    note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
+            });
         });
     });
 }

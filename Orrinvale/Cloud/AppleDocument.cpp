@@ -2,6 +2,7 @@
 
 #include "Store/Note.h"
 #include "files/AtomicFile.h"
+#include "files/FileName.h"
 #include "files/TextDecoding.h"
 
 #include "Log.h"
@@ -11,11 +12,14 @@
 #include <QList>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
 
 using TextDecoding::Encoding;
+
+constexpr int SaveAttempts = 5;
 
 // The encodings to try in turn. A wide one only with its byte-order mark:
 // without one, nearly any bytes pass as UTF-16, and a cut or garbled file would
@@ -68,12 +72,20 @@ bool AppleDocument::save(Error* error, const std::optional<FileTime>& date) cons
     if (!date)
         return AtomicFile::write(path_, data(), error);
     const QFileInfo target(path_);
-    const QString hidden = target.path() + QStringLiteral("/.") + target.fileName() + QStringLiteral(".saving");
-    if (!AtomicFile::write(hidden, data(), error))
-        return false;
-    if (FileTimes::setModificationTime(hidden, *date)
-        && ::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path_).constData()) == 0)
-        return true;
+    // The dot and ".saving" must leave a name within the file system's limit.
+    const QString hidden = target.path() + QStringLiteral("/.") + FileName::fitted(target.fileName(), 8)
+                           + QStringLiteral(".saving");
+    // Another computer saving the document uses the same hidden name and may
+    // take the file away before this rename: the save is made again.
+    for (int attempt = 0; attempt < SaveAttempts; ++attempt) {
+        if (!AtomicFile::write(hidden, data(), error))
+            return false;
+        if (FileTimes::setModificationTime(hidden, *date)
+            && ::rename(QFile::encodeName(hidden).constData(), QFile::encodeName(path_).constData()) == 0)
+            return true;
+        if (errno != ENOENT)
+            break;
+    }
     QFile::remove(hidden);
     setError(error, Error::make(QStringLiteral("NSCocoaErrorDomain"), 512, QStringLiteral("Cannot save %1").arg(path_)));
     return false;

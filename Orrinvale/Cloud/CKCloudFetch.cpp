@@ -31,7 +31,8 @@ constexpr uint32_t ChanceRange = 50;
 constexpr uint32_t PruneBelow = 2;
 
 const DesiredKeys QueryKeys = QStringList{NoteRecord::CommitDateKey, NoteRecord::VersionKey, NoteRecord::FileSizeKey,
-                                          NoteRecord::StateKey, NoteRecord::HistoryKey};
+                                          NoteRecord::StateKey, NoteRecord::HistoryKey,
+                                          NoteRecord::FileNameKey};
 
 QString logDate(const QDateTime& date)
 {

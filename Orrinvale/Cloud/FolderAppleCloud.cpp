@@ -44,7 +44,22 @@ QString FolderAppleCloud::fileURLForKey(const QString& key, int storage) const
     std::lock_guard lock(mutex_);
     if (documents_.isEmpty() || !Note::isSafePathComponent(key) || storageName(storage).isEmpty())
         return QString();
-    return documents_ + QLatin1Char('/') + storageName(storage) + QLatin1Char('/') + key;
+    const QString folder = documents_ + QLatin1Char('/') + storageName(storage);
+    if (isLinkedFolder(folder))
+        return QString();
+    return folder + QLatin1Char('/') + key;
+}
+
+// A storage folder that is a symbolic link leads where the folder's listings
+// never look, out of the sync folder or into another storage: no write goes
+// through it.
+bool FolderAppleCloud::isLinkedFolder(const QString& folder)
+{
+    struct stat info {};
+    if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 || !S_ISLNK(info.st_mode))
+        return false;
+    LogError("apcloud:folder %1 is a link, left alone", folder);
+    return true;
 }
 
 QString FolderAppleCloud::storageName(int storage)

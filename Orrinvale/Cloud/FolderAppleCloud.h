@@ -39,6 +39,9 @@ public:
     static inline const char* const LinkedAccountKey = "cloud/driveLinkedAccount";
     static constexpr int MaxWorkers = 8;
     static constexpr qint64 MaxDocumentBytes = 16 * 1024 * 1024;
+    // A save that stood aside for the conflict rule (a text taken in first, or
+    // another held here by now): no failure, the rule settles the note.
+    static constexpr int StoodAsideCode = 3072;
 
     FolderAppleCloud(std::shared_ptr<CKCloud> ckCloud, UserDefaults& defaults);
     ~FolderAppleCloud() override;
@@ -153,6 +156,7 @@ private:
     static QString storageName(int storage);
     static bool isImportableFile(const QString& path);
     static bool exists(const QString& path);
+    static bool isLinkedFolder(const QString& folder);
 
     bool hasDocuments() const;
     void onQueue(std::function<void()> work, std::function<void()> off);

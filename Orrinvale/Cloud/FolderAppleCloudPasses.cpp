@@ -607,7 +607,8 @@ bool FolderAppleCloud::isHealthyForTrash(const QList<QStringList>& linked) const
         || !QFileInfo(documents).isDir())
         return false;
     for (qsizetype i = 0; i < linked.size(); ++i) {
-        if (!linked[i].isEmpty() && !QFileInfo(documents + QLatin1Char('/') + storageName(Storages[i])).isDir())
+        const QString folder = documents + QLatin1Char('/') + storageName(Storages[i]);
+        if (!linked[i].isEmpty() && (!QFileInfo(folder).isDir() || isLinkedFolder(folder)))
             return false;
     }
     return true;

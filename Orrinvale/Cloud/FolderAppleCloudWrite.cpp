@@ -92,12 +92,12 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
         return std::nullopt;
     }
     if (takesInFirst(note, path)) {
-        setError(error, pathError(4, QStringLiteral("%1 changed elsewhere: taken in first"), path));
+        setError(error, pathError(StoodAsideCode, QStringLiteral("%1 changed elsewhere: taken in first"), path));
         return std::nullopt;
     }
     const std::optional<QString> sent = SyncConflict::sendingHeld(note->key(), note->storage(), note->text());
     if (!sent) {
-        setError(error, pathError(4, QStringLiteral("%1 holds another text here now"), path));
+        setError(error, pathError(StoodAsideCode, QStringLiteral("%1 holds another text here now"), path));
         LogInfo("apcloud:save skipped, written over here %1/%2", folder, note->key());
         return std::nullopt;
     }
@@ -334,6 +334,9 @@ void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool ren
         [self = shared_from_this(), from, to, rename, answer] {
             const QString source = self->fileURLForKey(from->key(), from->storage());
             const QString destination = self->fileURLForKey(to->key(), to->storage());
+            // A folder left alone keeps what it holds; the other side's document stays too.
+            if (source.isEmpty() || destination.isEmpty())
+                return answer();
             if (!self->holdsAnotherText(from, source) && self->moveFile(source, destination).isNull()) {
                 self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
                 self->moveHistoryFile(source, destination);

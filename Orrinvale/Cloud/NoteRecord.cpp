@@ -46,7 +46,14 @@ QString NoteRecord::recordName(int storage, const QString& key)
 {
     if ((storage != NoteStorageInbox && storage != NoteStorageArchive) || !isSafeKey(key))
         return QString();
-    return Note::resourceNameForStorage(storage) + QLatin1Char('/') + key;
+    static_assert(Note::LongestKeyBytes + qsizetype(sizeof("Archive/")) - 1 <= Record::MaximumNameBytes);
+    return Note::resourceNameForStorage(storage) + QLatin1Char('/') + Note::fittedKey(key);
+}
+
+void NoteRecord::setFileName(Record& record, const QString& key)
+{
+    if (Note::fittedKey(key) != key)
+        record.setValue(FileNameKey, key);
 }
 
 RecordID NoteRecord::recordID(int storage, const QString& key)
@@ -211,6 +218,11 @@ NoteRecord::Admitted NoteRecord::admit(const Record& record)
         admitted.admission = Admission::TooBig;
     else if ((admitted.name = splitName(record.recordID().recordName)).storage == 0)
         admitted.admission = Admission::GarbagePath;
+    // A whole name counts only when it is the one the record is named after.
+    const QString whole = record.string(FileNameKey).value_or(QString());
+    if (admitted.admission == Admission::Accepted && !whole.isEmpty()
+        && recordName(admitted.name.storage, whole) == record.recordID().recordName)
+        admitted.name.key = whole;
     return admitted;
 }
 

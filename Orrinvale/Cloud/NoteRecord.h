@@ -23,6 +23,8 @@ public:
     // The hashes of the texts its writer had held for the note ("hash hash ...");
     // readers that do not know it pass it by.
     static inline const QString HistoryKey = QStringLiteral("history");
+    // The note's file name, carried where the record name holds it cut to fit.
+    static inline const QString FileNameKey = QStringLiteral("filename");
 
     static constexpr int64_t Version = 40;
     static constexpr int64_t HighestVersion = 49;
@@ -33,11 +35,14 @@ public:
     // An inflated text larger than this is refused rather than held in memory.
     static constexpr size_t MaximumInflatedSize = size_t(64) * 1024 * 1024;
 
-    // "<storage's resource name>/<key>"; empty for a storage other than 1 or 2
-    // or a key that cannot name a file.
+    // "<storage's resource name>/<key>", the key cut to fit the store's
+    // limit (Note::fittedKey); empty for a storage other than 1 or 2 or a key
+    // that cannot name a file.
     static QString recordName(int storage, const QString& key);
+    // On a record of that key: the whole key, where the record name cuts it.
+    static void setFileName(Record& record, const QString& key);
     static RecordID recordID(int storage, const QString& key);
-    // A name read back: storage 0 (with the component found) is a garbage path.
+    // A name read back (the whole key where the record carries it): storage 0 (with the component found) is a garbage path.
     struct Name {
         QString key;
         QString storageName;

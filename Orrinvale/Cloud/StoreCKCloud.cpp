@@ -51,13 +51,12 @@ bool failedBeyondMissing(const Error& error)
 }
 
 // The fetched record, or a new one of the note's name, dated created when given.
-Record fetchedOrNew(std::optional<Record> record, const RecordID& id, const std::optional<FileTime>& created)
+Record fetchedOrNew(std::optional<Record> record, const Target& target, const std::optional<FileTime>& created)
 {
-    if (record)
-        return std::move(*record);
-    Record made(NoteRecord::RecordType, id);
-    if (created)
+    Record made = record ? std::move(*record) : Record(NoteRecord::RecordType, target.id);
+    if (!record && created)
         NoteRecord::setCreatedDate(made, *created);
+    NoteRecord::setFileName(made, target.key);
     return made;
 }
 
@@ -151,7 +150,7 @@ std::optional<Record> liveRecord(std::optional<Record> record, const Outgoing& o
         LogInfo("ckcloud:save resist save %1/%2 (written over here)", out.target.resourceName(), out.target.key);
         return std::nullopt;
     }
-    Record live = fetchedOrNew(std::move(record), out.target.id, out.createdDate);
+    Record live = fetchedOrNew(std::move(record), out.target, out.createdDate);
     NoteRecord::setLive(live, out.data, out.commitDate);
     live.setValue(NoteRecord::HistoryKey, *history);
     return live;
@@ -278,6 +277,21 @@ void StoreCKCloud::fetch(const RecordID& id, Fetched fetched)
     });
 }
 
+uint64_t StoreCKCloud::askWrite(const QString& deletedName)
+{
+    std::lock_guard lock(askedMutex_);
+    ++writesAsked_;
+    if (!deletedName.isEmpty())
+        deletionsAsked_.insert(deletedName, writesAsked_);
+    return writesAsked_;
+}
+
+bool StoreCKCloud::deletedSince(const QString& recordName, uint64_t asked) const
+{
+    std::lock_guard lock(askedMutex_);
+    return deletionsAsked_.value(recordName, 0) > asked;
+}
+
 // --- Save
 
 void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
@@ -299,6 +313,7 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
         LogError("ckcloud:save error data.length <= 0");
         return answer(block, false);
     }
+    const uint64_t asked = askWrite();
     queue_->async([=, this] {
         fetch(target->id, [=, this](const std::shared_ptr<Database>& db, std::optional<Record> record,
                                     const Error& error) {
@@ -306,6 +321,10 @@ void StoreCKCloud::saveNote(const NotePtr& note, Completion block)
             const LinkFiles links = links_;
             if (failedBeyondMissing(error)) {
                 LogError("ckcloud:save fetch error %1", error.localizedDescription());
+                return answer(block, false);
+            }
+            if (deletedSince(target->recordName(), asked)) {
+                LogInfo("ckcloud:save dropped, deleted since %1", target->recordName());
                 return answer(block, false);
             }
             switch (verdictOn(record, out)) {
@@ -437,6 +456,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
         LogError("ckcloud:move ignore unreadable file name %1", to->key());
         return answer(block, false);
     }
+    askWrite(source->recordName());
     const QString text = to->text();
     const QByteArray data = NoteRecord::dataFromString(text);
     const FileTime commitDate = FileTime::fromWholeSeconds(to->updatedOn());
@@ -450,7 +470,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                 LogError("ckcloud:move oldNote fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            Record tombstone = fetchedOrNew(std::move(old), source->id, requested);
+            Record tombstone = fetchedOrNew(std::move(old), *source, requested);
             NoteRecord::setTombstone(tombstone, requested);
             tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(source->key, source->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
@@ -467,7 +487,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                     }
                     const FileTime dated = datedAfterTombstone(record, commitDate);
                     // The target of a move takes the note's creation date even when it existed.
-                    Record live = fetchedOrNew(std::move(record), target->id, std::nullopt);
+                    Record live = fetchedOrNew(std::move(record), *target, std::nullopt);
                     NoteRecord::setLive(live, data, dated);
                     NoteRecord::setCreatedDate(live, createdDate);
                     live.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
@@ -505,6 +525,7 @@ void StoreCKCloud::deleteRecord(const NotePtr& note, const std::optional<FileTim
         LogError("ckcloud:delete ignore unreadable file name %1", note->key());
         return answer(block, false);
     }
+    askWrite(target->recordName());
     const FileTime requested = FileTime::fromDateTime(FileTime::now().toDateTime());
     const QString text = note->text();
     queue_->async([=, this] {
@@ -520,7 +541,7 @@ void StoreCKCloud::deleteRecord(const NotePtr& note, const std::optional<FileTim
                 _reloadNoteWithRecord(*record, {});
                 return answer(block, false);
             }
-            Record tombstone = fetchedOrNew(std::move(record), target->id, requested);
+            Record tombstone = fetchedOrNew(std::move(record), *target, requested);
             NoteRecord::setTombstone(tombstone, requested);
             tombstone.setValue(NoteRecord::HistoryKey, SyncConflict::sending(target->key, target->storage, text));
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {

@@ -16,6 +16,8 @@
 #include <optional>
 #include <mutex>
 
+#include <QHash>
+
 class Database;
 class NoteServices;
 class Record;
@@ -153,6 +155,11 @@ private:
     Completion countedWrite(Completion block);
     // Queue only: fetches the record; the block runs on the database's queue.
     void fetch(const RecordID& id, Fetched fetched);
+    // Any thread. Writes are numbered as they are asked for: a save asked for
+    // before the deletion (or move away) of its record is dropped, however
+    // long the store kept it waiting.
+    uint64_t askWrite(const QString& deletedName = QString());
+    bool deletedSince(const QString& recordName, uint64_t asked) const;
 
     Configuration configuration_;
     DispatchQueuePtr queue_;
@@ -166,6 +173,9 @@ private:
     QString storeInUse_;
     mutable std::optional<Refusal> lastRefusal_;
     std::shared_ptr<DispatchGroup> inFlight_ = DispatchGroup::create();
+    mutable std::mutex askedMutex_;
+    uint64_t writesAsked_ = 0;
+    QHash<QString, uint64_t> deletionsAsked_;
     // Not in flight, so waiting for the writes in flight does not wait for the swap.
     HeldWrites held_;
 };

@@ -172,9 +172,16 @@ public:
     static bool isReadableFileName(const QString& name);
     // "Untitled Note <UTC stamp>-<UUID>.txt".
     static QString uniqueClassicKeyFromURL(const QUrl& url = QUrl());
+    // The longest name the system makes for a note: its record name adds the
+    // storage's resource name and a slash ("Archive/") within 255 bytes.
+    static constexpr qsizetype LongestKeyBytes = 255 - 8;
     // "<name> <6 hex>.txt": the copy a sync conflict sets aside for a text, named
-    // the same on every computer that keeps that text.
+    // the same on every computer that keeps that text; the name cut to fit
+    // LongestKeyBytes.
     static QString forkFileName(const QString& key, const QString& text);
+    // The key when it fits LongestKeyBytes; a longer one (another program's)
+    // cut, with a hash of the whole key so that two sharing a start differ.
+    static QString fittedKey(const QString& key);
     // The key when free in the storage, else a numbered variant ("Plan1.txt"),
     // else a placeholder name; null when all of those are taken.
     static QString findUnusedFileNameForKey(const QString& key, int storage);

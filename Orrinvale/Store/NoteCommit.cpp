@@ -10,6 +10,7 @@
 #include "Folders.h"
 #include "Log.h"
 #include "files/FileDates.h"
+#include "files/FileName.h"
 #include "files/Trash.h"
 
 #include <QDateTime>
@@ -61,8 +62,9 @@ bool Note::backUpIntoTrash(const QString& key, const QString& document)
     QString path = QDir(Folders::temporary()).filePath(key);
     if (QFileInfo::exists(path) || QFileInfo(path).isSymLink()) {
         const QDateTime now = QDateTime::fromMSecsSinceEpoch(qint64(Clock::nowPrecise() * 1000), Qt::UTC);
-        path = QStringLiteral("%1-%2-%3").arg(path, now.toString(QStringLiteral("yyyyMMdd-HHmmsszzz")),
-                                              Clock::newUUID());
+        const QString stamp = QStringLiteral("-%1-%2").arg(now.toString(QStringLiteral("yyyyMMdd-HHmmsszzz")),
+                                                           Clock::newUUID());
+        path = QDir(Folders::temporary()).filePath(FileName::fitted(key, stamp.toUtf8().size()) + stamp);
     }
     LogInfo("note:commitLocal backup trash/%1", QFileInfo(path).fileName());
     createImmediateDirectoryForFilePath(path);

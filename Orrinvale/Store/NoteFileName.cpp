@@ -5,13 +5,13 @@
 #include "Clock.h"
 #include "Log.h"
 #include "files/DatePattern.h"
+#include "files/FileName.h"
 #include "files/UnicodeRegex.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextBoundaryFinder>
 #include <QTimeZone>
 
 #include <limits>
@@ -22,30 +22,12 @@ namespace {
 constexpr qsizetype ShortestReadableBase = 9;
 constexpr int MaxNumberedVariant = 100;
 constexpr int MaxProbes = 100;
-// The longest numbered variant adds " 100.txt" to the base; with it the name
-// must still fit the file system's 255 bytes.
-constexpr qsizetype LongestBaseBytes = 255 - 8;
+// The longest numbered variant adds " 100.txt" to the base.
+constexpr qsizetype NumberedVariantBytes = 8;
+constexpr qsizetype LongestExtension = 16;
 
 const QString UntitledPrefix = QStringLiteral("Untitled Note ");
 const QString TextExtension = QStringLiteral(".txt");
-
-// The longest prefix that ends at a character boundary and fits in the bytes.
-QString fitted(const QString& base, qsizetype maxBytes)
-{
-    if (base.toUtf8().size() <= maxBytes)
-        return base;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, base);
-    qsizetype fit = 0;
-    qsizetype bytes = 0;
-    qsizetype previous = 0;
-    for (qsizetype at = finder.toNextBoundary(); at > 0; at = finder.toNextBoundary()) {
-        bytes += QStringView(base).mid(previous, at - previous).toUtf8().size();
-        if (bytes > maxBytes)
-            break;
-        fit = previous = at;
-    }
-    return base.left(fit).trimmed();
-}
 
 // The expressions match nothing on broken UTF-16, so a lone surrogate would
 // keep every separator in the name; it becomes U+FFFD, as in the saved text.
@@ -59,6 +41,16 @@ QString withoutLoneSurrogates(QString text)
             text[i] = QChar::ReplacementCharacter;
     }
     return text;
+}
+
+// Stem and extension (with its dot); a name that is all extension, or whose
+// extension would leave a cut name no room, is all stem.
+std::pair<QString, QString> splitExtension(const QString& key)
+{
+    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
+    if (dot <= 0 || key.size() - dot > LongestExtension)
+        return {key, QString()};
+    return {key.left(dot), key.mid(dot)};
 }
 
 // "<base>.txt", then "<base> 2.txt" … "<base> 100.txt"; null when all are taken.
@@ -81,7 +73,8 @@ QString Note::cleanedTitle()
     // so a decomposed "é" keeps its accent.
     static const QRegularExpression separators = UnicodeRegex::expression(
         QStringLiteral("(?:[^\\w\\p{M}]|[\\?\\#\\s\\,\\;\\*\\<\\>\\/\\.\\_\\\"\\'\\\\\\n\\r])+"));
-    return fitted(UnicodeRegex::replace(withoutLoneSurrogates(title()), separators, QStringLiteral(" ")).trimmed(), LongestBaseBytes);
+    const QString cleaned = UnicodeRegex::replace(withoutLoneSurrogates(title()), separators, QStringLiteral(" ")).trimmed();
+    return FileName::fitted(cleaned, NumberedVariantBytes, LongestKeyBytes).trimmed();
 }
 
 QString Note::shareBaseName()
@@ -117,11 +110,19 @@ QString Note::uniqueClassicKeyFromURL(const QUrl&)
 
 QString Note::forkFileName(const QString& key, const QString& text)
 {
-    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > 0 ? key.left(dot) : key;
-    const QString suffix = dot > 0 ? key.mid(dot) : QString();
+    const auto [stem, extension] = splitExtension(key);
     const QByteArray hash = QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return stem + QLatin1Char(' ') + QString::fromLatin1(hash.left(6)) + suffix;
+    const QString tail = QLatin1Char(' ') + QString::fromLatin1(hash.left(6)) + extension;
+    QString kept = FileName::fitted(stem, tail.toUtf8().size(), LongestKeyBytes);
+    // The fork of a cut name may cut back to that very name: a fork is never its note.
+    if (kept + tail == key)
+        kept = FileName::fitted(kept, 1, kept.toUtf8().size());
+    return kept + tail;
+}
+
+QString Note::fittedKey(const QString& key)
+{
+    return key.toUtf8().size() <= LongestKeyBytes ? key : forkFileName(key, key);
 }
 
 QString Note::newFileName()
@@ -131,10 +132,7 @@ QString Note::newFileName()
 
 QString Note::findUnusedFileNameForKey(const QString& key, int storage)
 {
-    const qsizetype dot = key.lastIndexOf(QLatin1Char('.'));
-    const bool hasExtension = dot > 0;
-    QString stem = hasExtension ? key.left(dot) : key;
-    const QString extension = hasExtension ? key.mid(dot) : QString();
+    auto [stem, extension] = splitExtension(key);
 
     static const QRegularExpression trailingDigits =
         UnicodeRegex::expression(QStringLiteral("^(|.*[^0-9])([0-9]*)$"));
@@ -153,8 +151,10 @@ QString Note::findUnusedFileNameForKey(const QString& key, int storage)
     return FolderNameCache::shared().firstFree(documentDirectoryForStorage(storage), [&](int n) {
         if (n == 0)
             return key;
-        if (n <= MaxProbes)
-            return stem + QString::number(first + n - 1) + extension;
+        if (n <= MaxProbes) {
+            const QString tail = QString::number(first + n - 1) + extension;
+            return FileName::fitted(stem, tail.toUtf8().size(), LongestKeyBytes) + tail;
+        }
         return n <= 2 * MaxProbes ? uniqueClassicKeyFromURL() : QString();
     });
 }

@@ -1,6 +1,7 @@
 #include "Trash.h"
 
 #include "Clock.h"
+#include "FileName.h"
 #include "Folders.h"
 #include "Posix.h"
 
@@ -30,11 +31,7 @@ constexpr int MaxVariant = 9999;
 // file keeps the original path.
 QString fittedBase(const QString& base, const QString& suffix)
 {
-    const qsizetype room = LongestTrashName - 5 - suffix.toUtf8().size();
-    QString fitted = base;
-    while (!fitted.isEmpty() && fitted.toUtf8().size() > room)
-        fitted.chop(fitted.size() > 1 && fitted.back().isLowSurrogate() ? 2 : 1);
-    return fitted;
+    return FileName::fitted(base, 5 + suffix.toUtf8().size(), LongestTrashName);
 }
 
 // Takes a free name by creating its ".trashinfo" exclusively, so two trashers

@@ -125,6 +125,33 @@ TEST_F(AppleCloudWrite, ASaveNeverWritesThroughALinkOrOverAFolder)
     EXPECT_TRUE(QFileInfo(document(QStringLiteral("Inbox/folder.txt"))).isDir());
 }
 
+// A storage folder replaced by a link to a folder outside: nothing is written
+// through it, and the document of a note moved there stays where it was.
+TEST_F(AppleCloudWrite, AStorageFolderThatIsALinkIsLeftAlone)
+{
+    const QString outside = TestSupport::home() + QStringLiteral("/Outside");
+    TestSupport::writeFile(outside + QStringLiteral("/theirs.txt"), "theirs");
+    ASSERT_TRUE(QDir(document(QStringLiteral("Archive"))).removeRecursively());
+    ASSERT_TRUE(QFile::link(outside, document(QStringLiteral("Archive"))));
+    const NotePtr moved = makeNote(QStringLiteral("moved.txt"), QStringLiteral("mine"));
+    ASSERT_TRUE(commit(moved).second.isNull());
+    const auto log = LogCapture::install();
+
+    const NotePtr archived = makeNote(QStringLiteral("moved.txt"), QStringLiteral("mine"), NoteStorageArchive);
+    EXPECT_TRUE(awaitValue<Error>([&](auto done) { cloud->moveNote(moved, archived, done); }).isNull());
+    EXPECT_FALSE(commit(makeNote(QStringLiteral("saved.txt"), QStringLiteral("mine"), NoteStorageArchive)).second.isNull());
+    const NotePtr theirs = makeNote(QStringLiteral("theirs.txt"), QStringLiteral("mine"), NoteStorageArchive);
+    EXPECT_FALSE(commit(theirs).second.isNull());
+    EXPECT_TRUE(rename(theirs, makeNote(QStringLiteral("renamed.txt"), QStringLiteral("mine"), NoteStorageArchive)).isNull());
+    remove(theirs);
+    log->uninstall();
+
+    EXPECT_EQ(QDir(outside).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("theirs.txt")});
+    EXPECT_EQ(TestSupport::readFile(outside + QStringLiteral("/theirs.txt")), QByteArray("theirs"));
+    EXPECT_EQ(inboxDocument(QStringLiteral("moved.txt")), QByteArray("mine"));
+    EXPECT_FALSE(log->lines().filter(QStringLiteral("/Documents/Archive is a link, left alone")).isEmpty());
+}
+
 TEST_F(AppleCloudWrite, ARenameWithoutAnOldDocumentSucceedsAndTrashesTheOldName)
 {
     const FileTime exchanged{realNow() - 100, 0};

@@ -5,6 +5,11 @@
 
 #include "TestSupport.h"
 
+#include <QFile>
+
+#include <atomic>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 TEST(AppleDocument, ReadsEveryUnicodeFormAndRefusesOtherBytes)
@@ -81,4 +86,25 @@ TEST(AppleDocument, NamesItselfByItsFileAndLetsADeletionGoAhead)
     EXPECT_TRUE(seen.isNull());
     EXPECT_EQ(log->lines(), (QStringList{"apdoc:localizedName My plan.txt", "apdoc:delete me!?"}));
     log->uninstall();
+}
+
+// Two computers saving one document share its hidden name: one's rename can
+// take the file away between the other's write and rename. Neither save fails.
+TEST(AppleDocument, TwoSavesOfOneDocumentAtOnceBothSucceed)
+{
+    const QString path = TestSupport::home() + QStringLiteral("/shared.txt");
+    std::atomic<int> failed = 0;
+    const auto saves = [&](const QString& text) {
+        AppleDocument document(path);
+        document.setText(text);
+        for (int i = 0; i < 150; ++i)
+            failed += !document.save(nullptr, FileTime::fromWholeSeconds(1700000000 + i));
+    };
+    std::thread other(saves, QStringLiteral("theirs"));
+    saves(QStringLiteral("mine"));
+    other.join();
+    EXPECT_EQ(failed, 0);
+    const QByteArray text = TestSupport::readFile(path);
+    EXPECT_TRUE(text == "mine" || text == "theirs") << text.constData();
+    EXPECT_FALSE(QFile::exists(TestSupport::home() + QStringLiteral("/.shared.txt.saving")));
 }

@@ -269,3 +269,25 @@ TEST_F(CKCloudWrite, ASaveSendsOnlyTheTextTheNoteHoldsAndGoesOverATextItWasMadeO
     }
     EXPECT_EQ(cloudLines().filter(QStringLiteral("(written over here)")).size(), 1);
 }
+
+// A note deleted while its first record waits on a store that does not answer
+// (a hung network): when the store answers, the deletion is what stays, in
+// whichever order the two writes reach it.
+TEST_F(CKCloudWrite, ANoteDeletedWhileItsRecordWaitsOnTheStoreStaysDeleted)
+{
+    for (const Op held : {Op::FetchRecord, Op::SaveRecord}) {
+        const QString key = QStringLiteral("Delete me %1.txt").arg(int(held));
+        const QString name = QStringLiteral("Inbox/") + key;
+        const NotePtr n = note(key, QStringLiteral("Delete me\nsome text"), CloudNow);
+        faults->hold(held);
+        std::atomic<int> answered = 0;
+        cloud->saveNote(n, [&](bool) { ++answered; });
+        Dispatch::waitUntilIdle();
+        cloud->deleteNote(note(key, QString(), CloudNow), [&](bool) { ++answered; });
+        Dispatch::waitUntilIdle();
+        faults->release(held);
+        ASSERT_TRUE(DispatchQueue::runMainUntil([&] { return answered == 2; }, 10)) << int(held);
+        EXPECT_EQ(stateOf(store->fetch(name)), NoteRecord::StateDeleted) << int(held);
+        EXPECT_TRUE(linkDate(NoteServiceTrash, key)) << int(held);
+    }
+}

@@ -141,3 +141,30 @@ TEST(NoteRecord, RecordDatesInWholeSecondsAreCutTowardZero)
     for (const auto& c : cases)
         EXPECT_EQ(NoteRecord::wholeSeconds(c.date), c.seconds) << c.date.seconds << "." << c.date.nanoseconds;
 }
+
+// A key of 255 bytes (another program's) has no room beside "Archive/": its
+// record name holds it cut, and the record the whole key, which a reader
+// takes only for the record of that name.
+TEST(NoteRecord, ALongKeyIsCutInTheRecordNameAndCarriedWhole)
+{
+    const QString key = QString(83, QChar(0x6771)) + QStringLiteral(".txt");
+    const QString other = QString(83, QChar(0x6772)) + QStringLiteral(".txt");
+    for (const int storage : {NoteStorageInbox, NoteStorageArchive}) {
+        const RecordID id = NoteRecord::recordID(storage, key);
+        Record record(NoteRecord::RecordType, id);
+        NoteRecord::setFileName(record, key);
+        record.setValue(NoteRecord::VersionKey, NoteRecord::Version);
+        EXPECT_FALSE(record.validate().has_value()) << id.recordName.toStdString();
+        EXPECT_NE(id, NoteRecord::recordID(storage, other));
+        const NoteRecord::Admitted admitted = NoteRecord::admit(record);
+        EXPECT_EQ(admitted.admission, NoteRecord::Admission::Accepted);
+        EXPECT_EQ(admitted.name.key, key);
+        EXPECT_EQ(admitted.name.storage, storage);
+
+        record.setValue(NoteRecord::FileNameKey, other);
+        EXPECT_EQ(NoteRecord::admit(record).name.key, Note::fittedKey(key));
+    }
+    Record plain(NoteRecord::RecordType, NoteRecord::recordID(NoteStorageInbox, QStringLiteral("Plan.txt")));
+    NoteRecord::setFileName(plain, QStringLiteral("Plan.txt"));
+    EXPECT_FALSE(plain.value(NoteRecord::FileNameKey).has_value());
+}

@@ -187,20 +187,33 @@ TEST_F(CommitTest, NoteStoreCommitOnlyAShortBlankOfAReadableNoteBacksUpThePrevio
 
 TEST_F(CommitTest, NoteStoreCommitBlankBackupAvoidsATakenTemporaryName)
 {
-    const auto note = committed(QStringLiteral("Meeting notes\nkeep this"));
-    TestSupport::writeFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt"), "someone else's");
-    const auto log = LogCapture::install();
-    note->setText(QString());
-    note->setText(QStringLiteral(""));
-    ASSERT_TRUE(commit(note));
-    log->uninstall();
+    // A stamp and an identifier after a name of 255 bytes cut it to fit.
+    const QString longKey = QString(251, QLatin1Char('m')) + QStringLiteral(".txt");
+    for (const QString& key : {QStringLiteral("Meeting notes.txt"), longKey}) {
+        QDir(trash()).removeRecursively();
+        const auto note = newNote(QStringLiteral("Meeting notes\nkeep this"));
+        note->setKey(key);
+        ASSERT_TRUE(commit(note));
+        TestSupport::writeFile(Folders::temporary() + QLatin1Char('/') + key, "someone else's");
+        const auto log = LogCapture::install();
+        note->setText(QStringLiteral(""));
+        ASSERT_TRUE(commit(note));
+        log->uninstall();
 
-    const QString stamped = QStringLiteral("Meeting notes.txt-20240315-083012250-0A1B2C3D-0000-4000-8000-");
-    ASSERT_EQ(trashedNames().size(), 1);
-    EXPECT_TRUE(trashedNames().first().startsWith(stamped)) << trashedNames().first().toStdString();
-    EXPECT_EQ(log->lines().filter(QStringLiteral("backup")),
-              QStringList{"note:commitLocal backup trash/" + trashedNames().first()});
-    EXPECT_EQ(TestSupport::readFile(Folders::temporary() + QStringLiteral("/Meeting notes.txt")), QByteArray("someone else's"));
+        const QStringList backups = log->lines().filter(QStringLiteral("backup"));
+        ASSERT_EQ(backups.size(), 1);
+        const QString backup = backups.first().section(QLatin1Char('/'), 1);
+        const qsizetype stamp = backup.indexOf(QStringLiteral("-20240315-083012250-0A1B2C3D-0000-4000-8000-"));
+        EXPECT_TRUE(stamp >= std::min<qsizetype>(key.size(), 150) && key.startsWith(backup.left(stamp))) << backup.toStdString();
+        EXPECT_LE(backup.toUtf8().size(), 255);
+        ASSERT_EQ(trashedNames().size(), 1);
+        const QString trashed = trashedNames().first();
+        if (key.size() < 100) {
+            EXPECT_EQ(trashed, backup);
+        }
+        EXPECT_EQ(TestSupport::readFile(trash() + QStringLiteral("/files/") + trashed), QByteArray("Meeting notes\nkeep this"));
+        EXPECT_EQ(TestSupport::readFile(Folders::temporary() + QLatin1Char('/') + key), QByteArray("someone else's"));
+    }
 }
 
 TEST_F(CommitTest, NoteStoreCommitBlankBackupRunsBeforeAQueuedMove)

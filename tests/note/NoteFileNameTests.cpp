@@ -75,8 +75,8 @@ TEST_F(NoteStoreFileName, LongTitlesFitTheFileSystem)
     note.setText(title + QStringLiteral("\nbody"));
     const QString name = note.findUnusedReadableFileNameForDirectory(inbox());
     EXPECT_TRUE(name.endsWith(QStringLiteral(".txt")));
-    EXPECT_EQ(name.chopped(4), title.left(82)); // whole characters of 3 bytes, 246 of them
-    EXPECT_LE((name.chopped(4) + QStringLiteral(" 100.txt")).toUtf8().size(), 255);
+    EXPECT_EQ(name.chopped(4), title.left(79)); // whole characters of 3 bytes, 237 of them
+    EXPECT_LE((name.chopped(4) + QStringLiteral(" 100.txt")).toUtf8().size(), Note::LongestKeyBytes);
 
     // The name is really usable: the text file is written under it.
     note.setKey(name);
@@ -85,14 +85,59 @@ TEST_F(NoteStoreFileName, LongTitlesFitTheFileSystem)
     EXPECT_TRUE(ok);
     EXPECT_TRUE(QFile::exists(Note::documentFileForKey(name, NoteStorageInbox)));
 
-    // A cut never leaves a letter without its accent: at 247 bytes a byte cut
+    // A cut never leaves a letter without its accent: at 239 bytes a byte cut
     // would fall between the third "e" and its combining mark.
-    const QString accented = QString(80, QChar(0x6771)) + QString(9, QLatin1Char('x')).replace(
+    const QString accented = QString(77, QChar(0x6771)) + QString(9, QLatin1Char('x')).replace(
         QLatin1Char('x'), QStringLiteral("e\u0301"));
     Note decomposed;
     decomposed.setText(accented + QStringLiteral("\nbody"));
     const QString base = decomposed.findUnusedReadableFileNameForDirectory(inbox()).chopped(4);
-    EXPECT_EQ(base, accented.left(84));
+    EXPECT_EQ(base, accented.left(81));
+}
+
+// Names of 255 bytes come from other programs; every name made from one
+// fits with the storage's resource name in a record name, and keeps whole
+// characters of the name it was made from.
+TEST_F(NoteStoreFileName, NamesMadeFromALongNameFitTheRecordStoreAndKeepWholeCharacters)
+{
+    const QString accents = QString(83, QLatin1Char('x')).replace(QLatin1Char('x'), QStringLiteral("e\u0301"));
+    const struct {
+        const char* what;
+        QString key;
+    } cases[] = {
+        {"251 letters", QString(251, QLatin1Char('w')) + QStringLiteral(".txt")},
+        {"83 ideographs", QString(83, QChar(0x6771)) + QStringLiteral(".txt")},
+        {"accents", QStringLiteral("a") + accents + QStringLiteral(".txt")},
+        {"an emoji", QString(247, QLatin1Char('w')) + QStringLiteral("\U0001F600.txt")},
+        {"no extension", QString(255, QLatin1Char('w'))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_LE(c.key.toUtf8().size(), 255);
+        ASSERT_TRUE(Note::isSafePathComponent(c.key));
+        touch(c.key, NoteStorageArchive);
+        const QString made[] = {Note::forkFileName(c.key, QStringLiteral("edit")), Note::fittedKey(c.key),
+                                Note::findUnusedFileNameForKey(c.key, NoteStorageArchive)};
+        for (const QString& name : made) {
+            EXPECT_LE(name.toUtf8().size(), Note::LongestKeyBytes) << name.toStdString();
+            EXPECT_NE(name, c.key);
+            // The part kept from the key ends where a character does.
+            qsizetype kept = 0;
+            while (kept < name.size() && name[kept] == c.key[kept])
+                ++kept;
+            const QChar next = c.key[kept];
+            EXPECT_FALSE(next.isLowSurrogate() || next.category() == QChar::Mark_NonSpacing) << name.toStdString();
+            EXPECT_GT(name.left(kept).toUtf8().size(), 220) << name.toStdString();
+        }
+        // A fork is a file like any other, and a fork of it another name again.
+        touch(made[0], NoteStorageArchive);
+        EXPECT_TRUE(QFile::exists(Note::documentFileForKey(made[0], NoteStorageArchive)));
+        EXPECT_NE(Note::forkFileName(made[0], QStringLiteral("edit")), made[0]);
+    }
+    // Keys that differ only past the cut keep apart.
+    const QString stem(250, QLatin1Char('w'));
+    EXPECT_NE(Note::fittedKey(stem + QStringLiteral("a.txt")), Note::fittedKey(stem + QStringLiteral("b.txt")));
+    EXPECT_EQ(Note::fittedKey(QStringLiteral("Plan.txt")), QStringLiteral("Plan.txt"));
 }
 
 TEST_F(NoteStoreFileName, PlaceholderNamesAreClassic)

@@ -552,6 +552,43 @@ TEST_P(SyncE2EFolder, AMoveOrDeleteMeetingTwoEditsLeavesEachTextOnce)
     }
 }
 
+// A note named by another program with all of a file name's 255 bytes: an edit
+// kept beside it and each computer's edit reach both computers and the folder,
+// through the store alone as well.
+TEST_P(SyncE2EFolder, ANoteWithANameOf255BytesKeepsAndCarriesEveryEdit)
+{
+    changesOnlyAtExchanges();
+    const QString key = QString(251, QLatin1Char('n')) + QStringLiteral(".txt");
+    const QString at = QStringLiteral("inbox/") + key;
+    const QString document = root + QStringLiteral("/drive/Documents/Inbox/") + key;
+    TestSupport::writeFile(document, "Long name\nbase");
+    for (Machine* machine : {a.get(), b.get()})
+        exchange(*machine);
+    ASSERT_EQ(a->notes()[at], QStringLiteral("Long name\nbase"));
+
+    nextSecond();
+    const QString fork = a->ok(QStringLiteral("edit-over inbox %1 %2 Long name\\nedit over").arg(encoded(key), encoded(QStringLiteral("Long name\nother"))));
+    EXPECT_EQ(a->notes()[QStringLiteral("inbox/") + fork], QStringLiteral("Long name\nedit over"));
+    exchange(*b);
+    EXPECT_EQ(b->notes(), a->notes());
+
+    const struct {
+        Machine* editor;
+        const char* text;
+    } edits[] = {{a.get(), "Long name\\nfrom A"}, {b.get(), "Long name\\nfrom B"}};
+    for (const auto& edit : edits) {
+        nextSecond();
+        edit.editor->ok(QStringLiteral("edit inbox %1 %2").arg(encoded(key), QString::fromUtf8(edit.text)));
+        const QString text = QString::fromUtf8(edit.text).replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+        EXPECT_EQ(TestSupport::readFile(document), text.toUtf8());
+        Machine& reader = other(*edit.editor);
+        reader.ok(QStringLiteral("fetch")); // the store alone
+        EXPECT_EQ(reader.notes()[at], text);
+        reader.ok(QStringLiteral("pass"));
+        EXPECT_EQ(reader.notes(), edit.editor->notes());
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2EFolder,
                          ::testing::Values(Setup{"Sqlite", true}, Setup{"Postgres", true}), setupName);
 
