@@ -32,7 +32,11 @@ void VGLogRun::deliver(std::span<VGLogDelivery* const> messages, const std::vect
     if (nodes.empty())
         return;
     prepare(messages, nodes);
-    const bool sideBySide = laneCount_ > 1 && Dispatch::allowedCores() > 1;
+    if (laneCount_ == 1) {
+        deliverToOne(lanes_[0]);
+        return;
+    }
+    const bool sideBySide = Dispatch::allowedCores() > 1;
     for (size_t n = 0; n < laneCount_; ++n)
         lanes_[n].owner.store(n > 0 && sideBySide ? Unclaimed : Runner);
     if (sideBySide)
@@ -43,13 +47,30 @@ void VGLogRun::deliver(std::span<VGLogDelivery* const> messages, const std::vect
             completeLane(lanes_[n], index);
         if (index == count)
             break;
-        if (index + Ahead < count) {
-            messages_[index + Ahead]->prefetchBlock(false);
-            messages_[index + Ahead / 2]->prefetchText(false);
-        }
+        prefetchAhead(index);
         handleOnRunner(lanes_[0], index);
     }
     finishLanes();
+}
+
+void VGLogRun::deliverToOne(Lane& lane)
+{
+    lane.node->loggerQueue->runOnCaller([&] {
+        for (size_t index = 0; index < messages_.size(); ++index) {
+            prefetchAhead(index);
+            handle(lane, index);
+        }
+        if (lane.logged)
+            lane.node->logger->didLogBatch();
+    });
+}
+
+void VGLogRun::prefetchAhead(size_t index) const
+{
+    if (index + Ahead < messages_.size()) {
+        messages_[index + Ahead]->prefetchBlock(false);
+        messages_[index + Ahead / 2]->prefetchText(false);
+    }
 }
 
 void VGLogRun::prepare(std::span<VGLogDelivery* const> messages, const std::vector<const VGLoggerNode*>& nodes)

@@ -37,6 +37,9 @@ private:
     };
 
     void prepare(std::span<VGLogDelivery* const> messages, const std::vector<const VGLoggerNode*>& nodes);
+    // A lone logger takes the whole run in one go: there is no other to keep in step with.
+    void deliverToOne(Lane& lane);
+    void prefetchAhead(size_t index) const;
     void startHelpers();
     // On the lane's own queue: the lane's messages while they are its turn.
     void help(Lane& lane);

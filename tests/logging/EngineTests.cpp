@@ -153,7 +153,10 @@ TEST_F(LoggingEngine, NoLoggerStartsAMessageBeforeEveryLoggerHandledTheOneBefore
                 VGLog::log(true, LogLevelAll, flag, 0, __FILE__, __func__, __LINE__, QVariant(), QString(text));
             open.set_value();
             held->waitUntilEntered(1);
-            EXPECT_TRUE(other->receivedWithin(1)) << flag << firstIsHeld;
+            // With one core the loggers take turns: the other one waits for the held one.
+            if (Dispatch::allowedCores() > 1) {
+                EXPECT_TRUE(other->receivedWithin(1)) << flag << firstIsHeld;
+            }
             EXPECT_FALSE(other->receivedWithin(2, std::chrono::milliseconds(300))) << flag << firstIsHeld;
             held->release();
             VGLog::flushLog();
