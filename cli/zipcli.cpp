@@ -79,6 +79,12 @@ void list(const ZPArchive::Entries& entries, QTextStream& out)
     }
 }
 
+// Without the password an encrypted entry's data cannot be read.
+bool dataUnverifiable(const ZPOldArchiveEntry& entry, const QString& password)
+{
+    return entry.encrypted() && password.isEmpty();
+}
+
 // What check finds in one entry: its records, then its data read to the end
 // and verified; nothing when it is sound.
 std::optional<QString> flawOf(const ZPOldArchiveEntry& entry, const QString& password, int devNull)
@@ -86,7 +92,7 @@ std::optional<QString> flawOf(const ZPOldArchiveEntry& entry, const QString& pas
     Error error;
     if (!entry.check(&error) || !entry.checkEncryptionAndCompression(&error) || !entry.fileData(&error))
         return describe(error);
-    if (entry.encrypted() && password.isEmpty())
+    if (dataUnverifiable(entry, password))
         return std::nullopt;
     if (!ZPExtraction::writeEntryData(entry, password, devNull, &error))
         return describe(error);
@@ -103,7 +109,7 @@ int check(const ZPArchive::Entries& entries, const QString& password, QTextStrea
         out << i << ' ' << nameOf(entry) << ": ";
         if (flaw)
             out << *flaw;
-        else if (entry.encrypted() && password.isEmpty())
+        else if (dataUnverifiable(entry, password))
             out << "ok, data not verified: encrypted and no password given";
         else
             out << "ok";
