@@ -14,10 +14,11 @@ struct VGLoggerNode;
 // Hands one run of messages to the loggers that take them, one message after
 // the other: no logger starts a message before every logger has handled the
 // one before. The loggers work on a message side by side, each on its own
-// queue: the runner's thread takes the first logger, and any other whose
-// thread is not at its turn when the runner needs it done, so busy cores cost
-// no wait for a woken thread; a logger held inside its call keeps the others
-// from the next message only. With one core the runner takes them in turn.
+// queue. The runner's thread takes the first logger, and takes on any other
+// whose thread is not at its turn when needed, so busy cores cost no wait for
+// a woken thread; a logger served by its own thread gets the message even
+// while another is held inside its call. With one core the runner takes the
+// loggers in turn.
 class VGLogRun {
 public:
     // On the runner's thread; returns once every logger has handled every
