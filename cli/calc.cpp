@@ -2,6 +2,7 @@
 // every result written behind its "=>". A file that cannot be read or is not
 // UTF-8 prints the reason and exits with status 1.
 #include "Calculator/Calculator.h"
+#include "Calculator/CalculatorResultWriter.h"
 #include "files/TextDecoding.h"
 
 #include <QCoreApplication>
@@ -10,26 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-// Results arrive in text order with ranges of the text handed in: applied
-// from the last, earlier ranges stay valid.
-class ApplyingDelegate : public CalculatorDelegate {
-public:
-    void calculatorReplaceTextWithNumber(Calculator&, const Number& value, TextRange range) override
-    {
-        replacements.append({range, Calculator::stringFromNumber(value)});
-    }
-
-    QString applied(QString text) const
-    {
-        for (auto it = replacements.crbegin(); it != replacements.crend(); ++it)
-            text.replace(it->first.location, it->first.length, it->second);
-        return text;
-    }
-
-private:
-    QList<std::pair<TextRange, QString>> replacements;
-};
 
 int failure(const QString& path, const QString& reason)
 {
@@ -56,7 +37,7 @@ int main(int argc, char** argv)
     if (!TextDecoding::decodeAs(file.readAll(), TextDecoding::Encoding::UTF8, &text, &error))
         return failure(path, error.localizedDescription());
     Calculator calculator;
-    const auto delegate = std::make_shared<ApplyingDelegate>();
+    const auto delegate = std::make_shared<CalculatorResultWriter>();
     calculator.setDelegate(delegate);
     calculator.parseText(text, {0, text.size()});
     const QByteArray output = delegate->applied(text).toUtf8();

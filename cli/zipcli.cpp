@@ -1,13 +1,15 @@
 // zipcli list ARCHIVE: one line per entry (mode, size, stored size, method,
 // encryption, date, name). zipcli check ARCHIVE: every local header against its
-// central record, and whether the entry's data can be read. zipcli cat ARCHIVE
+// central record, and every entry's data read through and verified (CRC-32 and
+// sizes; an encrypted entry only with its password). zipcli cat ARCHIVE
 // NAME: the entry's bytes on standard output. zipcli extract ARCHIVE DIR: every
 // entry checked and written under DIR, never outside it, the declared sizes
 // together at most BYTES of --limit (by default the free space); each entry
 // refused is named with the reason. zipcli add ARCHIVE FILE...
 // [--level N]: the files appended as new entries (level 0 stores, -1 to 9
-// deflate; the archive is made when missing). zipcli remove ARCHIVE NAME: the
-// entries of that name dropped. Exit status 1 on any failure.
+// deflate; the archive is made when missing); each must be a regular file or a
+// link to one. zipcli remove ARCHIVE NAME: the entries of that name dropped,
+// an error when there is none. Exit status 1 on any failure.
 #include "ZPExtraction.h"
 #include "ZPMutableArchive.h"
 #include "ZPNewArchiveEntry.h"
@@ -28,7 +30,8 @@
 
 namespace {
 
-const char* const usage = "usage: zipcli list|check ARCHIVE\n"
+const char* const usage = "usage: zipcli list ARCHIVE\n"
+                          "       zipcli check ARCHIVE [--password P]\n"
                           "       zipcli add ARCHIVE FILE... [--level N]\n"
                           "       zipcli remove ARCHIVE NAME\n"
                           "       zipcli cat ARCHIVE NAME [--password P]\n"
@@ -76,16 +79,44 @@ void list(const ZPArchive::Entries& entries, QTextStream& out)
     }
 }
 
-int check(const ZPArchive::Entries& entries, QTextStream& out)
+// Without the password an encrypted entry's data cannot be read.
+bool dataUnverifiable(const ZPOldArchiveEntry& entry, const QString& password)
 {
+    return entry.encrypted() && password.isEmpty();
+}
+
+// What check finds in one entry: its records, then its data read to the end
+// and verified; nothing when it is sound.
+std::optional<QString> flawOf(const ZPOldArchiveEntry& entry, const QString& password, int devNull)
+{
+    Error error;
+    if (!entry.check(&error) || !entry.checkEncryptionAndCompression(&error) || !entry.fileData(&error))
+        return describe(error);
+    if (dataUnverifiable(entry, password))
+        return std::nullopt;
+    if (!ZPExtraction::writeEntryData(entry, password, devNull, &error))
+        return describe(error);
+    return std::nullopt;
+}
+
+int check(const ZPArchive::Entries& entries, const QString& password, QTextStream& out)
+{
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     int failures = 0;
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        Error error;
-        const bool sound = entries[i]->check(&error) && entries[i]->checkEncryptionAndCompression(&error)
-            && entries[i]->fileData(&error);
-        out << i << ' ' << nameOf(*entries[i]) << ": " << (sound ? QStringLiteral("ok") : describe(error)) << '\n';
-        failures += sound ? 0 : 1;
+        const ZPOldArchiveEntry& entry = *entries[i];
+        const std::optional<QString> flaw = flawOf(entry, password, devNull);
+        out << i << ' ' << nameOf(entry) << ": ";
+        if (flaw)
+            out << *flaw;
+        else if (dataUnverifiable(entry, password))
+            out << "ok, data not verified: encrypted and no password given";
+        else
+            out << "ok";
+        out << '\n';
+        failures += flaw ? 1 : 0;
     }
+    ::close(devNull);
     return failures == 0 ? 0 : 1;
 }
 
@@ -118,25 +149,48 @@ int extractAll(const ZPArchive::Entries& entries, const QString& target, const Z
     return result->refusals.isEmpty() ? 0 : 1;
 }
 
-// A new entry for the file, named by the path as given, with its mode and
-// modification time; its bytes are read when the archive is written.
+// The file's bytes. It is opened without waiting and read only when regular:
+// a pipe or a device put in its place could block or never end.
+std::optional<QByteArray> readRegularFile(const QString& path, Error* error)
+{
+    const int descriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
+        setError(error, posixError(errno, QStringLiteral("open"), path));
+        return std::nullopt;
+    }
+    QFile file;
+    struct stat info {};
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)
+        || !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(descriptor);
+        setError(error, posixError(EINVAL, QStringLiteral("read (not a regular file)"), path));
+        return std::nullopt;
+    }
+    QByteArray data = file.readAll();
+    if (file.error() == QFileDevice::NoError)
+        return data;
+    setError(error, posixError(errno, QStringLiteral("read"), path));
+    return std::nullopt;
+}
+
+// A new entry for the file (a link is followed), named by the path as given,
+// with its mode and modification time; its bytes are read when the archive is
+// written. Nothing, with the reason on standard error, when it is not a
+// regular file.
 std::shared_ptr<ZPArchiveEntry> fileEntry(const QString& path, std::int64_t level)
 {
     struct stat info {};
-    const bool found = ::stat(QFile::encodeName(path).constData(), &info) == 0;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        QTextStream(stderr) << path << ": " << QString::fromLocal8Bit(std::strerror(errno)) << '\n';
+        return nullptr;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        QTextStream(stderr) << path << ": not a regular file\n";
+        return nullptr;
+    }
     return ZPArchiveEntry::archiveEntryWithFileName(
-        path, found ? std::uint16_t(info.st_mode) : std::uint16_t(0100644), QFileInfo(path).lastModified(), level,
-        [path](Error* error) -> std::optional<QByteArray> {
-            QFile file(path);
-            if (file.open(QIODevice::ReadOnly)) {
-                QByteArray data = file.readAll();
-                if (file.error() == QFileDevice::NoError)
-                    return data;
-            }
-            setError(error, posixError(errno, QStringLiteral("read"), path));
-            return std::nullopt;
-        },
-        {}, {});
+        path, std::uint16_t(info.st_mode), QFileInfo(path).lastModified(), level,
+        [path](Error* error) { return readRegularFile(path, error); }, {}, {});
 }
 
 // Adds or removes entries; the archive is loaded only when it exists, so add
@@ -150,12 +204,21 @@ int update(const QString& path, const QString& verb, QStringList operands, std::
         return 1;
     }
     ZPMutableArchive::NewEntries entries;
-    for (const auto& entry : archive.entries().value_or(ZPArchive::Entries())) {
+    const ZPArchive::Entries old = archive.entries().value_or(ZPArchive::Entries());
+    for (const auto& entry : old) {
         if (verb != u"remove" || entry->fileName() != operands.first())
             entries.append(entry);
     }
-    for (const QString& file : verb == u"add" ? operands : QStringList())
-        entries.append(fileEntry(file, level));
+    if (verb == u"remove" && entries.size() == old.size()) {
+        QTextStream(stderr) << operands.first() << ": no such entry\n";
+        return 1;
+    }
+    for (const QString& file : verb == u"add" ? operands : QStringList()) {
+        auto entry = fileEntry(file, level);
+        if (!entry)
+            return 1;
+        entries.append(std::move(entry));
+    }
     if (archive.updateEntries(entries, &error))
         return 0;
     QTextStream(stderr) << path << ": " << describe(error) << '\n';
@@ -211,7 +274,7 @@ std::optional<Command> parse(QStringList arguments)
     command.archive = arguments[2];
     const bool takesOperand = command.verb == u"cat" || command.verb == u"extract";
     const bool known = takesOperand || command.verb == u"list" || command.verb == u"check";
-    if (!known || arguments.size() != (takesOperand ? 4 : 3) || (password && !takesOperand)
+    if (!known || arguments.size() != (takesOperand ? 4 : 3) || (password && command.verb == u"list")
         || (limit && command.verb != u"extract"))
         return std::nullopt;
     if (takesOperand)
@@ -257,7 +320,7 @@ int main(int argc, char** argv)
     }
     if (command->verb == u"check") {
         QTextStream out(stdout);
-        return check(entries, out);
+        return check(entries, command->options.password, out);
     }
     if (command->verb == u"cat")
         return cat(entries, command->operand, command->options.password);

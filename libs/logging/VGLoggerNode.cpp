@@ -62,51 +62,9 @@ void VGLogMailbox::scheduleDrain()
     runner_->async([mailbox = this] { mailbox->drain(); });
 }
 
-void VGLogMailbox::logRun(const VGLoggerNode& node, size_t start, size_t end, bool prefetches) const
+void VGLogMailbox::deliverRun()
 {
-    // The loggers read messages all written on the caller's core: the first
-    // asks for them ahead, so the transfers overlap.
-    constexpr size_t Ahead = 8;
-    bool logged = false;
-    for (size_t i = start; i < end; ++i) {
-        if (prefetches && i + Ahead < end) {
-            delivery(i + Ahead).prefetchBlock(false);
-            delivery(i + Ahead / 2).prefetchText(false);
-        }
-        const VGLogMessage& message = delivery(i).message;
-        if (node.logLevel & message.logFlag()) {
-            node.logger->logMessage(message);
-            logged = true;
-        }
-    }
-    if (logged)
-        node.logger->didLogBatch();
-}
-
-bool VGLogMailbox::fanOut(size_t start, size_t end)
-{
-    // With one core the loggers could only take turns: the runner calls each in turn.
-    if (selected_.size() < 2 || Dispatch::allowedCores() < 2)
-        return false;
-    fannedOut_.store(selected_.size() - 1, std::memory_order_relaxed);
-    fanOutDone_.store(false, std::memory_order_relaxed);
-    for (size_t n = 1; n < selected_.size(); ++n) {
-        const VGLoggerNode* node = selected_[n];
-        // The runner waits for this block, so the mailbox and the node outlive it.
-        fannedOutBlocks_.push_back(node->loggerQueue->asyncRetractable([this, node, start, end] {
-            logRun(*node, start, end, false);
-            if (fannedOut_.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-                fanOutDone_.store(true, std::memory_order_release);
-                fanOutDone_.notify_one();
-            }
-        }));
-    }
-    return true;
-}
-
-void VGLogMailbox::deliverRun(size_t start, size_t end)
-{
-    if (start == end)
+    if (handled_.empty())
         return;
     selected_.clear();
     for (const VGLoggerNodePtr& node : installed_) {
@@ -114,21 +72,10 @@ void VGLogMailbox::deliverRun(size_t start, size_t end)
             selected_.push_back(node.get());
     }
     runFlags_ = 0;
-    // The others are on their way before the runner takes the first logger itself.
-    const bool fannedOut = fanOut(start, end);
-    for (size_t n = 0; n < (fannedOut ? 1 : selected_.size()); ++n)
-        selected_[n]->loggerQueue->runOnCaller([&] { logRun(*selected_[n], start, end, n == 0); });
-    if (fannedOut) {
-        // A logger whose thread has not come to the run yet (on busy cores, a
-        // wake-up can take a time slice) is taken here rather than waited for.
-        for (DispatchRetractable& block : fannedOutBlocks_)
-            block.runHereIfWaiting();
-        fannedOutBlocks_.clear();
-        Dispatch::waitUntilSet(fanOutDone_);
-    }
+    run_.deliver(handled_, selected_);
     int freed = 0;
-    for (size_t i = start; i < end; ++i)
-        freed += delivery(i).finish() ? 1 : 0;
+    for (VGLogDelivery* handled : handled_)
+        freed += handled->finish() ? 1 : 0;
     // Given back before the places are freed: a caller that waited for a
     // place finds the run ready to let go, even when it logs nothing more
     // before this thread's next turn.
@@ -143,15 +90,13 @@ void VGLogMailbox::drain()
         draining_.swap(pending_);
     }
     // Messages since the last control item end their run before it takes effect.
-    size_t runStart = 0;
     for (size_t i = 0; i < draining_.size(); ++i) {
         if (!draining_[i]->isControl) {
             handled_.push_back(&delivery(i));
             runFlags_ |= delivery(i).message.logFlag();
             continue;
         }
-        deliverRun(runStart, i);
-        runStart = i + 1;
+        deliverRun();
         const std::unique_ptr<Control> control(static_cast<Control*>(draining_[i]));
         if (control->kind == Kind::Install)
             installed_.push_back(control->node);
@@ -170,7 +115,7 @@ void VGLogMailbox::drain()
             control->node.reset();
         });
     }
-    deliverRun(runStart, draining_.size());
+    deliverRun();
     draining_.clear();
     // One batch per turn of the runner, so other queues' blocks get their turn.
     bool again = false;

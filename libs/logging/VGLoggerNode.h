@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Dispatch.h"
+#include "VGLogRun.h"
 #include "VGLogMessage.h"
 #include "VGLogger.h"
 
@@ -66,11 +67,11 @@ using VGLoggerNodePtr = std::shared_ptr<VGLoggerNode>;
 // The one mailbox of all loggers. Messages, control blocks (add, remove,
 // flush, setting changes) and the changes to the set of loggers wait here in
 // the order posted; the runner's thread takes all that waits in one go and
-// hands each run of messages to every logger on its own queue, the loggers
-// side by side, and waits for all of them before the next run. So a message
-// is posted once however many loggers it goes to, a slow logger holds no
-// other back, and a logger sees exactly the messages queued while it was
-// installed.
+// hands each run of messages to the loggers (see VGLogRun), one message
+// after the other, each logger on its own queue. So a message is posted once
+// however many loggers it goes to, no logger starts a message before all are
+// done with the one before, and a logger sees exactly the messages queued
+// while it was installed.
 // Posting is guarded by the router's lock, which the caller already holds.
 class VGLogMailbox {
 public:
@@ -104,11 +105,8 @@ private:
     void postControl(Kind kind, VGLoggerNodePtr node, DispatchBlock block = {});
     void scheduleDrain();
     void drain();
-    void deliverRun(size_t start, size_t end);
-    // One logger's share of the run, on its queue; the first one prefetches the messages.
-    void logRun(const VGLoggerNode& node, size_t start, size_t end, bool prefetches) const;
-    // The loggers of the run besides the first, each on its own queue; true when any was.
-    bool fanOut(size_t start, size_t end);
+    // The messages gathered since the last control item, to every logger that takes some of them.
+    void deliverRun();
     VGLogDelivery& delivery(size_t index) const { return *static_cast<VGLogDelivery*>(draining_[index]); }
 
     const DispatchQueuePtr runner_;
@@ -122,7 +120,5 @@ private:
     std::vector<VGLogDelivery*> handled_; // likewise
     int32_t runFlags_ = 0; // likewise: the flags of the run being gathered
     std::vector<const VGLoggerNode*> selected_; // likewise: the loggers that take some of the run
-    std::vector<DispatchRetractable> fannedOutBlocks_; // likewise
-    alignas(64) std::atomic<size_t> fannedOut_ {0}; // the loggers of the run still at it
-    std::atomic<bool> fanOutDone_ {false};
+    VGLogRun run_; // likewise
 };

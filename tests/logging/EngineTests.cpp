@@ -135,6 +135,40 @@ TEST_F(LoggingEngine, ALoggerHeldInsideItsCallHoldsNoOtherBack)
     }
 }
 
+TEST_F(LoggingEngine, NoLoggerStartsAMessageBeforeEveryLoggerHandledTheOneBefore)
+{
+    // A logger that takes nothing; a block on its queue holds the engine while both messages are queued,
+    // so that they reach the loggers together.
+    auto gate = std::make_shared<RecordingLogger>();
+    VGLog::addLogger(gate, 0);
+    for (const bool firstIsHeld : {true, false}) {
+        for (const int32_t flag : {LogFlagError, LogFlagWarning, LogFlagInfo, LogFlagDebug, LogFlagVerbose}) {
+            const auto [first, second] = addWatchingPair();
+            const auto held = firstIsHeld ? first : second;
+            const auto other = firstIsHeld ? second : first;
+            held->hold();
+            std::promise<void> open;
+            VGLog::performOnLoggerQueue(*gate, [opened = open.get_future().share()] { opened.wait(); });
+            for (const char* text : {"one", "two"})
+                VGLog::log(true, LogLevelAll, flag, 0, __FILE__, __func__, __LINE__, QVariant(), QString(text));
+            open.set_value();
+            held->waitUntilEntered(1);
+            // With one core the loggers take turns: the other one waits for the held one.
+            if (Dispatch::allowedCores() > 1) {
+                EXPECT_TRUE(other->receivedWithin(1)) << flag << firstIsHeld;
+            }
+            EXPECT_FALSE(other->receivedWithin(2, std::chrono::milliseconds(300))) << flag << firstIsHeld;
+            held->release();
+            VGLog::flushLog();
+            EXPECT_EQ(first->snapshot(), (QStringList {"one", "two"})) << flag << firstIsHeld;
+            EXPECT_EQ(second->snapshot(), first->snapshot()) << flag << firstIsHeld;
+            EXPECT_EQ(first->startedEarly + second->startedEarly, 0) << flag << firstIsHeld;
+            VGLog::removeLogger(first);
+            VGLog::removeLogger(second);
+        }
+    }
+}
+
 TEST_F(LoggingEngine, TheMessageAfterAThousandOutstandingWaits)
 {
     auto logger = std::make_shared<RecordingLogger>();

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -73,12 +74,12 @@ public:
         std::unique_lock lock(mutex);
         changed.wait(lock, [&] { return entered >= count; });
     }
-    // False when the count is not reached in a few seconds: for a wait that must
-    // not depend on the engine going idle.
-    bool receivedWithin(size_t count)
+    // False when the count is not reached in time (a few seconds unless told):
+    // for a wait that must not depend on the engine going idle.
+    bool receivedWithin(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(5))
     {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(5), [&] { return messages.size() >= count; });
+        return changed.wait_for(lock, timeout, [&] { return messages.size() >= count; });
     }
     QStringList snapshot()
     {
@@ -100,6 +101,35 @@ public:
     std::vector<VGLogMessage> messages;
     QStringList texts;
 };
+
+// Counts the messages it starts before each of its peers had handled as many.
+class OrderWatchingLogger : public RecordingLogger {
+public:
+    void logMessage(const VGLogMessage& message) override
+    {
+        const size_t before = count();
+        for (const auto& peer : peers) {
+            if (peer->count() < before)
+                ++startedEarly;
+        }
+        RecordingLogger::logMessage(message);
+    }
+
+    std::vector<std::shared_ptr<RecordingLogger>> peers;
+    std::atomic<int> startedEarly {0};
+};
+
+// Two order-watching loggers installed in this order, each the other's peer.
+inline std::pair<std::shared_ptr<OrderWatchingLogger>, std::shared_ptr<OrderWatchingLogger>> addWatchingPair()
+{
+    auto first = std::make_shared<OrderWatchingLogger>();
+    auto second = std::make_shared<OrderWatchingLogger>();
+    first->peers = {second};
+    second->peers = {first};
+    VGLog::addLogger(first);
+    VGLog::addLogger(second);
+    return {first, second};
+}
 
 // Installs a fresh recording logger for every level.
 inline std::shared_ptr<RecordingLogger> addRecordingLogger()

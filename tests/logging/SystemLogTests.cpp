@@ -58,7 +58,6 @@ protected:
     void writeJournal(const QList<Record>& records)
     {
         QByteArray text;
-        qint64 monotonic = 1;
         for (const Record& r : records)
             text += "__REALTIME_TIMESTAMP=" + QByteArray::number(r.microseconds) + "\n__MONOTONIC_TIMESTAMP="
                 + QByteArray::number(monotonic++) + "\n_BOOT_ID=fe452a51a3954cb38b3d2349517bc761\n" + r.fields + "\n";
@@ -75,6 +74,8 @@ protected:
     }
 
     int files = 0;
+    // Runs on across files: the reader orders the records of one boot by it.
+    qint64 monotonic = 1;
     qint64 start = 1800000000;
     QString directory = freshDirectory("journal");
     std::shared_ptr<RecordingLogger> logger;
@@ -188,6 +189,32 @@ TEST_F(LoggingSystemLogCapture, ARecordReachesEachLoggerWhileAnotherIsHeld)
     }
     Dispatch::waitUntilIdle();
     EXPECT_EQ(other->snapshot(), logger->snapshot());
+}
+
+TEST_F(LoggingSystemLogCapture, NoLoggerTakesARecordBeforeEveryLoggerHandledTheOneBefore)
+{
+    VGLog::removeLogger(logger);
+    const auto [held, other] = addWatchingPair();
+    size_t received = 0;
+    // The priorities whose records are passed on without waiting.
+    for (const int level : {3, 4, 5, 6, 7, 8, -1}) {
+        held->hold();
+        QList<Record> records;
+        for (const char* text : {"first", "second"})
+            records << record(qint64(records.size() + received + 1) * 10,
+                              "PRIORITY=" + QByteArray::number(level) + "\nMESSAGE=" + text + "\n");
+        writeJournal(records);
+        if (received == 0)
+            VGASLLogCapture::start();
+        held->waitUntilEntered(int(received + 1));
+        EXPECT_FALSE(other->receivedWithin(received + 2, std::chrono::milliseconds(300))) << level;
+        held->release();
+        received += 2;
+        ASSERT_TRUE(held->receivedWithin(received)) << level;
+        ASSERT_TRUE(other->receivedWithin(received)) << level;
+    }
+    EXPECT_EQ(other->snapshot(), held->snapshot());
+    EXPECT_EQ(held->startedEarly + other->startedEarly, 0);
 }
 
 QString mountNamespace() { return QFileInfo("/proc/self/ns/mnt").symLinkTarget(); }
