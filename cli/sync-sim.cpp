@@ -46,6 +46,7 @@
 #include <future>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -153,7 +154,11 @@ void commit(const NotePtr& note, const QString& text, const QString& base, const
             SyncConflict::keepAsFork(note->key(), note->storage(), note->text(), note->updatedOn(), note->updatedOn());
             return answerWhenDrained(reply, QStringLiteral("ok ") + fork);
         }
-        note->commitNote({}, [note, reply](const QDateTime&) {
+        // The local outcome comes first: a note the disk did not take is no "ok".
+        auto written = std::make_shared<bool>(false);
+        note->commitNote([written](bool ok) { *written = ok; }, [note, reply, written](const QDateTime&) {
+            if (!*written)
+                return reply(QStringLiteral("error the note was not saved: ") + note->key());
             Core::shared().appleCloud()->ckCloud()->saveNote(
                 note, [note, reply](bool) { answerWhenDrained(reply, QStringLiteral("ok ") + note->key()); });
         });

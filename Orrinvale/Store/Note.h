@@ -397,6 +397,8 @@ private:
         // neither. A save finding another file there would write over text
         // nobody has seen here.
         std::optional<DiskState> onDisk;
+        // The text file as it was when a blank save last copied it into the Trash.
+        std::optional<NoteIndexMarker::Identity> backedUp;
     };
 
     Fields fields() const;
@@ -412,6 +414,7 @@ private:
     // A copy of the file into the Trash; false when a file was there and no
     // copy of it reached the Trash.
     static bool backUpIntoTrash(const QString& key, const QString& document);
+    bool backUpBeforeBlanking(const QString& key, const QString& document);
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);

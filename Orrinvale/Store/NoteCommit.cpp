@@ -9,6 +9,7 @@
 #include "Dispatch.h"
 #include "Folders.h"
 #include "Log.h"
+#include "files/AtomicFile.h"
 #include "files/FileDates.h"
 #include "files/Trash.h"
 
@@ -148,16 +149,37 @@ void Note::_commitLocalNote(const Completion& completion)
         forkNote();
     }
     const Fields f = fields();
-    if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
+    // A null text the note never read its file for writes nothing (and keeps
+    // nothing); one set over a text it read is an emptied note.
+    const bool known = !f.text.isNull() || f.onDisk;
+    if (known && !f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
         && f.text.trimmed().isEmpty()) {
-        const QString document = documentFileForKey(f.key, f.storage);
-        if (!document.isEmpty() && !backUpIntoTrash(f.key, document)) {
+        if (f.text.isNull())
+            setText(QStringLiteral(""));
+        if (!backUpBeforeBlanking(f.key, documentFileForKey(f.key, f.storage))) {
             if (completion)
                 completion(false);
             return;
         }
     }
     commitLocalFiles(completion);
+}
+
+// One copy per version of the file: a save retried after a failed write
+// finds the file it kept already in the Trash, and a file already blank
+// holds nothing to keep.
+bool Note::backUpBeforeBlanking(const QString& key, const QString& document)
+{
+    if (document.isEmpty())
+        return true;
+    const NoteIndexMarker::Identity identity = NoteIndexMarker::identityOf(document);
+    if (fields().backedUp == identity || AtomicFile::holds(document, text().toUtf8()))
+        return true;
+    if (!backUpIntoTrash(key, document))
+        return false;
+    std::lock_guard lock(mutex_);
+    fields_.backedUp = identity;
+    return true;
 }
 
 void Note::commitLocalFiles(const Completion& completion)
