@@ -8,6 +8,7 @@
 #include "files/AtomicFile.h"
 #include "files/FileCoordinator.h"
 #include "files/FileDates.h"
+#include "files/Posix.h"
 #include "files/TextDecoding.h"
 
 #include <QDir>
@@ -326,8 +327,7 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
             datedOnly = !createNew && AtomicFile::holds(path, bytes) && FileDates::setModificationDate(path, f.updatedOn);
             if (!datedOnly && beforeRewrite)
                 beforeRewrite();
-            ok = datedOnly
-                 || (createNew ? AtomicFile::create(path, bytes, &error, true) : AtomicFile::write(path, bytes, &error, true));
+            ok = datedOnly || replaceText(path, bytes, createNew, &error);
         }
         if (ok) {
             if (!datedOnly)
@@ -355,8 +355,24 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
         LogError("note:write local error %1 - %2", path, error.localizedDescription());
     }
     if (written)
-        *written = {datedOnly, ok && !existed};
+        *written = {datedOnly, ok && !existed, isChangedMeanwhile(error)};
     return ok;
+}
+
+// A file this object read or wrote is replaced only while it is still that
+// version, checked at the rename: the watch may not have told of a change yet.
+bool Note::replaceText(const QString& path, const QByteArray& bytes, bool createNew, Error* error)
+{
+    if (createNew)
+        return AtomicFile::create(path, bytes, error, true);
+    if (!fields().onDisk)
+        return AtomicFile::write(path, bytes, error, true);
+    return AtomicFile::writeIfUnchanged(path, bytes, [this] { return !changedOnDisk(); }, error);
+}
+
+bool Note::isChangedMeanwhile(const Error& error)
+{
+    return error.code == ESTALE && error.domain == QLatin1String(PosixErrorDomain);
 }
 
 // --- Fork and file utilities

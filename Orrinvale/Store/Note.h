@@ -420,15 +420,21 @@ private:
     void commitLocalFiles(const Completion& completion);
     // The file at the note's key is no longer what this object read or wrote.
     bool changedOnDisk() const;
+    // The changed file keeps its text; this note becomes one of its own.
+    void forkFromChangedFile();
     // How a text file's write went: inPlace, the file held the bytes already
     // and only its dates were set; created, no file was there before.
     struct TextWritten {
         bool inPlace = false;
         bool created = false;
+        // Not written: another save changed the file since this object read or wrote it.
+        bool changedMeanwhile = false;
     };
     // The text file's write; a new file only where no entry is. beforeRewrite
     // runs just before the bytes are written.
     bool writeTextFile(bool createNew, TextWritten* written = nullptr, const std::function<void()>& beforeRewrite = {});
+    bool replaceText(const QString& path, const QByteArray& bytes, bool createNew, Error* error);
+    static bool isChangedMeanwhile(const Error& error);
     // The index marker matches the text file as it is now.
     bool hasCurrentIndexFile() const;
     // Tag links dated anew and the marker written, for a text its row holds already.

@@ -144,10 +144,8 @@ void Note::_commitLocalNote(const Completion& completion)
 {
     // Another program wrote the file since we read it: its text stays there,
     // ours becomes a note of its own, as for a sync conflict.
-    if (changedOnDisk()) {
-        LogInfo("note:commit %1 changed on disk since read, kept -> fork.", key());
-        forkNote();
-    }
+    if (changedOnDisk())
+        forkFromChangedFile();
     const Fields f = fields();
     // A null text the note never read its file for writes nothing (and keeps
     // nothing); one set over a text it read is an emptied note.
@@ -206,8 +204,10 @@ void Note::commitLocalFiles(const Completion& completion)
     TextWritten how;
     if (key().isNull())
         written = how.created = writeUnderNewName();
-    else
-        written = writeTextFile(false, &how, [this] { removeIndexFile(); });
+    else if (!(written = writeTextFile(false, &how, [this] { removeIndexFile(); })) && how.changedMeanwhile) {
+        forkFromChangedFile();
+        written = how.created = writeUnderNewName();
+    }
     if (written) {
         writeMetaFile();
         writeHeaderFile();
@@ -218,6 +218,12 @@ void Note::commitLocalFiles(const Completion& completion)
     }
     if (completion)
         completion(written);
+}
+
+void Note::forkFromChangedFile()
+{
+    LogInfo("note:commit %1 changed on disk since read, kept -> fork.", key());
+    forkNote();
 }
 
 bool Note::changedOnDisk() const
