@@ -327,7 +327,7 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
             datedOnly = !createNew && AtomicFile::holds(path, bytes) && FileDates::setModificationDate(path, f.updatedOn);
             if (!datedOnly && beforeRewrite)
                 beforeRewrite();
-            ok = datedOnly || replaceText(path, bytes, createNew, &error);
+            ok = datedOnly || replaceText(path, bytes, createNew, f.onDisk, &error);
         }
         if (ok) {
             if (!datedOnly)
@@ -361,13 +361,16 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
 
 // A file this object read or wrote is replaced only while it is still that
 // version, checked at the rename: the watch may not have told of a change yet.
-bool Note::replaceText(const QString& path, const QByteArray& bytes, bool createNew, Error* error)
+// The version is the one this write started from: a fork meanwhile leaves it
+// to be kept all the same.
+bool Note::replaceText(const QString& path, const QByteArray& bytes, bool createNew,
+                       const std::optional<DiskState>& version, Error* error)
 {
     if (createNew)
         return AtomicFile::create(path, bytes, error, true);
-    if (!fields().onDisk)
+    if (!version)
         return AtomicFile::write(path, bytes, error, true);
-    return AtomicFile::writeIfUnchanged(path, bytes, [this] { return !changedOnDisk(); }, error);
+    return AtomicFile::writeIfUnchanged(path, bytes, [&] { return !changedSince(path, *version); }, error);
 }
 
 bool Note::isChangedMeanwhile(const Error& error)

@@ -420,6 +420,8 @@ private:
     void commitLocalFiles(const Completion& completion);
     // The file at the note's key is no longer what this object read or wrote.
     bool changedOnDisk() const;
+    // The file at path holds another text than the version did.
+    static bool changedSince(const QString& path, const DiskState& version);
     // The changed file keeps its text; this note becomes one of its own.
     void forkFromChangedFile();
     // How a text file's write went: inPlace, the file held the bytes already
@@ -433,7 +435,8 @@ private:
     // The text file's write; a new file only where no entry is. beforeRewrite
     // runs just before the bytes are written.
     bool writeTextFile(bool createNew, TextWritten* written = nullptr, const std::function<void()>& beforeRewrite = {});
-    bool replaceText(const QString& path, const QByteArray& bytes, bool createNew, Error* error);
+    bool replaceText(const QString& path, const QByteArray& bytes, bool createNew,
+                     const std::optional<DiskState>& version, Error* error);
     static bool isChangedMeanwhile(const Error& error);
     // The index marker matches the text file as it is now.
     bool hasCurrentIndexFile() const;

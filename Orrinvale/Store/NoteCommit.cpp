@@ -229,16 +229,18 @@ void Note::forkFromChangedFile()
 bool Note::changedOnDisk() const
 {
     const Fields f = fields();
-    if (f.key.isNull() || !f.onDisk)
-        return false;
-    const QString path = documentFileForKey(f.key, f.storage);
+    return !f.key.isNull() && f.onDisk && changedSince(documentFileForKey(f.key, f.storage), *f.onDisk);
+}
+
+bool Note::changedSince(const QString& path, const DiskState& version)
+{
     const NoteIndexMarker::Identity now = NoteIndexMarker::identityOf(path);
     // Only a text file holds another program's text: a removed one is written anew.
-    if (!now.stamp.regular || now == f.onDisk->identity)
+    if (!now.stamp.regular || now == version.identity)
         return false;
     // Written again with the text we know (a sync program's copy, a touch): nothing to keep.
     const QString text = newTextFromURL(QUrl::fromLocalFile(path));
-    return text.isNull() || qHash(text) != f.onDisk->textHash;
+    return text.isNull() || qHash(text) != version.textHash;
 }
 
 bool Note::writeUnderNewName()
