@@ -46,6 +46,7 @@
 #include <future>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -164,7 +165,7 @@ void commit(const NotePtr& note, const QString& text, const QString& base, const
             return keepAsFork(note, reply);
         note->_commitLocalNote([note, reply](bool ok) {
             if (!ok)
-                return reply(QStringLiteral("error the note was not saved"));
+                return reply(QStringLiteral("error the note was not saved: ") + note->key());
             if (!Core::shared().enabledAppleCloud())
                 return answerWhenDrained(reply, QStringLiteral("ok ") + note->key());
             Core::shared().appleCloud()->commitNote(note, [note, reply](const QDateTime&, const Error& error) {

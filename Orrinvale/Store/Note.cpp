@@ -8,6 +8,7 @@
 #include "files/AtomicFile.h"
 #include "files/FileCoordinator.h"
 #include "files/FileDates.h"
+#include "files/Posix.h"
 #include "files/TextDecoding.h"
 
 #include <QDir>
@@ -396,8 +397,7 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
             datedOnly = !createNew && AtomicFile::holds(path, bytes) && FileDates::setModificationDate(path, f.updatedOn);
             if (!datedOnly && beforeRewrite)
                 beforeRewrite();
-            ok = datedOnly
-                 || (createNew ? AtomicFile::create(path, bytes, &error, true) : AtomicFile::write(path, bytes, &error, true));
+            ok = datedOnly || replaceText(path, bytes, createNew, f.onDisk, &error);
         }
         if (ok) {
             if (!datedOnly)
@@ -425,8 +425,27 @@ bool Note::writeTextFile(bool createNew, TextWritten* written, const std::functi
         LogError("note:write local error %1 - %2", path, error.localizedDescription());
     }
     if (written)
-        *written = {datedOnly, ok && !existed};
+        *written = {datedOnly, ok && !existed, isChangedMeanwhile(error)};
     return ok;
+}
+
+// A file this object read or wrote is replaced only while it is still that
+// version, checked at the rename: the watch may not have told of a change yet.
+// The version is the one this write started from: a fork meanwhile leaves it
+// to be kept all the same.
+bool Note::replaceText(const QString& path, const QByteArray& bytes, bool createNew,
+                       const std::optional<DiskState>& version, Error* error)
+{
+    if (createNew)
+        return AtomicFile::create(path, bytes, error, true);
+    if (!version)
+        return AtomicFile::write(path, bytes, error, true);
+    return AtomicFile::writeIfUnchanged(path, bytes, [&] { return !changedSince(path, *version); }, error);
+}
+
+bool Note::isChangedMeanwhile(const Error& error)
+{
+    return error.code == ESTALE && error.domain == QLatin1String(PosixErrorDomain);
 }
 
 // --- Fork and file utilities

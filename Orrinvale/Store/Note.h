@@ -414,6 +414,8 @@ private:
         // neither. A save finding another file there would write over text
         // nobody has seen here.
         std::optional<DiskState> onDisk;
+        // The text file as it was when a blank save last copied it into the Trash.
+        std::optional<NoteIndexMarker::Identity> backedUp;
     };
 
     Fields fields() const;
@@ -431,20 +433,30 @@ private:
     // A copy of the file into the Trash; false when a file was there and no
     // copy of it reached the Trash.
     static bool backUpIntoTrash(const QString& key, const QString& document);
+    bool backUpBeforeBlanking(const QString& key, const QString& document);
     QString cleanedTitle();
     // Commit, move and rename helpers.
     void commitLocalFiles(const Completion& completion);
     // The file at the note's key is no longer what this object read or wrote.
     bool changedOnDisk() const;
+    // The file at path holds another text than the version did.
+    static bool changedSince(const QString& path, const DiskState& version);
+    // The changed file keeps its text; this note becomes one of its own.
+    void forkFromChangedFile();
     // How a text file's write went: inPlace, the file held the bytes already
     // and only its dates were set; created, no file was there before.
     struct TextWritten {
         bool inPlace = false;
         bool created = false;
+        // Not written: another save changed the file since this object read or wrote it.
+        bool changedMeanwhile = false;
     };
     // The text file's write; a new file only where no entry is. beforeRewrite
     // runs just before the bytes are written.
     bool writeTextFile(bool createNew, TextWritten* written = nullptr, const std::function<void()>& beforeRewrite = {});
+    bool replaceText(const QString& path, const QByteArray& bytes, bool createNew,
+                     const std::optional<DiskState>& version, Error* error);
+    static bool isChangedMeanwhile(const Error& error);
     // The index marker matches the text file as it is now.
     bool hasCurrentIndexFile() const;
     // Tag links dated anew and the marker written, for a text its row holds already.

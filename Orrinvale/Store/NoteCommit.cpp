@@ -9,6 +9,7 @@
 #include "Dispatch.h"
 #include "Folders.h"
 #include "Log.h"
+#include "files/AtomicFile.h"
 #include "files/FileDates.h"
 #include "files/FileName.h"
 #include "files/Trash.h"
@@ -145,21 +146,40 @@ void Note::_commitLocalNote(const Completion& completion)
 {
     // Another program wrote the file since we read it: its text stays there,
     // ours becomes a note of its own, as for a sync conflict.
-    if (changedOnDisk()) {
-        LogInfo("note:commit %1 changed on disk since read, kept -> fork.", key());
-        forkNote();
-    }
+    if (changedOnDisk())
+        forkFromChangedFile();
     const Fields f = fields();
-    if (!f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
+    // A null text the note never read its file for writes nothing (and keeps
+    // nothing); one set over a text it read is an emptied note.
+    const bool known = !f.text.isNull() || f.onDisk;
+    if (known && !f.key.isNull() && f.text.size() <= BlankNoteMaxLength && isReadableFileName(f.key)
         && f.text.trimmed().isEmpty()) {
-        const QString document = documentFileForKey(f.key, f.storage);
-        if (!document.isEmpty() && !backUpIntoTrash(f.key, document)) {
+        if (f.text.isNull())
+            setText(QStringLiteral(""));
+        if (!backUpBeforeBlanking(f.key, documentFileForKey(f.key, f.storage))) {
             if (completion)
                 completion(false);
             return;
         }
     }
     commitLocalFiles(completion);
+}
+
+// One copy per version of the file: a save retried after a failed write
+// finds the file it kept already in the Trash, and a file already blank
+// holds nothing to keep.
+bool Note::backUpBeforeBlanking(const QString& key, const QString& document)
+{
+    if (document.isEmpty())
+        return true;
+    const NoteIndexMarker::Identity identity = NoteIndexMarker::identityOf(document);
+    if (fields().backedUp == identity || AtomicFile::holds(document, text().toUtf8()))
+        return true;
+    if (!backUpIntoTrash(key, document))
+        return false;
+    std::lock_guard lock(mutex_);
+    fields_.backedUp = identity;
+    return true;
 }
 
 void Note::commitLocalFiles(const Completion& completion)
@@ -186,8 +206,10 @@ void Note::commitLocalFiles(const Completion& completion)
     TextWritten how;
     if (key().isNull())
         written = how.created = writeUnderNewName();
-    else
-        written = writeTextFile(false, &how, [this] { removeIndexFile(); });
+    else if (!(written = writeTextFile(false, &how, [this] { removeIndexFile(); })) && how.changedMeanwhile) {
+        forkFromChangedFile();
+        written = how.created = writeUnderNewName();
+    }
     if (written) {
         writeMetaFile();
         writeHeaderFile();
@@ -200,19 +222,27 @@ void Note::commitLocalFiles(const Completion& completion)
         completion(written);
 }
 
+void Note::forkFromChangedFile()
+{
+    LogInfo("note:commit %1 changed on disk since read, kept -> fork.", key());
+    forkNote();
+}
+
 bool Note::changedOnDisk() const
 {
     const Fields f = fields();
-    if (f.key.isNull() || !f.onDisk)
-        return false;
-    const QString path = documentFileForKey(f.key, f.storage);
+    return !f.key.isNull() && f.onDisk && changedSince(documentFileForKey(f.key, f.storage), *f.onDisk);
+}
+
+bool Note::changedSince(const QString& path, const DiskState& version)
+{
     const NoteIndexMarker::Identity now = NoteIndexMarker::identityOf(path);
     // Only a text file holds another program's text: a removed one is written anew.
-    if (!now.stamp.regular || now == f.onDisk->identity)
+    if (!now.stamp.regular || now == version.identity)
         return false;
     // Written again with the text we know (a sync program's copy, a touch): nothing to keep.
     const QString text = newTextFromURL(QUrl::fromLocalFile(path));
-    return text.isNull() || qHash(text) != f.onDisk->textHash;
+    return text.isNull() || qHash(text) != version.textHash;
 }
 
 bool Note::writeUnderNewName()

@@ -379,7 +379,9 @@ void Warehouse::handleRemoteUpdate(const NotePtr& remote)
         note->takeDiskIdentityOf(*remote);
         return;
     }
-    if (editingChanges_ >= 1) {
+    // A save still under way holds text the file has not taken: showing the
+    // remote text instead would leave that text to write over it.
+    if (editingChanges_ >= 1 || savesUnderWay_ > 0) {
         LogInfo("note:update from apple cloud, but user is editing -> fork.");
         fork(note);
         return;

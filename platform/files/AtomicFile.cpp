@@ -10,10 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,12 +133,43 @@ int moveIntoPlace(int at, const char* temporary, const char* target, bool replac
 
 enum class Flush { None, File, FileAndFolder };
 
+// Held while a guarded save checks its file and renames over it; 0 when
+// the folder cannot be locked (then nothing is renamed).
+class FolderLock {
+public:
+    explicit FolderLock(const QString& folder)
+        : fd_(::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        while (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error_ = errno;
+                break;
+            }
+        }
+        if (fd_ < 0)
+            error_ = errno;
+    }
+    ~FolderLock()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+    int error() const { return error_; }
+
+private:
+    int fd_;
+    int error_ = 0;
+};
+
 // Notes take the user's umask; the caches, which hold the notes' text too,
 // are the user's alone.
 constexpr mode_t NoteMode = 0666;
 constexpr mode_t CacheMode = 0600;
 
-bool save(const QString& path, const QByteArray& data, Error* error, Flush flush, bool replace, mode_t newMode)
+bool save(const QString& path, const QByteArray& data, Error* error, Flush flush, bool replace, mode_t newMode,
+          const std::function<bool()>& unchanged = {})
 {
     if (path.isEmpty()) {
         setError(error, posixError(EINVAL, QStringLiteral("Cannot save an unnamed file"), path));
@@ -198,8 +231,17 @@ bool save(const QString& path, const QByteArray& data, Error* error, Flush flush
     // Renaming replaces the file with a new one: carry its creation date over.
     if (hadFile)
         FileDates::setCreationDate(QFile::decodeName(temporary), created);
+    std::optional<FolderLock> lock;
+    if (unchanged) {
+        lock.emplace(folder);
+        if (lock->error() != 0)
+            return fail(lock->error(), QStringLiteral("Cannot lock the folder of"));
+        if (!unchanged())
+            return fail(ESTALE, QStringLiteral("Changed since it was read:"));
+    }
     if (moveIntoPlace(AT_FDCWD, temporary.constData(), nativeTarget.constData(), replace) != 0)
         return fail(errno, replace ? QStringLiteral("Cannot replace") : QStringLiteral("Cannot create"));
+    lock.reset();
     if (flush == Flush::FileAndFolder)
         flushOrCollect(folder);
     return true;
@@ -319,6 +361,12 @@ void setFlushWatch(std::function<void(const QString& folder)> watch)
 bool write(const QString& path, const QByteArray& data, Error* error, bool flushFolder)
 {
     return save(path, data, error, flushFolder ? Flush::FileAndFolder : Flush::File, true, NoteMode);
+}
+
+bool writeIfUnchanged(const QString& path, const QByteArray& data, const std::function<bool()>& unchanged,
+                      Error* error)
+{
+    return save(path, data, error, Flush::FileAndFolder, true, NoteMode, unchanged);
 }
 
 bool create(const QString& path, const QByteArray& data, Error* error, bool flushFolder)

@@ -19,6 +19,13 @@ namespace AtomicFile {
 // flushFolder also flushes the folder itself, so the rename survives a crash
 // (used for note text files).
 bool write(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);
+// The same replacement, made only while unchanged() answers true for the file
+// in place: it is asked just before the rename, under a lock on the folder
+// that every such save takes, so that of two saves over one version (in this
+// process or another) only one passes. Fails with ESTALE, the file left
+// alone, when it answers false.
+bool writeIfUnchanged(const QString& path, const QByteArray& data, const std::function<bool()>& unchanged,
+                      Error* error = nullptr);
 // The same for a new file: fails with EEXIST, and leaves the entry alone,
 // when the name is taken, even by an entry that appears meanwhile.
 bool create(const QString& path, const QByteArray& data, Error* error = nullptr, bool flushFolder = false);

@@ -17,6 +17,9 @@
 #include "Store/Note.h"
 #include "TestSupport.h"
 #include "UserDefaults.h"
+#include "VGLog.h"
+#include "VGLogMessage.h"
+#include "VGLogger.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -26,16 +29,23 @@
 #include <QPointer>
 #include <QProcess>
 #include <QTest>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 const char* const TrialVariable = "SAVE_TRIAL_PROBE";
+// The "shared" trial: the notes folder of both windows, and the word each types.
+const char* const SharedDocumentsVariable = "SAVE_TRIAL_DOCUMENTS";
+const char* const SharedWordVariable = "SAVE_TRIAL_WORD";
+const char* const SaveOnNewsVariable = "SAVE_TRIAL_SAVE_ON_NEWS";
+const QString SharedKey = QStringLiteral("Shared plan.txt");
 constexpr int WaitMs = 180000; // only against a hang: the 50 MB trial takes a minute on a loaded machine
 const QByteArray SmallText = "Small note\nprecious words";
 const QString TypedText = QStringLiteral("Hello world again");
@@ -186,6 +196,61 @@ void typeIntoTheIntro(AppDelegate& app, const NoteTextView& text)
     }
 }
 
+// "shared": one of two windows over one notes folder. Each round, once the parent has made its "go-N"
+// file, the shared note is chosen again and the window's word is typed at its end, then left to the
+// autosave; meanwhile the window says what it shows whenever that changes.
+// The second window saves as soon as its folder watch starts taking the other window's save in: the
+// save and the news of the other text then meet, as they do now and then when the timing falls so.
+class SaveOnNews : public VGLogger {
+public:
+    explicit SaveOnNews(std::function<void()> save) : save_(std::move(save)) {}
+    void logMessage(const VGLogMessage& message) override
+    {
+        if (message.logMsg().startsWith(QLatin1String("watch:outside change")))
+            DispatchQueue::main()->async(save_);
+    }
+    VGLogFormatterPtr logFormatter() override { return nullptr; }
+    void setLogFormatter(VGLogFormatterPtr) override {}
+
+private:
+    std::function<void()> save_;
+};
+
+void typeIntoTheSharedNote(RootViewController& root, NoteTextView& text)
+{
+    const QString word = qEnvironmentVariable(SharedWordVariable);
+    bool unsaved = false;
+    if (qEnvironmentVariableIsSet(SaveOnNewsVariable))
+        VGLog::addLogger(std::make_shared<SaveOnNews>([&] {
+            if (std::exchange(unsaved, false))
+                QTest::keyClick(&text, Qt::Key_S, Qt::ControlModifier);
+        }));
+    QString shown;
+    const auto tellShown = [&] {
+        const NotePtr note = root.noteController()->warehouse()->editingNote();
+        const QString now = (note ? note->key() : QString()) + QLatin1Char('|') + text.string();
+        if (now != shown)
+            say(QStringLiteral("shows: %1").arg(QString::fromLatin1(QUrl::toPercentEncoding(shown = now))));
+    };
+    for (int round = 0;; ++round) {
+        const QString go = TestSupport::home() + QStringLiteral("/go-%1").arg(round);
+        while (!QFile::exists(go)) {
+            tellShown();
+            QTest::qWait(50);
+        }
+        root.listController()->selectNote(std::make_shared<Note>(SharedKey, NoteStorageInbox));
+        waitFor("the shared note", [&] {
+            const NotePtr note = root.noteController()->warehouse()->editingNote();
+            // The keys wait for the note's own text: while it is being read the editor takes none.
+            return note && note->key() == SharedKey && text.string().toUtf8() == TestSupport::readFile(inboxFile(SharedKey));
+        });
+        QTest::keyClick(&text, Qt::Key_End, Qt::ControlModifier);
+        QTest::keyClicks(&text, QStringLiteral(" %1%2").arg(word).arg(round));
+        unsaved = true;
+        say(QStringLiteral("typed: %1").arg(round));
+    }
+}
+
 // "typing": a new note, typed into without a pause until the process is killed.
 // "race": a 50 MB note selected at start; while it is shown another row is chosen, and keys and
 // Ctrl+S go to the editor at once; then the application quits as the user would.
@@ -209,6 +274,10 @@ void runTrial(const QByteArray& trial)
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
         selectAtStart(QStringLiteral("Small note.txt"));
     }
+    if (trial == "shared") {
+        qputenv("XDG_DOCUMENTS_DIR", qgetenv(SharedDocumentsVariable));
+        selectAtStart(SharedKey);
+    }
     const auto app = launch();
     RootViewController* root = app->rootController();
     waitFor("list", [&] { return root->hasLoadedList(); });
@@ -221,6 +290,8 @@ void runTrial(const QByteArray& trial)
         return typeIntoTheIntro(*app, *text);
     if (trial == "shift-tab")
         return typeAList(*root, *text);
+    if (trial == "shared")
+        return typeIntoTheSharedNote(*root, *text);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -261,10 +332,12 @@ public:
 const auto* const trialEnvironment = ::testing::AddGlobalTestEnvironment(new TrialEnvironment);
 
 struct Trial {
-    explicit Trial(const QByteArray& name)
+    explicit Trial(const QByteArray& name, const QMap<QString, QString>& settings = {})
     {
         QProcessEnvironment environment = X11Session::environment();
         environment.insert(TrialVariable, QString::fromLatin1(name));
+        for (auto it = settings.cbegin(); it != settings.cend(); ++it)
+            environment.insert(it.key(), it.value());
         process.setProcessEnvironment(environment);
         process.start(QCoreApplication::applicationFilePath(), {"-platform", "xcb"});
         home = nextLine("home: ");
@@ -516,6 +589,89 @@ TEST(SaveTrialX11, ShiftTabInAListKeepsTheTypingInTheNote)
     EXPECT_EQ(trial.nextLine("editor: "), QStringLiteral("- a\\n\t- b\\n- zz"));
     EXPECT_EQ(trial.nextLine("search: "), QStringLiteral("Other"));
     EXPECT_EQ(trial.notes().value(QStringLiteral("Other zz.txt")), "Other zz\nwords");
+}
+
+} // namespace
+
+namespace {
+
+// What a window of the "shared" trial last said it shows: its note's key and text.
+struct Shown {
+    QString key;
+    QString text;
+};
+
+// The latest "shows:" line the trial has written so far; the last one kept when none is new.
+Shown latestShown(Trial& trial, const Shown& before)
+{
+    Shown shown = before;
+    while (trial.process.canReadLine()) {
+        const QString line = QString::fromUtf8(trial.process.readLine()).trimmed();
+        if (!line.startsWith(QLatin1String("shows: ")))
+            continue;
+        const QString decoded = QUrl::fromPercentEncoding(line.mid(7).toLatin1());
+        shown = {decoded.section(QLatin1Char('|'), 0, 0), decoded.section(QLatin1Char('|'), 1)};
+    }
+    return shown;
+}
+
+// Two windows (separate homes, one notes folder) type into the same note, the second's save a fraction
+// of a second after the first's: no typed word is lost, and each window shows what its note's file holds.
+TEST(SaveTrialX11, TwoWindowsOverOneFolderLoseNoTextAndEachShowsItsFile)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    const QString documents = TestSupport::home() + QStringLiteral("/shared-documents");
+    const QString home = documents + QStringLiteral("/Brindlewick/Home");
+    QDir(documents).removeRecursively();
+    TestSupport::writeFile(home + QLatin1Char('/') + SharedKey, "Shared plan\nthe base text of the plan, long enough");
+    Trial first("shared", {{SharedDocumentsVariable, documents}, {SharedWordVariable, QStringLiteral("alpha")}});
+    Trial second("shared", {{SharedDocumentsVariable, documents},
+                            {SharedWordVariable, QStringLiteral("bravo")},
+                            {SaveOnNewsVariable, QStringLiteral("1")}});
+    for (Trial* trial : {&first, &second})
+        ASSERT_FALSE(trial->home.isEmpty()) << trial->process.readAllStandardError().right(3000).constData();
+    const auto filesHold = [&](const QString& word) {
+        for (QDirIterator it(home, {"*.txt"}, QDir::Files); it.hasNext();)
+            if (TestSupport::readFile(it.next()).contains(word.toUtf8()))
+                return true;
+        return false;
+    };
+    Shown shown[2];
+    // The second save comes 0.1 to 0.9 s after the first: around the time the folder watch tells of it.
+    const int laterBy[] = {100, 300, 400, 500, 600, 700, 900};
+    for (int round = 0; round < int(std::size(laterBy)); ++round) {
+        SCOPED_TRACE(QStringLiteral("round %1, later by %2 ms").arg(round).arg(laterBy[round]).toStdString());
+        TestSupport::writeFile(first.home + QStringLiteral("/go-%1").arg(round), QByteArray());
+        QTest::qWait(laterBy[round]);
+        TestSupport::writeFile(second.home + QStringLiteral("/go-%1").arg(round), QByteArray());
+        // Settled: every word typed so far is in a file, and each window shows its note's file.
+        QStringList words;
+        for (int typed = 0; typed <= round; ++typed)
+            words << QStringLiteral("alpha%1").arg(typed) << QStringLiteral("bravo%1").arg(typed);
+        const auto settled = [&] {
+            shown[0] = latestShown(first, shown[0]);
+            shown[1] = latestShown(second, shown[1]);
+            for (const QString& word : words)
+                if (!filesHold(word))
+                    return false;
+            for (const Shown& window : shown)
+                if (window.key.isEmpty() || QString::fromUtf8(TestSupport::readFile(home + QLatin1Char('/') + window.key)) != window.text)
+                    return false;
+            return true;
+        };
+        const bool ok = QTest::qWaitFor(settled, 30000);
+        QStringList files;
+        for (QDirIterator it(home, {"*.txt"}, QDir::Files); it.hasNext();) {
+            const QString path = it.next();
+            files << QFileInfo(path).fileName() + ": " + QString::fromUtf8(TestSupport::readFile(path));
+        }
+        ASSERT_TRUE(ok) << "files: " << qPrintable(files.join(" || ")) << "\nfirst shows " << qPrintable(shown[0].key)
+                        << ": " << qPrintable(shown[0].text) << "\nsecond shows " << qPrintable(shown[1].key) << ": "
+                        << qPrintable(shown[1].text) << "\nsecond's log: "
+                        << second.process.readAllStandardError().right(4000).constData();
+    }
 }
 
 } // namespace

@@ -1,9 +1,12 @@
 #include "CommitTestSupport.h"
 
 #include "Store/NoteIndexMarker.h"
+#include "files/AtomicFile.h"
 #include "files/FileTimes.h"
 
 #include <QDateTime>
+
+#include <cerrno>
 
 #include <sys/stat.h>
 
@@ -166,6 +169,7 @@ TEST_F(CommitTest, NoteStoreCommitOnlyAShortBlankOfAReadableNoteBacksUpThePrevio
         bool backedUp;
     } cases[] = {
         {"Meeting notes\nkeep this", QStringLiteral(" \n\t\n"), true},
+        {"Emptied note\nkeep this", QString(), true}, // an editor emptied by select-all and delete
         {"short", QStringLiteral("  "), false}, // a placeholder name
         {"Longer blank\nkeep this", QString(21, QLatin1Char(' ')), false},
     };
@@ -183,6 +187,44 @@ TEST_F(CommitTest, NoteStoreCommitOnlyAShortBlankOfAReadableNoteBacksUpThePrevio
         }
     }
     EXPECT_FALSE(QFileInfo::exists(Folders::temporary() + QStringLiteral("/Meeting notes.txt")));
+}
+
+// A blank save the disk refused is retried: the file it kept is in the Trash once, and the retry
+// empties the file.
+TEST_F(CommitTest, NoteStoreCommitBlankSaveRetriedAfterAFailedWriteKeepsOneBackup)
+{
+    const auto note = committed(QStringLiteral("Meeting notes\nkeep this"));
+    note->setText(QString());
+    AtomicFile::setFaultCheck([](const QString& path) { return path.endsWith(QLatin1String(".txt")) ? ENOSPC : 0; });
+    EXPECT_FALSE(commit(note));
+    EXPECT_FALSE(commit(note));
+    AtomicFile::setFaultCheck({});
+    EXPECT_EQ(TestSupport::readFile(inbox(note->key())), QByteArray("Meeting notes\nkeep this"));
+    ASSERT_TRUE(commit(note));
+
+    EXPECT_EQ(TestSupport::readFile(inbox(note->key())), QByteArray());
+    EXPECT_EQ(trashedNames(), QStringList{note->key()});
+    // Saved blank again: the blank file holds nothing to keep.
+    const auto reread = std::make_shared<Note>(note->key(), NoteStorageInbox);
+    ASSERT_TRUE(reread->restoreText());
+    ASSERT_TRUE(commit(reread));
+    EXPECT_EQ(trashedNames(), QStringList{note->key()});
+    // The next blanking of another text keeps that one too.
+    note->setText(QStringLiteral("Meeting notes\nsecond"));
+    ASSERT_TRUE(commit(note));
+    note->setText(QStringLiteral(" "));
+    ASSERT_TRUE(commit(note));
+    EXPECT_EQ(trashedNames().size(), 2);
+}
+
+// A note that never read its file has no text to write: neither the file nor the Trash changes.
+TEST_F(CommitTest, NoteStoreCommitOfANoteNeverReadKeepsItsFile)
+{
+    const auto written = committed(QStringLiteral("Meeting notes\nkeep this"));
+    const auto unread = std::make_shared<Note>(written->key(), NoteStorageInbox);
+    EXPECT_FALSE(commit(unread));
+    EXPECT_EQ(TestSupport::readFile(inbox(written->key())), QByteArray("Meeting notes\nkeep this"));
+    EXPECT_EQ(trashedNames(), QStringList());
 }
 
 TEST_F(CommitTest, NoteStoreCommitBlankBackupAvoidsATakenTemporaryName)

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -502,4 +504,63 @@ TEST(Files, ATextThatCannotBeWrittenAheadIsSavedAsEver)
     EXPECT_EQ(TestSupport::readFile(folder + "/Full.txt"), "x");
     EXPECT_EQ(TestSupport::readFile(folder + "/Taken.txt"), "theirs");
     EXPECT_EQ(entriesOf(folder).filter(".tmp").size(), 1) << "the one for Taken.txt, until the holder ends";
+}
+
+// A guarded replacement asks its check just before the rename: a check that says no leaves the file and
+// no temporary behind.
+TEST(Files, AtomicWriteIfUnchangedReplacesOnlyWhileTheCheckHolds)
+{
+    const QString folder = freshFolder("unchanged");
+    const QString path = folder + "/Note.txt";
+    TestSupport::writeFile(path, "base");
+    for (const bool unchanged : {false, true}) {
+        Error error;
+        EXPECT_EQ(AtomicFile::writeIfUnchanged(path, "mine", [&] { return unchanged; }, &error), unchanged);
+        EXPECT_EQ(error.code, unchanged ? 0 : ESTALE);
+        EXPECT_EQ(TestSupport::readFile(path), unchanged ? "mine" : "base");
+        EXPECT_EQ(entriesOf(folder), QStringList{"Note.txt"});
+    }
+}
+
+// Two saves over the same version at once (each opens the folder for itself, as another process
+// does): the one that checks second sees the first one's file and does not write over it.
+TEST(Files, AtomicWriteIfUnchangedLetsOneOfTwoSavesReplaceAVersion)
+{
+    const QString path = freshFolder("two-savers") + "/Note.txt";
+    TestSupport::writeFile(path, "base");
+    const auto stillBase = [path] { return TestSupport::readFile(path) == "base"; };
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool checking = false;
+    bool release = false;
+    bool firstSaved = false;
+    std::thread first([&] {
+        firstSaved = AtomicFile::writeIfUnchanged(path, "first", [&] {
+            std::unique_lock lock(mutex);
+            checking = true;
+            changed.notify_all();
+            changed.wait(lock, [&] { return release; });
+            return stillBase();
+        });
+    });
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return checking; });
+    }
+    Error secondError;
+    bool secondSaved = true;
+    std::thread second([&] { secondSaved = AtomicFile::writeIfUnchanged(path, "second", stillBase, &secondError); });
+    // Time for the second to reach its check, were nothing holding it back.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    {
+        std::lock_guard lock(mutex);
+        release = true;
+        changed.notify_all();
+    }
+    first.join();
+    second.join();
+    EXPECT_TRUE(firstSaved);
+    EXPECT_FALSE(secondSaved);
+    EXPECT_EQ(secondError.code, ESTALE);
+    EXPECT_EQ(TestSupport::readFile(path), "first");
 }

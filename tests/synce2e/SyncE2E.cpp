@@ -248,6 +248,25 @@ TEST_P(SyncE2E, NotesLostFromAFolderWhileOfflineAreDeletedNowhereElse)
         exchange(*machine);
     EXPECT_EQ(a->notes(), before);
     EXPECT_TRUE(a->trash().isEmpty());
+
+// An emptied note is saved blank, its old text kept once in the Trash; a save the disk does not take
+// is answered with an error.
+TEST_P(SyncE2E, AnEmptiedNoteIsSavedBlankWithOneBackupAndAFailedSaveIsNoOk)
+{
+    changesOnlyAtExchanges();
+    const QString key = a->ok(QStringLiteral("new Emptied note\\nwords to keep"));
+    ASSERT_EQ(key, QStringLiteral("Emptied note.txt"));
+    nextSecond();
+    for (int blanking = 0; blanking < 2; ++blanking)
+        a->ok(QStringLiteral("edit inbox Emptied%20note.txt "));
+    EXPECT_EQ(a->notes(), Notes({{QStringLiteral("inbox/Emptied note.txt"), QString()}}));
+    EXPECT_EQ(a->trashTexts(), QStringList{QStringLiteral("Emptied note\nwords to keep")});
+
+    // A folder where the text file was: nothing can be written there.
+    const QString path = root + QStringLiteral("/A/Documents/Brindlewick/Home/Emptied note.txt");
+    ASSERT_TRUE(QFile::remove(path) && QDir().mkpath(path + QStringLiteral("/inside")));
+    a->send(QStringLiteral("edit inbox Emptied%20note.txt new words"));
+    EXPECT_TRUE(a->answer().startsWith(QLatin1String("error")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, SyncE2E,

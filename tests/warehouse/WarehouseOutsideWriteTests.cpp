@@ -1,6 +1,11 @@
 #include "WarehouseTestSupport.h"
 
+#include "files/AtomicFile.h"
+
 #include <QDir>
+#include <QFileInfo>
+
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -52,9 +57,11 @@ void changeOutside(const QString& path, Change change)
     }
 }
 
-// Written between the last read and an autosave: the file keeps the other
-// program's text and the typed text becomes a note of its own, which later
-// saves keep writing. A removed file is simply written again.
+// Written between the last read and an autosave, or while the save is under
+// way (after its first look at the file, as another window's save can be):
+// the file keeps the other program's text and the typed text becomes a note
+// of its own, which later saves keep writing. A removed file is simply
+// written again.
 TEST_F(OutsideWrite, AnAutosaveNeverWritesOverTextItHasNotRead)
 {
     struct Case {
@@ -70,17 +77,28 @@ TEST_F(OutsideWrite, AnAutosaveNeverWritesOverTextItHasNotRead)
         {"same size and time", Change::ReplaceKeepingSizeAndTime, "Plan\nthey"},
         {"delete", Change::Delete, {}},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString key = QStringLiteral("Plan %1.txt").arg(QLatin1String(c.name));
+    for (const Case& c : cases)
+    for (const bool duringTheSave : {false, true}) {
+        SCOPED_TRACE(std::string(c.name) + (duringTheSave ? ", during the save" : ""));
+        const QString key = QStringLiteral("Plan %1%2.txt").arg(QLatin1String(c.name), duringTheSave ? " late" : "");
         const QString path = Note::documentFileForKey(key, NoteStorageInbox);
         const NotePtr note = startSaved(key, QStringLiteral("Plan\nours"));
         const QStringList filesBefore = homeFiles();
 
         type(QStringLiteral(" typed here"));
-        changeOutside(path, c.change);
+        if (duringTheSave) {
+            // The save's first look at the file is behind it when the disk is asked.
+            AtomicFile::setFaultCheck([path, change = c.change, done = false](const QString& target) mutable {
+                if (QFileInfo(target).absoluteFilePath() == QFileInfo(path).absoluteFilePath() && !std::exchange(done, true))
+                    changeOutside(path, change);
+                return 0;
+            });
+        } else {
+            changeOutside(path, c.change);
+        }
         advance(Warehouse::AutoSaveDelay);
         Dispatch::waitUntilIdle();
+        AtomicFile::setFaultCheck({});
         type(QStringLiteral(", then more"));
         advance(Warehouse::AutoSaveDelay);
         Dispatch::waitUntilIdle();

@@ -1,5 +1,13 @@
 #include "WarehouseTestSupport.h"
 
+#include "files/AtomicFile.h"
+
+#include <QFileInfo>
+
+#include <chrono>
+#include <future>
+#include <utility>
+
 namespace {
 
 class WarehouseRemote : public WarehouseTest {
@@ -64,6 +72,40 @@ TEST_F(WarehouseRemote, WithNothingPendingTheRemoteTextIsTakenLive)
     advance(60.0);
     EXPECT_TRUE(newCKCalls().isEmpty());
     EXPECT_EQ(textOnDisk(note), QStringLiteral("Live note\nv2 from the laptop"));
+}
+
+// The remote text comes while the typed text's save is under way (the other window saved first): the
+// file keeps the remote text and the typed one is saved as a note of its own, still in the editor.
+TEST_F(WarehouseRemote, ASaveUnderWayForksTheNoteInsteadOfTakingTheRemoteText)
+{
+    const NotePtr note = startSaved(QStringLiteral("Busy note.txt"), QStringLiteral("Busy note\nv1"));
+    const QString path = QFileInfo(Note::documentFileForKey(note->key(), NoteStorageInbox)).absoluteFilePath();
+    const QString remoteText = QStringLiteral("Busy note\nv2 from the other window");
+    type(QStringLiteral(" typed"));
+    // When the save asks the disk, the other window's save lands and its news reaches this session.
+    bool delivered = false;
+    AtomicFile::setFaultCheck([&, done = false](const QString& target) mutable {
+        if (target != path || std::exchange(done, true))
+            return 0;
+        TestSupport::writeFile(path, remoteText.toUtf8());
+        const auto remote = std::make_shared<Note>(note->key(), NoteStorageInbox);
+        remote->setText(remoteText);
+        warehouse->remoteServerDidUpdateNote(remote);
+        std::promise<void> handled;
+        DispatchQueue::main()->async([&handled] { handled.set_value(); });
+        delivered = handled.get_future().wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+        return 0;
+    });
+    advance(2.0);
+    Dispatch::waitUntilIdle();
+    AtomicFile::setFaultCheck({});
+
+    ASSERT_TRUE(delivered);
+    EXPECT_EQ(TestSupport::readFile(path), remoteText.toUtf8());
+    EXPECT_NE(note->key(), QStringLiteral("Busy note.txt"));
+    EXPECT_EQ(textOnDisk(note), QStringLiteral("Busy note\nv1 typed"));
+    EXPECT_EQ(editor->text, QStringLiteral("Busy note\nv1 typed"));
+    EXPECT_EQ(editor->count(QStringLiteral("remoteUpdate")), 0);
 }
 
 TEST_F(WarehouseRemote, PendingChangesForkTheNoteUnderTheNextNameOfItsTitle)
