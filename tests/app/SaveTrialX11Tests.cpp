@@ -88,18 +88,30 @@ void selectAtStart(const QString& key)
     defaults.synchronize();
 }
 
+// The X server's keyboard focus is on the window.
+bool hasTheKeys(const QWidget& window)
+{
+    return X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == window.winId();
+}
+
+// Until the editor has the keys, which come through the X server to the window it has given the focus.
+void waitForEditorKeys(RootViewController& root, NoteTextView& text)
+{
+    root.rootWindow()->activateWindow();
+    text.setFocus();
+    waitFor("the editor's keys", [&] {
+        return QApplication::focusWidget() == &text && root.rootWindow()->isActiveWindow() &&
+               hasTheKeys(*root.rootWindow());
+    });
+}
+
 // "full": the disk is full from the start; a new note is typed into through the X server (by the
 // parent) and, once the parent has made the marker file, the disk takes files again.
 void typeOnAFullDisk(RootViewController& root, NoteTextView& text)
 {
     AtomicFile::setFaultCheck([](const QString& path) { return path.startsWith(Folders::documents()) ? ENOSPC : 0; });
     root.noteController()->newNoteDidTapFromMenu();
-    // The keys come through the X server, to the window it has given the focus.
-    root.rootWindow()->activateWindow();
-    waitFor("the editor's keys", [&] {
-        return QApplication::focusWidget() == &text && root.rootWindow()->isActiveWindow() &&
-               X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == root.rootWindow()->winId();
-    });
+    waitForEditorKeys(root, text);
     say("ready");
     waitFor("the typing", [] { return QFile::exists(TestSupport::home() + QStringLiteral("/typed")); });
     say(QStringLiteral("told: %1").arg(root.noteController()->saveFailureMessage()));
@@ -124,17 +136,6 @@ QByteArray outsideLines()
 QByteArray outsideChange() { return QByteArray(outsideLines()).insert(outsideLines().indexOf("line 2 ") + 6, "(sixteen more!) "); }
 
 const QByteArray FallbackText = QByteArray("fallback note words ").repeated(100);
-
-// Until the editor has the keys of the X server.
-void waitForEditorKeys(RootViewController& root, NoteTextView& text)
-{
-    root.rootWindow()->activateWindow();
-    text.setFocus();
-    waitFor("the editor's keys", [&] {
-        return QApplication::focusWidget() == &text && root.rootWindow()->isActiveWindow() &&
-               X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == root.rootWindow()->winId();
-    });
-}
 
 // "outside": with the caret at the end of line 30, another program (the parent) changes line 2 and types
 // through the X server; then File ▸ Archive falls back to the other note, typed into the same way.
@@ -185,12 +186,6 @@ void confirmDeleteRepeatedly(RootViewController& root, int rounds)
     }
     Dispatch::waitUntilIdle();
     say("done");
-}
-
-// The X server's keyboard focus is on the window.
-bool hasTheKeys(const QWidget& window)
-{
-    return X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == window.winId();
 }
 
 // Once the parent has typed (its marker file holds what it typed), what the editor holds: the wait
