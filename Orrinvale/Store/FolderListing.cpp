@@ -24,3 +24,23 @@ bool listFolderNames(const QString& folder, QStringList* names, Error* error)
     ::closedir(dir);
     return true;
 }
+
+bool holdsUndecodableName(const QString& folder, const QString& name)
+{
+    if (!name.contains(QChar::ReplacementCharacter))
+        return false;
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray bytes(entry->d_name);
+        const QString decoded = QFile::decodeName(bytes);
+        if (decoded == name && QFile::encodeName(decoded) != bytes) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}

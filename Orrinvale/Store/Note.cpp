@@ -1,5 +1,6 @@
 #include "Note.h"
 
+#include "FolderListing.h"
 #include "NoteStorageListener.h"
 
 #include "Clock.h"
@@ -83,7 +84,13 @@ bool readBytes(const QString& path, QByteArray* bytes, Error* error, bool* headO
     const int fd = path.isEmpty() ? -1 : ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const bool missing = path.isEmpty() || errno == ENOENT;
-        setError(error, openError(path, missing ? ReadNoSuchFileError : ReadUnknownError, QString()));
+        // Listed under a name its bytes do not spell: the file is there, and writing under the name
+        // would make another one beside it.
+        if (missing && !path.isEmpty() && holdsUndecodableName(QFileInfo(path).path(), QFileInfo(path).fileName()))
+            setError(error, openError(path, ReadUnknownError,
+                                      QStringLiteral(" because its name is not valid UTF-8; rename the file to open it")));
+        else
+            setError(error, openError(path, missing ? ReadNoSuchFileError : ReadUnknownError, QString()));
         return false;
     }
     struct stat info {};

@@ -393,16 +393,25 @@ qsizetype NoteTextView::characterIndexForPoint(const QPoint& point) const
     return cursorForPosition(point).position();
 }
 
+QRect NoteTextView::caretRectForPosition(qsizetype position)
+{
+    ensureMirrored(position);
+    layOutAround(position);
+    QTextCursor cursor(document());
+    cursor.setPosition(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));
+    return cursorRect(cursor);
+}
+
+void NoteTextView::scrollPositionToY(qsizetype position, int y)
+{
+    QScrollBar* bar = verticalScrollBar();
+    bar->setValue(bar->value() + caretRectForPosition(position).top() - y);
+}
+
 void NoteTextView::scrollRangeToVisible(TextRange range)
 {
-    ensureMirrored(range.end());
-    layOutAround(range.end());
-    const auto rectAt = [this](qsizetype position) {
-        QTextCursor cursor(document());
-        cursor.setPosition(int(std::clamp<qsizetype>(position, 0, document()->characterCount() - 1)));
-        return cursorRect(cursor);
-    };
-    const QRect wanted = rectAt(range.location).united(rectAt(range.end()));
+    const QRect end = caretRectForPosition(range.end());
+    const QRect wanted = caretRectForPosition(range.location).united(end);
     QScrollBar* bar = verticalScrollBar();
     const int height = viewport()->height();
     if (wanted.top() < 0 || wanted.height() > height)

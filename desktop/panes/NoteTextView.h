@@ -78,6 +78,10 @@ public:
     qsizetype characterIndexForPoint(const QPoint& point) const;
     // Scrolls as little as needed to show the range (its start when it is taller than the view).
     void scrollRangeToVisible(TextRange range);
+    // The caret's rectangle at the position, in viewport coordinates, the lines around it laid out.
+    QRect caretRectForPosition(qsizetype position);
+    // Scrolls the position's line to `y` in the viewport.
+    void scrollPositionToY(qsizetype position, int y);
     // A yellow mark over the range that fades after about a second; an empty range hides it.
     void showFindIndicatorForRange(TextRange range);
     TextRange findIndicatorRange() const { return findIndicator_; }

@@ -18,6 +18,7 @@
 #include "Themes/Themeset.h"
 #include "UserDefaults.h"
 #include "text/FontFaces.h"
+#include "text/TextPositionMap.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -324,7 +325,6 @@ void NoteViewController::showNewNote(Completion completion)
     warehouse_->startEditingNote(note, [this, note, text, completion = std::move(completion)] {
         openText(note, text, QString(), QString());
         shownNew_ = true;
-        textView_->setSelectedRange({0, 0});
         if (completion)
             completion();
     });
@@ -344,6 +344,8 @@ void NoteViewController::openText(const NotePtr& note, const QString& text, cons
     else
         showReadOnlyBar(QString(), false);
     typewriter_->setText(text);
+    // No caret left from the note shown before: the opener restores the note's own, if it wants it.
+    textView_->setSelectedRange({0, 0});
     shownNote_ = note;
     reloadTextContainerInset();
     textView_->clearUndoHistory();
@@ -573,10 +575,26 @@ void NoteViewController::warehouseRemoteServerDidUpdateEditingNote(Warehouse&, c
         // Another note opened meanwhile: the text is not its.
         if (!self || self->shownNote_ != note)
             return;
-        // The view forgets its undo history with the text: its steps point into the old one.
-        self->typewriter().setText(text);
+        self->replaceTextInPlace(text);
         self->warehouse_->resetEditingChanges();
     });
+}
+
+// Only what differs is replaced: the caret, the selection and the line at the top of the view stay
+// with the text they stood in. The view forgets its undo history, whose steps point into the old text.
+void NoteViewController::replaceTextInPlace(const QString& text)
+{
+    NoteTextView* view = textView();
+    const TextPositionMap map(view->string(), text);
+    const TextRange selection = view->selectedRange();
+    const qsizetype top = view->characterIndexForPoint(view->viewport()->rect().topLeft());
+    const int topY = view->caretRectForPosition(top).top();
+    const TextRange changed = map.changedAfter();
+    textStorage_.replaceCharacters(map.changedBefore(), text.mid(changed.location, changed.length));
+    typewriter_->resetState();
+    view->clearUndoHistory();
+    view->setSelectedRange(map.map(selection));
+    view->scrollPositionToY(map.map(top), topY);
 }
 
 // --- Typing

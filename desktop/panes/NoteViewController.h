@@ -159,6 +159,8 @@ private:
     // The first and the number of characters in view, and the caret.
     void snapshotScrollPosition(Note& note);
     void setTypeSizeOffset(int64_t offset);
+    // Another program's text for the note shown.
+    void replaceTextInPlace(const QString& text);
     void reloadTextStorage();
     void reloadThemeColors();
     void showStoredNote(const NotePtr& note, Completion completion);

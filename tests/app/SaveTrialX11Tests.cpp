@@ -98,18 +98,30 @@ void selectAtStart(const QString& key)
     defaults.synchronize();
 }
 
+// The X server's keyboard focus is on the window.
+bool hasTheKeys(const QWidget& window)
+{
+    return X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == window.winId();
+}
+
+// Until the editor has the keys, which come through the X server to the window it has given the focus.
+void waitForEditorKeys(RootViewController& root, NoteTextView& text)
+{
+    root.rootWindow()->activateWindow();
+    text.setFocus();
+    waitFor("the editor's keys", [&] {
+        return QApplication::focusWidget() == &text && root.rootWindow()->isActiveWindow() &&
+               hasTheKeys(*root.rootWindow());
+    });
+}
+
 // "full": the disk is full from the start; a new note is typed into through the X server (by the
 // parent) and, once the parent has made the marker file, the disk takes files again.
 void typeOnAFullDisk(RootViewController& root, NoteTextView& text)
 {
     AtomicFile::setFaultCheck([](const QString& path) { return path.startsWith(Folders::documents()) ? ENOSPC : 0; });
     root.noteController()->newNoteDidTapFromMenu();
-    // The keys come through the X server, to the window it has given the focus.
-    root.rootWindow()->activateWindow();
-    waitFor("the editor's keys", [&] {
-        return QApplication::focusWidget() == &text && root.rootWindow()->isActiveWindow() &&
-               X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == root.rootWindow()->winId();
-    });
+    waitForEditorKeys(root, text);
     say("ready");
     waitFor("the typing", [] { return QFile::exists(TestSupport::home() + QStringLiteral("/typed")); });
     say(QStringLiteral("told: %1").arg(root.noteController()->saveFailureMessage()));
@@ -120,6 +132,44 @@ void typeOnAFullDisk(RootViewController& root, NoteTextView& text)
         return it.hasNext() && TestSupport::readFile(it.next()) == text.string().toUtf8();
     });
     say("saved");
+}
+
+QByteArray outsideLines()
+{
+    QByteArray lines;
+    for (int i = 0; i < 40; ++i)
+        lines += "line " + QByteArray::number(i) + " of the note\n";
+    return lines;
+}
+
+// The same lines with 16 characters more on line 2, as another program writes them.
+QByteArray outsideChange() { return QByteArray(outsideLines()).insert(outsideLines().indexOf("line 2 ") + 6, "(sixteen more!) "); }
+
+const QByteArray FallbackText = QByteArray("fallback note words ").repeated(100);
+
+// "outside": with the caret at the end of line 30, another program (the parent) changes line 2 and types
+// through the X server; then File ▸ Archive falls back to the other note, typed into the same way.
+void typeAroundAnOutsideChange(RootViewController& root, NoteTextView& text)
+{
+    waitFor("the note", [&] { return text.string().toUtf8() == outsideLines(); });
+    waitForEditorKeys(root, text);
+    text.setSelectedRange({text.string().indexOf(QStringLiteral("\nline 31")), 0});
+    say("file: " + inboxFile(QStringLiteral("Lines.txt")));
+    waitFor("the outside change", [&] { return text.string().toUtf8() == outsideChange(); });
+    say("reloaded");
+    waitFor("the typing", [] { return QFile::exists(TestSupport::home() + QStringLiteral("/typed")); });
+    say("line 30: " + text.string().section(QLatin1Char('\n'), 30, 30));
+    root.archiveNote();
+    waitFor("the fallback note", [&] { return text.string().toUtf8().endsWith(FallbackText); });
+    waitForEditorKeys(root, text);
+    say("fell back");
+    waitFor("the typing", [] { return QFile::exists(TestSupport::home() + QStringLiteral("/typed again")); });
+    say(QStringLiteral("typed at: %1").arg(text.string().indexOf(QStringLiteral("YARCH"))));
+    bool quit = false;
+    root.setTerminate([&] { quit = true; });
+    root.terminateApp();
+    waitFor("quit", [&] { return quit; });
+    say(QStringLiteral("quit: %1").arg(quit));
 }
 
 // "delete": the delete confirmation, opened again and again; each time the parent finds it on screen
@@ -146,12 +196,6 @@ void confirmDeleteRepeatedly(RootViewController& root, int rounds)
     }
     Dispatch::waitUntilIdle();
     say("done");
-}
-
-// The X server's keyboard focus is on the window.
-bool hasTheKeys(const QWidget& window)
-{
-    return X11Session::run("xdotool", {"getwindowfocus"}).trimmed().toULongLong() == window.winId();
 }
 
 // Once the parent has typed (its marker file holds what it typed), what the editor holds: the wait
@@ -261,7 +305,8 @@ void runTrial(const QByteArray& trial)
         UserDefaults::standard().setInteger(1, QStringLiteral("macguide"));
         UserDefaults::standard().synchronize();
     }
-    if (trial == "race" || trial == "delete" || trial == "click" || trial == "shift-tab")
+    if (trial == "race" || trial == "delete" || trial == "click" || trial == "shift-tab" ||
+        trial == "outside")
         QDir().mkpath(Folders::documents() + QStringLiteral("/Home"));
     if (trial == "race") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Big.txt")), bigText());
@@ -278,6 +323,11 @@ void runTrial(const QByteArray& trial)
         qputenv("XDG_DOCUMENTS_DIR", qgetenv(SharedDocumentsVariable));
         selectAtStart(SharedKey);
     }
+    if (trial == "outside") {
+        TestSupport::writeFile(inboxFile(QStringLiteral("Lines.txt")), outsideLines());
+        TestSupport::writeFile(inboxFile(QStringLiteral("Fallback.txt")), FallbackText);
+        selectAtStart(QStringLiteral("Lines.txt"));
+    }
     const auto app = launch();
     RootViewController* root = app->rootController();
     waitFor("list", [&] { return root->hasLoadedList(); });
@@ -292,6 +342,8 @@ void runTrial(const QByteArray& trial)
         return typeAList(*root, *text);
     if (trial == "shared")
         return typeIntoTheSharedNote(*root, *text);
+    if (trial == "outside")
+        return typeAroundAnOutsideChange(*root, *text);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -350,11 +402,11 @@ struct Trial {
             QDir(home).removeRecursively();
     }
     // The rest of the next output line that starts with the prefix; null when none came in time.
-    QString nextLine(const QString& prefix)
+    QString nextLine(const QString& prefix, int waitMs = WaitMs)
     {
         QElapsedTimer clock;
         clock.start();
-        while (clock.elapsed() < WaitMs && process.state() != QProcess::NotRunning) {
+        while (clock.elapsed() < waitMs && process.state() != QProcess::NotRunning) {
             while (process.canReadLine())
                 if (const QString line = QString::fromUtf8(process.readLine()).trimmed(); line.startsWith(prefix))
                     return line.mid(prefix.size());
@@ -494,6 +546,43 @@ TEST(SaveTrialX11, TheDeleteConfirmationIsShownWithTheKeysEveryTime)
     std::printf("[   NOTE   ] %d of %d alerts shown with the keys, the slowest after %lld ms\n", ready, AlertRounds,
                 static_cast<long long>(slowest));
     EXPECT_EQ(trial.notes().value(QStringLiteral("Small note.txt")), SmallText) << "Escape deletes nothing";
+}
+
+// Another program's change above the caret moves the caret with its text, so typing lands where the user
+// left it; after File ▸ Archive the note the window falls back to is typed into at its start, not at the
+// caret the archived note had.
+TEST(SaveTrialX11, TypingLandsWhereTheCaretStoodAfterAnOutsideChangeAndAnArchive)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("outside");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    const QString file = trial.nextLine("file: ");
+    ASSERT_FALSE(file.isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    // Written again until the window has it: a write while the start-up work still runs may be taken as
+    // part of what the window found at start.
+    bool reloaded = false;
+    for (QElapsedTimer clock; !reloaded && (!clock.isValid() || clock.elapsed() < WaitMs);) {
+        if (!clock.isValid())
+            clock.start();
+        TestSupport::writeFile(file, outsideChange());
+        reloaded = !trial.nextLine("reloaded", 2000).isNull();
+    }
+    ASSERT_TRUE(reloaded) << trial.process.readAllStandardError().right(3000).constData();
+    X11Session::run("xdotool", {"type", "--delay", "60", "XCARET"});
+    TestSupport::writeFile(trial.home + QStringLiteral("/typed"), QByteArray());
+    EXPECT_EQ(trial.nextLine("line 30: "), QStringLiteral("line 30 of the noteXCARET"));
+    ASSERT_FALSE(trial.nextLine("fell back").isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    X11Session::run("xdotool", {"type", "--delay", "60", "YARCH"});
+    TestSupport::writeFile(trial.home + QStringLiteral("/typed again"), QByteArray());
+    EXPECT_EQ(trial.nextLine("typed at: "), QStringLiteral("0"));
+    ASSERT_EQ(trial.nextLine("quit: "), "1") << trial.process.readAllStandardError().right(3000).constData();
+    trial.process.waitForFinished(WaitMs);
+    const QMap<QString, QByteArray> notes = trial.notes();
+    EXPECT_EQ(notes.value(QStringLiteral("Lines.txt")),
+              QByteArray(outsideChange()).replace("line 30 of the note\n", "line 30 of the noteXCARET\n"));
+    EXPECT_EQ(notes.value(QStringLiteral("Fallback.txt")), "YARCH" + FallbackText);
 }
 
 } // namespace

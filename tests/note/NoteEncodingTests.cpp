@@ -2,6 +2,11 @@
 
 #include "TrashedCopies.h"
 
+#include "Store/FolderListing.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 using NoteStoreEncoding = NoteStoreTest;
@@ -52,6 +57,55 @@ TEST_F(NoteStoreEncoding, ANoteReadThroughAFallbackKeepsItsOriginalBytes)
         ASSERT_TRUE(write(note));
         EXPECT_EQ(trashedCopies(c.bytes), c.copies) << "kept once";
     }
+}
+
+// A file whose name is not valid UTF-8 is listed with U+FFFD in place of its bad bytes, a name that opens
+// nothing: the note is read-only with that reason, and no write makes a second file under that name. A
+// name that spells U+FFFD in UTF-8 opens as any other, and a missing note stays one to write anew.
+TEST_F(NoteStoreEncoding, ANoteWhoseFileNameIsNotUtf8IsNeverWrittenUnderAnotherName)
+{
+    const QString folder = Note::documentDirectoryForStorage(NoteStorageInbox);
+    QDir().mkpath(folder);
+    const QByteArray original = "text of the note";
+    const struct {
+        const char* name;
+        QByteArray fileName;
+        bool readable;
+    } cases[] = {
+        {"invalid bytes", "bad\xFF\xFEname.txt", false},
+        {"U+FFFD spelled in UTF-8", "fine\xEF\xBF\xBDname.txt", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray path = QFile::encodeName(folder) + "/" + c.fileName;
+        {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(::write(fd, original.constData(), size_t(original.size())), ssize_t(original.size()));
+            ::close(fd);
+        }
+        QStringList listed;
+        ASSERT_TRUE(listFolderNames(folder, &listed));
+        ASSERT_EQ(listed.size(), 1);
+        const auto note = std::make_shared<Note>(listed.first(), NoteStorageInbox);
+        EXPECT_EQ(note->restoreText(), c.readable);
+        EXPECT_EQ(note->readFailure().contains(QStringLiteral("name is not valid UTF-8")), !c.readable)
+            << qPrintable(note->readFailure());
+        note->setText(QStringLiteral("edited"));
+        EXPECT_EQ(write(note), c.readable);
+        QStringList after;
+        ASSERT_TRUE(listFolderNames(folder, &after));
+        EXPECT_EQ(after, listed) << "no file beside it";
+        QByteArray onDisk(64, '\0');
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+        onDisk.resize(::read(fd, onDisk.data(), size_t(onDisk.size())));
+        ::close(fd);
+        EXPECT_EQ(onDisk, c.readable ? QByteArray("edited") : original);
+        ::unlink(path.constData());
+    }
+    const auto missing = std::make_shared<Note>(QStringLiteral("gone\uFFFD.txt"), NoteStorageInbox);
+    EXPECT_FALSE(missing->restoreText());
+    EXPECT_TRUE(missing->readFailure().isEmpty());
 }
 
 // The text is read whole whatever its size: empty, around the size of one

@@ -170,6 +170,59 @@ TEST_F(EditorTest, ARemoteReplaceKeepsCaretAndScrollWithinTheNewText)
     }
 }
 
+// Another program changes the note while nothing is unsaved: the caret, the selection and the line at
+// the top of the view stay with their text, so typing lands where it was meant to.
+TEST_F(EditorTest, AnOutsideChangeLeavesCaretSelectionAndViewOnTheirText)
+{
+    QString lines;
+    for (int i = 0; i < 200; ++i)
+        lines += QStringLiteral("line %1 of the note\n").arg(i);
+    const auto lineAt = [](const QString& text, int line) { return text.indexOf(QStringLiteral("line %1 of").arg(line)); };
+    const struct {
+        const char* name;
+        QString outside;
+    } cases[] = {
+        {"16 characters on line 2", QString(lines).insert(lineAt(lines, 2) + 4, QStringLiteral(" (sixteen more)"))},
+        {"lines added above", QStringLiteral("added\nabove\nthe view\n") + lines},
+        {"a line changed above and another below",
+         QString(lines).replace(QStringLiteral("line 3 of"), QStringLiteral("the third line of"))
+             .replace(QStringLiteral("line 150 of the"), QStringLiteral("line 150 of a"))},
+        {"lines removed above", lines.mid(lineAt(lines, 10))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        openStored(QStringLiteral("Outside.txt"), lines.toUtf8());
+        view()->scrollPositionToY(lineAt(lines, 20), 0);
+        const auto topLine = [&] {
+            const qsizetype top = view()->characterIndexForPoint(view()->viewport()->rect().topLeft());
+            return view()->substring({top, 7});
+        };
+        ASSERT_EQ(topLine(), QStringLiteral("line 20"));
+        const qsizetype word = lineAt(lines, 30) + 15; // "note" of line 30
+        view()->setSelectedRange({word, 4});
+        controller->warehouseRemoteServerDidUpdateEditingNote(*warehouse, warehouse->editingNote(), c.outside);
+        Dispatch::waitUntilIdle();
+        ASSERT_EQ(text(), c.outside);
+        EXPECT_EQ(view()->selectedRange(), (TextRange{lineAt(c.outside, 30) + 15, 4}));
+        EXPECT_EQ(topLine(), QStringLiteral("line 20"));
+        type(QStringLiteral("XCARET"));
+        EXPECT_TRUE(text().contains(QStringLiteral("line 30 of the XCARET\n")));
+        controller->showNote(nullptr);
+        Dispatch::waitUntilIdle();
+    }
+}
+
+// A note opened after another starts at its own beginning, never at the caret the other one had.
+TEST_F(EditorTest, ANoteOpenedAfterAnotherHasNoCaretOfItsPredecessor)
+{
+    openStored(QStringLiteral("First.txt"), QByteArray("first note, a long line of words").repeated(20));
+    view()->setSelectedRange({300, 0});
+    openStored(QStringLiteral("Second.txt"), QByteArray("second note, more words to type into").repeated(20));
+    EXPECT_EQ(view()->selectedRange(), (TextRange{0, 0}));
+    type(QStringLiteral("X"));
+    EXPECT_TRUE(text().startsWith(QStringLiteral("Xsecond note")));
+}
+
 TEST_F(EditorTest, AnEditKeepsEveryOtherByteOfTheFile)
 {
     const QByteArray original = "one\r\ntwo\rthree\xC2\xA0" "four\xE2\x80\xA8" "five\r\n";

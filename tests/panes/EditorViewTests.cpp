@@ -3,6 +3,8 @@
 #include "kit/QtColor.h"
 #include "panes/FindBar.h"
 
+#include "Store/FolderListing.h"
+
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -158,6 +160,35 @@ TEST_F(EditorTest, ANoteTooLargeToEditShowsItsHeadReadOnlyWithTheReason)
     Dispatch::waitUntilIdle();
     EXPECT_EQ(warehouse->editingChanges(), 0);
     EXPECT_EQ(onDisk(key), bytes);
+}
+
+// A file whose name is not valid UTF-8 opens read-only with the reason, and what is typed goes nowhere:
+// no file of the name it is listed under appears beside it.
+TEST_F(EditorTest, ANoteWhoseFileNameIsNotUtf8IsReadOnlyWithTheReason)
+{
+    const QString folder = Note::documentDirectoryForStorage(NoteStorageInbox);
+    QDir(folder).removeRecursively();
+    QDir().mkpath(folder);
+    const QByteArray path = QFile::encodeName(folder) + "/bad\xFF\xFEname.txt";
+    QFile file;
+    ASSERT_TRUE(file.open(::fopen(path.constData(), "w"), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle));
+    file.write("A note of its own\nwith words");
+    file.close();
+    QStringList listed;
+    ASSERT_TRUE(listFolderNames(folder, &listed));
+    ASSERT_EQ(listed.size(), 1);
+    controller->showNote(std::make_shared<Note>(listed.first(), NoteStorageInbox));
+    Dispatch::waitUntilIdle();
+    EXPECT_TRUE(controller->readOnlyReason().contains(QStringLiteral("name is not valid UTF-8")))
+        << qPrintable(controller->readOnlyReason());
+    EXPECT_TRUE(view()->isReadOnly());
+    type(QStringLiteral("typed"));
+    QTest::keyClick(view(), Qt::Key_S, Qt::ControlModifier);
+    time.advance(15);
+    Dispatch::waitUntilIdle();
+    QStringList after;
+    ASSERT_TRUE(listFolderNames(folder, &after));
+    EXPECT_EQ(after, listed);
 }
 
 TEST_F(EditorTest, CheckBoxClicksToggleInPlaceAndLinksOpenSafely)
