@@ -248,6 +248,7 @@ TEST_P(SyncE2E, NotesLostFromAFolderWhileOfflineAreDeletedNowhereElse)
         exchange(*machine);
     EXPECT_EQ(a->notes(), before);
     EXPECT_TRUE(a->trash().isEmpty());
+}
 
 // An emptied note is saved blank, its old text kept once in the Trash; a save the disk does not take
 // is answered with an error.
