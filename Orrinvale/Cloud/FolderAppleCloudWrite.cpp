@@ -340,6 +340,9 @@ void FolderAppleCloud::relocate(const NotePtr& from, const NotePtr& to, bool ren
             if (!self->holdsAnotherText(from, source) && self->moveFile(source, destination).isNull()) {
                 self->links_.moveCloudLink(from->key(), from->storage(), to->key(), to->storage());
                 self->moveHistoryFile(source, destination);
+                // The document holds a text the note held: without its history, it would pass
+                // for another computer's edit of the note (kept as a fork at its deletion).
+                NoteHistory::copy(from->key(), from->storage(), to->key(), to->storage());
                 if (!rename)
                     self->dateMovedDocument(to, destination);
                 return answer();

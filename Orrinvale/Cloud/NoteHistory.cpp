@@ -57,6 +57,19 @@ void NoteHistory::save(const QString& key, int storage) const
         AtomicFile::writeCache(path, bytes);
 }
 
+void NoteHistory::copy(const QString& fromKey, int fromStorage, const QString& toKey, int toStorage)
+{
+    const NoteHistory held = load(fromKey, fromStorage);
+    if (held.hashes.isEmpty())
+        return;
+    NoteHistory history = load(toKey, toStorage);
+    if (history.hashes.isEmpty())
+        history = held;
+    else
+        history.merge(held.hashes);
+    history.save(toKey, toStorage);
+}
+
 QStringList NoteHistory::fromField(const QString& field, const QString& text)
 {
     QStringList hashes = field.split(QLatin1Char(' '), Qt::SkipEmptyParts).mid(0, Limit);

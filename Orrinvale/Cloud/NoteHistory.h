@@ -15,6 +15,9 @@ public:
     // Empty when none was kept.
     static NoteHistory load(const QString& key, int storage);
     void save(const QString& key, int storage) const;
+    // A note renamed or moved keeps the texts it held under its old name;
+    // they stay there too, for the old name's deletion to carry.
+    static void copy(const QString& fromKey, int fromStorage, const QString& toKey, int toStorage);
     // The list as a record field or side file holds it: "hash hash ...".
     QString toField() const { return hashes.join(QLatin1Char(' ')); }
     // A list read from elsewhere, its text's own hash always in it.
