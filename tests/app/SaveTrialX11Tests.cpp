@@ -3,6 +3,8 @@
 // into through the X server), ended by SIGKILL or by its own quit.
 #include "X11Session.h"
 
+#include "../panes/ShownRowText.h"
+
 #include "shell/AppDelegate.h"
 #include "shell/RootViewController.h"
 #include "shell/RootWindow.h"
@@ -39,6 +41,10 @@ const QString TypedText = QStringLiteral("Hello world again");
 constexpr int AlertRounds = 50;
 // How soon an alert is on screen with the keys.
 constexpr int AlertDeadlineMs = 1000;
+const QString PackingList = QStringLiteral("Packing list.txt");
+const QByteArray OutsideText = "Packing list\n- boots from the other program";
+// How long a row may take to show a note's new text.
+constexpr int RowDeadlineMs = 10000;
 
 void say(const QString& line)
 {
@@ -124,6 +130,34 @@ void confirmDeleteRepeatedly(RootViewController& root)
     }
 }
 
+// The original's row once it shows the other program's text, or as it stands at the deadline.
+QString rowWithOutsideText(ListViewController& list)
+{
+    if (!QTest::qWaitFor([&] { return shownRowText(list, PackingList).contains("boots"); }, RowDeadlineMs))
+        say("the row kept its text");
+    return shownRowText(list, PackingList).simplified();
+}
+
+// "fork": a stored note typed into, then written by another program before the pause's save; the
+// window forks the typed text off. The original's row is read once the fork is in, and again once
+// the original is open.
+void forkByAnOutsideChange(RootViewController& root, NoteTextView& text)
+{
+    ListViewController& list = *root.listController();
+    waitFor("the note", [&] { return !text.string().isEmpty(); });
+    text.setFocus();
+    text.moveCursor(QTextCursor::End);
+    QTest::keyClick(&text, Qt::Key_Return);
+    QTest::keyClicks(&text, "- typed gloves");
+    waitFor("the typed row", [&] { return shownRowText(list, PackingList).contains("gloves"); });
+    TestSupport::writeFile(inboxFile(PackingList), OutsideText);
+    waitFor("the fork", [] { return QFile::exists(inboxFile(QStringLiteral("Packing list 2.txt"))); });
+    say(QStringLiteral("row: %1").arg(rowWithOutsideText(list)));
+    list.selectNote(std::make_shared<Note>(PackingList, NoteStorageInbox));
+    waitFor("the original", [&] { return text.string() == QString::fromUtf8(OutsideText); });
+    say(QStringLiteral("opened: %1").arg(rowWithOutsideText(list)));
+}
+
 // "typing": a new note, typed into without a pause until the process is killed.
 // "race": a 50 MB note selected at start; while it is shown another row is chosen, and keys and
 // Ctrl+S go to the editor at once; then the application quits as the user would.
@@ -133,7 +167,7 @@ void runTrial(const QByteArray& trial)
     // load can be after the editor has them.
     UserDefaults::standard().setInteger(1, QStringLiteral("macguide"));
     UserDefaults::standard().synchronize();
-    if (trial == "race" || trial == "delete")
+    if (trial == "race" || trial == "delete" || trial == "fork")
         QDir().mkpath(Folders::documents() + QStringLiteral("/Home"));
     if (trial == "race") {
         TestSupport::writeFile(inboxFile(QStringLiteral("Big.txt")), bigText());
@@ -144,6 +178,10 @@ void runTrial(const QByteArray& trial)
         TestSupport::writeFile(inboxFile(QStringLiteral("Small note.txt")), SmallText);
         selectAtStart(QStringLiteral("Small note.txt"));
     }
+    if (trial == "fork") {
+        TestSupport::writeFile(inboxFile(PackingList), "Packing list\n- socks");
+        selectAtStart(PackingList);
+    }
     const auto app = launch();
     RootViewController* root = app->rootController();
     waitFor("list", [&] { return root->hasLoadedList(); });
@@ -152,6 +190,8 @@ void runTrial(const QByteArray& trial)
         return typeOnAFullDisk(*root, *text);
     if (trial == "delete")
         return confirmDeleteRepeatedly(*root);
+    if (trial == "fork")
+        return forkByAnOutsideChange(*root, *text);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -352,6 +392,23 @@ TEST(SaveTrialX11, TheDeleteConfirmationIsShownWithTheKeysEveryTime)
     std::printf("[   NOTE   ] %d of %d alerts shown with the keys, the slowest after %lld ms\n", ready, AlertRounds,
                 static_cast<long long>(slowest));
     EXPECT_EQ(trial.notes().value(QStringLiteral("Small note.txt")), SmallText) << "Escape deletes nothing";
+}
+
+TEST(SaveTrialX11, AnOutsideChangeThatForksTheOpenNoteLeavesItsRowWithTheFilesText)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("fork");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    const QString row = trial.nextLine("row: ");
+    ASSERT_FALSE(row.isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    EXPECT_TRUE(row.contains("boots") && !row.contains("gloves")) << qPrintable(row);
+    const QString opened = trial.nextLine("opened: ");
+    EXPECT_TRUE(opened.contains("boots") && !opened.contains("gloves")) << qPrintable(opened);
+    const QMap<QString, QByteArray> notes = trial.notes();
+    EXPECT_EQ(notes.value(PackingList), OutsideText);
+    EXPECT_TRUE(notes.value(QStringLiteral("Packing list 2.txt")).endsWith("- typed gloves"));
 }
 
 } // namespace
