@@ -4,6 +4,7 @@
 #include "NoteHistory.h"
 
 #include "Store/AppleCloud.h"
+#include "Store/NoteIndexMarker.h"
 #include "Store/NoteServices.h"
 
 #include "Log.h"
@@ -85,11 +86,17 @@ bool repairCutCommit(const QString& key, int storage)
     if (!note->restoreText())
         return false;
     LogInfo("sync:cut commit made again %1", key);
+    // Bytes the store never indexed (another program's): once committed here the folder watch takes
+    // them for ours, so the editor and the list hear of the new text now.
+    const bool outside = NoteIndexMarker::stampOf(Note::documentFileForKey(key, storage)) !=
+                         NoteIndexMarker::stampOf(Note::indexFileForKey(key, storage));
     // Dated when the file was written (its second, rounded up), not now: a folder of notes another
     // program wrote keeps its order by date once sync is turned on.
     note->setUpdatedOnForChange(std::max(note->updatedOn(), date->seconds + 1));
     bool done = false;
     note->_commitAndCloseLocalNote([&](bool ok) { done = ok; });
+    if (NoteServices* const services = done && outside ? Note::services() : nullptr)
+        services->noteDidUpdateFromRemoteServer(note);
     return done;
 }
 

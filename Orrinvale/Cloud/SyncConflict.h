@@ -36,7 +36,8 @@ bool hasUnsentChanges(const QString& key, int storage, int service);
 // File queue. A commit sets its text file's date to the note's whole second:
 // any other date means the commit was cut short (or another program wrote the
 // file). Such a note is committed again here, dated now, so the passes that
-// send local changes find it; true when that was done.
+// send local changes find it; true when that was done. Another program's text
+// is told as an update from outside, as the folder watch would tell it.
 bool repairCutCommit(const QString& key, int storage);
 // Whether repairCutCommit may find work for a text file of that date: a pass
 // over every note asks this first and goes to the file queue for those alone.

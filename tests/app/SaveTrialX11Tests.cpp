@@ -3,6 +3,8 @@
 // into through the X server), ended by SIGKILL or by its own quit.
 #include "X11Session.h"
 
+#include "../panes/ShownRowText.h"
+
 #include "shell/AppDelegate.h"
 #include "shell/RootViewController.h"
 #include "shell/RootWindow.h"
@@ -52,6 +54,10 @@ const QString TypedText = QStringLiteral("Hello world again");
 constexpr int AlertRounds = 50;
 // How soon an alert is on screen with the keys.
 constexpr int AlertDeadlineMs = 1000;
+const QString PackingList = QStringLiteral("Packing list.txt");
+const QByteArray OutsideText = "Packing list\n- boots from the other program";
+// How long a row may take to show a note's new text.
+constexpr int RowDeadlineMs = 10000;
 // How long keys the X server has taken may still be on their way to the editor.
 constexpr int TypedKeysMs = 15000;
 
@@ -295,6 +301,34 @@ void typeIntoTheSharedNote(RootViewController& root, NoteTextView& text)
     }
 }
 
+// The original's row once it shows the other program's text, or as it stands at the deadline.
+QString rowWithOutsideText(ListViewController& list)
+{
+    if (!QTest::qWaitFor([&] { return shownRowText(list, PackingList).contains("boots"); }, RowDeadlineMs))
+        say("the row kept its text");
+    return shownRowText(list, PackingList).simplified();
+}
+
+// "fork": a stored note typed into, then written by another program before the pause's save; the
+// window forks the typed text off. The original's row is read once the fork is in, and again once
+// the original is open.
+void forkByAnOutsideChange(RootViewController& root, NoteTextView& text)
+{
+    ListViewController& list = *root.listController();
+    waitFor("the note", [&] { return !text.string().isEmpty(); });
+    text.setFocus();
+    text.moveCursor(QTextCursor::End);
+    QTest::keyClick(&text, Qt::Key_Return);
+    QTest::keyClicks(&text, "- typed gloves");
+    waitFor("the typed row", [&] { return shownRowText(list, PackingList).contains("gloves"); });
+    TestSupport::writeFile(inboxFile(PackingList), OutsideText);
+    waitFor("the fork", [] { return QFile::exists(inboxFile(QStringLiteral("Packing list 2.txt"))); });
+    say(QStringLiteral("row: %1").arg(rowWithOutsideText(list)));
+    list.selectNote(std::make_shared<Note>(PackingList, NoteStorageInbox));
+    waitFor("the original", [&] { return text.string() == QString::fromUtf8(OutsideText); });
+    say(QStringLiteral("opened: %1").arg(rowWithOutsideText(list)));
+}
+
 // "typing": a new note, typed into without a pause until the process is killed.
 // "race": a 50 MB note selected at start; while it is shown another row is chosen, and keys and
 // Ctrl+S go to the editor at once; then the application quits as the user would.
@@ -305,7 +339,7 @@ void runTrial(const QByteArray& trial)
         UserDefaults::standard().setInteger(1, QStringLiteral("macguide"));
         UserDefaults::standard().synchronize();
     }
-    if (trial == "race" || trial == "delete" || trial == "click" || trial == "shift-tab" ||
+    if (trial == "race" || trial == "delete" || trial == "click" || trial == "shift-tab" || trial == "fork" ||
         trial == "outside")
         QDir().mkpath(Folders::documents() + QStringLiteral("/Home"));
     if (trial == "race") {
@@ -328,6 +362,10 @@ void runTrial(const QByteArray& trial)
         TestSupport::writeFile(inboxFile(QStringLiteral("Fallback.txt")), FallbackText);
         selectAtStart(QStringLiteral("Lines.txt"));
     }
+    if (trial == "fork") {
+        TestSupport::writeFile(inboxFile(PackingList), "Packing list\n- socks");
+        selectAtStart(PackingList);
+    }
     const auto app = launch();
     RootViewController* root = app->rootController();
     waitFor("list", [&] { return root->hasLoadedList(); });
@@ -344,6 +382,8 @@ void runTrial(const QByteArray& trial)
         return typeIntoTheSharedNote(*root, *text);
     if (trial == "outside")
         return typeAroundAnOutsideChange(*root, *text);
+    if (trial == "fork")
+        return forkByAnOutsideChange(*root, *text);
     if (trial == "typing") {
         root->noteController()->newNoteDidTapFromMenu();
         QApplication::processEvents();
@@ -761,6 +801,23 @@ TEST(SaveTrialX11, TwoWindowsOverOneFolderLoseNoTextAndEachShowsItsFile)
                         << qPrintable(shown[1].text) << "\nsecond's log: "
                         << second.process.readAllStandardError().right(4000).constData();
     }
+}
+
+TEST(SaveTrialX11, AnOutsideChangeThatForksTheOpenNoteLeavesItsRowWithTheFilesText)
+{
+    QString reason;
+    if (!X11Session::start(&reason))
+        GTEST_SKIP() << qPrintable(reason);
+    Trial trial("fork");
+    ASSERT_FALSE(trial.home.isEmpty()) << trial.process.readAllStandardError().constData();
+    const QString row = trial.nextLine("row: ");
+    ASSERT_FALSE(row.isNull()) << trial.process.readAllStandardError().right(3000).constData();
+    EXPECT_TRUE(row.contains("boots") && !row.contains("gloves")) << qPrintable(row);
+    const QString opened = trial.nextLine("opened: ");
+    EXPECT_TRUE(opened.contains("boots") && !opened.contains("gloves")) << qPrintable(opened);
+    const QMap<QString, QByteArray> notes = trial.notes();
+    EXPECT_EQ(notes.value(PackingList), OutsideText);
+    EXPECT_TRUE(notes.value(QStringLiteral("Packing list 2.txt")).endsWith("- typed gloves"));
 }
 
 } // namespace

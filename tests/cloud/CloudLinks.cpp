@@ -1,5 +1,7 @@
 #include "CloudTestSupport.h"
 
+#include "../store/EventJournal.h"
+
 #include "Cloud/NoteHistory.h"
 #include "Cloud/SyncConflict.h"
 
@@ -14,6 +16,13 @@
 namespace {
 
 const QString Key = QStringLiteral("Plan.txt");
+
+bool repair(const QString& key)
+{
+    bool repaired = false;
+    Core::shared().fileQueue()->sync([&] { repaired = SyncConflict::repairCutCommit(key, NoteStorageInbox); });
+    return repaired;
+}
 
 } // namespace
 
@@ -256,11 +265,6 @@ TEST_F(CloudLinks, AnIncomingTextMeetsTheLocalOneByWhatEachSideHadHeld)
 
 TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAsALocalChange)
 {
-    const auto repair = [](const QString& key) {
-        bool repaired = false;
-        Core::shared().fileQueue()->sync([&] { repaired = SyncConflict::repairCutCommit(key, NoteStorageInbox); });
-        return repaired;
-    };
     // Dated in the second the file was written, rounded up (the order by date stays), and after the last
     // exchange, so the send passes take it.
     const struct {
@@ -289,6 +293,41 @@ TEST_F(CloudLinks, ACommitCutShortIsCommittedAgainAsALocalChange)
         EXPECT_TRUE(SyncConflict::hasUnexchangedLocalChanges(key, NoteStorageInbox)); // the send passes take it
         EXPECT_EQ(localText(key), QStringLiteral("cut"));
     }
+}
+
+// The repair makes another program's text the store's own, so the folder watch will not report it:
+// the repair tells of it instead, and of a text the watch took in already it tells nothing again.
+TEST_F(CloudLinks, ARepairTellsOfAnotherProgramsTextOnce)
+{
+    QStringList told;
+    const auto journal = std::make_shared<EventJournal>(QString(), &told);
+    Core::shared().addNoteStorageListener(journal);
+    const struct {
+        const char* what;
+        bool takenInByTheWatch;
+        QStringList told;
+    } cases[] = {
+        {"written by another program", false, {QStringLiteral("update")}},
+        {"already taken in by the folder watch", true, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString key = QStringLiteral("Outside %1.txt").arg(&c - cases);
+        ASSERT_TRUE(awaitValue<bool>([&](auto done) { note(key, "ours", CloudNow - 80)->_commitAndCloseLocalNote(done); }));
+        const QString path = Note::documentFileForKey(key, NoteStorageInbox);
+        TestSupport::writeFile(path, "theirs");
+        ASSERT_TRUE(FileTimes::setModificationTime(path, FileTime{CloudNow - 60, 250}));
+        if (c.takenInByTheWatch) {
+            Note seen(key, NoteStorageInbox);
+            ASSERT_TRUE(seen.restoreText());
+            ASSERT_TRUE(seen.writeTagLinkAndIndexFiles(true));
+        }
+        journal->clear();
+        EXPECT_TRUE(repair(key));
+        EXPECT_EQ(journal->lines(), c.told);
+        EXPECT_EQ(localText(key), QStringLiteral("theirs"));
+    }
+    Core::shared().removeNoteStorageListener(journal.get());
 }
 
 TEST_F(CloudLinks, AWriteMakesTheLinkWhereNoneIsAndRedatesOnlyARealOne)

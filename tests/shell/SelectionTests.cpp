@@ -1,8 +1,9 @@
 #include "ShellTestSupport.h"
 
+#include "../panes/ShownRowText.h"
+
 #include "NoteFolderWatch.h"
 #include "panes/SearchFieldWrapper.h"
-#include "views/AttributedLabel.h"
 
 #include <QLineEdit>
 
@@ -13,17 +14,6 @@ namespace {
 QString selectedKey(const ListViewController& list)
 {
     return list.selectedNote() ? list.selectedNote()->key() : QString();
-}
-
-// The title and snippet the note's row shows.
-QString shownRowText(ListViewController& list, const QString& key)
-{
-    for (int64_t row = 0; row < list.items().size(); ++row)
-        if (list.items().at(row)->key() == key) {
-            auto* cell = dynamic_cast<ListEntryCell*>(list.tableBridge()->rowView(row, ListViewController::Notes, true));
-            return cell && cell->titleLabel()->attributedText() ? cell->titleLabel()->attributedText()->string() : QString();
-        }
-    return QString();
 }
 
 TEST_F(ShellTest, PickingTheSelectedEntryIsRecognisedWhateverTheTagSpelling)
