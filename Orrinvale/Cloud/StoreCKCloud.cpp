@@ -235,8 +235,10 @@ std::optional<StoreCKCloud::Refusal> StoreCKCloud::lastRefusal() const
 void StoreCKCloud::setContainer(std::shared_ptr<Container> container, BackendConfig backend)
 {
     {
+        // The status says where records go from now on, before the queue gets to the swap.
         std::lock_guard lock(failureMutex_);
         lastRefusal_.reset();
+        storeInUse_ = container->location();
     }
     queue_->async([this, container = std::move(container), backend = std::move(backend)]() mutable {
         configuration_.backend = std::move(backend);
