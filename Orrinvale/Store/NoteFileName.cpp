@@ -132,7 +132,10 @@ QString Note::newFileName()
 
 QString Note::findUnusedFileNameForKey(const QString& key, int storage)
 {
-    auto [stem, extension] = splitExtension(key);
+    // Named, not bound: a lambda below takes them.
+    const auto parts = splitExtension(key);
+    QString stem = parts.first;
+    const QString extension = parts.second;
 
     static const QRegularExpression trailingDigits =
         UnicodeRegex::expression(QStringLiteral("^(|.*[^0-9])([0-9]*)$"));

@@ -18,17 +18,17 @@ constexpr qint64 SmallestSplitRows = 4000;
 constexpr int StepsBetweenChecks = 1000;
 
 // The second connection and its thread, kept with the first connection.
-struct Helper {
+struct SplitHelper {
     std::shared_ptr<SLDatabase> db;
     DispatchQueuePtr queue;
 };
 
-Helper* helperFor(SLDatabase& db)
+SplitHelper* splitHelperFor(SLDatabase& db)
 {
     static const char key = 0;
-    auto helper = std::static_pointer_cast<Helper>(db.attachment(&key));
+    auto helper = std::static_pointer_cast<SplitHelper>(db.attachment(&key));
     if (!helper) {
-        helper = std::make_shared<Helper>();
+        helper = std::make_shared<SplitHelper>();
         // A database in memory or in a temporary file has no second connection.
         const QString path = db.databasePath();
         auto second = path.isEmpty() ? nullptr : SLDatabase::databaseWithPath(path);
@@ -75,7 +75,7 @@ std::optional<std::vector<TextRow>> SplitScan::rows(SLDatabase& db, const QStrin
     const qint64 low = bounded ? bounds.longForColumnIndex(0) : 0;
     const qint64 high = bounded ? bounds.longForColumnIndex(1) : 0;
     bounds.close();
-    Helper* const helper = high - low >= SmallestSplitRows ? helperFor(db) : nullptr;
+    SplitHelper* const helper = high - low >= SmallestSplitRows ? splitHelperFor(db) : nullptr;
     if (!helper)
         return std::nullopt;
 
