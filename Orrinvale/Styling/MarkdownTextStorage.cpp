@@ -139,10 +139,10 @@ void MarkdownTextStorage::processEditing()
     const qsizetype start = std::max<qsizetype>(edited.location - reach, 0);
     const qsizetype end = std::max(start, std::min(edited.end() + reach, length()));
     TextRange lines = paragraphRange({start, end - start});
-    if (lines.length > StyledAtOnce && QCoreApplication::instance()) {
+    const TextRange head = paragraphRange({lines.location, std::min(SliceLength, lines.length)});
+    if (lines.length > StyledAtOnce && head.end() < lines.end() && QCoreApplication::instance()) {
         // The first slice now, the rest in slices. New text is plain until its turn: it would keep
         // whatever the text it replaced had. Restyled text keeps its old look until then.
-        const TextRange head = paragraphRange({lines.location, SliceLength});
         const TextRange rest{head.end(), lines.end() - head.end()};
         if (editedMask() & EditedCharacters) {
             TextAttributes plain;

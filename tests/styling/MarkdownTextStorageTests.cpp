@@ -175,6 +175,10 @@ TEST_F(Styling, AnUnchangedLineIsNotRewritten)
     // Typing plain text into plain text changes no attribute: the pass reports the new unit only.
     storage.replaceCharacters({5, 0}, "y");
     EXPECT_EQ(recorder.last, (TextRange{5, 1}));
+    // So does typing into a line longer than is styled at once.
+    setText(QStringLiteral("word ").repeated(MarkdownTextStorage::StyledAtOnce / 4));
+    storage.replaceCharacters({7, 0}, "y");
+    EXPECT_EQ(recorder.last, (TextRange{7, 1}));
     // Making the line a heading changes the attributes of all its text, and the pass says so.
     setText("Title words\n");
     storage.replaceCharacters({0, 0}, "# ");
