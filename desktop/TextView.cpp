@@ -32,6 +32,8 @@ constexpr QChar FrameStart = QChar(0xFDD0);
 constexpr QChar FrameEnd = QChar(0xFDD1);
 // Deeper than any list a person nests, and well inside a page or a window's text.
 constexpr double MaximumHangingIndent = 200;
+// On a block that follows a piece break: the unit the break stands for.
+constexpr int PieceBreakProperty = QTextFormat::UserProperty + 1;
 
 // The document looks every inserted format up by its hash, which a format works out once and keeps;
 // comparing it with another format works it out here, so the copies made for each insertion share it.
@@ -55,6 +57,18 @@ bool isSeparator(const QString& text, qsizetype index)
 bool endsBlock(const QString& text, qsizetype index)
 {
     return isSeparator(text, index) && !(text[index] == u'\r' && index + 1 < text.size() && text[index + 1] == u'\n');
+}
+
+// The unit the break before the block stands for, or none when the block starts a line.
+QChar replacedByBreak(const QTextBlock& block)
+{
+    const QVariant unit = block.isValid() ? block.blockFormat().property(PieceBreakProperty) : QVariant();
+    return unit.isValid() ? QChar(char16_t(unit.toInt())) : QChar();
+}
+
+bool isPiece(const QTextBlock& block)
+{
+    return !replacedByBreak(block).isNull() || !replacedByBreak(block.next()).isNull();
 }
 
 QTextCursor selecting(QTextDocument* document, qsizetype from, qsizetype to)
@@ -327,18 +341,15 @@ TextRange TextView::deletionRange(QKeyEvent* event) const
         cursor.movePosition(QTextCursor::NextWord, QTextCursor::KeepAnchor);
         return cursorRange();
     }
+    // The storage's lines: a long line's pieces end before them.
     if (event->matches(QKeySequence::DeleteEndOfLine)) {
-        cursor.movePosition(cursor.atBlockEnd() ? QTextCursor::NextCharacter : QTextCursor::EndOfBlock,
-                            QTextCursor::KeepAnchor);
-        return cursorRange();
+        const TextRange line = storage_->paragraphRange({caret, 0});
+        const qsizetype end = line.length > 0 && endsBlock(storage_->string(), line.end() - 1) ? line.end() - 1
+                                                                                                : line.end();
+        return {caret, (caret == end ? std::min(end + 1, storage_->length()) : end) - caret};
     }
-    if (event->matches(QKeySequence::DeleteCompleteLine)) {
-        cursor.movePosition(QTextCursor::StartOfBlock);
-        cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor);
-        if (!cursor.hasSelection())
-            cursor.movePosition(QTextCursor::End, QTextCursor::KeepAnchor);
-        return cursorRange();
-    }
+    if (event->matches(QKeySequence::DeleteCompleteLine))
+        return storage_->paragraphRange({caret, 0});
     return {-1, 0};
 }
 
@@ -504,6 +515,7 @@ void TextView::fillTo(qsizetype end)
         cursor.setBlockFormat(blockFormat(0));
     const TextRange range{mirrored_, end - mirrored_};
     insertMirrored(cursor, range);
+    breakLongBlocks(cursor, range, false);
     mirrorBlockFormats(cursor, {range.location, 0});
     cursor.endEditBlock();
     mirrored_ = end;
@@ -549,8 +561,7 @@ void TextView::mirror(TextRange range, qsizetype oldLength)
         return;
     }
     const QString wanted = mirroredText(range);
-    const QString current =
-        oldLength > 0 ? selecting(document, range.location, range.location + oldLength).selectedText() : QString();
+    const QString current = oldLength > 0 ? documentText(range.location, range.location + oldLength) : QString();
 
     // Only the characters that differ are replaced, so the caret and the layout of the rest stay.
     const qsizetype common = std::min(wanted.size(), current.size());
@@ -570,11 +581,17 @@ void TextView::mirror(TextRange range, qsizetype oldLength)
         cursor.setPosition(int(range.location + current.size() - tail), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
         insertMirrored(cursor, inserted);
+        breakLongBlocks(cursor, inserted, false);
     }
     mirrorFormats(cursor, {range.location, head});
     mirrorFormats(cursor, {inserted.end(), range.end() - inserted.end()});
     mirrorBlockFormats(cursor, range);
     cursor.endEditBlock();
+    if (textChanged) { // the piece typed into is laid out again by now: it splits at one of its wraps
+        cursor.beginEditBlock();
+        breakLongBlocks(cursor, inserted, true);
+        cursor.endEditBlock();
+    }
     if (formatsInDocument_ || range.length == 0)
         return;
     // The restyled lines take their formats when they are laid out again. The lines whose text
@@ -584,6 +601,100 @@ void TextView::mirror(TextRange range, qsizetype oldLength)
     if (!textChanged || first < document->findBlock(int(inserted.location)).blockNumber() ||
         last > document->findBlock(int(inserted.end())).blockNumber())
         document->markContentsDirty(int(range.location), int(range.length));
+}
+
+QString TextView::documentText(qsizetype from, qsizetype to) const
+{
+    QString text = selecting(document(), from, to).selectedText();
+    for (QTextBlock block = document()->findBlock(int(from) + 1); block.isValid() && block.position() <= to;
+         block = block.next()) {
+        const qsizetype at = block.position() - 1;
+        const QChar unit = replacedByBreak(block);
+        if (at >= from && at < to && !unit.isNull())
+            text[at - from] = unit;
+    }
+    return text;
+}
+
+QTextBlockFormat TextView::pieceFormat(QTextBlockFormat format, QChar replaced) const
+{
+    // A piece goes on from the line's wrapped lines: no first-line indent.
+    format.setTextIndent(0);
+    format.setProperty(PieceBreakProperty, int(replaced.unicode()));
+    primeHash(format);
+    return format;
+}
+
+void TextView::breakLongBlocks(QTextCursor& cursor, TextRange range, bool atWraps)
+{
+    if (formatsInDocument_) // a copy keeps the storage's lines
+        return;
+    // A break goes in before the unit it stands for goes out, and a unit back in before its break goes
+    // out, so that the carets on either side stay where they were.
+    const auto replace = [&](qsizetype at, const std::function<void()>& insert) {
+        cursor.setPosition(int(at) + 1);
+        insert();
+        cursor.setPosition(int(at));
+        cursor.setPosition(int(at) + 1, QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    };
+    QTextBlock block = document()->findBlock(int(range.location));
+    if (block.previous().isValid()) // an emptied piece ends just before the range
+        block = block.previous();
+    while (block.isValid() && block.position() <= range.end()) {
+        const qsizetype length = block.length() - 1;
+        if (length == 0 && isPiece(block)) {
+            // An empty piece would show as an empty line: its break goes back to the unit.
+            const QChar before = replacedByBreak(block);
+            const qsizetype at = before.isNull() ? block.position() : block.position() - 1;
+            const QChar unit = before.isNull() ? replacedByBreak(block.next()) : before;
+            replace(at, [&] { cursor.insertText(QString(unit), QTextCharFormat()); });
+            block = document()->findBlock(int(at));
+            continue;
+        }
+        if (length > LongLine || (atWraps && length > 2 * PieceLength && isPiece(block))) {
+            for (qsizetype at = pieceBreakIn(block, atWraps); at >= 0;) {
+                const QTextBlockFormat format = pieceFormat(block.blockFormat(), storage_->characterAtIndex(at));
+                replace(at, [&] { cursor.insertBlock(format, QTextCharFormat()); });
+                block = document()->findBlock(int(at) + 1);
+                at = block.length() - 1 > 2 * PieceLength ? pieceBreakIn(block, false) : -1;
+            }
+        }
+        block = block.next();
+    }
+}
+
+qsizetype TextView::pieceBreakIn(const QTextBlock& block, bool atWraps) const
+{
+    const qsizetype start = block.position();
+    const qsizetype end = start + block.length() - 1;
+    const QString& text = storage_->string();
+    // Neither piece is left empty.
+    const auto breaks = [&](qsizetype at) {
+        return at > start && at + 1 < end && (text[at] == u' ' || text[at] == u'\t');
+    };
+    const qsizetype wanted = start + PieceLength;
+    const QTextLayout* layout = block.layout();
+    if (atWraps && layout->lineCount() > 1) {
+        // Where a wrapped line starts after a space the piece ends as it shows now.
+        qsizetype best = -1;
+        for (int i = 1; i < layout->lineCount(); ++i) {
+            const qsizetype at = start + layout->lineAt(i).textStart() - 1;
+            if (breaks(at) && (best < 0 || std::abs(at - wanted) < std::abs(best - wanted)))
+                best = at;
+        }
+        if (best >= 0)
+            return best;
+    }
+    for (qsizetype at = wanted; at > start + PieceLength / 2; --at) {
+        if (breaks(at))
+            return at;
+    }
+    for (qsizetype at = wanted + 1; at + 1 < end; ++at) {
+        if (breaks(at))
+            return at;
+    }
+    return -1;
 }
 
 void TextView::mirrorEverything()
@@ -724,9 +835,13 @@ QList<QTextLayout::FormatRange> TextView::characterFormats(const QTextBlock& blo
 
 void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
 {
+    const QString& text = storage_->string();
     for (QTextBlock block = document()->findBlock(int(range.location));
          block.isValid() && block.position() <= range.end(); block = block.next()) {
-        const QTextBlockFormat format = blockFormat(block.position());
+        const qsizetype at = block.position();
+        const QTextBlockFormat format = at > 0 && !endsBlock(text, at - 1)
+                                            ? pieceFormat(block.previous().blockFormat(), text[at - 1])
+                                            : blockFormat(at);
         if (block.blockFormat() == format)
             continue;
         cursor.setPosition(block.position());
@@ -836,7 +951,13 @@ void TextView::documentContentsChanged(int position, int removed, int added)
         oldSpan = oldLength;
         newSpan = newLength;
     }
-    QString text = selecting(document(), from, from + newSpan).selectedText();
+    // Breaks the widget made are line breaks, even in a piece whose format the new block took.
+    QString text = documentText(from, from + newSpan);
+    const QString made = selecting(document(), position, position + added).selectedText();
+    for (qsizetype i = 0; i < made.size(); ++i) {
+        if (made[i] == BlockSeparator && position + i >= from && position + i < from + newSpan)
+            text[position + i - from] = BlockSeparator;
+    }
     if (text == mirroredText({from, oldSpan})) {
         // Only formats changed: the storage's win.
         QScopedValueRollback guard(mirroring_, true);

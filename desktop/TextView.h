@@ -80,6 +80,12 @@ public:
     // view's teardown at quit for seconds.
     static constexpr qsizetype FormatsKept = 4096;
     qsizetype keptFormatsCount() const { return formats_.size(); }
+    // A line longer than LongLine shows as pieces of about PieceLength units, each a block of its own
+    // that ends at a space or tab standing as the break: a key lays out its piece, not the whole line.
+    // Each piece wraps on its own, so a line may end short where a piece ends. A piece that grows past
+    // twice the length is split again at one of its wraps.
+    static constexpr qsizetype LongLine = 16 * 1024;
+    static constexpr qsizetype PieceLength = 1024;
     // Lays out the lines a viewport's height above and below the position. Scrolled to with their
     // estimated heights, the lines above would move the position once drawn and the next key would
     // scroll; those below would change the scroll bar after the paint, a loop turn later.
@@ -129,6 +135,14 @@ private:
     void mirrorBlockFormats(QTextCursor& cursor, TextRange range);
     // The document's characters for the storage's range.
     QString mirroredText(TextRange range) const;
+    // The document's characters over the span, each piece break as the unit it stands for.
+    QString documentText(qsizetype from, qsizetype to) const;
+    // Splits the blocks about the range that are too long: by their text those longer than a long
+    // line, within an edit; at their wraps the pieces that grew, once laid out. Joins empty pieces.
+    void breakLongBlocks(QTextCursor& cursor, TextRange range, bool atWraps);
+    // Where the block is split next (a space or tab), or -1.
+    qsizetype pieceBreakIn(const QTextBlock& block, bool atWraps) const;
+    QTextBlockFormat pieceFormat(QTextBlockFormat format, QChar replaced) const;
     const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {}) const;
     // The format the widget reads at a cursor (that of the unit before it, at a line's start that of
     // its first), when the document holds none.

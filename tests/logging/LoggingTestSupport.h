@@ -108,14 +108,16 @@ public:
     void logMessage(const VGLogMessage& message) override
     {
         const size_t before = count();
-        for (const auto& peer : peers) {
-            if (peer->count() < before)
+        for (const auto& weak : peers) {
+            const auto peer = weak.lock();
+            if (peer && peer->count() < before)
                 ++startedEarly;
         }
         RecordingLogger::logMessage(message);
     }
 
-    std::vector<std::shared_ptr<RecordingLogger>> peers;
+    // Weak: a pair watching each other would otherwise keep both alive.
+    std::vector<std::weak_ptr<RecordingLogger>> peers;
     std::atomic<int> startedEarly {0};
 };
 

@@ -112,8 +112,14 @@ protected:
         return copy;
     }
 
+    static bool isPieceBreak(const QString& text, QChar shown, qsizetype i)
+    {
+        return shown == QChar::ParagraphSeparator && (text[i] == u' ' || text[i] == u'\t');
+    }
+
     // The document shows every unit of the storage at its own position, blocks where the storage's
-    // lines break, and the storage's attributes at the sampled positions.
+    // lines break (and where a long line's pieces do, at a space or tab), and the storage's
+    // attributes at the sampled positions.
     void expectMirrored(int samples, QRandomGenerator& random)
     {
         const QString& text = storage.string();
@@ -124,14 +130,18 @@ protected:
             const QChar shown = document->characterAt(int(i));
             const bool crOfCrLf = text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n';
             const bool breaksLine = !crOfCrLf && (text[i] == u'\n' || text[i] == u'\r' || text[i] == QChar(0x2029));
-            breaks += breaksLine;
+            breaks += breaksLine || isPieceBreak(text, shown, i);
             if (breaksLine) {
                 ASSERT_EQ(shown, QChar::ParagraphSeparator) << i;
-            } else if (!crOfCrLf) {
+            } else if (!crOfCrLf && !isPieceBreak(text, shown, i)) {
                 ASSERT_EQ(shown, text[i]) << i;
             }
         }
         ASSERT_EQ(document->blockCount(), breaks + 1);
+        for (QTextBlock block = document->firstBlock(); block.isValid(); block = block.next()) {
+            const bool piece = block.position() > 0 && isPieceBreak(text, QChar::ParagraphSeparator, block.position() - 1);
+            ASSERT_TRUE(block.length() > 1 || !piece) << "an empty piece at " << block.position();
+        }
         for (int n = 0; n < samples && !text.isEmpty(); ++n) {
             const qsizetype i = random.bounded(int(text.size()));
             const TextAttributes& attributes = storage.attributesAtIndex(i);
@@ -149,10 +159,12 @@ protected:
             ASSERT_EQ(format.toolTip(), attributes.toolTip.value_or(QString())) << i;
             ASSERT_EQ(format.fontUnderline(), attributes.underlineStyle.value_or(0) != 0) << i;
             ASSERT_EQ(format.fontStrikeOut(), attributes.strikethroughStyle.value_or(0) != 0) << i;
-            const QTextBlockFormat block = document->findBlock(int(i)).blockFormat();
-            const ParagraphStyle style = *storage.attributesAtIndex(document->findBlock(int(i)).position()).paragraphStyle;
+            const QTextBlock shownIn = document->findBlock(int(i));
+            const QTextBlockFormat block = shownIn.blockFormat();
+            const ParagraphStyle style = *storage.attributesAtIndex(shownIn.position()).paragraphStyle;
+            const bool piece = shownIn.position() > 0 && isPieceBreak(text, QChar::ParagraphSeparator, shownIn.position() - 1);
             ASSERT_EQ(block.leftMargin(), style.headIndent) << i;
-            ASSERT_EQ(block.textIndent(), style.firstLineHeadIndent - style.headIndent) << i;
+            ASSERT_EQ(block.textIndent(), piece ? 0 : style.firstLineHeadIndent - style.headIndent) << i;
             ASSERT_EQ(block.lineHeight(), style.maximumLineHeight) << i;
             ASSERT_EQ(block.lineHeightType(), int(QTextBlockFormat::FixedHeight)) << i;
         }
@@ -361,6 +373,141 @@ TEST_F(StylingView, RandomEditsKeepTheMirrorEqual)
         ASSERT_NO_FATAL_FAILURE(expectMirrored(3, random)) << i;
     }
     EXPECT_GT(reference.size(), 100);
+}
+
+// A line of numbered words, so that each place reads apart, longer than the length given.
+QString longLine(qsizetype length, const QString& gap = QStringLiteral(" "))
+{
+    QString line;
+    for (int n = 0; line.size() < length; ++n)
+        line += QStringLiteral("w%1").arg(n) + gap;
+    return line;
+}
+
+TEST_F(StylingView, ALongLineShowsInPiecesThatKeepEveryUnit)
+{
+    // The nth break the document shows where the storage holds a space or tab.
+    const auto pieceBreak = [this](int n) {
+        const QString& text = storage.string();
+        for (QTextBlock block = view.document()->firstBlock().next(); block.isValid(); block = block.next()) {
+            const qsizetype at = block.position() - 1;
+            if ((text[at] == u' ' || text[at] == u'\t') && n-- == 0)
+                return at;
+        }
+        ADD_FAILURE() << "no such piece";
+        return qsizetype(0);
+    };
+    const QString line = longLine(3 * TextView::LongLine);
+    const struct {
+        const char* name;
+        QString text;
+        std::function<void()> edit;
+    } cases[] = {
+        {"none", line, [] {}},
+        {"tabs between the words", longLine(TextView::LongLine + 1, QStringLiteral("\t")), [] {}},
+        {"typing at random places", line,
+         [this] {
+             QRandomGenerator places(3);
+             for (int i = 0; i < 200; ++i) {
+                 view.setSelectedRange({places.bounded(int(storage.length())), 0});
+                 if (i % 4 == 3)
+                     key(Qt::Key_Backspace);
+                 else
+                     type(i % 4 == 2 ? " " : "k");
+             }
+         }},
+        {"typing on either side of a break", line,
+         [&] {
+             const qsizetype at = pieceBreak(3);
+             view.setSelectedRange({at, 0});
+             type("ab");
+             view.setSelectedRange({at + 3, 0});
+             type("cd");
+             EXPECT_EQ(storage.string().mid(at - 1, 7), line.mid(at - 1, 1) + "ab cd" + line.mid(at + 1, 1));
+         }},
+        {"deleting a break's space", line,
+         [&] {
+             const qsizetype at = pieceBreak(2);
+             view.setSelectedRange({at + 1, 0});
+             key(Qt::Key_Backspace);
+             EXPECT_EQ(storage.string(), QString(line).remove(at, 1));
+         }},
+        {"emptying a piece", line,
+         [&] {
+             const QTextBlock piece = view.document()->findBlock(int(pieceBreak(2)) + 1);
+             view.setSelectedRange({piece.position(), piece.length() - 1});
+             key(Qt::Key_Delete);
+         }},
+        {"a line break in a piece and joining it again", line,
+         [&] {
+             const qsizetype at = pieceBreak(4) + 5;
+             view.setSelectedRange({at, 0});
+             type("\n");
+             EXPECT_EQ(storage.string(), QString(line).insert(at, u'\n'));
+             key(Qt::Key_Backspace);
+             EXPECT_EQ(storage.string(), line);
+         }},
+        {"pasting a long text into a piece", line,
+         [&] {
+             QGuiApplication::clipboard()->setText(longLine(2 * TextView::LongLine));
+             view.setSelectedRange({pieceBreak(1) + 5, 0});
+             view.paste();
+         }},
+        {"a line break the widget makes by itself", line,
+         [&] {
+             const qsizetype at = pieceBreak(3) + 4;
+             QTextCursor cursor(view.document());
+             cursor.setPosition(int(at));
+             cursor.insertText("x\ny");
+             EXPECT_EQ(storage.string().mid(at, 3), QStringLiteral("x\ny"));
+         }},
+    };
+    QRandomGenerator random(7);
+    view.show();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setText(c.text);
+        view.viewport()->repaint();
+        c.edit();
+        view.viewport()->repaint();
+        ASSERT_NO_FATAL_FAILURE(expectMirrored(100, random));
+        int longest = 0;
+        for (QTextBlock block = view.document()->firstBlock(); block.isValid(); block = block.next())
+            longest = std::max(longest, block.length() - 1);
+        EXPECT_LE(longest, 2 * TextView::PieceLength);
+    }
+    EXPECT_EQ(delegate.ranges.size(), delegate.strings.size());
+
+    // A line with no space or tab to break at stays whole; a line of a long line's length less one does too.
+    for (const QString& whole : {QString(TextView::LongLine + 10, u'x'), longLine(TextView::LongLine).left(TextView::LongLine)}) {
+        setText(whole);
+        EXPECT_EQ(view.document()->blockCount(), 1);
+        ASSERT_NO_FATAL_FAILURE(expectMirrored(10, random));
+    }
+}
+
+TEST_F(StylingView, APieceThatGrowsSplitsWhereItsLineWraps)
+{
+    view.show();
+    setText(longLine(TextView::LongLine + 10));
+    const qsizetype start = view.document()->findBlockByNumber(2).position();
+    view.setSelectedRange({start + 1, 0});
+    const int blocks = view.document()->blockCount();
+    while (view.document()->blockCount() == blocks)
+        type("z");
+    view.viewport()->repaint();
+    // The piece typed into ends where its last line wraps: the first word of the next piece, after
+    // the space its break stands for, would not have fitted on that line.
+    const QTextBlock first = view.document()->findBlock(int(start));
+    const QTextBlock second = first.next();
+    ASSERT_EQ(second.blockNumber(), 3);
+    EXPECT_GT(first.length(), TextView::PieceLength / 2);
+    const QTextLine last = first.layout()->lineAt(first.layout()->lineCount() - 1);
+    const int word = int(storage.string().indexOf(u' ', second.position()) - second.position());
+    const qreal space = QFontMetricsF(formatAt(second.position() - 1).font()).horizontalAdvance(u' ');
+    EXPECT_GT(last.naturalTextWidth() + space + second.layout()->lineAt(0).cursorToX(word), last.width());
+    QRandomGenerator random(8);
+    ASSERT_NO_FATAL_FAILURE(expectMirrored(50, random));
 }
 
 TEST_F(StylingView, BlocksStateTheirDirectionFromTheStart)
