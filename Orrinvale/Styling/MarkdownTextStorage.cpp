@@ -24,6 +24,11 @@ TextRange spanning(TextRange a, TextRange b)
     return {from, std::max(a.end(), b.end()) - from};
 }
 
+bool covers(TextRange outer, TextRange inner)
+{
+    return outer.length > 0 && outer.location <= inner.location && outer.end() >= inner.end();
+}
+
 bool hasEmphasis(int64_t emphasis, int64_t flags)
 {
     return (emphasis & flags) != 0;
@@ -131,20 +136,73 @@ bool MarkdownTextStorage::isStrongTag(const QString& tag)
 
 void MarkdownTextStorage::processEditing()
 {
+    if (std::exchange(writingRestyle_, false))
+        return;
     const TextRange edited = editedRange();
-    carryUnstyled(edited, changeInLength());
+    carry(unstyled_, edited, changeInLength());
+    carry(afterPause_, edited, changeInLength());
     // A change of characters may change how the lines beside it read; a pass over attributes alone
     // (a slice) styles only its own lines, so a long line before it is not styled again every slice.
-    const qsizetype reach = (editedMask() & EditedCharacters) ? 2 : 0;
+    const bool characters = editedMask() & EditedCharacters;
+    const qsizetype reach = characters ? 2 : 0;
     const qsizetype start = std::max<qsizetype>(edited.location - reach, 0);
     const qsizetype end = std::max(start, std::min(edited.end() + reach, length()));
-    TextRange lines = paragraphRange({start, end - start});
+    if (characters && edited.length < RestyledAfterPause && QCoreApplication::instance()) {
+        const std::optional<TextRange> now = linesStyledNow({start, end - start});
+        if (afterPause_.length > 0) {
+            // Each change of characters puts the pause off.
+            if (!pause_) {
+                // The timer is the storage's own and stops with it.
+                pause_ = std::make_unique<QTimer>();
+                pause_->setSingleShot(true);
+                pause_->setInterval(Pause);
+                QObject::connect(pause_.get(), &QTimer::timeout, [this] { restyleAfterPause(); });
+            }
+            pause_->start();
+        }
+        if (now)
+            styleLines(*now, characters);
+        return;
+    }
+    styleLines(paragraphRange({start, end - start}), characters);
+}
+
+std::optional<TextRange> MarkdownTextStorage::linesStyledNow(TextRange changed)
+{
+    // Only the text near the change is read: a paragraph at either end that is cut off there is a long
+    // one, and parsing it again on every key would take longer than a key may. A long paragraph waits
+    // for the pause; the lines between the two ends are styled now.
+    const qsizetype nearStart = std::max<qsizetype>(changed.location - RestyledAfterPause - 1, 0);
+    const TextRange near{nearStart, std::min(changed.end() + RestyledAfterPause + 1, length()) - nearStart};
+    const QString text = substring(near);
+    const auto paragraphAt = [&](qsizetype index) {
+        const TextRange paragraph = paragraphRangeForRange(text, {index - near.location, 0});
+        return TextRange{near.location + paragraph.location, paragraph.length};
+    };
+    const TextRange first = paragraphAt(changed.location);
+    const TextRange last = changed.end() > first.end() ? paragraphAt(changed.end() - 1) : first;
+    // A paragraph cut off where the near text ends holds more units than that of it.
+    const bool firstWaits = first.length > RestyledAfterPause;
+    const bool lastWaits = last.length > RestyledAfterPause;
+    // What a slice is to style anyway needs no pause.
+    if ((firstWaits || lastWaits) && !covers(unstyled_, changed))
+        afterPause_ = afterPause_.length > 0 ? spanning(afterPause_, changed) : changed;
+    // The end of a long paragraph that was cut off is not needed: the other end is the same paragraph.
+    const qsizetype from = firstWaits ? first.end() : first.location;
+    const qsizetype to = std::max(from, lastWaits ? last.location : last.end());
+    if (from == to && (firstWaits || lastWaits))
+        return std::nullopt;
+    return TextRange{from, to - from};
+}
+
+void MarkdownTextStorage::styleLines(TextRange lines, bool characters)
+{
     const TextRange head = paragraphRange({lines.location, std::min(SliceLength, lines.length)});
     if (lines.length > StyledAtOnce && head.end() < lines.end() && QCoreApplication::instance()) {
         // The first slice now, the rest in slices. New text is plain until its turn: it would keep
         // whatever the text it replaced had. Restyled text keeps its old look until then.
         const TextRange rest{head.end(), lines.end() - head.end()};
-        if (editedMask() & EditedCharacters) {
+        if (characters) {
             TextAttributes plain;
             plain.font = mainFont_;
             plain.foregroundColor = mainColor_;
@@ -165,14 +223,19 @@ void MarkdownTextStorage::processEditing()
     parser_.parseBlock(QString(), {0, 0}, [](const InlineRange&, InlineElement) {});
     lines_.clear();
 
-    // What waits for its slice no longer holds the lines just styled at either of its ends.
-    if (lines.location <= unstyled_.location && lines.end() > unstyled_.location)
-        unstyled_ = {lines.end(), std::max<qsizetype>(unstyled_.end() - lines.end(), 0)};
-    else if (lines.end() >= unstyled_.end() && lines.location < unstyled_.end())
-        unstyled_.length = lines.location - unstyled_.location;
-    if (unstyled_.length <= 0)
-        unstyled_ = {0, 0};
-    else if (!std::exchange(sliceQueued_, true))
+    // What waits no longer holds the lines just styled at either of its ends; what waits for its slice
+    // needs no pause.
+    for (TextRange* waiting : {&unstyled_, &afterPause_}) {
+        if (lines.location <= waiting->location && lines.end() > waiting->location)
+            *waiting = {lines.end(), std::max<qsizetype>(waiting->end() - lines.end(), 0)};
+        else if (lines.end() >= waiting->end() && lines.location < waiting->end())
+            waiting->length = lines.location - waiting->location;
+        if (waiting->length <= 0)
+            *waiting = {0, 0};
+    }
+    if (covers(unstyled_, afterPause_))
+        afterPause_ = {0, 0};
+    if (unstyled_.length > 0 && !std::exchange(sliceQueued_, true))
         // A posted call, not a block on the main queue: that queue runs what is added while it runs,
         // and the window would wait for all of the slices.
         QMetaObject::invokeMethod(
@@ -184,21 +247,29 @@ void MarkdownTextStorage::processEditing()
             Qt::QueuedConnection);
 }
 
-void MarkdownTextStorage::carryUnstyled(TextRange edited, qsizetype changeInLength)
+void MarkdownTextStorage::carry(TextRange& waiting, TextRange edited, qsizetype changeInLength) const
 {
-    if (unstyled_.length == 0)
+    if (waiting.length == 0)
         return;
     const qsizetype oldEnd = edited.end() - changeInLength; // where the edit ended before it
-    if (unstyled_.location >= oldEnd)
-        unstyled_.location += changeInLength;
-    else if (unstyled_.end() > edited.location)
-        unstyled_ = spanning({unstyled_.location, unstyled_.length + changeInLength}, edited);
-    const qsizetype from = std::clamp<qsizetype>(unstyled_.location, 0, length());
-    unstyled_ = {from, std::clamp<qsizetype>(unstyled_.end(), from, length()) - from};
+    if (waiting.location >= oldEnd)
+        waiting.location += changeInLength;
+    else if (waiting.end() > edited.location)
+        waiting = spanning({waiting.location, waiting.length + changeInLength}, edited);
+    const qsizetype from = std::clamp<qsizetype>(waiting.location, 0, length());
+    waiting = {from, std::clamp<qsizetype>(waiting.end(), from, length()) - from};
+}
+
+TextRange MarkdownTextStorage::unstyledRange() const
+{
+    if (afterPause_.length == 0)
+        return unstyled_;
+    return unstyled_.length > 0 ? spanning(unstyled_, afterPause_) : afterPause_;
 }
 
 void MarkdownTextStorage::finishStyling()
 {
+    restyleAfterPause();
     while (unstyled_.length > 0)
         styleNextSlice();
 }
@@ -212,6 +283,22 @@ void MarkdownTextStorage::styleNextSlice()
     beginEditing();
     edited(EditedAttributes, {unstyled_.location, std::min(unstyled_.length, SliceLength)}, 0);
     endEditing();
+}
+
+void MarkdownTextStorage::restyleAfterPause()
+{
+    if (pause_)
+        pause_->stop();
+    if (afterPause_.length == 0)
+        return;
+    // Styled first and written in a pass of its own, which reports only the runs that changed (none
+    // when the keys changed nothing), not all of the paragraphs.
+    const TextRange lines = paragraphRange(std::exchange(afterPause_, {0, 0}));
+    beginEditing();
+    styleLines(lines, false);
+    writingRestyle_ = true;
+    endEditing();
+    writingRestyle_ = false; // when nothing changed there was no pass to take it
 }
 
 void MarkdownTextStorage::restyleLine(TextRange lineInLines)

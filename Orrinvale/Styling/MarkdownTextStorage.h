@@ -6,7 +6,9 @@
 #include "text/TextStorage.h"
 
 #include <QString>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -21,6 +23,8 @@
 // A change over a long text (a note being opened) styles its first lines at once and the rest in slices
 // in posted calls, each short enough to leave the window responsive; until its slice comes, that text
 // shows in the main font and colour.
+// A key in a very long paragraph does not parse it: the paragraph is restyled once typing pauses, and
+// till then the key's units keep the attributes the text gives them (those of the unit beside them).
 class MarkdownTextStorage : public TextStorage, public TextStorageColors {
 public:
     // Widths and heights come from the metrics (the font layer unless a test gives its own).
@@ -29,8 +33,12 @@ public:
     // Longer changes are styled a slice at a time; each slice is about this many units.
     static constexpr qsizetype StyledAtOnce = 128 * 1024;
     static constexpr qsizetype SliceLength = 16 * 1024;
-    // Text waiting for its slice; empty when all of the text is styled.
-    TextRange unstyledRange() const { return unstyled_; }
+    // A change of characters shorter than this into a paragraph longer than this restyles the paragraph
+    // once no change has come for the pause.
+    static constexpr qsizetype RestyledAfterPause = 16 * 1024;
+    static constexpr std::chrono::milliseconds Pause{300};
+    // Text waiting for its slice or for the pause; empty when all of the text is styled.
+    TextRange unstyledRange() const;
     // Styles the waiting text now (for a copy that must be complete, such as a print).
     void finishStyling();
     qsizetype processedLength() const override { return unstyled_.length > 0 ? unstyled_.location : length(); }
@@ -102,9 +110,15 @@ private:
     // A stretch of the line being restyled that has one set of attributes, up to `end`.
     using LineRun = AttributedString::AttributeRun;
 
-    // Keeps the text waiting for its slice where it is when the change moves it.
-    void carryUnstyled(TextRange edited, qsizetype changeInLength);
+    // Keeps waiting text where it is when the change moves it.
+    void carry(TextRange& waiting, TextRange edited, qsizetype changeInLength) const;
+    // Restyles the lines now, or their first slice now and the rest in slices when they are long.
+    void styleLines(TextRange lines, bool characters);
+    // For a short change of characters: leaves a long paragraph at either end of the changed units for
+    // the pause and gives the lines to style now, if any.
+    std::optional<TextRange> linesStyledNow(TextRange changed);
     void styleNextSlice();
+    void restyleAfterPause();
     // The line is given within lines_.
     void restyleLine(TextRange lineInLines);
     QString linesText(TextRange range) const { return lines_.mid(range.location - linesStart_, range.length); }
@@ -141,6 +155,11 @@ private:
     std::vector<std::pair<qsizetype, const TextAttributes*>> current_; // the text's runs, by end
     TextRange unstyled_{0, 0};
     bool sliceQueued_ = false;
+    // The units changed in long paragraphs; their paragraphs are restyled when pause_ fires.
+    TextRange afterPause_{0, 0};
+    std::unique_ptr<QTimer> pause_;
+    // The pass that writes the paragraphs restyled after the pause: they are styled already.
+    bool writingRestyle_ = false;
     // A queued slice holds it weakly: the storage may be gone when the slice's turn comes.
     std::shared_ptr<MarkdownTextStorage*> self_ = std::make_shared<MarkdownTextStorage*>(this);
 };

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QRandomGenerator>
+#include <QTest>
 
 #include <functional>
 #include <memory>
@@ -606,4 +607,113 @@ TEST_F(Styling, RestylingALongTextKeepsItsLookUntilItsSlice)
     EXPECT_EQ(at(heading), styled);
     runSlices(storage);
     EXPECT_EQ(at(heading), styled);
+}
+
+namespace {
+
+// A paragraph of every kind of inline element, longer than a key restyles at once.
+QString longLine(int seed)
+{
+    QString line;
+    for (int i = 0; line.size() <= MarkdownTextStorage::RestyledAfterPause; ++i)
+        line += QStringLiteral("word **bold** #t%1%2 `code` ").arg(seed).arg(i, 5, 10, QChar(u'0'));
+    return line;
+}
+
+struct Key {
+    qsizetype at;
+    qsizetype removed;
+    QString typed;
+};
+
+// The letters typed one key each from the place.
+std::vector<Key> typing(qsizetype at, const QString& letters)
+{
+    std::vector<Key> keys;
+    for (qsizetype i = 0; i < letters.size(); ++i)
+        keys.push_back({at + i, 0, letters.mid(i, 1)});
+    return keys;
+}
+
+} // namespace
+
+TEST_F(Styling, AKeyInALongLineRestylesItOnceTypingPauses)
+{
+    const QString line = longLine(1);
+    const qsizetype middle = line.indexOf(u' ', line.size() / 2) + 1;
+    QStringList many;
+    for (int i = 0; i < 10; ++i)
+        many << longLine(i);
+    const QString manyLines = many.join(u'\n');
+    const struct {
+        const char* name;
+        QString text;
+        std::vector<Key> keys;
+        QString tag; // a tag the keys make, in its colour after the pause
+    } cases[] = {
+        {"a letter in a word", line, typing(2, "y"), {}},
+        {"a tag in plain text", line, typing(middle, "#new "), "#new"},
+        {"a space in a tag", line, typing(line.indexOf(u'#') + 3, " "), {}},
+        // Both halves are long ones.
+        {"a new line that makes the rest a heading", line + longLine(2), typing(line.size(), "\n# "), {}},
+        {"a deletion that joins two long lines", line + "\n" + line, {{line.size(), 1, {}}}, {}},
+        {"keys in two long lines", line + "\nshort\n" + longLine(2),
+         {{4, 0, "x"}, {line.size() + 10, 0, "**"}, {line.size() + 12, 0, "#y"}},
+         "#y"},
+        // More than is styled at once between them.
+        {"keys in the first and last of many long lines", manyLines,
+         {{4, 0, "#"}, {manyLines.size() - 3, 0, "*x*"}},
+         {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        setText(c.text);
+        storage.finishStyling();
+        // What the text itself does with the keys: new units take the attributes beside them.
+        AttributedString unstyled = storage.attributedString();
+        for (const Key& key : c.keys) {
+            storage.replaceCharacters({key.at, key.removed}, key.typed);
+            unstyled.replaceCharacters({key.at, key.removed}, key.typed);
+            EXPECT_EQ(recorder.last, (TextRange{key.at, key.typed.size()}));
+            for (qsizetype i = key.at; i < key.at + key.typed.size(); ++i)
+                EXPECT_TRUE(at(i).font && at(i).foregroundColor && at(i).paragraphStyle) << i;
+        }
+        EXPECT_GT(storage.unstyledRange().length, 0);
+        EXPECT_TRUE(storage.attributedString().isEqualToAttributedString(unstyled));
+
+        ASSERT_TRUE(QTest::qWaitFor([&] { return storage.unstyledRange().length == 0; }));
+        MarkdownTextStorage fresh(metrics);
+        configure(fresh);
+        fresh.replaceCharacters({0, 0}, storage.string());
+        fresh.finishStyling();
+        ASSERT_NO_FATAL_FAILURE(expectSameStyles(storage, fresh));
+        if (!c.tag.isEmpty()) {
+            EXPECT_EQ(at(indexOf(c.tag)).foregroundColor, List);
+        }
+    }
+}
+
+TEST_F(Styling, APauseLeavesAStorageThatIsGoneAlone)
+{
+    // Keys into a long line of each storage; the one gone first would have had its pause first.
+    auto gone = std::make_unique<MarkdownTextStorage>(metrics);
+    configure(*gone);
+    gone->replaceCharacters({0, 0}, longLine(3));
+    gone->replaceCharacters({4, 0}, "#x");
+    ASSERT_GT(gone->unstyledRange().length, 0);
+    gone.reset();
+    setText(longLine(4));
+    storage.replaceCharacters({4, 0}, "#x");
+    ASSERT_GT(storage.unstyledRange().length, 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return storage.unstyledRange().length == 0; }));
+
+    // A copy that needs all of the text has it styled at once.
+    storage.replaceCharacters({4, 0}, "`");
+    ASSERT_GT(storage.unstyledRange().length, 0);
+    storage.finishStyling();
+    EXPECT_EQ(storage.unstyledRange().length, 0);
+    MarkdownTextStorage fresh(metrics);
+    configure(fresh);
+    fresh.replaceCharacters({0, 0}, storage.string());
+    expectSameStyles(storage, fresh);
 }
