@@ -13,6 +13,7 @@
 #include "OfflineAppleCloud.h"
 #include "Store/Migrator.h"
 #include "Store/NoteIndexRebuild.h"
+#include "TestSupport.h"
 
 #include <QRandomGenerator>
 
@@ -392,6 +393,6 @@ TEST(StoreCrash, KilledInsideTheStartUpRebuildLeavesEveryCacheInLine)
 
 TEST(StoreCrash, KilledAtRandomMomentsLosesNothing)
 {
-    const QString failures = CrashTrial::runTrials(QStringLiteral("crash"), 200, runTrial);
+    const QString failures = CrashTrial::runTrials(QStringLiteral("crash"), 200 / TestSupport::SlowerBuild, runTrial);
     EXPECT_TRUE(failures.isEmpty()) << qPrintable(failures);
 }

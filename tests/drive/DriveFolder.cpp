@@ -292,7 +292,7 @@ TEST_F(DriveFolder, ALongRunOfChangesIsPostedWithinTheLongestWait)
 
     const auto changeAndWait = [&](int i, double seconds) {
         TestSupport::writeFile(document(QStringLiteral("Inbox/%1.txt").arg(i)), "x");
-        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // the event reaches the query
+        std::this_thread::sleep_for(std::chrono::milliseconds(30 * TestSupport::SlowerBuild)); // the event reaches the query
         Dispatch::waitUntilIdle();
         DispatchTime::advance(seconds);
         Dispatch::waitUntilIdle();

@@ -7,6 +7,14 @@
 // Helpers shared by the test programs.
 namespace TestSupport {
 
+// How many times slower the sanitizer build (unoptimised and instrumented) runs: a bound that only
+// stops a runaway, and a count of random rounds, scale by it.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr int SlowerBuild = 8;
+#else
+inline constexpr int SlowerBuild = 1;
+#endif
+
 // The temporary home of this test process.
 QString home();
 

@@ -10,6 +10,7 @@
 // SYNC_ROUNDS=N and SYNC_SEED=S run other rounds or repeat a failed run (with CI=true and no
 // SYNC_SEED the seed is CiSeed); SYNC_VERBOSE=1 keeps every computer's log of a failed run in /tmp.
 #include "SyncMachine.h"
+#include "TestSupport.h"
 
 #include <QRandomGenerator>
 
@@ -266,7 +267,7 @@ TEST_P(SyncProperty, EveryRoundEndsInStepWithNoEditLost)
     if (machines.empty())
         return;
     const int rounds = qEnvironmentVariableIsSet("SYNC_ROUNDS") ? qEnvironmentVariableIntValue("SYNC_ROUNDS")
-                                                                 : GetParam().rounds;
+                                                                 : GetParam().rounds / TestSupport::SlowerBuild;
     // CI repeats one seed, so that its verdict is about the change under test; by hand each run draws its own.
     const quint32 seed = qEnvironmentVariableIsSet("SYNC_SEED") ? quint32(qEnvironmentVariable("SYNC_SEED").toULong())
                          : qEnvironmentVariable("CI") == QLatin1String("true") ? CiSeed

@@ -1,4 +1,5 @@
 #include "text/AttributedString.h"
+#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +110,7 @@ TEST(Text, RandomEditsAgreeWithPerUnitModel)
     NaiveText naive;
     const QString letters = QStringLiteral("ab \n#*é");
 
-    for (int step = 0; step < 10000; ++step) {
+    for (int step = 0; step < 10000 / TestSupport::SlowerBuild; ++step) {
         const qsizetype size = naive.text.size();
         const uint32_t kind = random() % 10;
         if (kind < 3 || size < 200) {
