@@ -80,8 +80,7 @@ void trashLocal(const Incoming& in, const LinkFiles& links, bool overFork, const
     note->_deleteLocalNote([=](const Error& error) {
         if (!error.isNull())
             return done();
-        LinkFiles::remove(in.name.key, NoteServiceCloudKit, in.name.storage);
-        links.write(in.name.key, NoteServiceTrash, in.name.storage, in.committed);
+        links.retire(in.name.key, NoteServiceCloudKit, in.name.storage, in.committed);
         if (NoteServices* const services = Note::services()) {
             services->noteDidDeleteFromRemoteServer(note);
             if (overFork)

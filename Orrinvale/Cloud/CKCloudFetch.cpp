@@ -286,8 +286,8 @@ void StoreCKCloud::carryOfflineRemovals(NoteServices& services)
     QList<std::pair<QString, int>> gone;
     services.fileQueue()->sync([&] { gone = SyncConflict::notesGoneSinceExchange(NoteServiceCloudKit); });
     for (const auto& [key, storage] : gone) {
-        if (const std::optional<FileTime> link = LinkFiles::modificationDate(key, NoteServiceCloudKit, storage))
-            deleteRecord(std::make_shared<Note>(key, storage), link, {});
+        if (LinkFiles::modificationDate(key, NoteServiceCloudKit, storage))
+            deleteRecord(std::make_shared<Note>(key, storage), true, {});
     }
 }
 

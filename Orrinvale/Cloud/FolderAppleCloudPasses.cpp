@@ -591,10 +591,9 @@ void FolderAppleCloud::carryOfflineRemovals(const std::shared_ptr<Pass>& pass)
         LogInfo("apcloud:uploadOffline remove %1/%2", storageName(storage), key);
         if (!deleteFile(path).isNull())
             continue;
-        LinkFiles::remove(key, NoteServiceCloud, storage);
-        QFile::remove(historyFileFor(path));
         // As a move's old name: changes up to the last exchange are refused, later ones still come in.
-        links_.write(key, NoteServiceTrash, storage, link);
+        links_.retire(key, NoteServiceCloud, storage, link);
+        QFile::remove(historyFileFor(path));
     }
     afterUpdate(pass);
 }
@@ -690,8 +689,7 @@ void FolderAppleCloud::trashNote(const QString& key, int storage)
             LogError("apcloud:trash error %1/%2 %3", folder, key, error.description());
             return;
         }
-        LinkFiles::remove(key, NoteServiceCloud, storage);
-        links_.write(key, NoteServiceTrash, storage, date);
+        links_.retire(key, NoteServiceCloud, storage, date);
         LogInfo("apcloud:trash ok %1/%2", folder, key);
         sendUpdate(note, true);
     });

@@ -62,6 +62,14 @@ int moveNoReplace(const QString& source, const QString& destination)
     return ::unlink(from.constData()) == 0 ? 0 : errno;
 }
 
+// A millisecond on: a date every file system here keeps apart from the one before.
+FileTime justAfter(const FileTime& date)
+{
+    constexpr int32_t Millisecond = 1000000;
+    return date.nanoseconds < 1000000000 - Millisecond ? FileTime{date.seconds, date.nanoseconds + Millisecond}
+                                                        : FileTime{date.seconds + 1, date.nanoseconds + Millisecond - 1000000000};
+}
+
 } // namespace
 
 // A document another computer changed with a text this one never held would
@@ -106,7 +114,12 @@ std::optional<AppleDocument> FolderAppleCloud::saveDocument(const NotePtr& note,
     Note::createImmediateDirectoryForFilePath(path);
     // Dated by the project's clock, as the notes and records are, and never before the note's own date
     // (a change can be dated after its last exchange): the link it leaves must count the text as sent.
-    if (!document.save(error, std::max(FileTime::now(), FileTime::fromWholeSeconds(note->updatedOn())))) {
+    // Always after the document it replaces: within a second the clock lags, both would carry the note's
+    // second, and a computer linked to the first would take the second for it, unread.
+    FileTime date = std::max(FileTime::now(), FileTime::fromWholeSeconds(note->updatedOn()));
+    if (const std::optional<FileTime> replaced = FileTimes::modificationTime(path); replaced && *replaced >= date)
+        date = justAfter(*replaced);
+    if (!document.save(error, date)) {
         LogError("apcloud:save failed %1/%2", folder, note->key());
         return std::nullopt;
     }

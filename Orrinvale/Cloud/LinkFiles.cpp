@@ -118,13 +118,18 @@ void LinkFiles::remove(const QString& key, int service, int storage)
     changed(service);
 }
 
+void LinkFiles::retire(const QString& key, int service, int storage, const std::optional<FileTime>& gone) const
+{
+    write(key, NoteServiceTrash, storage, gone);
+    remove(key, service, storage);
+}
+
 void LinkFiles::moveCloudLink(const QString& fromKey, int fromStorage, const QString& toKey, int toStorage) const
 {
     const auto date = modificationDate(fromKey, NoteServiceCloud, fromStorage);
-    remove(fromKey, NoteServiceCloud, fromStorage);
     if (date)
         write(toKey, NoteServiceCloud, toStorage, date);
-    write(fromKey, NoteServiceTrash, fromStorage, date ? *date : FileTime::now());
+    retire(fromKey, NoteServiceCloud, fromStorage, date ? *date : FileTime::now());
 }
 
 void LinkFiles::changeAccount(int service)

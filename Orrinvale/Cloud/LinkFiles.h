@@ -49,6 +49,9 @@ public:
     // Without a date: logged, a new file is dated now, an existing one kept.
     void write(const QString& key, int service, int storage, const std::optional<FileTime>& changeDate) const;
     static void remove(const QString& key, int service, int storage);
+    // The note left the service here: its Trash link, dated gone, is written
+    // before the service's link goes, so a reader on another thread finds one.
+    void retire(const QString& key, int service, int storage, const std::optional<FileTime>& gone) const;
     // A rename or storage move of the drive document: the new name inherits
     // the old Cloud link's date and the old name gets a Trash link of that
     // date. With no old Cloud link the new name gets none (it stands for a

@@ -51,6 +51,21 @@ bool heldHere(const Record& record, const NoteRecord::Name& name)
            && !SyncConflict::sentOverHeldText(hashes, name.key, name.storage);
 }
 
+// The word of the service whose link holds the record back; nullptr when none does.
+const char* holdingLink(const Record& record, const NoteRecord::Name& name, const FileTime& committed)
+{
+    const struct {
+        int service;
+        const char* word;
+    } services[] = {{NoteServiceCloudKit, "ckcloud"}, {NoteServiceTrash, "trash"}, {NoteServiceCloud, "applecloud"}};
+    for (const auto& s : services) {
+        if (LinkFiles::isNewerOrEqualTo(name.key, s.service, name.storage, committed)
+            && (s.service == NoteServiceTrash || heldHere(record, name)))
+            return s.word;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 bool resisted(const Record& record, const NoteRecord::Name& name, const char* reader)
@@ -60,18 +75,16 @@ bool resisted(const Record& record, const NoteRecord::Name& name, const char* re
         LogError("ckcloud:%1 error no commitDate %2", reader, name.key);
         return true;
     }
-    const struct {
-        int service;
-        const char* word;
-    } services[] = {{NoteServiceCloudKit, "ckcloud"}, {NoteServiceTrash, "trash"}, {NoteServiceCloud, "applecloud"}};
-    for (const auto& s : services) {
-        if (LinkFiles::isNewerOrEqualTo(name.key, s.service, name.storage, *committed)
-            && (s.service == NoteServiceTrash || heldHere(record, name))) {
-            LogInfo("ckcloud:%1 resist update (%2) %3", reader, s.word, name.key);
-            return true;
-        }
-    }
-    return false;
+    const char* const word = holdingLink(record, name, *committed);
+    if (word)
+        LogInfo("ckcloud:%1 resist update (%2) %3", reader, word, name.key);
+    return word;
+}
+
+bool exchangedHere(const Record& record, const NoteRecord::Name& name)
+{
+    const auto committed = NoteRecord::commitDate(record);
+    return !committed || holdingLink(record, name, *committed);
 }
 
 } // namespace RecordIntake

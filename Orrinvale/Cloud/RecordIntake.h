@@ -15,5 +15,7 @@ std::optional<NoteRecord::Name> admit(const Record& record, const char* reader);
 // has no commit date to compare. The Cloud and CloudKit links count only for
 // a text this computer held: another goes on to the conflict rule.
 bool resisted(const Record& record, const NoteRecord::Name& name, const char* reader);
+// resisted's answer, unlogged: this computer exchanged the record's change or a later one.
+bool exchangedHere(const Record& record, const NoteRecord::Name& name);
 
 } // namespace RecordIntake

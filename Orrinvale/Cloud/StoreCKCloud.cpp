@@ -2,6 +2,7 @@
 
 #include "NoteHistory.h"
 #include "NoteRecord.h"
+#include "RecordIntake.h"
 #include "SyncConflict.h"
 
 #include "Store/NoteServices.h"
@@ -480,8 +481,7 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
                     LogError("ckcloud:move oldNote delete error: %1", error.localizedDescription());
                     return answer(block, false);
                 }
-                LinkFiles::remove(source->key, NoteServiceCloudKit, source->storage);
-                links.write(source->key, NoteServiceTrash, source->storage, requested);
+                links.retire(source->key, NoteServiceCloudKit, source->storage, requested);
                 db->fetchRecord(target->id, [=](std::optional<Record> record, Error error) {
                     if (failedBeyondMissing(error)) {
                         LogError("ckcloud:move newNote fetch error %1", error.localizedDescription());
@@ -512,12 +512,12 @@ void StoreCKCloud::moveNote(const NotePtr& from, const NotePtr& to, Completion b
 
 void StoreCKCloud::deleteNote(const NotePtr& note, Completion block)
 {
-    deleteRecord(note, std::nullopt, std::move(block));
+    deleteRecord(note, false, std::move(block));
 }
 
-void StoreCKCloud::deleteRecord(const NotePtr& note, const std::optional<FileTime>& exchanged, Completion block)
+void StoreCKCloud::deleteRecord(const NotePtr& note, bool carried, Completion block)
 {
-    if (held_.keep([=, this] { deleteRecord(note, exchanged, block); }))
+    if (held_.keep([=, this] { deleteRecord(note, carried, block); }))
         return;
     block = countedWrite(std::move(block));
     if (!quickCloudCheck())
@@ -537,7 +537,10 @@ void StoreCKCloud::deleteRecord(const NotePtr& note, const std::optional<FileTim
                 LogError("ckcloud:delete fetch error %1", error.localizedDescription());
                 return answer(block, false);
             }
-            if (exchanged && record && NoteRecord::dateIsNewerThan(NoteRecord::commitDate(*record), *exchanged)) {
+            // Judged by the links as a fetch judges the record: the store's own link lags behind a
+            // text the folder brought in, and dates alike a text written in its second.
+            if (carried && record
+                && !RecordIntake::exchangedHere(*record, {target->key, target->resourceName(), target->storage})) {
                 // Changed elsewhere since this computer last saw it: that change comes in instead.
                 LogInfo("ckcloud:delete resist (changed since) %1/%2", target->resourceName(), target->key);
                 _reloadNoteWithRecord(*record, {});
@@ -549,9 +552,8 @@ void StoreCKCloud::deleteRecord(const NotePtr& note, const std::optional<FileTim
             db->saveRecord(tombstone, [=](std::optional<Record>, Error error) {
                 // The note is gone here whatever the store answered; a deletion carried later keeps its
                 // link to be carried again.
-                if (!exchanged || !failedBeyondMissing(error)) {
-                    LinkFiles::remove(target->key, NoteServiceCloudKit, target->storage);
-                    links.write(target->key, NoteServiceTrash, target->storage, requested);
+                if (!carried || !failedBeyondMissing(error)) {
+                    links.retire(target->key, NoteServiceCloudKit, target->storage, requested);
                 }
                 if (failedBeyondMissing(error)) {
                     LogError("ckcloud:delete error: %1", error.localizedDescription());

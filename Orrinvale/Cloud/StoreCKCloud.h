@@ -127,9 +127,10 @@ private:
     // Applies the record with links of the account it came from: nothing once that account was given up.
     void applyRecord(const Record& record, const LinkFiles& links, std::function<void()> block);
     void finishFetch(const std::shared_ptr<FetchRun>& run, bool ok);
-    // A tombstone for the note, now; with exchanged (the date this computer last exchanged the
-    // record), only while the record is no newer, else the record's change is taken in instead.
-    void deleteRecord(const NotePtr& note, const std::optional<FileTime>& exchanged, Completion block);
+    // A tombstone for the note, now; a deletion carried (made while the store was off) only while
+    // this computer's links hold the record (RecordIntake::exchangedHere), else the record's
+    // change is taken in instead.
+    void deleteRecord(const NotePtr& note, bool carried, Completion block);
     // Queue only: records of notes moved or deleted here while the store was off become tombstones.
     void carryOfflineRemovals(NoteServices& services);
     // Queue only: saves, a batch at a time, each readable-named note changed here since its last exchange.

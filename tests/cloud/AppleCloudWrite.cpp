@@ -416,3 +416,28 @@ TEST_F(AppleCloudWrite, ASaveOfATextTheNoteNoLongerHoldsLeavesTheDocument)
     EXPECT_TRUE(commit(taken).second.isNull());
     EXPECT_EQ(inboxDocument(QStringLiteral("b.txt")), QByteArray("taken meanwhile"));
 }
+
+// A note dated ahead of the clock (an edit a second after its last exchange)
+// is saved at its own second; saved again in that second with another text,
+// the document must still change date, or a computer linked to the first
+// document takes the second for it and never reads it.
+TEST_F(AppleCloudWrite, ADocumentReplacedWithinItsSecondIsDatedAfterTheOneItReplaces)
+{
+    const int64_t ahead = realNow() + 60;
+    std::optional<FileTime> before;
+    for (const char* text : {"first", "second"}) {
+        const NotePtr note = makeNote(QStringLiteral("c.txt"), QString::fromLatin1(text));
+        note->setUpdatedOn(ahead);
+        Core::shared().fileQueue()->sync([note] { note->_commitAndCloseLocalNote({}); });
+        ASSERT_TRUE(commit(note).second.isNull()) << text;
+        EXPECT_EQ(inboxDocument(QStringLiteral("c.txt")), QByteArray(text));
+        const auto linked = linkDate(NoteServiceCloud, QStringLiteral("c.txt"));
+        ASSERT_TRUE(linked) << text;
+        EXPECT_EQ(FileTimes::modificationTime(document(QStringLiteral("Inbox/c.txt"))), linked) << text;
+        EXPECT_GE(linked->seconds, ahead) << text;
+        if (before) {
+            EXPECT_GT(*linked, *before);
+        }
+        before = linked;
+    }
+}

@@ -414,6 +414,39 @@ TEST_P(SyncE2EFolder, AnEditOnlyTheStoreTookReachesTheFolderBeforeAMoveCarriesIt
     EXPECT_EQ(b->notes(), moved);
 }
 
+// A note moved offline whose last text came in through the folder alone: the
+// store's link still dates the text before it, yet the record is the text the
+// mover saw, and the move reaches a computer that reads the store alone.
+TEST_P(SyncE2EFolder, AMoveMadeOfflineOverATextTheFolderBroughtReachesTheStore)
+{
+    changesOnlyAtExchanges();
+    Machine storeOnly(QStringLiteral("C"), root + QStringLiteral("/C"));
+    storeOnly.ok(QStringLiteral("store ") + store);
+    for (const char* command : {"online", "watch off", "pushnote off"})
+        storeOnly.ok(QString::fromLatin1(command));
+    a->ok(QStringLiteral("new Carried plan\\nbase"));
+    exchange(*b);
+    nextSecond();
+    b->ok(QStringLiteral("edit inbox Carried%20plan.txt Carried plan\\nedit"));
+    a->ok(QStringLiteral("pass")); // the folder first: its link then holds the record back
+    a->ok(QStringLiteral("fetch"));
+    storeOnly.ok(QStringLiteral("fetch"));
+    nextSecond();
+    a->ok(QStringLiteral("offline"));
+    a->ok(QStringLiteral("move inbox Carried%20plan.txt"));
+    nextSecond();
+    a->ok(QStringLiteral("online"));
+    // B does not look yet: its trash pass would carry the deletion to the store on A's behalf.
+    for (int i = 0; i < 2; ++i) {
+        exchange(*a);
+        storeOnly.ok(QStringLiteral("fetch"));
+    }
+    exchange(*b);
+    const Notes moved{{QStringLiteral("archive/Carried plan.txt"), QStringLiteral("Carried plan\nedit")}};
+    for (Machine* machine : {a.get(), b.get(), &storeOnly})
+        EXPECT_EQ(machine->notes(), moved) << qPrintable(machine->name);
+}
+
 // A note moved on one computer while the other edits it: the edit ends as the
 // moved note's text or as a fork beside it, on both, however far it had got
 // (the folder and the store, or the store alone) and whichever looks first.
