@@ -59,6 +59,13 @@ bool endsBlock(const QString& text, qsizetype index)
     return isSeparator(text, index) && !(text[index] == u'\r' && index + 1 < text.size() && text[index + 1] == u'\n');
 }
 
+// The same of a storage's unit, read without making the storage's text one string.
+bool endsBlock(const TextStorage& storage, qsizetype index)
+{
+    const QChar c = storage.characterAtIndex(index);
+    return (c == u'\n' || c == u'\r' || c == BlockSeparator) && !(c == u'\r' && storage.characterAtIndex(index + 1) == u'\n');
+}
+
 // The unit the break before the block stands for, or none when the block starts a line.
 QChar replacedByBreak(const QTextBlock& block)
 {
@@ -344,7 +351,7 @@ TextRange TextView::deletionRange(QKeyEvent* event) const
     // The storage's lines: a long line's pieces end before them.
     if (event->matches(QKeySequence::DeleteEndOfLine)) {
         const TextRange line = storage_->paragraphRange({caret, 0});
-        const qsizetype end = line.length > 0 && endsBlock(storage_->string(), line.end() - 1) ? line.end() - 1
+        const qsizetype end = line.length > 0 && endsBlock(*storage_, line.end() - 1) ? line.end() - 1
                                                                                                 : line.end();
         return {caret, (caret == end ? std::min(end + 1, storage_->length()) : end) - caret};
     }
@@ -668,10 +675,10 @@ qsizetype TextView::pieceBreakIn(const QTextBlock& block, bool atWraps) const
 {
     const qsizetype start = block.position();
     const qsizetype end = start + block.length() - 1;
-    const QString& text = storage_->string();
     // Neither piece is left empty.
     const auto breaks = [&](qsizetype at) {
-        return at > start && at + 1 < end && (text[at] == u' ' || text[at] == u'\t');
+        const QChar c = storage_->characterAtIndex(at);
+        return at > start && at + 1 < end && (c == u' ' || c == u'\t');
     };
     const qsizetype wanted = start + PieceLength;
     const QTextLayout* layout = block.layout();
@@ -835,13 +842,13 @@ QList<QTextLayout::FormatRange> TextView::characterFormats(const QTextBlock& blo
 
 void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
 {
-    const QString& text = storage_->string();
     for (QTextBlock block = document()->findBlock(int(range.location));
          block.isValid() && block.position() <= range.end(); block = block.next()) {
         const qsizetype at = block.position();
-        const QTextBlockFormat format = at > 0 && !endsBlock(text, at - 1)
-                                            ? pieceFormat(block.previous().blockFormat(), text[at - 1])
-                                            : blockFormat(at);
+        const QTextBlockFormat format =
+            at > 0 && !endsBlock(*storage_, at - 1)
+                ? pieceFormat(block.previous().blockFormat(), storage_->characterAtIndex(at - 1))
+                : blockFormat(at);
         if (block.blockFormat() == format)
             continue;
         cursor.setPosition(block.position());

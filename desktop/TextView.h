@@ -85,7 +85,7 @@ public:
     // Each piece wraps on its own, so a line may end short where a piece ends. A piece that grows past
     // twice the length is split again at one of its wraps.
     static constexpr qsizetype LongLine = 16 * 1024;
-    static constexpr qsizetype PieceLength = 1024;
+    static constexpr qsizetype PieceLength = 512;
     // Lays out the lines a viewport's height above and below the position. Scrolled to with their
     // estimated heights, the lines above would move the position once drawn and the next key would
     // scroll; those below would change the scroll bar after the paint, a loop turn later.
