@@ -178,8 +178,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             unlinked.append(d);
     }
     index.unlinked(kindFolder, storage, f.key, unlinked);
-    // A folder left without links goes; false when the tag folder is not
-    // there at all.
+    // A folder left without links goes.
     const auto tidy = [&](const QString& d) {
         const QByteArray name = QFile::encodeName(d);
         const QByteArray relative = name + '/';
@@ -205,7 +204,7 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         // folder is there at all.
         struct stat entry;
         if (!kept && ::fstatat(kind.fd(), name.constData(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
-            return false;
+            return;
         kept = kept || keptStorageFolders(false);
         if (!kept) {
             const QString tagFolder = kindFolder + QLatin1Char('/') + d;
@@ -214,7 +213,6 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
             if (events)
                 events->noteTagDidDeleteFromStorage(d, tag);
         }
-        return true;
     };
     // Links the index knows of keep a folder: no look, and no wait for the
     // links being made beside this note's.
@@ -223,8 +221,10 @@ bool Note::writeTag(int tag, const QStringList& linkFiles, int storage, bool man
         const QString& d = tagFolders[i];
         // Made in the folders' order, so as sorted as they are.
         const bool removed = std::binary_search(unlinked.cbegin(), unlinked.cend(), d);
-        if (!keptByLinks[i] && !tidy(d))
-            continue;
+        if (!keptByLinks[i])
+            tidy(d);
+        // Told even when another note's links, made beside these, took the
+        // emptied folder away before this tidy came to it.
         if (removed && events)
             events->noteDidDeleteFromStorage(note, tag, d);
     }

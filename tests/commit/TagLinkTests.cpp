@@ -251,8 +251,12 @@ TEST_F(TagLinkTest, NoteStoreLinksMadeBesideABatchMatchCommitsOneByOne)
         // Tags every note drops, so their folders go; a note taken out of the index, its links still held.
         // The note taken out comes last: a new note after it could take its free name.
         {Step::Commit, 1, "#trip"},            {Step::Commit, 3, "@ann"},         {Step::Commit, 6, "#gone #plan"},
-        {Step::Commit, 2, "#work"},            {Step::Commit, 7, "#new #idea @cy"}, {Step::Commit, 8, "#IDEA"},
-        {Step::Commit, 4, "#plan"},            {Step::Remove, 6, ""},
+        {Step::Commit, 2, "#work"},
+        // Taken again once every note dropped it: across notes the links go in any order, and one made
+        // before the drops would keep the folder, so the drops are waited for.
+        {Step::MakeLinks, 0, ""},
+        {Step::Commit, 7, "#new #idea @cy"},   {Step::Commit, 8, "#IDEA"},        {Step::Commit, 4, "#plan"},
+        {Step::Remove, 6, ""},
     };
     QList<NotePtr> notes;
     enum class Mode { OneByOne, Batched, HelpersHeldBetweenWaits };
@@ -298,7 +302,7 @@ TEST_F(TagLinkTest, NoteStoreLinksMadeBesideABatchMatchCommitsOneByOne)
     const Outcome oneByOne = run(Mode::OneByOne);
     for (const Mode mode : {Mode::Batched, Mode::HelpersHeldBetweenWaits}) {
         const Outcome batched = run(mode);
-        ASSERT_EQ(batched.trees.size(), 2);
+        ASSERT_EQ(batched.trees.size(), 3);
         for (qsizetype i = 0; i < batched.trees.size(); ++i)
             EXPECT_EQ(batched.trees[i], oneByOne.trees[i]) << "mode " << int(mode) << " tree " << i;
         EXPECT_EQ(batched.events, oneByOne.events) << "mode " << int(mode);
@@ -312,6 +316,44 @@ TEST_F(TagLinkTest, NoteStoreLinksMadeBesideABatchMatchCommitsOneByOne)
     EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageInbox, key(6)));
     EXPECT_TRUE(linked(NoteTagHashtag, QStringLiteral("idea"), NoteStorageArchive, key(8)));
     EXPECT_FALSE(linked(NoteTagHashtag, QStringLiteral("plan"), NoteStorageArchive, key(8)));
+}
+
+// Notes dropping the tag they share, their links made side by side once the
+// held helpers go: each note's removal is told, whichever of them took the
+// emptied folder away, and the folder's going is told once.
+TEST_F(TagLinkTest, NoteStoreLinksDroppedSideBySideTellEveryNote)
+{
+    restart();
+    QList<NotePtr> notes;
+    for (int i = 0; i < 4; ++i)
+        notes.append(newNote(QStringLiteral("Shared note %1\n").arg(i)));
+    const auto tagged = [&](bool shared) {
+        for (qsizetype i = 0; i < notes.size(); ++i) {
+            notes[i]->setText(QStringLiteral("Shared note %1\n%2").arg(i).arg(shared ? "#shared" : "#own"));
+            EXPECT_TRUE(commit(notes[i]));
+        }
+    };
+    for (int round = 0; round < 100; ++round) {
+        SCOPED_TRACE(round);
+        tagged(true);
+        events->clear();
+        {
+            PoolHeld held;
+            Note::IndexBatch batch;
+            tagged(false);
+            held.release();
+        }
+        const QStringList sent = events->lines();
+        for (const NotePtr& note : std::as_const(notes)) {
+            EXPECT_TRUE(sent.contains(QStringLiteral("delete %1/%2 %3 shared")
+                                          .arg(NoteStorageInbox)
+                                          .arg(note->key())
+                                          .arg(NoteTagHashtag)))
+                << qPrintable(note->key());
+        }
+        EXPECT_EQ(sent.count(QStringLiteral("tagDelete shared %1").arg(NoteTagHashtag)), 1);
+        EXPECT_FALSE(QFileInfo::exists(Note::linkDirectoryForTag(NoteTagHashtag, QStringLiteral("shared"))));
+    }
 }
 
 // The run keeps the kind folders open across notes; one missing when it starts
