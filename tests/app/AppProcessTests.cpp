@@ -243,7 +243,6 @@ qint64 peakResidentBytes(qint64 pid)
 TEST(ShellProcess, AHugeNoteKeepsTheProgramsMemoryBounded)
 {
     constexpr qint64 NoteSize = qint64(1) << 30;
-    constexpr qint64 AddressSpaceCap = qint64(6) << 30;
     const QString home = TestSupport::home() + "/huge-note";
     QProcessEnvironment environment = programHome(home);
     const QString inbox = home + "/Documents/Brindlewick/Home";
@@ -264,7 +263,8 @@ TEST(ShellProcess, AHugeNoteKeepsTheProgramsMemoryBounded)
     child.process.setProcessEnvironment(environment);
 #ifndef __SANITIZE_ADDRESS__
     child.process.setChildProcessModifier([] {
-        const rlimit cap{rlim_t(AddressSpaceCap), rlim_t(AddressSpaceCap)};
+        constexpr rlim_t AddressSpaceCap = rlim_t(6) << 30;
+        const rlimit cap{AddressSpaceCap, AddressSpaceCap};
         ::setrlimit(RLIMIT_AS, &cap);
     });
 #endif
