@@ -1,5 +1,4 @@
 #include "text/AttributedString.h"
-#include "TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -110,7 +109,7 @@ TEST(Text, RandomEditsAgreeWithPerUnitModel)
     NaiveText naive;
     const QString letters = QStringLiteral("ab \n#*é");
 
-    for (int step = 0; step < 10000 / TestSupport::SlowerBuild; ++step) {
+    for (int step = 0; step < 10000; ++step) {
         const qsizetype size = naive.text.size();
         const uint32_t kind = random() % 10;
         if (kind < 3 || size < 200) {
