@@ -273,10 +273,10 @@ bool ListViewController::selectNote(const NotePtr& note)
         path = find(note->key(), note->storage());
     if (!path)
         return false;
-    const ListItemPtr item = itemAt(path->row, path->section);
-    const NotePtr previous = std::exchange(selectedNote_, noteOf(*item));
-    // The table reports a changed row only, yet a new list may have put another note at the selected one.
-    const bool unreported = bridge_->selectedRow() == path && !(previous && stands(*item, previous->key(), previous->storage()));
+    selectedNote_ = noteOf(*itemAt(path->row, path->section));
+    // The table reports a changed row only, yet the window may show another note than the highlighted one
+    // (a new list put another note there, or the typing was just split off into a file of its own).
+    const bool unreported = bridge_->selectedRow() == path;
     select(path->row, path->section);
     if (unreported)
         tableViewDidSelectRow(*tableView_, path->row, path->section);

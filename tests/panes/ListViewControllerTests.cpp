@@ -25,7 +25,8 @@ namespace {
 struct RecordingListDelegate : ListViewControllerDelegate {
     QString text;
     int textAsked = 0;
-    void listControllerDidSelectNote(ListViewController&, const NotePtr&) override {}
+    QStringList selected;
+    void listControllerDidSelectNote(ListViewController&, const NotePtr& note) override { selected << note->key(); }
     void listControllerDidTapArchiveNote(ListViewController&, const NotePtr&) override {}
     void listControllerDidTapDeleteNote(ListViewController&, const NotePtr&) override {}
     void listControllerDidTapRestoreNote(ListViewController&, const NotePtr&) override {}
@@ -587,6 +588,18 @@ TEST_F(PanesList, NextAndPreviousCrossTheSections)
     }
     EXPECT_FALSE(list.selectNote(std::make_shared<Note>(QStringLiteral("elsewhere.txt"), NoteStorageInbox)));
     EXPECT_EQ(selection(), (IndexPath{1, 1}));
+}
+
+// The window may show a note whose row has not come yet (typing just split off into a file of its own)
+// while the list still highlights the note it came from: choosing that row again opens it.
+TEST_F(PanesList, ChoosingTheHighlightedRowAgainTellsTheWindow)
+{
+    for (const QString& key : {QStringLiteral("a.txt"), QStringLiteral("b.txt")})
+        note(key, NoteStorageInbox, 100);
+    ASSERT_TRUE(load());
+    for (const char* key : {"a.txt", "a.txt", "b.txt", "b.txt"})
+        ASSERT_TRUE(list.selectNote(std::make_shared<Note>(QString::fromLatin1(key), NoteStorageInbox)));
+    EXPECT_EQ(delegate.selected, QStringList({"a.txt", "a.txt", "b.txt", "b.txt"}));
 }
 
 TEST_F(PanesList, DeletingTheSelectedRowSelectsANeighbour)
