@@ -731,7 +731,7 @@ void TextView::insertMirrored(QTextCursor& cursor, TextRange range)
     };
     const QTextCharFormat plain;
     qsizetype start = range.location; // what is not in yet
-    forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
+    forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format, const TextAttributes&) {
         for (qsizetype i = from; i < to; ++i) {
             if (shown[i - range.location] != BlockSeparator)
                 continue;
@@ -767,8 +767,9 @@ QString TextView::mirroredText(TextRange range) const
     return result;
 }
 
-void TextView::forEachFormat(TextRange range,
-                             const std::function<void(qsizetype, qsizetype, const QTextCharFormat&)>& block)
+void TextView::forEachFormat(
+    TextRange range,
+    const std::function<void(qsizetype, qsizetype, const QTextCharFormat&, const TextAttributes&)>& block)
 {
     // While the runs are read, one attribute set is one object: its format is found once per call.
     QHash<QPair<const TextAttributes*, QChar>, QTextCharFormat> seen;
@@ -776,11 +777,11 @@ void TextView::forEachFormat(TextRange range,
         const QPair<const TextAttributes*, QChar> key(&attributes, fixedAdvanceCharacter);
         const auto found = seen.constFind(key);
         return found != seen.cend() ? found.value()
-                                    : seen.insert(key, charFormat(attributes, fixedAdvanceCharacter)).value();
+                                    : seen.insert(key, shownFormat(attributes, fixedAdvanceCharacter)).value();
     };
     storage_->attributedString().enumerateAttributes(range, [&](const TextAttributes& attributes, TextRange run) {
         if (!attributes.font || attributes.font->fixedAdvance <= 0) {
-            block(run.location, run.end(), format(attributes));
+            block(run.location, run.end(), format(attributes), attributes);
             return;
         }
         // Each character gets the spacing that makes its advance the fixed one.
@@ -790,7 +791,7 @@ void TextView::forEachFormat(TextRange range,
             qsizetype end = start + 1;
             while (end < text.size() && text[end] == text[start])
                 ++end;
-            block(run.location + start, run.location + end, format(attributes, text[start]));
+            block(run.location + start, run.location + end, format(attributes, text[start]), attributes);
             start = end;
         }
     });
@@ -801,7 +802,7 @@ void TextView::mirrorFormats(QTextCursor& cursor, TextRange range)
     if (range.length <= 0)
         return;
     const QString text = storage_->substring({range.location, range.length + 1}); // the unit after it too
-    forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
+    forEachFormat(range, [&](qsizetype from, qsizetype to, const QTextCharFormat& format, const TextAttributes&) {
         if (formatsInDocument_) {
             cursor.setPosition(int(from));
             cursor.setPosition(int(to), QTextCursor::KeepAnchor);
@@ -829,15 +830,36 @@ QList<QTextLayout::FormatRange> TextView::characterFormats(const QTextBlock& blo
     const qsizetype end = std::min<qsizetype>(start + block.length() - 1, storage_->length());
     if (end <= start)
         return formats;
-    forEachFormat({start, end - start}, [&](qsizetype from, qsizetype to, const QTextCharFormat& format) {
+    const TextAttributes* last = nullptr; // those of the last range's first run
+    forEachFormat({start, end - start}, [&](qsizetype from, qsizetype to, const QTextCharFormat& format,
+                                            const TextAttributes& attributes) {
         // Neighbours in equal formats are one run, as the document would make them one fragment:
-        // text is shaped the same across them.
-        if (!formats.isEmpty() && formats.last().format == format)
+        // text is shaped the same across them. Each run is shaped and drawn apart, and a line of tags
+        // would be hundreds of them.
+        if (!formats.isEmpty() && (formats.last().format == format || showsAlike(*last, attributes, {from, to - from}))) {
             formats.last().length += int(to - from);
-        else
-            formats.append({int(from - start), int(to - from), format});
+            return;
+        }
+        formats.append({int(from - start), int(to - from), format});
+        last = &attributes;
     });
     return formats;
+}
+
+// Spaces and tabs show no ink unless underlined or struck through: they look alike in any colour.
+bool TextView::showsAlike(const TextAttributes& before, const TextAttributes& attributes, TextRange run) const
+{
+    const auto decorated = [](const TextAttributes& a) {
+        return a.underlineStyle.value_or(0) != 0 || a.strikethroughStyle.value_or(0) != 0;
+    };
+    if (attributes.font != before.font || decorated(attributes) || decorated(before) ||
+        (attributes.font && attributes.font->fixedAdvance > 0))
+        return false;
+    for (qsizetype i = run.location; i < run.end(); ++i) {
+        if (const QChar c = storage_->characterAtIndex(i); c != u' ' && c != u'\t')
+            return false;
+    }
+    return true;
 }
 
 void TextView::mirrorBlockFormats(QTextCursor& cursor, TextRange range)
@@ -898,6 +920,16 @@ const QTextCharFormat& TextView::charFormat(const TextAttributes& attributes, QC
     if (formats_.size() >= FormatsKept)
         formats_.clear();
     return formats_.insert(key, format).value();
+}
+
+// The layouts take the look alone: a link and a tip are read from the storage where they are used (the
+// anchor under the mouse, the tool tip), and without them the tags of a long line share one format
+// rather than each making its own, to be built, looked up at every draw and kept by the document.
+const QTextCharFormat& TextView::shownFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter) const
+{
+    if (formatsInDocument_ || (!attributes.link && !attributes.toolTip))
+        return charFormat(attributes, fixedAdvanceCharacter);
+    return charFormat(attributes.without(TextAttributes::LinkKey | TextAttributes::ToolTipKey), fixedAdvanceCharacter);
 }
 
 QTextBlockFormat TextView::blockFormat(qsizetype position) const

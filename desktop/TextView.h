@@ -129,9 +129,12 @@ private:
     void mirrorFormats(QTextCursor& cursor, TextRange range);
     // The formats a block's layout shows its text in.
     QList<QTextLayout::FormatRange> characterFormats(const QTextBlock& block);
-    // Calls the block for each stretch of the range that shows in one character format.
-    void forEachFormat(TextRange range,
-                       const std::function<void(qsizetype from, qsizetype to, const QTextCharFormat& format)>& block);
+    // Calls the block for each stretch of the range that shows in one character format, with the
+    // attributes it shows.
+    void forEachFormat(TextRange range, const std::function<void(qsizetype from, qsizetype to, const QTextCharFormat& format,
+                                                                 const TextAttributes& attributes)>& block);
+    // Whether the run shows as it would in the attributes before it.
+    bool showsAlike(const TextAttributes& before, const TextAttributes& attributes, TextRange run) const;
     void mirrorBlockFormats(QTextCursor& cursor, TextRange range);
     // The document's characters for the storage's range.
     QString mirroredText(TextRange range) const;
@@ -144,6 +147,7 @@ private:
     qsizetype pieceBreakIn(const QTextBlock& block, bool atWraps) const;
     QTextBlockFormat pieceFormat(QTextBlockFormat format, QChar replaced) const;
     const QTextCharFormat& charFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter = {}) const;
+    const QTextCharFormat& shownFormat(const TextAttributes& attributes, QChar fixedAdvanceCharacter) const;
     // The format the widget reads at a cursor (that of the unit before it, at a line's start that of
     // its first), when the document holds none.
     std::optional<QTextCharFormat> formatAtCursor(const QTextCursor& cursor) const;

@@ -115,17 +115,21 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
 
     // A block keeps its old height as the estimate of its new one when the change split or joined
     // none: most changes are to a block's characters or formats, and a new page width changes all.
+    // Heights found while the page had no width are a line each, though, several short for a long
+    // paragraph: the text would move by as much as each is laid out, so they are estimated again.
+    const bool gotWidth = added == count && wrapWidth_ >= NoWrapWidth && availableWidth() < NoWrapWidth;
+    if (added == count)
+        wrapWidth_ = availableWidth();
     if (removed == added) {
         std::fill(begin, begin + added, false);
+        if (gotWidth) {
+            heights_ = estimatedHeights(first, added);
+            rebuildTree();
+        }
     } else {
         heights_.erase(heights_.begin() + firstNumber, heights_.begin() + firstNumber + removed);
         laidOut_.erase(begin, begin + removed);
-        const QFontMetricsF metrics(document->defaultFont());
-        std::vector<qreal> estimates;
-        estimates.reserve(size_t(added));
-        QTextBlock block = first;
-        for (int i = 0; i < added; ++i, block = block.next())
-            estimates.push_back(estimatedHeight(block, metrics));
+        const std::vector<qreal> estimates = estimatedHeights(first, added);
         heights_.insert(heights_.begin() + firstNumber, estimates.begin(), estimates.end());
         laidOut_.insert(laidOut_.begin() + firstNumber, size_t(added), false);
         rebuildTree();
@@ -145,6 +149,16 @@ void TextViewLayout::documentChanged(int from, int, int charsAdded)
     const qreal changedTop = margins().top + top(firstNumber);
     const qreal newBottom = top(firstNumber + added);
     emit update(QRectF(0, changedTop, width, newBottom == oldBottom ? newBottom - top(firstNumber) : NoWrapWidth));
+}
+
+std::vector<qreal> TextViewLayout::estimatedHeights(QTextBlock block, int count) const
+{
+    const QFontMetricsF metrics(document()->defaultFont());
+    std::vector<qreal> estimates;
+    estimates.reserve(size_t(count));
+    for (int i = 0; i < count; ++i, block = block.next())
+        estimates.push_back(estimatedHeight(block, metrics));
+    return estimates;
 }
 
 qreal TextViewLayout::estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const

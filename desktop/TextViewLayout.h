@@ -64,6 +64,8 @@ private:
     qreal layOut(const QTextBlock& block, bool keepGlyphs = false) const;
     // Gives the block's layout the source's formats, around an input method's composition.
     void applyFormats(const QTextBlock& block) const;
+    // Those of the count of blocks from the one given.
+    std::vector<qreal> estimatedHeights(QTextBlock block, int count) const;
     qreal estimatedHeight(const QTextBlock& block, const QFontMetricsF& metrics) const;
     qreal top(int blockNumber) const;
     // The block whose span holds the height (the last one when it is below them all).
@@ -84,6 +86,7 @@ private:
     mutable std::vector<qreal> heights_;
     mutable std::vector<bool> laidOut_;
     mutable std::vector<qreal> tree_; // Fenwick sums of heights_, 1-based
+    qreal wrapWidth_ = 0; // the available width at the last change to every block
     FormatSource formatSource_;
     mutable bool applyingFormats_ = false;
     bool drawing_ = false;
