@@ -9,17 +9,6 @@ namespace {
 const QString Key = QStringLiteral("Plan.txt");
 const QString Name = QStringLiteral("Inbox/Plan.txt");
 
-std::optional<QString> textOf(const std::optional<Record>& record)
-{
-    return NoteRecord::stringFromData(record->data(NoteRecord::TextKey).value_or(QByteArray()),
-                                      record->integer(NoteRecord::VersionKey).value_or(0));
-}
-
-std::optional<int64_t> stateOf(const std::optional<Record>& record)
-{
-    return record->integer(NoteRecord::StateKey);
-}
-
 } // namespace
 
 class CKCloudWrite : public CKCloudTest {

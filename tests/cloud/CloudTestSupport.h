@@ -31,6 +31,17 @@ inline Record liveRecord(const QString& name, const QString& text, int64_t commi
     return record;
 }
 
+inline std::optional<QString> textOf(const std::optional<Record>& record)
+{
+    return NoteRecord::stringFromData(record->data(NoteRecord::TextKey).value_or(QByteArray()),
+                                      record->integer(NoteRecord::VersionKey).value_or(0));
+}
+
+inline std::optional<int64_t> stateOf(const std::optional<Record>& record)
+{
+    return record->integer(NoteRecord::StateKey);
+}
+
 inline Record tombstoneRecord(const QString& name, int64_t commit)
 {
     Record record(NoteRecord::RecordType, RecordID{name});
