@@ -47,23 +47,21 @@ void primeHash(const QTextFormat& format)
     (void)(format == other);
 }
 
-bool isSeparator(const QString& text, qsizetype index)
+// Whether a unit, followed by next, ends a block in the document: the CR of a CR LF does not, its LF does.
+bool endsBlock(QChar c, QChar next)
 {
-    const QChar c = text[index];
-    return c == u'\n' || c == u'\r' || c == BlockSeparator;
+    return (c == u'\n' || c == u'\r' || c == BlockSeparator) && !(c == u'\r' && next == u'\n');
 }
 
-// Whether the unit ends a block in the document: the CR of a CR LF does not, its LF does.
 bool endsBlock(const QString& text, qsizetype index)
 {
-    return isSeparator(text, index) && !(text[index] == u'\r' && index + 1 < text.size() && text[index + 1] == u'\n');
+    return endsBlock(text[index], index + 1 < text.size() ? text[index + 1] : QChar());
 }
 
-// The same of a storage's unit, read without making the storage's text one string.
+// Read from the storage unit by unit, without making its text one string; nothing is read past its end.
 bool endsBlock(const TextStorage& storage, qsizetype index)
 {
-    const QChar c = storage.characterAtIndex(index);
-    return (c == u'\n' || c == u'\r' || c == BlockSeparator) && !(c == u'\r' && storage.characterAtIndex(index + 1) == u'\n');
+    return endsBlock(storage.characterAtIndex(index), storage.characterAtIndex(index + 1));
 }
 
 // The unit the break before the block stands for, or none when the block starts a line.
@@ -677,8 +675,10 @@ qsizetype TextView::pieceBreakIn(const QTextBlock& block, bool atWraps) const
     const qsizetype end = start + block.length() - 1;
     // Neither piece is left empty.
     const auto breaks = [&](qsizetype at) {
+        if (at <= start || at + 1 >= end)
+            return false;
         const QChar c = storage_->characterAtIndex(at);
-        return at > start && at + 1 < end && (c == u' ' || c == u'\t');
+        return c == u' ' || c == u'\t';
     };
     const qsizetype wanted = start + PieceLength;
     const QTextLayout* layout = block.layout();
